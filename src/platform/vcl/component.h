@@ -1,0 +1,69 @@
+#pragma once
+// Components with owners: an owner frees the components it owns when it is
+// destroyed, and components that asked for free notification learn when
+// another component goes away. This is the one place where objects are
+// created with `new` and owned through raw pointers: ownership follows the
+// owner chain, as the forms and their controls expect.
+#include <cstdint>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace vcl {
+
+enum class TOperation { opInsert, opRemove };
+
+enum TComponentStateFlag : std::uint32_t {
+    csLoading = 1u << 0,
+    csDesigning = 1u << 1,
+    csDestroying = 1u << 2,
+};
+
+class TComponent {
+public:
+    explicit TComponent(TComponent* AOwner);
+    virtual ~TComponent();
+
+    TComponent(const TComponent&) = delete;
+    TComponent& operator=(const TComponent&) = delete;
+
+    TComponent* Owner() const { return owner_; }
+    int ComponentCount() const { return static_cast<int>(components_.size()); }
+    TComponent* Components(int index) const { return components_.at(static_cast<size_t>(index)); }
+    TComponent* FindComponent(const std::string& name) const;
+
+    // Frees a component through its owner chain; null is fine.
+    static void Free(TComponent* component) { delete component; }
+
+    // Ask to be told (through Notification with opRemove) when AComponent is destroyed.
+    void FreeNotification(TComponent* AComponent);
+    void RemoveFreeNotification(TComponent* AComponent);
+
+    std::uint32_t ComponentState() const { return state_; }
+    bool Designing() const { return (state_ & csDesigning) != 0; }
+    bool Destroying() const { return (state_ & csDestroying) != 0; }
+
+    std::string Name;
+    std::intptr_t Tag = 0;
+
+protected:
+    virtual void Notification(TComponent* AComponent, TOperation Operation);
+    void SetComponentState(std::uint32_t state) { state_ = state; }
+
+private:
+    void InsertComponent(TComponent* child);
+    void RemoveComponent(TComponent* child);
+
+    TComponent* owner_ = nullptr;
+    std::vector<TComponent*> components_;
+    std::vector<TComponent*> notify_;
+    std::uint32_t state_ = 0;
+};
+
+// Creates a component of type T owned by owner (which frees it).
+template <class T, class... Args>
+T* Create(TComponent* owner, Args&&... args) {
+    return new T(owner, std::forward<Args>(args)...);
+}
+
+}  // namespace vcl
