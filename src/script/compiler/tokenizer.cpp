@@ -1,0 +1,380 @@
+#include "script/compiler/tokenizer.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "script/compiler/ps_utils.h"
+
+namespace script::compiler {
+
+namespace {
+
+struct Keyword {
+    std::string_view text;
+    TPSTokenId id;
+};
+
+// Sorted by text in byte order (a proper prefix first), searched by binary
+// search. Every id from tkAnd to tkNil appears exactly once.
+constexpr std::array<Keyword, 65> kKeywords = {{
+    {"AND", tkAnd},
+    {"ARRAY", tkArray},
+    {"AS", tkAs},
+    {"BEGIN", tkBegin},
+    {"CASE", tkCase},
+    {"CHR", tkChr},
+    {"CLASS", tkClass},
+    {"CONST", tkConst},
+    {"CONSTRUCTOR", tkConstructor},
+    {"DESTRUCTOR", tkDestructor},
+    {"DIV", tkDiv},
+    {"DO", tkDo},
+    {"DOWNTO", tkDownTo},
+    {"ELSE", tkElse},
+    {"END", tkEnd},
+    {"EXCEPT", tkExcept},
+    {"EXIT", tkExit},
+    {"EXPORT", tkExport},
+    {"EXTERNAL", tkExternal},
+    {"FINALIZATION", tkFinalization},
+    {"FINALLY", tkFinally},
+    {"FOR", tkFor},
+    {"FORWARD", tkForward},
+    {"FUNCTION", tkFunction},
+    {"GOTO", tkGoto},
+    {"IF", tkIf},
+    {"IMPLEMENTATION", tkImplementation},
+    {"IN", tkIn},
+    {"INHERITED", tkInherited},
+    {"INITIALIZATION", tkInitialization},
+    {"INTERFACE", tkInterface},
+    {"IS", tkIs},
+    {"LABEL", tkLabel},
+    {"MOD", tkMod},
+    {"NIL", tkNil},
+    {"NOT", tkNot},
+    {"OF", tkOf},
+    {"OR", tkOr},
+    {"ORD", tkOrd},
+    {"OUT", tkOut},
+    {"OVERRIDE", tkOverride},
+    {"PRIVATE", tkPrivate},
+    {"PROCEDURE", tkProcedure},
+    {"PROGRAM", tkProgram},
+    {"PROPERTY", tkProperty},
+    {"PROTECTED", tkProtected},
+    {"PUBLIC", tkPublic},
+    {"PUBLISHED", tkPublished},
+    {"RECORD", tkRecord},
+    {"REPEAT", tkRepeat},
+    {"SET", tkSet},
+    {"SHL", tkShl},
+    {"SHR", tkShr},
+    {"THEN", tkThen},
+    {"TO", tkTo},
+    {"TRY", tkTry},
+    {"TYPE", tkType},
+    {"UNIT", tkUnit},
+    {"UNTIL", tkUntil},
+    {"USES", tkUses},
+    {"VAR", tkVar},
+    {"VIRTUAL", tkVirtual},
+    {"WHILE", tkWhile},
+    {"WITH", tkWith},
+    {"XOR", tkXor},
+}};
+static_assert(kKeywords.size() == tkNil - tkAnd + 1);
+
+consteval bool KeywordsSortedAndComplete() {
+    for (std::size_t i = 1; i < kKeywords.size(); ++i) {
+        if (!(kKeywords[i - 1].text < kKeywords[i].text)) return false;
+    }
+    for (int id = tkAnd; id <= tkNil; ++id) {
+        int seen = 0;
+        for (const auto& k : kKeywords) seen += k.id == id ? 1 : 0;
+        if (seen != 1) return false;
+    }
+    return true;
+}
+static_assert(KeywordsSortedAndComplete());
+
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+}  // namespace
+
+TPSTokenId KeywordId(std::string_view upperWord) {
+    const auto it = std::lower_bound(kKeywords.begin(), kKeywords.end(), upperWord,
+                                     [](const Keyword& k, std::string_view w) { return k.text < w; });
+    if (it != kKeywords.end() && it->text == upperWord) return it->id;
+    return tkIdentifier;
+}
+
+void TPSPascalParser::SetText(std::string_view text) {
+    source_.assign(text);
+    // The text ends at its first zero byte, as the scanner always did.
+    const std::size_t zero = source_.find('\0');
+    if (zero != std::string::npos) source_.resize(zero);
+    hasText_ = !source_.empty();
+    position_ = 0;
+    tokenLength_ = 0;
+    tokenId_ = tkEOF;
+    lineStart_ = 0;
+    row_ = 1;
+    tokenLineStart_ = 0;
+    tokenRow_ = 1;
+    token_.clear();
+    rawToken_.clear();
+    Next();
+}
+
+std::uint32_t TPSPascalParser::TakeLineBreak(std::uint32_t i) {
+    const char c = At(i);
+    if (c == '\r') {
+        ++i;
+        if (At(i) == '\n') ++i;
+    } else if (c == '\n') {
+        ++i;
+    } else {
+        return i;
+    }
+    ++row_;
+    lineStart_ = i;
+    return i;
+}
+
+void TPSPascalParser::Next() {
+    token_.clear();
+    rawToken_.clear();
+    if (!hasText_) {
+        tokenLength_ = 0;
+        position_ = 0;
+        tokenId_ = tkEOF;
+        return;
+    }
+    for (;;) {
+        position_ += tokenLength_;
+        tokenRow_ = row_;
+        tokenLineStart_ = lineStart_;
+        const TPSLexErrorKind error = Scan();
+        if (error != lekNone) {
+            // Report the error where the faulty token starts, not where the
+            // scan gave up (an unclosed comment may span many lines).
+            row_ = tokenRow_;
+            lineStart_ = tokenLineStart_;
+            tokenLength_ = 0;
+            tokenId_ = tkEOF;
+            if (OnParserError) OnParserError(*this, error);
+            return;
+        }
+        if (tokenId_ == tkComment && !KeepComments) continue;
+        if (tokenId_ == tkBlank && !KeepBlanks) continue;
+        break;
+    }
+    switch (tokenId_) {
+        case tkIdentifier:
+            rawToken_ = source_.substr(position_, tokenLength_);
+            token_ = FastUpperCase(rawToken_);
+            break;
+        case tkComment:
+        case tkBlank:
+        case tkInteger:
+        case tkReal:
+        case tkString:
+        case tkChar:
+        case tkHexInt:
+            rawToken_ = source_.substr(position_, tokenLength_);
+            token_ = rawToken_;
+            break;
+        default:
+            break;
+    }
+}
+
+TPSLexErrorKind TPSPascalParser::Scan() {
+    const std::uint32_t start = position_;
+    std::uint32_t i = start;
+    TPSLexErrorKind error = lekNone;
+    auto finish = [&](TPSTokenId id, std::uint32_t end) {
+        tokenId_ = id;
+        tokenLength_ = end - start;
+    };
+
+    const char c = At(i);
+    switch (c) {
+        case '\0':
+            finish(tkEOF, i);
+            break;
+        case '\t':
+        case '\n':
+        case '\r':
+        case ' ':
+            while (true) {
+                const char b = At(i);
+                if (b == '\r' || b == '\n') {
+                    i = TakeLineBreak(i);
+                } else if (b == '\t' || b == ' ') {
+                    ++i;
+                } else {
+                    break;
+                }
+            }
+            finish(tkBlank, i);
+            break;
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            bool real = false;
+            while (IsDigit(At(i))) ++i;
+            if (At(i) == '.' && At(i + 1) != '.') {
+                real = true;
+                ++i;
+                while (IsDigit(At(i))) ++i;
+            }
+            if (At(i) == 'E' || At(i) == 'e') {
+                const char s = At(i + 1);
+                std::uint32_t digitsAt = 0;
+                if (IsDigit(s)) {
+                    digitsAt = i + 1;
+                } else if ((s == '+' || s == '-') && IsDigit(At(i + 2))) {
+                    digitsAt = i + 2;
+                }
+                if (digitsAt != 0) {
+                    real = true;
+                    i = digitsAt;
+                    while (IsDigit(At(i))) ++i;
+                }
+            }
+            finish(real ? tkReal : tkInteger, i);
+            break;
+        }
+        case '\'': {
+            ++i;
+            bool closed = false;
+            while (true) {
+                const char b = At(i);
+                if (b == '\0' || b == '\r' || b == '\n') break;
+                ++i;
+                if (b == '\'') {
+                    if (At(i) == '\'') {
+                        ++i;  // a doubled quote stands for one quote
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+            }
+            finish(tkString, i);
+            if (!closed) error = lekUnterminatedString;
+            break;
+        }
+        case '#':
+            ++i;
+            if (At(i) == '$') {
+                ++i;
+                while (IsHexDigit(At(i))) ++i;
+            } else {
+                while (IsDigit(At(i))) ++i;
+                if (IsLetter(At(i))) error = lekBadCharLiteral;
+            }
+            finish(tkChar, i);
+            break;
+        case '$':
+            ++i;
+            while (IsHexDigit(At(i))) ++i;
+            finish(tkHexInt, i);
+            break;
+        case '{':
+            ++i;
+            while (true) {
+                const char b = At(i);
+                if (b == '\0') {
+                    error = lekUnterminatedComment;
+                    break;
+                }
+                if (b == '}') {
+                    ++i;
+                    break;
+                }
+                const std::uint32_t after = TakeLineBreak(i);
+                i = after != i ? after : i + 1;
+            }
+            finish(tkComment, i);
+            break;
+        case '(':
+            if (At(i + 1) != '*') {
+                finish(tkOpenRound, i + 1);
+                break;
+            }
+            ++i;  // the search for "*)" starts at the opening "*"
+            while (true) {
+                const char b = At(i);
+                if (b == '\0') {
+                    error = lekUnterminatedComment;
+                    break;
+                }
+                if (b == '*' && At(i + 1) == ')') {
+                    i += 2;
+                    break;
+                }
+                const std::uint32_t after = TakeLineBreak(i);
+                i = after != i ? after : i + 1;
+            }
+            finish(tkComment, i);
+            break;
+        case '/':
+            if (At(i + 1) != '/') {
+                finish(tkDivide, i + 1);
+                break;
+            }
+            while (At(i) != '\0' && At(i) != '\r' && At(i) != '\n') ++i;
+            finish(tkComment, i);
+            break;
+        case ':':
+            if (At(i + 1) == '=') finish(tkAssignment, i + 2);
+            else finish(tkColon, i + 1);
+            break;
+        case '<':
+            if (At(i + 1) == '=') finish(tkLessEqual, i + 2);
+            else if (At(i + 1) == '>') finish(tkNotEqual, i + 2);
+            else finish(tkLess, i + 1);
+            break;
+        case '>':
+            if (At(i + 1) == '=') finish(tkGreaterEqual, i + 2);
+            else finish(tkGreater, i + 1);
+            break;
+        case '.':
+            if (At(i + 1) == '.') finish(tkTwoDots, i + 2);
+            else finish(tkPeriod, i + 1);
+            break;
+        case ';': finish(tkSemiColon, i + 1); break;
+        case ',': finish(tkComma, i + 1); break;
+        case ')': finish(tkCloseRound, i + 1); break;
+        case '*': finish(tkMultiply, i + 1); break;
+        case '+': finish(tkPlus, i + 1); break;
+        case '-': finish(tkMinus, i + 1); break;
+        case '=': finish(tkEqual, i + 1); break;
+        case '@': finish(tkAddressOf, i + 1); break;
+        case '[': finish(tkOpenBlock, i + 1); break;
+        case ']': finish(tkCloseBlock, i + 1); break;
+        case '^': finish(tkDereference, i + 1); break;
+        default:
+            if (IsLetter(c)) {
+                while (IsLetter(At(i)) || IsDigit(At(i))) ++i;
+                finish(tkIdentifier, i);
+                if (tokenLength_ <= 255) {
+                    tokenId_ = KeywordId(FastUpperCase(std::string_view(source_).substr(start, tokenLength_)));
+                }
+                break;
+            }
+            finish(tkEOF, i);
+            error = lekInvalidChar;
+            break;
+    }
+    return error;
+}
+
+}  // namespace script::compiler
