@@ -1,0 +1,47 @@
+#pragma once
+// Hidden message windows, posted messages and window timers in the shape of
+// the Win32 calls the components use, on top of the application's event
+// loop. Windows live on the GUI thread; PostMessage may be called from any
+// thread (the multimedia timer thread posts its ticks through it).
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace win {
+
+using HWND = std::uintptr_t;  // 0 = none
+using UINT = std::uint32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using WndProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+constexpr UINT WM_TIMER = 0x113;
+constexpr UINT WM_USER = 0x400;
+
+// Creates a hidden window whose messages go to proc. Handles are never
+// reused, so a message meant for a destroyed window cannot reach a new one.
+HWND AllocateHWnd(WndProc proc, const std::string& windowText);
+// Destroys the window and its timers; messages still queued for it are dropped.
+// May be called from inside the window's own procedure.
+void DeallocateHWnd(HWND wnd);
+
+// Queues a message for the window; thread-safe. False when no such window.
+bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Calls the window procedure at once (GUI thread); 0 when no such window.
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+std::string GetWindowText(HWND wnd);
+
+// Window timers: WM_TIMER with wParam = id every elapseMs; setting an id
+// again restarts it with the new period. Returns id, or 0 when there is no
+// such window. Ticks do not pile up while the loop is busy.
+std::uintptr_t SetTimer(HWND wnd, std::uintptr_t id, UINT elapseMs);
+bool KillTimer(HWND wnd, std::uintptr_t id);
+
+// Runs the pending messages of the loop once (a nested pump).
+void ProcessMessages();
+// Blocks the calling thread.
+void Sleep(UINT ms);
+
+}  // namespace win

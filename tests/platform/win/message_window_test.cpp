@@ -1,0 +1,151 @@
+#include "platform/win/message_window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "support/qt_app.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Pumps the loop until pred holds or the time is up.
+template <class Pred>
+bool PumpUntil(Pred pred, std::chrono::milliseconds limit = 2000ms) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        win::ProcessMessages();
+        win::Sleep(1);
+    }
+    return true;
+}
+
+struct Seen {
+    win::UINT msg;
+    win::WPARAM wParam;
+    win::LPARAM lParam;
+};
+
+TEST(message_window, posted_messages_arrive_in_order_and_send_calls_at_once) {
+    test_support::EnsureQtApplication();
+    std::vector<Seen> seen;
+    win::HWND wnd = win::AllocateHWnd(
+        [&](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM l) -> win::LRESULT {
+            seen.push_back({m, w, l});
+            return static_cast<win::LRESULT>(w) * 2;
+        },
+        "CPDrvWnd");
+    ASSERT_NE(wnd, 0u);
+    EXPECT_EQ(win::GetWindowText(wnd), "CPDrvWnd");
+    EXPECT_TRUE(win::PostMessage(wnd, win::WM_USER + 1, 7, -3));
+    EXPECT_TRUE(win::PostMessage(wnd, win::WM_USER + 2, 8, 0));
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(win::SendMessage(wnd, win::WM_USER, 21, 0), 42);
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 3; }));
+    EXPECT_EQ(seen[1].msg, win::WM_USER + 1);
+    EXPECT_EQ(seen[1].wParam, 7u);
+    EXPECT_EQ(seen[1].lParam, -3);
+    EXPECT_EQ(seen[2].msg, win::WM_USER + 2);
+    win::DeallocateHWnd(wnd);
+    EXPECT_EQ(win::GetWindowText(wnd), "");
+    EXPECT_FALSE(win::PostMessage(wnd, win::WM_USER, 0, 0));
+    EXPECT_EQ(win::SendMessage(wnd, win::WM_USER, 1, 0), 0);
+}
+
+TEST(message_window, messages_pending_for_a_destroyed_window_are_dropped_and_handles_not_reused) {
+    test_support::EnsureQtApplication();
+    int calls = 0;
+    win::HWND first = win::AllocateHWnd([&](win::HWND, win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        ++calls;
+        return 0;
+    }, "a");
+    ASSERT_TRUE(win::PostMessage(first, win::WM_USER, 0, 0));
+    win::DeallocateHWnd(first);
+    int secondCalls = 0;
+    win::HWND second = win::AllocateHWnd([&](win::HWND, win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        ++secondCalls;
+        return 0;
+    }, "b");
+    EXPECT_NE(first, second);
+    for (int i = 0; i < 20; ++i) win::ProcessMessages();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(secondCalls, 0);
+    win::DeallocateHWnd(second);
+}
+
+TEST(message_window, posting_from_another_thread_while_the_window_goes_away_is_safe) {
+    test_support::EnsureQtApplication();
+    std::atomic<int> delivered{0};
+    win::HWND wnd = win::AllocateHWnd([&](win::HWND, win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        ++delivered;
+        return 0;
+    }, "x");
+    std::atomic<bool> stop{false};
+    std::atomic<int> accepted{0};
+    std::thread poster([&] {
+        while (!stop) {
+            if (win::PostMessage(wnd, win::WM_TIMER, 1, 0)) ++accepted;
+        }
+    });
+    ASSERT_TRUE(PumpUntil([&] { return delivered > 10; }));
+    win::DeallocateHWnd(wnd);
+    int atClose = delivered;
+    for (int i = 0; i < 20; ++i) win::ProcessMessages();
+    stop = true;
+    poster.join();
+    EXPECT_EQ(delivered, atClose);
+    EXPECT_GT(accepted, atClose);
+}
+
+TEST(message_window, window_timer_ticks_with_its_id_and_can_be_killed_from_its_own_tick) {
+    test_support::EnsureQtApplication();
+    std::vector<win::WPARAM> ticks;
+    win::HWND wnd = 0;
+    wnd = win::AllocateHWnd([&](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM) -> win::LRESULT {
+        if (m == win::WM_TIMER) {
+            ticks.push_back(w);
+            if (ticks.size() == 3) {
+                EXPECT_TRUE(win::KillTimer(h, w));
+            }
+        }
+        return 0;
+    }, "t");
+    EXPECT_EQ(win::SetTimer(wnd, 5, 2), 5u);
+    ASSERT_TRUE(PumpUntil([&] { return ticks.size() >= 3; }));
+    auto end = std::chrono::steady_clock::now() + 50ms;
+    while (std::chrono::steady_clock::now() < end) {
+        win::ProcessMessages();
+        win::Sleep(1);
+    }
+    EXPECT_EQ(ticks, (std::vector<win::WPARAM>{5, 5, 5}));
+    EXPECT_FALSE(win::KillTimer(wnd, 5));
+    EXPECT_EQ(win::SetTimer(wnd + 1, 1, 10), 0u);
+    win::DeallocateHWnd(wnd);
+}
+
+TEST(message_window, a_window_may_destroy_itself_inside_its_procedure) {
+    test_support::EnsureQtApplication();
+    int calls = 0;
+    win::HWND wnd = 0;
+    wnd = win::AllocateHWnd([&](win::HWND h, win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        ++calls;
+        win::DeallocateHWnd(h);
+        return 0;
+    }, "self");
+    win::SetTimer(wnd, 1, 1);
+    win::PostMessage(wnd, win::WM_USER, 0, 0);
+    win::PostMessage(wnd, win::WM_USER, 0, 0);
+    for (int i = 0; i < 30; ++i) {
+        win::ProcessMessages();
+        win::Sleep(1);
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
