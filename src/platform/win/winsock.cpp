@@ -1,0 +1,426 @@
+#include "platform/win/winsock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace win {
+namespace {
+
+thread_local int lastError = 0;
+int startupCount = 0;
+
+int Fail(int wsaError) {
+    lastError = wsaError;
+    return SOCKET_ERROR;
+}
+
+int FailFromErrno() { return Fail(WinSockErrorFromErrno(errno)); }
+
+// The descriptor of a handle, or -1 for a handle that cannot be one.
+int Fd(SOCKET s) { return s <= static_cast<SOCKET>(INT_MAX) ? static_cast<int>(s) : -1; }
+
+// What WSAAsyncSelect keeps for one socket. A stream socket is watched for
+// reading only while it listens or is connected: an idle or connecting one
+// reports hang-up to poll, which must not pass for a close.
+struct Watch {
+    HWND wnd = 0;
+    UINT msg = 0;
+    long events = 0;
+    bool datagram = false;
+    bool listening = false;
+    bool connecting = false;
+    bool established = false;
+    bool closeReported = false;  // FD_CLOSE comes once
+    bool wantWrite = false;      // FD_WRITE owed when the socket is writable
+    std::unique_ptr<QSocketNotifier> reader;
+    std::unique_ptr<QSocketNotifier> writer;
+};
+
+// The async-select table, GUI thread only (the notifiers live there).
+std::map<SOCKET, std::unique_ptr<Watch>>& Watches() {
+    static std::map<SOCKET, std::unique_ptr<Watch>> watches;
+    return watches;
+}
+
+Watch* FindWatch(SOCKET s) {
+    auto& watches = Watches();
+    auto it = watches.find(s);
+    return it == watches.end() ? nullptr : it->second.get();
+}
+
+void Post(SOCKET s, const Watch& w, long event, int error) {
+    if ((w.events & event) == 0) return;
+    PostMessage(w.wnd, w.msg, s, WSAMAKESELECTREPLY(static_cast<unsigned>(event), static_cast<unsigned>(error)));
+}
+
+void ArmReader(Watch& w) {
+    bool watching = w.datagram || w.listening || (w.established && !w.closeReported);
+    w.reader->setEnabled(watching && (w.events & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0);
+}
+
+void ArmWriter(Watch& w) {
+    bool owed = w.connecting || (w.wantWrite && (w.datagram || w.established));
+    w.writer->setEnabled(owed);
+}
+
+// Readable: a connection to accept, data, or the end of the connection. Each
+// is posted once; the call that consumes it arms the notifier again.
+void OnReadable(SOCKET s) {
+    Watch* w = FindWatch(s);
+    if (!w) return;
+    w->reader->setEnabled(false);
+    if (w->listening) {
+        Post(s, *w, FD_ACCEPT, 0);
+        return;
+    }
+    if (w->datagram) {
+        Post(s, *w, FD_READ, 0);
+        return;
+    }
+    char probe;
+    ssize_t n = ::recv(Fd(s), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        Post(s, *w, FD_READ, 0);
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        ArmReader(*w);
+        return;
+    }
+    // All data has been read and the peer has gone: gracefully (0) or not.
+    int error = n == 0 ? 0 : WinSockErrorFromErrno(errno);
+    w->closeReported = true;
+    Post(s, *w, FD_CLOSE, error);
+}
+
+// Writable: a pending connect has finished, or room after a send that would
+// have blocked.
+void OnWritable(SOCKET s) {
+    Watch* w = FindWatch(s);
+    if (!w) return;
+    w->writer->setEnabled(false);
+    if (w->connecting) {
+        w->connecting = false;
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        if (err != 0) {
+            Post(s, *w, FD_CONNECT, WinSockErrorFromErrno(err));
+            return;
+        }
+        w->established = true;
+        w->wantWrite = false;
+        Post(s, *w, FD_CONNECT, 0);
+        Post(s, *w, FD_WRITE, 0);
+        ArmReader(*w);
+        return;
+    }
+    if (w->wantWrite) {
+        w->wantWrite = false;
+        Post(s, *w, FD_WRITE, 0);
+    }
+}
+
+// Starts watching s for wnd/msg, with the notifiers disabled until armed.
+Watch& AddWatch(SOCKET s, HWND wnd, UINT msg, long events) {
+    auto& slot = Watches()[s];
+    if (!slot) {
+        slot = std::make_unique<Watch>();
+        slot->reader = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Read);
+        slot->writer = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Write);
+        slot->reader->setEnabled(false);
+        slot->writer->setEnabled(false);
+        QObject::connect(slot->reader.get(), &QSocketNotifier::activated, [s] { OnReadable(s); });
+        QObject::connect(slot->writer.get(), &QSocketNotifier::activated, [s] { OnWritable(s); });
+    }
+    slot->wnd = wnd;
+    slot->msg = msg;
+    slot->events = events;
+    return *slot;
+}
+
+void RemoveWatch(SOCKET s) { Watches().erase(s); }
+
+bool SetNonBlocking(int fd) {
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
+
+// Outcomes of a connect attempt that WinSock reports through FD_CONNECT
+// rather than from the call.
+bool IsConnectOutcome(int err) { return err == ECONNREFUSED || err == ETIMEDOUT || err == ECONNRESET; }
+
+}  // namespace
+
+int WinSockErrorFromErrno(int err) {
+    switch (err) {
+    case 0: return 0;
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAENOTSOCK;  // a handle that is no socket
+    case EACCES:
+    case EPERM: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
+    case EAGAIN: return WSAEWOULDBLOCK;
+    case EINPROGRESS: return WSAEWOULDBLOCK;  // a connect under way, as WinSock reports it
+    case EALREADY: return WSAEALREADY;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return WSAEDESTADDRREQ;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ENETRESET: return WSAENETRESET;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET: return WSAECONNRESET;
+    case EPIPE: return WSAECONNRESET;  // the peer has gone; sending cannot go on
+    case ENOBUFS:
+    case ENOMEM: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return WSAESHUTDOWN;
+    case ETOOMANYREFS: return WSAETOOMANYREFS;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case ELOOP: return WSAELOOP;
+    case ENAMETOOLONG: return WSAENAMETOOLONG;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    case ENOTEMPTY: return WSAENOTEMPTY;
+    case EUSERS: return WSAEUSERS;
+    case EDQUOT: return WSAEDQUOT;
+    case ESTALE: return WSAESTALE;
+    case EREMOTE: return WSAEREMOTE;
+    default: return WSASYSCALLFAILURE;
+    }
+}
+
+int WSAStartup(std::uint16_t versionRequested, WSADATA* data) {
+    unsigned major = versionRequested & 0xFFu;
+    unsigned minor = versionRequested >> 8;
+    if (major < 1) return WSAVERNOTSUPPORTED;
+    if (data == nullptr) return WSAEFAULT;
+    *data = WSADATA{};
+    // The version granted is the one asked for, up to 2.2.
+    if (major > 2 || (major == 2 && minor > 2)) versionRequested = 0x0202;
+    data->wVersion = versionRequested;
+    data->wHighVersion = 0x0202;
+    std::strcpy(data->szDescription, "POSIX sockets");
+    std::strcpy(data->szSystemStatus, "Running");
+    data->iMaxSockets = 0x7FFF;
+    data->iMaxUdpDg = 65467;
+    ++startupCount;
+    return 0;
+}
+
+int WSACleanup() {
+    if (startupCount == 0) return Fail(WSANOTINITIALISED);
+    --startupCount;
+    return 0;
+}
+
+int WSAGetLastError() { return lastError; }
+void WSASetLastError(int error) { lastError = error; }
+
+SOCKET socket(int af, int type, int protocol) {
+    if (startupCount == 0) {
+        Fail(WSANOTINITIALISED);
+        return INVALID_SOCKET;
+    }
+    int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    if (fd < 0) {
+        FailFromErrno();
+        return INVALID_SOCKET;
+    }
+    return static_cast<SOCKET>(fd);
+}
+
+int bind(SOCKET s, const sockaddr* name, int nameLen) {
+    int fd = Fd(s);
+    int type = 0;
+    socklen_t len = sizeof type;
+    // A listening port of WinSock can be taken again while connections of
+    // its previous owner wait out their closing time; on Linux that needs
+    // SO_REUSEADDR (which, for TCP, still refuses a second listener).
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_STREAM) {
+        int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+    if (::bind(fd, name, static_cast<socklen_t>(nameLen)) != 0) return FailFromErrno();
+    return 0;
+}
+
+int listen(SOCKET s, int backlog) {
+    if (::listen(Fd(s), backlog) != 0) return FailFromErrno();
+    if (Watch* w = FindWatch(s)) {
+        w->listening = true;
+        ArmReader(*w);
+    }
+    return 0;
+}
+
+SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
+    Watch* listener = FindWatch(s);
+    socklen_t len = addrLen ? static_cast<socklen_t>(*addrLen) : 0;
+    int flags = SOCK_CLOEXEC | (listener ? SOCK_NONBLOCK : 0);
+    int fd = ::accept4(Fd(s), addr, addrLen ? &len : nullptr, flags);
+    int err = errno;
+    if (listener) ArmReader(*listener);  // accept re-enables FD_ACCEPT
+    if (fd < 0) {
+        Fail(WinSockErrorFromErrno(err));
+        return INVALID_SOCKET;
+    }
+    if (addrLen) *addrLen = static_cast<int>(len);
+    auto socket = static_cast<SOCKET>(fd);
+    if (listener) {
+        // The accepted socket inherits the listener's notifications.
+        Watch& w = AddWatch(socket, listener->wnd, listener->msg, listener->events);
+        w.established = true;
+        w.wantWrite = true;
+        ArmReader(w);
+        ArmWriter(w);
+    }
+    return socket;
+}
+
+int connect(SOCKET s, const sockaddr* name, int nameLen) {
+    int result = ::connect(Fd(s), name, static_cast<socklen_t>(nameLen));
+    int err = result == 0 ? 0 : errno;
+    Watch* w = FindWatch(s);
+    if (!w) return result == 0 ? 0 : Fail(WinSockErrorFromErrno(err));
+    if (result == 0 || err == EINPROGRESS) {
+        // Finished or not, the outcome comes as FD_CONNECT once writable.
+        w->connecting = true;
+        ArmWriter(*w);
+        return Fail(WSAEWOULDBLOCK);
+    }
+    if (IsConnectOutcome(err)) {
+        Post(s, *w, FD_CONNECT, WinSockErrorFromErrno(err));
+        return Fail(WSAEWOULDBLOCK);
+    }
+    return Fail(WinSockErrorFromErrno(err));
+}
+
+namespace {
+// After a send: one that would have blocked owes FD_WRITE once there is room.
+int AfterSend(SOCKET s, ssize_t n) {
+    if (n >= 0) return static_cast<int>(n);
+    int err = errno;
+    if (WouldBlock(err)) {
+        if (Watch* w = FindWatch(s)) {
+            w->wantWrite = true;
+            ArmWriter(*w);
+        }
+    }
+    return Fail(WinSockErrorFromErrno(err));
+}
+
+// After a read: recv and recvfrom re-enable FD_READ (and a close not yet seen).
+int AfterRecv(SOCKET s, ssize_t n) {
+    int err = errno;
+    if (Watch* w = FindWatch(s)) ArmReader(*w);
+    if (n >= 0) return static_cast<int>(n);
+    return Fail(WinSockErrorFromErrno(err));
+}
+}  // namespace
+
+int send(SOCKET s, const void* buf, int len, int flags) {
+    if (len < 0) return Fail(WSAEINVAL);
+    return AfterSend(s, ::send(Fd(s), buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL));
+}
+
+int sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to, int toLen) {
+    if (len < 0) return Fail(WSAEINVAL);
+    return AfterSend(s, ::sendto(Fd(s), buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL, to,
+                                 static_cast<socklen_t>(toLen)));
+}
+
+int recv(SOCKET s, void* buf, int len, int flags) {
+    if (len < 0) return Fail(WSAEINVAL);
+    return AfterRecv(s, ::recv(Fd(s), buf, static_cast<size_t>(len), flags));
+}
+
+int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromLen) {
+    if (len < 0) return Fail(WSAEINVAL);
+    socklen_t addrLen = fromLen ? static_cast<socklen_t>(*fromLen) : 0;
+    ssize_t n = ::recvfrom(Fd(s), buf, static_cast<size_t>(len), flags, from, fromLen ? &addrLen : nullptr);
+    int err = errno;
+    if (n >= 0 && fromLen) *fromLen = static_cast<int>(addrLen);
+    errno = err;
+    return AfterRecv(s, n);
+}
+
+int closesocket(SOCKET s) {
+    // The notifiers go first: they must never watch a closed descriptor.
+    RemoveWatch(s);
+    int fd = Fd(s);
+    if (fd < 0) return Fail(WSAENOTSOCK);
+    if (::close(fd) != 0) return FailFromErrno();
+    return 0;
+}
+
+int setsockopt(SOCKET s, int level, int optName, const void* optVal, int optLen) {
+    if (optLen < 0) return Fail(WSAEFAULT);
+    if (::setsockopt(Fd(s), level, optName, optVal, static_cast<socklen_t>(optLen)) != 0) return FailFromErrno();
+    return 0;
+}
+
+int getsockopt(SOCKET s, int level, int optName, void* optVal, int* optLen) {
+    if (optLen == nullptr || *optLen < 0) return Fail(WSAEFAULT);
+    auto len = static_cast<socklen_t>(*optLen);
+    if (::getsockopt(Fd(s), level, optName, optVal, &len) != 0) return FailFromErrno();
+    *optLen = static_cast<int>(len);
+    return 0;
+}
+
+int WSAAsyncSelect(SOCKET s, HWND wnd, UINT msg, long events) {
+    int fd = Fd(s);
+    int type = 0;
+    socklen_t len = sizeof type;
+    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return Fail(WSAENOTSOCK);
+    if (!SetNonBlocking(fd)) return FailFromErrno();
+    if (events == 0) {
+        RemoveWatch(s);
+        return 0;
+    }
+    if (QCoreApplication::instance() == nullptr) return Fail(WSASYSNOTREADY);
+    bool known = FindWatch(s) != nullptr;
+    Watch& w = AddWatch(s, wnd, msg, events);
+    if (!known) {
+        int accepting = 0;
+        len = sizeof accepting;
+        sockaddr_storage peer{};
+        socklen_t peerLen = sizeof peer;
+        w.datagram = type == SOCK_DGRAM;
+        w.listening = ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting != 0;
+        w.established = !w.datagram && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0;
+        // Like WinSock, a socket that can send already owes one FD_WRITE.
+        w.wantWrite = w.datagram || w.established;
+    }
+    ArmReader(w);
+    ArmWriter(w);
+    return 0;
+}
+
+}  // namespace win
