@@ -1,0 +1,77 @@
+#include "platform/win/timers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<int> g_fired{0};
+std::atomic<win::MMRESULT> g_selfKill{0};
+
+void CountTick(std::uint32_t, std::uint32_t, win::DWORD_PTR user, win::DWORD_PTR, win::DWORD_PTR) {
+    reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1);
+}
+
+void KillSelf(std::uint32_t id, std::uint32_t, win::DWORD_PTR, win::DWORD_PTR, win::DWORD_PTR) {
+    ++g_fired;
+    g_selfKill = win::timeKillEvent(id);
+}
+
+TEST(timers, clocks_are_monotonic_and_in_the_stated_units) {
+    std::int64_t f = 0, c0 = 0, c1 = 0;
+    ASSERT_TRUE(win::QueryPerformanceFrequency(&f));
+    EXPECT_EQ(f, 1000000000);
+    ASSERT_TRUE(win::QueryPerformanceCounter(&c0));
+    win::DWORD t0 = win::GetTickCount();
+    std::this_thread::sleep_for(20ms);
+    win::DWORD t1 = win::GetTickCount();
+    ASSERT_TRUE(win::QueryPerformanceCounter(&c1));
+    EXPECT_GE(static_cast<win::DWORD>(t1 - t0), 19u);
+    EXPECT_LT(static_cast<win::DWORD>(t1 - t0), 2000u);
+    EXPECT_GE(c1 - c0, 19000000);
+    EXPECT_FALSE(win::QueryPerformanceCounter(nullptr));
+}
+
+TEST(timers, device_caps_and_period_requests) {
+    win::TIMECAPS caps{};
+    ASSERT_EQ(win::timeGetDevCaps(&caps, sizeof caps), win::TIMERR_NOERROR);
+    EXPECT_EQ(caps.wPeriodMin, 1u);
+    EXPECT_GE(caps.wPeriodMax, 1000u);
+    EXPECT_EQ(win::timeGetDevCaps(nullptr, sizeof caps), win::TIMERR_NOCANDO);
+    EXPECT_EQ(win::timeBeginPeriod(1), win::TIMERR_NOERROR);
+    EXPECT_EQ(win::timeBeginPeriod(0), win::TIMERR_NOCANDO);
+}
+
+TEST(timers, periodic_timer_fires_until_killed_and_never_after) {
+    std::atomic<int> count{0};
+    win::MMRESULT id =
+        win::timeSetEvent(2, 0, CountTick, reinterpret_cast<win::DWORD_PTR>(&count), win::TIME_PERIODIC);
+    ASSERT_NE(id, 0u);
+    auto end = std::chrono::steady_clock::now() + 2s;
+    while (count < 5 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    EXPECT_GE(count.load(), 5);
+    EXPECT_EQ(win::timeKillEvent(id), win::TIMERR_NOERROR);
+    int atKill = count;
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(count.load(), atKill);
+    EXPECT_EQ(win::timeKillEvent(id), win::MMSYSERR_INVALPARAM);
+    EXPECT_EQ(win::timeSetEvent(0, 0, CountTick, 0, win::TIME_PERIODIC), 0u);
+    EXPECT_EQ(win::timeSetEvent(5, 0, nullptr, 0, win::TIME_PERIODIC), 0u);
+}
+
+TEST(timers, a_timer_may_kill_itself_from_its_callback) {
+    win::MMRESULT id = win::timeSetEvent(1, 0, KillSelf, 0, win::TIME_PERIODIC);
+    ASSERT_NE(id, 0u);
+    auto end = std::chrono::steady_clock::now() + 2s;
+    while (g_fired == 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(g_fired.load(), 1);
+    EXPECT_EQ(g_selfKill.load(), win::TIMERR_NOERROR);
+}
+
+}  // namespace
