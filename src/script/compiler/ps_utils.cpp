@@ -88,6 +88,20 @@ std::optional<std::int32_t> ParseInt(std::string_view s) {
     return static_cast<std::int32_t>(bits);
 }
 
+// The power of ten of the first significant digit of mantissa * 10^exponent
+// (0 for 1.0 .. 9.9); only the sign matters to the caller.
+std::int64_t DecimalMagnitude(std::string_view mantissa, std::int64_t exponent) {
+    const std::size_t point = mantissa.find('.');
+    const std::size_t int_len = point == std::string_view::npos ? mantissa.size() : point;
+    for (std::size_t k = 0; k < mantissa.size(); ++k) {
+        if (mantissa[k] < '1' || mantissa[k] > '9') continue;
+        const std::int64_t place = k < int_len ? static_cast<std::int64_t>(int_len - k) - 1
+                                               : -static_cast<std::int64_t>(k - int_len);
+        return place + exponent;
+    }
+    return -1;  // all zeros
+}
+
 }  // namespace
 
 std::int32_t PSStrToInt(std::string_view s) { return PSStrToIntDef(s, -1); }
@@ -117,21 +131,30 @@ long double PSStrToFloat(std::string_view s) {
         while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++digits;
     }
     if (digits == 0) throw EPSError("Invalid float");
+    const std::size_t mantissa_end = i;
+    bool exp_negative = false;
+    std::int64_t exponent = 0;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
         ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) exp_negative = t[i++] == '-';
         std::size_t exp_digits = 0;
-        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++exp_digits;
+        for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i, ++exp_digits) {
+            if (exponent < 1000000) exponent = exponent * 10 + (t[i] - '0');
+        }
         if (exp_digits == 0) throw EPSError("Invalid float");
     }
     if (i != t.size()) throw EPSError("Invalid float");
+    if (exp_negative) exponent = -exponent;
 
     std::string canon(t.substr(body));
     long double value = 0;
     const auto r = std::from_chars(canon.data(), canon.data() + canon.size(), value);
     if (r.ec != std::errc() || r.ptr != canon.data() + canon.size()) {
-        // Underflow towards zero is a valid tiny number; overflow is not.
-        if (r.ec == std::errc::result_out_of_range && value == 0.0L) return negative ? -0.0L : 0.0L;
+        // Too small to represent is zero; too large is an error.
+        if (r.ec == std::errc::result_out_of_range &&
+            DecimalMagnitude(t.substr(body, mantissa_end - body), exponent) < 0) {
+            return negative ? -0.0L : 0.0L;
+        }
         throw EPSError("Invalid float");
     }
     return negative ? -value : value;
