@@ -20,6 +20,13 @@ public:
     using Exception::Exception;
 };
 
+// A floating-point operation without a valid result (rounding NaN, a value
+// outside the integer range, ...).
+class EInvalidOp : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Raised by lists on an index, count or capacity out of range.
 class EListError : public Exception {
 public:
