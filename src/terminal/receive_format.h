@@ -1,0 +1,93 @@
+#pragma once
+// Pure rendering of the receive panel: one byte as a token in each data
+// format, the time part of a line prefix, and reading a line's bytes back
+// from its text. Nothing here keeps state between calls; the pairing of
+// bytes into words is the caller's business.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace terminal {
+
+// Receive data format codes. 0-5 render bytes; 6 and 7 mark whole-text lines.
+using TDataFormat = std::uint8_t;
+inline constexpr TDataFormat dfDEC = 0;
+inline constexpr TDataFormat dfHEX = 1;
+inline constexpr TDataFormat dfDW = 2;
+inline constexpr TDataFormat dfHW = 3;
+inline constexpr TDataFormat dfASC = 4;
+inline constexpr TDataFormat dfBIN = 5;
+inline constexpr TDataFormat dfERR = 6;
+inline constexpr TDataFormat dfMSG = 7;
+
+// The name shown in the format label and used by the settings ("HEX", ...);
+// empty for a code above 7.
+std::string_view DataFormatName(TDataFormat Format);
+
+// True for the word formats, which render one token per two bytes.
+constexpr bool IsWordFormat(TDataFormat Format) { return Format == dfDW || Format == dfHW; }
+
+// The character that introduces a non-visible code in ASC lines ("•").
+inline constexpr char NonVisibleMark = '\x95';
+
+// True when ASC shows the byte as itself: 32 and above except 127, 149, 152.
+constexpr bool IsAscVisible(std::uint8_t B) { return B >= 32 && B != 127 && B != 149 && B != 152; }
+
+// Appends the token of one byte (DEC, HEX, ASC, BIN) or of one word (DW, HW:
+// Value is byte x 256 + low byte) to Out and returns the width it counts for
+// wrapping. In ASC a non-visible byte counts 3 only when its hexadecimal
+// digits are shown (ShowNonVisible), otherwise 1.
+int AppendToken(std::string& Out, TDataFormat Format, std::uint16_t Value, bool ShowNonVisible);
+
+// "01001101": eight binary digits, most significant first.
+std::string ByteToBinText(std::uint8_t B);
+// The inverse: S must be exactly 8 characters (assertion "Length(s) = 8");
+// each character contributes its code minus 48 to its bit, as the original.
+std::uint8_t BinTextToByte(std::string_view S);
+
+// A line text as it is drawn: while non-visible codes are hidden, the two
+// characters after every "•" (from the first one on) are dropped.
+std::string HideNonVisibleCodes(std::string_view Text);
+
+// Date-time as days since 1899-12-30, split into its calendar parts. The time
+// of day is rounded to the millisecond; a rounding up to midnight carries
+// into the next day instead of giving an hour 24.
+struct TDateTimeParts {
+    int Year = 1899, Month = 12, Day = 30;
+    int Hour = 0, Minute = 0, Second = 0, MSec = 0;
+    std::int64_t DayNumber = 0;  // whole days since 1899-12-30
+    int MSecOfDay = 0;
+};
+TDateTimeParts DecodeDateTime(double Time);
+double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MSec);
+
+// Formats a date-time with the runtime library's date-time format letters:
+// y/yy/yyyy, m/mm (minutes right after an hour), mmm/mmmm, d/dd, ddd/dddd,
+// h/hh, n/nn, s/ss, z/zzz, am/pm, a/p, "/" and ":" as the separators, and
+// text in single or double quotes taken literally.
+std::string FormatPanelDateTime(std::string_view Format, double Time);
+
+// Time resolutions of the line prefix (RVPnlTime).
+inline constexpr int tpNone = 0;
+inline constexpr int tpMinutes = 1;
+inline constexpr int tpSeconds = 2;
+inline constexpr int tpMilliseconds = 3;
+inline constexpr int tpFreeFormat = 4;
+
+// The time part of a line prefix at resolution RVPnlTime (empty for 0).
+std::string FormatPrefixTime(int RVPnlTime, std::string_view FreeFormat, double Time);
+
+// True when two time stamps show differently at the resolution: the full
+// date and time are compared (the hour and the day count too), so a line
+// never continues hours later under its old stamp. Resolution 0 never differs.
+bool TimeChangedAtResolution(int RVPnlTime, std::string_view FreeFormat, double LineTime,
+                             double Now);
+
+// The bytes of a line's data text (its text without prefix), read back by
+// the line's format: ASC decodes "•" plus two hexadecimal digits; DEC/DW and
+// HEX/HW read blank-separated numbers (DW and HW give two bytes, low first);
+// BIN reads 8-digit tokens; ERR and MSG give nothing. A token that is not a
+// number raises rtl::EConvertError naming the text.
+std::string DecodeLineBytes(TDataFormat Format, std::string_view Data);
+
+}  // namespace terminal

@@ -1,0 +1,319 @@
+#include "terminal/receive_panel.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace terminal {
+
+namespace {
+
+// The direction marks: main port, second port ("«"), transmitted.
+constexpr char kDirMarks[] = {'<', '\xAB', '>'};
+
+// PrefixLen is 8 bits wide: a longer prefix would make the record point
+// into the data, so the time part is cut to fit.
+constexpr std::size_t kMaxPrefixLen = 255;
+
+}  // namespace
+
+// Holds the list's update count and the graph window's update lock for one
+// chunk, and gives both back on every path out of it. On the normal path the
+// release runs through Release() so a failing hook reports to the caller;
+// while an exception unwinds, the destructor releases and swallows.
+class TReceivePanel::TChunkGuard {
+public:
+    TChunkGuard(TReceivePanel& Panel, bool List, bool Graph)
+        : panel_(Panel), list_(List), graph_(Graph) {
+        if (list_) panel_.BeginUpdate();
+        if (graph_ && panel_.hooks_.GraphSetUpdateLock) {
+            try {
+                panel_.hooks_.GraphSetUpdateLock(true);
+            } catch (...) {
+                if (list_) panel_.EndUpdate();
+                throw;
+            }
+        }
+    }
+    TChunkGuard(const TChunkGuard&) = delete;
+    TChunkGuard& operator=(const TChunkGuard&) = delete;
+
+    void Release() {
+        const bool list = std::exchange(list_, false);
+        const bool graph = std::exchange(graph_, false);
+        // The list first, as the chunk ends; the graph lock even if it fails.
+        try {
+            if (list) panel_.EndUpdate();
+        } catch (...) {
+            if (graph && panel_.hooks_.GraphSetUpdateLock) panel_.hooks_.GraphSetUpdateLock(false);
+            throw;
+        }
+        if (graph && panel_.hooks_.GraphSetUpdateLock) panel_.hooks_.GraphSetUpdateLock(false);
+    }
+
+    ~TChunkGuard() {
+        try {
+            Release();
+        } catch (...) {
+            // Already unwinding from the chunk's own failure; that one is reported.
+        }
+    }
+
+private:
+    TReceivePanel& panel_;
+    bool list_;
+    bool graph_;
+};
+
+TReceivePanel::TReceivePanel(TReceiveClock& Clock, TReceivePanelHooks Hooks)
+    : clock_(Clock), hooks_(std::move(Hooks)) {
+    // Until the window reports its size: 80 characters, 30 lines.
+    fontCharWidth_ = 9;
+    fontHeight_ = 17;
+    panelWidth_ = 4 + 80 * fontCharWidth_;
+    panelHeight_ = 5 + 30 * fontHeight_;
+    scrollBarWidth_ = 0;
+    RecalcListMetrics();
+}
+
+// --- metrics -----------------------------------------------------------------
+
+void TReceivePanel::SetListMetrics(int FontCharWidth, int FontHeight, int PanelWidth,
+                                   int PanelHeight, int ScrollBarWidth) {
+    fontCharWidth_ = FontCharWidth;
+    fontHeight_ = FontHeight;
+    panelWidth_ = PanelWidth;
+    panelHeight_ = PanelHeight;
+    scrollBarWidth_ = ScrollBarWidth;
+    RecalcListMetrics();
+}
+
+void TReceivePanel::RecalcListMetrics() {
+    lineHeight_ = fontHeight_;
+    charWidth_ = fontCharWidth_;
+    // A font that reports no size must not divide by zero.
+    const int itemHeight = std::max(1, lineHeight_);
+    const int charWidth = std::max(1, charWidth_);
+    visibleLines_ = std::max(1, (panelHeight_ - 5) / itemHeight);
+    if (infiniteList_) {
+        charsPerLine_ = (panelWidth_ - 4 - scrollBarWidth_) / charWidth;
+    } else {
+        while (lines_.LineCount() > visibleLines_) lines_.DeleteLine(0);
+        SyncCount(-1);
+        charsPerLine_ = (panelWidth_ - 4) / charWidth;
+    }
+}
+
+void TReceivePanel::SetInfiniteList(bool On) {
+    infiniteList_ = On;
+    RecalcListMetrics();
+}
+
+// --- time ----------------------------------------------------------------------
+
+void TReceivePanel::SetPreciseTimeCalc(bool On) {
+    precise_ = On;
+    if (On) {
+        baseTime_ = clock_.LocalNow();
+        baseCounter_ = clock_.Counter();
+        frequency_ = clock_.CounterFrequency();
+    }
+}
+
+double TReceivePanel::CurrentTime() {
+    if (!precise_ || frequency_ <= 0) return clock_.LocalNow();
+    const double elapsed = static_cast<double>(clock_.Counter() - baseCounter_);
+    return baseTime_ + elapsed / static_cast<double>(frequency_) / 86400.0;
+}
+
+// --- list plumbing -------------------------------------------------------------
+
+void TReceivePanel::SetOutputWriter(std::function<void(std::string_view)> Writer) {
+    output_ = std::move(Writer);
+}
+
+void TReceivePanel::Output(std::string_view Text) const {
+    if (output_) output_(Text);
+}
+
+void TReceivePanel::BeginUpdate() {
+    if (updateCount_++ == 0 && hooks_.ListRepaintLock) hooks_.ListRepaintLock(true);
+}
+
+void TReceivePanel::EndUpdate() {
+    if (updateCount_ == 0) return;
+    if (--updateCount_ == 0 && hooks_.ListRepaintLock) hooks_.ListRepaintLock(false);
+}
+
+void TReceivePanel::SyncCount(int Index) {
+    if (hooks_.ListSyncCount) hooks_.ListSyncCount(Index);
+}
+
+void TReceivePanel::ClearLines() {
+    lines_.Clear();
+    SyncCount(-1);
+}
+
+void TReceivePanel::EnsureCurrentLine() {
+    // The list always ends with the line being filled; a caller that never
+    // started one still gets a place to write to.
+    if (lines_.LineCount() == 0) lines_.AddLine({}, TLineRecord{0, 0, DataFormat, 0});
+}
+
+void TReceivePanel::WriteCurrentLine() {
+    EnsureCurrentLine();
+    lines_.PutLine(lines_.LineCount() - 1, curLine_);
+}
+
+// --- rendering -----------------------------------------------------------------
+
+int TReceivePanel::FormatByte(std::uint8_t B, std::string& Token) {
+    if (IsWordFormat(DataFormat)) {
+        if (++displayPairCount_ % 2 == 1) {
+            displayLowByte_ = B;
+            return 0;
+        }
+        return AppendToken(Token, DataFormat, static_cast<std::uint16_t>(B * 256 + displayLowByte_),
+                           ShowASCIInonvisiblecodes);
+    }
+    return AppendToken(Token, DataFormat, B, ShowASCIInonvisiblecodes);
+}
+
+bool TReceivePanel::GraphValue(std::uint8_t B, bool Signed, double& Value) {
+    if (IsWordFormat(DataFormat)) {
+        if (++graphPairCount_ % 2 == 1) {
+            graphLowByte_ = B;
+            return false;
+        }
+        const auto word = static_cast<std::uint16_t>(B * 256 + graphLowByte_);
+        Value = Signed ? static_cast<double>(static_cast<std::int16_t>(word)) : word;
+        return true;
+    }
+    Value = Signed ? static_cast<double>(static_cast<std::int8_t>(B)) : B;
+    return true;
+}
+
+std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
+    std::string prefix = FormatPrefixTime(RVPnlTime, RVPnlTimeFormat, Time);
+    const bool mark = RVPnlTime != tpNone || ShowWrites || SecondPortSelected;
+    const bool knownDir = Dir < sizeof(kDirMarks);
+    const std::size_t room = kMaxPrefixLen - (mark && knownDir ? 1 : 0);
+    if (prefix.size() > room) prefix.resize(room);
+    if (mark && knownDir) prefix.push_back(kDirMarks[Dir]);
+    return prefix;
+}
+
+void TReceivePanel::StartNewLine(bool Repaint) {
+    displayPairCount_ = 0;
+    graphPairCount_ = 0;
+    curLine_.clear();
+    curLineWidth_ = 0;
+
+    int n = lines_.LineCount();
+    if (!(n > 0 && OutputOpen())) {
+        // "while" rather than "if": lines loaded or added beyond the visible
+        // ones while the list was bounded are dropped too, so it never grows.
+        while (n > 0 && n >= visibleLines_ && !infiniteList_) {
+            lines_.DeleteLine(0);
+            --n;
+        }
+        lines_.AddLine({}, TLineRecord{0, 0, DataFormat, 0});
+        if (Repaint) SyncCount(-1);
+    }
+    // The list is just starting to scroll: the scroll bar now takes width.
+    if (n == visibleLines_) RecalcListMetrics();
+    if (OutputOpen()) Output("\r");
+}
+
+void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir) {
+    if (hooks_.CheckAntiHang) hooks_.CheckAntiHang();
+    const bool toFile = OutputOpen();
+    const bool graph = Dir != 2 && hooks_.GraphFeedEnabled && hooks_.GraphFeedEnabled();
+    const bool graphSigned = graph && hooks_.GraphSigned && hooks_.GraphSigned();
+    TChunkGuard guard(*this, !toFile, graph);
+
+    const double now = CurrentTime();
+    // One time stamp per chunk: whether it shows differently from the current
+    // line's stamp is decided once, and a line started here shares it.
+    bool timeChanged = Timecaninterruptdatarow && curLineWidth_ > 0 &&
+                       TimeChangedAtResolution(RVPnlTime, RVPnlTimeFormat, curLineTime_, now);
+    bool dirty = false;    // tokens added since the current line was last written
+    bool started = false;  // a line was started during the chunk
+    std::string token;
+
+    auto breakLine = [&] {
+        if (dirty && !toFile) WriteCurrentLine();
+        StartNewLine(false);
+        started = true;
+        dirty = false;
+    };
+
+    for (std::size_t k = 0; k < Count; ++k) {
+        const std::uint8_t b = Data[k];
+        token.clear();
+        const int width = FormatByte(b, token);
+        if (graph) {
+            double value = 0;
+            if (GraphValue(b, graphSigned, value) && hooks_.GraphAddPoint)
+                hooks_.GraphAddPoint(now, value);
+        }
+        if (width == 0) continue;
+
+        int l = curLineWidth_;
+        if (l > 0 && DataFormat != dfASC) ++l;
+        // A token stays on the line only while it fits, the shown time and
+        // the direction are the same, and the line is in the same format
+        // (a line mixing formats could not be read back).
+        if (l > 0 && (l + width > charsPerLine_ || timeChanged || Dir != curLineDir_ ||
+                      DataFormat != curLineFormat_)) {
+            breakLine();
+            l = 0;
+        }
+        if (l == 0) {
+            curLineTime_ = now;
+            curLine_ = LinePrefix(Dir, now);
+            curLineWidth_ = static_cast<int>(curLine_.size());
+            if (!toFile) {
+                EnsureCurrentLine();
+                lines_.SetLineRecord(lines_.LineCount() - 1,
+                                     TLineRecord{Dir, now, DataFormat,
+                                                 static_cast<std::uint8_t>(curLine_.size())});
+            } else if (!curLine_.empty()) {
+                Output(curLine_);
+            }
+            curLineDir_ = Dir;
+            curLineFormat_ = DataFormat;
+            timeChanged = false;
+        }
+        const std::size_t from = curLine_.size();
+        if (DataFormat == dfASC || l == 0) {
+            curLineWidth_ += width;
+        } else {
+            curLine_.push_back(' ');
+            curLineWidth_ += width + 1;
+        }
+        curLine_ += token;
+        dirty = true;
+        if (toFile) Output(std::string_view(curLine_).substr(from));
+
+        if (DataFormat == dfASC && b == RVLineBreak) breakLine();
+    }
+    if (dirty && !toFile) WriteCurrentLine();
+    if (!toFile && started) SyncCount(-1);
+    guard.Release();
+}
+
+void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time,
+                                TDataFormat Format) {
+    if (Time == 0) Time = clock_.LocalNow();
+    const std::string prefix = LinePrefix(Dir, Time);
+    if (!curLine_.empty()) StartNewLine(true);
+    EnsureCurrentLine();
+    const int last = lines_.LineCount() - 1;
+    std::string text = prefix;
+    text += Text;
+    lines_.PutLine(last, text);
+    lines_.SetLineRecord(last, TLineRecord{Dir, Time, Format, static_cast<std::uint8_t>(prefix.size())});
+    StartNewLine(true);
+}
+
+}  // namespace terminal

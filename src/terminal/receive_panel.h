@@ -1,0 +1,150 @@
+#pragma once
+// The receive panel without its window: the lines and their records, the
+// line being filled, the rendering of received and transmitted chunks into
+// lines, message and error lines, the panel metrics and the graph feed. The
+// main window delegates ShowData, AddTextLine, StartNewLine, the metrics and
+// GraphValue here; the owner-drawn list box shows Lines() and follows the
+// view hooks (repaint lock, count changes).
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "terminal/receive_format.h"
+#include "terminal/receive_panel_clock.h"
+#include "terminal/receive_panel_lines.h"
+
+namespace terminal {
+
+// What the panel calls out to. Every hook may stay empty.
+struct TReceivePanelHooks {
+    // Once at the start of every chunk: the main window's anti-hang check
+    // (raising the polling delay when the GUI thread is starved).
+    std::function<void()> CheckAntiHang;
+    // Whether received values go to the graph window now (it is visible and
+    // no plug-in has turned the feed off), and whether they are read signed.
+    std::function<bool()> GraphFeedEnabled;
+    std::function<bool()> GraphSigned;
+    // The graph window's update lock around a chunk, and one point.
+    std::function<void(bool Lock)> GraphSetUpdateLock;
+    std::function<void(double Time, double Value)> GraphAddPoint;
+    // The list control: repainting held off (true) by the first BeginUpdate
+    // and allowed again (false) by the last EndUpdate; SyncCount(Index).
+    std::function<void(bool Locked)> ListRepaintLock;
+    std::function<void(int Index)> ListSyncCount;
+};
+
+class TReceivePanel {
+public:
+    explicit TReceivePanel(TReceiveClock& Clock, TReceivePanelHooks Hooks = {});
+    TReceivePanel(const TReceivePanel&) = delete;
+    TReceivePanel& operator=(const TReceivePanel&) = delete;
+
+    // Options, applied by the main window's menus and settings.
+    TDataFormat DataFormat = dfHEX;
+    int RVPnlTime = tpSeconds;
+    std::string RVPnlTimeFormat = "yyyy-mm-dd hh:nn:ss.zzz";
+    std::uint8_t RVLineBreak = '\n';
+    bool ShowASCIInonvisiblecodes = false;
+    bool Timecaninterruptdatarow = false;
+    bool ShowWrites = false;          // transmitted bytes are logged (mShowWrites)
+    bool SecondPortSelected = false;  // cbComN2 is past its first entry
+
+    TReceivePanelHooks& Hooks() { return hooks_; }
+
+    TLineStore& Lines() { return lines_; }
+    const TLineStore& Lines() const { return lines_; }
+
+    // The line being filled.
+    const std::string& CurLine() const { return curLine_; }
+    int CurLineWidth() const { return curLineWidth_; }
+    double CurLineTime() const { return curLineTime_; }
+    std::uint8_t CurLineDir() const { return curLineDir_; }
+
+    // Metrics.
+    int CharsPerLine() const { return charsPerLine_; }
+    int VisibleLines() const { return visibleLines_; }
+    int CharWidth() const { return charWidth_; }
+    int LineHeight() const { return lineHeight_; }
+    // Font metrics (average character width, height) and the panel's client
+    // size in pixels, then RecalcListMetrics.
+    void SetListMetrics(int FontCharWidth, int FontHeight, int PanelWidth, int PanelHeight,
+                        int ScrollBarWidth);
+    void RecalcListMetrics();
+
+    bool InfiniteList() const { return infiniteList_; }
+    void SetInfiniteList(bool On);
+
+    // Precise time stamps: switching on takes the base time and counter.
+    bool PreciseTimeCalc() const { return precise_; }
+    void SetPreciseTimeCalc(bool On);
+    double CurrentTime();
+
+    // Output to a file in text mode: while a writer is set, rendered text goes
+    // to it instead of the list, lines separated by a carriage return alone.
+    // (In raw mode the receive path writes received chunks itself and the
+    // panel stays the destination of everything it renders.)
+    void SetOutputWriter(std::function<void(std::string_view Text)> Writer);
+    bool OutputOpen() const { return static_cast<bool>(output_); }
+
+    // The list's update counter: the first begin holds repainting off, the
+    // last end lets it go on.
+    void BeginUpdate();
+    void EndUpdate();
+    int UpdateCount() const { return updateCount_; }
+    void SyncCount(int Index);
+
+    // Renders one byte in DataFormat into Token (appended); returns its width.
+    int FormatByte(std::uint8_t B, std::string& Token);
+    // The graph value of one byte: in the word formats only every second
+    // byte completes a value (low byte first).
+    bool GraphValue(std::uint8_t B, bool Signed, double& Value);
+    std::string LinePrefix(std::uint8_t Dir, double Time) const;
+
+    void StartNewLine(bool Repaint);
+    void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir);
+    void ShowData(std::string_view Data, std::uint8_t Dir) {
+        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir);
+    }
+    // A whole MSG or ERR line; Time 0 means now.
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    // Frees every line and record and tells the list (SyncCount(-1)).
+    void ClearLines();
+
+    // Bytes held by the lines and the line being filled.
+    std::size_t MemoryUsage() const { return lines_.MemoryUsage() + curLine_.capacity(); }
+
+private:
+    class TChunkGuard;
+
+    void WriteCurrentLine();
+    void EnsureCurrentLine();
+    void Output(std::string_view Text) const;
+
+    TReceiveClock& clock_;
+    TReceivePanelHooks hooks_;
+    TLineStore lines_;
+
+    std::string curLine_;
+    int curLineWidth_ = 0;
+    double curLineTime_ = 0;
+    std::uint8_t curLineDir_ = 0;
+    TDataFormat curLineFormat_ = dfHEX;
+
+    std::uint8_t displayPairCount_ = 0, graphPairCount_ = 0;
+    std::uint8_t displayLowByte_ = 0, graphLowByte_ = 0;
+
+    int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
+    int fontCharWidth_ = 8, fontHeight_ = 17, panelWidth_ = 0, panelHeight_ = 0, scrollBarWidth_ = 0;
+    bool infiniteList_ = true;
+
+    bool precise_ = false;
+    double baseTime_ = 0;
+    std::int64_t baseCounter_ = 0, frequency_ = 0;
+
+    std::function<void(std::string_view)> output_;
+    int updateCount_ = 0;
+};
+
+}  // namespace terminal

@@ -1,0 +1,202 @@
+#include "terminal/receive_panel_lines.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/exceptions.h"
+
+namespace terminal {
+
+namespace {
+
+// Once the first page sits this far into the logical space, offsets are
+// shifted back to 0 so that a panel running for days never runs out of them.
+constexpr std::uint64_t kRebaseThreshold = std::uint64_t{1} << 32;
+
+}  // namespace
+
+TLineStore::Entry TLineStore::MakeEntry(std::uint64_t Offset, const TLineRecord& Record) {
+    Entry e;
+    e.Time = Record.Time;
+    e.Packed = (Offset & kOffsetMask) | (std::uint64_t{Record.Dir} << 40) |
+               (std::uint64_t{Record.Format} << 48) | (std::uint64_t{Record.PrefixLen} << 56);
+    return e;
+}
+
+void TLineStore::CheckIndex(int Index) const {
+    if (Index < 0 || Index >= LineCount())
+        throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
+}
+
+std::uint64_t TLineStore::EndOf(std::size_t Index) const {
+    return Index + 1 < entries_.size() ? OffsetOf(entries_[Index + 1]) : end_;
+}
+
+void TLineStore::Append(std::string_view Text) {
+    std::size_t done = 0;
+    while (done < Text.size()) {
+        const std::uint64_t rel = end_ - pagesBase_;
+        const std::size_t page = static_cast<std::size_t>(rel / PageSize);
+        const std::size_t at = static_cast<std::size_t>(rel % PageSize);
+        if (page == pages_.size()) pages_.push_back(std::make_unique_for_overwrite<char[]>(PageSize));
+        const std::size_t n = std::min(PageSize - at, Text.size() - done);
+        std::memcpy(pages_[page].get() + at, Text.data() + done, n);
+        done += n;
+        end_ += n;
+    }
+}
+
+void TLineStore::TruncateTo(std::uint64_t Offset) {
+    end_ = Offset;
+    // Keep the pages that hold text plus the one being filled.
+    const std::size_t needed = static_cast<std::size_t>((end_ - pagesBase_) / PageSize) + 1;
+    while (pages_.size() > needed) pages_.pop_back();
+}
+
+void TLineStore::ReleaseBefore(std::uint64_t Offset) {
+    while (!pages_.empty() && pagesBase_ + PageSize <= Offset && pages_.size() > 1) {
+        pages_.pop_front();
+        pagesBase_ += PageSize;
+    }
+    if (pagesBase_ >= kRebaseThreshold) {
+        for (Entry& e : entries_) SetOffset(e, OffsetOf(e) - pagesBase_);
+        end_ -= pagesBase_;
+        pagesBase_ = 0;
+    }
+}
+
+void TLineStore::CopyOut(std::uint64_t Offset, std::uint64_t Length, std::string& Out) const {
+    while (Length > 0) {
+        const std::uint64_t rel = Offset - pagesBase_;
+        const std::size_t page = static_cast<std::size_t>(rel / PageSize);
+        const std::size_t at = static_cast<std::size_t>(rel % PageSize);
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(PageSize - at, Length));
+        Out.append(pages_[page].get() + at, n);
+        Offset += n;
+        Length -= n;
+    }
+}
+
+void TLineStore::Overwrite(std::uint64_t Offset, std::string_view Text) {
+    std::size_t done = 0;
+    while (done < Text.size()) {
+        const std::uint64_t rel = Offset + done - pagesBase_;
+        const std::size_t page = static_cast<std::size_t>(rel / PageSize);
+        const std::size_t at = static_cast<std::size_t>(rel % PageSize);
+        const std::size_t n = std::min(PageSize - at, Text.size() - done);
+        std::memcpy(pages_[page].get() + at, Text.data() + done, n);
+        done += n;
+    }
+}
+
+void TLineStore::AddLine(std::string_view Text, const TLineRecord& Record) {
+    entries_.push_back(MakeEntry(end_, Record));
+    Append(Text);
+}
+
+void TLineStore::PutLine(int Index, std::string_view Text) {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    const std::uint64_t start = OffsetOf(entries_[i]);
+    const std::uint64_t oldEnd = EndOf(i);
+    const std::uint64_t oldLen = oldEnd - start;
+    if (oldLen == Text.size()) {
+        Overwrite(start, Text);
+        return;
+    }
+    if (i + 1 == entries_.size()) {  // the current line: the common case
+        TruncateTo(start);
+        Append(Text);
+        return;
+    }
+    std::string tail;
+    CopyOut(oldEnd, end_ - oldEnd, tail);
+    TruncateTo(start);
+    Append(Text);
+    Append(tail);
+    const std::uint64_t newEnd = start + Text.size();
+    for (std::size_t k = i + 1; k < entries_.size(); ++k)
+        SetOffset(entries_[k], OffsetOf(entries_[k]) - oldEnd + newEnd);
+}
+
+std::string TLineStore::GetLine(int Index) const {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    std::string out;
+    const std::uint64_t start = OffsetOf(entries_[i]);
+    out.reserve(static_cast<std::size_t>(EndOf(i) - start));
+    CopyOut(start, EndOf(i) - start, out);
+    return out;
+}
+
+std::size_t TLineStore::LineLength(int Index) const {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    return static_cast<std::size_t>(EndOf(i) - OffsetOf(entries_[i]));
+}
+
+TLineRecord TLineStore::LineRecord(int Index) const {
+    CheckIndex(Index);
+    const Entry& e = entries_[static_cast<std::size_t>(Index)];
+    TLineRecord r;
+    r.Time = e.Time;
+    r.Dir = static_cast<std::uint8_t>(e.Packed >> 40);
+    r.Format = static_cast<TDataFormat>(e.Packed >> 48);
+    r.PrefixLen = static_cast<std::uint8_t>(e.Packed >> 56);
+    return r;
+}
+
+void TLineStore::SetLineRecord(int Index, const TLineRecord& Record) {
+    CheckIndex(Index);
+    Entry& e = entries_[static_cast<std::size_t>(Index)];
+    e = MakeEntry(OffsetOf(e), Record);
+}
+
+void TLineStore::DeleteLine(int Index) {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    if (i == 0) {
+        entries_.pop_front();
+        ReleaseBefore(entries_.empty() ? end_ : OffsetOf(entries_.front()));
+        if (entries_.empty()) Clear();
+        return;
+    }
+    PutLine(Index, {});
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void TLineStore::Clear() {
+    entries_.clear();
+    entries_.shrink_to_fit();
+    pages_.clear();
+    pagesBase_ = 0;
+    end_ = 0;
+}
+
+std::string TLineStore::LineData(int Index) const {
+    const std::string text = GetLine(Index);
+    const std::size_t prefix = LineRecord(Index).PrefixLen;
+    return prefix < text.size() ? text.substr(prefix) : std::string();
+}
+
+std::string TLineStore::LineBytes(int Index) const {
+    return DecodeLineBytes(LineRecord(Index).Format, LineData(Index));
+}
+
+std::string TLineStore::AllText() const {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(end_ - (entries_.empty() ? end_ : OffsetOf(entries_[0]))) +
+                entries_.size() * 2);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::uint64_t start = OffsetOf(entries_[i]);
+        CopyOut(start, EndOf(i) - start, out);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::size_t TLineStore::MemoryUsage() const {
+    return pages_.size() * PageSize + entries_.size() * sizeof(Entry);
+}
+
+}  // namespace terminal

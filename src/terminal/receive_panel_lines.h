@@ -1,0 +1,93 @@
+#pragma once
+// The receive panel's lines: every line's text lives in one paged text arena,
+// in line order, and every line has one packed 16-byte entry (its record and
+// where its text starts). A line's text ends where the next one begins, so no
+// length is kept and no line owns a heap object. Appending, rewriting the last
+// line and dropping the first line are cheap; rewriting or deleting a line in
+// the middle moves the text behind it (a user command, not the data path).
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "terminal/receive_format.h"
+
+namespace terminal {
+
+// The record of one panel line.
+struct TLineRecord {
+    std::uint8_t Dir = 0;  // 0 main port, 1 second port, 2 transmitted
+    double Time = 0;       // date-time of the line's first token
+    TDataFormat Format = 0;
+    std::uint8_t PrefixLen = 0;  // characters of time and direction prefix
+};
+
+class TLineStore {
+public:
+    TLineStore() = default;
+    TLineStore(const TLineStore&) = delete;
+    TLineStore& operator=(const TLineStore&) = delete;
+
+    int LineCount() const { return static_cast<int>(entries_.size()); }
+
+    void AddLine(std::string_view Text, const TLineRecord& Record);
+    // Index out of range raises rtl::EListError, as the string list does.
+    void PutLine(int Index, std::string_view Text);
+    std::string GetLine(int Index) const;
+    TLineRecord LineRecord(int Index) const;
+    void SetLineRecord(int Index, const TLineRecord& Record);
+    void DeleteLine(int Index);
+    void Clear();
+
+    // The text after the prefix (PrefixLen characters, or all of a shorter text).
+    std::string LineData(int Index) const;
+    // The bytes the line's text stands for (see DecodeLineBytes).
+    std::string LineBytes(int Index) const;
+    // Every line followed by CR LF.
+    std::string AllText() const;
+
+    // Length of a line's text without copying it.
+    std::size_t LineLength(int Index) const;
+    // Bytes held: text pages plus entries (for the memory budget).
+    std::size_t MemoryUsage() const;
+
+    static constexpr std::size_t PageSize = 256 * 1024;
+
+private:
+    // One line: its time stamp, and packed into 64 bits the logical offset of
+    // its text (40 bits, a terabyte of text) with Dir, Format and PrefixLen.
+    struct Entry {
+        double Time;
+        std::uint64_t Packed;
+    };
+    static_assert(sizeof(Entry) == 16);
+
+    static constexpr unsigned kOffsetBits = 40;
+    static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+
+    static std::uint64_t OffsetOf(const Entry& E) { return E.Packed & kOffsetMask; }
+    static void SetOffset(Entry& E, std::uint64_t Offset) {
+        E.Packed = (E.Packed & ~kOffsetMask) | (Offset & kOffsetMask);
+    }
+    static Entry MakeEntry(std::uint64_t Offset, const TLineRecord& Record);
+
+    void CheckIndex(int Index) const;
+    std::uint64_t EndOf(std::size_t Index) const;
+
+    // The text arena: logical offsets [base_, end_) live in pages_, page k
+    // starting at pagesBase_ + k * PageSize.
+    void Append(std::string_view Text);
+    void TruncateTo(std::uint64_t Offset);
+    void ReleaseBefore(std::uint64_t Offset);
+    void CopyOut(std::uint64_t Offset, std::uint64_t Length, std::string& Out) const;
+    void Overwrite(std::uint64_t Offset, std::string_view Text);
+
+    std::deque<Entry> entries_;
+    std::deque<std::unique_ptr<char[]>> pages_;
+    std::uint64_t pagesBase_ = 0;  // logical offset of pages_[0]
+    std::uint64_t end_ = 0;        // logical end of the text
+};
+
+}  // namespace terminal
