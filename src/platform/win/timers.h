@@ -2,11 +2,11 @@
 // Clocks, counters and multimedia timers in the shape of the Win32 calls.
 #include <cstdint>
 
+#include "platform/win/types.h"
+
 namespace win {
 
-using DWORD = std::uint32_t;
 using MMRESULT = std::uint32_t;
-using DWORD_PTR = std::uintptr_t;
 
 // Milliseconds since an arbitrary start, monotonic, wrapping at 32 bits.
 DWORD GetTickCount();
