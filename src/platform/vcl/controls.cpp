@@ -1,0 +1,450 @@
+#include "platform/vcl/controls.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QMouseEvent>
+#include <QWidget>
+#include <algorithm>
+
+#include "platform/vcl/keys.h"
+#include "platform/vcl/menus.h"
+#include "platform/vcl/qt_bridge.h"
+
+namespace vcl {
+
+namespace {
+int events_muted = 0;
+}
+
+bool EventsMuted() { return events_muted > 0; }
+
+// Used by forms while they free their controls.
+void MuteEvents(bool mute) { events_muted += mute ? 1 : -1; }
+
+std::uint16_t VirtualKey(int k) {
+    if ((k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9))
+        return static_cast<std::uint16_t>(k);
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F12) return static_cast<std::uint16_t>(VK_F1 + (k - Qt::Key_F1));
+    switch (k) {
+        case Qt::Key_Backspace: return VK_BACK;
+        case Qt::Key_Tab: return VK_TAB;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return VK_RETURN;
+        case Qt::Key_Shift: return VK_SHIFT;
+        case Qt::Key_Control: return VK_CONTROL;
+        case Qt::Key_Alt: return VK_MENU;
+        case Qt::Key_Escape: return VK_ESCAPE;
+        case Qt::Key_Space: return VK_SPACE;
+        case Qt::Key_PageUp: return VK_PRIOR;
+        case Qt::Key_PageDown: return VK_NEXT;
+        case Qt::Key_End: return VK_END;
+        case Qt::Key_Home: return VK_HOME;
+        case Qt::Key_Left: return VK_LEFT;
+        case Qt::Key_Up: return VK_UP;
+        case Qt::Key_Right: return VK_RIGHT;
+        case Qt::Key_Down: return VK_DOWN;
+        case Qt::Key_Insert: return VK_INSERT;
+        case Qt::Key_Delete: return VK_DELETE;
+        default: return 0;
+    }
+}
+
+TShiftState ShiftFromModifiers(Qt::KeyboardModifiers m, Qt::MouseButtons b) {
+    TShiftState s = 0;
+    if (m & Qt::ShiftModifier) s |= ssShift;
+    if (m & Qt::AltModifier) s |= ssAlt;
+    if (m & Qt::ControlModifier) s |= ssCtrl;
+    if (b & Qt::LeftButton) s |= ssLeft;
+    if (b & Qt::RightButton) s |= ssRight;
+    if (b & Qt::MiddleButton) s |= ssMiddle;
+    return s;
+}
+
+TShiftState KeyboardShiftState() {
+    return ShiftFromModifiers(QGuiApplication::queryKeyboardModifiers(),
+                              QGuiApplication::mouseButtons());
+}
+
+// Routes the widget's events to its control.
+class TControlFilter : public QObject {
+public:
+    explicit TControlFilter(TControl* control) : control_(control) {}
+    bool eventFilter(QObject*, QEvent* event) override { return control_->HandleEvent(event); }
+
+private:
+    TControl* control_;
+};
+
+TControl::TControl(TComponent* owner, QWidget* widget) : TComponent(owner), widget_(widget) {
+    filter_ = new TControlFilter(this);
+    widget_->installEventFilter(filter_);
+    QObject::connect(widget_, &QObject::destroyed, filter_, [this] { widget_ = nullptr; });
+    font_.OnChange = [this] { FontChanged(); };
+    FontChanged();
+    QRect g = widget_->geometry();
+    left_ = g.x();
+    top_ = g.y();
+    width_ = g.width();
+    height_ = g.height();
+}
+
+TControl::~TControl() {
+    if (parent_) {
+        auto& v = parent_->controls_;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    }
+    if (widget_) {
+        widget_->removeEventFilter(filter_);
+        QWidget* w = widget_;
+        widget_ = nullptr;
+        delete w;
+    }
+    delete filter_;
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == popup_menu_) popup_menu_ = nullptr;
+}
+
+void TControl::SetParent(TWinControl* parent) {
+    if (parent == parent_) return;
+    if (parent_) {
+        auto& v = parent_->controls_;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+        parent_->Realign();
+    }
+    parent_ = parent;
+    if (widget_) widget_->setParent(parent ? parent->ClientWidget() : nullptr);
+    if (parent_) {
+        parent_->controls_.push_back(this);
+        if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+        ApplyVisible();
+        parent_->Realign();
+    }
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    if (widget_) {
+        if (widget_->isWindow()) {
+            widget_->move(left_, top_);
+            widget_->resize(width_, height_);
+        } else {
+            widget_->setGeometry(left_, top_, width_, height_);
+        }
+    }
+    if (parent_ && align_ != TAlign::alNone) parent_->Realign();
+}
+
+void TControl::SetBoundsFromParent(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+}
+
+void TControl::UpdateFromWidget() {
+    if (!widget_) return;
+    QRect g = widget_->isWindow() ? QRect(widget_->pos(), widget_->size()) : widget_->geometry();
+    left_ = g.x();
+    top_ = g.y();
+    width_ = g.width();
+    height_ = g.height();
+}
+
+int TControl::ClientWidth() const {
+    if (auto* w = dynamic_cast<const TWinControl*>(this)) return w->AlignRect().Width();
+    return width_;
+}
+int TControl::ClientHeight() const {
+    if (auto* w = dynamic_cast<const TWinControl*>(this)) return w->AlignRect().Height();
+    return height_;
+}
+
+void TControl::SetAlign(TAlign align) {
+    align_ = align;
+    if (parent_) parent_->Realign();
+}
+
+void TControl::ApplyVisible() {
+    if (!widget_) return;
+    if (widget_->isWindow() || parent_) widget_->setVisible(visible_);
+}
+
+void TControl::SetVisible(bool visible) {
+    if (visible == visible_ && (!widget_ || widget_->isVisible() == visible || !parent_)) {
+        visible_ = visible;
+        if (widget_ && widget_->isWindow()) ApplyVisible();
+        return;
+    }
+    visible_ = visible;
+    ApplyVisible();
+    if (parent_ && align_ != TAlign::alNone) parent_->Realign();
+}
+
+bool TControl::Showing() const {
+    for (const TControl* c = this; c; c = c->parent_)
+        if (!c->visible_) return false;
+    return widget_ && widget_->isVisible();
+}
+
+void TControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (widget_) widget_->setEnabled(enabled);
+}
+
+void TControl::SetHint(const std::string& hint) {
+    hint_ = hint;
+    if (widget_) widget_->setToolTip(show_hint_ ? ToQ(hint_) : QString());
+}
+
+void TControl::SetShowHint(bool show) {
+    show_hint_ = show;
+    SetHint(hint_);
+}
+
+void TControl::SetColor(TColor color) {
+    color_ = color;
+    ColorChanged();
+}
+
+void TControl::ColorChanged() {
+    if (!widget_) return;
+    QPalette pal = widget_->palette();
+    pal.setColor(widget_->backgroundRole(), ToQColor(color_));
+    if (qobject_cast<QWidget*>(widget_)) pal.setColor(QPalette::Base, ToQColor(color_));
+    widget_->setPalette(pal);
+    widget_->setAutoFillBackground(true);
+}
+
+void TControl::FontChanged() {
+    if (!widget_) return;
+    widget_->setFont(ToQFont(font_));
+    QPalette pal = widget_->palette();
+    if (static_cast<std::uint32_t>(font_.Color()) != static_cast<std::uint32_t>(clWindowText)) {
+        pal.setColor(QPalette::WindowText, ToQColor(font_.Color()));
+        pal.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
+        pal.setColor(QPalette::Text, ToQColor(font_.Color()));
+    } else {
+        QPalette def = QApplication::palette();
+        pal.setColor(QPalette::WindowText, def.color(QPalette::WindowText));
+        pal.setColor(QPalette::ButtonText, def.color(QPalette::ButtonText));
+        pal.setColor(QPalette::Text, def.color(QPalette::Text));
+    }
+    widget_->setPalette(pal);
+}
+
+void TControl::SetCursor(TCursor cursor) {
+    if (!widget_) return;
+    switch (cursor) {
+        case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
+        case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
+        default: widget_->unsetCursor(); break;
+    }
+}
+
+void TControl::SetPopupMenu(TPopupMenu* menu) {
+    if (popup_menu_ && widget_) popup_menu_->DetachFrom(widget_);
+    popup_menu_ = menu;
+    if (menu) {
+        FreeNotification(menu);
+        if (widget_) menu->AttachTo(widget_);
+    }
+}
+
+void TControl::Repaint() {
+    if (widget_) widget_->update();
+}
+
+void TControl::BringToFront() {
+    if (widget_) widget_->raise();
+}
+
+TPoint TControl::ClientToScreen(const TPoint& p) const {
+    if (!widget_) return p;
+    QPoint g = widget_->mapToGlobal(QPoint(p.X, p.Y));
+    return {g.x(), g.y()};
+}
+
+void TControl::Click() { Fire(OnClick, this); }
+
+bool TControl::HandleEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Move:
+            UpdateFromWidget();
+            if (event->type() == QEvent::Resize) Fire(OnResize, this);
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease: {
+            auto* me = static_cast<QMouseEvent*>(event);
+            TMouseButton b = me->button() == Qt::RightButton    ? TMouseButton::mbRight
+                             : me->button() == Qt::MiddleButton ? TMouseButton::mbMiddle
+                                                                : TMouseButton::mbLeft;
+            TShiftState s = ShiftFromModifiers(me->modifiers(), me->buttons());
+            QPoint p = widget_->mapFromGlobal(me->globalPosition().toPoint());
+            if (event->type() == QEvent::MouseButtonPress) {
+                Fire(OnMouseDown, this, b, s, p.x(), p.y());
+            } else {
+                Fire(OnMouseUp, this, b, s, p.x(), p.y());
+                if (b == TMouseButton::mbLeft && widget_ && widget_->rect().contains(p) &&
+                    OnClick && !dynamic_cast<TWinControl*>(this))
+                    Click();
+            }
+            break;
+        }
+        case QEvent::MouseButtonDblClick:
+            Fire(OnDblClick, this);
+            break;
+        case QEvent::MouseMove: {
+            auto* me = static_cast<QMouseEvent*>(event);
+            QPoint p = widget_->mapFromGlobal(me->globalPosition().toPoint());
+            Fire(OnMouseMove, this, ShiftFromModifiers(me->modifiers(), me->buttons()), p.x(),
+                 p.y());
+            break;
+        }
+        case QEvent::ContextMenu:
+            if (popup_menu_) {
+                auto* ce = static_cast<QContextMenuEvent*>(event);
+                popup_menu_->SetPopupComponent(this);
+                popup_menu_->Popup(ce->globalPos().x(), ce->globalPos().y());
+                return true;
+            }
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {
+    widget->setMouseTracking(true);
+}
+
+TWinControl::~TWinControl() {
+    for (TControl* c : controls_) c->parent_ = nullptr;
+    controls_.clear();
+}
+
+void TWinControl::SetFocus() {
+    if (Widget()) Widget()->setFocus(Qt::OtherFocusReason);
+}
+
+bool TWinControl::Focused() const { return Widget() && Widget()->hasFocus(); }
+
+bool TWinControl::CanFocus() const { return Widget() && Widget()->isEnabled() && Showing(); }
+
+TRect TWinControl::AlignRect() const {
+    QWidget* w = ClientWidget();
+    if (!w) return {};
+    QRect r = w->contentsRect();
+    if (auto* gb = qobject_cast<QGroupBox*>(w)) {
+        int caption = QFontMetrics(gb->font()).height();
+        return {r.left() + 2, r.top() + caption, r.right() + 1 - 2, r.bottom() + 1 - 2};
+    }
+    return {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
+
+void TWinControl::Realign() {
+    if (aligning_) return;
+    aligning_ = true;
+    TRect r = AlignRect();
+    auto place = [&](TAlign which) {
+        std::vector<TControl*> list;
+        for (TControl* c : controls_)
+            if (c->align_ == which && c->visible_) list.push_back(c);
+        auto by_pos = [which](TControl* a, TControl* b) {
+            switch (which) {
+                case TAlign::alTop: return a->top_ < b->top_;
+                case TAlign::alBottom: return a->top_ > b->top_;
+                case TAlign::alLeft: return a->left_ < b->left_;
+                case TAlign::alRight: return a->left_ > b->left_;
+                default: return false;
+            }
+        };
+        std::stable_sort(list.begin(), list.end(), by_pos);
+        for (TControl* c : list) {
+            switch (which) {
+                case TAlign::alTop:
+                    c->SetBoundsFromParent(r.Left, r.Top, r.Width(), c->height_);
+                    r.Top += c->height_;
+                    break;
+                case TAlign::alBottom:
+                    c->SetBoundsFromParent(r.Left, r.Bottom - c->height_, r.Width(), c->height_);
+                    r.Bottom -= c->height_;
+                    break;
+                case TAlign::alLeft:
+                    c->SetBoundsFromParent(r.Left, r.Top, c->width_, r.Height());
+                    r.Left += c->width_;
+                    break;
+                case TAlign::alRight:
+                    c->SetBoundsFromParent(r.Right - c->width_, r.Top, c->width_, r.Height());
+                    r.Right -= c->width_;
+                    break;
+                case TAlign::alClient:
+                    c->SetBoundsFromParent(r.Left, r.Top, r.Width(), r.Height());
+                    break;
+                default:
+                    break;
+            }
+        }
+    };
+    place(TAlign::alTop);
+    place(TAlign::alBottom);
+    place(TAlign::alLeft);
+    place(TAlign::alRight);
+    place(TAlign::alClient);
+    aligning_ = false;
+}
+
+bool TWinControl::HandleEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::Resize:
+            TControl::HandleEvent(event);
+            Realign();
+            return false;
+        case QEvent::FocusIn:
+            Fire(OnEnter, this);
+            break;
+        case QEvent::FocusOut:
+            Fire(OnExit, this);
+            break;
+        case QEvent::KeyPress: {
+            auto* ke = static_cast<QKeyEvent*>(event);
+            std::uint16_t key = VirtualKey(ke->key());
+            if (key && OnKeyDown) {
+                Fire(OnKeyDown, this, key, ShiftFromModifiers(ke->modifiers()));
+                if (key == 0) return true;
+            }
+            if (OnKeyPress && !ke->text().isEmpty()) {
+                std::string s = FromQ(ke->text());
+                char ch = s[0];
+                Fire(OnKeyPress, this, ch);
+                if (ch == 0) return true;
+            }
+            break;
+        }
+        case QEvent::KeyRelease: {
+            auto* ke = static_cast<QKeyEvent*>(event);
+            std::uint16_t key = VirtualKey(ke->key());
+            if (key && OnKeyUp) {
+                Fire(OnKeyUp, this, key, ShiftFromModifiers(ke->modifiers()));
+                if (key == 0) return true;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return TControl::HandleEvent(event);
+}
+
+}  // namespace vcl

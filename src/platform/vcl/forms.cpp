@@ -1,0 +1,413 @@
+#include "platform/vcl/forms.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <QToolTip>
+#include <QWidget>
+#include <QWindowStateChangeEvent>
+#include <algorithm>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/keys.h"
+#include "platform/vcl/qt_bridge.h"
+
+namespace vcl {
+
+void MuteEvents(bool mute);  // controls.cpp
+
+TApplication* Application = nullptr;
+
+void Guarded(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (...) {
+        if (Application)
+            Application->HandleException(std::current_exception());
+    }
+}
+
+namespace {
+
+class TFormWidget : public QWidget {
+public:
+    explicit TFormWidget(TForm* form) : QWidget(nullptr, Qt::Window), form_(form) {}
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        // The form decides; a refused close leaves the window as it is.
+        e->ignore();
+        if (!EventsMuted()) form_->Close();
+    }
+
+private:
+    TForm* form_;
+};
+
+// Sees every key of the application first, for forms with key preview.
+class TKeyPreviewFilter : public QObject {
+public:
+    TKeyPreviewFilter(TForm* form, QWidget* window) : form_(form), window_(window) {}
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || !obj->isWidgetType() || !form_->KeyPreview())
+            return false;
+        auto* w = static_cast<QWidget*>(obj);
+        if (w->window() != window_) return false;
+        auto* ke = static_cast<QKeyEvent*>(e);
+        // A key that a child ignored travels on to its parents: handle it once.
+        if (ke == last_ && ke->timestamp() == last_stamp_) return false;
+        last_ = ke;
+        last_stamp_ = ke->timestamp();
+        std::uint16_t key = VirtualKey(ke->key());
+        if (!key) return false;
+        return form_->PreviewKey(key, ShiftFromModifiers(ke->modifiers()));
+    }
+
+private:
+    TForm* form_;
+    QWidget* window_;
+    const QKeyEvent* last_ = nullptr;
+    quint64 last_stamp_ = 0;
+};
+
+}  // namespace
+
+TForm::TForm(TComponent* owner) : TWinControl(owner, new TFormWidget(this)) {
+    SetVisible(false);
+    SetBounds(200, 150, 640, 480);
+    key_filter_ = new TKeyPreviewFilter(this, Widget());
+    qApp->installEventFilter(key_filter_);
+}
+
+TForm::~TForm() {
+    DestroyComponents();
+    qApp->removeEventFilter(key_filter_);
+    delete key_filter_;
+    if (Application && Application->MainForm() == this) Application->SetMainForm(nullptr);
+}
+
+void TForm::DestroyComponents() {
+    MuteEvents(true);
+    while (ComponentCount() > 0) Free(Components(ComponentCount() - 1));
+    MuteEvents(false);
+}
+
+bool TForm::PreviewKey(std::uint16_t& key, TShiftState shift) {
+    if (!OnKeyDown) return false;
+    Fire(OnKeyDown, this, key, shift);
+    return key == 0;
+}
+
+void TForm::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (Widget()) Widget()->setWindowTitle(ToQ(caption));
+}
+
+void TForm::ApplyFlags() {
+    QWidget* w = Widget();
+    if (!w) return;
+    Qt::WindowFlags f = Qt::Window;
+    if (border_style_ == TFormBorderStyle::bsNone) f |= Qt::FramelessWindowHint | Qt::Tool;
+    if (form_style_ == TFormStyle::fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
+    if (w->windowFlags() == f) return;
+    bool shown = w->isVisible();
+    w->setWindowFlags(f);
+    if (shown) w->show();
+}
+
+void TForm::SetFormStyle(TFormStyle style) {
+    form_style_ = style;
+    ApplyFlags();
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle style) {
+    border_style_ = style;
+    ApplyFlags();
+}
+
+TWindowState TForm::WindowState() const {
+    if (!Widget()) return TWindowState::wsNormal;
+    if (Widget()->isMinimized()) return TWindowState::wsMinimized;
+    if (Widget()->isMaximized()) return TWindowState::wsMaximized;
+    return TWindowState::wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState state) {
+    QWidget* w = Widget();
+    if (!w) return;
+    switch (state) {
+        case TWindowState::wsMinimized: w->setWindowState(Qt::WindowMinimized); break;
+        case TWindowState::wsMaximized: w->setWindowState(Qt::WindowMaximized); break;
+        default: w->setWindowState(Qt::WindowNoState); break;
+    }
+}
+
+void TForm::SetClientSize(int width, int height) { SetBounds(Left(), Top(), width, height); }
+
+TRect TForm::NormalBounds() const {
+    QWidget* w = Widget();
+    if (!w) return BoundsRect();
+    QRect r = (w->isMaximized() || w->isMinimized()) ? w->normalGeometry()
+                                                     : QRect(w->pos(), w->size());
+    if (!r.isValid()) r = QRect(w->pos(), w->size());
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+void TForm::SetVisible(bool visible) {
+    bool was = Widget() && Widget()->isVisible();
+    TControl::SetVisible(visible);
+    if (visible && !was) Fire(OnShow, this);
+    if (!visible && was) Fire(OnHide, this);
+}
+
+void TForm::Close() {
+    bool can_close = true;
+    if (OnCloseQuery) {
+        try {
+            OnCloseQuery(this, can_close);
+        } catch (...) {
+            can_close = false;
+            if (Application) Application->HandleException(std::current_exception());
+        }
+    }
+    if (!can_close) return;
+    bool is_main = Application && Application->MainForm() == this;
+    TCloseAction action = is_main ? TCloseAction::caFree : TCloseAction::caHide;
+    Fire(OnClose, this, action);
+    if (action == TCloseAction::caNone) return;
+    if (action == TCloseAction::caMinimize) {
+        SetWindowState(TWindowState::wsMinimized);
+        return;
+    }
+    Hide();
+    if (is_main)
+        Application->Terminate();
+    else if (action == TCloseAction::caFree)
+        Release();
+}
+
+void TForm::Release() {
+    if (!Widget()) return;
+    QTimer::singleShot(0, Widget(), [this] { delete this; });
+}
+
+bool TForm::Active() const { return Widget() && Widget()->isActiveWindow(); }
+
+void TForm::Activate() {
+    if (!Widget()) return;
+    Widget()->raise();
+    Widget()->activateWindow();
+}
+
+bool TForm::HandleEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::ActivationChange:
+            if (Widget() && Widget()->isActiveWindow())
+                Fire(OnActivate, this);
+            else
+                Fire(OnDeactivate, this);
+            break;
+        case QEvent::WindowStateChange:
+            if (Application && Application->MainForm() == this && Widget()) {
+                auto* se = static_cast<QWindowStateChangeEvent*>(event);
+                bool was_min = se->oldState() & Qt::WindowMinimized;
+                bool is_min = Widget()->isMinimized();
+                if (is_min && !was_min) Application->DoMinimize();
+                if (!is_min && was_min) Application->DoRestore();
+            }
+            break;
+        default:
+            break;
+    }
+    return TWinControl::HandleEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Watches the application as a whole: activation, locale changes, hints.
+class TAppWatcher : public QObject {
+public:
+    explicit TAppWatcher(TApplication* app) : app_(app) {}
+    std::vector<TApplicationEvents*>* events = nullptr;
+
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        if (e->type() == QEvent::LocaleChange && obj == qApp) app_->DoSettingChange();
+        if (e->type() == QEvent::ToolTip && obj->isWidgetType() && events) {
+            auto* w = static_cast<QWidget*>(obj);
+            if (w->toolTip().isEmpty()) return false;
+            bool any = std::any_of(events->begin(), events->end(),
+                                   [](TApplicationEvents* ev) { return bool(ev->OnShowHint); });
+            if (!any) return false;
+            auto* he = static_cast<QHelpEvent*>(e);
+            std::string hint = FromQ(w->toolTip());
+            bool can_show = true;
+            THintInfo info;
+            info.HintPos = {he->globalPos().x(), he->globalPos().y()};
+            auto list = *events;
+            for (TApplicationEvents* ev : list) Fire(ev->OnShowHint, hint, can_show, info);
+            if (can_show)
+                QToolTip::showText(QPoint(info.HintPos.X, info.HintPos.Y), ToQ(hint), w, QRect(),
+                                   info.HideTimeout);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    TApplication* app_;
+};
+
+int g_argc = 1;
+char g_arg0[] = "vostrel";
+char* g_argv[] = {g_arg0, nullptr};
+
+}  // namespace
+
+TApplication::TApplication() : TComponent(nullptr) {
+    if (!QCoreApplication::instance()) {
+        qt_app_ = std::make_unique<QApplication>(g_argc, g_argv);
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto* watcher = new TAppWatcher(this);
+    watcher->events = &events_;
+    watcher_ = watcher;
+    qApp->installEventFilter(watcher_);
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, watcher_,
+                     [this](Qt::ApplicationState s) { DoActivate(s == Qt::ApplicationActive); });
+    Application = this;
+}
+
+TApplication::~TApplication() {
+    // The forms go first, while the toolkit still runs.
+    MuteEvents(true);
+    while (ComponentCount() > 0) Free(Components(ComponentCount() - 1));
+    MuteEvents(false);
+    qApp->removeEventFilter(watcher_);
+    delete watcher_;
+    if (Application == this) Application = nullptr;
+}
+
+void TApplication::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == main_form_) main_form_ = nullptr;
+}
+
+void TApplication::SetHintPause(int ms) { hint_pause_ = ms; }
+
+void TApplication::Run() {
+    if (main_form_ && !terminated_) main_form_->Show();
+    if (!terminated_) QApplication::exec();
+}
+
+void TApplication::Terminate() {
+    terminated_ = true;
+    QCoreApplication::quit();
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool TApplication::Active() const {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+void TApplication::Minimize() {
+    if (main_form_) main_form_->SetWindowState(TWindowState::wsMinimized);
+}
+
+void TApplication::Restore() {
+    if (main_form_) main_form_->SetWindowState(TWindowState::wsNormal);
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const rtl::EAbort&) {
+        // Silent by design.
+    } catch (const std::exception& e) {
+        ShowException(e);
+    } catch (...) {
+        MessageBox("Unknown error", Title, MB_OK | MB_ICONERROR);
+    }
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    // As the original's handler does: a message that does not end in
+    // punctuation gets a full stop.
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    MessageBox(text, Title, MB_OK | MB_ICONERROR);
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    if (MessageHook) return MessageHook({caption, text, flags});
+    QMessageBox box;
+    box.setWindowTitle(ToQ(caption));
+    box.setText(ToQ(text));
+    switch (flags & 0xF0) {
+        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+        default: break;
+    }
+    switch (flags & 0xF) {
+        case MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+        case MB_YESNOCANCEL:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+        case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        default: box.setStandardButtons(QMessageBox::Ok); break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Ok: return IDOK;
+        case QMessageBox::Yes: return IDYES;
+        case QMessageBox::No: return IDNO;
+        default: return IDCANCEL;
+    }
+}
+
+void TApplication::DoActivate(bool active) {
+    auto list = events_;
+    for (TApplicationEvents* ev : list) Fire(active ? ev->OnActivate : ev->OnDeactivate, ev);
+}
+
+void TApplication::DoMinimize() {
+    auto list = events_;
+    for (TApplicationEvents* ev : list) Fire(ev->OnMinimize, ev);
+}
+
+void TApplication::DoRestore() {
+    auto list = events_;
+    for (TApplicationEvents* ev : list) Fire(ev->OnRestore, ev);
+}
+
+void TApplication::DoSettingChange() {
+    auto list = events_;
+    for (TApplicationEvents* ev : list) Fire(ev->OnSettingChange, ev);
+}
+
+void TApplication::Register(TApplicationEvents* events) { events_.push_back(events); }
+
+void TApplication::Unregister(TApplicationEvents* events) {
+    events_.erase(std::remove(events_.begin(), events_.end(), events), events_.end());
+}
+
+TApplicationEvents::TApplicationEvents(TComponent* owner) : TComponent(owner) {
+    if (Application) Application->Register(this);
+}
+
+TApplicationEvents::~TApplicationEvents() {
+    if (Application) Application->Unregister(this);
+}
+
+TApplication* EnsureApplication() {
+    if (!Application) new TApplication();
+    return Application;
+}
+
+}  // namespace vcl

@@ -1,0 +1,195 @@
+#pragma once
+// Forms, the application object and its events.
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/controls.h"
+
+class QApplication;
+
+namespace vcl {
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+enum class TFormStyle { fsNormal, fsStayOnTop };
+enum class TFormBorderStyle { bsSizeable, bsNone, bsDialog };
+enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
+
+using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
+using TCloseQueryEvent = std::function<void(TComponent* Sender, bool& CanClose)>;
+
+class TForm : public TWinControl {
+public:
+    explicit TForm(TComponent* owner);
+    ~TForm() override;
+
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(const std::string& caption);
+    TFormStyle FormStyle() const { return form_style_; }
+    void SetFormStyle(TFormStyle style);
+    TFormBorderStyle BorderStyle() const { return border_style_; }
+    void SetBorderStyle(TFormBorderStyle style);
+    bool KeyPreview() const { return key_preview_; }
+    void SetKeyPreview(bool on) { key_preview_ = on; }
+    TWindowState WindowState() const;
+    void SetWindowState(TWindowState state);
+    void SetClientSize(int width, int height);
+    // Placement of the window when it is not maximized or minimized.
+    TRect NormalBounds() const;
+
+    void SetVisible(bool visible) override;
+    // Asks OnCloseQuery, raises OnClose and then hides (or frees) the form;
+    // closing the main form ends the application's loop.
+    void Close();
+    // Frees the form once the current event has been handled.
+    void Release();
+    bool Active() const;
+    // Brings the form to the front and gives it the focus.
+    void Activate();
+
+    TNotifyEvent OnCreate;
+    TNotifyEvent OnActivate;
+    TNotifyEvent OnDeactivate;
+    TNotifyEvent OnShow;
+    TNotifyEvent OnHide;
+    TCloseEvent OnClose;
+    TCloseQueryEvent OnCloseQuery;
+
+    // Used by the form's window for key preview: returns true to eat the key.
+    bool PreviewKey(std::uint16_t& key, TShiftState shift);
+
+protected:
+    // Frees the form's components with events muted; a form class whose
+    // handlers use its own members calls it first in its destructor.
+    void DestroyComponents();
+    bool HandleEvent(QEvent* event) override;
+
+private:
+    void ApplyFlags();
+    std::string caption_;
+    TFormStyle form_style_ = TFormStyle::fsNormal;
+    TFormBorderStyle border_style_ = TFormBorderStyle::bsSizeable;
+    bool key_preview_ = false;
+    QObject* key_filter_ = nullptr;
+};
+
+enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+enum TMsgDlgBtn : unsigned {
+    mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64,
+};
+using TMsgDlgButtons = unsigned;
+
+// Message box flags and answers, with the values of the original's platform.
+enum : unsigned {
+    MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
+    MB_ICONERROR = 0x10, MB_ICONQUESTION = 0x20, MB_ICONWARNING = 0x30, MB_ICONINFORMATION = 0x40,
+};
+enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
+enum : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
+             mrYes = 6, mrNo = 7 };
+
+// What a modal message asked; a test answers it through the application's
+// MessageHook instead of a modal loop.
+struct TMessageRequest {
+    std::string Caption;
+    std::string Text;
+    unsigned Flags = 0;  // MB_* flags
+};
+
+class TCommonDialog;
+class TApplicationEvents;
+
+class TApplication : public TComponent {
+public:
+    // Creates the toolkit application (once per process) and the object.
+    TApplication();
+    ~TApplication() override;
+
+    std::string Title;
+    std::string HelpFile;
+    int HintPause() const { return hint_pause_; }
+    void SetHintPause(int ms);
+
+    // Creates a form owned by the application; the first becomes the main form.
+    template <class T>
+    T* CreateForm() {
+        T* form = new T(this);
+        if (!main_form_) main_form_ = form;
+        return form;
+    }
+    TForm* MainForm() const { return main_form_; }
+    void SetMainForm(TForm* form) { main_form_ = form; }
+
+    // Runs the loop until Terminate (the main form closing calls it).
+    void Run();
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    void ProcessMessages();
+    bool Active() const;
+    void Minimize();
+    void Restore();
+
+    // The default exception handler: shows the message in a message box
+    // captioned with the title; a silent abort shows nothing.
+    void HandleException(std::exception_ptr error);
+    void ShowException(const std::exception& error);
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
+
+    // Test seams: when set, modal messages and common dialogs are answered
+    // by these instead of a modal loop.
+    std::function<int(const TMessageRequest&)> MessageHook;
+    std::function<bool(TCommonDialog&)> DialogHook;
+    std::function<bool(const std::string& caption, const std::string& prompt, std::string& value)>
+        InputHook;
+
+    // Raised by the toolkit; handed to every TApplicationEvents.
+    void DoActivate(bool active);
+    void DoMinimize();
+    void DoRestore();
+    void DoSettingChange();
+    void Register(TApplicationEvents* events);
+    void Unregister(TApplicationEvents* events);
+
+private:
+    std::unique_ptr<QApplication> qt_app_;
+    TForm* main_form_ = nullptr;
+    bool terminated_ = false;
+    int hint_pause_ = 500;
+    std::vector<TApplicationEvents*> events_;
+    QObject* watcher_ = nullptr;
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override;
+};
+
+// The global application object (created by the program entry or a test).
+extern TApplication* Application;
+
+// Hint shown by the application: the text may be changed by OnShowHint.
+struct THintInfo {
+    TControl* HintControl = nullptr;
+    TPoint HintPos;
+    int HideTimeout = 2500;
+};
+using TShowHintEvent =
+    std::function<void(std::string& HintStr, bool& CanShow, THintInfo& HintInfo)>;
+
+class TApplicationEvents : public TComponent {
+public:
+    explicit TApplicationEvents(TComponent* owner);
+    ~TApplicationEvents() override;
+
+    TNotifyEvent OnActivate;
+    TNotifyEvent OnDeactivate;
+    TNotifyEvent OnMinimize;
+    TNotifyEvent OnRestore;
+    TNotifyEvent OnSettingChange;
+    TShowHintEvent OnShowHint;
+};
+
+// Creates Application when it does not exist yet (used by tests).
+TApplication* EnsureApplication();
+
+}  // namespace vcl

@@ -1,0 +1,521 @@
+#include "platform/vcl/std_ctrls.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyledItemDelegate>
+#include <QStylePainter>
+#include <QToolButton>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/qt_bridge.h"
+
+namespace vcl {
+
+// ---------------------------------------------------------------- TPanel
+
+TPanel::TPanel(TComponent* owner) : TWinControl(owner, new QFrame()) {
+    auto* f = static_cast<QFrame*>(Widget());
+    f->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    SetBounds(0, 0, 185, 41);
+}
+
+void TPanel::SetBevelOuter(TBevelCut bevel) {
+    auto* f = static_cast<QFrame*>(Widget());
+    if (!f) return;
+    switch (bevel) {
+        case TBevelCut::bvNone: f->setFrameStyle(QFrame::NoFrame); break;
+        case TBevelCut::bvLowered: f->setFrameStyle(QFrame::Panel | QFrame::Sunken); break;
+        case TBevelCut::bvRaised: f->setFrameStyle(QFrame::Panel | QFrame::Raised); break;
+    }
+    Realign();
+}
+
+void TPanel::SetCaption(const std::string& caption) { caption_ = caption; }
+
+// ---------------------------------------------------------------- TGroupBox
+
+TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner, new QGroupBox()) {
+    SetBounds(0, 0, 185, 105);
+}
+
+void TGroupBox::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (auto* g = static_cast<QGroupBox*>(Widget())) g->setTitle(ToQ(caption));
+}
+
+// ---------------------------------------------------------------- TLabel
+
+TLabel::TLabel(TComponent* owner) : TControl(owner, new QLabel()) {
+    static_cast<QLabel*>(Widget())->setTextFormat(Qt::PlainText);
+    SetBounds(0, 0, 32, 13);
+}
+
+void TLabel::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    // A carriage return breaks the line, as on the original's labels.
+    QString q = ToQ(caption);
+    q.replace("\r\n", "\n");
+    q.replace('\r', '\n');
+    if (auto* l = static_cast<QLabel*>(Widget())) l->setText(q);
+    Fit();
+}
+
+void TLabel::SetAutoSize(bool on) {
+    auto_size_ = on;
+    Fit();
+}
+
+void TLabel::SetTransparent(bool on) {
+    if (Widget()) Widget()->setAutoFillBackground(!on);
+}
+
+void TLabel::Fit() {
+    if (!auto_size_ || !Widget()) return;
+    QSize s = Widget()->sizeHint();
+    SetBounds(Left(), Top(), s.width(), s.height());
+}
+
+// ---------------------------------------------------------------- TButton
+
+TButton::TButton(TComponent* owner) : TWinControl(owner, new QPushButton()) {
+    QObject::connect(static_cast<QPushButton*>(Widget()), &QPushButton::clicked, Widget(),
+                     [this] { Click(); });
+    SetBounds(0, 0, 75, 25);
+}
+
+void TButton::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (auto* b = static_cast<QPushButton*>(Widget())) b->setText(ToQ(caption));
+}
+
+void TButton::Click() { Fire(OnClick, this); }
+
+// ---------------------------------------------------------------- TSpeedButton
+
+TSpeedButton::TSpeedButton(TComponent* owner) : TControl(owner, new QToolButton()) {
+    auto* b = static_cast<QToolButton*>(Widget());
+    b->setAutoRaise(true);
+    QObject::connect(b, &QToolButton::clicked, b, [this] { Click(); });
+    SetBounds(0, 0, 23, 22);
+}
+
+void TSpeedButton::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (auto* b = static_cast<QToolButton*>(Widget())) b->setText(ToQ(caption));
+}
+
+void TSpeedButton::SetDown(bool down) {
+    down_ = down;
+    if (auto* b = static_cast<QToolButton*>(Widget())) {
+        b->setCheckable(group_ != 0 || down);
+        b->setChecked(down);
+    }
+    if (down && group_ != 0 && Parent()) {
+        for (int i = 0; i < Parent()->ControlCount(); ++i) {
+            auto* other = dynamic_cast<TSpeedButton*>(Parent()->Controls(i));
+            if (other && other != this && other->group_ == group_ && other->down_)
+                other->SetDown(false);
+        }
+    }
+}
+
+void TSpeedButton::SetFlat(bool flat) {
+    if (auto* b = static_cast<QToolButton*>(Widget())) b->setAutoRaise(flat);
+}
+
+void TSpeedButton::Click() {
+    if (group_ != 0) {
+        if (!down_)
+            SetDown(true);
+        else if (allow_all_up_)
+            SetDown(false);
+        else
+            SetDown(true);
+    } else if (auto* b = static_cast<QToolButton*>(Widget())) {
+        b->setChecked(false);
+    }
+    Fire(OnClick, this);
+}
+
+// ---------------------------------------------------------------- TCheckBox
+
+TCheckBox::TCheckBox(TComponent* owner) : TWinControl(owner, new QCheckBox()) {
+    auto* c = static_cast<QCheckBox*>(Widget());
+    QObject::connect(c, &QCheckBox::stateChanged, c, [this](int) { Fire(OnClick, this); });
+    SetBounds(0, 0, 97, 17);
+}
+
+void TCheckBox::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (auto* c = static_cast<QCheckBox*>(Widget())) c->setText(ToQ(caption));
+}
+
+bool TCheckBox::Checked() const {
+    auto* c = static_cast<QCheckBox*>(Widget());
+    return c && c->checkState() == Qt::Checked;
+}
+
+void TCheckBox::SetChecked(bool checked) {
+    SetState(checked ? TCheckBoxState::cbChecked : TCheckBoxState::cbUnchecked);
+}
+
+TCheckBoxState TCheckBox::State() const {
+    auto* c = static_cast<QCheckBox*>(Widget());
+    if (!c) return TCheckBoxState::cbUnchecked;
+    switch (c->checkState()) {
+        case Qt::Checked: return TCheckBoxState::cbChecked;
+        case Qt::PartiallyChecked: return TCheckBoxState::cbGrayed;
+        default: return TCheckBoxState::cbUnchecked;
+    }
+}
+
+void TCheckBox::SetState(TCheckBoxState state) {
+    auto* c = static_cast<QCheckBox*>(Widget());
+    if (!c) return;
+    if (state == TCheckBoxState::cbGrayed) c->setTristate(true);
+    c->setCheckState(state == TCheckBoxState::cbChecked   ? Qt::Checked
+                     : state == TCheckBoxState::cbGrayed ? Qt::PartiallyChecked
+                                                         : Qt::Unchecked);
+}
+
+// ---------------------------------------------------------------- TComboBox
+
+class TComboWidget : public QComboBox {
+public:
+    explicit TComboWidget(TComboBox* owner) : owner_(owner) {}
+    void showPopup() override {
+        Fire(owner_->OnDropDown, owner_);
+        QComboBox::showPopup();
+    }
+    void hidePopup() override {
+        QComboBox::hidePopup();
+        Fire(owner_->OnCloseUp, owner_);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        if (owner_->style_ != TComboBoxStyle::csOwnerDrawFixed || !owner_->OnDrawItem) {
+            QComboBox::paintEvent(e);
+            return;
+        }
+        QStylePainter p(this);
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        opt.currentText.clear();
+        opt.currentIcon = QIcon();
+        p.drawComplexControl(QStyle::CC_ComboBox, opt);
+        QRect r = style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                          QStyle::SC_ComboBoxEditField, this);
+        TOwnerDrawState st = odComboBoxEdit;
+        if (hasFocus()) st |= odSelected | odFocused;
+        owner_->DrawItem(&p, currentIndex(),
+                         {r.left(), r.top(), r.right() + 1, r.bottom() + 1}, st);
+    }
+
+private:
+    TComboBox* owner_;
+};
+
+class TComboDelegate : public QStyledItemDelegate {
+public:
+    TComboDelegate(TComboBox* owner, QObject* parent) : QStyledItemDelegate(parent), owner_(owner) {}
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (owner_->style_ != TComboBoxStyle::csOwnerDrawFixed || !owner_->OnDrawItem) {
+            QStyledItemDelegate::paint(p, option, index);
+            return;
+        }
+        QRect r = option.rect;
+        TOwnerDrawState st = 0;
+        if (option.state & QStyle::State_Selected) st |= odSelected;
+        owner_->DrawItem(p, index.row(), {r.left(), r.top(), r.right() + 1, r.bottom() + 1}, st);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        if (owner_->item_height_ > 0) s.setHeight(owner_->item_height_);
+        return s;
+    }
+
+private:
+    TComboBox* owner_;
+};
+
+
+TComboBox::TComboBox(TComponent* owner) : TWinControl(owner, new TComboWidget(this)) {
+    QComboBox* c = Combo();
+    c->setItemDelegate(new TComboDelegate(this, c));
+    c->setInsertPolicy(QComboBox::NoInsert);
+    SetStyle(TComboBoxStyle::csDropDown);
+    QObject::connect(c, QOverload<int>::of(&QComboBox::activated), c, [this](int index) {
+        SelectByUser(index);
+    });
+    SetBounds(0, 0, 145, 21);
+}
+
+TComboBox::~TComboBox() = default;
+
+QComboBox* TComboBox::Combo() const { return static_cast<QComboBox*>(Widget()); }
+
+void TComboBox::SelectByUser(int index) {
+    if (QComboBox* c = Combo(); c && c->currentIndex() != index) c->setCurrentIndex(index);
+    if (OnSelect)
+        Fire(OnSelect, this);
+    else
+        Fire(OnChange, this);
+}
+
+int TComboBox::ItemIndex() const { return Combo() ? Combo()->currentIndex() : -1; }
+
+void TComboBox::SetItemIndex(int index) {
+    if (!Combo()) return;
+    if (index < -1 || index >= Combo()->count()) index = -1;
+    Combo()->setCurrentIndex(index);
+}
+
+std::string TComboBox::Text() const { return Combo() ? FromQ(Combo()->currentText()) : std::string(); }
+
+void TComboBox::SetText(const std::string& text) {
+    QComboBox* c = Combo();
+    if (!c) return;
+    if (c->isEditable()) {
+        c->setCurrentIndex(c->findText(ToQ(text), Qt::MatchExactly));
+        c->setEditText(ToQ(text));
+    } else {
+        c->setCurrentIndex(c->findText(ToQ(text), Qt::MatchExactly));
+    }
+}
+
+void TComboBox::SetStyle(TComboBoxStyle style) {
+    style_ = style;
+    QComboBox* c = Combo();
+    if (!c) return;
+    bool editable = style == TComboBoxStyle::csDropDown;
+    if (editable != c->isEditable()) {
+        c->setEditable(editable);
+        if (editable)
+            QObject::connect(c->lineEdit(), &QLineEdit::textEdited, c,
+                             [this](const QString&) { Fire(OnChange, this); });
+    }
+}
+
+void TComboBox::SetDropDownCount(int count) {
+    if (Combo()) Combo()->setMaxVisibleItems(count);
+}
+
+void TComboBox::SetItemHeight(int height) { item_height_ = height; }
+
+bool TComboBox::DroppedDown() const { return Combo() && Combo()->view()->isVisible(); }
+
+void TComboBox::SetDroppedDown(bool down) {
+    if (!Combo()) return;
+    if (down)
+        Combo()->showPopup();
+    else
+        Combo()->hidePopup();
+}
+
+void TComboBox::SetDroppedWidth(int width) {
+    if (Combo()) Combo()->view()->setMinimumWidth(width);
+}
+
+void TComboBox::DrawItem(QPainter* painter, int index, const TRect& rect, TOwnerDrawState state) {
+    canvas_.Font.Assign(Font());
+    canvas_.Brush.Color = (state & odSelected) ? clHighlight : Color();
+    canvas_.Brush.Style = TBrushStyle::bsSolid;
+    canvas_.Attach(painter);
+    Fire(OnDrawItem, this, index, rect, state);
+    canvas_.Attach(nullptr);
+}
+
+void TComboItems::Check(int index) const {
+    if (index < 0 || index >= Count())
+        throw rtl::EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+int TComboItems::Count() const { return owner_->Combo() ? owner_->Combo()->count() : 0; }
+
+std::string TComboItems::Strings(int index) const {
+    Check(index);
+    return FromQ(owner_->Combo()->itemText(index));
+}
+
+void TComboItems::SetString(int index, const std::string& text) {
+    Check(index);
+    owner_->Combo()->setItemText(index, ToQ(text));
+}
+
+std::intptr_t TComboItems::Objects(int index) const {
+    Check(index);
+    return static_cast<std::intptr_t>(owner_->Combo()->itemData(index).toLongLong());
+}
+
+int TComboItems::AddObject(const std::string& text, std::intptr_t object) {
+    InsertObject(Count(), text, object);
+    return Count() - 1;
+}
+
+void TComboItems::InsertObject(int index, const std::string& text, std::intptr_t object) {
+    if (index < 0 || index > Count())
+        throw rtl::EListError("List index out of bounds (" + std::to_string(index) + ")");
+    QComboBox* c = owner_->Combo();
+    // Inserting into an empty list would select the entry; the original does not.
+    int keep = c->currentIndex();
+    c->insertItem(index, ToQ(text), QVariant::fromValue<qlonglong>(object));
+    c->setCurrentIndex(keep >= index && keep >= 0 ? keep + 1 : keep);
+}
+
+void TComboItems::Delete(int index) {
+    Check(index);
+    owner_->Combo()->removeItem(index);
+}
+
+void TComboItems::Clear() {
+    if (owner_->Combo()) owner_->Combo()->clear();
+}
+
+int TComboItems::IndexOf(const std::string& text) const {
+    for (int i = 0; i < Count(); ++i)
+        if (Strings(i) == text) return i;
+    return -1;
+}
+
+int TComboItems::IndexOfObject(std::intptr_t object) const {
+    for (int i = 0; i < Count(); ++i)
+        if (Objects(i) == object) return i;
+    return -1;
+}
+
+// ---------------------------------------------------------------- TEdit
+
+TEdit::TEdit(TComponent* owner) : TWinControl(owner, new QLineEdit()) {
+    auto* e = static_cast<QLineEdit*>(Widget());
+    QObject::connect(e, &QLineEdit::textChanged, e, [this](const QString&) { Fire(OnChange, this); });
+    SetBounds(0, 0, 121, 21);
+}
+
+std::string TEdit::Text() const {
+    auto* e = static_cast<QLineEdit*>(Widget());
+    return e ? FromQ(e->text()) : std::string();
+}
+
+void TEdit::SetText(const std::string& text) {
+    if (auto* e = static_cast<QLineEdit*>(Widget())) e->setText(ToQ(text));
+}
+
+int TEdit::SelStart() const {
+    auto* e = static_cast<QLineEdit*>(Widget());
+    if (!e) return 0;
+    return e->hasSelectedText() ? e->selectionStart() : e->cursorPosition();
+}
+
+void TEdit::SetSelStart(int pos) {
+    if (auto* e = static_cast<QLineEdit*>(Widget())) e->setCursorPosition(pos);
+}
+
+int TEdit::SelLength() const {
+    auto* e = static_cast<QLineEdit*>(Widget());
+    return e ? static_cast<int>(e->selectedText().size()) : 0;
+}
+
+void TEdit::SetSelLength(int length) {
+    if (auto* e = static_cast<QLineEdit*>(Widget())) e->setSelection(SelStart(), length);
+}
+
+void TEdit::SelectAll() {
+    if (auto* e = static_cast<QLineEdit*>(Widget())) e->selectAll();
+}
+
+void TEdit::SetReadOnly(bool on) {
+    if (auto* e = static_cast<QLineEdit*>(Widget())) e->setReadOnly(on);
+}
+
+// ---------------------------------------------------------------- TTrackBar
+
+TTrackBar::TTrackBar(TComponent* owner) : TWinControl(owner, new QSlider(Qt::Horizontal)) {
+    auto* s = static_cast<QSlider*>(Widget());
+    s->setTickPosition(QSlider::TicksBelow);
+    s->setRange(0, 10);
+    QObject::connect(s, &QSlider::valueChanged, s, [this](int) { Fire(OnChange, this); });
+    SetBounds(0, 0, 150, 45);
+}
+
+static QSlider* Slider(QWidget* w) { return static_cast<QSlider*>(w); }
+
+int TTrackBar::Position() const { return Widget() ? Slider(Widget())->value() : 0; }
+void TTrackBar::SetPosition(int position) {
+    if (Widget()) Slider(Widget())->setValue(position);
+}
+void TTrackBar::SetRange(int min, int max) {
+    if (Widget()) Slider(Widget())->setRange(min, max);
+}
+int TTrackBar::Min() const { return Widget() ? Slider(Widget())->minimum() : 0; }
+int TTrackBar::Max() const { return Widget() ? Slider(Widget())->maximum() : 0; }
+int TTrackBar::PageSize() const { return Widget() ? Slider(Widget())->pageStep() : 0; }
+void TTrackBar::SetPageSize(int page) {
+    if (Widget()) Slider(Widget())->setPageStep(page);
+}
+void TTrackBar::SetFrequency(int frequency) {
+    if (Widget()) Slider(Widget())->setTickInterval(frequency);
+}
+
+// ---------------------------------------------------------------- TSplitter
+
+TSplitter::TSplitter(TComponent* owner) : TControl(owner, new QWidget()) {
+    SetCursor(TCursor::crHSplit);
+    SetBounds(0, 0, 3, 100);
+    SetAlign(TAlign::alLeft);
+}
+
+TControl* TSplitter::Neighbour() const {
+    if (!Parent()) return nullptr;
+    TControl* best = nullptr;
+    for (int i = 0; i < Parent()->ControlCount(); ++i) {
+        TControl* c = Parent()->Controls(i);
+        if (c == this || !c->Visible() || c->Align() != Align()) continue;
+        if (Align() == TAlign::alLeft && c->Left() + c->Width() == Left()) best = c;
+        if (Align() == TAlign::alRight && c->Left() == Left() + Width()) best = c;
+    }
+    return best;
+}
+
+void TSplitter::DragBy(int dx) {
+    TControl* n = Neighbour();
+    if (!n || dx == 0) return;
+    int w = Align() == TAlign::alRight ? n->Width() - dx : n->Width() + dx;
+    if (w < min_size_) w = min_size_;
+    n->SetWidth(w);
+    Fire(OnMoved, this);
+}
+
+bool TSplitter::HandleEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            drag_x_ = static_cast<int>(static_cast<QMouseEvent*>(event)->globalPosition().x());
+            return true;
+        case QEvent::MouseMove:
+            if (drag_x_ >= 0) {
+                int x = static_cast<int>(static_cast<QMouseEvent*>(event)->globalPosition().x());
+                DragBy(x - drag_x_);
+                drag_x_ = x;
+                return true;
+            }
+            break;
+        case QEvent::MouseButtonRelease:
+            drag_x_ = -1;
+            return true;
+        default:
+            break;
+    }
+    return TControl::HandleEvent(event);
+}
+
+}  // namespace vcl

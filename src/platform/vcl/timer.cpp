@@ -1,0 +1,37 @@
+#include "platform/vcl/timer.h"
+
+#include <QTimer>
+
+namespace vcl {
+
+TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(new QTimer()) {
+    timer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer_, &QTimer::timeout, timer_, [this] { Fire(on_timer_, this); });
+}
+
+TTimer::~TTimer() { delete timer_; }
+
+void TTimer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    Update();
+}
+
+void TTimer::SetInterval(int ms) {
+    interval_ = ms < 0 ? 0 : ms;
+    Update();
+}
+
+void TTimer::SetOnTimer(TNotifyEvent handler) {
+    on_timer_ = std::move(handler);
+    Update();
+}
+
+bool TTimer::Running() const { return timer_->isActive(); }
+
+void TTimer::Update() {
+    // Changing anything restarts the count, as the original's timer does.
+    timer_->stop();
+    if (enabled_ && interval_ > 0 && on_timer_) timer_->start(interval_);
+}
+
+}  // namespace vcl

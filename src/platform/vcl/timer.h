@@ -1,0 +1,32 @@
+#pragma once
+// A window timer: raises OnTimer every Interval ms while Enabled. An
+// interval of 0, or no OnTimer handler, keeps it stopped.
+#include "platform/vcl/controls.h"
+
+class QTimer;
+
+namespace vcl {
+
+class TTimer : public TComponent {
+public:
+    explicit TTimer(TComponent* owner);
+    ~TTimer() override;
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+    int Interval() const { return interval_; }
+    void SetInterval(int ms);
+    void SetOnTimer(TNotifyEvent handler);
+    const TNotifyEvent& OnTimer() const { return on_timer_; }
+    // True while the timer is really counting.
+    bool Running() const;
+
+private:
+    void Update();
+    QTimer* timer_;
+    bool enabled_ = true;
+    int interval_ = 1000;
+    TNotifyEvent on_timer_;
+};
+
+}  // namespace vcl
