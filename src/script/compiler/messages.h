@@ -106,6 +106,12 @@ inline constexpr const char* kNoIfdefForElse = "No IFDEF for ELSE at %d:%d";
 inline constexpr const char* kElseTwice = "Can't use ELSE twice at %d:%d";
 inline constexpr const char* kUnknownDirective = "Unknown compiler directives at %d:%d";
 inline constexpr const char* kDefineNotClosed = "Define not closed";
+// Limits on include expansion, so that input including itself repeatedly
+// ends in an error instead of exhausting memory.
+inline constexpr const char* kTooManyIncludeFiles =
+    "Too many include files while processing '%s' from '%s'";
+inline constexpr const char* kOutputTooLarge =
+    "Preprocessed text too large while processing '%s' from '%s'";
 
 // Fills "%s" and "%d" in order with the given texts (numbers already as text);
 // "%%" gives one "%". Missing arguments leave the placeholder empty.
