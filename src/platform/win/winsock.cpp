@@ -327,12 +327,14 @@ namespace {
 int AfterSend(SOCKET s, ssize_t n) {
     if (n >= 0) return static_cast<int>(n);
     int err = errno;
-    if (WouldBlock(err)) {
-        if (Watch* w = FindWatch(s)) {
-            w->wantWrite = true;
-            ArmWriter(*w);
-        }
+    Watch* w = FindWatch(s);
+    if (WouldBlock(err) && w) {
+        w->wantWrite = true;
+        ArmWriter(*w);
     }
+    // Linux says EPIPE both for a connection that has gone and for one that
+    // never was; WinSock tells them apart.
+    if (err == EPIPE && !(w && w->established)) return Fail(WSAENOTCONN);
     return Fail(WinSockErrorFromErrno(err));
 }
 
