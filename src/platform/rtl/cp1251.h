@@ -1,0 +1,31 @@
+#pragma once
+// Windows-1251, the code page of the program's text: case mapping as the
+// system maps it (Latin and Cyrillic letters, including Ё/ё, Ў/ў, Ї/ї, Ґ/ґ and
+// the other Cyrillic letters of the page), and conversion to and from UTF-8,
+// used wherever text leaves the program (widgets, file names).
+#include <string>
+
+namespace rtl {
+
+char AnsiUpperChar(char c);
+char AnsiLowerChar(char c);
+std::string AnsiUpperCase(const std::string& s);
+std::string AnsiLowerCase(const std::string& s);
+// Case-insensitive order: letters compare by the alphabet (Ё right after Е),
+// other bytes by their code point; < 0, 0, > 0.
+int AnsiCompareText(const std::string& a, const std::string& b);
+// Case-sensitive order by the same rule.
+int AnsiCompareStr(const std::string& a, const std::string& b);
+bool AnsiSameText(const std::string& a, const std::string& b);
+
+// Every byte has a mapping (0x98 becomes U+0098), so nothing is lost.
+std::string AnsiToUtf8(const std::string& ansi);
+// Characters outside the code page, and malformed UTF-8 bytes, become '?'.
+std::string Utf8ToAnsi(const std::string& utf8);
+
+// The Unicode code point of one byte.
+char32_t AnsiCharToUnicode(char c);
+// The byte of a code point, or '?' when the page has none.
+char UnicodeToAnsiChar(char32_t u);
+
+}  // namespace rtl

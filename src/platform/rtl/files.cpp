@@ -1,0 +1,99 @@
+#include "platform/rtl/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/rtl/cp1251.h"
+
+namespace rtl {
+
+std::string SysPath(const std::string& name) { return AnsiToUtf8(name); }
+std::string FromSysPath(const std::string& sysName) { return Utf8ToAnsi(sysName); }
+
+namespace {
+
+size_t NamePart(const std::string& name) {
+    const auto slash = name.rfind(PathDelim);
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+bool StatIs(const std::string& name, mode_t kind) {
+    struct stat st {};
+    return !name.empty() && ::stat(SysPath(name).c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
+}
+
+}  // namespace
+
+std::string ExtractFilePath(const std::string& name) { return name.substr(0, NamePart(name)); }
+
+std::string ExtractFileName(const std::string& name) { return name.substr(NamePart(name)); }
+
+std::string ExtractFileExt(const std::string& name) {
+    const size_t start = NamePart(name);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot < start ? std::string() : name.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& name, const std::string& ext) {
+    const size_t start = NamePart(name);
+    const auto dot = name.rfind('.');
+    return (dot == std::string::npos || dot < start ? name : name.substr(0, dot)) + ext;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+    return !path.empty() && path.back() == PathDelim ? path : path + PathDelim;
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string& path) {
+    return path.size() > 1 && path.back() == PathDelim ? path.substr(0, path.size() - 1) : path;
+}
+
+std::string ExpandFileName(const std::string& name) {
+    std::string full = name;
+    if (full.empty() || full[0] != PathDelim) {
+        std::vector<char> buf(4096);
+        std::string cwd = "/";
+        if (::getcwd(buf.data(), buf.size())) cwd = FromSysPath(buf.data());
+        full = IncludeTrailingPathDelimiter(cwd) + full;
+    }
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i <= full.size()) {
+        auto next = full.find(PathDelim, i);
+        if (next == std::string::npos) next = full.size();
+        const std::string part = full.substr(i, next - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = next + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += PathDelim + p;
+    if (out.empty()) out = "/";
+    // A name that ended in '/' keeps it, as it names a folder.
+    if (full.size() > 1 && full.back() == PathDelim && out != "/") out += PathDelim;
+    return out;
+}
+
+bool FileExists(const std::string& name) { return StatIs(name, S_IFREG); }
+bool DirectoryExists(const std::string& name) { return StatIs(name, S_IFDIR); }
+
+bool DeleteFile(const std::string& name) { return ::unlink(SysPath(name).c_str()) == 0; }
+
+bool RenameFile(const std::string& oldName, const std::string& newName) {
+    return std::rename(SysPath(oldName).c_str(), SysPath(newName).c_str()) == 0;
+}
+
+std::string ExeFolder() {
+    std::vector<char> buf(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return "./";
+    return ExtractFilePath(FromSysPath(std::string(buf.data(), static_cast<size_t>(n))));
+}
+
+}  // namespace rtl

@@ -1,0 +1,36 @@
+#pragma once
+// File names and the file system. The program's strings are Windows-1251;
+// file names on this system are UTF-8, so every call that reaches the file
+// system converts with SysPath, and names read from it come back through
+// FromSysPath. Paths are POSIX paths ('/' separators).
+#include <string>
+
+namespace rtl {
+
+inline constexpr char PathDelim = '/';
+
+// Program text (Windows-1251) -> the name the file system knows, and back.
+std::string SysPath(const std::string& name);
+std::string FromSysPath(const std::string& sysName);
+
+// Up to and including the last '/'; empty when there is none.
+std::string ExtractFilePath(const std::string& name);
+std::string ExtractFileName(const std::string& name);
+// From the last '.' of the file name part, dot included; empty when none.
+std::string ExtractFileExt(const std::string& name);
+std::string ChangeFileExt(const std::string& name, const std::string& ext);
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+std::string ExcludeTrailingPathDelimiter(const std::string& path);
+// An absolute name with "." and ".." resolved (lexically; links are kept).
+std::string ExpandFileName(const std::string& name);
+
+// A regular file (or a link to one); folders do not count.
+bool FileExists(const std::string& name);
+bool DirectoryExists(const std::string& name);
+bool DeleteFile(const std::string& name);
+bool RenameFile(const std::string& oldName, const std::string& newName);
+
+// The folder of the running executable, with a trailing '/'.
+std::string ExeFolder();
+
+}  // namespace rtl
