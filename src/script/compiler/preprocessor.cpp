@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "script/compiler/tokenizer.h"
+
 namespace script::compiler {
 
 namespace {
@@ -97,20 +99,16 @@ void TPSPascalPreProcessorParser::SetText(std::string_view text) {
     Next();
 }
 
-std::uint32_t TPSPascalPreProcessorParser::TakeLineBreak(std::uint32_t i) {
-    const char c = At(i);
-    if (c == '\r') {
-        ++i;
-        if (At(i) == '\n') ++i;
-    } else if (c == '\n') {
-        ++i;
-    } else {
-        return i;
-    }
+void TPSPascalPreProcessorParser::NewLine(std::uint32_t after) {
     ++row_;
-    lineStart_ = i;
-    if (OnNewLine) OnNewLine(row_, i, 1);
-    return i;
+    lineStart_ = after;
+    if (OnNewLine) OnNewLine(row_, after, 1);
+}
+
+std::uint32_t TPSPascalPreProcessorParser::TakeLineBreak(std::uint32_t i) {
+    const std::uint32_t br = LineBreakLength(text_, i);
+    if (br != 0) NewLine(i + br);
+    return i + br;
 }
 
 void TPSPascalPreProcessorParser::Next() {
@@ -119,12 +117,6 @@ void TPSPascalPreProcessorParser::Next() {
     tokenCol_ = position_ - lineStart_ + 1;
     const std::uint32_t start = position_;
     std::uint32_t i = start;
-    // Advances over one character, counting a line break as one step.
-    auto step = [this](std::uint32_t at) {
-        const std::uint32_t after = TakeLineBreak(at);
-        return after != at ? after : at + 1;
-    };
-
     const char c = At(i);
     kind_ = ptText;
     if (c == '\0') {
@@ -144,33 +136,21 @@ void TPSPascalPreProcessorParser::Next() {
             }
         }
     } else if (c == '(' && At(i + 1) == '*') {
-        ++i;  // the search for "*)" starts at the opening "*"
-        while (At(i) != '\0') {
-            if (At(i) == '*' && At(i + 1) == ')') {
-                i += 2;
-                break;
-            }
-            i = step(i);
-        }
+        // The search for "*)" starts at the opening "*".
+        i = ScanCommentBody(text_, i + 1, "*)", [this](std::uint32_t after) { NewLine(after); }).end;
     } else if (c == '/' && At(i + 1) == '/') {
         while (At(i) != '\0' && At(i) != '\r' && At(i) != '\n') ++i;
     } else if (c == '(' || c == '/') {
         ++i;
     } else if (c == '{') {
         if (At(i + 1) == '$') kind_ = ptDirective;
-        ++i;
-        while (At(i) != '\0') {
-            if (At(i) == '}') {
-                ++i;
-                break;
-            }
-            i = step(i);
-        }
+        i = ScanCommentBody(text_, i + 1, "}", [this](std::uint32_t after) { NewLine(after); }).end;
     } else {
         while (true) {
             const char b = At(i);
             if (b == '\0' || b == '\'' || b == '(' || b == '/' || b == '{') break;
-            i = step(i);
+            const std::uint32_t after = TakeLineBreak(i);
+            i = after != i ? after : i + 1;
         }
     }
     tokenLength_ = i - start;

@@ -109,6 +109,7 @@ public:
 
 private:
     char At(std::uint32_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+    void NewLine(std::uint32_t after);
     // Counts a line break at i when there is one; answers the index after it.
     std::uint32_t TakeLineBreak(std::uint32_t i);
 

@@ -132,19 +132,36 @@ void TPSPascalParser::SetText(std::string_view text) {
     Next();
 }
 
-std::uint32_t TPSPascalParser::TakeLineBreak(std::uint32_t i) {
-    const char c = At(i);
-    if (c == '\r') {
-        ++i;
-        if (At(i) == '\n') ++i;
-    } else if (c == '\n') {
-        ++i;
-    } else {
-        return i;
+std::uint32_t LineBreakLength(std::string_view text, std::uint32_t i) {
+    if (i >= text.size()) return 0;
+    if (text[i] == '\n') return 1;
+    if (text[i] != '\r') return 0;
+    return i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 1;
+}
+
+TCommentScan ScanCommentBody(std::string_view text, std::uint32_t i, std::string_view closer,
+                             const std::function<void(std::uint32_t)>& onBreak) {
+    while (i < text.size()) {
+        if (text.substr(i, closer.size()) == closer) {
+            return {static_cast<std::uint32_t>(i + closer.size()), true};
+        }
+        const std::uint32_t br = LineBreakLength(text, i);
+        if (br == 0) {
+            ++i;
+            continue;
+        }
+        i += br;
+        if (onBreak) onBreak(i);
     }
+    return {i, false};
+}
+
+std::uint32_t TPSPascalParser::TakeLineBreak(std::uint32_t i) {
+    const std::uint32_t br = LineBreakLength(source_, i);
+    if (br == 0) return i;
     ++row_;
-    lineStart_ = i;
-    return i;
+    lineStart_ = i + br;
+    return lineStart_;
 }
 
 void TPSPascalParser::Next() {
@@ -288,43 +305,22 @@ TPSLexErrorKind TPSPascalParser::Scan() {
             finish(tkHexInt, i);
             break;
         case '{':
-            ++i;
-            while (true) {
-                const char b = At(i);
-                if (b == '\0') {
-                    error = lekUnterminatedComment;
-                    break;
-                }
-                if (b == '}') {
-                    ++i;
-                    break;
-                }
-                const std::uint32_t after = TakeLineBreak(i);
-                i = after != i ? after : i + 1;
-            }
-            finish(tkComment, i);
-            break;
-        case '(':
-            if (At(i + 1) != '*') {
+        case '(': {
+            if (c == '(' && At(i + 1) != '*') {
                 finish(tkOpenRound, i + 1);
                 break;
             }
-            ++i;  // the search for "*)" starts at the opening "*"
-            while (true) {
-                const char b = At(i);
-                if (b == '\0') {
-                    error = lekUnterminatedComment;
-                    break;
-                }
-                if (b == '*' && At(i + 1) == ')') {
-                    i += 2;
-                    break;
-                }
-                const std::uint32_t after = TakeLineBreak(i);
-                i = after != i ? after : i + 1;
-            }
-            finish(tkComment, i);
+            // The search for "*)" starts at the opening "*", so "(*)" is a
+            // whole comment.
+            const TCommentScan scan =
+                ScanCommentBody(source_, i + 1, c == '{' ? "}" : "*)", [this](std::uint32_t after) {
+                    ++row_;
+                    lineStart_ = after;
+                });
+            if (!scan.closed) error = lekUnterminatedComment;
+            finish(tkComment, scan.end);
             break;
+        }
         case '/':
             if (At(i + 1) != '/') {
                 finish(tkDivide, i + 1);

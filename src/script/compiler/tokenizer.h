@@ -124,6 +124,19 @@ enum TPSLexErrorKind : std::uint8_t {
 // The keyword id of an upper-case word, or tkIdentifier when it is none.
 TPSTokenId KeywordId(std::string_view upperWord);
 
+// Shared by the tokenizer and the preprocessor's scanner, so that both count
+// lines and find comment ends the same way.
+// The length of the line break (CR LF, CR or LF) at offset i, 0 when none.
+std::uint32_t LineBreakLength(std::string_view text, std::uint32_t i);
+// Scans a comment body from i to just after the first `closer`, or to the end
+// of the text (closed = false); onBreak gets the offset after each line break.
+struct TCommentScan {
+    std::uint32_t end;
+    bool closed;
+};
+TCommentScan ScanCommentBody(std::string_view text, std::uint32_t i, std::string_view closer,
+                             const std::function<void(std::uint32_t)>& onBreak);
+
 class TPSPascalParser {
 public:
     using TErrorCallback = std::function<void(TPSPascalParser& parser, TPSLexErrorKind kind)>;
