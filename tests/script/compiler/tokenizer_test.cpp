@@ -202,6 +202,12 @@ TEST(tokenizer, comments_are_skipped_or_returned_and_count_their_line_breaks) {
     EXPECT_EQ(s.tokens[5].raw, "y");
     EXPECT_TRUE(s.errors.empty());
 
+    // A compiler directive left in the text is a brace comment to the tokenizer.
+    s = ScanAll("{$I x.inc}a", true);
+    ASSERT_EQ(s.tokens.size(), 3u);
+    EXPECT_EQ(s.tokens[0].id, tkComment);
+    EXPECT_EQ(s.tokens[0].token, "{$I x.inc}");
+
     s = ScanAll("(* a *)*)");
     EXPECT_EQ(Ids(s), (std::vector<TPSTokenId>{tkMultiply, tkCloseRound, tkEOF}));
 
