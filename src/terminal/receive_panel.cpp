@@ -66,40 +66,31 @@ private:
 
 TReceivePanel::TReceivePanel(TReceiveClock& Clock, TReceivePanelHooks Hooks)
     : clock_(Clock), hooks_(std::move(Hooks)) {
-    // Until the window reports its size: 80 characters, 30 lines.
-    fontCharWidth_ = 9;
-    fontHeight_ = 17;
-    panelWidth_ = 4 + 80 * fontCharWidth_;
-    panelHeight_ = 5 + 30 * fontHeight_;
-    scrollBarWidth_ = 0;
+    // Until the window reports its size, the default metrics: 80 characters, 30 lines.
     RecalcListMetrics();
 }
 
 // --- metrics -----------------------------------------------------------------
 
-void TReceivePanel::SetListMetrics(int FontCharWidth, int FontHeight, int PanelWidth,
-                                   int PanelHeight, int ScrollBarWidth) {
-    fontCharWidth_ = FontCharWidth;
-    fontHeight_ = FontHeight;
-    panelWidth_ = PanelWidth;
-    panelHeight_ = PanelHeight;
-    scrollBarWidth_ = ScrollBarWidth;
+void TReceivePanel::SetListMetrics(const TPanelMetrics& Metrics) {
+    metrics_ = Metrics;
     RecalcListMetrics();
 }
 
 void TReceivePanel::RecalcListMetrics() {
-    lineHeight_ = fontHeight_;
-    charWidth_ = fontCharWidth_;
+    if (hooks_.QueryMetrics) metrics_ = hooks_.QueryMetrics();
+    lineHeight_ = metrics_.LineHeight;
+    charWidth_ = metrics_.CharWidth;
     // A font that reports no size must not divide by zero.
     const int itemHeight = std::max(1, lineHeight_);
     const int charWidth = std::max(1, charWidth_);
-    visibleLines_ = std::max(1, (panelHeight_ - 5) / itemHeight);
+    visibleLines_ = std::max(1, (metrics_.PanelHeight - 5) / itemHeight);
     if (infiniteList_) {
-        charsPerLine_ = (panelWidth_ - 4 - scrollBarWidth_) / charWidth;
+        charsPerLine_ = (metrics_.PanelWidth - 4 - metrics_.ScrollBarWidth) / charWidth;
     } else {
         while (lines_.LineCount() > visibleLines_) lines_.DeleteLine(0);
         SyncCount(-1);
-        charsPerLine_ = (panelWidth_ - 4) / charWidth;
+        charsPerLine_ = (metrics_.PanelWidth - 4) / charWidth;
     }
 }
 

@@ -17,6 +17,16 @@
 
 namespace terminal {
 
+// What the panel's metrics are computed from: the font's average character
+// width and height, the panel's client size and a vertical scroll bar's width.
+struct TPanelMetrics {
+    int CharWidth = 9;
+    int LineHeight = 17;
+    int PanelWidth = 4 + 80 * 9;
+    int PanelHeight = 5 + 30 * 17;
+    int ScrollBarWidth = 0;
+};
+
 // What the panel calls out to. Every hook may stay empty.
 struct TReceivePanelHooks {
     // Once at the start of every chunk: the main window's anti-hang check
@@ -33,6 +43,10 @@ struct TReceivePanelHooks {
     // and allowed again (false) by the last EndUpdate; SyncCount(Index).
     std::function<void(bool Locked)> ListRepaintLock;
     std::function<void(int Index)> ListSyncCount;
+    // Reads the font and panel metrics afresh whenever they are recomputed
+    // (the panel narrows when its scroll bar appears); without it the numbers
+    // last given to SetListMetrics are used.
+    std::function<TPanelMetrics()> QueryMetrics;
 };
 
 class TReceivePanel {
@@ -67,10 +81,8 @@ public:
     int VisibleLines() const { return visibleLines_; }
     int CharWidth() const { return charWidth_; }
     int LineHeight() const { return lineHeight_; }
-    // Font metrics (average character width, height) and the panel's client
-    // size in pixels, then RecalcListMetrics.
-    void SetListMetrics(int FontCharWidth, int FontHeight, int PanelWidth, int PanelHeight,
-                        int ScrollBarWidth);
+    // Takes new font and panel metrics, then RecalcListMetrics.
+    void SetListMetrics(const TPanelMetrics& Metrics);
     void RecalcListMetrics();
 
     bool InfiniteList() const { return infiniteList_; }
@@ -136,7 +148,7 @@ private:
     std::uint8_t displayLowByte_ = 0, graphLowByte_ = 0;
 
     int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
-    int fontCharWidth_ = 8, fontHeight_ = 17, panelWidth_ = 0, panelHeight_ = 0, scrollBarWidth_ = 0;
+    TPanelMetrics metrics_;
     bool infiniteList_ = true;
 
     bool precise_ = false;

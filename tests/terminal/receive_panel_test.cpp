@@ -1,0 +1,487 @@
+#include "terminal/receive_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/exceptions.h"
+
+namespace terminal {
+namespace {
+
+class FakeClock : public TReceiveClock {
+public:
+    double Now = EncodeDateTime(2026, 12, 7, 10, 20, 30, 400);
+    std::int64_t Ticks = 0;
+    double LocalNow() override { return Now; }
+    std::int64_t Counter() override { return Ticks; }
+    std::int64_t CounterFrequency() override { return 1000; }
+};
+
+// A panel with one character per pixel, so the panel width sets CharsPerLine,
+// no time and no direction mark unless a test asks for them, and hooks that
+// record what the list and the graph window are told.
+struct PanelFixture {
+    FakeClock Clock;
+    TReceivePanel Panel{Clock};
+    std::vector<std::pair<double, double>> Points;
+    int GraphLocks = 0, GraphLockCalls = 0, SyncCalls = 0, AntiHangCalls = 0;
+    bool GraphOn = false, GraphSigned = false;
+    std::string File;
+
+    explicit PanelFixture(int CharsPerLine = 20, int Lines = 100) {
+        Panel.RVPnlTime = tpNone;
+        auto& h = Panel.Hooks();
+        h.CheckAntiHang = [this] { ++AntiHangCalls; };
+        h.GraphFeedEnabled = [this] { return GraphOn; };
+        h.GraphSigned = [this] { return GraphSigned; };
+        h.GraphSetUpdateLock = [this](bool lock) {
+            ++GraphLockCalls;
+            GraphLocks += lock ? 1 : -1;
+        };
+        h.GraphAddPoint = [this](double t, double v) { Points.emplace_back(t, v); };
+        h.ListSyncCount = [this](int) { ++SyncCalls; };
+        Panel.SetListMetrics({1, 10, CharsPerLine + 4, Lines * 10 + 5, 0});
+        Panel.StartNewLine(true);
+    }
+
+    void Show(const std::string& bytes, std::uint8_t dir = 0) { Panel.ShowData(bytes, dir); }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < Panel.Lines().LineCount(); ++i) out.push_back(Panel.Lines().GetLine(i));
+        return out;
+    }
+    std::string Bytes(int n, int first = 0) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s.push_back(static_cast<char>(first + i));
+        return s;
+    }
+};
+
+using Lines = std::vector<std::string>;
+
+TEST(receive_panel, hex_lines_wrap_at_chars_per_line) {
+    PanelFixture f(20);
+    f.Show(f.Bytes(40));
+    const Lines texts = f.Texts();
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0], "00 01 02 03 04 05 06");  // 7 tokens: 20 characters
+    EXPECT_EQ(texts[4], "1C 1D 1E 1F 20 21 22");
+    EXPECT_EQ(texts[5], "23 24 25 26 27");  // the current line holds 5
+    EXPECT_EQ(f.Panel.CurLine(), texts[5]);
+    EXPECT_EQ(f.Panel.CurLineWidth(), 14);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(f.Panel.Lines().LineRecord(i).Format, dfHEX);
+        EXPECT_EQ(f.Panel.Lines().LineRecord(i).PrefixLen, 0);
+    }
+    // The next chunk goes on filling the current line.
+    f.Show("\xAA");
+    EXPECT_EQ(f.Texts().back(), "23 24 25 26 27 AA");
+
+    // Other formats wrap by their own widths; ASC has no separator.
+    PanelFixture g(10);
+    g.Panel.DataFormat = dfDEC;
+    g.Show(f.Bytes(4));
+    EXPECT_EQ(g.Texts(), (Lines{"000 001", "002 003"}));
+    PanelFixture a(4);
+    a.Panel.DataFormat = dfASC;
+    a.Show("abcdefghij");
+    EXPECT_EQ(a.Texts(), (Lines{"abcd", "efgh", "ij"}));
+    PanelFixture b(17);
+    b.Panel.DataFormat = dfBIN;
+    b.Show("\x01\x02\x03");
+    EXPECT_EQ(b.Texts(), (Lines{"00000001 00000010", "00000011"}));
+}
+
+TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
+    PanelFixture f(40);
+    f.Panel.DataFormat = dfDW;
+    f.Show("\x01\x02\x03");  // 0x0201, then 0x03 waits for its high byte
+    EXPECT_EQ(f.Panel.CurLine(), "00513");
+    f.Show(std::string("\x00", 1));  // pairs with the pending 0x03
+    EXPECT_EQ(f.Panel.CurLine(), "00513 00003");
+
+    f.Show("\x05");                  // pending low byte...
+    f.Panel.StartNewLine(true);      // ...forgotten by a new line
+    f.Show("\x01\x02");
+    EXPECT_EQ(f.Panel.CurLine(), "00513");
+
+    PanelFixture h(40);
+    h.Panel.DataFormat = dfHW;
+    h.Show("\xEF\xBE\x34\x12");
+    EXPECT_EQ(h.Panel.CurLine(), "BEEF 1234");
+    // A line is cut at the width of whole words.
+    PanelFixture n(9);
+    n.Panel.DataFormat = dfHW;
+    n.Show(n.Bytes(6, 1));
+    EXPECT_EQ(n.Texts(), (Lines{"0201 0403", "0605"}));
+}
+
+TEST(receive_panel, asc_line_break_character_ends_the_line_after_itself) {
+    PanelFixture f(80);
+    f.Panel.DataFormat = dfASC;
+    f.Panel.RVLineBreak = '\n';
+    f.Show("ab\ncd");
+    Lines texts = f.Texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "ab\x95" "0A");
+    EXPECT_EQ(HideNonVisibleCodes(texts[0]), "ab\x95");  // drawn as the mark alone
+    EXPECT_EQ(texts[1], "cd");
+    EXPECT_EQ(f.Panel.Lines().LineBytes(0), "ab\n");
+
+    // Hidden codes count 1 for wrapping, shown ones 3.
+    PanelFixture hidden(3);
+    hidden.Panel.DataFormat = dfASC;
+    hidden.Show("a\x01" "bc");
+    EXPECT_EQ(hidden.Texts(), (Lines{"a\x95" "01b", "c"}));
+    PanelFixture shown(3);
+    shown.Panel.DataFormat = dfASC;
+    shown.Panel.ShowASCIInonvisiblecodes = true;
+    shown.Show("a\x01" "bc");
+    EXPECT_EQ(shown.Texts(), (Lines{"a", "\x95" "01", "bc"}));
+
+    // A CR line break: the LF is an ordinary non-visible code then.
+    PanelFixture cr(80);
+    cr.Panel.DataFormat = dfASC;
+    cr.Panel.RVLineBreak = '\r';
+    cr.Show("x\ny\rz");
+    EXPECT_EQ(cr.Texts(), (Lines{"x\x95" "0Ay\x95" "0D", "z"}));
+}
+
+TEST(receive_panel, prefix_shows_time_at_each_resolution_and_direction_mark) {
+    PanelFixture f(200);
+    f.Clock.Now = EncodeDateTime(2026, 12, 7, 9, 5, 7, 89);
+    const double t = f.Clock.Now;
+    f.Panel.RVPnlTime = tpMinutes;
+    EXPECT_EQ(f.Panel.LinePrefix(0, t), "09:05<");
+    f.Panel.RVPnlTime = tpSeconds;
+    EXPECT_EQ(f.Panel.LinePrefix(1, t), "09:05:07\xAB");
+    f.Panel.RVPnlTime = tpMilliseconds;
+    EXPECT_EQ(f.Panel.LinePrefix(2, t), "09:05:07.089>");
+    f.Panel.RVPnlTime = tpFreeFormat;
+    EXPECT_EQ(f.Panel.LinePrefix(0, t), "2026-12-07 09:05:07.089<");
+    f.Panel.RVPnlTimeFormat = "nn";
+    EXPECT_EQ(f.Panel.LinePrefix(0, t), "05<");
+
+    // No time: the mark only while writes are logged or a second port is chosen.
+    f.Panel.RVPnlTime = tpNone;
+    EXPECT_EQ(f.Panel.LinePrefix(0, t), "");
+    f.Panel.ShowWrites = true;
+    EXPECT_EQ(f.Panel.LinePrefix(2, t), ">");
+    f.Panel.ShowWrites = false;
+    f.Panel.SecondPortSelected = true;
+    EXPECT_EQ(f.Panel.LinePrefix(1, t), "\xAB");
+
+    // A rendered line carries its prefix, its length and the chunk's time.
+    f.Panel.SecondPortSelected = false;
+    f.Panel.RVPnlTime = tpMilliseconds;
+    f.Show("\x0A\x0B", 1);
+    EXPECT_EQ(f.Panel.CurLine(), "09:05:07.089\xAB" "0A 0B");
+    const TLineRecord r = f.Panel.Lines().LineRecord(0);
+    EXPECT_EQ(r.Dir, 1);
+    EXPECT_EQ(r.PrefixLen, 13);
+    EXPECT_EQ(r.Time, t);
+    EXPECT_EQ(f.Panel.Lines().LineData(0), "0A 0B");
+    EXPECT_EQ(f.Panel.CurLineWidth(), 13 + 5);
+
+    // A free format too long for the 8-bit prefix length is cut to fit.
+    f.Panel.RVPnlTime = tpFreeFormat;
+    f.Panel.RVPnlTimeFormat = std::string(300, 'x');
+    const std::string longPrefix = f.Panel.LinePrefix(0, t);
+    EXPECT_EQ(longPrefix.size(), 255u);
+    EXPECT_EQ(longPrefix.back(), '<');
+}
+
+TEST(receive_panel, time_change_starts_a_new_line_only_with_the_option) {
+    PanelFixture f(200);
+    f.Panel.RVPnlTime = tpMinutes;
+    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 20, 0, 0);
+    f.Show("\x01");
+    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 21, 0, 0);
+    f.Show("\x02");
+    EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02"}));  // option off: the row goes on
+
+    f.Panel.Timecaninterruptdatarow = true;
+    f.Show("\x03");  // the line's time is 10:20, now it is 10:21
+    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 21, 59, 999);
+    f.Show("\x04");  // same minute: stays
+    EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02", "10:21<03 04"}));
+
+    // Exactly 60 minutes later shows the same minute, but it is another
+    // time: a new line with the new stamp, not a continuation of the old one.
+    f.Clock.Now = EncodeDateTime(2026, 12, 7, 11, 21, 30, 0);
+    f.Show("\x05");
+    EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02", "10:21<03 04", "11:21<05"}));
+    EXPECT_EQ(f.Panel.Lines().LineRecord(2).Time, f.Clock.Now);
+}
+
+TEST(receive_panel, direction_or_format_change_starts_a_new_line_even_when_it_fits) {
+    PanelFixture f(80);
+    f.Panel.SecondPortSelected = true;
+    f.Show("\x01");
+    f.Show("\x02", 1);
+    f.Show("\x03", 1);
+    f.Show("\x04", 0);
+    EXPECT_EQ(f.Texts(), (Lines{"<01", "\xAB" "02 03", "<04"}));
+    EXPECT_EQ(f.Panel.Lines().LineRecord(1).Dir, 1);
+
+    // A line holds one format only, so that its bytes can be read back.
+    PanelFixture g(80);
+    g.Show("\x0A\x0B");
+    g.Panel.DataFormat = dfDEC;
+    g.Show("\x0C");
+    EXPECT_EQ(g.Texts(), (Lines{"0A 0B", "012"}));
+    EXPECT_EQ(g.Panel.Lines().LineRecord(1).Format, dfDEC);
+    EXPECT_EQ(g.Panel.Lines().LineBytes(0), "\x0A\x0B");
+    EXPECT_EQ(g.Panel.Lines().LineBytes(1), "\x0C");
+}
+
+TEST(receive_panel, add_text_line_keeps_a_partial_data_line_unchanged) {
+    PanelFixture f(80);
+    f.Panel.RVPnlTime = tpSeconds;
+    f.Show("\x0A\x0B");
+    const double msgTime = EncodeDateTime(2026, 12, 7, 23, 0, 1, 0);
+    f.Panel.AddTextLine("= OverRun Err =", 0, msgTime, dfERR);
+    f.Show("\x0C");
+    EXPECT_EQ(f.Texts(), (Lines{"10:20:30<0A 0B", "23:00:01<= OverRun Err =", "10:20:30<0C"}));
+    const TLineRecord err = f.Panel.Lines().LineRecord(1);
+    EXPECT_EQ(err.Format, dfERR);
+    EXPECT_EQ(err.Time, msgTime);
+    EXPECT_EQ(err.PrefixLen, 9);
+    EXPECT_EQ(f.Panel.Lines().LineData(1), "= OverRun Err =");
+
+    // Time 0 stamps the line with the current local time; an empty current
+    // line is taken over instead of leaving an empty line behind.
+    PanelFixture g(80);
+    g.Panel.AddTextLine("hello", 2, 0, dfMSG);
+    EXPECT_EQ(g.Texts(), (Lines{"hello", ""}));
+    EXPECT_EQ(g.Panel.Lines().LineRecord(0).Time, g.Clock.Now);
+    EXPECT_EQ(g.Panel.Lines().LineRecord(0).Dir, 2);
+    EXPECT_EQ(g.Panel.Lines().LineRecord(1).Format, dfHEX);  // the new current line
+}
+
+TEST(receive_panel, bounded_list_never_grows_beyond_the_visible_lines) {
+    PanelFixture f(2, 10);  // one HEX token per line, 10 visible lines
+    f.Panel.SetInfiniteList(false);
+    EXPECT_EQ(f.Panel.VisibleLines(), 10);
+    f.Show(f.Bytes(10));
+    ASSERT_EQ(f.Panel.Lines().LineCount(), 10);
+    EXPECT_EQ(f.Panel.Lines().GetLine(0), "00");
+    f.Show("\x0A");  // the eleventh line drops the first
+    EXPECT_EQ(f.Panel.Lines().LineCount(), 10);
+    EXPECT_EQ(f.Panel.Lines().GetLine(0), "01");
+    for (int round = 0; round < 50; ++round) {
+        f.Show(f.Bytes(37));
+        f.Panel.AddTextLine("msg", 0, 0, dfMSG);
+        ASSERT_LE(f.Panel.Lines().LineCount(), 10);
+    }
+    EXPECT_EQ(f.Texts()[8], "msg");
+
+    // Turning the bound on trims at once; with it off no line is ever dropped.
+    PanelFixture g(2, 10);
+    g.Show(g.Bytes(25));
+    EXPECT_EQ(g.Panel.Lines().LineCount(), 25);
+    EXPECT_EQ(g.Panel.Lines().GetLine(0), "00");
+    g.Panel.SetInfiniteList(false);
+    EXPECT_EQ(g.Panel.Lines().LineCount(), 10);
+    EXPECT_EQ(g.Panel.Lines().GetLine(9), "18");
+
+    // The memory held stays flat however much passes through.
+    PanelFixture m(80, 10);
+    m.Panel.SetInfiniteList(false);
+    const std::string chunk = m.Bytes(200);
+    for (int i = 0; i < 2000; ++i) m.Show(chunk);
+    for (int i = 0; i < 20000; ++i) {
+        m.Show(chunk);
+        ASSERT_LE(m.Panel.MemoryUsage(), 2 * TLineStore::PageSize + 4096) << i;
+    }
+}
+
+TEST(receive_panel, metrics_follow_font_and_panel_size) {
+    PanelFixture f(20);
+    f.Panel.SetListMetrics({9, 17, 724, 400, 17});
+    EXPECT_EQ(f.Panel.CharWidth(), 9);
+    EXPECT_EQ(f.Panel.LineHeight(), 17);
+    EXPECT_EQ(f.Panel.VisibleLines(), (400 - 5) / 17);
+    EXPECT_EQ(f.Panel.CharsPerLine(), (724 - 4 - 17) / 9);  // scroll bar counted
+    f.Panel.SetInfiniteList(false);
+    EXPECT_EQ(f.Panel.CharsPerLine(), (724 - 4) / 9);
+
+    // A tiny or unmeasured panel still shows one line and divides by nothing.
+    f.Panel.SetListMetrics({0, 0, 2, 3, 0});
+    EXPECT_EQ(f.Panel.VisibleLines(), 1);
+    f.Show("\x01\x02");
+    EXPECT_EQ(f.Panel.Lines().LineCount(), 1);
+
+    // With the unbounded list the metrics are read again when it starts to
+    // scroll: the panel narrows as its scroll bar appears.
+    PanelFixture g(20, 3);
+    g.Panel.Hooks().QueryMetrics = [] { return TPanelMetrics{1, 10, 34, 35, 5}; };
+    g.Show(g.Bytes(20));  // three lines of 7, 7 and 6 tokens: not scrolling yet
+    EXPECT_EQ(g.Panel.CharsPerLine(), 20);
+    g.Show(g.Bytes(3));  // the fourth line: the list scrolls from here on
+    EXPECT_EQ(g.Panel.CharsPerLine(), 34 - 4 - 5);
+}
+
+TEST(receive_panel, graph_feed_gives_one_value_per_byte_or_word) {
+    PanelFixture f(80);
+    f.GraphOn = true;
+    f.Show("\x01\xFF");
+    ASSERT_EQ(f.Points.size(), 2u);
+    EXPECT_EQ(f.Points[0].second, 1);
+    EXPECT_EQ(f.Points[1].second, 255);
+    EXPECT_EQ(f.Points[0].first, f.Clock.Now);
+    f.GraphSigned = true;
+    f.Show("\xFF\x80");
+    EXPECT_EQ(f.Points[2].second, -1);
+    EXPECT_EQ(f.Points[3].second, -128);
+
+    f.Points.clear();
+    f.Panel.DataFormat = dfDW;
+    f.Show(std::string("\x01\x00\xFF\xFF", 4), 0);
+    ASSERT_EQ(f.Points.size(), 2u);
+    EXPECT_EQ(f.Points[0].second, 1);
+    EXPECT_EQ(f.Points[1].second, -1);
+    f.GraphSigned = false;
+    f.Panel.DataFormat = dfHW;
+    f.Show("\xFF");
+    f.Show("\xFF");  // the pair spans two chunks
+    ASSERT_EQ(f.Points.size(), 3u);
+    EXPECT_EQ(f.Points[2].second, 65535);
+
+    // Each chunk is bracketed by the graph window's update lock.
+    EXPECT_EQ(f.GraphLocks, 0);
+    EXPECT_EQ(f.GraphLockCalls, 2 * 5);
+
+    // Transmitted bytes and a hidden graph feed nothing.
+    f.Points.clear();
+    f.Show("\x01\x02", 2);
+    f.GraphOn = false;
+    f.Show("\x01\x02", 0);
+    EXPECT_TRUE(f.Points.empty());
+    EXPECT_EQ(f.GraphLockCalls, 10);
+    EXPECT_EQ(f.AntiHangCalls, 7);  // the anti-hang check runs once per chunk
+
+    double v = 0;
+    f.Panel.DataFormat = dfBIN;
+    EXPECT_TRUE(f.Panel.GraphValue(0x80, true, v));
+    EXPECT_EQ(v, -128);
+}
+
+TEST(receive_panel, failing_chunk_releases_list_update_and_graph_lock) {
+    // An output-file write error thrown by the writer in mid-chunk.
+    PanelFixture f(80);
+    f.GraphOn = true;
+    int writes = 0;
+    f.Panel.SetOutputWriter([&](std::string_view) {
+        if (++writes == 3) throw rtl::EWriteError("Stream write error");
+    });
+    EXPECT_THROW(f.Show("\x01\x02\x03\x04"), rtl::EWriteError);
+    EXPECT_EQ(f.GraphLocks, 0);
+    EXPECT_EQ(f.Panel.UpdateCount(), 0);
+
+    // A failure on the list path (the graph window refusing a point).
+    PanelFixture g(80);
+    g.GraphOn = true;
+    bool locked = false;
+    g.Panel.Hooks().ListRepaintLock = [&](bool on) { locked = on; };
+    g.Panel.Hooks().GraphAddPoint = [](double, double) { throw std::runtime_error("graph"); };
+    EXPECT_THROW(g.Show("\x01"), std::runtime_error);
+    EXPECT_EQ(g.Panel.UpdateCount(), 0);
+    EXPECT_FALSE(locked);
+    EXPECT_EQ(g.GraphLocks, 0);
+    // The panel keeps working afterwards.
+    g.GraphOn = false;
+    g.Show("\x02");
+    EXPECT_EQ(g.Panel.CurLine(), "02");
+
+    // A repaint hook failing while the lock is released still frees the graph lock.
+    PanelFixture h(80);
+    h.GraphOn = true;
+    h.Panel.Hooks().ListRepaintLock = [](bool on) {
+        if (!on) throw std::runtime_error("paint");
+    };
+    EXPECT_THROW(h.Show("\x01"), std::runtime_error);
+    EXPECT_EQ(h.GraphLocks, 0);
+    EXPECT_EQ(h.Panel.UpdateCount(), 0);
+}
+
+TEST(receive_panel, text_output_file_receives_rendered_text_instead_of_the_list) {
+    PanelFixture f(9);
+    f.Panel.RVPnlTime = tpMinutes;
+    f.Show("\x01");
+    std::string file;
+    f.Panel.SetOutputWriter([&](std::string_view s) { file += s; });
+    f.Panel.StartNewLine(true);
+    const Lines before = f.Texts();
+    f.Show("\x0A\x0B\x0C");
+    f.Panel.AddTextLine("x", 0, 0, dfMSG);
+    EXPECT_EQ(file, "\r10:20<0A\r10:20<0B\r10:20<0C\r\r");
+    EXPECT_EQ(f.Panel.Lines().LineCount(), static_cast<int>(before.size()));
+    EXPECT_EQ(f.Panel.UpdateCount(), 0);
+
+    // Closing the file brings rendering back to the list.
+    f.Panel.SetOutputWriter(nullptr);
+    f.Panel.StartNewLine(true);
+    f.Show("\x0D");
+    EXPECT_EQ(f.Texts().back(), "10:20<0D");
+}
+
+TEST(receive_panel, precise_time_counts_from_the_base_taken_when_switched_on) {
+    PanelFixture f(80);
+    const double base = f.Clock.Now;
+    f.Clock.Ticks = 5000;
+    f.Panel.SetPreciseTimeCalc(true);
+    f.Clock.Now += 1.0;  // the wall clock jumps; precise stamps do not follow it
+    f.Clock.Ticks = 5000 + 1500;
+    EXPECT_DOUBLE_EQ(f.Panel.CurrentTime(), base + 1.5 / 86400.0);
+    f.Panel.SetPreciseTimeCalc(false);
+    EXPECT_EQ(f.Panel.CurrentTime(), f.Clock.Now);
+}
+
+TEST(receive_panel, line_store_keeps_texts_and_records_through_edits) {
+    TLineStore s;
+    const TLineRecord r{1, 0.5, dfHEX, 3};
+    s.AddLine("ab<0A 0B", r);
+    s.AddLine("second", TLineRecord{2, 1.0, dfMSG, 0});
+    s.AddLine("third", TLineRecord{0, 2.0, dfDEC, 0});
+    EXPECT_EQ(s.LineData(0), "0A 0B");
+    EXPECT_EQ(s.LineBytes(0), "\x0A\x0B");
+    const TLineRecord back = s.LineRecord(0);
+    EXPECT_EQ(back.Dir, 1);
+    EXPECT_EQ(back.Time, 0.5);
+    EXPECT_EQ(back.Format, dfHEX);
+    EXPECT_EQ(back.PrefixLen, 3);
+
+    s.PutLine(1, "2nd, longer now");  // a middle line grows
+    s.PutLine(0, "x");                // and the first shrinks
+    EXPECT_EQ(s.AllText(), "x\r\n2nd, longer now\r\nthird\r\n");
+    EXPECT_EQ(s.LineData(0), "");  // prefix longer than the text
+    s.DeleteLine(1);
+    EXPECT_EQ(s.AllText(), "x\r\nthird\r\n");
+    EXPECT_EQ(s.LineRecord(1).Time, 2.0);
+    EXPECT_THROW(s.GetLine(2), rtl::EListError);
+    EXPECT_THROW(s.DeleteLine(-1), rtl::EListError);
+
+    // Lines larger than a page, and many lines across pages.
+    const std::string big(TLineStore::PageSize + 123, 'q');
+    s.AddLine(big, r);
+    for (int i = 0; i < 30000; ++i) s.AddLine("line " + std::to_string(i), r);
+    EXPECT_EQ(s.GetLine(2), big);
+    EXPECT_EQ(s.GetLine(3 + 29999), "line 29999");
+    while (s.LineCount() > 5) s.DeleteLine(0);
+    EXPECT_EQ(s.GetLine(0), "line 29995");
+    EXPECT_LE(s.MemoryUsage(), 2 * TLineStore::PageSize + 5 * 16);
+    s.PutLine(4, std::string(3 * TLineStore::PageSize, 'z'));
+    EXPECT_EQ(s.LineLength(4), 3 * TLineStore::PageSize);
+    EXPECT_EQ(s.GetLine(3), "line 29998");
+    s.Clear();
+    EXPECT_EQ(s.LineCount(), 0);
+    EXPECT_EQ(s.MemoryUsage(), 0u);
+}
+
+}  // namespace
+}  // namespace terminal
