@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/win/linux/termios2.h"
+#include "platform/win/linux/termios_map.h"
 
 namespace win {
 namespace {
@@ -87,7 +88,9 @@ public:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) break;
-            // End of file on a terminal means it hung up; errors mean it is gone.
+            // End of file is either a hang-up or, in a polling read mode,
+            // simply no data: only a hang-up shows in poll.
+            if (n == 0 && !HungUp()) break;
             MarkDead(n == 0 ? EIO : errno);
         }
         UpdateNotifier();
@@ -158,6 +161,11 @@ public:
     bool breakOn = false;
 
 private:
+    bool HungUp() const {
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+
     void MarkDead(int err) {
         dead_ = true;
         deadErrno_ = err;
@@ -272,42 +280,6 @@ std::string AccessDeniedReason(const std::string& path) {
            "' that owns the device (usually dialout)";
 }
 
-speed_t StandardSpeed(DWORD baud) {
-    switch (baud) {
-        case 50: return B50;
-        case 75: return B75;
-        case 110: return B110;
-        case 134: return B134;
-        case 150: return B150;
-        case 200: return B200;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 1800: return B1800;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 500000: return B500000;
-        case 576000: return B576000;
-        case 921600: return B921600;
-        case 1000000: return B1000000;
-        case 1152000: return B1152000;
-        case 1500000: return B1500000;
-        case 2000000: return B2000000;
-        case 2500000: return B2500000;
-        case 3000000: return B3000000;
-        case 3500000: return B3500000;
-        case 4000000: return B4000000;
-        default: return B0;
-    }
-}
-
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
@@ -404,54 +376,13 @@ bool CloseHandle(HANDLE handle) {
 bool SetCommState(HANDLE handle, const DCB* dcb) {
     CommDevice* dev = Find(handle);
     if (!dev) return false;
-    if (!dcb || dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
-        dcb->StopBits > TWOSTOPBITS)
+    if (!dcb || !tty::DcbIsValid(*dcb))
         return Fail(ERROR_INVALID_PARAMETER, "invalid line settings");
     if (dev->Dead()) return dev->FailVanished();
 
     termios tio{};
     if (tcgetattr(dev->Fd(), &tio) != 0) return dev->FailErrno(errno, "reading the line settings");
-    // A raw channel: no translation of input or output, no echo, no
-    // signals, no line editing; breaks are reported through the error
-    // counters rather than as NUL bytes.
-    tio.c_iflag &= ~(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
-    tio.c_iflag |= IGNBRK;
-    tio.c_oflag &= ~OPOST;
-    tio.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CREAD | CLOCAL;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-
-    switch (dcb->ByteSize) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        default: tio.c_cflag |= CS8; break;
-    }
-    // 1.5 stop bits exist in hardware only with 5 data bits, where the UART
-    // sends them for CSTOPB.
-    if (dcb->StopBits != ONESTOPBIT) tio.c_cflag |= CSTOPB;
-    switch (dcb->Parity) {
-        case ODDPARITY: tio.c_cflag |= PARENB | PARODD; break;
-        case EVENPARITY: tio.c_cflag |= PARENB; break;
-        case MARKPARITY: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case SPACEPARITY: tio.c_cflag |= PARENB | CMSPAR; break;
-        default: break;
-    }
-    // The parity bit is always sent as set; fParity asks for checking it.
-    if (dcb->fParity) tio.c_iflag |= INPCK;
-    if (dcb->fOutxCtsFlow || dcb->fRtsControl == RTS_CONTROL_HANDSHAKE) tio.c_cflag |= CRTSCTS;
-    if (dcb->fOutX) tio.c_iflag |= IXON;
-    if (dcb->fInX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(dcb->XonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb->XoffChar);
-
-    speed_t speed = StandardSpeed(dcb->BaudRate);
-    if (speed != B0) {
-        cfsetispeed(&tio, speed);
-        cfsetospeed(&tio, speed);
-    }
+    speed_t speed = tty::DcbToTermios(*dcb, tio);
     if (tcsetattr(dev->Fd(), TCSANOW, &tio) != 0) return dev->FailErrno(errno, "applying the line settings");
     if (speed == B0) {
         if (int err = tty::SetArbitrarySpeed(dev->Fd(), dcb->BaudRate); err != 0)
@@ -476,27 +407,7 @@ bool GetCommState(HANDLE handle, DCB* dcb) {
     out.DCBlength = sizeof(DCB);
     std::uint32_t in = 0, speed = 0;
     if (tty::GetSpeed(dev->Fd(), &in, &speed) == 0) out.BaudRate = speed;
-    switch (tio.c_cflag & CSIZE) {
-        case CS5: out.ByteSize = 5; break;
-        case CS6: out.ByteSize = 6; break;
-        case CS7: out.ByteSize = 7; break;
-        default: out.ByteSize = 8; break;
-    }
-    if (!(tio.c_cflag & PARENB))
-        out.Parity = NOPARITY;
-    else if (tio.c_cflag & CMSPAR)
-        out.Parity = (tio.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
-    else
-        out.Parity = (tio.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
-    if (!(tio.c_cflag & CSTOPB))
-        out.StopBits = ONESTOPBIT;
-    else if (out.StopBits == ONESTOPBIT)
-        out.StopBits = TWOSTOPBITS;
-    out.fParity = (tio.c_iflag & INPCK) ? 1 : 0;
-    out.fOutxCtsFlow = (tio.c_cflag & CRTSCTS) ? 1 : 0;
-    out.fOutX = (tio.c_iflag & IXON) ? 1 : 0;
-    out.fInX = (tio.c_iflag & IXOFF) ? 1 : 0;
-    out.fBinary = 1;
+    tty::TermiosToDcb(tio, out);
     *dcb = out;
     return true;
 }
