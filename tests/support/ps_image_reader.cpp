@@ -20,6 +20,7 @@ public:
         pos_ += n;
         return bytes;
     }
+    std::string_view Since(std::size_t start) const { return data_.substr(start, pos_ - start); }
     std::uint8_t Byte(const char* what) { return static_cast<std::uint8_t>(Take(1, what)[0]); }
     std::uint32_t Long(const char* what) {
         std::string_view b = Take(4, what);
@@ -45,11 +46,9 @@ PSConstant ReadConstant(Cursor& in, const std::vector<PSType>& types) {
     switch (type.BaseType) {
     case btString:
     case btPChar: {
-        std::string_view len = in.Take(4, "text length");
-        std::uint32_t n = 0;
-        for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(len[i])) << (8 * i);
-        c.Text = std::string(in.Take(n, "text"));
-        c.Bytes = std::string(len) + c.Text;
+        const std::size_t start = in.Pos();
+        c.Text = std::string(in.Take(in.Long("text length"), "text"));
+        c.Bytes = std::string(in.Since(start));
         break;
     }
     case btSet:
@@ -78,6 +77,12 @@ std::vector<PSAttribute> ReadAttributes(Cursor& in, const std::vector<PSType>& t
     return list;
 }
 
+std::uint32_t ReadElementType(Cursor& in, const std::vector<PSType>& loaded) {
+    const std::uint32_t element = in.Long("element type");
+    if (element >= loaded.size()) throw PSImageError(kErrTypeMismatch, "element type not yet loaded");
+    return element;
+}
+
 PSType ReadType(Cursor& in, std::uint32_t build, const std::vector<PSType>& loaded) {
     PSType t;
     t.RawCode = in.Byte("type code");
@@ -99,8 +104,7 @@ PSType ReadType(Cursor& in, std::uint32_t build, const std::vector<PSType>& load
         break;
     }
     case btArray:
-        t.ElementType = in.Long("element type");
-        if (t.ElementType >= loaded.size()) throw PSImageError(kErrTypeMismatch, "element type not yet loaded");
+        t.ElementType = ReadElementType(in, loaded);
         break;
     case btProcPtr: {
         const std::uint32_t n = in.Long("signature length");
@@ -109,8 +113,7 @@ PSType ReadType(Cursor& in, std::uint32_t build, const std::vector<PSType>& load
         break;
     }
     case btStaticArray:
-        t.ElementType = in.Long("element type");
-        if (t.ElementType >= loaded.size()) throw PSImageError(kErrTypeMismatch, "element type not yet loaded");
+        t.ElementType = ReadElementType(in, loaded);
         t.ElementCount = in.Long("element count");
         if (t.ElementCount > kMaxStaticArrayCount) throw PSImageError(kErrUnexpectedEof, "static array too large");
         t.StartOffset = in.Long("start offset");

@@ -4,6 +4,14 @@
 
 namespace script::compiler {
 
+namespace {
+// Every named object keeps its name upper-cased beside the name's hash.
+void StoreName(std::string_view name, std::string& upper, std::uint32_t& hash) {
+    upper = FastUpperCase(name);
+    hash = MakeHash(upper);
+}
+}  // namespace
+
 // ------------------------------------------------------------ constant cell
 
 void InitConstValue(TPSConstValue& cell, TPSType* type) {
@@ -56,8 +64,7 @@ std::unique_ptr<TPSConstValue> DuplicateConstValue(const TPSConstValue& source) 
 
 void TPSAttributeType::SetName(std::string_view name) {
     OrgName = std::string(name);
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 TPSConstValue& TPSAttribute::AddValue(TPSType* type) {
@@ -132,14 +139,12 @@ bool TPSParametersDecl::Same(const TPSParametersDecl* other) const {
 // ------------------------------------------------------------ types
 
 void TPSType::SetName(std::string_view name) {
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 void TPSRecordFieldTypeDef::SetFieldOrgName(std::string_view name) {
     FieldOrgName = std::string(name);
-    FieldName = FastUpperCase(name);
-    FieldNameHash = MakeHash(FieldName);
+    StoreName(name, FieldName, FieldNameHash);
 }
 
 TPSRecordFieldTypeDef& TPSRecordType::AddRecVal() {
@@ -227,30 +232,25 @@ void TPSTypeNumbering::UseType(TPSType* type) {
 // ------------------------------------------------------------ procedures, variables
 
 void TPSRegProc::SetName(std::string_view name) {
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 void TPSProcVar::SetName(std::string_view name) {
     OrgName = std::string(name);
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 void TPSInternalProcedure::SetName(std::string_view name) {
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 void TPSVar::SetName(std::string_view name) {
     OrgName = std::string(name);
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 void TPSConstant::SetName(std::string_view name) {
-    Name = FastUpperCase(name);
-    NameHash = MakeHash(Name);
+    StoreName(name, Name, NameHash);
 }
 
 // ------------------------------------------------------------ value trees
