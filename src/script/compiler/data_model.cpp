@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "script/compiler/tokenizer.h"
+
 namespace script::compiler {
 
 namespace {
@@ -254,6 +256,10 @@ void TPSConstant::SetName(std::string_view name) {
 }
 
 // ------------------------------------------------------------ value trees
+
+void TPSValue::SetParserPos(const TPSPascalParser& parser) {
+    SetPos(parser.CurrTokenPos(), parser.Row(), parser.Col());
+}
 
 TPSSubItem& TPSValueVar::RecAdd(std::unique_ptr<TPSSubItem> item) {
     RecItems.push_back(std::move(item));

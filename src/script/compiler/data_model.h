@@ -28,6 +28,7 @@ class TPSType;
 class TPSAttribute;
 class TPSProcedure;
 class TPSInternalProcedure;
+class TPSPascalParser;
 
 // Models of host classes and interfaces. This system's host imports none, so
 // the compiler only ever refers to them; they are owned by the compiler.
@@ -428,15 +429,17 @@ public:
     TPSValue(const TPSValue&) = delete;
     TPSValue& operator=(const TPSValue&) = delete;
 
-    void SetPos(std::int32_t pos, std::int32_t row, std::int32_t col) {
+    // Takes the position, row and column of the parser's current token.
+    void SetParserPos(const TPSPascalParser& parser);
+    void SetPos(std::uint32_t pos, std::uint32_t row, std::uint32_t col) {
         Pos = pos;
         Row = row;
         Col = col;
     }
 
-    std::int32_t Pos = 0;
-    std::int32_t Row = 0;
-    std::int32_t Col = 0;
+    std::uint32_t Pos = 0;
+    std::uint32_t Row = 0;
+    std::uint32_t Col = 0;
 };
 
 // A selector inside a variable: a record field or an array element.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "script/compiler/tokenizer.h"
+
 namespace script::compiler {
 namespace {
 
@@ -330,6 +332,17 @@ TEST(data_model, value_trees_free_what_they_own_and_release_temporaries) {
     auto proc_val = std::make_unique<TPSValueProcVal>();
     proc_val->ProcNo = std::move(unary);
     proc_val.reset();
+}
+
+TEST(data_model, values_take_the_position_of_the_current_token) {
+    TPSPascalParser parser;
+    parser.SetText("a\r\n  bc");
+    parser.Next();
+    TPSValueNil value;
+    value.SetParserPos(parser);
+    EXPECT_EQ(value.Pos, 5u);
+    EXPECT_EQ(value.Row, 2u);
+    EXPECT_EQ(value.Col, 3u);
 }
 
 TEST(data_model, block_info_shares_its_owners_procedure_and_frees_its_with_list) {
