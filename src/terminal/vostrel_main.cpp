@@ -1,2 +1,17 @@
-// Program entry: placeholder until the main window lands.
-int main() { return 0; }
+// Program entry: the application object, the three windows in their order,
+// and the message loop until the main window closes.
+#include "graph/graph_form.h"
+#include "platform/vcl/forms.h"
+#include "terminal/data_tip_form.h"
+#include "terminal/main_form.h"
+
+int main() {
+    vcl::TApplication application;
+    vcl::Application->Title = "Vostrel";
+    vcl::Application->HelpFile = "vostrel.chm";
+    vcl::Application->CreateForm<terminal::TMain>();
+    vcl::Application->CreateForm<terminal::TfrmData>();
+    vcl::Application->CreateForm<graph::TfGraph>();
+    vcl::Application->Run();
+    return 0;
+}

@@ -12,12 +12,15 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(new QTimer()) {
 TTimer::~TTimer() { delete timer_; }
 
 void TTimer::SetEnabled(bool enabled) {
+    if (enabled == enabled_) return;
     enabled_ = enabled;
     Update();
 }
 
 void TTimer::SetInterval(int ms) {
-    interval_ = ms < 0 ? 0 : ms;
+    if (ms < 0) ms = 0;
+    if (ms == interval_) return;
+    interval_ = ms;
     Update();
 }
 

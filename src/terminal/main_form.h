@@ -1,0 +1,284 @@
+#pragma once
+// The main window: its controls, menus, dialogs, timers and the two serial
+// port components, the state the terminal's parts share, and its life:
+// creation, the one-time first activation, application focus changes, the
+// anti-hang watchdog, notices, the plug-in busy flag and closing.
+//
+// The implementation is split by concern: main_form.cpp builds the window,
+// main_form_lifecycle.cpp holds activation, focus, anti-hang, notices and
+// closing, main_form_ports.cpp the port side the life cycle calls.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/rtl/datetime.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/list_box.h"
+#include "platform/vcl/menus.h"
+#include "platform/vcl/std_ctrls.h"
+#include "platform/vcl/timer.h"
+#include "ports/comm_port_driver.h"
+#include "terminal/le_list.h"
+#include "terminal/receive_list.h"
+
+namespace graph {
+class TfGraph;
+}
+
+namespace terminal {
+
+// One port of the main window (index 0 "Port2", index 1 the main port).
+struct TPortSlot {
+    vcl::TSpeedButton* Button = nullptr;
+    vcl::TComboBox* Combo = nullptr;
+    int DropWidth = 0;
+    ports::TCommPortDriver* Driver = nullptr;
+    std::uint32_t RxCount = 0;
+};
+
+// A stored set of port settings (slots 1 to 10 named, 11 the current ones).
+struct TPortProfile {
+    std::int32_t Port = 0;
+    std::int32_t Port2 = 0;
+    std::int32_t DataBits = 3;
+    std::int32_t StopBits = 0;
+    std::int32_t Parity = 0;
+    std::int32_t Speed = 9600;
+    bool DTR = true;
+    bool RTS = false;
+    std::string Name;
+    std::string PlugPath;
+    std::string AuxParams;
+};
+
+// A named plug-in variable (names upper case).
+struct TPluginVar {
+    std::string Name;
+    std::string Value;
+};
+
+// Plug-in flags.
+enum : std::uint8_t { APTD = 1, APRD = 2, APGD = 4 };
+
+// Slots of the port-slot table.
+enum : int { PortSlot2 = 0, PortSlotMain = 1 };
+
+// Text of the guard that keeps commands from a running plug-in event.
+inline constexpr const char* kPluginRunningText =
+    "Can't execute this command because the plugin is running";
+
+class TMain : public vcl::TForm {
+public:
+    explicit TMain(vcl::TComponent* owner);
+    ~TMain() override;
+
+    // ---- Ports
+    ports::TCommPortDriver* cp1;
+    ports::TCommPortDriver* cp2;
+    vcl::TSpeedButton* sbPort;
+    vcl::TComboBox* ComNcb;
+    vcl::TSpeedButton* sbPort2;
+    vcl::TComboBox* cbComN2;
+    vcl::TComboBox* speedcb;
+    vcl::TComboBox* Databitscb;
+    vcl::TComboBox* Stopbcb;
+    vcl::TComboBox* Parcb;
+    vcl::TLabel* lblSpeed;
+    vcl::TLabel* lblDataBits;
+    vcl::TLabel* lblStopBits;
+    vcl::TLabel* lblParity;
+    vcl::TCheckBox* cbFlow;
+    vcl::TCheckBox* DTRcb;
+    vcl::TCheckBox* rtscb;
+    vcl::TCheckBox* CBLineBreak;
+    vcl::TCheckBox* CBRS485;
+    vcl::TButton* BSpeed;
+    vcl::TButton* Rereadportsb;
+    vcl::TPanel* pnlCommPrms;
+    vcl::TPanel* pnlForPPrms;
+    // ---- Profiles
+    vcl::TComboBox* CBProfile;
+    vcl::TButton* Saveb;
+    vcl::TButton* BDelProfile;
+    // ---- Transmit
+    vcl::TComboBox* TrBCB;
+    vcl::TButton* Transb;
+    vcl::TButton* BTrArrow;
+    vcl::TTimer* tmr1;
+    vcl::TCheckBox* TmrEnCB;
+    vcl::TEdit* TmrEd;
+    vcl::TTrackBar* ttr1;
+    vcl::TLabel* LTRFormat;
+    vcl::TSpeedButton* sbTRFormat;
+    vcl::TSpeedButton* sbPlugin;
+    // ---- Layout containers
+    vcl::TGroupBox* GBUpper;
+    vcl::TGroupBox* RvGB;
+    vcl::TGroupBox* TrGB;
+    vcl::TSplitter* Splitter1;
+    vcl::TPanel* pnlTR;
+    vcl::TGroupBox* Timergb;
+    vcl::TGroupBox* nastrp;
+    vcl::TPanel* pnlDRV;
+    vcl::TCheckBox* dRVcb;
+    vcl::TLabel* TRLabel;
+    vcl::TLabel* RVLabel;
+    vcl::TLabel* lblSets;
+    vcl::TSpeedButton* LNumFormat;
+    // ---- Timers and application events
+    vcl::TTimer* TmrPortConn;
+    vcl::TTimer* tmrAntiHang;
+    vcl::TApplicationEvents* ApplicationEvents1;
+    // ---- Menus
+    vcl::TPopupMenu* pmView;
+    vcl::TPopupMenu* pmList;
+    vcl::TPopupMenu* pmLine;
+    vcl::TPopupMenu* pmTrArrow;
+    vcl::TPopupMenu* pmOutput;
+    vcl::TPopupMenu* pmLCount;
+    vcl::TPopupMenu* pmTRFormat;
+    vcl::TPopupMenu* pmPlugin;
+    vcl::TMenuItem* mViewTmr;
+    vcl::TMenuItem* mViewSet;
+    vcl::TMenuItem* mLayout1;
+    vcl::TMenuItem* mLayout2;
+    vcl::TMenuItem* mLayout3;
+    vcl::TMenuItem* mShowGraph;
+    vcl::TMenuItem* mClearCounter;
+    vcl::TMenuItem* mPollDelay;
+    vcl::TMenuItem* N1ms1;
+    vcl::TMenuItem* m5ms;
+    vcl::TMenuItem* m50ms;
+    vcl::TMenuItem* m200ms;
+    vcl::TMenuItem* m500ms;
+    vcl::TMenuItem* m1000ms;
+    vcl::TMenuItem* mTimeInRVPanel;
+    vcl::TMenuItem* mTimeFreeFormat;
+    vcl::TMenuItem* mTimecaninterruptdatarow;
+    vcl::TMenuItem* Precisetimecalc1;
+    vcl::TMenuItem* ShowErrorsm;
+    vcl::TMenuItem* Infinitem;
+    vcl::TMenuItem* mShowASCIInonvisiblecodes;
+    vcl::TMenuItem* mShowWrites;
+    vcl::TMenuItem* mStayonTop;
+    vcl::TMenuItem* Disableondeactivate1;
+    vcl::TMenuItem* mAddLnBefTr;
+    vcl::TMenuItem* Fontm;
+    vcl::TMenuItem* mPortScanMeth;
+    vcl::TMenuItem* mRetrieveportdescriptions;
+    vcl::TMenuItem* Outputtofile1;
+    vcl::TMenuItem* mHelp;
+    // Pattern entries of pmLine (fourth to eighth entries).
+    vcl::TMenuItem* N11;
+    vcl::TMenuItem* N9;
+    vcl::TMenuItem* N10;
+    vcl::TMenuItem* N12;
+    vcl::TMenuItem* alt51;
+    // ---- Dialogs
+    vcl::TFontDialog* fd1;
+    vcl::TOpenDialog* od1;
+    vcl::TSaveDialog* sd1;
+    vcl::TOpenDialog* odPlug;
+    vcl::TOpenDialog* odInt;
+    // ---- The receive list (built in FormCreate)
+    TMyListbox* lb1 = nullptr;
+
+    // ---- State shared by the terminal's parts
+    TPortSlot PortSlots[2];
+    TPortProfile Profiles[12];  // slots 1 to 11; [0] is unused
+    bool WasMinimized = false;
+    std::uint32_t AntiHangStamp = 0;
+    std::string PluginPath;
+    bool PluginBusy = false;
+    std::uint8_t PluginFlags = 0;
+    vcl::TComponent* ForeignPort = nullptr;  // the foreign port, when one is selected
+    std::unique_ptr<TLEListOf<TPluginVar>> PluginVars;
+    std::vector<std::string> PortDescriptions;  // "COMn=description"
+    std::uint32_t SentCount = 0;
+
+    // Options (values after creation; the settings file may change them).
+    int DataFormat = 1;
+    int TRFormat = 0;
+    std::string TrLineBreak = "\r\n";
+    char RvLineBreak = '\n';
+    int TRComboHistoryLen = 7;
+    int RVPnlTime = 2;
+    std::string RVPnlTimeFormat = "yyyy-mm-dd hh:nn:ss.zzz";
+    int Layout = 1;
+    int PollingIndex = 2;
+    int PortScanMethod = 2;
+    bool ReceptionEnabled = true;
+    bool ParseNeeded = true;
+    bool SendingCancelled = true;
+    int CPUSpeed = 0;
+
+    // The settings file read at the first activation.
+    std::string ConfigFileName;
+
+    // ---- Life cycle
+    void FormCreate(vcl::TComponent* Sender);
+    void FormActivate(vcl::TComponent* Sender);
+    void FormCloseQuery(vcl::TComponent* Sender, bool& CanClose);
+    bool FirstActivationDone() const { return !first_activation_; }
+
+    void ApplicationEvents1Activate(vcl::TComponent* Sender);
+    void ApplicationEvents1Deactivate(vcl::TComponent* Sender);
+    void ApplicationEvents1Minimize(vcl::TComponent* Sender);
+    void ApplicationEvents1Restore(vcl::TComponent* Sender);
+    void ApplicationEvents1SettingChange(vcl::TComponent* Sender);
+    void FocusChanged(bool Active);
+
+    void tmrAntiHangTimer(vcl::TComponent* Sender);
+    // Raises the polling delay when the anti-hang stamp is over 7 s old.
+    void CheckAntiHang();
+    void IncreasePollingDelay();
+    void ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text);
+
+    void CheckPluginIdle();
+    void SetPluginBusy(bool Value);
+
+    void GraphWindowClose(vcl::TComponent* Sender, vcl::TCloseAction& Action);
+    void mShowGraphClick(vcl::TComponent* Sender);
+
+    // ---- Counters
+    void ShowRxCount();
+    void ShowTxCount();
+    void RVLabelClick(vcl::TComponent* Sender);
+    void mClearCounterClick(vcl::TComponent* Sender);
+
+    // ---- Calls into other parts of the terminal (see each definition for
+    // how much of them stands so far)
+    void ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod);
+    void SaveConfig(bool All);
+    void ReadPorts();
+    void ApplyConf(int Slot);
+    void ClearProfile(int Slot);
+    bool ApplyPortParams(bool Silent, bool Main);
+    void RefreshPortState(bool Main);
+    void ForceComNumber(int PortNum, bool Main);
+    void AddPortItem(vcl::TComboBox* Combo, int PortNum, int Index);
+    void StartNewLine(bool Repaint);
+    void SetLayout(int L);
+    void m1000msClick(vcl::TComponent* Sender);
+    void BSpeedClick(vcl::TComponent* Sender);
+    void UpdateSettingsSummary();
+    void CBProfileChange(vcl::TComponent* Sender);
+    void Disableondeactivate1Click(vcl::TComponent* Sender);
+    void ToggleCheck(vcl::TComponent* Sender);
+
+    // The polling-delay entries in menu order.
+    vcl::TMenuItem* PollingEntry(int Index) const;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildDialogs();
+    void BuildPorts();
+    void ShowError(const std::string& Text);
+
+    bool first_activation_ = true;
+};
+
+}  // namespace terminal

@@ -1,0 +1,217 @@
+// The main window's life: first activation, application focus, the anti-hang
+// watchdog, notices, the plug-in busy flag, the graph window link, the
+// byte counters and closing.
+#include <exception>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/win/timers.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+constexpr const char* kCaption = "VOSTREL";
+constexpr std::uint32_t kAntiHangLimitMs = 7000;
+}  // namespace
+
+void TMain::ShowError(const std::string& Text) {
+    vcl::Application->MessageBox(Text, kCaption, vcl::MB_OK | vcl::MB_ICONERROR);
+}
+
+void TMain::FormActivate(vcl::TComponent*) {
+    if (!first_activation_) return;
+    first_activation_ = false;
+
+    bool no_time_begin_period = false;
+    int selected_profile = 11;
+    try {
+        if (graph::fGraph)
+            graph::fGraph->OnClose = [this](vcl::TComponent* s, vcl::TCloseAction& a) {
+                GraphWindowClose(s, a);
+            };
+        try {
+            SetLayout(1);
+            vcl::Application->SetHintPause(100);
+            StartNewLine(true);
+            ClearProfile(11);
+            ReadConfig(selected_profile, no_time_begin_period);
+        } catch (...) {
+            // Start-up goes on with what was read so far and the defaults.
+            ShowError("Can't read configuration from file");
+        }
+        if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released
+        ReadPorts();
+        BSpeedClick(nullptr);
+        AntiHangStamp = win::GetTickCount();
+        if (selected_profile >= 1 && selected_profile <= CBProfile->Items().Count()) {
+            CBProfile->SetItemIndex(selected_profile - 1);
+            CBProfileChange(CBProfile);
+        } else {
+            ApplyConf(11);
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+    if (Layout == 3) UpdateSettingsSummary();
+}
+
+// ---- Application focus
+
+void TMain::ApplicationEvents1Activate(vcl::TComponent*) {
+    // After a restore the work is done already.
+    if (WasMinimized)
+        WasMinimized = false;
+    else
+        FocusChanged(true);
+}
+
+void TMain::ApplicationEvents1Deactivate(vcl::TComponent*) { FocusChanged(false); }
+
+void TMain::ApplicationEvents1Minimize(vcl::TComponent*) {
+    FocusChanged(false);
+    WasMinimized = true;
+}
+
+void TMain::ApplicationEvents1Restore(vcl::TComponent*) { FocusChanged(true); }
+
+void TMain::ApplicationEvents1SettingChange(vcl::TComponent*) {
+    // The decimal separator stays ".": rtl formats numbers with it whatever
+    // the system's settings say, so there is nothing to force again here.
+}
+
+void TMain::FocusChanged(bool Active) {
+    WasMinimized = false;
+    if (!Disableondeactivate1->Checked() || ForeignPort) return;
+    try {
+        if (Active) {
+            std::exception_ptr main_error;
+            try {
+                ApplyPortParams(true, true);
+            } catch (...) {
+                main_error = std::current_exception();
+            }
+            ApplyPortParams(true, false);
+            if (main_error) std::rethrow_exception(main_error);
+        } else {
+            cp1->Disconnect();
+            cp2->Disconnect();
+            RefreshPortState(true);
+            RefreshPortState(false);
+            TmrPortConn->SetEnabled(false);
+        }
+    } catch (...) {
+        // Reconnection errors on focus changes are never shown.
+    }
+}
+
+// ---- Anti-hang watchdog
+
+void TMain::tmrAntiHangTimer(vcl::TComponent*) { AntiHangStamp = win::GetTickCount(); }
+
+void TMain::CheckAntiHang() {
+    if (win::GetTickCount() - AntiHangStamp > kAntiHangLimitMs) IncreasePollingDelay();
+}
+
+void TMain::IncreasePollingDelay() {
+    const int last = mPollDelay->Count() - 1;
+    if (PollingIndex >= last) {
+        AntiHangStamp = win::GetTickCount();
+        return;
+    }
+    int index = PollingIndex + 1;
+    if (index < 2) index = 2;
+    vcl::TMenuItem* entry = PollingEntry(index);
+    m1000msClick(entry);
+    if (index == last && graph::fGraph) graph::fGraph->Close();
+    AntiHangStamp = win::GetTickCount();
+    ShowNotice(vcl::mtWarning,
+               "Polling delay was increased to " + rtl::Format("%d", {static_cast<int>(entry->Tag)}) +
+                   " ms" + " due to performance problems caused by too high data reception rate." +
+                   "\r\rYou can manually restore it in \"Polling Delay\" reception panel popup menu");
+}
+
+void TMain::ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text) {
+    vcl::TForm* dlg = vcl::CreateMessageDialog(Text, DlgType, vcl::mbOK);
+    dlg->Name = "";  // several notices may be open at once
+    dlg->SetCaption(vcl::Application->Title);
+    if (auto* ok = dynamic_cast<vcl::TButton*>(dlg->FindComponent("OK"))) {
+        // Freed once the click has been handled.
+        ok->OnClick = [dlg](vcl::TComponent*) {
+            dlg->Hide();
+            dlg->Release();
+        };
+    }
+    dlg->Show();
+    dlg->Repaint();
+}
+
+// ---- Plug-in busy flag
+
+void TMain::CheckPluginIdle() {
+    if (PluginBusy) throw rtl::Exception(kPluginRunningText);
+}
+
+void TMain::SetPluginBusy(bool Value) { PluginBusy = Value; }
+
+// ---- Graph window
+
+void TMain::GraphWindowClose(vcl::TComponent*, vcl::TCloseAction&) { mShowGraph->SetChecked(false); }
+
+void TMain::mShowGraphClick(vcl::TComponent*) {
+    mShowGraph->SetChecked(!mShowGraph->Checked());
+    if (graph::fGraph) graph::fGraph->SetVisible(mShowGraph->Checked());
+}
+
+// ---- Counters
+
+void TMain::ShowRxCount() {
+    RVLabel->SetCaption(rtl::Format("(%d, %d)", {PortSlots[PortSlotMain].RxCount,
+                                                 PortSlots[PortSlot2].RxCount}));
+}
+
+void TMain::ShowTxCount() { TRLabel->SetCaption(rtl::Format("%d", {SentCount})); }
+
+void TMain::RVLabelClick(vcl::TComponent* Sender) {
+    auto* label = static_cast<vcl::TLabel*>(Sender);
+    pmLCount->SetPopupComponent(Sender);
+    vcl::TPoint p = label->ClientToScreen({0, label->Height()});
+    pmLCount->Popup(p.X, p.Y);
+}
+
+void TMain::mClearCounterClick(vcl::TComponent*) {
+    if (pmLCount->PopupComponent() == RVLabel) {
+        PortSlots[PortSlotMain].RxCount = 0;
+        PortSlots[PortSlot2].RxCount = 0;
+        ShowRxCount();
+    } else if (pmLCount->PopupComponent() == TRLabel) {
+        SentCount = 0;
+        ShowTxCount();
+    }
+}
+
+// ---- Closing
+
+void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
+    CanClose = !PluginBusy;
+    if (!CanClose) return;
+    try {
+        SendingCancelled = true;
+        PluginVars.reset();
+        SaveConfig(false);
+        cp1->Disconnect();
+        cp2->Disconnect();
+        vcl::TComponent::Free(ForeignPort);
+        ForeignPort = nullptr;
+        lb1->OnDrawItem = nullptr;
+        lb1->Clear();
+        PluginPath.clear();
+        PortDescriptions.clear();
+    } catch (const std::exception& e) {
+        // Shown, and the window closes all the same.
+        ShowError(e.what());
+    }
+}
+
+}  // namespace terminal

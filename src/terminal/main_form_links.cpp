@@ -1,0 +1,274 @@
+// The main window's calls into the terminal's other parts, as far as they
+// stand. Each says what it does so far; the parts that own them replace
+// these bodies (settings file, port scan and selection, profiles, layouts,
+// receive panel, RS-485).
+#include <exception>
+#include <fstream>
+#include <iterator>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+// Settings file: a missing file keeps every default. An existing file must
+// be readable (a folder or an unreadable file fails, which start-up reports).
+// Reading its keys comes with the settings part; until then nothing is
+// applied from it.
+void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
+    (void)SelectedProfile;
+    (void)NoTimeBeginPeriod;
+    if (!rtl::FileExists(ConfigFileName)) {
+        if (rtl::DirectoryExists(ConfigFileName))
+            throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
+        return;
+    }
+    std::ifstream in(rtl::SysPath(ConfigFileName), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof())
+        throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
+}
+
+// Writing the settings comes with the settings part: nothing is written yet.
+void TMain::SaveConfig(bool All) { (void)All; }
+
+// The port scan comes with the port-selection part: no COM port is listed
+// yet, both lists hold "[No]" alone; both drivers are closed.
+void TMain::ReadPorts() {
+    for (TPortSlot& slot : PortSlots) {
+        slot.DropWidth = 0;
+        slot.Combo->Items().Clear();
+        slot.Driver->Disconnect();
+    }
+    for (TPortSlot& slot : PortSlots) {
+        AddPortItem(slot.Combo, 0, 0);
+        slot.Combo->SetItemIndex(0);
+    }
+    RefreshPortState(true);
+    RefreshPortState(false);
+}
+
+void TMain::ClearProfile(int Slot) {
+    TPortProfile& p = Profiles[Slot];
+    std::string aux = p.AuxParams;
+    p = TPortProfile{};
+    p.AuxParams = aux;
+}
+
+// A slot's port settings onto the window and the ports. The plug-in and the
+// foreign port follow with their parts.
+void TMain::ApplyConf(int Slot) {
+    const TPortProfile& p = Profiles[Slot];
+    ForceComNumber(p.Port, true);
+    ForceComNumber(p.Port2, false);
+    if (p.DataBits >= 0 && p.DataBits <= 3) Databitscb->SetItemIndex(p.DataBits);
+    if (p.StopBits >= 0 && p.StopBits <= 2) Stopbcb->SetItemIndex(p.StopBits);
+    if (p.Parity >= 0 && p.Parity <= 4) Parcb->SetItemIndex(p.Parity);
+    DTRcb->SetChecked(p.DTR);
+    rtscb->SetChecked(p.RTS);
+    std::string speed = rtl::Format("%d", {p.Speed});
+    int i = speedcb->Items().IndexOf(speed);
+    if (i < 0 && p.Speed != 0) {
+        i = speedcb->Items().Count() - 1;
+        speedcb->Items().Insert(i, speed);
+    }
+    if (i >= 0) speedcb->SetItemIndex(i);
+    if (!ForeignPort) {
+        std::exception_ptr main_error;
+        try {
+            ApplyPortParams(false, true);
+        } catch (...) {
+            main_error = std::current_exception();
+        }
+        ApplyPortParams(false, false);
+        if (main_error) std::rethrow_exception(main_error);
+    }
+}
+
+// The UI's line parameters onto a slot's driver, then opening it. Returns
+// true without an error; Silent swallows errors (the slot stays closed).
+bool TMain::ApplyPortParams(bool Silent, bool Main) {
+    TPortSlot& slot = PortSlots[Main ? PortSlotMain : PortSlot2];
+    ports::TCommPortDriver* d = slot.Driver;
+    vcl::TWinControl* at = nullptr;
+    try {
+        if (!ForeignPort) {
+            CBLineBreak->SetChecked(false);
+            at = speedcb;
+            std::int64_t speed = rtl::StrToIntDef(speedcb->Text(), 0);
+            if (speed <= 0) throw rtl::Exception("Wrong speed number");
+            if (static_cast<std::uint32_t>(speed) != d->BaudRateValue()) {
+                d->Disconnect();
+                d->SetBaudRateValue(static_cast<std::uint32_t>(speed));
+            }
+            at = Databitscb;
+            if (Databitscb->ItemIndex() < 0) throw rtl::Exception("Wrong databits value");
+            lblDataBits->SetColor(Databitscb->ItemIndex() != 3 ? vcl::clYellow : RvGB->Color());
+            if (Databitscb->ItemIndex() != d->DataBits()) {
+                d->Disconnect();
+                d->SetDataBits(static_cast<ports::TDataBits>(Databitscb->ItemIndex()));
+            }
+            at = Stopbcb;
+            if (Stopbcb->ItemIndex() < 0) throw rtl::Exception("Wrong stopbits value");
+            lblStopBits->SetColor(Stopbcb->ItemIndex() != 0 ? vcl::clYellow : RvGB->Color());
+            if (Stopbcb->ItemIndex() != d->StopBits()) {
+                d->Disconnect();
+                d->SetStopBits(static_cast<ports::TStopBits>(Stopbcb->ItemIndex()));
+            }
+            at = Parcb;
+            if (Parcb->ItemIndex() < 0) throw rtl::Exception("Wrong parity value");
+            lblParity->SetColor(Parcb->ItemIndex() >= 3 ? vcl::clYellow : RvGB->Color());
+            if (Parcb->ItemIndex() != d->Parity()) {
+                d->Disconnect();
+                d->SetParity(static_cast<ports::TParity>(Parcb->ItemIndex()));
+            }
+            at = cbFlow;
+            cbFlow->SetColor(cbFlow->Checked() ? vcl::clYellow : RvGB->Color());
+            ports::THwFlowControl flow = cbFlow->Checked() ? ports::hfRTSCTS : ports::hfNONE;
+            if (flow != d->HwFlow()) {
+                d->Disconnect();
+                d->SetHwFlow(flow);
+            }
+            at = slot.Combo;
+            int index = slot.Combo->ItemIndex();
+            if (index < 0) throw rtl::Exception("Wrong Main Port value");
+            int port = static_cast<int>(slot.Combo->Items().Objects(index));
+            if (port != d->Port() || !d->Connected()) {
+                d->Disconnect();
+                d->SetPort(static_cast<ports::TPortNumber>(port));
+                if (index != 0 && !slot.Button->Down() && d->Connect()) d->FlushBuffers(true, true);
+            }
+            d->ToggleDTR(DTRcb->Checked());
+            d->ToggleRTS(rtscb->Checked());
+        }
+        RefreshPortState(Main);
+        return true;
+    } catch (rtl::Exception& e) {
+        d->Disconnect();
+        RefreshPortState(Main);
+        if (Silent) return false;
+        if (at && at->CanFocus()) at->SetFocus();
+        e.Message = (Main ? "Error setting MainPort parameters\r\r"
+                          : "Error setting AuxPort parameters\r\r") +
+                    e.Message;
+        throw;
+    }
+}
+
+void TMain::RefreshPortState(bool Main) {
+    TPortSlot& main = PortSlots[PortSlotMain];
+    TPortSlot& second = PortSlots[PortSlot2];
+    auto wanted_closed = [](const TPortSlot& s) {
+        return !s.Driver->Connected() && s.Combo->ItemIndex() != 0 && !s.Button->Down();
+    };
+    (void)Main;
+    if (!ForeignPort) {
+        main.Combo->Tag = main.Driver->Connected() ? 0 : 1;
+        second.Combo->Tag = (!second.Driver->Connected() && second.Combo->ItemIndex() != 0) ? 1 : 0;
+        TmrPortConn->SetEnabled(wanted_closed(main) || wanted_closed(second));
+    }
+    main.Combo->Repaint();
+    second.Combo->Repaint();
+    lblSets->SetColor(main.Combo->Tag == 1 || (!ForeignPort && second.Combo->Tag == 1)
+                          ? vcl::TColor(0x8080FF)
+                          : vcl::clWhite);
+}
+
+void TMain::AddPortItem(vcl::TComboBox* Combo, int PortNum, int Index) {
+    std::string text;
+    if (PortNum == 0) {
+        text = "[No]";
+    } else {
+        text = rtl::Format("COM%d", {PortNum});
+        const std::string key = text + "=";
+        for (const std::string& d : PortDescriptions)
+            if (d.compare(0, key.size(), key) == 0) {
+                text = rtl::Format("%s\t(%s)", {text, d.substr(key.size())});
+                break;
+            }
+    }
+    Combo->Items().InsertObject(Index, text, PortNum);
+}
+
+void TMain::ForceComNumber(int PortNum, bool Main) {
+    vcl::TComboBox* c = PortSlots[Main ? PortSlotMain : PortSlot2].Combo;
+    if (PortNum == 0) {
+        c->SetItemIndex(0);
+        return;
+    }
+    int i = c->Items().IndexOfObject(PortNum);
+    if (i < 0) {
+        i = c->Items().Count();
+        for (int k = 1; k < c->Items().Count(); ++k)
+            if (c->Items().Objects(k) > PortNum) {
+                i = k;
+                break;
+            }
+        AddPortItem(c, PortNum, i);
+    }
+    c->SetItemIndex(i);
+}
+
+// The receive panel's line model comes with its part; until then the list
+// only grows by the new (empty) current line.
+void TMain::StartNewLine(bool Repaint) {
+    lb1->SetCount(lb1->Count() + 1);
+    if (Repaint) lb1->Repaint();
+}
+
+// Moving the groups between layouts comes with the layouts part; the window
+// is built in layout 1. Here: the stored value and the check mark.
+void TMain::SetLayout(int L) {
+    Layout = L;
+    if (L == 1) mLayout1->SetChecked(true);
+    if (L == 2) mLayout2->SetChecked(true);
+    if (L == 3) mLayout3->SetChecked(true);
+}
+
+void TMain::m1000msClick(vcl::TComponent* Sender) {
+    auto* entry = static_cast<vcl::TMenuItem*>(Sender);
+    auto delay = static_cast<std::uint16_t>(entry->Tag);
+    cp1->SetPollingDelay(delay);
+    cp2->SetPollingDelay(delay);
+    entry->SetChecked(true);
+    PollingIndex = entry->MenuIndex();
+}
+
+// Measuring the clock (with a Sender) comes with the RS-485 part; the hint
+// is refreshed always.
+void TMain::BSpeedClick(vcl::TComponent* Sender) {
+    (void)Sender;
+    BSpeed->SetHint(rtl::Format("%sCurrent speed value = %d kHz",
+                                {"Count CPU speed\r(for exact 485 mode functioning)\r", CPUSpeed}));
+}
+
+// The summary text comes with the profiles part.
+void TMain::UpdateSettingsSummary() {}
+
+// Selecting a profile: the Delete button follows the selection; a selected
+// entry applies its slot (a failure deselects it and goes on to the caller).
+void TMain::CBProfileChange(vcl::TComponent* Sender) {
+    BDelProfile->SetEnabled(CBProfile->ItemIndex() >= 0);
+    if (!Sender || CBProfile->ItemIndex() < 0) return;
+    CBProfile->SetHint(CBProfile->Text());
+    try {
+        ApplyConf(CBProfile->ItemIndex() + 1);
+    } catch (...) {
+        CBProfile->SetItemIndex(-1);
+        BDelProfile->SetEnabled(false);
+        throw;
+    }
+}
+
+void TMain::Disableondeactivate1Click(vcl::TComponent* Sender) { ToggleCheck(Sender); }
+
+// A menu option that only toggles its check mark (called with no sender,
+// it keeps the state).
+void TMain::ToggleCheck(vcl::TComponent* Sender) {
+    if (auto* m = dynamic_cast<vcl::TMenuItem*>(Sender)) m->SetChecked(!m->Checked());
+}
+
+}  // namespace terminal
