@@ -124,6 +124,17 @@ std::optional<T> ReadFloat(std::string_view s) {
     return value;
 }
 
+// The stored bits of a float token's number.
+template <typename T, typename Bits>
+std::optional<std::uint64_t> FloatBits(std::string_view number) {
+    static_assert(sizeof(T) == sizeof(Bits));
+    const auto value = ReadFloat<T>(number);
+    if (!value) return std::nullopt;
+    Bits bits;
+    std::memcpy(&bits, &*value, sizeof bits);
+    return bits;
+}
+
 template <typename T>
 std::string FloatText(T value) {
     char buf[64];
@@ -133,20 +144,8 @@ std::string FloatText(T value) {
 
 // The value of a numeric token's number for its type, as the bits to store.
 std::optional<std::uint64_t> ConvertNumber(std::string_view number, std::uint16_t type) {
-    if (type == tfTypeSingle) {
-        auto f = ReadFloat<float>(number);
-        if (!f) return std::nullopt;
-        std::uint32_t bits;
-        std::memcpy(&bits, &*f, sizeof bits);
-        return bits;
-    }
-    if (type == tfTypeDouble) {
-        auto d = ReadFloat<double>(number);
-        if (!d) return std::nullopt;
-        std::uint64_t bits;
-        std::memcpy(&bits, &*d, sizeof bits);
-        return bits;
-    }
+    if (type == tfTypeSingle) return FloatBits<float, std::uint32_t>(number);
+    if (type == tfTypeDouble) return FloatBits<double, std::uint64_t>(number);
     auto parsed = ReadIntegerText(number);
     if (!parsed) return std::nullopt;
     const std::uint64_t mag = parsed->Magnitude;
