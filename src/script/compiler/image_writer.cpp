@@ -180,6 +180,15 @@ struct ImageError {
     std::string text;
 };
 
+// The type object of the class its base code promises; a mismatch is a
+// damaged model.
+template <class T>
+const T& As(const TPSType& type) {
+    const auto* typed = dynamic_cast<const T*>(&type);
+    if (typed == nullptr) throw ImageError{"Type '" + type.Name + "' does not match its base code"};
+    return *typed;
+}
+
 class ImageBuilder {
 public:
     explicit ImageBuilder(const TPSImageSource& source) : source_(source) {}
@@ -263,7 +272,7 @@ const TPSType& ImageBuilder::Writable(const TPSType& type) const {
     if (type.BaseType != btUndefinedClass) return type;
     const TPSType* resolved = nullptr;
     if (source_.ResolveUndefinedClass)
-        resolved = source_.ResolveUndefinedClass(static_cast<const TPSUndefinedClassType&>(type));
+        resolved = source_.ResolveUndefinedClass(As<TPSUndefinedClassType>(type));
     if (resolved == nullptr || resolved->BaseType != btClass)
         throw ImageError{"Class '" + type.Name + "' was never imported"};
     return *resolved;
@@ -282,14 +291,14 @@ std::uint32_t ImageBuilder::ComponentNumber(const TPSType* component, const TPST
 void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
     const TPSType& type = Writable(slot_type);
     std::uint32_t enum_highest = 0;
-    if (type.BaseType == btEnum) enum_highest = static_cast<const TPSEnumType&>(type).HighValue;
+    if (type.BaseType == btEnum) enum_highest = As<TPSEnumType>(type).HighValue;
     std::uint8_t code = ImageBaseCode(type.BaseType, enum_highest);
     if (slot_type.ExportName) code = static_cast<std::uint8_t>(code + kTypeExportNameFlag);
     BlockWriteByte(image_, code);
 
     switch (type.BaseType) {
     case btInterface: {
-        const auto& intf = static_cast<const TPSInterfaceType&>(type);
+        const auto& intf = As<TPSInterfaceType>(type);
         for (std::uint32_t word : intf.Guid) BlockWriteLong(image_, word);
         break;
     }
@@ -297,23 +306,23 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
         WriteCountedText(image_, type.Name);
         break;
     case btProcPtr:
-        WriteCountedText(image_, MakeProcSignature(static_cast<const TPSProceduralType&>(type).ProcDef));
+        WriteCountedText(image_, MakeProcSignature(As<TPSProceduralType>(type).ProcDef));
         break;
     case btSet:
-        BlockWriteLong(image_, static_cast<const TPSSetType&>(type).BitSize());
+        BlockWriteLong(image_, As<TPSSetType>(type).BitSize());
         break;
     case btArray:
-        BlockWriteLong(image_, ComponentNumber(static_cast<const TPSArrayType&>(type).ArrayTypeNo, type, number));
+        BlockWriteLong(image_, ComponentNumber(As<TPSArrayType>(type).ArrayTypeNo, type, number));
         break;
     case btStaticArray: {
-        const auto& array = static_cast<const TPSStaticArrayType&>(type);
+        const auto& array = As<TPSStaticArrayType>(type);
         BlockWriteLong(image_, ComponentNumber(array.ArrayTypeNo, type, number));
         BlockWriteLong(image_, array.Length);
         BlockWriteLong(image_, static_cast<std::uint32_t>(array.StartOffset));
         break;
     }
     case btRecord: {
-        const auto& record = static_cast<const TPSRecordType&>(type);
+        const auto& record = As<TPSRecordType>(type);
         BlockWriteLong(image_, static_cast<std::uint32_t>(record.Fields.size()));
         for (const auto& field : record.Fields) BlockWriteLong(image_, ComponentNumber(field->FType, type, number));
         break;

@@ -571,6 +571,11 @@ TEST(image_writer, inconsistent_models_and_the_output_hook_give_no_image) {
         late->FinalTypeNo = 1;
         EXPECT_NE(m.Refusal().find("'R'"), std::string::npos);
     }
+    {
+        Model m;  // a plain type object claiming to be a record
+        m.Plain("Fake", btRecord);
+        EXPECT_NE(m.Refusal().find("does not match"), std::string::npos);
+    }
     Model m;
     m.Internal("!MAIN");
     TPSImageSource source = m.Source();
