@@ -422,6 +422,16 @@ std::string FormatPrefixTime(int RVPnlTime, std::string_view FreeFormat, double 
     return out;
 }
 
+std::string FormatLinePrefix(const TPrefixStyle& Style, std::uint8_t Dir, double Time) {
+    static constexpr char marks[] = {'<', '\xAB', '>'};
+    std::string prefix = FormatPrefixTime(Style.RVPnlTime, Style.FreeFormat, Time);
+    const bool mark = Style.Mark && Dir < sizeof(marks);
+    const std::size_t room = MaxPrefixLen - (mark ? 1 : 0);
+    if (prefix.size() > room) prefix.resize(room);
+    if (mark) prefix.push_back(marks[Dir]);
+    return prefix;
+}
+
 bool TimeChangedAtResolution(int RVPnlTime, std::string_view FreeFormat, double LineTime,
                              double Now) {
     long long unit = 0;

@@ -3,6 +3,7 @@
 // format, the time part of a line prefix, and reading a line's bytes back
 // from its text. Nothing here keeps state between calls; the pairing of
 // bytes into words is the caller's business.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -76,6 +77,23 @@ inline constexpr int tpFreeFormat = 4;
 
 // The time part of a line prefix at resolution RVPnlTime (empty for 0).
 std::string FormatPrefixTime(int RVPnlTime, std::string_view FreeFormat, double Time);
+
+// How a line prefix is made: the time resolution, the free format, and
+// whether the direction mark is shown.
+struct TPrefixStyle {
+    int RVPnlTime = tpSeconds;
+    std::string FreeFormat;
+    bool Mark = true;
+    bool operator==(const TPrefixStyle&) const = default;
+};
+
+// The longest prefix a line record can describe (PrefixLen is 8 bits).
+inline constexpr std::size_t MaxPrefixLen = 255;
+
+// A line's time and direction prefix: the time part, then "<" (Dir 0),
+// "«" (Dir 1) or ">" (Dir 2) when the mark is shown. The time part is cut so
+// that the whole prefix stays within MaxPrefixLen.
+std::string FormatLinePrefix(const TPrefixStyle& Style, std::uint8_t Dir, double Time);
 
 // True when two time stamps show differently at the resolution: the full
 // date and time are compared (the hour and the day count too), so a line

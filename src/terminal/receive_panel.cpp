@@ -5,17 +5,6 @@
 
 namespace terminal {
 
-namespace {
-
-// The direction marks: main port, second port ("«"), transmitted.
-constexpr char kDirMarks[] = {'<', '\xAB', '>'};
-
-// PrefixLen is 8 bits wide: a longer prefix would make the record point
-// into the data, so the time part is cut to fit.
-constexpr std::size_t kMaxPrefixLen = 255;
-
-}  // namespace
-
 // Holds the list's update count and the graph window's update lock for one
 // chunk, and gives both back on every path out of it. On the normal path the
 // release runs through Release() so a failing hook reports to the caller;
@@ -141,6 +130,7 @@ void TReceivePanel::SyncCount(int Index) {
 
 void TReceivePanel::ClearLines() {
     lines_.Clear();
+    curLineStyle_ = 0;  // the store forgot its prefix styles
     SyncCount(-1);
 }
 
@@ -152,7 +142,10 @@ void TReceivePanel::EnsureCurrentLine() {
 
 void TReceivePanel::WriteCurrentLine() {
     EnsureCurrentLine();
-    lines_.PutLine(lines_.LineCount() - 1, curLine_);
+    const std::string_view line(curLine_);
+    const std::size_t prefix = std::min<std::size_t>(curLineRecord_.PrefixLen, line.size());
+    lines_.PutLineData(lines_.LineCount() - 1, curLineStyle_, curLineRecord_, line.substr(0, prefix),
+                       line.substr(prefix));
 }
 
 // --- rendering -----------------------------------------------------------------
@@ -183,14 +176,13 @@ bool TReceivePanel::GraphValue(std::uint8_t B, bool Signed, double& Value) {
     return true;
 }
 
+TPrefixStyle TReceivePanel::CurrentPrefixStyle() const {
+    return TPrefixStyle{RVPnlTime, RVPnlTimeFormat,
+                        RVPnlTime != tpNone || ShowWrites || SecondPortSelected};
+}
+
 std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
-    std::string prefix = FormatPrefixTime(RVPnlTime, RVPnlTimeFormat, Time);
-    const bool mark = RVPnlTime != tpNone || ShowWrites || SecondPortSelected;
-    const bool knownDir = Dir < sizeof(kDirMarks);
-    const std::size_t room = kMaxPrefixLen - (mark && knownDir ? 1 : 0);
-    if (prefix.size() > room) prefix.resize(room);
-    if (mark && knownDir) prefix.push_back(kDirMarks[Dir]);
-    return prefix;
+    return FormatLinePrefix(CurrentPrefixStyle(), Dir, Time);
 }
 
 void TReceivePanel::StartNewLine(bool Repaint) {
@@ -260,14 +252,17 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
             l = 0;
         }
         if (l == 0) {
+            const TPrefixStyle style = CurrentPrefixStyle();
             curLineTime_ = now;
-            curLine_ = LinePrefix(Dir, now);
+            curLine_ = FormatLinePrefix(style, Dir, now);
             curLineWidth_ = static_cast<int>(curLine_.size());
+            curLineRecord_ = TLineRecord{Dir, now, DataFormat, static_cast<std::uint8_t>(curLine_.size())};
             if (!toFile) {
+                // The store makes the prefix again from the record, so only
+                // the data characters of a line are kept.
+                curLineStyle_ = curLine_.empty() ? 0 : lines_.InternPrefixStyle(style);
                 EnsureCurrentLine();
-                lines_.SetLineRecord(lines_.LineCount() - 1,
-                                     TLineRecord{Dir, now, DataFormat,
-                                                 static_cast<std::uint8_t>(curLine_.size())});
+                lines_.SetLineRecord(lines_.LineCount() - 1, curLineRecord_);
             } else if (!curLine_.empty()) {
                 Output(curLine_);
             }

@@ -113,6 +113,8 @@ public:
     // byte completes a value (low byte first).
     bool GraphValue(std::uint8_t B, bool Signed, double& Value);
     std::string LinePrefix(std::uint8_t Dir, double Time) const;
+    // How LinePrefix makes prefixes with the options as they are now.
+    TPrefixStyle CurrentPrefixStyle() const;
 
     void StartNewLine(bool Repaint);
     void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir);
@@ -143,6 +145,8 @@ private:
     double curLineTime_ = 0;
     std::uint8_t curLineDir_ = 0;
     TDataFormat curLineFormat_ = dfHEX;
+    TLineRecord curLineRecord_;  // the record the current line is written with
+    int curLineStyle_ = 0;       // its prefix style in the line store (0: literal)
 
     std::uint8_t displayPairCount_ = 0, graphPairCount_ = 0;
     std::uint8_t displayLowByte_ = 0, graphLowByte_ = 0;

@@ -94,13 +94,10 @@ void TLineStore::AddLine(std::string_view Text, const TLineRecord& Record) {
     Append(Text);
 }
 
-void TLineStore::PutLine(int Index, std::string_view Text) {
-    CheckIndex(Index);
-    const auto i = static_cast<std::size_t>(Index);
+void TLineStore::ReplaceText(std::size_t i, std::string_view Text) {
     const std::uint64_t start = OffsetOf(entries_[i]);
     const std::uint64_t oldEnd = EndOf(i);
-    const std::uint64_t oldLen = oldEnd - start;
-    if (oldLen == Text.size()) {
+    if (oldEnd - start == Text.size()) {
         Overwrite(start, Text);
         return;
     }
@@ -119,12 +116,53 @@ void TLineStore::PutLine(int Index, std::string_view Text) {
         SetOffset(entries_[k], OffsetOf(entries_[k]) - oldEnd + newEnd);
 }
 
+void TLineStore::PutLine(int Index, std::string_view Text) {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    ReplaceText(i, Text);
+    SetStyle(entries_[i], 0);
+}
+
+int TLineStore::InternPrefixStyle(const TPrefixStyle& Style) {
+    for (std::size_t k = 0; k < styles_.size(); ++k)
+        if (styles_[k] == Style) return static_cast<int>(k + 1);
+    if (styles_.size() == kMaxStyles) return 0;
+    styles_.push_back(Style);
+    return static_cast<int>(styles_.size());
+}
+
+void TLineStore::PutLineData(int Index, int StyleId, const TLineRecord& Record,
+                             std::string_view Prefix, std::string_view Data) {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    if (StyleId <= 0 || static_cast<std::size_t>(StyleId) > styles_.size()) {
+        std::string text(Prefix);
+        text += Data;
+        ReplaceText(i, text);
+        StyleId = 0;
+    } else {
+        ReplaceText(i, Data);
+    }
+    Entry& e = entries_[i];
+    e = MakeEntry(OffsetOf(e), Record);
+    SetStyle(e, StyleId);
+}
+
+void TLineStore::AppendStyledPrefix(std::size_t Index, std::string& Out) const {
+    const Entry& e = entries_[Index];
+    const int style = StyleOf(e);
+    if (style == 0) return;
+    Out += FormatLinePrefix(styles_[static_cast<std::size_t>(style - 1)],
+                            static_cast<std::uint8_t>(e.Packed >> 40), e.Time);
+}
+
 std::string TLineStore::GetLine(int Index) const {
     CheckIndex(Index);
     const auto i = static_cast<std::size_t>(Index);
     std::string out;
     const std::uint64_t start = OffsetOf(entries_[i]);
-    out.reserve(static_cast<std::size_t>(EndOf(i) - start));
+    out.reserve(static_cast<std::size_t>(EndOf(i) - start) + 16);
+    AppendStyledPrefix(i, out);
     CopyOut(start, EndOf(i) - start, out);
     return out;
 }
@@ -132,7 +170,8 @@ std::string TLineStore::GetLine(int Index) const {
 std::size_t TLineStore::LineLength(int Index) const {
     CheckIndex(Index);
     const auto i = static_cast<std::size_t>(Index);
-    return static_cast<std::size_t>(EndOf(i) - OffsetOf(entries_[i]));
+    const std::size_t prefix = StyleOf(entries_[i]) != 0 ? LineRecord(Index).PrefixLen : 0;
+    return prefix + static_cast<std::size_t>(EndOf(i) - OffsetOf(entries_[i]));
 }
 
 TLineRecord TLineStore::LineRecord(int Index) const {
@@ -147,9 +186,19 @@ TLineRecord TLineStore::LineRecord(int Index) const {
 }
 
 void TLineStore::SetLineRecord(int Index, const TLineRecord& Record) {
-    CheckIndex(Index);
-    Entry& e = entries_[static_cast<std::size_t>(Index)];
+    const TLineRecord old = LineRecord(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    // A prefix made from the record would change with it: keep the text as it
+    // is by storing the prefix literally first.
+    if (StyleOf(entries_[i]) != 0 && (old.Dir != Record.Dir || old.Time != Record.Time ||
+                                      old.PrefixLen != Record.PrefixLen)) {
+        ReplaceText(i, GetLine(Index));
+        SetStyle(entries_[i], 0);
+    }
+    Entry& e = entries_[i];
+    const int style = StyleOf(e);
     e = MakeEntry(OffsetOf(e), Record);
+    SetStyle(e, style);
 }
 
 void TLineStore::DeleteLine(int Index) {
@@ -157,8 +206,14 @@ void TLineStore::DeleteLine(int Index) {
     const auto i = static_cast<std::size_t>(Index);
     if (i == 0) {
         entries_.pop_front();
-        ReleaseBefore(entries_.empty() ? end_ : OffsetOf(entries_.front()));
-        if (entries_.empty()) Clear();
+        if (entries_.empty()) {
+            // Start the text afresh; the prefix styles stay valid.
+            pages_.clear();
+            pagesBase_ = 0;
+            end_ = 0;
+            return;
+        }
+        ReleaseBefore(OffsetOf(entries_.front()));
         return;
     }
     PutLine(Index, {});
@@ -169,11 +224,19 @@ void TLineStore::Clear() {
     entries_.clear();
     entries_.shrink_to_fit();
     pages_.clear();
+    styles_.clear();
     pagesBase_ = 0;
     end_ = 0;
 }
 
 std::string TLineStore::LineData(int Index) const {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    if (StyleOf(entries_[i]) != 0) {
+        std::string data;
+        CopyOut(OffsetOf(entries_[i]), EndOf(i) - OffsetOf(entries_[i]), data);
+        return data;
+    }
     const std::string text = GetLine(Index);
     const std::size_t prefix = LineRecord(Index).PrefixLen;
     return prefix < text.size() ? text.substr(prefix) : std::string();
@@ -189,6 +252,7 @@ std::string TLineStore::AllText() const {
                 entries_.size() * 2);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const std::uint64_t start = OffsetOf(entries_[i]);
+        AppendStyledPrefix(i, out);
         CopyOut(start, EndOf(i) - start, out);
         out += "\r\n";
     }

@@ -5,6 +5,9 @@
 // length is kept and no line owns a heap object. Appending, rewriting the last
 // line and dropping the first line are cheap; rewriting or deleting a line in
 // the middle moves the text behind it (a user command, not the data path).
+// A data line's time and direction prefix is not stored as text: it is made
+// again from the line's record and one of a few remembered prefix styles, so
+// a line costs its data characters and its entry.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -35,6 +38,15 @@ public:
     void AddLine(std::string_view Text, const TLineRecord& Record);
     // Index out of range raises rtl::EListError, as the string list does.
     void PutLine(int Index, std::string_view Text);
+
+    // A number (1 to 3) for a prefix style, so that lines can have their
+    // prefix made on demand; 0 when the style table is full.
+    int InternPrefixStyle(const TPrefixStyle& Style);
+    // Sets a line to the prefix of style StyleId (from InternPrefixStyle) for
+    // Record followed by Data; Record.PrefixLen must be that prefix's length.
+    // StyleId 0 stores Prefix literally instead.
+    void PutLineData(int Index, int StyleId, const TLineRecord& Record, std::string_view Prefix,
+                     std::string_view Data);
     std::string GetLine(int Index) const;
     TLineRecord LineRecord(int Index) const;
     void SetLineRecord(int Index, const TLineRecord& Record);
@@ -57,15 +69,26 @@ public:
 
 private:
     // One line: its time stamp, and packed into 64 bits the logical offset of
-    // its text (40 bits, a terabyte of text) with Dir, Format and PrefixLen.
+    // its stored text (38 bits), its prefix style (2 bits, 0 = the prefix is
+    // part of the stored text), Dir, Format and PrefixLen (8 bits each).
     struct Entry {
         double Time;
         std::uint64_t Packed;
     };
     static_assert(sizeof(Entry) == 16);
 
-    static constexpr unsigned kOffsetBits = 40;
+    static constexpr unsigned kOffsetBits = 38;
     static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+    static constexpr std::uint64_t kStyleMask = std::uint64_t{3} << kOffsetBits;
+    static constexpr std::size_t kMaxStyles = 3;
+
+    static int StyleOf(const Entry& E) { return static_cast<int>((E.Packed & kStyleMask) >> kOffsetBits); }
+    static void SetStyle(Entry& E, int Style) {
+        E.Packed = (E.Packed & ~kStyleMask) | (std::uint64_t(Style) << kOffsetBits);
+    }
+    // Appends line Index's prefix when it is made from a style.
+    void AppendStyledPrefix(std::size_t Index, std::string& Out) const;
+    void ReplaceText(std::size_t Index, std::string_view Text);
 
     static std::uint64_t OffsetOf(const Entry& E) { return E.Packed & kOffsetMask; }
     static void SetOffset(Entry& E, std::uint64_t Offset) {
@@ -85,6 +108,7 @@ private:
     void Overwrite(std::uint64_t Offset, std::string_view Text);
 
     std::deque<Entry> entries_;
+    std::deque<TPrefixStyle> styles_;  // style k + 1 is styles_[k]
     std::deque<std::unique_ptr<char[]>> pages_;
     std::uint64_t pagesBase_ = 0;  // logical offset of pages_[0]
     std::uint64_t end_ = 0;        // logical end of the text

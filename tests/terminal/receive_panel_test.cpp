@@ -195,6 +195,39 @@ TEST(receive_panel, prefix_shows_time_at_each_resolution_and_direction_mark) {
     EXPECT_EQ(longPrefix.back(), '<');
 }
 
+TEST(receive_panel, lines_keep_their_own_prefix_when_the_time_display_changes) {
+    PanelFixture f(80);
+    f.Panel.SecondPortSelected = true;
+    const std::vector<std::pair<int, std::string>> settings = {
+        {tpNone, ""}, {tpMinutes, ""}, {tpSeconds, ""}, {tpMilliseconds, ""},
+        {tpFreeFormat, "yy"}, {tpFreeFormat, "hh'h'"}, {tpMinutes, ""}};
+    Lines expected;
+    for (const auto& [resolution, format] : settings) {
+        f.Panel.RVPnlTime = resolution;
+        f.Panel.RVPnlTimeFormat = format;
+        f.Show("\x0A", 1);
+        expected.push_back(f.Panel.CurLine());
+        f.Panel.StartNewLine(true);
+        f.Clock.Now += 1.0 / 86400;
+    }
+    expected.push_back("");
+    EXPECT_EQ(f.Texts(), expected);
+    EXPECT_EQ(expected[1], "10:20\xAB" "0A");
+    EXPECT_EQ(expected[5], "10h\xAB" "0A");
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(f.Panel.Lines().LineData(i), "0A");
+        EXPECT_EQ(f.Panel.Lines().LineLength(i), expected[static_cast<size_t>(i)].size());
+    }
+    // Changing a line's record does not change its text.
+    TLineRecord r = f.Panel.Lines().LineRecord(3);
+    r.Time += 0.5;
+    r.Dir = 0;
+    f.Panel.Lines().SetLineRecord(3, r);
+    EXPECT_EQ(f.Panel.Lines().GetLine(3), expected[3]);
+    EXPECT_EQ(f.Panel.Lines().LineRecord(3).Time, r.Time);
+    EXPECT_EQ(f.Panel.Lines().AllText().substr(0, expected[0].size() + 2), expected[0] + "\r\n");
+}
+
 TEST(receive_panel, time_change_starts_a_new_line_only_with_the_option) {
     PanelFixture f(200);
     f.Panel.RVPnlTime = tpMinutes;
