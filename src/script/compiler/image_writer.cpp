@@ -189,6 +189,12 @@ const T& As(const TPSType& type) {
     return *typed;
 }
 
+// Limits of the loader: an entry beyond them would only fail at load time,
+// with a less helpful message.
+void Require(bool holds, const TPSType& type, const char* what) {
+    if (!holds) throw ImageError{"Type '" + type.Name + "' " + what};
+}
+
 class ImageBuilder {
 public:
     explicit ImageBuilder(const TPSImageSource& source) : source_(source) {}
@@ -200,7 +206,7 @@ private:
     const TPSType& Writable(const TPSType& type) const;
     std::uint32_t ComponentNumber(const TPSType* component, const TPSType& owner, std::uint32_t owner_no) const;
     void WriteType(const TPSType& type, std::uint32_t number);
-    void WriteAttributes(const TPSAttributes& attributes);
+    void WriteAttributes(const TPSAttributes& attributes, std::uint32_t type_limit);
     void WriteProcedure(const TPSProcedure& proc);
     void WriteVariable(const TPSVar& var);
     void WriteCode();
@@ -303,19 +309,27 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
         break;
     }
     case btClass:
+        Require(type.Name.size() <= kMaxClassNameLength, type, "has a name too long for the image");
         WriteCountedText(image_, type.Name);
         break;
-    case btProcPtr:
-        WriteCountedText(image_, MakeProcSignature(As<TPSProceduralType>(type).ProcDef));
+    case btProcPtr: {
+        const std::string signature = MakeProcSignature(As<TPSProceduralType>(type).ProcDef);
+        Require(signature.size() <= kMaxProcSignatureLength, type, "has too many parameters");
+        WriteCountedText(image_, signature);
         break;
-    case btSet:
-        BlockWriteLong(image_, As<TPSSetType>(type).BitSize());
+    }
+    case btSet: {
+        const std::uint32_t bits = As<TPSSetType>(type).BitSize();
+        Require(bits <= kMaxSetBits, type, "has more than 256 elements");
+        BlockWriteLong(image_, bits);
         break;
+    }
     case btArray:
         BlockWriteLong(image_, ComponentNumber(As<TPSArrayType>(type).ArrayTypeNo, type, number));
         break;
     case btStaticArray: {
         const auto& array = As<TPSStaticArrayType>(type);
+        Require(array.Length <= kMaxStaticArrayCount, type, "has too many elements");
         BlockWriteLong(image_, ComponentNumber(array.ArrayTypeNo, type, number));
         BlockWriteLong(image_, array.Length);
         BlockWriteLong(image_, static_cast<std::uint32_t>(array.StartOffset));
@@ -323,6 +337,7 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
     }
     case btRecord: {
         const auto& record = As<TPSRecordType>(type);
+        Require(!record.Fields.empty(), type, "has no fields");
         BlockWriteLong(image_, static_cast<std::uint32_t>(record.Fields.size()));
         for (const auto& field : record.Fields) BlockWriteLong(image_, ComponentNumber(field->FType, type, number));
         break;
@@ -331,16 +346,20 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
         break;
     }
     if (slot_type.ExportName) WriteCountedText(image_, slot_type.Name);
-    WriteAttributes(slot_type.Attributes);
+    WriteAttributes(slot_type.Attributes, number);
 }
 
-void ImageBuilder::WriteAttributes(const TPSAttributes& attributes) {
+// Values of a type's attributes are loaded with the type, so their own types
+// must come before it; a procedure's may be of any type.
+void ImageBuilder::WriteAttributes(const TPSAttributes& attributes, std::uint32_t type_limit) {
     BlockWriteLong(image_, static_cast<std::uint32_t>(attributes.Count()));
     for (const auto& attribute : attributes.Items) {
         if (attribute->AType == nullptr) throw ImageError{"Attribute without an attribute type"};
         WriteCountedText(image_, attribute->AType->Name);
         BlockWriteLong(image_, static_cast<std::uint32_t>(attribute->Count()));
         for (const auto& value : attribute->Values) {
+            if (NumberOf(value->FType) >= static_cast<std::int64_t>(type_limit))
+                throw ImageError{"Attribute '" + attribute->AType->Name + "' holds a value of a later type"};
             if (!BlockWriteConstant(image_, *value))
                 throw ImageError{"Attribute '" + attribute->AType->Name + "' holds a value that cannot be written"};
         }
@@ -378,7 +397,7 @@ void ImageBuilder::WriteProcedure(const TPSProcedure& proc) {
     } else {
         throw ImageError{"Unknown kind of procedure"};
     }
-    if (attribute_flag != 0) WriteAttributes(proc.Attributes);
+    if (attribute_flag != 0) WriteAttributes(proc.Attributes, std::numeric_limits<std::uint32_t>::max());
 }
 
 // The last numbered type of base Pointer in the type list: what a variable

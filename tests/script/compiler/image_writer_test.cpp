@@ -572,6 +572,47 @@ TEST(image_writer, inconsistent_models_and_the_output_hook_give_no_image) {
         EXPECT_NE(m.Refusal().find("'R'"), std::string::npos);
     }
     {
+        Model m;  // types beyond what the loader accepts fail here, with their name
+        TPSSetType* set = m.Add<TPSSetType>("TBigSet");
+        set->SetType = m.Enum("TBig", 256);
+        m.numbering.UseType(set);
+        EXPECT_NE(m.Refusal().find("'TBIGSET' has more than 256 elements"), std::string::npos);
+    }
+    {
+        Model m;
+        m.numbering.UseType(m.Add<TPSRecordType>("TEmpty"));
+        EXPECT_NE(m.Refusal().find("'TEMPTY' has no fields"), std::string::npos);
+    }
+    {
+        Model m;
+        TPSStaticArrayType* huge = m.Add<TPSStaticArrayType>("THuge");
+        huge->ArrayTypeNo = m.Plain("Byte", btU8);
+        huge->Length = 0x20000000;
+        m.numbering.UseType(huge);
+        EXPECT_NE(m.Refusal().find("'THUGE' has too many elements"), std::string::npos);
+        huge->Length = 0x1FFFFFFF;
+        EXPECT_EQ(ReadImage(m.Write()).Types[1].ElementCount, 0x1FFFFFFFu);
+    }
+    {
+        Model m;  // the signature holds one byte for the result and one per parameter
+        TPSProceduralType* wide = m.Add<TPSProceduralType>("TWide");
+        TPSType* byte = m.Plain("Byte", btU8);
+        for (int i = 0; i < 254; ++i) wide->ProcDef.AddParam().AType = byte;
+        m.numbering.UseType(wide);
+        EXPECT_EQ(ReadImage(m.Write()).Types[1].ProcSignature.size(), 255u);
+        wide->ProcDef.AddParam();
+        EXPECT_NE(m.Refusal().find("'TWIDE' has too many parameters"), std::string::npos);
+    }
+    {
+        Model m;  // an attribute value of a type written after the attributed type
+        TPSType* first = m.Plain("First", btS32);
+        TPSType* later = m.Plain("Later", btString);
+        TPSAttributeType marker;
+        marker.SetName("Marker");
+        first->Attributes.Add(&marker).AddValue(later);
+        EXPECT_NE(m.Refusal().find("later type"), std::string::npos);
+    }
+    {
         Model m;  // a plain type object claiming to be a record
         m.Plain("Fake", btRecord);
         EXPECT_NE(m.Refusal().find("does not match"), std::string::npos);
@@ -654,15 +695,15 @@ TEST(image_writer, reader_rejects_damaged_images_with_the_loader_codes) {
     bad.replace(kHeaderMainProcAt, 4, Le32(2));
     EXPECT_EQ(code_of(bad), test_support::kErrNoMainProc);
 
-    // A set of 257 bits is rejected, 256 accepted.
+    // A set of 256 bits is accepted, one of 257 rejected.
     Model sets;
-    TPSEnumType* wide = sets.Enum("Wide", 256);
     TPSSetType* set = sets.Add<TPSSetType>("S");
-    set->SetType = wide;
+    set->SetType = sets.Enum("Wide", 255);
     sets.numbering.UseType(set);
-    EXPECT_EQ(code_of(sets.Write()), test_support::kErrTypeMismatch);
-    wide->HighValue = 255;
-    EXPECT_EQ(code_of(sets.Write()), 0);
+    std::string set_image = sets.Write();
+    EXPECT_EQ(code_of(set_image), 0);
+    set_image.replace(kImageHeaderSize + 5 + 1, 4, Le32(257));
+    EXPECT_EQ(code_of(set_image), test_support::kErrTypeMismatch);
 
     // Truncated byte code.
     const PSImage loaded = ReadImage(image);
