@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
 
 namespace ports {
@@ -679,9 +680,8 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
 namespace {
 
 void ShowDefaultMessage(const std::string& text, const char* caption) {
-    // TODO(message box): shown through the class library's message box once it exists.
-    (void)text;
-    (void)caption;
+    // Without an application object there is nowhere to show it.
+    if (vcl::Application) vcl::Application->MessageBox(text, caption, vcl::MB_OK);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/vcl/forms.h"
 #include "platform/win/message_window.h"
 #include "support/qt_app.h"
 
@@ -266,6 +267,44 @@ TEST_F(sockets_on_loopback, udp_failures_are_reported_with_their_context) {
     EXPECT_EQ(errors.values.back(), Value(10048, 8)) << "the port is taken";
     EXPECT_FALSE(b.Opened());
     EXPECT_EQ(b.Socket(), win::INVALID_SOCKET) << "a failed bind closes the socket";
+}
+
+TEST_F(sockets_on_loopback, unassigned_events_show_a_message_box) {
+    vcl::TApplication* app = vcl::EnsureApplication();
+    std::vector<vcl::TMessageRequest> shown;
+    app->MessageHook = [&](const vcl::TMessageRequest& r) {
+        shown.push_back(r);
+        return vcl::IDOK;
+    };
+    {
+        TUDPSocket a, b;
+        a.SendTo(kLoopback, 9, "x", 1);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].Caption, "Easy_TCP");
+        EXPECT_EQ(shown[0].Text, "Error: \rSendData: Socket not bound");
+        b.Listen(0);
+        a.Listen(0);
+        EXPECT_EQ(a.SendTo(kLoopback, LocalPort(static_cast<int>(b.Socket())), "four", 4), 4);
+        ASSERT_TRUE(PumpUntil([&] { return shown.size() == 2; }));
+        EXPECT_EQ(shown[1].Caption, "Easy_UDP");
+        EXPECT_EQ(shown[1].Text, "Data Received\rOnReiceive not Assigned\rHost: 127.0.0.1\rPort: " +
+                                     std::to_string(LocalPort(static_cast<int>(a.Socket()))) + "\rSize: 4");
+    }
+    {
+        TTCPServerSocket server;
+        server.Listen(0, kLoopback);
+        TTCPClientSocket client;
+        client.Connect(kLoopback, LocalPort(static_cast<int>(server.Socket())), 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return client.Connected() && server.ClientCount() == 1; }));
+        EXPECT_EQ(client.SendData("abc", 3), 3);
+        ASSERT_TRUE(PumpUntil([&] { return shown.size() == 3; }));
+        EXPECT_EQ(shown[2].Caption, "Easy_TCP");
+        EXPECT_EQ(shown[2].Text, "Data Received\rOnReiceive not Assigned\rSize: 3");
+        EXPECT_EQ(server.SendData(server.GetClient(0)->Socket, "hello", 5), 5);
+        ASSERT_TRUE(PumpUntil([&] { return shown.size() == 4; }));
+        EXPECT_EQ(shown[3].Text, "Data Received\rOnReiceive not Assigned\rSize: 5");
+    }
+    app->MessageHook = nullptr;
 }
 
 TEST_F(sockets_on_loopback, server_lists_clients_by_handle_and_reports_their_life) {
