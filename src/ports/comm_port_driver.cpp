@@ -230,6 +230,15 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
     if (Msg != win::WM_TIMER || !Connected()) return win::DefWindowProc(Wnd, Msg, WParam, LParam);
     if (pauseCount_ > 0) return 0;
     if (WParam != timerGeneration_.load(std::memory_order_relaxed)) return 0;
+    // A handler that runs a nested message loop must not see a tick read
+    // into the buffer it is still looking at; the bytes wait for the next
+    // tick after it returns.
+    if (inTick_) return 0;
+    inTick_ = true;
+    struct LeaveTick {
+        bool& flag;
+        ~LeaveTick() { flag = false; }
+    } leave{inTick_};
 
     win::DWORD errors = 0;
     win::COMSTAT stat{};

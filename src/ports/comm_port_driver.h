@@ -171,6 +171,7 @@ private:
     std::vector<std::uint8_t> receiveBuffer_;
     std::uint32_t packetStart_ = kNoPacketStart;
     std::int32_t pauseCount_ = 0;
+    bool inTick_ = false;
     std::uint32_t errorAccumulator_ = 0;
     bool useMultimediaTimer_ = false;
     std::uint32_t multimediaTimerId_ = 0;

@@ -317,6 +317,28 @@ TEST_F(comm_port_driver_on_pty, one_tick_delivers_at_most_InBufSize_and_the_next
     EXPECT_EQ(chunks[3], "late");
 }
 
+TEST_F(comm_port_driver_on_pty, a_nested_loop_in_a_handler_does_not_overwrite_the_data_it_holds) {
+    cp->SetPollingDelay(1);
+    std::vector<std::string> seenAfterNestedLoop;
+    bool nested = false;
+    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
+        std::string before(static_cast<const char*>(data), size);
+        if (!nested) {
+            nested = true;
+            ASSERT_EQ(pty.Write("second"), 6u);
+            Pump(40ms);  // ticks keep coming meanwhile
+            nested = false;
+        }
+        EXPECT_EQ(std::string(static_cast<const char*>(data), size), before);
+        seenAfterNestedLoop.push_back(before);
+    };
+    ASSERT_TRUE(cp->Connect());
+    ASSERT_EQ(pty.Write("first"), 5u);
+    ASSERT_TRUE(PumpUntil([&] { return seenAfterNestedLoop.size() >= 2; }));
+    EXPECT_EQ(seenAfterNestedLoop[0], "first");
+    EXPECT_EQ(seenAfterNestedLoop[1], "second");
+}
+
 TEST_F(comm_port_driver_on_pty, paused_polling_reads_nothing_until_continued) {
     cp->SetPollingDelay(2);
     ASSERT_TRUE(cp->Connect());
