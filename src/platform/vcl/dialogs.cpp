@@ -18,8 +18,8 @@ bool TCommonDialog::Execute() {
 }
 
 std::string FilterToQtText(const std::string& filter) {
-    // Pairs of (description, pattern); the description already shows the
-    // pattern in the usual filters, so Qt gets "desc (pattern)" only when not.
+    // Pairs of (description, pattern). Qt reads the patterns from the
+    // parentheses; the usual descriptions show them already.
     std::string out;
     std::size_t pos = 0;
     while (pos <= filter.size()) {
@@ -32,7 +32,8 @@ std::string FilterToQtText(const std::string& filter) {
         for (char& c : pattern)
             if (c == ';') c = ' ';
         if (!out.empty()) out += ";;";
-        out += desc + " (" + pattern + ")";
+        out += desc.find("(" + pattern + ")") != std::string::npos ? desc
+                                                                   : desc + " (" + pattern + ")";
         if (end == std::string::npos) break;
         pos = end + 1;
     }

@@ -1,0 +1,190 @@
+#include "platform/vcl/controls.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <vector>
+
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/std_ctrls.h"
+#include "platform/vcl/text.h"
+
+namespace {
+
+using namespace vcl;
+
+TEST(controls, aligned_children_share_the_client_area_in_order) {
+    EnsureApplication();
+    TForm form(Application);
+    form.SetBounds(0, 0, 400, 300);
+    auto* top = new TPanel(&form);
+    top->SetParent(&form);
+    top->SetHeight(40);
+    top->SetAlign(TAlign::alTop);
+    auto* left = new TPanel(&form);
+    left->SetParent(&form);
+    left->SetWidth(100);
+    left->SetAlign(TAlign::alLeft);
+    auto* bottom = new TPanel(&form);
+    bottom->SetParent(&form);
+    bottom->SetHeight(20);
+    bottom->SetAlign(TAlign::alBottom);
+    auto* client = new TPanel(&form);
+    client->SetParent(&form);
+    client->SetAlign(TAlign::alClient);
+    form.Realign();
+
+    int w = form.ClientWidth(), h = form.ClientHeight();
+    EXPECT_EQ(top->BoundsRect().Top, 0);
+    EXPECT_EQ(top->Width(), w);
+    EXPECT_EQ(bottom->Top(), h - 20);
+    EXPECT_EQ(left->Top(), 40);
+    EXPECT_EQ(left->Height(), h - 60);
+    EXPECT_EQ(client->Left(), 100);
+    EXPECT_EQ(client->Width(), w - 100);
+    EXPECT_EQ(client->Height(), h - 60);
+
+    // A hidden child gives its room to the others.
+    left->Hide();
+    EXPECT_EQ(client->Left(), 0);
+    EXPECT_EQ(client->Width(), w);
+}
+
+TEST(controls, check_box_raises_on_click_whenever_checked_changes) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* cb = new TCheckBox(&form);
+    int clicks = 0;
+    cb->OnClick = [&](TComponent*) { ++clicks; };
+    cb->SetChecked(true);
+    EXPECT_TRUE(cb->Checked());
+    EXPECT_EQ(clicks, 1);
+    cb->SetChecked(true);
+    EXPECT_EQ(clicks, 1);
+    cb->SetState(TCheckBoxState::cbGrayed);
+    EXPECT_EQ(cb->State(), TCheckBoxState::cbGrayed);
+    EXPECT_FALSE(cb->Checked());
+    EXPECT_EQ(clicks, 2);
+}
+
+TEST(controls, combo_box_keeps_objects_and_raises_events_only_for_the_users_choice) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* c = new TComboBox(&form);
+    c->SetStyle(TComboBoxStyle::csDropDownList);
+    int changes = 0, selects = 0;
+    c->OnChange = [&](TComponent*) { ++changes; };
+    c->Items().AddObject("[No]", 0);
+    c->Items().AddObject("COM3", 3);
+    c->Items().InsertObject(1, "COM1", 1);
+    // Filling an empty list selects nothing.
+    EXPECT_EQ(c->ItemIndex(), -1);
+    EXPECT_EQ(c->Items().Strings(1), "COM1");
+    EXPECT_EQ(c->Items().Objects(2), 3);
+    EXPECT_EQ(c->Items().IndexOfObject(3), 2);
+    EXPECT_EQ(c->Items().IndexOf("COM9"), -1);
+    EXPECT_THROW(c->Items().Strings(3), rtl::EListError);
+    c->SetItemIndex(2);
+    EXPECT_EQ(c->Text(), "COM3");
+    EXPECT_EQ(changes, 0);
+    // Inserting before the selection keeps the same entry selected.
+    c->Items().InsertObject(0, "first", 9);
+    EXPECT_EQ(c->ItemIndex(), 3);
+    c->SelectByUser(1);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(c->ItemIndex(), 1);
+    c->OnSelect = [&](TComponent*) { ++selects; };
+    c->SelectByUser(2);
+    EXPECT_EQ(selects, 1);
+    EXPECT_EQ(changes, 1);
+    c->SetItemIndex(99);
+    EXPECT_EQ(c->ItemIndex(), -1);
+}
+
+TEST(controls, speed_buttons_in_a_group_stay_down_and_allow_all_up_releases) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* a = new TSpeedButton(&form);
+    auto* b = new TSpeedButton(&form);
+    a->SetParent(&form);
+    b->SetParent(&form);
+    a->SetGroupIndex(1);
+    b->SetGroupIndex(1);
+    int clicks = 0;
+    a->OnClick = [&](TComponent*) { ++clicks; };
+    a->Click();
+    EXPECT_TRUE(a->Down());
+    b->Click();
+    EXPECT_TRUE(b->Down());
+    EXPECT_FALSE(a->Down());
+    b->Click();  // without AllowAllUp the down button stays down
+    EXPECT_TRUE(b->Down());
+    b->SetAllowAllUp(true);
+    b->Click();
+    EXPECT_FALSE(b->Down());
+    EXPECT_EQ(clicks, 1);
+    auto* plain = new TSpeedButton(&form);
+    plain->Click();
+    EXPECT_FALSE(plain->Down());
+}
+
+TEST(controls, edit_text_raises_on_change_and_selection_reads_back) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* e = new TEdit(&form);
+    int changes = 0;
+    e->OnChange = [&](TComponent*) { ++changes; };
+    e->SetText("12 34 zz 56");
+    EXPECT_EQ(changes, 1);
+    e->SetSelStart(6);
+    e->SetSelLength(2);
+    EXPECT_EQ(e->SelStart(), 6);
+    EXPECT_EQ(e->SelLength(), 2);
+}
+
+TEST(controls, text_crosses_to_widgets_in_the_programs_code_page) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* l = new TLabel(&form);
+    std::string ansi = rtl::Utf8ToAnsi("Тчк: 5 «x» •");
+    l->SetCaption(ansi);
+    auto* q = static_cast<QLabel*>(l->Widget());
+    EXPECT_EQ(q->text().toStdString(), "Тчк: 5 «x» •");
+    EXPECT_EQ(l->Caption(), ansi);
+    // A carriage return breaks the line on screen.
+    l->SetCaption("a\rb");
+    EXPECT_EQ(q->text().toStdString(), "a\nb");
+
+    auto* c = new TComboBox(&form);
+    c->Items().Add(ansi);
+    EXPECT_EQ(static_cast<QComboBox*>(c->Widget())->itemText(0).toStdString(), "Тчк: 5 «x» •");
+    EXPECT_EQ(c->Items().Strings(0), ansi);
+
+    EXPECT_EQ(FontAlias("Courier New"), "Liberation Mono");
+    EXPECT_EQ(FontAlias("arial"), "Liberation Sans");
+    EXPECT_EQ(FontAlias("Tahoma"), "DejaVu Sans");
+    EXPECT_EQ(FontAlias("Fixedsys"), "Fixedsys");
+}
+
+TEST(controls, freeing_a_parent_before_its_children_leaves_no_dangling_widget) {
+    EnsureApplication();
+    auto* owner = new TForm(Application);
+    auto* panel = new TPanel(owner);
+    panel->SetParent(owner);
+    auto* inner = new TPanel(nullptr);  // owned by nobody: freed by hand below
+    inner->SetParent(panel);
+    auto* label = new TLabel(owner);
+    label->SetParent(inner);
+    TComponent::Free(panel);  // its widget takes the children's widgets along
+    EXPECT_EQ(inner->Widget(), nullptr);
+    EXPECT_EQ(label->Widget(), nullptr);
+    EXPECT_EQ(inner->Parent(), nullptr);
+    label->SetCaption("still safe");
+    TComponent::Free(inner);
+    TComponent::Free(owner);
+}
+
+}  // namespace

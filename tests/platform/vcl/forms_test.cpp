@@ -1,0 +1,228 @@
+#include "platform/vcl/forms.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/std_ctrls.h"
+#include "platform/vcl/timer.h"
+
+namespace {
+
+using namespace vcl;
+
+// Records every modal message instead of showing it.
+struct MessageRecorder {
+    std::vector<TMessageRequest> seen;
+    MessageRecorder() {
+        EnsureApplication()->MessageHook = [this](const TMessageRequest& r) {
+            seen.push_back(r);
+            return IDOK;
+        };
+    }
+    ~MessageRecorder() { Application->MessageHook = nullptr; }
+};
+
+template <class Pred>
+bool PumpUntil(Pred done, int ms = 2000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        Application->ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+TEST(forms, exception_in_event_handler_reaches_the_application_handler_and_the_loop_goes_on) {
+    MessageRecorder rec;
+    Application->Title = "Vostrel";
+    TForm form(Application);
+    auto* button = new TButton(&form);
+    int clicks = 0;
+    button->OnClick = [&](TComponent*) {
+        ++clicks;
+        throw rtl::EConvertError("'x' is not a valid integer value");
+    };
+    button->Click();
+    ASSERT_EQ(rec.seen.size(), 1u);
+    EXPECT_EQ(rec.seen[0].Caption, "Vostrel");
+    EXPECT_EQ(rec.seen[0].Text, "'x' is not a valid integer value.");
+    EXPECT_EQ(rec.seen[0].Flags & 0xF0u, unsigned(MB_ICONERROR));
+
+    // A silent abort shows nothing; a text ending in punctuation keeps it.
+    button->OnClick = [](TComponent*) { throw rtl::EAbort("quiet"); };
+    button->Click();
+    EXPECT_EQ(rec.seen.size(), 1u);
+    button->OnClick = [](TComponent*) { throw rtl::Exception("Line one.\rLine two."); };
+    button->Click();
+    ASSERT_EQ(rec.seen.size(), 2u);
+    EXPECT_EQ(rec.seen[1].Text, "Line one.\rLine two.");
+
+    // Raised from inside the toolkit's loop (a timer tick): handled there,
+    // and the timer keeps ticking.
+    TTimer timer(&form);
+    int ticks = 0;
+    timer.SetInterval(5);
+    timer.SetOnTimer([&](TComponent*) {
+        ++ticks;
+        throw rtl::Exception("tick failed");
+    });
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+    EXPECT_GE(rec.seen.size(), 5u);
+    EXPECT_EQ(rec.seen.back().Text, "tick failed.");
+}
+
+TEST(forms, close_asks_close_query_then_raises_on_close_and_hides) {
+    EnsureApplication();
+    TForm form(Application);
+    form.Show();
+    bool allow = false;
+    int queries = 0, closes = 0;
+    form.OnCloseQuery = [&](TComponent*, bool& can) {
+        ++queries;
+        can = allow;
+    };
+    form.OnClose = [&](TComponent*, TCloseAction& a) {
+        ++closes;
+        EXPECT_EQ(a, TCloseAction::caHide);
+    };
+    form.Close();
+    EXPECT_EQ(queries, 1);
+    EXPECT_EQ(closes, 0);
+    EXPECT_TRUE(form.Visible());
+    allow = true;
+    form.Close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(form.Visible());
+
+    // The window system's close request takes the same road.
+    form.Show();
+    allow = false;
+    form.Widget()->close();
+    EXPECT_EQ(queries, 3);
+    EXPECT_TRUE(form.Visible());
+    allow = true;
+    form.Widget()->close();
+    EXPECT_FALSE(form.Visible());
+}
+
+TEST(forms, release_frees_the_form_after_the_current_event) {
+    EnsureApplication();
+    int before = Application->ComponentCount();
+    auto* form = new TForm(Application);
+    form->Release();
+    EXPECT_EQ(Application->ComponentCount(), before + 1);
+    EXPECT_TRUE(PumpUntil([&] { return Application->ComponentCount() == before; }));
+}
+
+TEST(forms, key_preview_sees_keys_of_child_controls_first_and_may_eat_them) {
+    EnsureApplication();
+    TForm form(Application);
+    form.SetKeyPreview(true);
+    auto* edit = new TEdit(&form);
+    edit->SetParent(&form);
+    std::vector<std::uint16_t> keys;
+    form.OnKeyDown = [&](TComponent*, std::uint16_t& key, TShiftState shift) {
+        keys.push_back(key);
+        if (key == VK_F10) key = 0;
+        EXPECT_EQ(shift, TShiftState(0));
+    };
+    QKeyEvent f10(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(edit->Widget(), &f10);
+    QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(edit->Widget(), &a);
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0], VK_F10);
+    EXPECT_EQ(keys[1], 'A');
+    // F10 was eaten; the letter reached the edit.
+    EXPECT_EQ(edit->Text(), "a");
+    form.SetKeyPreview(false);
+    QKeyEvent b(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
+    QApplication::sendEvent(edit->Widget(), &b);
+    EXPECT_EQ(keys.size(), 2u);
+}
+
+TEST(forms, application_events_reach_every_registered_component) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* ev1 = new TApplicationEvents(&form);
+    auto* ev2 = new TApplicationEvents(&form);
+    std::vector<std::string> log;
+    ev1->OnActivate = [&](TComponent*) { log.push_back("a1"); };
+    ev2->OnActivate = [&](TComponent*) { log.push_back("a2"); };
+    ev1->OnDeactivate = [&](TComponent*) { log.push_back("d1"); };
+    ev2->OnMinimize = [&](TComponent*) { log.push_back("m2"); };
+    ev1->OnRestore = [&](TComponent*) { log.push_back("r1"); };
+    Application->DoActivate(true);
+    Application->DoActivate(false);
+    Application->DoMinimize();
+    Application->DoRestore();
+    EXPECT_EQ(log, (std::vector<std::string>{"a1", "a2", "d1", "m2", "r1"}));
+    TComponent::Free(ev2);
+    log.clear();
+    Application->DoActivate(true);
+    EXPECT_EQ(log, std::vector<std::string>{"a1"});
+}
+
+TEST(forms, message_dialog_form_has_the_text_and_its_buttons) {
+    EnsureApplication();
+    TForm* dlg = CreateMessageDialog("First\rSecond", mtWarning, mbOK);
+    auto* label = dynamic_cast<TLabel*>(dlg->FindComponent("Message"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->Caption(), "First\rSecond");
+    EXPECT_EQ(dlg->Caption(), "Warning");
+    auto* ok = dynamic_cast<TButton*>(dlg->FindComponent("OK"));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(dlg->FindComponent("Cancel"), nullptr);
+    dlg->Show();
+    ok->Click();
+    EXPECT_FALSE(dlg->Visible());
+    TComponent::Free(dlg);
+}
+
+TEST(forms, message_and_input_and_file_dialogs_answer_through_the_test_hooks) {
+    MessageRecorder rec;
+    Application->Title = "Vostrel";
+    EXPECT_EQ(MessageDlg("Sure?", mtConfirmation, mbYes | mbNo | mbCancel), mrOk);
+    ASSERT_EQ(rec.seen.size(), 1u);
+    EXPECT_EQ(rec.seen[0].Flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(rec.seen[0].Caption, "Vostrel");
+
+    Application->InputHook = [](const std::string& caption, const std::string& prompt,
+                                std::string& value) {
+        EXPECT_EQ(caption, "Speed value");
+        EXPECT_EQ(prompt, "Enter number");
+        value += "00";
+        return true;
+    };
+    std::string v = "2";
+    EXPECT_TRUE(InputQuery("Speed value", "Enter number", v));
+    EXPECT_EQ(v, "200");
+    Application->InputHook = nullptr;
+
+    TForm owner(Application);
+    TSaveDialog sd(&owner);
+    sd.Filter = "Text File (*.txt)|*.txt|Binary File (*.bin)|*.bin";
+    Application->DialogHook = [](TCommonDialog& d) {
+        auto& s = dynamic_cast<TSaveDialog&>(d);
+        s.FileName = "/tmp/out.bin";
+        s.FilterIndex = 2;
+        return true;
+    };
+    EXPECT_TRUE(sd.Execute());
+    EXPECT_EQ(sd.FileName, "/tmp/out.bin");
+    Application->DialogHook = [](TCommonDialog&) { return false; };
+    EXPECT_FALSE(sd.Execute());
+    Application->DialogHook = nullptr;
+    EXPECT_EQ(FilterToQtText("All files|*|Logs|*.cp;*.txt"), "All files (*);;Logs (*.cp *.txt)");
+    EXPECT_EQ(FilterToQtText(sd.Filter), "Text File (*.txt);;Binary File (*.bin)");
+}
+
+}  // namespace
