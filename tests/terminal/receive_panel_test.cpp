@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -322,6 +323,13 @@ TEST(receive_panel, bounded_list_never_grows_beyond_the_visible_lines) {
     EXPECT_EQ(g.Panel.Lines().LineCount(), 10);
     EXPECT_EQ(g.Panel.Lines().GetLine(9), "18");
 
+    // Lines put straight into the store (a loaded file) are dropped too once
+    // the next line starts.
+    for (int i = 0; i < 25; ++i) g.Panel.Lines().AddLine("loaded", TLineRecord{});
+    g.Panel.StartNewLine(true);
+    EXPECT_EQ(g.Panel.Lines().LineCount(), 10);
+    EXPECT_EQ(g.Panel.Lines().GetLine(9), "");
+
     // The memory held stays flat however much passes through.
     PanelFixture m(80, 10);
     m.Panel.SetInfiniteList(false);
@@ -473,6 +481,23 @@ TEST(receive_panel, precise_time_counts_from_the_base_taken_when_switched_on) {
     EXPECT_DOUBLE_EQ(f.Panel.CurrentTime(), base + 1.5 / 86400.0);
     f.Panel.SetPreciseTimeCalc(false);
     EXPECT_EQ(f.Panel.CurrentTime(), f.Clock.Now);
+}
+
+TEST(receive_panel, system_clock_gives_local_date_and_time) {
+    TSystemReceiveClock clock;
+    const std::time_t before = std::time(nullptr);
+    const TDateTimeParts p = DecodeDateTime(clock.LocalNow());
+    const std::time_t after = std::time(nullptr);
+    std::tm a{}, b{};
+    localtime_r(&before, &a);
+    localtime_r(&after, &b);
+    EXPECT_TRUE((p.Hour == a.tm_hour && p.Minute == a.tm_min) ||
+                (p.Hour == b.tm_hour && p.Minute == b.tm_min));
+    EXPECT_TRUE(p.Day == a.tm_mday || p.Day == b.tm_mday);
+    EXPECT_TRUE(p.Year == a.tm_year + 1900 || p.Year == b.tm_year + 1900);
+    const std::int64_t c1 = clock.Counter();
+    EXPECT_GE(clock.Counter(), c1);
+    EXPECT_EQ(clock.CounterFrequency(), 1000000000);
 }
 
 TEST(receive_panel, line_store_keeps_texts_and_records_through_edits) {
