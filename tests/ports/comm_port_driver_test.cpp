@@ -319,6 +319,7 @@ TEST_F(comm_port_driver_on_pty, one_tick_delivers_at_most_InBufSize_and_the_next
 
 TEST_F(comm_port_driver_on_pty, a_nested_loop_in_a_handler_does_not_overwrite_the_data_it_holds) {
     cp->SetPollingDelay(1);
+    cp->SetUseMultimediaTimer(true);  // posted ticks reach nested loops
     std::vector<std::string> seenAfterNestedLoop;
     bool nested = false;
     cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
