@@ -119,6 +119,14 @@ protected:
         EXPECT_EQ(listen(l, 5), 0);
         return l;
     }
+    // A UDP socket on a port of the system's choice, watched by rec for reading.
+    SOCKET WatchedUdp(Recorder& rec) {
+        SOCKET u = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        sockaddr_in a = Loopback(0);
+        EXPECT_EQ(bind(u, Sa(a), sizeof a), 0);
+        EXPECT_EQ(WSAAsyncSelect(u, rec.wnd, kMsg, FD_READ), 0);
+        return u;
+    }
     // A plain blocking client connected to port.
     SOCKET PlainClient(std::uint16_t port) {
         SOCKET c = Track(win::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -197,10 +205,7 @@ TEST_F(winsock_on_loopback, failing_calls_report_winsock_errors) {
 
 TEST_F(winsock_on_loopback, udp_read_is_posted_once_until_the_data_is_read) {
     Recorder rec;
-    SOCKET u = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sockaddr_in any = Loopback(0);
-    ASSERT_EQ(bind(u, Sa(any), sizeof any), 0);
-    ASSERT_EQ(WSAAsyncSelect(u, rec.wnd, kMsg, FD_READ), 0);
+    SOCKET u = WatchedUdp(rec);
     SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     sockaddr_in to = Loopback(LocalPort(u));
     ASSERT_EQ(sendto(peer, "one", 3, 0, Sa(to), sizeof to), 3);
@@ -328,10 +333,7 @@ TEST_F(winsock_on_loopback, a_send_that_would_block_owes_fd_write_when_there_is_
 
 TEST_F(winsock_on_loopback, a_closed_socket_is_no_longer_watched) {
     Recorder rec;
-    SOCKET u = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sockaddr_in any = Loopback(0);
-    ASSERT_EQ(bind(u, Sa(any), sizeof any), 0);
-    ASSERT_EQ(WSAAsyncSelect(u, rec.wnd, kMsg, FD_READ), 0);
+    SOCKET u = WatchedUdp(rec);
     SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     sockaddr_in to = Loopback(LocalPort(u));
     Close(u);
