@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "platform/rtl/datetime.h"
 #include "terminal/receive_panel.h"
 
 namespace {
@@ -15,7 +16,7 @@ using namespace terminal;
 // A clock that moves on by one millisecond whenever a chunk takes its stamp.
 class SteppingClock : public TReceiveClock {
 public:
-    double Now = EncodeDateTime(2026, 12, 7, 10, 0, 0, 0);
+    double Now = rtl::EncodeDate(2026, 12, 7) + rtl::EncodeTime(10, 0, 0, 0);
     double LocalNow() override {
         Now += 1.0 / 86400000.0;
         return Now;

@@ -50,24 +50,6 @@ std::uint8_t BinTextToByte(std::string_view S);
 // characters after every "•" (from the first one on) are dropped.
 std::string HideNonVisibleCodes(std::string_view Text);
 
-// Date-time as days since 1899-12-30, split into its calendar parts. The time
-// of day is rounded to the millisecond; a rounding up to midnight carries
-// into the next day instead of giving an hour 24.
-struct TDateTimeParts {
-    int Year = 1899, Month = 12, Day = 30;
-    int Hour = 0, Minute = 0, Second = 0, MSec = 0;
-    std::int64_t DayNumber = 0;  // whole days since 1899-12-30
-    int MSecOfDay = 0;
-};
-TDateTimeParts DecodeDateTime(double Time);
-double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MSec);
-
-// Formats a date-time with the runtime library's date-time format letters:
-// y/yy/yyyy, m/mm (minutes right after an hour), mmm/mmmm, d/dd, ddd/dddd,
-// h/hh, n/nn, s/ss, z/zzz, am/pm, a/p, "/" and ":" as the separators, and
-// text in single or double quotes taken literally.
-std::string FormatPanelDateTime(std::string_view Format, double Time);
-
 // Time resolutions of the line prefix (RVPnlTime).
 inline constexpr int tpNone = 0;
 inline constexpr int tpMinutes = 1;
@@ -75,7 +57,9 @@ inline constexpr int tpSeconds = 2;
 inline constexpr int tpMilliseconds = 3;
 inline constexpr int tpFreeFormat = 4;
 
-// The time part of a line prefix at resolution RVPnlTime (empty for 0).
+// The time part of a line prefix at resolution RVPnlTime (empty for 0);
+// Time is a date-time, days since 1899-12-30. The free format uses the
+// runtime library's date-time letters.
 std::string FormatPrefixTime(int RVPnlTime, std::string_view FreeFormat, double Time);
 
 // How a line prefix is made: the time resolution, the free format, and

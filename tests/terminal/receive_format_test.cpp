@@ -4,10 +4,15 @@
 
 #include <string>
 
+#include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 
 namespace terminal {
 namespace {
+
+double Stamp(int y, int mo, int d, int h, int mi, int s, int ms) {
+    return rtl::EncodeDate(y, mo, d) + rtl::EncodeTime(h, mi, s, ms);
+}
 
 std::string Token(TDataFormat Format, std::uint16_t Value, bool ShowNonVisible, int& Width) {
     std::string s;
@@ -79,58 +84,34 @@ TEST(receive_format, binary_text_round_trips_and_demands_eight_characters) {
     }
 }
 
-TEST(receive_format, date_times_split_into_calendar_parts_with_millisecond_rounding) {
-    TDateTimeParts p = DecodeDateTime(0.5);
-    EXPECT_EQ(p.Year, 1899);
-    EXPECT_EQ(p.Month, 12);
-    EXPECT_EQ(p.Day, 30);
-    EXPECT_EQ(p.Hour, 12);
-
-    const double t = EncodeDateTime(2026, 12, 7, 13, 45, 59, 987);
-    p = DecodeDateTime(t);
-    EXPECT_EQ(p.Year, 2026);
-    EXPECT_EQ(p.Month, 12);
-    EXPECT_EQ(p.Day, 7);
-    EXPECT_EQ(p.Hour, 13);
-    EXPECT_EQ(p.Minute, 45);
-    EXPECT_EQ(p.Second, 59);
-    EXPECT_EQ(p.MSec, 987);
-
-    // Half a millisecond before midnight rounds into the next day, not hour 24.
-    p = DecodeDateTime(EncodeDateTime(2024, 2, 28, 0, 0, 0, 0) + 1.0 - 0.4 / 86400000.0);
-    EXPECT_EQ(p.Month, 2);
-    EXPECT_EQ(p.Day, 29);
-    EXPECT_EQ(p.Hour, 0);
-    EXPECT_EQ(p.MSec, 0);
-
-    // Before the epoch the fraction still counts from midnight.
-    p = DecodeDateTime(-1.25);
-    EXPECT_EQ(p.Day, 29);
-    EXPECT_EQ(p.Hour, 6);
-}
-
-TEST(receive_format, free_time_format_follows_the_runtime_date_time_letters) {
-    const double t = EncodeDateTime(2026, 3, 5, 14, 7, 9, 45);
-    EXPECT_EQ(FormatPanelDateTime("yyyy-mm-dd hh:nn:ss.zzz", t), "2026-03-05 14:07:09.045");
-    EXPECT_EQ(FormatPanelDateTime("hh:mm", t), "14:07");  // m right after an hour: minutes
-    EXPECT_EQ(FormatPanelDateTime("d.m.yy h:n:s z", t), "5.3.26 14:7:9 45");
-    EXPECT_EQ(FormatPanelDateTime("ddd dd mmm, dddd mmmm", t), "Thu 05 Mar, Thursday March");
-    EXPECT_EQ(FormatPanelDateTime("hh am/pm A/P", t), "02 pm P");
-    EXPECT_EQ(FormatPanelDateTime("'yy'\"hh\" yy", t), "yyhh 26");
-
+TEST(receive_format, prefix_time_part_at_each_resolution) {
+    const double t = Stamp(2026, 3, 5, 14, 7, 9, 45);
     EXPECT_EQ(FormatPrefixTime(tpNone, "", t), "");
     EXPECT_EQ(FormatPrefixTime(tpMinutes, "", t), "14:07");
     EXPECT_EQ(FormatPrefixTime(tpSeconds, "", t), "14:07:09");
     EXPECT_EQ(FormatPrefixTime(tpMilliseconds, "", t), "14:07:09.045");
-    EXPECT_EQ(FormatPrefixTime(tpFreeFormat, "nn:ss", t), "07:09");
+    EXPECT_EQ(FormatPrefixTime(tpFreeFormat, "yyyy-mm-dd hh:nn:ss.zzz", t), "2026-03-05 14:07:09.045");
+    EXPECT_EQ(FormatPrefixTime(tpFreeFormat, "hh:mm", t), "14:07");
+    // Half a millisecond before midnight rounds into the next day, not to hour 24.
+    EXPECT_EQ(FormatPrefixTime(tpMilliseconds, "", Stamp(2026, 3, 5, 23, 59, 59, 999) + 0.6 / 86400000.0),
+              "00:00:00.000");
+    EXPECT_EQ(FormatPrefixTime(tpMinutes, "", 99), "00:00");
+
+    TPrefixStyle style{tpSeconds, "", true};
+    EXPECT_EQ(FormatLinePrefix(style, 0, t), "14:07:09<");
+    EXPECT_EQ(FormatLinePrefix(style, 1, t), "14:07:09\xAB");
+    EXPECT_EQ(FormatLinePrefix(style, 2, t), "14:07:09>");
+    EXPECT_EQ(FormatLinePrefix(style, 7, t), "14:07:09");  // no mark for an unknown direction
+    style.Mark = false;
+    EXPECT_EQ(FormatLinePrefix(style, 0, t), "14:07:09");
 }
 
 TEST(receive_format, time_change_compares_full_date_and_time_at_the_resolution) {
-    const double start = EncodeDateTime(2026, 1, 1, 10, 15, 30, 500);
-    const double sameMinute = EncodeDateTime(2026, 1, 1, 10, 15, 59, 999);
-    const double hourLater = EncodeDateTime(2026, 1, 1, 11, 15, 30, 500);
-    const double dayLater = EncodeDateTime(2026, 1, 2, 10, 15, 30, 500);
-    const double nextMs = EncodeDateTime(2026, 1, 1, 10, 15, 30, 501);
+    const double start = Stamp(2026, 1, 1, 10, 15, 30, 500);
+    const double sameMinute = Stamp(2026, 1, 1, 10, 15, 59, 999);
+    const double hourLater = Stamp(2026, 1, 1, 11, 15, 30, 500);
+    const double dayLater = Stamp(2026, 1, 2, 10, 15, 30, 500);
+    const double nextMs = Stamp(2026, 1, 1, 10, 15, 30, 501);
 
     EXPECT_FALSE(TimeChangedAtResolution(tpMinutes, "", start, sameMinute));
     // Exactly an hour (or a day) later shows the same minute, yet it is
@@ -172,10 +153,10 @@ TEST(receive_format, line_bytes_are_read_back_by_format) {
     }
 
     try {
-        DecodeLineBytes(dfDEC, "001 x2");
+        DecodeLineBytes(dfDEC, "001 2a");
         FAIL() << "non-number accepted";
     } catch (const rtl::EConvertError& e) {
-        EXPECT_EQ(e.Message, "'x2' is not a valid integer value");
+        EXPECT_EQ(e.Message, "'2a' is not a valid integer value");
     }
     try {
         DecodeLineBytes(dfHEX, "0G");

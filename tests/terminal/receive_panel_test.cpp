@@ -8,14 +8,19 @@
 #include <utility>
 #include <vector>
 
+#include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 
 namespace terminal {
 namespace {
 
+double Stamp(int y, int mo, int d, int h, int mi, int s, int ms) {
+    return rtl::EncodeDate(y, mo, d) + rtl::EncodeTime(h, mi, s, ms);
+}
+
 class FakeClock : public TReceiveClock {
 public:
-    double Now = EncodeDateTime(2026, 12, 7, 10, 20, 30, 400);
+    double Now = Stamp(2026, 12, 7, 10, 20, 30, 400);
     std::int64_t Ticks = 0;
     double LocalNow() override { return Now; }
     std::int64_t Counter() override { return Ticks; }
@@ -154,7 +159,7 @@ TEST(receive_panel, asc_line_break_character_ends_the_line_after_itself) {
 
 TEST(receive_panel, prefix_shows_time_at_each_resolution_and_direction_mark) {
     PanelFixture f(200);
-    f.Clock.Now = EncodeDateTime(2026, 12, 7, 9, 5, 7, 89);
+    f.Clock.Now = Stamp(2026, 12, 7, 9, 5, 7, 89);
     const double t = f.Clock.Now;
     f.Panel.RVPnlTime = tpMinutes;
     EXPECT_EQ(f.Panel.LinePrefix(0, t), "09:05<");
@@ -232,21 +237,21 @@ TEST(receive_panel, lines_keep_their_own_prefix_when_the_time_display_changes) {
 TEST(receive_panel, time_change_starts_a_new_line_only_with_the_option) {
     PanelFixture f(200);
     f.Panel.RVPnlTime = tpMinutes;
-    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 20, 0, 0);
+    f.Clock.Now = Stamp(2026, 12, 7, 10, 20, 0, 0);
     f.Show("\x01");
-    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 21, 0, 0);
+    f.Clock.Now = Stamp(2026, 12, 7, 10, 21, 0, 0);
     f.Show("\x02");
     EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02"}));  // option off: the row goes on
 
     f.Panel.Timecaninterruptdatarow = true;
     f.Show("\x03");  // the line's time is 10:20, now it is 10:21
-    f.Clock.Now = EncodeDateTime(2026, 12, 7, 10, 21, 59, 999);
+    f.Clock.Now = Stamp(2026, 12, 7, 10, 21, 59, 999);
     f.Show("\x04");  // same minute: stays
     EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02", "10:21<03 04"}));
 
     // Exactly 60 minutes later shows the same minute, but it is another
     // time: a new line with the new stamp, not a continuation of the old one.
-    f.Clock.Now = EncodeDateTime(2026, 12, 7, 11, 21, 30, 0);
+    f.Clock.Now = Stamp(2026, 12, 7, 11, 21, 30, 0);
     f.Show("\x05");
     EXPECT_EQ(f.Texts(), (Lines{"10:20<01 02", "10:21<03 04", "11:21<05"}));
     EXPECT_EQ(f.Panel.Lines().LineRecord(2).Time, f.Clock.Now);
@@ -277,7 +282,7 @@ TEST(receive_panel, add_text_line_keeps_a_partial_data_line_unchanged) {
     PanelFixture f(80);
     f.Panel.RVPnlTime = tpSeconds;
     f.Show("\x0A\x0B");
-    const double msgTime = EncodeDateTime(2026, 12, 7, 23, 0, 1, 0);
+    const double msgTime = Stamp(2026, 12, 7, 23, 0, 1, 0);
     f.Panel.AddTextLine("= OverRun Err =", 0, msgTime, dfERR);
     f.Show("\x0C");
     EXPECT_EQ(f.Texts(), (Lines{"10:20:30<0A 0B", "23:00:01<= OverRun Err =", "10:20:30<0C"}));
@@ -486,15 +491,17 @@ TEST(receive_panel, precise_time_counts_from_the_base_taken_when_switched_on) {
 TEST(receive_panel, system_clock_gives_local_date_and_time) {
     TSystemReceiveClock clock;
     const std::time_t before = std::time(nullptr);
-    const TDateTimeParts p = DecodeDateTime(clock.LocalNow());
+    const double now = clock.LocalNow();
     const std::time_t after = std::time(nullptr);
     std::tm a{}, b{};
     localtime_r(&before, &a);
     localtime_r(&after, &b);
-    EXPECT_TRUE((p.Hour == a.tm_hour && p.Minute == a.tm_min) ||
-                (p.Hour == b.tm_hour && p.Minute == b.tm_min));
-    EXPECT_TRUE(p.Day == a.tm_mday || p.Day == b.tm_mday);
-    EXPECT_TRUE(p.Year == a.tm_year + 1900 || p.Year == b.tm_year + 1900);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    rtl::DecodeDate(now, year, month, day);
+    rtl::DecodeTime(now, hour, minute, second, msec);
+    EXPECT_TRUE((hour == a.tm_hour && minute == a.tm_min) || (hour == b.tm_hour && minute == b.tm_min));
+    EXPECT_TRUE(day == a.tm_mday || day == b.tm_mday);
+    EXPECT_TRUE(year == a.tm_year + 1900 || year == b.tm_year + 1900);
     const std::int64_t c1 = clock.Counter();
     EXPECT_GE(clock.Counter(), c1);
     EXPECT_EQ(clock.CounterFrequency(), 1000000000);
