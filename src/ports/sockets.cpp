@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/controls.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
 
@@ -201,9 +202,13 @@ TTCPUDPCustomSocket::~TTCPUDPCustomSocket() {
 }
 
 void TTCPUDPCustomSocket::CreateWindow(const std::string& windowText) {
+    // An owner's event that throws must not unwind through the event loop:
+    // the application's handler shows it, and the loop goes on.
     window_ = win::AllocateHWnd(
         [this](win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-            return WndProc(msg, wParam, lParam);
+            win::LRESULT result = 0;
+            vcl::Guarded([&] { result = WndProc(msg, wParam, lParam); });
+            return result;
         },
         windowText);
 }
@@ -668,6 +673,7 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
         lastError_ = error;
         win::KillTimer(Handle(), ConnectTimerId);
         connected_ = false;
+        pending_.Clear();  // nothing more can be sent on this connection
         if (OnDisconnect) OnDisconnect(this);
         return 0;
     default:

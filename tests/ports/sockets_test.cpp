@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/message_window.h"
 #include "support/qt_app.h"
@@ -303,6 +304,18 @@ TEST_F(sockets_on_loopback, unassigned_events_show_a_message_box) {
         EXPECT_EQ(server.SendData(server.GetClient(0)->Socket, "hello", 5), 5);
         ASSERT_TRUE(PumpUntil([&] { return shown.size() == 4; }));
         EXPECT_EQ(shown[3].Text, "Data Received\rOnReiceive not Assigned\rSize: 5");
+
+        // An event that throws reaches the application's handler; the socket goes on.
+        int calls = 0;
+        client.OnReceive = [&](TTCPUDPCustomSocket*, const void*, int) {
+            ++calls;
+            throw rtl::Exception("handler failed");
+        };
+        EXPECT_EQ(server.SendData(server.GetClient(0)->Socket, "1", 1), 1);
+        ASSERT_TRUE(PumpUntil([&] { return shown.size() == 5; }));
+        EXPECT_EQ(shown[4].Text, "handler failed.");
+        EXPECT_EQ(server.SendData(server.GetClient(0)->Socket, "2", 1), 1);
+        ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
     }
     app->MessageHook = nullptr;
 }
