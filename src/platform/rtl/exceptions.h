@@ -33,6 +33,12 @@ public:
     using Exception::Exception;
 };
 
+// Raised by string lists (index out of range, duplicates, sorted-list misuse).
+class EStringListError : public EListError {
+public:
+    using EListError::EListError;
+};
+
 // The silent exception: unwinds like any other, but the application's
 // handler shows nothing for it.
 class EAbort : public Exception {

@@ -1,0 +1,287 @@
+#include "platform/vcl/ini_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/numbers.h"
+#include "platform/vcl/string_list.h"
+
+namespace vcl {
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+std::string TrimBlanks(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsSpace(s[b])) ++b;
+    while (e > b && IsSpace(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+// A leading UTF-8 byte order mark (left by some editors) is not part of the first line's text.
+std::string_view Content(const std::string& line, bool first) {
+    std::string_view v(line);
+    if (first && v.substr(0, 3) == "\xEF\xBB\xBF") v.remove_prefix(3);
+    return v;
+}
+
+bool ParseSection(std::string_view line, std::string& name) {
+    size_t i = 0;
+    while (i < line.size() && IsSpace(line[i])) ++i;
+    if (i >= line.size() || line[i] != '[') return false;
+    const auto close = line.find(']', i + 1);
+    name = TrimBlanks(std::string(line.substr(i + 1, close == std::string_view::npos ? std::string_view::npos
+                                                                                   : close - i - 1)));
+    return true;
+}
+
+bool ParseKey(std::string_view line, std::string& key, std::string& value) {
+    size_t i = 0;
+    while (i < line.size() && IsSpace(line[i])) ++i;
+    if (i >= line.size() || line[i] == ';' || line[i] == '[') return false;
+    const auto eq = line.find('=', i);
+    if (eq == std::string_view::npos) return false;
+    key = TrimBlanks(std::string(line.substr(i, eq - i)));
+    value = TrimBlanks(std::string(line.substr(eq + 1)));
+    return true;
+}
+
+std::string Unquote(std::string value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+// Line breaks inside a name or value would split the line and could forge
+// other keys or sections when the file is read back; they become blanks.
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(const std::string& FileName) : fileName_(FileName) {
+    const int fd = ::open(rtl::SysPath(FileName).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;  // no file: every value has its default
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    size_t i = 0;
+    while (i < data.size()) {
+        size_t e = i;
+        while (e < data.size() && data[e] != '\r' && data[e] != '\n') ++e;
+        TLine line{data.substr(i, e - i), {}};
+        if (e < data.size()) {
+            const size_t len = data[e] == '\r' && e + 1 < data.size() && data[e + 1] == '\n' ? 2 : 1;
+            line.eol = data.substr(e, len);
+            e += len;
+        }
+        lines_.push_back(std::move(line));
+        i = e;
+    }
+}
+
+int TIniFile::FindSection(const std::string& Section) const {
+    std::string name;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (ParseSection(Content(lines_[i].text, i == 0), name) && rtl::AnsiSameText(name, Section))
+            return static_cast<int>(i);
+    return -1;
+}
+
+int TIniFile::SectionEnd(int header) const {
+    std::string name;
+    int i = header + 1;
+    while (i < static_cast<int>(lines_.size()) && !ParseSection(lines_[static_cast<size_t>(i)].text, name)) ++i;
+    return i;
+}
+
+int TIniFile::FindKey(int header, const std::string& Ident) const {
+    if (header < 0) return -1;
+    std::string key, value;
+    const int end = SectionEnd(header);
+    for (int i = header + 1; i < end; ++i)
+        if (ParseKey(lines_[static_cast<size_t>(i)].text, key, value) && rtl::AnsiSameText(key, Ident))
+            return i;
+    return -1;
+}
+
+std::string TIniFile::ReadString(const std::string& Section, const std::string& Ident,
+                                 const std::string& Default) const {
+    const int line = FindKey(FindSection(Section), Ident);
+    std::string result = Default;
+    if (line >= 0) {
+        std::string key, value;
+        ParseKey(lines_[static_cast<size_t>(line)].text, key, value);
+        result = Unquote(value);
+    }
+    if (result.size() > MaxValueLength) result.resize(MaxValueLength);
+    return result;
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& Section, const std::string& Ident,
+                                   std::int32_t Default) const {
+    return rtl::StrToIntDef(ReadString(Section, Ident, ""), Default);
+}
+
+bool TIniFile::ReadBool(const std::string& Section, const std::string& Ident, bool Default) const {
+    return ReadInteger(Section, Ident, Default ? 1 : 0) != 0;
+}
+
+double TIniFile::ReadFloat(const std::string& Section, const std::string& Ident, double Default) const {
+    return rtl::StrToFloatDef(ReadString(Section, Ident, ""), Default);
+}
+
+void TIniFile::WriteString(const std::string& Section, const std::string& Ident,
+                           const std::string& Value) {
+    std::vector<TLine> lines = lines_;
+    const std::string text = OneLine(Ident) + "=" + OneLine(Value);
+    const int header = FindSection(Section);
+    const int line = FindKey(header, Ident);
+    if (line >= 0) {
+        lines[static_cast<size_t>(line)].text = text;
+    } else if (header >= 0) {
+        // After the last non-blank line of the section.
+        int at = SectionEnd(header);
+        while (at > header + 1 && TrimBlanks(lines[static_cast<size_t>(at - 1)].text).empty()) --at;
+        if (lines[static_cast<size_t>(at - 1)].eol.empty()) lines[static_cast<size_t>(at - 1)].eol = "\r\n";
+        lines.insert(lines.begin() + at, TLine{text, "\r\n"});
+    } else {
+        if (!lines.empty()) {
+            if (lines.back().eol.empty()) lines.back().eol = "\r\n";
+            if (!TrimBlanks(lines.back().text).empty()) lines.push_back(TLine{"", "\r\n"});
+        }
+        lines.push_back(TLine{"[" + OneLine(Section) + "]", "\r\n"});
+        lines.push_back(TLine{text, "\r\n"});
+    }
+    Commit(std::move(lines));
+}
+
+void TIniFile::WriteInteger(const std::string& Section, const std::string& Ident, std::int32_t Value) {
+    WriteString(Section, Ident, rtl::IntToStr(Value));
+}
+
+void TIniFile::WriteBool(const std::string& Section, const std::string& Ident, bool Value) {
+    WriteString(Section, Ident, Value ? "1" : "0");
+}
+
+void TIniFile::WriteFloat(const std::string& Section, const std::string& Ident, double Value) {
+    WriteString(Section, Ident, rtl::FloatToStr(Value));
+}
+
+bool TIniFile::SectionExists(const std::string& Section) const { return FindSection(Section) >= 0; }
+
+bool TIniFile::ValueExists(const std::string& Section, const std::string& Ident) const {
+    return FindKey(FindSection(Section), Ident) >= 0;
+}
+
+void TIniFile::ReadSection(const std::string& Section, TStrings& Strings) const {
+    Strings.BeginUpdate();
+    Strings.Clear();
+    const int header = FindSection(Section);
+    if (header >= 0) {
+        std::string key, value;
+        const int end = SectionEnd(header);
+        for (int i = header + 1; i < end; ++i)
+            if (ParseKey(lines_[static_cast<size_t>(i)].text, key, value) && FindKey(header, key) == i)
+                Strings.Add(key);
+    }
+    Strings.EndUpdate();
+}
+
+void TIniFile::ReadSections(TStrings& Strings) const {
+    Strings.BeginUpdate();
+    Strings.Clear();
+    std::string name;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (ParseSection(Content(lines_[i].text, i == 0), name) && FindSection(name) == static_cast<int>(i))
+            Strings.Add(name);
+    Strings.EndUpdate();
+}
+
+void TIniFile::ReadSectionValues(const std::string& Section, TStrings& Strings) const {
+    TStringList keys;
+    ReadSection(Section, keys);
+    Strings.BeginUpdate();
+    Strings.Clear();
+    for (int i = 0; i < keys.Count(); ++i)
+        Strings.Add(keys.Get(i) + "=" + ReadString(Section, keys.Get(i), ""));
+    Strings.EndUpdate();
+}
+
+void TIniFile::EraseSection(const std::string& Section) {
+    const int header = FindSection(Section);
+    if (header < 0) return;
+    std::vector<TLine> lines = lines_;
+    lines.erase(lines.begin() + header, lines.begin() + SectionEnd(header));
+    Commit(std::move(lines));
+}
+
+void TIniFile::DeleteKey(const std::string& Section, const std::string& Ident) {
+    const int line = FindKey(FindSection(Section), Ident);
+    if (line < 0) return;
+    std::vector<TLine> lines = lines_;
+    lines.erase(lines.begin() + line);
+    Commit(std::move(lines));
+}
+
+void TIniFile::Commit(std::vector<TLine> lines) {
+    std::string data;
+    for (const auto& l : lines) data += l.text + l.eol;
+
+    // Replace the file itself when the name is a link to it.
+    std::string target = rtl::SysPath(fileName_);
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    struct stat st {};
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+
+    const auto fail = [&] { throw EIniFileException("Unable to write to " + fileName_); };
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        // A leftover of an earlier crash only moves us on to the next name.
+        temp = target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) fail();
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<size_t>(n);
+    }
+    if (ok && existed) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    if (ok) ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        fail();
+    }
+    lines_ = std::move(lines);
+}
+
+}  // namespace vcl

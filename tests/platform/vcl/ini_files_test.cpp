@@ -1,0 +1,263 @@
+#include "platform/vcl/ini_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/rtl/cp1251.h"
+#include "platform/vcl/string_list.h"
+
+using namespace vcl;
+
+namespace {
+
+struct TempDir {
+    TempDir() {
+        char tmpl[] = "/tmp/ini_XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+    }
+    ~TempDir() {
+        chmod(path.c_str(), 0700);
+        std::system(("rm -rf '" + path + "'").c_str());
+    }
+    std::string path;
+};
+
+std::string Slurp(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Spit(const std::string& name, const std::string& data) {
+    std::ofstream(name, std::ios::binary) << data;
+}
+
+// A file as the original program leaves it, with a hand-made comment.
+const std::string kOriginal =
+    "; edited by hand\r\n"
+    "[Main]\r\n"
+    "Left=100\r\n"
+    "Maximized=1\r\n"
+    "RVPnlTimeFormat=yyyy-mm-dd hh:nn:ss.zzz\r\n"
+    "\r\n"
+    "[TrHistory]\r\n"
+    "Count=2\r\n"
+    "Current=\"  spaced  \"\r\n"
+    "0=\"12 34\"\r\n"
+    "1='single'\r\n"
+    "\r\n"
+    "[Config11]\r\n"
+    "Name=\r\n"
+    "Port=3\r\n";
+
+}  // namespace
+
+TEST(ini_files, reads_a_file_of_the_original_program) {
+    TempDir dir;
+    const std::string name = dir.path + "/vostrel.ini";
+    Spit(name, kOriginal);
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
+    EXPECT_EQ(ini.ReadInteger("MAIN", "left", 0), 100);  // names ignore case
+    EXPECT_TRUE(ini.ReadBool("Main", "Maximized", false));
+    EXPECT_EQ(ini.ReadString("Main", "RVPnlTimeFormat", ""), "yyyy-mm-dd hh:nn:ss.zzz");
+    EXPECT_EQ(ini.ReadString("TrHistory", "Current", ""), "  spaced  ");
+    EXPECT_EQ(ini.ReadString("TrHistory", "0", ""), "12 34");
+    EXPECT_EQ(ini.ReadString("TrHistory", "1", ""), "single");
+    EXPECT_EQ(ini.ReadString("Config11", "Name", "dflt"), "");  // present but empty
+    EXPECT_EQ(ini.ReadString("Config11", "PlugPath", "dflt"), "dflt");
+    EXPECT_EQ(ini.ReadInteger("Config1", "Speed", 9600), 9600);
+    EXPECT_TRUE(ini.SectionExists("config11"));
+    EXPECT_FALSE(ini.SectionExists("Config1"));
+    EXPECT_TRUE(ini.ValueExists("Main", "LEFT"));
+    EXPECT_FALSE(ini.ValueExists("Main", "Top"));
+    TStringList list;
+    ini.ReadSection("TrHistory", list);
+    EXPECT_EQ(list.CommaText(), "Count,Current,0,1");
+    ini.ReadSections(list);
+    EXPECT_EQ(list.CommaText(), "Main,TrHistory,Config11");
+    ini.ReadSectionValues("TrHistory", list);
+    EXPECT_EQ(list.Get(1), "Current=  spaced  ");
+    // reading changes nothing on disk
+    EXPECT_EQ(Slurp(name), kOriginal);
+}
+
+TEST(ini_files, numbers_booleans_and_limits_follow_the_profile_rules) {
+    TempDir dir;
+    const std::string name = dir.path + "/n.ini";
+    Spit(name, "[S]\r\nhex=$1F\r\nchex=0x10\r\nbad=12x\r\nneg=-5\r\nb2=2\r\nb0=0\r\n"
+               "btext=true\r\nf=1.5\r\nfbad=1,5\r\n  spaced key  =  v  \r\nlong=\"" +
+                   std::string(3000, 'x') + "\"\r\nhalf=\"open\r\nmixed=\"x'\r\n");
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("S", "hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "chex", 0), 16);
+    EXPECT_EQ(ini.ReadInteger("S", "bad", 7), 7);
+    EXPECT_EQ(ini.ReadInteger("S", "neg", 7), -5);
+    EXPECT_TRUE(ini.ReadBool("S", "b2", false));
+    EXPECT_FALSE(ini.ReadBool("S", "b0", true));
+    EXPECT_TRUE(ini.ReadBool("S", "btext", true));   // not a number: the default
+    EXPECT_FALSE(ini.ReadBool("S", "btext", false));
+    EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "f", 0), 1.5);
+    EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "fbad", 2.5), 2.5);
+    EXPECT_EQ(ini.ReadString("S", "spaced key", ""), "v");
+    EXPECT_EQ(ini.ReadString("S", "long", "").size(), 2047u);
+    EXPECT_EQ(ini.ReadString("S", "half", ""), "\"open");
+    EXPECT_EQ(ini.ReadString("S", "mixed", ""), "\"x'");
+}
+
+TEST(ini_files, writing_replaces_only_its_key_and_keeps_every_other_byte) {
+    TempDir dir;
+    const std::string name = dir.path + "/vostrel.ini";
+    Spit(name, kOriginal + "garbage line without equals\r\n[Tail]\nlf=only\n");
+    {
+        TIniFile ini(name);
+        ini.WriteInteger("main", "LEFT", 200);     // existing key, other spelling
+        ini.WriteInteger("Main", "Top", 50);       // new key in an existing section
+        ini.WriteString("TrPatterns", "1", "\"  a b  \"");  // new section
+        ini.WriteBool("Config11", "DTR", false);
+    }
+    const std::string expected =
+        "; edited by hand\r\n"
+        "[Main]\r\n"
+        "LEFT=200\r\n"
+        "Maximized=1\r\n"
+        "RVPnlTimeFormat=yyyy-mm-dd hh:nn:ss.zzz\r\n"
+        "Top=50\r\n"
+        "\r\n"
+        "[TrHistory]\r\n"
+        "Count=2\r\n"
+        "Current=\"  spaced  \"\r\n"
+        "0=\"12 34\"\r\n"
+        "1='single'\r\n"
+        "\r\n"
+        "[Config11]\r\n"
+        "Name=\r\n"
+        "Port=3\r\n"
+        "garbage line without equals\r\n"
+        "DTR=0\r\n"
+        "[Tail]\n"
+        "lf=only\n"
+        "\r\n"
+        "[TrPatterns]\r\n"
+        "1=\"  a b  \"\r\n";
+    EXPECT_EQ(Slurp(name), expected);
+    TIniFile again(name);
+    EXPECT_EQ(again.ReadString("TrPatterns", "1", ""), "  a b  ");
+    EXPECT_EQ(again.ReadInteger("Main", "Left", 0), 200);
+    EXPECT_EQ(again.ReadString("Tail", "lf", ""), "only");
+}
+
+TEST(ini_files, history_rewritten_shorter_keeps_the_old_keys) {
+    TempDir dir;
+    const std::string name = dir.path + "/h.ini";
+    {
+        TIniFile ini(name);  // no file yet: defaults, nothing created by reading
+        EXPECT_EQ(ini.ReadInteger("TrHistory", "Count", 0), 0);
+        EXPECT_EQ(access(name.c_str(), F_OK), -1);
+        ini.WriteInteger("TrHistory", "Count", 7);
+        for (int i = 0; i < 7; ++i) ini.WriteString("TrHistory", std::to_string(i), "\"e" + std::to_string(i) + "\"");
+    }
+    {
+        TIniFile ini(name);
+        ini.WriteInteger("TrHistory", "Count", 3);
+        for (int i = 0; i < 3; ++i) ini.WriteString("TrHistory", std::to_string(i), "\"n" + std::to_string(i) + "\"");
+    }
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("TrHistory", "Count", 0), 3);
+    EXPECT_EQ(ini.ReadString("TrHistory", "2", ""), "n2");
+    EXPECT_EQ(ini.ReadString("TrHistory", "6", ""), "e6");
+    EXPECT_EQ(Slurp(name).substr(0, 13), "[TrHistory]\r\n");
+}
+
+TEST(ini_files, hostile_content_neither_crashes_nor_forges_keys) {
+    TempDir dir;
+    const std::string name = dir.path + "/g.ini";
+    std::string garbage;
+    for (int i = 0; i < 100000; ++i) garbage += static_cast<char>((i * 131) % 256);
+    garbage += "\r\n[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n=novalue\r\n[\r\n]=x\r\n";
+    Spit(name, garbage);
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadString("S", "k", "").size(), 2047u);
+    ini.WriteString("S", "new", "line1\r\n[Main]\r\nLeft=1");
+    TIniFile back(name);
+    EXPECT_EQ(back.ReadString("S", "new", ""), "line1  [Main]  Left=1");
+    EXPECT_FALSE(back.SectionExists("Main"));
+    EXPECT_EQ(back.ReadString("S", "k", "").size(), 2047u);
+    // the garbage before the first section is still there, byte for byte
+    EXPECT_EQ(Slurp(name).substr(0, 100000), garbage.substr(0, 100000));
+    // a byte order mark from an editor does not hide the first section
+    Spit(name, "\xEF\xBB\xBF[Main]\r\nLeft=5\r\n");
+    EXPECT_EQ(TIniFile(name).ReadInteger("Main", "Left", 0), 5);
+}
+
+TEST(ini_files, cyrillic_names_ignore_case_and_bytes_stay_windows_1251) {
+    TempDir dir;
+    const std::string name = dir.path + "/c.ini";
+    TIniFile ini(name);
+    ini.WriteString(rtl::Utf8ToAnsi("Раздел"), rtl::Utf8ToAnsi("Ключ"), rtl::Utf8ToAnsi("Значение"));
+    TIniFile back(name);
+    EXPECT_EQ(back.ReadString(rtl::Utf8ToAnsi("РАЗДЕЛ"), rtl::Utf8ToAnsi("ключ"), ""),
+              rtl::Utf8ToAnsi("Значение"));
+    EXPECT_EQ(Slurp(name), rtl::Utf8ToAnsi("[Раздел]\r\nКлюч=Значение\r\n"));
+}
+
+TEST(ini_files, erase_section_and_delete_key) {
+    TempDir dir;
+    const std::string name = dir.path + "/e.ini";
+    Spit(name, "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n");
+    TIniFile ini(name);
+    ini.DeleteKey("a", "X");
+    ini.EraseSection("b");
+    ini.EraseSection("missing");
+    EXPECT_EQ(Slurp(name), "[A]\r\ny=2\r\n");
+}
+
+TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
+    TempDir dir;
+    // the file name is a folder: the replacement cannot happen
+    const std::string folder = dir.path + "/folder.ini";
+    mkdir(folder.c_str(), 0700);
+    TIniFile blocked(folder);
+    try {
+        blocked.WriteString("S", "k", "v");
+        FAIL();
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message, "Unable to write to " + folder);
+    }
+    EXPECT_FALSE(blocked.ValueExists("S", "k"));  // the object did not change either
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path + "' | grep -v '^folder.ini$')\"").c_str()), 0)
+        << "a temporary file was left behind";
+
+    const std::string name = dir.path + "/vostrel.ini";
+    Spit(name, kOriginal);
+    TIniFile missingFolder(dir.path + "/no/such/vostrel.ini");
+    EXPECT_THROW(missingFolder.WriteInteger("Main", "Left", 1), EIniFileException);
+
+    if (geteuid() != 0) {  // permissions do not bite for root
+        TIniFile ini(name);
+        chmod(dir.path.c_str(), 0500);
+        EXPECT_THROW(ini.WriteInteger("Main", "Left", 1), EIniFileException);
+        chmod(dir.path.c_str(), 0700);
+        EXPECT_EQ(Slurp(name), kOriginal);
+        EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
+    }
+}
+
+TEST(ini_files, writing_through_a_link_updates_the_linked_file) {
+    TempDir dir;
+    const std::string real = dir.path + "/real.ini", link = dir.path + "/link.ini";
+    Spit(real, "[A]\r\nx=1\r\n");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    TIniFile(link).WriteInteger("A", "x", 2);
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Slurp(real), "[A]\r\nx=2\r\n");
+}
