@@ -1,7 +1,6 @@
 #include "ports/comm_port_driver.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -18,26 +17,9 @@ using namespace std::chrono_literals;
 using namespace ports;
 using test_support::PtyPair;
 
-template <class Pred>
-bool PumpUntil(Pred pred, std::chrono::milliseconds limit = 2000ms) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        win::ProcessMessages();
-        win::Sleep(1);
-    }
-    return true;
-}
-
-void Pump(std::chrono::milliseconds span) {
-    PumpUntil([] { return false; }, span);
-}
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
-}
+using test_support::CpuSeconds;
+using test_support::Pump;
+using test_support::PumpUntil;
 
 // A component on a pty mapped to COM 60, recording what it hands out.
 class comm_port_driver_on_pty : public testing::Test {

@@ -20,3 +20,32 @@ void EnsureQtApplication() {
 }
 
 }  // namespace test_support
+
+#include <sys/resource.h>
+
+#include "platform/win/message_window.h"
+
+namespace test_support {
+
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        win::ProcessMessages();
+        win::Sleep(1);
+    }
+    return true;
+}
+
+void Pump(std::chrono::milliseconds span) {
+    PumpUntil([] { return false; }, span);
+}
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace test_support

@@ -1,8 +1,20 @@
 #pragma once
 // Tests that use windows, timers or port notifications need an application
-// object with an event loop; this creates one (offscreen) the first time.
+// object with an event loop; this creates one (offscreen) the first time,
+// and runs the loop for a while.
+#include <chrono>
+#include <functional>
+
 namespace test_support {
 
 void EnsureQtApplication();
+
+// Runs the message loop (1 ms naps) until pred holds; false if it did not
+// within limit.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(2));
+// Runs the message loop for the whole span.
+void Pump(std::chrono::milliseconds span);
+// CPU time this process has used so far, user plus system, in seconds.
+double CpuSeconds();
 
 }  // namespace test_support

@@ -1,7 +1,6 @@
 #include "platform/win/comm.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -29,18 +28,19 @@ win::DCB RawDcb(win::DWORD baud) {
     return dcb;
 }
 
-void Pump(std::chrono::milliseconds span) {
-    auto end = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < end) {
-        win::ProcessMessages();
-        win::Sleep(1);
-    }
-}
+using test_support::CpuSeconds;
+using test_support::Pump;
 
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+// Opens the pty's slave as a raw 8N1 port with the given time-outs.
+win::HANDLE OpenRaw(const PtyPair& pty, win::DWORD baud, win::COMMTIMEOUTS timeouts) {
+    win::HANDLE h = Open(pty.SlavePath());
+    if (h == win::INVALID_HANDLE_VALUE) return h;
+    win::DCB dcb = RawDcb(baud);
+    if (!win::SetCommState(h, &dcb) || !win::SetCommTimeouts(h, &timeouts)) {
+        win::CloseHandle(h);
+        return win::INVALID_HANDLE_VALUE;
+    }
+    return h;
 }
 
 TEST(comm, com_numbers_map_through_environment_overrides_and_fixed_rule) {
@@ -131,13 +131,9 @@ TEST(comm, line_settings_read_back_from_the_terminal) {
 TEST(comm, reads_follow_the_time_outs_and_the_queue_holds_back_the_writer_when_full) {
     test_support::EnsureQtApplication();
     PtyPair pty;
-    win::HANDLE h = Open(pty.SlavePath());
+    win::HANDLE h = OpenRaw(pty, 115200, {0, 0, 30, 0, 100});
     ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
-    win::DCB dcb = RawDcb(115200);
-    ASSERT_TRUE(win::SetCommState(h, &dcb));
     ASSERT_TRUE(win::SetupComm(h, 64, 64));
-    win::COMMTIMEOUTS t{0, 0, 30, 0, 100};
-    ASSERT_TRUE(win::SetCommTimeouts(h, &t));
 
     char buf[256];
     win::DWORD got = 99;
@@ -191,12 +187,8 @@ TEST(comm, reads_follow_the_time_outs_and_the_queue_holds_back_the_writer_when_f
 TEST(comm, a_write_that_runs_out_of_time_succeeds_with_the_short_count) {
     test_support::EnsureQtApplication();
     PtyPair pty;
-    win::HANDLE h = Open(pty.SlavePath());
+    win::HANDLE h = OpenRaw(pty, 9600, {0, 0, 16, 0, 50});
     ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
-    win::DCB dcb = RawDcb(9600);
-    ASSERT_TRUE(win::SetCommState(h, &dcb));
-    win::COMMTIMEOUTS t{0, 0, 16, 0, 50};
-    ASSERT_TRUE(win::SetCommTimeouts(h, &t));
     std::string big(1 << 20, 'a');  // nobody reads the master: it fills
     win::DWORD written = 0;
     auto start = std::chrono::steady_clock::now();
@@ -230,12 +222,8 @@ TEST(comm, modem_lines_of_a_pty_are_remembered_and_report_nothing_on) {
 TEST(comm, a_vanished_device_fails_reads_without_spinning) {
     test_support::EnsureQtApplication();
     PtyPair pty;
-    win::HANDLE h = Open(pty.SlavePath());
+    win::HANDLE h = OpenRaw(pty, 9600, {0, 0, 16, 0, 50});
     ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
-    win::DCB dcb = RawDcb(9600);
-    ASSERT_TRUE(win::SetCommState(h, &dcb));
-    win::COMMTIMEOUTS t{0, 0, 16, 0, 50};
-    ASSERT_TRUE(win::SetCommTimeouts(h, &t));
     pty.CloseMaster();
     double cpu0 = CpuSeconds();
     Pump(300ms);

@@ -13,17 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Pumps the loop until pred holds or the time is up.
-template <class Pred>
-bool PumpUntil(Pred pred, std::chrono::milliseconds limit = 2000ms) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        win::ProcessMessages();
-        win::Sleep(1);
-    }
-    return true;
-}
+using test_support::PumpUntil;
 
 struct Seen {
     win::UINT msg;

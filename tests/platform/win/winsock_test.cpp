@@ -137,21 +137,6 @@ protected:
     std::vector<SOCKET> open;
 };
 
-TEST(winsock, errno_values_become_winsock_numbers) {
-    EXPECT_EQ(WinSockErrorFromErrno(EAGAIN), WSAEWOULDBLOCK);
-    EXPECT_EQ(WinSockErrorFromErrno(EINPROGRESS), WSAEWOULDBLOCK);
-    EXPECT_EQ(WinSockErrorFromErrno(EADDRINUSE), 10048);
-    EXPECT_EQ(WinSockErrorFromErrno(EADDRNOTAVAIL), 10049);
-    EXPECT_EQ(WinSockErrorFromErrno(ENETUNREACH), 10051);
-    EXPECT_EQ(WinSockErrorFromErrno(ECONNRESET), 10054);
-    EXPECT_EQ(WinSockErrorFromErrno(EPIPE), 10054);
-    EXPECT_EQ(WinSockErrorFromErrno(ETIMEDOUT), 10060);
-    EXPECT_EQ(WinSockErrorFromErrno(ECONNREFUSED), 10061);
-    EXPECT_EQ(WinSockErrorFromErrno(EHOSTUNREACH), 10065);
-    EXPECT_EQ(WinSockErrorFromErrno(EBADF), WSAENOTSOCK);
-    EXPECT_EQ(WinSockErrorFromErrno(EMFILE), WSAEMFILE);
-}
-
 TEST(winsock, sockets_need_startup_and_startups_are_counted) {
     WSADATA data;
     ASSERT_EQ(WSAStartup(0x0101, &data), 0);
