@@ -263,8 +263,11 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 curLineStyle_ = curLine_.empty() ? 0 : lines_.InternPrefixStyle(style);
                 EnsureCurrentLine();
                 lines_.SetLineRecord(lines_.LineCount() - 1, curLineRecord_);
-            } else if (!curLine_.empty()) {
-                Output(curLine_);
+            } else {
+                // Should the file close in mid-line, the rest of this line
+                // goes to the list with its prefix stored as text.
+                curLineStyle_ = 0;
+                if (!curLine_.empty()) Output(curLine_);
             }
             curLineDir_ = Dir;
             curLineFormat_ = DataFormat;

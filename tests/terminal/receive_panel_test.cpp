@@ -469,11 +469,18 @@ TEST(receive_panel, text_output_file_receives_rendered_text_instead_of_the_list)
     EXPECT_EQ(f.Panel.Lines().LineCount(), static_cast<int>(before.size()));
     EXPECT_EQ(f.Panel.UpdateCount(), 0);
 
-    // Closing the file brings rendering back to the list.
-    f.Panel.SetOutputWriter(nullptr);
-    f.Panel.StartNewLine(true);
+    // Closing the file brings rendering back to the list; a line begun in
+    // the file goes on there with the prefix it was begun with.
+    f.Panel.RVPnlTime = tpSeconds;
     f.Show("\x0D");
-    EXPECT_EQ(f.Texts().back(), "10:20<0D");
+    f.Panel.SetOutputWriter(nullptr);
+    f.Panel.SetListMetrics({1, 10, 104, 1005, 0});
+    f.Panel.RVPnlTime = tpMilliseconds;
+    f.Show("\x0E");
+    EXPECT_EQ(f.Texts().back(), "10:20:30<0D 0E");
+    f.Panel.StartNewLine(true);
+    f.Show("\x0F");
+    EXPECT_EQ(f.Texts().back(), "10:20:30.400<0F");
 }
 
 TEST(receive_panel, precise_time_counts_from_the_base_taken_when_switched_on) {
