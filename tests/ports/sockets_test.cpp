@@ -24,24 +24,14 @@ namespace {
 
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);  // 127.0.0.1 as held here
 
-// Runs the loop until done() or a generous bound; the bound only keeps a
-// broken case from hanging the run.
+// The loop until done(), within a generous bound that only keeps a broken
+// case from hanging the run.
 bool PumpUntil(const std::function<bool()>& done, int boundMs = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        win::ProcessMessages();
-        win::Sleep(1);
-    }
-    return true;
+    return test_support::PumpUntil(done, std::chrono::milliseconds(boundMs));
 }
 
-void Settle() {
-    for (int i = 0; i < 30; ++i) {
-        win::ProcessMessages();
-        win::Sleep(1);
-    }
-}
+// Lets queued notifications arrive, for checks that something did NOT come.
+void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
 std::uint16_t LocalPort(int fd) {
     sockaddr_in a{};

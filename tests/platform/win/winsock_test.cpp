@@ -52,25 +52,14 @@ public:
     std::vector<Note> notes;
 };
 
-// Runs the loop until done() or a generous bound; the bound only keeps a
-// broken case from hanging the run.
+// The loop until done(), within a generous bound that only keeps a broken
+// case from hanging the run.
 bool PumpUntil(const std::function<bool()>& done, int boundMs = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        ProcessMessages();
-        Sleep(1);
-    }
-    return true;
+    return test_support::PumpUntil(done, std::chrono::milliseconds(boundMs));
 }
 
 // Lets queued notifications arrive, for checks that something did NOT come.
-void Settle() {
-    for (int i = 0; i < 30; ++i) {
-        ProcessMessages();
-        Sleep(1);
-    }
-}
+void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
 sockaddr_in Loopback(std::uint16_t port) {
     sockaddr_in a{};
