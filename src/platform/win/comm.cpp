@@ -51,7 +51,12 @@ public:
     CommDevice(int fd, std::string path) : fd_(fd), path_(std::move(path)), ring_(kDefaultQueue) {
         if (QCoreApplication::instance()) {
             notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-            QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { Drain(); });
+            QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
+                // A device that keeps signalling without giving data has
+                // hung up; stop listening rather than spin.
+                if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
+                UpdateNotifier();
+            });
         }
         serial_icounter_struct counts{};
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
@@ -76,8 +81,10 @@ public:
         return Fail(ERROR_GEN_FAILURE, path_ + ": " + what + ": " + ErrnoText(err));
     }
 
-    // Moves what the device has into the queue, as far as there is room.
-    void Drain() {
+    // Moves what the device has into the queue, as far as there is room;
+    // returns the bytes moved.
+    std::size_t Drain() {
+        const std::size_t before = count_;
         while (!dead_ && count_ < ring_.size()) {
             std::size_t tail = (head_ + count_) % ring_.size();
             std::size_t room = std::min(ring_.size() - count_, ring_.size() - tail);
@@ -94,6 +101,7 @@ public:
             MarkDead(n == 0 ? EIO : errno);
         }
         UpdateNotifier();
+        return count_ - before;
     }
 
     std::size_t Take(std::uint8_t* out, std::size_t max) {
