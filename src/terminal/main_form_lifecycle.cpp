@@ -67,14 +67,28 @@ void TMain::ApplicationEvents1Activate(vcl::TComponent*) {
         FocusChanged(true);
 }
 
-void TMain::ApplicationEvents1Deactivate(vcl::TComponent*) { FocusChanged(false); }
+void TMain::ApplicationEvents1Deactivate(vcl::TComponent*) {
+    // Minimizing also deactivates the application, in either order; the
+    // minimized mark must survive that so the restore reopens only once.
+    bool keep = WasMinimized && WindowState() == vcl::TWindowState::wsMinimized;
+    FocusChanged(false);
+    if (keep) WasMinimized = true;
+}
 
 void TMain::ApplicationEvents1Minimize(vcl::TComponent*) {
     FocusChanged(false);
     WasMinimized = true;
 }
 
-void TMain::ApplicationEvents1Restore(vcl::TComponent*) { FocusChanged(true); }
+void TMain::ApplicationEvents1Restore(vcl::TComponent*) {
+    // The original's platform activates the application before it reports
+    // the restore; here the restore may come first. Keeping the minimized
+    // mark across the restore lets the activation that follows do nothing,
+    // so the ports reopen once in either order (a deactivation clears it).
+    bool was_minimized = WasMinimized;
+    FocusChanged(true);
+    WasMinimized = was_minimized;
+}
 
 void TMain::ApplicationEvents1SettingChange(vcl::TComponent*) {
     // The decimal separator stays ".": rtl formats numbers with it whatever

@@ -1,0 +1,406 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/std_ctrls.h"
+#include "platform/win/comm.h"
+#include "platform/win/timers.h"
+#include "support/pty.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+// The main window and the graph window as the program makes them, with
+// modal messages recorded instead of shown and the settings file in a
+// folder of the test's own.
+struct MainFixture {
+    std::vector<vcl::TMessageRequest> messages;
+    graph::TfGraph* graph;
+    TMain* main;
+    std::filesystem::path dir;
+
+    MainFixture() {
+        vcl::EnsureApplication();
+        vcl::Application->Title = "Vostrel";
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r);
+            return vcl::IDOK;
+        };
+        dir = std::filesystem::temp_directory_path() /
+              ("vostrel_main_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
+        std::filesystem::create_directories(dir);
+        main = new TMain(vcl::Application);
+        graph = new graph::TfGraph(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+    }
+    ~MainFixture() {
+        vcl::TComponent::Free(main);
+        vcl::TComponent::Free(graph);
+        for (vcl::TForm* f : Notices()) vcl::TComponent::Free(f);
+        vcl::Application->MessageHook = nullptr;
+        std::filesystem::remove_all(dir);
+    }
+    static int& counter() {
+        static int n = 0;
+        return n;
+    }
+    // Open notice windows: message forms captioned with the application title.
+    static std::vector<vcl::TForm*> Notices() {
+        std::vector<vcl::TForm*> out;
+        for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
+            auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
+            if (f && f->FindComponent("Message") && f->Caption() == "Vostrel") out.push_back(f);
+        }
+        return out;
+    }
+    static std::string NoticeText(vcl::TForm* f) {
+        return static_cast<vcl::TLabel*>(f->FindComponent("Message"))->Caption();
+    }
+};
+
+std::string PollingNotice(int ms) {
+    return "Polling delay was increased to " + std::to_string(ms) +
+           " ms due to performance problems caused by too high data reception rate.\r\r"
+           "You can manually restore it in \"Polling Delay\" reception panel popup menu";
+}
+
+void Pump(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        vcl::Application->ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TEST(main_form_lifecycle, creation_sets_the_option_table_and_builds_the_window) {
+    MainFixture f;
+    TMain* m = f.main;
+    EXPECT_EQ(m->Caption(), "VOSTREL");
+    EXPECT_EQ(m->DataFormat, 1);
+    EXPECT_EQ(m->TRFormat, 0);
+    EXPECT_EQ(m->TrLineBreak, "\r\n");
+    EXPECT_EQ(m->RvLineBreak, '\n');
+    EXPECT_EQ(m->TRComboHistoryLen, 7);
+    EXPECT_EQ(m->RVPnlTime, 2);
+    EXPECT_EQ(m->RVPnlTimeFormat, "yyyy-mm-dd hh:nn:ss.zzz");
+    EXPECT_EQ(m->Layout, 1);
+    EXPECT_EQ(m->PollingIndex, 2);
+    EXPECT_EQ(m->PortScanMethod, 2);
+    EXPECT_TRUE(m->ReceptionEnabled);
+    EXPECT_TRUE(m->ParseNeeded);
+    EXPECT_TRUE(m->SendingCancelled);
+    EXPECT_EQ(m->CPUSpeed, 0);
+    EXPECT_TRUE(m->KeyPreview());
+    // The two drivers as the form describes them.
+    for (ports::TCommPortDriver* d : {m->cp1, m->cp2}) {
+        EXPECT_EQ(d->InBufSize(), 1000000u);
+        EXPECT_EQ(d->OutBufSize(), 1000000u);
+        EXPECT_EQ(d->PollingDelay(), 5);
+        EXPECT_FALSE(d->EnableDTROnOpen());
+        EXPECT_EQ(d->InputTimeout(), 100u);
+        EXPECT_TRUE(d->UseMultimediaTimer());
+        EXPECT_EQ(d->HwFlow(), ports::hfNONE);
+    }
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].Driver, m->cp1);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].Combo, m->ComNcb);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlot2].Button, m->sbPort2);
+    EXPECT_TRUE(m->tmrAntiHang->Running());
+    EXPECT_EQ(m->tmrAntiHang->Interval(), 2000);
+    EXPECT_FALSE(m->tmr1->Enabled());
+    EXPECT_EQ(m->tmr1->Interval(), 100);
+    EXPECT_FALSE(m->TmrPortConn->Enabled());
+    EXPECT_TRUE(m->m50ms->Checked());
+    EXPECT_EQ(m->lb1->Parent(), m->TrGB);
+    EXPECT_EQ(m->lb1->ItemHeight(), 17);
+    EXPECT_EQ(m->lb1->PopupMenu(), m->pmList);
+    // Every name the other parts look up is there.
+    for (const char* name : {"sbPort", "ComNcb", "speedcb", "Databitscb", "Stopbcb", "Parcb",
+                             "cbFlow", "DTRcb", "rtscb", "CBLineBreak", "CBRS485", "BSpeed",
+                             "Rereadportsb", "pnlCommPrms", "pnlForPPrms", "CBProfile", "Saveb",
+                             "BDelProfile", "TrBCB", "Transb", "BTrArrow", "tmr1", "TmrEnCB",
+                             "TmrEd", "ttr1", "GBUpper", "RvGB", "TrGB", "Splitter1", "pnlTR",
+                             "Timergb", "nastrp", "pnlDRV", "dRVcb", "TRLabel", "RVLabel",
+                             "lblSets", "TmrPortConn", "tmrAntiHang", "ApplicationEvents1",
+                             "pmView", "pmList", "pmLine", "pmTrArrow", "pmOutput", "pmLCount",
+                             "pmTRFormat", "pmPlugin", "mShowGraph", "mClearCounter", "mLayout1",
+                             "mLayout2", "mLayout3", "Disableondeactivate1", "fd1", "od1", "sd1",
+                             "odPlug", "odInt", "cp1", "cp2", "N1ms1", "m1000ms", "alt51"})
+        EXPECT_NE(m->FindComponent(name), nullptr) << name;
+    EXPECT_EQ(m->dRVcb->Caption(), "Disable Receive (F10)");
+    EXPECT_EQ(m->RvGB->Caption(), "Transmission");
+    EXPECT_EQ(m->TrGB->Caption(), "Reception");
+    EXPECT_EQ(m->nastrp->Caption(), "Connection");
+}
+
+TEST(main_form_lifecycle, first_activation_runs_once_and_a_missing_settings_file_gives_no_message) {
+    MainFixture f;
+    TMain* m = f.main;
+    EXPECT_FALSE(m->FirstActivationDone());
+    m->FormActivate(m);
+    EXPECT_TRUE(m->FirstActivationDone());
+    EXPECT_TRUE(f.messages.empty());
+    EXPECT_EQ(vcl::Application->HintPause(), 100);
+    // One empty current line, "[No]" in both port lists, slot 11 applied.
+    EXPECT_EQ(m->lb1->Count(), 1);
+    EXPECT_EQ(m->ComNcb->Items().Count(), 1);
+    EXPECT_EQ(m->ComNcb->Text(), "[No]");
+    EXPECT_EQ(m->cbComN2->ItemIndex(), 0);
+    EXPECT_EQ(m->speedcb->Text(), "9600");
+    EXPECT_EQ(m->Databitscb->Text(), "8");
+    EXPECT_TRUE(m->DTRcb->Checked());
+    EXPECT_FALSE(m->rtscb->Checked());
+    EXPECT_EQ(m->BSpeed->Hint(),
+              "Count CPU speed\r(for exact 485 mode functioning)\rCurrent speed value = 0 kHz");
+    EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
+    ASSERT_TRUE(bool(f.graph->OnClose));
+
+    // A later activation reads and applies nothing.
+    m->rtscb->SetChecked(true);
+    m->FormActivate(m);
+    EXPECT_EQ(m->lb1->Count(), 1);
+    EXPECT_TRUE(m->rtscb->Checked());
+
+    // The form's own activation goes through the same handler.
+    MainFixture g;
+    g.main->Show();
+    g.main->Activate();
+    Pump(50);
+    if (g.main->Active()) EXPECT_TRUE(g.main->FirstActivationDone());
+}
+
+TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes_on) {
+    MainFixture f;
+    TMain* m = f.main;
+    std::filesystem::create_directories(m->ConfigFileName);  // a folder, not a file
+    m->FormActivate(m);
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0].Text, "Can't read configuration from file");
+    EXPECT_EQ(f.messages[0].Caption, "VOSTREL");
+    EXPECT_EQ(f.messages[0].Flags & 0xF0u, unsigned(vcl::MB_ICONERROR));
+    // The rest of the start-up still ran.
+    EXPECT_EQ(m->ComNcb->Items().Count(), 1);
+    EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
+}
+
+TEST(main_form_lifecycle, plugin_busy_guard_raises_its_exact_message) {
+    MainFixture f;
+    TMain* m = f.main;
+    EXPECT_NO_THROW(m->CheckPluginIdle());
+    m->SetPluginBusy(true);
+    try {
+        m->CheckPluginIdle();
+        FAIL() << "no exception";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Can't execute this command because the plugin is running");
+    }
+    m->SetPluginBusy(false);
+    EXPECT_NO_THROW(m->CheckPluginIdle());
+}
+
+TEST(main_form_lifecycle, close_is_refused_while_a_plugin_event_runs_and_succeeds_afterwards) {
+    MainFixture f;
+    TMain* m = f.main;
+    m->FormActivate(m);
+    m->Show();
+    m->SetPluginBusy(true);
+    m->Close();
+    EXPECT_TRUE(m->Visible());
+    EXPECT_TRUE(f.messages.empty());  // refused without a message
+    EXPECT_NE(m->PluginVars, nullptr);
+    m->SetPluginBusy(false);
+    m->Close();
+    EXPECT_FALSE(m->Visible());
+    EXPECT_EQ(m->PluginVars, nullptr);
+    EXPECT_EQ(m->lb1->Count(), 0);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_lifecycle, anti_hang_escalation_steps_the_polling_delay_and_tells_the_user) {
+    MainFixture f;
+    TMain* m = f.main;
+    m->FormActivate(m);
+
+    // From 0 (and from 1) straight to 2, 50 ms.
+    m->m1000msClick(m->PollingEntry(0));
+    EXPECT_EQ(m->PollingIndex, 0);
+    EXPECT_EQ(m->cp1->PollingDelay(), 1);
+    m->AntiHangStamp = win::GetTickCount() - 7500;
+    m->CheckAntiHang();
+    EXPECT_EQ(m->PollingIndex, 2);
+    EXPECT_TRUE(m->m50ms->Checked());
+    EXPECT_EQ(m->cp1->PollingDelay(), 50);
+    EXPECT_EQ(m->cp2->PollingDelay(), 50);
+    EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
+    auto notices = MainFixture::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(MainFixture::NoticeText(notices[0]), PollingNotice(50));
+    EXPECT_TRUE(notices[0]->Visible());
+
+    m->m1000msClick(m->PollingEntry(1));
+    m->IncreasePollingDelay();
+    EXPECT_EQ(m->PollingIndex, 2);
+
+    // A fresh stamp changes nothing.
+    m->CheckAntiHang();
+    EXPECT_EQ(m->PollingIndex, 2);
+
+    // From 4 to 5 (1000 ms) also closes the graph window, and its close
+    // handler clears mShowGraph.
+    m->mShowGraphClick(m->mShowGraph);
+    EXPECT_TRUE(f.graph->Visible());
+    EXPECT_TRUE(m->mShowGraph->Checked());
+    m->m1000msClick(m->PollingEntry(4));
+    m->IncreasePollingDelay();
+    EXPECT_EQ(m->PollingIndex, 5);
+    EXPECT_EQ(m->cp1->PollingDelay(), 1000);
+    EXPECT_FALSE(f.graph->Visible());
+    EXPECT_FALSE(m->mShowGraph->Checked());
+    notices = MainFixture::Notices();
+    ASSERT_EQ(notices.size(), 3u);  // several notices stay open at once
+    EXPECT_EQ(MainFixture::NoticeText(notices.back()), PollingNotice(1000));
+
+    // At 5 only the stamp moves.
+    m->AntiHangStamp = win::GetTickCount() - 9000;
+    m->CheckAntiHang();
+    EXPECT_EQ(m->PollingIndex, 5);
+    EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
+    EXPECT_EQ(MainFixture::Notices().size(), 3u);
+
+    // The notice's OK button frees it once its click is handled.
+    auto* ok = dynamic_cast<vcl::TButton*>(notices[0]->FindComponent("OK"));
+    ASSERT_NE(ok, nullptr);
+    ok->Click();
+    Pump(20);
+    EXPECT_EQ(MainFixture::Notices().size(), 2u);
+    EXPECT_TRUE(f.messages.empty());  // notices are not modal messages
+}
+
+TEST(main_form_lifecycle, show_graph_entry_follows_the_graph_window) {
+    MainFixture f;
+    TMain* m = f.main;
+    m->FormActivate(m);
+    m->mShowGraph->Click();
+    EXPECT_TRUE(m->mShowGraph->Checked());
+    EXPECT_TRUE(f.graph->Visible());
+    f.graph->Close();  // the user closes the graph window
+    EXPECT_FALSE(m->mShowGraph->Checked());
+    m->mShowGraph->Click();
+    EXPECT_TRUE(f.graph->Visible());
+    m->mShowGraph->Click();
+    EXPECT_FALSE(f.graph->Visible());
+    EXPECT_FALSE(m->mShowGraph->Checked());
+}
+
+TEST(main_form_lifecycle, counters_show_in_their_labels_and_clear_by_label) {
+    MainFixture f;
+    TMain* m = f.main;
+    m->PortSlots[terminal::PortSlotMain].RxCount = 12;
+    m->PortSlots[terminal::PortSlot2].RxCount = 3000000000u;
+    m->SentCount = 7;
+    m->ShowRxCount();
+    m->ShowTxCount();
+    EXPECT_EQ(m->RVLabel->Caption(), "(12, 3000000000)");
+    EXPECT_EQ(m->TRLabel->Caption(), "7");
+    m->RVLabel->Click();
+    EXPECT_EQ(m->pmLCount->PopupComponent(), m->RVLabel);
+    m->mClearCounter->Click();
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    EXPECT_EQ(m->TRLabel->Caption(), "7");
+    m->TRLabel->Click();
+    m->mClearCounter->Click();
+    EXPECT_EQ(m->TRLabel->Caption(), "0");
+    EXPECT_EQ(m->SentCount, 0u);
+}
+
+TEST(main_form_lifecycle, free_port_on_focus_loss_closes_and_reopens_both_ports) {
+    test_support::PtyPair main_dev, second_dev;
+    win::SetComPortMapOverrides({{41, main_dev.SlavePath()}, {42, second_dev.SlavePath()}});
+    MainFixture f;
+    TMain* m = f.main;
+    m->FormActivate(m);
+    m->ForceComNumber(41, true);
+    m->ForceComNumber(42, false);
+    EXPECT_EQ(m->ComNcb->Text(), "COM41");
+    ASSERT_TRUE(m->ApplyPortParams(false, true));
+    ASSERT_TRUE(m->ApplyPortParams(false, false));
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->cp2->Connected());
+
+    // Off: focus changes leave the ports alone.
+    m->ApplicationEvents1Deactivate(nullptr);
+    EXPECT_TRUE(m->cp1->Connected());
+
+    m->Disableondeactivate1->Click();
+    ASSERT_TRUE(m->Disableondeactivate1->Checked());
+    m->ApplicationEvents1Deactivate(nullptr);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_FALSE(m->cp2->Connected());
+    EXPECT_FALSE(m->TmrPortConn->Enabled());
+    m->ApplicationEvents1Activate(nullptr);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_TRUE(m->cp2->Connected());
+
+    // Minimize then restore reopens once, whichever of the restore and the
+    // activation comes first (applying the parameters a second time would
+    // switch the line break off).
+    m->ApplicationEvents1Minimize(nullptr);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_TRUE(m->WasMinimized);
+    m->ApplicationEvents1Restore(nullptr);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_TRUE(m->cp2->Connected());
+    m->CBLineBreak->SetChecked(true);
+    m->ApplicationEvents1Activate(nullptr);
+    EXPECT_TRUE(m->CBLineBreak->Checked());
+    EXPECT_FALSE(m->WasMinimized);
+
+    m->ApplicationEvents1Minimize(nullptr);
+    m->ApplicationEvents1Activate(nullptr);  // activation first: only clears the mark
+    EXPECT_FALSE(m->cp1->Connected());
+    m->ApplicationEvents1Restore(nullptr);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_TRUE(m->cp2->Connected());
+
+    // A plain activation applies the parameters again.
+    m->CBLineBreak->SetChecked(true);
+    m->ApplicationEvents1Activate(nullptr);
+    EXPECT_FALSE(m->CBLineBreak->Checked());
+
+    // A port that cannot be reopened stays closed, silently, and is retried.
+    m->ApplicationEvents1Deactivate(nullptr);
+    main_dev.CloseMaster();
+    win::SetComPortMapOverrides({{42, second_dev.SlavePath()}});
+    m->ApplicationEvents1Activate(nullptr);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_TRUE(m->cp2->Connected());
+    EXPECT_TRUE(m->TmrPortConn->Enabled());
+    EXPECT_EQ(m->ComNcb->Tag, 1);
+    EXPECT_TRUE(f.messages.empty());
+    win::SetComPortMapOverrides({});
+}
+
+TEST(main_form_lifecycle, applying_wrong_parameters_names_the_port_unless_silent) {
+    MainFixture f;
+    TMain* m = f.main;
+    m->FormActivate(m);
+    m->Databitscb->SetItemIndex(-1);
+    EXPECT_FALSE(m->ApplyPortParams(true, true));
+    try {
+        m->ApplyPortParams(false, false);
+        FAIL() << "no exception";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Error setting AuxPort parameters\r\rWrong databits value");
+    }
+}
+
+}  // namespace
