@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/rtl/bisect.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
@@ -99,23 +100,7 @@ void TLEList::Clear() {
 }
 
 bool TLEList::Find(std::intptr_t Key, const TCompare& Compare, int& Index) const {
-    int lo = 0, hi = count_ - 1;
-    bool found = false;
-    while (lo <= hi) {
-        const int i = lo + (hi - lo) / 2;
-        const int c = Compare(Item(i), Key);
-        if (c < 0) {
-            lo = i + 1;
-        } else {
-            hi = i - 1;
-            if (c == 0) {
-                found = true;
-                lo = i;
-            }
-        }
-    }
-    Index = lo;
-    return found;
+    return rtl::Bisect(count_, [&](int i) { return Compare(Item(i), Key); }, false, Index);
 }
 
 }  // namespace terminal

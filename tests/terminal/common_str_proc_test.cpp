@@ -1,14 +1,12 @@
 #include "terminal/common_str_proc.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "support/temp_dir.h"
 
 using namespace terminal;
 
@@ -92,17 +90,14 @@ TEST(common_str_proc, backward_searches) {
 }
 
 TEST(common_str_proc, whole_file_save_and_load) {
-    char tmpl[] = "/tmp/strproc_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string name = std::string(tmpl) + "/data.bin";
+    test_support::TempDir dir;
+    const std::string name = dir.File("data.bin");
     std::string data;
     for (int i = 0; i < 200000; ++i) data += static_cast<char>(i * 7);
     SaveStrToFile(data, name);
     EXPECT_EQ(LoadStrFromFile(name), data);
     SaveStrToFile("", name);  // truncates
     EXPECT_EQ(LoadStrFromFile(name), "");
-    EXPECT_THROW(LoadStrFromFile(std::string(tmpl) + "/missing"), rtl::EFOpenError);
-    EXPECT_THROW(SaveStrToFile("x", std::string(tmpl) + "/no/such/dir/f"), rtl::EFCreateError);
-    unlink(name.c_str());
-    rmdir(tmpl);
+    EXPECT_THROW(LoadStrFromFile(dir.File("missing")), rtl::EFOpenError);
+    EXPECT_THROW(SaveStrToFile("x", dir.File("no/such/dir/f")), rtl::EFCreateError);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "platform/rtl/bisect.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
@@ -320,23 +321,9 @@ void TStringList::Clear() {
 }
 
 bool TStringList::Find(const std::string& S, int& Index) const {
-    int lo = 0, hi = Count() - 1;
-    bool found = false;
-    while (lo <= hi) {
-        const int i = lo + (hi - lo) / 2;
-        const int c = CompareStrings(items_[static_cast<size_t>(i)].S, S);
-        if (c < 0) {
-            lo = i + 1;
-        } else {
-            hi = i - 1;
-            if (c == 0) {
-                found = true;
-                if (Duplicates != TDuplicates::dupAccept) lo = i;
-            }
-        }
-    }
-    Index = lo;
-    return found;
+    return rtl::Bisect(
+        Count(), [&](int i) { return CompareStrings(items_[static_cast<size_t>(i)].S, S); },
+        Duplicates == TDuplicates::dupAccept, Index);
 }
 
 int TStringList::IndexOf(const std::string& S) const {

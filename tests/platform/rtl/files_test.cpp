@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/rtl/cp1251.h"
+#include "support/temp_dir.h"
 
 using namespace rtl;
 
@@ -33,9 +34,8 @@ TEST(files, name_parts) {
 }
 
 TEST(files, existence_rename_and_delete_with_cyrillic_names) {
-    char tmpl[] = "/tmp/rtl_files_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    test_support::TempDir temp;
+    const std::string dir = temp.path();
     const std::string name = dir + "/" + Utf8ToAnsi("файл.txt");
     EXPECT_FALSE(FileExists(name));
     std::ofstream(dir + "/файл.txt") << "x";  // the file system sees UTF-8
@@ -49,7 +49,6 @@ TEST(files, existence_rename_and_delete_with_cyrillic_names) {
     EXPECT_FALSE(FileExists(name));
     EXPECT_TRUE(DeleteFile(other));
     EXPECT_FALSE(DeleteFile(other));
-    rmdir(tmpl);
     const std::string exe = ExeFolder();
     ASSERT_FALSE(exe.empty());
     EXPECT_EQ(exe.back(), '/');

@@ -11,22 +11,13 @@
 
 #include "platform/rtl/cp1251.h"
 #include "platform/vcl/string_list.h"
+#include "support/temp_dir.h"
 
 using namespace vcl;
 
 namespace {
 
-struct TempDir {
-    TempDir() {
-        char tmpl[] = "/tmp/ini_XXXXXX";
-        if (mkdtemp(tmpl)) path = tmpl;
-    }
-    ~TempDir() {
-        chmod(path.c_str(), 0700);
-        std::system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string path;
-};
+using test_support::TempDir;
 
 std::string Slurp(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
@@ -61,7 +52,7 @@ const std::string kOriginal =
 
 TEST(ini_files, reads_a_file_of_the_original_program) {
     TempDir dir;
-    const std::string name = dir.path + "/vostrel.ini";
+    const std::string name = dir.path() + "/vostrel.ini";
     Spit(name, kOriginal);
     TIniFile ini(name);
     EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
@@ -91,7 +82,7 @@ TEST(ini_files, reads_a_file_of_the_original_program) {
 
 TEST(ini_files, numbers_booleans_and_limits_follow_the_profile_rules) {
     TempDir dir;
-    const std::string name = dir.path + "/n.ini";
+    const std::string name = dir.path() + "/n.ini";
     Spit(name, "[S]\r\nhex=$1F\r\nchex=0x10\r\nbad=12x\r\nneg=-5\r\nb2=2\r\nb0=0\r\n"
                "btext=true\r\nf=1.5\r\nfbad=1,5\r\n  spaced key  =  v  \r\nlong=\"" +
                    std::string(3000, 'x') + "\"\r\nhalf=\"open\r\nmixed=\"x'\r\n");
@@ -114,7 +105,7 @@ TEST(ini_files, numbers_booleans_and_limits_follow_the_profile_rules) {
 
 TEST(ini_files, writing_replaces_only_its_key_and_keeps_every_other_byte) {
     TempDir dir;
-    const std::string name = dir.path + "/vostrel.ini";
+    const std::string name = dir.path() + "/vostrel.ini";
     Spit(name, kOriginal + "garbage line without equals\r\n[Tail]\nlf=only\n");
     {
         TIniFile ini(name);
@@ -156,7 +147,7 @@ TEST(ini_files, writing_replaces_only_its_key_and_keeps_every_other_byte) {
 
 TEST(ini_files, history_rewritten_shorter_keeps_the_old_keys) {
     TempDir dir;
-    const std::string name = dir.path + "/h.ini";
+    const std::string name = dir.path() + "/h.ini";
     {
         TIniFile ini(name);  // no file yet: defaults, nothing created by reading
         EXPECT_EQ(ini.ReadInteger("TrHistory", "Count", 0), 0);
@@ -178,7 +169,7 @@ TEST(ini_files, history_rewritten_shorter_keeps_the_old_keys) {
 
 TEST(ini_files, hostile_content_neither_crashes_nor_forges_keys) {
     TempDir dir;
-    const std::string name = dir.path + "/g.ini";
+    const std::string name = dir.path() + "/g.ini";
     std::string garbage;
     for (int i = 0; i < 100000; ++i) garbage += static_cast<char>((i * 131) % 256);
     garbage += "\r\n[S]\r\nk=" + std::string(1 << 20, 'v') + "\r\n=novalue\r\n[\r\n]=x\r\n";
@@ -199,7 +190,7 @@ TEST(ini_files, hostile_content_neither_crashes_nor_forges_keys) {
 
 TEST(ini_files, cyrillic_names_ignore_case_and_bytes_stay_windows_1251) {
     TempDir dir;
-    const std::string name = dir.path + "/c.ini";
+    const std::string name = dir.path() + "/c.ini";
     TIniFile ini(name);
     ini.WriteString(rtl::Utf8ToAnsi("Раздел"), rtl::Utf8ToAnsi("Ключ"), rtl::Utf8ToAnsi("Значение"));
     TIniFile back(name);
@@ -210,7 +201,7 @@ TEST(ini_files, cyrillic_names_ignore_case_and_bytes_stay_windows_1251) {
 
 TEST(ini_files, erase_section_and_delete_key) {
     TempDir dir;
-    const std::string name = dir.path + "/e.ini";
+    const std::string name = dir.path() + "/e.ini";
     Spit(name, "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n");
     TIniFile ini(name);
     ini.DeleteKey("a", "X");
@@ -222,7 +213,7 @@ TEST(ini_files, erase_section_and_delete_key) {
 TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
     TempDir dir;
     // the file name is a folder: the replacement cannot happen
-    const std::string folder = dir.path + "/folder.ini";
+    const std::string folder = dir.path() + "/folder.ini";
     mkdir(folder.c_str(), 0700);
     TIniFile blocked(folder);
     try {
@@ -232,19 +223,19 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         EXPECT_EQ(e.Message, "Unable to write to " + folder);
     }
     EXPECT_FALSE(blocked.ValueExists("S", "k"));  // the object did not change either
-    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path + "' | grep -v '^folder.ini$')\"").c_str()), 0)
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path() + "' | grep -v '^folder.ini$')\"").c_str()), 0)
         << "a temporary file was left behind";
 
-    const std::string name = dir.path + "/vostrel.ini";
+    const std::string name = dir.path() + "/vostrel.ini";
     Spit(name, kOriginal);
-    TIniFile missingFolder(dir.path + "/no/such/vostrel.ini");
+    TIniFile missingFolder(dir.path() + "/no/such/vostrel.ini");
     EXPECT_THROW(missingFolder.WriteInteger("Main", "Left", 1), EIniFileException);
 
     if (geteuid() != 0) {  // permissions do not bite for root
         TIniFile ini(name);
-        chmod(dir.path.c_str(), 0500);
+        chmod(dir.path().c_str(), 0500);
         EXPECT_THROW(ini.WriteInteger("Main", "Left", 1), EIniFileException);
-        chmod(dir.path.c_str(), 0700);
+        chmod(dir.path().c_str(), 0700);
         EXPECT_EQ(Slurp(name), kOriginal);
         EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
     }
@@ -252,7 +243,7 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
 
 TEST(ini_files, writing_through_a_link_updates_the_linked_file) {
     TempDir dir;
-    const std::string real = dir.path + "/real.ini", link = dir.path + "/link.ini";
+    const std::string real = dir.path() + "/real.ini", link = dir.path() + "/link.ini";
     Spit(real, "[A]\r\nx=1\r\n");
     ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
     TIniFile(link).WriteInteger("A", "x", 2);

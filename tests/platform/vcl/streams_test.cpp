@@ -1,30 +1,20 @@
 #include "platform/vcl/streams.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/rtl/exceptions.h"
+#include "support/temp_dir.h"
 
 using namespace vcl;
 
-namespace {
-struct TempDir {
-    TempDir() {
-        char tmpl[] = "/tmp/streams_XXXXXX";
-        if (mkdtemp(tmpl)) path = tmpl;
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string path;
-};
-}  // namespace
+using test_support::TempDir;
 
 TEST(streams, file_stream_creates_reads_writes_and_seeks) {
     TempDir dir;
-    const std::string name = dir.path + "/f.bin";
+    const std::string name = dir.path() + "/f.bin";
     {
         TFileStream f(name, fmCreate);
         f.WriteBuffer("hello world", 11);
@@ -52,22 +42,22 @@ TEST(streams, file_stream_creates_reads_writes_and_seeks) {
 TEST(streams, open_and_create_errors_name_the_file_and_the_reason) {
     TempDir dir;
     try {
-        TFileStream f(dir.path + "/missing.txt", fmOpenRead);
+        TFileStream f(dir.path() + "/missing.txt", fmOpenRead);
         FAIL();
     } catch (const rtl::EFOpenError& e) {
-        EXPECT_EQ(e.Message, "Cannot open file \"" + dir.path + "/missing.txt\". No such file or directory");
+        EXPECT_EQ(e.Message, "Cannot open file \"" + dir.path() + "/missing.txt\". No such file or directory");
     }
     try {
-        TFileStream f(dir.path + "/no/dir.txt", fmCreate);
+        TFileStream f(dir.path() + "/no/dir.txt", fmCreate);
         FAIL();
     } catch (const rtl::EFCreateError& e) {
-        EXPECT_EQ(e.Message, "Cannot create file \"" + dir.path + "/no/dir.txt\". No such file or directory");
+        EXPECT_EQ(e.Message, "Cannot create file \"" + dir.path() + "/no/dir.txt\". No such file or directory");
     }
 }
 
 TEST(streams, share_modes_keep_a_second_writer_out_but_let_readers_in) {
     TempDir dir;
-    const std::string name = dir.path + "/out.txt";
+    const std::string name = dir.path() + "/out.txt";
     TFileStream writer(name, fmCreate | fmShareDenyWrite);
     writer.WriteBuffer("abc", 3);
     EXPECT_THROW(TFileStream(name, fmOpenWrite | fmShareDenyWrite), rtl::EFOpenError);
@@ -96,9 +86,9 @@ TEST(streams, memory_stream_grows_and_copies) {
     EXPECT_EQ(std::memcmp(copy.Memory(), "abc", 3), 0);
 
     TempDir dir;
-    copy.SaveToFile(dir.path + "/m.bin");
+    copy.SaveToFile(dir.path() + "/m.bin");
     TMemoryStream loaded;
-    loaded.LoadFromFile(dir.path + "/m.bin");
+    loaded.LoadFromFile(dir.path() + "/m.bin");
     EXPECT_EQ(loaded.Size(), 3);
     EXPECT_EQ(loaded.Position(), 0);
     m.Clear();

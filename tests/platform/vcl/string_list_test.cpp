@@ -1,14 +1,13 @@
 #include "platform/vcl/string_list.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
+#include "support/temp_dir.h"
 
 using namespace vcl;
 
@@ -131,9 +130,8 @@ TEST(string_list, change_events_and_files) {
     list.EndUpdate();
     EXPECT_EQ(changes, 3);  // one for the whole update
 
-    char tmpl[] = "/tmp/strlist_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string name = std::string(tmpl) + "/list.txt";
+    test_support::TempDir dir;
+    const std::string name = dir.File("list.txt");
     list.Add("\xC0\xFF");
     list.SaveToFile(name);
     std::ifstream in(name, std::ios::binary);
@@ -143,8 +141,6 @@ TEST(string_list, change_events_and_files) {
     TStringList loaded;
     loaded.LoadFromFile(name);
     EXPECT_EQ(Joined(loaded), Joined(list));
-    EXPECT_THROW(loaded.LoadFromFile(std::string(tmpl) + "/missing"), rtl::EFOpenError);
+    EXPECT_THROW(loaded.LoadFromFile(dir.File("missing")), rtl::EFOpenError);
     EXPECT_EQ(loaded.Count(), 3);
-    unlink(name.c_str());
-    rmdir(tmpl);
 }
