@@ -161,25 +161,32 @@ TEST(receive_panel, prefix_shows_time_at_each_resolution_and_direction_mark) {
     PanelFixture f(200);
     f.Clock.Now = Stamp(2026, 12, 7, 9, 5, 7, 89);
     const double t = f.Clock.Now;
-    f.Panel.RVPnlTime = tpMinutes;
-    EXPECT_EQ(f.Panel.LinePrefix(0, t), "09:05<");
-    f.Panel.RVPnlTime = tpSeconds;
-    EXPECT_EQ(f.Panel.LinePrefix(1, t), "09:05:07\xAB");
-    f.Panel.RVPnlTime = tpMilliseconds;
-    EXPECT_EQ(f.Panel.LinePrefix(2, t), "09:05:07.089>");
-    f.Panel.RVPnlTime = tpFreeFormat;
-    EXPECT_EQ(f.Panel.LinePrefix(0, t), "2026-12-07 09:05:07.089<");
-    f.Panel.RVPnlTimeFormat = "nn";
-    EXPECT_EQ(f.Panel.LinePrefix(0, t), "05<");
-
-    // No time: the mark only while writes are logged or a second port is chosen.
-    f.Panel.RVPnlTime = tpNone;
-    EXPECT_EQ(f.Panel.LinePrefix(0, t), "");
-    f.Panel.ShowWrites = true;
-    EXPECT_EQ(f.Panel.LinePrefix(2, t), ">");
-    f.Panel.ShowWrites = false;
-    f.Panel.SecondPortSelected = true;
-    EXPECT_EQ(f.Panel.LinePrefix(1, t), "\xAB");
+    // Each resolution with its mark; without a time the mark shows only while
+    // writes are logged or a second port is chosen.
+    struct Case {
+        int Time;
+        const char* Format;
+        bool Writes, Second;
+        std::uint8_t Dir;
+        const char* Prefix;
+    };
+    const Case cases[] = {
+        {tpMinutes, "", false, false, 0, "09:05<"},
+        {tpSeconds, "", false, false, 1, "09:05:07\xAB"},
+        {tpMilliseconds, "", false, false, 2, "09:05:07.089>"},
+        {tpFreeFormat, "yyyy-mm-dd hh:nn:ss.zzz", false, false, 0, "2026-12-07 09:05:07.089<"},
+        {tpFreeFormat, "nn", false, false, 0, "05<"},
+        {tpNone, "", false, false, 0, ""},
+        {tpNone, "", true, false, 2, ">"},
+        {tpNone, "", false, true, 1, "\xAB"},
+    };
+    for (const Case& c : cases) {
+        f.Panel.RVPnlTime = c.Time;
+        f.Panel.RVPnlTimeFormat = c.Format;
+        f.Panel.ShowWrites = c.Writes;
+        f.Panel.SecondPortSelected = c.Second;
+        EXPECT_EQ(f.Panel.LinePrefix(c.Dir, t), c.Prefix) << c.Time << " " << c.Format;
+    }
 
     // A rendered line carries its prefix, its length and the chunk's time.
     f.Panel.SecondPortSelected = false;
