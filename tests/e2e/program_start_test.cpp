@@ -1,0 +1,201 @@
+// Starts the real program on a virtual X server, finds its main window,
+// asks the window to close as a window manager does, and checks that the
+// process ends cleanly.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool OnPath(const char* tool) {
+    std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// A child process started with its own environment additions.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits up to timeout for the child; returns its wait status or -1.
+int WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(20ms);
+    }
+    return -1;
+}
+
+std::string Capture(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+// The few X calls needed, loaded at run time so the test needs no X
+// library or header at build time (the header's macros clash with gtest).
+struct XLib {
+    using OpenFn = void* (*)(const char*);
+    using AtomFn = unsigned long (*)(void*, const char*, int);
+    using SendFn = int (*)(void*, unsigned long, int, long, void*);
+    using DisplayFn = int (*)(void*);
+
+    void* handle = dlopen("libX11.so.6", RTLD_NOW);
+    OpenFn open = handle ? reinterpret_cast<OpenFn>(dlsym(handle, "XOpenDisplay")) : nullptr;
+    AtomFn atom = handle ? reinterpret_cast<AtomFn>(dlsym(handle, "XInternAtom")) : nullptr;
+    SendFn send = handle ? reinterpret_cast<SendFn>(dlsym(handle, "XSendEvent")) : nullptr;
+    DisplayFn flush = handle ? reinterpret_cast<DisplayFn>(dlsym(handle, "XFlush")) : nullptr;
+    DisplayFn close = handle ? reinterpret_cast<DisplayFn>(dlsym(handle, "XCloseDisplay")) : nullptr;
+    ~XLib() {
+        if (handle) dlclose(handle);
+    }
+    bool ok() const { return open && atom && send && flush && close; }
+};
+
+// The client-message member of the X event union (which is 24 longs).
+struct ClientMessage {
+    int type;
+    unsigned long serial;
+    int send_event;
+    void* display;
+    unsigned long window;
+    unsigned long message_type;
+    int format;
+    long data[5];
+};
+union XEventBytes {
+    ClientMessage client;
+    long pad[24];
+};
+constexpr int kClientMessage = 33;
+
+// Asks a window to close the way a window manager does (WM_DELETE_WINDOW).
+bool RequestClose(const std::string& display, unsigned long window) {
+    XLib x;
+    if (!x.ok()) return false;
+    void* d = x.open(display.c_str());
+    if (!d) return false;
+    XEventBytes ev{};
+    ev.client.type = kClientMessage;
+    ev.client.window = window;
+    ev.client.message_type = x.atom(d, "WM_PROTOCOLS", 0);
+    ev.client.format = 32;
+    ev.client.data[0] = static_cast<long>(x.atom(d, "WM_DELETE_WINDOW", 0));
+    ev.client.data[1] = 0;  // CurrentTime
+    bool sent = x.send(d, window, 0, 0, &ev) != 0;
+    x.flush(d);
+    x.close(d);
+    return sent;
+}
+
+struct VirtualDisplay {
+    pid_t pid = -1;
+    std::string name;
+    VirtualDisplay() {
+        for (int n = 87; n < 200 && pid < 0; ++n) {
+            std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+            if (access(lock.c_str(), F_OK) == 0) continue;
+            name = ":" + std::to_string(n);
+            pid = Spawn({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+            std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            for (int i = 0; i < 100; ++i) {
+                if (access(socket.c_str(), F_OK) == 0) return;
+                if (WaitFor(pid, 50ms) != -1) break;  // it died (display taken)
+            }
+            if (access(socket.c_str(), F_OK) != 0) {
+                kill(pid, SIGTERM);
+                WaitFor(pid, 2000ms);
+                pid = -1;
+            }
+        }
+    }
+    ~VirtualDisplay() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            WaitFor(pid, 3000ms);
+        }
+    }
+};
+
+TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    const char* binary = std::getenv("VOSTREL_BINARY");
+    ASSERT_NE(binary, nullptr) << "VOSTREL_BINARY is not set";
+
+    VirtualDisplay display;
+    ASSERT_GT(display.pid, 0) << "no virtual display could be started";
+
+    // Started from another folder: the program finds its things beside itself.
+    char tmpl[] = "/tmp/vostrel_e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string cwd = tmpl;
+    pid_t program = fork();
+    if (program == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        setenv("DISPLAY", display.name.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        execl(binary, binary, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(program, 0);
+
+    std::string search = "DISPLAY=" + display.name +
+                         " xdotool search --onlyvisible --name '^VOSTREL$' 2>/dev/null";
+    std::string found;
+    for (int i = 0; i < 300 && found.empty(); ++i) {
+        found = Capture(search);
+        if (found.empty()) {
+            int status = WaitFor(program, 100ms);
+            ASSERT_EQ(status, -1) << "the program ended before showing its window";
+        }
+    }
+    if (found.empty()) kill(program, SIGKILL);
+    ASSERT_FALSE(found.empty()) << "window VOSTREL not found";
+    unsigned long window = std::stoul(found);
+
+    ASSERT_TRUE(RequestClose(display.name, window));
+    int status = WaitFor(program, 10000ms);
+    if (status == -1) {
+        kill(program, SIGKILL);
+        WaitFor(program, 2000ms);
+        FAIL() << "the program did not end after its window was closed";
+    }
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    rmdir(cwd.c_str());
+}
+
+}  // namespace
