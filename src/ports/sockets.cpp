@@ -478,7 +478,10 @@ bool TTCPServerSocket::Remove(std::uint32_t Socket, bool close, int contextIfUnk
     if (i >= clients_.size() || clients_[i]->rec.Socket != Socket) return DoError(SOCK_ERR_UNKNOWN_SOCKET, contextIfUnknown);
     TClientRec copy = clients_[i]->rec;
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
-    if (close) win::closesocket(Socket);
+    if (close) {
+        win::closesocket(Socket);
+        closed_.insert(Socket);
+    }
     if (!OnDisconnect) return true;
     auto alive = AliveToken();
     OnDisconnect(this, &copy);
@@ -500,6 +503,7 @@ void TTCPServerSocket::Accept(unsigned errorWord) {
         return;
     }
     lastError_ = errorWord;
+    closed_.erase(static_cast<std::uint32_t>(s));
     auto client = std::make_unique<Client>();
     client->rec.Socket = static_cast<std::uint32_t>(s);
     client->rec.IP = peer.sin_addr.s_addr;
@@ -538,6 +542,11 @@ win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
     unsigned event = win::WSAGETSELECTEVENT(lParam);
     unsigned error = win::WSAGETSELECTERROR(lParam);
     auto alive = AliveToken();
+    // Notifications still queued for a client this side has closed are
+    // stale, as is one for a listening socket since replaced: they must not
+    // pass for errors of the server.
+    bool stale = event == win::FD_ACCEPT ? (!opened_ || wParam != socket_) : (closed_.count(socket) != 0);
+    if (stale) return 0;
     switch (event) {
     case win::FD_READ:
         if (!Read(socket)) return 0;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -255,6 +256,8 @@ private:
     bool Remove(std::uint32_t Socket, bool close, int contextIfUnknown);
 
     std::vector<std::unique_ptr<Client>> clients_;
+    // Handles of clients closed here and not yet handed out again.
+    std::unordered_set<std::uint32_t> closed_;
 };
 
 class TTCPClientSocket : public TTCPUDPCustomSocket {

@@ -354,8 +354,18 @@ TEST_F(sockets_on_loopback, server_lists_clients_by_handle_and_reports_their_lif
     EXPECT_EQ(server.disconnected[1].Socket, firstListed);
     EXPECT_EQ(server.sock.ClientCount(), 1);
 
+    // Notifications that were on their way for it are dropped quietly.
+    for (unsigned event : {win::FD_READ, win::FD_CLOSE, win::FD_WRITE})
+        win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, firstListed, win::WSAMAKESELECTREPLY(event, 0));
+    Settle();
+    EXPECT_TRUE(server.errors.values.empty());
+    EXPECT_EQ(server.disconnected.size(), 2u);
+
     server.sock.DisconnectClient(firstListed);
     EXPECT_EQ(server.errors.values.back(), Value(12006, 15));
+    win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, 99999, win::WSAMAKESELECTREPLY(win::FD_READ, 0));
+    ASSERT_TRUE(PumpUntil([&] { return server.errors.values.size() == 2; }));
+    EXPECT_EQ(server.errors.values.back(), Value(12006, 1)) << "a socket the server never had";
     EXPECT_EQ(server.sock.SendData(firstListed, "x", 1), 0) << "not a client of this server";
     EXPECT_EQ(server.errors.values.back(), Value(12006, 2));
 }
