@@ -256,6 +256,9 @@ public:
     void ApplyConf(int Slot);
     void ClearProfile(int Slot);
     bool ApplyPortParams(bool Silent, bool Main);
+    // The main port, then Port2 even when the main port failed; the main
+    // port's error (if any) goes on afterwards.
+    void ApplyBothPortParams(bool Silent);
     void RefreshPortState(bool Main);
     void ForceComNumber(int PortNum, bool Main);
     void AddPortItem(vcl::TComboBox* Combo, int PortNum, int Index);

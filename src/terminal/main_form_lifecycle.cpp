@@ -100,14 +100,7 @@ void TMain::FocusChanged(bool Active) {
     if (!Disableondeactivate1->Checked() || ForeignPort) return;
     try {
         if (Active) {
-            std::exception_ptr main_error;
-            try {
-                ApplyPortParams(true, true);
-            } catch (...) {
-                main_error = std::current_exception();
-            }
-            ApplyPortParams(true, false);
-            if (main_error) std::rethrow_exception(main_error);
+            ApplyBothPortParams(true);
         } else {
             cp1->Disconnect();
             cp2->Disconnect();

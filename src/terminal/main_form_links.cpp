@@ -76,16 +76,18 @@ void TMain::ApplyConf(int Slot) {
         speedcb->Items().Insert(i, speed);
     }
     if (i >= 0) speedcb->SetItemIndex(i);
-    if (!ForeignPort) {
-        std::exception_ptr main_error;
-        try {
-            ApplyPortParams(false, true);
-        } catch (...) {
-            main_error = std::current_exception();
-        }
-        ApplyPortParams(false, false);
-        if (main_error) std::rethrow_exception(main_error);
+    if (!ForeignPort) ApplyBothPortParams(false);
+}
+
+void TMain::ApplyBothPortParams(bool Silent) {
+    std::exception_ptr main_error;
+    try {
+        ApplyPortParams(Silent, true);
+    } catch (...) {
+        main_error = std::current_exception();
     }
+    ApplyPortParams(Silent, false);
+    if (main_error) std::rethrow_exception(main_error);
 }
 
 // The UI's line parameters onto a slot's driver, then opening it. Returns
@@ -104,27 +106,27 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
                 d->Disconnect();
                 d->SetBaudRateValue(static_cast<std::uint32_t>(speed));
             }
-            at = Databitscb;
-            if (Databitscb->ItemIndex() < 0) throw rtl::Exception("Wrong databits value");
-            lblDataBits->SetColor(Databitscb->ItemIndex() != 3 ? vcl::clYellow : RvGB->Color());
-            if (Databitscb->ItemIndex() != d->DataBits()) {
-                d->Disconnect();
-                d->SetDataBits(static_cast<ports::TDataBits>(Databitscb->ItemIndex()));
-            }
-            at = Stopbcb;
-            if (Stopbcb->ItemIndex() < 0) throw rtl::Exception("Wrong stopbits value");
-            lblStopBits->SetColor(Stopbcb->ItemIndex() != 0 ? vcl::clYellow : RvGB->Color());
-            if (Stopbcb->ItemIndex() != d->StopBits()) {
-                d->Disconnect();
-                d->SetStopBits(static_cast<ports::TStopBits>(Stopbcb->ItemIndex()));
-            }
-            at = Parcb;
-            if (Parcb->ItemIndex() < 0) throw rtl::Exception("Wrong parity value");
-            lblParity->SetColor(Parcb->ItemIndex() >= 3 ? vcl::clYellow : RvGB->Color());
-            if (Parcb->ItemIndex() != d->Parity()) {
-                d->Disconnect();
-                d->SetParity(static_cast<ports::TParity>(Parcb->ItemIndex()));
-            }
+            // A line parameter: its list must have a selection; its label
+            // turns yellow for a non-default value; a change closes the port.
+            auto line_param = [&](vcl::TComboBox* box, const char* error, vcl::TLabel* label,
+                                  bool unusual, int current, auto set) {
+                at = box;
+                int index = box->ItemIndex();
+                if (index < 0) throw rtl::Exception(error);
+                label->SetColor(unusual ? vcl::clYellow : RvGB->Color());
+                if (index != current) {
+                    d->Disconnect();
+                    set(index);
+                }
+            };
+            line_param(Databitscb, "Wrong databits value", lblDataBits,
+                       Databitscb->ItemIndex() != 3, d->DataBits(),
+                       [d](int i) { d->SetDataBits(static_cast<ports::TDataBits>(i)); });
+            line_param(Stopbcb, "Wrong stopbits value", lblStopBits, Stopbcb->ItemIndex() != 0,
+                       d->StopBits(),
+                       [d](int i) { d->SetStopBits(static_cast<ports::TStopBits>(i)); });
+            line_param(Parcb, "Wrong parity value", lblParity, Parcb->ItemIndex() >= 3,
+                       d->Parity(), [d](int i) { d->SetParity(static_cast<ports::TParity>(i)); });
             at = cbFlow;
             cbFlow->SetColor(cbFlow->Checked() ? vcl::clYellow : RvGB->Color());
             ports::THwFlowControl flow = cbFlow->Checked() ? ports::hfRTSCTS : ports::hfNONE;
