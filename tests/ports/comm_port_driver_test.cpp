@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/win/linux/termios2.h"
 #include "platform/win/message_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -180,6 +181,9 @@ TEST_F(comm_port_driver_on_pty, connect_applies_every_line_setting_to_the_termin
     EXPECT_EQ(pty.SlaveTermios().c_cflag & (CMSPAR | PARODD), PARODD);
     cp->SetBaudRate(br57600);
     EXPECT_EQ(pty.SlaveBaud(), 57600u);
+    std::uint32_t inputBaud = 0;
+    ASSERT_EQ(win::tty::GetSpeed(pty.MasterFd(), &inputBaud, nullptr), 0);
+    EXPECT_EQ(inputBaud, 57600u);  // not left at the earlier arbitrary rate
     cp->SetHwFlow(hfNONE);
     EXPECT_EQ(pty.SlaveTermios().c_cflag & CRTSCTS, 0u);
     cp->SetStopBits(sb1HALFBITS);
@@ -200,6 +204,24 @@ TEST_F(comm_port_driver_on_pty, connect_applies_every_line_setting_to_the_termin
     EXPECT_NE(pty.SlaveTermios().c_iflag & IXOFF, 0u);
     cp->SetSwFlow(sfXOut);
     EXPECT_EQ(pty.SlaveTermios().c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON));
+
+    // DTR follows EnableDTROnOpen at the next application; RTS the flow mode;
+    // the XON/XOFF limits stop at 4096.
+    cp->SetEnableDTROnOpen(false);
+    cp->SetHwFlow(hfRTSTOGGLE);
+    ASSERT_TRUE(win::GetCommState(cp->Handle(), &dcb));
+    EXPECT_EQ(dcb.fDtrControl, win::DTR_CONTROL_DISABLE);
+    EXPECT_EQ(dcb.fRtsControl, win::RTS_CONTROL_TOGGLE);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    cp->SetHwFlow(hfNONE);
+    ASSERT_TRUE(win::GetCommState(cp->Handle(), &dcb));
+    EXPECT_EQ(dcb.fRtsControl, win::RTS_CONTROL_DISABLE);
+    cp->Disconnect();
+    cp->SetInBufSize(1000000);
+    ASSERT_TRUE(cp->Connect());
+    ASSERT_TRUE(win::GetCommState(cp->Handle(), &dcb));
+    EXPECT_EQ(dcb.XonLim, 4096);
+    EXPECT_EQ(dcb.XoffLim, 4096);
 }
 
 TEST_F(comm_port_driver_on_pty, an_open_port_keeps_its_name_sizes_and_configuration) {

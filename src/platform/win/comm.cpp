@@ -391,7 +391,15 @@ bool SetCommState(HANDLE handle, const DCB* dcb) {
     termios tio{};
     if (tcgetattr(dev->Fd(), &tio) != 0) return dev->FailErrno(errno, "reading the line settings");
     speed_t speed = tty::DcbToTermios(*dcb, tio);
-    if (tcsetattr(dev->Fd(), TCSANOW, &tio) != 0) return dev->FailErrno(errno, "applying the line settings");
+    if (tcsetattr(dev->Fd(), TCSANOW, &tio) != 0) {
+        // The C library reports a pseudo-terminal's refusal of character
+        // size and parity as EINVAL after the kernel took everything else;
+        // like its missing modem lines, that is not a failure here.
+        int err = errno;
+        termios now{};
+        if (err != EINVAL || tcgetattr(dev->Fd(), &now) != 0 || !tty::MatchesApartFromPtyLimits(tio, now))
+            return dev->FailErrno(err, "applying the line settings");
+    }
     if (speed == B0) {
         if (int err = tty::SetArbitrarySpeed(dev->Fd(), dcb->BaudRate); err != 0)
             return err == EINVAL ? Fail(ERROR_INVALID_PARAMETER, "baud rate " + std::to_string(dcb->BaudRate) + " is not supported")

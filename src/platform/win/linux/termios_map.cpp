@@ -90,8 +90,19 @@ speed_t DcbToTermios(const DCB& dcb, termios& tio) {
     if (speed != B0) {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
+        // An input speed left over from an arbitrary rate would otherwise
+        // stay in force: no input speed means the output speed.
+        tio.c_cflag &= ~CIBAUD;
     }
     return speed;
+}
+
+bool MatchesApartFromPtyLimits(const termios& asked, const termios& got) {
+    const tcflag_t ignored = CSIZE | PARENB | CBAUD | CIBAUD;
+    return asked.c_iflag == got.c_iflag && asked.c_oflag == got.c_oflag && asked.c_lflag == got.c_lflag &&
+           (asked.c_cflag & ~ignored) == (got.c_cflag & ~ignored) && asked.c_cc[VSTART] == got.c_cc[VSTART] &&
+           asked.c_cc[VSTOP] == got.c_cc[VSTOP] && asked.c_cc[VMIN] == got.c_cc[VMIN] &&
+           asked.c_cc[VTIME] == got.c_cc[VTIME];
 }
 
 void TermiosToDcb(const termios& tio, DCB& dcb) {

@@ -12,6 +12,9 @@ namespace win::tty {
 // arbitrary-speed interface. The DCB must be valid (see DcbIsValid).
 speed_t DcbToTermios(const DCB& dcb, termios& tio);
 bool DcbIsValid(const DCB& dcb);
+// True when got holds everything asked holds, except what a pseudo-terminal
+// cannot take (character size, parity enable) and the speed.
+bool MatchesApartFromPtyLimits(const termios& asked, const termios& got);
 // Fills the fields of dcb that termios holds (not the speed).
 void TermiosToDcb(const termios& tio, DCB& dcb);
 

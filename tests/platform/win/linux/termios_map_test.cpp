@@ -116,3 +116,29 @@ TEST(termios_map, standard_rates_map_to_constants_and_others_need_the_arbitrary_
 }
 
 }  // namespace
+
+namespace {
+
+TEST(termios_map, a_pty_refusing_size_and_parity_still_matches_but_other_losses_do_not) {
+    DCB dcb = Base();
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    termios asked = Cooked();
+    asked.c_cflag |= BOTHER << IBSHIFT;  // an earlier arbitrary input speed
+    tty::DcbToTermios(dcb, asked);
+    EXPECT_EQ(asked.c_cflag & CIBAUD, 0u);
+    termios got = asked;
+    got.c_cflag = (got.c_cflag & ~(CSIZE | PARENB)) | CS8;
+    EXPECT_TRUE(tty::MatchesApartFromPtyLimits(asked, got));
+    got.c_cflag &= ~CSTOPB;
+    got.c_cflag ^= PARODD;
+    EXPECT_FALSE(tty::MatchesApartFromPtyLimits(asked, got));
+    got = asked;
+    got.c_iflag |= IXON;
+    EXPECT_FALSE(tty::MatchesApartFromPtyLimits(asked, got));
+    got = asked;
+    got.c_cc[VSTOP] = 0;
+    EXPECT_FALSE(tty::MatchesApartFromPtyLimits(asked, got));
+}
+
+}  // namespace
