@@ -124,7 +124,7 @@ TEST(termios_map, a_pty_refusing_size_and_parity_still_matches_but_other_losses_
     dcb.ByteSize = 7;
     dcb.Parity = EVENPARITY;
     termios asked = Cooked();
-    asked.c_cflag |= BOTHER << IBSHIFT;  // an earlier arbitrary input speed
+    asked.c_cflag |= CIBAUD;  // an earlier input speed of its own
     tty::DcbToTermios(dcb, asked);
     EXPECT_EQ(asked.c_cflag & CIBAUD, 0u);
     termios got = asked;
