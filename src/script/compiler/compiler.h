@@ -1,0 +1,277 @@
+#pragma once
+// The script compiler as the host sees it: one object that compiles a
+// preprocessed script into the image the runtime loads. The host installs its
+// callbacks, declares its own functions, types and variables from OnUses, runs
+// Compile, and then reads the messages or takes the image.
+//
+// Internally the compiler is a one-pass recursive-descent compiler; its parts
+// live in separate files by concern (declarations, constant expressions,
+// expressions and operands, calls, statements) but share this object's state.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/compiler/data_model.h"
+#include "script/compiler/messages.h"
+#include "script/compiler/tokenizer.h"
+
+namespace script::compiler {
+
+class TPSPascalCompiler;
+
+// An interface type's model. This system's host registers no interfaces of its
+// own; the standard ones exist so that scripts can name them.
+class TPSInterface {
+public:
+    TPSInterfaceType* AType = nullptr;
+    TPSInterface* InheritedFrom = nullptr;
+    std::string Name;  // upper case
+    std::uint32_t NameHash = 0;
+    std::uint32_t MethodCount = 0;  // placeholder methods of the standard interfaces
+};
+
+// Accepts an internal procedure when its result and parameters have the given
+// base codes (result first, 0 for none) and modes (0 by value, 1 out, 2 var).
+bool ExportCheck(TPSPascalCompiler& compiler, TPSInternalProcedure& proc,
+                 const std::vector<std::uint8_t>& types, const std::vector<std::uint8_t>& modes);
+
+class TPSPascalCompiler {
+public:
+    using TPSOnUses = std::function<bool(TPSPascalCompiler&, const std::string& name)>;
+    using TPSOnExportCheck =
+        std::function<bool(TPSPascalCompiler&, TPSInternalProcedure&, const std::string& decl)>;
+    using TPSOnExternalProc = std::function<TPSRegProc*(TPSPascalCompiler&, TPSParametersDecl& decl,
+                                                        const std::string& name, const std::string& text)>;
+    using TPSOnTranslateLineInfo = std::function<void(TPSPascalCompiler&, std::uint32_t& pos,
+                                                      std::uint32_t& row, std::uint32_t& col,
+                                                      std::string& module)>;
+    using TPSOnUseVariable = std::function<void(TPSPascalCompiler&, std::uint32_t proc_no,
+                                                std::uint32_t var_no, std::int32_t pos)>;
+
+    TPSPascalCompiler();
+    ~TPSPascalCompiler();
+    TPSPascalCompiler(const TPSPascalCompiler&) = delete;
+    TPSPascalCompiler& operator=(const TPSPascalCompiler&) = delete;
+
+    bool Compile(std::string_view text);
+    bool GetOutput(std::string& image) const;
+    const std::string& DebugText() const { return debug_; }
+
+    std::size_t GetMsgCount() const { return messages_.size(); }
+    TPSPascalCompilerMessage& GetMsg(std::size_t index) const { return *messages_.at(index); }
+    TPSPascalCompilerMessage& MakeError(const std::string& module, std::uint8_t code, const std::string& param);
+    TPSPascalCompilerMessage& MakeWarning(const std::string& module, std::uint8_t code, const std::string& param);
+    TPSPascalCompilerMessage& MakeHint(const std::string& module, std::uint8_t code, const std::string& param);
+
+    // Registration; only from OnUses (else EPSCompilerException).
+    TPSRegProc* AddFunction(const std::string& header);
+    TPSRegProc* AddFunctionByDecl(const std::string& header);
+    TPSType* AddTypeS(const std::string& name, const std::string& decl);
+    TPSType* AddType(const std::string& name, std::uint8_t base_type);
+    TPSType* AddTypeCopy(const std::string& name, TPSType* type);
+    TPSType* AddTypeCopyN(const std::string& name, const std::string& type_name);
+    TPSType* FindType(std::string_view name) const;
+    TPSConstant* AddConstant(const std::string& name, TPSType* type);
+    TPSConstant* AddConstantN(const std::string& name, const std::string& type_name);
+    TPSVar* AddVariable(const std::string& name, TPSType* type);
+    TPSVar* AddVariableN(const std::string& name, const std::string& type_name);
+    TPSVar* AddUsedVariable(const std::string& name, TPSType* type);
+    TPSVar* AddUsedVariableN(const std::string& name, const std::string& type_name);
+    TPSInterface* AddInterface(TPSInterface* parent, const std::string& guid, const std::string& name);
+    TPSInterface* FindInterface(const std::string& name);
+
+    // Settings and callbacks.
+    void* Tag = nullptr;
+    bool AllowEndWithoutBegin = false;
+    bool AllowNoMainBlock = false;
+    bool AllowUnitHeader = false;
+    TPSOnUses OnUses;
+    TPSOnExportCheck OnExportCheck;
+    TPSOnExternalProc OnExternalProc;
+    TPSOnTranslateLineInfo OnTranslateLineInfo;
+    TPSOnUseVariable OnUseVariable;
+
+    // Limits that keep deep input from exhausting the stack.
+    static constexpr int kMaxExpressionDepth = 200;
+    static constexpr int kMaxBlockDepth = 200;
+    static constexpr int kMaxTreeDepth = 2000;
+
+    // The parts of the compiler share the state below; it is public to them
+    // through these accessors only.
+    TPSPascalParser& Parser() { return *cur_; }
+
+private:
+    friend class CompilerAccess;
+    friend bool ExportCheck(TPSPascalCompiler&, TPSInternalProcedure&, const std::vector<std::uint8_t>&,
+                            const std::vector<std::uint8_t>&);
+
+    // ------------------------------------------------------------ driver
+    void CleanUp();
+    void FreeWorkingLists();
+    bool DoCompile(std::string_view text);
+    void DefineStandardTypes();
+    void DefineStandardProcedures();
+    void CheckCompiling() const;
+    bool CheckForwards();
+    bool RunExportChecks();
+    void HintUnusedGlobals();
+    bool MakeOutput();
+    void OnLexError(TPSPascalParser& parser, TPSLexErrorKind kind);
+    TPSPascalCompilerMessage& AddMessage(std::unique_ptr<TPSPascalCompilerMessage> msg, const std::string& module);
+    // Errors of registration texts are not messages; this silences them.
+    bool quiet_ = false;
+    int quietErrors_ = 0;
+    TPSPascalCompilerMessage* Error(std::uint8_t code, const std::string& param = {});
+    TPSPascalCompilerMessage* ErrorAt(const TPSValue* at, std::uint8_t code, const std::string& param = {});
+
+    // ------------------------------------------------------------ lookups and registration helpers
+    TPSType* AddNamedType(std::unique_ptr<TPSType> type, std::string_view name);
+    TPSType* BuiltinType(std::uint8_t base);
+    TPSType* StringType() { return BuiltinType(btString); }
+    TPSType* FindNamedType(std::string_view upper) const;
+    TPSRegProc* AddFunctionDecl(const std::string& header, bool full);
+    bool ParseRegistrationHeader(TPSRegProc& proc, const std::string& text);
+    TPSType* OpenArrayType(TPSType* element);
+    TPSVar* AddVariableImpl(const std::string& name, TPSType* type, bool used);
+    TPSRegProc* FindRegProc(std::string_view upper) const;
+    std::int32_t ProcNumberOfRegProc(TPSRegProc* reg);
+    std::int32_t FindProcNumber(std::string_view upper);
+    void UseType(TPSType* type) { numbering_.UseType(type); }
+    bool IsBooleanType(const TPSType* type) const;
+
+    // ------------------------------------------------------------ declarations
+    enum : std::uint8_t { dcTypes = 1, dcProcs = 2, dcVars = 4, dcConsts = 8 };
+    bool IsDuplicate(std::string_view upper, std::uint8_t classes, const TPSInternalProcedure* proc = nullptr,
+                     bool params_only = false) const;
+    bool ProcessUses();
+    bool ProcessTypeSection();
+    bool ProcessConstSection();
+    bool ProcessVarSection(TPSInternalProcedure* proc);
+    bool ProcessLabelSection(TPSInternalProcedure* proc);
+    bool ProcessProcedure(TPSAttributes& attributes);
+    bool ReadParameterList(TPSParametersDecl& decl, std::string_view own_name, bool function, bool for_type);
+    TPSType* ReadType(std::string_view new_name);
+    TPSType* ReadTypeName();
+    bool ReadAttributes(TPSAttributes& attributes);
+    bool ResolveLabels(TPSInternalProcedure& proc);
+    void HintUnusedLocals(TPSInternalProcedure& proc);
+
+    // ------------------------------------------------------------ constant expressions
+    std::unique_ptr<TPSConstValue> ReadConstant();
+
+    // ------------------------------------------------------------ expressions
+    std::unique_ptr<TPSValue> ReadExpression();
+    std::unique_ptr<TPSValue> ReadRelation();
+    std::unique_ptr<TPSValue> ReadSimpleExpression();
+    std::unique_ptr<TPSValue> ReadTerm();
+    std::unique_ptr<TPSValue> ReadFactor();
+    std::unique_ptr<TPSValue> ReadIdentifier(int mode);
+    std::unique_ptr<TPSValue> ReadConstructor();
+    std::unique_ptr<TPSValue> ReadTypeReference(TPSType* type);
+    std::unique_ptr<TPSValue> ReadCharOrdCall(bool ord);
+    std::unique_ptr<TPSValue> ReadSuccPred(bool succ);
+    std::unique_ptr<TPSValue> ReadAssigned();
+    std::unique_ptr<TPSValue> MakeBinary(std::unique_ptr<TPSValue> left, std::unique_ptr<TPSValue> right,
+                                         std::uint8_t op, std::int32_t pos, std::int32_t row, std::int32_t col);
+    bool ReadPostfix(std::unique_ptr<TPSValue>& v);
+    bool ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implied, bool& changed);
+    bool CheckProcVarCall(std::unique_ptr<TPSValue>& v, bool& changed);
+    void ReplaceNotificationVariant(std::unique_ptr<TPSValue>& v);
+    std::unique_ptr<TPSValueData> ReadLiteral();
+    std::unique_ptr<TPSConstValue> ReadInteger(const std::string& text);
+    std::unique_ptr<TPSConstValue> ReadReal(const std::string& text);
+    std::unique_ptr<TPSConstValue> ReadString();
+    TPSType* GetTypeOf(const TPSValue* v) const;
+    TPSType* GetBinOpType(TPSValue* left, TPSValue* right, std::uint8_t op);
+    bool FoldConstants(std::unique_ptr<TPSValue>& v);
+    bool FoldBinary(TPSConstValue& left, const TPSConstValue& right, std::uint8_t op);
+    bool IsCompatibleValue(const TPSValue* dest, const TPSValue* src) const;
+
+    // ------------------------------------------------------------ operands and code
+    std::string& Code() { return block_->Code(); }
+    std::unique_ptr<TPSValueAllocatedStackVar> AllocStackVar(TPSType* type);
+    std::unique_ptr<TPSValueAllocatedStackVar> AllocTempVar(TPSType* type);
+    std::unique_ptr<TPSValueAllocatedStackVar> AllocPointerVar(TPSType* element);
+    std::uint32_t GetVarAddress(const TPSValue* v) const;
+    bool PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* expected);
+    bool WriteOperand(const TPSValue* v, bool allow_const);
+    void AfterWriteOperand(std::unique_ptr<TPSValue>& v);
+    bool WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& temp);
+    bool WriteUnOp(TPSUnValueOp& node, std::unique_ptr<TPSValue>& dest);
+    bool WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue>& dest);
+    bool WriteCalculation(std::unique_ptr<TPSValue>& dest, std::unique_ptr<TPSValue>& src);
+    bool PrepareArrayConstructor(std::unique_ptr<TPSValue>& v, TPSType* expected);
+    bool ArrayToSetConstant(std::unique_ptr<TPSValue>& v, TPSType* set_type);
+    bool WriteTempFrom(std::unique_ptr<TPSValueAllocatedStackVar>& temp, std::unique_ptr<TPSValue>& src);
+
+    // ------------------------------------------------------------ calls
+    std::unique_ptr<TPSValue> MakeProcCall(std::uint32_t proc_no);
+    std::unique_ptr<TPSValue> MakeProcVarCall(std::unique_ptr<TPSValue> proc_value);
+    const TPSParametersDecl* ProcDecl(std::uint32_t proc_no) const;
+    bool ReadParameters(bool square, TPSParameters& params);
+    bool ValidateParameters(TPSParameters& params, const TPSParametersDecl& decl);
+    bool WriteCall(TPSValueProc& call, std::unique_ptr<TPSValue>* dest);
+    std::unique_ptr<TPSValueProcNo> MakeCallOf(std::uint32_t proc_no, TPSType* result);
+
+    // ------------------------------------------------------------ statements
+    bool ProcessStatements(TPSBlockInfo& block);
+    bool ProcessBlock(std::uint8_t kind);
+    bool ProcessAssignOrCall();
+    bool ProcessLabelOrStatement(bool& handled);
+    bool ProcessIf();
+    bool ProcessWhile();
+    bool ProcessRepeat();
+    bool ProcessFor();
+    bool ProcessCase();
+    bool ProcessGoto();
+    bool ProcessWith();
+    bool ProcessTry();
+    bool CheckInvalidJumps(std::uint32_t start, std::uint32_t end);
+    bool CompileProcBody(TPSInternalProcedure& proc, std::uint32_t proc_no, std::uint8_t kind);
+    void EmitJumpTo(std::uint8_t opcode, std::uint32_t target);
+    std::uint32_t EmitJumpForward(std::uint8_t opcode);
+    void PatchHere(std::uint32_t field_pos);
+    bool WriteCondJump(std::uint8_t opcode, std::unique_ptr<TPSValueAllocatedStackVar>& flag,
+                       std::uint32_t& field_pos);
+
+    struct LoopContext {
+        bool Active = false;
+        std::vector<std::uint32_t> Breaks;     // placeholder positions
+        std::vector<std::uint32_t> Continues;
+        int Pushed = 0;
+        int TryDepth = 0;
+        int HandlerDepth = 0;
+    };
+
+    // ------------------------------------------------------------ state
+    std::unique_ptr<TPSPascalParser> parser_;
+    TPSPascalParser* cur_ = nullptr;
+    std::vector<std::unique_ptr<TPSPascalCompilerMessage>> messages_;
+    bool lexError_ = false;
+    bool compiling_ = false;
+    std::string output_;
+    std::string debug_;
+
+    TPSTypeList types_;
+    TPSProcedureList procs_;
+    TPSVarList vars_;
+    std::vector<std::unique_ptr<TPSConstant>> consts_;
+    std::vector<std::unique_ptr<TPSRegProc>> regProcs_;
+    std::vector<std::unique_ptr<TPSInterface>> interfaces_;
+    std::vector<std::string> units_;
+    TPSTypeNumbering numbering_;
+    TPSType* booleanType_ = nullptr;
+    TPSType* anyStringType_ = nullptr;
+    TPSType* charType_ = nullptr;
+
+    TPSBlockInfo* block_ = nullptr;
+    LoopContext loop_;
+    int exprDepth_ = 0;
+    bool resultUsed_ = false;
+    int blockDepth_ = 0;
+};
+
+}  // namespace script::compiler

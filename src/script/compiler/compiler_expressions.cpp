@@ -1,0 +1,1400 @@
+// Expressions: the parser, operator typing and folding, and the operand
+// layer that writes values into instructions.
+#include "script/compiler/compiler.h"
+#include "script/compiler/compiler_constants.h"
+#include "script/compiler/image_writer.h"
+
+namespace script::compiler {
+
+namespace {
+template <typename T>
+T* As(TPSValue* v) {
+    return dynamic_cast<T*>(v);
+}
+template <typename T>
+const T* As(const TPSValue* v) {
+    return dynamic_cast<const T*>(v);
+}
+
+// Depth of a value tree, counted along operator nodes; bounds the recursion
+// of folding and code emission.
+int TreeDepth(const TPSValue* v) {
+    if (const auto* b = As<TPSBinValueOp>(v)) return 1 + std::max(TreeDepth(b->Val1.get()), TreeDepth(b->Val2.get()));
+    if (const auto* u = As<TPSUnValueOp>(v)) return 1 + TreeDepth(u->Val1.get());
+    return 0;
+}
+
+bool IsVariantBase(std::uint8_t b) { return b == btVariant || b == btNotificationVariant; }
+bool IsTextBase(std::uint8_t b) { return b == btString || b == btPChar || b == btChar; }
+
+bool SameVarReference(const TPSValue* a, const TPSValue* b) {
+    const auto* va = As<TPSValueVar>(a);
+    const auto* vb = As<TPSValueVar>(b);
+    if (va == nullptr || vb == nullptr || typeid(*va) != typeid(*vb)) return false;
+    std::uint32_t na = 0;
+    std::uint32_t nb = 0;
+    if (const auto* g = As<TPSValueGlobalVar>(a)) {
+        na = g->GlobalVarNo;
+        nb = As<TPSValueGlobalVar>(b)->GlobalVarNo;
+    } else if (const auto* l = As<TPSValueLocalVar>(a)) {
+        na = l->LocalVarNo;
+        nb = As<TPSValueLocalVar>(b)->LocalVarNo;
+    } else if (const auto* p = As<TPSValueParamVar>(a)) {
+        na = p->ParamNo;
+        nb = As<TPSValueParamVar>(b)->ParamNo;
+    }
+    if (na != nb || va->RecCount() != vb->RecCount()) return false;
+    for (std::size_t i = 0; i < va->RecCount(); ++i) {
+        const TPSSubItem& x = va->RecItem(i);
+        const TPSSubItem& y = vb->RecItem(i);
+        if (typeid(x) != typeid(y)) return false;
+        if (const auto* nx = dynamic_cast<const TPSSubNumber*>(&x)) {
+            if (nx->SubNo != static_cast<const TPSSubNumber&>(y).SubNo) return false;
+        } else if (static_cast<const TPSSubValue&>(x).SubNo != static_cast<const TPSSubValue&>(y).SubNo) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether evaluating src reads the destination (so it cannot be computed in
+// place); the left-most operand at the top of the tree is exempt.
+bool ReadsDestination(const TPSValue* src, const TPSValue* dest, bool top_left) {
+    if (const auto* v = As<TPSValueVar>(src)) {
+        if (v->RecCount() > 0) return true;
+        return !top_left && SameVarReference(src, dest);
+    }
+    if (const auto* u = As<TPSUnValueOp>(src)) return ReadsDestination(u->Val1.get(), dest, false);
+    if (const auto* b = As<TPSBinValueOp>(src))
+        return ReadsDestination(b->Val1.get(), dest, top_left) || ReadsDestination(b->Val2.get(), dest, false);
+    if (const auto* c = As<TPSValueProc>(src)) {
+        for (const auto& prm : c->Parameters.Items)
+            if (ReadsDestination(prm->Val.get(), dest, false)) return true;
+    }
+    return false;
+}
+
+std::unique_ptr<TPSValueData> MakeData(std::unique_ptr<TPSConstValue> c, std::int32_t pos, std::int32_t row,
+                                       std::int32_t col) {
+    auto d = std::make_unique<TPSValueData>();
+    d->Data = std::move(c);
+    d->SetPos(pos, row, col);
+    return d;
+}
+}  // namespace
+
+// ============================================================ value types
+
+TPSType* TPSPascalCompiler::GetTypeOf(const TPSValue* v) const {
+    if (v == nullptr) return nullptr;
+    if (const auto* u = As<TPSUnValueOp>(v)) return u->aType;
+    if (const auto* b = As<TPSBinValueOp>(v)) return b->aType;
+    if (As<TPSValueArray>(v) != nullptr) return FindNamedType("TVARIANTARRAY");
+    if (const auto* d = As<TPSValueData>(v)) return d->Data->FType;
+    if (const auto* c = As<TPSValueProc>(v)) return c->ResultType;
+    if (const auto* r = As<TPSValueReplace>(v)) return GetTypeOf(r->NewValue.get());
+    if (const auto* var = As<TPSValueVar>(v)) {
+        if (var->RecCount() > 0) return var->RecItem(var->RecCount() - 1).aType;
+        if (const auto* g = As<TPSValueGlobalVar>(v)) return vars_[g->GlobalVarNo]->AType;
+        if (const auto* l = As<TPSValueLocalVar>(v)) return block_->Proc->ProcVars[l->LocalVarNo]->AType;
+        if (const auto* p = As<TPSValueParamVar>(v)) {
+            const TPSParametersDecl& decl = block_->Proc->Decl;
+            std::uint32_t n = p->ParamNo;
+            if (decl.Result != nullptr) {
+                if (n == 0) return decl.Result;
+                --n;
+            }
+            return decl.Params[n]->AType;
+        }
+    }
+    return nullptr;
+}
+
+bool TPSPascalCompiler::IsCompatibleValue(const TPSValue* dest, const TPSValue* src) const {
+    const TPSType* td = GetTypeOf(dest);
+    const TPSType* ts = GetTypeOf(src);
+    if (td != nullptr && ts != nullptr) {
+        if (BaseOf(td) == btSet && As<TPSValueArray>(src) != nullptr) return true;
+        return IsCompatibleType(td, ts, false);
+    }
+    auto nilable = [](const TPSType* t) {
+        const std::uint8_t b = BaseOf(t);
+        return b == btInterface || b == btClass || b == btUndefinedClass || b == btProcPtr;
+    };
+    if (As<TPSValueNil>(src) != nullptr) return nilable(td);
+    if (As<TPSValueNil>(dest) != nullptr) return nilable(ts);
+    auto matches = [this](const TPSValueProcPtr* pp, const TPSType* t) {
+        if (pp == nullptr || BaseOf(t) != btProcPtr) return false;
+        const TPSParametersDecl* decl = ProcDecl(pp->ProcPtr);
+        return decl != nullptr && decl->Same(&static_cast<const TPSProceduralType*>(ResolveTypeLink(t))->ProcDef);
+    };
+    if (matches(As<TPSValueProcPtr>(src), td)) return true;
+    if (matches(As<TPSValueProcPtr>(dest), ts)) return true;
+    return false;
+}
+
+// ============================================================ parser
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadExpression() {
+    if (++exprDepth_ > kMaxExpressionDepth) {
+        --exprDepth_;
+        Error(ecCustomError, "Expression nested too deeply");
+        return nullptr;
+    }
+    auto v = ReadRelation();
+    if (v != nullptr && !ReadPostfix(v)) v.reset();
+    if (v != nullptr && TreeDepth(v.get()) > kMaxTreeDepth) {
+        Error(ecCustomError, "Expression nested too deeply");
+        v.reset();
+    }
+    if (v != nullptr && !FoldConstants(v)) v.reset();
+    --exprDepth_;
+    return v;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::MakeBinary(std::unique_ptr<TPSValue> left, std::unique_ptr<TPSValue> right,
+                                                        std::uint8_t op, std::int32_t pos, std::int32_t row,
+                                                        std::int32_t col) {
+    auto node = std::make_unique<TPSBinValueOp>();
+    node->SetPos(pos, row, col);
+    node->Operator = op;
+    node->aType = GetBinOpType(left.get(), right.get(), op);
+    node->Val1 = std::move(left);
+    node->Val2 = std::move(right);
+    if (node->aType == nullptr) {
+        Error(ecTypeMismatch);
+        return nullptr;
+    }
+    if (TreeDepth(node.get()) > kMaxTreeDepth) {
+        Error(ecCustomError, "Expression nested too deeply");
+        return nullptr;
+    }
+    return node;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadRelation() {
+    TPSPascalParser& p = Parser();
+    auto left = ReadSimpleExpression();
+    while (left != nullptr) {
+        std::uint8_t op;
+        switch (p.CurrTokenId()) {
+        case tkEqual: op = otEqual; break;
+        case tkNotEqual: op = otNotEqual; break;
+        case tkLess: op = otLess; break;
+        case tkGreater: op = otGreater; break;
+        case tkLessEqual: op = otLessEqual; break;
+        case tkGreaterEqual: op = otGreaterEqual; break;
+        case tkIn: op = otIn; break;
+        case tkIs: op = otIs; break;
+        default: return left;
+        }
+        p.Next();
+        auto right = ReadSimpleExpression();
+        if (right == nullptr) return nullptr;
+        left = MakeBinary(std::move(left), std::move(right), op, static_cast<std::int32_t>(p.CurrTokenPos()),
+                          static_cast<std::int32_t>(p.Row()), static_cast<std::int32_t>(p.Col()));
+    }
+    return left;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSimpleExpression() {
+    TPSPascalParser& p = Parser();
+    auto left = ReadTerm();
+    while (left != nullptr) {
+        std::uint8_t op;
+        switch (p.CurrTokenId()) {
+        case tkPlus: op = otAdd; break;
+        case tkMinus: op = otSub; break;
+        case tkOr: op = otOr; break;
+        case tkXor: op = otXor; break;
+        default: return left;
+        }
+        p.Next();
+        auto right = ReadTerm();
+        if (right == nullptr) return nullptr;
+        left = MakeBinary(std::move(left), std::move(right), op, static_cast<std::int32_t>(p.CurrTokenPos()),
+                          static_cast<std::int32_t>(p.Row()), static_cast<std::int32_t>(p.Col()));
+    }
+    return left;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTerm() {
+    TPSPascalParser& p = Parser();
+    auto left = ReadFactor();
+    while (left != nullptr) {
+        std::uint8_t op;
+        switch (p.CurrTokenId()) {
+        case tkMultiply: op = otMul; break;
+        case tkDivide: op = otDivide; break;
+        case tkDiv: op = otIntDiv; break;
+        case tkMod: op = otMod; break;
+        case tkAnd: op = otAnd; break;
+        case tkShl: op = otShl; break;
+        case tkShr: op = otShr; break;
+        case tkAs: op = otAs; break;
+        default: return left;
+        }
+        p.Next();
+        auto right = ReadFactor();
+        if (right == nullptr) return nullptr;
+        if (op == otAs) {
+            auto* d = As<TPSValueData>(right.get());
+            if (d != nullptr && d->Data->FType != nullptr && d->Data->FType->BaseType == btTypeRef) {
+                auto cast = std::make_unique<TPSUnValueOp>();
+                cast->SetPos(left->Pos, left->Row, left->Col);
+                cast->Operator = 2;
+                cast->aType = d->Data->ttype;
+                cast->Val1 = std::move(left);
+                left = std::move(cast);
+                continue;
+            }
+        }
+        left = MakeBinary(std::move(left), std::move(right), op, static_cast<std::int32_t>(p.CurrTokenPos()),
+                          static_cast<std::int32_t>(p.Row()), static_cast<std::int32_t>(p.Col()));
+    }
+    return left;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
+    TPSPascalParser& p = Parser();
+    const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
+    const auto row = static_cast<std::int32_t>(p.Row());
+    const auto col = static_cast<std::int32_t>(p.Col());
+    struct DepthGuard {
+        int& depth;
+        ~DepthGuard() { --depth; }
+    };
+    if (++exprDepth_ > kMaxExpressionDepth) {
+        --exprDepth_;
+        Error(ecCustomError, "Expression nested too deeply");
+        return nullptr;
+    }
+    DepthGuard guard{exprDepth_};
+    switch (p.CurrTokenId()) {
+    case tkOpenRound: {
+        p.Next();
+        auto v = ReadRelation();
+        if (v == nullptr) return nullptr;
+        if (p.CurrTokenId() != tkCloseRound) {
+            Error(ecCloseRoundExpected);
+            return nullptr;
+        }
+        p.Next();
+        return v;
+    }
+    case tkOpenBlock: return ReadConstructor();
+    case tkPlus: p.Next(); return ReadTerm();
+    case tkMinus:
+    case tkNot: {
+        const bool negation = p.CurrTokenId() == tkMinus;
+        p.Next();
+        auto operand = negation ? ReadTerm() : ReadFactor();
+        if (operand == nullptr) return nullptr;
+        auto node = std::make_unique<TPSUnValueOp>();
+        node->SetPos(pos, row, col);
+        node->Operator = negation ? 1 : 0;
+        node->aType = GetTypeOf(operand.get());
+        node->Val1 = std::move(operand);
+        return node;
+    }
+    case tkInteger:
+    case tkHexInt: {
+        auto c = ReadInteger(p.GetToken());
+        if (c == nullptr) return nullptr;
+        p.Next();
+        return MakeData(std::move(c), pos, row, col);
+    }
+    case tkReal: {
+        auto c = ReadReal(p.GetToken());
+        if (c == nullptr) return nullptr;
+        p.Next();
+        return MakeData(std::move(c), pos, row, col);
+    }
+    case tkString:
+    case tkChar: {
+        auto c = ReadString();
+        if (c == nullptr) return nullptr;
+        return MakeData(std::move(c), pos, row, col);
+    }
+    case tkAddressOf: {
+        p.Next();
+        if (p.CurrTokenId() != tkIdentifier) {
+            Error(ecIdentifierExpected);
+            return nullptr;
+        }
+        const std::int32_t n = FindProcNumber(p.GetToken());
+        if (n < 0 || dynamic_cast<TPSInternalProcedure*>(procs_[static_cast<std::size_t>(n)].get()) == nullptr) {
+            Error(ecUnknownIdentifier, p.OriginalToken());
+            return nullptr;
+        }
+        p.Next();
+        auto v = std::make_unique<TPSValueProcPtr>();
+        v->SetPos(pos, row, col);
+        v->ProcPtr = static_cast<std::uint32_t>(n);
+        return v;
+    }
+    case tkChr: return ReadCharOrdCall(false);
+    case tkOrd: return ReadCharOrdCall(true);
+    case tkNil: {
+        p.Next();
+        auto v = std::make_unique<TPSValueNil>();
+        v->SetPos(pos, row, col);
+        return v;
+    }
+    case tkIdentifier:
+        if (p.GetToken() == "SUCC") return ReadSuccPred(true);
+        if (p.GetToken() == "PRED") return ReadSuccPred(false);
+        if (p.GetToken() == "ASSIGNED") return ReadAssigned();
+        return ReadIdentifier(0);
+    default: Error(ecSyntaxError); return nullptr;
+    }
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
+    TPSPascalParser& p = Parser();
+    p.Next();
+    if (p.CurrTokenId() != tkOpenRound) {
+        Error(ecOpenRoundExpected);
+        return nullptr;
+    }
+    p.Next();
+    auto v = ReadRelation();
+    if (v == nullptr) return nullptr;
+    if (p.CurrTokenId() != tkCloseRound) {
+        Error(ecCloseRoundExpected);
+        return nullptr;
+    }
+    const std::uint8_t b = BaseOf(GetTypeOf(v.get()));
+    if (!(IsIntType(b) || (ord && (b == btChar || b == btEnum)))) {
+        Error(ecTypeMismatch);
+        return nullptr;
+    }
+    p.Next();
+    auto cast = std::make_unique<TPSUnValueOp>();
+    cast->SetPos(v->Pos, v->Row, v->Col);
+    cast->Operator = 2;
+    cast->aType = BuiltinType(ord ? btU32 : btChar);
+    cast->Val1 = std::move(v);
+    return cast;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSuccPred(bool succ) {
+    TPSPascalParser& p = Parser();
+    p.Next();
+    if (p.CurrTokenId() != tkOpenRound) {
+        Error(ecOpenRoundExpected);
+        return nullptr;
+    }
+    p.Next();
+    auto v = ReadRelation();
+    if (v == nullptr) return nullptr;
+    TPSType* t = GetTypeOf(v.get());
+    if (!IsIntType(BaseOf(t)) && BaseOf(t) != btEnum) {
+        Error(ecTypeMismatch);
+        return nullptr;
+    }
+    if (p.CurrTokenId() != tkCloseRound) {
+        Error(ecCloseRoundExpected);
+        return nullptr;
+    }
+    p.Next();
+    auto one = NewConstValue(BuiltinType(btS32));
+    one->ts32 = 1;
+    auto node = std::make_unique<TPSBinValueOp>();
+    node->SetPos(v->Pos, v->Row, v->Col);
+    node->Operator = succ ? otAdd : otSub;
+    node->aType = t;
+    node->Val2 = MakeData(std::move(one), v->Pos, v->Row, v->Col);
+    node->Val1 = std::move(v);
+    return node;
+}
+
+std::unique_ptr<TPSValueProcNo> TPSPascalCompiler::MakeCallOf(std::uint32_t proc_no, TPSType* result) {
+    auto call = std::make_unique<TPSValueProcNo>();
+    TPSPascalParser& p = Parser();
+    call->SetPos(static_cast<std::int32_t>(p.CurrTokenPos()), static_cast<std::int32_t>(p.Row()),
+                 static_cast<std::int32_t>(p.Col()));
+    call->ProcNo = proc_no;
+    call->ResultType = result;
+    return call;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadAssigned() {
+    TPSPascalParser& p = Parser();
+    p.Next();
+    if (p.CurrTokenId() != tkOpenRound) {
+        Error(ecOpenRoundExpected);
+        return nullptr;
+    }
+    p.Next();
+    auto v = ReadIdentifier(0);
+    if (v == nullptr) return nullptr;
+    TPSType* t = GetTypeOf(v.get());
+    const std::uint8_t b = BaseOf(t);
+    if (b != btClass && b != btPChar && b != btString) {
+        Error(ecTypeMismatch);
+        return nullptr;
+    }
+    if (p.CurrTokenId() != tkCloseRound) {
+        Error(ecCloseRoundExpected);
+        return nullptr;
+    }
+    p.Next();
+    const std::int32_t n = FindProcNumber("!ASSIGNED");
+    auto call = MakeCallOf(static_cast<std::uint32_t>(n), booleanType_);
+    TPSParameter& prm = call->Parameters.Add();
+    // The argument is passed with its own type: a String or PChar cannot be
+    // converted to the declared Longint.
+    prm.ExpectedType = t;
+    prm.ParamMode = pmIn;
+    prm.Val = std::move(v);
+    return call;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadConstructor() {
+    TPSPascalParser& p = Parser();
+    auto array = std::make_unique<TPSValueArray>();
+    array->SetPos(static_cast<std::int32_t>(p.CurrTokenPos()), static_cast<std::int32_t>(p.Row()),
+                  static_cast<std::int32_t>(p.Col()));
+    p.Next();
+    if (p.CurrTokenId() != tkCloseBlock) {
+        for (;;) {
+            auto item = ReadRelation();
+            if (item == nullptr || !FoldConstants(item)) return nullptr;
+            array->Add(std::move(item));
+            if (p.CurrTokenId() == tkCloseBlock) break;
+            if (p.CurrTokenId() != tkComma) {
+                Error(ecCloseBlockExpected);
+                return nullptr;
+            }
+            p.Next();
+        }
+    }
+    p.Next();
+    return array;
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
+    TPSPascalParser& p = Parser();
+    const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
+    const auto row = static_cast<std::int32_t>(p.Row());
+    const auto col = static_cast<std::int32_t>(p.Col());
+    if (p.CurrTokenId() == tkOpenRound) {
+        p.Next();
+        auto v = ReadExpression();
+        if (v == nullptr) return nullptr;
+        if (p.CurrTokenId() != tkCloseRound) {
+            Error(ecCloseRoundExpected);
+            return nullptr;
+        }
+        if (!IsCompatibleType(type, GetTypeOf(v.get()), true)) {
+            Error(ecTypeMismatch);
+            return nullptr;
+        }
+        p.Next();
+        UseType(type);
+        auto cast = std::make_unique<TPSUnValueOp>();
+        cast->SetPos(pos, row, col);
+        cast->Operator = 2;
+        cast->aType = ResolveTypeLink(type);
+        cast->Val1 = std::move(v);
+        return cast;
+    }
+    if (p.CurrTokenId() == tkPeriod) {
+        Error(ecClassTypeExpected);
+        return nullptr;
+    }
+    TPSType* ref = nullptr;
+    for (const auto& t : types_)
+        if (t->BaseType == btTypeRef) ref = t.get();
+    if (ref == nullptr) {
+        types_.push_back(std::make_unique<TPSType>(btTypeRef));
+        ref = types_.back().get();
+    }
+    UseType(ref);
+    auto c = NewConstValue(ref);
+    c->ttype = ResolveTypeLink(type);
+    return MakeData(std::move(c), pos, row, col);
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
+    TPSPascalParser& p = Parser();
+    const std::string name = p.GetToken();
+    const std::string org = p.OriginalToken();
+    const std::uint32_t h = MakeHash(name);
+    const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
+    const auto row = static_cast<std::int32_t>(p.Row());
+    const auto col = static_cast<std::int32_t>(p.Col());
+    std::unique_ptr<TPSValue> v;
+    TPSInternalProcedure* proc = block_->Proc;
+
+    // Fields of the active with-values, innermost first.
+    if (mode != 1) {
+        for (TPSBlockInfo* b = block_; b != nullptr && v == nullptr; b = b->Owner) {
+            for (auto it = b->WithList.rbegin(); it != b->WithList.rend() && v == nullptr; ++it) {
+                const auto* temp = As<TPSValueLocalVar>((*it)->NewValue.get());
+                if (temp == nullptr) continue;
+                TPSType* t = ResolveTypeLink(proc->ProcVars[temp->LocalVarNo]->AType);
+                auto* record = dynamic_cast<TPSRecordType*>(t);
+                if (record == nullptr) continue;
+                for (std::size_t f = 0; f < record->Fields.size(); ++f) {
+                    if (!SameName(record->Fields[f]->FieldNameHash, record->Fields[f]->FieldName, h, name)) continue;
+                    auto var = std::make_unique<TPSValueLocalVar>();
+                    var->SetPos(pos, row, col);
+                    var->LocalVarNo = temp->LocalVarNo;
+                    auto sub = std::make_unique<TPSSubNumber>();
+                    sub->SubNo = static_cast<std::uint32_t>(f);
+                    sub->aType = record->Fields[f]->FType;
+                    var->RecAdd(std::move(sub));
+                    v = std::move(var);
+                    p.Next();
+                    break;
+                }
+            }
+        }
+    }
+    if (v == nullptr && name == "RESULT") {
+        if (proc->Decl.Result == nullptr) {
+            Error(ecUnknownIdentifier, org);
+            return nullptr;
+        }
+        auto var = std::make_unique<TPSValueParamVar>();
+        var->SetPos(pos, row, col);
+        var->ParamNo = 0;
+        resultUsed_ = true;
+        v = std::move(var);
+        p.Next();
+    }
+    if (v == nullptr) {
+        for (std::size_t i = 0; i < proc->Decl.Params.size(); ++i) {
+            if (proc->Decl.Params[i]->Name != name) continue;
+            auto var = std::make_unique<TPSValueParamVar>();
+            var->SetPos(pos, row, col);
+            var->ParamNo = static_cast<std::uint32_t>(i + (proc->Decl.Result != nullptr ? 1 : 0));
+            v = std::move(var);
+            p.Next();
+            break;
+        }
+    }
+    if (v == nullptr) {
+        for (std::size_t i = 0; i < proc->ProcVars.size(); ++i) {
+            TPSProcVar& local = *proc->ProcVars[i];
+            if (local.Name.empty() || !SameName(local.NameHash, local.Name, h, name)) continue;
+            local.Used = true;
+            auto var = std::make_unique<TPSValueLocalVar>();
+            var->SetPos(pos, row, col);
+            var->LocalVarNo = static_cast<std::uint32_t>(i);
+            v = std::move(var);
+            p.Next();
+            break;
+        }
+    }
+    if (v == nullptr) {
+        for (std::size_t i = 0; i < vars_.size(); ++i) {
+            if (!SameName(vars_[i]->NameHash, vars_[i]->Name, h, name)) continue;
+            vars_[i]->Use();
+            auto var = std::make_unique<TPSValueGlobalVar>();
+            var->SetPos(pos, row, col);
+            var->GlobalVarNo = static_cast<std::uint32_t>(i);
+            v = std::move(var);
+            p.Next();
+            if (BaseOf(vars_[i]->AType) == btNotificationVariant) {
+                Error(ecCustomError, "Notification variants are not supported");
+                return nullptr;
+            }
+            break;
+        }
+    }
+    if (v == nullptr) {
+        if (TPSType* type = FindNamedType(name)) {
+            if (mode == 1) {
+                Error(ecVariableExpected);
+                return nullptr;
+            }
+            p.Next();
+            v = ReadTypeReference(type);
+            if (v == nullptr) return nullptr;
+        }
+    }
+    if (v == nullptr) {
+        const std::int32_t n = FindProcNumber(name);
+        if (n >= 0) {
+            if (mode == 1) {
+                Error(ecVariableExpected);
+                return nullptr;
+            }
+            p.Next();
+            v = MakeProcCall(static_cast<std::uint32_t>(n));
+            if (v == nullptr) return nullptr;
+            v->SetPos(pos, row, col);
+        }
+    }
+    if (v == nullptr) {
+        for (auto it = consts_.begin(); it != consts_.end(); ++it) {
+            if (!SameName((*it)->NameHash, (*it)->Name, h, name)) continue;
+            if (mode != 0) {
+                Error(ecVariableExpected);
+                return nullptr;
+            }
+            UseType((*it)->Value->FType);
+            p.Next();
+            v = MakeData(DuplicateConstValue(*(*it)->Value), pos, row, col);
+            break;
+        }
+    }
+    if (v == nullptr) {
+        Error(ecUnknownIdentifier, org);
+        return nullptr;
+    }
+    if (!ReadPostfix(v)) return nullptr;
+    return v;
+}
+
+bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
+    for (;;) {
+        bool changed = false;
+        if (!ReadSubscripts(v, false, changed)) return false;
+        bool called = false;
+        if (!CheckProcVarCall(v, called)) return false;
+        if (!changed && !called) return true;
+    }
+}
+
+bool TPSPascalCompiler::CheckProcVarCall(std::unique_ptr<TPSValue>& v, bool& changed) {
+    TPSPascalParser& p = Parser();
+    if (p.CurrTokenId() != tkOpenRound && p.CurrTokenId() != tkDereference) return true;
+    if (BaseOf(GetTypeOf(v.get())) != btProcPtr || As<TPSValueProc>(v.get()) != nullptr) {
+        if (p.CurrTokenId() == tkDereference || As<TPSValueProc>(v.get()) == nullptr) {
+            Error(ecTypeMismatch);
+            v.reset();
+            return false;
+        }
+        return true;
+    }
+    if (p.CurrTokenId() == tkDereference) p.Next();
+    v = MakeProcVarCall(std::move(v));
+    changed = v != nullptr;
+    return v != nullptr;
+}
+
+bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implied, bool& changed) {
+    TPSPascalParser& p = Parser();
+    TPSType* t = ResolveTypeLink(GetTypeOf(v.get()));
+    for (;;) {
+        const std::uint8_t b = BaseOf(t);
+        if (b == btClass || b == btInterface || b == btNotificationVariant || b == btUndefinedClass) return true;
+        if (p.CurrTokenId() != tkOpenBlock) {
+            if (p.CurrTokenId() != tkPeriod && !implied) return true;
+            if (b == btVariant) return true;
+            if (!implied) p.Next();
+            auto* record = dynamic_cast<TPSRecordType*>(t);
+            if (record == nullptr) {
+                Error(ecSemicolonExpected);
+                return false;
+            }
+            const std::string field = p.GetToken();
+            const std::uint32_t h = MakeHash(field);
+            std::int32_t index = -1;
+            for (std::size_t f = 0; f < record->Fields.size() && index < 0; ++f)
+                if (SameName(record->Fields[f]->FieldNameHash, record->Fields[f]->FieldName, h, field))
+                    index = static_cast<std::int32_t>(f);
+            if (index < 0) {
+                if (implied) return true;
+                Error(ecUnknownIdentifier, p.OriginalToken());
+                return false;
+            }
+            TPSType* ft = record->Fields[static_cast<std::size_t>(index)]->FType;
+            auto* var = As<TPSValueVar>(v.get());
+            if (var == nullptr) {
+                Error(ecVariableExpected, p.OriginalToken());
+                return false;
+            }
+            implied = false;
+            p.Next();
+            auto sub = std::make_unique<TPSSubNumber>();
+            sub->SubNo = static_cast<std::uint32_t>(index);
+            sub->aType = ft;
+            var->RecAdd(std::move(sub));
+            changed = true;
+            t = ResolveTypeLink(ft);
+            continue;
+        }
+        if (b == btString) {
+            p.Next();
+            auto index = ReadExpression();
+            if (index == nullptr) return false;
+            if (!IsIntType(BaseOf(GetTypeOf(index.get())))) {
+                Error(ecTypeMismatch);
+                return false;
+            }
+            if (p.CurrTokenId() != tkCloseBlock) {
+                Error(ecCloseBlockExpected);
+                return false;
+            }
+            p.Next();
+            const bool isVar = As<TPSValueVar>(v.get()) != nullptr;
+            if (p.CurrTokenId() == tkAssignment) {
+                if (!isVar) {
+                    Error(ecVariableExpected);
+                    return false;
+                }
+                const std::int32_t n = FindProcNumber("STRSET");
+                if (n < 0) {
+                    Error(ecUnknownIdentifier, "StrSet");
+                    return false;
+                }
+                p.Next();
+                auto value = ReadExpression();
+                if (value == nullptr) return false;
+                if (BaseOf(GetTypeOf(value.get())) != btChar) {
+                    Error(ecTypeMismatch);
+                    return false;
+                }
+                auto call = MakeCallOf(static_cast<std::uint32_t>(n), nullptr);
+                const TPSParametersDecl& decl = *ProcDecl(call->ProcNo);
+                numbering_.UseParams(decl);
+                std::unique_ptr<TPSValue> args[3] = {std::move(value), std::move(index), std::move(v)};
+                for (int i = 0; i < 3; ++i) {
+                    TPSParameter& prm = call->Parameters.Add();
+                    prm.Val = std::move(args[i]);
+                    prm.ParamMode = decl.Params[static_cast<std::size_t>(i)]->Mode;
+                    prm.ExpectedType = decl.Params[static_cast<std::size_t>(i)]->AType;
+                }
+                v = std::move(call);
+                changed = true;
+                return true;
+            }
+            const std::int32_t n = FindProcNumber("STRGET");
+            if (n < 0) {
+                Error(ecUnknownIdentifier, "StrGet");
+                return false;
+            }
+            auto call = MakeCallOf(static_cast<std::uint32_t>(n), charType_);
+            UseType(charType_);
+            TPSParameter& s = call->Parameters.Add();
+            s.ParamMode = isVar ? pmInOut : pmIn;
+            s.ExpectedType = GetTypeOf(v.get());
+            s.Val = std::move(v);
+            TPSParameter& i = call->Parameters.Add();
+            i.ExpectedType = BuiltinType(btS32);
+            i.Val = std::move(index);
+            v = std::move(call);
+            changed = true;
+            return true;
+        }
+        if (b == btArray || b == btStaticArray) {
+            auto* var = As<TPSValueVar>(v.get());
+            if (var == nullptr) {
+                Error(ecSemicolonExpected);
+                return false;
+            }
+            p.Next();
+            auto index = ReadExpression();
+            if (index == nullptr) return false;
+            if (!IsIntType(BaseOf(GetTypeOf(index.get())))) {
+                Error(ecTypeMismatch);
+                return false;
+            }
+            auto* array = static_cast<TPSArrayType*>(t);
+            TPSType* element = array->ArrayTypeNo;
+            const std::int32_t low = b == btStaticArray ? static_cast<TPSStaticArrayType*>(t)->StartOffset : 0;
+            if (auto* d = As<TPSValueData>(index.get())) {
+                bool ok = true;
+                const std::int64_t n = GetConstInt64(*d->Data, ok);
+                auto sub = std::make_unique<TPSSubNumber>();
+                sub->SubNo = static_cast<std::uint32_t>(static_cast<std::uint64_t>(n) - static_cast<std::uint64_t>(low));
+                sub->aType = element;
+                var->RecAdd(std::move(sub));
+            } else {
+                if (low != 0) {
+                    auto c = NewConstValue(BuiltinType(btS32));
+                    c->ts32 = low;
+                    auto node = std::make_unique<TPSBinValueOp>();
+                    node->SetPos(index->Pos, index->Row, index->Col);
+                    node->Operator = otSub;
+                    node->aType = BuiltinType(btS32);
+                    node->Val2 = MakeData(std::move(c), index->Pos, index->Row, index->Col);
+                    node->Val1 = std::move(index);
+                    index = std::move(node);
+                }
+                auto sub = std::make_unique<TPSSubValue>();
+                sub->SubNo = std::move(index);
+                sub->aType = element;
+                var->RecAdd(std::move(sub));
+            }
+            if (p.CurrTokenId() != tkCloseBlock) {
+                Error(ecCloseBlockExpected);
+                return false;
+            }
+            p.Next();
+            changed = true;
+            t = ResolveTypeLink(element);
+            continue;
+        }
+        if (b == btVariant) {
+            Error(ecCustomError, "Variant element access is not supported");
+            return false;
+        }
+        Error(ecSemicolonExpected);
+        return false;
+    }
+}
+
+// ============================================================ typing
+
+TPSType* TPSPascalCompiler::GetBinOpType(TPSValue* left, TPSValue* right, std::uint8_t op) {
+    TPSType* t1 = ResolveTypeLink(GetTypeOf(left));
+    TPSType* t2 = ResolveTypeLink(GetTypeOf(right));
+    if (t1 == nullptr || t2 == nullptr) {
+        const bool nil1 = As<TPSValueNil>(left) != nullptr;
+        const bool nil2 = As<TPSValueNil>(right) != nullptr;
+        const TPSType* other = nil1 ? t2 : nil2 ? t1 : nullptr;
+        const std::uint8_t b = BaseOf(other);
+        if ((nil1 || nil2) && (b == btPChar || b == btString || b == btClass || b == btInterface || b == btProcPtr))
+            return booleanType_;
+        return nullptr;
+    }
+    const std::uint8_t b1 = t1->BaseType;
+    const std::uint8_t b2 = t2->BaseType;
+    const bool v1 = IsVariantBase(b1);
+    const bool v2 = IsVariantBase(b2);
+    const bool ctor1 = t1->Name == "TVARIANTARRAY";
+    const bool ctor2 = t2->Name == "TVARIANTARRAY";
+    auto anyScalar = [](std::uint8_t b) { return IsVariantBase(b) || IsTextBase(b) || IsIntRealType(b); };
+    switch (op) {
+    case otAdd:
+        if (v1 && anyScalar(b2)) return t1;
+        if (v2 && anyScalar(b1)) return t2;
+        if (b1 == btSet && b2 == btSet && t1 == t2) return t1;
+        if (IsIntType(b1) && IsIntType(b2)) return t1;
+        if (IsIntRealType(b1) && IsIntRealType(b2)) return IsRealType(b1) ? t1 : t2;
+        if (b1 == btSet && ctor2) return t1;
+        if (b2 == btSet && ctor1) return t2;
+        if (IsTextBase(b1) && IsTextBase(b2)) return StringType();
+        return nullptr;
+    case otSub:
+    case otMul:
+    case otDivide:
+    case otIntDiv:
+        if (v1 && (v2 || IsIntRealType(b2))) return t1;
+        if (op == otSub || op == otMul) {
+            if (b1 == btSet && b2 == btSet && t1 == t2) return t1;
+            if (b1 == btSet && ctor2) return t1;
+            if (b2 == btSet && ctor1) return t2;
+        }
+        if (v2 && (v1 || IsIntRealType(b1))) return t2;
+        if (IsIntType(b1) && IsIntType(b2)) return t1;
+        if (IsIntRealType(b1) && IsIntRealType(b2)) return IsRealType(b1) ? t1 : t2;
+        return nullptr;
+    case otMod:
+    case otShl:
+    case otShr:
+        if (v1 && (v2 || IsIntType(b2))) return t1;
+        if (v2 && (v1 || IsIntType(b1))) return t2;
+        if (IsIntType(b1) && IsIntType(b2)) return t1;
+        return nullptr;
+    case otAnd:
+    case otOr:
+    case otXor: {
+        if (v1 && (v2 || IsIntType(b2))) return t1;
+        if (v2 && (v1 || IsIntType(b1))) return t2;
+        if (IsIntType(b1) && IsIntType(b2)) return t1;
+        if (IsBooleanType(t1) && (t1 == t2 || v2)) {
+            if (op == otAnd || op == otOr) {
+                auto warn = [&](const TPSValue* constant, bool is_left) {
+                    const auto* d = As<TPSValueData>(constant);
+                    if (d == nullptr) return false;
+                    const bool value = d->Data->tu32 != 0;
+                    std::uint8_t code;
+                    const char* text;
+                    if (op == otAnd) {
+                        code = value ? ewIsNotNeeded : ewCalculationAlwaysEvaluatesTo;
+                        text = value ? (is_left ? "True and" : "and True") : "False";
+                    } else {
+                        code = value ? ewCalculationAlwaysEvaluatesTo : ewIsNotNeeded;
+                        text = value ? "True" : (is_left ? "False or" : "or False");
+                    }
+                    if (!quiet_) {
+                        auto& msg = MakeWarning({}, code, text);
+                        msg.SetCustomPos(static_cast<std::uint32_t>(left->Pos), static_cast<std::uint32_t>(left->Row),
+                                         static_cast<std::uint32_t>(left->Col));
+                    }
+                    return true;
+                };
+                if (!warn(left, true)) warn(right, false);
+            }
+            return t1;
+        }
+        return nullptr;
+    }
+    case otAs:
+        if (b2 == btTypeRef) {
+            auto* d = As<TPSValueData>(right);
+            if (d == nullptr) return nullptr;
+            UseType(d->Data->ttype);
+            return d->Data->ttype;
+        }
+        return nullptr;
+    case otGreaterEqual:
+    case otLessEqual:
+    case otGreater:
+    case otLess:
+        if (v1 && anyScalar(b2)) return booleanType_;
+        if ((op == otGreaterEqual || op == otLessEqual) && b1 == btSet && b2 == btSet && t1 == t2) return booleanType_;
+        if (v2 && anyScalar(b1)) return booleanType_;
+        if (IsIntRealType(b1) && IsIntRealType(b2)) return booleanType_;
+        if ((b1 == btString || b1 == btChar) && (b2 == btString || b2 == btChar)) return booleanType_;
+        if (v1 || v2) return booleanType_;
+        return nullptr;
+    case otEqual:
+    case otNotEqual:
+        if (v1 && anyScalar(b2)) return booleanType_;
+        if (b1 == btSet && b2 == btSet && t1 == t2) return booleanType_;
+        if (v2 && anyScalar(b1)) return booleanType_;
+        if (IsIntRealType(b1) && IsIntRealType(b2)) return booleanType_;
+        if ((b1 == btString || b1 == btChar) && (b2 == btString || b2 == btChar)) return booleanType_;
+        if ((b1 == btSet && ctor2) || (b2 == btSet && ctor1)) return booleanType_;
+        if (b1 == btEnum && t1 == t2) return booleanType_;
+        if (b1 == btClass && b2 == btClass) return booleanType_;
+        if (t1 == t2) return booleanType_;
+        if (v1 || v2) return booleanType_;
+        return nullptr;
+    case otIs: return b2 == btTypeRef ? booleanType_ : nullptr;
+    case otIn:
+        if (ctor2) return booleanType_;
+        if (b2 == btSet && ResolveTypeLink(static_cast<TPSSetType*>(t2)->SetType) == t1) return booleanType_;
+        return nullptr;
+    default: return nullptr;
+    }
+}
+
+// ============================================================ folding
+
+bool TPSPascalCompiler::FoldBinary(TPSConstValue& left, const TPSConstValue& right, std::uint8_t op) {
+    const TFoldResult r = FoldBinaryConstants(TFoldTypes{booleanType_, StringType()}, left, right, op);
+    if (!r.Ok()) {
+        Error(r.Code, r.Param);
+        return false;
+    }
+    UseType(left.FType);
+    return true;
+}
+
+bool TPSPascalCompiler::FoldConstants(std::unique_ptr<TPSValue>& v) {
+    if (auto* b = As<TPSBinValueOp>(v.get())) {
+        if (!FoldConstants(b->Val1) || !FoldConstants(b->Val2)) return false;
+        auto* l = As<TPSValueData>(b->Val1.get());
+        auto* r = As<TPSValueData>(b->Val2.get());
+        if (l == nullptr || r == nullptr) return true;
+        if (!FoldBinary(*l->Data, *r->Data, b->Operator)) return false;
+        auto result = MakeData(std::move(l->Data), b->Pos, b->Row, b->Col);
+        v = std::move(result);
+        return true;
+    }
+    if (auto* u = As<TPSUnValueOp>(v.get())) {
+        if (!FoldConstants(u->Val1)) return false;
+        auto* d = As<TPSValueData>(u->Val1.get());
+        if (d == nullptr) return true;
+        std::unique_ptr<TPSConstValue> result;
+        bool ok = false;
+        switch (u->Operator) {
+        case 0: ok = FoldNot(*d->Data, IsBooleanType(d->Data->FType)); break;
+        case 1: ok = FoldNegate(*d->Data); break;
+        default: {
+            result = NewConstValue(ResolveTypeLink(u->aType));
+            ok = FoldCast(*d->Data, *result);
+            break;
+        }
+        }
+        if (!ok) {
+            Error(ecTypeMismatch);
+            return false;
+        }
+        if (result == nullptr) result = std::move(d->Data);
+        UseType(result->FType);
+        v = MakeData(std::move(result), u->Pos, u->Row, u->Col);
+        return true;
+    }
+    return true;
+}
+
+// ============================================================ operands
+
+std::unique_ptr<TPSValueAllocatedStackVar> TPSPascalCompiler::AllocStackVar(TPSType* type) {
+    TPSInternalProcedure* proc = block_->Proc;
+    TPSPascalParser& p = Parser();
+    auto pv = std::make_unique<TPSProcVar>();
+    pv->AType = type;
+    pv->Used = true;
+    pv->DeclarePos = static_cast<std::int32_t>(p.CurrTokenPos());
+    pv->DeclareRow = static_cast<std::int32_t>(p.Row());
+    pv->DeclareCol = static_cast<std::int32_t>(p.Col());
+    proc->ProcVars.push_back(std::move(pv));
+    auto v = std::make_unique<TPSValueAllocatedStackVar>(proc);
+    v->SetPos(static_cast<std::int32_t>(p.CurrTokenPos()), static_cast<std::int32_t>(p.Row()),
+              static_cast<std::int32_t>(p.Col()));
+    v->LocalVarNo = static_cast<std::uint32_t>(proc->ProcVars.size() - 1);
+    return v;
+}
+
+std::unique_ptr<TPSValueAllocatedStackVar> TPSPascalCompiler::AllocTempVar(TPSType* type) {
+    type = ResolveTypeLink(type);
+    UseType(type);
+    auto v = AllocStackVar(type);
+    BlockWriteByte(Code(), opPushType);
+    BlockWriteLong(Code(), static_cast<std::uint32_t>(type->FinalTypeNo));
+    return v;
+}
+
+std::unique_ptr<TPSValueAllocatedStackVar> TPSPascalCompiler::AllocPointerVar(TPSType* element) {
+    auto v = AllocTempVar(BuiltinType(btPointer));
+    block_->Proc->ProcVars[v->LocalVarNo]->AType = element;
+    return v;
+}
+
+std::uint32_t TPSPascalCompiler::GetVarAddress(const TPSValue* v) const {
+    if (const auto* g = As<TPSValueGlobalVar>(v)) return GlobalVarAddress(g->GlobalVarNo);
+    if (const auto* l = As<TPSValueLocalVar>(v)) return LocalVarAddress(l->LocalVarNo);
+    if (const auto* p = As<TPSValueParamVar>(v)) return ParamVarAddress(p->ParamNo);
+    return kInvalidAddress;
+}
+
+namespace {
+std::unique_ptr<TPSValue> MakeReplace(std::unique_ptr<TPSValue> old_value, std::unique_ptr<TPSValue> new_value) {
+    auto r = std::make_unique<TPSValueReplace>();
+    r->SetPos(old_value->Pos, old_value->Row, old_value->Col);
+    r->OldValue.Own(std::move(old_value));
+    r->NewValue.Own(std::move(new_value));
+    r->PreWriteAllocated = true;
+    r->ReplaceTimes = 1;
+    return r;
+}
+}  // namespace
+
+bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* expected) {
+    if (auto* r = As<TPSValueReplace>(v.get())) {
+        if (r->PreWriteAllocated) ++r->ReplaceTimes;
+        return true;
+    }
+    if (auto* pp = As<TPSValueProcPtr>(v.get())) {
+        if (expected == nullptr) {
+            ErrorAt(v.get(), ecTypeMismatch);
+            return false;
+        }
+        UseType(expected);
+        auto c = NewConstValue(ResolveTypeLink(expected));
+        c->tu32 = pp->ProcPtr;
+        auto d = MakeData(std::move(c), v->Pos, v->Row, v->Col);
+        v = MakeReplace(std::move(v), std::move(d));
+        return true;
+    }
+    if (As<TPSValueNil>(v.get()) != nullptr) {
+        if (expected == nullptr) {
+            ErrorAt(v.get(), ecTypeMismatch);
+            return false;
+        }
+        auto temp = AllocTempVar(expected);
+        if (!WriteNil(v.get(), *temp)) return false;
+        v = MakeReplace(std::move(v), std::move(temp));
+        return true;
+    }
+    if (As<TPSValueArray>(v.get()) != nullptr) {
+        if (expected == nullptr) {
+            ErrorAt(v.get(), ecTypeMismatch);
+            return false;
+        }
+        return PrepareArrayConstructor(v, expected);
+    }
+    if (auto* u = As<TPSUnValueOp>(v.get())) {
+        std::unique_ptr<TPSValue> temp = AllocTempVar(u->aType);
+        if (!WriteUnOp(*u, temp)) return false;
+        v = MakeReplace(std::move(v), std::move(temp));
+        return true;
+    }
+    if (auto* b = As<TPSBinValueOp>(v.get())) {
+        std::unique_ptr<TPSValue> temp = AllocTempVar(b->aType);
+        if (!WriteBinOp(*b, temp)) return false;
+        v = MakeReplace(std::move(v), std::move(temp));
+        return true;
+    }
+    if (auto* c = As<TPSValueProc>(v.get())) {
+        if (c->ResultType == nullptr) {
+            ErrorAt(v.get(), ecNoResult);
+            return false;
+        }
+        std::unique_ptr<TPSValue> temp = AllocTempVar(c->ResultType);
+        if (!WriteCall(*c, &temp)) return false;
+        v = MakeReplace(std::move(v), std::move(temp));
+        return true;
+    }
+    if (auto* var = As<TPSValueVar>(v.get())) {
+        if (var->RecCount() == 0) return true;
+        if (var->RecCount() == 1) {
+            if (dynamic_cast<TPSSubNumber*>(&var->RecItem(0)) != nullptr) return true;
+            const auto& sv = static_cast<TPSSubValue&>(var->RecItem(0));
+            const auto* idx = As<TPSValueVar>(sv.SubNo.get());
+            if (idx != nullptr && idx->RecCount() == 0 && As<TPSValueReplace>(sv.SubNo.get()) == nullptr) return true;
+        }
+        auto ptr = AllocPointerVar(GetTypeOf(v.get()));
+        const std::uint32_t ptrAddress = GetVarAddress(ptr.get());
+        BlockWriteByte(Code(), opSetPtr);
+        WriteVariableOperand(Code(), ptrAddress);
+        WriteVariableOperand(Code(), GetVarAddress(v.get()));
+        for (std::size_t i = 0; i < var->RecCount(); ++i) {
+            TPSSubItem& item = var->RecItem(i);
+            if (auto* num = dynamic_cast<TPSSubNumber*>(&item)) {
+                BlockWriteByte(Code(), opSetPtr);
+                WriteVariableOperand(Code(), ptrAddress);
+                WriteElementNumberOperand(Code(), ptrAddress, num->SubNo);
+            } else {
+                auto& sv = static_cast<TPSSubValue&>(item);
+                std::unique_ptr<TPSValue> idx = AllocTempVar(BuiltinType(btU32));
+                if (!WriteCalculation(idx, sv.SubNo)) return false;
+                BlockWriteByte(Code(), opSetPtr);
+                WriteVariableOperand(Code(), ptrAddress);
+                WriteElementIndexOperand(Code(), ptrAddress, GetVarAddress(idx.get()));
+            }
+        }
+        v = MakeReplace(std::move(v), std::move(ptr));
+        return true;
+    }
+    return true;
+}
+
+bool TPSPascalCompiler::WriteOperand(const TPSValue* v, bool allow_const) {
+    if (const auto* r = As<TPSValueReplace>(v)) return WriteOperand(r->NewValue.get(), allow_const);
+    if (const auto* var = As<TPSValueVar>(v)) {
+        const std::uint32_t address = GetVarAddress(v);
+        if (var->RecCount() == 0) {
+            WriteVariableOperand(Code(), address);
+            return true;
+        }
+        if (var->RecCount() != 1) return false;
+        if (const auto* num = dynamic_cast<const TPSSubNumber*>(&var->RecItem(0))) {
+            WriteElementNumberOperand(Code(), address, num->SubNo);
+            return true;
+        }
+        const auto& sv = static_cast<const TPSSubValue&>(var->RecItem(0));
+        WriteElementIndexOperand(Code(), address, GetVarAddress(sv.SubNo.get()));
+        return true;
+    }
+    if (const auto* d = As<TPSValueData>(v)) {
+        if (!allow_const) return false;
+        UseType(d->Data->FType);
+        return WriteConstantOperand(Code(), *d->Data);
+    }
+    return false;
+}
+
+void TPSPascalCompiler::AfterWriteOperand(std::unique_ptr<TPSValue>& v) {
+    auto* r = As<TPSValueReplace>(v.get());
+    if (r == nullptr || !r->PreWriteAllocated) return;
+    if (--r->ReplaceTimes > 0) return;
+    std::unique_ptr<TPSValue> old = r->OldValue.Release();
+    v = std::move(old);  // frees the replacement and with it its temporaries
+}
+
+bool TPSPascalCompiler::WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& temp) {
+    const std::uint8_t b = BaseOf(GetTypeOf(&temp));
+    if (b == btProcPtr) return true;
+    if (b == btString || b == btPChar) {
+        auto c = NewConstValue(ResolveTypeLink(GetTypeOf(&temp)));
+        BlockWriteByte(Code(), opAssign);
+        WriteVariableOperand(Code(), GetVarAddress(&temp));
+        return WriteConstantOperand(Code(), *c);
+    }
+    ErrorAt(at, ecTypeMismatch);
+    return false;
+}
+
+bool TPSPascalCompiler::WriteUnOp(TPSUnValueOp& node, std::unique_ptr<TPSValue>& dest) {
+    if (node.Operator == 2) {
+        TPSType* target = ResolveTypeLink(node.aType);
+        std::unique_ptr<TPSValue> own;
+        std::unique_ptr<TPSValue>* out = &dest;
+        if (BaseOf(target) == btChar) {
+            own = AllocTempVar(target);
+            out = &own;
+        }
+        if (!PreWriteOperand(node.Val1, target) || !PreWriteOperand(*out, target)) return false;
+        BlockWriteByte(Code(), opAssign);
+        const bool ok = WriteOperand(out->get(), false) && WriteOperand(node.Val1.get(), true);
+        AfterWriteOperand(node.Val1);
+        AfterWriteOperand(*out);
+        if (!ok) {
+            ErrorAt(&node, ecInternalError, "00019");
+            return false;
+        }
+        if (out != &dest) return WriteCalculation(dest, own);
+        return true;
+    }
+    if (!PreWriteOperand(dest, nullptr)) return false;
+    bool ok = true;
+    if (!SameVarReference(node.Val1.get(), dest.get())) ok = WriteCalculation(dest, node.Val1);
+    if (ok) {
+        const std::uint8_t opcode = node.Operator == 1 ? opNeg : IsBooleanType(node.aType) ? opBoolNot : opIntNot;
+        BlockWriteByte(Code(), opcode);
+        ok = WriteOperand(dest.get(), false);
+        if (!ok) ErrorAt(&node, ecInternalError, "00020");
+    }
+    AfterWriteOperand(dest);
+    return ok;
+}
+
+bool TPSPascalCompiler::WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue>& dest) {
+    if (node.Operator <= otIntDiv) {
+        if (node.aType != nullptr && ResolveTypeLink(node.aType) != ResolveTypeLink(GetTypeOf(dest.get()))) {
+            std::unique_ptr<TPSValue> temp = AllocTempVar(node.aType);
+            if (!WriteBinOp(node, temp)) return false;
+            return WriteCalculation(dest, temp);
+        }
+        if (!PreWriteOperand(dest, nullptr)) return false;
+        bool ok = true;
+        if (!SameVarReference(node.Val1.get(), dest.get())) ok = WriteCalculation(dest, node.Val1);
+        if (ok) ok = PreWriteOperand(node.Val2, GetTypeOf(dest.get()));
+        if (ok) {
+            std::uint8_t calc = 0;
+            CalcByteOf(node.Operator, calc);
+            BlockWriteByte(Code(), opCalc);
+            BlockWriteByte(Code(), calc);
+            ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val2.get(), true);
+            if (!ok) ErrorAt(&node, ecInternalError, "00021");
+            AfterWriteOperand(node.Val2);
+        }
+        AfterWriteOperand(dest);
+        return ok;
+    }
+    // Comparisons: nil on either side takes the other side's type.
+    std::unique_ptr<TPSValue> nilLeft;
+    std::unique_ptr<TPSValue> nilRight;
+    if (As<TPSValueNil>(node.Val1.get()) != nullptr) {
+        auto temp = AllocTempVar(GetTypeOf(node.Val2.get()));
+        if (!WriteNil(node.Val1.get(), *temp)) return false;
+        node.Val1 = MakeReplace(std::move(node.Val1), std::move(temp));
+    }
+    if (As<TPSValueNil>(node.Val2.get()) != nullptr) {
+        auto temp = AllocTempVar(GetTypeOf(node.Val1.get()));
+        if (!WriteNil(node.Val2.get(), *temp)) return false;
+        node.Val2 = MakeReplace(std::move(node.Val2), std::move(temp));
+    }
+    bool ok = PreWriteOperand(dest, nullptr);
+    if (ok) ok = PreWriteOperand(node.Val1, GetTypeOf(node.Val2.get()));
+    if (ok) ok = PreWriteOperand(node.Val2, GetTypeOf(node.Val1.get()));
+    if (ok) {
+        std::uint8_t compare = 0;
+        CompareByteOf(node.Operator, compare);
+        BlockWriteByte(Code(), opCompare);
+        BlockWriteByte(Code(), compare);
+        ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val1.get(), true) &&
+             WriteOperand(node.Val2.get(), true);
+        if (!ok) ErrorAt(&node, ecInternalError, "00022");
+    }
+    AfterWriteOperand(node.Val1);
+    AfterWriteOperand(node.Val2);
+    AfterWriteOperand(dest);
+    // Undo the nil replacements (their temporaries are popped), right first.
+    for (auto* side : {&node.Val2, &node.Val1}) {
+        if (auto* r = As<TPSValueReplace>(side->get()); r != nullptr && r->PreWriteAllocated) {
+            std::unique_ptr<TPSValue> old = r->OldValue.Release();
+            *side = std::move(old);
+        }
+    }
+    return ok;
+}
+
+bool TPSPascalCompiler::ArrayToSetConstant(std::unique_ptr<TPSValue>& v, TPSType* set_type) {
+    auto* array = As<TPSValueArray>(v.get());
+    auto* set = static_cast<TPSSetType*>(ResolveTypeLink(set_type));
+    auto c = NewConstValue(set);
+    for (const auto& item : array->Items) {
+        auto* d = As<TPSValueData>(item.get());
+        if (d == nullptr || ResolveTypeLink(d->Data->FType) != ResolveTypeLink(set->SetType)) {
+            ErrorAt(item.get(), ecTypeMismatch);
+            return false;
+        }
+        bool ok = true;
+        const std::uint32_t bit = GetConstUInt(*d->Data, ok);
+        if (bit < set->BitSize()) SetSetBit(c->tstring, bit);
+    }
+    UseType(set);
+    v = MakeData(std::move(c), v->Pos, v->Row, v->Col);
+    return true;
+}
+
+bool TPSPascalCompiler::PrepareArrayConstructor(std::unique_ptr<TPSValue>& v, TPSType* expected) {
+    TPSType* t = ResolveTypeLink(expected);
+    if (t->BaseType == btSet) return ArrayToSetConstant(v, t);
+    TPSType* arrayType = t;
+    if (t->BaseType != btArray) {
+        arrayType = FindNamedType("!OPENARRAYOFVARIANT");
+        if (arrayType == nullptr) arrayType = OpenArrayType(FindNamedType("VARIANT"));
+        if (arrayType == nullptr) return false;
+    }
+    auto* array = As<TPSValueArray>(v.get());
+    auto temp = AllocTempVar(arrayType);
+    {
+        auto len = AllocTempVar(BuiltinType(btS32));
+        auto count = NewConstValue(BuiltinType(btS32));
+        count->ts32 = static_cast<std::int32_t>(array->Count());
+        BlockWriteByte(Code(), opAssign);
+        WriteVariableOperand(Code(), GetVarAddress(len.get()));
+        WriteConstantOperand(Code(), *count);
+        BlockWriteByte(Code(), opPushVar);
+        WriteVariableOperand(Code(), GetVarAddress(temp.get()));
+        BlockWriteByte(Code(), opCall);
+        BlockWriteLong(Code(), static_cast<std::uint32_t>(FindProcNumber("SETARRAYLENGTH")));
+        BlockWriteByte(Code(), opPop);
+    }
+    TPSType* element = static_cast<TPSArrayType*>(arrayType)->ArrayTypeNo;
+    for (std::size_t i = 0; i < array->Count(); ++i) {
+        if (!PreWriteOperand(array->Items[i], element)) return false;
+        BlockWriteByte(Code(), BaseOf(element) == btPointer ? opSetPtrToCopy : opAssign);
+        WriteElementNumberOperand(Code(), GetVarAddress(temp.get()), static_cast<std::uint32_t>(i));
+        const bool ok = WriteOperand(array->Items[i].get(), true);
+        AfterWriteOperand(array->Items[i]);
+        if (!ok) {
+            ErrorAt(array->Items[i].get(), ecTypeMismatch);
+            return false;
+        }
+    }
+    v = MakeReplace(std::move(v), std::move(temp));
+    return true;
+}
+
+bool TPSPascalCompiler::WriteTempFrom(std::unique_ptr<TPSValueAllocatedStackVar>& temp,
+                                      std::unique_ptr<TPSValue>& src) {
+    std::unique_ptr<TPSValue> dest = std::move(temp);
+    const bool ok = WriteCalculation(dest, src);
+    temp.reset(static_cast<TPSValueAllocatedStackVar*>(dest.release()));
+    return ok;
+}
+
+bool TPSPascalCompiler::WriteCalculation(std::unique_ptr<TPSValue>& dest, std::unique_ptr<TPSValue>& src) {
+    if (!IsCompatibleValue(dest.get(), src.get())) {
+        ErrorAt(src.get(), ecTypeMismatch);
+        return false;
+    }
+    if (SameVarReference(dest.get(), src.get())) return true;
+    if (auto* call = As<TPSValueProc>(src.get())) return WriteCall(*call, &dest);
+    if (!PreWriteOperand(dest, nullptr)) return false;
+    bool ok = true;
+    auto* bin = As<TPSBinValueOp>(src.get());
+    auto* un = As<TPSUnValueOp>(src.get());
+    if (bin != nullptr && !ReadsDestination(src.get(), dest.get(), true)) {
+        ok = WriteBinOp(*bin, dest);
+    } else if (un != nullptr && !ReadsDestination(src.get(), dest.get(), true)) {
+        ok = WriteUnOp(*un, dest);
+    } else {
+        ok = PreWriteOperand(src, GetTypeOf(dest.get()));
+        if (ok) {
+            BlockWriteByte(Code(), opAssign);
+            ok = WriteOperand(dest.get(), false) && WriteOperand(src.get(), true);
+            if (!ok) ErrorAt(src.get(), ecVariableExpected);
+            AfterWriteOperand(src);
+        }
+    }
+    AfterWriteOperand(dest);
+    return ok;
+}
+
+}  // namespace script::compiler

@@ -1,0 +1,103 @@
+#pragma once
+// Compiling scripts in tests: the result, its messages and the decoded image,
+// with the byte code of procedures as disassembled text.
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/compiler/compiler.h"
+#include "support/ps_disassembler.h"
+#include "support/ps_image_reader.h"
+
+namespace script::compiler::testing {
+
+struct CompileResult {
+    bool Ok = false;
+    std::vector<std::string> Messages;  // MessageToString of each
+    std::string Image;
+    test_support::PSImage Parsed;
+
+    // The disassembled code of the procedure with that upper-case name
+    // ("!MAIN" for the main block).
+    std::string Code(std::string_view name = "!MAIN") const {
+        const auto& proc = Parsed.ProcNamed(name);
+        return test_support::DisassembleText(Parsed, proc.Code);
+    }
+    std::string AllMessages() const {
+        std::string text;
+        for (const auto& m : Messages) text += m + "\n";
+        return text;
+    }
+    bool HasMessage(std::string_view text) const {
+        for (const auto& m : Messages)
+            if (m.find(text) != std::string::npos) return true;
+        return false;
+    }
+};
+
+inline CompileResult CompileScript(std::string_view text,
+                                   const std::function<void(TPSPascalCompiler&)>& setup = {}) {
+    TPSPascalCompiler compiler;
+    if (setup) setup(compiler);
+    CompileResult r;
+    r.Ok = compiler.Compile(text);
+    for (std::size_t i = 0; i < compiler.GetMsgCount(); ++i) r.Messages.push_back(compiler.GetMsg(i).MessageToString());
+    if (compiler.GetOutput(r.Image)) r.Parsed = test_support::ReadImage(r.Image);
+    return r;
+}
+
+// The plug-in host's settings: its library declared in SYSTEM, no other
+// units, a final "end." or no main block accepted, and event procedures
+// checked to be parameterless procedures.
+inline void PluginHostSettings(TPSPascalCompiler& c) {
+    c.AllowEndWithoutBegin = true;
+    c.AllowNoMainBlock = true;
+    c.OnUses = [](TPSPascalCompiler& comp, const std::string& name) {
+        if (name != "SYSTEM") return false;
+        for (const char* decl :
+             {"procedure ShowMessage(const Msg: string)", "function Send(const s: string): integer",
+              "function Send2(const s: string): integer", "function Lo(data: word): byte",
+              "function Hi(data: word): byte", "function LoWord(data: cardinal): word",
+              "function HiWord(data: cardinal): word", "function MakeWord(Lo, Hi: byte): word",
+              "function MakeLong(Lo, Hi: word): cardinal",
+              "function MsgBox(const Text: string; const Caption: string; Flags: integer): integer",
+              "function Swap32(data: cardinal): cardinal", "function IntToHex(Value: Integer; Digits: Integer): string",
+              "function Format(const Format: string; const Args: array of const): string"})
+            comp.AddFunctionByDecl(decl);
+        TPSRegProc* d2s = comp.AddFunction("function Data2Str(): string;");
+        d2s->Decl.AddParam().SetName("X");
+        TPSRegProc* s2d = comp.AddFunction("procedure Str2Data;");
+        TPSParameterDecl& s = s2d->Decl.AddParam();
+        s.SetName("S");
+        s.AType = comp.FindType("string");
+        TPSParameterDecl& x = s2d->Decl.AddParam();
+        x.SetName("X");
+        x.Mode = pmInOut;
+        for (const char* decl :
+             {"function Reverse(const s: string): string", "function Compose(const data: array of Variant): string",
+              "procedure Sleep(dwMilliseconds: cardinal)", "procedure NBSleep(dwMilliseconds: cardinal)",
+              "function ArrayToHex(const s: string; bInsertSpace: boolean): string", "procedure AddMsg(const s: string)",
+              "procedure UpdMsg(const s: string)", "procedure AddErr(const s: string)",
+              "function Random(Range: Integer): integer", "function Rnd(): double",
+              "function Recv(nBytes: integer; Timeout_ms: integer; var Data: string): boolean", "procedure PurgeRx()",
+              "function LoadStrFromFile(const FileName: string; var Data: string): boolean",
+              "function SaveStrToFile(const FileName: string; const Data: string): boolean",
+              "function GetTickCount(): cardinal", "procedure SetV(const Name: string; const Value: string)",
+              "function GetV(const Name: string): string;", "procedure GraphAdd(const Value: double)",
+              "procedure Play(const sound: string)"})
+            comp.AddFunctionByDecl(decl);
+        comp.AddUsedVariableN("TD", "string");
+        comp.AddUsedVariableN("RD", "string");
+        comp.AddUsedVariableN("RD2", "string");
+        return true;
+    };
+    c.OnExportCheck = [](TPSPascalCompiler& comp, TPSInternalProcedure& proc, const std::string&) {
+        if (proc.Name == "ONLOAD" || proc.Name == "ONSEND" || proc.Name == "ONRECEIVE" || proc.Name == "ONRECEIVE2") {
+            if (!ExportCheck(comp, proc, {0}, {})) comp.MakeError({}, ecTypeMismatch, {});
+        }
+        return true;
+    };
+}
+
+}  // namespace script::compiler::testing
