@@ -338,7 +338,8 @@ HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWOR
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int err = errno;
-        if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR)
+        // A serial device node without hardware behind it fails with EIO.
+        if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR || err == EIO)
             Fail(ERROR_FILE_NOT_FOUND, path + ": no such device");
         else if (err == EACCES || err == EPERM)
             Fail(ERROR_ACCESS_DENIED, AccessDeniedReason(path));
