@@ -178,14 +178,10 @@ void TControl::ApplyVisible() {
 }
 
 void TControl::SetVisible(bool visible) {
-    if (visible == visible_ && (!widget_ || widget_->isVisible() == visible || !parent_)) {
-        visible_ = visible;
-        if (widget_ && widget_->isWindow()) ApplyVisible();
-        return;
-    }
+    bool changed = visible != visible_;
     visible_ = visible;
     ApplyVisible();
-    if (parent_ && align_ != TAlign::alNone) parent_->Realign();
+    if (changed && parent_ && align_ != TAlign::alNone) parent_->Realign();
 }
 
 bool TControl::Showing() const {

@@ -300,7 +300,12 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
 void TApplication::SetHintPause(int ms) { hint_pause_ = ms; }
 
 void TApplication::Run() {
-    if (main_form_ && !terminated_) main_form_->Show();
+    if (main_form_ && !terminated_) {
+        main_form_->Show();
+        // The main form starts active, also where no window manager hands
+        // out the focus.
+        main_form_->Activate();
+    }
     if (!terminated_) QApplication::exec();
 }
 
