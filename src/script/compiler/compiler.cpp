@@ -109,11 +109,13 @@ bool TPSPascalCompiler::Compile(std::string_view text) {
     bool ok = false;
     try {
         ok = DoCompile(text);
-    } catch (const EPSCompilerException& e) {
-        // A host callback misused the registration API during this
-        // compilation: report it as a failed compilation.
-        MakeError({}, ecCustomError, e.Message);
-        ok = false;
+    } catch (...) {
+        // A host callback misused the registration API: the exception goes
+        // to the host, but no half-built state stays behind.
+        cur_ = parser_.get();
+        output_.clear();
+        FreeWorkingLists();
+        throw;
     }
     cur_ = parser_.get();
     if (!ok) output_.clear();

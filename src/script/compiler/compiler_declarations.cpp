@@ -352,7 +352,9 @@ bool TPSPascalCompiler::ReadParameterList(TPSParametersDecl& decl, std::string_v
                         return false;
                     }
                     const std::string name = p.GetToken();
-                    bool taken = name == "RESULT" || name == own_name;
+                    // Host declarations may name a parameter like their function
+                    // (Format(const Format: string; ...)).
+                    bool taken = name == "RESULT" || (!quiet_ && name == own_name);
                     for (const auto& prm : decl.Params) taken = taken || prm->Name == name;
                     if (taken) {
                         Error(ecDuplicateIdentifier, p.OriginalToken());
