@@ -1,7 +1,6 @@
 #include "terminal/main_form.h"
 
 #include "graph/graph_form.h"
-#include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 
 namespace terminal {
@@ -549,7 +548,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     // 5. The (empty) port-description list.
     PortDescriptions.clear();
 
-    ConfigFileName = rtl::ExeFolder() + "vostrel.ini";
+    ConfigFileName = DefaultConfigFileName();
     for (vcl::TComboBox* c : {ComNcb, cbComN2}) c->Items().AddObject("[No]", 0);
     ComNcb->SetItemIndex(0);
     cbComN2->SetItemIndex(0);

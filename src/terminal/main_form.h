@@ -216,6 +216,7 @@ public:
 
     // The settings file read at the first activation.
     std::string ConfigFileName;
+    static std::string DefaultConfigFileName();
 
     // ---- Life cycle
     void FormCreate(vcl::TComponent* Sender);

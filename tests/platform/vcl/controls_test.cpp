@@ -11,6 +11,7 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/text.h"
+#include "platform/vcl/clipboard.h"
 
 namespace {
 
@@ -185,6 +186,44 @@ TEST(controls, freeing_a_parent_before_its_children_leaves_no_dangling_widget) {
     label->SetCaption("still safe");
     TComponent::Free(inner);
     TComponent::Free(owner);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace vcl;
+
+TEST(controls, owner_drawn_combo_draws_its_face_and_entries_through_on_draw_item) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* c = new TComboBox(&form);
+    c->SetParent(&form);
+    c->SetStyle(TComboBoxStyle::csOwnerDrawFixed);
+    c->Items().AddObject("COM7\t(USB Serial Port)", 7);
+    c->SetItemIndex(0);
+    std::vector<std::pair<int, TOwnerDrawState>> calls;
+    c->OnDrawItem = [&](TComponent* s, int index, const TRect& r, TOwnerDrawState st) {
+        EXPECT_EQ(s, c);
+        EXPECT_GT(r.Width(), 0);
+        calls.emplace_back(index, st);
+        c->Canvas().FillRect(r);
+        c->Canvas().TextOut(r.Left + 2, r.Top, c->Items().Strings(index).substr(0, 4));
+    };
+    form.Show();
+    c->Widget()->grab();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0].first, 0);
+    EXPECT_TRUE(calls[0].second & odComboBoxEdit);
+    EXPECT_GT(c->Canvas().TextWidth("COM7"), 0);
+}
+
+TEST(controls, clipboard_text_round_trips_in_the_programs_code_page) {
+    EnsureApplication();
+    std::string ansi = rtl::Utf8ToAnsi("Данные 0A •");
+    Clipboard().SetAsText(ansi);
+    EXPECT_TRUE(Clipboard().HasText());
+    EXPECT_EQ(Clipboard().AsText(), ansi);
 }
 
 }  // namespace
