@@ -1308,13 +1308,17 @@ bool TPSPascalCompiler::ArrayToSetConstant(std::unique_ptr<TPSValue>& v, TPSType
     auto c = NewConstValue(set);
     for (const auto& item : array->Items) {
         auto* d = As<TPSValueData>(item.get());
-        if (d == nullptr || ResolveTypeLink(d->Data->FType) != ResolveTypeLink(set->SetType)) {
+        TPSType* element = ResolveTypeLink(set->SetType);
+        // Integer literals are S32 constants; they fit a set of Byte when in range.
+        const bool sameType = d != nullptr && ResolveTypeLink(d->Data->FType) == element;
+        const bool integer = d != nullptr && IsIntType(BaseOf(d->Data->FType)) && IsIntType(BaseOf(element));
+        bool ok = sameType || integer;
+        const std::int64_t bit = ok ? GetConstInt64(*d->Data, ok) : 0;
+        if (!ok || bit < 0 || bit >= static_cast<std::int64_t>(set->BitSize())) {
             ErrorAt(item.get(), ecTypeMismatch);
             return false;
         }
-        bool ok = true;
-        const std::uint32_t bit = GetConstUInt(*d->Data, ok);
-        if (bit < set->BitSize()) SetSetBit(c->tstring, bit);
+        SetSetBit(c->tstring, static_cast<std::uint32_t>(bit));
     }
     UseType(set);
     v = MakeData(std::move(c), v->Pos, v->Row, v->Col);
