@@ -1,0 +1,211 @@
+#pragma once
+// The base of every port that is not a COM port: a transport with the same
+// small set of operations as the serial component (activate, send, read,
+// pause and resume reception), a settings frame in which the user edits its
+// parameters as text fields, a settings text that a profile can store, and
+// one owner callback through which it reports information, errors and
+// received data.
+//
+// Foreign-port classes are numbered from 256 up, so that one integer names
+// either a COM port (1 to 255) or a foreign-port class; the table
+// ForeignPortClasses maps those numbers to the classes.
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/format.h"
+#include "platform/vcl/std_ctrls.h"
+
+namespace ports {
+
+// Codes of the owner callback.
+enum TForeignPortEventCode : int {
+    fpeInfo = 1,             // an information line
+    fpeError = 2,            // an error line
+    fpeRecvInfo = 3,         // a note about reception
+    fpeSendInfo = 4,         // a note about sending
+    fpeData = 5,             // one character holding the client index (1 to 255), then the bytes
+    fpeRefresh = 6,          // the port's state changed: refresh the port button
+    fpeSettingsChanged = 7,  // a parameter was edited
+};
+
+// The owner callback; the port never reads Reply.
+using TForeignPortEvent = std::function<void(int Code, const std::string& Text, std::string& Reply)>;
+
+// The lowest foreign-port class number; everything below is a COM port (or none).
+constexpr std::int32_t FirstForeignPortId = 256;
+
+// States of a parameter as the frame reports it.
+enum TParamState : std::uint8_t {
+    psValid = 0,
+    psInvalid = 1,
+    psHidden = 2,  // not shown in the current configuration
+};
+
+// The settings frame of a foreign port: a panel of parameter controls.
+// Parameters are numbered from 0 in the order the subclass names them.
+class TfrmForP : public vcl::TPanel {
+public:
+    // ClassName is the subclass's own name, used in error messages.
+    TfrmForP(vcl::TComponent* AOwner, std::string ClassName);
+    ~TfrmForP() override;
+
+    const std::string& ClassName() const { return className_; }
+
+    // Set by the port to its ParamChanged.
+    std::function<void(int Index)> OnParamChange;
+
+    // Raises "<class name>: Bad param idx (<index>)".
+    [[noreturn]] virtual void BadParamIdx(int Index) const;
+    virtual void AddParamName(const std::string& Name);
+    // The value in its stored form (AsText: the display form where the two
+    // differ) and its state (TParamState).
+    virtual std::uint8_t GetParam(int Index, std::string& S, bool AsText) = 0;
+    // Puts a stored-form value into its control.
+    virtual void SetParam(int Index, const std::string& S) = 0;
+    // S is emptied first; an index outside 0..count-1 raises BadParamIdx.
+    virtual void GetParamName(int Index, std::string& S) const;
+    // Enables or locks the controls for an open or closed port.
+    virtual void SetActiveLook(bool Active) = 0;
+    // Begin: one lock more. Otherwise one lock less, and when none is left
+    // every parameter is read and written back, in index order, so that the
+    // controls' change handlers check and colour every field again.
+    virtual void Lock(bool Begin);
+    virtual int ParamCount() const;
+
+    bool Locked() const { return lockCount_ > 0; }
+
+    // Control's colour becomes Color when Marked, else the window colour.
+    static void SetFieldColor(vcl::TControl* Control, bool Marked, vcl::TColor Color);
+    // The label and the control it labels are enabled or shown together.
+    void SetLabeledEnabled(vcl::TLabel* Label, bool Value);
+    void SetLabeledVisible(vcl::TLabel* Label, bool Value);
+    // Every parameter control's change handler calls this: unless the frame
+    // is locked, colour the control by the parameter's state (yellow when not
+    // valid) and tell the port.
+    void ParamEdited(vcl::TControl* Control, int Index);
+
+protected:
+    // The control a label stands beside; SetLabeledEnabled/-Visible act on both.
+    void SetFocusControl(vcl::TLabel* Label, vcl::TControl* Control);
+
+private:
+    vcl::TControl* FocusControlOf(vcl::TLabel* Label) const;
+
+    std::string className_;
+    std::int32_t lockCount_ = 0;
+    std::vector<std::string> paramNames_;
+    std::vector<std::pair<vcl::TLabel*, vcl::TControl*>> focusControls_;
+};
+
+// The abstract foreign port. A concrete class passes its newly made frame
+// to this constructor (a base constructor cannot reach the subclass's
+// frame factory) and implements SetActive and Send.
+class TForeignPort {
+public:
+    virtual ~TForeignPort();
+    TForeignPort(const TForeignPort&) = delete;
+    TForeignPort& operator=(const TForeignPort&) = delete;
+
+    std::int32_t Id() const { return id_; }
+    TfrmForP* Frame() const { return frame_.get(); }
+    bool Active() const { return active_; }
+    TForeignPortEvent OnEvent;
+
+    // Base: reports fpeSettingsChanged.
+    virtual void ParamChanged(int Index);
+    // Opens or closes the transport.
+    virtual void SetActive(bool Value) = 0;
+    // Bytes sent; 0 when not active.
+    virtual int Send(const void* Buf, int Len) = 0;
+    // The first Count bytes of what arrived while reception was paused,
+    // removed from the buffer (fewer when fewer are there).
+    virtual std::string Read(int Count);
+    virtual void PauseRx();
+    virtual void ResumeRx();
+    virtual int RxCount() const;
+    // The stored form of every parameter, joined by "|".
+    virtual std::string GetSettings() const;
+    // The "|"-separated fields, one per parameter from 0; a shorter text
+    // leaves the later parameters as they are.
+    virtual void SetSettings(const std::string& S);
+
+    bool RxPaused() const { return pauseCount_ > 0; }
+
+    // Whether the class can be used on this system; the main window lists
+    // only classes that are. A subclass hides this with its own.
+    static bool IsAvailable() { return true; }
+
+protected:
+    TForeignPort(std::int32_t Id, TForeignPortEvent OnEvent, std::unique_ptr<TfrmForP> Frame);
+
+    // Reports Format(Fmt, Args) to the owner with Code; the reply is dropped.
+    void NotifyOwner(const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args, int Code);
+    void SetActiveFlag(bool Value) { active_ = Value; }
+    // Data received while reception is paused waits here for Read.
+    std::string& RxBuffer() { return rxBuffer_; }
+
+private:
+    std::int32_t id_;
+    std::unique_ptr<TfrmForP> frame_;
+    bool active_ = false;
+    std::int32_t pauseCount_ = 0;
+    std::string rxBuffer_;
+};
+
+// The display name of a foreign-port class: its class name without a
+// leading "T" and without a trailing "PORT" (in any case), so TEthernetPort
+// is "Ethernet".
+std::string ForeignPortName(const std::string& ClassName);
+
+// Frees a foreign port the way the port's destructor is meant to: an active
+// port is deactivated first (through its own SetActive, which a destructor
+// of the base could no longer reach).
+struct TForeignPortDeleter {
+    void operator()(TForeignPort* port) const noexcept;
+};
+using TForeignPortPtr = std::unique_ptr<TForeignPort, TForeignPortDeleter>;
+
+// What the class table knows of a foreign-port class without an instance.
+struct TForeignPortClass {
+    std::string ClassName;  // e.g. "TEthernetPort"
+    std::function<bool()> IsAvailable;
+    std::function<TForeignPortPtr(std::int32_t Id, TForeignPortEvent OnEvent)> Create;
+
+    std::string GetName() const { return ForeignPortName(ClassName); }
+};
+
+struct TForeignPortClassEntry {
+    std::int32_t Id;
+    TForeignPortClass Class;
+};
+
+// The class description of T: T has a static ClassName() and a constructor
+// (Id, OnEvent); T may hide the base's static IsAvailable.
+template <class T>
+TForeignPortClass ForeignPortClassOf() {
+    return TForeignPortClass{
+        T::ClassName(),
+        [] { return T::IsAvailable(); },
+        [](std::int32_t Id, TForeignPortEvent OnEvent) {
+            return TForeignPortPtr(std::make_unique<T>(Id, std::move(OnEvent)).release());
+        },
+    };
+}
+
+// The table of foreign-port classes, in registration order.
+const std::vector<TForeignPortClassEntry>& ForeignPortClasses();
+// Adds a class. An id below 256 (it would name a COM port) or one already
+// taken raises an exception.
+void RegisterForeignPortClass(std::int32_t Id, TForeignPortClass Class);
+// Removes a class (tests and shutdown); unknown ids are ignored.
+void UnregisterForeignPortClass(std::int32_t Id);
+// Position of Id in the table; -1 when absent, or with RaiseIfMissing the
+// exception "Foreign port with id=<Id> not found".
+int ForeignClassIndex(std::int32_t Id, bool RaiseIfMissing);
+
+}  // namespace ports
