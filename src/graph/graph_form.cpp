@@ -61,12 +61,10 @@ TfGraph::TfGraph(vcl::TComponent* owner) : vcl::TForm(owner) {
     bClear->SetBounds(560, 2, 90, 28);
     bClear->OnClick = [this](vcl::TComponent* s) { bClearClick(s); };
 
-    sb1 = new vcl::TLabel(this);
+    sb1 = new vcl::TStatusBar(this);
     sb1->Name = "sb1";
-    sb1->SetAutoSize(false);
     sb1->SetParent(this);
-    sb1->SetHeight(19);
-    sb1->SetAlign(vcl::TAlign::alBottom);
+    sb1->SetPanels({200, 50});
 
     Chart1 = new vcl::TPanel(this);
     Chart1->Name = "Chart1";
@@ -130,11 +128,11 @@ void TfGraph::ClearGraph() {
     lblCount->SetCaption("0");
 }
 
-std::string TfGraph::StatusText() const { return sb1->Caption(); }
+std::string TfGraph::StatusText() const { return sb1->PanelText(0); }
 
 void TfGraph::UpdateStatus(bool CountOnly) {
     if (!CountOnly) SetCaption(Ru("График"));
-    sb1->SetCaption(rtl::Format(Ru("Тчк: %d"), {point_count_}));
+    sb1->SetPanelText(0, rtl::Format(Ru("Тчк: %d"), {point_count_}));
 }
 
 void TfGraph::bClearClick(vcl::TComponent*) { ClearGraph(); }

@@ -71,7 +71,7 @@ public:
     vcl::TButton* bClear;
     vcl::TPanel* Chart1;
     vcl::TLabel* lblCount;
-    vcl::TLabel* sb1;
+    vcl::TStatusBar* sb1;
 
     void bClearClick(vcl::TComponent* Sender);
 

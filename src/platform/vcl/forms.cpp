@@ -5,6 +5,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -297,7 +298,29 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
     if (operation == TOperation::opRemove && component == main_form_) main_form_ = nullptr;
 }
 
-void TApplication::SetHintPause(int ms) { hint_pause_ = ms; }
+namespace {
+// Lets the application decide how long the mouse rests before a hint shows.
+class THintPauseStyle : public QProxyStyle {
+public:
+    explicit THintPauseStyle(const int* pause) : pause_(pause) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* ret) const override {
+        if (hint == QStyle::SH_ToolTip_WakeUpDelay) return *pause_;
+        return QProxyStyle::styleHint(hint, option, widget, ret);
+    }
+
+private:
+    const int* pause_;
+};
+}  // namespace
+
+void TApplication::SetHintPause(int ms) {
+    hint_pause_ = ms;
+    if (!hint_style_) {
+        hint_style_ = true;
+        QApplication::setStyle(new THintPauseStyle(&hint_pause_));
+    }
+}
 
 void TApplication::Run() {
     if (main_form_ && !terminated_) {

@@ -157,6 +157,7 @@ private:
     TForm* main_form_ = nullptr;
     bool terminated_ = false;
     int hint_pause_ = 500;
+    bool hint_style_ = false;
     std::vector<TApplicationEvents*> events_;
     QObject* watcher_ = nullptr;
 

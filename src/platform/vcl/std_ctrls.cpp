@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QHBoxLayout>
 #include <QToolButton>
 
 #include "platform/rtl/exceptions.h"
@@ -516,6 +517,40 @@ bool TSplitter::HandleEvent(QEvent* event) {
             break;
     }
     return TControl::HandleEvent(event);
+}
+
+// ---------------------------------------------------------------- TStatusBar
+
+TStatusBar::TStatusBar(TComponent* owner) : TWinControl(owner, new QWidget()) {
+    auto* layout = new QHBoxLayout(Widget());
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(2);
+    SetBounds(0, 0, 200, 19);
+    SetAlign(TAlign::alBottom);
+}
+
+void TStatusBar::SetPanels(const std::vector<int>& widths) {
+    texts_.assign(widths.size(), std::string());
+    if (!Widget()) {
+        labels_.clear();  // they went with the widget
+        return;
+    }
+    auto* layout = static_cast<QHBoxLayout*>(Widget()->layout());
+    for (QWidget* l : labels_) delete l;
+    labels_.clear();
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        auto* l = new QLabel();
+        l->setTextFormat(Qt::PlainText);
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (i + 1 < widths.size()) l->setFixedWidth(widths[i]);
+        layout->addWidget(l, i + 1 < widths.size() ? 0 : 1);
+        labels_.push_back(l);
+    }
+}
+
+void TStatusBar::SetPanelText(int index, const std::string& text) {
+    texts_.at(static_cast<size_t>(index)) = text;
+    if (Widget()) static_cast<QLabel*>(labels_[static_cast<size_t>(index)])->setText(ToQ(text));
 }
 
 }  // namespace vcl

@@ -229,4 +229,19 @@ private:
     int drag_x_ = -1;
 };
 
+// A status bar of panels, each with a width (the last one takes the rest).
+class TStatusBar : public TWinControl {
+public:
+    explicit TStatusBar(TComponent* owner);
+    // Replaces the panels by ones of these widths.
+    void SetPanels(const std::vector<int>& widths);
+    int PanelCount() const { return static_cast<int>(texts_.size()); }
+    const std::string& PanelText(int index) const { return texts_.at(static_cast<size_t>(index)); }
+    void SetPanelText(int index, const std::string& text);
+
+private:
+    std::vector<std::string> texts_;
+    std::vector<QWidget*> labels_;
+};
+
 }  // namespace vcl

@@ -227,3 +227,49 @@ TEST(controls, clipboard_text_round_trips_in_the_programs_code_page) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace vcl;
+
+TEST(controls, splitter_resizes_the_column_next_to_it_down_to_its_minimum) {
+    EnsureApplication();
+    TForm form(Application);
+    form.SetBounds(0, 0, 500, 300);
+    auto* column = new TPanel(&form);
+    column->SetParent(&form);
+    column->SetWidth(200);
+    column->SetAlign(TAlign::alLeft);
+    auto* splitter = new TSplitter(&form);
+    splitter->SetParent(&form);
+    splitter->SetLeft(200);
+    auto* rest = new TPanel(&form);
+    rest->SetParent(&form);
+    rest->SetAlign(TAlign::alClient);
+    int moved = 0;
+    splitter->OnMoved = [&](TComponent*) { ++moved; };
+    EXPECT_EQ(splitter->Left(), 200);
+    splitter->DragBy(40);
+    EXPECT_EQ(column->Width(), 240);
+    EXPECT_EQ(splitter->Left(), 240);
+    EXPECT_EQ(rest->Left(), 240 + splitter->Width());
+    splitter->DragBy(-500);
+    EXPECT_EQ(column->Width(), splitter->MinSize());
+    EXPECT_EQ(moved, 2);
+}
+
+TEST(controls, status_bar_panels_hold_their_texts) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* sb = new TStatusBar(&form);
+    sb->SetParent(&form);
+    sb->SetPanels({200, 50});
+    EXPECT_EQ(sb->PanelCount(), 2);
+    sb->SetPanelText(1, "X:1");
+    EXPECT_EQ(sb->PanelText(1), "X:1");
+    EXPECT_EQ(sb->PanelText(0), "");
+    EXPECT_THROW(sb->SetPanelText(2, "no"), std::out_of_range);
+    EXPECT_EQ(sb->Align(), TAlign::alBottom);
+}
+
+}  // namespace
