@@ -34,20 +34,26 @@ std::string TMain::DefaultConfigFileName() {
 
 // Settings file: a missing file keeps every default. An existing file must
 // be readable (a folder or an unreadable file fails, which start-up reports).
-// Reading its keys comes with the settings part; until then nothing is
-// applied from it.
+// Reading its keys comes with the settings part; until then every key reads
+// as its default, and of those the polling delay is applied here as reading
+// it does (the 1 ms entry is offered only when the timers reach 1 ms).
 void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
     (void)SelectedProfile;
     (void)NoTimeBeginPeriod;
     if (!rtl::FileExists(ConfigFileName)) {
         if (rtl::DirectoryExists(ConfigFileName))
             throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
-        return;
+    } else {
+        std::ifstream in(rtl::SysPath(ConfigFileName), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof())
+            throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
     }
-    std::ifstream in(rtl::SysPath(ConfigFileName), std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof())
-        throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
+    N1ms1->SetEnabled(ports::TCommPortDriver::GetMinPollingDelay() == 1);
+    int polling = PollingIndex;
+    if (polling < 0 || polling > 5) polling = 2;
+    if (polling == 0 && !N1ms1->Enabled()) polling = 1;
+    m1000msClick(PollingEntry(polling));
 }
 
 // Writing the settings comes with the settings part: nothing is written yet.

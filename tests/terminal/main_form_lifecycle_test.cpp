@@ -162,6 +162,11 @@ TEST(main_form_lifecycle, first_activation_runs_once_and_a_missing_settings_file
               "Count CPU speed\r(for exact 485 mode functioning)\rCurrent speed value = 0 kHz");
     EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
     ASSERT_TRUE(bool(f.graph->OnClose));
+    // The polling delay in effect is the default entry's (50 ms), on both drivers.
+    EXPECT_EQ(m->PollingIndex, 2);
+    EXPECT_EQ(m->cp1->PollingDelay(), 50);
+    EXPECT_EQ(m->cp2->PollingDelay(), 50);
+    EXPECT_EQ(m->N1ms1->Enabled(), ports::TCommPortDriver::GetMinPollingDelay() == 1);
 
     // A later activation reads and applies nothing.
     m->rtscb->SetChecked(true);
