@@ -81,15 +81,6 @@ bool StoreReal(TPSConstValue& v, long double x) {
 
 bool IsSigned(std::uint8_t b) { return b == btS8 || b == btS16 || b == btS32 || b == btS64 || b == btEnum; }
 
-std::uint32_t WidthOf(std::uint8_t b) {
-    switch (b) {
-    case btU8: case btS8: return 8;
-    case btU16: case btS16: return 16;
-    case btS64: return 64;
-    default: return 32;
-    }
-}
-
 TFoldResult Mismatch() { return {ecTypeMismatch, {}}; }
 TFoldResult MathError(const char* text) { return {ecMathError, text}; }
 TFoldResult DivideByZero() { return {ecDivideByZero, {}}; }
@@ -401,6 +392,8 @@ bool IsCompatibleType(const TPSType* target, const TPSType* source, bool cast) {
     if ((t == btChar && s == btChar) || (t == btSet && s == btSet) || (t == btEnum && s == btEnum)) return true;
     if (t == btRecord && s == btRecord) return target == source;
     if (cast && ((IsIntType(t) && s == btEnum) || (t == btEnum && IsIntType(s)))) return true;
+    // Char(65) and Byte('A'): the constant casts convert between the two.
+    if (cast && ((IsIntType(t) && s == btChar) || (t == btChar && IsIntType(s)))) return true;
     if (t == btClass) return source == target || s == btU32 || s == btS32;
     if (t == btU32 || t == btS32) return s == btClass;
     if (t == btInterface) {

@@ -1374,6 +1374,10 @@ bool TPSPascalCompiler::WriteTempFrom(std::unique_ptr<TPSValueAllocatedStackVar>
 }
 
 bool TPSPascalCompiler::WriteCalculation(std::unique_ptr<TPSValue>& dest, std::unique_ptr<TPSValue>& src) {
+    if (auto* call = As<TPSValueProc>(src.get()); call != nullptr && call->ResultType == nullptr) {
+        ErrorAt(src.get(), ecNoResult);
+        return false;
+    }
     if (!IsCompatibleValue(dest.get(), src.get())) {
         ErrorAt(src.get(), ecTypeMismatch);
         return false;
