@@ -378,6 +378,32 @@ std::int64_t StrToInt64Def(const std::string& text, std::int64_t fallback) {
     return TryStrToInt64(text, v) ? v : fallback;
 }
 
+namespace {
+
+// Roughly log10 of a well-formed unsigned decimal text: the position of its
+// first significant digit relative to the point, plus its exponent.
+long long DecimalMagnitude(const std::string& text) {
+    const auto e = text.find_first_of("eE");
+    const std::string mantissa = text.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string::npos) {
+        size_t i = e + 1;
+        const bool negative = text[i] == '-';
+        if (text[i] == '+' || text[i] == '-') ++i;
+        for (; i < text.size(); ++i) exponent = std::min(exponent * 10 + (text[i] - '0'), 1000000000LL);
+        if (negative) exponent = -exponent;
+    }
+    const auto point = mantissa.find(DecimalSeparator);
+    const auto first = mantissa.find_first_of("123456789");
+    if (first == std::string::npos) return -1000000000LL;  // zero
+    const long long intEnd = point == std::string::npos ? static_cast<long long>(mantissa.size())
+                                                        : static_cast<long long>(point);
+    const long long pos = static_cast<long long>(first);
+    return (pos < intEnd ? intEnd - pos - 1 : intEnd - pos) + exponent;
+}
+
+}  // namespace
+
 bool TryStrToFloat(const std::string& text, long double& value) {
     size_t b = 0, e = text.size();
     while (b < e && IsBlank(text[b])) ++b;
@@ -405,9 +431,13 @@ bool TryStrToFloat(const std::string& text, long double& value) {
     if (normal[0] == DecimalSeparator) normal.insert(0, 1, '0');
     long double v = 0;
     const auto res = std::from_chars(normal.data(), normal.data() + normal.size(), v);
-    if (res.ec != std::errc() && res.ec != std::errc::result_out_of_range) return false;
-    if (res.ec == std::errc::result_out_of_range && v != 0 && !std::isinf(v)) return false;
-    if (std::isinf(v)) return false;
+    if (res.ec == std::errc::result_out_of_range) {
+        // Too small is zero, too large is not a number we can hold.
+        if (DecimalMagnitude(normal) >= 0) return false;
+        v = 0;
+    } else if (res.ec != std::errc() || std::isinf(v)) {
+        return false;
+    }
     value = text[b] == '-' ? -v : v;
     return true;
 }

@@ -75,6 +75,12 @@ std::string OneLine(std::string s) {
 TIniFile::TIniFile(const std::string& FileName) : fileName_(FileName) {
     const int fd = ::open(rtl::SysPath(FileName).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;  // no file: every value has its default
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        // A folder or a device (which might never end) reads as an empty file.
+        ::close(fd);
+        return;
+    }
     std::string data;
     char buf[65536];
     for (;;) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +75,13 @@ TFileStream::TFileStream(const std::string& AFileName, std::uint16_t Mode) : fil
         fd_ = ::open(sysName.c_str(), access | O_CLOEXEC | O_NOCTTY, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) fail(errno);
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        // A folder opens for reading here, but it is no file to stream.
+        ::close(fd_);
+        fd_ = -1;
+        fail(EISDIR);
+    }
     if (share == fmShareExclusive || share == fmShareDenyWrite || share == fmShareDenyRead) {
         const bool writes = create || (access & (O_WRONLY | O_RDWR)) != 0;
         if (::flock(fd_, (writes ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {

@@ -145,10 +145,8 @@ std::string TStrings::CommaText() const {
 
 void TStrings::SetCommaText(const std::string& Value) {
     const size_t n = Value.size();
-    auto isBlank = [&](size_t i) {
-        const auto c = static_cast<unsigned char>(Value[i]);
-        return c >= 1 && c <= ' ';
-    };
+    // Blanks and control characters (NUL included) separate unquoted items.
+    auto isBlank = [&](size_t i) { return static_cast<unsigned char>(Value[i]) <= ' '; };
     BeginUpdate();
     Clear();
     size_t i = 0;

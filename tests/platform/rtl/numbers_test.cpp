@@ -86,7 +86,11 @@ TEST(numbers, str_to_float_takes_a_point_only) {
     EXPECT_DOUBLE_EQ(StrToFloat("5."), 5.0);
     EXPECT_DOUBLE_EQ(StrToFloat("1.5e3"), 1500.0);
     EXPECT_DOUBLE_EQ(StrToFloat("46000.123456789"), 46000.123456789);
-    for (const char* bad : {"", "1,5", "abc", ".", "1e", "inf", "nan", "0x10", "1e999", "1 2"}) {
+    EXPECT_EQ(StrToFloat("1e-5000"), 0.0);  // too small is zero
+    EXPECT_EQ(StrToFloat("1e-400"), 0.0);
+    EXPECT_EQ(StrToFloat("0.000"), 0.0);
+    for (const char* bad : {"", "1,5", "abc", ".", "1e", "inf", "nan", "0x10", "1e999", "1e5000",
+                            "1 2", "+-1", "1e+", "--1"}) {
         double v = 9;
         EXPECT_FALSE(TryStrToFloat(bad, v)) << bad;
         EXPECT_EQ(v, 9);

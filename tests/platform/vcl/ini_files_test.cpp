@@ -183,6 +183,8 @@ TEST(ini_files, hostile_content_neither_crashes_nor_forges_keys) {
     EXPECT_EQ(back.ReadString("S", "k", "").size(), 2047u);
     // the garbage before the first section is still there, byte for byte
     EXPECT_EQ(Slurp(name).substr(0, 100000), garbage.substr(0, 100000));
+    // a device that never ends reads as an empty file
+    EXPECT_EQ(TIniFile("/dev/zero").ReadString("S", "k", "d"), "d");
     // a byte order mark from an editor does not hide the first section
     Spit(name, "\xEF\xBB\xBF[Main]\r\nLeft=5\r\n");
     EXPECT_EQ(TIniFile(name).ReadInteger("Main", "Left", 0), 5);

@@ -47,6 +47,7 @@ TEST(streams, open_and_create_errors_name_the_file_and_the_reason) {
     } catch (const rtl::EFOpenError& e) {
         EXPECT_EQ(e.Message, "Cannot open file \"" + dir.path() + "/missing.txt\". No such file or directory");
     }
+    EXPECT_THROW(TFileStream(dir.path(), fmOpenRead), rtl::EFOpenError);  // a folder
     try {
         TFileStream f(dir.path() + "/no/dir.txt", fmCreate);
         FAIL();

@@ -90,6 +90,8 @@ TEST(string_list, text_and_comma_text) {
     TStringList back;
     back.SetCommaText(list.CommaText());
     EXPECT_EQ(Joined(back), Joined(list));
+    list.SetCommaText(std::string("\0g", 2));  // a control character separates, never hangs
+    EXPECT_EQ(Joined(list), "g");
     list.SetText("\r\n");
     EXPECT_EQ(list.CommaText(), "\"\"");
 }
