@@ -1,0 +1,170 @@
+#include "terminal/file_send_formats.h"
+
+#include <bit>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "terminal/receive_format.h"
+
+namespace terminal {
+
+namespace {
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A tag's contents in an error message. A "<" in binary data can find its
+// ">" megabytes later; a message box holding all of that would hang the
+// window, so long contents are cut.
+constexpr std::size_t MaxShownTagLength = 100;
+
+std::string WrongFormatting(std::size_t Position, std::string_view What) {
+    return rtl::Format("Wrong formatting at position %d (%s)",
+                       {static_cast<long long>(Position), What});
+}
+
+std::string WrongTag(std::string_view Contents) {
+    std::string text = "Wrong tag ";
+    if (Contents.size() > MaxShownTagLength) {
+        text.append(Contents.substr(0, MaxShownTagLength));
+        text += "...";
+    } else {
+        text.append(Contents);
+    }
+    return text;
+}
+
+// "p=N" with N decimal digits from 0 to MaxTagPauseMs; nothing else.
+std::optional<std::uint32_t> PauseTag(std::string_view Contents) {
+    if (Contents.size() < 3 || Contents[0] != 'p' || Contents[1] != '=') return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : Contents.substr(2)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+        if (value > MaxTagPauseMs) return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::size_t TSendPlan::TotalBytes() const {
+    std::size_t total = 0;
+    for (const TSendChunk& c : Chunks) total += c.Length;
+    return total;
+}
+
+std::string ParseAsciiHexFile(std::string Text) {
+    // Two digits of input make at most one byte of output, so the bytes are
+    // written over the text already read.
+    std::size_t out = 0;
+    int pending = -1;
+    for (char c : Text) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0) {
+            if (pending >= 0) Text[out++] = static_cast<char>(pending);
+            pending = -1;
+        } else if (pending < 0) {
+            pending = digit;
+        } else {
+            Text[out++] = static_cast<char>(pending * 16 + digit);
+            pending = -1;
+        }
+    }
+    if (pending >= 0) Text[out++] = static_cast<char>(pending);
+    Text.resize(out);
+    return Text;
+}
+
+TSendPlan PlanBinaryFile(std::string Data) {
+    TSendPlan plan;
+    plan.Data = std::move(Data);
+    if (!plan.Data.empty()) plan.Chunks.push_back({0, plan.Data.size(), std::nullopt});
+    return plan;
+}
+
+TSendPlan PlanTaggedBinaryFile(std::string Data) {
+    TSendPlan plan;
+    plan.Data = std::move(Data);
+    std::string& d = plan.Data;
+    const std::size_t size = d.size();
+    // Bytes to send are compacted at the front: out is the next write
+    // position, sent the first byte not yet in a chunk.
+    std::size_t out = 0;
+    std::size_t sent = 0;
+    std::size_t i = 0;
+    while (i < size) {
+        if (d[i] != '<') {
+            d[out++] = d[i++];
+            continue;
+        }
+        if (i + 1 == size) {
+            plan.Error = WrongFormatting(i, "No close tag");
+            break;
+        }
+        if (d[i + 1] == '<') {
+            d[out++] = '<';
+            i += 2;
+            continue;
+        }
+        const std::size_t close = d.find('>', i + 1);
+        if (close == std::string::npos) {
+            plan.Error = WrongFormatting(i, "No close tag");
+            break;
+        }
+        const std::string_view contents = std::string_view(d).substr(i + 1, close - i - 1);
+        i = close + 1;
+        if (contents.empty() || contents[0] == '!') continue;
+        if (const auto pause = PauseTag(contents)) {
+            plan.Chunks.push_back({sent, out - sent, pause});
+            sent = out;
+            continue;
+        }
+        plan.Error = WrongFormatting(i, WrongTag(contents));
+        break;
+    }
+    if (plan.Error.empty() && out > sent) plan.Chunks.push_back({sent, out - sent, std::nullopt});
+    // Nothing past the last chunk is ever sent.
+    d.resize(plan.Error.empty() ? out : sent);
+    return plan;
+}
+
+void ForEachSelfLogLine(std::string_view Text,
+                        const std::function<void(const TSelfLogLine&)>& Visit) {
+    std::size_t i = 0;
+    int number = 0;
+    while (i < Text.size()) {
+        const std::size_t start = i;
+        while (i < Text.size() && Text[i] != '\r' && Text[i] != '\n') ++i;
+        const std::string_view line = Text.substr(start, i - start);
+        if (i < Text.size() && Text[i] == '\r') ++i;
+        if (i < Text.size() && Text[i] == '\n') ++i;
+        ++number;
+
+        if (line.size() < 19 || line[18] != '\t')
+            throw rtl::Exception(rtl::Format("Wrong line format at line %d", {number}));
+        TSelfLogLine rec;
+        const std::int64_t bits = rtl::StrToInt64("$" + std::string(line.substr(2, 16)));
+        rec.Time = std::bit_cast<double>(bits);
+        rec.Dir = static_cast<std::uint8_t>(rtl::StrToInt(std::string(1, line[0])));
+        rec.Format = static_cast<std::uint8_t>(rtl::StrToInt(std::string(1, line[1])));
+        rec.Data = line.substr(19);
+        Visit(rec);
+    }
+}
+
+std::string SelfLogSendBytes(std::string_view Text) {
+    std::string bytes;
+    ForEachSelfLogLine(Text, [&](const TSelfLogLine& line) {
+        if (line.Dir == 2 || line.Format == dfERR || line.Format == dfMSG) return;
+        bytes += DecodeLineBytes(line.Format, line.Data);
+    });
+    return bytes;
+}
+
+}  // namespace terminal

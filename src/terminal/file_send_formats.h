@@ -1,0 +1,89 @@
+#pragma once
+// The files a user can send on the main port, read into what a sender
+// writes: the ASCII-hex text file, the binary file with or without tags, and
+// a saved receive log. Pure parsing; the sending, pausing and cancelling
+// belong to the main window.
+//
+// Files can be large (hundreds of megabytes), so the readers take the
+// file's contents by value and compact the bytes to send in place instead of
+// building a second buffer: move the loaded contents in.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace terminal {
+
+// A stretch of bytes to write, then an optional pause in milliseconds.
+struct TSendChunk {
+    std::size_t Offset = 0;  // into TSendPlan::Data
+    std::size_t Length = 0;  // may be 0 when the pause follows nothing new
+    std::optional<std::uint32_t> PauseMs;
+
+    bool operator==(const TSendChunk&) const = default;
+};
+
+// A transfer: the chunks are written in order, each followed by its pause.
+// A tagged file whose format breaks after some pause tags still sends the
+// chunks before the break; Error then holds the message to raise once they
+// are out (empty when the file is sound). Bytes after the last pause tag and
+// before the break are not sent.
+struct TSendPlan {
+    std::string Data;
+    std::vector<TSendChunk> Chunks;
+    std::string Error;
+
+    std::string_view Bytes(const TSendChunk& Chunk) const {
+        return std::string_view(Data).substr(Chunk.Offset, Chunk.Length);
+    }
+    // All bytes of all chunks.
+    std::size_t TotalBytes() const;
+};
+
+// Longest pause a tag may ask for, in milliseconds.
+inline constexpr std::uint32_t MaxTagPauseMs = 100000;
+
+// The ASCII-hex text file: hexadecimal digits are collected, two of them make
+// one byte at once; any other character ends a pending single digit, which
+// makes a byte by itself, and is otherwise ignored; a single digit at the
+// end also makes a byte. "0A F 123" gives 0A 0F 12 03.
+std::string ParseAsciiHexFile(std::string Text);
+
+// The plain binary file: its bytes, as one chunk (none for an empty file).
+TSendPlan PlanBinaryFile(std::string Data);
+
+// The binary file with tags: "<" starts a tag that runs to the next ">";
+// "<<" is one "<"; an empty tag and a tag starting with "!" are ignored;
+// "p=N" (N from 0 to MaxTagPauseMs) sends what came before and pauses N ms;
+// any other tag, and a "<" without its ">", is a format error:
+// "Wrong formatting at position %d (%s)".
+TSendPlan PlanTaggedBinaryFile(std::string Data);
+
+// One record of a saved receive log (".cp" file): direction digit, format
+// digit, the time stamp's 64 bits as 16 hexadecimal digits, TAB, the line's
+// data text.
+struct TSelfLogLine {
+    std::uint8_t Dir = 0;
+    std::uint8_t Format = 0;
+    double Time = 0;
+    std::string_view Data;  // the text after the TAB, without the line break
+};
+
+// Reads every record of a saved receive log in order, handing each to Visit.
+// Lines end at CR LF, CR or LF. A line shorter than 19 characters or without
+// the TAB at character 19 raises "Wrong line format at line %d" (lines
+// counted from 1); a digit or time stamp that is not a number raises the
+// runtime's conversion error. Records before the faulty line have been
+// visited by then.
+void ForEachSelfLogLine(std::string_view Text, const std::function<void(const TSelfLogLine&)>& Visit);
+
+// What "Send Self Log" sends: the bytes of every received line (neither
+// transmitted, direction 2, nor an error or message line), in line order.
+// The whole log is read before anything is returned, so a faulty log sends
+// nothing.
+std::string SelfLogSendBytes(std::string_view Text);
+
+}  // namespace terminal
