@@ -90,6 +90,19 @@ public:
     void ParamEdited(vcl::TControl* Control, int Index);
 
 protected:
+    // Holds the frame locked while a value is put into its control, without
+    // the check of every field that the last Lock(false) runs.
+    class TQuietLock {
+    public:
+        explicit TQuietLock(TfrmForP& frame) : frame_(frame) { ++frame_.lockCount_; }
+        ~TQuietLock() { --frame_.lockCount_; }
+        TQuietLock(const TQuietLock&) = delete;
+        TQuietLock& operator=(const TQuietLock&) = delete;
+
+    private:
+        TfrmForP& frame_;
+    };
+
     // The control a label stands beside; SetLabeledEnabled/-Visible act on both.
     void SetFocusControl(vcl::TLabel* Label, vcl::TControl* Control);
 
