@@ -289,9 +289,6 @@ bool TControl::HandleEvent(QEvent* event) {
                 Fire(OnMouseDown, this, b, s, p.x(), p.y());
             } else {
                 Fire(OnMouseUp, this, b, s, p.x(), p.y());
-                if (b == TMouseButton::mbLeft && widget_ && widget_->rect().contains(p) &&
-                    OnClick && !dynamic_cast<TWinControl*>(this))
-                    Click();
             }
             break;
         }

@@ -79,6 +79,16 @@ void TLabel::SetTransparent(bool on) {
     if (Widget()) Widget()->setAutoFillBackground(!on);
 }
 
+bool TLabel::HandleEvent(QEvent* event) {
+    bool eaten = TControl::HandleEvent(event);
+    if (event->type() == QEvent::MouseButtonRelease && Widget()) {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::LeftButton && Widget()->rect().contains(me->position().toPoint()))
+            Click();
+    }
+    return eaten;
+}
+
 void TLabel::Fit() {
     if (!auto_size_ || !Widget()) return;
     QSize s = Widget()->sizeHint();

@@ -44,6 +44,10 @@ public:
     void SetAutoSize(bool on);
     void SetTransparent(bool on);
 
+protected:
+    // A label has no click of its own: a left button released over it is one.
+    bool HandleEvent(QEvent* event) override;
+
 private:
     void Fit();
     std::string caption_;

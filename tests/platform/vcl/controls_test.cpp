@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <vector>
 
 #include "platform/rtl/cp1251.h"
@@ -270,6 +272,46 @@ TEST(controls, status_bar_panels_hold_their_texts) {
     EXPECT_EQ(sb->PanelText(0), "");
     EXPECT_THROW(sb->SetPanelText(2, "no"), std::out_of_range);
     EXPECT_EQ(sb->Align(), TAlign::alBottom);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace vcl;
+
+void MouseClick(QWidget* w) {
+    QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QPointF global = w->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+}
+
+TEST(controls, a_mouse_click_raises_on_click_once) {
+    EnsureApplication();
+    TForm form(Application);
+    form.Show();
+    auto* button = new TSpeedButton(&form);
+    button->SetParent(&form);
+    button->SetGroupIndex(5);
+    button->SetAllowAllUp(true);
+    int button_clicks = 0;
+    button->OnClick = [&](TComponent*) { ++button_clicks; };
+    auto* label = new TLabel(&form);
+    label->SetParent(&form);
+    label->SetCaption("(0, 0)");
+    label->SetTop(40);
+    int label_clicks = 0;
+    label->OnClick = [&](TComponent*) { ++label_clicks; };
+    MouseClick(button->Widget());
+    EXPECT_EQ(button_clicks, 1);
+    EXPECT_TRUE(button->Down());
+    MouseClick(label->Widget());
+    EXPECT_EQ(label_clicks, 1);
 }
 
 }  // namespace
