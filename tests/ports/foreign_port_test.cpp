@@ -175,11 +175,6 @@ TEST(foreign_port, editing_a_field_colours_it_by_its_state_and_notifies_the_port
         EXPECT_EQ(e.code, fpeSettingsChanged);
         EXPECT_EQ(e.text, "");
     }
-
-    // A hidden field is not invalid.
-    f.hidden[3] = true;
-    f.edits[3]->SetText("x");
-    EXPECT_EQ(f.edits[3]->Color(), vcl::clWindow);
 }
 
 TEST(foreign_port, a_locked_frame_neither_colours_nor_notifies_and_unlocking_checks_every_field) {
