@@ -1,0 +1,516 @@
+#include "ports/ethernet_port.h"
+
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+
+namespace ports {
+
+namespace {
+
+constexpr const char* kRoleTexts[] = {"UDP Client+Srv", "TCP Client", "TCP Server"};
+constexpr const char* kRoleShortTexts[] = {"UDP", "TCPCli", "TCPSrv"};
+constexpr int kRoleCount = 3;
+
+constexpr vcl::TColor kLightYellow = 0x80FFFF;
+
+// The server refuses a newcomer when its list is full; that is not a failure
+// of the server itself.
+constexpr std::uint32_t kListFullOnAccept =
+    static_cast<std::uint32_t>(SOCK_ERR_LIST_FULL) | (static_cast<std::uint32_t>(secConnect) << 16);
+
+// A plain decimal number within [lo, hi]: digits only, nothing else.
+bool DecimalIn(const std::string& S, long lo, long hi, long* value = nullptr) {
+    if (S.empty() || S.size() > 9) return false;
+    long v = 0;
+    for (char c : S) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < lo || v > hi) return false;
+    if (value) *value = v;
+    return true;
+}
+
+bool ValidIP(const std::string& S) {
+    try {
+        TEthernetPort::StrToIP(S);
+        return true;
+    } catch (const rtl::Exception&) {
+        return false;
+    }
+}
+
+std::vector<std::string> SplitAt(const std::string& S, char Delim) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t at = S.find(Delim, start);
+        if (at == std::string::npos) break;
+        parts.push_back(S.substr(start, at - start));
+        start = at + 1;
+    }
+    parts.push_back(S.substr(start));
+    return parts;
+}
+
+template <class T>
+T* Placed(vcl::TWinControl* parent, int left, int top, int width, int height) {
+    T* control = vcl::Create<T>(parent);
+    control->SetParent(parent);
+    control->SetBounds(left, top, width, height);
+    return control;
+}
+
+vcl::TLabel* PlacedLabel(vcl::TWinControl* parent, const std::string& caption, int left, int top) {
+    auto* label = vcl::Create<vcl::TLabel>(parent);
+    label->SetParent(parent);
+    label->SetLeft(left);
+    label->SetTop(top);
+    label->SetCaption(caption);
+    return label;
+}
+
+}  // namespace
+
+// ---- TfrmForPEth ----
+
+TfrmForPEth::TfrmForPEth(vcl::TComponent* AOwner) : TfrmForP(AOwner, "TfrmForPEth") {
+    SetBounds(0, 0, 470, 52);
+    lblRole = PlacedLabel(this, "Role", 4, 2);
+    lblDstIp = PlacedLabel(this, "Dst IP", 118, 2);
+    lblDstPort = PlacedLabel(this, "Dst\r\nPort", 222, 2);
+    lblLocalPort = PlacedLabel(this, "Local\r\nPort", 280, 2);
+    lblCCInfo = PlacedLabel(this, "Clients:", 4, 52);
+    lblCCInfo->SetVisible(false);
+    lblCCInfo->SetTransparent(false);
+    edDstIp = Placed<vcl::TEdit>(this, 118, 28, 100, 21);
+    edDstIp->SetText("127.0.0.1");
+    cbbRole = Placed<vcl::TComboBox>(this, 4, 28, 110, 21);
+    cbbRole->SetStyle(vcl::TComboBoxStyle::csDropDownList);
+    for (const char* text : kRoleTexts) cbbRole->Items().Add(text);
+    cbbRole->SetItemIndex(0);
+    edDstPort = Placed<vcl::TEdit>(this, 222, 28, 54, 21);
+    edDstPort->SetText("0");
+    edLocalPort = Placed<vcl::TEdit>(this, 280, 28, 54, 21);
+    edLocalPort->SetText("0");
+    lblCurCliIdx = PlacedLabel(this, "Current\r\nCliIdx", 338, 2);
+    lblCurCliIdx->SetVisible(false);
+    edCurCliIdx = Placed<vcl::TEdit>(this, 338, 28, 40, 21);
+    edCurCliIdx->SetText("1");
+    edCurCliIdx->SetVisible(false);
+    bDisconnClient = Placed<vcl::TSpeedButton>(this, 382, 27, 23, 22);
+    bDisconnClient->SetHint("Disconnect current client");
+    bDisconnClient->SetShowHint(true);
+    bDisconnClient->SetCaption("X");  // stands in for the cancel glyph
+    bDisconnClient->SetVisible(false);
+
+    SetFocusControl(lblRole, cbbRole);
+    SetFocusControl(lblDstIp, edDstIp);
+    SetFocusControl(lblDstPort, edDstPort);
+    SetFocusControl(lblLocalPort, edLocalPort);
+    SetFocusControl(lblCurCliIdx, edCurCliIdx);
+
+    AddParamName("Role");
+    AddParamName("Destination IP");
+    AddParamName("Destination Port");
+    AddParamName("Local Port");
+
+    cbbRole->OnChange = [this](vcl::TComponent* Sender) { cbbRoleChange(Sender); };
+    edDstIp->OnChange = [this](vcl::TComponent*) { ParamEdited(edDstIp, epDstIp); };
+    edDstPort->OnChange = [this](vcl::TComponent*) { ParamEdited(edDstPort, epDstPort); };
+    edLocalPort->OnChange = [this](vcl::TComponent*) { ParamEdited(edLocalPort, epLocalPort); };
+    edCurCliIdx->OnChange = [this](vcl::TComponent*) { ParamEdited(edCurCliIdx, epCurClient); };
+    bDisconnClient->OnClick = [this](vcl::TComponent*) {
+        if (OnParamChange) OnParamChange(epDisconnectClient);
+    };
+}
+
+vcl::TEdit* TfrmForPEth::EditOf(int Index) const {
+    switch (Index) {
+    case epDstIp: return edDstIp;
+    case epDstPort: return edDstPort;
+    case epLocalPort: return edLocalPort;
+    case epCurClient: return edCurCliIdx;
+    default: return nullptr;
+    }
+}
+
+std::uint8_t TfrmForPEth::FieldState(vcl::TControl* Control, bool Valid) const {
+    if (!Control->Visible()) return psHidden;
+    return Valid ? psValid : psInvalid;
+}
+
+std::uint8_t TfrmForPEth::GetParam(int Index, std::string& S, bool AsText) {
+    if (Index == epRole) {
+        const int item = cbbRole->ItemIndex();
+        S = rtl::IntToStr(item);
+        if (AsText && item >= 0 && item < kRoleCount) S = kRoleShortTexts[item];
+        return FieldState(cbbRole, item >= 0);
+    }
+    vcl::TEdit* edit = EditOf(Index);
+    if (!edit) BadParamIdx(Index);
+    S = edit->Text();
+    switch (Index) {
+    case epDstIp: return FieldState(edit, ValidIP(S));
+    case epCurClient: return FieldState(edit, DecimalIn(S, 1, 255));
+    default: return FieldState(edit, DecimalIn(S, 0, 65535));
+    }
+}
+
+void TfrmForPEth::SetParam(int Index, const std::string& S) {
+    if (Index == epRole) {
+        const int item = rtl::StrToIntDef(S, -1);
+        cbbRole->SetItemIndex(item >= 0 && item < cbbRole->Items().Count() ? item : -1);
+        cbbRoleChange(cbbRole);
+        return;
+    }
+    vcl::TEdit* edit = EditOf(Index);
+    if (!edit) BadParamIdx(Index);
+    // The text goes in quietly; its change handler then runs exactly once,
+    // whether or not the text differed.
+    vcl::TNotifyEvent handler = std::exchange(edit->OnChange, nullptr);
+    try {
+        edit->SetText(S);
+    } catch (...) {
+        edit->OnChange = std::move(handler);
+        throw;
+    }
+    edit->OnChange = std::move(handler);
+    if (edit->OnChange) edit->OnChange(edit);
+}
+
+void TfrmForPEth::SetActiveLook(bool Active) {
+    const int role = cbbRole->ItemIndex();
+    SetLabeledEnabled(lblRole, !Active);
+    const bool destination = !Active || role == erUDP;
+    SetLabeledEnabled(lblDstIp, destination);
+    SetLabeledEnabled(lblDstPort, destination);
+    SetLabeledEnabled(lblLocalPort, !Active);
+    const bool current = Active && role == erTCPServer;
+    SetLabeledVisible(lblCurCliIdx, current);
+    bDisconnClient->SetVisible(current);
+}
+
+void TfrmForPEth::cbbRoleChange(vcl::TComponent*) {
+    if (Locked()) return;
+    const int role = cbbRole->ItemIndex();
+    const bool any = role >= 0 && role < kRoleCount;
+    SetLabeledVisible(lblDstIp, any && role != erTCPServer);
+    SetLabeledVisible(lblDstPort, any && role != erTCPServer);
+    SetLabeledVisible(lblLocalPort, any && role != erTCPClient);
+    ParamEdited(cbbRole, epRole);
+    ParamEdited(edDstIp, epDstIp);
+    ParamEdited(edDstPort, epDstPort);
+    ParamEdited(edLocalPort, epLocalPort);
+}
+
+// ---- TEthernetPort ----
+
+TEthernetPort::TEthernetPort(std::int32_t Id, TForeignPortEvent OnEvent)
+    : TForeignPort(Id, std::move(OnEvent), CreateFrame()) {}
+
+TEthernetPort::~TEthernetPort() {
+    // A port freed while open closes first; there is no one left to tell
+    // about a failure then.
+    if (Active() || socket_) {
+        try {
+            Close();
+        } catch (...) {
+        }
+    }
+    *alive_ = false;
+}
+
+std::unique_ptr<TfrmForP> TEthernetPort::CreateFrame() { return std::make_unique<TfrmForPEth>(nullptr); }
+
+std::uint32_t TEthernetPort::StrToIP(const std::string& S) {
+    const std::vector<std::string> parts = SplitAt(S, '.');
+    if (parts.size() != 4) throw rtl::Exception("Wrong IP address format");
+    std::uint32_t ip = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::int32_t v = rtl::StrToInt(parts[i]);
+        if (v < 0 || v > 255) throw rtl::Exception("Wrong IP address format");
+        ip |= static_cast<std::uint32_t>(v) << (8 * i);
+    }
+    return ip;
+}
+
+bool TEthernetPort::Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args) {
+    auto alive = alive_;
+    NotifyOwner(Fmt, Args, Code);
+    return *alive;
+}
+
+TTCPServerSocket* TEthernetPort::Server() const {
+    return role_ == erTCPServer ? static_cast<TTCPServerSocket*>(socket_.get()) : nullptr;
+}
+
+int TEthernetPort::CurrentClientPos() const {
+    // Clients past index 255 all hold 0; none of them is ever "the" client.
+    TTCPServerSocket* server = Server();
+    if (!server || currentClient_ == 0) return -1;
+    return server->FindClientByUserValue(currentClient_);
+}
+
+void TEthernetPort::ShowClientCount(int Count) {
+    vcl::TLabel* label = EthFrame()->lblCCInfo;
+    label->SetCaption(rtl::Format("Clients: %d", {Count}));
+    label->SetColor(Count != 0 ? vcl::clBtnFace : kLightYellow);
+    label->SetVisible(true);
+}
+
+void TEthernetPort::ColourCurrentClient() {
+    TfrmForP::SetFieldColor(EthFrame()->edCurCliIdx, CurrentClientPos() < 0, vcl::clYellow);
+}
+
+void TEthernetPort::ParamChanged(int Index) {
+    auto alive = alive_;
+    TForeignPort::ParamChanged(Index);
+    if (!*alive) return;
+    std::string s;
+    switch (Index) {
+    case epDstIp:
+        dstIP_ = EthFrame()->GetParam(epDstIp, s, false) == psValid ? StrToIP(s) : 0;
+        break;
+    case epDstPort:
+        dstPort_ = EthFrame()->GetParam(epDstPort, s, false) == psValid ? rtl::StrToInt(s) : 0;
+        break;
+    case epCurClient:
+        currentClient_ = static_cast<std::uint8_t>(
+            EthFrame()->GetParam(epCurClient, s, false) == psValid ? rtl::StrToInt(s) : 0);
+        ColourCurrentClient();
+        break;
+    case epDisconnectClient:
+        if (const int pos = CurrentClientPos(); pos >= 0) Server()->DisconnectClient(Server()->GetClient(pos)->Socket);
+        break;
+    default:
+        break;
+    }
+}
+
+void TEthernetPort::SetActive(bool Value) {
+    auto alive = alive_;
+    if (!Value) {
+        Close();
+        return;
+    }
+    if (Active() && !Close()) return;
+    try {
+        TfrmForPEth* frame = EthFrame();
+        std::string s;
+        frame->GetParam(epRole, s, false);
+        const int role = rtl::StrToIntDef(s, -1);
+        if (role < 0 || role >= kRoleCount) throw rtl::Exception(rtl::Format("Wrong \"%s\" Value", {"Role"}));
+        role_ = static_cast<std::uint8_t>(role);
+        dstIP_ = frame->GetParam(epDstIp, s, false) == psValid ? StrToIP(s) : 0;
+        dstPort_ = frame->GetParam(epDstPort, s, false) == psValid ? rtl::StrToInt(s) : 0;
+        localPort_ = frame->GetParam(epLocalPort, s, false) == psValid ? rtl::StrToInt(s) : 0;
+
+        SetActiveFlag(true);
+        frame->SetActiveLook(true);
+        RxBuffer().clear();
+        if (role_ == erTCPServer) {
+            ShowClientCount(0);
+        } else {
+            frame->lblCCInfo->SetCaption("");
+            frame->lblCCInfo->SetVisible(false);
+            currentClient_ = 1;
+        }
+
+        const auto port16 = static_cast<std::uint16_t>(localPort_);
+        switch (role_) {
+        case erUDP: {
+            auto sock = std::make_unique<TUDPSocket>();
+            sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
+            sock->OnReceive = [this](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, const void* buf,
+                                     int size) { UdpReceive(ip, port, buf, size); };
+            TUDPSocket* raw = sock.get();
+            socket_ = std::move(sock);
+            if (!Report(fpeInfo, "Start UDP (listen port %d)", {localPort_}) || socket_.get() != raw) return;
+            raw->Listen(port16);
+            break;
+        }
+        case erTCPClient: {
+            auto sock = std::make_unique<TTCPClientSocket>();
+            sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
+            sock->OnReceive = [this](TTCPUDPCustomSocket*, const void* buf, int size) { ClientReceive(buf, size); };
+            sock->OnConnect = [this](TTCPUDPCustomSocket* sender) { ClientConnect(sender); };
+            sock->OnDisconnect = [this](TTCPUDPCustomSocket* sender) { ClientDisconnect(sender); };
+            TTCPClientSocket* raw = sock.get();
+            socket_ = std::move(sock);
+            if (!Report(fpeInfo, "Start TCP Client (connect to %s:%d)", {IPToStr(dstIP_), dstPort_}) ||
+                socket_.get() != raw)
+                return;
+            raw->Connect(dstIP_, static_cast<std::uint16_t>(dstPort_), 0, 0);
+            break;
+        }
+        default: {
+            clientIndexUsed_.fill(false);
+            frame->SetParam(epCurClient, "1");
+            if (!*alive || !Active()) return;
+            auto sock = std::make_unique<TTCPServerSocket>();
+            sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
+            sock->OnReceive = [this](TTCPUDPCustomSocket*, TClientRec* client, const void* buf, int size) {
+                ServerReceive(client, buf, size);
+            };
+            sock->OnConnect = [this](TTCPUDPCustomSocket* sender, TClientRec* client) {
+                ServerConnect(static_cast<TTCPServerSocket*>(sender), client);
+            };
+            sock->OnDisconnect = [this](TTCPUDPCustomSocket* sender, TClientRec* client) {
+                ServerDisconnect(static_cast<TTCPServerSocket*>(sender), client);
+            };
+            TTCPServerSocket* raw = sock.get();
+            socket_ = std::move(sock);
+            if (!Report(fpeInfo, "Start TCP Server (listen port %d)", {localPort_}) || socket_.get() != raw) return;
+            raw->Listen(port16, 0);
+            break;
+        }
+        }
+    } catch (...) {
+        if (*alive) Close();
+        throw;
+    }
+}
+
+bool TEthernetPort::Close() {
+    auto alive = alive_;
+    SetActiveFlag(false);
+    EthFrame()->SetActiveLook(false);
+    if (socket_) {
+        if (!Report(fpeInfo, "Close Socket")) return false;
+        // The field is cleared before the socket goes, so that what the
+        // socket reports while closing finds the port without one.
+        std::unique_ptr<TTCPUDPCustomSocket> sock = std::move(socket_);
+        sock.reset();
+        if (!*alive) return false;
+        if (!Report(fpeRefresh, "")) return false;
+    }
+    EthFrame()->lblCCInfo->SetCaption("");
+    EthFrame()->lblCCInfo->SetVisible(false);
+    return true;
+}
+
+void TEthernetPort::SocketError(std::uint32_t Value) {
+    if (!Report(fpeError, "Error: %s", {SocketErrorText(Value)})) return;
+    // One connection too many is turned away by the server; the clients it
+    // already serves keep their connections.
+    if (role_ == erTCPServer && Value == kListFullOnAccept && socket_) return;
+    Close();
+}
+
+void TEthernetPort::UdpReceive(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size) {
+    if (IP != lastSenderIP_ || Port != lastSenderPort_) {
+        lastSenderIP_ = IP;
+        lastSenderPort_ = Port;
+        if (!Report(fpeRecvInfo, "UDP data from %s:%d:", {IPToStr(IP), Port})) return;
+    }
+    currentClient_ = 1;
+    DeliverData(1, Buf, Size);
+}
+
+void TEthernetPort::ClientReceive(const void* Buf, int Size) {
+    currentClient_ = 1;
+    DeliverData(1, Buf, Size);
+}
+
+void TEthernetPort::ClientConnect(TTCPUDPCustomSocket* Sender) {
+    const std::uint32_t error = Sender->LastError();
+    if (error == 0) {
+        Report(fpeInfo, "Connect (%s)", {SocketErrorText(error)});
+        return;
+    }
+    if (!Report(fpeError, "Connect (%s)", {SocketErrorText(error)})) return;
+    Close();
+}
+
+void TEthernetPort::ClientDisconnect(TTCPUDPCustomSocket* Sender) {
+    const std::string reason = SocketErrorText(Sender->LastError());
+    // With the socket still here the far side closed; otherwise this is the
+    // port's own close going on.
+    if (!Report(socket_ ? fpeError : fpeInfo, "Disconnect (%s)", {reason})) return;
+    Close();
+}
+
+void TEthernetPort::ServerReceive(const TClientRec* Client, const void* Buf, int Size) {
+    DeliverData(Client->UserValue, Buf, Size);
+}
+
+void TEthernetPort::ServerConnect(TTCPServerSocket* Server, TClientRec* Client) {
+    int index = 0;
+    for (int i = 1; i < static_cast<int>(clientIndexUsed_.size()); ++i)
+        if (!clientIndexUsed_[static_cast<std::size_t>(i)]) {
+            clientIndexUsed_[static_cast<std::size_t>(i)] = true;
+            index = i;
+            break;
+        }
+    Client->UserValue = index;
+    const int count = Server->ClientCount();
+    if (!Report(fpeInfo, "Connect from %s:%d (Idx=%d)", {IPToStr(Client->IP), Client->Port, index})) return;
+    ShowClientCount(count);
+    ColourCurrentClient();
+}
+
+void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec* Client) {
+    const int index = Client->UserValue;
+    const int count = Server->ClientCount();
+    if (!Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})) return;
+    if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
+    ShowClientCount(count);
+    ColourCurrentClient();
+}
+
+void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
+    if (Len < 0) return;
+    const bool current = Index != 0 && Index == currentClient_;
+    const char* bytes = static_cast<const char*>(Buf);
+    if (RxPaused()) {
+        // A waiting reader wants the current client's bytes only.
+        if (current) RxBuffer().append(bytes, static_cast<std::size_t>(Len));
+        return;
+    }
+    if (!current) {
+        const bool known = Index > 0;
+        if (!(known ? Report(fpeRecvInfo, "RV data from CliIdx=%d", {Index})
+                    : Report(fpeRecvInfo, "RV data from CliIdx=Unknown")))
+            return;
+    }
+    std::string text(1, static_cast<char>(Index));
+    text.append(bytes, static_cast<std::size_t>(Len));
+    Report(fpeData, "%s", {text});
+}
+
+int TEthernetPort::Send(const void* Buf, int Len) {
+    if (!Active() || !socket_ || Len < 0 || (!Buf && Len > 0)) return 0;
+    switch (role_) {
+    case erUDP: {
+        const bool toDestination = dstIP_ != 0;
+        const std::uint32_t ip = toDestination ? dstIP_ : lastSenderIP_;
+        const std::int32_t port = toDestination ? dstPort_ : lastSenderPort_;
+        if ((ip != lastTargetIP_ || port != lastTargetPort_) && Len != 0) {
+            lastTargetIP_ = ip;
+            lastTargetPort_ = port;
+            if (!Report(fpeSendInfo, "UDP send to %s:%d", {IPToStr(ip), port})) return 0;
+            if (!socket_ || role_ != erUDP) return 0;
+        }
+        return static_cast<TUDPSocket*>(socket_.get())->SendTo(ip, static_cast<std::uint16_t>(port), Buf, Len);
+    }
+    case erTCPClient:
+        return static_cast<TTCPClientSocket*>(socket_.get())->SendData(Buf, Len);
+    default: {
+        const int pos = CurrentClientPos();
+        if (pos < 0) return 0;
+        return Server()->SendData(Server()->GetClient(pos)->Socket, Buf, Len);
+    }
+    }
+}
+
+void RegisterEthernetPort() {
+    if (ForeignClassIndex(EthernetPortId, false) < 0)
+        RegisterForeignPortClass(EthernetPortId, ForeignPortClassOf<TEthernetPort>());
+}
+
+}  // namespace ports
