@@ -120,6 +120,31 @@ bool RequestClose(const std::string& display, unsigned long window) {
     return sent;
 }
 
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+// The build folder: the test program lives in its "tests" folder.
+std::string BuildFolder() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string exe(path, static_cast<std::size_t>(n));
+    std::string tests = exe.substr(0, exe.rfind('/'));
+    return tests.substr(0, tests.rfind('/'));
+}
+
+// The source folder recorded in the build folder's cache ("" when unknown).
+std::string SourceFolderOf(const std::string& build) {
+    const std::string key = "vostrel_SOURCE_DIR:STATIC=";
+    std::string cache = Capture("grep -m1 '^" + key + "' '" + build + "/CMakeCache.txt' 2>/dev/null");
+    if (cache.compare(0, key.size(), key) != 0) return "";
+    std::string dir = cache.substr(key.size());
+    while (!dir.empty() && (dir.back() == '\n' || dir.back() == '\r')) dir.pop_back();
+    return dir;
+}
+
 struct VirtualDisplay {
     pid_t pid = -1;
     std::string name;
@@ -152,8 +177,15 @@ struct VirtualDisplay {
 TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly) {
     if (!OnPath("Xvfb") || !OnPath("xdotool"))
         GTEST_SKIP() << "Xvfb or xdotool is not installed";
-    const char* binary = std::getenv("VOSTREL_BINARY");
-    ASSERT_NE(binary, nullptr) << "VOSTREL_BINARY is not set";
+    const std::string build = BuildFolder();
+    std::string binary = EnvOr("VOSTREL_BINARY", build + "/vostrel");
+    ASSERT_EQ(access(binary.c_str(), X_OK), 0) << binary << " is not there";
+    // Leaks are checked in the program too, with the suppressions the tests use.
+    std::string lsan = EnvOr("LSAN_OPTIONS", "");
+    if (lsan.empty()) {
+        std::string source = EnvOr("VOSTREL_SOURCE_DIR", SourceFolderOf(build));
+        if (!source.empty()) lsan = "suppressions=" + source + "/tests/lsan.supp";
+    }
 
     VirtualDisplay display;
     ASSERT_GT(display.pid, 0) << "no virtual display could be started";
@@ -167,7 +199,8 @@ TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly)
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("DISPLAY", display.name.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
-        execl(binary, binary, static_cast<char*>(nullptr));
+        if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
+        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(program, 0);
