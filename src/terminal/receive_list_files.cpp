@@ -1,0 +1,257 @@
+#include "terminal/receive_list_files.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/vcl/streams.h"
+#include "terminal/receive_panel.h"
+
+namespace terminal {
+
+namespace {
+
+// Files are written and read in blocks of this size.
+constexpr std::size_t kBlockSize = 1 << 20;
+
+// The calendar's range of date-times: 0001-01-01 to the end of 9999-12-31.
+// A stamp outside it (or not a number) could not be shown as a prefix.
+constexpr double kMinDateTime = -693593.0;
+constexpr double kMaxDateTime = 2958466.0;
+
+constexpr int kHexDigits = 16;
+constexpr std::size_t kFieldsLen = 2 + kHexDigits;  // direction, format, time
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Whole blocks go to the stream as they fill; the rest at Flush.
+class TBlockWriter {
+public:
+    explicit TBlockWriter(vcl::TStream& Stream) : stream_(Stream) { buffer_.reserve(kBlockSize); }
+
+    void Put(std::string_view Data) {
+        buffer_ += Data;
+        if (buffer_.size() >= kBlockSize) Flush();
+    }
+    void Flush() {
+        WriteAll(stream_, buffer_);
+        buffer_.clear();
+    }
+
+    static void WriteAll(vcl::TStream& Stream, std::string_view Data) {
+        while (!Data.empty()) {
+            const std::size_t n = std::min(Data.size(), kBlockSize);
+            Stream.WriteBuffer(Data.data(), static_cast<std::int32_t>(n));
+            Data.remove_prefix(n);
+        }
+    }
+
+private:
+    vcl::TStream& stream_;
+    std::string buffer_;
+};
+
+// Calls Line(text, number) for every line of the file, numbered from 1. A
+// line ends at LF, and a CR right before it belongs to the line end; a lone
+// CR stays in the text (message lines may hold one). A last line without
+// an end counts; an empty file has no lines.
+template <class OnLine>
+void ForEachFileLine(const std::string& FileName, OnLine&& Line) {
+    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
+    std::vector<char> block(kBlockSize);
+    std::string pending;  // the start of a line that goes on in the next block
+    int number = 0;
+    auto emit = [&](std::string_view text) {
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        Line(text, ++number);
+    };
+    for (;;) {
+        const std::int32_t got = file.Read(block.data(), static_cast<std::int32_t>(block.size()));
+        if (got <= 0) break;
+        std::string_view rest(block.data(), static_cast<std::size_t>(got));
+        for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos; lf = rest.find('\n')) {
+            if (pending.empty()) {
+                emit(rest.substr(0, lf));
+            } else {
+                pending.append(rest.substr(0, lf));
+                emit(pending);
+                pending.clear();
+            }
+            rest.remove_prefix(lf + 1);
+        }
+        pending.append(rest);
+    }
+    if (!pending.empty()) emit(pending);
+}
+
+}  // namespace
+
+TListFileType ListFileTypeOfFilter(int FilterIndex) {
+    if (FilterIndex < 1 || FilterIndex > 3)
+        throw rtl::EConvertError(rtl::Format("Unknown file type %d", {FilterIndex}));
+    return static_cast<TListFileType>(FilterIndex);
+}
+
+// --- the internal line format --------------------------------------------------
+
+std::string FormatSelfLogLine(const TLineRecord& Record, std::string_view Data) {
+    const auto bits = std::bit_cast<std::uint64_t>(Record.Time);
+    return rtl::Format("%d%d%.16x\t%s\r\n", {Record.Dir, Record.Format, bits, Data});
+}
+
+bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_view& Data) {
+    if (Line.size() < kFieldsLen + 1 || Line[kFieldsLen] != '\t') return false;
+    const char dir = Line[0];
+    const char format = Line[1];
+    if (dir < '0' || dir > '2' || format < '0' || format > '7') return false;
+    std::uint64_t bits = 0;
+    for (int k = 0; k < kHexDigits; ++k) {
+        const int digit = HexDigitValue(Line[2 + static_cast<std::size_t>(k)]);
+        if (digit < 0) return false;
+        bits = bits << 4 | static_cast<std::uint64_t>(digit);
+    }
+    const auto time = std::bit_cast<double>(bits);
+    if (!std::isfinite(time) || time < kMinDateTime || time >= kMaxDateTime) return false;
+
+    Record = TLineRecord{static_cast<std::uint8_t>(dir - '0'), time,
+                         static_cast<TDataFormat>(format - '0'), 0};
+    Data = Line.substr(kFieldsLen + 1);
+    return true;
+}
+
+// --- saving and loading --------------------------------------------------------
+
+void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type) {
+    vcl::TFileStream file(FileName, vcl::fmCreate);
+    TBlockWriter out(file);
+    const int count = Lines.LineCount();
+    for (int i = 0; i < count; ++i) {
+        switch (Type) {
+            case TListFileType::Text:
+                out.Put(Lines.GetLine(i));
+                out.Put("\r\n");
+                break;
+            case TListFileType::Binary:
+                out.Put(Lines.LineBytes(i));
+                break;
+            case TListFileType::Internal:
+                out.Put(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
+                break;
+        }
+    }
+    out.Flush();
+}
+
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style) {
+    List.Clear();
+    ForEachFileLine(FileName, [&](std::string_view line, int number) {
+        TLineRecord record;
+        std::string_view data;
+        if (!ParseSelfLogLine(line, record, data))
+            throw rtl::Exception(rtl::Format(WrongLineFormatText, {number}));
+        const std::string prefix = FormatLinePrefix(Style, record.Dir, record.Time);
+        record.PrefixLen = static_cast<std::uint8_t>(prefix.size());
+        List.AddLine({}, record);
+        // The store makes a styled prefix again from the record, so only the
+        // data characters are kept.
+        const int style = prefix.empty() ? 0 : List.InternPrefixStyle(Style);
+        List.PutLineData(List.LineCount() - 1, style, record, prefix, data);
+    });
+}
+
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel) {
+    std::exception_ptr failure;
+    Panel.BeginUpdate();
+    try {
+        Panel.ClearLines();
+        LoadSelfLog(FileName, Panel.Lines(), Panel.CurrentPrefixStyle());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    Panel.EndUpdate();
+    Panel.SyncCount(-1);
+    // The panel writes its current line into the last list line; after a
+    // load, complete or not, that must be a fresh line of its own.
+    Panel.StartNewLine(true);
+    if (failure) std::rethrow_exception(failure);
+}
+
+// --- editing -------------------------------------------------------------------
+
+int DeletePanelLine(TReceivePanel& Panel, int Index) {
+    TLineStore& lines = Panel.Lines();
+    const int last = lines.LineCount() - 1;
+    if (Index == last && Index >= 0) {
+        if (lines.LineLength(Index) > 0) {
+            lines.DeleteLine(Index);
+            Panel.StartNewLine(true);
+        } else if (lines.LineCount() > 1) {
+            lines.DeleteLine(Index - 1);
+        }
+    } else {
+        lines.DeleteLine(Index);  // the list's index error when out of range
+    }
+    Panel.SyncCount(-1);
+    return Index;
+}
+
+std::string CopyLineText(const TLineStore& Lines, int Index, bool WithoutPrefix) {
+    return WithoutPrefix ? Lines.LineData(Index) : Lines.GetLine(Index);
+}
+
+std::string CopyAllText(const TLineStore& Lines, bool WithoutPrefix) {
+    if (!WithoutPrefix) return Lines.AllText();
+    std::string text;
+    for (int i = 0; i < Lines.LineCount(); ++i) {
+        text += Lines.LineData(i);
+        text += "\r\n";
+    }
+    return text;
+}
+
+// --- output to a file ----------------------------------------------------------
+
+TListOutput::TListOutput() = default;
+TListOutput::~TListOutput() = default;
+
+void TListOutput::Open(const std::string& FileName, TListFileType Type) {
+    if (Type == TListFileType::Internal) throw rtl::Exception(OutputNotSupportedText);
+    Close();
+    // Created empty and closed, then opened again so that other programs
+    // may watch the file grow but not write into it.
+    vcl::TFileStream(FileName, vcl::fmCreate);
+    file_ = std::make_unique<vcl::TFileStream>(FileName, vcl::fmOpenWrite | vcl::fmShareDenyWrite);
+    raw_ = Type == TListFileType::Binary;
+}
+
+void TListOutput::Close() {
+    file_.reset();
+    raw_ = false;
+}
+
+const std::string& TListOutput::FileName() const {
+    static const std::string none;
+    return file_ ? file_->FileName() : none;
+}
+
+void TListOutput::Write(std::string_view Data) {
+    if (file_) TBlockWriter::WriteAll(*file_, Data);
+}
+
+void TListOutput::Empty() {
+    if (!file_) return;
+    file_->SetPosition(0);
+    file_->SetSize(0);
+}
+
+}  // namespace terminal

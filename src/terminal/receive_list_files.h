@@ -1,0 +1,130 @@
+#pragma once
+// The receive list on disk and the list's editing commands: saving as text,
+// as the bytes the lines stand for, or in the internal line format (".cp"),
+// loading ".cp" files back, and the output-to-file sink that takes what would
+// go to the panel while "Output to file" is on. The main window's menu
+// handlers ask the user (dialogs, Shift key) and call these.
+//
+// The internal format holds one text line per list line:
+//   direction digit, format digit, the 64 bits of the time stamp (a double)
+//   as 16 upper-case hexadecimal digits, TAB, the text without its prefix,
+//   CR LF.
+// The prefix is not stored; it is made again when the file is loaded.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "terminal/receive_format.h"
+#include "terminal/receive_panel_lines.h"
+
+namespace vcl {
+class TFileStream;
+}
+
+namespace terminal {
+
+class TReceivePanel;
+
+// The file types of the save dialog, numbered as its filter list
+// ("Text File", "Binary File", "Internal Format").
+enum class TListFileType { Text = 1, Binary = 2, Internal = 3 };
+
+// The filter index of the dialog as a file type; any other index raises
+// rtl::EConvertError.
+TListFileType ListFileTypeOfFilter(int FilterIndex);
+
+inline constexpr const char* SaveDialogTitle = "Choose output file name";
+inline constexpr const char* SaveDialogFilter =
+    "Text File (*.txt)|*.txt|Binary File (*.bin)|*.bin|Internal Format (*.cp)|*.cp";
+inline constexpr const char* SaveDialogDefaultExt = "bin";
+inline constexpr const char* LoadDialogTitle = "Choose file";
+inline constexpr const char* LoadDialogFilter = "Internal Format (*.cp)|*.cp";
+
+inline constexpr const char* WrongLineFormatText = "Wrong line format at line %d";
+inline constexpr const char* OutputNotSupportedText = "This file type is not supported for output";
+
+// --- the internal line format --------------------------------------------------
+
+// One line of a ".cp" file, CR LF included.
+std::string FormatSelfLogLine(const TLineRecord& Record, std::string_view Data);
+
+// Reads one line of a ".cp" file (without its line end). The line is refused
+// (false) unless it has two leading digits naming a known direction (0-2)
+// and format (0-7), sixteen hexadecimal digits whose bits make a finite time
+// stamp inside the calendar's range, and a TAB. On success Record holds
+// Dir, Time and Format (PrefixLen 0) and Data the rest of the line.
+bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_view& Data);
+
+// --- saving and loading --------------------------------------------------------
+
+// Writes the whole list to FileName (created, or emptied when it exists):
+// Text - every line with its prefix followed by CR LF; Binary - the bytes of
+// every line in order (message and error lines give none); Internal - one
+// ".cp" line per list line. A line whose text no longer reads as numbers
+// raises the conversion error.
+void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type);
+
+// Appends the lines of the ".cp" file FileName to List after clearing it;
+// every line gets the prefix of Style for its direction and time. A line
+// that is not in the format raises rtl::Exception "Wrong line format at line
+// %d" (counting from 1); the lines before it stay. File errors are raised by
+// the file stream.
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style);
+
+// Loads a ".cp" file into the receive panel with its current prefix
+// settings: repainting held off, the list cleared, the file read, and then a
+// fresh current line started whether the file was read to its end or not,
+// so that received data never writes over a loaded line. Errors are raised
+// after that.
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel);
+
+// --- editing -------------------------------------------------------------------
+
+// Deletes line Index of the panel as "Delete Line" does: the current (last)
+// line is emptied by starting a fresh one when it holds text, and when it is
+// empty the line before it goes instead. Returns the index to select again.
+// An index outside the list raises the list's index error.
+int DeletePanelLine(TReceivePanel& Panel, int Index);
+
+// The text "Copy Line" puts on the clipboard: the line, or its text without
+// prefix (Shift held).
+std::string CopyLineText(const TLineStore& Lines, int Index, bool WithoutPrefix);
+// The text "Copy All" puts on the clipboard: every line (or its text without
+// prefix) followed by CR LF.
+std::string CopyAllText(const TLineStore& Lines, bool WithoutPrefix);
+
+// --- output to a file ----------------------------------------------------------
+
+// The file that takes the received data while "Output to file" is on: the
+// chunks as they come (raw mode, the binary file type) or the panel's
+// rendered text (text mode).
+class TListOutput {
+public:
+    TListOutput();
+    ~TListOutput();
+    TListOutput(const TListOutput&) = delete;
+    TListOutput& operator=(const TListOutput&) = delete;
+
+    // Creates FileName empty and keeps it open for writing, other programs
+    // allowed to read it but not to write it. The internal format raises
+    // "This file type is not supported for output" and leaves the file alone.
+    // An output already open is closed first.
+    void Open(const std::string& FileName, TListFileType Type);
+    void Close();
+    bool IsOpen() const { return static_cast<bool>(file_); }
+    bool Raw() const { return raw_; }
+    const std::string& FileName() const;
+
+    // Appends to the file; a failed write raises the stream's write error,
+    // never losing data silently. Nothing happens while closed.
+    void Write(std::string_view Data);
+    // Empties the file and keeps it open ("Clear" while output is on).
+    void Empty();
+
+private:
+    std::unique_ptr<vcl::TFileStream> file_;
+    bool raw_ = false;
+};
+
+}  // namespace terminal
