@@ -150,6 +150,10 @@ void TMain::ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text) {
             dlg->Release();
         };
     }
+    // Closed through its window it goes away as well.
+    dlg->OnClose = [](vcl::TComponent*, vcl::TCloseAction& Action) {
+        Action = vcl::TCloseAction::caFree;
+    };
     dlg->Show();
     dlg->Repaint();
 }

@@ -287,6 +287,10 @@ TEST(main_form_lifecycle, anti_hang_escalation_steps_the_polling_delay_and_tells
     ok->Click();
     Pump(20);
     EXPECT_EQ(MainFixture::Notices().size(), 2u);
+    // Closed through its window, a notice goes away as well.
+    notices[1]->Close();
+    Pump(20);
+    EXPECT_EQ(MainFixture::Notices().size(), 1u);
     EXPECT_TRUE(f.messages.empty());  // notices are not modal messages
 }
 
