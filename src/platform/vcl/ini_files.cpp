@@ -280,7 +280,10 @@ void TIniFile::Commit(std::vector<TLine> lines) {
         else done += static_cast<size_t>(n);
     }
     if (ok && existed) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
+    // No fsync: closing the main window writes a few hundred keys, and a
+    // flush to the disk for each would freeze the window on a slow disk. The
+    // rename keeps the file whole when the program dies, and the usual Linux
+    // file systems write the new data out before a rename that replaces a file.
     if (::close(fd) != 0) ok = false;
     if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
