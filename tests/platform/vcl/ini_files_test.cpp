@@ -1,9 +1,11 @@
 #include "platform/vcl/ini_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -241,6 +243,35 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         EXPECT_EQ(Slurp(name), kOriginal);
         EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
     }
+}
+
+TEST(ini_files, a_full_disk_leaves_the_old_file_whole) {
+    TempDir dir;
+    const std::string name = dir.File("vostrel.ini");
+    Spit(name, kOriginal);
+    TIniFile ini(name);
+    // A file size limit stands in for a full disk: writes past it fail (EFBIG).
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 1000;
+    auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        ini.WriteString("TrHistory", "0", std::string(5000, 'x'));
+    } catch (const EIniFileException& e) {
+        raised = e.Message == "Unable to write to " + name;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(Slurp(name), kOriginal);
+    EXPECT_EQ(ini.ReadString("TrHistory", "0", ""), "12 34");
+    EXPECT_EQ(std::system(("test $(ls -A '" + dir.path() + "' | wc -l) -eq 1").c_str()), 0)
+        << "a temporary file was left behind";
+    ini.WriteString("TrHistory", "0", "ok");  // room again: the next write succeeds
+    EXPECT_EQ(TIniFile(name).ReadString("TrHistory", "0", ""), "ok");
 }
 
 TEST(ini_files, writing_through_a_link_updates_the_linked_file) {
