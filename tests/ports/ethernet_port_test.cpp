@@ -1,0 +1,669 @@
+#include "ports/ethernet_port.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/graphics.h"
+#include "support/qt_app.h"
+
+namespace ports {
+namespace {
+
+using namespace std::chrono_literals;
+
+// ---- plain sockets of the test's own, playing the far side ----
+
+class Peer {
+public:
+    explicit Peer(int fd = -1) : fd_(fd) {}
+    Peer(Peer&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    Peer& operator=(Peer&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        return *this;
+    }
+    ~Peer() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+std::uint16_t BoundPort(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+Peer BoundSocket(int type, std::uint16_t port) {
+    Peer s(::socket(AF_INET, type, 0));
+    sockaddr_in a = LoopbackAddress(port);
+    if (::bind(s.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return Peer();
+    return s;
+}
+
+// A UDP port free right now, from `from` upwards (the first one when it is free).
+std::uint16_t FreeUdpPort(std::uint16_t from) {
+    for (std::uint16_t p = from; p < from + 500; ++p)
+        if (BoundSocket(SOCK_DGRAM, p).fd() >= 0) return p;
+    return 0;
+}
+
+// A TCP port that nobody listens on: one the system handed out and took back.
+std::uint16_t ClosedTcpPort() { return BoundPort(BoundSocket(SOCK_STREAM, 0).fd()); }
+
+Peer ConnectTo(std::uint16_t port, bool nonBlocking = false) {
+    Peer s(::socket(AF_INET, SOCK_STREAM | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
+    sockaddr_in a = LoopbackAddress(port);
+    int r = ::connect(s.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    EXPECT_TRUE(r == 0 || (nonBlocking && errno == EINPROGRESS)) << "connect to " << port;
+    return s;
+}
+
+// Closes with a reset instead of an orderly end.
+void ResetAndClose(Peer& s) {
+    linger l{1, 0};
+    ::setsockopt(s.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    s = Peer();
+}
+
+void SendText(const Peer& s, const std::string& text) {
+    ASSERT_EQ(::send(s.fd(), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+}
+
+void SendDatagram(const Peer& s, std::uint16_t port, const std::string& text) {
+    sockaddr_in to = LoopbackAddress(port);
+    ASSERT_EQ(::sendto(s.fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(text.size()));
+}
+
+// Whatever is there to read without waiting; "<eof>" for an orderly end.
+std::string ReadNow(const Peer& s) {
+    char buf[4096];
+    ssize_t n = ::recv(s.fd(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0) return "<eof>";
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+    return n;
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = 10s) {
+    return test_support::PumpUntil(done, bound);
+}
+
+// Lets queued notifications arrive, for checks that something did NOT come.
+void Settle() { test_support::Pump(50ms); }
+
+// ---- the owner ----
+
+struct Event {
+    int code;
+    std::string text;
+    bool operator==(const Event&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Event& e) { return os << e.code << ":\"" << e.text << '"'; }
+
+std::string Data(int index, const std::string& bytes) { return std::string(1, static_cast<char>(index)) + bytes; }
+
+// Records every callback; `also` runs after recording (to free the port, say).
+struct Owner {
+    std::vector<Event> events;
+    std::function<void(const Event&)> also;
+
+    TForeignPortEvent Handler() {
+        return [this](int code, const std::string& text, std::string&) {
+            events.push_back({code, text});
+            if (also) also(events.back());
+        };
+    }
+    // Position of the event at or after `from`, -1 when it did not come.
+    int Find(const Event& e, std::size_t from = 0) const {
+        auto it = std::find(events.begin() + static_cast<std::ptrdiff_t>(std::min(from, events.size())), events.end(), e);
+        return it == events.end() ? -1 : static_cast<int>(it - events.begin());
+    }
+    bool Has(const Event& e, std::size_t from = 0) const { return Find(e, from) >= 0; }
+    std::vector<Event> Since(std::size_t from, int code) const {
+        std::vector<Event> out;
+        for (std::size_t i = from; i < events.size(); ++i)
+            if (events[i].code == code) out.push_back(events[i]);
+        return out;
+    }
+    bool WaitFor(const Event& e, std::size_t from = 0) {
+        return PumpUntil([&] { return Has(e, from); });
+    }
+};
+
+class ethernet_port_on_loopback : public ::testing::Test {
+protected:
+    void SetUp() override { test_support::EnsureQtApplication(); }
+
+    // A port with the given settings text (none: the defaults); not yet active.
+    std::unique_ptr<TEthernetPort> MakePort(const std::string& settings) {
+        auto port = std::make_unique<TEthernetPort>(EthernetPortId, owner.Handler());
+        if (!settings.empty()) port->SetSettings(settings);
+        return port;
+    }
+    static std::uint16_t TransportPort(const TEthernetPort& port) {
+        return BoundPort(static_cast<int>(port.Transport()->Socket()));
+    }
+
+    Owner owner;
+};
+
+// ---- addresses, the frame and its settings ----
+
+TEST(ethernet_port, str_to_ip_reads_four_parts_first_into_the_lowest_byte) {
+    EXPECT_EQ(TEthernetPort::StrToIP("127.0.0.1"), 0x0100007Fu);
+    EXPECT_EQ(IPToStr(TEthernetPort::StrToIP("10.20.30.255")), "10.20.30.255");
+    for (const char* bad : {"10.0.0.300", "1.2.3", "1.2.3.4.5", "", "-1.0.0.0"}) {
+        try {
+            TEthernetPort::StrToIP(bad);
+            ADD_FAILURE() << bad << " was accepted";
+        } catch (const rtl::EConvertError& e) {
+            ADD_FAILURE() << bad << " gave a conversion error: " << e.Message;
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message, "Wrong IP address format") << bad;
+        }
+    }
+    EXPECT_THROW(TEthernetPort::StrToIP("1.a.3.4"), rtl::EConvertError);
+    EXPECT_THROW(TEthernetPort::StrToIP("1.2.3."), rtl::EConvertError);
+}
+
+TEST_F(ethernet_port_on_loopback, the_frame_holds_four_checked_parameters_and_a_settings_text) {
+    auto port = MakePort("");
+    TfrmForPEth* f = port->EthFrame();
+    EXPECT_EQ(TEthernetPort::GetName(), "Ethernet");
+    EXPECT_EQ(f->ParamCount(), 4);
+    EXPECT_EQ(port->GetSettings(), "0|127.0.0.1|0|0");
+    std::string s;
+    f->GetParamName(3, s);
+    EXPECT_EQ(s, "Local Port");
+    EXPECT_THROW(f->GetParamName(4, s), rtl::Exception);
+    try {
+        f->GetParam(6, s, false);
+        ADD_FAILURE() << "index 6 was accepted";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "TfrmForPEth: Bad param idx (6)");
+    }
+
+    // Every field edited tells the owner; a bad value turns its field yellow.
+    owner.events.clear();
+    f->edDstPort->SetText("65536");
+    EXPECT_EQ(f->GetParam(epDstPort, s, false), psInvalid);
+    EXPECT_EQ(f->edDstPort->Color(), vcl::clYellow);
+    EXPECT_EQ(owner.events, (std::vector<Event>{{fpeSettingsChanged, ""}}));
+    f->edDstPort->SetText("65535");
+    EXPECT_EQ(f->GetParam(epDstPort, s, false), psValid);
+    EXPECT_EQ(f->edDstPort->Color(), vcl::clWindow);
+    f->edDstIp->SetText("1.2.3");
+    EXPECT_EQ(f->GetParam(epDstIp, s, false), psInvalid);
+
+    // The server role hides the destination; the client role the local port.
+    port->SetSettings("2|10.0.0.1|5|6");
+    EXPECT_EQ(port->GetSettings(), "2|10.0.0.1|5|6");
+    EXPECT_EQ(f->GetParam(epRole, s, true), psValid);
+    EXPECT_EQ(s, "TCPSrv");
+    EXPECT_EQ(f->GetParam(epDstIp, s, false), psHidden);
+    EXPECT_EQ(f->GetParam(epLocalPort, s, false), psValid);
+    port->SetSettings("1");
+    EXPECT_EQ(f->GetParam(epDstPort, s, false), psValid);
+    EXPECT_EQ(f->GetParam(epLocalPort, s, false), psHidden);
+    EXPECT_FALSE(f->lblLocalPort->Visible());
+    port->SetSettings("7");
+    EXPECT_EQ(f->GetParam(epRole, s, true), psInvalid);
+    EXPECT_EQ(s, "-1");
+    EXPECT_EQ(f->GetParam(epDstIp, s, false), psHidden);
+    EXPECT_EQ(f->GetParam(epLocalPort, s, false), psHidden);
+    EXPECT_THROW(port->SetActive(true), rtl::Exception);
+    EXPECT_FALSE(port->Active());
+    EXPECT_EQ(f->GetParam(epCurClient, s, false), psHidden);
+}
+
+TEST_F(ethernet_port_on_loopback, the_class_table_makes_ethernet_ports_under_257) {
+    RegisterEthernetPort();
+    RegisterEthernetPort();  // once is enough; again changes nothing
+    const int at = ForeignClassIndex(EthernetPortId, true);
+    const TForeignPortClass& cls = ForeignPortClasses()[static_cast<std::size_t>(at)].Class;
+    EXPECT_EQ(cls.GetName(), "Ethernet");
+    EXPECT_TRUE(cls.IsAvailable());
+    TForeignPortPtr port = cls.Create(EthernetPortId, owner.Handler());
+    ASSERT_NE(dynamic_cast<TEthernetPort*>(port.get()), nullptr);
+    EXPECT_EQ(port->Id(), 257);
+    EXPECT_EQ(std::to_string(port->Id()) + "|" + port->GetSettings(), "257|0|127.0.0.1|0|0");
+}
+
+// ---- UDP ----
+
+TEST_F(ethernet_port_on_loopback, udp_sends_to_its_destination_and_delivers_datagrams_as_client_1) {
+    const std::uint16_t listenPort = FreeUdpPort(40001);
+    Peer listener = BoundSocket(SOCK_DGRAM, listenPort);
+    const std::uint16_t localPort = FreeUdpPort(40000);
+    ASSERT_GE(listener.fd(), 0);
+    ASSERT_NE(localPort, 0);
+    auto port = MakePort("0|127.0.0.1|" + std::to_string(listenPort) + "|" + std::to_string(localPort));
+    port->SetActive(true);
+    ASSERT_TRUE(port->Active());
+    ASSERT_FALSE(owner.events.empty());
+    EXPECT_EQ(owner.events.back(), (Event{fpeInfo, "Start UDP (listen port " + std::to_string(localPort) + ")"}));
+    EXPECT_TRUE(owner.Since(0, fpeError).empty());
+
+    EXPECT_EQ(port->Send("AB", 2), 2);
+    EXPECT_EQ(owner.events.back(), (Event{fpeSendInfo, "UDP send to 127.0.0.1:" + std::to_string(listenPort)}));
+    std::string got;
+    ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(listener)).empty(); }));
+    EXPECT_EQ(got, "AB");
+    std::size_t mark = owner.events.size();
+    EXPECT_EQ(port->Send("C", 1), 1);
+    EXPECT_TRUE(owner.Since(mark, fpeSendInfo).empty()) << "the same target is announced once";
+
+    Peer peer = BoundSocket(SOCK_DGRAM, 0);
+    const std::string peerText = "127.0.0.1:" + std::to_string(BoundPort(peer.fd()));
+    mark = owner.events.size();
+    SendDatagram(peer, localPort, "xyz");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "xyz")}, mark));
+    EXPECT_EQ(owner.Since(mark, fpeRecvInfo), (std::vector<Event>{{fpeRecvInfo, "UDP data from " + peerText + ":"}}));
+    // Bytes pass untouched, format characters and zeros included.
+    mark = owner.events.size();
+    SendDatagram(peer, localPort, std::string("%s%d\0!", 6));
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, std::string("%s%d\0!", 6))}, mark));
+    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty()) << "the same sender is announced once";
+
+    // While paused the bytes wait for Read instead.
+    port->PauseRx();
+    mark = owner.events.size();
+    SendDatagram(peer, localPort, "held");
+    ASSERT_TRUE(PumpUntil([&] { return port->RxCount() == 4; }));
+    EXPECT_TRUE(owner.Since(mark, fpeData).empty());
+    EXPECT_EQ(port->Read(10), "held");
+    port->ResumeRx();
+
+    mark = owner.events.size();
+    port->SetActive(false);
+    EXPECT_FALSE(port->Active());
+    EXPECT_EQ(std::vector<Event>(owner.events.begin() + static_cast<std::ptrdiff_t>(mark), owner.events.end()),
+              (std::vector<Event>{{fpeInfo, "Close Socket"}, {fpeRefresh, ""}}));
+    EXPECT_EQ(port->Send("AB", 2), 0);
+}
+
+TEST_F(ethernet_port_on_loopback, udp_without_destination_replies_to_the_last_sender) {
+    auto port = MakePort("0|0.0.0.0|0|0");
+    port->SetActive(true);
+    ASSERT_TRUE(port->Active());
+    const std::uint16_t localPort = TransportPort(*port);
+    EXPECT_EQ(owner.events.back(), (Event{fpeInfo, "Start UDP (listen port 0)"}));
+
+    Peer first = BoundSocket(SOCK_DGRAM, 0);
+    Peer second = BoundSocket(SOCK_DGRAM, 0);
+    for (Peer* peer : {&first, &second}) {
+        const std::string peerText = "127.0.0.1:" + std::to_string(BoundPort(peer->fd()));
+        const std::size_t mark = owner.events.size();
+        SendDatagram(*peer, localPort, "ping");
+        ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "ping")}, mark));
+        EXPECT_EQ(port->Send("pong", 4), 4);
+        EXPECT_EQ(owner.events.back(), (Event{fpeSendInfo, "UDP send to " + peerText}));
+        std::string got;
+        ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(*peer)).empty(); }));
+        EXPECT_EQ(got, "pong");
+    }
+    // An empty send announces nothing and sends nothing.
+    const std::size_t mark = owner.events.size();
+    EXPECT_EQ(port->Send("", 0), 0);
+    EXPECT_EQ(owner.events.size(), mark);
+}
+
+// ---- TCP client ----
+
+TEST_F(ethernet_port_on_loopback, tcp_client_refused_reports_it_and_frees_the_port) {
+    Settle();
+    const int before = OpenDescriptors();
+    const std::uint16_t closed = ClosedTcpPort();
+    auto port = MakePort("1|127.0.0.1|" + std::to_string(closed) + "|0");
+    owner.events.clear();
+    port->SetActive(true);
+    EXPECT_EQ(owner.events.back(),
+              (Event{fpeInfo, "Start TCP Client (connect to 127.0.0.1:" + std::to_string(closed) + ")"}));
+    ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }));
+    EXPECT_EQ(owner.events, (std::vector<Event>{
+                                {fpeInfo, "Start TCP Client (connect to 127.0.0.1:" + std::to_string(closed) + ")"},
+                                {fpeError, "Connect (Connection refused)"},
+                                {fpeInfo, "Close Socket"},
+                                {fpeRefresh, ""},
+                            }));
+    EXPECT_EQ(port->Transport(), nullptr);
+    EXPECT_EQ(port->Send("x", 1), 0);
+    Settle();
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(ethernet_port_on_loopback, tcp_client_exchanges_data_and_reports_either_side_closing) {
+    Peer listener = BoundSocket(SOCK_STREAM, 0);
+    ASSERT_EQ(::listen(listener.fd(), 5), 0);
+    const std::uint16_t listenPort = BoundPort(listener.fd());
+    auto port = MakePort("1|127.0.0.1|" + std::to_string(listenPort) + "|0");
+
+    // Sending before the connection stands fails and closes the port.
+    port->SetActive(true);
+    EXPECT_EQ(port->Send("early", 5), 0);
+    EXPECT_TRUE(owner.Has({fpeError, "Error: SendData: Socket not bound"}));
+    EXPECT_FALSE(port->Active());
+    Peer stale(::accept(listener.fd(), nullptr, nullptr));
+
+    owner.events.clear();
+    port->SetActive(true);
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect (No error)"}));
+    Peer far(::accept(listener.fd(), nullptr, nullptr));
+    ASSERT_GE(far.fd(), 0);
+    EXPECT_EQ(port->Send("hello", 5), 5);
+    std::string got;
+    ASSERT_TRUE(PumpUntil([&] { return (got += ReadNow(far)).size() >= 5; }));
+    EXPECT_EQ(got, "hello");
+    SendText(far, "back");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "back")}));
+    EXPECT_TRUE(owner.Since(0, fpeRecvInfo).empty());
+
+    // The far side ends the connection: an error line, and the port closes.
+    std::size_t mark = owner.events.size();
+    far = Peer();
+    ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }));
+    EXPECT_EQ(std::vector<Event>(owner.events.begin() + static_cast<std::ptrdiff_t>(mark), owner.events.end()),
+              (std::vector<Event>{{fpeError, "Disconnect (No error)"}, {fpeInfo, "Close Socket"}, {fpeRefresh, ""}}));
+
+    // The port's own close: the disconnect is only information.
+    port->SetActive(true);
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect (No error)"}, mark + 3));
+    Peer again(::accept(listener.fd(), nullptr, nullptr));
+    mark = owner.events.size();
+    port->SetActive(false);
+    EXPECT_EQ(std::vector<Event>(owner.events.begin() + static_cast<std::ptrdiff_t>(mark), owner.events.end()),
+              (std::vector<Event>{{fpeInfo, "Close Socket"}, {fpeInfo, "Disconnect (No error)"}, {fpeRefresh, ""}}));
+    ASSERT_TRUE(PumpUntil([&] { return ReadNow(again) == "<eof>"; }));
+}
+
+TEST_F(ethernet_port_on_loopback, a_reset_is_reported_and_only_the_reset_connection_goes) {
+    // The client role: the far side resets, the port reports it and closes.
+    Peer listener = BoundSocket(SOCK_STREAM, 0);
+    ASSERT_EQ(::listen(listener.fd(), 5), 0);
+    auto client = MakePort("1|127.0.0.1|" + std::to_string(BoundPort(listener.fd())) + "|0");
+    client->SetActive(true);
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect (No error)"}));
+    Peer far(::accept(listener.fd(), nullptr, nullptr));
+    ResetAndClose(far);
+    ASSERT_TRUE(PumpUntil([&] { return !client->Active(); }));
+    EXPECT_TRUE(owner.Has({fpeError, "Disconnect (Connection reset by peer)"}));
+    EXPECT_TRUE(owner.Has({fpeInfo, "Close Socket"}));
+
+    // The server role: a client that resets leaves; the server and the other client stay.
+    auto server = MakePort("2|127.0.0.1|0|0");
+    server->SetActive(true);
+    const std::uint16_t serverPort = TransportPort(*server);
+    Peer a = ConnectTo(serverPort);
+    ASSERT_TRUE(PumpUntil([&] { return server->EthFrame()->lblCCInfo->Caption() == "Clients: 1"; }));
+    Peer b = ConnectTo(serverPort);
+    ASSERT_TRUE(PumpUntil([&] { return server->EthFrame()->lblCCInfo->Caption() == "Clients: 2"; }));
+    ResetAndClose(a);
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Disconnect CliIdx=1 (cnt=1)"}));
+    EXPECT_TRUE(server->Active());
+    const std::size_t mark = owner.events.size();
+    SendText(b, "still");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "still")}, mark));
+}
+
+// ---- TCP server ----
+
+TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_the_current_one) {
+    auto port = MakePort("2|127.0.0.1|0|0");
+    TfrmForPEth* f = port->EthFrame();
+    port->SetActive(true);
+    ASSERT_TRUE(port->Active());
+    EXPECT_EQ(owner.events.back(), (Event{fpeInfo, "Start TCP Server (listen port 0)"}));
+    EXPECT_TRUE(f->edCurCliIdx->Visible());
+    EXPECT_TRUE(f->bDisconnClient->Visible());
+    EXPECT_FALSE(f->cbbRole->Enabled());
+    EXPECT_EQ(f->lblCCInfo->Caption(), "Clients: 0");
+    EXPECT_EQ(f->lblCCInfo->Color(), 0x80FFFF);
+    EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clYellow) << "no client holds index 1 yet";
+    const std::uint16_t serverPort = TransportPort(*port);
+
+    Peer a = ConnectTo(serverPort);
+    const std::string aText = "127.0.0.1:" + std::to_string(BoundPort(a.fd()));
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect from " + aText + " (Idx=1)"}));
+    Peer b = ConnectTo(serverPort);
+    const std::string bText = "127.0.0.1:" + std::to_string(BoundPort(b.fd()));
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect from " + bText + " (Idx=2)"}));
+    EXPECT_EQ(f->lblCCInfo->Caption(), "Clients: 2");
+    EXPECT_EQ(f->lblCCInfo->Color(), vcl::clBtnFace);
+    EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clWindow);
+
+    // Data from client 2 is marked as such; client 1 is the current one.
+    std::size_t mark = owner.events.size();
+    SendText(b, "from-b");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "from-b")}, mark));
+    EXPECT_EQ(owner.Find({fpeRecvInfo, "RV data from CliIdx=2"}, mark), static_cast<int>(mark));
+    mark = owner.events.size();
+    SendText(a, "from-a");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "from-a")}, mark));
+    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty());
+
+    std::string got;
+    EXPECT_EQ(port->Send("to-a", 4), 4);
+    ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(a)).empty(); }));
+    EXPECT_EQ(got, "to-a");
+    f->SetParam(epCurClient, "2");
+    EXPECT_EQ(port->CurrentClient(), 2);
+    EXPECT_EQ(port->Send("to-b", 4), 4);
+    ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(b)).empty(); }));
+    EXPECT_EQ(got, "to-b");
+    EXPECT_EQ(ReadNow(a), "");
+
+    // An index nobody holds: nothing is sent and the field says so.
+    f->SetParam(epCurClient, "7");
+    EXPECT_EQ(port->Send("lost", 4), 0);
+    EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clYellow);
+    f->SetParam(epCurClient, "0");
+    EXPECT_EQ(port->CurrentClient(), 0);
+    EXPECT_EQ(port->Send("lost", 4), 0);
+
+    // Paused: the current client's bytes wait for Read, the others' are dropped.
+    f->SetParam(epCurClient, "1");
+    port->PauseRx();
+    mark = owner.events.size();
+    SendText(b, "drop");
+    Settle();
+    SendText(a, "keep");
+    ASSERT_TRUE(PumpUntil([&] { return port->RxCount() == 4; }));
+    Settle();
+    EXPECT_EQ(port->Read(100), "keep");
+    EXPECT_TRUE(owner.Since(mark, fpeData).empty());
+    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty());
+    port->ResumeRx();
+
+    // The disconnect button drops the current client; its index is free again.
+    mark = owner.events.size();
+    f->bDisconnClient->Click();
+    ASSERT_TRUE(owner.Has({fpeInfo, "Disconnect CliIdx=1 (cnt=1)"}, mark));
+    ASSERT_TRUE(PumpUntil([&] { return ReadNow(a) == "<eof>"; }));
+    EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clYellow);
+    Peer c = ConnectTo(serverPort);
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect from 127.0.0.1:" + std::to_string(BoundPort(c.fd())) + " (Idx=1)"}, mark));
+    EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clWindow);
+
+    // Closing the server lets every client go.
+    mark = owner.events.size();
+    port->SetActive(false);
+    EXPECT_EQ(owner.events[mark], (Event{fpeInfo, "Close Socket"}));
+    EXPECT_EQ(owner.Since(mark, fpeInfo).size(), 3u);
+    EXPECT_TRUE(owner.Has({fpeRefresh, ""}, mark));
+    EXPECT_FALSE(f->lblCCInfo->Visible());
+    EXPECT_FALSE(f->edCurCliIdx->Visible());
+    EXPECT_TRUE(f->cbbRole->Enabled());
+    ASSERT_TRUE(PumpUntil([&] { return ReadNow(b) == "<eof>" && ReadNow(c) == "<eof>"; }));
+}
+
+// ---- an owner that frees the port from inside its callback ----
+
+TEST_F(ethernet_port_on_loopback, the_owner_may_free_the_port_inside_any_callback) {
+    struct Case {
+        const char* what;
+        std::function<void(TEthernetPort&, Peer&)> start;  // sets the port going
+        Event trigger;                                     // the callback that frees it
+    };
+    Peer listener = BoundSocket(SOCK_STREAM, 0);
+    ::listen(listener.fd(), 5);
+    const std::uint16_t listenPort = BoundPort(listener.fd());
+    const std::uint16_t closed = ClosedTcpPort();
+    const std::vector<Case> cases = {
+        {"connect refused",
+         [&](TEthernetPort& p, Peer&) { p.SetSettings("1|127.0.0.1|" + std::to_string(closed)); },
+         {fpeError, "Connect (Connection refused)"}},
+        {"close after refusal",
+         [&](TEthernetPort& p, Peer&) { p.SetSettings("1|127.0.0.1|" + std::to_string(closed)); },
+         {fpeInfo, "Close Socket"}},
+        {"client data",
+         [&](TEthernetPort& p, Peer& far) {
+             p.SetSettings("1|127.0.0.1|" + std::to_string(listenPort));
+             p.SetActive(true);
+             far = Peer(::accept(listener.fd(), nullptr, nullptr));
+             SendText(far, "bye");
+         },
+         {fpeData, Data(1, "bye")}},
+        {"far side closed",
+         [&](TEthernetPort& p, Peer& far) {
+             p.SetSettings("1|127.0.0.1|" + std::to_string(listenPort));
+             p.SetActive(true);
+             far = Peer(::accept(listener.fd(), nullptr, nullptr));
+             far = Peer();
+         },
+         {fpeError, "Disconnect (No error)"}},
+        {"server client arrives",
+         [&](TEthernetPort& p, Peer& far) {
+             p.SetSettings("2|127.0.0.1|0|0");
+             p.SetActive(true);
+             far = ConnectTo(TransportPort(p));
+         },
+         {fpeInfo, "Connect from"}},
+        {"udp datagram",
+         [&](TEthernetPort& p, Peer& far) {
+             p.SetSettings("0|127.0.0.1|1|0");
+             p.SetActive(true);
+             far = BoundSocket(SOCK_DGRAM, 0);
+             SendDatagram(far, TransportPort(p), "u");
+         },
+         {fpeRecvInfo, "UDP data from"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        owner.events.clear();
+        std::unique_ptr<TEthernetPort> port = MakePort("");
+        bool freed = false;
+        owner.also = [&](const Event& e) {
+            if (port && e.code == c.trigger.code && e.text.rfind(c.trigger.text, 0) == 0) {
+                port.reset();
+                freed = true;
+            }
+        };
+        Peer far;
+        c.start(*port, far);
+        if (port && !port->Active()) port->SetActive(true);
+        EXPECT_TRUE(PumpUntil([&] { return freed; })) << "the triggering callback did not come";
+        Settle();
+        owner.also = nullptr;
+    }
+}
+
+// ---- many clients ----
+
+TEST_F(ethernet_port_on_loopback, a_full_server_turns_away_the_2049th_client_and_keeps_the_others) {
+    rlimit lim{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &lim), 0);
+    rlimit raised = lim;
+    raised.rlim_cur = std::min<rlim_t>(lim.rlim_max, 8192);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
+    if (raised.rlim_cur < 4300) GTEST_SKIP() << "the system allows too few descriptors";
+    Settle();
+    const int before = OpenDescriptors();
+    {
+        auto port = MakePort("2|127.0.0.1|0|0");
+        int connects = 0;
+        owner.also = [&](const Event& e) {
+            if (e.code == fpeInfo && e.text.rfind("Connect from", 0) == 0) ++connects;
+        };
+        port->SetActive(true);
+        const std::uint16_t serverPort = TransportPort(*port);
+        std::vector<Peer> peers;
+        peers.reserve(MaxServerClients + 1);
+        // In small batches: the listening queue holds only five.
+        while (static_cast<int>(peers.size()) < MaxServerClients) {
+            for (int i = 0; i < 4 && static_cast<int>(peers.size()) < MaxServerClients; ++i)
+                peers.push_back(ConnectTo(serverPort, true));
+            ASSERT_TRUE(PumpUntil([&] { return connects == static_cast<int>(peers.size()); }));
+        }
+        EXPECT_TRUE(owner.Since(0, fpeError).empty());
+        EXPECT_EQ(port->EthFrame()->lblCCInfo->Caption(), "Clients: 2048");
+        // Indices run out after 255: the rest are numbered 0.
+        int unnumbered = 0;
+        for (const Event& e : owner.events) unnumbered += e.text.ends_with("(Idx=0)") ? 1 : 0;
+        EXPECT_EQ(unnumbered, MaxServerClients - 255);
+        EXPECT_TRUE(owner.Has({fpeInfo, "Connect from 127.0.0.1:" + std::to_string(BoundPort(peers[254].fd())) + " (Idx=255)"}));
+
+        peers.push_back(ConnectTo(serverPort, true));
+        ASSERT_TRUE(owner.WaitFor({fpeError, "Error: Connect: Connection list is full"}));
+        ASSERT_TRUE(PumpUntil([&] { return ReadNow(peers.back()) == "<eof>"; })) << "the newcomer is let go";
+        EXPECT_TRUE(port->Active());
+        EXPECT_EQ(port->EthFrame()->lblCCInfo->Caption(), "Clients: 2048");
+
+        // Those already there are still served, numbered or not.
+        std::size_t mark = owner.events.size();
+        SendText(peers.front(), "first");
+        ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "first")}, mark));
+        mark = owner.events.size();
+        SendText(peers[MaxServerClients - 1], "last");
+        ASSERT_TRUE(owner.WaitFor({fpeData, Data(0, "last")}, mark));
+        EXPECT_TRUE(owner.Has({fpeRecvInfo, "RV data from CliIdx=Unknown"}, mark));
+        EXPECT_EQ(port->Send("ok", 2), 2);
+        std::string got;
+        ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(peers.front())).empty(); }));
+        EXPECT_EQ(got, "ok");
+
+        owner.also = nullptr;
+        mark = owner.events.size();
+        port->SetActive(false);
+        EXPECT_EQ(owner.Since(mark, fpeInfo).size(), static_cast<std::size_t>(MaxServerClients) + 1);
+        EXPECT_EQ(port->Transport(), nullptr);
+        peers.clear();
+    }
+    Settle();
+    EXPECT_EQ(OpenDescriptors(), before) << "every socket is freed";
+    ::setrlimit(RLIMIT_NOFILE, &lim);
+}
+
+}  // namespace
+}  // namespace ports
