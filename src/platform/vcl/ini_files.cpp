@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/files.h"
@@ -205,9 +206,11 @@ void TIniFile::ReadSection(const std::string& Section, TStrings& Strings) const 
     const int header = FindSection(Section);
     if (header >= 0) {
         std::string key, value;
+        std::set<std::string> seen;  // a repeated key is listed once, as reading sees only the first
         const int end = SectionEnd(header);
         for (int i = header + 1; i < end; ++i)
-            if (ParseKey(lines_[static_cast<size_t>(i)].text, key, value) && FindKey(header, key) == i)
+            if (ParseKey(lines_[static_cast<size_t>(i)].text, key, value) &&
+                seen.insert(rtl::AnsiUpperCase(key)).second)
                 Strings.Add(key);
     }
     Strings.EndUpdate();
@@ -217,8 +220,9 @@ void TIniFile::ReadSections(TStrings& Strings) const {
     Strings.BeginUpdate();
     Strings.Clear();
     std::string name;
+    std::set<std::string> seen;
     for (size_t i = 0; i < lines_.size(); ++i)
-        if (ParseSection(Content(lines_[i].text, i == 0), name) && FindSection(name) == static_cast<int>(i))
+        if (ParseSection(Content(lines_[i].text, i == 0), name) && seen.insert(rtl::AnsiUpperCase(name)).second)
             Strings.Add(name);
     Strings.EndUpdate();
 }

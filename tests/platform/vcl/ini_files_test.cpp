@@ -206,12 +206,17 @@ TEST(ini_files, cyrillic_names_ignore_case_and_bytes_stay_windows_1251) {
 TEST(ini_files, erase_section_and_delete_key) {
     TempDir dir;
     const std::string name = dir.path() + "/e.ini";
-    Spit(name, "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n");
+    Spit(name, "[A]\r\nx=1\r\ny=2\r\nX=dup\r\n[B]\r\nz=3\r\n[a]\r\nw=4\r\n");
     TIniFile ini(name);
+    TStringList list;
+    ini.ReadSection("A", list);
+    EXPECT_EQ(list.CommaText(), "x,y");  // the first of repeated keys and sections counts
+    ini.ReadSections(list);
+    EXPECT_EQ(list.CommaText(), "A,B");
     ini.DeleteKey("a", "X");
     ini.EraseSection("b");
     ini.EraseSection("missing");
-    EXPECT_EQ(Slurp(name), "[A]\r\ny=2\r\n");
+    EXPECT_EQ(Slurp(name), "[A]\r\ny=2\r\nX=dup\r\n[a]\r\nw=4\r\n");
 }
 
 TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
