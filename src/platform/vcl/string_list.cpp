@@ -288,13 +288,15 @@ void TStringList::InsertItem(int Index, const std::string& S, std::intptr_t AObj
     Changed();
 }
 
-int TStringList::Add(const std::string& S) {
+int TStringList::Add(const std::string& S) { return AddObject(S, 0); }
+
+int TStringList::AddObject(const std::string& S, std::intptr_t AObject) {
     int index = Count();
     if (sorted_ && Find(S, index)) {
         if (Duplicates == TDuplicates::dupIgnore) return index;
         if (Duplicates == TDuplicates::dupError) Error(kDuplicateString, 0);
     }
-    InsertItem(index, S, 0);
+    InsertItem(index, S, AObject);
     return index;
 }
 

@@ -26,7 +26,7 @@ public:
     virtual void Clear() = 0;
 
     virtual int Add(const std::string& S);
-    int AddObject(const std::string& S, std::intptr_t AObject);
+    virtual int AddObject(const std::string& S, std::intptr_t AObject);
     void InsertObject(int Index, const std::string& S, std::intptr_t AObject);
     void AddStrings(const TStrings& Strings);
     void Assign(const TStrings& Source);
@@ -88,6 +88,8 @@ public:
     std::intptr_t GetObject(int Index) const override;
     void PutObject(int Index, std::intptr_t AObject) override;
     int Add(const std::string& S) override;
+    // A string that a sorted list ignores as a duplicate keeps its old object.
+    int AddObject(const std::string& S, std::intptr_t AObject) override;
     void Insert(int Index, const std::string& S) override;
     void Delete(int Index) override;
     void Clear() override;

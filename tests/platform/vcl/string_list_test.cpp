@@ -51,7 +51,10 @@ TEST(string_list, sorted_lists_honour_duplicates_and_cyrillic_case) {
     list.SetSorted(true);
     for (const char* s : {"Привет", "beta", "alpha", "Ёж", "ель", "Жук"}) list.Add(rtl::Utf8ToAnsi(s));
     EXPECT_EQ(rtl::AnsiToUtf8(Joined(list)), "alpha|beta|ель|Ёж|Жук|Привет");
+    list.SetObjects(0, 5);
     EXPECT_EQ(list.Add("ALPHA"), 0);  // dupIgnore: the existing index
+    EXPECT_EQ(list.AddObject("alpha", 9), 0);
+    EXPECT_EQ(list.Objects(0), 5);  // and the existing object
     EXPECT_EQ(list.Count(), 6);
     EXPECT_EQ(list.IndexOf(rtl::Utf8ToAnsi("пРИВЕТ")), 5);
     EXPECT_THROW(list.Insert(0, "x"), rtl::EListError);
