@@ -76,6 +76,16 @@ void TfrmForP::Lock(bool Begin) {
     }
 }
 
+void TfrmForP::CheckParams() {
+    for (int i = 0; i < ParamCount(); ++i) {
+        std::string value;
+        if (GetParam(i, value, false) != psInvalid) continue;
+        std::string name;
+        GetParamName(i, name);
+        throw rtl::Exception(rtl::Format("Wrong \"%s\" Value", {name}));
+    }
+}
+
 int TfrmForP::ParamCount() const { return static_cast<int>(paramNames_.size()); }
 
 void TfrmForP::SetFieldColor(vcl::TControl* Control, bool Marked, vcl::TColor Color) {

@@ -78,6 +78,9 @@ public:
     virtual int ParamCount() const;
 
     bool Locked() const { return lockCount_ > 0; }
+    // Before the port is opened: the first shown parameter that is not valid
+    // raises "Wrong "<name>" Value".
+    void CheckParams();
 
     // Control's colour becomes Color when Marked, else the window colour.
     static void SetFieldColor(vcl::TControl* Control, bool Marked, vcl::TColor Color);

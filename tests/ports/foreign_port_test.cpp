@@ -209,6 +209,26 @@ TEST(foreign_port, a_locked_frame_neither_colours_nor_notifies_and_unlocking_che
     EXPECT_FALSE(f.Locked());
 }
 
+TEST(foreign_port, opening_is_refused_naming_the_first_shown_invalid_field) {
+    test_support::EnsureQtApplication();
+    TestPort port(257, nullptr);
+    auto& f = port.TheFrame();
+    SetValues(f, {"0", "", "70000", "1"});
+    const auto message = [&] {
+        try {
+            f.CheckParams();
+        } catch (const rtl::Exception& e) {
+            return e.Message;
+        }
+        return std::string("(accepted)");
+    };
+    EXPECT_EQ(message(), "Wrong \"Destination IP\" Value");
+    f.hidden[1] = true;  // a hidden field is not checked
+    EXPECT_EQ(message(), "Wrong \"Destination Port\" Value");
+    f.SetParam(2, "65535");
+    EXPECT_EQ(message(), "(accepted)");
+}
+
 TEST(foreign_port, parameter_names_and_the_bad_index_message) {
     test_support::EnsureQtApplication();
     TestPort port(257, nullptr);

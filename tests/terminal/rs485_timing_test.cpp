@@ -70,16 +70,18 @@ TEST(rs485_timing, priority_change_is_applied_when_permitted_and_undone) {
     errno = 0;
     const int before = getpriority(PRIO_PROCESS, 0);
 
-    if (SetRS485Priority(true))
+    if (SetRS485Priority(true)) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -11);
-    else
+    } else {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), before);
+    }
 
     const int during = getpriority(PRIO_PROCESS, 0);
-    if (SetRS485Priority(false))
+    if (SetRS485Priority(false)) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
-    else
+    } else {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), during);
+    }
     setpriority(PRIO_PROCESS, 0, before);
 }
 
