@@ -20,6 +20,7 @@
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/timer.h"
 #include "ports/comm_port_driver.h"
+#include "ports/foreign_port.h"
 #include "terminal/le_list.h"
 #include "terminal/receive_list.h"
 
@@ -193,7 +194,7 @@ public:
     std::string PluginPath;
     bool PluginBusy = false;
     std::uint8_t PluginFlags = 0;
-    vcl::TComponent* ForeignPort = nullptr;  // the foreign port, when one is selected
+    std::unique_ptr<ports::TForeignPort> ForeignPort;  // when one is selected
     std::unique_ptr<TLEListOf<TPluginVar>> PluginVars;
     std::vector<std::string> PortDescriptions;  // "COMn=description"
     std::uint32_t SentCount = 0;

@@ -213,8 +213,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         SaveConfig(false);
         cp1->Disconnect();
         cp2->Disconnect();
-        vcl::TComponent::Free(ForeignPort);
-        ForeignPort = nullptr;
+        ForeignPort.reset();
         lb1->OnDrawItem = nullptr;
         lb1->Clear();
         PluginPath.clear();

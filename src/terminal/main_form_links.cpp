@@ -187,11 +187,16 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
 void TMain::RefreshPortState(bool Main) {
     TPortSlot& main = PortSlots[PortSlotMain];
     TPortSlot& second = PortSlots[PortSlot2];
-    auto wanted_closed = [](const TPortSlot& s) {
-        return !s.Driver->Connected() && s.Combo->ItemIndex() != 0 && !s.Button->Down();
-    };
-    (void)Main;
-    if (!ForeignPort) {
+    (void)Main;  // both slots are judged together
+    if (ForeignPort) {
+        // The second port stays closed while a foreign port is the main one.
+        main.Combo->Tag = ForeignPort->Active() ? 0 : 1;
+        second.Combo->Tag = second.Combo->ItemIndex() != 0 ? 1 : 0;
+        TmrPortConn->SetEnabled(false);
+    } else {
+        auto wanted_closed = [](const TPortSlot& s) {
+            return !s.Driver->Connected() && s.Combo->ItemIndex() != 0 && !s.Button->Down();
+        };
         main.Combo->Tag = main.Driver->Connected() ? 0 : 1;
         second.Combo->Tag = (!second.Driver->Connected() && second.Combo->ItemIndex() != 0) ? 1 : 0;
         TmrPortConn->SetEnabled(wanted_closed(main) || wanted_closed(second));

@@ -12,6 +12,7 @@
 #include "platform/vcl/std_ctrls.h"
 #include "platform/win/comm.h"
 #include "platform/win/timers.h"
+#include "ports/ethernet_port.h"
 #include "support/pty.h"
 #include "terminal/main_form.h"
 
@@ -384,6 +385,17 @@ TEST(main_form_lifecycle, free_port_on_focus_loss_closes_and_reopens_both_ports)
     m->CBLineBreak->SetChecked(true);
     m->ApplicationEvents1Activate(nullptr);
     EXPECT_FALSE(m->CBLineBreak->Checked());
+
+    // With a foreign port in use, focus changes leave everything open.
+    m->ForeignPort = std::make_unique<ports::TEthernetPort>(257, nullptr);
+    m->ApplicationEvents1Deactivate(nullptr);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_TRUE(m->cp2->Connected());
+    m->RefreshPortState(true);
+    EXPECT_EQ(m->ComNcb->Tag, 1);  // the foreign port is not active
+    EXPECT_EQ(m->cbComN2->Tag, 1);  // Port2 stays closed beside a foreign port
+    EXPECT_FALSE(m->TmrPortConn->Enabled());
+    m->ForeignPort.reset();
 
     // A port that cannot be reopened stays closed, silently, and is retried.
     m->ApplicationEvents1Deactivate(nullptr);
