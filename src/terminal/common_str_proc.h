@@ -1,35 +1,26 @@
 #pragma once
-// Stateless routines on 8-bit strings shared by several parts of the
-// terminal: splitting and tokenizing at a delimiter, hexadecimal dumps, byte
-// buffers to strings, reversing, whole-file load and save, backward search.
-// Positions count from 1; 0 means "none".
+// The string procedures of the terminal: the runtime's shared string
+// routines (platform/rtl/str_proc.h) and whole-file load and save.
 #include <string>
 #include <vector>
 
+#include "platform/rtl/str_proc.h"
+
 namespace terminal {
 
-// Empty S gives no parts; otherwise (number of Delim in S) + 1 parts, empty
-// ones included.
-void SplitStr(const std::string& S, char Delim, std::vector<std::string>& Parts);
-// The text before the first Delim, removed from S with the Delim; without a
-// Delim the whole S, leaving S empty.
-std::string CutToken(std::string& S, char Delim);
-// Pos := Pos + 1; the text from Pos up to the next Delim (or the end), with
-// Pos left on that Delim (or at Length(S) + 1). Start with Pos = 0.
-std::string NextToken(const std::string& S, char Delim, int& Pos);
-// Two upper-case hexadecimal digits per byte, optionally one blank between bytes.
-std::string BufToHex(const void* Buf, int Len, bool InsertSpace);
-std::string ArrayToHex(const std::string& S, bool InsertSpace);
-std::string BufToStr(const void* Buf, int Len);
-std::string Reverse(const std::string& S);
+using rtl::ArrayToHex;
+using rtl::BufToHex;
+using rtl::BufToStr;
+using rtl::CutToken;
+using rtl::LastCharPos;
+using rtl::NextToken;
+using rtl::Reverse;
+using rtl::RPosEx;
+using rtl::SplitStr;
+
 // Creates (or truncates) the file and writes Data. File-stream errors pass on.
 void SaveStrToFile(const std::string& Data, const std::string& FileName);
 // The whole file, opened so that others may still read and write it.
 std::string LoadStrFromFile(const std::string& FileName);
-// The highest i <= StartPos (limited to 0..Length(S)) with S[i] = C, else 0.
-int LastCharPos(char C, const std::string& S, int StartPos);
-// The highest i <= min(StartPos, Length(S) - Length(SubStr) + 1), i >= 1, at
-// which S holds SubStr (compared up to its first zero byte), else 0.
-int RPosEx(const std::string& SubStr, const std::string& S, int StartPos);
 
 }  // namespace terminal
