@@ -15,10 +15,11 @@ namespace {
 constexpr std::int64_t kMinimumStart = 2147483647;
 constexpr std::int64_t kMaximumStart = -2147483647;
 
-// Time stamps are doubles counting days; two stamps a whole number of
-// milliseconds apart differ from it by a few nanoseconds. A gap counts only
-// when it is longer by more than this (in ms), so exactly GapMs is no gap.
-constexpr double kGapTolerance = 1e-6;
+// Time stamps are doubles counting days: today's dates resolve to about
+// 0.6 microseconds, so two stamps a whole number of milliseconds apart
+// differ from it by up to a microsecond or so. A gap counts only when it is
+// longer by more than this (in ms), so a pause of exactly GapMs is no gap.
+constexpr double kGapTolerance = 0.01;
 
 }  // namespace
 
@@ -113,7 +114,9 @@ TSearchResult TListSearch::FindTextAgain(const TLineStore& Lines) {
                 return {true, FindIndex};
         }
     }
-    if (FindIndex < count) FindIndex = count;
+    // Past the end: the last line stays behind us, so "Find next" says "Not
+    // found" again, yet reaches lines that arrive later.
+    FindIndex = count - 1;
     return {true, -1};
 }
 

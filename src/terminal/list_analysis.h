@@ -77,8 +77,9 @@ public:
     // line. The text and each line's whole text are compared without regard
     // to case (Windows-1251 letters).
     TSearchResult FindText(const TLineStore& Lines, const std::string& Text);
-    // Goes on from the line where the text search last stopped. Past the last
-    // line it stays past the end until the next "Find Text...".
+    // Goes on from the line after the one where the text search last
+    // stopped. Past the last line it is not found again, without wrapping,
+    // until lines are added or the next "Find Text..." starts over.
     TSearchResult FindTextAgain(const TLineStore& Lines);
 
     // "Find error": from the line after Selected (the first line when nothing

@@ -134,7 +134,11 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type) {
     vcl::TFileStream file(FileName, vcl::fmCreate);
     TBlockWriter out(file);
-    const int count = Lines.LineCount();
+    int count = Lines.LineCount();
+    // The panel's list ends with the line being filled. Left empty, it is no
+    // line of the log: stored, it would come back as a stray line stamped
+    // 1899-12-30, one more with every save and load.
+    if (Type == TListFileType::Internal && count > 0 && Lines.LineLength(count - 1) == 0) --count;
     for (int i = 0; i < count; ++i) {
         switch (Type) {
             case TListFileType::Text:

@@ -1,0 +1,361 @@
+#include "terminal/receive_list_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/rtl/datetime.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/numbers.h"
+#include "platform/vcl/streams.h"
+#include "support/temp_dir.h"
+#include "terminal/receive_panel.h"
+
+namespace terminal {
+namespace {
+
+double Stamp(int h, int mi, int s, int ms) {
+    return rtl::EncodeDate(2026, 12, 7) + rtl::EncodeTime(h, mi, s, ms);
+}
+
+class FakeClock : public TReceiveClock {
+public:
+    double Now = Stamp(10, 20, 30, 400);
+    double LocalNow() override { return Now; }
+    std::int64_t Counter() override { return 0; }
+    std::int64_t CounterFrequency() override { return 1000; }
+};
+
+struct PanelFixture {
+    FakeClock Clock;
+    TReceivePanel Panel{Clock};
+    int SyncCalls = 0;
+    PanelFixture() {
+        Panel.Hooks().ListSyncCount = [this](int) { ++SyncCalls; };
+        Panel.SetListMetrics({1, 10, 80 + 4, 100 * 10 + 5, 0});
+        Panel.StartNewLine(true);
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < Panel.Lines().LineCount(); ++i) out.push_back(Panel.Lines().GetLine(i));
+        return out;
+    }
+};
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& name, const std::string& data) {
+    std::ofstream(name, std::ios::binary) << data;
+}
+
+std::string LoadError(const std::string& name, TLineStore& list) {
+    try {
+        LoadSelfLog(name, list, TPrefixStyle{tpNone, {}, false});
+    } catch (const rtl::Exception& e) {
+        return e.Message;
+    }
+    return "loaded";
+}
+
+TEST(receive_list_files, internal_line_holds_direction_format_time_bits_and_data) {
+    EXPECT_EQ(FormatSelfLogLine(TLineRecord{1, 0.5, dfHEX, 9}, "0A 0B"),
+              "113FE0000000000000\t0A 0B\r\n");
+    // Upper-case hexadecimal digits, and the sign bit of a time before 1899.
+    EXPECT_EQ(FormatSelfLogLine(TLineRecord{2, -1.25, dfMSG, 0}, ""), "27BFF4000000000000\t\r\n");
+
+    TLineRecord record;
+    std::string_view data;
+    ASSERT_TRUE(ParseSelfLogLine("113fe0000000000000\t0A 0B", record, data));
+    EXPECT_EQ(record.Dir, 1);
+    EXPECT_EQ(record.Format, dfHEX);
+    EXPECT_EQ(record.Time, 0.5);
+    EXPECT_EQ(data, "0A 0B");
+    ASSERT_TRUE(ParseSelfLogLine("0740E0000000000000\t", record, data));
+    EXPECT_EQ(record.Format, dfMSG);
+    EXPECT_EQ(data, "");
+}
+
+TEST(receive_list_files, parse_refuses_every_kind_of_broken_line) {
+    TLineRecord record;
+    std::string_view data;
+    const char* bad[] = {
+        "",
+        "113FE000000000000\t0A",   // 15 digits
+        "113FE0000000000000 0A",  // no TAB
+        "113FE00000000G0000\t0A", // not a digit
+        "113FE00000 0000000\t0A", // blank inside
+        "313FE0000000000000\t0A", // direction 3
+        "183FE0000000000000\t0A", // format 8
+        "x13FE0000000000000\t0A", // direction not a digit
+        "1-3FE0000000000000\t0A", // format not a digit
+        "117FF8000000000000\t0A", // NaN
+        "117FF0000000000000\t0A", // infinity
+        "11FFF0000000000000\t0A", // minus infinity
+        "117E37E43C8800759C\t0A", // 1E300: no calendar date
+        "11C1E0000000000000\t0A", // -2^31 days
+    };
+    for (const char* line : bad) EXPECT_FALSE(ParseSelfLogLine(line, record, data)) << line;
+}
+
+TEST(receive_list_files, received_hex_round_trips_through_internal_and_binary_files) {
+    test_support::TempDir dir;
+    PanelFixture f;
+    f.Panel.RVPnlTime = tpMilliseconds;
+    f.Panel.ShowData("\x0A\x0B", 0);
+    f.Clock.Now = Stamp(10, 20, 31, 5);
+    f.Panel.AddTextLine("port opened", 0, 0, dfMSG);
+    const std::vector<std::string> before = f.Texts();
+    ASSERT_EQ(before[0], "10:20:30.400<0A 0B");
+    const TLineRecord first = f.Panel.Lines().LineRecord(0);
+
+    SaveList(f.Panel.Lines(), dir.File("a.cp"), TListFileType::Internal);
+    SaveList(f.Panel.Lines(), dir.File("a.bin"), TListFileType::Binary);
+    SaveList(f.Panel.Lines(), dir.File("a.txt"), TListFileType::Text);
+    EXPECT_EQ(ReadFile(dir.File("a.bin")), "\x0A\x0B");
+    // Two lines: the empty current line is no line of the log.
+    const std::string cp = ReadFile(dir.File("a.cp"));
+    EXPECT_EQ(cp.substr(0, 19), "01" + rtl::IntToHex(std::bit_cast<unsigned long long>(first.Time), 16) + "\t");
+    EXPECT_EQ(cp.substr(cp.size() - 14), "\tport opened\r\n");
+    EXPECT_EQ(std::count(cp.begin(), cp.end(), '\n'), 2);
+    EXPECT_EQ(ReadFile(dir.File("a.txt")), f.Panel.Lines().AllText());
+    EXPECT_EQ(ReadFile(dir.File("a.txt")), "10:20:30.400<0A 0B\r\n10:20:31.005<port opened\r\n\r\n");
+
+    f.Panel.ClearLines();
+    LoadPanelList(dir.File("a.cp"), f.Panel);
+    // The loaded lines, then the empty current line started after them.
+    std::vector<std::string> expected = before;
+    EXPECT_EQ(f.Texts(), expected);
+    const TLineRecord loaded = f.Panel.Lines().LineRecord(0);
+    EXPECT_EQ(loaded.Time, first.Time);
+    EXPECT_EQ(loaded.Dir, first.Dir);
+    EXPECT_EQ(loaded.Format, dfHEX);
+    EXPECT_EQ(loaded.PrefixLen, first.PrefixLen);
+    EXPECT_EQ(f.Panel.Lines().LineRecord(1).Format, dfMSG);
+    EXPECT_EQ(f.Panel.Lines().LineBytes(0), "\x0A\x0B");
+    EXPECT_EQ(f.Panel.UpdateCount(), 0);
+
+    // Received data goes on a line of its own, the loaded ones unchanged.
+    f.Panel.ShowData("\xFF", 0);
+    expected.back() = "10:20:31.005<FF";
+    EXPECT_EQ(f.Texts(), expected);
+
+    // The prefix is made with the settings at loading time.
+    f.Panel.RVPnlTime = tpMinutes;
+    LoadPanelList(dir.File("a.cp"), f.Panel);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"10:20<0A 0B", "10:20<port opened", ""}));
+}
+
+TEST(receive_list_files, binary_file_holds_the_bytes_of_every_data_line) {
+    test_support::TempDir dir;
+    TLineStore lines;
+    lines.AddLine("001 255", TLineRecord{0, 0, dfDEC, 0});
+    lines.AddLine("12:00<Err = 5", TLineRecord{0, 0, dfERR, 6});
+    lines.AddLine("hello", TLineRecord{2, 0, dfMSG, 0});
+    lines.AddLine("> 00513", TLineRecord{2, 0, dfDW, 2});  // transmitted lines count too
+    lines.AddLine("A\x95" "0D", TLineRecord{1, 0, dfASC, 0});
+    lines.AddLine("10000000 00000001", TLineRecord{1, 0, dfBIN, 0});
+    lines.AddLine("FFFE", TLineRecord{1, 0, dfHW, 0});
+    SaveList(lines, dir.File("b.bin"), TListFileType::Binary);
+    EXPECT_EQ(ReadFile(dir.File("b.bin")), std::string("\x01\xFF\x01\x02" "A\x0D\x80\x01\xFE\xFF", 10));
+
+    // An edited line that is no number any more is reported, not skipped.
+    lines.AddLine("1Z", TLineRecord{0, 0, dfHEX, 0});
+    EXPECT_THROW(SaveList(lines, dir.File("c.bin"), TListFileType::Binary), rtl::EConvertError);
+    // Saving over an existing file replaces it; an empty list gives an empty file.
+    TLineStore empty;
+    SaveList(empty, dir.File("b.bin"), TListFileType::Binary);
+    EXPECT_EQ(ReadFile(dir.File("b.bin")), "");
+    EXPECT_THROW(SaveList(empty, dir.File("no/such/x.bin"), TListFileType::Text), rtl::EFCreateError);
+}
+
+TEST(receive_list_files, wrong_line_stops_loading_and_keeps_the_lines_before_it) {
+    test_support::TempDir dir;
+    const std::string good = "013FE0000000000000\t01 02\r\n";
+    const char* badLines[] = {"too short", "013FE0000000000000 01", "013FE00000000000ZZ\t01",
+                              "017FF8000000000000\t01", "317FF8000000000000\t01",
+                              "093FE0000000000000\t01", "\r"};
+    for (const char* bad : badLines) {
+        WriteFile(dir.File("w.cp"), good + bad + "\r\n" + good);
+        TLineStore list;
+        list.AddLine("old", {});
+        EXPECT_EQ(LoadError(dir.File("w.cp"), list), "Wrong line format at line 2") << bad;
+        ASSERT_EQ(list.LineCount(), 1) << bad;
+        EXPECT_EQ(list.GetLine(0), "01 02");
+    }
+
+    // In the panel the loaded line stays untouched by data received after the
+    // failed load: a fresh current line follows it.
+    PanelFixture f;
+    f.Panel.RVPnlTime = tpNone;
+    f.Panel.ShowData("\x07", 0);
+    WriteFile(dir.File("w.cp"), good + "garbage\r\n");
+    try {
+        LoadPanelList(dir.File("w.cp"), f.Panel);
+        ADD_FAILURE() << "loaded a broken file";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Wrong line format at line 2");
+    }
+    EXPECT_EQ(f.Panel.UpdateCount(), 0);
+    f.Panel.ShowData("\x09", 0);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"01 02", "09"}));
+
+    // A file that cannot be opened is the stream's error.
+    EXPECT_THROW(LoadPanelList(dir.File("missing.cp"), f.Panel), rtl::EFOpenError);
+}
+
+TEST(receive_list_files, empty_files_garbage_and_huge_lines_load_safely) {
+    test_support::TempDir dir;
+    TLineStore list;
+    WriteFile(dir.File("e.cp"), "");
+    EXPECT_EQ(LoadError(dir.File("e.cp"), list), "loaded");
+    EXPECT_EQ(list.LineCount(), 0);
+
+    // Binary garbage: NUL bytes, lone CRs and bytes above 127 are refused at
+    // the first line.
+    std::string garbage;
+    for (int i = 0; i < 5000; ++i) garbage.push_back(static_cast<char>((i * 7919 + 13) % 256));
+    WriteFile(dir.File("g.cp"), garbage);
+    EXPECT_EQ(LoadError(dir.File("g.cp"), list), "Wrong line format at line 1");
+    EXPECT_EQ(list.LineCount(), 0);
+
+    // A line of 3 MB spans several read blocks; LF-only line ends, a last line
+    // without an end and a CR inside a message line are all read.
+    const std::string huge(3 * 1024 * 1024 + 7, 'x');
+    TLineStore lines;
+    lines.AddLine("", TLineRecord{0, 0.25, dfMSG, 0});
+    lines.AddLine(huge, TLineRecord{1, 0.75, dfASC, 0});
+    lines.AddLine("a\rb", TLineRecord{2, 1.0, dfMSG, 0});
+    SaveList(lines, dir.File("h.cp"), TListFileType::Internal);
+    std::string saved = ReadFile(dir.File("h.cp"));
+    ASSERT_EQ(saved.size(), 3 * (19 + 2) + huge.size() + 3);
+    ASSERT_EQ(LoadError(dir.File("h.cp"), list), "loaded");
+    ASSERT_EQ(list.LineCount(), 3);
+    EXPECT_EQ(list.GetLine(1), huge);
+    EXPECT_EQ(list.LineRecord(1).Time, 0.75);
+    EXPECT_EQ(list.GetLine(2), "a\rb");
+
+    WriteFile(dir.File("lf.cp"), "0040E0000000000000\tone\n1740E0000000000000\ttwo");
+    ASSERT_EQ(LoadError(dir.File("lf.cp"), list), "loaded");
+    ASSERT_EQ(list.LineCount(), 2);
+    EXPECT_EQ(list.GetLine(1), "two");
+    EXPECT_EQ(list.LineRecord(1).Dir, 1);
+}
+
+TEST(receive_list_files, loaded_prefix_follows_style_and_fits_the_record) {
+    test_support::TempDir dir;
+    TLineStore lines;
+    lines.AddLine("41", TLineRecord{1, Stamp(13, 5, 7, 9), dfHEX, 0});
+    SaveList(lines, dir.File("p.cp"), TListFileType::Internal);
+    TLineStore list;
+    LoadSelfLog(dir.File("p.cp"), list, TPrefixStyle{tpSeconds, {}, true});
+    EXPECT_EQ(list.GetLine(0), "13:05:07\xAB" "41");
+    EXPECT_EQ(list.LineRecord(0).PrefixLen, 9);
+    EXPECT_EQ(list.LineData(0), "41");
+
+    // A free format longer than a record can describe is cut to fit.
+    LoadSelfLog(dir.File("p.cp"), list, TPrefixStyle{tpFreeFormat, '"' + std::string(300, 'y') + '"', true});
+    EXPECT_EQ(list.LineRecord(0).PrefixLen, 255);
+    EXPECT_EQ(list.LineData(0), "41");
+}
+
+TEST(receive_list_files, output_file_takes_text_or_raw_data_and_refuses_internal_format) {
+    test_support::TempDir dir;
+    TListOutput out;
+    WriteFile(dir.File("keep.cp"), "precious");
+    try {
+        out.Open(dir.File("keep.cp"), TListFileType::Internal);
+        ADD_FAILURE() << "internal format opened for output";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "This file type is not supported for output");
+    }
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(ReadFile(dir.File("keep.cp")), "precious");
+
+    // Raw: chunks as they come, the old contents gone.
+    WriteFile(dir.File("raw.bin"), "old contents");
+    out.Open(dir.File("raw.bin"), TListFileType::Binary);
+    ASSERT_TRUE(out.IsOpen());
+    EXPECT_TRUE(out.Raw());
+    out.Write(std::string("\x00\x01\xFF", 3));
+    out.Write("AB");
+    EXPECT_EQ(ReadFile(dir.File("raw.bin")), std::string("\x00\x01\xFF" "AB", 5));
+    // Clear: emptied, still open, and writing goes on from the start.
+    out.Empty();
+    EXPECT_EQ(ReadFile(dir.File("raw.bin")), "");
+    out.Write("C");
+    EXPECT_EQ(ReadFile(dir.File("raw.bin")), "C");
+
+    // Opening another file closes the first; text mode takes the panel's text.
+    PanelFixture f;
+    f.Panel.RVPnlTime = tpNone;
+    out.Open(dir.File("log.txt"), TListFileType::Text);
+    EXPECT_FALSE(out.Raw());
+    EXPECT_EQ(out.FileName(), dir.File("log.txt"));
+    f.Panel.SetOutputWriter([&out](std::string_view text) { out.Write(text); });
+    f.Panel.ShowData("\x01\x02", 0);
+    f.Panel.StartNewLine(true);
+    f.Panel.ShowData("\x03", 0);
+    EXPECT_EQ(ReadFile(dir.File("log.txt")), "01 02\r03");
+    f.Panel.SetOutputWriter(nullptr);
+
+    out.Close();
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(out.FileName(), "");
+    out.Write("lost?");  // nothing to write to: ignored
+    out.Empty();
+    EXPECT_EQ(ReadFile(dir.File("log.txt")), "01 02\r03");
+    EXPECT_EQ(ReadFile(dir.File("raw.bin")), "C");
+    EXPECT_THROW(out.Open(dir.File("no/such/dir.txt"), TListFileType::Text), rtl::EFCreateError);
+    EXPECT_FALSE(out.IsOpen());
+}
+
+TEST(receive_list_files, delete_line_and_copy_follow_the_menu_rules) {
+    PanelFixture f;
+    f.Panel.RVPnlTime = tpNone;
+    f.Panel.AddTextLine("one", 0, 0, dfMSG);
+    f.Panel.AddTextLine("two", 0, 0, dfMSG);
+    f.Panel.ShowData("\x0A", 0);
+    ASSERT_EQ(f.Texts(), (std::vector<std::string>{"one", "two", "0A"}));
+
+    // The current line with text: emptied by a fresh line.
+    EXPECT_EQ(DeletePanelLine(f.Panel, 2), 2);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"one", "two", ""}));
+    // The empty current line: the line before it goes.
+    DeletePanelLine(f.Panel, 2);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"one", ""}));
+    DeletePanelLine(f.Panel, 0);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{""}));
+    DeletePanelLine(f.Panel, 0);  // the only line, empty: stays
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{""}));
+    EXPECT_THROW(DeletePanelLine(f.Panel, -1), rtl::EListError);
+    EXPECT_THROW(DeletePanelLine(f.Panel, 5), rtl::EListError);
+
+    f.Panel.ShowData("\x0B", 0);
+    f.Panel.ShowData("\x0C", 0);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"0B 0C"}));
+
+    TLineStore lines;
+    lines.AddLine("12:00<01 02", TLineRecord{0, 0, dfHEX, 6});
+    lines.AddLine("12:01>03", TLineRecord{2, 0, dfHEX, 6});
+    EXPECT_EQ(CopyLineText(lines, 1, false), "12:01>03");
+    EXPECT_EQ(CopyLineText(lines, 1, true), "03");
+    EXPECT_EQ(CopyAllText(lines, false), "12:00<01 02\r\n12:01>03\r\n");
+    EXPECT_EQ(CopyAllText(lines, true), "01 02\r\n03\r\n");
+    EXPECT_THROW(CopyLineText(lines, -1, false), rtl::EListError);
+
+    EXPECT_EQ(ListFileTypeOfFilter(3), TListFileType::Internal);
+    EXPECT_THROW(ListFileTypeOfFilter(4), rtl::EConvertError);
+}
+
+}  // namespace
+}  // namespace terminal
