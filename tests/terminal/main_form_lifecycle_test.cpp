@@ -179,8 +179,9 @@ TEST(main_form_lifecycle, first_activation_runs_once_and_a_missing_settings_file
     MainFixture g;
     g.main->Show();
     g.main->Activate();
-    Pump(50);
-    if (g.main->Active()) EXPECT_TRUE(g.main->FirstActivationDone());
+    for (int i = 0; i < 100 && !g.main->FirstActivationDone(); ++i) Pump(10);
+    EXPECT_TRUE(g.main->FirstActivationDone());
+    EXPECT_EQ(g.main->lb1->Count(), 1);
 }
 
 TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes_on) {
