@@ -272,6 +272,11 @@ TEST_F(ethernet_port_on_loopback, udp_sends_to_its_destination_and_delivers_data
     auto port = MakePort("0|127.0.0.1|" + std::to_string(listenPort) + "|" + std::to_string(localPort));
     port->SetActive(true);
     ASSERT_TRUE(port->Active());
+    TfrmForPEth* f = port->EthFrame();
+    EXPECT_FALSE(f->cbbRole->Enabled());
+    EXPECT_TRUE(f->edDstIp->Enabled()) << "a running UDP port may change its destination";
+    EXPECT_FALSE(f->edLocalPort->Enabled());
+    EXPECT_FALSE(f->edCurCliIdx->Visible());
     ASSERT_FALSE(owner.events.empty());
     EXPECT_EQ(owner.events.back(), (Event{fpeInfo, "Start UDP (listen port " + std::to_string(localPort) + ")"}));
     EXPECT_TRUE(owner.Since(0, fpeError).empty());
@@ -334,10 +339,20 @@ TEST_F(ethernet_port_on_loopback, udp_without_destination_replies_to_the_last_se
         ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(*peer)).empty(); }));
         EXPECT_EQ(got, "pong");
     }
-    // An empty send announces nothing and sends nothing.
-    const std::size_t mark = owner.events.size();
+    // An empty send announces nothing.
+    std::size_t mark = owner.events.size();
     EXPECT_EQ(port->Send("", 0), 0);
     EXPECT_EQ(owner.events.size(), mark);
+
+    // A destination typed in while running takes over at the next send.
+    Peer listener = BoundSocket(SOCK_DGRAM, 0);
+    port->EthFrame()->edDstPort->SetText(std::to_string(BoundPort(listener.fd())));
+    port->EthFrame()->edDstIp->SetText("127.0.0.1");
+    EXPECT_EQ(port->Send("there", 5), 5);
+    EXPECT_EQ(owner.events.back(), (Event{fpeSendInfo, "UDP send to 127.0.0.1:" + std::to_string(BoundPort(listener.fd()))}));
+    std::string got;
+    ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(listener)).empty(); }));
+    EXPECT_EQ(got, "there");
 }
 
 // ---- TCP client ----
