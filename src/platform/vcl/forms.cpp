@@ -205,6 +205,10 @@ void TForm::Activate() {
 
 bool TForm::HandleEvent(QEvent* event) {
     switch (event->type()) {
+        case QEvent::KeyPress:
+            // With key preview the form has seen the key already.
+            if (key_preview_) return false;
+            break;
         case QEvent::ActivationChange:
             if (Widget() && Widget()->isActiveWindow())
                 Fire(OnActivate, this);

@@ -143,6 +143,12 @@ TEST(forms, key_preview_sees_keys_of_child_controls_first_and_may_eat_them) {
     EXPECT_EQ(keys[1], 'A');
     // F10 was eaten; the letter reached the edit.
     EXPECT_EQ(edit->Text(), "a");
+    // A key sent to the form itself is seen once.
+    QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+    QApplication::sendEvent(form.Widget(), &f5);
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[2], VK_F5);
+    keys.pop_back();
     form.SetKeyPreview(false);
     QKeyEvent b(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
     QApplication::sendEvent(edit->Widget(), &b);
