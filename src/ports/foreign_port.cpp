@@ -195,18 +195,6 @@ std::string ForeignPortName(const std::string& ClassName) {
     return name;
 }
 
-void TForeignPortDeleter::operator()(TForeignPort* port) const noexcept {
-    if (!port) return;
-    if (port->Active()) {
-        // A port being freed has nowhere to report a failure to close.
-        try {
-            port->SetActive(false);
-        } catch (...) {
-        }
-    }
-    std::default_delete<TForeignPort>()(port);
-}
-
 // ---- class table ----
 
 const std::vector<TForeignPortClassEntry>& ForeignPortClasses() { return ClassTable(); }

@@ -120,7 +120,9 @@ private:
 
 // The abstract foreign port. A concrete class passes its newly made frame
 // to this constructor (a base constructor cannot reach the subclass's
-// frame factory) and implements SetActive and Send.
+// frame factory), implements SetActive and Send, and closes its transport
+// in its own destructor when it is still active (the base destructor can
+// no longer reach the subclass's SetActive).
 class TForeignPort {
 public:
     virtual ~TForeignPort();
@@ -178,13 +180,7 @@ private:
 // is "Ethernet".
 std::string ForeignPortName(const std::string& ClassName);
 
-// Frees a foreign port the way the port's destructor is meant to: an active
-// port is deactivated first (through its own SetActive, which a destructor
-// of the base could no longer reach).
-struct TForeignPortDeleter {
-    void operator()(TForeignPort* port) const noexcept;
-};
-using TForeignPortPtr = std::unique_ptr<TForeignPort, TForeignPortDeleter>;
+using TForeignPortPtr = std::unique_ptr<TForeignPort>;
 
 // What the class table knows of a foreign-port class without an instance.
 struct TForeignPortClass {
@@ -208,7 +204,7 @@ TForeignPortClass ForeignPortClassOf() {
         T::ClassName(),
         [] { return T::IsAvailable(); },
         [](std::int32_t Id, TForeignPortEvent OnEvent) {
-            return TForeignPortPtr(std::make_unique<T>(Id, std::move(OnEvent)).release());
+            return TForeignPortPtr(std::make_unique<T>(Id, std::move(OnEvent)));
         },
     };
 }
