@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <vector>
@@ -132,6 +133,34 @@ TEST(controls, speed_buttons_in_a_group_stay_down_and_allow_all_up_releases) {
     auto* plain = new TSpeedButton(&form);
     plain->Click();
     EXPECT_FALSE(plain->Down());
+}
+
+TEST(controls, key_events_of_a_control_may_eat_the_key) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* e = new TEdit(&form);
+    e->SetParent(&form);
+    std::vector<char> pressed;
+    e->OnKeyPress = [&](TComponent*, char& key) {
+        pressed.push_back(key);
+        if (key == 'x') key = 0;
+    };
+    int enters = 0;
+    e->OnKeyDown = [&](TComponent*, std::uint16_t& key, TShiftState shift) {
+        if (key == VK_RETURN && (shift & ssShift)) {
+            ++enters;
+            key = 0;
+        }
+    };
+    for (auto [k, t] : {std::pair{Qt::Key_A, "a"}, std::pair{Qt::Key_X, "x"}}) {
+        QKeyEvent ev(QEvent::KeyPress, k, Qt::NoModifier, t);
+        QApplication::sendEvent(e->Widget(), &ev);
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::ShiftModifier, "\r");
+    QApplication::sendEvent(e->Widget(), &enter);
+    EXPECT_EQ(pressed, (std::vector<char>{'a', 'x'}));
+    EXPECT_EQ(e->Text(), "a");
+    EXPECT_EQ(enters, 1);
 }
 
 TEST(controls, edit_text_raises_on_change_and_selection_reads_back) {
