@@ -4,6 +4,7 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,34 @@ bool HasUart(const std::string& path, const fs::path& entry) {
     return known;
 }
 
+// The first non-empty answer of look for the device and the devices above
+// it, a few levels up at most.
+template <class Look>
+std::string FromDeviceOrAbove(const fs::path& device, Look look) {
+    std::error_code ec;
+    fs::path dir = fs::canonical(device, ec);
+    for (int level = 0; !ec && level < 4 && !dir.empty() && dir != dir.root_path(); ++level) {
+        if (std::string text = look(dir); !text.empty()) return text;
+        dir = dir.parent_path();
+    }
+    return {};
+}
+
+// Whether a character device belongs to the tty layer, told without
+// opening it (opening a modem or a board's USB port can reset what is on
+// the other end). Pseudo-terminal slaves have no sysfs entry; their major
+// numbers are fixed.
+bool IsTtyDevice(dev_t rdev, const std::string& sysRoot) {
+    const unsigned maj = major(rdev);
+    if (maj >= 136 && maj <= 143) return true;
+    std::error_code ec;
+    const fs::path subsystem = fs::read_symlink(fs::path(sysRoot) / "dev" / "char" /
+                                                    (std::to_string(maj) + ":" + std::to_string(minor(rdev))) /
+                                                    "subsystem",
+                                                ec);
+    return !ec && subsystem.filename() == "tty";
+}
+
 // Text from sysfs made fit for one line of the program's text.
 std::string CleanText(const std::string& utf8) {
     std::string s = rtl::Utf8ToAnsi(utf8);
@@ -94,6 +123,7 @@ std::string CleanText(const std::string& utf8) {
 bool IsRealSerialDevice(const std::string& path, const std::string& sysRoot) {
     struct stat st{};
     if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    if (!IsTtyDevice(st.st_rdev, sysRoot)) return false;
     const fs::path entry = SysTtyEntry(path, sysRoot);
     const std::string name = entry.empty() ? std::string() : entry.filename().string();
     if (IsLegacyUartName(name) || (entry.empty() && IsLegacyUartName(fs::path(path).filename().string())))
@@ -106,18 +136,23 @@ std::string SerialDeviceDescription(const std::string& path, const std::string& 
     std::error_code ec;
     if (!entry.empty() && fs::exists(entry / "device", ec)) {
         // A USB adapter: the interface or product name of the nearest USB
-        // device above the tty, a few levels up at most.
-        fs::path dir = fs::canonical(entry / "device", ec);
-        for (int level = 0; !ec && level < 4 && !dir.empty() && dir != dir.root_path(); ++level) {
-            for (const char* file : {"interface", "product"}) {
-                const std::string text = CleanText(ReadFirstLine(dir / file));
-                if (!text.empty()) return text;
-            }
-            dir = dir.parent_path();
-        }
-        ec.clear();
-        const fs::path driver = fs::read_symlink(entry / "device" / "driver", ec);
-        if (!ec && !driver.filename().empty()) return CleanText(driver.filename().string());
+        // device above the tty.
+        std::string text = FromDeviceOrAbove(entry / "device", [](const fs::path& dir) {
+            for (const char* file : {"interface", "product"})
+                if (std::string line = CleanText(ReadFirstLine(dir / file)); !line.empty()) return line;
+            return std::string();
+        });
+        if (!text.empty()) return text;
+        // Else the nearest driver; the serial core's own port and controller
+        // devices, which newer kernels put between the tty and the hardware,
+        // say nothing.
+        text = FromDeviceOrAbove(entry / "device", [](const fs::path& dir) {
+            std::error_code linkError;
+            const fs::path driver = fs::read_symlink(dir / "driver", linkError);
+            if (linkError || driver.parent_path().parent_path().filename() == "serial-base") return std::string();
+            return CleanText(driver.filename().string());
+        });
+        if (!text.empty()) return text;
     }
     return CleanText(path);
 }

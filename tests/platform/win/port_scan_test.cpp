@@ -56,7 +56,7 @@ TEST(port_scan, lists_mapped_pty_slaves_with_descriptions_in_the_device_name_sha
     test_support::TempDir dir;
     WriteFile(dir.File("plain"), "not a device");
     test_support::PtyPair a, b;
-    env.Set("201=" + dir.File("missing") + ";202=" + dir.File("plain") + ";256=" + a.SlavePath() +
+    env.Set("201=" + dir.File("missing") + ";202=" + dir.File("plain") + ";203=/dev/null;256=" + a.SlavePath() +
             ";COM0=" + a.SlavePath());
     a.MapAsCom(200);
     b.MapAsCom(7);
@@ -74,6 +74,7 @@ TEST(port_scan, lists_mapped_pty_slaves_with_descriptions_in_the_device_name_sha
     EXPECT_TRUE(has(200));
     EXPECT_FALSE(has(201));  // no such file
     EXPECT_FALSE(has(202));  // not a device
+    EXPECT_FALSE(has(203));  // a device, but no terminal
     EXPECT_FALSE(has(0));
     const auto com200 = std::find_if(ports.begin(), ports.end(), [](const auto& p) { return p.Number == 200; });
     ASSERT_NE(com200, ports.end());
@@ -150,12 +151,18 @@ TEST(port_scan, a_ttys_node_counts_only_with_a_uart_behind_it_and_usb_adapters_a
     fs::create_directories(tty / "ttyS5");
     EXPECT_FALSE(IsRealSerialDevice(ttyS5, sys));  // no device behind the node
 
+    // The tty hangs off the serial core's port device, which hangs off the
+    // hardware's platform device.
     const fs::path platformDev = sys / "devices" / "platform" / "serial8250";
+    const fs::path portDev = platformDev / "serial8250:0" / "serial8250:0.0";
     const fs::path driver = sys / "bus" / "platform" / "drivers" / "serial8250";
-    fs::create_directories(platformDev);
+    const fs::path coreDriver = sys / "bus" / "serial-base" / "drivers" / "port";
+    fs::create_directories(portDev);
     fs::create_directories(driver);
+    fs::create_directories(coreDriver);
     fs::create_directory_symlink(driver, platformDev / "driver");
-    fs::create_directory_symlink(platformDev, tty / "ttyS5" / "device");
+    fs::create_directory_symlink(coreDriver, portDev / "driver");
+    fs::create_directory_symlink(portDev, tty / "ttyS5" / "device");
     WriteFile(tty / "ttyS5" / "type", "0\n");
     EXPECT_FALSE(IsRealSerialDevice(ttyS5, sys));  // port type unknown: no UART
     WriteFile(tty / "ttyS5" / "type", "4\n");
