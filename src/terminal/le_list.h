@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace terminal {
 
@@ -92,11 +93,13 @@ public:
     // New records are default-constructed T.
     void SetCount(int NewCount) {
         const int old = list_.Count();
+        // The new records exist before the list grows, so a failure on the
+        // way leaves no empty record behind.
+        std::vector<std::unique_ptr<T>> fresh;
+        if (NewCount > old && NewCount < TLEList::MaxListSize)
+            for (int i = old; i < NewCount; ++i) fresh.push_back(std::make_unique<T>());
         list_.SetCount(NewCount);
-        for (int i = old; i < NewCount; ++i) {
-            auto item = std::make_unique<T>();
-            Store(list_.Get(i), item.release());
-        }
+        for (int i = old; i < NewCount; ++i) Store(list_.Get(i), fresh[static_cast<size_t>(i - old)].release());
     }
     void SetCapacity(int NewCapacity) { list_.SetCapacity(NewCapacity); }
     void Clear() { list_.Clear(); }
