@@ -64,9 +64,12 @@ private:
 // Calls Line(text, number) for every line of the file, numbered from 1. A
 // line ends at LF, and a CR right before it belongs to the line end; a lone
 // CR stays in the text (message lines may hold one). A last line without
-// an end counts; an empty file has no lines.
-template <class OnLine>
-void ForEachFileLine(const std::string& FileName, OnLine&& Line) {
+// an end counts; an empty file has no lines. A line longer than a block is
+// gathered across blocks; once HeadLen of its characters are there,
+// Head(start, number) may refuse it by raising, so that a file without line
+// ends is given up early instead of being read into memory whole.
+template <class OnLine, class OnHead>
+void ForEachFileLine(const std::string& FileName, std::size_t HeadLen, OnLine&& Line, OnHead&& Head) {
     vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
     std::vector<char> block(kBlockSize);
     std::string pending;  // the start of a line that goes on in the next block
@@ -89,9 +92,34 @@ void ForEachFileLine(const std::string& FileName, OnLine&& Line) {
             }
             rest.remove_prefix(lf + 1);
         }
+        const bool headChecked = pending.size() >= HeadLen;
         pending.append(rest);
+        if (!headChecked && pending.size() >= HeadLen) Head(std::string_view(pending), number + 1);
     }
     if (!pending.empty()) emit(pending);
+}
+
+// Reads the fields in front of a line's text (direction, format, time, TAB).
+bool ParseSelfLogFields(std::string_view Line, TLineRecord& Record) {
+    if (Line.size() < kFieldsLen + 1 || Line[kFieldsLen] != '\t') return false;
+    const char dir = Line[0];
+    const char format = Line[1];
+    if (dir < '0' || dir > '2' || format < '0' || format > '7') return false;
+    std::uint64_t bits = 0;
+    for (int k = 0; k < kHexDigits; ++k) {
+        const int digit = HexDigitValue(Line[2 + static_cast<std::size_t>(k)]);
+        if (digit < 0) return false;
+        bits = bits << 4 | static_cast<std::uint64_t>(digit);
+    }
+    const auto time = std::bit_cast<double>(bits);
+    if (!std::isfinite(time) || time < kMinDateTime || time >= kMaxDateTime) return false;
+    Record = TLineRecord{static_cast<std::uint8_t>(dir - '0'), time,
+                         static_cast<TDataFormat>(format - '0'), 0};
+    return true;
+}
+
+[[noreturn]] void RaiseWrongLineFormat(int Number) {
+    throw rtl::Exception(rtl::Format(WrongLineFormatText, {Number}));
 }
 
 }  // namespace
@@ -110,21 +138,7 @@ std::string FormatSelfLogLine(const TLineRecord& Record, std::string_view Data) 
 }
 
 bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_view& Data) {
-    if (Line.size() < kFieldsLen + 1 || Line[kFieldsLen] != '\t') return false;
-    const char dir = Line[0];
-    const char format = Line[1];
-    if (dir < '0' || dir > '2' || format < '0' || format > '7') return false;
-    std::uint64_t bits = 0;
-    for (int k = 0; k < kHexDigits; ++k) {
-        const int digit = HexDigitValue(Line[2 + static_cast<std::size_t>(k)]);
-        if (digit < 0) return false;
-        bits = bits << 4 | static_cast<std::uint64_t>(digit);
-    }
-    const auto time = std::bit_cast<double>(bits);
-    if (!std::isfinite(time) || time < kMinDateTime || time >= kMaxDateTime) return false;
-
-    Record = TLineRecord{static_cast<std::uint8_t>(dir - '0'), time,
-                         static_cast<TDataFormat>(format - '0'), 0};
+    if (!ParseSelfLogFields(Line, Record)) return false;
     Data = Line.substr(kFieldsLen + 1);
     return true;
 }
@@ -158,11 +172,14 @@ void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileTyp
 
 void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style) {
     List.Clear();
-    ForEachFileLine(FileName, [&](std::string_view line, int number) {
+    auto checkHead = [](std::string_view start, int number) {
+        TLineRecord record;
+        if (!ParseSelfLogFields(start, record)) RaiseWrongLineFormat(number);
+    };
+    ForEachFileLine(FileName, kFieldsLen + 1, [&](std::string_view line, int number) {
         TLineRecord record;
         std::string_view data;
-        if (!ParseSelfLogLine(line, record, data))
-            throw rtl::Exception(rtl::Format(WrongLineFormatText, {number}));
+        if (!ParseSelfLogLine(line, record, data)) RaiseWrongLineFormat(number);
         const std::string prefix = FormatLinePrefix(Style, record.Dir, record.Time);
         record.PrefixLen = static_cast<std::uint8_t>(prefix.size());
         List.AddLine({}, record);
@@ -170,7 +187,7 @@ void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixSty
         // data characters are kept.
         const int style = prefix.empty() ? 0 : List.InternPrefixStyle(Style);
         List.PutLineData(List.LineCount() - 1, style, record, prefix, data);
-    });
+    }, checkHead);
 }
 
 void LoadPanelList(const std::string& FileName, TReceivePanel& Panel) {

@@ -227,6 +227,10 @@ TEST(receive_list_files, empty_files_garbage_and_huge_lines_load_safely) {
     WriteFile(dir.File("g.cp"), garbage);
     EXPECT_EQ(LoadError(dir.File("g.cp"), list), "Wrong line format at line 1");
     EXPECT_EQ(list.LineCount(), 0);
+    // Megabytes without a line end are refused from their first characters.
+    WriteFile(dir.File("n.cp"), "0040E0000000000000\tok\r\n" + std::string(3 * 1024 * 1024, 'x'));
+    EXPECT_EQ(LoadError(dir.File("n.cp"), list), "Wrong line format at line 2");
+    EXPECT_EQ(list.LineCount(), 1);
 
     // A line of 3 MB spans several read blocks; LF-only line ends, a last line
     // without an end and a CR inside a message line are all read.
