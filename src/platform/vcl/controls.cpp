@@ -1,6 +1,9 @@
 #include "platform/vcl/controls.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QMouseEvent>
@@ -212,11 +215,21 @@ void TControl::SetColor(TColor color) {
 
 void TControl::ColorChanged() {
     if (!widget_) return;
+    // An edit's, combo's or list's colour is its text area; any other
+    // control's is its background.
     QPalette pal = widget_->palette();
-    pal.setColor(widget_->backgroundRole(), ToQColor(color_));
-    if (qobject_cast<QWidget*>(widget_)) pal.setColor(QPalette::Base, ToQColor(color_));
+    bool text_area = qobject_cast<QLineEdit*>(widget_) || qobject_cast<QComboBox*>(widget_) ||
+                     qobject_cast<QAbstractScrollArea*>(widget_);
+    if (text_area) {
+        pal.setColor(QPalette::Base, ToQColor(color_));
+    } else if (static_cast<std::uint32_t>(color_) == static_cast<std::uint32_t>(clBtnFace)) {
+        // The usual face: the parent shows through, as it looks there.
+        widget_->setAutoFillBackground(false);
+    } else {
+        pal.setColor(widget_->backgroundRole(), ToQColor(color_));
+        widget_->setAutoFillBackground(true);
+    }
     widget_->setPalette(pal);
-    widget_->setAutoFillBackground(true);
 }
 
 void TControl::FontChanged() {

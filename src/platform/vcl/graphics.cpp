@@ -55,6 +55,7 @@ QColor ToQColor(std::int32_t color) {
             case 0x12: return pal.color(QPalette::ButtonText);
             case 0x17: return pal.color(QPalette::ToolTipText);
             case 0x18: return QColor(0xFF, 0xFF, 0xE1);
+            case 0x0F: return pal.color(QPalette::Window);  // the face of dialogs and groups
             default: return pal.color(QPalette::Button);
         }
     }

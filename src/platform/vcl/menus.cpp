@@ -51,8 +51,9 @@ QMenu* TMenuItem::SubMenu() {
 
 void TMenuItem::SetCaption(const std::string& caption) {
     caption_ = caption;
-    action_->setSeparator(caption == "-");
-    QString q = ToQ(caption);
+    bool separator = caption == "-";
+    action_->setSeparator(separator);
+    QString q = separator ? QString() : ToQ(caption);
     action_->setText(q);
     if (submenu_) submenu_->setTitle(q);
 }
