@@ -423,6 +423,26 @@ TEST_F(ethernet_port_on_loopback, tcp_client_exchanges_data_and_reports_either_s
     ASSERT_TRUE(PumpUntil([&] { return ReadNow(again) == "<eof>"; }));
 }
 
+TEST_F(ethernet_port_on_loopback, tcp_client_gives_up_a_connect_that_never_completes) {
+    // A listener whose queue is full lets further connects hang unanswered.
+    Peer listener = BoundSocket(SOCK_STREAM, 0);
+    ASSERT_EQ(::listen(listener.fd(), 0), 0);
+    const std::uint16_t listenPort = BoundPort(listener.fd());
+    std::vector<Peer> fillers;
+    for (int i = 0; i < 4; ++i) fillers.push_back(ConnectTo(listenPort, true));
+    test_support::Pump(200ms);
+    auto port = MakePort("1|127.0.0.1|" + std::to_string(listenPort) + "|0");
+    port->SetActive(true);
+    ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }, 15s));
+    const int found = owner.Find({fpeError, "Error: Connect: Connection timed out"});
+    ASSERT_GE(found, 0) << "no time-out was reported";
+    const auto at = static_cast<std::size_t>(found);
+    ASSERT_LT(at + 2, owner.events.size());
+    EXPECT_EQ(owner.events[at + 1], (Event{fpeInfo, "Close Socket"}));
+    EXPECT_EQ(owner.events[at + 2], (Event{fpeRefresh, ""}));
+    EXPECT_FALSE(owner.Has({fpeInfo, "Connect (No error)"}));
+}
+
 TEST_F(ethernet_port_on_loopback, a_reset_is_reported_and_only_the_reset_connection_goes) {
     // The client role: the far side resets, the port reports it and closes.
     Peer listener = BoundSocket(SOCK_STREAM, 0);
