@@ -62,6 +62,8 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
 }
 
 TMain::~TMain() {
+    // The graph window may outlive this form: its close handler goes first.
+    if (graph::fGraph && !first_activation_) graph::fGraph->OnClose = nullptr;
     // The handlers use this form's members: free the controls first.
     DestroyComponents();
 }

@@ -312,6 +312,18 @@ TEST(main_form_lifecycle, show_graph_entry_follows_the_graph_window) {
     EXPECT_FALSE(m->mShowGraph->Checked());
 }
 
+TEST(main_form_lifecycle, graph_window_closing_after_the_main_window_is_gone_is_harmless) {
+    MainFixture f;
+    f.main->FormActivate(f.main);
+    ASSERT_TRUE(bool(f.graph->OnClose));
+    vcl::TComponent::Free(f.main);
+    f.main = nullptr;
+    EXPECT_FALSE(bool(f.graph->OnClose));
+    f.graph->Show();
+    f.graph->Close();
+    EXPECT_FALSE(f.graph->Visible());
+}
+
 TEST(main_form_lifecycle, counters_show_in_their_labels_and_clear_by_label) {
     MainFixture f;
     TMain* m = f.main;
