@@ -4,27 +4,11 @@
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/str_proc.h"
 
 namespace ports {
 
 namespace {
-
-// The next "|"-separated field: Pos moves past the previous delimiter and
-// is left on the next one (or just past the end). The same walk as the
-// common string procedures' NextToken, which this layer cannot reach.
-std::string NextField(const std::string& S, char Delim, int& Pos) {
-    const int length = static_cast<int>(S.size());
-    if (Pos >= length) {
-        Pos = length + 1;
-        return {};
-    }
-    Pos = std::max(Pos, 0) + 1;
-    const auto at = S.find(Delim, static_cast<std::size_t>(Pos - 1));
-    const int end = at == std::string::npos ? length + 1 : static_cast<int>(at) + 1;
-    std::string field = S.substr(static_cast<std::size_t>(Pos - 1), static_cast<std::size_t>(end - Pos));
-    Pos = end;
-    return field;
-}
 
 std::vector<TForeignPortClassEntry>& ClassTable() {
     static std::vector<TForeignPortClassEntry> table;
@@ -178,7 +162,7 @@ void TForeignPort::SetSettings(const std::string& S) {
     int pos = 0;
     for (int i = 0; i < frame_->ParamCount(); ++i) {
         if (pos > static_cast<int>(S.size())) break;
-        frame_->SetParam(i, NextField(S, '|', pos));
+        frame_->SetParam(i, rtl::NextToken(S, '|', pos));
     }
 }
 
