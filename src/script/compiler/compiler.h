@@ -21,6 +21,7 @@
 namespace script::compiler {
 
 class TPSPascalCompiler;
+enum class TOpLevel : std::uint8_t;
 
 // An interface type's model. This system's host registers no interfaces of its
 // own; the standard ones exist so that scripts can name them.
@@ -146,6 +147,9 @@ private:
     enum : std::uint8_t { dcTypes = 1, dcProcs = 2, dcVars = 4, dcConsts = 8 };
     bool IsDuplicate(std::string_view upper, std::uint8_t classes, const TPSInternalProcedure* proc = nullptr,
                      bool params_only = false) const;
+    // Requires the current token, reports the error code otherwise, and
+    // moves past it.
+    bool Expect(TPSTokenId token, std::uint8_t code);
     bool ProcessUses();
     bool ProcessTypeSection();
     bool ProcessConstSection();
@@ -168,6 +172,7 @@ private:
     std::unique_ptr<TPSValue> ReadSimpleExpression();
     std::unique_ptr<TPSValue> ReadTerm();
     std::unique_ptr<TPSValue> ReadFactor();
+    std::unique_ptr<TPSValue> ReadLevel(TOpLevel level);
     std::unique_ptr<TPSValue> ReadIdentifier(int mode);
     std::unique_ptr<TPSValue> ReadConstructor();
     std::unique_ptr<TPSValue> ReadTypeReference(TPSType* type);

@@ -32,11 +32,7 @@ bool TPSPascalCompiler::ReadParameters(bool square, TPSParameters& params) {
             p.Next();
             return true;
         }
-        if (p.CurrTokenId() != tkComma) {
-            Error(ecCommaExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkComma, ecCommaExpected)) return false;
     }
 }
 

@@ -142,63 +142,25 @@ std::unique_ptr<TPSConstValue> TPSPascalCompiler::ReadConstant() {
             return true;
         }
 
-        std::unique_ptr<TPSConstValue> Relation() {
-            auto left = Simple();
-            for (;;) {
-                if (left == nullptr) return nullptr;
-                std::uint8_t op;
-                switch (p.CurrTokenId()) {
-                case tkEqual: op = otEqual; break;
-                case tkNotEqual: op = otNotEqual; break;
-                case tkGreater: op = otGreater; break;
-                case tkGreaterEqual: op = otGreaterEqual; break;
-                case tkLess: op = otLess; break;
-                case tkLessEqual: op = otLessEqual; break;
-                default: return left;
-                }
-                p.Next();
-                auto right = Simple();
-                if (right == nullptr || !Fold(left, std::move(right), op)) return nullptr;
-            }
-        }
+        std::unique_ptr<TPSConstValue> Relation() { return Level(TOpLevel::Relation); }
+        std::unique_ptr<TPSConstValue> Term() { return Level(TOpLevel::Multiplying); }
 
-        std::unique_ptr<TPSConstValue> Simple() {
-            auto left = Term();
-            for (;;) {
-                if (left == nullptr) return nullptr;
-                std::uint8_t op;
-                switch (p.CurrTokenId()) {
-                case tkPlus: op = otAdd; break;
-                case tkMinus: op = otSub; break;
-                case tkOr: op = otOr; break;
-                case tkXor: op = otXor; break;
-                default: return left;
+        std::unique_ptr<TPSConstValue> Level(TOpLevel level) {
+            auto next = [&]() {
+                switch (level) {
+                case TOpLevel::Relation: return Level(TOpLevel::Adding);
+                case TOpLevel::Adding: return Level(TOpLevel::Multiplying);
+                default: return Factor();
                 }
+            };
+            auto left = next();
+            std::uint8_t op = 0;
+            while (left != nullptr && OperatorOfToken(level, p.CurrTokenId(), true, op)) {
                 p.Next();
-                auto right = Term();
+                auto right = next();
                 if (right == nullptr || !Fold(left, std::move(right), op)) return nullptr;
             }
-        }
-
-        std::unique_ptr<TPSConstValue> Term() {
-            auto left = Factor();
-            for (;;) {
-                if (left == nullptr) return nullptr;
-                std::uint8_t op;
-                switch (p.CurrTokenId()) {
-                case tkDivide: op = otDivide; break;
-                case tkMultiply: op = otMul; break;
-                case tkAnd: op = otAnd; break;
-                case tkDiv: op = otIntDiv; break;
-                case tkMod: op = otMod; break;
-                case tkShl: op = otShl; break;
-                case tkShr: op = otShr; break;
-                default: return left;
-                }
-                p.Next();
-                auto right = Factor();
-                if (right == nullptr || !Fold(left, std::move(right), op)) return nullptr;
-            }
+            return left;
         }
 
         std::unique_ptr<TPSConstValue> Nested(std::unique_ptr<TPSConstValue> (Levels::*level)()) {

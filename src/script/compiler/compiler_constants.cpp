@@ -296,6 +296,34 @@ TFoldResult FoldSet(const TFoldTypes& types, TPSConstValue& left, const TPSConst
 }
 }  // namespace
 
+bool OperatorOfToken(TOpLevel level, TPSTokenId token, bool constant, std::uint8_t& op) {
+    struct Entry {
+        TOpLevel level;
+        TPSTokenId token;
+        std::uint8_t op;
+        bool constant;
+    };
+    static constexpr Entry kTable[] = {
+        {TOpLevel::Relation, tkEqual, otEqual, true},          {TOpLevel::Relation, tkNotEqual, otNotEqual, true},
+        {TOpLevel::Relation, tkLess, otLess, true},            {TOpLevel::Relation, tkGreater, otGreater, true},
+        {TOpLevel::Relation, tkLessEqual, otLessEqual, true},  {TOpLevel::Relation, tkGreaterEqual, otGreaterEqual, true},
+        {TOpLevel::Relation, tkIn, otIn, false},               {TOpLevel::Relation, tkIs, otIs, false},
+        {TOpLevel::Adding, tkPlus, otAdd, true},               {TOpLevel::Adding, tkMinus, otSub, true},
+        {TOpLevel::Adding, tkOr, otOr, true},                  {TOpLevel::Adding, tkXor, otXor, true},
+        {TOpLevel::Multiplying, tkMultiply, otMul, true},      {TOpLevel::Multiplying, tkDivide, otDivide, true},
+        {TOpLevel::Multiplying, tkDiv, otIntDiv, true},        {TOpLevel::Multiplying, tkMod, otMod, true},
+        {TOpLevel::Multiplying, tkAnd, otAnd, true},           {TOpLevel::Multiplying, tkShl, otShl, true},
+        {TOpLevel::Multiplying, tkShr, otShr, true},           {TOpLevel::Multiplying, tkAs, otAs, false},
+    };
+    for (const auto& e : kTable) {
+        if (e.level == level && e.token == token && (e.constant || !constant)) {
+            op = e.op;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::uint32_t GetConstUInt(const TPSConstValue& v, bool& ok) {
     std::uint64_t raw = 0;
     if (!RawInt(v, raw) || BaseOfCell(v) == btProcPtr) {

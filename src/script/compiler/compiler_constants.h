@@ -8,8 +8,15 @@
 #include <string>
 
 #include "script/compiler/data_model.h"
+#include "script/compiler/tokenizer.h"
 
 namespace script::compiler {
+
+// The binary operator levels of both expression grammars, loosest first.
+enum class TOpLevel : std::uint8_t { Relation, Adding, Multiplying };
+// The operator number of a token at a level; false when the token is no
+// operator there. Constant expressions know no IN, IS or AS.
+bool OperatorOfToken(TOpLevel level, TPSTokenId token, bool constant, std::uint8_t& op);
 
 inline bool IsIntType(std::uint8_t b) { return (b >= btU8 && b <= btS32) || b == btS64; }
 inline bool IsRealType(std::uint8_t b) { return (b >= btSingle && b <= btExtended) || b == btCurrency; }

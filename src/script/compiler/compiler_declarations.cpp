@@ -38,6 +38,15 @@ bool TPSPascalCompiler::IsDuplicate(std::string_view upper, std::uint8_t classes
     return false;
 }
 
+bool TPSPascalCompiler::Expect(TPSTokenId token, std::uint8_t code) {
+    if (Parser().CurrTokenId() != token) {
+        Error(code);
+        return false;
+    }
+    Parser().Next();
+    return true;
+}
+
 bool TPSPascalCompiler::ProcessUses() {
     TPSPascalParser& p = Parser();
     p.Next();
@@ -64,11 +73,7 @@ bool TPSPascalCompiler::ProcessUses() {
             p.Next();
             return true;
         }
-        if (p.CurrTokenId() != tkComma) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkComma, ecSemicolonExpected)) return false;
     }
 }
 
@@ -95,22 +100,14 @@ bool TPSPascalCompiler::ProcessTypeSection() {
             return false;
         }
         p.Next();
-        if (p.CurrTokenId() != tkEqual) {
-            Error(ecIsExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkEqual, ecIsExpected)) return false;
         TPSType* type = ReadType(org);
         if (type == nullptr) return false;
         type->DeclarePos = pos;
         type->DeclareRow = row;
         type->DeclareCol = col;
         type->Attributes.Assign(attributes, true);
-        if (p.CurrTokenId() != tkSemiColon) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
     }
 }
 
@@ -129,18 +126,10 @@ bool TPSPascalCompiler::ProcessConstSection() {
             return false;
         }
         p.Next();
-        if (p.CurrTokenId() != tkEqual) {
-            Error(ecIsExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkEqual, ecIsExpected)) return false;
         c->Value = ReadConstant();
         if (c->Value == nullptr) return false;
-        if (p.CurrTokenId() != tkSemiColon) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
         consts_.push_back(std::move(c));
     }
     return true;
@@ -170,20 +159,12 @@ bool TPSPascalCompiler::ProcessVarSection(TPSInternalProcedure* proc) {
             if (p.CurrTokenId() != tkComma) break;
             p.Next();
         }
-        if (p.CurrTokenId() != tkColon) {
-            Error(ecColonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkColon, ecColonExpected)) return false;
         TPSType* type = ReadType({});
         if (type == nullptr) return false;
         type = ResolveTypeLink(type);
         UseType(type);
-        if (p.CurrTokenId() != tkSemiColon) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
         for (const auto& n : names) {
             if (proc == nullptr) {
                 auto var = std::make_unique<TPSVar>();
@@ -236,11 +217,7 @@ bool TPSPascalCompiler::ProcessLabelSection(TPSInternalProcedure* proc) {
             p.Next();
             return true;
         }
-        if (p.CurrTokenId() != tkComma) {
-            Error(ecCommaExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkComma, ecCommaExpected)) return false;
     }
 }
 
@@ -293,11 +270,7 @@ TPSType* TPSPascalCompiler::ReadTypeName() {
     TPSPascalParser& p = Parser();
     if (p.CurrTokenId() == tkArray) {
         p.Next();
-        if (p.CurrTokenId() != tkOf) {
-            Error(ecOfExpected);
-            return nullptr;
-        }
-        p.Next();
+        if (!Expect(tkOf, ecOfExpected)) return nullptr;
         TPSType* element = nullptr;
         if (p.CurrTokenId() == tkConst) {
             p.Next();
@@ -370,11 +343,7 @@ bool TPSPascalCompiler::ReadParameterList(TPSParametersDecl& decl, std::string_v
                     if (p.CurrTokenId() != tkComma) break;
                     p.Next();
                 }
-                if (p.CurrTokenId() != tkColon) {
-                    Error(ecColonExpected);
-                    return false;
-                }
-                p.Next();
+                if (!Expect(tkColon, ecColonExpected)) return false;
                 if (for_type && p.CurrTokenId() == tkIdentifier && FindNamedType(p.GetToken()) == nullptr) {
                     Error(ecUnknownIdentifier, p.OriginalToken());
                     return false;
@@ -383,21 +352,13 @@ bool TPSPascalCompiler::ReadParameterList(TPSParametersDecl& decl, std::string_v
                 if (type == nullptr) return false;
                 for (std::size_t i = first; i < decl.Params.size(); ++i) decl.Params[i]->AType = type;
                 if (p.CurrTokenId() == tkCloseRound) break;
-                if (p.CurrTokenId() != tkSemiColon) {
-                    Error(ecSemicolonExpected);
-                    return false;
-                }
-                p.Next();
+                if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
             }
         }
         p.Next();
     }
     if (function) {
-        if (p.CurrTokenId() != tkColon) {
-            Error(ecColonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkColon, ecColonExpected)) return false;
         if (for_type && p.CurrTokenId() == tkIdentifier && FindNamedType(p.GetToken()) == nullptr) {
             Error(ecUnknownIdentifier, p.OriginalToken());
             return false;
@@ -427,11 +388,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
     }
     case tkSet: {
         p.Next();
-        if (p.CurrTokenId() != tkOf) {
-            Error(ecOfExpected);
-            return nullptr;
-        }
-        p.Next();
+        if (!Expect(tkOf, ecOfExpected)) return nullptr;
         if (p.CurrTokenId() != tkIdentifier) {
             Error(ecIdentifierExpected);
             return nullptr;
@@ -476,11 +433,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
             consts_.push_back(std::move(c));
             p.Next();
             if (p.CurrTokenId() == tkCloseRound) break;
-            if (p.CurrTokenId() != tkComma) {
-                Error(ecCloseRoundExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkComma, ecCloseRoundExpected)) return nullptr;
         }
         p.Next();
         type->HighValue = count - 1;
@@ -508,19 +461,11 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
                 if (p.CurrTokenId() != tkComma) break;
                 p.Next();
             }
-            if (p.CurrTokenId() != tkColon) {
-                Error(ecColonExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkColon, ecColonExpected)) return nullptr;
             TPSType* ft = ReadType({});
             if (ft == nullptr) return nullptr;
             for (std::size_t i = first; i < type->Fields.size(); ++i) type->Fields[i]->FType = ResolveTypeLink(ft);
-            if (p.CurrTokenId() != tkSemiColon) {
-                Error(ecSemicolonExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkSemiColon, ecSemicolonExpected)) return nullptr;
         }
         p.Next();
         return finish(std::move(type));
@@ -539,22 +484,14 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
                 Error(ecTypeMismatch);
                 return nullptr;
             }
-            if (p.CurrTokenId() != tkTwoDots) {
-                Error(ecPeriodExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkTwoDots, ecPeriodExpected)) return nullptr;
             auto high = ReadConstant();
             if (high == nullptr) return nullptr;
             if (!ordinal(*high)) {
                 Error(ecTypeMismatch);
                 return nullptr;
             }
-            if (p.CurrTokenId() != tkCloseBlock) {
-                Error(ecCloseBlockExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkCloseBlock, ecCloseBlockExpected)) return nullptr;
             bool okLow = true;
             bool okHigh = true;
             const std::int64_t lo = GetConstInt64(*low, okLow);
@@ -567,11 +504,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
                 Error(ecTypeMismatch);
                 return nullptr;
             }
-            if (p.CurrTokenId() != tkOf) {
-                Error(ecOfExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkOf, ecOfExpected)) return nullptr;
             TPSType* element = ReadType({});
             if (element == nullptr) return nullptr;
             auto type = std::make_unique<TPSStaticArrayType>();
@@ -580,11 +513,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
             type->Length = hi < lo ? 0 : static_cast<std::uint32_t>(diff);
             return finish(std::move(type));
         }
-        if (p.CurrTokenId() != tkOf) {
-            Error(ecOfExpected);
-            return nullptr;
-        }
-        p.Next();
+        if (!Expect(tkOf, ecOfExpected)) return nullptr;
         TPSType* element = ReadType({});
         if (element == nullptr) return nullptr;
         element = ResolveTypeLink(element);
@@ -661,11 +590,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     p.Next();
     TPSParametersDecl decl;
     if (!ReadParameterList(decl, name, function, false)) return false;
-    if (p.CurrTokenId() != tkSemiColon) {
-        Error(ecSemicolonExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
     numbering_.UseParams(decl);
 
     if (p.CurrTokenId() == tkExternal) {
@@ -697,11 +622,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
             return false;
         }
         p.Next();
-        if (p.CurrTokenId() != tkSemiColon) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
         auto proc = std::make_unique<TPSInternalProcedure>();
         proc->SetName(name);
         proc->OriginalName = org;
@@ -739,11 +660,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     }
     if (p.CurrTokenId() == tkExport) {
         p.Next();
-        if (p.CurrTokenId() != tkSemiColon) {
-            Error(ecSemicolonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
     }
     for (;;) {
         if (p.CurrTokenId() == tkVar) {

@@ -172,72 +172,28 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::MakeBinary(std::unique_ptr<TPSValue
     return node;
 }
 
-std::unique_ptr<TPSValue> TPSPascalCompiler::ReadRelation() {
-    TPSPascalParser& p = Parser();
-    auto left = ReadSimpleExpression();
-    while (left != nullptr) {
-        std::uint8_t op;
-        switch (p.CurrTokenId()) {
-        case tkEqual: op = otEqual; break;
-        case tkNotEqual: op = otNotEqual; break;
-        case tkLess: op = otLess; break;
-        case tkGreater: op = otGreater; break;
-        case tkLessEqual: op = otLessEqual; break;
-        case tkGreaterEqual: op = otGreaterEqual; break;
-        case tkIn: op = otIn; break;
-        case tkIs: op = otIs; break;
-        default: return left;
-        }
-        p.Next();
-        auto right = ReadSimpleExpression();
-        if (right == nullptr) return nullptr;
-        left = MakeBinary(std::move(left), std::move(right), op, static_cast<std::int32_t>(p.CurrTokenPos()),
-                          static_cast<std::int32_t>(p.Row()), static_cast<std::int32_t>(p.Col()));
-    }
-    return left;
-}
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadRelation() { return ReadLevel(TOpLevel::Relation); }
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSimpleExpression() { return ReadLevel(TOpLevel::Adding); }
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTerm() { return ReadLevel(TOpLevel::Multiplying); }
 
-std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSimpleExpression() {
+// One grammar level: operands of the next level joined left to right.
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
     TPSPascalParser& p = Parser();
-    auto left = ReadTerm();
-    while (left != nullptr) {
-        std::uint8_t op;
-        switch (p.CurrTokenId()) {
-        case tkPlus: op = otAdd; break;
-        case tkMinus: op = otSub; break;
-        case tkOr: op = otOr; break;
-        case tkXor: op = otXor; break;
-        default: return left;
+    auto next = [&]() {
+        switch (level) {
+        case TOpLevel::Relation: return ReadSimpleExpression();
+        case TOpLevel::Adding: return ReadTerm();
+        default: return ReadFactor();
         }
+    };
+    auto left = next();
+    std::uint8_t op = 0;
+    while (left != nullptr && OperatorOfToken(level, p.CurrTokenId(), false, op)) {
         p.Next();
-        auto right = ReadTerm();
-        if (right == nullptr) return nullptr;
-        left = MakeBinary(std::move(left), std::move(right), op, static_cast<std::int32_t>(p.CurrTokenPos()),
-                          static_cast<std::int32_t>(p.Row()), static_cast<std::int32_t>(p.Col()));
-    }
-    return left;
-}
-
-std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTerm() {
-    TPSPascalParser& p = Parser();
-    auto left = ReadFactor();
-    while (left != nullptr) {
-        std::uint8_t op;
-        switch (p.CurrTokenId()) {
-        case tkMultiply: op = otMul; break;
-        case tkDivide: op = otDivide; break;
-        case tkDiv: op = otIntDiv; break;
-        case tkMod: op = otMod; break;
-        case tkAnd: op = otAnd; break;
-        case tkShl: op = otShl; break;
-        case tkShr: op = otShr; break;
-        case tkAs: op = otAs; break;
-        default: return left;
-        }
-        p.Next();
-        auto right = ReadFactor();
+        auto right = next();
         if (right == nullptr) return nullptr;
         if (op == otAs) {
+            // "x as TType" is a cast, not a binary node.
             auto* d = As<TPSValueData>(right.get());
             if (d != nullptr && d->Data->FType != nullptr && d->Data->FType->BaseType == btTypeRef) {
                 auto cast = std::make_unique<TPSUnValueOp>();
@@ -275,11 +231,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
         p.Next();
         auto v = ReadRelation();
         if (v == nullptr) return nullptr;
-        if (p.CurrTokenId() != tkCloseRound) {
-            Error(ecCloseRoundExpected);
-            return nullptr;
-        }
-        p.Next();
+        if (!Expect(tkCloseRound, ecCloseRoundExpected)) return nullptr;
         return v;
     }
     case tkOpenBlock: return ReadConstructor();
@@ -353,11 +305,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
     TPSPascalParser& p = Parser();
     p.Next();
-    if (p.CurrTokenId() != tkOpenRound) {
-        Error(ecOpenRoundExpected);
-        return nullptr;
-    }
-    p.Next();
+    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
     auto v = ReadRelation();
     if (v == nullptr) return nullptr;
     if (p.CurrTokenId() != tkCloseRound) {
@@ -381,11 +329,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSuccPred(bool succ) {
     TPSPascalParser& p = Parser();
     p.Next();
-    if (p.CurrTokenId() != tkOpenRound) {
-        Error(ecOpenRoundExpected);
-        return nullptr;
-    }
-    p.Next();
+    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
     auto v = ReadRelation();
     if (v == nullptr) return nullptr;
     TPSType* t = GetTypeOf(v.get());
@@ -393,11 +337,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSuccPred(bool succ) {
         Error(ecTypeMismatch);
         return nullptr;
     }
-    if (p.CurrTokenId() != tkCloseRound) {
-        Error(ecCloseRoundExpected);
-        return nullptr;
-    }
-    p.Next();
+    if (!Expect(tkCloseRound, ecCloseRoundExpected)) return nullptr;
     auto one = NewConstValue(BuiltinType(btS32));
     one->ts32 = 1;
     auto node = std::make_unique<TPSBinValueOp>();
@@ -422,11 +362,7 @@ std::unique_ptr<TPSValueProcNo> TPSPascalCompiler::MakeCallOf(std::uint32_t proc
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadAssigned() {
     TPSPascalParser& p = Parser();
     p.Next();
-    if (p.CurrTokenId() != tkOpenRound) {
-        Error(ecOpenRoundExpected);
-        return nullptr;
-    }
-    p.Next();
+    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
     auto v = ReadIdentifier(0);
     if (v == nullptr) return nullptr;
     TPSType* t = GetTypeOf(v.get());
@@ -435,11 +371,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadAssigned() {
         Error(ecTypeMismatch);
         return nullptr;
     }
-    if (p.CurrTokenId() != tkCloseRound) {
-        Error(ecCloseRoundExpected);
-        return nullptr;
-    }
-    p.Next();
+    if (!Expect(tkCloseRound, ecCloseRoundExpected)) return nullptr;
     const std::int32_t n = FindProcNumber("!ASSIGNED");
     auto call = MakeCallOf(static_cast<std::uint32_t>(n), booleanType_);
     TPSParameter& prm = call->Parameters.Add();
@@ -463,11 +395,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadConstructor() {
             if (item == nullptr || !FoldConstants(item)) return nullptr;
             array->Add(std::move(item));
             if (p.CurrTokenId() == tkCloseBlock) break;
-            if (p.CurrTokenId() != tkComma) {
-                Error(ecCloseBlockExpected);
-                return nullptr;
-            }
-            p.Next();
+            if (!Expect(tkComma, ecCloseBlockExpected)) return nullptr;
         }
     }
     p.Next();
@@ -727,11 +655,7 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
                 Error(ecTypeMismatch);
                 return false;
             }
-            if (p.CurrTokenId() != tkCloseBlock) {
-                Error(ecCloseBlockExpected);
-                return false;
-            }
-            p.Next();
+            if (!Expect(tkCloseBlock, ecCloseBlockExpected)) return false;
             const bool isVar = As<TPSValueVar>(v.get()) != nullptr;
             if (p.CurrTokenId() == tkAssignment) {
                 if (!isVar) {
@@ -822,11 +746,7 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
                 sub->aType = element;
                 var->RecAdd(std::move(sub));
             }
-            if (p.CurrTokenId() != tkCloseBlock) {
-                Error(ecCloseBlockExpected);
-                return false;
-            }
-            p.Next();
+            if (!Expect(tkCloseBlock, ecCloseBlockExpected)) return false;
             changed = true;
             t = ResolveTypeLink(element);
             continue;

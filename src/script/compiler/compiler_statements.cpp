@@ -229,11 +229,7 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled) {
         WriteLongAt(entry, 0, CodeSize(Code()));
         proc->Labels.SetItem(i, entry);
         p.Next();
-        if (p.CurrTokenId() != tkColon) {
-            Error(ecColonExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkColon, ecColonExpected)) return false;
         handled = true;
         return true;
     }
@@ -263,15 +259,10 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled) {
 }
 
 bool TPSPascalCompiler::ProcessAssignOrCall() {
-    TPSPascalParser& p = Parser();
     auto left = ReadExpression();
     if (left == nullptr) return false;
     if (dynamic_cast<TPSValueVar*>(left.get()) != nullptr) {
-        if (p.CurrTokenId() != tkAssignment) {
-            Error(ecAssignmentExpected);
-            return false;
-        }
-        p.Next();
+        if (!Expect(tkAssignment, ecAssignmentExpected)) return false;
         auto right = ReadExpression();
         if (right == nullptr) return false;
         return WriteCalculation(left, right);
@@ -325,11 +316,7 @@ bool TPSPascalCompiler::ProcessWhile() {
     p.Next();
     auto cond = ReadExpression();
     if (cond == nullptr) return false;
-    if (p.CurrTokenId() != tkDo) {
-        Error(ecDoExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkDo, ecDoExpected)) return false;
     auto flag = AllocTempVar(booleanType_);
     const std::uint32_t head = CodeSize(Code());
     {
@@ -398,31 +385,18 @@ bool TPSPascalCompiler::ProcessFor() {
         Error(ecTypeMismatch);
         return false;
     }
-    if (p.CurrTokenId() != tkAssignment) {
-        Error(ecAssignmentExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkAssignment, ecAssignmentExpected)) return false;
     auto start = ReadExpression();
     if (start == nullptr) return false;
-    bool up = true;
-    if (p.CurrTokenId() == tkDownTo) up = false;
-    else if (p.CurrTokenId() != tkTo) {
-        Error(ecToExpected);
-        return false;
-    }
-    p.Next();
+    const bool up = p.CurrTokenId() != tkDownTo;
+    if (!Expect(up ? tkTo : tkDownTo, ecToExpected)) return false;
     auto endValue = ReadExpression();
     if (endValue == nullptr) return false;
     if (!counterType(BaseOf(GetTypeOf(endValue.get())))) {
         Error(ecTypeMismatch);
         return false;
     }
-    if (p.CurrTokenId() != tkDo) {
-        Error(ecDoExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkDo, ecDoExpected)) return false;
     if (!WriteCalculation(var, start)) return false;
     auto flag = AllocTempVar(booleanType_);
     // flag := var <op> end, with the end value evaluated again each time.
@@ -480,11 +454,7 @@ bool TPSPascalCompiler::ProcessCase() {
     p.Next();
     auto selector = ReadExpression();
     if (selector == nullptr) return false;
-    if (p.CurrTokenId() != tkOf) {
-        Error(ecOfExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkOf, ecOfExpected)) return false;
     TPSType* selType = GetTypeOf(selector.get());
     if (selType == nullptr) {
         Error(ecTypeMismatch);
@@ -542,11 +512,7 @@ bool TPSPascalCompiler::ProcessCase() {
             cond = cond == nullptr ? std::move(label) : MakeBinary(std::move(cond), std::move(label), otOr, pos, row, col);
             if (cond == nullptr) return false;
             if (p.CurrTokenId() == tkColon) break;
-            if (p.CurrTokenId() != tkComma) {
-                Error(ecColonExpected);
-                return false;
-            }
-            p.Next();
+            if (!Expect(tkComma, ecColonExpected)) return false;
         }
         p.Next();
         {
@@ -690,11 +656,7 @@ bool TPSPascalCompiler::ProcessTry() {
             pop(phEndOfExcept);
         }
     }
-    if (p.CurrTokenId() != tkEnd) {
-        Error(ecEndExpected);
-        return false;
-    }
-    p.Next();
+    if (!Expect(tkEnd, ecEndExpected)) return false;
     setOffset(3);
     return true;
 }

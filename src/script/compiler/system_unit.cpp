@@ -63,12 +63,14 @@ void TPSPascalCompiler::DefineStandardProcedures() {
           "procedure Insert(s: AnyString; var s2: AnyString; iPos: Longint);"})
         AddFunction(text);
     untyped(AddFunction("function GetArrayLength: integer;"), "arr", pmInOut);
-    {
-        TPSRegProc* p = AddFunction("procedure SetArrayLength;");
-        untyped(p, "arr", pmInOut);
-        untyped(p, "count", pmIn)->AType = BuiltinType(btS32);
+    // An untyped var parameter followed by a Longint count.
+    auto withCount = [&](const char* header, const char* first, const char* count) {
+        TPSRegProc* p = AddFunction(header);
+        untyped(p, first, pmInOut);
+        untyped(p, count, pmIn)->AType = BuiltinType(btS32);
         p->ImportDecl = MakeProcSignature(p->Decl);
-    }
+    };
+    withCount("procedure SetArrayLength;", "arr", "count");
     for (const char* text : {"Function StrGet(var S : String; I : Integer) : Char;",
                              "Function StrGet2(S : String; I : Integer) : Char;",
                              "procedure StrSet(c : Char; I : Integer; var s : String);"})
@@ -81,12 +83,7 @@ void TPSPascalCompiler::DefineStandardProcedures() {
           "Function Trim(s : AnyString) : AnyString;"})
         AddFunction(text);
     untyped(AddFunction("function Length: Integer;"), "s", pmIn);
-    {
-        TPSRegProc* p = AddFunction("procedure SetLength;");
-        untyped(p, "s", pmInOut);
-        untyped(p, "NewLength", pmIn)->AType = BuiltinType(btS32);
-        p->ImportDecl = MakeProcSignature(p->Decl);
-    }
+    withCount("procedure SetLength;", "s", "NewLength");
     untyped(AddFunction("function Low: Int64;"), "x", pmIn);
     untyped(AddFunction("function High: Int64;"), "x", pmIn);
     untyped(AddFunction("procedure Dec;"), "x", pmInOut);
