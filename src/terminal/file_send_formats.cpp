@@ -1,11 +1,9 @@
 #include "terminal/file_send_formats.h"
 
-#include <bit>
-
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
-#include "platform/rtl/numbers.h"
 #include "terminal/receive_format.h"
+#include "terminal/receive_list_files.h"
 
 namespace terminal {
 
@@ -134,36 +132,22 @@ TSendPlan PlanTaggedBinaryFile(std::string Data) {
     return plan;
 }
 
-void ForEachSelfLogLine(std::string_view Text,
-                        const std::function<void(const TSelfLogLine&)>& Visit) {
-    std::size_t i = 0;
-    int number = 0;
-    while (i < Text.size()) {
-        const std::size_t start = i;
-        while (i < Text.size() && Text[i] != '\r' && Text[i] != '\n') ++i;
-        const std::string_view line = Text.substr(start, i - start);
-        if (i < Text.size() && Text[i] == '\r') ++i;
-        if (i < Text.size() && Text[i] == '\n') ++i;
-        ++number;
-
-        if (line.size() < 19 || line[18] != '\t')
-            throw rtl::Exception(rtl::Format("Wrong line format at line %d", {number}));
-        TSelfLogLine rec;
-        const std::int64_t bits = rtl::StrToInt64("$" + std::string(line.substr(2, 16)));
-        rec.Time = std::bit_cast<double>(bits);
-        rec.Dir = static_cast<std::uint8_t>(rtl::StrToInt(std::string(1, line[0])));
-        rec.Format = static_cast<std::uint8_t>(rtl::StrToInt(std::string(1, line[1])));
-        rec.Data = line.substr(19);
-        Visit(rec);
-    }
-}
-
 std::string SelfLogSendBytes(std::string_view Text) {
     std::string bytes;
-    ForEachSelfLogLine(Text, [&](const TSelfLogLine& line) {
-        if (line.Dir == 2 || line.Format == dfERR || line.Format == dfMSG) return;
-        bytes += DecodeLineBytes(line.Format, line.Data);
-    });
+    int number = 0;
+    while (!Text.empty()) {
+        const std::size_t lf = Text.find('\n');
+        std::string_view line = Text.substr(0, lf);
+        Text.remove_prefix(lf == std::string_view::npos ? Text.size() : lf + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++number;
+        TLineRecord record;
+        std::string_view data;
+        if (!ParseSelfLogLine(line, record, data))
+            throw rtl::Exception(rtl::Format(WrongLineFormatText, {number}));
+        if (record.Dir == 2 || record.Format == dfERR || record.Format == dfMSG) continue;
+        bytes += DecodeLineBytes(record.Format, data);
+    }
     return bytes;
 }
 

@@ -9,7 +9,6 @@
 // building a second buffer: move the loaded contents in.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,28 +61,13 @@ TSendPlan PlanBinaryFile(std::string Data);
 // "Wrong formatting at position %d (%s)".
 TSendPlan PlanTaggedBinaryFile(std::string Data);
 
-// One record of a saved receive log (".cp" file): direction digit, format
-// digit, the time stamp's 64 bits as 16 hexadecimal digits, TAB, the line's
-// data text.
-struct TSelfLogLine {
-    std::uint8_t Dir = 0;
-    std::uint8_t Format = 0;
-    double Time = 0;
-    std::string_view Data;  // the text after the TAB, without the line break
-};
-
-// Reads every record of a saved receive log in order, handing each to Visit.
-// Lines end at CR LF, CR or LF. A line shorter than 19 characters or without
-// the TAB at character 19 raises "Wrong line format at line %d" (lines
-// counted from 1); a digit or time stamp that is not a number raises the
-// runtime's conversion error. Records before the faulty line have been
-// visited by then.
-void ForEachSelfLogLine(std::string_view Text, const std::function<void(const TSelfLogLine&)>& Visit);
-
-// What "Send Self Log" sends: the bytes of every received line (neither
-// transmitted, direction 2, nor an error or message line), in line order.
-// The whole log is read before anything is returned, so a faulty log sends
-// nothing.
+// What "Send Self Log" sends, from the contents of a saved receive log
+// (".cp" file): the bytes of every received line (neither transmitted,
+// direction 2, nor an error or message line), in line order. Lines are read
+// as the receive list loads them (ParseSelfLogLine; a line ends at LF, a CR
+// before it dropped); a line it refuses raises "Wrong line format at line
+// %d", and a data text that is not numbers the conversion error. The whole
+// log is read before anything is returned, so a faulty log sends nothing.
 std::string SelfLogSendBytes(std::string_view Text);
 
 }  // namespace terminal
