@@ -36,9 +36,7 @@ public:
 struct PanelFixture {
     FakeClock Clock;
     TReceivePanel Panel{Clock};
-    int SyncCalls = 0;
     PanelFixture() {
-        Panel.Hooks().ListSyncCount = [this](int) { ++SyncCalls; };
         Panel.SetListMetrics({1, 10, 80 + 4, 100 * 10 + 5, 0});
         Panel.StartNewLine(true);
     }
