@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 
 #include "platform/rtl/numbers.h"
@@ -57,13 +58,6 @@ constexpr std::array<TColorName, 50> ColorNames{{
 
 constexpr vcl::TColor clBtnShadow = vcl::TColor(0xFF000010u);
 constexpr vcl::TColor clBtnHighlight = vcl::TColor(0xFF000014u);
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // "<", a letter, then nothing or "=" and a value, then ">".
 bool SplitTag(std::string_view Tag, char& Letter, std::optional<std::string_view>& Value) {
@@ -176,19 +170,9 @@ std::optional<std::string> FindTextStyle(const std::vector<std::string>& TextSty
 
 std::optional<vcl::TColor> TagColor(std::string_view Value) {
     if (Value.empty()) return std::nullopt;
-    if (Value.size() <= 8) {
-        std::uint32_t v = 0;
-        bool hex = true;
-        for (char c : Value) {
-            const int d = HexDigit(c);
-            if (d < 0) {
-                hex = false;
-                break;
-            }
-            v = v << 4 | static_cast<std::uint32_t>(d);
-        }
-        if (hex) return static_cast<vcl::TColor>(v);
-    }
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (Value.size() <= 8 && std::all_of(Value.begin(), Value.end(), hex))
+        return static_cast<vcl::TColor>(std::stoul(std::string(Value), nullptr, 16));
     for (const TColorName& n : ColorNames)
         if (SameText(Value, n.Name)) return static_cast<vcl::TColor>(n.Value);
     return std::nullopt;
