@@ -352,6 +352,7 @@ void TEthernetPort::SetActive(bool Value) {
             clientIndexUsed_.fill(false);
             frame->SetParam(epCurClient, "1");
             if (!*alive || !Active()) return;
+            currentClient_ = 1;  // also when a locked frame kept the edit from telling
             auto sock = std::make_unique<TTCPServerSocket>();
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, TClientRec* client, const void* buf, int size) {
@@ -450,6 +451,7 @@ void TEthernetPort::ServerConnect(TTCPServerSocket* Server, TClientRec* Client) 
     Client->UserValue = index;
     const int count = Server->ClientCount();
     if (!Report(fpeInfo, "Connect from %s:%d (Idx=%d)", {IPToStr(Client->IP), Client->Port, index})) return;
+    if (socket_.get() != Server) return;  // closed meanwhile
     ShowClientCount(count);
     ColourCurrentClient();
 }
@@ -459,6 +461,8 @@ void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec*
     const int count = Server->ClientCount();
     if (!Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})) return;
     if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
+    // While the server closes, the label goes with it.
+    if (socket_.get() != Server) return;
     ShowClientCount(count);
     ColourCurrentClient();
 }

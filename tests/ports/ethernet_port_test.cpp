@@ -561,6 +561,17 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     EXPECT_FALSE(f->edCurCliIdx->Visible());
     EXPECT_TRUE(f->cbbRole->Enabled());
     ASSERT_TRUE(PumpUntil([&] { return ReadNow(b) == "<eof>" && ReadNow(c) == "<eof>"; }));
+
+    // Every start begins with client 1, even under a locked frame.
+    port->SetActive(true);
+    f->SetParam(epCurClient, "5");
+    ASSERT_EQ(port->CurrentClient(), 5);
+    port->SetActive(false);
+    f->Lock(true);
+    port->SetActive(true);
+    f->Lock(false);
+    EXPECT_EQ(port->CurrentClient(), 1);
+    EXPECT_EQ(f->edCurCliIdx->Text(), "1");
 }
 
 // ---- an owner that frees the port from inside its callback ----
