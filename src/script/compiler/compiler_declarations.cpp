@@ -148,7 +148,9 @@ bool TPSPascalCompiler::ProcessVarSection(TPSInternalProcedure* proc) {
                 return false;
             }
             const std::string name = p.GetToken();
-            bool taken = IsDuplicate(name, dcProcs | dcVars | dcConsts, proc);
+            // A local may hide a global variable of the same name.
+            const std::uint8_t classes = proc == nullptr ? dcProcs | dcVars | dcConsts : dcProcs | dcConsts;
+            bool taken = IsDuplicate(name, classes, proc);
             for (const auto& n : names) taken = taken || n.first == name;
             if (taken) {
                 Error(ecDuplicateIdentifier, p.OriginalToken());

@@ -79,6 +79,10 @@ TEST(compiler_expressions, identifiers_resolve_by_scope_and_mode) {
         "var x: Integer; procedure P(x: Byte); var y: Integer; begin y := x; end; begin x := 1; end.");
     ASSERT_TRUE(r.Ok) << r.AllMessages();
     EXPECT_EQ(r.Code("P"), "PushType 14\nAssign L0, P0\nRet");
+    // A local hides a global of the same name.
+    r = CompileScript("var x: Integer; procedure P; var x: Byte; begin x := 1; end; begin x := 2; end.");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_EQ(r.Code("P"), "PushType 1\nAssign L0, #14:1\nRet");
     r = CompileScript("const K = 1; begin K := 2; end.");
     EXPECT_FALSE(r.Ok);
     r = CompileScript("var x: Integer; begin for Integer := 1 to 2 do ; end.");
