@@ -37,23 +37,56 @@ struct TColorName {
 // The colour names of the class library: the named colours, then the
 // system colours (0xFF000000 + the system colour's index).
 constexpr std::array<TColorName, 50> ColorNames{{
-    {"clBlack", 0x000000},       {"clMaroon", 0x000080},     {"clGreen", 0x008000},
-    {"clOlive", 0x008080},       {"clNavy", 0x800000},       {"clPurple", 0x800080},
-    {"clTeal", 0x808000},        {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
-    {"clRed", 0x0000FF},         {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},        {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
-    {"clWhite", 0xFFFFFF},       {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
-    {"clCream", 0xF0FBFF},       {"clMedGray", 0xA4A0A0},    {"clLtGray", 0xC0C0C0},
-    {"clDkGray", 0x808080},      {"clNone", 0x1FFFFFFF},     {"clDefault", 0x20000000},
-    {"clScrollBar", 0xFF000000}, {"clBackground", 0xFF000001}, {"clActiveCaption", 0xFF000002},
-    {"clInactiveCaption", 0xFF000003}, {"clMenu", 0xFF000004}, {"clWindow", 0xFF000005},
-    {"clWindowFrame", 0xFF000006}, {"clMenuText", 0xFF000007}, {"clWindowText", 0xFF000008},
-    {"clCaptionText", 0xFF000009}, {"clActiveBorder", 0xFF00000A}, {"clInactiveBorder", 0xFF00000B},
-    {"clAppWorkSpace", 0xFF00000C}, {"clHighlight", 0xFF00000D}, {"clHighlightText", 0xFF00000E},
-    {"clBtnFace", 0xFF00000F},   {"clBtnShadow", 0xFF000010}, {"clGrayText", 0xFF000011},
-    {"clBtnText", 0xFF000012},   {"clInactiveCaptionText", 0xFF000013},
-    {"clBtnHighlight", 0xFF000014}, {"cl3DDkShadow", 0xFF000015}, {"cl3DLight", 0xFF000016},
-    {"clInfoText", 0xFF000017},  {"clInfoBk", 0xFF000018},   {"clGradientActiveCaption", 0xFF00001B},
+    {"clBlack", 0x000000},
+    {"clMaroon", 0x000080},
+    {"clGreen", 0x008000},
+    {"clOlive", 0x008080},
+    {"clNavy", 0x800000},
+    {"clPurple", 0x800080},
+    {"clTeal", 0x808000},
+    {"clGray", 0x808080},
+    {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},
+    {"clLime", 0x00FF00},
+    {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},
+    {"clFuchsia", 0xFF00FF},
+    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF},
+    {"clMoneyGreen", 0xC0DCC0},
+    {"clSkyBlue", 0xF0CAA6},
+    {"clCream", 0xF0FBFF},
+    {"clMedGray", 0xA4A0A0},
+    {"clLtGray", 0xC0C0C0},
+    {"clDkGray", 0x808080},
+    {"clNone", 0x1FFFFFFF},
+    {"clDefault", 0x20000000},
+    {"clScrollBar", 0xFF000000},
+    {"clBackground", 0xFF000001},
+    {"clActiveCaption", 0xFF000002},
+    {"clInactiveCaption", 0xFF000003},
+    {"clMenu", 0xFF000004},
+    {"clWindow", 0xFF000005},
+    {"clWindowFrame", 0xFF000006},
+    {"clMenuText", 0xFF000007},
+    {"clWindowText", 0xFF000008},
+    {"clCaptionText", 0xFF000009},
+    {"clActiveBorder", 0xFF00000A},
+    {"clInactiveBorder", 0xFF00000B},
+    {"clAppWorkSpace", 0xFF00000C},
+    {"clHighlight", 0xFF00000D},
+    {"clHighlightText", 0xFF00000E},
+    {"clBtnFace", 0xFF00000F},
+    {"clBtnShadow", 0xFF000010},
+    {"clGrayText", 0xFF000011},
+    {"clBtnText", 0xFF000012},
+    {"clInactiveCaptionText", 0xFF000013},
+    {"clBtnHighlight", 0xFF000014},
+    {"cl3DDkShadow", 0xFF000015},
+    {"cl3DLight", 0xFF000016},
+    {"clInfoText", 0xFF000017},
+    {"clInfoBk", 0xFF000018},
+    {"clGradientActiveCaption", 0xFF00001B},
 }};
 
 constexpr vcl::TColor clBtnShadow = vcl::TColor(0xFF000010u);
@@ -70,7 +103,9 @@ bool SplitTag(std::string_view Tag, char& Letter, std::optional<std::string_view
     return true;
 }
 
-std::string ColorText(vcl::TColor Color) { return rtl::IntToHex(static_cast<std::int32_t>(Color), 6); }
+std::string ColorText(vcl::TColor Color) {
+    return rtl::IntToHex(static_cast<std::int32_t>(Color), 6);
+}
 
 }  // namespace
 
@@ -183,8 +218,8 @@ std::string FontStateTags(const TTagFont& Font) {
         return std::string("<") + ((Font.Style & bit) ? on : off) + ">";
     };
     return flag(vcl::fsBold, 'B', 'b') + flag(vcl::fsItalic, 'I', 'i') +
-           flag(vcl::fsUnderline, 'U', 'u') + "<f=" + Font.Name + "><s=" + rtl::IntToStr(Font.Size) +
-           "><c=" + ColorText(Font.Color) + "><z=" +
+           flag(vcl::fsUnderline, 'U', 'u') + "<f=" + Font.Name +
+           "><s=" + rtl::IntToStr(Font.Size) + "><c=" + ColorText(Font.Color) + "><z=" +
            (Font.Background == vcl::clNone ? std::string(".") : ColorText(Font.Background)) + ">";
 }
 
@@ -217,12 +252,18 @@ TTagResult TTagProcessor::Apply(char Letter, std::optional<std::string_view> Val
         return Applied;
     };
     switch (Letter) {
-        case 'B': return style(vcl::fsBold, true);
-        case 'I': return style(vcl::fsItalic, true);
-        case 'U': return style(vcl::fsUnderline, true);
-        case 'b': return style(vcl::fsBold, false);
-        case 'i': return style(vcl::fsItalic, false);
-        case 'u': return style(vcl::fsUnderline, false);
+        case 'B':
+            return style(vcl::fsBold, true);
+        case 'I':
+            return style(vcl::fsItalic, true);
+        case 'U':
+            return style(vcl::fsUnderline, true);
+        case 'b':
+            return style(vcl::fsBold, false);
+        case 'i':
+            return style(vcl::fsItalic, false);
+        case 'u':
+            return style(vcl::fsUnderline, false);
         case 'l': {
             if (Value) return Refused;
             if (!State.InLink) return Applied;
@@ -242,8 +283,10 @@ TTagResult TTagProcessor::Apply(char Letter, std::optional<std::string_view> Val
             }
             return Applied;
         }
-        case 'm': return Applied;
-        default: break;
+        case 'm':
+            return Applied;
+        default:
+            break;
     }
 
     // Every other letter needs a value.
@@ -256,14 +299,20 @@ TTagResult TTagProcessor::Apply(char Letter, std::optional<std::string_view> Val
             if (!State.InLink) State.LinkRestore = FontStateTags(font);
             State.InLink = true;
             State.Link.assign(v);
-            if (const auto s = FindTextStyle(settings_.TextStyles, 'l')) parser_.ExpandStyle('l', *s);
+            if (const auto s = FindTextStyle(settings_.TextStyles, 'l'))
+                parser_.ExpandStyle('l', *s);
             return Applied;
         case 'a':
-            if (reset) State.Align = TTagAlign::Default;
-            else if (v == "l") State.Align = TTagAlign::Left;
-            else if (v == "c") State.Align = TTagAlign::Center;
-            else if (v == "r") State.Align = TTagAlign::Right;
-            else return Refused;
+            if (reset)
+                State.Align = TTagAlign::Default;
+            else if (v == "l")
+                State.Align = TTagAlign::Left;
+            else if (v == "c")
+                State.Align = TTagAlign::Center;
+            else if (v == "r")
+                State.Align = TTagAlign::Right;
+            else
+                return Refused;
             return Applied;
         case 'c':
         case 'z':
@@ -274,7 +323,9 @@ TTagResult TTagProcessor::Apply(char Letter, std::optional<std::string_view> Val
                 if (!c) return Refused;
                 color = *c;
             }
-            (Letter == 'c' ? font.Color : Letter == 'z' ? font.Background : State.LineColor) = color;
+            (Letter == 'c'   ? font.Color
+             : Letter == 'z' ? font.Background
+                             : State.LineColor) = color;
             return Applied;
         }
         case 'f':
@@ -335,7 +386,7 @@ bool IsBlankRun(const TTagRun& r) {
 }
 
 class TLayoutBuilder {
-public:
+  public:
     TLayoutBuilder(TTagProcessor& Tags, int WrapWidth, ITagTextMeasure& Measure)
         : tags_(Tags), settings_(Tags.Settings()), wrap_(WrapWidth), measure_(Measure) {}
 
@@ -425,7 +476,7 @@ public:
         return std::move(out_);
     }
 
-private:
+  private:
     TTagRun NewRun() const {
         TTagRun r;
         r.Font = tags_.State.Font;
@@ -454,16 +505,27 @@ TTagLayout LayoutTagText(std::string_view Text, TTagProcessor& Tags, int WrapWid
     TLayoutBuilder b(Tags, WrapWidth, Measure);
     while (parser.NextToken()) {
         switch (parser.TokenKind()) {
-            case tkTab: b.Tab(); break;
-            case tkLineBreak: b.EndLine(); break;
+            case tkTab:
+                b.Tab();
+                break;
+            case tkLineBreak:
+                b.EndLine();
+                break;
             case tkTag:
                 switch (Tags.ProcessTag(parser.Token())) {
-                    case TTagResult::Refused: b.Text(parser.Token()); break;
-                    case TTagResult::Object: b.Object(Tags.State.Object, ObjectSize); break;
-                    case TTagResult::Applied: break;
+                    case TTagResult::Refused:
+                        b.Text(parser.Token());
+                        break;
+                    case TTagResult::Object:
+                        b.Object(Tags.State.Object, ObjectSize);
+                        break;
+                    case TTagResult::Applied:
+                        break;
                 }
                 break;
-            default: b.Text(parser.Token()); break;
+            default:
+                b.Text(parser.Token());
+                break;
         }
     }
     return b.Finish();
@@ -481,7 +543,7 @@ void ApplyTagFont(vcl::TFont& To, const TTagFont& From) {
 }
 
 class TCanvasMeasure : public ITagTextMeasure {
-public:
+  public:
     explicit TCanvasMeasure(vcl::TCanvas& Canvas) : canvas_(Canvas) {}
     int TextWidth(const TTagFont& Font, std::string_view Text) override {
         ApplyTagFont(canvas_.Font, Font);
@@ -492,7 +554,7 @@ public:
         return canvas_.TextHeight("Wg");
     }
 
-private:
+  private:
     vcl::TCanvas& canvas_;
 };
 
@@ -511,9 +573,8 @@ TTagLabel::TTagLabel(vcl::TComponent* owner) : vcl::TPanel(owner) {
         MouseMovedTo(Shift, X, Y);
     };
     surface_->OnMouseDown = [this](vcl::TComponent*, vcl::TMouseButton Button,
-                                   vcl::TShiftState Shift, int X, int Y) {
-        vcl::Fire(OnMouseDown, this, Button, Shift, X, Y);
-    };
+                                   vcl::TShiftState Shift, int X,
+                                   int Y) { vcl::Fire(OnMouseDown, this, Button, Shift, X, Y); };
     surface_->OnMouseUp = [this](vcl::TComponent*, vcl::TMouseButton Button, vcl::TShiftState Shift,
                                  int X, int Y) { MouseClickedAt(Button, Shift, X, Y); };
     surface_->OnDblClick = [this](vcl::TComponent*) { vcl::Fire(OnDblClick, this); };

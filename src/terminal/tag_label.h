@@ -40,7 +40,7 @@ enum TLblTokenKind : int { tkText = 1, tkLineBreak = 2, tkTab = 3, tkTag = 4 };
 // Text styles are read in the middle of the text: ExpandStyle makes the
 // parser scan a style's tags next and return to the text after them.
 class TLblParser {
-public:
+  public:
     void SetText(std::string_view Text);
     // The next token; false at the end of the text.
     bool NextToken();
@@ -56,7 +56,7 @@ public:
     bool WordSplit = false;  // follows the label's WordWrap
     bool TagsOff = false;    // set by the tag "<t=OFF>"
 
-private:
+  private:
     struct TSaved {
         std::string Text;
         std::size_t Pos;
@@ -95,10 +95,10 @@ enum class TTagAlign { Default, Left, Center, Right };
 
 // Label properties the tag text depends on.
 struct TTagSettings {
-    TTagFont Font;                     // the label's font, background clNone
+    TTagFont Font;                       // the label's font, background clNone
     vcl::TColor Color = vcl::clBtnFace;  // the label's colour
-    int TabSize = 50;                  // pixels between tab stops, at least 1
-    bool DisableTags = false;          // "<t=...>" refused
+    int TabSize = 50;                    // pixels between tab stops, at least 1
+    bool DisableTags = false;            // "<t=...>" refused
     bool WordWrap = false;
     bool ShowAccelChar = true;  // "&" marks an accelerator ("&&" is "&")
     // Lines "letter:tags", as "h:<B><c=0000FF><z=00FFFF>".
@@ -134,7 +134,7 @@ enum class TTagResult { Refused, Applied, Object };
 // then ">". A refused tag is drawn as text. Styles ("<y=h>") and the end of a
 // link feed their tags back through the parser.
 class TTagProcessor {
-public:
+  public:
     TTagProcessor(const TTagSettings& Settings, TLblParser& Parser)
         : settings_(Settings), parser_(Parser) {
         Reset();
@@ -147,7 +147,7 @@ public:
 
     TTagState State;
 
-private:
+  private:
     TTagResult Apply(char Letter, std::optional<std::string_view> Value);
     void ResetFont();
     const TTagSettings& settings_;
@@ -159,7 +159,7 @@ private:
 // How text is measured; the control measures with its canvas, tests with a
 // fixed-width stand-in.
 class ITagTextMeasure {
-public:
+  public:
     virtual ~ITagTextMeasure() = default;
     virtual int TextWidth(const TTagFont& Font, std::string_view Text) = 0;
     virtual int TextHeight(const TTagFont& Font) = 0;
@@ -218,7 +218,7 @@ using TLinkClickEvent = std::function<void(vcl::TComponent* Sender, const std::s
 // surface it paints on; mouse events of the surface are raised as the
 // label's own.
 class TTagLabel : public vcl::TPanel {
-public:
+  public:
     explicit TTagLabel(vcl::TComponent* owner);
     ~TTagLabel() override;
 
@@ -266,11 +266,11 @@ public:
 
     TLinkClickEvent OnLinkClick;
 
-protected:
+  protected:
     void FontChanged() override;
     void ColorChanged() override;
 
-private:
+  private:
     // Every line (run null, the line's full-width rectangle) and every run
     // with its client rectangle, as painted.
     using TRunVisitor =

@@ -45,7 +45,8 @@ TEST(file_send_formats, plain_binary_is_one_chunk_of_the_whole_file) {
 }
 
 TEST(file_send_formats, tagged_file_sends_before_a_pause_tag_then_waits) {
-    EXPECT_EQ(Steps(PlanTaggedBinaryFile("A<p=1000>B")), (std::vector<std::string>{"A|1000", "B|-"}));
+    EXPECT_EQ(Steps(PlanTaggedBinaryFile("A<p=1000>B")),
+              (std::vector<std::string>{"A|1000", "B|-"}));
     EXPECT_EQ(Steps(PlanTaggedBinaryFile("<p=0>")), (std::vector<std::string>{"|0"}));
     EXPECT_EQ(Steps(PlanTaggedBinaryFile("<p=100000>xy<p=007>")),
               (std::vector<std::string>{"|100000", "xy|7"}));
@@ -61,9 +62,11 @@ TEST(file_send_formats, tagged_file_escapes_and_ignores) {
     EXPECT_EQ(Steps(PlanTaggedBinaryFile("a<<<<b")), (std::vector<std::string>{"a<<b|-"}));
     // "<<" is taken before a tag is looked for: "<<p=5>" is "<", "p=5>".
     EXPECT_EQ(Steps(PlanTaggedBinaryFile("<<p=5>")), (std::vector<std::string>{"<p=5>|-"}));
-    EXPECT_EQ(Steps(PlanTaggedBinaryFile("1<>2<! a comment >3")), (std::vector<std::string>{"123|-"}));
+    EXPECT_EQ(Steps(PlanTaggedBinaryFile("1<>2<! a comment >3")),
+              (std::vector<std::string>{"123|-"}));
     // A ">" outside a tag and binary bytes are data.
-    EXPECT_EQ(Steps(PlanTaggedBinaryFile("\x00>\xFF"s)), (std::vector<std::string>{"\x00>\xFF|-"s}));
+    EXPECT_EQ(Steps(PlanTaggedBinaryFile("\x00>\xFF"s)),
+              (std::vector<std::string>{"\x00>\xFF|-"s}));
 }
 
 TEST(file_send_formats, tagged_file_errors_carry_the_position_and_the_reason) {
@@ -95,7 +98,8 @@ TEST(file_send_formats, tagged_file_error_keeps_chunks_of_earlier_pauses_only) {
 TEST(file_send_formats, a_huge_wrong_tag_is_cut_in_the_message) {
     const std::string file = "<" + std::string(5000, 'z') + ">";
     const std::string error = ErrorOf(file);
-    EXPECT_EQ(error, "Wrong formatting at position 5002 (Wrong tag " + std::string(100, 'z') + "...)");
+    EXPECT_EQ(error,
+              "Wrong formatting at position 5002 (Wrong tag " + std::string(100, 'z') + "...)");
 }
 
 TEST(file_send_formats, large_tagged_file_is_compacted_in_its_own_buffer) {
@@ -118,15 +122,20 @@ std::string LogLine(const std::string& head, const std::string& data) {
 }
 
 TEST(file_send_formats, self_log_sends_received_data_lines_only) {
-    const std::string log = LogLine("01", "0A 0B") +        // HEX, received
-                            LogLine("21", "FF") +           // transmitted: skipped
-                            LogLine("00", "001 255") +      // DEC
-                            LogLine("06", "Break") +        // ERR: skipped
-                            LogLine("17", "Hello") +        // MSG: skipped
-                            LogLine("14", "A\x95" "0DB") +  // ASC with a hidden code
-                            LogLine("13", "0201") +         // HW: low byte first
-                            LogLine("15", "00000011");      // BIN
-    EXPECT_EQ(SelfLogSendBytes(log), "\x0A\x0B\x01\xFF" "A\x0D" "B\x01\x02\x03"s);
+    const std::string log = LogLine("01", "0A 0B") +    // HEX, received
+                            LogLine("21", "FF") +       // transmitted: skipped
+                            LogLine("00", "001 255") +  // DEC
+                            LogLine("06", "Break") +    // ERR: skipped
+                            LogLine("17", "Hello") +    // MSG: skipped
+                            LogLine("14",
+                                    "A\x95"
+                                    "0DB") +            // ASC with a hidden code
+                            LogLine("13", "0201") +     // HW: low byte first
+                            LogLine("15", "00000011");  // BIN
+    EXPECT_EQ(SelfLogSendBytes(log),
+              "\x0A\x0B\x01\xFF"
+              "A\x0D"
+              "B\x01\x02\x03"s);
     EXPECT_EQ(SelfLogSendBytes(""), "");
     // LF alone ends a line too, and the last line needs no end.
     EXPECT_EQ(SelfLogSendBytes("013FE0000000000000\t01\n013FE0000000000000\t02"), "\x01\x02"s);
@@ -146,7 +155,8 @@ TEST(file_send_formats, faulty_self_log_raises_and_sends_nothing) {
         EXPECT_STREQ(e.what(), "Wrong line format at line 1");
     }
     // An empty line among records is a short line too.
-    EXPECT_THROW(SelfLogSendBytes(LogLine("01", "0A") + "\r\n" + LogLine("01", "0B")), rtl::Exception);
+    EXPECT_THROW(SelfLogSendBytes(LogLine("01", "0A") + "\r\n" + LogLine("01", "0B")),
+                 rtl::Exception);
     // Fields the receive list would not load are refused the same way.
     for (const std::string& bad : {LogLine("x1", "0A"), LogLine("31", "0A"), LogLine("08", "0A"),
                                    "01ZZZZ000000000000\t0A\r\n"s})

@@ -19,7 +19,8 @@ namespace {
 using namespace std::string_literals;
 
 // Every token as "kind:text".
-std::vector<std::string> Tokens(std::string_view text, bool wordSplit = false, bool tagsOff = false) {
+std::vector<std::string> Tokens(std::string_view text, bool wordSplit = false,
+                                bool tagsOff = false) {
     TLblParser p;
     p.SetText(text);
     p.WordSplit = wordSplit;
@@ -49,7 +50,8 @@ TEST(tag_label, parser_splits_text_tabs_breaks_and_tags) {
 }
 
 TEST(tag_label, parser_word_mode_and_tags_off) {
-    EXPECT_EQ(Tokens("ab  cd e<B>f", true), (V{"1:ab", "1:  ", "1:cd", "1: ", "1:e", "4:<B>", "1:f"}));
+    EXPECT_EQ(Tokens("ab  cd e<B>f", true),
+              (V{"1:ab", "1:  ", "1:cd", "1: ", "1:e", "4:<B>", "1:f"}));
     // With tags off "<<" is kept whole, as text from the first "<".
     EXPECT_EQ(Tokens("<<A", false, true), (V{"1:<", "1:<A"}));
     EXPECT_EQ(Tokens("<B>", false, true), (V{"4:<B>"}));
@@ -237,7 +239,7 @@ TEST(tag_label, links_save_the_font_state_as_tags_and_restore_it) {
 
 // Every character is Size pixels wide; a line of a font is 2 x Size high.
 class TFixedMeasure : public ITagTextMeasure {
-public:
+  public:
     int TextWidth(const TTagFont& Font, std::string_view Text) override {
         return static_cast<int>(Text.size()) * Font.Size;
     }
