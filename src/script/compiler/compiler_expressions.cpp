@@ -17,6 +17,7 @@ TPSType* TPSPascalCompiler::GetTypeOf(const TPSValue* v) const {
     if (As<TPSValueArray>(v) != nullptr) return FindNamedType("TVARIANTARRAY");
     if (const auto* d = As<TPSValueData>(v)) return d->Data->FType;
     if (const auto* c = As<TPSValueProc>(v)) return c->ResultType;
+    if (const auto* f = As<TPSValueCallField>(v)) return f->FieldType;
     if (const auto* r = As<TPSValueReplace>(v)) return GetTypeOf(r->NewValue.get());
     if (const auto* var = As<TPSValueVar>(v)) {
         if (var->RecCount() > 0) return var->RecItem(var->RecCount() - 1).aType;
@@ -558,6 +559,24 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
             }
             TPSType* ft = record->Fields[static_cast<std::size_t>(index)]->FType;
             auto* var = As<TPSValueVar>(v.get());
+            auto* call = As<TPSValueProcNo>(v.get());
+            auto* callField = As<TPSValueCallField>(v.get());
+            if (call != nullptr || callField != nullptr) {
+                implied = false;
+                p.Next();
+                if (callField == nullptr) {
+                    auto field = std::make_unique<TPSValueCallField>();
+                    field->SetPos(v->Pos, v->Row, v->Col);
+                    field->Call = std::move(v);
+                    callField = field.get();
+                    v = std::move(field);
+                }
+                callField->Fields.push_back(static_cast<std::uint32_t>(index));
+                callField->FieldType = ft;
+                changed = true;
+                t = ResolveTypeLink(ft);
+                continue;
+            }
             if (var == nullptr) {
                 Error(ecVariableExpected, p.OriginalToken());
                 return false;

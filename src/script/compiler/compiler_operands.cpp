@@ -107,6 +107,33 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
         v = MakeReplace(std::move(v), std::move(temp));
         return true;
     }
+    if (auto* f = As<TPSValueCallField>(v.get())) {
+        // The record result in one temporary, the selected field copied into
+        // a second; the pair is released together, the field's first.
+        auto* call = static_cast<TPSValueProc*>(f->Call.get());
+        std::unique_ptr<TPSValue> result = AllocTempVar(call->ResultType);
+        if (!WriteCall(*call, &result)) return false;
+        auto field = std::make_unique<TPSValueLocalVar>();
+        field->SetPos(v->Pos, v->Row, v->Col);
+        field->LocalVarNo = static_cast<TPSValueLocalVar*>(result.get())->LocalVarNo;
+        TPSType* t = ResolveTypeLink(call->ResultType);
+        for (std::uint32_t n : f->Fields) {
+            auto sub = std::make_unique<TPSSubNumber>();
+            sub->SubNo = n;
+            sub->aType = static_cast<TPSRecordType*>(t)->Fields.at(n)->FType;
+            t = ResolveTypeLink(sub->aType);
+            field->RecAdd(std::move(sub));
+        }
+        std::unique_ptr<TPSValue> copy = AllocTempVar(f->FieldType);
+        std::unique_ptr<TPSValue> source = std::move(field);
+        if (!WriteCalculation(copy, source)) return false;
+        auto pair = std::make_unique<TPSValueReplace>();
+        pair->SetPos(v->Pos, v->Row, v->Col);
+        pair->OldValue.Own(std::move(result));
+        pair->NewValue.Own(std::move(copy));
+        v = MakeReplace(std::move(v), std::move(pair));
+        return true;
+    }
     if (auto* c = As<TPSValueProc>(v.get())) {
         if (c->ResultType == nullptr) {
             ErrorAt(v.get(), ecNoResult);

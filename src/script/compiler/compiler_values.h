@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <typeinfo>
+#include <vector>
 
 #include "script/compiler/data_model.h"
 
@@ -61,6 +62,16 @@ inline bool SameVarReference(const TPSValue* a, const TPSValue* b) {
 
 // Whether evaluating src reads the destination (so it cannot be computed in
 // place); the left-most operand at the top of the tree is exempt.
+// A field of a function's record result: f().a.b. The call is made when the
+// value is written, not while the expression is parsed, so a loop condition
+// calls the function on every pass.
+class TPSValueCallField : public TPSValue {
+public:
+    std::unique_ptr<TPSValue> Call;
+    std::vector<std::uint32_t> Fields;  // field numbers from the outermost record
+    TPSType* FieldType = nullptr;       // the type of the last field
+};
+
 inline bool ReadsDestination(const TPSValue* src, const TPSValue* dest, bool top_left) {
     if (const auto* v = As<TPSValueVar>(src)) {
         if (v->RecCount() > 0) return true;
@@ -69,6 +80,7 @@ inline bool ReadsDestination(const TPSValue* src, const TPSValue* dest, bool top
     if (const auto* u = As<TPSUnValueOp>(src)) return ReadsDestination(u->Val1.get(), dest, false);
     if (const auto* b = As<TPSBinValueOp>(src))
         return ReadsDestination(b->Val1.get(), dest, top_left) || ReadsDestination(b->Val2.get(), dest, false);
+    if (const auto* f = As<TPSValueCallField>(src)) return ReadsDestination(f->Call.get(), dest, false);
     if (const auto* c = As<TPSValueProc>(src)) {
         for (const auto& prm : c->Parameters.Items)
             if (ReadsDestination(prm->Val.get(), dest, false)) return true;

@@ -74,6 +74,24 @@ TEST(compiler_expressions, strings_records_and_arrays_select_elements) {
         << r.Code();
 }
 
+TEST(compiler_expressions, field_of_a_function_result_is_read_where_the_value_is_written) {
+    auto r = CompileScript(
+        "type TR = record a: Integer; b: record c: Byte; end; end; var x: Integer;\n"
+        "function F: TR; begin Result.a := 1; end;\n"
+        "begin while F.a > x do x := x + 1; x := F.b.c; end.");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const auto lines = test_support::Disassemble(r.Parsed, r.Parsed.ProcNamed("!MAIN").Code);
+    // The call sits after the loop head (instruction 1), so it runs on every pass.
+    ASSERT_GE(lines.size(), 13u) << r.Code();
+    EXPECT_EQ(lines[0], "PushType 2");
+    EXPECT_EQ(lines[2], "PushVar L1");
+    EXPECT_EQ(lines[3], "Call 1");
+    EXPECT_EQ(lines[6], "Assign L2, L1[0]");
+    EXPECT_EQ(lines[12], "Goto @1");
+    r = CompileScript("type TR = record a: Integer; end; function F: TR; begin end; begin F.b := 1; end.");
+    EXPECT_FALSE(r.Ok);
+}
+
 TEST(compiler_expressions, identifiers_resolve_by_scope_and_mode) {
     auto r = CompileScript(
         "var x: Integer; procedure P(x: Byte); var y: Integer; begin y := x; end; begin x := 1; end.");
