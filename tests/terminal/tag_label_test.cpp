@@ -143,6 +143,9 @@ TEST(tag_label, style_and_colour_tags_change_the_font_state) {
     EXPECT_EQ(f.Tag("<s=-3>"), Refused);
     EXPECT_EQ(f.Tag("<s=12pt>"), Refused);
     EXPECT_EQ(f.Tag("<s=99999999999>"), Refused);
+    EXPECT_EQ(f.Tag("<s=1001>"), Refused);  // larger fonts only hang the painting
+    EXPECT_EQ(f.Tag("<s=1000>"), Applied);
+    EXPECT_EQ(f.Tag("<s=14>"), Applied);
     EXPECT_EQ(f.Font().Size, 14);
     EXPECT_EQ(f.Tag("<s=.>"), Applied);
     EXPECT_EQ(f.Tag("<f=.>"), Applied);
@@ -228,6 +231,13 @@ TEST(tag_label, links_save_the_font_state_as_tags_and_restore_it) {
     EXPECT_EQ(f.Tag("<l>"), Applied);
     EXPECT_FALSE(f.tags.State.InLink);
     EXPECT_EQ(f.tags.State.Link, "");
+    EXPECT_EQ(f.Font(), before);
+    // A link inside a link ends with the state from before the outer one.
+    f.Tag("<L=outer>");
+    f.Tag("<B>");
+    f.Tag("<L=inner>");
+    EXPECT_EQ(f.tags.State.Link, "inner");
+    EXPECT_EQ(f.Tag("<l>"), Applied);
     EXPECT_EQ(f.Font(), before);
     // "l" outside a link does nothing.
     EXPECT_EQ(f.Tag("<l>"), Applied);
