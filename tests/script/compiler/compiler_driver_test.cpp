@@ -53,6 +53,14 @@ TEST(compiler_driver, messages_carry_row_column_and_exact_text) {
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.HasMessage("Unexpected end of file")) << r.AllMessages();
 
+    r = CompileScript("var s: string;\nbegin s := 'abc; end.");
+    EXPECT_FALSE(r.Ok);
+    ASSERT_FALSE(r.Messages.empty());
+    EXPECT_EQ(r.Messages[0], "[Error] (2:12): String error");
+    r = CompileScript("begin { never closed end.");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("Comment error")) << r.AllMessages();
+
     r = CompileScript("var a: Integer;");
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.HasMessage("Unexpected end of file")) << r.AllMessages();
