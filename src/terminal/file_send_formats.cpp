@@ -57,6 +57,34 @@ std::size_t TSendPlan::TotalBytes() const {
     return total;
 }
 
+bool SendTaggedPlan(const TSendPlan& Plan, const TSendHooks& Hooks) {
+    // Between chunks the window is kept alive, but not so often that a file
+    // of many short pauses spends its time in the message loop.
+    constexpr std::uint64_t MessageGapMs = 500;
+    std::uint64_t last_messages = Hooks.NowMs();
+    for (const TSendChunk& chunk : Plan.Chunks) {
+        if (!chunk.PauseMs) {
+            if (Hooks.Cancelled()) return false;
+            Hooks.Write(Plan.Bytes(chunk));
+            continue;
+        }
+        Hooks.Write(Plan.Bytes(chunk));
+        const std::uint64_t start = Hooks.NowMs();
+        if (start - last_messages > MessageGapMs) {
+            Hooks.ProcessMessages();
+            last_messages = start;
+        }
+        while (Hooks.NowMs() - start < *chunk.PauseMs) {
+            Hooks.ProcessMessages();
+            last_messages = Hooks.NowMs();
+            if (Hooks.Cancelled()) return false;
+            Hooks.Sleep(1);
+        }
+    }
+    if (!Plan.Error.empty()) throw rtl::Exception(Plan.Error);
+    return true;
+}
+
 std::string ParseAsciiHexFile(std::string Text) {
     // Two digits of input make at most one byte of output, so the bytes are
     // written over the text already read.

@@ -9,6 +9,7 @@
 // building a second buffer: move the loaded contents in.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,29 @@ struct TSendPlan {
 
 // Longest pause a tag may ask for, in milliseconds.
 inline constexpr std::uint32_t MaxTagPauseMs = 100000;
+
+// What a tagged transfer needs from the window that runs it.
+struct TSendHooks {
+    // Writes bytes to the port without its own cancel check (the main
+    // window's raw sender); may raise.
+    std::function<void(std::string_view Bytes)> Write;
+    // Handles the pending window messages, so Cancel, timers and received
+    // data are seen during the transfer.
+    std::function<void()> ProcessMessages;
+    // True once the user has pressed Cancel.
+    std::function<bool()> Cancelled;
+    // A millisecond clock, and a nap of the given milliseconds.
+    std::function<std::uint64_t()> NowMs;
+    std::function<void(std::uint32_t Ms)> Sleep;
+};
+
+// Runs a tagged transfer: each chunk's bytes, then its pause, handling
+// window messages between chunks at most every 500 ms and during pauses
+// every millisecond. Cancel during a pause ends the transfer at once, and a
+// Cancel seen before the last chunk keeps it unsent. False when cancelled.
+// A plan with an Error raises it (rtl::Exception) once the chunks before
+// the fault are out.
+bool SendTaggedPlan(const TSendPlan& Plan, const TSendHooks& Hooks);
 
 // The ASCII-hex text file: hexadecimal digits are collected, two of them make
 // one byte at once; any other character ends a pending single digit, which

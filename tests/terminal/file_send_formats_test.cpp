@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,85 @@ TEST(file_send_formats, large_tagged_file_is_compacted_in_its_own_buffer) {
     EXPECT_EQ(plan.Chunks[0].Length, 20000u * 5);
     EXPECT_EQ(plan.Bytes(plan.Chunks[0]).substr(0, 10), "<data<data");
     EXPECT_EQ(plan.Bytes(plan.Chunks[1]), "tail");
+}
+
+// A port, a message loop and a clock for a tagged transfer: each write takes
+// WriteMs, each nap its length; the user presses Cancel at CancelAtMs.
+struct FakeSender {
+    std::uint64_t now = 0;
+    std::uint64_t WriteMs = 0;
+    std::uint64_t CancelAtMs = UINT64_MAX;
+    std::vector<std::string> log;  // "w:bytes@ms" and "m@ms"
+    bool cancelled = false;
+
+    TSendHooks Hooks() {
+        TSendHooks h;
+        h.Write = [this](std::string_view b) {
+            log.push_back("w:" + std::string(b) + "@" + std::to_string(now));
+            now += WriteMs;
+        };
+        h.ProcessMessages = [this] {
+            log.push_back("m@" + std::to_string(now));
+            if (now >= CancelAtMs) cancelled = true;
+        };
+        h.Cancelled = [this] { return cancelled; };
+        h.NowMs = [this] { return now; };
+        h.Sleep = [this](std::uint32_t ms) { now += ms; };
+        return h;
+    }
+    std::vector<std::string> Writes() const {
+        std::vector<std::string> w;
+        for (const std::string& e : log)
+            if (e[0] == 'w') w.push_back(e);
+        return w;
+    }
+    int Messages() const {
+        return static_cast<int>(std::count_if(log.begin(), log.end(),
+                                              [](const std::string& e) { return e[0] == 'm'; }));
+    }
+};
+
+TEST(file_send_formats, tagged_transfer_pauses_between_chunks_and_cancels_in_a_pause) {
+    FakeSender s;
+    EXPECT_TRUE(SendTaggedPlan(PlanTaggedBinaryFile("A<p=1000>B"), s.Hooks()));
+    EXPECT_EQ(s.Writes(), (std::vector<std::string>{"w:A@0", "w:B@1000"}));
+    EXPECT_EQ(s.Messages(), 1000);  // every millisecond of the pause
+
+    FakeSender c;
+    c.CancelAtMs = 300;
+    EXPECT_FALSE(SendTaggedPlan(PlanTaggedBinaryFile("A<p=1000>B<p=5>C"), c.Hooks()));
+    EXPECT_EQ(c.Writes(), (std::vector<std::string>{"w:A@0"}));
+    EXPECT_EQ(c.now, 300u);  // ended at once, not after the whole pause
+
+    // A Cancel seen while messages are handled between chunks keeps the
+    // last chunk unsent.
+    FakeSender late;
+    late.WriteMs = 600;
+    late.CancelAtMs = 0;
+    EXPECT_FALSE(SendTaggedPlan(PlanTaggedBinaryFile("A<p=0>B"), late.Hooks()));
+    EXPECT_EQ(late.Writes(), (std::vector<std::string>{"w:A@0"}));
+}
+
+TEST(file_send_formats, tagged_transfer_handles_messages_at_most_every_half_second_between_chunks) {
+    std::string file;
+    for (int i = 0; i < 10; ++i) file += "x<p=0>";
+    FakeSender s;
+    s.WriteMs = 200;
+    EXPECT_TRUE(SendTaggedPlan(PlanTaggedBinaryFile(file), s.Hooks()));
+    EXPECT_EQ(s.Writes().size(), 10u);
+    // 2000 ms of writing, messages after 600, 1200 and 1800 ms.
+    EXPECT_EQ(s.Messages(), 3);
+}
+
+TEST(file_send_formats, tagged_transfer_raises_the_format_error_after_earlier_chunks) {
+    FakeSender s;
+    try {
+        SendTaggedPlan(PlanTaggedBinaryFile("A<p=2>B<oops>C"), s.Hooks());
+        FAIL() << "no error";
+    } catch (const rtl::Exception& e) {
+        EXPECT_STREQ(e.what(), "Wrong formatting at position 13 (Wrong tag oops)");
+    }
+    EXPECT_EQ(s.Writes(), (std::vector<std::string>{"w:A@0"}));
 }
 
 std::string LogLine(const std::string& head, const std::string& data) {
