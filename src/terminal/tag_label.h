@@ -11,7 +11,6 @@
 // and turns the mouse into a hand over links.
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -243,6 +242,9 @@ class TTagLabel : public vcl::TPanel {
     void SetLayout(TTextLayout layout);
     TAlignment Alignment() const { return alignment_; }
     void SetAlignment(TAlignment alignment);
+    // The event OnGetObjSize_Paint: asked for an object's size (Paint false,
+    // Rect 10 x 10 to change) and to paint it in Rect (Paint true). Setting
+    // it measures the caption again.
     void SetOnGetObjSize_Paint(TGetObjSizePaintEvent handler);
 
     // Applies one tag to the label's tag state (the measuring pass runs every
@@ -250,7 +252,7 @@ class TTagLabel : public vcl::TPanel {
     TTagResult ProcessTag(const std::string& Tag);
 
     // Measures the caption again (and takes its size with AutoSize) and
-    // repaints. Property setters call it; call it after changing the font.
+    // repaints. Property setters and changes of the font or colour call it.
     void Remeasure();
     const TTagLayout& Measured() const { return layout_text_; }
 
