@@ -80,9 +80,10 @@ private:
 };
 
 TControl::TControl(TComponent* owner, QWidget* widget) : TComponent(owner), widget_(widget) {
-    filter_ = new TControlFilter(this);
-    widget_->installEventFilter(filter_);
-    QObject::connect(widget_, &QObject::destroyed, filter_, [this] { widget_ = nullptr; });
+    filter_ = std::make_unique<TControlFilter>(this);
+    widget_->installEventFilter(filter_.get());
+    // The toolkit may free the widget first (with its parent widget).
+    QObject::connect(widget_, &QObject::destroyed, filter_.get(), [this] { widget_ = nullptr; });
     font_.OnChange = [this] { FontChanged(); };
     FontChanged();
     QRect g = widget_->geometry();
@@ -98,12 +99,11 @@ TControl::~TControl() {
         v.erase(std::remove(v.begin(), v.end(), this), v.end());
     }
     if (widget_) {
-        widget_->removeEventFilter(filter_);
+        widget_->removeEventFilter(filter_.get());
         QWidget* w = widget_;
         widget_ = nullptr;
-        delete w;
+        delete w;  // the control owns its widget (unless the toolkit freed it above)
     }
-    delete filter_;
 }
 
 void TControl::Notification(TComponent* component, TOperation operation) {

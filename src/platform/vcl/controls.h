@@ -5,6 +5,7 @@
 // toolkit's event loop).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -141,7 +142,7 @@ private:
     void SetBoundsFromParent(int left, int top, int width, int height);
 
     QWidget* widget_ = nullptr;
-    QObject* filter_ = nullptr;
+    std::unique_ptr<QObject> filter_;
     TWinControl* parent_ = nullptr;
     TPopupMenu* popup_menu_ = nullptr;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;

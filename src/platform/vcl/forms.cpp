@@ -79,14 +79,13 @@ private:
 TForm::TForm(TComponent* owner) : TWinControl(owner, new TFormWidget(this)) {
     SetVisible(false);
     SetBounds(200, 150, 640, 480);
-    key_filter_ = new TKeyPreviewFilter(this, Widget());
-    qApp->installEventFilter(key_filter_);
+    key_filter_ = std::make_unique<TKeyPreviewFilter>(this, Widget());
+    qApp->installEventFilter(key_filter_.get());
 }
 
 TForm::~TForm() {
     DestroyComponents();
-    qApp->removeEventFilter(key_filter_);
-    delete key_filter_;
+    qApp->removeEventFilter(key_filter_.get());
     if (Application && Application->MainForm() == this) Application->SetMainForm(nullptr);
 }
 
@@ -278,11 +277,11 @@ TApplication::TApplication() : TComponent(nullptr) {
         qt_app_ = std::make_unique<QApplication>(g_argc, g_argv);
     }
     QApplication::setQuitOnLastWindowClosed(false);
-    auto* watcher = new TAppWatcher(this);
+    auto watcher = std::make_unique<TAppWatcher>(this);
     watcher->events = &events_;
-    watcher_ = watcher;
-    qApp->installEventFilter(watcher_);
-    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, watcher_,
+    watcher_ = std::move(watcher);
+    qApp->installEventFilter(watcher_.get());
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, watcher_.get(),
                      [this](Qt::ApplicationState s) { DoActivate(s == Qt::ApplicationActive); });
     Application = this;
 }
@@ -292,8 +291,8 @@ TApplication::~TApplication() {
     MuteEvents(true);
     while (ComponentCount() > 0) Free(Components(ComponentCount() - 1));
     MuteEvents(false);
-    qApp->removeEventFilter(watcher_);
-    delete watcher_;
+    qApp->removeEventFilter(watcher_.get());
+    watcher_.reset();
     if (Application == this) Application = nullptr;
 }
 
@@ -438,6 +437,7 @@ TApplicationEvents::~TApplicationEvents() {
 }
 
 TApplication* EnsureApplication() {
+    // Lives for the rest of the process, as the program's application does.
     if (!Application) new TApplication();
     return Application;
 }

@@ -72,7 +72,7 @@ private:
     TFormStyle form_style_ = TFormStyle::fsNormal;
     TFormBorderStyle border_style_ = TFormBorderStyle::bsSizeable;
     bool key_preview_ = false;
-    QObject* key_filter_ = nullptr;
+    std::unique_ptr<QObject> key_filter_;
 };
 
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
@@ -159,7 +159,7 @@ private:
     int hint_pause_ = 500;
     bool hint_style_ = false;
     std::vector<TApplicationEvents*> events_;
-    QObject* watcher_ = nullptr;
+    std::unique_ptr<QObject> watcher_;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;

@@ -18,8 +18,8 @@ QKeySequence ToSequence(const std::string& text) {
 }  // namespace
 
 TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner) {
-    action_ = new QAction();
-    QObject::connect(action_, &QAction::triggered, action_, [this](bool) {
+    action_ = std::make_unique<QAction>();
+    QObject::connect(action_.get(), &QAction::triggered, action_.get(), [this](bool) {
         // The check mark follows the handler, not the click.
         action_->setChecked(checked_);
         Click();
@@ -29,24 +29,22 @@ TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner) {
 TMenuItem::~TMenuItem() {
     while (!items_.empty()) items_.back()->Detach();
     Detach();
-    delete submenu_;
-    delete action_;
 }
 
 void TMenuItem::Detach() {
     if (!parent_) return;
     auto& v = parent_->items_;
     v.erase(std::remove(v.begin(), v.end(), this), v.end());
-    if (parent_->submenu_) parent_->submenu_->removeAction(action_);
+    if (parent_->submenu_) parent_->submenu_->removeAction(action_.get());
     parent_ = nullptr;
 }
 
 QMenu* TMenuItem::SubMenu() {
     if (!submenu_) {
-        submenu_ = new QMenu();
-        if (parent_) action_->setMenu(submenu_);
+        submenu_ = std::make_unique<QMenu>();
+        if (parent_) action_->setMenu(submenu_.get());
     }
-    return submenu_;
+    return submenu_.get();
 }
 
 void TMenuItem::SetCaption(const std::string& caption) {
@@ -96,11 +94,11 @@ void TMenuItem::Add(TMenuItem* item) { Insert(Count(), item); }
 void TMenuItem::Insert(int index, TMenuItem* item) {
     item->Detach();
     index = std::clamp(index, 0, Count());
-    QAction* before = index < Count() ? items_[static_cast<size_t>(index)]->action_ : nullptr;
+    QAction* before = index < Count() ? items_[static_cast<size_t>(index)]->Action() : nullptr;
     items_.insert(items_.begin() + index, item);
     item->parent_ = this;
-    SubMenu()->insertAction(before, item->action_);
-    if (item->submenu_) item->action_->setMenu(item->submenu_);
+    SubMenu()->insertAction(before, item->Action());
+    if (item->submenu_) item->action_->setMenu(item->submenu_.get());
     if (TMenu* m = GetParentMenu()) m->RefreshShortcuts();
 }
 

@@ -2,6 +2,7 @@
 // Menus: items with captions, check marks (radio groups by GroupIndex),
 // shortcuts such as "Ctrl+F" or "F5", and pop-up menus attached to controls.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ public:
 
     TNotifyEvent OnClick;
 
-    QAction* Action() const { return action_; }
+    QAction* Action() const { return action_.get(); }
     QMenu* SubMenu();
 
 private:
@@ -70,8 +71,8 @@ private:
     TMenuItem* parent_ = nullptr;
     TMenu* menu_ = nullptr;  // set on the root item
     std::vector<TMenuItem*> items_;
-    QAction* action_ = nullptr;
-    QMenu* submenu_ = nullptr;
+    std::unique_ptr<QAction> action_;
+    std::unique_ptr<QMenu> submenu_;
 };
 
 class TMenu : public TComponent {

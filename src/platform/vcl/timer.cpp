@@ -4,12 +4,12 @@
 
 namespace vcl {
 
-TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(new QTimer()) {
+TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(std::make_unique<QTimer>()) {
     timer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer_, &QTimer::timeout, timer_, [this] { Fire(on_timer_, this); });
+    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Fire(on_timer_, this); });
 }
 
-TTimer::~TTimer() { delete timer_; }
+TTimer::~TTimer() = default;
 
 void TTimer::SetEnabled(bool enabled) {
     if (enabled == enabled_) return;

@@ -1,6 +1,8 @@
 #pragma once
 // A window timer: raises OnTimer every Interval ms while Enabled. An
 // interval of 0, or no OnTimer handler, keeps it stopped.
+#include <memory>
+
 #include "platform/vcl/controls.h"
 
 class QTimer;
@@ -23,7 +25,7 @@ public:
 
 private:
     void Update();
-    QTimer* timer_;
+    std::unique_ptr<QTimer> timer_;
     bool enabled_ = true;
     int interval_ = 1000;
     TNotifyEvent on_timer_;
