@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
 #include <chrono>
@@ -493,6 +496,21 @@ TEST(tag_label, control_links_show_a_hand_and_raise_link_click) {
     f.label->MouseClickedAt(vcl::TMouseButton::mbLeft, 0, lx, 2);
     EXPECT_EQ(clicked, (V{"target"}));
     EXPECT_EQ(clicks, 2);
+
+    // The same through the toolkit's own mouse events on the surface.
+    QWidget* viewport = static_cast<QAbstractScrollArea*>(surface)->viewport();
+    const auto send = [&](QEvent::Type type, int x, Qt::MouseButton button) {
+        QMouseEvent e(type, QPointF(x, 2), viewport->mapToGlobal(QPointF(x, 2)), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &e);
+    };
+    send(QEvent::MouseMove, lx, Qt::NoButton);
+    EXPECT_EQ(surface->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(moves, 3);
+    send(QEvent::MouseButtonPress, lx, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, lx, Qt::LeftButton);
+    EXPECT_EQ(clicked, (V{"target", "target"}));
+    EXPECT_EQ(clicks, 3);
 }
 
 TEST(tag_label, control_objects_are_sized_and_painted_by_the_handler) {
