@@ -498,10 +498,10 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
             bool okHigh = true;
             const std::int64_t lo = GetConstInt64(*low, okLow);
             const std::int64_t hi = GetConstInt64(*high, okHigh);
-            // Computed in unsigned arithmetic: extreme bounds must not overflow.
+            // Computed in unsigned arithmetic, so extreme bounds cannot
+            // overflow: a high bound below low - 1 wraps to a huge count.
             const std::uint64_t diff = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo) + 1;
-            const bool negative = hi < lo && !(hi == lo - 1);
-            if (negative || diff >= 0x20000000ULL || lo < std::numeric_limits<std::int32_t>::min() ||
+            if (diff >= 0x20000000ULL || lo < std::numeric_limits<std::int32_t>::min() ||
                 lo > std::numeric_limits<std::int32_t>::max()) {
                 Error(ecTypeMismatch);
                 return nullptr;
@@ -512,7 +512,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
             auto type = std::make_unique<TPSStaticArrayType>();
             type->ArrayTypeNo = ResolveTypeLink(element);
             type->StartOffset = static_cast<std::int32_t>(lo);
-            type->Length = hi < lo ? 0 : static_cast<std::uint32_t>(diff);
+            type->Length = static_cast<std::uint32_t>(diff);
             return finish(std::move(type));
         }
         if (!Expect(tkOf, ecOfExpected)) return nullptr;

@@ -39,6 +39,10 @@ TEST(compiler_declarations, types_are_read_and_written_with_their_components) {
     r = CompileScript("type TA = array[0..536870911] of Byte; begin end.");
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
+    r = CompileScript("type TA = array[-9223372036854775807 - 1..0] of Byte; begin end.");
+    EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
+    r = CompileScript("type TA = array[5..3] of Byte; begin end.");
+    EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
     r = CompileScript("type TA = array[0..1.5] of Byte; begin end.");
     EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
     r = CompileScript("type TA = array[0..2 of Byte; begin end.");
