@@ -21,8 +21,15 @@ TPSType* TPSPascalCompiler::GetTypeOf(const TPSValue* v) const {
     if (const auto* r = As<TPSValueReplace>(v)) return GetTypeOf(r->NewValue.get());
     if (const auto* var = As<TPSValueVar>(v)) {
         if (var->RecCount() > 0) return var->RecItem(var->RecCount() - 1).aType;
-        if (const auto* g = As<TPSValueGlobalVar>(v)) return vars_[g->GlobalVarNo]->AType;
-        if (const auto* l = As<TPSValueLocalVar>(v)) return block_->Proc->ProcVars[l->LocalVarNo]->AType;
+        // Numbers are checked: a value never outlives what it names, but a
+        // fault there must not read outside the lists.
+        if (const auto* g = As<TPSValueGlobalVar>(v))
+            return g->GlobalVarNo < vars_.size() ? vars_[g->GlobalVarNo]->AType : nullptr;
+        if (block_ == nullptr) return nullptr;
+        if (const auto* l = As<TPSValueLocalVar>(v)) {
+            const auto& locals = block_->Proc->ProcVars;
+            return l->LocalVarNo < locals.size() ? locals[l->LocalVarNo]->AType : nullptr;
+        }
         if (const auto* p = As<TPSValueParamVar>(v)) {
             const TPSParametersDecl& decl = block_->Proc->Decl;
             std::uint32_t n = p->ParamNo;
@@ -30,7 +37,7 @@ TPSType* TPSPascalCompiler::GetTypeOf(const TPSValue* v) const {
                 if (n == 0) return decl.Result;
                 --n;
             }
-            return decl.Params[n]->AType;
+            return n < decl.Params.size() ? decl.Params[n]->AType : nullptr;
         }
     }
     return nullptr;
@@ -388,7 +395,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
             for (auto it = b->WithList.rbegin(); it != b->WithList.rend() && v == nullptr; ++it) {
                 const auto* temp = As<TPSValueLocalVar>((*it)->NewValue.get());
                 if (temp == nullptr) continue;
-                TPSType* t = ResolveTypeLink(proc->ProcVars[temp->LocalVarNo]->AType);
+                TPSType* t = ResolveTypeLink(GetTypeOf(temp));
                 auto* record = dynamic_cast<TPSRecordType*>(t);
                 if (record == nullptr) continue;
                 for (std::size_t f = 0; f < record->Fields.size(); ++f) {
