@@ -598,7 +598,10 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
             t = ResolveTypeLink(ft);
             continue;
         }
-        if (b == btString) {
+        if (b == btString || b == btVariant) {
+            // Elements of strings and of variant arrays go through the
+            // standard StrGet/StrSet and VarArrayGet/VarArraySet.
+            const bool text = b == btString;
             p.Next();
             auto index = ReadExpression();
             if (index == nullptr) return false;
@@ -613,7 +616,7 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
                     Error(ecVariableExpected);
                     return false;
                 }
-                const std::int32_t n = FindProcNumber("STRSET");
+                const std::int32_t n = FindProcNumber(text ? "STRSET" : "VARARRAYSET");
                 if (n < 0) {
                     Error(ecUnknownIdentifier, "StrSet");
                     return false;
@@ -621,7 +624,7 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
                 p.Next();
                 auto value = ReadExpression();
                 if (value == nullptr) return false;
-                if (BaseOf(GetTypeOf(value.get())) != btChar) {
+                if (text && BaseOf(GetTypeOf(value.get())) != btChar) {
                     Error(ecTypeMismatch);
                     return false;
                 }
@@ -639,13 +642,14 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
                 changed = true;
                 return true;
             }
-            const std::int32_t n = FindProcNumber("STRGET");
+            const std::int32_t n = FindProcNumber(text ? "STRGET" : "VARARRAYGET");
             if (n < 0) {
                 Error(ecUnknownIdentifier, "StrGet");
                 return false;
             }
-            auto call = MakeCallOf(static_cast<std::uint32_t>(n), charType_);
-            UseType(charType_);
+            TPSType* element = text ? charType_ : BuiltinType(btVariant);
+            auto call = MakeCallOf(static_cast<std::uint32_t>(n), element);
+            UseType(element);
             TPSParameter& s = call->Parameters.Add();
             s.ParamMode = isVar ? pmInOut : pmIn;
             s.ExpectedType = GetTypeOf(v.get());
@@ -701,10 +705,6 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
             changed = true;
             t = ResolveTypeLink(element);
             continue;
-        }
-        if (b == btVariant) {
-            Error(ecCustomError, "Variant element access is not supported");
-            return false;
         }
         Error(ecSemicolonExpected);
         return false;

@@ -54,6 +54,12 @@ TEST(compiler_expressions, strings_records_and_arrays_select_elements) {
         if (p.External) names += p.Name + " ";
     EXPECT_EQ(names, "STRGET STRSET ");
     EXPECT_FALSE(Main("var s: String;", "s[3] := 65;").Ok);
+    r = Main("var v, w: Variant;", "w := v[1]; v[2] := 5;");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    names.clear();
+    for (const auto& p : r.Parsed.Procs)
+        if (p.External) names += p.Name + " ";
+    EXPECT_EQ(names, "VARARRAYGET VARARRAYSET ");
     r = Main("var s: String; c: Char;", "c := s[3;");
     EXPECT_TRUE(r.HasMessage("Closing square bracket (']') expected")) << r.AllMessages();
 
