@@ -22,11 +22,15 @@ function(vostrel_test name dir)
   if(NOT srcs)
     return()
   endif()
-  add_executable(${name} ${srcs})
+  add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/lsan_suppressions.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} vostrel_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  # Where the tests find the sources and the program, without relying on
+  # the environment that ctest passes on.
+  target_compile_definitions(${name} PRIVATE
+    VOSTREL_SOURCE_DIR_DEFAULT="${PROJECT_SOURCE_DIR}"
+    VOSTREL_BINARY_DEFAULT="$<TARGET_FILE:vostrel>")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;VOSTREL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VOSTREL_BINARY=$<TARGET_FILE:vostrel>"
-               TIMEOUT 300)
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endfunction()
