@@ -225,7 +225,7 @@ private:
     bool ProcessStatements(TPSBlockInfo& block);
     bool ProcessBlock(std::uint8_t kind);
     bool ProcessAssignOrCall();
-    bool ProcessLabelOrStatement(bool& handled);
+    bool ProcessLabelOrStatement(bool& handled, bool& label);
     bool ProcessIf();
     bool ProcessWhile();
     bool ProcessRepeat();

@@ -106,12 +106,13 @@ bool TPSPascalCompiler::ProcessStatements(TPSBlockInfo& block) {
         if (lexError_) return false;
         bool ended = false;
         bool statement = true;
+        bool label = false;
         switch (p.CurrTokenId()) {
         case tkEOF: Error(ecUnexpectedEndOfFile); return false;
         case tkIdentifier:
         case tkOpenRound: {
             bool handled = false;
-            if (!ProcessLabelOrStatement(handled)) return false;
+            if (!ProcessLabelOrStatement(handled, label)) return false;
             if (!handled && !ProcessAssignOrCall()) return false;
             break;
         }
@@ -187,6 +188,17 @@ bool TPSPascalCompiler::ProcessStatements(TPSBlockInfo& block) {
         }
         if (ended) break;
         if (statement && oneLiner) break;
+        // Statements of a sequence are separated: "x := 1 y := 2" is a
+        // missing semicolon, not two statements.
+        if (statement && !label) {
+            const TPSTokenId t = p.CurrTokenId();
+            const bool separator = t == tkSemiColon || t == tkEnd || (kind == tRepeat && t == tkUntil) ||
+                                   ((kind == tTry || kind == tTryEnd) && (t == tkExcept || t == tkFinally));
+            if (!separator && t != tkEOF) {
+                Error(ecSemicolonExpected);
+                return false;
+            }
+        }
     }
     switch (kind) {
     case tMainBegin:
@@ -216,9 +228,10 @@ bool TPSPascalCompiler::ProcessStatements(TPSBlockInfo& block) {
     return true;
 }
 
-bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled) {
+bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled, bool& label) {
     TPSPascalParser& p = Parser();
     handled = false;
+    label = false;
     if (p.CurrTokenId() != tkIdentifier) return true;
     const std::string name = p.GetToken();
     TPSInternalProcedure* proc = block_->Proc;
@@ -231,6 +244,7 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled) {
         p.Next();
         if (!Expect(tkColon, ecColonExpected)) return false;
         handled = true;
+        label = true;
         return true;
     }
     if (name != "BREAK" && name != "CONTINUE") return true;

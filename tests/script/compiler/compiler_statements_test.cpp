@@ -49,6 +49,12 @@ TEST(compiler_statements, assignment_in_place_and_through_temporaries) {
     EXPECT_TRUE(r.HasMessage("Assignment expected")) << r.AllMessages();
     r = CompileScript("var x: Integer; begin x := 1 end.");
     EXPECT_TRUE(r.Ok) << r.AllMessages();
+    r = CompileScript("var x: Integer; begin x := 1\n  x := 2; end.");
+    EXPECT_FALSE(r.Ok);
+    ASSERT_FALSE(r.Messages.empty());
+    EXPECT_EQ(r.Messages[0], "[Error] (2:3): Semicolon (';') expected");
+    r = CompileScript("var x: Integer; begin repeat x := 1 until x = 1; try x := 1 except x := 2 end; end.");
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
     r = CompileScript("var x: Integer; begin if x = 1 then x := 2; else x := 3; end.");
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.HasMessage("Identifier expected")) << r.AllMessages();
