@@ -133,6 +133,13 @@ TEST(compiler_expressions, calls_check_and_push_their_arguments) {
     r = Main("var i: Integer; b: Boolean;", "b := Assigned(i);");
     EXPECT_FALSE(r.Ok);
 
+    // Empty brackets and no brackets both give an empty argument list.
+    auto a = CompileScript("var c: Cardinal; begin c := GetTickCount(); end.", testing::PluginHostSettings);
+    auto b = CompileScript("var c: Cardinal; begin c := GetTickCount; end.", testing::PluginHostSettings);
+    ASSERT_TRUE(a.Ok && b.Ok) << a.AllMessages() << b.AllMessages();
+    EXPECT_EQ(a.Code(), b.Code());
+    EXPECT_EQ(a.Code(), "PushVar G3\nCall 1\nPop\nRet");
+
     // A result of exactly the destination's type is written in place.
     r = Main("var s: String;", "s := IntToStr(5);");
     ASSERT_TRUE(r.Ok) << r.AllMessages();
