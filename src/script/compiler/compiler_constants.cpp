@@ -405,6 +405,9 @@ bool IsCompatibleType(const TPSType* target, const TPSType* source, bool cast) {
     target = ResolveTypeLink(target);
     source = ResolveTypeLink(source);
     if (target == nullptr || source == nullptr) return false;
+    // A value is always assignable to its own type (type references and
+    // interfaces included).
+    if (target == source) return true;
     const std::uint8_t t = target->BaseType;
     const std::uint8_t s = source->BaseType;
     if (t == btProcPtr && target == source) return true;

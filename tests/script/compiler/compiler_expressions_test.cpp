@@ -28,6 +28,18 @@ TEST(compiler_expressions, casts_fold_or_are_refused) {
     EXPECT_NE(r.Code().find(":128"), std::string::npos) << r.Code();  // -128 as an S8 byte
 }
 
+TEST(compiler_expressions, type_names_as_values_and_as_casts) {
+    auto r = Main("var i: Integer; b: Byte;", "i := SizeOf(Integer); i := b as Integer;");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const auto lines = test_support::Disassemble(r.Parsed, r.Parsed.ProcNamed("!MAIN").Code);
+    // The type reference constant carries the number of LongInt (14).
+    EXPECT_EQ(lines[1].substr(lines[1].find(':') + 1), "14");
+    EXPECT_EQ(lines[6], "Assign G0, G1");
+    r = Main("var i, j: Integer;", "i := j as i;");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
+}
+
 TEST(compiler_expressions, operator_typing_rejects_mismatched_operands) {
     EXPECT_FALSE(Main("var s: String;", "s := 'a' + 1;").Ok);
     EXPECT_FALSE(Main("type A = set of Byte; B = set of Char; var a: A; b: B;", "a := a - b;").Ok);
