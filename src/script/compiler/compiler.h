@@ -176,6 +176,7 @@ private:
     std::unique_ptr<TPSValue> ReadIdentifier(int mode);
     std::unique_ptr<TPSValue> ReadConstructor();
     std::unique_ptr<TPSValue> ReadTypeReference(TPSType* type);
+    std::unique_ptr<TPSValue> ReadBuiltinOperand();
     std::unique_ptr<TPSValue> ReadCharOrdCall(bool ord);
     std::unique_ptr<TPSValue> ReadSuccPred(bool succ);
     std::unique_ptr<TPSValue> ReadAssigned();

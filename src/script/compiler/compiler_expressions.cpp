@@ -235,11 +235,16 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
     }
 }
 
+// The name of a built-in pseudo-function is current: "(" and its operand.
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadBuiltinOperand() {
+    Parser().Next();
+    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
+    return ReadRelation();
+}
+
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
     TPSPascalParser& p = Parser();
-    p.Next();
-    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
-    auto v = ReadRelation();
+    auto v = ReadBuiltinOperand();
     if (v == nullptr) return nullptr;
     if (p.CurrTokenId() != tkCloseRound) {
         Error(ecCloseRoundExpected);
@@ -261,9 +266,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
 
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSuccPred(bool succ) {
     TPSPascalParser& p = Parser();
-    p.Next();
-    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return nullptr;
-    auto v = ReadRelation();
+    auto v = ReadBuiltinOperand();
     if (v == nullptr) return nullptr;
     TPSType* t = GetTypeOf(v.get());
     if (!IsIntType(BaseOf(t)) && BaseOf(t) != btEnum) {
