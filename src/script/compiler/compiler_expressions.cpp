@@ -265,7 +265,6 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadCharOrdCall(bool ord) {
 }
 
 std::unique_ptr<TPSValue> TPSPascalCompiler::ReadSuccPred(bool succ) {
-    TPSPascalParser& p = Parser();
     auto v = ReadBuiltinOperand();
     if (v == nullptr) return nullptr;
     TPSType* t = GetTypeOf(v.get());
