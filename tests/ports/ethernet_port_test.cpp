@@ -15,6 +15,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/graphics.h"
+#include "support/loopback.h"
 #include "support/qt_app.h"
 
 namespace ports {
@@ -41,20 +42,9 @@ private:
     int fd_;
 };
 
-sockaddr_in LoopbackAddress(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using test_support::LoopbackAddress;
 
-std::uint16_t BoundPort(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
+using test_support::BoundPort;
 
 Peer BoundSocket(int type, std::uint16_t port) {
     Peer s(::socket(AF_INET, type, 0));
@@ -106,14 +96,7 @@ std::string ReadNow(const Peer& s) {
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
-int OpenDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') ++n;
-    ::closedir(d);
-    return n;
-}
+using test_support::OpenDescriptors;
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = 10s) {
     return test_support::PumpUntil(done, bound);

@@ -17,6 +17,7 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/message_window.h"
+#include "support/loopback.h"
 #include "support/qt_app.h"
 
 namespace ports {
@@ -33,20 +34,9 @@ bool PumpUntil(const std::function<bool()>& done, int boundMs = 10000) {
 // Lets queued notifications arrive, for checks that something did NOT come.
 void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
-std::uint16_t LocalPort(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
+std::uint16_t LocalPort(int fd) { return test_support::BoundPort(fd); }
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = kLoopback;
-    return a;
-}
+sockaddr_in Loopback(std::uint16_t port) { return test_support::LoopbackAddress(port); }
 
 // A descriptor of the test's own (a peer outside the classes), closed on exit.
 struct Fd {
@@ -112,14 +102,7 @@ std::string Pattern(std::size_t size) {
     return s;
 }
 
-int OpenDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') ++n;
-    ::closedir(d);
-    return n;
-}
+using test_support::OpenDescriptors;
 
 struct Errors {
     std::vector<std::uint32_t> values;

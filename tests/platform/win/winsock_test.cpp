@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win/message_window.h"
+#include "support/loopback.h"
 #include "support/qt_app.h"
 
 // Inside the namespace, the calls below are the layer's, not the system's.
@@ -61,20 +62,9 @@ bool PumpUntil(const std::function<bool()>& done, int boundMs = 5000) {
 // Lets queued notifications arrive, for checks that something did NOT come.
 void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+sockaddr_in Loopback(std::uint16_t port) { return test_support::LoopbackAddress(port); }
 
-std::uint16_t LocalPort(SOCKET s) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
+std::uint16_t LocalPort(SOCKET s) { return test_support::BoundPort(static_cast<int>(s)); }
 
 const sockaddr* Sa(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
 

@@ -1,0 +1,34 @@
+#include "support/loopback.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/socket.h>
+
+namespace test_support {
+
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+std::uint16_t BoundPort(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    if (!d) return -1;
+    while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+    return n - 1;  // the directory stream's own descriptor
+}
+
+}  // namespace test_support

@@ -1,0 +1,16 @@
+#pragma once
+// Small helpers of the tests that talk over 127.0.0.1.
+#include <netinet/in.h>
+
+#include <cstdint>
+
+namespace test_support {
+
+// 127.0.0.1 at the given port (host order).
+sockaddr_in LoopbackAddress(std::uint16_t port);
+// The local port a socket is bound to (host order); 0 when unknown.
+std::uint16_t BoundPort(int fd);
+// Descriptors this process has open, to show that nothing leaked.
+int OpenDescriptors();
+
+}  // namespace test_support
