@@ -34,6 +34,7 @@ void TPSPascalCompiler::OnLexError(TPSPascalParser& parser, TPSLexErrorKind kind
 void TPSPascalCompiler::CleanUp() {
     output_.clear();
     debug_.clear();
+    debugRecords_.clear();
     messages_.clear();
 }
 
@@ -266,7 +267,7 @@ bool TPSPascalCompiler::MakeOutput() {
         return false;
     }
     output_ = std::move(out.Image);
-    debug_ = std::move(out.DebugNames);
+    debug_ = std::move(out.DebugNames) + debugRecords_;
     return true;
 }
 

@@ -59,6 +59,11 @@ public:
 
     bool Compile(std::string_view text);
     bool GetOutput(std::string& image) const;
+    // Debug data: the image's name list, then one record per statement
+    // position ('P', u32 procedure, u32 code offset, u32 source position,
+    // u32 row, u32 column, file name, 0) and per procedure body ('N', u32
+    // procedure, its result, parameter and local names each ended by 1, 0).
+    // Positions are translated through OnTranslateLineInfo when it is set.
     const std::string& DebugText() const { return debug_; }
 
     std::size_t GetMsgCount() const { return messages_.size(); }
@@ -224,6 +229,8 @@ private:
 
     // ------------------------------------------------------------ statements
     bool ProcessStatements(TPSBlockInfo& block);
+    void WriteLineInfo();
+    void WriteProcDebugRecord(const TPSInternalProcedure& proc, std::uint32_t proc_no);
     bool ProcessBlock(std::uint8_t kind);
     bool ProcessAssignOrCall();
     bool ProcessLabelOrStatement(bool& handled, bool& label);
@@ -260,6 +267,7 @@ private:
     bool compiling_ = false;
     std::string output_;
     std::string debug_;
+    std::string debugRecords_;
 
     TPSTypeList types_;
     TPSProcedureList procs_;

@@ -58,6 +58,32 @@ namespace {
 constexpr std::uint32_t kCondJumpTail = 4 + 5;
 }  // namespace
 
+void TPSPascalCompiler::WriteLineInfo() {
+    TPSPascalParser& p = Parser();
+    std::uint32_t pos = p.CurrTokenPos();
+    std::uint32_t row = p.Row();
+    std::uint32_t col = p.Col();
+    std::string module;
+    if (OnTranslateLineInfo) OnTranslateLineInfo(*this, pos, row, col, module);
+    debugRecords_.push_back('P');
+    BlockWriteLong(debugRecords_, block_->ProcNo);
+    BlockWriteLong(debugRecords_, CodeSize(Code()));
+    BlockWriteLong(debugRecords_, pos);
+    BlockWriteLong(debugRecords_, row);
+    BlockWriteLong(debugRecords_, col);
+    debugRecords_ += module;
+    debugRecords_.push_back('\0');
+}
+
+void TPSPascalCompiler::WriteProcDebugRecord(const TPSInternalProcedure& proc, std::uint32_t proc_no) {
+    debugRecords_.push_back('N');
+    BlockWriteLong(debugRecords_, proc_no);
+    if (proc.Decl.Result != nullptr) debugRecords_ += "Result\1";
+    for (const auto& prm : proc.Decl.Params) debugRecords_ += prm->OrgName + '\1';
+    for (const auto& var : proc.ProcVars) debugRecords_ += var->OrgName + '\1';
+    debugRecords_.push_back('\0');
+}
+
 bool TPSPascalCompiler::CompileProcBody(TPSInternalProcedure& proc, std::uint32_t proc_no, std::uint8_t kind) {
     TPSBlockInfo block(nullptr);
     block.Proc = &proc;
@@ -68,6 +94,7 @@ bool TPSPascalCompiler::CompileProcBody(TPSInternalProcedure& proc, std::uint32_
     resultUsed_ = false;
     LoopScope scope(loop_, false);
     loop_ = LoopContext{};
+    WriteProcDebugRecord(proc, proc_no);
     const bool ok = ProcessStatements(block);
     block_ = saved;
     if (ok && kind == tProcBegin && proc.Decl.Result != nullptr && !resultUsed_) {
@@ -107,6 +134,13 @@ bool TPSPascalCompiler::ProcessStatements(TPSBlockInfo& block) {
         bool ended = false;
         bool statement = true;
         bool label = false;
+        switch (p.CurrTokenId()) {
+        case tkIdentifier: case tkOpenRound: case tkBegin: case tkCase: case tkFor: case tkIf: case tkRepeat:
+        case tkWhile: case tkWith: case tkTry: case tkGoto: case tkExit: case tkUntil:
+            WriteLineInfo();
+            break;
+        default: break;
+        }
         switch (p.CurrTokenId()) {
         case tkEOF: Error(ecUnexpectedEndOfFile); return false;
         case tkIdentifier:

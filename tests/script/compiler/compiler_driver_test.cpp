@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler_test_support.h"
+#include "script/compiler/image_writer.h"
 
 namespace script::compiler {
 namespace {
@@ -222,6 +223,33 @@ TEST(compiler_driver, deep_nesting_is_an_error_not_a_crash) {
     for (int i = 0; i < 5000; ++i) ifs += "if x = 1 then ";
     r = CompileScript("var x: Integer; begin " + ifs + "x := 2; end.");
     EXPECT_FALSE(r.Ok);
+}
+
+}  // namespace
+}  // namespace script::compiler
+
+namespace script::compiler {
+namespace {
+
+TEST(compiler_driver, statement_positions_are_translated_into_the_debug_text) {
+    TPSPascalCompiler c;
+    std::vector<std::uint32_t> rows;
+    c.OnTranslateLineInfo = [&](TPSPascalCompiler&, std::uint32_t&, std::uint32_t& row, std::uint32_t&,
+                                std::string& module) {
+        rows.push_back(row);
+        module = "lib.inc";
+        row += 100;
+    };
+    ASSERT_TRUE(c.Compile("var x: Integer;\nbegin\n  x := 1;\n  x := 2;\nend."));
+    EXPECT_EQ(rows, (std::vector<std::uint32_t>{3, 4}));
+    const std::string& debug = c.DebugText();
+    EXPECT_NE(debug.find("lib.inc"), std::string::npos);
+    // The first position record: procedure 0, code offset 0, translated row 103.
+    const std::size_t at = debug.find('P', debug.find("x\1"));
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(ReadLongAt(debug, static_cast<std::uint32_t>(at + 1)), 0u);
+    EXPECT_EQ(ReadLongAt(debug, static_cast<std::uint32_t>(at + 5)), 0u);
+    EXPECT_EQ(ReadLongAt(debug, static_cast<std::uint32_t>(at + 13)), 103u);
 }
 
 }  // namespace
