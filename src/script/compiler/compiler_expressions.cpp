@@ -461,10 +461,8 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
             var->GlobalVarNo = static_cast<std::uint32_t>(i);
             v = std::move(var);
             p.Next();
-            if (BaseOf(vars_[i]->AType) == btNotificationVariant) {
-                Error(ecCustomError, "Notification variants are not supported");
-                return nullptr;
-            }
+            ReplaceNotificationVariant(v);
+            if (v == nullptr) return nullptr;
             break;
         }
     }
@@ -511,6 +509,42 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
     }
     if (!ReadPostfix(v)) return nullptr;
     return v;
+}
+
+// A read of a notification variant becomes a call of its getter, an
+// assignment to it (the rest of the statement) a call of its setter.
+void TPSPascalCompiler::ReplaceNotificationVariant(std::unique_ptr<TPSValue>& v) {
+    const auto* global = As<TPSValueGlobalVar>(v.get());
+    if (global == nullptr || BaseOf(vars_[global->GlobalVarNo]->AType) != btNotificationVariant) return;
+    TPSPascalParser& p = Parser();
+    const bool assignment = p.CurrTokenId() == tkAssignment;
+    const std::int32_t n = FindProcNumber(assignment ? "!NOTIFICATIONVARIANTSET" : "!NOTIFICATIONVARIANTGET");
+    if (n < 0) {
+        Error(ecUnknownIdentifier, vars_[global->GlobalVarNo]->OrgName);
+        v.reset();
+        return;
+    }
+    const TPSParametersDecl& decl = *ProcDecl(static_cast<std::uint32_t>(n));
+    numbering_.UseParams(decl);
+    auto nameValue = NewConstValue(StringType());
+    nameValue->tstring = vars_[global->GlobalVarNo]->Name;
+    std::unique_ptr<TPSValue> args[2] = {MakeData(std::move(nameValue), v->Pos, v->Row, v->Col), nullptr};
+    if (assignment) {
+        p.Next();
+        args[1] = ReadExpression();
+        if (args[1] == nullptr) {
+            v.reset();
+            return;
+        }
+    }
+    auto call = MakeCallOf(static_cast<std::uint32_t>(n), decl.Result);
+    call->SetPos(v->Pos, v->Row, v->Col);
+    for (std::size_t i = 0; i < decl.Params.size(); ++i) {
+        TPSParameter& prm = call->Parameters.Add();
+        prm.Val = std::move(args[i]);
+        prm.ExpectedType = decl.Params[i]->AType;
+    }
+    v = std::move(call);
 }
 
 bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {

@@ -198,3 +198,24 @@ TEST(compiler_expressions, constructors_become_sets_or_arrays) {
 
 }  // namespace
 }  // namespace script::compiler
+
+namespace script::compiler {
+namespace {
+
+TEST(compiler_expressions, notification_variants_become_getter_and_setter_calls) {
+    auto r = testing::CompileScript("var v: Variant; begin N := 5; v := N; end.", [](TPSPascalCompiler& c) {
+        c.OnUses = [](TPSPascalCompiler& comp, const std::string&) {
+            comp.AddUsedVariableN("N", "!NotificationVariant");
+            return true;
+        };
+    });
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    std::string names;
+    for (const auto& p : r.Parsed.Procs)
+        if (p.External) names += p.Name + " ";
+    EXPECT_EQ(names, "!NOTIFICATIONVARIANTSET !NOTIFICATIONVARIANTGET ");
+    EXPECT_NE(r.Code().find("'N'"), std::string::npos) << r.Code();
+}
+
+}  // namespace
+}  // namespace script::compiler
