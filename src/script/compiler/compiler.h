@@ -190,6 +190,7 @@ private:
     bool ReadPostfix(std::unique_ptr<TPSValue>& v);
     bool ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implied, bool& changed);
     bool CheckProcVarCall(std::unique_ptr<TPSValue>& v, bool& changed);
+    bool ReadVariantMember(std::unique_ptr<TPSValue>& v, bool& changed);
     void ReplaceNotificationVariant(std::unique_ptr<TPSValue>& v);
     std::unique_ptr<TPSValueData> ReadLiteral();
     std::unique_ptr<TPSConstValue> ReadInteger(const std::string& text);

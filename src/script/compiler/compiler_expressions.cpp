@@ -551,10 +551,64 @@ bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
     for (;;) {
         bool changed = false;
         if (!ReadSubscripts(v, false, changed)) return false;
+        bool member = false;
+        if (!ReadVariantMember(v, member)) return false;
         bool called = false;
         if (!CheckProcVarCall(v, called)) return false;
-        if (!changed && !called) return true;
+        if (!changed && !member && !called) return true;
     }
+}
+
+// v.Name(arguments) and v.Name := value on a Variant are bound late: a call
+// of IDispatchInvoke with the value, whether it is a property write, the
+// member name and the arguments as one array.
+bool TPSPascalCompiler::ReadVariantMember(std::unique_ptr<TPSValue>& v, bool& changed) {
+    TPSPascalParser& p = Parser();
+    TPSType* type = ResolveTypeLink(GetTypeOf(v.get()));
+    if (p.CurrTokenId() != tkPeriod || !IsVariantBase(BaseOf(type))) return true;
+    p.Next();
+    if (p.CurrTokenId() != tkIdentifier) {
+        Error(ecIdentifierExpected);
+        return false;
+    }
+    const std::string member = p.OriginalToken();
+    p.Next();
+    const std::int32_t n = FindProcNumber("IDISPATCHINVOKE");
+    if (n < 0) {
+        Error(ecUnknownIdentifier, "IDispatchInvoke");
+        return false;
+    }
+    const TPSParametersDecl& decl = *ProcDecl(static_cast<std::uint32_t>(n));
+    numbering_.UseParams(decl);
+    auto args = std::make_unique<TPSValueArray>();
+    args->SetPos(v->Pos, v->Row, v->Col);
+    TPSParameters read;
+    if (!ReadParameters(false, read)) return false;
+    for (auto& item : read.Items) args->Add(std::move(item->Val));
+    const bool assignment = p.CurrTokenId() == tkAssignment;
+    if (assignment) {
+        p.Next();
+        auto value = ReadExpression();
+        if (value == nullptr) return false;
+        args->Add(std::move(value));
+    }
+    auto setFlag = NewConstValue(booleanType_);
+    setFlag->tu32 = assignment ? 1 : 0;
+    auto name = NewConstValue(StringType());
+    name->tstring = member;
+    auto call = MakeCallOf(static_cast<std::uint32_t>(n), type);
+    call->SetPos(v->Pos, v->Row, v->Col);
+    std::unique_ptr<TPSValue> values[4] = {std::move(v), MakeData(std::move(setFlag), 0, 0, 0),
+                                           MakeData(std::move(name), 0, 0, 0), std::move(args)};
+    for (std::size_t i = 0; i < 4 && i < decl.Params.size(); ++i) {
+        TPSParameter& prm = call->Parameters.Add();
+        prm.Val = std::move(values[i]);
+        prm.ExpectedType = decl.Params[i]->AType;
+        prm.ParamMode = decl.Params[i]->Mode;
+    }
+    v = std::move(call);
+    changed = true;
+    return true;
 }
 
 bool TPSPascalCompiler::CheckProcVarCall(std::unique_ptr<TPSValue>& v, bool& changed) {

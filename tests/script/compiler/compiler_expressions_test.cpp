@@ -219,3 +219,22 @@ TEST(compiler_expressions, notification_variants_become_getter_and_setter_calls)
 
 }  // namespace
 }  // namespace script::compiler
+
+namespace script::compiler {
+namespace {
+
+TEST(compiler_expressions, variant_members_are_bound_late_through_idispatchinvoke) {
+    auto r = testing::CompileScript("var v, w: Variant; begin w := v.Item(1, 'a'); v.Visible := True; end.");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const std::string code = r.Code();
+    EXPECT_NE(code.find("Assign L1, #7:'Item'"), std::string::npos) << code;
+    EXPECT_NE(code.find("Assign L2, #2:0"), std::string::npos) << code;  // a read
+    EXPECT_NE(code.find("#7:'Visible'"), std::string::npos) << code;
+    EXPECT_NE(code.find("Assign L3, #2:1"), std::string::npos) << code;  // a property write
+    EXPECT_EQ(r.Parsed.Procs[1].Name, "IDISPATCHINVOKE");
+    r = testing::CompileScript("var v: Variant; begin v.; end.");
+    EXPECT_TRUE(r.HasMessage("Identifier expected")) << r.AllMessages();
+}
+
+}  // namespace
+}  // namespace script::compiler
