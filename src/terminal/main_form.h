@@ -276,6 +276,21 @@ public:
     // The polling-delay entries in menu order.
     vcl::TMenuItem* PollingEntry(int Index) const;
 
+    // ---- Settings file and profiles (main_form_settings.cpp,
+    // main_form_profiles.cpp; ReadConfig, SaveConfig, ApplyConf, ClearProfile,
+    // CBProfileChange and UpdateSettingsSummary are declared above)
+    int ApplyingProfile = 0;      // non-zero while ApplyConf runs
+    std::string LastProfileName;  // initial text of the save dialog
+    void StoreProfile(int Slot, const std::string& Name);
+    void SavecfgbClick(vcl::TComponent* Sender);
+    void BDelProfileClick(vcl::TComponent* Sender);
+    void CBProfileDropDown(vcl::TComponent* Sender);
+    // The one-line summary of the port settings ("9600,8N1,Dr,485").
+    std::string GetParamsSummary(bool NoPlugin);
+    // Every change of a port setting ends here: the profile selection is
+    // dropped (unless a profile is being applied) and the ports follow.
+    void speedcbExit(vcl::TComponent* Sender);
+
 private:
     void BuildControls();
     void BuildMenus();

@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <exception>
-#include <fstream>
-#include <iterator>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
@@ -32,33 +30,6 @@ std::string TMain::DefaultConfigFileName() {
     return rtl::IncludeTrailingPathDelimiter(base) + "vostrel/vostrel.ini";
 }
 
-// Settings file: a missing file keeps every default. An existing file must
-// be readable (a folder or an unreadable file fails, which start-up reports).
-// Reading its keys comes with the settings part; until then every key reads
-// as its default, and of those the polling delay is applied here as reading
-// it does (the 1 ms entry is offered only when the timers reach 1 ms).
-void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
-    (void)SelectedProfile;
-    (void)NoTimeBeginPeriod;
-    if (!rtl::FileExists(ConfigFileName)) {
-        if (rtl::DirectoryExists(ConfigFileName))
-            throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
-    } else {
-        std::ifstream in(rtl::SysPath(ConfigFileName), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof())
-            throw rtl::EFOpenError("Cannot open file \"" + ConfigFileName + "\"");
-    }
-    N1ms1->SetEnabled(ports::TCommPortDriver::GetMinPollingDelay() == 1);
-    int polling = PollingIndex;
-    if (polling < 0 || polling > 5) polling = 2;
-    if (polling == 0 && !N1ms1->Enabled()) polling = 1;
-    m1000msClick(PollingEntry(polling));
-}
-
-// Writing the settings comes with the settings part: nothing is written yet.
-void TMain::SaveConfig(bool All) { (void)All; }
-
 // The port scan comes with the port-selection part: no COM port is listed
 // yet, both lists hold "[No]" alone; both drivers are closed.
 void TMain::ReadPorts() {
@@ -73,34 +44,6 @@ void TMain::ReadPorts() {
     }
     RefreshPortState(true);
     RefreshPortState(false);
-}
-
-void TMain::ClearProfile(int Slot) {
-    TPortProfile& p = Profiles[Slot];
-    std::string aux = p.AuxParams;
-    p = TPortProfile{};
-    p.AuxParams = aux;
-}
-
-// A slot's port settings onto the window and the ports. The plug-in and the
-// foreign port follow with their parts.
-void TMain::ApplyConf(int Slot) {
-    const TPortProfile& p = Profiles[Slot];
-    ForceComNumber(p.Port, true);
-    ForceComNumber(p.Port2, false);
-    if (p.DataBits >= 0 && p.DataBits <= 3) Databitscb->SetItemIndex(p.DataBits);
-    if (p.StopBits >= 0 && p.StopBits <= 2) Stopbcb->SetItemIndex(p.StopBits);
-    if (p.Parity >= 0 && p.Parity <= 4) Parcb->SetItemIndex(p.Parity);
-    DTRcb->SetChecked(p.DTR);
-    rtscb->SetChecked(p.RTS);
-    std::string speed = rtl::Format("%d", {p.Speed});
-    int i = speedcb->Items().IndexOf(speed);
-    if (i < 0 && p.Speed != 0) {
-        i = speedcb->Items().Count() - 1;
-        speedcb->Items().Insert(i, speed);
-    }
-    if (i >= 0) speedcb->SetItemIndex(i);
-    if (!ForeignPort) ApplyBothPortParams(false);
 }
 
 void TMain::ApplyBothPortParams(bool Silent) {
@@ -274,24 +217,6 @@ void TMain::BSpeedClick(vcl::TComponent* Sender) {
     (void)Sender;
     BSpeed->SetHint(rtl::Format("%sCurrent speed value = %d kHz",
                                 {"Count CPU speed\r(for exact 485 mode functioning)\r", CPUSpeed}));
-}
-
-// The summary text comes with the profiles part.
-void TMain::UpdateSettingsSummary() {}
-
-// Selecting a profile: the Delete button follows the selection; a selected
-// entry applies its slot (a failure deselects it and goes on to the caller).
-void TMain::CBProfileChange(vcl::TComponent* Sender) {
-    BDelProfile->SetEnabled(CBProfile->ItemIndex() >= 0);
-    if (!Sender || CBProfile->ItemIndex() < 0) return;
-    CBProfile->SetHint(CBProfile->Text());
-    try {
-        ApplyConf(CBProfile->ItemIndex() + 1);
-    } catch (...) {
-        CBProfile->SetItemIndex(-1);
-        BDelProfile->SetEnabled(false);
-        throw;
-    }
 }
 
 void TMain::Disableondeactivate1Click(vcl::TComponent* Sender) { ToggleCheck(Sender); }

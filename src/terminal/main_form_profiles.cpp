@@ -1,0 +1,231 @@
+// Port profiles: ten named slots and slot 11 with the current settings,
+// chosen in CBProfile, saved with Saveb and deleted with BDelProfile; and the
+// one-line summary of the port settings.
+#include <algorithm>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/rtl/strings.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+
+constexpr const char* kCaption = "VOSTREL";
+constexpr int kNamedSlots = 10;
+// Speeds above this are not offered (the speed dialog refuses them too).
+constexpr int kMaxSpeed = 16777215;
+
+// A profile name without its summary in brackets and surrounding blanks.
+std::string BareName(const std::string& name) {
+    return rtl::Trim(name.substr(0, name.find(" [")));
+}
+
+bool AskYes(const std::string& text) {
+    return vcl::Application->MessageBox(text, kCaption, vcl::MB_YESNOCANCEL | vcl::MB_ICONQUESTION) ==
+           vcl::IDYES;
+}
+
+int SelectedPort(vcl::TComboBox* combo) {
+    const int i = combo->ItemIndex();
+    return i < 0 ? 0 : static_cast<int>(combo->Items().Objects(i));
+}
+
+// Selects a port in a combo and handles it as a change of that combo. A
+// number that is no COM port and that the list does not offer (a foreign
+// port class not available here, or a damaged file) selects no port.
+void SelectPort(TMain& m, int port, bool main) {
+    vcl::TComboBox* combo = main ? m.ComNcb : m.cbComN2;
+    const bool listed = combo->Items().IndexOfObject(port) >= 0;
+    m.ForceComNumber(listed || (port >= 1 && port <= 255) ? port : 0, main);
+    if (combo->OnChange) combo->OnChange(combo);
+}
+
+}  // namespace
+
+void TMain::ClearProfile(int Slot) {
+    TPortProfile& p = Profiles[Slot];
+    std::string aux = std::move(p.AuxParams);
+    p = TPortProfile{};
+    p.AuxParams = std::move(aux);
+}
+
+void TMain::StoreProfile(int Slot, const std::string& Name) {
+    ClearProfile(Slot);
+    TPortProfile& p = Profiles[Slot];
+    if (ComNcb->ItemIndex() >= 0) p.Port = SelectedPort(ComNcb);
+    if (cbComN2->ItemIndex() >= 0) p.Port2 = SelectedPort(cbComN2);
+    p.Speed = rtl::StrToIntDef(speedcb->Text(), 0);
+    if (Databitscb->ItemIndex() >= 0) p.DataBits = Databitscb->ItemIndex();
+    if (Stopbcb->ItemIndex() >= 0) p.StopBits = Stopbcb->ItemIndex();
+    if (Parcb->ItemIndex() >= 0) p.Parity = Parcb->ItemIndex();
+    p.DTR = DTRcb->Checked();
+    p.RTS = rtscb->Checked();
+    if (ForeignPort) p.AuxParams = rtl::IntToStr(ForeignPort->Id()) + "|" + ForeignPort->GetSettings();
+    p.Name = Name;
+    p.PlugPath = PluginPath;
+}
+
+void TMain::ApplyConf(int Slot) {
+    if (Slot < 1 || Slot > 11) return;
+    ++ApplyingProfile;
+    struct Done {
+        int& counter;
+        ~Done() { --counter; }
+    } done{ApplyingProfile};
+    const TPortProfile p = Profiles[Slot];
+
+    SelectPort(*this, p.Port, true);
+    if (ForeignPort) {
+        const auto bar = p.AuxParams.find('|');
+        const std::string id = p.AuxParams.substr(0, bar);
+        if (bar != std::string::npos && rtl::StrToIntDef(id, -1) == ForeignPort->Id())
+            ForeignPort->SetSettings(p.AuxParams.substr(bar + 1));
+    }
+    SelectPort(*this, p.Port2, false);
+
+    if (p.DataBits >= 0 && p.DataBits <= 3) Databitscb->SetItemIndex(p.DataBits);
+    if (p.StopBits >= 0 && p.StopBits <= 2) Stopbcb->SetItemIndex(p.StopBits);
+    if (p.Parity >= 0 && p.Parity <= 4) Parcb->SetItemIndex(p.Parity);
+    DTRcb->SetChecked(p.DTR);
+    rtscb->SetChecked(p.RTS);
+
+    const std::string speed = rtl::IntToStr(p.Speed);
+    int i = speedcb->Items().IndexOf(speed);
+    if (i < 0 && p.Speed >= 1 && p.Speed <= kMaxSpeed) {
+        i = std::max(0, speedcb->Items().Count() - 1);  // before "Custom.."
+        speedcb->Items().Insert(i, speed);
+    }
+    if (i >= 0) speedcb->SetItemIndex(i);
+
+    // Loading the plug-in comes with the plug-in control; until then the
+    // path is kept so that the profile keeps it when stored again.
+    PluginPath = p.PlugPath;
+
+    if (!ForeignPort) ApplyBothPortParams(false);
+}
+
+// Selecting a profile: the Delete button follows the selection; a selected
+// entry applies its slot (a failure deselects it and goes on to the caller).
+void TMain::CBProfileChange(vcl::TComponent* Sender) {
+    BDelProfile->SetEnabled(CBProfile->ItemIndex() >= 0);
+    if (!Sender || CBProfile->ItemIndex() < 0) return;
+    LastProfileName = CBProfile->Text();
+    CBProfile->SetHint(LastProfileName);
+    try {
+        ApplyConf(CBProfile->ItemIndex() + 1);
+    } catch (...) {
+        CBProfile->SetItemIndex(-1);
+        BDelProfile->SetEnabled(false);
+        throw;
+    }
+}
+
+void TMain::speedcbExit(vcl::TComponent*) {
+    if (ApplyingProfile == 0) {
+        CBProfile->SetItemIndex(-1);
+        CBProfileChange(nullptr);
+    }
+    if (ForeignPort) return;
+    std::exception_ptr main_error;
+    try {
+        ApplyPortParams(ComNcb->ItemIndex() == 0, true);
+    } catch (...) {
+        main_error = std::current_exception();
+    }
+    ApplyPortParams(cbComN2->ItemIndex() == 0, false);
+    if (main_error) std::rethrow_exception(main_error);
+}
+
+void TMain::SavecfgbClick(vcl::TComponent*) {
+    LastProfileName = LastProfileName.substr(0, LastProfileName.find(" [")) + " [" +
+                      GetParamsSummary(false) + "]";
+    std::string name = LastProfileName;
+    if (!vcl::InputQuery("Profile saving...",
+                         "Enter Name (leave empty if you want to save as current):", name))
+        return;
+    // A name of blanks alone would be read back as a free slot: it saves as
+    // the current settings, as an empty one does.
+    if (!rtl::Trim(name).empty()) {
+        vcl::TComboItems& items = CBProfile->Items();
+        int index = -1;
+        for (int i = 0; i < items.Count() && index < 0; ++i)
+            if (BareName(items.Strings(i)) == BareName(name)) index = i;
+        if (index >= 0) {
+            if (!AskYes("Profile with such name already exists\rWould you like to overwrite it?"))
+                return;
+            items.SetString(index, name);
+        } else {
+            if (items.Count() >= kNamedSlots)
+                throw rtl::Exception(rtl::Format(
+                    "Too many profiles exist (%d items).\rFirst delete one of existing.", {kNamedSlots}));
+            index = items.Add(name);
+        }
+        StoreProfile(index + 1, name);
+        CBProfile->SetItemIndex(index);
+        CBProfileChange(nullptr);
+    }
+    SaveConfig(true);
+}
+
+void TMain::BDelProfileClick(vcl::TComponent*) {
+    const int index = CBProfile->ItemIndex();
+    if (index < 0) throw rtl::Exception("Nothing to delete");
+    if (!AskYes("Do your really want to delete profile\r\"" + CBProfile->Items().Strings(index) +
+                "\" ?"))
+        return;
+    for (int k = index + 1; k < kNamedSlots; ++k) Profiles[k] = Profiles[k + 1];
+    Profiles[kNamedSlots].Name.clear();
+    CBProfile->Items().Delete(index);
+    CBProfile->SetItemIndex(-1);
+    CBProfile->Repaint();
+    CBProfileChange(nullptr);
+    SaveConfig(true);
+}
+
+void TMain::CBProfileDropDown(vcl::TComponent*) {
+    vcl::TCanvas& canvas = CBProfile->Canvas();
+    canvas.Font.Assign(CBProfile->Font());
+    int width = CBProfile->Width();
+    for (int i = 0; i < CBProfile->Items().Count(); ++i)
+        width = std::max(width, canvas.TextWidth(CBProfile->Items().Strings(i)) + 6);
+    CBProfile->SetDroppedWidth(width);
+}
+
+std::string TMain::GetParamsSummary(bool NoPlugin) {
+    std::string text;
+    if (ForeignPort && ForeignPort->Frame()) {
+        ports::TfrmForP* frame = ForeignPort->Frame();
+        for (int i = 0; i < frame->ParamCount(); ++i) {
+            std::string param;
+            if (frame->GetParam(i, param, true) != 2) text += param + ",";
+        }
+    } else {
+        const std::string parity = Parcb->Text();
+        text = rtl::Format("%s,%s%s%s,%s%s,",
+                           {speedcb->Text(), Databitscb->Text(), parity.substr(0, 1), Stopbcb->Text(),
+                            DTRcb->Checked() ? "D" : "d", rtscb->Checked() ? "R" : "r"});
+        if (CBRS485->Checked()) text += "485,";
+    }
+    if (!NoPlugin && !PluginPath.empty())
+        text += rtl::ChangeFileExt(rtl::ExtractFileName(PluginPath), "") + ",";
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+void TMain::UpdateSettingsSummary() {
+    std::string text;
+    if (!ForeignPort) {
+        const int port = SelectedPort(ComNcb), port2 = SelectedPort(cbComN2);
+        text = "COM" + (port ? rtl::IntToStr(port) : std::string("-"));
+        if (port2) text += "/" + rtl::IntToStr(port2);
+        text += ",";
+    }
+    lblSets->SetCaption(text + GetParamsSummary(true));
+    RVLabel->SetLeft(lblSets->Left() + lblSets->Width() + 8);
+}
+
+}  // namespace terminal

@@ -1,0 +1,346 @@
+// The settings file "vostrel.ini": read once at the first activation (every
+// value applied at once, in the file's order), written on close (the current
+// settings as the only profile) and after a profile is saved or deleted (all
+// profiles). Keys that are not written keep their lines; [PortMap] is only
+// ever read.
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/rtl/strings.h"
+#include "platform/vcl/ini_files.h"
+#include "platform/vcl/string_list.h"
+#include "platform/win/comm.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+
+constexpr const char* kMain = "Main";
+constexpr const char* kHistory = "TrHistory";
+constexpr const char* kPatterns = "TrPatterns";
+constexpr const char* kPortMap = "PortMap";
+
+// Texts of the line breaks; both options are stored as an index into this
+// table: CR, LF, CR LF, one NUL, none.
+std::string LineBreakText(int index) {
+    static const std::string kTexts[] = {"\r", "\n", "\r\n", std::string(1, '\0'), ""};
+    return kTexts[index];
+}
+int LineBreakIndex(const std::string& text) {
+    for (int i = 0; i < 5; ++i)
+        if (LineBreakText(i) == text) return i;
+    return 1;
+}
+// The receive line break's menu lists CR, LF and NUL (indices 0, 1 and 3).
+int RvMenuPosition(int index) { return index == 3 ? 2 : index; }
+
+// Window geometry beyond what any screen has would only overflow the layout
+// arithmetic; such values are brought into a sane range.
+constexpr int kMaxCoord = 32767;
+int Coord(int v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
+int Extent(int v) { return std::clamp(v, 0, kMaxCoord); }
+
+vcl::TMenuItem* Menu(TMain& m, const char* name) {
+    auto* item = dynamic_cast<vcl::TMenuItem*>(m.FindComponent(name));
+    if (!item) throw rtl::Exception(rtl::Format("Menu entry %s is missing", {name}));
+    return item;
+}
+
+// The pattern entries of the transmit box's menu, Alt+1 to Alt+5.
+std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
+
+// An existing settings file must be readable: a folder or a file without
+// read permission in its place fails (start-up reports it). A missing file
+// reads as empty.
+void CheckReadable(const std::string& name) {
+    if (rtl::DirectoryExists(name)) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
+    if (!rtl::FileExists(name)) return;
+    std::ifstream in(rtl::SysPath(name), std::ios::binary);
+    if (!in.is_open()) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
+}
+
+// [PortMap]: "COMn=device" entries, consulted after the environment when a
+// COM number is opened. Only a file that has the section replaces the table.
+void ReadPortMap(const vcl::TIniFile& ini) {
+    if (!ini.SectionExists(kPortMap)) return;
+    vcl::TStringList keys;
+    ini.ReadSection(kPortMap, keys);
+    std::map<int, std::string> map;
+    for (int i = 0; i < keys.Count(); ++i) {
+        const std::string key = keys.Strings(i);
+        if (key.size() < 4 || rtl::UpperCase(key.substr(0, 3)) != "COM") continue;
+        const int number = rtl::StrToIntDef(key.substr(3), 0);
+        if (number < 1 || number > 255 || key.find_first_not_of("0123456789", 3) != std::string::npos)
+            continue;
+        std::string device = ini.ReadString(kPortMap, key, "");
+        if (!device.empty()) map[number] = rtl::SysPath(device);
+    }
+    win::SetComPortMapOverrides(std::move(map));
+}
+
+void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no_time_begin_period) {
+    auto integer = [&](const char* key, int def) { return ini.ReadInteger(kMain, key, def); };
+    auto boolean = [&](const char* key, bool def) { return ini.ReadBool(kMain, key, def); };
+    // A menu option that only carries its check mark.
+    auto check = [&](const char* key, vcl::TMenuItem* item) {
+        item->SetChecked(boolean(key, item->Checked()));
+    };
+
+    m.SetLeft(Coord(integer("Left", m.Left())));
+    m.SetTop(Coord(integer("Top", m.Top())));
+    m.SetWidth(Extent(integer("Width", m.Width())));
+    m.SetHeight(Extent(integer("Height", m.Height())));
+    if (boolean("Maximized", m.WindowState() == vcl::TWindowState::wsMaximized))
+        m.SetWindowState(vcl::TWindowState::wsMaximized);
+    m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), 30, kMaxCoord));
+    if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
+    m.TRComboHistoryLen = integer("TRComboHistoryLen", m.TRComboHistoryLen);
+
+    int tr_break = integer("TRLineBreak", -1) & 0xFF;
+    if (tr_break > 4) tr_break = 2;
+    m.TrLineBreak = LineBreakText(tr_break);
+    Menu(m, "mAscTrLb")->Items(tr_break)->SetChecked(true);
+    int rv_break = integer("RVLineBreak", -1) & 0xFF;
+    if (rv_break != 0 && rv_break != 1 && rv_break != 3) rv_break = 1;
+    m.RvLineBreak = LineBreakText(rv_break)[0];
+    Menu(m, "mAscRvLb")->Items(RvMenuPosition(rv_break))->SetChecked(true);
+
+    m.tmr1->SetInterval(integer("TimerValue", m.tmr1->Interval()));
+    m.Timergb->SetVisible(boolean("TimerVisible", m.Timergb->Visible()));
+    m.TmrEd->SetText(rtl::FloatToStr(m.tmr1->Interval() / 1000.0));
+
+    // 6 and 7 would pick the separator or "Output to file.." of the menu,
+    // which are no data formats: they fall back to 1 as any other value.
+    int format = integer("DataFormat", m.DataFormat) & 0xFF;
+    if (format > 5) format = 1;
+    m.pmOutput->Items()->Items(format)->SetChecked(true);
+    m.DataFormat = static_cast<int>(m.pmOutput->Items()->Items(format)->Tag);
+
+    m.nastrp->SetVisible(boolean("PortSettingsVisible", m.nastrp->Visible()));
+    m.dRVcb->SetChecked(boolean("DisableReceive", m.dRVcb->Checked()));
+    m.ReceptionEnabled = !m.dRVcb->Checked();
+    m.dRVcb->SetColor(m.dRVcb->Checked() ? vcl::TColor(0x8080FF) : m.pnlDRV->Color());
+    check("LogSentBytes", m.mShowWrites);
+    check("StayOnTop", m.mStayonTop);
+    m.SetFormStyle(m.mStayonTop->Checked() ? vcl::TFormStyle::fsStayOnTop
+                                           : vcl::TFormStyle::fsNormal);
+
+    // The time display is checked after its free format is read.
+    int time = integer("RVPnlTime", m.RVPnlTime);
+    m.RVPnlTimeFormat = ini.ReadString(kMain, "RVPnlTimeFormat", m.RVPnlTimeFormat);
+    m.mTimeFreeFormat->SetCaption(rtl::Format("Free format (%s)...", {m.RVPnlTimeFormat}));
+    if (time < 0 || time > 4) time = 2;
+    m.mTimeInRVPanel->Items(time)->SetChecked(true);
+    m.RVPnlTime = time;
+    m.mTimecaninterruptdatarow->SetEnabled(time >= 1);
+
+    check("Timecaninterruptdatarow", m.mTimecaninterruptdatarow);
+    check("PreciseTimeCalc", m.Precisetimecalc1);
+    check("ShowErrors", m.ShowErrorsm);
+    check("InfiniteList", m.Infinitem);
+    check("ShowASCIInonvisiblecodes", m.mShowASCIInonvisiblecodes);
+    m.lb1->Repaint();
+    m.CBRS485->SetChecked(boolean("UseRS485", m.CBRS485->Checked()));
+    m.CBRS485->SetColor(m.CBRS485->Checked() ? vcl::TColor(0x8080FF) : m.pnlCommPrms->Color());
+
+    if (int tr = integer("TRFormat", m.TRFormat); tr >= 0 && tr <= 2) {
+        m.pmTRFormat->Items()->Items(tr)->SetChecked(true);
+        m.TRFormat = tr;
+        static const char* const kNames[] = {"DEC", "HEX", "ASC"};
+        m.sbTRFormat->SetCaption(kNames[tr]);
+        m.ParseNeeded = true;
+    }
+    check("AddLineBeforeTransmit", m.mAddLnBefTr);
+    m.Disableondeactivate1->SetChecked(boolean("DisableOnDeactivate", m.Disableondeactivate1->Checked()));
+    m.Disableondeactivate1Click(nullptr);
+    if (int scan = integer("PortScanMethod", m.PortScanMethod); scan >= 0 && scan <= 2) {
+        m.mPortScanMeth->Items(scan)->SetChecked(true);
+        m.PortScanMethod = scan;
+    }
+    check("Retrieveportdescriptions", m.mRetrieveportdescriptions);
+
+    // The 1 ms entry is offered only when the timers reach 1 ms.
+    m.N1ms1->SetEnabled(ports::TCommPortDriver::GetMinPollingDelay() == 1);
+    int polling = integer("PollingDelay", m.PollingIndex);
+    if (polling < 0 || polling > 5) polling = 2;
+    if (polling == 0 && !m.N1ms1->Enabled()) polling = 1;
+    m.m1000msClick(m.PollingEntry(polling));
+
+    vcl::TFont& font = m.lb1->Font();
+    const int size = integer("FontSize", font.Size());
+    const std::string name = ini.ReadString(kMain, "FontName", font.Name());
+    // A size no screen can show would leave the list unreadable.
+    if (!name.empty() && size >= 1 && size <= 1000) {
+        font.SetName(name);
+        font.SetSize(size);
+        m.Fontm->SetCaption(rtl::Format("Font (%s, %d)...", {font.Name(), font.Size()}));
+    }
+
+    m.CPUSpeed = integer("CPUSpeed", m.CPUSpeed);
+    no_time_begin_period = boolean("NoTimeBeginPeriod", false);
+    selected = integer("CurrentProfile", m.CBProfile->ItemIndex() + 1);
+}
+
+void ReadHistory(TMain& m, const vcl::TIniFile& ini) {
+    int count = ini.ReadInteger(kHistory, "Count", m.TrBCB->Items().Count());
+    // Entries missing from the file read as empty, but a Count far beyond
+    // the last entry there would only stall the start-up.
+    vcl::TStringList keys;
+    ini.ReadSection(kHistory, keys);
+    int end = 0;
+    for (int i = 0; i < keys.Count(); ++i) {
+        const std::string key = keys.Strings(i);
+        if (!key.empty() && key.size() < 10 && key.find_first_not_of("0123456789") == std::string::npos)
+            end = std::max(end, std::stoi(key) + 1);
+    }
+    count = std::min(count, end);
+    for (int i = 0; i < count; ++i)
+        m.TrBCB->Items().Add(ini.ReadString(kHistory, rtl::IntToStr(i), ""));
+    m.TrBCB->SetText(ini.ReadString(kHistory, "Current", m.TrBCB->Text()));
+}
+
+void ReadPatterns(TMain& m, const vcl::TIniFile& ini) {
+    // An absent key keeps the entry's caption ("<empty>"): a blank caption
+    // would make a nameless entry that sends an empty line.
+    int key = 1;
+    for (vcl::TMenuItem* item : Patterns(m))
+        item->SetCaption(ini.ReadString(kPatterns, rtl::IntToStr(key++), item->Caption()));
+}
+
+// A slot without a section in the file stays as it is (cleared); a section
+// without an RTS key turns RTS on.
+TPortProfile ReadProfile(const vcl::TIniFile& ini, int slot, const TPortProfile& current) {
+    const std::string s = ConfigSection(slot);
+    if (!ini.SectionExists(s)) return current;
+    TPortProfile p;
+    p.Name = ini.ReadString(s, "Name", "");
+    p.Port = ini.ReadInteger(s, "Port", 0);
+    p.Port2 = ini.ReadInteger(s, "Port2", 0);
+    p.DataBits = ini.ReadInteger(s, "DataBits", 3);
+    p.StopBits = ini.ReadInteger(s, "StopBits", 0);
+    p.Parity = ini.ReadInteger(s, "Parity", 0);
+    p.Speed = ini.ReadInteger(s, "Speed", 9600);
+    p.DTR = ini.ReadBool(s, "DTR", true);
+    p.RTS = ini.ReadBool(s, "RTS", true);
+    p.AuxParams = ini.ReadString(s, "AuxParams", "");
+    p.PlugPath = ini.ReadString(s, "PlugPath", "");
+    return p;
+}
+
+// The named slots come first, in file order, so that entry i of the profile
+// list is slot i + 1 even when a slot without a name lies between named
+// ones. Slot 11 holds the current settings and is never listed.
+void ReadProfiles(TMain& m, const vcl::TIniFile& ini) {
+    std::vector<TPortProfile> named, unnamed;
+    for (int slot = 1; slot <= 10; ++slot) {
+        TPortProfile p = ReadProfile(ini, slot, m.Profiles[slot]);
+        (p.Name.empty() ? unnamed : named).push_back(std::move(p));
+    }
+    int slot = 1;
+    for (auto* list : {&named, &unnamed})
+        for (TPortProfile& p : *list) m.Profiles[slot++] = std::move(p);
+    for (const TPortProfile& p : named) m.CBProfile->Items().Add(p.Name);
+    m.Profiles[11] = ReadProfile(ini, 11, m.Profiles[11]);
+    m.Profiles[11].Name.clear();
+}
+
+void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
+    auto integer = [&](const char* key, int v) { ini.WriteInteger(kMain, key, v); };
+    auto boolean = [&](const char* key, bool v) { ini.WriteBool(kMain, key, v); };
+    const vcl::TRect r = m.NormalBounds();
+    integer("Left", r.Left);
+    integer("Top", r.Top);
+    integer("Width", r.Right - r.Left);
+    integer("Height", r.Bottom - r.Top);
+    boolean("Maximized", m.WindowState() == vcl::TWindowState::wsMaximized);
+    integer("TRPanelWidth", m.RvGB->Width());
+    integer("Layout", m.Layout);
+    integer("TRComboHistoryLen", m.TRComboHistoryLen);
+    integer("TRLineBreak", LineBreakIndex(m.TrLineBreak));
+    integer("RVLineBreak", LineBreakIndex(std::string(1, m.RvLineBreak)));
+    integer("TimerValue", m.tmr1->Interval());
+    boolean("TimerEnable", m.TmrEnCB->Checked());  // never read back: the timer starts off
+    boolean("TimerVisible", m.Timergb->Visible());
+    integer("DataFormat", m.DataFormat);
+    boolean("PortSettingsVisible", m.nastrp->Visible());
+    boolean("DisableReceive", m.dRVcb->Checked());
+    boolean("LogSentBytes", m.mShowWrites->Checked());
+    boolean("StayOnTop", m.mStayonTop->Checked());
+    integer("RVPnlTime", m.RVPnlTime);
+    ini.WriteString(kMain, "RVPnlTimeFormat", m.RVPnlTimeFormat);
+    boolean("Timecaninterruptdatarow", m.mTimecaninterruptdatarow->Checked());
+    boolean("PreciseTimeCalc", m.Precisetimecalc1->Checked());
+    boolean("ShowErrors", m.ShowErrorsm->Checked());
+    boolean("InfiniteList", m.Infinitem->Checked());
+    boolean("ShowASCIInonvisiblecodes", m.mShowASCIInonvisiblecodes->Checked());
+    boolean("UseRS485", m.CBRS485->Checked());
+    integer("TRFormat", m.TRFormat);
+    boolean("AddLineBeforeTransmit", m.mAddLnBefTr->Checked());
+    boolean("DisableOnDeactivate", m.Disableondeactivate1->Checked());
+    integer("PortScanMethod", m.PortScanMethod);
+    boolean("Retrieveportdescriptions", m.mRetrieveportdescriptions->Checked());
+    integer("PollingDelay", m.PollingIndex);
+    integer("CPUSpeed", m.CPUSpeed);
+    integer("CurrentProfile", m.CBProfile->ItemIndex() + 1);
+    ini.WriteString(kMain, "FontName", m.lb1->Font().Name());
+    integer("FontSize", m.lb1->Font().Size());
+}
+
+void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
+    const std::string s = ConfigSection(slot);
+    ini.WriteString(s, "Name", p.Name);
+    ini.WriteInteger(s, "Port", p.Port);
+    ini.WriteInteger(s, "Port2", p.Port2);
+    ini.WriteInteger(s, "DataBits", p.DataBits);
+    ini.WriteInteger(s, "StopBits", p.StopBits);
+    ini.WriteInteger(s, "Parity", p.Parity);
+    ini.WriteInteger(s, "Speed", p.Speed);
+    ini.WriteBool(s, "DTR", p.DTR);
+    ini.WriteBool(s, "RTS", p.RTS);
+    if (!p.AuxParams.empty()) ini.WriteString(s, "AuxParams", Quoted(p.AuxParams));
+    ini.WriteString(s, "PlugPath", p.PlugPath);
+}
+
+}  // namespace
+
+void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
+    CheckReadable(ConfigFileName);
+    const vcl::TIniFile ini(ConfigFileName);
+    ReadPortMap(ini);
+    ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
+    ReadHistory(*this, ini);
+    ReadPatterns(*this, ini);
+    ReadProfiles(*this, ini);
+}
+
+void TMain::SaveConfig(bool All) {
+    StoreProfile(11, "");
+    vcl::TIniFile ini(ConfigFileName);
+    WriteMainSection(*this, ini);
+
+    const int count = TrBCB->Items().Count();
+    ini.WriteInteger(kHistory, "Count", count);
+    ini.WriteString(kHistory, "Current", Quoted(TrBCB->Text()));
+    for (int i = 0; i < count; ++i)
+        ini.WriteString(kHistory, rtl::IntToStr(i), Quoted(TrBCB->Items().Strings(i)));
+
+    int key = 1;
+    for (vcl::TMenuItem* item : Patterns(*this))
+        ini.WriteString(kPatterns, rtl::IntToStr(key++), Quoted(item->Caption()));
+
+    for (int slot = All ? 1 : 11; slot <= 11; ++slot) WriteProfile(Profiles[slot], ini, slot);
+}
+
+}  // namespace terminal

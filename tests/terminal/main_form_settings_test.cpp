@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/forms.h"
+#include "platform/vcl/ini_files.h"
+#include "platform/vcl/std_ctrls.h"
+#include "platform/win/comm.h"
+#include "support/temp_dir.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+// A main window whose settings file is `ini`; modal messages are recorded.
+struct Window {
+    std::vector<vcl::TMessageRequest> messages;
+    TMain* m;
+
+    explicit Window(const std::string& ini, bool activate = true) {
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r);
+            return vcl::IDOK;
+        };
+        m = new TMain(vcl::Application);
+        m->ConfigFileName = ini;
+        if (activate) m->FormActivate(m);
+    }
+    ~Window() {
+        vcl::TComponent::Free(m);
+        vcl::Application->MessageHook = nullptr;
+    }
+    void Close() {
+        bool can = true;
+        m->FormCloseQuery(m, can);
+        ASSERT_TRUE(can);
+    }
+};
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+vcl::TMenuItem* Item(TMain* m, const char* name) {
+    return dynamic_cast<vcl::TMenuItem*>(m->FindComponent(name));
+}
+
+TEST(main_form_settings, every_setting_round_trips_through_the_file) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    {
+        Window w(ini);
+        TMain* m = w.m;
+        m->SetBounds(33, 44, 700, 500);
+        m->RvGB->SetWidth(222);
+        m->SetLayout(2);
+        m->TRComboHistoryLen = 5;
+        m->TrLineBreak = std::string(1, '\0');
+        m->RvLineBreak = '\r';
+        m->tmr1->SetInterval(250);
+        m->TmrEnCB->SetChecked(true);
+        m->Timergb->SetVisible(false);
+        m->DataFormat = 4;
+        m->dRVcb->SetChecked(true);
+        m->mShowWrites->SetChecked(true);
+        m->RVPnlTime = 4;
+        m->RVPnlTimeFormat = "hh:nn";
+        m->mTimecaninterruptdatarow->SetChecked(true);
+        m->Precisetimecalc1->SetChecked(true);
+        m->ShowErrorsm->SetChecked(false);
+        m->Infinitem->SetChecked(false);
+        m->mShowASCIInonvisiblecodes->SetChecked(true);
+        m->CBRS485->SetChecked(true);
+        m->TRFormat = 2;
+        m->mAddLnBefTr->SetChecked(true);
+        m->Disableondeactivate1->SetChecked(true);
+        m->PortScanMethod = 0;
+        m->mRetrieveportdescriptions->SetChecked(false);
+        m->m1000msClick(m->PollingEntry(4));
+        m->CPUSpeed = 2400000;
+        m->lb1->Font().SetName("Liberation Mono");
+        m->lb1->Font().SetSize(11);
+        m->TrBCB->Items().Add("  spaced  ");
+        m->TrBCB->Items().Add("\"quoted\"");
+        m->TrBCB->SetText(" 1 2 3 ");
+        m->N11->SetCaption(" first ");
+        m->alt51->SetCaption("<empty>");
+        m->speedcb->SetItemIndex(10);
+        m->Parcb->SetItemIndex(2);
+        m->rtscb->SetChecked(true);
+        m->Profiles[11].AuxParams = "257|left over";  // kept with a COM port
+        w.Close();
+    }
+    const std::string text = ReadFile(ini);
+    EXPECT_NE(text.find("[Main]\r\nLeft=33\r\nTop=44\r\nWidth=700\r\nHeight=500\r\n"), std::string::npos);
+    EXPECT_NE(text.find("TimerEnable=1\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Current=\" 1 2 3 \"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("0=\"  spaced  \"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("AuxParams=\"257|left over\"\r\nPlugPath=\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("NoTimeBeginPeriod"), std::string::npos);
+    EXPECT_EQ(text.find("[Config1]"), std::string::npos);  // closing writes slot 11 only
+
+    Window w(ini);
+    TMain* m = w.m;
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(m->Left(), 33);
+    EXPECT_EQ(m->Top(), 44);
+    EXPECT_EQ(m->Width(), 700);
+    EXPECT_EQ(m->Height(), 500);
+    EXPECT_EQ(m->RvGB->Width(), 222);
+    EXPECT_EQ(m->Layout, 2);
+    EXPECT_TRUE(m->mLayout2->Checked());
+    EXPECT_EQ(m->TRComboHistoryLen, 5);
+    EXPECT_EQ(m->TrLineBreak, std::string(1, '\0'));
+    EXPECT_TRUE(Item(m, "mAscTrLb0")->Checked());
+    EXPECT_EQ(m->RvLineBreak, '\r');
+    EXPECT_TRUE(Item(m, "mAscRvLbR")->Checked());
+    EXPECT_EQ(m->tmr1->Interval(), 250);
+    EXPECT_EQ(m->TmrEd->Text(), "0.25");
+    EXPECT_FALSE(m->TmrEnCB->Checked());  // the timer always starts off
+    EXPECT_FALSE(m->tmr1->Enabled());
+    EXPECT_FALSE(m->Timergb->Visible());
+    EXPECT_EQ(m->DataFormat, 4);
+    EXPECT_TRUE(m->pmOutput->Items()->Items(4)->Checked());
+    EXPECT_TRUE(m->nastrp->Visible());
+    EXPECT_TRUE(m->dRVcb->Checked());
+    EXPECT_FALSE(m->ReceptionEnabled);
+    EXPECT_TRUE(m->mShowWrites->Checked());
+    EXPECT_FALSE(m->mStayonTop->Checked());
+    EXPECT_EQ(m->RVPnlTime, 4);
+    EXPECT_TRUE(m->mTimeFreeFormat->Checked());
+    EXPECT_EQ(m->RVPnlTimeFormat, "hh:nn");
+    EXPECT_EQ(m->mTimeFreeFormat->Caption(), "Free format (hh:nn)...");
+    EXPECT_TRUE(m->mTimecaninterruptdatarow->Checked());
+    EXPECT_TRUE(m->Precisetimecalc1->Checked());
+    EXPECT_FALSE(m->ShowErrorsm->Checked());
+    EXPECT_FALSE(m->Infinitem->Checked());
+    EXPECT_TRUE(m->mShowASCIInonvisiblecodes->Checked());
+    EXPECT_TRUE(m->CBRS485->Checked());
+    EXPECT_EQ(m->TRFormat, 2);
+    EXPECT_EQ(m->sbTRFormat->Caption(), "ASC");
+    EXPECT_TRUE(m->mAddLnBefTr->Checked());
+    EXPECT_TRUE(m->Disableondeactivate1->Checked());
+    EXPECT_EQ(m->PortScanMethod, 0);
+    EXPECT_TRUE(m->mPortScanMeth->Items(0)->Checked());
+    EXPECT_FALSE(m->mRetrieveportdescriptions->Checked());
+    EXPECT_EQ(m->PollingIndex, 4);
+    EXPECT_EQ(m->cp1->PollingDelay(), 500);
+    EXPECT_EQ(m->CPUSpeed, 2400000);
+    EXPECT_EQ(m->lb1->Font().Name(), "Liberation Mono");
+    EXPECT_EQ(m->lb1->Font().Size(), 11);
+    EXPECT_EQ(m->Fontm->Caption(), "Font (Liberation Mono, 11)...");
+    ASSERT_EQ(m->TrBCB->Items().Count(), 2);
+    EXPECT_EQ(m->TrBCB->Items().Strings(0), "  spaced  ");
+    EXPECT_EQ(m->TrBCB->Items().Strings(1), "\"quoted\"");
+    EXPECT_EQ(m->TrBCB->Text(), " 1 2 3 ");
+    EXPECT_EQ(m->N11->Caption(), " first ");
+    EXPECT_EQ(m->alt51->Caption(), "<empty>");
+    EXPECT_EQ(m->N9->Caption(), "<empty>");
+    // Slot 11 comes back and is applied.
+    EXPECT_EQ(m->speedcb->Text(), "115200");
+    EXPECT_EQ(m->Parcb->ItemIndex(), 2);
+    EXPECT_TRUE(m->rtscb->Checked());
+    EXPECT_EQ(m->Profiles[11].AuxParams, "257|left over");
+    EXPECT_EQ(m->CBProfile->Items().Count(), 0);
+}
+
+TEST(main_form_settings, missing_file_keeps_the_defaults_and_stay_on_top_is_applied) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    {
+        Window w(ini);
+        EXPECT_TRUE(w.messages.empty());
+        TMain* m = w.m;
+        EXPECT_EQ(m->DataFormat, 1);
+        EXPECT_EQ(m->TrLineBreak, "\r\n");
+        EXPECT_EQ(m->RvLineBreak, '\n');
+        EXPECT_EQ(m->RVPnlTime, 2);
+        EXPECT_EQ(m->PollingIndex, 2);
+        EXPECT_EQ(m->RvGB->Width(), 270);
+        EXPECT_EQ(m->tmr1->Interval(), 100);
+        EXPECT_EQ(m->TrBCB->Items().Count(), 0);
+        EXPECT_EQ(m->N11->Caption(), "<empty>");  // absent patterns keep their caption
+        EXPECT_FALSE(m->rtscb->Checked());  // slot 11 stays cleared: RTS off
+        EXPECT_TRUE(m->DTRcb->Checked());
+        EXPECT_FALSE(std::filesystem::exists(ini));  // reading writes nothing
+    }
+    WriteFile(ini, "[Main]\r\nStayOnTop=1\r\n");
+    Window w(ini);
+    EXPECT_TRUE(w.m->mStayonTop->Checked());
+    EXPECT_EQ(w.m->FormStyle(), vcl::TFormStyle::fsStayOnTop);
+}
+
+TEST(main_form_settings, values_are_checked_as_they_are_read) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    // Only the low byte of the line breaks counts; out-of-range values fall
+    // back; a non-numeric value reads as the default.
+    WriteFile(ini,
+              "[Main]\r\nTRPanelWidth=10\r\nLayout=7\r\nTRLineBreak=258\r\nRVLineBreak=259\r\n"
+              "DataFormat=260\r\nRVPnlTime=9\r\nTRFormat=3\r\nPortScanMethod=5\r\nPollingDelay=-1\r\n"
+              "TimerValue=abc\r\nLeft=x\r\n");
+    {
+        Window w(ini);
+        TMain* m = w.m;
+        EXPECT_TRUE(w.messages.empty());
+        EXPECT_EQ(m->RvGB->Width(), 30);
+        EXPECT_EQ(m->Layout, 1);
+        EXPECT_EQ(m->TrLineBreak, "\r\n");
+        EXPECT_TRUE(Item(m, "mAscTrLbRN")->Checked());
+        EXPECT_EQ(m->RvLineBreak, '\0');
+        EXPECT_TRUE(Item(m, "mAscRvLb0")->Checked());
+        EXPECT_EQ(m->DataFormat, 4);
+        EXPECT_EQ(m->RVPnlTime, 2);
+        EXPECT_TRUE(m->mTimeInRVPanel->Items(2)->Checked());
+        EXPECT_EQ(m->TRFormat, 0);
+        EXPECT_EQ(m->PortScanMethod, 2);
+        EXPECT_EQ(m->PollingIndex, 2);
+        EXPECT_EQ(m->tmr1->Interval(), 100);
+        EXPECT_EQ(m->Left(), 120);
+    }
+    WriteFile(ini,
+              "[Main]\r\nTRLineBreak=261\r\nRVLineBreak=2\r\nDataFormat=6\r\nRVPnlTime=0\r\n"
+              "PollingDelay=0\r\n");
+    Window w(ini);
+    TMain* m = w.m;
+    EXPECT_EQ(m->TrLineBreak, "\r\n");
+    EXPECT_EQ(m->RvLineBreak, '\n');
+    EXPECT_EQ(m->DataFormat, 1);  // the separator's position is no data format
+    EXPECT_TRUE(m->pmOutput->Items()->Items(1)->Checked());
+    EXPECT_EQ(m->RVPnlTime, 0);
+    EXPECT_FALSE(m->mTimecaninterruptdatarow->Enabled());
+    EXPECT_EQ(m->PollingIndex, m->N1ms1->Enabled() ? 0 : 1);
+}
+
+TEST(main_form_settings, history_rewritten_shorter_keeps_old_keys_that_are_not_read_back) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    {
+        Window w(ini);
+        for (int i = 0; i < 7; ++i) w.m->TrBCB->Items().Add("entry" + std::to_string(i));
+        w.m->SaveConfig(false);
+        for (int i = 6; i >= 3; --i) w.m->TrBCB->Items().Delete(i);
+        w.m->SaveConfig(false);
+    }
+    vcl::TIniFile file(ini);
+    EXPECT_EQ(file.ReadInteger("TrHistory", "Count", -1), 3);
+    EXPECT_EQ(file.ReadString("TrHistory", "6", ""), "entry6");
+    Window w(ini);
+    ASSERT_EQ(w.m->TrBCB->Items().Count(), 3);
+    EXPECT_EQ(w.m->TrBCB->Items().Strings(2), "entry2");
+}
+
+TEST(main_form_settings, read_only_keys_and_sections_survive_saving) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    WriteFile(ini,
+              "[PortMap]\r\nCOM200=/dev/null-device\r\nCOMx=/dev/ignored\r\n"
+              "[Main]\r\nNoTimeBeginPeriod=1\r\nCurrentProfile=3\r\n"
+              "[Config1]\r\nName=Keep\r\nSpeed=1200\r\n");
+    Window w(ini, false);
+    int selected = 11;
+    bool no_period = false;
+    w.m->ReadConfig(selected, no_period);
+    EXPECT_TRUE(no_period);
+    EXPECT_EQ(selected, 3);
+    EXPECT_EQ(win::ComPortDevice(200), "/dev/null-device");
+    w.m->Profiles[1].Speed = 4800;  // not written on close
+    w.m->SaveConfig(false);
+    const std::string text = ReadFile(ini);
+    EXPECT_EQ(text.rfind("[PortMap]\r\nCOM200=/dev/null-device\r\nCOMx=/dev/ignored\r\n", 0), 0u);
+    EXPECT_NE(text.find("NoTimeBeginPeriod=1\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Config1]\r\nName=Keep\r\nSpeed=1200\r\n\r\n"), std::string::npos);
+    win::SetComPortMapOverrides({});
+}
+
+TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
+    garbage += "\r\n[Main]\r\nLeft=2147483647\r\nTop=-2147483648\r\nWidth=-5\r\nHeight=99999999\r\n"
+               "TRPanelWidth=2147483647\r\nTimerValue=-100\r\nFontSize=0\r\nFontName=\r\n"
+               "CurrentProfile=99\r\nRVPnlTimeFormat=" +
+               std::string(100000, 'y') + "\r\n[TrHistory]\r\nCount=2147483647\r\n0=" +
+               std::string(1000000, 'z') + "\r\n[Config11]\r\nPort=-5\r\nPort2=100000\r\n"
+               "DataBits=9\r\nStopBits=-1\r\nParity=77\r\nSpeed=2147483647\r\n";
+    WriteFile(ini, garbage);
+    Window w(ini);
+    TMain* m = w.m;
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_LE(m->Left(), 32767);
+    EXPECT_GE(m->Top(), -32767);
+    EXPECT_LE(m->RvGB->Width(), 32767);
+    EXPECT_EQ(m->tmr1->Interval(), 0);
+    EXPECT_EQ(m->RVPnlTimeFormat.size(), vcl::TIniFile::MaxValueLength);
+    ASSERT_EQ(m->TrBCB->Items().Count(), 1);  // only the keys that are there
+    EXPECT_EQ(m->TrBCB->Items().Strings(0).size(), vcl::TIniFile::MaxValueLength);
+    EXPECT_GE(m->lb1->Font().Size(), 1);  // size 0 was not taken
+    EXPECT_FALSE(m->lb1->Font().Name().empty());
+    EXPECT_EQ(m->ComNcb->Text(), "[No]");
+    EXPECT_EQ(m->cbComN2->Text(), "[No]");
+    EXPECT_EQ(m->Databitscb->Text(), "8");
+    EXPECT_EQ(m->Parcb->Text(), "None");
+    EXPECT_EQ(m->speedcb->Items().IndexOf("2147483647"), -1);
+    EXPECT_EQ(m->CBProfile->ItemIndex(), -1);
+}
+
+}  // namespace
