@@ -542,6 +542,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     lb1->SetItemHeight(17);
     lb1->SetPopupMenu(pmList);
     lb1->SetShowHint(true);
+    CreateReceivePanel();
     // 4. The port slots; both drivers get write time-outs (0, 10000).
     PortSlots[PortSlotMain] = {sbPort, ComNcb, 0, cp1, 0};
     PortSlots[PortSlot2] = {sbPort2, cbComN2, 0, cp2, 0};

@@ -7,9 +7,11 @@
 // The implementation is split by concern: main_form.cpp builds the window,
 // main_form_lifecycle.cpp holds activation, focus, anti-hang, notices and
 // closing, main_form_ports.cpp the port side the life cycle calls.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/rtl/datetime.h"
@@ -23,6 +25,8 @@
 #include "ports/foreign_port.h"
 #include "terminal/le_list.h"
 #include "terminal/receive_list.h"
+#include "terminal/receive_list_files.h"
+#include "terminal/receive_panel.h"
 
 namespace graph {
 class TfGraph;
@@ -185,6 +189,46 @@ public:
     vcl::TOpenDialog* odInt;
     // ---- The receive list (built in FormCreate)
     TMyListbox* lb1 = nullptr;
+
+    // ---- Receive panel and receive path (main_form_receive.cpp)
+    // The clock goes first: the panel keeps a reference to it.
+    TSystemReceiveClock RxClock;
+    std::unique_ptr<TReceivePanel> RxPanel;  // the lines shown in lb1
+    // Output to a file: open as the binary type (raw mode) it takes the
+    // received chunks as they come, as text it takes the rendered lines.
+    TListOutput OutputFile;
+    // Line errors counted per port slot in the current one-second window.
+    struct TErrStat {
+        std::uint32_t StartTick = 0;
+        std::uint32_t Count = 0;
+    };
+    TErrStat ErrStat[2];
+
+    // Creates the panel and links it with lb1, the graph window, the
+    // anti-hang check and the output file; hooks both drivers' events.
+    void CreateReceivePanel();
+    // The panel's options as the menus and settings hold them now.
+    void SyncReceivePanelOptions();
+    void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir);
+    // A whole MSG or ERR line; Time 0 means now.
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    bool GraphValue(std::uint8_t B, bool Signed, double& Value);
+    double CurrentTime();
+    void RecalcListMetrics();
+    void lb1DrawItem(vcl::TComponent* Control, int Index, const vcl::TRect& Rect,
+                     vcl::TOwnerDrawState State);
+    // OnReceiveData of both drivers: the main port's driver is cp1.
+    void cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::uint32_t DataSize);
+    // Received data of the foreign port: client 1 is the main port.
+    void ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize);
+    // Every received chunk, whatever port it came from.
+    void ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize);
+    // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
+    void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
+    void ShowErrorsmClick(vcl::TComponent* Sender);
+    // Whether a plug-in is loaded (its receive hook and its display flags).
+    bool PluginLoaded() const;
+    // ---- End of receive panel and receive path
 
     // ---- State shared by the terminal's parts
     TPortSlot PortSlots[2];

@@ -186,13 +186,6 @@ void TMain::ForceComNumber(int PortNum, bool Main) {
     c->SetItemIndex(i);
 }
 
-// The receive panel's line model comes with its part; until then the list
-// only grows by the new (empty) current line.
-void TMain::StartNewLine(bool Repaint) {
-    lb1->SetCount(lb1->Count() + 1);
-    if (Repaint) lb1->Repaint();
-}
-
 // Moving the groups between layouts comes with the layouts part; the window
 // is built in layout 1. Here: the stored value and the check mark.
 void TMain::SetLayout(int L) {

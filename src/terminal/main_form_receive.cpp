@@ -1,0 +1,312 @@
+// The main window's receive side: the receive panel linked with its list
+// control, the graph window and the output file; the handler every received
+// chunk passes through, with its counters; line errors folded into error
+// lines and the suspension of a port that reports too many of them.
+#include <algorithm>
+#include <charconv>
+#include <string>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/format.h"
+#include "platform/win/comm.h"
+#include "platform/win/timers.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+
+// Background colours of the panel's lines (0x00BBGGRR).
+constexpr vcl::TColor kErrorLineColor = 0x00FFFF;
+constexpr vcl::TColor kMessageLineColor = 0x80FF80;
+constexpr vcl::TColor kSecondPortColor = 0xFFDDDD;
+constexpr vcl::TColor kTransmittedColor = 0xDDDDFF;
+
+// Folding stops this long after the first of a run of equal errors.
+constexpr double kErrorFoldSpan = 1.0 / 8640;  // 10 seconds
+
+// The names of the line-error bits, in the order they are written.
+struct TErrorName {
+    std::int32_t Bit;
+    const char* Name;
+};
+constexpr TErrorName kErrorNames[] = {{0x4, "Parity "}, {0x2, "OverRun "}, {0x10, "Break "},
+                                      {0x8, "Frame "},  {0x400, "I/O "},   {0x1, "RxOvf "},
+                                      {0x100, "TxFull "}};
+constexpr std::int32_t kModeError = 0x8000;
+
+std::string ErrorLineText(std::int32_t Errs) {
+    std::string names;
+    if (Errs & kModeError) {
+        names = "Mode ";
+    } else {
+        for (const TErrorName& e : kErrorNames)
+            if (Errs & e.Bit) names += e.Name;
+    }
+    if (names.empty()) names = "Unknown ";
+    return "= " + names + "Err =";
+}
+
+// The repeat count of a folded error line's data: the number after its last
+// "[". A line whose count was edited away counts as a single error.
+std::uint32_t RepeatCount(const std::string& Data, std::size_t ErrorTextLen) {
+    if (Data.size() <= ErrorTextLen) return 1;
+    const std::size_t open = Data.rfind('[');
+    if (open == std::string::npos) return 1;
+    std::uint32_t count = 0;
+    const char* first = Data.data() + open + 1;
+    const auto [end, ec] = std::from_chars(first, Data.data() + Data.size(), count);
+    if (ec != std::errc() || end == first) return 1;
+    return count;
+}
+
+}  // namespace
+
+// ---- The panel and its links
+
+void TMain::CreateReceivePanel() {
+    RxPanel = std::make_unique<TReceivePanel>(RxClock);
+    lb1->SetPanel(RxPanel.get());
+    lb1->OnDrawItem = [this](vcl::TComponent* c, int i, const vcl::TRect& r,
+                             vcl::TOwnerDrawState s) { lb1DrawItem(c, i, r, s); };
+    lb1->OnResize = [this](vcl::TComponent*) { RecalcListMetrics(); };
+
+    // Hooked after construction: until the window has its size the panel
+    // works with its default metrics and the list keeps its item height.
+    TReceivePanelHooks& h = RxPanel->Hooks();
+    h.CheckAntiHang = [this] { CheckAntiHang(); };
+    h.GraphFeedEnabled = [this] {
+        return graph::fGraph && graph::fGraph->Visible() &&
+               (!PluginLoaded() || (PluginFlags & APGD) != 0);
+    };
+    h.GraphSigned = [] { return graph::fGraph && graph::fGraph->cbSigned->Checked(); };
+    h.GraphSetUpdateLock = [](bool Lock) {
+        if (graph::fGraph) graph::fGraph->SetUpdateLock(Lock);
+    };
+    h.GraphAddPoint = [](double Time, double Value) {
+        if (graph::fGraph) graph::fGraph->AddPoint(Time, Value);
+    };
+    h.ListRepaintLock = [this](bool Locked) { lb1->SetRepaintLock(Locked); };
+    h.ListSyncCount = [this](int Index) { lb1->SyncCount(Index); };
+    h.QueryMetrics = [this] {
+        vcl::TCanvas& c = lb1->Canvas();
+        c.Font.Assign(lb1->Font());
+        TPanelMetrics m;
+        m.LineHeight = c.TextHeight("0");
+        m.CharWidth = c.TextWidth("x");
+        lb1->SetItemHeight(m.LineHeight);
+        m.PanelWidth = lb1->Width();
+        m.PanelHeight = lb1->Height();
+        m.ScrollBarWidth = lb1->ScrollBarWidth();
+        return m;
+    };
+
+    cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
+        cp1ReceiveData(s, d, n);
+    };
+    cp2->OnReceiveData = cp1->OnReceiveData;
+    ShowErrorsm->OnClick = [this](vcl::TComponent* s) { ShowErrorsmClick(s); };
+    ShowErrorsmClick(nullptr);
+}
+
+void TMain::SyncReceivePanelOptions() {
+    TReceivePanel& p = *RxPanel;
+    p.DataFormat = static_cast<TDataFormat>(std::clamp(DataFormat, 0, int(dfBIN)));
+    p.RVPnlTime = RVPnlTime;
+    p.RVPnlTimeFormat = RVPnlTimeFormat;
+    p.RVLineBreak = static_cast<std::uint8_t>(RvLineBreak);
+    p.ShowASCIInonvisiblecodes = mShowASCIInonvisiblecodes->Checked();
+    p.Timecaninterruptdatarow = mTimecaninterruptdatarow->Checked();
+    p.ShowWrites = mShowWrites->Checked();
+    p.SecondPortSelected = cbComN2->ItemIndex() > 0;
+    if (Infinitem->Checked() != p.InfiniteList()) p.SetInfiniteList(Infinitem->Checked());
+    if (Precisetimecalc1->Checked() != p.PreciseTimeCalc())
+        p.SetPreciseTimeCalc(Precisetimecalc1->Checked());
+    // In raw mode the receive path writes the chunks itself; the panel gets
+    // the file only in text mode.
+    const bool text_output = OutputFile.IsOpen() && !OutputFile.Raw();
+    if (text_output != p.OutputOpen()) {
+        if (text_output)
+            p.SetOutputWriter([this](std::string_view Text) { OutputFile.Write(Text); });
+        else
+            p.SetOutputWriter(nullptr);
+    }
+}
+
+void TMain::StartNewLine(bool Repaint) {
+    SyncReceivePanelOptions();
+    RxPanel->StartNewLine(Repaint);
+}
+
+void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
+    SyncReceivePanelOptions();
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
+}
+
+void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
+    SyncReceivePanelOptions();
+    RxPanel->AddTextLine(Text, Dir, Time, Format);
+}
+
+bool TMain::GraphValue(std::uint8_t B, bool Signed, double& Value) {
+    SyncReceivePanelOptions();
+    return RxPanel->GraphValue(B, Signed, Value);
+}
+
+double TMain::CurrentTime() {
+    SyncReceivePanelOptions();
+    return RxPanel->CurrentTime();
+}
+
+void TMain::RecalcListMetrics() {
+    SyncReceivePanelOptions();
+    RxPanel->RecalcListMetrics();
+}
+
+void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
+                        vcl::TOwnerDrawState State) {
+    const TLineStore& lines = RxPanel->Lines();
+    if (Index < 0 || Index >= lines.LineCount()) return;
+    const TLineRecord r = lines.LineRecord(Index);
+    vcl::TCanvas& c = lb1->Canvas();
+    if (!(State & vcl::odSelected)) {
+        if (r.Format == dfERR)
+            c.Brush.Color = kErrorLineColor;
+        else if (r.Format == dfMSG)
+            c.Brush.Color = kMessageLineColor;
+        else if (r.Dir == 1)
+            c.Brush.Color = kSecondPortColor;
+        else if (r.Dir == 2)
+            c.Brush.Color = kTransmittedColor;
+        else
+            c.Brush.Color = vcl::clWindow;
+    }
+    std::string text = lines.GetLine(Index);
+    if (!mShowASCIInonvisiblecodes->Checked()) text = HideNonVisibleCodes(text);
+    c.TextRect(Rect, Rect.Left, Rect.Top, text);
+    if (r.PrefixLen > 0) {
+        const vcl::TColor text_color = c.Font.Color();
+        c.Font.SetColor(vcl::clSilver);
+        c.TextOut(Rect.Left, Rect.Top, text.substr(0, r.PrefixLen));
+        c.Font.SetColor(text_color);
+    }
+}
+
+// ---- Received data
+
+void TMain::cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::uint32_t DataSize) {
+    ReceiveData(Sender == cp1, DataPtr, DataSize);
+}
+
+void TMain::ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize) {
+    ReceiveData(ClientIndex == 1, DataPtr, DataSize);
+}
+
+// No plug-in host is part of the window yet: no plug-in is ever loaded, so
+// no receive event runs and the plug-in's display flags do not apply.
+bool TMain::PluginLoaded() const { return false; }
+
+void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize) {
+    if (!ReceptionEnabled) return;
+    // A loaded plug-in's receive event would run here and may replace the
+    // chunk; with none loaded the chunk goes on as it came.
+    TPortSlot& slot = PortSlots[IsMain ? PortSlotMain : PortSlot2];
+    slot.RxCount += DataSize;
+    ShowRxCount();
+    if (OutputFile.IsOpen() && OutputFile.Raw()) {
+        OutputFile.Write(std::string_view(static_cast<const char*>(DataPtr), DataSize));
+        return;
+    }
+    if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
+    ShowData(DataPtr, DataSize, IsMain ? 0 : 1);
+}
+
+// ---- Line errors
+
+void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
+    CheckAntiHang();
+    if (dRVcb->Checked()) return;
+    const bool is_main = Sender == cp1;
+    const std::string text = ErrorLineText(Errs);
+    const double now = CurrentTime();
+    const std::uint8_t dir = is_main ? 0 : 1;
+
+    if (!OutputFile.IsOpen() || OutputFile.Raw()) {
+        TLineStore& lines = RxPanel->Lines();
+        const int n = lines.LineCount();
+        bool folded = false;
+        if (n > 1 && RxPanel->CurLine().empty()) {
+            const int prev = n - 2;
+            const TLineRecord r = lines.LineRecord(prev);
+            if (r.Format == dfERR && r.Dir == dir && now - r.Time < kErrorFoldSpan) {
+                const std::string data = lines.LineData(prev);
+                if (data.compare(0, text.size(), text) == 0) {
+                    const std::uint32_t count = RepeatCount(data, text.size()) + 1;
+                    const std::string line = lines.GetLine(prev);
+                    lines.PutLine(prev, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) +
+                                            text + " [" + std::to_string(count) + "]");
+                    lb1->SyncCount(prev);
+                    folded = true;
+                }
+            }
+        }
+        if (!folded) AddTextLine(text, dir, now, dfERR);
+    } else {
+        // A data line in progress ends first, so the error never runs on
+        // into its text.
+        if (!RxPanel->CurLine().empty()) StartNewLine(true);
+        OutputFile.Write(text);
+        StartNewLine(true);
+    }
+
+    // Errors per second: a port that floods the window with them is
+    // suspended (judged once a second; never at polling delays of 100 ms up).
+    TErrStat& stat = ErrStat[is_main ? PortSlotMain : PortSlot2];
+    ++stat.Count;
+    const std::uint32_t tick = win::GetTickCount();
+    const std::uint32_t elapsed = tick - stat.StartTick;
+    if (elapsed <= 1000) return;
+    const int delay = std::max<int>(10, static_cast<int>(PollingEntry(PollingIndex)->Tag));
+    if (delay < 100 && static_cast<std::uint64_t>(stat.Count) * 1000 * delay > 800ull * elapsed) {
+        TPortSlot& slot = PortSlots[is_main ? PortSlotMain : PortSlot2];
+        ports::TCommPortDriver* d = slot.Driver;
+        if (d->Connected()) {
+            win::DWORD written = 0;
+            static const char none = 0;
+            if (!win::WriteFile(d->Handle(), &none, 0, &written, nullptr)) {
+                // The device has gone: the port is closed like any failed one.
+                const std::string name = d->PortName();
+                d->Disconnect();
+                RefreshPortState(is_main);
+                ShowNotice(vcl::mtError,
+                           rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
+                return;
+            }
+        }
+        slot.Button->SetDown(true);
+        if (slot.Button->OnClick) {
+            slot.Button->OnClick(slot.Button);
+        } else {
+            // The port button frees its port when it goes down.
+            d->Disconnect();
+            RefreshPortState(is_main);
+        }
+        ShowNotice(vcl::mtWarning,
+                   "Too many errors per second from " + d->PortName() +
+                       "\rReception was automatically suspended." +
+                       "\rYou can manually resume it by pressing button to the left of port "
+                       "name drop-down list");
+    }
+    stat = {tick, 0};
+}
+
+void TMain::ShowErrorsmClick(vcl::TComponent* Sender) {
+    if (Sender) ShowErrorsm->SetChecked(!ShowErrorsm->Checked());
+    ports::TReceiveErrorEvent handler;
+    if (ShowErrorsm->Checked())
+        handler = [this](vcl::TComponent* s, std::int32_t e) { cp1ReceiveError(s, e); };
+    cp1->OnReceiveError = handler;
+    cp2->OnReceiveError = handler;
+}
+
+}  // namespace terminal

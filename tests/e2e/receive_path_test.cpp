@@ -1,0 +1,152 @@
+// Received bytes through the whole road: a pseudo-terminal plays the device
+// behind COM5 (and COM6 for Port2), the main window opens them through its
+// own port parameters, the serial drivers poll them, and the bytes end up as
+// receive-panel lines, counters, graph points or output-file bytes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "graph/graph_form.h"
+#include "platform/vcl/forms.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+struct ReceivePath {
+    test_support::PtyPair main_dev, second_dev;
+    std::vector<vcl::TMessageRequest> messages;
+    graph::TfGraph* graph = nullptr;
+    TMain* main = nullptr;
+    std::filesystem::path dir;
+
+    ReceivePath() {
+        main_dev.MapAsCom(5);
+        second_dev.MapAsCom(6);
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r);
+            return vcl::IDOK;
+        };
+        dir = std::filesystem::temp_directory_path() /
+              ("vostrel_rxpath_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        main = new TMain(vcl::Application);
+        graph = new graph::TfGraph(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+        main->FormActivate(main);
+        main->RVPnlTime = 0;  // no time: the lines are exactly their data and mark
+        main->mShowWrites->SetChecked(true);
+        main->ForceComNumber(5, true);
+        main->ForceComNumber(6, false);
+        main->ApplyBothPortParams(false);
+    }
+    ~ReceivePath() {
+        vcl::TComponent::Free(main);
+        vcl::TComponent::Free(graph);
+        vcl::Application->MessageHook = nullptr;
+        std::filesystem::remove_all(dir);
+    }
+    // Plays bytes on a device and waits until the port's counter took them.
+    bool Send(test_support::PtyPair& dev, const std::string& bytes) {
+        const bool is_main = &dev == &main_dev;
+        const std::uint32_t want =
+            main->PortSlots[is_main ? terminal::PortSlotMain : terminal::PortSlot2].RxCount +
+            static_cast<std::uint32_t>(bytes.size());
+        if (dev.Write(bytes) != bytes.size()) return false;
+        return test_support::PumpUntil([&] {
+            return main->PortSlots[is_main ? terminal::PortSlotMain : terminal::PortSlot2].RxCount ==
+                   want;
+        });
+    }
+    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+    int Last() const { return Lines().LineCount() - 1; }
+};
+
+TEST(receive_path, bytes_from_the_devices_become_panel_lines_counters_and_graph_points) {
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->cp2->Connected());
+    ASSERT_EQ(m->DataFormat, terminal::dfHEX);
+
+    // HEX: one token per byte after the direction mark.
+    ASSERT_TRUE(p.Send(p.main_dev, "AB"));
+    EXPECT_EQ(p.Lines().LineData(p.Last()), "41 42");
+    EXPECT_EQ(p.Lines().GetLine(p.Last()), "<41 42");
+    EXPECT_EQ(p.Lines().LineRecord(p.Last()).Format, terminal::dfHEX);
+    EXPECT_EQ(m->lb1->Count(), p.Lines().LineCount());
+
+    // ASC with LF as the line break: the LF ends the first line.
+    m->DataFormat = terminal::dfASC;
+    m->StartNewLine(true);
+    const int first = p.Last();
+    ASSERT_TRUE(p.Send(p.main_dev, "ab\ncd"));
+    ASSERT_EQ(p.Last(), first + 1);
+    EXPECT_EQ(p.Lines().LineData(first), "ab\x95" "0A");
+    EXPECT_EQ(p.Lines().LineData(first + 1), "cd");
+
+    // Port2: its own line with its own mark.
+    ASSERT_TRUE(p.Send(p.second_dev, "Z"));
+    EXPECT_EQ(p.Lines().GetLine(p.Last()), "\xAB" "Z");
+    EXPECT_EQ(p.Lines().LineRecord(p.Last()).Dir, 1);
+    EXPECT_EQ(m->RVLabel->Caption(), "(7, 1)");
+
+    // DW into the visible graph window, read as signed.
+    p.graph->SetVisible(true);
+    p.graph->cbSigned->SetChecked(true);
+    m->DataFormat = terminal::dfDW;
+    m->StartNewLine(true);
+    ASSERT_TRUE(p.Send(p.main_dev, std::string("\x01\x00\xFF\xFF", 4)));
+    ASSERT_EQ(p.graph->PointCount(), 2);
+    EXPECT_EQ(p.graph->serLine().Point(0).Y, 1);
+    EXPECT_EQ(p.graph->serLine().Point(1).Y, -1);
+    EXPECT_EQ(p.Lines().LineData(p.Last()), "00001 65535");
+    p.graph->SetVisible(false);
+    EXPECT_EQ(m->RVLabel->Caption(), "(11, 1)");
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+
+    // Raw output: every byte value, in order, and nothing in the panel.
+    const auto file = p.dir / "out.bin";
+    m->OutputFile.Open(file.string(), terminal::TListFileType::Binary);
+    std::string bytes;
+    for (int round = 0; round < 4; ++round)
+        for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+    const int lines = p.Lines().LineCount();
+    ASSERT_TRUE(p.Send(p.main_dev, bytes));
+    m->OutputFile.Close();
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+              bytes);
+    EXPECT_EQ(p.Lines().LineCount(), lines);
+    EXPECT_EQ(m->RVLabel->Caption(), "(1024, 0)");
+
+    // Line errors as the driver reports them: repeats fold with their count.
+    m->cp1ReceiveError(m->cp1, 0x2);
+    m->cp1ReceiveError(m->cp1, 0x2);
+    m->cp1ReceiveError(m->cp1, 0x2);
+    m->cp1ReceiveError(m->cp2, 0x8 | 0x4);
+    ASSERT_GE(p.Lines().LineCount(), 3);
+    EXPECT_EQ(p.Lines().GetLine(p.Last() - 2), "<= OverRun Err = [3]");
+    EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "\xAB= Parity Frame Err =");
+    EXPECT_EQ(p.Lines().LineRecord(p.Last() - 1).Format, terminal::dfERR);
+    // The data after them starts a line of its own.
+    ASSERT_TRUE(p.Send(p.main_dev, "\x10"));
+    EXPECT_EQ(p.Lines().GetLine(p.Last()), "<10");
+}
+
+}  // namespace

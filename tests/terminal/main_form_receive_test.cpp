@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "graph/graph_form.h"
+#include "platform/vcl/forms.h"
+#include "platform/win/timers.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+// The main window after its first activation, with the graph window,
+// modal messages recorded and the settings file in a folder of its own.
+struct ReceiveFixture {
+    std::vector<vcl::TMessageRequest> messages;
+    graph::TfGraph* graph;
+    TMain* main;
+    std::filesystem::path dir;
+
+    ReceiveFixture() {
+        vcl::EnsureApplication();
+        vcl::Application->Title = "Vostrel";
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r);
+            return vcl::IDOK;
+        };
+        static int n = 0;
+        dir = std::filesystem::temp_directory_path() /
+              ("vostrel_rx_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        std::filesystem::create_directories(dir);
+        main = new TMain(vcl::Application);
+        graph = new graph::TfGraph(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+        main->FormActivate(main);
+        // No time in the prefix; the direction marks shown.
+        main->RVPnlTime = 0;
+        main->mShowWrites->SetChecked(true);
+    }
+    ~ReceiveFixture() {
+        vcl::TComponent::Free(main);
+        vcl::TComponent::Free(graph);
+        for (vcl::TForm* f : Notices()) vcl::TComponent::Free(f);
+        vcl::Application->MessageHook = nullptr;
+        std::filesystem::remove_all(dir);
+    }
+    void Receive(ports::TCommPortDriver* from, const std::string& bytes) {
+        from->OnReceiveData(from, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    void Error(ports::TCommPortDriver* from, std::int32_t errs) { from->OnReceiveError(from, errs); }
+    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+    // The texts of all lines but the current (last) one.
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (int i = 0; i + 1 < Lines().LineCount(); ++i) out.push_back(Lines().GetLine(i));
+        return out;
+    }
+    static std::vector<vcl::TForm*> Notices() {
+        std::vector<vcl::TForm*> out;
+        for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
+            auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
+            if (f && f->FindComponent("Message") && f->Caption() == "Vostrel") out.push_back(f);
+        }
+        return out;
+    }
+};
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(main_form_receive, chunks_of_both_ports_are_counted_and_shown_with_their_direction) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    ASSERT_TRUE(bool(m->cp1->OnReceiveData));
+    ASSERT_TRUE(bool(m->cp2->OnReceiveData));
+    f.Receive(m->cp1, "AB");
+    f.Receive(m->cp1, "C");
+    EXPECT_EQ(m->RVLabel->Caption(), "(3, 0)");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<41 42 43");
+    EXPECT_EQ(m->lb1->Count(), 1);
+    // The second port never continues a main-port line.
+    f.Receive(m->cp2, std::string("\x01\xFF", 2));
+    EXPECT_EQ(m->RVLabel->Caption(), "(3, 2)");
+    ASSERT_EQ(f.Texts(), (std::vector<std::string>{"<41 42 43"}));
+    EXPECT_EQ(f.Lines().GetLine(1), "\xAB" "01 FF");
+    EXPECT_EQ(f.Lines().LineRecord(0).Dir, 0);
+    EXPECT_EQ(f.Lines().LineRecord(1).Dir, 1);
+    EXPECT_EQ(f.Lines().LineRecord(1).PrefixLen, 1);
+    EXPECT_EQ(m->lb1->Count(), 2);
+    // The selection follows the end of the list.
+    EXPECT_EQ(m->lb1->ItemIndex(), 1);
+
+    // The foreign port: client 1 is the main port, any other the second.
+    m->ForeignPortReceiveData(1, "Z", 1);
+    m->ForeignPortReceiveData(2, "YY", 2);
+    EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
+    EXPECT_EQ(f.Lines().GetLine(2), "<5A");
+
+    // An empty chunk changes nothing.
+    const int lines = f.Lines().LineCount();
+    f.Receive(m->cp1, "");
+    EXPECT_EQ(f.Lines().LineCount(), lines);
+    EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
+}
+
+TEST(main_form_receive, disabled_reception_ignores_chunks_whole) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->ReceptionEnabled = false;
+    f.Receive(m->cp1, "abc");
+    f.Receive(m->cp2, "abc");
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+    EXPECT_EQ(f.Lines().LineCount(), 1);
+    EXPECT_EQ(m->RxPanel->CurLine(), "");
+    m->ReceptionEnabled = true;
+    f.Receive(m->cp1, "a");
+    EXPECT_EQ(m->RVLabel->Caption(), "(1, 0)");
+}
+
+TEST(main_form_receive, data_formats_and_ascii_line_breaks_follow_the_window_options) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->DataFormat = terminal::dfASC;
+    f.Receive(m->cp1, "ab\ncd");
+    ASSERT_EQ(f.Texts().size(), 1u);
+    EXPECT_EQ(f.Lines().LineData(0), "ab\x95" "0A");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<cd");
+    // A CR as line break: the LF stays on the line.
+    m->RvLineBreak = '\r';
+    f.Receive(m->cp1, "\n\r");
+    EXPECT_EQ(f.Lines().LineData(1), "cd\x95" "0A\x95" "0D");
+    m->DataFormat = terminal::dfDEC;
+    f.Receive(m->cp1, "\x07");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<007");
+    // Without a mark, time or second port the prefix is empty.
+    m->mShowWrites->SetChecked(false);
+    m->DataFormat = terminal::dfBIN;
+    f.Receive(m->cp2, "\x05");
+    EXPECT_EQ(m->RxPanel->CurLine(), "00000101");
+}
+
+TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_rendered_lines) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    const auto raw = f.dir / "raw.bin";
+    m->OutputFile.Open(raw.string(), terminal::TListFileType::Binary);
+    const std::string bytes("\x00\x01\xFF\r\nA", 6);
+    f.Receive(m->cp1, bytes);
+    f.Receive(m->cp2, "B");
+    EXPECT_EQ(ReadFile(raw), bytes + "B");
+    EXPECT_EQ(m->RVLabel->Caption(), "(6, 1)");
+    EXPECT_EQ(f.Lines().LineCount(), 1);  // nothing shown
+    EXPECT_EQ(m->RxPanel->CurLine(), "");
+    // Line errors still go to the panel in raw mode.
+    f.Error(m->cp1, 0x2);
+    EXPECT_EQ(f.Texts().size(), 1u);
+    EXPECT_EQ(ReadFile(raw), bytes + "B");
+    m->OutputFile.Close();
+
+    const auto text = f.dir / "text.txt";
+    m->OutputFile.Open(text.string(), terminal::TListFileType::Text);
+    const int lines = f.Lines().LineCount();
+    f.Receive(m->cp1, "AB");
+    f.Receive(m->cp2, "C");
+    f.Error(m->cp1, 0x4);
+    // An error ends the data line in progress before its own text.
+    EXPECT_EQ(ReadFile(text), "<41 42\r\xAB" "43\r= Parity Err =\r");
+    EXPECT_EQ(f.Lines().LineCount(), lines);  // the list is left alone
+    m->OutputFile.Close();
+    // Closed again: the panel is the destination once more.
+    f.Receive(m->cp1, "D");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<44");
+    EXPECT_EQ(ReadFile(text), "<41 42\r\xAB" "43\r= Parity Err =\r");
+}
+
+TEST(main_form_receive, line_errors_are_named_and_repeats_fold_into_one_line) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    ASSERT_TRUE(bool(m->cp1->OnReceiveError));
+    f.Error(m->cp1, 0x2);
+    f.Error(m->cp1, 0x2);
+    f.Error(m->cp1, 0x2);
+    ASSERT_EQ(f.Texts(), (std::vector<std::string>{"<= OverRun Err = [3]"}));
+    EXPECT_EQ(f.Lines().LineRecord(0).Format, terminal::dfERR);
+    EXPECT_EQ(f.Lines().LineRecord(0).PrefixLen, 1);
+    EXPECT_EQ(m->lb1->Count(), 2);
+
+    // The names in their fixed order; Mode alone hides the others.
+    f.Error(m->cp1, 0x8 | 0x4);
+    f.Error(m->cp1, 0x8000 | 0x4);
+    f.Error(m->cp1, 0);
+    f.Error(m->cp1, 0x1 | 0x100 | 0x400 | 0x10);
+    const std::vector<std::string> t = f.Texts();
+    ASSERT_EQ(t.size(), 5u);
+    EXPECT_EQ(t[1], "<= Parity Frame Err =");
+    EXPECT_EQ(t[2], "<= Mode Err =");
+    EXPECT_EQ(t[3], "<= Unknown Err =");
+    EXPECT_EQ(t[4], "<= Break I/O RxOvf TxFull Err =");
+
+    // Another port between two errors, or a data byte, starts new lines;
+    // the second port's errors fold among themselves.
+    f.Error(m->cp1, 0x2);
+    f.Error(m->cp2, 0x2);
+    f.Error(m->cp2, 0x2);
+    f.Error(m->cp1, 0x2);
+    f.Receive(m->cp1, "x");
+    f.Error(m->cp1, 0x2);
+    std::vector<std::string> u = f.Texts();
+    ASSERT_EQ(u.size(), 10u);
+    EXPECT_EQ(u[5], "<= OverRun Err =");
+    EXPECT_EQ(u[6], "\xAB= OverRun Err = [2]");
+    EXPECT_EQ(u[7], "<= OverRun Err =");
+    EXPECT_EQ(u[8], "<78");
+    EXPECT_EQ(u[9], "<= OverRun Err =");
+
+    // Folding stops 10 s after the first error of a run.
+    terminal::TLineStore& lines = m->RxPanel->Lines();
+    terminal::TLineRecord r = lines.LineRecord(9);
+    r.Time -= 11.0 / 86400;
+    lines.SetLineRecord(9, r);
+    f.Error(m->cp1, 0x2);
+    EXPECT_EQ(f.Texts().size(), 11u);
+    // A count that was edited away counts as one error.
+    f.Error(m->cp1, 0x2);
+    lines.PutLine(10, "<= OverRun Err = [x]");
+    f.Error(m->cp1, 0x2);
+    EXPECT_EQ(f.Texts().back(), "<= OverRun Err = [2]");
+
+    // "Disable Receive" keeps errors out.
+    m->dRVcb->SetChecked(true);
+    f.Error(m->cp1, 0x4);
+    EXPECT_EQ(f.Texts().size(), 11u);
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_receive, show_errors_switch_connects_and_disconnects_both_drivers) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    EXPECT_TRUE(m->ShowErrorsm->Checked());
+    m->ShowErrorsm->Click();
+    EXPECT_FALSE(m->ShowErrorsm->Checked());
+    EXPECT_FALSE(bool(m->cp1->OnReceiveError));
+    EXPECT_FALSE(bool(m->cp2->OnReceiveError));
+    // Applied without a sender (as reading the settings does): no toggle.
+    m->ShowErrorsmClick(nullptr);
+    EXPECT_FALSE(m->ShowErrorsm->Checked());
+    m->ShowErrorsm->Click();
+    ASSERT_TRUE(bool(m->cp2->OnReceiveError));
+    m->cp2->OnReceiveError(m->cp2, 0x2);
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"\xAB= OverRun Err ="}));
+}
+
+TEST(main_form_receive, a_port_flooding_errors_is_suspended_with_a_notice) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    ASSERT_EQ(m->PollingIndex, 2);  // 50 ms: more than 16 errors a second suspend
+    const std::uint32_t now = win::GetTickCount();
+
+    // 10 errors in a second: the window restarts, nothing is suspended.
+    m->ErrStat[terminal::PortSlotMain] = {now - 1001, 9};
+    f.Error(m->cp1, 0x2);
+    EXPECT_FALSE(m->sbPort->Down());
+    EXPECT_EQ(m->ErrStat[terminal::PortSlotMain].Count, 0u);
+    EXPECT_TRUE(ReceiveFixture::Notices().empty());
+
+    // Within the second the errors are only counted.
+    f.Error(m->cp1, 0x2);
+    EXPECT_EQ(m->ErrStat[terminal::PortSlotMain].Count, 1u);
+
+    // 30 errors a second on Port2: its button goes down, the main port stays.
+    m->ErrStat[terminal::PortSlot2] = {now - 1001, 29};
+    f.Error(m->cp2, 0x2);
+    EXPECT_TRUE(m->sbPort2->Down());
+    EXPECT_FALSE(m->sbPort->Down());
+    auto notices = ReceiveFixture::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(static_cast<vcl::TLabel*>(notices[0]->FindComponent("Message"))->Caption(),
+              "Too many errors per second from " + m->cp2->PortName() +
+                  "\rReception was automatically suspended.\rYou can manually resume it by "
+                  "pressing button to the left of port name drop-down list");
+    EXPECT_EQ(m->ErrStat[terminal::PortSlot2].Count, 0u);
+
+    // At 200 ms a port is never suspended.
+    m->m1000msClick(m->m200ms);
+    m->ErrStat[terminal::PortSlotMain] = {now - 1001, 5000};
+    f.Error(m->cp1, 0x2);
+    EXPECT_FALSE(m->sbPort->Down());
+    EXPECT_EQ(ReceiveFixture::Notices().size(), 1u);
+}
+
+TEST(main_form_receive, list_control_keeps_the_selection_on_the_end_or_where_the_user_put_it) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->Infinitem->SetChecked(true);
+    for (int i = 0; i < 50; ++i) m->AddTextLine("message " + std::to_string(i), 0, 0, terminal::dfMSG);
+    EXPECT_EQ(m->lb1->Count(), 51);
+    EXPECT_EQ(m->lb1->ItemIndex(), 50);
+    EXPECT_EQ(f.Lines().LineRecord(7).Format, terminal::dfMSG);
+    // A line chosen by the user stays chosen as the list grows.
+    m->lb1->SetItemIndex(3);
+    m->AddTextLine("more", 0, 0, terminal::dfMSG);
+    EXPECT_EQ(m->lb1->Count(), 52);
+    EXPECT_EQ(m->lb1->ItemIndex(), 3);
+    // The repaint lock holds only while a chunk is rendered.
+    EXPECT_FALSE(m->lb1->RepaintLocked());
+    f.Receive(m->cp1, "abc");
+    EXPECT_FALSE(m->lb1->RepaintLocked());
+    // Clearing frees every line.
+    m->lb1->Clear();
+    EXPECT_EQ(m->lb1->Count(), 0);
+    EXPECT_EQ(f.Lines().LineCount(), 0);
+    m->StartNewLine(true);
+    EXPECT_EQ(m->lb1->Count(), 1);
+}
+
+TEST(main_form_receive, graph_window_gets_values_only_while_it_is_visible) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->DataFormat = terminal::dfHEX;
+    f.Receive(m->cp1, "\x01\x02");
+    EXPECT_EQ(f.graph->PointCount(), 0);
+    f.graph->SetVisible(true);
+    f.graph->cbSigned->SetChecked(true);
+    f.Receive(m->cp1, "\x05\xFF");
+    ASSERT_EQ(f.graph->PointCount(), 2);
+    EXPECT_EQ(f.graph->serLine().Point(0).Y, 5);
+    EXPECT_EQ(f.graph->serLine().Point(1).Y, -1);
+    EXPECT_EQ(f.graph->UpdateLock(), 0);
+    f.graph->cbSigned->SetChecked(false);
+    f.Receive(m->cp2, "\xFF");
+    ASSERT_EQ(f.graph->PointCount(), 3);
+    EXPECT_EQ(f.graph->serLine().Point(2).Y, 255);
+    f.graph->SetVisible(false);
+}
+
+}  // namespace
