@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QColor>
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -320,6 +326,71 @@ TEST(main_form_receive, list_control_keeps_the_selection_on_the_end_or_where_the
     EXPECT_EQ(f.Lines().LineCount(), 0);
     m->StartNewLine(true);
     EXPECT_EQ(m->lb1->Count(), 1);
+}
+
+// The colour at the right end of a row (past any text) and the rightmost
+// column of a row that differs from that background.
+struct RowLook {
+    QRgb Background;
+    int InkRight;
+};
+RowLook LookOfRow(const QImage& img, int row, int item_height) {
+    const int y0 = row * item_height;
+    const QRgb bg = img.pixel(img.width() - 3, y0 + item_height / 2);
+    int right = -1;
+    for (int y = y0; y < y0 + item_height; ++y)
+        for (int x = 0; x < img.width() - 3; ++x)
+            if (img.pixel(x, y) != bg) right = std::max(right, x);
+    return {bg, right};
+}
+
+// The darkest channel value in a part of a row (0xFF: untouched white).
+int DarkestInRow(const QImage& img, int row, int item_height, int x_begin, int x_end) {
+    int darkest = 0xFF;
+    for (int y = row * item_height; y < (row + 1) * item_height; ++y)
+        for (int x = x_begin; x < x_end; ++x) {
+            const QRgb c = img.pixel(x, y);
+            darkest = std::min({darkest, qRed(c), qGreen(c), qBlue(c)});
+        }
+    return darkest;
+}
+
+TEST(main_form_receive, lines_are_drawn_with_their_colours_silver_prefix_and_hidden_codes) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->lb1->Widget()->resize(600, 300);
+    m->AddTextLine("note", 0, 0, terminal::dfMSG);   // row 0
+    f.Error(m->cp1, 0x2);                              // row 1
+    f.Receive(m->cp2, "A");                            // row 2: Port2 data
+    m->StartNewLine(true);
+    m->DataFormat = terminal::dfASC;
+    f.Receive(m->cp1, std::string("x\x01", 2));        // row 3: "<x" + hidden code
+    ASSERT_EQ(m->lb1->Count(), 4);
+    m->lb1->SetItemIndex(-1);
+    const int h = m->lb1->ItemHeight();
+
+    QImage img = m->lb1->Widget()->grab().toImage();
+    EXPECT_EQ(LookOfRow(img, 0, h).Background, qRgb(0x80, 0xFF, 0x80));
+    EXPECT_EQ(LookOfRow(img, 1, h).Background, qRgb(0xFF, 0xFF, 0x00));
+    EXPECT_EQ(LookOfRow(img, 2, h).Background, qRgb(0xDD, 0xDD, 0xFF));
+    EXPECT_EQ(LookOfRow(img, 3, h).Background, qRgb(0xFF, 0xFF, 0xFF));
+    // The mark is drawn in silver (light grey on white), the data after it
+    // in the text colour.
+    const int mark_end = m->lb1->Canvas().TextWidth("<");
+    const int mark = DarkestInRow(img, 3, h, 0, mark_end);
+    EXPECT_LT(mark, 0xFF);
+    EXPECT_GE(mark, 0xC0);
+    EXPECT_LT(DarkestInRow(img, 3, h, mark_end, img.width() - 3), 0x80);
+    // The hidden code shows as its mark alone; shown, its digits follow.
+    const int hidden = LookOfRow(img, 3, h).InkRight;
+    m->mShowASCIInonvisiblecodes->SetChecked(true);
+    img = m->lb1->Widget()->grab().toImage();
+    EXPECT_GT(LookOfRow(img, 3, h).InkRight, hidden + m->lb1->Canvas().TextWidth("0"));
+
+    // A selected line keeps the list's selection colours.
+    m->lb1->SetItemIndex(1);
+    img = m->lb1->Widget()->grab().toImage();
+    EXPECT_NE(LookOfRow(img, 1, h).Background, qRgb(0xFF, 0xFF, 0x00));
 }
 
 TEST(main_form_receive, graph_window_gets_values_only_while_it_is_visible) {
