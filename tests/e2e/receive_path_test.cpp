@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,7 @@
 
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
+#include "platform/win/timers.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "terminal/main_form.h"
@@ -147,6 +149,38 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
     // The data after them starts a line of its own.
     ASSERT_TRUE(p.Send(p.main_dev, "\x10"));
     EXPECT_EQ(p.Lines().GetLine(p.Last()), "<10");
+}
+
+TEST(receive_path, a_flood_of_errors_from_a_vanished_device_closes_its_port_with_a_notice) {
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    const std::string name = m->cp1->PortName();
+    p.main_dev.CloseMaster();
+    test_support::Pump(std::chrono::milliseconds(200));
+    ASSERT_TRUE(m->cp1->Connected());  // the window has not noticed yet
+
+    // More than 16 errors a second at the 50 ms polling delay.
+    const std::uint32_t start = win::GetTickCount() - 1001;
+    m->ErrStat[terminal::PortSlotMain] = {start, 40};
+    m->cp1ReceiveError(m->cp1, 0x8);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_EQ(m->ComNcb->Tag, 1);  // marked as wanted but not open
+    EXPECT_FALSE(m->sbPort->Down());  // closed as failed, not suspended
+    // The statistics stay as they were.
+    EXPECT_EQ(m->ErrStat[terminal::PortSlotMain].StartTick, start);
+    EXPECT_EQ(m->ErrStat[terminal::PortSlotMain].Count, 41u);
+    std::vector<std::string> notices;
+    for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
+        auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
+        if (f && f->FindComponent("Message")) {
+            notices.push_back(static_cast<vcl::TLabel*>(f->FindComponent("Message"))->Caption());
+            vcl::TComponent::Free(f);
+            --i;
+        }
+    }
+    EXPECT_EQ(notices, (std::vector<std::string>{"Handle of port \"" + name + "\" is no longer valid"}));
+    EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<= Frame Err =");
 }
 
 }  // namespace
