@@ -393,6 +393,42 @@ TEST(main_form_receive, lines_are_drawn_with_their_colours_silver_prefix_and_hid
     EXPECT_NE(LookOfRow(img, 1, h).Background, qRgb(0xFF, 0xFF, 0x00));
 }
 
+TEST(main_form_receive, panel_metrics_follow_the_list_size_and_a_starved_window_slows_polling) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->Show();
+    m->SetBounds(0, 0, 900, 600);
+    vcl::Application->ProcessMessages();
+    const int char_width = m->lb1->Canvas().TextWidth("x");
+    ASSERT_GT(char_width, 0);
+    EXPECT_EQ(m->lb1->ItemHeight(), m->RxPanel->LineHeight());
+    EXPECT_EQ(m->RxPanel->CharsPerLine(),
+              (m->lb1->Width() - 4 - m->lb1->ScrollBarWidth()) / char_width);
+    EXPECT_EQ(m->RxPanel->VisibleLines(), (m->lb1->Height() - 5) / m->lb1->ItemHeight());
+    const int wide = m->RxPanel->CharsPerLine();
+    m->SetBounds(0, 0, 700, 600);
+    vcl::Application->ProcessMessages();
+    EXPECT_LT(m->RxPanel->CharsPerLine(), wide);
+    // Lines wrap at the panel's width: "<" and tokens of 2 digits plus blanks.
+    const int per_line = (m->RxPanel->CharsPerLine() - 1 + 1) / 3;
+    f.Receive(m->cp1, std::string(static_cast<std::size_t>(per_line) + 1, 'A'));
+    EXPECT_EQ(f.Lines().LineData(f.Lines().LineCount() - 2).size(),
+              static_cast<std::size_t>(per_line * 3 - 1));
+    EXPECT_EQ(m->RxPanel->CurLine(), "<41");
+
+    // A chunk arriving after the window went 7 s without its watchdog tick
+    // raises the polling delay first.
+    ASSERT_EQ(m->PollingIndex, 2);
+    m->AntiHangStamp = win::GetTickCount() - 8000;
+    f.Receive(m->cp1, "B");
+    EXPECT_EQ(m->PollingIndex, 3);
+    EXPECT_EQ(m->cp1->PollingDelay(), 200);
+    EXPECT_EQ(ReceiveFixture::Notices().size(), 1u);
+    m->AntiHangStamp = win::GetTickCount() - 8000;
+    f.Error(m->cp2, 0x2);
+    EXPECT_EQ(m->PollingIndex, 4);
+}
+
 TEST(main_form_receive, graph_window_gets_values_only_while_it_is_visible) {
     ReceiveFixture f;
     TMain* m = f.main;
