@@ -248,10 +248,10 @@ void ReadProfiles(TMain& m, const vcl::TIniFile& ini) {
         TPortProfile p = ReadProfile(ini, slot, m.Profiles[slot]);
         (p.Name.empty() ? unnamed : named).push_back(std::move(p));
     }
+    for (const TPortProfile& p : named) m.CBProfile->Items().Add(p.Name);
     int slot = 1;
     for (auto* list : {&named, &unnamed})
         for (TPortProfile& p : *list) m.Profiles[slot++] = std::move(p);
-    for (const TPortProfile& p : named) m.CBProfile->Items().Add(p.Name);
     m.Profiles[11] = ReadProfile(ini, 11, m.Profiles[11]);
     m.Profiles[11].Name.clear();
 }
