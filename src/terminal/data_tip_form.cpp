@@ -1,5 +1,9 @@
 #include "terminal/data_tip_form.h"
 
+#include <string>
+
+#include "platform/rtl/exceptions.h"
+
 namespace terminal {
 
 TfrmData* frmData = nullptr;
@@ -58,6 +62,19 @@ void TfrmData::ShowTip(const TDataTipLine& Line, int X, int CharWidth, bool Show
     SetBounds(at.X, at.Y, width, height);
     Show();
     Timer1->SetEnabled(true);
+}
+
+void TfrmData::ShowTip(const TLineRecord& Record, std::string_view Data, int X, int CharWidth,
+                       bool ShowNonVisible, const vcl::TRect& LineOnScreen) {
+    std::string bytes;
+    try {
+        bytes = DecodeLineBytes(Record.Format, Data);
+    } catch (const rtl::Exception&) {
+        FormDeactivate(this);
+        return;
+    }
+    ShowTip({Record.Format, Record.PrefixLen, Data, bytes}, X, CharWidth, ShowNonVisible,
+            LineOnScreen);
 }
 
 void TfrmData::FormDeactivate(vcl::TComponent*) {

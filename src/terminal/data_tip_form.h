@@ -11,6 +11,7 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/timer.h"
 #include "terminal/data_tip.h"
+#include "terminal/receive_panel_lines.h"
 #include "terminal/tag_label.h"
 
 namespace terminal {
@@ -27,6 +28,12 @@ public:
     // hides the tip instead.
     void ShowTip(const TDataTipLine& Line, int X, int CharWidth, bool ShowNonVisible,
                  const vcl::TRect& LineOnScreen);
+    // The same for a panel line given by its record and its text after the
+    // prefix: the bytes are read back from the text. A line edited into text
+    // that is no longer numbers has no bytes to show, so the tip hides
+    // rather than raising an error at every move of the mouse.
+    void ShowTip(const TLineRecord& Record, std::string_view Data, int X, int CharWidth,
+                 bool ShowNonVisible, const vcl::TRect& LineOnScreen);
     // Hides the tip (the mouse is over a line without bytes).
     void HideTip() { FormDeactivate(this); }
 

@@ -274,6 +274,26 @@ TEST(data_tip_form, hides_over_itself_and_over_lines_without_bytes) {
     EXPECT_FALSE(f.tip->Visible());
     EXPECT_FALSE(f.tip->Timer1->Enabled());
 
+    // From a panel line's record and text: the bytes are read back, the
+    // prefix is left of the data. A line edited into non-numbers hides the
+    // tip instead of raising.
+    TLineRecord rec;
+    rec.Format = dfDEC;
+    rec.PrefixLen = 9;
+    f.tip->ShowTip(rec, "001 002 003", (9 + 8) * 9 + 1, 9, false, line);
+    ASSERT_TRUE(f.tip->Visible());
+    EXPECT_EQ(f.tip->LInfo1->Caption(), " " + D + D + "<y=h>" + D + "<y=.> ");
+    f.tip->ShowTip(rec, "001 0z2 003", 1, 9, false, line);
+    EXPECT_FALSE(f.tip->Visible());
+    rec.Format = dfBIN;
+    f.tip->ShowTip(rec, "01000001", 1, 9, false, line);
+    EXPECT_TRUE(f.tip->Visible());
+    f.tip->ShowTip(rec, "0100 0001", 1, 9, false, line);
+    EXPECT_FALSE(f.tip->Visible());
+    rec.Format = dfERR;
+    f.tip->ShowTip(rec, "01000001", 1, 9, false, line);
+    EXPECT_FALSE(f.tip->Visible());
+
     // Near the right edge of the screen the tip is moved left to fit.
     f.tip->ShowTip(dec, 1, 9, false, {780, 300, 1380, 317});
     EXPECT_EQ(f.tip->Left() + f.tip->Width(), 800);
