@@ -378,6 +378,7 @@ TPSRegProc* TPSPascalCompiler::AddFunctionDecl(const std::string& header, bool f
         throw EPSCompilerException(FormatText(kUnableToRegisterFunction, {header}));
     reg->ExportName = true;
     reg->ImportDecl = MakeProcSignature(reg->Decl);
+    reg->RegisteredImportDecl = reg->ImportDecl;
     regProcs_.push_back(std::move(reg));
     return regProcs_.back().get();
 }

@@ -326,6 +326,10 @@ public:
     TPSParametersDecl Decl;
     bool ExportName = false;
     std::string ImportDecl;  // empty: none
+    // The signature made at registration; while ImportDecl still equals it,
+    // the image gets the signature of Decl as it is at output time, so that
+    // parameters a host adds after registering stay in step.
+    std::string RegisteredImportDecl;
 };
 
 class TPSProcedure {

@@ -377,10 +377,13 @@ void ImageBuilder::WriteProcedure(const TPSProcedure& proc) {
     } else if (const auto* external = dynamic_cast<const TPSExternalProcedure*>(&proc)) {
         const TPSRegProc* reg = external->RegProc;
         if (reg == nullptr) throw ImageError{"External procedure without a registered function"};
-        const bool by_name = reg->ImportDecl.empty() || reg->ExportName;
+        const std::string import_decl = !reg->ImportDecl.empty() && reg->ImportDecl == reg->RegisteredImportDecl
+                                            ? MakeProcSignature(reg->Decl)
+                                            : reg->ImportDecl;
+        const bool by_name = import_decl.empty() || reg->ExportName;
         if (by_name && !FitsImageName(reg->Name))
             throw ImageError{"Function name too long for the image: " + reg->Name};
-        if (reg->ImportDecl.empty()) {
+        if (import_decl.empty()) {
             BlockWriteByte(image_, static_cast<std::uint8_t>(pfExternal | attribute_flag));
             BlockWriteByte(image_, static_cast<std::uint8_t>(reg->Name.size()));
             image_ += reg->Name;
@@ -392,7 +395,7 @@ void ImageBuilder::WriteProcedure(const TPSProcedure& proc) {
             } else {
                 BlockWriteByte(image_, 0);
             }
-            WriteCountedText(image_, reg->ImportDecl);
+            WriteCountedText(image_, import_decl);
         }
     } else {
         throw ImageError{"Unknown kind of procedure"};

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -9,16 +10,33 @@
 
 namespace script::compiler {
 namespace {
+using testing::CompilePlugin;
 using testing::CompileScript;
 using testing::PluginHostSettings;
 
-std::string ReadPlugin(const std::string& name) {
+std::string TestDir() {
     std::string dir = __FILE__;
-    dir = dir.substr(0, dir.find_last_of('/'));
-    std::ifstream in(dir + "/plugins/" + name);
+    return dir.substr(0, dir.find_last_of('/'));
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string ReadPlugin(const std::string& name) { return ReadFile(TestDir() + "/plugins/" + name); }
+
+// Every file below the plug-in folder, by the name an include asks for
+// ("plugins/inc/crc16.inc"), the way the host reads them from disk.
+std::map<std::string, std::string> PluginFiles() {
+    std::map<std::string, std::string> files;
+    const std::filesystem::path root = TestDir();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "plugins"))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(root).generic_string()] = ReadFile(entry.path());
+    return files;
 }
 
 std::vector<std::string> ExternalNames(const test_support::PSImage& image) {
@@ -78,6 +96,70 @@ TEST(compiler_plugins, host_refuses_bad_events_and_other_units) {
     EXPECT_TRUE(r.HasMessage("[Error] (1:6): Unknown unit 'Windows'")) << r.AllMessages();
     r = CompileScript("procedure OnLoad; begin ShowMessage(TD + RD + RD2); end; end.", PluginHostSettings);
     EXPECT_TRUE(r.Ok) << r.AllMessages();
+}
+
+TEST(compiler_plugins, every_plugin_in_the_folder_compiles_with_its_includes_and_declares_an_event) {
+    const auto files = PluginFiles();
+    int plugins = 0;
+    for (const auto& [name, text] : files) {
+        if (!name.ends_with(".pas")) continue;
+        ++plugins;
+        auto r = CompilePlugin(text, name, files);
+        EXPECT_TRUE(r.Ok) << name << "\n" << r.AllMessages();
+        for (const auto& m : r.Messages) EXPECT_TRUE(m.starts_with("[Hint]")) << name << ": " << m;
+        EXPECT_TRUE(r.Events.HasOnLoad || r.Events.HasOnSend || r.Events.HasOnReceive || r.Events.HasOnReceive2)
+            << name;
+    }
+    EXPECT_GE(plugins, 30);
+}
+
+TEST(compiler_plugins, host_records_events_in_any_case_and_refuses_an_event_function) {
+    auto r = CompilePlugin("procedure onload; begin end; procedure OnReceive2; begin end;", "p.pas");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_TRUE(r.Events.HasOnLoad);
+    EXPECT_TRUE(r.Events.HasOnReceive2);
+    EXPECT_FALSE(r.Events.HasOnSend);
+    EXPECT_FALSE(r.Events.HasOnReceive);
+    r = CompilePlugin("function ONSEND: Integer; begin Result := 1; end;", "p.pas");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.Events.HasOnSend);
+    EXPECT_TRUE(r.HasMessage("Type mismatch")) << r.AllMessages();
+    // Other procedures may have any shape.
+    r = CompilePlugin("function OnSendHelper(x: Integer): Integer; begin Result := x; end;", "p.pas");
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+}
+
+TEST(compiler_plugins, includes_resolve_beside_the_including_file_and_errors_point_into_them) {
+    const std::map<std::string, std::string> files = {
+        {"dir/inc/a.inc", "{$I b.inc}\nfunction A: Integer; begin Result := B + 1; end;\n"},
+        {"dir/inc/b.inc", "function B: Integer;\nbegin\n  Result := 'x';\nend;\n"},
+        {"dir/inc/c.inc", "function C: Integer; begin Result := 3; end;\n"}};
+    auto r = CompilePlugin("{$I inc/c.inc}\nprocedure OnLoad; begin AddMsg(IntToStr(C)); end;", "dir/main.pas", files);
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+    // b.inc is found beside a.inc, its error reported in its own rows.
+    r = CompilePlugin("\n{$I inc/a.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:13): Type mismatch")) << r.AllMessages();
+    // A missing include reads as an empty text.
+    r = CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+    // Defines of the source select its code.
+    r = CompilePlugin("{$DEFINE X}{$IFDEF X}procedure OnLoad; begin end;{$ELSE}bad{$ENDIF}", "dir/main.pas", files);
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_TRUE(r.Events.HasOnLoad);
+}
+
+TEST(compiler_plugins, untyped_library_functions_carry_their_completed_parameters_into_the_image) {
+    auto r = CompilePlugin("var w: Word; procedure OnLoad; begin TD := Data2Str(w); Str2Data(RD, w); end;", "p.pas");
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    std::string d2s, s2d;
+    for (const auto& p : r.Parsed.Procs) {
+        if (p.External && p.Name == "DATA2STR") d2s = p.Decl;
+        if (p.External && p.Name == "STR2DATA") s2d = p.Decl;
+    }
+    // Result byte, then one byte per parameter (1 by reference).
+    EXPECT_EQ(d2s, std::string("\1\0", 2));
+    EXPECT_EQ(s2d, std::string("\0\0\1", 3));
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 // Compiling scripts in tests: the result, its messages and the decoded image,
 // with the byte code of procedures as disassembled text.
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "script/compiler/compiler.h"
+#include "script/compiler/preprocessor.h"
 #include "support/ps_disassembler.h"
 #include "support/ps_image_reader.h"
 
@@ -47,9 +49,18 @@ inline CompileResult CompileScript(std::string_view text,
     return r;
 }
 
+// The events a plug-in declares, as the plug-in host records them.
+struct PluginEvents {
+    bool HasOnLoad = false;
+    bool HasOnSend = false;
+    bool HasOnReceive = false;
+    bool HasOnReceive2 = false;
+};
+
 // The plug-in host's settings: its library declared in SYSTEM, no other
 // units, a final "end." or no main block accepted, and event procedures
-// checked to be parameterless procedures.
+// checked to be parameterless procedures. When the compiler's Tag points to
+// a PluginEvents, the events found are recorded there.
 inline void PluginHostSettings(TPSPascalCompiler& c) {
     c.AllowEndWithoutBegin = true;
     c.AllowNoMainBlock = true;
@@ -65,6 +76,7 @@ inline void PluginHostSettings(TPSPascalCompiler& c) {
               "function Swap32(data: cardinal): cardinal", "function IntToHex(Value: Integer; Digits: Integer): string",
               "function Format(const Format: string; const Args: array of const): string"})
             comp.AddFunctionByDecl(decl);
+        // X has no type, so these two are completed parameter by parameter.
         TPSRegProc* d2s = comp.AddFunction("function Data2Str(): string;");
         d2s->Decl.AddParam().SetName("X");
         TPSRegProc* s2d = comp.AddFunction("procedure Str2Data;");
@@ -93,11 +105,64 @@ inline void PluginHostSettings(TPSPascalCompiler& c) {
         return true;
     };
     c.OnExportCheck = [](TPSPascalCompiler& comp, TPSInternalProcedure& proc, const std::string&) {
-        if (proc.Name == "ONLOAD" || proc.Name == "ONSEND" || proc.Name == "ONRECEIVE" || proc.Name == "ONRECEIVE2") {
+        auto* events = static_cast<PluginEvents*>(comp.Tag);
+        bool* flag = nullptr;
+        PluginEvents unused;
+        if (events == nullptr) events = &unused;
+        if (proc.Name == "ONLOAD") flag = &events->HasOnLoad;
+        if (proc.Name == "ONSEND") flag = &events->HasOnSend;
+        if (proc.Name == "ONRECEIVE") flag = &events->HasOnReceive;
+        if (proc.Name == "ONRECEIVE2") flag = &events->HasOnReceive2;
+        if (flag != nullptr) {
+            *flag = true;
             if (!ExportCheck(comp, proc, {0}, {})) comp.MakeError({}, ecTypeMismatch, {});
         }
         return true;
     };
+}
+
+// A plug-in source compiled as the host does it: preprocessed first, with
+// include files taken from a name -> text map (a missing one reads as empty),
+// positions translated back to the source files and the events recorded.
+struct PluginCompileResult : CompileResult {
+    PluginEvents Events;
+    std::string Preprocessed;
+};
+
+inline PluginCompileResult CompilePlugin(const std::string& source, const std::string& fileName,
+                                         const std::map<std::string, std::string>& files = {}) {
+    PluginCompileResult r;
+    TPSPreProcessor pre;
+    pre.Clear();
+    pre.OnNeedFile = [&files](TPSPreProcessor&, const std::string& including, std::string& name, std::string& text) {
+        const auto slash = including.find_last_of('/');
+        name = (slash == std::string::npos ? std::string() : including.substr(0, slash + 1)) + name;
+        const auto found = files.find(name);
+        text = found != files.end() ? found->second : std::string();
+        return true;
+    };
+    pre.MainFileName = fileName;
+    pre.MainFileText = source;
+    pre.PreProcess(fileName, r.Preprocessed);
+
+    TPSPascalCompiler compiler;
+    PluginHostSettings(compiler);
+    compiler.Tag = &r.Events;
+    compiler.OnTranslateLineInfo = [&pre](TPSPascalCompiler&, std::uint32_t& pos, std::uint32_t& row,
+                                          std::uint32_t& col, std::string& module) {
+        TPSLineInfoResults res;
+        if (pre.LineInfo.GetLineInfo(module, pos, res)) {
+            pos = res.Pos;
+            row = res.Row;
+            col = res.Col;
+            module = res.Name;
+        }
+    };
+    r.Ok = compiler.Compile(r.Preprocessed);
+    if (!r.Ok) pre.AdjustMessages(compiler);
+    for (std::size_t i = 0; i < compiler.GetMsgCount(); ++i) r.Messages.push_back(compiler.GetMsg(i).MessageToString());
+    if (compiler.GetOutput(r.Image)) r.Parsed = test_support::ReadImage(r.Image);
+    return r;
 }
 
 }  // namespace script::compiler::testing
