@@ -46,6 +46,13 @@ void SelectPort(TMain& m, int port, bool main) {
 
 }  // namespace
 
+void TMain::HookProfileControls() {
+    CBProfile->OnChange = [this](vcl::TComponent* s) { CBProfileChange(s); };
+    CBProfile->OnDropDown = [this](vcl::TComponent* s) { CBProfileDropDown(s); };
+    Saveb->OnClick = [this](vcl::TComponent* s) { SavecfgbClick(s); };
+    BDelProfile->OnClick = [this](vcl::TComponent* s) { BDelProfileClick(s); };
+}
+
 void TMain::ClearProfile(int Slot) {
     TPortProfile& p = Profiles[Slot];
     std::string aux = std::move(p.AuxParams);

@@ -149,8 +149,12 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     check("Timecaninterruptdatarow", m.mTimecaninterruptdatarow);
     check("PreciseTimeCalc", m.Precisetimecalc1);
     check("ShowErrors", m.ShowErrorsm);
+    m.ShowErrorsmClick(nullptr);
     check("InfiniteList", m.Infinitem);
     check("ShowASCIInonvisiblecodes", m.mShowASCIInonvisiblecodes);
+    // The receive panel takes the options read so far (a precise clock is
+    // re-based when it is switched on).
+    m.SyncReceivePanelOptions();
     m.lb1->Repaint();
     m.CBRS485->SetChecked(boolean("UseRS485", m.CBRS485->Checked()));
     m.CBRS485->SetColor(m.CBRS485->Checked() ? vcl::TColor(0x8080FF) : m.pnlCommPrms->Color());

@@ -338,4 +338,25 @@ TEST(main_form_profiles, slots_are_read_compacted_and_applied) {
     EXPECT_EQ(m->Profiles[3].Speed, 9600);
 }
 
+TEST(main_form_profiles, profile_controls_reach_their_handlers) {
+    Profiles p;
+    p.Start();
+    TMain* m = p.m;
+    m->HookProfileControls();
+    p.name = "Lab";
+    m->Saveb->Click();
+    EXPECT_EQ(p.Entries(), "Lab;");
+    EXPECT_EQ(p.Key("Config1", "Name"), "Lab");
+    p.name = "Bench";
+    m->Saveb->Click();
+    m->CBProfile->SetItemIndex(0);
+    m->CBProfile->OnChange(m->CBProfile);
+    EXPECT_EQ(m->LastProfileName, "Lab");
+    EXPECT_TRUE(m->BDelProfile->Enabled());
+    m->BDelProfile->Click();
+    ASSERT_EQ(p.asked.size(), 1u);
+    EXPECT_EQ(p.Entries(), "Bench;");
+    EXPECT_EQ(p.Key("Config1", "Name"), "Bench");
+}
+
 }  // namespace

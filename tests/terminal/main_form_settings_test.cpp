@@ -147,6 +147,10 @@ TEST(main_form_settings, every_setting_round_trips_through_the_file) {
     EXPECT_TRUE(m->mTimecaninterruptdatarow->Checked());
     EXPECT_TRUE(m->Precisetimecalc1->Checked());
     EXPECT_FALSE(m->ShowErrorsm->Checked());
+    EXPECT_FALSE(bool(m->cp1->OnReceiveError));  // line errors are not shown
+    EXPECT_FALSE(bool(m->cp2->OnReceiveError));
+    EXPECT_TRUE(m->RxPanel->ShowASCIInonvisiblecodes);
+    EXPECT_FALSE(m->RxPanel->InfiniteList());
     EXPECT_FALSE(m->Infinitem->Checked());
     EXPECT_TRUE(m->mShowASCIInonvisiblecodes->Checked());
     EXPECT_TRUE(m->CBRS485->Checked());
