@@ -521,9 +521,7 @@ TPSVar* TPSPascalCompiler::AddUsedVariableN(const std::string& name, const std::
     return AddVariableImpl(name, FindType(type_name), true);
 }
 
-namespace {
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as the image stores it: the first
-// three groups as numbers, the last eight bytes in order.
+// The first three groups as numbers, the last eight bytes in order.
 bool ParseGuid(const std::string& text, std::uint32_t out[4]) {
     std::string hex;
     for (char c : text)
@@ -546,7 +544,6 @@ bool ParseGuid(const std::string& text, std::uint32_t out[4]) {
                  static_cast<std::uint32_t>(bytes[4 * w + 2]) << 16 | static_cast<std::uint32_t>(bytes[4 * w + 3]) << 24;
     return true;
 }
-}  // namespace
 
 TPSInterface* TPSPascalCompiler::AddInterface(TPSInterface* parent, const std::string& guid, const std::string& name) {
     CheckCompiling();

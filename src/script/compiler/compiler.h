@@ -23,8 +23,25 @@ namespace script::compiler {
 class TPSPascalCompiler;
 enum class TOpLevel : std::uint8_t;
 
+class TPSInterface;
+
+// One method of an interface declared in a script; calls of it go through an
+// access procedure whose import text names the method's slot.
+class TPSInterfaceMethod {
+public:
+    TPSInterface* Intf = nullptr;
+    std::string Name;     // upper case
+    std::string OrgName;  // as written
+    std::uint32_t NameHash = 0;
+    std::uint8_t CC = 0;  // 0 register, 1 pascal, 2 cdecl, 3 stdcall, 4 safecall
+    std::int32_t AProcNo = -1;
+    std::uint32_t MethodNo = 0;  // the inherited interfaces' methods come first
+    TPSParametersDecl Decl;
+};
+
 // An interface type's model. This system's host registers no interfaces of its
-// own; the standard ones exist so that scripts can name them.
+// own; the standard ones exist so that scripts can name them, and scripts may
+// declare interfaces of their own.
 class TPSInterface {
 public:
     TPSInterfaceType* AType = nullptr;
@@ -32,7 +49,19 @@ public:
     std::string Name;  // upper case
     std::uint32_t NameHash = 0;
     std::uint32_t MethodCount = 0;  // placeholder methods of the standard interfaces
+    std::vector<std::unique_ptr<TPSInterfaceMethod>> Methods;
+
+    // All methods, the inherited ones included (the next method's number).
+    std::uint32_t TotalMethodCount() const;
+    // By upper-case name, through this interface and then those it inherits.
+    TPSInterfaceMethod* FindMethod(std::string_view upper) const;
+    // A value of the given interface is assignable to this one: it is this
+    // interface or inherits from it.
+    bool AcceptsValueOf(const TPSInterface* value) const;
 };
+
+// The text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" as the image keeps a GUID.
+bool ParseGuid(const std::string& text, std::uint32_t out[4]);
 
 // Accepts an internal procedure when its result and parameters have the given
 // base codes (result first, 0 for none) and modes (0 by value, 1 out, 2 var).
@@ -167,6 +196,12 @@ private:
     bool ReadAttributes(TPSAttributes& attributes);
     bool ResolveLabels(TPSInternalProcedure& proc);
     void HintUnusedLocals(TPSInternalProcedure& proc);
+
+    // ------------------------------------------------------------ interfaces
+    TPSType* ReadInterfaceType(std::string_view new_name);
+    bool ReadInterfaceMethod(TPSInterface& intf);
+    bool ReadInterfaceMember(std::unique_ptr<TPSValue>& v, bool& changed);
+    std::int32_t InterfaceMethodProc(TPSInterfaceMethod& method);
 
     // ------------------------------------------------------------ constant expressions
     std::unique_ptr<TPSConstValue> ReadConstant();

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "script/compiler/compiler.h"
 #include "script/compiler/messages.h"
 
 namespace script::compiler {
@@ -432,7 +433,7 @@ bool IsCompatibleType(const TPSType* target, const TPSType* source, bool cast) {
         if (s != btInterface) return false;
         const auto* want = static_cast<const TPSInterfaceType*>(target)->Intf;
         const auto* have = static_cast<const TPSInterfaceType*>(source)->Intf;
-        return want != nullptr && have != nullptr && (want == have);
+        return want != nullptr && want->AcceptsValueOf(have);
     }
     return false;
 }

@@ -531,6 +531,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
         type->ArrayTypeNo = element;
         return finish(std::move(type));
     }
+    case tkInterface: return ReadInterfaceType(new_name);
     case tkIdentifier: {
         TPSType* found = FindNamedType(p.GetToken());
         if (found == nullptr) {

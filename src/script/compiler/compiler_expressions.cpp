@@ -553,9 +553,11 @@ bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
         if (!ReadSubscripts(v, false, changed)) return false;
         bool member = false;
         if (!ReadVariantMember(v, member)) return false;
+        bool method = false;
+        if (!ReadInterfaceMember(v, method)) return false;
         bool called = false;
         if (!CheckProcVarCall(v, called)) return false;
-        if (!changed && !member && !called) return true;
+        if (!changed && !member && !method && !called) return true;
     }
 }
 

@@ -213,7 +213,11 @@ void TPSPascalCompiler::AfterWriteOperand(std::unique_ptr<TPSValue>& v) {
 
 bool TPSPascalCompiler::WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& temp) {
     const std::uint8_t b = BaseOf(GetTypeOf(&temp));
-    if (b == btProcPtr) return true;
+    // A fresh temporary of these types already holds nil. Classes and
+    // interfaces need no nil-setting procedure for it: the runtime binds none
+    // (no host class is imported), and the assignment of the temporary
+    // releases whatever the destination referred to.
+    if (b == btProcPtr || b == btInterface || b == btClass) return true;
     if (b == btString || b == btPChar) {
         auto c = NewConstValue(ResolveTypeLink(GetTypeOf(&temp)));
         BlockWriteByte(Code(), opAssign);
