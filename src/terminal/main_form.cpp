@@ -352,10 +352,6 @@ void TMain::BuildControls() {
     BTrArrow = Make<vcl::TButton>(this, "BTrArrow", pnlTR);
     BTrArrow->SetCaption("...");
     BTrArrow->SetBounds(228, 28, 26, 25);
-    BTrArrow->OnClick = [this](vcl::TComponent*) {
-        vcl::TPoint p = BTrArrow->ClientToScreen({BTrArrow->Width(), BTrArrow->Height()});
-        pmTrArrow->Popup(p.X, p.Y);
-    };
 
     TRLabel = MakeLabel(this, "TRLabel", RvGB, "0", 100, 0);
     TRLabel->OnClick = [this](vcl::TComponent* s) { RVLabelClick(s); };
@@ -543,6 +539,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     lb1->SetPopupMenu(pmList);
     lb1->SetShowHint(true);
     CreateReceivePanel();
+    BuildTransmitPath();
     // 4. The port slots; both drivers get write time-outs (0, 10000).
     PortSlots[PortSlotMain] = {sbPort, ComNcb, 0, cp1, 0};
     PortSlots[PortSlot2] = {sbPort2, cbComN2, 0, cp2, 0};

@@ -27,6 +27,7 @@
 #include "terminal/receive_list.h"
 #include "terminal/receive_list_files.h"
 #include "terminal/receive_panel.h"
+#include "terminal/transmit_parser.h"
 
 namespace graph {
 class TfGraph;
@@ -230,6 +231,59 @@ public:
     bool PluginLoaded() const;
     // ---- End of receive panel and receive path
 
+    // ---- Transmit path (main_form_transmit.cpp)
+    // The transmit buffer and the parse of the transmit box's line.
+    TTransmitParser TrParser;
+    // Whether the next transmission parses the line again. Setting it marks
+    // the line; only a successful parse clears it.
+    class TParseNeededFlag {
+    public:
+        explicit TParseNeededFlag(TTransmitParser& Parser) : parser_(Parser) {}
+        operator bool() const { return parser_.ParseNeeded(); }
+        TParseNeededFlag& operator=(bool Value) {
+            if (Value) parser_.MarkForParse();
+            return *this;
+        }
+
+    private:
+        TTransmitParser& parser_;
+    };
+    TParseNeededFlag ParseNeeded{TrParser};
+    // Cleared while a file is being sent; setting it again cancels the file.
+    bool TransmitEnabled = true;
+    // The span of the transmit line that the last parse error pointed at
+    // (the combo box of the toolkit offers no edit selection of its own).
+    int TrSelStart = 0;
+    int TrSelLength = 0;
+    // The Transmit button's caption while it reads "Cancel".
+    std::string TransbCaption;
+
+    // Wires the transmit controls, menus and the transmit timer.
+    void BuildTransmitPath();
+    void TransbClick(vcl::TComponent* Sender);
+    // Parses the line when needed; shows a parse error and answers false.
+    bool ParseTransmitLine();
+    std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);
+    std::uint32_t SendData2(const void* Buf, std::uint32_t Count);
+    void DrainForeignPort();
+    void TrBCBKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
+    void TrBCBChange(vcl::TComponent* Sender);
+    void Addcurrent1Click(vcl::TComponent* Sender);
+    void Clearfixedlines1Click(vcl::TComponent* Sender);
+    void alt51Click(vcl::TComponent* Sender);
+    void mCopyClick(vcl::TComponent* Sender);
+    void mPasteClick(vcl::TComponent* Sender);
+    void BTrArrowClick(vcl::TComponent* Sender);
+    void EnableTrControls(bool Enable);
+    // Plug-in variables and display flags (names upper case).
+    void ScriptSetV(const std::string& Text, const std::string& Delimiter);
+    std::string ScriptGetV(const std::string& Name);
+    void SetPluginVar(const std::string& Name, const std::string& Value);
+    std::string GetPluginVar(const std::string& Name);
+    // RS-485 mode drives RTS around a transmission through this.
+    virtual void SetRS485Line(bool Raised);
+    // ---- End of transmit path
+
     // ---- State shared by the terminal's parts
     TPortSlot PortSlots[2];
     TPortProfile Profiles[12];  // slots 1 to 11; [0] is unused
@@ -255,7 +309,6 @@ public:
     int PollingIndex = 2;
     int PortScanMethod = 2;
     bool ReceptionEnabled = true;
-    bool ParseNeeded = true;
     bool SendingCancelled = true;
     int CPUSpeed = 0;
 
@@ -329,8 +382,6 @@ public:
     void SavecfgbClick(vcl::TComponent* Sender);
     void BDelProfileClick(vcl::TComponent* Sender);
     void CBProfileDropDown(vcl::TComponent* Sender);
-    // Gives CBProfile, Saveb and BDelProfile their handlers (FormCreate).
-    void HookProfileControls();
     // The one-line summary of the port settings ("9600,8N1,Dr,485").
     std::string GetParamsSummary(bool NoPlugin);
     // Every change of a port setting ends here: the profile selection is

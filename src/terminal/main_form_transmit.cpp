@@ -1,0 +1,376 @@
+// The transmit path of the main window: one transmission from the transmit
+// box (button, Enter, the transmit timer), the two send operations every
+// sender uses, the pseudo-commands that read and write plug-in variables,
+// RS-485 mode around a transmission, the history and the five patterns.
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <span>
+#include <thread>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/rtl/strings.h"
+#include "platform/vcl/clipboard.h"
+#include "platform/vcl/dialogs.h"
+#include "terminal/main_form.h"
+#include "terminal/rs485_timing.h"
+
+namespace terminal {
+
+namespace {
+
+constexpr const char* kEmptyPattern = "<empty>";
+
+// Pattern entries of the transmit box's menu, Alt+1 to Alt+5.
+std::array<vcl::TMenuItem*, 5> PatternEntries(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
+
+vcl::TMenuItem* Entry(TMain& m, const char* name) {
+    auto* item = dynamic_cast<vcl::TMenuItem*>(m.FindComponent(name));
+    if (!item) throw rtl::Exception(rtl::Format("Menu entry %s is missing", {name}));
+    return item;
+}
+
+// Raises RTS for the lifetime of the guard: whatever ends the transmission,
+// a failed write or a refused pseudo-command included, the bus is released.
+class TRS485Guard {
+public:
+    explicit TRS485Guard(TMain& m) : m_(m) { m_.SetRS485Line(true); }
+    ~TRS485Guard() {
+        if (raised_) m_.SetRS485Line(false);
+    }
+    TRS485Guard(const TRS485Guard&) = delete;
+    TRS485Guard& operator=(const TRS485Guard&) = delete;
+    // Drops RTS now (after the wait); the destructor then has nothing to do.
+    void Release() {
+        raised_ = false;
+        m_.SetRS485Line(false);
+    }
+
+private:
+    TMain& m_;
+    bool raised_ = true;
+};
+
+// The pseudo-command a buffer holds: "__setv(" or "__getv(" with at least
+// one byte of room for the argument and ")" at the end.
+enum class TPseudo { None, SetV, GetV };
+TPseudo PseudoCommand(const char* p, std::uint32_t count) {
+    if (count < 9 || p[0] != '_' || p[1] != '_' || p[count - 1] != ')') return TPseudo::None;
+    if (std::memcmp(p + 2, "setv(", 5) == 0) return TPseudo::SetV;
+    if (std::memcmp(p + 2, "getv(", 5) == 0) return TPseudo::GetV;
+    return TPseudo::None;
+}
+
+}  // namespace
+
+void TMain::BuildTransmitPath() {
+    Transb->OnClick = [this](vcl::TComponent* s) { TransbClick(s); };
+    TrBCB->OnKeyDown = [this](vcl::TComponent* s, std::uint16_t& key, vcl::TShiftState shift) {
+        TrBCBKeyDown(s, key, shift);
+    };
+    TrBCB->OnChange = [this](vcl::TComponent* s) { TrBCBChange(s); };
+    tmr1->SetOnTimer([this](vcl::TComponent* s) { TransbClick(s); });
+    BTrArrow->OnClick = [this](vcl::TComponent* s) { BTrArrowClick(s); };
+    for (vcl::TMenuItem* item : PatternEntries(*this))
+        item->OnClick = [this](vcl::TComponent* s) { alt51Click(s); };
+    Entry(*this, "Addcurrent1")->OnClick = [this](vcl::TComponent* s) { Addcurrent1Click(s); };
+    Entry(*this, "Clearfixedlines1")->OnClick = [this](vcl::TComponent* s) { Clearfixedlines1Click(s); };
+    Entry(*this, "mCopy")->OnClick = [this](vcl::TComponent* s) { mCopyClick(s); };
+    Entry(*this, "mPaste")->OnClick = [this](vcl::TComponent* s) { mPasteClick(s); };
+}
+
+// ---- One transmission
+
+bool TMain::ParseTransmitLine() {
+    TTransmitParseOptions options;
+    options.TrFormat = TRFormat;
+    options.LineBreak = TrLineBreak;
+    options.RS485Mode = CBRS485->Checked();
+    options.PluginLoaded = PluginLoaded();
+    try {
+        // The parser also parses again when the format, the line break,
+        // RS-485 mode or the plug-in state differ from its last parse.
+        TrParser.ParseTransmitLine(TrBCB->Text(), options);
+        return true;
+    } catch (const ETransmitParseError& e) {
+        // The parser has emptied the buffer and marked the line already.
+        TPositionedMessage pm = SplitPositionedMessage(e.Message);
+        TmrEnCB->SetChecked(false);
+        if (TrBCB->CanFocus()) TrBCB->SetFocus();
+        if (pm.HasSpan) {
+            TrSelStart = pm.SelStart;
+            TrSelLength = pm.SelLength;
+        }
+        ShowError("Wrong data in Input Line.\r" + pm.Message);
+        if (pm.HasSpan) {
+            // The message box may have moved the focus and the selection.
+            TrSelStart = pm.SelStart;
+            TrSelLength = pm.SelLength;
+        }
+        return false;
+    }
+}
+
+void TMain::TransbClick(vcl::TComponent* Sender) {
+    // 0. During a file transfer the button reads "Cancel".
+    if (!TransmitEnabled) {
+        TransmitEnabled = true;
+        return;
+    }
+    // 1. The line into the transmit buffer.
+    if (!ParseTransmitLine()) return;
+    // 2. The history, newest first (not for Shift+Enter).
+    const std::string text = TrBCB->Text();
+    if (Sender && !text.empty()) {
+        vcl::TComboItems& items = TrBCB->Items();
+        if (items.Count() == 0 || items.Strings(0) != text) {
+            int found = -1;
+            for (int i = 0; i < items.Count() && found < 0; ++i)
+                if (items.Strings(i) == text) found = i;
+            if (found >= 0) items.Delete(found);
+            items.Insert(0, text);
+        }
+        if (items.Count() > TRComboHistoryLen && items.Count() > 0) items.Delete(items.Count() - 1);
+        TrBCB->SetText(text);
+    }
+    // 3. A new receive line before the transmission.
+    if (mAddLnBefTr->Checked() && !RxPanel->CurLine().empty()) StartNewLine(true);
+    // 4. Sending.
+    std::span<const std::uint8_t> buffer = TrParser.TransmitBuffer();
+    if (CBRS485->Checked() && !ForeignPort) {
+        TRS485Guard rts(*this);
+        const std::uint32_t n = SendData(buffer.data(), static_cast<std::uint32_t>(buffer.size()), false);
+        terminal::RS485Wait(RS485FrameMicroseconds(cp1->DataBits(), cp1->Parity(), cp1->StopBits(), n, cp1->BaudRateValue()),
+                  CPUSpeed);
+        rts.Release();
+        ShowTxCount();
+    } else if (buffer.empty()) {
+        // Nothing goes out, but a plug-in's send event may supply bytes.
+        SendData(buffer.data(), 0, true);
+    } else {
+        for (const TTransmitSegment& seg : TrParser.TransmitSegments()) {
+            if (seg.Length > 0)
+                SendData(buffer.data() + seg.Offset, static_cast<std::uint32_t>(seg.Length), true);
+            if (seg.PauseAfter) {
+                TRLabel->Repaint();
+                std::this_thread::sleep_for(std::chrono::milliseconds(seg.PauseMs));
+            }
+        }
+    }
+    // 5. Stepping values: the line shows the values of the next transmission.
+    if (TrParser.StepTokens()) TrBCB->SetText(TrParser.RebuildTransmitText());
+    // 6.
+    if (Sender == Transb && TrBCB->CanFocus()) TrBCB->SetFocus();
+}
+
+void TMain::SetRS485Line(bool Raised) { cp1->ToggleRTS(Raised); }
+
+// ---- The send operations
+
+std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCount) {
+    const char* p = static_cast<const char*>(Buf);
+    // 1. Pseudo-commands on the plug-in variables: nothing is sent.
+    switch (PseudoCommand(p, Count)) {
+        case TPseudo::SetV: {
+            const std::string arg(p + 7, Count - 8);
+            ScriptSetV(arg, ",");
+            AddTextLine("__setv(" + arg + ")", 2, 0, dfMSG);
+            return 0;
+        }
+        case TPseudo::GetV: {
+            const std::string arg(p + 7, Count - 8);
+            const std::string value = ScriptGetV(rtl::UpperCase(arg));
+            AddTextLine("__getv(" + arg + ") -> " + value, 0, 0, dfMSG);
+            return 0;
+        }
+        case TPseudo::None: break;
+    }
+    // 2. The plug-in's send event runs here once the plug-in host is part
+    //    of the main window; with no plug-in loaded it is skipped.
+    // 3. Connection check; a repeating transmission stops when it fails.
+    if (ForeignPort ? !ForeignPort->Active() : !cp1->Connected()) {
+        TmrEnCB->SetChecked(false);
+        throw rtl::Exception(std::string("Port") + " is not connected");
+    }
+    // 4. Send.
+    std::uint32_t n = 0;
+    if (ForeignPort) {
+        const int sent = ForeignPort->Send(Buf, static_cast<int>(Count));
+        n = sent > 0 ? static_cast<std::uint32_t>(sent) : 0;
+    } else if (Count > 0) {
+        bool ok = false;
+        n = cp1->SendData(Buf, Count, &ok);
+        if (!ok) {
+            // The write itself failed: the port is lost. (A zero-length
+            // probe of the handle would pass here, the device being gone
+            // only for real writes.)
+            const std::string name = cp1->PortName();
+            cp1->Disconnect();
+            RefreshPortState(true);
+            throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
+        }
+    }
+    // 5. The sent bytes in the receive panel.
+    if (mShowWrites->Checked() && (!PluginLoaded() || (PluginFlags & APTD) != 0)) ShowData(Buf, n, 2);
+    // 6.
+    SentCount += n;
+    if (ShowCount) ShowTxCount();
+    // 7.
+    DrainForeignPort();
+    return n;
+}
+
+std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count) {
+    if (!cp2->Connected()) {
+        TmrEnCB->SetChecked(false);
+        throw rtl::Exception(std::string("Port") + "2" + " is not connected");
+    }
+    if (Count == 0) return 0;
+    bool ok = false;
+    const std::uint32_t n = cp2->SendData(Buf, Count, &ok);
+    if (!ok) {  // a lost second port closes silently
+        cp2->Disconnect();
+        RefreshPortState(false);
+    }
+    return n;
+}
+
+void TMain::DrainForeignPort() {
+    if (!ForeignPort || !ForeignPort->Active() || PluginBusy) return;
+    const int avail = ForeignPort->RxCount();
+    if (avail <= 0) return;
+    const std::string data = ForeignPort->Read(avail);
+    if (!data.empty()) ForeignPortReceiveData(1, data.data(), static_cast<std::uint32_t>(data.size()));
+}
+
+// ---- Plug-in variables
+
+void TMain::ScriptSetV(const std::string& Text, const std::string& Delimiter) {
+    const std::size_t pos = Delimiter.empty() ? std::string::npos : Text.find(Delimiter);
+    if (pos == std::string::npos) throw rtl::Exception("Bad \"SetV\" proc delimiter");
+    const std::string name = rtl::UpperCase(Text.substr(0, pos));
+    const std::string value = Text.substr(pos + Delimiter.size());
+    std::uint8_t flag = 0;
+    if (name == "APTD") flag = APTD;
+    else if (name == "APRD") flag = APRD;
+    else if (name == "APGD") flag = APGD;
+    if (flag == 0) {
+        SetPluginVar(name, value);
+        return;
+    }
+    if (value == "0")
+        PluginFlags &= static_cast<std::uint8_t>(~flag);
+    else if (value == "1")
+        PluginFlags |= flag;
+    else
+        throw rtl::Exception(rtl::Format("Bad Value \"%s\"", {value}));
+}
+
+std::string TMain::ScriptGetV(const std::string& Name) {
+    std::uint8_t flag = 0;
+    if (Name == "APTD") flag = APTD;
+    else if (Name == "APRD") flag = APRD;
+    else if (Name == "APGD") flag = APGD;
+    if (flag != 0) return (PluginFlags & flag) != 0 ? "1" : "0";
+    return GetPluginVar(Name);
+}
+
+namespace {
+// Ordinal, case-sensitive order of the variable store.
+int CompareVar(const TPluginVar& v, const std::string& name) {
+    const int c = v.Name.compare(name);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+}  // namespace
+
+void TMain::SetPluginVar(const std::string& Name, const std::string& Value) {
+    int index = 0;
+    if (PluginVars->Find(Name, CompareVar, index)) {
+        PluginVars->Get(index).Value = Value;
+        return;
+    }
+    TPluginVar& v = PluginVars->Insert(index);
+    v.Name = Name;
+    v.Value = Value;
+}
+
+std::string TMain::GetPluginVar(const std::string& Name) {
+    int index = 0;
+    return PluginVars->Find(Name, CompareVar, index) ? PluginVars->Get(index).Value : std::string();
+}
+
+// ---- The transmit box, its menu and patterns
+
+void TMain::TrBCBKeyDown(vcl::TComponent*, std::uint16_t& Key, vcl::TShiftState Shift) {
+    if (Key != vcl::VK_RETURN) return;
+    Key = 0;
+    // Shift+Enter sends without entering the line into the history.
+    TransbClick((Shift & vcl::ssShift) != 0 ? nullptr : TrBCB);
+}
+
+void TMain::TrBCBChange(vcl::TComponent*) { TrParser.MarkForParse(); }
+
+void TMain::Addcurrent1Click(vcl::TComponent*) {
+    const std::string text = TrBCB->Text();
+    if (text.empty()) throw rtl::Exception("Could not add empty string");
+    std::string answer;
+    if (!vcl::InputQuery("Enter pattern number", "Number (1-5)", answer)) return;
+    const std::int64_t n = rtl::StrToIntDef(answer, 0);
+    if (n < 1 || n > 5) throw rtl::Exception("Illegal number");
+    PatternEntries(*this)[static_cast<std::size_t>(n - 1)]->SetCaption(text);
+}
+
+void TMain::Clearfixedlines1Click(vcl::TComponent*) {
+    for (vcl::TMenuItem* item : PatternEntries(*this)) item->SetCaption(kEmptyPattern);
+}
+
+void TMain::alt51Click(vcl::TComponent* Sender) {
+    auto* item = dynamic_cast<vcl::TMenuItem*>(Sender);
+    if (!item || item->Caption() == kEmptyPattern) return;
+    TrBCB->SetText(item->Caption());
+    TrParser.MarkForParse();
+}
+
+// The combo box of the toolkit gives no access to its edit field's
+// selection: copying takes the whole line, pasting appends at its end.
+void TMain::mCopyClick(vcl::TComponent*) {
+    if (!TrBCB->Text().empty()) vcl::Clipboard().SetAsText(TrBCB->Text());
+}
+
+void TMain::mPasteClick(vcl::TComponent*) {
+    std::string text = vcl::Clipboard().AsText();
+    bool replaced = false;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32) {
+            c = ' ';
+            replaced = true;
+        }
+    if (replaced) vcl::Clipboard().SetAsText(text);
+    if (text.empty()) return;
+    TrBCB->SetText(TrBCB->Text() + text);
+    TrParser.MarkForParse();
+}
+
+void TMain::BTrArrowClick(vcl::TComponent*) {
+    vcl::TPoint p = BTrArrow->ClientToScreen({BTrArrow->Width(), BTrArrow->Height()});
+    pmTrArrow->Popup(p.X, p.Y);
+    if (TrBCB->CanFocus()) TrBCB->SetFocus();
+}
+
+void TMain::EnableTrControls(bool Enable) {
+    if (!Enable) {
+        if (!TransmitEnabled) return;  // already disabled: keep the saved caption
+        TransbCaption = Transb->Caption();
+        Transb->SetCaption("Cancel");
+    } else if (!TransmitEnabled || Transb->Caption() == "Cancel") {
+        Transb->SetCaption(TransbCaption.empty() ? std::string("Transmit") : TransbCaption);
+    }
+    nastrp->SetEnabled(Enable);
+    Timergb->SetEnabled(Enable);
+    BTrArrow->SetEnabled(Enable);
+    TransmitEnabled = Enable;
+}
+
+}  // namespace terminal

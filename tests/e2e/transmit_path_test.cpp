@@ -1,0 +1,241 @@
+// The transmit path end to end: a pseudo-terminal plays the device on the
+// main port, the test types into the transmit box and reads what arrives at
+// the device.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/forms.h"
+#include "platform/win/comm.h"
+#include "support/pty.h"
+#include "terminal/main_form.h"
+#include "terminal/rs485_timing.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The main window with RTS changes of RS-485 mode recorded: each change
+// notes the bytes the device had received by then.
+class TObservedMain : public terminal::TMain {
+public:
+    using TMain::TMain;
+    struct TLineChange {
+        bool Raised;
+        std::string BytesAtDevice;
+        Clock::time_point At;
+    };
+    std::vector<TLineChange> Changes;
+    test_support::PtyPair* Device = nullptr;
+    std::string Received;  // what the device read during the changes
+
+    void SetRS485Line(bool Raised) override {
+        const Clock::time_point at = Clock::now();
+        if (Device) Received += Device->Read(65536, Raised ? 1ms : 20ms);
+        Changes.push_back({Raised, Received, at});
+        TMain::SetRS485Line(Raised);
+    }
+};
+
+struct TransmitPathFixture {
+    test_support::PtyPair device;
+    std::vector<std::string> messages;
+    TObservedMain* main;
+    std::filesystem::path dir;
+
+    explicit TransmitPathFixture(bool open = true) {
+        win::SetComPortMapOverrides({{41, device.SlavePath()}});
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r.Text);
+            return vcl::IDOK;
+        };
+        dir = std::filesystem::temp_directory_path() / ("vostrel_txe2e_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        main = new TObservedMain(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+        main->FormActivate(main);
+        if (open) {
+            main->ForceComNumber(41, true);
+            main->ApplyPortParams(false, true);
+        }
+        messages.clear();
+    }
+    ~TransmitPathFixture() {
+        vcl::TComponent::Free(main);
+        vcl::Application->MessageHook = nullptr;
+        win::SetComPortMapOverrides({});
+        std::filesystem::remove_all(dir);
+    }
+    void Line(const std::string& text) {
+        main->TrBCB->SetText(text);
+        main->TrBCBChange(main->TrBCB);
+    }
+    void Transmit() { main->Transb->Click(); }
+    std::string Send(const std::string& text) {
+        Line(text);
+        Transmit();
+        return device.Read(65536, 100ms);
+    }
+};
+
+std::string Bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int v : b) s += static_cast<char>(v);
+    return s;
+}
+
+TEST(transmit_path, dec_lines_reach_the_device_as_bytes_and_are_counted) {
+    TransmitPathFixture f;
+    ASSERT_TRUE(f.main->cp1->Connected());
+    EXPECT_EQ(f.Send("1 2,3"), Bytes({1, 2, 3}));
+    EXPECT_EQ(f.Send("258W"), Bytes({2, 1}));
+    EXPECT_EQ(f.Send("258WR"), Bytes({1, 2}));
+    EXPECT_EQ(f.Send("-1"), Bytes({0xFF}));
+    EXPECT_EQ(f.Send("1.5F"), Bytes({0, 0, 0xC0, 0x3F}));
+    EXPECT_EQ(f.Send("\"A'\"'b'"), "A'b");
+    EXPECT_TRUE(f.messages.empty());
+    EXPECT_EQ(f.main->SentCount, 15u);
+    EXPECT_EQ(f.main->TRLabel->Caption(), "15");
+
+    // A token that is no byte: nothing is sent and the token is selected.
+    EXPECT_EQ(f.Send("1 258"), "");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rToken \"258\" could not be converted to a number");
+    EXPECT_EQ(f.main->TrSelStart, 2);
+    EXPECT_EQ(f.main->TrSelLength, 3);
+    EXPECT_EQ(f.main->SentCount, 15u);
+}
+
+TEST(transmit_path, stepping_hex_token_sends_the_next_value_each_time) {
+    TransmitPathFixture f;
+    f.main->TRFormat = terminal::trfHex;
+    f.Line("FF+");
+    std::string got;
+    for (int i = 0; i < 3; ++i) {
+        f.Transmit();
+        got += f.device.Read(1, 200ms);
+    }
+    EXPECT_EQ(got, Bytes({0xFF, 0x00, 0x01}));
+    EXPECT_EQ(f.main->TrBCB->Text(), "02+");
+    // Each transmission enters the line as the box shows it then.
+    EXPECT_EQ(f.main->TrBCB->Items().Strings(0), "01+");
+    EXPECT_EQ(f.main->TrBCB->Items().Strings(2), "FF+");
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(transmit_path, ascii_lines_take_escapes_and_the_chosen_line_ending) {
+    TransmitPathFixture f;
+    f.main->TRFormat = terminal::trfAsc;
+    EXPECT_EQ(f.Send("a\\tb\\x41\\\\\\q"), std::string("a\tbA\\\\q\r\n"));
+    f.main->TrLineBreak = "\r";
+    EXPECT_EQ(f.Send("ok"), "ok\r");
+    f.main->TrLineBreak = std::string(1, '\0');
+    EXPECT_EQ(f.Send("z"), std::string("z\0", 2));
+    f.main->TrLineBreak = "";
+    EXPECT_EQ(f.Send("\\x4"), "");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rWrong HEX value (\"\\x4\")");
+}
+
+TEST(transmit_path, pause_splits_the_line_into_two_writes) {
+    TransmitPathFixture f;
+    f.Line("1 5P 2");
+    const auto start = Clock::now();
+    f.Transmit();
+    EXPECT_GE(Clock::now() - start, 45ms);
+    EXPECT_EQ(f.device.Read(2, 200ms), Bytes({1, 2}));
+    EXPECT_EQ(f.main->SentCount, 2u);
+}
+
+TEST(transmit_path, sent_bytes_are_logged_only_with_the_option) {
+    TransmitPathFixture f;
+    f.Send("1 2 3");
+    EXPECT_TRUE(f.main->RxPanel->CurLine().empty());
+    f.main->mShowWrites->Click();
+    ASSERT_TRUE(f.main->mShowWrites->Checked());
+    EXPECT_EQ(f.Send("10 11 12"), Bytes({10, 11, 12}));
+    EXPECT_EQ(f.main->RxPanel->CurLineDir(), 2);
+    EXPECT_NE(f.main->RxPanel->CurLine().find("0A 0B 0C"), std::string::npos) << f.main->RxPanel->CurLine();
+}
+
+TEST(transmit_path, pseudo_commands_show_their_lines_and_send_nothing) {
+    TransmitPathFixture f;
+    f.main->TRFormat = terminal::trfAsc;
+    f.main->TrLineBreak = "";
+    EXPECT_EQ(f.Send("__setv(speed,9600)"), "");
+    EXPECT_EQ(f.Send("__getv(Speed)"), "");
+    EXPECT_EQ(f.Send("__send(x)"), "__send(x)");
+    const auto& lines = f.main->RxPanel->Lines();
+    std::vector<std::string> shown;
+    for (int i = 0; i < lines.LineCount(); ++i)
+        if (lines.LineRecord(i).Format == terminal::dfMSG) shown.push_back(lines.LineData(i));
+    EXPECT_EQ(shown, (std::vector<std::string>{"__setv(speed,9600)", "__getv(Speed) -> 9600"}));
+    EXPECT_EQ(f.main->SentCount, 9u);
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(transmit_path, without_a_port_the_transmission_fails) {
+    TransmitPathFixture f(false);
+    f.main->TmrEnCB->SetChecked(true);
+    f.Line("1");
+    f.Transmit();
+    EXPECT_EQ(f.messages, std::vector<std::string>{"Port is not connected."});
+    EXPECT_FALSE(f.main->TmrEnCB->Checked());
+    EXPECT_EQ(f.main->SentCount, 0u);
+}
+
+TEST(transmit_path, rs485_mode_holds_rts_while_the_bytes_leave_and_always_drops_it) {
+    TransmitPathFixture f;
+    TObservedMain* m = f.main;
+    m->CPUSpeed = terminal::MeasureCpuSpeed(200ms);
+    ASSERT_GT(m->CPUSpeed, 0);
+    m->CBRS485->SetChecked(true);
+    m->Device = &f.device;
+
+    // 10 bytes at 9600 8N1 take 10616 us with the margin.
+    f.Line("1 2 3 4 5 6 7 8 9 10");
+    f.Transmit();
+    ASSERT_EQ(m->Changes.size(), 2u);
+    EXPECT_TRUE(m->Changes[0].Raised);
+    EXPECT_EQ(m->Changes[0].BytesAtDevice, "");
+    EXPECT_FALSE(m->Changes[1].Raised);
+    EXPECT_EQ(m->Changes[1].BytesAtDevice, Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_GE(m->Changes[1].At - m->Changes[0].At, 10ms);
+    EXPECT_EQ(m->SentCount, 10u);
+    EXPECT_EQ(m->TRLabel->Caption(), "10");
+    EXPECT_TRUE(f.messages.empty());
+
+    // A refused pseudo-command raises after RTS went up: it comes down again.
+    m->Changes.clear();
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    f.Line("__setv(aptd,2)");
+    f.Transmit();
+    EXPECT_EQ(f.messages, std::vector<std::string>{"Bad Value \"2\""});
+    ASSERT_EQ(m->Changes.size(), 2u);
+    EXPECT_TRUE(m->Changes[0].Raised);
+    EXPECT_FALSE(m->Changes[1].Raised);
+    EXPECT_TRUE(m->cp1->Connected());
+
+    // The device vanishes: the write fails, the port closes, RTS drops.
+    m->Changes.clear();
+    f.messages.clear();
+    m->TRFormat = terminal::trfDec;
+    f.device.CloseMaster();
+    m->Device = nullptr;
+    f.Line("1 2 3");
+    f.Transmit();
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_NE(f.messages[0].find("is no longer valid"), std::string::npos) << f.messages[0];
+    ASSERT_EQ(m->Changes.size(), 2u);
+    EXPECT_TRUE(m->Changes[0].Raised);
+    EXPECT_FALSE(m->Changes[1].Raised);
+    EXPECT_FALSE(m->cp1->Connected());
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/clipboard.h"
+#include "platform/vcl/forms.h"
+#include "ports/foreign_port.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+// The main window without a port, its modal messages recorded and its
+// questions answered by the test.
+struct TransmitFixture {
+    std::vector<std::string> messages;
+    std::vector<std::string> answers;  // next answers to InputQuery; empty: cancel
+    TMain* main;
+    std::filesystem::path dir;
+
+    TransmitFixture() {
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r.Text);
+            return vcl::IDOK;
+        };
+        vcl::Application->InputHook = [this](const std::string&, const std::string&, std::string& v) {
+            if (answers.empty()) return false;
+            v = answers.front();
+            answers.erase(answers.begin());
+            return true;
+        };
+        dir = std::filesystem::temp_directory_path() / ("vostrel_tx_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        main = new TMain(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+        main->FormActivate(main);
+        messages.clear();
+    }
+    ~TransmitFixture() {
+        vcl::TComponent::Free(main);
+        vcl::Application->MessageHook = nullptr;
+        vcl::Application->InputHook = nullptr;
+        std::filesystem::remove_all(dir);
+    }
+    // Types a line and presses Enter (Shift+Enter with shift).
+    void Enter(const std::string& text, bool shift = false) {
+        main->TrBCB->SetText(text);
+        main->TrBCBChange(main->TrBCB);
+        std::uint16_t key = vcl::VK_RETURN;
+        vcl::Guarded([&] { main->TrBCBKeyDown(main->TrBCB, key, shift ? vcl::ssShift : 0); });
+    }
+    // MSG lines of the receive panel as "<dir>:<text>".
+    std::vector<std::string> MessageLines() const {
+        std::vector<std::string> out;
+        const auto& lines = main->RxPanel->Lines();
+        for (int i = 0; i < lines.LineCount(); ++i)
+            if (lines.LineRecord(i).Format == terminal::dfMSG)
+                out.push_back(std::to_string(lines.LineRecord(i).Dir) + ":" + lines.LineData(i));
+        return out;
+    }
+    std::vector<std::string> History() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < main->TrBCB->Items().Count(); ++i) out.push_back(main->TrBCB->Items().Strings(i));
+        return out;
+    }
+};
+
+// Errors reach the application's handler, which ends a message with a period.
+// A foreign port whose transport is the test: Send answers what the test
+// sets, and bytes the test puts in arrive as received while it was busy.
+class TFakeFrame : public ports::TfrmForP {
+public:
+    TFakeFrame() : TfrmForP(nullptr, "TFakePort") {}
+    std::uint8_t GetParam(int, std::string&, bool) override { return 0; }
+    void SetParam(int, const std::string&) override {}
+    void SetActiveLook(bool) override {}
+};
+class TFakePort : public ports::TForeignPort {
+public:
+    TFakePort() : TForeignPort(300, nullptr, std::make_unique<TFakeFrame>()) {}
+    void SetActive(bool Value) override { SetActiveFlag(Value); }
+    int Send(const void* Buf, int Len) override {
+        Sent.append(static_cast<const char*>(Buf), static_cast<std::size_t>(Len));
+        return SendResult < 0 ? SendResult : Len;
+    }
+    void Arrive(const std::string& bytes) { RxBuffer() += bytes; }
+    std::string Sent;
+    int SendResult = 0;  // negative: the transport reports a failure
+};
+
+const std::string kNotConnected = "Port is not connected.";
+
+TEST(main_form_transmit, pseudo_commands_set_and_get_plugin_variables_without_sending) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    m->TmrEnCB->SetChecked(true);
+
+    f.Enter("__setv(abc,Hello, world)");
+    f.Enter("__getv(ABC)");
+    f.Enter("__getv(never)");
+    EXPECT_TRUE(f.messages.empty()) << "nothing reached the port check: " << f.messages.front();
+    EXPECT_EQ(f.MessageLines(), (std::vector<std::string>{"2:__setv(abc,Hello, world)",
+                                                          "0:__getv(ABC) -> Hello, world", "0:__getv(never) -> "}));
+    EXPECT_EQ(m->GetPluginVar("ABC"), "Hello, world");
+    EXPECT_EQ(m->GetPluginVar("abc"), "") << "names are stored upper case, looked up exactly";
+    EXPECT_EQ(m->SentCount, 0u);
+    EXPECT_TRUE(m->TmrEnCB->Checked());
+
+    // The display flags: only "0" and "1"; the names in any case.
+    m->PluginFlags = terminal::APTD | terminal::APRD | terminal::APGD;
+    f.Enter("__setv(apgd,0)");
+    EXPECT_EQ(m->PluginFlags, terminal::APTD | terminal::APRD);
+    f.Enter("__getv(apgd)");
+    EXPECT_EQ(f.MessageLines().back(), "0:__getv(apgd) -> 0");
+    f.Enter("__setv(APGD,2)");
+    f.Enter("__setv(nodelimiter)");
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Bad Value \"2\"", "Bad \"SetV\" proc delimiter."}));
+    EXPECT_EQ(m->PluginFlags, terminal::APTD | terminal::APRD);
+
+    // Variables are kept sorted by their case-sensitive names.
+    m->SetPluginVar("B", "2");
+    m->SetPluginVar("A", "1");
+    m->SetPluginVar("B", "3");
+    ASSERT_EQ(m->PluginVars->Count(), 3);
+    EXPECT_EQ(m->PluginVars->Get(0).Name, "A");
+    EXPECT_EQ(m->PluginVars->Get(1).Name, "ABC");
+    EXPECT_EQ(m->GetPluginVar("B"), "3");
+
+    // Anything else that looks alike is data, and without a port it fails.
+    f.messages.clear();
+    for (const char* data : {"__send(x)", "__setv()", "__setv(a,1", "_-setv(a,1)"}) f.Enter(data);
+    EXPECT_EQ(f.messages, std::vector<std::string>(4, kNotConnected));
+    EXPECT_FALSE(m->TmrEnCB->Checked()) << "a repeating transmission stops";
+}
+
+TEST(main_form_transmit, parse_error_selects_the_token_and_parses_again_next_time) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TmrEnCB->SetChecked(true);
+    f.Enter("1 2 258 4");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rToken \"258\" could not be converted to a number");
+    EXPECT_EQ(m->TrSelStart, 4);
+    EXPECT_EQ(m->TrSelLength, 3);
+    EXPECT_FALSE(m->TmrEnCB->Checked());
+    EXPECT_TRUE(m->ParseNeeded);
+    EXPECT_EQ(m->TrParser.TransmitLen(), 0);
+    EXPECT_TRUE(f.History().empty()) << "a failed parse does not enter the history";
+
+    // The same line again fails again (it is parsed again, not sent empty).
+    vcl::Guarded([&] { m->TransbClick(m->Transb); });
+    EXPECT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages[1], f.messages[0]);
+}
+
+TEST(main_form_transmit, switching_rs485_mode_parses_the_unchanged_line_again) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->CPUSpeed = 1000;  // no clock measurement when the mode goes on
+    f.Enter("1 5P 2");
+    EXPECT_EQ(f.messages, std::vector<std::string>{kNotConnected}) << "the pause parses without RS-485";
+    EXPECT_FALSE(m->ParseNeeded);
+
+    m->CBRS485->SetChecked(true);
+    vcl::Guarded([&] { m->TransbClick(m->Transb); });
+    ASSERT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages[1],
+              "Wrong data in Input Line.\r\"Pause\" command is not allowed when \"RS-485 mode\" is on");
+    EXPECT_EQ(m->TrSelStart, 2);
+    EXPECT_EQ(m->TrSelLength, 2);
+
+    m->CBRS485->SetChecked(false);
+    vcl::Guarded([&] { m->TransbClick(m->Transb); });
+    EXPECT_EQ(f.messages.back(), kNotConnected);
+
+    // A change of the input format parses again as well: "1A" is no DEC byte.
+    m->TrBCB->SetText("1A");
+    m->TrBCBChange(m->TrBCB);
+    m->TRFormat = terminal::trfHex;
+    vcl::Guarded([&] { m->TransbClick(m->Transb); });
+    m->TRFormat = terminal::trfDec;
+    vcl::Guarded([&] { m->TransbClick(m->Transb); });
+    EXPECT_EQ(f.messages.back(), "Wrong data in Input Line.\rToken \"1A\" could not be converted to a number");
+}
+
+TEST(main_form_transmit, history_keeps_the_newest_lines_first_up_to_its_length) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    m->TRComboHistoryLen = 3;
+    for (const char* v : {"__getv(a)", "__getv(b)", "__getv(c)"}) f.Enter(v);
+    EXPECT_EQ(f.History(), (std::vector<std::string>{"__getv(c)", "__getv(b)", "__getv(a)"}));
+    f.Enter("__getv(a)");  // an old line moves up, nothing is lost
+    EXPECT_EQ(f.History(), (std::vector<std::string>{"__getv(a)", "__getv(c)", "__getv(b)"}));
+    f.Enter("__getv(d)");  // a new one pushes the oldest out
+    EXPECT_EQ(f.History(), (std::vector<std::string>{"__getv(d)", "__getv(a)", "__getv(c)"}));
+    f.Enter("__getv(e)", true);  // Shift+Enter sends without recording
+    EXPECT_EQ(f.History(), (std::vector<std::string>{"__getv(d)", "__getv(a)", "__getv(c)"}));
+    EXPECT_EQ(f.MessageLines().back(), "0:__getv(e) -> ");
+    f.Enter("__getv(A)");  // the case of a line matters
+    EXPECT_EQ(f.History().front(), "__getv(A)");
+    EXPECT_EQ(m->TrBCB->Text(), "__getv(A)");
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_transmit, patterns_are_added_chosen_and_cleared) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    vcl::TMenuItem* add = static_cast<vcl::TMenuItem*>(m->FindComponent("Addcurrent1"));
+    vcl::TMenuItem* clear = static_cast<vcl::TMenuItem*>(m->FindComponent("Clearfixedlines1"));
+    m->TrBCB->SetText("");
+    add->Click();
+    EXPECT_EQ(f.messages, std::vector<std::string>{"Could not add empty string."});
+
+    m->TrBCB->SetText("1 2 3");
+    f.answers = {"6"};
+    add->Click();
+    f.answers = {"x"};
+    add->Click();
+    add->Click();  // cancelled: nothing happens
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Could not add empty string.", "Illegal number.", "Illegal number."}));
+    f.answers = {"2"};
+    add->Click();
+    EXPECT_EQ(m->N9->Caption(), "1 2 3");
+    EXPECT_EQ(m->N11->Caption(), "<empty>");
+
+    // Choosing a pattern puts it into the box and marks it for parsing; an
+    // empty one leaves the box alone.
+    f.Enter("7");
+    EXPECT_FALSE(m->ParseNeeded);
+    m->N11->Click();
+    EXPECT_EQ(m->TrBCB->Text(), "7");
+    m->N9->Click();
+    EXPECT_EQ(m->TrBCB->Text(), "1 2 3");
+    EXPECT_TRUE(m->ParseNeeded);
+
+    clear->Click();
+    for (vcl::TMenuItem* p : {m->N11, m->N9, m->N10, m->N12, m->alt51}) EXPECT_EQ(p->Caption(), "<empty>");
+}
+
+TEST(main_form_transmit, pasted_control_characters_become_blanks) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    vcl::TMenuItem* paste = static_cast<vcl::TMenuItem*>(m->FindComponent("mPaste"));
+    m->TrBCB->SetText("01 ");
+    vcl::Clipboard().SetAsText("02\r\n03\t04");
+    paste->Click();
+    EXPECT_EQ(vcl::Clipboard().AsText(), "02  03 04") << "the cleaned text goes back to the clipboard";
+    EXPECT_EQ(m->TrBCB->Text(), "01 02  03 04");
+    EXPECT_TRUE(m->ParseNeeded);
+}
+
+TEST(main_form_transmit, transmit_controls_are_disabled_and_the_button_cancels) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->EnableTrControls(false);
+    EXPECT_EQ(m->Transb->Caption(), "Cancel");
+    EXPECT_FALSE(m->nastrp->Enabled());
+    EXPECT_FALSE(m->Timergb->Enabled());
+    EXPECT_FALSE(m->BTrArrow->Enabled());
+    EXPECT_FALSE(m->TransmitEnabled);
+
+    m->TrBCB->SetText("__getv(x)");
+    m->Transb->Click();  // only cancels the file transfer
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_TRUE(f.MessageLines().empty());
+
+    m->EnableTrControls(true);
+    EXPECT_EQ(m->Transb->Caption(), "Transmit");
+    EXPECT_TRUE(m->nastrp->Enabled());
+    EXPECT_TRUE(m->BTrArrow->Enabled());
+}
+
+TEST(main_form_transmit, second_port_must_be_connected) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TmrEnCB->SetChecked(true);
+    try {
+        m->SendData2("ab", 2);
+        ADD_FAILURE() << "no error";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Port2 is not connected");
+    }
+    EXPECT_FALSE(m->TmrEnCB->Checked());
+}
+
+TEST(main_form_transmit, foreign_port_sends_counts_and_hands_over_what_arrived) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    auto owned = std::make_unique<TFakePort>();
+    TFakePort* port = owned.get();
+    m->ForeignPort = std::move(owned);
+    m->CBRS485->SetChecked(false);
+
+    f.Enter("1 2");
+    EXPECT_EQ(f.messages, std::vector<std::string>{kNotConnected}) << "an inactive foreign port";
+    port->SetActive(true);
+    port->Arrive("xyz");
+    f.Enter("1 2");
+    EXPECT_EQ(port->Sent, std::string("\x01\x02"));
+    EXPECT_EQ(m->SentCount, 2u);
+    EXPECT_EQ(port->RxCount(), 0) << "what arrived meanwhile was read";
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 3u);
+
+    // A transport failure counts nothing (and does not wrap the counter).
+    port->SendResult = -1;
+    f.Enter("3");
+    EXPECT_EQ(m->SentCount, 2u);
+    EXPECT_EQ(m->TRLabel->Caption(), "2");
+    m->ForeignPort.reset();
+}
+
+}  // namespace
