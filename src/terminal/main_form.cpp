@@ -540,6 +540,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     lb1->SetShowHint(true);
     CreateReceivePanel();
     BuildTransmitPath();
+    BuildFileCommands();
     // 4. The port slots; both drivers get write time-outs (0, 10000).
     PortSlots[PortSlotMain] = {sbPort, ComNcb, 0, cp1, 0};
     PortSlots[PortSlot2] = {sbPort2, cbComN2, 0, cp2, 0};

@@ -9,6 +9,7 @@
 // closing, main_form_ports.cpp the port side the life cycle calls.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -283,6 +284,32 @@ public:
     // RS-485 mode drives RTS around a transmission through this.
     virtual void SetRS485Line(bool Raised);
     // ---- End of transmit path
+
+    // ---- Receive-list files and file sending (main_form_files.cpp)
+    // Whether Shift is held (copying without prefixes); a seam for tests.
+    std::function<bool()> ShiftHeld;
+    // Hooks the receive list's menu, "Output to file.." and the file
+    // sending entries (called by FormCreate).
+    void BuildFileCommands();
+    void CrmClick(vcl::TComponent* Sender);
+    void mDeleteLineClick(vcl::TComponent* Sender);
+    void mCopyLineClick(vcl::TComponent* Sender);
+    void ClearmClick(vcl::TComponent* Sender);
+    void mCopyAllClick(vcl::TComponent* Sender);
+    void Load1Click(vcl::TComponent* Sender);
+    void mSaveAllClick(vcl::TComponent* Sender);
+    void Outputtofile1Click(vcl::TComponent* Sender);
+    // Writes Count bytes to the main port in chunks, keeping the window
+    // alive; with WithCancel the Transmit button reads "Cancel" meanwhile.
+    // False when the user cancelled. A closed port raises "Port is not
+    // connected".
+    bool SendRaw(const void* Buf, std::size_t Count, bool WithCancel);
+    void SendASCIIHEXFile1Click(vcl::TComponent* Sender);
+    void SendSelflog1Click(vcl::TComponent* Sender);
+    void SendBINFile1Click(vcl::TComponent* Sender);
+    void mSendBinaryFileWithTagsClick(vcl::TComponent* Sender);
+    void SendBinaryFile(const std::string& FileName, bool WithTags);
+    // ---- End of receive-list files and file sending
 
     // ---- State shared by the terminal's parts
     TPortSlot PortSlots[2];

@@ -1,0 +1,272 @@
+// The main window's file commands: the receive list's editing and its files
+// (save, load, output to a file), and whole files sent on the main port
+// (ASCII-hex text, a saved receive log, binary files with or without tags)
+// through one raw sender that keeps the window alive and can be cancelled.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/vcl/clipboard.h"
+#include "platform/vcl/controls.h"
+#include "terminal/common_str_proc.h"
+#include "terminal/file_send_formats.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+
+// Each write of a transfer is at most this long, so the window is seen to
+// between writes even when the line is fast and the file large.
+constexpr std::size_t kSendChunk = 64 * 1024;
+
+// Write time-outs of the main port: short during a transfer, so that a
+// Cancel is noticed within about half a second; the usual one otherwise.
+constexpr std::uint32_t kTransferWriteTimeoutMs = 500;
+constexpr std::uint32_t kNormalWriteTimeoutMs = 10000;
+
+// A tagged transfer cancelled inside one of its writes.
+struct TTransferCancelled {};
+
+vcl::TMenuItem* Entry(TMain& m, const char* name) {
+    auto* item = dynamic_cast<vcl::TMenuItem*>(m.FindComponent(name));
+    if (!item) throw rtl::Exception(rtl::Format("Menu entry %s is missing", {name}));
+    return item;
+}
+
+std::uint64_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void ProcessMessages() {
+    if (vcl::Application) vcl::Application->ProcessMessages();
+}
+
+// Restores the transmit controls (when they were taken) and the port's
+// usual write time-out however a transfer ends.
+class TTransferScope {
+public:
+    TTransferScope(TMain& m, bool TakeControls) : m_(m), controls_(TakeControls) {
+        if (controls_) m_.EnableTrControls(false);
+        m_.cp1->SetWriteTimeouts(0, kTransferWriteTimeoutMs);
+    }
+    ~TTransferScope() {
+        if (controls_) m_.EnableTrControls(true);
+        m_.cp1->SetWriteTimeouts(0, kNormalWriteTimeoutMs);
+    }
+    TTransferScope(const TTransferScope&) = delete;
+    TTransferScope& operator=(const TTransferScope&) = delete;
+
+private:
+    TMain& m_;
+    bool controls_;
+};
+
+// Gives the transmit controls back however a tagged transfer ends.
+class TTransmitControlsTaken {
+public:
+    explicit TTransmitControlsTaken(TMain& m) : m_(m) { m_.EnableTrControls(false); }
+    ~TTransmitControlsTaken() { m_.EnableTrControls(true); }
+    TTransmitControlsTaken(const TTransmitControlsTaken&) = delete;
+    TTransmitControlsTaken& operator=(const TTransmitControlsTaken&) = delete;
+
+private:
+    TMain& m_;
+};
+
+}  // namespace
+
+void TMain::BuildFileCommands() {
+    ShiftHeld = [] { return (vcl::KeyboardShiftState() & vcl::ssShift) != 0; };
+    auto hook = [this](const char* name, void (TMain::*handler)(vcl::TComponent*)) {
+        Entry(*this, name)->OnClick = [this, handler](vcl::TComponent* s) { (this->*handler)(s); };
+    };
+    hook("Crm", &TMain::CrmClick);
+    hook("mDeleteLine", &TMain::mDeleteLineClick);
+    hook("mCopyLine", &TMain::mCopyLineClick);
+    hook("Clearm", &TMain::ClearmClick);
+    hook("mCopyAll", &TMain::mCopyAllClick);
+    hook("Load1", &TMain::Load1Click);
+    hook("mSaveAll", &TMain::mSaveAllClick);
+    hook("Outputtofile1", &TMain::Outputtofile1Click);
+    hook("SendASCIIHEXFile1", &TMain::SendASCIIHEXFile1Click);
+    hook("SendSelflog1", &TMain::SendSelflog1Click);
+    hook("SendBINFile1", &TMain::SendBINFile1Click);
+    hook("mSendBinaryFileWithTags", &TMain::mSendBinaryFileWithTagsClick);
+}
+
+// ---- Editing the receive list
+
+void TMain::CrmClick(vcl::TComponent*) { StartNewLine(true); }
+
+void TMain::mDeleteLineClick(vcl::TComponent*) {
+    SyncReceivePanelOptions();
+    const int index = DeletePanelLine(*RxPanel, lb1->ItemIndex());
+    lb1->SetItemIndex(index);
+}
+
+void TMain::mCopyLineClick(vcl::TComponent*) {
+    const int index = lb1->ItemIndex();
+    const TLineStore& lines = RxPanel->Lines();
+    if (index < 0 || index >= lines.LineCount()) return;
+    vcl::Clipboard().SetAsText(CopyLineText(lines, index, ShiftHeld && ShiftHeld()));
+}
+
+void TMain::mCopyAllClick(vcl::TComponent*) {
+    vcl::Clipboard().SetAsText(CopyAllText(RxPanel->Lines(), ShiftHeld && ShiftHeld()));
+}
+
+void TMain::ClearmClick(vcl::TComponent*) {
+    RxPanel->ClearLines();
+    if (graph::fGraph) graph::fGraph->ClearGraph();
+    StartNewLine(true);
+    RecalcListMetrics();
+    PortSlots[PortSlotMain].RxCount = 0;
+    PortSlots[PortSlot2].RxCount = 0;
+    SentCount = 0;
+    ShowRxCount();
+    ShowTxCount();
+    OutputFile.Empty();
+}
+
+// ---- Receive-list files
+
+void TMain::Load1Click(vcl::TComponent*) {
+    if (!odInt->Execute()) return;
+    ClearmClick(nullptr);
+    SyncReceivePanelOptions();
+    // Ends with a fresh current line, also when the file breaks off.
+    LoadPanelList(odInt->FileName, *RxPanel);
+}
+
+void TMain::mSaveAllClick(vcl::TComponent*) {
+    if (!sd1->Execute()) return;
+    SaveList(RxPanel->Lines(), sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+}
+
+void TMain::Outputtofile1Click(vcl::TComponent*) {
+    if (OutputFile.IsOpen()) {
+        OutputFile.Close();
+    } else {
+        if (!sd1->Execute()) return;
+        // The internal format is refused before the file is touched.
+        OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+        ClearmClick(nullptr);
+    }
+    SyncReceivePanelOptions();
+    Outputtofile1->SetChecked(OutputFile.IsOpen());
+    LNumFormat->SetCaption(OutputFile.IsOpen()
+                               ? std::string("FILE:")
+                               : std::string(DataFormatName(RxPanel->DataFormat)));
+}
+
+// ---- Sending files
+
+bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
+    const char* p = static_cast<const char*>(Buf);
+    if (ForeignPort) {
+        if (Count == 0) return true;
+        CheckConnected(true);
+        while (Count > 0) {
+            const std::size_t chunk = std::min(Count, kSendChunk);
+            const int n = ForeignPort->Send(p, static_cast<int>(chunk));
+            if (n < 0 || static_cast<std::size_t>(n) != chunk)
+                throw rtl::Exception("Port is not connected");
+            SentCount += static_cast<std::uint32_t>(n);
+            ShowTxCount();
+            p += chunk;
+            Count -= chunk;
+        }
+        return true;
+    }
+    // Nothing can go out of a closed port; the user is told so instead of
+    // being left to guess why the device got nothing.
+    CheckConnected(true);
+
+    TTransferScope scope(*this, WithCancel);
+    // A transfer the Transmit button can cancel: this one, or the tagged
+    // transfer this write is part of.
+    const bool cancellable = !TransmitEnabled;
+    while (Count > 0) {
+        CheckConnected(true);
+        const std::size_t chunk = std::min(Count, kSendChunk);
+        bool ok = false;
+        const std::uint32_t n = cp1->SendData(p, static_cast<std::uint32_t>(chunk), &ok);
+        if (!ok) {
+            const std::string name = cp1->PortName();
+            cp1->Disconnect();
+            RefreshPortState(true);
+            throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
+        }
+        p += n;
+        Count -= n;
+        if (n > 0) {
+            SentCount += n;
+            ShowTxCount();
+        }
+        // A write that could not finish (flow control holding the line)
+        // must not freeze the window, whoever started the transfer.
+        if (WithCancel || n < chunk) ProcessMessages();
+        if (cancellable && TransmitEnabled) return false;
+        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void TMain::SendASCIIHEXFile1Click(vcl::TComponent*) {
+    CheckConnected(true);
+    if (!od1->Execute()) return;
+    const std::string bytes = ParseAsciiHexFile(LoadStrFromFile(od1->FileName));
+    SendRaw(bytes.data(), bytes.size(), true);
+}
+
+void TMain::SendSelflog1Click(vcl::TComponent*) {
+    CheckConnected(true);
+    if (!odInt->Execute()) return;
+    // The whole log is read first: a faulty one sends nothing.
+    const std::string bytes = SelfLogSendBytes(LoadStrFromFile(odInt->FileName));
+    if (!bytes.empty()) SendRaw(bytes.data(), bytes.size(), true);
+}
+
+void TMain::SendBINFile1Click(vcl::TComponent*) {
+    CheckConnected(true);
+    if (od1->Execute()) SendBinaryFile(od1->FileName, false);
+}
+
+void TMain::mSendBinaryFileWithTagsClick(vcl::TComponent*) {
+    CheckConnected(true);
+    if (od1->Execute()) SendBinaryFile(od1->FileName, true);
+}
+
+void TMain::SendBinaryFile(const std::string& FileName, bool WithTags) {
+    std::string data = LoadStrFromFile(FileName);
+    if (data.empty()) return;
+    if (!WithTags) {
+        SendRaw(data.data(), data.size(), true);
+        return;
+    }
+    const TSendPlan plan = PlanTaggedBinaryFile(std::move(data));
+    TTransmitControlsTaken controls(*this);
+    TSendHooks hooks;
+    hooks.Write = [this](std::string_view bytes) {
+        if (!bytes.empty() && !SendRaw(bytes.data(), bytes.size(), false))
+            throw TTransferCancelled{};
+    };
+    hooks.ProcessMessages = [] { ProcessMessages(); };
+    // The Transmit button sets the flag again to cancel.
+    hooks.Cancelled = [this] { return TransmitEnabled; };
+    hooks.NowMs = [] { return NowMs(); };
+    hooks.Sleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    try {
+        SendTaggedPlan(plan, hooks);
+    } catch (const TTransferCancelled&) {
+        // Cancelled inside a write: the rest stays unsent, nothing is reported.
+    }
+}
+
+}  // namespace terminal

@@ -1,0 +1,328 @@
+// Files end to end: a pseudo-terminal plays the device behind COM45; the
+// main window receives into its list and saves, clears and loads it, writes
+// raw output to a file, and sends files (ASCII hex, binary with and without
+// tags) while the device reads what arrives and when.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "graph/graph_form.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/timer.h"
+#include "platform/win/comm.h"
+#include "support/dialog_answers.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "support/temp_dir.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using terminal::TMain;
+
+// Reads the device side on a thread of its own, noting when each byte came;
+// Pace slows it down to about 4 KB per 10 ms.
+class DeviceReader {
+public:
+    explicit DeviceReader(test_support::PtyPair& dev, bool Pace = false)
+        : dev_(dev), pace_(Pace), thread_([this] { Run(); }) {}
+    ~DeviceReader() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::string Bytes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_;
+    }
+    // When byte Index arrived.
+    Clock::time_point At(std::size_t Index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return times_.at(Index);
+    }
+    bool WaitFor(std::size_t Count, std::chrono::milliseconds Limit) {
+        const auto end = Clock::now() + Limit;
+        while (Clock::now() < end) {
+            if (Bytes().size() >= Count) return true;
+            std::this_thread::sleep_for(1ms);
+        }
+        return Bytes().size() >= Count;
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            const std::string got = dev_.Read(pace_ ? 4096 : 65536, 5ms);
+            if (!got.empty()) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                bytes_ += got;
+                times_.insert(times_.end(), got.size(), Clock::now());
+            }
+            if (pace_) std::this_thread::sleep_for(10ms);
+        }
+    }
+    test_support::PtyPair& dev_;
+    bool pace_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string bytes_;
+    std::vector<Clock::time_point> times_;
+    std::thread thread_;
+};
+
+struct FilePath {
+    test_support::PtyPair dev;
+    test_support::TempDir dir;
+    test_support::DialogAnswers answers;
+    std::vector<std::string>& messages = answers.Messages;
+    graph::TfGraph* graph = nullptr;
+    TMain* main = nullptr;
+
+    FilePath() {
+        dev.MapAsCom(45);
+        main = new TMain(vcl::Application);
+        graph = new graph::TfGraph(vcl::Application);
+        main->ConfigFileName = dir.File("vostrel.ini");
+        main->FormActivate(main);
+        main->mShowWrites->SetChecked(true);  // files are never logged, even so
+        main->ForceComNumber(45, true);
+        main->ApplyPortParams(false, true);
+    }
+    ~FilePath() {
+        vcl::TComponent::Free(main);
+        vcl::TComponent::Free(graph);
+    }
+    void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
+    void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
+    std::string MakeFile(const std::string& name, const std::string& data) {
+        const std::string path = dir.File(name);
+        std::ofstream(path, std::ios::binary) << data;
+        return path;
+    }
+    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+    win::COMMTIMEOUTS Timeouts() const {
+        win::COMMTIMEOUTS t{};
+        win::GetCommTimeouts(main->cp1->Handle(), &t);
+        return t;
+    }
+};
+
+std::string ReadFile(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Presses the Transmit button ("Cancel" during a transfer) once, Delay after
+// the start, noting the button's caption at that moment.
+struct CancelPress {
+    vcl::TTimer* timer;
+    std::string caption;
+    Clock::time_point at{};
+    CancelPress(TMain* m, int DelayMs) : timer(new vcl::TTimer(m)) {
+        timer->SetInterval(DelayMs);
+        timer->SetOnTimer([this, m](vcl::TComponent*) {
+            timer->SetEnabled(false);
+            caption = m->Transb->Caption();
+            at = Clock::now();
+            m->Transb->Click();
+        });
+        timer->SetEnabled(true);
+    }
+};
+
+TEST(file_send, received_list_saved_cleared_and_loaded_back_and_saved_as_binary) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_EQ(m->DataFormat, terminal::dfHEX);
+    ASSERT_EQ(p.dev.Write("\x0A\x0B"), 2u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 2; }));
+    const std::string line = p.Lines().GetLine(0);
+    const double time = p.Lines().LineRecord(0).Time;
+    EXPECT_EQ(p.Lines().LineData(0), "0A 0B");
+
+    const std::string cp = p.dir.File("log.cp");
+    p.Answer(cp, 3);
+    p.Click("mSaveAll");
+    const std::string bin = p.dir.File("log.bin");
+    p.Answer(bin, 2);
+    p.Click("mSaveAll");
+    EXPECT_EQ(ReadFile(bin), "\x0A\x0B");
+
+    p.Click("Clearm");
+    ASSERT_EQ(p.Lines().LineCount(), 1);
+    p.Answer(cp, 0);
+    p.Click("Load1");
+    ASSERT_EQ(p.Lines().LineCount(), 2);
+    EXPECT_EQ(p.Lines().GetLine(0), line);
+    EXPECT_EQ(p.Lines().LineRecord(0).Time, time);
+    EXPECT_EQ(p.Lines().LineRecord(0).Format, terminal::dfHEX);
+    // What comes next starts a line of its own.
+    ASSERT_EQ(p.dev.Write("\x0C"), 1u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 1; }));
+    EXPECT_EQ(p.Lines().GetLine(0), line);
+    EXPECT_EQ(p.Lines().LineData(1), "0C");
+    EXPECT_TRUE(p.messages.empty());
+
+    // The saved log sent back out: only received lines, as bytes.
+    DeviceReader reader(p.dev);
+    p.Answer(cp, 0);
+    p.Click("SendSelflog1");
+    ASSERT_TRUE(reader.WaitFor(2, 2s));
+    EXPECT_EQ(reader.Bytes(), "\x0A\x0B");
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(file_send, raw_output_to_a_file_gets_every_byte_of_a_megabyte_burst) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    const std::string out = p.dir.File("raw.bin");
+    p.Answer(out, 2);
+    p.Click("Outputtofile1");
+    ASSERT_TRUE(m->OutputFile.Raw());
+
+    std::string burst(1 << 20, '\0');
+    for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    std::size_t written = 0;
+    std::thread writer([&] { written = p.dev.Write(burst, 60s); });
+    const bool all = test_support::PumpUntil(
+        [&] { return m->PortSlots[terminal::PortSlotMain].RxCount >= burst.size(); }, 60s);
+    writer.join();
+    ASSERT_TRUE(all) << m->PortSlots[terminal::PortSlotMain].RxCount;
+    EXPECT_EQ(written, burst.size());
+    p.Click("Outputtofile1");
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    const std::string got = ReadFile(out);
+    EXPECT_EQ(got.size(), burst.size());
+    EXPECT_TRUE(got == burst);
+    EXPECT_EQ(p.Lines().LineCount(), 1);
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    DeviceReader reader(p.dev);
+    const int lines = p.Lines().LineCount();
+
+    // ASCII hex through the menu; counted, never logged in the panel.
+    p.Answer(p.MakeFile("hex.txt", "0A F 123"), 0);
+    p.Click("SendASCIIHEXFile1");
+    ASSERT_TRUE(reader.WaitFor(4, 2s));
+    EXPECT_EQ(reader.Bytes(), std::string("\x0A\x0F\x12\x03", 4));
+    EXPECT_EQ(m->SentCount, 4u);
+    EXPECT_EQ(m->TRLabel->Caption(), "4");
+    EXPECT_EQ(p.Lines().LineCount(), lines);
+    EXPECT_EQ(m->RxPanel->CurLine(), "");
+
+    // "<<" is one "<".
+    p.Answer(p.MakeFile("lt.bin", "<<A"), 0);
+    p.Click("mSendBinaryFileWithTags");
+    ASSERT_TRUE(reader.WaitFor(6, 2s));
+    EXPECT_EQ(reader.Bytes().substr(4), "<A");
+
+    // A, a pause of one second, B.
+    const std::string tagged = p.MakeFile("pause.bin", "A<p=1000>B");
+    const Clock::time_point start = Clock::now();
+    m->SendBinaryFile(tagged, true);
+    const auto took = Clock::now() - start;
+    ASSERT_TRUE(reader.WaitFor(8, 2s));
+    EXPECT_EQ(reader.Bytes().substr(6), "AB");
+    const auto gap = reader.At(7) - reader.At(6);
+    EXPECT_GE(gap, 900ms);
+    EXPECT_LT(gap, 3s);
+    EXPECT_GE(took, 1000ms);
+    EXPECT_EQ(m->SentCount, 8u);
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_EQ(m->Transb->Caption(), "Transmit");
+    EXPECT_EQ(p.Timeouts().WriteTotalTimeoutConstant, 10000u);
+
+    // A format fault after a pause: what came before the pause is sent.
+    p.Answer(p.MakeFile("bad.bin", "C<p=1>D<P=1>E"), 0);
+    p.Click("mSendBinaryFileWithTags");
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_EQ(p.messages[0], "Wrong formatting at position 12 (Wrong tag P=1)");
+    ASSERT_TRUE(reader.WaitFor(9, 2s));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(reader.Bytes().substr(8), "C");
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_TRUE(m->BTrArrow->Enabled());
+}
+
+TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    DeviceReader reader(p.dev, true);  // about 400 KB/s: 4 MB would take ten seconds
+    const std::string file = p.MakeFile("big.bin", std::string(4 << 20, 'x'));
+
+    CancelPress cancel(m, 300);
+    const bool finished = [&] {
+        m->SendBinaryFile(file, false);
+        return true;
+    }();
+    const Clock::time_point done = Clock::now();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(cancel.caption, "Cancel");
+    ASSERT_NE(cancel.at, Clock::time_point{});
+    EXPECT_LT(done - cancel.at, 1s);
+    EXPECT_GT(m->SentCount, 0u);
+    EXPECT_LT(m->SentCount, 4u << 20);
+    EXPECT_EQ(m->Transb->Caption(), "Transmit");
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_TRUE(m->BTrArrow->Enabled());
+    EXPECT_TRUE(m->nastrp->Enabled());
+    EXPECT_EQ(p.Timeouts().WriteTotalTimeoutConstant, 10000u);
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellable) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    // Nobody reads the device: once the line's buffer is full, no write
+    // gets anything through, as with flow control holding the line.
+    const std::string big(2 << 20, 'y');
+
+    for (const bool tagged : {false, true}) {
+        SCOPED_TRACE(tagged ? "tagged" : "plain");
+        const std::string file = p.MakeFile("stuck.bin", tagged ? "A<p=10>" + big : big);
+        // Window timers keep running during the transfer: each stalled
+        // write gives up after half a second and the window is seen to.
+        int ticks = 0;
+        vcl::TTimer* alive = new vcl::TTimer(m);
+        alive->SetInterval(50);
+        alive->SetOnTimer([&](vcl::TComponent*) { ++ticks; });
+        alive->SetEnabled(true);
+        CancelPress cancel(m, 1500);
+        const std::uint32_t before = m->SentCount;
+        m->SendBinaryFile(file, tagged);
+        const Clock::time_point done = Clock::now();
+        alive->SetEnabled(false);
+        EXPECT_EQ(cancel.caption, "Cancel");
+        ASSERT_NE(cancel.at, Clock::time_point{});
+        EXPECT_LT(done - cancel.at, 2s);
+        EXPECT_GE(ticks, 2);
+        EXPECT_LT(m->SentCount - before, big.size());
+        EXPECT_TRUE(m->TransmitEnabled);
+        EXPECT_EQ(m->Transb->Caption(), "Transmit");
+        EXPECT_EQ(p.Timeouts().WriteTotalTimeoutConstant, 10000u);
+        // Let the device drain before the next round.
+        p.dev.Read(8 << 20, 300ms);
+    }
+    EXPECT_TRUE(p.messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/clipboard.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/forms.h"
+#include "support/dialog_answers.h"
+#include "support/temp_dir.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using terminal::TMain;
+
+// The main window after its first activation with no port open; modal
+// messages are recorded and file dialogs answered with the name and filter
+// the test chose.
+struct FilesFixture {
+    test_support::TempDir dir;
+    test_support::DialogAnswers answers;
+    std::vector<std::string>& messages = answers.Messages;
+    std::vector<std::string>& dialogs = answers.Dialogs;
+    bool shift = false;
+    graph::TfGraph* graph;
+    TMain* main;
+
+    FilesFixture() {
+        main = new TMain(vcl::Application);
+        graph = new graph::TfGraph(vcl::Application);
+        main->ConfigFileName = dir.File("vostrel.ini");
+        main->FormActivate(main);
+        main->RVPnlTime = 0;  // lines are exactly their mark and data
+        main->mShowWrites->SetChecked(true);  // received lines get the "<" mark
+        main->ShiftHeld = [this] { return shift; };
+    }
+    ~FilesFixture() {
+        vcl::TComponent::Free(main);
+        vcl::TComponent::Free(graph);
+    }
+    void Receive(const std::string& bytes) {
+        main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
+    void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
+    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+};
+
+std::string ReadFile(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& p, const std::string& data) {
+    std::ofstream(p, std::ios::binary) << data;
+}
+
+TEST(main_form_files, list_menu_starts_deletes_and_copies_lines) {
+    FilesFixture f;
+    TMain* m = f.main;
+    f.Receive("AB");
+    f.Click("Crm");  // New Line
+    f.Receive("C");
+    ASSERT_EQ(f.Lines().LineCount(), 2);
+    EXPECT_EQ(f.Lines().GetLine(0), "<41 42");
+
+    // Copy Line: with its prefix, or its data alone while Shift is held.
+    m->lb1->SetItemIndex(0);
+    f.Click("mCopyLine");
+    EXPECT_EQ(vcl::Clipboard().AsText(), "<41 42");
+    f.shift = true;
+    f.Click("mCopyLine");
+    EXPECT_EQ(vcl::Clipboard().AsText(), "41 42");
+    f.Click("mCopyAll");
+    EXPECT_EQ(vcl::Clipboard().AsText(), "41 42\r\n43\r\n");
+    f.shift = false;
+    f.Click("mCopyAll");
+    EXPECT_EQ(vcl::Clipboard().AsText(), "<41 42\r\n<43\r\n");
+
+    // Delete Line on the current line with text: it is emptied in place.
+    m->lb1->SetItemIndex(1);
+    f.Click("mDeleteLine");
+    ASSERT_EQ(f.Lines().LineCount(), 2);
+    EXPECT_EQ(f.Lines().LineLength(1), 0);
+    EXPECT_EQ(m->lb1->ItemIndex(), 1);
+    // On the empty current line: the line before it goes.
+    f.Click("mDeleteLine");
+    ASSERT_EQ(f.Lines().LineCount(), 1);
+    // Received data after that starts on the current line, not in a deleted one.
+    f.Receive("D");
+    EXPECT_EQ(f.Lines().GetLine(0), "<44");
+    EXPECT_TRUE(f.messages.empty());
+
+    // With no line selected: the list's index error, and the list unchanged.
+    m->lb1->SetItemIndex(-1);
+    EXPECT_THROW(m->mDeleteLineClick(nullptr), rtl::EListError);
+    EXPECT_EQ(f.Lines().GetLine(0), "<44");
+}
+
+TEST(main_form_files, clear_resets_list_counters_and_an_open_output_file) {
+    FilesFixture f;
+    TMain* m = f.main;
+    f.Receive("AB");
+    m->SentCount = 7;
+    m->ShowTxCount();
+    f.graph->AddPoint(1, 2);
+    ASSERT_EQ(m->RVLabel->Caption(), "(2, 0)");
+
+    const std::string out = f.dir.File("out.txt");
+    f.Answer(out, 1);
+    f.Click("Outputtofile1");
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    m->OutputFile.Write("old text");
+
+    f.Click("Clearm");
+    EXPECT_EQ(f.Lines().LineCount(), 1);
+    EXPECT_EQ(f.Lines().LineLength(0), 0);
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    EXPECT_EQ(m->TRLabel->Caption(), "0");
+    EXPECT_EQ(m->SentCount, 0u);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+    EXPECT_EQ(f.graph->PointCount(), 0);
+    // The output file is emptied and stays open for what comes next.
+    EXPECT_EQ(ReadFile(out), "");
+    EXPECT_TRUE(m->OutputFile.IsOpen());
+    m->OutputFile.Write("new");
+    EXPECT_EQ(ReadFile(out), "new");
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_files, save_as_text_binary_and_internal_then_load_back) {
+    FilesFixture f;
+    TMain* m = f.main;
+    m->AddTextLine("hello", 0, 0.5, terminal::dfMSG);
+    f.Receive("\x0A\x0B");
+    f.Click("Crm");
+
+    // Text: lines with prefixes; the dialog is the save dialog.
+    const std::string txt = f.dir.File("list.txt");
+    f.Answer(txt, 1);
+    f.Click("mSaveAll");
+    EXPECT_EQ(f.dialogs.back(), "Choose output file name");
+    EXPECT_EQ(ReadFile(txt), "<hello\r\n<0A 0B\r\n\r\n");
+    // Binary: the bytes of the data lines only.
+    const std::string bin = f.dir.File("list.bin");
+    f.Answer(bin, 2);
+    f.Click("mSaveAll");
+    EXPECT_EQ(ReadFile(bin), "\x0A\x0B");
+    // Internal format: one record per line, the empty current line left out.
+    const std::string cp = f.dir.File("list.cp");
+    f.Answer(cp, 3);
+    f.Click("mSaveAll");
+    const std::string saved = ReadFile(cp);
+    EXPECT_EQ(saved.substr(0, 24), "073FE0000000000000\thello");
+
+    // Load: the list is cleared (counters too), the lines come back with
+    // their times, and received data starts a line of its own.
+    const double time = f.Lines().LineRecord(1).Time;
+    f.Answer(cp, 0);
+    f.Click("Load1");
+    EXPECT_EQ(f.dialogs.back(), "Choose file");
+    ASSERT_EQ(f.Lines().LineCount(), 3);
+    EXPECT_EQ(f.Lines().GetLine(0), "<hello");
+    EXPECT_EQ(f.Lines().LineRecord(0).Time, 0.5);
+    EXPECT_EQ(f.Lines().GetLine(1), "<0A 0B");
+    EXPECT_EQ(f.Lines().LineRecord(1).Time, time);
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    f.Receive("\x0C");
+    EXPECT_EQ(f.Lines().GetLine(1), "<0A 0B");
+    EXPECT_EQ(f.Lines().GetLine(2), "<0C");
+    EXPECT_TRUE(f.messages.empty());
+
+    // A broken line stops loading with its number; the lines before it stay.
+    const std::string bad = f.dir.File("bad.cp");
+    WriteFile(bad, saved.substr(0, saved.find('\n') + 1) + "1x\r\n");
+    f.Answer(bad, 0);
+    f.Click("Load1");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Wrong line format at line 2.");
+    EXPECT_EQ(f.Lines().GetLine(0), "<hello");
+    EXPECT_EQ(f.Lines().LineCount(), 2);
+
+    // A cancelled dialog changes nothing.
+    f.Answer("", 0);
+    f.Click("Load1");
+    EXPECT_EQ(f.Lines().LineCount(), 2);
+}
+
+TEST(main_form_files, output_to_file_toggles_refuses_internal_format_and_shows_file_label) {
+    FilesFixture f;
+    TMain* m = f.main;
+    f.Receive("A");
+    ASSERT_EQ(m->LNumFormat->Caption(), "HEX");
+
+    // The internal format cannot take output: nothing is created or cleared.
+    const std::string cp = f.dir.File("out.cp");
+    f.Answer(cp, 3);
+    f.Click("Outputtofile1");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "This file type is not supported for output.");
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE(m->Outputtofile1->Checked());
+    EXPECT_FALSE(std::filesystem::exists(cp));
+    EXPECT_EQ(m->RxPanel->CurLine(), "<41");
+
+    // Binary: raw mode, the list cleared, the label reads "FILE:".
+    const std::string bin = f.dir.File("out.bin");
+    WriteFile(bin, "previous contents");
+    f.Answer(bin, 2);
+    f.Click("Outputtofile1");
+    EXPECT_TRUE(m->OutputFile.IsOpen());
+    EXPECT_TRUE(m->OutputFile.Raw());
+    EXPECT_TRUE(m->Outputtofile1->Checked());
+    EXPECT_EQ(m->LNumFormat->Caption(), "FILE:");
+    EXPECT_EQ(m->RxPanel->CurLine(), "");
+    f.Receive(std::string("\x00\xFF\n", 3));
+    EXPECT_EQ(ReadFile(bin), std::string("\x00\xFF\n", 3));
+    EXPECT_EQ(f.Lines().LineCount(), 1);
+
+    // Again: output is off, no dialog asked, the label shows the format.
+    const std::size_t shown = f.dialogs.size();
+    f.Click("Outputtofile1");
+    EXPECT_EQ(f.dialogs.size(), shown);
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE(m->Outputtofile1->Checked());
+    EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+    f.Receive("B");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<42");
+
+    // Text: the rendered lines go to the file instead of the panel.
+    const std::string txt = f.dir.File("out.txt");
+    f.Answer(txt, 1);
+    f.Click("Outputtofile1");
+    EXPECT_FALSE(m->OutputFile.Raw());
+    f.Receive("C");
+    f.Click("Crm");
+    f.Click("Outputtofile1");
+    EXPECT_NE(ReadFile(txt).find("<43"), std::string::npos) << ReadFile(txt);
+    EXPECT_EQ(f.messages.size(), 1u);
+}
+
+TEST(main_form_files, file_commands_on_a_closed_port_say_so_before_asking_for_a_file) {
+    FilesFixture f;
+    TMain* m = f.main;
+    ASSERT_FALSE(m->cp1->Connected());
+    const std::string file = f.dir.File("data.bin");
+    WriteFile(file, "ABC");
+    f.Answer(file, 0);
+    for (const char* entry :
+         {"SendASCIIHEXFile1", "SendSelflog1", "SendBINFile1", "mSendBinaryFileWithTags"}) {
+        f.messages.clear();
+        f.Click(entry);
+        ASSERT_EQ(f.messages.size(), 1u) << entry;
+        EXPECT_EQ(f.messages[0], "Port is not connected.") << entry;
+    }
+    EXPECT_TRUE(f.dialogs.empty());
+    // The raw sender itself refuses too, and leaves the controls alone.
+    EXPECT_THROW(m->SendRaw("A", 1, true), rtl::Exception);
+    EXPECT_THROW(m->SendBinaryFile(file, false), rtl::Exception);
+    EXPECT_THROW(m->SendBinaryFile(file, true), rtl::Exception);
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_EQ(m->Transb->Caption(), "Transmit");
+    EXPECT_TRUE(m->BTrArrow->Enabled());
+    EXPECT_EQ(m->SentCount, 0u);
+}
+
+}  // namespace
