@@ -49,6 +49,7 @@ void TPSPascalCompiler::FreeWorkingLists() {
     regProcs_.clear();
     interfaces_.clear();
     types_.clear();
+    attributeTypes_.clear();
     units_.clear();
     numbering_ = TPSTypeNumbering{};
     booleanType_ = anyStringType_ = charType_ = nullptr;
@@ -564,6 +565,13 @@ TPSInterface* TPSPascalCompiler::AddInterface(TPSInterface* parent, const std::s
     intf->InheritedFrom = parent;
     if (!ParseGuid(guid, intf->AType->Guid)) throw EPSCompilerException(kInvalidType);
     return intf;
+}
+
+TPSAttributeType* TPSPascalCompiler::AddAttributeType(const std::string& name) {
+    CheckCompiling();
+    attributeTypes_.push_back(std::make_unique<TPSAttributeType>());
+    attributeTypes_.back()->SetName(name);
+    return attributeTypes_.back().get();
 }
 
 TPSInterface* TPSPascalCompiler::FindInterface(const std::string& name) {

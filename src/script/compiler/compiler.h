@@ -116,6 +116,9 @@ public:
     TPSVar* AddUsedVariable(const std::string& name, TPSType* type);
     TPSVar* AddUsedVariableN(const std::string& name, const std::string& type_name);
     TPSInterface* AddInterface(TPSInterface* parent, const std::string& guid, const std::string& name);
+    // An attribute type that scripts may name in attribute lists; the host
+    // adds its fields (and hooks) to the answer.
+    TPSAttributeType* AddAttributeType(const std::string& name);
     TPSInterface* FindInterface(const std::string& name);
 
     // Settings and callbacks.
@@ -194,6 +197,10 @@ private:
     TPSType* ReadType(std::string_view new_name);
     TPSType* ReadTypeName();
     bool ReadAttributes(TPSAttributes& attributes);
+    TPSAttributeType* FindAttributeType(std::string_view upper) const;
+    // Runs the hooks of the attributes attached to a type or a procedure.
+    bool ApplyAttributes(TPSType& type);
+    bool ApplyAttributes(TPSProcedure& proc);
     bool ResolveLabels(TPSInternalProcedure& proc);
     void HintUnusedLocals(TPSInternalProcedure& proc);
 
@@ -311,6 +318,7 @@ private:
     std::vector<std::unique_ptr<TPSConstant>> consts_;
     std::vector<std::unique_ptr<TPSRegProc>> regProcs_;
     std::vector<std::unique_ptr<TPSInterface>> interfaces_;
+    std::vector<std::unique_ptr<TPSAttributeType>> attributeTypes_;
     std::vector<std::string> units_;
     TPSTypeNumbering numbering_;
     TPSType* booleanType_ = nullptr;

@@ -107,6 +107,7 @@ bool TPSPascalCompiler::ProcessTypeSection() {
         type->DeclareRow = row;
         type->DeclareCol = col;
         type->Attributes.Assign(attributes, true);
+        if (!ApplyAttributes(*type)) return false;
         if (!Expect(tkSemiColon, ecSemicolonExpected)) return false;
     }
 }
@@ -550,9 +551,16 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
     }
 }
 
-// No attribute types are registered by this system's host, so any attribute
-// list names an unknown attribute.
-bool TPSPascalCompiler::ReadAttributes(TPSAttributes& /*attributes*/) {
+TPSAttributeType* TPSPascalCompiler::FindAttributeType(std::string_view upper) const {
+    const std::uint32_t h = MakeHash(upper);
+    for (std::size_t i = attributeTypes_.size(); i-- > 0;)
+        if (SameName(attributeTypes_[i]->NameHash, attributeTypes_[i]->Name, h, upper)) return attributeTypes_[i].get();
+    return nullptr;
+}
+
+// "[" Name "(" constants for the fields the script writes ")" "]"; fields
+// filled automatically get zero values in their places.
+bool TPSPascalCompiler::ReadAttributes(TPSAttributes& attributes) {
     TPSPascalParser& p = Parser();
     if (p.CurrTokenId() != tkOpenBlock) return true;
     p.Next();
@@ -560,9 +568,62 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& /*attributes*/) {
         Error(ecIdentifierExpected);
         return false;
     }
-    Error(ecUnknownIdentifier, p.OriginalToken());
-    return false;
+    TPSAttributeType* type = FindAttributeType(p.GetToken());
+    if (type == nullptr) {
+        Error(ecUnknownIdentifier, p.OriginalToken());
+        return false;
+    }
+    TPSAttribute& attribute = attributes.Add(type);
+    const std::size_t count = type->Fields.size();
+    std::size_t field = 0;
+    auto fillAutomatic = [&] {
+        for (; field < count && type->Fields[field].AutoFill; ++field) attribute.AddValue(type->Fields[field].FieldType);
+    };
+    fillAutomatic();
+    p.Next();
+    if (!Expect(tkOpenRound, ecOpenRoundExpected)) return false;
+    while (field < count) {
+        auto value = ReadConstant();
+        if (value == nullptr) return false;
+        if (!IsCompatibleType(type->Fields[field].FieldType, value->FType, false)) {
+            Error(ecTypeMismatch);
+            return false;
+        }
+        // The value keeps its own type: the image stores each value with it.
+        UseType(value->FType);
+        attribute.Values.push_back(std::move(value));
+        ++field;
+        fillAutomatic();
+        if (field < count && !Expect(tkComma, ecCommaExpected)) return false;
+    }
+    if (!Expect(tkCloseRound, ecCloseRoundExpected)) return false;
+    return Expect(tkCloseBlock, ecCloseBlockExpected);
 }
+
+namespace {
+template <class Target>
+bool RunAttributeHooks(TPSPascalCompiler& compiler, TPSAttributes& attributes, Target& target) {
+    for (const auto& attribute : attributes.Items) {
+        const std::size_t before = compiler.GetMsgCount();
+        bool ok = true;
+        if constexpr (std::is_base_of_v<TPSType, Target>) {
+            if (attribute->AType->OnApplyToType) ok = attribute->AType->OnApplyToType(*attribute, target);
+        } else {
+            if (attribute->AType->OnApplyToProcedure) ok = attribute->AType->OnApplyToProcedure(*attribute, target);
+        }
+        if (ok) continue;
+        // A hook that refuses without saying why still leaves a message.
+        if (compiler.GetMsgCount() == before)
+            compiler.MakeError({}, ecCustomError, "Attribute '" + attribute->AType->OrgName + "' not accepted");
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool TPSPascalCompiler::ApplyAttributes(TPSType& type) { return RunAttributeHooks(*this, type.Attributes, type); }
+
+bool TPSPascalCompiler::ApplyAttributes(TPSProcedure& proc) { return RunAttributeHooks(*this, proc.Attributes, proc); }
 
 bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     TPSPascalParser& p = Parser();
@@ -616,6 +677,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
         p.Next();
         auto ext = std::make_unique<TPSExternalProcedure>(reg);
         ext->Attributes.Assign(attributes, true);
+        if (!ApplyAttributes(*ext)) return false;
         procs_.push_back(std::move(ext));
         return true;
     }
@@ -635,6 +697,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
         proc->DeclareRow = row;
         proc->DeclareCol = col;
         proc->Attributes.Assign(attributes, true);
+        if (!ApplyAttributes(*proc)) return false;
         procs_.push_back(std::move(proc));
         return true;
     }
@@ -658,6 +721,7 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
         proc->DeclareRow = row;
         proc->DeclareCol = col;
         proc->Attributes.Assign(attributes, true);
+        if (!ApplyAttributes(*proc)) return false;
         procs_.push_back(std::move(owned));
         procNo = static_cast<std::uint32_t>(procs_.size() - 1);
     }

@@ -119,5 +119,81 @@ TEST(compiler_declarations, host_currency_constants_fold_on_scaled_amounts) {
     EXPECT_TRUE(r.HasMessage("Divide by Zero")) << r.AllMessages();
 }
 
+// A host that registers the attribute type Version(auto, Major: Integer;
+// Name: String) and, optionally, hooks that refuse attributes.
+void AttributeHost(TPSPascalCompiler& c, bool refuse_types, bool refuse_procs) {
+    c.OnUses = [=](TPSPascalCompiler& comp, const std::string& name) {
+        if (name != "SYSTEM") return false;
+        TPSAttributeType* version = comp.AddAttributeType("Version");
+        version->Fields.push_back({comp.FindType("Cardinal"), true});
+        version->Fields.push_back({comp.FindType("Integer"), false});
+        version->Fields.push_back({comp.FindType("String"), false});
+        if (refuse_types) version->OnApplyToType = [](TPSAttribute&, TPSType&) { return false; };
+        if (refuse_procs)
+            version->OnApplyToProcedure = [&comp](TPSAttribute& a, TPSProcedure&) {
+                if (a.Count() == 3 && a.Item(1).ts32 == 0) {
+                    comp.MakeError({}, ecCustomError, "Version 0");
+                    return false;
+                }
+                return true;
+            };
+        comp.AddAttributeType("Marker");
+        return true;
+    };
+}
+
+TEST(compiler_declarations, attribute_lists_fill_the_fields_of_registered_attribute_types) {
+    auto host = [](TPSPascalCompiler& c) { AttributeHost(c, false, false); };
+    auto r = CompileScript("type [Version(2 + 1, 'x')] TR = record a: Byte; end;\n"
+                           "[Marker()] procedure P; begin end; var v: TR; begin P; end.",
+                           host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const auto& attributes = r.Parsed.Types.at(r.Parsed.Vars.at(0).TypeNo).Attributes;
+    ASSERT_EQ(attributes.size(), 1u);
+    EXPECT_EQ(attributes[0].Name, "VERSION");
+    ASSERT_EQ(attributes[0].Values.size(), 3u);
+    EXPECT_EQ(attributes[0].Values[0].BaseType, btU32);  // filled automatically, zero
+    EXPECT_EQ(attributes[0].Values[0].AsUnsigned(), 0u);
+    EXPECT_EQ(attributes[0].Values[1].AsUnsigned(), 3u);
+    // A one-character text is a Char constant, which a String field takes.
+    EXPECT_EQ(attributes[0].Values[2].BaseType, btChar);
+    const auto& marker = r.Parsed.ProcNamed("P").Attributes;
+    ASSERT_EQ(marker.size(), 1u);
+    EXPECT_EQ(marker[0].Name, "MARKER");
+    EXPECT_TRUE(marker[0].Values.empty());
+
+    struct Case {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"[Nope(1)] procedure P; begin end; begin end.", "Unknown identifier 'Nope'"},
+        {"[1] procedure P; begin end; begin end.", "Identifier expected"},
+        {"[Version 1, 'a')] procedure P; begin end; begin end.", "opening parenthesis ('(')expected"},
+        {"[Version('a', 'b')] procedure P; begin end; begin end.", "Type mismatch"},
+        {"[Version(1 'b')] procedure P; begin end; begin end.", "comma (',') expected"},
+        {"[Version(1, 'b', 3)] procedure P; begin end; begin end.", "Closing parenthesis expected"},
+        {"[Version(1, 'b') procedure P; begin end; begin end.", "Closing square bracket (']') expected"},
+    };
+    for (const auto& c : cases) {
+        r = CompileScript(c.text, host);
+        EXPECT_FALSE(r.Ok) << c.text;
+        EXPECT_TRUE(r.HasMessage(c.message)) << c.text << "\n" << r.AllMessages();
+    }
+}
+
+TEST(compiler_declarations, attribute_hooks_can_refuse_a_declaration_with_a_message) {
+    auto r = CompileScript("type [Version(1, 'ab')] T = Integer; begin end.",
+                           [](TPSPascalCompiler& c) { AttributeHost(c, true, false); });
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("Attribute 'Version' not accepted")) << r.AllMessages();
+    auto refusing = [](TPSPascalCompiler& c) { AttributeHost(c, false, true); };
+    r = CompileScript("[Version(0, 'ab')] procedure P; begin end; begin end.", refusing);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("Version 0")) << r.AllMessages();
+    EXPECT_FALSE(r.HasMessage("not accepted")) << r.AllMessages();
+    r = CompileScript("[Version(1, 'ab')] procedure P; forward; procedure P; begin end; begin P; end.", refusing);
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+}
+
 }  // namespace
 }  // namespace script::compiler
