@@ -120,6 +120,10 @@ public:
     // adds its fields (and hooks) to the answer.
     TPSAttributeType* AddAttributeType(const std::string& name);
     TPSInterface* FindInterface(const std::string& name);
+    // Parses a method header ("function Name(parameters): Type") into a method
+    // of the interface with the calling convention. The method is appended
+    // even when its text cannot be parsed; the answer then is false.
+    bool AddInterfaceMethod(TPSInterface* intf, const std::string& declaration, std::uint8_t cc);
 
     // Settings and callbacks.
     void* Tag = nullptr;

@@ -43,6 +43,23 @@ bool TPSInterface::AcceptsValueOf(const TPSInterface* value) const {
     return false;
 }
 
+bool TPSPascalCompiler::AddInterfaceMethod(TPSInterface* intf, const std::string& declaration, std::uint8_t cc) {
+    CheckCompiling();
+    if (intf == nullptr) throw EPSCompilerException(kInvalidType);
+    TPSRegProc header;
+    const bool ok = ParseRegistrationHeader(header, declaration);
+    auto method = std::make_unique<TPSInterfaceMethod>();
+    method->Intf = intf;
+    method->Name = header.Name;
+    method->OrgName = header.OrgName;
+    method->NameHash = header.NameHash;
+    method->CC = cc;
+    method->Decl.Assign(header.Decl);
+    method->MethodNo = intf->TotalMethodCount();
+    intf->Methods.push_back(std::move(method));
+    return ok;
+}
+
 // "INTERFACE" is current: "(" parent ")" "[" GUID "]" methods "END".
 TPSType* TPSPascalCompiler::ReadInterfaceType(std::string_view new_name) {
     TPSPascalParser& p = Parser();

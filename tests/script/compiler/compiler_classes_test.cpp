@@ -122,5 +122,29 @@ TEST(compiler_classes, interface_declarations_and_member_errors_are_reported) {
     }
 }
 
+TEST(compiler_classes, host_interfaces_get_methods_from_declaration_texts) {
+    bool parsed = false, refused = true;
+    auto host = [&](TPSPascalCompiler& c) {
+        c.OnUses = [&](TPSPascalCompiler& comp, const std::string& name) {
+            if (name != "SYSTEM") return false;
+            TPSInterface* intf =
+                comp.AddInterface(comp.FindInterface("IDispatch"), "{22222222-0000-0000-0000-000000000001}", "IHost");
+            parsed = comp.AddInterfaceMethod(intf, "function Get(i: Integer): string", 3);
+            refused = comp.AddInterfaceMethod(intf, "function (", 3);
+            comp.AddInterfaceMethod(intf, "procedure Put(const s: string)", 0);
+            return true;
+        };
+    };
+    auto r = CompileScript("var h: IHost; d: IDispatch; s: string; begin d := h; s := h.Get(1); h.Put(s); end.", host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_TRUE(parsed);
+    EXPECT_FALSE(refused);
+    // IDispatch's seven methods first; the unparsable one still takes slot 8.
+    const auto* get = ExternalWithDecl(r, "intf:." + Slot(7));
+    ASSERT_NE(get, nullptr);
+    EXPECT_EQ(get->Decl, "intf:." + Slot(7) + std::string("\3\1\0", 3));
+    EXPECT_NE(ExternalWithDecl(r, "intf:." + Slot(9)), nullptr);
+}
+
 }  // namespace
 }  // namespace script::compiler
