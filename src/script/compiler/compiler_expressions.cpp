@@ -123,12 +123,27 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
     std::uint8_t op = 0;
     while (left != nullptr && OperatorOfToken(level, p.CurrTokenId(), false, op)) {
         p.Next();
+        const auto rightPos = static_cast<std::uint32_t>(p.CurrTokenPos());
+        const auto rightRow = static_cast<std::uint32_t>(p.Row());
+        const auto rightCol = static_cast<std::uint32_t>(p.Col());
         auto right = next();
         if (right == nullptr) return nullptr;
         if (op == otAs) {
             // "x as TType" is a cast, not a binary node.
             auto* d = As<TPSValueData>(right.get());
             if (d != nullptr && d->Data->FType != nullptr && d->Data->FType->BaseType == btTypeRef) {
+                // Between classes or interfaces the cast is a plain copy of the
+                // reference, so only a value that is already of the target
+                // kind may be cast: anything else would need a checked
+                // conversion, which this system's runtime does not provide.
+                TPSType* target = ResolveTypeLink(d->Data->ttype);
+                TPSType* source = ResolveTypeLink(GetTypeOf(left.get()));
+                const auto isReference = [](std::uint8_t b) { return b == btClass || b == btInterface; };
+                if (isReference(BaseOf(target)) && isReference(BaseOf(source)) &&
+                    !IsCompatibleType(target, source, false)) {
+                    if (auto* msg = Error(ecTypeMismatch)) msg->SetCustomPos(rightPos, rightRow, rightCol);
+                    return nullptr;
+                }
                 auto cast = std::make_unique<TPSUnValueOp>();
                 cast->SetPos(left->Pos, left->Row, left->Col);
                 cast->Operator = 2;

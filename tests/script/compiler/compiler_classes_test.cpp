@@ -41,6 +41,15 @@ TEST(compiler_classes, standard_interfaces_take_values_of_their_descendants_only
     EXPECT_FALSE(r.Ok);
     r = CompileScript("var u: IUnknown; procedure Take(x: IUnknown); begin end; var d: IDispatch; begin Take(d); end.");
     EXPECT_TRUE(r.Ok) << r.AllMessages();
+    // "as" copies the reference: only towards an ancestor, never unchecked
+    // towards a descendant or an unrelated interface.
+    r = CompileScript("var d: IDispatch; u: IUnknown; v: Variant; begin u := d as IUnknown; d := v as IDispatch; end.");
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+    r = CompileScript("var d: IDispatch; u: IUnknown; begin d := u as IDispatch; end.");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("(1:48): Type mismatch")) << r.AllMessages();
+    r = CompileScript("var d: IDispatch; u: IUnknown; begin d := IDispatch(u); end.");
+    EXPECT_FALSE(r.Ok);
 }
 
 TEST(compiler_classes, nil_is_assigned_to_and_compared_with_interfaces) {
