@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "compiler_test_support.h"
@@ -98,6 +99,36 @@ TEST(compiler_plugins, host_refuses_bad_events_and_other_units) {
     EXPECT_TRUE(r.Ok) << r.AllMessages();
 }
 
+// The code of every script procedure decodes, jumps land on instructions
+// (or the end), calls name procedures and pushes name types of the image.
+void ExpectSoundCode(const test_support::PSImage& image, const std::string& name) {
+    for (const auto& proc : image.Procs) {
+        if (proc.External) continue;
+        std::vector<test_support::PSInstruction> code;
+        try {
+            code = test_support::DecodeCode(image, proc.Code);
+        } catch (const test_support::PSImageError& e) {
+            ADD_FAILURE() << name << " " << proc.Name << ": " << e.what();
+            continue;
+        }
+        std::set<std::uint32_t> starts{static_cast<std::uint32_t>(proc.Code.size())};
+        for (const auto& i : code) starts.insert(i.Pos);
+        for (const auto& i : code) {
+            if (i.IsJump) {
+                EXPECT_TRUE(starts.count(i.Target)) << name << " " << proc.Name << " @" << i.Pos;
+            }
+            if (i.Opcode == opCall) {
+                EXPECT_LT(i.Number, image.Procs.size()) << name << " " << proc.Name;
+            }
+            if (i.Opcode == opPushType) {
+                EXPECT_LT(i.Number, image.Types.size()) << name << " " << proc.Name;
+            }
+        }
+        ASSERT_FALSE(code.empty()) << name << " " << proc.Name;
+        EXPECT_EQ(code.back().Opcode, opRet) << name << " " << proc.Name;
+    }
+}
+
 TEST(compiler_plugins, every_plugin_in_the_folder_compiles_with_its_includes_and_declares_an_event) {
     const auto files = PluginFiles();
     int plugins = 0;
@@ -109,6 +140,7 @@ TEST(compiler_plugins, every_plugin_in_the_folder_compiles_with_its_includes_and
         for (const auto& m : r.Messages) EXPECT_TRUE(m.starts_with("[Hint]")) << name << ": " << m;
         EXPECT_TRUE(r.Events.HasOnLoad || r.Events.HasOnSend || r.Events.HasOnReceive || r.Events.HasOnReceive2)
             << name;
+        if (r.Ok) ExpectSoundCode(r.Parsed, name);
     }
     EXPECT_GE(plugins, 30);
 }
