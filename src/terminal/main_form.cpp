@@ -555,6 +555,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     cbComN2->SetItemIndex(0);
     mLayout1->SetChecked(true);
     PollingEntry(PollingIndex)->SetChecked(true);
+    HookViewControls();
 }
 
 vcl::TMenuItem* TMain::PollingEntry(int Index) const { return mPollDelay->Items(Index); }

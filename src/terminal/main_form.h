@@ -415,6 +415,64 @@ public:
     // dropped (unless a profile is being applied) and the ports follow.
     void speedcbExit(vcl::TComponent* Sender);
 
+    // ---- Timer, views, shortcuts, layouts and help (main_form_views.cpp;
+    // SetLayout and UpdateSettingsSummary are declared above). Every option
+    // handler called with no Sender applies the state its control holds now
+    // without toggling it (this is how the settings reading applies values).
+    // Raised while SetTimerInterval runs, so that the text box, the track
+    // bar and the timer do not update each other in a loop.
+    int TimerIntervalGuard = 0;
+    // Track bar positions 1 to 37 and timer intervals in ms.
+    static int TrackPosToInterval(int Position);
+    static int IntervalToTrackPos(int Milliseconds);
+    // The single place that changes the transmit timer's interval.
+    void SetTimerInterval(int Milliseconds, bool FromTextBox);
+    void ttr1Change(vcl::TComponent* Sender);
+    void TmrEdChange(vcl::TComponent* Sender);
+    void TmrEdKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
+    void TmrEnCBClick(vcl::TComponent* Sender);
+    // Output data format (pmOutput) and its label LNumFormat.
+    void ASCII1Click(vcl::TComponent* Sender);
+    void UpdateNumFormat();
+    // Input format (pmTRFormat).
+    void mStringModeClick(vcl::TComponent* Sender);
+    // Line breaks: the index into the table CR, LF, CR LF, NUL, none.
+    void SetLineBreak(bool IsTransmit, int Index);
+    static int LineBreakIndex(const std::string& Text);
+    // Time display of the receive panel and the panel's view toggles.
+    void milliseconds1Click(vcl::TComponent* Sender);
+    void mTimeFreeFormatClick(vcl::TComponent* Sender);
+    void mTimecaninterruptdatarowClick(vcl::TComponent* Sender);
+    void Precisetimecalc1Click(vcl::TComponent* Sender);
+    void mShowASCIInonvisiblecodesClick(vcl::TComponent* Sender);
+    void InfinitemClick(vcl::TComponent* Sender);
+    void mShowWritesClick(vcl::TComponent* Sender);
+    void mStayonTopClick(vcl::TComponent* Sender);
+    void FontmClick(vcl::TComponent* Sender);
+    // Takes the font only when the screen has it.
+    void SetListFont(const std::string& Name, int Size);
+    void dRVcbClick(vcl::TComponent* Sender);
+    void mViewTmrClick(vcl::TComponent* Sender);
+    void mViewSetClick(vcl::TComponent* Sender);
+    // The settings link of layout 3 and its floating column.
+    void lblSetsClick(vcl::TComponent* Sender);
+    void RvGBExit(vcl::TComponent* Sender);
+    bool ColumnFloating() const { return Layout == 3 && RvGB->Parent() == TrGB; }
+    // Window geometry.
+    void FormResize(vcl::TComponent* Sender);
+    void RxSplitter1Resize(vcl::TComponent* Sender);
+    void FormKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
+    void mHelpClick(vcl::TComponent* Sender);
+    void About1Click(vcl::TComponent* Sender);
+    // The program's version from the build ("" when the build gave none).
+    static std::string FileVersion();
+    // Whether Alt is held (a pattern entry chosen by its shortcut); a seam
+    // for tests.
+    std::function<bool()> AltHeld;
+    // Gives the controls and entries above their handlers (FormCreate).
+    void HookViewControls();
+    // ---- End of timer, views, shortcuts, layouts and help
+
 private:
     void BuildControls();
     void BuildMenus();

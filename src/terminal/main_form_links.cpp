@@ -186,15 +186,6 @@ void TMain::ForceComNumber(int PortNum, bool Main) {
     c->SetItemIndex(i);
 }
 
-// Moving the groups between layouts comes with the layouts part; the window
-// is built in layout 1. Here: the stored value and the check mark.
-void TMain::SetLayout(int L) {
-    Layout = L;
-    if (L == 1) mLayout1->SetChecked(true);
-    if (L == 2) mLayout2->SetChecked(true);
-    if (L == 3) mLayout3->SetChecked(true);
-}
-
 void TMain::m1000msClick(vcl::TComponent* Sender) {
     auto* entry = static_cast<vcl::TMenuItem*>(Sender);
     auto delay = static_cast<std::uint16_t>(entry->Tag);
