@@ -59,6 +59,16 @@ TEST(compiler_classes, nil_is_assigned_to_and_compared_with_interfaces) {
     // The nil is a fresh temporary of the interface type: nothing is called.
     EXPECT_EQ(code.find("Call"), std::string::npos) << code;
     EXPECT_NE(code.find("Assign G0, L0"), std::string::npos) << code;
+    // A class type (none is registered by this system's host, but a host may
+    // add a bare one) takes nil the same way.
+    r = CompileScript("var f: TFoo; b: Boolean; begin f := nil; b := (f <> nil) and Assigned(f); end.",
+                      [](TPSPascalCompiler& c) {
+                          c.OnUses = [](TPSPascalCompiler& comp, const std::string& name) {
+                              comp.AddType("TFoo", btClass);
+                              return name == "SYSTEM";
+                          };
+                      });
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
     // Values that cannot be nil still refuse it.
     r = CompileScript("var i: Integer; begin i := nil; end.");
     EXPECT_FALSE(r.Ok);
