@@ -543,7 +543,8 @@ void TMain::HookViewControls() {
     } rv_breaks[] = {{"mAscRvLbR", 0}, {"mAscRvLbN", 1}, {"mAscRvLb0", 3}};
     for (const auto& b : rv_breaks)
         Entry(*this, b.Name)->OnClick = [this, i = b.Index](vcl::TComponent*) { SetLineBreak(false, i); };
-    LNumFormat->SetCaption(kFormatNames[DataFormat]);
+    UpdateNumFormat();
+    mStringModeClick(nullptr);  // the transmit box's colour and hint
 
     // Time display and the panel's toggles.
     for (int i = 0; i < 4; ++i)

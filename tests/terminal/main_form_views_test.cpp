@@ -383,6 +383,7 @@ TEST(main_form_views, output_and_input_formats_and_line_breaks) {
     ViewsFixture f;
     TMain* m = f.main;
     EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+    EXPECT_EQ(m->TrBCB->Hint().substr(0, 20), "11 22 33 - DEC numbe") << "the look of the start-up format";
     // "Dec word" while a line is half filled starts a new line first.
     m->ShowData("A", 1, 0);
     const int lines = m->RxPanel->Lines().LineCount();
