@@ -160,9 +160,7 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     }
     SyncReceivePanelOptions();
     Outputtofile1->SetChecked(OutputFile.IsOpen());
-    LNumFormat->SetCaption(OutputFile.IsOpen()
-                               ? std::string("FILE:")
-                               : std::string(DataFormatName(RxPanel->DataFormat)));
+    UpdateNumFormat();
 }
 
 // ---- Sending files

@@ -127,12 +127,16 @@ std::string ReadFile(const std::string& p) {
 struct CancelPress {
     vcl::TTimer* timer;
     std::string caption;
+    win::DWORD write_timeout = 0;  // the port's write time-out then
     Clock::time_point at{};
     CancelPress(TMain* m, int DelayMs) : timer(new vcl::TTimer(m)) {
         timer->SetInterval(DelayMs);
         timer->SetOnTimer([this, m](vcl::TComponent*) {
             timer->SetEnabled(false);
             caption = m->Transb->Caption();
+            win::COMMTIMEOUTS t{};
+            win::GetCommTimeouts(m->cp1->Handle(), &t);
+            write_timeout = t.WriteTotalTimeoutConstant;
             at = Clock::now();
             m->Transb->Click();
         });
@@ -276,6 +280,7 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     const Clock::time_point done = Clock::now();
     ASSERT_TRUE(finished);
     EXPECT_EQ(cancel.caption, "Cancel");
+    EXPECT_EQ(cancel.write_timeout, 500u);
     ASSERT_NE(cancel.at, Clock::time_point{});
     EXPECT_LT(done - cancel.at, 1s);
     EXPECT_GT(m->SentCount, 0u);
@@ -285,6 +290,18 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     EXPECT_TRUE(m->BTrArrow->Enabled());
     EXPECT_TRUE(m->nastrp->Enabled());
     EXPECT_EQ(p.Timeouts().WriteTotalTimeoutConstant, 10000u);
+
+    // Cancel during a long pause of a tagged file: the rest is never sent.
+    ASSERT_TRUE(reader.WaitFor(m->SentCount, 5s));
+    const std::size_t before = reader.Bytes().size();
+    CancelPress pause_cancel(m, 300);
+    const Clock::time_point start = Clock::now();
+    m->SendBinaryFile(p.MakeFile("pause.bin", "A<p=5000>B"), true);
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(pause_cancel.caption, "Cancel");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(reader.Bytes().substr(before), "A");
+    EXPECT_EQ(m->Transb->Caption(), "Transmit");
     EXPECT_TRUE(p.messages.empty());
 }
 
@@ -312,6 +329,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         const Clock::time_point done = Clock::now();
         alive->SetEnabled(false);
         EXPECT_EQ(cancel.caption, "Cancel");
+        EXPECT_EQ(cancel.write_timeout, 500u);
         ASSERT_NE(cancel.at, Clock::time_point{});
         EXPECT_LT(done - cancel.at, 2s);
         EXPECT_GE(ticks, 2);
