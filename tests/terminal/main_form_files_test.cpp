@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
+#include "ports/foreign_port.h"
 #include "support/dialog_answers.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
@@ -268,6 +271,68 @@ TEST(main_form_files, file_commands_on_a_closed_port_say_so_before_asking_for_a_
     EXPECT_EQ(m->Transb->Caption(), "Transmit");
     EXPECT_TRUE(m->BTrArrow->Enabled());
     EXPECT_EQ(m->SentCount, 0u);
+}
+
+// A foreign port that takes at most Room bytes a call (all when negative).
+class TTakingFrame : public ports::TfrmForP {
+public:
+    TTakingFrame() : TfrmForP(nullptr, "TTakingPort") {}
+    std::uint8_t GetParam(int, std::string&, bool) override { return 0; }
+    void SetParam(int, const std::string&) override {}
+    void SetActiveLook(bool) override {}
+};
+class TTakingPort : public ports::TForeignPort {
+public:
+    TTakingPort() : TForeignPort(300, nullptr, std::make_unique<TTakingFrame>()) {}
+    void SetActive(bool Value) override { SetActiveFlag(Value); }
+    int Send(const void* Buf, int Len) override {
+        const int n = Room < 0 ? Len : std::min(Len, Room);
+        Taken.append(static_cast<const char*>(Buf), static_cast<std::size_t>(n));
+        return n;
+    }
+    std::string Taken;
+    int Room = -1;
+};
+
+TEST(main_form_files, files_go_out_of_an_active_foreign_port_whole_or_fail_as_not_connected) {
+    FilesFixture f;
+    TMain* m = f.main;
+    auto owned = std::make_unique<TTakingPort>();
+    TTakingPort* port = owned.get();
+    m->ForeignPort = std::move(owned);
+    std::string big(200000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
+    const std::string file = f.dir.File("big.bin");
+    WriteFile(file, big);
+    f.Answer(file, 0);
+
+    // Inactive: refused before any dialog.
+    f.Click("SendBINFile1");
+    EXPECT_EQ(f.messages, std::vector<std::string>{"Port is not connected."});
+    EXPECT_TRUE(f.dialogs.empty());
+
+    // Active: every byte, counted, never logged in the panel.
+    port->SetActive(true);
+    f.Receive("A");
+    f.Click("SendBINFile1");
+    EXPECT_EQ(f.messages.size(), 1u);
+    EXPECT_TRUE(port->Taken == big);
+    EXPECT_EQ(m->SentCount, big.size());
+    EXPECT_EQ(m->TRLabel->Caption(), "200000");
+    EXPECT_EQ(f.Lines().LineCount(), 1);
+    EXPECT_EQ(m->RxPanel->CurLine(), "<41");
+    EXPECT_TRUE(m->TransmitEnabled);
+
+    // A transport that takes only part of a write: the rest would be lost,
+    // which is reported.
+    port->Taken.clear();
+    port->Room = 1000;
+    f.Click("SendBINFile1");
+    ASSERT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages[1], "Port is not connected.");
+    EXPECT_EQ(port->Taken, big.substr(0, 1000));
+    EXPECT_EQ(m->SentCount, big.size());
+    m->ForeignPort.reset();
 }
 
 }  // namespace
