@@ -575,7 +575,9 @@ void TMain::HookViewControls() {
     };
     // The floating column loses the focus to whatever outside it takes it.
     RvGB->OnExit = [this](vcl::TComponent* s) { RvGBExit(s); };
-    for (vcl::TWinControl* outside : std::initializer_list<vcl::TWinControl*>{lb1, TrBCB}) {
+    // (In layout 3 the transmit controls sit in the upper group.)
+    for (vcl::TWinControl* outside : std::initializer_list<vcl::TWinControl*>{
+             lb1, TrBCB, Transb, BTrArrow, TmrEnCB, TmrEd, ttr1}) {
         vcl::TNotifyEvent previous = outside->OnEnter;
         outside->OnEnter = [this, previous](vcl::TComponent* s) {
             if (previous) previous(s);

@@ -352,6 +352,9 @@ TEST(main_form_views, layouts_move_the_groups_and_switch_captions) {
     m->lb1->OnEnter(m->lb1);
     EXPECT_FALSE(m->RvGB->Visible()) << "the column hides when the focus leaves it";
     m->lblSets->Click();
+    m->TmrEd->OnEnter(m->TmrEd);
+    EXPECT_FALSE(m->RvGB->Visible()) << "also to the timer in the upper group";
+    m->lblSets->Click();
     m->lblSets->Click();
     EXPECT_FALSE(m->RvGB->Visible()) << "the link toggles";
 
@@ -377,6 +380,18 @@ TEST(main_form_views, layouts_move_the_groups_and_switch_captions) {
     EXPECT_EQ(m->Layout, 7);
     EXPECT_TRUE(m->mLayout1->Checked());
     EXPECT_EQ(m->RvGB->Caption(), "Transmission");
+}
+
+TEST(main_form_views, the_window_keeps_its_least_size) {
+    ViewsFixture f;
+    TMain* m = f.main;
+    m->Show();
+    test_support::Pump(20ms);
+    m->SetWidth(60);
+    m->SetHeight(40);
+    EXPECT_EQ(m->Width(), m->Splitter1->Left() + 25);
+    EXPECT_EQ(m->Height(), 110);
+    m->Hide();
 }
 
 TEST(main_form_views, output_and_input_formats_and_line_breaks) {
