@@ -60,7 +60,9 @@ void TfrmData::ShowTip(const TDataTipLine& Line, int X, int CharWidth, bool Show
     const int height = LInfo1->Height() + 2;
     const vcl::TPoint at = PlaceDataTip(LineOnScreen, width, height, screen);
     SetBounds(at.X, at.Y, width, height);
-    Show();
+    // On top of every window, yet the window under the mouse keeps the
+    // keyboard: the user is still working there.
+    ShowNoActivate();
     Timer1->SetEnabled(true);
 }
 

@@ -539,6 +539,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     lb1->SetPopupMenu(pmList);
     lb1->SetShowHint(true);
     CreateReceivePanel();
+    BuildAnalysisCommands();
     BuildTransmitPath();
     BuildFileCommands();
     // 4. The port slots; both drivers get write time-outs (0, 10000).

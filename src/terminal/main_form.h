@@ -25,6 +25,7 @@
 #include "ports/comm_port_driver.h"
 #include "ports/foreign_port.h"
 #include "terminal/le_list.h"
+#include "terminal/list_analysis.h"
 #include "terminal/receive_list.h"
 #include "terminal/receive_list_files.h"
 #include "terminal/receive_panel.h"
@@ -472,6 +473,29 @@ public:
     // Gives the controls and entries above their handlers (FormCreate).
     void HookViewControls();
     // ---- End of timer, views, shortcuts, layouts and help
+
+    // ---- Receive-list analysis, search and data tip (main_form_analysis.cpp)
+    // The searches of the "Special" menu and what they remember.
+    TListSearch ListSearch;
+    // Hooks the "Special" entries of pmList and lb1's mouse moves (FormCreate).
+    void BuildAnalysisCommands();
+    // Shows a statistic over the whole receive list in the current data format.
+    void ShowResult(const TAccumulator& Result);
+    void ShowStatistic(TStatistic Statistic);
+    void mCountSumClick(vcl::TComponent* Sender);
+    void mCountAverageClick(vcl::TComponent* Sender);
+    void CountMin1Click(vcl::TComponent* Sender);
+    void CountMaximum1Click(vcl::TComponent* Sender);
+    // Selects the line found (scrolling to it) or says "Not found".
+    void ShowSearchResult(const TSearchResult& Result);
+    void FindText1Click(vcl::TComponent* Sender);
+    void mFindTimeGapClick(vcl::TComponent* Sender);
+    void Finddifference1Click(vcl::TComponent* Sender);
+    void Finderror1Click(vcl::TComponent* Sender);
+    void Findnext1Click(vcl::TComponent* Sender);
+    // With Ctrl held, the data tip for the line under the mouse.
+    void lb1MouseMove(vcl::TComponent* Sender, vcl::TShiftState Shift, int X, int Y);
+    // ---- End of receive-list analysis, search and data tip
 
 private:
     void BuildControls();

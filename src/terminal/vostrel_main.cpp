@@ -10,7 +10,7 @@ int main() {
     vcl::Application->Title = "Vostrel";
     vcl::Application->HelpFile = "vostrel.chm";
     vcl::Application->CreateForm<terminal::TMain>();
-    vcl::Application->CreateForm<terminal::TfrmData>();
+    vcl::Application->CreateForm<terminal::TfrmData>()->ScreenBounds = vcl::ScreenRect;
     vcl::Application->CreateForm<graph::TfGraph>();
     vcl::Application->Run();
     return 0;

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -111,6 +112,10 @@ void TForm::ApplyFlags() {
     if (!w) return;
     Qt::WindowFlags f = Qt::Window;
     if (border_style_ == TFormBorderStyle::bsNone) f |= Qt::FramelessWindowHint | Qt::Tool;
+    // A window that must never take activation is a tip window: the window
+    // systems (and the offscreen platform) leave the active window alone
+    // when one is shown.
+    if (no_activate_) f = Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus;
     if (form_style_ == TFormStyle::fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
     if (w->windowFlags() == f) return;
     bool shown = w->isVisible();
@@ -200,6 +205,15 @@ void TForm::Activate() {
     if (!Widget()) return;
     Widget()->raise();
     Widget()->activateWindow();
+}
+
+void TForm::ShowNoActivate() {
+    if (QWidget* w = Widget()) {
+        no_activate_ = true;
+        w->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        ApplyFlags();
+    }
+    SetVisible(true);
 }
 
 bool TForm::HandleEvent(QEvent* event) {
@@ -440,6 +454,13 @@ TApplication* EnsureApplication() {
     // Lives for the rest of the process, as the program's application does.
     if (!Application) new TApplication();
     return Application;
+}
+
+TRect ScreenRect() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return {};
+    const QRect r = screen->geometry();
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
 }  // namespace vcl

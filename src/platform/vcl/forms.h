@@ -48,6 +48,11 @@ public:
     bool Active() const;
     // Brings the form to the front and gives it the focus.
     void Activate();
+    // Shows the form without taking activation from the active window: a
+    // tip over another window must leave the keyboard where it was. From
+    // then on the form never takes the focus.
+    void ShowNoActivate();
+    bool NoActivate() const { return no_activate_; }
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnActivate;
@@ -72,6 +77,7 @@ private:
     TFormStyle form_style_ = TFormStyle::fsNormal;
     TFormBorderStyle border_style_ = TFormBorderStyle::bsSizeable;
     bool key_preview_ = false;
+    bool no_activate_ = false;
     std::unique_ptr<QObject> key_filter_;
 };
 
@@ -192,5 +198,9 @@ public:
 
 // Creates Application when it does not exist yet (used by tests).
 TApplication* EnsureApplication();
+
+// The rectangle of the primary screen in screen coordinates; empty when no
+// screen is known.
+TRect ScreenRect();
 
 }  // namespace vcl

@@ -232,3 +232,56 @@ TEST(forms, message_and_input_and_file_dialogs_answer_through_the_test_hooks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(forms, a_form_shown_without_activation_leaves_the_active_window_active) {
+    EnsureApplication();
+    TForm main(Application);
+    main.SetBounds(50, 50, 300, 200);
+    main.Show();
+    main.Activate();
+    ASSERT_TRUE(PumpUntil([&] { return main.Active(); }));
+
+    TForm tip(Application);
+    tip.SetBorderStyle(TFormBorderStyle::bsNone);
+    tip.SetFormStyle(TFormStyle::fsStayOnTop);
+    int shows = 0;
+    tip.OnShow = [&](TComponent*) { ++shows; };
+    tip.SetBounds(60, 60, 80, 20);
+    tip.ShowNoActivate();
+    EXPECT_TRUE(tip.Visible());
+    EXPECT_TRUE(tip.NoActivate());
+    EXPECT_EQ(shows, 1);
+    PumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(main.Active());
+    EXPECT_FALSE(tip.Active());
+    EXPECT_EQ(tip.Left(), 60);
+    EXPECT_EQ(tip.Width(), 80);
+
+    // Hidden and shown again (the style applied anew), it stays out of the way.
+    tip.Hide();
+    tip.SetFormStyle(TFormStyle::fsStayOnTop);
+    tip.ShowNoActivate();
+    PumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(tip.Visible());
+    EXPECT_TRUE(main.Active());
+
+    // A form shown the ordinary way takes activation (the check above can fail).
+    TForm other(Application);
+    other.Show();
+    other.Activate();
+    EXPECT_TRUE(PumpUntil([&] { return other.Active(); }));
+    EXPECT_FALSE(main.Active());
+}
+
+TEST(forms, screen_rect_is_the_primary_screen) {
+    EnsureApplication();
+    const TRect r = ScreenRect();
+    EXPECT_GT(r.Width(), 0);
+    EXPECT_GT(r.Height(), 0);
+    EXPECT_EQ(r.Left, 0);
+    EXPECT_EQ(r.Top, 0);
+}
+
+}  // namespace
