@@ -28,31 +28,11 @@ constexpr const char* kHistory = "TrHistory";
 constexpr const char* kPatterns = "TrPatterns";
 constexpr const char* kPortMap = "PortMap";
 
-// Texts of the line breaks; both options are stored as an index into this
-// table: CR, LF, CR LF, one NUL, none.
-std::string LineBreakText(int index) {
-    static const std::string kTexts[] = {"\r", "\n", "\r\n", std::string(1, '\0'), ""};
-    return kTexts[index];
-}
-int LineBreakIndex(const std::string& text) {
-    for (int i = 0; i < 5; ++i)
-        if (LineBreakText(i) == text) return i;
-    return 1;
-}
-// The receive line break's menu lists CR, LF and NUL (indices 0, 1 and 3).
-int RvMenuPosition(int index) { return index == 3 ? 2 : index; }
-
 // Window geometry beyond what any screen has would only overflow the layout
 // arithmetic; such values are brought into a sane range.
 constexpr int kMaxCoord = 32767;
 int Coord(int v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
 int Extent(int v) { return std::clamp(v, 0, kMaxCoord); }
-
-vcl::TMenuItem* Menu(TMain& m, const char* name) {
-    auto* item = dynamic_cast<vcl::TMenuItem*>(m.FindComponent(name));
-    if (!item) throw rtl::Exception(rtl::Format("Menu entry %s is missing", {name}));
-    return item;
-}
 
 // The pattern entries of the transmit box's menu, Alt+1 to Alt+5.
 std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
@@ -105,67 +85,59 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     if (boolean("Maximized", m.WindowState() == vcl::TWindowState::wsMaximized))
         m.SetWindowState(vcl::TWindowState::wsMaximized);
     m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), 30, kMaxCoord));
+    m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
     m.TRComboHistoryLen = integer("TRComboHistoryLen", m.TRComboHistoryLen);
 
     int tr_break = integer("TRLineBreak", -1) & 0xFF;
     if (tr_break > 4) tr_break = 2;
-    m.TrLineBreak = LineBreakText(tr_break);
-    Menu(m, "mAscTrLb")->Items(tr_break)->SetChecked(true);
+    m.SetLineBreak(true, tr_break);
     int rv_break = integer("RVLineBreak", -1) & 0xFF;
     if (rv_break != 0 && rv_break != 1 && rv_break != 3) rv_break = 1;
-    m.RvLineBreak = LineBreakText(rv_break)[0];
-    Menu(m, "mAscRvLb")->Items(RvMenuPosition(rv_break))->SetChecked(true);
+    m.SetLineBreak(false, rv_break);
 
-    m.tmr1->SetInterval(integer("TimerValue", m.tmr1->Interval()));
+    const int interval = integer("TimerValue", m.tmr1->Interval());
     m.Timergb->SetVisible(boolean("TimerVisible", m.Timergb->Visible()));
-    m.TmrEd->SetText(rtl::FloatToStr(m.tmr1->Interval() / 1000.0));
+    m.mViewTmrClick(nullptr);
+    m.SetTimerInterval(interval, false);
 
     // 6 and 7 would pick the separator or "Output to file.." of the menu,
     // which are no data formats: they fall back to 1 as any other value.
     int format = integer("DataFormat", m.DataFormat) & 0xFF;
     if (format > 5) format = 1;
-    m.pmOutput->Items()->Items(format)->SetChecked(true);
-    m.DataFormat = static_cast<int>(m.pmOutput->Items()->Items(format)->Tag);
+    m.ASCII1Click(m.pmOutput->Items()->Items(format));
 
     m.nastrp->SetVisible(boolean("PortSettingsVisible", m.nastrp->Visible()));
+    m.mViewSetClick(nullptr);
     m.dRVcb->SetChecked(boolean("DisableReceive", m.dRVcb->Checked()));
-    m.ReceptionEnabled = !m.dRVcb->Checked();
-    m.dRVcb->SetColor(m.dRVcb->Checked() ? vcl::TColor(0x8080FF) : m.pnlDRV->Color());
+    m.dRVcbClick(nullptr);
     check("LogSentBytes", m.mShowWrites);
+    m.mShowWritesClick(nullptr);
     check("StayOnTop", m.mStayonTop);
-    m.SetFormStyle(m.mStayonTop->Checked() ? vcl::TFormStyle::fsStayOnTop
-                                           : vcl::TFormStyle::fsNormal);
+    m.mStayonTopClick(nullptr);
 
     // The time display is checked after its free format is read.
     int time = integer("RVPnlTime", m.RVPnlTime);
     m.RVPnlTimeFormat = ini.ReadString(kMain, "RVPnlTimeFormat", m.RVPnlTimeFormat);
-    m.mTimeFreeFormat->SetCaption(rtl::Format("Free format (%s)...", {m.RVPnlTimeFormat}));
+    m.mTimeFreeFormatClick(nullptr);
     if (time < 0 || time > 4) time = 2;
-    m.mTimeInRVPanel->Items(time)->SetChecked(true);
-    m.RVPnlTime = time;
-    m.mTimecaninterruptdatarow->SetEnabled(time >= 1);
+    m.milliseconds1Click(m.mTimeInRVPanel->Items(time));
 
     check("Timecaninterruptdatarow", m.mTimecaninterruptdatarow);
+    m.mTimecaninterruptdatarowClick(nullptr);
     check("PreciseTimeCalc", m.Precisetimecalc1);
+    m.Precisetimecalc1Click(nullptr);
     check("ShowErrors", m.ShowErrorsm);
     m.ShowErrorsmClick(nullptr);
     check("InfiniteList", m.Infinitem);
+    m.InfinitemClick(nullptr);
     check("ShowASCIInonvisiblecodes", m.mShowASCIInonvisiblecodes);
-    // The receive panel takes the options read so far (a precise clock is
-    // re-based when it is switched on).
-    m.SyncReceivePanelOptions();
-    m.lb1->Repaint();
+    m.mShowASCIInonvisiblecodesClick(nullptr);
     m.CBRS485->SetChecked(boolean("UseRS485", m.CBRS485->Checked()));
     m.CBRS485->SetColor(m.CBRS485->Checked() ? vcl::TColor(0x8080FF) : m.pnlCommPrms->Color());
 
-    if (int tr = integer("TRFormat", m.TRFormat); tr >= 0 && tr <= 2) {
-        m.pmTRFormat->Items()->Items(tr)->SetChecked(true);
-        m.TRFormat = tr;
-        static const char* const kNames[] = {"DEC", "HEX", "ASC"};
-        m.sbTRFormat->SetCaption(kNames[tr]);
-        m.ParseNeeded = true;
-    }
+    if (int tr = integer("TRFormat", m.TRFormat); tr >= 0 && tr <= 2)
+        m.mStringModeClick(m.pmTRFormat->Items()->Items(tr));
     check("AddLineBeforeTransmit", m.mAddLnBefTr);
     m.Disableondeactivate1->SetChecked(boolean("DisableOnDeactivate", m.Disableondeactivate1->Checked()));
     m.Disableondeactivate1Click(nullptr);
@@ -182,15 +154,8 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     if (polling == 0 && !m.N1ms1->Enabled()) polling = 1;
     m.m1000msClick(m.PollingEntry(polling));
 
-    vcl::TFont& font = m.lb1->Font();
-    const int size = integer("FontSize", font.Size());
-    const std::string name = ini.ReadString(kMain, "FontName", font.Name());
-    // A size no screen can show would leave the list unreadable.
-    if (!name.empty() && size >= 1 && size <= 1000) {
-        font.SetName(name);
-        font.SetSize(size);
-        m.Fontm->SetCaption(rtl::Format("Font (%s, %d)...", {font.Name(), font.Size()}));
-    }
+    const int size = integer("FontSize", m.lb1->Font().Size());
+    m.SetListFont(ini.ReadString(kMain, "FontName", m.lb1->Font().Name()), size);
 
     m.CPUSpeed = integer("CPUSpeed", m.CPUSpeed);
     no_time_begin_period = boolean("NoTimeBeginPeriod", false);
@@ -272,8 +237,8 @@ void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
     integer("TRPanelWidth", m.RvGB->Width());
     integer("Layout", m.Layout);
     integer("TRComboHistoryLen", m.TRComboHistoryLen);
-    integer("TRLineBreak", LineBreakIndex(m.TrLineBreak));
-    integer("RVLineBreak", LineBreakIndex(std::string(1, m.RvLineBreak)));
+    integer("TRLineBreak", TMain::LineBreakIndex(m.TrLineBreak));
+    integer("RVLineBreak", TMain::LineBreakIndex(std::string(1, m.RvLineBreak)));
     integer("TimerValue", m.tmr1->Interval());
     boolean("TimerEnable", m.TmrEnCB->Checked());  // never read back: the timer starts off
     boolean("TimerVisible", m.Timergb->Visible());

@@ -70,8 +70,8 @@ TEST(main_form_settings, every_setting_round_trips_through_the_file) {
         m->TRComboHistoryLen = 5;
         m->TrLineBreak = std::string(1, '\0');
         m->RvLineBreak = '\r';
-        m->tmr1->SetInterval(250);
         m->TmrEnCB->SetChecked(true);
+        m->tmr1->SetInterval(250);
         m->Timergb->SetVisible(false);
         m->DataFormat = 4;
         m->dRVcb->SetChecked(true);
