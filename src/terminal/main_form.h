@@ -410,6 +410,8 @@ public:
     void SavecfgbClick(vcl::TComponent* Sender);
     void BDelProfileClick(vcl::TComponent* Sender);
     void CBProfileDropDown(vcl::TComponent* Sender);
+    // Gives CBProfile, Saveb and BDelProfile their handlers (FormCreate).
+    void HookProfileControls();
     // The one-line summary of the port settings ("9600,8N1,Dr,485").
     std::string GetParamsSummary(bool NoPlugin);
     // Every change of a port setting ends here: the profile selection is
