@@ -64,6 +64,9 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
 TMain::~TMain() {
     // The graph window may outlive this form: its close handler goes first.
     if (graph::fGraph && !first_activation_) graph::fGraph->OnClose = nullptr;
+    // The foreign port reports its closing to this form: it goes while the
+    // receive panel is still there.
+    ForeignPort.reset();
     // The handlers use this form's members: free the controls first.
     DestroyComponents();
 }
@@ -545,6 +548,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     // 4. The port slots; both drivers get write time-outs (0, 10000).
     PortSlots[PortSlotMain] = {sbPort, ComNcb, 0, cp1, 0};
     PortSlots[PortSlot2] = {sbPort2, cbComN2, 0, cp2, 0};
+    HookPortControls();
     cp1->SetWriteTimeouts(0, 10000);
     cp2->SetWriteTimeouts(0, 10000);
     // 5. The (empty) port-description list.

@@ -401,6 +401,49 @@ public:
     // The polling-delay entries in menu order.
     vcl::TMenuItem* PollingEntry(int Index) const;
 
+    // ---- Port selection, port control and RS-485 (main_form_ports.cpp,
+    // main_form_rs485.cpp; ReadPorts, ApplyPortParams, ApplyBothPortParams,
+    // RefreshPortState, ForceComNumber, AddPortItem, m1000msClick and
+    // BSpeedClick are declared above)
+    // The settings of the last foreign port freed: "<class id>|<settings>".
+    std::string LastForeignSettings;
+    // The last rate typed for "Custom..".
+    std::string LastCustomSpeed = "200";
+    // How long the clock measurement counts (a seam for tests).
+    int CpuMeasureMs = 4096;
+    // Position of a class id in the foreign-port table (-1, or the error).
+    static int ForeignClassIndex(std::int32_t Id, bool RaiseIfMissing);
+    void SwitchPortPanel();
+    void ForeignPortStateChanged();
+    void ForeignPortEvent(int Code, const std::string& Text, std::string& Reply);
+    // The transmit path's checks: the port is open / its handle still takes writes.
+    void CheckConnected(bool Main);
+    bool CheckPortHandle(bool Main, bool RaiseIt);
+    void SetPortButtonLook(vcl::TSpeedButton* Button);
+    void sbPortClick(vcl::TComponent* Sender);
+    void ComNcbChange(vcl::TComponent* Sender);
+    void ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect& Rect,
+                        vcl::TOwnerDrawState State);
+    void ComNcbDropDown(vcl::TComponent* Sender);
+    void speedcbChange(vcl::TComponent* Sender);
+    void cbFlowClick(vcl::TComponent* Sender);
+    void RereadportsbClick(vcl::TComponent* Sender);
+    void TmrPortConnTimer(vcl::TComponent* Sender);
+    void CBLineBreakClick(vcl::TComponent* Sender);
+    void mPortScanMethClick(vcl::TComponent* Sender);
+    void mRetrieveportdescriptionsClick(vcl::TComponent* Sender);
+    void CBRS485Click(vcl::TComponent* Sender);
+    // Switching RS-485 mode on without a known clock rate measures it once
+    // the current event is over: while the settings file is read the mode
+    // comes before the stored rate, which must not cost a measurement.
+    vcl::TTimer* tmrRS485On = nullptr;
+    void tmrRS485OnTimer(vcl::TComponent* Sender);
+    // The transmit path's wait in RS-485 mode, counted at CPUSpeed.
+    void RS485Wait(std::int64_t Microseconds) const;
+    // Hooks the handlers above to their controls (called by FormCreate).
+    void HookPortControls();
+    // ---- End of port selection, port control and RS-485
+
     // ---- Settings file and profiles (main_form_settings.cpp,
     // main_form_profiles.cpp; ReadConfig, SaveConfig, ApplyConf, ClearProfile,
     // CBProfileChange and UpdateSettingsSummary are declared above)
