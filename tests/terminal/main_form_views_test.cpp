@@ -148,6 +148,7 @@ TEST(main_form_views, timer_enable_box_starts_stops_and_zero_sends_nothing) {
     m->TmrEd->SetText("0");
     m->TmrEnCB->SetChecked(true);
     EXPECT_EQ(m->tmr1->Interval(), 0);
+    EXPECT_FALSE(m->tmr1->Running());
     EXPECT_EQ(m->TmrEnCB->Color(), vcl::TColor(0x8080FF));
     test_support::Pump(200ms);
     EXPECT_TRUE(f.messages.empty());
@@ -163,9 +164,16 @@ TEST(main_form_views, timer_enable_box_starts_stops_and_zero_sends_nothing) {
     EXPECT_TRUE(f.messages.empty());
 
     // A real interval transmits; with no port the transmission stops it.
+    // Typing "0" into a running timer's box stops it from firing.
     m->TmrEd->SetText("0.02");
     m->TmrEnCB->SetChecked(true);
-    EXPECT_TRUE(m->tmr1->Enabled());
+    EXPECT_TRUE(m->tmr1->Running());
+    m->TmrEd->SetText("0");
+    EXPECT_FALSE(m->tmr1->Running());
+    test_support::Pump(100ms);
+    EXPECT_TRUE(f.messages.empty());
+    m->TmrEd->SetText("0.02");
+    EXPECT_TRUE(m->tmr1->Running());
     EXPECT_EQ(m->tmr1->Interval(), 20);
     ASSERT_TRUE(test_support::PumpUntil([&] { return !f.messages.empty(); }));
     EXPECT_EQ(f.messages.front(), kNotConnected);
