@@ -4,6 +4,7 @@
 // through one raw sender that keeps the window alive and can be cancelled.
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "graph/graph_form.h"
@@ -47,36 +48,44 @@ void ProcessMessages() {
     if (vcl::Application) vcl::Application->ProcessMessages();
 }
 
-// Restores the transmit controls (when they were taken) and the port's
-// usual write time-out however a transfer ends.
-class TTransferScope {
-public:
-    TTransferScope(TMain& m, bool TakeControls) : m_(m), controls_(TakeControls) {
-        if (controls_) m_.EnableTrControls(false);
-        m_.cp1->SetWriteTimeouts(0, kTransferWriteTimeoutMs);
-    }
-    ~TTransferScope() {
-        if (controls_) m_.EnableTrControls(true);
-        m_.cp1->SetWriteTimeouts(0, kNormalWriteTimeoutMs);
-    }
-    TTransferScope(const TTransferScope&) = delete;
-    TTransferScope& operator=(const TTransferScope&) = delete;
-
-private:
-    TMain& m_;
-    bool controls_;
-};
-
-// Gives the transmit controls back however a tagged transfer ends.
+// The transmit controls are taken for a transfer: the Transmit button
+// reads "Cancel", and the transmit timer's ticks are skipped meanwhile (a
+// tick runs a transmission, which during a transfer would cancel the file
+// half sent). Everything is given back however the transfer ends.
 class TTransmitControlsTaken {
 public:
-    explicit TTransmitControlsTaken(TMain& m) : m_(m) { m_.EnableTrControls(false); }
-    ~TTransmitControlsTaken() { m_.EnableTrControls(true); }
+    explicit TTransmitControlsTaken(TMain& m) : m_(m), tick_(m.tmr1->OnTimer()) {
+        m_.EnableTrControls(false);
+        m_.tmr1->SetOnTimer([](vcl::TComponent*) {});
+    }
+    ~TTransmitControlsTaken() {
+        m_.tmr1->SetOnTimer(std::move(tick_));
+        m_.EnableTrControls(true);
+    }
     TTransmitControlsTaken(const TTransmitControlsTaken&) = delete;
     TTransmitControlsTaken& operator=(const TTransmitControlsTaken&) = delete;
 
 private:
     TMain& m_;
+    vcl::TNotifyEvent tick_;
+};
+
+// A raw transfer on the serial port: the controls (when asked) and a short
+// write time-out, so that a Cancel is seen between writes; the usual
+// time-out comes back however the transfer ends.
+class TTransferScope {
+public:
+    TTransferScope(TMain& m, bool TakeControls) : m_(m) {
+        if (TakeControls) controls_.emplace(m_);
+        m_.cp1->SetWriteTimeouts(0, kTransferWriteTimeoutMs);
+    }
+    ~TTransferScope() { m_.cp1->SetWriteTimeouts(0, kNormalWriteTimeoutMs); }
+    TTransferScope(const TTransferScope&) = delete;
+    TTransferScope& operator=(const TTransferScope&) = delete;
+
+private:
+    TMain& m_;
+    std::optional<TTransmitControlsTaken> controls_;
 };
 
 }  // namespace

@@ -323,11 +323,18 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         alive->SetInterval(50);
         alive->SetOnTimer([&](vcl::TComponent*) { ++ticks; });
         alive->SetEnabled(true);
+        // A running transmit timer must not cut the file short: its ticks
+        // would press Transmit, which reads "Cancel" now.
+        m->tmr1->SetInterval(50);
+        m->tmr1->SetEnabled(true);
         CancelPress cancel(m, 1500);
         const std::uint32_t before = m->SentCount;
         m->SendBinaryFile(file, tagged);
         const Clock::time_point done = Clock::now();
         alive->SetEnabled(false);
+        EXPECT_TRUE(m->tmr1->Running()) << "the timer goes on after the transfer";
+        EXPECT_TRUE(bool(m->tmr1->OnTimer()));
+        m->tmr1->SetEnabled(false);
         EXPECT_EQ(cancel.caption, "Cancel");
         EXPECT_EQ(cancel.write_timeout, 500u);
         ASSERT_NE(cancel.at, Clock::time_point{});
