@@ -318,6 +318,16 @@ TEST(main_form_analysis, ctrl_over_a_line_shows_its_data_tip_without_taking_acti
     f.MoveMouse(p.X, f.main->lb1->ItemRect(f.main->lb1->Count()).Top + 2, true);
     EXPECT_FALSE(f.tip->Visible());
 
+    // With non-visible codes shown, a code's mark and digits are one byte:
+    // the column of the B after them is the second byte.
+    f.main->mShowASCIInonvisiblecodes->SetChecked(true);
+    f.ReceiveLine(terminal::dfASC, "\x01" "B");
+    const int coded = f.main->lb1->Count() - 2;
+    ASSERT_EQ(f.Lines().LineData(coded), "\x95" "01B");
+    p = f.Over(coded, 4);
+    f.MoveMouse(p.X, p.Y, true);
+    EXPECT_EQ(f.tip->LInfo1->Caption(), " 01 <y=h>42<y=.> ");
+
     // Ctrl let go: hidden at the next tick of the tip's timer.
     f.MoveMouse(p.X, p.Y, true);
     ASSERT_TRUE(f.tip->Visible());
