@@ -221,6 +221,12 @@ TEST(main_form_views, shift_c_copies_the_data_part_and_alt_digits_send_patterns)
     f.shift = true;
     EXPECT_FALSE(f.Key('C', vcl::ssShift)) << "the letter still reaches the focused control";
     EXPECT_EQ(vcl::Clipboard().AsText(), "41 42");
+    // The transmit box's menu offers Paste only while the clipboard has text.
+    m->pmLine->OnPopup(m->pmLine);
+    EXPECT_TRUE(f.Item("mPaste")->Enabled());
+    vcl::Clipboard().SetAsText("");
+    m->pmLine->OnPopup(m->pmLine);
+    EXPECT_FALSE(f.Item("mPaste")->Enabled());
 
     // Alt+1 puts the pattern into the box and sends it as the button does.
     m->N11->SetCaption("01 02");
