@@ -48,6 +48,11 @@ void ProcessMessages() {
     if (vcl::Application) vcl::Application->ProcessMessages();
 }
 
+// The program is ending (its window was closed during a transfer): the
+// transfer stops instead of holding the port for the rest of the file
+// behind a window that is gone.
+bool Quitting() { return vcl::Application && vcl::Application->Terminated(); }
+
 // The transmit controls are taken for a transfer: the Transmit button
 // reads "Cancel", and the transmit timer's ticks are skipped meanwhile (a
 // tick runs a transmission, which during a transfer would cancel the file
@@ -219,7 +224,7 @@ bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
         // A write that could not finish (flow control holding the line)
         // must not freeze the window, whoever started the transfer.
         if (WithCancel || n < chunk) ProcessMessages();
-        if (cancellable && TransmitEnabled) return false;
+        if ((cancellable && TransmitEnabled) || Quitting()) return false;
         if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -265,8 +270,9 @@ void TMain::SendBinaryFile(const std::string& FileName, bool WithTags) {
             throw TTransferCancelled{};
     };
     hooks.ProcessMessages = [] { ProcessMessages(); };
-    // The Transmit button sets the flag again to cancel.
-    hooks.Cancelled = [this] { return TransmitEnabled; };
+    // The Transmit button sets the flag again to cancel; closing the
+    // program cancels too.
+    hooks.Cancelled = [this] { return TransmitEnabled || Quitting(); };
     hooks.NowMs = [] { return NowMs(); };
     hooks.Sleep = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     try {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -348,6 +349,35 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         p.dev.Read(8 << 20, 300ms);
     }
     EXPECT_TRUE(p.messages.empty());
+}
+
+// The program ends in the child process these run in: the application
+// object cannot be used again after that.
+TEST(file_send_death_test, closing_the_program_during_a_stalled_transfer_stops_it) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const bool tagged : {false, true}) {
+        SCOPED_TRACE(tagged ? "tagged" : "plain");
+        EXPECT_EXIT(
+            {
+                ::alarm(20);  // a transfer that goes on kills the child instead of hanging
+                FilePath p;
+                const std::string big(2 << 20, 'z');  // nobody reads: the writes stall
+                const std::string file = p.MakeFile("stuck.bin", tagged ? "A<p=10>" + big : big);
+                vcl::TTimer* quit = new vcl::TTimer(p.main);
+                quit->SetInterval(300);
+                quit->SetOnTimer([quit](vcl::TComponent*) {
+                    quit->SetEnabled(false);
+                    vcl::Application->Terminate();
+                });
+                quit->SetEnabled(true);
+                const Clock::time_point start = Clock::now();
+                p.main->SendBinaryFile(file, tagged);
+                const bool stopped = Clock::now() - start < 3s && p.main->SentCount < big.size() &&
+                                     p.main->TransmitEnabled;
+                std::_Exit(stopped ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
 }
 
 }  // namespace
