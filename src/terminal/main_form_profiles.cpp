@@ -41,7 +41,7 @@ void SelectPort(TMain& m, int port, bool main) {
     vcl::TComboBox* combo = main ? m.ComNcb : m.cbComN2;
     const bool listed = combo->Items().IndexOfObject(port) >= 0;
     m.ForceComNumber(listed || (port >= 1 && port <= 255) ? port : 0, main);
-    if (combo->OnChange) combo->OnChange(combo);
+    m.ComNcbChange(combo);
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     check("ShowASCIInonvisiblecodes", m.mShowASCIInonvisiblecodes);
     m.mShowASCIInonvisiblecodesClick(nullptr);
     m.CBRS485->SetChecked(boolean("UseRS485", m.CBRS485->Checked()));
-    m.CBRS485->SetColor(m.CBRS485->Checked() ? vcl::TColor(0x8080FF) : m.pnlCommPrms->Color());
+    m.CBRS485Click(nullptr);
 
     if (int tr = integer("TRFormat", m.TRFormat); tr >= 0 && tr <= 2)
         m.mStringModeClick(m.pmTRFormat->Items()->Items(tr));

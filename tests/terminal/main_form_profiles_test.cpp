@@ -275,18 +275,11 @@ TEST(main_form_profiles, changing_a_setting_drops_the_selection_but_applying_a_p
     Profiles p;
     p.Start();
     TMain* m = p.m;
-    // As the port-selection handlers do, the combo's change ends in speedcbExit.
-    int changes = 0;
-    m->ComNcb->OnChange = [&](vcl::TComponent* s) {
-        ++changes;
-        m->speedcbExit(s);
-    };
     p.Save("A");
     m->Parcb->SetItemIndex(1);
     p.Save("B");
     m->CBProfile->SetItemIndex(0);
     m->CBProfileChange(m->CBProfile);
-    EXPECT_GE(changes, 1);
     EXPECT_EQ(m->CBProfile->ItemIndex(), 0);  // applying kept it
     EXPECT_EQ(m->Parcb->ItemIndex(), 0);
     EXPECT_EQ(m->CBProfile->Hint(), "A");
@@ -357,6 +350,38 @@ TEST(main_form_profiles, profile_controls_reach_their_handlers) {
     ASSERT_EQ(p.asked.size(), 1u);
     EXPECT_EQ(p.Entries(), "Bench;");
     EXPECT_EQ(p.Key("Config1", "Name"), "Bench");
+}
+
+TEST(main_form_profiles, a_foreign_port_profile_applies_its_own_class_settings_only) {
+    Profiles p;
+    p.Start();
+    TMain* m = p.m;
+    m->ForceComNumber(ports::FirstForeignPortId + 1, true);
+    m->ComNcbChange(m->ComNcb);
+    ASSERT_NE(m->ForeignPort, nullptr);
+    const std::string before = m->ForeignPort->GetSettings();
+    // The same settings with another local port.
+    const std::string changed = before.substr(0, before.rfind('|') + 1) + "40123";
+    ASSERT_NE(changed, before);
+    p.Start("[Main]\r\nCurrentProfile=1\r\n"
+            "[Config1]\r\nName=Net\r\nPort=257\r\nAuxParams=\"257|" + changed + "\"\r\n"
+            "[Config2]\r\nName=Other\r\nPort=257\r\nAuxParams=\"300|" + before + "\"\r\n");
+    m = p.m;
+    ASSERT_NE(m->ForeignPort, nullptr);
+    EXPECT_EQ(m->ForeignPort->GetSettings(), changed);
+    EXPECT_TRUE(m->pnlForPPrms->Visible());
+    // Another class id: the port is applied, its parameters stay.
+    m->CBProfile->SetItemIndex(1);
+    m->CBProfileChange(m->CBProfile);
+    ASSERT_NE(m->ForeignPort, nullptr);
+    EXPECT_EQ(m->ForeignPort->GetSettings(), changed);
+    EXPECT_EQ(m->CBProfile->ItemIndex(), 1);
+    // Stored back with its class id; the summary names the port's parameters.
+    m->StoreProfile(11, "");
+    EXPECT_EQ(m->Profiles[11].AuxParams, "257|" + changed);
+    m->UpdateSettingsSummary();
+    EXPECT_EQ(m->lblSets->Caption(), m->GetParamsSummary(true));
+    EXPECT_NE(m->lblSets->Caption().find("40123"), std::string::npos);
 }
 
 }  // namespace
