@@ -323,4 +323,16 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_EQ(m->CBProfile->ItemIndex(), -1);
 }
 
+TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_the_window_closes) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("missing-folder/vostrel.ini");
+    Window w(ini);
+    EXPECT_THROW(w.m->SaveConfig(true), vcl::EIniFileException);
+    w.Close();
+    ASSERT_EQ(w.messages.size(), 1u);
+    EXPECT_EQ(w.messages[0].Text, "Unable to write to " + ini);
+    EXPECT_EQ(w.messages[0].Caption, "VOSTREL");
+    EXPECT_EQ(w.m->PluginVars, nullptr);  // the rest of the closing ran before
+}
+
 }  // namespace
