@@ -234,7 +234,7 @@ void TMain::ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect
     if (Index < 0 || Index >= combo->Items().Count()) return;
     vcl::TCanvas& c = combo->Canvas();
     const bool selected = (State & vcl::odSelected) != 0;
-    const bool dropped = combo->DroppedDown() && (State & vcl::odComboBoxEdit) == 0;
+    const bool dropped = combo->DroppedDown();
     if (combo->Tag == 1 && Index == combo->ItemIndex() && !dropped)
         c.Brush.Color = kFailedColor;
     else
@@ -244,7 +244,8 @@ void TMain::ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect
     const auto tab = text.find('\t');
     c.Font.SetColor(selected ? vcl::clWhite : vcl::clBlack);
     c.TextOut(Rect.Left + 2, Rect.Top, text.substr(0, tab));
-    if (tab != std::string::npos && dropped) {
+    // The face of the list shows the port name alone.
+    if (tab != std::string::npos && dropped && (State & vcl::odComboBoxEdit) == 0) {
         if (!selected) c.Font.SetColor(vcl::clGray);
         c.TextOut(Rect.Left + 55, Rect.Top, text.substr(tab + 1));
     }
