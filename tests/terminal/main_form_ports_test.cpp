@@ -329,9 +329,13 @@ TEST(main_form_ports, transmit_checks_name_the_port_that_is_not_connected) {
     EXPECT_TRUE(m->CheckPortHandle(true, true));
     EXPECT_TRUE(m->cp1->Connected());
 
-    // A handle that no longer takes writes: the port is closed and marked.
-    m->cp1->Disconnect();
-    EXPECT_FALSE(m->CheckPortHandle(true, false));
+    // A device that vanished: the handle no longer takes writes, the port
+    // is closed and marked.
+    dev.CloseMaster();
+    bool valid = true;
+    Window::Pump([&] { return !(valid = m->CheckPortHandle(true, false)); });
+    EXPECT_FALSE(valid);
+    EXPECT_FALSE(m->cp1->Connected());
     EXPECT_EQ(ErrorOf([&] { m->CheckPortHandle(true, true); }),
               "Handle of port \"\\\\.\\COM48\" is no longer valid");
     EXPECT_EQ(m->ComNcb->Tag, 1);
