@@ -141,6 +141,8 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     check("AddLineBeforeTransmit", m.mAddLnBefTr);
     m.Disableondeactivate1->SetChecked(boolean("DisableOnDeactivate", m.Disableondeactivate1->Checked()));
     m.Disableondeactivate1Click(nullptr);
+    // These two only take their check marks: their menu handlers scan the
+    // ports again, and the scan follows the reading.
     if (int scan = integer("PortScanMethod", m.PortScanMethod); scan >= 0 && scan <= 2) {
         m.mPortScanMeth->Items(scan)->SetChecked(true);
         m.PortScanMethod = scan;
@@ -157,7 +159,9 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     const int size = integer("FontSize", m.lb1->Font().Size());
     m.SetListFont(ini.ReadString(kMain, "FontName", m.lb1->Font().Name()), size);
 
-    m.CPUSpeed = integer("CPUSpeed", m.CPUSpeed);
+    // A negative clock rate would time no RS-485 wait at all: it counts as
+    // not measured.
+    m.CPUSpeed = std::max(0, integer("CPUSpeed", m.CPUSpeed));
     no_time_begin_period = boolean("NoTimeBeginPeriod", false);
     selected = integer("CurrentProfile", m.CBProfile->ItemIndex() + 1);
 }

@@ -297,7 +297,7 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     std::string garbage;
     for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
     garbage += "\r\n[Main]\r\nLeft=2147483647\r\nTop=-2147483648\r\nWidth=-5\r\nHeight=99999999\r\n"
-               "TRPanelWidth=2147483647\r\nTimerValue=-100\r\nFontSize=0\r\nFontName=\r\n"
+               "TRPanelWidth=2147483647\r\nTimerValue=-100\r\nFontSize=0\r\nFontName=\r\nCPUSpeed=-7\r\n"
                "CurrentProfile=99\r\nRVPnlTimeFormat=" +
                std::string(100000, 'y') + "\r\n[TrHistory]\r\nCount=2147483647\r\n0=" +
                std::string(1000000, 'z') + "\r\n[Config11]\r\nPort=-5\r\nPort2=100000\r\n"
@@ -310,6 +310,7 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_GE(m->Top(), -32767);
     EXPECT_LE(m->RvGB->Width(), 32767);
     EXPECT_EQ(m->tmr1->Interval(), 0);
+    EXPECT_EQ(m->CPUSpeed, 0);  // counts as not measured
     EXPECT_EQ(m->RVPnlTimeFormat.size(), vcl::TIniFile::MaxValueLength);
     ASSERT_EQ(m->TrBCB->Items().Count(), 1);  // only the keys that are there
     EXPECT_EQ(m->TrBCB->Items().Strings(0).size(), vcl::TIniFile::MaxValueLength);
