@@ -190,10 +190,7 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
     // 2. The plug-in's send event runs here once the plug-in host is part
     //    of the main window; with no plug-in loaded it is skipped.
     // 3. Connection check; a repeating transmission stops when it fails.
-    if (ForeignPort ? !ForeignPort->Active() : !cp1->Connected()) {
-        TmrEnCB->SetChecked(false);
-        throw rtl::Exception(std::string("Port") + " is not connected");
-    }
+    CheckConnected(true);
     // 4. Send.
     std::uint32_t n = 0;
     if (ForeignPort) {
@@ -223,10 +220,7 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
 }
 
 std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count) {
-    if (!cp2->Connected()) {
-        TmrEnCB->SetChecked(false);
-        throw rtl::Exception(std::string("Port") + "2" + " is not connected");
-    }
+    CheckConnected(false);
     if (Count == 0) return 0;
     bool ok = false;
     const std::uint32_t n = cp2->SendData(Buf, Count, &ok);
