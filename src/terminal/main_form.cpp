@@ -549,6 +549,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     PortSlots[PortSlotMain] = {sbPort, ComNcb, 0, cp1, 0};
     PortSlots[PortSlot2] = {sbPort2, cbComN2, 0, cp2, 0};
     HookPortControls();
+    HookProfileControls();
     cp1->SetWriteTimeouts(0, 10000);
     cp2->SetWriteTimeouts(0, 10000);
     // 5. The (empty) port-description list.

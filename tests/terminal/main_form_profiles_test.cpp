@@ -335,7 +335,6 @@ TEST(main_form_profiles, profile_controls_reach_their_handlers) {
     Profiles p;
     p.Start();
     TMain* m = p.m;
-    m->HookProfileControls();
     p.name = "Lab";
     m->Saveb->Click();
     EXPECT_EQ(p.Entries(), "Lab;");
