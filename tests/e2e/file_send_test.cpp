@@ -183,7 +183,7 @@ TEST(file_send, received_list_saved_cleared_and_loaded_back_and_saved_as_binary)
     DeviceReader reader(p.dev);
     p.Answer(cp, 0);
     p.Click("SendSelflog1");
-    ASSERT_TRUE(reader.WaitFor(2, 2s));
+    ASSERT_TRUE(reader.WaitFor(2, 10s));
     EXPECT_EQ(reader.Bytes(), "\x0A\x0B");
     EXPECT_TRUE(p.messages.empty());
 }
@@ -225,7 +225,7 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     // ASCII hex through the menu; counted, never logged in the panel.
     p.Answer(p.MakeFile("hex.txt", "0A F 123"), 0);
     p.Click("SendASCIIHEXFile1");
-    ASSERT_TRUE(reader.WaitFor(4, 2s));
+    ASSERT_TRUE(reader.WaitFor(4, 10s));
     EXPECT_EQ(reader.Bytes(), std::string("\x0A\x0F\x12\x03", 4));
     EXPECT_EQ(m->SentCount, 4u);
     EXPECT_EQ(m->TRLabel->Caption(), "4");
@@ -235,7 +235,7 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     // "<<" is one "<".
     p.Answer(p.MakeFile("lt.bin", "<<A"), 0);
     p.Click("mSendBinaryFileWithTags");
-    ASSERT_TRUE(reader.WaitFor(6, 2s));
+    ASSERT_TRUE(reader.WaitFor(6, 10s));
     EXPECT_EQ(reader.Bytes().substr(4), "<A");
 
     // A, a pause of one second, B.
@@ -243,11 +243,11 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     const Clock::time_point start = Clock::now();
     m->SendBinaryFile(tagged, true);
     const auto took = Clock::now() - start;
-    ASSERT_TRUE(reader.WaitFor(8, 2s));
+    ASSERT_TRUE(reader.WaitFor(8, 10s));
     EXPECT_EQ(reader.Bytes().substr(6), "AB");
     const auto gap = reader.At(7) - reader.At(6);
     EXPECT_GE(gap, 900ms);
-    EXPECT_LT(gap, 3s);
+    EXPECT_LT(gap, 6s);
     EXPECT_GE(took, 1000ms);
     EXPECT_EQ(m->SentCount, 8u);
     EXPECT_TRUE(m->TransmitEnabled);
@@ -259,7 +259,7 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     p.Click("mSendBinaryFileWithTags");
     ASSERT_EQ(p.messages.size(), 1u);
     EXPECT_EQ(p.messages[0], "Wrong formatting at position 12 (Wrong tag P=1)");
-    ASSERT_TRUE(reader.WaitFor(9, 2s));
+    ASSERT_TRUE(reader.WaitFor(9, 10s));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(reader.Bytes().substr(8), "C");
     EXPECT_TRUE(m->TransmitEnabled);
@@ -293,7 +293,7 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     EXPECT_EQ(p.Timeouts().WriteTotalTimeoutConstant, 10000u);
 
     // Cancel during a long pause of a tagged file: the rest is never sent.
-    ASSERT_TRUE(reader.WaitFor(m->SentCount, 5s));
+    ASSERT_TRUE(reader.WaitFor(m->SentCount, 10s));
     const std::size_t before = reader.Bytes().size();
     CancelPress pause_cancel(m, 300);
     const Clock::time_point start = Clock::now();

@@ -180,7 +180,7 @@ TEST(comm, reads_follow_the_time_outs_and_the_queue_holds_back_the_writer_when_f
     start = std::chrono::steady_clock::now();
     ASSERT_TRUE(win::ReadFile(h, buf, 10, &got, nullptr));
     EXPECT_EQ(got, 0u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 20ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     win::CloseHandle(h);
 }
 
