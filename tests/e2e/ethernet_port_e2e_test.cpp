@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
+#include "terminal/transmit_parser.h"
 
 namespace {
 
@@ -122,6 +126,407 @@ TEST(ethernet_port_e2e, a_datagram_from_a_peer_reaches_the_panel_and_a_reply_goe
     EXPECT_TRUE(w.Has("Close Socket"));
     EXPECT_EQ(m->ComNcb->Tag, 1);
     EXPECT_TRUE(w.messages.empty());
+}
+
+
+// A port number that nobody on this machine is using right now: the kernel
+// picks it for a socket of the given type, which is then closed again.
+std::uint16_t FreePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a = test_support::LoopbackAddress(0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::uint16_t port = test_support::BoundPort(fd);
+    ::close(fd);
+    return port;
+}
+
+// A TCP connection from 127.0.0.1 to a local port, playing a far client.
+struct TcpPeer {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    explicit TcpPeer(std::uint16_t port) {
+        sockaddr_in a = test_support::LoopbackAddress(port);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    explicit TcpPeer(int accepted) : fd(accepted) {}
+    TcpPeer(const TcpPeer&) = delete;
+    TcpPeer& operator=(const TcpPeer&) = delete;
+    ~TcpPeer() { Close(); }
+    void Close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    std::uint16_t Port() const { return test_support::BoundPort(fd); }
+    void Send(const std::string& bytes) const {
+        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    }
+    // Whatever has arrived, without waiting.
+    std::string Receive() const {
+        char buf[256];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
+    // Closing with a zero linger time resets the connection instead of
+    // closing it in order.
+    void Reset() {
+        const linger l{1, 0};
+        ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l), 0);
+        Close();
+    }
+};
+
+// A listening TCP socket on 127.0.0.1 playing a far server.
+struct TcpListener {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    TcpListener() {
+        sockaddr_in a = test_support::LoopbackAddress(0);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(fd, 4), 0);
+    }
+    ~TcpListener() { ::close(fd); }
+    std::uint16_t Port() const { return test_support::BoundPort(fd); }
+    int Accept() const { return ::accept(fd, nullptr, nullptr); }
+};
+
+// Chooses "Ethernet" in the main port list and the role in its frame.
+ports::TfrmForPEth* ChooseEthernet(TMain* m, int role) {
+    const int ethernet = m->ComNcb->Items().IndexOfObject(ports::EthernetPortId);
+    EXPECT_GT(ethernet, 0);
+    m->ComNcb->SelectByUser(ethernet);
+    EXPECT_TRUE(m->ForeignPort);
+    if (!m->ForeignPort) return nullptr;
+    auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
+    frame->cbbRole->SelectByUser(role);
+    return frame;
+}
+
+// Types a line into the transmit box and presses the transmit button.
+void Transmit(TMain* m, const std::string& line) {
+    m->TrBCB->SetText(line);
+    m->TrBCBChange(m->TrBCB);
+    m->Transb->Click();
+}
+
+std::vector<std::string> Tokens(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string t; in >> t;) out.push_back(t);
+    return out;
+}
+
+TEST(ethernet_port_e2e, udp_line_typed_in_dec_reaches_the_destination_listener) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const int fds_before = test_support::OpenDescriptors();
+    Peer listener;
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erUDP);
+    ASSERT_TRUE(frame);
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(listener.Port()));
+    frame->edLocalPort->SetText(std::to_string(FreePort(SOCK_DGRAM)));
+    m->mShowWrites->SetChecked(true);
+    m->TRFormat = terminal::trfDec;
+
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+    Transmit(m, "65 66");
+    std::string got;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !(got = listener.Receive()).empty(); }));
+    EXPECT_EQ(got, "AB");
+    EXPECT_EQ(m->SentCount, 2u);
+    EXPECT_TRUE(w.Has("UDP send to 127.0.0.1:" + std::to_string(listener.Port())));
+
+    // A second line goes to the same target without a second announcement.
+    Transmit(m, "67");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !(got = listener.Receive()).empty(); }));
+    EXPECT_EQ(got, "C");
+    int announcements = 0;
+    for (const std::string& line : w.Lines())
+        if (line.find("UDP send to") != std::string::npos) ++announcements;
+    EXPECT_EQ(announcements, 1);
+
+    m->sbPort->Click();
+    EXPECT_FALSE(m->ForeignPort->Active());
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the listener only
+}
+
+TEST(ethernet_port_e2e, tcp_client_to_a_closed_port_reports_refusal_and_frees_the_port) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    // Bound but not listening: a connection attempt is refused at once, and
+    // no one else can take the port meanwhile.
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = test_support::LoopbackAddress(0);
+    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::uint16_t port = test_support::BoundPort(closed);
+    const int fds_before = test_support::OpenDescriptors();
+
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPClient);
+    ASSERT_TRUE(frame);
+    EXPECT_FALSE(frame->edLocalPort->Visible());
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(port));
+    m->sbPort->Click();
+    EXPECT_TRUE(w.Has("Start TCP Client (connect to 127.0.0.1:" + std::to_string(port) + ")"));
+
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Close Socket"); }));
+    const std::vector<std::string> lines = w.Lines();
+    int refused = -1, closed_line = -1;
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        if (lines[static_cast<std::size_t>(i)].find("Connect (Connection refused)") != std::string::npos) refused = i;
+        if (lines[static_cast<std::size_t>(i)].find("Close Socket") != std::string::npos) closed_line = i;
+    }
+    ASSERT_GE(refused, 0);
+    EXPECT_LT(refused, closed_line);
+    EXPECT_EQ(m->RxPanel->Lines().LineRecord(refused).Format, terminal::dfERR);
+    EXPECT_FALSE(m->ForeignPort->Active());
+    EXPECT_FALSE(m->ForeignPort->Transport());
+    EXPECT_TRUE(m->sbPort->Down());
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before);
+
+    // Sending while it is closed goes nowhere and says so, without a crash.
+    EXPECT_EQ(m->ForeignPort->Send("x", 1), 0);
+    ::close(closed);
+}
+
+TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and_sends_to_the_chosen_one) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const int fds_before = test_support::OpenDescriptors();
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPServer);
+    ASSERT_TRUE(frame);
+    EXPECT_FALSE(frame->edDstIp->Visible());
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    frame->edLocalPort->SetText(std::to_string(port));
+    m->TRFormat = terminal::trfDec;
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+    EXPECT_TRUE(w.Has("Start TCP Server (listen port " + std::to_string(port) + ")"));
+    EXPECT_TRUE(frame->edCurCliIdx->Visible());
+    EXPECT_EQ(frame->edCurCliIdx->Text(), "1");
+
+    {
+        TcpPeer one(port);
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=1)"); }));
+        TcpPeer two(port);
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=2)"); }));
+        EXPECT_TRUE(w.Has("Connect from 127.0.0.1:" + std::to_string(one.Port()) + " (Idx=1)"));
+        EXPECT_TRUE(w.Has("Connect from 127.0.0.1:" + std::to_string(two.Port()) + " (Idx=2)"));
+        EXPECT_EQ(frame->lblCCInfo->Caption(), "Clients: 2");
+
+        // Client 2 is not the current client: its bytes are announced and
+        // shown as second-port data.
+        two.Send("hi");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("68 69"); }));
+        EXPECT_TRUE(w.Has("RV data from CliIdx=2"));
+        const terminal::TLineStore& store = m->RxPanel->Lines();
+        for (int i = 0; i < store.LineCount(); ++i)
+            if (store.GetLine(i).find("68 69") != std::string::npos) EXPECT_EQ(store.LineRecord(i).Dir, 1);
+        EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 2u);
+        EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+
+        // The current client gets what is transmitted, the other nothing.
+        Transmit(m, "49");
+        std::string got;
+        ASSERT_TRUE(test_support::PumpUntil([&] { return !(got = one.Receive()).empty(); }));
+        EXPECT_EQ(got, "1");
+
+        frame->edCurCliIdx->SetText("2");
+        EXPECT_EQ(static_cast<ports::TEthernetPort*>(m->ForeignPort.get())->CurrentClient(), 2);
+        Transmit(m, "50 51");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return !(got = two.Receive()).empty(); }));
+        EXPECT_EQ(got, "23");
+        test_support::Pump(std::chrono::milliseconds(50));
+        EXPECT_EQ(one.Receive(), "");
+
+        // Now client 2's bytes are the main data.
+        two.Send("k");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 1u; }));
+
+        // An index no client holds: nothing is sent and the field is yellow.
+        frame->edCurCliIdx->SetText("7");
+        EXPECT_EQ(frame->edCurCliIdx->Color(), vcl::clYellow);
+        EXPECT_EQ(m->ForeignPort->Send("z", 1), 0);
+
+        // Client 1 leaves; a newcomer gets index 1 again.
+        one.Close();
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Disconnect CliIdx=1 (cnt=1)"); }));
+        TcpPeer three(port);
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            return w.Has("Connect from 127.0.0.1:" + std::to_string(three.Port()) + " (Idx=1)");
+        }));
+
+        // Closing the port with clients attached drops them all.
+        m->sbPort->Click();
+        EXPECT_FALSE(m->ForeignPort->Active());
+        EXPECT_TRUE(m->sbPort->Down());
+        EXPECT_FALSE(frame->edCurCliIdx->Visible());
+    }
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before);
+}
+
+TEST(ethernet_port_e2e, peers_that_reset_the_connection_are_reported_without_harm) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const int fds_before = test_support::OpenDescriptors();
+
+    // A server's client resets: the server goes on serving.
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPServer);
+    ASSERT_TRUE(frame);
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    frame->edLocalPort->SetText(std::to_string(port));
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+    {
+        TcpPeer rude(port);
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=1)"); }));
+        rude.Send("a");
+        rude.Reset();
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Disconnect CliIdx=1 (cnt=0)"); }));
+        EXPECT_TRUE(m->ForeignPort->Active());
+        TcpPeer polite(port);
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            return w.Has("Connect from 127.0.0.1:" + std::to_string(polite.Port()) + " (Idx=1)");
+        }));
+        polite.Send("b");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("62"); }));
+    }
+    m->sbPort->Click();
+    ASSERT_FALSE(m->ForeignPort->Active());
+
+    // A server the client is connected to resets: the error is shown and
+    // the port closes.
+    TcpListener far;
+    frame->cbbRole->SelectByUser(ports::erTCPClient);
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(far.Port()));
+    m->sbPort->Click();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Connect (No error)"); }));
+    int accepted = -1;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return (accepted = far.Accept()) >= 0; }));
+    {
+        TcpPeer served(accepted);
+        served.Send("q");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("71"); }));
+        served.Reset();
+    }
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !m->ForeignPort->Active(); }));
+    EXPECT_TRUE(w.Has("Disconnect (Connection reset by peer)") || w.Has("Error: "));
+    EXPECT_TRUE(m->sbPort->Down());
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the far listener
+}
+
+// The kernel's count of datagrams it dropped at a UDP socket bound to the
+// port (any local address), from /proc/net/udp; -1 when not found.
+long UdpDrops(std::uint16_t port) {
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line);  // heading
+    char want[8];
+    std::snprintf(want, sizeof want, ":%04X", port);
+    while (std::getline(in, line)) {
+        const std::vector<std::string> f = Tokens(line);
+        if (f.size() < 13 || f[1].size() < 5 || f[1].substr(f[1].size() - 5) != want) continue;
+        return std::stol(f.back());
+    }
+    return -1;
+}
+
+TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_kernel_delivered_it) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const int fds_before = test_support::OpenDescriptors();
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erUDP);
+    ASSERT_TRUE(frame);
+    const std::uint16_t port = FreePort(SOCK_DGRAM);
+    frame->edLocalPort->SetText(std::to_string(port));
+    frame->edDstIp->SetText("0.0.0.0");
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+
+    constexpr int kDatagrams = 100000;
+    Peer peer;
+    sockaddr_in to = test_support::LoopbackAddress(port);
+    int sent = 0;
+    while (sent < kDatagrams) {
+        // Bursts with the window running in between; the kernel may still
+        // drop some when the window falls behind.
+        for (int i = 0; i < 200 && sent < kDatagrams; ++i) {
+            if (::sendto(peer.fd, "U", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 1) ++sent;
+        }
+        test_support::Pump(std::chrono::milliseconds(1));
+    }
+    // Let the window drain what the kernel still holds.
+    std::uint32_t last = ~0u;
+    while (m->PortSlots[terminal::PortSlotMain].RxCount != last) {
+        last = m->PortSlots[terminal::PortSlotMain].RxCount;
+        test_support::Pump(std::chrono::milliseconds(200));
+    }
+    const long drops = UdpDrops(port);
+    ASSERT_GE(drops, 0);
+    const std::uint32_t count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    EXPECT_EQ(static_cast<long>(count), kDatagrams - drops);
+    EXPECT_GT(count, 0u);
+    EXPECT_EQ(m->RVLabel->Caption(), "(" + std::to_string(count) + ", 0)");
+
+    // Every byte counted is on the panel, one "55" each.
+    long shown = 0;
+    const terminal::TLineStore& store = m->RxPanel->Lines();
+    for (int i = 0; i < store.LineCount(); ++i) {
+        if (store.LineRecord(i).Format == terminal::dfMSG) continue;
+        for (const std::string& t : Tokens(store.LineData(i))) shown += t == "55" ? 1 : 0;
+    }
+    EXPECT_EQ(shown, static_cast<long>(count));
+
+    m->sbPort->Click();
+    EXPECT_FALSE(m->ForeignPort->Active());
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the peer
+}
+
+TEST(ethernet_port_e2e, clients_that_vanish_leave_the_server_running_and_nothing_open_after_close) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const int fds_before = test_support::OpenDescriptors();
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPServer);
+    ASSERT_TRUE(frame);
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    frame->edLocalPort->SetText(std::to_string(port));
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+
+    // Connected and gone again before the window even saw the connection.
+    for (int i = 0; i < 20; ++i) {
+        TcpPeer ghost(port);
+        ghost.Send("g");
+    }
+    const auto count_lines = [&](const std::string& text) {
+        int n = 0;
+        for (const std::string& line : w.Lines()) n += line.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(test_support::PumpUntil([&] { return count_lines("Disconnect CliIdx=") == 20; }));
+    EXPECT_EQ(count_lines("Connect from 127.0.0.1:"), 20);
+    EXPECT_EQ(frame->lblCCInfo->Caption(), "Clients: 0");
+
+    // One that connects and then says nothing, never closing.
+    auto silent = std::make_unique<TcpPeer>(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return frame->lblCCInfo->Caption() == "Clients: 1"; }));
+    test_support::Pump(std::chrono::milliseconds(100));
+    EXPECT_TRUE(m->ForeignPort->Active());
+
+    // The window closes the port with it still attached; the far side sees
+    // the connection end.
+    m->sbPort->Click();
+    EXPECT_FALSE(m->ForeignPort->Active());
+    char c;
+    EXPECT_EQ(::recv(silent->fd, &c, 1, 0), 0);
+    silent.reset();
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before);
 }
 
 }  // namespace

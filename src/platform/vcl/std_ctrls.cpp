@@ -1,5 +1,7 @@
 #include "platform/vcl/std_ctrls.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +19,7 @@
 #include <QToolButton>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/clipboard.h"
 #include "platform/vcl/qt_bridge.h"
 
 namespace vcl {
@@ -336,6 +339,55 @@ void TComboBox::SetDroppedDown(bool down) {
 
 void TComboBox::SetDroppedWidth(int width) {
     if (Combo()) Combo()->view()->setMinimumWidth(width);
+}
+
+QLineEdit* TComboBox::EditField() const {
+    QComboBox* c = Combo();
+    return c && c->isEditable() ? c->lineEdit() : nullptr;
+}
+
+int TComboBox::SelStart() const {
+    QLineEdit* e = EditField();
+    if (!e) return 0;
+    return e->hasSelectedText() ? e->selectionStart() : e->cursorPosition();
+}
+
+void TComboBox::SetSelStart(int pos) {
+    QLineEdit* e = EditField();
+    if (!e) return;
+    e->setCursorPosition(std::clamp(pos, 0, static_cast<int>(e->text().size())));
+}
+
+int TComboBox::SelLength() const {
+    QLineEdit* e = EditField();
+    return e ? static_cast<int>(e->selectedText().size()) : 0;
+}
+
+void TComboBox::SetSelLength(int length) {
+    QLineEdit* e = EditField();
+    if (!e) return;
+    const int start = SelStart();
+    length = std::clamp(length, 0, static_cast<int>(e->text().size()) - start);
+    if (length == 0)
+        e->setCursorPosition(start);
+    else
+        e->setSelection(start, length);
+}
+
+std::string TComboBox::SelText() const {
+    QLineEdit* e = EditField();
+    return e ? FromQ(e->selectedText()) : std::string();
+}
+
+void TComboBox::SetSelText(const std::string& text) {
+    QLineEdit* e = EditField();
+    if (!e) return;
+    e->insert(ToQ(text));
+    Fire(OnChange, this);
+}
+
+void TComboBox::CopyToClipboard() {
+    if (SelLength() > 0) Clipboard().SetAsText(SelText());
 }
 
 void TComboBox::DrawItem(QPainter* painter, int index, const TRect& rect, TOwnerDrawState state) {

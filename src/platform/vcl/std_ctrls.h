@@ -9,6 +9,7 @@
 #include "platform/vcl/controls.h"
 
 class QComboBox;
+class QLineEdit;
 
 namespace vcl {
 
@@ -161,6 +162,22 @@ public:
     void SetDroppedWidth(int width);
     TCanvas& Canvas() { return canvas_; }
 
+    // The selection of the edit field (editable style only; otherwise 0 and
+    // empty). Positions count characters of Text from 0, one per byte.
+    // Setting SelStart puts the cursor there and clears the selection;
+    // SelLength selects that many characters from SelStart. Both clamp to
+    // the text.
+    int SelStart() const;
+    void SetSelStart(int pos);
+    int SelLength() const;
+    void SetSelLength(int length);
+    std::string SelText() const;
+    // Replaces the selection (or inserts at the cursor) as typing would,
+    // leaving the cursor after the new text; raises OnChange.
+    void SetSelText(const std::string& text);
+    // Puts the selected text on the clipboard; nothing when none is selected.
+    void CopyToClipboard();
+
     TNotifyEvent OnChange;
     TNotifyEvent OnSelect;
     TNotifyEvent OnDropDown;
@@ -175,6 +192,7 @@ private:
     friend class TComboDelegate;
     friend class TComboWidget;
     QComboBox* Combo() const;
+    QLineEdit* EditField() const;  // null unless editable
     void DrawItem(QPainter* painter, int index, const TRect& rect, TOwnerDrawState state);
     TComboItems items_{this};
     TComboBoxStyle style_ = TComboBoxStyle::csDropDown;

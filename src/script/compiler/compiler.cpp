@@ -48,6 +48,7 @@ void TPSPascalCompiler::FreeWorkingLists() {
     consts_.clear();
     regProcs_.clear();
     interfaces_.clear();
+    classes_.clear();
     types_.clear();
     attributeTypes_.clear();
     units_.clear();

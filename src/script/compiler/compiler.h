@@ -60,6 +60,69 @@ public:
     bool AcceptsValueOf(const TPSInterface* value) const;
 };
 
+// Access modes of a class property.
+inline constexpr std::uint8_t pamReadWrite = 0;
+inline constexpr std::uint8_t pamReadOnly = 1;
+inline constexpr std::uint8_t pamWriteOnly = 2;
+
+enum class TPSClassMemberKind : std::uint8_t { Method, Property };
+
+// One member of a host class. A method's declaration is its header; a
+// property's has the property's type as result and its index parameters (none
+// for a plain property) as parameters.
+class TPSClassMember {
+public:
+    TPSCompileTimeClass* Class = nullptr;  // the class that declares it
+    std::string Name;     // upper case
+    std::string OrgName;  // as registered
+    std::uint32_t NameHash = 0;
+    TPSParametersDecl Decl;
+    TPSClassMemberKind Kind = TPSClassMemberKind::Method;
+    std::uint8_t AccessMode = pamReadWrite;  // properties only
+    std::int32_t ProcNo = -1;                // the method's, or the property read's, access procedure
+    std::int32_t WriteProcNo = -1;           // the property write's access procedure
+};
+
+// A host class's model: its members, its ancestor and the access procedures
+// made for it. This system's host registers no class; a host that does calls
+// TPSPascalCompiler::AddClass from OnUses and registers the members on the
+// answer. Every use of a member compiles into a call of an access procedure
+// whose import text names the member; the runtime's class import binds them.
+class TPSCompileTimeClass {
+public:
+    TPSCompileTimeClass(TPSPascalCompiler& owner, TPSCompileTimeClass* parent, TPSClassType* type)
+        : Owner(&owner), ClassInheritsFrom(parent), AType(type) {}
+    TPSCompileTimeClass(const TPSCompileTimeClass&) = delete;
+    TPSCompileTimeClass& operator=(const TPSCompileTimeClass&) = delete;
+
+    // By upper-case name: this class's members from the last registered to
+    // the first, then each ancestor's. An empty name finds the default
+    // indexed property of the nearest class that has one.
+    TPSClassMember* FindMember(std::string_view upper) const;
+    // The type is a class type whose model is this class or descends from it.
+    bool IsCompatibleWith(const TPSType* type) const;
+
+    // Registration (from OnUses; misuse raises EPSCompilerException).
+    // A method header: "procedure Name(parameters)" or "function Name(...): T".
+    TPSClassMember* RegisterMethod(const std::string& declaration);
+    // types: the property's type name, then the type names of its index
+    // parameters, separated by spaces ("String Integer" for s := Items[i]).
+    TPSClassMember* RegisterProperty(const std::string& name, const std::string& types, std::uint8_t mode);
+    // Makes an indexed property of this class the default one (obj[i]).
+    void SetDefaultProperty(const std::string& name);
+
+    TPSPascalCompiler* Owner;
+    TPSCompileTimeClass* ClassInheritsFrom;
+    TPSClassType* AType;
+    std::vector<std::unique_ptr<TPSClassMember>> Members;
+    std::int32_t DefaultProperty = -1;  // index into Members
+    std::int32_t CastProcNo = -1;
+    std::int32_t NilProcNo = -1;
+
+private:
+    TPSClassMember& AddMember(std::string_view name);
+};
+
 // The text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" as the image keeps a GUID.
 bool ParseGuid(const std::string& text, std::uint32_t out[4]);
 
@@ -120,6 +183,11 @@ public:
     // adds its fields (and hooks) to the answer.
     TPSAttributeType* AddAttributeType(const std::string& name);
     TPSInterface* FindInterface(const std::string& name);
+    // A host class with its ancestor's model (or none); its type is named by
+    // the class name. Registering a name again gives the same model.
+    TPSCompileTimeClass* AddClass(TPSCompileTimeClass* parent, const std::string& name);
+    // The model of a registered class; none when there is no such class.
+    TPSCompileTimeClass* FindClass(std::string_view name) const;
     // Parses a method header ("function Name(parameters): Type") into a method
     // of the interface with the calling convention. The method is appended
     // even when its text cannot be parsed; the answer then is false.
@@ -147,6 +215,7 @@ public:
 
 private:
     friend class CompilerAccess;
+    friend class TPSCompileTimeClass;
     friend bool ExportCheck(TPSPascalCompiler&, TPSInternalProcedure&, const std::vector<std::uint8_t>&,
                             const std::vector<std::uint8_t>&);
 
@@ -213,6 +282,18 @@ private:
     bool ReadInterfaceMethod(TPSInterface& intf);
     bool ReadInterfaceMember(std::unique_ptr<TPSValue>& v, bool& changed);
     std::int32_t InterfaceMethodProc(TPSInterfaceMethod& method);
+
+    // ------------------------------------------------------------ classes
+    std::int32_t ClassMemberProc(TPSClassMember& member, bool write);
+    std::int32_t ClassCastProc(TPSCompileTimeClass& cls);
+    std::int32_t ClassNilProc(TPSCompileTimeClass& cls);
+    bool ReadClassMember(std::unique_ptr<TPSValue>& v, bool implied, bool& changed);
+    bool ReadDefaultProperty(std::unique_ptr<TPSValue>& v, bool& changed);
+    bool ReadMemberAccess(std::unique_ptr<TPSValue>& v, TPSClassMember& member);
+    // A checked conversion of a class or interface value to a class type
+    // that has a model; none (and no message) when the target has none.
+    std::unique_ptr<TPSValue> MakeClassCast(TPSType* target, std::unique_ptr<TPSValue>& operand);
+    bool WriteClassNil(TPSValueAllocatedStackVar& temp, TPSCompileTimeClass& cls);
 
     // ------------------------------------------------------------ constant expressions
     std::unique_ptr<TPSConstValue> ReadConstant();
@@ -322,6 +403,7 @@ private:
     std::vector<std::unique_ptr<TPSConstant>> consts_;
     std::vector<std::unique_ptr<TPSRegProc>> regProcs_;
     std::vector<std::unique_ptr<TPSInterface>> interfaces_;
+    std::vector<std::unique_ptr<TPSCompileTimeClass>> classes_;
     std::vector<std::unique_ptr<TPSAttributeType>> attributeTypes_;
     std::vector<std::string> units_;
     TPSTypeNumbering numbering_;
