@@ -123,6 +123,13 @@ private:
     TPSClassMember& AddMember(std::string_view name);
 };
 
+// The model of a class type (links followed); none for any other type and
+// for a bare class type without one.
+inline TPSCompileTimeClass* ClassModelOf(const TPSType* type) {
+    const auto* c = dynamic_cast<const TPSClassType*>(ResolveTypeLink(type));
+    return c != nullptr ? c->Cl : nullptr;
+}
+
 // The text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" as the image keeps a GUID.
 bool ParseGuid(const std::string& text, std::uint32_t out[4]);
 

@@ -426,7 +426,11 @@ bool IsCompatibleType(const TPSType* target, const TPSType* source, bool cast) {
     if (cast && ((IsIntType(t) && s == btEnum) || (t == btEnum && IsIntType(s)))) return true;
     // Char(65) and Byte('A'): the constant casts convert between the two.
     if (cast && ((IsIntType(t) && s == btChar) || (t == btChar && IsIntType(s)))) return true;
-    if (t == btClass) return source == target || s == btU32 || s == btS32;
+    if (t == btClass) {
+        if (source == target || s == btU32 || s == btS32) return true;
+        const TPSCompileTimeClass* cls = ClassModelOf(target);
+        return cls != nullptr && cls->IsCompatibleWith(source);
+    }
     if (t == btU32 || t == btS32) return s == btClass;
     if (t == btInterface) {
         if (s == btClass) return true;

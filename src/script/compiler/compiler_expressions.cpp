@@ -141,6 +141,12 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
                 const auto isReference = [](std::uint8_t b) { return b == btClass || b == btInterface; };
                 if (isReference(BaseOf(target)) && isReference(BaseOf(source)) &&
                     !IsCompatibleType(target, source, false)) {
+                    // A class that the host describes converts through its
+                    // checked cast procedure.
+                    if (auto call = MakeClassCast(target, left)) {
+                        left = std::move(call);
+                        continue;
+                    }
                     if (auto* msg = Error(ecTypeMismatch)) msg->SetCustomPos(rightPos, rightRow, rightCol);
                     return nullptr;
                 }
@@ -365,6 +371,16 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
             Error(ecCloseRoundExpected);
             return nullptr;
         }
+        TPSType* target = ResolveTypeLink(type);
+        TPSType* source = ResolveTypeLink(GetTypeOf(v.get()));
+        const auto isReference = [](std::uint8_t b) { return b == btClass || b == btInterface; };
+        if (isReference(BaseOf(target)) && isReference(BaseOf(source)) && target != source) {
+            // Between classes the host's model checks the conversion.
+            if (auto call = MakeClassCast(target, v)) {
+                p.Next();
+                return call;
+            }
+        }
         if (!IsCompatibleType(type, GetTypeOf(v.get()), true)) {
             Error(ecTypeMismatch);
             return nullptr;
@@ -379,7 +395,19 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
         return cast;
     }
     if (p.CurrTokenId() == tkPeriod) {
-        Error(ecClassTypeExpected);
+        if (BaseOf(ResolveTypeLink(type)) != btClass) {
+            Error(ecClassTypeExpected);
+            return nullptr;
+        }
+        // Members reached through the class itself (constructors, class
+        // methods) are not part of the class model: the members it has belong
+        // to objects.
+        p.Next();
+        if (p.CurrTokenId() != tkIdentifier) {
+            Error(ecIdentifierExpected);
+            return nullptr;
+        }
+        Error(ecUnknownIdentifier, p.OriginalToken());
         return nullptr;
     }
     TPSType* ref = nullptr;
@@ -413,6 +441,17 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
                 const auto* temp = As<TPSValueLocalVar>((*it)->NewValue.get());
                 if (temp == nullptr) continue;
                 TPSType* t = ResolveTypeLink(GetTypeOf(temp));
+                if (BaseOf(t) == btClass) {
+                    // A member of the object: the member reader takes the
+                    // name as if it followed a period.
+                    std::unique_ptr<TPSValue> self = std::make_unique<TPSValueLocalVar>();
+                    self->SetPos(pos, row, col);
+                    static_cast<TPSValueLocalVar*>(self.get())->LocalVarNo = temp->LocalVarNo;
+                    bool found = false;
+                    if (!ReadClassMember(self, true, found)) return nullptr;
+                    if (found) v = std::move(self);
+                    continue;
+                }
                 auto* record = dynamic_cast<TPSRecordType*>(t);
                 if (record == nullptr) continue;
                 for (std::size_t f = 0; f < record->Fields.size(); ++f) {
@@ -566,13 +605,17 @@ bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
     for (;;) {
         bool changed = false;
         if (!ReadSubscripts(v, false, changed)) return false;
+        bool classMember = false;
+        if (!ReadClassMember(v, false, classMember)) return false;
         bool member = false;
         if (!ReadVariantMember(v, member)) return false;
         bool method = false;
         if (!ReadInterfaceMember(v, method)) return false;
         bool called = false;
         if (!CheckProcVarCall(v, called)) return false;
-        if (!changed && !member && !method && !called) return true;
+        bool indexed = false;
+        if (!ReadDefaultProperty(v, indexed)) return false;
+        if (!changed && !classMember && !member && !method && !called && !indexed) return true;
     }
 }
 

@@ -213,11 +213,17 @@ void TPSPascalCompiler::AfterWriteOperand(std::unique_ptr<TPSValue>& v) {
 
 bool TPSPascalCompiler::WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& temp) {
     const std::uint8_t b = BaseOf(GetTypeOf(&temp));
-    // A fresh temporary of these types already holds nil. Classes and
-    // interfaces need no nil-setting procedure for it: the runtime binds none
-    // (no host class is imported), and the assignment of the temporary
-    // releases whatever the destination referred to.
-    if (b == btProcPtr || b == btInterface || b == btClass) return true;
+    if (b == btClass) {
+        // A class the host describes is set to nil by its own procedure; a
+        // bare class type's fresh temporary already is nil.
+        TPSCompileTimeClass* cls = ClassModelOf(GetTypeOf(&temp));
+        return cls == nullptr || WriteClassNil(temp, *cls);
+    }
+    // A fresh temporary of these types already holds nil. Interfaces need no
+    // nil-setting procedure for it: the runtime binds none (no host interface
+    // is imported), and the assignment of the temporary releases whatever the
+    // destination referred to.
+    if (b == btProcPtr || b == btInterface) return true;
     if (b == btString || b == btPChar) {
         auto c = NewConstValue(ResolveTypeLink(GetTypeOf(&temp)));
         BlockWriteByte(Code(), opAssign);

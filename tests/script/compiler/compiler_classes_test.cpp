@@ -1,5 +1,6 @@
 // Interfaces: the standard ones, interfaces declared in a script, their
-// compatibility, nil, and method calls through access procedures.
+// compatibility, nil, and method calls through access procedures. Host
+// classes: the model a host registers, member access, casts and nil.
 #include <gtest/gtest.h>
 
 #include "compiler_test_support.h"
@@ -163,6 +164,220 @@ TEST(compiler_classes, host_interfaces_get_methods_from_declaration_texts) {
     ASSERT_NE(get, nullptr);
     EXPECT_EQ(get->Decl, "intf:." + Slot(7) + std::string("\3\1\0", 3));
     EXPECT_NE(ExternalWithDecl(r, "intf:." + Slot(9)), nullptr);
+}
+
+// A host that imports two classes, TBase and its descendant TDerived, and an
+// unrelated TOther without a default property.
+void ClassHost(TPSPascalCompiler& c) {
+    c.OnUses = [](TPSPascalCompiler& comp, const std::string& name) {
+        if (name != "SYSTEM") return false;
+        TPSCompileTimeClass* base = comp.AddClass(nullptr, "TBase");
+        base->RegisterMethod("function Sum(a: Integer; var b: Integer): Integer");
+        base->RegisterProperty("Name", "String", pamReadWrite);
+        base->RegisterProperty("Count", "Integer", pamReadOnly);
+        base->RegisterProperty("Sink", "Integer", pamWriteOnly);
+        base->RegisterProperty("Items", "String Integer", pamReadWrite);
+        base->SetDefaultProperty("Items");
+        TPSCompileTimeClass* derived = comp.AddClass(base, "TDerived");
+        derived->RegisterMethod("procedure Reset");
+        derived->RegisterMethod("function Sum(a: Integer): Integer");
+        derived->RegisterProperty("Owner", "TBase", pamReadWrite);
+        comp.AddClass(nullptr, "TOther")->RegisterMethod("procedure Reset");
+        return true;
+    };
+}
+
+std::string Long(std::uint32_t n) { return Slot(n); }
+
+std::size_t ProcNumber(const testing::CompileResult& r, const std::string& decl) {
+    for (std::size_t i = 0; i < r.Parsed.Procs.size(); ++i)
+        if (r.Parsed.Procs[i].External && r.Parsed.Procs[i].Decl == decl) return i;
+    return r.Parsed.Procs.size();
+}
+
+TEST(compiler_classes, class_members_compile_into_calls_of_named_access_procedures) {
+    auto r = CompileScript(
+        "var b: TBase; d: TDerived; s: string; i: Integer;\n"
+        "begin\n"
+        "  i := b.Sum(1, i);\n"
+        "  s := b.Name; b.Name := s + 'x';\n"
+        "  i := b.Count; b.Sink := 3;\n"
+        "  s := b.Items[2]; b.Items[i] := s; s := b[1]; b[0] := 'y';\n"
+        "  d.Reset; i := d.Sum(2) + d.Count; d.Owner.Name := 'o';\n"
+        "end.",
+        ClassHost);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    std::vector<std::string> texts;
+    for (const auto& p : r.Parsed.Procs)
+        if (p.External && p.Decl.rfind("class:", 0) == 0) texts.push_back(p.Decl);
+    const std::string z(1, '\0');
+    // Each text once, in the order of first use; the same member read and
+    // written gets one procedure per direction.
+    const std::vector<std::string> expected = {
+        "class:TBASE|SUM|" + z + std::string("\1\0\1", 3),  // function, a by value, var b
+        "class:TBASE|NAME|" + Long(1),
+        "class:TBASE|NAME@|" + Long(1),
+        "class:TBASE|COUNT|" + Long(1),
+        "class:TBASE|SINK@|" + Long(1),
+        "class:TBASE|ITEMS|" + Long(2),
+        "class:TBASE|ITEMS@|" + Long(2),
+        "class:TDERIVED|RESET|" + z + z,
+        "class:TDERIVED|SUM|" + z + std::string("\1\0", 2),  // the descendant's Sum hides the ancestor's
+        "class:TDERIVED|OWNER|" + Long(1),
+    };
+    EXPECT_EQ(texts, expected);
+    for (const auto& p : r.Parsed.Procs) {
+        if (p.External) {
+            EXPECT_TRUE(p.Name.empty()) << p.Name;
+        }
+    }
+    // The class types are written with their names.
+    int classes = 0;
+    for (const auto& t : r.Parsed.Types)
+        if (t.BaseType == btClass && (t.ClassName == "TBASE" || t.ClassName == "TDERIVED")) ++classes;
+    EXPECT_EQ(classes, 2);
+    // The object is the first parameter, the written value the last; they
+    // are pushed last to first: b.Items[i] := s pushes s, then i, then b.
+    const std::string code = r.Code();
+    const std::string itemsWrite = "Call " + std::to_string(ProcNumber(r, "class:TBASE|ITEMS@|" + Long(2)));
+    EXPECT_NE(code.find("Assign L0, G2\nPushType 14\nAssign L1, G3\nPushType 25\nAssign L2, G0\n" + itemsWrite),
+              std::string::npos)
+        << code;
+}
+
+TEST(compiler_classes, class_member_misuse_is_reported) {
+    struct Case {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"var b: TBase; i: Integer; begin i := b.Sink; end.", "Write-only property"},
+        {"var b: TBase; begin b.Count := 1; end.", "Read-only property"},
+        {"var b: TBase; begin b.Nope; end.", "Unknown identifier 'Nope'"},
+        {"var b: TBase; begin b.5; end.", "Identifier expected"},
+        {"var o: TOther; s: string; begin s := o[1]; end.", "period ('.') expected"},
+        {"var b: TBase; s: string; begin s := b.Items; end.", "Invalid number of parameters"},
+        {"var b: TBase; s: string; begin s := b.Items[1, 2]; end.", "Invalid number of parameters"},
+        {"var b: TBase; i: Integer; begin i := b.Sum(1, 2); end.", "Variable Expected"},
+        {"var b: TBase; d: TDerived; begin d := b; end.", "Type mismatch"},
+        {"var b: TBase; o: TOther; begin b := o; end.", "Type mismatch"},
+        {"var b: TBase; begin b.Name := 5; end.", "Type mismatch"},
+        {"var b: TBase; i: Integer; begin i := TBase.Count; end.", "Unknown identifier 'Count'"},
+    };
+    for (const auto& c : cases) {
+        auto r = CompileScript(c.text, ClassHost);
+        EXPECT_FALSE(r.Ok) << c.text;
+        EXPECT_TRUE(r.HasMessage(c.message)) << c.text << "\n" << r.AllMessages();
+    }
+}
+
+TEST(compiler_classes, class_values_convert_towards_ancestors_and_cast_through_the_host) {
+    auto r = CompileScript(
+        "var b: TBase; d: TDerived; o: TOther; i: Integer;\n"
+        "procedure Take(x: TBase); begin end;\n"
+        "begin b := d; Take(d); d := TDerived(b); d := b as TDerived; o := TOther(d); i := b; end.",
+        ClassHost);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const test_support::PSProc* cast = nullptr;
+    int casts = 0;
+    for (const auto& p : r.Parsed.Procs)
+        if (p.External && p.Decl == "class:+") {
+            cast = &p;
+            ++casts;
+        }
+    ASSERT_NE(cast, nullptr);
+    EXPECT_EQ(casts, 2);  // one per target class: TDerived and TOther
+    const std::string code = r.Code();
+    std::uint32_t derivedNo = 0;
+    for (std::uint32_t n = 0; n < r.Parsed.Types.size(); ++n)
+        if (r.Parsed.Types[n].ClassName == "TDERIVED") derivedNo = n;
+    // TDerived(b): the type number as a U32 constant, then the value.
+    EXPECT_NE(code.find("Assign L0, #15:" + std::to_string(derivedNo) + "\nPushType 25\nAssign L1, G0\nPushVar G1\nCall " +
+                        std::to_string(ProcNumber(r, "class:+"))),
+              std::string::npos)
+        << code;
+}
+
+TEST(compiler_classes, nil_goes_through_the_class_nil_procedure) {
+    auto r = CompileScript("var b: TBase; d: TDerived; begin b := nil; d := nil; b := nil; end.", ClassHost);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    int nils = 0;
+    for (const auto& p : r.Parsed.Procs)
+        if (p.External && p.Decl == "class:-") ++nils;
+    EXPECT_EQ(nils, 2);  // made once per class
+    // The nil is a temporary that the procedure sets through a pointer.
+    const std::string code = r.Code();
+    EXPECT_NE(code.find("PushType 25\nPushType 0\nSetPtr L1, L0\nCall 1\nPop\nAssign G0, L0\nPop\n"), std::string::npos)
+        << code;
+    EXPECT_EQ(r.Parsed.Procs[1].Decl, "class:-");
+}
+
+TEST(compiler_classes, members_of_a_with_object_are_found_by_name) {
+    auto r = CompileScript(
+        "var d: TDerived; i: Integer; Reset: Integer;\n"
+        "begin with d do begin Reset; i := Count; Name := 'w'; end; Reset := 1; end.",
+        ClassHost);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    bool reset = false, count = false, name = false;
+    for (const auto& p : r.Parsed.Procs) {
+        reset = reset || p.Decl == "class:TDERIVED|RESET|" + std::string(2, '\0');
+        count = count || p.Decl == "class:TBASE|COUNT|" + Long(1);
+        name = name || p.Decl == "class:TBASE|NAME@|" + Long(1);
+    }
+    EXPECT_TRUE(reset && count && name);
+    // A name the object does not have is the script's own.
+    r = CompileScript("var d: TDerived; x: Integer; begin with d do x := 1; end.", ClassHost);
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+}
+
+TEST(compiler_classes, class_model_finds_members_last_first_then_in_ancestors) {
+    TPSCompileTimeClass* base = nullptr;
+    TPSCompileTimeClass* derived = nullptr;
+    std::string thrown;
+    auto host = [&](TPSPascalCompiler& c) {
+        c.OnUses = [&](TPSPascalCompiler& comp, const std::string& name) {
+            if (name != "SYSTEM") return false;
+            base = comp.AddClass(nullptr, "TBase");
+            base->RegisterMethod("procedure Run");
+            base->RegisterMethod("procedure Run(x: Integer)");
+            base->RegisterProperty("Items", "Integer Integer", pamReadOnly);
+            base->SetDefaultProperty("Items");
+            derived = comp.AddClass(base, "TDerived");
+            derived->RegisterProperty("Size", "Integer", pamReadWrite);
+            EXPECT_EQ(comp.AddClass(base, "tderived"), derived);
+            EXPECT_EQ(comp.FindClass("TDERIVED"), derived);
+            EXPECT_EQ(comp.FindClass("TNone"), nullptr);
+            // The later Run hides the earlier; the ancestor answers for the
+            // descendant; no name means the default property.
+            EXPECT_EQ(base->FindMember("RUN")->Decl.ParamCount(), 1u);
+            EXPECT_EQ(derived->FindMember("RUN"), base->FindMember("RUN"));
+            EXPECT_EQ(derived->FindMember(""), base->FindMember("ITEMS"));
+            EXPECT_EQ(base->FindMember("SIZE"), nullptr);
+            EXPECT_TRUE(base->IsCompatibleWith(derived->AType));
+            EXPECT_FALSE(derived->IsCompatibleWith(base->AType));
+            EXPECT_FALSE(base->IsCompatibleWith(comp.FindType("Integer")));
+            for (const auto& bad : std::vector<std::function<void()>>{
+                     [&] { base->RegisterMethod("procedure ("); },
+                     [&] { base->RegisterProperty("P", "NoSuchType", pamReadWrite); },
+                     [&] { base->RegisterProperty("P", "", pamReadWrite); },
+                     [&] { base->RegisterProperty("P", "Integer", 3); },
+                     [&] { derived->SetDefaultProperty("Size"); },
+                     [&] { comp.AddClass(nullptr, "Integer"); }}) {
+                try {
+                    bad();
+                    ADD_FAILURE() << "accepted";
+                } catch (const EPSCompilerException& e) {
+                    thrown += "+";
+                }
+            }
+            return true;
+        };
+    };
+    auto r = CompileScript("var d: TDerived; i: Integer; begin d.Run(1); i := d[2]; d.Size := i; end.", host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_EQ(thrown, "++++++");
+    // Outside a compilation nothing may be registered.
+    TPSPascalCompiler idle;
+    EXPECT_THROW(idle.AddClass(nullptr, "TLate"), EPSCompilerException);
 }
 
 }  // namespace

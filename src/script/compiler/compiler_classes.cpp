@@ -1,0 +1,334 @@
+// Host classes: the model of a class type, member lookup, and the access
+// procedures through which methods, properties, casts and nil are reached.
+// This system's host registers no class, so scripts of the plug-in host never
+// meet these paths; they are what a host that imports classes builds on.
+#include "script/compiler/compiler.h"
+#include "script/compiler/compiler_constants.h"
+#include "script/compiler/compiler_values.h"
+#include "script/compiler/image_writer.h"
+
+namespace script::compiler {
+
+namespace {
+// Ancestor chains are walked at most this far, so that a host making a class
+// its own ancestor cannot hang the compiler.
+constexpr int kMaxClassDepth = 1000;
+
+void AppendLong(std::string& text, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) text.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+}  // namespace
+
+// ============================================================ the model
+
+TPSClassMember* TPSCompileTimeClass::FindMember(std::string_view upper) const {
+    int depth = 0;
+    if (upper.empty()) {
+        for (const TPSCompileTimeClass* c = this; c != nullptr && depth < kMaxClassDepth;
+             c = c->ClassInheritsFrom, ++depth)
+            if (c->DefaultProperty >= 0) return c->Members[static_cast<std::size_t>(c->DefaultProperty)].get();
+        return nullptr;
+    }
+    const std::uint32_t h = MakeHash(upper);
+    for (const TPSCompileTimeClass* c = this; c != nullptr && depth < kMaxClassDepth; c = c->ClassInheritsFrom, ++depth)
+        for (auto it = c->Members.rbegin(); it != c->Members.rend(); ++it)
+            if (SameName((*it)->NameHash, (*it)->Name, h, upper)) return it->get();
+    return nullptr;
+}
+
+bool TPSCompileTimeClass::IsCompatibleWith(const TPSType* type) const {
+    int depth = 0;
+    for (const TPSCompileTimeClass* c = ClassModelOf(type); c != nullptr && depth < kMaxClassDepth;
+         c = c->ClassInheritsFrom, ++depth)
+        if (c == this) return true;
+    return false;
+}
+
+TPSClassMember& TPSCompileTimeClass::AddMember(std::string_view name) {
+    auto member = std::make_unique<TPSClassMember>();
+    member->Class = this;
+    member->OrgName = std::string(name);
+    member->Name = FastUpperCase(name);
+    member->NameHash = MakeHash(member->Name);
+    Members.push_back(std::move(member));
+    return *Members.back();
+}
+
+TPSClassMember* TPSCompileTimeClass::RegisterMethod(const std::string& declaration) {
+    Owner->CheckCompiling();
+    TPSRegProc header;
+    if (!Owner->ParseRegistrationHeader(header, declaration))
+        throw EPSCompilerException(FormatText(kUnableToRegisterFunction, {declaration}));
+    TPSClassMember& member = AddMember(header.OrgName);
+    member.Kind = TPSClassMemberKind::Method;
+    member.Decl.Assign(header.Decl);
+    return &member;
+}
+
+TPSClassMember* TPSCompileTimeClass::RegisterProperty(const std::string& name, const std::string& types,
+                                                      std::uint8_t mode) {
+    Owner->CheckCompiling();
+    if (name.empty() || mode > pamWriteOnly) throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+    std::vector<TPSType*> found;
+    std::size_t start = 0;
+    while (start < types.size()) {
+        const std::size_t end = std::min(types.find(' ', start), types.size());
+        if (end > start) {
+            TPSType* t = Owner->FindNamedType(FastUpperCase(std::string_view(types).substr(start, end - start)));
+            if (t == nullptr) throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+            found.push_back(t);
+        }
+        start = end + 1;
+    }
+    if (found.empty()) throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+    TPSClassMember& member = AddMember(name);
+    member.Kind = TPSClassMemberKind::Property;
+    member.AccessMode = mode;
+    member.Decl.Result = found.front();
+    for (std::size_t i = 1; i < found.size(); ++i) {
+        TPSParameterDecl& index = member.Decl.AddParam();
+        index.SetName("Index" + std::to_string(i));
+        index.AType = found[i];
+    }
+    return &member;
+}
+
+void TPSCompileTimeClass::SetDefaultProperty(const std::string& name) {
+    Owner->CheckCompiling();
+    const std::string upper = FastUpperCase(name);
+    for (std::size_t i = Members.size(); i-- > 0;) {
+        const TPSClassMember& m = *Members[i];
+        if (m.Name != upper) continue;
+        // Only an indexed property can be reached as obj[i].
+        if (m.Kind != TPSClassMemberKind::Property || m.Decl.Params.empty()) break;
+        DefaultProperty = static_cast<std::int32_t>(i);
+        return;
+    }
+    throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+}
+
+TPSCompileTimeClass* TPSPascalCompiler::AddClass(TPSCompileTimeClass* parent, const std::string& name) {
+    CheckCompiling();
+    if (name.empty() || !FitsImageName(name)) throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+    if (TPSCompileTimeClass* known = FindClass(name)) {
+        known->ClassInheritsFrom = parent;
+        return known;
+    }
+    if (FindNamedType(FastUpperCase(name)) != nullptr)
+        throw EPSCompilerException(FormatText(kDuplicateIdentifier, {name}));
+    auto type = std::make_unique<TPSClassType>();
+    type->DeclarePos = -1;
+    auto* classType = static_cast<TPSClassType*>(AddNamedType(std::move(type), name));
+    classType->ExportName = true;
+    classes_.push_back(std::make_unique<TPSCompileTimeClass>(*this, parent, classType));
+    classType->Cl = classes_.back().get();
+    return classType->Cl;
+}
+
+TPSCompileTimeClass* TPSPascalCompiler::FindClass(std::string_view name) const {
+    const std::string upper = FastUpperCase(name);
+    for (const auto& c : classes_)
+        if (c->AType->Name == upper) return c.get();
+    return nullptr;
+}
+
+// ============================================================ access procedures
+
+// Made once per member and direction. A method's text: "class:", the class
+// name, "|", the member name, "|", a 0 byte, then the result byte and one
+// byte per parameter (1 by reference). A property's: the same up to the
+// member name, then "|" for a read or "@|" for a write, then the u32 count of
+// its index parameters + 1. The object itself is passed in front of the
+// parameters, and a written value after them.
+std::int32_t TPSPascalCompiler::ClassMemberProc(TPSClassMember& member, bool write) {
+    std::int32_t& cached = write ? member.WriteProcNo : member.ProcNo;
+    if (cached >= 0) return cached;
+    auto reg = std::make_unique<TPSRegProc>();
+    reg->OrgName = member.Class->AType->Name + "." + member.OrgName;
+    std::string text = "class:" + member.Class->AType->Name + "|" + member.Name;
+    if (member.Kind == TPSClassMemberKind::Method) {
+        reg->Decl.Assign(member.Decl);
+        text += "|";
+        text.push_back('\0');
+        text += MakeProcSignature(member.Decl);
+    } else {
+        reg->Decl.Assign(member.Decl);
+        if (write) {
+            reg->Decl.Result = nullptr;
+            TPSParameterDecl& value = reg->Decl.AddParam();
+            value.SetName("Value");
+            value.AType = member.Decl.Result;
+        }
+        text += write ? "@|" : "|";
+        AppendLong(text, static_cast<std::uint32_t>(member.Decl.Params.size() + 1));
+    }
+    reg->ImportDecl = std::move(text);
+    regProcs_.push_back(std::move(reg));
+    cached = ProcNumberOfRegProc(regProcs_.back().get());
+    return cached;
+}
+
+// "class:+" (Org, TypeNo: U32): the value converted to the class whose type
+// number is passed; its result has the target class's type.
+std::int32_t TPSPascalCompiler::ClassCastProc(TPSCompileTimeClass& cls) {
+    if (cls.CastProcNo >= 0) return cls.CastProcNo;
+    auto reg = std::make_unique<TPSRegProc>();
+    reg->OrgName = cls.AType->Name + "+";
+    reg->Decl.Result = cls.AType;
+    reg->Decl.AddParam().SetName("Org");
+    TPSParameterDecl& typeNo = reg->Decl.AddParam();
+    typeNo.SetName("TypeNo");
+    typeNo.AType = BuiltinType(btU32);
+    reg->ImportDecl = "class:+";
+    regProcs_.push_back(std::move(reg));
+    cls.CastProcNo = ProcNumberOfRegProc(regProcs_.back().get());
+    return cls.CastProcNo;
+}
+
+// "class:-" (var VarNo): sets the variable to nil.
+std::int32_t TPSPascalCompiler::ClassNilProc(TPSCompileTimeClass& cls) {
+    if (cls.NilProcNo >= 0) return cls.NilProcNo;
+    auto reg = std::make_unique<TPSRegProc>();
+    reg->OrgName = cls.AType->Name + "-";
+    TPSParameterDecl& var = reg->Decl.AddParam();
+    var.SetName("VarNo");
+    var.Mode = pmInOut;
+    var.AType = cls.AType;
+    reg->ImportDecl = "class:-";
+    regProcs_.push_back(std::move(reg));
+    cls.NilProcNo = ProcNumberOfRegProc(regProcs_.back().get());
+    return cls.NilProcNo;
+}
+
+bool TPSPascalCompiler::WriteClassNil(TPSValueAllocatedStackVar& temp, TPSCompileTimeClass& cls) {
+    const auto procNo = static_cast<std::uint32_t>(ClassNilProc(cls));
+    auto call = MakeCallOf(procNo, nullptr);
+    auto var = std::make_unique<TPSValueLocalVar>();
+    var->SetPos(temp.Pos, temp.Row, temp.Col);
+    var->LocalVarNo = temp.LocalVarNo;
+    TPSParameter& prm = call->Parameters.Add();
+    prm.Val = std::move(var);
+    prm.ParamMode = pmInOut;
+    prm.ExpectedType = cls.AType;
+    return WriteCall(*call, nullptr);
+}
+
+std::unique_ptr<TPSValue> TPSPascalCompiler::MakeClassCast(TPSType* target, std::unique_ptr<TPSValue>& operand) {
+    target = ResolveTypeLink(target);
+    TPSCompileTimeClass* cls = ClassModelOf(target);
+    if (cls == nullptr) return nullptr;
+    UseType(target);
+    auto typeNo = NewConstValue(BuiltinType(btU32));
+    typeNo->tu32 = static_cast<std::uint32_t>(target->FinalTypeNo);
+    auto call = MakeCallOf(static_cast<std::uint32_t>(ClassCastProc(*cls)), target);
+    call->SetPos(operand->Pos, operand->Row, operand->Col);
+    TPSParameter& org = call->Parameters.Add();
+    org.ExpectedType = GetTypeOf(operand.get());
+    org.ParamMode = pmIn;
+    org.Val = std::move(operand);
+    TPSParameter& number = call->Parameters.Add();
+    number.ExpectedType = typeNo->FType;
+    number.ParamMode = pmIn;
+    number.Val = MakeData(std::move(typeNo), call->Pos, call->Row, call->Col);
+    return call;
+}
+
+// ============================================================ member access
+
+// v.Member on a class value (or, implied, a member name inside "with v do").
+// A member that does not exist is an error after ".", and leaves the value
+// alone in implied mode.
+bool TPSPascalCompiler::ReadClassMember(std::unique_ptr<TPSValue>& v, bool implied, bool& changed) {
+    TPSPascalParser& p = Parser();
+    TPSType* type = ResolveTypeLink(GetTypeOf(v.get()));
+    if (BaseOf(type) != btClass) return true;
+    if (!implied) {
+        if (p.CurrTokenId() != tkPeriod) return true;
+        p.Next();
+    }
+    if (p.CurrTokenId() != tkIdentifier) {
+        if (implied) return true;
+        Error(ecIdentifierExpected);
+        return false;
+    }
+    const TPSCompileTimeClass* cls = ClassModelOf(type);
+    TPSClassMember* member = cls != nullptr ? cls->FindMember(p.GetToken()) : nullptr;
+    if (member == nullptr) {
+        if (implied) return true;
+        Error(ecUnknownIdentifier, p.OriginalToken());
+        return false;
+    }
+    p.Next();
+    changed = true;
+    return ReadMemberAccess(v, *member);
+}
+
+// v[index] on a class value: its default indexed property.
+bool TPSPascalCompiler::ReadDefaultProperty(std::unique_ptr<TPSValue>& v, bool& changed) {
+    TPSType* type = ResolveTypeLink(GetTypeOf(v.get()));
+    if (BaseOf(type) != btClass || Parser().CurrTokenId() != tkOpenBlock) return true;
+    const TPSCompileTimeClass* cls = ClassModelOf(type);
+    TPSClassMember* member = cls != nullptr ? cls->FindMember("") : nullptr;
+    if (member == nullptr) {
+        Error(ecPeriodExpected);
+        return false;
+    }
+    changed = true;
+    return ReadMemberAccess(v, *member);
+}
+
+// The member's name has been passed. A method reads its arguments in
+// parentheses; a property its index in brackets and, when ":=" follows, the
+// value to write. The object goes in front of the arguments.
+bool TPSPascalCompiler::ReadMemberAccess(std::unique_ptr<TPSValue>& v, TPSClassMember& member) {
+    TPSPascalParser& p = Parser();
+    TPSType* selfType = GetTypeOf(v.get());
+    std::unique_ptr<TPSValueProcNo> call;
+    if (member.Kind == TPSClassMemberKind::Method) {
+        numbering_.UseParams(member.Decl);
+        call = MakeCallOf(static_cast<std::uint32_t>(ClassMemberProc(member, false)), member.Decl.Result);
+        call->Parameters.Add();  // the object, filled below
+        if (!ReadParameters(false, call->Parameters)) return false;
+        if (!ValidateParameters(call->Parameters, member.Decl)) return false;
+    } else {
+        TPSParameters args;
+        args.Add();  // the object
+        if (!member.Decl.Params.empty()) {
+            if (p.CurrTokenId() != tkOpenBlock) {
+                Error(ecInvalidNumberOfParameters);
+                return false;
+            }
+            if (!ReadParameters(true, args)) return false;
+        }
+        const bool write = p.CurrTokenId() == tkAssignment;
+        if (write && member.AccessMode == pamReadOnly) {
+            Error(ecReadOnlyProperty);
+            return false;
+        }
+        if (!write && member.AccessMode == pamWriteOnly) {
+            Error(ecWriteOnlyProperty);
+            return false;
+        }
+        const auto procNo = static_cast<std::uint32_t>(ClassMemberProc(member, write));
+        const TPSParametersDecl& decl = *ProcDecl(procNo);
+        numbering_.UseParams(decl);
+        if (write) {
+            p.Next();
+            TPSParameter& value = args.Add();
+            value.Val = ReadExpression();
+            if (value.Val == nullptr) return false;
+        }
+        if (!ValidateParameters(args, decl)) return false;
+        call = MakeCallOf(procNo, decl.Result);
+        call->Parameters.Items = std::move(args.Items);
+    }
+    call->SetPos(v->Pos, v->Row, v->Col);
+    TPSParameter& self = call->Parameters.Item(0);
+    self.ExpectedType = selfType;
+    self.ParamMode = pmIn;
+    self.Val = std::move(v);
+    v = std::move(call);
+    return true;
+}
+
+}  // namespace script::compiler
