@@ -49,6 +49,7 @@ void TPSPascalCompiler::FreeWorkingLists() {
     regProcs_.clear();
     interfaces_.clear();
     classes_.clear();
+    undefinedClasses_.clear();
     types_.clear();
     attributeTypes_.clear();
     units_.clear();
@@ -263,6 +264,10 @@ bool TPSPascalCompiler::MakeOutput() {
     source.Types = &types_;
     source.Procs = &procs_;
     source.Vars = &vars_;
+    source.ResolveUndefinedClass = [](const TPSUndefinedClassType& type) -> const TPSType* {
+        const TPSUndefinedClass* model = type.ExtClass;
+        return model != nullptr && model->ImportedAs != nullptr ? model->ImportedAs->AType : nullptr;
+    };
     TPSImageOutput out;
     if (!WriteImage(source, out)) {
         Error(ecInternalError, out.Error.empty() ? std::string("output") : out.Error);

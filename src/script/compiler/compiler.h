@@ -123,6 +123,21 @@ private:
     TPSClassMember& AddMember(std::string_view name);
 };
 
+// A class that scripts may name before the host imports it. Its members are
+// not known at compile time: every access is a call of one host function
+// with the object, whether the access writes, the member name as written and
+// the arguments as one array; that function's declaration gives the types.
+// Before the image is written the host names the imported class it stands
+// for (ImportedAs); a class left unimported cannot be written.
+class TPSUndefinedClass {
+public:
+    TPSUndefinedClassType* AType = nullptr;
+    TPSRegProc* MemberCall = nullptr;  // (Self; IsWrite: Boolean; Name: String; Args: array): result
+    TPSRegProc* NilProc = nullptr;     // optional: procedure(var Self)
+    TPSRegProc* CastProc = nullptr;    // optional: function(Value): this class
+    TPSCompileTimeClass* ImportedAs = nullptr;
+};
+
 // The model of a class type (links followed); none for any other type and
 // for a bare class type without one.
 inline TPSCompileTimeClass* ClassModelOf(const TPSType* type) {
@@ -195,6 +210,9 @@ public:
     TPSCompileTimeClass* AddClass(TPSCompileTimeClass* parent, const std::string& name);
     // The model of a registered class; none when there is no such class.
     TPSCompileTimeClass* FindClass(std::string_view name) const;
+    // A class named before its import; member_call is a registered function
+    // taking the four arguments of a member access (see TPSUndefinedClass).
+    TPSUndefinedClass* AddUndefinedClass(const std::string& name, TPSRegProc* member_call);
     // Parses a method header ("function Name(parameters): Type") into a method
     // of the interface with the calling convention. The method is appended
     // even when its text cannot be parsed; the answer then is false.
@@ -301,6 +319,14 @@ private:
     // that has a model; none (and no message) when the target has none.
     std::unique_ptr<TPSValue> MakeClassCast(TPSType* target, std::unique_ptr<TPSValue>& operand);
     bool WriteClassNil(TPSValueAllocatedStackVar& temp, TPSCompileTimeClass& cls);
+    bool WriteUndefinedClassNil(const TPSValue* at, TPSValueAllocatedStackVar& temp);
+    bool WriteNilCall(TPSValueAllocatedStackVar& temp, std::uint32_t proc_no);
+    bool ReadExternalClassMember(std::unique_ptr<TPSValue>& v, bool& changed);
+    std::unique_ptr<TPSValue> ReadExternalClassCast(TPSUndefinedClassType& type);
+    bool MakeLateBoundCall(std::unique_ptr<TPSValue>& v, std::uint32_t proc_no, TPSType* result,
+                           const std::string& member, bool brackets);
+    // A call of a registered function with the given arguments by value.
+    std::unique_ptr<TPSValueProcNo> MakeHostCall(TPSRegProc& reg, TPSType* result);
 
     // ------------------------------------------------------------ constant expressions
     std::unique_ptr<TPSConstValue> ReadConstant();
@@ -411,6 +437,7 @@ private:
     std::vector<std::unique_ptr<TPSRegProc>> regProcs_;
     std::vector<std::unique_ptr<TPSInterface>> interfaces_;
     std::vector<std::unique_ptr<TPSCompileTimeClass>> classes_;
+    std::vector<std::unique_ptr<TPSUndefinedClass>> undefinedClasses_;
     std::vector<std::unique_ptr<TPSAttributeType>> attributeTypes_;
     std::vector<std::string> units_;
     TPSTypeNumbering numbering_;

@@ -201,15 +201,19 @@ std::int32_t TPSPascalCompiler::ClassNilProc(TPSCompileTimeClass& cls) {
 }
 
 bool TPSPascalCompiler::WriteClassNil(TPSValueAllocatedStackVar& temp, TPSCompileTimeClass& cls) {
-    const auto procNo = static_cast<std::uint32_t>(ClassNilProc(cls));
-    auto call = MakeCallOf(procNo, nullptr);
+    return WriteNilCall(temp, static_cast<std::uint32_t>(ClassNilProc(cls)));
+}
+
+// The nil-setting procedure called with the temporary as its var parameter.
+bool TPSPascalCompiler::WriteNilCall(TPSValueAllocatedStackVar& temp, std::uint32_t proc_no) {
+    auto call = MakeCallOf(proc_no, nullptr);
     auto var = std::make_unique<TPSValueLocalVar>();
     var->SetPos(temp.Pos, temp.Row, temp.Col);
     var->LocalVarNo = temp.LocalVarNo;
     TPSParameter& prm = call->Parameters.Add();
+    prm.ExpectedType = GetTypeOf(var.get());
     prm.Val = std::move(var);
     prm.ParamMode = pmInOut;
-    prm.ExpectedType = cls.AType;
     return WriteCall(*call, nullptr);
 }
 
@@ -329,6 +333,90 @@ bool TPSPascalCompiler::ReadMemberAccess(std::unique_ptr<TPSValue>& v, TPSClassM
     self.Val = std::move(v);
     v = std::move(call);
     return true;
+}
+
+// ============================================================ classes named before their import
+
+TPSUndefinedClass* TPSPascalCompiler::AddUndefinedClass(const std::string& name, TPSRegProc* member_call) {
+    CheckCompiling();
+    if (member_call == nullptr || member_call->Decl.ParamCount() != 4)
+        throw EPSCompilerException(FormatText(kUnableToRegisterType, {name}));
+    if (name.empty() || FindNamedType(FastUpperCase(name)) != nullptr)
+        throw EPSCompilerException(FormatText(kDuplicateIdentifier, {name}));
+    auto type = std::make_unique<TPSUndefinedClassType>();
+    type->DeclarePos = -1;
+    auto* undefinedType = static_cast<TPSUndefinedClassType*>(AddNamedType(std::move(type), name));
+    undefinedType->ExportName = true;
+    undefinedClasses_.push_back(std::make_unique<TPSUndefinedClass>());
+    TPSUndefinedClass& model = *undefinedClasses_.back();
+    model.AType = undefinedType;
+    model.MemberCall = member_call;
+    undefinedType->ExtClass = &model;
+    return &model;
+}
+
+std::unique_ptr<TPSValueProcNo> TPSPascalCompiler::MakeHostCall(TPSRegProc& reg, TPSType* result) {
+    numbering_.UseParams(reg.Decl);
+    return MakeCallOf(static_cast<std::uint32_t>(ProcNumberOfRegProc(&reg)), result);
+}
+
+// v.Name, v.Name(arguments), v.Name[index] and any of them followed by
+// ":= value" on an object of a class named before its import: one call of the
+// class's member-access function.
+bool TPSPascalCompiler::ReadExternalClassMember(std::unique_ptr<TPSValue>& v, bool& changed) {
+    TPSPascalParser& p = Parser();
+    auto* type = dynamic_cast<TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(v.get())));
+    if (type == nullptr || p.CurrTokenId() != tkPeriod) return true;
+    p.Next();
+    if (p.CurrTokenId() != tkIdentifier) {
+        Error(ecIdentifierExpected);
+        return false;
+    }
+    const std::string member = p.OriginalToken();
+    if (type->ExtClass == nullptr || type->ExtClass->MemberCall == nullptr) {
+        Error(ecUnknownIdentifier, member);
+        return false;
+    }
+    p.Next();
+    TPSRegProc& reg = *type->ExtClass->MemberCall;
+    changed = true;
+    return MakeLateBoundCall(v, static_cast<std::uint32_t>(ProcNumberOfRegProc(&reg)), reg.Decl.Result, member, true);
+}
+
+// TUndefined(value): the class's cast function, when it has one.
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadExternalClassCast(TPSUndefinedClassType& type) {
+    TPSPascalParser& p = Parser();
+    p.Next();  // "("
+    auto operand = ReadExpression();
+    if (operand == nullptr) return nullptr;
+    if (p.CurrTokenId() != tkCloseRound) {
+        Error(ecCloseRoundExpected);
+        return nullptr;
+    }
+    TPSRegProc* cast = type.ExtClass != nullptr ? type.ExtClass->CastProc : nullptr;
+    if (cast == nullptr || cast->Decl.ParamCount() != 1) {
+        Error(ecTypeMismatch);
+        return nullptr;
+    }
+    p.Next();
+    UseType(&type);
+    auto call = MakeHostCall(*cast, &type);
+    TPSParameter& prm = call->Parameters.Add();
+    prm.ExpectedType = cast->Decl.Params[0]->AType != nullptr ? cast->Decl.Params[0]->AType : GetTypeOf(operand.get());
+    prm.ParamMode = pmIn;
+    prm.Val = std::move(operand);
+    return call;
+}
+
+bool TPSPascalCompiler::WriteUndefinedClassNil(const TPSValue* at, TPSValueAllocatedStackVar& temp) {
+    const auto* type = dynamic_cast<const TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(&temp)));
+    TPSRegProc* nil = type != nullptr && type->ExtClass != nullptr ? type->ExtClass->NilProc : nullptr;
+    if (nil == nullptr || nil->Decl.ParamCount() != 1 || nil->Decl.Params[0]->Mode == pmIn) {
+        ErrorAt(at, ecTypeMismatch);
+        return false;
+    }
+    numbering_.UseParams(nil->Decl);
+    return WriteNilCall(temp, static_cast<std::uint32_t>(ProcNumberOfRegProc(nil)));
 }
 
 }  // namespace script::compiler

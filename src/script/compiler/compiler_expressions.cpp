@@ -363,6 +363,12 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
     const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
     const auto row = static_cast<std::int32_t>(p.Row());
     const auto col = static_cast<std::int32_t>(p.Col());
+    auto* undefined = dynamic_cast<TPSUndefinedClassType*>(ResolveTypeLink(type));
+    if (undefined != nullptr && p.CurrTokenId() == tkOpenRound) {
+        auto v = ReadExternalClassCast(*undefined);
+        if (v != nullptr) v->SetPos(pos, row, col);
+        return v;
+    }
     if (p.CurrTokenId() == tkOpenRound) {
         p.Next();
         auto v = ReadExpression();
@@ -607,6 +613,8 @@ bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
         if (!ReadSubscripts(v, false, changed)) return false;
         bool classMember = false;
         if (!ReadClassMember(v, false, classMember)) return false;
+        bool external = false;
+        if (!ReadExternalClassMember(v, external)) return false;
         bool member = false;
         if (!ReadVariantMember(v, member)) return false;
         bool method = false;
@@ -615,7 +623,7 @@ bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
         if (!CheckProcVarCall(v, called)) return false;
         bool indexed = false;
         if (!ReadDefaultProperty(v, indexed)) return false;
-        if (!changed && !classMember && !member && !method && !called && !indexed) return true;
+        if (!changed && !classMember && !external && !member && !method && !called && !indexed) return true;
     }
 }
 
@@ -638,12 +646,23 @@ bool TPSPascalCompiler::ReadVariantMember(std::unique_ptr<TPSValue>& v, bool& ch
         Error(ecUnknownIdentifier, "IDispatchInvoke");
         return false;
     }
-    const TPSParametersDecl& decl = *ProcDecl(static_cast<std::uint32_t>(n));
+    changed = true;
+    return MakeLateBoundCall(v, static_cast<std::uint32_t>(n), type, member, false);
+}
+
+// The member's name has been passed. The arguments in parentheses (or, when
+// allowed, in brackets) and a value assigned after ":=" go into one array;
+// the call passes the object, whether it is a write, the name and the array,
+// with the types the procedure declares.
+bool TPSPascalCompiler::MakeLateBoundCall(std::unique_ptr<TPSValue>& v, std::uint32_t proc_no, TPSType* result,
+                                          const std::string& member, bool brackets) {
+    TPSPascalParser& p = Parser();
+    const TPSParametersDecl& decl = *ProcDecl(proc_no);
     numbering_.UseParams(decl);
     auto args = std::make_unique<TPSValueArray>();
     args->SetPos(v->Pos, v->Row, v->Col);
     TPSParameters read;
-    if (!ReadParameters(false, read)) return false;
+    if (!ReadParameters(brackets && p.CurrTokenId() == tkOpenBlock, read)) return false;
     for (auto& item : read.Items) args->Add(std::move(item->Val));
     const bool assignment = p.CurrTokenId() == tkAssignment;
     if (assignment) {
@@ -656,18 +675,19 @@ bool TPSPascalCompiler::ReadVariantMember(std::unique_ptr<TPSValue>& v, bool& ch
     setFlag->tu32 = assignment ? 1 : 0;
     auto name = NewConstValue(StringType());
     name->tstring = member;
-    auto call = MakeCallOf(static_cast<std::uint32_t>(n), type);
+    auto call = MakeCallOf(proc_no, result);
     call->SetPos(v->Pos, v->Row, v->Col);
     std::unique_ptr<TPSValue> values[4] = {std::move(v), MakeData(std::move(setFlag), 0, 0, 0),
                                            MakeData(std::move(name), 0, 0, 0), std::move(args)};
     for (std::size_t i = 0; i < 4 && i < decl.Params.size(); ++i) {
         TPSParameter& prm = call->Parameters.Add();
-        prm.Val = std::move(values[i]);
         prm.ExpectedType = decl.Params[i]->AType;
+        // An untyped parameter takes the argument with its own type.
+        if (prm.ExpectedType == nullptr) prm.ExpectedType = GetTypeOf(values[i].get());
+        prm.Val = std::move(values[i]);
         prm.ParamMode = decl.Params[i]->Mode;
     }
     v = std::move(call);
-    changed = true;
     return true;
 }
 

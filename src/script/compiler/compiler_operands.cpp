@@ -223,6 +223,7 @@ bool TPSPascalCompiler::WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& 
     // nil-setting procedure for it: the runtime binds none (no host interface
     // is imported), and the assignment of the temporary releases whatever the
     // destination referred to.
+    if (b == btUndefinedClass) return WriteUndefinedClassNil(at, temp);
     if (b == btProcPtr || b == btInterface) return true;
     if (b == btString || b == btPChar) {
         auto c = NewConstValue(ResolveTypeLink(GetTypeOf(&temp)));

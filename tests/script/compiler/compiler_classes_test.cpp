@@ -380,5 +380,75 @@ TEST(compiler_classes, class_model_finds_members_last_first_then_in_ancestors) {
     EXPECT_THROW(idle.AddClass(nullptr, "TLate"), EPSCompilerException);
 }
 
+// A host that lets scripts name TLate before importing it: every member
+// access goes through LateCall; nil and casts through their own functions.
+void LateClassHost(TPSPascalCompiler& c, bool import) {
+    c.OnUses = [import](TPSPascalCompiler& comp, const std::string& name) {
+        if (name != "SYSTEM") return false;
+        TPSRegProc* call =
+            comp.AddFunction("function LateCall(IsWrite: Boolean; const Name: string; Args: array of Variant): Variant");
+        auto self = std::make_unique<TPSParameterDecl>();
+        self->SetName("Self");
+        call->Decl.Params.insert(call->Decl.Params.begin(), std::move(self));
+        TPSUndefinedClass* late = comp.AddUndefinedClass("TLate", call);
+        late->NilProc = comp.AddFunction("procedure LateNil(var Self: TLate)");
+        late->CastProc = comp.AddFunction("function LateCast(Value: Variant): TLate");
+        if (import) late->ImportedAs = comp.AddClass(nullptr, "TLateImpl");
+        EXPECT_THROW(comp.AddUndefinedClass("TOther", comp.AddFunction("procedure Two(a, b: Integer)")),
+                     EPSCompilerException);
+        return true;
+    };
+}
+
+TEST(compiler_classes, members_of_a_class_named_before_its_import_are_bound_late) {
+    auto host = [](TPSPascalCompiler& c) { LateClassHost(c, true); };
+    auto r = CompileScript(
+        "var x: TLate; v: Variant;\n"
+        "begin v := x.Caption; x.Caption := 'a'; v := x.Items[1, 2]; x.Run(3); x := nil; x := TLate(v); end.",
+        host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const std::string code = r.Code();
+    auto callOf = [&](const std::string& name) {
+        for (std::size_t i = 0; i < r.Parsed.Procs.size(); ++i)
+            if (r.Parsed.Procs[i].Name == name) return "Call " + std::to_string(i);
+        return std::string("no ") + name;
+    };
+    // The object, whether the access writes, the name as written, and the
+    // arguments in one array (built before the rest is pushed).
+    for (const std::string& part :
+         {"Assign L1, #7:'Caption'\nPushType 2\nAssign L2, #2:0\nPushType 25\nAssign L3, G0\nPushVar G1\n" +
+              callOf("LATECALL"),
+          std::string("Assign L2[0], #6:97\nAssign L1, L2\nPop\nPushType 8\nAssign L2, #7:'Caption'\nPushType 2\n"
+                      "Assign L3, #2:1"),
+          std::string("Assign L1[0], #14:1\nAssign L1[1], #14:2\n"), std::string("Assign L2, #7:'Run'"),
+          "SetPtr L1, L0\n" + callOf("LATENIL"), "Assign L0, G1\nPushVar G0\n" + callOf("LATECAST")})
+        EXPECT_NE(code.find(part), std::string::npos) << part << "\n---\n" << code;
+    // The slot of TLate holds the class it was imported as.
+    bool imported = false;
+    for (const auto& t : r.Parsed.Types) imported = imported || t.ClassName == "TLATEIMPL";
+    EXPECT_TRUE(imported);
+    // Never imported: no image, and the reason is reported.
+    r = CompileScript("var x: TLate; v: Variant; begin v := x.Caption; end.",
+                      [](TPSPascalCompiler& c) { LateClassHost(c, false); });
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.HasMessage("never imported")) << r.AllMessages();
+    r = CompileScript("var x: TLate; begin x.; end.", host);
+    EXPECT_TRUE(r.HasMessage("Identifier expected")) << r.AllMessages();
+    // Without a nil or a cast function those uses are type errors.
+    auto bare = [](TPSPascalCompiler& c) {
+        c.OnUses = [](TPSPascalCompiler& comp, const std::string& name) {
+            TPSRegProc* call = comp.AddFunction(
+                "function LateCall(S: Variant; IsWrite: Boolean; const Name: string; Args: array of Variant): Variant");
+            comp.AddUndefinedClass("TLate", call)->ImportedAs = comp.AddClass(nullptr, "TLateImpl");
+            return name == "SYSTEM";
+        };
+    };
+    for (const char* text : {"var x: TLate; begin x := nil; end.", "var x: TLate; v: Variant; begin x := TLate(v); end."}) {
+        r = CompileScript(text, bare);
+        EXPECT_FALSE(r.Ok) << text;
+        EXPECT_TRUE(r.HasMessage("Type mismatch")) << text << "\n" << r.AllMessages();
+    }
+}
+
 }  // namespace
 }  // namespace script::compiler
