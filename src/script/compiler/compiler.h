@@ -135,6 +135,7 @@ public:
     TPSRegProc* MemberCall = nullptr;  // (Self; IsWrite: Boolean; Name: String; Args: array): result
     TPSRegProc* NilProc = nullptr;     // optional: procedure(var Self)
     TPSRegProc* CastProc = nullptr;    // optional: function(Value): this class
+    TPSRegProc* CompareProc = nullptr; // optional: function(A, B): Boolean, true when equal
     TPSCompileTimeClass* ImportedAs = nullptr;
 };
 
@@ -321,6 +322,9 @@ private:
     bool WriteClassNil(TPSValueAllocatedStackVar& temp, TPSCompileTimeClass& cls);
     bool WriteUndefinedClassNil(const TPSValue* at, TPSValueAllocatedStackVar& temp);
     bool WriteNilCall(TPSValueAllocatedStackVar& temp, std::uint32_t proc_no);
+    // "=" and "<>" with such a class on the left: a call of its comparison
+    // function, when it has one (handled is then set).
+    bool WriteExternalClassCompare(TPSBinValueOp& node, std::unique_ptr<TPSValue>& dest, bool& handled);
     bool ReadExternalClassMember(std::unique_ptr<TPSValue>& v, bool& changed);
     std::unique_ptr<TPSValue> ReadExternalClassCast(TPSUndefinedClassType& type);
     bool MakeLateBoundCall(std::unique_ptr<TPSValue>& v, std::uint32_t proc_no, TPSType* result,

@@ -419,4 +419,33 @@ bool TPSPascalCompiler::WriteUndefinedClassNil(const TPSValue* at, TPSValueAlloc
     return WriteNilCall(temp, static_cast<std::uint32_t>(ProcNumberOfRegProc(nil)));
 }
 
+bool TPSPascalCompiler::WriteExternalClassCompare(TPSBinValueOp& node, std::unique_ptr<TPSValue>& dest,
+                                                  bool& handled) {
+    if (node.Operator != otEqual && node.Operator != otNotEqual) return true;
+    const auto* type = dynamic_cast<const TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(node.Val1.get())));
+    TPSRegProc* compare = type != nullptr && type->ExtClass != nullptr ? type->ExtClass->CompareProc : nullptr;
+    if (compare == nullptr || compare->Decl.ParamCount() != 2) return true;
+    handled = true;
+    // The call takes the operands (and with them a nil's temporary, released
+    // when the call is freed, after the call's own).
+    auto call = MakeHostCall(*compare, booleanType_);
+    call->SetPos(node.Pos, node.Row, node.Col);
+    for (auto* side : {&node.Val1, &node.Val2}) {
+        TPSParameter& prm = call->Parameters.Add();
+        prm.ExpectedType = GetTypeOf(side->get());
+        prm.ParamMode = pmIn;
+        prm.Val = std::move(*side);
+    }
+    std::unique_ptr<TPSValue> value = std::move(call);
+    if (node.Operator == otNotEqual) {
+        auto negation = std::make_unique<TPSUnValueOp>();
+        negation->SetPos(node.Pos, node.Row, node.Col);
+        negation->Operator = 0;
+        negation->aType = booleanType_;
+        negation->Val1 = std::move(value);
+        value = std::move(negation);
+    }
+    return WriteCalculation(dest, value);
+}
+
 }  // namespace script::compiler

@@ -134,15 +134,13 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
             if (d != nullptr && d->Data->FType != nullptr && d->Data->FType->BaseType == btTypeRef) {
                 // Between classes or interfaces the cast is a plain copy of the
                 // reference, so only a value that is already of the target
-                // kind may be cast: anything else would need a checked
-                // conversion, which this system's runtime does not provide.
+                // kind may be cast that way. Towards a class that the host
+                // describes its checked cast procedure converts; anything else
+                // would need a checked conversion the runtime does not have.
                 TPSType* target = ResolveTypeLink(d->Data->ttype);
                 TPSType* source = ResolveTypeLink(GetTypeOf(left.get()));
-                const auto isReference = [](std::uint8_t b) { return b == btClass || b == btInterface; };
-                if (isReference(BaseOf(target)) && isReference(BaseOf(source)) &&
+                if (IsReferenceBase(BaseOf(target)) && IsReferenceBase(BaseOf(source)) &&
                     !IsCompatibleType(target, source, false)) {
-                    // A class that the host describes converts through its
-                    // checked cast procedure.
                     if (auto call = MakeClassCast(target, left)) {
                         left = std::move(call);
                         continue;
@@ -379,8 +377,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
         }
         TPSType* target = ResolveTypeLink(type);
         TPSType* source = ResolveTypeLink(GetTypeOf(v.get()));
-        const auto isReference = [](std::uint8_t b) { return b == btClass || b == btInterface; };
-        if (isReference(BaseOf(target)) && isReference(BaseOf(source)) && target != source) {
+        if (IsReferenceBase(BaseOf(target)) && IsReferenceBase(BaseOf(source)) && target != source) {
             // Between classes the host's model checks the conversion.
             if (auto call = MakeClassCast(target, v)) {
                 p.Next();

@@ -305,21 +305,25 @@ bool TPSPascalCompiler::WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue
         if (!WriteNil(node.Val2.get(), *temp)) return false;
         node.Val2 = MakeReplace(std::move(node.Val2), std::move(temp));
     }
-    bool ok = PreWriteOperand(dest, nullptr);
-    if (ok) ok = PreWriteOperand(node.Val1, GetTypeOf(node.Val2.get()));
-    if (ok) ok = PreWriteOperand(node.Val2, GetTypeOf(node.Val1.get()));
-    if (ok) {
-        std::uint8_t compare = 0;
-        CompareByteOf(node.Operator, compare);
-        BlockWriteByte(Code(), opCompare);
-        BlockWriteByte(Code(), compare);
-        ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val1.get(), true) &&
-             WriteOperand(node.Val2.get(), true);
-        if (!ok) ErrorAt(&node, ecInternalError, "00022");
+    bool handled = false;
+    bool ok = WriteExternalClassCompare(node, dest, handled);
+    if (!handled) {
+        ok = PreWriteOperand(dest, nullptr);
+        if (ok) ok = PreWriteOperand(node.Val1, GetTypeOf(node.Val2.get()));
+        if (ok) ok = PreWriteOperand(node.Val2, GetTypeOf(node.Val1.get()));
+        if (ok) {
+            std::uint8_t compare = 0;
+            CompareByteOf(node.Operator, compare);
+            BlockWriteByte(Code(), opCompare);
+            BlockWriteByte(Code(), compare);
+            ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val1.get(), true) &&
+                 WriteOperand(node.Val2.get(), true);
+            if (!ok) ErrorAt(&node, ecInternalError, "00022");
+        }
+        AfterWriteOperand(node.Val1);
+        AfterWriteOperand(node.Val2);
+        AfterWriteOperand(dest);
     }
-    AfterWriteOperand(node.Val1);
-    AfterWriteOperand(node.Val2);
-    AfterWriteOperand(dest);
     // Undo the nil replacements (their temporaries are popped), right first.
     for (auto* side : {&node.Val2, &node.Val1}) {
         if (auto* r = As<TPSValueReplace>(side->get()); r != nullptr && r->PreWriteAllocated) {

@@ -28,6 +28,8 @@ inline int TreeDepth(const TPSValue* v) {
 }
 
 inline bool IsVariantBase(std::uint8_t b) { return b == btVariant || b == btNotificationVariant; }
+// Classes and interfaces: values that are references to host objects.
+inline bool IsReferenceBase(std::uint8_t b) { return b == btClass || b == btInterface; }
 inline bool IsTextBase(std::uint8_t b) { return b == btString || b == btPChar || b == btChar; }
 
 inline bool SameVarReference(const TPSValue* a, const TPSValue* b) {

@@ -380,6 +380,13 @@ TEST(compiler_classes, class_model_finds_members_last_first_then_in_ancestors) {
     EXPECT_THROW(idle.AddClass(nullptr, "TLate"), EPSCompilerException);
 }
 
+// The call instruction of the external procedure with that name.
+std::string CallOf(const testing::CompileResult& r, std::string_view name) {
+    for (std::size_t i = 0; i < r.Parsed.Procs.size(); ++i)
+        if (r.Parsed.Procs[i].Name == name) return "Call " + std::to_string(i);
+    return "no " + std::string(name);
+}
+
 // A host that lets scripts name TLate before importing it: every member
 // access goes through LateCall; nil and casts through their own functions.
 void LateClassHost(TPSPascalCompiler& c, bool import) {
@@ -393,6 +400,7 @@ void LateClassHost(TPSPascalCompiler& c, bool import) {
         TPSUndefinedClass* late = comp.AddUndefinedClass("TLate", call);
         late->NilProc = comp.AddFunction("procedure LateNil(var Self: TLate)");
         late->CastProc = comp.AddFunction("function LateCast(Value: Variant): TLate");
+        late->CompareProc = comp.AddFunction("function LateSame(A, B: TLate): Boolean");
         if (import) late->ImportedAs = comp.AddClass(nullptr, "TLateImpl");
         EXPECT_THROW(comp.AddUndefinedClass("TOther", comp.AddFunction("procedure Two(a, b: Integer)")),
                      EPSCompilerException);
@@ -407,21 +415,30 @@ TEST(compiler_classes, members_of_a_class_named_before_its_import_are_bound_late
         "begin v := x.Caption; x.Caption := 'a'; v := x.Items[1, 2]; x.Run(3); x := nil; x := TLate(v); end.",
         host);
     ASSERT_TRUE(r.Ok) << r.AllMessages();
+    // Comparisons go through the class's own function; "<>" negates it.
+    r = CompileScript("var x, y: TLate; b: Boolean; begin b := x = y; if x <> y then b := False; end.", host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    const std::string compares = r.Code();
+    const std::string same = CallOf(r, "LATESAME");
+    EXPECT_NE(compares.find("Assign L0, G1\nPushType 25\nAssign L1, G0\nPushVar G2\n" + same), std::string::npos)
+        << compares;
+    EXPECT_NE(compares.find("PushVar L0\n" + same + "\nPop\nPop\nPop\nBoolNot L0"), std::string::npos) << compares;
+    EXPECT_EQ(compares.find("Compare"), std::string::npos) << compares;
+    r = CompileScript(
+        "var x: TLate; v: Variant;\n"
+        "begin v := x.Caption; x.Caption := 'a'; v := x.Items[1, 2]; x.Run(3); x := nil; x := TLate(v); end.",
+        host);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
     const std::string code = r.Code();
-    auto callOf = [&](const std::string& name) {
-        for (std::size_t i = 0; i < r.Parsed.Procs.size(); ++i)
-            if (r.Parsed.Procs[i].Name == name) return "Call " + std::to_string(i);
-        return std::string("no ") + name;
-    };
     // The object, whether the access writes, the name as written, and the
     // arguments in one array (built before the rest is pushed).
     for (const std::string& part :
          {"Assign L1, #7:'Caption'\nPushType 2\nAssign L2, #2:0\nPushType 25\nAssign L3, G0\nPushVar G1\n" +
-              callOf("LATECALL"),
+              CallOf(r, "LATECALL"),
           std::string("Assign L2[0], #6:97\nAssign L1, L2\nPop\nPushType 8\nAssign L2, #7:'Caption'\nPushType 2\n"
                       "Assign L3, #2:1"),
           std::string("Assign L1[0], #14:1\nAssign L1[1], #14:2\n"), std::string("Assign L2, #7:'Run'"),
-          "SetPtr L1, L0\n" + callOf("LATENIL"), "Assign L0, G1\nPushVar G0\n" + callOf("LATECAST")})
+          "SetPtr L1, L0\n" + CallOf(r, "LATENIL"), "Assign L0, G1\nPushVar G0\n" + CallOf(r, "LATECAST")})
         EXPECT_NE(code.find(part), std::string::npos) << part << "\n---\n" << code;
     // The slot of TLate holds the class it was imported as.
     bool imported = false;
@@ -448,6 +465,10 @@ TEST(compiler_classes, members_of_a_class_named_before_its_import_are_bound_late
         EXPECT_FALSE(r.Ok) << text;
         EXPECT_TRUE(r.HasMessage("Type mismatch")) << text << "\n" << r.AllMessages();
     }
+    // Without a comparison function the references themselves are compared.
+    r = CompileScript("var x, y: TLate; b: Boolean; begin b := x = y; end.", bare);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_NE(r.Code().find("Compare = G2, G0, G1"), std::string::npos) << r.Code();
 }
 
 }  // namespace
