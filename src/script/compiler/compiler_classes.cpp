@@ -13,10 +13,6 @@ namespace {
 // Ancestor chains are walked at most this far, so that a host making a class
 // its own ancestor cannot hang the compiler.
 constexpr int kMaxClassDepth = 1000;
-
-void AppendLong(std::string& text, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) text.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 }  // namespace
 
 // ============================================================ the model
@@ -146,13 +142,12 @@ std::int32_t TPSPascalCompiler::ClassMemberProc(TPSClassMember& member, bool wri
     auto reg = std::make_unique<TPSRegProc>();
     reg->OrgName = member.Class->AType->Name + "." + member.OrgName;
     std::string text = "class:" + member.Class->AType->Name + "|" + member.Name;
+    reg->Decl.Assign(member.Decl);
     if (member.Kind == TPSClassMemberKind::Method) {
-        reg->Decl.Assign(member.Decl);
         text += "|";
         text.push_back('\0');
         text += MakeProcSignature(member.Decl);
     } else {
-        reg->Decl.Assign(member.Decl);
         if (write) {
             reg->Decl.Result = nullptr;
             TPSParameterDecl& value = reg->Decl.AddParam();
@@ -160,7 +155,7 @@ std::int32_t TPSPascalCompiler::ClassMemberProc(TPSClassMember& member, bool wri
             value.AType = member.Decl.Result;
         }
         text += write ? "@|" : "|";
-        AppendLong(text, static_cast<std::uint32_t>(member.Decl.Params.size() + 1));
+        BlockWriteLong(text, static_cast<std::uint32_t>(member.Decl.Params.size() + 1));
     }
     reg->ImportDecl = std::move(text);
     regProcs_.push_back(std::move(reg));

@@ -178,7 +178,7 @@ std::int32_t TPSPascalCompiler::InterfaceMethodProc(TPSInterfaceMethod& method) 
     reg->Decl.Assign(method.Decl);
     reg->OrgName = method.Intf->Name + "." + method.OrgName;
     std::string text = "intf:.";
-    for (int i = 0; i < 4; ++i) text.push_back(static_cast<char>((method.MethodNo >> (8 * i)) & 0xFF));
+    BlockWriteLong(text, method.MethodNo);
     text.push_back(static_cast<char>(method.CC));
     text += MakeProcSignature(method.Decl);
     reg->ImportDecl = std::move(text);
