@@ -65,7 +65,9 @@ inline constexpr std::uint8_t pamReadWrite = 0;
 inline constexpr std::uint8_t pamReadOnly = 1;
 inline constexpr std::uint8_t pamWriteOnly = 2;
 
-enum class TPSClassMemberKind : std::uint8_t { Method, Property };
+// A constructor is reached through the class itself (TFoo.Create(...)); its
+// access procedure gets the class's type number in place of an object.
+enum class TPSClassMemberKind : std::uint8_t { Method, Property, Constructor };
 
 // One member of a host class. A method's declaration is its header; a
 // property's has the property's type as result and its index parameters (none
@@ -103,7 +105,8 @@ public:
     bool IsCompatibleWith(const TPSType* type) const;
 
     // Registration (from OnUses; misuse raises EPSCompilerException).
-    // A method header: "procedure Name(parameters)" or "function Name(...): T".
+    // A method header: "procedure Name(parameters)", "function Name(...): T"
+    // or "constructor Name(parameters)" (which returns an object).
     TPSClassMember* RegisterMethod(const std::string& declaration);
     // types: the property's type name, then the type names of its index
     // parameters, separated by spaces ("String Integer" for s := Items[i]).
@@ -316,6 +319,8 @@ private:
     bool ReadClassMember(std::unique_ptr<TPSValue>& v, bool implied, bool& changed);
     bool ReadDefaultProperty(std::unique_ptr<TPSValue>& v, bool& changed);
     bool ReadMemberAccess(std::unique_ptr<TPSValue>& v, TPSClassMember& member);
+    // TFoo.Name: a constructor of the class, the name still current.
+    std::unique_ptr<TPSValue> ReadClassConstructor(TPSType* type);
     // A checked conversion of a class or interface value to a class type
     // that has a model; none (and no message) when the target has none.
     std::unique_ptr<TPSValue> MakeClassCast(TPSType* target, std::unique_ptr<TPSValue>& operand);

@@ -52,11 +52,24 @@ TPSClassMember& TPSCompileTimeClass::AddMember(std::string_view name) {
 
 TPSClassMember* TPSCompileTimeClass::RegisterMethod(const std::string& declaration) {
     Owner->CheckCompiling();
+    // A constructor reads as a function that returns an object of this class.
+    std::string text = declaration;
+    const std::size_t start = declaration.find_first_not_of(" \t\r\n");
+    const std::size_t wordEnd = declaration.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789", start == std::string::npos ? 0 : start);
+    const bool constructor =
+        start != std::string::npos &&
+        FastUpperCase(std::string_view(declaration).substr(start, wordEnd - start)) == "CONSTRUCTOR";
+    if (constructor) {
+        text = "function" + declaration.substr(wordEnd == std::string::npos ? declaration.size() : wordEnd);
+        text.resize(text.find_last_not_of(" \t\r\n;") + 1);
+        text += ": " + AType->Name;
+    }
     TPSRegProc header;
-    if (!Owner->ParseRegistrationHeader(header, declaration))
+    if (!Owner->ParseRegistrationHeader(header, text))
         throw EPSCompilerException(FormatText(kUnableToRegisterFunction, {declaration}));
     TPSClassMember& member = AddMember(header.OrgName);
-    member.Kind = TPSClassMemberKind::Method;
+    member.Kind = constructor ? TPSClassMemberKind::Constructor : TPSClassMemberKind::Method;
     member.Decl.Assign(header.Decl);
     return &member;
 }
@@ -134,8 +147,9 @@ TPSCompileTimeClass* TPSPascalCompiler::FindClass(std::string_view name) const {
 // name, "|", the member name, "|", a 0 byte, then the result byte and one
 // byte per parameter (1 by reference). A property's: the same up to the
 // member name, then "|" for a read or "@|" for a write, then the u32 count of
-// its index parameters + 1. The object itself is passed in front of the
-// parameters, and a written value after them.
+// its index parameters + 1. The object itself (for a constructor the class's
+// type number) is passed in front of the parameters, and a written value
+// after them.
 std::int32_t TPSPascalCompiler::ClassMemberProc(TPSClassMember& member, bool write) {
     std::int32_t& cached = write ? member.WriteProcNo : member.ProcNo;
     if (cached >= 0) return cached;
@@ -143,7 +157,7 @@ std::int32_t TPSPascalCompiler::ClassMemberProc(TPSClassMember& member, bool wri
     reg->OrgName = member.Class->AType->Name + "." + member.OrgName;
     std::string text = "class:" + member.Class->AType->Name + "|" + member.Name;
     reg->Decl.Assign(member.Decl);
-    if (member.Kind == TPSClassMemberKind::Method) {
+    if (member.Kind != TPSClassMemberKind::Property) {
         text += "|";
         text.push_back('\0');
         text += MakeProcSignature(member.Decl);
@@ -234,6 +248,37 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::MakeClassCast(TPSType* target, std:
 
 // ============================================================ member access
 
+std::unique_ptr<TPSValue> TPSPascalCompiler::ReadClassConstructor(TPSType* type) {
+    TPSPascalParser& p = Parser();
+    if (p.CurrTokenId() != tkIdentifier) {
+        Error(ecIdentifierExpected);
+        return nullptr;
+    }
+    const TPSCompileTimeClass* cls = ClassModelOf(type);
+    TPSClassMember* member = cls != nullptr ? cls->FindMember(p.GetToken()) : nullptr;
+    if (member == nullptr || member->Kind != TPSClassMemberKind::Constructor) {
+        Error(ecUnknownIdentifier, p.OriginalToken());
+        return nullptr;
+    }
+    p.Next();
+    // The object made has the class named, also when the constructor was
+    // registered on an ancestor.
+    type = ResolveTypeLink(type);
+    UseType(type);
+    numbering_.UseParams(member->Decl);
+    auto call = MakeCallOf(static_cast<std::uint32_t>(ClassMemberProc(*member, false)), type);
+    call->Parameters.Add();  // the class, filled after the arguments are read
+    if (!ReadParameters(false, call->Parameters)) return nullptr;
+    if (!ValidateParameters(call->Parameters, member->Decl)) return nullptr;
+    auto typeNo = NewConstValue(BuiltinType(btU32));
+    typeNo->tu32 = static_cast<std::uint32_t>(type->FinalTypeNo);
+    TPSParameter& first = call->Parameters.Item(0);
+    first.ExpectedType = typeNo->FType;
+    first.ParamMode = pmIn;
+    first.Val = MakeData(std::move(typeNo), call->Pos, call->Row, call->Col);
+    return call;
+}
+
 // v.Member on a class value (or, implied, a member name inside "with v do").
 // A member that does not exist is an error after ".", and leaves the value
 // alone in implied mode.
@@ -252,7 +297,8 @@ bool TPSPascalCompiler::ReadClassMember(std::unique_ptr<TPSValue>& v, bool impli
     }
     const TPSCompileTimeClass* cls = ClassModelOf(type);
     TPSClassMember* member = cls != nullptr ? cls->FindMember(p.GetToken()) : nullptr;
-    if (member == nullptr) {
+    // Constructors belong to the class, not to its objects.
+    if (member == nullptr || member->Kind == TPSClassMemberKind::Constructor) {
         if (implied) return true;
         Error(ecUnknownIdentifier, p.OriginalToken());
         return false;

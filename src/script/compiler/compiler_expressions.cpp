@@ -402,16 +402,8 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
             Error(ecClassTypeExpected);
             return nullptr;
         }
-        // Members reached through the class itself (constructors, class
-        // methods) are not part of the class model: the members it has belong
-        // to objects.
         p.Next();
-        if (p.CurrTokenId() != tkIdentifier) {
-            Error(ecIdentifierExpected);
-            return nullptr;
-        }
-        Error(ecUnknownIdentifier, p.OriginalToken());
-        return nullptr;
+        return ReadClassConstructor(type);
     }
     TPSType* ref = nullptr;
     for (const auto& t : types_)

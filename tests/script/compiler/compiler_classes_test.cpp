@@ -173,6 +173,8 @@ void ClassHost(TPSPascalCompiler& c) {
         if (name != "SYSTEM") return false;
         TPSCompileTimeClass* base = comp.AddClass(nullptr, "TBase");
         base->RegisterMethod("function Sum(a: Integer; var b: Integer): Integer");
+        base->RegisterMethod("  Constructor Create(const Name: string);");
+        base->RegisterMethod("procedure ConstructorLike");
         base->RegisterProperty("Name", "String", pamReadWrite);
         base->RegisterProperty("Count", "Integer", pamReadOnly);
         base->RegisterProperty("Sink", "Integer", pamWriteOnly);
@@ -243,6 +245,38 @@ TEST(compiler_classes, class_members_compile_into_calls_of_named_access_procedur
     EXPECT_NE(code.find("Assign L0, G2\nPushType 14\nAssign L1, G3\nPushType 25\nAssign L2, G0\n" + itemsWrite),
               std::string::npos)
         << code;
+}
+
+TEST(compiler_classes, constructors_are_called_through_the_class_and_make_objects_of_it) {
+    auto r = CompileScript(
+        "var b: TBase; d: TDerived; begin b := TBase.Create('x'); d := TDerived.Create('y'); b.ConstructorLike; end.",
+        ClassHost);
+    ASSERT_TRUE(r.Ok) << r.AllMessages();
+    // One access procedure, a method text returning a value with one
+    // parameter; the class's type number goes where an object would.
+    const std::string text = "class:TBASE|CREATE|" + std::string("\0\1\0", 3);
+    const std::size_t create = ProcNumber(r, text);
+    ASSERT_LT(create, r.Parsed.Procs.size());
+    std::uint32_t baseNo = 0, derivedNo = 0;
+    for (std::uint32_t n = 0; n < r.Parsed.Types.size(); ++n) {
+        if (r.Parsed.Types[n].ClassName == "TBASE") baseNo = n;
+        if (r.Parsed.Types[n].ClassName == "TDERIVED") derivedNo = n;
+    }
+    const std::string code = r.Code();
+    for (std::uint32_t no : {baseNo, derivedNo})
+        EXPECT_NE(code.find("#15:" + std::to_string(no) + "\nPushVar "), std::string::npos) << no << "\n" << code;
+    // TDerived.Create makes a TDerived: assigned without a cast.
+    EXPECT_EQ(code.find("Call " + std::to_string(ProcNumber(r, "class:+"))), std::string::npos) << code;
+    for (const auto& [script, message] : std::vector<std::pair<const char*, const char*>>{
+             {"var b: TBase; begin b.Create('x'); end.", "Unknown identifier 'Create'"},
+             {"var b: TBase; begin b := TBase.Sum(1); end.", "Unknown identifier 'Sum'"},
+             {"var b: TBase; begin b := TBase.Create; end.", "Invalid number of parameters"},
+             {"var b: TBase; begin b := TBase.; end.", "Identifier expected"},
+             {"var i: Integer; begin i := Integer.Create; end.", "Class type expected"}}) {
+        r = CompileScript(script, ClassHost);
+        EXPECT_FALSE(r.Ok) << script;
+        EXPECT_TRUE(r.HasMessage(message)) << script << "\n" << r.AllMessages();
+    }
 }
 
 TEST(compiler_classes, class_member_misuse_is_reported) {
