@@ -296,6 +296,10 @@ TEST(compiler_classes, class_member_misuse_is_reported) {
         {"var b: TBase; o: TOther; begin b := o; end.", "Type mismatch"},
         {"var b: TBase; begin b.Name := 5; end.", "Type mismatch"},
         {"var b: TBase; i: Integer; begin i := TBase.Count; end.", "Unknown identifier 'Count'"},
+        {"var b: TBase; begin b.Name := ; end.", "Syntax error"},
+        {"var b: TBase; s: string; begin s := b.Items[1; end.", "comma (',') expected"},
+        {"var d: TDerived; begin d.Owner.Nope := 1; end.", "Unknown identifier 'Nope'"},
+        {"var d: TDerived; begin with d do Count := 2; end.", "Read-only property"},
     };
     for (const auto& c : cases) {
         auto r = CompileScript(c.text, ClassHost);
