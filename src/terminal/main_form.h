@@ -253,10 +253,6 @@ public:
     TParseNeededFlag ParseNeeded{TrParser};
     // Cleared while a file is being sent; setting it again cancels the file.
     bool TransmitEnabled = true;
-    // The span of the transmit line that the last parse error pointed at
-    // (the combo box of the toolkit offers no edit selection of its own).
-    int TrSelStart = 0;
-    int TrSelLength = 0;
     // The Transmit button's caption while it reads "Cancel".
     std::string TransbCaption;
 
@@ -265,6 +261,8 @@ public:
     void TransbClick(vcl::TComponent* Sender);
     // Parses the line when needed; shows a parse error and answers false.
     bool ParseTransmitLine();
+    // Selects Length characters of the transmit box's line from Start (0-based).
+    void SelectTransmitSpan(int Start, int Length);
     std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);
     std::uint32_t SendData2(const void* Buf, std::uint32_t Count);
     void DrainForeignPort();

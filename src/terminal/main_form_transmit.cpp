@@ -99,18 +99,17 @@ bool TMain::ParseTransmitLine() {
         TPositionedMessage pm = SplitPositionedMessage(e.Message);
         TmrEnCB->SetChecked(false);
         if (TrBCB->CanFocus()) TrBCB->SetFocus();
-        if (pm.HasSpan) {
-            TrSelStart = pm.SelStart;
-            TrSelLength = pm.SelLength;
-        }
+        if (pm.HasSpan) SelectTransmitSpan(pm.SelStart, pm.SelLength);
         ShowError("Wrong data in Input Line.\r" + pm.Message);
-        if (pm.HasSpan) {
-            // The message box may have moved the focus and the selection.
-            TrSelStart = pm.SelStart;
-            TrSelLength = pm.SelLength;
-        }
+        // The message box may have taken the focus and the selection with it.
+        if (pm.HasSpan) SelectTransmitSpan(pm.SelStart, pm.SelLength);
         return false;
     }
+}
+
+void TMain::SelectTransmitSpan(int Start, int Length) {
+    TrBCB->SetSelStart(Start);
+    TrBCB->SetSelLength(Length);
 }
 
 void TMain::TransbClick(vcl::TComponent* Sender) {
@@ -327,11 +326,7 @@ void TMain::alt51Click(vcl::TComponent* Sender) {
     TrParser.MarkForParse();
 }
 
-// The combo box of the toolkit gives no access to its edit field's
-// selection: copying takes the whole line, pasting appends at its end.
-void TMain::mCopyClick(vcl::TComponent*) {
-    if (!TrBCB->Text().empty()) vcl::Clipboard().SetAsText(TrBCB->Text());
-}
+void TMain::mCopyClick(vcl::TComponent*) { TrBCB->CopyToClipboard(); }
 
 void TMain::mPasteClick(vcl::TComponent*) {
     std::string text = vcl::Clipboard().AsText();
@@ -343,8 +338,9 @@ void TMain::mPasteClick(vcl::TComponent*) {
         }
     if (replaced) vcl::Clipboard().SetAsText(text);
     if (text.empty()) return;
-    TrBCB->SetText(TrBCB->Text() + text);
-    TrParser.MarkForParse();
+    // Typed over the selection, or in at the cursor; the box's change event
+    // marks the line for parsing.
+    TrBCB->SetSelText(text);
 }
 
 void TMain::BTrArrowClick(vcl::TComponent*) {

@@ -106,8 +106,9 @@ TEST(transmit_path, dec_lines_reach_the_device_as_bytes_and_are_counted) {
     EXPECT_EQ(f.Send("1 258"), "");
     ASSERT_EQ(f.messages.size(), 1u);
     EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rToken \"258\" could not be converted to a number");
-    EXPECT_EQ(f.main->TrSelStart, 2);
-    EXPECT_EQ(f.main->TrSelLength, 3);
+    EXPECT_EQ(f.main->TrBCB->SelStart(), 2);
+    EXPECT_EQ(f.main->TrBCB->SelLength(), 3);
+    EXPECT_EQ(f.main->TrBCB->SelText(), "258");
     EXPECT_EQ(f.main->SentCount, 15u);
 }
 

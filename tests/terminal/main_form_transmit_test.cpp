@@ -146,8 +146,9 @@ TEST(main_form_transmit, parse_error_selects_the_token_and_parses_again_next_tim
     f.Enter("1 2 258 4");
     ASSERT_EQ(f.messages.size(), 1u);
     EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rToken \"258\" could not be converted to a number");
-    EXPECT_EQ(m->TrSelStart, 4);
-    EXPECT_EQ(m->TrSelLength, 3);
+    EXPECT_EQ(m->TrBCB->SelStart(), 4);
+    EXPECT_EQ(m->TrBCB->SelLength(), 3);
+    EXPECT_EQ(m->TrBCB->SelText(), "258") << "the faulty token is selected in the box itself";
     EXPECT_FALSE(m->TmrEnCB->Checked());
     EXPECT_TRUE(m->ParseNeeded);
     EXPECT_EQ(m->TrParser.TransmitLen(), 0);
@@ -172,8 +173,8 @@ TEST(main_form_transmit, switching_rs485_mode_parses_the_unchanged_line_again) {
     ASSERT_EQ(f.messages.size(), 2u);
     EXPECT_EQ(f.messages[1],
               "Wrong data in Input Line.\r\"Pause\" command is not allowed when \"RS-485 mode\" is on");
-    EXPECT_EQ(m->TrSelStart, 2);
-    EXPECT_EQ(m->TrSelLength, 2);
+    EXPECT_EQ(m->TrBCB->SelStart(), 2);
+    EXPECT_EQ(m->TrBCB->SelLength(), 2);
 
     m->CBRS485->SetChecked(false);
     vcl::Guarded([&] { m->TransbClick(m->Transb); });
@@ -245,16 +246,58 @@ TEST(main_form_transmit, patterns_are_added_chosen_and_cleared) {
     for (vcl::TMenuItem* p : {m->N11, m->N9, m->N10, m->N12, m->alt51}) EXPECT_EQ(p->Caption(), "<empty>");
 }
 
-TEST(main_form_transmit, pasted_control_characters_become_blanks) {
+TEST(main_form_transmit, paste_replaces_the_selection_with_control_characters_as_blanks) {
     TransmitFixture f;
     TMain* m = f.main;
     vcl::TMenuItem* paste = static_cast<vcl::TMenuItem*>(m->FindComponent("mPaste"));
-    m->TrBCB->SetText("01 ");
+    f.Enter("01 ");
+    EXPECT_FALSE(m->ParseNeeded);
     vcl::Clipboard().SetAsText("02\r\n03\t04");
     paste->Click();
     EXPECT_EQ(vcl::Clipboard().AsText(), "02  03 04") << "the cleaned text goes back to the clipboard";
     EXPECT_EQ(m->TrBCB->Text(), "01 02  03 04");
     EXPECT_TRUE(m->ParseNeeded);
+
+    // Over a selection the pasted text takes its place; clean text leaves
+    // the clipboard as it was.
+    m->TrBCB->SetSelStart(3);
+    m->TrBCB->SetSelLength(4);
+    vcl::Clipboard().SetAsText("$1F");
+    paste->Click();
+    EXPECT_EQ(m->TrBCB->Text(), "01 $1F03 04");
+    EXPECT_EQ(m->TrBCB->SelStart(), 6);
+    EXPECT_EQ(vcl::Clipboard().AsText(), "$1F");
+
+    // Without a selection it goes in at the cursor.
+    m->TrBCB->SetSelStart(0);
+    vcl::Clipboard().SetAsText("\x01");
+    paste->Click();
+    EXPECT_EQ(m->TrBCB->Text(), " 01 $1F03 04");
+
+    // An empty clipboard changes nothing.
+    vcl::Clipboard().SetAsText("");
+    m->TrBCB->SetSelStart(0);
+    m->TrBCB->SetSelLength(3);
+    paste->Click();
+    EXPECT_EQ(m->TrBCB->Text(), " 01 $1F03 04");
+}
+
+TEST(main_form_transmit, copy_takes_the_boxs_selection_only) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    vcl::TMenuItem* copy = static_cast<vcl::TMenuItem*>(m->FindComponent("mCopy"));
+    m->TrBCB->SetText("10 20 30");
+    m->TrBCB->SetSelStart(3);
+    m->TrBCB->SetSelLength(5);
+    copy->Click();
+    EXPECT_EQ(vcl::Clipboard().AsText(), "20 30");
+
+    // Nothing selected: nothing is copied.
+    vcl::Clipboard().SetAsText("before");
+    m->TrBCB->SetSelStart(2);
+    copy->Click();
+    EXPECT_EQ(vcl::Clipboard().AsText(), "before");
+    EXPECT_EQ(m->TrBCB->Text(), "10 20 30");
 }
 
 TEST(main_form_transmit, transmit_controls_are_disabled_and_the_button_cancels) {

@@ -382,8 +382,8 @@ std::string TComboBox::SelText() const {
 void TComboBox::SetSelText(const std::string& text) {
     QLineEdit* e = EditField();
     if (!e) return;
+    // The field reports this as an edit, which raises OnChange.
     e->insert(ToQ(text));
-    Fire(OnChange, this);
 }
 
 void TComboBox::CopyToClipboard() {

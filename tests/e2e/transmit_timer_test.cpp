@@ -1,0 +1,140 @@
+// The transmit timer end to end: the interval and the switch are set through
+// the window's own controls, the message loop runs, and a pseudo-terminal
+// playing the device counts the lines that arrive.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/forms.h"
+#include "platform/win/comm.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kLine = "ping\r\n";
+
+struct TransmitTimerFixture {
+    test_support::PtyPair device;
+    std::vector<std::string> messages;
+    terminal::TMain* main;
+    std::filesystem::path dir;
+    std::string received;  // everything the device has read so far
+
+    TransmitTimerFixture() {
+        win::SetComPortMapOverrides({{43, device.SlavePath()}});
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            messages.push_back(r.Text);
+            return vcl::IDOK;
+        };
+        dir = std::filesystem::temp_directory_path() / ("vostrel_tmre2e_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        main = new terminal::TMain(vcl::Application);
+        main->ConfigFileName = (dir / "vostrel.ini").string();
+        main->FormActivate(main);
+        main->ForceComNumber(43, true);
+        main->ApplyPortParams(false, true);
+        // "ping" with the CR LF line ending of the ASCII input format.
+        main->TRFormat = terminal::trfAsc;
+        main->TrLineBreak = "\r\n";
+        main->TrBCB->SetText("ping");
+        main->TrBCBChange(main->TrBCB);
+        messages.clear();
+    }
+    ~TransmitTimerFixture() {
+        vcl::TComponent::Free(main);
+        vcl::Application->MessageHook = nullptr;
+        win::SetComPortMapOverrides({});
+        std::filesystem::remove_all(dir);
+    }
+    // Types the interval into the timer's text box and checks "Enable (F5)".
+    void Enable(const std::string& seconds) {
+        main->TmrEd->SetText(seconds);
+        main->TmrEnCB->SetChecked(true);
+    }
+    // Runs the message loop for the span, collecting what the device reads.
+    void Run(std::chrono::milliseconds span) {
+        test_support::PumpUntil([&] {
+            received += device.Read(65536, 0ms);
+            return false;
+        }, span);
+        received += device.Read(65536, 0ms);
+    }
+    // Whole lines received; -1 when anything else arrived.
+    int Lines() const {
+        const std::string line = kLine;
+        if (received.size() % line.size() != 0) return -1;
+        for (std::size_t at = 0; at < received.size(); at += line.size())
+            if (received.compare(at, line.size(), line) != 0) return -1;
+        return static_cast<int>(received.size() / line.size());
+    }
+};
+
+TEST(transmit_timer, half_a_second_repeats_the_line_until_switched_off) {
+    TransmitTimerFixture f;
+    terminal::TMain* m = f.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    f.Enable("0.5");
+    EXPECT_EQ(m->tmr1->Interval(), 500);
+    EXPECT_EQ(m->ttr1->Position(), 14) << "the track bar follows the text box";
+    ASSERT_TRUE(m->tmr1->Running());
+
+    f.Run(3000ms);
+    const int lines = f.Lines();
+    EXPECT_GE(lines, 4) << f.received;
+    EXPECT_LE(lines, 8) << f.received;
+    EXPECT_EQ(m->SentCount, static_cast<std::uint32_t>(f.received.size()));
+    EXPECT_TRUE(f.messages.empty());
+    // Every tick is a transmission with a sender: the line is in the
+    // history once, not once per tick.
+    ASSERT_EQ(m->TrBCB->Items().Count(), 1);
+    EXPECT_EQ(m->TrBCB->Items().Strings(0), "ping");
+
+    // Switched off: whatever was on its way is read, then nothing follows.
+    m->TmrEnCB->SetChecked(false);
+    EXPECT_FALSE(m->tmr1->Running());
+    f.received += f.device.Read(65536, 50ms);
+    const std::size_t before = f.received.size();
+    f.Run(1200ms);
+    EXPECT_EQ(f.received.size(), before);
+}
+
+TEST(transmit_timer, zero_interval_sends_nothing) {
+    TransmitTimerFixture f;
+    terminal::TMain* m = f.main;
+    f.Enable("0");
+    f.Run(1500ms);
+    EXPECT_EQ(f.received, "");
+    EXPECT_EQ(m->SentCount, 0u);
+    EXPECT_FALSE(m->tmr1->Running());
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(transmit_timer, a_vanished_device_stops_the_repeating_transmission) {
+    TransmitTimerFixture f;
+    terminal::TMain* m = f.main;
+    f.Enable("0.1");
+    f.Run(350ms);
+    EXPECT_GE(f.Lines(), 1) << f.received;
+
+    // The failed write closes the port; the next tick finds it closed and
+    // unchecks the timer box, after which nothing more is tried.
+    f.device.CloseMaster();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !m->TmrEnCB->Checked(); }, 3000ms));
+    EXPECT_FALSE(m->tmr1->Running());
+    EXPECT_FALSE(m->cp1->Connected());
+    ASSERT_EQ(f.messages.size(), 2u);
+    EXPECT_NE(f.messages[0].find("is no longer valid"), std::string::npos) << f.messages[0];
+    EXPECT_EQ(f.messages[1], "Port is not connected.");
+    test_support::Pump(400ms);
+    EXPECT_EQ(f.messages.size(), 2u);
+}
+
+}  // namespace
