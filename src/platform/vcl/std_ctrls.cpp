@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -264,6 +266,27 @@ private:
 };
 
 
+// The edit field claims the standard editing keys (Ctrl+C, Ctrl+V, ...) for
+// itself. An enabled entry of the combo's own menu with the same shortcut
+// comes first, as on the original, where a control's menu sees its keys
+// before the control does: so a menu's "Paste" can clean what is pasted.
+class TComboEditShortcuts : public QObject {
+public:
+    TComboEditShortcuts(QComboBox* combo, QObject* parent) : QObject(parent), combo_(combo) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        // Unanswered, the question travels on to the parents; none of them
+        // claims a menu's key.
+        if (e->type() != QEvent::ShortcutOverride) return false;
+        const QKeySequence keys(static_cast<QKeyEvent*>(e)->keyCombination());
+        for (const QAction* a : combo_->actions())
+            if (a->isEnabled() && a->shortcut() == keys) return true;  // left to the menu
+        return false;
+    }
+
+private:
+    QComboBox* combo_;
+};
+
 TComboBox::TComboBox(TComponent* owner) : TWinControl(owner, new TComboWidget(this)) {
     QComboBox* c = Combo();
     c->setItemDelegate(new TComboDelegate(this, c));
@@ -315,9 +338,15 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
     bool editable = style == TComboBoxStyle::csDropDown;
     if (editable != c->isEditable()) {
         c->setEditable(editable);
-        if (editable)
+        if (editable) {
             QObject::connect(c->lineEdit(), &QLineEdit::textEdited, c,
                              [this](const QString&) { Fire(OnChange, this); });
+            // The combo hands the field's shortcut question on to the
+            // field itself, so both ways in are watched.
+            auto* shortcuts = new TComboEditShortcuts(c, c->lineEdit());
+            c->lineEdit()->installEventFilter(shortcuts);
+            c->installEventFilter(shortcuts);
+        }
     }
 }
 

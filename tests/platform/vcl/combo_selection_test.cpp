@@ -2,10 +2,16 @@
 // parts of its text.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+
 #include <string>
 
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/menus.h"
 #include "platform/vcl/std_ctrls.h"
 
 namespace {
@@ -123,6 +129,33 @@ TEST(combo_selection, a_list_only_combo_has_no_edit_selection) {
     c->SetSelText("x");
     EXPECT_EQ(c->Text(), "COM1");
     EXPECT_EQ(changes, 0);
+}
+
+// Whether the edit field keeps a key from the shortcuts, as the toolkit asks
+// the widget with the focus before it runs any.
+bool FieldClaims(TComboBox* c, Qt::Key key) {
+    QLineEdit* edit = static_cast<QComboBox*>(c->Widget())->lineEdit();
+    QKeyEvent ask(QEvent::ShortcutOverride, key, Qt::ControlModifier);
+    ask.ignore();
+    QApplication::sendEvent(edit, &ask);
+    return ask.isAccepted();
+}
+
+TEST(combo_selection, the_combos_menu_takes_its_editing_keys_before_the_edit_field) {
+    EnsureApplication();
+    TForm form(Application);
+    auto* c = new TComboBox(&form);
+    c->SetParent(&form);
+    c->SetText("01 02");
+    EXPECT_TRUE(FieldClaims(c, Qt::Key_V)) << "without a menu the field pastes itself";
+
+    auto* menu = new TPopupMenu(&form);
+    TMenuItem* paste = NewItem(&form, menu->Items(), "mPaste", "Paste", {}, "Ctrl+V");
+    c->SetPopupMenu(menu);
+    EXPECT_FALSE(FieldClaims(c, Qt::Key_V)) << "the menu's Paste runs instead";
+    EXPECT_TRUE(FieldClaims(c, Qt::Key_C)) << "keys the menu lacks stay with the field";
+    paste->SetEnabled(false);
+    EXPECT_TRUE(FieldClaims(c, Qt::Key_V)) << "a disabled entry leaves the key to the field";
 }
 
 }  // namespace
