@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/vcl/forms.h"
+#include "platform/win/message_window.h"
 #include "ports/ethernet_port.h"
 #include "support/loopback.h"
 #include "support/qt_app.h"
@@ -280,7 +281,7 @@ TEST(ethernet_port_e2e, tcp_client_to_a_closed_port_reports_refusal_and_frees_th
     EXPECT_LT(refused, closed_line);
     EXPECT_EQ(m->RxPanel->Lines().LineRecord(refused).Format, terminal::dfERR);
     EXPECT_FALSE(m->ForeignPort->Active());
-    EXPECT_FALSE(m->ForeignPort->Transport());
+    EXPECT_FALSE(static_cast<ports::TEthernetPort*>(m->ForeignPort.get())->Transport());
     EXPECT_TRUE(m->sbPort->Down());
     EXPECT_TRUE(w.messages.empty());
     EXPECT_EQ(test_support::OpenDescriptors(), fds_before);
@@ -321,8 +322,11 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("68 69"); }));
         EXPECT_TRUE(w.Has("RV data from CliIdx=2"));
         const terminal::TLineStore& store = m->RxPanel->Lines();
+        int shown_at = -1;
         for (int i = 0; i < store.LineCount(); ++i)
-            if (store.GetLine(i).find("68 69") != std::string::npos) EXPECT_EQ(store.LineRecord(i).Dir, 1);
+            if (store.GetLine(i).find("68 69") != std::string::npos) shown_at = i;
+        ASSERT_GE(shown_at, 0);
+        EXPECT_EQ(store.LineRecord(shown_at).Dir, 1);
         EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 2u);
         EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
 
@@ -340,9 +344,15 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         test_support::Pump(std::chrono::milliseconds(50));
         EXPECT_EQ(one.Receive(), "");
 
-        // Now client 2's bytes are the main data.
+        // Client 2 is the current client now: its bytes come unannounced,
+        // yet the window still takes every index but 1 as second-port data.
         two.Send("k");
-        ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 1u; }));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlot2].RxCount == 3u; }));
+        int announced = 0;
+        for (const std::string& line : w.Lines())
+            announced += line.find("RV data from CliIdx=2") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(announced, 1);
+        EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
 
         // An index no client holds: nothing is sent and the field is yellow.
         frame->edCurCliIdx->SetText("7");
@@ -413,7 +423,13 @@ TEST(ethernet_port_e2e, peers_that_reset_the_connection_are_reported_without_har
         served.Reset();
     }
     ASSERT_TRUE(test_support::PumpUntil([&] { return !m->ForeignPort->Active(); }));
-    EXPECT_TRUE(w.Has("Disconnect (Connection reset by peer)") || w.Has("Error: "));
+    const terminal::TLineStore& store = m->RxPanel->Lines();
+    int reset_at = -1;
+    for (int i = 0; i < store.LineCount(); ++i)
+        if (store.GetLine(i).find("Disconnect (Connection reset by peer)") != std::string::npos) reset_at = i;
+    ASSERT_GE(reset_at, 0);
+    EXPECT_EQ(store.LineRecord(reset_at).Format, terminal::dfERR);
+    EXPECT_TRUE(w.Has("Close Socket"));
     EXPECT_TRUE(m->sbPort->Down());
     EXPECT_TRUE(w.messages.empty());
     EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the far listener
@@ -450,26 +466,33 @@ TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_ker
     constexpr int kDatagrams = 100000;
     Peer peer;
     sockaddr_in to = test_support::LoopbackAddress(port);
+    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     int sent = 0;
     while (sent < kDatagrams) {
-        // Bursts with the window running in between; the kernel may still
-        // drop some when the window falls behind.
-        for (int i = 0; i < 200 && sent < kDatagrams; ++i) {
+        // A burst well inside the socket's queue (its 32 KB, which the
+        // kernel doubles, hold some eighty one-byte datagrams).
+        for (int i = 0; i < 32 && sent < kDatagrams; ++i) {
             if (::sendto(peer.fd, "U", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 1) ++sent;
         }
-        test_support::Pump(std::chrono::milliseconds(1));
+        // The window runs its loop flat out between bursts, as it does on
+        // its own, until it has taken what the kernel kept; the kernel may
+        // still drop some while the window is busy.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int spins = 1; static_cast<int>(received) < sent; ++spins) {
+            win::ProcessMessages();
+            if (spins % 64 != 0) continue;
+            if (static_cast<long>(received) + UdpDrops(port) >= sent) break;
+            ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the window stopped taking datagrams";
+        }
     }
-    // Let the window drain what the kernel still holds.
-    std::uint32_t last = ~0u;
-    while (m->PortSlots[terminal::PortSlotMain].RxCount != last) {
-        last = m->PortSlots[terminal::PortSlotMain].RxCount;
-        test_support::Pump(std::chrono::milliseconds(200));
-    }
+    test_support::Pump(std::chrono::milliseconds(100));  // nothing more may come
     const long drops = UdpDrops(port);
     ASSERT_GE(drops, 0);
     const std::uint32_t count = m->PortSlots[terminal::PortSlotMain].RxCount;
     EXPECT_EQ(static_cast<long>(count), kDatagrams - drops);
-    EXPECT_GT(count, 0u);
+    // Bursts smaller than the socket's queue, taken between bursts: at most
+    // a few are lost while the window is busy drawing.
+    EXPECT_GT(count, static_cast<std::uint32_t>(kDatagrams * 9 / 10));
     EXPECT_EQ(m->RVLabel->Caption(), "(" + std::to_string(count) + ", 0)");
 
     // Every byte counted is on the panel, one "55" each.
@@ -498,17 +521,20 @@ TEST(ethernet_port_e2e, clients_that_vanish_leave_the_server_running_and_nothing
     m->sbPort->Click();
     ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
 
-    // Connected and gone again before the window even saw the connection.
-    for (int i = 0; i < 20; ++i) {
-        TcpPeer ghost(port);
-        ghost.Send("g");
-    }
+    // Connected and gone again before the window even saw the connection,
+    // a few at a time (the listen queue holds five).
     const auto count_lines = [&](const std::string& text) {
         int n = 0;
         for (const std::string& line : w.Lines()) n += line.find(text) != std::string::npos ? 1 : 0;
         return n;
     };
-    ASSERT_TRUE(test_support::PumpUntil([&] { return count_lines("Disconnect CliIdx=") == 20; }));
+    for (int round = 1; round <= 5; ++round) {
+        for (int i = 0; i < 4; ++i) {
+            TcpPeer ghost(port);
+            ghost.Send("g");
+        }
+        ASSERT_TRUE(test_support::PumpUntil([&] { return count_lines("Disconnect CliIdx=") == 4 * round; }));
+    }
     EXPECT_EQ(count_lines("Connect from 127.0.0.1:"), 20);
     EXPECT_EQ(frame->lblCCInfo->Caption(), "Clients: 0");
 
