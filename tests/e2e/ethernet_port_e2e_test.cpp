@@ -249,6 +249,19 @@ TEST(ethernet_port_e2e, udp_line_typed_in_dec_reaches_the_destination_listener) 
     EXPECT_FALSE(m->ForeignPort->Active());
     EXPECT_TRUE(w.messages.empty());
     EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the listener only
+
+    // No destination and no sender heard from yet: the line goes to 0.0.0.0
+    // port 0, which the socket refuses; the error shows and the port closes.
+    frame->edDstIp->SetText("0.0.0.0");
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active());
+    Transmit(m, "1");
+    EXPECT_TRUE(w.Has("UDP send to 0.0.0.0:0"));
+    EXPECT_TRUE(w.Has("Error: SendData: Invalid argument"));
+    EXPECT_FALSE(m->ForeignPort->Active());
+    EXPECT_TRUE(m->sbPort->Down());
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);
 }
 
 TEST(ethernet_port_e2e, tcp_client_to_a_closed_port_reports_refusal_and_frees_the_port) {
