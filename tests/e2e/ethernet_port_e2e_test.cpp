@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -565,6 +566,37 @@ TEST(ethernet_port_e2e, clients_that_vanish_leave_the_server_running_and_nothing
     silent.reset();
     EXPECT_TRUE(w.messages.empty());
     EXPECT_EQ(test_support::OpenDescriptors(), fds_before);
+}
+
+TEST(ethernet_port_e2e, a_fast_tcp_stream_from_a_client_arrives_whole) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    ASSERT_TRUE(StartServer(w, port));
+    TcpPeer client(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=1)"); }));
+
+    // The client writes as fast as the connection takes it; TCP loses
+    // nothing, so neither may the window.
+    constexpr std::size_t kBytes = 256 * 1024;
+    const std::string chunk(4096, 'T');
+    std::size_t sent = 0;
+    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (received < kBytes) {
+        ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the window stopped taking the stream";
+        if (sent < kBytes) {
+            const ssize_t n = ::send(client.fd, chunk.data(), std::min(chunk.size(), kBytes - sent),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) sent += static_cast<std::size_t>(n);
+        }
+        win::ProcessMessages();
+    }
+    test_support::Pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(received, kBytes);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 0u);
+    EXPECT_EQ(CountLines(w, "RV data from"), 0);
+    EXPECT_TRUE(w.messages.empty());
 }
 
 }  // namespace
