@@ -19,6 +19,7 @@
 #include "platform/win/message_window.h"
 #include "ports/ethernet_port.h"
 #include "support/loopback.h"
+#include "support/main_window.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
@@ -51,25 +52,12 @@ struct Peer {
     }
 };
 
-struct EthernetWindow {
-    test_support::TempDir dir;
-    std::vector<std::string> messages;
-    TMain* m = nullptr;
+struct EthernetWindow : test_support::MainWindow {
+    std::vector<std::string>& messages = Messages;
+    TMain*& m = main;
 
     EthernetWindow() {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
-        m = new TMain(vcl::Application);
-        m->ConfigFileName = dir.File("vostrel.ini");
-        m->FormActivate(m);
         m->RVPnlTime = 0;  // lines without a time stamp
-    }
-    ~EthernetWindow() {
-        vcl::TComponent::Free(m);
-        vcl::Application->MessageHook = nullptr;
     }
     std::vector<std::string> Lines() const {
         std::vector<std::string> out;

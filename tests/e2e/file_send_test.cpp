@@ -21,6 +21,7 @@
 #include "platform/vcl/timer.h"
 #include "platform/win/comm.h"
 #include "support/dialog_answers.h"
+#include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
@@ -81,28 +82,20 @@ private:
     std::thread thread_;
 };
 
-struct FilePath {
+struct FilePath : test_support::MainWindow {
     test_support::PtyPair dev;
-    test_support::TempDir dir;
     test_support::DialogAnswers answers;
     std::vector<std::string>& messages = answers.Messages;
-    graph::TfGraph* graph = nullptr;
-    TMain* main = nullptr;
 
-    FilePath() {
+    FilePath() : BasicMainWindow({.Start = false, .Graph = true}) {
         dev.MapAsCom(45);
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = dir.File("vostrel.ini");
-        main->FormActivate(main);
+        Start();
         main->mShowWrites->SetChecked(true);  // files are never logged, even so
         main->ForceComNumber(45, true);
         main->ApplyPortParams(false, true);
     }
-    ~FilePath() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-    }
+    // The windows go while the answers and the device still stand.
+    ~FilePath() { Free(); }
     void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
     std::string MakeFile(const std::string& name, const std::string& data) {

@@ -15,6 +15,7 @@
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
+#include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "terminal/main_form.h"
@@ -23,40 +24,22 @@ namespace {
 
 using terminal::TMain;
 
-struct ReceivePath {
+struct ReceivePath : test_support::MainWindow {
     test_support::PtyPair main_dev, second_dev;
-    std::vector<vcl::TMessageRequest> messages;
-    graph::TfGraph* graph = nullptr;
-    TMain* main = nullptr;
-    std::filesystem::path dir;
+    std::vector<vcl::TMessageRequest>& messages = Requests;
 
-    ReceivePath() {
+    ReceivePath() : BasicMainWindow({.Start = false, .Graph = true}) {
         main_dev.MapAsCom(5);
         second_dev.MapAsCom(6);
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r);
-            return vcl::IDOK;
-        };
-        dir = std::filesystem::temp_directory_path() /
-              ("vostrel_rxpath_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-        main->FormActivate(main);
+        Start();
         main->RVPnlTime = 0;  // no time: the lines are exactly their data and mark
         main->mShowWrites->SetChecked(true);
         main->ForceComNumber(5, true);
         main->ForceComNumber(6, false);
         main->ApplyBothPortParams(false);
     }
-    ~ReceivePath() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-        vcl::Application->MessageHook = nullptr;
-        std::filesystem::remove_all(dir);
-    }
+    // The window goes before the devices do.
+    ~ReceivePath() { Free(); }
     // Plays bytes on a device and waits until the port's counter took them.
     bool Send(test_support::PtyPair& dev, const std::string& bytes) {
         const bool is_main = &dev == &main_dev;
@@ -123,7 +106,7 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
     ASSERT_TRUE(m->cp1->Connected());
 
     // Raw output: every byte value, in order, and nothing in the panel.
-    const auto file = p.dir / "out.bin";
+    const std::filesystem::path file = p.dir.File("out.bin");
     m->OutputFile.Open(file.string(), terminal::TListFileType::Binary);
     std::string bytes;
     for (int round = 0; round < 4; ++round)

@@ -10,6 +10,7 @@
 
 #include "platform/vcl/forms.h"
 #include "platform/win/comm.h"
+#include "support/main_window.h"
 #include "support/pty.h"
 #include "terminal/main_form.h"
 #include "terminal/rs485_timing.h"
@@ -41,24 +42,13 @@ public:
     }
 };
 
-struct TransmitPathFixture {
+struct TransmitPathFixture : test_support::BasicMainWindow<TObservedMain> {
     test_support::PtyPair device;
-    std::vector<std::string> messages;
-    TObservedMain* main;
-    std::filesystem::path dir;
+    std::vector<std::string>& messages = Messages;
 
-    explicit TransmitPathFixture(bool open = true) {
+    explicit TransmitPathFixture(bool open = true) : BasicMainWindow({.Start = false}) {
         win::SetComPortMapOverrides({{41, device.SlavePath()}});
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
-        dir = std::filesystem::temp_directory_path() / ("vostrel_txe2e_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        main = new TObservedMain(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-        main->FormActivate(main);
+        Start();
         if (open) {
             main->ForceComNumber(41, true);
             main->ApplyPortParams(false, true);
@@ -66,10 +56,8 @@ struct TransmitPathFixture {
         messages.clear();
     }
     ~TransmitPathFixture() {
-        vcl::TComponent::Free(main);
-        vcl::Application->MessageHook = nullptr;
+        Free();
         win::SetComPortMapOverrides({});
-        std::filesystem::remove_all(dir);
     }
     void Line(const std::string& text) {
         main->TrBCB->SetText(text);

@@ -10,6 +10,7 @@
 
 #include "platform/vcl/forms.h"
 #include "platform/win/comm.h"
+#include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "terminal/main_form.h"
@@ -20,25 +21,14 @@ using namespace std::chrono_literals;
 
 constexpr const char* kLine = "ping\r\n";
 
-struct TransmitTimerFixture {
+struct TransmitTimerFixture : test_support::MainWindow {
     test_support::PtyPair device;
-    std::vector<std::string> messages;
-    terminal::TMain* main;
-    std::filesystem::path dir;
+    std::vector<std::string>& messages = Messages;
     std::string received;  // everything the device has read so far
 
-    TransmitTimerFixture() {
+    TransmitTimerFixture() : BasicMainWindow({.Start = false}) {
         win::SetComPortMapOverrides({{43, device.SlavePath()}});
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
-        dir = std::filesystem::temp_directory_path() / ("vostrel_tmre2e_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        main = new terminal::TMain(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-        main->FormActivate(main);
+        Start();
         main->ForceComNumber(43, true);
         main->ApplyPortParams(false, true);
         // "ping" with the CR LF line ending of the ASCII input format.
@@ -49,10 +39,8 @@ struct TransmitTimerFixture {
         messages.clear();
     }
     ~TransmitTimerFixture() {
-        vcl::TComponent::Free(main);
-        vcl::Application->MessageHook = nullptr;
+        Free();
         win::SetComPortMapOverrides({});
-        std::filesystem::remove_all(dir);
     }
     // Types the interval into the timer's text box and checks "Enable (F5)".
     void Enable(const std::string& seconds) {

@@ -12,6 +12,7 @@
 #include "graph/graph_form.h"
 #include "platform/rtl/datetime.h"
 #include "platform/vcl/forms.h"
+#include "support/main_window.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/data_tip_form.h"
@@ -25,40 +26,20 @@ using terminal::TMain;
 // The main window after its first activation with no port open. Modal
 // messages are recorded; input dialogs are recorded and answered with the
 // next prepared answer (none left: cancelled).
-struct AnalysisFixture {
-    test_support::TempDir dir;
-    std::vector<vcl::TMessageRequest> messages;
+struct AnalysisFixture : test_support::MainWindow {
+    std::vector<vcl::TMessageRequest>& messages = Requests;
     std::vector<std::string> prompts;    // "caption|prompt|proposed value"
-    std::vector<std::string> answers;
-    graph::TfGraph* graph;
-    TMain* main;
+    std::vector<std::string>& answers = Answers;
 
-    AnalysisFixture() {
+    AnalysisFixture() : BasicMainWindow({.Start = false, .Graph = true}) {
         test_support::EnsureQtApplication();
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r);
-            return vcl::IDOK;
-        };
         vcl::Application->InputHook = [this](const std::string& caption,
                                              const std::string& prompt, std::string& value) {
             prompts.push_back(caption + "|" + prompt + "|" + value);
-            if (answers.empty()) return false;
-            value = answers.front();
-            answers.erase(answers.begin());
-            return true;
+            return TakeAnswer(value);
         };
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = dir.File("vostrel.ini");
-        main->FormActivate(main);
+        Start();
         main->RVPnlTime = 0;  // lines are their direction mark and data
-    }
-    ~AnalysisFixture() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-        vcl::Application->MessageHook = nullptr;
-        vcl::Application->InputHook = nullptr;
     }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));

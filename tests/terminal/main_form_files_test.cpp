@@ -15,6 +15,7 @@
 #include "platform/vcl/forms.h"
 #include "ports/foreign_port.h"
 #include "support/dialog_answers.h"
+#include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -25,28 +26,20 @@ using terminal::TMain;
 // The main window after its first activation with no port open; modal
 // messages are recorded and file dialogs answered with the name and filter
 // the test chose.
-struct FilesFixture {
-    test_support::TempDir dir;
+struct FilesFixture : test_support::MainWindow {
     test_support::DialogAnswers answers;
     std::vector<std::string>& messages = answers.Messages;
     std::vector<std::string>& dialogs = answers.Dialogs;
     bool shift = false;
-    graph::TfGraph* graph;
-    TMain* main;
 
-    FilesFixture() {
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = dir.File("vostrel.ini");
-        main->FormActivate(main);
+    FilesFixture() : BasicMainWindow({.Start = false, .Graph = true}) {
+        Start();
         main->RVPnlTime = 0;  // lines are exactly their mark and data
         main->mShowWrites->SetChecked(true);  // received lines get the "<" mark
         main->ShiftHeld = [this] { return shift; };
     }
-    ~FilesFixture() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-    }
+    // The windows go while the answers still stand.
+    ~FilesFixture() { Free(); }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     }

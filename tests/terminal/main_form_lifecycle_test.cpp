@@ -13,6 +13,7 @@
 #include "platform/win/comm.h"
 #include "platform/win/timers.h"
 #include "ports/ethernet_port.h"
+#include "support/main_window.h"
 #include "support/pty.h"
 #include "terminal/main_form.h"
 
@@ -23,49 +24,10 @@ using terminal::TMain;
 // The main window and the graph window as the program makes them, with
 // modal messages recorded instead of shown and the settings file in a
 // folder of the test's own.
-struct MainFixture {
-    std::vector<vcl::TMessageRequest> messages;
-    graph::TfGraph* graph;
-    TMain* main;
-    std::filesystem::path dir;
+struct MainFixture : test_support::MainWindow {
+    std::vector<vcl::TMessageRequest>& messages = Requests;
 
-    MainFixture() {
-        vcl::EnsureApplication();
-        vcl::Application->Title = "Vostrel";
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r);
-            return vcl::IDOK;
-        };
-        dir = std::filesystem::temp_directory_path() /
-              ("vostrel_main_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
-        std::filesystem::create_directories(dir);
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-    }
-    ~MainFixture() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-        for (vcl::TForm* f : Notices()) vcl::TComponent::Free(f);
-        vcl::Application->MessageHook = nullptr;
-        std::filesystem::remove_all(dir);
-    }
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
-    // Open notice windows: message forms captioned with the application title.
-    static std::vector<vcl::TForm*> Notices() {
-        std::vector<vcl::TForm*> out;
-        for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
-            auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
-            if (f && f->FindComponent("Message") && f->Caption() == "Vostrel") out.push_back(f);
-        }
-        return out;
-    }
-    static std::string NoticeText(vcl::TForm* f) {
-        return static_cast<vcl::TLabel*>(f->FindComponent("Message"))->Caption();
-    }
+    MainFixture() : BasicMainWindow({.Activate = false, .Graph = true, .Title = true}) {}
 };
 
 std::string PollingNotice(int ms) {

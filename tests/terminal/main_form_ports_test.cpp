@@ -17,6 +17,7 @@
 #include "platform/vcl/std_ctrls.h"
 #include "ports/ethernet_port.h"
 #include "support/pty.h"
+#include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -29,35 +30,21 @@ constexpr vcl::TColor kFailed = 0x8080FF;
 // An activated main window on a settings file of its own; messages and the
 // input dialog are answered by the test. COM numbers mapped by the test are
 // forgotten afterwards.
-struct Window {
-    test_support::TempDir dir;
-    std::vector<std::string> messages;
+struct Window : test_support::MainWindow {
+    std::vector<std::string>& messages = Messages;
     std::string input;
     bool cancel = false;
-    TMain* m = nullptr;
+    TMain*& m = main;
 
-    Window() {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
+    Window() : BasicMainWindow({.Start = false}) {
         vcl::Application->InputHook = [this](const std::string&, const std::string&, std::string& v) {
             v = input;
             return !cancel;
         };
     }
     ~Window() {
-        vcl::TComponent::Free(m);
-        vcl::Application->MessageHook = nullptr;
-        vcl::Application->InputHook = nullptr;
+        Free();
         ::unsetenv("VOSTREL_COMPORTS");
-    }
-    TMain* Start() {
-        m = new TMain(vcl::Application);
-        m->ConfigFileName = dir.File("vostrel.ini");
-        m->FormActivate(m);
-        return m;
     }
     static int Index(vcl::TComboBox* c, int port) { return c->Items().IndexOfObject(port); }
     // A user's choice in a list (its change handler runs).

@@ -13,6 +13,7 @@
 #include "platform/win/comm.h"
 #include "ports/ethernet_port.h"
 #include "support/pty.h"
+#include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -22,22 +23,16 @@ using terminal::TMain;
 
 // An activated main window on a settings file of the test's own: the save
 // dialog is answered with `name` (or cancelled), questions with `answer`.
-struct Profiles {
-    test_support::TempDir dir;
-    std::string ini = dir.File("vostrel.ini");
-    std::vector<vcl::TMessageRequest> asked;
-    int answer = vcl::IDYES;
+struct Profiles : test_support::MainWindow {
+    std::vector<vcl::TMessageRequest>& asked = Requests;
+    int& answer = MessageAnswer;
     std::string name;
     bool cancel = false;
     std::string prompt;
-    TMain* m = nullptr;
+    TMain*& m = main;
 
-    Profiles() {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            asked.push_back(r);
-            return answer;
-        };
+    Profiles() : BasicMainWindow({.Start = false}) {
+        answer = vcl::IDYES;
         vcl::Application->InputHook = [this](const std::string& caption, const std::string& text,
                                               std::string& value) {
             prompt = caption + "|" + text + "|" + value;
@@ -45,17 +40,9 @@ struct Profiles {
             return !cancel;
         };
     }
-    ~Profiles() {
-        vcl::TComponent::Free(m);
-        vcl::Application->MessageHook = nullptr;
-        vcl::Application->InputHook = nullptr;
-    }
     void Start(const std::string& file_text = {}) {
         if (!file_text.empty()) std::ofstream(ini, std::ios::binary) << file_text;
-        vcl::TComponent::Free(m);
-        m = new TMain(vcl::Application);
-        m->ConfigFileName = ini;
-        m->FormActivate(m);
+        BasicMainWindow::Start();
     }
     void Save(const std::string& n) {
         name = n;

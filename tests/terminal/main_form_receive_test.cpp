@@ -16,6 +16,7 @@
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
+#include "support/main_window.h"
 #include "terminal/main_form.h"
 
 namespace {
@@ -24,37 +25,13 @@ using terminal::TMain;
 
 // The main window after its first activation, with the graph window,
 // modal messages recorded and the settings file in a folder of its own.
-struct ReceiveFixture {
-    std::vector<vcl::TMessageRequest> messages;
-    graph::TfGraph* graph;
-    TMain* main;
-    std::filesystem::path dir;
+struct ReceiveFixture : test_support::MainWindow {
+    std::vector<vcl::TMessageRequest>& messages = Requests;
 
-    ReceiveFixture() {
-        vcl::EnsureApplication();
-        vcl::Application->Title = "Vostrel";
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r);
-            return vcl::IDOK;
-        };
-        static int n = 0;
-        dir = std::filesystem::temp_directory_path() /
-              ("vostrel_rx_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        std::filesystem::create_directories(dir);
-        main = new TMain(vcl::Application);
-        graph = new graph::TfGraph(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-        main->FormActivate(main);
+    ReceiveFixture() : BasicMainWindow({.Graph = true, .Title = true}) {
         // No time in the prefix; the direction marks shown.
         main->RVPnlTime = 0;
         main->mShowWrites->SetChecked(true);
-    }
-    ~ReceiveFixture() {
-        vcl::TComponent::Free(main);
-        vcl::TComponent::Free(graph);
-        for (vcl::TForm* f : Notices()) vcl::TComponent::Free(f);
-        vcl::Application->MessageHook = nullptr;
-        std::filesystem::remove_all(dir);
     }
     void Receive(ports::TCommPortDriver* from, const std::string& bytes) {
         from->OnReceiveData(from, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
@@ -65,14 +42,6 @@ struct ReceiveFixture {
     std::vector<std::string> Texts() const {
         std::vector<std::string> out;
         for (int i = 0; i + 1 < Lines().LineCount(); ++i) out.push_back(Lines().GetLine(i));
-        return out;
-    }
-    static std::vector<vcl::TForm*> Notices() {
-        std::vector<vcl::TForm*> out;
-        for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
-            auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
-            if (f && f->FindComponent("Message") && f->Caption() == "Vostrel") out.push_back(f);
-        }
         return out;
     }
 };
@@ -157,7 +126,7 @@ TEST(main_form_receive, data_formats_and_ascii_line_breaks_follow_the_window_opt
 TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_rendered_lines) {
     ReceiveFixture f;
     TMain* m = f.main;
-    const auto raw = f.dir / "raw.bin";
+    const std::filesystem::path raw = f.dir.File("raw.bin");
     m->OutputFile.Open(raw.string(), terminal::TListFileType::Binary);
     const std::string bytes("\x00\x01\xFF\r\nA", 6);
     f.Receive(m->cp1, bytes);
@@ -172,7 +141,7 @@ TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_ren
     EXPECT_EQ(ReadFile(raw), bytes + "B");
     m->OutputFile.Close();
 
-    const auto text = f.dir / "text.txt";
+    const std::filesystem::path text = f.dir.File("text.txt");
     m->OutputFile.Open(text.string(), terminal::TListFileType::Text);
     const int lines = f.Lines().LineCount();
     f.Receive(m->cp1, "AB");

@@ -10,6 +10,7 @@
 #include "platform/vcl/ini_files.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/win/comm.h"
+#include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -18,24 +19,12 @@ namespace {
 using terminal::TMain;
 
 // A main window whose settings file is `ini`; modal messages are recorded.
-struct Window {
-    std::vector<vcl::TMessageRequest> messages;
-    TMain* m;
+struct Window : test_support::MainWindow {
+    std::vector<vcl::TMessageRequest>& messages = Requests;
+    TMain*& m = main;
 
-    explicit Window(const std::string& ini, bool activate = true) {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r);
-            return vcl::IDOK;
-        };
-        m = new TMain(vcl::Application);
-        m->ConfigFileName = ini;
-        if (activate) m->FormActivate(m);
-    }
-    ~Window() {
-        vcl::TComponent::Free(m);
-        vcl::Application->MessageHook = nullptr;
-    }
+    explicit Window(const std::string& ini, bool activate = true)
+        : BasicMainWindow({.Activate = activate, .Ini = ini}) {}
     void Close() {
         bool can = true;
         m->FormCloseQuery(m, can);

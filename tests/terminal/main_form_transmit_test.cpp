@@ -7,6 +7,7 @@
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/forms.h"
 #include "ports/foreign_port.h"
+#include "support/main_window.h"
 #include "terminal/main_form.h"
 
 namespace {
@@ -15,36 +16,16 @@ using terminal::TMain;
 
 // The main window without a port, its modal messages recorded and its
 // questions answered by the test.
-struct TransmitFixture {
-    std::vector<std::string> messages;
-    std::vector<std::string> answers;  // next answers to InputQuery; empty: cancel
-    TMain* main;
-    std::filesystem::path dir;
+struct TransmitFixture : test_support::MainWindow {
+    std::vector<std::string>& messages = Messages;
+    std::vector<std::string>& answers = Answers;  // next answers to InputQuery; empty: cancel
 
-    TransmitFixture() {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
+    TransmitFixture() : BasicMainWindow({.Start = false}) {
         vcl::Application->InputHook = [this](const std::string&, const std::string&, std::string& v) {
-            if (answers.empty()) return false;
-            v = answers.front();
-            answers.erase(answers.begin());
-            return true;
+            return TakeAnswer(v);
         };
-        dir = std::filesystem::temp_directory_path() / ("vostrel_tx_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        main = new TMain(vcl::Application);
-        main->ConfigFileName = (dir / "vostrel.ini").string();
-        main->FormActivate(main);
+        Start();
         messages.clear();
-    }
-    ~TransmitFixture() {
-        vcl::TComponent::Free(main);
-        vcl::Application->MessageHook = nullptr;
-        vcl::Application->InputHook = nullptr;
-        std::filesystem::remove_all(dir);
     }
     // Types a line and presses Enter (Shift+Enter with shift).
     void Enter(const std::string& text, bool shift = false) {

@@ -11,6 +11,7 @@
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
+#include "support/main_window.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
@@ -22,45 +23,27 @@ using namespace std::chrono_literals;
 
 // The main window after its first activation with no port open; modal
 // messages, questions and dialogs are recorded and answered by the test.
-struct ViewsFixture {
-    test_support::TempDir dir;
-    std::vector<std::string> messages;
+struct ViewsFixture : test_support::MainWindow {
+    std::vector<std::string>& messages = Messages;
     std::vector<std::string> questions;  // captions of the input questions
-    std::vector<std::string> answers;    // next answers; none left: cancel
+    std::vector<std::string>& answers = Answers;  // next answers; none left: cancel
     std::vector<std::string> dialogs;    // titles of the common dialogs
     std::function<bool(vcl::TCommonDialog&)> answer_dialog;
     bool shift = false;
-    TMain* main;
 
-    ViewsFixture() {
-        vcl::EnsureApplication();
-        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
-            messages.push_back(r.Text);
-            return vcl::IDOK;
-        };
+    ViewsFixture() : BasicMainWindow({.Start = false}) {
         vcl::Application->InputHook = [this](const std::string& caption, const std::string&,
                                              std::string& v) {
             questions.push_back(caption);
-            if (answers.empty()) return false;
-            v = answers.front();
-            answers.erase(answers.begin());
-            return true;
+            return TakeAnswer(v);
         };
         vcl::Application->DialogHook = [this](vcl::TCommonDialog& d) {
             dialogs.push_back(d.Title);
             return answer_dialog ? answer_dialog(d) : false;
         };
-        main = new TMain(vcl::Application);
-        main->ConfigFileName = dir.File("vostrel.ini");
-        main->FormActivate(main);
+        Start();
         main->ShiftHeld = [this] { return shift; };
         messages.clear();
-    }
-    ~ViewsFixture() {
-        vcl::TComponent::Free(main);
-        vcl::Application->MessageHook = nullptr;
-        vcl::Application->InputHook = nullptr;
-        vcl::Application->DialogHook = nullptr;
     }
     // A key as the form sees it first; true when the form consumed it.
     bool Key(std::uint16_t key, vcl::TShiftState shift_state = 0) {
