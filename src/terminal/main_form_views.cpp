@@ -440,9 +440,12 @@ void TMain::RxSplitter1Resize(vcl::TComponent*) {
     }
     TrBCB->SetWidth(std::max(20, pnlTR->Width() - 2 * TrBCB->Left()));
     if (Layout == 1) {
-        Transb->SetWidth(std::max(20, RvGB->Width() - 14 - BTrArrow->Width()));
+        // The button row and the track bar fill their own containers, which
+        // sit inside the column's group box with its margins.
+        Transb->SetWidth(
+            std::max(20, pnlTR->Width() - 2 * Transb->Left() - 2 - BTrArrow->Width()));
         BTrArrow->SetLeft(Transb->Left() + Transb->Width() + 2);
-        ttr1->SetWidth(std::max(0, RvGB->Width() - 10));
+        ttr1->SetWidth(std::max(0, Timergb->Width() - ttr1->Left() - 4));
     } else {
         Transb->SetWidth(160);
         BTrArrow->SetLeft(Transb->Left() + Transb->Width() + 2);
