@@ -15,10 +15,9 @@ using testing::CompilePlugin;
 using testing::CompileScript;
 using testing::PluginHostSettings;
 
-std::string TestDir() {
-    std::string dir = __FILE__;
-    return dir.substr(0, dir.find_last_of('/'));
-}
+// From the source folder the build names, not __FILE__: a compiler cache may
+// make that path relative to wherever the object was first built.
+std::string TestDir() { return std::string(VOSTREL_SOURCE_DIR_DEFAULT) + "/tests/script/compiler"; }
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
