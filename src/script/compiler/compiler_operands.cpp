@@ -147,7 +147,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     if (auto* var = As<TPSValueVar>(v.get())) {
         if (var->RecCount() == 0) return true;
         if (var->RecCount() == 1) {
-            if (dynamic_cast<TPSSubNumber*>(&var->RecItem(0)) != nullptr) return true;
+            if (As<TPSSubNumber>(&var->RecItem(0)) != nullptr) return true;
             const auto& sv = static_cast<TPSSubValue&>(var->RecItem(0));
             const auto* idx = As<TPSValueVar>(sv.SubNo.get());
             if (idx != nullptr && idx->RecCount() == 0 && As<TPSValueReplace>(sv.SubNo.get()) == nullptr) return true;
@@ -159,7 +159,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
         WriteVariableOperand(Code(), GetVarAddress(v.get()));
         for (std::size_t i = 0; i < var->RecCount(); ++i) {
             TPSSubItem& item = var->RecItem(i);
-            if (auto* num = dynamic_cast<TPSSubNumber*>(&item)) {
+            if (auto* num = As<TPSSubNumber>(&item)) {
                 BlockWriteByte(Code(), opSetPtr);
                 WriteVariableOperand(Code(), ptrAddress);
                 WriteElementNumberOperand(Code(), ptrAddress, num->SubNo);
@@ -187,7 +187,7 @@ bool TPSPascalCompiler::WriteOperand(const TPSValue* v, bool allow_const) {
             return true;
         }
         if (var->RecCount() != 1) return false;
-        if (const auto* num = dynamic_cast<const TPSSubNumber*>(&var->RecItem(0))) {
+        if (const auto* num = As<TPSSubNumber>(&var->RecItem(0))) {
             WriteElementNumberOperand(Code(), address, num->SubNo);
             return true;
         }
