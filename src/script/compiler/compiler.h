@@ -7,6 +7,7 @@
 // Internally the compiler is a one-pass recursive-descent compiler; its parts
 // live in separate files by concern (declarations, constant expressions,
 // expressions and operands, calls, statements) but share this object's state.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -502,6 +503,9 @@ private:
     };
     // Caches over the lists above, brought up to date by the lookups.
     mutable ListIndexes index_;
+    // The built-in type of each base code once found (the first plain type
+    // of that base stays the first: types are only appended).
+    std::array<TPSType*, 256> builtinTypes_{};
     int hostDepth_ = 0;
 
     TPSBlockInfo* block_ = nullptr;

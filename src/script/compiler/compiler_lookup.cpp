@@ -30,6 +30,7 @@ void TPSPascalCompiler::ResetIndexes() {
     index_.RegProcsByName.Reset();
     index_.VarsByName.Reset();
     index_.ConstsByName.Reset();
+    builtinTypes_.fill(nullptr);
 }
 
 namespace {
@@ -197,19 +198,21 @@ bool TPSPascalCompiler::IsDuplicate(std::string_view upper, std::uint8_t classes
 // ============================================================ by other keys
 
 TPSType* TPSPascalCompiler::BuiltinType(std::uint8_t base) {
-    const TPSCandidates found = TypesOfBase(base);
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        TPSType* t = types_[found[i]].get();
-        if (t->BaseType == base && t->Kind == TPSTypeKind::Plain) {
-            UseType(t);
-            return t;
+    TPSType* found = hostDepth_ > 0 ? nullptr : builtinTypes_[base];
+    if (found == nullptr) {
+        const TPSCandidates candidates = TypesOfBase(base);
+        for (std::size_t i = 0; i < candidates.size() && found == nullptr; ++i) {
+            TPSType* t = types_[candidates[i]].get();
+            if (t->BaseType == base && t->Kind == TPSTypeKind::Plain) found = t;
         }
+        if (found == nullptr) {
+            types_.push_back(std::make_unique<TPSType>(base));
+            found = types_.back().get();
+        }
+        if (hostDepth_ == 0) builtinTypes_[base] = found;
     }
-    auto type = std::make_unique<TPSType>(base);
-    TPSType* raw = type.get();
-    types_.push_back(std::move(type));
-    UseType(raw);
-    return raw;
+    UseType(found);
+    return found;
 }
 
 TPSType* TPSPascalCompiler::TypeRefType() {

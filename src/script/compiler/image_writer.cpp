@@ -15,7 +15,9 @@ static_assert(std::numeric_limits<long double>::digits == 64,
 void BlockWriteByte(std::string& code, std::uint8_t value) { code.push_back(static_cast<char>(value)); }
 
 void BlockWriteLong(std::string& code, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) code.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
+    code.append(bytes, 4);
 }
 
 void BlockWriteData(std::string& code, std::string_view bytes) { code.append(bytes); }
@@ -92,8 +94,10 @@ bool BlockWriteConstant(std::string& code, const TPSConstValue& value) {
 }
 
 void WriteVariableOperand(std::string& code, std::uint32_t address) {
-    BlockWriteByte(code, okVariable);
-    BlockWriteLong(code, address);
+    const char bytes[5] = {static_cast<char>(okVariable), static_cast<char>(address & 0xFF),
+                           static_cast<char>((address >> 8) & 0xFF), static_cast<char>((address >> 16) & 0xFF),
+                           static_cast<char>((address >> 24) & 0xFF)};
+    code.append(bytes, 5);
 }
 
 void WriteElementNumberOperand(std::string& code, std::uint32_t address, std::uint32_t number) {
@@ -224,6 +228,12 @@ void ImageBuilder::Build(TPSImageOutput& output) {
 
     std::uint32_t main_proc = kNoMainProc;
     const auto& procs = *source_.Procs;
+    // Room for all the code and a generous entry per type, procedure and
+    // variable, so that a large image is not copied as it grows.
+    std::size_t estimate = 64 * (types_.size() + procs.size() + source_.Vars->size());
+    for (const auto& proc : procs)
+        if (const auto* internal = As<TPSInternalProcedure>(proc.get())) estimate += internal->Data.size();
+    image_.reserve(estimate);
     for (std::size_t i = 0; i < procs.size(); ++i) {
         const auto* internal = As<TPSInternalProcedure>(procs[i].get());
         if (internal != nullptr && internal->Name == kMainProcName) {

@@ -215,6 +215,17 @@ void TPSPascalParser::Next() {
     }
     for (;;) {
         position_ += tokenLength_;
+        tokenLength_ = 0;
+        if (!KeepBlanks) {
+            // Blanks that would be skipped anyway are passed over here, as
+            // the blank token's scan would (lines counted the same way).
+            for (;;) {
+                const char b = At(position_);
+                if (b == ' ' || b == '\t') ++position_;
+                else if (b == '\r' || b == '\n') position_ = TakeLineBreak(position_);
+                else break;
+            }
+        }
         tokenRow_ = row_;
         tokenLineStart_ = lineStart_;
         const TPSLexErrorKind error = Scan();
