@@ -180,7 +180,7 @@ bool TPSPascalCompiler::WriteCall(TPSValueProc& call, std::unique_ptr<TPSValue>*
             TPSType* expected = prm.ExpectedType;
             if (expected == nullptr || expected == anyStringType_) expected = GetTypeOf(prm.Val.get());
             if (expected == nullptr) {
-                ErrorAt(prm.Val.get(), ecTypeMismatch);
+                Error(ecTypeMismatch);
                 ok = false;
                 break;
             }

@@ -130,9 +130,6 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
     std::uint8_t op = 0;
     while (left != nullptr && OperatorOfToken(level, p.CurrTokenId(), false, op)) {
         p.Next();
-        const auto rightPos = static_cast<std::uint32_t>(p.CurrTokenPos());
-        const auto rightRow = static_cast<std::uint32_t>(p.Row());
-        const auto rightCol = static_cast<std::uint32_t>(p.Col());
         auto right = next();
         if (right == nullptr) return nullptr;
         if (op == otAs) {
@@ -152,7 +149,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
                         left = std::move(call);
                         continue;
                     }
-                    if (auto* msg = Error(ecTypeMismatch)) msg->SetCustomPos(rightPos, rightRow, rightCol);
+                    Error(ecTypeMismatch);
                     return nullptr;
                 }
                 auto cast = std::make_unique<TPSUnValueOp>();

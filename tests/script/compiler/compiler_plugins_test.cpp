@@ -205,7 +205,7 @@ TEST(compiler_plugins, includes_resolve_beside_the_including_file_and_errors_poi
     // b.inc is found beside a.inc, its error reported in its own rows.
     r = CompilePlugin("\n{$I inc/a.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
     EXPECT_FALSE(r.Ok);
-    EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:13): Type mismatch")) << r.AllMessages();
+    EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:16): Type mismatch")) << r.AllMessages();
     // A missing include reads as an empty text.
     r = CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
     EXPECT_TRUE(r.Ok) << r.AllMessages();
