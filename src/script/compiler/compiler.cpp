@@ -3,7 +3,6 @@
 #include "script/compiler/compiler.h"
 
 #include <cctype>
-#include <typeinfo>
 
 #include "script/compiler/image_writer.h"
 
@@ -52,6 +51,7 @@ void TPSPascalCompiler::FreeWorkingLists() {
     undefinedClasses_.clear();
     types_.clear();
     attributeTypes_.clear();
+    ResetIndexes();
     units_.clear();
     numbering_ = TPSTypeNumbering{};
     booleanType_ = anyStringType_ = charType_ = nullptr;
@@ -134,12 +134,15 @@ bool TPSPascalCompiler::DoCompile(std::string_view text) {
     main->OriginalName = "Main Proc";
     main->Use();
     procs_.push_back(std::move(main));
-    DefineStandardTypes();
-    DefineStandardProcedures();
-    units_.push_back("SYSTEM");
-    if (OnUses && !OnUses(*this, "SYSTEM")) {
-        Error(ecCustomError, FormatText("Unknown unit '%s'", {"SYSTEM"}));
-        return false;
+    {
+        HostScope host(*this);
+        DefineStandardTypes();
+        DefineStandardProcedures();
+        units_.push_back("SYSTEM");
+        if (OnUses && !OnUses(*this, "SYSTEM")) {
+            Error(ecCustomError, FormatText("Unknown unit '%s'", {"SYSTEM"}));
+            return false;
+        }
     }
 
     parser_->SetText(text);
@@ -215,7 +218,7 @@ bool TPSPascalCompiler::DoCompile(std::string_view text) {
 
 bool TPSPascalCompiler::CheckForwards() {
     for (const auto& p : procs_) {
-        auto* internal = dynamic_cast<TPSInternalProcedure*>(p.get());
+        auto* internal = As<TPSInternalProcedure>(p.get());
         if (internal != nullptr && internal->Forwarded) {
             auto* msg = Error(ecUnsatisfiedForward, internal->OriginalName);
             if (msg != nullptr)
@@ -231,7 +234,7 @@ bool TPSPascalCompiler::CheckForwards() {
 bool TPSPascalCompiler::RunExportChecks() {
     if (!OnExportCheck) return true;
     for (std::size_t i = 0; i < procs_.size(); ++i) {
-        auto* internal = dynamic_cast<TPSInternalProcedure*>(procs_[i].get());
+        auto* internal = As<TPSInternalProcedure>(procs_[i].get());
         if (internal == nullptr || internal->Name == kMainProcName) continue;
         std::string decl;
         const TPSType* result = ResolveTypeLink(internal->Decl.Result);
@@ -242,6 +245,7 @@ bool TPSPascalCompiler::RunExportChecks() {
             decl += t == nullptr ? std::string() : t->Name;
         }
         const std::size_t before = messages_.size();
+        HostScope host(*this);
         if (!OnExportCheck(*this, *internal, decl)) return false;
         // A check that recorded an error refuses the procedure too.
         for (std::size_t m = before; m < messages_.size(); ++m)
@@ -297,16 +301,8 @@ bool ExportCheck(TPSPascalCompiler& /*compiler*/, TPSInternalProcedure& proc, co
 bool TPSPascalCompiler::IsBooleanType(const TPSType* type) const {
     type = ResolveTypeLink(type);
     if (type == nullptr) return false;
-    return type == booleanType_ || type->Name == "LONGBOOL" || type->Name == "WORDBOOL" ||
-           type->Name == "BYTEBOOL";
-}
-
-TPSType* TPSPascalCompiler::FindNamedType(std::string_view upper) const {
-    const std::uint32_t h = MakeHash(upper);
-    for (auto it = types_.rbegin(); it != types_.rend(); ++it) {
-        if (SameName((*it)->NameHash, (*it)->Name, h, upper)) return ResolveTypeLink(it->get());
-    }
-    return nullptr;
+    const std::string_view name = type->Name;
+    return type == booleanType_ || name == "LONGBOOL" || name == "WORDBOOL" || name == "BYTEBOOL";
 }
 
 TPSType* TPSPascalCompiler::FindType(std::string_view name) const {
@@ -314,57 +310,11 @@ TPSType* TPSPascalCompiler::FindType(std::string_view name) const {
     return FindNamedType(FastUpperCase(name));
 }
 
-TPSType* TPSPascalCompiler::BuiltinType(std::uint8_t base) {
-    for (const auto& t : types_) {
-        if (t->BaseType == base && typeid(*t) == typeid(TPSType)) {
-            UseType(t.get());
-            return t.get();
-        }
-    }
-    auto type = std::make_unique<TPSType>(base);
-    TPSType* raw = type.get();
-    types_.push_back(std::move(type));
-    UseType(raw);
-    return raw;
-}
-
 TPSType* TPSPascalCompiler::AddNamedType(std::unique_ptr<TPSType> type, std::string_view name) {
     type->SetName(name);
     type->OriginalName = std::string(name);
     types_.push_back(std::move(type));
     return types_.back().get();
-}
-
-TPSRegProc* TPSPascalCompiler::FindRegProc(std::string_view upper) const {
-    const std::uint32_t h = MakeHash(upper);
-    for (auto it = regProcs_.rbegin(); it != regProcs_.rend(); ++it)
-        if (SameName((*it)->NameHash, (*it)->Name, h, upper)) return it->get();
-    return nullptr;
-}
-
-std::int32_t TPSPascalCompiler::ProcNumberOfRegProc(TPSRegProc* reg) {
-    for (std::size_t i = 0; i < procs_.size(); ++i) {
-        auto* ext = dynamic_cast<TPSExternalProcedure*>(procs_[i].get());
-        if (ext != nullptr && ext->RegProc == reg) return static_cast<std::int32_t>(i);
-    }
-    procs_.push_back(std::make_unique<TPSExternalProcedure>(reg));
-    return static_cast<std::int32_t>(procs_.size() - 1);
-}
-
-// The procedure list is searched from its end, then the registered functions;
-// a registered function found enters the procedure list.
-std::int32_t TPSPascalCompiler::FindProcNumber(std::string_view upper) {
-    const std::uint32_t h = MakeHash(upper);
-    for (std::size_t i = procs_.size(); i-- > 0;) {
-        if (auto* internal = dynamic_cast<TPSInternalProcedure*>(procs_[i].get())) {
-            if (SameName(internal->NameHash, internal->Name, h, upper)) return static_cast<std::int32_t>(i);
-        } else if (auto* ext = dynamic_cast<TPSExternalProcedure*>(procs_[i].get())) {
-            if (ext->RegProc != nullptr && SameName(ext->RegProc->NameHash, ext->RegProc->Name, h, upper))
-                return static_cast<std::int32_t>(i);
-        }
-    }
-    if (TPSRegProc* reg = FindRegProc(upper)) return ProcNumberOfRegProc(reg);
-    return -1;
 }
 
 // ============================================================ registration

@@ -7,6 +7,7 @@
 // Internally the compiler is a one-pass recursive-descent compiler; its parts
 // live in separate files by concern (declarations, constant expressions,
 // expressions and operands, calls, statements) but share this object's state.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "script/compiler/data_model.h"
+#include "script/compiler/list_index.h"
 #include "script/compiler/messages.h"
 #include "script/compiler/tokenizer.h"
 
@@ -145,7 +147,7 @@ public:
 // The model of a class type (links followed); none for any other type and
 // for a bare class type without one.
 inline TPSCompileTimeClass* ClassModelOf(const TPSType* type) {
-    const auto* c = dynamic_cast<const TPSClassType*>(ResolveTypeLink(type));
+    const auto* c = As<TPSClassType>(ResolveTypeLink(type));
     return c != nullptr ? c->Cl : nullptr;
 }
 
@@ -267,25 +269,60 @@ private:
     TPSPascalCompilerMessage* Error(std::uint8_t code, const std::string& param = {});
     TPSPascalCompilerMessage* ErrorAt(const TPSValue* at, std::uint8_t code, const std::string& param = {});
 
-    // ------------------------------------------------------------ lookups and registration helpers
-    TPSType* AddNamedType(std::unique_ptr<TPSType> type, std::string_view name);
+    // ------------------------------------------------------------ lookups (compiler_lookup.cpp)
+    // Host code runs inside a HostScope: every call of a host callback, and
+    // the standard unit's registrations.
+    class HostScope {
+    public:
+        explicit HostScope(TPSPascalCompiler& compiler);
+        ~HostScope();
+        HostScope(const HostScope&) = delete;
+        HostScope& operator=(const HostScope&) = delete;
+
+    private:
+        TPSPascalCompiler& compiler_;
+    };
+    void ResetIndexes();
+    // The positions to examine for a key (see TPSCandidates).
+    TPSCandidates TypesNamed(std::uint32_t hash) const;
+    TPSCandidates TypesOfBase(std::uint8_t base) const;
+    TPSCandidates ArraysOf(const TPSType* element) const;
+    TPSCandidates ProcsNamed(std::uint32_t hash) const;
+    TPSCandidates ProcsOf(const TPSRegProc* reg) const;
+    TPSCandidates RegProcsNamed(std::uint32_t hash) const;
+    TPSCandidates VarsNamed(std::uint32_t hash) const;
+    TPSCandidates ConstsNamed(std::uint32_t hash) const;
+
     TPSType* BuiltinType(std::uint8_t base);
     TPSType* StringType() { return BuiltinType(btString); }
+    // The type of type-reference constants (TFoo as a value).
+    TPSType* TypeRefType();
     TPSType* FindNamedType(std::string_view upper) const;
+    TPSType* FindDynamicArrayOf(const TPSType* element) const;
+    TPSRegProc* FindRegProc(std::string_view upper) const;
+    std::int32_t ProcNumberOfRegProc(TPSRegProc* reg);
+    std::int32_t FindProcNumber(std::string_view upper);
+    // The script procedure of that name declared forward and not yet given
+    // its body.
+    TPSInternalProcedure* FindForward(const std::string& upper, std::uint32_t& proc_no);
+    // The first global variable of that name, or -1.
+    std::int32_t FindGlobalVar(std::uint32_t hash, std::string_view upper) const;
+    // The first (or the most recent) constant of that name.
+    TPSConstant* FindConstant(std::uint32_t hash, std::string_view upper, bool latest) const;
+    enum : std::uint8_t { dcTypes = 1, dcProcs = 2, dcVars = 4, dcConsts = 8 };
+    bool IsDuplicate(std::string_view upper, std::uint8_t classes, const TPSInternalProcedure* proc = nullptr,
+                     bool params_only = false) const;
+
+    // ------------------------------------------------------------ registration helpers
+    TPSType* AddNamedType(std::unique_ptr<TPSType> type, std::string_view name);
     TPSRegProc* AddFunctionDecl(const std::string& header, bool full);
     bool ParseRegistrationHeader(TPSRegProc& proc, const std::string& text);
     TPSType* OpenArrayType(TPSType* element);
     TPSVar* AddVariableImpl(const std::string& name, TPSType* type, bool used);
-    TPSRegProc* FindRegProc(std::string_view upper) const;
-    std::int32_t ProcNumberOfRegProc(TPSRegProc* reg);
-    std::int32_t FindProcNumber(std::string_view upper);
     void UseType(TPSType* type) { numbering_.UseType(type); }
     bool IsBooleanType(const TPSType* type) const;
 
     // ------------------------------------------------------------ declarations
-    enum : std::uint8_t { dcTypes = 1, dcProcs = 2, dcVars = 4, dcConsts = 8 };
-    bool IsDuplicate(std::string_view upper, std::uint8_t classes, const TPSInternalProcedure* proc = nullptr,
-                     bool params_only = false) const;
     // Requires the current token, reports the error code otherwise, and
     // moves past it.
     bool Expect(TPSTokenId token, std::uint8_t code);
@@ -453,6 +490,23 @@ private:
     TPSType* booleanType_ = nullptr;
     TPSType* anyStringType_ = nullptr;
     TPSType* charType_ = nullptr;
+
+    struct ListIndexes {
+        TPSListIndex<std::uint32_t> TypesByName;
+        TPSListIndex<std::uint32_t> TypesByBase;
+        TPSListIndex<const TPSType*> ArraysByElement;
+        TPSListIndex<std::uint32_t> ProcsByName;
+        TPSListIndex<const TPSRegProc*> ProcsByRegProc;
+        TPSListIndex<std::uint32_t> RegProcsByName;
+        TPSListIndex<std::uint32_t> VarsByName;
+        TPSListIndex<std::uint32_t> ConstsByName;
+    };
+    // Caches over the lists above, brought up to date by the lookups.
+    mutable ListIndexes index_;
+    // The built-in type of each base code once found (the first plain type
+    // of that base stays the first: types are only appended).
+    std::array<TPSType*, 256> builtinTypes_{};
+    int hostDepth_ = 0;
 
     TPSBlockInfo* block_ = nullptr;
     LoopContext loop_;

@@ -8,8 +8,8 @@ namespace script::compiler {
 
 const TPSParametersDecl* TPSPascalCompiler::ProcDecl(std::uint32_t proc_no) const {
     if (proc_no >= procs_.size()) return nullptr;
-    if (const auto* internal = dynamic_cast<const TPSInternalProcedure*>(procs_[proc_no].get())) return &internal->Decl;
-    if (const auto* ext = dynamic_cast<const TPSExternalProcedure*>(procs_[proc_no].get()))
+    if (const auto* internal = As<TPSInternalProcedure>(procs_[proc_no].get())) return &internal->Decl;
+    if (const auto* ext = As<TPSExternalProcedure>(procs_[proc_no].get()))
         return ext->RegProc == nullptr ? nullptr : &ext->RegProc->Decl;
     return nullptr;
 }
@@ -48,7 +48,7 @@ bool TPSPascalCompiler::ValidateParameters(TPSParameters& params, const TPSParam
         prm.ExpectedType = declared->AType;
         prm.ParamMode = declared->Mode;
         if (declared->Mode == pmIn) continue;
-        if (dynamic_cast<TPSValueVar*>(prm.Val.get()) == nullptr) {
+        if (As<TPSValueVar>(prm.Val.get()) == nullptr) {
             ErrorAt(prm.Val.get(), ecVariableExpected);
             return false;
         }
@@ -98,7 +98,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::MakeProcCall(std::uint32_t proc_no)
         return nullptr;
     }
     numbering_.UseParams(*decl);
-    if (auto* internal = dynamic_cast<TPSInternalProcedure*>(procs_[proc_no].get())) internal->Use();
+    if (auto* internal = As<TPSInternalProcedure>(procs_[proc_no].get())) internal->Use();
     auto call = MakeCallOf(proc_no, decl->Result);
     if (!ReadParameters(false, call->Parameters)) return nullptr;
     if (!ValidateParameters(call->Parameters, *decl)) return nullptr;
@@ -106,7 +106,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::MakeProcCall(std::uint32_t proc_no)
 }
 
 std::unique_ptr<TPSValue> TPSPascalCompiler::MakeProcVarCall(std::unique_ptr<TPSValue> proc_value) {
-    auto* type = dynamic_cast<TPSProceduralType*>(ResolveTypeLink(GetTypeOf(proc_value.get())));
+    auto* type = As<TPSProceduralType>(ResolveTypeLink(GetTypeOf(proc_value.get())));
     if (type == nullptr) {
         Error(ecTypeMismatch);
         return nullptr;
@@ -168,7 +168,7 @@ bool TPSPascalCompiler::WriteCall(TPSValueProc& call, std::unique_ptr<TPSValue>*
         }
         if (!PreWriteOperand(*slot, nullptr)) return false;
     }
-    auto* byValue = dynamic_cast<TPSValueProcVal*>(&call);
+    auto* byValue = As<TPSValueProcVal>(&call);
     if (byValue != nullptr && !PreWriteOperand(byValue->ProcNo, nullptr)) return false;
 
     std::vector<std::unique_ptr<TPSValue>> temps;
@@ -180,7 +180,7 @@ bool TPSPascalCompiler::WriteCall(TPSValueProc& call, std::unique_ptr<TPSValue>*
             TPSType* expected = prm.ExpectedType;
             if (expected == nullptr || expected == anyStringType_) expected = GetTypeOf(prm.Val.get());
             if (expected == nullptr) {
-                ErrorAt(prm.Val.get(), ecTypeMismatch);
+                Error(ecTypeMismatch);
                 ok = false;
                 break;
             }

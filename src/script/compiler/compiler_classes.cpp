@@ -406,7 +406,7 @@ std::unique_ptr<TPSValueProcNo> TPSPascalCompiler::MakeHostCall(TPSRegProc& reg,
 // class's member-access function.
 bool TPSPascalCompiler::ReadExternalClassMember(std::unique_ptr<TPSValue>& v, bool& changed) {
     TPSPascalParser& p = Parser();
-    auto* type = dynamic_cast<TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(v.get())));
+    auto* type = As<TPSUndefinedClassType>(ResolveTypeLink(GetTypeOf(v.get())));
     if (type == nullptr || p.CurrTokenId() != tkPeriod) return true;
     p.Next();
     if (p.CurrTokenId() != tkIdentifier) {
@@ -450,7 +450,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadExternalClassCast(TPSUndefinedC
 }
 
 bool TPSPascalCompiler::WriteUndefinedClassNil(const TPSValue* at, TPSValueAllocatedStackVar& temp) {
-    const auto* type = dynamic_cast<const TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(&temp)));
+    const auto* type = As<TPSUndefinedClassType>(ResolveTypeLink(GetTypeOf(&temp)));
     TPSRegProc* nil = type != nullptr && type->ExtClass != nullptr ? type->ExtClass->NilProc : nullptr;
     if (nil == nullptr || nil->Decl.ParamCount() != 1 || nil->Decl.Params[0]->Mode == pmIn) {
         ErrorAt(at, ecTypeMismatch);
@@ -463,7 +463,7 @@ bool TPSPascalCompiler::WriteUndefinedClassNil(const TPSValue* at, TPSValueAlloc
 bool TPSPascalCompiler::WriteExternalClassCompare(TPSBinValueOp& node, std::unique_ptr<TPSValue>& dest,
                                                   bool& handled) {
     if (node.Operator != otEqual && node.Operator != otNotEqual) return true;
-    const auto* type = dynamic_cast<const TPSUndefinedClassType*>(ResolveTypeLink(GetTypeOf(node.Val1.get())));
+    const auto* type = As<TPSUndefinedClassType>(ResolveTypeLink(GetTypeOf(node.Val1.get())));
     TPSRegProc* compare = type != nullptr && type->ExtClass != nullptr ? type->ExtClass->CompareProc : nullptr;
     if (compare == nullptr || compare->Decl.ParamCount() != 2) return true;
     handled = true;

@@ -224,12 +224,10 @@ std::unique_ptr<TPSConstValue> TPSPascalCompiler::ReadConstant() {
             case tkIdentifier: {
                 const std::string name = p.GetToken();
                 const std::uint32_t h = MakeHash(name);
-                for (auto it = self.consts_.rbegin(); it != self.consts_.rend(); ++it) {
-                    if (SameName((*it)->NameHash, (*it)->Name, h, name)) {
-                        auto v = DuplicateConstValue(*(*it)->Value);
-                        p.Next();
-                        return v;
-                    }
+                if (const TPSConstant* c = self.FindConstant(h, name, true)) {
+                    auto v = DuplicateConstValue(*c->Value);
+                    p.Next();
+                    return v;
                 }
                 self.Error(ecUnknownIdentifier, p.OriginalToken());
                 return nullptr;

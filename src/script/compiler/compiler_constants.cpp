@@ -298,28 +298,45 @@ TFoldResult FoldSet(const TFoldTypes& types, TPSConstValue& left, const TPSConst
 }  // namespace
 
 bool OperatorOfToken(TOpLevel level, TPSTokenId token, bool constant, std::uint8_t& op) {
-    struct Entry {
-        TOpLevel level;
-        TPSTokenId token;
-        std::uint8_t op;
-        bool constant;
+    // The operator and whether constant expressions accept it ("in", "is"
+    // and "as" need values).
+    auto found = [&](std::uint8_t o, bool in_constants) {
+        if (constant && !in_constants) return false;
+        op = o;
+        return true;
     };
-    static constexpr Entry kTable[] = {
-        {TOpLevel::Relation, tkEqual, otEqual, true},          {TOpLevel::Relation, tkNotEqual, otNotEqual, true},
-        {TOpLevel::Relation, tkLess, otLess, true},            {TOpLevel::Relation, tkGreater, otGreater, true},
-        {TOpLevel::Relation, tkLessEqual, otLessEqual, true},  {TOpLevel::Relation, tkGreaterEqual, otGreaterEqual, true},
-        {TOpLevel::Relation, tkIn, otIn, false},               {TOpLevel::Relation, tkIs, otIs, false},
-        {TOpLevel::Adding, tkPlus, otAdd, true},               {TOpLevel::Adding, tkMinus, otSub, true},
-        {TOpLevel::Adding, tkOr, otOr, true},                  {TOpLevel::Adding, tkXor, otXor, true},
-        {TOpLevel::Multiplying, tkMultiply, otMul, true},      {TOpLevel::Multiplying, tkDivide, otDivide, true},
-        {TOpLevel::Multiplying, tkDiv, otIntDiv, true},        {TOpLevel::Multiplying, tkMod, otMod, true},
-        {TOpLevel::Multiplying, tkAnd, otAnd, true},           {TOpLevel::Multiplying, tkShl, otShl, true},
-        {TOpLevel::Multiplying, tkShr, otShr, true},           {TOpLevel::Multiplying, tkAs, otAs, false},
-    };
-    for (const auto& e : kTable) {
-        if (e.level == level && e.token == token && (e.constant || !constant)) {
-            op = e.op;
-            return true;
+    switch (level) {
+    case TOpLevel::Relation:
+        switch (token) {
+        case tkEqual: return found(otEqual, true);
+        case tkNotEqual: return found(otNotEqual, true);
+        case tkLess: return found(otLess, true);
+        case tkGreater: return found(otGreater, true);
+        case tkLessEqual: return found(otLessEqual, true);
+        case tkGreaterEqual: return found(otGreaterEqual, true);
+        case tkIn: return found(otIn, false);
+        case tkIs: return found(otIs, false);
+        default: return false;
+        }
+    case TOpLevel::Adding:
+        switch (token) {
+        case tkPlus: return found(otAdd, true);
+        case tkMinus: return found(otSub, true);
+        case tkOr: return found(otOr, true);
+        case tkXor: return found(otXor, true);
+        default: return false;
+        }
+    case TOpLevel::Multiplying:
+        switch (token) {
+        case tkMultiply: return found(otMul, true);
+        case tkDivide: return found(otDivide, true);
+        case tkDiv: return found(otIntDiv, true);
+        case tkMod: return found(otMod, true);
+        case tkAnd: return found(otAnd, true);
+        case tkShl: return found(otShl, true);
+        case tkShr: return found(otShr, true);
+        case tkAs: return found(otAs, false);
+        default: return false;
         }
     }
     return false;

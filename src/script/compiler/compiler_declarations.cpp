@@ -8,36 +8,6 @@
 
 namespace script::compiler {
 
-bool TPSPascalCompiler::IsDuplicate(std::string_view upper, std::uint8_t classes, const TPSInternalProcedure* proc,
-                                    bool /*params_only*/) const {
-    if (upper == "RESULT") return true;
-    const std::uint32_t h = MakeHash(upper);
-    if ((classes & dcTypes) != 0 && FindNamedType(upper) != nullptr) return true;
-    if ((classes & dcProcs) != 0) {
-        for (const auto& p : procs_) {
-            if (const auto* internal = dynamic_cast<const TPSInternalProcedure*>(p.get())) {
-                if (SameName(internal->NameHash, internal->Name, h, upper)) return true;
-            }
-        }
-        if (FindRegProc(upper) != nullptr) return true;
-    }
-    if ((classes & dcVars) != 0) {
-        for (const auto& v : vars_)
-            if (SameName(v->NameHash, v->Name, h, upper)) return true;
-    }
-    if ((classes & dcConsts) != 0) {
-        for (const auto& c : consts_)
-            if (SameName(c->NameHash, c->Name, h, upper)) return true;
-    }
-    if (proc != nullptr) {
-        for (const auto& p : proc->Decl.Params)
-            if (p->Name == upper) return true;
-        for (const auto& v : proc->ProcVars)
-            if (SameName(v->NameHash, v->Name, h, upper)) return true;
-    }
-    return false;
-}
-
 bool TPSPascalCompiler::Expect(TPSTokenId token, std::uint8_t code) {
     if (Parser().CurrTokenId() != token) {
         Error(code);
@@ -64,6 +34,7 @@ bool TPSPascalCompiler::ProcessUses() {
         }
         units_.push_back(name);
         // A unit that the host does not know is an error of the script.
+        HostScope host(*this);
         if (!OnUses || !OnUses(*this, name)) {
             Error(ecCustomError, FormatText("Unknown unit '%s'", {p.OriginalToken()}));
             return false;
@@ -521,12 +492,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view new_name) {
         if (element == nullptr) return nullptr;
         element = ResolveTypeLink(element);
         if (new_name.empty() && element->Used) {
-            for (const auto& t : types_) {
-                const auto* a = dynamic_cast<const TPSArrayType*>(t.get());
-                if (a != nullptr && t->BaseType == btArray && a->ArrayTypeNo == element &&
-                    (t->Name.empty() || t->Name[0] != '!'))
-                    return t.get();
-            }
+            if (TPSType* existing = FindDynamicArrayOf(element)) return existing;
         }
         auto type = std::make_unique<TPSArrayType>();
         type->ArrayTypeNo = element;
@@ -621,9 +587,17 @@ bool RunAttributeHooks(TPSPascalCompiler& compiler, TPSAttributes& attributes, T
 }
 }  // namespace
 
-bool TPSPascalCompiler::ApplyAttributes(TPSType& type) { return RunAttributeHooks(*this, type.Attributes, type); }
+bool TPSPascalCompiler::ApplyAttributes(TPSType& type) {
+    if (type.Attributes.Count() == 0) return true;
+    HostScope host(*this);
+    return RunAttributeHooks(*this, type.Attributes, type);
+}
 
-bool TPSPascalCompiler::ApplyAttributes(TPSProcedure& proc) { return RunAttributeHooks(*this, proc.Attributes, proc); }
+bool TPSPascalCompiler::ApplyAttributes(TPSProcedure& proc) {
+    if (proc.Attributes.Count() == 0) return true;
+    HostScope host(*this);
+    return RunAttributeHooks(*this, proc.Attributes, proc);
+}
 
 bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     TPSPascalParser& p = Parser();
@@ -638,15 +612,8 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
     const auto row = static_cast<std::int32_t>(p.Row());
     const auto col = static_cast<std::int32_t>(p.Col());
-    TPSInternalProcedure* forward = nullptr;
     std::uint32_t forwardNo = 0;
-    for (std::size_t i = 0; i < procs_.size(); ++i) {
-        auto* internal = dynamic_cast<TPSInternalProcedure*>(procs_[i].get());
-        if (internal != nullptr && internal->Forwarded && internal->Name == name) {
-            forward = internal;
-            forwardNo = static_cast<std::uint32_t>(i);
-        }
-    }
+    TPSInternalProcedure* forward = FindForward(name, forwardNo);
     if (forward == nullptr && IsDuplicate(name, dcTypes | dcProcs | dcVars | dcConsts)) {
         Error(ecDuplicateIdentifier, org);
         return false;
@@ -669,7 +636,11 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
             Error(ecSemicolonExpected);
             return false;
         }
-        TPSRegProc* reg = OnExternalProc ? OnExternalProc(*this, decl, name, text) : nullptr;
+        TPSRegProc* reg = nullptr;
+        if (OnExternalProc) {
+            HostScope host(*this);
+            reg = OnExternalProc(*this, decl, name, text);
+        }
         if (reg == nullptr) {
             Error(ecCustomError, "External procedures are not supported");
             return false;

@@ -7,40 +7,47 @@
 
 namespace script::compiler {
 
+using namespace std::string_view_literals;
+
 
 // ============================================================ value types
 
 TPSType* TPSPascalCompiler::GetTypeOf(const TPSValue* v) const {
     if (v == nullptr) return nullptr;
-    if (const auto* u = As<TPSUnValueOp>(v)) return u->aType;
-    if (const auto* b = As<TPSBinValueOp>(v)) return b->aType;
-    if (As<TPSValueArray>(v) != nullptr) return FindNamedType("TVARIANTARRAY");
-    if (const auto* d = As<TPSValueData>(v)) return d->Data->FType;
-    if (const auto* c = As<TPSValueProc>(v)) return c->ResultType;
-    if (const auto* f = As<TPSValueCallField>(v)) return f->FieldType;
-    if (const auto* r = As<TPSValueReplace>(v)) return GetTypeOf(r->NewValue.get());
-    if (const auto* var = As<TPSValueVar>(v)) {
-        if (var->RecCount() > 0) return var->RecItem(var->RecCount() - 1).aType;
-        // Numbers are checked: a value never outlives what it names, but a
-        // fault there must not read outside the lists.
-        if (const auto* g = As<TPSValueGlobalVar>(v))
-            return g->GlobalVarNo < vars_.size() ? vars_[g->GlobalVarNo]->AType : nullptr;
-        if (block_ == nullptr) return nullptr;
-        if (const auto* l = As<TPSValueLocalVar>(v)) {
-            const auto& locals = block_->Proc->ProcVars;
-            return l->LocalVarNo < locals.size() ? locals[l->LocalVarNo]->AType : nullptr;
-        }
-        if (const auto* p = As<TPSValueParamVar>(v)) {
-            const TPSParametersDecl& decl = block_->Proc->Decl;
-            std::uint32_t n = p->ParamNo;
-            if (decl.Result != nullptr) {
-                if (n == 0) return decl.Result;
-                --n;
-            }
-            return n < decl.Params.size() ? decl.Params[n]->AType : nullptr;
-        }
+    switch (v->Kind) {
+    case TPSValueKind::UnOp: return static_cast<const TPSUnValueOp*>(v)->aType;
+    case TPSValueKind::BinOp: return static_cast<const TPSBinValueOp*>(v)->aType;
+    case TPSValueKind::Array: return FindNamedType("TVARIANTARRAY");
+    case TPSValueKind::Data: return static_cast<const TPSValueData*>(v)->Data->FType;
+    case TPSValueKind::ProcNo:
+    case TPSValueKind::ProcVal: return static_cast<const TPSValueProc*>(v)->ResultType;
+    case TPSValueKind::CallField: return static_cast<const TPSValueCallField*>(v)->FieldType;
+    case TPSValueKind::Replace: return GetTypeOf(static_cast<const TPSValueReplace*>(v)->NewValue.get());
+    case TPSValueKind::Nil:
+    case TPSValueKind::ProcPtr: return nullptr;
+    case TPSValueKind::GlobalVar:
+    case TPSValueKind::LocalVar:
+    case TPSValueKind::AllocatedStackVar:
+    case TPSValueKind::ParamVar: break;
     }
-    return nullptr;
+    const auto* var = static_cast<const TPSValueVar*>(v);
+    if (var->RecCount() > 0) return var->RecItems.back()->aType;
+    // Numbers are checked: a value never outlives what it names, but a
+    // fault there must not read outside the lists.
+    if (const auto* g = As<TPSValueGlobalVar>(v))
+        return g->GlobalVarNo < vars_.size() ? vars_[g->GlobalVarNo]->AType : nullptr;
+    if (block_ == nullptr) return nullptr;
+    if (const auto* l = As<TPSValueLocalVar>(v)) {
+        const auto& locals = block_->Proc->ProcVars;
+        return l->LocalVarNo < locals.size() ? locals[l->LocalVarNo]->AType : nullptr;
+    }
+    const TPSParametersDecl& decl = block_->Proc->Decl;
+    std::uint32_t n = static_cast<const TPSValueParamVar*>(v)->ParamNo;
+    if (decl.Result != nullptr) {
+        if (n == 0) return decl.Result;
+        --n;
+    }
+    return n < decl.Params.size() ? decl.Params[n]->AType : nullptr;
 }
 
 bool TPSPascalCompiler::IsCompatibleValue(const TPSValue* dest, const TPSValue* src) const {
@@ -123,9 +130,6 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
     std::uint8_t op = 0;
     while (left != nullptr && OperatorOfToken(level, p.CurrTokenId(), false, op)) {
         p.Next();
-        const auto rightPos = static_cast<std::uint32_t>(p.CurrTokenPos());
-        const auto rightRow = static_cast<std::uint32_t>(p.Row());
-        const auto rightCol = static_cast<std::uint32_t>(p.Col());
         auto right = next();
         if (right == nullptr) return nullptr;
         if (op == otAs) {
@@ -145,7 +149,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadLevel(TOpLevel level) {
                         left = std::move(call);
                         continue;
                     }
-                    if (auto* msg = Error(ecTypeMismatch)) msg->SetCustomPos(rightPos, rightRow, rightCol);
+                    Error(ecTypeMismatch);
                     return nullptr;
                 }
                 auto cast = std::make_unique<TPSUnValueOp>();
@@ -227,7 +231,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
             return nullptr;
         }
         const std::int32_t n = FindProcNumber(p.GetToken());
-        if (n < 0 || dynamic_cast<TPSInternalProcedure*>(procs_[static_cast<std::size_t>(n)].get()) == nullptr) {
+        if (n < 0 || As<TPSInternalProcedure>(procs_[static_cast<std::size_t>(n)].get()) == nullptr) {
             Error(ecUnknownIdentifier, p.OriginalToken());
             return nullptr;
         }
@@ -246,9 +250,9 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadFactor() {
         return v;
     }
     case tkIdentifier:
-        if (p.GetToken() == "SUCC") return ReadSuccPred(true);
-        if (p.GetToken() == "PRED") return ReadSuccPred(false);
-        if (p.GetToken() == "ASSIGNED") return ReadAssigned();
+        if (p.GetToken() == "SUCC"sv) return ReadSuccPred(true);
+        if (p.GetToken() == "PRED"sv) return ReadSuccPred(false);
+        if (p.GetToken() == "ASSIGNED"sv) return ReadAssigned();
         return ReadIdentifier(0);
     default: Error(ecSyntaxError); return nullptr;
     }
@@ -361,7 +365,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
     const auto pos = static_cast<std::int32_t>(p.CurrTokenPos());
     const auto row = static_cast<std::int32_t>(p.Row());
     const auto col = static_cast<std::int32_t>(p.Col());
-    auto* undefined = dynamic_cast<TPSUndefinedClassType*>(ResolveTypeLink(type));
+    auto* undefined = As<TPSUndefinedClassType>(ResolveTypeLink(type));
     if (undefined != nullptr && p.CurrTokenId() == tkOpenRound) {
         auto v = ReadExternalClassCast(*undefined);
         if (v != nullptr) v->SetPos(pos, row, col);
@@ -405,13 +409,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadTypeReference(TPSType* type) {
         p.Next();
         return ReadClassConstructor(type);
     }
-    TPSType* ref = nullptr;
-    for (const auto& t : types_)
-        if (t->BaseType == btTypeRef) ref = t.get();
-    if (ref == nullptr) {
-        types_.push_back(std::make_unique<TPSType>(btTypeRef));
-        ref = types_.back().get();
-    }
+    TPSType* ref = TypeRefType();
     UseType(ref);
     auto c = NewConstValue(ref);
     c->ttype = ResolveTypeLink(type);
@@ -447,7 +445,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
                     if (found) v = std::move(self);
                     continue;
                 }
-                auto* record = dynamic_cast<TPSRecordType*>(t);
+                auto* record = As<TPSRecordType>(t);
                 if (record == nullptr) continue;
                 for (std::size_t f = 0; f < record->Fields.size(); ++f) {
                     if (!SameName(record->Fields[f]->FieldNameHash, record->Fields[f]->FieldName, h, name)) continue;
@@ -465,7 +463,7 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
             }
         }
     }
-    if (v == nullptr && name == "RESULT") {
+    if (v == nullptr && name == "RESULT"sv) {
         if (proc->Decl.Result == nullptr) {
             Error(ecUnknownIdentifier, org);
             return nullptr;
@@ -502,9 +500,8 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
         }
     }
     if (v == nullptr) {
-        for (std::size_t i = 0; i < vars_.size(); ++i) {
-            if (!SameName(vars_[i]->NameHash, vars_[i]->Name, h, name)) continue;
-            vars_[i]->Use();
+        if (const std::int32_t i = FindGlobalVar(h, name); i >= 0) {
+            vars_[static_cast<std::size_t>(i)]->Use();
             auto var = std::make_unique<TPSValueGlobalVar>();
             var->SetPos(pos, row, col);
             var->GlobalVarNo = static_cast<std::uint32_t>(i);
@@ -512,7 +509,6 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
             p.Next();
             ReplaceNotificationVariant(v);
             if (v == nullptr) return nullptr;
-            break;
         }
     }
     if (v == nullptr) {
@@ -540,16 +536,14 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::ReadIdentifier(int mode) {
         }
     }
     if (v == nullptr) {
-        for (auto it = consts_.begin(); it != consts_.end(); ++it) {
-            if (!SameName((*it)->NameHash, (*it)->Name, h, name)) continue;
+        if (const TPSConstant* c = FindConstant(h, name, false)) {
             if (mode != 0) {
                 Error(ecVariableExpected);
                 return nullptr;
             }
-            UseType((*it)->Value->FType);
+            UseType(c->Value->FType);
             p.Next();
-            v = MakeData(DuplicateConstValue(*(*it)->Value), pos, row, col);
-            break;
+            v = MakeData(DuplicateConstValue(*c->Value), pos, row, col);
         }
     }
     if (v == nullptr) {
@@ -598,6 +592,10 @@ void TPSPascalCompiler::ReplaceNotificationVariant(std::unique_ptr<TPSValue>& v)
 
 bool TPSPascalCompiler::ReadPostfix(std::unique_ptr<TPSValue>& v) {
     for (;;) {
+        // Every reader below starts with one of these tokens; with any other
+        // there is nothing to read.
+        const TPSTokenId next = Parser().CurrTokenId();
+        if (next != tkPeriod && next != tkOpenBlock && next != tkOpenRound && next != tkDereference) return true;
         bool changed = false;
         if (!ReadSubscripts(v, false, changed)) return false;
         bool classMember = false;
@@ -707,7 +705,7 @@ bool TPSPascalCompiler::ReadSubscripts(std::unique_ptr<TPSValue>& v, bool implie
             if (p.CurrTokenId() != tkPeriod && !implied) return true;
             if (b == btVariant) return true;
             if (!implied) p.Next();
-            auto* record = dynamic_cast<TPSRecordType*>(t);
+            auto* record = As<TPSRecordType>(t);
             if (record == nullptr) {
                 Error(ecSemicolonExpected);
                 return false;
@@ -888,8 +886,8 @@ TPSType* TPSPascalCompiler::GetBinOpType(TPSValue* left, TPSValue* right, std::u
     const std::uint8_t b2 = t2->BaseType;
     const bool v1 = IsVariantBase(b1);
     const bool v2 = IsVariantBase(b2);
-    const bool ctor1 = t1->Name == "TVARIANTARRAY";
-    const bool ctor2 = t2->Name == "TVARIANTARRAY";
+    const bool ctor1 = t1->Name == "TVARIANTARRAY"sv;
+    const bool ctor2 = t2->Name == "TVARIANTARRAY"sv;
     auto anyScalar = [](std::uint8_t b) { return IsVariantBase(b) || IsTextBase(b) || IsIntRealType(b); };
     switch (op) {
     case otAdd:

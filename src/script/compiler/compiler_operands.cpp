@@ -68,7 +68,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     }
     if (auto* pp = As<TPSValueProcPtr>(v.get())) {
         if (expected == nullptr) {
-            ErrorAt(v.get(), ecTypeMismatch);
+            Error(ecTypeMismatch);
             return false;
         }
         UseType(expected);
@@ -80,7 +80,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     }
     if (As<TPSValueNil>(v.get()) != nullptr) {
         if (expected == nullptr) {
-            ErrorAt(v.get(), ecTypeMismatch);
+            Error(ecTypeMismatch);
             return false;
         }
         auto temp = AllocTempVar(expected);
@@ -90,7 +90,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     }
     if (As<TPSValueArray>(v.get()) != nullptr) {
         if (expected == nullptr) {
-            ErrorAt(v.get(), ecTypeMismatch);
+            Error(ecTypeMismatch);
             return false;
         }
         return PrepareArrayConstructor(v, expected);
@@ -136,7 +136,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     }
     if (auto* c = As<TPSValueProc>(v.get())) {
         if (c->ResultType == nullptr) {
-            ErrorAt(v.get(), ecNoResult);
+            Error(ecNoResult);
             return false;
         }
         std::unique_ptr<TPSValue> temp = AllocTempVar(c->ResultType);
@@ -147,7 +147,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
     if (auto* var = As<TPSValueVar>(v.get())) {
         if (var->RecCount() == 0) return true;
         if (var->RecCount() == 1) {
-            if (dynamic_cast<TPSSubNumber*>(&var->RecItem(0)) != nullptr) return true;
+            if (As<TPSSubNumber>(&var->RecItem(0)) != nullptr) return true;
             const auto& sv = static_cast<TPSSubValue&>(var->RecItem(0));
             const auto* idx = As<TPSValueVar>(sv.SubNo.get());
             if (idx != nullptr && idx->RecCount() == 0 && As<TPSValueReplace>(sv.SubNo.get()) == nullptr) return true;
@@ -159,7 +159,7 @@ bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* e
         WriteVariableOperand(Code(), GetVarAddress(v.get()));
         for (std::size_t i = 0; i < var->RecCount(); ++i) {
             TPSSubItem& item = var->RecItem(i);
-            if (auto* num = dynamic_cast<TPSSubNumber*>(&item)) {
+            if (auto* num = As<TPSSubNumber>(&item)) {
                 BlockWriteByte(Code(), opSetPtr);
                 WriteVariableOperand(Code(), ptrAddress);
                 WriteElementNumberOperand(Code(), ptrAddress, num->SubNo);
@@ -187,7 +187,7 @@ bool TPSPascalCompiler::WriteOperand(const TPSValue* v, bool allow_const) {
             return true;
         }
         if (var->RecCount() != 1) return false;
-        if (const auto* num = dynamic_cast<const TPSSubNumber*>(&var->RecItem(0))) {
+        if (const auto* num = As<TPSSubNumber>(&var->RecItem(0))) {
             WriteElementNumberOperand(Code(), address, num->SubNo);
             return true;
         }
@@ -231,7 +231,7 @@ bool TPSPascalCompiler::WriteNil(const TPSValue* at, TPSValueAllocatedStackVar& 
         WriteVariableOperand(Code(), GetVarAddress(&temp));
         return WriteConstantOperand(Code(), *c);
     }
-    ErrorAt(at, ecTypeMismatch);
+    Error(ecTypeMismatch);
     return false;
 }
 
@@ -250,7 +250,7 @@ bool TPSPascalCompiler::WriteUnOp(TPSUnValueOp& node, std::unique_ptr<TPSValue>&
         AfterWriteOperand(node.Val1);
         AfterWriteOperand(*out);
         if (!ok) {
-            ErrorAt(&node, ecInternalError, "00019");
+            Error(ecInternalError, "00019");
             return false;
         }
         if (out != &dest) return WriteCalculation(dest, own);
@@ -263,7 +263,7 @@ bool TPSPascalCompiler::WriteUnOp(TPSUnValueOp& node, std::unique_ptr<TPSValue>&
         const std::uint8_t opcode = node.Operator == 1 ? opNeg : IsBooleanType(node.aType) ? opBoolNot : opIntNot;
         BlockWriteByte(Code(), opcode);
         ok = WriteOperand(dest.get(), false);
-        if (!ok) ErrorAt(&node, ecInternalError, "00020");
+        if (!ok) Error(ecInternalError, "00020");
     }
     AfterWriteOperand(dest);
     return ok;
@@ -286,7 +286,7 @@ bool TPSPascalCompiler::WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue
             BlockWriteByte(Code(), opCalc);
             BlockWriteByte(Code(), calc);
             ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val2.get(), true);
-            if (!ok) ErrorAt(&node, ecInternalError, "00021");
+            if (!ok) Error(ecInternalError, "00021");
             AfterWriteOperand(node.Val2);
         }
         AfterWriteOperand(dest);
@@ -318,7 +318,7 @@ bool TPSPascalCompiler::WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue
             BlockWriteByte(Code(), compare);
             ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val1.get(), true) &&
                  WriteOperand(node.Val2.get(), true);
-            if (!ok) ErrorAt(&node, ecInternalError, "00022");
+            if (!ok) Error(ecInternalError, "00022");
         }
         AfterWriteOperand(node.Val1);
         AfterWriteOperand(node.Val2);
@@ -341,11 +341,21 @@ bool TPSPascalCompiler::ArrayToSetConstant(std::unique_ptr<TPSValue>& v, TPSType
     for (const auto& item : array->Items) {
         auto* d = As<TPSValueData>(item.get());
         TPSType* element = ResolveTypeLink(set->SetType);
-        // Integer literals are S32 constants; they fit a set of Byte when in range.
-        const bool sameType = d != nullptr && ResolveTypeLink(d->Data->FType) == element;
+        // Integer literals are S32 constants; they fit a set of Byte when in
+        // range. An element of another type is reported where it stands, one
+        // that is not a constant at the current token.
+        const bool sameType = ResolveTypeLink(GetTypeOf(item.get())) == element;
         const bool integer = d != nullptr && IsIntType(BaseOf(d->Data->FType)) && IsIntType(BaseOf(element));
-        bool ok = sameType || integer;
-        const std::int64_t bit = ok ? GetConstInt64(*d->Data, ok) : 0;
+        if (!sameType && !integer) {
+            ErrorAt(item.get(), ecTypeMismatch);
+            return false;
+        }
+        if (d == nullptr) {
+            Error(ecTypeMismatch);
+            return false;
+        }
+        bool ok = true;
+        const std::int64_t bit = GetConstInt64(*d->Data, ok);
         if (!ok || bit < 0 || bit >= static_cast<std::int64_t>(set->BitSize())) {
             ErrorAt(item.get(), ecTypeMismatch);
             return false;
@@ -389,7 +399,7 @@ bool TPSPascalCompiler::PrepareArrayConstructor(std::unique_ptr<TPSValue>& v, TP
         const bool ok = WriteOperand(array->Items[i].get(), true);
         AfterWriteOperand(array->Items[i]);
         if (!ok) {
-            ErrorAt(array->Items[i].get(), ecTypeMismatch);
+            Error(ecTypeMismatch);
             return false;
         }
     }
@@ -407,11 +417,11 @@ bool TPSPascalCompiler::WriteTempFrom(std::unique_ptr<TPSValueAllocatedStackVar>
 
 bool TPSPascalCompiler::WriteCalculation(std::unique_ptr<TPSValue>& dest, std::unique_ptr<TPSValue>& src) {
     if (auto* call = As<TPSValueProc>(src.get()); call != nullptr && call->ResultType == nullptr) {
-        ErrorAt(src.get(), ecNoResult);
+        Error(ecNoResult);
         return false;
     }
     if (!IsCompatibleValue(dest.get(), src.get())) {
-        ErrorAt(src.get(), ecTypeMismatch);
+        Error(ecTypeMismatch);
         return false;
     }
     if (SameVarReference(dest.get(), src.get())) return true;
@@ -429,7 +439,7 @@ bool TPSPascalCompiler::WriteCalculation(std::unique_ptr<TPSValue>& dest, std::u
         if (ok) {
             BlockWriteByte(Code(), opAssign);
             ok = WriteOperand(dest.get(), false) && WriteOperand(src.get(), true);
-            if (!ok) ErrorAt(src.get(), ecVariableExpected);
+            if (!ok) Error(ecVariableExpected);
             AfterWriteOperand(src);
         }
     }

@@ -6,6 +6,8 @@
 
 namespace script::compiler {
 
+using namespace std::string_view_literals;
+
 namespace {
 std::uint32_t CodeSize(const std::string& code) { return static_cast<std::uint32_t>(code.size()); }
 
@@ -281,7 +283,8 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled, bool& label) {
         label = true;
         return true;
     }
-    if (name != "BREAK" && name != "CONTINUE") return true;
+    const bool isBreak = name == "BREAK"sv;
+    if (!isBreak && name != "CONTINUE"sv) return true;
     if (!loop_.Active) {
         Error(ecNotInLoop);
         return false;
@@ -300,7 +303,7 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled, bool& label) {
     // with pointers) is popped exactly once per value.
     for (int i = 0; i < loop_.Pushed; ++i) BlockWriteByte(Code(), opPop);
     const std::uint32_t field = EmitJumpForward(opGoto);
-    (name == "BREAK" ? loop_.Breaks : loop_.Continues).push_back(field);
+    (isBreak ? loop_.Breaks : loop_.Continues).push_back(field);
     p.Next();
     handled = true;
     return true;
@@ -309,13 +312,13 @@ bool TPSPascalCompiler::ProcessLabelOrStatement(bool& handled, bool& label) {
 bool TPSPascalCompiler::ProcessAssignOrCall() {
     auto left = ReadExpression();
     if (left == nullptr) return false;
-    if (dynamic_cast<TPSValueVar*>(left.get()) != nullptr) {
+    if (As<TPSValueVar>(left.get()) != nullptr) {
         if (!Expect(tkAssignment, ecAssignmentExpected)) return false;
         auto right = ReadExpression();
         if (right == nullptr) return false;
         return WriteCalculation(left, right);
     }
-    if (auto* call = dynamic_cast<TPSValueProc*>(left.get())) {
+    if (auto* call = As<TPSValueProc>(left.get())) {
         if (call->ResultType == nullptr) return WriteCall(*call, nullptr);
         // A function used as a statement: its result goes into a temporary.
         std::unique_ptr<TPSValue> temp = AllocTempVar(call->ResultType);
@@ -618,7 +621,7 @@ bool TPSPascalCompiler::ProcessWith() {
         auto v = ReadExpression();
         if (v == nullptr) return false;
         const std::uint8_t b = BaseOf(GetTypeOf(v.get()));
-        if ((b != btRecord && b != btClass) || dynamic_cast<TPSValueVar*>(v.get()) == nullptr) {
+        if ((b != btRecord && b != btClass) || As<TPSValueVar>(v.get()) == nullptr) {
             Error(ecClassTypeExpected);
             return false;
         }

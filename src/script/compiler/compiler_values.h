@@ -3,21 +3,11 @@
 // operand layer.
 #include <algorithm>
 #include <memory>
-#include <typeinfo>
 #include <vector>
 
 #include "script/compiler/data_model.h"
 
 namespace script::compiler {
-
-template <typename T>
-T* As(TPSValue* v) {
-    return dynamic_cast<T*>(v);
-}
-template <typename T>
-const T* As(const TPSValue* v) {
-    return dynamic_cast<const T*>(v);
-}
 
 // Depth of a value tree, counted along operator nodes; bounds the recursion
 // of folding and code emission.
@@ -35,7 +25,7 @@ inline bool IsTextBase(std::uint8_t b) { return b == btString || b == btPChar ||
 inline bool SameVarReference(const TPSValue* a, const TPSValue* b) {
     const auto* va = As<TPSValueVar>(a);
     const auto* vb = As<TPSValueVar>(b);
-    if (va == nullptr || vb == nullptr || typeid(*va) != typeid(*vb)) return false;
+    if (va == nullptr || vb == nullptr || va->Kind != vb->Kind) return false;
     std::uint32_t na = 0;
     std::uint32_t nb = 0;
     if (const auto* g = As<TPSValueGlobalVar>(a)) {
@@ -52,8 +42,8 @@ inline bool SameVarReference(const TPSValue* a, const TPSValue* b) {
     for (std::size_t i = 0; i < va->RecCount(); ++i) {
         const TPSSubItem& x = va->RecItem(i);
         const TPSSubItem& y = vb->RecItem(i);
-        if (typeid(x) != typeid(y)) return false;
-        if (const auto* nx = dynamic_cast<const TPSSubNumber*>(&x)) {
+        if (x.Kind != y.Kind) return false;
+        if (const auto* nx = As<TPSSubNumber>(&x)) {
             if (nx->SubNo != static_cast<const TPSSubNumber&>(y).SubNo) return false;
         } else if (static_cast<const TPSSubValue&>(x).SubNo != static_cast<const TPSSubValue&>(y).SubNo) {
             return false;
@@ -69,6 +59,10 @@ inline bool SameVarReference(const TPSValue* a, const TPSValue* b) {
 // calls the function on every pass.
 class TPSValueCallField : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::CallField;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::CallField;
+    TPSValueCallField() : TPSValue(TPSValueKind::CallField) {}
+
     std::unique_ptr<TPSValue> Call;
     std::vector<std::uint32_t> Fields;  // field numbers from the outermost record
     TPSType* FieldType = nullptr;       // the type of the last field

@@ -20,7 +20,7 @@ void InitConstValue(TPSConstValue& cell, TPSType* type) {
     cell = TPSConstValue{};
     cell.FType = type;
     if (type != nullptr && type->BaseType == btSet) {
-        const auto* set_type = dynamic_cast<const TPSSetType*>(type);
+        const auto* set_type = As<TPSSetType>(type);
         if (set_type != nullptr) cell.tstring.assign(set_type->ByteSize(), '\0');
     }
 }
@@ -162,7 +162,7 @@ std::uint32_t TPSSetType::BitSize() const {
     case btChar:
         return 256;
     case btEnum: {
-        const auto* e = dynamic_cast<const TPSEnumType*>(element);
+        const auto* e = As<TPSEnumType>(element);
         if (e == nullptr || e->HighValue == std::numeric_limits<std::uint32_t>::max()) return 0;
         return e->HighValue + 1;
     }
@@ -195,17 +195,13 @@ namespace {
 constexpr int kMaxLinkChain = 1000;
 }  // namespace
 
-const TPSType* ResolveTypeLink(const TPSType* type) {
+const TPSType* ResolveTypeLinkChain(const TPSType* type) {
     for (int i = 0; type != nullptr && type->BaseType == btTypeLink; ++i) {
-        const auto* link = dynamic_cast<const TPSTypeLink*>(type);
+        const auto* link = As<TPSTypeLink>(type);
         if (link == nullptr || i >= kMaxLinkChain) return nullptr;
         type = link->LinkTypeNo;
     }
     return type;
-}
-
-TPSType* ResolveTypeLink(TPSType* type) {
-    return const_cast<TPSType*>(ResolveTypeLink(static_cast<const TPSType*>(type)));
 }
 
 void TPSTypeNumbering::UseParams(const TPSParametersDecl& decl) {
@@ -219,13 +215,13 @@ void TPSTypeNumbering::UseType(TPSType* type) {
     // Marked before its components, so a type that (through a damaged model)
     // refers back to itself cannot recurse without end.
     type->Use();
-    if (auto* record = dynamic_cast<TPSRecordType*>(type)) {
+    if (auto* record = As<TPSRecordType>(type)) {
         for (const auto& field : record->Fields) UseType(field->FType);
-    } else if (auto* array = dynamic_cast<TPSArrayType*>(type)) {
+    } else if (auto* array = As<TPSArrayType>(type)) {
         UseType(array->ArrayTypeNo);
-    } else if (auto* set = dynamic_cast<TPSSetType*>(type)) {
+    } else if (auto* set = As<TPSSetType>(type)) {
         UseType(set->SetType);
-    } else if (auto* procedural = dynamic_cast<TPSProceduralType*>(type)) {
+    } else if (auto* procedural = As<TPSProceduralType>(type)) {
         UseParams(procedural->ProcDef);
     }
     type->FinalTypeNo = count_++;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "script/compiler/image_format.h"
@@ -35,6 +36,16 @@ class TPSPascalParser;
 class TPSCompileTimeClass;
 class TPSUndefinedClass;
 class TPSInterface;
+
+// The classes of the model's objects carry a kind tag, ordered so that each
+// class and its descendants form one range (kFirstKind..kLastKind). As<T>
+// tests the tag: value trees are inspected at every step of compiling an
+// expression, far too often to ask the run-time type system each time.
+template <typename T, typename B>
+std::conditional_t<std::is_const_v<B>, const T, T>* As(B* object) {
+    if (object == nullptr || object->Kind < T::kFirstKind || object->Kind > T::kLastKind) return nullptr;
+    return static_cast<std::conditional_t<std::is_const_v<B>, const T, T>*>(object);
+}
 
 // True when the hash and the upper-case text both match: the one comparison
 // behind every name lookup.
@@ -170,9 +181,28 @@ public:
 
 // ============================================================ types
 
+enum class TPSTypeKind : std::uint8_t {
+    Plain,
+    Variant,
+    Record,
+    Class,
+    UndefinedClass,
+    Interface,
+    Procedural,
+    Array,
+    StaticArray,
+    Set,
+    Link,
+    Enum,
+};
+
 class TPSType {
 public:
-    explicit TPSType(std::uint8_t base_type) : BaseType(base_type) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Plain;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Enum;
+
+    // A plain type object: no structure beyond its base code.
+    explicit TPSType(std::uint8_t base_type) : TPSType(base_type, TPSTypeKind::Plain) {}
     virtual ~TPSType() = default;
     TPSType(const TPSType&) = delete;
     TPSType& operator=(const TPSType&) = delete;
@@ -193,6 +223,10 @@ public:
     std::string OriginalName;
     TPSAttributes Attributes;
     std::int32_t FinalTypeNo = -1;
+    const TPSTypeKind Kind;
+
+protected:
+    TPSType(std::uint8_t base_type, TPSTypeKind kind) : BaseType(base_type), Kind(kind) {}
 };
 
 // Variant and NotificationVariant. Member calls on variants are late-bound
@@ -200,7 +234,9 @@ public:
 // the procedure number and the types involved.
 class TPSVariantType : public TPSType {
 public:
-    using TPSType::TPSType;
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Variant;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Variant;
+    explicit TPSVariantType(std::uint8_t base_type) : TPSType(base_type, TPSTypeKind::Variant) {}
 };
 
 class TPSRecordFieldTypeDef {
@@ -216,7 +252,9 @@ public:
 
 class TPSRecordType : public TPSType {
 public:
-    TPSRecordType() : TPSType(btRecord) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Record;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Record;
+    TPSRecordType() : TPSType(btRecord, TPSTypeKind::Record) {}
     TPSRecordFieldTypeDef& AddRecVal();
     TPSRecordFieldTypeDef& RecVal(std::size_t index) const { return *Fields.at(index); }
     std::size_t RecValCount() const { return Fields.size(); }
@@ -226,20 +264,26 @@ public:
 
 class TPSClassType : public TPSType {
 public:
-    TPSClassType() : TPSType(btClass) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Class;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Class;
+    TPSClassType() : TPSType(btClass, TPSTypeKind::Class) {}
     TPSCompileTimeClass* Cl = nullptr;
 };
 
 // A class named before its import; resolved to its class type before writing.
 class TPSUndefinedClassType : public TPSType {
 public:
-    TPSUndefinedClassType() : TPSType(btUndefinedClass) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::UndefinedClass;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::UndefinedClass;
+    TPSUndefinedClassType() : TPSType(btUndefinedClass, TPSTypeKind::UndefinedClass) {}
     TPSUndefinedClass* ExtClass = nullptr;
 };
 
 class TPSInterfaceType : public TPSType {
 public:
-    TPSInterfaceType() : TPSType(btInterface) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Interface;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Interface;
+    TPSInterfaceType() : TPSType(btInterface, TPSTypeKind::Interface) {}
     TPSInterface* Intf = nullptr;
     // The GUID as the image stores it (four u32, little-endian each).
     std::uint32_t Guid[4] = {0, 0, 0, 0};
@@ -247,29 +291,37 @@ public:
 
 class TPSProceduralType : public TPSType {
 public:
-    TPSProceduralType() : TPSType(btProcPtr) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Procedural;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Procedural;
+    TPSProceduralType() : TPSType(btProcPtr, TPSTypeKind::Procedural) {}
     TPSParametersDecl ProcDef;
 };
 
 class TPSArrayType : public TPSType {
 public:
-    TPSArrayType() : TPSType(btArray) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Array;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::StaticArray;
+    TPSArrayType() : TPSType(btArray, TPSTypeKind::Array) {}
     TPSType* ArrayTypeNo = nullptr;  // the element type
 
 protected:
-    explicit TPSArrayType(std::uint8_t base_type) : TPSType(base_type) {}
+    TPSArrayType(std::uint8_t base_type, TPSTypeKind kind) : TPSType(base_type, kind) {}
 };
 
 class TPSStaticArrayType : public TPSArrayType {
 public:
-    TPSStaticArrayType() : TPSArrayType(btStaticArray) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::StaticArray;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::StaticArray;
+    TPSStaticArrayType() : TPSArrayType(btStaticArray, TPSTypeKind::StaticArray) {}
     std::uint32_t Length = 0;       // element count
     std::int32_t StartOffset = 0;   // low bound
 };
 
 class TPSSetType : public TPSType {
 public:
-    TPSSetType() : TPSType(btSet) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Set;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Set;
+    TPSSetType() : TPSType(btSet, TPSTypeKind::Set) {}
     // 256 over U8 or Char, the highest value + 1 over an enumeration, else 0.
     std::uint32_t BitSize() const;
     std::uint32_t ByteSize() const { return SetByteSize(BitSize()); }
@@ -279,13 +331,17 @@ public:
 
 class TPSTypeLink : public TPSType {
 public:
-    TPSTypeLink() : TPSType(btTypeLink) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Link;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Link;
+    TPSTypeLink() : TPSType(btTypeLink, TPSTypeKind::Link) {}
     TPSType* LinkTypeNo = nullptr;
 };
 
 class TPSEnumType : public TPSType {
 public:
-    TPSEnumType() : TPSType(btEnum) {}
+    static constexpr TPSTypeKind kFirstKind = TPSTypeKind::Enum;
+    static constexpr TPSTypeKind kLastKind = TPSTypeKind::Enum;
+    TPSEnumType() : TPSType(btEnum, TPSTypeKind::Enum) {}
     std::uint32_t HighValue = 0;
 };
 
@@ -295,8 +351,13 @@ public:
 std::unique_ptr<TPSType> NewTypeForBaseType(std::uint8_t base_type);
 
 // Follows type links to the real type; none stays none.
-TPSType* ResolveTypeLink(TPSType* type);
-const TPSType* ResolveTypeLink(const TPSType* type);
+const TPSType* ResolveTypeLinkChain(const TPSType* type);
+inline const TPSType* ResolveTypeLink(const TPSType* type) {
+    return type == nullptr || type->BaseType != btTypeLink ? type : ResolveTypeLinkChain(type);
+}
+inline TPSType* ResolveTypeLink(TPSType* type) {
+    return const_cast<TPSType*>(ResolveTypeLink(static_cast<const TPSType*>(type)));
+}
 
 // The image's number for each used type. Marking a type used marks its
 // components first (record fields, array, static-array and set elements, the
@@ -332,19 +393,29 @@ public:
     std::string RegisteredImportDecl;
 };
 
+enum class TPSProcedureKind : std::uint8_t { Internal, External };
+
 class TPSProcedure {
 public:
+    static constexpr TPSProcedureKind kFirstKind = TPSProcedureKind::Internal;
+    static constexpr TPSProcedureKind kLastKind = TPSProcedureKind::External;
+
     virtual ~TPSProcedure() = default;
-    TPSProcedure() = default;
     TPSProcedure(const TPSProcedure&) = delete;
     TPSProcedure& operator=(const TPSProcedure&) = delete;
 
     TPSAttributes Attributes;
+    const TPSProcedureKind Kind;
+
+protected:
+    explicit TPSProcedure(TPSProcedureKind kind) : Kind(kind) {}
 };
 
 class TPSExternalProcedure : public TPSProcedure {
 public:
-    explicit TPSExternalProcedure(TPSRegProc* reg_proc) : RegProc(reg_proc) {}
+    static constexpr TPSProcedureKind kFirstKind = TPSProcedureKind::External;
+    static constexpr TPSProcedureKind kLastKind = TPSProcedureKind::External;
+    explicit TPSExternalProcedure(TPSRegProc* reg_proc) : TPSProcedure(TPSProcedureKind::External), RegProc(reg_proc) {}
     TPSRegProc* RegProc;
 };
 
@@ -366,6 +437,10 @@ public:
 // A script procedure, and the main body ("!MAIN").
 class TPSInternalProcedure : public TPSProcedure {
 public:
+    static constexpr TPSProcedureKind kFirstKind = TPSProcedureKind::Internal;
+    static constexpr TPSProcedureKind kLastKind = TPSProcedureKind::Internal;
+    TPSInternalProcedure() : TPSProcedure(TPSProcedureKind::Internal) {}
+
     void SetName(std::string_view name);
     void Use() { Used = true; }
 
@@ -426,10 +501,29 @@ using TPSVarList = std::vector<std::unique_ptr<TPSVar>>;
 
 // ============================================================ value trees
 
+enum class TPSValueKind : std::uint8_t {
+    GlobalVar,
+    LocalVar,
+    AllocatedStackVar,
+    ParamVar,
+    Data,
+    Replace,
+    UnOp,
+    BinOp,
+    Nil,
+    ProcPtr,
+    ProcNo,
+    ProcVal,
+    Array,
+    CallField,  // a field of a function's record result (the expression parser's own)
+};
+
 class TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::GlobalVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::CallField;
+
     virtual ~TPSValue() = default;
-    TPSValue() = default;
     TPSValue(const TPSValue&) = delete;
     TPSValue& operator=(const TPSValue&) = delete;
 
@@ -444,53 +538,93 @@ public:
     std::uint32_t Pos = 0;
     std::uint32_t Row = 0;
     std::uint32_t Col = 0;
+    const TPSValueKind Kind;
+
+protected:
+    explicit TPSValue(TPSValueKind kind) : Kind(kind) {}
 };
 
 // A selector inside a variable: a record field or an array element.
+enum class TPSSubItemKind : std::uint8_t { Number, Value };
+
 class TPSSubItem {
 public:
+    static constexpr TPSSubItemKind kFirstKind = TPSSubItemKind::Number;
+    static constexpr TPSSubItemKind kLastKind = TPSSubItemKind::Value;
+
     virtual ~TPSSubItem() = default;
-    TPSSubItem() = default;
     TPSSubItem(const TPSSubItem&) = delete;
     TPSSubItem& operator=(const TPSSubItem&) = delete;
 
     TPSType* aType = nullptr;  // the selected item's type
+    const TPSSubItemKind Kind;
+
+protected:
+    explicit TPSSubItem(TPSSubItemKind kind) : Kind(kind) {}
 };
 
 // A field or element number known at compile time.
 class TPSSubNumber : public TPSSubItem {
 public:
+    static constexpr TPSSubItemKind kFirstKind = TPSSubItemKind::Number;
+    static constexpr TPSSubItemKind kLastKind = TPSSubItemKind::Number;
+    TPSSubNumber() : TPSSubItem(TPSSubItemKind::Number) {}
+
     std::uint32_t SubNo = 0;
 };
 
 // An element selected by an index expression.
 class TPSSubValue : public TPSSubItem {
 public:
+    static constexpr TPSSubItemKind kFirstKind = TPSSubItemKind::Value;
+    static constexpr TPSSubItemKind kLastKind = TPSSubItemKind::Value;
+    TPSSubValue() : TPSSubItem(TPSSubItemKind::Value) {}
+
     std::unique_ptr<TPSValue> SubNo;
 };
 
 class TPSValueVar : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::GlobalVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ParamVar;
     TPSSubItem& RecAdd(std::unique_ptr<TPSSubItem> item);
     void RecDelete(std::size_t index);
     TPSSubItem& RecItem(std::size_t index) const { return *RecItems.at(index); }
     std::size_t RecCount() const { return RecItems.size(); }
 
     std::vector<std::unique_ptr<TPSSubItem>> RecItems;
+
+protected:
+    using TPSValue::TPSValue;
 };
 
 class TPSValueGlobalVar : public TPSValueVar {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::GlobalVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::GlobalVar;
+    TPSValueGlobalVar() : TPSValueVar(TPSValueKind::GlobalVar) {}
+
     std::uint32_t GlobalVarNo = 0;
 };
 
 class TPSValueLocalVar : public TPSValueVar {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::LocalVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::AllocatedStackVar;
+    TPSValueLocalVar() : TPSValueVar(TPSValueKind::LocalVar) {}
+
     std::uint32_t LocalVarNo = 0;
+
+protected:
+    using TPSValueVar::TPSValueVar;
 };
 
 class TPSValueParamVar : public TPSValueVar {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::ParamVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ParamVar;
+    TPSValueParamVar() : TPSValueVar(TPSValueKind::ParamVar) {}
+
     std::uint32_t ParamNo = 0;
 };
 
@@ -499,7 +633,10 @@ public:
 // temporaries must be released in the reverse order of their allocation.
 class TPSValueAllocatedStackVar : public TPSValueLocalVar {
 public:
-    explicit TPSValueAllocatedStackVar(TPSInternalProcedure* proc) : Proc(proc) {}
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::AllocatedStackVar;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::AllocatedStackVar;
+    explicit TPSValueAllocatedStackVar(TPSInternalProcedure* proc)
+        : TPSValueLocalVar(TPSValueKind::AllocatedStackVar), Proc(proc) {}
     ~TPSValueAllocatedStackVar() override;
 
     TPSInternalProcedure* Proc;
@@ -507,6 +644,10 @@ public:
 
 class TPSValueData : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::Data;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::Data;
+    TPSValueData() : TPSValue(TPSValueKind::Data) {}
+
     std::unique_ptr<TPSConstValue> Data;
 };
 
@@ -539,6 +680,10 @@ private:
 // variables of a WITH statement); freeing it frees what it owns.
 class TPSValueReplace : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::Replace;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::Replace;
+    TPSValueReplace() : TPSValue(TPSValueKind::Replace) {}
+
     TPSValueSlot OldValue;  // owned: the free-old flag
     TPSValueSlot NewValue;  // owned: the free-new flag
     bool PreWriteAllocated = false;
@@ -547,6 +692,10 @@ public:
 
 class TPSUnValueOp : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::UnOp;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::UnOp;
+    TPSUnValueOp() : TPSValue(TPSValueKind::UnOp) {}
+
     std::unique_ptr<TPSValue> Val1;
     std::uint8_t Operator = 0;  // 0 not, 1 negation, 2 cast
     TPSType* aType = nullptr;
@@ -554,16 +703,29 @@ public:
 
 class TPSBinValueOp : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::BinOp;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::BinOp;
+    TPSBinValueOp() : TPSValue(TPSValueKind::BinOp) {}
+
     std::unique_ptr<TPSValue> Val1;
     std::unique_ptr<TPSValue> Val2;
     std::uint8_t Operator = 0;  // ExprOperator
     TPSType* aType = nullptr;
 };
 
-class TPSValueNil : public TPSValue {};
+class TPSValueNil : public TPSValue {
+public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::Nil;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::Nil;
+    TPSValueNil() : TPSValue(TPSValueKind::Nil) {}
+};
 
 class TPSValueProcPtr : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::ProcPtr;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ProcPtr;
+    TPSValueProcPtr() : TPSValue(TPSValueKind::ProcPtr) {}
+
     std::uint32_t ProcPtr = 0;
 };
 
@@ -591,23 +753,40 @@ public:
 
 class TPSValueProc : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::ProcNo;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ProcVal;
     std::unique_ptr<TPSValue> SelfPtr;
     TPSParameters Parameters;
     TPSType* ResultType = nullptr;
+
+protected:
+    using TPSValue::TPSValue;
 };
 
 class TPSValueProcNo : public TPSValueProc {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::ProcNo;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ProcNo;
+    TPSValueProcNo() : TPSValueProc(TPSValueKind::ProcNo) {}
+
     std::uint32_t ProcNo = 0;
 };
 
 class TPSValueProcVal : public TPSValueProc {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::ProcVal;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::ProcVal;
+    TPSValueProcVal() : TPSValueProc(TPSValueKind::ProcVal) {}
+
     std::unique_ptr<TPSValue> ProcNo;  // the procedural value
 };
 
 class TPSValueArray : public TPSValue {
 public:
+    static constexpr TPSValueKind kFirstKind = TPSValueKind::Array;
+    static constexpr TPSValueKind kLastKind = TPSValueKind::Array;
+    TPSValueArray() : TPSValue(TPSValueKind::Array) {}
+
     TPSValue& Add(std::unique_ptr<TPSValue> item);
     std::size_t Count() const { return Items.size(); }
     TPSValue& Item(std::size_t index) const { return *Items.at(index); }

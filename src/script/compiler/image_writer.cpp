@@ -15,7 +15,9 @@ static_assert(std::numeric_limits<long double>::digits == 64,
 void BlockWriteByte(std::string& code, std::uint8_t value) { code.push_back(static_cast<char>(value)); }
 
 void BlockWriteLong(std::string& code, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) code.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
+    code.append(bytes, 4);
 }
 
 void BlockWriteData(std::string& code, std::string_view bytes) { code.append(bytes); }
@@ -58,13 +60,13 @@ bool WriteConstantBytes(std::string& code, const TPSConstValue& value, const TPS
     case btString:
     case btPChar: WriteCountedText(code, value.tstring); return true;
     case btSet: {
-        const auto* set = dynamic_cast<const TPSSetType*>(&type);
+        const auto* set = As<TPSSetType>(&type);
         if (set == nullptr || value.tstring.size() != set->ByteSize()) return false;
         code.append(value.tstring);
         return true;
     }
     case btEnum: {
-        const auto* e = dynamic_cast<const TPSEnumType*>(&type);
+        const auto* e = As<TPSEnumType>(&type);
         if (e == nullptr) return false;
         WriteLittleEndian(code, value.tu32, static_cast<int>(EnumStorageBytes(e->HighValue)));
         return true;
@@ -92,8 +94,10 @@ bool BlockWriteConstant(std::string& code, const TPSConstValue& value) {
 }
 
 void WriteVariableOperand(std::string& code, std::uint32_t address) {
-    BlockWriteByte(code, okVariable);
-    BlockWriteLong(code, address);
+    const char bytes[5] = {static_cast<char>(okVariable), static_cast<char>(address & 0xFF),
+                           static_cast<char>((address >> 8) & 0xFF), static_cast<char>((address >> 16) & 0xFF),
+                           static_cast<char>((address >> 24) & 0xFF)};
+    code.append(bytes, 5);
 }
 
 void WriteElementNumberOperand(std::string& code, std::uint32_t address, std::uint32_t number) {
@@ -183,8 +187,8 @@ struct ImageError {
 // The type object of the class its base code promises; a mismatch is a
 // damaged model.
 template <class T>
-const T& As(const TPSType& type) {
-    const auto* typed = dynamic_cast<const T*>(&type);
+const T& Typed(const TPSType& type) {
+    const auto* typed = As<T>(&type);
     if (typed == nullptr) throw ImageError{"Type '" + type.Name + "' does not match its base code"};
     return *typed;
 }
@@ -224,8 +228,14 @@ void ImageBuilder::Build(TPSImageOutput& output) {
 
     std::uint32_t main_proc = kNoMainProc;
     const auto& procs = *source_.Procs;
+    // Room for all the code and a generous entry per type, procedure and
+    // variable, so that a large image is not copied as it grows.
+    std::size_t estimate = 64 * (types_.size() + procs.size() + source_.Vars->size());
+    for (const auto& proc : procs)
+        if (const auto* internal = As<TPSInternalProcedure>(proc.get())) estimate += internal->Data.size();
+    image_.reserve(estimate);
     for (std::size_t i = 0; i < procs.size(); ++i) {
-        const auto* internal = dynamic_cast<const TPSInternalProcedure*>(procs[i].get());
+        const auto* internal = As<TPSInternalProcedure>(procs[i].get());
         if (internal != nullptr && internal->Name == kMainProcName) {
             main_proc = static_cast<std::uint32_t>(i);
             break;
@@ -278,7 +288,7 @@ const TPSType& ImageBuilder::Writable(const TPSType& type) const {
     if (type.BaseType != btUndefinedClass) return type;
     const TPSType* resolved = nullptr;
     if (source_.ResolveUndefinedClass)
-        resolved = source_.ResolveUndefinedClass(As<TPSUndefinedClassType>(type));
+        resolved = source_.ResolveUndefinedClass(Typed<TPSUndefinedClassType>(type));
     if (resolved == nullptr || resolved->BaseType != btClass)
         throw ImageError{"Class '" + type.Name + "' was never imported"};
     return *resolved;
@@ -297,14 +307,14 @@ std::uint32_t ImageBuilder::ComponentNumber(const TPSType* component, const TPST
 void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
     const TPSType& type = Writable(slot_type);
     std::uint32_t enum_highest = 0;
-    if (type.BaseType == btEnum) enum_highest = As<TPSEnumType>(type).HighValue;
+    if (type.BaseType == btEnum) enum_highest = Typed<TPSEnumType>(type).HighValue;
     std::uint8_t code = ImageBaseCode(type.BaseType, enum_highest);
     if (slot_type.ExportName) code = static_cast<std::uint8_t>(code + kTypeExportNameFlag);
     BlockWriteByte(image_, code);
 
     switch (type.BaseType) {
     case btInterface: {
-        const auto& intf = As<TPSInterfaceType>(type);
+        const auto& intf = Typed<TPSInterfaceType>(type);
         for (std::uint32_t word : intf.Guid) BlockWriteLong(image_, word);
         break;
     }
@@ -313,22 +323,22 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
         WriteCountedText(image_, type.Name);
         break;
     case btProcPtr: {
-        const std::string signature = MakeProcSignature(As<TPSProceduralType>(type).ProcDef);
+        const std::string signature = MakeProcSignature(Typed<TPSProceduralType>(type).ProcDef);
         Require(signature.size() <= kMaxProcSignatureLength, type, "has too many parameters");
         WriteCountedText(image_, signature);
         break;
     }
     case btSet: {
-        const std::uint32_t bits = As<TPSSetType>(type).BitSize();
+        const std::uint32_t bits = Typed<TPSSetType>(type).BitSize();
         Require(bits <= kMaxSetBits, type, "has more than 256 elements");
         BlockWriteLong(image_, bits);
         break;
     }
     case btArray:
-        BlockWriteLong(image_, ComponentNumber(As<TPSArrayType>(type).ArrayTypeNo, type, number));
+        BlockWriteLong(image_, ComponentNumber(Typed<TPSArrayType>(type).ArrayTypeNo, type, number));
         break;
     case btStaticArray: {
-        const auto& array = As<TPSStaticArrayType>(type);
+        const auto& array = Typed<TPSStaticArrayType>(type);
         Require(array.Length <= kMaxStaticArrayCount, type, "has too many elements");
         BlockWriteLong(image_, ComponentNumber(array.ArrayTypeNo, type, number));
         BlockWriteLong(image_, array.Length);
@@ -336,7 +346,7 @@ void ImageBuilder::WriteType(const TPSType& slot_type, std::uint32_t number) {
         break;
     }
     case btRecord: {
-        const auto& record = As<TPSRecordType>(type);
+        const auto& record = Typed<TPSRecordType>(type);
         Require(!record.Fields.empty(), type, "has no fields");
         BlockWriteLong(image_, static_cast<std::uint32_t>(record.Fields.size()));
         for (const auto& field : record.Fields) BlockWriteLong(image_, ComponentNumber(field->FType, type, number));
@@ -368,13 +378,13 @@ void ImageBuilder::WriteAttributes(const TPSAttributes& attributes, std::uint32_
 
 void ImageBuilder::WriteProcedure(const TPSProcedure& proc) {
     const std::uint8_t attribute_flag = proc.Attributes.Count() > 0 ? pfAttributes : 0;
-    if (const auto* internal = dynamic_cast<const TPSInternalProcedure*>(&proc)) {
+    if (const auto* internal = As<TPSInternalProcedure>(&proc)) {
         BlockWriteByte(image_, static_cast<std::uint8_t>(pfExportOrDecl | attribute_flag));
         BlockWriteLong(image_, 0);  // code offset, patched by WriteCode
         BlockWriteLong(image_, 0);  // code length
         WriteCountedText(image_, internal->Name);
         WriteCountedText(image_, MakeProcDeclText(internal->Decl));
-    } else if (const auto* external = dynamic_cast<const TPSExternalProcedure*>(&proc)) {
+    } else if (const auto* external = As<TPSExternalProcedure>(&proc)) {
         const TPSRegProc* reg = external->RegProc;
         if (reg == nullptr) throw ImageError{"External procedure without a registered function"};
         const std::string import_decl = !reg->ImportDecl.empty() && reg->ImportDecl == reg->RegisteredImportDecl
@@ -436,7 +446,7 @@ void ImageBuilder::WriteCode() {
     const auto& procs = *source_.Procs;
     static const std::string kEmptyBody(1, static_cast<char>(opRet));
     for (std::size_t i = 0; i < procs.size(); ++i) {
-        const auto* internal = dynamic_cast<const TPSInternalProcedure*>(procs[i].get());
+        const auto* internal = As<TPSInternalProcedure>(procs[i].get());
         if (internal == nullptr) continue;
         const std::string& code = internal->Data.empty() ? kEmptyBody : internal->Data;
         const auto offset = static_cast<std::uint32_t>(image_.size());
@@ -449,9 +459,9 @@ void ImageBuilder::WriteCode() {
 void ImageBuilder::BuildDebugNames(std::string& names) const {
     names.assign(1, '\0');
     for (const auto& proc : *source_.Procs) {
-        if (const auto* internal = dynamic_cast<const TPSInternalProcedure*>(proc.get())) {
+        if (const auto* internal = As<TPSInternalProcedure>(proc.get())) {
             if (internal->Name != kMainProcName) names += internal->OriginalName;
-        } else if (const auto* external = dynamic_cast<const TPSExternalProcedure*>(proc.get())) {
+        } else if (const auto* external = As<TPSExternalProcedure>(proc.get())) {
             if (external->RegProc != nullptr) names += external->RegProc->OrgName;
         }
         names.push_back('\1');

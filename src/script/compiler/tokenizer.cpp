@@ -99,6 +99,32 @@ consteval bool KeywordsSortedAndComplete() {
 }
 static_assert(KeywordsSortedAndComplete());
 
+constexpr std::size_t kLongestKeyword = 14;  // "IMPLEMENTATION", "INITIALIZATION"
+
+// For each first letter, the range of keywords that start with it: every
+// identifier token is looked up, so the search starts among a handful.
+struct LetterRange {
+    std::uint8_t first = 0;
+    std::uint8_t end = 0;
+};
+consteval std::array<LetterRange, 26> MakeLetterRanges() {
+    std::array<LetterRange, 26> ranges{};
+    for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+        auto& r = ranges[static_cast<std::size_t>(kKeywords[i].text[0] - 'A')];
+        if (r.end == 0) r.first = static_cast<std::uint8_t>(i);
+        r.end = static_cast<std::uint8_t>(i + 1);
+    }
+    return ranges;
+}
+constexpr std::array<LetterRange, 26> kLetterRanges = MakeLetterRanges();
+
+consteval bool KeywordsFitTheBuffer() {
+    for (const auto& k : kKeywords)
+        if (k.text.size() > kLongestKeyword) return false;
+    return true;
+}
+static_assert(KeywordsFitTheBuffer());
+
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) {
@@ -108,11 +134,25 @@ bool IsHexDigit(char c) {
 }  // namespace
 
 TPSTokenId KeywordId(std::string_view upperWord) {
-    const auto it = std::lower_bound(kKeywords.begin(), kKeywords.end(), upperWord,
-                                     [](const Keyword& k, std::string_view w) { return k.text < w; });
-    if (it != kKeywords.end() && it->text == upperWord) return it->id;
+    if (upperWord.empty() || upperWord[0] < 'A' || upperWord[0] > 'Z') return tkIdentifier;
+    const LetterRange r = kLetterRanges[static_cast<std::size_t>(upperWord[0] - 'A')];
+    for (std::size_t i = r.first; i < r.end; ++i)
+        if (kKeywords[i].text == upperWord) return kKeywords[i].id;
     return tkIdentifier;
 }
+
+namespace {
+// The keyword a word of the source spells in any case, else tkIdentifier.
+TPSTokenId KeywordOfWord(std::string_view word) {
+    if (word.size() > kLongestKeyword) return tkIdentifier;
+    char upper[kLongestKeyword];
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    }
+    return KeywordId(std::string_view(upper, word.size()));
+}
+}  // namespace
 
 void TPSPascalParser::SetText(std::string_view text) {
     source_.assign(text);
@@ -175,6 +215,17 @@ void TPSPascalParser::Next() {
     }
     for (;;) {
         position_ += tokenLength_;
+        tokenLength_ = 0;
+        if (!KeepBlanks) {
+            // Blanks that would be skipped anyway are passed over here, as
+            // the blank token's scan would (lines counted the same way).
+            for (;;) {
+                const char b = At(position_);
+                if (b == ' ' || b == '\t') ++position_;
+                else if (b == '\r' || b == '\n') position_ = TakeLineBreak(position_);
+                else break;
+            }
+        }
         tokenRow_ = row_;
         tokenLineStart_ = lineStart_;
         const TPSLexErrorKind error = Scan();
@@ -194,8 +245,10 @@ void TPSPascalParser::Next() {
     }
     switch (tokenId_) {
         case tkIdentifier:
-            rawToken_ = source_.substr(position_, tokenLength_);
-            token_ = FastUpperCase(rawToken_);
+            rawToken_.assign(source_, position_, tokenLength_);
+            token_.assign(rawToken_);
+            for (char& c : token_)
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
             break;
         case tkComment:
         case tkBlank:
@@ -204,8 +257,8 @@ void TPSPascalParser::Next() {
         case tkString:
         case tkChar:
         case tkHexInt:
-            rawToken_ = source_.substr(position_, tokenLength_);
-            token_ = rawToken_;
+            rawToken_.assign(source_, position_, tokenLength_);
+            token_.assign(rawToken_);
             break;
         default:
             break;
@@ -361,9 +414,7 @@ TPSLexErrorKind TPSPascalParser::Scan() {
             if (IsLetter(c)) {
                 while (IsLetter(At(i)) || IsDigit(At(i))) ++i;
                 finish(tkIdentifier, i);
-                if (tokenLength_ <= 255) {
-                    tokenId_ = KeywordId(FastUpperCase(std::string_view(source_).substr(start, tokenLength_)));
-                }
+                if (tokenLength_ <= 255) tokenId_ = KeywordOfWord(std::string_view(source_).substr(start, tokenLength_));
                 break;
             }
             finish(tkEOF, i);

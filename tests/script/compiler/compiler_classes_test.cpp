@@ -48,7 +48,7 @@ TEST(compiler_classes, standard_interfaces_take_values_of_their_descendants_only
     EXPECT_TRUE(r.Ok) << r.AllMessages();
     r = CompileScript("var d: IDispatch; u: IUnknown; begin d := u as IDispatch; end.");
     EXPECT_FALSE(r.Ok);
-    EXPECT_TRUE(r.HasMessage("(1:48): Type mismatch")) << r.AllMessages();
+    EXPECT_TRUE(r.HasMessage("(1:57): Type mismatch")) << r.AllMessages();
     r = CompileScript("var d: IDispatch; u: IUnknown; begin d := IDispatch(u); end.");
     EXPECT_FALSE(r.Ok);
 }

@@ -67,6 +67,49 @@ TEST(compiler_driver, messages_carry_row_column_and_exact_text) {
     EXPECT_TRUE(r.HasMessage("Unexpected end of file")) << r.AllMessages();
 }
 
+// A message stands at the current token; only a by-reference argument, a
+// set element of the wrong type and the operand of a constant Boolean
+// warning are reported where they stand in the text.
+TEST(compiler_driver, messages_stand_at_the_current_token_unless_an_argument_or_element_is_meant) {
+    const std::string decls =
+        "type TBytes = set of Byte;\n"
+        "var i: Integer; b: Byte; s: string; bs: TBytes;\n"
+        "procedure P; begin end;\n"
+        "procedure ByRef(var t: string); begin end;\n"
+        "procedure ByValue(t: string); begin end;\n";
+    struct Case {
+        const char* statement;  // on row 7, after "begin" on row 6
+        const char* message;
+    };
+    for (const Case& c : {
+             // An assignment of a value of another type: at the ";".
+             Case{"  i := 'x';", "[Error] (7:11): Type mismatch"},
+             Case{"  s := i + 1;", "[Error] (7:13): Type mismatch"},
+             // A procedure used as a value.
+             Case{"  i := P;", "[Error] (7:9): No result"},
+             // A by-value argument that does not fit is checked as an
+             // assignment when the call is written, after the whole call.
+             Case{"  ByValue(i);", "[Error] (7:13): Type mismatch"},
+             // By reference: at the argument.
+             Case{"  ByRef(i);", "[Error] (7:9): Type mismatch"},
+             Case{"  ByRef('a');", "[Error] (7:9): Variable Expected"},
+             // Set constructors: an element of another type where it stands,
+             // one that is not a constant at the current token.
+             Case{"  bs := [1, 'a'];", "[Error] (7:13): Type mismatch"},
+             Case{"  bs := [1, b];", "[Error] (7:15): Type mismatch"},
+             // nil for a parameter without a type: no type can be known.
+             Case{"  i := Length(nil);", "[Error] (7:19): Type mismatch"},
+         }) {
+        auto r = CompileScript(decls + "begin\n" + c.statement + "\nend.");
+        EXPECT_FALSE(r.Ok) << c.statement;
+        EXPECT_TRUE(r.HasMessage(c.message)) << c.statement << "\n" << r.AllMessages();
+    }
+    // The warning about a constant operand stands at the left operand.
+    auto r = CompileScript(decls + "begin\n  if True and (i > 0) then;\nend.");
+    EXPECT_TRUE(r.Ok) << r.AllMessages();
+    EXPECT_TRUE(r.HasMessage("[Warning] (7:6): True and is not needed")) << r.AllMessages();
+}
+
 TEST(compiler_driver, registration_outside_a_compilation_raises) {
     TPSPascalCompiler c;
     try {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -144,6 +145,39 @@ TEST(compiler_plugins, every_plugin_in_the_folder_compiles_with_its_includes_and
     EXPECT_GE(plugins, 30);
 }
 
+// The images the plug-ins compile to were recorded once; the compiler's
+// output for them must not change unless the change is meant. With
+// VOSTREL_RECORD_IMAGES set the test writes the images afresh instead.
+TEST(compiler_plugins, every_plugin_compiles_to_its_recorded_image_byte_for_byte) {
+    const auto files = PluginFiles();
+    const std::filesystem::path imageDir = std::filesystem::path(TestDir()) / "plugin_images";
+    const bool record = std::getenv("VOSTREL_RECORD_IMAGES") != nullptr;
+    std::set<std::string> expected;
+    for (const auto& [name, text] : files) {
+        if (!name.ends_with(".pas")) continue;
+        const std::string imageName = std::filesystem::path(name).stem().string() + ".img";
+        expected.insert(imageName);
+        auto r = CompilePlugin(text, name, files);
+        ASSERT_TRUE(r.Ok) << name << "\n" << r.AllMessages();
+        if (record) {
+            std::filesystem::create_directories(imageDir);
+            std::ofstream(imageDir / imageName, std::ios::binary) << r.Image;
+            continue;
+        }
+        ASSERT_TRUE(std::filesystem::exists(imageDir / imageName)) << "no recorded image for " << name;
+        const std::string recorded = ReadFile(imageDir / imageName);
+        if (r.Image == recorded) continue;
+        std::size_t at = 0;
+        while (at < r.Image.size() && at < recorded.size() && r.Image[at] == recorded[at]) ++at;
+        ADD_FAILURE() << name << ": the image differs from the recorded one at byte " << at << " (sizes "
+                      << r.Image.size() << " and " << recorded.size() << ")";
+    }
+    // A recorded image whose source is gone is stale.
+    for (const auto& entry : std::filesystem::directory_iterator(imageDir))
+        EXPECT_TRUE(expected.count(entry.path().filename().string())) << "stale " << entry.path();
+    EXPECT_GE(expected.size(), 30u);
+}
+
 TEST(compiler_plugins, host_records_events_in_any_case_and_refuses_an_event_function) {
     auto r = CompilePlugin("procedure onload; begin end; procedure OnReceive2; begin end;", "p.pas");
     ASSERT_TRUE(r.Ok) << r.AllMessages();
@@ -170,7 +204,7 @@ TEST(compiler_plugins, includes_resolve_beside_the_including_file_and_errors_poi
     // b.inc is found beside a.inc, its error reported in its own rows.
     r = CompilePlugin("\n{$I inc/a.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
     EXPECT_FALSE(r.Ok);
-    EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:13): Type mismatch")) << r.AllMessages();
+    EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:16): Type mismatch")) << r.AllMessages();
     // A missing include reads as an empty text.
     r = CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
     EXPECT_TRUE(r.Ok) << r.AllMessages();
