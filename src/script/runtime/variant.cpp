@@ -58,7 +58,7 @@ bool HasNoValueOps(std::uint16_t k) { return k == varVariantArray || k == varDis
 }
 
 [[noreturn]] void ThrowNotArray(std::uint16_t kind) {
-    throw EPSError("A " + std::string(VarKindName(kind)) + " Variant is not an array");
+    throw EPSError("Variant is not an array (" + std::string(VarKindName(kind)) + ")");
 }
 
 std::string_view OpName(TVarOp op) {
@@ -676,7 +676,11 @@ TVarOrder VarCompare(const Variant& left, const Variant& right) {
 
 bool VarEquals(const Variant& left, const Variant& right) {
     const std::uint16_t lk = left.VType(), rk = right.VType();
-    if (lk == varVariantArray || rk == varVariantArray) ThrowInvalidOp(lk, "=", rk);
+    if (lk == varVariantArray || rk == varVariantArray) {
+        // An array is equal only to itself.
+        return lk == rk && left.Cell().LowBound == right.Cell().LowBound &&
+               left.Cell().Payload == right.Cell().Payload;
+    }
     if (lk == varDispatch || rk == varDispatch) return lk == rk && left.ToDispatch() == right.ToDispatch();
     if (lk == varNull || rk == varNull) return lk == rk;
     // A text that is no number is simply not equal to a number.

@@ -169,8 +169,8 @@ enum class TVarOrder : std::uint8_t { Less, Equal, Greater, Unordered };
 // have no order.
 TVarOrder VarCompare(const Variant& left, const Variant& right);
 // Equality: as VarCompare, except that a String that is not a number is
-// unequal to a number, and dispatch interfaces are equal when they are the
-// same. Arrays have no equality.
+// unequal to a number, and arrays and dispatch interfaces are equal only to
+// themselves.
 bool VarEquals(const Variant& left, const Variant& right);
 // Whether a Variant holds a Single, Double or Currency (the kinds for which
 // "/" divides as reals).

@@ -132,11 +132,18 @@ public:
 // itself), so tests see every AddRef and Release.
 class CountedDispatch final : public IPSDispatch {
 public:
-    void AddRef() noexcept override { ++refs; }
-    void Release() noexcept override { --refs; }
+    void AddRef() noexcept override {
+        if (refs == 0 && released) revived = true;
+        ++refs;
+    }
+    void Release() noexcept override {
+        if (--refs == 0) released = true;
+    }
     bool GetMemberId(std::string_view, std::int32_t&) override { return false; }
     Variant Invoke(std::int32_t, bool, std::vector<Variant>&) override;
-    int refs = 1;  // the test's own
+    int refs = 0;           // references that values hold
+    bool released = false;  // the count reached 0 (a real object is gone)
+    bool revived = false;   // a reference was taken after that
 };
 
 inline Variant CountedDispatch::Invoke(std::int32_t, bool, std::vector<Variant>&) { return Variant(); }
