@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -152,12 +153,14 @@ inline Variant CountedDispatch::Invoke(std::int32_t, bool, std::vector<Variant>&
 class TestObject final : public IPSObject {
 public:
     IPSInterface* GetInterface(const TPSGuid& guid) override {
+        if (on_ask) on_ask();
         if (intf == nullptr || !(guid == provides)) return nullptr;
         intf->AddRef();
         return intf;
     }
     CountedDispatch* intf = nullptr;
     TPSGuid provides;
+    std::function<void()> on_ask;  // host code run when asked; may raise
 };
 
 }  // namespace script::runtime::testing

@@ -272,6 +272,9 @@ TEST(value_access, assignment_converts_between_numeric_and_text_types) {
         {"Integer to Variant", gS32, [](Value& v) { v.Set(1); }, gVar, [](Value& v) { EXPECT_EQ(Variant::SlotVType(v.Addr()), varInteger); }},
         {"Boolean to Variant", gBool, [](Value& v) { v.Set<std::uint8_t>(1); }, gVar, [](Value& v) { EXPECT_EQ(Variant::SlotVType(v.Addr()), varBoolean); }},
         {"U32 to ProcPtr", gU32, [](Value& v) { v.Set(3u); }, gProc, [](Value& v) { EXPECT_EQ(v.Get<PSProcPtrValue>().ProcNo, 3u); }},
+        {"Record to Record", gRec, [](Value& v) { SetStringSlot(v.Addr(), "field"); }, gRec, [](Value& v) { EXPECT_EQ(StringSlotView(v.Addr()), "field"); }},
+        {"Static to static", gStatic3, [](Value& v) { SetStringSlot(static_cast<std::byte*>(v.Addr()) + 16, "third"); }, gStatic3, [](Value& v) { EXPECT_EQ(StringSlotView(static_cast<std::byte*>(v.Addr()) + 16), "third"); }},
+        {"ProcPtr to ProcPtr", gProc, [](Value& v) { v.Set(PSProcPtrValue{4, 0, nullptr, &v}); }, gProc, [](Value& v) { EXPECT_EQ(v.Get<PSProcPtrValue>().ProcNo, 4u); EXPECT_NE(v.Get<PSProcPtrValue>().Object, nullptr); }},
         {"Set to Set", gSet, [](Value& v) { v.Set<std::uint8_t>(0x05); }, gSet, [](Value& v) { EXPECT_EQ(v.Get<std::uint8_t>(), 0x05); }},
     };
     for (const auto& r : rows) {
@@ -418,6 +421,21 @@ TEST(value_access, objects_and_integers_never_turn_into_each_other) {
     c.Set(static_cast<IPSObject*>(nullptr));
     EXPECT_EQ(Assign(exec, d, c), erInterfaceNotSupported);
     EXPECT_EQ(new_intf.refs, 1);
+
+    // Host code failing inside an assignment becomes the error of its class;
+    // a script error raised there keeps its own place.
+    c.Set(static_cast<IPSObject*>(&object));
+    object.on_ask = [&] { throw EPSException("nested failure", &exec, 3, 99); };
+    EXPECT_EQ(Assign(exec, d, c), erCustomError);
+    EXPECT_EQ(exec.LastErrorParam(), "nested failure");
+    EXPECT_EQ(exec.LastErrorPos(), 99u);
+    object.on_ask = [] { throw EPSDivByZero("Division by zero"); };
+    EXPECT_EQ(Assign(exec, d, c), ErDivideByZero);
+    object.on_ask = [] { throw std::runtime_error("host said no"); };
+    EXPECT_EQ(Assign(exec, d, c), erException);
+    EXPECT_EQ(exec.LastErrorParam(), "host said no");
+    EXPECT_EQ(new_intf.refs, 1);
+    object.on_ask = nullptr;
 
     // nil is written as an assignment from a fresh nil interface.
     Value nil_intf(T(gDisp));

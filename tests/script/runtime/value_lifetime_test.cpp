@@ -107,6 +107,15 @@ TEST(value_lifetime, containers_release_every_string_array_and_variant_they_hold
     SetDynArrayLength(nested, Types().Var(5), 2);
     SetDynArrayLength(LoadAs<std::byte*>(nested) + sizeof(void*), AsArray(Types().Var(5)).ArrayType, 3);
     FreeTypedHeapValueList(std::move(list));
+
+    // Attributes own their typed values.
+    TPSTypeRec with_attributes(btU8);
+    TPSRuntimeAttribute& attr = with_attributes.Attributes.Add("TAG");
+    EXPECT_EQ(attr.AttribTypeHash, MakeHash("TAG"));
+    SetStringSlot(attr.AddValue(str), "attribute text");
+    SetDynArrayLength(attr.AddValue(tms), tms, 2);
+    EXPECT_EQ(with_attributes.Attributes.Count(), 1u);
+    EXPECT_EQ(PSGetVarString(with_attributes.Attributes[0].Values[0].get()), "attribute text");
     DestroyTypedHeapValue(nullptr);
     DestroyHeapValue(nullptr, str);
 }
