@@ -244,12 +244,11 @@ Variant NumericOp(TVarOp op, const Num& a, const Num& b) {
         break;
     case TVarOp::RealDiv: {
         if (IsZero(b)) throw EPSDivByZero("Division by zero");
-        if (a.kind == Num::Cur || b.kind == Num::Cur) {
-            if (a.kind != Num::Float && b.kind != Num::Float) {
-                const long double q = static_cast<long double>(ScaledOf(a)) * kCurrencyScale /
-                                      static_cast<long double>(ScaledOf(b));
-                return Variant::Currency(RoundToInt64(q));
-            }
+        const bool exact = a.kind != Num::Float && b.kind != Num::Float;
+        if (exact && (a.kind == Num::Cur || b.kind == Num::Cur)) {
+            const long double q = static_cast<long double>(ScaledOf(a)) * kCurrencyScale /
+                                  static_cast<long double>(ScaledOf(b));
+            return Variant::Currency(RoundToInt64(q));
         }
         const long double x = RealOf(a), y = RealOf(b);
         return FloatResult(x / y, x, y, false);
