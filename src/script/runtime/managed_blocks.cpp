@@ -1,0 +1,152 @@
+#include "script/runtime/managed_blocks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "script/runtime/errors.h"
+#include "script/runtime/value_layout.h"
+
+namespace script::runtime {
+
+namespace {
+
+std::byte* BaseOf(void* payload) { return static_cast<std::byte*>(payload) - kBlockHeaderBytes; }
+const std::byte* BaseOf(const void* payload) {
+    return static_cast<const std::byte*>(payload) - kBlockHeaderBytes;
+}
+
+// Block sizes are checked against the cap before this, so they fit size_t.
+std::size_t BlockBytes(std::uint64_t payload_bytes) {
+    const std::uint64_t total = payload_bytes + kBlockHeaderBytes;
+    if (payload_bytes > kMaxValueBytes || total > kMaxValueBytes) throw EPSOutOfMemory();
+    return static_cast<std::size_t>(total);
+}
+
+}  // namespace
+
+void CheckValueBytes(std::uint64_t bytes) {
+    if (bytes > kMaxValueBytes) throw EPSOutOfMemory();
+}
+
+void* AllocValueStorage(std::uint64_t bytes) {
+    CheckValueBytes(bytes);
+    void* p = std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
+    if (p == nullptr) throw EPSOutOfMemory();
+    return p;
+}
+
+void FreeValueStorage(void* p) noexcept { std::free(p); }
+
+void* NewBlock(std::uint64_t payload_bytes, std::int32_t count) {
+    const std::size_t total = BlockBytes(payload_bytes);
+    auto* base = static_cast<std::byte*>(std::calloc(1, total));
+    if (base == nullptr) throw EPSOutOfMemory();
+    const PSBlockHeader header{1, count};
+    std::memcpy(base, &header, sizeof header);
+    return base + kBlockHeaderBytes;
+}
+
+void* ResizeBlock(void* payload, std::uint64_t old_payload_bytes, std::uint64_t payload_bytes,
+                  std::int32_t count) {
+    const std::size_t total = BlockBytes(payload_bytes);
+    auto* base = static_cast<std::byte*>(std::realloc(BaseOf(payload), total));
+    if (base == nullptr) throw EPSOutOfMemory();
+    std::byte* data = base + kBlockHeaderBytes;
+    if (payload_bytes > old_payload_bytes)
+        std::memset(data + old_payload_bytes, 0, static_cast<std::size_t>(payload_bytes - old_payload_bytes));
+    BlockHeaderOf(data)->Count = count;
+    return data;
+}
+
+void FreeBlock(void* payload) noexcept {
+    if (payload != nullptr) std::free(BaseOf(payload));
+}
+
+PSBlockHeader* BlockHeaderOf(void* payload) { return reinterpret_cast<PSBlockHeader*>(BaseOf(payload)); }
+const PSBlockHeader* BlockHeaderOf(const void* payload) {
+    return reinterpret_cast<const PSBlockHeader*>(BaseOf(payload));
+}
+
+std::int32_t BlockCount(const void* payload) { return payload == nullptr ? 0 : BlockHeaderOf(payload)->Count; }
+std::int32_t BlockRefCount(const void* payload) {
+    return payload == nullptr ? 0 : BlockHeaderOf(payload)->RefCount;
+}
+
+void AddBlockRef(void* payload) {
+    if (payload == nullptr) return;
+    PSBlockHeader* h = BlockHeaderOf(payload);
+    if (h->RefCount > 0) ++h->RefCount;
+}
+
+bool DropBlockRef(void* payload) {
+    if (payload == nullptr) return false;
+    PSBlockHeader* h = BlockHeaderOf(payload);
+    if (h->RefCount <= 0) return false;
+    return --h->RefCount == 0;
+}
+
+// ------------------------------------------------------------ strings
+
+PSStr NewStringOfLength(std::uint64_t length) {
+    if (length == 0) return nullptr;
+    if (length > kMaxValueBytes) throw EPSOutOfMemory();
+    // The payload keeps one zero byte after the characters.
+    return static_cast<PSStr>(NewBlock(length + 1, static_cast<std::int32_t>(length)));
+}
+
+PSStr NewString(std::string_view text) {
+    PSStr s = NewStringOfLength(text.size());
+    if (s != nullptr) std::memcpy(s, text.data(), text.size());
+    return s;
+}
+
+std::string_view StringView(const char* s) {
+    if (s == nullptr) return {};
+    return {s, static_cast<std::size_t>(BlockCount(s))};
+}
+
+void AddStringRef(PSStr s) { AddBlockRef(s); }
+
+void ReleaseString(PSStr s) noexcept {
+    if (DropBlockRef(s)) FreeBlock(s);
+}
+
+PSStr LoadStr(const void* slot) { return LoadAs<PSStr>(slot); }
+
+std::string_view StringSlotView(const void* slot) { return StringView(LoadStr(slot)); }
+
+std::string_view PCharSlotView(const void* slot) {
+    const char* s = LoadStr(slot);
+    if (s == nullptr) return {};
+    return {s, std::strlen(s)};
+}
+
+void SetStringSlot(void* slot, std::string_view text) {
+    PSStr fresh = NewString(text);
+    PSStr old = LoadStr(slot);
+    StoreAs(slot, fresh);
+    ReleaseString(old);
+}
+
+void ShareStringSlot(void* dest, const void* src) {
+    PSStr s = LoadStr(src);
+    AddStringRef(s);
+    PSStr old = LoadStr(dest);
+    StoreAs(dest, s);
+    ReleaseString(old);
+}
+
+void ClearStringSlot(void* slot) noexcept {
+    PSStr old = LoadStr(slot);
+    StoreAs(slot, PSStr{nullptr});
+    ReleaseString(old);
+}
+
+char* UniqueStringSlot(void* slot) {
+    PSStr s = LoadStr(slot);
+    if (s == nullptr || BlockRefCount(s) == 1) return s;
+    SetStringSlot(slot, StringView(s));
+    return LoadStr(slot);
+}
+
+}  // namespace script::runtime
