@@ -268,7 +268,13 @@ void TControl::SetPopupMenu(TPopupMenu* menu) {
 }
 
 void TControl::Repaint() {
-    if (widget_) widget_->update();
+    if (!widget_) return;
+    // A scrolling control draws on its viewport: updating the frame around
+    // it would leave what it shows as it was.
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(widget_))
+        area->viewport()->update();
+    else
+        widget_->update();
 }
 
 void TControl::BringToFront() {
