@@ -435,11 +435,12 @@ void TMain::speedcbChange(vcl::TComponent* Sender) {
     auto select_current = [this] {
         speedcb->SetItemIndex(speedcb->Items().IndexOf(rtl::IntToStr(cp1->BaudRateValue())));
     };
+    // While the question is up the list shows the rate in use: anything that
+    // applies the parameters meanwhile (the reconnect timer, the list losing
+    // the focus) must not take "Custom.." for a rate and close the ports.
+    select_current();
     std::string value = LastCustomSpeed;
-    if (!vcl::InputQuery("Speed value", "Enter number", value)) {
-        select_current();
-        return;
-    }
+    if (!vcl::InputQuery("Speed value", "Enter number", value)) return;
     std::int64_t v = -1;
     if (!rtl::TryStrToInt64(value, v)) v = -1;
     if (v < 1 || v > kMaxCustomSpeed) {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QMouseEvent>
 #include <QWidget>
@@ -424,11 +425,15 @@ bool TWinControl::HandleEvent(QEvent* event) {
             Realign();
             return false;
         case QEvent::FocusIn:
-            Fire(OnEnter, this);
+        case QEvent::FocusOut: {
+            // A control stays its form's active control while another window
+            // (a dialog, a menu, another program) has the keyboard: entering
+            // and leaving are moves of the focus inside the form only.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) break;
+            Fire(event->type() == QEvent::FocusIn ? OnEnter : OnExit, this);
             break;
-        case QEvent::FocusOut:
-            Fire(OnExit, this);
-            break;
+        }
         case QEvent::KeyPress: {
             auto* ke = static_cast<QKeyEvent*>(event);
             std::uint16_t key = VirtualKey(ke->key());

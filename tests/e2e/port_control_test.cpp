@@ -1,0 +1,98 @@
+// Port control as a user meets it: pseudo-terminals play the devices behind
+// COM numbers, the main window opens them through its own controls, and the
+// devices come and go while the program runs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QWidget>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/forms.h"
+#include "support/main_window.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+
+struct PortControl : test_support::MainWindow {
+    test_support::PtyPair dev;
+    // Called while an input question is up (the question's own loop runs
+    // meanwhile); its answer: none (cancelled) or the text given.
+    std::function<bool(std::string&)> WhileAsking;
+
+    PortControl() : BasicMainWindow({.Start = false}) {
+        test_support::EnsureQtApplication();
+        dev.MapAsCom(5);
+        vcl::Application->InputHook = [this](const std::string&, const std::string&, std::string& v) {
+            return WhileAsking ? WhileAsking(v) : false;
+        };
+        Start();
+        main->RVPnlTime = 0;
+    }
+    ~PortControl() { Free(); }
+    std::uint32_t Received() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    void ChooseSpeedEntry(int index) {
+        vcl::Guarded([&] { main->speedcb->SelectByUser(index); });
+    }
+};
+
+TEST(port_control, custom_speed_closes_and_loses_nothing_until_a_valid_rate_is_entered) {
+    PortControl f;
+    TMain* m = f.main;
+    m->ForceComNumber(5, true);
+    m->ForceComNumber(9, false);  // wanted but not there: the reconnect timer runs
+    m->ApplyBothPortParams(true);
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->TmrPortConn->Enabled());
+    const int custom = m->speedcb->Items().Count() - 1;
+    ASSERT_EQ(m->speedcb->Items().Strings(custom), "Custom..");
+
+    // A profile is selected (a change of any port setting would drop it).
+    m->CBProfile->Items().Add("Lab");
+    m->CBProfile->SetItemIndex(0);
+    // The question takes the keyboard from the list, the device keeps
+    // sending and the reconnect timer ticks while the user thinks; then the
+    // user cancels.
+    m->speedcb->SetFocus();
+    f.WhileAsking = [&](std::string&) {
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(m->speedcb->Widget(), &out);
+        EXPECT_EQ(f.dev.Write("abc"), 3u);
+        test_support::Pump(1300ms);
+        return false;
+    };
+    f.ChooseSpeedEntry(custom);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(f.Received(), 3u);
+    EXPECT_EQ(m->RxPanel->Lines().LineData(0), "61 62 63");
+    EXPECT_EQ(m->speedcb->Text(), "9600");
+    EXPECT_EQ(m->cp1->BaudRateValue(), 9600u);
+    EXPECT_EQ(m->CBProfile->ItemIndex(), 0);  // nothing was changed
+    EXPECT_TRUE(f.Messages.empty()) << f.Messages.front();
+
+    // A valid rate is entered: it is listed before "Custom..", applied, and
+    // the port is open at it.
+    f.WhileAsking = [&](std::string& v) {
+        EXPECT_EQ(f.dev.Write("d"), 1u);
+        test_support::Pump(1300ms);
+        v = "250000";
+        return true;
+    };
+    f.ChooseSpeedEntry(custom);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(m->speedcb->Text(), "250000");
+    EXPECT_EQ(m->speedcb->Items().Strings(custom), "250000");
+    EXPECT_EQ(f.dev.SlaveBaud(), 250000u);
+    EXPECT_EQ(f.Received(), 4u);
+    EXPECT_TRUE(f.Messages.empty()) << f.Messages.front();
+}
+
+}  // namespace
