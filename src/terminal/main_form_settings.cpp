@@ -34,6 +34,9 @@ constexpr int kMaxCoord = 32767;
 int Coord(int v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
 int Extent(int v) { return std::clamp(v, 0, kMaxCoord); }
 
+// The longest transmit history the settings may ask for.
+constexpr int kMaxHistoryLen = 1000;
+
 // The pattern entries of the transmit box's menu, Alt+1 to Alt+5.
 std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
 
@@ -87,7 +90,10 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), 30, kMaxCoord));
     m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
-    m.TRComboHistoryLen = integer("TRComboHistoryLen", m.TRComboHistoryLen);
+    // The history holds at most this many lines (each read back up to 2047
+    // characters); a length beyond any use is not taken.
+    if (int len = integer("TRComboHistoryLen", m.TRComboHistoryLen); len >= 0 && len <= kMaxHistoryLen)
+        m.TRComboHistoryLen = len;
 
     int tr_break = integer("TRLineBreak", -1) & 0xFF;
     if (tr_break > 4) tr_break = 2;
@@ -168,8 +174,10 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
 
 void ReadHistory(TMain& m, const vcl::TIniFile& ini) {
     int count = ini.ReadInteger(kHistory, "Count", m.TrBCB->Items().Count());
-    // Entries missing from the file read as empty, but a Count far beyond
-    // the last entry there would only stall the start-up.
+    // No more than the history keeps; entries missing from the file read as
+    // empty, but a Count far beyond the last entry there would only stall
+    // the start-up.
+    count = std::min(count, m.TRComboHistoryLen);
     vcl::TStringList keys;
     ini.ReadSection(kHistory, keys);
     int end = 0;
@@ -300,7 +308,8 @@ void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
 
 void TMain::SaveConfig(bool All) {
     StoreProfile(11, "");
-    vcl::TIniFile ini(ConfigFileName);
+    // Every key in memory first, then the file replaced once.
+    vcl::TMemIniFile ini(ConfigFileName);
     WriteMainSection(*this, ini);
 
     const int count = TrBCB->Items().Count();
@@ -314,6 +323,7 @@ void TMain::SaveConfig(bool All) {
         ini.WriteString(kPatterns, rtl::IntToStr(key++), Quoted(item->Caption()));
 
     for (int slot = All ? 1 : 11; slot <= 11; ++slot) WriteProfile(Profiles[slot], ini, slot);
+    ini.UpdateFile();
 }
 
 }  // namespace terminal

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -255,6 +257,76 @@ TEST(main_form_settings, history_rewritten_shorter_keeps_old_keys_that_are_not_r
     Window w(ini);
     ASSERT_EQ(w.m->TrBCB->Items().Count(), 3);
     EXPECT_EQ(w.m->TrBCB->Items().Strings(2), "entry2");
+}
+
+// Counts how often a file in a folder is replaced or rewritten.
+class FileWatch {
+public:
+    FileWatch(const std::string& folder, std::string name) : name_(std::move(name)) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~FileWatch() { close(fd_); }
+    int Writes() {
+        alignas(inotify_event) char buf[65536];
+        for (ssize_t n; (n = read(fd_, buf, sizeof buf)) > 0;)
+            for (char* p = buf; p < buf + n;) {
+                auto* e = reinterpret_cast<inotify_event*>(p);
+                if (e->len && name_ == e->name) ++writes_;
+                p += sizeof(inotify_event) + e->len;
+            }
+        return writes_;
+    }
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    int writes_ = 0;
+};
+
+TEST(main_form_settings, history_reads_at_most_its_length_and_saving_writes_the_file_once) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    std::string history = "[TrHistory]\r\nCount=999999999\r\n999999999=last\r\n";
+    for (int i = 0; i < 10; ++i) history += std::to_string(i) + "=line" + std::to_string(i) + "\r\n";
+    // A length in range is taken, and only that many entries are read.
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=5\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 5);
+        ASSERT_EQ(w.m->TrBCB->Items().Count(), 5);
+        EXPECT_EQ(w.m->TrBCB->Items().Strings(4), "line4");
+    }
+    // An absurd one keeps the default.
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=999999999\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 7);
+        EXPECT_EQ(w.m->TrBCB->Items().Count(), 7);
+    }
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=-1\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 7);
+    }
+
+    // A save, however many keys it writes, replaces the file once, whole.
+    Window w(ini);
+    w.m->TRComboHistoryLen = 1000;
+    w.m->TrBCB->Items().Clear();
+    for (int i = 0; i < 1000; ++i) w.m->TrBCB->Items().Add("entry" + std::to_string(i));
+    FileWatch watch(dir.path(), "vostrel.ini");
+    w.m->SaveConfig(true);
+    EXPECT_EQ(watch.Writes(), 1);
+    w.Close();
+    EXPECT_EQ(watch.Writes(), 2);
+    EXPECT_TRUE(w.messages.empty());
+    vcl::TIniFile file(ini);
+    EXPECT_EQ(file.ReadInteger("TrHistory", "Count", -1), 1000);
+    EXPECT_EQ(file.ReadString("TrHistory", "999", ""), "entry999");
+    EXPECT_EQ(file.ReadString("Config11", "Speed", ""), "9600");
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename(), "vostrel.ini");  // no temporary file left
 }
 
 TEST(main_form_settings, read_only_keys_and_sections_survive_saving) {
