@@ -118,14 +118,25 @@ int TMain::ForeignClassIndex(std::int32_t Id, bool RaiseIfMissing) {
 
 // ---- Applying the parameters
 
-void TMain::ApplyBothPortParams(bool Silent) {
+void TMain::ApplyBothPortParams(bool SilentMain, bool Silent2) {
     std::exception_ptr main_error;
     try {
-        ApplyPortParams(Silent, true);
+        ApplyPortParams(SilentMain, true);
     } catch (...) {
         main_error = std::current_exception();
     }
-    ApplyPortParams(Silent, false);
+    try {
+        ApplyPortParams(Silent2, false);
+    } catch (rtl::Exception& e) {
+        // Both failed: the user hears of both, the main port first.
+        if (!main_error) throw;
+        try {
+            std::rethrow_exception(main_error);
+        } catch (rtl::Exception& first) {
+            first.Message += "\r\r" + e.Message;
+            throw;
+        }
+    }
     if (main_error) std::rethrow_exception(main_error);
 }
 

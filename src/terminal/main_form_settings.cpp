@@ -4,6 +4,7 @@
 // profiles). Keys that are not written keep their lines; [PortMap] is only
 // ever read.
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -28,11 +29,12 @@ constexpr const char* kHistory = "TrHistory";
 constexpr const char* kPatterns = "TrPatterns";
 constexpr const char* kPortMap = "PortMap";
 
-// Window geometry beyond what any screen has would only overflow the layout
-// arithmetic; such values are brought into a sane range.
-constexpr int kMaxCoord = 32767;
-int Coord(int v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
-int Extent(int v) { return std::clamp(v, 0, kMaxCoord); }
+// The least window and column sizes the window keeps (the receive group
+// keeps 25 pixels right of the splitter).
+constexpr int kMinWindowWidth = 200;
+constexpr int kMinWindowHeight = 110;
+constexpr int kMinColumn = 30;
+constexpr int kMinReceiveWidth = 25;
 
 // The longest transmit history the settings may ask for.
 constexpr int kMaxHistoryLen = 1000;
@@ -81,13 +83,20 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
         item->SetChecked(boolean(key, item->Checked()));
     };
 
-    m.SetLeft(Coord(integer("Left", m.Left())));
-    m.SetTop(Coord(integer("Top", m.Top())));
-    m.SetWidth(Extent(integer("Width", m.Width())));
-    m.SetHeight(Extent(integer("Height", m.Height())));
+    // The placement fits a screen: no larger than its work area (the window
+    // is laid out at that size) and never out of reach on none of them.
+    const int left = integer("Left", m.Left()), top = integer("Top", m.Top());
+    const int width = integer("Width", m.Width()), height = integer("Height", m.Height());
+    const vcl::TRect placed = vcl::FitToWorkArea(
+        {left, top, static_cast<int>(std::clamp<long long>(1LL * left + std::max(width, 0), INT_MIN, INT_MAX)),
+         static_cast<int>(std::clamp<long long>(1LL * top + std::max(height, 0), INT_MIN, INT_MAX))},
+        vcl::ScreenWorkAreas(), kMinWindowWidth, kMinWindowHeight);
+    m.SetBounds(placed.Left, placed.Top, placed.Width(), placed.Height());
     if (boolean("Maximized", m.WindowState() == vcl::TWindowState::wsMaximized))
         m.SetWindowState(vcl::TWindowState::wsMaximized);
-    m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), 30, kMaxCoord));
+    // The column leaves the receive group at least its least width.
+    const int widest = std::max(kMinColumn, m.ClientWidth() - m.Splitter1->Width() - kMinReceiveWidth);
+    m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), kMinColumn, widest));
     m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
     // The history holds at most this many lines (each read back up to 2047
