@@ -502,6 +502,10 @@ void TMain::TmrPortConnTimer(vcl::TComponent*) {
 
 void TMain::HookPortControls() {
     ports::RegisterEthernetPort();
+    // A device that vanished leaves its port wanted but closed: marked failed
+    // and retried by the reconnect timer, as after a failed write.
+    for (ports::TCommPortDriver* d : {cp1, cp2})
+        d->OnDeviceLost = [this](vcl::TComponent* s) { RefreshPortState(s == cp1); };
     sbPort->OnClick = [this](vcl::TComponent* s) { sbPortClick(s); };
     sbPort2->OnClick = [this](vcl::TComponent* s) { sbPortClick(s); };
     for (vcl::TComboBox* c : {ComNcb, cbComN2}) {

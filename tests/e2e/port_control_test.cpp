@@ -95,4 +95,32 @@ TEST(port_control, custom_speed_closes_and_loses_nothing_until_a_valid_rate_is_e
     EXPECT_TRUE(f.Messages.empty()) << f.Messages.front();
 }
 
+TEST(port_control, a_device_that_vanishes_while_receiving_is_marked_failed_and_reopened_when_back) {
+    PortControl f;
+    TMain* m = f.main;
+    m->ForceComNumber(5, true);
+    m->ApplyBothPortParams(true);
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_FALSE(m->TmrPortConn->Enabled());
+    ASSERT_EQ(f.dev.Write("ab"), 2u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return f.Received() == 2; }));
+
+    // The device goes while nothing is being sent: the port is noticed
+    // closed, its list marked failed and the reconnect timer runs.
+    f.dev.CloseMaster();
+    EXPECT_TRUE(test_support::PumpUntil(
+        [&] { return !m->cp1->Connected() && m->ComNcb->Tag == 1 && m->TmrPortConn->Enabled(); }, 3s));
+    EXPECT_TRUE(f.Messages.empty());
+
+    // It comes back under the same number: the timer opens it again.
+    test_support::PtyPair again;
+    again.MapAsCom(5);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->cp1->Connected(); }, 5s));
+    EXPECT_EQ(m->ComNcb->Tag, 0);
+    EXPECT_FALSE(m->TmrPortConn->Enabled());
+    ASSERT_EQ(again.Write("d"), 1u);
+    EXPECT_TRUE(test_support::PumpUntil([&] { return f.Received() == 3; }));
+    f.Free();
+}
+
 }  // namespace
