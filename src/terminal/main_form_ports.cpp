@@ -254,11 +254,13 @@ void TMain::ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect
     const std::string text = combo->Items().Strings(Index);
     const auto tab = text.find('\t');
     c.Font.SetColor(selected ? vcl::clWhite : vcl::clBlack);
-    c.TextOut(Rect.Left + 2, Rect.Top, text.substr(0, tab));
+    // Centred in the entry's height, as the other lists show their text.
+    const int top = Rect.Top + std::max(0, (Rect.Height() - c.TextHeight("Wg")) / 2);
+    c.TextOut(Rect.Left + 2, top, text.substr(0, tab));
     // The face of the list shows the port name alone.
     if (tab != std::string::npos && dropped && (State & vcl::odComboBoxEdit) == 0) {
         if (!selected) c.Font.SetColor(vcl::clGray);
-        c.TextOut(Rect.Left + 55, Rect.Top, text.substr(tab + 1));
+        c.TextOut(Rect.Left + 55, top, text.substr(tab + 1));
     }
 }
 

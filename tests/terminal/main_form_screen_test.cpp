@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
+#include <QEnterEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/vcl/forms.h"
+#include "ports/ethernet_port.h"
 #include "support/dialog_answers.h"
 #include "support/main_window.h"
 #include "support/qt_app.h"
@@ -126,6 +128,94 @@ TEST(main_form_screen, the_receive_panel_on_screen_follows_every_change_of_lines
     f.Click("mDeleteLine");
     EXPECT_EQ(m->lb1->Count(), before - 1);
     EXPECT_NE(f.RowBackground(0), ScreenFixture::kMessageGreen);  // the message line is gone
+}
+
+// Every control the window shows is whole, apart from the others and wide
+// enough for its text, in every layout and in every role of the Ethernet
+// port, at the size the window opens with.
+TEST(main_form_screen, every_shown_control_is_whole_and_readable_in_each_layout_and_role) {
+    ScreenFixture f;
+    TMain* m = f.main;
+    auto check = [&](const std::string& what) {
+        test_support::Pump(std::chrono::milliseconds(20));
+        // Layout 3's column floats over the receive list.
+        for (const std::string& p : test_support::LayoutProblems(m, {m->RvGB}))
+            ADD_FAILURE() << what << ": " << p;
+    };
+    auto each_layout = [&](const std::string& what) {
+        for (int layout = 1; layout <= 3; ++layout) {
+            m->SetLayout(layout);
+            check(what + ", layout " + std::to_string(layout));
+        }
+        // Layout 3's column opens under the settings link.
+        m->lblSetsClick(m->lblSets);
+        ASSERT_TRUE(m->RvGB->Visible());
+        check(what + ", layout 3 with its column");
+        m->lblSetsClick(m->lblSets);
+        m->SetLayout(1);
+    };
+    each_layout("serial port");
+
+    m->ForceComNumber(257, true);
+    m->ComNcbChange(m->ComNcb);
+    ASSERT_TRUE(m->ForeignPort);
+    ports::TfrmForP* frame = m->ForeignPort->Frame();
+    for (const char* role : {"0", "1", "2"}) {
+        frame->SetParam(0, role);
+        each_layout(std::string("Ethernet role ") + role);
+    }
+    // Serving: the current client and the disconnect button show too, and
+    // the local port stays in sight.
+    frame->SetParam(3, "0");
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active());
+    auto* eth = static_cast<ports::TfrmForPEth*>(frame);
+    EXPECT_TRUE(eth->bDisconnClient->Visible());
+    EXPECT_TRUE(eth->edLocalPort->Visible());
+    each_layout("Ethernet server");
+    m->sbPort->Click();
+}
+
+TEST(main_form_screen, the_settings_link_underlines_under_the_mouse_and_toggles_its_column) {
+    ScreenFixture f;
+    TMain* m = f.main;
+    m->Activate();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->Active(); }));
+    m->SetLayout(3);
+    QWidget* link = m->lblSets->Widget();
+    ASSERT_TRUE(link->isVisible());
+    auto click = [&] {
+        const QPointF at(3, 3);
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent e(type, at, link->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(link, &e);
+        }
+        test_support::Pump(std::chrono::milliseconds(50));
+    };
+
+    // The mouse comes over the link and leaves it again.
+    QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), link->mapToGlobal(QPointF(3, 3)));
+    QCoreApplication::sendEvent(link, &enter);
+    EXPECT_TRUE(link->font().underline());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(link, &leave);
+    EXPECT_FALSE(link->font().underline());
+
+    // A click opens the column, which keeps the focus inside it and stays
+    // open; the next click closes it.
+    ASSERT_FALSE(m->RvGB->Visible());
+    click();
+    EXPECT_TRUE(m->RvGB->Visible());
+    EXPECT_TRUE(m->RvGB->ContainsFocus());
+    click();
+    EXPECT_FALSE(m->RvGB->Visible());
+    // Open again, it closes when another control takes the focus.
+    click();
+    ASSERT_TRUE(m->RvGB->Visible());
+    m->lb1->SetFocus();
+    test_support::Pump(std::chrono::milliseconds(50));
+    EXPECT_FALSE(m->RvGB->Visible());
 }
 
 }  // namespace

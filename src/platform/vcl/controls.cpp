@@ -214,6 +214,11 @@ void TControl::SetColor(TColor color) {
     ColorChanged();
 }
 
+void TControl::SetParentBackground(bool on) {
+    parent_background_ = on;
+    ColorChanged();
+}
+
 void TControl::ColorChanged() {
     if (!widget_) return;
     // An edit's, combo's or list's colour is its text area; any other
@@ -223,7 +228,8 @@ void TControl::ColorChanged() {
                      qobject_cast<QAbstractScrollArea*>(widget_);
     if (text_area) {
         pal.setColor(QPalette::Base, ToQColor(color_));
-    } else if (static_cast<std::uint32_t>(color_) == static_cast<std::uint32_t>(clBtnFace)) {
+    } else if (static_cast<std::uint32_t>(color_) == static_cast<std::uint32_t>(clBtnFace) &&
+               parent_background_) {
         // The usual face: the parent shows through, as it looks there.
         widget_->setAutoFillBackground(false);
     } else {
@@ -312,6 +318,12 @@ bool TControl::HandleEvent(QEvent* event) {
             }
             break;
         }
+        case QEvent::Enter:
+            Fire(OnMouseEnter, this);
+            break;
+        case QEvent::Leave:
+            Fire(OnMouseLeave, this);
+            break;
         case QEvent::MouseButtonDblClick:
             Fire(OnDblClick, this);
             break;
@@ -352,6 +364,11 @@ void TWinControl::SetFocus() {
 }
 
 bool TWinControl::Focused() const { return Widget() && Widget()->hasFocus(); }
+
+bool TWinControl::ContainsFocus() const {
+    const QWidget* focus = QApplication::focusWidget();
+    return Widget() && focus && (focus == Widget() || Widget()->isAncestorOf(focus));
+}
 
 bool TWinControl::CanFocus() const { return Widget() && Widget()->isEnabled() && Showing(); }
 
