@@ -121,8 +121,9 @@ TEST(transmit_timer, a_vanished_device_stops_the_repeating_transmission) {
     EXPECT_FALSE(m->cp1->Connected());
     ASSERT_GE(f.messages.size(), 1u);
     ASSERT_LE(f.messages.size(), 2u);
-    if (f.messages.size() == 2)
+    if (f.messages.size() == 2) {
         EXPECT_NE(f.messages[0].find("is no longer valid"), std::string::npos) << f.messages[0];
+    }
     EXPECT_EQ(f.messages.back(), "Port is not connected.");
     const std::size_t shown = f.messages.size();
     test_support::Pump(400ms);

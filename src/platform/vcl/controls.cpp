@@ -136,8 +136,13 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     height_ = std::max(0, height);
     if (widget_) {
         if (widget_->isWindow()) {
+            // Moving a shown window reports its old size back into the fields
+            // at once; the size asked for must not be lost to that.
+            const int w = width_, h = height_;
             widget_->move(left_, top_);
-            widget_->resize(width_, height_);
+            widget_->resize(w, h);
+            width_ = w;
+            height_ = h;
         } else {
             widget_->setGeometry(left_, top_, width_, height_);
         }
