@@ -8,10 +8,12 @@
 #include <QWidget>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/vcl/forms.h"
+#include "platform/win/comm.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -120,6 +122,30 @@ TEST(port_control, a_device_that_vanishes_while_receiving_is_marked_failed_and_r
     EXPECT_FALSE(m->TmrPortConn->Enabled());
     ASSERT_EQ(again.Write("d"), 1u);
     EXPECT_TRUE(test_support::PumpUntil([&] { return f.Received() == 3; }));
+    f.Free();
+}
+
+TEST(port_control, a_device_mapped_twice_is_listed_once_and_unusable_mappings_are_refused) {
+    PortControl f;
+    const std::string kept = std::getenv("VOSTREL_COMPORTS");
+    // COM6 reaches the same device as COM5; 300 is no COM number; the last
+    // entry is no mapping at all.
+    setenv("VOSTREL_COMPORTS",
+           (kept + ";6=" + f.dev.SlavePath() + ";300=" + f.dev.SlavePath() + ";nonsense").c_str(), 1);
+    f.Messages.clear();
+    TMain* m = f.Start();
+    ASSERT_EQ(f.Messages.size(), 1u);
+    EXPECT_EQ(f.Messages[0],
+              "VOSTREL_COMPORTS: \"300=" + f.dev.SlavePath() +
+                  "\" is ignored: an entry is a COM number from 1 to 255, \"=\" and a device\r"
+                  "VOSTREL_COMPORTS: \"nonsense\" is ignored: an entry is a COM number from 1 to 255, "
+                  "\"=\" and a device");
+    EXPECT_GE(m->ComNcb->Items().IndexOfObject(5), 0);
+    EXPECT_EQ(m->ComNcb->Items().IndexOfObject(6), -1);
+    EXPECT_EQ(m->cbComN2->Items().IndexOfObject(6), -1);
+    // Nothing opens as COM300 (it would be a foreign-port number anyway).
+    EXPECT_EQ(win::ComPortDevice(300), "");
+    setenv("VOSTREL_COMPORTS", kept.c_str(), 1);
     f.Free();
 }
 
