@@ -332,6 +332,7 @@ TEST(main_form_settings, history_reads_at_most_its_length_and_saving_writes_the_
 TEST(main_form_settings, the_window_fits_a_screen_and_bad_profiles_are_reported) {
     test_support::TempDir dir;
     const std::string ini = dir.File("vostrel.ini");
+    vcl::EnsureApplication();
     const std::vector<vcl::TRect> areas = vcl::ScreenWorkAreas();
     ASSERT_FALSE(areas.empty());
     const vcl::TRect& area = areas.front();

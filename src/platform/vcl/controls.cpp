@@ -140,9 +140,9 @@ void TControl::SetBounds(int left, int top, int width, int height) {
             // at once; the size asked for must not be lost to that.
             const int w = width_, h = height_;
             widget_->move(left_, top_);
-            widget_->resize(w, h);
             width_ = w;
             height_ = h;
+            widget_->resize(w, h);
         } else {
             widget_->setGeometry(left_, top_, width_, height_);
         }
