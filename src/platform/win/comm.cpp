@@ -244,7 +244,8 @@ std::vector<EnvEntry> EnvironmentEntries() {
     while (pos <= text.size()) {
         std::size_t end = text.find(';', pos);
         if (end == std::string::npos) end = text.size();
-        EnvEntry entry{text.substr(pos, end - pos)};
+        EnvEntry entry;
+        entry.text = text.substr(pos, end - pos);
         pos = end + 1;
         if (entry.text.empty()) continue;
         std::size_t eq = entry.text.find('=');
