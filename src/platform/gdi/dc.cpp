@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "platform/gdi/qt_gdi.h"
 #include "platform/gdi/raster.h"
@@ -298,6 +299,17 @@ struct DC::Impl {
     QRectF OutlineBox(int l, int t, int r, int b) const {
         const int in = FrameInset();
         return QRectF(l + 0.5 + in, t + 0.5 + in, r - l - 1 - 2 * in, b - t - 1 - 2 * in);
+    }
+
+    // Fills a path with the brush in the ROP2 mode (by the polygon fill
+    // mode unless a rule is given).
+    void FillShape(QPainterPath shape, std::optional<Qt::FillRule> rule = std::nullopt) {
+        detail::Raster* r = R();
+        SpanPaint paint;
+        QImage tile;
+        if (!r || !BrushPaint(paint, tile, rop2)) return;
+        shape.setFillRule(rule ? *rule : poly_fill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
+        r->FillPath(shape, paint);
     }
 
     bool ArcShape(RecordOp op, int l, int t, int r, int b, int xs, int ys, int xe, int ye);
@@ -671,15 +683,7 @@ bool DC::Impl::ArcShape(RecordOp op, int l, int t, int r, int b, int xs, int ys,
         }
         return true;
     }
-    if (op == RecordOp::Pie || op == RecordOp::Chord) {
-        QPainterPath fill = shape;
-        fill.setFillRule(Qt::WindingFill);
-        if (detail::Raster* rr = R()) {
-            SpanPaint paint;
-            QImage tile;
-            if (BrushPaint(paint, tile, rop2)) rr->FillPath(fill, paint);
-        }
-    }
+    if (op == RecordOp::Pie || op == RecordOp::Chord) FillShape(shape, Qt::WindingFill);
     StrokeOutline(shape);
     return true;
 }
@@ -950,12 +954,7 @@ bool DC::FillPath() {
     Impl& d = *impl_;
     d.Log(RecordOp::FillPath);
     if (d.path_state != Impl::PathState::Closed) return false;
-    d.path.setFillRule(d.poly_fill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
-    if (detail::Raster* r = d.R()) {
-        SpanPaint paint;
-        QImage tile;
-        if (d.BrushPaint(paint, tile, d.rop2)) r->FillPath(d.path, paint);
-    }
+    d.FillShape(d.path);
     d.ClearPath();
     return true;
 }
@@ -964,12 +963,7 @@ bool DC::StrokeAndFillPath() {
     Impl& d = *impl_;
     d.Log(RecordOp::StrokeAndFillPath);
     if (d.path_state != Impl::PathState::Closed) return false;
-    d.path.setFillRule(d.poly_fill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
-    if (detail::Raster* r = d.R()) {
-        SpanPaint paint;
-        QImage tile;
-        if (d.BrushPaint(paint, tile, d.rop2)) r->FillPath(d.path, paint);
-    }
+    d.FillShape(d.path);
     d.StrokeOutline(d.path);
     d.ClearPath();
     return true;
