@@ -13,6 +13,43 @@
 
 namespace test_support {
 
+// Pixel questions about a bitmap.
+inline int CountPixels(const gdi::Bitmap& b, const std::function<bool(gdi::COLORREF)>& pred) {
+    int n = 0;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x) n += pred(b.GetPixel(x, y)) ? 1 : 0;
+    return n;
+}
+inline int CountPixels(const gdi::Bitmap& b, gdi::COLORREF color) {
+    return CountPixels(b, [color](gdi::COLORREF c) { return c == color; });
+}
+// Where the pixels are not white.
+inline std::set<std::pair<int, int>> InkOf(const gdi::Bitmap& b) {
+    std::set<std::pair<int, int>> ink;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x)
+            if (b.GetPixel(x, y) != gdi::RGB(255, 255, 255)) ink.insert({x, y});
+    return ink;
+}
+// The bounding box of the ink, right and bottom outside; empty when none.
+inline gdi::RECT InkBoxOf(const gdi::Bitmap& b) {
+    gdi::RECT box{b.Width(), b.Height(), 0, 0};
+    for (auto [x, y] : InkOf(b)) {
+        box.left = std::min(box.left, x);
+        box.top = std::min(box.top, y);
+        box.right = std::max(box.right, x + 1);
+        box.bottom = std::max(box.bottom, y + 1);
+    }
+    return box.right == 0 ? gdi::RECT{} : box;
+}
+// Every pixel, for before/after comparisons.
+inline std::vector<gdi::COLORREF> PixelsOf(const gdi::Bitmap& b) {
+    std::vector<gdi::COLORREF> all;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x) all.push_back(b.GetPixel(x, y));
+    return all;
+}
+
 struct Surface {
     std::unique_ptr<gdi::DC> dc = gdi::DC::CreateCompatibleDC();
     gdi::HBITMAP bitmap;
@@ -24,43 +61,11 @@ struct Surface {
     int Width() const { return bitmap->Width(); }
     int Height() const { return bitmap->Height(); }
     gdi::COLORREF At(int x, int y) const { return bitmap->GetPixel(x, y); }
-
-    // Pixels for which the predicate holds.
-    int Count(const std::function<bool(gdi::COLORREF)>& pred) const {
-        int n = 0;
-        for (int y = 0; y < Height(); ++y)
-            for (int x = 0; x < Width(); ++x) n += pred(At(x, y)) ? 1 : 0;
-        return n;
-    }
-    int Count(gdi::COLORREF color) const {
-        return Count([color](gdi::COLORREF c) { return c == color; });
-    }
-    // Where the pixels are not white.
-    std::set<std::pair<int, int>> Ink() const {
-        std::set<std::pair<int, int>> ink;
-        for (int y = 0; y < Height(); ++y)
-            for (int x = 0; x < Width(); ++x)
-                if (At(x, y) != gdi::RGB(255, 255, 255)) ink.insert({x, y});
-        return ink;
-    }
-    // The bounding box of the ink, right and bottom outside; empty when none.
-    gdi::RECT InkBox() const {
-        gdi::RECT box{Width(), Height(), 0, 0};
-        for (auto [x, y] : Ink()) {
-            box.left = std::min(box.left, x);
-            box.top = std::min(box.top, y);
-            box.right = std::max(box.right, x + 1);
-            box.bottom = std::max(box.bottom, y + 1);
-        }
-        return box.right == 0 ? gdi::RECT{} : box;
-    }
-    // A copy of every pixel, for before/after comparisons.
-    std::vector<gdi::COLORREF> Pixels() const {
-        std::vector<gdi::COLORREF> all;
-        for (int y = 0; y < Height(); ++y)
-            for (int x = 0; x < Width(); ++x) all.push_back(At(x, y));
-        return all;
-    }
+    int Count(const std::function<bool(gdi::COLORREF)>& pred) const { return CountPixels(*bitmap, pred); }
+    int Count(gdi::COLORREF color) const { return CountPixels(*bitmap, color); }
+    std::set<std::pair<int, int>> Ink() const { return InkOf(*bitmap); }
+    gdi::RECT InkBox() const { return InkBoxOf(*bitmap); }
+    std::vector<gdi::COLORREF> Pixels() const { return PixelsOf(*bitmap); }
     // Fills every pixel with a colour that differs from its neighbours.
     void Scramble() {
         for (int y = 0; y < Height(); ++y)

@@ -18,7 +18,7 @@ bool PlotHasDCBrushColor = false;
 bool PlotHasDCPenColor = false;
 bool PlotZeroWidthPens = false;
 int PlotGradientStep = 1;
-std::string PlotDefaultFontName;
+constinit std::string PlotDefaultFontName;
 int PlotDefaultFontSize = 0;
 
 namespace {
@@ -51,7 +51,7 @@ void Stop() {
 }
 
 constinit TUnitStart unit_start(Start, Stop);
-const TUnitHold own_use(unit_start);
+[[maybe_unused]] const bool started = StartAtLoad(unit_start);
 
 }  // namespace
 

@@ -22,8 +22,9 @@ extern std::string PlotDefaultFontName;
 extern int PlotDefaultFontSize;
 
 // Sets the settings up (and starts the string tables it reads) / clears
-// the default font name (and releases the tables). Counted like the
-// tables: the layer stops when its last user does.
+// the default font name (and releases the tables). The layer starts as the
+// program loads; counted like the tables, it stops when its last user
+// releases it.
 void DrawingLayerUse();
 void DrawingLayerRelease();
 

@@ -6,36 +6,36 @@ namespace chart {
 
 // Empty until the table starts (constant-initialised, so they exist before
 // any start-up code runs).
-std::string PlotMsg_LegendFirstValue;
-std::string PlotMsg_SeriesNoParent;
-std::string PlotMsg_SeriesInvalidSource;
-std::string PlotMsg_FillSampleValues;
-std::string PlotMsg_AxisLogDateTime;
-std::string PlotMsg_AxisLogNotPositive;
-std::string PlotMsg_AxisLabelSep;
-std::string PlotMsg_AxisIncrementNeg;
-std::string PlotMsg_AxisMinMax;
-std::string PlotMsg_AxisMaxMin;
-std::string PlotMsg_AxisLogBase;
-std::string PlotMsg_MaxPointsPerPage;
-std::string PlotMsg_3DPercent;
-std::string PlotMsg_CircularSeries;
-std::string PlotMsg_PointerSize;
-std::string PlotMsg_FunctionPeriod;
-std::string PlotMsg_SeriesDelete;
-std::string PlotMsg_OfTotal;
-std::string PlotMsg_OfTotalTwoLines;
-std::string PlotMsg_DefPercentFormat;
-std::string PlotMsg_DefValueFormat;
-std::string PlotMsg_ValuesX;
-std::string PlotMsg_ValuesY;
-std::string PlotMsg_SeriesTitle;
-std::string PlotMsg_GalleryNormal;
-std::string PlotMsg_GalleryDotted;
-std::string PlotMsg_GalleryMarks;
-std::string PlotMsg_GalleryStairs;
-std::string PlotMsg_DefaultFontSize;
-std::string PlotMsg_DefaultFontName;
+constinit std::string PlotMsg_LegendFirstValue;
+constinit std::string PlotMsg_SeriesNoParent;
+constinit std::string PlotMsg_SeriesInvalidSource;
+constinit std::string PlotMsg_FillSampleValues;
+constinit std::string PlotMsg_AxisLogDateTime;
+constinit std::string PlotMsg_AxisLogNotPositive;
+constinit std::string PlotMsg_AxisLabelSep;
+constinit std::string PlotMsg_AxisIncrementNeg;
+constinit std::string PlotMsg_AxisMinMax;
+constinit std::string PlotMsg_AxisMaxMin;
+constinit std::string PlotMsg_AxisLogBase;
+constinit std::string PlotMsg_MaxPointsPerPage;
+constinit std::string PlotMsg_3DPercent;
+constinit std::string PlotMsg_CircularSeries;
+constinit std::string PlotMsg_PointerSize;
+constinit std::string PlotMsg_FunctionPeriod;
+constinit std::string PlotMsg_SeriesDelete;
+constinit std::string PlotMsg_OfTotal;
+constinit std::string PlotMsg_OfTotalTwoLines;
+constinit std::string PlotMsg_DefPercentFormat;
+constinit std::string PlotMsg_DefValueFormat;
+constinit std::string PlotMsg_ValuesX;
+constinit std::string PlotMsg_ValuesY;
+constinit std::string PlotMsg_SeriesTitle;
+constinit std::string PlotMsg_GalleryNormal;
+constinit std::string PlotMsg_GalleryDotted;
+constinit std::string PlotMsg_GalleryMarks;
+constinit std::string PlotMsg_GalleryStairs;
+constinit std::string PlotMsg_DefaultFontSize;
+constinit std::string PlotMsg_DefaultFontName;
 
 void InitializePlotConst() {
     PlotMsg_LegendFirstValue = "First Legend Value must be > 0";
@@ -106,7 +106,7 @@ void FinalizePlotConst() {
 namespace {
 
 constinit TUnitStart unit_start(InitializePlotConst, FinalizePlotConst);
-const TUnitHold own_use(unit_start);
+[[maybe_unused]] const bool started = StartAtLoad(unit_start);
 
 }  // namespace
 

@@ -36,9 +36,9 @@ extern std::string PlotMsg_GalleryStairs;  // "Stairs"
 extern std::string PlotMsg_DefaultFontSize;  // "8"
 extern std::string PlotMsg_DefaultFontName;  // "Arial"
 
-// Fills every entry with its text / empties every entry. The program
-// starts the table before main and stops it after; PlotConstUse and
-// PlotConstRelease count the users, the table is emptied when the last one goes.
+// Fills every entry with its text / empties every entry. The table starts
+// as the program loads; PlotConstUse and PlotConstRelease count further users,
+// and the table is emptied when the last one releases it.
 void InitializePlotConst();
 void FinalizePlotConst();
 void PlotConstUse();

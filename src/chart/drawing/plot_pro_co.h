@@ -93,9 +93,9 @@ extern std::string PlotMsg_FullScreenToolDesc;  // "Show Chart maximized to full
 extern std::string PlotMsg_AntiAliasTool;  // "Anti-Alias"
 extern std::string PlotMsg_AntiAliasToolDesc;  // "Improves display of diagonal and curved lines, removing zig-zag."
 
-// Fills every entry with its text / empties every entry. The program
-// starts the table before main and stops it after; PlotProCoUse and
-// PlotProCoRelease count the users, the table is emptied when the last one goes.
+// Fills every entry with its text / empties every entry. The table starts
+// as the program loads; PlotProCoUse and PlotProCoRelease count further users,
+// and the table is emptied when the last one releases it.
 void InitializePlotProCo();
 void FinalizePlotProCo();
 void PlotProCoUse();

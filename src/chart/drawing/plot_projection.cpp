@@ -93,8 +93,7 @@ TPoint TPlotCanvas3D::Calculate3DPosition(double X, double Y, int Z) {
     if (orthogonal_) {
         const double x = (Z * ortho_x_ + (X - XCenter)) * zoom_;
         const double y = ((Y - YCenter) - Z * ortho_y_) * zoom_;
-        return {static_cast<int>(std::clamp<long long>((long long)RoundToInt(x) + XOrigin, INT32_MIN, INT32_MAX)),
-                static_cast<int>(std::clamp<long long>((long long)RoundToInt(y) + YOrigin, INT32_MIN, INT32_MAX))};
+        return {RoundPlus(x, XOrigin), RoundPlus(y, YOrigin)};
     }
     if (!is_3d_) return {RoundToInt(X), RoundToInt(Y)};
     FreeProjection();
@@ -106,8 +105,8 @@ void TPlotCanvas3D::Calculate2DPosition(int& X, int& Y, int Z) {
     if (orthogonal_) {
         const double x = (static_cast<double>(X) - XOrigin) * inv - Z * ortho_x_;
         const double y = (static_cast<double>(Y) - YOrigin) * inv + Z * ortho_y_;
-        X = static_cast<int>(std::clamp<long long>((long long)RoundToInt(x) + XCenter, INT32_MIN, INT32_MAX));
-        Y = static_cast<int>(std::clamp<long long>((long long)RoundToInt(y) + YCenter, INT32_MIN, INT32_MAX));
+        X = RoundPlus(x, XCenter);
+        Y = RoundPlus(y, YCenter);
         return;
     }
     if (!is_3d_) return;

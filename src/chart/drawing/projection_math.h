@@ -16,4 +16,7 @@ inline int RoundToInt(double v) {
     return static_cast<int>(std::nearbyint(v));
 }
 
+// Round(v) + Origin, held to the 32-bit range.
+inline int RoundPlus(double v, int Origin) { return RoundToInt(std::nearbyint(v) + Origin); }
+
 }  // namespace chart

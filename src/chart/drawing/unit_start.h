@@ -1,7 +1,8 @@
 #pragma once
 // Start-up and shutdown of a unit that several others build on (the string
-// tables, the drawing layer): it starts with its first user and stops with
-// its last. Each unit starts itself before main and stops after it.
+// tables, the drawing layer): it starts with its first user and stops when
+// its last one releases it. Each unit also starts itself as the program
+// loads (StartAtLoad); at exit its values simply go with the program.
 namespace chart {
 
 class TUnitStart {
@@ -20,16 +21,10 @@ private:
     int users_ = 0;
 };
 
-// Holds one use of a unit for as long as it lives.
-class TUnitHold {
-public:
-    explicit TUnitHold(TUnitStart& unit) : unit_(unit) { unit_.Use(); }
-    ~TUnitHold() { unit_.Release(); }
-    TUnitHold(const TUnitHold&) = delete;
-    TUnitHold& operator=(const TUnitHold&) = delete;
-
-private:
-    TUnitStart& unit_;
-};
+// For a static initialiser: starts the unit and answers true.
+inline bool StartAtLoad(TUnitStart& unit) {
+    unit.Use();
+    return true;
+}
 
 }  // namespace chart

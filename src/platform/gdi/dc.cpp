@@ -501,7 +501,8 @@ bool DC::LineTo(int x, int y) {
         d.ThinLines(pts, false);
     } else {
         QPainterPath p(Centre(from.x, from.y));
-        p.lineTo(Centre(x, y));
+        // A line to the point it starts from is a dot of the pen's ends.
+        p.lineTo(Centre(x, y) + QPointF(from.x == x && from.y == y ? 0.001 : 0.0, 0.0));
         d.StrokeOutline(p);
     }
     return true;
@@ -760,9 +761,8 @@ const QImage* SourceImage(const DC* source) {
 }
 
 HBITMAP CopyOf(const QImage* image, int x, int y, int w, int h) {
-    auto bmp = CreateBitmap(0, 0);
-    if (image) bmp->impl().image = image->copy(std::min(x, x + w), std::min(y, y + h), std::abs(w), std::abs(h));
-    return bmp;
+    if (!image) return CreateBitmap(0, 0);
+    return BitmapFromImage(image->copy(std::min(x, x + w), std::min(y, y + h), std::abs(w), std::abs(h)));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "platform/gdi/objects.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "platform/gdi/qt_gdi.h"
@@ -39,34 +41,39 @@ QImage MakeImage(int width, int height, QImage::Format format) {
 
 Bitmap::Bitmap(int width, int height, int bitsPerPixel) : impl_(std::make_unique<Impl>()) {
     impl_->image = MakeImage(width, height, FormatFor(bitsPerPixel, false));
+    impl_->width = std::max(width, 0);
+    impl_->height = std::max(height, 0);
+    impl_->bits = bitsPerPixel == 24 ? 24 : 32;
 }
 
 Bitmap::~Bitmap() { impl_->ReleasePainter(); }
 
-int Bitmap::Width() const { return impl_->image.width(); }
-int Bitmap::Height() const { return impl_->image.height(); }
-int Bitmap::BitsPerPixel() const {
-    return impl_->image.format() == QImage::Format_BGR888 ? 24 : 32;
-}
+int Bitmap::Width() const { return impl_->width; }
+int Bitmap::Height() const { return impl_->height; }
+int Bitmap::BitsPerPixel() const { return impl_->bits; }
 bool Bitmap::HasAlpha() const { return impl_->image.format() == QImage::Format_ARGB32; }
 int Bitmap::BytesPerLine() const { return static_cast<int>(impl_->image.bytesPerLine()); }
 
 std::uint8_t* Bitmap::ScanLine(int row) {
-    if (row < 0 || row >= Height()) return nullptr;
+    if (row < 0 || row >= impl_->image.height()) return nullptr;
     return impl_->image.scanLine(row);
 }
 const std::uint8_t* Bitmap::ScanLine(int row) const {
-    if (row < 0 || row >= Height()) return nullptr;
+    if (row < 0 || row >= impl_->image.height()) return nullptr;
     return impl_->image.constScanLine(row);
 }
 
 void Bitmap::SetSize(int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
     if (width == Width() && height == Height()) return;
     QImage next = MakeImage(width, height, impl_->image.isNull() ? FormatFor(BitsPerPixel(), false)
                                                                 : impl_->image.format());
     impl_->ReleasePainter();
-    const int w = std::min(width, Width());
-    const int h = std::min(height, Height());
+    const int w = std::min(width, impl_->image.width());
+    const int h = std::min(height, impl_->image.height());
+    impl_->width = width;
+    impl_->height = height;
     if (!next.isNull() && w > 0 && h > 0) {
         const int bytes = w * (BitsPerPixel() / 8);
         for (int y = 0; y < h; ++y)
@@ -76,37 +83,35 @@ void Bitmap::SetSize(int width, int height) {
 }
 
 void Bitmap::SetBitsPerPixel(int bitsPerPixel) {
+    impl_->bits = bitsPerPixel == 24 ? 24 : 32;
     const QImage::Format format = FormatFor(bitsPerPixel, HasAlpha());
-    if (impl_->image.isNull() || impl_->image.format() == format) {
-        if (impl_->image.isNull()) impl_->image = QImage();
-        return;
-    }
+    if (impl_->image.isNull() || impl_->image.format() == format) return;
     impl_->ReleasePainter();
     impl_->image = impl_->image.convertToFormat(format);
 }
 
 void Bitmap::SetHasAlpha(bool hasAlpha) {
-    if (impl_->image.isNull() || BitsPerPixel() != 32 || hasAlpha == HasAlpha()) return;
+    if (impl_->image.isNull() || impl_->image.depth() != 32 || hasAlpha == HasAlpha()) return;
     impl_->ReleasePainter();
     if (hasAlpha) {
         impl_->image.reinterpretAsFormat(QImage::Format_ARGB32);
     } else {
         // Pixels become opaque: their colour stays, blended alpha is dropped.
         impl_->image.reinterpretAsFormat(QImage::Format_RGB32);
-        for (int y = 0; y < Height(); ++y) {
+        for (int y = 0; y < impl_->image.height(); ++y) {
             auto* row = reinterpret_cast<QRgb*>(impl_->image.scanLine(y));
-            for (int x = 0; x < Width(); ++x) row[x] |= 0xFF000000u;
+            for (int x = 0; x < impl_->image.width(); ++x) row[x] |= 0xFF000000u;
         }
     }
 }
 
 COLORREF Bitmap::GetPixel(int x, int y) const {
-    if (x < 0 || y < 0 || x >= Width() || y >= Height()) return CLR_INVALID;
+    if (x < 0 || y < 0 || x >= impl_->image.width() || y >= impl_->image.height()) return CLR_INVALID;
     return FromQRgb(impl_->image.pixel(x, y));
 }
 
 void Bitmap::SetPixel(int x, int y, COLORREF color) {
-    if (x < 0 || y < 0 || x >= Width() || y >= Height()) return;
+    if (x < 0 || y < 0 || x >= impl_->image.width() || y >= impl_->image.height()) return;
     impl_->image.setPixel(x, y, ToQRgb(color));
 }
 
@@ -117,7 +122,25 @@ void Bitmap::Fill(COLORREF color) {
 HBITMAP Bitmap::Clone() const {
     auto copy = std::make_shared<Bitmap>(0, 0, BitsPerPixel());
     copy->impl_->image = impl_->image.copy();
+    copy->impl_->width = impl_->width;
+    copy->impl_->height = impl_->height;
     return copy;
+}
+
+HBITMAP BitmapFromImage(const QImage& image) {
+    const bool narrow = image.format() == QImage::Format_BGR888;
+    auto bitmap = std::make_shared<Bitmap>(0, 0, narrow ? 24 : 32);
+    Bitmap::Impl& b = bitmap->impl();
+    if (!image.isNull()) {
+        CheckSides(image.width(), image.height());
+        b.image = narrow ? image.copy()
+                         : image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                         : QImage::Format_RGB32);
+        if (b.image.constBits() == image.constBits()) b.image = image.copy();
+    }
+    b.width = image.width();
+    b.height = image.height();
+    return bitmap;
 }
 
 HBITMAP CreateBitmap(int width, int height, int bitsPerPixel) {

@@ -108,6 +108,7 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
+    // The size asked for; with either side 0 there are no pixels.
     int Width() const;
     int Height() const;
     bool Empty() const { return Width() == 0 || Height() == 0; }

@@ -21,6 +21,11 @@ struct Bitmap::Impl {
     // (24 bits per pixel) or a null image (empty bitmap). Never shared with
     // another QImage: a painter may be drawing into its memory.
     QImage image;
+    // The size asked for: an image with a side of 0 has no pixels but keeps
+    // the other side.
+    int width = 0;
+    int height = 0;
+    int bits = 32;
     // Set while a device context keeps a painter open on the image; called
     // before the image is resized, converted or painted by another DC.
     std::function<void()> release_painter;
@@ -32,6 +37,9 @@ struct Bitmap::Impl {
         }
     }
 };
+
+// A bitmap holding image (never shared with the caller's copy).
+HBITMAP BitmapFromImage(const QImage& image);
 
 struct Region::Impl {
     QRegion region;
