@@ -169,10 +169,17 @@ struct DC::Impl {
     template <class T>
     T Change(T& field, T value, RecordOp op) {
         const T old = std::exchange(field, value);
+        thin_pen.reset();
         Log(op, {static_cast<int>(value)});
         return old;
     }
-    Record* Log(RecordOp op, std::vector<int> args = {}) {
+    // Only a recording context builds the record (drawing calls pass their
+    // arguments on every call).
+    Record* Log(RecordOp op, std::initializer_list<int> args = {}) {
+        if (kind != Kind::Recording) return nullptr;
+        return Log(op, std::vector<int>(args));
+    }
+    Record* Log(RecordOp op, std::vector<int> args) {
         if (kind != Kind::Recording) return nullptr;
         records.push_back(Record{op, std::move(args), {}, {}, nullptr, nullptr, Snapshot()});
         return &records.back();
@@ -184,15 +191,20 @@ struct DC::Impl {
     COLORREF BrushColor() const { return brush->IsDCBrush() ? dc_brush : brush->Log().lbColor; }
     bool PenThin() const { return !pen->IsGeometric() || pen->Width() <= 1; }
 
-    ThinPen MakeThinPen() const {
-        ThinPen t;
-        t.color = ToQRgb(PenColor());
-        t.gap_color = ToQRgb(bk);
-        t.opaque_gaps = bk_mode == OPAQUE;
-        t.dashes = WalkerDashes(*pen);
-        t.rop2 = rop2;
-        return t;
+    // The pen for the line walker, made again only after the pen, the
+    // background or the mode changed.
+    const ThinPen& MakeThinPen() {
+        if (!thin_pen) {
+            thin_pen.emplace();
+            thin_pen->color = ToQRgb(PenColor());
+            thin_pen->gap_color = ToQRgb(bk);
+            thin_pen->opaque_gaps = bk_mode == OPAQUE;
+            thin_pen->dashes = WalkerDashes(*pen);
+            thin_pen->rop2 = rop2;
+        }
+        return *thin_pen;
     }
+    std::optional<ThinPen> thin_pen;
 
     QPen MakeQPen(COLORREF color) const {
         const Pen& p = *pen;
@@ -393,6 +405,7 @@ int DC::Height() const { return impl_->Height(); }
 
 HPEN DC::SelectObject(const HPEN& pen) {
     if (!pen) return nullptr;
+    impl_->thin_pen.reset();
     HPEN old = std::exchange(impl_->pen, pen);
     impl_->Log(RecordOp::SelectPen);
     return old;
@@ -519,10 +532,23 @@ bool DC::Polyline(std::span<const POINT> points) {
     }
     if (d.PenThin()) {
         d.ThinLines(points, false);
-    } else {
-        QPainterPath p(Centre(points[0].x, points[0].y));
-        for (std::size_t i = 1; i < points.size(); ++i) p.lineTo(Centre(points[i].x, points[i].y));
+        return true;
+    }
+    // A path of many crossing segments costs the toolkit's rasteriser far
+    // more than its parts: where drawing a pixel twice changes nothing, a
+    // solid pen draws the line in pieces that share a segment, so that every
+    // join is still drawn.
+    constexpr std::size_t kPiece = 64;
+    const bool inPieces = detail::Rop2Idempotent(d.rop2) && !d.Styled();
+    const std::size_t last = points.size() - 1;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = inPieces ? std::min(last, start + kPiece) : last;
+        QPainterPath p(Centre(points[start].x, points[start].y));
+        for (std::size_t i = start + 1; i <= end; ++i) p.lineTo(Centre(points[i].x, points[i].y));
         d.StrokeOutline(p);
+        if (end == last) break;
+        start = end - 1;
     }
     return true;
 }
@@ -854,15 +880,24 @@ bool DC::Impl::Text(int x, int y, const QString& s, unsigned options, const RECT
     if (std::abs(at.x) > kFar || std::abs(at.y) > kFar || s.isEmpty()) return true;
     QPainter* p = r->Painter(R2_COPYPEN);  // text ignores the ROP2 mode
     if (!p) return true;
-    p->save();
-    if ((options & ETO_CLIPPED) && rect) p->setClipRect(ToQRect(*rect), Qt::IntersectClip);
-    p->setTransform(frame, true);
+    // Turned or clipped text changes the painter's state for the one call;
+    // plain text (the common case) draws at the point in device units.
+    const bool framed = f.escapement != 0 || ((options & ETO_CLIPPED) && rect);
+    QPointF origin(dx, baseline);
+    if (framed) {
+        p->save();
+        if ((options & ETO_CLIPPED) && rect) p->setClipRect(ToQRect(*rect), Qt::IntersectClip);
+        p->setTransform(frame, true);
+    } else {
+        origin += QPointF(at.x, at.y);
+    }
     if (bk_mode == OPAQUE)
-        p->fillRect(QRectF(dx, baseline - f.ascent, ext.cx, ext.cy), QColor::fromRgb(ToQRgb(bk)));
-    p->setFont(SpacedFont());
+        p->fillRect(QRectF(origin.x(), origin.y() - f.ascent, ext.cx, ext.cy), QColor::fromRgb(ToQRgb(bk)));
+    if (extra != 0) p->setFont(SpacedFont());
+    else if (p->font() != f.font) p->setFont(f.font);
     p->setPen(QColor::fromRgb(ToQRgb(text)));
-    p->drawText(QPointF(dx, baseline), s);
-    p->restore();
+    p->drawText(origin, s);
+    if (framed) p->restore();
     return true;
 }
 

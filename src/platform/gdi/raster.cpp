@@ -86,6 +86,59 @@ bool CutSegment(QPointF& a, QPointF& b, const QRectF& box) {
     return true;
 }
 
+// One segment (its last pixel left out) whose ends both lie inside the
+// surface: the walk of line_walker.h without its clipping, on pixel
+// addresses. put(pixel) for each pixel.
+template <class Put>
+inline void SegmentInside(int x0, int y0, int x1, int y1, QRgb* bits, qsizetype stride, Put&& put) {
+    const int dx = x1 - x0, dy = y1 - y0;
+    const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const qsizetype sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -stride : stride;
+    // Selects rather than a swap: which axis leads varies from segment to
+    // segment, and a branch on it would be mispredicted half the time.
+    const bool yMajor = ady > adx;
+    const int major = yMajor ? ady : adx, minor = yMajor ? adx : ady;
+    const qsizetype pick = -static_cast<qsizetype>(yMajor);
+    const qsizetype majorStep = (sy & pick) | (sx & ~pick), minorStep = (sx & pick) | (sy & ~pick);
+    QRgb* p = bits + y0 * stride + x0;
+    const int twoMinor = 2 * minor, twoMajor = 2 * major;
+    int num = major;
+    for (int i = 0; i < major; ++i) {
+        put(p);
+        p += majorStep;
+        num += twoMinor;
+        // Without a branch for the same reason.
+        const int over = -static_cast<int>(num >= twoMajor);
+        num -= twoMajor & over;
+        p += minorStep & static_cast<qsizetype>(over);
+    }
+}
+
+// The segments of a polyline on 32-bit pixels within box. Kept out of line
+// so that its loop gets the registers to itself.
+template <class Put>
+[[gnu::noinline]] void WalkSegments(std::span<const POINT> points, bool closed, const Box& box, QRgb* bits,
+                  qsizetype stride, Put put) {
+    const std::size_t n = points.size();
+    const std::size_t segments = closed ? n : n - 1;
+    const int x0 = box.x0, y0 = box.y0;
+    const unsigned w = static_cast<unsigned>(box.x1 - box.x0), h = static_cast<unsigned>(box.y1 - box.y0);
+    auto inside = [=](const POINT& p) {
+        return static_cast<unsigned>(p.x - x0) < w && static_cast<unsigned>(p.y - y0) < h;
+    };
+    bool aInside = inside(points[0]);
+    for (std::size_t k = 0; k < segments; ++k) {
+        const POINT a = points[k], b = points[k + 1 == n ? 0 : k + 1];
+        const bool bInside = inside(b);
+        if (aInside && bInside) {
+            SegmentInside(a.x, a.y, b.x, b.y, bits, stride, put);
+        } else {
+            WalkLine(a.x, a.y, b.x, b.y, box, [&](int x, int y, i64) { put(bits + y * stride + x); });
+        }
+        aInside = bInside;
+    }
+}
+
 // Beyond this the toolkit's rasteriser loses precision: paths that reach
 // further are cut to the surface first.
 constexpr double kPainterLimit = 1 << 20;
@@ -315,18 +368,39 @@ void Raster::ThinPolyline(std::span<const POINT> points, bool closed, const Thin
     const bool dedupe = segments > 1 && !Rop2Idempotent(pen.rop2);
 
     // The common case, kept tight: solid, rectangular clip, 32-bit pixels.
-    if (image_ && image_->depth() == 32 && clip_.Simple() && pen.dashes.empty() && !dedupe) {
-        uchar* bits = image_->bits();
-        const qsizetype bpl = image_->bytesPerLine();
+    if (image_ && image_->depth() == 32 && clip_.Simple() && pen.dashes.empty()) {
+        auto* bits = reinterpret_cast<QRgb*>(image_->bits());
+        const qsizetype stride = image_->bytesPerLine() / 4;
         const QRgb c = pen.color | 0xFF000000u;
-        if (pen.rop2 == R2_COPYPEN) {
-            walk([&](int x, int y, i64) { reinterpret_cast<QRgb*>(bits + y * bpl)[x] = c; });
+        const int rop = pen.rop2;
+        auto run = [&](auto put) { WalkSegments(points, closed, box, bits, stride, put); };
+        if (dedupe) {
+            // Each pixel once: a bit per pixel says it was drawn already.
+            const std::size_t words = (static_cast<size_t>(stride) * height_ + 63) / 64;
+            if (visited_.size() != words) visited_.assign(words, 0);
+            std::uint64_t* visited = visited_.data();
+            auto once = [visited, bits](QRgb* px) {
+                const auto idx = static_cast<std::size_t>(px - bits);
+                const std::uint64_t bit = std::uint64_t{1} << (idx & 63);
+                const bool first = (visited[idx >> 6] & bit) == 0;
+                visited[idx >> 6] |= bit;
+                return first;
+            };
+            if (rop == R2_XORPEN) {
+                // Without a branch: whether a walk comes back to a pixel
+                // cannot be predicted.
+                const QRgb x = c & 0xFFFFFFu;  // the alpha byte stays
+                run([once, x](QRgb* px) { *px ^= x & (0u - static_cast<QRgb>(once(px))); });
+            } else {
+                run([once, c, rop](QRgb* px) {
+                    if (once(px)) *px = Rop2(rop, c, *px);
+                });
+            }
+            std::fill(visited_.begin(), visited_.end(), 0);
+        } else if (rop == R2_COPYPEN) {
+            run([c](QRgb* px) { *px = c; });
         } else {
-            const int rop = pen.rop2;
-            walk([&](int x, int y, i64) {
-                QRgb* px = reinterpret_cast<QRgb*>(bits + y * bpl) + x;
-                *px = Rop2(rop, c, *px);
-            });
+            run([c, rop](QRgb* px) { *px = Rop2(rop, c, *px); });
         }
         return;
     }
@@ -425,12 +499,15 @@ void Raster::Blt(int x, int y, int w, int h, const QImage* source, int sx, int s
     const long long srcLeft = sw > 0 ? sx : (long long)sx + sw, srcTop = sh > 0 ? sy : (long long)sy + sh;
     const long long asw = sw < 0 ? -(long long)sw : sw, ash = sh < 0 ? -(long long)sh : sh;
     const bool mirrorX = (w < 0) != (sw < 0), mirrorY = (h < 0) != (sh < 0);
+    const bool sameWidth = asw == aw, sameHeight = ash == ah;
     auto srcCol = [&](long long X) {
         const long long k = mirrorX ? dr - 1 - X : X - dl;
+        if (sameWidth) return srcLeft + k;
         return srcLeft + ((2 * k + 1) * asw) / (2 * aw);  // the nearest source pixel
     };
     auto srcRow = [&](long long Y) {
         const long long k = mirrorY ? db - 1 - Y : Y - dt;
+        if (sameHeight) return srcTop + k;
         return srcTop + ((2 * k + 1) * ash) / (2 * ah);
     };
 
@@ -462,8 +539,11 @@ void Raster::Blt(int x, int y, int w, int h, const QImage* source, int sx, int s
     const bool usePattern = RopUses(rop, 4);
     const bool wide = image_->depth() == 32;
     const bool srcWide = source && source->depth() == 32;
+    // Same size, not mirrored, 32 bits both sides: row runs without sampling.
+    const bool aligned = asw == aw && ash == ah && !mirrorX && !mirrorY && wide && srcWide &&
+                         (rop == SRCINVERT || rop == SRCAND || rop == SRCPAINT);
     const bool plain = rop == SRCCOPY && asw == aw && ash == ah && !mirrorX && !mirrorY && wide &&
-                       srcWide;
+                       srcWide && !source->hasAlphaChannel();
     for (int Y = visible.top(); Y <= visible.bottom(); ++Y) {
         const long long SY = useSource ? srcRow(Y) : 0;
         if (useSource && (SY < 0 || SY >= source->height())) continue;
@@ -473,13 +553,26 @@ void Raster::Blt(int x, int y, int w, int h, const QImage* source, int sx, int s
         if (usePattern && pattern.tile)
             trow = reinterpret_cast<const QRgb*>(pattern.tile->constScanLine(Mod(Y, pattern.tile->height())));
         clip_.ForEach(Y, visible.left(), visible.right() + 1, [&](int a, int b) {
-            if (plain) {
+            if (plain || aligned) {
                 long long s0 = srcCol(a), s1 = srcCol(b - 1) + 1;
                 const long long lo = std::max<long long>(s0, 0), hi = std::min<long long>(s1, source->width());
                 if (lo >= hi) return;
                 a += int(lo - s0);
-                std::memcpy(reinterpret_cast<QRgb*>(drow) + a, reinterpret_cast<const QRgb*>(srow) + lo,
-                            static_cast<size_t>(hi - lo) * 4);
+                QRgb* d = reinterpret_cast<QRgb*>(drow) + a;
+                const QRgb* from = reinterpret_cast<const QRgb*>(srow) + lo;
+                const auto n = static_cast<std::size_t>(hi - lo);
+                switch (rop) {
+                    case SRCINVERT:
+                        for (std::size_t i = 0; i < n; ++i) d[i] ^= from[i] & 0xFFFFFFu;
+                        break;
+                    case SRCAND:
+                        for (std::size_t i = 0; i < n; ++i) d[i] &= from[i] | 0xFF000000u;
+                        break;
+                    case SRCPAINT:
+                        for (std::size_t i = 0; i < n; ++i) d[i] |= from[i];
+                        break;
+                    default: std::memcpy(d, from, n * 4); break;
+                }
                 return;
             }
             for (int X = a; X < b; ++X) {
