@@ -365,7 +365,10 @@ void Raster::ThinPolyline(std::span<const POINT> points, bool closed, const Thin
                              [&](int x, int y, i64 i) { plot(x, y, base + i); });
         }
     };
-    const bool dedupe = segments > 1 && !Rop2Idempotent(pen.rop2);
+    // Each pixel of one polyline is drawn once: where a mode is not
+    // idempotent, or where dashes and gaps of different colours cross.
+    const bool dedupe =
+        segments > 1 && (!Rop2Idempotent(pen.rop2) || (!pen.dashes.empty() && pen.opaque_gaps));
 
     // The common case, kept tight: solid, rectangular clip, 32-bit pixels.
     if (image_ && image_->depth() == 32 && clip_.Simple() && pen.dashes.empty()) {
