@@ -371,35 +371,41 @@ void Raster::ThinPolyline(std::span<const POINT> points, bool closed, const Thin
         segments > 1 && (!Rop2Idempotent(pen.rop2) || (!pen.dashes.empty() && pen.opaque_gaps));
 
     // The common case, kept tight: solid, rectangular clip, 32-bit pixels.
-    if (image_ && image_->depth() == 32 && clip_.Simple() && pen.dashes.empty()) {
+    if (image_ && image_->depth() == 32 && clip_.Simple() && pen.dashes.empty() &&
+        (!dedupe || image_->format() == QImage::Format_RGB32)) {
         auto* bits = reinterpret_cast<QRgb*>(image_->bits());
         const qsizetype stride = image_->bytesPerLine() / 4;
         const QRgb c = pen.color | 0xFF000000u;
         const int rop = pen.rop2;
         auto run = [&](auto put) { WalkSegments(points, closed, box, bits, stride, put); };
-        if (dedupe) {
-            // Each pixel once: a bit per pixel says it was drawn already.
-            const std::size_t words = (static_cast<size_t>(stride) * height_ + 63) / 64;
-            if (visited_.size() != words) visited_.assign(words, 0);
-            std::uint64_t* visited = visited_.data();
-            auto once = [visited, bits](QRgb* px) {
-                const auto idx = static_cast<std::size_t>(px - bits);
-                const std::uint64_t bit = std::uint64_t{1} << (idx & 63);
-                const bool first = (visited[idx >> 6] & bit) == 0;
-                visited[idx >> 6] |= bit;
-                return first;
-            };
+        if (dedupe && image_->format() == QImage::Format_RGB32) {
+            // Each pixel once. The fourth byte of these pixels is always 0xFF:
+            // a drawn pixel is marked 0xFE there for the rest of the call,
+            // and the rows the polyline reached are unmarked afterwards. No
+            // branch on it: whether a walk comes back to a pixel cannot be
+            // predicted.
+            constexpr QRgb kMark = 0x01000000u;
             if (rop == R2_XORPEN) {
-                // Without a branch: whether a walk comes back to a pixel
-                // cannot be predicted.
-                const QRgb x = c & 0xFFFFFFu;  // the alpha byte stays
-                run([once, x](QRgb* px) { *px ^= x & (0u - static_cast<QRgb>(once(px))); });
+                const QRgb x = c & 0xFFFFFFu;
+                run([x](QRgb* px) {
+                    const QRgb v = *px;
+                    *px = (v ^ (x & (0u - (v >> 24 & 1u)))) & ~kMark;
+                });
             } else {
-                run([once, c, rop](QRgb* px) {
-                    if (once(px)) *px = Rop2(rop, c, *px);
+                run([c, rop](QRgb* px) {
+                    const QRgb v = *px;
+                    *px = ((v & kMark) ? Rop2(rop, c, v) : v) & ~kMark;
                 });
             }
-            std::fill(visited_.begin(), visited_.end(), 0);
+            int top = box.y1, bottom = box.y0 - 1;
+            for (const POINT& p : points) {
+                top = std::min(top, p.y);
+                bottom = std::max(bottom, p.y);
+            }
+            for (int y = std::max(top, box.y0); y <= std::min(bottom, box.y1 - 1); ++y) {
+                QRgb* row = bits + y * stride;
+                for (int x = box.x0; x < box.x1; ++x) row[x] |= kMark;
+            }
         } else if (rop == R2_COPYPEN) {
             run([c](QRgb* px) { *px = c; });
         } else {
