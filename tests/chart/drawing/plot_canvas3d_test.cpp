@@ -3,6 +3,7 @@
 // with the chart font's effects.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,8 @@ TEST(plot_canvas3d, labels_turn_by_their_angle) {
     EXPECT_EQ(escapement(450), 900);
     EXPECT_EQ(escapement(-90), -900);
     EXPECT_EQ(escapement(12.34), 123);
+    // A huge angle is reduced at once rather than 360 degrees at a time.
+    EXPECT_EQ(escapement(360.0 * 1e15 + 90), std::lround(std::fmod(360.0 * 1e15 + 90, 360.0) * 10));
     // The canvas font is selected again afterwards, the brush left clear.
     r.canvas.TextOut(0, 0, "after");
     EXPECT_EQ(r.Of(gdi::RecordOp::TextOut).back().State.Font->Log().lfEscapement, 0);
