@@ -425,8 +425,8 @@ void TComboBox::CopyToClipboard() {
 
 void TComboBox::DrawItem(QPainter* painter, int index, const TRect& rect, TOwnerDrawState state) {
     canvas_.Font.Assign(Font());
-    canvas_.Brush.Color = (state & odSelected) ? clHighlight : Color();
-    canvas_.Brush.Style = TBrushStyle::bsSolid;
+    canvas_.Brush.SetColor((state & odSelected) ? clHighlight : Color());
+    canvas_.Brush.SetStyle(TBrushStyle::bsSolid);
     canvas_.Attach(painter);
     Fire(OnDrawItem, this, index, rect, state);
     canvas_.Attach(nullptr);

@@ -1,0 +1,48 @@
+#pragma once
+// Graphics: pictures that can draw themselves on a canvas (bitmaps, PNG
+// images) and be read from and written to streams.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/graphics.h"
+#include "platform/vcl/persistent.h"
+
+namespace vcl {
+
+class TStream;
+
+// A graphic that cannot be read, written or made ("Invalid PNG image: ...").
+class EInvalidGraphic : public rtl::Exception {
+public:
+    using Exception::Exception;
+};
+// An operation on a graphic that does not fit it ("Scan line index out of range").
+class EInvalidGraphicOperation : public rtl::Exception {
+public:
+    using Exception::Exception;
+};
+
+class TGraphic : public TPersistent {
+public:
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    bool Empty() const { return Width() <= 0 || Height() <= 0; }
+    // Draws the graphic stretched into r.
+    virtual void Draw(TCanvas& canvas, const TRect& r) const = 0;
+    virtual void LoadFromStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream) const = 0;
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
+    virtual std::unique_ptr<TGraphic> Clone() const = 0;
+
+    std::function<void()> OnChange;
+
+protected:
+    void Changed() {
+        if (OnChange) OnChange();
+    }
+};
+
+}  // namespace vcl
