@@ -192,6 +192,10 @@ void TPlotCanvas3D::GradientFill(const TRect& Rect, TColor StartColor, TColor En
                 }
                 dc->MoveToEx(static_cast<int>(px), static_cast<int>(py));
                 dc->LineTo(static_cast<int>(qx), static_cast<int>(qy));
+                // A line leaves out its last pixel: on the edge the lines
+                // end at, that pixel is the only one they would paint.
+                if (qx < r.Right && qy >= r.Top && qy <= r.Bottom)
+                    dc->SetPixel(static_cast<int>(qx), static_cast<int>(qy), c);
                 if (qx < r.Right) ++qx;
                 else if (up ? qy > r.Top : qy < r.Bottom) qy += up ? -1 : 1;
                 if (up ? py > r.Top : py < r.Bottom) py += up ? -1 : 1;

@@ -191,10 +191,9 @@ private:
     bool zoom_text_ = true;
     bool has_perspective_ = false;
     double perspective_ = 0.0;
-    // Free 3D: the angles' sines and cosines and the inverse terms.
+    // Free 3D: the angles' sines and cosines.
     double sin_e_ = 0, cos_e_ = 1, sin_r_ = 0, cos_r_ = 1, sin_t_ = 0, cos_t_ = 1;
     bool has_tilt_ = false;
-    double t1_ = 0, t2_ = 1, t3_ = 1, t4_ = 0, t5_ = 0, t6_ = 0;
 };
 
 }  // namespace chart

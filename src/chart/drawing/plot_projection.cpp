@@ -65,12 +65,6 @@ void TPlotCanvas3D::CalcTrigValues() {
     has_tilt_ = t != 0;
     sin_t_ = std::sin(t * kDegreesToRadians);
     cos_t_ = std::cos(t * kDegreesToRadians);
-    t1_ = cos_r_ * sin_t_;
-    t2_ = std::max(cos_r_ * cos_t_, 0.00001);
-    t3_ = std::max(sin_e_ * sin_r_ * sin_t_ + cos_e_ * cos_t_, 0.00001);
-    t4_ = cos_t_ * sin_e_ * sin_r_ - cos_e_ * sin_t_;
-    t5_ = cos_e_ * sin_r_ * sin_t_ - cos_t_ * sin_e_;
-    t6_ = cos_e_ * cos_t_ * sin_r_ + sin_e_ * sin_t_;
 }
 
 void TPlotCanvas3D::Projection(int MaxDepth, const TRect& Bounds) {
@@ -152,14 +146,18 @@ void TPlotCanvas3D::Calculate2DPosition(int& X, int& Y, int Z) {
         Y = RoundPlus(y, YCenter);
         return;
     }
-    if (!is_3d_ || t3_ == 0 || t2_ == 0) return;
+    if (!is_3d_) return;
+    // Free 3D: the forward projection solved for X and Y at depth Z (the
+    // perspective is not undone). Where the view looks along an axis the
+    // point cannot be found and stays as it is.
+    const double sx = (static_cast<double>(X) - XOrigin) * inv, sy = (static_cast<double>(Y) - YOrigin) * inv;
+    const double xr = cos_t_ * sx + sin_t_ * sy, yr = cos_t_ * sy - sin_t_ * sx;
     const double z = static_cast<double>(Z) - ZCenter;
-    const double x = (static_cast<double>(X) - XOrigin) * inv, y = (static_cast<double>(Y) - YOrigin) * inv;
-    const double dx = static_cast<double>(X) - XCenter, dy = static_cast<double>(Y) - YCenter;
-    const double nx = (x - z * t5_ - dy * t1_) / t3_;
-    const double ny = (y - z * t6_ - dx * t4_) / t2_;
-    X = RoundPlus(nx, XCenter);
-    Y = RoundPlus(ny, YCenter);
+    if (std::fabs(cos_r_) < 0.00001 || std::fabs(cos_e_) < 0.00001) return;
+    const double x = (xr - z * sin_r_) / cos_r_;
+    const double y = (yr + sin_e_ * (z * cos_r_ - x * sin_r_)) / cos_e_;
+    X = RoundPlus(x, XCenter);
+    Y = RoundPlus(y, YCenter);
 }
 
 void TPlotCanvas3D::Disable3D() {

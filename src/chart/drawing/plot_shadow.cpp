@@ -157,9 +157,11 @@ void TPlotShadow::DrawFlat(TCanvas3D& Canvas, const TRect& Rect, int Z, int Roun
         if (h < 0) Canvas.RectangleWithZ({s.Left, s.Top, Rect.Left, s.Bottom}, Z);
         return;
     }
+    // Without a pen a rectangle fills one pixel short of its right and
+    // bottom edges: both strips reach one further to make up for it.
     if (v != 0) {
-        if (v > 0) Canvas.Rectangle(s.Left, Rect.Bottom, s.Right, Rect.Bottom + 1 + v);
-        else Canvas.Rectangle(s.Left, Rect.Top + 1, s.Right, Rect.Top + v);
+        if (v > 0) Canvas.Rectangle(s.Left, Rect.Bottom, s.Right + 1, Rect.Bottom + 1 + v);
+        else Canvas.Rectangle(s.Left, Rect.Top + 1, s.Right + 1, Rect.Top + v);
     }
     if (h != 0) {
         if (h > 0) Canvas.Rectangle(Rect.Right, s.Top, Rect.Right + 1 + h, s.Bottom + 1);

@@ -46,8 +46,11 @@ int Reflect(long long j, int n) {
 std::vector<std::vector<Contributor>> Contributors(int n, int m, bool linear) {
     const double support = linear ? 1.0 : 3.0;
     const double f = static_cast<double>(m - 1) / static_cast<double>(n - 1);
-    const double halfWidth = support / f;
+    // Shrinking widens the kernel over the source by 1 / f; enlarging keeps
+    // its whole support (narrower, its weights would no longer add up to one
+    // and a plain picture would come out with darker pixels in between).
     const double kernelScale = f < 1.0 ? f : 1.0;
+    const double halfWidth = support / kernelScale;
     std::vector<std::vector<Contributor>> lists(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i) {
         const double centre = i / f;
