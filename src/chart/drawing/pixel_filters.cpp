@@ -26,6 +26,23 @@ void TConvolveFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
     Convolve(Rect);
 }
 
+namespace {
+
+// Runs over the rows of the rectangle's inside: f(above, own, below, out)
+// for each row, the pointers at the pixel left of the first one worked.
+template <class Row>
+void EachInnerRow(const std::vector<std::uint8_t*>& lines, const TRect& r, std::vector<std::uint8_t>& out, Row&& f) {
+    const int cols = r.Right - r.Left - 1, rows = r.Bottom - r.Top - 1;
+    for (int y = 0; y < rows; ++y)
+        f(lines[static_cast<std::size_t>(r.Top + y)] + 3 * r.Left, lines[static_cast<std::size_t>(r.Top + y + 1)] + 3 * r.Left,
+          lines[static_cast<std::size_t>(r.Top + y + 2)] + 3 * r.Left, out.data() + static_cast<std::size_t>(y) * cols * 3,
+          cols * 3);
+}
+
+std::uint8_t ToByte(double v) { return v <= 0 ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v); }
+
+}  // namespace
+
 void TConvolveFilter::Convolve(const TRect& Rect) {
     TRect r = Rect;
     if (!Clip(r)) return;
@@ -37,21 +54,39 @@ void TConvolveFilter::Convolve(const TRect& Rect) {
     const int cols = r.Right - r.Left - 1, rows = r.Bottom - r.Top - 1;
     if (cols < 1 || rows < 1) return;
     const double factor = Factor;
-    double w[9];
-    for (int i = 0; i < 9; ++i) w[i] = Weights[static_cast<std::size_t>(i)];
     std::vector<std::uint8_t> out(static_cast<std::size_t>(cols) * rows * 3);
-    for (int y = 0; y < rows; ++y) {
-        const std::uint8_t* above = Lines[static_cast<std::size_t>(r.Top + y)] + 3 * r.Left;
-        const std::uint8_t* own = Lines[static_cast<std::size_t>(r.Top + y + 1)] + 3 * r.Left;
-        const std::uint8_t* below = Lines[static_cast<std::size_t>(r.Top + y + 2)] + 3 * r.Left;
-        std::uint8_t* o = out.data() + static_cast<std::size_t>(y) * cols * 3;
-        for (int i = 0; i < cols * 3; ++i) {
-            const double s = w[0] * above[i] + w[1] * above[i + 3] + w[2] * above[i + 6] + w[3] * own[i] +
-                             w[4] * own[i + 3] + w[5] * own[i + 6] + w[6] * below[i] + w[7] * below[i + 3] +
-                             w[8] * below[i + 6];
-            const double v = RoundEven(s * factor);
-            o[i] = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v);
-        }
+    // Whole weights (blur, emboss, soften) give whole sums: the result of
+    // each possible sum is worked out once and looked up.
+    int iw[9];
+    double w[9];
+    long long lowest = 0, highest = 0;
+    bool whole = true;
+    for (int i = 0; i < 9; ++i) {
+        w[i] = Weights[static_cast<std::size_t>(i)];
+        whole = whole && w[i] == std::floor(w[i]) && std::fabs(w[i]) <= 1024;
+        iw[i] = whole ? static_cast<int>(w[i]) : 0;
+        (iw[i] < 0 ? lowest : highest) += 255LL * iw[i];
+    }
+    if (whole) {
+        std::vector<std::uint8_t> result(static_cast<std::size_t>(highest - lowest + 1));
+        for (long long s = lowest; s <= highest; ++s)
+            result[static_cast<std::size_t>(s - lowest)] = ToByte(RoundEven(static_cast<double>(s) * factor));
+        const std::uint8_t* lookup = result.data() - lowest;
+        EachInnerRow(Lines, r, out, [&](const std::uint8_t* a, const std::uint8_t* m, const std::uint8_t* b,
+                                        std::uint8_t* o, int n) {
+            for (int i = 0; i < n; ++i)
+                o[i] = lookup[iw[0] * a[i] + iw[1] * a[i + 3] + iw[2] * a[i + 6] + iw[3] * m[i] + iw[4] * m[i + 3] +
+                              iw[5] * m[i + 6] + iw[6] * b[i] + iw[7] * b[i + 3] + iw[8] * b[i + 6]];
+        });
+    } else {
+        EachInnerRow(Lines, r, out, [&](const std::uint8_t* a, const std::uint8_t* m, const std::uint8_t* b,
+                                        std::uint8_t* o, int n) {
+            for (int i = 0; i < n; ++i)
+                o[i] = ToByte(RoundEven((w[0] * a[i] + w[1] * a[i + 3] + w[2] * a[i + 6] + w[3] * m[i] +
+                                         w[4] * m[i + 3] + w[5] * m[i + 6] + w[6] * b[i] + w[7] * b[i + 3] +
+                                         w[8] * b[i + 6]) *
+                                        factor));
+        });
     }
     for (int y = 0; y < rows; ++y)
         std::copy_n(out.data() + static_cast<std::size_t>(y) * cols * 3, cols * 3,

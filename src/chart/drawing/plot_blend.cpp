@@ -42,12 +42,15 @@ void TPlotBlend::SetRectangle(const TRect& R) {
         r.Bottom = std::min(r.Bottom, dc->Height());
     }
     rect_ = r;
-    valid_ = r.Right > r.Left && r.Bottom > r.Top;
+    valid_ = canvas_.ReferenceCanvas && r.Right > r.Left && r.Bottom > r.Top;
     if (!valid_) return;
     saved_.reset();
+    // Kept in the pixel format of the surface, so that saving and mixing
+    // back are plain copies of rows.
     auto saved = std::make_unique<vcl::TBitmap>(r.Width(), r.Height());
-    saved->SetPixelFormat(vcl::TPixelFormat::pf24bit);
     vcl::TBitmap* drawing = DrawingBitmap(canvas_);
+    if (drawing && drawing->PixelFormat() == vcl::TPixelFormat::pf24bit)
+        saved->SetPixelFormat(vcl::TPixelFormat::pf24bit);
     vcl::TCanvas& source = drawing ? drawing->Canvas() : *canvas_.ReferenceCanvas;
     saved->Canvas().CopyRect({0, 0, r.Width(), r.Height()}, source, r);
     saved_ = std::move(saved);

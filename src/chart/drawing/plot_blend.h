@@ -24,7 +24,7 @@ public:
 
     // R normalised, negative coordinates made 0, at least one pixel wide and
     // high, limited to the canvas Bounds; when that leaves a rectangle, the
-    // pixels under it are copied.
+    // pixels under it are copied (in the surface's pixel format).
     void SetRectangle(const TRect& R);
     // Mixes the saved pixels back: 0 keeps the drawing, 100 restores what
     // was there before (values outside 0..100 are taken as the nearer end).

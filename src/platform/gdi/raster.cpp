@@ -650,6 +650,30 @@ void Raster::AlphaBlt(int x, int y, int w, int h, const QImage& source, int sx, 
     const bool srcAlpha = perPixel && source.hasAlphaChannel();
     // Same size: source column X - x + sx, no sampling.
     const bool unstretched = sw == w && sh == h;
+    // The common case of a constant blend between 32-bit pixels of the same
+    // size: whole runs, one multiply per channel.
+    if (unstretched && wide && srcWide && !srcAlpha) {
+        const int a = constantAlpha, na = 255 - constantAlpha;
+        for (long long Y = t; Y < b; ++Y) {
+            const long long SY = sy + (Y - y);
+            if (SY < 0 || SY >= source.height()) continue;
+            const QRgb* srow = reinterpret_cast<const QRgb*>(source.constScanLine(int(SY)));
+            QRgb* drow = reinterpret_cast<QRgb*>(image_->scanLine(int(Y)));
+            clip_.ForEach(int(Y), int(l), int(r), [&](int from, int to) {
+                const long long lo = std::max<long long>(from, (long long)x - sx);
+                const long long hi = std::min<long long>(to, (long long)x - sx + source.width());
+                for (long long X = lo; X < hi; ++X) {
+                    const QRgb s = srow[X - x + sx], d = drow[X];
+                    auto mix = [&](int shift) {
+                        const unsigned v = ((s >> shift) & 0xFF) * a + ((d >> shift) & 0xFF) * na + 127;
+                        return ((v / 255) & 0xFF) << shift;
+                    };
+                    drow[X] = 0xFF000000u | mix(16) | mix(8) | mix(0);
+                }
+            });
+        }
+        return;
+    }
     for (long long Y = t; Y < b; ++Y) {
         const long long SY = unstretched ? sy + (Y - y) : sy + ((2 * (Y - y) + 1) * sh) / (2LL * h);
         if (SY < 0 || SY >= source.height()) continue;
