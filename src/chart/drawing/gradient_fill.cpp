@@ -156,13 +156,14 @@ void TPlotCanvas3D::GradientFill(const TRect& Rect, TColor StartColor, TColor En
             BandPainter bands(dc);
             for (;;) {
                 const gdi::COLORREF c = steps.At(x + k, n);
-                if (x < w) {
+                if (x < w) {  // once all columns are done, no more beyond them
                     if (fromTop) bands.Paint(r.Left + x, y0, 1, y - y0, c);
                     else bands.Paint(r.Left + x, y, 1, y0 - y, c);
                 }
                 if (k < h) {
                     ++k;
-                    bands.Paint(r.Left, fromTop ? y : y - 1, x + 1, 1, c);
+                    // As wide as the columns so far, never past the right edge.
+                    bands.Paint(r.Left, fromTop ? y : y - 1, std::min(x + 1, w), 1, c);
                     y += fromTop ? 1 : -1;
                 }
                 if (x < w) ++x;

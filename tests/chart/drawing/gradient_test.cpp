@@ -64,14 +64,18 @@ TEST(gradient_fill, bands_run_from_the_start_colour_with_their_balance) {
 
 TEST(gradient_fill, every_direction_fills_its_rectangle_and_nothing_else) {
     test_support::EnsureQtApplication();
+    // Wide, tall (reversed corners are the same rectangle), one pixel high.
+    for (const TRect& rect : {TRect{10, 5, 50, 40}, TRect{30, 45, 20, 2}, TRect{5, 20, 55, 21}})
     for (int d = gdTopBottom; d <= gdDiagonalDown; ++d) {
         RasterChart r(60, 50);
-        // Reversed corners are the same rectangle.
-        r.canvas.GradientFill({50, 40, 10, 5}, vcl::clRed, vcl::clBlue, static_cast<TGradientDirection>(d), 50, 0, 0);
+        r.canvas.GradientFill(rect, vcl::clRed, vcl::clBlue, static_cast<TGradientDirection>(d), 50, 0, 0);
+        TRect n = rect;
+        NormalizeRect(n);
+        if (n.Bottom - n.Top == 1 && (d == gdTopBottom || d == gdBottomTop)) continue;  // one band: none drawn
         for (int y = 0; y < 50; ++y)
             for (int x = 0; x < 60; ++x) {
                 const gdi::COLORREF c = r.At(x, y);
-                if (x >= 10 && x < 50 && y >= 5 && y < 40)
+                if (x >= n.Left && x < n.Right && y >= n.Top && y < n.Bottom)
                     ASSERT_TRUE(gdi::GetGValue(c) == 0 && gdi::GetRValue(c) + gdi::GetBValue(c) >= 250)
                         << d << ": " << x << "," << y;
                 else
@@ -150,6 +154,19 @@ TEST(plot_gradient, middle_colour_monochrome_and_sub_gradient) {
     mono.SetEndColor(vcl::clBlue);
     mono.Draw(m.canvas, {0, 0, 20, 20});
     EXPECT_EQ(m.Count(Grey(85)), 400);
+    // Turned, it stays grey.
+    mono.SetAngle(30);
+    mono.SetEndColor(vcl::clYellow);
+    m.canvas.Pen->SetColor(vcl::clBlack);
+    mono.Draw(m.canvas, {0, 0, 20, 20});
+    EXPECT_EQ(test_support::CountPixels(*m.bitmap.Handle(), [](gdi::COLORREF c) {
+        return gdi::GetRValue(c) != gdi::GetGValue(c) || gdi::GetGValue(c) != gdi::GetBValue(c);
+    }), 0);
+    // Balances far outside 0..100 hold each channel to its range.
+    RasterChart wild(10, 10);
+    wild.canvas.GradientFill({0, 0, 10, 10}, gdi::RGB(250, 10, 0), gdi::RGB(0, 250, 0), gdTopBottom, -400, 0, 0);
+    EXPECT_EQ(wild.At(5, 9), gdi::RGB(0, 255, 0));
+    EXPECT_EQ(wild.At(5, 0), gdi::RGB(0, 250, 0));
     // A sub-gradient of transparency 50 shows half over its parent; an
     // invisible one not at all.
     RasterChart s(20, 20);

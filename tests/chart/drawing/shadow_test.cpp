@@ -199,6 +199,14 @@ TEST(plot_shadow, smooth_shadows_blur_into_the_bitmap_where_the_shape_moved) {
     shadow.DrawPolygon(p.canvas, triangle, 0);
     EXPECT_LT(gdi::GetRValue(p.At(30, 20)), 20);
     EXPECT_EQ(p.At(60, 50), kWhite);
+    // A rounded rectangle: its whole shape blurred, the corners softer than
+    // the sides.
+    Buffered rr;
+    shadow.SetSize(6);
+    shadow.Draw(rr.canvas, shape, 0, 16);
+    EXPECT_LT(gdi::GetRValue(rr.At(53, 30)), 60);
+    EXPECT_GT(gdi::GetRValue(rr.At(54, 39)), gdi::GetRValue(rr.At(53, 30)));
+    EXPECT_LT(gdi::GetRValue(rr.At(30, 25)), 60);  // whole: also under the shape, drawn over it next
     // A clip keeps the blur inside it.
     Buffered c;
     c.canvas.ClipRectangle({0, 0, 53, 60});
