@@ -1,6 +1,6 @@
 // The drawing surface's own behaviour: pens, brushes and fonts as the
 // device context gets them, the base operations, the point and rectangle
-// routines, and the operations of later steps that refuse clearly.
+// routines, every operation drawing, and markup that refuses clearly.
 #include <gtest/gtest.h>
 
 #include <functional>
