@@ -138,9 +138,9 @@ inline compiler::testing::CompileResult CompileOk(std::string_view source,
 
 // An executor that tests drive: it enters a procedure's code (or code that
 // the test writes) and executes straight-line instructions (assignments,
-// operators, temporaries) with the runtime's own operand decoder and value
-// operations. Calls and jumps belong to the interpreter loop and are not
-// taken here.
+// operators, temporaries, pointers to elements) with the runtime's own
+// operand decoder and value operations. Calls and jumps belong to the
+// interpreter loop and are not taken here.
 class StepExec : public TestExec {
 public:
     TPSStack& RunStack() { return stack_; }
@@ -196,6 +196,19 @@ public:
             return true;
         }
         case opPop: stack_.Pop(); return true;
+        case opSetPtr: {
+            // The pointer refers to the variable or element itself.
+            TPSOperand dest, src;
+            if (!ReadOperand(dest, false)) return false;
+            if (!ReadOperand(src, false)) return false;
+            if (src.Type->BaseType == btPointer) {
+                const auto p = LoadAs<PSPointerValue>(src.Address);
+                src.Address = p.Address;
+                src.Type = p.Type;
+            }
+            StoreAs(dest.Address, PSPointerValue{src.Address, src.Type, 0});
+            return true;
+        }
         case opNeg: return Unary([&](TPSOperand& v) { return NegateValue(v.Address, v.Type); });
         case opBoolNot: return Unary([&](TPSOperand& v) { return BooleanNotValue(v.Address, v.Type); });
         case opIntNot: return Unary([&](TPSOperand& v) { return IntNotValue(v.Address, v.Type); });
