@@ -83,6 +83,8 @@ TEST(image_loader, every_plugin_loads_with_its_imports_bound_and_the_host_variab
                 ASSERT_TRUE(proc->IsInternal());
                 EXPECT_EQ(AsInternal(*proc).Code.size(), parsed.Procs[i].Code.size());
                 EXPECT_EQ(AsInternal(*proc).ExportName, parsed.Procs[i].ExportName);
+                EXPECT_EQ(AsInternal(*proc).ExportNameHash, MakeHash(parsed.Procs[i].ExportName));
+                EXPECT_EQ(AsInternal(*proc).ExportDecl, parsed.Procs[i].ExportDecl);
             }
         }
         // TD, RD and RD2 are the host's strings, globals 0 to 2.
@@ -102,154 +104,108 @@ TEST(image_loader, every_plugin_loads_with_its_imports_bound_and_the_host_variab
     for (const char* name : {"SEND", "ADDMSG", "FORMAT", "LENGTH", "COPY"}) EXPECT_TRUE(imports.count(name)) << name;
 }
 
-TEST(image_loader, header_build_and_main_procedure_are_checked) {
-    const auto compiled = CompileOk("var i: Integer; s: string; begin i := 1; s := 'x'; end.");
-    struct {
-        const char* what;
-        std::function<void(PSImage&)> change;
-        std::uint8_t error;
-    } cases[] = {
-        {"build 11", [](PSImage& i) { i.Build = 11; }, erInvalidHeader},
-        {"build 24", [](PSImage& i) { i.Build = 24; }, erInvalidHeader},
-        {"build 12, without attributes", [](PSImage& i) { i.Build = 12; }, ErNoError},
-        {"build 20, without attributes", [](PSImage& i) { i.Build = 20; }, ErNoError},
-        {"build 23", [](PSImage& i) { i.Build = 23; }, ErNoError},
-        {"no main procedure", [](PSImage& i) { i.MainProc = kNoMainProc; }, ErNoError},
-        {"main procedure beyond the list", [](PSImage& i) { i.MainProc = static_cast<std::uint32_t>(i.Procs.size()); },
-         erNoMainProc},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        PSImage image = compiled.Parsed;
-        c.change(image);
-        TPSExec exec;
-        EXPECT_EQ(exec.LoadImage(WriteImage(image)), c.error == ErNoError);
-        EXPECT_EQ(exec.LastErrorCode(), c.error) << ErrorText(exec);
-        EXPECT_EQ(exec.Status(), c.error == ErNoError ? TPSStatus::isLoaded : TPSStatus::isNotLoaded);
-        if (c.error != ErNoError) {
-            EXPECT_EQ(exec.TypeCount(), 0u);
-            EXPECT_EQ(exec.Globals().Count(), 0u);
-        } else {
-            EXPECT_EQ(exec.MainProcNo(), image.MainProc);
-        }
-    }
-    TPSExec exec;
-    std::string image = compiled.Image;
-    image[0] = 'X';
-    EXPECT_FALSE(exec.LoadImage(image));
-    EXPECT_EQ(exec.LastErrorCode(), erInvalidHeader);
-    EXPECT_FALSE(exec.LoadImage(compiled.Image.substr(0, kImageHeaderSize - 1)));
-    EXPECT_EQ(exec.LastErrorCode(), erInvalidHeader);
-    EXPECT_EQ(ErrorText(exec), "Invalid Header");
+// A type entry: record fields or an array's element type in parts; a
+// static array's count or a set's bits in count; a signature or class name
+// in text.
+test_support::PSType Make(std::uint8_t base, std::vector<std::uint32_t> parts = {}, std::uint32_t count = 0,
+                          std::string text = {}) {
+    auto t = PlainType(base);
+    if (base == btRecord) t.FieldTypes = parts;
+    if (!parts.empty()) t.ElementType = parts[0];
+    t.ElementCount = count;
+    t.SetBits = count;
+    t.ProcSignature = text;
+    t.ClassName = text;
+    return t;
 }
 
-TEST(image_loader, type_entries_are_checked_before_any_value_is_made) {
-    auto with = [](std::function<void(PSImage&)> build) {
-        PSImage image = EmptyImage();
-        image.Types.push_back(PlainType(btU8));
-        image.Types.push_back(PlainType(btU32));
-        build(image);
-        // One global of the last type, so a type that is accepted is used.
-        image.Vars.push_back({static_cast<std::uint32_t>(image.Types.size() - 1), false, {}});
+TEST(image_loader, header_and_type_entries_are_checked_before_any_value_is_made) {
+    const auto compiled = CompileOk("var i: Integer; s: string; begin i := 1; s := 'x'; end.");
+    for (auto [build, error] : {std::pair<std::uint32_t, std::uint8_t>{11, erInvalidHeader}, {12, ErNoError},
+                                {20, ErNoError}, {23, ErNoError}, {24, erInvalidHeader}}) {
+        PSImage image = compiled.Parsed;
+        image.Build = build;  // attributes are written from build 21 on
         TPSExec exec;
-        exec.LoadImage(WriteImage(image));
-        return exec.LastErrorCode();
-    };
-    auto record = [](std::vector<std::uint32_t> fields) {
-        auto t = PlainType(btRecord);
-        t.FieldTypes = std::move(fields);
-        return t;
-    };
-    auto static_array = [](std::uint32_t element, std::uint32_t count) {
-        auto t = PlainType(btStaticArray);
-        t.ElementType = element;
-        t.ElementCount = count;
-        return t;
-    };
-    auto set = [](std::uint32_t bits) {
-        auto t = PlainType(btSet);
-        t.SetBits = bits;
-        return t;
-    };
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(record({0, 1, 0})); }), ErNoError);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(record({})); }), erUnexpectedEof);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(record({0, 2})); }), ErOutOfRange);  // itself
-    EXPECT_EQ(with([&](PSImage& i) {
-                  auto a = PlainType(btArray);
-                  a.ElementType = 2;
-                  i.Types.push_back(a);
-              }),
-              ErTypeMismatch);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(set(256)); }), ErNoError);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(set(257)); }), ErTypeMismatch);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(static_array(0, 0x1000)); }), ErNoError);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(static_array(0, 0x20000000)); }), erUnexpectedEof);
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(static_array(2, 0x20000000)); }), ErTypeMismatch);
-    // Within the element limit but beyond what a value may take: refused
-    // as the image's fault, not made.
-    EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(static_array(1, 0x1FFFFFFF)); }), erUnexpectedEof);
-    EXPECT_EQ(with([&](PSImage& i) {
-                  i.Types.push_back(static_array(1, 0x1000000));  // 64 MiB
-                  i.Types.push_back(record({2, 2, 2, 2, 2}));     // 320 MiB
-              }),
-              erUnexpectedEof);
-    // Nesting too deep for the value routines to walk.
-    EXPECT_EQ(with([&](PSImage& i) {
-                  for (std::uint32_t n = 1; n < 300; ++n) i.Types.push_back(record({n}));
-              }),
-              erUnexpectedEof);
-    for (std::uint8_t code : {0, 15, 19, 20, 27, 127}) {
-        EXPECT_EQ(with([&](PSImage& i) { i.Types.push_back(PlainType(code)); }), erInvalidType) << int(code);
+        EXPECT_EQ(exec.LoadImage(WriteImage(image)), error == ErNoError) << build;
+        EXPECT_EQ(exec.LastErrorCode(), error) << build;
+        EXPECT_EQ(exec.Status(), error == ErNoError ? TPSStatus::isLoaded : TPSStatus::isNotLoaded) << build;
     }
-    EXPECT_EQ(with([&](PSImage& i) {
-                  auto p = PlainType(btProcPtr);
-                  p.ProcSignature = std::string(255, '\0');
-                  i.Types.push_back(p);
-              }),
-              ErNoError);
-    EXPECT_EQ(with([&](PSImage& i) {
-                  auto p = PlainType(btProcPtr);
-                  p.ProcSignature = std::string(256, '\0');
-                  i.Types.push_back(p);
-              }),
-              erUnexpectedEof);
-    EXPECT_EQ(with([&](PSImage& i) {
-                  auto c = PlainType(btClass);
-                  c.ClassName = std::string(256, 'C');
-                  i.Types.push_back(c);
-              }),
-              erUnexpectedEof);
-
-    // An export name longer than any name may be is an invalid type; the
-    // image need not even hold it.
-    PSImage image = EmptyImage();
-    std::string bytes = WriteImage(image);
-    bytes[8] = 1;  // one type
-    bytes += std::string(1, char(btU8 | kTypeExportNameFlag)) + std::string("\x01\x00\x00\x40", 4);
+    PSImage image = compiled.Parsed;
     TPSExec exec;
+    image.MainProc = kNoMainProc;
+    ASSERT_TRUE(exec.LoadImage(WriteImage(image)));
+    EXPECT_EQ(exec.MainProcNo(), kNoMainProc);
+    image.MainProc = static_cast<std::uint32_t>(image.Procs.size());
+    EXPECT_FALSE(exec.LoadImage(WriteImage(image)));
+    EXPECT_EQ(ErrorText(exec), "no Main Proc");
+    EXPECT_EQ(exec.TypeCount() + exec.Globals().Count(), 0u);
+    EXPECT_FALSE(exec.LoadImage("XFPS" + compiled.Image.substr(4)));
+    EXPECT_EQ(ErrorText(exec), "Invalid Header");
+    EXPECT_FALSE(exec.LoadImage(compiled.Image.substr(0, kImageHeaderSize - 1)));
+    EXPECT_EQ(exec.LastErrorCode(), erInvalidHeader);
+
+    // After types 0 (U8) and 1 (U32), the types of a case and one global of
+    // the last of them.
+    std::vector<test_support::PSType> nested;
+    for (std::uint32_t n = 1; n < 300; ++n) nested.push_back(Make(btRecord, {n}));
+    const struct {
+        const char* what;
+        std::vector<test_support::PSType> types;
+        std::uint8_t error;
+    } cases[] = {
+        {"record", {Make(btRecord, {0, 1, 0})}, ErNoError},
+        {"record without fields", {Make(btRecord)}, erUnexpectedEof},
+        {"record of itself", {Make(btRecord, {0, 2})}, ErOutOfRange},
+        {"array of itself", {Make(btArray, {2})}, ErTypeMismatch},
+        {"256-bit set", {Make(btSet, {}, 256)}, ErNoError},
+        {"257-bit set", {Make(btSet, {}, 257)}, ErTypeMismatch},
+        {"static array", {Make(btStaticArray, {0}, 0x1000)}, ErNoError},
+        {"0x20000000 elements", {Make(btStaticArray, {0}, 0x20000000)}, erUnexpectedEof},
+        {"later element type", {Make(btStaticArray, {2}, 1)}, ErTypeMismatch},
+        // Counts the image format allows, sizes no value may have: refused
+        // as the image's fault before anything is made.
+        {"2 GiB static array", {Make(btStaticArray, {1}, 0x1FFFFFFF)}, erUnexpectedEof},
+        {"320 MiB record", {Make(btStaticArray, {1}, 0x1000000), Make(btRecord, {2, 2, 2, 2, 2})}, erUnexpectedEof},
+        {"nesting too deep to walk", nested, erUnexpectedEof},
+        {"signature of 255", {Make(btProcPtr, {}, 0, std::string(255, '\0'))}, ErNoError},
+        {"signature of 256", {Make(btProcPtr, {}, 0, std::string(256, '\0'))}, erUnexpectedEof},
+        {"class name of 256", {Make(btClass, {}, 0, std::string(256, 'C'))}, erUnexpectedEof},
+        {"code 0", {Make(0)}, erInvalidType},
+        {"code 15", {Make(15)}, erInvalidType},
+        {"code 27", {Make(btNotificationVariant)}, erInvalidType},
+        {"code 127", {Make(127)}, erInvalidType},
+    };
+    for (const auto& c : cases) {
+        image = EmptyImage();
+        image.Types = {PlainType(btU8), PlainType(btU32)};
+        image.Types.insert(image.Types.end(), c.types.begin(), c.types.end());
+        image.Vars.push_back({static_cast<std::uint32_t>(image.Types.size() - 1), false, {}});
+        TPSExec fresh;
+        EXPECT_EQ(fresh.LoadImage(WriteImage(image)), c.error == ErNoError) << c.what;
+        EXPECT_EQ(fresh.LastErrorCode(), c.error) << c.what << ": " << ErrorText(fresh);
+    }
+    // An export name longer than any name may be; the image need not even
+    // hold it.
+    std::string bytes = WriteImage(EmptyImage());
+    bytes[kHeaderTypeCountAt] = 1;
+    bytes += std::string(1, char(btU8 | kTypeExportNameFlag)) + std::string("\x01\x00\x00\x40", 4);
     EXPECT_FALSE(exec.LoadImage(bytes));
     EXPECT_EQ(exec.LastErrorCode(), erInvalidType);
 
     // What the loader builds for each kind.
     image = EmptyImage();
-    image.Types.push_back(PlainType(btU8));
-    image.Types.push_back(PlainType(btExtended));
-    image.Types.push_back(record({0, 1, 0}));
-    image.Types.push_back(static_array(1, 3));
-    image.Types.back().StartOffset = 5;
-    image.Types.push_back(set(9));
-    auto intf = PlainType(btInterface);
-    intf.Guid = {0x11223344, 0x55667788, 0x99AABBCC, 0xDDEEFF00};
-    intf.HasExportName = true;
-    intf.ExportName = "IDISPATCH";
-    image.Types.push_back(intf);
+    image.Types = {PlainType(btU8), PlainType(btExtended), Make(btRecord, {0, 1, 0}), Make(btStaticArray, {1}, 3),
+                   Make(btSet, {}, 9), Make(btInterface)};
+    image.Types[3].StartOffset = 5;
+    image.Types[5].Guid = {0x11223344, 0x55667788, 0x99AABBCC, 0xDDEEFF00};
+    image.Types[5].HasExportName = true;
+    image.Types[5].ExportName = "IDISPATCH";
     ASSERT_TRUE(exec.LoadImage(WriteImage(image))) << ErrorText(exec);
     EXPECT_EQ(exec.GetType(2)->RealSize, 12u);
     EXPECT_EQ(AsRecord(exec.GetType(2)).FieldOffsets, (std::vector<std::uint32_t>{0, 1, 11}));
     EXPECT_EQ(exec.GetType(3)->RealSize, 30u);
     EXPECT_EQ(AsStaticArray(exec.GetType(3)).StartOffset, 5u);
     EXPECT_EQ(AsSet(exec.GetType(4)).ByteSize, 2u);
-    EXPECT_EQ(exec.GetType(5)->ExportName, "IDISPATCH");
     EXPECT_EQ(exec.GetType(5)->ExportNameHash, MakeHash("IDISPATCH"));
     EXPECT_EQ(AsInterface(exec.GetType(5)).Guid.Bytes[0], 0x44);
     EXPECT_EQ(AsInterface(exec.GetType(5)).Guid.Bytes[15], 0xDD);
@@ -343,45 +299,6 @@ TEST(image_loader, imports_bind_by_name_or_through_the_special_import_of_their_d
     EXPECT_FALSE(raising.LoadImage(WriteImage(image)));
     EXPECT_EQ(ErrorText(raising), "Exception: no binding today");
     EXPECT_EQ(raising.Status(), TPSStatus::isNotLoaded);
-}
-
-TEST(image_loader, procedure_code_ranges_and_export_texts_are_checked) {
-    const auto compiled = CompileOk("procedure P(a: Integer; var s: string); begin s := 'x'; end; begin end.");
-    const std::string& image = compiled.Image;
-    const test_support::PSProc& parsed = compiled.Parsed.ProcNamed("P");
-    const std::uint32_t no = static_cast<std::uint32_t>(&parsed - compiled.Parsed.Procs.data());
-    TPSExec exec;
-    ASSERT_TRUE(exec.LoadImage(image));
-    const auto& p = AsInternal(*exec.GetProc(no));
-    EXPECT_EQ(p.ExportName, "P");
-    EXPECT_EQ(p.ExportNameHash, MakeHash("P"));
-    EXPECT_EQ(p.ExportDecl, parsed.ExportDecl);
-    EXPECT_EQ(std::string(p.Code.begin(), p.Code.end()), parsed.Code);
-
-    // The code offset and length words of P follow its flag byte.
-    std::size_t at = 0;
-    for (std::size_t i = 0; i + 8 < image.size(); ++i) {
-        if (static_cast<std::uint8_t>(image[i]) == pfExportOrDecl &&
-            LoadAs<std::uint32_t>(image.data() + i + 1) == parsed.CodeOffset &&
-            LoadAs<std::uint32_t>(image.data() + i + 5) == parsed.CodeLength) {
-            at = i + 1;
-            break;
-        }
-    }
-    ASSERT_NE(at, 0u);
-    auto patched = [&](std::uint32_t offset, std::uint32_t length) {
-        std::string bytes = image;
-        std::memcpy(bytes.data() + at, &offset, 4);
-        std::memcpy(bytes.data() + at + 4, &length, 4);
-        return bytes;
-    };
-    const auto size = static_cast<std::uint32_t>(image.size());
-    EXPECT_TRUE(exec.LoadImage(patched(size - 1, 1)));
-    for (auto [offset, length] : {std::pair<std::uint32_t, std::uint32_t>{size, 1}, {0, 0}, {size - 1, 2},
-                                  {0x80000000u, 1}, {1, 0xFFFFFFFFu}}) {
-        EXPECT_FALSE(exec.LoadImage(patched(offset, length))) << offset << "+" << length;
-        EXPECT_EQ(exec.LastErrorCode(), erUnexpectedEof);
-    }
 }
 
 TEST(image_loader, globals_are_made_of_their_types_and_exported_ones_keep_their_own_number) {
