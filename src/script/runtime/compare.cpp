@@ -196,14 +196,13 @@ void StoreCompareResult(void* result, const TPSTypeRec* type, bool value) {
 
 }  // namespace
 
-bool ObjectIsOfClassOperand(const TPSExec& exec, const void* left, const void* right, const TPSTypeRec* left_type,
-                            const TPSTypeRec* right_type) {
+bool ObjectIsOfClassOperand(const TPSExec& exec, const void* /*left*/, const void* right,
+                            const TPSTypeRec* left_type, const TPSTypeRec* right_type) {
     if (left_type->BaseType != btClass || right_type->BaseType != btU32) ThrowRuntimeFault(ErTypeMismatch);
     const TPSTypeRec* class_type = exec.GetType(LoadAs<std::uint32_t>(right));
     if (class_type == nullptr || class_type->BaseType != btClass) ThrowRuntimeFault(ErTypeMismatch);
-    // A nil object is of no class; any other would need the class importer
-    // that this runtime does not have.
-    (void)left;
+    // A nil object is of no class, and any other would be known only to a
+    // class importer, which this runtime does not have.
     return false;
 }
 

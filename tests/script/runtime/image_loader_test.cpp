@@ -523,15 +523,15 @@ TEST(image_loader, damaged_images_are_refused_or_load_and_never_crash) {
             EXPECT_FALSE(exec.LoadImage(image.substr(0, n))) << "cut at " << n;
             EXPECT_EQ(exec.LastErrorCode(), n < kImageHeaderSize ? erInvalidHeader : erUnexpectedEof) << "cut at " << n;
         }
+        // Every other value of every byte of the header and the tables (of
+        // the first image; a few for the others).
+        const bool every_value = std::string_view(plugin) == "plugins/poller.pas";
         for (std::size_t at = 0; at < tables_end; ++at) {
-            for (std::uint8_t change : {0x01, 0x80, 0xFF}) {
-                std::string bytes = image;
-                bytes[at] = static_cast<char>(bytes[at] ^ change);
+            std::string bytes = image;
+            for (int change = 1; change < 256; change = every_value ? change + 1 : change * 2 + 1) {
+                bytes[at] = static_cast<char>(image[at] ^ change);
                 check(bytes, "byte " + std::to_string(at) + " ^ " + std::to_string(change));
             }
-            std::string bytes = image;
-            bytes[at] = 0;
-            check(bytes, "byte " + std::to_string(at) + " = 0");
         }
         ASSERT_TRUE(exec.LoadImage(image));
     }
