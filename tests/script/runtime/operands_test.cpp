@@ -172,7 +172,9 @@ TEST(operand_decoding, every_kind_is_checked_against_its_code_its_stacks_and_its
         const std::uint32_t before = exec.Temporaries().Count();
         const bool ok = exec.ReadOperand(op, follow);
         EXPECT_EQ(ok, exec.LastErrorCode() == ErNoError);
-        if (!ok) EXPECT_EQ(exec.Temporaries().Count(), before);
+        if (!ok) {
+            EXPECT_EQ(exec.Temporaries().Count(), before);
+        }
         const std::uint8_t code_out = exec.LastErrorCode();
         exec.HandleError(kNoProc, 0, ErNoError, {}, nullptr);
         return code_out;

@@ -208,8 +208,12 @@ TEST_F(Operators, arithmetic_and_bitwise_operators_by_left_family) {
             continue;
         }
         EXPECT_EQ(exec.LastErrorParam(), r.param);
-        if (std::string_view(r.param) != "Type Mismatch") EXPECT_FALSE(exec.HasLastErrorObject());
-        if (left.Type->BaseType != btRecord) EXPECT_TRUE(VarEquals(Read(left), before)) << "the left changed";
+        if (std::string_view(r.param) != "Type Mismatch") {
+            EXPECT_FALSE(exec.HasLastErrorObject());
+        }
+        if (left.Type->BaseType != btRecord) {
+            EXPECT_TRUE(VarEquals(Read(left), before)) << "the left changed";
+        }
     }
     EXPECT_EQ(PSErrorText(ErDivideByZero, {}), "divide by Zero");
 }
