@@ -397,6 +397,7 @@ std::unique_ptr<DC> CreatePainterDC(QPainter* painter, int width, int height) {
 
 bool DC::IsRecording() const { return impl_->kind == Impl::Kind::Recording; }
 const std::vector<Record>& DC::Records() const { return impl_->records; }
+std::vector<Record> DC::TakeRecords() { return std::exchange(impl_->records, {}); }
 void DC::ClearRecords() { impl_->records.clear(); }
 int DC::Width() const { return impl_->Width(); }
 int DC::Height() const { return impl_->Height(); }

@@ -123,6 +123,8 @@ public:
 
     bool IsRecording() const;
     const std::vector<Record>& Records() const;
+    // Hands the records over, leaving none.
+    std::vector<Record> TakeRecords();
     void ClearRecords();
     // Size of the surface (the selected bitmap, the window, the recording).
     int Width() const;

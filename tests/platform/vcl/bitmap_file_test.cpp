@@ -14,11 +14,13 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/picture.h"
 #include "platform/vcl/streams.h"
+#include "support/graphic_bytes.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace vcl;
+using test_support::PixelsOf;
 
 // A small scene of flat colours on an odd width (rows need padding).
 void DrawFlat(TBitmap& bmp) {
@@ -41,20 +43,6 @@ void DrawMany(TBitmap& bmp) {
     for (int y = 0; y < bmp.Height(); ++y)
         for (int x = 0; x < bmp.Width(); ++x)
             bmp.Canvas().SetPixel(x, y, gdi::RGB(x * 7, y * 19, (x * y) & 0xFF));
-}
-
-std::vector<gdi::COLORREF> PixelsOf(const TBitmap& bmp) {
-    std::vector<gdi::COLORREF> all;
-    for (int y = 0; y < bmp.Height(); ++y)
-        for (int x = 0; x < bmp.Width(); ++x) all.push_back(bmp.Handle()->GetPixel(x, y));
-    return all;
-}
-
-std::vector<std::uint8_t> Saved(const TBitmap& bmp) {
-    TMemoryStream s;
-    bmp.SaveToStream(s);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(s.Memory());
-    return {p, p + s.Size()};
 }
 
 std::unique_ptr<TBitmap> Loaded(const std::vector<std::uint8_t>& bytes) {
@@ -89,7 +77,7 @@ TEST(vcl_bitmap_file, every_depth_is_written_with_its_header_and_read_back_with_
             bmp.Assign(source);
             bmp.SetPixelFormat(d.format);
             const std::vector<gdi::COLORREF> reduced = PixelsOf(bmp);
-            const std::vector<std::uint8_t> file = Saved(bmp);
+            const std::vector<std::uint8_t> file = test_support::SavedBytes(bmp);
             const std::span<const std::uint8_t> f(file);
 
             // File header, 40-byte information header, padded rows bottom-up.
@@ -255,7 +243,7 @@ TEST(vcl_bitmap_file, bad_files_and_failing_streams_are_reported_and_change_noth
     TBitmap source(5, 3);
     DrawFlat(source);
     source.SetPixelFormat(TPixelFormat::pf24bit);
-    const std::vector<std::uint8_t> good = Saved(source);
+    const std::vector<std::uint8_t> good = test_support::SavedBytes(source);
     // Padding after each 15-byte row is zero.
     for (int row = 0; row < 3; ++row) EXPECT_EQ(good[54 + row * 16 + 15], 0) << row;
 
