@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "platform/gdi/bytes.h"
@@ -45,6 +46,83 @@ std::vector<EmfRecord> EmfFile::Of(std::uint32_t type) const {
     return out;
 }
 
+std::vector<std::size_t> EmfFile::Where(std::uint32_t type) const {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].type == type) out.push_back(i);
+    return out;
+}
+
+namespace {
+
+// The kind of object a record makes ("" for none).
+std::string EmfKind(std::uint32_t type) {
+    switch (type) {
+        case 38: case 95: return "pen";
+        case 39: case 94: return "brush";
+        case 82: return "font";
+        default: return "";
+    }
+}
+
+std::string WmfKind(std::uint16_t function) {
+    switch (function) {
+        case 0x02FA: return "pen";
+        case 0x02FC: case 0x0142: return "brush";
+        case 0x02FB: return "font";
+        default: return "";
+    }
+}
+
+// Stock objects by index: brushes 0 to 5 and 18, pens 6 to 8 and 19,
+// fonts from 10 to 17.
+std::string StockKind(std::uint32_t index) {
+    if (index <= 5 || index == 18) return "brush";
+    if ((index >= 6 && index <= 8) || index == 19) return "pen";
+    return "font";
+}
+
+template <class Record, class Selection>
+void Put(Selection& s, const std::string& kind, const Record* r) {
+    if (kind == "pen") s.pen = r;
+    else if (kind == "brush") s.brush = r;
+    else s.font = r;
+}
+
+}  // namespace
+
+EmfFile::Selection EmfFile::SelectedAt(std::size_t index) const {
+    Selection s;
+    std::map<std::uint32_t, const EmfRecord*> handles;
+    std::map<std::string, std::uint32_t> selected;
+    for (std::size_t i = 0; i < index && i < list.size(); ++i) {
+        const EmfRecord& r = list[i];
+        if (!EmfKind(r.type).empty()) {
+            if (handles.count(r.U32(8))) s.errors.push_back("handle made twice at record " + std::to_string(i));
+            handles[r.U32(8)] = &r;
+        } else if (r.type == 37) {
+            const std::uint32_t h = r.U32(8);
+            if (h & 0x80000000u) {
+                const std::string kind = StockKind(h & 0x7FFFFFFFu);
+                Put<EmfRecord>(s, kind, nullptr);
+                selected[kind] = h;
+            } else if (!handles.count(h)) {
+                s.errors.push_back("selects missing handle " + std::to_string(h) + " at record " + std::to_string(i));
+            } else {
+                const std::string kind = EmfKind(handles[h]->type);
+                Put(s, kind, handles[h]);
+                selected[kind] = h;
+            }
+        } else if (r.type == 40) {
+            const std::uint32_t h = r.U32(8);
+            for (const auto& [kind, sel] : selected)
+                if (sel == h) s.errors.push_back("deletes the selected " + kind + " at record " + std::to_string(i));
+            handles.erase(h);
+        }
+    }
+    return s;
+}
+
 std::u16string EmfFile::Text(const EmfRecord& r) {
     Require(r.type == kEmrExtTextOutW, "not a text record");
     const std::uint32_t count = r.U32(44), at = r.U32(48);
@@ -60,8 +138,10 @@ std::vector<std::int32_t> EmfFile::Advances(const EmfRecord& r) {
     return out;
 }
 
-EmfFile ReadEmf(std::span<const std::uint8_t> bytes) {
+EmfFile ReadEmf(std::span<const std::uint8_t> file) {
     EmfFile f;
+    f.data = std::make_shared<const std::vector<std::uint8_t>>(file.begin(), file.end());
+    const std::span<const std::uint8_t> bytes(*f.data);
     std::size_t at = 0;
     while (at < bytes.size()) {
         Require(gdi::Fits(bytes, at, 8), "record header beyond the file at " + std::to_string(at));
@@ -119,8 +199,55 @@ std::vector<std::size_t> WmfFile::Where(std::uint16_t function) const {
     return out;
 }
 
-WmfFile ReadWmf(std::span<const std::uint8_t> bytes) {
+WmfFile::Selection WmfFile::SelectedAt(std::size_t index) const {
+    Selection s;
+    std::map<std::uint16_t, const WmfRecord*> slots;
+    struct State {
+        const WmfRecord *pen, *brush, *font;
+    };
+    std::vector<State> saved;
+    auto holds = [&](std::uint16_t slot) {
+        std::vector<std::string> where;
+        for (const State& st : saved)
+            for (const WmfRecord* r : {st.pen, st.brush, st.font})
+                if (r && slots.count(slot) && slots[slot] == r) where.push_back("saved");
+        for (const WmfRecord* r : {s.pen, s.brush, s.font})
+            if (r && slots.count(slot) && slots[slot] == r) where.push_back("selected");
+        return where;
+    };
+    for (std::size_t i = 0; i < index && i < list.size(); ++i) {
+        const WmfRecord& r = list[i];
+        const std::string at = " at record " + std::to_string(i);
+        if (!WmfKind(r.function).empty()) {
+            std::uint16_t slot = 0;
+            while (slots.count(slot)) ++slot;  // the lowest free slot
+            slots[slot] = &r;
+        } else if (r.function == 0x012D) {
+            const std::uint16_t slot = static_cast<std::uint16_t>(r.Param(0));
+            if (!slots.count(slot)) s.errors.push_back("selects a missing object" + at);
+            else Put(s, WmfKind(slots[slot]->function), slots[slot]);
+        } else if (r.function == 0x01F0) {
+            const std::uint16_t slot = static_cast<std::uint16_t>(r.Param(0));
+            for (const std::string& w : holds(slot)) s.errors.push_back("deletes a " + w + " object" + at);
+            slots.erase(slot);
+        } else if (r.function == 0x001E) {
+            saved.push_back({s.pen, s.brush, s.font});
+        } else if (r.function == 0x0127) {
+            if (saved.empty()) {
+                s.errors.push_back("restores nothing saved" + at);
+            } else {
+                s.pen = saved.back().pen, s.brush = saved.back().brush, s.font = saved.back().font;
+                saved.pop_back();
+            }
+        }
+    }
+    return s;
+}
+
+WmfFile ReadWmf(std::span<const std::uint8_t> file) {
     WmfFile f;
+    f.data = std::make_shared<const std::vector<std::uint8_t>>(file.begin(), file.end());
+    const std::span<const std::uint8_t> bytes(*f.data);
     Require(gdi::Fits(bytes, 0, 22 + 18), "shorter than the headers");
     Require(gdi::GetU32(bytes, 0) == 0x9AC6CDD7u, "no placeable key");
     std::uint16_t sum = 0;

@@ -19,10 +19,12 @@
 //     limit, never wrapped;
 //   - pens: user styles become dashes (dots for the alternate style), the
 //     brush of a pen becomes its colour; brushes and fonts as they are;
+//   - polylines become a move and lines (players differ in what they do
+//     with the inside of a polyline record, not with lines);
 //   - the arc direction becomes the order of the arc's end points;
 //     ArcTo becomes a line to the arc's start, the arc and a move to its end;
 //   - paths become the polygons (curves flattened) they hold: stroked as
-//     polylines, filled as one polygon set, a widened path stroked; text in
+//     lines, filled as one polygon set, a widened path stroked; text in
 //     a path is written as text in the fill colour (the pen colour when the
 //     path is only stroked); a clip path becomes the clip of its region;
 //   - clips: every clip in force is written as the intersection with its

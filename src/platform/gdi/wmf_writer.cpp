@@ -44,7 +44,6 @@ enum : std::uint16_t {
     META_LINETO = 0x0213,
     META_MOVETO = 0x0214,
     META_POLYGON = 0x0324,
-    META_POLYLINE = 0x0325,
     META_EXCLUDECLIPRECT = 0x0415,
     META_INTERSECTCLIPRECT = 0x0416,
     META_ELLIPSE = 0x0418,
@@ -299,16 +298,15 @@ private:
     void Points(std::span<const POINT> pts) {
         for (const POINT& p : pts) w_.I16(Clamp16(p.x)), w_.I16(Clamp16(p.y));
     }
+    // A move to the first point and a line to each next one. The pen draws
+    // the same (it never draws the last pixel of a line), the current
+    // position moves; players differ in how they treat the inside of a
+    // polyline record, none in how they draw a line.
     void Polyline(std::span<const POINT> pts) {
-        // Long lines go in pieces that share their end points.
-        for (std::size_t start = 0; start + 1 < pts.size();) {
-            const std::size_t n = std::min(kMaxPoints, pts.size() - start);
-            const std::size_t at = Begin(META_POLYLINE);
-            w_.I16(static_cast<std::int16_t>(n));
-            Points(pts.subspan(start, n));
-            End(at);
-            start += n - 1;
-        }
+        if (pts.size() < 2) return;
+        EmitMoveTo(pts[0]);
+        for (std::size_t i = 1; i < pts.size(); ++i) Params(META_LINETO, {pts[i].y, pts[i].x});
+        MovedTo(pts.back());
     }
     // A polygon of more points than the file can count keeps every k-th.
     std::vector<POINT> Thinned(std::span<const POINT> pts) {

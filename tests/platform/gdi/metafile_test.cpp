@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <numeric>
 #include <set>
@@ -15,6 +14,7 @@
 #include "platform/gdi/metafile.h"
 #include "support/gdi_surface.h"
 #include "support/metafile_reader.h"
+#include "support/svg_text.h"
 #include "support/qt_app.h"
 
 namespace {
@@ -22,6 +22,9 @@ namespace {
 using namespace gdi;
 using test_support::EmfFile;
 using test_support::Surface;
+using test_support::Attribute;
+using test_support::Elements;
+using test_support::Numbers;
 
 constexpr int kW = 300, kH = 200;
 
@@ -177,6 +180,13 @@ TEST(gdi_metafile, enhanced_file_holds_each_call_with_the_objects_and_attributes
         EXPECT_TRUE((h & 0x80000000u) || made.count(h)) << h;
     }
 
+    const auto everything = f.SelectedAt(f.list.size());
+    EXPECT_TRUE(everything.errors.empty()) << (everything.errors.empty() ? "" : everything.errors.front());
+    // The outlined letters are filled with the brush and stroked with the
+    // pen they were drawn with.
+    const std::size_t outlined = f.Where(EMR_STROKEANDFILLPATH).front();
+    ASSERT_NE(f.SelectedAt(outlined).brush, nullptr);
+    EXPECT_EQ(f.SelectedAt(outlined).brush->U32(16), RGB(0, 90, 200));
     // Pens: the dashed cosmetic one plain, the extended one with its style.
     bool dashed = false;
     for (const auto& r : f.Of(EMR_CREATEPEN)) dashed |= r.U32(12) == PS_DASH && r.U32(24) == RGB(0, 0, 160);
@@ -309,53 +319,6 @@ TEST(gdi_metafile, playing_a_recording_back_draws_what_the_calls_drew) {
     EXPECT_EQ(big.At(20 + 2 * 61, 20 + 2 * 101), direct.At(61, 101));  // inside the stretched copy
 }
 
-// The object table of a Windows metafile as a player keeps it.
-struct WmfObjects {
-    std::map<std::uint16_t, std::pair<std::string, test_support::WmfRecord>> slots;
-    std::map<std::string, std::uint16_t> selected;
-    std::vector<std::map<std::string, std::uint16_t>> saved;
-    std::vector<std::string> errors;
-
-    const test_support::WmfRecord& Current(const std::string& kind) {
-        static const test_support::WmfRecord none;
-        auto it = selected.find(kind);
-        if (it == selected.end() || !slots.count(it->second)) {
-            errors.push_back("no " + kind + " selected");
-            return none;
-        }
-        return slots[it->second].second;
-    }
-    void Step(const test_support::WmfRecord& r) {
-        std::string kind = r.function == META_CREATEPENINDIRECT     ? "pen"
-                           : r.function == META_CREATEBRUSHINDIRECT ? "brush"
-                           : r.function == META_CREATEFONTINDIRECT  ? "font"
-                           : r.function == 0x0142                   ? "brush"
-                                                                    : "";
-        if (!kind.empty()) {
-            std::uint16_t slot = 0;
-            while (slots.count(slot)) ++slot;  // the lowest free slot
-            slots[slot] = {kind, r};
-        } else if (r.function == META_SELECTOBJECT) {
-            const std::uint16_t slot = std::uint16_t(r.Param(0));
-            if (!slots.count(slot)) errors.push_back("selects a missing object");
-            else selected[slots[slot].first] = slot;
-        } else if (r.function == 0x01F0) {  // delete
-            const std::uint16_t slot = std::uint16_t(r.Param(0));
-            for (const auto& [k, s] : selected)
-                if (s == slot) errors.push_back("deletes a selected " + k);
-            for (const auto& state : saved)
-                for (const auto& [k, s] : state)
-                    if (s == slot) errors.push_back("deletes a saved " + k);
-            slots.erase(slot);
-        } else if (r.function == META_SAVEDC) {
-            saved.push_back(selected);
-        } else if (r.function == META_RESTOREDC) {
-            if (saved.empty()) errors.push_back("restores nothing saved");
-            else selected = saved.back(), saved.pop_back();
-        }
-    }
-};
-
 TEST(gdi_metafile, windows_file_holds_the_calls_reduced_to_sixteen_bits) {
     test_support::EnsureQtApplication();
     auto dc = RecordScene();
@@ -428,23 +391,37 @@ TEST(gdi_metafile, windows_file_holds_the_calls_reduced_to_sixteen_bits) {
     // Played through its object table: no object is deleted while it is
     // selected or held by a saved state, and each call finds the objects
     // it was made with (after the restores too).
-    WmfObjects table;
+    bool farChecked = false;
     for (std::size_t i = 0; i < f.list.size(); ++i) {
         const auto& r = f.list[i];
         if (r.function == META_LINETO && r.Param(1) == 32767) {
-            const auto& pen = table.Current("pen");
-            EXPECT_EQ(pen.Param(1), 1);
-            EXPECT_EQ(pen.U32Param(3), RGB(0, 0, 0));  // the pen selected last
+            const auto sel = f.SelectedAt(i);
+            ASSERT_NE(sel.pen, nullptr);
+            EXPECT_EQ(sel.pen->Param(1), 1);
+            EXPECT_EQ(sel.pen->U32Param(3), RGB(0, 0, 0));  // the pen selected last
+            farChecked = true;
         }
-        if (i == texts[1]) {
-            EXPECT_EQ(table.Current("font").Param(0), -20);
-        }
-        if (i == texts[0]) {
-            EXPECT_EQ(table.Current("font").Param(2), 900);
-        }
-        table.Step(r);
     }
-    EXPECT_TRUE(table.errors.empty()) << (table.errors.empty() ? "" : table.errors.front());
+    EXPECT_TRUE(farChecked);
+    ASSERT_NE(f.SelectedAt(texts[1]).font, nullptr);
+    EXPECT_EQ(f.SelectedAt(texts[1]).font->Param(0), -20);
+    EXPECT_EQ(f.SelectedAt(texts[0]).font->Param(2), 900);
+    const auto all = f.SelectedAt(f.list.size());
+    EXPECT_TRUE(all.errors.empty()) << (all.errors.empty() ? "" : all.errors.front());
+    // The polyline as a move and lines, with the extended pen reduced.
+    EXPECT_TRUE(f.Where(META_POLYLINE).empty());
+    std::size_t run = 0;
+    for (std::size_t i = 0; i + kLine.size() <= f.list.size() && run == 0; ++i)
+        if (f.list[i].function == META_MOVETO && f.list[i].Param(1) == kLine[0].x && f.list[i].Param(0) == kLine[0].y)
+            run = i;
+    ASSERT_NE(run, 0u);
+    for (std::size_t k = 1; k < kLine.size(); ++k) {
+        EXPECT_EQ(f.list[run + k].function, META_LINETO);
+        EXPECT_EQ(f.list[run + k].Param(1), kLine[k].x);
+        EXPECT_EQ(f.list[run + k].Param(0), kLine[k].y);
+    }
+    EXPECT_EQ(f.SelectedAt(run + 1).pen->Param(1), 5);
+
     // The stretched copy as a bitmap of the source's pixels.
     const auto dibs = f.Of(META_STRETCHDIB);
     ASSERT_EQ(dibs.size(), 1u);
@@ -478,40 +455,6 @@ void DrawChart(DC& dc) {
     dc.TextOut(160, 176, "Time");
 }
 
-// The numbers in a piece of SVG text, in order.
-std::vector<double> Numbers(const std::string& text) {
-    std::vector<double> out;
-    for (std::size_t i = 0; i < text.size();) {
-        const bool sign = text[i] == '-' && i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]));
-        if (!sign && !std::isdigit(static_cast<unsigned char>(text[i]))) {
-            ++i;
-            continue;
-        }
-        std::size_t used = 0;
-        out.push_back(std::stod(text.substr(i), &used));
-        i += used;
-    }
-    return out;
-}
-
-// The elements of a kind (the text from "<tag" to the next ">").
-std::vector<std::string> Elements(const std::string& svg, const std::string& tag) {
-    std::vector<std::string> out;
-    for (std::size_t at = svg.find("<" + tag + " "); at != std::string::npos; at = svg.find("<" + tag + " ", at + 1))
-        out.push_back(svg.substr(at, svg.find('>', at) - at + 1));
-    return out;
-}
-
-// The value of an attribute of an element.
-std::string Attribute(const std::string& element, const std::string& name) {
-    std::size_t at = element.find(name + "=\"");
-    while (at != std::string::npos && (at == 0 || !std::isspace(static_cast<unsigned char>(element[at - 1]))))
-        at = element.find(name + "=\"", at + 1);
-    if (at == std::string::npos) return {};
-    const std::size_t from = at + name.size() + 2;
-    return element.substr(from, element.find('"', from) - from);
-}
-
 TEST(gdi_metafile, files_convert_to_svg_with_the_shapes_and_texts_in_place) {
     test_support::EnsureQtApplication();
     auto dc = DC::CreateRecordingDC(kW, kH);
@@ -541,9 +484,15 @@ TEST(gdi_metafile, files_convert_to_svg_with_the_shapes_and_texts_in_place) {
     // converter's rounding), texts whole.
     const std::string wmf = test_support::ConvertToSvg("wmf2svg", WindowsMetafileBytes(dc->Records(), kW, kH), ".wmf");
     ASSERT_FALSE(wmf.empty()) << "wmf2svg (package libwmf-bin) could not convert the file";
+    // The line: one segment after another, as drawn.
     std::vector<double> pts;
-    for (const std::string& e : Elements(wmf, "polyline"))
-        if (Numbers(Attribute(e, "points")).size() == line.size()) pts = Numbers(Attribute(e, "points"));
+    for (const std::string& e : Elements(wmf, "line")) {
+        if (Attribute(e, "style").find("stroke-width:1.9") == std::string::npos) continue;  // the 2-pixel pen
+        const std::vector<double> ends = Numbers(Attribute(e, "x1") + " " + Attribute(e, "y1") + " " +
+                                                 Attribute(e, "x2") + " " + Attribute(e, "y2"));
+        if (pts.empty()) pts.insert(pts.end(), ends.begin(), ends.begin() + 2);
+        pts.insert(pts.end(), ends.begin() + 2, ends.end());
+    }
     ASSERT_EQ(pts.size(), line.size()) << wmf;
     for (std::size_t i = 0; i < line.size(); ++i) EXPECT_NEAR(pts[i], line[i], 1.5) << i;
     bool box = false;
