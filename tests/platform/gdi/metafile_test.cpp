@@ -125,8 +125,12 @@ void DrawScene(DC& dc) {
     dc.ExtSelectClipRgn(CreateRectRgn(260, 120, 295, 145), RGN_XOR);
     dc.FillRect({190, 80, 300, 150}, CreateSolidBrush(RGB(120, 0, 0)));
     dc.SelectClipRgn(nullptr);
-    // A stretched copy of a small bitmap.
+    // A stretched copy of a small bitmap, a pattern fill, a blend.
     dc.StretchBlt(60, 100, 40, 30, Source().dc.get(), 0, 0, 4, 3, SRCCOPY);
+    dc.FillRect({250, 150, 290, 195}, CreatePatternBrush(Source().bitmap));
+    BLENDFUNCTION half;
+    half.SourceConstantAlpha = 128;
+    dc.AlphaBlend(110, 130, 8, 6, Source().dc.get(), 0, 0, 4, 3, half);
     // Coordinates far beyond 16 bits.
     dc.MoveToEx(150, 100);
     dc.LineTo(100000, -50000);
@@ -286,6 +290,16 @@ TEST(gdi_metafile, enhanced_file_holds_each_call_with_the_objects_and_attributes
     ASSERT_EQ(dib.bitmap->Width(), 4);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x) EXPECT_EQ(dib.bitmap->GetPixel(x, y), RGB(x * 60, y * 100, 200));
+    // The pattern as a bitmap of its own; the blend with its alpha.
+    const auto patterns = f.Of(94);
+    ASSERT_EQ(patterns.size(), 1u);
+    const auto& p = patterns[0];
+    const DecodedDib tile = DecodeDib(p.bytes.subspan(p.U32(16), p.U32(20)), p.bytes.subspan(p.U32(24), p.U32(28)));
+    EXPECT_EQ(tile.bitmap->GetPixel(2, 1), RGB(120, 100, 200));
+    const auto blends = f.Of(114);
+    ASSERT_EQ(blends.size(), 1u);
+    EXPECT_EQ(blends[0].U32(40) >> 16 & 0xFF, 128u);
+    EXPECT_EQ(blends[0].I32(100), 4);  // the source's width
     // Far coordinates kept whole.
     bool far = false;
     for (const auto& r : f.Of(EMR_LINETO)) far |= r.I32(8) == 100000 && r.I32(12) == -50000;
@@ -423,8 +437,9 @@ TEST(gdi_metafile, windows_file_holds_the_calls_reduced_to_sixteen_bits) {
     EXPECT_EQ(f.SelectedAt(run + 1).pen->Param(1), 5);
 
     // The stretched copy as a bitmap of the source's pixels.
+    EXPECT_EQ(f.Of(0x0142).size(), 1u);  // the pattern brush
     const auto dibs = f.Of(META_STRETCHDIB);
-    ASSERT_EQ(dibs.size(), 1u);
+    ASSERT_EQ(dibs.size(), 2u);  // the copy, and the blend copied opaque
     const auto& d = dibs[0];
     EXPECT_EQ(d.U32Param(0), SRCCOPY);
     EXPECT_EQ(d.Param(7), 30);  // height and width of the destination
