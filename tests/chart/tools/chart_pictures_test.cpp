@@ -74,7 +74,6 @@ TEST(chart_pictures, a_chart_bitmap_is_written_and_read_back_with_the_colours_of
     EXPECT_EQ(surface.GetPixel(60, 35), clWhite);
     EXPECT_EQ(surface.GetPixel(2, 2), 0xF0F0F0);
     const std::vector<gdi::COLORREF> pixels = PixelsOf(drawn);
-    drawn.SaveToFile("/tmp/vostrel_chart_picture.bmp");
 
     for (TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pfDevice,
                                 TPixelFormat::pf8bit, TPixelFormat::pf4bit, TPixelFormat::pf1bit}) {

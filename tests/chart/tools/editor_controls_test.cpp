@@ -106,7 +106,6 @@ TEST(chart_editor_controls, a_plot_button_paints_its_symbol_at_its_right_end_aft
     for (int y = 0; y < 25; ++y)
         for (int x = 0; x < 55; ++x) dark += (shot->Handle()->GetPixel(x, y) & 0xFF) < 100;
     EXPECT_GT(dark, 20);
-    shot->SaveToFile("/tmp/vostrel_plot_button.bmp");
 
     // A new text or a change of enabled paints it again; disabled, the
     // swatch has no outline.
@@ -256,7 +255,6 @@ TEST(chart_editor_controls, a_flat_combo_box_is_flat_unless_hovered_or_focused) 
     first->SetFocus();
     ASSERT_TRUE(test_support::PumpUntil([&] { return first->Focused(); }));
     auto idle = Shot(*flat);
-    idle->SaveToFile("/tmp/vostrel_combo_flat.bmp");
     EXPECT_EQ(Count(*idle, {0, 0, 120, 1}, face), 120);
     EXPECT_EQ(Count(*idle, {1, 1, 119, 2}, face), 118);
     EXPECT_EQ(Count(*idle, {0, 0, 1, 21}, face), 21);
