@@ -397,6 +397,7 @@ std::unique_ptr<DC> CreatePainterDC(QPainter* painter, int width, int height) {
 
 bool DC::IsRecording() const { return impl_->kind == Impl::Kind::Recording; }
 const std::vector<Record>& DC::Records() const { return impl_->records; }
+std::vector<Record> DC::TakeRecords() { return std::exchange(impl_->records, {}); }
 void DC::ClearRecords() { impl_->records.clear(); }
 int DC::Width() const { return impl_->Width(); }
 int DC::Height() const { return impl_->Height(); }
@@ -730,8 +731,10 @@ bool DC::Chord(int l, int t, int r, int b, int xs, int ys, int xe, int ye) {
 
 bool DC::FillRect(const RECT& rect, const HBRUSH& brush) {
     Impl& d = *impl_;
-    d.Log(RecordOp::FillRect, {rect.left, rect.top, rect.right, rect.bottom});
     if (!brush) return false;
+    // The record holds the brush it fills with as its state's brush.
+    if (Record* rec = d.Log(RecordOp::FillRect, {rect.left, rect.top, rect.right, rect.bottom}))
+        rec->State.Brush = brush;
     detail::Raster* r = d.R();
     if (!r || rect.right <= rect.left || rect.bottom <= rect.top) return true;
     HBRUSH selected = std::exchange(d.brush, brush);
@@ -1016,11 +1019,15 @@ bool DC::WidenPath() {
 
 bool DC::SelectClipPath(int mode) {
     Impl& d = *impl_;
-    d.Log(RecordOp::SelectClipPath, {mode});
+    Record* rec = d.Log(RecordOp::SelectClipPath, {mode});
     if (d.path_state != Impl::PathState::Closed) return false;
     QPainterPath shape = d.path;
     shape.setFillRule(d.poly_fill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
     const QRegion region = detail::PathRegion(shape, d.Surface());
+    if (rec) {  // the path's pixels, for files that clip by regions only
+        rec->Region = std::make_shared<Region>();
+        rec->Region->impl().region = region;
+    }
     d.ClearPath();
     return d.SetClip(&region, mode) != RGN_ERROR;
 }

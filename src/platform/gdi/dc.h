@@ -93,9 +93,9 @@ struct Record {
     std::vector<int> Args;      // the integer arguments in the call's order
     std::vector<POINT> Points;  // the point array of Polyline, Polygon
     std::u16string Text;        // text calls (8-bit text converted)
-    HRGN Region;                // ExtSelectClipRgn: a copy, or none
+    HRGN Region;                // ExtSelectClipRgn: a copy, or none; SelectClipPath: the path's pixels
     HBITMAP Image;              // block transfers: the source pixels used
-    RecordState State;
+    RecordState State;  // FillRect: State.Brush is the brush it fills with
 };
 
 // Blend of AlphaBlend: constant alpha 0..255, AC_SRC_ALPHA to use the
@@ -123,6 +123,8 @@ public:
 
     bool IsRecording() const;
     const std::vector<Record>& Records() const;
+    // Hands the records over, leaving none.
+    std::vector<Record> TakeRecords();
     void ClearRecords();
     // Size of the surface (the selected bitmap, the window, the recording).
     int Width() const;

@@ -1,23 +1,77 @@
 #include "platform/vcl/bitmap.h"
 
+#include <algorithm>
+#include <new>
+
+#include "platform/gdi/bytes.h"
+#include "platform/gdi/dib.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/streams.h"
 
 namespace vcl {
 
 namespace {
 
-int BitsOf(TPixelFormat format) {
+// The depth a format is written with.
+int FileBitsOf(TPixelFormat format) {
     switch (format) {
+        case TPixelFormat::pf1bit: return 1;
+        case TPixelFormat::pf4bit: return 4;
+        case TPixelFormat::pf8bit: return 8;
+        case TPixelFormat::pf15bit: return 15;
+        case TPixelFormat::pf16bit: return 16;
+        case TPixelFormat::pf24bit: return 24;
         case TPixelFormat::pfDevice:
         case TPixelFormat::pf32bit: return 32;
-        case TPixelFormat::pf24bit: return 24;
         default:
-            throw EInvalidGraphicOperation(
-                "Bitmaps hold 24 or 32 bits per pixel; this pixel format is not supported");
+            throw EInvalidGraphicOperation("This pixel format is not supported");
     }
 }
 
+TPixelFormat FormatOfBits(int bits) {
+    switch (bits) {
+        case 1: return TPixelFormat::pf1bit;
+        case 4: return TPixelFormat::pf4bit;
+        case 8: return TPixelFormat::pf8bit;
+        case 15: return TPixelFormat::pf15bit;
+        case 16: return TPixelFormat::pf16bit;
+        case 24: return TPixelFormat::pf24bit;
+        default: return TPixelFormat::pf32bit;
+    }
+}
+
+// Bytes of the rows kept for a format.
+int StorageBitsOf(TPixelFormat format) { return format == TPixelFormat::pf24bit ? 24 : 32; }
+
+constexpr std::size_t kFileHeaderSize = 14;
+// Larger than any bitmap of kMaxSurfaceSide pixels a side can be.
+constexpr std::int64_t kLargestBitmapFile = std::int64_t{1} << 33;
+
 }  // namespace
+
+void WriteGraphicBytes(TStream& stream, std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kChunk = std::size_t{1} << 30;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t n = std::min(kChunk, bytes.size() - done);
+        stream.WriteBuffer(bytes.data() + done, static_cast<std::int32_t>(n));
+        done += n;
+    }
+}
+
+std::vector<std::uint8_t> ReadGraphicBytes(TStream& stream, const std::string& format,
+                                           std::int64_t limit) {
+    const std::int64_t left = stream.Size() - stream.Position();
+    if (left <= 0) throw EInvalidGraphic("Invalid " + format + " image: no data");
+    if (left > limit) throw EInvalidGraphic("Invalid " + format + " image: too much data");
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(left));
+    constexpr std::size_t kChunk = std::size_t{1} << 30;
+    for (std::size_t done = 0; done < data.size();) {
+        const std::size_t n = std::min(kChunk, data.size() - done);
+        stream.ReadBuffer(data.data() + done, static_cast<std::int32_t>(n));
+        done += n;
+    }
+    return data;
+}
 
 void TGraphic::LoadFromFile(const std::string& fileName) {
     TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
@@ -50,12 +104,20 @@ void TBitmap::SetSize(int width, int height) {
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
-    const int bits = BitsOf(format);
+    const int fileBits = FileBitsOf(format);
+    const int bits = StorageBitsOf(format);
+    const bool changed = format != format_;
     format_ = format;
-    if (bits != bitmap_->BitsPerPixel()) {
-        bitmap_->SetBitsPerPixel(bits);
+    if (bits != bitmap_->BitsPerPixel()) bitmap_->SetBitsPerPixel(bits);
+    if (changed) {
+        gdi::ReduceColors(*bitmap_, fileBits);
         Changed();
     }
+}
+
+void TBitmap::SetMonochrome(bool monochrome) {
+    if (monochrome == Monochrome()) return;
+    SetPixelFormat(monochrome ? TPixelFormat::pf1bit : TPixelFormat::pfDevice);
 }
 
 gdi::HDC TBitmap::SelectedDC() const {
@@ -109,13 +171,49 @@ void TBitmap::Assign(const TPersistent& Source) {
     TGraphic::Assign(Source);
 }
 
-void TBitmap::LoadFromStream(TStream&) {
-    throw EInvalidGraphic("Reading bitmap files is not available yet");
+void TBitmap::LoadFromStream(TStream& stream) {
+    const std::vector<std::uint8_t> data = ReadGraphicBytes(stream, "bitmap", kLargestBitmapFile);
+    const std::span<const std::uint8_t> bytes(data);
+    if (!gdi::Fits(bytes, 0, kFileHeaderSize) || data[0] != 'B' || data[1] != 'M')
+        throw EInvalidGraphic("Invalid bitmap image: not a bitmap file");
+    const std::uint32_t offBits = gdi::GetU32(bytes, 10);
+    if (offBits < kFileHeaderSize + 12 || offBits > data.size())
+        throw EInvalidGraphic("Invalid bitmap image: the pixel data is not in the file");
+    gdi::DecodedDib dib;
+    try {
+        dib = gdi::DecodeDib(bytes.subspan(kFileHeaderSize, offBits - kFileHeaderSize),
+                             bytes.subspan(offBits));
+    } catch (const gdi::EGdiError& e) {
+        throw EInvalidGraphic(std::string("Invalid bitmap image: ") + e.what());
+    }
+    bitmap_ = std::move(dib.bitmap);
+    format_ = FormatOfBits(dib.bits);
+    Reselect();
+    Changed();
 }
 
-void TBitmap::SaveToStream(TStream&) const {
-    throw EInvalidGraphic("Writing bitmap files is not available yet");
+std::vector<std::uint8_t> TBitmap::FileBytes() const {
+    if (Empty()) throw EInvalidGraphic("An empty bitmap cannot be written");
+    std::vector<std::uint8_t> out;
+    try {
+        out.resize(kFileHeaderSize);
+        gdi::AppendDib(*bitmap_, FileBitsOf(format_), out);
+    } catch (const std::bad_alloc&) {
+        throw EInvalidGraphic("Not enough memory to write a bitmap of " + std::to_string(Width()) +
+                              " x " + std::to_string(Height()) + " pixels");
+    } catch (const gdi::EGdiError& e) {
+        throw EInvalidGraphic(e.what());
+    }
+    const gdi::DibLayout layout = gdi::DibLayoutOf(Width(), Height(), FileBitsOf(format_), 0);
+    gdi::ByteWriter header(out);
+    out[0] = 'B';
+    out[1] = 'M';
+    header.PatchU32(2, static_cast<std::uint32_t>(std::min<std::size_t>(out.size(), UINT32_MAX)));
+    header.PatchU32(10, static_cast<std::uint32_t>(out.size() - layout.image));
+    return out;
 }
+
+void TBitmap::SaveToStream(TStream& stream) const { WriteGraphicBytes(stream, FileBytes()); }
 
 std::unique_ptr<TGraphic> TBitmap::Clone() const {
     auto copy = std::make_unique<TBitmap>();

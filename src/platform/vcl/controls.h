@@ -133,9 +133,22 @@ public:
     QWidget* Widget() const { return widget_; }
     // Raises OnClick as a click of the user does.
     virtual void Click();
+    // Draws the control as it shows on screen (with what it paints over
+    // the toolkit's drawing) onto canvas with its top-left corner at (x, y).
+    void PaintTo(TCanvas& canvas, int x, int y);
 
 protected:
     TControl(TComponent* owner, QWidget* widget);
+
+    // Controls that paint over what the toolkit drew: while on, each paint
+    // of the widget is followed by PaintOver on a canvas of the widget.
+    void SetPaintsOver(bool on) { paints_over_ = on; }
+    virtual void PaintOver(TCanvas&) {}
+    // True while the toolkit paints the widget of such a control.
+    bool InCustomPaint() const { return in_custom_paint_; }
+    // What happened to the control, for controls that change their look.
+    enum class TControlMessage { cmMouseEnter, cmMouseLeave, cmFocusChanged };
+    virtual void ControlMessage(TControlMessage) {}
     // Toolkit events of the widget; returns true to eat the event.
     virtual bool HandleEvent(QEvent* event);
     virtual void FontChanged();
@@ -158,6 +171,8 @@ private:
     bool enabled_ = true;
     bool show_hint_ = false;
     bool parent_background_ = true;
+    bool paints_over_ = false;
+    bool in_custom_paint_ = false;
     std::string hint_;
     TColor color_ = clBtnFace;
     TFont font_;

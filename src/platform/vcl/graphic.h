@@ -1,9 +1,12 @@
 #pragma once
 // Graphics: pictures that can draw themselves on a canvas (bitmaps, PNG
 // images) and be read from and written to streams.
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/graphics.h"
@@ -44,5 +47,15 @@ protected:
         if (OnChange) OnChange();
     }
 };
+
+// Writes the bytes of a graphic file built whole in memory (so that a
+// graphic that cannot be built writes nothing); a stream that takes fewer
+// bytes raises EWriteError.
+void WriteGraphicBytes(TStream& stream, std::span<const std::uint8_t> bytes);
+// The rest of the stream from its position, for a reader of the named
+// format: EInvalidGraphic "Invalid <format> image: ..." when there is none
+// or more than limit bytes.
+std::vector<std::uint8_t> ReadGraphicBytes(TStream& stream, const std::string& format,
+                                           std::int64_t limit);
 
 }  // namespace vcl

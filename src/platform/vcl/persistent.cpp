@@ -16,12 +16,13 @@ void TPersistent::AssignTo(TPersistent& Dest) const {
     throw rtl::EConvertError("Cannot assign a " + ClassName() + " to a " + Dest.ClassName());
 }
 
-std::string TPersistent::ClassName() const {
-    const char* mangled = typeid(*this).name();
+std::string TPersistent::ClassName() const { return ClassNameOf(typeid(*this)); }
+
+std::string ClassNameOf(const std::type_info& type) {
     int status = 0;
-    std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+    std::unique_ptr<char, void (*)(void*)> plain(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
                                                  std::free);
-    std::string name = status == 0 && plain ? plain.get() : mangled;
+    std::string name = status == 0 && plain ? plain.get() : type.name();
     const auto colon = name.rfind("::");
     return colon == std::string::npos ? name : name.substr(colon + 2);
 }

@@ -2,6 +2,7 @@
 // The base of objects whose settings can be copied into another of their
 // kind (pens, fonts, pictures, the chart's settings objects).
 #include <string>
+#include <typeinfo>
 
 namespace vcl {
 
@@ -21,5 +22,8 @@ protected:
     TPersistent& operator=(const TPersistent&) = default;
     virtual void AssignTo(TPersistent& Dest) const;
 };
+
+// The name of a class without namespaces ("TPen").
+std::string ClassNameOf(const std::type_info& type);
 
 }  // namespace vcl

@@ -30,6 +30,7 @@ struct Format {
 std::vector<Format>& Formats() {
     static std::vector<Format> formats = {
         {"png", "Portable Network Graphics", [] { return std::make_unique<TPngGraphic>(); }},
+        {"bmp", "Bitmaps", [] { return std::make_unique<TBitmap>(); }},
     };
     return formats;
 }

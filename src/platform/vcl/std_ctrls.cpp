@@ -370,6 +370,10 @@ void TComboBox::SetDroppedDown(bool down) {
         Combo()->hidePopup();
 }
 
+int TComboBox::DroppedWidth() const {
+    return Combo() ? std::max(Combo()->view()->minimumWidth(), Width()) : Width();
+}
+
 void TComboBox::SetDroppedWidth(int width) {
     if (Combo()) Combo()->view()->setMinimumWidth(width);
 }
