@@ -1,6 +1,6 @@
 #pragma once
 // What the filter units share privately: fast rounding for pixel work, and
-// the makers of their property tables and class records.
+// the makers of their class records.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -19,25 +19,17 @@ inline double RoundEven(double v) {
 
 inline std::uint8_t ClampByte(long long v) { return static_cast<std::uint8_t>(std::clamp<long long>(v, 0, 255)); }
 
-// An Integer property over a field of C, with its default.
-template <class C>
-TPropInfo IntField(const char* name, int C::*member, long long def) {
-    return IntegerProperty<C>(
-        name, [member](const C& f) { return f.*member; },
-        [member](C& f, long long v) { f.*member = static_cast<int>(v); }, def);
-}
-
-template <class C>
-TPropInfo BoolField(const char* name, bool C::*member, bool def) {
-    return BooleanProperty<C>(
-        name, [member](const C& f) { return f.*member; }, [member](C& f, bool v) { f.*member = v; }, def);
-}
-
 // The class record of filter class C (one per class).
 template <class C>
-const TFilterClass& MakeClass(const char* name, std::string (*description)(), const TPropertyTable& props) {
-    static const TFilterClass c{name, description, [] { return std::make_unique<C>(); }, &props};
+const TFilterClass& MakeClass(const char* name, std::string (*description)()) {
+    static const TFilterClass c{name, description, [] { return std::make_unique<C>(); }};
     return c;
+}
+
+// A field of a base class as a member of C (so that C's table can hold it).
+template <class C, class Base, class T>
+T C::*Member(T Base::*member) {
+    return static_cast<T C::*>(member);
 }
 
 }  // namespace chart::filter_kit

@@ -1,6 +1,6 @@
-// The unit start of the image filters: the classes are registered in the
-// order the filters editor offers them, and the bitmap rotation that angled
-// gradients use is installed.
+// The unit start of the image filters: their properties are published, the
+// classes registered in the order the filters editor offers them, and the
+// bitmap rotation that angled gradients use installed.
 #include "chart/drawing/geometric_filters.h"
 #include "chart/drawing/pixel_filters.h"
 #include "chart/drawing/plot_gradient.h"
@@ -21,6 +21,8 @@ void RotateBitmap(int Angle, vcl::TBitmap& Bitmap) {
 
 void Start() {
     PlotProCoUse();
+    PublishPixelFilters();
+    PublishGeometricFilters();
     PlotRegisterFilters({&TInvertFilter::Class(), &TGrayScaleFilter::Class(), &TMosaicFilter::Class(),
                          &TFlipFilter::Class(), &TReverseFilter::Class(), &TBrightnessFilter::Class(),
                          &TContrastFilter::Class(), &TColorFilter::Class(), &THueLumSatFilter::Class(),

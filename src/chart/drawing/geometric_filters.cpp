@@ -9,6 +9,7 @@
 #include "chart/drawing/plot_pro_co.h"
 #include "chart/drawing/projection_math.h"
 #include "chart/drawing/resample.h"
+#include "platform/vcl/properties.h"
 
 namespace chart {
 
@@ -49,16 +50,8 @@ void TResizeFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::
     Creator.AddInteger("Width", PlotMsg_FilterCaptionWidth, 0, 10000);
     Creator.AddInteger("Height", PlotMsg_FilterCaptionHeight, 0, 10000);
 }
-namespace {
-const TPropertyTable& ResizeProperties() {
-    static const TPropertyTable props(&TPlotFilter::Properties(),
-                                      {IntField<TResizeFilter>("Width", &TResizeFilter::Width, 0),
-                                       IntField<TResizeFilter>("Height", &TResizeFilter::Height, 0)});
-    return props;
-}
-}  // namespace
 const TFilterClass& TResizeFilter::Class() {
-    return MakeClass<TResizeFilter>("TResizeFilter", [] { return PlotMsg_FilterResize; }, ResizeProperties());
+    return MakeClass<TResizeFilter>("TResizeFilter", [] { return PlotMsg_FilterResize; });
 }
 
 void TCropFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -79,10 +72,7 @@ void TCropFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::TP
     Creator.AddCheckBox("Smooth", PlotMsg_FilterCaptionSmooth);
 }
 const TFilterClass& TCropFilter::Class() {
-    static const TPropertyTable props(&ResizeProperties(), {IntField<TCropFilter>("Left", &TCropFilter::Left, 0),
-                                                            IntField<TCropFilter>("Top", &TCropFilter::Top, 0),
-                                                            BoolField<TCropFilter>("Smooth", &TCropFilter::Smooth, false)});
-    return MakeClass<TCropFilter>("TCropFilter", [] { return PlotMsg_FilterCrop; }, props);
+    return MakeClass<TCropFilter>("TCropFilter", [] { return PlotMsg_FilterCrop; });
 }
 
 // ---- Zoom
@@ -121,13 +111,7 @@ void TZoomFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::TP
     Creator.AddCheckBox("Smooth", PlotMsg_FilterCaptionSmooth);
 }
 const TFilterClass& TZoomFilter::Class() {
-    static const TPropertyTable props(
-        &TPlotFilter::Properties(),
-        {FloatProperty<TZoomFilter>(
-             "Percent", [](const TZoomFilter& f) { return f.Percent; }, [](TZoomFilter& f, double v) { f.Percent = v; },
-             10.0),
-         BoolField<TZoomFilter>("Smooth", &TZoomFilter::Smooth, false)});
-    return MakeClass<TZoomFilter>("TZoomFilter", [] { return PlotMsg_FilterZoom; }, props);
+    return MakeClass<TZoomFilter>("TZoomFilter", [] { return PlotMsg_FilterZoom; });
 }
 
 // ---- Tile
@@ -159,10 +143,7 @@ void TTileFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::TP
     Creator.AddInteger("NumRows", PlotMsg_FilterCaptionRows, 1, 1000);
 }
 const TFilterClass& TTileFilter::Class() {
-    static const TPropertyTable props(&TPlotFilter::Properties(),
-                                      {IntField<TTileFilter>("NumCols", &TTileFilter::NumCols, 3),
-                                       IntField<TTileFilter>("NumRows", &TTileFilter::NumRows, 3)});
-    return MakeClass<TTileFilter>("TTileFilter", [] { return PlotMsg_FilterTile; }, props);
+    return MakeClass<TTileFilter>("TTileFilter", [] { return PlotMsg_FilterTile; });
 }
 
 // ---- Mirror
@@ -197,13 +178,7 @@ void TMirrorFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::
     Creator.AddCombo("Direction");
 }
 const TFilterClass& TMirrorFilter::Class() {
-    static const TPropertyTable props(
-        &TPlotFilter::Properties(),
-        {EnumProperty<TMirrorFilter>(
-            "Direction", {"mdDown", "mdUp", "mdRight", "mdLeft"},
-            [](const TMirrorFilter& f) { return static_cast<long long>(f.Direction); },
-            [](TMirrorFilter& f, long long v) { f.Direction = static_cast<TMirrorDirection>(v); }, mdDown)});
-    return MakeClass<TMirrorFilter>("TMirrorFilter", [] { return PlotMsg_FilterMirror; }, props);
+    return MakeClass<TMirrorFilter>("TMirrorFilter", [] { return PlotMsg_FilterMirror; });
 }
 
 // ---- Rotate
@@ -274,16 +249,47 @@ void TRotateFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::
     Creator.AddCheckBox("AutoSize", PlotMsg_FilterCaptionAutosize);
 }
 const TFilterClass& TRotateFilter::Class() {
-    static const TPropertyTable props(
-        &TPlotFilter::Properties(),
-        {FloatProperty<TRotateFilter>(
-             "Angle", [](const TRotateFilter& f) { return f.Angle(); },
-             [](TRotateFilter& f, double v) { f.SetAngle(v); }, 0.0),
-         BoolField<TRotateFilter>("AutoSize", &TRotateFilter::AutoSize, true),
-         ColorProperty<TRotateFilter>(
-             "BackColor", [](const TRotateFilter& f) { return static_cast<long long>(f.BackColor); },
-             [](TRotateFilter& f, long long v) { f.BackColor = static_cast<TColor>(v); }, vcl::clWhite)});
-    return MakeClass<TRotateFilter>("TRotateFilter", [] { return PlotMsg_FilterRotate; }, props);
+    return MakeClass<TRotateFilter>("TRotateFilter", [] { return PlotMsg_FilterRotate; });
+}
+
+// ---- Published properties
+
+namespace {
+
+// Made on first use: the tables are filled while the program loads.
+const vcl::TEnumTypeInfo& MirrorDirectionType() {
+    static const vcl::TEnumTypeInfo type{"TMirrorDirection", {"mdDown", "mdUp", "mdRight", "mdLeft"}};
+    return type;
+}
+
+}  // namespace
+
+void PublishGeometricFilters() {
+    static const bool published = [] {
+        PublishFilterFrame();
+        using vcl::RegisterProperties;
+        RegisterProperties<TResizeFilter, TPlotFilter>()
+            .Integer("Width", &TResizeFilter::Width, &TResizeFilter::Width, 0)
+            .Integer("Height", &TResizeFilter::Height, &TResizeFilter::Height, 0);
+        RegisterProperties<TCropFilter, TResizeFilter>()
+            .Integer("Left", &TCropFilter::Left, &TCropFilter::Left, 0)
+            .Integer("Top", &TCropFilter::Top, &TCropFilter::Top, 0)
+            .Boolean("Smooth", &TCropFilter::Smooth, &TCropFilter::Smooth, false);
+        RegisterProperties<TZoomFilter, TPlotFilter>()
+            .Float("Percent", &TZoomFilter::Percent, &TZoomFilter::Percent, 10.0)
+            .Boolean("Smooth", &TZoomFilter::Smooth, &TZoomFilter::Smooth, false);
+        RegisterProperties<TTileFilter, TPlotFilter>()
+            .Integer("NumCols", &TTileFilter::NumCols, &TTileFilter::NumCols, 3)
+            .Integer("NumRows", &TTileFilter::NumRows, &TTileFilter::NumRows, 3);
+        RegisterProperties<TMirrorFilter, TPlotFilter>().Enum("Direction", MirrorDirectionType(), &TMirrorFilter::Direction,
+                                                              &TMirrorFilter::Direction, mdDown);
+        RegisterProperties<TRotateFilter, TPlotFilter>()
+            .Float("Angle", &TRotateFilter::Angle, &TRotateFilter::SetAngle, 0.0)
+            .Boolean("AutoSize", &TRotateFilter::AutoSize, &TRotateFilter::AutoSize, true)
+            .Color("BackColor", &TRotateFilter::BackColor, &TRotateFilter::BackColor, vcl::clWhite);
+        return true;
+    }();
+    (void)published;
 }
 
 }  // namespace chart

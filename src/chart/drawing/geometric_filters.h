@@ -106,6 +106,9 @@ private:
     double angle_ = 0;
 };
 
+// Publishes the properties of the geometric filters (once).
+void PublishGeometricFilters();
+
 // A new bitmap of the size with Source resampled into it.
 std::unique_ptr<vcl::TBitmap> SmoothResized(const vcl::TBitmap& Source, int Width, int Height);
 

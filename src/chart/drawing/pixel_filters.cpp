@@ -7,6 +7,7 @@
 #include "chart/drawing/filter_kit.h"
 #include "chart/drawing/plot_pro_co.h"
 #include "chart/drawing/projection_math.h"
+#include "platform/vcl/properties.h"
 
 namespace chart {
 
@@ -16,8 +17,7 @@ using namespace filter_kit;
 // ---- Convolution
 
 const TFilterClass& TConvolveFilter::Class() {
-    return MakeClass<TConvolveFilter>("TConvolveFilter", [] { return std::string("TConvolveFilter"); },
-                                      TPlotFilter::Properties());
+    return MakeClass<TConvolveFilter>("TConvolveFilter", [] { return std::string("TConvolveFilter"); });
 }
 
 void TConvolveFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -115,9 +115,7 @@ void TBlurFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::TP
 }
 
 const TFilterClass& TBlurFilter::Class() {
-    static const TPropertyTable props(&TPlotFilter::Properties(), {IntField<TBlurFilter>("Amount", &TBlurFilter::Amount, 1),
-                                                                   IntField<TBlurFilter>("Steps", &TBlurFilter::Steps, 1)});
-    return MakeClass<TBlurFilter>("TBlurFilter", [] { return PlotMsg_FilterBlur; }, props);
+    return MakeClass<TBlurFilter>("TBlurFilter", [] { return PlotMsg_FilterBlur; });
 }
 
 void TSharpenFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -126,7 +124,7 @@ void TSharpenFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TSharpenFilter::Description() const { return PlotMsg_FilterSharpen; }
 const TFilterClass& TSharpenFilter::Class() {
-    return MakeClass<TSharpenFilter>("TSharpenFilter", [] { return PlotMsg_FilterSharpen; }, TPlotFilter::Properties());
+    return MakeClass<TSharpenFilter>("TSharpenFilter", [] { return PlotMsg_FilterSharpen; });
 }
 
 void TEmbossFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -135,7 +133,7 @@ void TEmbossFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TEmbossFilter::Description() const { return PlotMsg_FilterEmboss; }
 const TFilterClass& TEmbossFilter::Class() {
-    return MakeClass<TEmbossFilter>("TEmbossFilter", [] { return PlotMsg_FilterEmboss; }, TPlotFilter::Properties());
+    return MakeClass<TEmbossFilter>("TEmbossFilter", [] { return PlotMsg_FilterEmboss; });
 }
 
 void TSoftenFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -144,8 +142,7 @@ void TSoftenFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TSoftenFilter::Description() const { return PlotMsg_FilterCaptionAntialias; }
 const TFilterClass& TSoftenFilter::Class() {
-    return MakeClass<TSoftenFilter>("TSoftenFilter", [] { return PlotMsg_FilterCaptionAntialias; },
-                                    TPlotFilter::Properties());
+    return MakeClass<TSoftenFilter>("TSoftenFilter", [] { return PlotMsg_FilterCaptionAntialias; });
 }
 
 // ---- Per-pixel filters
@@ -182,7 +179,7 @@ void TInvertFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TInvertFilter::Description() const { return PlotMsg_FilterInvert; }
 const TFilterClass& TInvertFilter::Class() {
-    return MakeClass<TInvertFilter>("TInvertFilter", [] { return PlotMsg_FilterInvert; }, TPlotFilter::Properties());
+    return MakeClass<TInvertFilter>("TInvertFilter", [] { return PlotMsg_FilterInvert; });
 }
 
 void TGrayScaleFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -207,37 +204,10 @@ void TGrayScaleFilter::CreateEditor(IFormCreator& Creator, std::function<void(vc
     Creator.AddCombo("Method");
 }
 const TFilterClass& TGrayScaleFilter::Class() {
-    static const TPropertyTable props(
-        &TPlotFilter::Properties(),
-        {EnumProperty<TGrayScaleFilter>(
-            "Method", {"gmSimple", "gmEye", "gmEye2"}, [](const TGrayScaleFilter& f) { return static_cast<long long>(f.Method); },
-            [](TGrayScaleFilter& f, long long v) { f.Method = static_cast<TGrayMethod>(v); }, gmSimple)});
-    return MakeClass<TGrayScaleFilter>("TGrayScaleFilter", [] { return PlotMsg_FilterGrayScale; }, props);
+    return MakeClass<TGrayScaleFilter>("TGrayScaleFilter", [] { return PlotMsg_FilterGrayScale; });
 }
 
 // ---- Amount filters
-
-namespace {
-
-// The table of an amount filter whose Amount starts (and is not stored) at def.
-const TPropertyTable& AmountTable(long long def) {
-    auto amount = IntField<TAmountFilter>("Amount", &TAmountFilter::Amount, def);
-    auto percent = BooleanProperty<TAmountFilter>(
-        "Percent", [](const TAmountFilter& f) { return f.Percent; }, [](TAmountFilter& f, bool v) { f.Percent = v; },
-        true);
-    static const TPropertyTable five(&TPlotFilter::Properties(), {amount, percent});
-    if (def == 5) return five;
-    if (def == 8) {
-        static const TPropertyTable eight(&TPlotFilter::Properties(), {amount, percent});
-        return eight;
-    }
-    static const TPropertyTable seventy(&TPlotFilter::Properties(), {amount, percent});
-    return seventy;
-}
-
-}  // namespace
-
-const TPropertyTable& TAmountFilter::Properties() { return AmountTable(5); }
 
 std::string TAmountFilter::Description() const { return ClassName(); }
 
@@ -250,7 +220,7 @@ void TAmountFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::
 }
 
 const TFilterClass& TAmountFilter::Class() {
-    return MakeClass<TAmountFilter>("TAmountFilter", [] { return std::string("TAmountFilter"); }, Properties());
+    return MakeClass<TAmountFilter>("TAmountFilter", [] { return std::string("TAmountFilter"); });
 }
 
 TMosaicFilter::TMosaicFilter() {
@@ -300,7 +270,7 @@ void TMosaicFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TMosaicFilter::Description() const { return PlotMsg_FilterMosaic; }
 const TFilterClass& TMosaicFilter::Class() {
-    return MakeClass<TMosaicFilter>("TMosaicFilter", [] { return PlotMsg_FilterMosaic; }, AmountTable(8));
+    return MakeClass<TMosaicFilter>("TMosaicFilter", [] { return PlotMsg_FilterMosaic; });
 }
 
 void TBrightnessFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -318,7 +288,7 @@ void TBrightnessFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TBrightnessFilter::Description() const { return PlotMsg_FilterBrightness; }
 const TFilterClass& TBrightnessFilter::Class() {
-    return MakeClass<TBrightnessFilter>("TBrightnessFilter", [] { return PlotMsg_FilterBrightness; }, AmountTable(5));
+    return MakeClass<TBrightnessFilter>("TBrightnessFilter", [] { return PlotMsg_FilterBrightness; });
 }
 
 void TContrastFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -341,7 +311,7 @@ void TContrastFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TContrastFilter::Description() const { return PlotMsg_FilterContrast; }
 const TFilterClass& TContrastFilter::Class() {
-    return MakeClass<TContrastFilter>("TContrastFilter", [] { return PlotMsg_FilterContrast; }, AmountTable(5));
+    return MakeClass<TContrastFilter>("TContrastFilter", [] { return PlotMsg_FilterContrast; });
 }
 
 TGammaCorrectionFilter::TGammaCorrectionFilter() {
@@ -361,8 +331,7 @@ void TGammaCorrectionFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TGammaCorrectionFilter::Description() const { return PlotMsg_FilterGamma; }
 const TFilterClass& TGammaCorrectionFilter::Class() {
-    return MakeClass<TGammaCorrectionFilter>("TGammaCorrectionFilter", [] { return PlotMsg_FilterGamma; },
-                                             AmountTable(70));
+    return MakeClass<TGammaCorrectionFilter>("TGammaCorrectionFilter", [] { return PlotMsg_FilterGamma; });
 }
 
 // ---- Flip and reverse
@@ -379,7 +348,7 @@ void TFlipFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TFlipFilter::Description() const { return PlotMsg_FilterFlip; }
 const TFilterClass& TFlipFilter::Class() {
-    return MakeClass<TFlipFilter>("TFlipFilter", [] { return PlotMsg_FilterFlip; }, TPlotFilter::Properties());
+    return MakeClass<TFlipFilter>("TFlipFilter", [] { return PlotMsg_FilterFlip; });
 }
 
 void TReverseFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
@@ -394,7 +363,7 @@ void TReverseFilter::Apply(vcl::TBitmap& Bitmap, const TRect& Rect) {
 }
 std::string TReverseFilter::Description() const { return PlotMsg_FilterReverse; }
 const TFilterClass& TReverseFilter::Class() {
-    return MakeClass<TReverseFilter>("TReverseFilter", [] { return PlotMsg_FilterReverse; }, TPlotFilter::Properties());
+    return MakeClass<TReverseFilter>("TReverseFilter", [] { return PlotMsg_FilterReverse; });
 }
 
 // ---- Colour
@@ -420,11 +389,7 @@ void TColorFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::T
     Creator.AddScroll("Blue", -255, 255);
 }
 const TFilterClass& TColorFilter::Class() {
-    static const TPropertyTable props(&TPlotFilter::Properties(),
-                                      {IntField<TColorFilter>("Blue", &TColorFilter::Blue, 0),
-                                       IntField<TColorFilter>("Green", &TColorFilter::Green, 0),
-                                       IntField<TColorFilter>("Red", &TColorFilter::Red, 0)});
-    return MakeClass<TColorFilter>("TColorFilter", [] { return PlotMsg_FilterColor; }, props);
+    return MakeClass<TColorFilter>("TColorFilter", [] { return PlotMsg_FilterColor; });
 }
 
 THLS RGBToHLS(int R, int G, int B) {
@@ -518,11 +483,7 @@ void THueLumSatFilter::CreateEditor(IFormCreator& Creator, std::function<void(vc
     Creator.AddScroll("Saturation", -255, 255);
 }
 const TFilterClass& THueLumSatFilter::Class() {
-    static const TPropertyTable props(&TPlotFilter::Properties(),
-                                      {IntField<THueLumSatFilter>("Hue", &THueLumSatFilter::Hue, 0),
-                                       IntField<THueLumSatFilter>("Luminance", &THueLumSatFilter::Luminance, 0),
-                                       IntField<THueLumSatFilter>("Saturation", &THueLumSatFilter::Saturation, 0)});
-    return MakeClass<THueLumSatFilter>("THueLumSatFilter", [] { return PlotMsg_FilterHLS; }, props);
+    return MakeClass<THueLumSatFilter>("THueLumSatFilter", [] { return PlotMsg_FilterHLS; });
 }
 
 // ---- Bevel
@@ -564,10 +525,65 @@ void TBevelFilter::CreateEditor(IFormCreator& Creator, std::function<void(vcl::T
     Creator.AddScroll("Size", 1, 1000);
 }
 const TFilterClass& TBevelFilter::Class() {
-    static const TPropertyTable props(&TPlotFilter::Properties(),
-                                      {IntField<TBevelFilter>("Bright", &TBevelFilter::Bright, 64),
-                                       IntField<TBevelFilter>("Size", &TBevelFilter::Size, 15)});
-    return MakeClass<TBevelFilter>("TBevelFilter", [] { return PlotMsg_FilterBevel; }, props);
+    return MakeClass<TBevelFilter>("TBevelFilter", [] { return PlotMsg_FilterBevel; });
+}
+
+// ---- Published properties
+
+namespace {
+
+// Made on first use: the tables are filled while the program loads.
+const vcl::TEnumTypeInfo& GrayMethodType() {
+    static const vcl::TEnumTypeInfo type{"TGrayMethod", {"gmSimple", "gmEye", "gmEye2"}};
+    return type;
+}
+
+// An amount filter's Amount, with the value it starts at as its default,
+// so that every value the filter can hold comes back from a stream.
+template <class C>
+void PublishAmount(long long start) {
+    vcl::RegisterProperties<C, TAmountFilter>().Integer("Amount", Member<C>(&TAmountFilter::Amount),
+                                                        Member<C>(&TAmountFilter::Amount), start);
+}
+
+}  // namespace
+
+void PublishPixelFilters() {
+    static const bool published = [] {
+        PublishFilterFrame();
+        using vcl::RegisterProperties;
+        RegisterProperties<TConvolveFilter, TPlotFilter>();
+        RegisterProperties<TBlurFilter, TConvolveFilter>()
+            .Integer("Amount", &TBlurFilter::Amount, &TBlurFilter::Amount, 1)
+            .Integer("Steps", &TBlurFilter::Steps, &TBlurFilter::Steps, 1);
+        RegisterProperties<TSharpenFilter, TConvolveFilter>();
+        RegisterProperties<TEmbossFilter, TConvolveFilter>();
+        RegisterProperties<TSoftenFilter, TConvolveFilter>();
+        RegisterProperties<TInvertFilter, TPlotFilter>();
+        RegisterProperties<TGrayScaleFilter, TPlotFilter>().Enum("Method", GrayMethodType(), &TGrayScaleFilter::Method,
+                                                                 &TGrayScaleFilter::Method, gmSimple);
+        RegisterProperties<TAmountFilter, TPlotFilter>().Boolean("Percent", &TAmountFilter::Percent,
+                                                                 &TAmountFilter::Percent, true);
+        PublishAmount<TMosaicFilter>(8);
+        PublishAmount<TBrightnessFilter>(5);
+        PublishAmount<TContrastFilter>(5);
+        PublishAmount<TGammaCorrectionFilter>(70);
+        RegisterProperties<TFlipFilter, TPlotFilter>();
+        RegisterProperties<TReverseFilter, TPlotFilter>();
+        RegisterProperties<TColorFilter, TPlotFilter>()
+            .Integer("Blue", &TColorFilter::Blue, &TColorFilter::Blue, 0)
+            .Integer("Green", &TColorFilter::Green, &TColorFilter::Green, 0)
+            .Integer("Red", &TColorFilter::Red, &TColorFilter::Red, 0);
+        RegisterProperties<THueLumSatFilter, TPlotFilter>()
+            .Integer("Hue", &THueLumSatFilter::Hue, &THueLumSatFilter::Hue, 0)
+            .Integer("Luminance", &THueLumSatFilter::Luminance, &THueLumSatFilter::Luminance, 0)
+            .Integer("Saturation", &THueLumSatFilter::Saturation, &THueLumSatFilter::Saturation, 0);
+        RegisterProperties<TBevelFilter, TPlotFilter>()
+            .Integer("Bright", &TBevelFilter::Bright, &TBevelFilter::Bright, 64)
+            .Integer("Size", &TBevelFilter::Size, &TBevelFilter::Size, 15);
+        return true;
+    }();
+    (void)published;
 }
 
 }  // namespace chart

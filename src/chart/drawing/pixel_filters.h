@@ -99,7 +99,6 @@ public:
     void CreateEditor(IFormCreator& Creator, std::function<void(vcl::TPersistent*)> Changed) override;
     const TFilterClass& FilterClass() const override { return Class(); }
     static const TFilterClass& Class();
-    static const TPropertyTable& Properties();
     // The editor's range: up to 100 as a percent, else 255; from 0 when
     // OnlyPositive, else from -100 or -255.
     int MinAmount() const { return OnlyPositive ? 0 : Percent ? -100 : -255; }
@@ -201,6 +200,9 @@ public:
     const TFilterClass& FilterClass() const override { return Class(); }
     static const TFilterClass& Class();
 };
+
+// Publishes the properties of the pixel filters (once).
+void PublishPixelFilters();
 
 // The classic conversions on the 0..240 scale (hue 160 when undefined).
 struct THLS {

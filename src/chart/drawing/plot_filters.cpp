@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "chart/drawing/property_stream.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/properties.h"
 
 namespace chart {
 
@@ -17,18 +19,6 @@ void TFilterRegion::Assign(const vcl::TPersistent& Source) {
     Top = other->Top;
     Width = other->Width;
     Height = other->Height;
-}
-
-const TPropertyTable& TFilterRegion::Properties() {
-    auto field = [](const char* name, int TFilterRegion::*member) {
-        return IntegerProperty<TFilterRegion>(
-            name, [member](const TFilterRegion& r) { return r.*member; },
-            [member](TFilterRegion& r, long long v) { r.*member = static_cast<int>(v); }, 0);
-    };
-    static const TPropertyTable table(nullptr, {field("Left", &TFilterRegion::Left), field("Top", &TFilterRegion::Top),
-                                                field("Width", &TFilterRegion::Width),
-                                                field("Height", &TFilterRegion::Height)});
-    return table;
 }
 
 // ---- Filters
@@ -57,29 +47,37 @@ void TPlotFilter::Assign(const vcl::TPersistent& Source) {
     Enabled = other->Enabled;
     SetRegion(other->region_.get());
     // The settings of the class itself: a copied list keeps them.
-    const TFilterClass& c = FilterClass();
-    if (&other->FilterClass() != &c || !c.Properties) return;
-    for (const TPropInfo* p : c.Properties->All())
-        if (p->Kind != TPropKind::Object && p->Get && p->Set) p->Set(*this, p->Get(*other));
+    PlotFiltersLinked();
+    if (typeid(*other) != typeid(*this)) return;
+    const vcl::TPropertyTable* table = vcl::PropertyTableOf(*this);
+    if (!table) return;
+    for (const vcl::TPropInfo* p : table->All()) {
+        if (p->GetOrd && p->SetOrd) p->SetOrd(*this, p->GetOrd(*other));
+        else if (p->GetFloat && p->SetFloat) p->SetFloat(*this, p->GetFloat(*other));
+        else if (p->GetStr && p->SetStr) p->SetStr(*this, p->GetStr(*other));
+    }
 }
 
-const TPropertyTable& TPlotFilter::Properties() {
-    static const TPropertyTable table(
-        nullptr, {BooleanProperty<TPlotFilter>(
-                      "Enabled", [](const TPlotFilter& f) { return f.Enabled; },
-                      [](TPlotFilter& f, bool v) { f.Enabled = v; }, true),
-                  ObjectProperty<TPlotFilter>(
-                      "Region",
-                      [](TPlotFilter& f, bool create) -> vcl::TPersistent* {
-                          return create ? &f.Region() : f.RegionIfAny();
-                      },
-                      TFilterRegion::Properties())});
-    return table;
+void PublishFilterFrame() {
+    static const bool published = [] {
+        vcl::RegisterProperties<TFilterRegion>()
+            .Integer("Left", &TFilterRegion::Left, &TFilterRegion::Left, 0)
+            .Integer("Top", &TFilterRegion::Top, &TFilterRegion::Top, 0)
+            .Integer("Width", &TFilterRegion::Width, &TFilterRegion::Width, 0)
+            .Integer("Height", &TFilterRegion::Height, &TFilterRegion::Height, 0);
+        vcl::RegisterProperties<TPlotFilter>()
+            .Boolean("Enabled", &TPlotFilter::Enabled, &TPlotFilter::Enabled, true)
+            .Class("Region", "TFilterRegion", [](TPlotFilter& f, bool create) -> vcl::TPersistent* {
+                return create ? &f.Region() : f.RegionIfAny();
+            });
+        return true;
+    }();
+    (void)published;
 }
 
 const TFilterClass& TPlotFilter::Class() {
     static const TFilterClass c{"TPlotFilter", [] { return std::string("TPlotFilter"); },
-                                [] { return std::make_unique<TPlotFilter>(); }, &Properties()};
+                                [] { return std::make_unique<TPlotFilter>(); }};
     return c;
 }
 
@@ -195,9 +193,8 @@ void TFilterItems::WriteItems(TWriter& Writer) const {
     for (const auto& item : items_) {
         Writer.WriteListBegin();
         Writer.WritePropName("ItemClass");
-        const TFilterClass& c = item->FilterClass();
-        Writer.WriteString(c.Name);
-        if (c.Properties) Writer.WriteProperties(*item, *c.Properties);
+        Writer.WriteString(item->FilterClass().Name);
+        Writer.WriteProperties(*item);
         Writer.WriteListEnd();
     }
     Writer.WriteListEnd();
@@ -219,9 +216,7 @@ void TFilterItems::ReadItems(TReader& Reader) {
         const std::string name = Reader.ReadString();
         const TFilterClass* c = FindFilterClass(name);
         if (!c) throw EClassNotFound("Class " + name + " not found");
-        TPlotFilter& item = read.Add(*c);
-        if (c->Properties) Reader.ReadProperties(item, *c->Properties);
-        else if (!Reader.EndOfList()) throw rtl::EReadError("Invalid stream format");
+        Reader.ReadProperties(read.Add(*c));
         Reader.ReadListEnd();
     }
     Reader.ReadListEnd();
@@ -297,6 +292,10 @@ vcl::TGraphic* TPlotPicture::FilteredGraphic() {
     vcl::TGraphic* graphic = Graphic();
     if (!filters_ || filters_->Count() == 0 || !graphic) return graphic;
     std::string key = PixelKey(*graphic);
+    // A filter whose class publishes no properties cannot tell its settings:
+    // such a list is filtered every time.
+    for (int i = 0; i < filters_->Count() && !key.empty(); ++i)
+        if (!vcl::PropertyTableOf(filters_->Items(i))) key.clear();
     if (!key.empty()) {
         vcl::TMemoryStream settings;
         TWriter writer(settings);
@@ -330,17 +329,11 @@ const std::vector<const TFilterClass*>& PlotFilterClasses() {
 
 void PlotRegisterFilters(std::initializer_list<const TFilterClass*> Classes) {
     auto& list = FilterClassList();
-    for (const TFilterClass* c : Classes) {
-        if (std::find(list.begin(), list.end(), c) != list.end()) continue;
-        list.push_back(c);
-        RegisterClass({c->Name, [c]() -> std::unique_ptr<vcl::TPersistent> { return c->Create(); }, c->Properties});
-    }
+    for (const TFilterClass* c : Classes)
+        if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
 }
 
-void PlotUnregisterFilters() {
-    for (const TFilterClass* c : FilterClassList()) UnregisterClass(c->Name);
-    FilterClassList().clear();
-}
+void PlotUnregisterFilters() { FilterClassList().clear(); }
 
 const TFilterClass* FindFilterClass(std::string_view Name) {
     for (const TFilterClass* c : PlotFilterClasses())

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "chart/drawing/published_properties.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/bitmap.h"
 #include "platform/vcl/persistent.h"
 #include "platform/vcl/picture.h"
@@ -21,6 +21,13 @@ using vcl::TRect;
 class TWriter;
 class TReader;
 
+// A streamed filter of a class that is not registered ("Class TFooFilter
+// not found").
+class EClassNotFound : public rtl::Exception {
+public:
+    using Exception::Exception;
+};
+
 // Pixels of the bitmap; a Width or Height of 0 reaches to the bitmap's edge.
 class TFilterRegion : public vcl::TPersistent {
 public:
@@ -29,7 +36,6 @@ public:
     int Width = 0;
     int Height = 0;
     void Assign(const vcl::TPersistent& Source) override;
-    static const TPropertyTable& Properties();
 };
 
 // A scroll bar an editor made for a filter, whose range the filter may set
@@ -41,7 +47,8 @@ public:
 };
 
 // What a filter asks of the builder of its editor: one control per
-// property, bound to the property by its name in the filter's table.
+// property, bound to the property by its name in the filter's published
+// properties.
 class IFormCreator {
 public:
     virtual ~IFormCreator() = default;
@@ -64,7 +71,6 @@ struct TFilterClass {
     // The text naming the filter, asked without an instance.
     std::function<std::string()> Description;
     std::function<std::unique_ptr<TPlotFilter>()> Create;
-    const TPropertyTable* Properties = nullptr;
 };
 
 class TPlotFilter : public vcl::TPersistent {
@@ -113,7 +119,6 @@ public:
     // (none for a bitmap without pixels), unless LinesReady.
     virtual void Apply(vcl::TBitmap& Bitmap, const TRect& Rect);
 
-    static const TPropertyTable& Properties();
     static const TFilterClass& Class();
 
 protected:
@@ -165,7 +170,7 @@ public:
 
     // The list as a collection value of the form stream: per item its
     // "ItemClass" and its published properties that differ from their
-    // defaults.
+    // defaults (the tables the filters publish as they start).
     void WriteItems(TWriter& Writer) const;
     // Reads such a value in place of the present items. A class that is not
     // registered raises EClassNotFound naming it, and the list keeps what
@@ -211,12 +216,15 @@ private:
 // The registered filter classes, in the order of registration (the order
 // the filters editor offers them).
 const std::vector<const TFilterClass*>& PlotFilterClasses();
-// Appends the classes not yet registered and makes them known to the class
-// registry, so that streamed filters can be made by class name.
+// Appends the classes not yet registered; streamed filters are made by
+// their class name from this list.
 void PlotRegisterFilters(std::initializer_list<const TFilterClass*> Classes);
 void PlotUnregisterFilters();
 // Null when the name is not a registered filter class.
 const TFilterClass* FindFilterClass(std::string_view Name);
+// Publishes the properties of the frame's classes (TPlotFilter, its region)
+// once, for the filters' own tables to build on.
+void PublishFilterFrame();
 // Makes a filter of the class (in no list), applies it to the bitmap and frees it.
 void PlotApplyFilterClass(const TFilterClass& Class, vcl::TBitmap& Bitmap);
 
@@ -224,9 +232,10 @@ void PlotApplyFilterClass(const TFilterClass& Class, vcl::TBitmap& Bitmap);
 // filters also holds them (and their start-up).
 void PlotFiltersLinked();
 
-// The filters of this layer start (registered, the bitmap rotation for
-// gradients installed) as the program loads; counted users may hold them
-// longer, the last release removes them.
+// The filters of this layer start (their properties published, the
+// classes registered, the bitmap rotation for gradients installed) as the
+// program loads; counted users may hold them longer, the last release
+// removes them.
 void PlotFiltersUse();
 void PlotFiltersRelease();
 

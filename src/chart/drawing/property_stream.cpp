@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/rtl/cp1251.h"
+
 namespace chart {
 
 // ---- Writing
@@ -90,34 +92,45 @@ void TWriter::WriteIdent(std::string_view Value) {
     WriteRaw(Value.data(), n);
 }
 
-void TWriter::WriteProperties(const vcl::TPersistent& Instance, const TPropertyTable& Table) {
-    for (const TPropInfo* p : Table.All()) WriteProperty(Instance, *p, "");
+void TWriter::WriteProperties(const vcl::TPersistent& Instance) { WriteProperties(Instance, ""); }
+
+void TWriter::WriteProperties(const vcl::TPersistent& Instance, const std::string& Prefix) {
+    if (const vcl::TPropertyTable* table = vcl::PropertyTableOf(Instance))
+        for (const vcl::TPropInfo* p : table->All()) WriteProperty(Instance, *p, Prefix);
 }
 
-void TWriter::WriteProperty(const vcl::TPersistent& Instance, const TPropInfo& Info, const std::string& Prefix) {
-    if (Info.Kind == TPropKind::Object) {
-        // A sub-object that was never made has only defaults.
-        vcl::TPersistent* sub = Info.Object(const_cast<vcl::TPersistent&>(Instance), false);
-        if (!sub || !Info.ObjectProperties) return;
-        for (const TPropInfo* p : Info.ObjectProperties->All()) WriteProperty(*sub, *p, Prefix + Info.Name + ".");
-        return;
-    }
-    if (!Info.IsStored(Instance)) return;
-    const TPropValue v = Info.Get(Instance);
-    WritePropName(Prefix + Info.Name);
+void TWriter::WriteProperty(const vcl::TPersistent& Instance, const vcl::TPropInfo& Info, const std::string& Prefix) {
+    using vcl::TTypeKind;
     switch (Info.Kind) {
-        case TPropKind::Boolean: WriteBoolean(std::get<bool>(v)); break;
-        case TPropKind::Float: WriteFloat(std::get<double>(v)); break;
-        case TPropKind::String: WriteString(std::get<std::string>(v)); break;
-        case TPropKind::Enumeration: {
-            const long long i = std::get<long long>(v);
-            if (i >= 0 && i < static_cast<long long>(Info.EnumNames.size()))
-                WriteIdent(Info.EnumNames[static_cast<std::size_t>(i)]);
-            else
-                WriteInteger(i);
-            break;
+        case TTypeKind::tkClass: {
+            // An object that was never made has only defaults.
+            if (vcl::TPersistent* object = Info.GetObject(const_cast<vcl::TPersistent&>(Instance), false))
+                WriteProperties(*object, Prefix + Info.Name + ".");
+            return;
         }
-        default: WriteInteger(std::get<long long>(v)); break;
+        case TTypeKind::tkFloat: {
+            const double v = Info.GetFloat(Instance);
+            if (Info.FloatDefault && v == *Info.FloatDefault) return;
+            WritePropName(Prefix + Info.Name);
+            WriteFloat(v);
+            return;
+        }
+        case TTypeKind::tkString:
+            WritePropName(Prefix + Info.Name);
+            WriteString(Info.GetStr(Instance));
+            return;
+        case TTypeKind::tkInteger:
+        case TTypeKind::tkEnumeration: {
+            const std::int64_t v = Info.GetOrd(Instance);
+            if (Info.Default && v == *Info.Default) return;
+            WritePropName(Prefix + Info.Name);
+            if (Info.EnumType == &vcl::BooleanTypeInfo()) WriteBoolean(v != 0);
+            else if (Info.EnumType && !vcl::GetEnumName(*Info.EnumType, v).empty())
+                WriteIdent(vcl::GetEnumName(*Info.EnumType, v));
+            else
+                WriteInteger(v);
+            return;
+        }
     }
 }
 
@@ -205,40 +218,52 @@ std::string TReader::ReadIdent() {
     }
 }
 
-void TReader::ReadProperty(vcl::TPersistent& Instance, const TPropertyTable& Table) {
+void TReader::ReadProperty(vcl::TPersistent& Instance) {
+    using vcl::TTypeKind;
     const std::string name = ReadPropName();
+    auto missing = [&] { return rtl::EReadError("Property " + name + " does not exist"); };
     vcl::TPersistent* target = &Instance;
-    const TPropertyTable* table = &Table;
     std::string_view rest = name;
-    // "Region.Left": through the sub-object.
+    // "Region.Left": through the object.
     for (std::size_t dot; (dot = rest.find('.')) != std::string_view::npos;) {
-        const TPropInfo* object = table->Find(rest.substr(0, dot));
-        if (!object || object->Kind != TPropKind::Object || !object->ObjectProperties)
-            throw rtl::EReadError("Property " + name + " does not exist");
-        target = object->Object(*target, true);
-        table = object->ObjectProperties;
+        const vcl::TPropInfo* object = vcl::GetPropInfo(*target, rest.substr(0, dot));
+        if (!object || object->Kind != TTypeKind::tkClass) throw missing();
+        target = object->GetObject(*target, true);
+        if (!target) throw missing();
         rest = rest.substr(dot + 1);
     }
-    const TPropInfo* p = table->Find(rest);
-    if (!p || p->Kind == TPropKind::Object) throw rtl::EReadError("Property " + name + " does not exist");
-    try {
-        switch (p->Kind) {
-            case TPropKind::Boolean: p->Set(*target, ReadBoolean()); break;
-            case TPropKind::Float: p->Set(*target, ReadFloat()); break;
-            case TPropKind::String: p->Set(*target, ReadString()); break;
-            case TPropKind::Enumeration:
-                if (NextValue() == TValueType::vaIdent) SetPropValue(*target, *table, rest, ReadIdent());
-                else SetPropValue(*target, *table, rest, ReadInteger());
-                break;
-            default: SetPropValue(*target, *table, rest, ReadInteger()); break;
+    const vcl::TPropInfo* p = vcl::GetPropInfo(*target, rest);
+    if (!p || p->Kind == TTypeKind::tkClass) throw missing();
+    auto invalid = [&] { return rtl::EReadError("Invalid property value for " + name); };
+    switch (p->Kind) {
+        case TTypeKind::tkFloat: p->SetFloat(*target, ReadFloat()); break;
+        case TTypeKind::tkString: p->SetStr(*target, ReadString()); break;
+        case TTypeKind::tkEnumeration: {
+            const std::int64_t last = static_cast<std::int64_t>(p->EnumType->Names.size()) - 1;
+            std::int64_t v;
+            switch (NextValue()) {
+                case TValueType::vaIdent:
+                case TValueType::vaTrue:
+                case TValueType::vaFalse: {
+                    const std::string ident = ReadIdent();
+                    const auto& names = p->EnumType->Names;
+                    const auto it = std::find_if(names.begin(), names.end(),
+                                                 [&](const std::string& n) { return rtl::AnsiSameText(n, ident); });
+                    if (it == names.end()) throw invalid();
+                    v = it - names.begin();
+                    break;
+                }
+                default: v = std::clamp<std::int64_t>(ReadInteger(), 0, last); break;
+            }
+            p->SetOrd(*target, v);
+            break;
         }
-    } catch (const EPropertyError& e) {
-        throw rtl::EReadError("Error reading " + name + ": " + e.Message);
+        default: p->SetOrd(*target, std::clamp<std::int64_t>(ReadInteger(), INT32_MIN, INT32_MAX)); break;
     }
 }
 
-void TReader::ReadProperties(vcl::TPersistent& Instance, const TPropertyTable& Table) {
-    while (!EndOfList()) ReadProperty(Instance, Table);
+void TReader::ReadProperties(vcl::TPersistent& Instance) {
+    while (!EndOfList()) ReadProperty(Instance);
 }
 
 }  // namespace chart

@@ -3,13 +3,13 @@
 // components: each value starts with a byte saying its kind, lists end
 // with a null byte, and a property is its name (a length byte and the
 // characters) followed by its value. What is written comes from the
-// classes' property tables, so that only values other than their defaults
-// are kept and any registered class can be read back by its name.
+// classes' published-property tables (platform/vcl/properties.h), so that
+// only values other than their defaults are kept.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "chart/drawing/published_properties.h"
+#include "platform/vcl/properties.h"
 #include "platform/vcl/streams.h"
 
 namespace chart {
@@ -46,12 +46,14 @@ public:
     void WriteFloat(double Value);
     void WriteString(std::string_view Value);
     void WriteIdent(std::string_view Value);
-    // The properties of Instance that differ from their defaults (those of
-    // sub-objects as "Object.Property").
-    void WriteProperties(const vcl::TPersistent& Instance, const TPropertyTable& Table);
+    // The published properties of Instance (by its class's table) that
+    // differ from their defaults; those of objects it holds as
+    // "Object.Property". A class without a table writes nothing.
+    void WriteProperties(const vcl::TPersistent& Instance);
 
 private:
-    void WriteProperty(const vcl::TPersistent& Instance, const TPropInfo& Info, const std::string& Prefix);
+    void WriteProperties(const vcl::TPersistent& Instance, const std::string& Prefix);
+    void WriteProperty(const vcl::TPersistent& Instance, const vcl::TPropInfo& Info, const std::string& Prefix);
     void WriteRaw(const void* Data, std::int32_t Count) { stream_.WriteBuffer(Data, Count); }
     vcl::TStream& stream_;
 };
@@ -75,10 +77,11 @@ public:
     std::string ReadString();
     std::string ReadIdent();
     // Reads one property (its name, then its value) into Instance; names of
-    // sub-objects' properties lead through the sub-objects.
-    void ReadProperty(vcl::TPersistent& Instance, const TPropertyTable& Table);
+    // objects' properties lead through the objects (made as needed).
+    // Integers are held to 32 bits, enumerations to their values.
+    void ReadProperty(vcl::TPersistent& Instance);
     // Properties until the end of the list (which is left to be read).
-    void ReadProperties(vcl::TPersistent& Instance, const TPropertyTable& Table);
+    void ReadProperties(vcl::TPersistent& Instance);
 
 private:
     void CheckValue(TValueType Expected);

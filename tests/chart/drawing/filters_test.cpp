@@ -17,6 +17,7 @@
 #include "chart/drawing/image_filtered.h"
 #include "chart/drawing/pixel_filters.h"
 #include "chart/drawing/property_stream.h"
+#include "platform/vcl/properties.h"
 #include "support/gdi_surface.h"
 #include "support/qt_app.h"
 
@@ -138,7 +139,8 @@ TEST(filter_frame, registered_in_order_with_descriptions_and_editor_controls) {
         EXPECT_EQ(f->Description(), descriptions[i]);
         EXPECT_EQ(f->ClassName(), names[i]);
         EXPECT_EQ(&f->FilterClass(), classes[i]);
-        EXPECT_EQ(FindClass(names[i]).Name, names[i]);
+        EXPECT_EQ(FindFilterClass(names[i]), classes[i]);
+        EXPECT_NE(vcl::PropertyTableOf(*f), nullptr) << names[i];
         EXPECT_EQ(f->AllowRegion, names[i] != "TMirrorFilter");
     }
     EXPECT_EQ(FindFilterClass("TNoSuchFilter"), nullptr);
@@ -350,20 +352,47 @@ TEST(filter_frame, streams_that_cannot_be_read_leave_the_list_alone) {
     list.ReadItems(r5);
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(dynamic_cast<TMirrorFilter&>(list.Items(0)).Direction, mdLeft);
-    // Properties by name, as editors set them.
+    // Properties by name, as editors set them, through the published tables.
     TBlurFilter blur;
-    const TPropertyTable& table = *blur.FilterClass().Properties;
-    SetOrdProp(blur, table, "amount", 7);
+    const vcl::TPropInfo* amount = vcl::GetPropInfo(blur, "amount");
+    ASSERT_NE(amount, nullptr);
+    EXPECT_EQ(amount->Default, 1);
+    vcl::SetOrdProp(blur, *amount, 7);
     EXPECT_EQ(blur.Amount, 7);
-    SetOrdProp(blur, table, "Steps", 1LL << 40);
-    EXPECT_EQ(blur.Steps, INT32_MAX);
+    EXPECT_EQ(vcl::GetOrdProp(blur, *vcl::GetPropInfo(blur, "Enabled")), 1);
     TMirrorFilter mirror;
-    SetPropValue(mirror, *mirror.FilterClass().Properties, "Direction", std::string("mdUp"));
-    EXPECT_EQ(mirror.Direction, mdUp);
-    SetOrdProp(mirror, *mirror.FilterClass().Properties, "Direction", 99);
-    EXPECT_EQ(mirror.Direction, mdLeft);
-    EXPECT_THROW(SetOrdProp(blur, table, "Sparkle", 1), EPropertyError);
-    EXPECT_EQ(GetOrdProp(blur, table, "Enabled"), 1);
+    const vcl::TPropInfo* direction = vcl::GetPropInfo(mirror, "Direction");
+    ASSERT_NE(direction, nullptr);
+    EXPECT_EQ(vcl::GetEnumName(*direction->EnumType, 3), "mdLeft");
+    TRotateFilter rotate;
+    const vcl::TPropInfo* angle = vcl::GetPropInfo(rotate, "Angle");
+    ASSERT_NE(angle, nullptr);
+    vcl::SetFloatProp(rotate, *angle, 12.5);
+    EXPECT_EQ(rotate.Angle(), 12.5);
+    TMosaicFilter mosaic;
+    EXPECT_EQ(vcl::GetPropInfo(mosaic, "Amount")->Default, 8);
+    EXPECT_EQ(vcl::GetPropInfo(mosaic, "Region")->Kind, vcl::TTypeKind::tkClass);
+    // Values read from a stream are held to the property's range.
+    auto huge = stream([](TWriter& w) {
+        w.WriteValue(TValueType::vaCollection);
+        w.WriteListBegin();
+        w.WritePropName("ItemClass");
+        w.WriteString("TBlurFilter");
+        w.WritePropName("Steps");
+        w.WriteInteger(1LL << 40);
+        w.WriteListEnd();
+        w.WriteListBegin();
+        w.WritePropName("ItemClass");
+        w.WriteString("TMirrorFilter");
+        w.WritePropName("Direction");
+        w.WriteInteger(99);
+        w.WriteListEnd();
+        w.WriteListEnd();
+    });
+    TReader r6(*huge);
+    list.ReadItems(r6);
+    EXPECT_EQ(dynamic_cast<TBlurFilter&>(list.Items(0)).Steps, INT32_MAX);
+    EXPECT_EQ(dynamic_cast<TMirrorFilter&>(list.Items(1)).Direction, mdLeft);
 }
 
 TEST(filter_frame, the_filtered_picture_is_kept_until_something_changes) {
@@ -377,6 +406,11 @@ TEST(filter_frame, the_filtered_picture_is_kept_until_something_changes) {
             TInvertFilter::Apply(b, r);
         }
     };
+    static const bool published = [] {
+        vcl::RegisterProperties<TCounting, TInvertFilter>();
+        return true;
+    }();
+    (void)published;
     int applied = 0;
     TPlotPicture picture;
     auto image = Plain(10, 10, gdi::RGB(10, 20, 30));
@@ -397,6 +431,17 @@ TEST(filter_frame, the_filtered_picture_is_kept_until_something_changes) {
     EXPECT_EQ(At(*again, 1, 1), gdi::RGB(0, 0, 0));
     filter.Enabled = false;
     EXPECT_EQ(At(dynamic_cast<vcl::TBitmap&>(*picture.FilteredGraphic()), 1, 1), kWhite);
+    // A filter whose class publishes nothing cannot tell a change: the list
+    // is filtered every time.
+    struct TUnpublished : TCounting {
+        using TCounting::TCounting;
+    };
+    filter.Enabled = true;
+    picture.Filters().Adopt(std::make_unique<TUnpublished>(&applied));
+    applied = 0;
+    picture.FilteredGraphic();
+    picture.FilteredGraphic();
+    EXPECT_EQ(applied, 4);
 }
 
 TEST(filter_frame, the_image_control_paints_its_picture_filtered) {
