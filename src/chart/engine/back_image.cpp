@@ -37,21 +37,25 @@ void TBackImage::Draw(TCustomPlotPanelExtended& Panel, const vcl::TRect& Rect, i
     if (clip) canvas.ClipRectangle(Rect);
     try {
         const long long w = graphic->Width(), h = graphic->Height();
-        const long long rw = (long long)Rect.Right - Rect.Left, rh = (long long)Rect.Bottom - Rect.Top;
+        const long long rw = (long long)Rect.Right - Rect.Left,
+                        rh = (long long)Rect.Bottom - Rect.Top;
         if (mode_ == pbmTile) {
             if (w >= 1 && h >= 1) {
                 // Only the tiles that reach into this paint's surface are
                 // drawn: a tiny picture in a huge rectangle would take for
                 // ever otherwise.
                 const vcl::TRect& seen = Panel.ChartBounds;
-                auto first = [](long long from, long long step) { return from > 0 ? from / step * step : 0; };
+                auto first = [](long long from, long long step) {
+                    return from > 0 ? from / step * step : 0;
+                };
                 const long long y0 = first((long long)seen.Top - Rect.Top, h);
                 const long long x0 = first((long long)seen.Left - Rect.Left, w);
                 const long long yEnd = std::min(rh, (long long)seen.Bottom - Rect.Top);
                 const long long xEnd = std::min(rw, (long long)seen.Right - Rect.Left);
                 for (long long y = y0; y < yEnd; y += h)
                     for (long long x = x0; x < xEnd; x += w)
-                        canvas.Draw(static_cast<int>(Rect.Left + x), static_cast<int>(Rect.Top + y), graphic);
+                        canvas.Draw(static_cast<int>(Rect.Left + x), static_cast<int>(Rect.Top + y),
+                                    graphic);
             }
         } else {
             Panel.FillPanelRect(Rect);

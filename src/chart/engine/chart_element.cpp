@@ -51,9 +51,13 @@ void TCustomChartElement::SetParentComponent(vcl::TComponent* P) {
 }
 
 void TCustomChartElement::SetBooleanProperty(bool& Variable, bool Value) { Store(Variable, Value); }
-void TCustomChartElement::SetColorProperty(TColor& Variable, TColor Value) { Store(Variable, Value); }
+void TCustomChartElement::SetColorProperty(TColor& Variable, TColor Value) {
+    Store(Variable, Value);
+}
 void TCustomChartElement::SetIntegerProperty(int& Variable, int Value) { Store(Variable, Value); }
-void TCustomChartElement::SetDoubleProperty(double& Variable, double Value) { Store(Variable, Value); }
+void TCustomChartElement::SetDoubleProperty(double& Variable, double Value) {
+    Store(Variable, Value);
+}
 void TCustomChartElement::SetStringProperty(std::string& Variable, const std::string& Value) {
     Store(Variable, Value);
 }
@@ -90,7 +94,8 @@ void TCustomChartSeries::CalcVerticalMargins(int& TopMargin, int& BottomMargin) 
 }
 
 void TCustomChartSeries::Assign(const TCustomChartElement& Source) {
-    if (const auto* other = dynamic_cast<const TCustomChartSeries*>(&Source); other && other != this) {
+    if (const auto* other = dynamic_cast<const TCustomChartSeries*>(&Source);
+        other && other != this) {
         show_in_legend_ = other->show_in_legend_;
         title_ = other->title_;
         style_ = other->style_;

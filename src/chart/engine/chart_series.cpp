@@ -20,7 +20,8 @@ std::string TLabelsList::Labels(int Index) const {
 }
 
 void TLabelsList::InsertLabel(int Index, const std::string& Text) {
-    if (Index < 0) throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
+    if (Index < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
     if (Text.empty() && items_.empty()) return;
     if (Index > Count()) items_.resize(static_cast<std::size_t>(Index));
     items_.insert(items_.begin() + Index, Text);
@@ -37,7 +38,8 @@ void TLabelsList::DeleteRange(int Start, int Quantity) {
 }
 
 void TLabelsList::Swap(int A, int B) {
-    if (A < 0 || B < 0) throw rtl::EListError("List index out of bounds (" + std::to_string(std::min(A, B)) + ")");
+    if (A < 0 || B < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(std::min(A, B)) + ")");
     const int needed = std::max(A, B) + 1;
     if (needed > Count()) {
         // Only a label that moves past the end needs room there.
@@ -75,13 +77,16 @@ TChartSeries::TChartSeries(vcl::TComponent* AOwner)
 
 TChartSeries::~TChartSeries() {
     function_.reset();
-    for (int i = 0; i < data_sources_.Count(); ++i) data_sources_.Items(i)->dependents_.Remove(this);
+    for (int i = 0; i < data_sources_.Count(); ++i)
+        data_sources_.Items(i)->dependents_.Remove(this);
     data_sources_.Clear();
     for (int i = 0; i < dependents_.Count(); ++i) dependents_.Items(i)->data_sources_.Remove(this);
     TChartSeries::Clear();
 }
 
-void TChartSeries::AdoptValueList(std::unique_ptr<TChartValueList> List) { lists_.push_back(std::move(List)); }
+void TChartSeries::AdoptValueList(std::unique_ptr<TChartValueList> List) {
+    lists_.push_back(std::move(List));
+}
 
 void TChartSeries::SetParentChart(TCustomAxisPanel* Value) {
     TCustomChartSeries::SetParentChart(Value);
@@ -111,7 +116,8 @@ int TChartSeries::InsertValues() {
     const int n = x.Count();
     const int index = x.AddValue(x.TempValue);
     try {
-        for (std::size_t k = 1; k < lists_.size(); ++k) lists_[k]->InsertValue(index, lists_[k]->TempValue);
+        for (std::size_t k = 1; k < lists_.size(); ++k)
+            lists_[k]->InsertValue(index, lists_[k]->TempValue);
     } catch (...) {
         // Lists that took the value are one longer than before.
         for (auto& list : lists_)
@@ -149,14 +155,16 @@ int TChartSeries::AddXY(double X, double Y, const std::string& ALabel, TColor AC
     YValues().TempValue = Y;
     if (OnBeforeAdd && !OnBeforeAdd(this)) return -1;
     const int index = InsertValues();
-    InsertColorAndLabel(index, AColor, ALabel);
+    if (colors_ || AColor != vcl::clDefault || !ALabel.empty() || labels_.Count() > 0)
+        InsertColorAndLabel(index, AColor, ALabel);
     if (update_count_ == 0) NotifyNewValue(this, index);
     return index;
 }
 
 int TChartSeries::Add(double Value, const std::string& ALabel, TColor AColor) {
     const double position = Count();
-    return y_mandatory_ ? AddXY(position, Value, ALabel, AColor) : AddXY(Value, position, ALabel, AColor);
+    return y_mandatory_ ? AddXY(position, Value, ALabel, AColor)
+                        : AddXY(Value, position, ALabel, AColor);
 }
 
 int TChartSeries::AddNull(const std::string& ALabel) { return Add(NullValue, ALabel, vcl::clNone); }
@@ -174,8 +182,7 @@ int TChartSeries::AddChartValue(TChartSeries& Source, int ValueIndex) {
     XValues().TempValue = x;
     YValues().TempValue = y;
     for (std::size_t k = 2; k < lists_.size(); ++k)
-        lists_[k]->TempValue =
-            k < Source.lists_.size() ? Source.lists_[k]->Value(ValueIndex) : 0.0;
+        lists_[k]->TempValue = k < Source.lists_.size() ? Source.lists_[k]->Value(ValueIndex) : 0.0;
     return InsertValues();
 }
 
@@ -205,7 +212,8 @@ void TChartSeries::Delete(int ValueIndex) {
     if (ValueIndex < 0 || ValueIndex >= Count())
         throw ChartException(rtl::Format(PlotMsg_SeriesDelete, {ValueIndex, Count() - 1}));
     for (auto& list : lists_) list->Delete(ValueIndex);
-    if (colors_ && ValueIndex < static_cast<int>(colors_->size())) colors_->erase(colors_->begin() + ValueIndex);
+    if (colors_ && ValueIndex < static_cast<int>(colors_->size()))
+        colors_->erase(colors_->begin() + ValueIndex);
     labels_.DeleteLabel(ValueIndex);
     marks_->Positions().Delete(ValueIndex);
     marks_->Items().Delete(ValueIndex);
@@ -285,7 +293,8 @@ void TChartSeries::NotifyDependents(std::uint8_t Event, int ValueIndex) {
                 if (d.SourceEvents & sseClear) d.Clear();
                 break;
             case sdeAdded:
-                if ((d.SourceEvents & sseAdd) && !d.function_) d.AddValueFromSource(*this, ValueIndex);
+                if ((d.SourceEvents & sseAdd) && !d.function_)
+                    d.AddValueFromSource(*this, ValueIndex);
                 break;
             case sdeDeleted:
                 if ((d.SourceEvents & sseDelete) && !d.function_) {
@@ -319,7 +328,8 @@ void TChartSeries::AddDataSource(TChartSeries& Source) {
         if (s == this) throw ChartException(PlotMsg_CircularSeries);
         if (std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
         seen.push_back(s);
-        for (int i = 0; i < s->data_sources_.Count(); ++i) pending.push_back(s->data_sources_.Items(i));
+        for (int i = 0; i < s->data_sources_.Count(); ++i)
+            pending.push_back(s->data_sources_.Items(i));
     }
     data_sources_.Add(&Source);
     Source.dependents_.Add(this);
@@ -340,7 +350,8 @@ void TChartSeries::SetFunction(std::unique_ptr<TPlotFunction> Value) {
 
 void TChartSeries::SwapValueIndex(int A, int B) {
     for (auto& list : lists_) list->SwapValues(A, B);
-    if (colors_) std::swap((*colors_)[static_cast<std::size_t>(A)], (*colors_)[static_cast<std::size_t>(B)]);
+    if (colors_)
+        std::swap((*colors_)[static_cast<std::size_t>(A)], (*colors_)[static_cast<std::size_t>(B)]);
     if (labels_.Count() > 0) labels_.Swap(A, B);
 }
 
@@ -365,7 +376,8 @@ TColor TChartSeries::ValueColor(int ValueIndex) const {
         if (own != vcl::clDefault) return own;
     }
     if (color_each_point_) {
-        if (const TCustomAxisPanel* chart = ParentChart()) return chart->GetDefaultColor(ValueIndex);
+        if (const TCustomAxisPanel* chart = ParentChart())
+            return chart->GetDefaultColor(ValueIndex);
         return PaletteColor(ValueIndex);
     }
     return SeriesColor();
@@ -374,7 +386,9 @@ TColor TChartSeries::ValueColor(int ValueIndex) const {
 // ---- Formats
 
 bool TChartSeries::IsValueFormatStored() const { return value_format_ != PlotMsg_DefValueFormat; }
-bool TChartSeries::IsPercentFormatStored() const { return percent_format_ != PlotMsg_DefPercentFormat; }
+bool TChartSeries::IsPercentFormatStored() const {
+    return percent_format_ != PlotMsg_DefPercentFormat;
+}
 
 void TChartSeries::SetXLabelsSource(const std::string& Value) {
     if (Value == x_labels_source_) return;

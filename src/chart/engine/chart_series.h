@@ -76,11 +76,15 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     const TChartValueList& XValues() const { return *lists_[0]; }
     const TChartValueList& YValues() const { return *lists_[1]; }
     int ValueListCount() const { return static_cast<int>(lists_.size()); }
-    TChartValueList& ValueList(int Index) const { return *lists_.at(static_cast<std::size_t>(Index)); }
+    TChartValueList& ValueList(int Index) const {
+        return *lists_.at(static_cast<std::size_t>(Index));
+    }
     // The list every point must have (its value) and the one that places
     // points along the other axis.
     TChartValueList& MandatoryValueList() const { return y_mandatory_ ? *lists_[1] : *lists_[0]; }
-    TChartValueList& NotMandatoryValueList() const { return y_mandatory_ ? *lists_[0] : *lists_[1]; }
+    TChartValueList& NotMandatoryValueList() const {
+        return y_mandatory_ ? *lists_[0] : *lists_[1];
+    }
     bool YMandatory() const { return y_mandatory_; }
     // The extra list (from the third on) whose name matches without case,
     // else the mandatory list.
@@ -93,7 +97,8 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     // colour), ALabel as its label. Returns the index, or -1 when OnBeforeAdd
     // refuses. Without memory nothing is added and every list keeps its
     // count.
-    virtual int AddXY(double X, double Y, const std::string& ALabel = {}, TColor AColor = vcl::clDefault);
+    virtual int AddXY(double X, double Y, const std::string& ALabel = {},
+                      TColor AColor = vcl::clDefault);
     // A value at the next position (the count) on the other axis.
     virtual int Add(double Value, const std::string& ALabel = {}, TColor AColor = vcl::clDefault);
     // A null point: NullValue with colour clNone.
@@ -134,7 +139,9 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     virtual double GetXValue(int ValueIndex) const { return XValues().Value(ValueIndex); }
     virtual double GetYValue(int ValueIndex) const { return YValues().Value(ValueIndex); }
     // The value of the mandatory list.
-    virtual double GetMarkValue(int ValueIndex) const { return MandatoryValueList().Value(ValueIndex); }
+    virtual double GetMarkValue(int ValueIndex) const {
+        return MandatoryValueList().Value(ValueIndex);
+    }
     double MandatoryValue(int ValueIndex) const { return GetMarkValue(ValueIndex); }
     // The value given to points added by AddNull.
     double NullValue = 0;
@@ -142,7 +149,9 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     // ---- Colours
     // The series colour: the field, or the automatic colour while the field
     // is clDefault.
-    TColor SeriesColor() const { return series_color_ == vcl::clDefault ? automatic_color_ : series_color_; }
+    TColor SeriesColor() const {
+        return series_color_ == vcl::clDefault ? automatic_color_ : series_color_;
+    }
     bool IsSeriesColorStored() const { return series_color_ != vcl::clDefault; }
     virtual void SetSeriesColor(TColor Value);
     // The chart gives an automatic series the colour it picked.
@@ -160,7 +169,9 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     TLabelsList& Labels() { return labels_; }
     const TLabelsList& Labels() const { return labels_; }
     const std::string& ValueFormat() const { return value_format_; }
-    virtual void SetValueFormat(const std::string& Value) { SetStringProperty(value_format_, Value); }
+    virtual void SetValueFormat(const std::string& Value) {
+        SetStringProperty(value_format_, Value);
+    }
     const std::string& PercentFormat() const { return percent_format_; }
     void SetPercentFormat(const std::string& Value) { SetStringProperty(percent_format_, Value); }
     bool IsValueFormatStored() const;
@@ -200,7 +211,9 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
 
     // ---- What the value lists ask of their series
     void AdoptValueList(std::unique_ptr<TChartValueList> List) override;
-    void SetValueListFlag(bool& Variable, bool Value) override { SetBooleanProperty(Variable, Value); }
+    void SetValueListFlag(bool& Variable, bool Value) override {
+        SetBooleanProperty(Variable, Value);
+    }
     // Asks the chart to refill the series from its sources.
     void CheckDataSource() override;
 

@@ -38,9 +38,12 @@ void TMargins::Assign(const vcl::TPersistent& Source) {
 void TMargins::CalcSizes(int Width, int Height, int FontHeight) {
     auto size = [&](int margin, int extent) {
         switch (units_) {
-            case maPercentFont: return chart::RoundToInt(margin * 0.02 * FontHeight);
-            case maPercentSize: return chart::RoundToInt(margin * 0.01 * extent);
-            default: return margin;
+            case maPercentFont:
+                return chart::RoundToInt(margin * 0.02 * FontHeight);
+            case maPercentSize:
+                return chart::RoundToInt(margin * 0.01 * extent);
+            default:
+                return margin;
         }
     };
     left_size_ = size(left_, Width);
@@ -50,11 +53,13 @@ void TMargins::CalcSizes(int Width, int Height, int FontHeight) {
 }
 
 int TMargins::HorizSize() const {
-    return static_cast<int>(std::clamp<long long>((long long)left_size_ + right_size_, INT32_MIN, INT32_MAX));
+    return static_cast<int>(
+        std::clamp<long long>((long long)left_size_ + right_size_, INT32_MIN, INT32_MAX));
 }
 
 int TMargins::VertSize() const {
-    return static_cast<int>(std::clamp<long long>((long long)top_size_ + bottom_size_, INT32_MIN, INT32_MAX));
+    return static_cast<int>(
+        std::clamp<long long>((long long)top_size_ + bottom_size_, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace chart::engine

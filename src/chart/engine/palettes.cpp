@@ -12,9 +12,10 @@ namespace chart::engine {
 
 namespace {
 
-constexpr std::array<TColor, 20> kDefault = {
-    0x0000FF, 0x008000, 0x00FFFF, 0xFF0000, 0xFFFFFF, 0x808080, 0xFF00FF, 0x808000, 0x800000, 0x000080,
-    0x00FF00, 0x008080, 0x800080, 0xC0C0C0, 0xFFFF00, 0x000000, 0xC0DCC0, 0xF0CAA6, 0xF0FBFF, 0xA4A0A0};
+constexpr std::array<TColor, 20> kDefault = {0x0000FF, 0x008000, 0x00FFFF, 0xFF0000, 0xFFFFFF,
+                                             0x808080, 0xFF00FF, 0x808000, 0x800000, 0x000080,
+                                             0x00FF00, 0x008080, 0x800080, 0xC0C0C0, 0xFFFF00,
+                                             0x000000, 0xC0DCC0, 0xF0CAA6, 0xF0FBFF, 0xA4A0A0};
 
 constexpr std::array<TColor, 22> kPalette1 = {
     0xFF9999, 0x663399, 0xCCFFFF, 0xFFFFCC, 0x660066, 0x8080FF, 0xCC6600, 0xFFCCCC,
@@ -43,10 +44,9 @@ constexpr std::array<TColor, 25> kPalette8 = {
 constexpr std::array<TColor, 13> kPalette9 = {0xFE9B82, 0x24D1FC, 0x0DBC7C, 0x2F85FD, 0xFCFEFD,
                                               0x214EE2, 0xD63829, 0x0094B7, 0x00865A, 0x0046D2,
                                               0xFAE5D3, 0xD8D8D8, 0x7B715F};
-constexpr std::array<TColor, 16> kPalette10 = {0xFFFFFF, 0x05F3FC, 0x0264FF, 0x0608DD,
-                                               0x8408F2, 0xA50046, 0xD40000, 0xEAAB02,
-                                               0x14B71F, 0x116400, 0x052C56, 0x3A7190,
-                                               0xC0C0C0, 0x808080, 0x404040, 0x000000};
+constexpr std::array<TColor, 16> kPalette10 = {
+    0xFFFFFF, 0x05F3FC, 0x0264FF, 0x0608DD, 0x8408F2, 0xA50046, 0xD40000, 0xEAAB02,
+    0x14B71F, 0x116400, 0x052C56, 0x3A7190, 0xC0C0C0, 0x808080, 0x404040, 0x000000};
 constexpr std::array<TColor, 15> kPalette11 = {0xD21F00, 0x0102E0, 0x02661E, 0x7ECDE8, 0xACABAF,
                                                0xD9D0A4, 0x3C3B3D, 0x31DD95, 0x01009E, 0x74F7DC,
                                                0xFDFD45, 0x748ED1, 0x91D8A0, 0x657AD5, 0xD99596};
@@ -62,13 +62,14 @@ constexpr std::array<TColor, 8> kPalette15 = {0x6B402B, 0x8C543B, 0xA36644, 0xA8
                                               0x9EB75D, 0x8AA041, 0x7D922B, 0x637B1D};
 
 constexpr std::array<std::span<const TColor>, kBuiltInPaletteCount> kPalettes = {
-    kPalette1,  kPalette2,  kPalette3,  kPalette4,  kPalette5,  kPalette6,  kPalette7, kPalette8,
-    kPalette9,  kPalette10, kPalette11, kPalette12, kPalette13, kPalette14, kPalette15};
+    kPalette1, kPalette2,  kPalette3,  kPalette4,  kPalette5,  kPalette6,  kPalette7, kPalette8,
+    kPalette9, kPalette10, kPalette11, kPalette12, kPalette13, kPalette14, kPalette15};
 
 // The first Count colours with High as the last index asked for.
 std::vector<TColor> Prefix(std::span<const TColor> colors, int high) {
     const long long wanted = static_cast<long long>(high) + 1;
-    const std::size_t n = static_cast<std::size_t>(std::clamp<long long>(wanted, 0, static_cast<long long>(colors.size())));
+    const std::size_t n = static_cast<std::size_t>(
+        std::clamp<long long>(wanted, 0, static_cast<long long>(colors.size())));
     return {colors.begin(), colors.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
@@ -84,10 +85,11 @@ void StartChartUnit() {
     auto names = std::make_unique<TColorPalettes>();
     for (const std::string* name :
          {&PlotMsg_PaletteOrvandel, &PlotMsg_PaletteExcel, &PlotMsg_PaletteVictorian,
-          &PlotMsg_PalettePastels, &PlotMsg_PaletteSolid, &PlotMsg_PaletteClassic, &PlotMsg_PaletteWeb,
-          &PlotMsg_PaletteModern, &PlotMsg_PaletteRainbow, &PlotMsg_PaletteWinXP, &PlotMsg_PaletteMacOS,
-          &PlotMsg_PaletteWinVista, &PlotMsg_PaletteGrayscale, &PlotMsg_PaletteOpera,
-          &PlotMsg_PaletteWarm, &PlotMsg_PaletteCool})
+          &PlotMsg_PalettePastels, &PlotMsg_PaletteSolid, &PlotMsg_PaletteClassic,
+          &PlotMsg_PaletteWeb, &PlotMsg_PaletteModern, &PlotMsg_PaletteRainbow,
+          &PlotMsg_PaletteWinXP, &PlotMsg_PaletteMacOS, &PlotMsg_PaletteWinVista,
+          &PlotMsg_PaletteGrayscale, &PlotMsg_PaletteOpera, &PlotMsg_PaletteWarm,
+          &PlotMsg_PaletteCool})
         names->Add(*name);
     PaletteNames() = std::move(names);
 }
@@ -138,7 +140,8 @@ const std::vector<TColor>& ColorPalette() { return GlobalPalette(); }
 
 TColor PaletteColor(int Index) {
     const std::vector<TColor>& palette = GlobalPalette();
-    const std::span<const TColor> colors = palette.empty() ? std::span<const TColor>(kDefault) : palette;
+    const std::span<const TColor> colors =
+        palette.empty() ? std::span<const TColor>(kDefault) : palette;
     const long long n = static_cast<long long>(colors.size());
     return colors[static_cast<std::size_t>(((Index % n) + n) % n)];
 }

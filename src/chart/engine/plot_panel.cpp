@@ -16,7 +16,9 @@ namespace chart::engine {
 
 namespace {
 
-int Clamp32(long long v) { return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX)); }
+int Clamp32(long long v) {
+    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
 
 void Shrink(TRect& r, long long by) {
     r.Left = Clamp32(r.Left + by);
@@ -77,10 +79,14 @@ TCustomPanelNoCaption::TCustomPanelNoCaption(vcl::TComponent* AOwner) : vcl::TCu
 TCustomPlotPanel::TCustomPlotPanel(vcl::TComponent* AOwner)
     : TCustomPanelNoCaption(AOwner), view3d_options_(this) {
     AutoRepaint = false;
+    // Arrow keys are the chart's own, not a dialog's way between controls.
+    WantArrows = true;
     canvas_ = std::make_unique<chart::TPlotCanvas3D>();
     canvas_->SetCanvas(&ControlCanvas());
     SetBounds(0, 0, 400, 250);
-    const chart::TNotifyEvent changed = [this](vcl::TPersistent* Sender) { PropertyChanged(Sender); };
+    const chart::TNotifyEvent changed = [this](vcl::TPersistent* Sender) {
+        PropertyChanged(Sender);
+    };
     border_ = std::make_unique<chart::TChartHiddenPen>(changed);
     border_->DefaultEndStyle = chart::esFlat;
     border_->SetEndStyle(chart::esFlat);
@@ -157,8 +163,8 @@ void TCustomPlotPanel::ApplyRoundRegion() {
     region_guard_ = true;
     try {
         SetWindowRgn(border_round_ < 1 ? gdi::HRGN()
-                                       : gdi::CreateRoundRectRgn(0, 0, Width(), Height(), border_round_,
-                                                                 border_round_),
+                                       : gdi::CreateRoundRectRgn(0, 0, Width(), Height(),
+                                                                 border_round_, border_round_),
                      true);
     } catch (...) {
         region_guard_ = false;
@@ -273,10 +279,14 @@ void TCustomPlotPanel::Draw(vcl::TCanvas* UserCanvas, const TRect& UserRect) {
     long long bottom = ChartBounds.Bottom - frame - margin(3, h);
     if (shadow_->Visible()) {
         const long long s = shadow_->HorizSize(), v = shadow_->VertSize();
-        if (s > 0) right -= 2 * s;
-        else left += -2 * s;
-        if (v > 0) bottom -= 2 * v;
-        else top += -2 * v;
+        if (s > 0)
+            right -= 2 * s;
+        else
+            left += -2 * s;
+        if (v > 0)
+            bottom -= 2 * v;
+        else
+            top += -2 * v;
     }
     ChartRect = {Clamp32(left), Clamp32(top), Clamp32(right), Clamp32(bottom)};
     RecalcWidthHeight();
@@ -323,7 +333,8 @@ std::unique_ptr<vcl::TBitmap> TCustomPlotPanel::CreateBitmap() {
     return PlotCreateBitmap(Color(), GetRectangle(), vcl::TPixelFormat::pfDevice);
 }
 
-std::unique_ptr<vcl::TBitmap> TCustomPlotPanel::PlotCreateBitmap(TColor BackColor, const TRect& Rect,
+std::unique_ptr<vcl::TBitmap> TCustomPlotPanel::PlotCreateBitmap(TColor BackColor,
+                                                                 const TRect& Rect,
                                                                  vcl::TPixelFormat PixelFormat) {
     auto bitmap = std::make_unique<vcl::TBitmap>();
     bitmap->SetPixelFormat(canvas_->GetSupportsFull3D() ? vcl::TPixelFormat::pf24bit : PixelFormat);
@@ -340,8 +351,8 @@ std::unique_ptr<vcl::TBitmap> TCustomPlotPanel::PlotCreateBitmap(TColor BackColo
 
 // ---- Bevels and border
 
-void TCustomPlotPanel::DrawBevel(TCanvas3D& Canvas, vcl::TBevelCut Cut, TRect& Rect, int BorderRound,
-                                 int BevelWidth) {
+void TCustomPlotPanel::DrawBevel(TCanvas3D& Canvas, vcl::TBevelCut Cut, TRect& Rect,
+                                 int BorderRound, int BevelWidth) {
     if (Cut == vcl::TBevelCut::bvNone) return;
     const bool lowered = Cut == vcl::TBevelCut::bvLowered;
     if (BorderRound >= 1) {

@@ -68,7 +68,9 @@ class TPlotEventListener {
 class TPlotEventListeners {
   public:
     int Count() const { return static_cast<int>(items_.size()); }
-    TPlotEventListener* Items(int Index) const { return items_.at(static_cast<std::size_t>(Index)); }
+    TPlotEventListener* Items(int Index) const {
+        return items_.at(static_cast<std::size_t>(Index));
+    }
     int IndexOf(const TPlotEventListener* Listener) const;
     // Adding one that is there already changes nothing.
     void Add(TPlotEventListener* Listener);
@@ -164,7 +166,6 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     bool CancelMouseAction = false;
     // Restored when the mouse leaves.
     vcl::TCursor SavedCursor = vcl::TCursor::crDefault;
-    vcl::TCursor GetCursor() const { return vcl::TControl::Cursor(); }
     TZoomPanning& Panning() { return *panning_; }
     TPlotEventListeners& Listeners() { return listeners_; }
     // Series and the axis panel read it: series with depth rows are drawn

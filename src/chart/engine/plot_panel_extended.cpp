@@ -43,7 +43,9 @@ void TCustomPlotPanelExtended::SetBackImage(const TBackImage* Value) {
     }
 }
 
-bool TCustomPlotPanelExtended::BackImageInside() const { return HasBackImage() && back_image_->Inside(); }
+bool TCustomPlotPanelExtended::BackImageInside() const {
+    return HasBackImage() && back_image_->Inside();
+}
 
 TPlotBackImageMode TCustomPlotPanelExtended::BackImageMode() const {
     return back_image_ ? back_image_->Mode() : pbmStretch;
@@ -57,7 +59,9 @@ void TCustomPlotPanelExtended::SetBackImageTransp(bool Value) {
     if (HasBackImage()) back_image_->Graphic()->SetTransparent(Value);
 }
 
-bool TCustomPlotPanelExtended::HasBackImage() const { return back_image_ && back_image_->Graphic(); }
+bool TCustomPlotPanelExtended::HasBackImage() const {
+    return back_image_ && back_image_->Graphic();
+}
 
 void TCustomPlotPanelExtended::DrawBackImage(const TRect& Rect, int Z) {
     if (HasBackImage()) back_image_->Draw(*this, Rect, Z);
@@ -154,7 +158,8 @@ void TCustomPlotPanelExtended::DrawZoomRectangle() {
 }
 
 void TCustomPlotPanelExtended::Assign(const TCustomPlotPanel& Source) {
-    if (const auto* other = dynamic_cast<const TCustomPlotPanelExtended*>(&Source); other && other != this) {
+    if (const auto* other = dynamic_cast<const TCustomPlotPanelExtended*>(&Source);
+        other && other != this) {
         SetBackImage(other->back_image_.get());
         SetGradient(other->gradient_.get());
         AllowPanning = other->AllowPanning;

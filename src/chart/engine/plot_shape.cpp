@@ -12,7 +12,9 @@ namespace chart::engine {
 
 namespace {
 
-int Clamp32(long long v) { return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX)); }
+int Clamp32(long long v) {
+    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
 
 }  // namespace
 
@@ -60,7 +62,9 @@ TPlotCustomShape::TPlotCustomShape(TCustomPlotPanelExtended* AOwner)
 
 TPlotCustomShape::~TPlotCustomShape() = default;
 
-void TPlotCustomShape::InitShadow(chart::TPlotShadow& AShadow) { AShadow.SetDefaults(vcl::clBlack, 3); }
+void TPlotCustomShape::InitShadow(chart::TPlotShadow& AShadow) {
+    AShadow.SetDefaults(vcl::clBlack, 3);
+}
 
 std::unique_ptr<chart::TPlotGradient> TPlotCustomShape::CreateGradient() {
     return std::make_unique<chart::TPlotGradient>(RepaintEvent());
@@ -72,7 +76,9 @@ void TPlotCustomShape::SetColor(TColor Value) { Store(color_, Value); }
 void TPlotCustomShape::SetRoundSize(int Value) { Store(round_size_, Value); }
 void TPlotCustomShape::SetShapeStyle(TChartObjectShapeStyle Value) { Store(shape_style_, Value); }
 void TPlotCustomShape::SetTextFormat(TTextFormat Value) { Store(text_format_, Value); }
-void TPlotCustomShape::SetTransparency(int Value) { Store(transparency_, std::clamp(Value, 0, 100)); }
+void TPlotCustomShape::SetTransparency(int Value) {
+    Store(transparency_, std::clamp(Value, 0, 100));
+}
 void TPlotCustomShape::SetTransparent(bool Value) { Store(transparent_, Value); }
 
 chart::TPlotGradient& TPlotCustomShape::Gradient() {
@@ -111,10 +117,18 @@ void TPlotCustomShape::SetPicture(const TBackImage* Value) {
     }
 }
 
-int TPlotCustomShape::Width() const { return Clamp32((long long)ShapeBounds.Right - ShapeBounds.Left + 1); }
-int TPlotCustomShape::Height() const { return Clamp32((long long)ShapeBounds.Bottom - ShapeBounds.Top + 1); }
-void TPlotCustomShape::SetWidth(int Value) { ShapeBounds.Right = Clamp32((long long)ShapeBounds.Left + Value - 1); }
-void TPlotCustomShape::SetHeight(int Value) { ShapeBounds.Bottom = Clamp32((long long)ShapeBounds.Top + Value - 1); }
+int TPlotCustomShape::Width() const {
+    return Clamp32((long long)ShapeBounds.Right - ShapeBounds.Left + 1);
+}
+int TPlotCustomShape::Height() const {
+    return Clamp32((long long)ShapeBounds.Bottom - ShapeBounds.Top + 1);
+}
+void TPlotCustomShape::SetWidth(int Value) {
+    ShapeBounds.Right = Clamp32((long long)ShapeBounds.Left + Value - 1);
+}
+void TPlotCustomShape::SetHeight(int Value) {
+    ShapeBounds.Bottom = Clamp32((long long)ShapeBounds.Top + Value - 1);
+}
 
 void TPlotCustomShape::Assign(const vcl::TPersistent& Source) {
     const auto* other = dynamic_cast<const TPlotCustomShape*>(&Source);
@@ -141,8 +155,9 @@ std::array<TPoint, 4> TPlotCustomShape::RotatedCorners(const TRect& Rect, int An
     const long long cy = ((long long)Rect.Top + Rect.Bottom) / 2;
     const double a = Angle * chart::kDegreesToRadians;
     const double s = std::sin(a), c = std::cos(a);
-    const std::array<TPoint, 4> corners = {TPoint{Rect.Left, Rect.Top}, TPoint{Rect.Right, Rect.Top},
-                                           TPoint{Rect.Right, Rect.Bottom}, TPoint{Rect.Left, Rect.Bottom}};
+    const std::array<TPoint, 4> corners = {
+        TPoint{Rect.Left, Rect.Top}, TPoint{Rect.Right, Rect.Top}, TPoint{Rect.Right, Rect.Bottom},
+        TPoint{Rect.Left, Rect.Bottom}};
     std::array<TPoint, 4> out;
     for (std::size_t i = 0; i < 4; ++i) {
         const double x = static_cast<double>(corners[i].X - cx);
@@ -190,7 +205,8 @@ void TPlotCustomShape::DrawShadowArea(TCanvas3D& Canvas, const TRect& Rect, bool
     Canvas.Brush->SetColor(shadow_->Color());
     std::unique_ptr<chart::TPlotBlend> blend;
     if (shadow_->Transparency() > 0)
-        blend = Canvas.BeginBlending(Rotated ? chart::PolygonBounds(corners, 4) : moved, shadow_->Transparency());
+        blend = Canvas.BeginBlending(Rotated ? chart::PolygonBounds(corners, 4) : moved,
+                                     shadow_->Transparency());
     DrawShape(Canvas, moved, Rotated, corners, Z);
     if (blend) Canvas.EndBlending(std::move(blend));
 }
@@ -200,13 +216,15 @@ void TPlotCustomShape::DrawRectRotated(const TRect& Rect, int Angle, int Z) {
     if (!chart || transparent_) return;
     TCanvas3D& canvas = *chart->Canvas();
     const bool rotated = Angle != 0;
-    const std::array<TPoint, 4> corners = rotated ? RotatedCorners(Rect, Angle) : std::array<TPoint, 4>{};
+    const std::array<TPoint, 4> corners =
+        rotated ? RotatedCorners(Rect, Angle) : std::array<TPoint, 4>{};
     const bool full3D = canvas.GetSupportsFull3D();
     const bool round = shape_style_ == fosRoundRectangle;
 
     std::unique_ptr<chart::TPlotBlend> blend;
     if (transparency_ > 0)
-        blend = canvas.BeginBlending(rotated ? chart::PolygonBounds(corners, 4) : Rect, transparency_);
+        blend =
+            canvas.BeginBlending(rotated ? chart::PolygonBounds(corners, 4) : Rect, transparency_);
 
     // Shadow
     if (shadow_->Visible() && (shadow_->HorizSize() != 0 || shadow_->VertSize() != 0) &&

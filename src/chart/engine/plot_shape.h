@@ -130,8 +130,8 @@ class TPlotCustomShape : public TPlotCustomShapeBrushPen {
         field = value;
         Repaint();
     }
-    void DrawShape(TCanvas3D& Canvas, const TRect& Rect, bool Rotated, const std::array<TPoint, 4>& Corners,
-                   int Z);
+    void DrawShape(TCanvas3D& Canvas, const TRect& Rect, bool Rotated,
+                   const std::array<TPoint, 4>& Corners, int Z);
     void DrawShadowArea(TCanvas3D& Canvas, const TRect& Rect, bool Rotated,
                         const std::array<TPoint, 4>& Corners, int Z);
 

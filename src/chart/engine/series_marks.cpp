@@ -15,7 +15,8 @@ TSeriesMarkPosition* TSeriesMarksPositions::Position(int Index) const {
 }
 
 TSeriesMarkPosition& TSeriesMarksPositions::Ensure(int Index) {
-    if (Index < 0) throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
+    if (Index < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
     if (Index >= Count()) items_.resize(static_cast<std::size_t>(Index) + 1);
     auto& entry = items_[static_cast<std::size_t>(Index)];
     if (!entry) entry = std::make_unique<TSeriesMarkPosition>();
@@ -53,7 +54,8 @@ vcl::TStringList& TMarksItem::Text() {
 }
 
 TMarksItem& TMarksItems::Items(int Index) {
-    if (Index < 0) throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
+    if (Index < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
     if (Index >= Count()) items_.resize(static_cast<std::size_t>(Index) + 1);
     auto& entry = items_[static_cast<std::size_t>(Index)];
     if (!entry) {
@@ -80,7 +82,8 @@ void TMarksItems::Clear() {
 
 // ---- Marks
 
-TSeriesMarks::TSeriesMarks(TChartSeries& Series) : TPlotCustomShape(Series.ParentChart()), series_(Series) {
+TSeriesMarks::TSeriesMarks(TChartSeries& Series)
+    : TPlotCustomShape(Series.ParentChart()), series_(Series) {
     InitShadow(Shadow());
     SetColor(vcl::clInfoBk);
     // Marks are off until asked for.

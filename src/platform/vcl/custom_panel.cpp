@@ -213,6 +213,21 @@ void TCustomPanel::Resize() { Fire(OnResize, this); }
 
 void TCustomPanel::ColorChanged() { Invalidate(); }
 
+void TCustomPanel::SetBounds(int left, int top, int width, int height) {
+    TWinControl::SetBounds(left, top, width, height);
+    SizeChanged(Width(), Height());
+}
+
+void TCustomPanel::SizeChanged(int width, int height) {
+    if (width == reported_width_ && height == reported_height_) return;
+    reported_width_ = width;
+    reported_height_ = height;
+    Guarded([this] {
+        Invalidate();
+        Resize();
+    });
+}
+
 bool TCustomPanel::HandleEvent(QEvent* event) {
     if (EventsMuted()) return TWinControl::HandleEvent(event);
 
@@ -226,14 +241,7 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
             UpdateFromWidget();
             Realign();
             const QSize size = static_cast<QResizeEvent*>(event)->size();
-            if (size.width() != reported_width_ || size.height() != reported_height_) {
-                reported_width_ = size.width();
-                reported_height_ = size.height();
-                Guarded([this] {
-                    Invalidate();
-                    Resize();
-                });
-            }
+            SizeChanged(size.width(), size.height());
             return false;
         }
         case QEvent::MouseButtonPress:

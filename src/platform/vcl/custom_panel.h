@@ -90,8 +90,15 @@ protected:
     bool HandleEvent(QEvent* event) override;
     void ColorChanged() override;
 
+public:
+    // A new size is handled at once, as the window system reports it, also
+    // while the window is hidden.
+    void SetBounds(int left, int top, int width, int height) override;
+
 private:
     void ApplyCreateParams();
+    // Invalidate and Resize when the size differs from the last one seen.
+    void SizeChanged(int width, int height);
 
     TCanvas canvas_;
     TBevelCut bevel_inner_ = TBevelCut::bvNone;
