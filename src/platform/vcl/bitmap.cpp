@@ -147,6 +147,29 @@ std::uint8_t* TBitmap::ScanLine(int row) {
 
 void TBitmap::Draw(TCanvas& canvas, const TRect& r) const {
     if (Empty()) return;
+    if (Transparent()) {
+        // The pixels of the bottom-left pixel's colour become fully
+        // transparent, the others opaque, and the copy is blended.
+        const gdi::COLORREF key = bitmap_->GetPixel(0, Height() - 1);
+        gdi::HBITMAP masked = bitmap_->Clone();
+        masked->SetBitsPerPixel(32);
+        masked->SetHasAlpha(true);
+        for (int y = 0; y < Height(); ++y) {
+            std::uint8_t* row = masked->ScanLine(y);
+            for (int x = 0; x < Width(); ++x, row += 4) {
+                const bool clear = bitmap_->GetPixel(x, y) == key;
+                if (clear) row[0] = row[1] = row[2] = 0;
+                row[3] = clear ? 0 : 255;
+            }
+        }
+        auto dc = gdi::DC::CreateCompatibleDC();
+        dc->SelectObject(masked);
+        gdi::BLENDFUNCTION blend;
+        blend.AlphaFormat = gdi::AC_SRC_ALPHA;
+        canvas.Handle()->AlphaBlend(r.Left, r.Top, r.Width(), r.Height(), dc.get(), 0, 0, Width(),
+                                    Height(), blend);
+        return;
+    }
     canvas.Handle()->StretchBlt(r.Left, r.Top, r.Width(), r.Height(), SelectedDC(), 0, 0, Width(),
                                 Height(), canvas.CopyMode);
 }

@@ -264,12 +264,17 @@ void TControl::FontChanged() {
     widget_->setPalette(pal);
 }
 
+// cursors.cpp: the cursors of the application's table.
+void ApplyScreenCursor(QWidget* widget, TCursor number);
+
 void TControl::SetCursor(TCursor cursor) {
+    cursor_ = cursor;
     if (!widget_) return;
     switch (cursor) {
+        case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
-        default: widget_->unsetCursor(); break;
+        default: ApplyScreenCursor(widget_, cursor); break;
     }
 }
 

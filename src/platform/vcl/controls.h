@@ -107,13 +107,17 @@ public:
     // control that lies over others (a floating panel) paints its own.
     void SetParentBackground(bool on);
     TFont& Font() { return font_; }
+    // A standard cursor, or a number of the application's cursor table
+    // (cursors.h).
     void SetCursor(TCursor cursor);
+    TCursor Cursor() const { return cursor_; }
 
     TPopupMenu* PopupMenu() const { return popup_menu_; }
     void SetPopupMenu(TPopupMenu* menu);
 
     void Repaint();
-    void Invalidate() { Repaint(); }
+    // Controls that keep a drawn image of their own mark it stale here too.
+    virtual void Invalidate() { Repaint(); }
     void BringToFront();
     // Client point -> screen point.
     TPoint ClientToScreen(const TPoint& p) const;
@@ -175,6 +179,7 @@ private:
     bool in_custom_paint_ = false;
     std::string hint_;
     TColor color_ = clBtnFace;
+    TCursor cursor_ = TCursor::crDefault;
     TFont font_;
 
 protected:

@@ -40,12 +40,24 @@ public:
     void SaveToFile(const std::string& fileName) const;
     virtual std::unique_ptr<TGraphic> Clone() const = 0;
 
+    // A transparent graphic leaves the pixels of its transparent colour (a
+    // bitmap's bottom-left pixel) undrawn.
+    bool Transparent() const { return transparent_; }
+    void SetTransparent(bool value) {
+        if (value == transparent_) return;
+        transparent_ = value;
+        Changed();
+    }
+
     std::function<void()> OnChange;
 
 protected:
     void Changed() {
         if (OnChange) OnChange();
     }
+
+private:
+    bool transparent_ = false;
 };
 
 // Writes the bytes of a graphic file built whole in memory (so that a
