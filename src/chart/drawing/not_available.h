@@ -1,7 +1,7 @@
 #pragma once
-// Drawing that a later step of the chart code brings (3D solids, blending,
-// gradient fills, blurred shadows, free 3D, markup, image filters) raises
-// this error until then, so that nothing is silently left undrawn.
+// Drawing that a later step of the chart code brings (markup in chart
+// texts) raises this error until then, so that nothing is silently left
+// undrawn.
 #include <string>
 
 #include "platform/rtl/exceptions.h"

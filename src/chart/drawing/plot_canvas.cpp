@@ -1,5 +1,6 @@
 #include "chart/drawing/plot_canvas.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -154,12 +155,17 @@ void TPlotCanvas::TextOutHtml(int X, int Y, const std::string& Text, bool IsHtml
 
 // ---- Base behaviours
 
-std::unique_ptr<TPlotBlend> TPlotCanvas::BeginBlending(const TRect&, int Transparency) {
-    blend_transparency_ = Transparency & 127;
-    NotAvailableYet("Blending");
+std::unique_ptr<TPlotBlend> TPlotCanvas::BeginBlending(const TRect& R, int Transparency) {
+    // A percent: values beyond 100 would wrap colours in the mix.
+    blend_transparency_ = std::clamp(Transparency, 0, 100);
+    auto blend = std::make_unique<TPlotBlend>(*this, R);
+    blend->Transparency = blend_transparency_;
+    return blend;
 }
 
-void TPlotCanvas::EndBlending(std::unique_ptr<TPlotBlend>) { NotAvailableYet("Blending"); }
+void TPlotCanvas::EndBlending(std::unique_ptr<TPlotBlend> Blend) {
+    if (Blend) Blend->DoBlend(Blend->Transparency);
+}
 
 void TPlotCanvas::ArcByAngles(int Left, int Top, int Right, int Bottom, double StartAngle,
                               double EndAngle) {

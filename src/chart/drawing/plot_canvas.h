@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "chart/drawing/plot_blend.h"
 #include "chart/drawing/plot_geometry.h"
 #include "chart/drawing/plot_gradient.h"
 #include "chart/drawing/plot_pens.h"
@@ -26,17 +27,6 @@ namespace chart {
 class TPlotFont;
 class TView3DOptions;
 class TCustomPlotGradient;
-
-// A transparency block: the pixels under a rectangle saved when it starts
-// and mixed back over the drawing when it ends. Blocks come with blending,
-// a later step; until then BeginBlending raises ENotAvailableYet.
-class TPlotBlend {
-public:
-    virtual ~TPlotBlend() = default;
-
-protected:
-    TPlotBlend() = default;
-};
 
 class TPlotCanvas {
 public:
@@ -79,7 +69,8 @@ public:
     virtual void SetBufferedDisplay(bool Value) = 0;                           // 15
     // Base: the pen of the chart realised on the canvas (see the .cpp).
     virtual void AssignVisiblePenColor(vcl::TPen& APen, TColor Color);       // 16
-    // Base: keeps Transparency AND 127 and starts a block (not available yet).
+    // Base: a block over R that EndBlending mixes back with Transparency
+    // percent, held to 0..100 and kept by the block, so that blocks may nest.
     virtual std::unique_ptr<TPlotBlend> BeginBlending(const TRect& R, int Transparency);  // 17
     virtual void EndBlending(std::unique_ptr<TPlotBlend> Blend);               // 18
     virtual void Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) = 0;  // 19
@@ -266,6 +257,12 @@ public:
                       int HeadHeight, int Z) {
         Arrow(Filled, FromPoint, ToPoint, HeadWidth, HeadHeight, Z, 50.0);
     }
+    // A picture on a plane in depth, one polygon per pixel of it: Rect is
+    // split into the picture's columns and rows, each cell projected on the
+    // plane 0 (X = Fixed, rows along Y, columns along Z), 1 (Y = Fixed,
+    // columns along X, rows along Z) or any other (Z = Fixed). The pen is
+    // made clear.
+    void DrawBitmapCells(const TRect& Rect, vcl::TGraphic* Graphic, int Plane, int Fixed);
 
 protected:
     TCanvas3D() = default;

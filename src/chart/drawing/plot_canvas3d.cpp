@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "chart/drawing/not_available.h"
+#include "chart/drawing/pixel_filters.h"
 #include "chart/drawing/plot_font.h"
 #include "chart/drawing/projection_math.h"
 #include "chart/drawing/view3d_options.h"
@@ -99,12 +99,6 @@ void TPlotCanvas3D::StretchDraw(const TRect& Rect, vcl::TGraphic* Graphic) {
     if (Graphic) ReferenceCanvas->StretchDraw(Rect, Graphic);
 }
 
-void TPlotCanvas3D::GradientFill(const TRect&, TColor, TColor, TGradientDirection, int, int, int) {
-    NotAvailableYet("Gradient fill");
-}
-
-void TPlotCanvas3D::Donut(int, int, int, int, double, double, double) { NotAvailableYet("Donut drawing"); }
-
 // ---- Off-screen buffer
 
 void TPlotCanvas3D::SetBufferedDisplay(bool Value) {
@@ -171,26 +165,28 @@ void TPlotCanvas3D::TextOut(int X, int Y, const std::string& Text) {
     const bool hasShadow = shadow && shadow->Visible() && (shadow->HorizSize() != 0 || shadow->VertSize() != 0);
     TChartPen* outline = font ? font->OutLineIfAny() : nullptr;
     const bool hasOutline = outline && outline->Visible();
-    const TPlotFontGradient* gradient = font ? font->GradientIfAny() : nullptr;
+    TPlotFontGradient* gradient = font ? font->GradientIfAny() : nullptr;
+    const bool hasGradient = gradient && gradient->Visible();
     TPlotPicture* picture = font ? font->PictureIfAny() : nullptr;
     const bool hasPicture = picture && picture->Graphic() && !picture->Graphic()->Empty();
-    // What a later step draws is refused before anything is drawn.
-    if (hasShadow && shadow->Transparency() > 0) NotAvailableYet("Transparent text shadow");
-    if (hasShadow && shadow->Smooth() && shadow->SmoothBlur() > 0 && bitmap_)
-        NotAvailableYet("Blurred text shadow");
-    if (gradient && gradient->Visible()) NotAvailableYet("Gradient-filled text");
 
     if (hasShadow) {
         // The shadow never lies left of or above the given point.
         const int h = shadow->HorizSize(), v = shadow->VertSize();
         if (h < 0) X = AddClamped(X, -(long long)h);
         if (v < 0) Y = AddClamped(Y, -(long long)v);
+        const int sx = AddClamped(X, h), sy = AddClamped(Y, v);
+        std::unique_ptr<TPlotBlend> blend;
+        if (shadow->Transparency() > 0) blend = BeginBlending(TextRect(sx, sy, Text), shadow->Transparency());
         GetHandle()->SetTextColor(vcl::ColorToRGB(shadow->Color()));
-        PlainTextOut(AddClamped(X, h), AddClamped(Y, v), Text);
+        PlainTextOut(sx, sy, Text);
+        if (shadow->Smooth() && shadow->SmoothBlur() > 0 && bitmap_ && ReferenceCanvas == &bitmap_->Canvas())
+            BlurArea(TextRect(sx, sy, Text), shadow->SmoothBlur());
         SetBackMode(gdi::TRANSPARENT);
+        if (blend) EndBlending(std::move(blend));
     }
     GetHandle()->SetTextColor(vcl::ColorToRGB(Font->Color()));
-    if (!hasOutline && !hasPicture) {
+    if (!hasOutline && !hasPicture && !hasGradient) {
         PlainTextOut(X, Y, Text);
         return;
     }
@@ -206,12 +202,27 @@ void TPlotCanvas3D::TextOut(int X, int Y, const std::string& Text) {
         dc->TextOut(X, Y, Text);
         dc->EndPath();
     };
-    recordPath();
-    if (hasPicture) {
-        const TRect rect = TextRect(X, Y, Text);
+    // Fills the letters (the clip of their path) with the effect.
+    auto fillLetters = [&](auto&& fill) {
         ClipToPath();
-        StretchDraw(rect, picture->FilteredGraphic());
+        try {
+            fill(TextRect(X, Y, Text));
+        } catch (...) {
+            UnClipRectangle();
+            throw;
+        }
         UnClipRectangle();
+    };
+    recordPath();
+    if (hasGradient) {
+        // Only the letters' outline, as wide as the outline pen.
+        if (gradient->Outline()) GetHandle()->WidenPath();
+        fillLetters([&](const TRect& rect) { gradient->Draw(*this, rect); });
+        if (gradient->Outline() || !hasOutline) return;
+        recordPath();
+        Brush->SetStyle(vcl::TBrushStyle::bsClear);
+    } else if (hasPicture) {
+        fillLetters([&](const TRect& rect) { StretchDraw(rect, picture->FilteredGraphic()); });
         if (!hasOutline) return;
         recordPath();
         Brush->SetStyle(vcl::TBrushStyle::bsClear);
@@ -219,6 +230,21 @@ void TPlotCanvas3D::TextOut(int X, int Y, const std::string& Text) {
     gdi::HDC dc = GetHandle();
     if (Font->Color() == vcl::clNone) dc->StrokePath();  // hollow letters
     else dc->StrokeAndFillPath();
+}
+
+void TPlotCanvas3D::BlurArea(const TRect& Rect, int Amount) {
+    // One pixel more to the left and top, within the bitmap; the blur works
+    // on a copy so that the off-screen bitmap keeps its pixel format.
+    const TRect r{std::max(Rect.Left - 1, 0), std::max(Rect.Top - 1, 0), std::min(Rect.Right, bitmap_->Width()),
+                  std::min(Rect.Bottom, bitmap_->Height())};
+    if (r.Right - r.Left < 1 || r.Bottom - r.Top < 1) return;
+    vcl::TBitmap part(r.Width(), r.Height());
+    part.SetPixelFormat(vcl::TPixelFormat::pf24bit);
+    part.Canvas().CopyRect({0, 0, r.Width(), r.Height()}, bitmap_->Canvas(), r);
+    TBlurFilter blur;
+    blur.Amount = Amount;
+    blur.ApplyTo(part);
+    bitmap_->Canvas().CopyRect(r, part.Canvas(), {0, 0, r.Width(), r.Height()});
 }
 
 void TPlotCanvas3D::RotateLabel(int X, int Y, const std::string& Text, double Angle) {
@@ -352,37 +378,6 @@ std::vector<TPoint> TPlotCanvas3D::ConvexHull(std::vector<TPoint> Points) {
     }
     hull.push_back(pivot);
     return hull;
-}
-
-// ---- What the 3D solids and later steps draw
-
-void TPlotCanvas3D::Arrow(bool, const TPoint&, const TPoint&, int, int, int, double) {
-    NotAvailableYet("Arrow drawing");
-}
-void TPlotCanvas3D::Cone(bool, int, int, int, int, int, int, bool, int) { NotAvailableYet("Cone drawing"); }
-void TPlotCanvas3D::Cube(int, int, int, int, int, int, bool) { NotAvailableYet("Cube drawing"); }
-void TPlotCanvas3D::Cylinder(bool, int, int, int, int, int, int, bool) { NotAvailableYet("Cylinder drawing"); }
-void TPlotCanvas3D::EllipseWithZ(int, int, int, int, int) { NotAvailableYet("Ellipse at depth"); }
-void TPlotCanvas3D::Pie3D(int, int, int, int, int, int, double, double, bool, bool, int, TCustomPlotGradient*) {
-    NotAvailableYet("3D pie drawing");
-}
-void TPlotCanvas3D::Plane3D(const TPoint&, const TPoint&, int, int) { NotAvailableYet("Plane drawing"); }
-void TPlotCanvas3D::PlaneWithZ(const TPoint&, const TPoint&, const TPoint&, const TPoint&, int) {
-    NotAvailableYet("Plane drawing");
-}
-void TPlotCanvas3D::PlaneBetweenDepths(const std::array<TPoint, 4>&, int, int) { NotAvailableYet("Plane drawing"); }
-void TPlotCanvas3D::Polygon3D(std::span<const TPoint3D>) { NotAvailableYet("3D polygon drawing"); }
-void TPlotCanvas3D::Pyramid(bool, int, int, int, int, int, int, bool) { NotAvailableYet("Pyramid drawing"); }
-void TPlotCanvas3D::PyramidTruncated(const TRect&, int, int, int, int) { NotAvailableYet("Pyramid drawing"); }
-void TPlotCanvas3D::RectangleWithZ(const TRect&, int) { NotAvailableYet("Rectangle at depth"); }
-void TPlotCanvas3D::RectangleAtY(int, int, int, int, int) { NotAvailableYet("Rectangle at depth"); }
-void TPlotCanvas3D::RectangleAtX(int, int, int, int, int) { NotAvailableYet("Rectangle at depth"); }
-void TPlotCanvas3D::CircleWithZ(int, int, int, double) { NotAvailableYet("Circle at depth"); }
-void TPlotCanvas3D::Triangle3D(const std::array<TPoint3D, 3>&, const std::array<TColor, 3>&) {
-    NotAvailableYet("3D triangle drawing");
-}
-void TPlotCanvas3D::TriangleWithZ(const TPoint&, const TPoint&, const TPoint&, int) {
-    NotAvailableYet("3D triangle drawing");
 }
 
 }  // namespace chart

@@ -2,9 +2,9 @@
 // The surface every chart panel draws on: TCanvas3D over the device context
 // of a platform canvas, by default through an off-screen bitmap that is
 // copied to the window at the end of a paint and reused to repaint it
-// without drawing the chart again. Projects in 2D and orthogonal 3D; the
-// free 3D projection and the 3D solids come with a later step and raise
-// ENotAvailableYet until then.
+// without drawing the chart again. Projects in 2D, orthogonal 3D (depth
+// shifts a point by a fixed ratio) and free 3D (turned by elevation,
+// rotation and tilt, with perspective), and draws planes and solids in depth.
 #include <array>
 #include <memory>
 #include <vector>
@@ -66,9 +66,9 @@ public:
     void Rectangle(int X0, int Y0, int X1, int Y1) override;
     void RoundRect(int X1, int Y1, int X2, int Y2, int X3, int Y3) override;
     void StretchDraw(const TRect& Rect, vcl::TGraphic* Graphic) override;
-    // With the effects of FontReference: flat shadow, outline, picture fill,
-    // hollow letters (transparent or blurred shadows and gradient fills are
-    // not available yet).
+    // With the effects of FontReference: its shadow (transparent, and
+    // blurred when drawn into the off-screen bitmap), letters filled with its
+    // gradient or picture, outlined, or hollow.
     void TextOut(int X, int Y, const std::string& Text) override;
     void ClipRectangle(const TRect& Rect) override;
     void ClipRoundRectangle(const TRect& Rect, int Corner) override;
@@ -139,6 +139,13 @@ public:
     // Copies the whole off-screen bitmap to DestCanvas at (X, Y).
     virtual void BitBltBitmap(int X, int Y, vcl::TCanvas* DestCanvas);
 
+    // Darkening of solids' faces: the sides of cubes and pyramids, the tops
+    // and bottoms, and the round solids' covers.
+    static constexpr int DarkerAmount = 128;
+    static constexpr int DarkAmount = 64;
+    // Sides of cylinders and cones.
+    static constexpr int RoundSides = 16;
+
     // The convex hull of the points as ClipCube takes it (exactly three
     // points are their own hull; fewer have none).
     static std::vector<TPoint> ConvexHull(std::vector<TPoint> Points);
@@ -150,8 +157,22 @@ private:
     void ClipToPath();
     void CalcTrigValues();
     void CalcPerspective(const TRect& Bounds);
-    [[noreturn]] void FreeProjection() const;
+    // The free 3D projection of (X, Y, Z).
+    TPoint FreeProjection(double X, double Y, int Z) const;
     TRect TextRect(int X, int Y, const std::string& Text);
+    // The colour of a solid before shading: the brush's when it is solid,
+    // else the back colour.
+    TColor BaseColor();
+    // Base darker by Amount per channel (lighter for a negative Amount),
+    // into the brush when it is solid, else into the back colour.
+    void ApplyDark(TColor Base, int Amount);
+    void DrawFour(const std::array<TPoint, 4>& Corners) {
+        FourPoints = Corners;
+        PolygonFour();
+    }
+    // A blur filter of Amount over Rect (and a pixel left and above) of the
+    // off-screen bitmap.
+    void BlurArea(const TRect& Rect, int Amount);
     void PlainTextOut(int X, int Y, const std::string& Text);
 
     std::unique_ptr<vcl::TBitmap> bitmap_;
@@ -170,6 +191,9 @@ private:
     bool zoom_text_ = true;
     bool has_perspective_ = false;
     double perspective_ = 0.0;
+    // Free 3D: the angles' sines and cosines.
+    double sin_e_ = 0, cos_e_ = 1, sin_r_ = 0, cos_r_ = 1, sin_t_ = 0, cos_t_ = 1;
+    bool has_tilt_ = false;
 };
 
 }  // namespace chart

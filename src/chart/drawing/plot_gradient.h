@@ -1,18 +1,30 @@
 #pragma once
 // Gradients: the settings of a colour transition that chart elements own
-// and fill rectangles and polygons with. Drawing them comes with the
-// effects of a later step; until then the drawing calls raise
-// ENotAvailableYet.
+// and fill rectangles and polygons with: straight bands (the surface's
+// GradientFill), two halves around a middle colour, elliptical bands, a
+// second gradient blended over the first, and any of these turned by an
+// angle through an off-screen bitmap.
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "chart/drawing/notify_event.h"
 #include "chart/drawing/plot_geometry.h"
 #include "platform/vcl/persistent.h"
 
+namespace vcl {
+class TBitmap;
+}
+
 namespace chart {
 
 class TCanvas3D;
+
+// Turns a bitmap by Angle degrees (counter-clockwise), growing it to hold
+// the turned picture. Installed by the image filters as they start; angled
+// gradients are drawn unturned while it is missing.
+using TPlotRotateBitmap = void (*)(int Angle, vcl::TBitmap& Bitmap);
+extern TPlotRotateBitmap PlotRotateBitmapHook;
 
 enum TGradientDirection : std::uint8_t {
     gdTopBottom,
@@ -64,13 +76,24 @@ public:
     // the source has none); no change event.
     void Assign(const vcl::TPersistent& Source) override;
 
+    // Fills Rect (nothing when it has no width or height); RoundSize > 0
+    // keeps the fill inside a rounded rectangle with that corner (not when
+    // the gradient is turned). Visible is the owner's to test.
     void Draw(TCanvas3D& Canvas, const TRect& Rect, int RoundSize = 0);
+    // Fills the polygon (clipped to it, no outline).
     void DrawPolygon(TCanvas3D& Canvas, std::span<const TPoint> Points);
+    // The points projected at depth Z, then DrawPolygon.
     void DrawPolygonWithZ(TCanvas3D& Canvas, std::span<const TPoint> Points, int Z);
 
     const TNotifyEvent& ChangedEvent() const { return changed_; }
 
 protected:
+    friend void DrawRadialGradient(TCustomPlotGradient&, TCanvas3D&, const TRect&);
+    // The sub-gradient, when it exists and is visible, blended over Rect.
+    void DrawSubGradient(TCanvas3D& Canvas, const TRect& Rect, int RoundSize);
+    void DrawUnturned(TCanvas3D& Canvas, const TRect& Rect, int RoundSize);
+    void DrawTurned(TCanvas3D& Canvas, const TRect& Rect);
+
     void Changed() {
         if (changed_) changed_(this);
     }
@@ -133,7 +156,9 @@ private:
     bool outline_ = false;
 };
 
-// The elliptical band fill of a gradient over Rect.
+// The elliptical band fill of a gradient over Rect: at most 255 ellipses
+// from the end colour outside to the start colour at the centre (moved by
+// RadialX and RadialY), then its visible sub-gradient.
 void DrawRadialGradient(TCustomPlotGradient& Gradient, TCanvas3D& Canvas, const TRect& Rect);
 
 }  // namespace chart

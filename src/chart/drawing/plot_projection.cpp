@@ -1,10 +1,10 @@
 // The projection of TPlotCanvas3D: the per-paint set-up and the mapping of
-// chart points (X, Y and a depth Z) to the screen in 2D (unchanged) and
-// orthogonal 3D (depth shifts a point by a fixed ratio), and back.
+// chart points (X, Y and a depth Z) to the screen in 2D (unchanged),
+// orthogonal 3D (depth shifts a point by a fixed ratio) and free 3D
+// (turned about the chart's centre, with perspective and zoom), and back.
 #include <algorithm>
 #include <cmath>
 
-#include "chart/drawing/not_available.h"
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/drawing/projection_math.h"
 #include "chart/drawing/view3d_options.h"
@@ -53,10 +53,19 @@ TRect TPlotCanvas3D::InitWindow(vcl::TCanvas* DestCanvas, TView3DOptions* Option
 
 void TPlotCanvas3D::CalcTrigValues() {
     if (orthogonal_) return;
-    FreeProjection();
+    const double e = View3DOptions ? -View3DOptions->ElevationFloat() : 0.0;
+    const double r = View3DOptions ? -View3DOptions->RotationFloat() : 0.0;
+    const double t = View3DOptions ? View3DOptions->Tilt() : 0.0;
+    has_perspective_ = false;
+    perspective_ = 0;
+    sin_e_ = std::sin(e * kDegreesToRadians);
+    cos_e_ = std::cos(e * kDegreesToRadians);
+    sin_r_ = std::sin(r * kDegreesToRadians);
+    cos_r_ = std::cos(r * kDegreesToRadians);
+    has_tilt_ = t != 0;
+    sin_t_ = std::sin(t * kDegreesToRadians);
+    cos_t_ = std::cos(t * kDegreesToRadians);
 }
-
-void TPlotCanvas3D::FreeProjection() const { NotAvailableYet("Free 3D projection"); }
 
 void TPlotCanvas3D::Projection(int MaxDepth, const TRect& Bounds) {
     const TPoint centre = RectCenter(Bounds);
@@ -96,7 +105,35 @@ TPoint TPlotCanvas3D::Calculate3DPosition(double X, double Y, int Z) {
         return {RoundPlus(x, XOrigin), RoundPlus(y, YOrigin)};
     }
     if (!is_3d_) return {RoundToInt(X), RoundToInt(Y)};
-    FreeProjection();
+    return FreeProjection(X, Y, Z);
+}
+
+namespace {
+
+// Projected coordinates stay finite and within the pixel limit of the
+// chart's calculations.
+int HeldToPixelLimit(double v, int origin) {
+    if (std::isnan(v)) return origin;
+    const double p = std::nearbyint(v) + origin;
+    return static_cast<int>(std::clamp(p, -double(kPixelLimit), double(kPixelLimit)));
+}
+
+// Points far behind the eye would divide by zero or turn over: the
+// perspective divisor is kept at least this large.
+constexpr double kSmallestPerspectiveDivisor = 1e-3;
+
+}  // namespace
+
+TPoint TPlotCanvas3D::FreeProjection(double X, double Y, int Z) const {
+    const double x = X - XCenter, y = Y - YCenter, z = static_cast<double>(Z) - ZCenter;
+    const double a = z * cos_r_ - x * sin_r_;
+    double f = zoom_;
+    if (has_perspective_)
+        f = zoom_ / std::max((cos_e_ * a + y * sin_e_) * perspective_ + 1, kSmallestPerspectiveDivisor);
+    const double xr = x * cos_r_ + z * sin_r_;
+    const double yr = y * cos_e_ - sin_e_ * a;
+    return {HeldToPixelLimit((cos_t_ * xr - sin_t_ * yr) * f, XOrigin),
+            HeldToPixelLimit((cos_t_ * yr + sin_t_ * xr) * f, YOrigin)};
 }
 
 void TPlotCanvas3D::Calculate2DPosition(int& X, int& Y, int Z) {
@@ -110,7 +147,17 @@ void TPlotCanvas3D::Calculate2DPosition(int& X, int& Y, int Z) {
         return;
     }
     if (!is_3d_) return;
-    FreeProjection();
+    // Free 3D: the forward projection solved for X and Y at depth Z (the
+    // perspective is not undone). Where the view looks along an axis the
+    // point cannot be found and stays as it is.
+    const double sx = (static_cast<double>(X) - XOrigin) * inv, sy = (static_cast<double>(Y) - YOrigin) * inv;
+    const double xr = cos_t_ * sx + sin_t_ * sy, yr = cos_t_ * sy - sin_t_ * sx;
+    const double z = static_cast<double>(Z) - ZCenter;
+    if (std::fabs(cos_r_) < 0.00001 || std::fabs(cos_e_) < 0.00001) return;
+    const double x = (xr - z * sin_r_) / cos_r_;
+    const double y = (yr + sin_e_ * (z * cos_r_ - x * sin_r_)) / cos_e_;
+    X = RoundPlus(x, XCenter);
+    Y = RoundPlus(y, YCenter);
 }
 
 void TPlotCanvas3D::Disable3D() {

@@ -9,6 +9,9 @@ namespace chart {
 
 constexpr double kDegreesToRadians = 0.017453292519943295;
 
+// The pixel limit of chart calculations: projected points stay within it.
+constexpr int kPixelLimit = 67108863;
+
 inline int RoundToInt(double v) {
     if (std::isnan(v)) return 0;
     if (v >= 2147483647.0) return INT32_MAX;

@@ -29,8 +29,7 @@ class TBackImage : public chart::TPlotPicture {
     void Assign(const vcl::TPersistent& Source) override;
 
     // Draws the picture into Rect on Panel's surface by Mode. Z is the
-    // depth of the plane (0: flat); pictures on planes at a depth are not
-    // available yet.
+    // depth of the plane (0: flat).
     void Draw(TCustomPlotPanelExtended& Panel, const vcl::TRect& Rect, int Z);
 
   private:

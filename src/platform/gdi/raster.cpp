@@ -553,6 +553,17 @@ void Raster::Blt(int x, int y, int w, int h, const QImage* source, int sx, int s
                          (rop == SRCINVERT || rop == SRCAND || rop == SRCPAINT);
     const bool plain = rop == SRCCOPY && asw == aw && ash == ah && !mirrorX && !mirrorY && wide &&
                        srcWide && !source->hasAlphaChannel();
+    // A solid pattern copied: spans of one colour.
+    if (rop == PATCOPY && !pattern.tile) {
+        const SpanPaint solid{pattern.color, nullptr, R2_COPYPEN};
+        for (int Y = visible.top(); Y <= visible.bottom(); ++Y)
+            FillSpan(Y, visible.left(), visible.right() + 1, solid);
+        return;
+    }
+    // A copy without sampling between pixels of other depths: each pixel
+    // converted, no raster operation to evaluate.
+    const bool converted = rop == SRCCOPY && asw == aw && ash == ah && !mirrorX && !mirrorY && !plain &&
+                           !source->hasAlphaChannel();
     for (int Y = visible.top(); Y <= visible.bottom(); ++Y) {
         const long long SY = useSource ? srcRow(Y) : 0;
         if (useSource && (SY < 0 || SY >= source->height())) continue;
@@ -581,6 +592,19 @@ void Raster::Blt(int x, int y, int w, int h, const QImage* source, int sx, int s
                         for (std::size_t i = 0; i < n; ++i) d[i] |= from[i];
                         break;
                     default: std::memcpy(d, from, n * 4); break;
+                }
+                return;
+            }
+            if (converted) {
+                const long long lo = std::max<long long>(srcCol(a), 0);
+                const long long hi = std::min<long long>(srcCol(b - 1) + 1, source->width());
+                if (lo >= hi) return;
+                a += int(lo - srcCol(a));
+                const int n = int(hi - lo);
+                for (int i = 0; i < n; ++i) {
+                    const QRgb s = srcWide ? reinterpret_cast<const QRgb*>(srow)[lo + i] : Read24(srow + 3 * (lo + i));
+                    if (wide) reinterpret_cast<QRgb*>(drow)[a + i] = s | 0xFF000000u;
+                    else Write24(drow + 3 * (a + i), s);
                 }
                 return;
             }
@@ -624,14 +648,41 @@ void Raster::AlphaBlt(int x, int y, int w, int h, const QImage& source, int sx, 
     const bool wide = image_->depth() == 32;
     const bool srcWide = source.depth() == 32;
     const bool srcAlpha = perPixel && source.hasAlphaChannel();
+    // Same size: source column X - x + sx, no sampling.
+    const bool unstretched = sw == w && sh == h;
+    // The common case of a constant blend between 32-bit pixels of the same
+    // size: whole runs, one multiply per channel.
+    if (unstretched && wide && srcWide && !srcAlpha) {
+        const int a = constantAlpha, na = 255 - constantAlpha;
+        for (long long Y = t; Y < b; ++Y) {
+            const long long SY = sy + (Y - y);
+            if (SY < 0 || SY >= source.height()) continue;
+            const QRgb* srow = reinterpret_cast<const QRgb*>(source.constScanLine(int(SY)));
+            QRgb* drow = reinterpret_cast<QRgb*>(image_->scanLine(int(Y)));
+            clip_.ForEach(int(Y), int(l), int(r), [&](int from, int to) {
+                const long long lo = std::max<long long>(from, (long long)x - sx);
+                const long long hi = std::min<long long>(to, (long long)x - sx + source.width());
+                for (long long X = lo; X < hi; ++X) {
+                    const QRgb s = srow[X - x + sx], d = drow[X];
+                    auto mix = [&](int shift) {
+                        const unsigned v = ((s >> shift) & 0xFF) * a + ((d >> shift) & 0xFF) * na + 127;
+                        return ((v / 255) & 0xFF) << shift;
+                    };
+                    drow[X] = 0xFF000000u | mix(16) | mix(8) | mix(0);
+                }
+            });
+        }
+        return;
+    }
     for (long long Y = t; Y < b; ++Y) {
-        const long long SY = sy + ((2 * (Y - y) + 1) * sh) / (2LL * h);
+        const long long SY = unstretched ? sy + (Y - y) : sy + ((2 * (Y - y) + 1) * sh) / (2LL * h);
         if (SY < 0 || SY >= source.height()) continue;
         const uchar* srow = source.constScanLine(int(SY));
         uchar* drow = image_->scanLine(int(Y));
         clip_.ForEach(int(Y), int(l), int(r), [&](int a, int e) {
             for (int X = a; X < e; ++X) {
-                const long long SX = sx + ((2 * ((long long)X - x) + 1) * sw) / (2LL * w);
+                const long long SX = unstretched ? sx + ((long long)X - x)
+                                                 : sx + ((2 * ((long long)X - x) + 1) * sw) / (2LL * w);
                 if (SX < 0 || SX >= source.width()) continue;
                 const QRgb s = srcWide ? reinterpret_cast<const QRgb*>(srow)[SX] : Read24(srow + 3 * SX);
                 const int alpha = srcAlpha ? qAlpha(s) * constantAlpha / 255 : constantAlpha;

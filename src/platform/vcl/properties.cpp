@@ -97,6 +97,21 @@ void SetStrProp(TPersistent& instance, const TPropInfo& prop, const std::string&
     prop.SetStr(instance, value);
 }
 
+double GetFloatProp(const TPersistent& instance, const TPropInfo& prop) {
+    if (!prop.GetFloat) Misfit(prop, "a floating-point number");
+    return prop.GetFloat(instance);
+}
+
+void SetFloatProp(TPersistent& instance, const TPropInfo& prop, double value) {
+    if (!prop.SetFloat) Misfit(prop, "a floating-point number");
+    prop.SetFloat(instance, value);
+}
+
+TPersistent* GetObjectProp(TPersistent& instance, const TPropInfo& prop, bool create) {
+    if (!prop.GetObject) Misfit(prop, "an object");
+    return prop.GetObject(instance, create);
+}
+
 std::string GetEnumName(const TEnumTypeInfo& type, std::int64_t value) {
     if (value < 0 || value >= static_cast<std::int64_t>(type.Names.size())) return {};
     return type.Names[static_cast<std::size_t>(value)];

@@ -6,7 +6,8 @@
 // property stream) reads and writes them through these tables.
 //
 // Properties are ordinal (integers, colours, Booleans and enumerations,
-// read and written as 64-bit numbers) or text.
+// read and written as 64-bit numbers), floating-point numbers, text, or
+// objects with published properties of their own (their class's table).
 //
 //   RegisterProperties<TMyFilter, TPlotFilter>()
 //       .Integer("Amount", &TMyFilter::Amount, &TMyFilter::SetAmount, 1)
@@ -32,7 +33,7 @@ public:
     using Exception::Exception;
 };
 
-enum class TTypeKind { tkInteger, tkEnumeration, tkString };
+enum class TTypeKind { tkInteger, tkEnumeration, tkString, tkFloat, tkClass };
 
 // An enumerated type: its name and the names of its values from the
 // lowest (0) up. Boolean is one ("False", "True").
@@ -52,6 +53,12 @@ struct TPropInfo {
     std::function<void(TPersistent&, std::int64_t)> SetOrd;
     std::function<std::string(const TPersistent&)> GetStr;
     std::function<void(TPersistent&, const std::string&)> SetStr;
+    std::optional<double> FloatDefault;  // floating-point properties: not stored when equal
+    std::function<double(const TPersistent&)> GetFloat;
+    std::function<void(TPersistent&, double)> SetFloat;
+    // Objects: the object, made when Create is set; null when it does not
+    // exist (and was not to be made).
+    std::function<TPersistent*(TPersistent&, bool Create)> GetObject;
 };
 
 class TPropertyTable {
@@ -85,6 +92,9 @@ std::int64_t GetOrdProp(const TPersistent& instance, const TPropInfo& prop);
 void SetOrdProp(TPersistent& instance, const TPropInfo& prop, std::int64_t value);
 std::string GetStrProp(const TPersistent& instance, const TPropInfo& prop);
 void SetStrProp(TPersistent& instance, const TPropInfo& prop, const std::string& value);
+double GetFloatProp(const TPersistent& instance, const TPropInfo& prop);
+void SetFloatProp(TPersistent& instance, const TPropInfo& prop, double value);
+TPersistent* GetObjectProp(TPersistent& instance, const TPropInfo& prop, bool create);
 // The name of an enumeration's value ("" outside the type).
 std::string GetEnumName(const TEnumTypeInfo& type, std::int64_t value);
 
@@ -115,6 +125,15 @@ void WriteText(TPersistent& p, T C::*member, const std::string& v) {
 template <class C, class Arg>
 void WriteText(TPersistent& p, void (C::*setter)(Arg), const std::string& v) {
     (static_cast<C&>(p).*setter)(v);
+}
+template <class C, class T>
+    requires(!std::is_function_v<T>)
+void WriteFloat(TPersistent& p, T C::*member, double v) {
+    static_cast<C&>(p).*member = static_cast<T>(v);
+}
+template <class C, class Arg>
+void WriteFloat(TPersistent& p, void (C::*setter)(Arg), double v) {
+    (static_cast<C&>(p).*setter)(static_cast<std::remove_cvref_t<Arg>>(v));
 }
 }  // namespace detail
 
@@ -150,6 +169,32 @@ public:
         p.Kind = TTypeKind::tkString;
         p.GetStr = [get](const TPersistent& o) { return std::string(detail::Read<C>(o, get)); };
         p.SetStr = [set](TPersistent& o, const std::string& v) { detail::WriteText<C>(o, set, v); };
+        table_.Add(std::move(p));
+        return *this;
+    }
+    template <class Get, class Set>
+    TPropertyTableBuilder& Float(std::string name, Get get, Set set, std::optional<double> def = {}) {
+        TPropInfo p;
+        p.Name = std::move(name);
+        p.TypeName = "Double";
+        p.Kind = TTypeKind::tkFloat;
+        p.FloatDefault = def;
+        p.GetFloat = [get](const TPersistent& o) { return static_cast<double>(detail::Read<C>(o, get)); };
+        p.SetFloat = [set](TPersistent& o, double v) { detail::WriteFloat<C>(o, set, v); };
+        table_.Add(std::move(p));
+        return *this;
+    }
+    // An object property: Object(C&, bool Create) gives the object (made
+    // when Create is set) or null; its class registers its own table.
+    template <class Object>
+    TPropertyTableBuilder& Class(std::string name, std::string typeName, Object object) {
+        TPropInfo p;
+        p.Name = std::move(name);
+        p.TypeName = std::move(typeName);
+        p.Kind = TTypeKind::tkClass;
+        p.GetObject = [object](TPersistent& o, bool create) -> TPersistent* {
+            return object(static_cast<C&>(o), create);
+        };
         table_.Add(std::move(p));
         return *this;
     }

@@ -255,11 +255,30 @@ TEST(plot_canvas3d, a_text_shadow_is_drawn_first_at_its_offset) {
     EXPECT_EQ(texts[1].Args, (std::vector<int>{12, 10}));
     EXPECT_EQ(texts[1].State.TextColor, gdi::RGB(0, 0, 255));
     EXPECT_EQ(texts[1].State.BkMode, gdi::TRANSPARENT);
-    // Transparent or blurred shadows are a later step: nothing is drawn.
-    r.dc->ClearRecords();
-    font.Shadow()->SetTransparency(30);
-    EXPECT_THROW(r.canvas.TextOut(10, 10, "Shade"), ENotAvailableYet);
-    EXPECT_TRUE(r.Of(gdi::RecordOp::TextOut).empty());
+    // A transparent shadow: the silver of the opaque one becomes silver
+    // mixed half with the white below (the letters drawn over it blend
+    // their edges with whatever is there); what was white stays white.
+    RasterChart opaque(200, 60), seeThrough(200, 60);
+    TPlotFont big;
+    big.SetSize(20);
+    big.Shadow()->SetHorizSize(3);
+    big.Shadow()->SetVertSize(3);
+    opaque.canvas.AssignFont(big);
+    opaque.canvas.TextOut(10, 10, "Shade");
+    big.Shadow()->SetTransparency(50);
+    seeThrough.canvas.AssignFont(big);
+    seeThrough.canvas.TextOut(10, 10, "Shade");
+    const auto before = opaque.Pixels(), after = seeThrough.Pixels();
+    int silver = 0, mixed = 0;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i] == gdi::RGB(255, 255, 255)) {
+            ASSERT_EQ(after[i], before[i]) << i;
+        }
+        silver += before[i] == gdi::RGB(192, 192, 192);
+        mixed += after[i] == gdi::RGB(224, 224, 224);
+    }
+    EXPECT_GT(silver, 20);
+    EXPECT_GE(mixed, silver * 3 / 4);
 }
 
 TEST(plot_canvas3d, outlined_hollow_and_picture_filled_letters) {

@@ -1,6 +1,6 @@
 // The drawing surface's own behaviour: pens, brushes and fonts as the
 // device context gets them, the base operations, the point and rectangle
-// routines, and the operations of later steps that refuse clearly.
+// routines, every operation drawing, and markup that refuses clearly.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -212,17 +212,23 @@ TEST(plot_canvas, begin_2d_brackets_nest_and_only_the_outer_pair_switches) {
     EXPECT_EQ(r.canvas.Nesting2D(), 0);
 }
 
-TEST(plot_canvas, operations_of_later_steps_refuse_clearly_and_leave_the_surface_usable) {
+TEST(plot_canvas, every_operation_draws_and_only_markup_is_left_for_later) {
     test_support::EnsureQtApplication();
     RasterChart r(50, 50);
     TPlotGradient gradient;
+    gradient.SetStartColor(vcl::clRed);
     TPlotShadow shadow;
+    shadow.SetSize(3);
     auto& c = r.canvas;
-    const std::vector<std::pair<const char*, std::function<void()>>> later = {
+    c.Brush->SetColor(vcl::clBlue);
+    const std::vector<std::pair<const char*, std::function<void()>>> drawing = {
         {"GradientFill", [&] { c.GradientFill({0, 0, 10, 10}, 0, 0xFFFFFF, gdTopBottom, 50, 0, 0); }},
         {"Donut", [&] { c.Donut(20, 20, 10, 10, 0, 1, 50); }},
-        {"BeginBlending", [&] { c.BeginBlending({0, 0, 10, 10}, 50); }},
-        {"EndBlending", [&] { c.EndBlending(nullptr); }},
+        {"Blending", [&] {
+             auto blend = c.BeginBlending({0, 0, 10, 10}, 50);
+             c.FillRect({0, 0, 10, 10});
+             c.EndBlending(std::move(blend));
+         }},
         {"Arrow", [&] { c.ArrowDefault(true, {0, 0}, {20, 20}, 5, 5, 0); }},
         {"Cone", [&] { c.Cone(true, 0, 0, 10, 10, 0, 5, false, 50); }},
         {"Cube", [&] { c.CubeRect({0, 0, 10, 10}, 0, 5); }},
@@ -232,35 +238,40 @@ TEST(plot_canvas, operations_of_later_steps_refuse_clearly_and_leave_the_surface
         {"Pie3D", [&] { c.Pie3D(20, 20, 10, 10, 0, 5, 0, 1, false, false, 0, nullptr); }},
         {"Plane3D", [&] { c.Plane3D({0, 0}, {5, 5}, 0, 5); }},
         {"PlaneWithZ", [&] { c.PlaneWithZ({0, 0}, {5, 0}, {5, 5}, {0, 5}, 0); }},
-        {"PlaneBetweenDepths", [&] { c.PlaneBetweenDepths({}, 0, 5); }},
+        {"PlaneBetweenDepths", [&] { c.PlaneBetweenDepths({TPoint{0, 0}, {9, 0}, {9, 9}, {0, 9}}, 0, 5); }},
         {"Polygon3D", [&] { c.Polygon3D(std::vector<TPoint3D>{{0, 0, 0}, {5, 0, 0}, {0, 5, 0}}); }},
         {"Pyramid", [&] { c.Pyramid(true, 0, 0, 10, 10, 0, 5, false); }},
         {"PyramidTruncated", [&] { c.PyramidTruncated({0, 0, 10, 10}, 0, 5, 2, 2); }},
         {"RectangleWithZ", [&] { c.RectangleWithZCoords(0, 0, 10, 10, 0); }},
-        {"RectangleAtX", [&] { c.RectangleAtX(5, 0, 10, 0, 5); }},
-        {"RectangleAtY", [&] { c.RectangleAtY(0, 5, 10, 0, 5); }},
-        {"Triangle3D", [&] { c.Triangle3D({}, {}); }},
+        {"Triangle3D", [&] { c.Triangle3D({TPoint3D{0, 0, 0}, {9, 0, 0}, {0, 9, 0}}, {vcl::clGreen, 0, 0}); }},
         {"TriangleWithZ", [&] { c.TriangleWithZ({0, 0}, {5, 0}, {0, 5}, 0); }},
-        {"Markup", [&] { c.TextOutHtml(0, 0, "<b>x</b>", true); }},
         {"PolygonGradient", [&] { c.PolygonGradient(std::vector<TPoint>{{0, 0}, {9, 0}, {0, 9}}, gradient); }},
         {"Gradient", [&] { gradient.Draw(c, {0, 0, 10, 10}); }},
         {"RadialGradient", [&] { DrawRadialGradient(gradient, c, {0, 0, 10, 10}); }},
         {"Shadow", [&] { shadow.DrawRect(c, {0, 0, 10, 10}); }},
-        {"Free 3D", [&] {
-             TView3DOptions free(nullptr);
-             free.SetOrthogonal(false);
-             c.InitWindow(&r.bitmap.Canvas(), &free, vcl::clWhite, true, {0, 0, 50, 50});
-         }},
     };
-    for (const auto& [name, call] : later) {
-        try {
-            call();
-            ADD_FAILURE() << name << " drew without complaint";
-        } catch (const ENotAvailableYet& e) {
-            EXPECT_NE(std::string(e.what()).find("is not available yet"), std::string::npos) << name;
-        }
+    for (const auto& [name, call] : drawing) {
+        r.bitmap.Handle()->Fill(gdi::RGB(255, 255, 255));
+        c.Brush->SetColor(vcl::clBlue);
+        c.Brush->SetStyle(vcl::TBrushStyle::bsSolid);
+        c.Pen->SetStyle(vcl::TPenStyle::psSolid);
+        EXPECT_NO_THROW(call()) << name;
+        EXPECT_GT(r.InkBox().right, 0) << name << " drew nothing";
     }
-    // The polygon gradient's clip was taken back: a fill reaches everywhere.
+    // Free 3D sets up.
+    TView3DOptions free(nullptr);
+    free.SetOrthogonal(false);
+    EXPECT_NO_THROW(c.InitWindow(&r.bitmap.Canvas(), &free, vcl::clWhite, true, {0, 0, 50, 50}));
+    // Markup is the one thing left for later; it refuses before drawing.
+    r.bitmap.Handle()->Fill(gdi::RGB(255, 255, 255));
+    try {
+        c.TextOutHtml(0, 0, "<b>x</b>", true);
+        ADD_FAILURE() << "markup drew without complaint";
+    } catch (const ENotAvailableYet& e) {
+        EXPECT_NE(std::string(e.what()).find("is not available yet"), std::string::npos);
+    }
+    EXPECT_EQ(r.InkBox().right, 0);
+    // Every clip taken was taken back: a fill reaches everywhere.
     c.InitWindow(&r.bitmap.Canvas(), nullptr, vcl::clWhite, false, {0, 0, 50, 50});
     c.Brush->SetColor(vcl::clRed);
     c.FillRect({0, 0, 50, 50});

@@ -3,9 +3,9 @@
 // mode; and the zoom settings.
 #include <gtest/gtest.h>
 
-#include "chart/drawing/not_available.h"
 #include "chart/engine/plot_panel_extended.h"
 #include "support/chart_panels.h"
+#include "support/gdi_surface.h"
 
 namespace {
 
@@ -125,21 +125,39 @@ TEST(panel_background, fill_is_skipped_for_no_colour_and_rounded_by_border_round
     EXPECT_EQ(PixelAt(*image, 50, 1), kFill);
 }
 
-TEST(panel_background, effects_of_later_drawing_steps_raise_not_available_yet) {
+TEST(panel_background, shadow_gradient_and_a_picture_at_a_depth_are_drawn) {
+    // The panel's shadow: the panel draws inside (its right and bottom edges
+    // moved in by 2 x 3 + 1, then out by one), the shadow shows in the 3
+    // pixels beyond, darker than the fill.
     Panel panel;
+    panel.Shadow().SetColor(vcl::clBlack);
     panel.Shadow().SetSize(3);
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    auto image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 50, 40), kFill);
+    EXPECT_LT(PixelAt(*image, 95, 40) & 0xFF, kFill & 0xFF);
+    EXPECT_LT(PixelAt(*image, 50, 75) & 0xFF, kFill & 0xFF);
+    EXPECT_EQ(PixelAt(*image, 93, 40), kFill);
+    EXPECT_EQ(PixelAt(*image, 1, 1), kFill);
     panel.Shadow().SetVisible(false);
-    EXPECT_NO_THROW(panel.Render());
+    // The gradient instead of the fill: from white at the bottom to yellow on top.
     panel.Gradient().SetVisible(true);
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 50, 0), 0x00FFFFu);
+    EXPECT_EQ(PixelAt(*image, 50, 79), 0xFFFFFFu);
     panel.SetGradient(nullptr);
+    // A picture on a plane at a depth: centred in the rectangle (2D: one
+    // row lower), every pixel of it shown.
     const auto picture = Picture(4, 4);
-    TBackImage image;
-    image.SetGraphic(picture.get());
-    image.SetMode(chart::engine::pbmCenter);
-    panel.Extra = [&](BackgroundPanel& p, const vcl::TRect& r) { image.Draw(p, r, 5); };
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    TBackImage back;
+    back.SetGraphic(picture.get());
+    back.SetMode(chart::engine::pbmCenter);
+    panel.Extra = [&](BackgroundPanel& p, const vcl::TRect& r) { back.Draw(p, r, 5); };
+    image = panel.Render();
+    EXPECT_EQ(test_support::CountPixels(*image->Handle(), kBlue), 1);
+    EXPECT_EQ(test_support::CountPixels(*image->Handle(), kRed), 15);
+    back.SetMode(chart::engine::pbmStretch);
+    image = panel.Render();
+    EXPECT_GT(test_support::CountPixels(*image->Handle(), kRed), 4000);
 }
 
 TEST(panel_background, zoom_rectangle_in_not_xor_shows_and_goes_again) {

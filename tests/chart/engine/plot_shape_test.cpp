@@ -1,11 +1,10 @@
 // Framed shapes on a chart panel: what a shape draws and in which order,
-// what it leaves out, what is not available yet, and the margins of its
-// text.
+// what it leaves out, its shadow, gradient and transparency, and the
+// margins of its text.
 #include "chart/engine/plot_shape.h"
 
 #include <gtest/gtest.h>
 
-#include "chart/drawing/not_available.h"
 #include "chart/engine/margins.h"
 #include "support/chart_panels.h"
 #include "support/gdi_surface.h"
@@ -150,7 +149,7 @@ TEST(plot_shape, a_picture_fills_the_box_and_wins_over_the_gradient) {
     blue.Canvas().Brush.SetColor(vcl::clBlue);
     blue.Canvas().FillRect({0, 0, 4, 4});
     panel.shape.Picture().SetGraphic(&blue);
-    panel.shape.Gradient().SetVisible(true);  // its drawing is not available: it must not run
+    panel.shape.Gradient().SetVisible(true);  // the picture wins: no gradient is drawn
     auto image = panel.Render();
     EXPECT_EQ(PixelAt(*image, 30, 25), 0xFF0000u);
     EXPECT_EQ(PixelAt(*image, 10, 25), 0u);  // the frame is drawn over it
@@ -163,20 +162,33 @@ TEST(plot_shape, a_picture_fills_the_box_and_wins_over_the_gradient) {
     EXPECT_EQ(PixelAt(*image, 30, 25), 0xFF0000u);
 }
 
-TEST(plot_shape, shadow_gradient_and_transparency_are_not_available_yet) {
+TEST(plot_shape, shadow_gradient_and_transparency) {
+    // The shadow (black, 3 by 3) right of and below the box, soft at its edge.
     ShapePanel panel;
     panel.shape.Shadow().SetVisible(true);
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    auto image = panel.Render();
+    EXPECT_LT(PixelAt(*image, 51, 25) & 0xFF, 0x80u);
+    EXPECT_LT(PixelAt(*image, 30, 41) & 0xFF, 0x80u);
+    EXPECT_EQ(PixelAt(*image, 8, 25), kWhite);
+    EXPECT_EQ(PixelAt(*image, 30, 8), kWhite);
     // No shadow under a clear brush.
     panel.shape.Brush().SetStyle(vcl::TBrushStyle::bsClear);
-    EXPECT_NO_THROW(panel.Render());
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 51, 25), kWhite);
     panel.shape.Shadow().SetVisible(false);
     panel.shape.Brush().SetStyle(vcl::TBrushStyle::bsSolid);
+    // A gradient fills the box (inside its frame): from white at the bottom
+    // to yellow at the top.
     panel.shape.Gradient().SetVisible(true);
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 30, 11) & 0xFFFFu, 0xFFFFu);
+    EXPECT_LT(PixelAt(*image, 30, 11) >> 16, 20u);
+    EXPECT_GT(PixelAt(*image, 30, 38) >> 16, 235u);
     panel.shape.SetGradient(nullptr);
+    // Half transparent: the black frame shows half over the white behind.
     panel.shape.SetTransparency(50);
-    EXPECT_THROW(panel.Render(), chart::ENotAvailableYet);
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 10, 25), 0x808080u);
 }
 
 TEST(plot_shape, setters_repaint_the_chart_on_change_only_and_assign_copies_everything) {

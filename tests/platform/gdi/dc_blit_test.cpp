@@ -91,6 +91,59 @@ TEST(gdi_blt, alpha_blend_mixes_by_constant_and_per_pixel_alpha) {
     EXPECT_FALSE(s->AlphaBlend(0, 0, -2, 1, src.dc.get(), 0, 0, 2, 1, own));
 }
 
+TEST(gdi_blt, solid_fills_plain_copies_and_blends_follow_the_clip_at_either_depth) {
+    for (int bits : {24, 32}) {
+        // A clip with a hole: the frame between (2, 2, 18, 14) and (6, 5, 12, 9).
+        auto clipped = [&](Surface& s) {
+            s.bitmap->SetBitsPerPixel(bits);
+            HRGN frame = CreateRectRgn(2, 2, 18, 14);
+            CombineRgn(frame, frame, CreateRectRgn(6, 5, 12, 9), RGN_DIFF);
+            s->SelectClipRgn(frame);
+            return frame;
+        };
+        Surface fill(20, 16);
+        HRGN frame = clipped(fill);
+        fill->SelectObject(CreateSolidBrush(kRed));
+        fill->PatBlt(-5, -5, 40, 40, PATCOPY);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 20; ++x)
+                ASSERT_EQ(fill.At(x, y), PtInRegion(frame, x, y) ? kRed : kWhite) << bits << ": " << x << "," << y;
+        // Copies between depths: each pixel as it was, only inside the clip.
+        for (int sourceBits : {24, 32}) {
+            Surface src(20, 16);
+            src.Scramble();
+            src.bitmap->SetBitsPerPixel(sourceBits);
+            Surface copy(20, 16);
+            HRGN clip = clipped(copy);
+            copy->BitBlt(1, 1, 19, 15, src.dc.get(), 0, 0, SRCCOPY);
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 20; ++x) {
+                    const COLORREF want = x >= 1 && y >= 1 && PtInRegion(clip, x, y) ? src.At(x - 1, y - 1) : kWhite;
+                    ASSERT_EQ(copy.At(x, y), want) << bits << " from " << sourceBits << ": " << x << "," << y;
+                }
+        }
+        // An unstretched blend: (s * a + d * (255 - a) + 127) / 255 per channel.
+        Surface src(20, 16);
+        src.Scramble();
+        Surface mix(20, 16);
+        mix.bitmap->SetBitsPerPixel(bits);
+        mix.bitmap->Fill(RGB(10, 100, 200));
+        BLENDFUNCTION blend;
+        blend.SourceConstantAlpha = 77;
+        mix->AlphaBlend(3, 2, 10, 8, src.dc.get(), 4, 5, 10, 8, blend);
+        auto channel = [](int s, int d) { return (s * 77 + d * (255 - 77) + 127) / 255; };
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 10; ++x) {
+                const COLORREF sc = src.At(4 + x, 5 + y);
+                ASSERT_EQ(mix.At(3 + x, 2 + y), RGB(channel(GetRValue(sc), 10), channel(GetGValue(sc), 100),
+                                                    channel(GetBValue(sc), 200)))
+                    << x << "," << y;
+            }
+        EXPECT_EQ(mix.At(2, 2), RGB(10, 100, 200));
+        EXPECT_EQ(mix.At(13, 9), RGB(10, 100, 200));
+    }
+}
+
 TEST(gdi_bitmaps, sizes_formats_and_limits) {
     // Sides of 0 or below: an empty bitmap that draws nothing and reads nothing.
     for (auto [w, h] : {std::pair{0, 5}, std::pair{-3, -3}, std::pair{7, 0}}) {

@@ -3,6 +3,8 @@
 // and the mistakes a table refuses.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "platform/vcl/properties.h"
 
 namespace {
@@ -98,6 +100,56 @@ TEST(vcl_properties, are_found_by_name_through_the_class_and_its_bases_and_read_
     // A table whose base has none, and a property given twice, are refused.
     EXPECT_THROW((RegisterProperties<TOrphan, TUnlisted>()), EPropertyError);
     EXPECT_THROW(RegisterProperties<TBase>().Integer("amount", &TBase::Amount, &TBase::Amount), EPropertyError);
+}
+
+// Floating-point numbers and objects with tables of their own.
+class TPart : public TPersistent {
+public:
+    int Left = 0;
+};
+
+class TWhole : public TPersistent {
+public:
+    double Angle() const { return angle_; }
+    void SetAngle(double a) { angle_ = a; }
+    double Percent = 10;
+    std::unique_ptr<TPart> part;
+
+private:
+    double angle_ = 0;
+};
+
+TEST(vcl_properties, floating_point_numbers_and_objects_of_their_own_class) {
+    static const bool done = [] {
+        RegisterProperties<TPart>().Integer("Left", &TPart::Left, &TPart::Left, 0);
+        RegisterProperties<TWhole>()
+            .Float("Angle", &TWhole::Angle, &TWhole::SetAngle, 0.0)
+            .Float("Percent", &TWhole::Percent, &TWhole::Percent, 10.0)
+            .Class("Part", "TPart", [](TWhole& w, bool create) -> TPersistent* {
+                if (!w.part && create) w.part = std::make_unique<TPart>();
+                return w.part.get();
+            });
+        return true;
+    }();
+    (void)done;
+    TWhole w;
+    const TPropInfo* angle = GetPropInfo(w, "angle");
+    ASSERT_NE(angle, nullptr);
+    EXPECT_EQ(angle->Kind, TTypeKind::tkFloat);
+    EXPECT_EQ(angle->FloatDefault, 0.0);
+    SetFloatProp(w, *angle, 33.5);
+    EXPECT_EQ(w.Angle(), 33.5);
+    EXPECT_EQ(GetFloatProp(w, *GetPropInfo(w, "Percent")), 10.0);
+    EXPECT_THROW(GetOrdProp(w, *angle), EPropertyError);
+    const TPropInfo* part = GetPropInfo(w, "Part");
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(part->Kind, TTypeKind::tkClass);
+    EXPECT_EQ(GetObjectProp(w, *part, false), nullptr);  // not made by a look
+    TPersistent* made = GetObjectProp(w, *part, true);
+    ASSERT_EQ(made, w.part.get());
+    SetOrdProp(*made, *GetPropInfo(*made, "Left"), 7);
+    EXPECT_EQ(w.part->Left, 7);
+    EXPECT_THROW(GetObjectProp(w, *angle, true), EPropertyError);
 }
 
 }  // namespace
