@@ -242,9 +242,17 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
 
     win::DWORD errors = 0;
     win::COMSTAT stat{};
-    win::ClearCommError(handle_, &errors, &stat);
+    const bool present = win::ClearCommError(handle_, &errors, &stat) ||
+                         win::GetLastError() != win::ERROR_BAD_COMMAND;
     errorAccumulator_ |= errors;
     const std::uint32_t queued = stat.cbInQue;
+    if (!present && queued == 0) {
+        // Nothing will ever come again: a port that only receives would
+        // otherwise look open for good.
+        Disconnect();
+        if (OnDeviceLost) OnDeviceLost(this);
+        return 0;
+    }
     if (errorAccumulator_ != 0 && OnReceiveError) {
         // Cleared before the call, so that errors a handler collects (through
         // CountRX) wait for the next tick instead of vanishing.

@@ -110,6 +110,10 @@ public:
     TReceiveDataEvent OnReceiveData;
     TReceivePacketEvent OnReceivePacket;
     TReceiveErrorEvent OnReceiveError;
+    // The device went away while the port was open (a USB adapter pulled, the
+    // far end of a pseudo-terminal closed): once what it sent before has been
+    // read, the port closes itself and raises this.
+    std::function<void(vcl::TComponent* Sender)> OnDeviceLost;
 
     bool Connect();
     void Disconnect();

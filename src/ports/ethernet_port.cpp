@@ -1,5 +1,6 @@
 #include "ports/ethernet_port.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -106,7 +107,15 @@ TfrmForPEth::TfrmForPEth(vcl::TComponent* AOwner) : TfrmForP(AOwner, "TfrmForPEt
     bDisconnClient->SetHint("Disconnect current client");
     bDisconnClient->SetShowHint(true);
     bDisconnClient->SetCaption("X");  // stands in for the cancel glyph
+    bDisconnClient->SetFlat(false);
     bDisconnClient->SetVisible(false);
+
+    const std::pair<vcl::TComponent*, const char*> names[] = {
+        {lblRole, "lblRole"},           {lblDstIp, "lblDstIp"},         {lblDstPort, "lblDstPort"},
+        {lblLocalPort, "lblLocalPort"}, {lblCCInfo, "lblCCInfo"},       {edDstIp, "edDstIp"},
+        {cbbRole, "cbbRole"},           {edDstPort, "edDstPort"},       {edLocalPort, "edLocalPort"},
+        {lblCurCliIdx, "lblCurCliIdx"}, {edCurCliIdx, "edCurCliIdx"},   {bDisconnClient, "bDisconnClient"}};
+    for (const auto& [component, name] : names) component->Name = name;
 
     SetFocusControl(lblRole, cbbRole);
     SetFocusControl(lblDstIp, edDstIp);
@@ -127,6 +136,70 @@ TfrmForPEth::TfrmForPEth(vcl::TComponent* AOwner) : TfrmForP(AOwner, "TfrmForPEt
     bDisconnClient->OnClick = [this](vcl::TComponent*) {
         if (OnParamChange) OnParamChange(epDisconnectClient);
     };
+    OnResize = [this](vcl::TComponent*) { Arrange(); };
+    Arrange();
+}
+
+void TfrmForPEth::Arrange() {
+    constexpr int kMargin = 4, kGap = 6, kRowGap = 4;
+    vcl::TCanvas& canvas = cbbRole->Canvas();
+    canvas.Font.Assign(cbbRole->Font());
+    // Wide enough for their longest values: the longest role, an address
+    // and a port number, with room for the frame and the drop-down arrow.
+    int roleWidth = 0;
+    for (const char* text : kRoleTexts) roleWidth = std::max(roleWidth, canvas.TextWidth(text));
+    roleWidth += 34;
+    const int ipWidth = canvas.TextWidth("255.255.255.255") + 14;
+    const int portWidth = std::max(54, canvas.TextWidth("65535") + 14);
+    const int indexWidth = std::max(40, canvas.TextWidth("255") + 14);
+    struct TField {
+        vcl::TLabel* Label;
+        vcl::TControl* Control;
+        int Width;
+    };
+    const TField fields[] = {{lblRole, cbbRole, roleWidth},
+                             {lblDstIp, edDstIp, ipWidth},
+                             {lblDstPort, edDstPort, portWidth},
+                             {lblLocalPort, edLocalPort, portWidth},
+                             {lblCurCliIdx, edCurCliIdx, indexWidth}};
+    int labels = 0, rowWidth = kMargin, labelHeight = 0;
+    for (const TField& f : fields) {
+        if (!f.Control->Visible()) continue;
+        labels = std::max(labels, f.Label->Width());
+        labelHeight = std::max(labelHeight, f.Label->Height());
+        rowWidth += std::max(f.Width, f.Label->Width()) + kGap;
+        if (f.Control == edCurCliIdx) rowWidth += bDisconnClient->Width() + 2;
+    }
+    int bottom = kMargin;
+    if (rowWidth <= ClientWidth()) {
+        int x = kMargin;
+        const int top = 2 + labelHeight + 2;
+        for (const TField& f : fields) {
+            if (!f.Control->Visible()) continue;
+            f.Label->SetLeft(x);
+            f.Label->SetTop(top - 2 - f.Label->Height());
+            f.Control->SetBounds(x, top, f.Width, f.Control->Height());
+            x += std::max(f.Width, f.Label->Width()) + kGap;
+            bottom = std::max(bottom, top + f.Control->Height());
+        }
+    } else {
+        int y = kMargin;
+        const int left = kMargin + labels + kGap;
+        for (const TField& f : fields) {
+            if (!f.Control->Visible()) continue;
+            const int height = std::max(f.Control->Height(), f.Label->Height());
+            f.Label->SetLeft(kMargin);
+            f.Label->SetTop(y + (height - f.Label->Height()) / 2);
+            const int width = std::min(f.Width, std::max(20, ClientWidth() - left - kMargin));
+            f.Control->SetBounds(left, y + (height - f.Control->Height()) / 2, width, f.Control->Height());
+            y += height + kRowGap;
+            bottom = y;
+        }
+    }
+    bDisconnClient->SetBounds(edCurCliIdx->Left() + edCurCliIdx->Width() + 2, edCurCliIdx->Top(),
+                              bDisconnClient->Width(), edCurCliIdx->Height());
+    lblCCInfo->SetLeft(kMargin);
+    lblCCInfo->SetTop(bottom + kRowGap);
 }
 
 vcl::TEdit* TfrmForPEth::EditOf(int Index) const {
@@ -193,6 +266,7 @@ void TfrmForPEth::SetActiveLook(bool Active) {
     const bool current = Active && role == erTCPServer;
     SetLabeledVisible(lblCurCliIdx, current);
     bDisconnClient->SetVisible(current);
+    Arrange();
 }
 
 void TfrmForPEth::cbbRoleChange(vcl::TComponent*) {
@@ -202,6 +276,7 @@ void TfrmForPEth::cbbRoleChange(vcl::TComponent*) {
     SetLabeledVisible(lblDstIp, any && role != erTCPServer);
     SetLabeledVisible(lblDstPort, any && role != erTCPServer);
     SetLabeledVisible(lblLocalPort, any && role != erTCPClient);
+    Arrange();
     ParamEdited(cbbRole, epRole);
     ParamEdited(edDstIp, epDstIp);
     ParamEdited(edDstPort, epDstPort);

@@ -55,6 +55,9 @@ public:
     // chosen, then checks and colours the four settings fields and tells the
     // port. Nothing while the frame is locked.
     void cbbRoleChange(vcl::TComponent* Sender);
+    // Places the shown fields: in one row, each label above its field, when
+    // the frame is wide enough; otherwise one field a row, its label left of it.
+    void Arrange();
 
     vcl::TLabel* lblRole;
     vcl::TLabel* lblDstIp;

@@ -323,6 +323,8 @@ void TMain::BuildDialogs() {
 void TMain::BuildControls() {
     // Layout 1: the transmission column on the left, reception filling the rest.
     GBUpper = Make<vcl::TGroupBox>(this, "GBUpper", this);
+    // The transmit counter stands right of this caption in layouts 2 and 3.
+    GBUpper->SetCaption("Transmission");
     GBUpper->SetHeight(64);
     GBUpper->SetAlign(TAlign::alTop);
     GBUpper->SetVisible(false);
@@ -416,6 +418,7 @@ void TMain::BuildControls() {
 
     sbPort = Make<vcl::TSpeedButton>(this, "sbPort", nastrp);
     sbPort->SetCaption("Port");
+    sbPort->SetFlat(false);  // a button in both states, up and down
     sbPort->SetGroupIndex(1);
     sbPort->SetAllowAllUp(true);
     sbPort->SetHint("Press to free port");
@@ -466,6 +469,7 @@ void TMain::BuildControls() {
 
     sbPort2 = Make<vcl::TSpeedButton>(this, "sbPort2", nastrp);
     sbPort2->SetCaption("Port2");
+    sbPort2->SetFlat(false);  // a button in both states, up and down
     sbPort2->SetGroupIndex(2);
     sbPort2->SetAllowAllUp(true);
     sbPort2->SetHint("Press to free port");

@@ -382,8 +382,10 @@ public:
     void ClearProfile(int Slot);
     bool ApplyPortParams(bool Silent, bool Main);
     // The main port, then Port2 even when the main port failed; the main
-    // port's error (if any) goes on afterwards.
-    void ApplyBothPortParams(bool Silent);
+    // port's error (if any) goes on afterwards, with Port2's error after its
+    // text when both failed.
+    void ApplyBothPortParams(bool SilentMain, bool Silent2);
+    void ApplyBothPortParams(bool Silent) { ApplyBothPortParams(Silent, Silent); }
     void RefreshPortState(bool Main);
     void ForceComNumber(int PortNum, bool Main);
     void AddPortItem(vcl::TComboBox* Combo, int PortNum, int Index);

@@ -6,6 +6,7 @@
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "platform/win/comm.h"
 #include "platform/win/timers.h"
 #include "terminal/main_form.h"
 
@@ -42,6 +43,13 @@ void TMain::FormActivate(vcl::TComponent*) {
             ShowError("Can't read configuration from file");
         }
         if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released
+        // Mappings that cannot be used are said once, before the scan that
+        // would silently leave them out.
+        if (const std::vector<std::string> refused = win::ComPortMapErrors(); !refused.empty()) {
+            std::string text;
+            for (const std::string& r : refused) text += (text.empty() ? "" : "\r") + r;
+            ShowError(text);
+        }
         ReadPorts();
         BSpeedClick(nullptr);
         AntiHangStamp = win::GetTickCount();

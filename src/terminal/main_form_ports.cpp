@@ -118,14 +118,25 @@ int TMain::ForeignClassIndex(std::int32_t Id, bool RaiseIfMissing) {
 
 // ---- Applying the parameters
 
-void TMain::ApplyBothPortParams(bool Silent) {
+void TMain::ApplyBothPortParams(bool SilentMain, bool Silent2) {
     std::exception_ptr main_error;
     try {
-        ApplyPortParams(Silent, true);
+        ApplyPortParams(SilentMain, true);
     } catch (...) {
         main_error = std::current_exception();
     }
-    ApplyPortParams(Silent, false);
+    try {
+        ApplyPortParams(Silent2, false);
+    } catch (rtl::Exception& e) {
+        // Both failed: the user hears of both, the main port first.
+        if (!main_error) throw;
+        try {
+            std::rethrow_exception(main_error);
+        } catch (rtl::Exception& first) {
+            first.Message += "\r\r" + e.Message;
+            throw;
+        }
+    }
     if (main_error) std::rethrow_exception(main_error);
 }
 
@@ -243,11 +254,13 @@ void TMain::ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect
     const std::string text = combo->Items().Strings(Index);
     const auto tab = text.find('\t');
     c.Font.SetColor(selected ? vcl::clWhite : vcl::clBlack);
-    c.TextOut(Rect.Left + 2, Rect.Top, text.substr(0, tab));
+    // Centred in the entry's height, as the other lists show their text.
+    const int top = Rect.Top + std::max(0, (Rect.Height() - c.TextHeight("Wg")) / 2);
+    c.TextOut(Rect.Left + 2, top, text.substr(0, tab));
     // The face of the list shows the port name alone.
     if (tab != std::string::npos && dropped && (State & vcl::odComboBoxEdit) == 0) {
         if (!selected) c.Font.SetColor(vcl::clGray);
-        c.TextOut(Rect.Left + 55, Rect.Top, text.substr(tab + 1));
+        c.TextOut(Rect.Left + 55, top, text.substr(tab + 1));
     }
 }
 
@@ -435,11 +448,12 @@ void TMain::speedcbChange(vcl::TComponent* Sender) {
     auto select_current = [this] {
         speedcb->SetItemIndex(speedcb->Items().IndexOf(rtl::IntToStr(cp1->BaudRateValue())));
     };
+    // While the question is up the list shows the rate in use: anything that
+    // applies the parameters meanwhile (the reconnect timer, the list losing
+    // the focus) must not take "Custom.." for a rate and close the ports.
+    select_current();
     std::string value = LastCustomSpeed;
-    if (!vcl::InputQuery("Speed value", "Enter number", value)) {
-        select_current();
-        return;
-    }
+    if (!vcl::InputQuery("Speed value", "Enter number", value)) return;
     std::int64_t v = -1;
     if (!rtl::TryStrToInt64(value, v)) v = -1;
     if (v < 1 || v > kMaxCustomSpeed) {
@@ -490,6 +504,10 @@ void TMain::TmrPortConnTimer(vcl::TComponent*) {
 
 void TMain::HookPortControls() {
     ports::RegisterEthernetPort();
+    // A device that vanished leaves its port wanted but closed: marked failed
+    // and retried by the reconnect timer, as after a failed write.
+    for (ports::TCommPortDriver* d : {cp1, cp2})
+        d->OnDeviceLost = [this](vcl::TComponent* s) { RefreshPortState(s == cp1); };
     sbPort->OnClick = [this](vcl::TComponent* s) { sbPortClick(s); };
     sbPort2->OnClick = [this](vcl::TComponent* s) { sbPortClick(s); };
     for (vcl::TComboBox* c : {ComNcb, cbComN2}) {

@@ -8,6 +8,7 @@
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
+#include "ports/foreign_port.h"
 #include "terminal/main_form.h"
 
 namespace terminal {
@@ -35,12 +36,18 @@ int SelectedPort(vcl::TComboBox* combo) {
 }
 
 // Selects a port in a combo and handles it as a change of that combo. A
-// number that is no COM port and that the list does not offer (a foreign
-// port class not available here, or a damaged file) selects no port.
+// foreign-port class that the main list does not offer is reported ("Foreign
+// port with id=%d not found"); any other number that is neither "[No]" nor a
+// COM port leaves the combo without a selection, which applying the
+// parameters reports ("Wrong Main Port value").
 void SelectPort(TMain& m, int port, bool main) {
     vcl::TComboBox* combo = main ? m.ComNcb : m.cbComN2;
-    const bool listed = combo->Items().IndexOfObject(port) >= 0;
-    m.ForceComNumber(listed || (port >= 1 && port <= 255) ? port : 0, main);
+    if (combo->Items().IndexOfObject(port) >= 0 || (port >= 0 && port <= 255))
+        m.ForceComNumber(port, main);
+    else if (main && port >= ports::FirstForeignPortId)
+        TMain::ForeignClassIndex(port, true);
+    else
+        combo->SetItemIndex(-1);
     m.ComNcbChange(combo);
 }
 
@@ -100,13 +107,16 @@ void TMain::ApplyConf(int Slot) {
     DTRcb->SetChecked(p.DTR);
     rtscb->SetChecked(p.RTS);
 
+    // A rate no port can take selects no rate, which applying the
+    // parameters reports ("Wrong speed number"); 0 (stored for a rate that
+    // was no number) keeps the rate shown.
     const std::string speed = rtl::IntToStr(p.Speed);
     int i = speedcb->Items().IndexOf(speed);
     if (i < 0 && p.Speed >= 1 && p.Speed <= kMaxSpeed) {
         i = std::max(0, speedcb->Items().Count() - 1);  // before "Custom.."
         speedcb->Items().Insert(i, speed);
     }
-    if (i >= 0) speedcb->SetItemIndex(i);
+    if (i >= 0 || p.Speed != 0) speedcb->SetItemIndex(i);
 
     // Loading the plug-in comes with the plug-in control; until then the
     // path is kept so that the profile keeps it when stored again.
@@ -137,14 +147,7 @@ void TMain::speedcbExit(vcl::TComponent*) {
         CBProfileChange(nullptr);
     }
     if (ForeignPort) return;
-    std::exception_ptr main_error;
-    try {
-        ApplyPortParams(ComNcb->ItemIndex() == 0, true);
-    } catch (...) {
-        main_error = std::current_exception();
-    }
-    ApplyPortParams(cbComN2->ItemIndex() == 0, false);
-    if (main_error) std::rethrow_exception(main_error);
+    ApplyBothPortParams(ComNcb->ItemIndex() == 0, cbComN2->ItemIndex() == 0);
 }
 
 void TMain::SavecfgbClick(vcl::TComponent*) {

@@ -4,6 +4,7 @@
 // profiles). Keys that are not written keep their lines; [PortMap] is only
 // ever read.
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -28,11 +29,15 @@ constexpr const char* kHistory = "TrHistory";
 constexpr const char* kPatterns = "TrPatterns";
 constexpr const char* kPortMap = "PortMap";
 
-// Window geometry beyond what any screen has would only overflow the layout
-// arithmetic; such values are brought into a sane range.
-constexpr int kMaxCoord = 32767;
-int Coord(int v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
-int Extent(int v) { return std::clamp(v, 0, kMaxCoord); }
+// The least window and column sizes the window keeps (the receive group
+// keeps 25 pixels right of the splitter).
+constexpr int kMinWindowWidth = 200;
+constexpr int kMinWindowHeight = 110;
+constexpr int kMinColumn = 30;
+constexpr int kMinReceiveWidth = 25;
+
+// The longest transmit history the settings may ask for.
+constexpr int kMaxHistoryLen = 1000;
 
 // The pattern entries of the transmit box's menu, Alt+1 to Alt+5.
 std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
@@ -78,16 +83,26 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
         item->SetChecked(boolean(key, item->Checked()));
     };
 
-    m.SetLeft(Coord(integer("Left", m.Left())));
-    m.SetTop(Coord(integer("Top", m.Top())));
-    m.SetWidth(Extent(integer("Width", m.Width())));
-    m.SetHeight(Extent(integer("Height", m.Height())));
+    // The placement fits a screen: no larger than its work area (the window
+    // is laid out at that size) and never out of reach on none of them.
+    const int left = integer("Left", m.Left()), top = integer("Top", m.Top());
+    const int width = integer("Width", m.Width()), height = integer("Height", m.Height());
+    const vcl::TRect placed = vcl::FitToWorkArea(
+        {left, top, static_cast<int>(std::clamp<long long>(1LL * left + std::max(width, 0), INT_MIN, INT_MAX)),
+         static_cast<int>(std::clamp<long long>(1LL * top + std::max(height, 0), INT_MIN, INT_MAX))},
+        vcl::ScreenWorkAreas(), kMinWindowWidth, kMinWindowHeight);
+    m.SetBounds(placed.Left, placed.Top, placed.Width(), placed.Height());
     if (boolean("Maximized", m.WindowState() == vcl::TWindowState::wsMaximized))
         m.SetWindowState(vcl::TWindowState::wsMaximized);
-    m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), 30, kMaxCoord));
+    // The column leaves the receive group at least its least width.
+    const int widest = std::max(kMinColumn, m.ClientWidth() - m.Splitter1->Width() - kMinReceiveWidth);
+    m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), kMinColumn, widest));
     m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
-    m.TRComboHistoryLen = integer("TRComboHistoryLen", m.TRComboHistoryLen);
+    // The history holds at most this many lines (each read back up to 2047
+    // characters); a length beyond any use is not taken.
+    if (int len = integer("TRComboHistoryLen", m.TRComboHistoryLen); len >= 0 && len <= kMaxHistoryLen)
+        m.TRComboHistoryLen = len;
 
     int tr_break = integer("TRLineBreak", -1) & 0xFF;
     if (tr_break > 4) tr_break = 2;
@@ -168,8 +183,10 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
 
 void ReadHistory(TMain& m, const vcl::TIniFile& ini) {
     int count = ini.ReadInteger(kHistory, "Count", m.TrBCB->Items().Count());
-    // Entries missing from the file read as empty, but a Count far beyond
-    // the last entry there would only stall the start-up.
+    // No more than the history keeps; entries missing from the file read as
+    // empty, but a Count far beyond the last entry there would only stall
+    // the start-up.
+    count = std::min(count, m.TRComboHistoryLen);
     vcl::TStringList keys;
     ini.ReadSection(kHistory, keys);
     int end = 0;
@@ -300,7 +317,8 @@ void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
 
 void TMain::SaveConfig(bool All) {
     StoreProfile(11, "");
-    vcl::TIniFile ini(ConfigFileName);
+    // Every key in memory first, then the file replaced once.
+    vcl::TMemIniFile ini(ConfigFileName);
     WriteMainSection(*this, ini);
 
     const int count = TrBCB->Items().Count();
@@ -314,6 +332,7 @@ void TMain::SaveConfig(bool All) {
         ini.WriteString(kPatterns, rtl::IntToStr(key++), Quoted(item->Caption()));
 
     for (int slot = All ? 1 : 11; slot <= 11; ++slot) WriteProfile(Profiles[slot], ini, slot);
+    ini.UpdateFile();
 }
 
 }  // namespace terminal

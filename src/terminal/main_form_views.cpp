@@ -349,6 +349,7 @@ void TMain::SetLayout(int L) {
 
     // The column docked at the left of the window with the splitter beside it.
     auto dock_column = [this] {
+        RvGB->SetParentBackground(true);
         RvGB->SetParent(this);
         RvGB->SetLeft(0);
         RvGB->SetAlign(vcl::TAlign::alLeft);
@@ -377,7 +378,8 @@ void TMain::SetLayout(int L) {
         // The upper group holds the transmit box above a row of the
         // Transmit button, the arrow button and the timer group.
         pnlTR->SetHeight(kPanelHeight + kUpperTimerExtra);
-        GBUpper->SetHeight(pnlTR->Height() + 20);
+        // Room for the group's caption and frame around the panel.
+        GBUpper->SetHeight(pnlTR->Height() + GBUpper->Height() - GBUpper->ClientHeight() + 2);
         GBUpper->Show();
         RvGB->SetCaption("Options");
         Timergb->SetAlign(vcl::TAlign::alNone);
@@ -393,8 +395,14 @@ void TMain::SetLayout(int L) {
             lblSets->Show();
             // The column floats under the link, hidden until it is clicked.
             const int width = RvGB->Width();
-            const int height = nastrp->Top() + nastrp->Height();
+            // Down to the connection group (the first of the column's stack
+            // once the transmit controls left it), and the reception switch
+            // below it, which keeps to the column's bottom.
+            const vcl::TRect inside = RvGB->AlignRect();
+            const int height =
+                inside.Top + nastrp->Height() + pnlDRV->Height() + (RvGB->Height() - inside.Bottom);
             RvGB->Hide();
+            RvGB->SetParentBackground(false);  // it lies over the receive list
             RvGB->SetAlign(vcl::TAlign::alNone);
             RvGB->SetParent(TrGB);
             RvGB->SetBounds(lblSets->Left(), lblSets->Top() + lblSets->Height(), width, height);
@@ -417,7 +425,9 @@ void TMain::lblSetsClick(vcl::TComponent*) {
 }
 
 void TMain::RvGBExit(vcl::TComponent*) {
-    if (!ColumnFloating() || !RvGB->Visible()) return;
+    // The focus moving on inside the column (from the group to its first
+    // control, say) is no leaving it.
+    if (!ColumnFloating() || !RvGB->Visible() || RvGB->ContainsFocus()) return;
     UpdateSettingsSummary();
     RvGB->Hide();
 }
@@ -568,14 +578,9 @@ void TMain::HookViewControls() {
     mViewSet->OnClick = [this](vcl::TComponent* s) { mViewSetClick(s); };
     lblSets->OnClick = [this](vcl::TComponent* s) { lblSetsClick(s); };
     lblSets->OnDblClick = lblSets->OnClick;
-    // Underlined while the mouse is over it: the receive group around it
-    // sees the mouse once it has left the link.
-    lblSets->OnMouseMove = [this](vcl::TComponent*, vcl::TShiftState, int, int) {
-        lblSets->Font().SetStyle(vcl::fsUnderline);
-    };
-    TrGB->OnMouseMove = [this](vcl::TComponent*, vcl::TShiftState, int, int) {
-        lblSets->Font().SetStyle(0);
-    };
+    // Underlined while the mouse is over it.
+    lblSets->OnMouseEnter = [this](vcl::TComponent*) { lblSets->Font().SetStyle(vcl::fsUnderline); };
+    lblSets->OnMouseLeave = [this](vcl::TComponent*) { lblSets->Font().SetStyle(0); };
     // The floating column loses the focus to whatever outside it takes it.
     RvGB->OnExit = [this](vcl::TComponent* s) { RvGBExit(s); };
     // (In layout 3 the transmit controls sit in the upper group.)

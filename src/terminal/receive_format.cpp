@@ -207,6 +207,10 @@ std::string DecodeLineBytes(TDataFormat Format, std::string_view Data) {
             break;
         case dfBIN:
             ForEachToken(Data, [&](std::string_view token) {
+                // A line edited or loaded from a file may hold anything: what
+                // is not eight binary digits is a conversion error naming it.
+                if (token.size() != 8 || token.find_first_not_of("01") != std::string_view::npos)
+                    throw rtl::EConvertError("'" + std::string(token) + "' is not a valid binary value");
                 bytes.push_back(static_cast<char>(BinTextToByte(token)));
             });
             break;

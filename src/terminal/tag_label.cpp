@@ -115,20 +115,25 @@ void TLblParser::SetText(std::string_view Text) {
     text_.assign(Text.substr(0, Text.find('\0')));
     pos_ = 0;
     saved_.clear();
+    expanded_ = 0;
     token_.clear();
     kind_ = 0;
     TagsOff = false;
     stop_valid_ = false;
 }
 
-bool TLblParser::ExpandStyle(char Letter, std::string_view Text) {
+TLblParser::TExpansion TLblParser::ExpandStyle(char Letter, std::string_view Text) {
     for (const TSaved& s : saved_)
-        if (s.Letter == Letter) return false;
+        if (s.Letter == Letter) return TExpansion::AlreadyExpanding;
+    Text = Text.substr(0, Text.find('\0'));
+    if (saved_.size() >= MaxStyleDepth || Text.size() > MaxExpandedText - expanded_)
+        return TExpansion::TooLarge;
+    expanded_ += Text.size();
     saved_.push_back({std::move(text_), pos_, Letter});
-    text_.assign(Text.substr(0, Text.find('\0')));
+    text_.assign(Text);
     pos_ = 0;
     stop_valid_ = false;
-    return true;
+    return TExpansion::Expanded;
 }
 
 std::size_t TLblParser::NextTagStop() {
@@ -354,7 +359,9 @@ TTagResult TTagProcessor::Apply(char Letter, std::optional<std::string_view> Val
             if (v.size() != 1) return Refused;
             const auto s = FindTextStyle(settings_.TextStyles, v[0]);
             if (!s) return Refused;
-            parser_.ExpandStyle(v[0], *s);  // false: already being expanded, nothing more to do
+            // A style already being expanded has nothing more to do; one that
+            // would expand beyond the limits is a bad tag.
+            if (parser_.ExpandStyle(v[0], *s) == TLblParser::TExpansion::TooLarge) return Refused;
             return Applied;
         }
         case 't':

@@ -46,10 +46,16 @@ class TLblParser {
     const std::string& Token() const { return token_; }
     int TokenKind() const { return kind_; }
 
-    // Scans Text next, then goes on where the scan stands now. False (and
-    // nothing changes) when the style Letter is already being expanded, so a
-    // style that names itself, directly or through others, ends.
-    bool ExpandStyle(char Letter, std::string_view Text);
+    // Scans Text next, then goes on where the scan stands now. Nothing
+    // changes when the style Letter is already being expanded, so a style
+    // that names itself, directly or through others, ends; nor when the
+    // styles of one text would nest deeper than MaxStyleDepth or expand to
+    // more than MaxExpandedText characters in all (styles naming others
+    // twice at every level would double the text with each level).
+    enum class TExpansion { Expanded, AlreadyExpanding, TooLarge };
+    static constexpr std::size_t MaxStyleDepth = 16;
+    static constexpr std::size_t MaxExpandedText = 1 << 16;
+    TExpansion ExpandStyle(char Letter, std::string_view Text);
     bool Expanding() const { return !saved_.empty(); }
 
     bool WordSplit = false;  // follows the label's WordWrap
@@ -71,6 +77,7 @@ class TLblParser {
     // Expansions in progress, innermost last. A style inside a style returns
     // to the rest of the outer style, not straight to the caption.
     std::vector<TSaved> saved_;
+    std::size_t expanded_ = 0;  // characters the styles of this text brought in
     std::string token_;
     int kind_ = 0;
 };

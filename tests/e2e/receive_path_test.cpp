@@ -139,9 +139,12 @@ TEST(receive_path, a_flood_of_errors_from_a_vanished_device_closes_its_port_with
     TMain* m = p.main;
     ASSERT_TRUE(m->cp1->Connected());
     const std::string name = m->cp1->PortName();
+    // The errors come before the polling notices the device gone.
+    m->cp1->PausePolling();
     p.main_dev.CloseMaster();
     test_support::Pump(std::chrono::milliseconds(200));
     ASSERT_TRUE(m->cp1->Connected());  // the window has not noticed yet
+    m->cp1->ContinuePolling();
 
     // More than 16 errors a second at the 50 ms polling delay.
     const std::uint32_t start = win::GetTickCount() - 1001;

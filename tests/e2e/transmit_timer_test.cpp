@@ -112,17 +112,22 @@ TEST(transmit_timer, a_vanished_device_stops_the_repeating_transmission) {
     f.Run(350ms);
     EXPECT_GE(f.Lines(), 1) << f.received;
 
-    // The failed write closes the port; the next tick finds it closed and
-    // unchecks the timer box, after which nothing more is tried.
+    // The polling notices the device gone (or a write fails first and says
+    // so) and closes the port; the next tick finds it closed and unchecks
+    // the timer box, after which nothing more is tried.
     f.device.CloseMaster();
     ASSERT_TRUE(test_support::PumpUntil([&] { return !m->TmrEnCB->Checked(); }, 3000ms));
     EXPECT_FALSE(m->tmr1->Running());
     EXPECT_FALSE(m->cp1->Connected());
-    ASSERT_EQ(f.messages.size(), 2u);
-    EXPECT_NE(f.messages[0].find("is no longer valid"), std::string::npos) << f.messages[0];
-    EXPECT_EQ(f.messages[1], "Port is not connected.");
+    ASSERT_GE(f.messages.size(), 1u);
+    ASSERT_LE(f.messages.size(), 2u);
+    if (f.messages.size() == 2) {
+        EXPECT_NE(f.messages[0].find("is no longer valid"), std::string::npos) << f.messages[0];
+    }
+    EXPECT_EQ(f.messages.back(), "Port is not connected.");
+    const std::size_t shown = f.messages.size();
     test_support::Pump(400ms);
-    EXPECT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages.size(), shown);
 }
 
 }  // namespace

@@ -502,11 +502,16 @@ TEST_F(comm_port_driver_on_pty, missing_and_busy_devices_fail_to_connect) {
     EXPECT_TRUE(second->Connect());
 }
 
-TEST_F(comm_port_driver_on_pty, a_device_that_vanishes_while_open_fails_quietly_without_spinning) {
+TEST_F(comm_port_driver_on_pty, a_device_that_vanishes_while_open_closes_the_port_quietly_without_spinning) {
     cp->SetPollingDelay(1);
     cp->SetUseMultimediaTimer(true);
-    int errorsSeen = 0;
+    int errorsSeen = 0, lost = 0;
     cp->OnReceiveError = [&](vcl::TComponent*, std::int32_t) { ++errorsSeen; };
+    cp->OnDeviceLost = [&](vcl::TComponent* sender) {
+        EXPECT_EQ(sender, cp);
+        EXPECT_FALSE(cp->Connected());
+        ++lost;
+    };
     ASSERT_TRUE(cp->Connect());
     ASSERT_EQ(pty.Write("last"), 4u);
     ASSERT_TRUE(PumpUntil([&] { return Received() == "last"; }));
@@ -517,6 +522,9 @@ TEST_F(comm_port_driver_on_pty, a_device_that_vanishes_while_open_fails_quietly_
     EXPECT_LT(cpu, 0.2);  // ticks every ms, but each one is cheap
     EXPECT_EQ(Received(), "last");
     EXPECT_EQ(errorsSeen, 0);
+    // The port closed itself on the first tick that found the device gone.
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(cp->Connected());
     bool ok = true;
     EXPECT_EQ(cp->SendData("x", 1, &ok), 0u);
     EXPECT_FALSE(ok);
@@ -524,8 +532,6 @@ TEST_F(comm_port_driver_on_pty, a_device_that_vanishes_while_open_fails_quietly_
     ok = true;
     EXPECT_EQ(cp->ReadDataTimeout(buf, 4, &ok, 0), 0u);
     EXPECT_FALSE(ok);
-    EXPECT_TRUE(cp->Connected());
-    cp->Disconnect();
     EXPECT_FALSE(cp->Connect());
 }
 

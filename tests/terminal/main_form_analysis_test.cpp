@@ -314,4 +314,29 @@ TEST(main_form_analysis, ctrl_over_a_line_shows_its_data_tip_without_taking_acti
     EXPECT_TRUE(f.main->Active());
 }
 
+TEST(main_form_analysis, the_tip_takes_the_size_of_each_text_while_ctrl_stays_held) {
+    TipFixture f;
+    f.ReceiveLine(terminal::dfHEX, "hello world, a long line of text");
+    f.ReceiveLine(terminal::dfASC, "xy");
+    f.ReceiveLine(terminal::dfBIN, "\x01\x02\x03");
+    // From line to line of different formats with Ctrl held throughout: the
+    // window is always the size of its text (plus its one-pixel border).
+    int widest = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int line : {0, 1, 2, 0, 2, 1}) {
+            const vcl::TPoint p = f.Over(line, 1);
+            f.MoveMouse(p.X, p.Y, true);
+            ASSERT_TRUE(f.tip->Visible()) << line;
+            test_support::Pump(20ms);
+            const int w = f.tip->LInfo1->Width() + 2, h = f.tip->LInfo1->Height() + 2;
+            EXPECT_EQ(f.tip->Width(), w) << line;
+            EXPECT_EQ(f.tip->Height(), h) << line;
+            EXPECT_EQ(f.tip->Widget()->width(), w) << line;
+            EXPECT_EQ(f.tip->Widget()->height(), h) << line;
+            widest = std::max(widest, w);
+        }
+    EXPECT_GT(widest, f.tip->Width());  // the sizes did differ
+}
+
+
 }  // namespace

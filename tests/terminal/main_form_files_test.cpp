@@ -188,6 +188,34 @@ TEST(main_form_files, save_as_text_binary_and_internal_then_load_back) {
     EXPECT_EQ(f.Lines().LineCount(), 2);
 }
 
+TEST(main_form_files, a_loaded_binary_line_that_is_not_eight_digits_reports_its_text) {
+    FilesFixture f;
+    // Format 5 (BIN) lines: one sound, one with short and non-binary tokens.
+    const std::string cp = f.dir.File("bin.cp");
+    WriteFile(cp, "050000000000000000\t00000001 11111111\r\n"
+                  "050000000000000000\t0101 00000002\r\n");
+    f.Answer(cp, 0);
+    f.Click("Load1");
+    ASSERT_TRUE(f.messages.empty());
+    ASSERT_EQ(f.Lines().LineCount(), 3);
+    // Saving the bytes reads every line back: the bad token is named.
+    const std::string bin = f.dir.File("bin.bin");
+    f.Answer(bin, 2);
+    f.Click("mSaveAll");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "'0101' is not a valid binary value.");
+    // So does a statistic; a line of eight binary digits that are not all
+    // 0 and 1 is no number either.
+    f.main->RxPanel->Lines().PutLine(1, "<00000011 00000002");
+    f.Click("mCountSum");
+    ASSERT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages[1], "'00000002' is not a valid binary value.");
+    f.main->RxPanel->Lines().PutLine(1, "<00000011");
+    f.Click("mCountSum");
+    ASSERT_EQ(f.messages.size(), 3u);
+    EXPECT_EQ(f.messages[2], "Result is $0103\r\rData count: 3");
+}
+
 TEST(main_form_files, output_to_file_toggles_refuses_internal_format_and_shows_file_label) {
     FilesFixture f;
     TMain* m = f.main;

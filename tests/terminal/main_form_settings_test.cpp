@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -257,6 +259,144 @@ TEST(main_form_settings, history_rewritten_shorter_keeps_old_keys_that_are_not_r
     EXPECT_EQ(w.m->TrBCB->Items().Strings(2), "entry2");
 }
 
+// Counts how often a file in a folder is replaced or rewritten.
+class FileWatch {
+public:
+    FileWatch(const std::string& folder, std::string name) : name_(std::move(name)) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~FileWatch() { close(fd_); }
+    int Writes() {
+        alignas(inotify_event) char buf[65536];
+        for (ssize_t n; (n = read(fd_, buf, sizeof buf)) > 0;)
+            for (char* p = buf; p < buf + n;) {
+                auto* e = reinterpret_cast<inotify_event*>(p);
+                if (e->len && name_ == e->name) ++writes_;
+                p += sizeof(inotify_event) + e->len;
+            }
+        return writes_;
+    }
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    int writes_ = 0;
+};
+
+TEST(main_form_settings, history_reads_at_most_its_length_and_saving_writes_the_file_once) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    std::string history = "[TrHistory]\r\nCount=999999999\r\n999999999=last\r\n";
+    for (int i = 0; i < 10; ++i) history += std::to_string(i) + "=line" + std::to_string(i) + "\r\n";
+    // A length in range is taken, and only that many entries are read.
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=5\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 5);
+        ASSERT_EQ(w.m->TrBCB->Items().Count(), 5);
+        EXPECT_EQ(w.m->TrBCB->Items().Strings(4), "line4");
+    }
+    // An absurd one keeps the default.
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=999999999\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 7);
+        EXPECT_EQ(w.m->TrBCB->Items().Count(), 7);
+    }
+    WriteFile(ini, "[Main]\r\nTRComboHistoryLen=-1\r\n" + history);
+    {
+        Window w(ini);
+        EXPECT_EQ(w.m->TRComboHistoryLen, 7);
+    }
+
+    // A save, however many keys it writes, replaces the file once, whole.
+    Window w(ini);
+    w.m->TRComboHistoryLen = 1000;
+    w.m->TrBCB->Items().Clear();
+    for (int i = 0; i < 1000; ++i) w.m->TrBCB->Items().Add("entry" + std::to_string(i));
+    FileWatch watch(dir.path(), "vostrel.ini");
+    w.m->SaveConfig(true);
+    EXPECT_EQ(watch.Writes(), 1);
+    w.Close();
+    EXPECT_EQ(watch.Writes(), 2);
+    EXPECT_TRUE(w.messages.empty());
+    vcl::TIniFile file(ini);
+    EXPECT_EQ(file.ReadInteger("TrHistory", "Count", -1), 1000);
+    EXPECT_EQ(file.ReadString("TrHistory", "999", ""), "entry999");
+    EXPECT_EQ(file.ReadString("Config11", "Speed", ""), "9600");
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename(), "vostrel.ini");  // no temporary file left
+}
+
+TEST(main_form_settings, the_window_fits_a_screen_and_bad_profiles_are_reported) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    vcl::EnsureApplication();
+    const std::vector<vcl::TRect> areas = vcl::ScreenWorkAreas();
+    ASSERT_FALSE(areas.empty());
+    const vcl::TRect& area = areas.front();
+    auto on_a_screen = [&](const vcl::TRect& r) {
+        for (const vcl::TRect& a : areas)
+            if (std::min(r.Right, a.Right) - std::max(r.Left, a.Left) >= 50 &&
+                std::min(r.Bottom, a.Bottom) - std::max(r.Top, a.Top) >= 30)
+                return true;
+        return false;
+    };
+    // Absurd sizes are the work area's; the column leaves the receive group room.
+    WriteFile(ini, "[Main]\r\nLeft=0\r\nTop=0\r\nWidth=2147483647\r\nHeight=2147483647\r\n"
+                   "TRPanelWidth=100000\r\n");
+    {
+        Window w(ini);
+        EXPECT_TRUE(w.messages.empty());
+        EXPECT_LE(w.m->Width(), area.Width());
+        EXPECT_LE(w.m->Height(), area.Height());
+        EXPECT_LE(w.m->RvGB->Width() + w.m->Splitter1->Width() + 25, w.m->ClientWidth());
+        EXPECT_GE(w.m->TrGB->Width(), 25);
+        w.Close();
+        vcl::TIniFile file(ini);
+        EXPECT_LE(file.ReadInteger("Main", "Width", -1), area.Width());
+    }
+    // A window left off every screen comes back onto the nearest one.
+    for (const char* place : {"Left=-30000\r\nTop=-30000", "Left=2000000000\r\nTop=100",
+                              "Left=100\r\nTop=2147483647"}) {
+        WriteFile(ini, std::string("[Main]\r\n") + place + "\r\nWidth=500\r\nHeight=400\r\n");
+        Window w(ini);
+        EXPECT_TRUE(on_a_screen(w.m->BoundsRect())) << place;
+        EXPECT_EQ(w.m->Width(), std::min(500, area.Width())) << place;
+    }
+    // A profile whose port is a foreign class that does not exist.
+    WriteFile(ini, "[Config11]\r\nPort=300\r\n");
+    {
+        Window w(ini);
+        ASSERT_EQ(w.messages.size(), 1u);
+        EXPECT_EQ(w.messages[0].Text, "Foreign port with id=300 not found");
+    }
+    // Ports that are no port numbers at all: the first stops the applying.
+    WriteFile(ini, "[Config11]\r\nPort=-5\r\nPort2=100000\r\n");
+    {
+        Window w(ini);
+        ASSERT_EQ(w.messages.size(), 1u);
+        EXPECT_EQ(w.messages[0].Text, "Error setting MainPort parameters\r\rWrong Main Port value");
+    }
+    WriteFile(ini, "[Config11]\r\nPort2=100000\r\n");
+    {
+        Window w(ini);
+        ASSERT_EQ(w.messages.size(), 1u);
+        EXPECT_EQ(w.messages[0].Text, "Error setting AuxPort parameters\r\rWrong Main Port value");
+    }
+    // A rate no port takes: both ports' errors reach the user.
+    for (const char* speed : {"-5", "2147483647"}) {
+        WriteFile(ini, std::string("[Config11]\r\nSpeed=") + speed + "\r\n");
+        Window w(ini);
+        ASSERT_EQ(w.messages.size(), 1u) << speed;
+        EXPECT_EQ(w.messages[0].Text,
+                  "Error setting MainPort parameters\r\rWrong speed number\r\r"
+                  "Error setting AuxPort parameters\r\rWrong speed number");
+        EXPECT_EQ(w.m->speedcb->Items().IndexOf(speed), -1);
+    }
+}
+
 TEST(main_form_settings, read_only_keys_and_sections_survive_saving) {
     test_support::TempDir dir;
     const std::string ini = dir.File("vostrel.ini");
@@ -294,7 +434,9 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     WriteFile(ini, garbage);
     Window w(ini);
     TMain* m = w.m;
-    EXPECT_TRUE(w.messages.empty());
+    // The profile's main port is no port number: that stops the applying.
+    ASSERT_EQ(w.messages.size(), 1u);
+    EXPECT_EQ(w.messages[0].Text, "Error setting MainPort parameters\r\rWrong Main Port value");
     EXPECT_LE(m->Left(), 32767);
     EXPECT_GE(m->Top(), -32767);
     EXPECT_LE(m->RvGB->Width(), 32767);
@@ -305,7 +447,7 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_EQ(m->TrBCB->Items().Strings(0).size(), vcl::TIniFile::MaxValueLength);
     EXPECT_GE(m->lb1->Font().Size(), 1);  // size 0 was not taken
     EXPECT_FALSE(m->lb1->Font().Name().empty());
-    EXPECT_EQ(m->ComNcb->Text(), "[No]");
+    EXPECT_EQ(m->ComNcb->ItemIndex(), -1);
     EXPECT_EQ(m->cbComN2->Text(), "[No]");
     EXPECT_EQ(m->Databitscb->Text(), "8");
     EXPECT_EQ(m->Parcb->Text(), "None");

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,6 +13,7 @@
 #include "platform/vcl/forms.h"
 #include "ports/foreign_port.h"
 #include "support/main_window.h"
+#include "support/qt_app.h"
 #include "terminal/main_form.h"
 
 namespace {
@@ -190,6 +196,38 @@ TEST(main_form_transmit, history_keeps_the_newest_lines_first_up_to_its_length) 
     EXPECT_EQ(f.History().front(), "__getv(A)");
     EXPECT_EQ(m->TrBCB->Text(), "__getv(A)");
     EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_transmit, typed_text_is_sent_as_typed_and_never_completed_from_the_history) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    f.Enter("__getv(a)");
+    f.Enter("1 2 3");
+    ASSERT_EQ(f.History(), (std::vector<std::string>{"1 2 3", "__getv(a)"}));
+    // The user types "1" and "_" into the box as keys: the box keeps what was
+    // typed (the history stays in the drop-down list).
+    QLineEdit* edit = static_cast<QComboBox*>(m->TrBCB->Widget())->lineEdit();
+    ASSERT_NE(edit, nullptr);
+    m->Show();
+    m->Activate();
+    m->TrBCB->SetFocus();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return edit->hasFocus(); }));
+    edit->clear();
+    QKeyEvent one(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, "1");
+    QCoreApplication::sendEvent(edit, &one);
+    EXPECT_EQ(m->TrBCB->Text(), "1");
+    std::uint16_t key = vcl::VK_RETURN;
+    vcl::Guarded([&] { m->TrBCBKeyDown(m->TrBCB, key, 0); });
+    EXPECT_EQ(f.History().front(), "1");
+    edit->clear();
+    for (int i = 0; i < 2; ++i) {
+        QKeyEvent under(QEvent::KeyPress, Qt::Key_Underscore, Qt::NoModifier, "_");
+        QCoreApplication::sendEvent(edit, &under);
+    }
+    EXPECT_EQ(m->TrBCB->Text(), "__");
+    EXPECT_EQ(f.History(), (std::vector<std::string>{"1", "1 2 3", "__getv(a)"}));
 }
 
 TEST(main_form_transmit, patterns_are_added_chosen_and_cleared) {

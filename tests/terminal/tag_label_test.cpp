@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QCursor>
@@ -67,13 +69,13 @@ TEST(tag_label, parser_expands_styles_and_returns_to_the_text) {
     while (p.NextToken()) {
         seen.push_back(p.Token());
         if (p.Token() == "<y=h>") {
-            EXPECT_TRUE(p.ExpandStyle('h', "<B><y=k><I>"));
+            EXPECT_EQ(p.ExpandStyle('h', "<B><y=k><I>"), TLblParser::TExpansion::Expanded);
         }
         if (p.Token() == "<y=k>") {
-            EXPECT_TRUE(p.ExpandStyle('k', "<U>"));
+            EXPECT_EQ(p.ExpandStyle('k', "<U>"), TLblParser::TExpansion::Expanded);
             // h and k are both being expanded: neither again.
-            EXPECT_FALSE(p.ExpandStyle('h', "<b>"));
-            EXPECT_FALSE(p.ExpandStyle('k', "<b>"));
+            EXPECT_EQ(p.ExpandStyle('h', "<b>"), TLblParser::TExpansion::AlreadyExpanding);
+            EXPECT_EQ(p.ExpandStyle('k', "<b>"), TLblParser::TExpansion::AlreadyExpanding);
         }
     }
     // The rest of h after the inner style still comes, then the caption.
@@ -462,6 +464,39 @@ TEST(tag_label, control_takes_its_measured_size_and_paints_the_highlight) {
     f.label->SetDisableTags(true);
     f.label->SetCaption("<t=OFF><B>x");
     EXPECT_EQ(f.label->Measured().Lines[0].Runs.size(), 2u);
+}
+
+TEST(tag_label, styles_that_name_others_many_times_expand_only_so_far) {
+    LabelFixture f;
+    // Ten levels, each naming the next four times: unchecked, 4^9 letters.
+    std::vector<std::string> styles;
+    for (char c = 'a'; c < 'j'; ++c) {
+        const std::string next = std::string("<y=") + char(c + 1) + ">";
+        styles.push_back(std::string(1, c) + ":" + next + next + next + next);
+    }
+    styles.push_back("j:x");
+    f.label->SetTextStyles(styles);
+    f.label->SetCaption("<y=a>");
+    std::size_t letters = 0, refused = 0;
+    for (const TTagLine& line : f.label->Measured().Lines)
+        for (const TTagRun& run : line.Runs) {
+            letters += static_cast<std::size_t>(std::count(run.Text.begin(), run.Text.end(), 'x'));
+            if (run.Text.find("<y=") != std::string::npos) ++refused;
+        }
+    EXPECT_GT(letters, 0u);
+    EXPECT_LE(letters, TLblParser::MaxExpandedText);
+    // Past the limit the style tags are refused, and a refused tag is drawn
+    // as its text.
+    EXPECT_GT(refused, 0u);
+    // Nesting deeper than the limit is refused the same way.
+    styles.clear();
+    for (char c = 'a'; c < 'z'; ++c) styles.push_back(std::string(1, c) + ":<y=" + char(c + 1) + ">");
+    styles.push_back("z:deep");
+    f.label->SetTextStyles(styles);
+    f.label->SetCaption("<y=a>");
+    std::string text;
+    for (const TTagRun& run : f.label->Measured().Lines.at(0).Runs) text += run.Text;
+    EXPECT_EQ(text, "<y=" + std::string(1, char('a' + TLblParser::MaxStyleDepth)) + ">");
 }
 
 TEST(tag_label, control_links_show_a_hand_and_raise_link_click) {

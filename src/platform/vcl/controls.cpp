@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QMouseEvent>
 #include <QWidget>
@@ -135,8 +136,13 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     height_ = std::max(0, height);
     if (widget_) {
         if (widget_->isWindow()) {
+            // Moving a shown window reports its old size back into the fields
+            // at once; the size asked for must not be lost to that.
+            const int w = width_, h = height_;
             widget_->move(left_, top_);
-            widget_->resize(width_, height_);
+            width_ = w;
+            height_ = h;
+            widget_->resize(w, h);
         } else {
             widget_->setGeometry(left_, top_, width_, height_);
         }
@@ -213,6 +219,11 @@ void TControl::SetColor(TColor color) {
     ColorChanged();
 }
 
+void TControl::SetParentBackground(bool on) {
+    parent_background_ = on;
+    ColorChanged();
+}
+
 void TControl::ColorChanged() {
     if (!widget_) return;
     // An edit's, combo's or list's colour is its text area; any other
@@ -222,7 +233,8 @@ void TControl::ColorChanged() {
                      qobject_cast<QAbstractScrollArea*>(widget_);
     if (text_area) {
         pal.setColor(QPalette::Base, ToQColor(color_));
-    } else if (static_cast<std::uint32_t>(color_) == static_cast<std::uint32_t>(clBtnFace)) {
+    } else if (static_cast<std::uint32_t>(color_) == static_cast<std::uint32_t>(clBtnFace) &&
+               parent_background_) {
         // The usual face: the parent shows through, as it looks there.
         widget_->setAutoFillBackground(false);
     } else {
@@ -268,7 +280,13 @@ void TControl::SetPopupMenu(TPopupMenu* menu) {
 }
 
 void TControl::Repaint() {
-    if (widget_) widget_->update();
+    if (!widget_) return;
+    // A scrolling control draws on its viewport: updating the frame around
+    // it would leave what it shows as it was.
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(widget_))
+        area->viewport()->update();
+    else
+        widget_->update();
 }
 
 void TControl::BringToFront() {
@@ -305,6 +323,12 @@ bool TControl::HandleEvent(QEvent* event) {
             }
             break;
         }
+        case QEvent::Enter:
+            Fire(OnMouseEnter, this);
+            break;
+        case QEvent::Leave:
+            Fire(OnMouseLeave, this);
+            break;
         case QEvent::MouseButtonDblClick:
             Fire(OnDblClick, this);
             break;
@@ -345,6 +369,11 @@ void TWinControl::SetFocus() {
 }
 
 bool TWinControl::Focused() const { return Widget() && Widget()->hasFocus(); }
+
+bool TWinControl::ContainsFocus() const {
+    const QWidget* focus = QApplication::focusWidget();
+    return Widget() && focus && (focus == Widget() || Widget()->isAncestorOf(focus));
+}
 
 bool TWinControl::CanFocus() const { return Widget() && Widget()->isEnabled() && Showing(); }
 
@@ -418,11 +447,15 @@ bool TWinControl::HandleEvent(QEvent* event) {
             Realign();
             return false;
         case QEvent::FocusIn:
-            Fire(OnEnter, this);
+        case QEvent::FocusOut: {
+            // A control stays its form's active control while another window
+            // (a dialog, a menu, another program) has the keyboard: entering
+            // and leaving are moves of the focus inside the form only.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) break;
+            Fire(event->type() == QEvent::FocusIn ? OnEnter : OnExit, this);
             break;
-        case QEvent::FocusOut:
-            Fire(OnExit, this);
-            break;
+        }
         case QEvent::KeyPress: {
             auto* ke = static_cast<QKeyEvent*>(event);
             std::uint16_t key = VirtualKey(ke->key());

@@ -103,6 +103,9 @@ public:
 
     TColor Color() const { return color_; }
     void SetColor(TColor color);
+    // With the usual face colour a control lets its parent show through; a
+    // control that lies over others (a floating panel) paints its own.
+    void SetParentBackground(bool on);
     TFont& Font() { return font_; }
     void SetCursor(TCursor cursor);
 
@@ -121,6 +124,10 @@ public:
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
     TMouseMoveEvent OnMouseMove;
+    // The mouse came over the control or left it (with or without a button
+    // held, whatever other control is under it now).
+    TNotifyEvent OnMouseEnter;
+    TNotifyEvent OnMouseLeave;
 
     // The widget behind the control (for the class library only).
     QWidget* Widget() const { return widget_; }
@@ -150,6 +157,7 @@ private:
     bool visible_ = true;
     bool enabled_ = true;
     bool show_hint_ = false;
+    bool parent_background_ = true;
     std::string hint_;
     TColor color_ = clBtnFace;
     TFont font_;
@@ -169,6 +177,8 @@ public:
     bool CanFocus() const;
     // Lays out the aligned children inside the client area.
     void Realign();
+    // Whether the control or one of the controls inside it has the focus.
+    bool ContainsFocus() const;
 
     TNotifyEvent OnEnter;
     TNotifyEvent OnExit;

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QScreen>
+#include <climits>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -461,6 +462,54 @@ TRect ScreenRect() {
     if (!screen) return {};
     const QRect r = screen->geometry();
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+std::vector<TRect> ScreenWorkAreas() {
+    std::vector<TRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        areas.push_back({r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+    }
+    return areas;
+}
+
+TRect FitToWorkArea(const TRect& Window, const std::vector<TRect>& Areas, int MinWidth, int MinHeight) {
+    if (Areas.empty()) return Window;
+    // Coordinates from a settings file may be anything: work in 64 bits.
+    using L = long long;
+    auto overlap = [&](const TRect& a) {
+        const L w = std::min<L>(Window.Right, a.Right) - std::max<L>(Window.Left, a.Left);
+        const L h = std::min<L>(Window.Bottom, a.Bottom) - std::max<L>(Window.Top, a.Top);
+        return w > 0 && h > 0 ? w * h : 0;
+    };
+    auto distance = [&](const TRect& a) {
+        const L dx = std::max<L>({0, L{a.Left} - Window.Right, L{Window.Left} - a.Right});
+        const L dy = std::max<L>({0, L{a.Top} - Window.Bottom, L{Window.Top} - a.Bottom});
+        return dx * dx + dy * dy;
+    };
+    const TRect* best = &Areas.front();
+    for (const TRect& a : Areas)
+        if (overlap(a) > overlap(*best) || (overlap(*best) == 0 && distance(a) < distance(*best)))
+            best = &a;
+    const TRect& area = *best;
+    const int width = std::clamp<L>(L{Window.Right} - Window.Left, std::min(MinWidth, area.Width()), area.Width());
+    const int height =
+        std::clamp<L>(L{Window.Bottom} - Window.Top, std::min(MinHeight, area.Height()), area.Height());
+    int left = Window.Left, top = Window.Top;
+    const TRect sized{left, top, static_cast<int>(std::min<L>(L{left} + width, INT_MAX)),
+                      static_cast<int>(std::min<L>(L{top} + height, INT_MAX))};
+    bool visible = false;
+    for (const TRect& a : Areas) {
+        const L w = std::min<L>(sized.Right, a.Right) - std::max<L>(sized.Left, a.Left);
+        const L h = std::min<L>(sized.Bottom, a.Bottom) - std::max<L>(sized.Top, a.Top);
+        // Enough of it to take hold of with the mouse.
+        visible = visible || (w >= std::min(width, 50) && h >= std::min(height, 30));
+    }
+    if (!visible) {
+        left = std::clamp(left, area.Left, area.Right - width);
+        top = std::clamp(top, area.Top, area.Bottom - height);
+    }
+    return {left, top, left + width, top + height};
 }
 
 }  // namespace vcl

@@ -202,5 +202,13 @@ TApplication* EnsureApplication();
 // The rectangle of the primary screen in screen coordinates; empty when no
 // screen is known.
 TRect ScreenRect();
+// The work area (the screen less its panels and docks) of every screen.
+std::vector<TRect> ScreenWorkAreas();
+// A window rectangle made to fit the work area nearest to it (the one it
+// overlaps most, else the closest): no larger than that area, at least
+// MinWidth by MinHeight where the area allows, and moved onto it when no
+// part of it large enough to take hold of would be on any screen. Without
+// areas the rectangle is kept.
+TRect FitToWorkArea(const TRect& Window, const std::vector<TRect>& Areas, int MinWidth, int MinHeight);
 
 }  // namespace vcl

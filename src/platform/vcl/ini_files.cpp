@@ -159,7 +159,10 @@ double TIniFile::ReadFloat(const std::string& Section, const std::string& Ident,
 
 void TIniFile::WriteString(const std::string& Section, const std::string& Ident,
                            const std::string& Value) {
-    std::vector<TLine> lines = lines_;
+    // Deferred writes change the lines in place; others change a copy that
+    // replaces them only once the file took it.
+    std::vector<TLine> copy;
+    std::vector<TLine>& lines = deferred_ ? lines_ : (copy = lines_);
     const std::string text = OneLine(Ident) + "=" + OneLine(Value);
     const int header = FindSection(Section);
     const int line = FindKey(header, Ident);
@@ -179,7 +182,10 @@ void TIniFile::WriteString(const std::string& Section, const std::string& Ident,
         lines.push_back(TLine{"[" + OneLine(Section) + "]", "\r\n"});
         lines.push_back(TLine{text, "\r\n"});
     }
-    Commit(std::move(lines));
+    if (deferred_)
+        dirty_ = true;
+    else
+        Commit(std::move(copy));
 }
 
 void TIniFile::WriteInteger(const std::string& Section, const std::string& Ident, std::int32_t Value) {
@@ -242,7 +248,7 @@ void TIniFile::EraseSection(const std::string& Section) {
     if (header < 0) return;
     std::vector<TLine> lines = lines_;
     lines.erase(lines.begin() + header, lines.begin() + SectionEnd(header));
-    Commit(std::move(lines));
+    Store(std::move(lines));
 }
 
 void TIniFile::DeleteKey(const std::string& Section, const std::string& Ident) {
@@ -250,7 +256,22 @@ void TIniFile::DeleteKey(const std::string& Section, const std::string& Ident) {
     if (line < 0) return;
     std::vector<TLine> lines = lines_;
     lines.erase(lines.begin() + line);
-    Commit(std::move(lines));
+    Store(std::move(lines));
+}
+
+void TIniFile::Store(std::vector<TLine> lines) {
+    if (!deferred_) {
+        Commit(std::move(lines));
+        return;
+    }
+    lines_ = std::move(lines);
+    dirty_ = true;
+}
+
+void TIniFile::UpdateFile() {
+    if (!dirty_) return;
+    Commit(lines_);
+    dirty_ = false;
 }
 
 void TIniFile::Commit(std::vector<TLine> lines) {

@@ -14,6 +14,10 @@
 // the old one, so that a crash or a full disk never leaves a cut-off file. A
 // write that fails raises EIniFileException "Unable to write to <file>" and
 // leaves both the file and the object as they were.
+//
+// TMemIniFile keeps its writes in memory until UpdateFile, which replaces the
+// file once, the same way: a program that saves many keys at once writes the
+// file once instead of once per key.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,8 +65,13 @@ public:
     void ReadSectionValues(const std::string& Section, TStrings& Strings) const;
     void EraseSection(const std::string& Section);
     void DeleteKey(const std::string& Section, const std::string& Ident);
-    // Writes go to the file at once; kept for callers that flush.
-    void UpdateFile() {}
+    // Writes what was changed since the last time (TMemIniFile; a TIniFile
+    // has written every change at once).
+    void UpdateFile();
+
+protected:
+    // Changes are held in memory until UpdateFile.
+    void SetDeferred(bool On) { deferred_ = On; }
 
 private:
     struct TLine {
@@ -78,8 +87,18 @@ private:
     // Replaces the lines, writing them to the file first.
     void Commit(std::vector<TLine> lines);
 
+    // Takes the lines, writing them to the file first unless writes are deferred.
+    void Store(std::vector<TLine> lines);
+
     std::string fileName_;
     std::vector<TLine> lines_;
+    bool deferred_ = false;
+    bool dirty_ = false;
+};
+
+class TMemIniFile : public TIniFile {
+public:
+    explicit TMemIniFile(const std::string& FileName) : TIniFile(FileName) { SetDeferred(true); }
 };
 
 }  // namespace vcl

@@ -339,6 +339,10 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
     if (editable != c->isEditable()) {
         c->setEditable(editable);
         if (editable) {
+            // The toolkit completes typed text inline from the entries; the
+            // original's box keeps exactly what was typed (the entries stay
+            // in the drop-down list).
+            c->setCompleter(nullptr);
             QObject::connect(c->lineEdit(), &QLineEdit::textEdited, c,
                              [this](const QString&) { Fire(OnChange, this); });
             // The combo hands the field's shortcut question on to the

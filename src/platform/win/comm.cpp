@@ -226,27 +226,48 @@ PortMapOverrides& Overrides() {
     return overrides;
 }
 
-// "7=/dev/pts/3;COM8=/dev/ttyUSB0"
-std::string FromEnvironment(int number) {
+// One entry of VOSTREL_COMPORTS: its COM number (0 when it has none that
+// can be used) and device.
+struct EnvEntry {
+    std::string text;
+    int number = 0;
+    std::string device;
+};
+
+// "7=/dev/pts/3;COM8=/dev/ttyUSB0"; empty entries are skipped.
+std::vector<EnvEntry> EnvironmentEntries() {
+    std::vector<EnvEntry> entries;
     const char* env = std::getenv("VOSTREL_COMPORTS");
-    if (!env) return {};
+    if (!env) return entries;
     std::string text = env;
     std::size_t pos = 0;
     while (pos <= text.size()) {
         std::size_t end = text.find(';', pos);
         if (end == std::string::npos) end = text.size();
-        std::string entry = text.substr(pos, end - pos);
+        EnvEntry entry;
+        entry.text = text.substr(pos, end - pos);
         pos = end + 1;
-        std::size_t eq = entry.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = entry.substr(0, eq);
+        if (entry.text.empty()) continue;
+        std::size_t eq = entry.text.find('=');
+        std::string key = entry.text.substr(0, eq == std::string::npos ? 0 : eq);
         if (key.size() > 3 && (key[0] == 'C' || key[0] == 'c') && (key[1] == 'O' || key[1] == 'o') &&
             (key[2] == 'M' || key[2] == 'm'))
             key = key.substr(3);
-        if (key.empty() || key.size() > 6 || !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        if (std::stoi(key) == number) return entry.substr(eq + 1);
+        if (eq != std::string::npos && !key.empty() && key.size() <= 6 &&
+            std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            const int n = std::stoi(key);
+            // Port numbers above 255 name the program's other kinds of port.
+            if (n >= 1 && n <= 255) entry.number = n;
+            entry.device = entry.text.substr(eq + 1);
+        }
+        entries.push_back(std::move(entry));
     }
+    return entries;
+}
+
+std::string FromEnvironment(int number) {
+    for (const EnvEntry& e : EnvironmentEntries())
+        if (e.number == number) return e.device;
     return {};
 }
 
@@ -308,16 +329,28 @@ void SetComPortMapOverrides(std::map<int, std::string> overrides) {
     o.map = std::move(overrides);
 }
 
-std::string ComPortDevice(int number) {
+std::string ExplicitComPortDevice(int number) {
     if (number < 1) return {};
     if (auto path = FromEnvironment(number); !path.empty()) return path;
-    {
-        auto& o = Overrides();
-        std::lock_guard guard(o.lock);
-        auto it = o.map.find(number);
-        if (it != o.map.end() && !it->second.empty()) return it->second;
-    }
+    auto& o = Overrides();
+    std::lock_guard guard(o.lock);
+    auto it = o.map.find(number);
+    return it != o.map.end() ? it->second : std::string();
+}
+
+std::string ComPortDevice(int number) {
+    if (number < 1) return {};
+    if (auto path = ExplicitComPortDevice(number); !path.empty()) return path;
     return FromFixedRule(number);
+}
+
+std::vector<std::string> ComPortMapErrors() {
+    std::vector<std::string> errors;
+    for (const EnvEntry& e : EnvironmentEntries())
+        if (e.number == 0)
+            errors.push_back("VOSTREL_COMPORTS: \"" + e.text +
+                             "\" is ignored: an entry is a COM number from 1 to 255, \"=\" and a device");
+    return errors;
 }
 
 HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/win/types.h"
 
@@ -117,6 +118,12 @@ constexpr DWORD MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_O
 void SetComPortMapOverrides(std::map<int, std::string> overrides);
 // The device a COM number stands for; empty when none.
 std::string ComPortDevice(int number);
+// The device the environment or the settings map a COM number to; empty when
+// only the fixed rule (or nothing) does.
+std::string ExplicitComPortDevice(int number);
+// The entries of VOSTREL_COMPORTS that are refused (a COM number outside 1
+// to 255, or no number at all), one text each, saying why.
+std::vector<std::string> ComPortMapErrors();
 
 // Opens a serial device exclusively. Returns INVALID_HANDLE_VALUE on failure:
 // ERROR_FILE_NOT_FOUND (no such port or device), ERROR_ACCESS_DENIED (in use

@@ -158,12 +158,32 @@ std::string SerialDeviceDescription(const std::string& path, const std::string& 
 }
 
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& sysRoot) {
-    std::vector<SerialPortInfo> ports;
+    // A device that two numbers reach (mapped by hand and by the fixed rule,
+    // or mapped twice) is listed once: under a number mapped by hand when
+    // there is one, else under the lowest.
+    struct Found {
+        int number;
+        std::string device;
+        fs::path real;
+        bool explicitly;
+    };
+    std::vector<Found> found;
     for (int n = FirstComPort; n <= LastComPort; ++n) {
         std::string device = ComPortDevice(n);
         if (!IsRealSerialDevice(device, sysRoot)) continue;
-        std::string description = SerialDeviceDescription(device, sysRoot);
-        ports.push_back({n, std::move(device), std::move(description)});
+        std::error_code ec;
+        fs::path real = fs::canonical(device, ec);
+        if (ec) real = device;
+        found.push_back({n, std::move(device), std::move(real), !ExplicitComPortDevice(n).empty()});
+    }
+    std::vector<SerialPortInfo> ports;
+    for (const Found& f : found) {
+        const bool better_elsewhere = std::any_of(found.begin(), found.end(), [&](const Found& o) {
+            return &o != &f && o.real == f.real &&
+                   (o.explicitly > f.explicitly || (o.explicitly == f.explicitly && o.number < f.number));
+        });
+        if (better_elsewhere) continue;
+        ports.push_back({f.number, f.device, SerialDeviceDescription(f.device, sysRoot)});
     }
     return ports;
 }

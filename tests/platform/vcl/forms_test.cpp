@@ -284,4 +284,24 @@ TEST(forms, screen_rect_is_the_primary_screen) {
     EXPECT_EQ(r.Top, 0);
 }
 
+TEST(forms, set_bounds_moves_and_resizes_a_shown_window_at_once) {
+    EnsureApplication();
+    TForm form(Application);
+    form.SetBounds(10, 20, 300, 200);
+    form.Show();
+    PumpUntil([&] { return form.Widget()->isVisible(); });
+    form.SetBounds(40, 50, 420, 310);
+    EXPECT_EQ(form.Width(), 420);
+    EXPECT_EQ(form.Height(), 310);
+    PumpUntil([&] { return form.Widget()->width() == 420; });
+    EXPECT_EQ(form.Widget()->size(), QSize(420, 310));
+    EXPECT_EQ(form.Left(), 40);
+    EXPECT_EQ(form.Width(), 420);
+    // And once more, smaller.
+    form.SetBounds(60, 70, 250, 180);
+    PumpUntil([&] { return form.Widget()->width() == 250; });
+    EXPECT_EQ(form.Widget()->size(), QSize(250, 180));
+    EXPECT_EQ(form.Height(), 180);
+}
+
 }  // namespace

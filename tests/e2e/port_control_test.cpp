@@ -1,0 +1,152 @@
+// Port control as a user meets it: pseudo-terminals play the devices behind
+// COM numbers, the main window opens them through its own controls, and the
+// devices come and go while the program runs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/forms.h"
+#include "platform/win/comm.h"
+#include "support/main_window.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+
+struct PortControl : test_support::MainWindow {
+    test_support::PtyPair dev;
+    // Called while an input question is up (the question's own loop runs
+    // meanwhile); its answer: none (cancelled) or the text given.
+    std::function<bool(std::string&)> WhileAsking;
+
+    PortControl() : BasicMainWindow({.Start = false}) {
+        test_support::EnsureQtApplication();
+        dev.MapAsCom(5);
+        vcl::Application->InputHook = [this](const std::string&, const std::string&, std::string& v) {
+            return WhileAsking ? WhileAsking(v) : false;
+        };
+        Start();
+        main->RVPnlTime = 0;
+    }
+    ~PortControl() { Free(); }
+    std::uint32_t Received() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    void ChooseSpeedEntry(int index) {
+        vcl::Guarded([&] { main->speedcb->SelectByUser(index); });
+    }
+};
+
+TEST(port_control, custom_speed_closes_and_loses_nothing_until_a_valid_rate_is_entered) {
+    PortControl f;
+    TMain* m = f.main;
+    m->ForceComNumber(5, true);
+    m->ForceComNumber(9, false);  // wanted but not there: the reconnect timer runs
+    m->ApplyBothPortParams(true);
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->TmrPortConn->Enabled());
+    const int custom = m->speedcb->Items().Count() - 1;
+    ASSERT_EQ(m->speedcb->Items().Strings(custom), "Custom..");
+
+    // A profile is selected (a change of any port setting would drop it).
+    m->CBProfile->Items().Add("Lab");
+    m->CBProfile->SetItemIndex(0);
+    // The question takes the keyboard from the list, the device keeps
+    // sending and the reconnect timer ticks while the user thinks; then the
+    // user cancels.
+    m->speedcb->SetFocus();
+    f.WhileAsking = [&](std::string&) {
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(m->speedcb->Widget(), &out);
+        EXPECT_EQ(f.dev.Write("abc"), 3u);
+        test_support::Pump(1300ms);
+        return false;
+    };
+    f.ChooseSpeedEntry(custom);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(f.Received(), 3u);
+    EXPECT_EQ(m->RxPanel->Lines().LineData(0), "61 62 63");
+    EXPECT_EQ(m->speedcb->Text(), "9600");
+    EXPECT_EQ(m->cp1->BaudRateValue(), 9600u);
+    EXPECT_EQ(m->CBProfile->ItemIndex(), 0);  // nothing was changed
+    EXPECT_TRUE(f.Messages.empty()) << f.Messages.front();
+
+    // A valid rate is entered: it is listed before "Custom..", applied, and
+    // the port is open at it.
+    f.WhileAsking = [&](std::string& v) {
+        EXPECT_EQ(f.dev.Write("d"), 1u);
+        test_support::Pump(1300ms);
+        v = "250000";
+        return true;
+    };
+    f.ChooseSpeedEntry(custom);
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(m->speedcb->Text(), "250000");
+    EXPECT_EQ(m->speedcb->Items().Strings(custom), "250000");
+    EXPECT_EQ(f.dev.SlaveBaud(), 250000u);
+    EXPECT_EQ(f.Received(), 4u);
+    EXPECT_TRUE(f.Messages.empty()) << f.Messages.front();
+}
+
+TEST(port_control, a_device_that_vanishes_while_receiving_is_marked_failed_and_reopened_when_back) {
+    PortControl f;
+    TMain* m = f.main;
+    m->ForceComNumber(5, true);
+    m->ApplyBothPortParams(true);
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_FALSE(m->TmrPortConn->Enabled());
+    ASSERT_EQ(f.dev.Write("ab"), 2u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return f.Received() == 2; }));
+
+    // The device goes while nothing is being sent: the port is noticed
+    // closed, its list marked failed and the reconnect timer runs.
+    f.dev.CloseMaster();
+    EXPECT_TRUE(test_support::PumpUntil(
+        [&] { return !m->cp1->Connected() && m->ComNcb->Tag == 1 && m->TmrPortConn->Enabled(); }, 3s));
+    EXPECT_TRUE(f.Messages.empty());
+
+    // It comes back under the same number: the timer opens it again.
+    test_support::PtyPair again;
+    again.MapAsCom(5);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->cp1->Connected(); }, 5s));
+    EXPECT_EQ(m->ComNcb->Tag, 0);
+    EXPECT_FALSE(m->TmrPortConn->Enabled());
+    ASSERT_EQ(again.Write("d"), 1u);
+    EXPECT_TRUE(test_support::PumpUntil([&] { return f.Received() == 3; }));
+    f.Free();
+}
+
+TEST(port_control, a_device_mapped_twice_is_listed_once_and_unusable_mappings_are_refused) {
+    PortControl f;
+    const std::string kept = std::getenv("VOSTREL_COMPORTS");
+    // COM6 reaches the same device as COM5; 300 is no COM number; the last
+    // entry is no mapping at all.
+    setenv("VOSTREL_COMPORTS",
+           (kept + ";6=" + f.dev.SlavePath() + ";300=" + f.dev.SlavePath() + ";nonsense").c_str(), 1);
+    f.Messages.clear();
+    TMain* m = f.Start();
+    ASSERT_EQ(f.Messages.size(), 1u);
+    EXPECT_EQ(f.Messages[0],
+              "VOSTREL_COMPORTS: \"300=" + f.dev.SlavePath() +
+                  "\" is ignored: an entry is a COM number from 1 to 255, \"=\" and a device\r"
+                  "VOSTREL_COMPORTS: \"nonsense\" is ignored: an entry is a COM number from 1 to 255, "
+                  "\"=\" and a device");
+    EXPECT_GE(m->ComNcb->Items().IndexOfObject(5), 0);
+    EXPECT_EQ(m->ComNcb->Items().IndexOfObject(6), -1);
+    EXPECT_EQ(m->cbComN2->Items().IndexOfObject(6), -1);
+    // Nothing opens as COM300 (it would be a foreign-port number anyway).
+    EXPECT_EQ(win::ComPortDevice(300), "");
+    setenv("VOSTREL_COMPORTS", kept.c_str(), 1);
+    f.Free();
+}
+
+}  // namespace
