@@ -79,8 +79,18 @@ QFont ToQFont(const TFont& font) {
 TCanvas::TCanvas() = default;
 TCanvas::~TCanvas() = default;
 
+const QFont& TCanvas::QtFont() const {
+    TFontKey key{Font.Name(), Font.Size(), Font.Style()};
+    if (!font_ || !(key == font_key_)) {
+        font_ = std::make_unique<QFont>(ToQFont(Font));
+        font_key_ = std::move(key);
+        measured_width_ = -1;
+    }
+    return *font_;
+}
+
 void TCanvas::ApplyFont() const {
-    painter_->setFont(ToQFont(Font));
+    painter_->setFont(QtFont());
     painter_->setPen(ToQColor(Font.Color()));
 }
 
@@ -93,11 +103,11 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     if (!painter_) return;
     ApplyFont();
     QFontMetrics fm(painter_->font());
-    QString q = ToQ(text);
+    const int width = TextWidth(text);
     if (Brush.Style != TBrushStyle::bsClear)
-        painter_->fillRect(QRect(x, y, fm.horizontalAdvance(q), fm.height()), ToQColor(Brush.Color));
-    painter_->drawText(x, y + fm.ascent(), q);
-    pen_pos_ = {x + fm.horizontalAdvance(q), y};
+        painter_->fillRect(QRect(x, y, width, fm.height()), ToQColor(Brush.Color));
+    painter_->drawText(x, y + fm.ascent(), ToQ(text));
+    pen_pos_ = {x + width, y};
 }
 
 void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
@@ -123,11 +133,14 @@ void TCanvas::LineTo(int x, int y) {
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
-    return QFontMetrics(ToQFont(Font)).horizontalAdvance(ToQ(text));
+    const QFont& font = QtFont();
+    if (measured_width_ < 0 || text != measured_text_) {
+        measured_width_ = QFontMetrics(font).horizontalAdvance(ToQ(text));
+        measured_text_ = text;
+    }
+    return measured_width_;
 }
 
-int TCanvas::TextHeight(const std::string&) const {
-    return QFontMetrics(ToQFont(Font)).height();
-}
+int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(QtFont()).height(); }
 
 }  // namespace vcl

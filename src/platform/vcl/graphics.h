@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+class QFont;
 class QPainter;
 
 namespace vcl {
@@ -127,8 +128,22 @@ public:
 
 private:
     void ApplyFont() const;
+    // The toolkit's font for Font, made again only when Font has changed.
+    const QFont& QtFont() const;
+    struct TFontKey {
+        std::string Name;
+        int Size = 0;
+        TFontStyles Style = 0;
+        bool operator==(const TFontKey&) const = default;
+    };
     QPainter* painter_ = nullptr;
     TPoint pen_pos_;
+    mutable TFontKey font_key_;
+    mutable std::unique_ptr<QFont> font_;
+    // The text measured last and its width (in the font of font_key_): the
+    // rows of a list often begin with the same text.
+    mutable std::string measured_text_;
+    mutable int measured_width_ = -1;
 };
 
 }  // namespace vcl
