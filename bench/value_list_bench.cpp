@@ -1,6 +1,7 @@
-// Value lists at the graph window's scale: how fast 10M points go in, how
-// long the statistics take after an append to a long list, and how much
-// memory the values hold per point.
+// Value lists at the graph window's scale: how fast 10M points go in (into
+// a list, and into a series through AddXY), how long the statistics take
+// after an append to a long list, and how much memory the values hold per
+// point.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 
+#include "chart/engine/chart_series.h"
 #include "chart/engine/value_list.h"
 
 namespace {
@@ -42,6 +44,20 @@ BENCHMARK(BM_AddValueAscending)->Unit(benchmark::kMillisecond);
 
 void BM_AddValueUnordered(benchmark::State& state) { AddPoints(state, TChartListOrder::loNone); }
 BENCHMARK(BM_AddValueUnordered)->Unit(benchmark::kMillisecond);
+
+// A series' points as the graph window adds them: X time stamps and Y
+// values through AddXY, all inside one update bracket.
+void BM_AddXYInUpdateBracket(benchmark::State& state) {
+    for (auto _ : state) {
+        chart::engine::TChartSeries series(nullptr);
+        series.BeginUpdate();
+        for (int i = 0; i < kPoints; ++i) series.AddXY(i * 0.001, (i % 256) - 128.0);
+        series.EndUpdate();
+        benchmark::DoNotOptimize(series.Count());
+    }
+    state.SetItemsProcessed(state.iterations() * kPoints);
+}
+BENCHMARK(BM_AddXYInUpdateBracket)->Unit(benchmark::kMillisecond);
 
 // Statistics read after 1,000 more points reach a list of 10M whose
 // statistics were read before; only the read is timed.

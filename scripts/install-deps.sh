@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils
   fonts-dejavu-core fonts-liberation2
+  emf2svg libwmf-bin
 )
 
 missing=()

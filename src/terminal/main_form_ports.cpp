@@ -247,9 +247,9 @@ void TMain::ComNcbDrawItem(vcl::TComponent* Control, int Index, const vcl::TRect
     const bool selected = (State & vcl::odSelected) != 0;
     const bool dropped = combo->DroppedDown();
     if (combo->Tag == 1 && Index == combo->ItemIndex() && !dropped)
-        c.Brush.Color = kFailedColor;
+        c.Brush.SetColor(kFailedColor);
     else
-        c.Brush.Color = selected ? vcl::clHighlight : combo->Color();
+        c.Brush.SetColor(selected ? vcl::clHighlight : combo->Color());
     c.FillRect(Rect);
     const std::string text = combo->Items().Strings(Index);
     const auto tab = text.find('\t');

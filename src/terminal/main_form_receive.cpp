@@ -181,21 +181,20 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
     vcl::TCanvas& c = lb1->Canvas();
     if (!(State & vcl::odSelected)) {
         if (r.Format == dfERR)
-            c.Brush.Color = kErrorLineColor;
+            c.Brush.SetColor(kErrorLineColor);
         else if (r.Format == dfMSG)
-            c.Brush.Color = kMessageLineColor;
+            c.Brush.SetColor(kMessageLineColor);
         else if (r.Dir == 1)
-            c.Brush.Color = kSecondPortColor;
+            c.Brush.SetColor(kSecondPortColor);
         else if (r.Dir == 2)
-            c.Brush.Color = kTransmittedColor;
+            c.Brush.SetColor(kTransmittedColor);
         else
-            c.Brush.Color = vcl::clWindow;
+            c.Brush.SetColor(vcl::clWindow);
     }
     std::string text = lines.GetLine(Index);
     if (!mShowASCIInonvisiblecodes->Checked()) text = HideNonVisibleCodes(text);
     // The prefix in silver, the data after it in the text colour; each part
-    // is drawn once (the rows of a screen mostly share their prefix, whose
-    // width the canvas keeps).
+    // is drawn once.
     const std::size_t prefix = std::min<std::size_t>(r.PrefixLen, text.size());
     const std::string head = text.substr(0, prefix);
     const int data_left = prefix > 0 ? Rect.Left + c.TextWidth(head) : Rect.Left;

@@ -756,8 +756,8 @@ std::string TTagLabel::LinkAt(int X, int Y) const {
 
 void TTagLabel::PaintTo(vcl::TCanvas& Canvas) {
     if (!transparent_) {
-        Canvas.Brush.Style = vcl::TBrushStyle::bsSolid;
-        Canvas.Brush.Color = Color();
+        Canvas.Brush.SetStyle(vcl::TBrushStyle::bsSolid);
+        Canvas.Brush.SetColor(Color());
         Canvas.FillRect({0, 0, Width(), Height()});
     }
     if (Enabled()) {
@@ -773,8 +773,8 @@ void TTagLabel::PaintLines(vcl::TCanvas& Canvas, int Dx, int Dy, std::optional<v
         const vcl::TRect r{rect.Left + Dx, rect.Top + Dy, rect.Right + Dx, rect.Bottom + Dy};
         if (!run) {
             if (line.Color != vcl::clNone && !Shade) {
-                Canvas.Brush.Style = vcl::TBrushStyle::bsSolid;
-                Canvas.Brush.Color = line.Color;
+                Canvas.Brush.SetStyle(vcl::TBrushStyle::bsSolid);
+                Canvas.Brush.SetColor(line.Color);
                 Canvas.FillRect(r);
             }
             return;
@@ -797,10 +797,10 @@ void TTagLabel::PaintLines(vcl::TCanvas& Canvas, int Dx, int Dy, std::optional<v
         if (Shade) font.Color = *Shade;
         ApplyTagFont(Canvas.Font, font);
         if (font.Background == vcl::clNone || Shade) {
-            Canvas.Brush.Style = vcl::TBrushStyle::bsClear;
+            Canvas.Brush.SetStyle(vcl::TBrushStyle::bsClear);
         } else {
-            Canvas.Brush.Style = vcl::TBrushStyle::bsSolid;
-            Canvas.Brush.Color = font.Background;
+            Canvas.Brush.SetStyle(vcl::TBrushStyle::bsSolid);
+            Canvas.Brush.SetColor(font.Background);
         }
         Canvas.TextOut(r.Left, r.Top, run->Text);
     });

@@ -559,8 +559,8 @@ TEST(tag_label, control_objects_are_sized_and_painted_by_the_handler) {
             r.Bottom = r.Top + 30;
         } else {
             EXPECT_EQ(r.Width(), 40);
-            canvas.Brush.Style = vcl::TBrushStyle::bsSolid;
-            canvas.Brush.Color = 0x00FF00;
+            canvas.Brush.SetStyle(vcl::TBrushStyle::bsSolid);
+            canvas.Brush.SetColor(0x00FF00);
             canvas.FillRect(r);
         }
     });

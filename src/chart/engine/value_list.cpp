@@ -83,9 +83,8 @@ void TChartValueList::Assign(const TChartValueList& Source) {
     SetValueSource(Source.valueSource_);
 }
 
-void TChartValueList::ReserveOneMore() {
+void TChartValueList::Grow() {
     const std::size_t capacity = values_.capacity();
-    if (values_.size() < capacity) return;
     // Count is a 32-bit number.
     if (values_.size() >= static_cast<std::size_t>(INT_MAX))
         throw rtl::EListError("Too many values in the list");
@@ -132,11 +131,14 @@ void TChartValueList::InsertValue(int ValueIndex, double Value) {
 void TChartValueList::InsertAt(int ValueIndex, double Value) {
     const int n = Count();
     ReserveOneMore();
-    values_.insert(static_cast<std::size_t>(ValueIndex), Value);
-    if (ValueIndex == n)
+    if (ValueIndex == n) {
+        // The series adds most points at the end of every list.
+        values_.push_back(Value);
         Appended();
-    else
-        Changed();
+        return;
+    }
+    values_.insert(static_cast<std::size_t>(ValueIndex), Value);
+    Changed();
 }
 
 void TChartValueList::ClearValues() {

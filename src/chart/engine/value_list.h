@@ -184,7 +184,12 @@ class TChartValueList {
     };
 
     int OrderedPlace(double Value) const;
-    void ReserveOneMore();
+    // Room for one more value (the common case answered inline).
+    void ReserveOneMore() {
+        if (values_.size() < values_.capacity()) return;
+        Grow();
+    }
+    void Grow();
     void InsertAt(int ValueIndex, double Value);
     // A change other than an append: the cached statistics are dropped.
     void Changed() {

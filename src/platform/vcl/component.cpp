@@ -8,6 +8,14 @@ TComponent::TComponent(TComponent* AOwner) {
     if (AOwner) AOwner->InsertComponent(this);
 }
 
+void TComponent::Free(TComponent* component) {
+    if (!component) return;
+    component->BeforeDestruction();
+    delete component;
+}
+
+void TComponent::BeforeDestruction() { state_ |= csDestroying; }
+
 TComponent::~TComponent() {
     state_ |= csDestroying;
     // Tell everyone who asked; they drop their references to us.
@@ -19,8 +27,7 @@ TComponent::~TComponent() {
     }
     // Free owned components, last created first.
     while (!components_.empty()) {
-        TComponent* child = components_.back();
-        delete child;  // its destructor removes it from components_
+        TComponent::Free(components_.back());  // its destructor removes it from components_
     }
     if (owner_) owner_->RemoveComponent(this);
 }

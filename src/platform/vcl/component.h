@@ -33,7 +33,7 @@ public:
     TComponent* FindComponent(const std::string& name) const;
 
     // Frees a component through its owner chain; null is fine.
-    static void Free(TComponent* component) { delete component; }
+    static void Free(TComponent* component);
 
     // Ask to be told (through Notification with opRemove) when AComponent is destroyed.
     void FreeNotification(TComponent* AComponent);
@@ -48,6 +48,10 @@ public:
 
 protected:
     virtual void Notification(TComponent* AComponent, TOperation Operation);
+    // Called on the whole object just before it is destroyed by Free or by
+    // its owner (the object is marked destroying first): overrides of the
+    // most derived class still run here, which a destructor cannot offer.
+    virtual void BeforeDestruction();
     void SetComponentState(std::uint32_t state) { state_ = state; }
 
 private:
@@ -65,5 +69,10 @@ template <class T, class... Args>
 T* Create(TComponent* owner, Args&&... args) {
     return new T(owner, std::forward<Args>(args)...);
 }
+
+// For a component held without an owner: frees it as Free does.
+struct TComponentDeleter {
+    void operator()(TComponent* component) const { TComponent::Free(component); }
+};
 
 }  // namespace vcl

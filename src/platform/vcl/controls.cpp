@@ -8,9 +8,12 @@
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QWidget>
 #include <algorithm>
+#include <cstring>
 
+#include "platform/vcl/bitmap.h"
 #include "platform/vcl/keys.h"
 #include "platform/vcl/menus.h"
 #include "platform/vcl/qt_bridge.h"
@@ -261,12 +264,17 @@ void TControl::FontChanged() {
     widget_->setPalette(pal);
 }
 
+// cursors.cpp: the cursors of the application's table.
+void ApplyScreenCursor(QWidget* widget, TCursor number);
+
 void TControl::SetCursor(TCursor cursor) {
+    cursor_ = cursor;
     if (!widget_) return;
     switch (cursor) {
+        case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
-        default: widget_->unsetCursor(); break;
+        default: ApplyScreenCursor(widget_, cursor); break;
     }
 }
 
@@ -301,8 +309,32 @@ TPoint TControl::ClientToScreen(const TPoint& p) const {
 
 void TControl::Click() { Fire(OnClick, this); }
 
+void TControl::PaintTo(TCanvas& canvas, int x, int y) {
+    if (!widget_ || width_ <= 0 || height_ <= 0) return;
+    QImage image(width_, height_, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    widget_->render(&image);
+    TBitmap shot(width_, height_);
+    for (int row = 0; row < height_; ++row)
+        std::memcpy(shot.ScanLine(row), image.constScanLine(row), static_cast<std::size_t>(width_) * 4);
+    canvas.Draw(x, y, &shot);
+}
+
 bool TControl::HandleEvent(QEvent* event) {
     switch (event->type()) {
+        case QEvent::Paint:
+            if (paints_over_ && widget_ && !in_custom_paint_) {
+                in_custom_paint_ = true;
+                static_cast<QObject*>(widget_)->event(event);  // the toolkit's own drawing first
+                in_custom_paint_ = false;
+                QPainter painter(widget_);
+                TCanvas canvas;
+                canvas.Attach(&painter);
+                Guarded([&] { PaintOver(canvas); });
+                canvas.Attach(nullptr);
+                return true;
+            }
+            break;
         case QEvent::Resize:
         case QEvent::Move:
             UpdateFromWidget();
@@ -324,9 +356,11 @@ bool TControl::HandleEvent(QEvent* event) {
             break;
         }
         case QEvent::Enter:
+            ControlMessage(TControlMessage::cmMouseEnter);
             Fire(OnMouseEnter, this);
             break;
         case QEvent::Leave:
+            ControlMessage(TControlMessage::cmMouseLeave);
             Fire(OnMouseLeave, this);
             break;
         case QEvent::MouseButtonDblClick:
@@ -451,6 +485,7 @@ bool TWinControl::HandleEvent(QEvent* event) {
             // A control stays its form's active control while another window
             // (a dialog, a menu, another program) has the keyboard: entering
             // and leaving are moves of the focus inside the form only.
+            ControlMessage(TControlMessage::cmFocusChanged);
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
             if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) break;
             Fire(event->type() == QEvent::FocusIn ? OnEnter : OnExit, this);

@@ -107,13 +107,17 @@ public:
     // control that lies over others (a floating panel) paints its own.
     void SetParentBackground(bool on);
     TFont& Font() { return font_; }
+    // A standard cursor, or a number of the application's cursor table
+    // (cursors.h).
     void SetCursor(TCursor cursor);
+    TCursor Cursor() const { return cursor_; }
 
     TPopupMenu* PopupMenu() const { return popup_menu_; }
     void SetPopupMenu(TPopupMenu* menu);
 
     void Repaint();
-    void Invalidate() { Repaint(); }
+    // Controls that keep a drawn image of their own mark it stale here too.
+    virtual void Invalidate() { Repaint(); }
     void BringToFront();
     // Client point -> screen point.
     TPoint ClientToScreen(const TPoint& p) const;
@@ -133,9 +137,22 @@ public:
     QWidget* Widget() const { return widget_; }
     // Raises OnClick as a click of the user does.
     virtual void Click();
+    // Draws the control as it shows on screen (with what it paints over
+    // the toolkit's drawing) onto canvas with its top-left corner at (x, y).
+    void PaintTo(TCanvas& canvas, int x, int y);
 
 protected:
     TControl(TComponent* owner, QWidget* widget);
+
+    // Controls that paint over what the toolkit drew: while on, each paint
+    // of the widget is followed by PaintOver on a canvas of the widget.
+    void SetPaintsOver(bool on) { paints_over_ = on; }
+    virtual void PaintOver(TCanvas&) {}
+    // True while the toolkit paints the widget of such a control.
+    bool InCustomPaint() const { return in_custom_paint_; }
+    // What happened to the control, for controls that change their look.
+    enum class TControlMessage { cmMouseEnter, cmMouseLeave, cmFocusChanged };
+    virtual void ControlMessage(TControlMessage) {}
     // Toolkit events of the widget; returns true to eat the event.
     virtual bool HandleEvent(QEvent* event);
     virtual void FontChanged();
@@ -158,8 +175,11 @@ private:
     bool enabled_ = true;
     bool show_hint_ = false;
     bool parent_background_ = true;
+    bool paints_over_ = false;
+    bool in_custom_paint_ = false;
     std::string hint_;
     TColor color_ = clBtnFace;
+    TCursor cursor_ = TCursor::crDefault;
     TFont font_;
 
 protected:

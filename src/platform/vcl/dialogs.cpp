@@ -67,9 +67,14 @@ bool TFontDialog::Run() {
 }
 
 bool TColorDialog::Run() {
+    constexpr int kCustom = 16;
+    for (int i = 0; i < kCustom; ++i)
+        QColorDialog::setCustomColor(i, ToQColor(i < int(CustomColors.size()) ? CustomColors[std::size_t(i)] : clWhite));
     QColor c = QColorDialog::getColor(ToQColor(Color), nullptr, ToQ(Title));
     if (!c.isValid()) return false;
     Color = FromQColor(c);
+    CustomColors.clear();
+    for (int i = 0; i < kCustom; ++i) CustomColors.push_back(FromQColor(QColorDialog::customColor(i)));
     return true;
 }
 

@@ -2,6 +2,7 @@
 // Common dialogs (file, font, colour), message boxes and the message dialog
 // form. Tests answer them through Application's hooks instead of a modal loop.
 #include <string>
+#include <vector>
 
 #include "platform/vcl/forms.h"
 #include "platform/vcl/graphics.h"
@@ -58,6 +59,9 @@ class TColorDialog : public TCommonDialog {
 public:
     explicit TColorDialog(TComponent* owner) : TCommonDialog(owner) {}
     TColor Color = clBlack;
+    // The 16 colours the user keeps in the dialog (missing ones are
+    // white); after a confirmed dialog, as the user left them.
+    std::vector<TColor> CustomColors;
 
 protected:
     bool Run() override;

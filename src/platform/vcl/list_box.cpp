@@ -308,8 +308,8 @@ void TCustomListBox::Paint(QPainter* painter) {
         if (selected_[static_cast<size_t>(i)]) st |= odSelected;
         if (i == item_index_ && List()->hasFocus()) st |= odFocused;
         canvas_.Font.Assign(Font());
-        canvas_.Brush.Style = TBrushStyle::bsSolid;
-        canvas_.Brush.Color = (st & odSelected) ? clHighlight : Color();
+        canvas_.Brush.SetStyle(TBrushStyle::bsSolid);
+        canvas_.Brush.SetColor((st & odSelected) ? clHighlight : Color());
         if (st & odSelected) canvas_.Font.SetColor(clHighlightText);
         if (OnDrawItem)
             Fire(OnDrawItem, this, i, r, st);

@@ -370,6 +370,10 @@ void TComboBox::SetDroppedDown(bool down) {
         Combo()->hidePopup();
 }
 
+int TComboBox::DroppedWidth() const {
+    return Combo() ? std::max(Combo()->view()->minimumWidth(), Width()) : Width();
+}
+
 void TComboBox::SetDroppedWidth(int width) {
     if (Combo()) Combo()->view()->setMinimumWidth(width);
 }
@@ -425,8 +429,8 @@ void TComboBox::CopyToClipboard() {
 
 void TComboBox::DrawItem(QPainter* painter, int index, const TRect& rect, TOwnerDrawState state) {
     canvas_.Font.Assign(Font());
-    canvas_.Brush.Color = (state & odSelected) ? clHighlight : Color();
-    canvas_.Brush.Style = TBrushStyle::bsSolid;
+    canvas_.Brush.SetColor((state & odSelected) ? clHighlight : Color());
+    canvas_.Brush.SetStyle(TBrushStyle::bsSolid);
     canvas_.Attach(painter);
     Fire(OnDrawItem, this, index, rect, state);
     canvas_.Attach(nullptr);

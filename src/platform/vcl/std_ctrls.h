@@ -159,6 +159,8 @@ public:
     void SetItemHeight(int height);
     bool DroppedDown() const;
     void SetDroppedDown(bool down);
+    // Width of the drop-down list: at least the control's width.
+    int DroppedWidth() const;
     void SetDroppedWidth(int width);
     TCanvas& Canvas() { return canvas_; }
 

@@ -19,23 +19,4 @@ std::string FromQ(const QString& text) {
     return out;
 }
 
-std::string FontAlias(const std::string& name) {
-    struct Alias {
-        const char* asked;
-        const char* installed;
-    };
-    static constexpr Alias kAliases[] = {
-        {"Arial", "Liberation Sans"},
-        {"Courier New", "Liberation Mono"},
-        {"Tahoma", "DejaVu Sans"},
-        {"MS Sans Serif", "DejaVu Sans"},
-        {"Times New Roman", "Liberation Serif"},
-    };
-    for (const Alias& a : kAliases)
-        if (QString::fromLatin1(a.asked).compare(QString::fromStdString(name),
-                                                 Qt::CaseInsensitive) == 0)
-            return a.installed;
-    return name;
-}
-
 }  // namespace vcl

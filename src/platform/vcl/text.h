@@ -1,13 +1,12 @@
 #pragma once
 // The alias table that maps the font names the program asks for onto
-// metric-compatible fonts installed here. (Text crosses to the toolkit
-// through the code-page table of platform/rtl, see qt_bridge.h.)
-#include <string>
+// metric-compatible fonts installed here; it lives with the device contexts
+// (platform/gdi), which realise fonts. (Text crosses to the toolkit through
+// the code-page table of platform/rtl, see qt_bridge.h.)
+#include "platform/gdi/font_alias.h"
 
 namespace vcl {
 
-// The installed family that stands in for a requested font name; names
-// without an alias are returned unchanged.
-std::string FontAlias(const std::string& name);
+using gdi::FontAlias;
 
 }  // namespace vcl

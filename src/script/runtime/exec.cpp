@@ -1,10 +1,12 @@
 #include "script/runtime/exec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/numbers.h"
+#include "script/runtime/operators.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_lifetime.h"
 #include "script/runtime/variant.h"
@@ -24,9 +26,151 @@ TPSExec::TPSExec()
     variant_type_->CalcSize();
     variant_array_type_->ArrayType = variant_type_.get();
     variant_array_type_->CalcSize();
+    // The globals of an image are one value area: together they stay within
+    // what a single value may take.
+    globals_.SetMaxBytes(kMaxValueBytes);
 }
 
-TPSExec::~TPSExec() = default;
+TPSExec::~TPSExec() {
+    Clear();
+    // Registered functions go last registered first, each told first.
+    while (!registered_functions_.empty()) {
+        std::unique_ptr<TPSRegisteredFunction> f = std::move(registered_functions_.back());
+        registered_functions_.pop_back();
+        if (f->FreeHook) {
+            try {
+                f->FreeHook(*this, *f);
+            } catch (...) {
+                // A hook that fails does not keep the others from running.
+            }
+        }
+    }
+}
+
+// ------------------------------------------------------------ state
+
+void TPSExec::Clear() {
+    exception_frames_.clear();
+    // Clean-up procedures last first; one that adds another gets it called
+    // too.
+    while (!cleanup_procs_.empty()) {
+        const CleanupRecord c = cleanup_procs_.back();
+        cleanup_procs_.pop_back();
+        try {
+            c.Proc(*this, c.Data);
+        } catch (...) {
+            // Nothing can report here; the others still run.
+        }
+    }
+    exported_vars_.clear();
+    current_proc_ = nullptr;
+    code_ = nullptr;
+    code_length_ = 0;
+    while (!procs_.empty()) procs_.pop_back();
+    // Values go before the types that describe them.
+    globals_.Clear();
+    stack_.Clear();
+    temporaries_.Clear();
+    while (!types_.empty()) types_.pop_back();
+    status_ = TPSStatus::isNotLoaded;
+    stack_base_ = -1;
+}
+
+void TPSExec::ResetGlobals() {
+    if (status_ != TPSStatus::isLoaded) return;
+    stack_.Clear();
+    temporaries_.Clear();
+    for (std::uint32_t i = globals_.Count(); i > 0; --i) {
+        void* item = globals_.GetItem(i - 1);
+        const TPSTypeRec* type = TypeOfTypedValue(item);
+        FinalizeValue(ValueOfTypedValue(item), type);
+        InitializeValue(ValueOfTypedValue(item), type);
+    }
+}
+
+void TPSExec::Stop() {
+    if (status_ == TPSStatus::isRunning) {
+        status_ = TPSStatus::isLoaded;
+    } else if (status_ == TPSStatus::isPaused) {
+        status_ = TPSStatus::isLoaded;
+        stack_.Clear();
+        temporaries_.Clear();
+    }
+}
+
+void TPSExec::Pause() {
+    if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
+}
+
+// ------------------------------------------------------------ host registrations
+
+TPSRegisteredFunction& TPSExec::RegisterFunction(std::string_view name, TPSProcHandler handler, std::uint32_t ext1,
+                                                 std::uint32_t ext2) {
+    auto f = std::make_unique<TPSRegisteredFunction>();
+    f->Name = FastUpperCase(name.substr(0, kMaxByteCountedText));
+    f->NameHash = MakeHash(f->Name);
+    f->Handler = std::move(handler);
+    f->Ext1 = ext1;
+    f->Ext2 = ext2;
+    registered_functions_.push_back(std::move(f));
+    return *registered_functions_.back();
+}
+
+void TPSExec::RegisterSpecialProcImport(std::string_view name, TPSSpecialImportProc handler, void* tag) {
+    special_imports_.push_back(SpecialImport{handler, MakeHash(name), std::string(name), tag});
+}
+
+void* TPSExec::FindSpecialProcImport(TPSSpecialImportProc handler) const {
+    for (auto it = special_imports_.rbegin(); it != special_imports_.rend(); ++it)
+        if (it->Handler == handler) return it->Tag;
+    return nullptr;
+}
+
+void TPSExec::RegisterAttributeType(std::string_view name, TPSAttributeUseProc handler) {
+    std::string upper = FastUpperCase(name);
+    const std::uint32_t hash = MakeHash(upper);
+    attribute_types_.push_back(AttributeType{std::move(upper), hash, std::move(handler)});
+}
+
+void TPSExec::AddCleanupProc(TPSCleanupProc proc, void* data) { cleanup_procs_.push_back(CleanupRecord{proc, data}); }
+
+void* TPSExec::FindCleanupProc(TPSCleanupProc proc, std::int32_t& index) const {
+    const auto count = static_cast<std::int64_t>(cleanup_procs_.size());
+    for (std::int64_t i = std::min<std::int64_t>(index, count - 1); i >= 0; --i) {
+        if (cleanup_procs_[static_cast<std::size_t>(i)].Proc == proc) {
+            index = static_cast<std::int32_t>(i - 1);
+            return cleanup_procs_[static_cast<std::size_t>(i)].Data;
+        }
+    }
+    index = -1;
+    return nullptr;
+}
+
+bool TPSExec::BindExternalProc(const std::string& name, TPSExternalProcRec& proc) {
+    if (!name.empty()) {
+        const std::uint32_t hash = MakeHash(name);
+        for (auto it = registered_functions_.rbegin(); it != registered_functions_.rend(); ++it) {
+            const TPSRegisteredFunction& f = **it;
+            if (f.NameHash != hash || f.Name != name) continue;
+            proc.Handler = f.Handler;
+            proc.Ext1 = f.Ext1;
+            proc.Ext2 = f.Ext2;
+            return true;
+        }
+        return false;
+    }
+    const std::string_view decl = proc.Decl;
+    const std::size_t colon = decl.find(':');
+    const std::string_view key = colon == std::string_view::npos ? std::string_view() : decl.substr(0, colon);
+    const std::uint32_t hash = MakeHash(key);
+    // By index: a binder may register further binders.
+    for (std::size_t i = special_imports_.size(); i > 0; --i) {
+        const SpecialImport s = special_imports_[i - 1];
+        if (!s.Name.empty() && (s.NameHash != hash || s.Name != key)) continue;
+        if (s.Handler(*this, proc, s.Tag)) return true;
+    }
+    return false;
+}
 
 // ------------------------------------------------------------ errors
 
@@ -79,6 +223,20 @@ void TPSExec::ReportException(std::exception_ptr e) {
         RaiseErrorObject(erException, x.what(), e);
     } catch (...) {
         RaiseErrorObject(erException, {}, e);
+    }
+}
+
+void TPSExec::ReportOperatorFailure(std::exception_ptr e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const TPSRuntimeFault& f) {
+        RaiseErrorParam(f.Code, f.Param);
+    } catch (const EPSDivByZero&) {
+        RaiseError(ErDivideByZero);
+    } catch (const EPSMathError&) {
+        RaiseError(ErMathError);
+    } catch (...) {
+        ReportException(std::current_exception());
     }
 }
 

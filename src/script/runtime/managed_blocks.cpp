@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "script/runtime/errors.h"
 #include "script/runtime/value_layout.h"
@@ -140,6 +141,28 @@ void ClearStringSlot(void* slot) noexcept {
     PSStr old = LoadStr(slot);
     StoreAs(slot, PSStr{nullptr});
     ReleaseString(old);
+}
+
+void AppendStringSlot(void* slot, std::string_view text) {
+    if (text.empty()) return;
+    PSStr s = LoadStr(slot);
+    const auto old_length = static_cast<std::uint64_t>(BlockCount(s));
+    const std::uint64_t length = old_length + text.size();
+    if (length > kMaxValueBytes) throw EPSOutOfMemory();
+    if (s != nullptr && BlockRefCount(s) == 1) {
+        // Growing may move the block, and text with it.
+        std::string copy;
+        if (text.data() >= s && text.data() <= s + old_length) text = copy.assign(text);
+        s = static_cast<PSStr>(ResizeBlock(s, old_length + 1, length + 1, static_cast<std::int32_t>(length)));
+        std::memcpy(s + old_length, text.data(), text.size());
+        StoreAs(slot, s);
+        return;
+    }
+    PSStr fresh = NewStringOfLength(length);
+    if (old_length > 0) std::memcpy(fresh, s, static_cast<std::size_t>(old_length));
+    std::memcpy(fresh + old_length, text.data(), text.size());
+    StoreAs(slot, fresh);
+    ReleaseString(s);
 }
 
 char* UniqueStringSlot(void* slot) {

@@ -96,6 +96,9 @@ void SetStringSlot(void* slot, std::string_view text);
 // reference is taken before the old one is dropped.
 void ShareStringSlot(void* dest, const void* src);
 void ClearStringSlot(void* slot) noexcept;
+// Appends text to the slot's string: in place when no other value holds
+// the string, else into a new string. text may lie in the string itself.
+void AppendStringSlot(void* slot, std::string_view text);
 // Makes the slot's string unshared (copying it when another value holds it)
 // and returns its characters for writing; nil for an empty string.
 char* UniqueStringSlot(void* slot);

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "support/assertions.h"
 
 using chart::engine::TChartListOrder;
 using chart::engine::TChartValueList;
 
 namespace {
+
+using test_support::ExpectAssertion;
 
 using Values = std::vector<double>;
 
@@ -38,16 +41,6 @@ std::vector<std::uint64_t> FullPass(const TChartValueList& list) {
     TChartValueList copy;
     Append(copy, ValuesOf(list));
     return StatsOf(copy);
-}
-
-template <class F>
-void ExpectAssertion(F&& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no assertion failure, expected: " << message;
-    } catch (const rtl::EAssertionFailed& e) {
-        EXPECT_EQ(e.Message, message);
-    }
 }
 
 // A series in miniature: owns its lists, swaps whole points (values and

@@ -1,0 +1,12 @@
+#pragma once
+// The errors the chart engine raises, each with a text of the string tables.
+#include "platform/rtl/exceptions.h"
+
+namespace chart::engine {
+
+class ChartException : public rtl::Exception {
+  public:
+    using Exception::Exception;
+};
+
+}  // namespace chart::engine

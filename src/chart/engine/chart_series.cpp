@@ -1,0 +1,399 @@
+#include "chart/engine/chart_series.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "chart/drawing/plot_const.h"
+#include "chart/engine/axis_panel.h"
+#include "chart/engine/chart_exceptions.h"
+#include "chart/engine/palettes.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
+
+namespace chart::engine {
+
+// ---- Labels
+
+std::string TLabelsList::Labels(int Index) const {
+    if (Index < 0 || Index >= Count()) return {};
+    return items_[static_cast<std::size_t>(Index)];
+}
+
+void TLabelsList::InsertLabel(int Index, const std::string& Text) {
+    if (Index < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(Index) + ")");
+    if (Text.empty() && items_.empty()) return;
+    if (Index > Count()) items_.resize(static_cast<std::size_t>(Index));
+    items_.insert(items_.begin() + Index, Text);
+}
+
+void TLabelsList::DeleteLabel(int Index) {
+    if (Index >= 0 && Index < Count()) items_.erase(items_.begin() + Index);
+}
+
+void TLabelsList::DeleteRange(int Start, int Quantity) {
+    const long long from = std::max(Start, 0);
+    const long long to = std::min<long long>((long long)Start + Quantity, Count());
+    if (from < to) items_.erase(items_.begin() + from, items_.begin() + to);
+}
+
+void TLabelsList::Swap(int A, int B) {
+    if (A < 0 || B < 0)
+        throw rtl::EListError("List index out of bounds (" + std::to_string(std::min(A, B)) + ")");
+    const int needed = std::max(A, B) + 1;
+    if (needed > Count()) {
+        // Only a label that moves past the end needs room there.
+        if (Labels(std::min(A, B)).empty()) return;
+        items_.resize(static_cast<std::size_t>(needed));
+    }
+    std::swap(items_[static_cast<std::size_t>(A)], items_[static_cast<std::size_t>(B)]);
+}
+
+// ---- Series lists
+
+int TCustomSeriesList::IndexOf(const TChartSeries* Series) const {
+    const auto it = std::find(items_.begin(), items_.end(), Series);
+    return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
+}
+
+void TCustomSeriesList::Add(TChartSeries* Series) {
+    if (Series && IndexOf(Series) < 0) items_.push_back(Series);
+}
+
+void TCustomSeriesList::Remove(TChartSeries* Series) {
+    items_.erase(std::remove(items_.begin(), items_.end(), Series), items_.end());
+}
+
+// ---- Life
+
+TChartSeries::TChartSeries(vcl::TComponent* AOwner)
+    : TCustomChartSeries(AOwner),
+      value_format_(PlotMsg_DefValueFormat),
+      percent_format_(PlotMsg_DefPercentFormat) {
+    TChartValueList::Create(*this, PlotMsg_ValuesX).Order = TChartListOrder::loAscending;
+    TChartValueList::Create(*this, PlotMsg_ValuesY).Order = TChartListOrder::loNone;
+    marks_ = std::make_unique<TSeriesMarks>(*this);
+}
+
+TChartSeries::~TChartSeries() {
+    function_.reset();
+    for (int i = 0; i < data_sources_.Count(); ++i)
+        data_sources_.Items(i)->dependents_.Remove(this);
+    data_sources_.Clear();
+    for (int i = 0; i < dependents_.Count(); ++i) dependents_.Items(i)->data_sources_.Remove(this);
+    TChartSeries::Clear();
+}
+
+void TChartSeries::AdoptValueList(std::unique_ptr<TChartValueList> List) {
+    lists_.push_back(std::move(List));
+}
+
+void TChartSeries::SetParentChart(TCustomAxisPanel* Value) {
+    TCustomChartSeries::SetParentChart(Value);
+    marks_->SetParentChart(Value);
+}
+
+void TChartSeries::CheckDataSource() {
+    if (TCustomAxisPanel* chart = ParentChart()) chart->RefreshSeriesData(*this);
+}
+
+TChartValueList& TChartSeries::ValueListByName(const std::string& Name) {
+    const std::string wanted = rtl::UpperCase(Name);
+    for (std::size_t k = 2; k < lists_.size(); ++k)
+        if (rtl::UpperCase(lists_[k]->Name) == wanted) return *lists_[k];
+    return MandatoryValueList();
+}
+
+// ---- Adding
+
+void TChartSeries::RemoveValuesAt(int Index) {
+    for (auto& list : lists_)
+        if (Index < list->Count()) list->Delete(Index);
+}
+
+int TChartSeries::InsertValues() {
+    TChartValueList& x = XValues();
+    const int n = x.Count();
+    const int index = x.AddValue(x.TempValue);
+    try {
+        for (std::size_t k = 1; k < lists_.size(); ++k)
+            lists_[k]->InsertValue(index, lists_[k]->TempValue);
+    } catch (...) {
+        // Lists that took the value are one longer than before.
+        for (auto& list : lists_)
+            if (list->Count() > n) list->Delete(index);
+        throw;
+    }
+    return index;
+}
+
+void TChartSeries::InsertColorAndLabel(int Index, TColor AColor, const std::string& ALabel) {
+    const std::size_t at = static_cast<std::size_t>(Index);
+    bool colorIn = false;
+    bool colorsMade = false;
+    try {
+        if (colors_) {
+            colors_->insert(colors_->begin() + static_cast<std::ptrdiff_t>(at), AColor);
+            colorIn = true;
+        } else if (AColor != vcl::clDefault) {
+            std::vector<TColor> colors(static_cast<std::size_t>(Count() - 1), vcl::clDefault);
+            colors.insert(colors.begin() + static_cast<std::ptrdiff_t>(at), AColor);
+            colors_ = std::move(colors);
+            colorsMade = true;
+        }
+        if (!ALabel.empty() || labels_.Count() > 0) labels_.InsertLabel(Index, ALabel);
+    } catch (...) {
+        if (colorsMade) colors_.reset();
+        if (colorIn) colors_->erase(colors_->begin() + static_cast<std::ptrdiff_t>(at));
+        RemoveValuesAt(Index);
+        throw;
+    }
+}
+
+int TChartSeries::AddXY(double X, double Y, const std::string& ALabel, TColor AColor) {
+    XValues().TempValue = X;
+    YValues().TempValue = Y;
+    if (OnBeforeAdd && !OnBeforeAdd(this)) return -1;
+    const int index = InsertValues();
+    if (colors_ || AColor != vcl::clDefault || !ALabel.empty() || labels_.Count() > 0)
+        InsertColorAndLabel(index, AColor, ALabel);
+    if (update_count_ == 0) NotifyNewValue(this, index);
+    return index;
+}
+
+int TChartSeries::Add(double Value, const std::string& ALabel, TColor AColor) {
+    const double position = Count();
+    return y_mandatory_ ? AddXY(position, Value, ALabel, AColor)
+                        : AddXY(Value, position, ALabel, AColor);
+}
+
+int TChartSeries::AddNull(const std::string& ALabel) { return Add(NullValue, ALabel, vcl::clNone); }
+
+int TChartSeries::AddNullXY(double X, double Y, const std::string& ALabel) {
+    return AddXY(X, Y, ALabel, vcl::clNone);
+}
+
+int TChartSeries::AddChartValue(TChartSeries& Source, int ValueIndex) {
+    if (ValueIndex < 0 || ValueIndex >= Source.Count())
+        throw rtl::EListError("List index out of bounds (" + std::to_string(ValueIndex) + ")");
+    double x = Source.XValues().Value(ValueIndex);
+    double y = Source.YValues().Value(ValueIndex);
+    if (Source.y_mandatory_ != y_mandatory_) std::swap(x, y);
+    XValues().TempValue = x;
+    YValues().TempValue = y;
+    for (std::size_t k = 2; k < lists_.size(); ++k)
+        lists_[k]->TempValue = k < Source.lists_.size() ? Source.lists_[k]->Value(ValueIndex) : 0.0;
+    return InsertValues();
+}
+
+int TChartSeries::AddValueFromSource(TChartSeries& Source, int ValueIndex) {
+    const int index = AddChartValue(Source, ValueIndex);
+    // Colours and labels move with the points even where the source has
+    // none at this index, so that the later points keep theirs.
+    const TColor color = Source.colors_ && static_cast<int>(Source.colors_->size()) > ValueIndex
+                             ? (*Source.colors_)[static_cast<std::size_t>(ValueIndex)]
+                             : vcl::clDefault;
+    InsertColorAndLabel(index, color, Source.labels_.Labels(ValueIndex));
+    if (update_count_ == 0) NotifyNewValue(this, index);
+    return index;
+}
+
+void TChartSeries::DeleteValueFromSource(TChartSeries&, int ValueIndex) { Delete(ValueIndex); }
+
+void TChartSeries::NotifyNewValue(TChartSeries* Sender, int ValueIndex) {
+    if (OnAfterAdd) OnAfterAdd(Sender, ValueIndex);
+    NotifyDependents(sdeAdded, ValueIndex);
+    if (Active()) Repaint();
+}
+
+// ---- Removing
+
+void TChartSeries::Delete(int ValueIndex) {
+    if (ValueIndex < 0 || ValueIndex >= Count())
+        throw ChartException(rtl::Format(PlotMsg_SeriesDelete, {ValueIndex, Count() - 1}));
+    for (auto& list : lists_) list->Delete(ValueIndex);
+    if (colors_ && ValueIndex < static_cast<int>(colors_->size()))
+        colors_->erase(colors_->begin() + ValueIndex);
+    labels_.DeleteLabel(ValueIndex);
+    marks_->Positions().Delete(ValueIndex);
+    marks_->Items().Delete(ValueIndex);
+    NotifyDependents(sdeDeleted, ValueIndex);
+    if (Active()) Repaint();
+}
+
+void TChartSeries::DeleteRange(int Start, int Quantity, bool RemoveGap) {
+    rtl::Assert(Quantity >= 1, "Quantity of data points to delete must be greater than zero.");
+    rtl::Assert(Start >= 0, "Start of data points to delete must not be negative.");
+    rtl::Assert(static_cast<long long>(Start) + Quantity - 1 < Count(),
+                "Quantity of data to delete must be less than Count.");
+    for (auto& list : lists_) list->DeleteRange(Start, Quantity);
+    if (colors_) {
+        const auto from = colors_->begin() + Start;
+        colors_->erase(from, from + std::min<std::ptrdiff_t>(Quantity, colors_->end() - from));
+        if (colors_->empty()) colors_.reset();
+    }
+    labels_.DeleteRange(Start, Quantity);
+    marks_->Positions().DeleteRange(Start, Quantity);
+    NotifyDependents(sdeDeleted, -1);
+    if (Active()) Repaint();
+    if (RemoveGap) NotMandatoryValueList().FillSequence();
+}
+
+void TChartSeries::ClearLists() {
+    for (auto& list : lists_) list->ClearValues();
+    colors_.reset();
+    labels_.Clear();
+    marks_->Clear();
+}
+
+void TChartSeries::Clear() {
+    FirstVisibleIndex = -1;
+    LastVisibleIndex = -1;
+    ClearLists();
+    if (OnClearValues) OnClearValues(this);
+    NotifyDependents(sdeCleared, 0);
+    if (function_) function_->SeriesCleared();
+    if (Active() && ParentChart() && !ParentChart()->Destroying()) Repaint();
+}
+
+// ---- Bulk changes and dependents
+
+void TChartSeries::EndUpdate() {
+    if (update_count_ == 0) return;
+    if (--update_count_ > 0) return;
+    NotifyDependents(sdeRefreshed, 0);
+    if (TCustomAxisPanel* chart = ParentChart()) chart->BroadcastSeriesEvent(*this, seDataChanged);
+}
+
+void TChartSeries::AssignValues(TChartSeries& Source) {
+    BeginUpdate();
+    try {
+        Clear();
+        if (function_) {
+            XValues().SetDateTime(Source.XValues().DateTime());
+            YValues().SetDateTime(Source.YValues().DateTime());
+            function_->AddPoints(Source);
+        } else if (&Source != this) {
+            for (int i = 0; i < Source.Count(); ++i) AddValueFromSource(Source, i);
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TChartSeries::NotifyDependents(std::uint8_t Event, int ValueIndex) {
+    if (update_count_ > 0) return;
+    // By index: a dependent may leave the list while it follows.
+    for (int i = 0; i < dependents_.Count(); ++i) {
+        TChartSeries& d = *dependents_.Items(i);
+        switch (Event) {
+            case sdeCleared:
+                if (d.SourceEvents & sseClear) d.Clear();
+                break;
+            case sdeAdded:
+                if ((d.SourceEvents & sseAdd) && !d.function_)
+                    d.AddValueFromSource(*this, ValueIndex);
+                break;
+            case sdeDeleted:
+                if ((d.SourceEvents & sseDelete) && !d.function_) {
+                    // A range (no single index) is followed by copying anew.
+                    if (ValueIndex < 0)
+                        d.AssignValues(*this);
+                    else
+                        d.DeleteValueFromSource(*this, ValueIndex);
+                }
+                break;
+            case sdeRefreshed:
+                d.AssignValues(*this);
+                break;
+            case sdeModified:
+                if (d.SourceEvents & sseModify) d.AssignValues(*this);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void TChartSeries::AddDataSource(TChartSeries& Source) {
+    // Walk every chain of sources from Source: reaching this series again
+    // would make the series feed themselves for ever.
+    std::vector<const TChartSeries*> pending{&Source};
+    std::vector<const TChartSeries*> seen;
+    while (!pending.empty()) {
+        const TChartSeries* s = pending.back();
+        pending.pop_back();
+        if (s == this) throw ChartException(PlotMsg_CircularSeries);
+        if (std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
+        seen.push_back(s);
+        for (int i = 0; i < s->data_sources_.Count(); ++i)
+            pending.push_back(s->data_sources_.Items(i));
+    }
+    data_sources_.Add(&Source);
+    Source.dependents_.Add(this);
+}
+
+void TChartSeries::RemoveDataSource(TChartSeries& Source) {
+    data_sources_.Remove(&Source);
+    Source.dependents_.Remove(this);
+}
+
+void TChartSeries::SetFunction(std::unique_ptr<TPlotFunction> Value) {
+    if (Value.get() == function_.get()) return;
+    function_.reset(Value.release());
+    if (function_) function_->parent_series_ = this;
+}
+
+// ---- Points swapped by sorting
+
+void TChartSeries::SwapValueIndex(int A, int B) {
+    for (auto& list : lists_) list->SwapValues(A, B);
+    if (colors_)
+        std::swap((*colors_)[static_cast<std::size_t>(A)], (*colors_)[static_cast<std::size_t>(B)]);
+    if (labels_.Count() > 0) labels_.Swap(A, B);
+}
+
+// ---- Colours
+
+void TChartSeries::SetSeriesColor(TColor Value) {
+    if (series_color_ == vcl::clDefault && Value == automatic_color_) return;
+    SetColorProperty(series_color_, Value);
+    automatic_color_ = Value;
+    if (TCustomAxisPanel* chart = ParentChart()) chart->BroadcastSeriesEvent(*this, seChangeColor);
+}
+
+void TChartSeries::SetAutomaticColor(TColor Value) {
+    automatic_color_ = Value;
+    SetSeriesColor(Value);
+    if (TCustomAxisPanel* chart = ParentChart()) chart->BroadcastSeriesEvent(*this, seChangeColor);
+}
+
+TColor TChartSeries::ValueColor(int ValueIndex) const {
+    if (colors_ && ValueIndex >= 0 && ValueIndex < static_cast<int>(colors_->size())) {
+        const TColor own = (*colors_)[static_cast<std::size_t>(ValueIndex)];
+        if (own != vcl::clDefault) return own;
+    }
+    if (color_each_point_) {
+        if (const TCustomAxisPanel* chart = ParentChart())
+            return chart->GetDefaultColor(ValueIndex);
+        return PaletteColor(ValueIndex);
+    }
+    return SeriesColor();
+}
+
+// ---- Formats
+
+bool TChartSeries::IsValueFormatStored() const { return value_format_ != PlotMsg_DefValueFormat; }
+bool TChartSeries::IsPercentFormatStored() const {
+    return percent_format_ != PlotMsg_DefPercentFormat;
+}
+
+void TChartSeries::SetXLabelsSource(const std::string& Value) {
+    if (Value == x_labels_source_) return;
+    SetStringProperty(x_labels_source_, Value);
+    CheckDataSource();
+}
+
+}  // namespace chart::engine

@@ -1,0 +1,111 @@
+#pragma once
+// The typed value stack of the runtime: the executor's globals, its
+// temporaries and the run stack, where procedures keep their parameters,
+// locals and return addresses.
+//
+// An item is a type record address followed by the value (a typed value,
+// value_layout.h). Items lie in push order in pages of kPageBytes; an item
+// that does not fit the rest of the current page starts the next page, and
+// one larger than a page gets a page of its own. Pages are never moved or
+// reallocated while items live in them, so the address of an item, of its
+// value or of anything inside it stays valid until that item is popped, no
+// matter how much is pushed after it: decoded operands, Pointer items and
+// host functions hold such addresses.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/runtime/type_records.h"
+
+namespace script::runtime {
+
+class TPSStack {
+public:
+    static constexpr std::uint32_t kPageBytes = 4096;
+    // Items start at multiples of this, so every value is pointer-aligned.
+    static constexpr std::uint32_t kItemAlign = sizeof(void*);
+    // Pages kept for reuse after pops; more are given back.
+    static constexpr std::uint32_t kSparePages = 2;
+
+    TPSStack() = default;
+    ~TPSStack();
+    TPSStack(const TPSStack&) = delete;
+    TPSStack& operator=(const TPSStack&) = delete;
+
+    // Reserves an item of bytes bytes (type word included) and returns its
+    // address. The type word is nil and the value bytes are not
+    // initialised. Throws EPSOutOfMemory when the item would take the stack
+    // beyond MaxBytes() (or is larger than any value can be).
+    void* Push(std::uint32_t bytes);
+    // An item of the type with an initialised value.
+    void* PushType(const TPSTypeRec* type);
+    // Finalises the top item's value and removes it; nothing on an empty
+    // stack.
+    void Pop();
+    // Pops until count items remain.
+    void PopTo(std::uint32_t count);
+    // Finalises every item, last pushed first, and frees every page.
+    void Clear();
+
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(items_.size()); }
+    // The item at a position from the bottom; nil when the index is not
+    // below Count() (a negative index cast to unsigned never is).
+    void* GetItem(std::uint32_t index) const {
+        return index < items_.size() ? items_[index].Address : nullptr;
+    }
+    void* Top() const { return items_.empty() ? nullptr : items_.back().Address; }
+
+    // Bytes that the items take, each rounded up to kItemAlign.
+    std::uint64_t Length() const { return length_; }
+    // Bytes of the pages held, spare pages included.
+    std::uint64_t Capacity() const { return capacity_; }
+    // The most bytes the items may take (Length()).
+    std::uint64_t MaxBytes() const { return max_bytes_; }
+    void SetMaxBytes(std::uint64_t bytes) { max_bytes_ = bytes; }
+
+    // Typed access by position: a negative index counts from the top (-1 is
+    // the top item), a non-negative one from the bottom. An index that names
+    // no item raises EPSError "Out Of Stack Range". Readers and writers go
+    // through a Pointer item to what it points at; a writer that cannot
+    // store the value raises "Type Mismatch" and leaves the item unchanged.
+    std::int32_t GetInt(std::int32_t index) const;
+    long double GetReal(std::int32_t index) const;
+    std::string GetString(std::int32_t index) const;
+    std::string GetAnsiString(std::int32_t index) const { return GetString(index); }
+    void SetInt(std::int32_t index, std::int32_t v);
+    void SetUInt(std::int32_t index, std::uint32_t v);
+    void SetInt64(std::int32_t index, std::int64_t v);
+    void SetReal(std::int32_t index, long double v);
+    void SetString(std::int32_t index, const std::string& v);
+
+    // The item that an accessor index names; raises as the accessors do.
+    void* ItemAt(std::int32_t index) const;
+
+private:
+    struct Page {
+        std::unique_ptr<std::byte[]> Bytes;
+        std::uint32_t Size = 0;
+        std::uint32_t Used = 0;
+    };
+    struct Item {
+        std::byte* Address;
+        std::uint32_t Page;    // index in pages_
+        std::uint32_t Offset;  // where it starts in its page
+        std::uint32_t Bytes;   // rounded size
+    };
+
+    // Makes the page after the current one (or the current one when it is
+    // still empty) ready for an item of bytes bytes; returns its index.
+    std::uint32_t NextPageFor(std::uint32_t bytes);
+    void DropSparePages();
+
+    std::vector<Page> pages_;
+    std::uint32_t page_ = 0;  // the page the top item lies in, or the next free one
+    std::vector<Item> items_;
+    std::uint64_t length_ = 0;
+    std::uint64_t capacity_ = 0;
+    std::uint64_t max_bytes_ = UINT64_MAX;
+};
+
+}  // namespace script::runtime
