@@ -9,6 +9,8 @@
 //   paced  - 1 MB/s in 2 KB writes.
 // During both it sends the window manager's ping (_NET_WM_PING) every 250 ms
 // and types into the transmit box, timing each key until it shows on screen.
+// It is the display's window manager while it runs (answers to pings go to
+// the window manager alone), mapping and placing windows as they ask.
 // It reports bytes taken, CPU, resident memory growth, ping and key
 // latencies, and the windows the program opened on its own (the anti-hang
 // notice is one). Not a test: the figures depend on the machine.
