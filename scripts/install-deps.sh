@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev libpng-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth xdotool x11-utils
+  xvfb xauth xdotool x11-utils libx11-dev libxtst6
   fonts-dejavu-core fonts-liberation2
   emf2svg libwmf-bin
 )

@@ -488,6 +488,9 @@ void TMain::BuildControls() {
 
     // -- Reception
     RVLabel = MakeLabel(this, "RVLabel", TrGB, "(0, 0)", 62, 0);
+    // The counters change with every frame of received data: an opaque
+    // label repaints alone, without the group box's frame under it.
+    RVLabel->SetTransparent(false);
     RVLabel->OnClick = [this](vcl::TComponent* s) { RVLabelClick(s); };
     lblSets = MakeLabel(this, "lblSets", TrGB, "", 62, 0);
     lblSets->SetVisible(false);

@@ -207,6 +207,22 @@ public:
     };
     TErrStat ErrStat[2];
 
+    // While data comes in, what it changes on screen (the list, its scroll
+    // bar, the byte counters) is shown once a frame rather than once a
+    // chunk: a chunk that comes within a frame of the last one shown is
+    // held (its lines are in the panel, the list control does not know of
+    // them yet), and the frame timer shows all that was held together. Any
+    // other change of the list shows at once, held lines included.
+    static constexpr int kReceiveFrameMs = 100;
+    std::unique_ptr<vcl::TTimer> ReceiveFrame;
+    std::uint32_t ReceiveFrameShown = 0;  // tick count of the last frame
+    bool ReceiveViewHeld = false;         // something waits for the frame
+    bool HoldingChunk = false;            // a held chunk is being rendered
+    // A received chunk is about to change the view: true when it is to be
+    // held for the next frame, false when it may show at once.
+    bool HoldReceiveView();
+    void ShowReceiveFrame();
+
     // Creates the panel and links it with lb1, the graph window, the
     // anti-hang check and the output file; hooks both drivers' events.
     void CreateReceivePanel();

@@ -86,8 +86,13 @@ void TMain::CreateReceivePanel() {
     h.GraphAddPoint = [](double Time, double Value) {
         if (graph::fGraph) graph::fGraph->AddPoint(Time, Value);
     };
-    h.ListRepaintLock = [this](bool Locked) { lb1->SetRepaintLock(Locked); };
-    h.ListSyncCount = [this](int Index) { lb1->SyncCount(Index); };
+    // A held chunk leaves the list control alone: the frame follows it up.
+    h.ListRepaintLock = [this](bool Locked) {
+        if (!HoldingChunk) lb1->SetRepaintLock(Locked);
+    };
+    h.ListSyncCount = [this](int Index) {
+        if (!HoldingChunk) lb1->SyncCount(Index);
+    };
     h.QueryMetrics = [this] {
         vcl::TCanvas& c = lb1->Canvas();
         c.Font.Assign(lb1->Font());
@@ -100,6 +105,11 @@ void TMain::CreateReceivePanel() {
         m.ScrollBarWidth = lb1->ScrollBarWidth();
         return m;
     };
+
+    ReceiveFrame = std::make_unique<vcl::TTimer>(nullptr);
+    ReceiveFrame->SetEnabled(false);
+    ReceiveFrame->SetInterval(kReceiveFrameMs);
+    ReceiveFrame->SetOnTimer([this](vcl::TComponent*) { ShowReceiveFrame(); });
 
     cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
         cp1ReceiveData(s, d, n);
@@ -183,11 +193,16 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
     }
     std::string text = lines.GetLine(Index);
     if (!mShowASCIInonvisiblecodes->Checked()) text = HideNonVisibleCodes(text);
-    c.TextRect(Rect, Rect.Left, Rect.Top, text);
-    if (r.PrefixLen > 0) {
+    // The prefix in silver, the data after it in the text colour; each part
+    // is drawn once.
+    const std::size_t prefix = std::min<std::size_t>(r.PrefixLen, text.size());
+    const std::string head = text.substr(0, prefix);
+    const int data_left = prefix > 0 ? Rect.Left + c.TextWidth(head) : Rect.Left;
+    c.TextRect(Rect, data_left, Rect.Top, text.substr(prefix));
+    if (prefix > 0) {
         const vcl::TColor text_color = c.Font.Color();
         c.Font.SetColor(vcl::clSilver);
-        c.TextOut(Rect.Left, Rect.Top, text.substr(0, r.PrefixLen));
+        c.TextOut(Rect.Left, Rect.Top, head);
         c.Font.SetColor(text_color);
     }
 }
@@ -212,13 +227,44 @@ void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize
     // chunk; with none loaded the chunk goes on as it came.
     TPortSlot& slot = PortSlots[IsMain ? PortSlotMain : PortSlot2];
     slot.RxCount += DataSize;
-    ShowRxCount();
+    const bool held = HoldReceiveView();
+    if (!held) ShowRxCount();
     if (OutputFile.IsOpen() && OutputFile.Raw()) {
         OutputFile.Write(std::string_view(static_cast<const char*>(DataPtr), DataSize));
         return;
     }
     if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
+    struct Holding {
+        bool& flag;
+        ~Holding() { flag = false; }
+    } holding{HoldingChunk};
+    HoldingChunk = held;
     ShowData(DataPtr, DataSize, IsMain ? 0 : 1);
+}
+
+bool TMain::HoldReceiveView() {
+    if (ReceiveViewHeld) return true;
+    const std::uint32_t now = win::GetTickCount();
+    if (now - ReceiveFrameShown >= static_cast<std::uint32_t>(kReceiveFrameMs)) {
+        // The first chunk after a quiet frame shows at once.
+        ReceiveFrameShown = now;
+        return false;
+    }
+    ReceiveViewHeld = true;
+    // The frame comes a whole frame after the last one.
+    ReceiveFrame->SetInterval(kReceiveFrameMs - static_cast<int>(now - ReceiveFrameShown));
+    ReceiveFrame->SetEnabled(true);
+    return true;
+}
+
+void TMain::ShowReceiveFrame() {
+    ReceiveFrame->SetEnabled(false);
+    ReceiveFrameShown = win::GetTickCount();
+    if (!ReceiveViewHeld) return;
+    ReceiveViewHeld = false;
+    ShowRxCount();
+    // New lines, or the line being filled grown.
+    lb1->SyncCount(-1);
 }
 
 // ---- Line errors

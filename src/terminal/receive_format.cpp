@@ -103,6 +103,52 @@ int AppendToken(std::string& Out, TDataFormat Format, std::uint16_t Value, bool 
     }
 }
 
+namespace {
+
+// The token of every byte value in a fixed-width format, side by side.
+template <int Width, typename Fill>
+constexpr std::array<char, 256 * Width> TokenTable(Fill fill) {
+    std::array<char, 256 * Width> table{};
+    for (int b = 0; b < 256; ++b) fill(b, table.data() + b * Width);
+    return table;
+}
+
+constexpr auto kDecTokens = TokenTable<3>([](int b, char* out) {
+    out[0] = static_cast<char>('0' + b / 100);
+    out[1] = static_cast<char>('0' + b / 10 % 10);
+    out[2] = static_cast<char>('0' + b % 10);
+});
+constexpr auto kHexTokens = TokenTable<2>([](int b, char* out) {
+    out[0] = kHexDigits[b >> 4];
+    out[1] = kHexDigits[b & 0xF];
+});
+constexpr auto kBinTokens = TokenTable<8>([](int b, char* out) {
+    for (int i = 0; i < 8; ++i) out[i] = (b & (0x80 >> i)) ? '1' : '0';
+});
+
+template <int Width>
+void AppendSpaced(std::string& Out, const std::array<char, 256 * Width>& Table, const std::uint8_t* Data,
+                  std::size_t Count) {
+    const std::size_t at = Out.size();
+    Out.resize(at + Count * (Width + 1));
+    char* p = Out.data() + at;
+    for (std::size_t k = 0; k < Count; ++k) {
+        *p++ = ' ';
+        for (int i = 0; i < Width; ++i) *p++ = Table[static_cast<std::size_t>(Data[k]) * Width + i];
+    }
+}
+
+}  // namespace
+
+void AppendSpacedTokens(std::string& Out, TDataFormat Format, const std::uint8_t* Data, std::size_t Count) {
+    switch (Format) {
+        case dfDEC: AppendSpaced<3>(Out, kDecTokens, Data, Count); break;
+        case dfHEX: AppendSpaced<2>(Out, kHexTokens, Data, Count); break;
+        case dfBIN: AppendSpaced<8>(Out, kBinTokens, Data, Count); break;
+        default: break;
+    }
+}
+
 std::string ByteToBinText(std::uint8_t B) {
     std::string s;
     AppendToken(s, dfBIN, B, false);
@@ -200,7 +246,7 @@ std::string DecodeLineBytes(TDataFormat Format, std::string_view Data) {
                 // names the text ("$" + token in the hexadecimal formats).
                 const bool hex = Format == dfHEX || Format == dfHW;
                 const auto value = static_cast<std::uint32_t>(
-                    rtl::StrToInt(hex ? "$" + std::string(token) : std::string(token)));
+                    rtl::StrToInt(hex ? std::string("$").append(token) : std::string(token)));
                 bytes.push_back(static_cast<char>(value & 0xFF));
                 if (IsWordFormat(Format)) bytes.push_back(static_cast<char>((value >> 8) & 0xFF));
             });

@@ -40,6 +40,16 @@ constexpr bool IsAscVisible(std::uint8_t B) { return B >= 32 && B != 127 && B !=
 // digits are shown (ShowNonVisible), otherwise 1.
 int AppendToken(std::string& Out, TDataFormat Format, std::uint16_t Value, bool ShowNonVisible);
 
+// The width of a byte's token in the formats where it never varies (DEC,
+// HEX, BIN); 0 in the others.
+constexpr int FixedTokenWidth(TDataFormat Format) {
+    return Format == dfDEC ? 3 : Format == dfHEX ? 2 : Format == dfBIN ? 8 : 0;
+}
+
+// Appends a space and the token of each of Count bytes, for a format of
+// fixed token width: what AppendToken gives byte by byte, in one go.
+void AppendSpacedTokens(std::string& Out, TDataFormat Format, const std::uint8_t* Data, std::size_t Count);
+
 // "01001101": eight binary digits, most significant first.
 std::string ByteToBinText(std::uint8_t B);
 // The inverse: S must be exactly 8 characters (assertion "Length(s) = 8");

@@ -222,6 +222,14 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     bool dirty = false;    // tokens added since the current line was last written
     bool started = false;  // a line was started during the chunk
     std::string token;
+    // Every line the chunk starts has the same prefix (one direction, one
+    // time stamp): it is made once.
+    bool prefixMade = false;
+    std::string prefix;
+    TPrefixStyle prefixStyle;
+    int prefixStyleId = 0;
+    // Bytes whose tokens all have one width go onto the line in runs.
+    const int fixedWidth = graph ? 0 : FixedTokenWidth(DataFormat);
 
     auto breakLine = [&] {
         if (dirty && !toFile) WriteCurrentLine();
@@ -231,6 +239,22 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     };
 
     for (std::size_t k = 0; k < Count; ++k) {
+        if (fixedWidth > 0 && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ &&
+            DataFormat == curLineFormat_ && curLineWidth_ < charsPerLine_) {
+            // As many as fit behind a space each, as the byte-by-byte path
+            // below would put them.
+            const auto fit = static_cast<std::size_t>((charsPerLine_ - curLineWidth_) / (fixedWidth + 1));
+            const std::size_t run = std::min(fit, Count - k);
+            if (run > 0) {
+                const std::size_t from = curLine_.size();
+                AppendSpacedTokens(curLine_, DataFormat, Data + k, run);
+                curLineWidth_ += static_cast<int>(run) * (fixedWidth + 1);
+                dirty = true;
+                if (toFile) Output(std::string_view(curLine_).substr(from));
+                k += run - 1;
+                continue;
+            }
+        }
         const std::uint8_t b = Data[k];
         token.clear();
         const int width = FormatByte(b, token);
@@ -252,15 +276,20 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
             l = 0;
         }
         if (l == 0) {
-            const TPrefixStyle style = CurrentPrefixStyle();
+            if (!prefixMade) {
+                prefixStyle = CurrentPrefixStyle();
+                prefix = FormatLinePrefix(prefixStyle, Dir, now);
+                prefixMade = true;
+            }
             curLineTime_ = now;
-            curLine_ = FormatLinePrefix(style, Dir, now);
+            curLine_ = prefix;
             curLineWidth_ = static_cast<int>(curLine_.size());
             curLineRecord_ = TLineRecord{Dir, now, DataFormat, static_cast<std::uint8_t>(curLine_.size())};
             if (!toFile) {
                 // The store makes the prefix again from the record, so only
                 // the data characters of a line are kept.
-                curLineStyle_ = curLine_.empty() ? 0 : lines_.InternPrefixStyle(style);
+                if (prefixStyleId == 0 && !curLine_.empty()) prefixStyleId = lines_.InternPrefixStyle(prefixStyle);
+                curLineStyle_ = prefixStyleId;
                 EnsureCurrentLine();
                 lines_.SetLineRecord(lines_.LineCount() - 1, curLineRecord_);
             } else {

@@ -502,6 +502,7 @@ TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_ker
     // Bursts smaller than the socket's queue, taken between bursts: at most
     // a few are lost while the window is busy drawing.
     EXPECT_GT(count, static_cast<std::uint32_t>(kDatagrams * 9 / 10));
+    ASSERT_TRUE(w.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(" + std::to_string(count) + ", 0)");
 
     // Every byte counted is on the panel, one "55" each.

@@ -83,6 +83,7 @@ TEST(receive_path, bytes_from_the_devices_become_panel_lines_counters_and_graph_
     ASSERT_TRUE(p.Send(p.second_dev, "Z"));
     EXPECT_EQ(p.Lines().GetLine(p.Last()), "\xAB" "Z");
     EXPECT_EQ(p.Lines().LineRecord(p.Last()).Dir, 1);
+    ASSERT_TRUE(p.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(7, 1)");
 
     // DW into the visible graph window, read as signed.
@@ -96,6 +97,7 @@ TEST(receive_path, bytes_from_the_devices_become_panel_lines_counters_and_graph_
     EXPECT_EQ(p.graph->serLine().Point(1).Y, -1);
     EXPECT_EQ(p.Lines().LineData(p.Last()), "00001 65535");
     p.graph->SetVisible(false);
+    ASSERT_TRUE(p.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(11, 1)");
     EXPECT_TRUE(p.messages.empty());
 }
@@ -118,6 +120,7 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
               bytes);
     EXPECT_EQ(p.Lines().LineCount(), lines);
+    ASSERT_TRUE(p.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(1024, 0)");
 
     // Line errors as the driver reports them: repeats fold with their count.

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
@@ -284,6 +286,45 @@ TEST_F(comm_port_driver_on_pty, a_burst_of_several_buffers_arrives_whole_over_se
     EXPECT_EQ(Received(), burst);
     EXPECT_GE(chunks.size(), burst.size() / 128);
     for (const auto& c : chunks) EXPECT_LE(c.size(), 128u);
+}
+
+// A device that keeps sending while the window is now and then slow to
+// handle a chunk: at every polling delay and with either timer, every byte
+// arrives once and in order.
+TEST_F(comm_port_driver_on_pty, no_byte_is_lost_or_repeated_at_any_polling_delay_with_either_timer) {
+    std::string data;
+    for (int i = 0; i < 96 * 1024; ++i) data.push_back(static_cast<char>((i * 131 + i / 251) & 0xFF));
+    cp->SetInBufSize(16384);
+    int calls = 0;
+    cp->OnReceiveData = [&](vcl::TComponent*, const void* bytes, std::uint32_t size) {
+        chunks.emplace_back(static_cast<const char*>(bytes), size);
+        if (++calls % 10 == 0) win::Sleep(3);  // longer than the shortest polling delay
+    };
+    for (const bool multimedia : {true, false}) {
+        for (const std::uint16_t delay : {1, 5, 50, 200}) {
+            SCOPED_TRACE(std::string(multimedia ? "multimedia" : "window") + " timer, " + std::to_string(delay) + " ms");
+            chunks.clear();
+            cp->SetUseMultimediaTimer(multimedia);
+            cp->SetPollingDelay(delay);
+            ASSERT_TRUE(cp->Connect());
+            std::atomic<bool> stop{false};
+            std::thread device([&] {
+                std::size_t sent = 0;
+                while (sent < data.size() && !stop) {
+                    sent += pty.WriteSome(reinterpret_cast<const std::uint8_t*>(data.data()) + sent,
+                                          std::min<std::size_t>(4096, data.size() - sent));
+                    std::this_thread::sleep_for(100us);
+                }
+            });
+            const bool all = PumpUntil([&] { return Received().size() >= data.size(); }, 30s);
+            stop = true;
+            device.join();
+            Pump(20ms);
+            EXPECT_TRUE(all);
+            EXPECT_TRUE(Received() == data) << Received().size() << " of " << data.size() << " bytes";
+            cp->Disconnect();
+        }
+    }
 }
 
 TEST_F(comm_port_driver_on_pty, one_tick_delivers_at_most_InBufSize_and_the_next_the_rest) {

@@ -10,6 +10,7 @@
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/std_ctrls.h"
+#include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -73,6 +74,10 @@ public:
         Answers.erase(Answers.begin());
         return true;
     }
+
+    // Runs the loop until the window shows everything it received (while
+    // data comes in, it shows it once a frame).
+    bool ShowReceived() { return PumpUntil([this] { return !main->ReceiveViewHeld; }); }
 
     // Open notice windows: message forms captioned with the application title.
     static std::vector<vcl::TForm*> Notices() {

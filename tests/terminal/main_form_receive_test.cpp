@@ -58,11 +58,13 @@ TEST(main_form_receive, chunks_of_both_ports_are_counted_and_shown_with_their_di
     ASSERT_TRUE(bool(m->cp2->OnReceiveData));
     f.Receive(m->cp1, "AB");
     f.Receive(m->cp1, "C");
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(3, 0)");
     EXPECT_EQ(m->RxPanel->CurLine(), "<41 42 43");
     EXPECT_EQ(m->lb1->Count(), 1);
     // The second port never continues a main-port line.
     f.Receive(m->cp2, std::string("\x01\xFF", 2));
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(3, 2)");
     ASSERT_EQ(f.Texts(), (std::vector<std::string>{"<41 42 43"}));
     EXPECT_EQ(f.Lines().GetLine(1), "\xAB" "01 FF");
@@ -76,12 +78,14 @@ TEST(main_form_receive, chunks_of_both_ports_are_counted_and_shown_with_their_di
     // The foreign port: client 1 is the main port, any other the second.
     m->ForeignPortReceiveData(1, "Z", 1);
     m->ForeignPortReceiveData(2, "YY", 2);
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
     EXPECT_EQ(f.Lines().GetLine(2), "<5A");
 
     // An empty chunk changes nothing.
     const int lines = f.Lines().LineCount();
     f.Receive(m->cp1, "");
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(f.Lines().LineCount(), lines);
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
 }
@@ -132,6 +136,7 @@ TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_ren
     f.Receive(m->cp1, bytes);
     f.Receive(m->cp2, "B");
     EXPECT_EQ(ReadFile(raw), bytes + "B");
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(6, 1)");
     EXPECT_EQ(f.Lines().LineCount(), 1);  // nothing shown
     EXPECT_EQ(m->RxPanel->CurLine(), "");
@@ -336,6 +341,7 @@ TEST(main_form_receive, lines_are_drawn_with_their_colours_silver_prefix_and_hid
     f.Receive(m->cp1, std::string("x\x01", 2));        // row 3: "<x" + hidden code
     ASSERT_EQ(m->lb1->Count(), 4);
     m->lb1->SetItemIndex(-1);
+    ASSERT_TRUE(f.ShowReceived());
     const int h = m->lb1->ItemHeight();
 
     QImage img = m->lb1->Widget()->grab().toImage();

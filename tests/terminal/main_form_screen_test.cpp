@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,41 @@ TEST(main_form_screen, the_receive_panel_on_screen_follows_every_change_of_lines
     f.Click("mDeleteLine");
     EXPECT_EQ(m->lb1->Count(), before - 1);
     EXPECT_NE(f.RowBackground(0), ScreenFixture::kMessageGreen);  // the message line is gone
+}
+
+// Data that streams in reaches the screen once a frame, whole: every line,
+// the counters and the selection at the end of the list; a command in
+// between shows at once and the frame after it brings nothing back.
+TEST(main_form_screen, a_burst_of_chunks_reaches_the_screen_whole_at_the_next_frame) {
+    ScreenFixture f;
+    TMain* m = f.main;
+    for (int i = 0; i < 300; ++i) f.Receive(std::string(7, static_cast<char>('A' + i % 26)));
+    m->cp2->OnReceiveData(m->cp2, "\x01\x02\x03\x04\x05", 5);
+    ASSERT_TRUE(f.ShowReceived());
+    EXPECT_EQ(m->RVLabel->Caption(), "(2100, 5)");
+    const terminal::TLineStore& lines = m->RxPanel->Lines();
+    int tokens = 0;
+    for (int i = 0; i < lines.LineCount(); ++i) {
+        const std::string data = lines.LineData(i);
+        if (!data.empty()) tokens += static_cast<int>(std::count(data.begin(), data.end(), ' ')) + 1;
+    }
+    EXPECT_EQ(tokens, 2105);
+    ASSERT_EQ(m->lb1->Count(), lines.LineCount());
+    EXPECT_EQ(m->lb1->ItemIndex(), m->lb1->Count() - 1);
+    const int last_row = m->lb1->ItemIndex() - m->lb1->TopIndex();
+    ASSERT_GE(last_row, 0);
+    EXPECT_TRUE(f.RowInked(last_row));
+    EXPECT_TRUE(f.RowHighlighted(last_row));
+    EXPECT_TRUE(f.RowInked(last_row - 1));
+
+    for (int i = 0; i < 10; ++i) f.Receive("Z");
+    f.Click("Clearm");
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    EXPECT_FALSE(f.RowInked(0));
+    ASSERT_TRUE(f.ShowReceived());
+    EXPECT_EQ(m->RVLabel->Caption(), "(0, 0)");
+    EXPECT_EQ(m->lb1->Count(), 1);
+    EXPECT_FALSE(f.RowInked(0));
 }
 
 // Every control the window shows is whole, apart from the others and wide

@@ -102,6 +102,42 @@ TEST(receive_panel, hex_lines_wrap_at_chars_per_line) {
     EXPECT_EQ(b.Texts(), (Lines{"00000001 00000010", "00000011"}));
 }
 
+// Received bytes come in chunks of whatever size the polling finds: the
+// lines they make must not depend on where the chunks end.
+TEST(receive_panel, lines_are_the_same_however_the_bytes_are_split_into_chunks) {
+    std::string data;
+    for (int i = 0; i < 700; ++i) data.push_back(static_cast<char>((i * 37 + i / 7) & 0xFF));
+    data[100] = '\n';
+    data[333] = '\n';
+    const std::vector<std::size_t> pieces = {1, 2, 3, 7, 16, 64, 250};
+    for (const TDataFormat format : {dfHEX, dfDEC, dfBIN, dfASC, dfDW}) {
+        auto render = [&](auto&& next_size, bool graph = false) {
+            PanelFixture f(37);
+            f.GraphOn = graph;  // the graph takes every byte: one at a time
+            f.Panel.DataFormat = format;
+            f.Panel.RVPnlTime = tpMilliseconds;
+            f.Panel.ShowWrites = true;  // the direction mark as well
+            // Twenty bytes of the second port in the middle change direction.
+            const std::size_t ends[] = {400, 420, data.size()};
+            std::size_t at = 0, k = 0;
+            for (int part = 0; part < 3; ++part) {
+                while (at < ends[part]) {
+                    const std::size_t n = std::min(next_size(k++), ends[part] - at);
+                    f.Show(data.substr(at, n), part == 1 ? 1 : 0);
+                    at += n;
+                }
+            }
+            return f.Texts();
+        };
+        const Lines whole = render([](std::size_t) { return std::size_t{20000}; });
+        ASSERT_GT(whole.size(), 10u) << int(format);
+        EXPECT_EQ(render([](std::size_t) { return std::size_t{20000}; }, true), whole) << int(format);
+        for (const std::size_t piece : pieces)
+            EXPECT_EQ(render([&](std::size_t) { return piece; }), whole) << int(format) << " in " << piece;
+        EXPECT_EQ(render([&](std::size_t k) { return pieces[k % pieces.size()]; }), whole) << int(format);
+    }
+}
+
 TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
     PanelFixture f(40);
     f.Panel.DataFormat = dfDW;

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 #include "platform/vcl/keys.h"
@@ -15,10 +16,53 @@
 
 namespace vcl {
 
+// A scroll bar that repaints only when it would look different: a list
+// that grows by many lines a second changes the range all the time, while
+// its handle, long since at its shortest and at the bottom, stays put. The
+// look is compared once the change is complete (a new count moves the
+// handle off the bottom for a moment, until the list follows its end).
+class TListScrollBar : public QScrollBar {
+public:
+    TListScrollBar() : QScrollBar(Qt::Vertical) {}
+
+protected:
+    void sliderChange(SliderChange) override {
+        if (checkQueued_) return;
+        checkQueued_ = true;
+        QMetaObject::invokeMethod(this, [this] {
+            checkQueued_ = false;
+            if (Look() != painted_) update();
+        }, Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent* e) override {
+        painted_ = Look();
+        QScrollBar::paintEvent(e);
+    }
+
+private:
+    struct TLook {
+        QRect Handle;
+        bool AtMinimum, AtMaximum, Empty;
+        bool operator==(const TLook&) const = default;
+    };
+    TLook Look() const {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum(), minimum() == maximum()};
+    }
+    TLook painted_{{}, false, false, false};
+    bool checkQueued_ = false;
+};
+
 class TListBoxWidget : public QAbstractScrollArea {
 public:
     explicit TListBoxWidget(TCustomListBox* owner) : owner_(owner) {
+        setVerticalScrollBar(new TListScrollBar);  // the area takes it over
         setFocusPolicy(Qt::StrongFocus);
+        // Opaque, so that repainting the list never repaints what lies
+        // under it (a group box's frame is costly to draw).
+        setAutoFillBackground(true);
         viewport()->setMouseTracking(true);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -111,10 +155,32 @@ void TCustomListBox::Clear() {
     item_index_ = -1;
     anchor_ = -1;
     selected_.clear();
+    selected_count_ = 0;
     SetCount(0);
 }
 
-void TCustomListBox::ResizeSelection() { selected_.resize(static_cast<size_t>(count_), false); }
+void TCustomListBox::ResizeSelection() {
+    const auto size = static_cast<size_t>(count_);
+    for (size_t i = size; i < selected_.size() && selected_count_ > 0; ++i) selected_count_ -= selected_[i];
+    selected_.resize(size, false);
+}
+
+void TCustomListBox::Select(int index, bool on) {
+    auto bit = selected_[static_cast<size_t>(index)];
+    if (bit == on) return;
+    bit = on;
+    on ? ++selected_count_ : --selected_count_;
+}
+
+// A list that follows its end selects its last item again and again: with a
+// single item selected, only that one is cleared, not the whole list.
+void TCustomListBox::ClearSelection() {
+    if (selected_count_ == 1 && item_index_ >= 0 && item_index_ < count_ && Selected(item_index_))
+        Select(item_index_, false);
+    if (selected_count_ == 0) return;
+    std::fill(selected_.begin(), selected_.end(), false);
+    selected_count_ = 0;
+}
 
 void TCustomListBox::SetItemHeight(int height) {
     item_height_ = std::max(1, height);
@@ -161,10 +227,10 @@ void TCustomListBox::UpdateScroll() {
 
 void TCustomListBox::SetItemIndex(int index) {
     if (index < -1 || index >= count_) index = -1;
+    ClearSelection();
     item_index_ = index;
-    std::fill(selected_.begin(), selected_.end(), false);
     if (index >= 0) {
-        selected_[static_cast<size_t>(index)] = true;
+        Select(index, true);
         anchor_ = index;
         int top = TopIndex();
         int rows = VisibleRows();
@@ -186,24 +252,22 @@ void TCustomListBox::SetSelected(int index, bool selected) {
         SetItemIndex(index);
         return;
     }
-    selected_[static_cast<size_t>(index)] = selected;
+    Select(index, selected);
     RepaintItem(index);
 }
 
-int TCustomListBox::SelCount() const {
-    return static_cast<int>(std::count(selected_.begin(), selected_.end(), true));
-}
+int TCustomListBox::SelCount() const { return static_cast<int>(selected_count_); }
 
 void TCustomListBox::UserSelect(int index, TShiftState shift) {
     if (multi_select_ && (shift & ssCtrl)) {
-        selected_[static_cast<size_t>(index)] = !selected_[static_cast<size_t>(index)];
+        Select(index, !Selected(index));
         item_index_ = index;
         anchor_ = index;
         Repaint();
     } else if (multi_select_ && (shift & ssShift) && anchor_ >= 0) {
         int a = std::min(anchor_, index), b = std::max(anchor_, index);
-        std::fill(selected_.begin(), selected_.end(), false);
-        for (int i = a; i <= b; ++i) selected_[static_cast<size_t>(i)] = true;
+        ClearSelection();
+        for (int i = a; i <= b; ++i) Select(i, true);
         item_index_ = index;
         Repaint();
     } else {
@@ -231,9 +295,12 @@ void TCustomListBox::RepaintItem(int index) {
 }
 
 void TCustomListBox::Paint(QPainter* painter) {
-    painter->fillRect(List()->viewport()->rect(), ToQColor(Color()));
     int top = TopIndex();
     int rows = ClientAreaHeight() / item_height_ + 1;
+    // The items paint their own rows; the list's colour shows below them.
+    const int below = std::clamp(count_ - top, 0, rows) * item_height_;
+    if (below < ClientAreaHeight())
+        painter->fillRect(QRect(0, below, ClientAreaWidth(), ClientAreaHeight() - below), ToQColor(Color()));
     canvas_.Attach(painter);
     for (int i = top; i < count_ && i < top + rows; ++i) {
         TRect r = ItemRect(i);

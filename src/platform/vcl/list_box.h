@@ -56,6 +56,8 @@ private:
     void UpdateScroll();
     void UserSelect(int index, TShiftState shift);
     void ResizeSelection();
+    void Select(int index, bool on);
+    void ClearSelection();
 
     int count_ = 0;
     int item_height_ = 16;
@@ -63,6 +65,7 @@ private:
     int anchor_ = -1;
     bool multi_select_ = false;
     std::vector<bool> selected_;
+    std::size_t selected_count_ = 0;
     TCanvas canvas_;
 };
 

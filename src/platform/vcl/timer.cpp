@@ -1,15 +1,21 @@
 #include "platform/vcl/timer.h"
 
-#include <QTimer>
-
 namespace vcl {
 
-TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(std::make_unique<QTimer>()) {
-    timer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Fire(on_timer_, this); });
+namespace {
+constexpr std::uintptr_t kTimerId = 1;
 }
 
-TTimer::~TTimer() = default;
+TTimer::TTimer(TComponent* owner)
+    : TComponent(owner),
+      window_(win::AllocateHWnd(
+          [this](win::HWND, win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
+              if (msg == win::WM_TIMER && running_) Fire(on_timer_, this);
+              return 0;
+          },
+          "TimerWindow")) {}
+
+TTimer::~TTimer() { win::DeallocateHWnd(window_); }
 
 void TTimer::SetEnabled(bool enabled) {
     if (enabled == enabled_) return;
@@ -29,12 +35,13 @@ void TTimer::SetOnTimer(TNotifyEvent handler) {
     Update();
 }
 
-bool TTimer::Running() const { return timer_->isActive(); }
+bool TTimer::Running() const { return running_; }
 
 void TTimer::Update() {
     // Changing anything restarts the count, as the original's timer does.
-    timer_->stop();
-    if (enabled_ && interval_ > 0 && on_timer_) timer_->start(interval_);
+    win::KillTimer(window_, kTimerId);
+    running_ = enabled_ && interval_ > 0 && on_timer_ &&
+               win::SetTimer(window_, kTimerId, static_cast<win::UINT>(interval_)) != 0;
 }
 
 }  // namespace vcl

@@ -1,11 +1,10 @@
 #pragma once
 // A window timer: raises OnTimer every Interval ms while Enabled. An
-// interval of 0, or no OnTimer handler, keeps it stopped.
-#include <memory>
-
+// interval of 0, or no OnTimer handler, keeps it stopped. Its ticks are
+// window-timer messages of a hidden window of its own, so they wait while
+// input, painting or other messages are pending.
 #include "platform/vcl/controls.h"
-
-class QTimer;
+#include "platform/win/message_window.h"
 
 namespace vcl {
 
@@ -25,7 +24,8 @@ public:
 
 private:
     void Update();
-    std::unique_ptr<QTimer> timer_;
+    win::HWND window_ = 0;
+    bool running_ = false;
     bool enabled_ = true;
     int interval_ = 1000;
     TNotifyEvent on_timer_;

@@ -91,6 +91,9 @@ public:
             ssize_t n = read(fd_, ring_.data() + tail, room);
             if (n > 0) {
                 count_ += static_cast<std::size_t>(n);
+                // A terminal hands out all it holds at once: a short read
+                // means it has nothing more now.
+                if (static_cast<std::size_t>(n) < room) break;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;

@@ -5,7 +5,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +29,122 @@ public:
     WPARAM wParam;
     LPARAM lParam;
 };
+
+// ---- Timer messages
+//
+// A timer message is made only when the loop has nothing else to do, so a
+// busy timer can never starve input, painting, the window manager or the
+// other posted messages: WM_TIMER, whether a window timer is due or another
+// thread posted it (a multimedia timer's tick), waits in a queue of its own
+// and is handed out one at a time, each after everything else that waits.
+// One waiting tick per window and wParam stands for any number of them, so
+// ticks never pile up while the loop is busy; a tick that comes while its
+// window handles the last one waits for the next turn. The waiting ticks take
+// turns in the order they came, so a slow timer cannot keep another from
+// ticking.
+struct TimerMessage {
+    HWND wnd;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool windowTimer;  // made by SetTimer (KillTimer takes it back)
+};
+
+// Below every priority Qt uses, painting included.
+constexpr int kTimerPriority = std::numeric_limits<int>::min();
+
+QEvent::Type TimerTurnEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+class TimerTurn;
+
+// Shared with the posting threads, hence the lock.
+struct TimerQueue {
+    std::mutex lock;
+    std::deque<TimerMessage> waiting;
+    TimerTurn* turn = nullptr;  // lives on the GUI thread while the application does
+    bool scheduled = false;     // a turn event is queued
+
+    // Both called with the lock held.
+    void Schedule();
+    bool Holds(HWND wnd, WPARAM wParam, bool windowTimer) const {
+        return std::any_of(waiting.begin(), waiting.end(), [&](const TimerMessage& m) {
+            return m.wnd == wnd && m.wParam == wParam && m.windowTimer == windowTimer;
+        });
+    }
+};
+
+TimerQueue& Timers() {
+    static TimerQueue queue;
+    return queue;
+}
+
+void DispatchTimerMessage(const TimerMessage& m);
+
+// Hands out the waiting timer messages, one per turn.
+class TimerTurn : public QObject {
+public:
+    explicit TimerTurn(QObject* parent) : QObject(parent) {}
+    ~TimerTurn() override {
+        auto& q = Timers();
+        std::lock_guard guard(q.lock);
+        q.turn = nullptr;
+        q.scheduled = false;
+    }
+
+    bool event(QEvent* e) override {
+        if (e->type() != TimerTurnEventType()) return QObject::event(e);
+        TimerMessage m{};
+        {
+            auto& q = Timers();
+            std::lock_guard guard(q.lock);
+            q.scheduled = false;
+            if (q.waiting.empty()) return true;
+            m = q.waiting.front();
+            q.waiting.pop_front();
+            // The next turn is queued before this one runs, so a nested
+            // loop inside the procedure goes on handing out ticks.
+            if (!q.waiting.empty()) q.Schedule();
+        }
+        DispatchTimerMessage(m);
+        return true;
+    }
+};
+
+void TimerQueue::Schedule() {
+    if (scheduled || !turn) return;
+    scheduled = true;
+    QCoreApplication::postEvent(turn, new QEvent(TimerTurnEventType()), kTimerPriority);
+}
+
+// Made on the GUI thread when the first window is, so that the turns are
+// taken there; owned by the application object.
+void EnsureTimerTurn() {
+    auto& q = Timers();
+    std::lock_guard guard(q.lock);
+    if (q.turn || !QCoreApplication::instance()) return;
+    q.turn = new TimerTurn(QCoreApplication::instance());
+    if (!q.waiting.empty()) q.Schedule();
+}
+
+void QueueTimerMessage(const TimerMessage& m) {
+    auto& q = Timers();
+    std::lock_guard guard(q.lock);
+    if (q.Holds(m.wnd, m.wParam, m.windowTimer)) return;
+    q.waiting.push_back(m);
+    q.Schedule();
+}
+
+// Takes back waiting ticks: of one window timer, or (id 0 and all) every one
+// of the window.
+void DropTimerMessages(HWND wnd, std::uintptr_t id, bool all) {
+    auto& q = Timers();
+    std::lock_guard guard(q.lock);
+    std::erase_if(q.waiting, [&](const TimerMessage& m) {
+        return m.wnd == wnd && (all || (m.windowTimer && m.wParam == id));
+    });
+}
 
 class MessageWindow : public QObject {
 public:
@@ -64,7 +183,8 @@ public:
         if (!timer) {
             timer = std::make_unique<QTimer>();
             timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(timer.get(), &QTimer::timeout, this, [this, id] { Dispatch(WM_TIMER, id, 0); });
+            QObject::connect(timer.get(), &QTimer::timeout, this,
+                             [this, id] { QueueTimerMessage({handle_, id, 0, true}); });
         }
         timer->start(static_cast<int>(ms));
         return id;
@@ -78,6 +198,7 @@ public:
         it->second->stop();
         it->second.release()->deleteLater();
         timers_.erase(it);
+        DropTimerMessages(handle_, id, false);
         return true;
     }
 
@@ -114,9 +235,14 @@ MessageWindow* Find(HWND wnd) {
     return it == t.windows.end() ? nullptr : it->second;
 }
 
+void DispatchTimerMessage(const TimerMessage& m) {
+    if (MessageWindow* window = Find(m.wnd)) window->Dispatch(WM_TIMER, m.wParam, m.lParam);
+}
+
 }  // namespace
 
 HWND AllocateHWnd(WndProc proc, const std::string& windowText) {
+    EnsureTimerTurn();
     auto& t = Table();
     std::lock_guard guard(t.lock);
     HWND handle = t.next;
@@ -135,6 +261,7 @@ void DeallocateHWnd(HWND wnd) {
         window = it->second;
         t.windows.erase(it);
     }
+    DropTimerMessages(wnd, 0, true);
     window->Destroy();
 }
 
@@ -143,7 +270,10 @@ bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard guard(t.lock);
     auto it = t.windows.find(wnd);
     if (it == t.windows.end()) return false;
-    QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
+    if (msg == WM_TIMER)
+        QueueTimerMessage({wnd, wParam, lParam, false});
+    else
+        QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
     return true;
 }
 
@@ -160,6 +290,7 @@ std::string GetWindowText(HWND wnd) {
 }
 
 std::uintptr_t SetTimer(HWND wnd, std::uintptr_t id, UINT elapseMs) {
+    EnsureTimerTurn();
     MessageWindow* window = Find(wnd);
     return window ? window->StartTimer(id, elapseMs) : 0;
 }

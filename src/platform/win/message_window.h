@@ -27,6 +27,7 @@ HWND AllocateHWnd(WndProc proc, const std::string& windowText);
 void DeallocateHWnd(HWND wnd);
 
 // Queues a message for the window; thread-safe. False when no such window.
+// WM_TIMER is a timer message (below).
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure at once (GUI thread); 0 when no such window.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -35,7 +36,14 @@ std::string GetWindowText(HWND wnd);
 
 // Window timers: WM_TIMER with wParam = id every elapseMs; setting an id
 // again restarts it with the new period. Returns id, or 0 when there is no
-// such window. Ticks do not pile up while the loop is busy.
+// such window. KillTimer also takes back a tick that waits.
+//
+// Timer messages (a window timer's ticks and a WM_TIMER posted from any
+// thread, such as a multimedia timer's) are handed out only when nothing
+// else waits: input, painting and other posted messages always go first.
+// They never pile up: while one waits, another for the same window and
+// wParam is dropped. Waiting timer messages take turns in the order they
+// came, so one busy timer cannot starve another.
 std::uintptr_t SetTimer(HWND wnd, std::uintptr_t id, UINT elapseMs);
 bool KillTimer(HWND wnd, std::uintptr_t id);
 

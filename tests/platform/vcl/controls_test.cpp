@@ -247,6 +247,13 @@ TEST(controls, owner_drawn_combo_draws_its_face_and_entries_through_on_draw_item
     EXPECT_EQ(calls[0].first, 0);
     EXPECT_TRUE(calls[0].second & odComboBoxEdit);
     EXPECT_GT(c->Canvas().TextWidth("COM7"), 0);
+    // Measured in the font as it is now, also when the same text was just
+    // measured in another.
+    TCanvas& canvas = c->Canvas();
+    const int narrow = canvas.TextWidth("COM7 12:00:00.000<");
+    canvas.Font.SetSize(canvas.Font.Size() * 3);
+    EXPECT_GT(canvas.TextWidth("COM7 12:00:00.000<"), narrow * 2);
+    EXPECT_LT(canvas.TextWidth("x"), canvas.TextWidth("xx"));
 }
 
 TEST(controls, clipboard_text_round_trips_in_the_programs_code_page) {

@@ -95,6 +95,24 @@ TEST(list_box, selection_single_and_multiple) {
     lb->Clear();
     EXPECT_EQ(lb->Count(), 0);
     EXPECT_EQ(lb->SelCount(), 0);
+
+    // A list that follows its end, as the receive list does: one item stays
+    // selected, the last, however often the list grows.
+    lb->SetMultiSelect(false);
+    for (int n = 1; n <= 2000; ++n) {
+        lb->SetCount(n);
+        lb->SetItemIndex(n - 1);
+    }
+    EXPECT_EQ(lb->SelCount(), 1);
+    EXPECT_TRUE(lb->Selected(1999));
+    EXPECT_FALSE(lb->Selected(1998));
+    lb->SetMultiSelect(true);
+    lb->SetSelected(5, true);
+    lb->SetSelected(1999, false);
+    lb->SetItemIndex(10);  // selects that one alone again
+    EXPECT_EQ(lb->SelCount(), 1);
+    EXPECT_FALSE(lb->Selected(5));
+    EXPECT_TRUE(lb->Selected(10));
 }
 
 }  // namespace

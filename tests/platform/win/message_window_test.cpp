@@ -119,6 +119,75 @@ TEST(message_window, window_timer_ticks_with_its_id_and_can_be_killed_from_its_o
     win::DeallocateHWnd(wnd);
 }
 
+// A multimedia timer's ticks come from another thread at their own pace,
+// whatever the window does with them; a window timer ticks beside them.
+TEST(message_window, timer_messages_wait_for_everything_else_take_turns_and_never_pile_up) {
+    test_support::EnsureQtApplication();
+    std::atomic<int> slowTicks{0};
+    win::HWND slow = win::AllocateHWnd([&](win::HWND, win::UINT m, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        if (m == win::WM_TIMER) {
+            win::Sleep(3);  // a tick takes longer than the timer's period
+            ++slowTicks;
+        }
+        return 0;
+    }, "slow");
+    std::vector<Seen> seen;
+    win::HWND other = win::AllocateHWnd([&](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM l) -> win::LRESULT {
+        seen.push_back({m, w, l});
+        return 0;
+    }, "other");
+
+    // A posted tick waits for the message posted after it; more ticks of the
+    // same wParam while one waits are the same tick.
+    ASSERT_TRUE(win::PostMessage(other, win::WM_TIMER, 9, 0));
+    ASSERT_TRUE(win::PostMessage(other, win::WM_TIMER, 9, 0));
+    ASSERT_TRUE(win::PostMessage(other, win::WM_TIMER, 8, 0));
+    ASSERT_TRUE(win::PostMessage(other, win::WM_USER, 1, 0));
+    ASSERT_TRUE(win::PostMessage(other, win::WM_TIMER, 9, 0));
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 3; }));
+    test_support::Pump(20ms);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].msg, win::WM_USER);
+    EXPECT_EQ(seen[1].msg, win::WM_TIMER);
+    EXPECT_EQ(seen[1].wParam, 9u);
+    EXPECT_EQ(seen[2].wParam, 8u);
+    seen.clear();
+
+    std::atomic<bool> stop{false};
+    std::thread poster([&] {
+        while (!stop) {
+            win::PostMessage(slow, win::WM_TIMER, 1, 0);
+            win::Sleep(1);
+        }
+    });
+    test_support::Pump(100ms);
+
+    // Messages posted meanwhile do not wait behind a pile of ticks.
+    const int before = slowTicks;
+    for (int i = 0; i < 3; ++i) win::PostMessage(other, win::WM_USER, static_cast<win::WPARAM>(i), 0);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 3; }));
+    EXPECT_LE(slowTicks - before, 1);
+
+    // A window timer still gets its turns while the slow one is always due.
+    int otherTicks = 0;
+    seen.clear();
+    ASSERT_EQ(win::SetTimer(other, 5, 10), 5u);
+    const int start = slowTicks;
+    ASSERT_TRUE(PumpUntil([&] { return slowTicks - start >= 60; }, 10s));
+    for (const Seen& s : seen) otherTicks += s.msg == win::WM_TIMER && s.wParam == 5;
+    EXPECT_GE(otherTicks, 3);
+    win::KillTimer(other, 5);
+
+    // Once the poster stops, at most the one waiting tick is left.
+    stop = true;
+    poster.join();
+    const int atStop = slowTicks;
+    test_support::Pump(50ms);
+    EXPECT_LE(slowTicks - atStop, 1);
+    win::DeallocateHWnd(slow);
+    win::DeallocateHWnd(other);
+}
+
 TEST(message_window, a_window_may_destroy_itself_inside_its_procedure) {
     test_support::EnsureQtApplication();
     int calls = 0;
