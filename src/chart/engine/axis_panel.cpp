@@ -54,7 +54,7 @@ TCustomAxisPanel::~TCustomAxisPanel() {
     AutoRepaint = false;
     FreeAllSeries();
     for (int i = 0; i < tools_.Count(); ++i)
-        if (auto* tool = dynamic_cast<TPlotCustomToolAxis*>(tools_.Items(i))) tool->SetAxis(nullptr);
+        if (auto* tool = dynamic_cast<TPlotCustomToolAxis*>(tools_.Items(i))) tool->ForgetAxis();
     tools_.Clear();
     pages_.reset();
     custom_axes_.reset();

@@ -114,6 +114,8 @@ TAxisItem& TAxisItems::AddAutomatic(double Value, const std::string& Text) {
 TAxisItem& TAxisItems::Add(double Value) { return Add(Value, {}); }
 
 TAxisItem& TAxisItems::Add(double Value, const std::string& Text) {
+    // The labels an automatic axis drew last are no labels of the user's.
+    if (Automatic) items_.clear();
     TAxisItem& item = AddAutomatic(Value, Text);
     Automatic = false;
     item.Repaint();

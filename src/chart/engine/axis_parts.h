@@ -117,7 +117,8 @@ class TAxisItems {
 
     int Count() const { return static_cast<int>(items_.size()); }
     TAxisItem& Items(int Index) const { return *items_.at(static_cast<std::size_t>(Index)); }
-    // A label of the user's: Automatic becomes False.
+    // A label of the user's: Automatic becomes False (the first one drops
+    // the labels the axis drew itself).
     TAxisItem& Add(double Value);
     TAxisItem& Add(double Value, const std::string& Text);
     // A label the axis drew (Automatic stays as it is).

@@ -64,7 +64,7 @@ TChartAxis::~TChartAxis() {
     for (int i = 0; i < chart.Tools().Count(); ++i)
         if (auto* tool = dynamic_cast<TPlotCustomToolAxis*>(chart.Tools().Items(i));
             tool && tool->Axis() == this)
-            tool->SetAxis(nullptr), i = -1;
+            tool->ForgetAxis();
     chart.Axes().Remove(this);
 }
 

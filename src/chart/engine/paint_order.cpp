@@ -142,6 +142,9 @@ void TCustomAxisPanel::CalcZOrders() {
 // ---- Axes
 
 void TCustomAxisPanel::AxesPass() {
+    // Pixel ends first, so that rounding a range to its label step on the
+    // very first paint knows the axis length too.
+    for (int i = 0; i < axes_->Count(); ++i) axes_->Items(i)->CalcPositions();
     for (int i = 0; i < axes_->Count(); ++i) {
         TChartAxis& axis = *axes_->Items(i);
         axis.ShownInLayout = IsAxisVisible(axis);

@@ -90,6 +90,9 @@ class TPlotCustomToolAxis : public TPlotCustomTool {
     TChartAxis* Axis() const { return axis_; }
     // The tool joins the axis's chart (none for none) and repaints.
     virtual void SetAxis(TChartAxis* Value);
+    // The axis is going: the tool lets go of it and stays on its chart
+    // (which still lists it, and frees it when no one else does).
+    void ForgetAxis() { axis_ = nullptr; }
 
     void Assign(const TCustomChartElement& Source) override;
     std::string GetEditorClassName() const override { return "TAxisToolEditor"; }
