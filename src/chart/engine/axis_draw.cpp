@@ -610,16 +610,20 @@ void TChartAxis::DrawMinorMarks(bool Ticks) {
     if (count < 1 || TickPositions.empty()) return;
     if (!logarithmic_) {
         if (TickPositions.size() < 2) return;
+        // Between two ticks no more marks than pixels.
+        auto marksBetween = [&](long long a, long long b) { return std::min(count, std::abs(b - a)); };
+        const long long outer = marksBetween(TickPositions[0], TickPositions[1]);
         const double step = (static_cast<double>(TickPositions[1]) - TickPositions[0]) / (count + 1);
         const int first = TickPositions.front(), last = TickPositions.back();
-        for (long long i = 1; i <= count; ++i) {
+        for (long long i = 1; i <= outer; ++i) {
             const long long d = RoundTo64(i * step);
             DrawMinorMark(PixelPlus(first, -d), Ticks);
             DrawMinorMark(PixelPlus(last, d), Ticks);
         }
         for (std::size_t k = 1; k < TickPositions.size(); ++k) {
             const long long a = TickPositions[k - 1], b = TickPositions[k];
-            for (long long i = 1; i <= count; ++i)
+            const long long marks = marksBetween(a, b);
+            for (long long i = 1; i <= marks; ++i)
                 DrawMinorMark(PixelPlus(b, -RoundTo64(static_cast<double>(i * (b - a)) / (count + 1))), Ticks);
         }
         return;

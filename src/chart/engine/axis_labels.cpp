@@ -492,7 +492,8 @@ void TChartAxis::DrawTextLabels(TAxisLabelStyle Style) {
 void TChartAxis::DrawDepthTextLabels() {
     if (chart_->CountActiveSeries() == 0) return;
     const double from = std::trunc(InternalMinimum), to = std::trunc(InternalMaximum);
-    if (!(to - from < kMaxLinearLabels)) return;
+    // One label per series: a range far from the series' numbers has none.
+    if (!(to - from < kMaxLinearLabels) || !(from >= INT_MIN && to <= INT_MAX)) return;
     for (double i = from; i <= to; ++i) {
         const double v = InternalMaximum - i - 0.5;
         const int p = CalcYPosValue(v);

@@ -357,3 +357,105 @@ TEST(chart_axis, layout_reserves_room_for_title_labels_and_ticks_and_an_empty_ti
 }
 
 }  // namespace
+
+namespace {
+
+TEST(chart_axis, drawing_options_decide_which_ticks_grid_lines_and_labels_appear) {
+    PlainChart chart;
+    RecordingSeries& s = chart.AddRecording();
+    s.Fill(101, [](int i) { return i; });
+    TChartAxis& x = chart.BottomAxis();
+    x.SetIncrement(10);
+    chart.Render();
+    ASSERT_EQ(x.TickPositions.size(), 11u);
+    EXPECT_EQ(x.TickPositions.front(), x.EndPixel);
+    EXPECT_EQ(x.TickPositions.back(), x.StartPixel);
+
+    // Labels on the very ends only when asked.
+    x.SetLabelsOnAxis(false);
+    chart.Render();
+    EXPECT_EQ(LabelTexts(x).front(), "90");
+    EXPECT_EQ(LabelTexts(x).back(), "10");
+    x.SetLabelsOnAxis(true);
+
+    // A label its event hides keeps its tick.
+    x.OnDrawLabel = [](TChartAxis*, int&, int&, int&, std::string& text, bool& draw) {
+        if (text == "50") draw = false;
+        if (text == "60") text = "six\rty";
+    };
+    const auto image = chart.Render();
+    EXPECT_EQ(x.TickPositions.size(), 11u);
+    const int fifty = x.CalcXPosValue(50);
+    const int labelsTop = x.LabelsPosition;
+    int ink = 0;
+    for (int y = labelsTop; y < labelsTop + 12; ++y)
+        for (int px = fifty - 6; px <= fifty + 6; ++px) ink += (test_support::At(*image, px, y) & 0xFF) < 0x60;
+    EXPECT_EQ(ink, 0);
+    x.OnDrawLabel = nullptr;
+
+    // No labels and ticks only where labels are: no ticks, no grid.
+    x.SetLabels(false);
+    chart.Render();
+    EXPECT_TRUE(x.TickPositions.empty());
+    // Ticks everywhere else.
+    x.SetTickOnLabelsOnly(false);
+    chart.Render();
+    EXPECT_EQ(x.TickPositions.size(), 11u);
+    x.SetLabels(true);
+    x.SetTickOnLabelsOnly(true);
+
+    // Grid lines at every n-th tick (0 and below as 1), or between ticks.
+    auto gridColumns = [&] {
+        const auto picture = chart.Render();
+        std::vector<int> columns;
+        const int y = (chart.ChartRect.Top + chart.ChartRect.Bottom) / 2;
+        for (int px = chart.ChartRect.Left + 1; px < chart.ChartRect.Right; ++px) {
+            bool grid = false;
+            for (int k = 0; k < 4; ++k) grid |= test_support::At(*picture, px, y + k) == 0x808080;
+            if (grid) columns.push_back(px);
+        }
+        return columns;
+    };
+    chart.LeftAxis().Grid().SetVisible(false);
+    x.Grid().SetDrawEvery(0);
+    EXPECT_EQ(gridColumns().size(), 9u);
+    x.Grid().SetDrawEvery(2);
+    const auto every2 = gridColumns();
+    EXPECT_EQ(every2.size(), 4u);
+    EXPECT_EQ(every2.front(), x.TickPositions[8]);
+    x.Grid().SetDrawEvery(1);
+    x.SetGridCentered(true);
+    const auto centred = gridColumns();
+    ASSERT_EQ(centred.size(), 10u);
+    EXPECT_EQ(centred.back(), (x.TickPositions[0] + x.TickPositions[1] + 1) / 2);
+    x.SetGridCentered(false);
+
+    // Three minor ticks between two ticks, none beyond the ends.
+    x.Ticks().SetVisible(false);
+    const auto picture = chart.Render();
+    int marks = 0;
+    for (int px = x.StartPixel + 1; px < x.EndPixel; ++px)
+        marks += test_support::At(*picture, px, chart.ChartRect.Bottom + 2) == 0x808080;
+    EXPECT_EQ(marks, 10 * 3);
+
+    // Text labels from the points' labels, thinned where they would touch.
+    s.Clear();
+    for (int i = 0; i < 40; ++i) s.AddXY(i, i, "point " + std::to_string(i));
+    x.SetIncrement(0);
+    chart.Render();
+    EXPECT_EQ(x.EffectiveLabelStyle(), chart::engine::talText);
+    const auto texts = LabelTexts(x);
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_LT(texts.size(), 40u);
+    EXPECT_EQ(texts.front(), "point 0");
+    for (int i = 1; i < x.Items().Count(); ++i) {
+        const auto& a = x.Items().Items(i - 1).ShapeBounds;
+        const auto& b = x.Items().Items(i).ShapeBounds;
+        EXPECT_GE(b.Left + x.ParentChart()->Canvas()->TextWidth("W") / 2, a.Right - x.ParentChart()->Canvas()->TextWidth("W") / 2);
+    }
+    x.SetLabelsSeparation(0);
+    chart.Render();
+    EXPECT_EQ(LabelTexts(x).size(), 40u);
+}
+
+}  // namespace
