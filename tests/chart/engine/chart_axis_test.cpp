@@ -312,7 +312,15 @@ TEST(chart_axis, label_texts_come_from_the_platform_patterns_and_the_chart_event
 
 TEST(chart_axis, layout_reserves_room_for_title_labels_and_ticks_and_an_empty_title_takes_none) {
     PlainChart chart;
+    // Without series every axis shows (but the depth axes, in 2D).
+    chart.Render();
+    for (TChartAxis* axis : {&chart.LeftAxis(), &chart.TopAxis(), &chart.RightAxis(), &chart.BottomAxis()})
+        EXPECT_TRUE(axis->ShownInLayout);
+    EXPECT_FALSE(chart.DepthAxis().ShownInLayout);
     chart.AddRecording().Fill(11, [](int i) { return i * 1000.0; });
+    chart.Render();
+    EXPECT_FALSE(chart.TopAxis().ShownInLayout);
+    EXPECT_FALSE(chart.RightAxis().ShownInLayout);
     chart.Render();
     // The panel less 3 % and 4 % margins: 18, 16, 582, 384.
     chart::TCanvas3D& canvas = *chart.Canvas();
