@@ -235,7 +235,13 @@ TEST(chart_series_frame, rows_legend_texts_and_the_mouse_over_points) {
     EXPECT_EQ(a.EndZ, 2 * chart.SeriesWidth3D);
     EXPECT_EQ(a.MiddleZ, (a.StartZ + a.EndZ) / 2);
     EXPECT_EQ(chart.Width3D, 2 * chart.SeriesWidth3D);
-    EXPECT_EQ(chart.DepthAxis().InternalMaximum, 1.5);
+    // The depth axis maps a series' row to its depth in pixels.
+    chart::engine::TChartAxis& depth = chart.DepthAxis();
+    EXPECT_EQ(depth.InternalMinimum, -0.5);
+    EXPECT_EQ(depth.InternalMaximum, 1.5);
+    EXPECT_EQ(depth.CalcPosValue(-0.5), 0);
+    EXPECT_EQ(depth.CalcPosValue(1.5), chart.Width3D);
+    EXPECT_EQ(depth.CalcPosValue(0.5), chart.Width3D / 2);
     // A fixed row shared with an automatic one: the two draw as one layer.
     b.SetZOrder(0);
     chart.Render();
