@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
 
@@ -37,6 +38,11 @@ TMouseButton ButtonOf(Qt::MouseButton b) {
 bool IsArrow(int key) {
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
+
+// A wheel event tells of a few notches at most; more (a broken device, a
+// made-up event) count as this many, so that one event cannot keep the
+// program busy for long.
+constexpr long long kMostNotches = 1000;
 
 // A bevel Width pixels wide inside r; r comes back shrunk by Width. No
 // more lines are drawn than the rectangle has room for.
@@ -209,6 +215,36 @@ void TCustomPanel::DblClick() {
 
 void TCustomPanel::MouseLeave() { Fire(OnMouseLeave, this); }
 
+bool TCustomPanel::DoMouseWheel(TShiftState Shift, int WheelDelta, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheel, this, Shift, WheelDelta, MousePos, handled);
+    if (handled) return true;
+    constexpr long long most = kMostNotches * WHEEL_DELTA + WHEEL_DELTA - 1;
+    wheel_rest_ = std::clamp(wheel_rest_ + WheelDelta, -most, most);
+    while (wheel_rest_ <= -WHEEL_DELTA || wheel_rest_ >= WHEEL_DELTA) {
+        if (wheel_rest_ < 0) {
+            wheel_rest_ += WHEEL_DELTA;
+            handled = DoMouseWheelDown(Shift, MousePos);
+        } else {
+            wheel_rest_ -= WHEEL_DELTA;
+            handled = DoMouseWheelUp(Shift, MousePos);
+        }
+    }
+    return handled;
+}
+
+bool TCustomPanel::DoMouseWheelDown(TShiftState Shift, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheelDown, this, Shift, MousePos, handled);
+    return handled;
+}
+
+bool TCustomPanel::DoMouseWheelUp(TShiftState Shift, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheelUp, this, Shift, MousePos, handled);
+    return handled;
+}
+
 void TCustomPanel::Resize() { Fire(OnResize, this); }
 
 void TCustomPanel::ColorChanged() { Invalidate(); }
@@ -273,6 +309,17 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
         case QEvent::Leave:
             Guarded([this] { MouseLeave(); });
             return false;
+        case QEvent::Wheel: {
+            auto* we = static_cast<QWheelEvent*>(event);
+            const int delta = we->angleDelta().y();
+            if (delta == 0) break;
+            const QPoint p = we->position().toPoint();
+            const TShiftState shift = ShiftFromModifiers(we->modifiers(), we->buttons());
+            bool handled = false;
+            Guarded([&] { handled = DoMouseWheel(shift, delta, {p.x(), p.y()}); });
+            // Unhandled, the wheel goes on to the parent.
+            return handled;
+        }
         case QEvent::ApplicationPaletteChange:
             Guarded([this] { SysColorChange(); });
             break;
