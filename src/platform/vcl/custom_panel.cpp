@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/gdi/qt_gdi.h"
 #include "platform/vcl/keys.h"
@@ -219,17 +220,12 @@ bool TCustomPanel::DoMouseWheel(TShiftState Shift, int WheelDelta, const TPoint&
     bool handled = false;
     Fire(OnMouseWheel, this, Shift, WheelDelta, MousePos, handled);
     if (handled) return true;
-    constexpr long long most = kMostNotches * WHEEL_DELTA + WHEEL_DELTA - 1;
-    wheel_rest_ = std::clamp(wheel_rest_ + WheelDelta, -most, most);
-    while (wheel_rest_ <= -WHEEL_DELTA || wheel_rest_ >= WHEEL_DELTA) {
-        if (wheel_rest_ < 0) {
-            wheel_rest_ += WHEEL_DELTA;
-            handled = DoMouseWheelDown(Shift, MousePos);
-        } else {
-            wheel_rest_ -= WHEEL_DELTA;
-            handled = DoMouseWheelUp(Shift, MousePos);
-        }
-    }
+    const long long turned = wheel_rest_ + WheelDelta;
+    // Whole notches now; what is short of one waits for the next turn.
+    const long long notches = std::clamp(turned / WHEEL_DELTA, -kMostNotches, kMostNotches);
+    wheel_rest_ = turned % WHEEL_DELTA;
+    for (long long i = 0; i < std::llabs(notches); ++i)
+        handled = notches < 0 ? DoMouseWheelDown(Shift, MousePos) : DoMouseWheelUp(Shift, MousePos);
     return handled;
 }
 
