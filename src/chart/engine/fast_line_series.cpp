@@ -1,7 +1,10 @@
 #include "chart/engine/fast_line_series.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "chart/drawing/drawing_setup.h"
@@ -15,79 +18,19 @@ namespace chart::engine {
 
 namespace {
 
-// Collects the points of a one-pixel solid line and hands them to the
-// surface as polylines of at most kChunk points. Consecutive points on one
-// pixel column are cut down to at most four that paint the same pixels: the
-// vertical segments of such a run cover every pixel between its lowest and
-// highest point, except its last point when that is a new extreme reached
-// only at the end (a line leaves out its last pixel).
-class TColumnPolyline {
+// The points of a one-pixel solid line, handed to the surface as polylines
+// of at most kChunk points. A run of points on one pixel column goes in as
+// at most four that paint the same pixels: the vertical segments of such a
+// run cover every pixel between its lowest and highest point, except its
+// last point when that is a new extreme reached only at the end (a line
+// leaves out its last pixel).
+class TChunkedPolyline {
   public:
-    explicit TColumnPolyline(TCanvas3D& Canvas) : canvas_(Canvas) { points_.reserve(kChunk); }
-    TColumnPolyline(const TColumnPolyline&) = delete;
-    TColumnPolyline& operator=(const TColumnPolyline&) = delete;
+    explicit TChunkedPolyline(TCanvas3D& Canvas) : canvas_(Canvas) { points_.reserve(kChunk); }
+    TChunkedPolyline(const TChunkedPolyline&) = delete;
+    TChunkedPolyline& operator=(const TChunkedPolyline&) = delete;
 
-    // Ends the line so far; a new one starts at (X, Y).
-    void MoveTo(int X, int Y) {
-        Finish();
-        points_.push_back({X, Y});
-        StartColumn(X, Y);
-    }
-
-    // A segment to (X, Y), which differs from the point before.
-    void LineTo(int X, int Y) {
-        if (X == column_) {
-            lowest_ = std::min(lowest_, exit_);
-            highest_ = std::max(highest_, exit_);
-            exit_ = Y;
-            ++run_;
-            return;
-        }
-        EndColumn();
-        Emit(X, Y);
-        StartColumn(X, Y);
-    }
-
-    // Draws what is left.
-    void Finish() {
-        EndColumn();
-        if (points_.size() > 1) canvas_.Polyline(points_);
-        points_.clear();
-        run_ = 0;
-    }
-
-  private:
-    static constexpr std::size_t kChunk = 4096;
-
-    void StartColumn(int X, int Y) {
-        column_ = X;
-        lowest_ = highest_ = exit_ = Y;
-        run_ = 1;
-    }
-
-    // The run of the column as the points that paint it: its entry (already
-    // out), then the extremes of the points before the last, then the last.
-    void EndColumn() {
-        if (run_ < 2) return;
-        run_ = 0;
-        const int entry = points_.back().Y;
-        if (exit_ > highest_ || exit_ < lowest_) {
-            // A new extreme at the end: the line stops short of it.
-            const int far = exit_ > highest_ ? lowest_ : highest_;
-            if (far != entry) Emit(column_, far);
-            Emit(column_, exit_);
-            return;
-        }
-        // The last point lies within the others, so it is painted: go to the
-        // extreme it is not, then to the other, then back to it.
-        const int first = exit_ == highest_ ? highest_ : lowest_;
-        const int second = first == highest_ ? lowest_ : highest_;
-        if (first != entry) Emit(column_, first);
-        Emit(column_, second);
-        Emit(column_, exit_);
-    }
-
-    void Emit(int X, int Y) {
+    void Add(int X, int Y) {
         points_.push_back({X, Y});
         if (points_.size() < kChunk) return;
         canvas_.Polyline(points_);
@@ -96,16 +39,117 @@ class TColumnPolyline {
         points_.resize(1);
     }
 
+    // The run of Count points on column X that began with the last point
+    // added, as the points that paint it: Lowest and Highest are the
+    // extremes of all its points but the last, Exit the last.
+    void AddRun(int X, int Count, int Lowest, int Highest, int Exit) {
+        if (Count < 2) return;
+        const int entry = points_.back().Y;
+        if (Exit > Highest || Exit < Lowest) {
+            // A new extreme at the end: the line stops short of it.
+            const int far = Exit > Highest ? Lowest : Highest;
+            if (far != entry) Add(X, far);
+            Add(X, Exit);
+            return;
+        }
+        // The last point lies within the others, so it is painted: go to the
+        // extreme it is not, then to the other, then back to it.
+        const int first = Exit == Highest ? Highest : Lowest;
+        const int second = first == Highest ? Lowest : Highest;
+        if (first != entry) Add(X, first);
+        Add(X, second);
+        Add(X, Exit);
+    }
+
+    // Draws the line so far; the next point starts a new one.
+    void Finish() {
+        if (points_.size() > 1) canvas_.Polyline(points_);
+        points_.clear();
+    }
+
+  private:
+    static constexpr std::size_t kChunk = 4096;
     TCanvas3D& canvas_;
     std::vector<TPoint> points_;
-    // The column of the current run, its points so far, the extremes of all
-    // of them but the last, and the last.
-    int column_ = 0;
-    int run_ = 0;
-    int lowest_ = 0;
-    int highest_ = 0;
-    int exit_ = 0;
 };
+
+// The line through points From..To as the one-pixel fast line draws it;
+// LastX, LastY and Broken carry its state out. A pixel is the axis map's,
+// with the common case inline: an offset from the axis minimum small
+// enough that no clamping happens, so the map's result is the rounded
+// sum; anything else (NaN, values far out, a zero range) takes the map.
+template <bool FastX, bool FastY>
+void DrawRuns(const double* Xs, const double* Ys, int From, int To, const TAxisPixelMap& MapX,
+              const TAxisPixelMap& MapY, bool All, TChunkedPolyline& Line, int& LastX, int& LastY,
+              bool& Broken) {
+    // Below this offset Origin + offset (rounded) is within the limit.
+    auto room = [](const TAxisPixelMap& m) {
+        return m.RangeIsZero || m.Scale == 0 ? -1.0 : kPixelLimit - 2.0 - std::fabs(double(m.Origin));
+    };
+    const double minX = MapX.Minimum, scaleX = MapX.Scale, roomX = room(MapX);
+    const double minY = MapY.Minimum, scaleY = MapY.Scale, roomY = room(MapY);
+    const int originX = MapX.Origin, originY = MapY.Origin;
+    auto pixel = [](auto fast, int origin, double offset) {
+        if constexpr (decltype(fast)::value) return origin + static_cast<int>(RoundSmall(offset));
+        return static_cast<int>(RoundSmall(origin + offset));
+    };
+    // No pixel is this far out: the column while the line is broken.
+    constexpr int kNone = INT32_MIN;
+    int lastX = kNone, lastY = 0;
+    // The run of points on column lastX: how many, and the extremes of all
+    // of them but the last (which is lastY).
+    int count = 0, lowest = 0, highest = 0;
+    // X of the point before, and its pixel: points in a received chunk
+    // share their time stamp.
+    double previous = std::numeric_limits<double>::quiet_NaN();
+    int previousX = 0;
+    for (int i = From; i <= To; ++i) {
+        const double x = Xs[i], y = Ys[i];
+        const double dy = (y - minY) * scaleY;
+        int X, Y;
+        if (x == previous && std::fabs(dy) < roomY) {
+            X = previousX;
+            Y = pixel(std::bool_constant<FastY>(), originY, dy);
+        } else {
+            const double dx = (x - minX) * scaleX;
+            if (std::fabs(dx) < roomX && std::fabs(dy) < roomY) {
+                X = pixel(std::bool_constant<FastX>(), originX, dx);
+                Y = pixel(std::bool_constant<FastY>(), originY, dy);
+            } else if (std::isnan(x) || std::isnan(y)) {
+                // No place for the point: the line breaks here.
+                if (lastX != kNone) {
+                    Line.AddRun(lastX, count, lowest, highest, lastY);
+                    Line.Finish();
+                }
+                lastX = kNone;
+                continue;
+            } else {
+                X = MapX.Pixel(x);
+                Y = MapY.Pixel(y);
+            }
+            previous = x;
+            previousX = X;
+        }
+        if (X == lastX) {
+            if (!All || Y == lastY) continue;
+            lowest = std::min(lowest, lastY);
+            highest = std::max(highest, lastY);
+            lastY = Y;
+            ++count;
+            continue;
+        }
+        if (lastX != kNone) Line.AddRun(lastX, count, lowest, highest, lastY);
+        Line.Add(X, Y);
+        lastX = X;
+        lastY = lowest = highest = Y;
+        count = 1;
+    }
+    Broken = lastX == kNone;
+    if (!Broken) Line.AddRun(lastX, count, lowest, highest, lastY);
+    Line.Finish();
+    LastX = Broken ? 0 : lastX;
+    LastY = lastY;
+}
 
 // The rectangle spanned by the points, widened by Width on every side.
 TRect Around(std::initializer_list<TPoint> Points, int Width) {
@@ -336,33 +380,20 @@ void TFastLineSeries::DrawFast(int First, int Last) {
     const TAxisPixelMap my = GetVertAxis()->PixelMap(false);
     const double* xs = XValues().Values().data();
     const double* ys = YValues().Values().data();
-    TColumnPolyline line(*ParentChart()->Canvas());
-    const bool all = draw_all_points_;
-    int lastX = 0, lastY = 0;
-    bool broken = true;
-    auto visit = [&](int i) {
-        const double x = xs[i], y = ys[i];
-        if (std::isnan(x) || std::isnan(y)) {
-            broken = true;
-            return;
-        }
-        const int px = mx.Pixel(x), py = my.Pixel(y);
-        if (broken) {
-            broken = false;
-            line.MoveTo(px, py);
-        } else {
-            if (px == lastX && (!all || py == lastY)) return;
-            line.LineTo(px, py);
-        }
-        lastX = px;
-        lastY = py;
+    TChunkedPolyline line(*ParentChart()->Canvas());
+    // From the point before the first visible one.
+    const int from = First > 0 ? First - 1 : First;
+    auto draw = [&](auto runs) {
+        runs(xs, ys, from, Last, mx, my, draw_all_points_, line, last_x_, last_y_, broken_);
     };
-    visit(First > 0 ? First - 1 : First);
-    for (int i = First > 0 ? First : First + 1; i <= Last; ++i) visit(i);
-    line.Finish();
-    last_x_ = lastX;
-    last_y_ = lastY;
-    broken_ = broken;
+    if (mx.Fast && my.Fast)
+        draw(DrawRuns<true, true>);
+    else if (!mx.Fast && !my.Fast)
+        draw(DrawRuns<false, false>);
+    else if (mx.Fast)
+        draw(DrawRuns<true, false>);
+    else
+        draw(DrawRuns<false, true>);
 }
 
 void TFastLineSeries::DrawAllValues() {

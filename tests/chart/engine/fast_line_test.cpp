@@ -137,6 +137,7 @@ TEST(fast_line, pixel_column_runs_paint_what_every_segment_paints) {
         const char* name;
         int points;
         std::function<double(int, double)> y;  // (index, previous y)
+        int chunk = 1;                          // points sharing an X
     };
     const Shape shapes[] = {
         {"noise", 20000, [&](int, double) { return 10 + unit(random) * 100; }},
@@ -145,20 +146,25 @@ TEST(fast_line, pixel_column_runs_paint_what_every_segment_paints) {
         {"steps", 6000, [&](int i, double) { return 10 + (i / 700) * 13 % 100; }},
         {"beyond", 8000, [&](int, double) { return unit(random) * 400 - 140; }},
         {"few", 40, [&](int, double) { return 10 + unit(random) * 100; }},
+        {"chunks", 20000, [&](int, double) { return 10 + unit(random) * 100; }, 64},
     };
+    // Each shape through both value-to-pixel routines, the line ending in
+    // its last column within the column's range, on a new extreme (the line
+    // stops short of it), or back on the column's lowest or highest point
+    // (painted).
     for (const Shape& shape : shapes) {
-        SCOPED_TRACE(shape.name);
-        for (const int end : {0, 1, 2, 3}) {
+        for (int run = 0; run < 8; ++run) {
+            const bool fast = run % 2;
+            const int end = run / 2;
+            SCOPED_TRACE(std::string(shape.name) + (fast ? " fast" : "") + " end " + std::to_string(end));
+            chart.Axes().SetFastCalc(fast);
             line.Clear();
             line.BeginUpdate();
             double y = 60;
             for (int i = 0; i < shape.points; ++i) {
                 y = shape.y(i, y);
-                line.AddXY(298.0 * i / shape.points, y);
+                line.AddXY(298.0 * (i - i % shape.chunk) / shape.points, y);
             }
-            // The line ends in its last column within the column's range,
-            // on a new extreme (the line stops short of it), or back on the
-            // lowest or highest point of the column (painted).
             const double extreme = end == 3 ? 115 : 5;
             line.AddXY(299.0, 50);
             line.AddXY(299.05, extreme);
@@ -172,6 +178,7 @@ TEST(fast_line, pixel_column_runs_paint_what_every_segment_paints) {
         }
     }
     // Without DrawAllPoints only the first point of a column is drawn.
+    chart.Axes().SetFastCalc(false);
     line.Clear();
     for (int i = 0; i < 3000; ++i) line.AddXY(i / 10.0, (i * 37) % 120);
     line.SetDrawAllPoints(false);
@@ -215,8 +222,9 @@ TEST(fast_line, margins_make_room_for_the_pen) {
     const auto background = chart.Background();
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 200; ++x)
-            if (x <= r.Left || x >= r.Right || y < r.Top || y >= r.Bottom)
+            if (x <= r.Left || x >= r.Right || y < r.Top || y >= r.Bottom) {
                 ASSERT_EQ(shown->Handle()->GetPixel(x, y), background->Handle()->GetPixel(x, y)) << x << "," << y;
+            }
 }
 
 // The chart in a shown window: a point added while the series does not
