@@ -133,7 +133,7 @@ void TCustomChart::StartZoomOrPan(vcl::TMouseButton Button, vcl::TShiftState Shi
         Panning().Activate(X, Y);
         started = true;
     }
-    if (started) SetCursor(SavedCursor);
+    if (started && Cursor() != SavedCursor) SetCursor(SavedCursor);
 }
 
 void TCustomChart::MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y) {
@@ -275,7 +275,7 @@ void TCustomChart::MouseMove(vcl::TShiftState Shift, int X, int Y) {
             TChartSeries& s = *GetSeries(i);
             if (s.Active() && s.CheckMouse(X, Y)) return;
         }
-        SetCursor(SavedCursor);
+        if (Cursor() != SavedCursor) SetCursor(SavedCursor);
     }
 }
 

@@ -144,6 +144,16 @@ TEST(chart_mouse, the_band_follows_the_drag_in_the_shown_image_and_the_release_d
     shown.Paint();
     EXPECT_EQ(chart.Draws, draws + 1);
 
+    // A drag ending outside the window zooms to the values there.
+    chart.UndoZoom();
+    shown.Paint();
+    const double far = chart.BottomAxis().CalcPosPoint(kW + 60);
+    MouseDrag(chart, Qt::LeftButton, 300, 100, kW + 60, kH + 80);
+    EXPECT_DOUBLE_EQ(chart.BottomAxis().Maximum(), far);
+    EXPECT_GT(far, 400);
+    EXPECT_TRUE(std::isfinite(chart.LeftAxis().Minimum()));
+    shown.Paint();
+
     // A leftward drag of 17 pixels undoes it, however far it goes up.
     int undos = 0;
     chart.OnUndoZoom = [&](vcl::TComponent*) { ++undos; };
@@ -272,6 +282,14 @@ TEST(chart_mouse, panning_moves_the_axes_and_undo_brings_back_the_first_ranges) 
     MouseDrag(chart, Qt::RightButton, 200, 100, 190, 50, 1);
     EXPECT_EQ(Of(chart.LeftAxis()), left);
     EXPECT_NE(Of(chart.BottomAxis()), bottom);
+    chart.UndoZoom();
+    // Keys that must be held: without them a drag does not pan.
+    ChartPanKeyShift = vcl::ssCtrl;
+    MouseDrag(chart, Qt::RightButton, 200, 100, 150, 50, 1);
+    EXPECT_EQ(Of(chart.BottomAxis()), bottom);
+    MouseDrag(chart, Qt::RightButton, 200, 100, 150, 50, 1, Qt::ControlModifier);
+    EXPECT_NE(Of(chart.BottomAxis()), bottom);
+    ChartPanKeyShift = 0;
     chart.UndoZoom();
     // No panning at all, or another button: nothing moves.
     chart.AllowPanning = pmNone;
