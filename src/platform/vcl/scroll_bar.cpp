@@ -14,6 +14,9 @@ TScrollBar::TScrollBar(TComponent* owner, TScrollBarKind kind)
     b->setRange(0, 100);
     b->setPageStep(1);
     b->setFocusPolicy(Qt::StrongFocus);
+    // The toolkit's bars step backwards on the Right key; a user expects
+    // Right to move the thumb right.
+    b->setInvertedControls(false);
     QObject::connect(b, &QScrollBar::valueChanged, b, [this](int) { Fire(OnChange, this); });
     if (kind == TScrollBarKind::sbHorizontal)
         SetBounds(0, 0, 121, 17);
