@@ -36,6 +36,9 @@ void TPlotExportFormat::CheckSize() {
     if (!Panel) throw rtl::Exception("No chart to export");
     if (Width == 0) Width = Panel->Width();
     if (Height == 0) Height = Panel->Height();
+    if (Width < 1 || Height < 1)
+        throw rtl::Exception("Cannot export a picture of " + std::to_string(Width) + " x " + std::to_string(Height) +
+                             " pixels");
 }
 
 // ---- TBMPExportFormat

@@ -64,7 +64,8 @@ class TPlotExportFormat {
     virtual vcl::TForm* Options(bool Check = true);
 
   protected:
-    // Width and Height of 0 become the panel's; raises without a panel.
+    // Width and Height of 0 become the panel's; raises without a panel or
+    // for a size below 1 pixel.
     void CheckSize();
 
     int filter_index_ = 0;
