@@ -179,7 +179,9 @@ std::unique_ptr<vcl::TGraphic> PlotGraphicFromExtension(const std::string& Exten
     const std::string wanted = rtl::UpperCase(Extension);
     for (const TPlotExportFormatClass* c : PlotExportFormats()) {
         const std::unique_ptr<TPlotExportFormat> format = c->Create();
-        if (rtl::UpperCase("." + format->FileExtension()) != wanted) continue;
+        const std::string extension = rtl::UpperCase(format->FileExtension());
+        if (wanted.size() != extension.size() + 1 || wanted[0] != '.' || wanted.compare(1, std::string::npos, extension) != 0)
+            continue;
         const vcl::TPicture::TGraphicFactory graphic = format->GraphicClass();
         return graphic ? graphic() : nullptr;
     }

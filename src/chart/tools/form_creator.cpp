@@ -134,7 +134,7 @@ void TFormCreator::AddInteger(const std::string& PropName, const std::string& Ca
     label->SetParent(parent_);
     label->SetBounds(kLeft, top + 4, 0, 0);
     std::string text = Caption.empty() ? PropName : Caption;
-    if (text.find('&') == std::string::npos) text.insert(0, "&");
+    if (text.find('&') == std::string::npos) text = std::string(1, '&').append(text);
     label->SetCaption(text);
     // A caption wider than the room before the edit moves the edit right
     // (its right end stays), so that both can be read.
