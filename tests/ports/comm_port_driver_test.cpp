@@ -573,7 +573,8 @@ TEST_F(comm_port_driver_on_pty, a_device_that_vanishes_while_open_closes_the_por
     ok = true;
     EXPECT_EQ(cp->ReadDataTimeout(buf, 4, &ok, 0), 0u);
     EXPECT_FALSE(ok);
-    EXPECT_FALSE(cp->Connect());
+    // Reconnecting is not checked here: tests running beside this one may
+    // already have been given the freed pty number for a pty of their own.
 }
 
 TEST_F(comm_port_driver_on_pty, destroying_a_polling_component_drops_its_queued_ticks) {

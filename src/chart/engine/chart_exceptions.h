@@ -9,4 +9,10 @@ class ChartException : public rtl::Exception {
     using Exception::Exception;
 };
 
+// A range or setting of an axis that cannot be.
+class AxisException : public rtl::Exception {
+  public:
+    using Exception::Exception;
+};
+
 }  // namespace chart::engine

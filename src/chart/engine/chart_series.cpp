@@ -76,6 +76,8 @@ TChartSeries::TChartSeries(vcl::TComponent* AOwner)
 }
 
 TChartSeries::~TChartSeries() {
+    // Deleted without Free: the series part is still whole here.
+    if (TCustomAxisPanel* chart = ParentChart()) chart->RemoveSeries(*this);
     function_.reset();
     for (int i = 0; i < data_sources_.Count(); ++i)
         data_sources_.Items(i)->dependents_.Remove(this);
@@ -86,11 +88,6 @@ TChartSeries::~TChartSeries() {
 
 void TChartSeries::AdoptValueList(std::unique_ptr<TChartValueList> List) {
     lists_.push_back(std::move(List));
-}
-
-void TChartSeries::SetParentChart(TCustomAxisPanel* Value) {
-    TCustomChartSeries::SetParentChart(Value);
-    marks_->SetParentChart(Value);
 }
 
 void TChartSeries::CheckDataSource() {

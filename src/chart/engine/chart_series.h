@@ -14,10 +14,13 @@
 #include "chart/engine/plot_function.h"
 #include "chart/engine/series_marks.h"
 #include "chart/engine/value_list.h"
+#include "platform/vcl/controls.h"
 
 namespace chart::engine {
 
 class TChartSeries;
+class TChartAxis;
+enum TChartSeriesToolEvent : std::uint8_t;
 
 // Per-point labels. Entry i is a point's label; the list is padded only as
 // far as the last labelled point, so it may be shorter than the points.
@@ -65,10 +68,153 @@ enum TSeriesSourceEvent : std::uint8_t {
     sseClear = 8,
 };
 
+// Which horizontal and vertical axis a series is drawn against.
+enum THorizAxis : std::uint8_t { aTopAxis, aBottomAxis, aBothHorizAxis, aCustomHorizAxis };
+enum TVertAxis : std::uint8_t { aLeftAxis, aRightAxis, aBothVertAxis, aCustomVertAxis };
+
+// How a legend row of one point is composed.
+enum TLegendTextStyle : std::uint8_t {
+    ltsPlain,
+    ltsLeftValue,
+    ltsRightValue,
+    ltsLeftPercent,
+    ltsRightPercent,
+    ltsXValue,
+    ltsValue,
+    ltsPercent,
+    ltsXAndValue,
+    ltsXAndPercent,
+};
+
+// A click on point ValueIndex of a series.
+using TSeriesClick = std::function<void(TChartSeries* Sender, int ValueIndex,
+                                        vcl::TMouseButton Button, vcl::TShiftState Shift, int X,
+                                        int Y)>;
+
 class TChartSeries : public TCustomChartSeries, public TValueListOwner {
   public:
     explicit TChartSeries(vcl::TComponent* AOwner);
+    // Leaves its chart (also when deleted without Free), then its sources.
     ~TChartSeries() override;
+
+    // ---- Virtual operations, in their fixed order (after the element's)
+    // Copies the values of Source's point ValueIndex (X and Y exchanged when
+    // the two series differ in YMandatory; extra lists Source lacks take 0).
+    virtual int AddChartValue(TChartSeries& Source, int ValueIndex);  // 1
+    // AddChartValue with the point's colour and label, then the usual news.
+    virtual int AddValueFromSource(TChartSeries& Source, int ValueIndex);  // 2
+    // Refills the series from Source (through the function when there is one).
+    virtual void AssignValues(TChartSeries& Source);  // 3
+    // The depth row: ZOrder when fixed, else 0 in 2D or the next row in 3D.
+    virtual void CalcZOrder();  // 4
+    // StartZ, EndZ and MiddleZ from the chart's series depth and the row.
+    virtual void CalcDepthPositions();  // 5
+    virtual void CalcXYPos(int ValueIndex, int& X, int& Y);  // 6
+    virtual void ClearLists();  // 7
+    // Names the series' gallery styles; "Normal" here.
+    virtual void CreateSubGallery(const std::function<void(const std::string&)>& AddSubChart);  // 8
+    virtual void DeleteValueFromSource(TChartSeries& Source, int ValueIndex);  // 9
+    // Series tools hear event 4, then AfterDrawValues.
+    virtual void DoAfterDrawValues();  // 10
+    // Series tools hear event 1, then BeforeDrawValues.
+    virtual void DoBeforeDrawValues();  // 11
+    // DrawValue for every visible point, in the series' drawing order.
+    virtual void DrawAllValues();  // 12
+    // The legend symbol: Rect filled with the surface's brush.
+    virtual void DrawLegendShape(int ValueIndex, const TRect& Rect);  // 13
+    // One mark and the marks of the visible points: drawn by the marks,
+    // which come with a later step; nothing yet.
+    virtual void DrawMark(int, const std::string&, TSeriesMarkPosition*) {}  // 14
+    virtual void DrawMarks() {}  // 15
+    // Draws one point; nothing here: each kind of series draws its own.
+    virtual void DrawValue(int) {}  // 16
+    // The point's own colour, else a palette colour by index when colouring
+    // each point, else the series colour. clNone marks a null point.
+    virtual TColor ValueColor(int ValueIndex) const;  // 17
+    virtual double GetXValue(int ValueIndex) const { return XValues().Value(ValueIndex); }  // 18
+    virtual double GetYValue(int ValueIndex) const { return YValues().Value(ValueIndex); }  // 19
+    // The point's pixel lies in the chart rectangle.
+    virtual bool PointInChartRect(int ValueIndex);  // 20
+    // OnAfterAdd, the dependents, a repaint.
+    virtual void NotifyNewValue(TChartSeries* Sender, int ValueIndex);  // 21
+    // Tells the dependents of a change of the data (TSeriesDataEvent);
+    // nothing while an update is in progress.
+    void NotifyDependents(std::uint8_t Event, int ValueIndex) override;  // 22
+    // Another active series shares the depth row (with rows applied).
+    virtual bool MoreSameZOrder();  // 23
+    virtual void PrepareLegendCanvas(int, TColor&, vcl::TBrushStyle&) {}  // 24
+    virtual void SetColorEachPoint(bool Value) { SetBooleanProperty(color_each_point_, Value); }  // 25
+    virtual void SetSeriesColor(TColor Value);  // 26
+    virtual void SetSubGallery(TChartSeries*, int) {}  // 27
+    virtual void SetValueFormat(const std::string& Value) {  // 28
+        SetStringProperty(value_format_, Value);
+    }
+    // X values for a horizontal axis, Y for a vertical one; none when the
+    // series is not on the axis.
+    virtual TChartValueList* ValueListOfAxis(TChartAxis& Axis);  // 29
+    virtual bool HasClickEvents() const { return OnClick || OnDblClick; }  // 30
+    // A value at the next position (the count) on the other axis.
+    virtual int Add(double Value, const std::string& ALabel = {},  // 31
+                    TColor AColor = vcl::clDefault);
+    // A null point: NullValue with colour clNone.
+    virtual int AddNull(const std::string& ALabel = {});  // 32
+    virtual int AddNullXY(double X, double Y, const std::string& ALabel = {});  // 33
+    // Adds one point: X at its place by the X list's order, every other
+    // list at the same index; AColor kept per point (clDefault: the series
+    // colour), ALabel as its label. Returns the index, or -1 when OnBeforeAdd
+    // refuses. Without memory nothing is added and every list keeps its
+    // count.
+    virtual int AddXY(double X, double Y, const std::string& ALabel = {},  // 34
+                      TColor AColor = vcl::clDefault);
+    // False when the series uses no axes; else Axis is (or both is) its
+    // resolved axis of that direction.
+    virtual bool AssociatedToAxis(TChartAxis& Axis);  // 35
+    // Every point goes; the colour, formats and update counter stay.
+    virtual void Clear();  // 36
+    virtual int CountLegendItems() { return Count(); }  // 37
+    // Raises ChartException for an index outside the points.
+    virtual void Delete(int ValueIndex);  // 38
+    // Quantity points from Start; a Quantity below 1, a negative Start or a
+    // range past the last point fails an assertion. RemoveGap renumbers the
+    // positioning list 0, 1, 2, ...
+    virtual void DeleteRange(int Start, int Quantity, bool RemoveGap = false);  // 39
+    virtual int LegendToValueIndex(int LegendIndex) { return LegendIndex; }  // 40
+    virtual TColor LegendItemColor(int LegendIndex) { return ValueColor(LegendIndex); }  // 41
+    // The text of a legend row: the point's label, alone or with its value,
+    // percent or X text by Style (columns split by character 6).
+    virtual void LegendString(int LegendIndex, TLegendTextStyle Style, std::string& Text);  // 42
+    // Extremes of the finite values of X and Y (NaN when there is none);
+    // the Z pair is the depth row.
+    virtual double MaxXValue();  // 43
+    virtual double MaxYValue();  // 44
+    virtual double MaxZValue();  // 45
+    virtual double MinXValue();  // 46
+    virtual double MinYValue();  // 47
+    virtual double MinZValue();  // 48
+    virtual int CalcXPos(int ValueIndex);  // 49
+    virtual int CalcYPos(int ValueIndex);  // 50
+    // The first and last point inside the chart rectangle along the axis
+    // that positions points (found by binary search).
+    virtual void CalcFirstLastVisibleIndex();  // 51
+    // The extra list (from the third on) whose name matches without case,
+    // else the mandatory list.
+    virtual TChartValueList& ValueListByName(const std::string& Name);  // 52
+    // The point under the pixel; none (-1) here.
+    virtual int Clicked(int, int) { return -1; }  // 53
+    // The value of the mandatory list.
+    virtual double MandatoryValue(int ValueIndex) const { return GetMarkValue(ValueIndex); }  // 54
+    virtual double GetMarkValue(int ValueIndex) const {  // 55
+        return MandatoryValueList().Value(ValueIndex);
+    }
+    // Points in increasing index order, unless the axis that positions them
+    // is inverted (or, for a vertical series, the view is seen from behind).
+    virtual bool DrawValuesForward();  // 56
+    virtual bool DrawSeriesForward(int ValueIndex);  // 57
+    // The legend symbol of point ValueIndex (-1: the series as a whole).
+    virtual void DrawLegend(int ValueIndex, const TRect& Rect);  // 58
+    virtual bool UseAxis() { return true; }  // 59
+    // Takes the function (none frees the one there is).
+    virtual void SetFunction(std::unique_ptr<TPlotFunction> Value);  // 60
 
     // ---- Value lists
     TChartValueList& XValues() { return *lists_[0]; }
@@ -86,63 +232,16 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
         return y_mandatory_ ? *lists_[0] : *lists_[1];
     }
     bool YMandatory() const { return y_mandatory_; }
-    // The extra list (from the third on) whose name matches without case,
-    // else the mandatory list.
-    virtual TChartValueList& ValueListByName(const std::string& Name);
 
     // ---- Points
     int Count() const { return lists_[0]->Count(); }
-    // Adds one point: X at its place by the X list's order, every other
-    // list at the same index; AColor kept per point (clDefault: the series
-    // colour), ALabel as its label. Returns the index, or -1 when OnBeforeAdd
-    // refuses. Without memory nothing is added and every list keeps its
-    // count.
-    virtual int AddXY(double X, double Y, const std::string& ALabel = {},
-                      TColor AColor = vcl::clDefault);
-    // A value at the next position (the count) on the other axis.
-    virtual int Add(double Value, const std::string& ALabel = {}, TColor AColor = vcl::clDefault);
-    // A null point: NullValue with colour clNone.
-    virtual int AddNull(const std::string& ALabel = {});
-    virtual int AddNullXY(double X, double Y, const std::string& ALabel = {});
-    // Copies the values of Source's point ValueIndex (X and Y exchanged when
-    // the two series differ in YMandatory; extra lists Source lacks take 0).
-    virtual int AddChartValue(TChartSeries& Source, int ValueIndex);
-    // AddChartValue with the point's colour and label, then the usual news.
-    virtual int AddValueFromSource(TChartSeries& Source, int ValueIndex);
-    virtual void DeleteValueFromSource(TChartSeries& Source, int ValueIndex);
-    // Raises ChartException for an index outside the points.
-    virtual void Delete(int ValueIndex);
-    // Quantity points from Start; a Quantity below 1, a negative Start or a
-    // range past the last point fails an assertion. RemoveGap renumbers the
-    // positioning list 0, 1, 2, ...
-    virtual void DeleteRange(int Start, int Quantity, bool RemoveGap = false);
-    // Every point goes; the colour, formats and update counter stay.
-    virtual void Clear();
-    virtual void ClearLists();
-    // Refills the series from Source (through the function when there is one).
-    virtual void AssignValues(TChartSeries& Source);
-    // OnAfterAdd, the dependents, a repaint.
-    virtual void NotifyNewValue(TChartSeries* Sender, int ValueIndex);
-    // Tells the dependents of a change of the data (TSeriesDataEvent);
-    // nothing while an update is in progress.
-    void NotifyDependents(std::uint8_t Event, int ValueIndex) override;
-
     // A bulk change: no per-point news until the outer EndUpdate, which
     // refreshes the dependents and tells the chart's listeners once.
     void BeginUpdate() { ++update_count_; }
     void EndUpdate();
     int UpdateCount() const { return update_count_; }
-
     // Exchanges two points in every list, the colours and the labels.
     void SwapValueIndex(int A, int B) override;
-
-    virtual double GetXValue(int ValueIndex) const { return XValues().Value(ValueIndex); }
-    virtual double GetYValue(int ValueIndex) const { return YValues().Value(ValueIndex); }
-    // The value of the mandatory list.
-    virtual double GetMarkValue(int ValueIndex) const {
-        return MandatoryValueList().Value(ValueIndex);
-    }
-    double MandatoryValue(int ValueIndex) const { return GetMarkValue(ValueIndex); }
     // The value given to points added by AddNull.
     double NullValue = 0;
 
@@ -153,14 +252,11 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
         return series_color_ == vcl::clDefault ? automatic_color_ : series_color_;
     }
     bool IsSeriesColorStored() const { return series_color_ != vcl::clDefault; }
-    virtual void SetSeriesColor(TColor Value);
     // The chart gives an automatic series the colour it picked.
     void SetAutomaticColor(TColor Value);
+    // The automatic colour is none until the chart gives one again.
+    void ForgetAutomaticColor() { automatic_color_ = vcl::clDefault; }
     bool ColorEachPoint() const { return color_each_point_; }
-    virtual void SetColorEachPoint(bool Value) { SetBooleanProperty(color_each_point_, Value); }
-    // The point's own colour, else a palette colour by index when colouring
-    // each point, else the series colour. clNone marks a null point.
-    virtual TColor ValueColor(int ValueIndex) const;
     bool IsNull(int ValueIndex) const { return ValueColor(ValueIndex) == vcl::clNone; }
     // Whether points have colours of their own (a list as long as the points).
     bool HasPointColors() const { return colors_.has_value(); }
@@ -169,9 +265,6 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     TLabelsList& Labels() { return labels_; }
     const TLabelsList& Labels() const { return labels_; }
     const std::string& ValueFormat() const { return value_format_; }
-    virtual void SetValueFormat(const std::string& Value) {
-        SetStringProperty(value_format_, Value);
-    }
     const std::string& PercentFormat() const { return percent_format_; }
     void SetPercentFormat(const std::string& Value) { SetStringProperty(percent_format_, Value); }
     bool IsValueFormatStored() const;
@@ -192,22 +285,86 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     // Which events of a source this series follows (TSeriesSourceEvent bits).
     std::uint8_t SourceEvents = sseDelete | sseModify | sseAdd | sseClear;
     TPlotFunction* Function() const { return function_.get(); }
-    // Takes the function (none frees the one there is).
-    virtual void SetFunction(std::unique_ptr<TPlotFunction> Value);
 
     TSeriesMarks& Marks() { return *marks_; }
+    // The text of point ValueIndex's mark as the marks show it by default:
+    // its label, or its value text when the label is empty.
+    virtual std::string GetMarkText(int ValueIndex);
+    // The component name, else "Series" and the 1-based place in the chart.
+    std::string NameOrNumber() const;
 
+    // ---- Axes
+    THorizAxis HorizAxis() const { return horiz_axis_; }
+    // A choice other than the custom one drops the custom axis (unless the
+    // form is loading); the axes are resolved again and the series repaints.
+    void SetHorizAxis(THorizAxis Value);
+    TVertAxis VertAxis() const { return vert_axis_; }
+    void SetVertAxis(TVertAxis Value);
+    TChartAxis* CustomHorizAxis() const { return custom_horiz_axis_; }
+    // An axis selects aCustomHorizAxis, none aBottomAxis.
+    void SetCustomHorizAxis(TChartAxis* Value);
+    TChartAxis* CustomVertAxis() const { return custom_vert_axis_; }
+    void SetCustomVertAxis(TChartAxis* Value);
+    // The axes the series is drawn against (none without a chart).
+    TChartAxis* GetHorizAxis() const { return horiz_axis_object_; }
+    TChartAxis* GetVertAxis() const { return vert_axis_object_; }
+    // Resolves the axis choices against the chart.
+    void RecalcGetAxis();
+    // A value through the horizontal or vertical axis's mapping.
+    int CalcXPosValue(double Value);
+    int CalcYPosValue(double Value);
+
+    // ---- Drawing frame
     // The range of points inside the chart rectangle at the last paint.
     int FirstVisibleIndex = -1;
     int LastVisibleIndex = -1;
+    // Compute the visible range from the axes (else every point is visible).
+    bool CalcVisiblePoints = true;
+    // The last visible point is the first one at or past the axis maximum
+    // (a line to it is drawn and clipped), not the last one before it.
+    bool KeepPointAfterLast = false;
+    // The points of the chart's current page (-1, -1 without points).
+    void CalcFirstLastPage(int& First, int& Last);
+    // ZOrder when fixed (not -1), else the assigned row.
+    int ZOrder() const { return z_order_; }
+    void SetZOrder(int Value) { SetIntegerProperty(z_order_, Value); }
+    int DepthRow() const { return z_order_ != -1 ? z_order_ : depth_row_; }
+    // Set by the chart after the Z-order pass.
+    int InternalDepthIndex = 0;
+    // Pixels of depth; -1: the chart's series depth.
+    int Depth() const { return depth_; }
+    void SetDepth(int Value) { SetIntegerProperty(depth_, Value); }
+    int StartZ = 0;
+    int MiddleZ = 0;
+    int EndZ = 0;
+    // Never set inside the engine: a series that never shares a depth row.
+    bool ExcludeFromZOrderSharing = false;
+    // Whether this is the first active series of its depth row.
+    bool FirstInZOrder();
 
-    // Joins a chart; the marks follow.
+    // ---- Mouse
+    vcl::TCursor Cursor = vcl::TCursor::crDefault;
+    // On a mouse move over the chart: sets the chart's cursor over a point
+    // and fires OnMouseEnter / OnMouseLeave. Whether a point is under it.
+    bool CheckMouse(int X, int Y);
+    bool MouseInside() const { return mouse_inside_; }
+
+    // Joins a chart (through the chart's series list); the marks follow.
     void SetParentChart(TCustomAxisPanel* Value) override;
+    // What the chart runs when the series joins and leaves it.
+    void Added();
+    void Removed();
 
     // False cancels the add.
     std::function<bool(TChartSeries* Sender)> OnBeforeAdd;
     std::function<void(TChartSeries* Sender, int ValueIndex)> OnAfterAdd;
     vcl::TNotifyEvent OnClearValues;
+    TSeriesClick OnClick;
+    TSeriesClick OnDblClick;
+    vcl::TNotifyEvent OnMouseEnter;
+    vcl::TNotifyEvent OnMouseLeave;
+    vcl::TNotifyEvent BeforeDrawValues;
+    vcl::TNotifyEvent AfterDrawValues;
 
     // ---- What the value lists ask of their series
     void AdoptValueList(std::unique_ptr<TChartValueList> List) override;
@@ -229,6 +386,12 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     // out of every list again.
     void InsertColorAndLabel(int Index, TColor AColor, const std::string& ALabel);
     void RemoveValuesAt(int Index);
+    // Tells the series tools of the chart.
+    void SeriesToolsEvent(TChartSeriesToolEvent Event);
+    // Value, percent and X texts of a legend row.
+    std::string LegendValueText(double Value);
+    std::string LegendPercentText(double Value);
+    std::string LegendXText(int ValueIndex);
 
     std::vector<std::unique_ptr<TChartValueList>> lists_;
     bool y_mandatory_ = true;
@@ -246,6 +409,17 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     TCustomSeriesList dependents_;
     std::unique_ptr<TPlotFunction, vcl::TComponentDeleter> function_;
     std::unique_ptr<TSeriesMarks> marks_;
+
+    THorizAxis horiz_axis_ = aBottomAxis;
+    TVertAxis vert_axis_ = aLeftAxis;
+    TChartAxis* custom_horiz_axis_ = nullptr;
+    TChartAxis* custom_vert_axis_ = nullptr;
+    TChartAxis* horiz_axis_object_ = nullptr;
+    TChartAxis* vert_axis_object_ = nullptr;
+    int z_order_ = -1;
+    int depth_row_ = 0;
+    int depth_ = -1;
+    bool mouse_inside_ = false;
 };
 
 }  // namespace chart::engine

@@ -7,6 +7,7 @@
 #include "chart/drawing/plot_pro_co.h"
 #include "chart/drawing/unit_start.h"
 #include "chart/engine/axis_panel.h"
+#include "chart/engine/plot_tool.h"
 
 namespace chart::engine {
 
@@ -82,6 +83,8 @@ std::unique_ptr<TColorPalettes>& PaletteNames() {
 
 void StartChartUnit() {
     PlotProCoUse();
+    PlotToolTypesList();
+    PlotSeriesTypesList();
     auto names = std::make_unique<TColorPalettes>();
     for (const std::string* name :
          {&PlotMsg_PaletteOrvandel, &PlotMsg_PaletteExcel, &PlotMsg_PaletteVictorian,
@@ -96,6 +99,7 @@ void StartChartUnit() {
 
 void StopChartUnit() {
     PaletteNames().reset();
+    FreePlotRegistries();
     PlotProCoRelease();
 }
 
@@ -122,6 +126,7 @@ void ChartUnitRelease() { chart_unit.Release(); }
 
 void SetChartPalette(TCustomAxisPanel& Chart, std::span<const TColor> Colors, int High) {
     Chart.SetColorPalette(Prefix(Colors, High));
+    Chart.FillSeriesColors();
 }
 
 void ApplyChartPalette(TCustomAxisPanel& Chart, int Index) {

@@ -120,6 +120,11 @@ std::string PlotIntToStr(int Value);
 
 // ------------------------------------------------------------------- text
 
+// Splits the lines of labels, marks and titles.
+inline constexpr char kPlotLineSeparator = '\r';
+// Splits a legend row into its two columns.
+inline constexpr char kPlotColumnSeparator = '\x06';
+
 // The separator of PlotExtractField, ";" at start.
 const std::string& PlotFieldSeparator();
 void SetPlotFieldSeparator(std::string Separator);

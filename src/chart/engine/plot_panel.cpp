@@ -9,6 +9,7 @@
 
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/engine/palettes.h"
+#include "chart/engine/pixel_math.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/metafile.h"
 #include "platform/vcl/picture.h"
@@ -16,10 +17,6 @@
 namespace chart::engine {
 
 namespace {
-
-int Clamp32(long long v) {
-    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
-}
 
 void Shrink(TRect& r, long long by) {
     r.Left = Clamp32(r.Left + by);

@@ -6,17 +6,10 @@
 
 #include "chart/drawing/plot_geometry.h"
 #include "chart/drawing/projection_math.h"
+#include "chart/engine/pixel_math.h"
 #include "chart/engine/plot_panel_extended.h"
 
 namespace chart::engine {
-
-namespace {
-
-int Clamp32(long long v) {
-    return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
-}
-
-}  // namespace
 
 // ---- Brush, frame, visibility
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -199,7 +200,9 @@ const TChartValueList::TStatistics& TChartValueList::Statistics() const {
     } else {
         if (from == 0 || from > n) {
             const double first = values_[0];
-            stats_ = TStatistics{first, first, first, std::fabs(first)};
+            const bool finite = std::isfinite(first);
+            stats_ = TStatistics{first, first, first, std::fabs(first),
+                                 finite ? first : 0.0, finite ? first : 0.0, finite};
             from = 1;
         }
         // One loop for the whole pass and for extending it over appended
@@ -213,6 +216,16 @@ const TChartValueList::TStatistics& TChartValueList::Statistics() const {
                 s.MaxValue = v;
             s.Total += v;
             s.TotalABS += std::fabs(v);
+            if (std::isfinite(v)) {
+                if (!s.HasFinite) {
+                    s.MinFinite = s.MaxFinite = v;
+                    s.HasFinite = true;
+                } else if (v < s.MinFinite) {
+                    s.MinFinite = v;
+                } else if (v > s.MaxFinite) {
+                    s.MaxFinite = v;
+                }
+            }
         }
         stats_ = s;
     }
@@ -228,6 +241,16 @@ double TChartValueList::TotalABS() const { return Statistics().TotalABS; }
 double TChartValueList::Range() const {
     const TStatistics& s = Statistics();
     return s.MaxValue - s.MinValue;
+}
+
+double TChartValueList::MinFiniteValue() const {
+    const TStatistics& s = Statistics();
+    return s.HasFinite ? s.MinFinite : std::numeric_limits<double>::quiet_NaN();
+}
+
+double TChartValueList::MaxFiniteValue() const {
+    const TStatistics& s = Statistics();
+    return s.HasFinite ? s.MaxFinite : std::numeric_limits<double>::quiet_NaN();
 }
 
 void TChartValueList::SwapValues(int Index1, int Index2) {

@@ -141,6 +141,10 @@ class TChartValueList {
     double Total() const;
     double TotalABS() const;
     double Range() const;
+    // The extremes of the finite values (what axes scale to); NaN when the
+    // list holds none.
+    double MinFiniteValue() const;
+    double MaxFiniteValue() const;
     // The statistics are stale: some value changed since they were computed.
     bool Modified() const { return modified_; }
 
@@ -181,6 +185,9 @@ class TChartValueList {
         double MaxValue = 0;
         double Total = 0;
         double TotalABS = 0;
+        double MinFinite = 0;
+        double MaxFinite = 0;
+        bool HasFinite = false;
     };
 
     int OrderedPlace(double Value) const;

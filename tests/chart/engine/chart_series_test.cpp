@@ -95,10 +95,16 @@ TEST(chart_element, series_tell_the_chart_of_active_title_and_colour_changes) {
     Chart chart;
     TChartSeries series(nullptr);
     series.SetParentChart(&chart);
+    // Joining: the automatic colour (red, the palette's first), then the
+    // series is added.
+    EXPECT_EQ(chart.events.heard, (std::vector<std::string>{"3:", "0:"}));
+    EXPECT_EQ(series.SeriesColor(), vcl::clRed);
+    chart.events.heard.clear();
     series.SetTitle("A");
     series.SetActive(false);
     series.SetActive(false);  // no change: nothing
-    series.SetSeriesColor(vcl::clRed);
+    series.SetSeriesColor(vcl::clRed);  // the automatic colour: nothing
+    series.SetSeriesColor(vcl::clBlue);
     EXPECT_EQ(chart.events.heard, (std::vector<std::string>{"2:A", "5:A", "3:A"}));
     EXPECT_EQ(chart.events.changes, 2);
     chart.SuppressSeriesEvents = true;

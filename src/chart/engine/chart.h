@@ -1,0 +1,74 @@
+#pragma once
+// TCustomChart: the chart control. The axis panel with its titles, walls
+// and legend (settings objects that lay themselves out with later steps),
+// the chart's palette by index, and the chart-level answers its series ask
+// for (free colours, background colour, the walls' thickness behind an
+// axis). TChart is the control that forms place.
+#include <memory>
+
+#include "chart/engine/axis_panel.h"
+#include "chart/engine/chart_titles.h"
+#include "chart/engine/chart_walls.h"
+
+namespace chart::engine {
+
+class TCustomChart : public TCustomAxisPanel {
+  public:
+    explicit TCustomChart(vcl::TComponent* AOwner);
+    ~TCustomChart() override;
+
+    TChartTitle& Title() { return *title_; }
+    TChartTitle& SubTitle() { return *sub_title_; }
+    TChartFootTitle& Foot() { return *foot_; }
+    TChartFootTitle& SubFoot() { return *sub_foot_; }
+    TChartWalls& Walls() { return *walls_; }
+    TChartWall& BackWall() { return walls_->Back(); }
+    TChartWall& BottomWall() { return walls_->Bottom(); }
+    TChartWall& LeftWall() { return walls_->Left(); }
+    TChartWall& RightWall() { return walls_->Right(); }
+    // The back wall's pen.
+    chart::TChartPen& Frame() { return walls_->Back().Frame(); }
+    TChartLegend& Legend() { return *legend_; }
+
+    // The button that pans.
+    vcl::TMouseButton ScrollMouseButton = vcl::TMouseButton::mbRight;
+    int ColorPaletteIndex() const { return color_palette_index_; }
+    // A change installs that built-in palette (0 and unknown indexes: the
+    // default colours) and recolours the automatic series.
+    void SetColorPaletteIndex(int Value);
+
+    // The first active series, none when there is none.
+    TChartSeries* GetASeries();
+
+    // ---- Answers to the axis panel
+    // The panel colour behind a transparent back wall, else the wall's.
+    TColor GetBackColor() override;
+    // The 3D sizes, and in orthogonal 3D the room of the depth and of the
+    // back and side walls.
+    void CalcWallsRect() override;
+    // The Size of the visible wall behind Axis, in 3D with 3D walls.
+    int CalcWallSize(TChartAxis& Axis) override;
+    // No other series has the colour, nor (when CheckBackground) is it the
+    // panel's or the back wall's colour.
+    bool IsFreeSeriesColor(TColor AColor, bool CheckBackground, TChartSeries* Series) override;
+
+    // Palette index, titles, legend, panning button and walls, then the
+    // axis panel's settings.
+    void Assign(const TCustomPlotPanel& Source) override;
+
+  private:
+    std::unique_ptr<TChartTitle> title_;
+    std::unique_ptr<TChartTitle> sub_title_;
+    std::unique_ptr<TChartFootTitle> foot_;
+    std::unique_ptr<TChartFootTitle> sub_foot_;
+    std::unique_ptr<TChartWalls> walls_;
+    std::unique_ptr<TChartLegend> legend_;
+    int color_palette_index_ = 0;
+};
+
+class TChart : public TCustomChart {
+  public:
+    using TCustomChart::TCustomChart;
+};
+
+}  // namespace chart::engine
