@@ -165,6 +165,9 @@ std::weak_ptr<chart::TFormScrollBar> TFormCreator::AddScroll(const std::string& 
     TFormItem& item = items_.Add(PropName);
     auto* bar = Place<TFormScroll>(item, parent_->ClientWidth() - 8, 16);
     bar->SetRange(Min, Max);
+    // A bar has no caption: its hint names what it sets.
+    bar->SetHint(PropName);
+    bar->SetShowHint(true);
     bar->SetPosition(static_cast<int>(std::clamp<std::int64_t>(ReadValue(PropName), INT32_MIN, INT32_MAX)));
     bar->OnChange = [this](vcl::TComponent* s) { ControlChange(static_cast<vcl::TControl*>(s)); };
     NextTop += bar->Height() + 6;

@@ -13,12 +13,21 @@
 #include "platform/vcl/page_control.h"
 #include "platform/vcl/picture.h"
 #include "support/qt_app.h"
-#include "support/sample_chart.h"
+#include "support/recording_series.h"
 #include "support/screen.h"
 
 namespace {
 
 using namespace chart::tools;
+
+// A chart with its axes and a line, as the forms preview it.
+struct Chart : test_support::PlainChart {
+    Chart() : PlainChart(400, 300) {
+        auto& s = AddRecording();
+        s.Fill(6, [](int i) { return (i * 37 % 11) * 10.0; });
+        s.SetSeriesColor(vcl::clRed);
+    }
+};
 
 // The form as it shows, written as a PNG file in the test's folder.
 void SaveShot(vcl::TForm& form, const std::string& name) {
@@ -32,7 +41,7 @@ void SaveShot(vcl::TForm& form, const std::string& name) {
 
 TEST(chart_export_forms, the_option_forms_show_every_control_at_their_default_size) {
     test_support::EnsureQtApplication();
-    test_support::SampleChartPanel panel;
+    Chart panel;
     TBMPExportFormat bmp;
     bmp.Panel = &panel;
     TBMPOptions& options = *bmp.Options();
@@ -53,7 +62,7 @@ TEST(chart_export_forms, the_option_forms_show_every_control_at_their_default_si
 
 TEST(chart_export_forms, the_filters_editor_shows_every_control_for_each_kind_of_filter) {
     test_support::EnsureQtApplication();
-    test_support::SampleChartPanel panel;
+    Chart panel;
     const auto bitmap = panel.Render();
     chart::TFilterItems list;
     list.Add<chart::TRotateFilter>();

@@ -111,6 +111,7 @@ TEST(chart_form_creator, each_kind_of_control_is_bound_to_its_property_and_writt
     EXPECT_EQ(kind->Items().Strings(2), "dlx");  // nothing would be left of it
     EXPECT_EQ(kind->ItemIndex(), 1);
     EXPECT_EQ(bar->Position(), 45);
+    EXPECT_EQ(bar->Hint(), "Angle");
     EXPECT_EQ(label->Caption(), "&Size");
     EXPECT_EQ(label->FocusControl(), size);
     EXPECT_EQ(size->Text(), "7");
