@@ -13,7 +13,8 @@ namespace test_support {
 
 // Writes Bitmap as <current folder>/Name and answers the picture read back
 // from that file (its graphic a PNG graphic).
-inline std::unique_ptr<vcl::TPicture> WritePngAndReadBack(const vcl::TBitmap& Bitmap, const std::string& Name) {
+inline std::unique_ptr<vcl::TPicture> WritePngAndReadBack(const vcl::TBitmap& Bitmap,
+                                                          const std::string& Name) {
     const std::string file = (std::filesystem::current_path() / Name).string();
     vcl::TPngGraphic png;
     png.Assign(Bitmap);

@@ -85,8 +85,8 @@ vcl::TFontStyles HtmlWeight(const std::string& Value) {
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = v.find(',', start);
-        const std::string word =
-            rtl::Trim(v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string word = rtl::Trim(
+            v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (word == "BOLD")
             style |= vcl::fsBold;
         else if (word == "ITALIC")

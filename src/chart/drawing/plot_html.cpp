@@ -1,6 +1,7 @@
 #include "chart/drawing/plot_html.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <exception>
 #include <vector>
@@ -46,26 +47,36 @@ void RestoreFont(vcl::TFont& F, const TSavedFont& S) {
 }
 
 void ReplaceAll(std::string& S, const std::string& What, const std::string& With) {
-    for (std::size_t at = S.find(What); at != std::string::npos; at = S.find(What, at + With.size()))
+    for (std::size_t at = S.find(What); at != std::string::npos;
+         at = S.find(What, at + With.size()))
         S.replace(at, What.size(), With);
 }
 
 bool StartsWith(const std::string& S, const char* Prefix) { return S.rfind(Prefix, 0) == 0; }
 
-// The style a style tag or its closer switches.
-vcl::TFontStyles StyleOfTag(const std::string& Tag) {
-    const std::string name = Tag.substr(Tag[1] == '/' ? 2 : 1);
-    if (name == "B>" || name == "BOLD>" || name == "STRONG>") return vcl::fsBold;
-    if (name == "I>") return vcl::fsItalic;
-    if (name == "U>") return vcl::fsUnderline;
-    if (name == "STRIKE>") return vcl::fsStrikeOut;
-    return 0;
+// The style a style tag or its closer switches, as an index 0 to 3 of
+// bold, italic, underline, strike-out; -1 for other tags.
+int StyleOfTag(const std::string& Tag) {
+    const std::string name = Tag.substr(Tag.size() > 1 && Tag[1] == '/' ? 2 : 1);
+    if (name == "B>" || name == "BOLD>" || name == "STRONG>") return 0;
+    if (name == "I>") return 1;
+    if (name == "U>") return 2;
+    if (name == "STRIKE>") return 3;
+    return -1;
 }
 
+constexpr vcl::TFontStyles StyleBits[4] = {vcl::fsBold, vcl::fsItalic, vcl::fsUnderline,
+                                           vcl::fsStrikeOut};
+
 class THtmlRenderer {
-public:
+  public:
     THtmlRenderer(TPlotCanvas& Canvas, int X, int Y, bool Draw)
-        : canvas_(Canvas), draw_(Draw), start_x_(X), x_(X), y_(Y), line_height_(Canvas.FontHeight()) {}
+        : canvas_(Canvas),
+          draw_(Draw),
+          start_x_(X),
+          x_(X),
+          y_(Y),
+          line_height_(Canvas.FontHeight()) {}
 
     vcl::TSize Run(std::string Text) {
         std::size_t at = 0;
@@ -76,7 +87,8 @@ public:
                 end = Text.size();
             } else if (open == at) {
                 const std::size_t close = Text.find('>', at);
-                if (close == std::string::npos) throw HtmlParserException("Missing > at " + Text.substr(at + 1));
+                if (close == std::string::npos)
+                    throw HtmlParserException("Missing > at " + Text.substr(at + 1));
                 end = close + 1;
             } else {
                 end = open;
@@ -87,7 +99,7 @@ public:
         return {Clamp32(size_cx_), Clamp32(size_cy_)};
     }
 
-private:
+  private:
     struct TPushedFont {
         TSavedFont Font;
         // How far the opening tag moved the text down (sub- and superscript);
@@ -125,7 +137,8 @@ private:
             const long long h = canvas_.FontHeight();
             fonts_.back().YStep = U == "<SUB>" ? h : -(h / 2);
             y_ += fonts_.back().YStep;
-        } else if (U.size() == 4 && StartsWith(U, "<H") && U[2] >= '1' && U[2] <= '6' && U[3] == '>') {
+        } else if (U.size() == 4 && StartsWith(U, "<H") && U[2] >= '1' && U[2] <= '6' &&
+                   U[3] == '>') {
             static constexpr int sizes[6] = {48, 36, 24, 18, 12, 8};
             PushFont();
             Font().SetSize(sizes[U[2] - '1']);
@@ -134,15 +147,12 @@ private:
             ApplyHtmlFont(Font(), "<FONT NAME=\"COURIER NEW\">");
         } else if (U == "<CENTER>") {
             centre_ = true;
-        } else if (U == "<B>" || U == "<BOLD>" || U == "<STRONG>" || U == "<I>" || U == "<U>" ||
-                   U == "<STRIKE>") {
-            Font().SetStyle(Font().Style() | StyleOfTag(U));
-            tags_.push_back(U);
+        } else if (const int style = StyleOfTag(U); style >= 0 && U[1] != '/') {
+            OpenStyle(style, U);
         } else if (StartsWith(U, "<IMG ")) {
             Image(Token);
-        } else if (U == "</B>" || U == "</BOLD>" || U == "</STRONG>" || U == "</I>" || U == "</U>" ||
-                   U == "</STRIKE>") {
-            CloseStyle(StyleOfTag(U));
+        } else if (style >= 0) {
+            CloseStyle(style);
         } else if (StartsWith(U, "</FONT") || U == "</PRE>") {
             PopFont();
         } else if (U == "</CENTER>") {
@@ -156,7 +166,7 @@ private:
             } else {
                 // The last open style tag is closed by its own closer; with
                 // none open, "</" is text.
-                const std::string last = tags_.empty() ? std::string() : tags_.back();
+                const std::string last = tags_.empty() ? std::string() : tags_.back().Tag;
                 Dispatch("</" + (last.empty() ? std::string() : last.substr(1)));
             }
         } else if (U == "<HR>") {
@@ -189,14 +199,19 @@ private:
         y_ -= top.YStep;
     }
 
+    void OpenStyle(int Style, const std::string& Tag) {
+        Font().SetStyle(Font().Style() | StyleBits[Style]);
+        open_[Style].push_back(tags_.size());
+        tags_.push_back({Tag, false});
+    }
+
     // The style goes, and with it the last open tag of that style.
-    void CloseStyle(vcl::TFontStyles Style) {
-        Font().SetStyle(Font().Style() & ~Style);
-        for (auto it = tags_.rbegin(); it != tags_.rend(); ++it)
-            if (StyleOfTag(*it) == Style) {
-                tags_.erase(std::next(it).base());
-                return;
-            }
+    void CloseStyle(int Style) {
+        Font().SetStyle(Font().Style() & ~StyleBits[Style]);
+        if (open_[Style].empty()) return;
+        tags_[open_[Style].back()].Closed = true;
+        open_[Style].pop_back();
+        while (!tags_.empty() && tags_.back().Closed) tags_.pop_back();
     }
 
     void TextRun(std::string Run) {
@@ -260,8 +275,9 @@ private:
                 if (width == ownW && height == ownH)
                     canvas_.Draw(Clamp32(x_), Clamp32(y_), graphic.get());
                 else
-                    canvas_.StretchDraw({Clamp32(x_), Clamp32(y_), Clamp32(x_ + width), Clamp32(y_ + height)},
-                                        graphic.get());
+                    canvas_.StretchDraw(
+                        {Clamp32(x_), Clamp32(y_), Clamp32(x_ + width), Clamp32(y_ + height)},
+                        graphic.get());
             }
         } else {
             if (width == 0) width = 40;
@@ -319,8 +335,16 @@ private:
     long long size_cx_ = 0;
     long long size_cy_ = 0;
     std::vector<TPushedFont> fonts_;
-    // The open style tags, upper-cased, for "</>".
-    std::vector<std::string> tags_;
+    // The style tags in the order they were opened, upper-cased, for "</>";
+    // those closed out of order wait, marked, until the tags above them go.
+    struct TOpenTag {
+        std::string Tag;
+        bool Closed;
+    };
+    std::vector<TOpenTag> tags_;
+    // Per style, where its open tags stand in tags_ (so a closer finds its
+    // tag at once, however many tags are open).
+    std::array<std::vector<std::size_t>, 4> open_;
 };
 
 std::vector<std::string> PlainLines(const std::string& Text) {
@@ -328,7 +352,8 @@ std::vector<std::string> PlainLines(const std::string& Text) {
     std::size_t start = 0;
     while (true) {
         const std::size_t cr = Text.find('\r', start);
-        lines.push_back(Text.substr(start, cr == std::string::npos ? std::string::npos : cr - start));
+        lines.push_back(
+            Text.substr(start, cr == std::string::npos ? std::string::npos : cr - start));
         if (cr == std::string::npos) return lines;
         start = cr + 1;
         if (start < Text.size() && Text[start] == '\n') ++start;
@@ -356,9 +381,13 @@ vcl::TSize HtmlRender(TPlotCanvas& Canvas, int X, int Y, const std::string& Text
     return THtmlRenderer(Canvas, X, Y, Draw).Run(Text);
 }
 
-void HtmlTextOut(TPlotCanvas& Canvas, int X, int Y, const std::string& Text) { HtmlRender(Canvas, X, Y, Text, true); }
+void HtmlTextOut(TPlotCanvas& Canvas, int X, int Y, const std::string& Text) {
+    HtmlRender(Canvas, X, Y, Text, true);
+}
 
-vcl::TSize HtmlTextExtent(TPlotCanvas& Canvas, const std::string& Text) { return HtmlRender(Canvas, 0, 0, Text, false); }
+vcl::TSize HtmlTextExtent(TPlotCanvas& Canvas, const std::string& Text) {
+    return HtmlRender(Canvas, 0, 0, Text, false);
+}
 
 void HtmlTextOutOrPlain(TPlotCanvas& Canvas, int X, int Y, const std::string& Text) {
     if (MarkupReads(Canvas, Text, nullptr)) {
@@ -378,8 +407,10 @@ vcl::TSize HtmlTextExtentOrPlain(TPlotCanvas& Canvas, const std::string& Text) {
     if (MarkupReads(Canvas, Text, &size)) return size;
     const std::vector<std::string> lines = PlainLines(Text);
     long long width = 0;
-    for (const std::string& line : lines) width = std::max<long long>(width, Canvas.TextWidth(line));
-    return {Clamp32(width), Clamp32((long long)Canvas.FontHeight() * static_cast<long long>(lines.size()))};
+    for (const std::string& line : lines)
+        width = std::max<long long>(width, Canvas.TextWidth(line));
+    return {Clamp32(width),
+            Clamp32((long long)Canvas.FontHeight() * static_cast<long long>(lines.size()))};
 }
 
 }  // namespace chart

@@ -22,7 +22,7 @@ class TPlotCanvas;
 
 // A tag without its closing ">".
 class HtmlParserException : public rtl::Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

@@ -52,7 +52,8 @@ void TCallout::Draw(TColor Color, TPoint From, bool HasMid, int Z, TPoint To, TP
         if (arrow_head_ != ahSolid) canvas.Brush->SetStyle(vcl::TBrushStyle::bsClear);
         canvas.AssignVisiblePen(*arrow_);
         if (arrow_head_ != ahNone) {
-            canvas.ArrowDefault(arrow_head_ == ahSolid, To, From, arrow_head_size_, arrow_head_size_, Z);
+            canvas.ArrowDefault(arrow_head_ == ahSolid, To, From, arrow_head_size_,
+                                arrow_head_size_, Z);
         } else if (is3D) {
             canvas.MoveTo3D(To.X, To.Y, Z);
             if (HasMid) canvas.LineTo3D(Mid.X, Mid.Y, Z);
@@ -67,7 +68,8 @@ void TCallout::Draw(TColor Color, TPoint From, bool HasMid, int Z, TPoint To, TP
         const TPoint at = is3D ? canvas.Calc3DPoint(From, Z) : From;
         // The pointer in its own pen and brush, not the line's.
         PrepareCanvas(canvas, Color);
-        DrawPointer(canvas, false, at.X, at.Y, HorizSize(), VertSize(), PointerColor(Color), Style());
+        DrawPointer(canvas, false, at.X, at.Y, HorizSize(), VertSize(), PointerColor(Color),
+                    Style());
     }
 }
 

@@ -16,7 +16,8 @@ enum TArrowHeadStyle : std::uint8_t { ahNone, ahLine, ahSolid };
 
 class TCallout : public TSeriesPointer {
   public:
-    explicit TCallout(TCustomPlotPanelExtended* Chart = nullptr, const TPointerOwner* Owner = nullptr);
+    explicit TCallout(TCustomPlotPanelExtended* Chart = nullptr,
+                      const TPointerOwner* Owner = nullptr);
     ~TCallout() override;
 
     // The pen of the line: white, visible.
@@ -50,7 +51,8 @@ class TCallout : public TSeriesPointer {
 
 class TMarksCallout : public TCallout {
   public:
-    explicit TMarksCallout(TCustomPlotPanelExtended* Chart = nullptr, const TPointerOwner* Owner = nullptr);
+    explicit TMarksCallout(TCustomPlotPanelExtended* Chart = nullptr,
+                           const TPointerOwner* Owner = nullptr);
 
     // How far the mark box sits above its point.
     int Length() const { return length_; }

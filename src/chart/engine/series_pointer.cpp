@@ -19,8 +19,10 @@ bool HasArea(TSeriesPointerStyle Style) {
         case psDiagCross:
         case psStar:
         case psSmallDot:
-        case psNothing: return false;
-        default: return true;
+        case psNothing:
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -38,19 +40,30 @@ struct TSeriesPointer::TBox {
 
     // Rectangles take one pixel more on the right and bottom, as the
     // surface leaves those edges out.
-    TRect Rect() const { return {Left, Top, Clamp32((long long)Right + 1), Clamp32((long long)Bottom + 1)}; }
+    TRect Rect() const {
+        return {Left, Top, Clamp32((long long)Right + 1), Clamp32((long long)Bottom + 1)};
+    }
     TRect Ellipse() const { return {Left, Top, Right, Bottom}; }
     // The corners of the polygon styles.
     std::vector<TPoint> Polygon(TSeriesPointerStyle Style) const {
-        const int up = Clamp32((long long)PY - HalfHeight / 2), down = Clamp32((long long)PY + HalfHeight / 2);
+        const int up = Clamp32((long long)PY - HalfHeight / 2),
+                  down = Clamp32((long long)PY + HalfHeight / 2);
         switch (Style) {
-            case psTriangle: return {{Left, Bottom}, {Right, Bottom}, {PX, Top}};
-            case psDownTriangle: return {{Left, Top}, {Right, Top}, {PX, Bottom}};
-            case psDiamond: return {{Left, PY}, {PX, Top}, {Right, PY}, {PX, Bottom}};
-            case psLeftTriangle: return {{Left, PY}, {Right, Top}, {Right, Bottom}};
-            case psRightTriangle: return {{Right, PY}, {Left, Top}, {Left, Bottom}};
-            case psHexagon: return {{PX, Top}, {Right, up}, {Right, down}, {PX, Bottom}, {Left, down}, {Left, up}};
-            default: return {};
+            case psTriangle:
+                return {{Left, Bottom}, {Right, Bottom}, {PX, Top}};
+            case psDownTriangle:
+                return {{Left, Top}, {Right, Top}, {PX, Bottom}};
+            case psDiamond:
+                return {{Left, PY}, {PX, Top}, {Right, PY}, {PX, Bottom}};
+            case psLeftTriangle:
+                return {{Left, PY}, {Right, Top}, {Right, Bottom}};
+            case psRightTriangle:
+                return {{Right, PY}, {Left, Top}, {Left, Bottom}};
+            case psHexagon:
+                return {{PX, Top},    {Right, up},  {Right, down},
+                        {PX, Bottom}, {Left, down}, {Left, up}};
+            default:
+                return {};
         }
     }
 };
@@ -121,8 +134,8 @@ void TSeriesPointer::PrepareCanvas(TCanvas3D& Canvas, TColor Color) {
     Canvas.AssignBrushColor(Brush(), PointerColor(Color));
 }
 
-void TSeriesPointer::DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, int HorizSize, int VertSize,
-                                 TColor Color, TSeriesPointerStyle Style) {
+void TSeriesPointer::DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, int HorizSize,
+                                 int VertSize, TColor Color, TSeriesPointerStyle Style) {
     if (Style == psNothing) return;
     const TBox box{PX,
                    PY,
@@ -149,7 +162,8 @@ void TSeriesPointer::DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, i
         if (Is3D) {
             area = Canvas.RectFromRectZ(area, box.Depth.StartZ);
             // A solid reaches back to the end of the row.
-            if (draw_3d_ && (Style == psRectangle || Style == psTriangle || Style == psDownTriangle))
+            if (draw_3d_ &&
+                (Style == psRectangle || Style == psTriangle || Style == psDownTriangle))
                 area = Union(area, Canvas.RectFromRectZ(box.Rect(), box.Depth.EndZ));
         }
         blend = Canvas.BeginBlending(area, transparency_);
@@ -159,11 +173,13 @@ void TSeriesPointer::DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, i
     if (blend) Canvas.EndBlending(std::move(blend));
 }
 
-void TSeriesPointer::DrawShape(TCanvas3D& Canvas, bool Is3D, const TBox& Box, TSeriesPointerStyle Style) {
+void TSeriesPointer::DrawShape(TCanvas3D& Canvas, bool Is3D, const TBox& Box,
+                               TSeriesPointerStyle Style) {
     const int z0 = Box.Depth.StartZ, z1 = Box.Depth.EndZ, zm = Box.Depth.MiddleZ;
     const int L = Box.Left, T = Box.Top, R = Box.Right, B = Box.Bottom, PX = Box.PX, PY = Box.PY;
     // Lines take the far end one pixel on, so that both ends are drawn.
-    const int R1 = Clamp32((long long)R + 1), B1 = Clamp32((long long)B + 1), T1 = Clamp32((long long)T - 1);
+    const int R1 = Clamp32((long long)R + 1), B1 = Clamp32((long long)B + 1),
+              T1 = Clamp32((long long)T - 1);
     auto line = [&](int x0, int y0, int x1, int y1) {
         if (Is3D)
             Canvas.LineWithZ(x0, y0, x1, y1, z0);
@@ -221,8 +237,11 @@ void TSeriesPointer::DrawShape(TCanvas3D& Canvas, bool Is3D, const TBox& Box, TS
             else
                 Canvas.SetPixel(PX, PY, Canvas.Brush->Color());
             break;
-        case psNothing: break;
-        default: polygon(Box.Polygon(Style)); break;
+        case psNothing:
+            break;
+        default:
+            polygon(Box.Polygon(Style));
+            break;
     }
 }
 

@@ -51,7 +51,8 @@ class TPointerOwner {
 
 class TSeriesPointer : public TPlotCustomShapeBrushPen {
   public:
-    explicit TSeriesPointer(TCustomPlotPanelExtended* Chart = nullptr, const TPointerOwner* Owner = nullptr);
+    explicit TSeriesPointer(TCustomPlotPanelExtended* Chart = nullptr,
+                            const TPointerOwner* Owner = nullptr);
     ~TSeriesPointer() override;
 
     const TPointerOwner* Owner() const { return owner_; }
@@ -102,8 +103,8 @@ class TSeriesPointer : public TPlotCustomShapeBrushPen {
     // One symbol centred on (PX, PY) with the surface's pen and brush: its
     // shadow, the shape (flat, or in a 3D view at the owner's depth row),
     // its gradient, blended by Transparency. psNothing draws nothing.
-    void DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, int HorizSize, int VertSize, TColor Color,
-                     TSeriesPointerStyle Style);
+    void DrawPointer(TCanvas3D& Canvas, bool Is3D, int PX, int PY, int HorizSize, int VertSize,
+                     TColor Color, TSeriesPointerStyle Style);
 
   protected:
     template <class T>
@@ -117,7 +118,8 @@ class TSeriesPointer : public TPlotCustomShapeBrushPen {
     struct TBox;
     chart::TNotifyEvent QuietRepaintEvent();
     void DrawShape(TCanvas3D& Canvas, bool Is3D, const TBox& Box, TSeriesPointerStyle Style);
-    void DrawGradient(TCanvas3D& Canvas, bool Is3D, const TBox& Box, TColor Color, TSeriesPointerStyle Style);
+    void DrawGradient(TCanvas3D& Canvas, bool Is3D, const TBox& Box, TColor Color,
+                      TSeriesPointerStyle Style);
 
     const TPointerOwner* owner_;
     TSeriesPointerStyle style_ = psRectangle;
