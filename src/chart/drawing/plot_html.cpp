@@ -57,7 +57,8 @@ bool StartsWith(const std::string& S, const char* Prefix) { return S.rfind(Prefi
 // The style a style tag or its closer switches, as an index 0 to 3 of
 // bold, italic, underline, strike-out; -1 for other tags.
 int StyleOfTag(const std::string& Tag) {
-    const std::string name = Tag.substr(Tag.size() > 1 && Tag[1] == '/' ? 2 : 1);
+    if (Tag.size() < 3 || Tag[0] != '<') return -1;
+    const std::string name = Tag.substr(Tag[1] == '/' ? 2 : 1);
     if (name == "B>" || name == "BOLD>" || name == "STRONG>") return 0;
     if (name == "I>") return 1;
     if (name == "U>") return 2;

@@ -171,6 +171,7 @@ TEST(plot_html, every_call_starts_with_empty_stacks_and_closers_take_their_tag) 
     EXPECT_EQ(texts("<I>a</I><B>b</B>c</>d"), (Texts{"a/", "b*", "c", "</", "d"}));
     EXPECT_EQ(texts("<I><B>x</>y</>z</>"), (Texts{"x*/", "y/", "z", "</"}));
     EXPECT_EQ(texts("<B><I>x</B>y</>z</>"), (Texts{"x*/", "y/", "z", "</"}));
+    EXPECT_EQ(texts("xB><I>y</I>"), (Texts{"xB>", "y/"}));  // text that ends like a tag
     EXPECT_EQ(m.Draw(0, 0, "</FONT>k")[0].Font.lfHeight, Height(8));
 }
 
