@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "chart/drawing/graphic_hook.h"
 #include "chart/drawing/plot_canvas.h"
+#include "chart/drawing/plot_html.h"
 #include "chart/drawing/plot_pro_co.h"
 #include "chart/drawing/unit_start.h"
 #include "chart/engine/plot_panel.h"

@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "chart/drawing/graphic_hook.h"
+#include "chart/drawing/plot_html.h"
 #include "chart/drawing/pixel_filters.h"
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/tools/editor_controls.h"
@@ -113,6 +113,38 @@ TEST(chart_export_formats, the_formats_list_their_files_and_give_the_graphic_of_
     PlotExportFormatsUse();
     PlotExportFormatsRelease();
     EXPECT_EQ(PlotExportFormats().size(), 2u);
+}
+
+TEST(chart_export_formats, markup_images_of_bitmap_files_load_through_the_formats) {
+    test_support::EnsureQtApplication();
+    // The application's loader hands over a 6 x 4 blue bitmap file.
+    static std::vector<std::uint8_t> file;
+    vcl::TBitmap blue(6, 4);
+    blue.Canvas().Brush.SetColor(vcl::clBlue);
+    blue.Canvas().FillRect({0, 0, 6, 4});
+    file = test_support::SavedBytes(blue);
+    chart::PlotHtmlImageLoader = [](const std::string&, vcl::TStream& stream) {
+        stream.WriteBuffer(file.data(), static_cast<std::int32_t>(file.size()));
+        return 0;
+    };
+    auto draw = [](const std::string& text) {
+        auto target = std::make_unique<vcl::TBitmap>(100, 80);
+        chart::TPlotCanvas3D c;
+        c.SetBufferedDisplay(false);
+        c.InitWindow(&target->Canvas(), nullptr, vcl::clWhite, false, {0, 0, 100, 80});
+        c.ResetState();
+        chart::HtmlTextOut(c, 10, 20, text);
+        return target;
+    };
+    const auto bmp = draw("<IMG SRC=dot.bmp>");
+    EXPECT_EQ(bmp->Handle()->GetPixel(10, 20), vcl::ColorToRGB(vcl::clBlue));
+    EXPECT_EQ(bmp->Handle()->GetPixel(15, 23), vcl::ColorToRGB(vcl::clBlue));
+    EXPECT_EQ(bmp->Handle()->GetPixel(16, 23), 0xFFFFFFu);
+    // No format writes PNG files: the red-framed placeholder.
+    const auto png = draw("<IMG SRC=dot.png>");
+    EXPECT_EQ(png->Handle()->GetPixel(10, 20), vcl::ColorToRGB(vcl::clRed));
+    EXPECT_EQ(png->Handle()->GetPixel(49, 59), vcl::ColorToRGB(vcl::clRed));
+    chart::PlotHtmlImageLoader = nullptr;
 }
 
 TEST(chart_export_formats, a_bitmap_takes_the_panels_size_and_the_chosen_colour_depth) {
