@@ -13,6 +13,7 @@
 
 #include "chart/drawing/pixel_filters.h"
 #include "chart/drawing/property_stream.h"
+#include "chart/engine/fast_line_series.h"
 #include "chart/tools/antialias_tool.h"
 #include "chart/tools/filters_editor.h"
 #include "platform/vcl/class_registry.h"
@@ -33,15 +34,17 @@ constexpr gdi::COLORREF kRed = gdi::RGB(255, 0, 0);
 
 std::vector<gdi::COLORREF> PixelsOf(const vcl::TBitmap& b) { return test_support::PixelsOf(*b.Handle()); }
 
-// A chart with a red zigzag and a blue wave across it, no legend needed.
+// A chart with a red zigzag and a blue fast-line wave across it, no legend needed.
 struct Chart : PlainChart {
     explicit Chart(int Width = 400, int Height = 250) : PlainChart(Width, Height) {
         auto& zigzag = AddRecording();
         zigzag.SetSeriesColor(vcl::clRed);
         zigzag.Fill(21, [](int i) { return i % 2 ? 80.0 : 10.0 + i; });
-        auto& wave = AddRecording();
-        wave.SetSeriesColor(vcl::clBlue);
-        wave.Fill(60, [](int i) { return 45 + 30 * std::sin(i / 6.0); });
+        // The graph window's own kind of series, smoothed like any other.
+        auto* wave = new chart::engine::TFastLineSeries(nullptr);
+        wave->SetParentChart(this);
+        wave->SetSeriesColor(vcl::clBlue);
+        for (int i = 0; i < 60; ++i) wave->AddXY(i, 45 + 30 * std::sin(i / 6.0));
     }
     // A window paint: through the surface's off-screen bitmap.
     std::unique_ptr<vcl::TBitmap> Shown() {
@@ -328,6 +331,12 @@ TEST(antialias_tool, the_same_chart_with_and_without_it_differs_only_along_its_l
         }
     EXPECT_GT(changed, 500);
     EXPECT_GT(RedBlends(*smooth), 100);
+    // The fast line too: blue smoothed into white.
+    const int blueBlends = test_support::CountPixels(*smooth->Handle(), [](gdi::COLORREF c) {
+        const int r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
+        return b == 255 && r == g && r > 0 && r < 255;
+    });
+    EXPECT_GT(blueBlends, 100);
 }
 
 }  // namespace
