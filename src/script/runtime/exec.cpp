@@ -1,6 +1,8 @@
 #include "script/runtime/exec.h"
 
 #include <algorithm>
+
+#include "script/runtime/host_calls.h"
 #include <cstring>
 #include <new>
 
@@ -29,10 +31,13 @@ TPSExec::TPSExec()
     // The globals of an image are one value area: together they stay within
     // what a single value may take.
     globals_.SetMaxBytes(kMaxValueBytes);
+    // Endless recursion of a script ends in an error, not in all of memory.
+    stack_.SetMaxBytes(kMaxRunStackBytes);
+    RegisterBuiltins();
 }
 
 TPSExec::~TPSExec() {
-    Clear();
+    ClearLoaded();
     // Registered functions go last registered first, each told first.
     while (!registered_functions_.empty()) {
         std::unique_ptr<TPSRegisteredFunction> f = std::move(registered_functions_.back());
@@ -49,7 +54,17 @@ TPSExec::~TPSExec() {
 
 // ------------------------------------------------------------ state
 
+void TPSExec::RequireNoRun(const char* what) const {
+    // The running code and its values belong to the loaded image.
+    if (run_depth_ > 0) throw EPSError(std::string("Cannot ") + what + " while the script runs");
+}
+
 void TPSExec::Clear() {
+    RequireNoRun("unload the script");
+    ClearLoaded();
+}
+
+void TPSExec::ClearLoaded() {
     exception_frames_.clear();
     // Clean-up procedures last first; one that adds another gets it called
     // too.
@@ -66,6 +81,8 @@ void TPSExec::Clear() {
     current_proc_ = nullptr;
     code_ = nullptr;
     code_length_ = 0;
+    decoded_ = nullptr;
+    pointer_type_ = nullptr;
     while (!procs_.empty()) procs_.pop_back();
     // Values go before the types that describe them.
     globals_.Clear();
@@ -89,6 +106,7 @@ void TPSExec::ResetGlobals() {
 }
 
 void TPSExec::Stop() {
+    attention_ = true;
     if (status_ == TPSStatus::isRunning) {
         status_ = TPSStatus::isLoaded;
     } else if (status_ == TPSStatus::isPaused) {
@@ -99,6 +117,7 @@ void TPSExec::Stop() {
 }
 
 void TPSExec::Pause() {
+    attention_ = true;
     if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
 }
 
@@ -203,6 +222,8 @@ void TPSExec::HandleError(std::uint32_t proc_no, std::uint32_t position, std::ui
     last_error_param_ = param;
     last_error_object_ = std::move(obj);
     if (code == ErNoError) return;
+    ++error_count_;
+    attention_ = true;
     if (status_ != TPSStatus::isNotLoaded) status_ = TPSStatus::isPaused;
 }
 
