@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -155,6 +159,21 @@ public:
 private:
     std::vector<std::uint8_t> own_code_;
 };
+
+// The plug-ins of the compiler's tests and their include files, by path
+// relative to tests/script/compiler ("plugins/x.pas").
+inline std::map<std::string, std::string> PluginFiles() {
+    const std::filesystem::path root = std::string(VOSTREL_SOURCE_DIR_DEFAULT) + "/tests/script/compiler";
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "plugins")) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        files[entry.path().lexically_relative(root).generic_string()] = text.str();
+    }
+    return files;
+}
 
 // Registers a handler that does nothing under every name the image imports.
 inline void RegisterStubs(TPSExec& exec, const test_support::PSImage& image) {

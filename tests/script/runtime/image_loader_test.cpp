@@ -2,11 +2,8 @@
 // binding of imports, attributes, and images damaged in every way.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "exec_test_support.h"
 #include "script/runtime/managed_blocks.h"
@@ -15,25 +12,14 @@
 namespace script::runtime {
 namespace {
 
+using testing::PluginFiles;
+
 using test_support::PSImage;
 using testing::CompileOk;
 using testing::EmptyImage;
 using testing::PlainType;
 using testing::RegisterStubs;
 using testing::WriteImage;
-
-std::map<std::string, std::string> PluginFiles() {
-    const std::filesystem::path root = std::string(VOSTREL_SOURCE_DIR_DEFAULT) + "/tests/script/compiler";
-    std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "plugins")) {
-        if (!entry.is_regular_file()) continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        files[entry.path().lexically_relative(root).generic_string()] = text.str();
-    }
-    return files;
-}
 
 // Every plug-in compiled as the plug-in host compiles it, by file name.
 const std::map<std::string, std::string>& PluginImages() {

@@ -322,14 +322,18 @@ class HandWritten : public ::testing::Test {
 protected:
     void SetUp() override {
         auto compiled = compiler::testing::CompileScript(
-            "var L: string; procedure P; begin end; begin P; end.", [](compiler::TPSPascalCompiler& c) {
+            "var L: string; procedure P; begin end; begin P; Two(1, 2); end.", [](compiler::TPSPascalCompiler& c) {
                 c.OnUses = [](compiler::TPSPascalCompiler& comp, const std::string&) {
                     comp.AddUsedVariableN("G", "Integer");
+                    comp.AddFunctionByDecl("procedure Two(a, b: Integer)");
                     return true;
                 };
             });
         ASSERT_TRUE(compiled.Ok) << compiled.AllMessages();
         image_ = compiled.Parsed;
+        for (std::uint32_t n = 0; n < image_.Procs.size(); ++n)
+            if (image_.Procs[n].Name == "TWO") two_ = n;
+        exec_.RegisterHostFunction(+[](std::int32_t, std::int32_t) {}, "TWO", cdRegister);
         for (std::uint32_t n = 0; n < image_.Types.size(); ++n) {
             if (image_.Types[n].BaseType == btS32 && s32_ == kNoProc) s32_ = n;
             if (image_.Types[n].BaseType == btPointer && pointer_ == kNoProc) pointer_ = n;
@@ -366,6 +370,7 @@ protected:
     testing::TestExec exec_;
     std::uint32_t s32_ = kNoProc;
     std::uint32_t pointer_ = kNoProc;
+    std::uint32_t two_ = kNoProc;
 };
 
 TEST_F(HandWritten, damaged_code_ends_in_an_error_and_never_leaves_its_frame) {
@@ -381,6 +386,15 @@ TEST_F(HandWritten, damaged_code_ends_in_an_error_and_never_leaves_its_frame) {
     // Plain pops refuse the return address too.
     ASSERT_TRUE(LoadWith(Op(opPop) + Op(opRet)));
     EXPECT_EQ(RunCode(), erOutOfStackRange);
+    // A host function whose parameters are not all in the caller's frame is
+    // not called: the return address below is never taken for one.
+    ASSERT_TRUE(LoadWith(Op(opCall) + Long(two_) + Op(opRet)));
+    EXPECT_EQ(RunCode(), erCouldNotCallProc);
+    ASSERT_TRUE(LoadWith(Op(opPushType) + Long(s32_) + Op(opCall) + Long(two_) + Op(opPop) + Op(opRet)));
+    EXPECT_EQ(RunCode(), erCouldNotCallProc);
+    ASSERT_TRUE(LoadWith(Op(opPushType) + Long(s32_) + Op(opPushType) + Long(s32_) + Op(opCall) + Long(two_) +
+                         Op(opPop) + Op(opPop) + Op(opRet)));
+    EXPECT_EQ(RunCode(), ErNoError);
     // PushVar in an image without a Pointer type is error 2.
     ASSERT_TRUE(LoadWith(Op(opPushVar) + Var(0) + Op(opPop) + Op(opRet), false));
     EXPECT_EQ(RunCode(), erInvalidType);
