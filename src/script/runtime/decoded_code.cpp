@@ -142,6 +142,7 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     if (found != out_of_range_.end()) return found->second;
     TPSDecodedInstr in;
     in.Op = popOutOfRange;
+    in.BaseOp = popOutOfRange;
     in.Pos = pos;
     in.End = pos;
     const auto index = static_cast<std::uint32_t>(instrs_.size());
@@ -157,6 +158,7 @@ std::uint32_t TPSDecodedCode::DecodeRun(std::uint32_t pos) {
         DecodeInstr(pos, in);
         const auto index = static_cast<std::uint32_t>(instrs_.size());
         index_of_pos_[pos] = index;
+        in.BaseOp = in.Op;
         const bool goes_on = FallsThrough(in);
         const std::uint32_t next = in.End;
         instrs_.push_back(in);

@@ -70,6 +70,13 @@ struct TPSDecodedOperand {
     std::uint32_t FailPos = 0;
     TPSDecodedVar Var;
     TPSDecodedVar Index;
+    // The type the loop saw when it gave the instruction a quick form (of
+    // the value, what a followed Pointer points at).
+    const TPSTypeRec* Seen = nullptr;
+    // Of an element: the container's type (what a Pointer container points
+    // at) and the index variable's type.
+    const TPSTypeRec* SeenContainer = nullptr;
+    const TPSTypeRec* SeenIndex = nullptr;
 
     bool IsConstant() const { return Form == TPSOperandForm::Constant; }
 };
@@ -82,8 +89,36 @@ enum TPSPseudoOp : std::uint8_t {
     popOutOfRange = 254,
 };
 
+// Forms that the loop gives an instruction once it has run it with plain
+// 32-bit integers (or strings): they test those types at every run and do
+// what the instruction does without the general machinery, or run the
+// instruction itself when the types differ. Some take the instructions that
+// follow along (a comparison with the jump on its result, the step and the
+// test of a for loop).
+enum TPSQuickOp : std::uint8_t {
+    qpAssign32 = 100,
+    qpAssignString,
+    qpAdd32,
+    qpSub32,
+    qpMul32,
+    qpAnd32,
+    qpOr32,
+    qpXor32,
+    qpShl32,
+    qpShr32,
+    qpDivMod32,
+    qpCompare32,
+    qpCompareJump32,
+    qpLoopStep32,
+    qpCondByte,
+    qpInc32,
+    qpDec32,
+    qpPushAssign32,
+};
+
 struct TPSDecodedInstr {
-    std::uint8_t Op = popFail;
+    std::uint8_t Op = popFail;      // what the loop runs: BaseOp or a quick form of it
+    std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
     std::uint8_t OperandCount = 0;  // operands that popFail resolves first
     std::uint8_t FailCode = 0;
@@ -96,6 +131,13 @@ struct TPSDecodedInstr {
     std::uint32_t Number = 0;        // Call's procedure number
     const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     std::uint32_t Offsets[4] = {};   // PushExceptionHandler: absolute positions or kNoOffset
+    // Of a quick form: where it goes on (a Goto that follows is taken at
+    // once), and for the comparisons that jump, where the jump goes, on
+    // which result it is taken, and the step of a for loop's counter.
+    std::uint32_t QuickNext = kNoInstr;
+    std::uint32_t QuickTarget = kNoInstr;
+    bool QuickJumpWhen = false;
+    std::uint32_t QuickStep = 0;
     TPSDecodedOperand A;
     TPSDecodedOperand B;
     TPSDecodedOperand C;
@@ -125,6 +167,7 @@ public:
     // Instructions are appended as new positions are entered: pointers into
     // the list are valid until the next EntryAt.
     const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
+    TPSDecodedInstr* Instrs() { return instrs_.data(); }
     std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
 
 private:

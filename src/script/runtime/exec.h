@@ -391,6 +391,8 @@ private:
     void MoveErrorIntoFrame(TPSExceptionHandler& frame);
     // Continues in a frame's procedure at a position of its code.
     void ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position);
+    // SetPtr and SetPtrToCopy; false when an error was reported.
+    bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();
     // Clear without the check that no run uses the image.
     void ClearLoaded();

@@ -135,7 +135,19 @@ end.)")) << host.Messages;
     EXPECT_EQ(LoadAs<std::int32_t>(ValueOfTypedValue(n.get())), 9);
     EXPECT_EQ(host.VarInt("Calls"), 1);
     EXPECT_EQ(host.exec.Status(), TPSStatus::isLoaded);
+    EXPECT_EQ(LoadAs<std::int32_t>(ValueOfTypedValue(n.get())), 9);
     EXPECT_FALSE(host.exec.RunProc({s.get(), nullptr}, host.exec.GetProcNo("BUMP")));
+    // Handed a variable of another type than the script's own calls gave
+    // it, the procedure works on that type.
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(host.exec.RunProc({s.get(), n.get()}, host.exec.GetProcNo("BUMP")));
+    const TPSTypeRec* int64_type = nullptr;
+    for (std::uint32_t t = 0; t < host.exec.TypeCount(); ++t)
+        if (host.exec.GetType(t)->BaseType == btS64) int64_type = host.exec.GetType(t);
+    ASSERT_NE(int64_type, nullptr);
+    TypedHeapValuePtr wide(CreateTypedHeapValue(int64_type));
+    StoreAs(ValueOfTypedValue(wide.get()), std::int64_t{4294967295});
+    ASSERT_TRUE(host.exec.RunProc({s.get(), wide.get()}, host.exec.GetProcNo("BUMP")));
+    EXPECT_EQ(LoadAs<std::int64_t>(ValueOfTypedValue(wide.get())), 4294967299);
     EXPECT_FALSE(host.exec.RunProc({}, host.exec.ProcCount()));
     EXPECT_EQ(host.exec.LastErrorCode(), erOutOfProcRange);
 

@@ -520,6 +520,40 @@ end.)")) << host.Messages;
               "error replaces the exit\nafter the statement\nmain end\n");
 }
 
+TEST(interpreter, loops_that_run_fast_still_report_their_errors_where_they_happen) {
+    ScriptHost host;
+    host.Vars = {{"Sum", "Integer"}, {"Last", "Integer"}};
+    ASSERT_TRUE(host.Load(R"(
+var a: array of Integer; i: Integer;
+begin
+  SetArrayLength(a, 3);
+  for i := 0 to 2 do a[i] := i + 1;
+  Sum := 0;
+  for i := 0 to 5 do begin
+    Last := i;
+    Sum := Sum + a[i];
+  end;
+end.)")) << host.Messages;
+    EXPECT_FALSE(host.Run());
+    EXPECT_EQ(host.exec.LastErrorCode(), ErOutOfRange);
+    EXPECT_EQ(host.VarInt("Sum"), 6);
+    EXPECT_EQ(host.VarInt("Last"), 3);
+    const std::uint32_t pos = host.exec.LastErrorPos();
+    // Run again, the same error at the same place.
+    host.exec.Stop();
+    EXPECT_FALSE(host.Run());
+    EXPECT_EQ(host.exec.LastErrorPos(), pos);
+    EXPECT_EQ(host.VarInt("Sum"), 6);
+    // Stepped, every instruction runs in its general form: the same result.
+    host.exec.Stop();
+    int steps = 0;
+    host.exec.SetOnStep([&](TPSExec&) { ++steps; });
+    EXPECT_FALSE(host.Run());
+    EXPECT_EQ(host.exec.LastErrorPos(), pos);
+    EXPECT_EQ(host.VarInt("Sum"), 6);
+    EXPECT_GT(steps, 20);
+}
+
 TEST(interpreter, inside_an_except_block_the_error_reads_its_own_procedure_and_position) {
     ScriptHost host;
     host.Vars = {{"ErrPos", "Cardinal"}, {"ErrProc", "Cardinal"}, {"ErrCode", "Integer"}};
