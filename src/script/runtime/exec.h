@@ -391,6 +391,9 @@ private:
     void MoveErrorIntoFrame(TPSExceptionHandler& frame);
     // Continues in a frame's procedure at a position of its code.
     void ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position);
+    // The condition of a jump or SetFlag: its operand, which must be of base
+    // 1-6 (else error 2), and whether it is not zero.
+    bool ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value);
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();

@@ -265,6 +265,15 @@ EPSException TPSExec::ScriptException(std::string message) {
     return EPSException(std::move(message), this, CurrentProcNo(), position_);
 }
 
+// ------------------------------------------------------------ conditions
+
+bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
+    if (!ResolveOperand(in.A, v)) return false;
+    if (ConditionValue(v.Address, v.Type->BaseType, value)) return true;
+    FailAt(in.End, erInvalidType);
+    return false;
+}
+
 // ------------------------------------------------------------ pointers
 
 namespace {
@@ -862,12 +871,8 @@ void TPSExec::Execute(TPSStatus entry) {
         op_cond_goto: {
             TPSDecodedInstr& in = instrs[pc];
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
             bool value = false;
-            if (!ConditionValue(v.Address, v.Type->BaseType, value)) {
-                FailAt(in.End, erInvalidType);
-                goto fail;
-            }
+            if (!ReadCondition(in, v, value)) goto fail;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
                 in.QuickTarget = Threaded(instrs, in.Target);
@@ -881,12 +886,8 @@ void TPSExec::Execute(TPSStatus entry) {
         op_set_flag: {
             TPSDecodedInstr& in = instrs[pc];
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
             bool value = false;
-            if (!ConditionValue(v.Address, v.Type->BaseType, value)) {
-                FailAt(in.End, erInvalidType);
-                goto fail;
-            }
+            if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
             pc = in.Next;
             VOSTREL_NEXT();
