@@ -118,19 +118,22 @@ public:
     const TPSTypeRec_Array* VariantArrayType() const { return variant_array_type_.get(); }
 
     // ---------------------------------------------------------------- image
-    // Loads a compiled image, unloading the previous one first. False when
-    // the image is refused: the error (code and parameter) is recorded and
-    // the executor is left cleared.
+    // Loads a compiled image, unloading the previous one first, and decodes
+    // its procedures. False when the image is refused: the error (code and
+    // parameter) is recorded and the executor is left cleared. Raises
+    // EPSError while a run uses the loaded image (from a host function).
     virtual bool LoadImage(std::string_view image);
     // Unloads everything: try frames, clean-up procedures (called, last
     // first), exported variables, procedures, globals, stacks and types.
-    // Registered functions and special imports stay.
+    // Registered functions and special imports stay. Raises EPSError while
+    // a run uses the image.
     virtual void Clear();
     // In the loaded state: empties the run stack and the temporaries and
     // gives every global its initial value again.
     virtual void ResetGlobals();
-    // A running run stops (loaded state); a paused one stops and drops its
-    // run stack and temporaries.
+    // A running run stops after the current instruction (loaded state),
+    // also the runs that called the host function it was run from; a
+    // paused one stops and drops its run stack and temporaries.
     virtual void Stop();
     // A running run pauses after the current instruction.
     virtual void Pause();
@@ -281,9 +284,11 @@ public:
 
     // ---------------------------------------------------------------- operands
     // Decodes the operand at the current position of the current code and
-    // moves past it. With follow_pointer, a Pointer value stands for what it
-    // points at. False when an error has been reported; nothing is then
-    // left on the temporaries stack.
+    // moves past it, as the loop's decoded form does once for each operand
+    // (a constant is made on the temporaries stack here). With
+    // follow_pointer, a Pointer value stands for what it points at. False
+    // when an error has been reported; nothing is then left on the
+    // temporaries stack.
     bool ReadOperand(TPSOperand& out, bool follow_pointer);
     // Releases the operand's constant from the temporaries stack. Constants
     // are pushed one per operand, so an instruction releases its operands
@@ -394,6 +399,7 @@ private:
     // The condition of a jump or SetFlag: its operand, which must be of base
     // 1-6 (else error 2), and whether it is not zero.
     bool ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value);
+    void PushExceptionFrame(const TPSDecodedInstr& in);
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();

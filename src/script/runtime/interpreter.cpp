@@ -265,6 +265,20 @@ EPSException TPSExec::ScriptException(std::string message) {
     return EPSException(std::move(message), this, CurrentProcNo(), position_);
 }
 
+// ------------------------------------------------------------ frames of the script
+
+void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
+    auto frame = std::make_unique<TPSExceptionHandler>();
+    frame->CurrProc = current_proc_;
+    frame->BasePtr = stack_base_;
+    frame->StackSize = stack_.Count();
+    frame->FinallyOffset = in.Offsets[0];
+    frame->ExceptOffset = in.Offsets[1];
+    frame->Finally2Offset = in.Offsets[2];
+    frame->EndOfBlock = in.Offsets[3];
+    exception_frames_.push_back(std::move(frame));
+}
+
 // ------------------------------------------------------------ conditions
 
 bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
@@ -1043,20 +1057,12 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_NEXT();
         }
 
-        op_push_frame: {
-            TPSDecodedInstr& in = instrs[pc];
-            auto frame = std::make_unique<TPSExceptionHandler>();
-            frame->CurrProc = current_proc_;
-            frame->BasePtr = stack_base_;
-            frame->StackSize = stack_.Count();
-            frame->FinallyOffset = in.Offsets[0];
-            frame->ExceptOffset = in.Offsets[1];
-            frame->Finally2Offset = in.Offsets[2];
-            frame->EndOfBlock = in.Offsets[3];
-            exception_frames_.push_back(std::move(frame));
-            pc = in.Next;
+        op_push_frame:
+            // (Nothing with a destructor may live where a dispatch jumps
+            // from: the frame is made in a function of its own.)
+            PushExceptionFrame(instrs[pc]);
+            pc = instrs[pc].Next;
             VOSTREL_NEXT();
-        }
 
         op_pop_frame: {
             TPSDecodedInstr& in = instrs[pc];
