@@ -14,6 +14,7 @@
 #include "script/runtime/exec.h"
 #include "script/runtime/export_decl.h"
 #include "script/runtime/host_calls.h"
+#include "script/runtime/managed_blocks.h"
 
 namespace fuzz_host {
 
@@ -23,9 +24,9 @@ inline void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-// Instructions each run may take, and the time: a damaged image may give a
-// temporary the largest size a value may have, and then every push of it
-// clears that many bytes.
+// Instructions each run may take, and the time that all runs of one input
+// may take: a damaged image may give a temporary the largest size a value
+// may have, and then every push of it clears that many bytes.
 inline constexpr std::uint64_t kStepBudget = 20000;
 inline constexpr std::chrono::milliseconds kTimeBudget{1500};
 
@@ -78,8 +79,8 @@ public:
         });
     }
 
-    // Runs the main block, then every procedure without parameters; each
-    // ends within the budget in a known state.
+    // Runs the main block, then every procedure (with no parameters); each
+    // ends within the budgets in a known state.
     void RunAll() {
         steps_ = 0;
         started_ = std::chrono::steady_clock::now();
@@ -91,7 +92,6 @@ public:
             if (!proc->IsInternal() || no == MainProcNo()) continue;
             const ExportSignature sig = ParseExportDecl(AsInternal(*proc).ExportDecl);
             steps_ = 0;
-            started_ = std::chrono::steady_clock::now();
             try {
                 if (sig.Valid && sig.Params.empty()) {
                     CallProc(no, {});
@@ -117,9 +117,13 @@ protected:
             THostParam result;
             bool has_result = false;
             if (!TakeHostParams(exec, stack, p.Decl, 0, params, result, has_result)) return false;
+            // Values as a host routine takes them (of a size a host would
+            // hand over element by element).
             for (const THostParam& param : params) {
                 Variant v;
-                if (param.Type != nullptr && param.Data != nullptr) PSValueToVariant(param.Data, param.Type, v);
+                if (param.Type == nullptr || param.Data == nullptr || param.Type->RealSize > 65536) continue;
+                if (param.Type->BaseType == script::btArray && BlockCount(LoadAs<void*>(param.Data)) > 4096) continue;
+                PSValueToVariant(param.Data, param.Type, v);
             }
             if (has_result && result.Type != nullptr && result.Data != nullptr)
                 VariantToPSValue(exec, Variant::Integer(1), result);

@@ -360,7 +360,7 @@ namespace {
 
 // A variable of a quick form's operand with the type it was seen with (or
 // what a Pointer item points at, when it may be followed); nil otherwise.
-inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, const TPSTypeRec* seen,
+[[gnu::always_inline]] inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, const TPSTypeRec* seen,
                            bool follow) {
     if (v.Place == TPSVarPlace::Fixed) return v.Value;
     void* item = stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset));
@@ -376,7 +376,7 @@ inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDe
 // An element of a quick form's operand: its container and index still of
 // the types seen, and the index within the container; nil otherwise (the
 // general form then reports what is wrong).
-void* QuickElement(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+[[gnu::noinline]] void* QuickElement(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
     auto* container = static_cast<std::byte*>(QuickVariable(stack, base, o.Var, o.SeenContainer, true));
     if (container == nullptr) return nullptr;
     std::uint32_t index = o.Number;
@@ -408,7 +408,7 @@ void* QuickElement(const TPSStack& stack, std::int32_t base, const TPSDecodedOpe
 // form was made for: a global or constant always has; a stack item, or what
 // a Pointer item of it points at, is checked; an element is looked up
 // again. Nil when it has not.
-inline void* QuickValue(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+[[gnu::always_inline]] inline void* QuickValue(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
     if (o.Form <= TPSOperandForm::Constant) [[likely]]
         return QuickVariable(stack, base, o.Var, o.Seen, o.Follow);
     return QuickElement(stack, base, o);
