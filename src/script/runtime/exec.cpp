@@ -165,18 +165,26 @@ void* TPSExec::FindCleanupProc(TPSCleanupProc proc, std::int32_t& index) const {
     return nullptr;
 }
 
+TPSRegisteredFunction* TPSExec::FindRegistered(std::string_view upper) const {
+    const std::uint32_t hash = MakeHash(upper);
+    for (auto it = registered_functions_.rbegin(); it != registered_functions_.rend(); ++it)
+        if ((*it)->NameHash == hash && (*it)->Name == upper) return it->get();
+    return nullptr;
+}
+
+TPSRegisteredFunction* TPSExec::LookupRegisteredFunction(std::string_view name) const {
+    return FindRegistered(FastUpperCase(name));
+}
+
 bool TPSExec::BindExternalProc(const std::string& name, TPSExternalProcRec& proc) {
     if (!name.empty()) {
-        const std::uint32_t hash = MakeHash(name);
-        for (auto it = registered_functions_.rbegin(); it != registered_functions_.rend(); ++it) {
-            const TPSRegisteredFunction& f = **it;
-            if (f.NameHash != hash || f.Name != name) continue;
-            proc.Handler = f.Handler;
-            proc.Ext1 = f.Ext1;
-            proc.Ext2 = f.Ext2;
-            return true;
-        }
-        return false;
+        // As the image gives it: in upper case.
+        const TPSRegisteredFunction* f = FindRegistered(name);
+        if (f == nullptr) return false;
+        proc.Handler = f->Handler;
+        proc.Ext1 = f->Ext1;
+        proc.Ext2 = f->Ext2;
+        return true;
     }
     const std::string_view decl = proc.Decl;
     const std::size_t colon = decl.find(':');

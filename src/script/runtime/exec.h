@@ -214,6 +214,9 @@ public:
     // 255 characters); imports of that name bind to it when an image loads.
     TPSRegisteredFunction& RegisterFunction(std::string_view name, TPSProcHandler handler, std::uint32_t ext1 = 0,
                                             std::uint32_t ext2 = 0);
+    // The registered function of a name (any letter case), the last
+    // registered when there are several; nil when none.
+    TPSRegisteredFunction* LookupRegisteredFunction(std::string_view name) const;
     // Registers a host routine under a script name with a calling
     // convention (0-4; any other registers nothing and answers nil). The
     // routine's C++ signature gives its parameter and result kinds; a
@@ -376,6 +379,8 @@ private:
         TPSAttributeUseProc Handler;
     };
 
+    // The last registered function of an upper-case name.
+    TPSRegisteredFunction* FindRegistered(std::string_view upper) const;
     void ReportErrorAt(std::uint32_t proc_no, std::uint32_t position, std::uint8_t code, const std::string& param,
                        std::exception_ptr obj);
     // Resolves a decoded operand to its value and type, reporting at the

@@ -43,8 +43,10 @@ TEST(host_calls, parameters_arrive_in_order_and_methods_get_their_object_under_e
         host.exec.RegisterHostMethod(cc % 2 == 0 ? &left : &right, &Counter::Add, cc, std::string("ADD") + kConventions[cc]);
     }
     host.exec.RegisterHostMethod(&right, &Counter::Describe, cdRegister, "DESCRIBE");
-    // An unknown convention registers nothing.
+    // An unknown convention registers nothing; the names are upper-cased.
     EXPECT_EQ(host.exec.RegisterHostFunction(Five, "FIVEBAD", 5), nullptr);
+    EXPECT_EQ(host.exec.LookupRegisteredFunction("fivebad"), nullptr);
+    EXPECT_EQ(host.exec.LookupRegisteredFunction("fiveReg")->Name, "FIVEREG");
     ASSERT_TRUE(host.Load(R"(
 var n: Integer;
 begin
