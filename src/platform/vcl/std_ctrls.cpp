@@ -1,5 +1,7 @@
 #include "platform/vcl/std_ctrls.h"
 
+#include "platform/vcl/bitmap.h"
+
 #include <algorithm>
 
 #include <QAbstractItemView>
@@ -19,6 +21,10 @@
 #include <QStylePainter>
 #include <QHBoxLayout>
 #include <QToolButton>
+#include <cstring>
+#include <QPixmap>
+#include <QImage>
+#include <QIcon>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/clipboard.h"
@@ -146,6 +152,23 @@ void TSpeedButton::SetDown(bool down) {
 
 void TSpeedButton::SetFlat(bool flat) {
     if (auto* b = static_cast<QToolButton*>(Widget())) b->setAutoRaise(flat);
+}
+
+void TSpeedButton::SetGlyph(TBitmap* glyph) {
+    auto* b = static_cast<QToolButton*>(Widget());
+    if (b == nullptr) return;
+    if (glyph == nullptr || glyph->Width() <= 0 || glyph->Height() <= 0) {
+        b->setIcon(QIcon());
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        return;
+    }
+    glyph->SetPixelFormat(TPixelFormat::pf32bit);
+    QImage image(glyph->Width(), glyph->Height(), QImage::Format_RGB32);
+    for (int y = 0; y < glyph->Height(); ++y)
+        std::memcpy(image.scanLine(y), glyph->ScanLine(y), static_cast<std::size_t>(glyph->Width()) * 4);
+    b->setIconSize(image.size());
+    b->setIcon(QIcon(QPixmap::fromImage(image)));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 }
 
 void TSpeedButton::Click() {

@@ -13,6 +13,8 @@ class QLineEdit;
 
 namespace vcl {
 
+class TBitmap;
+
 enum class TBevelCut { bvNone, bvLowered, bvRaised };
 
 class TPanel : public TWinControl {
@@ -80,6 +82,10 @@ public:
     bool AllowAllUp() const { return allow_all_up_; }
     void SetAllowAllUp(bool allow) { allow_all_up_ = allow; }
     void SetFlat(bool flat);
+    // The picture beside the caption (copied); nil removes it.
+    void SetGlyph(TBitmap* glyph);
+    // Pixels between the glyph and the caption.
+    int Spacing() const { return 4; }
     void Click() override;
 
 private:
