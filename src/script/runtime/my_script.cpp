@@ -36,16 +36,38 @@ std::string ResolveIncludeFile(const std::string& IncludingFile, const std::stri
     if (name.empty()) return {};
     const std::string path = name.front() == '/' ? name : rtl::ExtractFilePath(WithSlashes(IncludingFile)) + name;
     if (rtl::FileExists(path)) return path;
-    // Sources written elsewhere name their includes in any letter case.
-    const std::string folder = rtl::ExtractFilePath(path);
-    const std::string wanted = rtl::AnsiUpperCase(rtl::ExtractFileName(path));
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(rtl::SysPath(folder.empty() ? "." : folder), ec), end;
-         !ec && it != end; it.increment(ec)) {
-        const std::string entry = rtl::FromSysPath(it->path().filename().string());
-        if (rtl::AnsiUpperCase(entry) == wanted && rtl::FileExists(folder + entry)) return folder + entry;
+    // Sources written elsewhere name their includes and folders in any
+    // letter case: each part not found as written is matched in its folder.
+    std::string found = path.front() == '/' ? "/" : "";
+    std::size_t from = found.size();
+    while (from < path.size()) {
+        std::size_t to = path.find('/', from);
+        if (to == std::string::npos) to = path.size();
+        const std::string part = path.substr(from, to - from);
+        from = to + 1;
+        if (part.empty() || part == "." || part == "..") {
+            found += part.empty() ? "" : part + "/";
+            continue;
+        }
+        std::error_code ec;
+        if (std::filesystem::exists(rtl::SysPath(found + part), ec)) {
+            found += part + (to < path.size() ? "/" : "");
+            continue;
+        }
+        const std::string wanted = rtl::AnsiUpperCase(part);
+        std::string match;
+        for (std::filesystem::directory_iterator it(rtl::SysPath(found.empty() ? "." : found), ec), end;
+             !ec && it != end; it.increment(ec)) {
+            const std::string entry = rtl::FromSysPath(it->path().filename().string());
+            if (rtl::AnsiUpperCase(entry) == wanted) {
+                match = entry;
+                break;
+            }
+        }
+        if (match.empty()) return {};
+        found += match + (to < path.size() ? "/" : "");
     }
-    return {};
+    return rtl::FileExists(found) ? found : std::string();
 }
 
 TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequest)) {}
@@ -54,10 +76,10 @@ TMyScript::~TMyScript() = default;
 
 void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
     compiler::TPSPascalCompiler comp;
-    events_ = {};
+    PluginEvents events;
     comp.OnUses = DeclarePluginLibrary;
-    comp.OnExportCheck = [this](compiler::TPSPascalCompiler& c, compiler::TPSInternalProcedure& proc,
-                                const std::string&) { return CheckPluginEvent(c, proc, &events_); };
+    comp.OnExportCheck = [&events](compiler::TPSPascalCompiler& c, compiler::TPSInternalProcedure& proc,
+                                   const std::string&) { return CheckPluginEvent(c, proc, &events); };
     comp.AllowEndWithoutBegin = true;
     comp.AllowNoMainBlock = true;
     comp.Tag = this;
@@ -106,10 +128,12 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
         exec_->SetOnStep([this](TPSExec&) { StepHook(); });
     }
     td_ = rd_ = rd2_ = nullptr;
+    events_ = {};
     if (!exec_->LoadImage(image)) throw EPSError(PSErrorText(exec_->LastErrorCode(), exec_->LastErrorParam()));
     td_ = exec_->FindGlobalVar("TD");
     rd_ = exec_->FindGlobalVar("RD");
     rd2_ = exec_->FindGlobalVar("RD2");
+    events_ = events;
 }
 
 void TMyScript::RunEvent(const char* Name) {

@@ -66,7 +66,7 @@ inline void PluginHostSettings(TPSPascalCompiler& c) {
 }
 
 // A plug-in source compiled as the host does it: preprocessed first, with
-// include files taken from a name -> text map (a missing one reads as empty),
+// include files taken from a name -> text map (a missing one is an error),
 // positions translated back to the source files and the events recorded.
 struct PluginCompileResult : CompileResult {
     PluginEvents Events;
@@ -82,7 +82,8 @@ inline PluginCompileResult CompilePlugin(const std::string& source, const std::s
         const auto slash = including.find_last_of('/');
         name = (slash == std::string::npos ? std::string() : including.substr(0, slash + 1)) + name;
         const auto found = files.find(name);
-        text = found != files.end() ? found->second : std::string();
+        if (found == files.end()) return false;
+        text = found->second;
         return true;
     };
     pre.MainFileName = fileName;
