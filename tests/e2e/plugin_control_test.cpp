@@ -13,6 +13,7 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/timer.h"
 #include "platform/win/timers.h"
+#include "ports/ethernet_port.h"
 #include "script/runtime/my_script.h"
 #include "support/main_window.h"
 #include "support/pty.h"
@@ -321,6 +322,44 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
     m->LoadPlugin(w.plugin);
     m->StoreProfile(11, "");
     EXPECT_EQ(m->Profiles[11].PlugPath, w.plugin);
+}
+
+TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
+    PluginWindow w("procedure OnSend; var got: string; ok: Boolean;\n"
+                   "begin ok := Recv(10, 3000, got); AddMsg('[' + got + ']'); TD := ''; end;");
+    TMain* m = w.main;
+    ASSERT_NE(m->Script, nullptr);
+    // The main port becomes the Ethernet port, opened on a local port.
+    const int ethernet = m->ComNcb->Items().IndexOfObject(257);
+    ASSERT_GT(ethernet, 0);
+    m->ComNcb->SelectByUser(ethernet);
+    ASSERT_TRUE(m->ForeignPort);
+    auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
+    frame->edLocalPort->SetText("40017");
+    frame->edDstIp->SetText("0.0.0.0");
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << ::testing::PrintToString(w.Messages);
+
+    // While the plug-in waits, the user picks a serial port again: the
+    // Ethernet port is freed, and the wait ends at once without it.
+    vcl::TTimer during(nullptr);
+    during.SetInterval(100);
+    during.SetOnTimer([&](vcl::TComponent*) {
+        during.SetEnabled(false);
+        m->ComNcb->SelectByUser(m->ComNcb->Items().IndexOfObject(5));
+    });
+    during.SetEnabled(true);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        w.Transmit("x");
+    } catch (const std::exception&) {
+        // The new port may not be open yet: sending says so.
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(m->ForeignPort, nullptr);
+    EXPECT_EQ(w.LastMsg(), "[]");
+    EXPECT_NE(m->Script, nullptr);
+    EXPECT_FALSE(m->PluginBusy);
 }
 
 }  // namespace
