@@ -362,4 +362,25 @@ TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
     EXPECT_FALSE(m->PluginBusy);
 }
 
+TEST(plugin_control, message_lines_and_the_second_port) {
+    test_support::PtyPair second;
+    second.MapAsCom(6);
+    PluginWindow w("procedure OnLoad; begin AddMsg('a'); UpdMsg('b'); end;\n"
+                   "procedure OnSend; begin UpdMsg('c'); AddErr('e'); TD := IntToStr(Send2('two')); end;",
+                   "Port2=6\r\n");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    // UpdMsg changes the last message line.
+    EXPECT_EQ(w.LastMsg(), "b");
+    EXPECT_EQ(w.AllLines().find("a|"), std::string::npos) << w.AllLines();
+    // After a data line in progress it adds a line of its own.
+    ASSERT_TRUE(w.Play("x", 1));
+    EXPECT_EQ(w.Transmit("t"), 1u);
+    EXPECT_EQ(second.Read(3, 2s), "two");
+    EXPECT_EQ(w.dev.Read(1, 2s), "3");
+    EXPECT_EQ(w.LastMsg(), "c");
+    EXPECT_NE(w.AllLines().find("b|"), std::string::npos) << w.AllLines();
+    EXPECT_NE(w.AllLines().find("x|c|e|"), std::string::npos) << w.AllLines();
+}
+
 }  // namespace

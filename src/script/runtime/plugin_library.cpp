@@ -21,7 +21,8 @@ namespace {
 
 std::int32_t ReplyCount(const std::string& reply) { return rtl::StrToIntDef(reply, 0); }
 
-
+// One of Format's arguments from the script's "array of const"; texts keeps
+// the strings that the argument refers to.
 rtl::TVarRec FormatArg(const TPSVarRec& r, std::vector<std::string>& texts) {
     switch (r.VType) {
         case vtInteger: return rtl::TVarRec(static_cast<int>(r.VInteger));
