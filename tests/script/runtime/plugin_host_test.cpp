@@ -289,6 +289,10 @@ TEST(plugin_host, errors_read_as_the_user_sees_them) {
     EXPECT_EQ(CompileError(host, "{$I missing.inc}", dir.File("main.pas")),
               "Unable to find file 'missing.inc' used from '" + dir.File("main.pas") + "'");
 
+    // An image the loader refuses is no plug-in: its error is the message.
+    EXPECT_EQ(CompileError(host, "var big: array[0..39999999] of Int64; procedure OnLoad; begin end;"),
+              "Unexpected End Of File");
+
     // A script error: its text with the place, and the executor's message.
     ASSERT_EQ(CompileError(host, "procedure OnSend; var a: array of Integer; begin a[3] := 1; end;"), "");
     try {
