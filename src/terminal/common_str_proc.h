@@ -1,10 +1,12 @@
 #pragma once
 // The string procedures of the terminal: the runtime's shared string
-// routines (platform/rtl/str_proc.h) and whole-file load and save.
+// routines (platform/rtl/str_proc.h) and whole-file load and save
+// (platform/vcl/file_text.h).
 #include <string>
 #include <vector>
 
 #include "platform/rtl/str_proc.h"
+#include "platform/vcl/file_text.h"
 
 namespace terminal {
 
@@ -18,9 +20,7 @@ using rtl::Reverse;
 using rtl::RPosEx;
 using rtl::SplitStr;
 
-// Creates (or truncates) the file and writes Data. File-stream errors pass on.
-void SaveStrToFile(const std::string& Data, const std::string& FileName);
-// The whole file, opened so that others may still read and write it.
-std::string LoadStrFromFile(const std::string& FileName);
+using vcl::LoadStrFromFile;
+using vcl::SaveStrToFile;
 
 }  // namespace terminal

@@ -2,6 +2,7 @@
 
 #include "graph/graph_form.h"
 #include "platform/rtl/format.h"
+#include "script/runtime/my_script.h"
 
 namespace terminal {
 
@@ -289,10 +290,15 @@ void TMain::BuildMenus() {
 
     pmPlugin = new vcl::TPopupMenu(this);
     pmPlugin->Name = "pmPlugin";
-    NewItem(this, pmPlugin->Items(), "mLoadPlugin", "Load...");
-    NewItem(this, pmPlugin->Items(), "mReloadPlugin", "Reload");
-    NewItem(this, pmPlugin->Items(), "mUnloadPlugin", "Unload");
-    NewItem(this, pmPlugin->Items(), "mEditPlugin", "Edit");
+    pmPlugin->OnPopup = [this](vcl::TComponent* s) { pmPluginPopup(s); };
+    mLoadPlugin = NewItem(this, pmPlugin->Items(), "mLoadPlugin", "Load...",
+                          [this](vcl::TComponent* s) { mLoadPluginClick(s); });
+    mReloadPlugin = NewItem(this, pmPlugin->Items(), "mReloadPlugin", "Reload",
+                            [this](vcl::TComponent* s) { mReloadPluginClick(s); });
+    mUnloadPlugin = NewItem(this, pmPlugin->Items(), "mUnloadPlugin", "Unload",
+                            [this](vcl::TComponent* s) { mUnloadPluginClick(s); });
+    mEditPlugin = NewItem(this, pmPlugin->Items(), "mEditPlugin", "Edit",
+                          [this](vcl::TComponent* s) { mEditPluginClick(s); });
 }
 
 void TMain::BuildDialogs() {
@@ -370,12 +376,9 @@ void TMain::BuildControls() {
     };
     sbPlugin = Make<vcl::TSpeedButton>(this, "sbPlugin", RvGB);
     sbPlugin->SetBounds(190, 0, 30, 16);
-    sbPlugin->SetHint("Plugin: inactive");
     sbPlugin->SetShowHint(true);
-    sbPlugin->OnClick = [this](vcl::TComponent*) {
-        vcl::TPoint p = sbPlugin->ClientToScreen({0, sbPlugin->Height()});
-        pmPlugin->Popup(p.X, p.Y);
-    };
+    sbPlugin->OnClick = [this](vcl::TComponent* s) { sbPluginClick(s); };
+    SetPluginButton("");
 
     // -- Transmit timer
     Timergb = Make<vcl::TGroupBox>(this, "Timergb", RvGB);

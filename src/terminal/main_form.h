@@ -35,6 +35,10 @@ namespace graph {
 class TfGraph;
 }
 
+namespace script::runtime {
+class TMyScript;
+}
+
 namespace terminal {
 
 // One port of the main window (index 0 "Port2", index 1 the main port).
@@ -148,6 +152,10 @@ public:
     vcl::TPopupMenu* pmLCount;
     vcl::TPopupMenu* pmTRFormat;
     vcl::TPopupMenu* pmPlugin;
+    vcl::TMenuItem* mLoadPlugin;
+    vcl::TMenuItem* mReloadPlugin;
+    vcl::TMenuItem* mUnloadPlugin;
+    vcl::TMenuItem* mEditPlugin;
     vcl::TMenuItem* mViewTmr;
     vcl::TMenuItem* mViewSet;
     vcl::TMenuItem* mLayout1;
@@ -534,6 +542,49 @@ public:
     // Gives the controls and entries above their handlers (FormCreate).
     void HookViewControls();
     // ---- End of timer, views, shortcuts, layouts and help
+
+    // ---- Plug-in control (main_form_plugin.cpp; PluginPath, PluginBusy,
+    // PluginFlags and the variable store are with the shared state below,
+    // ScriptSetV and ScriptGetV with the transmit path)
+    std::unique_ptr<script::runtime::TMyScript> Script;
+    std::string LastPluginPath;  // the last plug-in that loading was tried for
+    // Raised whenever the foreign port object is replaced or freed, so that
+    // a wait that paused one can tell that it has gone.
+    std::uint32_t ForeignPortSerial = 0;
+    // Opens a document with the desktop's opener (a seam for tests).
+    std::function<int(const std::string& File)> ShellOpen;
+    void LoadPlugin(const std::string& FileName);
+    void UnloadPlugin();
+    void SetPluginButton(const std::string& Caption);
+    void sbPluginClick(vcl::TComponent* Sender);
+    void pmPluginPopup(vcl::TComponent* Sender);
+    void mLoadPluginClick(vcl::TComponent* Sender);
+    void mReloadPluginClick(vcl::TComponent* Sender);
+    void mUnloadPluginClick(vcl::TComponent* Sender);
+    void mEditPluginClick(vcl::TComponent* Sender);
+    // The plug-in's requests (codes of script::runtime::TScriptRequest).
+    void ScriptCommand(std::int32_t Code, const std::string& Text, std::string& Reply);
+    // Reads from the main port for a plug-in: nBytes (0: whatever arrives
+    // within the time-out) within Timeout ms.
+    void ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& Data);
+    // The port object a Recv paused, and whether it still exists.
+    struct TScriptRecvSource {
+        ports::TForeignPort* Foreign = nullptr;
+        std::uint32_t ForeignSerial = 0;
+        ports::TCommPortDriver* Driver = nullptr;
+        bool Gone() const;
+        const TMain* Owner = nullptr;
+    };
+    bool ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data);
+    // The receive event: Data becomes what the plug-in left in RD or RD2
+    // (unchanged when the event failed).
+    void PluginReceiveHook(bool IsMain, std::string& Data);
+    // The send event: Data becomes what the plug-in left in TD; false when
+    // the event failed and nothing is to be sent.
+    bool PluginTransmitHook(std::string& Data);
+    // Unloads a plug-in that was asked to stop while its event ran.
+    void UnloadIfStopped();
+    // ---- End of plug-in control
 
     // ---- Receive-list analysis, search and data tip (main_form_analysis.cpp)
     // The searches of the "Special" menu and what they remember.

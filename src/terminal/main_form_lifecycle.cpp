@@ -8,6 +8,7 @@
 #include "platform/rtl/format.h"
 #include "platform/win/comm.h"
 #include "platform/win/timers.h"
+#include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
 
 namespace terminal {
@@ -224,6 +225,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         ForeignPort.reset();
         lb1->OnDrawItem = nullptr;
         lb1->Clear();
+        Script.reset();
         PluginPath.clear();
         PortDescriptions.clear();
     } catch (const std::exception& e) {

@@ -316,6 +316,7 @@ void TMain::SwitchPortPanel() {
     if (ForeignPort) {
         LastForeignSettings = rtl::IntToStr(ForeignPort->Id()) + "|" + ForeignPort->GetSettings();
         ForeignPort.reset();
+        ++ForeignPortSerial;
     }
     if (port < ports::FirstForeignPortId) {
         pnlForPPrms->SetVisible(false);
@@ -326,6 +327,7 @@ void TMain::SwitchPortPanel() {
     cp2->Disconnect();
     const ports::TForeignPortClass& cls =
         ports::ForeignPortClasses()[ForeignClassIndex(port, true)].Class;
+    ++ForeignPortSerial;
     ForeignPort = cls.Create(port, [this](int Code, const std::string& Text, std::string& Reply) {
         ForeignPortEvent(Code, Text, Reply);
     });

@@ -118,11 +118,24 @@ void TMain::ApplyConf(int Slot) {
     }
     if (i >= 0 || p.Speed != 0) speedcb->SetItemIndex(i);
 
-    // Loading the plug-in comes with the plug-in control; until then the
-    // path is kept so that the profile keeps it when stored again.
-    PluginPath = p.PlugPath;
-
-    if (!ForeignPort) ApplyBothPortParams(false);
+    // The ports come first, so that a plug-in's ONLOAD can talk to the
+    // device; a port error is shown after the plug-in is in place.
+    std::exception_ptr port_error;
+    if (!ForeignPort) {
+        try {
+            ApplyBothPortParams(false);
+        } catch (...) {
+            port_error = std::current_exception();
+        }
+    }
+    // A plug-in that cannot be loaded (or not now, while one of its events
+    // runs) is reported, and the rest of the profile stays applied.
+    try {
+        LoadPlugin(p.PlugPath);
+    } catch (const std::exception& e) {
+        if (vcl::Application != nullptr) vcl::Application->ShowException(e);
+    }
+    if (port_error) std::rethrow_exception(port_error);
 }
 
 // Selecting a profile: the Delete button follows the selection; a selected

@@ -10,6 +10,7 @@
 #include "platform/rtl/format.h"
 #include "platform/win/comm.h"
 #include "platform/win/timers.h"
+#include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
 
 namespace terminal {
@@ -217,14 +218,19 @@ void TMain::ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::ui
     ReceiveData(ClientIndex == 1, DataPtr, DataSize);
 }
 
-// No plug-in host is part of the window yet: no plug-in is ever loaded, so
-// no receive event runs and the plug-in's display flags do not apply.
-bool TMain::PluginLoaded() const { return false; }
+bool TMain::PluginLoaded() const { return Script != nullptr; }
 
 void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize) {
     if (!ReceptionEnabled) return;
-    // A loaded plug-in's receive event would run here and may replace the
-    // chunk; with none loaded the chunk goes on as it came.
+    // The plug-in's receive event may change or drop the chunk; the string
+    // holds what it left for the rest of the handling.
+    std::string hooked;
+    if (Script && !PluginBusy && Script->HasOnReceive(IsMain)) {
+        hooked.assign(static_cast<const char*>(DataPtr), DataSize);
+        PluginReceiveHook(IsMain, hooked);
+        DataPtr = hooked.data();
+        DataSize = static_cast<std::uint32_t>(hooked.size());
+    }
     TPortSlot& slot = PortSlots[IsMain ? PortSlotMain : PortSlot2];
     slot.RxCount += DataSize;
     const bool held = HoldReceiveView();

@@ -14,6 +14,7 @@
 #include "platform/rtl/strings.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/dialogs.h"
+#include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
 #include "terminal/rs485_timing.h"
 
@@ -186,8 +187,15 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
         }
         case TPseudo::None: break;
     }
-    // 2. The plug-in's send event runs here once the plug-in host is part
-    //    of the main window; with no plug-in loaded it is skipped.
+    // 2. The plug-in's send event may change or empty what is sent; the
+    //    string holds it for the rest of the sending.
+    std::string hooked;
+    if (Script && !PluginBusy && Script->HasOnSend()) {
+        hooked.assign(p, Count);
+        if (!PluginTransmitHook(hooked)) return 0;
+        Buf = hooked.data();
+        Count = static_cast<std::uint32_t>(hooked.size());
+    }
     // 3. Connection check; a repeating transmission stops when it fails.
     CheckConnected(true);
     // 4. Send.

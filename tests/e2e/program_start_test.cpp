@@ -11,10 +11,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/pty.h"
 
 namespace {
 
@@ -229,6 +234,70 @@ TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly)
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     rmdir(cwd.c_str());
+}
+
+// The program with a plug-in named in the vostrel.ini beside it and a pty
+// as its main port: ONLOAD greets the device, ONRECEIVE answers it, and
+// the plug-in is still named in the settings the program writes back.
+TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_the_device) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    const std::string build = BuildFolder();
+    const std::string built = EnvOr("VOSTREL_BINARY", build + "/vostrel");
+    ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
+    std::string lsan = EnvOr("LSAN_OPTIONS", "");
+    if (lsan.empty()) {
+        std::string source = EnvOr("VOSTREL_SOURCE_DIR", SourceFolderOf(build));
+        if (!source.empty()) lsan = "suppressions=" + source + "/tests/lsan.supp";
+    }
+    VirtualDisplay display;
+    ASSERT_GT(display.pid, 0) << "no virtual display could be started";
+
+    char tmpl[] = "/tmp/vostrel_plugin_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string binary = dir + "/vostrel";
+    std::filesystem::copy_file(built, binary);
+    const std::string plugin = dir + "/answer.pas";
+    std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
+                             "procedure OnReceive; begin Send(UpperCase(RD)); end;\n";
+    std::ofstream(dir + "/vostrel.ini") << "[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" << plugin << "\r\n";
+    test_support::PtyPair dev;
+    dev.MapAsCom(5);
+
+    pid_t program = fork();
+    if (program == 0) {
+        if (chdir("/") != 0) _exit(126);
+        setenv("DISPLAY", display.name.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
+        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(program, 0);
+    EXPECT_EQ(dev.Read(5, 30s), "hello");
+    ASSERT_EQ(dev.Write("abc"), 3u);
+    EXPECT_EQ(dev.Read(3, 10s), "ABC");
+
+    std::string found;
+    const std::string search = "DISPLAY=" + display.name + " xdotool search --onlyvisible --name '^VOSTREL$' 2>/dev/null";
+    for (int i = 0; i < 300 && found.empty(); ++i) {
+        found = Capture(search);
+        if (found.empty() && WaitFor(program, 100ms) != -1) break;
+    }
+    if (!found.empty()) RequestClose(display.name, std::stoul(found));
+    int status = WaitFor(program, 15000ms);
+    if (status == -1) {
+        kill(program, SIGKILL);
+        WaitFor(program, 2000ms);
+        ADD_FAILURE() << "the program did not end after its window was closed";
+    } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::stringstream ini;
+    ini << std::ifstream(dir + "/vostrel.ini").rdbuf();
+    EXPECT_NE(ini.str().find("PlugPath=" + plugin), std::string::npos) << ini.str();
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

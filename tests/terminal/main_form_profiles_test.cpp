@@ -312,7 +312,13 @@ TEST(main_form_profiles, slots_are_read_compacted_and_applied) {
     EXPECT_EQ(m->speedcb->Text(), "250000");
     EXPECT_EQ(m->Parcb->ItemIndex(), 2);
     EXPECT_TRUE(m->rtscb->Checked());  // read without an RTS key
-    EXPECT_EQ(m->PluginPath, "/p/c.pas");
+    // The profile's plug-in does not exist: that is said, and the rest of
+    // the profile stays applied.
+    EXPECT_EQ(m->PluginPath, "");
+    EXPECT_EQ(m->LastPluginPath, "/p/c.pas");
+    ASSERT_FALSE(p.Messages.empty());
+    EXPECT_EQ(p.Messages.back().rfind("Error loading plugin\r/p/c.pas\r\rCannot open file", 0), 0u)
+        << p.Messages.back();
     m->ClearProfile(3);
     EXPECT_FALSE(m->Profiles[3].RTS);  // a cleared slot has RTS off
     EXPECT_EQ(m->Profiles[3].Speed, 9600);

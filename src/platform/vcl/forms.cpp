@@ -463,12 +463,19 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
         case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case MB_ABORTRETRYIGNORE:
+            box.setStandardButtons(QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+            break;
+        case MB_RETRYCANCEL: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
     }
     switch (box.exec()) {
         case QMessageBox::Ok: return IDOK;
         case QMessageBox::Yes: return IDYES;
         case QMessageBox::No: return IDNO;
+        case QMessageBox::Abort: return IDABORT;
+        case QMessageBox::Retry: return IDRETRY;
+        case QMessageBox::Ignore: return IDIGNORE;
         default: return IDCANCEL;
     }
 }
@@ -506,6 +513,8 @@ TApplicationEvents::TApplicationEvents(TComponent* owner) : TComponent(owner) {
 TApplicationEvents::~TApplicationEvents() {
     if (Application) Application->Unregister(this);
 }
+
+void Beep() { QApplication::beep(); }
 
 TApplication* EnsureApplication() {
     // Lives for the rest of the process, as the program's application does.

@@ -104,7 +104,8 @@ using TMsgDlgButtons = unsigned;
 
 // Message box flags and answers, with the values of the original's platform.
 enum : unsigned {
-    MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
+    MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
+    MB_RETRYCANCEL = 0x5,
     MB_ICONERROR = 0x10, MB_ICONQUESTION = 0x20, MB_ICONWARNING = 0x30, MB_ICONINFORMATION = 0x40,
 };
 enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
@@ -208,6 +209,9 @@ public:
     TNotifyEvent OnSettingChange;
     TShowHintEvent OnShowHint;
 };
+
+// The system's alert sound.
+void Beep();
 
 // Creates Application when it does not exist yet (used by tests).
 TApplication* EnsureApplication();

@@ -1,5 +1,7 @@
 #include "platform/vcl/std_ctrls.h"
 
+#include "platform/vcl/bitmap.h"
+
 #include <algorithm>
 
 #include <QAbstractItemView>
@@ -22,6 +24,10 @@
 #include <QStylePainter>
 #include <QHBoxLayout>
 #include <QToolButton>
+#include <cstring>
+#include <QPixmap>
+#include <QImage>
+#include <QIcon>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/bitmap.h"
@@ -165,6 +171,7 @@ void TSpeedButton::SetGlyph(const TBitmap& glyph) {
     const int w = glyph.Width(), h = glyph.Height();
     if (w <= 0 || h <= 0) {
         b->setIcon(QIcon());
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         return;
     }
     QImage image(w, h, QImage::Format_ARGB32);

@@ -97,9 +97,12 @@ public:
     bool AllowAllUp() const { return allow_all_up_; }
     void SetAllowAllUp(bool allow) { allow_all_up_ = allow; }
     void SetFlat(bool flat);
-    // The picture on the button; the colour of its bottom-left pixel is
-    // transparent, and a disabled button shows it greyed.
+    // The picture beside the caption (copied); the colour of its bottom-left
+    // pixel is transparent, a disabled button shows it greyed, and an empty
+    // bitmap removes it.
     void SetGlyph(const TBitmap& glyph);
+    // Pixels between the glyph and the caption.
+    int Spacing() const { return 4; }
     void Click() override;
 
 private:

@@ -18,19 +18,6 @@ namespace {
 
 bool IsEquality(std::uint8_t op) { return op == coEqual || op == coNotEqual; }
 
-// a <op> b for one of the six relations. Floats compare as the processor
-// does: with a NaN only "<>" holds.
-template <typename T>
-bool Relation(std::uint8_t op, const T& a, const T& b) {
-    switch (op) {
-    case coGreaterEqual: return a >= b;
-    case coLessEqual: return a <= b;
-    case coGreater: return a > b;
-    case coLess: return a < b;
-    case coNotEqual: return a != b;
-    default: return a == b;
-    }
-}
 
 // Strings compare ordinally: bytes as unsigned values, a prefix first.
 bool TextRelation(std::uint8_t op, std::string_view a, std::string_view b) { return Relation(op, a, b); }

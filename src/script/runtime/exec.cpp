@@ -1,6 +1,8 @@
 #include "script/runtime/exec.h"
 
 #include <algorithm>
+
+#include "script/runtime/host_calls.h"
 #include <cstring>
 #include <new>
 
@@ -29,10 +31,13 @@ TPSExec::TPSExec()
     // The globals of an image are one value area: together they stay within
     // what a single value may take.
     globals_.SetMaxBytes(kMaxValueBytes);
+    // Endless recursion of a script ends in an error, not in all of memory.
+    stack_.SetMaxBytes(kMaxRunStackBytes);
+    RegisterBuiltins();
 }
 
 TPSExec::~TPSExec() {
-    Clear();
+    ClearLoaded();
     // Registered functions go last registered first, each told first.
     while (!registered_functions_.empty()) {
         std::unique_ptr<TPSRegisteredFunction> f = std::move(registered_functions_.back());
@@ -49,7 +54,17 @@ TPSExec::~TPSExec() {
 
 // ------------------------------------------------------------ state
 
+void TPSExec::RequireNoRun(const char* what) const {
+    // The running code and its values belong to the loaded image.
+    if (run_depth_ > 0) throw EPSError(std::string("Cannot ") + what + " while the script runs");
+}
+
 void TPSExec::Clear() {
+    RequireNoRun("unload the script");
+    ClearLoaded();
+}
+
+void TPSExec::ClearLoaded() {
     exception_frames_.clear();
     // Clean-up procedures last first; one that adds another gets it called
     // too.
@@ -66,6 +81,8 @@ void TPSExec::Clear() {
     current_proc_ = nullptr;
     code_ = nullptr;
     code_length_ = 0;
+    decoded_ = nullptr;
+    pointer_type_ = nullptr;
     while (!procs_.empty()) procs_.pop_back();
     // Values go before the types that describe them.
     globals_.Clear();
@@ -89,6 +106,7 @@ void TPSExec::ResetGlobals() {
 }
 
 void TPSExec::Stop() {
+    attention_ = true;
     if (status_ == TPSStatus::isRunning) {
         status_ = TPSStatus::isLoaded;
     } else if (status_ == TPSStatus::isPaused) {
@@ -99,6 +117,7 @@ void TPSExec::Stop() {
 }
 
 void TPSExec::Pause() {
+    attention_ = true;
     if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
 }
 
@@ -146,18 +165,26 @@ void* TPSExec::FindCleanupProc(TPSCleanupProc proc, std::int32_t& index) const {
     return nullptr;
 }
 
+TPSRegisteredFunction* TPSExec::FindRegistered(std::string_view upper) const {
+    const std::uint32_t hash = MakeHash(upper);
+    for (auto it = registered_functions_.rbegin(); it != registered_functions_.rend(); ++it)
+        if ((*it)->NameHash == hash && (*it)->Name == upper) return it->get();
+    return nullptr;
+}
+
+TPSRegisteredFunction* TPSExec::LookupRegisteredFunction(std::string_view name) const {
+    return FindRegistered(FastUpperCase(name));
+}
+
 bool TPSExec::BindExternalProc(const std::string& name, TPSExternalProcRec& proc) {
     if (!name.empty()) {
-        const std::uint32_t hash = MakeHash(name);
-        for (auto it = registered_functions_.rbegin(); it != registered_functions_.rend(); ++it) {
-            const TPSRegisteredFunction& f = **it;
-            if (f.NameHash != hash || f.Name != name) continue;
-            proc.Handler = f.Handler;
-            proc.Ext1 = f.Ext1;
-            proc.Ext2 = f.Ext2;
-            return true;
-        }
-        return false;
+        // As the image gives it: in upper case.
+        const TPSRegisteredFunction* f = FindRegistered(name);
+        if (f == nullptr) return false;
+        proc.Handler = f->Handler;
+        proc.Ext1 = f->Ext1;
+        proc.Ext2 = f->Ext2;
+        return true;
     }
     const std::string_view decl = proc.Decl;
     const std::size_t colon = decl.find(':');
@@ -203,6 +230,8 @@ void TPSExec::HandleError(std::uint32_t proc_no, std::uint32_t position, std::ui
     last_error_param_ = param;
     last_error_object_ = std::move(obj);
     if (code == ErNoError) return;
+    ++error_count_;
+    attention_ = true;
     if (status_ != TPSStatus::isNotLoaded) status_ = TPSStatus::isPaused;
 }
 

@@ -4,8 +4,11 @@
 // and binders registered with it, and the record of the last error.
 //
 // exec.cpp holds construction, clean-up, errors and assignment;
-// image_loader.cpp the loading of an image; operands.cpp the decoding of
-// instruction operands; compare.cpp and calc.cpp the operators.
+// image_loader.cpp the loading of an image; decoded_code.cpp the form in
+// which procedures run; operands.cpp the resolution of operands;
+// interpreter.cpp the instruction loop; host_api.cpp running procedures
+// for the host; host_calls.h/.cpp calls of host routines; builtins*.cpp the
+// runtime's own functions; compare.cpp and calc.cpp the operators.
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -14,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/runtime/decoded_code.h"
 #include "script/runtime/errors.h"
 #include "script/runtime/procedures.h"
 #include "script/runtime/stack.h"
@@ -43,6 +47,17 @@ struct TPSExceptionHandler {
     std::uint8_t ExceptionCode = 0;
     std::exception_ptr ExceptionObject;
     std::string ExceptionParam;
+    // Where the handled error happened, so that the except block reads
+    // its procedure and position.
+    std::uint32_t ExceptionProc = kNoProc;
+    std::uint32_t ExceptionPos = kNoProc;
+    // The return instruction that waits for a finally block of this frame
+    // (kNoOffset: none). Kept by the frame, so that a procedure called
+    // from the finally block cannot take it for one of its own.
+    std::uint32_t PendingReturn = kNoOffset;
+    // Pushed by the host around a procedure it runs from inside a run: the
+    // errors and returns of that procedure never reach the frames below.
+    bool Barrier = false;
 };
 
 // A global exported by name: Index is the global's own number.
@@ -61,12 +76,33 @@ struct TPSOperand {
     bool Temporary = false;
 };
 
+class Variant;
+struct TPSScriptMethodRecord;
+
+// Whether a stack item is a return address of the loop (or of the host).
+inline bool IsReturnAddressItem(const void* item) {
+    const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
+    return type != nullptr && type->BaseType == btReturnAddress;
+}
+
 class TPSExec {
 public:
     // Called by every error report before the error is handled: (executor,
     // code, parameter, position, procedure number, exception object).
     using TPSOnException = std::function<void(TPSExec&, std::uint8_t, const std::string&, std::uint32_t,
                                               std::uint32_t, const std::exception_ptr&)>;
+    // Called before every instruction while set.
+    using TPSOnStep = std::function<void(TPSExec&)>;
+    // The compiler's notification Variants: a script writing one, and
+    // reading one.
+    using TPSOnSetNotificationVariant = std::function<void(TPSExec&, const std::string& name, const Variant& value)>;
+    using TPSOnGetNotificationVariant = std::function<Variant(TPSExec&, const std::string& name)>;
+
+    // The most bytes the run stack may take: deeper recursion is error 11.
+    static constexpr std::uint64_t kMaxRunStackBytes = std::uint64_t{64} << 20;
+    // How deeply runs may nest through host functions that run script
+    // procedures: deeper is error 11.
+    static constexpr std::uint32_t kMaxRunNesting = 64;
 
     TPSExec();
     virtual ~TPSExec();
@@ -82,19 +118,22 @@ public:
     const TPSTypeRec_Array* VariantArrayType() const { return variant_array_type_.get(); }
 
     // ---------------------------------------------------------------- image
-    // Loads a compiled image, unloading the previous one first. False when
-    // the image is refused: the error (code and parameter) is recorded and
-    // the executor is left cleared.
+    // Loads a compiled image, unloading the previous one first, and decodes
+    // its procedures. False when the image is refused: the error (code and
+    // parameter) is recorded and the executor is left cleared. Raises
+    // EPSError while a run uses the loaded image (from a host function).
     virtual bool LoadImage(std::string_view image);
     // Unloads everything: try frames, clean-up procedures (called, last
     // first), exported variables, procedures, globals, stacks and types.
-    // Registered functions and special imports stay.
+    // Registered functions and special imports stay. Raises EPSError while
+    // a run uses the image.
     virtual void Clear();
     // In the loaded state: empties the run stack and the temporaries and
     // gives every global its initial value again.
     virtual void ResetGlobals();
-    // A running run stops (loaded state); a paused one stops and drops its
-    // run stack and temporaries.
+    // A running run stops after the current instruction (loaded state),
+    // also the runs that called the host function it was run from; a
+    // paused one stops and drops its run stack and temporaries.
     virtual void Stop();
     // A running run pauses after the current instruction.
     virtual void Pause();
@@ -109,13 +148,83 @@ public:
     // kNoProc when the image has no main block.
     std::uint32_t MainProcNo() const { return main_proc_; }
     TPSStack& Globals() { return globals_; }
+    // Global n as a typed value; nil when there is none.
+    void* GlobalItem(std::uint32_t n) const { return globals_.GetItem(n); }
     const std::vector<TPSExportedVar>& ExportedVars() const { return exported_vars_; }
+    // The image's first Pointer type, which references to variables take;
+    // nil when the image has none.
+    const TPSTypeRec* PointerType() const { return pointer_type_; }
+
+    // ---------------------------------------------------------------- running
+    // Runs the main procedure when loaded, or resumes a paused run, until
+    // the outermost procedure returns, the run is stopped or paused, or an
+    // error finds no exception frame. True when no error is recorded at the
+    // end.
+    bool Run();
+    // Called before every instruction while stepping is on (a step
+    // callback is set, or a subclass turned it on); calls the callback.
+    virtual void StepNotify();
+    void SetOnStep(TPSOnStep callback);
+    // The loop pays one test per instruction while stepping is off.
+    bool SteppingOn() const { return step_active_; }
+
+    // ---------------------------------------------------------------- host API
+    // A procedure by its name, any letter case: a script procedure by its
+    // export name, an imported one by its name; kNoProc when none.
+    std::uint32_t GetProcNo(std::string_view name) const;
+    // The position of an exported global in ExportedVars(); kNoProc when
+    // none.
+    std::uint32_t GetVar(std::string_view name) const;
+    // Global item n (a typed value); nil when out of range.
+    void* GetVarNo(std::uint32_t n) const { return GlobalItem(n); }
+    // The global exported under the name (its own number), as a typed value;
+    // nil when no global is exported under it.
+    void* FindGlobalVar(std::string_view name) const;
+    // Runs a script procedure with Variant parameters (first to first) and
+    // gives its result as a Variant (Null for a procedure). Raises EPSError
+    // "Unknown procedure", "Not enough parameters", "Too many parameters"
+    // or "Invalid parameter", or the script's error (RaiseCurrentError).
+    Variant CallProcByName(std::string_view name, const std::vector<Variant>& params);
+    Variant CallProc(std::uint32_t proc_no, const std::vector<Variant>& params);
+    // Runs a procedure with typed heap values (value_lifetime.h) as its
+    // items: each value is passed by reference, the last pushed on top (a
+    // function's result last). Saves and restores the caller's procedure,
+    // position, stack base and status, so a host function may call it. True
+    // when the procedure ran without an error.
+    bool RunProc(const std::vector<void*>& values, std::uint32_t proc_no);
+
+    // Whether the top n run-stack items belong to the procedure that runs
+    // (lie above its return address): the parameters of a host function
+    // must, so that it never reads or writes another frame.
+    bool FrameHasItems(std::uint32_t n) const {
+        const std::int64_t first = std::int64_t{stack_.Count()} - n;
+        return first >= 0 && first > stack_base_;
+    }
+
+    // Script methods made for host routines (host_calls.h), one record per
+    // procedure number, kept as long as the executor.
+    TPSScriptMethodRecord& ScriptMethodRecord(std::uint32_t proc_no);
+    bool OwnsScriptMethodRecord(const void* record) const;
+
+    TPSOnSetNotificationVariant OnSetNotificationVariant;
+    TPSOnGetNotificationVariant OnGetNotificationVariant;
 
     // ---------------------------------------------------------------- host
     // Registers a host function under a script name (upper-cased, at most
     // 255 characters); imports of that name bind to it when an image loads.
     TPSRegisteredFunction& RegisterFunction(std::string_view name, TPSProcHandler handler, std::uint32_t ext1 = 0,
                                             std::uint32_t ext2 = 0);
+    // The registered function of a name (any letter case), the last
+    // registered when there are several; nil when none.
+    TPSRegisteredFunction* LookupRegisteredFunction(std::string_view name) const;
+    // Registers a host routine under a script name with a calling
+    // convention (0-4; any other registers nothing and answers nil). The
+    // routine's C++ signature gives its parameter and result kinds; a
+    // method gets obj as its Self. Defined in host_calls.h.
+    template <typename R, typename... P>
+    TPSRegisteredFunction* RegisterHostFunction(R (*fn)(P...), std::string_view name, std::uint8_t cc);
+    template <typename C, typename M>
+    TPSRegisteredFunction* RegisterHostMethod(C* obj, M method, std::uint8_t cc, std::string_view name);
     // Registers a binder for imports that carry no name: an import whose
     // declaration starts with name and ":" ("intf:...") is offered to it; a
     // binder without a name is offered every such import.
@@ -160,17 +269,29 @@ public:
     // when no error is recorded.
     void RaiseCurrentError();
 
-    std::uint8_t LastErrorCode() const { return last_error_code_; }
-    const std::string& LastErrorParam() const { return last_error_param_; }
-    std::uint32_t LastErrorProc() const { return last_error_proc_; }
-    std::uint32_t LastErrorPos() const { return last_error_pos_; }
+    // Inside an except block these read the error that the block handles;
+    // elsewhere the executor's record.
+    std::uint8_t LastErrorCode() const;
+    const std::string& LastErrorParam() const;
+    std::uint32_t LastErrorProc() const;
+    std::uint32_t LastErrorPos() const;
     bool HasLastErrorObject() const { return static_cast<bool>(last_error_object_); }
+    // The top exception frame that the script pushed (none for a barrier).
+    const TPSExceptionHandler* TopExceptionFrame() const;
+    // A script error raised by host code, at the current procedure and
+    // position.
+    EPSException ScriptException(std::string message);
+    // Raises the error that the top frame's except block handles again,
+    // handing its exception object over; false outside an except block.
+    bool RaiseFrameError();
 
     // ---------------------------------------------------------------- operands
     // Decodes the operand at the current position of the current code and
-    // moves past it. With follow_pointer, a Pointer value stands for what it
-    // points at. False when an error has been reported; nothing is then
-    // left on the temporaries stack.
+    // moves past it, as the loop's decoded form does once for each operand
+    // (a constant is made on the temporaries stack here). With
+    // follow_pointer, a Pointer value stands for what it points at. False
+    // when an error has been reported; nothing is then left on the
+    // temporaries stack.
     bool ReadOperand(TPSOperand& out, bool follow_pointer);
     // Releases the operand's constant from the temporaries stack. Constants
     // are pushed one per operand, so an instruction releases its operands
@@ -203,6 +324,9 @@ protected:
     // declaration's text before ":". True when bound.
     virtual bool BindExternalProc(const std::string& name, TPSExternalProcRec& proc);
 
+    // A subclass that overrides StepNotify turns stepping on with this.
+    void SetStepNotifyActive(bool on);
+
     // The index of the current procedure, searched from the end; kNoProc
     // when there is none.
     std::uint32_t CurrentProcNo() const;
@@ -222,6 +346,19 @@ protected:
     std::uint32_t code_length_ = 0;
     std::uint32_t position_ = 0;
     std::int32_t stack_base_ = -1;
+    // The decoded form of the current procedure's code.
+    TPSDecodedCode* decoded_ = nullptr;
+
+    // Makes a script procedure the current one, at a position of its code.
+    void EnterCode(const TPSProcRec* proc);
+    // Calls an imported procedure's handler as the call instruction does:
+    // a failure raised inside becomes the error of its class, false without
+    // a reported error is error 17. The handler finds position_ at the end
+    // of the call. False when an error was reported.
+    bool CallExternal(TPSExternalProcRec& proc);
+    // Calls a host method held in a procedure value (number 0, an object)
+    // with the parameters that the procedure type's text describes.
+    bool CallHostMethodValue(const PSProcPtrValue& method, const std::string& param_info);
 
 private:
     friend class ImageLoader;
@@ -242,8 +379,40 @@ private:
         TPSAttributeUseProc Handler;
     };
 
+    // The last registered function of an upper-case name.
+    TPSRegisteredFunction* FindRegistered(std::string_view upper) const;
     void ReportErrorAt(std::uint32_t proc_no, std::uint32_t position, std::uint8_t code, const std::string& param,
                        std::exception_ptr obj);
+    // Resolves a decoded operand to its value and type, reporting at the
+    // operand's positions what the byte code would have reported.
+    bool ResolveOperand(const TPSDecodedOperand& o, TPSOperand& out);
+    bool ResolveVar(const TPSDecodedVar& v, std::uint32_t at, void*& value, const TPSTypeRec*& type);
+    bool ResolveElement(const TPSDecodedOperand& o, TPSOperand& out);
+    void FailAt(std::uint32_t position, std::uint8_t code);
+    // The loop itself (interpreter.cpp); entry is the status the run
+    // returns to when its outermost procedure returns.
+    void Execute(TPSStatus entry);
+    // Offers the recorded error to the exception frames from the top: the
+    // first that takes it becomes where the run goes on. False when none
+    // does (barriers stop the search).
+    bool TakeErrorIntoFrame();
+    // Enters a frame's except block with the recorded error, which the
+    // frame then holds; the executor's record is cleared.
+    void MoveErrorIntoFrame(TPSExceptionHandler& frame);
+    // Continues in a frame's procedure at a position of its code.
+    void ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position);
+    // The condition of a jump or SetFlag: its operand, which must be of base
+    // 1-6 (else error 2), and whether it is not zero.
+    bool ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value);
+    void PushExceptionFrame(const TPSDecodedInstr& in);
+    // SetPtr and SetPtrToCopy; false when an error was reported.
+    bool SetPointer(const TPSDecodedInstr& in);
+    void DecodeProcedures();
+    // Clear without the check that no run uses the image.
+    void ClearLoaded();
+    void RegisterBuiltins();
+    // Refuses to change the loaded image while a run uses it.
+    void RequireNoRun(const char* what) const;
     bool AssignUnguarded(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type);
     bool AssignToInterface(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type);
     bool AssignToDynArray(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type);
@@ -263,7 +432,42 @@ private:
             return false;
         }
     }
-    bool ResolveVariable(std::uint32_t address, bool element, void*& item);
+    // Runs a host call: a failure raised inside becomes the error of its
+    // class, and false without a reported error is error 17. False when an
+    // error was reported, whatever the call answered.
+    template <typename Work>
+    bool RunHostCall(Work work) {
+        const std::uint64_t errors = error_count_;
+        bool ok = false;
+        try {
+            ok = work();
+        } catch (...) {
+            ReportException(std::current_exception());
+            return false;
+        }
+        if (error_count_ != errors) return false;
+        if (!ok) {
+            RaiseError(erCouldNotCallProc);
+            return false;
+        }
+        return true;
+    }
+
+    const TPSTypeRec* pointer_type_ = nullptr;
+    // Set by whatever may end the loop (Stop, Pause, an error, stepping):
+    // the loop tests it once per instruction.
+    bool attention_ = false;
+    bool step_active_ = false;
+    bool step_notify_active_ = false;
+    TPSOnStep on_step_;
+    std::uint32_t run_depth_ = 0;
+    // Run-stack items that belong to a run below the current one (a host
+    // function ran this one): a stopped run leaves them.
+    std::uint32_t run_floor_ = 0;
+    // Counts the errors reported, so a host call can tell whether its
+    // handler reported one.
+    std::uint64_t error_count_ = 0;
+    std::vector<std::unique_ptr<TPSScriptMethodRecord>> script_methods_;
 
     std::unique_ptr<TPSTypeRec> return_address_type_;
     std::unique_ptr<TPSTypeRec> variant_type_;

@@ -70,6 +70,12 @@ public:
         for (std::uint32_t i = 0; i < var_count_; ++i) ReadVar();
         if (main_proc_ != kNoMainProc && main_proc_ >= exec_.procs_.size()) Fail(erNoMainProc);
         exec_.main_proc_ = main_proc_;
+        for (const auto& type : exec_.types_) {
+            if (type->BaseType != btPointer) continue;
+            exec_.pointer_type_ = type.get();
+            break;
+        }
+        exec_.DecodeProcedures();
     }
 
 private:
@@ -250,7 +256,16 @@ private:
     std::uint32_t main_proc_ = kNoMainProc;
 };
 
+void TPSExec::DecodeProcedures() {
+    for (auto& proc : procs_) {
+        if (!proc->IsInternal()) continue;
+        auto& internal = AsInternal(*proc);
+        internal.Decoded = std::make_unique<TPSDecodedCode>(*this, internal.Code);
+    }
+}
+
 bool TPSExec::LoadImage(std::string_view image) {
+    RequireNoRun("load a script");
     Clear();
     ImageLoader loader(*this, image);
     try {

@@ -11,6 +11,7 @@
 namespace script::runtime {
 
 class Variant;
+class TPSHostRoutine;
 
 // An interface identity, the 16 bytes that an image writes for an interface
 // type.
@@ -25,6 +26,11 @@ class IPSInterface {
 public:
     virtual void AddRef() noexcept = 0;
     virtual void Release() noexcept = 0;
+    // The routine at a slot of the interface's method table, as scripts
+    // call it (slots 0-2 are the reference counting that every interface
+    // has; host_calls.h makes routines of methods); nil when there is no
+    // such method.
+    virtual const TPSHostRoutine* MethodAt(std::uint32_t /*slot*/) { return nullptr; }
 
 protected:
     ~IPSInterface() = default;

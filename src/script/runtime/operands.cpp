@@ -1,74 +1,22 @@
-// Decoding the operands of an instruction into (address, type) pairs:
-// variables in place, constants on the temporaries stack, and elements of
-// records and arrays with their range checks.
-#include <string_view>
-
-#include "script/runtime/constant_reader.h"
+// Resolving decoded operands to (address, type) pairs: variables in place,
+// constants made once at decoding, and elements of records and arrays with
+// their range checks. Every error is reported at the position where reading
+// the byte code would have found it.
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
+#include "script/runtime/operand_resolution.h"
 #include "script/runtime/value_layout.h"
 
 namespace script::runtime {
 
 namespace {
 
-// The kind byte and the address or type word.
-constexpr std::uint32_t kOperandHeadBytes = 5;
-
-std::uint32_t CodeLong(const std::uint8_t* at) { return LoadAs<std::uint32_t>(at); }
-
-}  // namespace
-
-// An address word names a global below kGlobalAddressLimit, else a run-stack
-// item relative to the stack base (taken modulo 2^32, so that a word below
-// the base names no item rather than a wrapped one).
-bool TPSExec::ResolveVariable(std::uint32_t address, bool element, void*& item) {
-    if (address < kGlobalAddressLimit) {
-        item = globals_.GetItem(address);
-        if (item == nullptr) {
-            RaiseError(erOutOfGlobalVarsRange);
-            return false;
-        }
-    } else {
-        item = stack_.GetItem(static_cast<std::uint32_t>(stack_base_) + address - kStackBaseAddress);
-        if (item == nullptr) {
-            RaiseError(element ? erOutOfStackRange : erOutOfGlobalVarsRange);
-            return false;
-        }
-    }
-    if (TypeOfTypedValue(item) == nullptr) {
-        // An item reserved by a host without a type has no value to use.
-        RaiseError(erInvalidType);
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Replaces a Pointer by its target; false (error 21 reported) for nil.
-bool FollowOperand(TPSExec& exec, void*& address, const TPSTypeRec*& type) {
-    const auto p = LoadAs<PSPointerValue>(address);
-    if (p.Address == nullptr || p.Type == nullptr) {
-        exec.RaiseError(erNullPointerException);
-        return false;
-    }
-    address = p.Address;
-    type = p.Type;
-    return true;
-}
-
 // The value of an index variable as an unsigned 32-bit number.
-bool ReadIndex(TPSExec& exec, void* item, std::uint32_t& index) {
-    const void* value = ValueOfTypedValue(item);
-    const TPSTypeRec* type = TypeOfTypedValue(item);
+bool ReadIndex(const void* value, const TPSTypeRec* type, std::uint32_t& index) {
     bool through_pointer = false;
     if (type->BaseType == btPointer) {
         const auto p = LoadAs<PSPointerValue>(value);
-        if (p.Address == nullptr || p.Type == nullptr) {
-            exec.RaiseError(ErTypeMismatch);
-            return false;
-        }
+        if (p.Address == nullptr || p.Type == nullptr) return false;
         value = p.Address;
         type = p.Type;
         through_pointer = true;
@@ -81,129 +29,125 @@ bool ReadIndex(TPSExec& exec, void* item, std::uint32_t& index) {
     case btU32:
     case btS32: index = LoadAs<std::uint32_t>(value); return true;
     case btProcPtr:
-        if (!through_pointer) break;
+        if (!through_pointer) return false;
         index = LoadAs<PSProcPtrValue>(value).ProcNo;
         return true;
-    default: break;
+    default: return false;
     }
-    exec.RaiseError(ErTypeMismatch);
-    return false;
 }
 
 }  // namespace
 
-bool TPSExec::ReadOperand(TPSOperand& out, bool follow_pointer) {
-    if (position_ > code_length_ || code_length_ - position_ < kOperandHeadBytes) {
-        RaiseError(ErOutOfRange);
+void TPSExec::FailAt(std::uint32_t position, std::uint8_t code) {
+    position_ = position;
+    RaiseError(code);
+}
+
+bool TPSExec::ResolveElement(const TPSDecodedOperand& o, TPSOperand& out) {
+    if (o.Form == TPSOperandForm::Broken) {
+        FailAt(o.FailPos, o.FailCode);
         return false;
     }
-    const std::uint8_t kind = code_[position_];
-    const std::uint32_t word = CodeLong(code_ + position_ + 1);
-    position_ += kOperandHeadBytes;
+    if (o.Form <= TPSOperandForm::Constant) return ResolveOperand(o, out);
 
-    switch (kind) {
-    case okVariable: {
-        void* item = nullptr;
-        if (!ResolveVariable(word, false, item)) return false;
-        void* address = ValueOfTypedValue(item);
-        const TPSTypeRec* type = TypeOfTypedValue(item);
-        if (follow_pointer && type->BaseType == btPointer && !FollowOperand(*this, address, type)) return false;
-        out = TPSOperand{address, type, false};
-        return true;
-    }
-
-    case okConstant: {
-        const TPSTypeRec* type = GetType(word);
-        // Only types with a constant form are made: a constant of any other
-        // type would be refused after its value was made.
-        if (type == nullptr || !HasConstantForm(type->BaseType)) {
-            RaiseError(erInvalidType);
+    // The container, always standing for what a Pointer points at.
+    void* address = nullptr;
+    const TPSTypeRec* type = nullptr;
+    if (!ResolveVar(o.Var, o.HeadEnd, address, type)) return false;
+    if (type->BaseType == btPointer) {
+        const auto p = LoadAs<PSPointerValue>(address);
+        if (p.Address == nullptr || p.Type == nullptr) {
+            FailAt(o.HeadEnd, erNullPointerException);
             return false;
         }
-        const std::uint32_t temporaries = temporaries_.Count();
-        try {
-            void* value = ValueOfTypedValue(temporaries_.PushType(type));
-            std::size_t pos = position_;
-            const std::string_view code(reinterpret_cast<const char*>(code_), code_length_);
-            if (ReadConstantValue(code, pos, type, value) != TPSConstantRead::crOk) {
-                temporaries_.PopTo(temporaries);
-                RaiseError(ErOutOfRange);
-                return false;
-            }
-            position_ = static_cast<std::uint32_t>(pos);
-            out = TPSOperand{value, type, true};
-            return true;
-        } catch (...) {
-            // Out of memory for the value: nothing of it is left.
-            temporaries_.PopTo(temporaries);
-            ReportException(std::current_exception());
+        address = p.Address;
+        type = p.Type;
+    }
+    if (o.Form == TPSOperandForm::ElementShort) {
+        FailAt(o.HeadEnd, ErOutOfRange);
+        return false;
+    }
+    std::uint32_t index = o.Number;
+    if (o.Form == TPSOperandForm::ElementIndex) {
+        void* index_value = nullptr;
+        const TPSTypeRec* index_type = nullptr;
+        if (!ResolveVar(o.Index, o.End, index_value, index_type)) return false;
+        if (!ReadIndex(index_value, index_type, index)) {
+            FailAt(o.End, ErTypeMismatch);
             return false;
         }
     }
-
-    case okElementNumber:
-    case okElementIndex: {
-        void* item = nullptr;
-        if (!ResolveVariable(word, true, item)) return false;
-        void* address = ValueOfTypedValue(item);
-        const TPSTypeRec* type = TypeOfTypedValue(item);
-        if (type->BaseType == btPointer && !FollowOperand(*this, address, type)) return false;
-        if (code_length_ - position_ < 4) {
-            RaiseError(ErOutOfRange);
+    auto* bytes = static_cast<std::byte*>(address);
+    switch (type->BaseType) {
+    case btRecord: {
+        const auto& record = AsRecord(type);
+        if (index >= record.FieldTypes.size()) {
+            FailAt(o.End, ErOutOfRange);
             return false;
         }
-        std::uint32_t index = CodeLong(code_ + position_);
-        position_ += 4;
-        if (kind == okElementIndex) {
-            void* index_item = nullptr;
-            if (!ResolveVariable(index, true, index_item) || !ReadIndex(*this, index_item, index)) return false;
-        }
-        auto* bytes = static_cast<std::byte*>(address);
-        switch (type->BaseType) {
-        case btRecord: {
-            const auto& record = AsRecord(type);
-            if (index >= record.FieldTypes.size()) {
-                RaiseError(ErOutOfRange);
-                return false;
-            }
-            address = bytes + record.FieldOffsets[index];
-            type = record.FieldTypes[index];
-            break;
-        }
-        case btArray: {
-            auto* data = LoadAs<std::byte*>(address);
-            const TPSTypeRec* element = AsArray(type).ArrayType;
-            if (std::int64_t{index} >= BlockCount(data)) {
-                RaiseError(ErOutOfRange);
-                return false;
-            }
-            address = data + std::uint64_t{index} * element->RealSize;
-            type = element;
-            break;
-        }
-        case btStaticArray: {
-            const auto& array = AsStaticArray(type);
-            if (index >= array.Size) {
-                RaiseError(ErOutOfRange);
-                return false;
-            }
-            address = bytes + std::uint64_t{index} * array.ArrayType->RealSize;
-            type = array.ArrayType;
-            break;
-        }
-        default:
-            RaiseError(erInvalidType);
-            return false;
-        }
-        if (follow_pointer && type->BaseType == btPointer && !FollowOperand(*this, address, type)) return false;
-        out = TPSOperand{address, type, false};
-        return true;
+        address = bytes + record.FieldOffsets[index];
+        type = record.FieldTypes[index];
+        break;
     }
-
+    case btArray: {
+        auto* data = LoadAs<std::byte*>(address);
+        const TPSTypeRec* element = AsArray(type).ArrayType;
+        if (std::int64_t{index} >= BlockCount(data)) {
+            FailAt(o.End, ErOutOfRange);
+            return false;
+        }
+        address = data + std::uint64_t{index} * element->RealSize;
+        type = element;
+        break;
+    }
+    case btStaticArray: {
+        const auto& array = AsStaticArray(type);
+        if (index >= array.Size) {
+            FailAt(o.End, ErOutOfRange);
+            return false;
+        }
+        address = bytes + std::uint64_t{index} * array.ArrayType->RealSize;
+        type = array.ArrayType;
+        break;
+    }
     default:
-        RaiseError(erInvalidOpcodeParameter);
+        FailAt(o.End, erInvalidType);
         return false;
     }
+    if (o.Follow && type->BaseType == btPointer) {
+        const auto p = LoadAs<PSPointerValue>(address);
+        if (p.Address == nullptr || p.Type == nullptr) {
+            FailAt(o.End, erNullPointerException);
+            return false;
+        }
+        address = p.Address;
+        type = p.Type;
+    }
+    out = TPSOperand{address, type, false};
+    return true;
+}
+
+bool TPSExec::ReadOperand(TPSOperand& out, bool follow_pointer) {
+    const std::uint32_t temporaries = temporaries_.Count();
+    TPSDecodedOperand decoded;
+    std::uint32_t pos = position_;
+    try {
+        DecodeOperand(*this, code_, code_length_, pos, temporaries_, decoded);
+    } catch (...) {
+        // Out of memory for a constant: nothing of it is left.
+        temporaries_.PopTo(temporaries);
+        ReportException(std::current_exception());
+        return false;
+    }
+    decoded.Follow = follow_pointer;
+    position_ = pos;
+    if (!ResolveOperand(decoded, out)) {
+        temporaries_.PopTo(temporaries);
+        return false;
+    }
+    out.Temporary = decoded.IsConstant();
+    position_ = decoded.End;
+    return true;
 }
 
 void TPSExec::ReleaseOperand(const TPSOperand& operand) {

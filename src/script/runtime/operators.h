@@ -26,6 +26,20 @@ struct TPSRuntimeFault {
 // The parameter of error 20 when an integer division leaves the range.
 inline constexpr char kIntegerOverflowText[] = "Integer overflow";
 
+// a <op> b for one of the six relations of Compare. Floats compare as the
+// processor does: with a NaN only "<>" holds.
+template <typename T>
+bool Relation(std::uint8_t op, const T& a, const T& b) {
+    switch (op) {
+    case coGreaterEqual: return a >= b;
+    case coLessEqual: return a <= b;
+    case coGreater: return a > b;
+    case coLess: return a < b;
+    case coNotEqual: return a != b;
+    default: return a == b;
+    }
+}
+
 // "is" and "as": the left must be a Class and the right a U32 naming a
 // class type of the image; anything else is error 12 (type mismatch).
 // Whether the object is of that class would take a class importer, and no

@@ -4,9 +4,11 @@
 // which a host offers its functions and binders to the executor.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "script/runtime/decoded_code.h"
 #include "script/runtime/type_records.h"
 
 namespace script::runtime {
@@ -57,12 +59,14 @@ public:
     std::string Decl;  // the import declaration, when the image gives one
 };
 
-// A script procedure: its own copy of its byte code.
+// A script procedure: its own copy of its byte code, and the form in which
+// it runs, decoded once when the image is loaded.
 class TPSInternalProcRec : public TPSProcRec {
 public:
     TPSInternalProcRec() : TPSProcRec(TPSProcKind::pkInternal) {}
 
     std::vector<std::uint8_t> Code;
+    std::unique_ptr<TPSDecodedCode> Decoded;
     std::uint32_t ExportNameHash = 0;
     std::string ExportDecl;  // "result @type !type ..." (type numbers)
     std::string ExportName;  // upper case; "!MAIN" for the main block
@@ -72,6 +76,7 @@ inline TPSExternalProcRec& AsExternal(TPSProcRec& p) { return static_cast<TPSExt
 inline const TPSInternalProcRec& AsInternal(const TPSProcRec& p) {
     return static_cast<const TPSInternalProcRec&>(p);
 }
+inline TPSInternalProcRec& AsInternal(TPSProcRec& p) { return static_cast<TPSInternalProcRec&>(p); }
 
 // A host function registered under a script name; imports of that name bind
 // to it at load. The last registration of a name wins.

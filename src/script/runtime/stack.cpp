@@ -41,14 +41,14 @@ void RequireWritten(bool ok) {
 
 TPSStack::~TPSStack() { Clear(); }
 
-void* TPSStack::Push(std::uint32_t bytes) {
+void* TPSStack::PushOnNewPage(std::uint32_t bytes) {
     const std::uint64_t rounded = (std::uint64_t{bytes} + kItemAlign - 1) / kItemAlign * kItemAlign;
     if (rounded > kMaxItemBytes || length_ + rounded > max_bytes_) throw EPSOutOfMemory();
     const auto size = static_cast<std::uint32_t>(rounded);
     if (pages_.empty() || pages_[page_].Size - pages_[page_].Used < size) page_ = NextPageFor(size);
     Page& page = pages_[page_];
     std::byte* address = page.Bytes.get() + page.Used;
-    items_.push_back(Item{address, page_, page.Used, size});
+    items_.push_back(Item{address, page_, page.Used, size, 0, 0});
     page.Used += size;
     length_ += size;
     StoreAs(address, static_cast<const TPSTypeRec*>(nullptr));
@@ -75,15 +75,7 @@ std::uint32_t TPSStack::NextPageFor(std::uint32_t bytes) {
     return next;
 }
 
-void* TPSStack::PushType(const TPSTypeRec* type) {
-    void* item = Push(kTypedValueHeaderBytes + type->RealSize);
-    StoreAs(item, type);
-    InitializeValue(ValueOfTypedValue(item), type);
-    return item;
-}
-
-void TPSStack::Pop() {
-    if (items_.empty()) return;
+void TPSStack::PopReleasing() {
     // Finalised while it is still counted, so that nothing the release
     // reaches can reuse its bytes.
     FinalizeItem(items_.back().Address);

@@ -12,11 +12,13 @@
 // matter how much is pushed after it: decoded operands, Pointer items and
 // host functions hold such addresses.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "script/runtime/type_records.h"
+#include "script/runtime/value_layout.h"
 
 namespace script::runtime {
 
@@ -37,12 +39,54 @@ public:
     // address. The type word is nil and the value bytes are not
     // initialised. Throws EPSOutOfMemory when the item would take the stack
     // beyond MaxBytes() (or is larger than any value can be).
-    void* Push(std::uint32_t bytes);
+    void* Push(std::uint32_t bytes) {
+        // Inline while the current page has room: the interpreter pushes a
+        // temporary for most expressions.
+        const std::uint64_t rounded = (std::uint64_t{bytes} + kItemAlign - 1) / kItemAlign * kItemAlign;
+        if (!pages_.empty() && rounded <= pages_[page_].Size - pages_[page_].Used && length_ + rounded <= max_bytes_) {
+            Page& page = pages_[page_];
+            std::byte* address = page.Bytes.get() + page.Used;
+            items_.push_back(Item{address, page_, page.Used, static_cast<std::uint32_t>(rounded), 0, 0});
+            page.Used += static_cast<std::uint32_t>(rounded);
+            length_ += rounded;
+            std::memset(address, 0, kTypedValueHeaderBytes);
+            return address;
+        }
+        return PushOnNewPage(bytes);
+    }
     // An item of the type with an initialised value.
-    void* PushType(const TPSTypeRec* type);
+    void* PushType(const TPSTypeRec* type) {
+        void* item = Push(kTypedValueHeaderBytes + type->RealSize);
+        std::memcpy(item, &type, sizeof type);
+        // Values are zero at first. Items are rounded up to kItemAlign, so
+        // a small value is cleared with whole words.
+        std::byte* value = static_cast<std::byte*>(item) + kTypedValueHeaderBytes;
+        const std::uint64_t zero = 0;
+        if (type->RealSize <= 8) {
+            std::memcpy(value, &zero, 8);
+        } else if (type->RealSize <= 16) {
+            std::memcpy(value, &zero, 8);
+            std::memcpy(value + 8, &zero, 8);
+        } else {
+            std::memset(value, 0, type->RealSize);
+        }
+        return item;
+    }
     // Finalises the top item's value and removes it; nothing on an empty
     // stack.
-    void Pop();
+    void Pop() {
+        if (items_.empty()) return;
+        const Item& top = items_.back();
+        // An item that holds nothing to release and does not start its page
+        // leaves the page as the current one.
+        if (top.Offset != 0 && HoldsNothing(top.Address)) {
+            pages_[top.Page].Used = top.Offset;
+            length_ -= top.Bytes;
+            items_.pop_back();
+            return;
+        }
+        PopReleasing();
+    }
     // Pops until count items remain.
     void PopTo(std::uint32_t count);
     // Finalises every item, last pushed first, and frees every page.
@@ -88,13 +132,33 @@ private:
         std::uint32_t Size = 0;
         std::uint32_t Used = 0;
     };
+    // 32 bytes, so that the item count is a shift of the list's byte size
+    // (GetItem runs for every local variable the interpreter reads).
     struct Item {
         std::byte* Address;
         std::uint32_t Page;    // index in pages_
         std::uint32_t Offset;  // where it starts in its page
         std::uint32_t Bytes;   // rounded size
+        std::uint32_t Unused1 = 0;
+        std::uint64_t Unused2 = 0;
     };
+    static_assert(sizeof(Item) == 32);
 
+    void* PushOnNewPage(std::uint32_t bytes);
+    // Whether an item's value holds nothing to release now (a type that
+    // never does, or an empty string or a Pointer that owns no copy).
+    static bool HoldsNothing(const void* item) {
+        const TPSTypeRec* type = TypeOfTypedValue(item);
+        if (type == nullptr || !type->NeedsFinalization()) return true;
+        const void* value = ValueOfTypedValue(item);
+        switch (type->BaseType) {
+        case btPointer: return LoadAs<PSPointerValue>(value).OwnsCopy == 0;
+        case btString:
+        case btPChar: return LoadAs<const void*>(value) == nullptr;
+        default: return false;
+        }
+    }
+    void PopReleasing();
     // Makes the page after the current one (or the current one when it is
     // still empty) ready for an item of bytes bytes; returns its index.
     std::uint32_t NextPageFor(std::uint32_t bytes);

@@ -205,8 +205,16 @@ TEST(compiler_plugins, includes_resolve_beside_the_including_file_and_errors_poi
     r = CompilePlugin("\n{$I inc/a.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.HasMessage("[Error] dir/inc/b.inc(3:16): Type mismatch")) << r.AllMessages();
-    // A missing include reads as an empty text.
-    r = CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
+    // A missing include is the preprocessor's error; an empty one reads as empty.
+    try {
+        CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", files);
+        ADD_FAILURE() << "a missing include compiled";
+    } catch (const EPSPreProcessor& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to find file 'dir/inc/none.inc' used from 'dir/main.pas'");
+    }
+    auto with_empty = files;
+    with_empty["dir/inc/none.inc"] = "";
+    r = CompilePlugin("{$I inc/none.inc}\nprocedure OnLoad; begin end;", "dir/main.pas", with_empty);
     EXPECT_TRUE(r.Ok) << r.AllMessages();
     // Defines of the source select its code.
     r = CompilePlugin("{$DEFINE X}{$IFDEF X}procedure OnLoad; begin end;{$ELSE}bad{$ENDIF}", "dir/main.pas", files);

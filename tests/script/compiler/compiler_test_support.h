@@ -9,6 +9,7 @@
 
 #include "script/compiler/compiler.h"
 #include "script/compiler/preprocessor.h"
+#include "script/runtime/plugin_declarations.h"
 #include "support/ps_disassembler.h"
 #include "support/ps_image_reader.h"
 
@@ -49,13 +50,7 @@ inline CompileResult CompileScript(std::string_view text,
     return r;
 }
 
-// The events a plug-in declares, as the plug-in host records them.
-struct PluginEvents {
-    bool HasOnLoad = false;
-    bool HasOnSend = false;
-    bool HasOnReceive = false;
-    bool HasOnReceive2 = false;
-};
+using runtime::PluginEvents;
 
 // The plug-in host's settings: its library declared in SYSTEM, no other
 // units, a final "end." or no main block accepted, and event procedures
@@ -64,65 +59,14 @@ struct PluginEvents {
 inline void PluginHostSettings(TPSPascalCompiler& c) {
     c.AllowEndWithoutBegin = true;
     c.AllowNoMainBlock = true;
-    c.OnUses = [](TPSPascalCompiler& comp, const std::string& name) {
-        if (name != "SYSTEM") return false;
-        for (const char* decl :
-             {"procedure ShowMessage(const Msg: string)", "function Send(const s: string): integer",
-              "function Send2(const s: string): integer", "function Lo(data: word): byte",
-              "function Hi(data: word): byte", "function LoWord(data: cardinal): word",
-              "function HiWord(data: cardinal): word", "function MakeWord(Lo, Hi: byte): word",
-              "function MakeLong(Lo, Hi: word): cardinal",
-              "function MsgBox(const Text: string; const Caption: string; Flags: integer): integer",
-              "function Swap32(data: cardinal): cardinal", "function IntToHex(Value: Integer; Digits: Integer): string",
-              "function Format(const Format: string; const Args: array of const): string"})
-            comp.AddFunctionByDecl(decl);
-        // X has no type, so these two are completed parameter by parameter.
-        TPSRegProc* d2s = comp.AddFunction("function Data2Str(): string;");
-        d2s->Decl.AddParam().SetName("X");
-        TPSRegProc* s2d = comp.AddFunction("procedure Str2Data;");
-        TPSParameterDecl& s = s2d->Decl.AddParam();
-        s.SetName("S");
-        s.AType = comp.FindType("string");
-        TPSParameterDecl& x = s2d->Decl.AddParam();
-        x.SetName("X");
-        x.Mode = pmInOut;
-        for (const char* decl :
-             {"function Reverse(const s: string): string", "function Compose(const data: array of Variant): string",
-              "procedure Sleep(dwMilliseconds: cardinal)", "procedure NBSleep(dwMilliseconds: cardinal)",
-              "function ArrayToHex(const s: string; bInsertSpace: boolean): string", "procedure AddMsg(const s: string)",
-              "procedure UpdMsg(const s: string)", "procedure AddErr(const s: string)",
-              "function Random(Range: Integer): integer", "function Rnd(): double",
-              "function Recv(nBytes: integer; Timeout_ms: integer; var Data: string): boolean", "procedure PurgeRx()",
-              "function LoadStrFromFile(const FileName: string; var Data: string): boolean",
-              "function SaveStrToFile(const FileName: string; const Data: string): boolean",
-              "function GetTickCount(): cardinal", "procedure SetV(const Name: string; const Value: string)",
-              "function GetV(const Name: string): string;", "procedure GraphAdd(const Value: double)",
-              "procedure Play(const sound: string)"})
-            comp.AddFunctionByDecl(decl);
-        comp.AddUsedVariableN("TD", "string");
-        comp.AddUsedVariableN("RD", "string");
-        comp.AddUsedVariableN("RD2", "string");
-        return true;
-    };
+    c.OnUses = runtime::DeclarePluginLibrary;
     c.OnExportCheck = [](TPSPascalCompiler& comp, TPSInternalProcedure& proc, const std::string&) {
-        auto* events = static_cast<PluginEvents*>(comp.Tag);
-        bool* flag = nullptr;
-        PluginEvents unused;
-        if (events == nullptr) events = &unused;
-        if (proc.Name == "ONLOAD") flag = &events->HasOnLoad;
-        if (proc.Name == "ONSEND") flag = &events->HasOnSend;
-        if (proc.Name == "ONRECEIVE") flag = &events->HasOnReceive;
-        if (proc.Name == "ONRECEIVE2") flag = &events->HasOnReceive2;
-        if (flag != nullptr) {
-            *flag = true;
-            if (!ExportCheck(comp, proc, {0}, {})) comp.MakeError({}, ecTypeMismatch, {});
-        }
-        return true;
+        return runtime::CheckPluginEvent(comp, proc, static_cast<PluginEvents*>(comp.Tag));
     };
 }
 
 // A plug-in source compiled as the host does it: preprocessed first, with
-// include files taken from a name -> text map (a missing one reads as empty),
+// include files taken from a name -> text map (a missing one is an error),
 // positions translated back to the source files and the events recorded.
 struct PluginCompileResult : CompileResult {
     PluginEvents Events;
@@ -138,7 +82,8 @@ inline PluginCompileResult CompilePlugin(const std::string& source, const std::s
         const auto slash = including.find_last_of('/');
         name = (slash == std::string::npos ? std::string() : including.substr(0, slash + 1)) + name;
         const auto found = files.find(name);
-        text = found != files.end() ? found->second : std::string();
+        if (found == files.end()) return false;
+        text = found->second;
         return true;
     };
     pre.MainFileName = fileName;

@@ -1,12 +1,15 @@
 #pragma once
 // Loaded images in tests: compiling a script to an image, writing a decoded
-// (and perhaps altered) image back to bytes, and an executor that tests
-// drive through straight-line code the way the interpreter will, with the
-// operand decoder and the value operations of the runtime.
+// (and perhaps altered) image back to bytes, and an executor whose inner
+// state tests reach.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -134,13 +137,10 @@ inline compiler::testing::CompileResult CompileOk(std::string_view source,
     return r;
 }
 
-// ------------------------------------------------------------ stepping
+// ------------------------------------------------------------ executor state
 
-// An executor that tests drive: it enters a procedure's code (or code that
-// the test writes) and executes straight-line instructions (assignments,
-// operators, temporaries, pointers to elements) with the runtime's own
-// operand decoder and value operations. Calls and jumps belong to the
-// interpreter loop and are not taken here.
+// An executor whose stacks, position and stack base tests reach, and whose
+// current code a test may set to bytes of its own for the operand decoder.
 class StepExec : public TestExec {
 public:
     TPSStack& RunStack() { return stack_; }
@@ -148,16 +148,6 @@ public:
     std::uint32_t Position() const { return position_; }
     void SetStackBase(std::int32_t base) { stack_base_ = base; }
 
-    // Runs procedure no from its first instruction, at the top level.
-    void Enter(std::uint32_t no) {
-        const auto& proc = AsInternal(*procs_.at(no));
-        current_proc_ = &proc;
-        code_ = proc.Code.data();
-        code_length_ = static_cast<std::uint32_t>(proc.Code.size());
-        position_ = 0;
-        stack_base_ = -1;
-        status_ = TPSStatus::isRunning;
-    }
     // Makes bytes the current code (kept by the executor), at position 0.
     void SetCode(std::string bytes) {
         own_code_.assign(bytes.begin(), bytes.end());
@@ -166,91 +156,24 @@ public:
         position_ = 0;
     }
 
-    // Executes one instruction; false at Ret or after an error.
-    bool Step() {
-        if (position_ >= code_length_) {
-            RaiseError(ErOutOfRange);
-            return false;
-        }
-        const std::uint8_t op = code_[position_++];
-        switch (op) {
-        case opAssign: return Binary([&](TPSOperand& d, TPSOperand& s) { return AssignValue(d.Address, s.Address, d.Type, s.Type); });
-        case opCalc: {
-            const std::uint8_t calc = code_[position_++];
-            return Binary([&](TPSOperand& d, TPSOperand& s) { return CalcValues(d.Address, s.Address, d.Type, s.Type, calc); });
-        }
-        case opCompare: {
-            const std::uint8_t cmp = code_[position_++];
-            TPSOperand dest, left, right;
-            if (!ReadOperand(dest, true)) return false;
-            if (!ReadOperand(left, true)) return Release({&dest});
-            if (!ReadOperand(right, true)) return Release({&left, &dest});
-            const bool ok = CompareValues(left.Address, right.Address, dest.Address, left.Type, right.Type, dest.Type, cmp);
-            Release({&right, &left, &dest});
-            return ok;
-        }
-        case opPushType: {
-            const std::uint32_t no = LoadAs<std::uint32_t>(code_ + position_);
-            position_ += 4;
-            stack_.PushType(GetType(no));
-            return true;
-        }
-        case opPop: stack_.Pop(); return true;
-        case opSetPtr: {
-            // The pointer refers to the variable or element itself.
-            TPSOperand dest, src;
-            if (!ReadOperand(dest, false)) return false;
-            if (!ReadOperand(src, false)) return false;
-            if (src.Type->BaseType == btPointer) {
-                const auto p = LoadAs<PSPointerValue>(src.Address);
-                src.Address = p.Address;
-                src.Type = p.Type;
-            }
-            StoreAs(dest.Address, PSPointerValue{src.Address, src.Type, 0});
-            return true;
-        }
-        case opNeg: return Unary([&](TPSOperand& v) { return NegateValue(v.Address, v.Type); });
-        case opBoolNot: return Unary([&](TPSOperand& v) { return BooleanNotValue(v.Address, v.Type); });
-        case opIntNot: return Unary([&](TPSOperand& v) { return IntNotValue(v.Address, v.Type); });
-        case opRet: return false;
-        default:
-            ADD_FAILURE() << "opcode " << int(op) << " is not straight-line code";
-            return false;
-        }
-    }
-    // Steps until Ret or an error; true when no error was reported.
-    bool RunStraight() {
-        while (Step()) {
-        }
-        return LastErrorCode() == ErNoError;
-    }
-
 private:
-    bool Release(std::initializer_list<TPSOperand*> operands) {
-        for (TPSOperand* o : operands) ReleaseOperand(*o);
-        return false;
-    }
-    template <typename F>
-    bool Binary(F f) {
-        TPSOperand dest, src;
-        if (!ReadOperand(dest, true)) return false;
-        if (!ReadOperand(src, true)) return Release({&dest});
-        const bool ok = f(dest, src);
-        ReleaseOperand(src);
-        ReleaseOperand(dest);
-        return ok;
-    }
-    template <typename F>
-    bool Unary(F f) {
-        TPSOperand v;
-        if (!ReadOperand(v, true)) return false;
-        const bool ok = f(v);
-        ReleaseOperand(v);
-        return ok;
-    }
-
     std::vector<std::uint8_t> own_code_;
 };
+
+// The plug-ins of the compiler's tests and their include files, by path
+// relative to tests/script/compiler ("plugins/x.pas").
+inline std::map<std::string, std::string> PluginFiles() {
+    const std::filesystem::path root = std::string(VOSTREL_SOURCE_DIR_DEFAULT) + "/tests/script/compiler";
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "plugins")) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        files[entry.path().lexically_relative(root).generic_string()] = text.str();
+    }
+    return files;
+}
 
 // Registers a handler that does nothing under every name the image imports.
 inline void RegisterStubs(TPSExec& exec, const test_support::PSImage& image) {

@@ -1,4 +1,4 @@
-// Operand decoding: compiled code stepped through the decoder and the value
+// Operand decoding: compiled code run through the decoder and the value
 // operations, operands of every kind with their range checks, and decoded
 // addresses that stay valid while the stacks grow.
 #include <gtest/gtest.h>
@@ -58,8 +58,7 @@ TEST(operand_decoding, compiled_straight_line_code_runs_through_the_decoder_and_
         "end.");
     StepExec exec;
     ASSERT_TRUE(exec.LoadImage(compiled.Image)) << ErrorText(exec);
-    exec.Enter(exec.MainProcNo());
-    ASSERT_TRUE(exec.RunStraight()) << ErrorText(exec);
+    ASSERT_TRUE(exec.Run()) << ErrorText(exec);
     // Every temporary is gone again.
     EXPECT_EQ(exec.RunStack().Count(), 0u);
     EXPECT_EQ(exec.Temporaries().Count(), 0u);
@@ -97,8 +96,7 @@ TEST(operand_decoding, compiled_straight_line_code_runs_through_the_decoder_and_
         };
     });
     ASSERT_TRUE(exec.LoadImage(priced.Image)) << ErrorText(exec);
-    exec.Enter(exec.MainProcNo());
-    ASSERT_TRUE(exec.RunStraight()) << ErrorText(exec);
+    ASSERT_TRUE(exec.Run()) << ErrorText(exec);
     EXPECT_EQ(LoadAs<std::int64_t>(Global(exec, 0).first), 24690);
 
     // Errors stop the code with the operator's code; their temporaries are
@@ -107,8 +105,7 @@ TEST(operand_decoding, compiled_straight_line_code_runs_through_the_decoder_and_
         "var a: array[1..3] of Integer; k, z: Integer; s: string;\n"
         "begin k := 4; z := 0; s := 'x'; a[k] := 1; end.");
     ASSERT_TRUE(exec.LoadImage(failing.Image));
-    exec.Enter(exec.MainProcNo());
-    EXPECT_FALSE(exec.RunStraight());
+    EXPECT_FALSE(exec.Run());
     EXPECT_EQ(exec.LastErrorCode(), ErOutOfRange);
     EXPECT_EQ(exec.LastErrorProc(), exec.MainProcNo());
     EXPECT_GT(exec.LastErrorPos(), 0u);

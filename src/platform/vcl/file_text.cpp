@@ -1,13 +1,18 @@
-#include "terminal/common_str_proc.h"
+#include "platform/vcl/file_text.h"
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/streams.h"
 
-namespace terminal {
+namespace vcl {
 
 void SaveStrToFile(const std::string& Data, const std::string& FileName) {
-    vcl::TFileStream file(FileName, vcl::fmCreate);
+    TFileStream file(FileName, fmCreate);
     for (size_t done = 0; done < Data.size();) {
         const size_t n = std::min<size_t>(Data.size() - done, size_t{1} << 30);
         file.WriteBuffer(Data.data() + done, static_cast<std::int32_t>(n));
@@ -16,16 +21,19 @@ void SaveStrToFile(const std::string& Data, const std::string& FileName) {
 }
 
 std::string LoadStrFromFile(const std::string& FileName) {
-    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyNone);
+    TFileStream file(FileName, fmOpenRead | fmShareDenyNone);
     std::string data;
     char buf[65536];
     // Read to the end rather than trusting the size: the file may still grow.
+    // A failed read (a folder, an I/O error) is an error, not the end.
     for (;;) {
-        const std::int32_t n = file.Read(buf, sizeof buf);
-        if (n <= 0) break;
+        const ssize_t n = ::read(file.Handle(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw rtl::EReadError(std::string("Stream read error. ") + std::strerror(errno));
+        if (n == 0) break;
         data.append(buf, static_cast<size_t>(n));
     }
     return data;
 }
 
-}  // namespace terminal
+}  // namespace vcl

@@ -1,0 +1,26 @@
+// Any text that compiles runs: the main block and every procedure, each
+// within an instruction budget, against a small library of typed host
+// routines. Every run ends finished, stopped or paused with an error; none
+// crashes, leaks or hangs. Seeds: the plug-ins of the compiler's tests.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "script_fuzz_host.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace script::compiler;
+    TPSPascalCompiler compiler;
+    fuzz_host::DeclareLibrary(compiler);
+    std::string image;
+    if (!compiler.Compile(std::string(reinterpret_cast<const char*>(data), size)) || !compiler.GetOutput(image)) return 0;
+    fuzz_host::Host host;
+    // What the compiler makes loads, unless it is larger than values may be.
+    if (!host.LoadImage(image)) {
+        fuzz_host::Check(host.LastErrorCode() == script::runtime::erOutOfMemory ||
+                         host.LastErrorCode() == script::runtime::erUnexpectedEof);
+        return 0;
+    }
+    host.RunAll();
+    return 0;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Whole-file load and save of 8-bit text, shared by the terminal and the
+// plug-in host.
+#include <string>
+
+namespace vcl {
+
+// Creates (or truncates) the file and writes Data. File-stream errors pass on.
+void SaveStrToFile(const std::string& Data, const std::string& FileName);
+// The whole file, opened so that others may still read and write it. A
+// failed read raises EReadError.
+std::string LoadStrFromFile(const std::string& FileName);
+
+}  // namespace vcl

@@ -1,0 +1,381 @@
+#include "script/runtime/decoded_code.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+#include "script/runtime/constant_reader.h"
+#include "script/runtime/errors.h"
+#include "script/runtime/exec.h"
+#include "script/runtime/managed_blocks.h"
+#include "script/runtime/value_layout.h"
+
+namespace script::runtime {
+
+namespace {
+
+// The kind byte and the address or type word of an operand.
+constexpr std::uint32_t kOperandHeadBytes = 5;
+
+std::uint32_t LongAt(const std::uint8_t* at) { return LoadAs<std::uint32_t>(at); }
+
+// Whether an operand of an opcode stands for what a Pointer points at.
+struct OperandUse {
+    bool Follow;
+    bool MustBeVariable;  // a constant is error 6, known when decoding
+};
+
+TPSDecodedVar DecodeVar(const TPSExec& exec, std::uint32_t address, bool element) {
+    TPSDecodedVar v;
+    if (address < kGlobalAddressLimit) {
+        void* item = exec.GlobalItem(address);
+        if (item == nullptr) {
+            v.Place = TPSVarPlace::Missing;
+            v.FailCode = erOutOfGlobalVarsRange;
+            return v;
+        }
+        v.Place = TPSVarPlace::Fixed;
+        v.Value = ValueOfTypedValue(item);
+        v.Type = TypeOfTypedValue(item);
+        return v;
+    }
+    // Taken modulo 2^32 from the stack base, so that an address below the
+    // base names no item rather than a wrapped one.
+    v.Place = TPSVarPlace::Stack;
+    v.Offset = static_cast<std::int32_t>(address - kStackBaseAddress);
+    v.FailCode = element ? erOutOfStackRange : erOutOfGlobalVarsRange;
+    return v;
+}
+
+bool MakeConstant(const std::uint8_t* code, std::uint32_t length, std::uint32_t& pos, TPSStack& constants,
+                  const TPSTypeRec* type, TPSDecodedOperand& out) {
+    const std::uint32_t count = constants.Count();
+    void* value = ValueOfTypedValue(constants.PushType(type));
+    std::size_t at = pos;
+    const std::string_view bytes(reinterpret_cast<const char*>(code), length);
+    if (ReadConstantValue(bytes, at, type, value) != TPSConstantRead::crOk) {
+        constants.PopTo(count);
+        return false;
+    }
+    pos = static_cast<std::uint32_t>(at);
+    out.Var.Place = TPSVarPlace::Fixed;
+    out.Var.Value = value;
+    out.Var.Type = type;
+    return true;
+}
+
+}  // namespace
+
+bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t length, std::uint32_t& pos,
+                   TPSStack& constants, TPSDecodedOperand& out) {
+    auto broken = [&](std::uint8_t error, std::uint32_t at) {
+        out.Form = TPSOperandForm::Broken;
+        out.FailCode = error;
+        out.FailPos = at;
+        return false;
+    };
+    if (pos > length || length - pos < kOperandHeadBytes) return broken(ErOutOfRange, pos);
+    const std::uint8_t kind = code[pos];
+    const std::uint32_t word = LongAt(code + pos + 1);
+    pos += kOperandHeadBytes;
+    out.HeadEnd = pos;
+    out.End = pos;
+    switch (kind) {
+    case okVariable:
+        out.Form = TPSOperandForm::Variable;
+        out.Var = DecodeVar(exec, word, false);
+        return true;
+    case okConstant: {
+        const TPSTypeRec* type = exec.GetType(word);
+        // Only types with a constant form are made: a constant of any other
+        // type would be refused after its value was made.
+        if (type == nullptr || !HasConstantForm(type->BaseType)) return broken(erInvalidType, pos);
+        if (!MakeConstant(code, length, pos, constants, type, out)) return broken(ErOutOfRange, out.HeadEnd);
+        out.Form = TPSOperandForm::Constant;
+        out.End = pos;
+        return true;
+    }
+    case okElementNumber:
+    case okElementIndex:
+        out.Var = DecodeVar(exec, word, true);
+        if (length - pos < 4) {
+            out.Form = TPSOperandForm::ElementShort;
+            return false;
+        }
+        out.Number = LongAt(code + pos);
+        pos += 4;
+        out.End = pos;
+        if (kind == okElementIndex) {
+            out.Form = TPSOperandForm::ElementIndex;
+            out.Index = DecodeVar(exec, out.Number, true);
+        } else {
+            out.Form = TPSOperandForm::ElementNumber;
+        }
+        return true;
+    default:
+        return broken(erInvalidOpcodeParameter, pos);
+    }
+}
+
+TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code)
+    : exec_(exec),
+      code_(code.data()),
+      length_(static_cast<std::uint32_t>(code.size())),
+      index_of_pos_(code.size(), kNoInstr) {
+    // Constants of one procedure stay within what one value may take.
+    constants_.SetMaxBytes(kMaxValueBytes);
+    instrs_.reserve(code.size() / 4 + 1);
+    if (length_ > 0) EntryAt(0);
+}
+
+std::uint32_t TPSDecodedCode::EntryAt(std::uint32_t pos) {
+    if (pos >= length_) return OutOfRangeAt(pos);
+    if (index_of_pos_[pos] != kNoInstr) return index_of_pos_[pos];
+    const auto first = static_cast<std::uint32_t>(instrs_.size());
+    const std::uint32_t entry = DecodeRun(pos);
+    LinkTargets(first);
+    return entry;
+}
+
+std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
+    const auto found = out_of_range_.find(pos);
+    if (found != out_of_range_.end()) return found->second;
+    TPSDecodedInstr in;
+    in.Op = popOutOfRange;
+    in.BaseOp = popOutOfRange;
+    in.Pos = pos;
+    in.End = pos;
+    const auto index = static_cast<std::uint32_t>(instrs_.size());
+    instrs_.push_back(in);
+    out_of_range_.emplace(pos, index);
+    return index;
+}
+
+std::uint32_t TPSDecodedCode::DecodeRun(std::uint32_t pos) {
+    const auto first = static_cast<std::uint32_t>(instrs_.size());
+    for (;;) {
+        TPSDecodedInstr in;
+        DecodeInstr(pos, in);
+        const auto index = static_cast<std::uint32_t>(instrs_.size());
+        index_of_pos_[pos] = index;
+        in.BaseOp = in.Op;
+        const bool goes_on = FallsThrough(in);
+        const std::uint32_t next = in.End;
+        instrs_.push_back(in);
+        if (!goes_on) break;
+        if (next >= length_) {
+            const std::uint32_t stop = OutOfRangeAt(next);
+            instrs_[index].Next = stop;
+            break;
+        }
+        if (index_of_pos_[next] != kNoInstr) {
+            instrs_[index].Next = index_of_pos_[next];
+            break;
+        }
+        instrs_[index].Next = static_cast<std::uint32_t>(instrs_.size());
+        pos = next;
+    }
+    return first;
+}
+
+void TPSDecodedCode::LinkTargets(std::uint32_t first) {
+    // New runs may be decoded while linking; they are linked in turn, as
+    // the loop goes on over the growing list.
+    for (std::uint32_t i = first; i < instrs_.size(); ++i) {
+        const std::uint8_t op = instrs_[i].Op;
+        const bool jumps = op == opGoto || op == opCondGoto || op == opCondNotGoto || op == opFlagGoto ||
+                           op == opPopGoto || op == opPop2Goto;
+        if (jumps && instrs_[i].Target == kNoInstr) {
+            const std::uint32_t target_pos = instrs_[i].TargetPos;
+            std::uint32_t target = kNoInstr;
+            if (target_pos >= length_) {
+                target = OutOfRangeAt(target_pos);
+            } else if (index_of_pos_[target_pos] != kNoInstr) {
+                target = index_of_pos_[target_pos];
+            } else {
+                target = DecodeRun(target_pos);
+            }
+            instrs_[i].Target = target;
+        }
+        if (op == opPushExceptionHandler) {
+            // The blocks of a frame are entered by position; decoding them
+            // now keeps a run from decoding while it unwinds.
+            std::uint32_t offsets[4];
+            std::copy(std::begin(instrs_[i].Offsets), std::end(instrs_[i].Offsets), offsets);
+            for (std::uint32_t offset : offsets) {
+                if (offset != kNoOffset && offset < length_ && index_of_pos_[offset] == kNoInstr) DecodeRun(offset);
+            }
+        }
+    }
+}
+
+bool TPSDecodedCode::FallsThrough(const TPSDecodedInstr& in) const {
+    switch (in.Op) {
+    case opGoto:
+    case opRet:
+    case opPopGoto:
+    case opPop2Goto:
+    case popFail:
+    case popOutOfRange:
+        return false;
+    default:
+        return true;
+    }
+}
+
+void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in) {
+    in.Pos = pos;
+    in.Op = code_[pos];
+    std::uint32_t p = pos + 1;
+    TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
+    std::uint8_t read = 0;
+
+    // The instruction reports an error once its operands so far resolved.
+    auto fail = [&](std::uint8_t code, std::uint32_t at) {
+        in.Op = popFail;
+        in.OperandCount = read;
+        in.FailCode = code;
+        in.FailPos = at;
+        in.End = at;
+        return false;
+    };
+    auto byte = [&](std::uint8_t& out) {
+        if (p >= length_) return fail(ErOutOfRange, p);
+        out = code_[p++];
+        return true;
+    };
+    auto word = [&](std::uint32_t& out) {
+        if (length_ - p < 4) return fail(ErOutOfRange, p);
+        out = LongAt(code_ + p);
+        p += 4;
+        return true;
+    };
+    auto operand = [&](OperandUse use) {
+        TPSDecodedOperand& o = *operands[read++];
+        o.Follow = use.Follow;
+        if (!DecodeOperand(exec_, code_, length_, p, constants_, o)) {
+            // The operand reports its own error when resolved.
+            in.Op = popFail;
+            in.OperandCount = read;
+            in.FailCode = 0;
+            in.End = p;
+            return false;
+        }
+        if (use.MustBeVariable && o.IsConstant()) return fail(erInvalidOpcodeParameter, p);
+        return true;
+    };
+    // Linked to its instruction by LinkTargets.
+    auto jump_from = [&](std::uint32_t rel_at_end, std::uint32_t rel) { in.TargetPos = rel_at_end + rel; };
+
+    constexpr OperandUse kValue{true, false};
+    constexpr OperandUse kVariable{true, true};
+    constexpr OperandUse kReference{false, false};
+
+    switch (in.Op) {
+    case opAssign:
+        if (!operand(kVariable) || !operand(kValue)) return;
+        break;
+    case opCalc:
+    case opCompare:
+        if (!byte(in.Sub) || !operand(kVariable) || !operand(kValue)) return;
+        if (in.Op == opCompare && !operand(kValue)) return;
+        break;
+    case opPush:
+        if (!operand(kValue)) return;
+        break;
+    case opPushVar:
+        if (!operand(OperandUse{false, true})) return;
+        in.Type = exec_.PointerType();
+        // An image without a Pointer type has nothing to push.
+        if (in.Type == nullptr) {
+            fail(erInvalidType, p);
+            return;
+        }
+        break;
+    case opPop:
+    case opRet:
+    case opNop:
+        break;
+    case opCall:
+        if (!word(in.Number)) return;
+        if (in.Number >= exec_.ProcCount()) {
+            fail(erOutOfProcRange, p);
+            return;
+        }
+        break;
+    case opGoto:
+    case opFlagGoto:
+    case opPopGoto:
+    case opPop2Goto: {
+        std::uint32_t rel = 0;
+        if (!word(rel)) return;
+        jump_from(p, rel);
+        break;
+    }
+    case opCondGoto:
+    case opCondNotGoto: {
+        std::uint32_t rel = 0;
+        if (!word(rel) || !operand(kValue)) return;
+        jump_from(p, rel);
+        break;
+    }
+    case opPushType:
+        if (!word(in.Number)) return;
+        in.Type = exec_.GetType(in.Number);
+        if (in.Type == nullptr) {
+            fail(erInvalidType, p);
+            return;
+        }
+        break;
+    case opCallVar:
+        if (!operand(kValue)) return;
+        break;
+    case opSetPtr:
+    case opSetPtrToCopy:
+        // Whether the operands are variables is told in the order of the
+        // checks of the destination's type.
+        if (!operand(kReference) || !operand(kReference)) return;
+        break;
+    case opBoolNot:
+    case opNeg:
+    case opIntNot:
+    case opInc:
+    case opDec:
+        if (!operand(kVariable)) return;
+        break;
+    case opSetFlag:
+        if (!operand(kValue) || !byte(in.Sub)) return;
+        break;
+    case opPushExceptionHandler: {
+        if (length_ - p < 16) {
+            fail(ErOutOfRange, p);
+            return;
+        }
+        const std::uint32_t after = p + 16;
+        for (std::uint32_t& offset : in.Offsets) {
+            offset = LongAt(code_ + p);
+            p += 4;
+            if (offset == kNoOffset) continue;
+            offset += after;
+            if (offset >= length_) {
+                fail(ErOutOfRange, after);
+                return;
+            }
+        }
+        break;
+    }
+    case opPopExceptionHandler:
+        if (!byte(in.Sub)) return;
+        if (in.Sub > phEndOfSecondFinally) {
+            fail(erInvalidOpcodeParameter, p);
+            return;
+        }
+        break;
+    default:
+        fail(erInvalidOpcode, p);
+        return;
+    }
+    in.End = p;
+}
+
+}  // namespace script::runtime

@@ -1,0 +1,193 @@
+#pragma once
+// The form in which the interpreter runs a script procedure: its byte code
+// decoded once into instructions whose operands are already resolved as far
+// as the loaded image allows (globals to their addresses, constants to
+// values made once, jump distances to instruction numbers).
+//
+// Decoding never fails and never changes what a run observes. Whatever the
+// byte code would have reported while being read (short code, an unknown
+// operand kind, a constant of a type without constants, a global that does
+// not exist) is kept in the decoded instruction with its error code and the
+// position at which it is reported, and is reported only when the
+// instruction runs, after the operands before it were resolved as the run
+// would have resolved them. Every instruction keeps the byte positions of
+// its start and end, so errors, return addresses, paused runs and exception
+// frames still speak in positions of the byte code.
+//
+// Positions that no instruction starts at (a jump into the middle of an
+// instruction, as a damaged image may hold) are decoded when first entered;
+// a position beyond the code is an instruction that reports "Out Of Range".
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "script/runtime/stack.h"
+#include "script/runtime/type_records.h"
+
+namespace script::runtime {
+
+class TPSExec;
+class TPSInternalProcRec;
+
+inline constexpr std::uint32_t kNoInstr = 0xFFFFFFFF;
+
+// Where a decoded variable lies.
+enum class TPSVarPlace : std::uint8_t {
+    Fixed,    // a global or a constant: Value and Type are known
+    Stack,    // a local or parameter: run-stack item stack base + Offset
+    Missing,  // a global that does not exist: resolving reports FailCode
+};
+
+struct TPSDecodedVar {
+    TPSVarPlace Place = TPSVarPlace::Missing;
+    // The error of a Stack item that is not there, or of a Missing global.
+    std::uint8_t FailCode = 0;
+    std::int32_t Offset = 0;
+    void* Value = nullptr;
+    const TPSTypeRec* Type = nullptr;
+};
+
+enum class TPSOperandForm : std::uint8_t {
+    Variable,       // Var
+    Constant,       // Var (Fixed), a value made at decoding
+    ElementNumber,  // element Number of Var
+    ElementIndex,   // element of Var selected by the index variable Index
+    ElementShort,   // Var resolves, then the element word is missing (error 10)
+    Broken,         // the operand itself cannot be read: FailCode at FailPos
+};
+
+struct TPSDecodedOperand {
+    TPSOperandForm Form = TPSOperandForm::Broken;
+    std::uint8_t FailCode = 0;
+    // Whether a Pointer value stands for what it points at (an element's
+    // container is always followed).
+    bool Follow = true;
+    std::uint32_t Number = 0;
+    // Errors of the variable or container are reported at HeadEnd (after
+    // the kind byte and the address word), those of the element at End.
+    std::uint32_t HeadEnd = 0;
+    std::uint32_t End = 0;
+    std::uint32_t FailPos = 0;
+    TPSDecodedVar Var;
+    TPSDecodedVar Index;
+    // The type the loop saw when it gave the instruction a quick form (of
+    // the value, what a followed Pointer points at).
+    const TPSTypeRec* Seen = nullptr;
+    // Of an element: the container's type (what a Pointer container points
+    // at) and the index variable's type.
+    const TPSTypeRec* SeenContainer = nullptr;
+    const TPSTypeRec* SeenIndex = nullptr;
+
+    bool IsConstant() const { return Form == TPSOperandForm::Constant; }
+};
+
+// Instructions that the byte code does not have.
+enum TPSPseudoOp : std::uint8_t {
+    // Resolves OperandCount operands, then reports FailCode at FailPos.
+    popFail = 10,
+    // A position beyond the code: error 10 at Pos.
+    popOutOfRange = 254,
+};
+
+// Forms that the loop gives an instruction once it has run it with plain
+// 32-bit integers (or strings): they test those types at every run and do
+// what the instruction does without the general machinery, or run the
+// instruction itself when the types differ. Some take the instructions that
+// follow along (a comparison with the jump on its result, the step and the
+// test of a for loop).
+enum TPSQuickOp : std::uint8_t {
+    qpAssign32 = 100,
+    qpAssignString,
+    qpAdd32,
+    qpSub32,
+    qpMul32,
+    qpAnd32,
+    qpOr32,
+    qpXor32,
+    qpShl32,
+    qpShr32,
+    qpDivMod32,
+    qpCompare32,
+    qpCompareJump32,
+    qpLoopStep32,
+    qpCondByte,
+    qpInc32,
+    qpDec32,
+    qpPushAssign32,
+};
+
+struct TPSDecodedInstr {
+    std::uint8_t Op = popFail;      // what the loop runs: BaseOp or a quick form of it
+    std::uint8_t BaseOp = popFail;  // the instruction as decoded
+    std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
+    std::uint8_t OperandCount = 0;  // operands that popFail resolves first
+    std::uint8_t FailCode = 0;
+    std::uint32_t Pos = 0;           // the opcode byte
+    std::uint32_t End = 0;           // the byte after the whole instruction
+    std::uint32_t FailPos = 0;
+    std::uint32_t Next = kNoInstr;   // the instruction that follows
+    std::uint32_t Target = kNoInstr; // a jump's instruction
+    std::uint32_t TargetPos = 0;     // a jump's position
+    std::uint32_t Number = 0;        // Call's procedure number
+    const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
+    std::uint32_t Offsets[4] = {};   // PushExceptionHandler: absolute positions or kNoOffset
+    // Of a quick form: where it goes on (a Goto that follows is taken at
+    // once), and for the comparisons that jump, where the jump goes, on
+    // which result it is taken, and the step of a for loop's counter.
+    std::uint32_t QuickNext = kNoInstr;
+    std::uint32_t QuickTarget = kNoInstr;
+    bool QuickJumpWhen = false;
+    std::uint32_t QuickStep = 0;
+    TPSDecodedOperand A;
+    TPSDecodedOperand B;
+    TPSDecodedOperand C;
+};
+
+// Decodes the operand at pos of code and moves pos past what was read. A
+// constant is made on constants (removed again when it cannot be read).
+// False when the instruction cannot go on: the operand is Broken or
+// ElementShort (it reports its error when resolved). Throws EPSOutOfMemory
+// when constants cannot take the value.
+bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t length, std::uint32_t& pos,
+                   TPSStack& constants, TPSDecodedOperand& out);
+
+// The decoded code of one script procedure. It refers to the executor's
+// types and globals, so it lives no longer than the loaded image.
+class TPSDecodedCode {
+public:
+    TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code);
+    TPSDecodedCode(const TPSDecodedCode&) = delete;
+    TPSDecodedCode& operator=(const TPSDecodedCode&) = delete;
+
+    // The instruction that starts at a code position, decoding from there
+    // when none does yet. Throws EPSOutOfMemory when the constants made for
+    // this code would exceed the value cap (a damaged image only).
+    std::uint32_t EntryAt(std::uint32_t pos);
+
+    // Instructions are appended as new positions are entered: pointers into
+    // the list are valid until the next EntryAt.
+    const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
+    TPSDecodedInstr* Instrs() { return instrs_.data(); }
+    std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
+
+private:
+    // Decodes instructions from pos on until one does not go on to the
+    // next, or the next is decoded already; returns the first one's index.
+    std::uint32_t DecodeRun(std::uint32_t pos);
+    void DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in);
+    bool FallsThrough(const TPSDecodedInstr& in) const;
+    std::uint32_t OutOfRangeAt(std::uint32_t pos);
+    // Links every jump and frame of instructions from first on.
+    void LinkTargets(std::uint32_t first);
+
+    const TPSExec& exec_;
+    const std::uint8_t* code_;
+    std::uint32_t length_;
+    std::vector<TPSDecodedInstr> instrs_;
+    std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
+    std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
+    // The constants of the code; items never move.
+    TPSStack constants_;
+};
+
+}  // namespace script::runtime

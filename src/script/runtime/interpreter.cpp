@@ -1,0 +1,1175 @@
+// The instruction loop: runs decoded procedures with call frames on the run
+// stack, exception frames, and the error unwinding that offers an error to
+// the script's own frames before it stops the run.
+//
+// The program counter is an instruction number of the current procedure's
+// decoded code. Byte positions (position_) are written only where someone
+// may observe them: before an error is reported, before a host function
+// runs, in return addresses, and when the loop ends.
+#include <cstddef>
+#include <cstring>
+
+#include "script/runtime/exec.h"
+#include "script/runtime/managed_blocks.h"
+#include "script/runtime/operand_resolution.h"
+#include "script/runtime/operators.h"
+#include "script/runtime/value_access.h"
+#include "script/runtime/value_layout.h"
+#include "script/runtime/value_lifetime.h"
+
+namespace script::runtime {
+
+namespace {
+
+bool IsPlainInteger32(std::uint8_t base) { return base == btS32 || base == btU32; }
+
+// The common assignments: a value to another of the same base that holds
+// no reference. False when the general assignment must do it.
+inline bool AssignSameBase(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type) {
+    const std::uint8_t base = dest_type->BaseType;
+    if (base != src_type->BaseType) return false;
+    switch (base) {
+    case btU8: case btS8: case btChar: std::memcpy(dest, src, 1); return true;
+    case btU16: case btS16: std::memcpy(dest, src, 2); return true;
+    case btU32: case btS32: case btSingle: std::memcpy(dest, src, 4); return true;
+    case btDouble: case btS64: case btCurrency: std::memcpy(dest, src, 8); return true;
+    case btString: ShareStringSlot(dest, src); return true;
+    default: return false;
+    }
+}
+
+// Calc of two 32-bit integers of one kind for the operators that cannot
+// fail; false for the others (division and shifts check their operands).
+inline bool CalcInteger32(std::uint8_t op, void* left, const void* right) {
+    const auto a = LoadAs<std::uint32_t>(left);
+    const auto b = LoadAs<std::uint32_t>(right);
+    std::uint32_t r = 0;
+    switch (op) {
+    case caAdd: r = a + b; break;
+    case caSub: r = a - b; break;
+    case caMul: r = a * b; break;
+    case caAnd: r = a & b; break;
+    case caOr: r = a | b; break;
+    case caXor: r = a ^ b; break;
+    default: return false;
+    }
+    StoreAs(left, r);
+    return true;
+}
+
+// Compare of two 32-bit integers of one kind into a byte result.
+inline bool CompareInteger32(std::uint8_t op, void* result, const TPSTypeRec* result_type, const void* left,
+                             const void* right, std::uint8_t base) {
+    if (op > coEqual || (result_type->BaseType != btU8 && result_type->BaseType != btS8)) return false;
+    bool r = false;
+    if (base == btS32) {
+        r = Relation(op, LoadAs<std::int32_t>(left), LoadAs<std::int32_t>(right));
+    } else {
+        r = Relation(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right));
+    }
+    StoreAs(result, static_cast<std::uint8_t>(r));
+    return true;
+}
+
+// The value of a condition of base 1-6; false for other bases.
+inline bool ConditionValue(const void* value, std::uint8_t base, bool& out) {
+    switch (base) {
+    case btU8: case btS8: out = LoadAs<std::uint8_t>(value) != 0; return true;
+    case btU16: case btS16: out = LoadAs<std::uint16_t>(value) != 0; return true;
+    case btU32: case btS32: out = LoadAs<std::uint32_t>(value) != 0; return true;
+    default: return false;
+    }
+}
+
+// Adds delta to an integer of base 1-6 or 17 in its own width; false for
+// other bases.
+inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
+    switch (base) {
+    case btU8: case btS8: StoreAs(value, static_cast<std::uint8_t>(LoadAs<std::uint8_t>(value) + delta)); return true;
+    case btU16: case btS16: StoreAs(value, static_cast<std::uint16_t>(LoadAs<std::uint16_t>(value) + delta)); return true;
+    case btU32: case btS32: StoreAs(value, static_cast<std::uint32_t>(LoadAs<std::uint32_t>(value) + delta)); return true;
+    case btS64: StoreAs(value, LoadAs<std::uint64_t>(value) + delta); return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ run
+
+void TPSExec::EnterCode(const TPSProcRec* proc) {
+    current_proc_ = proc;
+    if (proc != nullptr && proc->IsInternal()) {
+        auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
+        code_ = internal.Code.data();
+        code_length_ = static_cast<std::uint32_t>(internal.Code.size());
+        decoded_ = internal.Decoded.get();
+    } else {
+        code_ = nullptr;
+        code_length_ = 0;
+        decoded_ = nullptr;
+    }
+}
+
+void TPSExec::StepNotify() {
+    if (on_step_) on_step_(*this);
+}
+
+void TPSExec::SetOnStep(TPSOnStep callback) {
+    on_step_ = std::move(callback);
+    step_active_ = static_cast<bool>(on_step_) || step_notify_active_;
+    attention_ = true;
+}
+
+void TPSExec::SetStepNotifyActive(bool on) {
+    step_notify_active_ = on;
+    step_active_ = static_cast<bool>(on_step_) || step_notify_active_;
+    attention_ = true;
+}
+
+bool TPSExec::Run() {
+    if (status_ == TPSStatus::isLoaded) exception_frames_.clear();
+    HandleError(kNoProc, kNoProc, ErNoError, {}, nullptr);
+    TPSStatus entry = TPSStatus::isLoaded;
+    if (status_ == TPSStatus::isLoaded) {
+        if (main_proc_ == kNoProc) return false;
+        status_ = TPSStatus::isRunning;
+        const TPSProcRec* main = procs_[main_proc_].get();
+        if (!main->IsInternal()) {
+            current_proc_ = main;
+            RaiseError(erNoMainProc);
+            status_ = TPSStatus::isLoaded;
+            return false;
+        }
+        EnterCode(main);
+        position_ = 0;
+        stack_base_ = -1;
+    } else if (status_ == TPSStatus::isPaused) {
+        status_ = TPSStatus::isRunning;
+        entry = TPSStatus::isPaused;
+    } else {
+        return false;
+    }
+    ++run_depth_;
+    attention_ = step_active_;
+    try {
+        Execute(entry);
+    } catch (...) {
+        // Only the decoding of a damaged procedure can fail here.
+        ReportException(std::current_exception());
+        if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
+    }
+    --run_depth_;
+    if (status_ == TPSStatus::isLoaded) {
+        // A finished or stopped run leaves nothing behind it, except what a
+        // run below it (through a host function) still uses.
+        stack_.PopTo(run_floor_);
+        if (run_depth_ == 0) {
+            temporaries_.Clear();
+            if (CleanupAfterRun) ResetGlobals();
+        }
+    }
+    return last_error_code_ == ErNoError;
+}
+
+// ------------------------------------------------------------ frames
+
+const TPSExceptionHandler* TPSExec::TopExceptionFrame() const {
+    if (exception_frames_.empty() || exception_frames_.back()->Barrier) return nullptr;
+    return exception_frames_.back().get();
+}
+
+std::uint8_t TPSExec::LastErrorCode() const {
+    const TPSExceptionHandler* f = TopExceptionFrame();
+    return f != nullptr ? f->ExceptionCode : last_error_code_;
+}
+
+const std::string& TPSExec::LastErrorParam() const {
+    const TPSExceptionHandler* f = TopExceptionFrame();
+    return f != nullptr ? f->ExceptionParam : last_error_param_;
+}
+
+std::uint32_t TPSExec::LastErrorProc() const {
+    const TPSExceptionHandler* f = TopExceptionFrame();
+    return f != nullptr ? f->ExceptionProc : last_error_proc_;
+}
+
+std::uint32_t TPSExec::LastErrorPos() const {
+    const TPSExceptionHandler* f = TopExceptionFrame();
+    return f != nullptr ? f->ExceptionPos : last_error_pos_;
+}
+
+bool TPSExec::RaiseFrameError() {
+    if (exception_frames_.empty()) return false;
+    TPSExceptionHandler& f = *exception_frames_.back();
+    if (f.Barrier || f.ExceptOffset != kExceptEntered) return false;
+    // The object goes with the error: the frame keeps no second owner.
+    std::exception_ptr object = std::move(f.ExceptionObject);
+    f.ExceptionObject = nullptr;
+    ReportErrorAt(f.ExceptionProc, f.ExceptionPos, f.ExceptionCode, f.ExceptionParam, std::move(object));
+    return true;
+}
+
+void TPSExec::ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position) {
+    stack_base_ = frame.BasePtr;
+    EnterCode(frame.CurrProc);
+    position_ = position;
+}
+
+void TPSExec::MoveErrorIntoFrame(TPSExceptionHandler& frame) {
+    frame.ExceptOffset = kExceptEntered;
+    frame.ExceptionCode = last_error_code_;
+    frame.ExceptionParam = std::move(last_error_param_);
+    frame.ExceptionObject = std::move(last_error_object_);
+    frame.ExceptionProc = last_error_proc_;
+    frame.ExceptionPos = last_error_pos_;
+    last_error_code_ = ErNoError;
+    last_error_param_.clear();
+    last_error_object_ = nullptr;
+}
+
+bool TPSExec::TakeErrorIntoFrame() {
+    while (!exception_frames_.empty()) {
+        TPSExceptionHandler& f = *exception_frames_.back();
+        if (f.Barrier) return false;
+        stack_.PopTo(f.StackSize);
+        // The error supersedes a return that waited for this frame.
+        f.PendingReturn = kNoOffset;
+        std::uint32_t block = kNoOffset;
+        if (f.FinallyOffset != kNoOffset) {
+            block = f.FinallyOffset;
+            f.FinallyOffset = kNoOffset;
+        } else if (f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
+            block = f.ExceptOffset;
+            MoveErrorIntoFrame(f);
+        } else if (f.Finally2Offset != kNoOffset) {
+            block = f.Finally2Offset;
+            f.Finally2Offset = kNoOffset;
+        }
+        if (block != kNoOffset) {
+            ResumeInFrame(f, block);
+            return true;
+        }
+        exception_frames_.pop_back();
+    }
+    return false;
+}
+
+// ------------------------------------------------------------ host calls
+
+bool TPSExec::CallExternal(TPSExternalProcRec& proc) {
+    return RunHostCall([&] { return proc.Handler(*this, proc, globals_, stack_); });
+}
+
+EPSException TPSExec::ScriptException(std::string message) {
+    return EPSException(std::move(message), this, CurrentProcNo(), position_);
+}
+
+// ------------------------------------------------------------ frames of the script
+
+void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
+    auto frame = std::make_unique<TPSExceptionHandler>();
+    frame->CurrProc = current_proc_;
+    frame->BasePtr = stack_base_;
+    frame->StackSize = stack_.Count();
+    frame->FinallyOffset = in.Offsets[0];
+    frame->ExceptOffset = in.Offsets[1];
+    frame->Finally2Offset = in.Offsets[2];
+    frame->EndOfBlock = in.Offsets[3];
+    exception_frames_.push_back(std::move(frame));
+}
+
+// ------------------------------------------------------------ conditions
+
+bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
+    if (!ResolveOperand(in.A, v)) return false;
+    if (ConditionValue(v.Address, v.Type->BaseType, value)) return true;
+    FailAt(in.End, erInvalidType);
+    return false;
+}
+
+// ------------------------------------------------------------ pointers
+
+namespace {
+
+// A heap copy of a value that a Pointer owns; false when the value cannot be
+// copied.
+bool OwnedCopy(const void* from, const TPSTypeRec* type, PSPointerValue& out) {
+    void* copy = CreateHeapValue(type);
+    if (!CopyValues(copy, from, 1, type)) {
+        DestroyHeapValue(copy, type);
+        return false;
+    }
+    out = PSPointerValue{copy, type, 1};
+    return true;
+}
+
+}  // namespace
+
+bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
+    const bool copy = in.BaseOp == opSetPtrToCopy;
+    TPSOperand d, s;
+    if (!ResolveOperand(in.A, d)) return false;
+    if (in.A.IsConstant() || d.Type->BaseType != btPointer) {
+        FailAt(in.A.End, erInvalidOpcodeParameter);
+        return false;
+    }
+    if (!ResolveOperand(in.B, s)) return false;
+    if (!copy && in.B.IsConstant()) {
+        FailAt(in.End, erInvalidOpcodeParameter);
+        return false;
+    }
+    // A Pointer source gives what it points at (SetPtr takes its address
+    // and type words as they are, also when nil).
+    const void* from = s.Address;
+    const TPSTypeRec* type = s.Type;
+    if (type->BaseType == btPointer) {
+        const auto source = LoadAs<PSPointerValue>(s.Address);
+        from = source.Address;
+        type = source.Type;
+    }
+    const auto old = LoadAs<PSPointerValue>(d.Address);
+    PSPointerValue target{const_cast<void*>(from), type, 0};
+    if (copy) {
+        // The copy is made before the old one goes: the source may lie
+        // inside it. A nil source makes the destination all zero.
+        target = PSPointerValue{};
+        if (from != nullptr && type != nullptr && !OwnedCopy(from, type, target)) {
+            FailAt(in.End, ErTypeMismatch);
+            return false;
+        }
+    } else if (old.OwnsCopy != 0 && from != nullptr) {
+        // The copy it owned is released, unless the new target lies inside
+        // it: then the pointer owns a copy of the target instead, so nothing
+        // is left pointing into freed storage.
+        const auto* begin = static_cast<const std::byte*>(old.Address);
+        const auto* at = static_cast<const std::byte*>(from);
+        if (at >= begin && at < begin + old.Type->RealSize && !OwnedCopy(from, type, target)) {
+            FailAt(in.End, ErTypeMismatch);
+            return false;
+        }
+    }
+    StoreAs(d.Address, target);
+    if (old.OwnsCopy != 0) DestroyHeapValue(old.Address, old.Type);
+    return true;
+}
+
+// ------------------------------------------------------------ the loop
+
+namespace {
+
+// A variable of a quick form's operand with the type it was seen with (or
+// what a Pointer item points at, when it may be followed); nil otherwise.
+[[gnu::always_inline]] inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, const TPSTypeRec* seen,
+                           bool follow) {
+    if (v.Place == TPSVarPlace::Fixed) return v.Value;
+    void* item = stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset));
+    if (item != nullptr && TypeOfTypedValue(item) == seen) [[likely]]
+        return ValueOfTypedValue(item);
+    const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
+    if (type == nullptr || type->BaseType != btPointer || !follow) return nullptr;
+    const auto* value = static_cast<const std::byte*>(ValueOfTypedValue(item));
+    if (LoadAs<const TPSTypeRec*>(value + offsetof(PSPointerValue, Type)) != seen) return nullptr;
+    return LoadAs<void*>(value + offsetof(PSPointerValue, Address));
+}
+
+// An element of a quick form's operand: its container and index still of
+// the types seen, and the index within the container; nil otherwise (the
+// general form then reports what is wrong).
+[[gnu::noinline]] void* QuickElement(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+    auto* container = static_cast<std::byte*>(QuickVariable(stack, base, o.Var, o.SeenContainer, true));
+    if (container == nullptr) return nullptr;
+    std::uint32_t index = o.Number;
+    if (o.Form == TPSOperandForm::ElementIndex) {
+        const void* at = QuickVariable(stack, base, o.Index, o.SeenIndex, true);
+        if (at == nullptr) return nullptr;
+        std::int64_t wide = 0;
+        ReadIntegerValue(at, o.SeenIndex->BaseType, wide);
+        index = static_cast<std::uint32_t>(wide);
+    }
+    switch (o.SeenContainer->BaseType) {
+    case btArray: {
+        auto* data = LoadAs<std::byte*>(container);
+        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
+        return data + std::uint64_t{index} * o.Seen->RealSize;
+    }
+    case btStaticArray:
+        if (index >= AsStaticArray(o.SeenContainer).Size) return nullptr;
+        return container + std::uint64_t{index} * o.Seen->RealSize;
+    default: {
+        const auto& record = AsRecord(o.SeenContainer);
+        if (index >= record.FieldOffsets.size()) return nullptr;
+        return container + record.FieldOffsets[index];
+    }
+    }
+}
+
+// The value of an operand of a quick form, when it still has the type the
+// form was made for: a global or constant always has; a stack item, or what
+// a Pointer item of it points at, is checked; an element is looked up
+// again. Nil when it has not.
+[[gnu::always_inline]] inline void* QuickValue(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+    if (o.Form <= TPSOperandForm::Constant) [[likely]]
+        return QuickVariable(stack, base, o.Var, o.Seen, o.Follow);
+    return QuickElement(stack, base, o);
+}
+
+// Where the run goes after instruction i: a Goto there is taken at once.
+std::uint32_t Threaded(const TPSDecodedInstr* instrs, std::uint32_t i) {
+    return instrs[i].BaseOp == opGoto ? instrs[i].Target : i;
+}
+
+// The type of a variable as a quick form would see it: of the item, or of
+// what a Pointer item points at when followed; nil when there is none.
+const TPSTypeRec* SeenType(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, bool follow) {
+    if (v.Place == TPSVarPlace::Fixed) return v.Type;
+    if (v.Place != TPSVarPlace::Stack) return nullptr;
+    void* item = stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset));
+    const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
+    if (type != nullptr && type->BaseType == btPointer && follow) type = LoadAs<PSPointerValue>(ValueOfTypedValue(item)).Type;
+    return type;
+}
+
+// Whether an operand may take part in a quick form, its types as resolved
+// now remembered: a variable or constant whose value lies in its own slot
+// (a global Pointer may point elsewhere at every run), or an element of an
+// array or record selected by number or by an integer variable.
+bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o, const TPSTypeRec* resolved) {
+    if (o.Var.Place == TPSVarPlace::Missing) return false;
+    if (o.Form <= TPSOperandForm::Constant) {
+        if (o.Var.Place == TPSVarPlace::Fixed && o.Var.Type != resolved) return false;
+        o.Seen = resolved;
+        return true;
+    }
+    if (o.Form != TPSOperandForm::ElementNumber && o.Form != TPSOperandForm::ElementIndex) return false;
+    // The container is always followed; a global container must not be a
+    // Pointer, whose target may change.
+    const TPSTypeRec* container = SeenType(stack, base, o.Var, true);
+    if (container == nullptr || (o.Var.Place == TPSVarPlace::Fixed && o.Var.Type != container)) return false;
+    const std::uint8_t kind = container->BaseType;
+    if (kind != btArray && kind != btStaticArray && kind != btRecord) return false;
+    if (o.Form == TPSOperandForm::ElementIndex) {
+        const TPSTypeRec* index = SeenType(stack, base, o.Index, false);
+        if (index == nullptr || !IsPlainInteger32(index->BaseType)) return false;
+        o.SeenIndex = index;
+    }
+    o.SeenContainer = container;
+    o.Seen = resolved;
+    return true;
+}
+
+bool SameVariable(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
+    if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
+        return false;
+    return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset : a.Var.Value == b.Var.Value;
+}
+
+bool IsByte(const TPSTypeRec* t) { return t->BaseType == btU8 || t->BaseType == btS8; }
+
+// A 32-bit comparison of one signedness.
+inline bool Compare32(std::uint8_t op, const void* l, const void* r, bool is_signed) {
+    if (is_signed) return Relation(op, LoadAs<std::int32_t>(l), LoadAs<std::int32_t>(r));
+    return Relation(op, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
+}
+
+// The quick form of a Compare, seeing what follows it: a jump on its result
+// (with the step of a for loop's counter between) is taken along.
+std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
+    in.QuickNext = Threaded(instrs, in.Next);
+    const TPSDecodedInstr* next = &instrs[in.Next];
+    std::uint8_t form = qpCompare32;
+    if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVariable(next->A, in.B) && next->Next != kNoInstr) {
+        in.QuickStep = next->BaseOp == opInc ? 1u : ~0u;
+        next = &instrs[next->Next];
+        form = qpLoopStep32;
+    }
+    if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
+    in.QuickJumpWhen = next->BaseOp == opCondGoto;
+    in.QuickTarget = Threaded(instrs, next->Target);
+    in.QuickNext = Threaded(instrs, next->Next);
+    return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
+}
+
+}  // namespace
+
+// Dispatch goes from handler to handler through a table of label addresses
+// (each handler ends in its own indirect jump, which the processor predicts
+// per handler). The one test per instruction is attention_: Stop, Pause, an
+// error and stepping set it; while it is set, instructions run in their
+// general form and the step hook is called before each.
+// Continues at a position of the current code. (pc and instrs stay local
+// variables that nothing takes the address of, so they live in registers.)
+#define VOSTREL_JUMP_TO(position)            \
+    do {                                     \
+        pc = decoded_->EntryAt(position);    \
+        instrs = decoded_->Instrs();         \
+    } while (false)
+// After anything that may have run the script again (a host function): the
+// list may have grown.
+#define VOSTREL_RELOAD() (instrs = decoded_->Instrs())
+
+#define VOSTREL_NEXT()                       \
+    do {                                     \
+        if (attention_) goto attention;      \
+        goto* dispatch[instrs[pc].Op];       \
+    } while (false)
+
+void TPSExec::Execute(TPSStatus entry) {
+    const void* dispatch[256];
+    for (const void*& d : dispatch) d = &&op_invalid;
+    dispatch[opAssign] = &&op_assign;
+    dispatch[opCalc] = &&op_calc;
+    dispatch[opPush] = &&op_push;
+    dispatch[opPushVar] = &&op_push_var;
+    dispatch[opPop] = &&op_pop;
+    dispatch[opCall] = &&op_call;
+    dispatch[opGoto] = &&op_goto;
+    dispatch[opCondGoto] = &&op_cond_goto;
+    dispatch[opCondNotGoto] = &&op_cond_goto;
+    dispatch[opRet] = &&op_ret;
+    dispatch[popFail] = &&op_fail;
+    dispatch[opPushType] = &&op_push_type;
+    dispatch[opCompare] = &&op_compare;
+    dispatch[opCallVar] = &&op_call;
+    dispatch[opSetPtr] = &&op_set_ptr;
+    dispatch[opBoolNot] = &&op_unary;
+    dispatch[opNeg] = &&op_unary;
+    dispatch[opSetFlag] = &&op_set_flag;
+    dispatch[opFlagGoto] = &&op_flag_goto;
+    dispatch[opPushExceptionHandler] = &&op_push_frame;
+    dispatch[opPopExceptionHandler] = &&op_pop_frame;
+    dispatch[opIntNot] = &&op_unary;
+    dispatch[opSetPtrToCopy] = &&op_set_ptr;
+    dispatch[opInc] = &&op_step;
+    dispatch[opDec] = &&op_step;
+    dispatch[opPopGoto] = &&op_pop_goto;
+    dispatch[opPop2Goto] = &&op_pop_goto;
+    dispatch[opNop] = &&op_nop;
+    dispatch[popOutOfRange] = &&op_out_of_range;
+    dispatch[qpAssign32] = &&q_assign32;
+    dispatch[qpAssignString] = &&q_assign_string;
+    dispatch[qpAdd32] = &&q_add32;
+    dispatch[qpSub32] = &&q_sub32;
+    dispatch[qpMul32] = &&q_mul32;
+    dispatch[qpAnd32] = &&q_and32;
+    dispatch[qpOr32] = &&q_or32;
+    dispatch[qpXor32] = &&q_xor32;
+    dispatch[qpShl32] = &&q_shl32;
+    dispatch[qpShr32] = &&q_shr32;
+    dispatch[qpDivMod32] = &&q_divmod32;
+    dispatch[qpCompare32] = &&q_compare32;
+    dispatch[qpCompareJump32] = &&q_compare32;
+    dispatch[qpLoopStep32] = &&q_compare32;
+    dispatch[qpCondByte] = &&q_cond_byte;
+    dispatch[qpInc32] = &&q_step32;
+    dispatch[qpDec32] = &&q_step32;
+    dispatch[qpPushAssign32] = &&q_push_assign32;
+
+    std::uint32_t pc = decoded_->EntryAt(position_);
+    TPSDecodedInstr* instrs = decoded_->Instrs();
+
+    // Pushes on the run stack; a full run stack is error 11.
+    auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
+        try {
+            return stack_.PushType(type);
+        } catch (const EPSOutOfMemory&) {
+            FailAt(at, erOutOfStackRange);
+            return nullptr;
+        }
+    };
+
+    for (;;) {
+        try {
+            VOSTREL_NEXT();
+
+        attention:
+            if (status_ != TPSStatus::isRunning) {
+                position_ = instrs[pc].Pos;
+                return;
+            }
+            attention_ = step_active_;
+            if (step_active_) {
+                position_ = instrs[pc].Pos;
+                StepNotify();
+                attention_ = true;
+                VOSTREL_RELOAD();
+            }
+            goto* dispatch[instrs[pc].BaseOp];
+
+            // ---------------------------------------------------- quick forms
+
+        q_assign32: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* d = QuickValue(stack_, stack_base_, in.A);
+            const void* s = QuickValue(stack_, stack_base_, in.B);
+            if (d == nullptr || s == nullptr) goto op_assign;
+            std::memcpy(d, s, 4);
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_assign_string: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* d = QuickValue(stack_, stack_base_, in.A);
+            const void* s = QuickValue(stack_, stack_base_, in.B);
+            if (d == nullptr || s == nullptr) goto op_assign;
+            ShareStringSlot(d, s);
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+#define VOSTREL_QUICK_CALC(label, expression)                                                                   \
+    label : {                                                                                                   \
+        TPSDecodedInstr& in = instrs[pc];                                                                       \
+        void* d = QuickValue(stack_, stack_base_, in.A);                                                        \
+        const void* s = QuickValue(stack_, stack_base_, in.B);                                                  \
+        if (d == nullptr || s == nullptr) goto op_calc;                                                         \
+        const auto a = LoadAs<std::uint32_t>(d);                                                                \
+        const auto b = LoadAs<std::uint32_t>(s);                                                                \
+        StoreAs(d, static_cast<std::uint32_t>(expression));                                                     \
+        pc = in.QuickNext;                                                                                      \
+        VOSTREL_NEXT();                                                                                         \
+    }
+            VOSTREL_QUICK_CALC(q_add32, a + b)
+            VOSTREL_QUICK_CALC(q_sub32, a - b)
+            VOSTREL_QUICK_CALC(q_mul32, a * b)
+            VOSTREL_QUICK_CALC(q_and32, a & b)
+            VOSTREL_QUICK_CALC(q_or32, a | b)
+            VOSTREL_QUICK_CALC(q_xor32, a ^ b)
+            VOSTREL_QUICK_CALC(q_shl32, a << (b & 31))
+            VOSTREL_QUICK_CALC(q_shr32, a >> (b & 31))
+#undef VOSTREL_QUICK_CALC
+
+            // Division and remainder: a zero divisor and the one quotient
+            // that does not fit are left to the general form, which reports
+            // them.
+        q_divmod32: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* d = QuickValue(stack_, stack_base_, in.A);
+            const void* s = QuickValue(stack_, stack_base_, in.B);
+            if (d == nullptr || s == nullptr) goto op_calc;
+            const auto b = LoadAs<std::uint32_t>(s);
+            const auto a = LoadAs<std::uint32_t>(d);
+            if (b == 0) goto op_calc;
+            if (in.A.Seen->BaseType == btS32) {
+                const auto x = static_cast<std::int32_t>(a);
+                const auto y = static_cast<std::int32_t>(b);
+                if (y == -1) goto op_calc;
+                StoreAs(d, in.Sub == caDiv ? x / y : x % y);
+            } else {
+                StoreAs(d, in.Sub == caDiv ? a / b : a % b);
+            }
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_compare32: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* d = QuickValue(stack_, stack_base_, in.A);
+            void* l = QuickValue(stack_, stack_base_, in.B);
+            const void* r = QuickValue(stack_, stack_base_, in.C);
+            if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
+            const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
+            StoreAs(d, static_cast<std::uint8_t>(result));
+            if (in.Op == qpCompare32) {
+                pc = in.QuickNext;
+                VOSTREL_NEXT();
+            }
+            // The for loop's counter (the left operand) steps after the
+            // comparison, before the jump.
+            if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
+            pc = result == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_cond_byte: {
+            TPSDecodedInstr& in = instrs[pc];
+            const void* v = QuickValue(stack_, stack_base_, in.A);
+            if (v == nullptr) goto op_cond_goto;
+            pc = (LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_push_assign32: {
+            // A temporary pushed and given its first value (the Assign that
+            // follows, whose source A holds).
+            TPSDecodedInstr& in = instrs[pc];
+            const void* s = QuickValue(stack_, stack_base_, in.A);
+            if (s == nullptr) goto op_push_type;
+            void* item = push(in.Type, in.End);
+            if (item == nullptr) goto fail;
+            const TPSDecodedInstr& assign = instrs[in.Next];
+            if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A.Var.Offset) {
+                pc = in.Next;
+                VOSTREL_NEXT();
+            }
+            std::memcpy(ValueOfTypedValue(item), s, 4);
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_step32: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* v = QuickValue(stack_, stack_base_, in.A);
+            if (v == nullptr) goto op_step;
+            StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+            // ---------------------------------------------------- instructions
+
+        op_assign: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand d, s;
+            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            const std::uint32_t next = in.Next;
+            if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
+                position_ = in.End;
+                if (!AssignValue(d.Address, s.Address, d.Type, s.Type)) goto fail;
+                pc = next;
+                VOSTREL_RELOAD();
+                VOSTREL_NEXT();
+            }
+            if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+                in.QuickNext = Threaded(instrs, in.Next);
+                if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
+                else if (d.Type->BaseType == btString) in.Op = qpAssignString;
+            }
+            pc = next;
+            VOSTREL_NEXT();
+        }
+
+        op_calc: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand d, s;
+            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            const std::uint8_t base = d.Type->BaseType;
+            const bool integers = IsPlainInteger32(base) && IsPlainInteger32(s.Type->BaseType);
+            if (integers && in.Sub <= caXor && in.Op == opCalc && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+                // Worth a quick form; the general form runs this time.
+                static constexpr std::uint8_t kQuick[] = {qpAdd32,   qpSub32, qpMul32, qpDivMod32, qpDivMod32,
+                                                          qpShl32,   qpShr32, qpAnd32, qpOr32,     qpXor32};
+                in.QuickNext = Threaded(instrs, in.Next);
+                in.Op = kQuick[in.Sub];
+            }
+            if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
+                pc = in.Next;
+                VOSTREL_NEXT();
+            }
+            position_ = in.End;
+            const std::uint32_t next = in.Next;
+            if (!CalcValues(d.Address, s.Address, d.Type, s.Type, in.Sub)) goto fail;
+            pc = next;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_compare: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand d, l, r;
+            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
+            const std::uint8_t base = l.Type->BaseType;
+            if (base == r.Type->BaseType && IsPlainInteger32(base) &&
+                CompareInteger32(in.Sub, d.Address, d.Type, l.Address, r.Address, base)) {
+                if (in.Op == opCompare && IsByte(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
+                    QuickOperand(stack_, stack_base_, in.C, r.Type))
+                    in.Op = QuickCompare(instrs, in);
+                pc = in.Next;
+                VOSTREL_NEXT();
+            }
+            position_ = in.End;
+            const std::uint32_t next = in.Next;
+            if (!CompareValues(l.Address, r.Address, d.Address, l.Type, r.Type, d.Type, in.Sub)) goto fail;
+            pc = next;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_push: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand s;
+            if (!ResolveOperand(in.A, s)) goto fail;
+            const std::uint32_t next = in.Next;
+            void* item = push(s.Type, in.End);
+            if (item == nullptr) goto fail;
+            position_ = in.End;
+            if (!AssignValue(ValueOfTypedValue(item), s.Address, s.Type, s.Type)) goto fail;
+            pc = next;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_push_var: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            if (!ResolveOperand(in.A, v)) goto fail;
+            PSPointerValue p{v.Address, v.Type, 0};
+            if (v.Type->BaseType == btPointer) {
+                const auto source = LoadAs<PSPointerValue>(v.Address);
+                p = PSPointerValue{source.Address, source.Type, 0};
+            }
+            void* item = push(in.Type, in.End);
+            if (item == nullptr) goto fail;
+            StoreAs(ValueOfTypedValue(item), p);
+            pc = in.Next;
+            VOSTREL_NEXT();
+        }
+
+        op_push_type: {
+            TPSDecodedInstr& in = instrs[pc];
+            if (push(in.Type, in.End) == nullptr) goto fail;
+            if (in.Op == opPushType && IsPlainInteger32(in.Type->BaseType)) {
+                // A temporary that the next instruction assigns: both at
+                // once from now on.
+                const TPSDecodedInstr& next = instrs[in.Next];
+                const std::int64_t offset = static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_;
+                if (next.BaseOp == opAssign && next.A.Form == TPSOperandForm::Variable &&
+                    next.A.Var.Place == TPSVarPlace::Stack && next.A.Var.Offset == offset &&
+                    next.B.Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
+                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B.Var, next.B.Follow);
+                    TPSDecodedOperand copy = next.B;
+                    if (source != nullptr && IsPlainInteger32(source->BaseType) &&
+                        QuickOperand(stack_, stack_base_, copy, source)) {
+                        in.A = copy;
+                        in.QuickNext = Threaded(instrs, next.Next);
+                        in.Op = qpPushAssign32;
+                    }
+                }
+            }
+            pc = in.Next;
+            VOSTREL_NEXT();
+        }
+
+        op_pop: {
+            TPSDecodedInstr& in = instrs[pc];
+            void* top = stack_.Top();
+            if (top == nullptr || IsReturnAddressItem(top)) {
+                FailAt(in.End, erOutOfStackRange);
+                goto fail;
+            }
+            const std::uint32_t next = in.Next;
+            stack_.Pop();
+            pc = next;
+            // Releasing a value may have run host code.
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_pop_goto: {
+            TPSDecodedInstr& in = instrs[pc];
+            // Only items of the current frame are popped, never a return
+            // address.
+            const std::uint32_t count = in.BaseOp == opPopGoto ? 1 : 2;
+            const std::int64_t left = std::int64_t{stack_.Count()} - count;
+            if (left <= stack_base_ || IsReturnAddressItem(stack_.Top()) ||
+                (count == 2 && IsReturnAddressItem(stack_.GetItem(stack_.Count() - 2)))) {
+                FailAt(in.End, erOutOfStackRange);
+                goto fail;
+            }
+            const std::uint32_t target = in.Target;
+            stack_.PopTo(static_cast<std::uint32_t>(left));
+            pc = target;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_goto:
+            pc = instrs[pc].Target;
+            VOSTREL_NEXT();
+
+        op_flag_goto:
+            pc = jump_flag_ ? instrs[pc].Target : instrs[pc].Next;
+            VOSTREL_NEXT();
+
+        op_cond_goto: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            bool value = false;
+            if (!ReadCondition(in, v, value)) goto fail;
+            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+                in.QuickJumpWhen = in.BaseOp == opCondGoto;
+                in.QuickTarget = Threaded(instrs, in.Target);
+                in.QuickNext = Threaded(instrs, in.Next);
+                in.Op = qpCondByte;
+            }
+            pc = value == (in.BaseOp == opCondGoto) ? in.Target : in.Next;
+            VOSTREL_NEXT();
+        }
+
+        op_set_flag: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            bool value = false;
+            if (!ReadCondition(in, v, value)) goto fail;
+            jump_flag_ = in.Sub != 0 ? !value : value;
+            pc = in.Next;
+            VOSTREL_NEXT();
+        }
+
+        op_step: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
+                FailAt(in.End, ErTypeMismatch);
+                goto fail;
+            }
+            if (in.Op == in.BaseOp && IsPlainInteger32(v.Type->BaseType) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+                in.QuickNext = Threaded(instrs, in.Next);
+                in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
+            }
+            pc = in.Next;
+            VOSTREL_NEXT();
+        }
+
+        op_unary: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            if (!ResolveOperand(in.A, v)) goto fail;
+            position_ = in.End;
+            const std::uint32_t next = in.Next;
+            bool ok = false;
+            if (in.BaseOp == opBoolNot) {
+                ok = BooleanNotValue(v.Address, v.Type);
+            } else if (in.BaseOp == opNeg) {
+                ok = NegateValue(v.Address, v.Type);
+            } else {
+                ok = IntNotValue(v.Address, v.Type);
+            }
+            if (!ok) goto fail;
+            pc = next;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_set_ptr: {
+            const std::uint32_t next = instrs[pc].Next;
+            if (!SetPointer(instrs[pc])) goto fail;
+            pc = next;
+            VOSTREL_RELOAD();
+            VOSTREL_NEXT();
+        }
+
+        op_call: {
+            TPSDecodedInstr& in = instrs[pc];
+            std::uint32_t number = in.Number;
+            const std::uint32_t next = in.Next;
+            const std::uint32_t end = in.End;
+            if (in.BaseOp == opCallVar) {
+                TPSOperand v;
+                if (!ResolveOperand(in.A, v)) goto fail;
+                if (v.Type->BaseType != btProcPtr) {
+                    FailAt(end, ErTypeMismatch);
+                    goto fail;
+                }
+                const auto value = LoadAs<PSProcPtrValue>(v.Address);
+                if (value.ProcNo == 0 && value.Object != nullptr) {
+                    position_ = end;
+                    if (!CallHostMethodValue(value, static_cast<const TPSTypeRec_ProcPtr&>(*v.Type).ParamInfo)) goto fail;
+                    pc = next;
+                    VOSTREL_RELOAD();
+                    VOSTREL_NEXT();
+                }
+                number = value.ProcNo;
+                if (number >= procs_.size() || number == main_proc_) {
+                    FailAt(end, erOutOfProcRange);
+                    goto fail;
+                }
+            }
+            TPSProcRec* proc = procs_[number].get();
+            if (proc->IsExternal()) {
+                position_ = end;
+                if (!CallExternal(AsExternal(*proc))) goto fail;
+                pc = next;
+                VOSTREL_RELOAD();
+                VOSTREL_NEXT();
+            }
+            void* item = push(return_address_type_.get(), end);
+            if (item == nullptr) goto fail;
+            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_});
+            stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
+            EnterCode(proc);
+            VOSTREL_JUMP_TO(0);
+            VOSTREL_NEXT();
+        }
+
+        op_ret: {
+            TPSDecodedInstr& in = instrs[pc];
+            const std::uint32_t here = in.Pos;
+            bool into_finally = false;
+            while (!exception_frames_.empty()) {
+                TPSExceptionHandler& f = *exception_frames_.back();
+                if (f.Barrier) break;
+                const bool mine = f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1);
+                if (!mine) break;
+                stack_.PopTo(f.StackSize);
+                std::uint32_t block = kNoOffset;
+                if (f.FinallyOffset != kNoOffset) {
+                    block = f.FinallyOffset;
+                    f.FinallyOffset = kNoOffset;
+                } else if (f.Finally2Offset != kNoOffset) {
+                    block = f.Finally2Offset;
+                    f.Finally2Offset = kNoOffset;
+                }
+                if (block != kNoOffset) {
+                    // The return runs again once the block has ended.
+                    f.PendingReturn = here;
+                    ResumeInFrame(f, block);
+                    into_finally = true;
+                    break;
+                }
+                exception_frames_.pop_back();
+            }
+            if (into_finally) {
+                VOSTREL_JUMP_TO(position_);
+                VOSTREL_NEXT();
+            }
+            if (stack_base_ == -1) {
+                // The main procedure returned: the run is finished, also when
+                // it had been paused on the way.
+                position_ = in.End;
+                status_ = TPSStatus::isLoaded;
+                return;
+            }
+            if (stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) {
+                position_ = in.End;
+                status_ = entry;
+                return;
+            }
+            stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
+            void* top = stack_.Top();
+            if (!IsReturnAddressItem(top)) {
+                FailAt(in.End, erOutOfStackRange);
+                goto fail;
+            }
+            const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
+            stack_.Pop();
+            stack_base_ = back.StackBase;
+            if (back.Proc == nullptr) {
+                // The frame that the host made: its run ends here.
+                position_ = back.Position;
+                status_ = entry;
+                return;
+            }
+            EnterCode(back.Proc);
+            VOSTREL_JUMP_TO(back.Position);
+            VOSTREL_NEXT();
+        }
+
+        op_push_frame:
+            // (Nothing with a destructor may live where a dispatch jumps
+            // from: the frame is made in a function of its own.)
+            PushExceptionFrame(instrs[pc]);
+            pc = instrs[pc].Next;
+            VOSTREL_NEXT();
+
+        op_pop_frame: {
+            TPSDecodedInstr& in = instrs[pc];
+            if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
+                FailAt(in.End, ErOutOfRange);
+                goto fail;
+            }
+            TPSExceptionHandler& f = *exception_frames_.back();
+            std::uint32_t block = kNoOffset;
+            switch (in.Sub) {
+            case phEndOfTry:
+                if (f.FinallyOffset != kNoOffset) {
+                    block = f.FinallyOffset;
+                    f.FinallyOffset = kNoOffset;
+                } else if (f.Finally2Offset != kNoOffset) {
+                    block = f.Finally2Offset;
+                    f.Finally2Offset = kNoOffset;
+                }
+                break;
+            case phEndOfFinally:
+                if (last_error_code_ != ErNoError && f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
+                    block = f.ExceptOffset;
+                    f.PendingReturn = kNoOffset;
+                    MoveErrorIntoFrame(f);
+                } else if (f.Finally2Offset != kNoOffset) {
+                    block = f.Finally2Offset;
+                    f.Finally2Offset = kNoOffset;
+                }
+                break;
+            case phEndOfExcept:
+                f.ExceptOffset = kNoOffset;
+                if (f.Finally2Offset != kNoOffset) {
+                    block = f.Finally2Offset;
+                    f.Finally2Offset = kNoOffset;
+                }
+                break;
+            default:
+                break;
+            }
+            if (block != kNoOffset) {
+                VOSTREL_JUMP_TO(block);
+                VOSTREL_NEXT();
+            }
+            // The statement is done: the frame goes, and the run goes on
+            // where it waited, unless an error is still pending.
+            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn : f.EndOfBlock;
+            const std::uint8_t kind = in.Sub;
+            exception_frames_.pop_back();
+            if (kind != phEndOfExcept && last_error_code_ != ErNoError) {
+                std::exception_ptr object = std::move(last_error_object_);
+                last_error_object_ = nullptr;
+                ReportErrorAt(last_error_proc_, last_error_pos_, last_error_code_, last_error_param_, std::move(object));
+                goto fail;
+            }
+            VOSTREL_JUMP_TO(after);
+            VOSTREL_NEXT();
+        }
+
+        op_nop:
+            pc = instrs[pc].Next;
+            VOSTREL_NEXT();
+
+        op_out_of_range:
+            FailAt(instrs[pc].Pos, ErOutOfRange);
+            goto fail;
+
+        op_fail: {
+            TPSDecodedInstr& in = instrs[pc];
+            const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
+            TPSOperand ignored;
+            for (std::uint8_t i = 0; i < in.OperandCount; ++i)
+                if (!ResolveOperand(*operands[i], ignored)) goto fail;
+            FailAt(in.FailPos, in.FailCode);
+            goto fail;
+        }
+
+        op_invalid:
+            FailAt(instrs[pc].Pos + 1, erInvalidOpcode);
+            goto fail;
+
+        fail:
+            // An error was reported: a frame of the script may take it.
+            if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
+                status_ = TPSStatus::isRunning;
+                attention_ = step_active_;
+                VOSTREL_JUMP_TO(position_);
+                VOSTREL_NEXT();
+            }
+            if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
+            return;
+        } catch (...) {
+            // A value beyond the cap, or memory the system refused.
+            ReportException(std::current_exception());
+            if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
+                status_ = TPSStatus::isRunning;
+                attention_ = step_active_;
+                VOSTREL_JUMP_TO(position_);
+                continue;
+            }
+            if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
+            return;
+        }
+    }
+}
+
+#undef VOSTREL_NEXT
+#undef VOSTREL_RELOAD
+#undef VOSTREL_JUMP_TO
+
+}  // namespace script::runtime

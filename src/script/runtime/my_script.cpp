@@ -1,0 +1,209 @@
+#include "script/runtime/my_script.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/format.h"
+#include "platform/vcl/file_text.h"
+#include "platform/vcl/forms.h"
+#include "platform/win/message_window.h"
+#include "platform/win/timers.h"
+#include "script/compiler/compiler.h"
+#include "script/compiler/preprocessor.h"
+#include "script/runtime/plugin_library.h"
+#include "script/runtime/value_access.h"
+
+namespace script::runtime {
+
+namespace {
+
+// How many instructions run between two looks at the clock.
+constexpr std::uint32_t kStepsPerClockCheck = 1024;
+
+std::string WithSlashes(std::string name) {
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+}  // namespace
+
+std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName) {
+    const std::string name = WithSlashes(FileName);
+    if (name.empty()) return {};
+    const std::string path = name.front() == '/' ? name : rtl::ExtractFilePath(WithSlashes(IncludingFile)) + name;
+    if (rtl::FileExists(path)) return path;
+    // Sources written elsewhere name their includes and folders in any
+    // letter case: each part not found as written is matched in its folder.
+    std::string found = path.front() == '/' ? "/" : "";
+    std::size_t from = found.size();
+    while (from < path.size()) {
+        std::size_t to = path.find('/', from);
+        if (to == std::string::npos) to = path.size();
+        const std::string part = path.substr(from, to - from);
+        from = to + 1;
+        if (part.empty() || part == "." || part == "..") {
+            found += part.empty() ? "" : part + "/";
+            continue;
+        }
+        std::error_code ec;
+        if (std::filesystem::exists(rtl::SysPath(found + part), ec)) {
+            found += part + (to < path.size() ? "/" : "");
+            continue;
+        }
+        const std::string wanted = rtl::AnsiUpperCase(part);
+        std::string match;
+        for (std::filesystem::directory_iterator it(rtl::SysPath(found.empty() ? "." : found), ec), end;
+             !ec && it != end; it.increment(ec)) {
+            const std::string entry = rtl::FromSysPath(it->path().filename().string());
+            if (rtl::AnsiUpperCase(entry) == wanted) {
+                match = entry;
+                break;
+            }
+        }
+        if (match.empty()) return {};
+        found += match + (to < path.size() ? "/" : "");
+    }
+    return rtl::FileExists(found) ? found : std::string();
+}
+
+TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequest)) {}
+
+TMyScript::~TMyScript() = default;
+
+void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
+    compiler::TPSPascalCompiler comp;
+    PluginEvents events;
+    comp.OnUses = DeclarePluginLibrary;
+    comp.OnExportCheck = [&events](compiler::TPSPascalCompiler& c, compiler::TPSInternalProcedure& proc,
+                                   const std::string&) { return CheckPluginEvent(c, proc, &events); };
+    comp.AllowEndWithoutBegin = true;
+    comp.AllowNoMainBlock = true;
+    comp.Tag = this;
+
+    compiler::TPSPreProcessor pre;
+    pre.OnNeedFile = [](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
+                        std::string& text) {
+        const std::string found = ResolveIncludeFile(including, name);
+        if (found.empty()) return false;
+        try {
+            text = vcl::LoadStrFromFile(found);
+        } catch (const std::exception&) {
+            return false;
+        }
+        name = found;
+        return true;
+    };
+    pre.Clear();
+    comp.OnTranslateLineInfo = [&pre](compiler::TPSPascalCompiler&, std::uint32_t& pos, std::uint32_t& row,
+                                      std::uint32_t& col, std::string& module) {
+        compiler::TPSLineInfoResults res;
+        if (pre.LineInfo.GetLineInfo(module, pos, res)) {
+            pos = res.Pos;
+            row = res.Row;
+            col = res.Col;
+            module = res.Name;
+        }
+    };
+    pre.MainFileText = Source;
+    pre.MainFileName = FileName;
+    std::string text;
+    pre.PreProcess(FileName, text);
+
+    if (!comp.Compile(text)) {
+        pre.AdjustMessages(comp);
+        std::string message;
+        for (std::size_t i = 0; i < comp.GetMsgCount(); ++i) message += comp.GetMsg(i).MessageToString() + "\r";
+        throw EPSError(message);
+    }
+    std::string image;
+    if (!comp.GetOutput(image)) throw EPSError("The compiler gave no compiled image");
+
+    if (!exec_) {
+        exec_ = std::make_unique<TPSExec>();
+        library_ = std::make_unique<PluginLibrary>(*this);
+        exec_->SetOnStep([this](TPSExec&) { StepHook(); });
+    }
+    td_ = rd_ = rd2_ = nullptr;
+    events_ = {};
+    if (!exec_->LoadImage(image)) throw EPSError(PSErrorText(exec_->LastErrorCode(), exec_->LastErrorParam()));
+    td_ = exec_->FindGlobalVar("TD");
+    rd_ = exec_->FindGlobalVar("RD");
+    rd2_ = exec_->FindGlobalVar("RD2");
+    events_ = events;
+}
+
+void TMyScript::RunEvent(const char* Name) {
+    if (!exec_) return;
+    steps_ = 0;
+    last_pump_ = win::GetTickCount();
+    exec_->CallProcByName(Name, {});
+}
+
+void TMyScript::RunOnLoad() { RunEvent("ONLOAD"); }
+void TMyScript::RunOnSend() { RunEvent("ONSEND"); }
+void TMyScript::RunOnReceive(bool Main) { RunEvent(Main ? "ONRECEIVE" : "ONRECEIVE2"); }
+
+std::string TMyScript::GetTD() const { return td_ != nullptr ? PSGetVarString(td_) : std::string(); }
+void TMyScript::SetTD(const std::string& S) {
+    if (td_ != nullptr) PSSetVarString(td_, S);
+}
+std::string TMyScript::GetRD(bool Main) const {
+    void* rd = Main ? rd_ : rd2_;
+    return rd != nullptr ? PSGetVarString(rd) : std::string();
+}
+void TMyScript::SetRD(bool Main, const std::string& S) {
+    void* rd = Main ? rd_ : rd2_;
+    if (rd != nullptr) PSSetVarString(rd, S);
+}
+
+std::string TMyScript::ExceptionText(const std::exception& E) const {
+    std::string suffix;
+    if (exec_ && exec_->LastErrorCode() != 0) {
+        try {
+            suffix = rtl::Format(" (proc=%d, pos=%d)", {static_cast<std::int32_t>(exec_->LastErrorProc()),
+                                                        static_cast<std::int32_t>(exec_->LastErrorPos())});
+        } catch (const std::exception&) {
+            suffix.clear();
+        }
+    }
+    return "An exception occurred during script execution" + suffix + "\r\r" + E.what();
+}
+
+void TMyScript::ShowException(const std::exception& E) const {
+    const rtl::Exception shown(ExceptionText(E));
+    if (vcl::Application != nullptr) vcl::Application->ShowException(shown);
+}
+
+void TMyScript::Stop() {
+    stopped_ = true;
+    if (exec_) exec_->Stop();
+}
+
+std::string TMyScript::Request(std::int32_t Code, const std::string& Text) {
+    std::string reply;
+    if (OnRequest) OnRequest(Code, Text, reply);
+    return reply;
+}
+
+void TMyScript::WaitPumping(std::uint32_t Ms) {
+    const std::uint32_t start = win::GetTickCount();
+    while (!stopped_ && win::GetTickCount() - start < Ms) {
+        win::Sleep(1);
+        win::ProcessMessages();
+    }
+    last_pump_ = win::GetTickCount();
+}
+
+void TMyScript::StepHook() {
+    if (++steps_ % kStepsPerClockCheck != 0) return;
+    const std::uint32_t now = win::GetTickCount();
+    if (now - last_pump_ < kPumpIntervalMs) return;
+    win::ProcessMessages();
+    last_pump_ = win::GetTickCount();
+}
+
+}  // namespace script::runtime

@@ -1,0 +1,323 @@
+// Plug-in control in the main window: loading and unloading, the plug-in
+// button and its menu, the plug-in's requests, its reads from the main port
+// and the hooks that run its events.
+#include <cstring>
+#include <memory>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/numbers.h"
+#include "platform/rtl/strings.h"
+#include "platform/vcl/bitmap.h"
+#include "platform/win/message_window.h"
+#include "platform/win/shell.h"
+#include "platform/win/timers.h"
+#include "graph/graph_form.h"
+#include "script/runtime/my_script.h"
+#include "terminal/common_str_proc.h"
+#include "terminal/main_form.h"
+
+namespace terminal {
+
+namespace {
+
+using script::runtime::TMyScript;
+
+// The button's pictures: a plug (green while a plug-in is active, grey
+// while none is).
+std::unique_ptr<vcl::TBitmap> PluginGlyph(bool Active) {
+    auto bmp = std::make_unique<vcl::TBitmap>(12, 12);
+    vcl::TCanvas& c = bmp->Canvas();
+    const vcl::TColor body = Active ? vcl::TColor(0x00209020) : vcl::TColor(0x00A0A0A0);
+    c.Brush.SetColor(vcl::clBtnFace);
+    c.FillRect({0, 0, 12, 12});
+    c.Brush.SetColor(body);
+    c.Pen.SetColor(body);
+    c.Rectangle(2, 4, 10, 10);  // the body
+    c.Rectangle(3, 1, 5, 5);    // two pins
+    c.Rectangle(7, 1, 9, 5);
+    c.Rectangle(5, 9, 7, 12);   // the cord
+    return bmp;
+}
+
+}  // namespace
+
+// ---- Loading and unloading
+
+void TMain::LoadPlugin(const std::string& FileName) {
+    // Loading frees the running script: never while one of its events runs
+    // (profiles also reach here).
+    CheckPluginIdle();
+    UnloadPlugin();
+    if (FileName.empty()) return;
+    try {
+        LastPluginPath = FileName;
+        const std::string source = LoadStrFromFile(FileName);
+        Script = std::make_unique<TMyScript>(
+            [this](std::int32_t Code, const std::string& Text, std::string& Reply) { ScriptCommand(Code, Text, Reply); });
+        Script->Compile(source, FileName);
+        PluginFlags = APTD | APRD | APGD;
+        if (Script->HasOnLoad()) {
+            SetPluginBusy(true);
+            try {
+                Script->RunOnLoad();
+            } catch (const std::exception& e) {
+                SetPluginBusy(false);
+                Script->ShowException(e);
+                UnloadPlugin();
+                return;
+            }
+            SetPluginBusy(false);
+            if (Script->Stopped()) {
+                UnloadPlugin();
+                return;
+            }
+        }
+        PluginPath = FileName;
+        SetPluginButton(rtl::ChangeFileExt(rtl::ExtractFileName(FileName), ""));
+        DrainForeignPort();
+    } catch (const std::exception& e) {
+        UnloadPlugin();
+        throw rtl::Exception("Error loading plugin\r" + FileName + "\r\r" + e.what());
+    }
+}
+
+void TMain::UnloadPlugin() {
+    Script.reset();
+    SetPluginButton("");
+    PluginPath.clear();
+    SetPluginBusy(false);
+}
+
+void TMain::UnloadIfStopped() {
+    if (Script && Script->Stopped()) UnloadPlugin();
+}
+
+void TMain::SetPluginButton(const std::string& Caption) {
+    sbPlugin->SetCaption(Caption);
+    const bool active = !Caption.empty();
+    auto glyph = PluginGlyph(active);
+    sbPlugin->SetGlyph(*glyph);
+    sbPlugin->SetHint(active ? "Plugin: active" : "Plugin: inactive");
+    vcl::TBitmap measure(1, 1);
+    measure.Canvas().Font.Assign(sbPlugin->Font());
+    sbPlugin->SetWidth(measure.Canvas().TextWidth(Caption) + 18 + sbPlugin->Spacing() + 2);
+    sbPlugin->SetLeft(sbTRFormat->Left() - sbPlugin->Width() - 5);
+    if (LTRFormat) LTRFormat->SetLeft(sbPlugin->Left() - LTRFormat->Width() - 5);
+}
+
+// ---- The button's menu
+
+void TMain::sbPluginClick(vcl::TComponent*) {
+    const vcl::TPoint p = sbPlugin->ClientToScreen({0, sbPlugin->Height()});
+    pmPlugin->Popup(p.X, p.Y);
+}
+
+void TMain::pmPluginPopup(vcl::TComponent*) {
+    const bool any = !PluginPath.empty() || !LastPluginPath.empty();
+    mReloadPlugin->SetEnabled(any);
+    mUnloadPlugin->SetEnabled(!PluginPath.empty());
+    mEditPlugin->SetEnabled(any);
+}
+
+void TMain::mLoadPluginClick(vcl::TComponent*) {
+    CheckPluginIdle();
+    if (!odPlug->Execute()) return;
+    // A failed load still leaves the settings apart from any profile.
+    CBProfile->SetItemIndex(-1);
+    CBProfileChange(nullptr);
+    LoadPlugin(odPlug->FileName);
+}
+
+void TMain::mReloadPluginClick(vcl::TComponent*) {
+    CheckPluginIdle();
+    const std::string path = !PluginPath.empty() ? PluginPath : LastPluginPath;
+    CBProfile->SetItemIndex(-1);
+    CBProfileChange(nullptr);
+    LoadPlugin(path);
+}
+
+void TMain::mUnloadPluginClick(vcl::TComponent*) {
+    if (PluginBusy) {
+        // The running event's hook unloads it once the event returns.
+        if (Script) Script->Stop();
+        return;
+    }
+    UnloadPlugin();
+    CBProfile->SetItemIndex(-1);
+    CBProfileChange(nullptr);
+}
+
+void TMain::mEditPluginClick(vcl::TComponent*) {
+    const std::string path = !PluginPath.empty() ? PluginPath : LastPluginPath;
+    const int result = ShellOpen ? ShellOpen(path) : win::ShellExecute("open", path, win::SW_SHOWNORMAL);
+    if (result < 33) throw rtl::Exception("Can't open editor");
+}
+
+// ---- Requests of the plug-in
+
+void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::string& Reply) {
+    using namespace script::runtime;
+    switch (Code) {
+        case srSend: {
+            const std::uint32_t n = SendData(Text.data(), static_cast<std::uint32_t>(Text.size()), true);
+            Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
+            TRLabel->Repaint();
+            break;
+        }
+        case srAddMsg: AddTextLine(Text, 0, 0, dfMSG); break;
+        case srUpdMsg: {
+            TLineStore& lines = RxPanel->Lines();
+            const int n = lines.LineCount();
+            int target = -1;
+            if (n > 0 && lines.LineRecord(n - 1).Format == dfMSG)
+                target = n - 1;
+            else if (n > 1 && RxPanel->CurLine().empty() && lines.LineRecord(n - 2).Format == dfMSG)
+                target = n - 2;
+            if (target < 0) {
+                AddTextLine(Text, 0, 0, dfMSG);
+                break;
+            }
+            const TLineRecord r = lines.LineRecord(target);
+            const std::string line = lines.GetLine(target);
+            lines.PutLine(target, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) + Text);
+            lb1->SyncCount(target);
+            break;
+        }
+        case srAddErr: AddTextLine(Text, 0, 0, dfERR); break;
+        case srRecv: {
+            std::int32_t count = 0;
+            std::int32_t timeout = 0;
+            if (Text.size() < 16 || !rtl::TryStrToInt("$" + Text.substr(0, 8), count) ||
+                !rtl::TryStrToInt("$" + Text.substr(8, 8), timeout))
+                throw rtl::Exception("Bad \"Recv\" request");
+            ScriptRecv(count, timeout, Reply);
+            break;
+        }
+        case srPurgeRx:
+            if (ForeignPort) {
+                const int avail = ForeignPort->RxCount();
+                if (avail > 0) ForeignPort->Read(avail);
+            } else {
+                cp1->FlushBuffers(true, false);
+            }
+            break;
+        case srSetV: ScriptSetV(Text, "\r"); break;
+        case srGetV: Reply = ScriptGetV(rtl::UpperCase(Text)); break;
+        case srGraphAdd:
+            if (Text.size() == sizeof(double) && graph::fGraph) {
+                double value = 0;
+                std::memcpy(&value, Text.data(), sizeof value);
+                graph::fGraph->AddPoint(CurrentTime(), value);
+            }
+            break;
+        case srSend2: {
+            const std::uint32_t n = SendData2(Text.data(), static_cast<std::uint32_t>(Text.size()));
+            Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
+            break;
+        }
+        default: Reply.clear(); break;
+    }
+}
+
+// ---- Reading for the plug-in
+
+bool TMain::TScriptRecvSource::Gone() const {
+    return Foreign != nullptr && (Owner->ForeignPort.get() != Foreign || Owner->ForeignPortSerial != ForeignSerial);
+}
+
+void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& Data) {
+    CheckConnected(true);
+    // The wait reads from the object it paused and resumes only that one,
+    // whatever the window's main port becomes meanwhile.
+    TScriptRecvSource source;
+    source.Owner = this;
+    if (ForeignPort) {
+        source.Foreign = ForeignPort.get();
+        source.ForeignSerial = ForeignPortSerial;
+        source.Foreign->PauseRx();
+    } else {
+        source.Driver = cp1;
+        cp1->PausePolling();
+    }
+    auto resume = [&source] {
+        if (source.Gone()) return;
+        if (source.Foreign != nullptr)
+            source.Foreign->ResumeRx();
+        else
+            source.Driver->ContinuePolling();
+    };
+    Data.clear();
+    try {
+        const std::uint32_t start = win::GetTickCount();
+        bool stopped = false;
+        for (;;) {
+            if (static_cast<std::int64_t>(win::GetTickCount() - start) >= Timeout) break;
+            win::Sleep(1);
+            win::ProcessMessages();
+            if (!Script || Script->Stopped() || source.Gone()) {
+                stopped = true;
+                break;
+            }
+            if (ScriptReadAvailable(source, nBytes, Data)) break;
+        }
+        if (!stopped) ScriptReadAvailable(source, nBytes, Data);
+    } catch (...) {
+        resume();
+        throw;
+    }
+    resume();
+}
+
+bool TMain::ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data) {
+    if (Source.Gone()) return false;
+    std::int64_t avail = Source.Foreign != nullptr ? Source.Foreign->RxCount() : Source.Driver->CountRX();
+    if (nBytes > 0) avail = std::min<std::int64_t>(avail, nBytes - static_cast<std::int64_t>(Data.size()));
+    if (avail > 0) {
+        std::string chunk;
+        if (Source.Foreign != nullptr) {
+            chunk = Source.Foreign->Read(static_cast<int>(avail));
+        } else {
+            chunk.resize(static_cast<std::size_t>(avail));
+            chunk.resize(Source.Driver->ReadData(chunk.data(), static_cast<std::uint32_t>(avail)));
+        }
+        Data += chunk;
+        // Counted and shown as main-port data like any other.
+        if (!chunk.empty()) ReceiveData(true, chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    }
+    return nBytes > 0 && Data.size() == static_cast<std::size_t>(nBytes);
+}
+
+// ---- The event hooks
+
+void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
+    SetPluginBusy(true);
+    try {
+        Script->SetRD(IsMain, Data);
+        Script->RunOnReceive(IsMain);
+        Data = Script->GetRD(IsMain);
+    } catch (const std::exception& e) {
+        // The chunk goes on as it came: a faulty plug-in loses no data.
+        Script->ShowException(e);
+    }
+    SetPluginBusy(false);
+    UnloadIfStopped();
+}
+
+bool TMain::PluginTransmitHook(std::string& Data) {
+    SetPluginBusy(true);
+    bool send = true;
+    try {
+        Script->SetTD(Data);
+        Script->RunOnSend();
+        Data = Script->GetTD();
+    } catch (const std::exception& e) {
+        Script->ShowException(e);
+        send = false;
+    }
+    SetPluginBusy(false);
+    UnloadIfStopped();
+    return send;
+}
+
+}  // namespace terminal

@@ -1,0 +1,386 @@
+// Plug-ins through the main window: a plug-in named in the settings file
+// or loaded from the plug-in button's menu is compiled and run, and its
+// events hook what a pseudo-terminal (playing the device behind COM5)
+// sends and receives.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "graph/graph_form.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/file_text.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/timer.h"
+#include "platform/win/timers.h"
+#include "ports/ethernet_port.h"
+#include "script/runtime/my_script.h"
+#include "support/main_window.h"
+#include "support/pty.h"
+#include "support/qt_app.h"
+#include "terminal/main_form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+
+// The plug-in most scenarios use: it greets the device when loaded, shows
+// received text in upper case (dropping "drop", failing on "bad"),
+// reverses what is sent, and answers a few commands typed as transmissions.
+constexpr const char* kPlugin = R"(
+function Flag(x: Boolean): string;
+begin
+  if x then Result := 'True' else Result := 'False';
+end;
+
+procedure OnLoad;
+begin
+  AddMsg('loaded');
+  Send('hi');
+end;
+
+procedure OnReceive;
+begin
+  if RD = 'drop' then RD := ''
+  else if RD = 'bad' then RD := IntToStr(1 div (Length(RD) - 3))
+  else RD := UpperCase(RD);
+end;
+
+procedure OnSend;
+var got: string; ok: Boolean; t: Cardinal;
+begin
+  if Copy(TD, 1, 4) = 'recv' then
+  begin
+    t := GetTickCount;
+    ok := Recv(StrToInt(Copy(TD, 5, 2)), StrToInt(Copy(TD, 7, 4)), got);
+    AddMsg(IntToStr(Length(got)) + Flag(ok) + ' ' + IntToStr(GetTickCount - t));
+    TD := '';
+  end
+  else if TD = 'wait' then
+  begin
+    NBSleep(100000);
+    TD := '';
+  end
+  else if TD = 'vars' then
+  begin
+    SetV('x', '1');
+    SetV('apgd', '0');
+    AddMsg(GetV('X') + GetV('APGD') + GetV('APRD') + '[' + GetV('never') + ']');
+    GraphAdd(2.5);
+    AddMsg(IntToStr(Send('count')));
+    SetV('aprd', '2');
+  end
+  else
+    TD := Reverse(TD);
+end;
+)";
+
+struct PluginWindow : test_support::MainWindow {
+    test_support::PtyPair dev;
+    std::string plugin;
+
+    explicit PluginWindow(const std::string& Source = kPlugin, const std::string& Extra = "")
+        : BasicMainWindow({.Start = false, .Graph = true}) {
+        dev.MapAsCom(5);
+        plugin = dir.File("Greeter.pas");
+        vcl::SaveStrToFile(Source, plugin);
+        vcl::SaveStrToFile("[Main]\r\nDataFormat=4\r\nRVPnlTime=0\r\n[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" +
+                               plugin + "\r\n" + Extra,
+                           ini);
+        Start();
+        main->RVPnlTime = 0;
+    }
+    ~PluginWindow() { Free(); }
+
+    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+    std::string AllLines() const {
+        std::string text;
+        for (int i = 0; i < Lines().LineCount(); ++i) text += Lines().LineData(i) + "|";
+        return text + main->RxPanel->CurLine();
+    }
+    std::uint32_t RxCount() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    bool Play(const std::string& bytes, std::uint32_t counted) {
+        const std::uint32_t want = RxCount() + counted;
+        if (dev.Write(bytes) != bytes.size()) return false;
+        return test_support::PumpUntil([&] { return RxCount() == want; });
+    }
+    std::uint32_t Transmit(const std::string& text) {
+        return main->SendData(text.data(), static_cast<std::uint32_t>(text.size()), true);
+    }
+    // The last MSG line's text.
+    std::string LastMsg() const {
+        for (int i = Lines().LineCount() - 1; i >= 0; --i)
+            if (Lines().LineRecord(i).Format == terminal::dfMSG) return Lines().LineData(i);
+        return {};
+    }
+};
+
+TEST(plugin_control, a_plugin_from_the_settings_runs_its_events_on_the_device_road) {
+    PluginWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    // ONLOAD ran after the port was opened: its line shows, its bytes went out.
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    EXPECT_EQ(m->PluginPath, w.plugin);
+    EXPECT_EQ(m->sbPlugin->Caption(), "Greeter");
+    EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: active");
+    EXPECT_EQ(m->sbPlugin->Left() + m->sbPlugin->Width() + 5, m->sbTRFormat->Left());
+    EXPECT_NE(w.AllLines().find("loaded"), std::string::npos) << w.AllLines();
+    EXPECT_EQ(w.dev.Read(2, 2s), "hi");
+
+    // ONRECEIVE changes the bytes before they are counted and shown.
+    ASSERT_TRUE(w.Play("abc", 3));
+    EXPECT_EQ(m->RxPanel->CurLine().substr(m->RxPanel->CurLine().size() - 3), "ABC") << w.AllLines();
+    // Emptied: neither counted nor shown.
+    m->StartNewLine(true);
+    const std::uint32_t before = w.RxCount();
+    ASSERT_EQ(w.dev.Write("drop"), 4u);
+    test_support::Pump(300ms);
+    EXPECT_EQ(w.RxCount(), before);
+    ASSERT_TRUE(w.Play("z", 1));
+    EXPECT_EQ(w.AllLines().find("drop"), std::string::npos);
+    EXPECT_NE(w.AllLines().find("Z"), std::string::npos);
+    // A script error shows the plug-in's error, and the chunk goes on as it came.
+    m->StartNewLine(true);
+    ASSERT_TRUE(w.Play("bad", 3));
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0].rfind("An exception occurred during script execution (proc=", 0), 0u) << w.Messages[0];
+    EXPECT_NE(w.AllLines().find("bad"), std::string::npos) << w.AllLines();
+    EXPECT_TRUE(m->Script != nullptr);
+
+    // ONSEND: the device gets the bytes reversed.
+    EXPECT_EQ(w.Transmit("\x01\x02\x03"), 3u);
+    EXPECT_EQ(w.dev.Read(3, 2s), "\x03\x02\x01");
+
+    // Variables, the display flags, the graph and Send's count.
+    w.Messages.clear();
+    const int points = w.graph->PointCount() + w.graph->PendingCount();
+    // The event ends in the error of its last SetV, so "vars" itself is
+    // not sent; the plug-in's own Send went out.
+    EXPECT_EQ(w.Transmit("vars"), 0u);
+    EXPECT_EQ(w.dev.Read(9, 500ms), "count");
+    EXPECT_NE(w.AllLines().find("101[]"), std::string::npos) << w.AllLines();
+    EXPECT_NE(w.AllLines().find("|5"), std::string::npos) << w.AllLines();
+    EXPECT_EQ(m->GetPluginVar("X"), "1");
+    EXPECT_EQ(m->PluginFlags & terminal::APGD, 0);
+    EXPECT_EQ(w.graph->PointCount() + w.graph->PendingCount(), points + 1);
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_NE(w.Messages[0].find("\r\rBad Value \"2\""), std::string::npos) << w.Messages[0];
+}
+
+TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
+    PluginWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_EQ(w.dev.Read(2, 2s), "hi");
+    auto play_later = [&](std::string first, std::string second) {
+        return std::thread([&w, first, second] {
+            w.dev.Write(first);
+            std::this_thread::sleep_for(200ms);
+            if (!second.empty()) w.dev.Write(second);
+        });
+    };
+    auto elapsed = [](const std::string& msg) { return std::stoi(msg.substr(msg.find(' ') + 1)); };
+
+    std::thread device = play_later("12345", "67890");
+    EXPECT_EQ(w.Transmit("recv101000"), 0u);
+    device.join();
+    EXPECT_EQ(w.LastMsg().substr(0, 7), "10True ") << w.LastMsg();
+    EXPECT_GE(elapsed(w.LastMsg()), 150);
+    EXPECT_LT(elapsed(w.LastMsg()), 900);
+    // What the plug-in read is counted and shown as received data.
+    EXPECT_NE(w.AllLines().find("1234567890"), std::string::npos) << w.AllLines();
+
+    device = play_later("abcde", "");
+    EXPECT_EQ(w.Transmit("recv101000"), 0u);
+    device.join();
+    EXPECT_EQ(w.LastMsg().substr(0, 7), "5False ") << w.LastMsg();
+    EXPECT_GE(elapsed(w.LastMsg()), 990);
+
+    device = play_later("xy", "z");
+    EXPECT_EQ(w.Transmit("recv000300"), 0u);
+    device.join();
+    EXPECT_EQ(w.LastMsg().substr(0, 6), "3True ") << w.LastMsg();
+    EXPECT_GE(elapsed(w.LastMsg()), 290);
+}
+
+TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
+    PluginWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_EQ(w.dev.Read(2, 2s), "hi");
+    m->Profiles[1] = m->Profiles[11];
+    m->Profiles[1].Name = "other";
+    m->Profiles[1].Speed = 19200;
+    m->Profiles[1].PlugPath = w.plugin;
+
+    bool close_allowed = true;
+    std::uint32_t seen_during_wait = 0;
+    std::string load_error;
+    vcl::TTimer during(nullptr);
+    during.SetInterval(150);
+    during.SetOnTimer([&](vcl::TComponent*) {
+        during.SetEnabled(false);
+        m->FormCloseQuery(m, close_allowed);
+        // Received data is still handled, and commands that would free the
+        // running script are refused; a profile's other settings still apply.
+        w.dev.Write("live");
+        test_support::PumpUntil([&] { return w.RxCount() >= 4 + 2; }, 1s);
+        seen_during_wait = w.RxCount();
+        try {
+            m->mReloadPluginClick(nullptr);
+        } catch (const std::exception& e) {
+            load_error = e.what();
+        }
+        m->ApplyConf(1);
+        m->mUnloadPluginClick(nullptr);
+    });
+    during.SetEnabled(true);
+    const auto start = std::chrono::steady_clock::now();
+    // The event stopped inside its wait leaves TD as it was, which is sent.
+    EXPECT_EQ(w.Transmit("wait"), 4u);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 5s);
+    EXPECT_EQ(w.dev.Read(10, 500ms), "wait");
+    EXPECT_FALSE(close_allowed);
+    EXPECT_EQ(seen_during_wait, 4u);
+    EXPECT_EQ(load_error, terminal::kPluginRunningText);
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0], std::string(terminal::kPluginRunningText) + ".");
+    EXPECT_EQ(m->speedcb->Text(), "19200");
+    // The event returned and the plug-in went with it.
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->PluginPath, "");
+    EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: inactive");
+    EXPECT_FALSE(m->PluginBusy);
+    bool can_close = false;
+    m->FormCloseQuery(m, can_close);
+    EXPECT_TRUE(can_close);
+}
+
+TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
+    PluginWindow w("procedure OnLoad; begin AddMsg('first'); end;");
+    TMain* m = w.main;
+    ASSERT_EQ(m->PluginPath, w.plugin);
+    m->pmPluginPopup(nullptr);
+    EXPECT_TRUE(m->mUnloadPlugin->Enabled());
+    m->mUnloadPluginClick(nullptr);
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->sbPlugin->Caption(), "");
+    m->pmPluginPopup(nullptr);
+    EXPECT_FALSE(m->mUnloadPlugin->Enabled());
+    EXPECT_TRUE(m->mReloadPlugin->Enabled());
+
+    // Reload takes the file as it is now.
+    vcl::SaveStrToFile("procedure OnLoad; begin AddMsg('second'); end;", w.plugin);
+    m->mReloadPluginClick(nullptr);
+    EXPECT_EQ(w.LastMsg(), "second");
+    EXPECT_EQ(m->PluginPath, w.plugin);
+
+    // Load from the dialog; a compile error names the file, row and column.
+    const std::string broken = w.dir.File("broken.pas");
+    vcl::SaveStrToFile("procedure OnLoad;\nbegin\n  Nothing;\nend;\n", broken);
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        static_cast<vcl::TOpenDialog&>(d).FileName = broken;
+        return true;
+    };
+    try {
+        m->mLoadPluginClick(nullptr);
+        ADD_FAILURE() << "loaded";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Error loading plugin\r" + broken + "\r\r[Error] " + broken + "(3:3): Unknown identifier 'Nothing'\r");
+    }
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->LastPluginPath, broken);
+    // A plug-in that the loader refuses, or a missing file, is no plug-in either.
+    try {
+        m->LoadPlugin(w.dir.File("none.pas"));
+        ADD_FAILURE() << "loaded";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Error loading plugin\r" + w.dir.File("none.pas") + "\r\rCannot open file", 0),
+                  0u)
+            << e.what();
+    }
+
+    // Edit opens the file; a failed opener says so.
+    std::string opened;
+    m->ShellOpen = [&](const std::string& f) {
+        opened = f;
+        return 2;
+    };
+    try {
+        m->mEditPluginClick(nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Can't open editor");
+    }
+    EXPECT_EQ(opened, w.dir.File("none.pas"));
+
+    // The profile's plug-in is stored with it.
+    m->LoadPlugin(w.plugin);
+    m->StoreProfile(11, "");
+    EXPECT_EQ(m->Profiles[11].PlugPath, w.plugin);
+}
+
+TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
+    PluginWindow w("procedure OnSend; var got: string; ok: Boolean;\n"
+                   "begin ok := Recv(10, 3000, got); AddMsg('[' + got + ']'); TD := ''; end;");
+    TMain* m = w.main;
+    ASSERT_NE(m->Script, nullptr);
+    // The main port becomes the Ethernet port, opened on a local port.
+    const int ethernet = m->ComNcb->Items().IndexOfObject(257);
+    ASSERT_GT(ethernet, 0);
+    m->ComNcb->SelectByUser(ethernet);
+    ASSERT_TRUE(m->ForeignPort);
+    auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
+    frame->edLocalPort->SetText("40017");
+    frame->edDstIp->SetText("0.0.0.0");
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << ::testing::PrintToString(w.Messages);
+
+    // While the plug-in waits, the user picks a serial port again: the
+    // Ethernet port is freed, and the wait ends at once without it.
+    vcl::TTimer during(nullptr);
+    during.SetInterval(100);
+    during.SetOnTimer([&](vcl::TComponent*) {
+        during.SetEnabled(false);
+        m->ComNcb->SelectByUser(m->ComNcb->Items().IndexOfObject(5));
+    });
+    during.SetEnabled(true);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        w.Transmit("x");
+    } catch (const std::exception&) {
+        // The new port may not be open yet: sending says so.
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(m->ForeignPort, nullptr);
+    EXPECT_EQ(w.LastMsg(), "[]");
+    EXPECT_NE(m->Script, nullptr);
+    EXPECT_FALSE(m->PluginBusy);
+}
+
+TEST(plugin_control, message_lines_and_the_second_port) {
+    test_support::PtyPair second;
+    second.MapAsCom(6);
+    PluginWindow w("procedure OnLoad; begin AddMsg('a'); UpdMsg('b'); end;\n"
+                   "procedure OnSend; begin UpdMsg('c'); AddErr('e'); TD := IntToStr(Send2('two')); end;",
+                   "Port2=6\r\n");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    // UpdMsg changes the last message line.
+    EXPECT_EQ(w.LastMsg(), "b");
+    EXPECT_EQ(w.AllLines().find("a|"), std::string::npos) << w.AllLines();
+    // After a data line in progress it adds a line of its own.
+    ASSERT_TRUE(w.Play("x", 1));
+    EXPECT_EQ(w.Transmit("t"), 1u);
+    EXPECT_EQ(second.Read(3, 2s), "two");
+    EXPECT_EQ(w.dev.Read(1, 2s), "3");
+    EXPECT_EQ(w.LastMsg(), "c");
+    EXPECT_NE(w.AllLines().find("b|"), std::string::npos) << w.AllLines();
+    EXPECT_NE(w.AllLines().find("x|c|e|"), std::string::npos) << w.AllLines();
+}
+
+}  // namespace

@@ -1,0 +1,353 @@
+// The plug-in host as the main window uses it: plug-in sources compiled
+// with the plug-in library, loaded, and their events run, with requests
+// answered by a device-like owner; the library's functions through real
+// scripts; include files on disk; errors as the user reads them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <vector>
+
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/file_text.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/timer.h"
+#include "platform/win/timers.h"
+#include "script/runtime/my_script.h"
+#include "support/qt_app.h"
+#include "support/temp_dir.h"
+
+namespace script::runtime {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The owner of a host: answers requests as a terminal with a device that
+// echoes what is sent would, and records them.
+struct Owner {
+    std::vector<std::pair<std::int32_t, std::string>> Requests;
+    std::map<std::string, std::string> Vars;
+    std::string Pending;  // what the device has sent back
+    std::vector<std::string> Shown;
+
+    Owner() {
+        vcl::EnsureApplication();
+        vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
+            Shown.push_back(r.Text);
+            return vcl::IDYES;
+        };
+        vcl::Application->DialogHook = [](vcl::TCommonDialog&) { return false; };
+    }
+    ~Owner() {
+        vcl::Application->MessageHook = nullptr;
+        vcl::Application->DialogHook = nullptr;
+    }
+
+    TScriptRequestEvent Callback() {
+        return [this](std::int32_t code, const std::string& text, std::string& reply) {
+            Requests.emplace_back(code, text);
+            switch (code) {
+                case srSend:
+                case srSend2:
+                    // An echo, and a modem's answer to a command line.
+                    Pending += text;
+                    if (!text.empty() && text.back() == '\r') Pending += "\r\nOK\r\n";
+                    reply = std::to_string(text.size());
+                    break;
+                case srRecv: {
+                    const auto n = static_cast<std::size_t>(rtl::StrToIntDef("$" + text.substr(0, 8), 0));
+                    reply = Pending.substr(0, n == 0 ? Pending.size() : n);
+                    Pending.erase(0, reply.size());
+                    break;
+                }
+                case srSetV: {
+                    const auto cr = text.find('\r');
+                    Vars[text.substr(0, cr)] = text.substr(cr + 1);
+                    break;
+                }
+                case srGetV: reply = Vars[text]; break;
+                default: break;
+            }
+        };
+    }
+    int Count(std::int32_t code) const {
+        int n = 0;
+        for (const auto& r : Requests) n += r.first == code;
+        return n;
+    }
+};
+
+std::string PluginDir() { return std::string(VOSTREL_SOURCE_DIR_DEFAULT) + "/tests/script/compiler/plugins"; }
+
+// What a compile raised, or "" when it compiled.
+std::string CompileError(TMyScript& host, const std::string& source, const std::string& file = "p.pas") {
+    try {
+        host.Compile(source, file);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST(plugin_host, every_plugin_compiles_loads_and_runs_its_events_through_the_host) {
+    Owner owner;
+    int plugins = 0;
+    int events = 0;
+    std::vector<std::string> failures;
+    std::vector<std::string> stopped;
+    for (const auto& entry : std::filesystem::directory_iterator(PluginDir())) {
+        if (entry.path().extension() != ".pas") continue;
+        const std::string file = entry.path().string();
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        TMyScript host(owner.Callback());
+        ASSERT_EQ(CompileError(host, vcl::LoadStrFromFile(file), file), "");
+        ++plugins;
+        owner.Vars["total_bytes"] = "1000";
+        // A plug-in that keeps the window longer than this is stopped from
+        // the message loop, as the user's Unload would.
+        vcl::TTimer guard(nullptr);
+        guard.SetInterval(1500);
+        guard.SetOnTimer([&](vcl::TComponent*) { host.Stop(); });
+        const std::pair<const char*, bool> kEvents[] = {{"ONLOAD", host.HasOnLoad()},
+                                                        {"ONSEND", host.HasOnSend()},
+                                                        {"ONRECEIVE", host.HasOnReceive(true)},
+                                                        {"ONRECEIVE2", host.HasOnReceive(false)}};
+        for (const auto& [event, declared] : kEvents) {
+            if (!declared) continue;
+            ++events;
+            host.SetTD(std::string("\x01\x02\x03hello\r\n", 10));
+            host.SetRD(true, "$GPGGA,1,2*33\r\n");
+            host.SetRD(false, std::string("\x10\x02\x7F", 3));
+            guard.SetEnabled(false);
+            guard.SetEnabled(true);
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                if (std::string(event) == "ONLOAD") host.RunOnLoad();
+                if (std::string(event) == "ONSEND") host.RunOnSend();
+                if (std::string(event) == "ONRECEIVE") host.RunOnReceive(true);
+                if (std::string(event) == "ONRECEIVE2") host.RunOnReceive(false);
+            } catch (const std::exception& e) {
+                // A script error: the text the window would show names its place.
+                const std::string text = host.ExceptionText(e);
+                EXPECT_EQ(text.rfind("An exception occurred during script execution (proc=", 0), 0u) << text;
+                failures.push_back(name + " " + event + ": " + e.what());
+            }
+            guard.SetEnabled(false);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << event;
+            if (host.Stopped()) {
+                stopped.push_back(name + " " + event);
+                break;  // a stopped plug-in is unloaded by its owner
+            }
+            EXPECT_EQ(host.Exec()->Status(), TPSStatus::isLoaded) << event;
+        }
+    }
+    EXPECT_EQ(plugins, 40);
+    EXPECT_GE(events, 60);
+    // Plug-ins talk to the owner: sends, messages, variables and reads.
+    EXPECT_GT(owner.Count(srSend), 10);
+    EXPECT_GT(owner.Count(srAddMsg), 10);
+    EXPECT_GT(owner.Count(srRecv), 5);
+    EXPECT_GT(owner.Count(srSetV), 0);
+    EXPECT_GT(owner.Count(srGraphAdd), 0);
+    // A plug-in that reads numbers fails on text, as a script does.
+    EXPECT_EQ(failures, std::vector<std::string>{"open_array_stats.pas ONRECEIVE: Invalid float"})
+        << ::testing::PrintToString(failures);
+    // Fifty samples 200 ms apart take longer than the guard allows.
+    EXPECT_EQ(stopped, std::vector<std::string>{"polling_loop.pas ONLOAD"}) << ::testing::PrintToString(stopped);
+}
+
+TEST(plugin_host, library_functions_give_what_plugins_rely_on) {
+    Owner owner;
+    test_support::TempDir dir;
+    TMyScript host(owner.Callback());
+    const std::string file = dir.File("data.bin");
+    const std::string source = R"(
+var w: Word; c: Cardinal; b: Byte; d: Double; e: Extended; i64: Int64; s: string;
+function BoolToStr(x, unused: Boolean): string;
+begin
+  if x then Result := 'True' else Result := 'False';
+end;
+procedure OnLoad;
+var v1, v2, v3: Variant; ok: Boolean; got: string;
+begin
+  w := $1234;
+  TD := Data2Str(w);                    { 34 12 }
+  c := $AABBCCDD;
+  Str2Data(#1#2, c);                    { the two bytes, the rest zero }
+  RD := Data2Str(c);
+  d := 1.5;
+  RD2 := Data2Str(d) + Data2Str(Int64(-2));
+  v1 := 1; v2 := Byte(2); v3 := 'ab';
+  AddMsg(ArrayToHex(Compose([v1, v2, v3]), True));
+  v3 := True;
+  AddMsg('[' + Compose([v1, v3]) + ']');
+  AddMsg(Format('%d-%s-%.2f-%x', [42, 'x', 2.5, 255]));
+  AddMsg(IntToHex(MakeWord(Lo($1234), Hi($1234)), 4) + IntToHex(MakeLong(LoWord($10002), HiWord($10002)), 8));
+  AddMsg(IntToHex(Swap32($01020304), 8) + ' ' + Reverse('abc'));
+  AddMsg(IntToStr(Random(0)) + IntToStr(Random(-5)));
+  AddMsg(IntToStr(Send('ping')));
+  ok := Recv(2, 100, got);
+  AddMsg(got + BoolToStr(ok, True));
+  ok := Recv(10, 100, got);
+  AddMsg(got + BoolToStr(ok, True));
+  ok := Recv(0, 100, got);
+  AddMsg('[' + got + ']' + BoolToStr(ok, True));
+  SetV('name', 'value');
+  AddMsg(GetV('name'));
+  GraphAdd(0.25);
+  UpdMsg('u'); AddErr('e'); PurgeRx;
+  AddMsg(IntToStr(MsgBox('q', 'c', 4)));
+  ok := SaveStrToFile(')" + file + R"(', #0'data'#255);
+  AddMsg(BoolToStr(ok, True));
+  ok := LoadStrFromFile(')" + file + R"(', got);
+  AddMsg(BoolToStr(ok, True) + ArrayToHex(got, False));
+  ok := LoadStrFromFile(')" + dir.File("none") + R"(', got);
+  AddMsg(BoolToStr(ok, True) + '[' + got + ']');
+  AddMsg(BoolToStr(LoadStrFromFile(')" + dir.path() + R"(', got), True));
+  AddMsg(BoolToStr(SaveStrToFile(')" + dir.File("no/such/file") + R"(', 'x'), True));
+  AddMsg(BoolToStr(LoadStrFromFile('', got), True));
+end;
+begin end.)";
+    ASSERT_EQ(CompileError(host, source), "");
+    ASSERT_TRUE(host.HasOnLoad());
+    EXPECT_FALSE(host.HasOnSend());
+    host.RunOnLoad();
+    EXPECT_EQ(host.GetTD(), "\x34\x12");
+    EXPECT_EQ(host.GetRD(true), std::string("\x01\x02\x00\x00", 4));
+    double d = 0;
+    std::int64_t i = 0;
+    ASSERT_EQ(host.GetRD(false).size(), 16u);
+    std::memcpy(&d, host.GetRD(false).data(), 8);
+    std::memcpy(&i, host.GetRD(false).data() + 8, 8);
+    EXPECT_EQ(d, 1.5);
+    EXPECT_EQ(i, -2);
+
+    std::vector<std::string> msgs;
+    std::vector<std::pair<std::int32_t, std::string>> others;
+    for (const auto& [code, text] : owner.Requests) {
+        if (code == srAddMsg)
+            msgs.push_back(text);
+        else
+            others.emplace_back(code, text);
+    }
+    EXPECT_EQ(msgs, (std::vector<std::string>{
+                        "01 00 00 00 02 61 62", "[]", "42-x-2.50-FF", "123400010002", "04030201 cba", "00", "4",
+                        "piTrue", "ngFalse", "[]True", "value", "6", "True", "True0064617461FF", "False[]", "False",
+                        "False", "False"}));
+    ASSERT_EQ(others.size(), 10u);
+    double point = 0;
+    ASSERT_EQ(others[6].second.size(), 8u);
+    std::memcpy(&point, others[6].second.data(), 8);
+    EXPECT_EQ(point, 0.25);
+    others[6].second = "0.25";
+    EXPECT_EQ(others, (std::vector<std::pair<std::int32_t, std::string>>{{srSend, "ping"},
+                                                                      {srRecv, "0000000200000064"},
+                                                                      {srRecv, "0000000A00000064"},
+                                                                      {srRecv, "0000000000000064"},
+                                                                      {srSetV, "name\rvalue"},
+                                                                      {srGetV, "name"},
+                                                                      {srGraphAdd, "0.25"},
+                                                                      {srUpdMsg, "u"},
+                                                                      {srAddErr, "e"},
+                                                                      {srPurgeRx, ""}}));
+    EXPECT_EQ(owner.Count(srGetV), 1);
+    EXPECT_EQ(owner.Shown, std::vector<std::string>{"q"});
+}
+
+TEST(plugin_host, errors_read_as_the_user_sees_them) {
+    Owner owner;
+    test_support::TempDir dir;
+    TMyScript host(owner.Callback());
+    // Compile errors: every message with its file, row and column, each
+    // ending in a line break.
+    EXPECT_EQ(CompileError(host, "procedure OnLoad;\nbegin\n  x := 1;\nend;\nbegin end.", "/p/a.pas"),
+              "[Error] /p/a.pas(3:3): Unknown identifier 'x'\r");
+    EXPECT_EQ(CompileError(host, "function OnSend: Integer; begin Result := 1; end; begin end."),
+              "[Error] p.pas(1:61): Type mismatch\r");
+    EXPECT_NE(CompileError(host, "uses Windows; begin end."), "");
+    // Events in any letter case.
+    EXPECT_EQ(CompileError(host, "procedure onload; begin end; procedure OnReceive2; begin end;"), "");
+    EXPECT_TRUE(host.HasOnLoad());
+    EXPECT_TRUE(host.HasOnReceive(false));
+    EXPECT_FALSE(host.HasOnReceive(true));
+
+    // Includes: beside the including file, "\" as a separator, any letter
+    // case; a missing one is an error, an empty one is empty.
+    std::filesystem::create_directories(dir.File("Lib"));
+    vcl::SaveStrToFile("{$I Inner.INC}", dir.File("Lib/Outer.inc"));
+    vcl::SaveStrToFile("procedure OnLoad; begin AddMsg('inner'); end;", dir.File("Lib/inner.inc"));
+    vcl::SaveStrToFile("", dir.File("empty.inc"));
+    EXPECT_EQ(CompileError(host, "{$I lib\\outer.inc}{$I empty.inc}", dir.File("main.pas")), "");
+    host.RunOnLoad();
+    EXPECT_EQ(owner.Requests.back(), std::make_pair(std::int32_t{srAddMsg}, std::string("inner")));
+    EXPECT_EQ(CompileError(host, "{$I " + dir.File("Lib/INNER.inc") + "}", "/elsewhere/main.pas"), "");
+    EXPECT_EQ(CompileError(host, "{$I missing.inc}", dir.File("main.pas")),
+              "Unable to find file 'missing.inc' used from '" + dir.File("main.pas") + "'");
+
+    // An image the loader refuses is no plug-in: its error is the message.
+    EXPECT_EQ(CompileError(host, "var big: array[0..39999999] of Int64; procedure OnLoad; begin end;"),
+              "Unexpected End Of File");
+
+    // A script error: its text with the place, and the executor's message.
+    ASSERT_EQ(CompileError(host, "procedure OnSend; var a: array of Integer; begin a[3] := 1; end;"), "");
+    try {
+        host.RunOnSend();
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(host.ExceptionText(e),
+                  rtl::Format("An exception occurred during script execution (proc=%d, pos=%d)\r\r",
+                              {static_cast<int>(host.Exec()->LastErrorProc()),
+                               static_cast<int>(host.Exec()->LastErrorPos())}) +
+                      e.what());
+        EXPECT_STREQ(e.what(), "Out Of Range");
+        host.ShowException(e);
+        EXPECT_EQ(owner.Shown.back(), host.ExceptionText(e) + ".");
+    }
+    // A host exception raised inside a library call reaches the caller as it is.
+    TMyScript failing([](std::int32_t, const std::string&, std::string&) {
+        throw std::runtime_error("Port is not connected");
+    });
+    ASSERT_EQ(CompileError(failing, "procedure OnLoad; begin Send('x'); end;"), "");
+    try {
+        failing.RunOnLoad();
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Port is not connected");
+    }
+}
+
+TEST(plugin_host, a_stopped_plugin_leaves_its_waits_and_its_loops_at_once) {
+    Owner owner;
+    TMyScript host(owner.Callback());
+    // A computing loop: the host handles messages about every 50 ms, so a
+    // timer (the user's Unload) still reaches it.
+    ASSERT_EQ(CompileError(host, R"(
+procedure OnLoad; var i: Integer; begin i := 0; while True do i := i + 1; end;)"), "");
+    vcl::TTimer stop(nullptr);
+    stop.SetInterval(200);
+    stop.SetOnTimer([&](vcl::TComponent*) { host.Stop(); });
+    stop.SetEnabled(true);
+    auto start = std::chrono::steady_clock::now();
+    host.RunOnLoad();
+    EXPECT_TRUE(host.Stopped());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    // A wait returns at once when stopped, and the script goes no further.
+    TMyScript waiting(owner.Callback());
+    ASSERT_EQ(CompileError(waiting, "procedure OnSend; begin NBSleep(100000); TD := 'after'; end;"), "");
+    stop.SetOnTimer([&](vcl::TComponent*) { waiting.Stop(); });
+    stop.SetEnabled(true);
+    start = std::chrono::steady_clock::now();
+    waiting.SetTD("before");
+    waiting.RunOnSend();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(waiting.Stopped());
+    EXPECT_EQ(waiting.GetTD(), "before");
+}
+
+}  // namespace
+}  // namespace script::runtime
