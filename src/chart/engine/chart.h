@@ -7,10 +7,20 @@
 #include <memory>
 
 #include "chart/engine/axis_panel.h"
+#include "chart/engine/chart_legend.h"
 #include "chart/engine/chart_titles.h"
 #include "chart/engine/chart_walls.h"
 
 namespace chart::engine {
+
+class TCustomChart;
+// The text of legend item Index, which the handler may change.
+using TGetLegendTextEvent =
+    std::function<void(TCustomChart* Sender, TLegendStyle LegendStyle, int Index, std::string& LegendText)>;
+// The legend's box, which the handler may move or resize.
+using TGetLegendRectEvent = std::function<void(TCustomChart* Sender, TRect& Rect)>;
+// The text position and symbol X of legend item Index.
+using TGetLegendPosEvent = std::function<void(TCustomChart* Sender, int Index, int& X, int& Y, int& XColor)>;
 
 class TCustomChart : public TCustomAxisPanel {
   public:
@@ -55,6 +65,27 @@ class TCustomChart : public TCustomAxisPanel {
     // Palette index, titles, legend, panning button and walls, then the
     // axis panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
+
+    // ---- Walls, titles and legend in the paint (chart_paint.cpp)
+    // The walls behind the series.
+    void DrawWalls() override;
+    // Before the series: titles and legend (those not placed by hand),
+    // which take their room; after them: those placed by hand, then in 3D
+    // the walls that face the viewer.
+    void DrawTitlesAndLegend(bool BeforeSeries) override;
+    // The point's legend text (empty for no series).
+    std::string GetLegendValueText(TChartSeries* Series, int ValueIndex) override;
+    // Legend item Index's text: the legend's own, through OnGetLegendText.
+    std::string LegendItemText(TLegendStyle Style, int Index, const std::string& Text);
+    TColor LegendSymbolBackColor() override;
+    // The legend symbol's pen, unless symbols keep their series' pens.
+    chart::TChartPen* LegendSymbolPen() override;
+    // With the legend symbol's gradient, the gradient from the surface's
+    // brush colour; otherwise the panel's rectangle.
+    void DrawLegendSymbolRect(const TRect& Rect) override;
+    TGetLegendTextEvent OnGetLegendText;
+    TGetLegendRectEvent OnGetLegendRect;
+    TGetLegendPosEvent OnGetLegendPos;
 
   private:
     std::unique_ptr<TChartTitle> title_;

@@ -44,6 +44,7 @@ void TChartSeries::Removed() {
     if (mouse_inside_ && Cursor != vcl::TCursor::crDefault && chart->Cursor() == Cursor)
         chart->SetCursor(chart->SavedCursor);
     mouse_inside_ = false;
+    chart->SeriesList().SeriesGroups().RemoveSeries(this);
     while (data_sources_.Count() > 0) RemoveDataSource(*data_sources_.Items(0));
     TCustomChartSeries::SetParentChart(nullptr);
     marks_->SetParentChart(nullptr);
