@@ -63,16 +63,25 @@ inline std::vector<std::string> LayoutProblems(vcl::TWinControl* Root,
     auto name_of = [](const vcl::TControl* c) {
         return c->Name.empty() ? std::string(c->Widget()->metaObject()->className()) : c->Name;
     };
+    // The text as shown: an "&" that marks a key is not drawn.
+    auto shown = [](QString text, bool mnemonic) {
+        if (!mnemonic) return text;
+        text.replace("&&", QChar(0xE000));
+        text.remove('&');
+        text.replace(QChar(0xE000), "&");
+        return text;
+    };
     auto text_fits = [&](const vcl::TControl* c) {
         QWidget* w = c->Widget();
         const QFontMetrics fm(w->font());
         if (auto* label = qobject_cast<QLabel*>(w)) {
             int widest = 0;
-            for (const QString& line : label->text().split('\n')) widest = std::max(widest, fm.horizontalAdvance(line));
+            for (const QString& line : shown(label->text(), label->buddy() != nullptr).split('\n'))
+                widest = std::max(widest, fm.horizontalAdvance(line));
             return widest <= w->width();
         }
-        if (auto* check = qobject_cast<QCheckBox*>(w)) return fm.horizontalAdvance(check->text()) + 18 <= w->width();
-        if (auto* button = qobject_cast<QAbstractButton*>(w)) return fm.horizontalAdvance(button->text()) + 4 <= w->width();
+        if (auto* check = qobject_cast<QCheckBox*>(w)) return fm.horizontalAdvance(shown(check->text(), true)) + 18 <= w->width();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) return fm.horizontalAdvance(shown(button->text(), true)) + 4 <= w->width();
         if (auto* combo = qobject_cast<QComboBox*>(w)) {
             if (combo->isEditable()) return true;
             int widest = 0;

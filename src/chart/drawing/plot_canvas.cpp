@@ -6,8 +6,8 @@
 #include <numbers>
 
 #include "chart/drawing/drawing_setup.h"
-#include "chart/drawing/not_available.h"
 #include "chart/drawing/plot_font.h"
+#include "chart/drawing/plot_html.h"
 #include "chart/drawing/projection_math.h"
 #include "platform/vcl/bitmap.h"
 
@@ -149,8 +149,10 @@ void TPlotCanvas::AssignFont(TPlotFont& AFont) {
 }
 
 void TPlotCanvas::TextOutHtml(int X, int Y, const std::string& Text, bool IsHtml) {
-    if (IsHtml) NotAvailableYet("Markup text");
-    TextOut(X, Y, Text);
+    if (IsHtml)
+        HtmlTextOut(*this, X, Y, Text);
+    else
+        TextOut(X, Y, Text);
 }
 
 // ---- Base behaviours

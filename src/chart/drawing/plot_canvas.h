@@ -132,7 +132,7 @@ public:
     void AssignBrush(TChartBrush& ABrush) { AssignBrushColors(ABrush, ABrush.BackColor(), ABrush.Color()); }
     void AssignFont(TPlotFont& AFont);
     int FontHeight() { return TextHeight("W"); }
-    // Markup when IsHtml (not available yet), else TextOut.
+    // Markup when IsHtml (its errors raised), else TextOut.
     void TextOutHtml(int X, int Y, const std::string& Text, bool IsHtml);
 
     void RectangleRect(const TRect& R) { Rectangle(R.Left, R.Top, R.Right, R.Bottom); }

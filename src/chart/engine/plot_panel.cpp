@@ -11,6 +11,7 @@
 #include "chart/engine/palettes.h"
 #include "chart/engine/pixel_math.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/metafile.h"
 #include "platform/vcl/picture.h"
 
 namespace chart::engine {
@@ -324,6 +325,24 @@ void TCustomPlotPanel::DrawToCanvas(vcl::TCanvas* ACanvas, const TRect& Rect) {
         throw;
     }
     restore();
+}
+
+std::unique_ptr<vcl::TMetafile> TCustomPlotPanel::CreateMetafile(bool Enhanced, const TRect& Rect) {
+    auto metafile = std::make_unique<vcl::TMetafile>();
+    metafile->SetSize(std::max(1, Clamp32((long long)Rect.Right - Rect.Left)),
+                      std::max(1, Clamp32((long long)Rect.Bottom - Rect.Top)));
+    metafile->SetEnhanced(Enhanced);
+    {
+        // Freeing the canvas hands the drawing to the metafile.
+        vcl::TMetafileCanvas target(*metafile);
+        struct TMetafiling {
+            TCanvas3D& canvas;
+            explicit TMetafiling(TCanvas3D& c) : canvas(c) { canvas.Metafiling = true; }
+            ~TMetafiling() { canvas.Metafiling = false; }
+        } metafiling(*canvas_);
+        DrawToCanvas(&target, Rect);
+    }
+    return metafile;
 }
 
 std::unique_ptr<vcl::TBitmap> TCustomPlotPanel::CreateBitmap() {

@@ -19,6 +19,7 @@
 #include "platform/vcl/custom_panel.h"
 
 namespace vcl {
+class TMetafile;
 class TPicture;
 }
 
@@ -208,6 +209,10 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     void DrawToOwnCanvas();
     // Draws without the off-screen buffer onto ACanvas.
     void DrawToCanvas(vcl::TCanvas* ACanvas, const TRect& Rect);
+    // A metafile of Rect's size (each side at least 1 pixel), enhanced or
+    // not, holding the chart drawn into it unbuffered while the surface
+    // knows it is metafiling (no blending, smooth shadows or pixel reads).
+    std::unique_ptr<vcl::TMetafile> CreateMetafile(bool Enhanced, const TRect& Rect);
     std::unique_ptr<vcl::TBitmap> CreateBitmap();
     std::unique_ptr<vcl::TBitmap> PlotCreateBitmap(TColor BackColor, const TRect& Rect,
                                                    vcl::TPixelFormat PixelFormat);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -17,6 +18,7 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/keys.h"
 #include "platform/vcl/qt_bridge.h"
+#include "platform/vcl/std_ctrls.h"
 
 namespace vcl {
 
@@ -180,6 +182,11 @@ void TForm::Close() {
         }
     }
     if (!can_close) return;
+    // A modal form closes by ending its loop, which hides it.
+    if (modal_) {
+        if (modal_result_ == mrNone) modal_result_ = mrCancel;
+        return;
+    }
     bool is_main = Application && Application->MainForm() == this;
     TCloseAction action = is_main ? TCloseAction::caFree : TCloseAction::caHide;
     Fire(OnClose, this, action);
@@ -200,6 +207,46 @@ void TForm::Release() {
     QTimer::singleShot(0, Widget(), [this] { delete this; });
 }
 
+int TForm::ShowModal() {
+    QWidget* w = Widget();
+    if (!w || modal_) throw rtl::Exception("Cannot make a visible window modal");
+    modal_result_ = mrNone;
+    modal_ = true;
+    w->setWindowModality(Qt::ApplicationModal);
+    struct TModalEnd {
+        TForm* form;
+        ~TModalEnd() {
+            form->modal_ = false;
+            if (QWidget* w = form->Widget()) {
+                form->Hide();
+                w->setWindowModality(Qt::NonModal);
+            }
+        }
+    } end{this};
+    Show();
+    Activate();
+    QEventLoop loop;
+    while (modal_result_ == mrNone && Widget() && Widget()->isVisible())
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (modal_result_ == mrNone) modal_result_ = mrCancel;  // hidden some other way
+    return modal_result_;
+}
+
+namespace {
+
+// The default button inside a control, if any is there to press.
+TButton* DefaultButton(TWinControl* parent) {
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+        TControl* c = parent->Controls(i);
+        if (auto* b = dynamic_cast<TButton*>(c); b && b->Default() && b->Enabled() && b->Showing()) return b;
+        if (auto* w = dynamic_cast<TWinControl*>(c))
+            if (TButton* b = DefaultButton(w)) return b;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool TForm::Active() const { return Widget() && Widget()->isActiveWindow(); }
 
 void TForm::Activate() {
@@ -219,10 +266,19 @@ void TForm::ShowNoActivate() {
 
 bool TForm::HandleEvent(QEvent* event) {
     switch (event->type()) {
-        case QEvent::KeyPress:
+        case QEvent::KeyPress: {
+            // Enter that no control took presses the default button.
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                if (TButton* b = DefaultButton(this)) {
+                    b->Click();
+                    return true;
+                }
+            }
             // With key preview the form has seen the key already.
             if (key_preview_) return false;
             break;
+        }
         case QEvent::ActivationChange:
             if (Widget() && Widget()->isActiveWindow())
                 Fire(OnActivate, this);

@@ -20,6 +20,10 @@ enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = std::function<void(TComponent* Sender, bool& CanClose)>;
 
+// Results of a modal form or message.
+enum : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
+             mrYes = 6, mrNo = 7 };
+
 class TForm : public TWinControl {
 public:
     explicit TForm(TComponent* owner);
@@ -54,6 +58,15 @@ public:
     void ShowNoActivate();
     bool NoActivate() const { return no_activate_; }
 
+    // Shows the form and handles messages until its ModalResult is set (a
+    // button with a modal result, or closing the window: mrCancel); then
+    // hides it and answers the result. Other windows take no input
+    // meanwhile.
+    int ShowModal();
+    int ModalResult() const { return modal_result_; }
+    void SetModalResult(int result) { modal_result_ = result; }
+    bool Modal() const { return modal_; }
+
     TNotifyEvent OnCreate;
     TNotifyEvent OnActivate;
     TNotifyEvent OnDeactivate;
@@ -78,6 +91,8 @@ private:
     TFormBorderStyle border_style_ = TFormBorderStyle::bsSizeable;
     bool key_preview_ = false;
     bool no_activate_ = false;
+    bool modal_ = false;
+    int modal_result_ = 0;
     std::unique_ptr<QObject> key_filter_;
 };
 
@@ -93,8 +108,6 @@ enum : unsigned {
     MB_ICONERROR = 0x10, MB_ICONQUESTION = 0x20, MB_ICONWARNING = 0x30, MB_ICONINFORMATION = 0x40,
 };
 enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
-enum : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
-             mrYes = 6, mrNo = 7 };
 
 // What a modal message asked; a test answers it through the application's
 // MessageHook instead of a modal loop.

@@ -12,7 +12,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QIcon>
+#include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyledItemDelegate>
@@ -21,7 +24,9 @@
 #include <QToolButton>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/bitmap.h"
 #include "platform/vcl/clipboard.h"
+#include "platform/vcl/forms.h"
 #include "platform/vcl/qt_bridge.h"
 
 namespace vcl {
@@ -80,6 +85,19 @@ void TLabel::SetAutoSize(bool on) {
     Fit();
 }
 
+void TLabel::SetFocusControl(TWinControl* control) {
+    if (focus_control_) RemoveFreeNotification(focus_control_);
+    focus_control_ = control;
+    if (control) FreeNotification(control);
+    if (auto* l = static_cast<QLabel*>(Widget())) l->setBuddy(control ? control->Widget() : nullptr);
+    Fit();
+}
+
+void TLabel::Notification(TComponent* component, TOperation operation) {
+    TControl::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == focus_control_) focus_control_ = nullptr;
+}
+
 void TLabel::SetTransparent(bool on) {
     if (Widget()) Widget()->setAutoFillBackground(!on);
 }
@@ -113,7 +131,19 @@ void TButton::SetCaption(const std::string& caption) {
     if (auto* b = static_cast<QPushButton*>(Widget())) b->setText(ToQ(caption));
 }
 
-void TButton::Click() { Fire(OnClick, this); }
+void TButton::SetDefault(bool on) {
+    default_ = on;
+    if (auto* b = static_cast<QPushButton*>(Widget())) b->setDefault(on);
+}
+
+void TButton::Click() {
+    if (modal_result_ != 0 && !EventsMuted()) {
+        TWinControl* c = Parent();
+        while (c && !dynamic_cast<TForm*>(c)) c = c->Parent();
+        if (auto* form = dynamic_cast<TForm*>(c)) form->SetModalResult(modal_result_);
+    }
+    Fire(OnClick, this);
+}
 
 // ---------------------------------------------------------------- TSpeedButton
 
@@ -127,6 +157,26 @@ TSpeedButton::TSpeedButton(TComponent* owner) : TControl(owner, new QToolButton(
 void TSpeedButton::SetCaption(const std::string& caption) {
     caption_ = caption;
     if (auto* b = static_cast<QToolButton*>(Widget())) b->setText(ToQ(caption));
+}
+
+void TSpeedButton::SetGlyph(const TBitmap& glyph) {
+    auto* b = static_cast<QToolButton*>(Widget());
+    if (!b) return;
+    const int w = glyph.Width(), h = glyph.Height();
+    if (w <= 0 || h <= 0) {
+        b->setIcon(QIcon());
+        return;
+    }
+    QImage image(w, h, QImage::Format_ARGB32);
+    const gdi::COLORREF clear = glyph.Handle()->GetPixel(0, h - 1);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const gdi::COLORREF c = glyph.Handle()->GetPixel(x, y);
+            image.setPixel(x, y, c == clear ? 0u : qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+        }
+    b->setIcon(QIcon(QPixmap::fromImage(image)));
+    b->setIconSize(QSize(w, h));
+    b->setToolButtonStyle(caption_.empty() ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
 }
 
 void TSpeedButton::SetDown(bool down) {

@@ -13,6 +13,8 @@ class QLineEdit;
 
 namespace vcl {
 
+class TBitmap;
+
 enum class TBevelCut { bvNone, bvLowered, bvRaised };
 
 class TPanel : public TWinControl {
@@ -44,15 +46,21 @@ public:
     bool AutoSize() const { return auto_size_; }
     void SetAutoSize(bool on);
     void SetTransparent(bool on);
+    // The control that the caption's "&" key focuses (the "&" then marks
+    // the key instead of showing).
+    TWinControl* FocusControl() const { return focus_control_; }
+    void SetFocusControl(TWinControl* control);
 
 protected:
     // A label has no click of its own: a left button released over it is one.
     bool HandleEvent(QEvent* event) override;
+    void Notification(TComponent* component, TOperation operation) override;
 
 private:
     void Fit();
     std::string caption_;
     bool auto_size_ = true;
+    TWinControl* focus_control_ = nullptr;
 };
 
 class TButton : public TWinControl {
@@ -60,10 +68,19 @@ public:
     explicit TButton(TComponent* owner);
     const std::string& Caption() const { return caption_; }
     void SetCaption(const std::string& caption);
+    // Enter pressed in its form, where no control takes it, clicks the
+    // default button.
+    bool Default() const { return default_; }
+    void SetDefault(bool on);
+    // A click gives the button's form this modal result (0: none).
+    int ModalResult() const { return modal_result_; }
+    void SetModalResult(int result) { modal_result_ = result; }
     void Click() override;
 
 private:
     std::string caption_;
+    bool default_ = false;
+    int modal_result_ = 0;
 };
 
 // A tool button; with a GroupIndex it stays down when clicked, and with
@@ -80,6 +97,9 @@ public:
     bool AllowAllUp() const { return allow_all_up_; }
     void SetAllowAllUp(bool allow) { allow_all_up_ = allow; }
     void SetFlat(bool flat);
+    // The picture on the button; the colour of its bottom-left pixel is
+    // transparent, and a disabled button shows it greyed.
+    void SetGlyph(const TBitmap& glyph);
     void Click() override;
 
 private:

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "chart/drawing/not_available.h"
 #include "chart/drawing/plot_font.h"
 #include "chart/drawing/view3d_options.h"
 #include "support/chart_surfaces.h"

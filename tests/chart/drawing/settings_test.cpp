@@ -5,7 +5,6 @@
 #include <cmath>
 #include <vector>
 
-#include "chart/drawing/not_available.h"
 #include "chart/drawing/plot_filters.h"
 #include "chart/drawing/plot_font.h"
 #include "chart/drawing/plot_gradient.h"
