@@ -1,37 +1,26 @@
 #include "chart/engine/shape_text.h"
 
-#include <algorithm>
+#include "chart/drawing/plot_html.h"
 
 namespace chart::engine {
 
-namespace {
-
-vcl::TSize PlainExtent(chart::TCanvas3D& Canvas, const std::string& Text) {
-    vcl::TSize size{0, 0};
-    int lines = 0;
-    std::size_t from = 0;
-    while (from <= Text.size()) {
-        std::size_t at = Text.find('\n', from);
-        if (at == std::string::npos) at = Text.size();
-        std::string line = Text.substr(from, at - from);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (at == Text.size() && line.empty() && lines > 0) break;
-        size.cx = std::max(size.cx, Canvas.TextWidth(line));
-        ++lines;
-        from = at + 1;
-    }
-    size.cy = lines * Canvas.FontHeight();
-    return size;
-}
-
-}  // namespace
-
 void DrawShapeText(chart::TCanvas3D& Canvas, int X, int Y, const std::string& Text, bool Html) {
-    Canvas.TextOutHtml(X, Y, Text, Html);
+    if (!Html) return Canvas.TextOut(X, Y, Text);
+    // The markup changes the surface's font as it goes: the caller's comes
+    // back for the texts after this one.
+    vcl::TFont saved;
+    saved.Assign(*Canvas.Font);
+    chart::HtmlTextOutOrPlain(Canvas, X, Y, Text);
+    Canvas.Font->Assign(saved);
 }
 
-vcl::TSize ShapeTextExtent(chart::TCanvas3D& Canvas, const std::string& Text, bool) {
-    return PlainExtent(Canvas, Text);
+vcl::TSize ShapeTextExtent(chart::TCanvas3D& Canvas, const std::string& Text, bool Html) {
+    if (!Html) return {Canvas.TextWidth(Text), Canvas.FontHeight()};
+    vcl::TFont saved;
+    saved.Assign(*Canvas.Font);
+    const vcl::TSize size = chart::HtmlTextExtentOrPlain(Canvas, Text);
+    Canvas.Font->Assign(saved);
+    return size;
 }
 
 }  // namespace chart::engine

@@ -12,7 +12,7 @@ namespace chart::engine {
 // Draws Text with its top-left at (X, Y) in the surface's font.
 void DrawShapeText(chart::TCanvas3D& Canvas, int X, int Y, const std::string& Text, bool Html);
 // The size Text takes: for markup as the markup lays it out; otherwise
-// the widest line and the lines' height (lines split at CR LF).
+// its width and the font's height (one line).
 vcl::TSize ShapeTextExtent(chart::TCanvas3D& Canvas, const std::string& Text, bool Html);
 
 }  // namespace chart::engine
