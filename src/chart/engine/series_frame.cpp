@@ -45,7 +45,6 @@ void TChartSeries::Removed() {
         chart->SetCursor(chart->SavedCursor);
     mouse_inside_ = false;
     chart->SeriesList().SeriesGroups().RemoveSeries(this);
-    while (data_sources_.Count() > 0) RemoveDataSource(*data_sources_.Items(0));
     TCustomChartSeries::SetParentChart(nullptr);
     marks_->SetParentChart(nullptr);
     RecalcGetAxis();
@@ -402,12 +401,6 @@ void TChartSeries::LegendString(int LegendIndex, TLegendTextStyle Style, std::st
         default:
             break;
     }
-}
-
-std::string TChartSeries::GetMarkText(int ValueIndex) {
-    if (ValueIndex < 0 || ValueIndex >= Count()) return {};
-    const std::string label = labels_.Labels(ValueIndex);
-    return label.empty() ? rtl::FormatFloat(value_format_, GetMarkValue(ValueIndex)) : label;
 }
 
 void TChartSeries::DrawLegendShape(int, const TRect& Rect) {
