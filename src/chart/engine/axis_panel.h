@@ -23,6 +23,7 @@ class TChartAxis;
 class TChartDepthAxis;
 class TChartCustomAxes;
 class TChartPage;
+class TFiler;
 
 // What happened to a series, as the chart's listeners hear it.
 enum TPlotSeriesEventKind : std::uint8_t {
@@ -220,6 +221,9 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // Settings, axes, palette and pages of another axis panel, then the
     // panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
+    // The extra stream properties: the paging of older streams, read only
+    // ("MaxPointsPerPage", "Page", "ScaleLastPage").
+    virtual void DefineProperties(TFiler& Filer);
 
     // ---- Events
     vcl::TNotifyEvent OnAfterDraw;

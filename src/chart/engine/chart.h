@@ -83,6 +83,10 @@ class TCustomChart : public TCustomAxisPanel {
     // With the legend symbol's gradient, the gradient from the surface's
     // brush colour; otherwise the panel's rectangle.
     void DrawLegendSymbolRect(const TRect& Rect) override;
+    // The axis panel's, then "BackColor" of older streams (read only: the
+    // back wall's colour) and "ColorPaletteIndex" (from 1).
+    void DefineProperties(TFiler& Filer) override;
+
     TGetLegendTextEvent OnGetLegendText;
     TGetLegendRectEvent OnGetLegendRect;
     TGetLegendPosEvent OnGetLegendPos;

@@ -79,12 +79,9 @@ TChartSeries::~TChartSeries() {
     // Deleted without Free: the series part is still whole here.
     if (TCustomAxisPanel* chart = ParentChart()) chart->RemoveSeries(*this);
     function_.reset();
-    for (int i = 0; i < data_sources_.Count(); ++i) {
-        if (TChartSeries* source = data_sources_.Series(i))
-            source->dependents_.Remove(this);
-        else
-            RemoveFreeNotification(data_sources_.Items(i));
-    }
+    // Other sources hear of the end through their free notification.
+    for (int i = 0; i < data_sources_.Count(); ++i)
+        if (TChartSeries* source = data_sources_.Series(i)) source->dependents_.Remove(this);
     data_sources_.items_.clear();
     for (int i = 0; i < dependents_.Count(); ++i) {
         auto& items = dependents_.Items(i)->data_sources_.items_;

@@ -345,6 +345,7 @@ void TSeriesMarks::DrawItem(int ValueIndex, TColor Color, TSeriesMarkPosition& P
         chart->AutoRepaint = repaint;
         const TRect box{Clamp32(r.Left + 4LL), Clamp32(r.Top + 3LL), Clamp32(r.Left + (long long)fontHeight - 1),
                         Clamp32(r.Top + (long long)fontHeight - 2)};
+        symbol_->ShapeBounds = box;
         symbol_->DrawRectRotated(box, angle, Clamp32(ZPosition + 1LL));
         AssignMarkFont(*chart, s);
     }

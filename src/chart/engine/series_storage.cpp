@@ -15,6 +15,7 @@
 #include "chart/engine/chart_exceptions.h"
 #include "chart/engine/chart_filer.h"
 #include "chart/engine/chart_series.h"
+#include "chart/engine/engine_startup.h"
 #include "chart/engine/series_source.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/format.h"
@@ -346,6 +347,16 @@ int CustomAxisIndex(TCustomAxisPanel* Chart, TChartAxis* Axis) {
 }  // namespace
 
 void TChartSeries::DefineProperties(TFiler& Filer) {
+    // Value lists of older streams kept a multiplier; only 1 means nothing.
+    for (const char* list : {"XValues.Multiplier", "YValues.Multiplier"})
+        Filer.DefineProperty(
+            list,
+            [](chart::TReader& Reader) {
+                if (Reader.ReadFloat() != 1)
+                    PlotEngineErrorBox(std::string("Error: Multiplier property is obsolete.") + '\r' +
+                                       "Modify PlotDefs.inc (enable Multiplier) and recompile.");
+            },
+            {}, false);
     Filer.DefineProperty(
         "DataSources",
         [this](chart::TReader& Reader) {
