@@ -224,6 +224,8 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // The extra stream properties: the paging of older streams, read only
     // ("MaxPointsPerPage", "Page", "ScaleLastPage").
     virtual void DefineProperties(TFiler& Filer);
+    // What a form stream keeps below the chart: its series, in list order.
+    virtual void GetChildren(const std::function<void(vcl::TComponent*)>& Proc);
 
     // ---- Events
     vcl::TNotifyEvent OnAfterDraw;

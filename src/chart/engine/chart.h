@@ -86,6 +86,8 @@ class TCustomChart : public TCustomAxisPanel {
     // The axis panel's, then "BackColor" of older streams (read only: the
     // back wall's colour) and "ColorPaletteIndex" (from 1).
     void DefineProperties(TFiler& Filer) override;
+    // The series, then every tool.
+    void GetChildren(const std::function<void(vcl::TComponent*)>& Proc) override;
 
     TGetLegendTextEvent OnGetLegendText;
     TGetLegendRectEvent OnGetLegendRect;

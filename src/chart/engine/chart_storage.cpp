@@ -53,6 +53,15 @@ void TCustomChart::DefineProperties(TFiler& Filer) {
         [this](chart::TWriter& Writer) { Writer.WriteInteger(color_palette_index_); }, color_palette_index_ >= 1);
 }
 
+void TCustomAxisPanel::GetChildren(const std::function<void(vcl::TComponent*)>& Proc) {
+    for (int i = 0; i < SeriesCount(); ++i) Proc(GetSeries(i));
+}
+
+void TCustomChart::GetChildren(const std::function<void(vcl::TComponent*)>& Proc) {
+    TCustomAxisPanel::GetChildren(Proc);
+    for (int i = 0; i < Tools().Count(); ++i) Proc(Tools().Items(i));
+}
+
 void TPlotCustomToolAxis::SetParentChart(TCustomAxisPanel* Value) {
     TPlotCustomTool::SetParentChart(Value);
     if (Value && pending_axis_id_ >= 0 && pending_axis_id_ < Value->Axes().Count()) {

@@ -136,6 +136,26 @@ TEST(chart_titles, alignment_frame_and_a_title_placed_by_hand) {
     EXPECT_EQ(title.ShapeBounds.Right, t.plain.Right + fw);
     EXPECT_NEAR(InkOf(*image, vcl::clBlue, {0, 0, 400, 300}).Right, title.ShapeBounds.Right - g / 2, 2);
 
+    // Markup: a bold run measured and drawn by the markup; a text the markup
+    // cannot read is drawn as written and the paint goes on.
+    title.SetAlignment(chart::engine::taLeftJustify);
+    title.Text().Clear();
+    title.Text().Add("<b>bold</b> plain");
+    title.SetTextFormat(chart::engine::ttfHtml);
+    image = c.Render();
+    const vcl::TRect marked = InkOf(*image, vcl::clBlue, {0, 0, 400, 300});
+    ASSERT_FALSE(Empty(marked));
+    c.Canvas()->AssignFont(title.Font());
+    EXPECT_LT(marked.Right - marked.Left, c.Canvas()->TextWidth("<b>bold</b> plain"));
+    title.Text().Clear();
+    title.Text().Add("<b unclosed");
+    image = c.Render();
+    const vcl::TRect plain = InkOf(*image, vcl::clBlue, {0, 0, 400, 300});
+    ASSERT_FALSE(Empty(plain));
+    EXPECT_NEAR(plain.Right - plain.Left, c.Canvas()->TextWidth("<b unclosed"), 3);
+    EXPECT_EQ(c.ChartRect.Top, title.ShapeBounds.Bottom + 5 + fw);
+    title.SetTextFormat(chart::engine::ttfNormal);
+
     // Placed by hand: drawn at its place after the series, taking no room,
     // and there on every paint.
     title.SetLeft(30);

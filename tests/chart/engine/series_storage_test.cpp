@@ -296,6 +296,13 @@ TEST(series_storage, the_chart_reads_older_properties_keeps_its_palette_and_a_to
     early.SetParentChart(nullptr);
     read.SetParentChart(nullptr);
 
+    // Below the chart in a stream: its series, then its tools.
+    std::vector<vcl::TComponent*> children;
+    other.AddRecording();
+    read.SetParentChart(&other);
+    other.GetChildren([&](vcl::TComponent* c) { children.push_back(c); });
+    EXPECT_EQ(children, (std::vector<vcl::TComponent*>{other.GetSeries(0), &read}));
+
     // The engine's start-up: the pixel limit and the classes it names.
     EXPECT_EQ(PlotPixelLimit(), 67108863);
     EXPECT_TRUE(IsPlotStreamableClass("TSeriesMarks"));
