@@ -297,6 +297,18 @@ void TControl::Repaint() {
         widget_->update();
 }
 
+void TControl::RepaintRect(const TRect& Rect) {
+    if (!widget_ || Rect.Right <= Rect.Left || Rect.Bottom <= Rect.Top) return;
+    // Within the widget first: a rectangle may reach any 32-bit coordinate.
+    const int left = std::max(Rect.Left, 0), top = std::max(Rect.Top, 0);
+    const int right = std::min(Rect.Right, widget_->width()), bottom = std::min(Rect.Bottom, widget_->height());
+    if (right > left && bottom > top) widget_->update(left, top, right - left, bottom - top);
+}
+
+void TControl::Update() {
+    if (widget_ && widget_->isVisible()) widget_->repaint();
+}
+
 void TControl::BringToFront() {
     if (widget_) widget_->raise();
 }
