@@ -2,7 +2,8 @@
 // Charts for tests: a series that draws its visible points as a polyline
 // in its colour (so a picture shows them) and records every index it was
 // asked to draw; and a flat chart of a given size, without bevels, painted
-// through the real paint road onto a bitmap. Header only.
+// through the real paint road onto a bitmap, with its legend hidden.
+// Header only.
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,9 @@ class PlainChart : public chart::engine::TChart {
         SetBevelOuter(vcl::TBevelCut::bvNone);
         SetView3D(false);
         SetColor(vcl::clWhite);
+        // The chart rectangle is the axes' alone unless a test shows the
+        // legend, which takes its room.
+        Legend().SetVisible(false);
     }
     // A series of the chart's (freed with it).
     RecordingSeries& AddRecording() {

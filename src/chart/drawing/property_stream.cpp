@@ -92,6 +92,13 @@ void TWriter::WriteIdent(std::string_view Value) {
     WriteRaw(Value.data(), n);
 }
 
+void TWriter::WriteBinary(std::string_view Bytes) {
+    if (Bytes.size() > static_cast<std::size_t>(INT32_MAX)) throw rtl::EWriteError("Block too long to write");
+    WriteValue(TValueType::vaBinary);
+    PutLE(stream_, static_cast<std::int32_t>(Bytes.size()));
+    WriteRaw(Bytes.data(), static_cast<std::int32_t>(Bytes.size()));
+}
+
 void TWriter::WriteProperties(const vcl::TPersistent& Instance) { WriteProperties(Instance, ""); }
 
 void TWriter::WriteProperties(const vcl::TPersistent& Instance, const std::string& Prefix) {
@@ -205,6 +212,15 @@ std::string TReader::ReadString() {
         }
         default: throw rtl::EReadError("Invalid property value");
     }
+}
+
+std::string TReader::ReadBinary() {
+    CheckValue(TValueType::vaBinary);
+    const std::int32_t n = GetLE<std::int32_t>(stream_);
+    if (n < 0 || n > stream_.Size() - stream_.Position()) throw rtl::EReadError("Stream read error");
+    std::string bytes(static_cast<std::size_t>(n), '\0');
+    if (n) ReadRaw(bytes.data(), n);
+    return bytes;
 }
 
 std::string TReader::ReadIdent() {

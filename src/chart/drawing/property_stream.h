@@ -24,6 +24,7 @@ enum class TValueType : std::uint8_t {
     vaIdent = 7,
     vaFalse = 8,
     vaTrue = 9,
+    vaBinary = 10,  // a 32-bit length, then that many bytes
     vaLString = 12,  // a 32-bit length
     vaNil = 13,
     vaCollection = 14,
@@ -46,6 +47,8 @@ public:
     void WriteFloat(double Value);
     void WriteString(std::string_view Value);
     void WriteIdent(std::string_view Value);
+    // A block of bytes.
+    void WriteBinary(std::string_view Bytes);
     // The published properties of Instance (by its class's table) that
     // differ from their defaults; those of objects it holds as
     // "Object.Property". A class without a table writes nothing.
@@ -76,6 +79,9 @@ public:
     double ReadFloat();
     std::string ReadString();
     std::string ReadIdent();
+    // A block of bytes; a length beyond the stream raises EReadError
+    // before anything is allocated.
+    std::string ReadBinary();
     // Reads one property (its name, then its value) into Instance; names of
     // objects' properties lead through the objects (made as needed).
     // Integers are held to 32 bits, enumerations to their values.

@@ -10,6 +10,7 @@
 #include "chart/engine/chart_page.h"
 #include "chart/engine/chart_series.h"
 #include "chart/engine/palettes.h"
+#include "chart/engine/series_source.h"
 #include "chart/engine/panel_routines.h"
 #include "platform/rtl/format.h"
 
@@ -290,7 +291,18 @@ void TCustomAxisPanel::NotifySeriesChanged(TCustomChartSeries& Series) {
 
 void TCustomAxisPanel::RefreshSeriesData(TChartSeries& ASeries) {
     if (ASeries.ComponentState() & vcl::csLoading) return;
-    if (ASeries.DataSources().Count() > 0) ASeries.AssignValues(*ASeries.DataSources().Items(0));
+    vcl::TComponent* first = ASeries.DataSource();
+    if (!first) {
+        if (ASeries.Function()) {
+            ASeries.BeginUpdate();
+            ASeries.Clear();
+            ASeries.EndUpdate();
+        }
+    } else if (auto* series = dynamic_cast<TChartSeries*>(first)) {
+        ASeries.AssignValues(*series);
+    } else if (auto* source = dynamic_cast<TPlotSeriesSource*>(first)) {
+        source->Refresh();
+    }
 }
 
 void TCustomAxisPanel::CheckDatasource(TChartSeries& ASeries, TChartSeries& Other) {
@@ -303,7 +315,8 @@ void TCustomAxisPanel::CheckDatasource(TChartSeries& ASeries, TChartSeries& Othe
         if (std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
         seen.push_back(s);
         for (int i = 0; i < s->DataSources().Count(); ++i) {
-            const TChartSeries* source = s->DataSources().Items(i);
+            const TChartSeries* source = s->DataSources().Series(i);
+            if (!source) continue;
             if (source == &ASeries) throw ChartException(PlotMsg_CircularSeries);
             pending.push_back(source);
         }

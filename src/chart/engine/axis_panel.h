@@ -23,6 +23,7 @@ class TChartAxis;
 class TChartDepthAxis;
 class TChartCustomAxes;
 class TChartPage;
+class TFiler;
 
 // What happened to a series, as the chart's listeners hear it.
 enum TPlotSeriesEventKind : std::uint8_t {
@@ -138,9 +139,8 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // surface, and the number of lines (no empty last line).
     int MultiLineTextWidth(const std::string& Text, int& Lines);
     int MaxTextWidth();
-    // The widest mark of the active series (marks draw with a later step:
-    // none so far).
-    virtual int MaxMarkWidth() { return 0; }
+    // The widest mark of the active series.
+    virtual int MaxMarkWidth();
 
     // ---- Colours
     // The chart's own palette; empty: the global default palette.
@@ -166,6 +166,11 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // Raises ChartException when feeding ASeries from Other would make a
     // series feed itself.
     void CheckDatasource(TChartSeries& ASeries, TChartSeries& Other);
+    // The series' own rule, else a series source of a kind that serves
+    // this chart.
+    virtual bool IsValidDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
+    // A series source that fed ASeries feeds nothing any more.
+    virtual void RemovedDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
 
     // ---- State of the last paint
     // Highest Z order of the active series, depth and height of one series
@@ -196,7 +201,9 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     virtual bool IsChartRectVisible(int Z);
     virtual void DrawLegendSymbolRect(const TRect& Rect);
     virtual void DrawWalls() {}
-    // Fills the series again from its data source (a series: copied).
+    // Fills the series again from its first source (a series: copied, or
+    // through the function; a series source: refreshed); a series with a
+    // function and no source is emptied.
     virtual void RefreshSeriesData(TChartSeries& ASeries);
     virtual std::string GetLegendValueText(TChartSeries*, int) { return {}; }
     // No other series has the colour (nor, when CheckBackground, is it the
@@ -214,6 +221,11 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // Settings, axes, palette and pages of another axis panel, then the
     // panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
+    // The extra stream properties: the paging of older streams, read only
+    // ("MaxPointsPerPage", "Page", "ScaleLastPage").
+    virtual void DefineProperties(TFiler& Filer);
+    // What a form stream keeps below the chart: its series, in list order.
+    virtual void GetChildren(const std::function<void(vcl::TComponent*)>& Proc);
 
     // ---- Events
     vcl::TNotifyEvent OnAfterDraw;

@@ -1,7 +1,7 @@
 #pragma once
 // TCustomChart: the chart control. The axis panel with its titles, walls
-// and legend (settings objects that lay themselves out with later steps),
-// the chart's palette by index, the chart-level answers its series ask for
+// and legend, which lay themselves out and draw in the paint, the chart's
+// palette by index, the chart-level answers its series ask for
 // (free colours, background colour, the walls' thickness behind an axis),
 // and the mouse: clicks on its parts, zooming with a dragged rectangle,
 // panning, the wheel and undoing a zoom. TChart is the control that forms
@@ -12,12 +12,20 @@
 #include <vector>
 
 #include "chart/engine/axis_panel.h"
+#include "chart/engine/chart_legend.h"
 #include "chart/engine/chart_titles.h"
 #include "chart/engine/chart_walls.h"
 
 namespace chart::engine {
 
 class TCustomChart;
+// The text of legend item Index, which the handler may change.
+using TGetLegendTextEvent =
+    std::function<void(TCustomChart* Sender, TLegendStyle LegendStyle, int Index, std::string& LegendText)>;
+// The legend's box, which the handler may move or resize.
+using TGetLegendRectEvent = std::function<void(TCustomChart* Sender, TRect& Rect)>;
+// The text position and symbol X of legend item Index.
+using TGetLegendPosEvent = std::function<void(TCustomChart* Sender, int Index, int& X, int& Y, int& XColor)>;
 
 // What a point of the chart lies on, the first hit in this order of
 // looking: a legend item, a series point or line, a series mark, an axis,
@@ -108,6 +116,33 @@ class TCustomChart : public TCustomAxisPanel {
     // Palette index, titles, legend, panning button and walls, then the
     // axis panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
+
+    // ---- Walls, titles and legend in the paint (chart_paint.cpp)
+    // The walls behind the series.
+    void DrawWalls() override;
+    // Before the series: titles and legend (those not placed by hand),
+    // which take their room; after them: those placed by hand, then in 3D
+    // the walls that face the viewer.
+    void DrawTitlesAndLegend(bool BeforeSeries) override;
+    // The point's legend text (empty for no series).
+    std::string GetLegendValueText(TChartSeries* Series, int ValueIndex) override;
+    // Legend item Index's text: the legend's own, through OnGetLegendText.
+    std::string LegendItemText(TLegendStyle Style, int Index, const std::string& Text);
+    TColor LegendSymbolBackColor() override;
+    // The legend symbol's pen, unless symbols keep their series' pens.
+    chart::TChartPen* LegendSymbolPen() override;
+    // With the legend symbol's gradient, the gradient from the surface's
+    // brush colour; otherwise the panel's rectangle.
+    void DrawLegendSymbolRect(const TRect& Rect) override;
+    // The axis panel's, then "BackColor" of older streams (read only: the
+    // back wall's colour) and "ColorPaletteIndex" (from 1).
+    void DefineProperties(TFiler& Filer) override;
+    // The series, then every tool.
+    void GetChildren(const std::function<void(vcl::TComponent*)>& Proc) override;
+
+    TGetLegendTextEvent OnGetLegendText;
+    TGetLegendRectEvent OnGetLegendRect;
+    TGetLegendPosEvent OnGetLegendPos;
 
     // ---- Mouse
     // What P lies on. With OnlyWithClickEvents, series without click

@@ -15,4 +15,10 @@ class AxisException : public rtl::Exception {
     using Exception::Exception;
 };
 
+// A legend setting that cannot be.
+class LegendException : public rtl::Exception {
+  public:
+    using Exception::Exception;
+};
+
 }  // namespace chart::engine

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chart/engine/chart_series.h"
+#include "chart/engine/series_groups.h"
 
 namespace chart::engine {
 
@@ -48,10 +49,14 @@ class TChartAxes {
     bool fast_calc_ = false;
 };
 
-// The chart's series, in the order they joined it.
+// The chart's series, in the order they joined it, and its series groups.
 class TChartSeriesList : public TCustomSeriesList {
   public:
     TChartSeries* GetSeries(int Index) const { return Items(Index); }
+    TSeriesGroups& SeriesGroups() { return groups_; }
+
+  private:
+    TSeriesGroups groups_;
 };
 
 }  // namespace chart::engine

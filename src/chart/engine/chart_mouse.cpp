@@ -21,9 +21,6 @@ namespace {
 // Every key of Keys is held in Shift.
 bool KeysHeld(vcl::TShiftState Keys, vcl::TShiftState Shift) { return (Shift & Keys) == Keys; }
 
-// The legend lays out no items yet: no point lies on one.
-int LegendItemAt(TCustomChart&, const TPoint&) { return -1; }
-
 // Calls Handler with the chart's CancelMouseAction set first; whether the
 // handler left it set (the click is handled: nothing more happens).
 template <class F>
@@ -42,7 +39,7 @@ void TCustomChart::CalcClickedPart(const TPoint& P, bool OnlyWithClickEvents,
     Part = {};
     TChartLegend& legend = Legend();
     auto legendAt = [&] {
-        const int item = LegendItemAt(*this, P);
+        const int item = legend.Clicked(P.X, P.Y);
         if (item == -1) return false;
         Part.Part = cpkLegend;
         Part.PointIndex = item;
@@ -58,7 +55,13 @@ void TCustomChart::CalcClickedPart(const TPoint& P, bool OnlyWithClickEvents,
             Part = {cpkSeries, index, &s, nullptr};
             return;
         }
-        // Marks are not placed yet, so none lies under the point.
+        if (s.Marks().Visible()) {
+            const int mark = s.Marks().Clicked(P.X, P.Y);
+            if (mark != -1) {
+                Part = {cpkSeriesMarks, mark, &s, nullptr};
+                return;
+            }
+        }
     }
     for (int i = 0; i < Axes().Count(); ++i) {
         TChartAxis& axis = *Axes().Items(i);
@@ -151,7 +154,8 @@ void TCustomChart::MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, i
     bool background = false;
     switch (part.Part) {
         case cpkLegend:
-            // The legend has no check boxes of its own to click yet.
+            // Its check box first: switching a series is the click's use.
+            handled = Legend().DoCheck(part.PointIndex);
             if (OnClickLegend)
                 handled = HandledBy(*this, [&] { OnClickLegend(this, Button, Shift, X, Y); });
             break;

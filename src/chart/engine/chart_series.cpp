@@ -79,10 +79,14 @@ TChartSeries::~TChartSeries() {
     // Deleted without Free: the series part is still whole here.
     if (TCustomAxisPanel* chart = ParentChart()) chart->RemoveSeries(*this);
     function_.reset();
+    // Other sources hear of the end through their free notification.
     for (int i = 0; i < data_sources_.Count(); ++i)
-        data_sources_.Items(i)->dependents_.Remove(this);
-    data_sources_.Clear();
-    for (int i = 0; i < dependents_.Count(); ++i) dependents_.Items(i)->data_sources_.Remove(this);
+        if (TChartSeries* source = data_sources_.Series(i)) source->dependents_.Remove(this);
+    data_sources_.items_.clear();
+    for (int i = 0; i < dependents_.Count(); ++i) {
+        auto& items = dependents_.Items(i)->data_sources_.items_;
+        items.erase(std::remove(items.begin(), items.end(), this), items.end());
+    }
     TChartSeries::Clear();
 }
 
@@ -91,7 +95,7 @@ void TChartSeries::AdoptValueList(std::unique_ptr<TChartValueList> List) {
 }
 
 void TChartSeries::CheckDataSource() {
-    if (TCustomAxisPanel* chart = ParentChart()) chart->RefreshSeriesData(*this);
+    if (TCustomAxisPanel* chart = ParentChart(); chart && update_count_ == 0) chart->RefreshSeriesData(*this);
 }
 
 TChartValueList& TChartSeries::ValueListByName(const std::string& Name) {
@@ -312,35 +316,6 @@ void TChartSeries::NotifyDependents(std::uint8_t Event, int ValueIndex) {
                 break;
         }
     }
-}
-
-void TChartSeries::AddDataSource(TChartSeries& Source) {
-    // Walk every chain of sources from Source: reaching this series again
-    // would make the series feed themselves for ever.
-    std::vector<const TChartSeries*> pending{&Source};
-    std::vector<const TChartSeries*> seen;
-    while (!pending.empty()) {
-        const TChartSeries* s = pending.back();
-        pending.pop_back();
-        if (s == this) throw ChartException(PlotMsg_CircularSeries);
-        if (std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
-        seen.push_back(s);
-        for (int i = 0; i < s->data_sources_.Count(); ++i)
-            pending.push_back(s->data_sources_.Items(i));
-    }
-    data_sources_.Add(&Source);
-    Source.dependents_.Add(this);
-}
-
-void TChartSeries::RemoveDataSource(TChartSeries& Source) {
-    data_sources_.Remove(&Source);
-    Source.dependents_.Remove(this);
-}
-
-void TChartSeries::SetFunction(std::unique_ptr<TPlotFunction> Value) {
-    if (Value.get() == function_.get()) return;
-    function_.reset(Value.release());
-    if (function_) function_->parent_series_ = this;
 }
 
 // ---- Points swapped by sorting

@@ -13,6 +13,7 @@
 #include "chart/engine/chart_element.h"
 #include "chart/engine/plot_function.h"
 #include "chart/engine/series_marks.h"
+#include "chart/engine/series_pointer.h"
 #include "chart/engine/value_list.h"
 #include "platform/vcl/controls.h"
 
@@ -91,7 +92,24 @@ using TSeriesClick = std::function<void(TChartSeries* Sender, int ValueIndex,
                                         vcl::TMouseButton Button, vcl::TShiftState Shift, int X,
                                         int Y)>;
 
-class TChartSeries : public TCustomChartSeries, public TValueListOwner {
+class TFiler;
+
+// The components that feed a series, in order (the first is its
+// DataSource). Not owned.
+class TDataSourcesList {
+  public:
+    int Count() const { return static_cast<int>(items_.size()); }
+    vcl::TComponent* Items(int Index) const { return items_.at(static_cast<std::size_t>(Index)); }
+    int IndexOf(const vcl::TComponent* Source) const;
+    // The entry when it is a series, else none.
+    TChartSeries* Series(int Index) const;
+
+  private:
+    friend class TChartSeries;
+    std::vector<vcl::TComponent*> items_;
+};
+
+class TChartSeries : public TCustomChartSeries, public TValueListOwner, public TPointerOwner {
   public:
     explicit TChartSeries(vcl::TComponent* AOwner);
     // Leaves its chart (also when deleted without Free), then its sources.
@@ -122,10 +140,10 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     virtual void DrawAllValues();  // 12
     // The legend symbol: Rect filled with the surface's brush.
     virtual void DrawLegendShape(int ValueIndex, const TRect& Rect);  // 13
-    // One mark and the marks of the visible points: drawn by the marks,
-    // which come with a later step; nothing yet.
-    virtual void DrawMark(int, const std::string&, TSeriesMarkPosition*) {}  // 14
-    virtual void DrawMarks() {}  // 15
+    // One mark (the marks draw it at Position), and the marks of the
+    // visible points that have a text, are not null and fall on DrawEvery.
+    virtual void DrawMark(int ValueIndex, const std::string& Text, TSeriesMarkPosition* Position);  // 14
+    virtual void DrawMarks();  // 15
     // Draws one point; nothing here: each kind of series draws its own.
     virtual void DrawValue(int) {}  // 16
     // The point's own colour, else a palette colour by index when colouring
@@ -213,7 +231,8 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     // The legend symbol of point ValueIndex (-1: the series as a whole).
     virtual void DrawLegend(int ValueIndex, const TRect& Rect);  // 58
     virtual bool UseAxis() { return true; }  // 59
-    // Takes the function (none frees the one there is).
+    // Takes the function (none frees the one there is): it fills the
+    // series from its sources from now on.
     virtual void SetFunction(std::unique_ptr<TPlotFunction> Value);  // 60
 
     // ---- Value lists
@@ -273,23 +292,87 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     const std::string& XLabelsSource() const { return x_labels_source_; }
     void SetXLabelsSource(const std::string& Value);
 
-    // ---- Sources and dependents
-    // The series this one takes its data from, and those that take theirs
-    // from this one. Neither list owns its series.
-    const TCustomSeriesList& DataSources() const { return data_sources_; }
+    // ---- Sources, dependents and the function
+    // The components that feed this series (other series, series sources)
+    // and the series fed by this one. Neither list owns what it lists.
+    const TDataSourcesList& DataSources() const { return data_sources_; }
     const TCustomSeriesList& Dependents() const { return dependents_; }
-    // Makes Source a data source of this series (and this a dependent of
-    // it). A chain that would lead back to this series raises ChartException.
-    void AddDataSource(TChartSeries& Source);
-    void RemoveDataSource(TChartSeries& Source);
+    // The first source, none without.
+    vcl::TComponent* DataSource() const;
+    // Feeds the series from Value in place of its sources (beside them
+    // while the series is being read): refused with ChartException when the
+    // chart (or without one the series' own rule) does not accept it, or
+    // for a chain of series that would lead back here. None detaches the
+    // first source, and with it all.
+    void SetDataSource(vcl::TComponent* Value);
+    // Adds Source beside the others (once): a series gets this one among
+    // its dependents; a series source feeding another series moves here.
+    // A chain of series that would lead back here raises ChartException.
+    void AddDataSource(vcl::TComponent& Source);
+    // Detaches Source; the first one takes every source with it (and the
+    // points, unless they are the series' own).
+    void RemoveDataSource(vcl::TComponent& Source);
+    // The series' own rule for a source: another series that the function
+    // (when there is one) accepts.
+    virtual bool IsValidSource(vcl::TComponent& Source);
     // Which events of a source this series follows (TSeriesSourceEvent bits).
     std::uint8_t SourceEvents = sseDelete | sseModify | sseAdd | sseClear;
     TPlotFunction* Function() const { return function_.get(); }
+    // Gives the function up without freeing it (it moves to another series).
+    std::unique_ptr<TPlotFunction> ReleaseFunction();
+    // Set by default: a function over all points adds one point (else a
+    // level line at both ends of the X range).
+    bool FunctionSinglePoint = true;
+
+    // ---- Storage in forms
+    // The points were read from the stored "Data"; only such points (and
+    // those forced) are stored again.
+    bool HasOwnData() const { return own_data_; }
+    // X values may be stored (when they are not 0, 1, 2, ...).
+    bool StoreXValues = true;
+    // Never set inside the engine: store "Data" always, or never.
+    bool ForceSaveData = false;
+    bool DontSaveData = false;
+    // Never set inside the engine: FillSampleValues(0) takes this many
+    // points when above 0.
+    int PreferredSampleCount = 0;
+    // The series' extra stream properties: "DataSources" (when more than
+    // one), "CustomHorizAxis" and "CustomVertAxis" (when bound), "Data"
+    // (the points, when they are the series' own).
+    void DefineProperties(TFiler& Filer);
+    // The points as the "Data" block, and read back from one: a block that
+    // is short, negative or inconsistent raises rtl::EReadError and the
+    // series keeps its points.
+    void WriteData(vcl::TStream& Stream);
+    void ReadData(vcl::TStream& Stream);
+    // Reading: set while the series' properties are read; Loaded ends it
+    // and binds the sources read by name.
+    void SetLoading(bool Value);
+    bool Loading() const { return (ComponentState() & vcl::csLoading) != 0; }
+    virtual void Loaded();
+
+    // ---- Copies and sample points
+    // The series' settings, its function (when it has none), and its points
+    // or its links to sources.
+    void Assign(const TCustomChartElement& Source) override;
+    // Random points for previews (never stored): NumValues, 0 for the
+    // preferred or default count; below 0 raises ChartException.
+    void FillSampleValues(int NumValues = 0);
+    virtual void AddSampleValues(int NumValues, bool OnlyMandatory);
+    // The class's number of sample points.
+    virtual int NumSampleValues() const { return 25; }
 
     TSeriesMarks& Marks() { return *marks_; }
-    // The text of point ValueIndex's mark as the marks show it by default:
-    // its label, or its value text when the label is empty.
+    // The text of point ValueIndex's mark: its item's own text, else by the
+    // marks' Style; then OnGetMarkText.
     virtual std::string GetMarkText(int ValueIndex);
+    TSeriesMarkTextEvent OnGetMarkText;
+    // The widest mark text of the points whose box is visible.
+    int MaxMarkWidth();
+    // The depth row (pointers and callouts stand in it) and the chart's
+    // drawing offset (none).
+    TPointerDepth PointerDepth() const override { return {StartZ, MiddleZ, EndZ}; }
+    TPoint DrawingOffset() const override { return {0, 0}; }
     // The component name, else "Series" and the 1-based place in the chart.
     std::string NameOrNumber() const;
 
@@ -375,10 +458,15 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     void CheckDataSource() override;
 
   protected:
+    // A source, or the function, that goes away is forgotten.
+    void Notification(vcl::TComponent* AComponent, vcl::TOperation Operation) override;
     // Horizontal series keep their values in X.
     void SetYMandatory(bool Value) { y_mandatory_ = Value; }
 
   private:
+    // Forgets every source (a series source's free notification goes too)
+    // and, unless they are the series' own, the points.
+    void ClearDataSources();
     // The TempValue of every list goes in at the X list's ordered place;
     // on failure every list is back at its old count.
     int InsertValues();
@@ -405,8 +493,14 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner {
     std::string value_format_;
     std::string percent_format_;
     std::string x_labels_source_;
-    TCustomSeriesList data_sources_;
+    TDataSourcesList data_sources_;
     TCustomSeriesList dependents_;
+    bool own_data_ = false;
+    // Source names read from a stream, bound when loading ends.
+    std::vector<std::string> data_source_names_;
+    // Custom axes read from a stream by index, bound when loading ends.
+    int custom_horiz_axis_index_ = -1;
+    int custom_vert_axis_index_ = -1;
     std::unique_ptr<TPlotFunction, vcl::TComponentDeleter> function_;
     std::unique_ptr<TSeriesMarks> marks_;
 

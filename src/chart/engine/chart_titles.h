@@ -1,8 +1,8 @@
 #pragma once
-// The chart's titles and legend as settings: framed shapes that may be
-// placed by hand (CustomPosition). Their layout and drawing come with the
-// steps that lay out titles and legend; until then they take no room and
-// draw nothing.
+// The chart's titles: framed shapes with lines of text at the top (title,
+// subtitle) or the bottom (foot, subfoot) of the chart. Unless placed by
+// hand (CustomPosition), a title measures itself, takes its room off the
+// chart rectangle and is drawn before the series.
 #include <cstdint>
 #include <memory>
 
@@ -53,6 +53,10 @@ class TChartTitle : public TPlotCustomShapePosition {
     bool AtTop() const { return at_top_; }
     // Visible and the point inside the title's bounds.
     bool Clicked(int X, int Y) const;
+    // Lays the title out (unless placed by hand, from the chart rectangle,
+    // which loses the room taken) and draws its box and lines. Nothing
+    // when hidden or without lines.
+    void DrawTitle();
 
     void Assign(const vcl::TPersistent& Source) override;
 
@@ -68,12 +72,6 @@ class TChartTitle : public TPlotCustomShapePosition {
 class TChartFootTitle : public TChartTitle {
   public:
     explicit TChartFootTitle(TCustomPlotPanelExtended* Chart);
-};
-
-// The legend's settings object (its layout, items and drawing come later).
-class TChartLegend : public TPlotCustomShapePosition {
-  public:
-    explicit TChartLegend(TCustomPlotPanelExtended* Chart);
 };
 
 }  // namespace chart::engine

@@ -1,8 +1,9 @@
 #pragma once
-// The chart's four walls (back, left, bottom, right) as settings: colour,
-// pen, brush, thickness and extent. Where and when they are drawn comes
-// with the step that draws walls; their thickness already gives the axes
-// their room in a 3D chart.
+// The chart's four walls (back, left, bottom, right): colour, pen, brush,
+// thickness and extent, and how each is drawn: a rectangle behind the
+// series in 2D; in 3D planes or blocks on the sides of the chart's box,
+// drawn behind the series or, when they face the viewer, in front of them.
+#include <cstdint>
 #include <memory>
 
 #include "chart/engine/plot_shape.h"
@@ -48,6 +49,10 @@ class TChartWall : public TCustomChartWall {
     using TCustomChartWall::TCustomChartWall;
 };
 
+class TCustomChart;
+
+enum class TWallKind : std::uint8_t { Back, Left, Bottom, Right };
+
 class TChartWalls {
   public:
     explicit TChartWalls(TCustomPlotPanelExtended* Chart);
@@ -56,6 +61,7 @@ class TChartWalls {
     TChartWall& Bottom() { return *bottom_; }
     TChartWall& Left() { return *left_; }
     TChartWall& Right() { return *right_; }
+    TChartWall& Wall(TWallKind Kind);
     // Back, bottom, left, right.
     void Assign(const TChartWalls& Source);
 
@@ -65,5 +71,17 @@ class TChartWalls {
     std::unique_ptr<TChartWall> left_;
     std::unique_ptr<TChartWall> right_;
 };
+
+// ---- Drawing (on the chart's surface, with its last layout)
+
+// Top and bottom of the side walls (and of the back wall): the chart
+// rectangle's height, the bottom wall's thickness below it, cut by the
+// walls' StartPosition and EndPosition.
+void SideWallHeight(TCustomChart& Chart, const TCustomChartWall& Wall, int& Top, int& Bottom);
+// Whether the side of the chart's box at X faces away from the viewer, so
+// that its wall goes behind the series (always on a full-3D surface).
+bool WallSideTest(TCustomChart& Chart, int X);
+// Draws one wall at its place.
+void DrawWall(TCustomChart& Chart, TWallKind Kind);
 
 }  // namespace chart::engine

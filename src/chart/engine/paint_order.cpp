@@ -249,7 +249,15 @@ void TCustomAxisPanel::UnClipSeriesRect() {
 
 void TCustomAxisPanel::DrawSeriesMarks(TChartSeries& Series) {
     if (Series.Count() == 0 || !Series.Marks().Visible()) return;
-    Series.DrawMarks();
+    const bool clip = Series.Marks().Clip();
+    if (clip) ClipSeriesRect();
+    try {
+        Series.DrawMarks();
+    } catch (...) {
+        if (clip) UnClipSeriesRect();
+        throw;
+    }
+    if (clip) UnClipSeriesRect();
 }
 
 void TCustomAxisPanel::DrawSeriesAlone(TChartSeries& Series) {

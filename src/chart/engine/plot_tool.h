@@ -16,6 +16,8 @@
 
 namespace chart::engine {
 
+class TFiler;
+
 class TChartAxis;
 class TChartSeries;
 
@@ -96,9 +98,17 @@ class TPlotCustomToolAxis : public TPlotCustomTool {
 
     void Assign(const TCustomChartElement& Source) override;
     std::string GetEditorClassName() const override { return "TAxisToolEditor"; }
+    // Joins the chart; an axis read by its place before the tool had a
+    // chart is taken from it now.
+    void SetParentChart(TCustomAxisPanel* Value) override;
+
+    // "AxisID": the axis's place in the chart's axes, when there is an axis.
+    // A place the chart does not have raises rtl::EReadError.
+    void DefineProperties(TFiler& Filer);
 
   private:
     TChartAxis* axis_ = nullptr;
+    int pending_axis_id_ = -1;
 };
 
 // The tools of one chart, in the order they joined it (the order in which

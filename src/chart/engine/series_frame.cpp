@@ -44,7 +44,7 @@ void TChartSeries::Removed() {
     if (mouse_inside_ && Cursor != vcl::TCursor::crDefault && chart->Cursor() == Cursor)
         chart->SetCursor(chart->SavedCursor);
     mouse_inside_ = false;
-    while (data_sources_.Count() > 0) RemoveDataSource(*data_sources_.Items(0));
+    chart->SeriesList().SeriesGroups().RemoveSeries(this);
     TCustomChartSeries::SetParentChart(nullptr);
     marks_->SetParentChart(nullptr);
     RecalcGetAxis();
@@ -401,12 +401,6 @@ void TChartSeries::LegendString(int LegendIndex, TLegendTextStyle Style, std::st
         default:
             break;
     }
-}
-
-std::string TChartSeries::GetMarkText(int ValueIndex) {
-    if (ValueIndex < 0 || ValueIndex >= Count()) return {};
-    const std::string label = labels_.Labels(ValueIndex);
-    return label.empty() ? rtl::FormatFloat(value_format_, GetMarkValue(ValueIndex)) : label;
 }
 
 void TChartSeries::DrawLegendShape(int, const TRect& Rect) {

@@ -54,7 +54,12 @@ void TComponent::FreeNotification(TComponent* AComponent) {
 }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent) {
+    // The link is one pair: left on the other side, it would outlive this
+    // component and be followed after it is gone.
     notify_.erase(std::remove(notify_.begin(), notify_.end(), AComponent), notify_.end());
+    if (AComponent && AComponent != this)
+        AComponent->notify_.erase(std::remove(AComponent->notify_.begin(), AComponent->notify_.end(), this),
+                                  AComponent->notify_.end());
 }
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {

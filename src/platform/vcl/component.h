@@ -35,7 +35,9 @@ public:
     // Frees a component through its owner chain; null is fine.
     static void Free(TComponent* component);
 
-    // Ask to be told (through Notification with opRemove) when AComponent is destroyed.
+    // Ask to be told (through Notification with opRemove) when AComponent is
+    // destroyed; AComponent is told of this one's end as well. Removing the
+    // link removes it both ways.
     void FreeNotification(TComponent* AComponent);
     void RemoveFreeNotification(TComponent* AComponent);
 
