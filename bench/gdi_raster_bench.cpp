@@ -1,9 +1,11 @@
 // Raster drawing speed on a 1920 x 1080 surface: the long one-pixel
-// polyline a fast line series draws (copy and XOR), wide polylines, text
-// and block transfers.
+// polyline a fast line series draws (copy and XOR), wide polylines, filled
+// shapes with an outline (a point series' symbols, pies), text and block
+// transfers.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -67,6 +69,56 @@ void BM_LineTo_Width1_Copy(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_LineTo_Width1_Copy)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// 10,000 filled symbols with a one-pixel outline across the surface, as a
+// point series draws them: arg 0 diamonds, 1 hexagons, 2 ellipses, 3 round
+// rectangles; arg 1 their size in pixels.
+void BM_FilledSymbols_10000(benchmark::State& state) {
+    test_support::EnsureQtApplication();
+    Target t;
+    t.dc->SelectObject(CreatePen(PS_SOLID, 1, RGB(0, 0, 0)));
+    t.dc->SelectObject(CreateSolidBrush(RGB(240, 60, 30)));
+    const int shape = static_cast<int>(state.range(0)), size = static_cast<int>(state.range(1));
+    const int h = size / 2;
+    for (auto _ : state)
+        for (int i = 0; i < 10'000; ++i) {
+            const int x = (i * 37) % (kWidth - size) + h, y = (i * 13) % (kHeight - size) + h;
+            if (shape == 0) {
+                const POINT diamond[] = {{x, y - h}, {x + h, y}, {x, y + h}, {x - h, y}};
+                t.dc->Polygon(diamond);
+            } else if (shape == 1) {
+                const int q = h / 2;
+                const POINT hexagon[] = {{x - h, y}, {x - q, y - h}, {x + q, y - h},
+                                         {x + h, y}, {x + q, y + h}, {x - q, y + h}};
+                t.dc->Polygon(hexagon);
+            } else if (shape == 2) {
+                t.dc->Ellipse(x - h, y - h, x + h + 1, y + h + 1);
+            } else {
+                t.dc->RoundRect(x - h, y - h, x + h + 1, y + h + 1, h, h);
+            }
+        }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 10'000);
+}
+BENCHMARK(BM_FilledSymbols_10000)
+    ->ArgsProduct({{0, 1, 2, 3}, {9, 41}})
+    ->Unit(benchmark::kMillisecond);
+
+// A pie of 12 slices filling most of the surface, outlined.
+void BM_PieChart_12Slices(benchmark::State& state) {
+    test_support::EnsureQtApplication();
+    Target t;
+    t.dc->SelectObject(CreatePen(PS_SOLID, 1, RGB(0, 0, 0)));
+    const int cx = kWidth / 2, cy = kHeight / 2, r = 500;
+    for (auto _ : state)
+        for (int i = 0; i < 12; ++i) {
+            t.dc->SelectObject(CreateSolidBrush(RGB(i * 20, 255 - i * 20, 128)));
+            const double a0 = i * 30.0 * 3.14159265358979 / 180, a1 = (i + 1) * 30.0 * 3.14159265358979 / 180;
+            t.dc->Pie(cx - r, cy - r, cx + r, cy + r, cx + int(1000 * std::cos(a0)), cy - int(1000 * std::sin(a0)),
+                      cx + int(1000 * std::cos(a1)), cy - int(1000 * std::sin(a1)));
+        }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 12);
+}
+BENCHMARK(BM_PieChart_12Slices)->Unit(benchmark::kMillisecond);
 
 // 10,000 labels of a chart's size across the surface.
 void BM_TextOut_10000(benchmark::State& state) {

@@ -362,7 +362,11 @@ void TChartAxis::DrawLinearLabels(double Increment, int Step) {
         DrawValueLabel(v);
         return;
     }
-    const double limit = InternalMinimum < 0 ? InternalMinimum : (InternalMinimum - 1e-12) / (1 + 1e-12);
+    double limit = InternalMinimum < 0 ? InternalMinimum : (InternalMinimum - 1e-12) / (1 + 1e-12);
+    // The relative allowance above is far more than a step when the range
+    // is near the resolution of its values (a deep zoom into dates): labels
+    // would run on beyond the axis's start. Never more than half a step.
+    limit = std::max(limit, InternalMinimum - inc * 0.5);
     for (int count = 0; v >= limit && count <= kMaxLinearLabels; ++count) {
         DrawValueLabel(v);
         const double next = StepDown(v, inc, Step);

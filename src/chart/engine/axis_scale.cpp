@@ -251,6 +251,11 @@ void TChartAxis::SetMinMax(double AMin, double AMax) {
     if (maximum_ - minimum_ < 1e-10) Store(maximum_, minimum_ + 1e-10);
 }
 
+void TChartAxis::StoreMinMax(double AMin, double AMax) {
+    Store(minimum_, AMin);
+    Store(maximum_, AMax);
+}
+
 void TChartAxis::Scroll(double Offset, bool CheckLimits) {
     if (Offset == 0 || std::isnan(Offset)) return;
     if (CheckLimits) {
@@ -283,37 +288,31 @@ void TChartAxis::SelectPosRoutines() {
     calc_pos_ = horizontal_ ? calc_x_ : calc_y_;
 }
 
-// NaN counts as minus infinity in every routine: the far low end.
-
-int TChartAxis::NormalX(double Value) const {
-    if (RangeIsZero) return CenterPixel;
-    if (std::isnan(Value)) Value = kNegInfinity;
-    const double t = AxisScale == 0 ? 0 : (Value - InternalMinimum) * AxisScale;
-    return RoundPixel(inverted_ ? EndPixel - t : StartPixel + t);
+TAxisPixelMap TChartAxis::PixelMap(bool AlongX) const {
+    return LinearMap(AlongX, calc_x_ == &TChartAxis::FastX);
 }
 
-int TChartAxis::NormalY(double Value) const {
-    if (RangeIsZero) return CenterPixel;
-    if (std::isnan(Value)) Value = kNegInfinity;
-    const double t = AxisScale == 0 ? 0 : (Value - InternalMinimum) * AxisScale;
-    return RoundPixel(inverted_ ? StartPixel + t : EndPixel - t);
+TAxisPixelMap TChartAxis::LinearMap(bool AlongX, bool Fast) const {
+    TAxisPixelMap map;
+    map.RangeIsZero = RangeIsZero;
+    map.Fast = Fast;
+    map.CenterPixel = CenterPixel;
+    map.Minimum = InternalMinimum;
+    // X runs right from the start pixel, Y up from the end pixel; inverted
+    // axes the other way.
+    const bool fromStart = AlongX != inverted_;
+    map.Origin = fromStart ? StartPixel : EndPixel;
+    map.Scale = AxisScale == 0 ? 0 : (fromStart ? AxisScale : -AxisScale);
+    return map;
 }
 
-// The offset is rounded on its own, then added to the end in 64 bits: a
-// point far outside a deep zoom is clamped as the normal routines do.
-int TChartAxis::FastX(double Value) const {
-    if (RangeIsZero) return CenterPixel;
-    if (std::isnan(Value)) Value = kNegInfinity;
-    const long long t = AxisScale == 0 ? 0 : RoundTo64((Value - InternalMinimum) * AxisScale);
-    return ClampPixel(inverted_ ? EndPixel - t : StartPixel + t);
-}
+// The normal and fast routines are the pixel map's; NaN counts as minus
+// infinity in every routine: the far low end.
 
-int TChartAxis::FastY(double Value) const {
-    if (RangeIsZero) return CenterPixel;
-    if (std::isnan(Value)) Value = kNegInfinity;
-    const long long t = AxisScale == 0 ? 0 : RoundTo64((Value - InternalMinimum) * AxisScale);
-    return ClampPixel(inverted_ ? StartPixel + t : EndPixel - t);
-}
+int TChartAxis::NormalX(double Value) const { return LinearMap(true, false).Pixel(Value); }
+int TChartAxis::NormalY(double Value) const { return LinearMap(false, false).Pixel(Value); }
+int TChartAxis::FastX(double Value) const { return LinearMap(true, true).Pixel(Value); }
+int TChartAxis::FastY(double Value) const { return LinearMap(false, true).Pixel(Value); }
 
 int TChartAxis::LogX(double Value) const {
     if (LogRange == 0) return CenterPixel;

@@ -1,10 +1,15 @@
 #pragma once
 // TCustomChart: the chart control. The axis panel with its titles, walls
 // and legend (settings objects that lay themselves out with later steps),
-// the chart's palette by index, and the chart-level answers its series ask
-// for (free colours, background colour, the walls' thickness behind an
-// axis). TChart is the control that forms place.
+// the chart's palette by index, the chart-level answers its series ask for
+// (free colours, background colour, the walls' thickness behind an axis),
+// and the mouse: clicks on its parts, zooming with a dragged rectangle,
+// panning, the wheel and undoing a zoom. TChart is the control that forms
+// place.
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "chart/engine/axis_panel.h"
 #include "chart/engine/chart_legend.h"
@@ -21,6 +26,52 @@ using TGetLegendTextEvent =
 using TGetLegendRectEvent = std::function<void(TCustomChart* Sender, TRect& Rect)>;
 // The text position and symbol X of legend item Index.
 using TGetLegendPosEvent = std::function<void(TCustomChart* Sender, int Index, int& X, int& Y, int& XColor)>;
+
+// What a point of the chart lies on, the first hit in this order of
+// looking: a legend item, a series point or line, a series mark, an axis,
+// an axis title, a title, the chart rectangle.
+enum TChartClickedPartStyle : std::uint8_t {
+    cpkNone,
+    cpkLegend,
+    cpkAxis,
+    cpkSeries,
+    cpkTitle,
+    cpkFoot,
+    cpkChartRect,
+    cpkSeriesMarks,
+    cpkSubTitle,
+    cpkSubFoot,
+    cpkAxisTitle,
+};
+
+struct TChartClickedPart {
+    TChartClickedPartStyle Part = cpkNone;
+    // The point, mark or legend item; -1 for none.
+    int PointIndex = -1;
+    TChartSeries* ASeries = nullptr;
+    TChartAxis* AAxis = nullptr;
+};
+
+using TChartClick = std::function<void(TCustomChart* Sender, vcl::TMouseButton Button,
+                                       vcl::TShiftState Shift, int X, int Y)>;
+using TChartClickAxis = std::function<void(TCustomChart* Sender, TChartAxis* Axis,
+                                           vcl::TMouseButton Button, vcl::TShiftState Shift, int X,
+                                           int Y)>;
+using TChartClickSeries =
+    std::function<void(TCustomChart* Sender, TChartSeries* Series, int ValueIndex,
+                       vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y)>;
+using TChartClickTitle = std::function<void(TCustomChart* Sender, TChartTitle* ATitle,
+                                            vcl::TMouseButton Button, vcl::TShiftState Shift, int X,
+                                            int Y)>;
+// Before the mouse moves an axis: AMin and AMax are the range it would get;
+// clearing AllowScroll keeps the range.
+using TChartAllowScrollEvent =
+    std::function<void(TChartAxis* Sender, double& AMin, double& AMax, bool& AllowScroll)>;
+
+// Whether the wheel scrolls the vertical axes (where panning allows it).
+extern bool ChartWheelScrollEnabled;
+// The keys that must be held for a drag to pan.
+extern vcl::TShiftState ChartPanKeyShift;
 
 class TCustomChart : public TCustomAxisPanel {
   public:
@@ -93,7 +144,71 @@ class TCustomChart : public TCustomAxisPanel {
     TGetLegendRectEvent OnGetLegendRect;
     TGetLegendPosEvent OnGetLegendPos;
 
+    // ---- Mouse
+    // What P lies on. With OnlyWithClickEvents, series without click
+    // events of their own are passed over unless OnClickSeries is set.
+    void CalcClickedPart(const TPoint& P, bool OnlyWithClickEvents, TChartClickedPart& Part);
+    // The end of every zoom: the four axes get these ranges (each pair in
+    // either order) as Zoom.Direction selects them, after the ranges before
+    // were kept for UndoZoom (unless some are kept already).
+    void ZoomAxes(double LeftMin, double LeftMax, double RightMin, double RightMax,
+                  double BottomMin, double BottomMax, double TopMin, double TopMax);
+    // Zooms to the rectangle of the zoom action.
+    virtual void ZoomToRectangle();
+    // The ranges kept by the first zoom or pan come back; then OnUndoZoom,
+    // a repaint, and Zoomed is cleared.
+    void UndoZoom() override;
+    // Whether UndoZoom has ranges to put back.
+    bool HasRestorePoint() const { return !restore_pending_; }
+    // ChartMouseEvent / ChartMouseWheel of each active tool in list order,
+    // until one sets CancelMouseAction.
+    void BroadcastToolMouseEvent(TChartMouseEvent AEvent, vcl::TMouseButton Button,
+                                 vcl::TShiftState Shift, int X, int Y);
+    void BroadcastToolMouseWheel(TChartMouseWheel AKind, int WheelDelta, int X, int Y);
+
+    TChartClick OnClickBackground;
+    TChartClick OnClickLegend;
+    TChartClickAxis OnClickAxis;
+    TChartClickSeries OnClickSeries;
+    TChartClickTitle OnClickTitle;
+    TChartAllowScrollEvent OnAllowScroll;
+    vcl::TNotifyEvent OnScroll;
+    vcl::TNotifyEvent OnZoom;
+
+  protected:
+    void MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y) override;
+    void MouseMove(vcl::TShiftState Shift, int X, int Y) override;
+    void MouseUp(vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y) override;
+    bool DoMouseWheel(vcl::TShiftState Shift, int WheelDelta, const TPoint& MousePos) override;
+    bool DoMouseWheelDown(vcl::TShiftState Shift, const TPoint& MousePos) override;
+    bool DoMouseWheelUp(vcl::TShiftState Shift, const TPoint& MousePos) override;
+
   private:
+    // One axis's range as UndoZoom puts it back.
+    struct TAxisSavedRange {
+        bool Automatic = true;
+        bool AutomaticMinimum = true;
+        bool AutomaticMaximum = true;
+        double Minimum = 0;
+        double Maximum = 0;
+    };
+    void SaveAxesRanges();
+    bool ClickBackground(vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y);
+    void StartZoomOrPan(vcl::TMouseButton Button, vcl::TShiftState Shift, int X, int Y);
+    // Moves the axes of one direction by the values between two pixels;
+    // whether the panning mode let them move.
+    bool Pan(bool Horizontal, int New, int Old);
+    // The zoom rectangle drawn (or, drawn again, erased) on the image shown.
+    void ToggleZoomRectangle();
+    // The vertical axes by 3 % of their range (Down: upward values).
+    void WheelScroll(bool Down);
+    // One notch after the panel's own handling (Handled): the scroll where
+    // panning allows it, then the tools.
+    bool WheelNotch(bool Down, bool Handled, const TPoint& MousePos);
+
+    bool restore_pending_ = true;
+    std::vector<TAxisSavedRange> saved_ranges_;
+
     std::unique_ptr<TChartTitle> title_;
     std::unique_ptr<TChartTitle> sub_title_;
     std::unique_ptr<TChartFootTitle> foot_;

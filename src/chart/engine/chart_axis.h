@@ -9,7 +9,9 @@
 // Pixel results are clamped to +-kPixelLimit whatever the value or range;
 // a NaN value maps as minus infinity does.
 #include <cstdint>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +36,33 @@ using TAxisDrawLabelEvent = std::function<void(TChartAxis* Sender, int& X, int& 
 
 // The 1-2-5 sequence: the next value after V (V > 0; anything else gives 1).
 double NextNiceStep(double V);
+
+// The linear value-to-pixel routine of an axis (normal or fast) as a value
+// that a loop over many points keeps in registers; Pixel gives what the
+// axis's own routine gives.
+struct TAxisPixelMap {
+    bool RangeIsZero = true;
+    bool Fast = false;
+    int CenterPixel = 0;
+    // The pixel of Minimum, and pixels per unit in the direction pixels run
+    // for growing values.
+    int Origin = 0;
+    double Minimum = 0;
+    double Scale = 0;
+
+    int Pixel(double Value) const {
+        if (RangeIsZero) return CenterPixel;
+        // NaN counts as minus infinity: the far low end.
+        if (std::isnan(Value)) Value = -std::numeric_limits<double>::infinity();
+        if (Fast) {
+            // The offset rounded on its own, then added in 64 bits.
+            const long long t = Scale == 0 ? 0 : RoundTo64((Value - Minimum) * Scale);
+            return ClampPixel(Origin + t);
+        }
+        const double t = Scale == 0 ? 0 : (Value - Minimum) * Scale;
+        return RoundPixel(Origin + t);
+    }
+};
 
 class TChartAxis : public vcl::TPersistent {
   public:
@@ -151,6 +180,9 @@ class TChartAxis : public vcl::TPersistent {
     bool GridCentered() const { return grid_->Centered(); }
     void SetGridCentered(bool Value) { grid_->SetCentered(Value); }
     TAxisDrawLabelEvent OnDrawLabel;
+    // Called while the axis draws its lines, before any of them, with
+    // TickPositions filled: fills between the grid lines go here.
+    std::function<void(TChartAxis* Sender)> OnDrawGrids;
 
     // ---- State of the last layout and paint (recomputed, never stored)
     double InternalMinimum = 0;
@@ -190,6 +222,9 @@ class TChartAxis : public vcl::TPersistent {
     void CalcScale();
     // Fixes the range (swapped when reversed; at least 1e-10 wide).
     void SetMinMax(double AMin, double AMax);
+    // Puts back a range saved before (undoing a zoom): stored as it is,
+    // without checks; the chart repaints when a bound changes.
+    void StoreMinMax(double AMin, double AMax);
     // Shifts the range; with CheckLimits only towards data beyond it.
     void Scroll(double Offset, bool CheckLimits);
     bool IsDateTimeAxis() const;
@@ -200,6 +235,11 @@ class TChartAxis : public vcl::TPersistent {
     int CalcXPosValue(double Value) const { return (this->*calc_x_)(Value); }
     int CalcYPosValue(double Value) const { return (this->*calc_y_)(Value); }
     int CalcPosValue(double Value) const { return (this->*calc_pos_)(Value); }
+    // Whether the routines are the linear ones (not logarithmic, not depth).
+    bool IsLinear() const { return !IsDepthAxis && !logarithmic_; }
+    // The linear routine for X (or, AlongX false, for Y) as a value; for a
+    // linear axis only.
+    TAxisPixelMap PixelMap(bool AlongX) const;
     double CalcPosPoint(int Pixel) const;
     void SelectPosRoutines();
     // Pixel ends from the chart rectangle (depth: the chart depth).
@@ -242,6 +282,7 @@ class TChartAxis : public vcl::TPersistent {
 
   private:
     using TPosRoutine = int (TChartAxis::*)(double) const;
+    TAxisPixelMap LinearMap(bool AlongX, bool Fast) const;
     int NormalX(double Value) const;
     int NormalY(double Value) const;
     int FastX(double Value) const;

@@ -327,6 +327,24 @@ void TCustomPlotPanel::DrawToCanvas(vcl::TCanvas* ACanvas, const TRect& Rect) {
     restore();
 }
 
+bool TCustomPlotPanel::DrawOnCachedImage(const TRect& Area, const std::function<void()>& Draw) {
+    auto* surface = dynamic_cast<chart::TPlotCanvas3D*>(canvas_.get());
+    // Stale while a paint is drawing, too: what is drawn then is the paint's.
+    if (!surface || !surface->GetBufferedDisplay() || surface->Dirty() || !surface->Bitmap())
+        return false;
+    vcl::TCanvas* shown = surface->ReferenceCanvas;
+    surface->SetCanvas(&surface->Bitmap()->Canvas());
+    try {
+        Draw();
+    } catch (...) {
+        surface->SetCanvas(shown);
+        throw;
+    }
+    surface->SetCanvas(shown);
+    RepaintRect(Area);
+    return true;
+}
+
 std::unique_ptr<vcl::TMetafile> TCustomPlotPanel::CreateMetafile(bool Enhanced, const TRect& Rect) {
     auto metafile = std::make_unique<vcl::TMetafile>();
     metafile->SetSize(std::max(1, Clamp32((long long)Rect.Right - Rect.Left)),

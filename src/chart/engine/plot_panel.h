@@ -7,6 +7,7 @@
 // let InternalDraw, which descendants fill, draw inside it.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -216,6 +217,12 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     std::unique_ptr<vcl::TBitmap> CreateBitmap();
     std::unique_ptr<vcl::TBitmap> PlotCreateBitmap(TColor BackColor, const TRect& Rect,
                                                    vcl::TPixelFormat PixelFormat);
+    // Draws into the image of the last paint between paints (overlays that
+    // follow the mouse, a newly added segment), as Draw draws on the
+    // surface, then shows Area (client pixels) of it on screen. False when
+    // there is no valid image to draw into: the paint that is due draws
+    // everything anyway.
+    bool DrawOnCachedImage(const TRect& Area, const std::function<void()>& Draw);
     // Bevels and border (the background step of a paint draws them).
     virtual void DrawPanelBevels(const TRect& Rect);
     // One bevel inside Rect (which comes back shrunk by it), as the panel

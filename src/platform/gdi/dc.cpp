@@ -8,8 +8,10 @@
 #include <numbers>
 #include <optional>
 
+#include "platform/gdi/contour.h"
 #include "platform/gdi/qt_gdi.h"
 #include "platform/gdi/raster.h"
+#include "platform/gdi/shapes.h"
 
 namespace gdi {
 
@@ -293,6 +295,49 @@ struct DC::Impl {
         return pen->Style() == PS_INSIDEFRAME && !PenThin() ? pen->Width() / 2 : 0;
     }
 
+    // A curved shape of shapes.h with a one-pixel pen or none. With the pen
+    // its pixels are its outline and its inside, so that the brush never
+    // shows beyond the outline nor leaves background between the two;
+    // without one the brush fills the same pixels less the right and bottom
+    // edges, as a rectangle without an outline is one pixel smaller.
+    template <class Shape>
+    void ThinShape(const Shape& shape) {
+        detail::Raster* r = R();
+        if (!r || !r->CanDraw()) return;
+        const QRect& b = r->Clip().Box();
+        if (b.isEmpty()) return;
+        const detail::Window w{b.left(), b.top(), b.right() + 1, b.bottom() + 1};
+        SpanPaint fill;
+        QImage tile;
+        const bool brushed = BrushPaint(fill, tile, rop2);
+        auto inside = [&](int y, int x0, int x1) {
+            if (brushed) r->FillSpan(y, x0, x1, fill);
+        };
+        if (pen->IsNull()) {
+            if (brushed) detail::ScanWithoutRightAndBottom(shape, w, inside);
+            return;
+        }
+        const ThinPen& line = MakeThinPen();
+        if (line.dashes.empty()) {
+            const SpanPaint solid{line.color, nullptr, line.rop2};
+            detail::ScanOutlined(shape, w, inside,
+                                 [&](int y, int x0, int x1) { r->FillSpan(y, x0, x1, solid); });
+            return;
+        }
+        detail::ScanOutlined(shape, w, inside, [](int, int, int) {});
+        // Dashes run along the outline from its top-left pixel; they are
+        // counted over the surface and a wide margin round it, whatever the
+        // clip, so that drawing in parts gives the same dashes.
+        constexpr int kMargin = 2048;
+        const detail::Window bounds{-kMargin, -kMargin, r->Width() + kMargin, r->Height() + kMargin};
+        const detail::DashState dashes(line.dashes);
+        const SpanPaint on{line.color, nullptr, line.rop2}, gap{line.gap_color, nullptr, line.rop2};
+        detail::WalkOutline(shape, bounds, [&](int x, int y, long long step) {
+            const bool dash = dashes.On(step);
+            if (dash || line.opaque_gaps) r->FillSpan(y, x, x + 1, dash ? on : gap);
+        });
+    }
+
     // Angles of an arc's start and end (degrees, counter-clockwise) on the
     // ellipse of the box, and the sweep in the arc direction.
     void ArcAngles(const QRectF& box, int xs, int ys, int xe, int ye, double& start,
@@ -564,10 +609,9 @@ bool DC::Polygon(std::span<const POINT> points) {
         d.path.closeSubpath();
         return true;
     }
-    std::vector<PointD> contour;
-    contour.reserve(points.size());
-    for (const POINT& p : points) contour.push_back({double(p.x), double(p.y)});
-    const std::vector<PointD> contours[] = {std::move(contour)};
+    // The outline passes through the pixels the points name: the fill is
+    // the inside of the polygon through those pixels' centres.
+    const std::vector<PointD> contours[] = {detail::PixelCentres(points)};
     d.FillWith([&](const detail::Window& w, auto&& add) {
         detail::ScanPolygon(contours, d.poly_fill == WINDING, w, add);
     });
@@ -635,18 +679,18 @@ bool DC::RoundRect(int left, int top, int right, int bottom, int width, int heig
         d.path.addRoundedRect(QRectF(left, top, double(right) - left, double(bottom) - top), rx, ry);
         return true;
     }
-    if (d.pen->IsNull()) {
-        d.FillWith([&](const detail::Window& w, auto&& add) {
-            detail::ScanRoundRect(left, top, double(right) - 1, double(bottom) - 1, width, height, w, add);
-        });
+    if (d.pen->IsNull() || d.PenThin()) {
+        d.ThinShape(detail::RoundRectRows(left, top, right, bottom, width, height));
         return true;
     }
+    // A wide pen: the brush inside the stroke's middle line, less half the width.
     const QRectF box = d.OutlineBox(left, top, right, bottom);
-    const double half = d.PenThin() ? 0.5 : d.pen->Width() / 2.0;
+    const double half = d.pen->Width() / 2.0;
     d.FillWith([&](const detail::Window& w, auto&& add) {
-        detail::ScanRoundRect(box.left() + half, box.top() + half, box.right() - half,
-                              box.bottom() - half, std::max(0.0, 2 * rx - 2 * half),
-                              std::max(0.0, 2 * ry - 2 * half), w, add);
+        detail::ScanRows(detail::RoundRectRows(box.left() + half, box.top() + half, box.right() - half,
+                                               box.bottom() - half, std::max(0.0, 2 * rx - 2 * half),
+                                               std::max(0.0, 2 * ry - 2 * half)),
+                         w, add);
     });
     QPainterPath p;
     p.addRoundedRect(box, std::min(rx, box.width() / 2), std::min(ry, box.height() / 2));
@@ -663,17 +707,17 @@ bool DC::Ellipse(int left, int top, int right, int bottom) {
         d.path.addEllipse(QRectF(left, top, double(right) - left, double(bottom) - top));
         return true;
     }
-    if (d.pen->IsNull()) {
-        d.FillWith([&](const detail::Window& w, auto&& add) {
-            detail::ScanEllipse(left, top, double(right) - 1, double(bottom) - 1, w, add);
-        });
+    if (d.pen->IsNull() || d.PenThin()) {
+        d.ThinShape(detail::EllipseRows(left, top, right, bottom));
         return true;
     }
+    // A wide pen: the brush inside the stroke's middle line, less half the width.
     const QRectF box = d.OutlineBox(left, top, right, bottom);
-    const double half = d.PenThin() ? 0.5 : d.pen->Width() / 2.0;
+    const double half = d.pen->Width() / 2.0;
     d.FillWith([&](const detail::Window& w, auto&& add) {
-        detail::ScanEllipse(box.left() + half, box.top() + half, box.right() - half,
-                            box.bottom() - half, w, add);
+        detail::ScanRows(detail::EllipseRows(box.left() + half, box.top() + half, box.right() - half,
+                                             box.bottom() - half),
+                         w, add);
     });
     QPainterPath p;
     p.addEllipse(box);
@@ -685,6 +729,13 @@ bool DC::Impl::ArcShape(RecordOp op, int l, int t, int r, int b, int xs, int ys,
     Log(op, {l, t, r, b, xs, ys, xe, ye});
     Order(l, r);
     Order(t, b);
+    if ((op == RecordOp::Pie || op == RecordOp::Chord) && !InPath() && (pen->IsNull() || PenThin())) {
+        detail::ArcCut cut(op == RecordOp::Pie ? detail::ArcCut::Kind::Pie : detail::ArcCut::Kind::Chord,
+                           l, t, r, b, xs, ys, xe, ye, arc_dir == AD_CLOCKWISE);
+        cut.SetChordEllipse(l, t, r, b);
+        ThinShape(detail::ArcRows(detail::EllipseRows(l, t, r, b), cut));
+        return true;
+    }
     const QRectF box = InPath() ? QRectF(l, t, double(r) - l, double(b) - t) : OutlineBox(l, t, r, b);
     double start, sweep;
     ArcAngles(box, xs, ys, xe, ye, start, sweep);

@@ -43,26 +43,6 @@ void Write24(uchar* p, QRgb c) {
     p[2] = uchar((c >> 16) & 0xFF);
 }
 
-// Where the dash pattern of a styled pen stands at a pixel index.
-class DashState {
-public:
-    explicit DashState(const std::vector<int>& dashes) {
-        long long sum = 0;
-        for (int d : dashes) ends_.push_back(sum += std::max(d, 0));
-        period_ = sum;
-    }
-    bool On(long long index) const {
-        if (period_ <= 0) return true;
-        const long long pos = index % period_;
-        const auto it = std::upper_bound(ends_.begin(), ends_.end(), pos);
-        return ((it - ends_.begin()) & 1) == 0;
-    }
-
-private:
-    std::vector<long long> ends_;
-    long long period_ = 0;
-};
-
 // Cuts the segment a-b to the box (Liang-Barsky); false when nothing is left.
 bool CutSegment(QPointF& a, QPointF& b, const QRectF& box) {
     double t0 = 0, t1 = 1;

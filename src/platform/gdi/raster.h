@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,6 +42,26 @@ struct ThinPen {
     bool opaque_gaps = false;   // styled pens: gaps take gap_color
     std::vector<int> dashes;    // on, off, on, ... in pixels; empty: solid
     int rop2 = 13;
+};
+
+// Where the dash pattern of a styled pen stands at a pixel index.
+class DashState {
+public:
+    explicit DashState(const std::vector<int>& dashes) {
+        long long sum = 0;
+        for (int d : dashes) ends_.push_back(sum += std::max(d, 0));
+        period_ = sum;
+    }
+    bool On(long long index) const {
+        if (period_ <= 0) return true;
+        const long long pos = index % period_;
+        const auto it = std::upper_bound(ends_.begin(), ends_.end(), pos);
+        return ((it - ends_.begin()) & 1) == 0;
+    }
+
+private:
+    std::vector<long long> ends_;
+    long long period_ = 0;
 };
 
 // The visible part of the surface: the device rectangle and the clip.

@@ -1,11 +1,12 @@
-// Regions: made by our own scan conversion (scan.h) so that the pixels of
-// a region are the ones our fills cover, and combined with the toolkit's
-// region arithmetic, which is exact on integer rectangles.
+// Regions: made by our own scan conversion (scan.h, shapes.h) so that the
+// pixels of a region are the ones our fills cover, and combined with the
+// toolkit's region arithmetic, which is exact on integer rectangles.
 #include <algorithm>
 
 #include "platform/gdi/objects.h"
 #include "platform/gdi/qt_gdi.h"
 #include "platform/gdi/scan.h"
+#include "platform/gdi/shapes.h"
 
 namespace gdi {
 
@@ -49,8 +50,8 @@ HRGN CreateRoundRectRgn(int left, int top, int right, int bottom, int w, int h) 
     Normalise(left, right);
     Normalise(top, bottom);
     detail::RegionBuilder b;
-    detail::ScanRoundRect(left, top, right, bottom, w, h, kUniverse,
-                          [&](int y, int x0, int x1) { b.Add(y, x0, x1); });
+    detail::ScanRows(detail::RoundRectRows(left, top, right, bottom, w, h), kUniverse,
+                     [&](int y, int x0, int x1) { b.Add(y, x0, x1); });
     return MakeRegion(b.Finish());
 }
 
@@ -58,8 +59,8 @@ HRGN CreateEllipticRgn(int left, int top, int right, int bottom) {
     Normalise(left, right);
     Normalise(top, bottom);
     detail::RegionBuilder b;
-    detail::ScanEllipse(left, top, right, bottom, kUniverse,
-                        [&](int y, int x0, int x1) { b.Add(y, x0, x1); });
+    detail::ScanRows(detail::EllipseRows(left, top, right, bottom), kUniverse,
+                     [&](int y, int x0, int x1) { b.Add(y, x0, x1); });
     return MakeRegion(b.Finish());
 }
 
@@ -68,12 +69,10 @@ HRGN CreateEllipticRgnIndirect(const RECT& r) {
 }
 
 HRGN CreatePolygonRgn(std::span<const POINT> points, int fillMode) {
-    std::vector<detail::PointD> contour;
-    contour.reserve(points.size());
-    for (const POINT& p : points) contour.push_back({double(p.x), double(p.y)});
+    // The pixels Polygon fills with these points.
     detail::RegionBuilder b;
-    if (contour.size() >= 3) {
-        const std::vector<detail::PointD> one[] = {std::move(contour)};
+    if (points.size() >= 3) {
+        const std::vector<detail::PointD> one[] = {detail::PixelCentres(points)};
         detail::ScanPolygon(one, fillMode == WINDING, kUniverse,
                             [&](int y, int x0, int x1) { b.Add(y, x0, x1); });
     }

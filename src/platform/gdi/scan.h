@@ -1,10 +1,14 @@
 #pragma once
-// Scan conversion of the layer's own: polygons, ellipses and rounded
-// rectangles become rows of pixel spans. A pixel belongs to a shape when
-// its centre (x + 0.5, y + 0.5) lies inside, with the right and bottom
-// boundaries outside, so a rectangle (l, t, r, b) covers l..r-1 x t..b-1.
+// Scan conversion of the layer's own: polygons become rows of pixel spans.
+// Coordinates are device units in which pixel x covers [x, x + 1): a pixel
+// belongs to a polygon when its centre (x + 0.5, y + 0.5) lies inside, with
+// the right and bottom boundaries outside, so a rectangle (l, t, r, b)
+// covers l..r-1 x t..b-1. A polygon whose vertices name pixels, as the
+// points of a polyline do, is given through those pixels' centres: its fill
+// then keeps to the inside of the line drawn through them (see PixelCentres).
 // Only the rows and columns of the given window are visited, so shapes of
-// any size cost no more than the part that can show.
+// any size cost no more than the part that can show. Curved shapes are in
+// shapes.h.
 #include <QRegion>
 #include <algorithm>
 #include <cmath>
@@ -95,47 +99,13 @@ void ScanPolygon(std::span<const std::vector<PointD>> contours, bool winding, co
     }
 }
 
-// The ellipse inscribed in the box (left, top) .. (right, bottom).
-template <class Emit>
-void ScanEllipse(double left, double top, double right, double bottom, const Window& w, Emit&& add) {
-    const double cx = (left + right) / 2, cy = (top + bottom) / 2;
-    const double rx = (right - left) / 2, ry = (bottom - top) / 2;
-    if (rx <= 0 || ry <= 0) return;
-    int first, last;
-    RowRange(top, bottom, w, first, last);
-    for (int y = first; y < last; ++y) {
-        const double d = (y + 0.5 - cy) / ry;
-        if (d <= -1 || d >= 1) continue;
-        const double half = rx * std::sqrt(1 - d * d);
-        const int x0 = std::max(w.x0, FirstPixel(cx - half));
-        const int x1 = std::min(w.x1, FirstPixel(cx + half));
-        if (x0 < x1) add(y, x0, x1);
-    }
-}
-
-// A rectangle with corners rounded by an ellipse of ew x eh.
-template <class Emit>
-void ScanRoundRect(double left, double top, double right, double bottom, double ew, double eh,
-                   const Window& w, Emit&& add) {
-    if (right <= left || bottom <= top) return;
-    const double rx = std::clamp(std::abs(ew) / 2, 0.0, (right - left) / 2);
-    const double ry = std::clamp(std::abs(eh) / 2, 0.0, (bottom - top) / 2);
-    int first, last;
-    RowRange(top, bottom, w, first, last);
-    for (int y = first; y < last; ++y) {
-        const double yc = y + 0.5;
-        double inset = 0;
-        if (rx > 0 && ry > 0) {
-            double dy = 0;
-            if (yc < top + ry) dy = top + ry - yc;
-            else if (yc > bottom - ry) dy = yc - (bottom - ry);
-            const double d = dy / ry;
-            inset = d >= 1 ? rx : rx - rx * std::sqrt(1 - d * d);
-        }
-        const int x0 = std::max(w.x0, FirstPixel(left + inset));
-        const int x1 = std::min(w.x1, FirstPixel(right - inset));
-        if (x0 < x1) add(y, x0, x1);
-    }
+// The contour through the centres of the pixels that points name.
+template <class Point>
+std::vector<PointD> PixelCentres(std::span<const Point> points) {
+    std::vector<PointD> contour;
+    contour.reserve(points.size());
+    for (const Point& p : points) contour.push_back({p.x + 0.5, p.y + 0.5});
+    return contour;
 }
 
 // Collects spans row by row (rows ascending, spans of a row left to right

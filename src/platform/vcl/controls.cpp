@@ -274,6 +274,11 @@ void TControl::SetCursor(TCursor cursor) {
         case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
+        case TCursor::crCross: widget_->setCursor(Qt::CrossCursor); break;
+        case TCursor::crSizeWE: widget_->setCursor(Qt::SizeHorCursor); break;
+        case TCursor::crSizeNS: widget_->setCursor(Qt::SizeVerCursor); break;
+        case TCursor::crSizeNWSE: widget_->setCursor(Qt::SizeFDiagCursor); break;
+        case TCursor::crSizeNESW: widget_->setCursor(Qt::SizeBDiagCursor); break;
         default: ApplyScreenCursor(widget_, cursor); break;
     }
 }
@@ -295,6 +300,18 @@ void TControl::Repaint() {
         area->viewport()->update();
     else
         widget_->update();
+}
+
+void TControl::RepaintRect(const TRect& Rect) {
+    if (!widget_ || Rect.Right <= Rect.Left || Rect.Bottom <= Rect.Top) return;
+    // Within the widget first: a rectangle may reach any 32-bit coordinate.
+    const int left = std::max(Rect.Left, 0), top = std::max(Rect.Top, 0);
+    const int right = std::min(Rect.Right, widget_->width()), bottom = std::min(Rect.Bottom, widget_->height());
+    if (right > left && bottom > top) widget_->update(left, top, right - left, bottom - top);
+}
+
+void TControl::Update() {
+    if (widget_ && widget_->isVisible()) widget_->repaint();
 }
 
 void TControl::BringToFront() {

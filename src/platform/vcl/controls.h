@@ -38,7 +38,7 @@ using TShiftState = std::uint8_t;
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
-enum class TCursor { crDefault, crHandPoint, crHSplit };
+enum class TCursor { crDefault, crHandPoint, crHSplit, crCross, crSizeWE, crSizeNS, crSizeNWSE, crSizeNESW };
 
 using TNotifyEvent = std::function<void(TComponent* Sender)>;
 using TKeyEvent = std::function<void(TComponent* Sender, std::uint16_t& Key, TShiftState Shift)>;
@@ -118,6 +118,13 @@ public:
     void Repaint();
     // Controls that keep a drawn image of their own mark it stale here too.
     virtual void Invalidate() { Repaint(); }
+    // Shows Rect (client pixels) again from what the control paints, without
+    // marking any image it keeps stale: for drawing added to such an image
+    // between paints.
+    void RepaintRect(const TRect& Rect);
+    // Paints the control now, before returning: after Invalidate the new
+    // picture shows at once, without waiting for the message loop.
+    void Update();
     void BringToFront();
     // Client point -> screen point.
     TPoint ClientToScreen(const TPoint& p) const;

@@ -6,8 +6,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/gdi/qt_gdi.h"
 #include "platform/vcl/keys.h"
@@ -37,6 +39,11 @@ TMouseButton ButtonOf(Qt::MouseButton b) {
 bool IsArrow(int key) {
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
+
+// A wheel event tells of a few notches at most; more (a broken device, a
+// made-up event) count as this many, so that one event cannot keep the
+// program busy for long.
+constexpr long long kMostNotches = 1000;
 
 // A bevel Width pixels wide inside r; r comes back shrunk by Width. No
 // more lines are drawn than the rectangle has room for.
@@ -209,6 +216,31 @@ void TCustomPanel::DblClick() {
 
 void TCustomPanel::MouseLeave() { Fire(OnMouseLeave, this); }
 
+bool TCustomPanel::DoMouseWheel(TShiftState Shift, int WheelDelta, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheel, this, Shift, WheelDelta, MousePos, handled);
+    if (handled) return true;
+    const long long turned = wheel_rest_ + WheelDelta;
+    // Whole notches now; what is short of one waits for the next turn.
+    const long long notches = std::clamp(turned / WHEEL_DELTA, -kMostNotches, kMostNotches);
+    wheel_rest_ = turned % WHEEL_DELTA;
+    for (long long i = 0; i < std::llabs(notches); ++i)
+        handled = notches < 0 ? DoMouseWheelDown(Shift, MousePos) : DoMouseWheelUp(Shift, MousePos);
+    return handled;
+}
+
+bool TCustomPanel::DoMouseWheelDown(TShiftState Shift, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheelDown, this, Shift, MousePos, handled);
+    return handled;
+}
+
+bool TCustomPanel::DoMouseWheelUp(TShiftState Shift, const TPoint& MousePos) {
+    bool handled = false;
+    Fire(OnMouseWheelUp, this, Shift, MousePos, handled);
+    return handled;
+}
+
 void TCustomPanel::Resize() { Fire(OnResize, this); }
 
 void TCustomPanel::ColorChanged() { Invalidate(); }
@@ -273,6 +305,17 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
         case QEvent::Leave:
             Guarded([this] { MouseLeave(); });
             return false;
+        case QEvent::Wheel: {
+            auto* we = static_cast<QWheelEvent*>(event);
+            const int delta = we->angleDelta().y();
+            if (delta == 0) break;
+            const QPoint p = we->position().toPoint();
+            const TShiftState shift = ShiftFromModifiers(we->modifiers(), we->buttons());
+            bool handled = false;
+            Guarded([&] { handled = DoMouseWheel(shift, delta, {p.x(), p.y()}); });
+            // Unhandled, the wheel goes on to the parent.
+            return handled;
+        }
         case QEvent::ApplicationPaletteChange:
             Guarded([this] { SysColorChange(); });
             break;

@@ -3,9 +3,10 @@
 // paint on the control canvas, which draws only while a paint is on and
 // measures text at any time. It has the panel's bevels and border band,
 // the mouse as overridable operations (down, up, move, double click,
-// leaving), system colour changes, a window region that shapes the window,
-// and it can take the arrow keys for itself.
+// leaving, the wheel), system colour changes, a window region that shapes
+// the window, and it can take the arrow keys for itself.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/gdi/objects.h"
@@ -23,6 +24,17 @@ constexpr std::uint32_t WS_EX_TRANSPARENT = 0x20;
 struct TCreateParams {
     std::uint32_t ExStyle = 0;
 };
+
+// The wheel turned by one notch.
+inline constexpr int WHEEL_DELTA = 120;
+
+// The wheel turned by WheelDelta (positive away from the user; a notch is
+// WHEEL_DELTA) with the mouse at MousePos (client pixels). Setting Handled
+// keeps the control's own handling from running.
+using TMouseWheelEvent = std::function<void(TComponent* Sender, TShiftState Shift, int WheelDelta,
+                                            const TPoint& MousePos, bool& Handled)>;
+using TMouseWheelUpDownEvent =
+    std::function<void(TComponent* Sender, TShiftState Shift, const TPoint& MousePos, bool& Handled)>;
 
 class TCustomPanel : public TWinControl {
 public:
@@ -69,6 +81,10 @@ public:
     // Paints the face now, as a paint of the window does, on painter.
     void PaintOn(QPainter* painter);
 
+    TMouseWheelEvent OnMouseWheel;
+    TMouseWheelUpDownEvent OnMouseWheelDown;
+    TMouseWheelUpDownEvent OnMouseWheelUp;
+
 protected:
     // The face: background in Color, outer bevel, border band, inner bevel,
     // caption.
@@ -81,6 +97,13 @@ protected:
     // raising EAbort here ends the click there, silently.
     virtual void DblClick();
     virtual void MouseLeave();
+    // The wheel: OnMouseWheel, then, unless that handled it, one
+    // DoMouseWheelDown or DoMouseWheelUp per whole notch turned (partial
+    // turns add up over later events). True when handled.
+    virtual bool DoMouseWheel(TShiftState Shift, int WheelDelta, const TPoint& MousePos);
+    // OnMouseWheelDown / OnMouseWheelUp; true when the handler handled it.
+    virtual bool DoMouseWheelDown(TShiftState Shift, const TPoint& MousePos);
+    virtual bool DoMouseWheelUp(TShiftState Shift, const TPoint& MousePos);
     // The system colours changed.
     virtual void SysColorChange() {}
     // After a change of size, once the window is marked for a full repaint.
@@ -111,6 +134,8 @@ private:
     // The size of the last Resize.
     int reported_width_ = -1;
     int reported_height_ = -1;
+    // What the wheel turned short of a whole notch.
+    long long wheel_rest_ = 0;
 };
 
 }  // namespace vcl

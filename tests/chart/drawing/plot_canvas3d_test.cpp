@@ -140,7 +140,11 @@ TEST(plot_canvas3d, each_unclip_goes_back_one_clip_on_its_own_surface) {
     c.UnClipRectangle();
     const std::vector<vcl::TPoint> tri = {{0, 0}, {60, 0}, {0, 60}};
     c.ClipPolygon(tri, 99, false);
-    EXPECT_EQ(FillAndBox(r), (gdi::RECT{0, 0, 59, 59}));  // the tips' pixel centres lie outside
+    // The pixels a polygon with these points fills: the tips on the right
+    // and bottom edges left out.
+    EXPECT_EQ(FillAndBox(r), (gdi::RECT{0, 0, 60, 60}));
+    EXPECT_EQ(r.At(59, 0), kRed);
+    EXPECT_EQ(r.At(60, 0), gdi::RGB(255, 255, 255));
     c.UnClipRectangle();
     c.ClipPolygon(tri, 3, true);
     FillAndBox(r);

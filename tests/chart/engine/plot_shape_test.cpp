@@ -102,7 +102,12 @@ TEST(plot_shape, fill_frame_and_outline_by_style) {
     EXPECT_EQ(Last(records, gdi::RecordOp::RoundRect)->Args,
               (std::vector<int>{10, 10, 50, 40, 8, 8}));
     image = panel.Render();
-    EXPECT_EQ(PixelAt(*image, 11, 11), kWhite);  // the corner is cut off
+    // The corner is cut off along an 8 x 8 ellipse's outline.
+    EXPECT_EQ(PixelAt(*image, 10, 10), kWhite);
+    EXPECT_EQ(PixelAt(*image, 11, 10), kWhite);
+    EXPECT_EQ(PixelAt(*image, 10, 11), kWhite);
+    EXPECT_EQ(PixelAt(*image, 11, 11), 0u);
+    EXPECT_EQ(PixelAt(*image, 12, 12), 0x0000FFu);
     EXPECT_EQ(PixelAt(*image, 30, 25), 0x0000FFu);
 }
 

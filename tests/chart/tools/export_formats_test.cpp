@@ -187,7 +187,9 @@ TEST(chart_export_formats, a_bitmap_takes_the_panels_size_and_the_chosen_colour_
             default: EXPECT_EQ(back, drawn) << entry;      // 8 bits: the chart's own colours
         }
         // The line's colour survives every depth but black and white.
-        if (entry != 1) EXPECT_EQ(back[230 * 400 + 60] & 0xF8F8F8, gdi::RGB(255, 0, 0) & 0xF8F8F8) << entry;
+        if (entry != 1) {
+            EXPECT_EQ(back[230 * 400 + 60] & 0xF8F8F8, gdi::RGB(255, 0, 0) & 0xF8F8F8) << entry;
+        }
     }
 
     // Monochrome wins over the list, which it disables.

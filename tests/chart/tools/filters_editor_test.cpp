@@ -189,7 +189,9 @@ TEST(chart_filters_editor, the_callers_list_changes_at_once_and_no_control_reach
     EXPECT_EQ(e->Creator().Instance, &e.list.Items(0));
     EXPECT_EQ(e.Options(), (std::vector<std::string>{"NumCols", "NumRows"}));
     for (int i = 0; i < e->Properties->ControlCount(); ++i)
-        if (auto* b = dynamic_cast<TButtonColor*>(e->Properties->Controls(i))) EXPECT_NE(b->Instance(), rotate);
+        if (auto* b = dynamic_cast<TButtonColor*>(e->Properties->Controls(i))) {
+            EXPECT_NE(b->Instance(), rotate);
+        }
     // Using every control left touches live filters only (the sanitizer
     // would stop a read of the freed one).
     for (int i = 0; i < e->Properties->ControlCount(); ++i)
