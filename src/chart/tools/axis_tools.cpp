@@ -165,7 +165,7 @@ void TAxisArrowTool::ChartEvent(engine::TChartToolEvent AEvent) {
     TChartAxis* axis = Axis();
     if (AEvent != engine::cteAfterDraw || !chart || !axis) return;
     TCanvas3D& canvas = *chart->Canvas();
-    canvas.AssignBrush(Brush());
+    canvas.AssignBrushColors(Brush(), Brush().Color(), Brush().BackColor());
     canvas.AssignVisiblePen(Pen());
     const int z = chart->View3D() && axis->OtherSide() ? chart->Width3D : 0;
     const int a = axis->AxisPosition;

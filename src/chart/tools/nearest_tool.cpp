@@ -72,7 +72,7 @@ void TNearestTool::DrawNearest() {
     auto c = [](long long v) { return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX)); };
     const TRect box{c(x - sz), c(y - sz), c(x + sz), c(y + sz)};
     if (style_ != hsNone) {
-        canvas.AssignBrush(Brush());
+        canvas.AssignBrushColors(Brush(), Brush().Color(), Brush().BackColor());
         canvas.SetBackMode(gdi::TRANSPARENT);
         switch (style_) {
             case hsCircle:
