@@ -402,13 +402,17 @@ void TApplication::ActivateHint(const TPoint& ScreenPos, TControl* Control) {
         CancelHint();
         return;
     }
-    QToolTip::showText(QPoint(ScreenPos.X, ScreenPos.Y), ToQ(Control->Hint()), Control->Widget(), QRect(),
+    shown_hint_ = Control->Hint();
+    QToolTip::showText(QPoint(ScreenPos.X, ScreenPos.Y), ToQ(shown_hint_), Control->Widget(), QRect(),
                        hint_hide_pause_);
 }
 
-void TApplication::CancelHint() { QToolTip::hideText(); }
+void TApplication::CancelHint() {
+    shown_hint_.clear();
+    QToolTip::hideText();
+}
 
-std::string TApplication::ShownHint() const { return QToolTip::isVisible() ? FromQ(QToolTip::text()) : std::string(); }
+std::string TApplication::ShownHint() const { return QToolTip::isVisible() ? shown_hint_ : std::string(); }
 
 void TApplication::Run() {
     if (main_form_ && !terminated_) {

@@ -186,6 +186,7 @@ private:
     bool terminated_ = false;
     int hint_pause_ = 500;
     int hint_hide_pause_ = 2500;
+    std::string shown_hint_;
     bool hint_style_ = false;
     std::vector<TApplicationEvents*> events_;
     std::unique_ptr<QObject> watcher_;
