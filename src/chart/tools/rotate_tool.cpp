@@ -175,8 +175,14 @@ void TRotateTool::ChartMouseEvent(engine::TChartMouseEvent AEvent, vcl::TMouseBu
     }
 }
 
+namespace {
+bool Settled(double Rotation, double Elevation) { return std::fabs(Rotation) <= 0.01 && std::fabs(Elevation) <= 0.01; }
+}  // namespace
+
 void TRotateTool::InertiaTick() {
-    if (!ParentChart() || !Active()) {
+    // Steps that died away turn nothing, so no paint would come to stop the
+    // timer: it stops here.
+    if (!ParentChart() || !Active() || Settled(rotation_step_, elevation_step_)) {
         StopInertia();
         return;
     }
@@ -186,7 +192,7 @@ void TRotateTool::InertiaTick() {
 void TRotateTool::ChartEvent(engine::TChartToolEvent AEvent) {
     TPlotCustomTool::ChartEvent(AEvent);
     if (AEvent != engine::cteAfterDraw || inertia_ <= 0 || !InertiaRunning()) return;
-    if (std::fabs(rotation_step_) <= 0.01 && std::fabs(elevation_step_) <= 0.01) {
+    if (Settled(rotation_step_, elevation_step_)) {
         StopInertia();
         return;
     }
