@@ -313,8 +313,9 @@ void TRectangleTool::PlaceBox(const TRect& Box, bool KeepSize) {
     if (PositionUnits() == engine::muPixels) {
         const int w = KeepSize ? s.Width() : Clamp(static_cast<long long>(Box.Right) - Box.Left + 1 - margin_width_);
         const int h = KeepSize ? s.Height() : Clamp(static_cast<long long>(Box.Bottom) - Box.Top + 1 - margin_height_);
-        s.ShapeBounds = {Box.Left, Box.Top, Clamp(static_cast<long long>(Box.Left) + std::max(1, w) - 1),
-                         Clamp(static_cast<long long>(Box.Top) + std::max(1, h) - 1)};
+        // The margins take their part of the box; the text part may be none.
+        s.ShapeBounds = {Box.Left, Box.Top, Clamp(static_cast<long long>(Box.Left) + std::max(0, w) - 1),
+                         Clamp(static_cast<long long>(Box.Top) + std::max(0, h) - 1)};
     } else {
         // Percent units keep the size; only the corner moves.
         const double W = std::max(1, chart.ChartWidth), H = std::max(1, chart.ChartHeight);
