@@ -22,7 +22,7 @@ class ClickablePoints : public PointSeries {
     int Clicked(int X, int Y) override {
         if (!ParentChart()) return -1;
         for (int i = 0; i < Count(); ++i)
-            if (std::abs(X - CalcXPos(i)) <= Pointer().HorizSize() && std::abs(Y - CalcYPos(i)) <= Pointer().VertSize())
+            if (!IsNull(i) && std::abs(X - CalcXPos(i)) <= Pointer().HorizSize() && std::abs(Y - CalcYPos(i)) <= Pointer().VertSize())
                 return i;
         return -1;
     }
