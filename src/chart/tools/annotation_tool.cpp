@@ -215,7 +215,9 @@ void TAnnotationTool::DrawText() {
     shape_->ShapeBounds = r;
     shape_->DrawText();
     shape_->ShapeBounds = kept;
-    if (callout_->Visible() || callout_->Arrow().Visible()) {
+    // Only a shown callout: its arrow pen is visible from the start, and a
+    // hidden callout would otherwise draw a line from the chart's corner.
+    if (callout_->Visible()) {
         const long long px = callout_->XPosition(), py = callout_->YPosition();
         long long tx = px > r.Right ? r.Right : px < r.Left ? r.Left : (static_cast<long long>(r.Left) + r.Right) / 2;
         long long ty = py > r.Bottom ? r.Bottom : py < r.Top ? r.Top : (static_cast<long long>(r.Top) + r.Bottom) / 2;

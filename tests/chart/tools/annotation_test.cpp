@@ -60,19 +60,24 @@ TEST(annotation_tool, the_box_sits_at_its_place_and_points_its_callout) {
     tool->SetPositionUnits(muPixels);
     tool->SetLeft(30);
     tool->SetTop(40);
-    tool->Callout().SetVisible(true);
     tool->Callout().SetXPosition(350);
     tool->Callout().SetYPosition(250);
     tool->Callout().Arrow().SetColor(vcl::clRed);
     tool->Callout().Arrow().SetWidth(1);
     tool->Callout().Pen().SetVisible(false);
     tool->Callout().Brush().SetStyle(vcl::TBrushStyle::bsClear);
+    auto redPixels = [&] {
+        int red = 0;
+        for (int x = tool->Bounds().Right + 20; x < 340; ++x)
+            for (int y = 0; y < 300; ++y) red += c.Pixel(x, y) == vcl::clRed;
+        return red;
+    };
+    c.Paint();
+    EXPECT_EQ(redPixels(), 0);  // hidden, though its arrow pen is visible
+    tool->Callout().SetVisible(true);
     c.Paint();
     b = tool->Bounds();
-    int red = 0;
-    for (int x = b.Right + 20; x < 340; ++x)
-        for (int y = 0; y < 300; ++y) red += c.Pixel(x, y) == vcl::clRed;
-    EXPECT_GT(red, 100);
+    EXPECT_GT(redPixels(), 100);
     // Clicks inside the box.
     int clicks = 0;
     tool->OnClick = [&](vcl::TComponent*, vcl::TMouseButton, vcl::TShiftState, int, int) { ++clicks; };
