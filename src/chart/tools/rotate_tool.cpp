@@ -51,9 +51,11 @@ void TRotateTool::EndDrag(bool Repaint) {
     const bool was = dragging_;
     dragging_ = false;
     outline_shown_ = false;
-    const bool held = hold_.Release();
     TCustomAxisPanel* chart = ParentChart();
-    if (!chart) return;
+    // A chart being freed keeps its repaints off.
+    if (chart && chart->Destroying()) hold_.Forget();
+    const bool held = hold_.Release();
+    if (!chart || chart->Destroying()) return;
     if (held && Repaint) chart->Invalidate();
     if (was && cursor_ != vcl::TCursor::crDefault) chart->SetCursor(saved_cursor_);
 }

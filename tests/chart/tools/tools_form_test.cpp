@@ -22,6 +22,7 @@
 #include "platform/vcl/bitmap.h"
 #include "support/mouse.h"
 #include "support/png_file.h"
+#include "support/screen.h"
 #include "support/tool_chart.h"
 
 namespace {
@@ -200,6 +201,10 @@ TEST(tools_form, full_screen_and_escape_give_the_chart_back_its_place) {
     const vcl::TRect screen = vcl::MonitorRect(window->ClientToScreen({0, 0}));
     EXPECT_EQ(chart.Width(), screen.Right - screen.Left);
     EXPECT_EQ(chart.Height(), screen.Bottom - screen.Top);
+    // What the screen shows: the chart over all of it.
+    const QImage shown = test_support::OnScreen(&chart);
+    EXPECT_EQ(shown.width(), screen.Right - screen.Left);
+    shown.save("tools_full_screen.png");
     // Another key does nothing; Escape ends it.
     PressKey(chart, Qt::Key_A);
     EXPECT_TRUE(f.fullScreen->Active());
