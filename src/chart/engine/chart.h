@@ -1,7 +1,7 @@
 #pragma once
 // TCustomChart: the chart control. The axis panel with its titles, walls
-// and legend (settings objects that lay themselves out with later steps),
-// the chart's palette by index, the chart-level answers its series ask for
+// and legend, which lay themselves out and draw in the paint, the chart's
+// palette by index, the chart-level answers its series ask for
 // (free colours, background colour, the walls' thickness behind an axis),
 // and the mouse: clicks on its parts, zooming with a dragged rectangle,
 // panning, the wheel and undoing a zoom. TChart is the control that forms
@@ -209,6 +209,7 @@ class TCustomChart : public TCustomAxisPanel {
     bool restore_pending_ = true;
     std::vector<TAxisSavedRange> saved_ranges_;
 
+  private:
     std::unique_ptr<TChartTitle> title_;
     std::unique_ptr<TChartTitle> sub_title_;
     std::unique_ptr<TChartFootTitle> foot_;

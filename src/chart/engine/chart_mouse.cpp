@@ -21,9 +21,6 @@ namespace {
 // Every key of Keys is held in Shift.
 bool KeysHeld(vcl::TShiftState Keys, vcl::TShiftState Shift) { return (Shift & Keys) == Keys; }
 
-// The legend item under P by the legend's last layout, -1 for none.
-int LegendItemAt(TCustomChart& Chart, const TPoint& P) { return Chart.Legend().Clicked(P.X, P.Y); }
-
 // Calls Handler with the chart's CancelMouseAction set first; whether the
 // handler left it set (the click is handled: nothing more happens).
 template <class F>
@@ -42,7 +39,7 @@ void TCustomChart::CalcClickedPart(const TPoint& P, bool OnlyWithClickEvents,
     Part = {};
     TChartLegend& legend = Legend();
     auto legendAt = [&] {
-        const int item = LegendItemAt(*this, P);
+        const int item = legend.Clicked(P.X, P.Y);
         if (item == -1) return false;
         Part.Part = cpkLegend;
         Part.PointIndex = item;
@@ -157,7 +154,8 @@ void TCustomChart::MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, i
     bool background = false;
     switch (part.Part) {
         case cpkLegend:
-            handled = Legend().DoMouseDown(X, Y);
+            // Its check box first: switching a series is the click's use.
+            handled = Legend().DoCheck(part.PointIndex);
             if (OnClickLegend)
                 handled = HandledBy(*this, [&] { OnClickLegend(this, Button, Shift, X, Y); });
             break;
@@ -208,12 +206,14 @@ void TCustomChart::MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, i
 // ---- Moves
 
 void TCustomChart::ToggleZoomRectangle() {
-    const TPlotZoom& zoom = Zoom();
+    TPlotZoom& zoom = Zoom();
     const TRect band{std::min(zoom.X0, zoom.X1), std::min(zoom.Y0, zoom.Y1),
                      std::max(zoom.X0, zoom.X1), std::max(zoom.Y0, zoom.Y1)};
-    // A pixel round the outline: a rectangle's pen may reach that far.
-    const TRect area{Clamp32(band.Left - 2LL), Clamp32(band.Top - 2LL), Clamp32(band.Right + 2LL),
-                     Clamp32(band.Bottom + 2LL)};
+    // A wide pen reaches half its width beyond the outline each way; a
+    // pixel or two more for rounding.
+    const long long reach = 2 + std::max(zoom.Pen().Width(), 0);
+    const TRect area{Clamp32(band.Left - reach), Clamp32(band.Top - reach),
+                     Clamp32(band.Right + reach), Clamp32(band.Bottom + reach)};
     DrawOnCachedImage(area, [this] { DrawZoomRectangle(); });
 }
 

@@ -94,6 +94,9 @@ void TCustomChart::DrawTitlesAndLegend(bool BeforeSeries) {
     In2D(canvas, [&] {
         TChartLegend& legend = *legend_;
         if (BeforeSeries) {
+            // A legend left out of this paint answers no click where it
+            // was drawn before.
+            legend.LastShown = legend.FirstShown - 1;
             if (!legend.CustomPosition() && legend.ShouldDraw()) {
                 if (legend.Alignment() == laLeft || legend.Alignment() == laRight) {
                     legend.DrawLegend();

@@ -81,6 +81,15 @@ TEST(chart_legend, auto_style_lists_the_points_of_one_series_and_the_series_of_t
     EXPECT_EQ(legend.Items().Items(0).Text2, "20\x06rest");
     EXPECT_GT(legend.ColumnWidths[1], 0);
 
+    // With no series active the legend is left out, and a click where it
+    // was finds no item.
+    const vcl::TRect box = legend.ShapeBounds;
+    EXPECT_EQ(legend.Clicked(box.Left + 5, box.Top + 5), 1);
+    t.chart.OnGetLegendText = nullptr;
+    for (int i = 0; i < t.chart.SeriesCount(); ++i) t.chart.GetSeries(i)->SetActive(false);
+    t.chart.Render();
+    EXPECT_EQ(legend.Clicked(box.Left + 5, box.Top + 5), -1);
+
     // A negative first value is refused and kept.
     try {
         legend.SetFirstValue(-1);

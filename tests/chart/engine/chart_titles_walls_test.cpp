@@ -6,6 +6,8 @@
 
 #include "chart/drawing/view3d_options.h"
 #include "chart/engine/chart_axis.h"
+#include "chart/engine/fast_line_series.h"
+#include "support/png_file.h"
 #include "support/recording_series.h"
 
 namespace {
@@ -268,3 +270,41 @@ TEST(chart_walls, in_3d_side_walls_span_the_box_behind_the_series_and_a_right_wa
 }
 
 }  // namespace
+
+TEST(chart_walls, the_graph_windows_chart_shows_no_title_legend_or_wall_and_keeps_its_rectangle) {
+    // The graph window's settings: margins 1, the title hidden (its text
+    // kept), the legend hidden, flat without walls, one navy line that is
+    // not listed in the legend.
+    PlainChart c(800, 400);
+    for (int i = 0; i < 4; ++i) c.SetMargin(i, 1);
+    c.Title().Text().Add("TChart");
+    c.Title().SetVisible(false);
+    c.SetView3DWalls(false);
+    auto* line = new chart::engine::TFastLineSeries(nullptr);
+    line->SetParentChart(&c);
+    line->SetShowInLegend(false);
+    line->SetSeriesColor(0x800000);
+    for (int i = 0; i < 50; ++i) line->AddXY(i, i % 7);
+    auto image = c.Render();
+    const vcl::TRect r = c.ChartRect;
+    test_support::WritePngAndReadBack(*image, "chart_engine_graph_window.png");
+
+    // Only the margins on the top and right: no title band, no legend.
+    EXPECT_EQ(r.Top, 4);
+    EXPECT_EQ(r.Right, 792);
+    EXPECT_TRUE(Empty(InkOf(*image, vcl::clBlue, {0, 0, 800, 400})));
+    // No wall's frame on the sides without an axis.
+    int frame = 0;
+    for (int x = r.Left + 1; x < r.Right; ++x) frame += At(*image, x, r.Top) == 0u ? 1 : 0;
+    for (int y = r.Top + 1; y < r.Bottom; ++y) frame += At(*image, r.Right, y) == 0u ? 1 : 0;
+    EXPECT_EQ(frame, 0);
+
+    // The legend, shown, lists nothing and takes no room either.
+    c.Legend().SetVisible(true);
+    c.Render();
+    EXPECT_EQ(c.ChartRect, r);
+    // The title, shown, would take its band.
+    c.Title().SetVisible(true);
+    c.Render();
+    EXPECT_GT(c.ChartRect.Top, r.Top);
+}

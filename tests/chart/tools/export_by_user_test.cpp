@@ -24,6 +24,7 @@
 #include "platform/vcl/page_control.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/scroll_bar.h"
+#include "platform/vcl/timer.h"
 #include "platform/vcl/streams.h"
 #include "support/graphic_bytes.h"
 #include "support/metafile_reader.h"
@@ -86,6 +87,9 @@ void UseEditor(TBMPOptions& options, chart::TFilterItems& list, std::vector<QIma
         }
     } close{editor};
     ASSERT_TRUE(test_support::PumpUntil([&] { return editor->Visible() && editor->Widget()->isVisible(); }));
+    // The editor rebuilds its property controls once from its start-up timer;
+    // controls looked up before that tick would be freed under the test.
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !editor->Timer1->Enabled(); }));
     EXPECT_EQ(editor->Filters->Count(), 0);
     EXPECT_FALSE(editor->PageProps->Visible());
 
