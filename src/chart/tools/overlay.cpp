@@ -1,13 +1,11 @@
 #include "chart/tools/overlay.h"
 
-#include <typeinfo>
-
+#include "chart/drawing/plot_antialias.h"
 #include "chart/engine/plot_panel.h"
-#include "platform/vcl/persistent.h"
 
 namespace chart::tools {
 
-bool SmoothingCanvas(TCanvas3D& Canvas) { return vcl::ClassNameOf(typeid(Canvas)) == "TAntiAliasCanvas"; }
+bool SmoothingCanvas(TCanvas3D& Canvas) { return dynamic_cast<TAntiAliasCanvas*>(&Canvas) != nullptr; }
 
 void SelectOverlayPen(TCanvas3D& Canvas, chart::TChartPen& Pen, TColor Back) {
     chart::TChartPen pen;

@@ -4,6 +4,7 @@
 // by the mouse with its marker in not-XOR.
 #include <gtest/gtest.h>
 
+#include "chart/tools/antialias_tool.h"
 #include "chart/tools/draw_line_tool.h"
 #include "chart/tools/nearest_tool.h"
 #include "support/mouse.h"
@@ -120,6 +121,18 @@ TEST(draw_line_tool, dragging_draws_a_line_that_can_be_selected_and_moved) {
     c.tool->SetSelected(&c.tool->Lines().Items(1));
     c.tool->Lines().Delete(1);
     EXPECT_EQ(c.tool->Selected(), nullptr);
+
+    // On a smoothing surface the pen is drawn as it is (no not-XOR there):
+    // the drag repaints instead.
+    auto* smooth = new TAntiAliasTool(nullptr);
+    smooth->SetParentChart(c.chart);
+    c.Paint();
+    const int paints = c.chart->Draws;
+    MouseDrag(*c.chart, Qt::LeftButton, 20, 250, 120, 250);
+    ASSERT_EQ(c.tool->Lines().Count(), 2);
+    c.Paint();
+    EXPECT_GT(c.chart->Draws, paints);
+    EXPECT_EQ(c.Pixel(70, 250), vcl::clBlue);
 }
 
 TEST(draw_line_tool, hit_tests_follow_the_style_and_the_handles) {
