@@ -32,19 +32,28 @@ void TSeriesAnimationTool::Restore(TChartSeries& ASeries) {
 
 TSeriesAnimationTool::TPassEnd TSeriesAnimationTool::Frame(TChartSeries& ASeries) {
     const std::shared_ptr<bool> alive = alive_;
+    // Checked after every message: the tool first (nothing of it may be
+    // touched once it is freed), then its series and the program.
     auto gone = [&] {
         return !*alive || Series() != &ASeries || (vcl::Application && vcl::Application->Terminated());
+    };
+    // A window closed meanwhile ends the animation as Stop does.
+    auto closed = [&] {
+        engine::TCustomAxisPanel* chart = ASeries.ParentChart();
+        if (!chart || (shown_ && !chart->Showing())) Stop();
+        return stopped_;
     };
     if (engine::TCustomAxisPanel* chart = ASeries.ParentChart()) chart->Invalidate();
     vcl::TApplication& app = *vcl::EnsureApplication();
     app.ProcessMessages();
-    if (!*alive) return TPassEnd::Gone;
     if (gone()) return TPassEnd::Gone;
+    if (closed()) return TPassEnd::Stopped;
     if (delay_ > 0) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_);
         while (std::chrono::steady_clock::now() < until) {
             app.ProcessMessages();
-            if (!*alive || gone()) return TPassEnd::Gone;
+            if (gone()) return TPassEnd::Gone;
+            if (closed()) return TPassEnd::Stopped;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -95,6 +104,7 @@ void TSeriesAnimationTool::Execute() {
     const std::shared_ptr<bool> alive = alive_;
     const engine::TChartValueList& v = series->MandatoryValueList();
     backup_.assign(v.Values().begin(), v.Values().end());
+    shown_ = series->ParentChart() && series->ParentChart()->Showing();
     series->BeginUpdate();
     stopped_ = false;
     TPassEnd end = TPassEnd::Done;

@@ -67,6 +67,8 @@ class TSeriesAnimationTool : public engine::TPlotCustomToolSeries {
     double start_value_ = 0;
     int steps_ = 100;
     bool stopped_ = true;
+    // The chart showed when the animation began.
+    bool shown_ = false;
     std::vector<double> backup_;
     // Cleared when the tool is freed, for a loop still running on the stack.
     std::shared_ptr<bool> alive_;

@@ -218,18 +218,27 @@ TEST(series_animation, the_loop_ends_safely_when_what_it_animates_goes_during_it
         delete C;
         C = nullptr;
     });
-    // The series left alone: the values come back after Stop.
-    AnimatedChart c;
-    c.tool->SetDelay(5);
-    c.tool->SetLoop(salOneWay);
-    vcl::TTimer timer(nullptr);
-    timer.SetInterval(40);
-    timer.SetOnTimer([&](vcl::TComponent*) {
-        timer.SetEnabled(false);
-        c.tool->Stop();
-    });
-    c.tool->Execute();
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(c.Value(i), 10 + i);
+    // Stopped, or its window closed (hidden): the values come back.
+    for (bool close : {false, true}) {
+        AnimatedChart c;
+        c.tool->SetDelay(5);
+        c.tool->SetLoop(salOneWay);
+        int stops = 0;
+        c.tool->OnStop = [&](vcl::TComponent*) { ++stops; };
+        vcl::TTimer timer(nullptr);
+        timer.SetInterval(40);
+        timer.SetOnTimer([&](vcl::TComponent*) {
+            timer.SetEnabled(false);
+            if (close)
+                c.form.Close();
+            else
+                c.tool->Stop();
+        });
+        c.tool->Execute();
+        EXPECT_EQ(stops, 1);
+        EXPECT_FALSE(c.tool->Running());
+        for (int i = 0; i < 25; ++i) EXPECT_EQ(c.Value(i), 10 + i);
+    }
 }
 
 }  // namespace
