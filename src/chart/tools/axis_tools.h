@@ -2,6 +2,7 @@
 // Tools bound to an axis: scrolling it by dragging on it, clickable arrows
 // at its ends that scroll it by a share of its range, and bands of two
 // alternating fills between its grid lines.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -3,6 +3,7 @@
 // parallel lines, rectangles and ellipses, kept in axis values so that they
 // follow the data when the chart scrolls or zooms; selected by a click,
 // moved as a whole or by their end handles.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>

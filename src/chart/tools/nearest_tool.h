@@ -3,6 +3,7 @@
 // circle, square, diamond or the series' own symbol), joined to the mouse
 // by a line; either repainting the chart at each move or drawing and
 // taking away the marker in not-XOR.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -4,6 +4,7 @@
 // messages on between frames, so the user (or a handler) may stop it, close
 // the window or free the series or the tool meanwhile: the animation then
 // ends without touching what is gone.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>

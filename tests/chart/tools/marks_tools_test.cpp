@@ -5,8 +5,10 @@
 // the chart repainting again after a text handler that raised.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 
+#include "chart/drawing/plot_canvas3d.h"
 #include "chart/engine/series_marks.h"
 #include "chart/tools/marks_tools.h"
 #include "support/mouse.h"
@@ -147,6 +149,29 @@ TEST(marks_tools, resting_on_a_point_shows_its_label_as_the_hint) {
     EXPECT_EQ(vcl::Application->HintPause(), 120);
     EXPECT_EQ(tool->HideDelay(), 0);
     tool->SetHideDelay(2500);
+}
+
+// A surface that keeps a text per point.
+struct RegionCanvas : chart::TPlotCanvas3D, TPlotHintRegions {
+    std::map<std::string, std::string> Regions;
+    void AddHintRegion(const std::string& Key, const std::string& Text) override { Regions[Key] = Text; }
+};
+
+TEST(marks_tools, a_surface_with_hint_regions_gets_every_visible_point_text_instead) {
+    MarksChart c;
+    auto owned = std::make_unique<RegionCanvas>();
+    RegionCanvas* regions = owned.get();
+    c.chart->ReplaceCanvas(std::move(owned));
+    auto* tool = new TMarksTipTool(nullptr);
+    tool->SetParentChart(c.chart);
+    tool->OnGetText = [](vcl::TComponent*, std::string& Text) { Text = "<" + Text + ">"; };
+    c.Paint();
+    const std::string name = c.points->NameOrNumber();
+    EXPECT_EQ(regions->Regions, (std::map<std::string, std::string>{
+                                    {name + "_0", "<north>"}, {name + "_1", "<north>"}, {name + "_2", "<south>"}}));
+    // No hint of its own then.
+    MouseMoveTo(*c.chart, c.points->CalcXPos(0), c.points->CalcYPos(0));
+    EXPECT_EQ(c.chart->Hint(), "");
 }
 
 }  // namespace
