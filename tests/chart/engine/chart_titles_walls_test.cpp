@@ -233,6 +233,7 @@ TEST(chart_walls, in_3d_side_walls_span_the_box_behind_the_series_and_a_right_wa
     c.LeftAxis().SetMinMax(0, 100);
     c.BottomAxis().SetMinMax(0, 19.5);
     auto image = c.Render();
+    test_support::WritePngAndReadBack(*image, "chart_engine_walls_3d.png");
     const vcl::TRect r = c.ChartRect;
     ASSERT_GT(c.Width3D, 8);
 
@@ -268,8 +269,6 @@ TEST(chart_walls, in_3d_side_walls_span_the_box_behind_the_series_and_a_right_wa
     EXPECT_TRUE(Empty(InkOf(*image, kWall, {0, 0, 500, 360})));
     EXPECT_EQ(At(*image, r.Right + c.Width3D / 2, y), 0u);
 }
-
-}  // namespace
 
 TEST(chart_walls, the_graph_windows_chart_shows_no_title_legend_or_wall_and_keeps_its_rectangle) {
     // The graph window's settings: margins 1, the title hidden (its text
@@ -308,3 +307,5 @@ TEST(chart_walls, the_graph_windows_chart_shows_no_title_legend_or_wall_and_keep
     c.Render();
     EXPECT_GT(c.ChartRect.Top, r.Top);
 }
+
+}  // namespace
