@@ -412,6 +412,13 @@ void TChartAxis::DrawLines() {
     canvas.Brush->SetStyle(vcl::TBrushStyle::bsClear);
     canvas.SetBackMode(gdi::TRANSPARENT);
     WallThickness = chart_->CalcWallSize(*this);
+    // Whatever fills the spaces between grid lines goes beneath every line
+    // of the axis; a wall's second drawing of the axis leaves it alone.
+    if (OnDrawGrids && !HideBackGrid) {
+        OnDrawGrids(this);
+        canvas.Brush->SetStyle(vcl::TBrushStyle::bsClear);
+        canvas.SetBackMode(gdi::TRANSPARENT);
+    }
     if (axis_pen_->Visible()) DrawAxisLine();
     canvas.Brush->SetStyle(vcl::TBrushStyle::bsClear);
     if (ticks_->Visible()) {

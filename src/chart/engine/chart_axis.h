@@ -180,6 +180,9 @@ class TChartAxis : public vcl::TPersistent {
     bool GridCentered() const { return grid_->Centered(); }
     void SetGridCentered(bool Value) { grid_->SetCentered(Value); }
     TAxisDrawLabelEvent OnDrawLabel;
+    // Called while the axis draws its lines, before any of them, with
+    // TickPositions filled: fills between the grid lines go here.
+    std::function<void(TChartAxis* Sender)> OnDrawGrids;
 
     // ---- State of the last layout and paint (recomputed, never stored)
     double InternalMinimum = 0;

@@ -1,6 +1,8 @@
 #include "chart/engine/plot_tool.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 
 #include "chart/engine/axis_panel.h"
 #include "chart/engine/chart_axis.h"
@@ -170,12 +172,38 @@ void FreePlotRegistries() {
     ToolTypes().reset();
 }
 
+namespace {
+
+// The place of each tool class in the registry, whichever unit registers
+// it and whenever: galleries list tools in this order. Classes not named
+// here follow them in the order they came.
+constexpr std::string_view kToolOrder[] = {
+    "TCursorTool",      "TDragMarksTool",       "TAxisArrowTool", "TDrawLineTool",   "TNearestTool",
+    "TColorBandTool",   "TColorLineTool",       "TRotateTool",    "TChartImageTool", "TMarksTipTool",
+    "TAnnotationTool",  "TSeriesAnimationTool", "TGridBandTool",  "TAxisScrollTool", "TRectangleTool",
+    "TClipSeriesTool",  "TFullScreenTool",
+};
+
+std::size_t ToolRank(TPlotToolClass Class) {
+    const auto it = std::find(std::begin(kToolOrder), std::end(kToolOrder), Class->Name);
+    return static_cast<std::size_t>(it - std::begin(kToolOrder));
+}
+
+}  // namespace
+
+void TPlotToolTypes::Insert(TPlotToolClass Class) {
+    const std::size_t rank = ToolRank(Class);
+    const auto at = std::find_if(items_.begin(), items_.end(),
+                                 [&](TPlotToolClass c) { return ToolRank(c) > rank; });
+    items_.insert(at, Class);
+}
+
 void RegisterPlotToolClasses(std::initializer_list<TPlotToolClass> Classes) {
     TPlotToolTypes& types = PlotToolTypesList();
     for (TPlotToolClass c : Classes) {
         if (!c || types.IndexOf(c) >= 0) continue;
         vcl::RegisterClass(c);
-        types.Add(c);
+        types.Insert(c);
     }
 }
 

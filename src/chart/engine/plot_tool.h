@@ -149,6 +149,9 @@ class TPlotToolTypes {
     TPlotToolClass Items(int Index) const { return items_.at(static_cast<std::size_t>(Index)); }
     int IndexOf(TPlotToolClass Class) const;
     void Add(TPlotToolClass Class) { items_.push_back(Class); }
+    // Adds the class at its place among the program's tool classes (after
+    // every class of the same or an earlier place).
+    void Insert(TPlotToolClass Class);
     void Remove(TPlotToolClass Class);
 
   private:

@@ -274,6 +274,11 @@ void TControl::SetCursor(TCursor cursor) {
         case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
+        case TCursor::crCross: widget_->setCursor(Qt::CrossCursor); break;
+        case TCursor::crSizeWE: widget_->setCursor(Qt::SizeHorCursor); break;
+        case TCursor::crSizeNS: widget_->setCursor(Qt::SizeVerCursor); break;
+        case TCursor::crSizeNWSE: widget_->setCursor(Qt::SizeFDiagCursor); break;
+        case TCursor::crSizeNESW: widget_->setCursor(Qt::SizeBDiagCursor); break;
         default: ApplyScreenCursor(widget_, cursor); break;
     }
 }

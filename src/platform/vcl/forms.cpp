@@ -396,6 +396,24 @@ void TApplication::SetHintPause(int ms) {
     }
 }
 
+void TApplication::ActivateHint(const TPoint& ScreenPos, TControl* Control) {
+    if (!Control || !Control->Widget()) return;
+    if (Control->Hint().empty()) {
+        CancelHint();
+        return;
+    }
+    shown_hint_ = Control->Hint();
+    QToolTip::showText(QPoint(ScreenPos.X, ScreenPos.Y), ToQ(shown_hint_), Control->Widget(), QRect(),
+                       hint_hide_pause_);
+}
+
+void TApplication::CancelHint() {
+    shown_hint_.clear();
+    QToolTip::hideText();
+}
+
+std::string TApplication::ShownHint() const { return QToolTip::isVisible() ? shown_hint_ : std::string(); }
+
 void TApplication::Run() {
     if (main_form_ && !terminated_) {
         main_form_->Show();
@@ -525,6 +543,13 @@ TApplication* EnsureApplication() {
 TRect ScreenRect() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return {};
+    const QRect r = screen->geometry();
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+TRect MonitorRect(const TPoint& ScreenPoint) {
+    const QScreen* screen = QGuiApplication::screenAt(QPoint(ScreenPoint.X, ScreenPoint.Y));
+    if (!screen) return ScreenRect();
     const QRect r = screen->geometry();
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }

@@ -131,6 +131,15 @@ public:
     std::string HelpFile;
     int HintPause() const { return hint_pause_; }
     void SetHintPause(int ms);
+    // How long a hint stays shown, in ms.
+    int HintHidePause() const { return hint_hide_pause_; }
+    void SetHintHidePause(int ms) { hint_hide_pause_ = ms < 0 ? 0 : ms; }
+    // Shows the control's hint now at the screen point (hidden again after
+    // HintHidePause); CancelHint takes a shown hint away.
+    void ActivateHint(const TPoint& ScreenPos, TControl* Control);
+    void CancelHint();
+    // The text of the hint shown now; empty when none shows.
+    std::string ShownHint() const;
 
     // Creates a form owned by the application; the first becomes the main form.
     template <class T>
@@ -177,6 +186,8 @@ private:
     TForm* main_form_ = nullptr;
     bool terminated_ = false;
     int hint_pause_ = 500;
+    int hint_hide_pause_ = 2500;
+    std::string shown_hint_;
     bool hint_style_ = false;
     std::vector<TApplicationEvents*> events_;
     std::unique_ptr<QObject> watcher_;
@@ -219,6 +230,9 @@ TApplication* EnsureApplication();
 // The rectangle of the primary screen in screen coordinates; empty when no
 // screen is known.
 TRect ScreenRect();
+// The rectangle of the screen that holds the point (the primary screen
+// when none does).
+TRect MonitorRect(const TPoint& ScreenPoint);
 // The work area (the screen less its panels and docks) of every screen.
 std::vector<TRect> ScreenWorkAreas();
 // A window rectangle made to fit the work area nearest to it (the one it
