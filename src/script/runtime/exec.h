@@ -55,6 +55,13 @@ struct TPSExceptionHandler {
     // (kNoOffset: none). Kept by the frame, so that a procedure called
     // from the finally block cannot take it for one of its own.
     std::uint32_t PendingReturn = kNoOffset;
+    // Where a Break or Continue that leaves the statement goes on once the
+    // blocks it must run have ended (kNoOffset: at EndOfBlock).
+    std::uint32_t PendingJump = kNoOffset;
+    // The finally, except and second finally offsets as pushed: a block
+    // ends where the next one starts or at EndOfBlock, and a pop of the
+    // frame anywhere else leaves the statement early.
+    std::uint32_t BlockStarts[3] = {kNoOffset, kNoOffset, kNoOffset};
     // Pushed by the host around a procedure it runs from inside a run: the
     // errors and returns of that procedure never reach the frames below.
     bool Barrier = false;

@@ -233,8 +233,9 @@ bool TPSExec::TakeErrorIntoFrame() {
         TPSExceptionHandler& f = *exception_frames_.back();
         if (f.Barrier) return false;
         stack_.PopTo(f.StackSize);
-        // The error supersedes a return that waited for this frame.
+        // The error supersedes a return or jump that waited for this frame.
         f.PendingReturn = kNoOffset;
+        f.PendingJump = kNoOffset;
         std::uint32_t block = kNoOffset;
         if (f.FinallyOffset != kNoOffset) {
             block = f.FinallyOffset;
@@ -276,6 +277,7 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
     frame->ExceptOffset = in.Offsets[1];
     frame->Finally2Offset = in.Offsets[2];
     frame->EndOfBlock = in.Offsets[3];
+    for (int i = 0; i < 3; ++i) frame->BlockStarts[i] = in.Offsets[i];
     exception_frames_.push_back(std::move(frame));
 }
 
@@ -455,6 +457,16 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
     }
     o.SeenContainer = container;
     o.Seen = resolved;
+    return true;
+}
+
+// Whether a pop of an exception frame that ends at a position leaves its
+// statement early: the pops that end its blocks are followed by the next
+// block or by the end of the statement.
+bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) {
+    if (end == f.EndOfBlock) return false;
+    for (const std::uint32_t start : f.BlockStarts)
+        if (end == start) return false;
     return true;
 }
 
@@ -1071,6 +1083,16 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             TPSExceptionHandler& f = *exception_frames_.back();
+            if (f.PendingReturn == kNoOffset && f.PendingJump == kNoOffset && LeavesEarly(f, in.End)) {
+                // A Break or Continue leaves the statement here: the blocks
+                // it must run run first, then the run goes on after the
+                // pops that leave it. (Leaving the try block, the end of a
+                // try block comes with the end of its finally block.)
+                const TPSDecodedInstr& next = instrs[in.Next];
+                const bool paired = in.Sub == phEndOfTry && next.BaseOp == opPopExceptionHandler &&
+                                    next.Sub == phEndOfFinally && next.Pos == in.End;
+                f.PendingJump = paired ? next.End : in.End;
+            }
             std::uint32_t block = kNoOffset;
             switch (in.Sub) {
             case phEndOfTry:
@@ -1086,6 +1108,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (last_error_code_ != ErNoError && f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
                     block = f.ExceptOffset;
                     f.PendingReturn = kNoOffset;
+                    f.PendingJump = kNoOffset;
                     MoveErrorIntoFrame(f);
                 } else if (f.Finally2Offset != kNoOffset) {
                     block = f.Finally2Offset;
@@ -1108,7 +1131,9 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             // The statement is done: the frame goes, and the run goes on
             // where it waited, unless an error is still pending.
-            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn : f.EndOfBlock;
+            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn
+                                        : f.PendingJump != kNoOffset ? f.PendingJump
+                                                                     : f.EndOfBlock;
             const std::uint8_t kind = in.Sub;
             exception_frames_.pop_back();
             if (kind != phEndOfExcept && last_error_code_ != ErNoError) {
