@@ -8,6 +8,7 @@
 // runs, in return addresses, and when the loop ends.
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
@@ -128,7 +129,10 @@ void TPSExec::SetStepNotifyActive(bool on) {
 }
 
 bool TPSExec::Run() {
-    if (status_ == TPSStatus::isLoaded) exception_frames_.clear();
+    if (status_ == TPSStatus::isLoaded) {
+        exception_frames_.clear();
+        dropped_items_ = 0;
+    }
     HandleError(kNoProc, kNoProc, ErNoError, {}, nullptr);
     TPSStatus entry = TPSStatus::isLoaded;
     if (status_ == TPSStatus::isLoaded) {
@@ -236,6 +240,7 @@ bool TPSExec::TakeErrorIntoFrame() {
         // The error supersedes a return or jump that waited for this frame.
         f.PendingReturn = kNoOffset;
         f.PendingJump = kNoOffset;
+        dropped_items_ = 0;
         std::uint32_t block = kNoOffset;
         if (f.FinallyOffset != kNoOffset) {
             block = f.FinallyOffset;
@@ -1083,6 +1088,8 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             TPSExceptionHandler& f = *exception_frames_.back();
+            // (Dropping values may run host code: in is not used after it.)
+            const std::uint8_t sub = in.Sub;
             if (f.PendingReturn == kNoOffset && f.PendingJump == kNoOffset && LeavesEarly(f, in.End)) {
                 // A Break or Continue leaves the statement here: the blocks
                 // it must run run first, then the run goes on after the
@@ -1091,10 +1098,21 @@ void TPSExec::Execute(TPSStatus entry) {
                 const TPSDecodedInstr& next = instrs[in.Next];
                 const bool paired = in.Sub == phEndOfTry && next.BaseOp == opPopExceptionHandler &&
                                     next.Sub == phEndOfFinally && next.Pos == in.End;
-                f.PendingJump = paired ? next.End : in.End;
+                const std::uint32_t at = paired ? next.Next : in.Next;
+                // Values pushed inside the statement (by a case or with
+                // statement) go now, so that its blocks run on the stack
+                // they were compiled for; the pops that the jump makes for
+                // them are passed over once the blocks have ended.
+                const std::uint32_t count = stack_.Count();
+                const std::uint32_t mine = count > f.StackSize ? count - f.StackSize : 0;
+                f.DroppedItems = std::exchange(dropped_items_, 0) + mine;
+                f.PendingJump = instrs[at].Pos;
+                stack_.PopTo(count - mine);
+                VOSTREL_RELOAD();
             }
+            dropped_items_ = 0;
             std::uint32_t block = kNoOffset;
-            switch (in.Sub) {
+            switch (sub) {
             case phEndOfTry:
                 if (f.FinallyOffset != kNoOffset) {
                     block = f.FinallyOffset;
@@ -1134,7 +1152,8 @@ void TPSExec::Execute(TPSStatus entry) {
             const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn
                                         : f.PendingJump != kNoOffset ? f.PendingJump
                                                                      : f.EndOfBlock;
-            const std::uint8_t kind = in.Sub;
+            const std::uint8_t kind = sub;
+            const std::uint32_t dropped = f.PendingReturn == kNoOffset && f.PendingJump != kNoOffset ? f.DroppedItems : 0;
             exception_frames_.pop_back();
             if (kind != phEndOfExcept && last_error_code_ != ErNoError) {
                 std::exception_ptr object = std::move(last_error_object_);
@@ -1143,6 +1162,15 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             VOSTREL_JUMP_TO(after);
+            if (dropped > 0) {
+                // An outer try statement left by the same jump passes them
+                // on; else the pops for them are passed over.
+                if (instrs[pc].BaseOp == opPopExceptionHandler) {
+                    dropped_items_ = dropped;
+                } else {
+                    for (std::uint32_t n = 0; n < dropped && instrs[pc].BaseOp == opPop; ++n) pc = instrs[pc].Next;
+                }
+            }
             VOSTREL_NEXT();
         }
 

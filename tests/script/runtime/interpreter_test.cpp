@@ -585,6 +585,27 @@ begin
       if j = 1 then Break;
     end;
   Print('handlers ' + s + ' ' + IntToStr(i) + ' ' + IntToStr(j));
+  // Case statements push their value: a jump out of one inside a try
+  // statement runs the finally blocks on the stack they were made for, and
+  // the values pushed outside the try statements are popped as before.
+  s := '';
+  for i := 1 to 4 do
+    case i of
+      0: s := s + 'zero';
+    else
+      try
+        case i of
+          3: try
+               case i of 3: Break; end;
+             finally s := s + 'f'; end;
+          2: try
+               case i of 2: Continue; end;
+             except s := s + 'E'; end;
+        end;
+        s := s + IntToStr(i);
+      finally s := s + 'F'; end;
+    end;
+  Print('case ' + s + ' ' + IntToStr(i));
   // Nothing is left behind: later errors find the right frames.
   try
     try
@@ -599,7 +620,8 @@ begin
 end.)")) << host.Messages;
     EXPECT_FALSE(host.Run());
     EXPECT_EQ(host.Log,
-              "finally 24 4\nexcept 12 3\nnested afFfF 2\nhandlers xxbf 2 1\nlast finally\ncaught divide by Zero\n");
+              "finally 24 4\nexcept 12 3\nnested afFfF 2\nhandlers xxbf 2 1\ncase 1FFfF 3\nlast finally\n"
+              "caught divide by Zero\n");
     EXPECT_EQ(host.exec.LastErrorCode(), ErDivideByZero);
     EXPECT_EQ(host.exec.LastErrorProc(), host.exec.MainProcNo());
 }
