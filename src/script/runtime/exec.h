@@ -55,6 +55,16 @@ struct TPSExceptionHandler {
     // (kNoOffset: none). Kept by the frame, so that a procedure called
     // from the finally block cannot take it for one of its own.
     std::uint32_t PendingReturn = kNoOffset;
+    // Where a Break or Continue that leaves the statement goes on once the
+    // blocks it must run have ended (kNoOffset: at EndOfBlock).
+    std::uint32_t PendingJump = kNoOffset;
+    // Items that such a jump dropped from the run stack before the blocks
+    // ran, whose pops are passed over when it goes on.
+    std::uint32_t DroppedItems = 0;
+    // The finally, except and second finally offsets as pushed: a block
+    // ends where the next one starts or at EndOfBlock, and a pop of the
+    // frame anywhere else leaves the statement early.
+    std::uint32_t BlockStarts[3] = {kNoOffset, kNoOffset, kNoOffset};
     // Pushed by the host around a procedure it runs from inside a run: the
     // errors and returns of that procedure never reach the frames below.
     bool Barrier = false;
@@ -461,6 +471,9 @@ private:
     bool step_notify_active_ = false;
     TPSOnStep on_step_;
     std::uint32_t run_depth_ = 0;
+    // Items dropped by the try statement that a Break or Continue has just
+    // left, for the next one that it leaves.
+    std::uint32_t dropped_items_ = 0;
     // Run-stack items that belong to a run below the current one (a host
     // function ran this one): a stopped run leaves them.
     std::uint32_t run_floor_ = 0;

@@ -8,6 +8,7 @@
 // runs, in return addresses, and when the loop ends.
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
@@ -128,7 +129,10 @@ void TPSExec::SetStepNotifyActive(bool on) {
 }
 
 bool TPSExec::Run() {
-    if (status_ == TPSStatus::isLoaded) exception_frames_.clear();
+    if (status_ == TPSStatus::isLoaded) {
+        exception_frames_.clear();
+        dropped_items_ = 0;
+    }
     HandleError(kNoProc, kNoProc, ErNoError, {}, nullptr);
     TPSStatus entry = TPSStatus::isLoaded;
     if (status_ == TPSStatus::isLoaded) {
@@ -233,8 +237,10 @@ bool TPSExec::TakeErrorIntoFrame() {
         TPSExceptionHandler& f = *exception_frames_.back();
         if (f.Barrier) return false;
         stack_.PopTo(f.StackSize);
-        // The error supersedes a return that waited for this frame.
+        // The error supersedes a return or jump that waited for this frame.
         f.PendingReturn = kNoOffset;
+        f.PendingJump = kNoOffset;
+        dropped_items_ = 0;
         std::uint32_t block = kNoOffset;
         if (f.FinallyOffset != kNoOffset) {
             block = f.FinallyOffset;
@@ -276,6 +282,7 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
     frame->ExceptOffset = in.Offsets[1];
     frame->Finally2Offset = in.Offsets[2];
     frame->EndOfBlock = in.Offsets[3];
+    for (int i = 0; i < 3; ++i) frame->BlockStarts[i] = in.Offsets[i];
     exception_frames_.push_back(std::move(frame));
 }
 
@@ -455,6 +462,16 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
     }
     o.SeenContainer = container;
     o.Seen = resolved;
+    return true;
+}
+
+// Whether a pop of an exception frame that ends at a position leaves its
+// statement early: the pops that end its blocks are followed by the next
+// block or by the end of the statement.
+bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) {
+    if (end == f.EndOfBlock) return false;
+    for (const std::uint32_t start : f.BlockStarts)
+        if (end == start) return false;
     return true;
 }
 
@@ -1071,8 +1088,31 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             TPSExceptionHandler& f = *exception_frames_.back();
+            // (Dropping values may run host code: in is not used after it.)
+            const std::uint8_t sub = in.Sub;
+            if (f.PendingReturn == kNoOffset && f.PendingJump == kNoOffset && LeavesEarly(f, in.End)) {
+                // A Break or Continue leaves the statement here: the blocks
+                // it must run run first, then the run goes on after the
+                // pops that leave it. (Leaving the try block, the end of a
+                // try block comes with the end of its finally block.)
+                const TPSDecodedInstr& next = instrs[in.Next];
+                const bool paired = in.Sub == phEndOfTry && next.BaseOp == opPopExceptionHandler &&
+                                    next.Sub == phEndOfFinally && next.Pos == in.End;
+                const std::uint32_t at = paired ? next.Next : in.Next;
+                // Values pushed inside the statement (by a case or with
+                // statement) go now, so that its blocks run on the stack
+                // they were compiled for; the pops that the jump makes for
+                // them are passed over once the blocks have ended.
+                const std::uint32_t count = stack_.Count();
+                const std::uint32_t mine = count > f.StackSize ? count - f.StackSize : 0;
+                f.DroppedItems = std::exchange(dropped_items_, 0) + mine;
+                f.PendingJump = instrs[at].Pos;
+                stack_.PopTo(count - mine);
+                VOSTREL_RELOAD();
+            }
+            dropped_items_ = 0;
             std::uint32_t block = kNoOffset;
-            switch (in.Sub) {
+            switch (sub) {
             case phEndOfTry:
                 if (f.FinallyOffset != kNoOffset) {
                     block = f.FinallyOffset;
@@ -1086,6 +1126,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (last_error_code_ != ErNoError && f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
                     block = f.ExceptOffset;
                     f.PendingReturn = kNoOffset;
+                    f.PendingJump = kNoOffset;
                     MoveErrorIntoFrame(f);
                 } else if (f.Finally2Offset != kNoOffset) {
                     block = f.Finally2Offset;
@@ -1108,8 +1149,11 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             // The statement is done: the frame goes, and the run goes on
             // where it waited, unless an error is still pending.
-            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn : f.EndOfBlock;
-            const std::uint8_t kind = in.Sub;
+            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn
+                                        : f.PendingJump != kNoOffset ? f.PendingJump
+                                                                     : f.EndOfBlock;
+            const std::uint8_t kind = sub;
+            const std::uint32_t dropped = f.PendingReturn == kNoOffset && f.PendingJump != kNoOffset ? f.DroppedItems : 0;
             exception_frames_.pop_back();
             if (kind != phEndOfExcept && last_error_code_ != ErNoError) {
                 std::exception_ptr object = std::move(last_error_object_);
@@ -1118,6 +1162,15 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             VOSTREL_JUMP_TO(after);
+            if (dropped > 0) {
+                // An outer try statement left by the same jump passes them
+                // on; else the pops for them are passed over.
+                if (instrs[pc].BaseOp == opPopExceptionHandler) {
+                    dropped_items_ = dropped;
+                } else {
+                    for (std::uint32_t n = 0; n < dropped && instrs[pc].BaseOp == opPop; ++n) pc = instrs[pc].Next;
+                }
+            }
             VOSTREL_NEXT();
         }
 

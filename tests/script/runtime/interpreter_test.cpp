@@ -520,6 +520,112 @@ end.)")) << host.Messages;
               "error replaces the exit\nafter the statement\nmain end\n");
 }
 
+TEST(interpreter, break_and_continue_leave_try_statements_after_running_their_blocks) {
+    ScriptHost host;
+    ASSERT_TRUE(host.Load(R"(
+var i, j, n: Integer; s: string;
+begin
+  // try..finally: Continue and Break run the finally block and leave.
+  n := 0;
+  for i := 1 to 5 do
+    try
+      if i = 2 then Continue;
+      if i = 4 then Break;
+      n := n + 10;
+    finally
+      n := n + 1;
+    end;
+  Print('finally ' + IntToStr(n) + ' ' + IntToStr(i));
+  // try..except: no error, the loop is left at once.
+  s := '';
+  i := 0;
+  while i < 10 do begin
+    i := i + 1;
+    try
+      if i = 3 then Break;
+      s := s + IntToStr(i);
+    except
+      s := s + 'E';
+    end;
+  end;
+  Print('except ' + s + ' ' + IntToStr(i));
+  // try..except..finally and nested statements: every finally block runs
+  // once, innermost first, then the loop is left.
+  s := '';
+  for i := 1 to 3 do
+    try
+      try
+        try
+          if i = 2 then Break;
+          s := s + 'a';
+        finally
+          s := s + 'f';
+        end;
+      except
+        s := s + 'E';
+      end;
+    finally
+      s := s + 'F';
+    end;
+  Print('nested ' + s + ' ' + IntToStr(i));
+  // Break inside an except block and inside a finally block.
+  s := '';
+  for i := 1 to 3 do
+    try
+      RaiseException(erCustomError, 'x');
+    except
+      s := s + ExceptionParam;
+      if i = 2 then Break;
+    end;
+  for j := 1 to 3 do
+    try
+      s := s + 'b';
+    finally
+      s := s + 'f';
+      if j = 1 then Break;
+    end;
+  Print('handlers ' + s + ' ' + IntToStr(i) + ' ' + IntToStr(j));
+  // Case statements push their value: a jump out of one inside a try
+  // statement runs the finally blocks on the stack they were made for, and
+  // the values pushed outside the try statements are popped as before.
+  s := '';
+  for i := 1 to 4 do
+    case i of
+      0: s := s + 'zero';
+    else
+      try
+        case i of
+          3: try
+               case i of 3: Break; end;
+             finally s := s + 'f'; end;
+          2: try
+               case i of 2: Continue; end;
+             except s := s + 'E'; end;
+        end;
+        s := s + IntToStr(i);
+      finally s := s + 'F'; end;
+    end;
+  Print('case ' + s + ' ' + IntToStr(i));
+  // Nothing is left behind: later errors find the right frames.
+  try
+    try
+      n := n div (n - n);
+    finally
+      Print('last finally');
+    end;
+  except
+    Print('caught ' + ExceptionToString(ExceptionType, ExceptionParam));
+  end;
+  n := n div (n - n);
+end.)")) << host.Messages;
+    EXPECT_FALSE(host.Run());
+    EXPECT_EQ(host.Log,
+              "finally 24 4\nexcept 12 3\nnested afFfF 2\nhandlers xxbf 2 1\ncase 1FFfF 3\nlast finally\n"
+              "caught divide by Zero\n");
+    EXPECT_EQ(host.exec.LastErrorCode(), ErDivideByZero);
+    EXPECT_EQ(host.exec.LastErrorProc(), host.exec.MainProcNo());
+}
+
 TEST(interpreter, loops_that_run_fast_still_report_their_errors_where_they_happen) {
     ScriptHost host;
     host.Vars = {{"Sum", "Integer"}, {"Last", "Integer"}};
