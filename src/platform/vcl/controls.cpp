@@ -274,6 +274,8 @@ void TControl::SetCursor(TCursor cursor) {
         case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
+        case TCursor::crVSplit: widget_->setCursor(Qt::SplitVCursor); break;
+        case TCursor::crSizeAll: widget_->setCursor(Qt::SizeAllCursor); break;
         default: ApplyScreenCursor(widget_, cursor); break;
     }
 }

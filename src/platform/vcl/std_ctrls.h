@@ -83,6 +83,14 @@ private:
     int modal_result_ = 0;
 };
 
+// A push button with a picture beside (or, without a caption, instead of)
+// its caption; the colour of the picture's bottom-left pixel is transparent.
+class TBitBtn : public TButton {
+public:
+    explicit TBitBtn(TComponent* owner) : TButton(owner) {}
+    void SetGlyph(const TBitmap& glyph);
+};
+
 // A tool button; with a GroupIndex it stays down when clicked, and with
 // AllowAllUp a click on a down button raises it again.
 class TSpeedButton : public TControl {
