@@ -34,6 +34,8 @@ using chart::engine::TChartListOrder;
 std::string Ru(const char* utf8) { return rtl::Utf8ToAnsi(utf8); }
 
 constexpr int kReservedPoints = 65536;
+// The shortest time between two repaints of the feed: a screen frame.
+constexpr int kFrameMs = 16;
 constexpr vcl::TColor kNavy = 0x800000;
 constexpr vcl::TColor kBlue = 0xFF0000;
 constexpr vcl::TColor kYellow = 0x00FFFF;
@@ -137,10 +139,8 @@ void TfGraph::CreateComponents() {
         c->SetCaption(Ru(caption));
         c->SetBounds(left, top, width, 16);
         c->SetChecked(on);
-        if (hint) {
-            c->SetHint(Ru(hint));
-            c->SetShowHint(true);
-        }
+        c->SetHint(Ru(hint));
+        c->SetShowHint(true);
         return c;
     };
 
@@ -161,7 +161,8 @@ void TfGraph::CreateComponents() {
                             "Разрешить ручное масштабирование графика и по горизонтали, и по вертикали. "
                             "Если не отмечено - только по горизонтали.",
                             386, 1, 150, false);
-    cbSigned = check("cbSigned", "Данные со знаком", nullptr, 386, 17, 150, false);
+    cbSigned = check("cbSigned", "Данные со знаком", "Данные со знаком", 386, 17, 150, false);
+    cbSigned->SetShowHint(false);
 
     auto button = [this](const char* name, const char* hint, const std::unique_ptr<vcl::TBitmap>& glyph) {
         auto* b = new vcl::TBitBtn(this);
@@ -278,6 +279,14 @@ void TfGraph::CreateComponents() {
                                chart::engine::TChartSeries* series, int i) {
         Cursor1Change(s, x, y, xv, yv, series, i);
     };
+    FRepaintTimer = new vcl::TTimer(this);
+    FRepaintTimer->SetEnabled(false);
+    FRepaintTimer->SetInterval(kFrameMs);
+    FRepaintTimer->SetOnTimer([this](vcl::TComponent*) {
+        FRepaintTimer->SetEnabled(false);
+        FLastRepaint = std::chrono::steady_clock::now();
+        Chart1->Invalidate();
+    });
     PlaceButtons();
 }
 
@@ -383,9 +392,20 @@ void TfGraph::FlushPending() {
     if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1)
         sePage->SetValue((serLine->Count() - 1) / per + 1);
     Chart1->BottomAxis().AdjustMaxMin();
-    // The repaint comes with the next paint the screen shows: a busy feed
-    // flushing many times between two frames paints once.
-    Chart1->Invalidate();
+    RepaintChart();
+}
+
+void TfGraph::RepaintChart() {
+    // A busy feed flushing many times within one frame paints once, and the
+    // receive path keeps the time it needs.
+    if (FRepaintTimer->Enabled()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FLastRepaint >= std::chrono::milliseconds(kFrameMs)) {
+        FLastRepaint = now;
+        Chart1->Invalidate();
+    } else {
+        FRepaintTimer->SetEnabled(true);
+    }
 }
 
 void TfGraph::ClearGraph() {

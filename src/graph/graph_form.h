@@ -5,6 +5,7 @@
 // all at once against time or sample number, reads out the point under the
 // mouse, marks and deletes ranges of points and saves and loads them as
 // text.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "platform/vcl/menus.h"
 #include "platform/vcl/spin_edit.h"
 #include "platform/vcl/std_ctrls.h"
+#include "platform/vcl/timer.h"
 
 namespace chart::engine {
 class TChart;
@@ -141,6 +143,9 @@ private:
     void PointInsertedAt(int Index);
     // The page of the last point at MaxPointsPerPage (1 when not paged).
     int LastPage() const;
+    // Repaints the chart, at most once a frame: a flush soon after the
+    // last repaint leaves it to the frame timer.
+    void RepaintChart();
 
     int FPointCount = 0;
     double FLastX = 0;
@@ -153,6 +158,8 @@ private:
     int FMarkEnd = -1;
     // The notice that the lists are full was shown (since the last clear).
     bool FFullNoticeShown = false;
+    vcl::TTimer* FRepaintTimer = nullptr;
+    std::chrono::steady_clock::time_point FLastRepaint{};
 };
 
 // The one graph window of the program (null until it is created).
