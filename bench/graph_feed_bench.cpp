@@ -21,6 +21,7 @@
 
 #include <QApplication>
 
+#include "chart/engine/chart.h"
 #include "chart/engine/chart_page.h"
 #include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
@@ -42,6 +43,12 @@ void BM_GraphAddPoint(benchmark::State& state) {
     g->SetBounds(0, 0, 671, 272);
     g->SetVisible(true);
     g->cbInfinite->SetChecked(state.range(0) == 0);
+    long long paints = 0;
+    auto painted = g->Chart1->OnAfterDraw;
+    g->Chart1->OnAfterDraw = [&](vcl::TComponent* s) {
+        ++paints;
+        painted(s);
+    };
     double t = rtl::Now();
     long long points = 0;
     for (auto _ : state) {
@@ -58,6 +65,7 @@ void BM_GraphAddPoint(benchmark::State& state) {
         points += kChunk;
     }
     state.SetItemsProcessed(points);
+    state.counters["paints_per_s"] = benchmark::Counter(static_cast<double>(paints), benchmark::Counter::kIsRate);
     vcl::TComponent::Free(g);
 }
 BENCHMARK(BM_GraphAddPoint)->Arg(800)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(5);

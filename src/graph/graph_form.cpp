@@ -116,6 +116,7 @@ void TfGraph::CreateComponents() {
         l->Name = name;
         l->SetParent(pnl1);
         l->SetAutoSize(false);
+        l->SetAlignment(vcl::TAlignment::taRightJustify);
         l->SetCaption(Ru(caption));
         l->SetBounds(left, 9, width, 16);
         return l;
@@ -287,6 +288,12 @@ void TfGraph::CreateComponents() {
         FLastRepaint = std::chrono::steady_clock::now();
         Chart1->Invalidate();
     });
+    Chart1->OnBeforeDrawChart = [this](vcl::TComponent*) { FPaintStart = std::chrono::steady_clock::now(); };
+    Chart1->OnAfterDraw = [this](vcl::TComponent*) {
+        FPaintTime = std::chrono::steady_clock::now() - FPaintStart;
+        // The interval counts from the end of the paint.
+        FLastRepaint = std::chrono::steady_clock::now();
+    };
     PlaceButtons();
 }
 
@@ -389,21 +396,38 @@ void TfGraph::FlushPending() {
     }
     FPending.SetCount(0);
     serLine->EndUpdate();
-    if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1)
-        sePage->SetValue((serLine->Count() - 1) / per + 1);
+    if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
+        // The new page shows with the flush's one repaint below.
+        Chart1->AutoRepaint = false;
+        try {
+            sePage->SetValue((serLine->Count() - 1) / per + 1);
+        } catch (...) {
+            Chart1->AutoRepaint = true;
+            throw;
+        }
+        Chart1->AutoRepaint = true;
+    }
     Chart1->BottomAxis().AdjustMaxMin();
     RepaintChart();
 }
 
+std::chrono::steady_clock::duration TfGraph::RepaintInterval() const {
+    return std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(kFrameMs), 4 * FPaintTime);
+}
+
 void TfGraph::RepaintChart() {
-    // A busy feed flushing many times within one frame paints once, and the
+    // A busy feed flushing many times within one frame paints once, and a
+    // chart slow to paint (millions of points) paints less often: the
     // receive path keeps the time it needs.
     if (FRepaintTimer->Enabled()) return;
     const auto now = std::chrono::steady_clock::now();
-    if (now - FLastRepaint >= std::chrono::milliseconds(kFrameMs)) {
+    const auto due = FLastRepaint + RepaintInterval();
+    if (now >= due) {
         FLastRepaint = now;
         Chart1->Invalidate();
     } else {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1;
+        FRepaintTimer->SetInterval(static_cast<int>(wait));
         FRepaintTimer->SetEnabled(true);
     }
 }

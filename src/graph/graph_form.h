@@ -143,9 +143,11 @@ private:
     void PointInsertedAt(int Index);
     // The page of the last point at MaxPointsPerPage (1 when not paged).
     int LastPage() const;
-    // Repaints the chart, at most once a frame: a flush soon after the
-    // last repaint leaves it to the frame timer.
+    // Repaints the chart, at most once a frame and so that painting takes
+    // at most a fifth of the time: a flush sooner leaves it to the timer.
     void RepaintChart();
+    // The shortest time between two repaints of the feed.
+    std::chrono::steady_clock::duration RepaintInterval() const;
 
     int FPointCount = 0;
     double FLastX = 0;
@@ -160,6 +162,9 @@ private:
     bool FFullNoticeShown = false;
     vcl::TTimer* FRepaintTimer = nullptr;
     std::chrono::steady_clock::time_point FLastRepaint{};
+    // When the chart's last paint began, and how long it took.
+    std::chrono::steady_clock::time_point FPaintStart{};
+    std::chrono::steady_clock::duration FPaintTime{};
 };
 
 // The one graph window of the program (null until it is created).

@@ -85,6 +85,13 @@ void TLabel::SetAutoSize(bool on) {
     Fit();
 }
 
+void TLabel::SetAlignment(TAlignment alignment) {
+    const Qt::Alignment across = alignment == TAlignment::taRightJustify ? Qt::AlignRight
+                                 : alignment == TAlignment::taCenter     ? Qt::AlignHCenter
+                                                                         : Qt::AlignLeft;
+    if (auto* l = static_cast<QLabel*>(Widget())) l->setAlignment(across | Qt::AlignTop);
+}
+
 void TLabel::SetFocusControl(TWinControl* control) {
     if (focus_control_) RemoveFreeNotification(focus_control_);
     focus_control_ = control;

@@ -16,6 +16,7 @@ namespace vcl {
 class TBitmap;
 
 enum class TBevelCut { bvNone, bvLowered, bvRaised };
+enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 class TPanel : public TWinControl {
 public:
@@ -45,6 +46,8 @@ public:
     void SetCaption(const std::string& caption);
     bool AutoSize() const { return auto_size_; }
     void SetAutoSize(bool on);
+    // The text's place across the label (left by default).
+    void SetAlignment(TAlignment alignment);
     void SetTransparent(bool on);
     // The control that the caption's "&" key focuses (the "&" then marks
     // the key instead of showing).
