@@ -202,12 +202,14 @@ void TCustomChart::MouseDown(vcl::TMouseButton Button, vcl::TShiftState Shift, i
 // ---- Moves
 
 void TCustomChart::ToggleZoomRectangle() {
-    const TPlotZoom& zoom = Zoom();
+    TPlotZoom& zoom = Zoom();
     const TRect band{std::min(zoom.X0, zoom.X1), std::min(zoom.Y0, zoom.Y1),
                      std::max(zoom.X0, zoom.X1), std::max(zoom.Y0, zoom.Y1)};
-    // A pixel round the outline: a rectangle's pen may reach that far.
-    const TRect area{Clamp32(band.Left - 2LL), Clamp32(band.Top - 2LL), Clamp32(band.Right + 2LL),
-                     Clamp32(band.Bottom + 2LL)};
+    // A wide pen reaches half its width beyond the outline each way; a
+    // pixel or two more for rounding.
+    const long long reach = 2 + std::max(zoom.Pen().Width(), 0);
+    const TRect area{Clamp32(band.Left - reach), Clamp32(band.Top - reach),
+                     Clamp32(band.Right + reach), Clamp32(band.Bottom + reach)};
     DrawOnCachedImage(area, [this] { DrawZoomRectangle(); });
 }
 

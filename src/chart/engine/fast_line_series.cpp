@@ -440,6 +440,11 @@ void TFastLineSeries::DrawNewSegment(int ValueIndex) {
     }
     chart.DrawOnCachedImage(area, [&] {
         TCanvas3D& canvas = *chart.Canvas();
+        // A zoom band being dragged lies over the line, as a paint draws
+        // it: out of the way while the segment goes in, then back, so that
+        // taking it away at the release leaves the line whole.
+        const bool band = chart.Zoom().Active;
+        if (band) chart.DrawZoomRectangle();
         const chart::TChartPen& pen = LinePen();
         // The stock pen draws only what a solid one-pixel pen draws.
         const bool stock = fast_pen_ && pen.Visible() && !pen.SmallDots() && pen.Width() <= 1 &&
@@ -462,6 +467,7 @@ void TFastLineSeries::DrawNewSegment(int ValueIndex) {
                 dc->SelectObject(old);
                 dc->SetROP2(oldRop);
             }
+            if (band) chart.DrawZoomRectangle();
         };
         try {
             broken_ = !from;

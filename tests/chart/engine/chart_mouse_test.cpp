@@ -77,6 +77,19 @@ std::vector<vcl::TPoint> Differences(vcl::TBitmap& A, vcl::TBitmap& B) {
     return out;
 }
 
+// How many pixels the window shows otherwise than Image has them.
+int ScreenDifferences(vcl::TControl& Control, vcl::TBitmap& Image) {
+    const QImage screen = test_support::OnScreen(&Control);
+    int n = 0;
+    for (int y = 0; y < Image.Height(); ++y)
+        for (int x = 0; x < Image.Width(); ++x) {
+            const QRgb q = screen.pixel(x, y);
+            n += static_cast<gdi::COLORREF>(qRed(q) | qGreen(q) << 8 | qBlue(q) << 16) !=
+                 Image.Handle()->GetPixel(x, y);
+        }
+    return n;
+}
+
 // Whether every point lies on the outline of the rectangle (x0, y0)-(x1, y1)
 // as a rectangle is drawn (the right and bottom edges one pixel in).
 bool OnOutline(const std::vector<vcl::TPoint>& Points, int X0, int Y0, int X1, int Y1) {
@@ -218,6 +231,18 @@ TEST(chart_mouse, the_band_follows_the_drag_in_the_shown_image_and_the_release_d
     EXPECT_EQ(chart.Draws, painted + 3);
     EXPECT_EQ(Of(chart.BottomAxis()), (Range{false, 100, 200}));
     EXPECT_EQ(Of(chart.LeftAxis()), (Range{false, 50, 60}));
+
+    // A wide band pen: the window shows every pixel of the band as it
+    // moves and shrinks, and none once it is gone.
+    chart.Zoom().Animated = false;
+    chart.Zoom().Pen().SetWidth(9);
+    shown.Paint();
+    MousePress(chart, Qt::LeftButton, 60, 40);
+    MouseMoveTo(chart, 200, 160, Qt::LeftButton);
+    MouseMoveTo(chart, 150, 120, Qt::LeftButton);
+    EXPECT_EQ(ScreenDifferences(chart, shown.Image()), 0);
+    MouseRelease(chart, Qt::LeftButton, 61, 41);
+    EXPECT_EQ(ScreenDifferences(chart, shown.Image()), 0);
 }
 
 TEST(chart_mouse, panning_moves_the_axes_and_undo_brings_back_the_first_ranges) {

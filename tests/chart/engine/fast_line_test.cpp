@@ -16,6 +16,7 @@
 #include "chart/drawing/plot_const.h"
 #include "platform/vcl/forms.h"
 #include "support/line_chart.h"
+#include "support/mouse.h"
 #include "support/qt_app.h"
 #include "support/screen.h"
 
@@ -300,6 +301,26 @@ TEST(fast_line, a_new_point_draws_its_segment_into_the_shown_image) {
     const auto repainted = copy();
     const auto expected = ExpectedPicture(*chart, {{{20, 30}, {90, 70}, {120, 10}, {150, 500}, {190, 90}}});
     EXPECT_EQ(FirstDifference(*repainted, *expected), "");
+
+    // A segment drawn while the zoom band is out, across the band: the
+    // band still shows once, and when it goes the line is as a paint
+    // draws it.
+    chart->Zoom().Pen().SetColor(vcl::clGray);
+    chart->Update();
+    test_support::MousePress(*chart, Qt::LeftButton, 150, 5);
+    test_support::MouseMoveTo(*chart, 198, 95, Qt::LeftButton);
+    chart->AddPixel(199, 20);
+    const auto banded = copy();
+    chart->Invalidate();
+    chart->Update();
+    EXPECT_EQ(FirstDifference(*banded, image()), "");
+    chart->AddPixel(199.5, 60);
+    test_support::MouseRelease(*chart, Qt::LeftButton, 156, 10);
+    EXPECT_FALSE(chart->Zoomed);
+    const auto released = copy();
+    chart->Invalidate();
+    chart->Update();
+    EXPECT_EQ(FirstDifference(*released, image()), "");
 }
 
 TEST(fast_line, settings_gallery_legend_symbol_and_hit_test) {
