@@ -13,6 +13,7 @@
 #include "chart/tools/plot_tools.h"
 #include "support/chart_panels.h"
 #include "support/line_chart.h"
+#include "support/mouse.h"
 
 namespace {
 
@@ -249,6 +250,29 @@ TEST(plot_tools, a_band_edge_dragged_by_the_user_resizes_the_band_once) {
     EXPECT_EQ(band->StartValue(), 35);
     EXPECT_EQ(band->EndValue(), 60);
     EXPECT_EQ(resized, 1);
+}
+
+TEST(plot_tools, the_mouse_over_the_chart_reaches_the_band_edges_before_panning) {
+    PixelChart chart(200, 100);
+    chart.AllowPanning = chart::engine::pmHorizontal;
+    auto* band = new TColorBandTool(&chart);
+    band->SetAxis(&chart.BottomAxis());
+    band->SetStartValue(20);
+    band->SetEndValue(60);
+    band->SetResizeEnd(true);
+    int resized = 0;
+    band->OnResized = [&](vcl::TComponent*) { ++resized; };
+    chart.Render();
+    const double before = chart.BottomAxis().Minimum();
+    // Dragging the end edge with the left button moves the edge, not the axes.
+    test_support::MouseDrag(chart, Qt::LeftButton, 60, 50, 90, 50);
+    EXPECT_EQ(band->EndValue(), 90);
+    EXPECT_EQ(resized, 1);
+    EXPECT_EQ(chart.BottomAxis().Minimum(), before);
+    // Elsewhere the right button pans the axes.
+    test_support::MouseDrag(chart, Qt::RightButton, 120, 50, 100, 50);
+    EXPECT_NE(chart.BottomAxis().Minimum(), before);
+    EXPECT_EQ(band->EndValue(), 90);
 }
 
 }  // namespace
