@@ -525,6 +525,10 @@ void TfGraph::mMarkStartClick(vcl::TComponent*) { SetMarkedRange(Cursor1->SnapTo
 void TfGraph::mMarkEndClick(vcl::TComponent*) { SetMarkedRange(FMarkStart, Cursor1->SnapToNearest(), false); }
 
 void TfGraph::SetMarkedRange(int AStart, int AEnd, bool IsStart) {
+    // An index that names no point marks nothing.
+    const int count = serLine->Count();
+    if (AStart < -1 || AStart >= count) AStart = -1;
+    if (AEnd < -1 || AEnd >= count) AEnd = -1;
     if (IsStart) {
         if (AStart > AEnd || AEnd == -1) AEnd = AStart;
     } else {

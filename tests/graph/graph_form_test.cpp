@@ -359,6 +359,12 @@ TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     EXPECT_FALSE(g->mDelRange->Enabled());
     EXPECT_EQ(g->Chart1->Tools().Count(), 1);  // the cursor only
 
+    // An index beyond the points marks nothing.
+    g->SetMarkedRange(5, 500, false);
+    EXPECT_EQ(g->MarkStart(), -1);
+    EXPECT_EQ(g->MarkEnd(), -1);
+    EXPECT_EQ(g->Band(), nullptr);
+
     // A mark made while no point is visible unsets it.
     markAt(11, g->mMarkStart);
     g->Cursor1->SetSeries(nullptr);
