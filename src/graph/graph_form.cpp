@@ -156,13 +156,13 @@ void TfGraph::CreateComponents() {
     sePage = spin("sePage", "Номер текущей страницы", 212);
     sePage->SetValue(1);
     cbFollowLastPt = check("cbFollowLastPt", "Автоскрол",
-                           "Автоматическая смена страницы при заполнении текущей", 282, 1, 100, true);
-    cbXATime = check("cbXATime", "OX=Время", "Отображать время на оси OX", 282, 17, 100, true);
+                           "Автоматическая смена страницы при заполнении текущей", 278, 1, 90, true);
+    cbXATime = check("cbXATime", "OX=Время", "Отображать время на оси OX", 278, 17, 90, true);
     cbAllowVertZoom = check("cbAllowVertZoom", "Верт. масштаб",
                             "Разрешить ручное масштабирование графика и по горизонтали, и по вертикали. "
                             "Если не отмечено - только по горизонтали.",
-                            386, 1, 150, false);
-    cbSigned = check("cbSigned", "Данные со знаком", "Данные со знаком", 386, 17, 150, false);
+                            372, 1, 128, false);
+    cbSigned = check("cbSigned", "Данные со знаком", "Данные со знаком", 372, 17, 128, false);
     cbSigned->SetShowHint(false);
 
     auto button = [this](const char* name, const char* hint, const std::unique_ptr<vcl::TBitmap>& glyph) {
