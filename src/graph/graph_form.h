@@ -1,87 +1,170 @@
 #pragma once
-// The graph window: takes the values the main window hands it as points,
-// queues them while an update lock is held and adds them to its series in
-// one batch. Until the chart engine draws them, the series is a plain list
-// of points and the window shows how many there are.
+// The graph window: takes the values the main window (and plug-ins) hand
+// it as points (time stamp, value), queues them while an update lock is
+// held and adds them to its line in one batch, shows them page by page or
+// all at once against time or sample number, reads out the point under the
+// mouse, marks and deletes ranges of points and saves and loads them as
+// text.
+#include <chrono>
 #include <cstdint>
-#include <vector>
+#include <string>
 
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/le_list.h"
+#include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/menus.h"
+#include "platform/vcl/spin_edit.h"
 #include "platform/vcl/std_ctrls.h"
+#include "platform/vcl/timer.h"
+
+namespace chart::engine {
+class TChart;
+class TChartSeries;
+class TFastLineSeries;
+}  // namespace chart::engine
+namespace chart::tools {
+class TCursorTool;
+class TColorBandTool;
+}  // namespace chart::tools
 
 namespace graph {
 
+// One queued point as the queue keeps it: 16 bytes.
 struct TGraphPoint {
-    double X = 0;
-    double Y = 0;
+    double X;
+    double Y;
 };
-
-// The plotted points, kept in ascending X order; a point whose X equals
-// existing ones goes after them (arrival order is kept).
-class TPointSeries {
-public:
-    int Count() const { return static_cast<int>(points_.size()); }
-    const TGraphPoint& Point(int index) const { return points_.at(static_cast<size_t>(index)); }
-    void AddXY(double x, double y);
-    void Clear() { points_.clear(); }
-    void BeginUpdate() { ++updating_; }
-    void EndUpdate() {
-        if (updating_ > 0) --updating_;
-    }
-    int UpdateCount() const { return updating_; }
-    // How many batches were added (one per EndUpdate that closed a bracket
-    // with points in it); lets a viewer tell single points from batches.
-    int Batches() const { return batches_; }
-    void CountBatch() { ++batches_; }
-
-private:
-    std::vector<TGraphPoint> points_;
-    int updating_ = 0;
-    int batches_ = 0;
-};
+static_assert(sizeof(TGraphPoint) == 16);
 
 class TfGraph : public vcl::TForm {
 public:
     explicit TfGraph(vcl::TComponent* owner);
     ~TfGraph() override;
 
-    // Queues one point; unless a lock is held it is plotted at once.
+    // ---- What the main window and the plug-in host call
+    // Queues one point (unless the lists are full, or a value is not a
+    // number); unless a lock is held it is plotted at once.
     void AddPoint(rtl::TDateTime X, double Y);
     // True: one more lock; False: one lock less, and the last release plots
     // everything queued in one batch.
     void SetUpdateLock(bool Lock);
-    // Empties the series; points still queued stay queued.
+    // Empties the line, unmarks and goes to page 1; points still queued
+    // stay queued.
     void ClearGraph();
+    // Moves the queue into the line in one batch and repaints once.
     void FlushPending();
     void UpdateStatus(bool CountOnly);
 
-    int PointCount() const { return point_count_; }
-    double LastX() const { return last_x_; }
-    int UpdateLock() const { return update_lock_; }
-    int PendingCount() const { return static_cast<int>(pending_.size()); }
-    int Page() const { return page_; }
-    const TPointSeries& serLine() const { return series_; }
-    std::string StatusText() const;
+    // ---- Read-out, marked range, point files
+    void ShowCursorValue(double X, double Y);
+    // AStart..AEnd become the marked points (-1: unset); the end being set
+    // moves the start along and the other way round, so that the range is
+    // never reversed.
+    void SetMarkedRange(int AStart, int AEnd, bool IsStart);
+    // Every plotted point, one "X;Y" line each. Raises on failure, leaving
+    // the file that was there as it was.
+    void SavePoints(const std::string& FileName);
+    // Reads the whole file first: a bad line raises "Ошибка в строке %d"
+    // and leaves graph, queue and count as they were; else the points
+    // replace the graph.
+    void LoadPoints(const std::string& FileName);
 
+    // ---- State, for the window's users and tests
+    int PointCount() const { return FPointCount; }
+    double LastX() const { return FLastX; }
+    int UpdateLock() const { return FUpdateLock; }
+    int PendingCount() const { return FPending.Count(); }
+    int MarkStart() const { return FMarkStart; }
+    int MarkEnd() const { return FMarkEnd; }
+    chart::tools::TColorBandTool* Band() const { return FBand; }
+    // The most points the graph holds, plotted and queued together (the
+    // lists' limit); a test may lower it.
+    int MaxPoints;
+
+    // ---- Components
     vcl::TPanel* pnl1;
+    vcl::TLabel* LPtPerPage;
+    vcl::TSpinEdit* sePtPerPage;
+    vcl::TCheckBox* cbInfinite;
+    vcl::TLabel* LPage;
+    vcl::TSpinEdit* sePage;
     vcl::TCheckBox* cbFollowLastPt;
     vcl::TCheckBox* cbXATime;
+    vcl::TCheckBox* cbAllowVertZoom;
     vcl::TCheckBox* cbSigned;
-    vcl::TButton* bClear;
-    vcl::TPanel* Chart1;
-    vcl::TLabel* lblCount;
+    vcl::TBitBtn* bActionsMenu;
+    vcl::TBitBtn* bClear;
+    chart::engine::TChart* Chart1;
+    chart::engine::TFastLineSeries* serLine;
+    chart::tools::TCursorTool* Cursor1;
     vcl::TStatusBar* sb1;
+    vcl::TPopupMenu* pm1;
+    vcl::TMenuItem* mLoadFile;
+    vcl::TMenuItem* N1;
+    vcl::TMenuItem* mSaveAs;
+    vcl::TPopupMenu* pmGraph;
+    vcl::TMenuItem* mMarkStart;
+    vcl::TMenuItem* mMarkEnd;
+    vcl::TMenuItem* N2;
+    vcl::TMenuItem* mDelRange;
+    vcl::TMenuItem* N3;
+    vcl::TMenuItem* N4;
+    vcl::TSaveDialog* sd1;
+    vcl::TOpenDialog* od1;
 
+    // ---- Handlers
+    void FormCreate();
+    void sePtPerPageChange(vcl::TComponent* Sender);
+    void sePageChange(vcl::TComponent* Sender);
+    void cbFollowLastPtClick(vcl::TComponent* Sender);
+    void cbInfiniteClick(vcl::TComponent* Sender);
+    void cbXATimeClick(vcl::TComponent* Sender);
     void bClearClick(vcl::TComponent* Sender);
+    void cbAllowVertZoomClick(vcl::TComponent* Sender);
+    void bActionsMenuClick(vcl::TComponent* Sender);
+    void Cursor1Change(chart::tools::TCursorTool* Sender, int X, int Y, double XValue, double YValue,
+                       chart::engine::TChartSeries* Series, int ValueIndex);
+    void N4Click(vcl::TComponent* Sender);
+    void mMarkStartClick(vcl::TComponent* Sender);
+    void mMarkEndClick(vcl::TComponent* Sender);
+    void mDelRangeClick(vcl::TComponent* Sender);
+    void mSaveAsClick(vcl::TComponent* Sender);
+    void mLoadFileClick(vcl::TComponent* Sender);
 
 private:
-    TPointSeries series_;
-    std::vector<TGraphPoint> pending_;
-    int point_count_ = 0;
-    double last_x_ = 0;
-    int update_lock_ = 0;
-    int page_ = 1;
+    void CreateComponents();
+    // The tool bar's right-hand buttons stay at its right edge.
+    void PlaceButtons();
+    // The sample number of a new point: the next whole number above every
+    // X plotted or queued (1 for an empty graph).
+    double NextSampleNumber() const;
+    // Shifts the marks over a point inserted at Index.
+    void PointInsertedAt(int Index);
+    // The page of the last point at MaxPointsPerPage (1 when not paged).
+    int LastPage() const;
+    // Repaints the chart, at most once a frame and so that painting takes
+    // at most a fifth of the time: a flush sooner leaves it to the timer.
+    void RepaintChart();
+    // The shortest time between two repaints of the feed.
+    std::chrono::steady_clock::duration RepaintInterval() const;
+
+    int FPointCount = 0;
+    double FLastX = 0;
+    int FUpdateLock = 0;
+    rtl::TLEList FPending;
+    // The highest X queued since the last flush.
+    double FPendingMaxX = 0;
+    chart::tools::TColorBandTool* FBand = nullptr;
+    int FMarkStart = -1;
+    int FMarkEnd = -1;
+    // The notice that the lists are full was shown (since the last clear).
+    bool FFullNoticeShown = false;
+    vcl::TTimer* FRepaintTimer = nullptr;
+    std::chrono::steady_clock::time_point FLastRepaint{};
+    // When the chart's last paint began, and how long it took.
+    std::chrono::steady_clock::time_point FPaintStart{};
+    std::chrono::steady_clock::duration FPaintTime{};
 };
 
 // The one graph window of the program (null until it is created).

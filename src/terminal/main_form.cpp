@@ -539,7 +539,7 @@ void TMain::FormCreate(vcl::TComponent*) {
     // 1. The option state of the table in main_form.h holds already; numbers
     //    are always formatted with "." by rtl.
     // 2. The plug-in variable store.
-    PluginVars = std::make_unique<TLEListOf<TPluginVar>>();
+    PluginVars = std::make_unique<rtl::TLEListOf<TPluginVar>>();
     // 3. The receive list.
     lb1 = new TMyListbox(this);
     lb1->Name = "lb1";

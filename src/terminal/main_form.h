@@ -24,7 +24,7 @@
 #include "platform/vcl/timer.h"
 #include "ports/comm_port_driver.h"
 #include "ports/foreign_port.h"
-#include "terminal/le_list.h"
+#include "platform/rtl/le_list.h"
 #include "terminal/list_analysis.h"
 #include "terminal/receive_list.h"
 #include "terminal/receive_list_files.h"
@@ -343,7 +343,7 @@ public:
     bool PluginBusy = false;
     std::uint8_t PluginFlags = 0;
     std::unique_ptr<ports::TForeignPort> ForeignPort;  // when one is selected
-    std::unique_ptr<TLEListOf<TPluginVar>> PluginVars;
+    std::unique_ptr<rtl::TLEListOf<TPluginVar>> PluginVars;
     std::vector<std::string> PortDescriptions;  // "COMn=description"
     std::uint32_t SentCount = 0;
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
@@ -93,8 +94,8 @@ TEST(receive_path, bytes_from_the_devices_become_panel_lines_counters_and_graph_
     m->StartNewLine(true);
     ASSERT_TRUE(p.Send(p.main_dev, std::string("\x01\x00\xFF\xFF", 4)));
     ASSERT_EQ(p.graph->PointCount(), 2);
-    EXPECT_EQ(p.graph->serLine().Point(0).Y, 1);
-    EXPECT_EQ(p.graph->serLine().Point(1).Y, -1);
+    EXPECT_EQ(p.graph->serLine->YValues().Value(0), 1);
+    EXPECT_EQ(p.graph->serLine->YValues().Value(1), -1);
     EXPECT_EQ(p.Lines().LineData(p.Last()), "00001 65535");
     p.graph->SetVisible(false);
     ASSERT_TRUE(p.ShowReceived());

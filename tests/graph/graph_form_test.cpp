@@ -1,12 +1,40 @@
+// The graph window as the main window, plug-ins and the user drive it:
+// points fed with and without locks, pages, the read-out under the mouse,
+// marked ranges and point files, checked on its series and on its picture.
 #include "graph/graph_form.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+#include <QtTest/QTest>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "chart/engine/chart.h"
+#include "chart/engine/chart_axis.h"
+#include "chart/engine/chart_page.h"
+#include "chart/engine/fast_line_series.h"
+#include "chart/tools/color_band_tool.h"
+#include "chart/tools/cursor_tool.h"
 #include "platform/rtl/cp1251.h"
+#include "platform/rtl/datetime.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/clipboard.h"
+#include "support/dialog_answers.h"
+#include "support/mouse.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using graph::TfGraph;
+
+std::string Ru(const char* utf8) { return rtl::Utf8ToAnsi(utf8); }
 
 struct GraphFixture {
     TfGraph* g;
@@ -14,90 +42,438 @@ struct GraphFixture {
     ~GraphFixture() { vcl::TComponent::Free(g); }
 };
 
-TEST(graph_form, sample_numbers_replace_x_when_the_time_axis_box_is_off) {
+double X(TfGraph* g, int i) { return g->serLine->XValues().Value(i); }
+double Y(TfGraph* g, int i) { return g->serLine->YValues().Value(i); }
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+void WriteFile(const std::string& name, const std::string& text) {
+    std::ofstream(name, std::ios::binary) << text;
+}
+
+// What the window shows: its chart's image on screen.
+QImage Shown(TfGraph* g) {
+    QApplication::processEvents();
+    return g->Chart1->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Lets the window paint whatever is due.
+void Settle() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+TEST(graph_form, points_are_numbered_queued_and_plotted_in_batches) {
     GraphFixture f;
     TfGraph* g = f.g;
     EXPECT_EQ(graph::fGraph, g);
+    EXPECT_EQ(g->Caption(), Ru("График"));
     EXPECT_TRUE(g->cbXATime->Checked());
-    EXPECT_FALSE(g->cbSigned->Checked());
     g->cbXATime->SetChecked(false);
     g->AddPoint(45000.5, 7);
-    ASSERT_EQ(g->serLine().Count(), 1);
-    EXPECT_EQ(g->serLine().Point(0).X, 1);
+    ASSERT_EQ(g->serLine->Count(), 1);
+    EXPECT_EQ(X(g, 0), 1);
     for (int i = 0; i < 4; ++i) g->AddPoint(45000.5, i);
-    // Ten values under a lock after five plotted points get 6 to 15.
+    // Ten values under nested locks after five plotted points get 6 to 15
+    // and reach the line with the outermost release.
+    g->SetUpdateLock(true);
     g->SetUpdateLock(true);
     for (int i = 0; i < 10; ++i) g->AddPoint(45000.5, 100 + i);
-    EXPECT_EQ(g->serLine().Count(), 5);
+    g->SetUpdateLock(false);
+    EXPECT_EQ(g->serLine->Count(), 5);
     EXPECT_EQ(g->PendingCount(), 10);
     EXPECT_EQ(g->LastX(), 15);
-    EXPECT_EQ(g->PointCount(), 15);
     g->SetUpdateLock(false);
-    ASSERT_EQ(g->serLine().Count(), 15);
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(g->serLine().Point(i).X, i + 1);
-    EXPECT_EQ(g->serLine().Point(14).Y, 109);
+    g->SetUpdateLock(false);  // one release too many changes nothing
+    EXPECT_EQ(g->UpdateLock(), 0);
+    ASSERT_EQ(g->serLine->Count(), 15);
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(X(g, i), i + 1);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 15"));
 
-    // Time mode: the given stamps, same stamps in arrival order, an earlier
-    // stamp at its sorted place.
+    // A value that is no number is dropped, not counted.
+    g->AddPoint(45000.5, std::numeric_limits<double>::quiet_NaN());
+    g->AddPoint(45000.5, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(g->PointCount(), 15);
+
+    // Sample numbers are not renumbered by a delete, and new points come
+    // after the last one still plotted.
+    g->SetMarkedRange(12, 14, true);
+    g->mDelRange->Click();
+    g->AddPoint(0, 1);
+    EXPECT_EQ(X(g, g->serLine->Count() - 1), 13);
+    g->SetMarkedRange(0, 12, true);
+    g->mDelRange->Click();
+    ASSERT_EQ(g->serLine->Count(), 0);
+    g->AddPoint(0, 1);
+    EXPECT_EQ(X(g, 0), 1);
+    // Time stamps plotted before the box was unchecked: numbers follow them.
     g->ClearGraph();
     g->cbXATime->SetChecked(true);
-    g->AddPoint(2.0, 1);
-    g->AddPoint(2.0, 2);
-    g->AddPoint(1.5, 3);
-    g->AddPoint(2.0, 4);
-    ASSERT_EQ(g->serLine().Count(), 4);
-    EXPECT_EQ(g->serLine().Point(0).Y, 3);
-    EXPECT_EQ(g->serLine().Point(1).Y, 1);
-    EXPECT_EQ(g->serLine().Point(2).Y, 2);
-    EXPECT_EQ(g->serLine().Point(3).Y, 4);
-    EXPECT_EQ(g->LastX(), 2.0);
-}
+    g->AddPoint(45000.25, 1);
+    g->cbXATime->SetChecked(false);
+    g->AddPoint(0, 2);
+    EXPECT_EQ(X(g, 1), 45001);
 
-TEST(graph_form, update_locks_nest_and_only_the_outermost_release_plots_in_one_batch) {
-    GraphFixture f;
-    TfGraph* g = f.g;
-    g->SetUpdateLock(false);  // unmatched: stays at 0, flushes nothing
-    EXPECT_EQ(g->UpdateLock(), 0);
-    g->SetUpdateLock(true);
-    g->SetUpdateLock(true);
-    g->AddPoint(1, 1);
-    g->AddPoint(2, 2);
-    g->SetUpdateLock(false);
-    EXPECT_EQ(g->serLine().Count(), 0);
-    EXPECT_EQ(g->PendingCount(), 2);
-    int batches = g->serLine().Batches();
-    g->SetUpdateLock(false);
-    EXPECT_EQ(g->serLine().Count(), 2);
-    EXPECT_EQ(g->PendingCount(), 0);
-    EXPECT_EQ(g->serLine().Batches(), batches + 1);
-    EXPECT_EQ(g->UpdateLock(), 0);
-    // Without a lock every point is a batch of its own.
-    g->AddPoint(3, 3);
-    g->AddPoint(4, 4);
-    EXPECT_EQ(g->serLine().Batches(), batches + 3);
-    EXPECT_EQ(g->StatusText(), rtl::Utf8ToAnsi("Тчк: 4"));
-}
-
-TEST(graph_form, clear_empties_the_series_but_keeps_queued_points) {
-    GraphFixture f;
-    TfGraph* g = f.g;
-    EXPECT_EQ(g->Caption(), rtl::Utf8ToAnsi("График"));
-    g->AddPoint(1, 1);
-    g->SetUpdateLock(true);
-    g->AddPoint(2, 2);
+    // Time mode: equal stamps keep their arrival order, an earlier stamp
+    // goes to its sorted place.
     g->ClearGraph();
-    EXPECT_EQ(g->serLine().Count(), 0);
+    g->cbXATime->SetChecked(true);
+    for (auto [x, y] : {std::pair{2.0, 1.0}, {2.0, 2.0}, {1.5, 3.0}, {2.0, 4.0}}) g->AddPoint(x, y);
+    ASSERT_EQ(g->serLine->Count(), 4);
+    EXPECT_EQ(Y(g, 0), 3);
+    EXPECT_EQ(Y(g, 1), 1);
+    EXPECT_EQ(Y(g, 2), 2);
+    EXPECT_EQ(Y(g, 3), 4);
+
+    // Clearing keeps what is queued; it comes with the next flush.
+    g->SetUpdateLock(true);
+    g->AddPoint(3, 5);
+    g->bClear->Click();
+    EXPECT_EQ(g->serLine->Count(), 0);
     EXPECT_EQ(g->PointCount(), 0);
     EXPECT_EQ(g->LastX(), 0);
-    EXPECT_EQ(g->Page(), 1);
-    EXPECT_EQ(g->PendingCount(), 1);
-    EXPECT_EQ(g->StatusText(), rtl::Utf8ToAnsi("Тчк: 0"));
-    EXPECT_EQ(g->Caption(), rtl::Utf8ToAnsi("График"));
+    EXPECT_EQ(g->sePage->Value(), 1);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 0"));
     g->SetUpdateLock(false);
-    EXPECT_EQ(g->serLine().Count(), 1);
-    EXPECT_EQ(g->serLine().Point(0).Y, 2);
+    ASSERT_EQ(g->serLine->Count(), 1);
+    EXPECT_EQ(Y(g, 0), 5);
+}
+
+TEST(graph_form, a_failing_flush_never_adds_a_point_twice) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->cbXATime->SetChecked(false);
+    int calls = 0;
+    g->serLine->OnBeforeAdd = [&](chart::engine::TChartSeries*) {
+        if (++calls == 3) throw rtl::Exception("no room");
+        return true;
+    };
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 5; ++i) g->AddPoint(0, i);
+    EXPECT_THROW(g->SetUpdateLock(false), rtl::Exception);
+    EXPECT_EQ(g->serLine->Count(), 2);
+    EXPECT_EQ(g->PendingCount(), 3);
+    g->FlushPending();
+    ASSERT_EQ(g->serLine->Count(), 5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Y(g, i), i);
+    EXPECT_EQ(g->PendingCount(), 0);
+}
+
+TEST(graph_form, the_feed_stops_at_the_lists_limit_with_one_notice) {
+    test_support::DialogAnswers answers;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->MaxPoints = 5;
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 8; ++i) g->AddPoint(1, i);
+    g->SetUpdateLock(false);
+    EXPECT_EQ(g->serLine->Count(), 5);
+    EXPECT_EQ(g->PointCount(), 5);
+    EXPECT_EQ(answers.Messages.size(), 1u);
+    g->ClearGraph();
+    for (int i = 0; i < 6; ++i) g->AddPoint(1, i);
+    EXPECT_EQ(g->serLine->Count(), 5);
+    EXPECT_EQ(answers.Messages.size(), 2u);
+}
+
+TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->SetBounds(0, 0, 671, 272);
+    g->SetVisible(true);
+    g->cbXATime->SetChecked(false);
+    g->cbFollowLastPt->SetChecked(false);
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 2000; ++i) g->AddPoint(0, i % 256);
+    g->SetUpdateLock(false);
+    EXPECT_EQ(g->sePtPerPage->Value(), 800);
+    EXPECT_EQ(g->Chart1->Page(), 1);
+    // Typed: 0 shows the last page, 9 the first.
+    QWidget* box = g->sePage->Widget();
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "0");
+    EXPECT_EQ(g->sePage->Value(), 3);
+    EXPECT_EQ(g->Chart1->Page(), 3);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "9");
+    EXPECT_EQ(g->Chart1->Page(), 1);
+    // Up and Down, and the arrows.
+    QTest::keyClick(box, Qt::Key_Up);
+    EXPECT_EQ(g->Chart1->Page(), 2);
+    g->sePage->Step(1);
+    EXPECT_EQ(g->Chart1->Page(), 3);
+    QTest::keyClick(box, Qt::Key_Down);
+    EXPECT_EQ(g->Chart1->Page(), 2);
+    // The page drawn: its first point at the left end of the bottom axis.
+    Settle();
+    EXPECT_EQ(g->Chart1->BottomAxis().Minimum(), X(g, 800));
+    // Four characters at most can be typed.
+    QWidget* perPage = g->sePtPerPage->Widget();
+    perPage->setFocus();
+    QTest::keyClick(perPage, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(perPage, "123456");
+    EXPECT_EQ(g->sePtPerPage->Text(), "1234");
+    EXPECT_EQ(g->Chart1->Pages().MaxPointsPerPage(), 1234);
+    g->sePtPerPage->SetValue(800);
+
+    // "Стр." shows every point on one page.
+    g->cbInfinite->SetChecked(true);
+    EXPECT_EQ(g->Chart1->Pages().MaxPointsPerPage(), 0);
+    EXPECT_FALSE(g->sePage->Enabled());
+    Settle();
+    EXPECT_EQ(g->Chart1->BottomAxis().Minimum(), 1);
+    EXPECT_EQ(g->Chart1->BottomAxis().Maximum(), 2000);
+    g->cbInfinite->SetChecked(false);
+    EXPECT_EQ(g->Chart1->Pages().MaxPointsPerPage(), 800);
+
+    // "Автоскрол" on the last page: the 801st point moves to page 2; on
+    // page 1 of 3 new points leave the view where it is.
+    g->ClearGraph();
+    g->cbFollowLastPt->SetChecked(true);
+    for (int i = 0; i < 800; ++i) g->AddPoint(0, 1);
+    EXPECT_EQ(g->sePage->Value(), 1);
+    g->AddPoint(0, 1);
+    EXPECT_EQ(g->sePage->Value(), 2);
+    EXPECT_EQ(g->Chart1->Page(), 2);
+    for (int i = 0; i < 1000; ++i) g->AddPoint(0, 1);
+    g->sePage->SetValue(1);
+    g->AddPoint(0, 1);
+    EXPECT_EQ(g->Chart1->Page(), 1);
+    g->SetVisible(false);
+}
+
+TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->SetBounds(0, 0, 671, 272);
+    g->SetVisible(true);
+    g->cbXATime->SetChecked(false);
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 256; ++i) g->AddPoint(0, i);
+    g->SetUpdateLock(false);
+    const QImage image = Shown(g);
+    // The highest blue pixel of each column climbs from left to right.
+    auto top = [&](int x) {
+        for (int y = 0; y < image.height(); ++y)
+            if (image.pixel(x, y) == qRgb(0, 0, 255)) return y;
+        return -1;
+    };
+    std::vector<int> tops;
+    for (int x = 0; x < image.width(); ++x)
+        if (int y = top(x); y >= 0) tops.push_back(y);
+    ASSERT_GE(tops.size(), 200u);
+    EXPECT_GT(tops.front(), tops.back() + 100);
+    for (std::size_t i = 1; i < tops.size(); ++i) EXPECT_LE(tops[i], tops[i - 1]) << i;
+    g->SetVisible(false);
+}
+
+TEST(graph_form, the_mouse_moves_the_scope_mark_and_the_read_out) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->SetBounds(0, 0, 671, 272);
+    g->SetVisible(true);
+    g->cbXATime->SetChecked(false);
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 100; ++i) g->AddPoint(0, i * 0.5);
+    g->SetUpdateLock(false);
+    Settle();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    const int y = (left.StartPixel + left.EndPixel) / 2;
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(30.3), y);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:30  Y:14.5");
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(60.2), y);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:60  Y:29.5");
+    // The mark sits on the snapped point, and the image drawn between paints
+    // is the one a full paint gives: the old place was restored.
+    const QImage moved = Shown(g);
+    const int px = bottom.CalcPosValue(60), py = left.CalcPosValue(29.5);
+    EXPECT_NE(moved.pixel(px - 4, py), qRgb(255, 255, 255));
+    EXPECT_NE(moved.pixel(px - 15, py), qRgb(255, 255, 255));
+    g->Chart1->Invalidate();
+    EXPECT_EQ(Shown(g), moved);
+    // The copy.
+    g->N4->Click();
+    EXPECT_EQ(vcl::Clipboard().AsText(), "X:60  Y:29.5");
+
+    // In time mode the read-out shows day/month and the time to the
+    // millisecond.
+    g->cbXATime->SetChecked(true);
+    g->ShowCursorValue(rtl::EncodeDate(2026, 3, 5) + rtl::EncodeTime(14, 3, 7, 45), 12);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:5/03 14:03:07.045  Y:12");
+    g->SetVisible(false);
+}
+
+TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->SetBounds(0, 0, 671, 272);
+    g->SetVisible(true);
+    g->cbXATime->SetChecked(false);
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 50; ++i) g->AddPoint(0, i);
+    g->SetUpdateLock(false);
+    Settle();
+    auto markAt = [&](double x, vcl::TMenuItem* item) {
+        const int y = (g->Chart1->LeftAxis().StartPixel + g->Chart1->LeftAxis().EndPixel) / 2;
+        test_support::MouseMoveTo(*g->Chart1, g->Chart1->BottomAxis().CalcPosValue(x), y);
+        item->Click();
+    };
+    // A start alone is a one-point range; an end before it moves the start.
+    markAt(11, g->mMarkStart);
+    EXPECT_EQ(g->MarkStart(), 10);
+    EXPECT_EQ(g->MarkEnd(), 10);
+    EXPECT_TRUE(g->mDelRange->Enabled());
+    markAt(6, g->mMarkEnd);
+    EXPECT_EQ(g->MarkStart(), 5);
+    EXPECT_EQ(g->MarkEnd(), 5);
+    markAt(11, g->mMarkStart);
+    markAt(21, g->mMarkEnd);
+    ASSERT_NE(g->Band(), nullptr);
+    EXPECT_EQ(g->Band()->StartValue(), 11);
+    EXPECT_EQ(g->Band()->EndValue(), 21);
+    // The yellow band shows between the two points.
+    const QImage image = Shown(g);
+    const int mid = g->Chart1->BottomAxis().CalcPosValue(16);
+    const int y = g->Chart1->LeftAxis().CalcPosValue(45);
+    EXPECT_EQ(image.pixel(mid, y), qRgb(255, 255, 0));
+    EXPECT_EQ(image.pixel(g->Chart1->BottomAxis().CalcPosValue(30), y), qRgb(255, 255, 255));
+    // Right-clicking opens the marking menu when the button comes up.
+    int popups = 0;
+    g->pmGraph->OnPopup = [&](vcl::TComponent*) { ++popups; };
+    test_support::MousePress(*g->Chart1, Qt::RightButton, mid, y);
+    EXPECT_EQ(popups, 0);
+    test_support::MouseRelease(*g->Chart1, Qt::RightButton, mid, y);
+    EXPECT_EQ(popups, 1);
+    g->pmGraph->OnPopup = nullptr;
+    // Deleting removes the eleven points, unmarks and removes the band.
+    g->mDelRange->Click();
+    ASSERT_EQ(g->serLine->Count(), 39);
+    EXPECT_EQ(X(g, 9), 10);
+    EXPECT_EQ(X(g, 10), 22);
+    EXPECT_EQ(g->Band(), nullptr);
+    EXPECT_FALSE(g->mDelRange->Enabled());
+    EXPECT_EQ(g->Chart1->Tools().Count(), 1);  // the cursor only
+
+    // An index beyond the points marks nothing.
+    g->SetMarkedRange(5, 500, false);
+    EXPECT_EQ(g->MarkStart(), -1);
+    EXPECT_EQ(g->MarkEnd(), -1);
+    EXPECT_EQ(g->Band(), nullptr);
+
+    // A mark made while no point is visible unsets it.
+    markAt(11, g->mMarkStart);
+    g->Cursor1->SetSeries(nullptr);
+    g->mMarkStart->Click();
+    EXPECT_EQ(g->MarkStart(), -1);
+    EXPECT_EQ(g->MarkEnd(), 9);  // X 10, the point nearest 11 now
+    g->Cursor1->SetSeries(g->serLine);
+
+    // Time mode: a point inserted before the marks keeps them on their points.
+    g->ClearGraph();
+    EXPECT_EQ(g->MarkStart(), -1);
+    EXPECT_EQ(g->Band(), nullptr);
+    g->cbXATime->SetChecked(true);
+    for (int i = 10; i <= 20; ++i) g->AddPoint(i, i);
+    g->SetMarkedRange(2, 5, true);  // X 12 to 15
+    g->AddPoint(5, 5);
+    EXPECT_EQ(g->MarkStart(), 3);
+    EXPECT_EQ(g->MarkEnd(), 6);
+    g->mDelRange->Click();
+    ASSERT_EQ(g->serLine->Count(), 8);
+    EXPECT_EQ(X(g, 2), 11);
+    EXPECT_EQ(X(g, 3), 16);
+    g->SetVisible(false);
+}
+
+TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
+    test_support::TempDir dir;
+    test_support::DialogAnswers answers;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->cbXATime->SetChecked(false);
+    g->AddPoint(0, 0.5);
+    g->AddPoint(0, -3);
+    const std::string file = dir.path() + "/two.csv";
+    answers.Answer(file, 0);
+    g->mSaveAs->Click();
+    EXPECT_EQ(ReadFile(file), "1;0.5\r\n2;-3\r\n");
     g->bClear->Click();
-    EXPECT_EQ(g->serLine().Count(), 0);
+    g->mLoadFile->Click();
+    ASSERT_EQ(g->serLine->Count(), 2);
+    EXPECT_EQ(X(g, 1), 2);
+    EXPECT_EQ(Y(g, 1), -3);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 2"));
+
+    // A time stamp reads the same after the round trip.
+    g->cbXATime->SetChecked(true);
+    g->ClearGraph();
+    const double stamp = rtl::EncodeDate(2026, 3, 5) + rtl::EncodeTime(14, 3, 7, 45);
+    g->AddPoint(stamp, 12);
+    g->SavePoints(file);
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 1);
+    g->ShowCursorValue(X(g, 0), Y(g, 0));
+    EXPECT_EQ(g->sb1->PanelText(1), "X:5/03 14:03:07.045  Y:12");
+
+    // Falling X loads as adding the points one by one would place them.
+    WriteFile(file, "3;1\r\n1;2\r\n2;3\r\n1;4\r\n");
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 4);
+    EXPECT_EQ(Y(g, 0), 2);
+    EXPECT_EQ(Y(g, 1), 4);
+    EXPECT_EQ(Y(g, 2), 3);
+    EXPECT_EQ(Y(g, 3), 1);
+    EXPECT_EQ(g->PointCount(), 4);
+
+    // An empty file: no points.
+    WriteFile(file, "");
+    g->LoadPoints(file);
+    EXPECT_EQ(g->serLine->Count(), 0);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 0"));
+
+    // A bad third line: the error names it, and nothing changes.
+    WriteFile(file, "1;1\r\n2;2\r\n");
+    g->LoadPoints(file);
+    for (const char* bad : {"7", "", "x;1", "1;", "NAN;1", "1;INF", "1e400;1", "1,5;2"}) {
+        WriteFile(file, std::string("1;1\r\n2;2\r\n") + bad + "\r\n4;4\r\n");
+        try {
+            g->LoadPoints(file);
+            ADD_FAILURE() << "loaded a bad line: " << bad;
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message.rfind(Ru("Ошибка в строке 3") + "\r\r", 0), 0u) << e.Message;
+        }
+        EXPECT_EQ(g->serLine->Count(), 2);
+        EXPECT_EQ(g->PendingCount(), 0);
+        EXPECT_EQ(g->PointCount(), 2);
+    }
+    // More points than the lists hold: an error, nothing changes.
+    g->MaxPoints = 3;
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;4\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EListError);
+    EXPECT_EQ(g->serLine->Count(), 2);
+    // A file that cannot be made: an error, the points stay.
+    EXPECT_THROW(g->SavePoints(dir.path() + "/missing/x.csv"), rtl::Exception);
+    EXPECT_EQ(g->serLine->Count(), 2);
+}
+
+TEST(graph_form, plug_in_points_arrive_without_a_lock_hidden_or_shown) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    // As the plug-in host calls it: the current time, any double.
+    g->AddPoint(rtl::Now(), -1e300);
+    g->AddPoint(rtl::Now(), 2.5);
+    EXPECT_EQ(g->serLine->Count(), 2);
+    g->SetVisible(true);
+    g->AddPoint(rtl::Now(), 3.5);
+    EXPECT_EQ(g->serLine->Count(), 3);
+    EXPECT_EQ(g->PendingCount(), 0);
+    g->Close();
+    EXPECT_FALSE(g->Visible());
 }
 
 TEST(graph_form, close_hides_the_window_and_runs_the_one_close_handler) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
@@ -414,13 +415,13 @@ TEST(main_form_receive, graph_window_gets_values_only_while_it_is_visible) {
     f.graph->cbSigned->SetChecked(true);
     f.Receive(m->cp1, "\x05\xFF");
     ASSERT_EQ(f.graph->PointCount(), 2);
-    EXPECT_EQ(f.graph->serLine().Point(0).Y, 5);
-    EXPECT_EQ(f.graph->serLine().Point(1).Y, -1);
+    EXPECT_EQ(f.graph->serLine->YValues().Value(0), 5);
+    EXPECT_EQ(f.graph->serLine->YValues().Value(1), -1);
     EXPECT_EQ(f.graph->UpdateLock(), 0);
     f.graph->cbSigned->SetChecked(false);
     f.Receive(m->cp2, "\xFF");
     ASSERT_EQ(f.graph->PointCount(), 3);
-    EXPECT_EQ(f.graph->serLine().Point(2).Y, 255);
+    EXPECT_EQ(f.graph->serLine->YValues().Value(2), 255);
     f.graph->SetVisible(false);
 }
 

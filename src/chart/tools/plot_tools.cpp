@@ -4,6 +4,8 @@
 #include "chart/drawing/unit_start.h"
 #include "chart/tools/annotation_tool.h"
 #include "chart/tools/axis_tools.h"
+#include "chart/tools/color_band_tool.h"
+#include "chart/tools/cursor_tool.h"
 #include "chart/tools/draw_line_tool.h"
 #include "chart/tools/full_screen_tool.h"
 #include "chart/tools/marks_tools.h"
@@ -18,8 +20,7 @@ namespace {
 
 using engine::PlotToolClass;
 
-// The cursor, colour band and colour line tools of the graph's own unit
-// take their places among these through the registry.
+// The registry puts each class at its own place in the galleries' order.
 const std::initializer_list<engine::TPlotToolClass>& UnitClasses() {
     static const std::initializer_list<engine::TPlotToolClass> classes = {
         PlotToolClass<TDragMarksTool>(),   PlotToolClass<TAxisArrowTool>(),
@@ -29,6 +30,8 @@ const std::initializer_list<engine::TPlotToolClass>& UnitClasses() {
         PlotToolClass<TSeriesAnimationTool>(), PlotToolClass<TGridBandTool>(),
         PlotToolClass<TAxisScrollTool>(),  PlotToolClass<TRectangleTool>(),
         PlotToolClass<TClipSeriesTool>(),  PlotToolClass<TFullScreenTool>(),
+        PlotToolClass<TCursorTool>(),      PlotToolClass<TColorBandTool>(),
+        PlotToolClass<TColorLineTool>(),
     };
     return classes;
 }

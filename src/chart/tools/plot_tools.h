@@ -1,7 +1,9 @@
 #pragma once
-// The chart tools of this unit, registered with the chart's tool classes as
-// the program loads (each at its own place in the registry); counted users
-// may hold the unit longer, the last release takes the classes out.
+// The chart tools unit: registers its tool classes with the chart's tool
+// registry when the program starts, each at its own place in the registry,
+// and takes them out when the last user releases it. Code that makes tools
+// calls PlotToolsUse, so that the unit is linked and started whatever else
+// the program refers to.
 namespace chart::tools {
 
 void PlotToolsUse();

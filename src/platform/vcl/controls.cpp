@@ -251,16 +251,14 @@ void TControl::FontChanged() {
     if (!widget_) return;
     widget_->setFont(ToQFont(font_));
     QPalette pal = widget_->palette();
-    if (static_cast<std::uint32_t>(font_.Color()) != static_cast<std::uint32_t>(clWindowText)) {
-        pal.setColor(QPalette::WindowText, ToQColor(font_.Color()));
-        pal.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
-        pal.setColor(QPalette::Text, ToQColor(font_.Color()));
-    } else {
-        QPalette def = QApplication::palette();
-        pal.setColor(QPalette::WindowText, def.color(QPalette::WindowText));
-        pal.setColor(QPalette::ButtonText, def.color(QPalette::ButtonText));
-        pal.setColor(QPalette::Text, def.color(QPalette::Text));
-    }
+    // A disabled control keeps the toolkit's greyed text, whatever colour
+    // its font has.
+    const QPalette def = QApplication::palette();
+    const bool own = static_cast<std::uint32_t>(font_.Color()) != static_cast<std::uint32_t>(clWindowText);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            pal.setColor(group, role,
+                         own && group != QPalette::Disabled ? ToQColor(font_.Color()) : def.color(group, role));
     widget_->setPalette(pal);
 }
 
@@ -274,6 +272,8 @@ void TControl::SetCursor(TCursor cursor) {
         case TCursor::crDefault: widget_->unsetCursor(); break;
         case TCursor::crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
         case TCursor::crHSplit: widget_->setCursor(Qt::SplitHCursor); break;
+        case TCursor::crVSplit: widget_->setCursor(Qt::SplitVCursor); break;
+        case TCursor::crSizeAll: widget_->setCursor(Qt::SizeAllCursor); break;
         case TCursor::crCross: widget_->setCursor(Qt::CrossCursor); break;
         case TCursor::crSizeWE: widget_->setCursor(Qt::SizeHorCursor); break;
         case TCursor::crSizeNS: widget_->setCursor(Qt::SizeVerCursor); break;

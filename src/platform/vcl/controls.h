@@ -38,7 +38,7 @@ using TShiftState = std::uint8_t;
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
-enum class TCursor { crDefault, crHandPoint, crHSplit, crCross, crSizeWE, crSizeNS, crSizeNWSE, crSizeNESW };
+enum class TCursor { crDefault, crHandPoint, crHSplit, crVSplit, crSizeAll, crCross, crSizeWE, crSizeNS, crSizeNWSE, crSizeNESW };
 
 using TNotifyEvent = std::function<void(TComponent* Sender)>;
 using TKeyEvent = std::function<void(TComponent* Sender, std::uint16_t& Key, TShiftState Shift)>;

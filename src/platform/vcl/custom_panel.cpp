@@ -1,5 +1,6 @@
 #include "platform/vcl/custom_panel.h"
 
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QEvent>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 
 #include "platform/gdi/qt_gdi.h"
 #include "platform/vcl/keys.h"
+#include "platform/vcl/menus.h"
 
 namespace vcl {
 
@@ -287,6 +289,14 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
                 Guarded([&] { MouseDown(button, shift, p.x(), p.y()); });
             } else if (event->type() == QEvent::MouseButtonRelease) {
                 Guarded([&] { MouseUp(button, shift, p.x(), p.y()); });
+                // The pop-up menu opens when the right button comes up, after
+                // whatever a drag with it did (the toolkit here would open it
+                // on the press and take the drag away).
+                if (button == TMouseButton::mbRight && PopupMenu()) {
+                    const QPoint at = me->globalPosition().toPoint();
+                    PopupMenu()->SetPopupComponent(this);
+                    Guarded([&] { PopupMenu()->Popup(at.x(), at.y()); });
+                }
             } else {
                 shift |= ssDouble;
                 Guarded([&] {
@@ -316,6 +326,12 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
             // Unhandled, the wheel goes on to the parent.
             return handled;
         }
+        case QEvent::ContextMenu:
+            // From the mouse it is shown on release (above); the keyboard's
+            // menu key still opens it at once.
+            if (PopupMenu() && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse)
+                return true;
+            break;
         case QEvent::ApplicationPaletteChange:
             Guarded([this] { SysColorChange(); });
             break;

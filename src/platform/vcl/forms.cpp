@@ -153,6 +153,10 @@ void TForm::SetWindowState(TWindowState state) {
     }
 }
 
+void TForm::SetMinSize(int width, int height) {
+    if (Widget()) Widget()->setMinimumSize(std::max(0, width), std::max(0, height));
+}
+
 void TForm::SetClientSize(int width, int height) { SetBounds(Left(), Top(), width, height); }
 
 TRect TForm::NormalBounds() const {

@@ -40,6 +40,8 @@ public:
     TWindowState WindowState() const;
     void SetWindowState(TWindowState state);
     void SetClientSize(int width, int height);
+    // The smallest size the user can give the window.
+    void SetMinSize(int width, int height);
     // Placement of the window when it is not maximized or minimized.
     TRect NormalBounds() const;
 

@@ -91,6 +91,13 @@ void TLabel::SetAutoSize(bool on) {
     Fit();
 }
 
+void TLabel::SetAlignment(TAlignment alignment) {
+    const Qt::Alignment across = alignment == TAlignment::taRightJustify ? Qt::AlignRight
+                                 : alignment == TAlignment::taCenter     ? Qt::AlignHCenter
+                                                                         : Qt::AlignLeft;
+    if (auto* l = static_cast<QLabel*>(Widget())) l->setAlignment(across | Qt::AlignTop);
+}
+
 void TLabel::SetFocusControl(TWinControl* control) {
     if (focus_control_) RemoveFreeNotification(focus_control_);
     focus_control_ = control;
@@ -165,15 +172,12 @@ void TSpeedButton::SetCaption(const std::string& caption) {
     if (auto* b = static_cast<QToolButton*>(Widget())) b->setText(ToQ(caption));
 }
 
-void TSpeedButton::SetGlyph(const TBitmap& glyph) {
-    auto* b = static_cast<QToolButton*>(Widget());
-    if (!b) return;
+namespace {
+// The glyph as an icon: the colour of its bottom-left pixel becomes clear.
+// A glyph without pixels gives an empty icon.
+QIcon GlyphIcon(const TBitmap& glyph) {
     const int w = glyph.Width(), h = glyph.Height();
-    if (w <= 0 || h <= 0) {
-        b->setIcon(QIcon());
-        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        return;
-    }
+    if (w <= 0 || h <= 0) return QIcon();
     QImage image(w, h, QImage::Format_ARGB32);
     const gdi::COLORREF clear = glyph.Handle()->GetPixel(0, h - 1);
     for (int y = 0; y < h; ++y)
@@ -181,9 +185,27 @@ void TSpeedButton::SetGlyph(const TBitmap& glyph) {
             const gdi::COLORREF c = glyph.Handle()->GetPixel(x, y);
             image.setPixel(x, y, c == clear ? 0u : qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
         }
-    b->setIcon(QIcon(QPixmap::fromImage(image)));
-    b->setIconSize(QSize(w, h));
+    return QIcon(QPixmap::fromImage(image));
+}
+}  // namespace
+
+void TSpeedButton::SetGlyph(const TBitmap& glyph) {
+    auto* b = static_cast<QToolButton*>(Widget());
+    if (!b) return;
+    b->setIcon(GlyphIcon(glyph));
+    if (glyph.Width() <= 0 || glyph.Height() <= 0) {
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        return;
+    }
+    b->setIconSize(QSize(glyph.Width(), glyph.Height()));
     b->setToolButtonStyle(caption_.empty() ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
+}
+
+void TBitBtn::SetGlyph(const TBitmap& glyph) {
+    auto* b = static_cast<QPushButton*>(Widget());
+    if (!b) return;
+    b->setIcon(GlyphIcon(glyph));
+    if (glyph.Width() > 0 && glyph.Height() > 0) b->setIconSize(QSize(glyph.Width(), glyph.Height()));
 }
 
 void TSpeedButton::SetDown(bool down) {

@@ -16,6 +16,7 @@ namespace vcl {
 class TBitmap;
 
 enum class TBevelCut { bvNone, bvLowered, bvRaised };
+enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 class TPanel : public TWinControl {
 public:
@@ -45,6 +46,8 @@ public:
     void SetCaption(const std::string& caption);
     bool AutoSize() const { return auto_size_; }
     void SetAutoSize(bool on);
+    // The text's place across the label (left by default).
+    void SetAlignment(TAlignment alignment);
     void SetTransparent(bool on);
     // The control that the caption's "&" key focuses (the "&" then marks
     // the key instead of showing).
@@ -81,6 +84,14 @@ private:
     std::string caption_;
     bool default_ = false;
     int modal_result_ = 0;
+};
+
+// A push button with a picture beside (or, without a caption, instead of)
+// its caption; the colour of the picture's bottom-left pixel is transparent.
+class TBitBtn : public TButton {
+public:
+    explicit TBitBtn(TComponent* owner) : TButton(owner) {}
+    void SetGlyph(const TBitmap& glyph);
 };
 
 // A tool button; with a GroupIndex it stays down when clicked, and with

@@ -233,9 +233,10 @@ TEST(tools_form, full_screen_and_escape_give_the_chart_back_its_place) {
 TEST(tools_form, the_registry_lists_the_tool_classes_in_their_order) {
     PlotToolsUse();
     const std::vector<std::string> expected = {
-        "TDragMarksTool",  "TAxisArrowTool",       "TDrawLineTool", "TNearestTool",    "TRotateTool",
-        "TChartImageTool", "TMarksTipTool",        "TAnnotationTool", "TSeriesAnimationTool",
-        "TGridBandTool",   "TAxisScrollTool",      "TRectangleTool", "TClipSeriesTool", "TFullScreenTool"};
+        "TCursorTool",     "TDragMarksTool",  "TAxisArrowTool",       "TDrawLineTool",  "TNearestTool",
+        "TColorBandTool",  "TColorLineTool",  "TRotateTool",          "TChartImageTool", "TMarksTipTool",
+        "TAnnotationTool", "TSeriesAnimationTool", "TGridBandTool",   "TAxisScrollTool", "TRectangleTool",
+        "TClipSeriesTool", "TFullScreenTool"};
     auto names = [] {
         std::vector<std::string> out;
         for (int i = 0; i < PlotToolTypesList().Count(); ++i) out.push_back(PlotToolTypesList().Items(i)->Name);
@@ -244,19 +245,25 @@ TEST(tools_form, the_registry_lists_the_tool_classes_in_their_order) {
     std::vector<std::string> listed = names();
     std::erase_if(listed, [&](const std::string& n) { return std::find(expected.begin(), expected.end(), n) == expected.end(); });
     EXPECT_EQ(listed, expected);
-    // A class of another unit registered later takes its reserved place;
-    // one of no place goes last; twice is once.
-    static const vcl::TComponentClassInfo cursor{"TCursorTool", nullptr};
-    static const vcl::TComponentClassInfo colorBand{"TColorBandTool", nullptr};
+    // Taken out and registered again, a class goes back to its own place
+    // whatever the order of the call; one of no place goes last; twice is once.
+    const TPlotToolClass cursor = vcl::GetClass("TCursorTool");
+    const TPlotToolClass colorBand = vcl::GetClass("TColorBandTool");
+    ASSERT_NE(cursor, nullptr);
+    ASSERT_NE(colorBand, nullptr);
     static const vcl::TComponentClassInfo other{"TOtherTool", nullptr};
-    RegisterPlotToolClasses({&other, &colorBand, &cursor, &cursor});
+    UnregisterPlotToolClasses({colorBand, cursor});
+    RegisterPlotToolClasses({&other, colorBand, cursor, cursor});
     const std::vector<std::string> all = names();
     auto at = [&](const std::string& n) { return std::find(all.begin(), all.end(), n) - all.begin(); };
     EXPECT_EQ(at("TCursorTool"), 0);
     EXPECT_EQ(at("TColorBandTool"), at("TNearestTool") + 1);
     EXPECT_EQ(at("TOtherTool"), static_cast<long>(all.size()) - 1);
     EXPECT_EQ(std::count(all.begin(), all.end(), "TCursorTool"), 1);
-    UnregisterPlotToolClasses({&other, &colorBand, &cursor});
+    UnregisterPlotToolClasses({&other});
+    listed = names();
+    std::erase_if(listed, [&](const std::string& n) { return std::find(expected.begin(), expected.end(), n) == expected.end(); });
+    EXPECT_EQ(listed, expected);
     // Each makes a tool that tells what it is.
     for (const std::string& n : expected) {
         TPlotCustomTool* tool = CreatePlotTool(vcl::GetClass(n), nullptr);

@@ -1,4 +1,4 @@
-#include "terminal/le_list.h"
+#include "platform/rtl/le_list.h"
 
 #include <cstring>
 
@@ -7,23 +7,23 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
 
-namespace terminal {
+namespace rtl {
 
-std::string ListIndexErrorText() { return rtl::Utf8ToAnsi("Индекс списка вышел за границы (%d)"); }
+std::string ListIndexErrorText() { return Utf8ToAnsi("Индекс списка вышел за границы (%d)"); }
 std::string ListCapacityErrorText() {
-    return rtl::Utf8ToAnsi("Размер списка вышел за границы (%d)");
+    return Utf8ToAnsi("Размер списка вышел за границы (%d)");
 }
-std::string ListCountErrorText() { return rtl::Utf8ToAnsi("Счетчик списка вышел за границы (%d)"); }
+std::string ListCountErrorText() { return Utf8ToAnsi("Счетчик списка вышел за границы (%d)"); }
 
 TLEList::TLEList(int ItemSize, TItemFinalizer ItemFinalizer)
     : itemSize_(ItemSize), finalizer_(ItemFinalizer) {
-    if (ItemSize < 1) throw rtl::EListError(rtl::Format("Invalid item size (%d)", {ItemSize}));
+    if (ItemSize < 1) throw EListError(Format("Invalid item size (%d)", {ItemSize}));
 }
 
 TLEList::~TLEList() { TLEList::Clear(); }
 
 void TLEList::Error(const std::string& Msg, int Data) {
-    throw rtl::EListError(rtl::Format(Msg, {Data}));
+    throw EListError(Format(Msg, {Data}));
 }
 
 void TLEList::Grow(int ACapacity) {
@@ -100,7 +100,7 @@ void TLEList::Clear() {
 }
 
 bool TLEList::Find(std::intptr_t Key, const TCompare& Compare, int& Index) const {
-    return rtl::Bisect(count_, [&](int i) { return Compare(Item(i), Key); }, false, Index);
+    return Bisect(count_, [&](int i) { return Compare(Item(i), Key); }, false, Index);
 }
 
-}  // namespace terminal
+}  // namespace rtl

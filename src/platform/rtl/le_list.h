@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace terminal {
+namespace rtl {
 
 class TLEList {
 public:
@@ -131,4 +131,4 @@ private:
     TLEList list_;
 };
 
-}  // namespace terminal
+}  // namespace rtl

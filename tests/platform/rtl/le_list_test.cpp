@@ -1,4 +1,4 @@
-#include "terminal/le_list.h"
+#include "platform/rtl/le_list.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 
-using terminal::TLEList;
-using terminal::TLEListOf;
+using rtl::TLEList;
+using rtl::TLEListOf;
 
 namespace {
 

@@ -1,0 +1,93 @@
+#include "graph/point_file.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "graph/graph_form.h"
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+#include "platform/rtl/str_proc.h"
+#include "platform/vcl/streams.h"
+
+namespace graph {
+
+namespace {
+
+// A number of a point file; the conversion error otherwise. A number the
+// line's type cannot hold (beyond the double range) is no number either.
+double PointNumber(const std::string& Text) {
+    const double v = rtl::StrToFloat(Text);
+    if (!std::isfinite(v))
+        throw rtl::EConvertError(rtl::Format("'%s' is not a valid floating point value", {Text}));
+    return v;
+}
+
+constexpr std::int32_t kChunk = 1 << 20;
+
+}  // namespace
+
+void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>& Points) {
+    vcl::TFileStream file(FileName, vcl::fmCreate);
+    std::string text;
+    auto flush = [&] {
+        if (!text.empty()) file.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
+        text.clear();
+    };
+    for (const TGraphPoint& p : Points) {
+        text += rtl::Format("%g;%g", {p.X, p.Y});
+        text += "\r\n";
+        if (text.size() >= static_cast<std::size_t>(kChunk)) flush();
+    }
+    flush();
+    file.Flush();
+}
+
+std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoints) {
+    std::string content;
+    {
+        vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
+        const std::int64_t size = file.Size();
+        content.resize(static_cast<std::size_t>(size));
+        std::int64_t done = 0;
+        while (done < size) {
+            const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(kChunk, size - done));
+            file.ReadBuffer(content.data() + done, n);
+            done += n;
+        }
+    }
+    std::vector<TGraphPoint> points;
+    std::size_t at = 0;
+    int lineNo = 0;
+    // Lines end at CR LF, CR or LF; a last line without an end counts too.
+    while (at < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(at, end - at);
+        at = end;
+        if (at < content.size() && content[at] == '\r') {
+            ++at;
+            if (at < content.size() && content[at] == '\n') ++at;
+        } else if (at < content.size()) {
+            ++at;
+        }
+        ++lineNo;
+        if (points.size() >= static_cast<std::size_t>(MaxPoints))
+            throw rtl::EListError(rtl::Format(rtl::ListCapacityErrorText(), {lineNo}));
+        try {
+            const std::string xText = rtl::CutToken(line, ';');
+            const double x = PointNumber(xText);
+            const double y = PointNumber(line);
+            points.push_back({x, y});
+        } catch (const rtl::EConvertError& e) {
+            throw rtl::EConvertError(
+                rtl::Format(rtl::Utf8ToAnsi("Ошибка в строке %d") + "\r\r%s", {lineNo, e.Message}));
+        }
+    }
+    std::stable_sort(points.begin(), points.end(),
+                     [](const TGraphPoint& a, const TGraphPoint& b) { return a.X < b.X; });
+    return points;
+}
+
+}  // namespace graph

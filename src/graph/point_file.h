@@ -1,0 +1,23 @@
+#pragma once
+// The graph window's point files: plain text in the program's code page,
+// one point a line, "X;Y" with each number in the general format ("%g"),
+// lines ended by CR LF, no header.
+#include <string>
+#include <vector>
+
+namespace graph {
+
+struct TGraphPoint;
+
+// Writes every point, replacing the file. Raises when the file cannot be
+// created or written.
+void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>& Points);
+
+// Reads the whole file: the points in ascending X (points of equal X in
+// file order, as adding them one by one keeps them). A line that does not
+// hold two numbers around its first semicolon raises "Ошибка в строке %d",
+// two CRs and the reason; more than MaxPoints points raise the lists'
+// capacity error; a file that cannot be opened raises its own error.
+std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoints);
+
+}  // namespace graph
