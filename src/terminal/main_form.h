@@ -556,6 +556,11 @@ public:
     void LoadPlugin(const std::string& FileName);
     void UnloadPlugin();
     void SetPluginButton(const std::string& Caption);
+    // Sizes the plug-in button to its caption, shortened with "..." where the
+    // row between the sent count and the format button is too narrow, and
+    // places the button and the "Input:" label left of the format button.
+    void FitPluginButton();
+    std::string PluginCaption;
     void sbPluginClick(vcl::TComponent* Sender);
     void pmPluginPopup(vcl::TComponent* Sender);
     void mLoadPluginClick(vcl::TComponent* Sender);

@@ -99,11 +99,32 @@ void TMain::SetPluginButton(const std::string& Caption) {
     auto glyph = PluginGlyph(active);
     sbPlugin->SetGlyph(*glyph);
     sbPlugin->SetHint(active ? "Plugin: active" : "Plugin: inactive");
+    PluginCaption = Caption;
+    FitPluginButton();
+}
+
+void TMain::FitPluginButton() {
+    if (!sbPlugin || !sbTRFormat || !TRLabel || !LTRFormat) return;
     vcl::TBitmap measure(1, 1);
     measure.Canvas().Font.Assign(sbPlugin->Font());
-    sbPlugin->SetWidth(measure.Canvas().TextWidth(Caption) + 18 + sbPlugin->Spacing() + 2);
+    const int frame = 18 + sbPlugin->Spacing() + 2;
+    // Room for a sent count of four digits stays free; a long plug-in name
+    // takes the place of the "Input:" label before it is shortened.
+    const int countRight = TRLabel->Left() + std::max(TRLabel->Width(), measure.Canvas().TextWidth("0000"));
+    const int room = sbTRFormat->Left() - 5 - (countRight + 5);
+    const int label = LTRFormat->Width() + 5;
+    std::string caption = PluginCaption;
+    const int wanted = measure.Canvas().TextWidth(caption) + frame;
+    const bool withLabel = wanted <= room - label;
+    if (wanted > room) {
+        while (!caption.empty() && measure.Canvas().TextWidth(caption + "...") + frame > room) caption.pop_back();
+        caption += "...";
+    }
+    sbPlugin->SetCaption(caption);
+    sbPlugin->SetWidth(measure.Canvas().TextWidth(caption) + frame);
     sbPlugin->SetLeft(sbTRFormat->Left() - sbPlugin->Width() - 5);
-    if (LTRFormat) LTRFormat->SetLeft(sbPlugin->Left() - LTRFormat->Width() - 5);
+    LTRFormat->SetLeft(sbPlugin->Left() - LTRFormat->Width() - 5);
+    LTRFormat->SetVisible(withLabel);
 }
 
 // ---- The button's menu

@@ -445,8 +445,7 @@ void TMain::RxSplitter1Resize(vcl::TComponent*) {
     // The format and plug-in buttons keep to the right edge of their group.
     if (vcl::TWinControl* group = sbTRFormat->Parent()) {
         sbTRFormat->SetLeft(group->Width() - sbTRFormat->Width() - 5);
-        sbPlugin->SetLeft(sbTRFormat->Left() - sbPlugin->Width() - 5);
-        LTRFormat->SetLeft(sbPlugin->Left() - LTRFormat->Width() - 5);
+        FitPluginButton();
     }
     TrBCB->SetWidth(std::max(20, pnlTR->Width() - 2 * TrBCB->Left()));
     if (Layout == 1) {

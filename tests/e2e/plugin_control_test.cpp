@@ -278,6 +278,28 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
     EXPECT_EQ(w.LastMsg(), "second");
     EXPECT_EQ(m->PluginPath, w.plugin);
 
+    // A long name never runs over the sent count: the "Input:" label gives
+    // way first, then the name is shortened.
+    const std::string longName = w.dir.File("a_plugin_with_a_very_long_descriptive_name.pas");
+    vcl::SaveStrToFile("procedure OnLoad; begin end;", longName);
+    m->LoadPlugin(longName);
+    const int countRight = m->TRLabel->Left() + m->TRLabel->Width();
+    EXPECT_GT(m->sbPlugin->Left(), countRight);
+    EXPECT_EQ(m->sbPlugin->Left() + m->sbPlugin->Width() + 5, m->sbTRFormat->Left());
+    EXPECT_TRUE(m->sbPlugin->Caption().ends_with("...")) << m->sbPlugin->Caption();
+    EXPECT_TRUE(std::string("a_plugin_with_a_very_long_descriptive_name").starts_with(
+        m->sbPlugin->Caption().substr(0, m->sbPlugin->Caption().size() - 3)));
+    EXPECT_FALSE(m->LTRFormat->Visible());
+    m->LoadPlugin(w.plugin);
+    EXPECT_EQ(m->sbPlugin->Caption(), "Greeter");
+    EXPECT_GT(m->sbPlugin->Left(), countRight);
+    if (m->LTRFormat->Visible()) {
+        EXPECT_GT(m->LTRFormat->Left(), countRight);
+    }
+    m->UnloadPlugin();
+    EXPECT_TRUE(m->LTRFormat->Visible());
+    EXPECT_GT(m->LTRFormat->Left(), countRight);
+
     // Load from the dialog; a compile error names the file, row and column.
     const std::string broken = w.dir.File("broken.pas");
     vcl::SaveStrToFile("procedure OnLoad;\nbegin\n  Nothing;\nend;\n", broken);
