@@ -25,10 +25,16 @@ namespace {
 bool IsPlainInteger32(std::uint8_t base) { return base == btS32 || base == btU32; }
 
 // The common assignments: a value to another of the same base that holds
-// no reference. False when the general assignment must do it.
+// no reference, or a 32-bit integer to another. False when the general
+// assignment must do it.
 inline bool AssignSameBase(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type) {
     const std::uint8_t base = dest_type->BaseType;
-    if (base != src_type->BaseType) return false;
+    if (base != src_type->BaseType) {
+        // Between the 32-bit integers the bits go over as they are.
+        if (!IsPlainInteger32(base) || !IsPlainInteger32(src_type->BaseType)) return false;
+        std::memcpy(dest, src, 4);
+        return true;
+    }
     switch (base) {
     case btU8: case btS8: case btChar: std::memcpy(dest, src, 1); return true;
     case btU16: case btS16: std::memcpy(dest, src, 2); return true;
@@ -391,9 +397,8 @@ namespace {
     if (o.Form == TPSOperandForm::ElementIndex) {
         const void* at = QuickVariable(stack, base, o.Index, o.SeenIndex, true);
         if (at == nullptr) return nullptr;
-        std::int64_t wide = 0;
-        ReadIntegerValue(at, o.SeenIndex->BaseType, wide);
-        index = static_cast<std::uint32_t>(wide);
+        // A 32-bit integer (a negative one is beyond every container).
+        index = LoadAs<std::uint32_t>(at);
     }
     switch (o.SeenContainer->BaseType) {
     case btArray: {
