@@ -118,6 +118,7 @@ enum TPSQuickOp : std::uint8_t {
     qpSetFlagByte,
     qpSetPtr,
     qpCompareFlag32,
+    qpSetFlagJump,
 };
 
 struct TPSDecodedInstr {

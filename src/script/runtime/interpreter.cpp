@@ -377,9 +377,9 @@ namespace {
                            bool follow) {
     if (v.Place == TPSVarPlace::Fixed) return v.Value;
     const std::uint32_t index = static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset);
-    if (void* value = stack.ValueIfOfType(index, seen)) [[likely]]
-        return value;
     void* item = stack.GetItem(index);
+    if (item != nullptr && TypeOfTypedValue(item) == seen) [[likely]]
+        return ValueOfTypedValue(item);
     const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
     if (type == nullptr || type->BaseType != btPointer || !follow) return nullptr;
     const auto* value = static_cast<const std::byte*>(ValueOfTypedValue(item));
@@ -515,6 +515,34 @@ inline bool Compare32(std::uint8_t op, const void* l, const void* r, bool is_sig
     return Relation(op, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
 }
 
+// Whether set_flag is a SetFlag on the stack variable of var that a Pop and
+// a FlagGoto follow (an if statement: the condition sets the flag, the
+// temporary that held it goes, the flag decides the jump). Then in, the
+// instruction that takes them along, notes where the jump goes, and on
+// which result of its comparison it is taken.
+bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, const TPSDecodedOperand& var,
+                     TPSDecodedInstr& in) {
+    if (set_flag.BaseOp != opSetFlag || !SameVariable(set_flag.A, var) || var.Var.Place != TPSVarPlace::Stack ||
+        set_flag.Next == kNoInstr)
+        return false;
+    const TPSDecodedInstr& pop = instrs[set_flag.Next];
+    if (pop.BaseOp != opPop || pop.Next == kNoInstr) return false;
+    const TPSDecodedInstr& jump = instrs[pop.Next];
+    if (jump.BaseOp != opFlagGoto) return false;
+    in.QuickJumpWhen = set_flag.Sub == 0;
+    in.QuickTarget = Threaded(instrs, jump.Target);
+    in.QuickNext = Threaded(instrs, jump.Next);
+    return true;
+}
+
+// Whether the top item is the stack variable of an operand, of the type the
+// quick form saw (the condition's temporary, which a Pop drops at once).
+inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+    void* top = stack.Top();
+    return top == stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(o.Var.Offset)) &&
+           TypeOfTypedValue(top) == o.Seen;
+}
+
 // The quick form of a Compare, seeing what follows it: a jump on its result
 // (with the step of a for loop's counter between) is taken along.
 std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
@@ -526,19 +554,7 @@ std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
         next = &instrs[next->Next];
         form = qpLoopStep32;
     }
-    if (form == qpCompare32 && next->BaseOp == opSetFlag && SameVariable(next->A, in.A) &&
-        in.A.Var.Place == TPSVarPlace::Stack && next->Next != kNoInstr) {
-        // An if statement: the result sets the flag, the temporary that
-        // held it goes, and the flag decides the jump.
-        const TPSDecodedInstr* pop = &instrs[next->Next];
-        if (pop->BaseOp != opPop || pop->Next == kNoInstr) return qpCompare32;
-        const TPSDecodedInstr* jump = &instrs[pop->Next];
-        if (jump->BaseOp != opFlagGoto) return qpCompare32;
-        in.QuickJumpWhen = next->Sub == 0;
-        in.QuickTarget = Threaded(instrs, jump->Target);
-        in.QuickNext = Threaded(instrs, jump->Next);
-        return qpCompareFlag32;
-    }
+    if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
     if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
     in.QuickJumpWhen = next->BaseOp == opCondGoto;
     in.QuickTarget = Threaded(instrs, next->Target);
@@ -644,6 +660,7 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpPushAssign32] = &&q_push_assign32;
     dispatch[qpAssign8] = &&q_assign32;
     dispatch[qpSetFlagByte] = &&q_set_flag_byte;
+    dispatch[qpSetFlagJump] = &&q_set_flag_byte;
     dispatch[qpSetPtr] = &&q_set_ptr;
     dispatch[qpCompareFlag32] = &&q_compare32;
 
@@ -699,6 +716,16 @@ void TPSExec::Execute(TPSStatus entry) {
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_set_flag;
             jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
+            if (in.Op == qpSetFlagJump) {
+                // The Pop and the FlagGoto that follow.
+                if (!TopIsSeen(stack_, stack_base_, in.A)) {
+                    pc = in.Next;
+                    VOSTREL_NEXT();
+                }
+                stack_.Pop();
+                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
+                VOSTREL_NEXT();
+            }
             pc = in.QuickNext;
             VOSTREL_NEXT();
         }
@@ -785,9 +812,7 @@ void TPSExec::Execute(TPSStatus entry) {
             if (in.Op == qpCompareFlag32) {
                 // The SetFlag, the Pop of the result (when it is the top
                 // item, as compiled) and the FlagGoto that follow.
-                void* top = stack_.Top();
-                if (top != stack_.GetItem(static_cast<std::uint32_t>(stack_base_) + static_cast<std::uint32_t>(in.A.Var.Offset)) ||
-                    TypeOfTypedValue(top) != in.A.Seen) {
+                if (!TopIsSeen(stack_, stack_base_, in.A)) {
                     pc = in.Next;
                     VOSTREL_NEXT();
                 }
@@ -1027,7 +1052,8 @@ void TPSExec::Execute(TPSStatus entry) {
             jump_flag_ = in.Sub != 0 ? !value : value;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 in.QuickNext = Threaded(instrs, in.Next);
-                in.Op = qpSetFlagByte;
+                in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
+                                                                                                      : qpSetFlagByte;
             }
             pc = in.Next;
             VOSTREL_NEXT();

@@ -48,7 +48,7 @@ void* TPSStack::PushOnNewPage(std::uint32_t bytes) {
     if (pages_.empty() || pages_[page_].Size - pages_[page_].Used < size) page_ = NextPageFor(size);
     Page& page = pages_[page_];
     std::byte* address = page.Bytes.get() + page.Used;
-    items_.push_back(Item{address, page_, page.Used, size, 0, nullptr});
+    items_.push_back(Item{address, page_, page.Used, size, 0, 0});
     page.Used += size;
     length_ += size;
     StoreAs(address, static_cast<const TPSTypeRec*>(nullptr));

@@ -11,7 +11,6 @@
 // value or of anything inside it stays valid until that item is popped, no
 // matter how much is pushed after it: decoded operands, Pointer items and
 // host functions hold such addresses.
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -47,7 +46,7 @@ public:
         if (!pages_.empty() && rounded <= pages_[page_].Size - pages_[page_].Used && length_ + rounded <= max_bytes_) {
             Page& page = pages_[page_];
             std::byte* address = page.Bytes.get() + page.Used;
-            items_.push_back(Item{address, page_, page.Used, static_cast<std::uint32_t>(rounded), 0, nullptr});
+            items_.push_back(Item{address, page_, page.Used, static_cast<std::uint32_t>(rounded), 0, 0});
             page.Used += static_cast<std::uint32_t>(rounded);
             length_ += rounded;
             std::memset(address, 0, kTypedValueHeaderBytes);
@@ -59,7 +58,6 @@ public:
     void* PushType(const TPSTypeRec* type) {
         void* item = Push(kTypedValueHeaderBytes + type->RealSize);
         std::memcpy(item, &type, sizeof type);
-        items_.back().Type = type;
         // Values are zero at first. Items are rounded up to kItemAlign, so
         // a small value is cleared with whole words.
         std::byte* value = static_cast<std::byte*>(item) + kTypedValueHeaderBytes;
@@ -99,14 +97,6 @@ public:
     // below Count() (a negative index cast to unsigned never is).
     void* GetItem(std::uint32_t index) const {
         return index < items_.size() ? items_[index].Address : nullptr;
-    }
-    // The value of item index when the item is of the given type; nil when
-    // it is not or there is no such item. (One look-up: the loop's check of
-    // an operand's type.)
-    void* ValueIfOfType(std::uint32_t index, const TPSTypeRec* type) const {
-        if (index >= items_.size() || items_[index].Type != type) return nullptr;
-        assert(TypeOfTypedValue(items_[index].Address) == type);
-        return items_[index].Address + kTypedValueHeaderBytes;
     }
     void* Top() const { return items_.empty() ? nullptr : items_.back().Address; }
 
@@ -149,10 +139,8 @@ private:
         std::uint32_t Page;    // index in pages_
         std::uint32_t Offset;  // where it starts in its page
         std::uint32_t Bytes;   // rounded size
-        std::uint32_t Unused = 0;
-        // The type stored in the item's header (kept here too, for one
-        // look-up less).
-        const TPSTypeRec* Type = nullptr;
+        std::uint32_t Unused1 = 0;
+        std::uint64_t Unused2 = 0;
     };
     static_assert(sizeof(Item) == 32);
 
