@@ -128,9 +128,8 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     if (length_ > 0) EntryAt(0);
 }
 
-std::uint32_t TPSDecodedCode::EntryAt(std::uint32_t pos) {
+std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
     if (pos >= length_) return OutOfRangeAt(pos);
-    if (index_of_pos_[pos] != kNoInstr) return index_of_pos_[pos];
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     const std::uint32_t entry = DecodeRun(pos);
     LinkTargets(first);

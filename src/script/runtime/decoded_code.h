@@ -90,7 +90,7 @@ enum TPSPseudoOp : std::uint8_t {
 };
 
 // Forms that the loop gives an instruction once it has run it with plain
-// 32-bit integers (or strings): they test those types at every run and do
+// 32-bit integers (or bytes, strings, a Pointer set to a variable): they test those types at every run and do
 // what the instruction does without the general machinery, or run the
 // instruction itself when the types differ. Some take the instructions that
 // follow along (a comparison with the jump on its result, the step and the
@@ -114,6 +114,11 @@ enum TPSQuickOp : std::uint8_t {
     qpInc32,
     qpDec32,
     qpPushAssign32,
+    qpAssign8,
+    qpSetFlagByte,
+    qpSetPtr,
+    qpCompareFlag32,
+    qpSetFlagJump,
 };
 
 struct TPSDecodedInstr {
@@ -162,7 +167,10 @@ public:
     // The instruction that starts at a code position, decoding from there
     // when none does yet. Throws EPSOutOfMemory when the constants made for
     // this code would exceed the value cap (a damaged image only).
-    std::uint32_t EntryAt(std::uint32_t pos);
+    std::uint32_t EntryAt(std::uint32_t pos) {
+        if (pos < length_ && index_of_pos_[pos] != kNoInstr) return index_of_pos_[pos];
+        return DecodeEntry(pos);
+    }
 
     // Instructions are appended as new positions are entered: pointers into
     // the list are valid until the next EntryAt.
@@ -171,6 +179,7 @@ public:
     std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
 
 private:
+    std::uint32_t DecodeEntry(std::uint32_t pos);
     // Decodes instructions from pos on until one does not go on to the
     // next, or the next is decoded already; returns the first one's index.
     std::uint32_t DecodeRun(std::uint32_t pos);

@@ -25,10 +25,16 @@ namespace {
 bool IsPlainInteger32(std::uint8_t base) { return base == btS32 || base == btU32; }
 
 // The common assignments: a value to another of the same base that holds
-// no reference. False when the general assignment must do it.
+// no reference, or a 32-bit integer to another. False when the general
+// assignment must do it.
 inline bool AssignSameBase(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type) {
     const std::uint8_t base = dest_type->BaseType;
-    if (base != src_type->BaseType) return false;
+    if (base != src_type->BaseType) {
+        // Between the 32-bit integers the bits go over as they are.
+        if (!IsPlainInteger32(base) || !IsPlainInteger32(src_type->BaseType)) return false;
+        std::memcpy(dest, src, 4);
+        return true;
+    }
     switch (base) {
     case btU8: case btS8: case btChar: std::memcpy(dest, src, 1); return true;
     case btU16: case btS16: std::memcpy(dest, src, 2); return true;
@@ -370,7 +376,8 @@ namespace {
 [[gnu::always_inline]] inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, const TPSTypeRec* seen,
                            bool follow) {
     if (v.Place == TPSVarPlace::Fixed) return v.Value;
-    void* item = stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset));
+    const std::uint32_t index = static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset);
+    void* item = stack.GetItem(index);
     if (item != nullptr && TypeOfTypedValue(item) == seen) [[likely]]
         return ValueOfTypedValue(item);
     const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
@@ -390,9 +397,8 @@ namespace {
     if (o.Form == TPSOperandForm::ElementIndex) {
         const void* at = QuickVariable(stack, base, o.Index, o.SeenIndex, true);
         if (at == nullptr) return nullptr;
-        std::int64_t wide = 0;
-        ReadIntegerValue(at, o.SeenIndex->BaseType, wide);
-        index = static_cast<std::uint32_t>(wide);
+        // A 32-bit integer (a negative one is beyond every container).
+        index = LoadAs<std::uint32_t>(at);
     }
     switch (o.SeenContainer->BaseType) {
     case btArray: {
@@ -437,6 +443,23 @@ const TPSTypeRec* SeenType(const TPSStack& stack, std::int32_t base, const TPSDe
     return type;
 }
 
+// The type of the element that an element operand selects in a container
+// of a given type, when it is the same at every run; nil otherwise.
+const TPSTypeRec* ElementType(const TPSTypeRec* container, const TPSDecodedOperand& o) {
+    switch (container->BaseType) {
+    case btArray:
+    case btStaticArray:
+        return AsArray(container).ArrayType;
+    case btRecord: {
+        const auto& fields = AsRecord(container).FieldTypes;
+        if (o.Form != TPSOperandForm::ElementNumber || o.Number >= fields.size()) return nullptr;
+        return fields[o.Number];
+    }
+    default:
+        return nullptr;
+    }
+}
+
 // Whether an operand may take part in a quick form, its types as resolved
 // now remembered: a variable or constant whose value lies in its own slot
 // (a global Pointer may point elsewhere at every run), or an element of an
@@ -455,6 +478,9 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
     if (container == nullptr || (o.Var.Place == TPSVarPlace::Fixed && o.Var.Type != container)) return false;
     const std::uint8_t kind = container->BaseType;
     if (kind != btArray && kind != btStaticArray && kind != btRecord) return false;
+    // The element must be the value itself, of one type at every run: not a
+    // Pointer that the general form follows, nor a field chosen at run time.
+    if (ElementType(container, o) != resolved) return false;
     if (o.Form == TPSOperandForm::ElementIndex) {
         const TPSTypeRec* index = SeenType(stack, base, o.Index, false);
         if (index == nullptr || !IsPlainInteger32(index->BaseType)) return false;
@@ -489,6 +515,34 @@ inline bool Compare32(std::uint8_t op, const void* l, const void* r, bool is_sig
     return Relation(op, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
 }
 
+// Whether set_flag is a SetFlag on the stack variable of var that a Pop and
+// a FlagGoto follow (an if statement: the condition sets the flag, the
+// temporary that held it goes, the flag decides the jump). Then in, the
+// instruction that takes them along, notes where the jump goes, and on
+// which result of its comparison it is taken.
+bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, const TPSDecodedOperand& var,
+                     TPSDecodedInstr& in) {
+    if (set_flag.BaseOp != opSetFlag || !SameVariable(set_flag.A, var) || var.Var.Place != TPSVarPlace::Stack ||
+        set_flag.Next == kNoInstr)
+        return false;
+    const TPSDecodedInstr& pop = instrs[set_flag.Next];
+    if (pop.BaseOp != opPop || pop.Next == kNoInstr) return false;
+    const TPSDecodedInstr& jump = instrs[pop.Next];
+    if (jump.BaseOp != opFlagGoto) return false;
+    in.QuickJumpWhen = set_flag.Sub == 0;
+    in.QuickTarget = Threaded(instrs, jump.Target);
+    in.QuickNext = Threaded(instrs, jump.Next);
+    return true;
+}
+
+// Whether the top item is the stack variable of an operand, of the type the
+// quick form saw (the condition's temporary, which a Pop drops at once).
+inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
+    void* top = stack.Top();
+    return top == stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(o.Var.Offset)) &&
+           TypeOfTypedValue(top) == o.Seen;
+}
+
 // The quick form of a Compare, seeing what follows it: a jump on its result
 // (with the step of a for loop's counter between) is taken along.
 std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
@@ -500,11 +554,34 @@ std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
         next = &instrs[next->Next];
         form = qpLoopStep32;
     }
+    if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
     if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
     in.QuickJumpWhen = next->BaseOp == opCondGoto;
     in.QuickTarget = Threaded(instrs, next->Target);
     in.QuickNext = Threaded(instrs, next->Next);
     return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
+}
+
+// Whether the source of a SetPtr about to run may take part in its quick
+// form: a variable or element that is no Pointer (a Pointer source gives
+// what it points at). Seen before the run, which may change a container.
+bool QuickPointerSource(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o) {
+    const TPSTypeRec* source = nullptr;
+    if (o.Form == TPSOperandForm::Variable) {
+        source = SeenType(stack, base, o.Var, false);
+    } else if (o.Form == TPSOperandForm::ElementNumber || o.Form == TPSOperandForm::ElementIndex) {
+        const TPSTypeRec* container = SeenType(stack, base, o.Var, true);
+        if (container != nullptr) source = ElementType(container, o);
+    }
+    return source != nullptr && source->BaseType != btPointer && QuickOperand(stack, base, o, source);
+}
+
+// Whether the destination of a SetPtr that has run may take part in its
+// quick form: a Pointer variable.
+bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o) {
+    if (o.Form != TPSOperandForm::Variable) return false;
+    const TPSTypeRec* dest = SeenType(stack, base, o.Var, false);
+    return dest != nullptr && dest->BaseType == btPointer && QuickOperand(stack, base, o, dest);
 }
 
 }  // namespace
@@ -581,6 +658,11 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpInc32] = &&q_step32;
     dispatch[qpDec32] = &&q_step32;
     dispatch[qpPushAssign32] = &&q_push_assign32;
+    dispatch[qpAssign8] = &&q_assign32;
+    dispatch[qpSetFlagByte] = &&q_set_flag_byte;
+    dispatch[qpSetFlagJump] = &&q_set_flag_byte;
+    dispatch[qpSetPtr] = &&q_set_ptr;
+    dispatch[qpCompareFlag32] = &&q_compare32;
 
     std::uint32_t pc = decoded_->EntryAt(position_);
     TPSDecodedInstr* instrs = decoded_->Instrs();
@@ -620,7 +702,42 @@ void TPSExec::Execute(TPSStatus entry) {
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
-            std::memcpy(d, s, 4);
+            if (in.Op == qpAssign32) {
+                std::memcpy(d, s, 4);
+            } else {
+                std::memcpy(d, s, 1);
+            }
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_set_flag_byte: {
+            TPSDecodedInstr& in = instrs[pc];
+            const void* v = QuickValue(stack_, stack_base_, in.A);
+            if (v == nullptr) goto op_set_flag;
+            jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
+            if (in.Op == qpSetFlagJump) {
+                // The Pop and the FlagGoto that follow.
+                if (!TopIsSeen(stack_, stack_base_, in.A)) {
+                    pc = in.Next;
+                    VOSTREL_NEXT();
+                }
+                stack_.Pop();
+                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
+                VOSTREL_NEXT();
+            }
+            pc = in.QuickNext;
+            VOSTREL_NEXT();
+        }
+
+        q_set_ptr: {
+            // A Pointer that owns nothing set to a variable or element that
+            // is no Pointer itself.
+            TPSDecodedInstr& in = instrs[pc];
+            void* d = QuickValue(stack_, stack_base_, in.A);
+            void* s = QuickValue(stack_, stack_base_, in.B);
+            if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
+            StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
             pc = in.QuickNext;
             VOSTREL_NEXT();
         }
@@ -692,6 +809,18 @@ void TPSExec::Execute(TPSStatus entry) {
                 pc = in.QuickNext;
                 VOSTREL_NEXT();
             }
+            if (in.Op == qpCompareFlag32) {
+                // The SetFlag, the Pop of the result (when it is the top
+                // item, as compiled) and the FlagGoto that follow.
+                if (!TopIsSeen(stack_, stack_base_, in.A)) {
+                    pc = in.Next;
+                    VOSTREL_NEXT();
+                }
+                jump_flag_ = result == in.QuickJumpWhen;
+                stack_.Pop();
+                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
+                VOSTREL_NEXT();
+            }
             // The for loop's counter (the left operand) steps after the
             // comparison, before the jump.
             if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
@@ -751,6 +880,7 @@ void TPSExec::Execute(TPSStatus entry) {
             if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
                 in.QuickNext = Threaded(instrs, in.Next);
                 if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
+                else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
             }
             pc = next;
@@ -920,6 +1050,11 @@ void TPSExec::Execute(TPSStatus entry) {
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
+            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+                in.QuickNext = Threaded(instrs, in.Next);
+                in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
+                                                                                                      : qpSetFlagByte;
+            }
             pc = in.Next;
             VOSTREL_NEXT();
         }
@@ -962,9 +1097,15 @@ void TPSExec::Execute(TPSStatus entry) {
 
         op_set_ptr: {
             const std::uint32_t next = instrs[pc].Next;
+            const bool quick = instrs[pc].Op == opSetPtr && QuickPointerSource(stack_, stack_base_, instrs[pc].B);
             if (!SetPointer(instrs[pc])) goto fail;
-            pc = next;
+            // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
+            if (quick && QuickPointerDestination(stack_, stack_base_, instrs[pc].A)) {
+                instrs[pc].QuickNext = Threaded(instrs, next);
+                instrs[pc].Op = qpSetPtr;
+            }
+            pc = next;
             VOSTREL_NEXT();
         }
 

@@ -68,7 +68,6 @@ const PSBlockHeader* BlockHeaderOf(const void* payload) {
     return reinterpret_cast<const PSBlockHeader*>(BaseOf(payload));
 }
 
-std::int32_t BlockCount(const void* payload) { return payload == nullptr ? 0 : BlockHeaderOf(payload)->Count; }
 std::int32_t BlockRefCount(const void* payload) {
     return payload == nullptr ? 0 : BlockHeaderOf(payload)->RefCount;
 }

@@ -62,7 +62,10 @@ void FreeBlock(void* payload) noexcept;
 PSBlockHeader* BlockHeaderOf(void* payload);
 const PSBlockHeader* BlockHeaderOf(const void* payload);
 // Count of a block; 0 for nil.
-std::int32_t BlockCount(const void* payload);
+inline std::int32_t BlockCount(const void* payload) {
+    if (payload == nullptr) return 0;
+    return reinterpret_cast<const PSBlockHeader*>(static_cast<const std::byte*>(payload) - kBlockHeaderBytes)->Count;
+}
 std::int32_t BlockRefCount(const void* payload);
 // Adds a reference (nil and never-freed blocks are left alone).
 void AddBlockRef(void* payload);

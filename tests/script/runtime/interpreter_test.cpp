@@ -317,12 +317,13 @@ end.)",
 }
 
 // A script whose procedure P the test replaces with code of its own; G is
-// an exported Integer global (number 0), L a string global.
+// an exported Integer global (number 0), L a string global, R a record of
+// an Integer and a string (the last global).
 class HandWritten : public ::testing::Test {
 protected:
     void SetUp() override {
         auto compiled = compiler::testing::CompileScript(
-            "var L: string; procedure P; begin end; begin P; Two(1, 2); end.", [](compiler::TPSPascalCompiler& c) {
+            "var L: string; R: record A: Integer; B: string; end; procedure P; begin end; begin P; Two(1, 2); end.", [](compiler::TPSPascalCompiler& c) {
                 c.OnUses = [](compiler::TPSPascalCompiler& comp, const std::string&) {
                     comp.AddUsedVariableN("G", "Integer");
                     comp.AddFunctionByDecl("procedure Two(a, b: Integer)");
@@ -624,6 +625,31 @@ end.)")) << host.Messages;
               "caught divide by Zero\n");
     EXPECT_EQ(host.exec.LastErrorCode(), ErDivideByZero);
     EXPECT_EQ(host.exec.LastErrorProc(), host.exec.MainProcNo());
+}
+
+TEST_F(HandWritten, an_element_whose_type_changes_between_runs_is_checked_at_every_run) {
+    // A record field chosen by a variable may be of another type every time
+    // the instruction runs: what the first run saw must not be taken for
+    // the second.
+    const std::uint32_t local0 = LocalVarAddress(0);
+    const auto r = static_cast<std::uint32_t>(image_.Vars.size() - 1);
+    ASSERT_EQ(image_.Types[image_.Vars[r].TypeNo].BaseType, btRecord);
+    std::string field;
+    PutByte(field, okElementIndex);
+    PutLong(field, r);
+    PutLong(field, local0);
+    const std::string assign = Op(opAssign) + Var(0) + field;
+    const std::string push = Op(opPushType) + Long(s32_);
+    const std::string inc = Op(opInc) + Var(local0);
+    // Field B at once: the error of the general form.
+    ASSERT_TRUE(LoadWith(push + inc + assign + Op(opPop) + Op(opRet)));
+    const std::uint8_t expected = RunCode();
+    ASSERT_NE(expected, ErNoError);
+    // Field A, then the same instruction again with field B.
+    const auto loop_end = static_cast<std::uint32_t>(push.size() + assign.size() + inc.size() + 5);
+    ASSERT_TRUE(LoadWith(push + assign + inc + Op(opGoto) + Long(static_cast<std::uint32_t>(push.size()) - loop_end)));
+    EXPECT_EQ(RunCode(), expected);
+    EXPECT_EQ(exec_.LastErrorPos(), push.size() + assign.size());
 }
 
 TEST(interpreter, loops_that_run_fast_still_report_their_errors_where_they_happen) {
