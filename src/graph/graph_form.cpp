@@ -436,7 +436,12 @@ void TfGraph::ClearGraph() {
     serLine->Clear();
     // Marks of points that are gone mean nothing any more.
     SetMarkedRange(-1, -1, true);
-    sePage->SetValue(1);
+    // Back to the first page, the view unzoomed and unpanned, also when the
+    // page box shows 1 already.
+    if (sePage->Value() == 1)
+        sePageChange(sePage);
+    else
+        sePage->SetValue(1);
     FPointCount = 0;
     FLastX = 0;
     FFullNoticeShown = false;
@@ -463,7 +468,8 @@ void TfGraph::sePageChange(vcl::TComponent*) {
     if (sePage->Value() < 1 && per > 0) sePage->SetValue(LastPage());
     if (sePage->Value() == 0) sePage->SetValue(1);
     if (per > 0 && LastPage() < sePage->Value()) sePage->SetValue(1);
-    if (Chart1->Zoomed) Chart1->UndoZoom();
+    // Undoes a pan as well as a zoom.
+    Chart1->UndoZoom();
     Chart1->SetPage(sePage->Value());
 }
 

@@ -349,7 +349,23 @@ TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     EXPECT_EQ(popups, 0);
     test_support::MouseRelease(*g->Chart1, Qt::RightButton, mid, y);
     EXPECT_EQ(popups, 1);
+    // A right drag pans the points along and opens no menu over them.
+    const double leftEdge = g->Chart1->BottomAxis().Minimum();
+    const int free = g->Chart1->BottomAxis().CalcPosValue(35);  // off the band
+    test_support::MouseDrag(*g->Chart1, Qt::RightButton, free, y, free - 60, y);
+    EXPECT_GT(g->Chart1->BottomAxis().Minimum(), leftEdge);
+    EXPECT_EQ(popups, 1);
     g->pmGraph->OnPopup = nullptr;
+    // Clearing (as loading a file does) shows the new points, not the
+    // panned range of the old ones.
+    g->bClear->Click();
+    EXPECT_TRUE(g->Chart1->BottomAxis().Automatic());
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 50; ++i) g->AddPoint(0, i);
+    g->SetUpdateLock(false);
+    Settle();
+    markAt(11, g->mMarkStart);
+    markAt(21, g->mMarkEnd);
     // Deleting removes the eleven points, unmarks and removes the band.
     g->mDelRange->Click();
     ASSERT_EQ(g->serLine->Count(), 39);

@@ -1,5 +1,6 @@
 #include "platform/vcl/custom_panel.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QEvent>
@@ -286,13 +287,20 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
             const TMouseButton button = ButtonOf(me->button());
             TShiftState shift = ShiftFromModifiers(me->modifiers(), me->buttons());
             if (event->type() == QEvent::MouseButtonPress) {
+                if (button == TMouseButton::mbRight) {
+                    right_down_x_ = p.x();
+                    right_down_y_ = p.y();
+                }
                 Guarded([&] { MouseDown(button, shift, p.x(), p.y()); });
             } else if (event->type() == QEvent::MouseButtonRelease) {
                 Guarded([&] { MouseUp(button, shift, p.x(), p.y()); });
-                // The pop-up menu opens when the right button comes up, after
-                // whatever a drag with it did (the toolkit here would open it
-                // on the press and take the drag away).
-                if (button == TMouseButton::mbRight && PopupMenu()) {
+                // The pop-up menu opens when the right button comes up (the
+                // toolkit here would open it on the press and take the drag
+                // away), but not after a drag with it: that drag panned.
+                const bool dragged =
+                    std::abs(p.x() - right_down_x_) + std::abs(p.y() - right_down_y_) >
+                    QApplication::startDragDistance();
+                if (button == TMouseButton::mbRight && !dragged && PopupMenu()) {
                     const QPoint at = me->globalPosition().toPoint();
                     PopupMenu()->SetPopupComponent(this);
                     Guarded([&] { PopupMenu()->Popup(at.x(), at.y()); });

@@ -136,6 +136,9 @@ private:
     int reported_height_ = -1;
     // What the wheel turned short of a whole notch.
     long long wheel_rest_ = 0;
+    // Where the right button went down, to tell a click from a drag.
+    int right_down_x_ = 0;
+    int right_down_y_ = 0;
 };
 
 }  // namespace vcl
