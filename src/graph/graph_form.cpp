@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -42,32 +43,33 @@ constexpr vcl::TColor kYellow = 0x00FFFF;
 
 // The tool bar's glyphs, drawn here: three lines for the menu of actions,
 // a red cross for clearing. The bottom-left pixel's colour is clear.
-std::unique_ptr<vcl::TBitmap> MenuGlyph() {
+// A 16 x 16 glyph on white with Draw's picture on it.
+std::unique_ptr<vcl::TBitmap> Glyph(const std::function<void(vcl::TCanvas&)>& Draw) {
     auto glyph = std::make_unique<vcl::TBitmap>();
-    vcl::TBitmap& b = *glyph;
-    b.SetSize(16, 16);
-    vcl::TCanvas& c = b.Canvas();
+    glyph->SetSize(16, 16);
+    vcl::TCanvas& c = glyph->Canvas();
     c.Brush.SetColor(vcl::clWhite);
     c.FillRect({0, 0, 16, 16});
-    c.Brush.SetColor(0x404040);
-    for (int y : {3, 7, 11}) c.FillRect({2, y, 14, y + 2});
+    Draw(c);
     return glyph;
 }
 
+std::unique_ptr<vcl::TBitmap> MenuGlyph() {
+    return Glyph([](vcl::TCanvas& c) {
+        c.Brush.SetColor(0x404040);
+        for (int y : {3, 7, 11}) c.FillRect({2, y, 14, y + 2});
+    });
+}
+
 std::unique_ptr<vcl::TBitmap> ClearGlyph() {
-    auto glyph = std::make_unique<vcl::TBitmap>();
-    vcl::TBitmap& b = *glyph;
-    b.SetSize(16, 16);
-    vcl::TCanvas& c = b.Canvas();
-    c.Brush.SetColor(vcl::clWhite);
-    c.FillRect({0, 0, 16, 16});
-    c.Pen.SetColor(0x0000C0);
-    c.Pen.SetWidth(2);
-    c.MoveTo(3, 3);
-    c.LineTo(13, 13);
-    c.MoveTo(12, 3);
-    c.LineTo(2, 13);
-    return glyph;
+    return Glyph([](vcl::TCanvas& c) {
+        c.Pen.SetColor(0x0000C0);
+        c.Pen.SetWidth(2);
+        c.MoveTo(3, 3);
+        c.LineTo(13, 13);
+        c.MoveTo(12, 3);
+        c.LineTo(2, 13);
+    });
 }
 
 TGraphPoint& PointAt(const rtl::TLEList& List, int Index) {

@@ -7,7 +7,7 @@
 #include "chart/engine/axis_panel.h"
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/chart_series.h"
-#include "chart/tools/tool_drawing.h"
+#include "chart/tools/overlay.h"
 
 namespace chart::tools {
 
