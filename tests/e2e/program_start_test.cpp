@@ -179,6 +179,32 @@ struct VirtualDisplay {
     }
 };
 
+// The leak checker's options for the program: the caller's, or the
+// suppressions the tests use.
+std::string LsanOptionsFor(const std::string& build) {
+    std::string lsan = EnvOr("LSAN_OPTIONS", "");
+    if (lsan.empty()) {
+        std::string source = EnvOr("VOSTREL_SOURCE_DIR", SourceFolderOf(build));
+        if (!source.empty()) lsan = "suppressions=" + source + "/tests/lsan.supp";
+    }
+    return lsan;
+}
+
+// Starts the program from folder Cwd on the virtual display.
+pid_t Launch(const std::string& binary, const std::string& cwd, const std::string& display,
+             const std::string& lsan) {
+    pid_t program = fork();
+    if (program == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
+        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return program;
+}
+
 TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly) {
     if (!OnPath("Xvfb") || !OnPath("xdotool"))
         GTEST_SKIP() << "Xvfb or xdotool is not installed";
@@ -186,11 +212,7 @@ TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly)
     std::string binary = EnvOr("VOSTREL_BINARY", build + "/vostrel");
     ASSERT_EQ(access(binary.c_str(), X_OK), 0) << binary << " is not there";
     // Leaks are checked in the program too, with the suppressions the tests use.
-    std::string lsan = EnvOr("LSAN_OPTIONS", "");
-    if (lsan.empty()) {
-        std::string source = EnvOr("VOSTREL_SOURCE_DIR", SourceFolderOf(build));
-        if (!source.empty()) lsan = "suppressions=" + source + "/tests/lsan.supp";
-    }
+    const std::string lsan = LsanOptionsFor(build);
 
     VirtualDisplay display;
     ASSERT_GT(display.pid, 0) << "no virtual display could be started";
@@ -199,15 +221,7 @@ TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly)
     char tmpl[] = "/tmp/vostrel_e2e_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     std::string cwd = tmpl;
-    pid_t program = fork();
-    if (program == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(126);
-        setenv("DISPLAY", display.name.c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t program = Launch(binary, cwd, display.name, lsan);
     ASSERT_GT(program, 0);
 
     std::string search = "DISPLAY=" + display.name +
@@ -245,11 +259,7 @@ TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_t
     const std::string build = BuildFolder();
     const std::string built = EnvOr("VOSTREL_BINARY", build + "/vostrel");
     ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
-    std::string lsan = EnvOr("LSAN_OPTIONS", "");
-    if (lsan.empty()) {
-        std::string source = EnvOr("VOSTREL_SOURCE_DIR", SourceFolderOf(build));
-        if (!source.empty()) lsan = "suppressions=" + source + "/tests/lsan.supp";
-    }
+    const std::string lsan = LsanOptionsFor(build);
     VirtualDisplay display;
     ASSERT_GT(display.pid, 0) << "no virtual display could be started";
 
@@ -265,15 +275,7 @@ TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_t
     test_support::PtyPair dev;
     dev.MapAsCom(5);
 
-    pid_t program = fork();
-    if (program == 0) {
-        if (chdir("/") != 0) _exit(126);
-        setenv("DISPLAY", display.name.c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t program = Launch(binary, "/", display.name, lsan);
     ASSERT_GT(program, 0);
     EXPECT_EQ(dev.Read(5, 30s), "hello");
     ASSERT_EQ(dev.Write("abc"), 3u);

@@ -40,6 +40,19 @@ struct GraphFixture {
     TfGraph* g;
     GraphFixture() : g(new TfGraph(vcl::EnsureApplication())) {}
     ~GraphFixture() { vcl::TComponent::Free(g); }
+    // The window shown at its default size against sample numbers.
+    void ShowBySample() {
+        g->SetBounds(0, 0, 671, 272);
+        g->SetVisible(true);
+        g->cbXATime->SetChecked(false);
+    }
+    // Count points with Value(i) added in one batch.
+    template <class F>
+    void AddBatch(int Count, F Value) {
+        g->SetUpdateLock(true);
+        for (int i = 0; i < Count; ++i) g->AddPoint(0, Value(i));
+        g->SetUpdateLock(false);
+    }
 };
 
 double X(TfGraph* g, int i) { return g->serLine->XValues().Value(i); }
@@ -182,13 +195,9 @@ TEST(graph_form, the_feed_stops_at_the_lists_limit_with_one_notice) {
 TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
     GraphFixture f;
     TfGraph* g = f.g;
-    g->SetBounds(0, 0, 671, 272);
-    g->SetVisible(true);
-    g->cbXATime->SetChecked(false);
+    f.ShowBySample();
     g->cbFollowLastPt->SetChecked(false);
-    g->SetUpdateLock(true);
-    for (int i = 0; i < 2000; ++i) g->AddPoint(0, i % 256);
-    g->SetUpdateLock(false);
+    f.AddBatch(2000, [](int i) { return i % 256; });
     EXPECT_EQ(g->sePtPerPage->Value(), 800);
     EXPECT_EQ(g->Chart1->Page(), 1);
     // Typed: 0 shows the last page, 9 the first.
@@ -249,12 +258,8 @@ TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
 TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
     GraphFixture f;
     TfGraph* g = f.g;
-    g->SetBounds(0, 0, 671, 272);
-    g->SetVisible(true);
-    g->cbXATime->SetChecked(false);
-    g->SetUpdateLock(true);
-    for (int i = 0; i < 256; ++i) g->AddPoint(0, i);
-    g->SetUpdateLock(false);
+    f.ShowBySample();
+    f.AddBatch(256, [](int i) { return i; });
     const QImage image = Shown(g);
     // The highest blue pixel of each column climbs from left to right.
     auto top = [&](int x) {
@@ -274,12 +279,8 @@ TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
 TEST(graph_form, the_mouse_moves_the_scope_mark_and_the_read_out) {
     GraphFixture f;
     TfGraph* g = f.g;
-    g->SetBounds(0, 0, 671, 272);
-    g->SetVisible(true);
-    g->cbXATime->SetChecked(false);
-    g->SetUpdateLock(true);
-    for (int i = 0; i < 100; ++i) g->AddPoint(0, i * 0.5);
-    g->SetUpdateLock(false);
+    f.ShowBySample();
+    f.AddBatch(100, [](int i) { return i * 0.5; });
     Settle();
     chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
     chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
@@ -311,12 +312,8 @@ TEST(graph_form, the_mouse_moves_the_scope_mark_and_the_read_out) {
 TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     GraphFixture f;
     TfGraph* g = f.g;
-    g->SetBounds(0, 0, 671, 272);
-    g->SetVisible(true);
-    g->cbXATime->SetChecked(false);
-    g->SetUpdateLock(true);
-    for (int i = 0; i < 50; ++i) g->AddPoint(0, i);
-    g->SetUpdateLock(false);
+    f.ShowBySample();
+    f.AddBatch(50, [](int i) { return i; });
     Settle();
     auto markAt = [&](double x, vcl::TMenuItem* item) {
         const int y = (g->Chart1->LeftAxis().StartPixel + g->Chart1->LeftAxis().EndPixel) / 2;
