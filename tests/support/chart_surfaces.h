@@ -7,11 +7,25 @@
 #include <vector>
 
 #include "chart/drawing/plot_canvas3d.h"
+#include "chart/engine/plot_panel.h"
 #include "platform/gdi/dc.h"
 #include "platform/vcl/bitmap.h"
 #include "support/gdi_surface.h"
 
 namespace test_support {
+
+// The image a chart in a window shows: its last paint and what was drawn
+// into it since.
+inline vcl::TBitmap& ShownImage(chart::engine::TCustomPlotPanel& Chart) {
+    return *dynamic_cast<chart::TPlotCanvas3D&>(*Chart.Canvas()).Bitmap();
+}
+
+// A copy of a picture, to compare with later.
+inline std::unique_ptr<vcl::TBitmap> CopyOf(vcl::TBitmap& Image) {
+    auto b = std::make_unique<vcl::TBitmap>(Image.Width(), Image.Height());
+    b->Canvas().Draw(0, 0, &Image);
+    return b;
+}
 
 struct RasterChart {
     vcl::TBitmap bitmap;

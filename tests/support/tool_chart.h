@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chart/drawing/plot_canvas3d.h"
+#include "support/chart_surfaces.h"
 #include "support/line_chart.h"
 #include "support/point_series.h"
 #include "support/qt_app.h"
@@ -49,12 +50,8 @@ struct ToolChart {
         Pump(std::chrono::milliseconds(20));
         chart->Update();
     }
-    vcl::TBitmap& Image() { return *dynamic_cast<chart::TPlotCanvas3D&>(*chart->Canvas()).Bitmap(); }
-    std::unique_ptr<vcl::TBitmap> CopyImage() {
-        auto b = std::make_unique<vcl::TBitmap>(Image().Width(), Image().Height());
-        b->Canvas().Draw(0, 0, &Image());
-        return b;
-    }
+    vcl::TBitmap& Image() { return test_support::ShownImage(*chart); }
+    std::unique_ptr<vcl::TBitmap> CopyImage() { return test_support::CopyOf(Image()); }
     vcl::TColor Pixel(int X, int Y) { return static_cast<vcl::TColor>(Image().Handle()->GetPixel(X, Y)); }
 };
 

@@ -19,6 +19,7 @@
 #include "platform/rtl/datetime.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/picture.h"
+#include "support/chart_surfaces.h"
 #include "support/line_chart.h"
 #include "support/mouse.h"
 #include "support/qt_app.h"
@@ -60,12 +61,8 @@ struct ShownChart {
         chart->Update();
     }
     // The image the window shows (the last paint and what was drawn into it).
-    vcl::TBitmap& Image() { return *dynamic_cast<chart::TPlotCanvas3D&>(*chart->Canvas()).Bitmap(); }
-    std::unique_ptr<vcl::TBitmap> CopyImage() {
-        auto b = std::make_unique<vcl::TBitmap>(Image().Width(), Image().Height());
-        b->Canvas().Draw(0, 0, &Image());
-        return b;
-    }
+    vcl::TBitmap& Image() { return test_support::ShownImage(*chart); }
+    std::unique_ptr<vcl::TBitmap> CopyImage() { return test_support::CopyOf(Image()); }
 };
 
 // The pixels where two pictures differ.

@@ -15,6 +15,7 @@
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/drawing/plot_const.h"
 #include "platform/vcl/forms.h"
+#include "support/chart_surfaces.h"
 #include "support/line_chart.h"
 #include "support/mouse.h"
 #include "support/qt_app.h"
@@ -242,14 +243,8 @@ TEST(fast_line, a_new_point_draws_its_segment_into_the_shown_image) {
     form.Show();
     TFastLineSeries& line = *chart->Line;
     line.AutoRepaint = false;
-    auto image = [&]() -> vcl::TBitmap& {
-        return *dynamic_cast<chart::TPlotCanvas3D&>(*chart->Canvas()).Bitmap();
-    };
-    auto copy = [&] {
-        auto b = std::make_unique<vcl::TBitmap>(200, 100);
-        b->Canvas().Draw(0, 0, &image());
-        return b;
-    };
+    auto image = [&]() -> vcl::TBitmap& { return test_support::ShownImage(*chart); };
+    auto copy = [&] { return test_support::CopyOf(image()); };
     test_support::Pump(std::chrono::milliseconds(50));
     chart->Update();
     const int draws = chart->Draws;
