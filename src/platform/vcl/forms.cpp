@@ -14,8 +14,10 @@
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
+#include <new>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/win/message_window.h"
 #include "platform/vcl/keys.h"
 #include "platform/vcl/qt_bridge.h"
 #include "platform/vcl/std_ctrls.h"
@@ -359,6 +361,8 @@ TApplication::TApplication() : TComponent(nullptr) {
     QObject::connect(qApp, &QGuiApplication::applicationStateChanged, watcher_.get(),
                      [this](Qt::ApplicationState s) { DoActivate(s == Qt::ApplicationActive); });
     Application = this;
+    // What the platform layer's entries from the loop catch comes here.
+    win::SetLoopErrorHandler([this](std::exception_ptr e, bool repeated) { HandleException(e, repeated); });
 }
 
 TApplication::~TApplication() {
@@ -368,7 +372,10 @@ TApplication::~TApplication() {
     MuteEvents(false);
     qApp->removeEventFilter(watcher_.get());
     watcher_.reset();
-    if (Application == this) Application = nullptr;
+    if (Application == this) {
+        Application = nullptr;
+        win::SetLoopErrorHandler(nullptr);
+    }
 }
 
 void TApplication::Notification(TComponent* component, TOperation operation) {
@@ -447,24 +454,49 @@ void TApplication::Restore() {
     if (main_form_) main_form_->SetWindowState(TWindowState::wsNormal);
 }
 
-void TApplication::HandleException(std::exception_ptr error) {
+namespace {
+constexpr const char* kOutOfMemoryText = "Out of memory";
+
+std::string ExceptionText(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error)) return kOutOfMemoryText;
+    // As the original's handler does: a message that does not end in
+    // punctuation gets a full stop.
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+}  // namespace
+
+void TApplication::HandleException(std::exception_ptr error, bool Repeated) {
     try {
         std::rethrow_exception(error);
     } catch (const rtl::EAbort&) {
         // Silent by design.
     } catch (const std::exception& e) {
-        ShowException(e);
+        ReportError(ExceptionText(e), Repeated);
     } catch (...) {
-        MessageBox("Unknown error", Title, MB_OK | MB_ICONERROR);
+        ReportError("Unknown error", Repeated);
     }
 }
 
-void TApplication::ShowException(const std::exception& error) {
-    // As the original's handler does: a message that does not end in
-    // punctuation gets a full stop.
-    std::string text = error.what();
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    MessageBox(text, Title, MB_OK | MB_ICONERROR);
+void TApplication::ShowException(const std::exception& error) { ReportError(ExceptionText(error), false); }
+
+void TApplication::ReportError(const std::string& text, bool repeated) {
+    // Whatever happens here stays here: the caller is already handling a
+    // failure, often on its way back to the event loop.
+    try {
+        if (error_box_open_ || (repeated && OnErrorLine)) {
+            if (OnErrorLine) OnErrorLine(text);
+            return;
+        }
+        error_box_open_ = true;
+        struct TBoxClosed {
+            bool& open;
+            ~TBoxClosed() { open = false; }
+        } closed{error_box_open_};
+        MessageBox(text, Title, MB_OK | MB_ICONERROR);
+    } catch (...) {
+    }
 }
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {

@@ -163,9 +163,18 @@ public:
     void Restore();
 
     // The default exception handler: shows the message in a message box
-    // captioned with the title; a silent abort shows nothing.
-    void HandleException(std::exception_ptr error);
+    // captioned with the title ("Out of memory" for a failed allocation); a
+    // silent abort shows nothing. At most one such box is open at a time:
+    // an error raised while it is open, or one the event loop reports as
+    // Repeated (the same entry failed again right after its box), goes to
+    // OnErrorLine instead when it is set. Never throws. Entries from the
+    // event loop in the platform layer report here too.
+    void HandleException(std::exception_ptr error, bool Repeated = false);
     void ShowException(const std::exception& error);
+    // Where errors go that would have opened a second box (the main window
+    // writes them to its receive panel); without it they are dropped while
+    // a box is open and shown in a box otherwise.
+    std::function<void(const std::string& Text)> OnErrorLine;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
     // Test seams: when set, modal messages and common dialogs are answered
@@ -191,6 +200,9 @@ private:
     int hint_hide_pause_ = 2500;
     std::string shown_hint_;
     bool hint_style_ = false;
+    bool error_box_open_ = false;
+    // Shows an error's text in a box, or as a line (see HandleException).
+    void ReportError(const std::string& text, bool repeated);
     std::vector<TApplicationEvents*> events_;
     std::unique_ptr<QObject> watcher_;
 

@@ -10,7 +10,10 @@ TTimer::TTimer(TComponent* owner)
     : TComponent(owner),
       window_(win::AllocateHWnd(
           [this](win::HWND, win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
-              if (msg == win::WM_TIMER && running_) Fire(on_timer_, this);
+              // Not through Fire's guard: what the handler raises reaches the
+              // loop's own entry guard, which tells a tick that fails again
+              // right after the last from a new failure.
+              if (msg == win::WM_TIMER && running_ && on_timer_ && !EventsMuted()) on_timer_(this);
               return 0;
           },
           "TimerWindow")) {}

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/win/linux/termios2.h"
+#include "platform/win/message_window.h"
 #include "platform/win/linux/termios_map.h"
 
 namespace win {
@@ -52,10 +53,12 @@ public:
         if (QCoreApplication::instance()) {
             notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
             QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-                // A device that keeps signalling without giving data has
-                // hung up; stop listening rather than spin.
-                if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
-                UpdateNotifier();
+                RunLoopEntry(notifierFailed_, [this] {
+                    // A device that keeps signalling without giving data has
+                    // hung up; stop listening rather than spin.
+                    if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
+                    UpdateNotifier();
+                });
             });
         }
         serial_icounter_struct counts{};
@@ -198,6 +201,7 @@ private:
     bool haveCounts_ = false;
     serial_icounter_struct lastCounts_{};
     std::unique_ptr<QSocketNotifier> notifier_;
+    LoopEntryState notifierFailed_;
 };
 
 // Open ports by handle; handles are never reused.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <limits>
 #include <map>
@@ -29,6 +30,38 @@ public:
     WPARAM wParam;
     LPARAM lParam;
 };
+
+// ---- Errors raised inside entries from the loop
+
+LoopErrorHandler& ErrorHandler() {
+    static LoopErrorHandler handler;
+    return handler;
+}
+
+std::uint32_t& RepeatWindow() {
+    static std::uint32_t window = 10000;
+    return window;
+}
+
+std::uint32_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void ReportLoopError(std::exception_ptr error, bool repeated) noexcept {
+    try {
+        // A copy: the handler may be replaced while it runs (its box pumps).
+        if (LoopErrorHandler handler = ErrorHandler()) {
+            handler(error, repeated);
+            return;
+        }
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vostrel: %s\n", e.what());
+    } catch (...) {
+        // Nothing more can be done about it here; the loop goes on.
+    }
+}
 
 // ---- Timer messages
 //
@@ -96,20 +129,25 @@ public:
     bool event(QEvent* e) override {
         if (e->type() != TimerTurnEventType()) return QObject::event(e);
         TimerMessage m{};
-        {
+        bool taken = false;
+        RunLoopEntry(failed_, [&] {
             auto& q = Timers();
             std::lock_guard guard(q.lock);
             q.scheduled = false;
-            if (q.waiting.empty()) return true;
+            if (q.waiting.empty()) return;
             m = q.waiting.front();
             q.waiting.pop_front();
+            taken = true;
             // The next turn is queued before this one runs, so a nested
             // loop inside the procedure goes on handing out ticks.
             if (!q.waiting.empty()) q.Schedule();
-        }
-        DispatchTimerMessage(m);
+        });
+        if (taken) DispatchTimerMessage(m);
         return true;
     }
+
+private:
+    LoopEntryState failed_;
 };
 
 void TimerQueue::Schedule() {
@@ -161,10 +199,16 @@ public:
         return proc_(handle_, msg, wParam, lParam);
     }
 
+    // A message from the loop (posted, or a timer message): what the
+    // procedure raises goes to the loop's error handler.
+    void DispatchFromLoop(UINT msg, WPARAM wParam, LPARAM lParam) {
+        RunLoopEntry(failed_, [&] { Dispatch(msg, wParam, lParam); });
+    }
+
     bool event(QEvent* e) override {
         if (e->type() != MessageEventType()) return QObject::event(e);
         auto* m = static_cast<MessageEvent*>(e);
-        Dispatch(m->msg, m->wParam, m->lParam);
+        DispatchFromLoop(m->msg, m->wParam, m->lParam);
         return true;
     }
 
@@ -183,8 +227,9 @@ public:
         if (!timer) {
             timer = std::make_unique<QTimer>();
             timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(timer.get(), &QTimer::timeout, this,
-                             [this, id] { QueueTimerMessage({handle_, id, 0, true}); });
+            QObject::connect(timer.get(), &QTimer::timeout, this, [this, id] {
+                RunLoopEntry(timerFailed_, [&] { QueueTimerMessage({handle_, id, 0, true}); });
+            });
         }
         timer->start(static_cast<int>(ms));
         return id;
@@ -211,6 +256,8 @@ private:
     std::map<std::uintptr_t, std::unique_ptr<QTimer>> timers_;
     int depth_ = 0;
     bool dead_ = false;
+    LoopEntryState failed_;       // its procedure, for messages from the loop
+    LoopEntryState timerFailed_;  // queueing its timers' ticks
 };
 
 // The handle table: written on the GUI thread, read by PostMessage from any
@@ -236,7 +283,7 @@ MessageWindow* Find(HWND wnd) {
 }
 
 void DispatchTimerMessage(const TimerMessage& m) {
-    if (MessageWindow* window = Find(m.wnd)) window->Dispatch(WM_TIMER, m.wParam, m.lParam);
+    if (MessageWindow* window = Find(m.wnd)) window->DispatchFromLoop(WM_TIMER, m.wParam, m.lParam);
 }
 
 }  // namespace
@@ -265,16 +312,39 @@ void DeallocateHWnd(HWND wnd) {
     window->Destroy();
 }
 
+void SetLoopErrorHandler(LoopErrorHandler Handler, std::uint32_t RepeatWindowMs) {
+    ErrorHandler() = std::move(Handler);
+    RepeatWindow() = RepeatWindowMs;
+}
+
+void RunLoopEntry(LoopEntryState& State, const std::function<void()>& Entry) noexcept {
+    try {
+        Entry();
+    } catch (...) {
+        const std::uint32_t now = NowMs();
+        const bool repeated = State.Failed && now - State.LastFailure < RepeatWindow();
+        State.Failed = true;
+        State.LastFailure = now;
+        ReportLoopError(std::current_exception(), repeated);
+    }
+}
+
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto& t = Table();
-    std::lock_guard guard(t.lock);
-    auto it = t.windows.find(wnd);
-    if (it == t.windows.end()) return false;
-    if (msg == WM_TIMER)
-        QueueTimerMessage({wnd, wParam, lParam, false});
-    else
-        QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
-    return true;
+    // Called from the timer thread and from the loop's own entries: a
+    // message that cannot be queued is reported, as Win32 does, not thrown.
+    try {
+        auto& t = Table();
+        std::lock_guard guard(t.lock);
+        auto it = t.windows.find(wnd);
+        if (it == t.windows.end()) return false;
+        if (msg == WM_TIMER)
+            QueueTimerMessage({wnd, wParam, lParam, false});
+        else
+            QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -4,6 +4,7 @@
 // loop. Windows live on the GUI thread; PostMessage may be called from any
 // thread (the multimedia timer thread posts its ticks through it).
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -26,7 +27,8 @@ HWND AllocateHWnd(WndProc proc, const std::string& windowText);
 // May be called from inside the window's own procedure.
 void DeallocateHWnd(HWND wnd);
 
-// Queues a message for the window; thread-safe. False when no such window.
+// Queues a message for the window; thread-safe. False when no such window,
+// or when the message cannot be queued (out of memory); never throws.
 // WM_TIMER is a timer message (below).
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure at once (GUI thread); 0 when no such window.
@@ -46,6 +48,26 @@ std::string GetWindowText(HWND wnd);
 // came, so one busy timer cannot starve another.
 std::uintptr_t SetTimer(HWND wnd, std::uintptr_t id, UINT elapseMs);
 bool KillTimer(HWND wnd, std::uintptr_t id);
+
+// Exceptions never cross the event loop. Every entry from the loop into the
+// program made here (a window procedure handling a posted message or a timer
+// message, the serial layer's device notifier) catches what it raises and
+// hands it to this handler, then the loop goes on. Repeated is true when the
+// same entry failed before within RepeatWindowMs, so that the handler can
+// tell a failure that comes back with every message (a flood of data, a
+// ticking timer) from a new one. Without a handler the message goes to
+// standard error. Set by the class library's application object; GUI thread
+// only.
+using LoopErrorHandler = std::function<void(std::exception_ptr Error, bool Repeated)>;
+void SetLoopErrorHandler(LoopErrorHandler Handler, std::uint32_t RepeatWindowMs = 10000);
+
+// What one entry from the loop remembers of its failures.
+struct LoopEntryState {
+    bool Failed = false;             // it has failed before
+    std::uint32_t LastFailure = 0;   // tick count (ms) of its last failure
+};
+// Runs Entry as one entry from the loop: an exception goes to the handler.
+void RunLoopEntry(LoopEntryState& State, const std::function<void()>& Entry) noexcept;
 
 // Runs the pending messages of the loop once (a nested pump).
 void ProcessMessages();

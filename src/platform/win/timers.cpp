@@ -59,7 +59,12 @@ private:
             wake_.wait_until(guard, due, [this] { return stop_; });
             if (stop_) return;
             guard.unlock();
-            callback_(id_, 0, user_, 0, 0);
+            // Nothing may leave this thread: a callback that fails loses
+            // its tick, as a lost tick of the system's timer would.
+            try {
+                callback_(id_, 0, user_, 0, 0);
+            } catch (...) {
+            }
             if (*stopped) return;
             guard.lock();
             if (stop_ || !periodic_) return;

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QWidget>
 #include <chrono>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,6 +79,55 @@ TEST(forms, exception_in_event_handler_reaches_the_application_handler_and_the_l
     EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }));
     EXPECT_GE(rec.seen.size(), 5u);
     EXPECT_EQ(rec.seen.back().Text, "tick failed.");
+}
+
+TEST(forms, one_error_box_at_a_time_and_a_tick_failing_again_writes_a_line_instead) {
+    MessageRecorder rec;
+    Application->Title = "Vostrel";
+    std::vector<std::string> lines;
+    Application->OnErrorLine = [&](const std::string& text) { lines.push_back(text); };
+    struct TLineHookReset {
+        ~TLineHookReset() { Application->OnErrorLine = nullptr; }
+    } reset;
+
+    // A failed allocation has our own text; an error raised while its box is
+    // open (the box's loop runs on) becomes a line, not a second box.
+    Application->MessageHook = [&](const TMessageRequest& r) {
+        rec.seen.push_back(r);
+        Application->HandleException(std::make_exception_ptr(rtl::Exception("meanwhile")));
+        return IDOK;
+    };
+    Application->HandleException(std::make_exception_ptr(std::bad_alloc()));
+    ASSERT_EQ(rec.seen.size(), 1u);
+    EXPECT_EQ(rec.seen[0].Text, "Out of memory");
+    EXPECT_EQ(lines, std::vector<std::string>{"meanwhile."});
+    Application->MessageHook = [&](const TMessageRequest& r) {
+        rec.seen.push_back(r);
+        return IDOK;
+    };
+
+    // A timer tick that keeps failing: one box, then a line for every tick
+    // that fails again right after it.
+    TForm form(Application);
+    TTimer timer(&form);
+    int ticks = 0;
+    timer.SetInterval(2);
+    timer.SetOnTimer([&](TComponent*) {
+        ++ticks;
+        throw std::bad_alloc();
+    });
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 4; }));
+    timer.SetEnabled(false);
+    ASSERT_EQ(rec.seen.size(), 2u);
+    EXPECT_EQ(rec.seen[1].Text, "Out of memory");
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(ticks));  // "meanwhile." and ticks 2 on
+    EXPECT_EQ(lines.back(), "Out of memory");
+
+    // With nowhere to write lines, a repeated failure still shows its box.
+    Application->OnErrorLine = nullptr;
+    Application->HandleException(std::make_exception_ptr(rtl::Exception("again")), true);
+    ASSERT_EQ(rec.seen.size(), 3u);
+    EXPECT_EQ(rec.seen[2].Text, "again.");
 }
 
 TEST(forms, close_asks_close_query_then_raises_on_close_and_hides) {

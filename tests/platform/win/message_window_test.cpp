@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
+#include <string>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -205,6 +207,72 @@ TEST(message_window, a_window_may_destroy_itself_inside_its_procedure) {
         win::Sleep(1);
     }
     EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The loop's error handler for one test: records what reaches it.
+struct LoopErrors {
+    struct Report {
+        std::string Text;
+        bool Repeated;
+    };
+    std::vector<Report> seen;
+    explicit LoopErrors(std::uint32_t repeat_window_ms) {
+        win::SetLoopErrorHandler(
+            [this](std::exception_ptr e, bool repeated) {
+                try {
+                    std::rethrow_exception(e);
+                } catch (const std::exception& x) {
+                    seen.push_back({x.what(), repeated});
+                }
+            },
+            repeat_window_ms);
+    }
+    ~LoopErrors() { win::SetLoopErrorHandler(nullptr); }
+};
+
+TEST(message_window, what_a_procedure_raises_in_the_loop_is_reported_and_the_loop_goes_on) {
+    test_support::EnsureQtApplication();
+    LoopErrors errors(300);
+    std::vector<win::WPARAM> handled;
+    win::HWND wnd = win::AllocateHWnd(
+        [&](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM) -> win::LRESULT {
+            handled.push_back(w);
+            if (m == win::WM_TIMER && handled.size() > 6) return 0;
+            if (w % 2 == 1 || m == win::WM_TIMER) throw std::runtime_error("failed " + std::to_string(w));
+            return 0;
+        },
+        "CPDrvWnd");
+    // Posted messages, each handled in turn: a failure soon after the
+    // window's last one is a repeat, one after a quiet while is new.
+    for (win::WPARAM w : {1, 2, 3}) ASSERT_TRUE(win::PostMessage(wnd, win::WM_USER, w, 0));
+    ASSERT_TRUE(PumpUntil([&] { return handled.size() == 3; }));
+    test_support::Pump(400ms);
+    ASSERT_TRUE(win::PostMessage(wnd, win::WM_USER, 5, 0));
+    ASSERT_TRUE(PumpUntil([&] { return handled.size() == 4; }));
+    ASSERT_EQ(errors.seen.size(), 3u);
+    EXPECT_EQ(errors.seen[0].Text, "failed 1");
+    EXPECT_FALSE(errors.seen[0].Repeated);
+    EXPECT_EQ(errors.seen[1].Text, "failed 3");
+    EXPECT_TRUE(errors.seen[1].Repeated);
+    EXPECT_EQ(errors.seen[2].Text, "failed 5");
+    EXPECT_FALSE(errors.seen[2].Repeated);
+
+    // A window timer whose ticks fail keeps ticking.
+    win::SetTimer(wnd, 9, 2);
+    ASSERT_TRUE(PumpUntil([&] { return handled.size() >= 7; }));
+    win::KillTimer(wnd, 9);
+    ASSERT_EQ(errors.seen.size(), 5u);
+    EXPECT_EQ(errors.seen[3].Text, "failed 9");
+    EXPECT_TRUE(errors.seen[3].Repeated);
+    EXPECT_TRUE(errors.seen[4].Repeated);
+
+    // A call made at once still raises to its caller.
+    EXPECT_THROW(win::SendMessage(wnd, win::WM_USER, 7, 0), std::runtime_error);
+    win::DeallocateHWnd(wnd);
 }
 
 }  // namespace
