@@ -98,11 +98,16 @@ TSearchResult TListSearch::FindTimeGap(const TLineStore& Lines, int Selected) {
 TSearchResult TListSearch::FindText(const TLineStore& Lines, const std::string& Text) {
     FindTextValue = Text;
     FindIndex = -1;
+    FindDropped = Lines.DroppedLines();
     return FindTextAgain(Lines);
 }
 
 TSearchResult TListSearch::FindTextAgain(const TLineStore& Lines) {
     LastSearch = TSearchKind::Text;
+    // Lines dropped at the front meanwhile moved the one the search stopped at.
+    const std::uint64_t gone = Lines.DroppedLines() - FindDropped;
+    FindDropped = Lines.DroppedLines();
+    FindIndex = gone > static_cast<std::uint64_t>(FindIndex + 1) ? -1 : FindIndex - static_cast<int>(gone);
     const int count = Lines.LineCount();
     const std::string wanted = rtl::AnsiUpperCase(FindTextValue);
     // Nothing to look for is never found, as a search for an empty text

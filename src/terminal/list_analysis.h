@@ -63,6 +63,7 @@ public:
     int GapMs = 1000;
     std::string FindTextValue;
     int FindIndex = -1;
+    std::uint64_t FindDropped = 0;  // the list's drop count FindIndex counts from
 
     // "Find Time Gap..." with the user's answer, which must be an integer
     // (else the conversion error, nothing changed) and becomes GapMs; then

@@ -252,6 +252,12 @@ public:
     void ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
+    // An error line in the panel: folded into the line before the current
+    // one when that is the same error of the same direction within 10 s
+    // (its count in brackets goes up), else a new ERR line.
+    void AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time);
+    // The receive list has reached its memory limit: the notice, once.
+    void ListLimitReached(std::size_t LimitBytes, int Lines);
     void ShowErrorsmClick(vcl::TComponent* Sender);
     // Whether a plug-in is loaded (its receive hook and its display flags).
     bool PluginLoaded() const;
@@ -527,10 +533,15 @@ public:
     // The settings link of layout 3 and its floating column.
     void lblSetsClick(vcl::TComponent* Sender);
     void RvGBExit(vcl::TComponent* Sender);
+    // Layout 3: the summary refreshed and the floating column hidden.
+    void HideFloatingColumn();
     bool ColumnFloating() const { return Layout == 3 && RvGB->Parent() == TrGB; }
     // Window geometry.
     void FormResize(vcl::TComponent* Sender);
     void RxSplitter1Resize(vcl::TComponent* Sender);
+    // "Disable Receive (F10)" at the column's bottom, or below the groups
+    // above it when the column is too low for both.
+    void PlaceReceptionSwitch();
     void FormKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
     void mHelpClick(vcl::TComponent* Sender);
     void About1Click(vcl::TComponent* Sender);

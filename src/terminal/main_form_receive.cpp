@@ -4,11 +4,14 @@
 // lines and the suspension of a port that reports too many of them.
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "graph/graph_form.h"
 #include "platform/rtl/format.h"
 #include "platform/win/comm.h"
+#include "platform/win/memory.h"
 #include "platform/win/timers.h"
 #include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
@@ -61,12 +64,32 @@ std::uint32_t RepeatCount(const std::string& Data, std::size_t ErrorTextLen) {
     return count;
 }
 
+// The receive list's memory limit, taken once at start-up: a quarter of
+// what the machine (or the process's address-space limit, when lower) has,
+// at least 256 MB, and no more than the line store can address. The
+// environment variable is for tests, which lower it to see it reached.
+std::size_t ReceiveListLimit() {
+    constexpr std::uint64_t kMB = 1024 * 1024;
+    std::uint64_t limit = 256 * kMB;
+    win::MEMORYSTATUSEX status;
+    if (win::GlobalMemoryStatusEx(&status))
+        limit = std::max(limit, std::min(status.ullTotalPhys, status.ullTotalVirtual) / 4);
+    limit = std::min<std::uint64_t>(limit, 64 * 1024 * kMB);
+    if (const char* test = std::getenv("VOSTREL_TEST_LIST_LIMIT_MB")) {
+        std::uint64_t mb = 0;
+        const char* end = test + std::strlen(test);
+        if (std::from_chars(test, end, mb).ec == std::errc() && mb > 0) limit = std::min(limit, mb * kMB);
+    }
+    return static_cast<std::size_t>(limit);
+}
+
 }  // namespace
 
 // ---- The panel and its links
 
 void TMain::CreateReceivePanel() {
     RxPanel = std::make_unique<TReceivePanel>(RxClock);
+    RxPanel->SetMemoryLimit(ReceiveListLimit());
     lb1->SetPanel(RxPanel.get());
     lb1->OnDrawItem = [this](vcl::TComponent* c, int i, const vcl::TRect& r,
                              vcl::TOwnerDrawState s) { lb1DrawItem(c, i, r, s); };
@@ -94,6 +117,13 @@ void TMain::CreateReceivePanel() {
     h.ListSyncCount = [this](int Index) {
         if (!HoldingChunk) lb1->SyncCount(Index);
     };
+    h.OldestLinesDropped = [this](std::size_t limit, int lines) { ListLimitReached(limit, lines); };
+    // Errors that would open a second box while one is open, or come again
+    // right after it was answered, are written here instead.
+    if (vcl::Application)
+        vcl::Application->OnErrorLine = [this](const std::string& text) {
+            AddErrorLine(text, 0, CurrentTime());
+        };
     h.QueryMetrics = [this] {
         vcl::TCanvas& c = lb1->Canvas();
         c.Font.Assign(lb1->Font());
@@ -284,25 +314,7 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
     const std::uint8_t dir = is_main ? 0 : 1;
 
     if (!OutputFile.IsOpen() || OutputFile.Raw()) {
-        TLineStore& lines = RxPanel->Lines();
-        const int n = lines.LineCount();
-        bool folded = false;
-        if (n > 1 && RxPanel->CurLine().empty()) {
-            const int prev = n - 2;
-            const TLineRecord r = lines.LineRecord(prev);
-            if (r.Format == dfERR && r.Dir == dir && now - r.Time < kErrorFoldSpan) {
-                const std::string data = lines.LineData(prev);
-                if (data.compare(0, text.size(), text) == 0) {
-                    const std::uint32_t count = RepeatCount(data, text.size()) + 1;
-                    const std::string line = lines.GetLine(prev);
-                    lines.PutLine(prev, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) +
-                                            text + " [" + std::to_string(count) + "]");
-                    lb1->SyncCount(prev);
-                    folded = true;
-                }
-            }
-        }
-        if (!folded) AddTextLine(text, dir, now, dfERR);
+        AddErrorLine(text, dir, now);
     } else {
         // A data line in progress ends first, so the error never runs on
         // into its text.
@@ -350,6 +362,35 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
                        "name drop-down list");
     }
     stat = {tick, 0};
+}
+
+void TMain::AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time) {
+    TLineStore& lines = RxPanel->Lines();
+    const int n = lines.LineCount();
+    if (n > 1 && RxPanel->CurLine().empty()) {
+        const int prev = n - 2;
+        const TLineRecord r = lines.LineRecord(prev);
+        if (r.Format == dfERR && r.Dir == Dir && Time - r.Time < kErrorFoldSpan) {
+            const std::string data = lines.LineData(prev);
+            if (data.compare(0, Text.size(), Text) == 0) {
+                const std::uint32_t count = RepeatCount(data, Text.size()) + 1;
+                const std::string line = lines.GetLine(prev);
+                lines.PutLine(prev, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) +
+                                        Text + " [" + std::to_string(count) + "]");
+                lb1->SyncCount(prev);
+                return;
+            }
+        }
+    }
+    AddTextLine(Text, Dir, Time, dfERR);
+}
+
+void TMain::ListLimitReached(std::size_t LimitBytes, int Lines) {
+    ShowNotice(vcl::mtWarning,
+               rtl::Format("The receive list has reached its memory limit of %d MB (%d lines): the "
+                           "oldest received lines are now being dropped to make room for new ones.",
+                           {static_cast<int>(LimitBytes >> 20), Lines}) +
+                   "\r\rClearing the list starts it over. Output to a file keeps every byte received.");
 }
 
 void TMain::ShowErrorsmClick(vcl::TComponent* Sender) {

@@ -13,7 +13,10 @@ public:
     explicit TMyListbox(vcl::TComponent* owner);
 
     // The panel whose lines are shown (none: the list stays empty).
-    void SetPanel(TReceivePanel* Panel) { panel_ = Panel; }
+    void SetPanel(TReceivePanel* Panel) {
+        panel_ = Panel;
+        dropped_ = panel_ ? panel_->Lines().DroppedLines() : 0;
+    }
     TReceivePanel* Panel() const { return panel_; }
 
     int LineCount() const { return panel_ ? panel_->Lines().LineCount() : 0; }
@@ -27,6 +30,9 @@ public:
     // Follows the line store: a new count keeps the top line and keeps the
     // selection on the last line when it was there (so the view follows the
     // end of the list); an unchanged count repaints line Index (-1: all).
+    // Lines the store dropped at its front since the last call move the top
+    // line and the selection up with the lines they stand on; a selected
+    // line that was dropped leaves nothing selected.
     void SyncCount(int Index);
 
     // Frees every line and its record, then follows the new count.
@@ -35,6 +41,7 @@ public:
 private:
     TReceivePanel* panel_ = nullptr;
     bool locked_ = false;
+    std::uint64_t dropped_ = 0;  // the store's drop count the view follows
 };
 
 }  // namespace terminal

@@ -84,8 +84,20 @@ void TReceivePanel::RecalcListMetrics() {
 }
 
 void TReceivePanel::SetInfiniteList(bool On) {
+    // Switched off and on, the list starts over: reaching the limit again
+    // is told again.
+    if (On != infiniteList_) dropsTold_ = false;
     infiniteList_ = On;
     RecalcListMetrics();
+}
+
+void TReceivePanel::NoticeDrops() {
+    const std::uint64_t dropped = lines_.DroppedLines();
+    if (dropped == droppedSeen_) return;
+    droppedSeen_ = dropped;
+    if (dropsTold_) return;
+    dropsTold_ = true;
+    if (hooks_.OldestLinesDropped) hooks_.OldestLinesDropped(lines_.MemoryLimit(), lines_.LineCount());
 }
 
 // --- time ----------------------------------------------------------------------
@@ -108,7 +120,16 @@ double TReceivePanel::CurrentTime() {
 // --- list plumbing -------------------------------------------------------------
 
 void TReceivePanel::SetOutputWriter(std::function<void(std::string_view)> Writer) {
+    const bool closing = output_ && !Writer;
     output_ = std::move(Writer);
+    if (!closing) return;
+    // The unfinished line is in the file already; the list's last line is
+    // still empty unless a message line took it meanwhile.
+    const int n = lines_.LineCount();
+    if (n > 0 && lines_.LineLength(n - 1) > 0)
+        StartNewLine(true);
+    else
+        ResetCurrentLine();
 }
 
 void TReceivePanel::Output(std::string_view Text) const {
@@ -131,6 +152,8 @@ void TReceivePanel::SyncCount(int Index) {
 void TReceivePanel::ClearLines() {
     lines_.Clear();
     curLineStyle_ = 0;  // the store forgot its prefix styles
+    droppedSeen_ = lines_.DroppedLines();
+    dropsTold_ = false;
     SyncCount(-1);
 }
 
@@ -185,11 +208,15 @@ std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
     return FormatLinePrefix(CurrentPrefixStyle(), Dir, Time);
 }
 
-void TReceivePanel::StartNewLine(bool Repaint) {
+void TReceivePanel::ResetCurrentLine() {
     displayPairCount_ = 0;
     graphPairCount_ = 0;
     curLine_.clear();
     curLineWidth_ = 0;
+}
+
+void TReceivePanel::StartNewLine(bool Repaint) {
+    ResetCurrentLine();
 
     int n = lines_.LineCount();
     if (!(n > 0 && OutputOpen())) {
@@ -205,6 +232,8 @@ void TReceivePanel::StartNewLine(bool Repaint) {
     // The list is just starting to scroll: the scroll bar now takes width.
     if (n == visibleLines_) RecalcListMetrics();
     if (OutputOpen()) Output("\r");
+    // Inside a chunk, the chunk tells once it is done.
+    if (updateCount_ == 0) NoticeDrops();
 }
 
 void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir) {
@@ -318,6 +347,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     if (dirty && !toFile) WriteCurrentLine();
     if (!toFile && started) SyncCount(-1);
     guard.Release();
+    NoticeDrops();
 }
 
 void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time,

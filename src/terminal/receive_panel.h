@@ -47,6 +47,11 @@ struct TReceivePanelHooks {
     // (the panel narrows when its scroll bar appears); without it the numbers
     // last given to SetListMetrics are used.
     std::function<TPanelMetrics()> QueryMetrics;
+    // The list has reached its memory limit (LimitBytes) and its oldest
+    // lines are being dropped; Lines are kept now. Once, until the list is
+    // cleared or "Infinite List" is switched off and on. Called outside a
+    // chunk's update.
+    std::function<void(std::size_t LimitBytes, int Lines)> OldestLinesDropped;
 };
 
 class TReceivePanel {
@@ -88,6 +93,10 @@ public:
     bool InfiniteList() const { return infiniteList_; }
     void SetInfiniteList(bool On);
 
+    // The most memory the lines may hold (0: no limit); past it the oldest
+    // lines are dropped (see TLineStore::SetMemoryLimit).
+    void SetMemoryLimit(std::size_t Bytes) { lines_.SetMemoryLimit(Bytes); }
+
     // Precise time stamps: switching on takes the base time and counter.
     bool PreciseTimeCalc() const { return precise_; }
     void SetPreciseTimeCalc(bool On);
@@ -96,7 +105,9 @@ public:
     // Output to a file in text mode: while a writer is set, rendered text goes
     // to it instead of the list, lines separated by a carriage return alone.
     // (In raw mode the receive path writes received chunks itself and the
-    // panel stays the destination of everything it renders.)
+    // panel stays the destination of everything it renders.) Taking the
+    // writer away ends the line that was going to the file: what follows
+    // starts a line of its own in the list.
     void SetOutputWriter(std::function<void(std::string_view Text)> Writer);
     bool OutputOpen() const { return static_cast<bool>(output_); }
 
@@ -134,7 +145,11 @@ private:
 
     void WriteCurrentLine();
     void EnsureCurrentLine();
+    // Empties the line being filled (the word pairs start over).
+    void ResetCurrentLine();
     void Output(std::string_view Text) const;
+    // Tells OldestLinesDropped when the list has started dropping lines.
+    void NoticeDrops();
 
     TReceiveClock& clock_;
     TReceivePanelHooks hooks_;
@@ -154,6 +169,8 @@ private:
     int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
     TPanelMetrics metrics_;
     bool infiniteList_ = true;
+    std::uint64_t droppedSeen_ = 0;  // the store's drop count last looked at
+    bool dropsTold_ = false;
 
     bool precise_ = false;
     double baseTime_ = 0;

@@ -11,7 +11,17 @@ namespace {
 
 // Once the first page sits this far into the logical space, offsets are
 // shifted back to 0 so that a panel running for days never runs out of them.
-constexpr std::uint64_t kRebaseThreshold = std::uint64_t{1} << 32;
+// Shifting touches every entry, so it is left for as long as the 38-bit
+// offsets allow while the text held stays below 128 GB.
+constexpr std::uint64_t kRebaseThreshold = std::uint64_t{1} << 36;
+
+// How much below its limit a full store drops to: enough that drops come
+// in blocks of many lines, little enough that a drop stays short.
+std::size_t DropMargin(std::size_t Limit) {
+    const std::size_t margin = std::clamp<std::size_t>(Limit / 256, 2 * TLineStore::PageSize,
+                                                       64 * TLineStore::PageSize);
+    return std::min(margin, Limit / 4);
+}
 
 }  // namespace
 
@@ -38,7 +48,7 @@ void TLineStore::Append(std::string_view Text) {
         const std::uint64_t rel = end_ - pagesBase_;
         const std::size_t page = static_cast<std::size_t>(rel / PageSize);
         const std::size_t at = static_cast<std::size_t>(rel % PageSize);
-        if (page == pages_.size()) pages_.push_back(std::make_unique_for_overwrite<char[]>(PageSize));
+        if (page == pages_.size()) pages_.push_back(textPool_.Take());
         const std::size_t n = std::min(PageSize - at, Text.size() - done);
         std::memcpy(pages_[page].get() + at, Text.data() + done, n);
         done += n;
@@ -50,16 +60,21 @@ void TLineStore::TruncateTo(std::uint64_t Offset) {
     end_ = Offset;
     // Keep the pages that hold text plus the one being filled.
     const std::size_t needed = static_cast<std::size_t>((end_ - pagesBase_) / PageSize) + 1;
-    while (pages_.size() > needed) pages_.pop_back();
+    while (pages_.size() > needed) {
+        textPool_.Give(std::move(pages_.back()));
+        pages_.pop_back();
+    }
 }
 
 void TLineStore::ReleaseBefore(std::uint64_t Offset) {
     while (!pages_.empty() && pagesBase_ + PageSize <= Offset && pages_.size() > 1) {
+        textPool_.Give(std::move(pages_.front()));
         pages_.pop_front();
         pagesBase_ += PageSize;
     }
     if (pagesBase_ >= kRebaseThreshold) {
-        for (Entry& e : entries_) SetOffset(e, OffsetOf(e) - pagesBase_);
+        for (std::size_t k = 0; k < entries_.size(); ++k)
+            SetOffset(entries_[k], OffsetOf(entries_[k]) - pagesBase_);
         end_ -= pagesBase_;
         pagesBase_ = 0;
     }
@@ -90,8 +105,39 @@ void TLineStore::Overwrite(std::uint64_t Offset, std::string_view Text) {
 }
 
 void TLineStore::AddLine(std::string_view Text, const TLineRecord& Record) {
+    // Room for the new entry and a page of text to come.
+    if (limit_ != 0 && BytesInUse() + Text.size() + PageSize + EntryBlockSize > limit_) DropForLimit();
     entries_.push_back(MakeEntry(end_, Record));
     Append(Text);
+}
+
+std::size_t TLineStore::BytesInUse() const {
+    return textPool_.BlocksInUse() * PageSize + entryPool_.BlocksInUse() * EntryBlockSize;
+}
+
+void TLineStore::DropForLimit() {
+    // Down to the margin below the limit, so the next drop is a block of
+    // lines away. Blocks given back wait as spares for the lines to come.
+    const std::size_t target = limit_ - std::min(limit_, margin_ + PageSize + EntryBlockSize);
+    while (entries_.size() > 1 && BytesInUse() > target) {
+        RemoveFirst();
+        ++dropped_;
+    }
+}
+
+void TLineStore::RemoveFirst() {
+    entries_.pop_front();
+    ReleaseBefore(OffsetOf(entries_.front()));
+}
+
+void TLineStore::SetMemoryLimit(std::size_t Bytes) {
+    limit_ = Bytes;
+    margin_ = DropMargin(Bytes);
+    // The blocks a drop frees wait for the lines that follow it; together
+    // with the lines kept they stay within the limit.
+    const std::size_t spareBytes = limit_ == 0 ? 0 : margin_ / 2;
+    textPool_.SetSpareLimit(std::max<std::size_t>(1, spareBytes / PageSize));
+    entryPool_.SetSpareLimit(std::max<std::size_t>(1, spareBytes / EntryBlockSize));
 }
 
 void TLineStore::ReplaceText(std::size_t i, std::string_view Text) {
@@ -205,28 +251,33 @@ void TLineStore::DeleteLine(int Index) {
     CheckIndex(Index);
     const auto i = static_cast<std::size_t>(Index);
     if (i == 0) {
-        entries_.pop_front();
-        if (entries_.empty()) {
-            // Start the text afresh; the prefix styles stay valid.
-            pages_.clear();
-            pagesBase_ = 0;
-            end_ = 0;
+        if (entries_.size() > 1) {
+            RemoveFirst();
             return;
         }
-        ReleaseBefore(OffsetOf(entries_.front()));
+        entries_.pop_front();
+        // Start the text afresh; the prefix styles stay valid.
+        ReleasePages();
         return;
     }
     PutLine(Index, {});
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+    entries_.erase(i);
+}
+
+void TLineStore::ReleasePages() {
+    for (auto& page : pages_) textPool_.Give(std::move(page));
+    pages_.clear();
+    pagesBase_ = 0;
+    end_ = 0;
 }
 
 void TLineStore::Clear() {
     entries_.clear();
-    entries_.shrink_to_fit();
-    pages_.clear();
+    ReleasePages();
     styles_.clear();
-    pagesBase_ = 0;
-    end_ = 0;
+    // Everything goes back to the system, the spares too.
+    textPool_.ReleaseSpares();
+    entryPool_.ReleaseSpares();
 }
 
 std::string TLineStore::LineData(int Index) const {
@@ -260,7 +311,8 @@ std::string TLineStore::AllText() const {
 }
 
 std::size_t TLineStore::MemoryUsage() const {
-    return pages_.size() * PageSize + entries_.size() * sizeof(Entry);
+    return (textPool_.BlocksInUse() + textPool_.Spares()) * PageSize +
+           (entryPool_.BlocksInUse() + entryPool_.Spares()) * EntryBlockSize;
 }
 
 }  // namespace terminal

@@ -8,6 +8,10 @@
 // A data line's time and direction prefix is not stored as text: it is made
 // again from the line's record and one of a few remembered prefix styles, so
 // a line costs its data characters and its entry.
+// Pages and entries live in blocks taken from the system: clearing the store
+// gives its memory back. With a memory limit set, adding a line that would
+// take the store past it first drops the oldest lines, a block of them at a
+// time, so that a capture of any length stays within the limit.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -15,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "terminal/line_blocks.h"
 #include "terminal/receive_format.h"
 
 namespace terminal {
@@ -62,10 +67,21 @@ public:
 
     // Length of a line's text without copying it.
     std::size_t LineLength(int Index) const;
-    // Bytes held: text pages plus entries (for the memory budget).
+    // Bytes of memory held: text pages and entry blocks, in use or kept for
+    // reuse.
     std::size_t MemoryUsage() const;
 
-    static constexpr std::size_t PageSize = 256 * 1024;
+    // The most memory the store may hold (0: no limit). Adding a line that
+    // could take it past the limit first drops the oldest lines (never the
+    // last one) until a margin is free again, so drops come in blocks.
+    void SetMemoryLimit(std::size_t Bytes);
+    std::size_t MemoryLimit() const { return limit_; }
+    // Lines dropped for the limit since the store was made (never goes back,
+    // not even on Clear): whoever shows the lines by index follows it.
+    std::uint64_t DroppedLines() const { return dropped_; }
+
+    static constexpr std::size_t PageSize = 1024 * 1024;
+    static constexpr std::size_t EntryBlockSize = 1024 * 1024;
 
 private:
     // One line: its time stamp, and packed into 64 bits the logical offset of
@@ -107,11 +123,26 @@ private:
     void CopyOut(std::uint64_t Offset, std::uint64_t Length, std::string& Out) const;
     void Overwrite(std::uint64_t Offset, std::string_view Text);
 
-    std::deque<Entry> entries_;
+    // Removes line 0 (there must be another line behind it).
+    void RemoveFirst();
+    // Gives every text page back and starts the text afresh.
+    void ReleasePages();
+    // Memory the lines take now, spare blocks left out.
+    std::size_t BytesInUse() const;
+    void DropForLimit();
+
+    // The pools first: the containers, which give their blocks back to them,
+    // are destroyed before them.
+    TBlockPool textPool_{PageSize};
+    TBlockPool entryPool_{EntryBlockSize};
+    TBlockQueue<Entry> entries_{entryPool_};
+    std::deque<TBlockPool::TBlock> pages_;
     std::deque<TPrefixStyle> styles_;  // style k + 1 is styles_[k]
-    std::deque<std::unique_ptr<char[]>> pages_;
     std::uint64_t pagesBase_ = 0;  // logical offset of pages_[0]
     std::uint64_t end_ = 0;        // logical end of the text
+    std::size_t limit_ = 0;
+    std::size_t margin_ = 0;  // what a drop frees below the limit
+    std::uint64_t dropped_ = 0;
 };
 
 }  // namespace terminal

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/command.h"
 #include "support/pty.h"
 
 namespace {
@@ -59,15 +60,7 @@ int WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
     return -1;
 }
 
-std::string Capture(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
-}
+std::string Capture(const std::string& cmd) { return test_support::CommandOutput(cmd); }
 
 // The few X calls needed, loaded at run time so the test needs no X
 // library or header at build time (the header's macros clash with gtest).

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,50 @@ TEST(receive_path, a_flood_of_errors_from_a_vanished_device_closes_its_port_with
     }
     EXPECT_EQ(notices, (std::vector<std::string>{"Handle of port \"" + name + "\" is no longer valid"}));
     EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<= Frame Err =");
+}
+
+TEST(receive_path, a_chunk_that_fails_inside_a_polling_tick_costs_that_chunk_and_at_most_one_box) {
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    // Rendering fails as it would with the memory gone.
+    bool failing = true;
+    m->RxPanel->Hooks().CheckAntiHang = [&] {
+        if (failing) throw std::bad_alloc();
+    };
+    // The box's own loop goes on: a chunk that fails while it is open is
+    // written as an error line, not shown in a second box.
+    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    bool sent_while_open = false;
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        p.Requests.push_back(r);
+        if (!sent_while_open) {
+            sent_while_open = true;
+            EXPECT_TRUE(p.Send(p.main_dev, "B"));
+        }
+        return vcl::IDOK;
+    };
+    ASSERT_EQ(p.main_dev.Write("A"), 1u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return received == 2; }));
+    ASSERT_TRUE(sent_while_open);
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_EQ(p.messages[0].Text, "Out of memory");
+    EXPECT_EQ(p.messages[0].Flags & 0xF0u, unsigned(vcl::MB_ICONERROR));
+    // Failing again right after the box was answered: a line again, folded.
+    ASSERT_TRUE(p.Send(p.main_dev, "C"));
+    EXPECT_EQ(p.messages.size(), 1u);
+    ASSERT_GE(p.Lines().LineCount(), 2);
+    EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<Out of memory [2]");
+    EXPECT_EQ(p.Lines().LineRecord(p.Last() - 1).Format, terminal::dfERR);
+
+    // Only those chunks' display was lost: the port goes on receiving, every
+    // byte was counted, and the next chunk shows.
+    failing = false;
+    ASSERT_TRUE(p.Send(p.main_dev, "D"));
+    EXPECT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(p.Lines().GetLine(p.Last()), "<44");
+    ASSERT_TRUE(p.ShowReceived());
+    EXPECT_EQ(m->RVLabel->Caption(), "(4, 0)");
 }
 
 }  // namespace

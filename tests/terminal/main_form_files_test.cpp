@@ -269,6 +269,31 @@ TEST(main_form_files, output_to_file_toggles_refuses_internal_format_and_shows_f
     EXPECT_EQ(f.messages.size(), 1u);
 }
 
+TEST(main_form_files, switching_output_off_ends_the_line_that_went_to_the_file) {
+    FilesFixture f;
+    TMain* m = f.main;
+    const std::string txt = f.dir.File("out.txt");
+    f.Answer(txt, 1);
+    f.Click("Outputtofile1");
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    std::string bytes;
+    for (int b = 0; b < 30; ++b) bytes.push_back(static_cast<char>(b));
+    f.Receive(bytes);
+    f.Click("Outputtofile1");
+    ASSERT_FALSE(m->OutputFile.IsOpen());
+    const std::string in_file = ReadFile(txt);
+    EXPECT_NE(in_file.find("1C 1D"), std::string::npos) << in_file;
+
+    // The bytes after it start a line of their own, stamped when they came;
+    // nothing of the file's last line shows again in front of them.
+    const double before = m->CurrentTime();
+    f.Receive("\xAA\xBB");
+    ASSERT_EQ(f.Lines().LineCount(), 1);
+    EXPECT_EQ(f.Lines().GetLine(0), "<AA BB");
+    EXPECT_GE(f.Lines().LineRecord(0).Time, before);
+    EXPECT_EQ(ReadFile(txt), in_file);
+}
+
 TEST(main_form_files, file_commands_on_a_closed_port_say_so_before_asking_for_a_file) {
     FilesFixture f;
     TMain* m = f.main;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <QColor>
@@ -301,6 +302,57 @@ TEST(main_form_receive, list_control_keeps_the_selection_on_the_end_or_where_the
     EXPECT_EQ(f.Lines().LineCount(), 0);
     m->StartNewLine(true);
     EXPECT_EQ(m->lb1->Count(), 1);
+}
+
+TEST(main_form_receive, a_list_at_its_memory_limit_keeps_the_selection_on_its_line_and_says_so_once) {
+    // The limit is read once, when the window is made.
+    setenv("VOSTREL_TEST_LIST_LIMIT_MB", "8", 1);
+    ReceiveFixture f;
+    unsetenv("VOSTREL_TEST_LIST_LIMIT_MB");
+    TMain* m = f.main;
+    const terminal::TLineStore& lines = f.Lines();
+    std::string chunk;
+    for (int i = 0; i < 64 * 1024; ++i) chunk.push_back(static_cast<char>(i * 7));
+    std::uint32_t sent = 0;
+    auto fill_until = [&](auto done) {
+        for (int i = 0; i < 400 && !done(); ++i) {
+            f.Receive(m->cp1, chunk);
+            sent += static_cast<std::uint32_t>(chunk.size());
+        }
+        return f.ShowReceived() && done();
+    };
+    // The user picks a line when the list is half full; it stays picked
+    // while older lines go.
+    ASSERT_TRUE(fill_until([&] { return m->RxPanel->MemoryUsage() > (9u << 19); }));
+    ASSERT_EQ(lines.DroppedLines(), 0u);
+    const int picked = lines.LineCount() - 1000;
+    m->lb1->SetItemIndex(picked);
+    const std::string picked_text = lines.GetLine(picked);
+    ASSERT_TRUE(fill_until([&] { return lines.DroppedLines() > 0; }));
+    const int gone = static_cast<int>(lines.DroppedLines());
+    ASSERT_LT(gone, picked) << "the picked line should still be there";
+    EXPECT_EQ(m->lb1->Count(), lines.LineCount());
+    EXPECT_EQ(m->lb1->ItemIndex(), picked - gone);
+    EXPECT_EQ(lines.GetLine(m->lb1->ItemIndex()), picked_text);
+    EXPECT_LE(m->RxPanel->MemoryUsage(), 8u << 20);
+
+    // Told once, in a notice, however often lines are dropped after.
+    ASSERT_TRUE(fill_until([&] { return lines.DroppedLines() > static_cast<std::uint64_t>(picked); }));
+    EXPECT_EQ(m->lb1->ItemIndex(), -1) << "the picked line is gone";
+    auto notices = f.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(f.NoticeText(notices[0]).substr(0, 55), "The receive list has reached its memory limit of 8 MB (");
+    EXPECT_NE(f.NoticeText(notices[0]).find("oldest received lines are now being dropped"), std::string::npos);
+    // The byte counter counts everything received.
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, sent);
+
+    // Cleared, the list starts over and says so again when full again.
+    m->ClearmClick(nullptr);
+    EXPECT_EQ(m->lb1->Count(), 1);
+    const std::uint64_t before = lines.DroppedLines();
+    ASSERT_TRUE(fill_until([&] { return lines.DroppedLines() > before; }));
+    EXPECT_EQ(f.Notices().size(), 2u);
+    EXPECT_TRUE(f.messages.empty());
 }
 
 // The colour at the right end of a row (past any text) and the rightmost

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 #include <string>
@@ -385,7 +388,9 @@ TEST(receive_panel, bounded_list_never_grows_beyond_the_visible_lines) {
     for (int i = 0; i < 2000; ++i) m.Show(chunk);
     for (int i = 0; i < 20000; ++i) {
         m.Show(chunk);
-        ASSERT_LE(m.Panel.MemoryUsage(), 2 * TLineStore::PageSize + 4096) << i;
+        ASSERT_LE(m.Panel.MemoryUsage(),
+                  3 * TLineStore::PageSize + TLineStore::EntryBlockSize + 4096)
+            << i;
     }
 }
 
@@ -512,18 +517,110 @@ TEST(receive_panel, text_output_file_receives_rendered_text_instead_of_the_list)
     EXPECT_EQ(f.Panel.Lines().LineCount(), static_cast<int>(before.size()));
     EXPECT_EQ(f.Panel.UpdateCount(), 0);
 
-    // Closing the file brings rendering back to the list; a line begun in
-    // the file goes on there with the prefix it was begun with.
+    // Closing the file brings rendering back to the list. The line that was
+    // going to the file ends there (its bytes are in the file already): what
+    // comes next starts a line of its own, and the message line written to
+    // the list meanwhile stays.
     f.Panel.RVPnlTime = tpSeconds;
     f.Show("\x0D");
     f.Panel.SetOutputWriter(nullptr);
     f.Panel.SetListMetrics({1, 10, 104, 1005, 0});
     f.Panel.RVPnlTime = tpMilliseconds;
     f.Show("\x0E");
-    EXPECT_EQ(f.Texts().back(), "10:20:30<0D 0E");
+    Lines after = f.Texts();
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after.back(), "10:20:30.400<0E");
+    EXPECT_EQ(after[after.size() - 2], "10:20<x");
+    EXPECT_EQ(file, "\r10:20<0A\r10:20<0B\r10:20<0C\r\r10:20:30<0D");
+
+    // Opened as the main window opens it (the list cleared) and closed with
+    // nothing written to the list meanwhile: no empty line is left behind.
+    f.Panel.SetOutputWriter([&](std::string_view s) { file += s; });
+    f.Panel.ClearLines();
     f.Panel.StartNewLine(true);
-    f.Show("\x0F");
-    EXPECT_EQ(f.Texts().back(), "10:20:30.400<0F");
+    f.Panel.DataFormat = dfDW;
+    f.Show("\x01\x02\x03");  // a word and a half in the file
+    f.Panel.SetOutputWriter(nullptr);
+    f.Show("\x04\x05");  // the half word does not pair with what follows
+    EXPECT_EQ(f.Texts(), Lines{"10:20:30.400<01284"});
+}
+
+// Resident memory of this process.
+std::size_t ResidentBytes() {
+    long pages = 0, resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST(receive_panel, a_list_at_its_memory_limit_drops_its_oldest_lines_in_blocks_and_tells_once) {
+    PanelFixture f(80);  // 27 HEX tokens a line
+    int told = 0;
+    std::size_t toldLimit = 0;
+    int toldLines = 0;
+    f.Panel.Hooks().OldestLinesDropped = [&](std::size_t limit, int lines) {
+        ++told;
+        toldLimit = limit;
+        toldLines = lines;
+        // Told outside the chunk, with the list's update released.
+        EXPECT_EQ(f.Panel.UpdateCount(), 0);
+    };
+    constexpr std::size_t kLimit = 8u << 20;
+    f.Panel.SetMemoryLimit(kLimit);
+    const std::string chunk = f.Bytes(27 * 75);  // 75 whole lines a chunk
+    std::size_t received = 0;
+    int dropEvents = 0;
+    std::uint64_t dropped = 0;
+    while (received < (10u << 20)) {
+        f.Show(chunk);
+        received += chunk.size();
+        ASSERT_LE(f.Panel.MemoryUsage(), kLimit) << received;
+        if (f.Panel.Lines().DroppedLines() != dropped) ++dropEvents;
+        dropped = f.Panel.Lines().DroppedLines();
+    }
+    const TLineStore& lines = f.Panel.Lines();
+    // Every line is either kept or counted as dropped; whole lines went, the
+    // oldest first, and the newest are all there.
+    EXPECT_EQ(lines.LineCount() + dropped, received / 27);
+    EXPECT_EQ(lines.LineLength(0), 80u);
+    EXPECT_EQ(lines.GetLine(lines.LineCount() - 1).substr(0, 6), "CE CF ");  // byte 27 * 74
+    EXPECT_EQ(lines.GetLine(lines.LineCount() - 2).substr(0, 6), "B3 B4 ");
+    // Drops come in blocks of many lines, not one line per new line.
+    EXPECT_GE(dropEvents, 2);
+    EXPECT_LE(dropEvents, 40);
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(toldLimit, kLimit);
+    EXPECT_GT(toldLines, 1000);
+
+    // Once cleared the list starts over and tells again when full again;
+    // switching "Infinite List" off and on does the same.
+    f.Panel.ClearLines();
+    f.Panel.StartNewLine(true);
+    EXPECT_EQ(lines.DroppedLines(), dropped);  // the count never goes back
+    while (lines.DroppedLines() == dropped) f.Show(chunk);
+    EXPECT_EQ(told, 2);
+    f.Panel.SetInfiniteList(false);
+    f.Panel.SetInfiniteList(true);
+    for (int i = 0; i < 2000; ++i) f.Show(chunk);
+    EXPECT_EQ(told, 3);
+}
+
+TEST(receive_panel, clearing_a_long_capture_gives_its_memory_back_to_the_system) {
+    PanelFixture f(80);
+    f.Panel.DataFormat = dfBIN;      // nine characters a byte
+    f.Panel.RVPnlTime = tpSeconds;  // lines keep their data text alone
+    const std::string chunk = f.Bytes(4096);
+    f.Show(chunk);
+    const std::size_t before = ResidentBytes();
+    for (std::size_t done = 0; done < (16u << 20); done += chunk.size()) f.Show(chunk);
+    const std::size_t full = ResidentBytes();
+    ASSERT_GT(full, before + (128u << 20));
+    f.Panel.ClearLines();
+    f.Panel.StartNewLine(true);
+    EXPECT_LT(ResidentBytes(), before + (16u << 20)) << "before " << (before >> 20) << " MB, full "
+                                                     << (full >> 20) << " MB";
 }
 
 TEST(receive_panel, precise_time_counts_from_the_base_taken_when_switched_on) {
@@ -589,7 +686,8 @@ TEST(receive_panel, line_store_keeps_texts_and_records_through_edits) {
     EXPECT_EQ(s.GetLine(3 + 29999), "line 29999");
     while (s.LineCount() > 5) s.DeleteLine(0);
     EXPECT_EQ(s.GetLine(0), "line 29995");
-    EXPECT_LE(s.MemoryUsage(), 2 * TLineStore::PageSize + 5 * 16);
+    // The text of five lines (a spare page kept) and one block of entries.
+    EXPECT_LE(s.MemoryUsage(), 3 * TLineStore::PageSize + TLineStore::EntryBlockSize);
     s.PutLine(4, std::string(3 * TLineStore::PageSize, 'z'));
     EXPECT_EQ(s.LineLength(4), 3 * TLineStore::PageSize);
     EXPECT_EQ(s.GetLine(3), "line 29998");

@@ -1,0 +1,35 @@
+#include "platform/win/memory.h"
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
+
+namespace win {
+
+bool GlobalMemoryStatusEx(MEMORYSTATUSEX* Status) {
+    if (!Status) return false;
+    struct sysinfo info {};
+    if (sysinfo(&info) != 0) return false;
+    const std::uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    Status->ullTotalPhys = static_cast<std::uint64_t>(info.totalram) * unit;
+    Status->ullAvailPhys = (static_cast<std::uint64_t>(info.freeram) + info.bufferram) * unit;
+    // Without a limit, the user half of the 48-bit address space.
+    Status->ullTotalVirtual = std::uint64_t{1} << 47;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur < Status->ullTotalVirtual)
+        Status->ullTotalVirtual = limit.rlim_cur;
+    return true;
+}
+
+void* VirtualAlloc(std::size_t Size) {
+    if (Size == 0) return nullptr;
+    void* p = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void VirtualFree(void* Address, std::size_t Size) {
+    if (Address) munmap(Address, Size);
+}
+
+}  // namespace win

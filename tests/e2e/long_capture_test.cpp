@@ -1,0 +1,221 @@
+// A long capture as a user makes one: the real program on a virtual X
+// server of its own, a pseudo-terminal flooding its port with more than the
+// receive list may hold (its memory limit lowered for the test), then raw
+// output to a file switched on through the window's own key and dialog.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/command.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+using test_support::CommandOutput;
+
+bool OnPath(const char* tool) { return !CommandOutput(std::string("command -v ") + tool).empty(); }
+
+// A child process, killed and reaped at the end of the test at the latest.
+struct Child {
+    pid_t pid = -1;
+    ~Child() { Stop(); }
+    bool Running() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    void Stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 300 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
+        if (waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+};
+
+// An X server of the test's own: it picks a free display itself.
+struct OwnDisplay {
+    Child server;
+    std::string name;
+    OwnDisplay() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        server.pid = fork();
+        if (server.pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) dup2(null, STDERR_FILENO);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (!number.empty()) name = ":" + number;
+    }
+};
+
+// The visible windows of the display with exactly this name (the tool's own
+// search ignores case, and "VOSTREL" is not "Vostrel").
+std::vector<std::string> Windows(const std::string& display, const std::string& name) {
+    const std::string xdo = "DISPLAY=" + display + " xdotool ";
+    std::istringstream ids(CommandOutput(xdo + "search --onlyvisible --name . 2>/dev/null"));
+    std::vector<std::string> found;
+    for (std::string id; std::getline(ids, id);)
+        if (CommandOutput(xdo + "getwindowname " + id + " 2>/dev/null") == name + "\n") found.push_back(id);
+    return found;
+}
+
+int CountWindows(const std::string& display, const std::string& name) {
+    return static_cast<int>(Windows(display, name).size());
+}
+
+std::string FirstWindow(const std::string& display, const std::string& name) {
+    const std::vector<std::string> found = Windows(display, name);
+    return found.empty() ? std::string() : found.front();
+}
+
+template <class Pred>
+bool WaitUntil(Pred done, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// Whether the process holds the file open (the port, once it is opened).
+bool HoldsOpen(pid_t pid, const std::string& path) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (std::filesystem::read_symlink(e.path(), ec) == path) return true;
+    return false;
+}
+
+long ResidentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(gen());
+    return s;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The program built beside the tests.
+std::string BuiltProgram() {
+    if (const char* v = std::getenv("VOSTREL_BINARY"); v && *v) return v;
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    const std::filesystem::path exe(std::string(path, static_cast<std::size_t>(n)));
+    return (exe.parent_path().parent_path() / "vostrel").string();
+}
+
+TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_raw_file_gets_every_byte) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    const std::string built = BuiltProgram();
+    ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
+    OwnDisplay display;
+    ASSERT_FALSE(display.name.empty()) << "no virtual display could be started";
+
+    // The program in a folder of its own with its settings beside it: the
+    // main port on the pseudo-terminal, HEX.
+    test_support::TempDir dir;
+    const std::string program = dir.File("vostrel");
+    std::filesystem::copy_file(built, program);
+    std::ofstream(dir.File("vostrel.ini"), std::ios::binary)
+        << "[Main]\r\nDataFormat=1\r\nCurrentProfile=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n";
+    test_support::PtyPair device;
+    device.MapAsCom(5);
+    Child app;
+    app.pid = fork();
+    if (app.pid == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(126);
+        setenv("DISPLAY", display.name.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+        setenv("VOSTREL_TEST_LIST_LIMIT_MB", "8", 1);
+        // A sanitized build keeps freed memory for a while: not much of it
+        // here, so that what the program holds shows in its resident size.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":quarantine_size_mb=4").c_str(), 1);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.name, "VOSTREL").empty(); }, 60s))
+        << "the main window did not show";
+    ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(app.pid, device.SlavePath()); }, 30s)) << "the port was not opened";
+
+    // More than the list may hold, twice over: the program takes it all,
+    // stays up, and says once that the oldest lines are being dropped.
+    ASSERT_EQ(device.Write(RandomBytes(6u << 20, 1), 120s), 6u << 20);
+    ASSERT_TRUE(WaitUntil([&] { return CountWindows(display.name, "Vostrel") > 0; }, 30s))
+        << "no notice that the list is full";
+    const long rss_full = ResidentKb(app.pid);
+    ASSERT_EQ(device.Write(RandomBytes(24u << 20, 2), 240s), 24u << 20);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(app.Running());
+    EXPECT_EQ(CountWindows(display.name, "Vostrel"), 1) << "the notice comes once";
+    // The list holds no more than it did when it was full (kept whole, the
+    // last 24 MB would take about 90 MB more).
+    EXPECT_LT(ResidentKb(app.pid), rss_full + 32 * 1024);
+
+    // Raw output switched on as the user does it (Ctrl+F, a name, the
+    // binary type the dialog offers first): every byte sent after it is in
+    // the file.
+    const std::string main_window = FirstWindow(display.name, "VOSTREL");
+    const std::string xdo = "DISPLAY=" + display.name + " xdotool ";
+    CommandOutput(xdo + "windowfocus " + main_window + " key --window " + main_window + " ctrl+f");
+    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.name, "Choose output file name").empty(); }, 20s));
+    const std::string dialog = FirstWindow(display.name, "Choose output file name");
+    const std::string out = dir.File("capture.bin");
+    CommandOutput(xdo + "type --window " + dialog + " '" + out + "'");
+    CommandOutput(xdo + "key --window " + dialog + " Return");
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out); }, 20s)) << "output did not start";
+    const std::string sent = RandomBytes(4u << 20, 3);
+    ASSERT_EQ(device.Write(sent, 120s), sent.size());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(out) >= sent.size(); }, 60s))
+        << std::filesystem::file_size(out) << " of " << sent.size() << " bytes in the file";
+    EXPECT_TRUE(ReadFile(out) == sent) << "the file differs from what was sent";
+    EXPECT_TRUE(app.Running());
+}
+
+}  // namespace
