@@ -427,9 +427,18 @@ void TMain::lblSetsClick(vcl::TComponent*) {
 void TMain::RvGBExit(vcl::TComponent*) {
     // The focus moving on inside the column (from the group to its first
     // control, say) is no leaving it.
-    if (!ColumnFloating() || !RvGB->Visible() || RvGB->ContainsFocus()) return;
+    if (RvGB->ContainsFocus()) return;
+    HideFloatingColumn();
+}
+
+void TMain::HideFloatingColumn() {
+    if (!ColumnFloating() || !RvGB->Visible()) return;
+    // Focus inside the column goes to the transmit box (the list would
+    // take a second Escape as its Clear shortcut).
+    const bool had_focus = RvGB->ContainsFocus();
     UpdateSettingsSummary();
     RvGB->Hide();
+    if (had_focus && TrBCB->CanFocus()) TrBCB->SetFocus();
 }
 
 // ---- Window geometry
@@ -466,7 +475,27 @@ void TMain::RxSplitter1Resize(vcl::TComponent*) {
         ttr1->SetWidth(std::max(0, Timergb->Width() - ttr1->Left() - 4));
     }
     LNumFormat->SetLeft(TrGB->Width() - LNumFormat->Width() - 5);
+    PlaceReceptionSwitch();
     RecalcListMetrics();
+}
+
+void TMain::PlaceReceptionSwitch() {
+    // The switch keeps to the column's bottom while there is room below the
+    // groups stacked from its top; in a window too low for both it sits
+    // right below them, clipped by the column, instead of lying over them.
+    const vcl::TRect inside = RvGB->AlignRect();
+    int stack_bottom = inside.Top;
+    for (int i = 0; i < RvGB->ControlCount(); ++i) {
+        vcl::TControl* c = RvGB->Controls(i);
+        if (c != pnlDRV && c->Visible() && c->Align() == vcl::TAlign::alTop)
+            stack_bottom = std::max(stack_bottom, c->Top() + c->Height());
+    }
+    if (inside.Bottom - pnlDRV->Height() >= stack_bottom) {
+        if (pnlDRV->Align() != vcl::TAlign::alBottom) pnlDRV->SetAlign(vcl::TAlign::alBottom);
+        return;
+    }
+    if (pnlDRV->Align() != vcl::TAlign::alNone) pnlDRV->SetAlign(vcl::TAlign::alNone);
+    pnlDRV->SetBounds(inside.Left, stack_bottom, inside.Width(), pnlDRV->Height());
 }
 
 // ---- Keys the form sees first
@@ -483,8 +512,9 @@ void TMain::FormKeyDown(vcl::TComponent*, std::uint16_t& Key, vcl::TShiftState S
             return;
         case vcl::VK_RETURN:
         case vcl::VK_ESCAPE:
+            // Also (above all) while a control in the column has the focus.
             if (ColumnFloating() && RvGB->Visible()) {
-                RvGBExit(RvGB);
+                HideFloatingColumn();
                 Key = 0;
             }
             return;
@@ -531,6 +561,7 @@ void TMain::HookViewControls() {
     OnResize = [this](vcl::TComponent* s) { FormResize(s); };
     Splitter1->OnMoved = [this](vcl::TComponent* s) { RxSplitter1Resize(s); };
     pnlTR->OnResize = [this](vcl::TComponent* s) { RxSplitter1Resize(s); };
+    RvGB->OnResize = [this](vcl::TComponent*) { PlaceReceptionSwitch(); };
 
     // Transmit timer.
     ttr1->OnChange = [this](vcl::TComponent* s) { ttr1Change(s); };

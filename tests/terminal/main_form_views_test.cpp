@@ -321,6 +321,50 @@ TEST(main_form_views, layouts_move_the_groups_and_switch_captions) {
     EXPECT_TRUE(m->mLayout1->Checked());
 }
 
+TEST(main_form_views, enter_and_escape_hide_the_floating_column_while_a_control_in_it_has_the_focus) {
+    ViewsFixture f;
+    TMain* m = f.main;
+    m->Show();
+    m->SetLayout(3);
+    test_support::Pump(20ms);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        m->lblSets->Click();
+        ASSERT_TRUE(m->RvGB->Visible());
+        m->DTRcb->SetFocus();
+        test_support::Pump(20ms);
+        ASSERT_TRUE(m->RvGB->ContainsFocus());
+        m->lblSets->SetCaption("stale");
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        press.setTimestamp(key);  // each press an event of its own
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+        EXPECT_FALSE(m->RvGB->Visible()) << key;
+        EXPECT_NE(m->lblSets->Caption(), "stale") << "the summary is refreshed";
+        EXPECT_FALSE(m->RvGB->ContainsFocus());
+        EXPECT_EQ(m->lb1->Count(), 1) << "the key reached neither the column nor the list";
+    }
+    m->Hide();
+}
+
+TEST(main_form_views, at_450_by_300_no_control_of_the_column_lies_over_another) {
+    ViewsFixture f;
+    TMain* m = f.main;
+    m->Show();
+    for (int layout : {1, 2}) {
+        m->SetLayout(layout);
+        m->SetBounds(m->Left(), m->Top(), 450, 300);
+        test_support::Pump(20ms);
+        // The reception switch is below the connection group, however low
+        // the column: clipped at its bottom, never over the rows above.
+        EXPECT_GE(m->pnlDRV->Top(), m->nastrp->Top() + m->nastrp->Height()) << layout;
+        // Made high enough again, it goes back to the column's bottom.
+        m->SetBounds(m->Left(), m->Top(), 860, 700);
+        test_support::Pump(20ms);
+        EXPECT_EQ(m->pnlDRV->Top() + m->pnlDRV->Height(), m->RvGB->AlignRect().Bottom) << layout;
+        EXPECT_GE(m->pnlDRV->Top(), m->nastrp->Top() + m->nastrp->Height()) << layout;
+    }
+    m->Hide();
+}
+
 TEST(main_form_views, the_window_keeps_its_least_size) {
     ViewsFixture f;
     TMain* m = f.main;
