@@ -126,6 +126,17 @@ class Program:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+def run_all(peer, count):
+    """Runs count peers, each on a thread of its own; the seconds they took."""
+    threads = [threading.Thread(target=peer, args=(i,)) for i in range(count)]
+    start = time.time()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return time.time() - start
+
+
 def tcp_intake(port, clients, seconds):
     lock = threading.Lock()
     totals = {"connections": 0, "bytes": 0, "failed": 0, "lost": 0}
@@ -156,13 +167,7 @@ def tcp_intake(port, clients, seconds):
                     totals["failed"] += 1
                     totals["lost"] += size
 
-    threads = [threading.Thread(target=client, args=(i,)) for i in range(clients)]
-    start = time.time()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    elapsed = time.time() - start
+    elapsed = run_all(client, clients)
     print("tcp  %3d clients %5.1f s: %7d connections (%6.0f/s), %6.2f MB taken (%5.2f MB/s), "
           "%d failed with %d bytes sent"
           % (clients, elapsed, totals["connections"], totals["connections"] / elapsed, totals["bytes"] / 1e6,
@@ -208,13 +213,7 @@ def udp_intake(port, senders, rate, seconds):
                     pass
         s.close()
 
-    threads = [threading.Thread(target=sender, args=(i,)) for i in range(senders)]
-    start = time.time()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    elapsed = time.time() - start
+    elapsed = run_all(sender, senders)
     # What the system kept is read by the program; wait until it has been.
     deadline = time.time() + 30
     while udp_socket_state(port)[0] != 0 and time.time() < deadline:
