@@ -225,55 +225,6 @@ TEST_F(sockets_on_loopback, udp_datagrams_travel_both_ways_with_sender_address) 
     EXPECT_TRUE(errors.values.empty());
 }
 
-TEST_F(sockets_on_loopback, udp_tells_what_it_could_not_receive_and_no_drop_goes_untold) {
-    TUDPSocket u;
-    Errors errors;
-    u.OnError = errors.Handler();
-    std::vector<std::string> events;  // in the order they came
-    long received = 0, dropped = 0;
-    u.OnReceive = [&](TTCPUDPCustomSocket*, std::uint32_t, std::uint16_t, const void* buf, int size) {
-        events.push_back("data " + std::string(static_cast<const char*>(buf), static_cast<std::size_t>(size)));
-        ++received;
-    };
-    u.OnCut = [&](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, int length, int kept) {
-        events.push_back("cut " + IPToStr(ip) + ":" + std::to_string(port) + " " + std::to_string(length) + " " +
-                         std::to_string(kept));
-    };
-    u.OnDrop = [&](TTCPUDPCustomSocket*, std::uint32_t count) {
-        events.push_back("drop");
-        dropped += count;
-    };
-    u.SetBufSizes(0, 8);  // reads of 8 bytes
-    u.Listen(0);
-    ASSERT_TRUE(u.Opened());
-    Fd peer = PlainUdp();
-    const sockaddr_in to = Loopback(SocketPort(u.Socket()));
-    auto send = [&](const std::string& bytes) {
-        ASSERT_EQ(::sendto(peer.fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                  static_cast<ssize_t>(bytes.size()));
-    };
-
-    // Longer than one read: told, then its first 8 bytes delivered.
-    send("0123456789AB");
-    ASSERT_TRUE(PumpUntil([&] { return received == 1; }));
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], "cut 127.0.0.1:" + std::to_string(LocalPort(peer.fd)) + " 12 8");
-    EXPECT_EQ(events[1], "data 01234567");
-
-    // Two bursts, each far beyond what the receive buffer holds, the second
-    // while the first's drops have just been told: every drop is told, the
-    // later ones together by the timer even though nothing more arrives.
-    long sent = 1;
-    for (int burst = 0; burst < 2; ++burst) {
-        for (int i = 0; i < 2000; ++i, ++sent) send("d");
-        ASSERT_TRUE(PumpUntil([&] { return received + dropped == sent; }))
-            << "burst " << burst << ": received " << received << ", dropped " << dropped << " of " << sent;
-    }
-    EXPECT_GT(dropped, 0);
-    EXPECT_LE(std::count(events.begin(), events.end(), "drop"), 4) << "drops are told together";
-    EXPECT_TRUE(errors.values.empty());
-}
-
 TEST_F(sockets_on_loopback, udp_failures_are_reported_with_their_context) {
     TUDPSocket a, b;
     Errors errors;
