@@ -232,18 +232,19 @@ TEST(message_window, a_due_tick_is_taken_back_and_the_timer_goes_on) {
         ticks += m == win::WM_TIMER;
         return 0;
     }, "due");
-    ASSERT_EQ(win::SetTimer(wnd, 3, 40), 3u);
+    // A long period leaves a busy machine room between the ticks.
+    ASSERT_EQ(win::SetTimer(wnd, 3, 400), 3u);
     EXPECT_FALSE(win::RemoveTimerMessage(wnd, 3));
-    win::Sleep(60);  // overdue: the loop has not run
+    win::Sleep(420);  // overdue: the loop has not run
     EXPECT_TRUE(win::RemoveTimerMessage(wnd, 3));
-    test_support::Pump(10ms);
+    test_support::Pump(30ms);
     EXPECT_EQ(ticks, 0);
-    win::Sleep(40);
+    win::Sleep(400);
     win::ProcessInputMessages();  // the tick now waits as a message
     EXPECT_TRUE(win::RemoveTimerMessage(wnd, 3));
-    test_support::Pump(10ms);
+    test_support::Pump(30ms);
     EXPECT_EQ(ticks, 0);
-    ASSERT_TRUE(PumpUntil([&] { return ticks >= 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 2; }, 3s));
     EXPECT_FALSE(win::RemoveTimerMessage(wnd, 4));
     win::DeallocateHWnd(wnd);
 }
