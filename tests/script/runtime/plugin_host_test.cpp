@@ -391,59 +391,5 @@ procedure OnSend; begin NBSleep(300); end;)"), "");
     EXPECT_GE(ticks, 5);
 }
 
-// One failing event shows one box; its next errors are error lines until it
-// runs without an error, or the plug-in is loaded again.
-TEST(plugin_host, an_events_errors_after_its_box_become_error_lines) {
-    Owner owner;
-    auto host = std::make_unique<TMyScript>(owner.Callback());
-    const std::string source = "procedure OnSend; begin if TD = 'bad' then TD := IntToStr(1 div (Length(TD) - 3)); end;"
-                               "procedure OnReceive; begin RD := IntToStr(1 div (Length(RD) - Length(RD))); end;";
-    ASSERT_EQ(CompileError(*host, source), "");
-    auto send = [&](const std::string& td) {
-        host->SetTD(td);
-        try {
-            host->RunOnSend();
-        } catch (const std::exception& e) {
-            host->ShowException(e);
-        }
-    };
-    auto receive = [&] {
-        try {
-            host->RunOnReceive(true);
-        } catch (const std::exception& e) {
-            host->ShowException(e);
-        }
-    };
-    send("bad");
-    ASSERT_EQ(owner.Shown.size(), 1u);
-    send("bad");
-    EXPECT_EQ(owner.Shown.size(), 1u);
-    ASSERT_EQ(owner.Count(srAddErr), 1);
-    // The line holds the text of the box (which adds a full stop).
-    EXPECT_EQ(owner.Requests.back().second + ".", owner.Shown[0]);
-    // Another event's first error has a box of its own.
-    receive();
-    EXPECT_EQ(owner.Shown.size(), 2u);
-    receive();
-    EXPECT_EQ(owner.Count(srAddErr), 2);
-    send("good");
-    send("bad");
-    EXPECT_EQ(owner.Shown.size(), 3u);
-    host = std::make_unique<TMyScript>(owner.Callback());
-    ASSERT_EQ(CompileError(*host, source), "");
-    receive();
-    EXPECT_EQ(owner.Shown.size(), 4u);
-
-    // While a box is open, any error is a line.
-    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
-        owner.Shown.push_back(r.Text);
-        if (owner.Shown.size() == 5) send("bad");
-        return vcl::IDOK;
-    };
-    send("bad");
-    EXPECT_EQ(owner.Shown.size(), 5u);
-    EXPECT_EQ(owner.Count(srAddErr), 3);
-}
-
 }  // namespace
 }  // namespace script::runtime
