@@ -1,5 +1,5 @@
 // Compiled images damaged in every way run: an input is either an image
-// ("IFPS" first) or, more often, a choice of one of the seed images (the
+// ("VSCR" first) or, more often, a choice of one of the seed images (the
 // plug-ins of the compiler's tests, compiled at start-up) and a list of
 // byte changes to it. An image that loads runs its main block and every
 // procedure within an instruction budget; every run ends finished, stopped
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string image;
-    if (size >= 4 && std::string_view(reinterpret_cast<const char*>(data), 4) == "IFPS") {
+    if (size >= 4 && std::string_view(reinterpret_cast<const char*>(data), 4) == "VSCR") {
         image.assign(reinterpret_cast<const char*>(data), size);
     } else {
         if (Seeds().empty() || size < 2) return 0;

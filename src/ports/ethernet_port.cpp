@@ -403,6 +403,10 @@ void TEthernetPort::SetActive(bool Value) {
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, const void* buf,
                                      int size) { UdpReceive(ip, port, buf, size); };
+            sock->OnDrop = [this](TTCPUDPCustomSocket*, std::uint32_t count) { UdpDrop(count); };
+            sock->OnCut = [this](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, int length, int kept) {
+                UdpCut(ip, port, length, kept);
+            };
             TUDPSocket* raw = sock.get();
             socket_ = std::move(sock);
             if (!Report(fpeInfo, "Start UDP (listen port %d)", {localPort_}) || socket_.get() != raw) return;
@@ -438,6 +442,9 @@ void TEthernetPort::SetActive(bool Value) {
             };
             sock->OnDisconnect = [this](TTCPUDPCustomSocket* sender, TClientRec* client) {
                 ServerDisconnect(static_cast<TTCPServerSocket*>(sender), client);
+            };
+            sock->OnClientError = [this](TTCPUDPCustomSocket* sender, TClientRec* client, std::uint32_t v) {
+                ServerClientError(static_cast<TTCPServerSocket*>(sender), client, v);
             };
             TTCPServerSocket* raw = sock.get();
             socket_ = std::move(sock);
@@ -476,6 +483,28 @@ void TEthernetPort::SocketError(std::uint32_t Value) {
     // already serves keep their connections.
     if (role_ == erTCPServer && Value == kListFullOnAccept && socket_) return;
     Close();
+}
+
+void TEthernetPort::ServerClientError(TTCPServerSocket* Server, const TClientRec* Client, std::uint32_t Value) {
+    // The record goes with the client: what is needed of it is kept first.
+    const std::uint32_t socket = Client->Socket;
+    if (!Report(fpeError, "Error: %s", {SocketErrorText(Value)})) return;
+    if (socket_.get() != Server) return;  // closed meanwhile
+    for (int i = 0; i < Server->ClientCount(); ++i)
+        if (Server->GetClient(i)->Socket == socket) {
+            Server->DisconnectClient(socket);
+            return;
+        }
+}
+
+void TEthernetPort::UdpDrop(std::uint32_t Count) {
+    Report(fpeError, "Error: Receive: %d %s lost, the receive buffer was full",
+           {static_cast<std::int64_t>(Count), Count == 1 ? "datagram" : "datagrams"});
+}
+
+void TEthernetPort::UdpCut(std::uint32_t IP, std::uint16_t Port, int Length, int Kept) {
+    Report(fpeError, "Error: Receive: datagram from %s:%d cut to %d of its %d bytes, %d bytes lost",
+           {IPToStr(IP), Port, Kept, Length, Length - Kept});
 }
 
 void TEthernetPort::UdpReceive(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size) {

@@ -109,6 +109,10 @@ private:
     bool Close();
 
     void SocketError(std::uint32_t Value);
+    // A server client's socket failed: that client goes, the server stays.
+    void ServerClientError(TTCPServerSocket* Server, const TClientRec* Client, std::uint32_t Value);
+    void UdpDrop(std::uint32_t Count);
+    void UdpCut(std::uint32_t IP, std::uint16_t Port, int Length, int Kept);
     void UdpReceive(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size);
     void ClientReceive(const void* Buf, int Size);
     void ClientConnect(TTCPUDPCustomSocket* Sender);

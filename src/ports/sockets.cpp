@@ -131,6 +131,11 @@ sockaddr_in MakeAddress(std::uint32_t ip, std::uint16_t netPort) {
 
 const sockaddr* AsSockaddr(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
 
+// The code in the low word, the step that failed in the high word.
+std::uint32_t ErrorValue(int Code, int Context) {
+    return (static_cast<std::uint32_t>(Code) & 0xFFFFu) | (static_cast<std::uint32_t>(Context) << 16);
+}
+
 // The default events: a message box, as long as the owner has set none.
 void ShowDefaultMessage(const std::string& text, const char* caption);
 
@@ -214,7 +219,7 @@ void TTCPUDPCustomSocket::CreateWindow(const std::string& windowText) {
 }
 
 bool TTCPUDPCustomSocket::DoError(int Code, int Context) {
-    std::uint32_t value = (static_cast<std::uint32_t>(Code) & 0xFFFFu) | (static_cast<std::uint32_t>(Context) << 16);
+    const std::uint32_t value = ErrorValue(Code, Context);
     lastError_ = value;
     if (!OnError) return true;
     auto alive = alive_;
@@ -297,13 +302,9 @@ bool TTCPUDPCustomSocket::SetOption(int option, std::int32_t value, int Context)
     return true;
 }
 
-int TTCPUDPCustomSocket::ReadInto(win::SOCKET s, std::uint32_t* fromIP, std::uint16_t* fromPort) {
-    sockaddr_in from{};
-    int fromLen = sizeof from;
-    int n = win::recvfrom(s, recvBuf_.data(), recvBufSize_, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+int TTCPUDPCustomSocket::ReadInto(win::SOCKET s) {
+    int n = win::recv(s, recvBuf_.data(), recvBufSize_, 0);
     if (n < 0 && win::WSAGetLastError() == win::WSAEWOULDBLOCK) return -2;
-    if (fromIP) *fromIP = from.sin_addr.s_addr;
-    if (fromPort) *fromPort = ntohs(from.sin_port);
     return n;
 }
 
@@ -342,7 +343,10 @@ TUDPSocket::TUDPSocket() {
     };
 }
 
-TUDPSocket::~TUDPSocket() = default;
+TUDPSocket::~TUDPSocket() {
+    // Drops not told yet are told before the socket goes.
+    if (dropsUntold_ != 0) TellDrops();
+}
 
 void TUDPSocket::Listen(std::uint16_t LocalPort) {
     // A second Listen replaces the socket rather than leaking it.
@@ -373,17 +377,52 @@ int TUDPSocket::SendTo(std::uint32_t IP, std::uint16_t Port, const void* Buf, in
     return n;
 }
 
+bool TUDPSocket::NoteDrops(std::uint32_t Count) {
+    dropsUntold_ += Count;
+    if (dropTimer_) return true;  // the timer will tell them with the rest
+    const std::uint32_t since = win::GetTickCount() - dropToldTick_;
+    if (!dropTold_ || since >= DropReportMs) return TellDrops();
+    dropTimer_ = win::SetTimer(Handle(), DropTimerId, DropReportMs - since) != 0;
+    return true;
+}
+
+bool TUDPSocket::TellDrops() {
+    if (dropTimer_) win::KillTimer(Handle(), DropTimerId);
+    dropTimer_ = false;
+    const std::uint32_t count = std::exchange(dropsUntold_, 0);
+    if (count == 0) return true;
+    dropTold_ = true;
+    dropToldTick_ = win::GetTickCount();
+    if (!OnDrop) return true;
+    auto alive = AliveToken();
+    OnDrop(this, count);
+    return *alive;
+}
+
 win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
+    if (msg == win::WM_TIMER && wParam == DropTimerId) {
+        TellDrops();
+        return 0;
+    }
     if (msg != WM_UDPSOCKET) return win::DefWindowProc(Handle(), msg, wParam, lParam);
     // A notification for a socket closed since it was posted is stale.
     if (!opened_ || wParam != socket_ || win::WSAGETSELECTEVENT(lParam) != win::FD_READ) return 0;
-    std::uint32_t ip = 0;
-    std::uint16_t port = 0;
-    int n = ReadInto(socket_, &ip, &port);
-    if (n == -2) return 0;
+    sockaddr_in from{};
+    int fromLen = sizeof from;
+    win::DatagramInfo info;
+    int n = win::RecvDatagram(socket_, RecvBuf(), RecvBufSize(), reinterpret_cast<sockaddr*>(&from), &fromLen, &info);
     if (n < 0) {
-        DoError(win::WSAGetLastError(), secReceive);
+        if (win::WSAGetLastError() != win::WSAEWOULDBLOCK) DoError(win::WSAGetLastError(), secReceive);
         return 0;
+    }
+    // What was lost before this datagram goes first, then what is lost of it.
+    if (info.dropped != 0 && !NoteDrops(info.dropped)) return 0;
+    const std::uint32_t ip = from.sin_addr.s_addr;
+    const std::uint16_t port = ntohs(from.sin_port);
+    if (info.length > n && OnCut) {
+        auto alive = AliveToken();
+        OnCut(this, ip, port, info.length, n);
+        if (!*alive) return 0;
     }
     if (OnReceive) OnReceive(this, ip, port, RecvBuf(), n);
     return 0;
@@ -417,7 +456,7 @@ void TTCPServerSocket::Listen(std::uint16_t LocalPort, std::uint32_t IP) {
     auto alive = AliveToken();
     SetBufSizes(SendBufSize(), RecvBufSize());
     if (!*alive) return;
-    if (win::listen(socket_, 5) != 0) DoSocketError(secListenListen);
+    if (win::listen(socket_, ListenBacklog) != 0) DoSocketError(secListenListen);
 }
 
 std::size_t TTCPServerSocket::LowerBound(std::uint32_t Socket) const {
@@ -465,10 +504,20 @@ int TTCPServerSocket::SendData(std::uint32_t Socket, const void* Buf, int Size) 
     }
     int n = SendOrKeep(Socket, c->pending, static_cast<const char*>(Buf), Size);
     if (n < 0) {
-        DoError(win::WSAGetLastError(), secSendData);
+        ClientError(Socket, win::WSAGetLastError(), secSendData);
         return 0;
     }
     return n;
+}
+
+bool TTCPServerSocket::ClientError(std::uint32_t Socket, int Code, int Context) {
+    Client* c = Find(Socket);
+    if (!c || !OnClientError) return DoError(Code, Context);
+    const std::uint32_t value = ErrorValue(Code, Context);
+    lastError_ = value;
+    auto alive = AliveToken();
+    OnClientError(this, &c->rec, value);
+    return *alive;
 }
 
 void TTCPServerSocket::DisconnectClient(std::uint32_t Socket) { Remove(Socket, true, secDisconnect); }
@@ -480,7 +529,10 @@ bool TTCPServerSocket::Remove(std::uint32_t Socket, bool close, int contextIfUnk
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
     if (close) {
         win::closesocket(Socket);
+        // Its handle is never given out again; what is still queued for it
+        // is dropped until the message posted now comes back.
         closed_.insert(Socket);
+        win::PostMessage(Handle(), WM_TCPCLIENTGONE, Socket, 0);
     }
     if (!OnDisconnect) return true;
     auto alive = AliveToken();
@@ -503,7 +555,6 @@ void TTCPServerSocket::Accept(unsigned errorWord) {
         return;
     }
     lastError_ = errorWord;
-    closed_.erase(static_cast<std::uint32_t>(s));
     auto client = std::make_unique<Client>();
     client->rec.Socket = static_cast<std::uint32_t>(s);
     client->rec.IP = peer.sin_addr.s_addr;
@@ -519,9 +570,9 @@ void TTCPServerSocket::Accept(unsigned errorWord) {
 bool TTCPServerSocket::Read(std::uint32_t Socket) {
     Client* c = Find(Socket);
     if (!c) return DoError(SOCK_ERR_UNKNOWN_SOCKET, secReceive);
-    int n = ReadInto(Socket, nullptr, nullptr);
+    int n = ReadInto(Socket);
     if (n == -2) return true;
-    if (n < 0) return DoError(win::WSAGetLastError(), secReceive);
+    if (n < 0) return ClientError(Socket, win::WSAGetLastError(), secReceive);
     if (!OnReceive) return true;
     auto alive = AliveToken();
     OnReceive(this, &c->rec, RecvBuf(), n);
@@ -533,10 +584,14 @@ bool TTCPServerSocket::Flush(std::uint32_t Socket) {
     if (!c || c->pending.Flush(Socket)) return true;
     // The connection cannot take the rest any more.
     c->pending.Clear();
-    return DoError(win::WSAGetLastError(), secSendData);
+    return ClientError(Socket, win::WSAGetLastError(), secSendData);
 }
 
 win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
+    if (msg == WM_TCPCLIENTGONE) {
+        closed_.erase(static_cast<std::uint32_t>(wParam));
+        return 0;
+    }
     if (msg != WM_TCPSOCKET) return win::DefWindowProc(Handle(), msg, wParam, lParam);
     auto socket = static_cast<std::uint32_t>(wParam);
     unsigned event = win::WSAGETSELECTEVENT(lParam);
@@ -566,7 +621,13 @@ win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
     default:
         break;
     }
-    if (error != 0) DoError(static_cast<int>(error), secMsgProc);
+    // An error word on a client's notification is that client's.
+    if (error != 0) {
+        if (event == win::FD_ACCEPT)
+            DoError(static_cast<int>(error), secMsgProc);
+        else if (Find(socket))
+            ClientError(socket, static_cast<int>(error), secMsgProc);
+    }
     return 0;
 }
 
@@ -656,7 +717,7 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
     unsigned error = win::WSAGETSELECTERROR(lParam);
     switch (event) {
     case win::FD_READ: {
-        int n = ReadInto(socket_, nullptr, nullptr);
+        int n = ReadInto(socket_);
         if (n == -2) break;
         if (n < 0) {
             if (!DoError(win::WSAGetLastError(), secReceive)) return 0;

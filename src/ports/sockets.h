@@ -13,6 +13,12 @@
 // Sending never loses bytes the socket cannot take at once: the rest is kept
 // per connection and sent as soon as the socket has room again, in order;
 // PendingBytes tells how much still waits.
+//
+// A server tells the failure of one client's socket apart from its own
+// (OnClientError), so that its owner can drop that client and go on serving
+// the others. A UDP socket tells what it could not receive: datagrams the
+// system dropped for want of room (OnDrop) and datagrams cut to the receive
+// buffer (OnCut).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -62,6 +68,9 @@ constexpr int WSAHOST_NOT_FOUND = 11001;
 // Messages the sockets post to their hidden windows.
 constexpr win::UINT WM_UDPSOCKET = 1147;
 constexpr win::UINT WM_TCPSOCKET = 1148;
+// A server posts this (wParam: the handle) when it closes a client: once it
+// comes, every notification queued for that client has been seen.
+constexpr win::UINT WM_TCPCLIENTGONE = 1149;
 
 // The connect time-out of the TCP client: a window timer with this id.
 constexpr std::uintptr_t ConnectTimerId = 1148;
@@ -69,6 +78,17 @@ constexpr win::UINT ConnectTimeoutMs = 5000;
 
 // Most clients a server keeps at once.
 constexpr int MaxServerClients = 2048;
+
+// The most connections waiting to be accepted: as many as the system allows
+// (it caps the number). A full queue does not refuse newcomers on Linux: they
+// believe they are connected, and are reset once they send.
+constexpr int ListenBacklog = SOMAXCONN;
+
+// A UDP socket tells datagrams the system dropped at most this often, all
+// those dropped since the last time at once; a window timer (DropTimerId)
+// tells the rest when no more datagrams come.
+constexpr win::UINT DropReportMs = 100;
+constexpr std::uintptr_t DropTimerId = 1147;
 
 // Most bytes kept waiting for one connection; a send beyond it is accepted
 // only in part (the count it returns says how much).
@@ -146,9 +166,9 @@ protected:
     bool SelectSocket(win::UINT msg, long events, int Context);
     void CloseSocket();
 
-    // Reads into the receive buffer; < 0 on failure. A read that finds
-    // nothing (a notification that has become stale) returns -2 silently.
-    int ReadInto(win::SOCKET s, std::uint32_t* fromIP, std::uint16_t* fromPort);
+    // Reads a stream socket into the receive buffer; < 0 on failure. A read
+    // that finds nothing (a notification that has become stale) returns -2.
+    int ReadInto(win::SOCKET s);
     char* RecvBuf() { return recvBuf_.data(); }
 
     // Sends buf on s behind what is already pending there, keeping what the
@@ -190,10 +210,32 @@ public:
     // Sends one datagram; the bytes sent, 0 on failure (reported).
     int SendTo(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size);
 
+    using TDropEvent = std::function<void(TTCPUDPCustomSocket* Sender, std::uint32_t Count)>;
+    using TCutEvent = std::function<void(TTCPUDPCustomSocket* Sender, std::uint32_t IP, std::uint16_t Port,
+                                         int Length, int Kept)>;
+
     TReceiveEvent OnReceive;
+    // Count datagrams dropped by the system since the last call (its receive
+    // buffer was full); comes before the next datagram received, at most once
+    // per DropReportMs.
+    TDropEvent OnDrop;
+    // A datagram of Length bytes from IP:Port did not fit the receive buffer:
+    // only its first Kept bytes come through OnReceive, right after this.
+    TCutEvent OnCut;
 
 protected:
     win::LRESULT WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
+
+private:
+    // Adds drops just seen; tells them now or starts the timer that will.
+    // False when an event freed this object.
+    bool NoteDrops(std::uint32_t Count);
+    bool TellDrops();
+
+    std::uint32_t dropsUntold_ = 0;
+    std::uint32_t dropToldTick_ = 0;
+    bool dropTold_ = false;   // drops were told once (dropToldTick_ holds when)
+    bool dropTimer_ = false;  // the timer runs
 };
 
 // One accepted connection of a server.
@@ -210,6 +252,8 @@ public:
     using TReceiveEvent =
         std::function<void(TTCPUDPCustomSocket* Sender, TClientRec* Client, const void* Buf, int Size)>;
     using TClientEvent = std::function<void(TTCPUDPCustomSocket* Sender, TClientRec* Client)>;
+    using TClientErrorEvent =
+        std::function<void(TTCPUDPCustomSocket* Sender, TClientRec* Client, std::uint32_t Value)>;
 
     TTCPServerSocket();
     // Disconnects every client, last first, each through OnDisconnect.
@@ -233,6 +277,10 @@ public:
     TReceiveEvent OnReceive;
     TClientEvent OnConnect;
     TClientEvent OnDisconnect;
+    // The socket of one client failed (reading, sending, or an error in its
+    // notification); Value as for OnError, which gets it when this is unset.
+    // The client stays listed: the owner decides, and may disconnect it.
+    TClientErrorEvent OnClientError;
 
 protected:
     win::LRESULT WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
@@ -254,9 +302,12 @@ private:
     // its record; closes its socket when close is set. False when the
     // handler freed this object.
     bool Remove(std::uint32_t Socket, bool close, int contextIfUnknown);
+    // Reports a failure of the client's socket through OnClientError (or
+    // OnError); false when the handler freed this object.
+    bool ClientError(std::uint32_t Socket, int Code, int Context);
 
     std::vector<std::unique_ptr<Client>> clients_;
-    // Handles of clients closed here and not yet handed out again.
+    // Clients closed here whose queued notifications may still come.
     std::unordered_set<std::uint32_t> closed_;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "graph/graph_form.h"
 #include "platform/rtl/format.h"
@@ -186,6 +187,16 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
 
 void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
     SyncReceivePanelOptions();
+    // A message line is shown with the next frame, as data is: lines that
+    // come in quick turns with data (a new UDP sender each datagram) must not
+    // repaint the list once each.
+    const bool held = HoldReceiveView();
+    const bool holding = std::exchange(HoldingChunk, HoldingChunk || held);
+    struct Restore {
+        bool& flag;
+        bool value;
+        ~Restore() { flag = value; }
+    } restore{HoldingChunk, holding};
     RxPanel->AddTextLine(Text, Dir, Time, Format);
 }
 

@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/vcl/forms.h"
@@ -28,8 +32,6 @@
 namespace {
 
 using terminal::TMain;
-
-constexpr std::uint16_t kListenPort = 40000;
 
 // A UDP socket on 127.0.0.1 playing the far side.
 struct Peer {
@@ -51,6 +53,12 @@ struct Peer {
         return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
     }
 };
+
+// The local port of the open Ethernet port's socket.
+std::uint16_t PortOf(TMain* m) {
+    const auto* port = static_cast<ports::TEthernetPort*>(m->ForeignPort.get());
+    return port && port->Transport() ? test_support::SocketPort(port->Transport()->Socket()) : 0;
+}
 
 struct EthernetWindow : test_support::MainWindow {
     std::vector<std::string>& messages = Messages;
@@ -81,23 +89,25 @@ TEST(ethernet_port_e2e, a_datagram_from_a_peer_reaches_the_panel_and_a_reply_goe
     ASSERT_TRUE(m->ForeignPort);
     auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
     EXPECT_EQ(frame->Parent(), m->pnlForPPrms);
-    frame->edLocalPort->SetText(std::to_string(kListenPort));
+    frame->edLocalPort->SetText("0");  // a port of the system's choice
     frame->edDstIp->SetText("0.0.0.0");  // no destination: replies go to the last sender
     m->mShowWrites->SetChecked(true);
 
     m->sbPort->Click();
     ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
     EXPECT_FALSE(m->sbPort->Down());
-    EXPECT_TRUE(w.Has("Start UDP (listen port 40000)"));
+    EXPECT_TRUE(w.Has("Start UDP (listen port 0)"));
+    const std::uint16_t listen = PortOf(m);
+    ASSERT_NE(listen, 0);
 
     Peer peer;
-    peer.SendTo(kListenPort, "xyz");
+    peer.SendTo(listen, "xyz");
     ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("78 79 7A"); }));
     EXPECT_TRUE(w.Has("UDP data from 127.0.0.1:" + std::to_string(peer.Port()) + ":"));
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 3u);
 
     // A second datagram from the same sender brings no second information line.
-    peer.SendTo(kListenPort, "!");
+    peer.SendTo(listen, "!");
     ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 4u; }));
     int info_lines = 0;
     for (const std::string& line : w.Lines())
@@ -206,6 +216,18 @@ ports::TfrmForPEth* StartServer(EthernetWindow& w, std::uint16_t port) {
     w.m->sbPort->Click();
     EXPECT_TRUE(w.m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
     return w.m->ForeignPort->Active() ? frame : nullptr;
+}
+
+// Selects the Ethernet port as a UDP endpoint on a port of the system's
+// choice and opens it; that port, 0 (with the failure recorded) when it did
+// not open.
+std::uint16_t StartUdp(EthernetWindow& w) {
+    ports::TfrmForPEth* frame = ChooseEthernet(w.m, ports::erUDP);
+    if (!frame) return 0;
+    frame->edLocalPort->SetText("0");
+    w.m->sbPort->Click();
+    EXPECT_TRUE(w.m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+    return w.m->ForeignPort->Active() ? PortOf(w.m) : 0;
 }
 
 // How many panel lines hold the text, and the last one that does (-1: none).
@@ -444,6 +466,18 @@ TEST(ethernet_port_e2e, peers_that_reset_the_connection_are_reported_without_har
     EXPECT_EQ(test_support::OpenDescriptors(), fds_before + 1);  // the far listener
 }
 
+// How often the token stands in the panel's data lines.
+long CountShown(const EthernetWindow& w, const std::string& token) {
+    long shown = 0;
+    const terminal::TLineStore& store = w.m->RxPanel->Lines();
+    for (int i = 0; i < store.LineCount(); ++i) {
+        const terminal::TDataFormat format = store.LineRecord(i).Format;
+        if (format == terminal::dfMSG || format == terminal::dfERR) continue;
+        for (const std::string& t : Tokens(store.LineData(i))) shown += t == token ? 1 : 0;
+    }
+    return shown;
+}
+
 // The kernel's count of datagrams it dropped at a UDP socket bound to the
 // port (any local address), from /proc/net/udp; -1 when not found.
 long UdpDrops(std::uint16_t port) {
@@ -506,13 +540,7 @@ TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_ker
     EXPECT_EQ(m->RVLabel->Caption(), "(" + std::to_string(count) + ", 0)");
 
     // Every byte counted is on the panel, one "55" each.
-    long shown = 0;
-    const terminal::TLineStore& store = m->RxPanel->Lines();
-    for (int i = 0; i < store.LineCount(); ++i) {
-        if (store.LineRecord(i).Format == terminal::dfMSG) continue;
-        for (const std::string& t : Tokens(store.LineData(i))) shown += t == "55" ? 1 : 0;
-    }
-    EXPECT_EQ(shown, static_cast<long>(count));
+    EXPECT_EQ(CountShown(w, "55"), static_cast<long>(count));
 
     m->sbPort->Click();
     EXPECT_FALSE(m->ForeignPort->Active());
@@ -585,6 +613,268 @@ TEST(ethernet_port_e2e, a_fast_tcp_stream_from_a_client_arrives_whole) {
     EXPECT_EQ(received, kBytes);
     EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 0u);
     EXPECT_EQ(CountLines(w, "RV data from"), 0);
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// ---- Many peers at once ----
+
+// Follows what the port tells the window about server clients: for each
+// connection, by its peer port and in order, the bytes delivered between its
+// acceptance and its departure.
+struct ClientLedger {
+    explicit ClientLedger(ports::TForeignPort& Port) : port(Port), forward(Port.OnEvent) {
+        port.OnEvent = [this](int Code, const std::string& Text, std::string& Reply) {
+            Note(Code, Text);
+            forward(Code, Text, Reply);
+        };
+    }
+    ~ClientLedger() { port.OnEvent = forward; }
+    ClientLedger(const ClientLedger&) = delete;
+    ClientLedger& operator=(const ClientLedger&) = delete;
+
+    void Note(int Code, const std::string& Text) {
+        unsigned peer = 0;
+        int index = 0, count = 0;
+        if (Code == ports::fpeInfo &&
+            std::sscanf(Text.c_str(), "Connect from 127.0.0.1:%u (Idx=%d)", &peer, &index) == 2) {
+            open[index] = {static_cast<std::uint16_t>(peer), 0};
+        } else if (Code == ports::fpeInfo &&
+                   std::sscanf(Text.c_str(), "Disconnect CliIdx=%d (cnt=%d)", &index, &count) == 2) {
+            const auto it = open.find(index);
+            if (it == open.end()) return;
+            done[it->second.first].push_back(it->second.second);
+            open.erase(it);
+        } else if (Code == ports::fpeData && !Text.empty()) {
+            open[static_cast<unsigned char>(Text[0])].second += Text.size() - 1;
+        }
+    }
+
+    ports::TForeignPort& port;
+    ports::TForeignPortEvent forward;
+    std::map<int, std::pair<std::uint16_t, std::size_t>> open;  // by client index: peer port, bytes so far
+    std::map<std::uint16_t, std::vector<std::size_t>> done;     // by peer port: bytes of each connection
+};
+
+// One connection of a far client: its port, when it began among all, the
+// bytes it sent, and the errno it failed with (0: it ended in order).
+struct Visit {
+    std::uint16_t port = 0;
+    long order = 0;
+    std::size_t sent = 0;
+    int error = 0;
+};
+
+// A far client that, until the time is up, connects, sends 0 to 20,000
+// bytes, closes its sending side and reads until the server has closed,
+// again and again. Plain blocking calls: it runs on a thread of its own.
+std::vector<Visit> Visitor(std::uint16_t port, unsigned seed, std::chrono::steady_clock::time_point until,
+                           std::atomic<long>& order) {
+    std::vector<Visit> visits;
+    std::minstd_rand random(seed);
+    const std::string bytes(20000, 'v');
+    char sink[512];
+    while (std::chrono::steady_clock::now() < until) {
+        Visit v;
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in to = test_support::LoopbackAddress(port);
+        v.order = order++;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) v.error = errno;
+        v.port = test_support::BoundPort(fd);
+        const std::size_t size = random() % (bytes.size() + 1);
+        while (v.error == 0 && v.sent < size) {
+            const ssize_t n = ::send(fd, bytes.data(), size - v.sent, MSG_NOSIGNAL);
+            if (n <= 0) v.error = errno;
+            if (n > 0) v.sent += static_cast<std::size_t>(n);
+        }
+        if (v.error == 0 && ::shutdown(fd, SHUT_WR) != 0) v.error = errno;
+        for (ssize_t n = 1; v.error == 0 && n != 0;) {
+            n = ::recv(fd, sink, sizeof sink, 0);
+            if (n < 0) v.error = errno;
+        }
+        ::close(fd);
+        visits.push_back(v);
+    }
+    return visits;
+}
+
+TEST(ethernet_port_e2e, a_server_under_many_clients_gets_every_byte_of_each_and_resets_none) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ASSERT_TRUE(StartServer(w, 0));
+    const std::uint16_t port = PortOf(m);
+    ASSERT_NE(port, 0);
+    ClientLedger ledger(*m->ForeignPort);
+
+    // Fifty clients coming and going for a few seconds, many of them at once.
+    constexpr int kClients = 50;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    std::atomic<long> order{0};
+    std::atomic<int> finished{0};
+    std::vector<std::vector<Visit>> visits(kClients);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            visits[static_cast<std::size_t>(c)] = Visitor(port, static_cast<unsigned>(c + 1), until, order);
+            ++finished;
+        });
+    while (finished < kClients) win::ProcessMessages();
+    for (std::thread& t : clients) t.join();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return ledger.open.empty(); }));
+
+    // Every connection ended in order, and the window got exactly its bytes.
+    std::map<std::uint16_t, std::vector<Visit>> byPort;  // a port may serve again later
+    std::size_t total = 0, count = 0, failed = 0;
+    for (const std::vector<Visit>& list : visits)
+        for (const Visit& v : list) {
+            byPort[v.port].push_back(v);
+            total += v.sent;
+            ++count;
+            failed += v.error != 0 ? 1 : 0;
+        }
+    EXPECT_EQ(failed, 0u) << "of " << count << " connections";
+    std::size_t wrong = 0;
+    for (auto& [peer, list] : byPort) {
+        std::sort(list.begin(), list.end(), [](const Visit& a, const Visit& b) { return a.order < b.order; });
+        std::vector<std::size_t> sent;
+        for (const Visit& v : list) sent.push_back(v.sent);
+        wrong += ledger.done[peer] != sent ? 1 : 0;
+    }
+    EXPECT_EQ(wrong, 0u) << "ports whose connections' byte counts differ, of " << byPort.size();
+    EXPECT_GT(count, static_cast<std::size_t>(kClients));
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount + m->PortSlots[terminal::PortSlot2].RxCount, total);
+    EXPECT_TRUE(m->ForeignPort->Active());
+    EXPECT_EQ(CountLines(w, "Error:"), 0);
+    EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(ethernet_port_e2e, a_server_client_that_fails_goes_alone_and_the_server_serves_on) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ports::TfrmForPEth* frame = StartServer(w, 0);
+    ASSERT_TRUE(frame);
+    const std::uint16_t port = PortOf(m);
+    m->TRFormat = terminal::trfDec;
+    TcpPeer one(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=1)"); }));
+    TcpPeer two(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=2)"); }));
+
+    // The current client resets; the next line sent to it fails: its error
+    // is shown and it alone is dropped.
+    one.Reset();
+    Transmit(m, "49");
+    const int failed_at = LastLineWith(w, "Error: SendData: Connection reset by peer");
+    ASSERT_GE(failed_at, 0);
+    EXPECT_EQ(m->RxPanel->Lines().LineRecord(failed_at).Format, terminal::dfERR);
+    EXPECT_GT(LastLineWith(w, "Disconnect CliIdx=1 (cnt=1)"), failed_at);
+    EXPECT_TRUE(m->ForeignPort->Active());
+    EXPECT_FALSE(m->sbPort->Down());
+    EXPECT_EQ(frame->lblCCInfo->Caption(), "Clients: 1");
+    two.Send("k");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlot2].RxCount == 1u; }));
+    TcpPeer three(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] {
+        return w.Has("Connect from 127.0.0.1:" + std::to_string(three.Port()) + " (Idx=1)");
+    }));
+
+    // The transmit timer sends to client 2 while it resets: whichever notices
+    // first, the send or the reading side, client 2 alone goes.
+    frame->edCurCliIdx->SetText("2");
+    m->TrBCB->SetText("50");
+    m->TrBCBChange(m->TrBCB);
+    m->TmrEnCB->SetChecked(true);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !two.Receive().empty(); }));
+    two.Reset();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Disconnect CliIdx=2 (cnt=1)"); }));
+    test_support::Pump(std::chrono::milliseconds(300));  // the timer goes on ticking
+    m->TmrEnCB->SetChecked(false);
+    EXPECT_TRUE(m->ForeignPort->Active());
+    three.Send("z");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 1u; }));
+    TcpPeer four(port);
+    ASSERT_TRUE(test_support::PumpUntil([&] {
+        return w.Has("Connect from 127.0.0.1:" + std::to_string(four.Port()) + " (Idx=2)");
+    }));
+    EXPECT_EQ(CountLines(w, "Close Socket"), 0);
+    EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(ethernet_port_e2e, udp_from_senders_in_turn_is_shown_whole_and_the_list_follows_once_a_frame) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const std::uint16_t port = StartUdp(w);
+    ASSERT_NE(port, 0);
+
+    // Each datagram comes from another sender than the one before, so each
+    // brings a message line as well as its data.
+    constexpr int kDatagrams = 400;
+    std::vector<Peer> senders(4);
+    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    int list_changes = 0;
+    int shown = m->lb1->Count();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kDatagrams; ++i) {
+        senders[static_cast<std::size_t>(i) % senders.size()].SendTo(port, "S");
+        while (static_cast<int>(received) <= i) {
+            win::ProcessMessages();
+            list_changes += m->lb1->Count() != shown ? 1 : 0;
+            shown = m->lb1->Count();
+        }
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(w.ShowReceived());
+    EXPECT_EQ(CountLines(w, "UDP data from 127.0.0.1:"), kDatagrams);
+    EXPECT_EQ(CountShown(w, "53"), kDatagrams);
+    EXPECT_EQ(m->lb1->Count(), m->RxPanel->Lines().LineCount());
+    // The list control follows the lines once a frame, not once a line.
+    const auto frames = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / TMain::kReceiveFrameMs;
+    EXPECT_LE(list_changes, frames + 2) << "in " << kDatagrams << " datagrams";
+}
+
+TEST(ethernet_port_e2e, udp_loss_the_program_cannot_avoid_is_told_in_error_lines) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const std::uint16_t port = StartUdp(w);
+    ASSERT_NE(port, 0);
+    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    Peer peer;
+
+    // A datagram longer than one read: its first 32,768 bytes come through,
+    // and an error line says how many did not.
+    peer.SendTo(port, std::string(40000, 'L'));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return received == 32768u; }));
+    const std::string cut = "Error: Receive: datagram from 127.0.0.1:" + std::to_string(peer.Port()) +
+                            " cut to 32768 of its 40000 bytes, 7232 bytes lost";
+    const int cut_at = LastLineWith(w, cut);
+    ASSERT_GE(cut_at, 0);
+    EXPECT_EQ(m->RxPanel->Lines().LineRecord(cut_at).Format, terminal::dfERR);
+
+    // Two bursts far beyond what the receive buffer holds, sent while the
+    // window is not reading, the second as soon as the first's drops are
+    // told: every drop is told (the later ones together, a moment after),
+    // and with what came through makes up everything sent.
+    auto told = [&] {
+        long n = 0;
+        for (const std::string& line : w.Lines()) {
+            long count = 0;
+            if (std::sscanf(line.c_str(), "Error: Receive: %ld datagram", &count) == 1) n += count;
+        }
+        return n;
+    };
+    const sockaddr_in to = test_support::LoopbackAddress(port);
+    long sent = 0;
+    for (int burst = 0; burst < 2; ++burst) {
+        for (int i = 0; i < 3000; ++i, ++sent)
+            ASSERT_EQ(::sendto(peer.fd, "D", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
+        if (burst == 0) {
+            ASSERT_TRUE(test_support::PumpUntil([&] { return told() > 0; }));
+        }
+    }
+    ASSERT_TRUE(test_support::PumpUntil([&] { return static_cast<long>(received) - 32768 + told() == sent; }))
+        << "received " << received - 32768 << ", told lost " << told() << " of " << sent;
+    EXPECT_GT(told(), 0);
+    EXPECT_EQ(told(), UdpDrops(port));
+    EXPECT_TRUE(m->ForeignPort->Active());
     EXPECT_TRUE(w.messages.empty());
 }
 

@@ -156,7 +156,7 @@ protected:
         return port;
     }
     static std::uint16_t TransportPort(const TEthernetPort& port) {
-        return BoundPort(static_cast<int>(port.Transport()->Socket()));
+        return test_support::SocketPort(port.Transport()->Socket());
     }
 
     Owner owner;

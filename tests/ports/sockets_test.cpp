@@ -35,6 +35,7 @@ bool PumpUntil(const std::function<bool()>& done, int boundMs = 10000) {
 void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
 std::uint16_t LocalPort(int fd) { return test_support::BoundPort(fd); }
+using test_support::SocketPort;
 
 sockaddr_in Loopback(std::uint16_t port) { return test_support::LoopbackAddress(port); }
 
@@ -128,7 +129,7 @@ struct Server {
             received[c->Socket].append(static_cast<const char*>(buf), static_cast<std::size_t>(size));
         };
         sock.Listen(0, kLoopback);
-        port = LocalPort(static_cast<int>(sock.Socket()));
+        port = SocketPort(sock.Socket());
     }
     Errors errors;
     std::vector<TClientRec> connected;
@@ -195,8 +196,8 @@ TEST_F(sockets_on_loopback, udp_datagrams_travel_both_ways_with_sender_address) 
     b.Listen(0);
     ASSERT_TRUE(a.Opened() && b.Opened());
     EXPECT_EQ(win::GetWindowText(a.Handle()), "UDPSocketUtil");
-    auto portA = LocalPort(static_cast<int>(a.Socket()));
-    auto portB = LocalPort(static_cast<int>(b.Socket()));
+    auto portA = SocketPort(a.Socket());
+    auto portB = SocketPort(b.Socket());
 
     EXPECT_EQ(a.SendTo(kLoopback, portB, "ping", 4), 4);
     EXPECT_EQ(a.SendTo(kLoopback, portB, "", 0), 0) << "an empty datagram is a datagram";
@@ -237,7 +238,7 @@ TEST_F(sockets_on_loopback, udp_failures_are_reported_with_their_context) {
     EXPECT_EQ(a.SendTo(0xFFFFFFFFu, 9, "x", 1), 0);
     EXPECT_EQ(errors.values.back(), Value(11001, 2));
 
-    b.Listen(LocalPort(static_cast<int>(a.Socket())));
+    b.Listen(SocketPort(a.Socket()));
     EXPECT_EQ(errors.values.back(), Value(10048, 8)) << "the port is taken";
     EXPECT_FALSE(b.Opened());
     EXPECT_EQ(b.Socket(), win::INVALID_SOCKET) << "a failed bind closes the socket";
@@ -258,17 +259,17 @@ TEST_F(sockets_on_loopback, unassigned_events_show_a_message_box) {
         EXPECT_EQ(shown[0].Text, "Error: \rSendData: Socket not bound");
         b.Listen(0);
         a.Listen(0);
-        EXPECT_EQ(a.SendTo(kLoopback, LocalPort(static_cast<int>(b.Socket())), "four", 4), 4);
+        EXPECT_EQ(a.SendTo(kLoopback, SocketPort(b.Socket()), "four", 4), 4);
         ASSERT_TRUE(PumpUntil([&] { return shown.size() == 2; }));
         EXPECT_EQ(shown[1].Caption, "Easy_UDP");
         EXPECT_EQ(shown[1].Text, "Data Received\rOnReiceive not Assigned\rHost: 127.0.0.1\rPort: " +
-                                     std::to_string(LocalPort(static_cast<int>(a.Socket()))) + "\rSize: 4");
+                                     std::to_string(SocketPort(a.Socket())) + "\rSize: 4");
     }
     {
         TTCPServerSocket server;
         server.Listen(0, kLoopback);
         TTCPClientSocket client;
-        client.Connect(kLoopback, LocalPort(static_cast<int>(server.Socket())), 0, 0);
+        client.Connect(kLoopback, SocketPort(server.Socket()), 0, 0);
         ASSERT_TRUE(PumpUntil([&] { return client.Connected() && server.ClientCount() == 1; }));
         EXPECT_EQ(client.SendData("abc", 3), 3);
         ASSERT_TRUE(PumpUntil([&] { return shown.size() == 3; }));
@@ -330,16 +331,15 @@ TEST_F(sockets_on_loopback, server_lists_clients_by_handle_and_reports_their_lif
     EXPECT_EQ(server.sock.ClientCount(), 2);
     EXPECT_EQ(server.sock.LastError(), 0u) << "a graceful close";
 
-    // Closing a client from this side.
+    // Closing a client from this side, with notifications on their way for
+    // it: they are dropped quietly.
     std::uint32_t firstListed = server.sock.GetClient(0)->Socket;
+    for (unsigned event : {win::FD_READ, win::FD_CLOSE, win::FD_WRITE})
+        win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, firstListed, win::WSAMAKESELECTREPLY(event, 0));
     server.sock.DisconnectClient(firstListed);
     ASSERT_EQ(server.disconnected.size(), 2u);
     EXPECT_EQ(server.disconnected[1].Socket, firstListed);
     EXPECT_EQ(server.sock.ClientCount(), 1);
-
-    // Notifications that were on their way for it are dropped quietly.
-    for (unsigned event : {win::FD_READ, win::FD_CLOSE, win::FD_WRITE})
-        win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, firstListed, win::WSAMAKESELECTREPLY(event, 0));
     Settle();
     EXPECT_TRUE(server.errors.values.empty());
     EXPECT_EQ(server.disconnected.size(), 2u);
@@ -512,7 +512,7 @@ TEST_F(sockets_on_loopback, an_event_may_free_its_socket) {
         udp->OnReceive = [&](TTCPUDPCustomSocket*, std::uint32_t, std::uint16_t, const void*, int) { udp.reset(); };
         udp->Listen(0);
         Fd peer = PlainUdp();
-        sockaddr_in to = Loopback(LocalPort(static_cast<int>(udp->Socket())));
+        sockaddr_in to = Loopback(SocketPort(udp->Socket()));
         ::sendto(peer.fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         ASSERT_TRUE(PumpUntil([&] { return !udp; }));
     }
@@ -521,7 +521,7 @@ TEST_F(sockets_on_loopback, an_event_may_free_its_socket) {
         server->OnReceive = [&](TTCPUDPCustomSocket*, TClientRec*, const void*, int) { server.reset(); };
         server->OnDisconnect = [](TTCPUDPCustomSocket*, TClientRec*) {};
         server->Listen(0, kLoopback);
-        Fd peer = PlainConnect(LocalPort(static_cast<int>(server->Socket())));
+        Fd peer = PlainConnect(SocketPort(server->Socket()));
         ::send(peer.fd, "x", 1, 0);
         ASSERT_TRUE(PumpUntil([&] { return !server; }));
     }
@@ -532,7 +532,7 @@ TEST_F(sockets_on_loopback, an_event_may_free_its_socket) {
             server.reset();
         };
         server->Listen(0, kLoopback);
-        Fd peer = PlainConnect(LocalPort(static_cast<int>(server->Socket())));
+        Fd peer = PlainConnect(SocketPort(server->Socket()));
         ASSERT_TRUE(PumpUntil([&] { return server->ClientCount() == 1; }));
         peer = Fd();
         ASSERT_TRUE(PumpUntil([&] { return !server; }));

@@ -21,6 +21,13 @@ std::uint16_t BoundPort(int fd) {
     return ntohs(a.sin_port);
 }
 
+std::uint16_t SocketPort(win::SOCKET s) {
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (win::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
+
 int OpenDescriptors() {
     int n = 0;
     DIR* d = ::opendir("/proc/self/fd");

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/win/winsock.h"
+
 namespace test_support {
 
 // 127.0.0.1 at the given port (host order).
 sockaddr_in LoopbackAddress(std::uint16_t port);
 // The local port a socket is bound to (host order); 0 when unknown.
 std::uint16_t BoundPort(int fd);
+// The same for a socket of the WinSock layer (its handles are no descriptors).
+std::uint16_t SocketPort(win::SOCKET s);
 // Descriptors this process has open, to show that nothing leaked.
 int OpenDescriptors();
 

@@ -144,6 +144,7 @@ TEST(main_form_analysis, time_gap_search_asks_for_the_interval_and_goes_on_from_
     f.main->lb1->SetItemIndex(-1);
     for (double at : {0.0, 100.0, 1600.0, 1700.0, 1750.0, 4000.0})
         f.main->AddTextLine("tick", 1, t0 + at * ms, terminal::dfMSG);
+    ASSERT_TRUE(f.ShowReceived());  // lines added in a burst reach the list with the next frame
     f.main->lb1->SetItemIndex(-1);
 
     f.answers = {"1000"};

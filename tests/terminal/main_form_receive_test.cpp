@@ -284,12 +284,15 @@ TEST(main_form_receive, list_control_keeps_the_selection_on_the_end_or_where_the
     TMain* m = f.main;
     m->Infinitem->SetChecked(true);
     for (int i = 0; i < 50; ++i) m->AddTextLine("message " + std::to_string(i), 0, 0, terminal::dfMSG);
+    // Lines added in a burst reach the list control with the next frame.
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->lb1->Count(), 51);
     EXPECT_EQ(m->lb1->ItemIndex(), 50);
     EXPECT_EQ(f.Lines().LineRecord(7).Format, terminal::dfMSG);
     // A line chosen by the user stays chosen as the list grows.
     m->lb1->SetItemIndex(3);
     m->AddTextLine("more", 0, 0, terminal::dfMSG);
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->lb1->Count(), 52);
     EXPECT_EQ(m->lb1->ItemIndex(), 3);
     // The repaint lock holds only while a chunk is rendered.

@@ -79,9 +79,11 @@ TEST(main_form_screen, the_receive_panel_on_screen_follows_every_change_of_lines
     EXPECT_FALSE(f.RowInked(0));
     EXPECT_FALSE(f.RowInked(1));
 
-    // A message line (as the Ethernet port reports one) shows at once.
+    // A message line (as the Ethernet port reports one) shows with the next
+    // frame, as data does.
     std::string reply;
     m->ForeignPortEvent(ports::fpeInfo, "Start UDP (listen port 5000)", reply);
+    ASSERT_TRUE(f.ShowReceived());
     EXPECT_TRUE(f.RowInked(0));
     EXPECT_EQ(f.RowBackground(0), ScreenFixture::kMessageGreen);
 

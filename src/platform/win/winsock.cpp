@@ -1,16 +1,19 @@
 #include "platform/win/winsock.h"
 
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace win {
 namespace {
@@ -25,8 +28,74 @@ int Fail(int wsaError) {
 
 int FailFromErrno() { return Fail(WinSockErrorFromErrno(errno)); }
 
-// The descriptor of a handle, or -1 for a handle that cannot be one.
-int Fd(SOCKET s) { return s <= static_cast<SOCKET>(INT_MAX) ? static_cast<int>(s) : -1; }
+// Socket handles are numbers of the layer's own, as WinSock's are, and one
+// is never given out twice: a notification still queued for a closed socket
+// names a handle that nothing else will ever have. Descriptor numbers would
+// not do, since the system hands a closed one out again at once (often to
+// the very next connection accepted). Handles stay below 2^32, as the
+// socket classes keep them in 32 bits.
+struct SocketEntry {
+    int fd = -1;
+    std::uint32_t drops = 0;  // the system's drop count at the last datagram read
+};
+
+struct HandleTable {
+    std::mutex lock;
+    std::unordered_map<SOCKET, SocketEntry> entries;
+    SOCKET next = kFirstHandle;
+
+    static constexpr SOCKET kFirstHandle = 0x100;
+    static constexpr SOCKET kLastHandle = 0xFFFFFF00;
+};
+
+HandleTable& Handles() {
+    static HandleTable table;
+    return table;
+}
+
+SOCKET NewHandle(int fd) {
+    auto& t = Handles();
+    std::lock_guard guard(t.lock);
+    // Multiples of 4, as WinSock's; after some billion sockets the numbers
+    // start again, past the ones still open.
+    SOCKET s = t.next;
+    do {
+        s = s >= HandleTable::kLastHandle ? HandleTable::kFirstHandle : s + 4;
+    } while (t.entries.count(s) != 0);
+    t.next = s;
+    t.entries[s].fd = fd;
+    return s;
+}
+
+// The descriptor of a handle, or -1 for a handle that is not an open socket.
+int Fd(SOCKET s) {
+    auto& t = Handles();
+    std::lock_guard guard(t.lock);
+    auto it = t.entries.find(s);
+    return it == t.entries.end() ? -1 : it->second.fd;
+}
+
+// Forgets the handle; its descriptor, or -1 when there was none.
+int TakeFd(SOCKET s) {
+    auto& t = Handles();
+    std::lock_guard guard(t.lock);
+    auto it = t.entries.find(s);
+    if (it == t.entries.end()) return -1;
+    int fd = it->second.fd;
+    t.entries.erase(it);
+    return fd;
+}
+
+// The drops counted since the previous call for this handle.
+std::uint32_t NewDrops(SOCKET s, std::uint32_t total) {
+    auto& t = Handles();
+    std::lock_guard guard(t.lock);
+    auto it = t.entries.find(s);
+    if (it == t.entries.end()) return 0;
+    std::uint32_t fresh = total - it->second.drops;  // the count may wrap
+    it->second.drops = total;
+    return fresh;
+}
 
 // What WSAAsyncSelect keeps for one socket. A stream socket is watched for
 // reading only while it listens or is connected: an idle or connecting one
@@ -135,8 +204,9 @@ Watch& AddWatch(SOCKET s, HWND wnd, UINT msg, long events) {
     auto& slot = Watches()[s];
     if (!slot) {
         slot = std::make_unique<Watch>();
-        slot->reader = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Read);
-        slot->writer = std::make_unique<QSocketNotifier>(static_cast<qintptr>(s), QSocketNotifier::Write);
+        const auto fd = static_cast<qintptr>(Fd(s));
+        slot->reader = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        slot->writer = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
         slot->reader->setEnabled(false);
         slot->writer->setEnabled(false);
         QObject::connect(slot->reader.get(), &QSocketNotifier::activated, [s] { OnReadable(s); });
@@ -156,6 +226,23 @@ bool SetNonBlocking(int fd) {
 }
 
 bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
+
+// Failures of one connection waiting to be accepted (see accept).
+bool IsFailedConnection(int err) {
+    switch (err) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENONET:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETUNREACH: return true;
+    default: return false;
+    }
+}
+// Each failed try takes one connection off the queue; the bound only keeps a
+// listener that fails in some other way from holding the loop.
+constexpr int kMaxAcceptTries = 64;
 
 // Outcomes of a connect attempt that WinSock reports through FD_CONNECT
 // rather than from the call.
@@ -253,7 +340,7 @@ SOCKET socket(int af, int type, int protocol) {
         FailFromErrno();
         return INVALID_SOCKET;
     }
-    return static_cast<SOCKET>(fd);
+    return NewHandle(fd);
 }
 
 int bind(SOCKET s, const sockaddr* name, int nameLen) {
@@ -282,17 +369,27 @@ int listen(SOCKET s, int backlog) {
 
 SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
     Watch* listener = FindWatch(s);
-    socklen_t len = addrLen ? static_cast<socklen_t>(*addrLen) : 0;
+    socklen_t len = 0;
     int flags = SOCK_CLOEXEC | (listener ? SOCK_NONBLOCK : 0);
-    int fd = ::accept4(Fd(s), addr, addrLen ? &len : nullptr, flags);
-    int err = errno;
+    int fd = -1;
+    int err = 0;
+    // Linux hands the failure of a connection that went wrong while it waited
+    // to be accepted to accept itself; WinSock never reports it. Such a
+    // connection is gone: the next one waiting is taken instead.
+    for (int tries = 0; tries < kMaxAcceptTries; ++tries) {
+        len = addrLen ? static_cast<socklen_t>(*addrLen) : 0;
+        fd = ::accept4(Fd(s), addr, addrLen ? &len : nullptr, flags);
+        err = errno;
+        if (fd >= 0 || !IsFailedConnection(err)) break;
+        err = EAGAIN;
+    }
     if (listener) ArmReader(*listener);  // accept re-enables FD_ACCEPT
     if (fd < 0) {
         Fail(WinSockErrorFromErrno(err));
         return INVALID_SOCKET;
     }
     if (addrLen) *addrLen = static_cast<int>(len);
-    auto socket = static_cast<SOCKET>(fd);
+    SOCKET socket = NewHandle(fd);
     if (listener) {
         // The accepted socket inherits the listener's notifications.
         Watch& w = AddWatch(socket, listener->wnd, listener->msg, listener->events);
@@ -373,10 +470,50 @@ int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromL
     return AfterRecv(s, n);
 }
 
+int RecvDatagram(SOCKET s, void* buf, int len, sockaddr* from, int* fromLen, DatagramInfo* info) {
+    if (len < 0) return Fail(WSAEINVAL);
+    const int fd = Fd(s);
+    socklen_t addrLen = fromLen ? static_cast<socklen_t>(*fromLen) : 0;
+    // MSG_TRUNC: the datagram's whole length, not only what fitted.
+    ssize_t n = ::recvfrom(fd, buf, static_cast<size_t>(len), MSG_TRUNC, from, fromLen ? &addrLen : nullptr);
+    int err = errno;
+    if (n >= 0) {
+        if (fromLen) *fromLen = static_cast<int>(addrLen);
+        if (info) {
+            info->length = static_cast<int>(std::min<ssize_t>(n, INT32_MAX));
+            info->dropped = 0;
+            std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+            socklen_t size = sizeof meminfo;
+            if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, meminfo, &size) == 0 &&
+                size > SK_MEMINFO_DROPS * sizeof meminfo[0])
+                info->dropped = NewDrops(s, meminfo[SK_MEMINFO_DROPS]);
+        }
+        n = std::min<ssize_t>(n, len);
+    }
+    errno = err;
+    return AfterRecv(s, n);
+}
+
+int getsockname(SOCKET s, sockaddr* name, int* nameLen) {
+    if (nameLen == nullptr || *nameLen < 0) return Fail(WSAEFAULT);
+    auto len = static_cast<socklen_t>(*nameLen);
+    if (::getsockname(Fd(s), name, &len) != 0) return FailFromErrno();
+    *nameLen = static_cast<int>(len);
+    return 0;
+}
+
+int getpeername(SOCKET s, sockaddr* name, int* nameLen) {
+    if (nameLen == nullptr || *nameLen < 0) return Fail(WSAEFAULT);
+    auto len = static_cast<socklen_t>(*nameLen);
+    if (::getpeername(Fd(s), name, &len) != 0) return FailFromErrno();
+    *nameLen = static_cast<int>(len);
+    return 0;
+}
+
 int closesocket(SOCKET s) {
     // The notifiers go first: they must never watch a closed descriptor.
     RemoveWatch(s);
-    int fd = Fd(s);
+    int fd = TakeFd(s);
     if (fd < 0) return Fail(WSAENOTSOCK);
     if (::close(fd) != 0) return FailFromErrno();
     return 0;

@@ -1,7 +1,9 @@
 #pragma once
 // The WinSock 1.1 calls the socket classes use, on POSIX sockets.
 //
-// Handles are the descriptors themselves. Failures set a per-thread error
+// Handles are numbers of the layer's own, never given out twice, so that a
+// notification still queued for a closed socket cannot be taken for a newer
+// one; they are no descriptors. Failures set a per-thread error
 // value that WSAGetLastError returns, with errno translated to the WinSock
 // numbers, so that codes and texts shown to the user stay those of the
 // original platform. WSAAsyncSelect watches a socket on the GUI thread's
@@ -124,7 +126,20 @@ int send(SOCKET s, const void* buf, int len, int flags);
 int sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to, int toLen);
 int recv(SOCKET s, void* buf, int len, int flags);
 int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromLen);
+int getsockname(SOCKET s, sockaddr* name, int* nameLen);
+int getpeername(SOCKET s, sockaddr* name, int* nameLen);
 int closesocket(SOCKET s);
+
+// Beyond WinSock, for datagram sockets: what the system knows of a datagram
+// read and of those it could not keep.
+struct DatagramInfo {
+    int length = 0;             // the datagram's whole length; more than was read when it did not fit
+    std::uint32_t dropped = 0;  // datagrams the system dropped at this socket since the previous
+                                // RecvDatagram because its receive buffer was full
+};
+// recvfrom for a datagram socket that also fills info. A datagram longer than
+// len is cut to len, which is the count returned; info tells its whole length.
+int RecvDatagram(SOCKET s, void* buf, int len, sockaddr* from, int* fromLen, DatagramInfo* info);
 int setsockopt(SOCKET s, int level, int optName, const void* optVal, int optLen);
 int getsockopt(SOCKET s, int level, int optName, void* optVal, int* optLen);
 

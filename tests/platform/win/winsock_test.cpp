@@ -30,7 +30,9 @@ public:
     Recorder() {
         wnd = AllocateHWnd(
             [this](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-                if (msg == kMsg) notes.push_back({w, WSAGETSELECTEVENT(l), WSAGETSELECTERROR(l)});
+                if (msg != kMsg) return 0;
+                notes.push_back({w, WSAGETSELECTEVENT(l), WSAGETSELECTERROR(l)});
+                if (OnNote) OnNote(notes.back());
                 return 0;
             },
             "winsock_test");
@@ -51,6 +53,7 @@ public:
 
     HWND wnd = 0;
     std::vector<Note> notes;
+    std::function<void(const Note&)> OnNote;  // called as each note comes
 };
 
 // The loop until done(), within a generous bound that only keeps a broken
@@ -64,7 +67,7 @@ void Settle() { test_support::Pump(std::chrono::milliseconds(30)); }
 
 sockaddr_in Loopback(std::uint16_t port) { return test_support::LoopbackAddress(port); }
 
-std::uint16_t LocalPort(SOCKET s) { return test_support::BoundPort(static_cast<int>(s)); }
+std::uint16_t LocalPort(SOCKET s) { return test_support::SocketPort(s); }
 
 const sockaddr* Sa(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
 
@@ -288,11 +291,43 @@ TEST_F(winsock_on_loopback, a_send_that_would_block_owes_fd_write_when_there_is_
 
     long drained = 0;
     while (drained < total) {
-        int got = static_cast<int>(::recv(static_cast<int>(reader), chunk.data(), chunk.size(), 0));
+        int got = recv(reader, chunk.data(), static_cast<int>(chunk.size()), 0);
         ASSERT_GT(got, 0);
         drained += got;
     }
     ASSERT_TRUE(PumpUntil([&] { return rec.Count(a, FD_WRITE) == 2; }));
+}
+
+TEST_F(winsock_on_loopback, notes_queued_for_a_closed_socket_never_name_a_newer_one) {
+    Recorder rec;
+    SOCKET l = Listener(rec, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE);
+    // The first client has come and gone before it is accepted, so once it
+    // is, a close and a write note for it are queued at the same time; the
+    // second waits quietly to be accepted.
+    SOCKET gone = PlainClient(LocalPort(l));
+    Close(gone);
+    SOCKET quiet = PlainClient(LocalPort(l));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(l, FD_ACCEPT) >= 1; }));
+    SOCKET first = Track(accept(l, nullptr, nullptr));
+    ASSERT_NE(first, INVALID_SOCKET);
+
+    // At the first note for it, the first connection is closed and the next
+    // one taken: the note still queued must not come as the newcomer's.
+    SOCKET next = INVALID_SOCKET;
+    rec.OnNote = [&](const Note& note) {
+        if (note.socket != first || next != INVALID_SOCKET) return;
+        Close(first);
+        next = Track(accept(l, nullptr, nullptr));
+    };
+    ASSERT_TRUE(PumpUntil([&] { return next != INVALID_SOCKET; }));
+    EXPECT_NE(next, first) << "a handle is never given out twice";
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(next, FD_WRITE) == 1; }));
+    Settle();
+    EXPECT_EQ(rec.Count(next, FD_CLOSE), 0) << "the newcomer is still connected";
+    EXPECT_EQ(rec.Count(next, FD_READ), 0) << "nothing was sent to it";
+    EXPECT_EQ(rec.Count(next, FD_WRITE), 1);
+    Close(quiet);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(next, FD_CLOSE) == 1; })) << "its own close still comes";
 }
 
 TEST_F(winsock_on_loopback, a_closed_socket_is_no_longer_watched) {
