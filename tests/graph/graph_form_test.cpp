@@ -255,6 +255,64 @@ TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
     g->SetVisible(false);
 }
 
+// The spin box's arrow buttons at the right of the field: Up above Down.
+QPoint SpinArrow(vcl::TSpinEdit* Box, bool Up) {
+    QWidget* w = Box->Widget();
+    return {w->width() - 6, Up ? w->height() / 4 : w->height() * 3 / 4};
+}
+
+// The whole window as the screen shows it, left in the test's folder for a
+// person to look at.
+void SaveShown(TfGraph* g, const char* Name) {
+    QApplication::processEvents();
+    g->Widget()->grab().toImage().save(Name);
+}
+
+TEST(graph_form, the_page_box_names_the_page_shown_stepping_past_either_end) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    f.AddBatch(2000, [](int i) { return i % 256; });
+    // "Автоскрол" is on: the view went to the last page with the points.
+    ASSERT_EQ(g->sePage->Value(), 3);
+    g->sePage->SetValue(1);
+    QWidget* box = g->sePage->Widget();
+    auto shows = [&](int page) {
+        EXPECT_EQ(g->sePage->Text(), std::to_string(page));
+        EXPECT_EQ(g->sePage->Value(), page);
+        EXPECT_EQ(g->Chart1->Page(), page);
+    };
+    // Below the first page: the last one, and from there one page down.
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, false));
+    shows(3);
+    SaveShown(g, "graph_page_below_first.png");
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, false));
+    shows(2);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    shows(1);
+    QTest::keyClick(box, Qt::Key_Down);
+    shows(3);
+    // On the last page the view still follows new points to a new page.
+    f.AddBatch(401, [](int) { return 7; });
+    shows(4);
+    // Past the last page: the first, and from there one page up.
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, true));
+    shows(1);
+    QTest::keyClick(box, Qt::Key_Up);
+    shows(2);
+    Settle();
+    EXPECT_EQ(g->Chart1->BottomAxis().Minimum(), X(g, 800));
+    // Typing past either end does the same.
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "0");
+    shows(4);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "9");
+    shows(1);
+    g->SetVisible(false);
+}
+
 TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
     GraphFixture f;
     TfGraph* g = f.g;
