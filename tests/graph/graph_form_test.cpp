@@ -313,6 +313,57 @@ TEST(graph_form, the_page_box_names_the_page_shown_stepping_past_either_end) {
     g->SetVisible(false);
 }
 
+TEST(graph_form, a_wheel_turn_on_the_value_axis_is_undone_like_a_zoom) {
+    test_support::TempDir dir;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    QTest::mouseClick(g->cbAllowVertZoom->Widget(), Qt::LeftButton);
+    ASSERT_TRUE(g->cbAllowVertZoom->Checked());
+    f.AddBatch(100, [](int i) { return i * 0.5; });
+    Settle();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    EXPECT_EQ(left.Maximum(), 49.5);
+    // The wheel over the value axis's labels scrolls it by 3 % a notch.
+    const int midY = (left.StartPixel + left.EndPixel) / 2;
+    auto turn = [&] {
+        const double lo = left.Minimum(), hi = left.Maximum();
+        test_support::MouseWheel(*g->Chart1, bottom.StartPixel - 15, midY, -120);
+        Settle();
+        EXPECT_FALSE(left.Automatic());
+        EXPECT_NEAR(left.Maximum(), hi + (hi - lo) * 0.03, 1e-9);
+    };
+    auto automatic = [&](const char* after) {
+        EXPECT_TRUE(left.Automatic()) << after;
+        EXPECT_TRUE(left.AutomaticMinimum()) << after;
+        EXPECT_TRUE(left.AutomaticMaximum()) << after;
+    };
+    turn();
+    // A leftward drag undoes it, with no zoom rectangle drawn before: the
+    // axis follows the values again, a new one far above them too.
+    const int x = bottom.CalcPosValue(60);
+    test_support::MouseDrag(*g->Chart1, Qt::LeftButton, x, midY, x - 100, midY + 40);
+    automatic("undo");
+    g->AddPoint(0, 200);
+    Settle();
+    EXPECT_EQ(left.Maximum(), 200);
+    SaveShown(g, "graph_wheel_undone.png");
+    // So do a page change, a clear and loading a file.
+    turn();
+    g->sePage->Step(1);
+    automatic("a page change");
+    turn();
+    const std::string file = dir.path() + "/points.csv";
+    g->SavePoints(file);
+    g->LoadPoints(file);
+    automatic("loading");
+    turn();
+    g->bClear->Click();
+    automatic("clearing");
+    g->SetVisible(false);
+}
+
 TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
     GraphFixture f;
     TfGraph* g = f.g;
