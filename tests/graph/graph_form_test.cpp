@@ -418,6 +418,53 @@ TEST(graph_form, the_mouse_moves_the_scope_mark_and_the_read_out) {
     g->SetVisible(false);
 }
 
+TEST(graph_form, the_scope_mark_stays_inside_the_plot) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    QTest::mouseClick(g->cbAllowVertZoom->Widget(), Qt::LeftButton);
+    f.AddBatch(100, [](int i) { return i * 0.5; });
+    Settle();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    // Every pixel the mark changes lies in the plot: the picture without
+    // it differs nowhere else.
+    auto markStaysInside = [&](const char* where, const char* png) {
+        const QImage with = Shown(g);
+        with.save(png);
+        g->Cursor1->SetActive(false);
+        const QImage without = Shown(g);
+        g->Cursor1->SetActive(true);
+        Settle();
+        int inside = 0, outside = 0;
+        for (int y = 0; y < with.height(); ++y)
+            for (int x = 0; x < with.width(); ++x) {
+                if (with.pixel(x, y) == without.pixel(x, y)) continue;
+                const bool in = x >= bottom.StartPixel && x <= bottom.EndPixel && y >= left.StartPixel &&
+                                y <= left.EndPixel;
+                (in ? inside : outside) += 1;
+            }
+        EXPECT_GT(inside, 0) << where;
+        EXPECT_EQ(outside, 0) << where;
+    };
+    // On the first point, at the left end of the plot: its ticks would
+    // reach over the value axis's labels.
+    const int midY = (left.StartPixel + left.EndPixel) / 2;
+    test_support::MouseMoveTo(*g->Chart1, bottom.StartPixel, midY);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:1  Y:0");
+    markStaysInside("at the first point", "graph_scope_first_point.png");
+    // On a point whose value the scrolled value axis no longer shows: a
+    // little below it, over the labels of the sample numbers.
+    for (int i = 0; i < 9; ++i) test_support::MouseWheel(*g->Chart1, bottom.StartPixel - 15, midY, -120);
+    Settle();
+    ASSERT_GT(left.Minimum(), 12);
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(21), midY);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:21  Y:10");
+    EXPECT_GT(left.CalcPosValue(10), left.EndPixel + 4);
+    markStaysInside("off the value range", "graph_scope_off_range.png");
+    g->SetVisible(false);
+}
+
 TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     GraphFixture f;
     TfGraph* g = f.g;
