@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -22,11 +23,15 @@
 #include "chart/engine/fast_line_series.h"
 #include "chart/tools/color_band_tool.h"
 #include "chart/tools/cursor_tool.h"
+#include "chart/tools/export_formats.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/clipboard.h"
+#include "platform/vcl/streams.h"
 #include "support/dialog_answers.h"
+#include "support/metafile_reader.h"
+#include "support/svg_text.h"
 #include "support/mouse.h"
 #include "support/temp_dir.h"
 
@@ -462,6 +467,133 @@ TEST(graph_form, the_scope_mark_stays_inside_the_plot) {
     EXPECT_EQ(g->sb1->PanelText(1), "X:21  Y:10");
     EXPECT_GT(left.CalcPosValue(10), left.EndPixel + 4);
     markStaysInside("off the value range", "graph_scope_off_range.png");
+    g->SetVisible(false);
+}
+
+// The bytes a format writes.
+std::vector<std::uint8_t> Saved(chart::tools::TPlotExportFormat& Format) {
+    vcl::TMemoryStream stream;
+    Format.SaveToStream(stream);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(stream.Memory());
+    return {p, p + stream.Size()};
+}
+
+void WriteBytes(const std::string& Name, const std::vector<std::uint8_t>& Bytes) {
+    std::ofstream(Name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+// Every place an enhanced metafile draws at: the ends of lines, the
+// corners of rectangles and ellipses, the points of polylines and
+// polygons, where texts start, and the bounds the records claim.
+std::vector<std::pair<int, int>> EmfPlaces(const test_support::EmfFile& Emf) {
+    std::vector<std::pair<int, int>> at;
+    for (const test_support::EmfRecord& r : Emf.list) {
+        switch (r.type) {
+            case 27:  // move to
+            case 54:  // line to
+                at.emplace_back(r.I32(8), r.I32(12));
+                break;
+            case 42:  // ellipse
+            case 43:  // rectangle
+            case 44:  // round rectangle
+                at.emplace_back(r.I32(8), r.I32(12));
+                at.emplace_back(r.I32(16), r.I32(20));
+                break;
+            case 86:  // polygon
+            case 87:  // polyline
+                at.emplace_back(r.I32(8), r.I32(12));
+                at.emplace_back(r.I32(16), r.I32(20));
+                for (std::uint32_t i = 0, n = r.U32(24); i < n; ++i)
+                    at.emplace_back(r.I16(28 + 4 * i), r.I16(30 + 4 * i));
+                break;
+            case 84:  // text
+                at.emplace_back(r.I32(36), r.I32(40));
+                break;
+            default:
+                break;
+        }
+    }
+    return at;
+}
+
+TEST(graph_form, exported_pictures_hold_the_chart_alone) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    g->cbFollowLastPt->SetChecked(false);
+    f.AddBatch(2000, [](int i) { return i % 256; });
+    Settle();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    const int width = g->Chart1->Width(), height = g->Chart1->Height();
+    // The cursor on a point of page 1, then page 3 shown: the cursor's
+    // value lies far to the left of the picture.
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(30), (left.StartPixel + left.EndPixel) / 2);
+    g->sePage->SetValue(3);
+    Settle();
+    ASSERT_LT(bottom.CalcPosValue(g->Cursor1->XValue), -500);
+
+    // The Windows metafile as a standard reader shows it: the chart's white
+    // background fills the whole picture.
+    chart::tools::TEMFExportFormat metafile;
+    metafile.Panel = g->Chart1;
+    int entry = 0;
+    metafile.SetFilterIndex(entry);
+    ASSERT_TRUE(metafile.WantsFilter(2));
+    const std::vector<std::uint8_t> wmf = Saved(metafile);
+    WriteBytes("graph_export.wmf", wmf);
+    const std::string svg = test_support::ConvertToSvg("wmf2svg", wmf, ".wmf");
+    const std::vector<std::string> rects = test_support::Elements(svg, "rect");
+    ASSERT_FALSE(rects.empty()) << svg.substr(0, 400);
+    const std::vector<double> background = test_support::Numbers(rects.front());
+    ASSERT_GE(background.size(), 4u) << rects.front();
+    EXPECT_LT(background[0], 2) << rects.front();
+    // (Its player scales by a hair.)
+    EXPECT_GT(background[2], width * 0.97) << rects.front();
+
+    // The enhanced metafile draws nowhere outside the picture.
+    ASSERT_TRUE(metafile.WantsFilter(1));
+    const test_support::EmfFile emf = test_support::ReadEmf(Saved(metafile));
+    EXPECT_GE(emf.bounds.left, 0);
+    EXPECT_LE(emf.bounds.right, width);
+    int places = 0;
+    for (const auto& [x, y] : EmfPlaces(emf)) {
+        ++places;
+        EXPECT_TRUE(x >= -1 && x <= width + 1 && y >= -1 && y <= height + 1) << x << "," << y;
+    }
+    EXPECT_GT(places, 100);
+
+    // A bitmap, with the cursor on the page shown: the chart without it,
+    // as ImageMagick reads the file.
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(1900), (left.StartPixel + left.EndPixel) / 2);
+    const QImage withCursor = Shown(g);
+    chart::tools::TBMPExportFormat bitmap;
+    bitmap.Panel = g->Chart1;
+    WriteBytes("graph_export.bmp", Saved(bitmap));
+    ASSERT_EQ(std::system("convert graph_export.bmp graph_export_bmp.png >/dev/null 2>&1"), 0);
+    const QImage exported = QImage("graph_export_bmp.png").convertToFormat(QImage::Format_RGB32);
+    g->Cursor1->SetActive(false);
+    const QImage withoutCursor = Shown(g);
+    g->Cursor1->SetActive(true);
+    ASSERT_EQ(exported.size(), withoutCursor.size());
+    auto differ = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) n += a.pixel(x, y) != b.pixel(x, y);
+        return n;
+    };
+    EXPECT_GT(differ(withCursor, withoutCursor), 50);
+    EXPECT_EQ(differ(exported, withoutCursor), 0);
+    // Nor the zoom rectangle of a drag under way.
+    const int x0 = bottom.CalcPosValue(1700), y0 = (left.StartPixel + left.EndPixel) / 2;
+    test_support::MousePress(*g->Chart1, Qt::LeftButton, x0, y0);
+    test_support::MouseMoveTo(*g->Chart1, x0 + 100, y0, Qt::LeftButton);
+    ASSERT_TRUE(g->Chart1->Zoom().Active);
+    WriteBytes("graph_export_zooming.bmp", Saved(bitmap));
+    ASSERT_EQ(std::system("convert graph_export_zooming.bmp graph_export_zooming.png >/dev/null 2>&1"), 0);
+    EXPECT_EQ(differ(QImage("graph_export_zooming.png").convertToFormat(QImage::Format_RGB32), withoutCursor), 0);
+    test_support::MouseRelease(*g->Chart1, Qt::LeftButton, x0, y0);
     g->SetVisible(false);
 }
 

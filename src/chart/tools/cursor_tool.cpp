@@ -274,7 +274,10 @@ int TCursorTool::Clicked(int X, int Y) {
 }
 
 void TCursorTool::ChartEvent(chart::engine::TChartToolEvent AEvent) {
-    if (AEvent != chart::engine::cteAfterDraw || !Chart()) return;
+    // A picture of the chart holds the chart alone: the cursor, drawn to be
+    // erased by drawing it again, stays on screen (and keeps its place
+    // there, whatever size the picture is).
+    if (AEvent != chart::engine::cteAfterDraw || !Chart() || Chart()->DrawingPicture()) return;
     if (ipoint_.X == -1 && ipoint_.Y == -1) PlaceFirstTime();
     else CalcPixelPosition();
     DrawCursor();
