@@ -710,6 +710,20 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
     EXPECT_EQ(Y(g, 1), -3);
     EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 2"));
 
+    // The largest values read back: written with the digits they need
+    // (15 would round them beyond the range of a number).
+    g->ClearGraph();
+    const double most = std::numeric_limits<double>::max();
+    g->AddPoint(0, most);
+    g->AddPoint(0, -most);
+    g->AddPoint(0, 1.5e308);
+    g->SavePoints(file);
+    EXPECT_EQ(ReadFile(file), "1;1.7976931348623157E308\r\n2;-1.7976931348623157E308\r\n3;1.5E308\r\n");
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 3);
+    EXPECT_EQ(Y(g, 0), most);
+    EXPECT_EQ(Y(g, 1), -most);
+
     // A time stamp reads the same after the round trip.
     g->cbXATime->SetChecked(true);
     g->ClearGraph();
@@ -751,6 +765,31 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
         EXPECT_EQ(g->serLine->Count(), 2);
         EXPECT_EQ(g->PendingCount(), 0);
         EXPECT_EQ(g->PointCount(), 2);
+    }
+    // Files other programs wrote: empty lines after the last point and a
+    // UTF-8 byte order mark are passed over; an empty line before the last
+    // point is still an error.
+    for (const char* text : {"1;1\r\n2;2\r\n\r\n\r\n", "1;1\n2;2\n\n", "\xEF\xBB\xBF" "1;1\r\n2;2"}) {
+        g->ClearGraph();
+        WriteFile(file, text);
+        g->LoadPoints(file);
+        EXPECT_EQ(g->serLine->Count(), 2) << text;
+        EXPECT_EQ(Y(g, 1), 2) << text;
+    }
+    WriteFile(file, "1;1\r\n\r\n2;2\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EConvertError);
+    // A bad line too long for a message box, or holding a NUL, is quoted
+    // shortened and with its control bytes shown.
+    const std::string junk(1 << 20, 'x');
+    for (const auto& [line, quoted] : {std::pair{junk, "'" + junk.substr(0, 64) + "...'"},
+                                       std::pair{std::string("7;5\0\x1b", 5), std::string("'5\\x00\\x1B'")}}) {
+        WriteFile(file, "1;1\r\n" + line + "\r\n");
+        try {
+            g->LoadPoints(file);
+            ADD_FAILURE() << "loaded a bad line";
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message, Ru("Ошибка в строке 2") + "\r\r" + quoted + " is not a valid floating point value");
+        }
     }
     // More points than the lists hold: an error, nothing changes.
     g->MaxPoints = 3;
