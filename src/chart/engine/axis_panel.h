@@ -171,6 +171,10 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     virtual bool IsValidDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
     // A series source that fed ASeries feeds nothing any more.
     virtual void RemovedDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
+    // The names an editor may offer as the source of ValueList's values:
+    // none here.
+    virtual void FillValueSourceItems(TChartValueList& ValueList,
+                                      const std::function<void(const std::string&)>& Proc);
 
     // ---- State of the last paint
     // Highest Z order of the active series, depth and height of one series

@@ -7,6 +7,7 @@
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/chart_filer.h"
 #include "chart/engine/chart_page.h"
+#include "chart/engine/chart_series.h"
 #include "chart/engine/plot_tool.h"
 #include "platform/vcl/color_names.h"
 
@@ -51,6 +52,16 @@ void TCustomChart::DefineProperties(TFiler& Filer) {
     Filer.DefineProperty(
         "ColorPaletteIndex", [this](chart::TReader& Reader) { SetColorPaletteIndex(ReadInt(Reader)); },
         [this](chart::TWriter& Writer) { Writer.WriteInteger(color_palette_index_); }, color_palette_index_ >= 1);
+}
+
+void TCustomAxisPanel::FillValueSourceItems(TChartValueList&, const std::function<void(const std::string&)>&) {}
+
+void TCustomChart::FillValueSourceItems(TChartValueList& ValueList,
+                                        const std::function<void(const std::string&)>& Proc) {
+    auto* series = dynamic_cast<TChartSeries*>(ValueList.Owner());
+    if (!series) return;
+    if (auto* source = dynamic_cast<TChartSeries*>(series->DataSource()))
+        for (int i = 0; i < source->ValueListCount(); ++i) Proc(source->ValueList(i).Name);
 }
 
 void TCustomAxisPanel::GetChildren(const std::function<void(vcl::TComponent*)>& Proc) {

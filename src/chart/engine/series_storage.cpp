@@ -97,6 +97,11 @@ void TChartSeries::AddDataSource(vcl::TComponent& Source) {
         const bool active = source->Active();
         if (active) source->Close();
         if (TChartSeries* former = source->series_) {
+            // A source its series owned belongs to the series it feeds now.
+            if (source->Owner() == former) {
+                former->RemoveComponent(source);
+                InsertComponent(source);
+            }
             source->RemoveFreeNotification(former);
             source->series_ = nullptr;
             former->RemoveDataSource(*source);

@@ -431,6 +431,59 @@ TEST(series_storage, sources_are_checked_linked_opened_closed_and_moved) {
     EXPECT_EQ(t.DataSource(), nullptr);
 }
 
+TEST(series_storage, a_series_follows_its_source_on_a_chart_and_a_moved_source_changes_owner) {
+    PlainChart chart;
+    RecordingSeries& s = chart.AddRecording();
+    RecordingSeries& t = chart.AddRecording();
+    t.SetDataSource(&s);
+    s.AddXY(1, 1);
+    EXPECT_EQ(t.Count(), 1);
+    // An editor offers the value lists of the series that feeds a list's
+    // series; a series fed by none offers nothing.
+    std::vector<std::string> names;
+    chart.FillValueSourceItems(t.YValues(), [&](const std::string& n) { names.push_back(n); });
+    EXPECT_EQ(names, (std::vector<std::string>{s.XValues().Name, s.YValues().Name}));
+    names.clear();
+    chart.FillValueSourceItems(s.YValues(), [&](const std::string& n) { names.push_back(n); });
+    EXPECT_TRUE(names.empty());
+    // Off the chart, t no longer follows s; back on it, it does again.
+    t.SetParentChart(nullptr);
+    EXPECT_EQ(s.Dependents().IndexOf(&t), -1);
+    s.AddXY(2, 2);
+    EXPECT_EQ(t.Count(), 1);
+    t.SetParentChart(&chart);
+    EXPECT_EQ(t.Count(), 2);
+    s.AddXY(3, 3);
+    EXPECT_EQ(t.Count(), 3);
+
+    // A series source that its series owned moves to the series it feeds
+    // next, ownership and all; one owned by another stays with its owner.
+    auto* owned = new ThreePoints(&s);
+    owned->SetSeries(&s);
+    t.SetDataSource(owned);
+    EXPECT_EQ(owned->Owner(), &t);
+    EXPECT_EQ(owned->Series(), &t);
+    EXPECT_EQ(s.DataSource(), nullptr);
+    vcl::TComponent keeper(nullptr);
+    auto* kept = new ThreePoints(&keeper);
+    kept->SetSeries(&s);
+    t.SetDataSource(kept);
+    EXPECT_EQ(kept->Owner(), &keeper);
+    EXPECT_EQ(kept->Series(), &t);
+    // The series that owns a source frees it with itself.
+    bool freed = false;
+    struct Watch : vcl::TComponent {
+        bool& freed;
+        vcl::TComponent* watched;
+        Watch(bool& f, vcl::TComponent* w) : TComponent(nullptr), freed(f), watched(w) { FreeNotification(w); }
+        void Notification(vcl::TComponent* c, vcl::TOperation op) override {
+            if (c == watched && op == vcl::TOperation::opRemove) freed = true;
+        }
+    } watch(freed, owned);
+    vcl::TComponent::Free(&t);
+    EXPECT_TRUE(freed);
+}
+
 TEST(series_storage, copies_take_settings_function_and_points_and_samples_fill_a_range) {
     PlainChart chart;
     RecordingSeries& s = chart.AddRecording();
