@@ -277,9 +277,13 @@ void TPlotCustomShape::DrawRectRotated(const TRect& Rect, int Angle, int Z) {
         TCustomPlotPanel::DrawBevel(canvas, bevel_, inner, 0, bevel_width_);
     }
 
-    // The filters of a picture without a graphic apply to the blended
-    // image; blocks that carry an image come with blending itself.
-    if (blend) canvas.EndBlending(std::move(blend));
+    // The filters of a picture without a graphic work on what shows
+    // through the shape: the image under it, saved when blending began.
+    if (!blend) return;
+    if (picture_ && !picture_->Graphic() && picture_->FiltersIfAny() && picture_->FiltersIfAny()->Count() > 0 &&
+        blend->Saved())
+        picture_->FiltersIfAny()->ApplyTo(*blend->Saved());
+    canvas.EndBlending(std::move(blend));
 }
 
 }  // namespace chart::engine
