@@ -225,9 +225,9 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // Settings, axes, palette and pages of another axis panel, then the
     // panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
-    // The extra stream properties: the paging of older streams, read only
-    // ("MaxPointsPerPage", "Page", "ScaleLastPage").
-    virtual void DefineProperties(TFiler& Filer);
+    // The extra stream properties: the panel's, then the paging of older
+    // streams, read only ("MaxPointsPerPage", "Page", "ScaleLastPage").
+    void DefineProperties(TFiler& Filer) override;
     // What a form stream keeps below the chart: its series, in list order.
     virtual void GetChildren(const std::function<void(vcl::TComponent*)>& Proc);
 

@@ -26,6 +26,8 @@ class TPicture;
 
 namespace chart::engine {
 
+class TFiler;
+
 using chart::TCanvas3D;
 using vcl::TColor;
 using vcl::TPoint;
@@ -205,6 +207,9 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     virtual void AssignTo(vcl::TPersistent& Dest);
     // When loading has finished.
     virtual void Loaded();
+    // The extra stream properties: "BorderStyle" of older streams (read
+    // only: "bsSingle" shows the border, anything else hides it).
+    virtual void DefineProperties(TFiler& Filer);
 
     // ---- Drawing
     void DrawToOwnCanvas();

@@ -6,6 +6,7 @@
 
 #include "chart/drawing/plot_geometry.h"
 #include "chart/drawing/projection_math.h"
+#include "chart/engine/chart_filer.h"
 #include "chart/engine/pixel_math.h"
 #include "chart/engine/plot_panel_extended.h"
 
@@ -202,6 +203,14 @@ void TPlotCustomShape::DrawShadowArea(TCanvas3D& Canvas, const TRect& Rect, bool
                                      shadow_->Transparency());
     DrawShape(Canvas, moved, Rotated, corners, Z);
     if (blend) Canvas.EndBlending(std::move(blend));
+}
+
+void TPlotCustomShape::DefineProperties(TFiler& Filer) {
+    chart::TPlotShadow& shadow = *shadow_;
+    Filer.DefineProperty(
+        "ShadowColor", [&shadow](chart::TReader& Reader) { shadow.SetColor(ReadColorValue(Reader)); }, {}, false);
+    Filer.DefineProperty("ShadowSize", [&shadow](chart::TReader& Reader) { shadow.SetSize(ReadInt32(Reader)); },
+                         {}, false);
 }
 
 void TPlotCustomShape::DrawRectRotated(const TRect& Rect, int Angle, int Z) {

@@ -310,6 +310,92 @@ TEST(series_storage, the_chart_reads_older_properties_keeps_its_palette_and_a_to
     EXPECT_FALSE(IsPlotStreamableClass("TChartLegend"));
 }
 
+// The bytes of a stream that a test wrote.
+std::string BytesOf(vcl::TMemoryStream& Stream) {
+    return {reinterpret_cast<const char*>(Stream.Memory()), static_cast<std::size_t>(Stream.Size())};
+}
+
+TEST(series_storage, identifiers_styles_print_margins_and_older_panel_and_shape_properties) {
+    // A series' identifier and style flags go through the stream and back;
+    // a series with neither writes nothing of them.
+    PlainChart chart;
+    RecordingSeries& s = chart.AddRecording();
+    EXPECT_EQ(Written(s), "");
+    s.Identifier = "pressure";
+    s.SetStyle(0x25);
+    const std::string series = Written(s);
+    EXPECT_NE(series.find("Identifier"), std::string::npos);
+    RecordingSeries& t = chart.AddRecording();
+    ASSERT_TRUE(ReadInto(t, series));
+    EXPECT_EQ(t.Identifier, "pressure");
+    EXPECT_EQ(t.Style(), 0x25);
+    vcl::TMemoryStream flags;
+    chart::TWriter f(flags);
+    f.WritePropName("Style");
+    f.WriteInteger(0x1C3);
+    ASSERT_TRUE(ReadInto(t, BytesOf(flags)));
+    EXPECT_EQ(t.Style(), 0x03);  // flags 0 to 5 only
+
+    // The print margins, written when one differs from 15.
+    PlainChart other;
+    EXPECT_EQ(Written(chart), "");
+    chart.PrintMargins = {15, 10, 15, 40};
+    ASSERT_TRUE(ReadInto(other, Written(chart)));
+    EXPECT_EQ(other.PrintMargins, (std::array<int, 4>{15, 10, 15, 40}));
+    vcl::TMemoryStream three;
+    chart::TWriter m(three);
+    m.WritePropName("PrintMargins");
+    m.WriteListBegin();
+    for (int v : {1, 2, 3}) m.WriteInteger(v);
+    m.WriteListEnd();
+    EXPECT_THROW(ReadInto(other, BytesOf(three)), rtl::EReadError);
+    EXPECT_EQ(other.PrintMargins, (std::array<int, 4>{15, 10, 15, 40}));
+
+    // Older streams: the border style, the zoom settings of the panel and
+    // the shadows of the framed shapes (the chart's and the marks'), read
+    // and never written again.
+    vcl::TMemoryStream old;
+    chart::TWriter w(old);
+    w.WritePropName("BorderStyle");
+    w.WriteIdent("bsSingle");
+    w.WritePropName("AllowZoom");
+    w.WriteBoolean(false);
+    w.WritePropName("AnimatedZoom");
+    w.WriteBoolean(true);
+    w.WritePropName("AnimatedZoomSteps");
+    w.WriteInteger(3);
+    w.WritePropName("Legend.ShadowColor");
+    w.WriteIdent("clRed");
+    w.WritePropName("Legend.ShadowSize");
+    w.WriteInteger(7);
+    w.WritePropName("SubFoot.ShadowColor");
+    w.WriteInteger(0x123456);
+    PlainChart older;
+    ASSERT_TRUE(ReadInto(older, BytesOf(old)));
+    EXPECT_TRUE(older.Border().Visible());
+    EXPECT_FALSE(older.Zoom().Allow);
+    EXPECT_TRUE(older.Zoom().Animated);
+    EXPECT_EQ(older.Zoom().AnimatedSteps, 3);
+    EXPECT_EQ(older.Legend().Shadow().Color(), vcl::clRed);
+    EXPECT_EQ(older.Legend().Shadow().HorizSize(), 7);
+    EXPECT_EQ(older.Legend().Shadow().VertSize(), 7);
+    EXPECT_EQ(older.SubFoot().Shadow().Color(), 0x123456u);
+    EXPECT_EQ(Written(older), "");
+    vcl::TMemoryStream none;
+    chart::TWriter b(none);
+    b.WritePropName("BorderStyle");
+    b.WriteIdent("bsNone");
+    ASSERT_TRUE(ReadInto(older, BytesOf(none)));
+    EXPECT_FALSE(older.Border().Visible());
+    vcl::TMemoryStream marks;
+    chart::TWriter k(marks);
+    k.WritePropName("Marks.ShadowSize");
+    k.WriteInteger(5);
+    ASSERT_TRUE(ReadInto(t, BytesOf(marks)));
+    EXPECT_EQ(t.Marks().Shadow().HorizSize(), 5);
+    EXPECT_EQ(Written(t).find("Shadow"), std::string::npos);
+}
+
 TEST(series_storage, marks_items_round_trip_and_a_bad_block_keeps_them) {
     PlainChart chart;
     RecordingSeries& s = chart.AddRecording();
