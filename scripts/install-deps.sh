@@ -9,7 +9,9 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils libx11-dev libxtst6
   fonts-dejavu-core fonts-liberation2
-  emf2svg libwmf-bin
+  # the picture converters the export tests use; libwmf's tools convert
+  # nothing without the URW fonts (only recommended, so named here)
+  emf2svg libwmf-bin fonts-urw-base35 imagemagick
 )
 
 missing=()

@@ -15,13 +15,43 @@ namespace graph {
 
 namespace {
 
+// The text of a file as an error message can show it: at most 64
+// characters, then "...", and control characters (a NUL would end the
+// message) as \xNN.
+std::string Shown(const std::string& Text) {
+    constexpr std::size_t kMost = 64;
+    std::string shown;
+    for (std::size_t i = 0; i < Text.size() && i < kMost; ++i) {
+        const auto c = static_cast<unsigned char>(Text[i]);
+        if (c < 0x20 || c == 0x7F)
+            shown += "\\x" + rtl::IntToHex(static_cast<std::int32_t>(c), 2);
+        else
+            shown += Text[i];
+    }
+    if (Text.size() > kMost) shown += "...";
+    return shown;
+}
+
 // A number of a point file; the conversion error otherwise. A number the
 // line's type cannot hold (beyond the double range) is no number either.
 double PointNumber(const std::string& Text) {
-    const double v = rtl::StrToFloat(Text);
-    if (!std::isfinite(v))
-        throw rtl::EConvertError(rtl::Format("'%s' is not a valid floating point value", {Text}));
+    double v = 0;
+    if (!rtl::TryStrToFloat(Text, v) || !std::isfinite(v))
+        throw rtl::EConvertError(rtl::Format("'%s' is not a valid floating point value", {Shown(Text)}));
     return v;
+}
+
+// A number as a point file holds it: in the general format, with more than
+// its usual 15 significant digits only where those would not read back (the
+// largest values round up beyond the double range).
+std::string NumberText(double Value) {
+    std::string text = rtl::Format("%g", {Value});
+    for (int digits = 16; digits <= 17; ++digits) {
+        double back = 0;
+        if (!std::isfinite(Value) || (rtl::TryStrToFloat(text, back) && std::isfinite(back))) break;
+        text = rtl::FloatToStrF(Value, rtl::TFloatFormat::ffGeneral, digits, 0);
+    }
+    return text;
 }
 
 constexpr std::int32_t kChunk = 1 << 20;
@@ -36,7 +66,7 @@ void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>&
         text.clear();
     };
     for (const TGraphPoint& p : Points) {
-        text += rtl::Format("%g;%g", {p.X, p.Y});
+        text += NumberText(p.X) + ";" + NumberText(p.Y);
         text += "\r\n";
         if (text.size() >= static_cast<std::size_t>(kChunk)) flush();
     }
@@ -57,8 +87,11 @@ std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoint
             done += n;
         }
     }
+    // Files that other programs wrote: a UTF-8 byte order mark before the
+    // first line and empty lines after the last one mean nothing.
+    std::size_t at = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (content.size() > at && (content.back() == '\r' || content.back() == '\n')) content.pop_back();
     std::vector<TGraphPoint> points;
-    std::size_t at = 0;
     int lineNo = 0;
     // Lines end at CR LF, CR or LF; a last line without an end counts too.
     while (at < content.size()) {

@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -22,11 +23,15 @@
 #include "chart/engine/fast_line_series.h"
 #include "chart/tools/color_band_tool.h"
 #include "chart/tools/cursor_tool.h"
+#include "chart/tools/export_formats.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/clipboard.h"
+#include "platform/vcl/streams.h"
 #include "support/dialog_answers.h"
+#include "support/metafile_reader.h"
+#include "support/svg_text.h"
 #include "support/mouse.h"
 #include "support/temp_dir.h"
 
@@ -255,6 +260,115 @@ TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
     g->SetVisible(false);
 }
 
+// The spin box's arrow buttons at the right of the field: Up above Down.
+QPoint SpinArrow(vcl::TSpinEdit* Box, bool Up) {
+    QWidget* w = Box->Widget();
+    return {w->width() - 6, Up ? w->height() / 4 : w->height() * 3 / 4};
+}
+
+// The whole window as the screen shows it, left in the test's folder for a
+// person to look at.
+void SaveShown(TfGraph* g, const char* Name) {
+    QApplication::processEvents();
+    g->Widget()->grab().toImage().save(Name);
+}
+
+TEST(graph_form, the_page_box_names_the_page_shown_stepping_past_either_end) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    f.AddBatch(2000, [](int i) { return i % 256; });
+    // "Автоскрол" is on: the view went to the last page with the points.
+    ASSERT_EQ(g->sePage->Value(), 3);
+    g->sePage->SetValue(1);
+    QWidget* box = g->sePage->Widget();
+    auto shows = [&](int page) {
+        EXPECT_EQ(g->sePage->Text(), std::to_string(page));
+        EXPECT_EQ(g->sePage->Value(), page);
+        EXPECT_EQ(g->Chart1->Page(), page);
+    };
+    // Below the first page: the last one, and from there one page down.
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, false));
+    shows(3);
+    SaveShown(g, "graph_page_below_first.png");
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, false));
+    shows(2);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    shows(1);
+    QTest::keyClick(box, Qt::Key_Down);
+    shows(3);
+    // On the last page the view still follows new points to a new page.
+    f.AddBatch(401, [](int) { return 7; });
+    shows(4);
+    // Past the last page: the first, and from there one page up.
+    QTest::mouseClick(box, Qt::LeftButton, {}, SpinArrow(g->sePage, true));
+    shows(1);
+    QTest::keyClick(box, Qt::Key_Up);
+    shows(2);
+    Settle();
+    EXPECT_EQ(g->Chart1->BottomAxis().Minimum(), X(g, 800));
+    // Typing past either end does the same.
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "0");
+    shows(4);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "9");
+    shows(1);
+    g->SetVisible(false);
+}
+
+TEST(graph_form, a_wheel_turn_on_the_value_axis_is_undone_like_a_zoom) {
+    test_support::TempDir dir;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    QTest::mouseClick(g->cbAllowVertZoom->Widget(), Qt::LeftButton);
+    ASSERT_TRUE(g->cbAllowVertZoom->Checked());
+    f.AddBatch(100, [](int i) { return i * 0.5; });
+    Settle();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    EXPECT_EQ(left.Maximum(), 49.5);
+    // The wheel over the value axis's labels scrolls it by 3 % a notch.
+    const int midY = (left.StartPixel + left.EndPixel) / 2;
+    auto turn = [&] {
+        const double lo = left.Minimum(), hi = left.Maximum();
+        test_support::MouseWheel(*g->Chart1, bottom.StartPixel - 15, midY, -120);
+        Settle();
+        EXPECT_FALSE(left.Automatic());
+        EXPECT_NEAR(left.Maximum(), hi + (hi - lo) * 0.03, 1e-9);
+    };
+    auto automatic = [&](const char* after) {
+        EXPECT_TRUE(left.Automatic()) << after;
+        EXPECT_TRUE(left.AutomaticMinimum()) << after;
+        EXPECT_TRUE(left.AutomaticMaximum()) << after;
+    };
+    turn();
+    // A leftward drag undoes it, with no zoom rectangle drawn before: the
+    // axis follows the values again, a new one far above them too.
+    const int x = bottom.CalcPosValue(60);
+    test_support::MouseDrag(*g->Chart1, Qt::LeftButton, x, midY, x - 100, midY + 40);
+    automatic("undo");
+    g->AddPoint(0, 200);
+    Settle();
+    EXPECT_EQ(left.Maximum(), 200);
+    SaveShown(g, "graph_wheel_undone.png");
+    // So do a page change, a clear and loading a file.
+    turn();
+    g->sePage->Step(1);
+    automatic("a page change");
+    turn();
+    const std::string file = dir.path() + "/points.csv";
+    g->SavePoints(file);
+    g->LoadPoints(file);
+    automatic("loading");
+    turn();
+    g->bClear->Click();
+    automatic("clearing");
+    g->SetVisible(false);
+}
+
 TEST(graph_form, received_bytes_draw_a_rising_blue_line) {
     GraphFixture f;
     TfGraph* g = f.g;
@@ -306,6 +420,180 @@ TEST(graph_form, the_mouse_moves_the_scope_mark_and_the_read_out) {
     g->cbXATime->SetChecked(true);
     g->ShowCursorValue(rtl::EncodeDate(2026, 3, 5) + rtl::EncodeTime(14, 3, 7, 45), 12);
     EXPECT_EQ(g->sb1->PanelText(1), "X:5/03 14:03:07.045  Y:12");
+    g->SetVisible(false);
+}
+
+TEST(graph_form, the_scope_mark_stays_inside_the_plot) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    QTest::mouseClick(g->cbAllowVertZoom->Widget(), Qt::LeftButton);
+    f.AddBatch(100, [](int i) { return i * 0.5; });
+    Settle();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    // Every pixel the mark changes lies in the plot: the picture without
+    // it differs nowhere else.
+    auto markStaysInside = [&](const char* where, const char* png) {
+        const QImage with = Shown(g);
+        with.save(png);
+        g->Cursor1->SetActive(false);
+        const QImage without = Shown(g);
+        g->Cursor1->SetActive(true);
+        Settle();
+        int inside = 0, outside = 0;
+        for (int y = 0; y < with.height(); ++y)
+            for (int x = 0; x < with.width(); ++x) {
+                if (with.pixel(x, y) == without.pixel(x, y)) continue;
+                const bool in = x >= bottom.StartPixel && x <= bottom.EndPixel && y >= left.StartPixel &&
+                                y <= left.EndPixel;
+                (in ? inside : outside) += 1;
+            }
+        EXPECT_GT(inside, 0) << where;
+        EXPECT_EQ(outside, 0) << where;
+    };
+    // On the first point, at the left end of the plot: its ticks would
+    // reach over the value axis's labels.
+    const int midY = (left.StartPixel + left.EndPixel) / 2;
+    test_support::MouseMoveTo(*g->Chart1, bottom.StartPixel, midY);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:1  Y:0");
+    markStaysInside("at the first point", "graph_scope_first_point.png");
+    // On a point whose value the scrolled value axis no longer shows: a
+    // little below it, over the labels of the sample numbers.
+    for (int i = 0; i < 9; ++i) test_support::MouseWheel(*g->Chart1, bottom.StartPixel - 15, midY, -120);
+    Settle();
+    ASSERT_GT(left.Minimum(), 12);
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(21), midY);
+    EXPECT_EQ(g->sb1->PanelText(1), "X:21  Y:10");
+    EXPECT_GT(left.CalcPosValue(10), left.EndPixel + 4);
+    markStaysInside("off the value range", "graph_scope_off_range.png");
+    g->SetVisible(false);
+}
+
+// The bytes a format writes.
+std::vector<std::uint8_t> Saved(chart::tools::TPlotExportFormat& Format) {
+    vcl::TMemoryStream stream;
+    Format.SaveToStream(stream);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(stream.Memory());
+    return {p, p + stream.Size()};
+}
+
+void WriteBytes(const std::string& Name, const std::vector<std::uint8_t>& Bytes) {
+    std::ofstream(Name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+// Every place an enhanced metafile draws at: the ends of lines, the
+// corners of rectangles and ellipses, the points of polylines and
+// polygons, where texts start, and the bounds the records claim.
+std::vector<std::pair<int, int>> EmfPlaces(const test_support::EmfFile& Emf) {
+    std::vector<std::pair<int, int>> at;
+    for (const test_support::EmfRecord& r : Emf.list) {
+        switch (r.type) {
+            case 27:  // move to
+            case 54:  // line to
+                at.emplace_back(r.I32(8), r.I32(12));
+                break;
+            case 42:  // ellipse
+            case 43:  // rectangle
+            case 44:  // round rectangle
+                at.emplace_back(r.I32(8), r.I32(12));
+                at.emplace_back(r.I32(16), r.I32(20));
+                break;
+            case 86:  // polygon
+            case 87:  // polyline
+                at.emplace_back(r.I32(8), r.I32(12));
+                at.emplace_back(r.I32(16), r.I32(20));
+                for (std::uint32_t i = 0, n = r.U32(24); i < n; ++i)
+                    at.emplace_back(r.I16(28 + 4 * i), r.I16(30 + 4 * i));
+                break;
+            case 84:  // text
+                at.emplace_back(r.I32(36), r.I32(40));
+                break;
+            default:
+                break;
+        }
+    }
+    return at;
+}
+
+TEST(graph_form, exported_pictures_hold_the_chart_alone) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    f.ShowBySample();
+    g->cbFollowLastPt->SetChecked(false);
+    f.AddBatch(2000, [](int i) { return i % 256; });
+    Settle();
+    chart::engine::TChartAxis& bottom = g->Chart1->BottomAxis();
+    chart::engine::TChartAxis& left = g->Chart1->LeftAxis();
+    const int width = g->Chart1->Width(), height = g->Chart1->Height();
+    // The cursor on a point of page 1, then page 3 shown: the cursor's
+    // value lies far to the left of the picture.
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(30), (left.StartPixel + left.EndPixel) / 2);
+    g->sePage->SetValue(3);
+    Settle();
+    ASSERT_LT(bottom.CalcPosValue(g->Cursor1->XValue), -500);
+
+    // The Windows metafile as a standard reader shows it: the chart's white
+    // background fills the whole picture.
+    chart::tools::TEMFExportFormat metafile;
+    metafile.Panel = g->Chart1;
+    int entry = 0;
+    metafile.SetFilterIndex(entry);
+    ASSERT_TRUE(metafile.WantsFilter(2));
+    const std::vector<std::uint8_t> wmf = Saved(metafile);
+    WriteBytes("graph_export.wmf", wmf);
+    const std::string svg = test_support::ConvertToSvg("wmf2svg", wmf, ".wmf");
+    const std::vector<std::string> rects = test_support::Elements(svg, "rect");
+    ASSERT_FALSE(rects.empty()) << svg.substr(0, 400);
+    const std::vector<double> background = test_support::Numbers(rects.front());
+    ASSERT_GE(background.size(), 4u) << rects.front();
+    EXPECT_LT(background[0], 2) << rects.front();
+    // (Its player scales by a hair.)
+    EXPECT_GT(background[2], width * 0.97) << rects.front();
+
+    // The enhanced metafile draws nowhere outside the picture.
+    ASSERT_TRUE(metafile.WantsFilter(1));
+    const test_support::EmfFile emf = test_support::ReadEmf(Saved(metafile));
+    EXPECT_GE(emf.bounds.left, 0);
+    EXPECT_LE(emf.bounds.right, width);
+    int places = 0;
+    for (const auto& [x, y] : EmfPlaces(emf)) {
+        ++places;
+        EXPECT_TRUE(x >= -1 && x <= width + 1 && y >= -1 && y <= height + 1) << x << "," << y;
+    }
+    EXPECT_GT(places, 100);
+
+    // A bitmap, with the cursor on the page shown: the chart without it,
+    // as ImageMagick reads the file.
+    test_support::MouseMoveTo(*g->Chart1, bottom.CalcPosValue(1900), (left.StartPixel + left.EndPixel) / 2);
+    const QImage withCursor = Shown(g);
+    chart::tools::TBMPExportFormat bitmap;
+    bitmap.Panel = g->Chart1;
+    WriteBytes("graph_export.bmp", Saved(bitmap));
+    ASSERT_EQ(std::system("convert graph_export.bmp graph_export_bmp.png >/dev/null 2>&1"), 0);
+    const QImage exported = QImage("graph_export_bmp.png").convertToFormat(QImage::Format_RGB32);
+    g->Cursor1->SetActive(false);
+    const QImage withoutCursor = Shown(g);
+    g->Cursor1->SetActive(true);
+    ASSERT_EQ(exported.size(), withoutCursor.size());
+    auto differ = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) n += a.pixel(x, y) != b.pixel(x, y);
+        return n;
+    };
+    EXPECT_GT(differ(withCursor, withoutCursor), 50);
+    EXPECT_EQ(differ(exported, withoutCursor), 0);
+    // Nor the zoom rectangle of a drag under way.
+    const int x0 = bottom.CalcPosValue(1700), y0 = (left.StartPixel + left.EndPixel) / 2;
+    test_support::MousePress(*g->Chart1, Qt::LeftButton, x0, y0);
+    test_support::MouseMoveTo(*g->Chart1, x0 + 100, y0, Qt::LeftButton);
+    ASSERT_TRUE(g->Chart1->Zoom().Active);
+    WriteBytes("graph_export_zooming.bmp", Saved(bitmap));
+    ASSERT_EQ(std::system("convert graph_export_zooming.bmp graph_export_zooming.png >/dev/null 2>&1"), 0);
+    EXPECT_EQ(differ(QImage("graph_export_zooming.png").convertToFormat(QImage::Format_RGB32), withoutCursor), 0);
+    test_support::MouseRelease(*g->Chart1, Qt::LeftButton, x0, y0);
     g->SetVisible(false);
 }
 
@@ -422,6 +710,20 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
     EXPECT_EQ(Y(g, 1), -3);
     EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 2"));
 
+    // The largest values read back: written with the digits they need
+    // (15 would round them beyond the range of a number).
+    g->ClearGraph();
+    const double most = std::numeric_limits<double>::max();
+    g->AddPoint(0, most);
+    g->AddPoint(0, -most);
+    g->AddPoint(0, 1.5e308);
+    g->SavePoints(file);
+    EXPECT_EQ(ReadFile(file), "1;1.7976931348623157E308\r\n2;-1.7976931348623157E308\r\n3;1.5E308\r\n");
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 3);
+    EXPECT_EQ(Y(g, 0), most);
+    EXPECT_EQ(Y(g, 1), -most);
+
     // A time stamp reads the same after the round trip.
     g->cbXATime->SetChecked(true);
     g->ClearGraph();
@@ -463,6 +765,31 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
         EXPECT_EQ(g->serLine->Count(), 2);
         EXPECT_EQ(g->PendingCount(), 0);
         EXPECT_EQ(g->PointCount(), 2);
+    }
+    // Files other programs wrote: empty lines after the last point and a
+    // UTF-8 byte order mark are passed over; an empty line before the last
+    // point is still an error.
+    for (const char* text : {"1;1\r\n2;2\r\n\r\n\r\n", "1;1\n2;2\n\n", "\xEF\xBB\xBF" "1;1\r\n2;2"}) {
+        g->ClearGraph();
+        WriteFile(file, text);
+        g->LoadPoints(file);
+        EXPECT_EQ(g->serLine->Count(), 2) << text;
+        EXPECT_EQ(Y(g, 1), 2) << text;
+    }
+    WriteFile(file, "1;1\r\n\r\n2;2\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EConvertError);
+    // A bad line too long for a message box, or holding a NUL, is quoted
+    // shortened and with its control bytes shown.
+    const std::string junk(1 << 20, 'x');
+    for (const auto& [line, quoted] : {std::pair{junk, "'" + junk.substr(0, 64) + "...'"},
+                                       std::pair{std::string("7;5\0\x1b", 5), std::string("'5\\x00\\x1B'")}}) {
+        WriteFile(file, "1;1\r\n" + line + "\r\n");
+        try {
+            g->LoadPoints(file);
+            ADD_FAILURE() << "loaded a bad line";
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message, Ru("Ошибка в строке 2") + "\r\r" + quoted + " is not a valid floating point value");
+        }
     }
     // More points than the lists hold: an error, nothing changes.
     g->MaxPoints = 3;

@@ -32,6 +32,16 @@ bool InCalendar(double Value) { return Value >= -693593.0 && Value < 2958466.0; 
 // powers (and the labels and increments still grow).
 double StepBase(double Base) { return Base < 1 ? 1 / Base : Base; }
 
+// Labels step down from the top of the range, and each step adds rounding
+// error: zero is reached as a value a tiny fraction of a step away (about
+// 7.4E283 for a range of +-1E300), which the label would show in full.
+// Such a value is zero. Far more error than the steps can gather, far less
+// than any label apart.
+constexpr double kZeroFraction = 1e-9;
+double ZeroIfNear(double Value, double Increment) {
+    return std::fabs(Value) < std::fabs(Increment) * kZeroFraction ? 0 : Value;
+}
+
 }  // namespace
 
 double NextNiceStep(double V) {
@@ -239,7 +249,7 @@ int TChartAxis::ValueLabelsWidth() {
         double v = hi;
         for (int count = 0; v >= lo && count < kMaxMeasuredLabels; ++count) {
             widest = std::max(widest, chart_->MultiLineTextWidth(LabelValue(v), lines));
-            const double next = v - inc;
+            const double next = ZeroIfNear(v - inc, inc);
             if (!(next < v)) break;
             v = next;
         }
@@ -369,7 +379,7 @@ void TChartAxis::DrawLinearLabels(double Increment, int Step) {
     limit = std::max(limit, InternalMinimum - inc * 0.5);
     for (int count = 0; v >= limit && count <= kMaxLinearLabels; ++count) {
         DrawValueLabel(v);
-        const double next = StepDown(v, inc, Step);
+        const double next = ZeroIfNear(StepDown(v, inc, Step), inc);
         if (!(next < v)) break;
         v = next;
     }

@@ -171,6 +171,10 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     virtual bool IsValidDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
     // A series source that fed ASeries feeds nothing any more.
     virtual void RemovedDataSource(TChartSeries& ASeries, vcl::TComponent& AComponent);
+    // The names an editor may offer as the source of ValueList's values:
+    // none here.
+    virtual void FillValueSourceItems(TChartValueList& ValueList,
+                                      const std::function<void(const std::string&)>& Proc);
 
     // ---- State of the last paint
     // Highest Z order of the active series, depth and height of one series
@@ -221,9 +225,9 @@ class TCustomAxisPanel : public TCustomPlotPanelExtended {
     // Settings, axes, palette and pages of another axis panel, then the
     // panel's settings.
     void Assign(const TCustomPlotPanel& Source) override;
-    // The extra stream properties: the paging of older streams, read only
-    // ("MaxPointsPerPage", "Page", "ScaleLastPage").
-    virtual void DefineProperties(TFiler& Filer);
+    // The extra stream properties: the panel's, then the paging of older
+    // streams, read only ("MaxPointsPerPage", "Page", "ScaleLastPage").
+    void DefineProperties(TFiler& Filer) override;
     // What a form stream keeps below the chart: its series, in list order.
     virtual void GetChildren(const std::function<void(vcl::TComponent*)>& Proc);
 

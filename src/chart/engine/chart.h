@@ -139,6 +139,10 @@ class TCustomChart : public TCustomAxisPanel {
     void DefineProperties(TFiler& Filer) override;
     // The series, then every tool.
     void GetChildren(const std::function<void(vcl::TComponent*)>& Proc) override;
+    // When the series that owns ValueList is fed by a series, the names of
+    // that series' value lists, in order.
+    void FillValueSourceItems(TChartValueList& ValueList,
+                              const std::function<void(const std::string&)>& Proc) override;
 
     TGetLegendTextEvent OnGetLegendText;
     TGetLegendRectEvent OnGetLegendRect;

@@ -15,6 +15,7 @@
 namespace chart::engine {
 
 class TCustomAxisPanel;
+class TFiler;
 using vcl::TColor;
 
 class TCustomChartElement : public vcl::TComponent {
@@ -98,6 +99,9 @@ class TCustomChartSeries : public TCustomChartElement {
     void SetStyle(TSeriesStyle Value) { style_ = Value & 0x3F; }
     bool IsIdentifierStored() const { return !Identifier.empty(); }
     bool IsStyleStored() const { return style_ != 0; }
+    // The extra stream properties "Identifier" and "Style", each written
+    // when not empty.
+    virtual void DefineProperties(TFiler& Filer);
 
     // Extra pixels the series needs at the edges of the chart rectangle;
     // none here.

@@ -1,6 +1,11 @@
 #include "chart/engine/chart_filer.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/rtl/cp1251.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/color_names.h"
 
 namespace chart::engine {
 
@@ -18,6 +23,18 @@ void TPropertyWriter::DefineBinaryProperty(const std::string& Name, const TStrea
     WriteData(block);
     writer_.WritePropName(Name);
     writer_.WriteBinary({reinterpret_cast<const char*>(block.Memory()), static_cast<std::size_t>(block.Size())});
+}
+
+int ReadInt32(chart::TReader& Reader) {
+    return static_cast<int>(std::clamp<long long>(Reader.ReadInteger(), INT32_MIN, INT32_MAX));
+}
+
+vcl::TColor ReadColorValue(chart::TReader& Reader) {
+    if (Reader.NextValue() != chart::TValueType::vaIdent) return static_cast<vcl::TColor>(Reader.ReadInteger());
+    const std::string ident = Reader.ReadIdent();
+    vcl::TColor color;
+    if (!vcl::IdentToColor(ident, color)) throw rtl::EReadError("Invalid property value " + ident);
+    return color;
 }
 
 void TPropertyReader::DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc&,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "chart/drawing/property_stream.h"
+#include "platform/vcl/graphics.h"
 #include "platform/vcl/streams.h"
 
 namespace chart::engine {
@@ -41,6 +42,32 @@ class TPropertyWriter final : public TFiler {
   private:
     chart::TWriter& writer_;
 };
+
+// Hands the properties of an object that another holds on to the holder's
+// filer under the holder's name for it: "Legend." + "ShadowColor".
+class TPrefixedFiler final : public TFiler {
+  public:
+    TPrefixedFiler(TFiler& Filer, std::string Prefix) : filer_(Filer), prefix_(std::move(Prefix)) {}
+    void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                        bool HasData) override {
+        filer_.DefineProperty(prefix_ + Name, ReadData, WriteData, HasData);
+    }
+    void DefineBinaryProperty(const std::string& Name, const TStreamProc& ReadData,
+                              const TStreamProc& WriteData, bool HasData) override {
+        filer_.DefineBinaryProperty(prefix_ + Name, ReadData, WriteData, HasData);
+    }
+
+  private:
+    TFiler& filer_;
+    std::string prefix_;
+};
+
+// A number held to 32 bits.
+int ReadInt32(chart::TReader& Reader);
+
+// A colour as streams keep it: a colour's name ("clRed") or a number. An
+// unknown name raises rtl::EReadError.
+vcl::TColor ReadColorValue(chart::TReader& Reader);
 
 // Reads the value of the property Name (whose name was read already) when
 // one is defined under it; Found tells whether one was.

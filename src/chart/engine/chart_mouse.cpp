@@ -394,7 +394,12 @@ void TCustomChart::WheelScroll(bool Down) {
             double aMin = axis.Minimum() + step, aMax = axis.Maximum() + step;
             OnAllowScroll(&axis, aMin, aMax, allow);
         }
-        if (allow) axis.Scroll(step, false);
+        if (!allow) continue;
+        // Scrolling switches the axis's automatic range off: the ranges
+        // before it are kept, so that UndoZoom puts the automatic range
+        // back as it does after a zoom or a pan.
+        if (restore_pending_) SaveAxesRanges();
+        axis.Scroll(step, false);
     }
 }
 

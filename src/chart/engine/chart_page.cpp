@@ -91,12 +91,10 @@ void TChartPage::SetMaxPointsPerPage(int Value) {
         max_points_per_page_ = Value;
         chart_.Invalidate();
     }
-    // Fewer pages than the one shown: the last one is shown now.
+    // Fewer pages than the one shown: the last one is shown now, with its
+    // news; the listeners hear of the setting in any case.
     current_ = std::min(current_, Count());
-    if (Current() != shown) {
-        PageChanged();
-        return;
-    }
+    if (Current() != shown) PageChanged();
     Changed();
 }
 

@@ -26,7 +26,8 @@ class TChartPage : public vcl::TPersistent {
     // 0: no paging.
     int MaxPointsPerPage() const { return max_points_per_page_; }
     // Raises ChartException below 0; pulls Current back when fewer pages
-    // are left; the listeners always hear of it.
+    // are left (with the news of a page change); then the listeners always
+    // hear of the setting.
     void SetMaxPointsPerPage(int Value);
     // A short last page is scaled to its points, or as if it were full.
     bool ScaleLastPage() const { return scale_last_page_; }

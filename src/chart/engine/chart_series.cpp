@@ -7,6 +7,7 @@
 #include "chart/engine/axis_panel.h"
 #include "chart/engine/chart_exceptions.h"
 #include "chart/engine/palettes.h"
+#include "chart/engine/series_source.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/strings.h"
 
@@ -79,6 +80,17 @@ TChartSeries::~TChartSeries() {
     // Deleted without Free: the series part is still whole here.
     if (TCustomAxisPanel* chart = ParentChart()) chart->RemoveSeries(*this);
     function_.reset();
+    // Series sources the series owns go with it, first, while the series
+    // part they tell is still whole (the end of the component part would
+    // free them only after it).
+    for (int i = ComponentCount() - 1; i >= 0; --i) {
+        auto* source = dynamic_cast<TPlotSeriesSource*>(Components(i));
+        if (!source) continue;
+        auto& items = data_sources_.items_;
+        items.erase(std::remove(items.begin(), items.end(), source), items.end());
+        RemoveFreeNotification(source);
+        vcl::TComponent::Free(source);
+    }
     // Other sources hear of the end through their free notification.
     for (int i = 0; i < data_sources_.Count(); ++i)
         if (TChartSeries* source = data_sources_.Series(i)) source->dependents_.Remove(this);

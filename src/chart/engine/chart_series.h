@@ -336,10 +336,11 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner, public T
     // Never set inside the engine: FillSampleValues(0) takes this many
     // points when above 0.
     int PreferredSampleCount = 0;
-    // The series' extra stream properties: "DataSources" (when more than
-    // one), "CustomHorizAxis" and "CustomVertAxis" (when bound), "Data"
-    // (the points, when they are the series' own).
-    void DefineProperties(TFiler& Filer);
+    // The series' extra stream properties: "Identifier" and "Style",
+    // "DataSources" (when more than one), "CustomHorizAxis" and
+    // "CustomVertAxis" (when bound), the marks' as "Marks.", "Data" (the
+    // points, when they are the series' own).
+    void DefineProperties(TFiler& Filer) override;
     // The points as the "Data" block, and read back from one: a block that
     // is short, negative or inconsistent raises rtl::EReadError and the
     // series keeps its points.

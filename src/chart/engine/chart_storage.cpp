@@ -7,25 +7,18 @@
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/chart_filer.h"
 #include "chart/engine/chart_page.h"
+#include "chart/engine/chart_series.h"
 #include "chart/engine/plot_tool.h"
-#include "platform/vcl/color_names.h"
 
 namespace chart::engine {
 
-namespace {
-
-int ReadInt(chart::TReader& Reader) {
-    return static_cast<int>(std::clamp<long long>(Reader.ReadInteger(), INT32_MIN, INT32_MAX));
-}
-
-}  // namespace
-
 void TCustomAxisPanel::DefineProperties(TFiler& Filer) {
+    TCustomPlotPanelExtended::DefineProperties(Filer);
     TChartPage& pages = *pages_;
     Filer.DefineProperty(
-        "MaxPointsPerPage", [&pages](chart::TReader& Reader) { pages.SetMaxPointsPerPage(ReadInt(Reader)); }, {},
+        "MaxPointsPerPage", [&pages](chart::TReader& Reader) { pages.SetMaxPointsPerPage(ReadInt32(Reader)); }, {},
         false);
-    Filer.DefineProperty("Page", [&pages](chart::TReader& Reader) { pages.SetCurrent(ReadInt(Reader)); }, {}, false);
+    Filer.DefineProperty("Page", [&pages](chart::TReader& Reader) { pages.SetCurrent(ReadInt32(Reader)); }, {}, false);
     Filer.DefineProperty(
         "ScaleLastPage", [&pages](chart::TReader& Reader) { pages.SetScaleLastPage(Reader.ReadBoolean()); }, {},
         false);
@@ -36,21 +29,32 @@ void TCustomChart::DefineProperties(TFiler& Filer) {
     Filer.DefineProperty(
         "BackColor",
         [this](chart::TReader& Reader) {
-            TColor color;
-            if (Reader.NextValue() == chart::TValueType::vaIdent) {
-                const std::string ident = Reader.ReadIdent();
-                if (!vcl::IdentToColor(ident, color)) throw rtl::EReadError("Invalid property value " + ident);
-            } else {
-                color = static_cast<TColor>(Reader.ReadInteger());
-            }
-            walls_->Back().SetColor(color);
+            walls_->Back().SetColor(ReadColorValue(Reader));
             if (Parent() && !(ComponentState() & vcl::csLoading))
                 walls_->Back().Brush().SetStyle(vcl::TBrushStyle::bsSolid);
         },
         {}, false);
     Filer.DefineProperty(
-        "ColorPaletteIndex", [this](chart::TReader& Reader) { SetColorPaletteIndex(ReadInt(Reader)); },
+        "ColorPaletteIndex", [this](chart::TReader& Reader) { SetColorPaletteIndex(ReadInt32(Reader)); },
         [this](chart::TWriter& Writer) { Writer.WriteInteger(color_palette_index_); }, color_palette_index_ >= 1);
+    // The framed shapes the chart holds, under their names.
+    const std::pair<const char*, TPlotCustomShape*> shapes[] = {
+        {"Title.", &Title()}, {"SubTitle.", &SubTitle()}, {"Foot.", &Foot()}, {"SubFoot.", &SubFoot()},
+        {"Legend.", &Legend()}};
+    for (const auto& [name, shape] : shapes) {
+        TPrefixedFiler filer(Filer, name);
+        shape->DefineProperties(filer);
+    }
+}
+
+void TCustomAxisPanel::FillValueSourceItems(TChartValueList&, const std::function<void(const std::string&)>&) {}
+
+void TCustomChart::FillValueSourceItems(TChartValueList& ValueList,
+                                        const std::function<void(const std::string&)>& Proc) {
+    auto* series = dynamic_cast<TChartSeries*>(ValueList.Owner());
+    if (!series) return;
+    if (auto* source = dynamic_cast<TChartSeries*>(series->DataSource()))
+        for (int i = 0; i < source->ValueListCount(); ++i) Proc(source->ValueList(i).Name);
 }
 
 void TCustomAxisPanel::GetChildren(const std::function<void(vcl::TComponent*)>& Proc) {

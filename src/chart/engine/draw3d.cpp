@@ -33,7 +33,7 @@ void TDraw3D::InternalDraw(const TRect& UserRect) {
     }
     canvas.ResetState();
     if (OnPaint) OnPaint(this, UserRect);
-    if (Zoom().Active) DrawZoomRectangle();
+    if (Zoom().Active && !DrawingPicture()) DrawZoomRectangle();
     canvas.ResetState();
     if (OnAfterDraw) OnAfterDraw(this);
 }

@@ -10,8 +10,10 @@
 #include "chart/drawing/drawing_setup.h"
 #include "chart/drawing/plot_const.h"
 #include "chart/engine/axis_panel.h"
+#include "chart/engine/callout.h"
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/panel_routines.h"
+#include "chart/engine/series_marks.h"
 #include "platform/gdi/objects.h"
 
 namespace chart::engine {
@@ -187,6 +189,14 @@ void TCustomLineSeries::Assign(const TCustomChartElement& Source) {
 TFastLineSeries::TFastLineSeries(vcl::TComponent* AOwner) : TCustomLineSeries(AOwner) {
     CalcVisiblePoints = true;
     KeepPointAfterLast = true;
+    // A function over all points gives a level line across the range.
+    FunctionSinglePoint = false;
+}
+
+void TFastLineSeries::DrawMark(int ValueIndex, const std::string& Text, TSeriesMarkPosition* Position) {
+    if (Position)
+        if (const TMarksCallout* callout = Marks().CalloutIfAny()) callout->ApplyLength(*Position);
+    TCustomLineSeries::DrawMark(ValueIndex, Text, Position);
 }
 
 void TFastLineSeries::SetFastPen(bool Value) {

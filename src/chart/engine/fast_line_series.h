@@ -87,6 +87,9 @@ class TFastLineSeries : public TCustomLineSeries {
     // The segment from the last point drawn to this one (or a move there
     // when it is not drawn).
     void DrawValue(int ValueIndex) override;
+    // A mark stands on its callout: lifted by the callout's length (when
+    // the marks have one) before it is drawn.
+    void DrawMark(int ValueIndex, const std::string& Text, TSeriesMarkPosition* Position) override;
     void NotifyNewValue(TChartSeries* Sender, int ValueIndex) override;
     void PrepareLegendCanvas(int ValueIndex, TColor& BackColor,
                              vcl::TBrushStyle& BrushStyle) override;

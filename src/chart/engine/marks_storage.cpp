@@ -132,6 +132,7 @@ void InitItem(TMarksItem& Item) { Item.Shadow().SetDefaults(0x808080, 3); }
 }  // namespace
 
 void TSeriesMarks::DefineProperties(TFiler& Filer) {
+    TPlotCustomShape::DefineProperties(Filer);
     Filer.DefineBinaryProperty(
         "Items", [this](vcl::TStream& Stream) { ReadItems(Stream); },
         [this](vcl::TStream& Stream) { WriteItems(Stream); }, items_.Count() > 0);

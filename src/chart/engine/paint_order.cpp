@@ -78,7 +78,7 @@ void TCustomAxisPanel::InternalDraw(const TRect& UserRect) {
         DrawAxes();
     }
     DrawTitlesAndLegend(false);
-    if (Zoom().Active) DrawZoomRectangle();
+    if (Zoom().Active && !DrawingPicture()) DrawZoomRectangle();
     BroadcastToolEvent(cteAfterDraw);
     canvas.ResetState();
     DoAfterDraw();

@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "chart/drawing/plot_canvas3d.h"
+#include "chart/engine/chart_filer.h"
 #include "chart/engine/palettes.h"
 #include "chart/engine/pixel_math.h"
 #include "platform/rtl/exceptions.h"
@@ -103,6 +104,20 @@ TCustomPlotPanel::~TCustomPlotPanel() {
 void TCustomPlotPanel::Loaded() {
     SavedCursor = vcl::TControl::Cursor();
     if (border_round_ > 0) ApplyRoundRegion();
+}
+
+void TCustomPlotPanel::DefineProperties(TFiler& Filer) {
+    Filer.DefineProperty(
+        "BorderStyle",
+        [this](chart::TReader& Reader) {
+            bool single = false;
+            if (Reader.NextValue() == chart::TValueType::vaIdent)
+                single = Reader.ReadIdent() == "bsSingle";
+            else
+                Reader.ReadInteger();
+            border_->SetVisible(single);
+        },
+        {}, false);
 }
 
 // ---- Surface

@@ -26,6 +26,8 @@ class TPicture;
 
 namespace chart::engine {
 
+class TFiler;
+
 using chart::TCanvas3D;
 using vcl::TColor;
 using vcl::TPoint;
@@ -205,11 +207,20 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     virtual void AssignTo(vcl::TPersistent& Dest);
     // When loading has finished.
     virtual void Loaded();
+    // The extra stream properties: "BorderStyle" of older streams (read
+    // only: "bsSingle" shows the border, anything else hides it).
+    virtual void DefineProperties(TFiler& Filer);
 
     // ---- Drawing
     void DrawToOwnCanvas();
     // Draws without the off-screen buffer onto ACanvas.
     void DrawToCanvas(vcl::TCanvas* ACanvas, const TRect& Rect);
+    // Whether the chart is drawing itself into an exported picture (set by
+    // the export formats while they draw it): overlays that follow the
+    // mouse and erase themselves by drawing again (a cursor, a zoom
+    // rectangle) have no place there.
+    bool DrawingPicture() const { return drawing_picture_; }
+    void SetDrawingPicture(bool Value) { drawing_picture_ = Value; }
     // A metafile of Rect's size (each side at least 1 pixel), enhanced or
     // not, holding the chart drawn into it unbuffered while the surface
     // knows it is metafiling (no blending, smooth shadows or pixel reads).
@@ -270,6 +281,7 @@ class TCustomPlotPanel : public TCustomPanelNoCaption, public chart::TView3DOwne
     std::array<int, 4> margins_ = {3, 4, 3, 4};
     TPlotUnits margin_units_ = muPercent;
     bool region_guard_ = false;
+    bool drawing_picture_ = false;
 };
 
 }  // namespace chart::engine

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
+#include <vector>
 
+#include "chart/engine/chart_filer.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/graphic.h"
 
 namespace chart::engine {
@@ -155,6 +159,37 @@ void TCustomPlotPanelExtended::DrawZoomRectangle() {
     canvas.Pen->SetMode(vcl::TPenMode::pmNotXor);
     if (!brush || brush->Style() == vcl::TBrushStyle::bsClear) canvas.SetBackMode(gdi::TRANSPARENT);
     canvas.Rectangle(zoom_->X0, zoom_->Y0, zoom_->X1, zoom_->Y1);
+}
+
+void TCustomPlotPanelExtended::DefineProperties(TFiler& Filer) {
+    TCustomPlotPanel::DefineProperties(Filer);
+    TPlotZoom& zoom = *zoom_;
+    Filer.DefineProperty("AllowZoom", [&zoom](chart::TReader& Reader) { zoom.Allow = Reader.ReadBoolean(); }, {},
+                         false);
+    Filer.DefineProperty(
+        "AnimatedZoom", [&zoom](chart::TReader& Reader) { zoom.Animated = Reader.ReadBoolean(); }, {}, false);
+    Filer.DefineProperty(
+        "AnimatedZoomSteps", [&zoom](chart::TReader& Reader) { zoom.AnimatedSteps = ReadInt32(Reader); }, {},
+        false);
+    const bool margins = std::any_of(PrintMargins.begin(), PrintMargins.end(), [](int m) { return m != 15; });
+    Filer.DefineProperty(
+        "PrintMargins",
+        [this](chart::TReader& Reader) {
+            // All four or none: a list of another length changes nothing.
+            std::vector<int> read;
+            Reader.ReadListBegin();
+            while (!Reader.EndOfList()) read.push_back(ReadInt32(Reader));
+            Reader.ReadListEnd();
+            if (read.size() != PrintMargins.size())
+                throw rtl::EReadError("PrintMargins holds " + std::to_string(read.size()) + " numbers, not 4");
+            std::copy(read.begin(), read.end(), PrintMargins.begin());
+        },
+        [this](chart::TWriter& Writer) {
+            Writer.WriteListBegin();
+            for (int m : PrintMargins) Writer.WriteInteger(m);
+            Writer.WriteListEnd();
+        },
+        margins);
 }
 
 void TCustomPlotPanelExtended::Assign(const TCustomPlotPanel& Source) {

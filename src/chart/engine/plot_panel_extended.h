@@ -64,6 +64,10 @@ class TCustomPlotPanelExtended : public TCustomPlotPanel {
     // From another extended panel: BackImage, Gradient, AllowPanning and
     // Zoom; then the panel settings.
     void Assign(const TCustomPlotPanel& Source) override;
+    // The panel's, then "AllowZoom", "AnimatedZoom" and
+    // "AnimatedZoomSteps" of older streams (read only, into Zoom) and
+    // "PrintMargins" (four numbers, written when one is not 15).
+    void DefineProperties(TFiler& Filer) override;
 
   private:
     std::unique_ptr<TPlotZoom> zoom_;

@@ -6,6 +6,7 @@
 
 #include "chart/drawing/plot_geometry.h"
 #include "chart/drawing/projection_math.h"
+#include "chart/engine/chart_filer.h"
 #include "chart/engine/pixel_math.h"
 #include "chart/engine/plot_panel_extended.h"
 
@@ -204,6 +205,14 @@ void TPlotCustomShape::DrawShadowArea(TCanvas3D& Canvas, const TRect& Rect, bool
     if (blend) Canvas.EndBlending(std::move(blend));
 }
 
+void TPlotCustomShape::DefineProperties(TFiler& Filer) {
+    chart::TPlotShadow& shadow = *shadow_;
+    Filer.DefineProperty(
+        "ShadowColor", [&shadow](chart::TReader& Reader) { shadow.SetColor(ReadColorValue(Reader)); }, {}, false);
+    Filer.DefineProperty("ShadowSize", [&shadow](chart::TReader& Reader) { shadow.SetSize(ReadInt32(Reader)); },
+                         {}, false);
+}
+
 void TPlotCustomShape::DrawRectRotated(const TRect& Rect, int Angle, int Z) {
     TCustomPlotPanelExtended* chart = ParentChart();
     if (!chart || transparent_) return;
@@ -277,9 +286,13 @@ void TPlotCustomShape::DrawRectRotated(const TRect& Rect, int Angle, int Z) {
         TCustomPlotPanel::DrawBevel(canvas, bevel_, inner, 0, bevel_width_);
     }
 
-    // The filters of a picture without a graphic apply to the blended
-    // image; blocks that carry an image come with blending itself.
-    if (blend) canvas.EndBlending(std::move(blend));
+    // The filters of a picture without a graphic work on what shows
+    // through the shape: the image under it, saved when blending began.
+    if (!blend) return;
+    if (picture_ && !picture_->Graphic() && picture_->FiltersIfAny() && picture_->FiltersIfAny()->Count() > 0 &&
+        blend->Saved())
+        picture_->FiltersIfAny()->ApplyTo(*blend->Saved());
+    canvas.EndBlending(std::move(blend));
 }
 
 }  // namespace chart::engine

@@ -17,6 +17,7 @@
 namespace chart::engine {
 
 class TCustomPlotPanelExtended;
+class TFiler;
 
 enum TChartObjectShapeStyle : std::uint8_t { fosRectangle, fosRoundRectangle, fosEllipse };
 enum TTextFormat : std::uint8_t { ttfNormal, ttfHtml };
@@ -104,6 +105,9 @@ class TPlotCustomShape : public TPlotCustomShapeBrushPen {
 
     // Every setting of another shape.
     void Assign(const vcl::TPersistent& Source) override;
+    // The extra stream properties: "ShadowColor" (a colour's name or a
+    // number) and "ShadowSize" (both sizes) of older streams, read only.
+    virtual void DefineProperties(TFiler& Filer);
 
     // The box at ShapeBounds.
     void Draw() { DrawRectRotated(ShapeBounds, 0, 0); }

@@ -35,6 +35,9 @@ void TChartSeries::Added() {
     if (!chart) return;
     RecalcGetAxis();
     if (!IsSeriesColorStored()) SetAutomaticColor(chart->GetFreeSeriesColor(true, nullptr));
+    // Back on a chart, the series follows its source series again.
+    for (int i = 0; i < data_sources_.Count(); ++i)
+        if (TChartSeries* source = data_sources_.Series(i)) source->dependents_.Add(this);
     CheckDataSource();
 }
 
@@ -44,6 +47,10 @@ void TChartSeries::Removed() {
     if (mouse_inside_ && Cursor != vcl::TCursor::crDefault && chart->Cursor() == Cursor)
         chart->SetCursor(chart->SavedCursor);
     mouse_inside_ = false;
+    // Off the chart, the series stops following its source series (it keeps
+    // them as its sources, and follows them again when it joins a chart).
+    for (int i = 0; i < data_sources_.Count(); ++i)
+        if (TChartSeries* source = data_sources_.Series(i)) source->dependents_.Remove(this);
     chart->SeriesList().SeriesGroups().RemoveSeries(this);
     TCustomChartSeries::SetParentChart(nullptr);
     marks_->SetParentChart(nullptr);

@@ -194,10 +194,10 @@ class TSeriesMarks : public TPlotCustomShape {
     // The mark under the pixel (by the positions last kept), -1 when none.
     int Clicked(int X, int Y);
 
-    // "Items", when there are items: their count, then each item's
-    // properties. A block that is short, negative or inconsistent raises
-    // rtl::EReadError and the items stay as they were.
-    void DefineProperties(TFiler& Filer);
+    // The shape's, then "Items", when there are items: their count, then
+    // each item's properties. A block that is short, negative or
+    // inconsistent raises rtl::EReadError and the items stay as they were.
+    void DefineProperties(TFiler& Filer) override;
     void WriteItems(vcl::TStream& Stream);
     void ReadItems(vcl::TStream& Stream);
 

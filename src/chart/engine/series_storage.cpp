@@ -97,6 +97,11 @@ void TChartSeries::AddDataSource(vcl::TComponent& Source) {
         const bool active = source->Active();
         if (active) source->Close();
         if (TChartSeries* former = source->series_) {
+            // A source its series owned belongs to the series it feeds now.
+            if (source->Owner() == former) {
+                former->RemoveComponent(source);
+                InsertComponent(source);
+            }
             source->RemoveFreeNotification(former);
             source->series_ = nullptr;
             former->RemoveDataSource(*source);
@@ -346,7 +351,18 @@ int CustomAxisIndex(TCustomAxisPanel* Chart, TChartAxis* Axis) {
 
 }  // namespace
 
+void TCustomChartSeries::DefineProperties(TFiler& Filer) {
+    Filer.DefineProperty(
+        "Identifier", [this](chart::TReader& Reader) { Identifier = Reader.ReadString(); },
+        [this](chart::TWriter& Writer) { Writer.WriteString(Identifier); }, IsIdentifierStored());
+    // The set as an integer, bit i for flag i; reading takes flags 0 to 5.
+    Filer.DefineProperty(
+        "Style", [this](chart::TReader& Reader) { SetStyle(static_cast<TSeriesStyle>(Reader.ReadInteger() & 0x3F)); },
+        [this](chart::TWriter& Writer) { Writer.WriteInteger(style_); }, IsStyleStored());
+}
+
 void TChartSeries::DefineProperties(TFiler& Filer) {
+    TCustomChartSeries::DefineProperties(Filer);
     // Value lists of older streams kept a multiplier; only 1 means nothing.
     for (const char* list : {"XValues.Multiplier", "YValues.Multiplier"})
         Filer.DefineProperty(
@@ -385,9 +401,8 @@ void TChartSeries::DefineProperties(TFiler& Filer) {
             custom_vert_axis_index_ = static_cast<int>(std::clamp<long long>(Reader.ReadInteger(), -1, INT32_MAX));
         },
         [vert](chart::TWriter& Writer) { Writer.WriteInteger(vert); }, vert >= 0);
-    Filer.DefineBinaryProperty(
-        "Marks.Items", [this](vcl::TStream& Stream) { marks_->ReadItems(Stream); },
-        [this](vcl::TStream& Stream) { marks_->WriteItems(Stream); }, marks_->Items().Count() > 0);
+    TPrefixedFiler marks(Filer, "Marks.");
+    marks_->DefineProperties(marks);
     Filer.DefineBinaryProperty(
         "Data", [this](vcl::TStream& Stream) { ReadData(Stream); },
         [this](vcl::TStream& Stream) { WriteData(Stream); }, ForceSaveData || (own_data_ && !DontSaveData));

@@ -202,6 +202,15 @@ void TCursorTool::DrawCursor() {
         if (at_depth) canvas.LineWithZ(x0, y0, x1, y1, z);
         else canvas.Line(x0, y0, x1, y1);
     };
+    // Held to the plot: a mark on a point near its edge, or on a value the
+    // axes do not show, would lie over the axes' labels. (At a depth the
+    // plot is a projected box, which the front rectangle does not hold.)
+    const bool clipped = !at_depth && chart->CanClip();
+    if (clipped) {
+        const TRect plot = CursorRect();
+        canvas.ClipRectangle({plot.Left, plot.Top, chart::engine::Clamp32(plot.Right + 1LL),
+                              chart::engine::Clamp32(plot.Bottom + 1LL)});
+    }
     const TRect r = DrawRect();
     const int x = ipoint_.X, y = ipoint_.Y;
     const bool horizontal = style_ == cssHorizontal || style_ == cssBoth || style_ == cssScope;
@@ -236,6 +245,7 @@ void TCursorTool::DrawCursor() {
         }
     }
     canvas.Pen->SetMode(vcl::TPenMode::pmCopy);
+    if (clipped) canvas.UnClipRectangle();
 }
 
 TRect TCursorTool::DirtyArea() {
@@ -264,7 +274,10 @@ int TCursorTool::Clicked(int X, int Y) {
 }
 
 void TCursorTool::ChartEvent(chart::engine::TChartToolEvent AEvent) {
-    if (AEvent != chart::engine::cteAfterDraw || !Chart()) return;
+    // A picture of the chart holds the chart alone: the cursor, drawn to be
+    // erased by drawing it again, stays on screen (and keeps its place
+    // there, whatever size the picture is).
+    if (AEvent != chart::engine::cteAfterDraw || !Chart() || Chart()->DrawingPicture()) return;
     if (ipoint_.X == -1 && ipoint_.Y == -1) PlaceFirstTime();
     else CalcPixelPosition();
     DrawCursor();

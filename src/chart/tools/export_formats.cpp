@@ -18,6 +18,23 @@
 
 namespace chart::tools {
 
+namespace {
+
+// The chart drawn into an export's picture: the chart alone, without the
+// overlays that follow the mouse (DrawingPicture), for the time of Draw.
+template <class F>
+auto DrawPicture(engine::TCustomPlotPanel& Panel, F&& Draw) {
+    struct TDrawing {
+        engine::TCustomPlotPanel& panel;
+        bool before;
+        ~TDrawing() { panel.SetDrawingPicture(before); }
+    } drawing{Panel, Panel.DrawingPicture()};
+    Panel.SetDrawingPicture(true);
+    return Draw();
+}
+
+}  // namespace
+
 // ---- TPlotExportFormat
 
 TPlotExportFormat::TPlotExportFormat() = default;
@@ -67,8 +84,9 @@ std::unique_ptr<vcl::TBitmap> TBMPExportFormat::Bitmap() {
         format = static_cast<vcl::TPixelFormat>(std::clamp(options.CBColors->ItemIndex(), 0, 7));
     if (Panel->Canvas()->GetSupportsFull3D()) format = vcl::TPixelFormat::pf24bit;
     // Drawn in full colour, then reduced to the format's colours.
-    std::unique_ptr<vcl::TBitmap> bitmap =
-        Panel->PlotCreateBitmap(Panel->Color(), {0, 0, Width, Height}, vcl::TPixelFormat::pfDevice);
+    std::unique_ptr<vcl::TBitmap> bitmap = DrawPicture(*Panel, [&] {
+        return Panel->PlotCreateBitmap(Panel->Color(), {0, 0, Width, Height}, vcl::TPixelFormat::pfDevice);
+    });
     bitmap->SetPixelFormat(format);
     return bitmap;
 }
@@ -130,7 +148,7 @@ vcl::TPicture::TGraphicFactory TEMFExportFormat::GraphicClass() const {
 
 std::unique_ptr<vcl::TMetafile> TEMFExportFormat::Metafile() {
     CheckSize();
-    return Panel->CreateMetafile(Enhanced(), {0, 0, Width, Height});
+    return DrawPicture(*Panel, [&] { return Panel->CreateMetafile(Enhanced(), {0, 0, Width, Height}); });
 }
 
 void TEMFExportFormat::CopyToClipboard() { vcl::Clipboard().Assign(*Metafile()); }

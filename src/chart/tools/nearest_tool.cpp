@@ -147,7 +147,8 @@ void TNearestTool::ChartEvent(engine::TChartToolEvent AEvent) {
     TCustomAxisPanel* chart = ParentChart();
     if (!chart) return;
     if (AEvent == engine::cteAfterDraw) {
-        DrawNearest();
+        // The mark under the mouse is no part of a picture of the chart.
+        if (!chart->DrawingPicture()) DrawNearest();
     } else if (AEvent == engine::cteMouseLeave) {
         if (!full_repaint_) ToggleNearest();
         point_ = -1;

@@ -41,7 +41,8 @@ void TChartImageTool::ChartEvent(engine::TChartToolEvent AEvent) {
     TCustomAxisPanel* chart = ParentChart();
     if (AEvent != engine::cteBeforeDrawSeries || !chart || !picture_->Graphic()) return;
     TCanvas3D& canvas = *chart->Canvas();
-    const bool clip = chart->CanClip();
+    // Cut to the plot as the series are.
+    const bool clip = chart->ClipPoints() && chart->CanClip();
     if (clip) canvas.ClipCube(chart->ChartRect, 0, chart->Width3D);
     TRect r = TargetRect();
     if (chart->View3D()) r = canvas.CalcRect3D(r, chart->Width3D);
@@ -60,7 +61,8 @@ void TClipSeriesTool::SeriesEvent(engine::TChartSeriesToolEvent AEvent) {
     if (AEvent == engine::cseBeforeDrawValues) {
         TChartAxis* h = GetHorizAxis();
         TChartAxis* v = GetVertAxis();
-        if (!chart->CanClip() || !h || !v || clipped_) return;
+        // Only where the chart clips its series at all.
+        if (!chart->ClipPoints() || !chart->CanClip() || !h || !v || clipped_) return;
         chart->Canvas()->ClipRectangle(TRect{h->StartPixel, v->StartPixel, h->EndPixel, v->EndPixel});
         clipped_ = true;
     } else if (AEvent == engine::cseAfterDrawValues && clipped_) {

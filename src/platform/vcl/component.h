@@ -34,6 +34,11 @@ public:
 
     // Frees a component through its owner chain; null is fine.
     static void Free(TComponent* component);
+    // Ownership handed on: child joins this owner's components (and is
+    // freed with it), or leaves them (and is no longer). A component moved
+    // between owners leaves the one and then joins the other.
+    void InsertComponent(TComponent* child);
+    void RemoveComponent(TComponent* child);
 
     // Ask to be told (through Notification with opRemove) when AComponent is
     // destroyed; AComponent is told of this one's end as well. Removing the
@@ -57,9 +62,6 @@ protected:
     void SetComponentState(std::uint32_t state) { state_ = state; }
 
 private:
-    void InsertComponent(TComponent* child);
-    void RemoveComponent(TComponent* child);
-
     TComponent* owner_ = nullptr;
     std::vector<TComponent*> components_;
     std::vector<TComponent*> notify_;

@@ -1,6 +1,7 @@
 #include "platform/vcl/spin_edit.h"
 
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -61,10 +62,19 @@ void TSpinEdit::SetValue(int value) {
     auto* box = static_cast<QSpinBox*>(Widget());
     if (!box) return;
     value = std::clamp(value, min_, max_);
-    // Set through the field, so that a value equal to the spin box's last
-    // one still replaces text typed since.
-    if (box->text() != QString::number(value)) box->findChild<QLineEdit*>()->setText(QString::number(value));
-    box->setValue(value);
+    const QString text = QString::number(value);
+    const bool changed = box->text() != text;
+    {
+        // The box and its field take the value quietly (also a value equal
+        // to the box's last one replaces text typed since); OnChange comes
+        // last, so that a handler that sets another value in its turn has
+        // the last word and the field shows that one.
+        QLineEdit* field = box->findChild<QLineEdit*>();
+        const QSignalBlocker quiet(field);
+        box->setValue(value);
+        if (box->text() != text) field->setText(text);
+    }
+    if (changed) Fire(OnChange, this);
 }
 
 void TSpinEdit::SetRange(int min, int max) {

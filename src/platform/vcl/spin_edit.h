@@ -16,7 +16,8 @@ public:
 
     // The number in the field; MinValue when it holds none.
     int Value() const;
-    // Clamped to the range; OnChange fires when the text changes.
+    // Clamped to the range; OnChange fires when the text changes, once the
+    // box shows the value, so that a handler may set another one.
     void SetValue(int value);
     int MinValue() const { return min_; }
     int MaxValue() const { return max_; }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -266,6 +268,20 @@ TEST(chart_axis, label_texts_come_from_the_platform_patterns_and_the_chart_event
     EXPECT_EQ(LabelTexts(y).front(), "2,500");
     EXPECT_EQ(y.LabelValue(0.125), "0.125");
     EXPECT_EQ(y.LabelValue(1234.56789), "1,234.568");
+    // Stepping down from the top of a range around zero leaves rounding
+    // error at zero, far beyond what the pattern shows: zero is labelled 0.
+    {
+        PlainChart wide;
+        wide.AddRecording().Fill(2, [](int i) { return i == 0 ? -1e300 : 1e300; });
+        wide.Render();
+        TChartAxis& w = wide.LeftAxis();
+        std::vector<double> values;
+        for (int i = 0; i < w.Items().Count(); ++i) values.push_back(w.Items().Items(i).Value());
+        ASSERT_GE(values.size(), 3u);
+        const auto zero = std::find(values.begin(), values.end(), 0.0);
+        ASSERT_NE(zero, values.end());
+        EXPECT_EQ(LabelTexts(w)[static_cast<std::size_t>(zero - values.begin())], "0");
+    }
 
     // The chart's label event sees every text; multi-line labels break at
     // blanks and measure as two lines along a vertical axis.

@@ -495,9 +495,15 @@ TEST(chart_mouse, the_wheel_scrolls_the_vertical_axes_a_notch_at_a_time) {
     EXPECT_DOUBLE_EQ(chart.LeftAxis().Minimum(), -6);
     MouseWheel(chart, 50, 50, -20);
     EXPECT_DOUBLE_EQ(chart.LeftAxis().Minimum(), 0);
-    // The horizontal axes stay; the wheel alone keeps no restore point.
+    // The horizontal axes stay. The first turn kept the ranges before it,
+    // as a zoom does, and UndoZoom puts them back.
     EXPECT_TRUE(chart.BottomAxis().Automatic());
+    EXPECT_TRUE(chart.Zoomed);
+    chart.UndoZoom();
     EXPECT_FALSE(chart.Zoomed);
+    EXPECT_DOUBLE_EQ(chart.LeftAxis().Minimum(), 0);
+    EXPECT_DOUBLE_EQ(chart.LeftAxis().Maximum(), 200);
+    EXPECT_DOUBLE_EQ(chart.RightAxis().Minimum(), -10);
 
     // OnAllowScroll sees the range to come and may refuse it.
     std::vector<double> asked;

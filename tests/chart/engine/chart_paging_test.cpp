@@ -110,10 +110,13 @@ TEST(chart_paging, pages_of_points_give_the_axis_its_range_and_a_page_past_the_e
     s.Fill(40, [](int) { return 1.0; });
     EXPECT_EQ(pages.Current(), 6);
 
-    // Fewer pages than the one shown: back to the last, with the news.
+    // Fewer pages than the one shown: back to the last, with the news of
+    // the page and then, as always, that of the setting.
+    const int heard = news.heard;
     pages.SetMaxPointsPerPage(50);
     EXPECT_EQ(pages.Current(), 2);
     EXPECT_EQ(changes, (std::vector<int>{2}));
+    EXPECT_EQ(news.heard, heard + 2);
     pages.SetCurrent(0);
     EXPECT_EQ(pages.Current(), 1);
     pages.SetCurrent(-7);

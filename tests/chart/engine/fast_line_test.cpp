@@ -14,6 +14,8 @@
 
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/drawing/plot_const.h"
+#include "chart/engine/plot_function.h"
+#include "chart/engine/series_marks.h"
 #include "platform/vcl/forms.h"
 #include "support/chart_surfaces.h"
 #include "support/line_chart.h"
@@ -394,6 +396,36 @@ TEST(fast_line, settings_gallery_legend_symbol_and_hit_test) {
     line.Clear();
     chart.Render();
     EXPECT_EQ(line.Clicked(60, 40), -1);
+}
+
+TEST(fast_line, marks_stand_on_their_callout_and_a_function_draws_a_level_line) {
+    PixelChart chart;
+    TFastLineSeries& line = *chart.Line;
+    chart.AddPixel(50, 70);
+    chart.AddPixel(150, 60);
+    chart::engine::TSeriesMarks& marks = line.Marks();
+    marks.SetVisible(true);
+    marks.SetArrowLength(8);
+    marks.Arrow().SetColor(vcl::clRed);
+    const auto shown = chart.Render();
+    // The box sits the callout's length above its point, the arrow between.
+    ASSERT_NE(marks.Positions().Position(0), nullptr);
+    const chart::engine::TSeriesMarkPosition& p = *marks.Positions().Position(0);
+    EXPECT_EQ(p.ArrowFrom.Y, 70);
+    EXPECT_EQ(p.ArrowTo.Y, 62);
+    EXPECT_EQ(p.LeftTop.Y + p.Height, 63);
+    EXPECT_EQ(shown->Handle()->GetPixel(50, 66), vcl::ColorToRGB(vcl::clRed));
+
+    // A function over all the points of a source: a level line from the
+    // source's first X to its last.
+    auto* level = new TFastLineSeries(nullptr);
+    level->SetParentChart(&chart);
+    level->SetFunction(std::make_unique<chart::engine::TPlotFunction>());
+    level->SetDataSource(&line);
+    ASSERT_EQ(level->Count(), 2);
+    EXPECT_EQ(level->XValues().Value(0), 50);
+    EXPECT_EQ(level->XValues().Value(1), 150);
+    EXPECT_EQ(level->YValues().Value(0), level->YValues().Value(1));
 }
 
 TEST(fast_line, bad_input_draws_soundly) {

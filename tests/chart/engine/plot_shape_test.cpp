@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "chart/drawing/pixel_filters.h"
 #include "chart/engine/margins.h"
 #include "support/chart_panels.h"
 #include "support/gdi_surface.h"
@@ -194,6 +195,18 @@ TEST(plot_shape, shadow_gradient_and_transparency) {
     panel.shape.SetTransparency(50);
     image = panel.Render();
     EXPECT_EQ(PixelAt(*image, 10, 25), 0x808080u);
+    // The filters of a picture without an image work on what shows through:
+    // wholly transparent, the box shows the white behind it inverted.
+    panel.shape.SetTransparency(100);
+    panel.shape.Picture().Filters().Add<chart::TInvertFilter>();
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 30, 25), 0u);
+    EXPECT_EQ(PixelAt(*image, 10, 25), 0u);
+    EXPECT_EQ(PixelAt(*image, 60, 25), kWhite);
+    // With no transparency there is nothing to show through.
+    panel.shape.SetTransparency(0);
+    image = panel.Render();
+    EXPECT_EQ(PixelAt(*image, 30, 25), kWhite);
 }
 
 TEST(plot_shape, setters_repaint_the_chart_on_change_only_and_assign_copies_everything) {

@@ -310,6 +310,92 @@ TEST(series_storage, the_chart_reads_older_properties_keeps_its_palette_and_a_to
     EXPECT_FALSE(IsPlotStreamableClass("TChartLegend"));
 }
 
+// The bytes of a stream that a test wrote.
+std::string BytesOf(vcl::TMemoryStream& Stream) {
+    return {reinterpret_cast<const char*>(Stream.Memory()), static_cast<std::size_t>(Stream.Size())};
+}
+
+TEST(series_storage, identifiers_styles_print_margins_and_older_panel_and_shape_properties) {
+    // A series' identifier and style flags go through the stream and back;
+    // a series with neither writes nothing of them.
+    PlainChart chart;
+    RecordingSeries& s = chart.AddRecording();
+    EXPECT_EQ(Written(s), "");
+    s.Identifier = "pressure";
+    s.SetStyle(0x25);
+    const std::string series = Written(s);
+    EXPECT_NE(series.find("Identifier"), std::string::npos);
+    RecordingSeries& t = chart.AddRecording();
+    ASSERT_TRUE(ReadInto(t, series));
+    EXPECT_EQ(t.Identifier, "pressure");
+    EXPECT_EQ(t.Style(), 0x25);
+    vcl::TMemoryStream flags;
+    chart::TWriter f(flags);
+    f.WritePropName("Style");
+    f.WriteInteger(0x1C3);
+    ASSERT_TRUE(ReadInto(t, BytesOf(flags)));
+    EXPECT_EQ(t.Style(), 0x03);  // flags 0 to 5 only
+
+    // The print margins, written when one differs from 15.
+    PlainChart other;
+    EXPECT_EQ(Written(chart), "");
+    chart.PrintMargins = {15, 10, 15, 40};
+    ASSERT_TRUE(ReadInto(other, Written(chart)));
+    EXPECT_EQ(other.PrintMargins, (std::array<int, 4>{15, 10, 15, 40}));
+    vcl::TMemoryStream three;
+    chart::TWriter m(three);
+    m.WritePropName("PrintMargins");
+    m.WriteListBegin();
+    for (int v : {1, 2, 3}) m.WriteInteger(v);
+    m.WriteListEnd();
+    EXPECT_THROW(ReadInto(other, BytesOf(three)), rtl::EReadError);
+    EXPECT_EQ(other.PrintMargins, (std::array<int, 4>{15, 10, 15, 40}));
+
+    // Older streams: the border style, the zoom settings of the panel and
+    // the shadows of the framed shapes (the chart's and the marks'), read
+    // and never written again.
+    vcl::TMemoryStream old;
+    chart::TWriter w(old);
+    w.WritePropName("BorderStyle");
+    w.WriteIdent("bsSingle");
+    w.WritePropName("AllowZoom");
+    w.WriteBoolean(false);
+    w.WritePropName("AnimatedZoom");
+    w.WriteBoolean(true);
+    w.WritePropName("AnimatedZoomSteps");
+    w.WriteInteger(3);
+    w.WritePropName("Legend.ShadowColor");
+    w.WriteIdent("clRed");
+    w.WritePropName("Legend.ShadowSize");
+    w.WriteInteger(7);
+    w.WritePropName("SubFoot.ShadowColor");
+    w.WriteInteger(0x123456);
+    PlainChart older;
+    ASSERT_TRUE(ReadInto(older, BytesOf(old)));
+    EXPECT_TRUE(older.Border().Visible());
+    EXPECT_FALSE(older.Zoom().Allow);
+    EXPECT_TRUE(older.Zoom().Animated);
+    EXPECT_EQ(older.Zoom().AnimatedSteps, 3);
+    EXPECT_EQ(older.Legend().Shadow().Color(), vcl::clRed);
+    EXPECT_EQ(older.Legend().Shadow().HorizSize(), 7);
+    EXPECT_EQ(older.Legend().Shadow().VertSize(), 7);
+    EXPECT_EQ(older.SubFoot().Shadow().Color(), 0x123456u);
+    EXPECT_EQ(Written(older), "");
+    vcl::TMemoryStream none;
+    chart::TWriter b(none);
+    b.WritePropName("BorderStyle");
+    b.WriteIdent("bsNone");
+    ASSERT_TRUE(ReadInto(older, BytesOf(none)));
+    EXPECT_FALSE(older.Border().Visible());
+    vcl::TMemoryStream marks;
+    chart::TWriter k(marks);
+    k.WritePropName("Marks.ShadowSize");
+    k.WriteInteger(5);
+    ASSERT_TRUE(ReadInto(t, BytesOf(marks)));
+    EXPECT_EQ(t.Marks().Shadow().HorizSize(), 5);
+    EXPECT_EQ(Written(t).find("Shadow"), std::string::npos);
+}
+
 TEST(series_storage, marks_items_round_trip_and_a_bad_block_keeps_them) {
     PlainChart chart;
     RecordingSeries& s = chart.AddRecording();
@@ -429,6 +515,59 @@ TEST(series_storage, sources_are_checked_linked_opened_closed_and_moved) {
     source->SetSeries(&t);
     vcl::TComponent::Free(source);
     EXPECT_EQ(t.DataSource(), nullptr);
+}
+
+TEST(series_storage, a_series_follows_its_source_on_a_chart_and_a_moved_source_changes_owner) {
+    PlainChart chart;
+    RecordingSeries& s = chart.AddRecording();
+    RecordingSeries& t = chart.AddRecording();
+    t.SetDataSource(&s);
+    s.AddXY(1, 1);
+    EXPECT_EQ(t.Count(), 1);
+    // An editor offers the value lists of the series that feeds a list's
+    // series; a series fed by none offers nothing.
+    std::vector<std::string> names;
+    chart.FillValueSourceItems(t.YValues(), [&](const std::string& n) { names.push_back(n); });
+    EXPECT_EQ(names, (std::vector<std::string>{s.XValues().Name, s.YValues().Name}));
+    names.clear();
+    chart.FillValueSourceItems(s.YValues(), [&](const std::string& n) { names.push_back(n); });
+    EXPECT_TRUE(names.empty());
+    // Off the chart, t no longer follows s; back on it, it does again.
+    t.SetParentChart(nullptr);
+    EXPECT_EQ(s.Dependents().IndexOf(&t), -1);
+    s.AddXY(2, 2);
+    EXPECT_EQ(t.Count(), 1);
+    t.SetParentChart(&chart);
+    EXPECT_EQ(t.Count(), 2);
+    s.AddXY(3, 3);
+    EXPECT_EQ(t.Count(), 3);
+
+    // A series source that its series owned moves to the series it feeds
+    // next, ownership and all; one owned by another stays with its owner.
+    auto* owned = new ThreePoints(&s);
+    owned->SetSeries(&s);
+    t.SetDataSource(owned);
+    EXPECT_EQ(owned->Owner(), &t);
+    EXPECT_EQ(owned->Series(), &t);
+    EXPECT_EQ(s.DataSource(), nullptr);
+    vcl::TComponent keeper(nullptr);
+    auto* kept = new ThreePoints(&keeper);
+    kept->SetSeries(&s);
+    t.SetDataSource(kept);
+    EXPECT_EQ(kept->Owner(), &keeper);
+    EXPECT_EQ(kept->Series(), &t);
+    // The series that owns a source frees it with itself.
+    bool freed = false;
+    struct Watch : vcl::TComponent {
+        bool& freed;
+        vcl::TComponent* watched;
+        Watch(bool& f, vcl::TComponent* w) : TComponent(nullptr), freed(f), watched(w) { FreeNotification(w); }
+        void Notification(vcl::TComponent* c, vcl::TOperation op) override {
+            if (c == watched && op == vcl::TOperation::opRemove) freed = true;
+        }
+    } watch(freed, owned);
+    vcl::TComponent::Free(&t);
+    EXPECT_TRUE(freed);
 }
 
 TEST(series_storage, copies_take_settings_function_and_points_and_samples_fill_a_range) {
