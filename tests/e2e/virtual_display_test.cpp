@@ -1,11 +1,12 @@
 // The virtual X servers the program tests run on: started side by side they
 // never share a display, each takes connections while its object lives and
-// is gone after, and a server that cannot start says why.
+// is gone after, none resets between clients, and a server that cannot
+// start says why.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cerrno>
-
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -45,6 +46,24 @@ TEST(virtual_display, servers_started_together_get_displays_of_their_own_and_sto
     EXPECT_EQ(kill(first, 0), -1) << "the server still runs after its object went";
     EXPECT_EQ(errno, ESRCH);
     for (const auto& d : displays) EXPECT_TRUE(Answers(d->Name())) << d->Name();
+}
+
+// A server that reset whenever its last client left (a tool looking for a
+// window) would turn away a program connecting at that moment; a reset
+// also drops what clients left on the root window, which is what this sees.
+TEST(virtual_display, a_server_keeps_going_when_its_last_client_leaves) {
+    if (!OnPath("Xvfb") || !OnPath("xprop")) GTEST_SKIP() << "Xvfb or xprop is not installed";
+    test_support::VirtualDisplay display("320x200x24");
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
+    const std::string xprop = "xprop -display '" + display.Name() + "' -root ";
+    ASSERT_EQ(std::system((xprop + "-f VOSTREL_MARK 8s -set VOSTREL_MARK kept").c_str()), 0);
+    std::string shown;
+    if (FILE* p = popen((xprop + "VOSTREL_MARK 2>&1").c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p)) shown += buf;
+        pclose(p);
+    }
+    EXPECT_NE(shown.find("\"kept\""), std::string::npos) << shown;
 }
 
 TEST(virtual_display, a_server_that_cannot_start_leaves_no_display_and_says_why) {

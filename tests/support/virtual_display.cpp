@@ -82,8 +82,11 @@ VirtualDisplay::VirtualDisplay(const std::string& screen, std::chrono::milliseco
         error_ = "no pipe for the display number";
         return;
     }
+    // -noreset: by default the server resets whenever its last client leaves
+    // (a test's short-lived tool that looks for a window), and a program
+    // that connects during the reset is turned away.
     std::string args[] = {"Xvfb", "-displayfd", std::to_string(kDisplayFd), "-screen", "0", screen,
-                          "-nolisten", "tcp"};
+                          "-nolisten", "tcp", "-noreset"};
     char* argv[std::size(args) + 1] = {};
     for (std::size_t i = 0; i < std::size(args); ++i) argv[i] = args[i].data();
     const pid_t parent = getpid();
