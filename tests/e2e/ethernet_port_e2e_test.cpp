@@ -32,6 +32,7 @@
 namespace {
 
 using terminal::TMain;
+using test_support::FreePort;
 
 // A UDP socket on 127.0.0.1 playing the far side.
 struct Peer {
@@ -128,17 +129,6 @@ TEST(ethernet_port_e2e, a_datagram_from_a_peer_reaches_the_panel_and_a_reply_goe
     EXPECT_TRUE(w.Has("Close Socket"));
     EXPECT_EQ(m->ComNcb->Tag, 1);
     EXPECT_TRUE(w.messages.empty());
-}
-
-// A port number that nobody on this machine is using right now: the kernel
-// picks it for a socket of the given type, which is then closed again.
-std::uint16_t FreePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a = test_support::LoopbackAddress(0);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    const std::uint16_t port = test_support::BoundPort(fd);
-    ::close(fd);
-    return port;
 }
 
 // A TCP connection from 127.0.0.1 to a local port, playing a far client.
