@@ -25,6 +25,7 @@
 #include "support/command.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
+#include "support/virtual_display.h"
 
 namespace {
 
@@ -49,32 +50,6 @@ struct Child {
             waitpid(pid, nullptr, 0);
         }
         pid = -1;
-    }
-};
-
-// An X server of the test's own: it picks a free display itself.
-struct OwnDisplay {
-    Child server;
-    std::string name;
-    OwnDisplay() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        server.pid = fork();
-        if (server.pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, STDERR_FILENO);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (!number.empty()) name = ":" + number;
     }
 };
 
@@ -151,8 +126,8 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
     if (!OnPath("Xvfb") || !OnPath("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
     const std::string built = BuiltProgram();
     ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
-    OwnDisplay display;
-    ASSERT_FALSE(display.name.empty()) << "no virtual display could be started";
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
 
     // The program in a folder of its own with its settings beside it: the
     // main port on the pseudo-terminal, HEX.
@@ -167,7 +142,7 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
     app.pid = fork();
     if (app.pid == 0) {
         if (chdir(dir.path().c_str()) != 0) _exit(126);
-        setenv("DISPLAY", display.name.c_str(), 1);
+        setenv("DISPLAY", display.Name().c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
         setenv("VOSTREL_TEST_LIST_LIMIT_MB", "8", 1);
@@ -180,20 +155,20 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
         execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.name, "VOSTREL").empty(); }, 60s))
+    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.Name(), "VOSTREL").empty(); }, 60s))
         << "the main window did not show";
     ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(app.pid, device.SlavePath()); }, 30s)) << "the port was not opened";
 
     // More than the list may hold, twice over: the program takes it all,
     // stays up, and says once that the oldest lines are being dropped.
     ASSERT_EQ(device.Write(RandomBytes(6u << 20, 1), 120s), 6u << 20);
-    ASSERT_TRUE(WaitUntil([&] { return CountWindows(display.name, "Vostrel") > 0; }, 30s))
+    ASSERT_TRUE(WaitUntil([&] { return CountWindows(display.Name(), "Vostrel") > 0; }, 30s))
         << "no notice that the list is full";
     const long rss_full = ResidentKb(app.pid);
     ASSERT_EQ(device.Write(RandomBytes(24u << 20, 2), 240s), 24u << 20);
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(app.Running());
-    EXPECT_EQ(CountWindows(display.name, "Vostrel"), 1) << "the notice comes once";
+    EXPECT_EQ(CountWindows(display.Name(), "Vostrel"), 1) << "the notice comes once";
     // The list holds no more than it did when it was full (kept whole, the
     // last 24 MB would take about 90 MB more).
     EXPECT_LT(ResidentKb(app.pid), rss_full + 32 * 1024);
@@ -201,11 +176,11 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
     // Raw output switched on as the user does it (Ctrl+F, a name, the
     // binary type the dialog offers first): every byte sent after it is in
     // the file.
-    const std::string main_window = FirstWindow(display.name, "VOSTREL");
-    const std::string xdo = "DISPLAY=" + display.name + " xdotool ";
+    const std::string main_window = FirstWindow(display.Name(), "VOSTREL");
+    const std::string xdo = "DISPLAY=" + display.Name() + " xdotool ";
     CommandOutput(xdo + "windowfocus " + main_window + " key --window " + main_window + " ctrl+f");
-    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.name, "Choose output file name").empty(); }, 20s));
-    const std::string dialog = FirstWindow(display.name, "Choose output file name");
+    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.Name(), "Choose output file name").empty(); }, 20s));
+    const std::string dialog = FirstWindow(display.Name(), "Choose output file name");
     const std::string out = dir.File("capture.bin");
     CommandOutput(xdo + "type --window " + dialog + " '" + out + "'");
     CommandOutput(xdo + "key --window " + dialog + " Return");
