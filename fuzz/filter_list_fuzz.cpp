@@ -1,0 +1,84 @@
+// An image filter list of any bytes, as a form stream holds one: it either
+// reads (every filter of a registered class, its settings as stored) or is
+// refused with the stream's read error or the unknown class's error, the
+// list keeping what it held. A list that reads is applied to a small
+// bitmap; written again, it reads back into a list that writes the same
+// bytes and filters a copy of the bitmap to the same pixels.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chart/drawing/plot_filters.h"
+#include "chart/drawing/property_stream.h"
+#include "fuzz_support.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/vcl/bitmap.h"
+#include "platform/vcl/streams.h"
+
+namespace {
+
+using fuzz_support::Check;
+
+std::unique_ptr<vcl::TBitmap> Scrambled() {
+    auto b = std::make_unique<vcl::TBitmap>(23, 17);
+    for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 23; ++x) b->Handle()->SetPixel(x, y, gdi::RGB(x * 37 + y * 11, x * 5 + y * 71, (x ^ y) * 13));
+    return b;
+}
+
+std::vector<gdi::COLORREF> Pixels(const vcl::TBitmap& b) {
+    std::vector<gdi::COLORREF> out{static_cast<gdi::COLORREF>(b.Width()), static_cast<gdi::COLORREF>(b.Height())};
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x) out.push_back(b.Handle()->GetPixel(x, y));
+    return out;
+}
+
+std::string Written(const chart::TFilterItems& items) {
+    vcl::TMemoryStream stream;
+    chart::TWriter writer(stream);
+    items.WriteItems(writer);
+    return {reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())};
+}
+
+void Read(chart::TFilterItems& items, std::string_view bytes) {
+    vcl::TMemoryStream stream;
+    if (!bytes.empty()) stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    stream.SetPosition(0);
+    chart::TReader reader(stream);
+    items.ReadItems(reader);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz_support::QuietApplication();
+    chart::PlotFiltersLinked();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    chart::TFilterItems items;
+    items.Add(*chart::FindFilterClass("TInvertFilter"));
+    try {
+        Read(items, fuzz_support::Bytes(data, size));
+    } catch (const rtl::EReadError&) {
+        Check(items.Count() == 1);
+        return 0;
+    } catch (const chart::EClassNotFound&) {
+        Check(items.Count() == 1);
+        return 0;
+    }
+    auto bitmap = Scrambled();
+    items.ApplyTo(*bitmap);
+
+    const std::string written = Written(items);
+    chart::TFilterItems back;
+    Read(back, written);
+    Check(back.Count() == items.Count() && Written(back) == written);
+    auto copy = Scrambled();
+    back.ApplyTo(*copy);
+    Check(Pixels(*copy) == Pixels(*bitmap));
+    return 0;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// What the fuzz targets share: a failed check aborts (the fuzzer then keeps
+// the input), a folder of the process's own for readers that read files,
+// whole-file writes and reads, and the application object for targets that
+// make windows, with every message box and dialog answered at once.
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/forms.h"
+#include "support/temp_dir.h"
+
+namespace fuzz_support {
+
+inline void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+inline std::string_view Bytes(const std::uint8_t* data, std::size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+// A file of the process's own folder (removed when the process ends).
+inline std::string File(const std::string& name) {
+    static const test_support::TempDir folder;
+    return folder.File(name);
+}
+
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The application (offscreen) with no modal loop anywhere: message boxes
+// answer OK, dialogs and input questions are cancelled.
+inline void QuietApplication() {
+    vcl::EnsureApplication();
+    vcl::Application->MessageHook = [](const vcl::TMessageRequest&) { return vcl::IDOK; };
+    vcl::Application->DialogHook = [](vcl::TCommonDialog&) { return false; };
+}
+
+}  // namespace fuzz_support
