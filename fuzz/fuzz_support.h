@@ -3,6 +3,9 @@
 // the input), a folder of the process's own for readers that read files,
 // whole-file writes and reads, and the application object for targets that
 // make windows, with every message box and dialog answered at once.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +21,15 @@ namespace fuzz_support {
 
 inline void Check(bool condition) {
     if (!condition) std::abort();
+}
+
+// Equal to 15 significant digits: within half a unit of the 15th digit of
+// the larger (and the two steps of a double that its text may land off by),
+// or as close as the smallest subnormal steps allow.
+inline bool Same15(double a, double b) {
+    const double scale = std::max(std::fabs(a), std::fabs(b));
+    const double step = std::nextafter(scale, INFINITY) - scale;
+    return std::fabs(a - b) <= scale * 5e-15 + 2 * step || std::fabs(a - b) <= DBL_TRUE_MIN;
 }
 
 inline std::string_view Bytes(const std::uint8_t* data, std::size_t size) {

@@ -7,7 +7,6 @@
 // the conversion error; dates and times within the calendar decode to parts
 // that encode back to the same moment, to the millisecond.
 #include <bit>
-#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -48,11 +47,6 @@ void Integers(const std::string& text) {
     }
 }
 
-bool Same15(double a, double b) {
-    const double scale = std::max(std::fabs(a), std::fabs(b));
-    return std::fabs(a - b) <= scale * 5e-15 || std::fabs(a - b) <= DBL_TRUE_MIN;
-}
-
 void Floats(double v) {
     Check(std::isfinite(v));
     const std::string exact = rtl::FloatToStrF(v, rtl::TFloatFormat::ffExponent, 17, 0);
@@ -62,7 +56,7 @@ void Floats(double v) {
     if (std::fabs(v) >= 1.797693134862315e308) return;
     const std::string general = rtl::FloatToStr(v);
     const double back = rtl::StrToFloat(general);
-    Check(Same15(v, back) && rtl::FloatToStr(back) == general);
+    Check(fuzz_support::Same15(v, back) && rtl::FloatToStr(back) == general);
     try {
         (void)rtl::Round(v);
         (void)rtl::Trunc(v);

@@ -3,7 +3,6 @@
 // loads back to the same points to 15 significant digits, in the same
 // order, and saves again to the same bytes.
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -26,13 +25,6 @@ constexpr int kMaxPoints = 300;
 // whose 15-digit text lies beyond the double range (1.7976931348623157e308
 // is written "1.79769313486232E308") saves as a line that does not load.
 bool BeyondRangeAt15Digits(double v) { return std::fabs(v) >= 1.797693134862315e308; }
-
-// Equal to 15 significant digits: within half a unit of the 15th digit of
-// the larger, or as close as the smallest subnormal steps allow.
-bool Same15(double a, double b) {
-    const double scale = std::max(std::fabs(a), std::fabs(b));
-    return std::fabs(a - b) <= scale * 5e-15 || std::fabs(a - b) <= DBL_TRUE_MIN;
-}
 
 bool Load(const std::string& file, std::vector<TGraphPoint>& points) {
     try {
@@ -66,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(Load(saved, back));
     Check(back.size() == points.size());
     for (std::size_t i = 0; i < points.size(); ++i)
-        Check(Same15(points[i].X, back[i].X) && Same15(points[i].Y, back[i].Y));
+        Check(fuzz_support::Same15(points[i].X, back[i].X) && fuzz_support::Same15(points[i].Y, back[i].Y));
     graph::WritePointFile(again, back);
     Check(fuzz_support::ReadFile(again) == fuzz_support::ReadFile(saved));
     return 0;
