@@ -32,6 +32,13 @@ inline bool Same15(double a, double b) {
     return std::fabs(a - b) <= scale * 5e-15 + 2 * step || std::fabs(a - b) <= DBL_TRUE_MIN;
 }
 
+// The calendar's date-times (0001-01-01 up to the last millisecond of
+// 9999-12-31) from any bits: a stamp the program could have taken.
+inline double CalendarTime(std::uint64_t bits) {
+    constexpr double kFirst = -693593.0, kSpan = 2958466.0 + 693593.0 - 1.0 / 86400000.0;
+    return kFirst + static_cast<double>(bits % (1ull << 52)) / static_cast<double>(1ull << 52) * kSpan;
+}
+
 inline std::string_view Bytes(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }

@@ -18,7 +18,6 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
-#include "receive_panel_support.h"
 
 namespace {
 

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config ccache
+  clang libclang-rt-14-dev
   qt6-base-dev libgl-dev libpng-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils libx11-dev libxtst6

@@ -18,7 +18,7 @@ bool PlotHasDCBrushColor = false;
 bool PlotHasDCPenColor = false;
 bool PlotZeroWidthPens = false;
 int PlotGradientStep = 1;
-constinit std::string PlotDefaultFontName;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotDefaultFontName;
 int PlotDefaultFontSize = 0;
 
 namespace {

@@ -4,38 +4,38 @@
 
 namespace chart {
 
-// Empty until the table starts (constant-initialised, so they exist before
-// any start-up code runs).
-constinit std::string PlotMsg_LegendFirstValue;
-constinit std::string PlotMsg_SeriesNoParent;
-constinit std::string PlotMsg_SeriesInvalidSource;
-constinit std::string PlotMsg_FillSampleValues;
-constinit std::string PlotMsg_AxisLogDateTime;
-constinit std::string PlotMsg_AxisLogNotPositive;
-constinit std::string PlotMsg_AxisLabelSep;
-constinit std::string PlotMsg_AxisIncrementNeg;
-constinit std::string PlotMsg_AxisMinMax;
-constinit std::string PlotMsg_AxisMaxMin;
-constinit std::string PlotMsg_AxisLogBase;
-constinit std::string PlotMsg_MaxPointsPerPage;
-constinit std::string PlotMsg_3DPercent;
-constinit std::string PlotMsg_CircularSeries;
-constinit std::string PlotMsg_PointerSize;
-constinit std::string PlotMsg_FunctionPeriod;
-constinit std::string PlotMsg_SeriesDelete;
-constinit std::string PlotMsg_OfTotal;
-constinit std::string PlotMsg_OfTotalTwoLines;
-constinit std::string PlotMsg_DefPercentFormat;
-constinit std::string PlotMsg_DefValueFormat;
-constinit std::string PlotMsg_ValuesX;
-constinit std::string PlotMsg_ValuesY;
-constinit std::string PlotMsg_SeriesTitle;
-constinit std::string PlotMsg_GalleryNormal;
-constinit std::string PlotMsg_GalleryDotted;
-constinit std::string PlotMsg_GalleryMarks;
-constinit std::string PlotMsg_GalleryStairs;
-constinit std::string PlotMsg_DefaultFontSize;
-constinit std::string PlotMsg_DefaultFontName;
+// Empty until the table starts (built first, so they exist before any
+// start-up code runs).
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_LegendFirstValue;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_SeriesNoParent;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_SeriesInvalidSource;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_FillSampleValues;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisLogDateTime;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisLogNotPositive;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisLabelSep;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisIncrementNeg;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisMinMax;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisMaxMin;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_AxisLogBase;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_MaxPointsPerPage;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_3DPercent;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_CircularSeries;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_PointerSize;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_FunctionPeriod;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_SeriesDelete;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_OfTotal;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_OfTotalTwoLines;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_DefPercentFormat;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_DefValueFormat;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_ValuesX;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_ValuesY;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_SeriesTitle;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_GalleryNormal;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_GalleryDotted;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_GalleryMarks;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_GalleryStairs;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_DefaultFontSize;
+[[gnu::init_priority(kPlotTextsPriority)]] std::string PlotMsg_DefaultFontName;
 
 void InitializePlotConst() {
     PlotMsg_LegendFirstValue = "First Legend Value must be > 0";

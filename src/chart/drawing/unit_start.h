@@ -5,6 +5,13 @@
 // loads (StartAtLoad); at exit its values simply go with the program.
 namespace chart {
 
+// The string tables the units fill are built ahead of every other static
+// object of the program (the units' own start-up included), whichever order
+// the linker puts the files in: a unit started at load may then fill or
+// read them. Not every standard library can build an empty string at
+// compile time, so the order cannot rest on constant initialisation.
+inline constexpr int kPlotTextsPriority = 101;
+
 class TUnitStart {
 public:
     constexpr TUnitStart(void (*start)(), void (*stop)()) : start_(start), stop_(stop) {}

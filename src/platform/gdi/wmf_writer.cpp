@@ -59,7 +59,6 @@ enum : std::uint16_t {
 };
 
 constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7u;
-constexpr std::size_t kPlaceableSize = 22;
 constexpr std::uint16_t kMetafileVersion = 0x0300;
 constexpr std::uint16_t kBrushDibPattern = 5;
 constexpr std::uint16_t kDibRgbColors = 0;

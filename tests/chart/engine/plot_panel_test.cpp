@@ -29,8 +29,6 @@ using test_support::PixelAt;
 using vcl::TBevelCut;
 using vcl::TRect;
 
-constexpr gdi::COLORREF kWhite = 0xFFFFFF;
-
 // The panel with no bevels, drawn once onto a bitmap of its size.
 void NoBevels(BackgroundPanel& panel) { panel.SetBevelOuter(TBevelCut::bvNone); }
 

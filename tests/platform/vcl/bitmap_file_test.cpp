@@ -267,7 +267,10 @@ TEST(vcl_bitmap_file, bad_files_and_failing_streams_are_reported_and_change_noth
     refused(std::vector<std::uint8_t>(good.begin(), good.end() - 1), "cut short");
     auto patched = [&](std::size_t at, std::uint32_t value) {
         std::vector<std::uint8_t> b = good;
-        gdi::ByteWriter(b).PatchU32(at, value);
+        if (at + 4 > b.size())
+            ADD_FAILURE() << "no field at " << at;
+        else
+            gdi::ByteWriter(b).PatchU32(at, value);
         return b;
     };
     refused(patched(10, 9999), "not in the file");
