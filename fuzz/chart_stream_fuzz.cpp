@@ -19,34 +19,13 @@
 #include "fuzz_support.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/streams.h"
+#include "support/extra_properties.h"
 #include "support/recording_series.h"
 
 namespace {
 
 using namespace chart::engine;
 using fuzz_support::Check;
-
-template <class T>
-std::string Written(T& object) {
-    vcl::TMemoryStream stream;
-    chart::TWriter writer(stream);
-    TPropertyWriter filer(writer);
-    object.DefineProperties(filer);
-    return {reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())};
-}
-
-template <class T>
-void ReadInto(T& object, const std::string& bytes) {
-    vcl::TMemoryStream stream;
-    if (!bytes.empty()) stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    stream.SetPosition(0);
-    chart::TReader reader(stream);
-    while (stream.Position() < stream.Size()) {
-        TPropertyReader filer(reader, reader.ReadPropName());
-        object.DefineProperties(filer);
-        Check(filer.Found());
-    }
-}
 
 // Reads one property into the object; false when the stream holds no more
 // that the object knows.
@@ -111,13 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)chart.Render();
 
     for (TFastLineSeries* s : series) {
-        const std::string written = Written(*s);
+        const std::string written = test_support::WrittenProperties(*s);
         auto* copy = new TFastLineSeries(&owner);
         copy->SetParentChart(&chart);
         copy->SetLoading(true);
-        ReadInto(*copy, written);
+        Check(test_support::ReadProperties(*copy, written));
         copy->Loaded();
-        Check(Written(*copy) == written);
+        Check(test_support::WrittenProperties(*copy) == written);
         vcl::TComponent::Free(copy);
     }
     return 0;
