@@ -28,8 +28,7 @@
 namespace {
 
 using terminal::TMain;
-
-constexpr std::uint16_t kListenPort = 40000;
+using test_support::FreePort;
 
 // A UDP socket on 127.0.0.1 playing the far side.
 struct Peer {
@@ -81,23 +80,25 @@ TEST(ethernet_port_e2e, a_datagram_from_a_peer_reaches_the_panel_and_a_reply_goe
     ASSERT_TRUE(m->ForeignPort);
     auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
     EXPECT_EQ(frame->Parent(), m->pnlForPPrms);
-    frame->edLocalPort->SetText(std::to_string(kListenPort));
+    const std::uint16_t listen = FreePort(SOCK_DGRAM);
+    ASSERT_NE(listen, 0);
+    frame->edLocalPort->SetText(std::to_string(listen));
     frame->edDstIp->SetText("0.0.0.0");  // no destination: replies go to the last sender
     m->mShowWrites->SetChecked(true);
 
     m->sbPort->Click();
     ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
     EXPECT_FALSE(m->sbPort->Down());
-    EXPECT_TRUE(w.Has("Start UDP (listen port 40000)"));
+    EXPECT_TRUE(w.Has("Start UDP (listen port " + std::to_string(listen) + ")"));
 
     Peer peer;
-    peer.SendTo(kListenPort, "xyz");
+    peer.SendTo(listen, "xyz");
     ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("78 79 7A"); }));
     EXPECT_TRUE(w.Has("UDP data from 127.0.0.1:" + std::to_string(peer.Port()) + ":"));
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 3u);
 
     // A second datagram from the same sender brings no second information line.
-    peer.SendTo(kListenPort, "!");
+    peer.SendTo(listen, "!");
     ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlotMain].RxCount == 4u; }));
     int info_lines = 0;
     for (const std::string& line : w.Lines())
@@ -118,17 +119,6 @@ TEST(ethernet_port_e2e, a_datagram_from_a_peer_reaches_the_panel_and_a_reply_goe
     EXPECT_TRUE(w.Has("Close Socket"));
     EXPECT_EQ(m->ComNcb->Tag, 1);
     EXPECT_TRUE(w.messages.empty());
-}
-
-// A port number that nobody on this machine is using right now: the kernel
-// picks it for a socket of the given type, which is then closed again.
-std::uint16_t FreePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a = test_support::LoopbackAddress(0);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    const std::uint16_t port = test_support::BoundPort(fd);
-    ::close(fd);
-    return port;
 }
 
 // A TCP connection from 127.0.0.1 to a local port, playing a far client.

@@ -183,12 +183,14 @@ TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
     };
     auto elapsed = [](const std::string& msg) { return std::stoi(msg.substr(msg.find(' ') + 1)); };
 
+    // The windows are wide, so a loaded machine that runs the device late
+    // still meets them; each wait ends when its bytes are in, long before.
     std::thread device = play_later("12345", "67890");
-    EXPECT_EQ(w.Transmit("recv101000"), 0u);
+    EXPECT_EQ(w.Transmit("recv109000"), 0u);
     device.join();
     EXPECT_EQ(w.LastMsg().substr(0, 7), "10True ") << w.LastMsg();
     EXPECT_GE(elapsed(w.LastMsg()), 150);
-    EXPECT_LT(elapsed(w.LastMsg()), 900);
+    EXPECT_LT(elapsed(w.LastMsg()), 8000);
     // What the plug-in read is counted and shown as received data.
     EXPECT_NE(w.AllLines().find("1234567890"), std::string::npos) << w.AllLines();
 
@@ -199,10 +201,10 @@ TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
     EXPECT_GE(elapsed(w.LastMsg()), 990);
 
     device = play_later("xy", "z");
-    EXPECT_EQ(w.Transmit("recv000300"), 0u);
+    EXPECT_EQ(w.Transmit("recv002000"), 0u);
     device.join();
     EXPECT_EQ(w.LastMsg().substr(0, 6), "3True ") << w.LastMsg();
-    EXPECT_GE(elapsed(w.LastMsg()), 290);
+    EXPECT_GE(elapsed(w.LastMsg()), 1990);
 }
 
 TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
@@ -241,7 +243,7 @@ TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
     // The event stopped inside its wait leaves TD as it was, which is sent.
     EXPECT_EQ(w.Transmit("wait"), 4u);
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, 5s);
+    EXPECT_LT(took, 60s) << "the wait of 100 s was not stopped";
     EXPECT_EQ(w.dev.Read(10, 500ms), "wait");
     EXPECT_FALSE(close_allowed);
     EXPECT_EQ(seen_during_wait, 4u);
@@ -348,7 +350,7 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
 
 TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
     PluginWindow w("procedure OnSend; var got: string; ok: Boolean;\n"
-                   "begin ok := Recv(10, 3000, got); AddMsg('[' + got + ']'); TD := ''; end;");
+                   "begin ok := Recv(10, 60000, got); AddMsg('[' + got + ']'); TD := ''; end;");
     TMain* m = w.main;
     ASSERT_NE(m->Script, nullptr);
     // The main port becomes the Ethernet port, opened on a local port.
@@ -357,7 +359,7 @@ TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
     m->ComNcb->SelectByUser(ethernet);
     ASSERT_TRUE(m->ForeignPort);
     auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
-    frame->edLocalPort->SetText("40017");
+    frame->edLocalPort->SetText("0");  // any free one
     frame->edDstIp->SetText("0.0.0.0");
     m->sbPort->Click();
     ASSERT_TRUE(m->ForeignPort->Active()) << ::testing::PrintToString(w.Messages);
@@ -377,7 +379,7 @@ TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
     } catch (const std::exception&) {
         // The new port may not be open yet: sending says so.
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the wait ran out its time";
     EXPECT_EQ(m->ForeignPort, nullptr);
     EXPECT_EQ(w.LastMsg(), "[]");
     EXPECT_NE(m->Script, nullptr);

@@ -2,7 +2,6 @@
 // asks the window to close as a window manager does, and checks that the
 // process ends cleanly.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,9 +16,10 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "support/pty.h"
+#include "support/temp_dir.h"
+#include "support/virtual_display.h"
 
 namespace {
 
@@ -28,24 +28,6 @@ using namespace std::chrono_literals;
 bool OnPath(const char* tool) {
     std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
-}
-
-// A child process started with its own environment additions.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 // Waits up to timeout for the child; returns its wait status or -1.
@@ -150,35 +132,6 @@ std::string SourceFolderOf(const std::string& build) {
     return dir;
 }
 
-struct VirtualDisplay {
-    pid_t pid = -1;
-    std::string name;
-    VirtualDisplay() {
-        for (int n = 87; n < 200 && pid < 0; ++n) {
-            std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            if (access(lock.c_str(), F_OK) == 0) continue;
-            name = ":" + std::to_string(n);
-            pid = Spawn({"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
-            std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            for (int i = 0; i < 100; ++i) {
-                if (access(socket.c_str(), F_OK) == 0) return;
-                if (WaitFor(pid, 50ms) != -1) break;  // it died (display taken)
-            }
-            if (access(socket.c_str(), F_OK) != 0) {
-                kill(pid, SIGTERM);
-                WaitFor(pid, 2000ms);
-                pid = -1;
-            }
-        }
-    }
-    ~VirtualDisplay() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            WaitFor(pid, 3000ms);
-        }
-    }
-};
-
 // The leak checker's options for the program: the caller's, or the
 // suppressions the tests use.
 std::string LsanOptionsFor(const std::string& build) {
@@ -190,14 +143,17 @@ std::string LsanOptionsFor(const std::string& build) {
     return lsan;
 }
 
-// Starts the program from folder Cwd on the virtual display.
+// Starts the program from folder Cwd on the virtual display. Runtime is a
+// private folder of the test's for the window system's run-time files
+// (otherwise one shared folder under /tmp).
 pid_t Launch(const std::string& binary, const std::string& cwd, const std::string& display,
-             const std::string& lsan) {
+             const std::string& lsan, const std::string& runtime) {
     pid_t program = fork();
     if (program == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setenv("DISPLAY", display.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
         if (!lsan.empty()) setenv("LSAN_OPTIONS", lsan.c_str(), 1);
         execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -205,49 +161,74 @@ pid_t Launch(const std::string& binary, const std::string& cwd, const std::strin
     return program;
 }
 
+// A started program on the virtual display, ended (killed if need be) at
+// the latest when the test ends.
+struct Program {
+    pid_t pid = -1;
+    int status = -1;  // its wait status once it ended
+
+    ~Program() {
+        if (!Running()) return;
+        kill(pid, SIGKILL);
+        End(10s);
+    }
+    bool Running() const { return pid > 0 && status == -1; }
+    bool End(std::chrono::milliseconds limit) {
+        if (Running()) status = WaitFor(pid, limit);
+        return !Running();
+    }
+
+    // Its main window: the id once it shows, or 0 when the program ended
+    // first or the window did not show within limit.
+    unsigned long FindMainWindow(const test_support::VirtualDisplay& display, std::chrono::milliseconds limit) {
+        const std::string search =
+            "DISPLAY=" + display.Name() + " xdotool search --onlyvisible --name '^VOSTREL$' 2>/dev/null";
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            const std::string found = Capture(search);
+            if (!found.empty()) return std::stoul(found);
+            if (End(100ms)) return 0;
+        }
+        return 0;
+    }
+    // Closes it through its main window as a window manager does, and
+    // answers whether it ended cleanly within limit.
+    ::testing::AssertionResult CloseCleanly(const test_support::VirtualDisplay& display, unsigned long window,
+                                            std::chrono::milliseconds limit) {
+        if (!RequestClose(display.Name(), window)) return ::testing::AssertionFailure() << "no close request sent";
+        if (!End(limit)) return ::testing::AssertionFailure() << "the program did not end after its window was closed";
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return ::testing::AssertionFailure() << "the program ended with wait status " << status;
+        return ::testing::AssertionSuccess();
+    }
+};
+
 TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly) {
     if (!OnPath("Xvfb") || !OnPath("xdotool"))
         GTEST_SKIP() << "Xvfb or xdotool is not installed";
     const std::string build = BuildFolder();
-    std::string binary = EnvOr("VOSTREL_BINARY", build + "/vostrel");
-    ASSERT_EQ(access(binary.c_str(), X_OK), 0) << binary << " is not there";
+    const std::string built = EnvOr("VOSTREL_BINARY", build + "/vostrel");
+    ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
     // Leaks are checked in the program too, with the suppressions the tests use.
     const std::string lsan = LsanOptionsFor(build);
 
-    VirtualDisplay display;
-    ASSERT_GT(display.pid, 0) << "no virtual display could be started";
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
 
-    // Started from another folder: the program finds its things beside itself.
-    char tmpl[] = "/tmp/vostrel_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string cwd = tmpl;
-    pid_t program = Launch(binary, cwd, display.name, lsan);
-    ASSERT_GT(program, 0);
+    // A copy of its own, so the settings it writes beside itself are the
+    // test's; started from another folder: it finds its things beside itself.
+    test_support::TempDir dir, cwd;
+    ASSERT_FALSE(dir.path().empty() || cwd.path().empty());
+    const std::string binary = dir.File("vostrel");
+    std::filesystem::copy_file(built, binary);
+    Program program{Launch(binary, cwd.path(), display.Name(), lsan, dir.path())};
+    ASSERT_GT(program.pid, 0);
 
-    std::string search = "DISPLAY=" + display.name +
-                         " xdotool search --onlyvisible --name '^VOSTREL$' 2>/dev/null";
-    std::string found;
-    for (int i = 0; i < 300 && found.empty(); ++i) {
-        found = Capture(search);
-        if (found.empty()) {
-            int status = WaitFor(program, 100ms);
-            ASSERT_EQ(status, -1) << "the program ended before showing its window";
-        }
-    }
-    if (found.empty()) kill(program, SIGKILL);
-    ASSERT_FALSE(found.empty()) << "window VOSTREL not found";
-    unsigned long window = std::stoul(found);
-
-    ASSERT_TRUE(RequestClose(display.name, window));
-    int status = WaitFor(program, 10000ms);
-    if (status == -1) {
-        kill(program, SIGKILL);
-        WaitFor(program, 2000ms);
-        FAIL() << "the program did not end after its window was closed";
-    }
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    rmdir(cwd.c_str());
+    // Generous limits: a loaded machine may start a sanitized program slowly.
+    const unsigned long window = program.FindMainWindow(display, 120s);
+    ASSERT_TRUE(program.Running()) << "the program ended before showing its window";
+    ASSERT_NE(window, 0u) << "window VOSTREL not found";
+    EXPECT_TRUE(program.CloseCleanly(display, window, 60s));
 }
 
 // The program with a plug-in named in the vostrel.ini beside it and a pty
@@ -260,46 +241,32 @@ TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_t
     const std::string built = EnvOr("VOSTREL_BINARY", build + "/vostrel");
     ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
     const std::string lsan = LsanOptionsFor(build);
-    VirtualDisplay display;
-    ASSERT_GT(display.pid, 0) << "no virtual display could be started";
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
 
-    char tmpl[] = "/tmp/vostrel_plugin_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    const std::string binary = dir + "/vostrel";
+    test_support::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string binary = dir.File("vostrel");
     std::filesystem::copy_file(built, binary);
-    const std::string plugin = dir + "/answer.pas";
+    const std::string plugin = dir.File("answer.pas");
     std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
                              "procedure OnReceive; begin Send(UpperCase(RD)); end;\n";
-    std::ofstream(dir + "/vostrel.ini") << "[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" << plugin << "\r\n";
+    std::ofstream(dir.File("vostrel.ini")) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" << plugin << "\r\n";
     test_support::PtyPair dev;
     dev.MapAsCom(5);
 
-    pid_t program = Launch(binary, "/", display.name, lsan);
-    ASSERT_GT(program, 0);
-    EXPECT_EQ(dev.Read(5, 30s), "hello");
+    Program program{Launch(binary, "/", display.Name(), lsan, dir.path())};
+    ASSERT_GT(program.pid, 0);
+    EXPECT_EQ(dev.Read(5, 120s), "hello");
     ASSERT_EQ(dev.Write("abc"), 3u);
-    EXPECT_EQ(dev.Read(3, 10s), "ABC");
+    EXPECT_EQ(dev.Read(3, 60s), "ABC");
 
-    std::string found;
-    const std::string search = "DISPLAY=" + display.name + " xdotool search --onlyvisible --name '^VOSTREL$' 2>/dev/null";
-    for (int i = 0; i < 300 && found.empty(); ++i) {
-        found = Capture(search);
-        if (found.empty() && WaitFor(program, 100ms) != -1) break;
-    }
-    if (!found.empty()) RequestClose(display.name, std::stoul(found));
-    int status = WaitFor(program, 15000ms);
-    if (status == -1) {
-        kill(program, SIGKILL);
-        WaitFor(program, 2000ms);
-        ADD_FAILURE() << "the program did not end after its window was closed";
-    } else {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    const unsigned long window = program.FindMainWindow(display, 120s);
+    ASSERT_NE(window, 0u) << "window VOSTREL not found";
+    EXPECT_TRUE(program.CloseCleanly(display, window, 60s));
     std::stringstream ini;
-    ini << std::ifstream(dir + "/vostrel.ini").rdbuf();
+    ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
     EXPECT_NE(ini.str().find("PlugPath=" + plugin), std::string::npos) << ini.str();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

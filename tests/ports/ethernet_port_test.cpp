@@ -53,15 +53,7 @@ Peer BoundSocket(int type, std::uint16_t port) {
     return s;
 }
 
-// A UDP port free right now, from `from` upwards (the first one when it is free).
-std::uint16_t FreeUdpPort(std::uint16_t from) {
-    for (std::uint16_t p = from; p < from + 500; ++p)
-        if (BoundSocket(SOCK_DGRAM, p).fd() >= 0) return p;
-    return 0;
-}
-
-// A TCP port that nobody listens on: one the system handed out and took back.
-std::uint16_t ClosedTcpPort() { return BoundPort(BoundSocket(SOCK_STREAM, 0).fd()); }
+using test_support::FreePort;
 
 Peer ConnectTo(std::uint16_t port, bool nonBlocking = false) {
     Peer s(::socket(AF_INET, SOCK_STREAM | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
@@ -246,12 +238,10 @@ TEST_F(ethernet_port_on_loopback, the_class_table_makes_ethernet_ports_under_257
 
 // ---- UDP ----
 
-// Away from 40000, which the end-to-end test of the main window takes while
-// the test programs run side by side.
 TEST_F(ethernet_port_on_loopback, udp_sends_to_its_destination_and_delivers_datagrams_as_client_1) {
-    const std::uint16_t listenPort = FreeUdpPort(41001);
-    Peer listener = BoundSocket(SOCK_DGRAM, listenPort);
-    const std::uint16_t localPort = FreeUdpPort(41000);
+    Peer listener = BoundSocket(SOCK_DGRAM, 0);
+    const std::uint16_t listenPort = BoundPort(listener.fd());
+    const std::uint16_t localPort = FreePort(SOCK_DGRAM);
     ASSERT_GE(listener.fd(), 0);
     ASSERT_NE(localPort, 0);
     auto port = MakePort("0|127.0.0.1|" + std::to_string(listenPort) + "|" + std::to_string(localPort));
@@ -345,7 +335,7 @@ TEST_F(ethernet_port_on_loopback, udp_without_destination_replies_to_the_last_se
 TEST_F(ethernet_port_on_loopback, tcp_client_refused_reports_it_and_frees_the_port) {
     Settle();
     const int before = OpenDescriptors();
-    const std::uint16_t closed = ClosedTcpPort();
+    const std::uint16_t closed = FreePort(SOCK_STREAM);
     auto port = MakePort("1|127.0.0.1|" + std::to_string(closed) + "|0");
     owner.events.clear();
     port->SetActive(true);
@@ -570,7 +560,7 @@ TEST_F(ethernet_port_on_loopback, the_owner_may_free_the_port_inside_any_callbac
     Peer listener = BoundSocket(SOCK_STREAM, 0);
     ::listen(listener.fd(), 5);
     const std::uint16_t listenPort = BoundPort(listener.fd());
-    const std::uint16_t closed = ClosedTcpPort();
+    const std::uint16_t closed = FreePort(SOCK_STREAM);
     const std::vector<Case> cases = {
         {"connect refused",
          [&](TEthernetPort& p, Peer&) { p.SetSettings("1|127.0.0.1|" + std::to_string(closed)); },

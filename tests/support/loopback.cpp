@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace test_support {
 
@@ -19,6 +20,15 @@ std::uint16_t BoundPort(int fd) {
     socklen_t len = sizeof a;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
     return ntohs(a.sin_port);
+}
+
+std::uint16_t FreePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    if (fd < 0) return 0;
+    sockaddr_in a = LoopbackAddress(0);
+    const std::uint16_t port = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? BoundPort(fd) : 0;
+    ::close(fd);
+    return port;
 }
 
 int OpenDescriptors() {

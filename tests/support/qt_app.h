@@ -10,8 +10,9 @@ namespace test_support {
 void EnsureQtApplication();
 
 // Runs the message loop (1 ms naps) until pred holds; false if it did not
-// within limit.
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(2));
+// within limit. The default is generous: it returns as soon as pred holds,
+// and a loaded machine (tests run side by side) may be slow to get there.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(30));
 // Runs the message loop for the whole span.
 void Pump(std::chrono::milliseconds span);
 // CPU time this process has used so far, user plus system, in seconds.

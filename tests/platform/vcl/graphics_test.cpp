@@ -204,7 +204,8 @@ TEST(vcl_bitmap, size_pixel_format_rows_and_canvas) {
     copy.Canvas().SetPixel(0, 0, clBlack);
     EXPECT_EQ(bmp.Canvas().Pixel(0, 0), 0x123456);
     EXPECT_EQ(copy.Canvas().Pixel(9, 3), clRed);
-    EXPECT_THROW(TBitmap().SaveToFile("/tmp/never.bmp"), EInvalidGraphic);  // empty
+    test_support::TempDir dir;
+    EXPECT_THROW(TBitmap().SaveToFile(dir.File("never.bmp")), EInvalidGraphic);  // empty
     // Drawn stretched onto another canvas.
     TBitmap big(20, 8);
     big.Canvas().StretchDraw({0, 0, 20, 8}, &bmp);
