@@ -3,7 +3,8 @@
 // it kept); then a message line and a chunk of data join the list. Saved in
 // the internal format, the list loads back with every line as it was (text,
 // direction, format, time stamp and prefix), and saves again to the same
-// bytes.
+// bytes. Saved as text it holds every line; saved as bytes, what the lines
+// read back as.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -82,5 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     SaveList(back.Lines(), again, TListFileType::Internal);
     Check(fuzz_support::ReadFile(again) == fuzz_support::ReadFile(saved));
+
+    // As text: every line with its prefix; as bytes: what every line reads
+    // back as, or the conversion error of a line that holds no numbers.
+    const std::string text = fuzz_support::File("saved.txt"), binary = fuzz_support::File("saved.bin");
+    SaveList(a, text, TListFileType::Text);
+    Check(fuzz_support::ReadFile(text) == a.AllText());
+    std::string bytes;
+    bool numbers = true;
+    for (int i = 0; i < a.LineCount() && numbers; ++i) {
+        try {
+            bytes += a.LineBytes(i);
+        } catch (const rtl::EConvertError&) {
+            numbers = false;
+        }
+    }
+    try {
+        SaveList(a, binary, TListFileType::Binary);
+        Check(numbers && fuzz_support::ReadFile(binary) == bytes);
+    } catch (const rtl::EConvertError&) {
+        Check(!numbers);
+    }
     return 0;
 }

@@ -4,7 +4,8 @@
 // of one format, the bytes that the lines read back are the bytes fed, in
 // order (a last odd byte of a word format waits for its pair), each line
 // carries the direction of its bytes and fits the panel unless it holds a
-// single token. A second panel fed the same with the graph feed on (which
+// single token; a list that is not infinite never holds more lines than
+// the panel shows. A second panel fed the same with the graph feed on (which
 // renders byte by byte) shows the same lines, and the graph gets every
 // received value.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -91,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     metrics.CharWidth = in.ConsumeIntegralInRange(0, 12);
     metrics.PanelWidth = in.ConsumeIntegralInRange(0, 1200);
     metrics.ScrollBarWidth = in.ConsumeIntegralInRange(0, 20);
+    metrics.LineHeight = in.ConsumeIntegralInRange(0, 40);
+    metrics.PanelHeight = in.ConsumeIntegralInRange(0, 600);
     p.clock.Now = fuzz_support::CalendarTime(in.ConsumeIntegral<std::uint64_t>());
     p.graphSigned = (options & 0x200) != 0;
     p.Both([&](TReceivePanel& panel) {
@@ -102,8 +105,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         panel.ShowWrites = (options & 0x80) != 0;
         panel.SecondPortSelected = (options & 0x100) != 0;
         panel.SetListMetrics(metrics);
+        panel.SetInfiniteList((options & 0x400) == 0);
         panel.StartNewLine(true);
     });
+    // A bounded list keeps only the lines that fit the panel, dropping the
+    // oldest: the runs are not followed then, only the bound.
+    const bool bounded = !p.plain.InfiniteList();
+    auto checkRun = [&](int first, const std::vector<TFed>& fed) {
+        if (bounded)
+            Check(p.plain.Lines().LineCount() <= p.plain.VisibleLines());
+        else
+            CheckRun(p.plain, first, fed);
+    };
 
     std::vector<TFed> fed;
     std::vector<double> expected;
@@ -112,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto op = in.ConsumeIntegral<std::uint8_t>();
         if (op < 32) {
             // A new run: a format (the user's choice), or a message line.
-            CheckRun(p.plain, first, fed);
+            checkRun(first, fed);
             p.Both([&](TReceivePanel& panel) {
                 if (op < 24) {
                     panel.DataFormat = static_cast<TDataFormat>(op % 6);
@@ -138,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (IsWordFormat(p.plain.DataFormat)) expected = p.values;  // pairs are not followed here
     }
-    CheckRun(p.plain, first, fed);
+    checkRun(first, fed);
     const TLineStore& a = p.plain.Lines();
     const TLineStore& b = p.graphed.Lines();
     Check(a.LineCount() == b.LineCount());
