@@ -1,8 +1,8 @@
 // A chart's extra stream properties of any bytes, as a form stream would
 // hand them to the chart, its two series (their "Data" blocks, marks items,
 // data sources and custom axes) and a colour band tool (its axis): each
-// property either reads or is refused with the stream's read error, leaving
-// the object whole; the series then finish loading (their sources bound by
+// property either reads or is refused with the stream's read error or the
+// property's own refusal of its value, leaving the object whole; the series then finish loading (their sources bound by
 // name), and the chart paints. What a series reads writes again to a
 // stream that a new series reads and writes to the same bytes.
 //
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "chart/engine/chart_axis.h"
+#include "chart/engine/chart_exceptions.h"
 #include "chart/engine/chart_filer.h"
 #include "chart/engine/fast_line_series.h"
 #include "chart/tools/color_band_tool.h"
@@ -36,6 +37,9 @@ bool ReadOne(T& object, chart::TReader& reader) {
         object.DefineProperties(filer);
         return filer.Found();
     } catch (const rtl::EReadError&) {
+        return false;
+    } catch (const ChartException&) {
+        // A value its property refuses (a negative page size).
         return false;
     }
 }
