@@ -28,6 +28,7 @@ namespace script::runtime {
 
 class TPSExec;
 class TPSInternalProcRec;
+class TPSDecodedCode;
 
 inline constexpr std::uint32_t kNoInstr = 0xFFFFFFFF;
 
@@ -121,10 +122,114 @@ enum TPSQuickOp : std::uint8_t {
     qpSetFlagJump,
 };
 
+// Forms that a proven code (shape_analysis.h) gives the instructions whose
+// operands lie in slots of types known at every run. Each checks only what
+// may change under it (a Pointer's target, an element's index, a divisor,
+// room on the run stack) and runs the general form when that fails. Those
+// that take the instructions after them along keep the byte positions of
+// all of them: a jump into the middle runs the instructions there.
+enum TPSProvenOp : std::uint8_t {
+    ppAssign1 = 130,
+    ppAssign2,
+    ppAssign4,
+    ppAssign8,
+    ppAssignString,
+    ppAdd32,
+    ppSub32,
+    ppMul32,
+    ppAnd32,
+    ppOr32,
+    ppXor32,
+    ppShl32,
+    ppShr32,
+    ppDivMod32,
+    ppCompare32,
+    ppCompareJump32,  // and the CondGoto or CondNotGoto on its result
+    ppLoopStep32,     // and the Inc or Dec of its left operand, and the jump
+    ppCompareFlag32,  // and SetFlag on its result, the Pop of it, FlagGoto
+    ppIf32,           // PushType, Compare into the new item (perhaps through a
+                      // second one), SetFlag, Pop, FlagGoto: nothing pushed
+    ppCondByte,
+    ppInc32,
+    ppDec32,
+    ppPushPlain,
+    ppPopPlain,
+    ppPop2Plain,
+    ppPushVar,
+    ppSetPtr,
+    ppCall,
+    ppRet,
+    ppTempCalc,     // PushType t; Assign t, B; Calc Sub t, C; Calc Sub2 A, t; Pop
+    ppTempAssign,   // PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop
+    ppPushCalc,     // PushType t; Assign t, B; Calc Sub t, C
+    ppPushAssign,   // PushType t; Assign t, B
+    ppPushChecked,  // Push of a value whose type is a Pointer target's expected one
+    ppPopFrame,     // PopExceptionHandler of the frame the proof expects on top
+    ppLastProven = ppPopFrame,
+};
+
+// A proven operand's place: its value lies at (frame base & Mask) + Off.
+// The frame base is the address of the running procedure's return-address
+// item (where it would lie, at the top level); a slot of the frame has Mask
+// all ones and its byte distance in Off, a global or a constant Mask 0 and
+// its address in Off.
+struct TPSSlotRef {
+    std::intptr_t Mask = 0;
+    std::intptr_t Off = 0;
+};
+
+// How a proven operand whose value does not lie in its slot is reached.
+enum TPSProvenAccessKind : std::uint8_t {
+    paSlot,          // the value lies at the slot
+    paTarget,        // the slot holds a Pointer whose target is the value
+    paArrayElement,  // an element of the dynamic array in the slot
+    paStaticElement, // an element of the static array in the slot
+};
+
+struct TPSProvenAccess {
+    std::uint8_t Kind = paSlot;
+    // Of an element: whether the slot holds a Pointer to the container.
+    bool ThroughPointer = false;
+    bool ByIndexVar = false;
+    // What a Pointer in the slot must point at (its target's type, or the
+    // container's); another target leaves the step to the general path.
+    const TPSTypeRec* Expect = nullptr;
+    TPSSlotRef Index;  // the index variable, a 32-bit integer
+    std::uint32_t Number = 0;
+    std::uint32_t Count = 0;  // of a static array
+    std::uint32_t ElementSize = 0;
+};
+
 struct TPSDecodedInstr {
-    std::uint8_t Op = popFail;      // what the loop runs: BaseOp or a quick form of it
+    // What the loop reads first, in one place.
+    std::uint8_t Op = popFail;      // what the loop runs: BaseOp, or a quick or proven form of it
     std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
+    std::uint8_t Sub2 = 0;          // of a proven form: a second operator, or a signedness
+    // Backward jumps and calls that the steps of the code would pass on the
+    // way: of this jump itself (to Target), and of a quick or proven form on
+    // its way to QuickNext and to QuickTarget.
+    std::uint8_t JumpTicks = 0;
+    std::uint8_t TicksNext = 0;
+    std::uint8_t TicksTarget = 0;
+    bool QuickJumpWhen = false;
+    // Of a quick or proven form: where it goes on (a Goto that follows is
+    // taken at once), and for the comparisons that jump, where the jump
+    // goes, on which result it is taken, and the step of a for loop's
+    // counter.
+    std::uint32_t QuickNext = kNoInstr;
+    std::uint32_t QuickTarget = kNoInstr;
+    std::uint32_t QuickStep = 0;
+    std::uint32_t Size = 0;  // of a proven form: the bytes of an item it pushes or pops
+    TPSSlotRef PA;
+    TPSSlotRef PB;
+    TPSSlotRef PC;
+    const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
+    // Of a proven PushVar or SetPtr: the type of the value it points at.
+    const TPSTypeRec* Type2 = nullptr;
+    // How the proven operands that are not plain slots are reached.
+    std::uint8_t Reach = 0;  // bit n: operand n is not a plain slot
+    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
     std::uint8_t OperandCount = 0;  // operands that popFail resolves first
     std::uint8_t FailCode = 0;
     std::uint32_t Pos = 0;           // the opcode byte
@@ -134,19 +239,28 @@ struct TPSDecodedInstr {
     std::uint32_t Target = kNoInstr; // a jump's instruction
     std::uint32_t TargetPos = 0;     // a jump's position
     std::uint32_t Number = 0;        // Call's procedure number
-    const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     std::uint32_t Offsets[4] = {};   // PushExceptionHandler: absolute positions or kNoOffset
-    // Of a quick form: where it goes on (a Goto that follows is taken at
-    // once), and for the comparisons that jump, where the jump goes, on
-    // which result it is taken, and the step of a for loop's counter.
-    std::uint32_t QuickNext = kNoInstr;
-    std::uint32_t QuickTarget = kNoInstr;
-    bool QuickJumpWhen = false;
-    std::uint32_t QuickStep = 0;
+    // Of a proven Call: the form its callee runs in, found at its first run
+    // (nil until then).
+    TPSDecodedCode* Callee = nullptr;
+    TPSProvenAccess XA;
+    TPSProvenAccess XB;
+    TPSProvenAccess XC;
     TPSDecodedOperand A;
     TPSDecodedOperand B;
     TPSDecodedOperand C;
 };
+
+// Whether a PopExceptionHandler that ends at pos leaves its try statement
+// early (a Break or Continue): the pops that end its blocks are followed by
+// the next block (starts: the finally, except and second finally offsets)
+// or by the end of the statement.
+inline bool LeavesTryEarly(const std::uint32_t (&starts)[3], std::uint32_t end_of_block, std::uint32_t pos) {
+    if (pos == end_of_block) return false;
+    for (const std::uint32_t start : starts)
+        if (pos == start) return false;
+    return true;
+}
 
 // Decodes the operand at pos of code and moves pos past what was read. A
 // constant is made on constants (removed again when it cannot be read).
@@ -161,8 +275,26 @@ bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t 
 class TPSDecodedCode {
 public:
     TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code);
+    // A copy of a general form's instructions, to be given proven forms for
+    // one shape of the stack at entry (shape_analysis.h). It shares the
+    // general form's constants, so it lives no longer than that.
+    struct CopyOf {
+        TPSDecodedCode& General;
+    };
+    explicit TPSDecodedCode(CopyOf copy);
     TPSDecodedCode(const TPSDecodedCode&) = delete;
     TPSDecodedCode& operator=(const TPSDecodedCode&) = delete;
+
+    // The general form of the same code (itself for a general form): where
+    // a run that cannot go on in a proven form goes on.
+    TPSDecodedCode* General() const { return general_; }
+    bool IsProven() const { return general_ != this; }
+    // How many items below the return address the code's operands name
+    // (its parameters, as far as they are used).
+    std::uint32_t ParamSlots() const { return param_slots_; }
+    // Whether an instruction starts at a code position (none is decoded).
+    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && index_of_pos_[pos] != kNoInstr; }
+    std::uint32_t CodeLength() const { return length_; }
 
     // The instruction that starts at a code position, decoding from there
     // when none does yet. Throws EPSOutOfMemory when the constants made for
@@ -190,8 +322,10 @@ private:
     void LinkTargets(std::uint32_t first);
 
     const TPSExec& exec_;
+    TPSDecodedCode* general_;
     const std::uint8_t* code_;
     std::uint32_t length_;
+    std::uint32_t param_slots_ = 0;
     std::vector<TPSDecodedInstr> instrs_;
     std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
     std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;

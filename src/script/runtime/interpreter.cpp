@@ -104,13 +104,13 @@ inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
 
 // ------------------------------------------------------------ run
 
-void TPSExec::EnterCode(const TPSProcRec* proc) {
+void TPSExec::EnterCode(const TPSProcRec* proc, TPSDecodedCode* code) {
     current_proc_ = proc;
     if (proc != nullptr && proc->IsInternal()) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = internal.Decoded.get();
+        decoded_ = code != nullptr ? code : internal.Decoded.get();
     } else {
         code_ = nullptr;
         code_length_ = 0;
@@ -151,9 +151,9 @@ bool TPSExec::Run() {
             status_ = TPSStatus::isLoaded;
             return false;
         }
-        EnterCode(main);
-        position_ = 0;
         stack_base_ = -1;
+        EnterCode(main, CodeForEntry(main, 0, true));
+        position_ = 0;
     } else if (status_ == TPSStatus::isPaused) {
         status_ = TPSStatus::isRunning;
         entry = TPSStatus::isPaused;
@@ -170,12 +170,17 @@ bool TPSExec::Run() {
         if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
     }
     --run_depth_;
+    // While it is paused, the host may change the run stack: the run goes
+    // on in the general form of the code it paused in.
+    if (status_ == TPSStatus::isPaused) LeaveProvenCode();
     if (status_ == TPSStatus::isLoaded) {
         // A finished or stopped run leaves nothing behind it, except what a
         // run below it (through a host function) still uses.
         stack_.PopTo(run_floor_);
         if (run_depth_ == 0) {
             temporaries_.Clear();
+            // What a deep recursion took of the run stack goes back.
+            stack_.TrimBlock();
             if (CleanupAfterRun) ResetGlobals();
         }
     }
@@ -222,7 +227,7 @@ bool TPSExec::RaiseFrameError() {
 
 void TPSExec::ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position) {
     stack_base_ = frame.BasePtr;
-    EnterCode(frame.CurrProc);
+    EnterCode(frame.CurrProc, frame.Code);
     position_ = position;
 }
 
@@ -279,8 +284,10 @@ EPSException TPSExec::ScriptException(std::string message) {
 
 // ------------------------------------------------------------ frames of the script
 
-void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
+void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index) {
     auto frame = std::make_unique<TPSExceptionHandler>();
+    frame->Code = decoded_;
+    frame->Origin = index;
     frame->CurrProc = current_proc_;
     frame->BasePtr = stack_base_;
     frame->StackSize = stack_.Count();
@@ -427,9 +434,29 @@ namespace {
     return QuickElement(stack, base, o);
 }
 
-// Where the run goes after instruction i: a Goto there is taken at once.
-std::uint32_t Threaded(const TPSDecodedInstr* instrs, std::uint32_t i) {
-    return instrs[i].BaseOp == opGoto ? instrs[i].Target : i;
+// Where a quick form goes, and the ticks on the way there.
+struct Hop {
+    std::uint32_t To;
+    std::uint8_t Ticks;
+};
+
+// The run goes to instruction i, having passed ticks: a Goto there is taken
+// at once (and its tick with it).
+Hop Threaded(const TPSDecodedInstr* instrs, std::uint32_t i, std::uint8_t ticks = 0) {
+    if (instrs[i].BaseOp == opGoto) return Hop{instrs[i].Target, static_cast<std::uint8_t>(ticks + instrs[i].JumpTicks)};
+    return Hop{i, ticks};
+}
+// Where a jump instruction's jump goes on.
+Hop JumpHop(const TPSDecodedInstr* instrs, const TPSDecodedInstr& jump) {
+    return Threaded(instrs, jump.Target, jump.JumpTicks);
+}
+void QuickNextTo(TPSDecodedInstr& in, Hop hop) {
+    in.QuickNext = hop.To;
+    in.TicksNext = hop.Ticks;
+}
+void QuickTargetTo(TPSDecodedInstr& in, Hop hop) {
+    in.QuickTarget = hop.To;
+    in.TicksTarget = hop.Ticks;
 }
 
 // The type of a variable as a quick form would see it: of the item, or of
@@ -492,14 +519,8 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
 }
 
 // Whether a pop of an exception frame that ends at a position leaves its
-// statement early: the pops that end its blocks are followed by the next
-// block or by the end of the statement.
-bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) {
-    if (end == f.EndOfBlock) return false;
-    for (const std::uint32_t start : f.BlockStarts)
-        if (end == start) return false;
-    return true;
-}
+// statement early.
+bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
 
 bool SameVariable(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
     if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
@@ -530,8 +551,8 @@ bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, c
     const TPSDecodedInstr& jump = instrs[pop.Next];
     if (jump.BaseOp != opFlagGoto) return false;
     in.QuickJumpWhen = set_flag.Sub == 0;
-    in.QuickTarget = Threaded(instrs, jump.Target);
-    in.QuickNext = Threaded(instrs, jump.Next);
+    QuickTargetTo(in, JumpHop(instrs, jump));
+    QuickNextTo(in, Threaded(instrs, jump.Next));
     return true;
 }
 
@@ -546,7 +567,7 @@ inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecoded
 // The quick form of a Compare, seeing what follows it: a jump on its result
 // (with the step of a for loop's counter between) is taken along.
 std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
-    in.QuickNext = Threaded(instrs, in.Next);
+    QuickNextTo(in, Threaded(instrs, in.Next));
     const TPSDecodedInstr* next = &instrs[in.Next];
     std::uint8_t form = qpCompare32;
     if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVariable(next->A, in.B) && next->Next != kNoInstr) {
@@ -557,8 +578,8 @@ std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
     if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
     if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
     in.QuickJumpWhen = next->BaseOp == opCondGoto;
-    in.QuickTarget = Threaded(instrs, next->Target);
-    in.QuickNext = Threaded(instrs, next->Next);
+    QuickTargetTo(in, JumpHop(instrs, *next));
+    QuickNextTo(in, Threaded(instrs, next->Next));
     return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
 }
 
@@ -584,6 +605,85 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
     return dest != nullptr && dest->BaseType == btPointer && QuickOperand(stack, base, o, dest);
 }
 
+// ------------------------------------------------------------ proven forms
+
+// A proven operand's slot in the frame whose return address lies at lb (or
+// the global or constant it names).
+[[gnu::always_inline]] inline std::byte* ProvenSlot(const TPSSlotRef& r, std::byte* lb) {
+    return reinterpret_cast<std::byte*>((reinterpret_cast<std::intptr_t>(lb) & r.Mask) + r.Off);
+}
+
+// The target of the Pointer value at an address, when it is of the
+// expected type; nil otherwise, and for a nil target.
+[[gnu::always_inline]] inline std::byte* PointerTarget(const std::byte* at, const TPSTypeRec* expect) {
+    if (LoadAs<const TPSTypeRec*>(at + offsetof(PSPointerValue, Type)) != expect) return nullptr;
+    return LoadAs<std::byte*>(at + offsetof(PSPointerValue, Address));
+}
+
+// An element of the container at an address; nil when its index is out of
+// range (or the container is not the expected one): the general form then
+// reports what is wrong.
+[[gnu::noinline]] std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb) {
+    if (x.ThroughPointer) {
+        at = PointerTarget(at, x.Expect);
+        if (at == nullptr) return nullptr;
+    }
+    const std::uint32_t index = x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number;
+    if (x.Kind == paArrayElement) {
+        auto* data = LoadAs<std::byte*>(at);
+        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
+        return data + std::uint64_t{index} * x.ElementSize;
+    }
+    if (index >= x.Count) return nullptr;
+    return at + std::uint64_t{index} * x.ElementSize;
+}
+
+// The value of a proven operand that does not lie in its slot.
+[[gnu::always_inline]] inline std::byte* ProvenReach(std::byte* at, const TPSProvenAccess& x, std::byte* lb) {
+    if (x.Kind == paTarget) {
+        std::byte* target = PointerTarget(at, x.Expect);
+        return target != nullptr ? target + x.Number : nullptr;
+    }
+    return ProvenElement(at, x, lb);
+}
+
+// The 32-bit operators of the proven forms, as the quick forms compute
+// them; false for a division the general form must do (a zero divisor, a
+// signed divisor of -1).
+[[gnu::always_inline]] inline bool Calc32(std::uint8_t op, std::uint32_t a, std::uint32_t b, bool is_signed,
+                                          std::uint32_t& out) {
+    switch (op) {
+    case caAdd: out = a + b; return true;
+    case caSub: out = a - b; return true;
+    case caMul: out = a * b; return true;
+    case caAnd: out = a & b; return true;
+    case caOr: out = a | b; return true;
+    case caXor: out = a ^ b; return true;
+    case caShl: out = a << (b & 31); return true;
+    case caShr: out = a >> (b & 31); return true;
+    case caDiv:
+    case caMod:
+        if (b == 0) return false;
+        if (is_signed) {
+            const auto x = static_cast<std::int32_t>(a);
+            const auto y = static_cast<std::int32_t>(b);
+            if (y == -1) return false;
+            out = static_cast<std::uint32_t>(op == caDiv ? x / y : x % y);
+        } else {
+            out = op == caDiv ? a / b : a % b;
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether a Pointer item at an address owns a copy (its pop releases it).
+inline bool OwnsCopyAt(const void* item) {
+    return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
+                                 offsetof(PSPointerValue, OwnsCopy)) != 0;
+}
+
 }  // namespace
 
 // Dispatch goes from handler to handler through a table of label addresses
@@ -591,12 +691,14 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
 // per handler). The one test per instruction is attention_: Stop, Pause, an
 // error and stepping set it; while it is set, instructions run in their
 // general form and the step hook is called before each.
-// Continues at a position of the current code. (pc and instrs stay local
-// variables that nothing takes the address of, so they live in registers.)
+// Continues at a position of the current code, in the frame that runs now.
+// (pc, instrs and lb stay local variables that nothing takes the address
+// of, so they live in registers.)
 #define VOSTREL_JUMP_TO(position)            \
     do {                                     \
         pc = decoded_->EntryAt(position);    \
         instrs = decoded_->Instrs();         \
+        lb = FrameBase();                    \
     } while (false)
 // After anything that may have run the script again (a host function): the
 // list may have grown.
@@ -606,6 +708,26 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
     do {                                     \
         if (attention_) goto attention;      \
         goto* dispatch[instrs[pc].Op];       \
+    } while (false)
+
+// The 32-bit operators that cannot fail, each as its label's name and the
+// value it gives from a and b; form(prefix##name, value) for each.
+#define VOSTREL_CALC32_FORMS(form, prefix) \
+    form(prefix##add32, a + b)             \
+    form(prefix##sub32, a - b)             \
+    form(prefix##mul32, a * b)             \
+    form(prefix##and32, a & b)             \
+    form(prefix##or32, a | b)              \
+    form(prefix##xor32, a ^ b)             \
+    form(prefix##shl32, a << (b & 31))     \
+    form(prefix##shr32, a >> (b & 31))
+
+// Goes on at instruction to, counting the ticks passed on the way there.
+#define VOSTREL_GO(to, ticks)                                                     \
+    do {                                                                          \
+        pc = (to);                                                                \
+        if ((ticks) != 0 && (ticks_left_ -= (ticks)) <= 0) [[unlikely]] goto tick; \
+        VOSTREL_NEXT();                                                           \
     } while (false)
 
 void TPSExec::Execute(TPSStatus entry) {
@@ -663,9 +785,47 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpSetFlagJump] = &&q_set_flag_byte;
     dispatch[qpSetPtr] = &&q_set_ptr;
     dispatch[qpCompareFlag32] = &&q_compare32;
+    dispatch[ppAssign1] = &&p_assign1;
+    dispatch[ppAssign2] = &&p_assign2;
+    dispatch[ppAssign4] = &&p_assign4;
+    dispatch[ppAssign8] = &&p_assign8;
+    dispatch[ppAssignString] = &&p_assign_string;
+    dispatch[ppAdd32] = &&p_add32;
+    dispatch[ppSub32] = &&p_sub32;
+    dispatch[ppMul32] = &&p_mul32;
+    dispatch[ppAnd32] = &&p_and32;
+    dispatch[ppOr32] = &&p_or32;
+    dispatch[ppXor32] = &&p_xor32;
+    dispatch[ppShl32] = &&p_shl32;
+    dispatch[ppShr32] = &&p_shr32;
+    dispatch[ppDivMod32] = &&p_divmod32;
+    dispatch[ppCompare32] = &&p_compare32;
+    dispatch[ppCompareJump32] = &&p_compare_jump32;
+    dispatch[ppLoopStep32] = &&p_loop_step32;
+    dispatch[ppCompareFlag32] = &&p_compare_flag32;
+    dispatch[ppIf32] = &&p_if32;
+    dispatch[ppCondByte] = &&p_cond_byte;
+    dispatch[ppInc32] = &&p_inc32;
+    dispatch[ppDec32] = &&p_dec32;
+    dispatch[ppPushPlain] = &&p_push_plain;
+    dispatch[ppPopPlain] = &&p_pop_plain;
+    dispatch[ppPop2Plain] = &&p_pop2_plain;
+    dispatch[ppPushVar] = &&p_push_var;
+    dispatch[ppSetPtr] = &&p_set_ptr;
+    dispatch[ppCall] = &&p_call;
+    dispatch[ppRet] = &&p_ret;
+    dispatch[ppTempCalc] = &&p_temp_calc;
+    dispatch[ppTempAssign] = &&p_temp_assign;
+    dispatch[ppPushCalc] = &&p_push_calc;
+    dispatch[ppPushAssign] = &&p_push_assign;
+    dispatch[ppPushChecked] = &&p_push_checked;
+    dispatch[ppPopFrame] = &&p_pop_frame;
 
     std::uint32_t pc = decoded_->EntryAt(position_);
     TPSDecodedInstr* instrs = decoded_->Instrs();
+    // The frame base of the procedure that runs: proven operands lie at
+    // byte distances from it.
+    std::byte* lb = FrameBase();
 
     // Pushes on the run stack; a full run stack is error 11.
     auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
@@ -707,8 +867,7 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 std::memcpy(d, s, 1);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_set_flag_byte: {
@@ -723,11 +882,10 @@ void TPSExec::Execute(TPSStatus entry) {
                     VOSTREL_NEXT();
                 }
                 stack_.Pop();
-                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
-                VOSTREL_NEXT();
+                if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+                VOSTREL_GO(in.QuickNext, in.TicksNext);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_set_ptr: {
@@ -738,8 +896,7 @@ void TPSExec::Execute(TPSStatus entry) {
             void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
             StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_assign_string: {
@@ -748,8 +905,7 @@ void TPSExec::Execute(TPSStatus entry) {
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
             ShareStringSlot(d, s);
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
 #define VOSTREL_QUICK_CALC(label, expression)                                                                   \
@@ -761,17 +917,9 @@ void TPSExec::Execute(TPSStatus entry) {
         const auto a = LoadAs<std::uint32_t>(d);                                                                \
         const auto b = LoadAs<std::uint32_t>(s);                                                                \
         StoreAs(d, static_cast<std::uint32_t>(expression));                                                     \
-        pc = in.QuickNext;                                                                                      \
-        VOSTREL_NEXT();                                                                                         \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);                                                                 \
     }
-            VOSTREL_QUICK_CALC(q_add32, a + b)
-            VOSTREL_QUICK_CALC(q_sub32, a - b)
-            VOSTREL_QUICK_CALC(q_mul32, a * b)
-            VOSTREL_QUICK_CALC(q_and32, a & b)
-            VOSTREL_QUICK_CALC(q_or32, a | b)
-            VOSTREL_QUICK_CALC(q_xor32, a ^ b)
-            VOSTREL_QUICK_CALC(q_shl32, a << (b & 31))
-            VOSTREL_QUICK_CALC(q_shr32, a >> (b & 31))
+            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
 #undef VOSTREL_QUICK_CALC
 
             // Division and remainder: a zero divisor and the one quotient
@@ -793,8 +941,7 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 StoreAs(d, in.Sub == caDiv ? a / b : a % b);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_compare32: {
@@ -805,10 +952,7 @@ void TPSExec::Execute(TPSStatus entry) {
             if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
             const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
             StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == qpCompare32) {
-                pc = in.QuickNext;
-                VOSTREL_NEXT();
-            }
+            if (in.Op == qpCompare32) VOSTREL_GO(in.QuickNext, in.TicksNext);
             if (in.Op == qpCompareFlag32) {
                 // The SetFlag, the Pop of the result (when it is the top
                 // item, as compiled) and the FlagGoto that follow.
@@ -818,22 +962,22 @@ void TPSExec::Execute(TPSStatus entry) {
                 }
                 jump_flag_ = result == in.QuickJumpWhen;
                 stack_.Pop();
-                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
-                VOSTREL_NEXT();
+                if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+                VOSTREL_GO(in.QuickNext, in.TicksNext);
             }
             // The for loop's counter (the left operand) steps after the
             // comparison, before the jump.
             if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            pc = result == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
-            VOSTREL_NEXT();
+            if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_cond_byte: {
             TPSDecodedInstr& in = instrs[pc];
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_cond_goto;
-            pc = (LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
-            VOSTREL_NEXT();
+            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_push_assign32: {
@@ -850,8 +994,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 VOSTREL_NEXT();
             }
             std::memcpy(ValueOfTypedValue(item), s, 4);
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
         q_step32: {
@@ -859,9 +1002,297 @@ void TPSExec::Execute(TPSStatus entry) {
             void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_step;
             StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
-            pc = in.QuickNext;
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+            // ---------------------------------------------------- proven forms
+
+            // A proven operand's value (bit: its bit in Reach); a check that
+            // fails goes to the general form.
+#define VOSTREL_PROVEN(name, bit, P, X, general)           \
+    std::byte* name = ProvenSlot(in.P, lb);                \
+    if ((in.Reach & (bit)) != 0) [[unlikely]] {            \
+        name = ProvenReach(name, in.X, lb);                \
+        if (name == nullptr) goto general;                 \
+    }
+
+#define VOSTREL_PROVEN_ASSIGN(label, bytes)                \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        VOSTREL_PROVEN(d, 1, PA, XA, op_assign)            \
+        VOSTREL_PROVEN(s, 2, PB, XB, op_assign)            \
+        std::memcpy(d, s, bytes);                          \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+            VOSTREL_PROVEN_ASSIGN(p_assign1, 1)
+            VOSTREL_PROVEN_ASSIGN(p_assign2, 2)
+            VOSTREL_PROVEN_ASSIGN(p_assign4, 4)
+            VOSTREL_PROVEN_ASSIGN(p_assign8, 8)
+#undef VOSTREL_PROVEN_ASSIGN
+
+        p_assign_string: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(d, 1, PA, XA, op_assign)
+            VOSTREL_PROVEN(s, 2, PB, XB, op_assign)
+            ShareStringSlot(d, s);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+#define VOSTREL_PROVEN_CALC(label, expression)             \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        VOSTREL_PROVEN(d, 1, PA, XA, op_calc)              \
+        VOSTREL_PROVEN(s, 2, PB, XB, op_calc)              \
+        const auto a = LoadAs<std::uint32_t>(d);           \
+        const auto b = LoadAs<std::uint32_t>(s);           \
+        StoreAs(d, static_cast<std::uint32_t>(expression)); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+            VOSTREL_CALC32_FORMS(VOSTREL_PROVEN_CALC, p_)
+#undef VOSTREL_PROVEN_CALC
+
+        p_divmod32: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(d, 1, PA, XA, op_calc)
+            VOSTREL_PROVEN(s, 2, PB, XB, op_calc)
+            std::uint32_t r = 0;
+            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, r)) goto op_calc;
+            StoreAs(d, r);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_compare32:
+        p_compare_jump32:
+        p_loop_step32: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(d, 1, PA, XA, op_compare)
+            VOSTREL_PROVEN(l, 2, PB, XB, op_compare)
+            VOSTREL_PROVEN(r, 4, PC, XC, op_compare)
+            const bool result = Compare32(in.Sub, l, r, (in.Signs & 1) != 0);
+            StoreAs(d, static_cast<std::uint8_t>(result));
+            if (in.Op == ppCompare32) VOSTREL_GO(in.QuickNext, in.TicksNext);
+            // A for loop's counter (the left operand) steps after the
+            // comparison, before the jump.
+            if (in.Op == ppLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
+            if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_compare_flag32: {
+            // The result goes into the flag; its temporary, the top item,
+            // goes with the Pop that follows.
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(l, 2, PB, XB, op_compare)
+            VOSTREL_PROVEN(r, 4, PC, XC, op_compare)
+            jump_flag_ = Compare32(in.Sub, l, r, (in.Signs & 1) != 0) == in.QuickJumpWhen;
+            stack_.PopPlain();
+            if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_if32: {
+            // Nothing is pushed, but the general form's pushes would have
+            // found room.
+            TPSDecodedInstr& in = instrs[pc];
+            if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type;
+            VOSTREL_PROVEN(l, 2, PB, XB, op_push_type)
+            VOSTREL_PROVEN(r, 4, PC, XC, op_push_type)
+            jump_flag_ = Compare32(in.Sub, l, r, (in.Signs & 1) != 0) == in.QuickJumpWhen;
+            if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_cond_byte: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(v, 1, PA, XA, op_cond_goto)
+            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_inc32:
+        p_dec32: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(v, 1, PA, XA, op_step)
+            StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == ppInc32 ? 1u : ~0u));
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_push_plain: {
+            TPSDecodedInstr& in = instrs[pc];
+            if (stack_.PushPlain(in.Type, in.Size) == nullptr) goto op_push_type;
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_pop_plain: {
+            TPSDecodedInstr& in = instrs[pc];
+            if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto op_pop;
+            stack_.PopPlain();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_pop2_plain: {
+            TPSDecodedInstr& in = instrs[pc];
+            if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto op_pop;
+            if ((in.Sub2 & 2) != 0 && OwnsCopyAt(stack_.GetItem(stack_.Count() - 2))) goto op_pop;
+            stack_.PopPlain();
+            stack_.PopPlain();
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_push_var: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(v, 2, PB, XB, op_push_var)
+            PSPointerValue p{v, in.Type2, 0};
+            if (in.Sub2 != 0) {
+                // A Pointer passes on what it points at.
+                const auto source = LoadAs<PSPointerValue>(v);
+                p = PSPointerValue{source.Address, source.Type, 0};
+            }
+            void* item = stack_.PushPlain(in.Type, in.Size);
+            if (item == nullptr) goto op_push_var;
+            StoreAs(ValueOfTypedValue(item), p);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_set_ptr: {
+            // A Pointer that owns nothing set to a variable or element that
+            // is no Pointer itself.
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(d, 1, PA, XA, op_set_ptr)
+            VOSTREL_PROVEN(s, 2, PB, XB, op_set_ptr)
+            if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
+            StoreAs(d, PSPointerValue{s, in.Type2, 0});
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_push_assign: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
+            void* item = stack_.PushPlain(in.Type, in.Size);
+            if (item == nullptr) goto op_push_type;
+            std::memcpy(ValueOfTypedValue(item), x, 4);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_push_calc: {
+            TPSDecodedInstr& in = instrs[pc];
+            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
+            VOSTREL_PROVEN(y, 4, PC, XC, op_push_type)
+            std::uint32_t t = 0;
+            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t))
+                goto op_push_type;
+            void* item = stack_.PushPlain(in.Type, in.Size);
+            if (item == nullptr) goto op_push_type;
+            StoreAs(ValueOfTypedValue(item), t);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_temp_calc:
+        p_temp_assign: {
+            // The temporary is computed without being pushed; the general
+            // form runs when its push would not have found room, or a
+            // division is not plain.
+            TPSDecodedInstr& in = instrs[pc];
+            if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type;
+            VOSTREL_PROVEN(d, 1, PA, XA, op_push_type)
+            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
+            VOSTREL_PROVEN(y, 4, PC, XC, op_push_type)
+            std::uint32_t t = 0;
+            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t))
+                goto op_push_type;
+            if (in.Op == ppTempCalc &&
+                !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t))
+                goto op_push_type;
+            StoreAs(d, t);
+            VOSTREL_GO(in.QuickNext, in.TicksNext);
+        }
+
+        p_push_checked: {
+            // The item's type is what the proof expected of a Pointer's
+            // target: when it is another, the rest runs in the general form.
+            TPSDecodedInstr& in = instrs[pc];
+            TPSOperand v;
+            if (!ResolveOperand(in.A, v)) goto fail;
+            if (v.Type != in.Type) goto leave_proven;
+            goto op_push;
+        }
+
+        p_pop_frame: {
+            // The frame on top must be the one the proof expects.
+            TPSDecodedInstr& in = instrs[pc];
+            if (exception_frames_.empty()) goto op_pop_frame;
+            const TPSExceptionHandler& f = *exception_frames_.back();
+            if (f.Barrier) goto op_pop_frame;
+            if (f.Code != decoded_ || f.Origin != in.QuickStep || f.BasePtr != stack_base_) goto leave_proven;
+            goto op_pop_frame;
+        }
+
+        p_call: {
+            TPSDecodedInstr& in = instrs[pc];
+            TPSProcRec* proc = procs_[in.Number].get();
+            TPSDecodedCode* code = in.Callee;
+            if (code == nullptr) {
+                // The items below are of the types the proof knows: the
+                // form found now serves every run of this call.
+                code = CodeForEntry(proc, stack_.Count());
+                instrs[pc].Callee = code;
+            }
+            TPSDecodedInstr& call = instrs[pc];
+            void* item = push(return_address_type_.get(), call.End);
+            if (item == nullptr) goto fail;
+            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
+            stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
+            EnterCode(proc, code);
+            lb = static_cast<std::byte*>(item);
+            pc = code->EntryAt(0);
+            instrs = code->Instrs();
+            VOSTREL_GO(pc, 1);
+        }
+
+        p_ret: {
+            // Without a try frame of its own to run, the return goes back to
+            // the caller's form at once.
+            if (!exception_frames_.empty()) {
+                const TPSExceptionHandler& f = *exception_frames_.back();
+                if (!f.Barrier && (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1))) goto op_ret;
+            }
+            if (stack_base_ < 0 || stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) goto op_ret;
+            stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
+            void* top = stack_.Top();
+            if (!IsReturnAddressItem(top)) goto op_ret;
+            const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
+            if (back.Proc == nullptr) goto op_ret;
+            stack_.PopPlain();
+            stack_base_ = back.StackBase;
+            EnterCode(back.Proc, back.Code);
+            instrs = decoded_->Instrs();
+            lb = FrameBase();
+            if (back.Instr < decoded_->InstrCount() && instrs[back.Instr].Pos == back.Position) {
+                pc = back.Instr;
+            } else {
+                VOSTREL_JUMP_TO(back.Position);
+            }
             VOSTREL_NEXT();
         }
+
+        leave_proven:
+            // What a proven form expected no longer holds: the rest of this
+            // procedure's run goes on in its general form, from this
+            // instruction.
+            LeaveProvenCode();
+            VOSTREL_JUMP_TO(instrs[pc].Pos);
+            VOSTREL_NEXT();
+
+        tick:
+            ticks_left_ = on_tick_ ? tick_every_ : kTicksWithoutHook;
+            if (on_tick_) {
+                position_ = instrs[pc].Pos;
+                on_tick_(*this);
+                VOSTREL_RELOAD();
+            }
+            VOSTREL_NEXT();
+
+#undef VOSTREL_PROVEN
 
             // ---------------------------------------------------- instructions
 
@@ -878,7 +1309,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 VOSTREL_NEXT();
             }
             if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
@@ -897,7 +1328,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 // Worth a quick form; the general form runs this time.
                 static constexpr std::uint8_t kQuick[] = {qpAdd32,   qpSub32, qpMul32, qpDivMod32, qpDivMod32,
                                                           qpShl32,   qpShr32, qpAnd32, qpOr32,     qpXor32};
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = kQuick[in.Sub];
             }
             if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
@@ -979,7 +1410,7 @@ void TPSExec::Execute(TPSStatus entry) {
                     if (source != nullptr && IsPlainInteger32(source->BaseType) &&
                         QuickOperand(stack_, stack_base_, copy, source)) {
                         in.A = copy;
-                        in.QuickNext = Threaded(instrs, next.Next);
+                        QuickNextTo(in, Threaded(instrs, next.Next));
                         in.Op = qpPushAssign32;
                     }
                 }
@@ -1015,19 +1446,18 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             const std::uint32_t target = in.Target;
+            const std::uint8_t ticks = in.JumpTicks;
             stack_.PopTo(static_cast<std::uint32_t>(left));
-            pc = target;
             VOSTREL_RELOAD();
-            VOSTREL_NEXT();
+            VOSTREL_GO(target, ticks);
         }
 
         op_goto:
-            pc = instrs[pc].Target;
-            VOSTREL_NEXT();
+            VOSTREL_GO(instrs[pc].Target, instrs[pc].JumpTicks);
 
         op_flag_goto:
-            pc = jump_flag_ ? instrs[pc].Target : instrs[pc].Next;
-            VOSTREL_NEXT();
+            if (jump_flag_) VOSTREL_GO(instrs[pc].Target, instrs[pc].JumpTicks);
+            VOSTREL_GO(instrs[pc].Next, 0);
 
         op_cond_goto: {
             TPSDecodedInstr& in = instrs[pc];
@@ -1036,12 +1466,12 @@ void TPSExec::Execute(TPSStatus entry) {
             if (!ReadCondition(in, v, value)) goto fail;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
-                in.QuickTarget = Threaded(instrs, in.Target);
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickTargetTo(in, JumpHop(instrs, in));
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = qpCondByte;
             }
-            pc = value == (in.BaseOp == opCondGoto) ? in.Target : in.Next;
-            VOSTREL_NEXT();
+            if (value == (in.BaseOp == opCondGoto)) VOSTREL_GO(in.Target, in.JumpTicks);
+            VOSTREL_GO(in.Next, 0);
         }
 
         op_set_flag: {
@@ -1051,7 +1481,7 @@ void TPSExec::Execute(TPSStatus entry) {
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
             }
@@ -1068,7 +1498,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             if (in.Op == in.BaseOp && IsPlainInteger32(v.Type->BaseType) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
             pc = in.Next;
@@ -1102,7 +1532,7 @@ void TPSExec::Execute(TPSStatus entry) {
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
             if (quick && QuickPointerDestination(stack_, stack_base_, instrs[pc].A)) {
-                instrs[pc].QuickNext = Threaded(instrs, next);
+                QuickNextTo(instrs[pc], Threaded(instrs, next));
                 instrs[pc].Op = qpSetPtr;
             }
             pc = next;
@@ -1124,10 +1554,11 @@ void TPSExec::Execute(TPSStatus entry) {
                 const auto value = LoadAs<PSProcPtrValue>(v.Address);
                 if (value.ProcNo == 0 && value.Object != nullptr) {
                     position_ = end;
+                    const std::uint32_t items = stack_.Count();
                     if (!CallHostMethodValue(value, static_cast<const TPSTypeRec_ProcPtr&>(*v.Type).ParamInfo)) goto fail;
-                    pc = next;
                     VOSTREL_RELOAD();
-                    VOSTREL_NEXT();
+                    if (stack_.Count() != items) goto host_changed_stack;
+                    VOSTREL_GO(next, 1);
                 }
                 number = value.ProcNo;
                 if (number >= procs_.size() || number == main_proc_) {
@@ -1138,19 +1569,27 @@ void TPSExec::Execute(TPSStatus entry) {
             TPSProcRec* proc = procs_[number].get();
             if (proc->IsExternal()) {
                 position_ = end;
+                const std::uint32_t items = stack_.Count();
                 if (!CallExternal(AsExternal(*proc))) goto fail;
-                pc = next;
                 VOSTREL_RELOAD();
-                VOSTREL_NEXT();
+                if (stack_.Count() != items) goto host_changed_stack;
+                VOSTREL_GO(next, 1);
             }
             void* item = push(return_address_type_.get(), end);
             if (item == nullptr) goto fail;
-            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_});
+            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_, decoded_, next});
             stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(proc);
+            EnterCode(proc, CodeForEntry(proc, stack_.Count() - 1));
             VOSTREL_JUMP_TO(0);
-            VOSTREL_NEXT();
+            VOSTREL_GO(pc, 1);
         }
+
+        host_changed_stack:
+            // A host function left the run stack with another count of
+            // items: what the proof of this code rests on no longer holds.
+            LeaveProvenCode();
+            VOSTREL_JUMP_TO(instrs[pc].Pos);
+            VOSTREL_GO(decoded_->Instrs()[pc].Next, 1);
 
         op_ret: {
             TPSDecodedInstr& in = instrs[pc];
@@ -1210,7 +1649,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 status_ = entry;
                 return;
             }
-            EnterCode(back.Proc);
+            EnterCode(back.Proc, back.Code);
             VOSTREL_JUMP_TO(back.Position);
             VOSTREL_NEXT();
         }
@@ -1218,7 +1657,7 @@ void TPSExec::Execute(TPSStatus entry) {
         op_push_frame:
             // (Nothing with a destructor may live where a dispatch jumps
             // from: the frame is made in a function of its own.)
-            PushExceptionFrame(instrs[pc]);
+            PushExceptionFrame(instrs[pc], pc);
             pc = instrs[pc].Next;
             VOSTREL_NEXT();
 
@@ -1362,6 +1801,8 @@ void TPSExec::Execute(TPSStatus entry) {
     }
 }
 
+#undef VOSTREL_CALC32_FORMS
+#undef VOSTREL_GO
 #undef VOSTREL_NEXT
 #undef VOSTREL_RELOAD
 #undef VOSTREL_JUMP_TO
