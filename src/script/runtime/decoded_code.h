@@ -129,6 +129,8 @@ enum TPSQuickOp : std::uint8_t {
 // that take the instructions after them along keep the byte positions of
 // all of them: a jump into the middle runs the instructions there.
 enum TPSProvenOp : std::uint8_t {
+    // The forms with operands; each has a twin at + kPlainSlotsTwin for when
+    // all its operands are plain slots.
     ppAssign1 = 130,
     ppAssign2,
     ppAssign4,
@@ -152,21 +154,24 @@ enum TPSProvenOp : std::uint8_t {
     ppCondByte,
     ppInc32,
     ppDec32,
-    ppPushPlain,
-    ppPopPlain,
-    ppPop2Plain,
     ppPushVar,
     ppSetPtr,
-    ppCall,
-    ppRet,
     ppTempCalc,     // PushType t; Assign t, B; Calc Sub t, C; Calc Sub2 A, t; Pop
     ppTempAssign,   // PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop
     ppPushCalc,     // PushType t; Assign t, B; Calc Sub t, C
     ppPushAssign,   // PushType t; Assign t, B
+    ppLastTwinned = ppPushAssign,
+    ppPushPlain,
+    ppPopPlain,
+    ppPop2Plain,
+    ppCall,
+    ppRet,
     ppPushChecked,  // Push of a value whose type is a Pointer target's expected one
     ppPopFrame,     // PopExceptionHandler of the frame the proof expects on top
     ppLastProven = ppPopFrame,
 };
+inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
+static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
 
 // A proven operand's place: its value lies at (frame base & Mask) + Off.
 // The frame base is the address of the running procedure's return-address
@@ -200,12 +205,12 @@ struct TPSProvenAccess {
     std::uint32_t ElementSize = 0;
 };
 
-struct TPSDecodedInstr {
+struct alignas(64) TPSDecodedInstr {
     // What the loop reads first, in one place.
     std::uint8_t Op = popFail;      // what the loop runs: BaseOp, or a quick or proven form of it
     std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
-    std::uint8_t Sub2 = 0;          // of a proven form: a second operator, or a signedness
+    std::uint8_t Sub2 = 0;          // of a proven form: a second operator, or what its pops check
     // Backward jumps and calls that the steps of the code would pass on the
     // way: of this jump itself (to Target), and of a quick or proven form on
     // its way to QuickNext and to QuickTarget.
@@ -220,16 +225,20 @@ struct TPSDecodedInstr {
     std::uint32_t QuickNext = kNoInstr;
     std::uint32_t QuickTarget = kNoInstr;
     std::uint32_t QuickStep = 0;
-    std::uint32_t Size = 0;  // of a proven form: the bytes of an item it pushes or pops
+    std::uint32_t Size = 0;  // of a proven form: the bytes of items it pushes or pops
+    std::uint8_t Reach = 0;  // bit n: proven operand n is not a plain slot
+    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
+    // Of a proven comparison: the results it gives true for, bit 0 less,
+    // bit 1 equal, bit 2 greater; and what makes a signed comparison an
+    // unsigned one (0x80000000 flipped in both operands, else 0).
+    std::uint8_t Relation = 0;
+    std::uint32_t Flip = 0;
     TPSSlotRef PA;
     TPSSlotRef PB;
     TPSSlotRef PC;
     const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     // Of a proven PushVar or SetPtr: the type of the value it points at.
     const TPSTypeRec* Type2 = nullptr;
-    // How the proven operands that are not plain slots are reached.
-    std::uint8_t Reach = 0;  // bit n: operand n is not a plain slot
-    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
     std::uint8_t OperandCount = 0;  // operands that popFail resolves first
     std::uint8_t FailCode = 0;
     std::uint32_t Pos = 0;           // the opcode byte

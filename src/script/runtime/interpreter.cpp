@@ -6,8 +6,16 @@
 // decoded code. Byte positions (position_) are written only where someone
 // may observe them: before an error is reported, before a host function
 // runs, in return addresses, and when the loop ends.
+// Each handler keeps its own dispatch jump, which the processor predicts
+// by the handler it leaves: GCC would otherwise merge the jumps into a few
+// shared ones.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-gcse", "no-crossjumping")
+#endif
+
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "script/runtime/exec.h"
@@ -678,6 +686,16 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
     }
 }
 
+// A proven 32-bit comparison, without a branch: both operands made
+// unsigned (a signed comparison flips their sign bits), then the relation's
+// bit for less, equal or greater.
+[[gnu::always_inline]] inline bool Related(const TPSDecodedInstr& in, const void* l, const void* r) {
+    const std::uint32_t x = LoadAs<std::uint32_t>(l) ^ in.Flip;
+    const std::uint32_t y = LoadAs<std::uint32_t>(r) ^ in.Flip;
+    const unsigned at = (x > y ? 2u : 0u) + (x == y ? 1u : 0u);
+    return ((in.Relation >> at) & 1u) != 0;
+}
+
 // Whether a Pointer item at an address owns a copy (its pop releases it).
 inline bool OwnsCopyAt(const void* item) {
     return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
@@ -785,39 +803,34 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpSetFlagJump] = &&q_set_flag_byte;
     dispatch[qpSetPtr] = &&q_set_ptr;
     dispatch[qpCompareFlag32] = &&q_compare32;
-    dispatch[ppAssign1] = &&p_assign1;
-    dispatch[ppAssign2] = &&p_assign2;
-    dispatch[ppAssign4] = &&p_assign4;
-    dispatch[ppAssign8] = &&p_assign8;
-    dispatch[ppAssignString] = &&p_assign_string;
-    dispatch[ppAdd32] = &&p_add32;
-    dispatch[ppSub32] = &&p_sub32;
-    dispatch[ppMul32] = &&p_mul32;
-    dispatch[ppAnd32] = &&p_and32;
-    dispatch[ppOr32] = &&p_or32;
-    dispatch[ppXor32] = &&p_xor32;
-    dispatch[ppShl32] = &&p_shl32;
-    dispatch[ppShr32] = &&p_shr32;
-    dispatch[ppDivMod32] = &&p_divmod32;
-    dispatch[ppCompare32] = &&p_compare32;
-    dispatch[ppCompareJump32] = &&p_compare_jump32;
-    dispatch[ppLoopStep32] = &&p_loop_step32;
-    dispatch[ppCompareFlag32] = &&p_compare_flag32;
-    dispatch[ppIf32] = &&p_if32;
-    dispatch[ppCondByte] = &&p_cond_byte;
-    dispatch[ppInc32] = &&p_inc32;
-    dispatch[ppDec32] = &&p_dec32;
+    // The proven forms and their twins for plain slots, in the order of
+    // TPSProvenOp.
+    const void* const twinned[][2] = {
+        {&&p_assign1, &&d_assign1},           {&&p_assign2, &&d_assign2},
+        {&&p_assign4, &&d_assign4},           {&&p_assign8, &&d_assign8},
+        {&&p_assign_string, &&d_assign_string}, {&&p_add32, &&d_add32},
+        {&&p_sub32, &&d_sub32},               {&&p_mul32, &&d_mul32},
+        {&&p_and32, &&d_and32},               {&&p_or32, &&d_or32},
+        {&&p_xor32, &&d_xor32},               {&&p_shl32, &&d_shl32},
+        {&&p_shr32, &&d_shr32},               {&&p_divmod32, &&d_divmod32},
+        {&&p_compare32, &&d_compare32},       {&&p_compare_jump32, &&d_compare_jump32},
+        {&&p_loop_step32, &&d_loop_step32},   {&&p_compare_flag32, &&d_compare_flag32},
+        {&&p_if32, &&d_if32},                 {&&p_cond_byte, &&d_cond_byte},
+        {&&p_inc32, &&d_inc32},               {&&p_dec32, &&d_dec32},
+        {&&p_push_var, &&d_push_var},         {&&p_set_ptr, &&d_set_ptr},
+        {&&p_temp_calc, &&d_temp_calc},       {&&p_temp_assign, &&d_temp_assign},
+        {&&p_push_calc, &&d_push_calc},       {&&p_push_assign, &&d_push_assign},
+    };
+    static_assert(std::size(twinned) == ppLastTwinned - ppAssign1 + 1);
+    for (std::size_t n = 0; n < std::size(twinned); ++n) {
+        dispatch[ppAssign1 + n] = twinned[n][0];
+        dispatch[ppAssign1 + n + kPlainSlotsTwin] = twinned[n][1];
+    }
     dispatch[ppPushPlain] = &&p_push_plain;
     dispatch[ppPopPlain] = &&p_pop_plain;
     dispatch[ppPop2Plain] = &&p_pop2_plain;
-    dispatch[ppPushVar] = &&p_push_var;
-    dispatch[ppSetPtr] = &&p_set_ptr;
     dispatch[ppCall] = &&p_call;
     dispatch[ppRet] = &&p_ret;
-    dispatch[ppTempCalc] = &&p_temp_calc;
-    dispatch[ppTempAssign] = &&p_temp_assign;
-    dispatch[ppPushCalc] = &&p_push_calc;
-    dispatch[ppPushAssign] = &&p_push_assign;
     dispatch[ppPushChecked] = &&p_push_checked;
     dispatch[ppPopFrame] = &&p_pop_frame;
 
@@ -1008,114 +1021,222 @@ void TPSExec::Execute(TPSStatus entry) {
             // ---------------------------------------------------- proven forms
 
             // A proven operand's value (bit: its bit in Reach); a check that
-            // fails goes to the general form.
+            // fails goes to the general form. The forms come twice: with
+            // operands that may need a check, and (a "d_" label) with all
+            // operands plain slots.
 #define VOSTREL_PROVEN(name, bit, P, X, general)           \
     std::byte* name = ProvenSlot(in.P, lb);                \
     if ((in.Reach & (bit)) != 0) [[unlikely]] {            \
         name = ProvenReach(name, in.X, lb);                \
         if (name == nullptr) goto general;                 \
     }
+#define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
 
-#define VOSTREL_PROVEN_ASSIGN(label, bytes)                \
+#define VOSTREL_P_ASSIGN(label, FETCH, bytes)              \
     label : {                                              \
         TPSDecodedInstr& in = instrs[pc];                  \
-        VOSTREL_PROVEN(d, 1, PA, XA, op_assign)            \
-        VOSTREL_PROVEN(s, 2, PB, XB, op_assign)            \
+        FETCH(d, 1, PA, XA, op_assign)                     \
+        FETCH(s, 2, PB, XB, op_assign)                     \
         std::memcpy(d, s, bytes);                          \
         VOSTREL_GO(in.QuickNext, in.TicksNext);            \
     }
-            VOSTREL_PROVEN_ASSIGN(p_assign1, 1)
-            VOSTREL_PROVEN_ASSIGN(p_assign2, 2)
-            VOSTREL_PROVEN_ASSIGN(p_assign4, 4)
-            VOSTREL_PROVEN_ASSIGN(p_assign8, 8)
-#undef VOSTREL_PROVEN_ASSIGN
-
-        p_assign_string: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(d, 1, PA, XA, op_assign)
-            VOSTREL_PROVEN(s, 2, PB, XB, op_assign)
-            ShareStringSlot(d, s);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-#define VOSTREL_PROVEN_CALC(label, expression)             \
+#define VOSTREL_P_ASSIGN_STRING(label, FETCH)              \
     label : {                                              \
         TPSDecodedInstr& in = instrs[pc];                  \
-        VOSTREL_PROVEN(d, 1, PA, XA, op_calc)              \
-        VOSTREL_PROVEN(s, 2, PB, XB, op_calc)              \
+        FETCH(d, 1, PA, XA, op_assign)                     \
+        FETCH(s, 2, PB, XB, op_assign)                     \
+        ShareStringSlot(d, s);                             \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_CALC(label, FETCH, expression)           \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_calc)                       \
+        FETCH(s, 2, PB, XB, op_calc)                       \
         const auto a = LoadAs<std::uint32_t>(d);           \
         const auto b = LoadAs<std::uint32_t>(s);           \
         StoreAs(d, static_cast<std::uint32_t>(expression)); \
         VOSTREL_GO(in.QuickNext, in.TicksNext);            \
     }
-            VOSTREL_CALC32_FORMS(VOSTREL_PROVEN_CALC, p_)
-#undef VOSTREL_PROVEN_CALC
+#define VOSTREL_P_DIVMOD(label, FETCH)                     \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_calc)                       \
+        FETCH(s, 2, PB, XB, op_calc)                       \
+        std::uint32_t r = 0;                               \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, r)) goto op_calc; \
+        StoreAs(d, r);                                     \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_COMPARE(label, FETCH)                    \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_compare)                    \
+        FETCH(l, 2, PB, XB, op_compare)                    \
+        FETCH(r, 4, PC, XC, op_compare)                    \
+        StoreAs(d, static_cast<std::uint8_t>(Related(in, l, r))); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_COMPARE_JUMP(label, FETCH)               \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_compare)                    \
+        FETCH(l, 2, PB, XB, op_compare)                    \
+        FETCH(r, 4, PC, XC, op_compare)                    \
+        const bool result = Related(in, l, r);             \
+        StoreAs(d, static_cast<std::uint8_t>(result));     \
+        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // A for loop's counter (the left operand) steps after the comparison,
+    // before the jump.
+#define VOSTREL_P_LOOP_STEP(label, FETCH)                  \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_compare)                    \
+        FETCH(l, 2, PB, XB, op_compare)                    \
+        FETCH(r, 4, PC, XC, op_compare)                    \
+        const bool result = Related(in, l, r);             \
+        StoreAs(d, static_cast<std::uint8_t>(result));     \
+        StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep); \
+        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // The result goes into the flag; its temporary, the top item, goes
+    // with the Pop that follows.
+#define VOSTREL_P_COMPARE_FLAG(label, FETCH)               \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(l, 2, PB, XB, op_compare)                    \
+        FETCH(r, 4, PC, XC, op_compare)                    \
+        jump_flag_ = Related(in, l, r) == in.QuickJumpWhen; \
+        stack_.PopPlain();                                 \
+        if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // Nothing is pushed, but the general form's pushes would have found
+    // room.
+#define VOSTREL_P_IF(label, FETCH)                         \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
+        FETCH(l, 2, PB, XB, op_push_type)                  \
+        FETCH(r, 4, PC, XC, op_push_type)                  \
+        jump_flag_ = Related(in, l, r) == in.QuickJumpWhen; \
+        if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_COND_BYTE(label, FETCH)                  \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(v, 1, PA, XA, op_cond_goto)                  \
+        if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_STEP(label, FETCH, delta)                \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(v, 1, PA, XA, op_step)                       \
+        StoreAs(v, LoadAs<std::uint32_t>(v) + (delta));    \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // A Pointer passes on what it points at.
+#define VOSTREL_P_PUSH_VAR(label, FETCH)                   \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(v, 2, PB, XB, op_push_var)                   \
+        PSPointerValue p{v, in.Type2, 0};                  \
+        if (in.Sub2 != 0) {                                \
+            const auto source = LoadAs<PSPointerValue>(v); \
+            p = PSPointerValue{source.Address, source.Type, 0}; \
+        }                                                  \
+        void* item = stack_.PushPlain(in.Type, in.Size);   \
+        if (item == nullptr) goto op_push_var;             \
+        StoreAs(ValueOfTypedValue(item), p);               \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // A Pointer that owns nothing set to a variable or element that is no
+    // Pointer itself.
+#define VOSTREL_P_SET_PTR(label, FETCH)                    \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(d, 1, PA, XA, op_set_ptr)                    \
+        FETCH(s, 2, PB, XB, op_set_ptr)                    \
+        if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr; \
+        StoreAs(d, PSPointerValue{s, in.Type2, 0});        \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_PUSH_ASSIGN(label, FETCH)                \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(x, 2, PB, XB, op_push_type)                  \
+        void* item = stack_.PushPlain(in.Type, in.Size);   \
+        if (item == nullptr) goto op_push_type;            \
+        std::memcpy(ValueOfTypedValue(item), x, 4);        \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+#define VOSTREL_P_PUSH_CALC(label, FETCH)                  \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        FETCH(x, 2, PB, XB, op_push_type)                  \
+        FETCH(y, 4, PC, XC, op_push_type)                  \
+        std::uint32_t t = 0;                               \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
+            goto op_push_type;                             \
+        void* item = stack_.PushPlain(in.Type, in.Size);   \
+        if (item == nullptr) goto op_push_type;            \
+        StoreAs(ValueOfTypedValue(item), t);               \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
+    // The temporary is computed without being pushed; the general form runs
+    // when its push would not have found room, or a division is not plain.
+#define VOSTREL_P_TEMP(label, FETCH, with_calc)            \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
+        FETCH(d, 1, PA, XA, op_push_type)                  \
+        FETCH(x, 2, PB, XB, op_push_type)                  \
+        FETCH(y, 4, PC, XC, op_push_type)                  \
+        std::uint32_t t = 0;                               \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
+            goto op_push_type;                             \
+        if ((with_calc) && !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t)) \
+            goto op_push_type;                             \
+        StoreAs(d, t);                                     \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
 
-        p_divmod32: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(d, 1, PA, XA, op_calc)
-            VOSTREL_PROVEN(s, 2, PB, XB, op_calc)
-            std::uint32_t r = 0;
-            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, r)) goto op_calc;
-            StoreAs(d, r);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
+    // Every form with operands, as twin labels.
+#define VOSTREL_P_TWINS(FORM, ...)                         \
+    FORM(p_##__VA_ARGS__, VOSTREL_PROVEN)                  \
+    FORM(d_##__VA_ARGS__, VOSTREL_DIRECT)
+#define VOSTREL_P_TWINS_WITH(FORM, name, ...)              \
+    FORM(p_##name, VOSTREL_PROVEN, __VA_ARGS__)            \
+    FORM(d_##name, VOSTREL_DIRECT, __VA_ARGS__)
 
-        p_compare32:
-        p_compare_jump32:
-        p_loop_step32: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(d, 1, PA, XA, op_compare)
-            VOSTREL_PROVEN(l, 2, PB, XB, op_compare)
-            VOSTREL_PROVEN(r, 4, PC, XC, op_compare)
-            const bool result = Compare32(in.Sub, l, r, (in.Signs & 1) != 0);
-            StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == ppCompare32) VOSTREL_GO(in.QuickNext, in.TicksNext);
-            // A for loop's counter (the left operand) steps after the
-            // comparison, before the jump.
-            if (in.Op == ppLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_compare_flag32: {
-            // The result goes into the flag; its temporary, the top item,
-            // goes with the Pop that follows.
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(l, 2, PB, XB, op_compare)
-            VOSTREL_PROVEN(r, 4, PC, XC, op_compare)
-            jump_flag_ = Compare32(in.Sub, l, r, (in.Signs & 1) != 0) == in.QuickJumpWhen;
-            stack_.PopPlain();
-            if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_if32: {
-            // Nothing is pushed, but the general form's pushes would have
-            // found room.
-            TPSDecodedInstr& in = instrs[pc];
-            if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type;
-            VOSTREL_PROVEN(l, 2, PB, XB, op_push_type)
-            VOSTREL_PROVEN(r, 4, PC, XC, op_push_type)
-            jump_flag_ = Compare32(in.Sub, l, r, (in.Signs & 1) != 0) == in.QuickJumpWhen;
-            if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_cond_byte: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(v, 1, PA, XA, op_cond_goto)
-            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_inc32:
-        p_dec32: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(v, 1, PA, XA, op_step)
-            StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == ppInc32 ? 1u : ~0u));
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign1, 1)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign2, 2)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
+            VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
+#define VOSTREL_P_CALC_TWINS(label, expression) VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, expression)
+            VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, )
+#undef VOSTREL_P_CALC_TWINS
+            VOSTREL_P_TWINS(VOSTREL_P_DIVMOD, divmod32)
+            VOSTREL_P_TWINS(VOSTREL_P_COMPARE, compare32)
+            VOSTREL_P_TWINS(VOSTREL_P_COMPARE_JUMP, compare_jump32)
+            VOSTREL_P_TWINS(VOSTREL_P_LOOP_STEP, loop_step32)
+            VOSTREL_P_TWINS(VOSTREL_P_COMPARE_FLAG, compare_flag32)
+            VOSTREL_P_TWINS(VOSTREL_P_IF, if32)
+            VOSTREL_P_TWINS(VOSTREL_P_COND_BYTE, cond_byte)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, inc32, 1u)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, dec32, ~0u)
+            VOSTREL_P_TWINS(VOSTREL_P_PUSH_VAR, push_var)
+            VOSTREL_P_TWINS(VOSTREL_P_SET_PTR, set_ptr)
+            VOSTREL_P_TWINS(VOSTREL_P_PUSH_ASSIGN, push_assign)
+            VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
+            VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
 
         p_push_plain: {
             TPSDecodedInstr& in = instrs[pc];
@@ -1136,74 +1257,6 @@ void TPSExec::Execute(TPSStatus entry) {
             if ((in.Sub2 & 2) != 0 && OwnsCopyAt(stack_.GetItem(stack_.Count() - 2))) goto op_pop;
             stack_.PopPlain();
             stack_.PopPlain();
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_push_var: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(v, 2, PB, XB, op_push_var)
-            PSPointerValue p{v, in.Type2, 0};
-            if (in.Sub2 != 0) {
-                // A Pointer passes on what it points at.
-                const auto source = LoadAs<PSPointerValue>(v);
-                p = PSPointerValue{source.Address, source.Type, 0};
-            }
-            void* item = stack_.PushPlain(in.Type, in.Size);
-            if (item == nullptr) goto op_push_var;
-            StoreAs(ValueOfTypedValue(item), p);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_set_ptr: {
-            // A Pointer that owns nothing set to a variable or element that
-            // is no Pointer itself.
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(d, 1, PA, XA, op_set_ptr)
-            VOSTREL_PROVEN(s, 2, PB, XB, op_set_ptr)
-            if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
-            StoreAs(d, PSPointerValue{s, in.Type2, 0});
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_push_assign: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
-            void* item = stack_.PushPlain(in.Type, in.Size);
-            if (item == nullptr) goto op_push_type;
-            std::memcpy(ValueOfTypedValue(item), x, 4);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_push_calc: {
-            TPSDecodedInstr& in = instrs[pc];
-            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
-            VOSTREL_PROVEN(y, 4, PC, XC, op_push_type)
-            std::uint32_t t = 0;
-            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t))
-                goto op_push_type;
-            void* item = stack_.PushPlain(in.Type, in.Size);
-            if (item == nullptr) goto op_push_type;
-            StoreAs(ValueOfTypedValue(item), t);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_temp_calc:
-        p_temp_assign: {
-            // The temporary is computed without being pushed; the general
-            // form runs when its push would not have found room, or a
-            // division is not plain.
-            TPSDecodedInstr& in = instrs[pc];
-            if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type;
-            VOSTREL_PROVEN(d, 1, PA, XA, op_push_type)
-            VOSTREL_PROVEN(x, 2, PB, XB, op_push_type)
-            VOSTREL_PROVEN(y, 4, PC, XC, op_push_type)
-            std::uint32_t t = 0;
-            if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t))
-                goto op_push_type;
-            if (in.Op == ppTempCalc &&
-                !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t))
-                goto op_push_type;
-            StoreAs(d, t);
             VOSTREL_GO(in.QuickNext, in.TicksNext);
         }
 
@@ -1292,6 +1345,25 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             VOSTREL_NEXT();
 
+#undef VOSTREL_P_TWINS_WITH
+#undef VOSTREL_P_TWINS
+#undef VOSTREL_P_TEMP
+#undef VOSTREL_P_PUSH_CALC
+#undef VOSTREL_P_PUSH_ASSIGN
+#undef VOSTREL_P_SET_PTR
+#undef VOSTREL_P_PUSH_VAR
+#undef VOSTREL_P_STEP
+#undef VOSTREL_P_COND_BYTE
+#undef VOSTREL_P_IF
+#undef VOSTREL_P_COMPARE_FLAG
+#undef VOSTREL_P_LOOP_STEP
+#undef VOSTREL_P_COMPARE_JUMP
+#undef VOSTREL_P_COMPARE
+#undef VOSTREL_P_DIVMOD
+#undef VOSTREL_P_CALC
+#undef VOSTREL_P_ASSIGN_STRING
+#undef VOSTREL_P_ASSIGN
+#undef VOSTREL_DIRECT
 #undef VOSTREL_PROVEN
 
             // ---------------------------------------------------- instructions

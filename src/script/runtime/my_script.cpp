@@ -20,8 +20,9 @@ namespace script::runtime {
 
 namespace {
 
-// How many instructions run between two looks at the clock.
-constexpr std::uint32_t kStepsPerClockCheck = 1024;
+// How many ticks (backward jumps and calls) pass between two looks at the
+// clock: the hook costs the run a count on those steps only.
+constexpr std::uint32_t kTicksPerClockCheck = 1024;
 
 std::string WithSlashes(std::string name) {
     for (char& c : name)
@@ -125,7 +126,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
     if (!exec_) {
         exec_ = std::make_unique<TPSExec>();
         library_ = std::make_unique<PluginLibrary>(*this);
-        exec_->SetOnStep([this](TPSExec&) { StepHook(); });
+        exec_->SetOnTick([this](TPSExec&) { StepHook(); }, kTicksPerClockCheck);
     }
     td_ = rd_ = rd2_ = nullptr;
     events_ = {};
@@ -138,7 +139,6 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
 
 void TMyScript::RunEvent(const char* Name) {
     if (!exec_) return;
-    steps_ = 0;
     last_pump_ = win::GetTickCount();
     exec_->CallProcByName(Name, {});
 }
@@ -199,7 +199,6 @@ void TMyScript::WaitPumping(std::uint32_t Ms) {
 }
 
 void TMyScript::StepHook() {
-    if (++steps_ % kStepsPerClockCheck != 0) return;
     const std::uint32_t now = win::GetTickCount();
     if (now - last_pump_ < kPumpIntervalMs) return;
     win::ProcessMessages();

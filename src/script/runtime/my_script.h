@@ -105,7 +105,6 @@ private:
     void* rd_ = nullptr;
     void* rd2_ = nullptr;
     bool stopped_ = false;
-    std::uint32_t steps_ = 0;
     std::uint32_t last_pump_ = 0;
 };
 

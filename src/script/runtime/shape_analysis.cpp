@@ -96,7 +96,12 @@ public:
 
     std::unique_ptr<TPSDecodedCode> Prove(std::vector<TPSKnownCall>* calls) {
         if (count_ == 0 || !Flow()) return nullptr;
-        for (std::uint32_t i = 0; i < count_; ++i) Give(i, calls);
+        for (std::uint32_t i = 0; i < count_; ++i) {
+            Give(i, calls);
+            // All operands in plain slots: the twin that checks nothing.
+            TPSDecodedInstr& in = instrs_[i];
+            if (in.Op >= ppAssign1 && in.Op <= ppLastTwinned && in.Reach == 0) in.Op += kPlainSlotsTwin;
+        }
         return std::move(code_);
     }
 
@@ -424,6 +429,16 @@ private:
         in.TicksTarget = e.Ticks;
     }
 
+    // The relation of a 32-bit comparison (CompareOperator) as the proven
+    // forms test it.
+    static void SetRelation(TPSDecodedInstr& in, std::uint8_t op, bool is_signed) {
+        static constexpr std::uint8_t kLess = 1, kEqual = 2, kGreater = 4;
+        static constexpr std::uint8_t kRelations[] = {kGreater | kEqual, kLess | kEqual, kGreater,
+                                                      kLess,             kLess | kGreater, kEqual};
+        in.Relation = kRelations[op];
+        in.Flip = is_signed ? 0x80000000u : 0u;
+    }
+
     static void Place(TPSDecodedInstr& in, int n, const Operand& o) {
         TPSSlotRef* refs[3] = {&in.PA, &in.PB, &in.PC};
         TPSProvenAccess* access[3] = {&in.XA, &in.XB, &in.XC};
@@ -594,7 +609,7 @@ private:
         Place(in, 0, d);
         Place(in, 1, l);
         Place(in, 2, r);
-        in.Signs = l.Type->BaseType == btS32 ? 1 : 0;
+        SetRelation(in, in.Sub, l.Type->BaseType == btS32);
         SetNext(in, NextOf(in));
         in.Op = ppCompare32;
         const TPSDecodedInstr* next = At(in.Next);
@@ -677,7 +692,7 @@ private:
         const TPSDecodedInstr* jump = pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
         if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A, t)) return false;
         in.Sub = c->Sub;
-        in.Signs = l.Type->BaseType == btS32 ? 1 : 0;
+        SetRelation(in, c->Sub, l.Type->BaseType == btS32);
         Place(in, 1, l);
         Place(in, 2, r);
         in.QuickJumpWhen = set_flag->Sub == 0;
