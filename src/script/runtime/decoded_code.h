@@ -160,7 +160,11 @@ enum TPSProvenOp : std::uint8_t {
     ppTempAssign,   // PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop
     ppPushCalc,     // PushType t; Assign t, B; Calc Sub t, C
     ppPushAssign,   // PushType t; Assign t, B
-    ppLastTwinned = ppPushAssign,
+    // A for loop's step to a bound computed at every step: PushType t;
+    // Assign t, B; Calc Sub t, C; Compare c, D, t (into A); Pop; Inc or Dec
+    // D; the jump on A.
+    ppBoundStep32,
+    ppLastTwinned = ppBoundStep32,
     ppPushPlain,
     ppPopPlain,
     ppPop2Plain,
@@ -168,7 +172,13 @@ enum TPSProvenOp : std::uint8_t {
     ppRet,
     ppPushChecked,  // Push of a value whose type is a Pointer target's expected one
     ppPopFrame,     // PopExceptionHandler of the frame the proof expects on top
-    ppLastProven = ppPopFrame,
+    // Loops of one 32-bit Calc on plain slots run whole in one step: the
+    // Calc with the for loop's step after it (at QuickNext, which goes on
+    // at the Calc again), or a while loop's comparison with the Calc after
+    // it (at QuickNext, which goes on at the comparison again).
+    ppForCalc,
+    ppWhileCalc,
+    ppLastProven = ppWhileCalc,
 };
 inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
 static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
@@ -236,6 +246,7 @@ struct alignas(64) TPSDecodedInstr {
     TPSSlotRef PA;
     TPSSlotRef PB;
     TPSSlotRef PC;
+    TPSSlotRef PD;
     const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     // Of a proven PushVar or SetPtr: the type of the value it points at.
     const TPSTypeRec* Type2 = nullptr;
@@ -255,6 +266,7 @@ struct alignas(64) TPSDecodedInstr {
     TPSProvenAccess XA;
     TPSProvenAccess XB;
     TPSProvenAccess XC;
+    TPSProvenAccess XD;
     TPSDecodedOperand A;
     TPSDecodedOperand B;
     TPSDecodedOperand C;
@@ -304,6 +316,7 @@ public:
     // Whether an instruction starts at a code position (none is decoded).
     bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && index_of_pos_[pos] != kNoInstr; }
     std::uint32_t CodeLength() const { return length_; }
+    const std::uint8_t* CodeBytes() const { return code_; }
 
     // The instruction that starts at a code position, decoding from there
     // when none does yet. Throws EPSOutOfMemory when the constants made for

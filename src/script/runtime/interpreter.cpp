@@ -696,6 +696,15 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
     return ((in.Relation >> at) & 1u) != 0;
 }
 
+// Proven operand n (0 to 3) of an instruction, found for a whole loop of
+// steps: nil when a check fails.
+inline std::byte* LoopOperand(const TPSDecodedInstr& in, int n, std::byte* lb) {
+    const TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
+    const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
+    std::byte* at = ProvenSlot(*refs[n], lb);
+    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, *access[n], lb) : at;
+}
+
 // Whether a Pointer item at an address owns a copy (its pop releases it).
 inline bool OwnsCopyAt(const void* item) {
     return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
@@ -739,6 +748,14 @@ inline bool OwnsCopyAt(const void* item) {
     form(prefix##xor32, a ^ b)             \
     form(prefix##shl32, a << (b & 31))     \
     form(prefix##shr32, a >> (b & 31))
+
+// What seldom runs: the compiler keeps the hot forms' values in registers
+// at its cost.
+#if defined(__GNUC__) && !defined(__clang__)
+#define VOSTREL_COLD __attribute__((cold))
+#else
+#define VOSTREL_COLD
+#endif
 
 // Goes on at instruction to, counting the ticks passed on the way there.
 #define VOSTREL_GO(to, ticks)                                                     \
@@ -820,6 +837,7 @@ void TPSExec::Execute(TPSStatus entry) {
         {&&p_push_var, &&d_push_var},         {&&p_set_ptr, &&d_set_ptr},
         {&&p_temp_calc, &&d_temp_calc},       {&&p_temp_assign, &&d_temp_assign},
         {&&p_push_calc, &&d_push_calc},       {&&p_push_assign, &&d_push_assign},
+        {&&p_bound_step32, &&d_bound_step32},
     };
     static_assert(std::size(twinned) == ppLastTwinned - ppAssign1 + 1);
     for (std::size_t n = 0; n < std::size(twinned); ++n) {
@@ -833,6 +851,8 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[ppRet] = &&p_ret;
     dispatch[ppPushChecked] = &&p_push_checked;
     dispatch[ppPopFrame] = &&p_pop_frame;
+    dispatch[ppForCalc] = &&p_for_calc;
+    dispatch[ppWhileCalc] = &&p_while_calc;
 
     std::uint32_t pc = decoded_->EntryAt(position_);
     TPSDecodedInstr* instrs = decoded_->Instrs();
@@ -855,6 +875,7 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_NEXT();
 
         attention:
+            VOSTREL_COLD;
             if (status_ != TPSStatus::isRunning) {
                 position_ = instrs[pc].Pos;
                 return;
@@ -1188,6 +1209,24 @@ void TPSExec::Execute(TPSStatus entry) {
         StoreAs(ValueOfTypedValue(item), t);               \
         VOSTREL_GO(in.QuickNext, in.TicksNext);            \
     }
+    // The bound is computed without being pushed.
+#define VOSTREL_P_BOUND_STEP(label, FETCH)                 \
+    label : {                                              \
+        TPSDecodedInstr& in = instrs[pc];                  \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
+        FETCH(c, 1, PA, XA, op_push_type)                  \
+        FETCH(x, 2, PB, XB, op_push_type)                  \
+        FETCH(y, 4, PC, XC, op_push_type)                  \
+        FETCH(i, 8, PD, XD, op_push_type)                  \
+        std::uint32_t t = 0;                               \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
+            goto op_push_type;                             \
+        const bool result = Related(in, i, &t);            \
+        StoreAs(c, static_cast<std::uint8_t>(result));     \
+        StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep); \
+        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
+        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
+    }
     // The temporary is computed without being pushed; the general form runs
     // when its push would not have found room, or a division is not plain.
 #define VOSTREL_P_TEMP(label, FETCH, with_calc)            \
@@ -1237,6 +1276,76 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
             VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
             VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
+            VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
+
+        p_for_calc: {
+            // A for loop of one Calc runs here until it ends; it is left at
+            // the Calc for a tick or for attention, as the general form
+            // would stop there.
+            const std::uint32_t body = pc;
+            TPSDecodedInstr& in = instrs[pc];
+            const TPSDecodedInstr& step = instrs[in.QuickNext];
+            const bool bound = step.BaseOp == opPushType;
+            if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto op_calc;
+            std::byte* d = LoopOperand(in, 0, lb);
+            const std::byte* s = LoopOperand(in, 1, lb);
+            std::byte* c = LoopOperand(step, 0, lb);
+            std::byte* i = LoopOperand(step, bound ? 3 : 1, lb);
+            const std::byte* x = bound ? LoopOperand(step, 1, lb) : c;
+            const std::byte* y = LoopOperand(step, 2, lb);
+            if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr || y == nullptr) goto op_calc;
+            for (;;) {
+                std::uint32_t v = 0;
+                Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+                StoreAs(d, v);
+                std::uint32_t limit = LoadAs<std::uint32_t>(y);
+                if (bound && !Calc32(step.Sub, LoadAs<std::uint32_t>(x), limit, (step.Signs & 1) != 0, limit)) {
+                    pc = in.QuickNext;
+                    goto op_push_type;
+                }
+                const bool result = Related(step, i, &limit);
+                StoreAs(c, static_cast<std::uint8_t>(result));
+                StoreAs(i, LoadAs<std::uint32_t>(i) + step.QuickStep);
+                if (result == step.QuickJumpWhen) VOSTREL_GO(step.QuickTarget, step.TicksTarget);
+                if (step.TicksNext != 0 && (ticks_left_ -= step.TicksNext) <= 0) {
+                    pc = body;
+                    goto tick;
+                }
+                if (attention_) {
+                    pc = body;
+                    goto attention;
+                }
+            }
+        }
+
+        p_while_calc: {
+            // A while loop of one Calc, from its comparison, likewise.
+            const std::uint32_t test = pc;
+            TPSDecodedInstr& in = instrs[pc];
+            const TPSDecodedInstr& body = instrs[in.QuickNext];
+            std::byte* c = LoopOperand(in, 0, lb);
+            const std::byte* l = LoopOperand(in, 1, lb);
+            const std::byte* r = LoopOperand(in, 2, lb);
+            std::byte* d = LoopOperand(body, 0, lb);
+            const std::byte* s = LoopOperand(body, 1, lb);
+            if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr) goto op_compare;
+            for (;;) {
+                const bool result = Related(in, l, r);
+                StoreAs(c, static_cast<std::uint8_t>(result));
+                if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
+                std::uint32_t v = 0;
+                Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+                StoreAs(d, v);
+                if (body.TicksNext != 0 && (ticks_left_ -= body.TicksNext) <= 0) {
+                    pc = test;
+                    goto tick;
+                }
+                if (attention_) {
+                    pc = test;
+                    goto attention;
+                }
+            }
+        }
 
         p_push_plain: {
             TPSDecodedInstr& in = instrs[pc];
@@ -1291,15 +1400,19 @@ void TPSExec::Execute(TPSStatus entry) {
                 instrs[pc].Callee = code;
             }
             TPSDecodedInstr& call = instrs[pc];
-            void* item = push(return_address_type_.get(), call.End);
-            if (item == nullptr) goto fail;
+            void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
+            // No room: the general form reports it.
+            if (item == nullptr) goto op_call;
             StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
             stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(proc, code);
+            current_proc_ = proc;
+            code_ = code->CodeBytes();
+            code_length_ = code->CodeLength();
+            decoded_ = code;
             lb = static_cast<std::byte*>(item);
-            pc = code->EntryAt(0);
             instrs = code->Instrs();
-            VOSTREL_GO(pc, 1);
+            // (Code is never empty: its first instruction starts at 0.)
+            VOSTREL_GO(0, 1);
         }
 
         p_ret: {
@@ -1310,16 +1423,21 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (!f.Barrier && (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1))) goto op_ret;
             }
             if (stack_base_ < 0 || stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) goto op_ret;
-            stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
+            if (stack_.Count() != static_cast<std::uint32_t>(stack_base_) + 1)
+                stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
             void* top = stack_.Top();
             if (!IsReturnAddressItem(top)) goto op_ret;
             const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
-            if (back.Proc == nullptr) goto op_ret;
+            if (back.Proc == nullptr || back.Code == nullptr) goto op_ret;
             stack_.PopPlain();
             stack_base_ = back.StackBase;
-            EnterCode(back.Proc, back.Code);
+            current_proc_ = back.Proc;
+            decoded_ = back.Code;
+            code_ = decoded_->CodeBytes();
+            code_length_ = decoded_->CodeLength();
             instrs = decoded_->Instrs();
-            lb = FrameBase();
+            lb = back.StackBase >= 0 ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
+                                     : FrameBase();
             if (back.Instr < decoded_->InstrCount() && instrs[back.Instr].Pos == back.Position) {
                 pc = back.Instr;
             } else {
@@ -1329,6 +1447,7 @@ void TPSExec::Execute(TPSStatus entry) {
         }
 
         leave_proven:
+            VOSTREL_COLD;
             // What a proven form expected no longer holds: the rest of this
             // procedure's run goes on in its general form, from this
             // instruction.
@@ -1337,6 +1456,7 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_NEXT();
 
         tick:
+            VOSTREL_COLD;
             ticks_left_ = on_tick_ ? tick_every_ : kTicksWithoutHook;
             if (on_tick_) {
                 position_ = instrs[pc].Pos;
@@ -1348,6 +1468,7 @@ void TPSExec::Execute(TPSStatus entry) {
 #undef VOSTREL_P_TWINS_WITH
 #undef VOSTREL_P_TWINS
 #undef VOSTREL_P_TEMP
+#undef VOSTREL_P_BOUND_STEP
 #undef VOSTREL_P_PUSH_CALC
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
@@ -1657,6 +1778,7 @@ void TPSExec::Execute(TPSStatus entry) {
         }
 
         host_changed_stack:
+            VOSTREL_COLD;
             // A host function left the run stack with another count of
             // items: what the proof of this code rests on no longer holds.
             LeaveProvenCode();
@@ -1727,13 +1849,16 @@ void TPSExec::Execute(TPSStatus entry) {
         }
 
         op_push_frame:
+            VOSTREL_COLD;
             // (Nothing with a destructor may live where a dispatch jumps
             // from: the frame is made in a function of its own.)
             PushExceptionFrame(instrs[pc], pc);
             pc = instrs[pc].Next;
             VOSTREL_NEXT();
 
-        op_pop_frame: {
+        op_pop_frame:
+            VOSTREL_COLD;
+            {
             TPSDecodedInstr& in = instrs[pc];
             if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
                 FailAt(in.End, ErOutOfRange);
@@ -1831,10 +1956,13 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_NEXT();
 
         op_out_of_range:
+            VOSTREL_COLD;
             FailAt(instrs[pc].Pos, ErOutOfRange);
             goto fail;
 
-        op_fail: {
+        op_fail:
+            VOSTREL_COLD;
+            {
             TPSDecodedInstr& in = instrs[pc];
             const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
             TPSOperand ignored;
@@ -1845,10 +1973,12 @@ void TPSExec::Execute(TPSStatus entry) {
         }
 
         op_invalid:
+            VOSTREL_COLD;
             FailAt(instrs[pc].Pos + 1, erInvalidOpcode);
             goto fail;
 
         fail:
+            VOSTREL_COLD;
             // An error was reported: a frame of the script may take it.
             if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
                 status_ = TPSStatus::isRunning;

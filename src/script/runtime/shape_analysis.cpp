@@ -102,6 +102,7 @@ public:
             TPSDecodedInstr& in = instrs_[i];
             if (in.Op >= ppAssign1 && in.Op <= ppLastTwinned && in.Reach == 0) in.Op += kPlainSlotsTwin;
         }
+        for (std::uint32_t i = 0; i < count_; ++i) GiveLoop(i);
         return std::move(code_);
     }
 
@@ -440,8 +441,8 @@ private:
     }
 
     static void Place(TPSDecodedInstr& in, int n, const Operand& o) {
-        TPSSlotRef* refs[3] = {&in.PA, &in.PB, &in.PC};
-        TPSProvenAccess* access[3] = {&in.XA, &in.XB, &in.XC};
+        TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
+        TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
         *refs[n] = o.Ref;
         *access[n] = o.Access;
         if (!o.Direct) in.Reach |= static_cast<std::uint8_t>(1u << n);
@@ -737,6 +738,7 @@ private:
         in.Op = ppPushCalc;
         // The value goes on into a variable below, and the temporary goes.
         const TPSDecodedInstr* use = At(calc->Next);
+        if (GiveBoundStep(in, s, t, use)) return true;
         const TPSDecodedInstr* pop = use != nullptr ? At(use->Next) : nullptr;
         if (pop == nullptr || pop->BaseOp != opPop || use->A.IsConstant()) return true;
         const bool calc_use = use->BaseOp == opCalc && CalcForm(use->Sub) != 0;
@@ -749,6 +751,72 @@ private:
         SetNext(in, NextOf(*pop));
         in.Op = calc_use ? ppTempCalc : ppTempAssign;
         return true;
+    }
+
+    // The rest of a for loop's step to a bound in the temporary t: Compare
+    // c, i, t; Pop; Inc or Dec i; CondGoto or CondNotGoto on c.
+    bool GiveBoundStep(TPSDecodedInstr& in, const State& s, std::int32_t t, const TPSDecodedInstr* compare) {
+        if (compare == nullptr || compare->BaseOp != opCompare || compare->Sub > coEqual || !IsLocal(compare->C, t) ||
+            compare->A.IsConstant())
+            return false;
+        const TPSDecodedInstr* pop = At(compare->Next);
+        const TPSDecodedInstr* step = pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
+        if (step == nullptr || (step->BaseOp != opInc && step->BaseOp != opDec) || !SameVar(step->A, compare->B))
+            return false;
+        const TPSDecodedInstr* jump = At(step->Next);
+        if (jump == nullptr || (jump->BaseOp != opCondGoto && jump->BaseOp != opCondNotGoto) ||
+            !SameVar(jump->A, compare->A))
+            return false;
+        // Taken on the items before the push: none names the temporary.
+        const Operand c = Value(compare->A, s);
+        const Operand i = Value(compare->B, s);
+        if (!c.Provable || !IsByteValue(c.Type) || !Int32(i) || i.Type->BaseType != in.Type->BaseType) return false;
+        Place(in, 0, c);
+        Place(in, 3, i);
+        SetRelation(in, compare->Sub, i.Type->BaseType == btS32);
+        in.QuickStep = step->BaseOp == opInc ? 1u : ~0u;
+        in.QuickJumpWhen = jump->BaseOp == opCondGoto;
+        SetNext(in, NextOf(*jump));
+        SetTarget(in, JumpOf(*jump));
+        in.Op = ppBoundStep32;
+        return true;
+    }
+
+    // The proven form of an instruction, with or without its twin for
+    // plain slots; 0 when it has none.
+    static std::uint8_t FormOf(const TPSDecodedInstr& in) {
+        if (in.Op >= ppAssign1 + kPlainSlotsTwin && in.Op <= ppLastTwinned + kPlainSlotsTwin)
+            return static_cast<std::uint8_t>(in.Op - kPlainSlotsTwin);
+        return in.Op >= ppAssign1 && in.Op <= ppLastTwinned ? in.Op : 0;
+    }
+
+    // Whether the operands that are not plain slots are all Pointer targets:
+    // found once, they stay where they are while a loop of such forms runs
+    // (it writes integers only, never a Pointer).
+    static bool TargetsOnly(const TPSDecodedInstr& in) {
+        const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
+        for (int n = 0; n < 4; ++n)
+            if ((in.Reach & (1u << n)) != 0 && access[n]->Kind != paTarget) return false;
+        return true;
+    }
+
+    // A loop whose body is one 32-bit Calc that cannot fail: the whole loop
+    // as one step.
+    void GiveLoop(std::uint32_t i) {
+        TPSDecodedInstr& body = instrs_[i];
+        const std::uint8_t calc = FormOf(body);
+        if (calc < ppAdd32 || calc > ppShr32 || body.QuickNext == kNoInstr || !TargetsOnly(body)) return;
+        TPSDecodedInstr& next = instrs_[body.QuickNext];
+        const std::uint8_t form = FormOf(next);
+        if (!TargetsOnly(next)) return;
+        // for: the step goes on at the Calc.
+        if (body.TicksNext == 0 && next.QuickNext == i && (form == ppLoopStep32 || form == ppBoundStep32)) {
+            body.Op = ppForCalc;
+            return;
+        }
+        // while: the Calc goes on at the comparison, which goes on at the
+        // Calc.
+        if (form == ppCompareJump32 && next.QuickNext == i && next.TicksNext == 0) next.Op = ppWhileCalc;
     }
 
     void GivePop(TPSDecodedInstr& in, const State& s) {

@@ -119,6 +119,18 @@ public:
         length_ -= items_.back().Bytes;
         items_.pop_back();
     }
+    // Pushes an item of rounded bytes (RoundedItemBytes) of a type whose
+    // value the caller writes at once, inside the one block; nil when the
+    // limit does not leave room.
+    void* PushUnset(const TPSTypeRec* type, std::uint32_t rounded) {
+        if (length_ + rounded > max_bytes_ || block_ == nullptr) return nullptr;
+        std::byte* address = block_ + length_;
+        items_.push_back(Item{address, 0, rounded});
+        length_ += rounded;
+        if (length_ > high_water_) high_water_ = length_;
+        std::memcpy(address, &type, sizeof type);
+        return address;
+    }
     // Pushes an item of rounded bytes (RoundedItemBytes) of a small type
     // whose initial value is all zero, inside the one block; nil when the
     // limit does not leave room (Push would raise EPSOutOfMemory).
