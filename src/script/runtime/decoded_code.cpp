@@ -151,8 +151,7 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
     // taken over.
     for (TPSDecodedInstr& in : instrs_) {
         in.Op = in.BaseOp;
-        in.QuickNext = in.QuickTarget = kNoInstr;
-        in.TicksNext = in.TicksTarget = 0;
+        in.QuickNext = in.QuickTarget = kNoHop;
         in.QuickStep = 0;
         in.QuickJumpWhen = false;
     }
@@ -169,6 +168,7 @@ std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
 std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     const auto found = out_of_range_.find(pos);
     if (found != out_of_range_.end()) return found->second;
+    if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
     TPSDecodedInstr in;
     in.Op = popOutOfRange;
     in.BaseOp = popOutOfRange;
@@ -183,6 +183,8 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
 std::uint32_t TPSDecodedCode::DecodeRun(std::uint32_t pos) {
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     for (;;) {
+        // A hop names an instruction by a 32-bit offset into the list.
+        if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
         TPSDecodedInstr in;
         DecodeInstr(pos, in);
         const auto index = static_cast<std::uint32_t>(instrs_.size());

@@ -183,6 +183,12 @@ enum TPSProvenOp : std::uint8_t {
 inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
 static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
 
+// Where a quick or proven form goes on, as a hop: the byte offset of the
+// instruction in its code's list, with the ticks passed on the way (backward
+// jumps and calls of the instructions it takes along) in the low bits.
+inline constexpr std::uint32_t kHopTicks = 63;
+inline constexpr std::uint32_t kNoHop = 0xFFFFFFFF;
+
 // A proven operand's place: its value lies at (frame base & Mask) + Off.
 // The frame base is the address of the running procedure's return-address
 // item (where it would lie, at the top level); a slot of the frame has Mask
@@ -221,19 +227,16 @@ struct alignas(64) TPSDecodedInstr {
     std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
     std::uint8_t Sub2 = 0;          // of a proven form: a second operator, or what its pops check
-    // Backward jumps and calls that the steps of the code would pass on the
-    // way: of this jump itself (to Target), and of a quick or proven form on
-    // its way to QuickNext and to QuickTarget.
+    // Backward jumps and calls that this jump passes (to Target): 1 when it
+    // jumps back.
     std::uint8_t JumpTicks = 0;
-    std::uint8_t TicksNext = 0;
-    std::uint8_t TicksTarget = 0;
     bool QuickJumpWhen = false;
     // Of a quick or proven form: where it goes on (a Goto that follows is
     // taken at once), and for the comparisons that jump, where the jump
-    // goes, on which result it is taken, and the step of a for loop's
-    // counter.
-    std::uint32_t QuickNext = kNoInstr;
-    std::uint32_t QuickTarget = kNoInstr;
+    // goes (each a hop: HopTo), on which result it is taken, and the step
+    // of a for loop's counter.
+    std::uint32_t QuickNext = kNoHop;
+    std::uint32_t QuickTarget = kNoHop;
     std::uint32_t QuickStep = 0;
     std::uint32_t Size = 0;  // of a proven form: the bytes of items it pushes or pops
     std::uint8_t Reach = 0;  // bit n: proven operand n is not a plain slot
@@ -271,6 +274,18 @@ struct alignas(64) TPSDecodedInstr {
     TPSDecodedOperand B;
     TPSDecodedOperand C;
 };
+
+static_assert(sizeof(TPSDecodedInstr) % (kHopTicks + 1) == 0);
+// The most instructions a code's list holds: a hop is a 32-bit offset.
+inline constexpr std::uint32_t kMaxDecodedInstrs = 0xFFFFFFFFu / sizeof(TPSDecodedInstr) - 1;
+
+constexpr std::uint32_t HopTo(std::uint32_t instr, std::uint32_t ticks) {
+    return instr * static_cast<std::uint32_t>(sizeof(TPSDecodedInstr)) + (ticks < kHopTicks ? ticks : kHopTicks);
+}
+constexpr std::uint32_t HopInstr(std::uint32_t hop) {
+    return (hop & ~kHopTicks) / static_cast<std::uint32_t>(sizeof(TPSDecodedInstr));
+}
+constexpr std::uint32_t HopTicks(std::uint32_t hop) { return hop & kHopTicks; }
 
 // Whether a PopExceptionHandler that ends at pos leaves its try statement
 // early (a Break or Continue): the pops that end its blocks are followed by

@@ -433,6 +433,21 @@ private:
     // The loop itself (interpreter.cpp); entry is the status the run
     // returns to when its outermost procedure returns.
     void Execute(TPSStatus entry);
+    // Why the loop of proven forms handed an instruction back.
+    enum ProvenReason : std::uint8_t {
+        pxNext,     // it has no proven form, or attention is wanted: run it as dispatched
+        pxGeneral,  // the checks of its form failed: run its general form
+        pxTick,     // a tick passed on the way to it
+        pxLeave,    // the proof's premise no longer holds: leave the proven code
+        pxFail,     // an error was reported
+    };
+    struct ProvenExit {
+        std::size_t Pc;  // byte offset of the instruction in run_instrs_
+        std::uint8_t Reason;
+    };
+    // The loop of proven forms (proven_loop.cpp), from the instruction at
+    // byte offset pc of run_instrs_; it keeps run_instrs_ and run_frame_.
+    ProvenExit RunProven(std::size_t pc);
     // Offers the recorded error to the exception frames from the top: the
     // first that takes it becomes where the run goes on. False when none
     // does (barriers stop the search).
@@ -520,6 +535,11 @@ private:
     std::int64_t ticks_left_ = kTicksWithoutHook;
     static constexpr std::int64_t kTicksWithoutHook = std::int64_t{1} << 62;
     std::uint32_t run_depth_ = 0;
+    // The status the running loop's run returns to, the list of decoded
+    // instructions it runs and its frame base (Execute).
+    TPSStatus run_entry_ = TPSStatus::isLoaded;
+    TPSDecodedInstr* run_instrs_ = nullptr;
+    std::byte* run_frame_ = nullptr;
     // Items dropped by the try statement that a Break or Continue has just
     // left, for the next one that it leaves.
     std::uint32_t dropped_items_ = 0;

@@ -22,6 +22,7 @@
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/operand_resolution.h"
 #include "script/runtime/operators.h"
+#include "script/runtime/proven_steps.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
 #include "script/runtime/value_lifetime.h"
@@ -458,14 +459,8 @@ Hop Threaded(const TPSDecodedInstr* instrs, std::uint32_t i, std::uint8_t ticks 
 Hop JumpHop(const TPSDecodedInstr* instrs, const TPSDecodedInstr& jump) {
     return Threaded(instrs, jump.Target, jump.JumpTicks);
 }
-void QuickNextTo(TPSDecodedInstr& in, Hop hop) {
-    in.QuickNext = hop.To;
-    in.TicksNext = hop.Ticks;
-}
-void QuickTargetTo(TPSDecodedInstr& in, Hop hop) {
-    in.QuickTarget = hop.To;
-    in.TicksTarget = hop.Ticks;
-}
+void QuickNextTo(TPSDecodedInstr& in, Hop hop) { in.QuickNext = HopTo(hop.To, hop.Ticks); }
+void QuickTargetTo(TPSDecodedInstr& in, Hop hop) { in.QuickTarget = HopTo(hop.To, hop.Ticks); }
 
 // The type of a variable as a quick form would see it: of the item, or of
 // what a Pointer item points at when followed; nil when there is none.
@@ -613,104 +608,6 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
     return dest != nullptr && dest->BaseType == btPointer && QuickOperand(stack, base, o, dest);
 }
 
-// ------------------------------------------------------------ proven forms
-
-// A proven operand's slot in the frame whose return address lies at lb (or
-// the global or constant it names).
-[[gnu::always_inline]] inline std::byte* ProvenSlot(const TPSSlotRef& r, std::byte* lb) {
-    return reinterpret_cast<std::byte*>((reinterpret_cast<std::intptr_t>(lb) & r.Mask) + r.Off);
-}
-
-// The target of the Pointer value at an address, when it is of the
-// expected type; nil otherwise, and for a nil target.
-[[gnu::always_inline]] inline std::byte* PointerTarget(const std::byte* at, const TPSTypeRec* expect) {
-    if (LoadAs<const TPSTypeRec*>(at + offsetof(PSPointerValue, Type)) != expect) return nullptr;
-    return LoadAs<std::byte*>(at + offsetof(PSPointerValue, Address));
-}
-
-// An element of the container at an address; nil when its index is out of
-// range (or the container is not the expected one): the general form then
-// reports what is wrong.
-[[gnu::noinline]] std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb) {
-    if (x.ThroughPointer) {
-        at = PointerTarget(at, x.Expect);
-        if (at == nullptr) return nullptr;
-    }
-    const std::uint32_t index = x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number;
-    if (x.Kind == paArrayElement) {
-        auto* data = LoadAs<std::byte*>(at);
-        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
-        return data + std::uint64_t{index} * x.ElementSize;
-    }
-    if (index >= x.Count) return nullptr;
-    return at + std::uint64_t{index} * x.ElementSize;
-}
-
-// The value of a proven operand that does not lie in its slot.
-[[gnu::always_inline]] inline std::byte* ProvenReach(std::byte* at, const TPSProvenAccess& x, std::byte* lb) {
-    if (x.Kind == paTarget) {
-        std::byte* target = PointerTarget(at, x.Expect);
-        return target != nullptr ? target + x.Number : nullptr;
-    }
-    return ProvenElement(at, x, lb);
-}
-
-// The 32-bit operators of the proven forms, as the quick forms compute
-// them; false for a division the general form must do (a zero divisor, a
-// signed divisor of -1).
-[[gnu::always_inline]] inline bool Calc32(std::uint8_t op, std::uint32_t a, std::uint32_t b, bool is_signed,
-                                          std::uint32_t& out) {
-    switch (op) {
-    case caAdd: out = a + b; return true;
-    case caSub: out = a - b; return true;
-    case caMul: out = a * b; return true;
-    case caAnd: out = a & b; return true;
-    case caOr: out = a | b; return true;
-    case caXor: out = a ^ b; return true;
-    case caShl: out = a << (b & 31); return true;
-    case caShr: out = a >> (b & 31); return true;
-    case caDiv:
-    case caMod:
-        if (b == 0) return false;
-        if (is_signed) {
-            const auto x = static_cast<std::int32_t>(a);
-            const auto y = static_cast<std::int32_t>(b);
-            if (y == -1) return false;
-            out = static_cast<std::uint32_t>(op == caDiv ? x / y : x % y);
-        } else {
-            out = op == caDiv ? a / b : a % b;
-        }
-        return true;
-    default:
-        return false;
-    }
-}
-
-// A proven 32-bit comparison, without a branch: both operands made
-// unsigned (a signed comparison flips their sign bits), then the relation's
-// bit for less, equal or greater.
-[[gnu::always_inline]] inline bool Related(const TPSDecodedInstr& in, const void* l, const void* r) {
-    const std::uint32_t x = LoadAs<std::uint32_t>(l) ^ in.Flip;
-    const std::uint32_t y = LoadAs<std::uint32_t>(r) ^ in.Flip;
-    const unsigned at = (x > y ? 2u : 0u) + (x == y ? 1u : 0u);
-    return ((in.Relation >> at) & 1u) != 0;
-}
-
-// Proven operand n (0 to 3) of an instruction, found for a whole loop of
-// steps: nil when a check fails.
-inline std::byte* LoopOperand(const TPSDecodedInstr& in, int n, std::byte* lb) {
-    const TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
-    const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
-    std::byte* at = ProvenSlot(*refs[n], lb);
-    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, *access[n], lb) : at;
-}
-
-// Whether a Pointer item at an address owns a copy (its pop releases it).
-inline bool OwnsCopyAt(const void* item) {
-    return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
-                                 offsetof(PSPointerValue, OwnsCopy)) != 0;
-}
-
 }  // namespace
 
 // Dispatch goes from handler to handler through a table of label addresses
@@ -718,36 +615,16 @@ inline bool OwnsCopyAt(const void* item) {
 // per handler). The one test per instruction is attention_: Stop, Pause, an
 // error and stepping set it; while it is set, instructions run in their
 // general form and the step hook is called before each.
-// Continues at a position of the current code, in the frame that runs now.
-// (pc, instrs and lb stay local variables that nothing takes the address
-// of, so they live in registers.)
-#define VOSTREL_JUMP_TO(position)            \
-    do {                                     \
-        pc = decoded_->EntryAt(position);    \
-        instrs = decoded_->Instrs();         \
-        lb = FrameBase();                    \
-    } while (false)
+// (The moves from instruction to instruction are proven_steps.h's.)
 // After anything that may have run the script again (a host function): the
 // list may have grown.
-#define VOSTREL_RELOAD() (instrs = decoded_->Instrs())
+#define VOSTREL_RELOAD() (instrs = decoded_->Instrs(), lb = FrameBase())
 
 #define VOSTREL_NEXT()                       \
     do {                                     \
         if (attention_) goto attention;      \
-        goto* dispatch[instrs[pc].Op];       \
+        goto* dispatch[VOSTREL_IN(pc).Op];       \
     } while (false)
-
-// The 32-bit operators that cannot fail, each as its label's name and the
-// value it gives from a and b; form(prefix##name, value) for each.
-#define VOSTREL_CALC32_FORMS(form, prefix) \
-    form(prefix##add32, a + b)             \
-    form(prefix##sub32, a - b)             \
-    form(prefix##mul32, a * b)             \
-    form(prefix##and32, a & b)             \
-    form(prefix##or32, a | b)              \
-    form(prefix##xor32, a ^ b)             \
-    form(prefix##shl32, a << (b & 31))     \
-    form(prefix##shr32, a >> (b & 31))
 
 // What seldom runs: the compiler keeps the hot forms' values in registers
 // at its cost.
@@ -757,15 +634,15 @@ inline bool OwnsCopyAt(const void* item) {
 #define VOSTREL_COLD
 #endif
 
-// Goes on at instruction to, counting the ticks passed on the way there.
-#define VOSTREL_GO(to, ticks)                                                     \
-    do {                                                                          \
-        pc = (to);                                                                \
-        if ((ticks) != 0 && (ticks_left_ -= (ticks)) <= 0) [[unlikely]] goto tick; \
-        VOSTREL_NEXT();                                                           \
-    } while (false)
-
-void TPSExec::Execute(TPSStatus entry) {
+void TPSExec::Execute(TPSStatus entry_status) {
+    // Kept in the executor, not in a register the loop needs.
+    const TPSStatus saved_entry = run_entry_;
+    run_entry_ = entry_status;
+    struct RestoreEntry {
+        TPSExec& exec;
+        TPSStatus status;
+        ~RestoreEntry() { exec.run_entry_ = status; }
+    } restore{*this, saved_entry};
     const void* dispatch[256];
     for (const void*& d : dispatch) d = &&op_invalid;
     dispatch[opAssign] = &&op_assign;
@@ -820,45 +697,28 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpSetFlagJump] = &&q_set_flag_byte;
     dispatch[qpSetPtr] = &&q_set_ptr;
     dispatch[qpCompareFlag32] = &&q_compare32;
-    // The proven forms and their twins for plain slots, in the order of
-    // TPSProvenOp.
-    const void* const twinned[][2] = {
-        {&&p_assign1, &&d_assign1},           {&&p_assign2, &&d_assign2},
-        {&&p_assign4, &&d_assign4},           {&&p_assign8, &&d_assign8},
-        {&&p_assign_string, &&d_assign_string}, {&&p_add32, &&d_add32},
-        {&&p_sub32, &&d_sub32},               {&&p_mul32, &&d_mul32},
-        {&&p_and32, &&d_and32},               {&&p_or32, &&d_or32},
-        {&&p_xor32, &&d_xor32},               {&&p_shl32, &&d_shl32},
-        {&&p_shr32, &&d_shr32},               {&&p_divmod32, &&d_divmod32},
-        {&&p_compare32, &&d_compare32},       {&&p_compare_jump32, &&d_compare_jump32},
-        {&&p_loop_step32, &&d_loop_step32},   {&&p_compare_flag32, &&d_compare_flag32},
-        {&&p_if32, &&d_if32},                 {&&p_cond_byte, &&d_cond_byte},
-        {&&p_inc32, &&d_inc32},               {&&p_dec32, &&d_dec32},
-        {&&p_push_var, &&d_push_var},         {&&p_set_ptr, &&d_set_ptr},
-        {&&p_temp_calc, &&d_temp_calc},       {&&p_temp_assign, &&d_temp_assign},
-        {&&p_push_calc, &&d_push_calc},       {&&p_push_assign, &&d_push_assign},
-        {&&p_bound_step32, &&d_bound_step32},
-    };
-    static_assert(std::size(twinned) == ppLastTwinned - ppAssign1 + 1);
-    for (std::size_t n = 0; n < std::size(twinned); ++n) {
-        dispatch[ppAssign1 + n] = twinned[n][0];
-        dispatch[ppAssign1 + n + kPlainSlotsTwin] = twinned[n][1];
-    }
-    dispatch[ppPushPlain] = &&p_push_plain;
-    dispatch[ppPopPlain] = &&p_pop_plain;
-    dispatch[ppPop2Plain] = &&p_pop2_plain;
-    dispatch[ppCall] = &&p_call;
-    dispatch[ppRet] = &&p_ret;
-    dispatch[ppPushChecked] = &&p_push_checked;
-    dispatch[ppPopFrame] = &&p_pop_frame;
-    dispatch[ppForCalc] = &&p_for_calc;
-    dispatch[ppWhileCalc] = &&p_while_calc;
+    // The proven forms and their twins run in their own loop.
+    for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
 
-    std::uint32_t pc = decoded_->EntryAt(position_);
-    TPSDecodedInstr* instrs = decoded_->Instrs();
-    // The frame base of the procedure that runs: proven operands lie at
-    // byte distances from it.
-    std::byte* lb = FrameBase();
+
+    std::size_t pc = VOSTREL_AT(decoded_->EntryAt(position_));
+    // The list that runs and the frame base of the procedure that runs
+    // (proven operands lie at byte distances from it), kept in the executor
+    // rather than in registers: they change seldom, the registers are for
+    // pc. A run that a host function starts from inside keeps its own.
+    struct RestoreLoop {
+        TPSExec& exec;
+        TPSDecodedInstr* instrs;
+        std::byte* frame;
+        ~RestoreLoop() {
+            exec.run_instrs_ = instrs;
+            exec.run_frame_ = frame;
+        }
+    } restore_loop{*this, run_instrs_, run_frame_};
+    run_instrs_ = decoded_->Instrs();
+    run_frame_ = FrameBase();
+    TPSDecodedInstr*& instrs = run_instrs_;
+    std::byte*& lb = run_frame_;
 
     // Pushes on the run stack; a full run stack is error 11.
     auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
@@ -877,22 +737,22 @@ void TPSExec::Execute(TPSStatus entry) {
         attention:
             VOSTREL_COLD;
             if (status_ != TPSStatus::isRunning) {
-                position_ = instrs[pc].Pos;
+                position_ = VOSTREL_IN(pc).Pos;
                 return;
             }
             attention_ = step_active_;
             if (step_active_) {
-                position_ = instrs[pc].Pos;
+                position_ = VOSTREL_IN(pc).Pos;
                 StepNotify();
                 attention_ = true;
                 VOSTREL_RELOAD();
             }
-            goto* dispatch[instrs[pc].BaseOp];
+            goto* dispatch[VOSTREL_IN(pc).BaseOp];
 
             // ---------------------------------------------------- quick forms
 
         q_assign32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
@@ -901,57 +761,57 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 std::memcpy(d, s, 1);
             }
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_set_flag_byte: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_set_flag;
             jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
             if (in.Op == qpSetFlagJump) {
                 // The Pop and the FlagGoto that follow.
                 if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = in.Next;
+                    pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
                 stack_.Pop();
-                if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-                VOSTREL_GO(in.QuickNext, in.TicksNext);
+                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
+                VOSTREL_HOP(in.QuickNext);
             }
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_set_ptr: {
             // A Pointer that owns nothing set to a variable or element that
             // is no Pointer itself.
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
             StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_assign_string: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
             ShareStringSlot(d, s);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
 #define VOSTREL_QUICK_CALC(label, expression)                                                                   \
     label : {                                                                                                   \
-        TPSDecodedInstr& in = instrs[pc];                                                                       \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                                       \
         void* d = QuickValue(stack_, stack_base_, in.A);                                                        \
         const void* s = QuickValue(stack_, stack_base_, in.B);                                                  \
         if (d == nullptr || s == nullptr) goto op_calc;                                                         \
         const auto a = LoadAs<std::uint32_t>(d);                                                                \
         const auto b = LoadAs<std::uint32_t>(s);                                                                \
         StoreAs(d, static_cast<std::uint32_t>(expression));                                                     \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);                                                                 \
+        VOSTREL_HOP(in.QuickNext);                                                                 \
     }
             VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
 #undef VOSTREL_QUICK_CALC
@@ -960,7 +820,7 @@ void TPSExec::Execute(TPSStatus entry) {
             // that does not fit are left to the general form, which reports
             // them.
         q_divmod32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_calc;
@@ -975,475 +835,80 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 StoreAs(d, in.Sub == caDiv ? a / b : a % b);
             }
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_compare32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             void* l = QuickValue(stack_, stack_base_, in.B);
             const void* r = QuickValue(stack_, stack_base_, in.C);
             if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
             const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
             StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == qpCompare32) VOSTREL_GO(in.QuickNext, in.TicksNext);
+            if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
             if (in.Op == qpCompareFlag32) {
                 // The SetFlag, the Pop of the result (when it is the top
                 // item, as compiled) and the FlagGoto that follow.
                 if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = in.Next;
+                    pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
                 jump_flag_ = result == in.QuickJumpWhen;
                 stack_.Pop();
-                if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-                VOSTREL_GO(in.QuickNext, in.TicksNext);
+                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
+                VOSTREL_HOP(in.QuickNext);
             }
             // The for loop's counter (the left operand) steps after the
             // comparison, before the jump.
             if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_cond_byte: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_cond_goto;
-            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_push_assign32: {
             // A temporary pushed and given its first value (the Assign that
             // follows, whose source A holds).
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* s = QuickValue(stack_, stack_base_, in.A);
             if (s == nullptr) goto op_push_type;
             void* item = push(in.Type, in.End);
             if (item == nullptr) goto fail;
             const TPSDecodedInstr& assign = instrs[in.Next];
             if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A.Var.Offset) {
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             std::memcpy(ValueOfTypedValue(item), s, 4);
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_step32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_step;
             StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
+            VOSTREL_HOP(in.QuickNext);
         }
 
-            // ---------------------------------------------------- proven forms
-
-            // A proven operand's value (bit: its bit in Reach); a check that
-            // fails goes to the general form. The forms come twice: with
-            // operands that may need a check, and (a "d_" label) with all
-            // operands plain slots.
-#define VOSTREL_PROVEN(name, bit, P, X, general)           \
-    std::byte* name = ProvenSlot(in.P, lb);                \
-    if ((in.Reach & (bit)) != 0) [[unlikely]] {            \
-        name = ProvenReach(name, in.X, lb);                \
-        if (name == nullptr) goto general;                 \
-    }
-#define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
-
-#define VOSTREL_P_ASSIGN(label, FETCH, bytes)              \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_assign)                     \
-        FETCH(s, 2, PB, XB, op_assign)                     \
-        std::memcpy(d, s, bytes);                          \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_ASSIGN_STRING(label, FETCH)              \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_assign)                     \
-        FETCH(s, 2, PB, XB, op_assign)                     \
-        ShareStringSlot(d, s);                             \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_CALC(label, FETCH, expression)           \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_calc)                       \
-        FETCH(s, 2, PB, XB, op_calc)                       \
-        const auto a = LoadAs<std::uint32_t>(d);           \
-        const auto b = LoadAs<std::uint32_t>(s);           \
-        StoreAs(d, static_cast<std::uint32_t>(expression)); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_DIVMOD(label, FETCH)                     \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_calc)                       \
-        FETCH(s, 2, PB, XB, op_calc)                       \
-        std::uint32_t r = 0;                               \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, r)) goto op_calc; \
-        StoreAs(d, r);                                     \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_COMPARE(label, FETCH)                    \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_compare)                    \
-        FETCH(l, 2, PB, XB, op_compare)                    \
-        FETCH(r, 4, PC, XC, op_compare)                    \
-        StoreAs(d, static_cast<std::uint8_t>(Related(in, l, r))); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_COMPARE_JUMP(label, FETCH)               \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_compare)                    \
-        FETCH(l, 2, PB, XB, op_compare)                    \
-        FETCH(r, 4, PC, XC, op_compare)                    \
-        const bool result = Related(in, l, r);             \
-        StoreAs(d, static_cast<std::uint8_t>(result));     \
-        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // A for loop's counter (the left operand) steps after the comparison,
-    // before the jump.
-#define VOSTREL_P_LOOP_STEP(label, FETCH)                  \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_compare)                    \
-        FETCH(l, 2, PB, XB, op_compare)                    \
-        FETCH(r, 4, PC, XC, op_compare)                    \
-        const bool result = Related(in, l, r);             \
-        StoreAs(d, static_cast<std::uint8_t>(result));     \
-        StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep); \
-        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // The result goes into the flag; its temporary, the top item, goes
-    // with the Pop that follows.
-#define VOSTREL_P_COMPARE_FLAG(label, FETCH)               \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(l, 2, PB, XB, op_compare)                    \
-        FETCH(r, 4, PC, XC, op_compare)                    \
-        jump_flag_ = Related(in, l, r) == in.QuickJumpWhen; \
-        stack_.PopPlain();                                 \
-        if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // Nothing is pushed, but the general form's pushes would have found
-    // room.
-#define VOSTREL_P_IF(label, FETCH)                         \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
-        FETCH(l, 2, PB, XB, op_push_type)                  \
-        FETCH(r, 4, PC, XC, op_push_type)                  \
-        jump_flag_ = Related(in, l, r) == in.QuickJumpWhen; \
-        if (jump_flag_) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_COND_BYTE(label, FETCH)                  \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(v, 1, PA, XA, op_cond_goto)                  \
-        if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_STEP(label, FETCH, delta)                \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(v, 1, PA, XA, op_step)                       \
-        StoreAs(v, LoadAs<std::uint32_t>(v) + (delta));    \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // A Pointer passes on what it points at.
-#define VOSTREL_P_PUSH_VAR(label, FETCH)                   \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(v, 2, PB, XB, op_push_var)                   \
-        PSPointerValue p{v, in.Type2, 0};                  \
-        if (in.Sub2 != 0) {                                \
-            const auto source = LoadAs<PSPointerValue>(v); \
-            p = PSPointerValue{source.Address, source.Type, 0}; \
-        }                                                  \
-        void* item = stack_.PushPlain(in.Type, in.Size);   \
-        if (item == nullptr) goto op_push_var;             \
-        StoreAs(ValueOfTypedValue(item), p);               \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // A Pointer that owns nothing set to a variable or element that is no
-    // Pointer itself.
-#define VOSTREL_P_SET_PTR(label, FETCH)                    \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(d, 1, PA, XA, op_set_ptr)                    \
-        FETCH(s, 2, PB, XB, op_set_ptr)                    \
-        if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr; \
-        StoreAs(d, PSPointerValue{s, in.Type2, 0});        \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_PUSH_ASSIGN(label, FETCH)                \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(x, 2, PB, XB, op_push_type)                  \
-        void* item = stack_.PushPlain(in.Type, in.Size);   \
-        if (item == nullptr) goto op_push_type;            \
-        std::memcpy(ValueOfTypedValue(item), x, 4);        \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-#define VOSTREL_P_PUSH_CALC(label, FETCH)                  \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        FETCH(x, 2, PB, XB, op_push_type)                  \
-        FETCH(y, 4, PC, XC, op_push_type)                  \
-        std::uint32_t t = 0;                               \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
-            goto op_push_type;                             \
-        void* item = stack_.PushPlain(in.Type, in.Size);   \
-        if (item == nullptr) goto op_push_type;            \
-        StoreAs(ValueOfTypedValue(item), t);               \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // The bound is computed without being pushed.
-#define VOSTREL_P_BOUND_STEP(label, FETCH)                 \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
-        FETCH(c, 1, PA, XA, op_push_type)                  \
-        FETCH(x, 2, PB, XB, op_push_type)                  \
-        FETCH(y, 4, PC, XC, op_push_type)                  \
-        FETCH(i, 8, PD, XD, op_push_type)                  \
-        std::uint32_t t = 0;                               \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
-            goto op_push_type;                             \
-        const bool result = Related(in, i, &t);            \
-        StoreAs(c, static_cast<std::uint8_t>(result));     \
-        StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep); \
-        if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget); \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-    // The temporary is computed without being pushed; the general form runs
-    // when its push would not have found room, or a division is not plain.
-#define VOSTREL_P_TEMP(label, FETCH, with_calc)            \
-    label : {                                              \
-        TPSDecodedInstr& in = instrs[pc];                  \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto op_push_type; \
-        FETCH(d, 1, PA, XA, op_push_type)                  \
-        FETCH(x, 2, PB, XB, op_push_type)                  \
-        FETCH(y, 4, PC, XC, op_push_type)                  \
-        std::uint32_t t = 0;                               \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, t)) \
-            goto op_push_type;                             \
-        if ((with_calc) && !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t)) \
-            goto op_push_type;                             \
-        StoreAs(d, t);                                     \
-        VOSTREL_GO(in.QuickNext, in.TicksNext);            \
-    }
-
-    // Every form with operands, as twin labels.
-#define VOSTREL_P_TWINS(FORM, ...)                         \
-    FORM(p_##__VA_ARGS__, VOSTREL_PROVEN)                  \
-    FORM(d_##__VA_ARGS__, VOSTREL_DIRECT)
-#define VOSTREL_P_TWINS_WITH(FORM, name, ...)              \
-    FORM(p_##name, VOSTREL_PROVEN, __VA_ARGS__)            \
-    FORM(d_##name, VOSTREL_DIRECT, __VA_ARGS__)
-
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign1, 1)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign2, 2)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
-            VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
-#define VOSTREL_P_CALC_TWINS(label, expression) VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, expression)
-            VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, )
-#undef VOSTREL_P_CALC_TWINS
-            VOSTREL_P_TWINS(VOSTREL_P_DIVMOD, divmod32)
-            VOSTREL_P_TWINS(VOSTREL_P_COMPARE, compare32)
-            VOSTREL_P_TWINS(VOSTREL_P_COMPARE_JUMP, compare_jump32)
-            VOSTREL_P_TWINS(VOSTREL_P_LOOP_STEP, loop_step32)
-            VOSTREL_P_TWINS(VOSTREL_P_COMPARE_FLAG, compare_flag32)
-            VOSTREL_P_TWINS(VOSTREL_P_IF, if32)
-            VOSTREL_P_TWINS(VOSTREL_P_COND_BYTE, cond_byte)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, inc32, 1u)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, dec32, ~0u)
-            VOSTREL_P_TWINS(VOSTREL_P_PUSH_VAR, push_var)
-            VOSTREL_P_TWINS(VOSTREL_P_SET_PTR, set_ptr)
-            VOSTREL_P_TWINS(VOSTREL_P_PUSH_ASSIGN, push_assign)
-            VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
-            VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
-            VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
-
-        p_for_calc: {
-            // A for loop of one Calc runs here until it ends; it is left at
-            // the Calc for a tick or for attention, as the general form
-            // would stop there.
-            const std::uint32_t body = pc;
-            TPSDecodedInstr& in = instrs[pc];
-            const TPSDecodedInstr& step = instrs[in.QuickNext];
-            const bool bound = step.BaseOp == opPushType;
-            if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto op_calc;
-            std::byte* d = LoopOperand(in, 0, lb);
-            const std::byte* s = LoopOperand(in, 1, lb);
-            std::byte* c = LoopOperand(step, 0, lb);
-            std::byte* i = LoopOperand(step, bound ? 3 : 1, lb);
-            const std::byte* x = bound ? LoopOperand(step, 1, lb) : c;
-            const std::byte* y = LoopOperand(step, 2, lb);
-            if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr || y == nullptr) goto op_calc;
-            for (;;) {
-                std::uint32_t v = 0;
-                Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
-                StoreAs(d, v);
-                std::uint32_t limit = LoadAs<std::uint32_t>(y);
-                if (bound && !Calc32(step.Sub, LoadAs<std::uint32_t>(x), limit, (step.Signs & 1) != 0, limit)) {
-                    pc = in.QuickNext;
-                    goto op_push_type;
-                }
-                const bool result = Related(step, i, &limit);
-                StoreAs(c, static_cast<std::uint8_t>(result));
-                StoreAs(i, LoadAs<std::uint32_t>(i) + step.QuickStep);
-                if (result == step.QuickJumpWhen) VOSTREL_GO(step.QuickTarget, step.TicksTarget);
-                if (step.TicksNext != 0 && (ticks_left_ -= step.TicksNext) <= 0) {
-                    pc = body;
-                    goto tick;
-                }
-                if (attention_) {
-                    pc = body;
-                    goto attention;
-                }
+        proven: {
+            const ProvenExit exit = RunProven(pc);
+            pc = exit.Pc;
+            switch (exit.Reason) {
+            case pxNext: VOSTREL_NEXT();
+            case pxGeneral: goto* dispatch[VOSTREL_IN(pc).BaseOp];
+            case pxTick: goto tick;
+            case pxLeave: goto leave_proven;
+            default: goto fail;
             }
-        }
-
-        p_while_calc: {
-            // A while loop of one Calc, from its comparison, likewise.
-            const std::uint32_t test = pc;
-            TPSDecodedInstr& in = instrs[pc];
-            const TPSDecodedInstr& body = instrs[in.QuickNext];
-            std::byte* c = LoopOperand(in, 0, lb);
-            const std::byte* l = LoopOperand(in, 1, lb);
-            const std::byte* r = LoopOperand(in, 2, lb);
-            std::byte* d = LoopOperand(body, 0, lb);
-            const std::byte* s = LoopOperand(body, 1, lb);
-            if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr) goto op_compare;
-            for (;;) {
-                const bool result = Related(in, l, r);
-                StoreAs(c, static_cast<std::uint8_t>(result));
-                if (result == in.QuickJumpWhen) VOSTREL_GO(in.QuickTarget, in.TicksTarget);
-                std::uint32_t v = 0;
-                Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
-                StoreAs(d, v);
-                if (body.TicksNext != 0 && (ticks_left_ -= body.TicksNext) <= 0) {
-                    pc = test;
-                    goto tick;
-                }
-                if (attention_) {
-                    pc = test;
-                    goto attention;
-                }
-            }
-        }
-
-        p_push_plain: {
-            TPSDecodedInstr& in = instrs[pc];
-            if (stack_.PushPlain(in.Type, in.Size) == nullptr) goto op_push_type;
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_pop_plain: {
-            TPSDecodedInstr& in = instrs[pc];
-            if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto op_pop;
-            stack_.PopPlain();
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_pop2_plain: {
-            TPSDecodedInstr& in = instrs[pc];
-            if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto op_pop;
-            if ((in.Sub2 & 2) != 0 && OwnsCopyAt(stack_.GetItem(stack_.Count() - 2))) goto op_pop;
-            stack_.PopPlain();
-            stack_.PopPlain();
-            VOSTREL_GO(in.QuickNext, in.TicksNext);
-        }
-
-        p_push_checked: {
-            // The item's type is what the proof expected of a Pointer's
-            // target: when it is another, the rest runs in the general form.
-            TPSDecodedInstr& in = instrs[pc];
-            TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
-            if (v.Type != in.Type) goto leave_proven;
-            goto op_push;
-        }
-
-        p_pop_frame: {
-            // The frame on top must be the one the proof expects.
-            TPSDecodedInstr& in = instrs[pc];
-            if (exception_frames_.empty()) goto op_pop_frame;
-            const TPSExceptionHandler& f = *exception_frames_.back();
-            if (f.Barrier) goto op_pop_frame;
-            if (f.Code != decoded_ || f.Origin != in.QuickStep || f.BasePtr != stack_base_) goto leave_proven;
-            goto op_pop_frame;
-        }
-
-        p_call: {
-            TPSDecodedInstr& in = instrs[pc];
-            TPSProcRec* proc = procs_[in.Number].get();
-            TPSDecodedCode* code = in.Callee;
-            if (code == nullptr) {
-                // The items below are of the types the proof knows: the
-                // form found now serves every run of this call.
-                code = CodeForEntry(proc, stack_.Count());
-                instrs[pc].Callee = code;
-            }
-            TPSDecodedInstr& call = instrs[pc];
-            void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
-            // No room: the general form reports it.
-            if (item == nullptr) goto op_call;
-            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
-            stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            current_proc_ = proc;
-            code_ = code->CodeBytes();
-            code_length_ = code->CodeLength();
-            decoded_ = code;
-            lb = static_cast<std::byte*>(item);
-            instrs = code->Instrs();
-            // (Code is never empty: its first instruction starts at 0.)
-            VOSTREL_GO(0, 1);
-        }
-
-        p_ret: {
-            // Without a try frame of its own to run, the return goes back to
-            // the caller's form at once.
-            if (!exception_frames_.empty()) {
-                const TPSExceptionHandler& f = *exception_frames_.back();
-                if (!f.Barrier && (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1))) goto op_ret;
-            }
-            if (stack_base_ < 0 || stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) goto op_ret;
-            if (stack_.Count() != static_cast<std::uint32_t>(stack_base_) + 1)
-                stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
-            void* top = stack_.Top();
-            if (!IsReturnAddressItem(top)) goto op_ret;
-            const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
-            if (back.Proc == nullptr || back.Code == nullptr) goto op_ret;
-            stack_.PopPlain();
-            stack_base_ = back.StackBase;
-            current_proc_ = back.Proc;
-            decoded_ = back.Code;
-            code_ = decoded_->CodeBytes();
-            code_length_ = decoded_->CodeLength();
-            instrs = decoded_->Instrs();
-            lb = back.StackBase >= 0 ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
-                                     : FrameBase();
-            if (back.Instr < decoded_->InstrCount() && instrs[back.Instr].Pos == back.Position) {
-                pc = back.Instr;
-            } else {
-                VOSTREL_JUMP_TO(back.Position);
-            }
-            VOSTREL_NEXT();
         }
 
         leave_proven:
@@ -1452,52 +917,30 @@ void TPSExec::Execute(TPSStatus entry) {
             // procedure's run goes on in its general form, from this
             // instruction.
             LeaveProvenCode();
-            VOSTREL_JUMP_TO(instrs[pc].Pos);
+            VOSTREL_JUMP_TO(VOSTREL_IN(pc).Pos);
             VOSTREL_NEXT();
 
         tick:
             VOSTREL_COLD;
             ticks_left_ = on_tick_ ? tick_every_ : kTicksWithoutHook;
             if (on_tick_) {
-                position_ = instrs[pc].Pos;
+                position_ = VOSTREL_IN(pc).Pos;
                 on_tick_(*this);
                 VOSTREL_RELOAD();
             }
             VOSTREL_NEXT();
 
-#undef VOSTREL_P_TWINS_WITH
-#undef VOSTREL_P_TWINS
-#undef VOSTREL_P_TEMP
-#undef VOSTREL_P_BOUND_STEP
-#undef VOSTREL_P_PUSH_CALC
-#undef VOSTREL_P_PUSH_ASSIGN
-#undef VOSTREL_P_SET_PTR
-#undef VOSTREL_P_PUSH_VAR
-#undef VOSTREL_P_STEP
-#undef VOSTREL_P_COND_BYTE
-#undef VOSTREL_P_IF
-#undef VOSTREL_P_COMPARE_FLAG
-#undef VOSTREL_P_LOOP_STEP
-#undef VOSTREL_P_COMPARE_JUMP
-#undef VOSTREL_P_COMPARE
-#undef VOSTREL_P_DIVMOD
-#undef VOSTREL_P_CALC
-#undef VOSTREL_P_ASSIGN_STRING
-#undef VOSTREL_P_ASSIGN
-#undef VOSTREL_DIRECT
-#undef VOSTREL_PROVEN
-
             // ---------------------------------------------------- instructions
 
         op_assign: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint32_t next = in.Next;
             if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
                 position_ = in.End;
                 if (!AssignValue(d.Address, s.Address, d.Type, s.Type)) goto fail;
-                pc = next;
+                pc = VOSTREL_AT(next);
                 VOSTREL_RELOAD();
                 VOSTREL_NEXT();
             }
@@ -1507,12 +950,12 @@ void TPSExec::Execute(TPSStatus entry) {
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
             }
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_NEXT();
         }
 
         op_calc: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
@@ -1525,19 +968,19 @@ void TPSExec::Execute(TPSStatus entry) {
                 in.Op = kQuick[in.Sub];
             }
             if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             position_ = in.End;
             const std::uint32_t next = in.Next;
             if (!CalcValues(d.Address, s.Address, d.Type, s.Type, in.Sub)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_compare: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, l, r;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
             const std::uint8_t base = l.Type->BaseType;
@@ -1546,19 +989,19 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (in.Op == opCompare && IsByte(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
                     QuickOperand(stack_, stack_base_, in.C, r.Type))
                     in.Op = QuickCompare(instrs, in);
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             position_ = in.End;
             const std::uint32_t next = in.Next;
             if (!CompareValues(l.Address, r.Address, d.Address, l.Type, r.Type, d.Type, in.Sub)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_push: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand s;
             if (!ResolveOperand(in.A, s)) goto fail;
             const std::uint32_t next = in.Next;
@@ -1566,13 +1009,13 @@ void TPSExec::Execute(TPSStatus entry) {
             if (item == nullptr) goto fail;
             position_ = in.End;
             if (!AssignValue(ValueOfTypedValue(item), s.Address, s.Type, s.Type)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_push_var: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             PSPointerValue p{v.Address, v.Type, 0};
@@ -1583,12 +1026,12 @@ void TPSExec::Execute(TPSStatus entry) {
             void* item = push(in.Type, in.End);
             if (item == nullptr) goto fail;
             StoreAs(ValueOfTypedValue(item), p);
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_push_type: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (push(in.Type, in.End) == nullptr) goto fail;
             if (in.Op == opPushType && IsPlainInteger32(in.Type->BaseType)) {
                 // A temporary that the next instruction assigns: both at
@@ -1608,12 +1051,12 @@ void TPSExec::Execute(TPSStatus entry) {
                     }
                 }
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_pop: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* top = stack_.Top();
             if (top == nullptr || IsReturnAddressItem(top)) {
                 FailAt(in.End, erOutOfStackRange);
@@ -1621,14 +1064,14 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             const std::uint32_t next = in.Next;
             stack_.Pop();
-            pc = next;
+            pc = VOSTREL_AT(next);
             // Releasing a value may have run host code.
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_pop_goto: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             // Only items of the current frame are popped, never a return
             // address.
             const std::uint32_t count = in.BaseOp == opPopGoto ? 1 : 2;
@@ -1642,18 +1085,18 @@ void TPSExec::Execute(TPSStatus entry) {
             const std::uint8_t ticks = in.JumpTicks;
             stack_.PopTo(static_cast<std::uint32_t>(left));
             VOSTREL_RELOAD();
-            VOSTREL_GO(target, ticks);
+            VOSTREL_GO(VOSTREL_AT(target), ticks);
         }
 
         op_goto:
-            VOSTREL_GO(instrs[pc].Target, instrs[pc].JumpTicks);
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
 
         op_flag_goto:
-            if (jump_flag_) VOSTREL_GO(instrs[pc].Target, instrs[pc].JumpTicks);
-            VOSTREL_GO(instrs[pc].Next, 0);
+            if (jump_flag_) VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 0);
 
         op_cond_goto: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
@@ -1663,12 +1106,12 @@ void TPSExec::Execute(TPSStatus entry) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = qpCondByte;
             }
-            if (value == (in.BaseOp == opCondGoto)) VOSTREL_GO(in.Target, in.JumpTicks);
-            VOSTREL_GO(in.Next, 0);
+            if (value == (in.BaseOp == opCondGoto)) VOSTREL_GO(VOSTREL_AT(in.Target), in.JumpTicks);
+            VOSTREL_GO(VOSTREL_AT(in.Next), 0);
         }
 
         op_set_flag: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
@@ -1678,12 +1121,12 @@ void TPSExec::Execute(TPSStatus entry) {
                 in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_step: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
@@ -1694,12 +1137,12 @@ void TPSExec::Execute(TPSStatus entry) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_unary: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             position_ = in.End;
@@ -1713,27 +1156,27 @@ void TPSExec::Execute(TPSStatus entry) {
                 ok = IntNotValue(v.Address, v.Type);
             }
             if (!ok) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_set_ptr: {
-            const std::uint32_t next = instrs[pc].Next;
-            const bool quick = instrs[pc].Op == opSetPtr && QuickPointerSource(stack_, stack_base_, instrs[pc].B);
-            if (!SetPointer(instrs[pc])) goto fail;
+            const std::uint32_t next = VOSTREL_IN(pc).Next;
+            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
+            if (!SetPointer(VOSTREL_IN(pc))) goto fail;
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
-            if (quick && QuickPointerDestination(stack_, stack_base_, instrs[pc].A)) {
-                QuickNextTo(instrs[pc], Threaded(instrs, next));
-                instrs[pc].Op = qpSetPtr;
+            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).A)) {
+                QuickNextTo(VOSTREL_IN(pc), Threaded(instrs, next));
+                VOSTREL_IN(pc).Op = qpSetPtr;
             }
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_NEXT();
         }
 
         op_call: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             std::uint32_t number = in.Number;
             const std::uint32_t next = in.Next;
             const std::uint32_t end = in.End;
@@ -1751,7 +1194,7 @@ void TPSExec::Execute(TPSStatus entry) {
                     if (!CallHostMethodValue(value, static_cast<const TPSTypeRec_ProcPtr&>(*v.Type).ParamInfo)) goto fail;
                     VOSTREL_RELOAD();
                     if (stack_.Count() != items) goto host_changed_stack;
-                    VOSTREL_GO(next, 1);
+                    VOSTREL_GO(VOSTREL_AT(next), 1);
                 }
                 number = value.ProcNo;
                 if (number >= procs_.size() || number == main_proc_) {
@@ -1766,7 +1209,7 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (!CallExternal(AsExternal(*proc))) goto fail;
                 VOSTREL_RELOAD();
                 if (stack_.Count() != items) goto host_changed_stack;
-                VOSTREL_GO(next, 1);
+                VOSTREL_GO(VOSTREL_AT(next), 1);
             }
             void* item = push(return_address_type_.get(), end);
             if (item == nullptr) goto fail;
@@ -1782,11 +1225,11 @@ void TPSExec::Execute(TPSStatus entry) {
             // A host function left the run stack with another count of
             // items: what the proof of this code rests on no longer holds.
             LeaveProvenCode();
-            VOSTREL_JUMP_TO(instrs[pc].Pos);
-            VOSTREL_GO(decoded_->Instrs()[pc].Next, 1);
+            VOSTREL_JUMP_TO(VOSTREL_IN(pc).Pos);
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 1);
 
         op_ret: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const std::uint32_t here = in.Pos;
             bool into_finally = false;
             while (!exception_frames_.empty()) {
@@ -1825,7 +1268,7 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             if (stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) {
                 position_ = in.End;
-                status_ = entry;
+                status_ = run_entry_;
                 return;
             }
             stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
@@ -1840,7 +1283,7 @@ void TPSExec::Execute(TPSStatus entry) {
             if (back.Proc == nullptr) {
                 // The frame that the host made: its run ends here.
                 position_ = back.Position;
-                status_ = entry;
+                status_ = run_entry_;
                 return;
             }
             EnterCode(back.Proc, back.Code);
@@ -1852,14 +1295,14 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_COLD;
             // (Nothing with a destructor may live where a dispatch jumps
             // from: the frame is made in a function of its own.)
-            PushExceptionFrame(instrs[pc], pc);
-            pc = instrs[pc].Next;
+            PushExceptionFrame(VOSTREL_IN(pc), static_cast<std::uint32_t>(pc / sizeof(TPSDecodedInstr)));
+            pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
             VOSTREL_NEXT();
 
         op_pop_frame:
             VOSTREL_COLD;
             {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
                 FailAt(in.End, ErOutOfRange);
                 goto fail;
@@ -1942,28 +1385,28 @@ void TPSExec::Execute(TPSStatus entry) {
             if (dropped > 0) {
                 // An outer try statement left by the same jump passes them
                 // on; else the pops for them are passed over.
-                if (instrs[pc].BaseOp == opPopExceptionHandler) {
+                if (VOSTREL_IN(pc).BaseOp == opPopExceptionHandler) {
                     dropped_items_ = dropped;
                 } else {
-                    for (std::uint32_t n = 0; n < dropped && instrs[pc].BaseOp == opPop; ++n) pc = instrs[pc].Next;
+                    for (std::uint32_t n = 0; n < dropped && VOSTREL_IN(pc).BaseOp == opPop; ++n) pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
                 }
             }
             VOSTREL_NEXT();
         }
 
         op_nop:
-            pc = instrs[pc].Next;
+            pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
             VOSTREL_NEXT();
 
         op_out_of_range:
             VOSTREL_COLD;
-            FailAt(instrs[pc].Pos, ErOutOfRange);
+            FailAt(VOSTREL_IN(pc).Pos, ErOutOfRange);
             goto fail;
 
         op_fail:
             VOSTREL_COLD;
             {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
             TPSOperand ignored;
             for (std::uint8_t i = 0; i < in.OperandCount; ++i)
@@ -1974,7 +1417,7 @@ void TPSExec::Execute(TPSStatus entry) {
 
         op_invalid:
             VOSTREL_COLD;
-            FailAt(instrs[pc].Pos + 1, erInvalidOpcode);
+            FailAt(VOSTREL_IN(pc).Pos + 1, erInvalidOpcode);
             goto fail;
 
         fail:

@@ -47,7 +47,8 @@ void TPSExec::ProveProcedures() {
         TPSEntryShape host;
         for (std::uint32_t j = 0; j < slots; ++j) {
             host.Params.push_back(pointer_type_);
-            host.Targets.push_back(values[j] >= 0 ? GetType(static_cast<std::uint32_t>(values[j])) : nullptr);
+            host.Targets.push_back(values[j] >= 0 ? GetType(static_cast<std::uint32_t>(values[j]))
+                                                  : nullptr);
         }
         ProvenFor(proc, host, &calls);
     }
@@ -105,11 +106,14 @@ void TPSExec::LeaveProvenCode() {
 }
 
 std::byte* TPSExec::FrameBase() {
-    if (stack_base_ >= 0) return static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(stack_base_)));
+    if (stack_base_ >= 0)
+        return static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(stack_base_)));
     // At the top level the first item lies where a return address would
     // end (kept as a number: it lies before the block).
-    std::byte* first = stack_.Count() > 0 ? static_cast<std::byte*>(stack_.GetItem(0)) : stack_.NextItemAddress();
-    return reinterpret_cast<std::byte*>(reinterpret_cast<std::uintptr_t>(first) - ReturnAddressItemBytes());
+    std::byte* first =
+        stack_.Count() > 0 ? static_cast<std::byte*>(stack_.GetItem(0)) : stack_.NextItemAddress();
+    return reinterpret_cast<std::byte*>(reinterpret_cast<std::uintptr_t>(first) -
+                                        ReturnAddressItemBytes());
 }
 
 void TPSExec::SetOnTick(TPSOnTick callback, std::uint32_t every) {

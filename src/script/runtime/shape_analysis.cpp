@@ -9,22 +9,29 @@
 namespace script::runtime {
 
 std::uint32_t StackItemBytes(const TPSTypeRec* type) {
-    return static_cast<std::uint32_t>(TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + std::uint64_t{type->RealSize}));
+    return static_cast<std::uint32_t>(
+        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + std::uint64_t{type->RealSize}));
 }
 
 std::uint32_t ReturnAddressItemBytes() {
-    return static_cast<std::uint32_t>(TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + sizeof(PSReturnAddress)));
+    return static_cast<std::uint32_t>(
+        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + sizeof(PSReturnAddress)));
 }
 
 namespace {
 
-bool IsInt32(const TPSTypeRec* t) { return t != nullptr && (t->BaseType == btS32 || t->BaseType == btU32); }
-bool IsByteValue(const TPSTypeRec* t) { return t != nullptr && (t->BaseType == btU8 || t->BaseType == btS8); }
+bool IsInt32(const TPSTypeRec* t) {
+    return t != nullptr && (t->BaseType == btS32 || t->BaseType == btU32);
+}
+bool IsByteValue(const TPSTypeRec* t) {
+    return t != nullptr && (t->BaseType == btU8 || t->BaseType == btS8);
+}
 
 // Items that a proven form pushes and pops itself: nothing to release (a
 // Pointer only when it owns no copy, which the pop checks), a small value.
 bool IsPlainItem(const TPSTypeRec* t) {
-    return t != nullptr && t->RealSize <= 24 && (!t->NeedsFinalization() || t->BaseType == btPointer);
+    return t != nullptr && t->RealSize <= 24 &&
+           (!t->NeedsFinalization() || t->BaseType == btPointer);
 }
 
 // The byte size a same-base assignment copies; 0 when it is not one.
@@ -32,11 +39,21 @@ std::uint32_t SameBaseBytes(const TPSTypeRec* d, const TPSTypeRec* s) {
     if (IsInt32(d) && IsInt32(s)) return 4;
     if (d->BaseType != s->BaseType) return 0;
     switch (d->BaseType) {
-    case btU8: case btS8: case btChar: return 1;
-    case btU16: case btS16: return 2;
-    case btSingle: return 4;
-    case btDouble: case btS64: case btCurrency: return 8;
-    default: return 0;
+        case btU8:
+        case btS8:
+        case btChar:
+            return 1;
+        case btU16:
+        case btS16:
+            return 2;
+        case btSingle:
+            return 4;
+        case btDouble:
+        case btS64:
+        case btCurrency:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -79,9 +96,11 @@ struct Edge {
 };
 
 class Prover {
-public:
+  public:
     Prover(const TPSExec& exec, TPSDecodedCode& general, const TPSEntryShape& entry)
-        : exec_(exec), code_(std::make_unique<TPSDecodedCode>(TPSDecodedCode::CopyOf{general})), entry_(entry) {
+        : exec_(exec),
+          code_(std::make_unique<TPSDecodedCode>(TPSDecodedCode::CopyOf{general})),
+          entry_(entry) {
         instrs_ = code_->Instrs();
         count_ = code_->InstrCount();
         std::intptr_t off = 0;
@@ -89,24 +108,28 @@ public:
         for (const TPSTypeRec* t : entry.Params) {
             known = known && t != nullptr;
             if (known) off -= StackItemBytes(t);
-            param_offsets_.push_back(known ? off + static_cast<std::intptr_t>(kTypedValueHeaderBytes) : 0);
+            param_offsets_.push_back(
+                known ? off + static_cast<std::intptr_t>(kTypedValueHeaderBytes) : 0);
             param_known_.push_back(known);
         }
     }
 
     std::unique_ptr<TPSDecodedCode> Prove(std::vector<TPSKnownCall>* calls) {
-        if (count_ == 0 || !Flow()) return nullptr;
+        if (count_ == 0 || count_ > kMaxDecodedInstrs || !Flow()) return nullptr;
         for (std::uint32_t i = 0; i < count_; ++i) {
             Give(i, calls);
             // All operands in plain slots: the twin that checks nothing.
             TPSDecodedInstr& in = instrs_[i];
-            if (in.Op >= ppAssign1 && in.Op <= ppLastTwinned && in.Reach == 0) in.Op += kPlainSlotsTwin;
+            if (in.Op >= ppAssign1 && in.Op <= ppPop2Plain && in.QuickNext == kNoHop)
+                in.Op = in.BaseOp;
+            if (in.Op >= ppAssign1 && in.Op <= ppLastTwinned && in.Reach == 0)
+                in.Op += kPlainSlotsTwin;
         }
         for (std::uint32_t i = 0; i < count_; ++i) GiveLoop(i);
         return std::move(code_);
     }
 
-private:
+  private:
     // ---------------------------------------------------------------- flow
 
     bool Flow() {
@@ -157,7 +180,9 @@ private:
         return Reach(code_->EntryAt(pos), stack, open);
     }
 
-    std::size_t FrameFloor(const Frames& open) const { return open.empty() ? 0 : states_[open.back()].Stack.size(); }
+    std::size_t FrameFloor(const Frames& open) const {
+        return open.empty() ? 0 : states_[open.back()].Stack.size();
+    }
 
     bool SameTypes(const Items& a, const Items& b) const {
         if (a.size() != b.size()) return false;
@@ -171,102 +196,105 @@ private:
         Items stack = states_[i].Stack;
         const Frames open = states_[i].Open;
         switch (in.BaseOp) {
-        case opAssign:
-        case opCalc:
-        case opCompare:
-        case opBoolNot:
-        case opNeg:
-        case opIntNot:
-        case opInc:
-        case opDec:
-        case opSetFlag:
-        case opNop:
-        case opCall:
-        case opCallVar:
-            // The count of items after a call is checked where a host may
-            // have changed it; a script procedure returns to it.
-            return Reach(in.Next, stack, open);
-        case opSetPtr:
-        case opSetPtrToCopy: {
-            const Operand d = Value(in.A, states_[i]);
-            if (d.StackOffset >= 1 && d.Direct && d.Type->BaseType == btPointer) {
-                const Operand s = Value(in.B, states_[i]);
+            case opAssign:
+            case opCalc:
+            case opCompare:
+            case opBoolNot:
+            case opNeg:
+            case opIntNot:
+            case opInc:
+            case opDec:
+            case opSetFlag:
+            case opNop:
+            case opCall:
+            case opCallVar:
+                // The count of items after a call is checked where a host may
+                // have changed it; a script procedure returns to it.
+                return Reach(in.Next, stack, open);
+            case opSetPtr:
+            case opSetPtrToCopy: {
+                const Operand d = Value(in.A, states_[i]);
+                if (d.StackOffset >= 1 && d.Direct && d.Type->BaseType == btPointer) {
+                    const Operand s = Value(in.B, states_[i]);
+                    const TPSTypeRec* target = nullptr;
+                    if (s.Known) target = s.Type->BaseType == btPointer ? s.SlotTarget : s.Type;
+                    stack[static_cast<std::size_t>(d.StackOffset - 1)].Target = target;
+                }
+                return Reach(in.Next, stack, open);
+            }
+            case opPush: {
+                const Operand s = Value(in.A, states_[i]);
+                if (!s.Known) return false;
+                stack.push_back(Slot{s.Type, nullptr});
+                return Reach(in.Next, stack, open);
+            }
+            case opPushVar: {
+                const Operand v = Value(in.A, states_[i]);
                 const TPSTypeRec* target = nullptr;
-                if (s.Known) target = s.Type->BaseType == btPointer ? s.SlotTarget : s.Type;
-                stack[static_cast<std::size_t>(d.StackOffset - 1)].Target = target;
+                if (v.Known) target = v.Type->BaseType == btPointer ? v.SlotTarget : v.Type;
+                stack.push_back(Slot{in.Type, target});
+                return Reach(in.Next, stack, open);
             }
-            return Reach(in.Next, stack, open);
-        }
-        case opPush: {
-            const Operand s = Value(in.A, states_[i]);
-            if (!s.Known) return false;
-            stack.push_back(Slot{s.Type, nullptr});
-            return Reach(in.Next, stack, open);
-        }
-        case opPushVar: {
-            const Operand v = Value(in.A, states_[i]);
-            const TPSTypeRec* target = nullptr;
-            if (v.Known) target = v.Type->BaseType == btPointer ? v.SlotTarget : v.Type;
-            stack.push_back(Slot{in.Type, target});
-            return Reach(in.Next, stack, open);
-        }
-        case opPushType:
-            stack.push_back(Slot{in.Type, nullptr});
-            return Reach(in.Next, stack, open);
-        case opPop:
-        case opPopGoto:
-        case opPop2Goto: {
-            const std::size_t n = in.BaseOp == opPop2Goto ? 2 : 1;
-            // Too few items: the instruction fails and goes nowhere.
-            if (stack.size() < n) return true;
-            // Items of an open try frame stay until it is closed.
-            if (stack.size() - n < FrameFloor(open)) return false;
-            stack.resize(stack.size() - n);
-            return Reach(in.BaseOp == opPop ? in.Next : in.Target, stack, open);
-        }
-        case opGoto:
-            return Reach(in.Target, stack, open);
-        case opCondGoto:
-        case opCondNotGoto:
-        case opFlagGoto:
-            return Reach(in.Next, stack, open) && Reach(in.Target, stack, open);
-        case opPushExceptionHandler: {
-            Frames inside = open;
-            inside.push_back(i);
-            if (!Reach(in.Next, stack, inside)) return false;
-            // An error, a return or the end of a block enters the blocks on
-            // the items the frame was opened on.
-            for (int k = 0; k < 3; ++k)
-                if (in.Offsets[k] != kNoOffset && !ReachPos(in.Offsets[k], stack, inside)) return false;
-            return in.Offsets[3] == kNoOffset || ReachPos(in.Offsets[3], stack, open);
-        }
-        case opPopExceptionHandler: {
-            if (open.empty()) return false;
-            const std::uint32_t k = open.back();
-            const Items& frame_items = states_[k].Stack;
-            // Every block of the frame runs on the items it was opened on.
-            if (!SameTypes(stack, frame_items)) return false;
-            Frames outside = open;
-            outside.pop_back();
-            const TPSDecodedInstr& push = instrs_[k];
-            const std::uint32_t starts[3] = {push.Offsets[0], push.Offsets[1], push.Offsets[2]};
-            if (LeavesTryEarly(starts, push.Offsets[3], in.End)) {
-                // A Break or Continue: once the blocks have run, the run goes
-                // on after the pops that leave the statement.
-                const TPSDecodedInstr* next = in.Next != kNoInstr ? &instrs_[in.Next] : nullptr;
-                const bool paired = next != nullptr && in.Sub == phEndOfTry && next->BaseOp == opPopExceptionHandler &&
-                                    next->Sub == phEndOfFinally && next->Pos == in.End;
-                const std::uint32_t at = paired ? next->Next : in.Next;
-                // Leaving several try statements at once passes items on
-                // from one to the next: not proven.
-                if (at == kNoInstr || instrs_[at].BaseOp == opPopExceptionHandler) return false;
-                if (!Reach(at, frame_items, outside)) return false;
+            case opPushType:
+                stack.push_back(Slot{in.Type, nullptr});
+                return Reach(in.Next, stack, open);
+            case opPop:
+            case opPopGoto:
+            case opPop2Goto: {
+                const std::size_t n = in.BaseOp == opPop2Goto ? 2 : 1;
+                // Too few items: the instruction fails and goes nowhere.
+                if (stack.size() < n) return true;
+                // Items of an open try frame stay until it is closed.
+                if (stack.size() - n < FrameFloor(open)) return false;
+                stack.resize(stack.size() - n);
+                return Reach(in.BaseOp == opPop ? in.Next : in.Target, stack, open);
             }
-            return push.Offsets[3] == kNoOffset || ReachPos(push.Offsets[3], frame_items, outside);
-        }
-        default:
-            // Ret, and the instructions that always fail.
-            return true;
+            case opGoto:
+                return Reach(in.Target, stack, open);
+            case opCondGoto:
+            case opCondNotGoto:
+            case opFlagGoto:
+                return Reach(in.Next, stack, open) && Reach(in.Target, stack, open);
+            case opPushExceptionHandler: {
+                Frames inside = open;
+                inside.push_back(i);
+                if (!Reach(in.Next, stack, inside)) return false;
+                // An error, a return or the end of a block enters the blocks on
+                // the items the frame was opened on.
+                for (int k = 0; k < 3; ++k)
+                    if (in.Offsets[k] != kNoOffset && !ReachPos(in.Offsets[k], stack, inside))
+                        return false;
+                return in.Offsets[3] == kNoOffset || ReachPos(in.Offsets[3], stack, open);
+            }
+            case opPopExceptionHandler: {
+                if (open.empty()) return false;
+                const std::uint32_t k = open.back();
+                const Items& frame_items = states_[k].Stack;
+                // Every block of the frame runs on the items it was opened on.
+                if (!SameTypes(stack, frame_items)) return false;
+                Frames outside = open;
+                outside.pop_back();
+                const TPSDecodedInstr& push = instrs_[k];
+                const std::uint32_t starts[3] = {push.Offsets[0], push.Offsets[1], push.Offsets[2]};
+                if (LeavesTryEarly(starts, push.Offsets[3], in.End)) {
+                    // A Break or Continue: once the blocks have run, the run goes
+                    // on after the pops that leave the statement.
+                    const TPSDecodedInstr* next = in.Next != kNoInstr ? &instrs_[in.Next] : nullptr;
+                    const bool paired = next != nullptr && in.Sub == phEndOfTry &&
+                                        next->BaseOp == opPopExceptionHandler &&
+                                        next->Sub == phEndOfFinally && next->Pos == in.End;
+                    const std::uint32_t at = paired ? next->Next : in.Next;
+                    // Leaving several try statements at once passes items on
+                    // from one to the next: not proven.
+                    if (at == kNoInstr || instrs_[at].BaseOp == opPopExceptionHandler) return false;
+                    if (!Reach(at, frame_items, outside)) return false;
+                }
+                return push.Offsets[3] == kNoOffset ||
+                       ReachPos(push.Offsets[3], frame_items, outside);
+            }
+            default:
+                // Ret, and the instructions that always fail.
+                return true;
         }
     }
 
@@ -355,42 +383,43 @@ private:
             }
         };
         switch (container->BaseType) {
-        case btRecord: {
-            const auto& record = AsRecord(container);
-            // A field chosen at run time has the type of that field.
-            if (d.Form != TPSOperandForm::ElementNumber || d.Number >= record.FieldTypes.size()) return {};
-            e.Type = record.FieldTypes[d.Number];
-            fixed_element(record.FieldOffsets[d.Number]);
-            break;
-        }
-        case btStaticArray: {
-            const auto& array = AsStaticArray(container);
-            e.Type = array.ArrayType;
-            if (d.Form == TPSOperandForm::ElementNumber) {
-                if (d.Number >= array.Size) return {};
-                fixed_element(d.Number * array.ArrayType->RealSize);
-            } else {
-                e.Access.Kind = paStaticElement;
-                e.Access.Count = array.Size;
-                e.Access.ElementSize = array.ArrayType->RealSize;
-                index_variable();
+            case btRecord: {
+                const auto& record = AsRecord(container);
+                // A field chosen at run time has the type of that field.
+                if (d.Form != TPSOperandForm::ElementNumber || d.Number >= record.FieldTypes.size())
+                    return {};
+                e.Type = record.FieldTypes[d.Number];
+                fixed_element(record.FieldOffsets[d.Number]);
+                break;
             }
-            break;
-        }
-        case btArray: {
-            e.Type = AsArray(container).ArrayType;
-            e.Access.Kind = paArrayElement;
-            e.Access.ElementSize = e.Type->RealSize;
-            if (d.Form == TPSOperandForm::ElementNumber) {
-                e.Access.Number = d.Number;
-                e.Provable = true;
-            } else {
-                index_variable();
+            case btStaticArray: {
+                const auto& array = AsStaticArray(container);
+                e.Type = array.ArrayType;
+                if (d.Form == TPSOperandForm::ElementNumber) {
+                    if (d.Number >= array.Size) return {};
+                    fixed_element(d.Number * array.ArrayType->RealSize);
+                } else {
+                    e.Access.Kind = paStaticElement;
+                    e.Access.Count = array.Size;
+                    e.Access.ElementSize = array.ArrayType->RealSize;
+                    index_variable();
+                }
+                break;
             }
-            break;
-        }
-        default:
-            return {};
+            case btArray: {
+                e.Type = AsArray(container).ArrayType;
+                e.Access.Kind = paArrayElement;
+                e.Access.ElementSize = e.Type->RealSize;
+                if (d.Form == TPSOperandForm::ElementNumber) {
+                    e.Access.Number = d.Number;
+                    e.Provable = true;
+                } else {
+                    index_variable();
+                }
+                break;
+            }
+            default:
+                return {};
         }
         // A Pointer element stands for a target no proof knows.
         if (d.Follow && e.Type->BaseType == btPointer) return {};
@@ -399,14 +428,14 @@ private:
 
     Operand Value(const TPSDecodedOperand& d, const State& s) const {
         switch (d.Form) {
-        case TPSOperandForm::Variable:
-        case TPSOperandForm::Constant:
-            return Var(d.Var, s, d.Follow);
-        case TPSOperandForm::ElementNumber:
-        case TPSOperandForm::ElementIndex:
-            return Element(d, s);
-        default:
-            return {};
+            case TPSOperandForm::Variable:
+            case TPSOperandForm::Constant:
+                return Var(d.Var, s, d.Follow);
+            case TPSOperandForm::ElementNumber:
+            case TPSOperandForm::ElementIndex:
+                return Element(d, s);
+            default:
+                return {};
         }
     }
 
@@ -415,27 +444,26 @@ private:
     Edge Via(std::uint32_t to, std::uint8_t ticks) const {
         // A Goto there is taken at once.
         if (to != kNoInstr && instrs_[to].BaseOp == opGoto)
-            return Edge{instrs_[to].Target, static_cast<std::uint8_t>(ticks + instrs_[to].JumpTicks)};
+            return Edge{instrs_[to].Target,
+                        static_cast<std::uint8_t>(ticks + instrs_[to].JumpTicks)};
         return Edge{to, ticks};
     }
     Edge NextOf(const TPSDecodedInstr& in) const { return Via(in.Next, 0); }
     Edge JumpOf(const TPSDecodedInstr& in) const { return Via(in.Target, in.JumpTicks); }
 
     static void SetNext(TPSDecodedInstr& in, Edge e) {
-        in.QuickNext = e.To;
-        in.TicksNext = e.Ticks;
+        in.QuickNext = e.To == kNoInstr ? kNoHop : HopTo(e.To, e.Ticks);
     }
     static void SetTarget(TPSDecodedInstr& in, Edge e) {
-        in.QuickTarget = e.To;
-        in.TicksTarget = e.Ticks;
+        in.QuickTarget = e.To == kNoInstr ? kNoHop : HopTo(e.To, e.Ticks);
     }
 
     // The relation of a 32-bit comparison (CompareOperator) as the proven
     // forms test it.
     static void SetRelation(TPSDecodedInstr& in, std::uint8_t op, bool is_signed) {
         static constexpr std::uint8_t kLess = 1, kEqual = 2, kGreater = 4;
-        static constexpr std::uint8_t kRelations[] = {kGreater | kEqual, kLess | kEqual, kGreater,
-                                                      kLess,             kLess | kGreater, kEqual};
+        static constexpr std::uint8_t kRelations[] = {
+            kGreater | kEqual, kLess | kEqual, kGreater, kLess, kLess | kGreater, kEqual};
         in.Relation = kRelations[op];
         in.Flip = is_signed ? 0x80000000u : 0u;
     }
@@ -450,16 +478,21 @@ private:
 
     bool Int32(const Operand& o) const { return o.Provable && IsInt32(o.Type); }
 
-    const TPSDecodedInstr* At(std::uint32_t i) const { return i == kNoInstr ? nullptr : &instrs_[i]; }
+    const TPSDecodedInstr* At(std::uint32_t i) const {
+        return i == kNoInstr ? nullptr : &instrs_[i];
+    }
 
     // Whether an operand is the stack variable at a local offset.
     static bool IsLocal(const TPSDecodedOperand& d, std::int32_t offset) {
-        return d.Form == TPSOperandForm::Variable && d.Var.Place == TPSVarPlace::Stack && d.Var.Offset == offset;
+        return d.Form == TPSOperandForm::Variable && d.Var.Place == TPSVarPlace::Stack &&
+               d.Var.Offset == offset;
     }
     static bool SameVar(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
-        if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
+        if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable ||
+            a.Var.Place != b.Var.Place)
             return false;
-        return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset : a.Var.Value == b.Var.Value;
+        return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset
+                                                 : a.Var.Value == b.Var.Value;
     }
 
     void Give(std::uint32_t i, std::vector<TPSKnownCall>* calls) {
@@ -471,88 +504,101 @@ private:
         const State& s = states_[i];
         if (!s.Seen) return;
         switch (in.BaseOp) {
-        case opAssign: GiveAssign(in, s); break;
-        case opCalc: GiveCalc(in, s); break;
-        case opCompare: GiveCompare(in, s); break;
-        case opPushType: GivePushType(in, s); break;
-        case opPop: GivePop(in, s); break;
-        case opInc:
-        case opDec: {
-            const Operand v = Value(in.A, s);
-            if (!Int32(v)) break;
-            Place(in, 0, v);
-            SetNext(in, NextOf(in));
-            in.Op = in.BaseOp == opInc ? ppInc32 : ppDec32;
-            break;
-        }
-        case opCondGoto:
-        case opCondNotGoto: {
-            const Operand v = Value(in.A, s);
-            if (!v.Provable || !IsByteValue(v.Type)) break;
-            Place(in, 0, v);
-            in.QuickJumpWhen = in.BaseOp == opCondGoto;
-            SetNext(in, NextOf(in));
-            SetTarget(in, JumpOf(in));
-            in.Op = ppCondByte;
-            break;
-        }
-        case opPushVar: {
-            const Operand v = Value(in.A, s);
-            if (!v.Provable || !IsPlainItem(in.Type)) break;
-            Place(in, 1, v);
-            in.Size = StackItemBytes(in.Type);
-            in.Sub2 = v.Type->BaseType == btPointer ? 1 : 0;
-            in.Type2 = v.Type;
-            SetNext(in, NextOf(in));
-            in.Op = ppPushVar;
-            break;
-        }
-        case opSetPtr: {
-            const Operand d = Value(in.A, s);
-            const Operand v = Value(in.B, s);
-            if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A.IsConstant()) break;
-            if (!v.Provable || v.Type->BaseType == btPointer || in.B.IsConstant()) break;
-            Place(in, 0, d);
-            Place(in, 1, v);
-            in.Type2 = v.Type;
-            SetNext(in, NextOf(in));
-            in.Op = ppSetPtr;
-            break;
-        }
-        case opPush: {
-            const Operand v = Value(in.A, s);
-            // Its item's type is what the general form finds: checked.
-            if (v.Known && v.Expected) {
-                in.Type = v.Type;
-                in.Op = ppPushChecked;
+            case opAssign:
+                GiveAssign(in, s);
+                break;
+            case opCalc:
+                GiveCalc(in, s);
+                break;
+            case opCompare:
+                GiveCompare(in, s);
+                break;
+            case opPushType:
+                GivePushType(in, s);
+                break;
+            case opPop:
+                GivePop(in, s);
+                break;
+            case opInc:
+            case opDec: {
+                const Operand v = Value(in.A, s);
+                if (!Int32(v)) break;
+                Place(in, 0, v);
+                SetNext(in, NextOf(in));
+                in.Op = in.BaseOp == opInc ? ppInc32 : ppDec32;
+                break;
             }
-            break;
-        }
-        case opCall: {
-            const TPSProcRec* callee = exec_.GetProc(in.Number);
-            if (callee == nullptr || !callee->IsInternal()) break;
-            SetNext(in, NextOf(in));
-            in.Callee = nullptr;
-            in.Op = ppCall;
-            const TPSDecodedCode* general = AsInternal(*callee).Decoded.get();
-            if (calls == nullptr || general == nullptr || general->ParamSlots() > s.Stack.size()) break;
-            TPSKnownCall call;
-            call.ProcNo = in.Number;
-            for (std::size_t j = 0; j < general->ParamSlots(); ++j) {
-                const Slot& item = s.Stack[s.Stack.size() - 1 - j];
-                call.Entry.Params.push_back(item.Type);
-                call.Entry.Targets.push_back(item.Target);
+            case opCondGoto:
+            case opCondNotGoto: {
+                const Operand v = Value(in.A, s);
+                if (!v.Provable || !IsByteValue(v.Type)) break;
+                Place(in, 0, v);
+                in.QuickJumpWhen = in.BaseOp == opCondGoto;
+                SetNext(in, NextOf(in));
+                SetTarget(in, JumpOf(in));
+                in.Op = ppCondByte;
+                break;
             }
-            calls->push_back(std::move(call));
-            break;
-        }
-        case opPopExceptionHandler:
-            in.Op = ppPopFrame;
-            // The frame the proof expects on top: its instruction.
-            in.QuickStep = s.Open.empty() ? kNoInstr : s.Open.back();
-            break;
-        default:
-            break;
+            case opPushVar: {
+                const Operand v = Value(in.A, s);
+                if (!v.Provable || !IsPlainItem(in.Type)) break;
+                Place(in, 1, v);
+                in.Size = StackItemBytes(in.Type);
+                in.Sub2 = v.Type->BaseType == btPointer ? 1 : 0;
+                in.Type2 = v.Type;
+                SetNext(in, NextOf(in));
+                in.Op = ppPushVar;
+                break;
+            }
+            case opSetPtr: {
+                const Operand d = Value(in.A, s);
+                const Operand v = Value(in.B, s);
+                if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A.IsConstant())
+                    break;
+                if (!v.Provable || v.Type->BaseType == btPointer || in.B.IsConstant()) break;
+                Place(in, 0, d);
+                Place(in, 1, v);
+                in.Type2 = v.Type;
+                SetNext(in, NextOf(in));
+                in.Op = ppSetPtr;
+                break;
+            }
+            case opPush: {
+                const Operand v = Value(in.A, s);
+                // Its item's type is what the general form finds: checked.
+                if (v.Known && v.Expected) {
+                    in.Type = v.Type;
+                    in.Op = ppPushChecked;
+                }
+                break;
+            }
+            case opCall: {
+                const TPSProcRec* callee = exec_.GetProc(in.Number);
+                if (callee == nullptr || !callee->IsInternal()) break;
+                SetNext(in, NextOf(in));
+                in.Callee = nullptr;
+                in.Op = ppCall;
+                const TPSDecodedCode* general = AsInternal(*callee).Decoded.get();
+                if (calls == nullptr || general == nullptr ||
+                    general->ParamSlots() > s.Stack.size())
+                    break;
+                TPSKnownCall call;
+                call.ProcNo = in.Number;
+                for (std::size_t j = 0; j < general->ParamSlots(); ++j) {
+                    const Slot& item = s.Stack[s.Stack.size() - 1 - j];
+                    call.Entry.Params.push_back(item.Type);
+                    call.Entry.Targets.push_back(item.Target);
+                }
+                calls->push_back(std::move(call));
+                break;
+            }
+            case opPopExceptionHandler:
+                in.Op = ppPopFrame;
+                // The frame the proof expects on top: its instruction.
+                in.QuickStep = s.Open.empty() ? kNoInstr : s.Open.back();
+                break;
+            default:
+                break;
         }
     }
 
@@ -565,11 +611,20 @@ private:
             op = ppAssignString;
         } else {
             switch (SameBaseBytes(d.Type, v.Type)) {
-            case 1: op = ppAssign1; break;
-            case 2: op = ppAssign2; break;
-            case 4: op = ppAssign4; break;
-            case 8: op = ppAssign8; break;
-            default: return;
+                case 1:
+                    op = ppAssign1;
+                    break;
+                case 2:
+                    op = ppAssign2;
+                    break;
+                case 4:
+                    op = ppAssign4;
+                    break;
+                case 8:
+                    op = ppAssign8;
+                    break;
+                default:
+                    return;
             }
         }
         Place(in, 0, d);
@@ -596,12 +651,14 @@ private:
     }
 
     // A comparison of two 32-bit integers of one kind into a byte.
-    bool ComparesInt32(const TPSDecodedInstr& c, const State& s, Operand& d, Operand& l, Operand& r) const {
+    bool ComparesInt32(const TPSDecodedInstr& c, const State& s, Operand& d, Operand& l,
+                       Operand& r) const {
         if (c.BaseOp != opCompare || c.Sub > coEqual || c.A.IsConstant()) return false;
         d = Value(c.A, s);
         l = Value(c.B, s);
         r = Value(c.C, s);
-        return d.Provable && IsByteValue(d.Type) && Int32(l) && Int32(r) && l.Type->BaseType == r.Type->BaseType;
+        return d.Provable && IsByteValue(d.Type) && Int32(l) && Int32(r) &&
+               l.Type->BaseType == r.Type->BaseType;
     }
 
     void GiveCompare(TPSDecodedInstr& in, const State& s) {
@@ -629,7 +686,8 @@ private:
             }
             return;
         }
-        if ((next->BaseOp == opCondGoto || next->BaseOp == opCondNotGoto) && SameVar(next->A, in.A)) {
+        if ((next->BaseOp == opCondGoto || next->BaseOp == opCondNotGoto) &&
+            SameVar(next->A, in.A)) {
             in.QuickJumpWhen = next->BaseOp == opCondGoto;
             SetNext(in, NextOf(*next));
             SetTarget(in, JumpOf(*next));
@@ -640,8 +698,10 @@ private:
         // Pop (it is the top item), FlagGoto.
         const auto top = static_cast<std::int32_t>(s.Stack.size());
         const TPSDecodedInstr* pop = next->BaseOp == opSetFlag ? At(next->Next) : nullptr;
-        const TPSDecodedInstr* jump = pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (jump != nullptr && jump->BaseOp == opFlagGoto && IsLocal(in.A, top) && IsLocal(next->A, top)) {
+        const TPSDecodedInstr* jump =
+            pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
+        if (jump != nullptr && jump->BaseOp == opFlagGoto && IsLocal(in.A, top) &&
+            IsLocal(next->A, top)) {
             in.QuickJumpWhen = next->Sub == 0;
             in.Size = StackItemBytes(s.Stack.back().Type);
             SetNext(in, NextOf(*jump));
@@ -673,8 +733,9 @@ private:
             const TPSDecodedInstr* compare = At(c->Next);
             const TPSDecodedInstr* copy = compare != nullptr ? At(compare->Next) : nullptr;
             const TPSDecodedInstr* pop = copy != nullptr ? At(copy->Next) : nullptr;
-            if (pop == nullptr || !IsLocal(compare->A, t + 1) || copy->BaseOp != opAssign || !IsLocal(copy->A, t) ||
-                !IsLocal(copy->B, t + 1) || pop->BaseOp != opPop || copy->A.Follow != copy->B.Follow)
+            if (pop == nullptr || !IsLocal(compare->A, t + 1) || copy->BaseOp != opAssign ||
+                !IsLocal(copy->A, t) || !IsLocal(copy->B, t + 1) || pop->BaseOp != opPop ||
+                copy->A.Follow != copy->B.Follow)
                 return false;
             if (SameBaseBytes(c->Type, in.Type) != 1) return false;
             pushed += StackItemBytes(c->Type);
@@ -689,8 +750,10 @@ private:
         Operand l, r;
         if (c->BaseOp != opCompare || !CompareOperands(*c, s, l, r)) return false;
         const TPSDecodedInstr* set_flag = after;
-        const TPSDecodedInstr* pop = set_flag != nullptr && set_flag->BaseOp == opSetFlag ? At(set_flag->Next) : nullptr;
-        const TPSDecodedInstr* jump = pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
+        const TPSDecodedInstr* pop =
+            set_flag != nullptr && set_flag->BaseOp == opSetFlag ? At(set_flag->Next) : nullptr;
+        const TPSDecodedInstr* jump =
+            pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
         if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A, t)) return false;
         in.Sub = c->Sub;
         SetRelation(in, c->Sub, l.Type->BaseType == btS32);
@@ -726,7 +789,9 @@ private:
         in.Signs = in.Type->BaseType == btS32 ? 1 : 0;
         Place(in, 1, x);
         const TPSDecodedInstr* calc = At(assign->Next);
-        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A, t) ? Value(calc->B, s) : Operand{};
+        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A, t)
+                              ? Value(calc->B, s)
+                              : Operand{};
         if (!Int32(y) || CalcForm(calc->Sub) == 0) {
             SetNext(in, NextOf(*assign));
             in.Op = ppPushAssign;
@@ -755,13 +820,16 @@ private:
 
     // The rest of a for loop's step to a bound in the temporary t: Compare
     // c, i, t; Pop; Inc or Dec i; CondGoto or CondNotGoto on c.
-    bool GiveBoundStep(TPSDecodedInstr& in, const State& s, std::int32_t t, const TPSDecodedInstr* compare) {
-        if (compare == nullptr || compare->BaseOp != opCompare || compare->Sub > coEqual || !IsLocal(compare->C, t) ||
-            compare->A.IsConstant())
+    bool GiveBoundStep(TPSDecodedInstr& in, const State& s, std::int32_t t,
+                       const TPSDecodedInstr* compare) {
+        if (compare == nullptr || compare->BaseOp != opCompare || compare->Sub > coEqual ||
+            !IsLocal(compare->C, t) || compare->A.IsConstant())
             return false;
         const TPSDecodedInstr* pop = At(compare->Next);
-        const TPSDecodedInstr* step = pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (step == nullptr || (step->BaseOp != opInc && step->BaseOp != opDec) || !SameVar(step->A, compare->B))
+        const TPSDecodedInstr* step =
+            pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
+        if (step == nullptr || (step->BaseOp != opInc && step->BaseOp != opDec) ||
+            !SameVar(step->A, compare->B))
             return false;
         const TPSDecodedInstr* jump = At(step->Next);
         if (jump == nullptr || (jump->BaseOp != opCondGoto && jump->BaseOp != opCondNotGoto) ||
@@ -770,7 +838,9 @@ private:
         // Taken on the items before the push: none names the temporary.
         const Operand c = Value(compare->A, s);
         const Operand i = Value(compare->B, s);
-        if (!c.Provable || !IsByteValue(c.Type) || !Int32(i) || i.Type->BaseType != in.Type->BaseType) return false;
+        if (!c.Provable || !IsByteValue(c.Type) || !Int32(i) ||
+            i.Type->BaseType != in.Type->BaseType)
+            return false;
         Place(in, 0, c);
         Place(in, 3, i);
         SetRelation(in, compare->Sub, i.Type->BaseType == btS32);
@@ -805,18 +875,19 @@ private:
     void GiveLoop(std::uint32_t i) {
         TPSDecodedInstr& body = instrs_[i];
         const std::uint8_t calc = FormOf(body);
-        if (calc < ppAdd32 || calc > ppShr32 || body.QuickNext == kNoInstr || !TargetsOnly(body)) return;
-        TPSDecodedInstr& next = instrs_[body.QuickNext];
+        if (calc < ppAdd32 || calc > ppShr32 || body.QuickNext == kNoHop || !TargetsOnly(body))
+            return;
+        TPSDecodedInstr& next = instrs_[HopInstr(body.QuickNext)];
         const std::uint8_t form = FormOf(next);
-        if (!TargetsOnly(next)) return;
+        if (!TargetsOnly(next) || next.QuickNext == kNoHop || HopInstr(next.QuickNext) != i) return;
         // for: the step goes on at the Calc.
-        if (body.TicksNext == 0 && next.QuickNext == i && (form == ppLoopStep32 || form == ppBoundStep32)) {
+        if (HopTicks(body.QuickNext) == 0 && (form == ppLoopStep32 || form == ppBoundStep32)) {
             body.Op = ppForCalc;
             return;
         }
         // while: the Calc goes on at the comparison, which goes on at the
         // Calc.
-        if (form == ppCompareJump32 && next.QuickNext == i && next.TicksNext == 0) next.Op = ppWhileCalc;
+        if (form == ppCompareJump32 && HopTicks(next.QuickNext) == 0) next.Op = ppWhileCalc;
     }
 
     void GivePop(TPSDecodedInstr& in, const State& s) {
@@ -849,7 +920,8 @@ private:
 }  // namespace
 
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry, std::vector<TPSKnownCall>* calls) {
+                                          const TPSEntryShape& entry,
+                                          std::vector<TPSKnownCall>* calls) {
     if (entry.Targets.size() != entry.Params.size()) return nullptr;
     Prover prover(exec, general, entry);
     return prover.Prove(calls);

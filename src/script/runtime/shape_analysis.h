@@ -57,7 +57,8 @@ struct TPSKnownCall {
 // when the shapes cannot be proven. The calls whose callee's entry is known
 // are added to calls. Raises nothing.
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry, std::vector<TPSKnownCall>* calls);
+                                          const TPSEntryShape& entry,
+                                          std::vector<TPSKnownCall>* calls);
 
 // The bytes of a run-stack item of the type, and of a return address item.
 std::uint32_t StackItemBytes(const TPSTypeRec* type);
