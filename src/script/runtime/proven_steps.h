@@ -135,13 +135,13 @@ inline bool OwnsCopyAt(const void* item) {
         lb = FrameBase();                             \
     } while (false)
 // Goes on at the instruction at offset to, counting the ticks passed on the
-// way there.
-#define VOSTREL_GO(to, ticks)                                           \
-    do {                                                                \
-        pc = (to);                                                      \
-        if ((ticks) != 0 && (ticks_left_ -= (ticks)) <= 0) [[unlikely]] \
-            goto tick;                                                  \
-        VOSTREL_NEXT();                                                 \
+// way there (taken before pc changes).
+#define VOSTREL_GO(to, ticks)                                                   \
+    do {                                                                        \
+        const std::uint32_t ticks_passed = (ticks);                             \
+        pc = (to);                                                              \
+        if (ticks_passed != 0 && (ticks_left_ -= ticks_passed) <= 0) goto tick; \
+        VOSTREL_NEXT();                                                         \
     } while (false)
 // Goes on along a hop (HopTo).
 #define VOSTREL_HOP(hop)                                 \
