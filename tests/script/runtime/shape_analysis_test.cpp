@@ -16,8 +16,6 @@
 namespace script::runtime {
 namespace {
 
-using testing::PutByte;
-using testing::PutLong;
 using testing::ScriptHost;
 using testing::WriteImage;
 
@@ -367,13 +365,9 @@ protected:
         return proven;
     }
 
-    static std::string Op(std::uint8_t op) { return std::string(1, static_cast<char>(op)); }
-    static std::string Long(std::uint32_t v) {
-        std::string out;
-        PutLong(out, v);
-        return out;
-    }
-    static std::string Var(std::uint32_t address) { return Op(okVariable) + Long(address); }
+    static std::string Op(std::uint8_t op) { return testing::CodeOp(op); }
+    static std::string Long(std::uint32_t v) { return testing::CodeLong(v); }
+    static std::string Var(std::uint32_t address) { return testing::CodeVar(address); }
     std::string Int(std::int32_t v) const { return Op(okConstant) + Long(s32_) + Long(static_cast<std::uint32_t>(v)); }
     // PushExceptionHandler with its finally block and the statement's end at
     // distances from the byte after it.

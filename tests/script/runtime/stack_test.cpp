@@ -16,13 +16,23 @@ namespace {
 
 using testing::CompileTypes;
 
-TEST(runtime_stack, items_keep_their_addresses_across_pages_and_pops_release_their_values) {
-    const auto types = CompileTypes(
+// Items of every size: a byte, a string, a 64-bit integer and one larger
+// than a page.
+struct ItemTypes {
+    const testing::ImageTypes All = CompileTypes(
         "type TBig = array[0..9999] of Byte; var b: Byte; s: string; i: Int64; big: TBig; begin end.");
-    const TPSTypeRec* byte_type = types.Var(0);
-    const TPSTypeRec* string_type = types.Var(1);
-    const TPSTypeRec* int64_type = types.Var(2);
-    const TPSTypeRec* big_type = types.Var(3);
+    const TPSTypeRec* Byte = All.Var(0);
+    const TPSTypeRec* String = All.Var(1);
+    const TPSTypeRec* Int64 = All.Var(2);
+    const TPSTypeRec* Big = All.Var(3);
+};
+
+TEST(runtime_stack, items_keep_their_addresses_across_pages_and_pops_release_their_values) {
+    const ItemTypes t;
+    const TPSTypeRec* byte_type = t.Byte;
+    const TPSTypeRec* string_type = t.String;
+    const TPSTypeRec* int64_type = t.Int64;
+    const TPSTypeRec* big_type = t.Big;
 
     TPSStack stack;
     EXPECT_EQ(stack.Capacity(), 0u);
@@ -141,12 +151,11 @@ TEST(runtime_stack, typed_access_counts_from_either_end_and_names_only_items_tha
 }
 
 TEST(runtime_stack, a_stack_in_one_block_keeps_its_items_side_by_side_and_gives_a_deep_block_back) {
-    const auto types = CompileTypes(
-        "type TBig = array[0..9999] of Byte; var b: Byte; s: string; i: Int64; big: TBig; begin end.");
-    const TPSTypeRec* byte_type = types.Var(0);
-    const TPSTypeRec* string_type = types.Var(1);
-    const TPSTypeRec* int64_type = types.Var(2);
-    const TPSTypeRec* big_type = types.Var(3);
+    const ItemTypes t;
+    const TPSTypeRec* byte_type = t.Byte;
+    const TPSTypeRec* string_type = t.String;
+    const TPSTypeRec* int64_type = t.Int64;
+    const TPSTypeRec* big_type = t.Big;
 
     TPSStack stack;
     stack.SetMaxBytes(std::uint64_t{8} << 20);
