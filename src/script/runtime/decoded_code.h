@@ -181,6 +181,10 @@ enum TPSProvenOp : std::uint8_t {
     ppLastProven = ppWhileCalc,
 };
 inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
+
+// What a proven push goes on to at once (TPSDecodedInstr::Chain): the
+// pushes of a call's arguments and the call.
+enum TPSChain : std::uint8_t { kChainNone, kChainCall, kChainPushVar };
 static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
 
 // Where a quick or proven form goes on, as a hop: the byte offset of the
@@ -245,6 +249,9 @@ struct alignas(64) TPSDecodedInstr {
     // bit 1 equal, bit 2 greater; and what makes a signed comparison an
     // unsigned one (0x80000000 flipped in both operands, else 0).
     std::uint8_t Relation = 0;
+    // Of a proven push: the proven form of the next instruction, taken at
+    // once (kChainNone: dispatched).
+    std::uint8_t Chain = 0;
     std::uint32_t Flip = 0;
     TPSSlotRef PA;
     TPSSlotRef PB;

@@ -6,13 +6,6 @@
 // decoded code. Byte positions (position_) are written only where someone
 // may observe them: before an error is reported, before a host function
 // runs, in return addresses, and when the loop ends.
-// Each handler keeps its own dispatch jump, which the processor predicts
-// by the handler it leaves: GCC would otherwise merge the jumps into a few
-// shared ones.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("no-gcse", "no-crossjumping")
-#endif
-
 #include <cstddef>
 #include <cstring>
 #include <iterator>

@@ -42,6 +42,21 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
     return at + std::uint64_t{index} * x.ElementSize;
 }
 
+// A push goes on: at once to the next proven form it knows (a call's
+// argument and the call: no host code ran, nothing asks for attention), else
+// along its hop.
+#define VOSTREL_CHAIN(in)                                               \
+    do {                                                                \
+        if ((in).Chain == kChainCall) {                                 \
+            pc = (in).QuickNext;                                        \
+            goto p_call;                                                \
+        }                                                               \
+        if ((in).Chain == kChainPushVar) {                              \
+            pc = (in).QuickNext;                                        \
+            goto d_push_var;                                            \
+        }                                                               \
+        VOSTREL_HOP((in).QuickNext);                                    \
+    } while (false)
 // The next instruction: its proven form, or back to the general loop.
 #define VOSTREL_NEXT()                                                              \
     do {                                                                            \
@@ -204,7 +219,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         void* item = stack_.PushPlain(in.Type, in.Size);        \
         if (item == nullptr) goto general_form;                 \
         StoreAs(ValueOfTypedValue(item), p);                    \
-        VOSTREL_HOP(in.QuickNext);                              \
+        VOSTREL_CHAIN(in);                                     \
     }
     // A Pointer that owns nothing set to a variable or element that is no
     // Pointer itself.
@@ -224,7 +239,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         void* item = stack_.PushPlain(in.Type, in.Size); \
         if (item == nullptr) goto general_form;          \
         std::memcpy(ValueOfTypedValue(item), x, 4);      \
-        VOSTREL_HOP(in.QuickNext);                       \
+        VOSTREL_CHAIN(in);                              \
     }
 #define VOSTREL_P_PUSH_CALC(label, FETCH)                                       \
     label : {                                                                   \
@@ -238,7 +253,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         void* item = stack_.PushPlain(in.Type, in.Size);                        \
         if (item == nullptr) goto general_form;                                 \
         StoreAs(ValueOfTypedValue(item), t);                                    \
-        VOSTREL_HOP(in.QuickNext);                                              \
+        VOSTREL_CHAIN(in);                                                     \
     }
     // The bound is computed without being pushed.
 #define VOSTREL_P_BOUND_STEP(label, FETCH)                                      \
@@ -388,7 +403,7 @@ p_while_calc : {
 p_push_plain : {
     TPSDecodedInstr& in = VOSTREL_IN(pc);
     if (stack_.PushPlain(in.Type, in.Size) == nullptr) goto general_form;
-    VOSTREL_HOP(in.QuickNext);
+    VOSTREL_CHAIN(in);
 }
 
 p_pop_plain : {
@@ -463,9 +478,9 @@ p_ret : {
             (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1)))
             goto general_form;
     }
-    if (stack_base_ < 0 || stack_.Count() <= static_cast<std::uint32_t>(stack_base_))
-        goto general_form;
-    if (stack_.Count() != static_cast<std::uint32_t>(stack_base_) + 1)
+    const std::uint32_t items = stack_.Count();
+    if (stack_base_ < 0 || items <= static_cast<std::uint32_t>(stack_base_)) goto general_form;
+    if (items != static_cast<std::uint32_t>(stack_base_) + 1)
         stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
     void* top = stack_.Top();
     if (!IsReturnAddressItem(top)) goto general_form;
@@ -481,11 +496,17 @@ p_ret : {
     lb = back.StackBase >= 0
              ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
              : FrameBase();
-    if (back.Instr < decoded_->InstrCount() && instrs[back.Instr].Pos == back.Position) {
+    // (The instruction after a proven call is the one at its return
+    // position.)
+    if (back.Instr < decoded_->InstrCount()) {
         pc = VOSTREL_AT(back.Instr);
     } else {
         VOSTREL_JUMP_TO(back.Position);
     }
+    // The caller's pops of the arguments, at once (nothing between can have
+    // asked for attention).
+    if (VOSTREL_IN(pc).Op == ppPop2Plain) goto p_pop2_plain;
+    if (VOSTREL_IN(pc).Op == ppPopPlain) goto p_pop_plain;
     VOSTREL_NEXT();
 }
 
@@ -525,6 +546,7 @@ to_main:
     return ProvenExit{pc, reason};
 }
 
+#undef VOSTREL_CHAIN
 #undef VOSTREL_NEXT
 
 }  // namespace script::runtime

@@ -8,16 +8,6 @@
 
 namespace script::runtime {
 
-std::uint32_t StackItemBytes(const TPSTypeRec* type) {
-    return static_cast<std::uint32_t>(
-        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + std::uint64_t{type->RealSize}));
-}
-
-std::uint32_t ReturnAddressItemBytes() {
-    return static_cast<std::uint32_t>(
-        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + sizeof(PSReturnAddress)));
-}
-
 namespace {
 
 bool IsInt32(const TPSTypeRec* t) {
@@ -126,6 +116,7 @@ class Prover {
                 in.Op += kPlainSlotsTwin;
         }
         for (std::uint32_t i = 0; i < count_; ++i) GiveLoop(i);
+        for (std::uint32_t i = 0; i < count_; ++i) GiveChain(instrs_[i]);
         return std::move(code_);
     }
 
@@ -850,6 +841,18 @@ class Prover {
         SetTarget(in, JumpOf(*jump));
         in.Op = ppBoundStep32;
         return true;
+    }
+
+    // A push that goes on, with no tick, to a call or to the push of a
+    // reference to a variable in a plain slot (a call's arguments): the
+    // next form is taken at once.
+    void GiveChain(TPSDecodedInstr& in) {
+        const std::uint8_t form = FormOf(in);
+        if (form != ppPushVar && form != ppPushCalc && form != ppPushAssign && in.Op != ppPushPlain) return;
+        if (in.QuickNext == kNoHop || HopTicks(in.QuickNext) != 0) return;
+        const TPSDecodedInstr& next = instrs_[HopInstr(in.QuickNext)];
+        if (next.Op == ppCall) in.Chain = kChainCall;
+        if (next.Op == ppPushVar + kPlainSlotsTwin) in.Chain = kChainPushVar;
     }
 
     // The proven form of an instruction, with or without its twin for

@@ -26,7 +26,9 @@
 #include <vector>
 
 #include "script/runtime/decoded_code.h"
+#include "script/runtime/stack.h"
 #include "script/runtime/type_records.h"
+#include "script/runtime/value_layout.h"
 
 namespace script::runtime {
 
@@ -61,7 +63,13 @@ std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& g
                                           std::vector<TPSKnownCall>* calls);
 
 // The bytes of a run-stack item of the type, and of a return address item.
-std::uint32_t StackItemBytes(const TPSTypeRec* type);
-std::uint32_t ReturnAddressItemBytes();
+inline std::uint32_t StackItemBytes(const TPSTypeRec* type) {
+    return static_cast<std::uint32_t>(
+        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + std::uint64_t{type->RealSize}));
+}
+constexpr std::uint32_t ReturnAddressItemBytes() {
+    return static_cast<std::uint32_t>(
+        TPSStack::RoundedItemBytes(kTypedValueHeaderBytes + sizeof(PSReturnAddress)));
+}
 
 }  // namespace script::runtime
