@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(compiler.GetMsgCount() > 0);
         for (std::size_t i = 0; i < compiler.GetMsgCount(); ++i) pre.AdjustMessage(compiler.GetMsg(i));
     } else {
-        Check(image.size() >= 28 && image.compare(0, 4, "IFPS") == 0);
+        Check(image.size() >= 28 && image.compare(0, 4, "VSCR") == 0);
     }
     return 0;
 }

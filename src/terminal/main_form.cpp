@@ -319,7 +319,7 @@ void TMain::BuildDialogs() {
     odPlug = new vcl::TOpenDialog(this);
     odPlug->Name = "odPlug";
     odPlug->Title = "Choose plugin file";
-    odPlug->Filter = "PascalScript Files (*.pas)|*.pas";
+    odPlug->Filter = "Pascal Files (*.pas)|*.pas";
     odInt = new vcl::TOpenDialog(this);
     odInt->Name = "odInt";
     odInt->Title = "Choose file";

@@ -285,6 +285,10 @@ public:
     void TransbClick(vcl::TComponent* Sender);
     // Parses the line when needed; shows a parse error and answers false.
     bool ParseTransmitLine();
+    // A transmission the user starts while a plug-in event runs: refused
+    // ("the plugin is running") when the plug-in has a send event that would
+    // be left out; without one it goes out as usual.
+    void CheckPluginSendIdle();
     // Selects Length characters of the transmit box's line from Start (0-based).
     void SelectTransmitSpan(int Start, int Length);
     std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);
@@ -472,6 +476,7 @@ public:
     // main_form_profiles.cpp; ReadConfig, SaveConfig, ApplyConf, ClearProfile,
     // CBProfileChange and UpdateSettingsSummary are declared above)
     int ApplyingProfile = 0;      // non-zero while ApplyConf runs
+    int AppliedProfile = -1;      // the entry of CBProfile in force (-1: none)
     std::string LastProfileName;  // initial text of the save dialog
     void StoreProfile(int Slot, const std::string& Name);
     void SavecfgbClick(vcl::TComponent* Sender);

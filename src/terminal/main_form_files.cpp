@@ -231,6 +231,7 @@ bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
 }
 
 void TMain::SendASCIIHEXFile1Click(vcl::TComponent*) {
+    CheckPluginSendIdle();
     CheckConnected(true);
     if (!od1->Execute()) return;
     const std::string bytes = ParseAsciiHexFile(LoadStrFromFile(od1->FileName));
@@ -238,6 +239,7 @@ void TMain::SendASCIIHEXFile1Click(vcl::TComponent*) {
 }
 
 void TMain::SendSelflog1Click(vcl::TComponent*) {
+    CheckPluginSendIdle();
     CheckConnected(true);
     if (!odInt->Execute()) return;
     // The whole log is read first: a faulty one sends nothing.
@@ -246,11 +248,13 @@ void TMain::SendSelflog1Click(vcl::TComponent*) {
 }
 
 void TMain::SendBINFile1Click(vcl::TComponent*) {
+    CheckPluginSendIdle();
     CheckConnected(true);
     if (od1->Execute()) SendBinaryFile(od1->FileName, false);
 }
 
 void TMain::mSendBinaryFileWithTagsClick(vcl::TComponent*) {
+    CheckPluginSendIdle();
     CheckConnected(true);
     if (od1->Execute()) SendBinaryFile(od1->FileName, true);
 }

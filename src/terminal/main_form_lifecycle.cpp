@@ -173,7 +173,12 @@ void TMain::CheckPluginIdle() {
     if (PluginBusy) throw rtl::Exception(kPluginRunningText);
 }
 
-void TMain::SetPluginBusy(bool Value) { PluginBusy = Value; }
+void TMain::SetPluginBusy(bool Value) {
+    // A tick of the transmit timer that came due while the event ran is
+    // dropped, not fired late: the timer goes on with its next tick.
+    if (PluginBusy && !Value && tmr1) tmr1->DiscardDueTick();
+    PluginBusy = Value;
+}
 
 // ---- Graph window
 

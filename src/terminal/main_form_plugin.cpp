@@ -1,6 +1,7 @@
 // Plug-in control in the main window: loading and unloading, the plug-in
 // button and its menu, the plug-in's requests, its reads from the main port
 // and the hooks that run its events.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -98,7 +99,6 @@ void TMain::SetPluginButton(const std::string& Caption) {
     const bool active = !Caption.empty();
     auto glyph = PluginGlyph(active);
     sbPlugin->SetGlyph(*glyph);
-    sbPlugin->SetHint(active ? "Plugin: active" : "Plugin: inactive");
     PluginCaption = Caption;
     FitPluginButton();
 }
@@ -116,10 +116,16 @@ void TMain::FitPluginButton() {
     std::string caption = PluginCaption;
     const int wanted = measure.Canvas().TextWidth(caption) + frame;
     const bool withLabel = wanted <= room - label;
-    if (wanted > room) {
+    const bool shortened = wanted > room;
+    if (shortened) {
         while (!caption.empty() && measure.Canvas().TextWidth(caption + "...") + frame > room) caption.pop_back();
         caption += "...";
     }
+    // A shortened name stays whole in the hint.
+    if (PluginCaption.empty())
+        sbPlugin->SetHint("Plugin: inactive");
+    else
+        sbPlugin->SetHint(shortened ? "Plugin: active\r" + rtl::ExtractFileName(PluginPath) : "Plugin: active");
     sbPlugin->SetCaption(caption);
     sbPlugin->SetWidth(measure.Canvas().TextWidth(caption) + frame);
     sbPlugin->SetLeft(sbTRFormat->Left() - sbPlugin->Width() - 5);
@@ -137,7 +143,8 @@ void TMain::sbPluginClick(vcl::TComponent*) {
 void TMain::pmPluginPopup(vcl::TComponent*) {
     const bool any = !PluginPath.empty() || !LastPluginPath.empty();
     mReloadPlugin->SetEnabled(any);
-    mUnloadPlugin->SetEnabled(!PluginPath.empty());
+    // A plug-in still in its ONLOAD has no path yet, and can be stopped too.
+    mUnloadPlugin->SetEnabled(!PluginPath.empty() || Script != nullptr);
     mEditPlugin->SetEnabled(any);
 }
 
@@ -201,7 +208,9 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             }
             const TLineRecord r = lines.LineRecord(target);
             const std::string line = lines.GetLine(target);
-            lines.PutLine(target, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) + Text);
+            std::string text = Text;
+            std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+            lines.PutLine(target, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) + text);
             lb1->SyncCount(target);
             break;
         }
@@ -336,6 +345,8 @@ bool TMain::PluginTransmitHook(std::string& Data) {
         Script->ShowException(e);
         send = false;
     }
+    // Stopped from the menu: the plug-in had no say in what TD holds.
+    if (Script->Stopped()) send = false;
     SetPluginBusy(false);
     UnloadIfStopped();
     return send;

@@ -141,14 +141,24 @@ void TMain::ApplyConf(int Slot) {
 // Selecting a profile: the Delete button follows the selection; a selected
 // entry applies its slot (a failure deselects it and goes on to the caller).
 void TMain::CBProfileChange(vcl::TComponent* Sender) {
+    // While a plug-in event runs the profile is refused whole: its ports
+    // would be taken from under the running plug-in, and the plug-in it
+    // names cannot be loaded now. The box goes back to what is applied.
+    if (Sender && PluginBusy) CBProfile->SetItemIndex(AppliedProfile);
     BDelProfile->SetEnabled(CBProfile->ItemIndex() >= 0);
-    if (!Sender || CBProfile->ItemIndex() < 0) return;
+    if (Sender) CheckPluginIdle();
+    if (!Sender || CBProfile->ItemIndex() < 0) {
+        AppliedProfile = CBProfile->ItemIndex();
+        return;
+    }
     LastProfileName = CBProfile->Text();
     CBProfile->SetHint(LastProfileName);
     try {
         ApplyConf(CBProfile->ItemIndex() + 1);
+        AppliedProfile = CBProfile->ItemIndex();
     } catch (...) {
         CBProfile->SetItemIndex(-1);
+        AppliedProfile = -1;
         BDelProfile->SetEnabled(false);
         throw;
     }

@@ -119,6 +119,11 @@ void TMain::TransbClick(vcl::TComponent* Sender) {
         TransmitEnabled = true;
         return;
     }
+    // While a plug-in event runs, nothing goes out past the send event that
+    // should shape it: a tick of the transmit timer is skipped (the next
+    // one tries again), a transmission the user starts is refused.
+    if (PluginBusy && Sender == tmr1) return;
+    CheckPluginSendIdle();
     // 1. The line into the transmit buffer.
     if (!ParseTransmitLine()) return;
     // 2. The history, newest first (not for Shift+Enter).
@@ -166,6 +171,10 @@ void TMain::TransbClick(vcl::TComponent* Sender) {
 }
 
 void TMain::SetRS485Line(bool Raised) { cp1->ToggleRTS(Raised); }
+
+void TMain::CheckPluginSendIdle() {
+    if (Script && Script->HasOnSend()) CheckPluginIdle();
+}
 
 // ---- The send operations
 

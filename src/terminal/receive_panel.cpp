@@ -329,6 +329,10 @@ void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double 
     const int last = lines_.LineCount() - 1;
     std::string text = prefix;
     text += Text;
+    // A line break inside would split the line in a saved list, which then
+    // does not load back.
+    std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(prefix.size()), text.end(),
+                    [](char c) { return c == '\r' || c == '\n'; }, ' ');
     lines_.PutLine(last, text);
     lines_.SetLineRecord(last, TLineRecord{Dir, Time, Format, static_cast<std::uint8_t>(prefix.size())});
     StartNewLine(true);

@@ -14,7 +14,7 @@ namespace {
 constexpr char kTooMuchData[] = "Too much data to transmit (more than 65536 bytes)";
 constexpr char kPauseInRS485[] = "\"Pause\" command is not allowed when \"RS-485 mode\" is on";
 constexpr char kPauseWithPlugin[] =
-    "\"Pause\" command is not allowed when you use a plugin. You should use PascalScript "
+    "\"Pause\" command is not allowed when you use a plugin. You should use script "
     "function \"Sleep\" or \"NBSleep\" inside plugin instead";
 
 // Number text is built without the process locale, which may use "," for the

@@ -15,6 +15,7 @@
 #include "platform/win/timers.h"
 #include "ports/ethernet_port.h"
 #include "script/runtime/my_script.h"
+#include "e2e/plugin_window.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -24,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using terminal::TMain;
+using test_support::PluginWindow;
 
 // The plug-in most scenarios use: it greets the device when loaded, shows
 // received text in upper case (dropping "drop", failing on "bad"),
@@ -76,48 +78,8 @@ begin
 end;
 )";
 
-struct PluginWindow : test_support::MainWindow {
-    test_support::PtyPair dev;
-    std::string plugin;
-
-    explicit PluginWindow(const std::string& Source = kPlugin, const std::string& Extra = "")
-        : BasicMainWindow({.Start = false, .Graph = true}) {
-        dev.MapAsCom(5);
-        plugin = dir.File("Greeter.pas");
-        vcl::SaveStrToFile(Source, plugin);
-        vcl::SaveStrToFile("[Main]\r\nDataFormat=4\r\nRVPnlTime=0\r\n[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" +
-                               plugin + "\r\n" + Extra,
-                           ini);
-        Start();
-        main->RVPnlTime = 0;
-    }
-    ~PluginWindow() { Free(); }
-
-    const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
-    std::string AllLines() const {
-        std::string text;
-        for (int i = 0; i < Lines().LineCount(); ++i) text += Lines().LineData(i) + "|";
-        return text + main->RxPanel->CurLine();
-    }
-    std::uint32_t RxCount() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
-    bool Play(const std::string& bytes, std::uint32_t counted) {
-        const std::uint32_t want = RxCount() + counted;
-        if (dev.Write(bytes) != bytes.size()) return false;
-        return test_support::PumpUntil([&] { return RxCount() == want; });
-    }
-    std::uint32_t Transmit(const std::string& text) {
-        return main->SendData(text.data(), static_cast<std::uint32_t>(text.size()), true);
-    }
-    // The last MSG line's text.
-    std::string LastMsg() const {
-        for (int i = Lines().LineCount() - 1; i >= 0; --i)
-            if (Lines().LineRecord(i).Format == terminal::dfMSG) return Lines().LineData(i);
-        return {};
-    }
-};
-
 TEST(plugin_control, a_plugin_from_the_settings_runs_its_events_on_the_device_road) {
-    PluginWindow w;
+    PluginWindow w(kPlugin);
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
     // ONLOAD ran after the port was opened: its line shows, its bytes went out.
@@ -170,7 +132,7 @@ TEST(plugin_control, a_plugin_from_the_settings_runs_its_events_on_the_device_ro
 }
 
 TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
-    PluginWindow w;
+    PluginWindow w(kPlugin);
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected());
     ASSERT_EQ(w.dev.Read(2, 2s), "hi");
@@ -206,7 +168,7 @@ TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
 }
 
 TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
-    PluginWindow w;
+    PluginWindow w(kPlugin);
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected());
     ASSERT_EQ(w.dev.Read(2, 2s), "hi");
@@ -238,11 +200,11 @@ TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
     });
     during.SetEnabled(true);
     const auto start = std::chrono::steady_clock::now();
-    // The event stopped inside its wait leaves TD as it was, which is sent.
-    EXPECT_EQ(w.Transmit("wait"), 4u);
+    // The event stopped inside its wait had no say in TD: nothing is sent.
+    EXPECT_EQ(w.Transmit("wait"), 0u);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, 5s);
-    EXPECT_EQ(w.dev.Read(10, 500ms), "wait");
+    EXPECT_EQ(w.dev.Read(10, 500ms), "");
     EXPECT_FALSE(close_allowed);
     EXPECT_EQ(seen_during_wait, 4u);
     EXPECT_EQ(load_error, terminal::kPluginRunningText);
@@ -290,8 +252,11 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
     EXPECT_TRUE(std::string("a_plugin_with_a_very_long_descriptive_name").starts_with(
         m->sbPlugin->Caption().substr(0, m->sbPlugin->Caption().size() - 3)));
     EXPECT_FALSE(m->LTRFormat->Visible());
+    // The whole name stays in the hint.
+    EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: active\ra_plugin_with_a_very_long_descriptive_name.pas");
     m->LoadPlugin(w.plugin);
     EXPECT_EQ(m->sbPlugin->Caption(), "Greeter");
+    EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: active");
     EXPECT_GT(m->sbPlugin->Left(), countRight);
     if (m->LTRFormat->Visible()) {
         EXPECT_GT(m->LTRFormat->Left(), countRight);
@@ -303,7 +268,9 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
     // Load from the dialog; a compile error names the file, row and column.
     const std::string broken = w.dir.File("broken.pas");
     vcl::SaveStrToFile("procedure OnLoad;\nbegin\n  Nothing;\nend;\n", broken);
+    std::string filter;
     vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        filter = static_cast<vcl::TOpenDialog&>(d).Filter;
         static_cast<vcl::TOpenDialog&>(d).FileName = broken;
         return true;
     };
@@ -314,6 +281,7 @@ TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {
         EXPECT_EQ(std::string(e.what()),
                   "Error loading plugin\r" + broken + "\r\r[Error] " + broken + "(3:3): Unknown identifier 'Nothing'\r");
     }
+    EXPECT_EQ(filter, "Pascal Files (*.pas)|*.pas");
     EXPECT_EQ(m->Script, nullptr);
     EXPECT_EQ(m->LastPluginPath, broken);
     // A plug-in that the loader refuses, or a missing file, is no plug-in either.
@@ -403,6 +371,29 @@ TEST(plugin_control, message_lines_and_the_second_port) {
     EXPECT_EQ(w.LastMsg(), "c");
     EXPECT_NE(w.AllLines().find("b|"), std::string::npos) << w.AllLines();
     EXPECT_NE(w.AllLines().find("x|c|e|"), std::string::npos) << w.AllLines();
+}
+
+TEST(plugin_control, message_lines_with_line_breaks_save_and_load_back) {
+    PluginWindow w("procedure OnLoad; begin AddMsg('one'#10'two'); AddErr('three'#13#10'four'); end;\n"
+                   "procedure OnSend; begin AddMsg('x'); UpdMsg(TD + #13'six'); TD := ''; end;");
+    TMain* m = w.main;
+    EXPECT_EQ(w.LinesOf(terminal::dfERR), std::vector<std::string>{"three  four"});
+    w.Transmit("seven\neight");
+    const std::vector<std::string> messages{"one two", "seven eight six"};
+    EXPECT_EQ(w.LinesOf(terminal::dfMSG), messages);
+    // Saved in the internal format, the list loads back whole.
+    const std::string file = w.dir.File("list.cp");
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        auto& od = static_cast<vcl::TOpenDialog&>(d);
+        od.FileName = file;
+        od.FilterIndex = 3;
+        return true;
+    };
+    m->mSaveAllClick(nullptr);
+    m->Load1Click(nullptr);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    EXPECT_EQ(w.LinesOf(terminal::dfMSG), messages);
+    EXPECT_EQ(w.LinesOf(terminal::dfERR), std::vector<std::string>{"three  four"});
 }
 
 }  // namespace

@@ -274,7 +274,7 @@ TEST(transmit_parser, pauses_cut_the_buffer_into_writes) {
     EXPECT_EQ(ErrorOf("5P", {tp::trfHex, "", true, true}),
               "_1-2_\"Pause\" command is not allowed when \"RS-485 mode\" is on");
     EXPECT_EQ(ErrorOf("5P", {tp::trfDec, "", false, true}),
-              "_1-2_\"Pause\" command is not allowed when you use a plugin. You should use PascalScript "
+              "_1-2_\"Pause\" command is not allowed when you use a plugin. You should use script "
               "function \"Sleep\" or \"NBSleep\" inside plugin instead");
 }
 

@@ -37,6 +37,8 @@ void TTimer::SetOnTimer(TNotifyEvent handler) {
 
 bool TTimer::Running() const { return running_; }
 
+bool TTimer::DiscardDueTick() { return running_ && win::RemoveTimerMessage(window_, kTimerId); }
+
 void TTimer::Update() {
     // Changing anything restarts the count, as the original's timer does.
     win::KillTimer(window_, kTimerId);

@@ -21,6 +21,9 @@ public:
     const TNotifyEvent& OnTimer() const { return on_timer_; }
     // True while the timer is really counting.
     bool Running() const;
+    // Takes back a tick that has come due and not been raised yet; the
+    // timer goes on with its next one. True when there was one.
+    bool DiscardDueTick();
 
 private:
     void Update();

@@ -12,7 +12,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace win {
 namespace {
@@ -82,6 +84,24 @@ TimerQueue& Timers() {
 
 void DispatchTimerMessage(const TimerMessage& m);
 
+// While ProcessInputMessages runs, posted messages wait here and timer
+// messages in their queue. GUI thread only.
+struct HeldMessage {
+    HWND wnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+struct Holding {
+    int depth = 0;
+    std::vector<HeldMessage> posted;
+};
+
+Holding& Held() {
+    static Holding held;
+    return held;
+}
+
 // Hands out the waiting timer messages, one per turn.
 class TimerTurn : public QObject {
 public:
@@ -100,7 +120,8 @@ public:
             auto& q = Timers();
             std::lock_guard guard(q.lock);
             q.scheduled = false;
-            if (q.waiting.empty()) return true;
+            // Held: the messages wait; the hold's end schedules a turn again.
+            if (Held().depth > 0 || q.waiting.empty()) return true;
             m = q.waiting.front();
             q.waiting.pop_front();
             // The next turn is queued before this one runs, so a nested
@@ -137,11 +158,11 @@ void QueueTimerMessage(const TimerMessage& m) {
 }
 
 // Takes back waiting ticks: of one window timer, or (id 0 and all) every one
-// of the window.
-void DropTimerMessages(HWND wnd, std::uintptr_t id, bool all) {
+// of the window. The number taken back.
+std::size_t DropTimerMessages(HWND wnd, std::uintptr_t id, bool all) {
     auto& q = Timers();
     std::lock_guard guard(q.lock);
-    std::erase_if(q.waiting, [&](const TimerMessage& m) {
+    return std::erase_if(q.waiting, [&](const TimerMessage& m) {
         return m.wnd == wnd && (all || (m.windowTimer && m.wParam == id));
     });
 }
@@ -164,7 +185,10 @@ public:
     bool event(QEvent* e) override {
         if (e->type() != MessageEventType()) return QObject::event(e);
         auto* m = static_cast<MessageEvent*>(e);
-        Dispatch(m->msg, m->wParam, m->lParam);
+        if (Held().depth > 0)
+            Held().posted.push_back({handle_, m->msg, m->wParam, m->lParam});
+        else
+            Dispatch(m->msg, m->wParam, m->lParam);
         return true;
     }
 
@@ -183,11 +207,24 @@ public:
         if (!timer) {
             timer = std::make_unique<QTimer>();
             timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(timer.get(), &QTimer::timeout, this,
-                             [this, id] { QueueTimerMessage({handle_, id, 0, true}); });
+            QObject::connect(timer.get(), &QTimer::timeout, this, [this, id] {
+                // A tick taken back while it was overdue never comes.
+                if (skipped_.erase(id) == 0) QueueTimerMessage({handle_, id, 0, true});
+            });
         }
+        skipped_.erase(id);
         timer->start(static_cast<int>(ms));
         return id;
+    }
+
+    // The tick that has come due: waiting as a message, or overdue in the
+    // timer itself (its timeout not yet run because the loop was busy).
+    bool RemoveDueTick(std::uintptr_t id) {
+        bool removed = DropTimerMessages(handle_, id, false) > 0;
+        auto it = timers_.find(id);
+        if (it != timers_.end() && it->second->isActive() && it->second->remainingTime() == 0)
+            removed = skipped_.insert(id).second || removed;
+        return removed;
     }
 
     // The procedure may kill the timer whose tick it is handling, so the
@@ -198,6 +235,7 @@ public:
         it->second->stop();
         it->second.release()->deleteLater();
         timers_.erase(it);
+        skipped_.erase(id);
         DropTimerMessages(handle_, id, false);
         return true;
     }
@@ -209,6 +247,7 @@ private:
     WndProc proc_;
     std::string text_;
     std::map<std::uintptr_t, std::unique_ptr<QTimer>> timers_;
+    std::set<std::uintptr_t> skipped_;  // timers whose overdue tick was taken back
     int depth_ = 0;
     bool dead_ = false;
 };
@@ -300,7 +339,32 @@ bool KillTimer(HWND wnd, std::uintptr_t id) {
     return window && window->StopTimer(id);
 }
 
+bool RemoveTimerMessage(HWND wnd, std::uintptr_t id) {
+    MessageWindow* window = Find(wnd);
+    return window && window->RemoveDueTick(id);
+}
+
 void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void ProcessInputMessages() {
+    Holding& held = Held();
+    ++held.depth;
+    struct Release {
+        Holding& held;
+        ~Release() {
+            if (--held.depth > 0) return;
+            // What waited goes back into the queue in its order, behind what
+            // came meanwhile; so do the timer turns.
+            std::vector<HeldMessage> posted;
+            posted.swap(held.posted);
+            for (const HeldMessage& m : posted) PostMessage(m.wnd, m.msg, m.wParam, m.lParam);
+            auto& q = Timers();
+            std::lock_guard guard(q.lock);
+            if (!q.waiting.empty()) q.Schedule();
+        }
+    } release{held};
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void Sleep(UINT ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 

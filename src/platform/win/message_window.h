@@ -46,9 +46,17 @@ std::string GetWindowText(HWND wnd);
 // came, so one busy timer cannot starve another.
 std::uintptr_t SetTimer(HWND wnd, std::uintptr_t id, UINT elapseMs);
 bool KillTimer(HWND wnd, std::uintptr_t id);
+// Takes back the tick of a window timer that has come due and not been
+// handled yet, as PeekMessage with PM_REMOVE does; the timer goes on with
+// its next tick. True when there was one.
+bool RemoveTimerMessage(HWND wnd, std::uintptr_t id);
 
 // Runs the pending messages of the loop once (a nested pump).
 void ProcessMessages();
+// Runs the pending input and painting of the loop once. Posted messages and
+// timer messages wait meanwhile, also in a modal loop that the input opens,
+// and are handed out in their order by the next pump that takes them.
+void ProcessInputMessages();
 // Blocks the calling thread.
 void Sleep(UINT ms);
 

@@ -602,6 +602,9 @@ bool TPSPascalCompiler::ApplyAttributes(TPSProcedure& proc) {
 bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
     TPSPascalParser& p = Parser();
     const bool function = p.CurrTokenId() == tkFunction;
+    const auto headerPos = static_cast<std::int32_t>(p.CurrTokenPos());
+    const auto headerRow = static_cast<std::int32_t>(p.Row());
+    const auto headerCol = static_cast<std::int32_t>(p.Col());
     p.Next();
     if (p.CurrTokenId() != tkIdentifier) {
         Error(ecIdentifierExpected);
@@ -667,6 +670,9 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
         proc->DeclarePos = pos;
         proc->DeclareRow = row;
         proc->DeclareCol = col;
+        proc->HeaderPos = headerPos;
+        proc->HeaderRow = headerRow;
+        proc->HeaderCol = headerCol;
         proc->Attributes.Assign(attributes, true);
         if (!ApplyAttributes(*proc)) return false;
         procs_.push_back(std::move(proc));
@@ -691,6 +697,9 @@ bool TPSPascalCompiler::ProcessProcedure(TPSAttributes& attributes) {
         proc->DeclarePos = pos;
         proc->DeclareRow = row;
         proc->DeclareCol = col;
+        proc->HeaderPos = headerPos;
+        proc->HeaderRow = headerRow;
+        proc->HeaderCol = headerCol;
         proc->Attributes.Assign(attributes, true);
         if (!ApplyAttributes(*proc)) return false;
         procs_.push_back(std::move(owned));

@@ -452,9 +452,14 @@ public:
     std::vector<std::unique_ptr<TPSProcVar>> ProcVars;
     bool Used = false;
     bool Forwarded = false;
-    std::int32_t DeclarePos = 0;
+    std::int32_t DeclarePos = 0;  // of its name
     std::int32_t DeclareRow = 0;
     std::int32_t DeclareCol = 0;
+    // Where its header begins (the word PROCEDURE or FUNCTION), for errors
+    // about the declaration as a whole.
+    std::int32_t HeaderPos = 0;
+    std::int32_t HeaderRow = 0;
+    std::int32_t HeaderCol = 0;
     // Label entries: u32 code position (0xFFFFFFFF until placed), u32 name
     // hash, then the upper-case name. Goto entries: u32 position just after
     // the jump's distance field, u32 label index.

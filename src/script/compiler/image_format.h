@@ -5,7 +5,7 @@
 //
 // All multi-byte numbers in the image and in the code are little-endian.
 //
-//   header      7 x u32: magic "IFPS", build, #types, #procs, #vars, main proc, 0
+//   header      7 x u32: magic "VSCR", build, #types, #procs, #vars, main proc, 0
 //   types       one entry per used type, in type-number order
 //   procedures  one entry per procedure, in procedure-number order
 //   variables   one entry per global variable
@@ -15,7 +15,7 @@
 namespace script {
 
 // ---------------------------------------------------------------- header
-inline constexpr std::uint32_t kImageMagic = 0x53504649;  // "IFPS"
+inline constexpr std::uint32_t kImageMagic = 0x52435356;  // "VSCR"
 inline constexpr std::uint32_t kImageBuildNumber = 23;
 inline constexpr std::uint32_t kImageOldestBuild = 12;    // oldest build the loader accepts
 inline constexpr std::uint32_t kImageAttributesBuild = 21;  // types carry attributes from here on

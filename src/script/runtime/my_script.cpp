@@ -24,6 +24,13 @@ namespace {
 // clock: the hook costs the run a count on those steps only.
 constexpr std::uint32_t kTicksPerClockCheck = 1024;
 
+// An editor may begin a file with the UTF-8 byte order mark; the source is
+// what follows it, so rows and columns are those the editor shows.
+std::string WithoutByteOrderMark(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    return text;
+}
+
 std::string WithSlashes(std::string name) {
     for (char& c : name)
         if (c == '\\') c = '/';
@@ -73,7 +80,7 @@ std::string ResolveIncludeFile(const std::string& IncludingFile, const std::stri
 
 TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequest)) {}
 
-TMyScript::~TMyScript() = default;
+TMyScript::~TMyScript() { *alive_ = false; }
 
 void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
     compiler::TPSPascalCompiler comp;
@@ -91,7 +98,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
         const std::string found = ResolveIncludeFile(including, name);
         if (found.empty()) return false;
         try {
-            text = vcl::LoadStrFromFile(found);
+            text = WithoutByteOrderMark(vcl::LoadStrFromFile(found));
         } catch (const std::exception&) {
             return false;
         }
@@ -109,7 +116,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
             module = res.Name;
         }
     };
-    pre.MainFileText = Source;
+    pre.MainFileText = WithoutByteOrderMark(Source);
     pre.MainFileName = FileName;
     std::string text;
     pre.PreProcess(FileName, text);
@@ -137,15 +144,18 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
     events_ = events;
 }
 
-void TMyScript::RunEvent(const char* Name) {
+void TMyScript::RunEvent(TEvent Event, const char* Name) {
     if (!exec_) return;
+    event_ = Event;
     last_pump_ = win::GetTickCount();
     exec_->CallProcByName(Name, {});
+    // It ran without an error: its next error is shown in a box again.
+    if (!stopped_) boxed_[Event] = false;
 }
 
-void TMyScript::RunOnLoad() { RunEvent("ONLOAD"); }
-void TMyScript::RunOnSend() { RunEvent("ONSEND"); }
-void TMyScript::RunOnReceive(bool Main) { RunEvent(Main ? "ONRECEIVE" : "ONRECEIVE2"); }
+void TMyScript::RunOnLoad() { RunEvent(evLoad, "ONLOAD"); }
+void TMyScript::RunOnSend() { RunEvent(evSend, "ONSEND"); }
+void TMyScript::RunOnReceive(bool Main) { RunEvent(Main ? evReceive : evReceive2, Main ? "ONRECEIVE" : "ONRECEIVE2"); }
 
 std::string TMyScript::GetTD() const { return td_ != nullptr ? PSGetVarString(td_) : std::string(); }
 void TMyScript::SetTD(const std::string& S) {
@@ -173,9 +183,20 @@ std::string TMyScript::ExceptionText(const std::exception& E) const {
     return "An exception occurred during script execution" + suffix + "\r\r" + E.what();
 }
 
-void TMyScript::ShowException(const std::exception& E) const {
-    const rtl::Exception shown(ExceptionText(E));
-    if (vcl::Application != nullptr) vcl::Application->ShowException(shown);
+void TMyScript::ShowException(const std::exception& E) {
+    const std::string text = ExceptionText(E);
+    // A plug-in that fails on every chunk or every tick must not keep the
+    // user from its menu behind one box after another.
+    if (box_open_ || (event_ >= 0 && boxed_[event_])) {
+        Request(srAddErr, text);
+        return;
+    }
+    if (event_ >= 0) boxed_[event_] = true;
+    if (vcl::Application == nullptr) return;
+    const std::shared_ptr<bool> alive = alive_;
+    box_open_ = true;
+    vcl::Application->ShowException(rtl::Exception(text));
+    if (*alive) box_open_ = false;
 }
 
 void TMyScript::Stop() {
@@ -201,7 +222,9 @@ void TMyScript::WaitPumping(std::uint32_t Ms) {
 void TMyScript::StepHook() {
     const std::uint32_t now = win::GetTickCount();
     if (now - last_pump_ < kPumpIntervalMs) return;
-    win::ProcessMessages();
+    // Painting and the user's input only: the port's polling, the window's
+    // timers and socket messages wait until the event ends or waits.
+    win::ProcessInputMessages();
     last_pump_ = win::GetTickCount();
 }
 

@@ -72,8 +72,11 @@ public:
     // script execution" with the place of the script's error when there is
     // one, two line breaks, then E's message.
     std::string ExceptionText(const std::exception& E) const;
-    // Shows ExceptionText(E) through the application's exception display.
-    void ShowException(const std::exception& E) const;
+    // Shows ExceptionText(E) through the application's exception display,
+    // one box at a time: while one is open, and after an event's error has
+    // been shown in one until that event next runs without an error, the
+    // text goes to the owner as an error line (srAddErr) instead.
+    void ShowException(const std::exception& E);
 
     // Asks a running event to stop; its waits return at once.
     void Stop();
@@ -90,7 +93,9 @@ public:
 private:
     friend class PluginLibrary;
 
-    void RunEvent(const char* Name);
+    // The events, in the order of the flags below.
+    enum TEvent : int { evLoad, evSend, evReceive, evReceive2, evCount };
+    void RunEvent(TEvent Event, const char* Name);
     std::string Request(std::int32_t Code, const std::string& Text);
     // Sleeps in 1 ms steps handling messages until Ms have passed or the
     // plug-in is stopped.
@@ -105,6 +110,13 @@ private:
     void* rd_ = nullptr;
     void* rd2_ = nullptr;
     bool stopped_ = false;
+    // The event that ran last; which events' errors were shown in a box
+    // since they last ran without one; whether a box is open.
+    int event_ = -1;
+    bool boxed_[evCount] = {};
+    bool box_open_ = false;
+    // False once the host is gone (a box may outlive it).
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::uint32_t last_pump_ = 0;
 };
 

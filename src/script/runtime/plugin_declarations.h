@@ -74,7 +74,12 @@ inline bool CheckPluginEvent(compiler::TPSPascalCompiler& comp, compiler::TPSInt
     if (proc.Name == "ONRECEIVE2") flag = &events->HasOnReceive2;
     if (flag != nullptr) {
         *flag = true;
-        if (!compiler::ExportCheck(comp, proc, {0}, {})) comp.MakeError({}, compiler::ecTypeMismatch, {});
+        // Reported where the user wrote the declaration, not where the
+        // compiler stands when it checks the events (the end of the text).
+        if (!compiler::ExportCheck(comp, proc, {0}, {}))
+            comp.MakeError({}, compiler::ecTypeMismatch, {})
+                .SetCustomPos(static_cast<std::uint32_t>(proc.HeaderPos), static_cast<std::uint32_t>(proc.HeaderRow),
+                              static_cast<std::uint32_t>(proc.HeaderCol));
     }
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -186,6 +188,65 @@ TEST(message_window, timer_messages_wait_for_everything_else_take_turns_and_neve
     EXPECT_LE(slowTicks - atStop, 1);
     win::DeallocateHWnd(slow);
     win::DeallocateHWnd(other);
+}
+
+// An input pump (a plug-in's computing event keeps the window alive with
+// one) hands out no posted and no timer messages, also not from a loop
+// nested in it; they come, in their order, from the next full pump.
+TEST(message_window, an_input_pump_holds_posted_and_timer_messages) {
+    test_support::EnsureQtApplication();
+    std::vector<Seen> seen;
+    win::HWND wnd = win::AllocateHWnd([&](win::HWND, win::UINT m, win::WPARAM w, win::LPARAM l) -> win::LRESULT {
+        seen.push_back({m, w, l});
+        return 0;
+    }, "held");
+    ASSERT_EQ(win::SetTimer(wnd, 5, 5), 5u);
+    ASSERT_TRUE(win::PostMessage(wnd, win::WM_USER, 1, 0));
+    bool input = false;
+    QTimer::singleShot(0, [&] {
+        input = true;
+        win::PostMessage(wnd, win::WM_USER, 2, 0);
+        test_support::Pump(30ms);  // a modal loop the input opens
+    });
+    const auto end = std::chrono::steady_clock::now() + 60ms;
+    while (std::chrono::steady_clock::now() < end) {
+        win::ProcessInputMessages();
+        win::Sleep(1);
+    }
+    EXPECT_TRUE(input);
+    EXPECT_TRUE(seen.empty());
+    win::KillTimer(wnd, 5);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen[0].msg, win::WM_USER);
+    EXPECT_EQ(seen[0].wParam, 1u);
+    EXPECT_EQ(seen[1].wParam, 2u);
+    win::DeallocateHWnd(wnd);
+}
+
+// A tick that came due and was not handled can be taken back, waiting as a
+// message or still overdue in its timer; the timer goes on.
+TEST(message_window, a_due_tick_is_taken_back_and_the_timer_goes_on) {
+    test_support::EnsureQtApplication();
+    int ticks = 0;
+    win::HWND wnd = win::AllocateHWnd([&](win::HWND, win::UINT m, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        ticks += m == win::WM_TIMER;
+        return 0;
+    }, "due");
+    // A long period leaves a busy machine room between the ticks.
+    ASSERT_EQ(win::SetTimer(wnd, 3, 400), 3u);
+    EXPECT_FALSE(win::RemoveTimerMessage(wnd, 3));
+    win::Sleep(420);  // overdue: the loop has not run
+    EXPECT_TRUE(win::RemoveTimerMessage(wnd, 3));
+    test_support::Pump(30ms);
+    EXPECT_EQ(ticks, 0);
+    win::Sleep(400);
+    win::ProcessInputMessages();  // the tick now waits as a message
+    EXPECT_TRUE(win::RemoveTimerMessage(wnd, 3));
+    test_support::Pump(30ms);
+    EXPECT_EQ(ticks, 0);
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 2; }, 3s));
+    EXPECT_FALSE(win::RemoveTimerMessage(wnd, 4));
+    win::DeallocateHWnd(wnd);
 }
 
 TEST(message_window, a_window_may_destroy_itself_inside_its_procedure) {

@@ -16,7 +16,7 @@ TEST(compiler_driver, empty_main_block_compiles_to_standard_types_and_one_ret) {
     EXPECT_EQ(r.Parsed.Procs[0].Code, std::string(1, '\x09'));
     EXPECT_EQ(r.Parsed.Procs[0].ExportName, "!MAIN");
     EXPECT_EQ(r.Parsed.MainProc, 0u);
-    EXPECT_EQ(r.Image.substr(0, 4), "IFPS");
+    EXPECT_EQ(r.Image.substr(0, 4), "VSCR");
     EXPECT_TRUE(r.Parsed.Vars.empty());
     // ___Pointer is numbered as it is declared; then Byte, Boolean (with its
     // export name), LongBool, WordBool, ByteBool, Char, the four strings ...

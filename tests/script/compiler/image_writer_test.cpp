@@ -86,7 +86,7 @@ struct Model {
 
 TEST(image_writer, empty_model_gives_the_bare_header) {
     Model m;
-    EXPECT_EQ(m.Write(), std::string("IFPS") + Le32(23) + Le32(0) + Le32(0) + Le32(0) + Le32(0xFFFFFFFF) + Le32(0));
+    EXPECT_EQ(m.Write(), std::string("VSCR") + Le32(23) + Le32(0) + Le32(0) + Le32(0) + Le32(0xFFFFFFFF) + Le32(0));
 }
 
 TEST(image_writer, tiny_main_procedure_is_written_byte_exact) {
@@ -102,7 +102,7 @@ TEST(image_writer, tiny_main_procedure_is_written_byte_exact) {
     BlockWriteByte(main->Data, opRet);
     m.Var("X", s32);
 
-    const std::string header = std::string("IFPS") + Le32(23) + Le32(1) + Le32(1) + Le32(1) + Le32(0) + Le32(0);
+    const std::string header = std::string("VSCR") + Le32(23) + Le32(1) + Le32(1) + Le32(1) + Le32(0) + Le32(0);
     const std::string type = Bytes({btS32}) + Le32(0);                       // no attributes
     const std::string proc_head = Bytes({2});                                // internal
     const std::string proc_tail = Le32(5) + "!MAIN" + Le32(2) + "-1";        // name, declaration

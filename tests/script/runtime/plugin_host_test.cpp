@@ -4,6 +4,8 @@
 // scripts; include files on disk; errors as the user reads them.
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -267,8 +269,23 @@ TEST(plugin_host, errors_read_as_the_user_sees_them) {
     // ending in a line break.
     EXPECT_EQ(CompileError(host, "procedure OnLoad;\nbegin\n  x := 1;\nend;\nbegin end.", "/p/a.pas"),
               "[Error] /p/a.pas(3:3): Unknown identifier 'x'\r");
+    // An event of the wrong shape is reported where it is declared.
     EXPECT_EQ(CompileError(host, "function OnSend: Integer; begin Result := 1; end; begin end."),
-              "[Error] p.pas(1:61): Type mismatch\r");
+              "[Error] p.pas(1:1): Type mismatch\r");
+    EXPECT_EQ(CompileError(host, "// five lines\nfunction OnSend: Integer;\nbegin\n  Result := 1;\nend;\n"),
+              "[Error] p.pas(2:1): Type mismatch\r");
+    EXPECT_EQ(CompileError(host, "procedure OnLoad;\nbegin\nend;\n\n  procedure OnReceive(x: Integer); begin end;"),
+              "[Error] p.pas(5:3): Type mismatch\r");
+    // A byte order mark, as editors save it, is no part of the source; rows
+    // and columns are those the editor shows, in an include too.
+    vcl::SaveStrToFile("\xEF\xBB\xBFprocedure OnSend;\nbegin\n  y := 1;\nend;", dir.File("marked.inc"));
+    EXPECT_EQ(CompileError(host, "\xEF\xBB\xBFprocedure OnLoad; begin end;\n{$I marked.inc}", dir.File("main.pas")),
+              "[Error] " + dir.File("marked.inc") + "(3:3): Unknown identifier 'y'\r");
+    EXPECT_EQ(CompileError(host, "\xEF\xBB\xBFprocedure OnLoad; begin z := 1; end;"),
+              "[Error] p.pas(1:25): Unknown identifier 'z'\r");
+    vcl::SaveStrToFile("\xEF\xBB\xBFprocedure OnSend; begin end;", dir.File("marked.inc"));
+    EXPECT_EQ(CompileError(host, "\xEF\xBB\xBFprocedure OnLoad; begin end;\n{$I marked.inc}", dir.File("main.pas")), "");
+    EXPECT_TRUE(host.HasOnSend());
     EXPECT_NE(CompileError(host, "uses Windows; begin end."), "");
     // Events in any letter case.
     EXPECT_EQ(CompileError(host, "procedure onload; begin end; procedure OnReceive2; begin end;"), "");
@@ -324,14 +341,11 @@ TEST(plugin_host, errors_read_as_the_user_sees_them) {
 TEST(plugin_host, a_stopped_plugin_leaves_its_waits_and_its_loops_at_once) {
     Owner owner;
     TMyScript host(owner.Callback());
-    // A computing loop: the host handles messages about every 50 ms, so a
-    // timer (the user's Unload) still reaches it.
+    // A computing loop: the host handles the user's input about every 50 ms
+    // (a toolkit timer stands for it here), so the user's Unload reaches it.
     ASSERT_EQ(CompileError(host, R"(
 procedure OnLoad; var i: Integer; begin i := 0; while True do i := i + 1; end;)"), "");
-    vcl::TTimer stop(nullptr);
-    stop.SetInterval(200);
-    stop.SetOnTimer([&](vcl::TComponent*) { host.Stop(); });
-    stop.SetEnabled(true);
+    QTimer::singleShot(200, [&] { host.Stop(); });
     auto start = std::chrono::steady_clock::now();
     host.RunOnLoad();
     EXPECT_TRUE(host.Stopped());
@@ -339,6 +353,8 @@ procedure OnLoad; var i: Integer; begin i := 0; while True do i := i + 1; end;)"
     // A wait returns at once when stopped, and the script goes no further.
     TMyScript waiting(owner.Callback());
     ASSERT_EQ(CompileError(waiting, "procedure OnSend; begin NBSleep(100000); TD := 'after'; end;"), "");
+    vcl::TTimer stop(nullptr);
+    stop.SetInterval(200);
     stop.SetOnTimer([&](vcl::TComponent*) { waiting.Stop(); });
     stop.SetEnabled(true);
     start = std::chrono::steady_clock::now();
@@ -347,6 +363,32 @@ procedure OnLoad; var i: Integer; begin i := 0; while True do i := i + 1; end;)"
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_TRUE(waiting.Stopped());
     EXPECT_EQ(waiting.GetTD(), "before");
+}
+
+// While an event computes, window timers (the port's polling, the main
+// window's timers) wait for it to end; while it waits they tick.
+TEST(plugin_host, window_timers_wait_for_a_computing_event_and_tick_while_it_waits) {
+    Owner owner;
+    TMyScript host(owner.Callback());
+    ASSERT_EQ(CompileError(host, R"(
+procedure OnLoad; var t: Cardinal; begin t := GetTickCount; while GetTickCount - t < 300 do ; end;
+procedure OnSend; begin NBSleep(300); end;)"), "");
+    int ticks = 0;
+    bool input = false;
+    vcl::TTimer timer(nullptr);
+    timer.SetInterval(10);
+    timer.SetOnTimer([&](vcl::TComponent*) { ++ticks; });
+    timer.SetEnabled(true);
+    QTimer::singleShot(100, [&] { input = true; });
+    host.RunOnLoad();
+    EXPECT_TRUE(input);
+    EXPECT_EQ(ticks, 0);
+    // The tick that waited comes once the event is over, as one.
+    ASSERT_TRUE(test_support::PumpUntil([&] { return ticks > 0; }));
+    EXPECT_LE(ticks, 2);
+    ticks = 0;
+    host.RunOnSend();
+    EXPECT_GE(ticks, 5);
 }
 
 }  // namespace

@@ -1,0 +1,299 @@
+// A plug-in event that computes long, waits or fails, through the window and
+// a pseudo-terminal playing the device: nothing reaches the device past the
+// send event that shapes it, the window stays in the user's hands, every
+// event can be stopped from the plug-in button's menu, and one failing
+// plug-in never buries the user in error boxes.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/plugin_window.h"
+#include "platform/vcl/dialogs.h"
+#include "platform/vcl/ini_files.h"
+#include "support/dialog_answers.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+using test_support::PluginWindow;
+
+const std::string kRunning = std::string(terminal::kPluginRunningText) + ".";
+
+// The transmit box holds T in the ASCII format without a line ending.
+void TypeT(TMain& m) {
+    m.mStringModeClick(m.pmTRFormat->Items()->Items(terminal::trfAsc));
+    m.SetLineBreak(true, 4);
+    m.TrBCB->SetText("T");
+    m.TrBCBChange(m.TrBCB);
+}
+
+// ... and the transmit timer is switched on with the interval typed in.
+void RepeatT(TMain& m, const std::string& Seconds) {
+    TypeT(m);
+    m.TmrEd->SetText(Seconds);
+    m.TmrEnCB->SetChecked(true);
+}
+
+// Whether Text is Unit over and over (at least once).
+bool RepeatsOf(const std::string& Text, const std::string& Unit) {
+    if (Text.empty() || Text.size() % Unit.size() != 0) return false;
+    for (std::size_t at = 0; at < Text.size(); at += Unit.size())
+        if (Text.compare(at, Unit.size(), Unit) != 0) return false;
+    return true;
+}
+
+// Runs the loop for the span, collecting what the device reads.
+std::string DeviceReads(PluginWindow& w, std::chrono::milliseconds Span) {
+    std::string got;
+    test_support::PumpUntil([&] {
+        got += w.dev.Read(4096, 0ms);
+        return false;
+    }, Span);
+    return got + w.dev.Read(4096, 20ms);
+}
+
+// Runs Action once, the first time the loop reaches it while a plug-in event
+// runs: from a timer of the toolkit, as the user's input comes in.
+struct WhileBusy {
+    QTimer timer;
+    bool done = false;
+    WhileBusy(TMain& m, std::function<void()> Action) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this, &m, Action] {
+            if (done || !m.PluginBusy) return;
+            done = true;
+            timer.stop();
+            Action();
+        });
+        timer.start();
+    }
+};
+
+TEST(plugin_busy, a_computing_send_event_is_never_bypassed_and_only_input_is_handled_meanwhile) {
+    PluginWindow w(R"(
+procedure OnSend;
+var t: Cardinal;
+begin
+  t := GetTickCount;
+  while GetTickCount - t < 300 do ;
+  TD := '[' + TD + ']';
+end;)");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    test_support::DialogAnswers dialogs;
+    std::uint32_t counted_before = 0, counted_during = 0;
+    std::uint32_t stamp_before = 0, stamp_during = 0;
+    WhileBusy user(*m, [&] {
+        // The device answers while the event computes; the user presses
+        // Transmit and picks a file to send.
+        counted_before = w.RxCount();
+        stamp_before = m->AntiHangStamp;
+        w.dev.Write("abc");
+        test_support::ClickControl(*m->Transb);
+        dialogs.Answer(w.plugin, 0);
+        test_support::ClickMenu(m, "SendBINFile1");
+        // Time passes within the event: ticks of the port's polling come due.
+        test_support::Pump(150ms);
+        counted_during = w.RxCount();
+        stamp_during = m->AntiHangStamp;
+    });
+    RepeatT(*m, "0.1");
+    const std::string got = DeviceReads(w, 1500ms);
+    m->TmrEnCB->SetChecked(false);
+
+    // Only what the send event made went out, one tick at a time.
+    EXPECT_TRUE(RepeatsOf(got, "[T]")) << got;
+    EXPECT_GE(got.size(), 6u) << got;
+    // The user's transmissions were refused, not sent around the plug-in.
+    ASSERT_TRUE(user.done);
+    EXPECT_EQ(dialogs.Messages, (std::vector<std::string>{kRunning, kRunning}));
+    EXPECT_EQ(dialogs.Dialogs, std::vector<std::string>{});
+    // The polling waited for the event; the bytes were taken once it ended.
+    EXPECT_EQ(counted_during, counted_before);
+    EXPECT_EQ(stamp_during, stamp_before);
+    EXPECT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == counted_before + 3; }));
+
+}
+
+TEST(plugin_busy, without_a_send_event_the_users_transmission_goes_out_meanwhile) {
+    PluginWindow w("procedure OnReceive; var t: Cardinal;\n"
+                   "begin t := GetTickCount; while GetTickCount - t < 300 do ; end;");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    TypeT(*m);
+    WhileBusy click(*m, [&] { test_support::ClickControl(*m->Transb); });
+    ASSERT_TRUE(w.Play("x", 1));
+    EXPECT_TRUE(click.done);
+    EXPECT_EQ(w.dev.Read(1, 500ms), "T");
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+TEST(plugin_busy, a_waiting_send_event_skips_the_timer_and_unload_sends_nothing) {
+    PluginWindow w("procedure OnSend; var got: string;\n"
+                   "begin Recv(100, 5000, got); TD := '[' + TD + ']'; end;");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    m->Profiles[1] = m->Profiles[11];
+    m->Profiles[1].Name = "fast";
+    m->Profiles[1].Speed = 115200;
+    m->Profiles[1].PlugPath.clear();
+    m->CBProfile->Items().Add("fast");
+    std::string during;
+    int profile_during = 0;
+    WhileBusy user(*m, [&] {
+        // The wait goes on for a while: the timer's ticks are skipped.
+        test_support::Pump(500ms);
+        during = w.dev.Read(4096, 0ms);
+        // A profile chosen now is refused whole: the box shows what is in force.
+        m->CBProfile->SelectByUser(0);
+        profile_during = m->CBProfile->ItemIndex();
+        // The user switches the timer off and unloads the plug-in.
+        m->TmrEnCB->SetChecked(false);
+        EXPECT_TRUE(test_support::ChoosePluginEntry(*m, m->mUnloadPlugin));
+    });
+    RepeatT(*m, "0.1");
+    EXPECT_EQ(DeviceReads(w, 1500ms), "");
+    ASSERT_TRUE(user.done);
+    EXPECT_EQ(during, "");
+    // The stopped event's transmission sent nothing: TD was never shaped.
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->SentCount, 0u);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{kRunning});
+    EXPECT_EQ(profile_during, -1);
+    EXPECT_EQ(m->speedcb->Text(), "9600");
+    bool can_close = false;
+    m->FormCloseQuery(m, can_close);
+    ASSERT_TRUE(can_close);
+    vcl::TIniFile ini(w.ini);
+    EXPECT_EQ(ini.ReadInteger("Main", "CurrentProfile", -1), 0);
+}
+
+TEST(plugin_busy, an_onload_that_never_returns_is_stopped_from_the_menu) {
+    test_support::EnsureQtApplication();
+    // Named in the settings, it runs at start; the user opens the menu.
+    bool close_allowed = true;
+    bool chosen = false;
+    QTimer::singleShot(300, [&] {
+        auto* m = dynamic_cast<TMain*>(vcl::Application->FindComponent("Main"));
+        ASSERT_NE(m, nullptr);
+        m->FormCloseQuery(m, close_allowed);
+        chosen = test_support::ChoosePluginEntry(*m, m->mUnloadPlugin);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    PluginWindow w("procedure OnLoad; begin AddMsg('looping'); while True do NBSleep(50); end;");
+    TMain* m = w.main;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(chosen);
+    EXPECT_FALSE(close_allowed);
+    EXPECT_EQ(w.LastMsg(), "looping");
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->PluginPath, "");
+    EXPECT_FALSE(m->PluginBusy);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    m->pmPluginPopup(nullptr);
+    EXPECT_FALSE(m->mUnloadPlugin->Enabled());
+    EXPECT_TRUE(m->mReloadPlugin->Enabled());
+
+    // One that only computes, loaded from the menu, stops the same way.
+    const std::string busy = w.dir.File("busy.pas");
+    vcl::SaveStrToFile("procedure OnLoad; var i: Integer; begin while True do i := i + 1; end;", busy);
+    test_support::DialogAnswers dialogs;
+    dialogs.Answer(busy, 0);
+    WhileBusy user(*m, [&] { chosen = test_support::ChoosePluginEntry(*m, m->mUnloadPlugin); });
+    chosen = false;
+    test_support::ClickMenu(m, "mLoadPlugin");
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(m->LastPluginPath, busy);
+    EXPECT_EQ(dialogs.Messages, std::vector<std::string>{});
+}
+
+TEST(plugin_busy, a_failing_plugin_shows_one_box_and_its_menu_stays_in_reach) {
+    PluginWindow w(R"(
+procedure OnReceive;
+begin
+  if RD <> 'ok' then RD := IntToStr(1 div (Length(RD) - Length(RD)));
+end;
+
+procedure OnSend;
+begin
+  if TD = 'bad' then TD := IntToStr(1 div (Length(TD) - 3));
+end;)");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    // The user takes a while to read the box; the device goes on sending.
+    w.main->RVPnlTime = 0;
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        w.Messages.push_back(r.Text);
+        test_support::Pump(200ms);
+        return vcl::IDOK;
+    };
+    std::thread device([&] {
+        for (int i = 0; i < 30; ++i) {
+            w.dev.Write("x");
+            std::this_thread::sleep_for(15ms);
+        }
+    });
+    test_support::PumpUntil([] { return false; }, 700ms);
+    device.join();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == 30; }));
+    // One box; the errors after it are error lines of the same text.
+    ASSERT_EQ(w.Messages.size(), 1u) << ::testing::PrintToString(w.Messages);
+    std::string shown = w.Messages[0];
+    ASSERT_EQ(shown.back(), '.');
+    shown.pop_back();
+    for (char& c : shown)
+        if (c == '\r') c = ' ';
+    const std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
+    ASSERT_GE(errors.size(), 2u);
+    for (const std::string& e : errors) EXPECT_EQ(e, shown);
+    // Every chunk was shown as it came.
+    EXPECT_NE(w.AllLines().find("xxxxx"), std::string::npos) << w.AllLines();
+
+    // The send event's errors: a box, then a line, a box again once it has
+    // run without an error, and after the plug-in is loaded again.
+    w.Messages.clear();
+    const auto boxes_after = [&](const std::string& text) {
+        w.Transmit(text);
+        return w.Messages.size();
+    };
+    EXPECT_EQ(boxes_after("bad"), 1u);
+    EXPECT_EQ(boxes_after("bad"), 1u);
+    EXPECT_EQ(boxes_after("good"), 1u);
+    EXPECT_EQ(boxes_after("bad"), 2u);
+    EXPECT_EQ(w.dev.Read(10, 300ms), "good");
+    m->mReloadPluginClick(nullptr);
+    EXPECT_EQ(boxes_after("bad"), 3u);
+    EXPECT_EQ(boxes_after("bad"), 3u);
+
+    // The user reaches Unload.
+    EXPECT_TRUE(test_support::ChoosePluginEntry(*m, m->mUnloadPlugin));
+    EXPECT_EQ(m->Script, nullptr);
+}
+
+TEST(plugin_busy, errors_while_a_plugin_box_is_open_become_lines) {
+    // The load fails; while its box is open the device sends, and the
+    // receive event of the plug-in being loaded fails too.
+    PluginWindow w("procedure OnLoad; begin RD := IntToStr(1 div (Length(TD) - Length(TD))); end;\n"
+                   "procedure OnReceive; begin RD := IntToStr(1 div (Length(RD) - Length(RD))); end;");
+    TMain* m = w.main;
+    ASSERT_EQ(w.Messages.size(), 1u);
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        w.Messages.push_back(r.Text);
+        w.dev.Write("y");
+        test_support::PumpUntil([&] { return !w.LinesOf(terminal::dfERR).empty(); }, 2s);
+        return vcl::IDOK;
+    };
+    m->mReloadPluginClick(nullptr);
+    EXPECT_EQ(w.Messages.size(), 2u);
+    EXPECT_EQ(w.LinesOf(terminal::dfERR).size(), 1u);
+    EXPECT_EQ(m->Script, nullptr);
+}
+
+}  // namespace
