@@ -2,8 +2,10 @@
 // stack, exception frames, and the error unwinding that offers an error to
 // the script's own frames before it stops the run.
 //
-// The program counter is an instruction number of the current procedure's
-// decoded code. Byte positions (position_) are written only where someone
+// The program counter is the byte offset of an instruction in the list of
+// the current procedure's decoded code (of the form of it that runs: its
+// general form, or a proven form whose steps run in proven_loop.cpp). Byte
+// positions of the byte code (position_) are written only where someone
 // may observe them: before an error is reported, before a host function
 // runs, in return addresses, and when the loop ends.
 #include <cstddef>
@@ -613,10 +615,10 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
 // list may have grown.
 #define VOSTREL_RELOAD() (instrs = decoded_->Instrs(), lb = FrameBase())
 
-#define VOSTREL_NEXT()                       \
-    do {                                     \
-        if (attention_) goto attention;      \
-        goto* dispatch[VOSTREL_IN(pc).Op];       \
+#define VOSTREL_NEXT()                      \
+    do {                                    \
+        if (attention_) goto attention;     \
+        goto* dispatch[VOSTREL_IN(pc).Op];  \
     } while (false)
 
 // What seldom runs: the compiler keeps the hot forms' values in registers
@@ -692,7 +694,6 @@ void TPSExec::Execute(TPSStatus entry_status) {
     dispatch[qpCompareFlag32] = &&q_compare32;
     // The proven forms and their twins run in their own loop.
     for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
-
 
     std::size_t pc = VOSTREL_AT(decoded_->EntryAt(position_));
     // The list that runs and the frame base of the procedure that runs
@@ -795,16 +796,16 @@ void TPSExec::Execute(TPSStatus entry_status) {
             VOSTREL_HOP(in.QuickNext);
         }
 
-#define VOSTREL_QUICK_CALC(label, expression)                                                                   \
-    label : {                                                                                                   \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                                       \
-        void* d = QuickValue(stack_, stack_base_, in.A);                                                        \
-        const void* s = QuickValue(stack_, stack_base_, in.B);                                                  \
-        if (d == nullptr || s == nullptr) goto op_calc;                                                         \
-        const auto a = LoadAs<std::uint32_t>(d);                                                                \
-        const auto b = LoadAs<std::uint32_t>(s);                                                                \
-        StoreAs(d, static_cast<std::uint32_t>(expression));                                                     \
-        VOSTREL_HOP(in.QuickNext);                                                                 \
+#define VOSTREL_QUICK_CALC(label, expression)                  \
+    label : {                                                  \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                  \
+        void* d = QuickValue(stack_, stack_base_, in.A);       \
+        const void* s = QuickValue(stack_, stack_base_, in.B); \
+        if (d == nullptr || s == nullptr) goto op_calc;        \
+        const auto a = LoadAs<std::uint32_t>(d);               \
+        const auto b = LoadAs<std::uint32_t>(s);               \
+        StoreAs(d, static_cast<std::uint32_t>(expression));    \
+        VOSTREL_HOP(in.QuickNext);                             \
     }
             VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
 #undef VOSTREL_QUICK_CALC
