@@ -238,7 +238,8 @@ struct alignas(64) TPSDecodedInstr {
     // Of a quick or proven form: where it goes on (a Goto that follows is
     // taken at once), and for the comparisons that jump, where the jump
     // goes (each a hop: HopTo), on which result it is taken, and the step
-    // of a for loop's counter.
+    // of a for loop's counter (of a proven PopExceptionHandler: the number
+    // of the instruction that opened the frame the proof expects on top).
     std::uint32_t QuickNext = kNoHop;
     std::uint32_t QuickTarget = kNoHop;
     std::uint32_t QuickStep = 0;

@@ -7,7 +7,8 @@
 // image_loader.cpp the loading of an image; decoded_code.cpp the form in
 // which procedures run; shape_analysis.cpp their proven forms, and
 // proven_forms.cpp which form runs; operands.cpp the resolution of operands;
-// interpreter.cpp the instruction loop; host_api.cpp running procedures
+// interpreter.cpp the instruction loop, proven_loop.cpp the loop of the
+// proven forms; host_api.cpp running procedures
 // for the host; host_calls.h/.cpp calls of host routines; builtins*.cpp the
 // runtime's own functions; compare.cpp and calc.cpp the operators.
 #include <cstdint>
@@ -473,9 +474,9 @@ private:
     // for; nil when the entry cannot be proven.
     TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry,
                               std::vector<TPSKnownCall>* calls = nullptr);
-    // The rest of the current procedure's run goes on in its general form,
-    // at the instruction at a position, also the blocks of the try frames
-    // it opened; the proof's premise no longer holds.
+    // The rest of the current procedure's run, and the blocks of the try
+    // frames it opened, go on in its general form: the proof's premise no
+    // longer holds.
     void LeaveProvenCode();
     // Clear without the check that no run uses the image.
     void ClearLoaded();

@@ -903,7 +903,6 @@ class Prover {
         if (next == nullptr || next->BaseOp != opPop || s.Stack.size() < 2) return;
         const TPSTypeRec* below = s.Stack[s.Stack.size() - 2].Type;
         if (!IsPlainItem(below)) return;
-        in.QuickStep = StackItemBytes(below);
         in.Sub2 |= below->BaseType == btPointer ? 2 : 0;
         SetNext(in, NextOf(*next));
         in.Op = ppPop2Plain;
