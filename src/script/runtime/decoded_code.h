@@ -164,7 +164,11 @@ enum TPSProvenOp : std::uint8_t {
     // Assign t, B; Calc Sub t, C; Compare c, D, t (into A); Pop; Inc or Dec
     // D; the jump on A.
     ppBoundStep32,
-    ppLastTwinned = ppBoundStep32,
+    // An element of the array A at a computed index gets a 32-bit value:
+    // PushType p; SetPtr p, A; PushType u; PushType s; Assign s, B; Calc Sub
+    // s, C; Assign u, s; Pop; SetPtr p, p[u]; Pop; Assign p, D; Pop.
+    ppElementStore32,
+    ppLastTwinned = ppElementStore32,
     ppPushPlain,
     ppPopPlain,
     ppPop2Plain,

@@ -31,15 +31,7 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
         at = PointerTarget(at, x.Expect);
         if (at == nullptr) return nullptr;
     }
-    const std::uint32_t index =
-        x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number;
-    if (x.Kind == paArrayElement) {
-        auto* data = LoadAs<std::byte*>(at);
-        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
-        return data + std::uint64_t{index} * x.ElementSize;
-    }
-    if (index >= x.Count) return nullptr;
-    return at + std::uint64_t{index} * x.ElementSize;
+    return ElementAt(at, x, x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number);
 }
 
 // A push goes on: at once to the next proven form it knows (a call's
@@ -83,7 +75,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         &&p_push_var,      &&p_set_ptr,
         &&p_temp_calc,     &&p_temp_assign,
         &&p_push_calc,     &&p_push_assign,
-        &&p_bound_step32,  &&p_push_plain,
+        &&p_bound_step32,  &&p_element_store32, &&p_push_plain,
         &&p_pop_plain,     &&p_pop2_plain,
         &&p_call,          &&p_ret,
         &&p_push_checked,  &&p_pop_frame,
@@ -102,7 +94,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         &&d_push_var,      &&d_set_ptr,
         &&d_temp_calc,     &&d_temp_assign,
         &&d_push_calc,     &&d_push_assign,
-        &&d_bound_step32,
+        &&d_bound_step32,  &&d_element_store32,
     };
     static_assert(std::size(forms) == ppLastTwinned + kPlainSlotsTwin - ppAssign1 + 1);
 
@@ -274,6 +266,25 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);            \
         VOSTREL_HOP(in.QuickNext);                                              \
     }
+    // The element's address and the value, without the temporaries; the
+    // general form runs when the index is out of range (and reports it), or
+    // the pushes would not have found room.
+#define VOSTREL_P_ELEMENT_STORE(label, FETCH)                                                 \
+    label : {                                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
+        FETCH(x, 2, PB, XB, general_form)                                                     \
+        FETCH(y, 4, PC, XC, general_form)                                                     \
+        FETCH(v, 8, PD, XD, general_form)                                                     \
+        std::uint32_t index = 0;                                                              \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),               \
+                    (in.Signs & 1) != 0, index))                                              \
+            goto general_form;                                                                \
+        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), in.XA, index);                  \
+        if (element == nullptr) goto general_form;                                            \
+        std::memcpy(element, v, 4);                                                           \
+        VOSTREL_HOP(in.QuickNext);                                                            \
+    }
     // The temporary is computed without being pushed; the general form runs
     // when its push would not have found room, or a division is not plain.
 #define VOSTREL_P_TEMP(label, FETCH, with_calc)                                                   \
@@ -326,6 +337,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
     VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
+    VOSTREL_P_TWINS(VOSTREL_P_ELEMENT_STORE, element_store32)
 
 p_for_calc : {
     // A for loop of one Calc runs here until it ends; it is left at
@@ -514,6 +526,7 @@ p_ret : {
 #undef VOSTREL_P_TWINS
 #undef VOSTREL_P_TEMP
 #undef VOSTREL_P_BOUND_STEP
+#undef VOSTREL_P_ELEMENT_STORE
 #undef VOSTREL_P_PUSH_CALC
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR

@@ -7,6 +7,7 @@
 
 #include "script/compiler/image_format.h"
 #include "script/runtime/decoded_code.h"
+#include "script/runtime/managed_blocks.h"
 #include "script/runtime/value_layout.h"
 
 namespace script::runtime {
@@ -29,6 +30,19 @@ namespace script::runtime {
 // range (or the container is not the expected one): the general form then
 // reports what is wrong.
 std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb);
+
+// Element index of the array whose value lies at an address (x tells the
+// kind, the element size and a static array's length); nil when the index
+// is out of range.
+inline std::byte* ElementAt(std::byte* array, const TPSProvenAccess& x, std::uint32_t index) {
+    if (x.Kind == paArrayElement) {
+        auto* data = LoadAs<std::byte*>(array);
+        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
+        return data + std::uint64_t{index} * x.ElementSize;
+    }
+    if (index >= x.Count) return nullptr;
+    return array + std::uint64_t{index} * x.ElementSize;
+}
 
 // The value of a proven operand that does not lie in its slot.
 [[gnu::always_inline]] inline std::byte* ProvenReach(std::byte* at, const TPSProvenAccess& x,

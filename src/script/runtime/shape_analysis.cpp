@@ -1,6 +1,7 @@
 #include "script/runtime/shape_analysis.h"
 
 #include <deque>
+#include <initializer_list>
 
 #include "script/runtime/exec.h"
 #include "script/runtime/stack.h"
@@ -706,7 +707,74 @@ class Prover {
         in.Size = StackItemBytes(in.Type);
         SetNext(in, NextOf(in));
         in.Op = ppPushPlain;
-        if (GiveIf(in, s) || GiveTemp(in, s)) return;
+        if (GiveIf(in, s) || GiveTemp(in, s) || GiveElementStore(in, s)) return;
+    }
+
+    // The instructions after one, each of the given opcode; nil where they
+    // end or another opcode stands.
+    bool Sequence(const TPSDecodedInstr& first, std::initializer_list<std::uint8_t> ops,
+                  const TPSDecodedInstr** out) const {
+        const TPSDecodedInstr* at = &first;
+        for (const std::uint8_t op : ops) {
+            at = At(at->Next);
+            if (at == nullptr || at->BaseOp != op) return false;
+            *out++ = at;
+        }
+        return true;
+    }
+
+    // An assignment to an element of an array at a computed index, as the
+    // compiler writes it: a Pointer temporary p set to the array, an index
+    // temporary u given the value of a 32-bit expression s, p set to the
+    // element, the value assigned through p, and the temporaries popped.
+    bool GiveElementStore(TPSDecodedInstr& in, const State& s) {
+        if (in.Type->BaseType != btPointer) return false;
+        const TPSDecodedInstr* at[11] = {};
+        if (!Sequence(in,
+                      {opSetPtr, opPushType, opPushType, opAssign, opCalc, opAssign, opPop, opSetPtr,
+                       opPop, opAssign, opPop},
+                      at))
+            return false;
+        const auto p = static_cast<std::int32_t>(s.Stack.size() + 1);
+        const auto u = p + 1;
+        const auto t = p + 2;
+        const TPSDecodedInstr &set_array = *at[0], &push_u = *at[1], &push_t = *at[2],
+                              &assign_t = *at[3], &calc_t = *at[4], &assign_u = *at[5],
+                              &set_element = *at[7], &store = *at[9];
+        if (!IsLocal(set_array.A, p) || push_u.Type->BaseType != btU32 || !IsInt32(push_t.Type) ||
+            !IsLocal(assign_t.A, t) || !IsLocal(calc_t.A, t) || CalcForm(calc_t.Sub) == 0 ||
+            !IsLocal(assign_u.A, u) || !IsLocal(assign_u.B, t) || !IsLocal(set_element.A, p) ||
+            set_element.B.Form != TPSOperandForm::ElementIndex ||
+            set_element.B.Var.Place != TPSVarPlace::Stack || set_element.B.Var.Offset != p ||
+            set_element.B.Index.Place != TPSVarPlace::Stack || set_element.B.Index.Offset != u ||
+            !IsLocal(store.A, p))
+            return false;
+        // The array, the index's operands and the value, on the items before
+        // the pushes: none names a temporary.
+        const Operand array = Value(set_array.B, s);
+        if (!array.Provable || !array.Direct || set_array.B.Form != TPSOperandForm::Variable)
+            return false;
+        const std::uint8_t kind = array.Type->BaseType;
+        if (kind != btArray && kind != btStaticArray) return false;
+        const TPSTypeRec* element = AsArray(array.Type).ArrayType;
+        const Operand x = Value(assign_t.B, s);
+        const Operand y = Value(calc_t.B, s);
+        const Operand v = Value(store.B, s);
+        if (!IsInt32(element) || !Int32(x) || !Int32(y) || !Int32(v)) return false;
+        Place(in, 0, array);
+        in.XA.Kind = kind == btArray ? paArrayElement : paStaticElement;
+        in.XA.ElementSize = element->RealSize;
+        in.XA.Count = kind == btStaticArray ? AsStaticArray(array.Type).Size : 0;
+        Place(in, 1, x);
+        Place(in, 2, y);
+        Place(in, 3, v);
+        in.Sub = calc_t.Sub;
+        in.Signs = push_t.Type->BaseType == btS32 ? 1 : 0;
+        // The room the general form's three pushes would need.
+        in.Size = StackItemBytes(in.Type) + StackItemBytes(push_u.Type) + StackItemBytes(push_t.Type);
+        SetNext(in, NextOf(*at[10]));
+        in.Op = ppElementStore32;
+        return true;
     }
 
     // PushType t, Compare into t (or into a second temporary t2 copied to
