@@ -135,12 +135,8 @@ public:
     // whose initial value is all zero, inside the one block; nil when the
     // limit does not leave room (Push would raise EPSOutOfMemory).
     void* PushPlain(const TPSTypeRec* type, std::uint32_t rounded) {
-        if (length_ + rounded > max_bytes_ || block_ == nullptr) return nullptr;
-        std::byte* address = block_ + length_;
-        items_.push_back(Item{address, 0, rounded});
-        length_ += rounded;
-        if (length_ > high_water_) high_water_ = length_;
-        std::memcpy(address, &type, sizeof type);
+        auto* address = static_cast<std::byte*>(PushUnset(type, rounded));
+        if (address == nullptr) return nullptr;
         const std::uint64_t zero = 0;
         for (std::uint32_t at = kTypedValueHeaderBytes; at < rounded; at += 8) std::memcpy(address + at, &zero, 8);
         return address;
