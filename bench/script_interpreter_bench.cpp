@@ -1,7 +1,15 @@
 // Script interpreter speed: compiled scripts for counting loops, integer
 // arithmetic, string building, procedure calls (recursive Fibonacci) and
 // array access (fill, sum, sort), each run through the host API as the
-// plug-in host runs its events.
+// plug-in host runs its events; and two loops as a plug-in's ONLOAD would
+// run them (a sum of the counter, and filling then summing an array).
+//
+// Each program runs twice: BM_<name> on a bare executor through the host
+// API, and BM_<name>_Hosted as a plug-in in the plug-in host (TMyScript,
+// with its hook that handles the window's messages while an event
+// computes), whose ONLOAD calls the same function; the hosted benchmark
+// also times the bare executor and reports "host_ratio" (hosted time /
+// bare time).
 //
 // When lua5.4 is on the path, the same programs are timed in it in the same
 // run (inside Lua, without its start-up) and each benchmark reports
@@ -15,14 +23,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "script/compiler/compiler.h"
 #include "script/runtime/exec.h"
+#include "script/runtime/my_script.h"
+#include "script/runtime/value_access.h"
 #include "script/runtime/variant.h"
+#include "support/qt_app.h"
 
 namespace {
 
+using script::runtime::TMyScript;
 using script::runtime::TPSExec;
 using script::runtime::Variant;
 
@@ -149,6 +164,42 @@ const Program kArrays{
     "end\n",
     1500};
 
+// A plug-in's ONLOAD: the sum of a counter up to n.
+const Program kPluginLoop{
+    "function Bench(n: Integer): Integer;\n"
+    "var i, x: Integer;\n"
+    "begin\n"
+    "  x := 0;\n"
+    "  for i := 1 to n do x := x + i;\n"
+    "  Result := x;\n"
+    "end;\n",
+    "local function bench(n)\n"
+    "  local x = 0\n"
+    "  for i = 1, n do x = x + i end\n"
+    "  return x\n"
+    "end\n",
+    10000000};
+
+// A plug-in's ONLOAD: an array of n elements filled, then summed.
+const Program kPluginArray{
+    "function Bench(n: Integer): Integer;\n"
+    "var a: array of Integer; i, s: Integer;\n"
+    "begin\n"
+    "  SetArrayLength(a, n);\n"
+    "  for i := 0 to n - 1 do a[i] := i;\n"
+    "  s := 0;\n"
+    "  for i := 0 to n - 1 do s := s + a[i];\n"
+    "  Result := s;\n"
+    "end;\n",
+    "local function bench(n)\n"
+    "  local a = {}\n"
+    "  for i = 0, n - 1 do a[i] = i end\n"
+    "  local s = 0\n"
+    "  for i = 0, n - 1 do s = s + a[i] end\n"
+    "  return s\n"
+    "end\n",
+    1000000};
+
 double ProcessSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 // Seconds of processor time per run of the Lua program, or a negative value
@@ -176,27 +227,33 @@ double LuaSecondsPerRun(const Program& p, int repeats) {
     return seconds;
 }
 
-void RunProgram(benchmark::State& state, const Program& p, int lua_repeats) {
+// A bare executor with the program loaded; nil (and the benchmark skipped)
+// when it does not compile or load.
+std::unique_ptr<TPSExec> LoadBare(benchmark::State& state, const Program& p) {
     script::compiler::TPSPascalCompiler compiler;
     compiler.AllowNoMainBlock = true;
     std::string image;
     if (!compiler.Compile(p.Pascal) || !compiler.GetOutput(image)) {
         state.SkipWithError("the script does not compile");
-        return;
+        return nullptr;
     }
-    TPSExec exec;
-    if (!exec.LoadImage(image)) {
+    auto exec = std::make_unique<TPSExec>();
+    if (!exec->LoadImage(image)) {
         state.SkipWithError("the image does not load");
-        return;
+        return nullptr;
     }
+    return exec;
+}
+
+// Seconds of processor time per run of Bench(n) on a bare executor.
+double BareSecondsPerRun(TPSExec& exec, const Program& p, int runs) {
     const std::vector<Variant> args{Variant::Integer(p.N)};
-    std::int64_t runs = 0;
     const double start = ProcessSeconds();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(exec.CallProcByName("BENCH", args));
-        ++runs;
-    }
-    const double script_seconds = (ProcessSeconds() - start) / static_cast<double>(runs);
+    for (int r = 0; r < runs; ++r) benchmark::DoNotOptimize(exec.CallProcByName("BENCH", args));
+    return (ProcessSeconds() - start) / runs;
+}
+
+void ReportLua(benchmark::State& state, const Program& p, double script_seconds, int lua_repeats) {
     state.counters["script_ms"] = script_seconds * 1000;
     const double lua = LuaSecondsPerRun(p, lua_repeats);
     if (lua > 0) {
@@ -205,16 +262,77 @@ void RunProgram(benchmark::State& state, const Program& p, int lua_repeats) {
     }
 }
 
+void RunProgram(benchmark::State& state, const Program& p, int lua_repeats) {
+    const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
+    if (!exec) return;
+    const std::vector<Variant> args{Variant::Integer(p.N)};
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(exec->CallProcByName("BENCH", args));
+        ++runs;
+    }
+    ReportLua(state, p, (ProcessSeconds() - start) / static_cast<double>(runs), lua_repeats);
+}
+
+// The program as a plug-in whose ONLOAD calls Bench(n), run by the plug-in
+// host with its hook installed, as the main window runs it.
+void RunHosted(benchmark::State& state, const Program& p, int lua_repeats) {
+    test_support::EnsureQtApplication();
+    TMyScript host([](std::int32_t, const std::string&, std::string&) {});
+    const std::string source = std::string(p.Pascal) + "var BenchResult: Integer;\n" +
+                               "procedure OnLoad;\nbegin\n  BenchResult := Bench(" + std::to_string(p.N) +
+                               ");\nend;\n";
+    try {
+        host.Compile(source, "bench.pas");
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        host.RunOnLoad();
+        ++runs;
+    }
+    const double hosted = (ProcessSeconds() - start) / static_cast<double>(runs);
+    ReportLua(state, p, hosted, lua_repeats);
+    const std::unique_ptr<TPSExec> bare = LoadBare(state, p);
+    if (!bare) return;
+    const double bare_seconds = BareSecondsPerRun(*bare, p, static_cast<int>(std::max<std::int64_t>(runs, 3)));
+    state.counters["bare_ms"] = bare_seconds * 1000;
+    state.counters["host_ratio"] = hosted / bare_seconds;
+}
+
 void BM_CountingLoops(benchmark::State& state) { RunProgram(state, kCountingLoop, 10); }
 void BM_IntegerArithmetic(benchmark::State& state) { RunProgram(state, kIntegerArithmetic, 10); }
 void BM_StringBuilding(benchmark::State& state) { RunProgram(state, kStringBuilding, 10); }
 void BM_RecursiveCalls(benchmark::State& state) { RunProgram(state, kCalls, 10); }
 void BM_ArrayFillSumSort(benchmark::State& state) { RunProgram(state, kArrays, 10); }
+void BM_PluginLoop(benchmark::State& state) { RunProgram(state, kPluginLoop, 5); }
+void BM_PluginArray(benchmark::State& state) { RunProgram(state, kPluginArray, 5); }
+
+void BM_CountingLoops_Hosted(benchmark::State& state) { RunHosted(state, kCountingLoop, 10); }
+void BM_IntegerArithmetic_Hosted(benchmark::State& state) { RunHosted(state, kIntegerArithmetic, 10); }
+void BM_StringBuilding_Hosted(benchmark::State& state) { RunHosted(state, kStringBuilding, 10); }
+void BM_RecursiveCalls_Hosted(benchmark::State& state) { RunHosted(state, kCalls, 10); }
+void BM_ArrayFillSumSort_Hosted(benchmark::State& state) { RunHosted(state, kArrays, 10); }
+void BM_PluginLoop_Hosted(benchmark::State& state) { RunHosted(state, kPluginLoop, 5); }
+void BM_PluginArray_Hosted(benchmark::State& state) { RunHosted(state, kPluginArray, 5); }
 
 BENCHMARK(BM_CountingLoops)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntegerArithmetic)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StringBuilding)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecursiveCalls)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArrayFillSumSort)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PluginLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PluginArray)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountingLoops_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntegerArithmetic_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StringBuilding_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecursiveCalls_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArrayFillSumSort_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PluginLoop_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PluginArray_Hosted)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,9 +1,10 @@
 // Compiled images damaged in every way run: an input is either an image
-// ("VSCR" first) or, more often, a choice of one of the seed images (the
+// (the image magic first) or, more often, a choice of one of the seed images (the
 // plug-ins of the compiler's tests, compiled at start-up) and a list of
 // byte changes to it. An image that loads runs its main block and every
-// procedure within an instruction budget; every run ends finished, stopped
-// or paused with an error, and none crashes, leaks or hangs.
+// procedure within a tick budget, once in its proven forms and once in the
+// general forms only; every run ends finished, stopped or paused with an
+// error, the two alike, and none crashes, leaks or hangs.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "script/compiler/image_format.h"
 #include "script_fuzz_host.h"
 
 namespace {
@@ -51,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string image;
-    if (size >= 4 && std::string_view(reinterpret_cast<const char*>(data), 4) == "VSCR") {
+    if (size >= 4 && script::runtime::LoadAs<std::uint32_t>(data) == script::kImageMagic) {
         image.assign(reinterpret_cast<const char*>(data), size);
     } else {
         if (Seeds().empty() || size < 2) return 0;
@@ -63,13 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             image[offset % image.size()] = static_cast<char>(data[at + 4]);
         }
     }
-    fuzz_host::Host host;
-    if (!host.LoadImage(image)) {
-        fuzz_host::Check(host.LastErrorCode() != 0);
-        fuzz_host::Check(host.Status() == script::runtime::TPSStatus::isNotLoaded);
-        return 0;
-    }
-    host.RunAll();
-    host.ResetGlobals();
+    fuzz_host::RunBothWays(image);
     return 0;
 }

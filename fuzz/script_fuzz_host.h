@@ -1,10 +1,18 @@
 #pragma once
 // What the script-running fuzz targets share: a host with a small library
 // of typed routines (and a stub for any other import), and runs bounded by
-// an instruction budget, after which every run must have ended: finished,
-// stopped or paused with an error, its temporaries gone.
+// a budget of ticks (backward jumps and calls), after which every run must
+// have ended: finished, stopped or paused with an error, its temporaries
+// gone.
+//
+// Every input runs twice, in two hosts: one whose procedures run in their
+// proven forms, and one that runs the general forms only. Each run of the
+// two must end alike: the same status, the same error (code, parameter,
+// procedure, position), the same result or host exception, and the same
+// values in every global.
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,20 +23,87 @@
 #include "script/runtime/export_decl.h"
 #include "script/runtime/host_calls.h"
 #include "script/runtime/managed_blocks.h"
+#include "script/runtime/value_access.h"
+#include "script/runtime/variant_bridge.h"
 
 namespace fuzz_host {
 
 using namespace script::runtime;
+using namespace script;
 
 inline void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-// Instructions each run may take, and the time that all runs of one input
-// may take: a damaged image may give a temporary the largest size a value
-// may have, and then every push of it clears that many bytes.
-inline constexpr std::uint64_t kStepBudget = 20000;
+// Ticks each run may take, and the time that all runs of one input may
+// take: a damaged image may give a temporary the largest size a value may
+// have, and then every push of it clears that many bytes. (Between two
+// ticks a run passes each instruction of a procedure once at most.)
+inline constexpr std::uint64_t kTickBudget = 4000;
 inline constexpr std::chrono::milliseconds kTimeBudget{1500};
+
+// A value as text that two hosts can compare: its bytes, or what it holds
+// (addresses differ from host to host and are left out).
+inline std::string Snapshot(const void* value, const TPSTypeRec* type, int depth = 0) {
+    if (type == nullptr || value == nullptr) return "?";
+    if (depth > 4) return "...";
+    auto elements = [&](const std::byte* first, const TPSTypeRec* element, std::int64_t count) {
+        std::string out = "[" + std::to_string(count) + ":";
+        for (std::int64_t n = 0; n < count && n < 64; ++n)
+            out += Snapshot(first + n * element->RealSize, element, depth + 1) + ",";
+        return out + "]";
+    };
+    const auto* bytes = static_cast<const std::byte*>(value);
+    switch (type->BaseType) {
+    case btString:
+    case btPChar:
+        return "'" + PSReadString(value, type) + "'";
+    case btArray: {
+        const auto* data = LoadAs<const std::byte*>(value);
+        return elements(data, AsArray(type).ArrayType, BlockCount(data));
+    }
+    case btStaticArray:
+        return elements(bytes, AsStaticArray(type).ArrayType, AsStaticArray(type).Size);
+    case btRecord: {
+        std::string out = "{";
+        const auto& record = AsRecord(type);
+        for (std::size_t n = 0; n < record.FieldTypes.size(); ++n)
+            out += Snapshot(bytes + record.FieldOffsets[n], record.FieldTypes[n], depth + 1) + ";";
+        return out + "}";
+    }
+    case btPointer: {
+        const auto p = LoadAs<PSPointerValue>(value);
+        return std::string("P") + (p.Address == nullptr ? "0" : "1") + (p.Type != nullptr ? std::to_string(p.Type->BaseType) : "-");
+    }
+    case btProcPtr: {
+        const auto p = LoadAs<PSProcPtrValue>(value);
+        return "F" + std::to_string(p.ProcNo) + (p.Object != nullptr ? "o" : "");
+    }
+    case btVariant: {
+        Variant v;
+        if (!PSValueToVariant(value, type, v)) return "V?";
+        std::string out = "V" + std::to_string(v.VType());
+        try {
+            if (!v.IsArray()) out += ":" + v.ToString();
+        } catch (...) {
+        }
+        return out;
+    }
+    case btClass:
+    case btInterface:
+        return LoadAs<const void*>(value) == nullptr ? "nil" : "obj";
+    default: {
+        std::string out = "#";
+        static const char* const kHex = "0123456789ABCDEF";
+        for (std::uint32_t n = 0; n < type->RealSize && n < 64; ++n) {
+            const auto b = static_cast<unsigned>(bytes[n]);
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+        return out;
+    }
+    }
+}
 
 inline std::string Text(const std::string& s, std::int32_t n) { return s + std::to_string(n); }
 inline std::int64_t Wide(std::int64_t v, double d) { return v + static_cast<std::int64_t>(d > 0 && d < 1e9 ? d : 0); }
@@ -65,45 +140,82 @@ inline void DeclareLibrary(script::compiler::TPSPascalCompiler& c) {
 }
 
 
+// How one run ended, as far as a host sees it.
+struct Outcome {
+    bool Ok = false;
+    TPSStatus Status = TPSStatus::isNotLoaded;
+    std::uint8_t Code = 0;
+    std::string Param;
+    std::uint32_t Proc = 0;
+    std::uint32_t Pos = 0;
+    std::string Result;
+    std::string Thrown;
+    std::string Globals;
+    bool operator==(const Outcome&) const = default;
+};
+
 // A host that runs scripts within the budget.
 class Host : public TPSExec {
 public:
-    Host() {
-                RegisterHostFunction(Text, "TEXT", cdRegister);
+    explicit Host(bool proven = true) {
+        UseProvenCode = proven;
+        RegisterHostFunction(Text, "TEXT", cdRegister);
         RegisterHostFunction(Wide, "WIDE", cdStdCall);
         RegisterHostFunction(Update, "UPDATE", cdPascal);
         RegisterHostFunction(Join, "JOIN", cdRegister);
         RegisterHostFunction(Callback, "CALLBACK", cdRegister);
-        SetOnStep([this](TPSExec& e) {
-            if (++steps_ > kStepBudget || std::chrono::steady_clock::now() - started_ > kTimeBudget) e.Stop();
-        });
+        SetOnTick(
+            [this](TPSExec& e) {
+                if (++ticks_ > kTickBudget) e.Stop();
+                if (std::chrono::steady_clock::now() - started_ > kTimeBudget) {
+                    timed_out_ = true;
+                    e.Stop();
+                }
+            },
+            1);
     }
 
     // Runs the main block, then every procedure (with no parameters); each
     // ends within the budgets in a known state.
     void RunAll() {
-        steps_ = 0;
-        started_ = std::chrono::steady_clock::now();
-        Run();
-        CheckEnded();
-        Stop();
-        for (std::uint32_t no = 0; no < ProcCount(); ++no) {
-            const TPSProcRec* proc = GetProc(no);
-            if (!proc->IsInternal() || no == MainProcNo()) continue;
-            const ExportSignature sig = ParseExportDecl(AsInternal(*proc).ExportDecl);
-            steps_ = 0;
-            try {
-                if (sig.Valid && sig.Params.empty()) {
-                    CallProc(no, {});
-                } else {
-                    RunProc({}, no);
-                }
-            } catch (...) {
-                // The script's error, or a host exception it raised.
+        Begin();
+        RunMain();
+        for (std::uint32_t no = 0; no < ProcCount(); ++no) RunProcedure(no);
+    }
+
+    void Begin() { started_ = std::chrono::steady_clock::now(); }
+    // Whether the time ran out (the runs then stopped where the clock said).
+    bool TimedOut() const { return timed_out_; }
+
+    Outcome RunMain() {
+        ticks_ = 0;
+        Outcome out;
+        out.Ok = Run();
+        return Ended(out);
+    }
+
+    // Runs a script procedure other than the main block (none: nothing).
+    Outcome RunProcedure(std::uint32_t no) {
+        Outcome out;
+        const TPSProcRec* proc = GetProc(no);
+        if (proc == nullptr || !proc->IsInternal() || no == MainProcNo()) return out;
+        const ExportSignature sig = ParseExportDecl(AsInternal(*proc).ExportDecl);
+        ticks_ = 0;
+        try {
+            if (sig.Valid && sig.Params.empty()) {
+                const Variant result = CallProc(no, {});
+                out.Result = result.IsNull() ? "null" : Snapshot(&result, VariantType());
+                out.Ok = true;
+            } else {
+                out.Ok = RunProc({}, no);
             }
-            CheckEnded();
-            Stop();
+        } catch (const std::exception& e) {
+            // The script's error, or a host exception it raised.
+            out.Thrown = e.what();
+        } catch (...) {
+            out.Thrown = "?";
         }
+        return Ended(out);
     }
 
 protected:
@@ -133,18 +245,76 @@ protected:
     }
 
 private:
-    void CheckEnded() {
+    // Checks that the run ended in a known state, records how, and stops
+    // it (a paused run).
+    Outcome Ended(Outcome& out) {
         Check(Status() == TPSStatus::isLoaded || Status() == TPSStatus::isPaused);
-        // A stop takes effect after the current instruction of each run
-        // that host calls nest.
-        Check(steps_ <= kStepBudget + TPSExec::kMaxRunNesting + 1);
+        // A stop takes effect at the next instruction of each run that host
+        // calls nest, each of which may pass one more tick on the way.
+        Check(ticks_ <= kTickBudget + TPSExec::kMaxRunNesting + 1);
         // The loop makes no temporaries of its own; what a run leaves is
         // its stack only.
         Check(temporaries_.Count() == 0);
+        out.Status = Status();
+        out.Code = LastErrorCode();
+        out.Param = LastErrorParam();
+        out.Proc = LastErrorProc();
+        out.Pos = LastErrorPos();
+        for (std::uint32_t n = 0; n < Globals().Count(); ++n) {
+            void* item = Globals().GetItem(n);
+            out.Globals += Snapshot(ValueOfTypedValue(item), TypeOfTypedValue(item)) + "|";
+        }
+        Stop();
+        return out;
     }
 
-    std::uint64_t steps_ = 0;
+    std::uint64_t ticks_ = 0;
+    bool timed_out_ = false;
     std::chrono::steady_clock::time_point started_;
 };
+
+inline void CheckSame(const Outcome& proven, const Outcome& general, const char* what) {
+    if (proven == general) return;
+    std::fprintf(stderr,
+                 "%s: the proven and the general path differ:\n"
+                 "  ok %d/%d status %d/%d code %d/%d pos %u/%u proc %u/%u\n"
+                 "  param '%s' / '%s'\n  result '%s' / '%s'\n  thrown '%s' / '%s'\n  globals %s\n       / %s\n",
+                 what, proven.Ok, general.Ok, static_cast<int>(proven.Status), static_cast<int>(general.Status),
+                 proven.Code, general.Code, proven.Pos, general.Pos, proven.Proc, general.Proc, proven.Param.c_str(),
+                 general.Param.c_str(), proven.Result.c_str(), general.Result.c_str(), proven.Thrown.c_str(),
+                 general.Thrown.c_str(), proven.Globals.c_str(), general.Globals.c_str());
+    std::abort();
+}
+
+// Loads an image into a host that runs proven forms and one that runs the
+// general forms only, and runs the main block and every procedure in both,
+// checking that every run ends alike. Returns whether the image loaded
+// (the same in both, with the same error when not).
+inline bool RunBothWays(const std::string& image) {
+    Host proven(true);
+    Host general(false);
+    const bool loaded = proven.LoadImage(image);
+    Check(general.LoadImage(image) == loaded);
+    Check(proven.LastErrorCode() == general.LastErrorCode());
+    if (!loaded) {
+        Check(proven.LastErrorCode() != 0);
+        Check(proven.Status() == TPSStatus::isNotLoaded);
+        return false;
+    }
+    proven.Begin();
+    general.Begin();
+    const Outcome main_proven = proven.RunMain();
+    const Outcome main_general = general.RunMain();
+    // Runs cut short by the clock stop where they happen to be.
+    if (proven.TimedOut() || general.TimedOut()) return true;
+    CheckSame(main_proven, main_general, "main block");
+    for (std::uint32_t no = 0; no < proven.ProcCount(); ++no) {
+        const Outcome p = proven.RunProcedure(no);
+        const Outcome g = general.RunProcedure(no);
+        if (proven.TimedOut() || general.TimedOut()) return true;
+        CheckSame(p, g, "procedure");
+    }
+    return true;
+}
 
 }  // namespace fuzz_host

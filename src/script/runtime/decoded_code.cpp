@@ -119,6 +119,7 @@ bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t 
 
 TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code)
     : exec_(exec),
+      general_(this),
       code_(code.data()),
       length_(static_cast<std::uint32_t>(code.size())),
       index_of_pos_(code.size(), kNoInstr) {
@@ -126,6 +127,34 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     constants_.SetMaxBytes(kMaxValueBytes);
     instrs_.reserve(code.size() / 4 + 1);
     if (length_ > 0) EntryAt(0);
+    for (const TPSDecodedInstr& in : instrs_) {
+        for (const TPSDecodedOperand* o : {&in.A, &in.B, &in.C}) {
+            for (const TPSDecodedVar* v : {&o->Var, &o->Index}) {
+                if (v->Place == TPSVarPlace::Stack && v->Offset < 0)
+                    param_slots_ = std::max(param_slots_, static_cast<std::uint32_t>(-static_cast<std::int64_t>(v->Offset)));
+            }
+        }
+    }
+}
+
+TPSDecodedCode::TPSDecodedCode(CopyOf copy)
+    : exec_(copy.General.exec_),
+      general_(&copy.General),
+      code_(copy.General.code_),
+      length_(copy.General.length_),
+      param_slots_(copy.General.param_slots_),
+      instrs_(copy.General.instrs_),
+      index_of_pos_(copy.General.index_of_pos_),
+      out_of_range_(copy.General.out_of_range_) {
+    constants_.SetMaxBytes(kMaxValueBytes);
+    // The forms the general code's runs gave its instructions are not
+    // taken over.
+    for (TPSDecodedInstr& in : instrs_) {
+        in.Op = in.BaseOp;
+        in.QuickNext = in.QuickTarget = kNoHop;
+        in.QuickStep = 0;
+        in.QuickJumpWhen = false;
+    }
 }
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
@@ -139,6 +168,7 @@ std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
 std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     const auto found = out_of_range_.find(pos);
     if (found != out_of_range_.end()) return found->second;
+    if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
     TPSDecodedInstr in;
     in.Op = popOutOfRange;
     in.BaseOp = popOutOfRange;
@@ -153,6 +183,8 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
 std::uint32_t TPSDecodedCode::DecodeRun(std::uint32_t pos) {
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     for (;;) {
+        // A hop names an instruction by a 32-bit offset into the list.
+        if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
         TPSDecodedInstr in;
         DecodeInstr(pos, in);
         const auto index = static_cast<std::uint32_t>(instrs_.size());
@@ -264,7 +296,12 @@ void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in) {
         return true;
     };
     // Linked to its instruction by LinkTargets.
-    auto jump_from = [&](std::uint32_t rel_at_end, std::uint32_t rel) { in.TargetPos = rel_at_end + rel; };
+    auto jump_from = [&](std::uint32_t rel_at_end, std::uint32_t rel) {
+        in.TargetPos = rel_at_end + rel;
+        // A jump back to this instruction or before it counts for the
+        // executor's tick hook.
+        in.JumpTicks = in.TargetPos <= pos ? 1 : 0;
+    };
 
     constexpr OperandUse kValue{true, false};
     constexpr OperandUse kVariable{true, true};

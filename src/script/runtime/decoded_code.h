@@ -28,6 +28,7 @@ namespace script::runtime {
 
 class TPSExec;
 class TPSInternalProcRec;
+class TPSDecodedCode;
 
 inline constexpr std::uint32_t kNoInstr = 0xFFFFFFFF;
 
@@ -121,10 +122,149 @@ enum TPSQuickOp : std::uint8_t {
     qpSetFlagJump,
 };
 
-struct TPSDecodedInstr {
-    std::uint8_t Op = popFail;      // what the loop runs: BaseOp or a quick form of it
+// Forms that a proven code (shape_analysis.h) gives the instructions whose
+// operands lie in slots of types known at every run. Each checks only what
+// may change under it (a Pointer's target, an element's index, a divisor,
+// room on the run stack) and runs the general form when that fails. Those
+// that take the instructions after them along keep the byte positions of
+// all of them: a jump into the middle runs the instructions there.
+enum TPSProvenOp : std::uint8_t {
+    // The forms with operands; each has a twin at + kPlainSlotsTwin for when
+    // all its operands are plain slots.
+    ppAssign1 = 130,
+    ppAssign2,
+    ppAssign4,
+    ppAssign8,
+    ppAssignString,
+    ppAdd32,
+    ppSub32,
+    ppMul32,
+    ppAnd32,
+    ppOr32,
+    ppXor32,
+    ppShl32,
+    ppShr32,
+    ppDivMod32,
+    ppCompare32,
+    ppCompareJump32,  // and the CondGoto or CondNotGoto on its result
+    ppLoopStep32,     // and the Inc or Dec of its left operand, and the jump
+    ppCompareFlag32,  // and SetFlag on its result, the Pop of it, FlagGoto
+    ppIf32,           // PushType, Compare into the new item (perhaps through a
+                      // second one), SetFlag, Pop, FlagGoto: nothing pushed
+    ppCondByte,
+    ppInc32,
+    ppDec32,
+    ppPushVar,
+    ppSetPtr,
+    ppTempCalc,     // PushType t; Assign t, B; Calc Sub t, C; Calc Sub2 A, t; Pop
+    ppTempAssign,   // PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop
+    ppPushCalc,     // PushType t; Assign t, B; Calc Sub t, C
+    ppPushAssign,   // PushType t; Assign t, B
+    // A for loop's step to a bound computed at every step: PushType t;
+    // Assign t, B; Calc Sub t, C; Compare c, D, t (into A); Pop; Inc or Dec
+    // D; the jump on A.
+    ppBoundStep32,
+    // An element of the array A at a computed index gets a 32-bit value:
+    // PushType p; SetPtr p, A; PushType u; PushType s; Assign s, B; Calc Sub
+    // s, C; Assign u, s; Pop; SetPtr p, p[u]; Pop; Assign p, D; Pop.
+    ppElementStore32,
+    ppLastTwinned = ppElementStore32,
+    ppPushPlain,
+    ppPopPlain,
+    ppPop2Plain,
+    ppCall,
+    ppRet,
+    ppPushChecked,  // Push of a value whose type is a Pointer target's expected one
+    ppPopFrame,     // PopExceptionHandler of the frame the proof expects on top
+    // Loops of one 32-bit Calc on plain slots run whole in one step: the
+    // Calc with the for loop's step after it (at QuickNext, which goes on
+    // at the Calc again), or a while loop's comparison with the Calc after
+    // it (at QuickNext, which goes on at the comparison again).
+    ppForCalc,
+    ppWhileCalc,
+    ppLastProven = ppWhileCalc,
+};
+inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
+
+// What a proven push goes on to at once (TPSDecodedInstr::Chain): the
+// pushes of a call's arguments and the call.
+enum TPSChain : std::uint8_t { kChainNone, kChainCall, kChainPushVar };
+static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
+
+// Where a quick or proven form goes on, as a hop: the byte offset of the
+// instruction in its code's list, with the ticks passed on the way (backward
+// jumps and calls of the instructions it takes along) in the low bits.
+inline constexpr std::uint32_t kHopTicks = 63;
+inline constexpr std::uint32_t kNoHop = 0xFFFFFFFF;
+
+// A proven operand's place: its value lies at (frame base & Mask) + Off.
+// The frame base is the address of the running procedure's return-address
+// item (where it would lie, at the top level); a slot of the frame has Mask
+// all ones and its byte distance in Off, a global or a constant Mask 0 and
+// its address in Off.
+struct TPSSlotRef {
+    std::intptr_t Mask = 0;
+    std::intptr_t Off = 0;
+};
+
+// How a proven operand whose value does not lie in its slot is reached.
+enum TPSProvenAccessKind : std::uint8_t {
+    paSlot,          // the value lies at the slot
+    paTarget,        // the slot holds a Pointer whose target is the value
+    paArrayElement,  // an element of the dynamic array in the slot
+    paStaticElement, // an element of the static array in the slot
+};
+
+struct TPSProvenAccess {
+    std::uint8_t Kind = paSlot;
+    // Of an element: whether the slot holds a Pointer to the container.
+    bool ThroughPointer = false;
+    bool ByIndexVar = false;
+    // What a Pointer in the slot must point at (its target's type, or the
+    // container's); another target leaves the step to the general path.
+    const TPSTypeRec* Expect = nullptr;
+    TPSSlotRef Index;  // the index variable, a 32-bit integer
+    std::uint32_t Number = 0;
+    std::uint32_t Count = 0;  // of a static array
+    std::uint32_t ElementSize = 0;
+};
+
+struct alignas(64) TPSDecodedInstr {
+    // What the loop reads first, in one place.
+    std::uint8_t Op = popFail;      // what the loop runs: BaseOp, or a quick or proven form of it
     std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
+    std::uint8_t Sub2 = 0;          // of a proven form: a second operator, or what its pops check
+    // Backward jumps and calls that this jump passes (to Target): 1 when it
+    // jumps back.
+    std::uint8_t JumpTicks = 0;
+    bool QuickJumpWhen = false;
+    // Of a quick or proven form: where it goes on (a Goto that follows is
+    // taken at once), and for the comparisons that jump, where the jump
+    // goes (each a hop: HopTo), on which result it is taken, and the step
+    // of a for loop's counter (of a proven PopExceptionHandler: the number
+    // of the instruction that opened the frame the proof expects on top).
+    std::uint32_t QuickNext = kNoHop;
+    std::uint32_t QuickTarget = kNoHop;
+    std::uint32_t QuickStep = 0;
+    std::uint32_t Size = 0;  // of a proven form: the bytes of items it pushes or pops
+    std::uint8_t Reach = 0;  // bit n: proven operand n is not a plain slot
+    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
+    // Of a proven comparison: the results it gives true for, bit 0 less,
+    // bit 1 equal, bit 2 greater; and what makes a signed comparison an
+    // unsigned one (0x80000000 flipped in both operands, else 0).
+    std::uint8_t Relation = 0;
+    // Of a proven push: the proven form of the next instruction, taken at
+    // once (kChainNone: dispatched).
+    std::uint8_t Chain = 0;
+    std::uint32_t Flip = 0;
+    TPSSlotRef PA;
+    TPSSlotRef PB;
+    TPSSlotRef PC;
+    TPSSlotRef PD;
+    const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
+    // Of a proven PushVar or SetPtr: the type of the value it points at.
+    const TPSTypeRec* Type2 = nullptr;
     std::uint8_t OperandCount = 0;  // operands that popFail resolves first
     std::uint8_t FailCode = 0;
     std::uint32_t Pos = 0;           // the opcode byte
@@ -134,19 +274,41 @@ struct TPSDecodedInstr {
     std::uint32_t Target = kNoInstr; // a jump's instruction
     std::uint32_t TargetPos = 0;     // a jump's position
     std::uint32_t Number = 0;        // Call's procedure number
-    const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     std::uint32_t Offsets[4] = {};   // PushExceptionHandler: absolute positions or kNoOffset
-    // Of a quick form: where it goes on (a Goto that follows is taken at
-    // once), and for the comparisons that jump, where the jump goes, on
-    // which result it is taken, and the step of a for loop's counter.
-    std::uint32_t QuickNext = kNoInstr;
-    std::uint32_t QuickTarget = kNoInstr;
-    bool QuickJumpWhen = false;
-    std::uint32_t QuickStep = 0;
+    // Of a proven Call: the form its callee runs in, found at its first run
+    // (nil until then).
+    TPSDecodedCode* Callee = nullptr;
+    TPSProvenAccess XA;
+    TPSProvenAccess XB;
+    TPSProvenAccess XC;
+    TPSProvenAccess XD;
     TPSDecodedOperand A;
     TPSDecodedOperand B;
     TPSDecodedOperand C;
 };
+
+static_assert(sizeof(TPSDecodedInstr) % (kHopTicks + 1) == 0);
+// The most instructions a code's list holds: a hop is a 32-bit offset.
+inline constexpr std::uint32_t kMaxDecodedInstrs = 0xFFFFFFFFu / sizeof(TPSDecodedInstr) - 1;
+
+constexpr std::uint32_t HopTo(std::uint32_t instr, std::uint32_t ticks) {
+    return instr * static_cast<std::uint32_t>(sizeof(TPSDecodedInstr)) + (ticks < kHopTicks ? ticks : kHopTicks);
+}
+constexpr std::uint32_t HopInstr(std::uint32_t hop) {
+    return (hop & ~kHopTicks) / static_cast<std::uint32_t>(sizeof(TPSDecodedInstr));
+}
+constexpr std::uint32_t HopTicks(std::uint32_t hop) { return hop & kHopTicks; }
+
+// Whether a PopExceptionHandler that ends at pos leaves its try statement
+// early (a Break or Continue): the pops that end its blocks are followed by
+// the next block (starts: the finally, except and second finally offsets)
+// or by the end of the statement.
+inline bool LeavesTryEarly(const std::uint32_t (&starts)[3], std::uint32_t end_of_block, std::uint32_t pos) {
+    if (pos == end_of_block) return false;
+    for (const std::uint32_t start : starts)
+        if (pos == start) return false;
+    return true;
+}
 
 // Decodes the operand at pos of code and moves pos past what was read. A
 // constant is made on constants (removed again when it cannot be read).
@@ -161,8 +323,27 @@ bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t 
 class TPSDecodedCode {
 public:
     TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code);
+    // A copy of a general form's instructions, to be given proven forms for
+    // one shape of the stack at entry (shape_analysis.h). It shares the
+    // general form's constants, so it lives no longer than that.
+    struct CopyOf {
+        TPSDecodedCode& General;
+    };
+    explicit TPSDecodedCode(CopyOf copy);
     TPSDecodedCode(const TPSDecodedCode&) = delete;
     TPSDecodedCode& operator=(const TPSDecodedCode&) = delete;
+
+    // The general form of the same code (itself for a general form): where
+    // a run that cannot go on in a proven form goes on.
+    TPSDecodedCode* General() const { return general_; }
+    bool IsProven() const { return general_ != this; }
+    // How many items below the return address the code's operands name
+    // (its parameters, as far as they are used).
+    std::uint32_t ParamSlots() const { return param_slots_; }
+    // Whether an instruction starts at a code position (none is decoded).
+    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && index_of_pos_[pos] != kNoInstr; }
+    std::uint32_t CodeLength() const { return length_; }
+    const std::uint8_t* CodeBytes() const { return code_; }
 
     // The instruction that starts at a code position, decoding from there
     // when none does yet. Throws EPSOutOfMemory when the constants made for
@@ -190,8 +371,10 @@ private:
     void LinkTargets(std::uint32_t first);
 
     const TPSExec& exec_;
+    TPSDecodedCode* general_;
     const std::uint8_t* code_;
     std::uint32_t length_;
+    std::uint32_t param_slots_ = 0;
     std::vector<TPSDecodedInstr> instrs_;
     std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
     std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;

@@ -5,8 +5,10 @@
 //
 // exec.cpp holds construction, clean-up, errors and assignment;
 // image_loader.cpp the loading of an image; decoded_code.cpp the form in
-// which procedures run; operands.cpp the resolution of operands;
-// interpreter.cpp the instruction loop; host_api.cpp running procedures
+// which procedures run; shape_analysis.cpp their proven forms, and
+// proven_forms.cpp which form runs; operands.cpp the resolution of operands;
+// interpreter.cpp the instruction loop, proven_loop.cpp the loop of the
+// proven forms; host_api.cpp running procedures
 // for the host; host_calls.h/.cpp calls of host routines; builtins*.cpp the
 // runtime's own functions; compare.cpp and calc.cpp the operators.
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include "script/runtime/decoded_code.h"
 #include "script/runtime/errors.h"
 #include "script/runtime/procedures.h"
+#include "script/runtime/shape_analysis.h"
 #include "script/runtime/stack.h"
 #include "script/runtime/type_records.h"
 
@@ -68,6 +71,10 @@ struct TPSExceptionHandler {
     // Pushed by the host around a procedure it runs from inside a run: the
     // errors and returns of that procedure never reach the frames below.
     bool Barrier = false;
+    // The form of the code that opened the frame, where its blocks run, and
+    // the number of its PushExceptionHandler instruction there.
+    TPSDecodedCode* Code = nullptr;
+    std::uint32_t Origin = kNoOffset;
 };
 
 // A global exported by name: Index is the global's own number.
@@ -103,6 +110,8 @@ public:
                                               std::uint32_t, const std::exception_ptr&)>;
     // Called before every instruction while set.
     using TPSOnStep = std::function<void(TPSExec&)>;
+    // Called now and then while a run goes on (SetOnTick).
+    using TPSOnTick = std::function<void(TPSExec&)>;
     // The compiler's notification Variants: a script writing one, and
     // reading one.
     using TPSOnSetNotificationVariant = std::function<void(TPSExec&, const std::string& name, const Variant& value)>;
@@ -177,6 +186,24 @@ public:
     void SetOnStep(TPSOnStep callback);
     // The loop pays one test per instruction while stepping is off.
     bool SteppingOn() const { return step_active_; }
+    // Calls the callback once every `every` ticks: a tick is a jump back to
+    // the jump or before it, or a call (of a script procedure, counted
+    // where it starts; of a host function, when it has returned). The
+    // callback runs before the instruction that the tick leads to, and may
+    // stop or pause the run there. Costs a count on those steps only, so a
+    // host may watch a run that way (nil: none).
+    void SetOnTick(TPSOnTick callback, std::uint32_t every);
+
+    // Whether procedures run in proven forms (shape_analysis.h); set before
+    // loading an image. Without them every instruction runs its general
+    // form, which must compute, raise and report the same.
+    bool UseProvenCode = true;
+    // The form a script procedure runs in when it is entered with its
+    // parameters as the top items of the run stack below `above` (the index
+    // where its return address lies or will lie): a proven form for their
+    // types, made when first needed, or its general form. top_level: the
+    // main block started from an empty run stack.
+    TPSDecodedCode* CodeForEntry(const TPSProcRec* proc, std::uint32_t above, bool top_level = false);
 
     // ---------------------------------------------------------------- host API
     // A procedure by its name, any letter case: a script procedure by its
@@ -359,8 +386,13 @@ protected:
     // The decoded form of the current procedure's code.
     TPSDecodedCode* decoded_ = nullptr;
 
-    // Makes a script procedure the current one, at a position of its code.
-    void EnterCode(const TPSProcRec* proc);
+    // Makes a script procedure the current one, running the given form of
+    // its code (nil: its general form).
+    void EnterCode(const TPSProcRec* proc, TPSDecodedCode* code = nullptr);
+    // The address of the current frame's return-address item (where it
+    // would lie, at the top level): proven operands lie at byte distances
+    // from it.
+    std::byte* FrameBase();
     // Calls an imported procedure's handler as the call instruction does:
     // a failure raised inside becomes the error of its class, false without
     // a reported error is error 17. The handler finds position_ at the end
@@ -402,6 +434,21 @@ private:
     // The loop itself (interpreter.cpp); entry is the status the run
     // returns to when its outermost procedure returns.
     void Execute(TPSStatus entry);
+    // Why the loop of proven forms handed an instruction back.
+    enum ProvenReason : std::uint8_t {
+        pxNext,     // it has no proven form, or attention is wanted: run it as dispatched
+        pxGeneral,  // the checks of its form failed: run its general form
+        pxTick,     // a tick passed on the way to it
+        pxLeave,    // the proof's premise no longer holds: leave the proven code
+        pxFail,     // an error was reported
+    };
+    struct ProvenExit {
+        std::size_t Pc;  // byte offset of the instruction in run_instrs_
+        std::uint8_t Reason;
+    };
+    // The loop of proven forms (proven_loop.cpp), from the instruction at
+    // byte offset pc of run_instrs_; it keeps run_instrs_ and run_frame_.
+    ProvenExit RunProven(std::size_t pc);
     // Offers the recorded error to the exception frames from the top: the
     // first that takes it becomes where the run goes on. False when none
     // does (barriers stop the search).
@@ -414,10 +461,23 @@ private:
     // The condition of a jump or SetFlag: its operand, which must be of base
     // 1-6 (else error 2), and whether it is not zero.
     bool ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value);
-    void PushExceptionFrame(const TPSDecodedInstr& in);
+    // Opens the try frame of the instruction at index of the current code.
+    void PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index);
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();
+    // Proves the procedures' code for the entries known at load: the main
+    // block, every procedure run by the host, and the calls that proven
+    // code makes with known items.
+    void ProveProcedures();
+    // The proven form of a procedure for an entry, made when first asked
+    // for; nil when the entry cannot be proven.
+    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry,
+                              std::vector<TPSKnownCall>* calls = nullptr);
+    // The rest of the current procedure's run, and the blocks of the try
+    // frames it opened, go on in its general form: the proof's premise no
+    // longer holds.
+    void LeaveProvenCode();
     // Clear without the check that no run uses the image.
     void ClearLoaded();
     void RegisterBuiltins();
@@ -470,7 +530,17 @@ private:
     bool step_active_ = false;
     bool step_notify_active_ = false;
     TPSOnStep on_step_;
+    TPSOnTick on_tick_;
+    std::uint32_t tick_every_ = 0;
+    // Ticks left until the tick callback; counted down without one too.
+    std::int64_t ticks_left_ = kTicksWithoutHook;
+    static constexpr std::int64_t kTicksWithoutHook = std::int64_t{1} << 62;
     std::uint32_t run_depth_ = 0;
+    // The status the running loop's run returns to, the list of decoded
+    // instructions it runs and its frame base (Execute).
+    TPSStatus run_entry_ = TPSStatus::isLoaded;
+    TPSDecodedInstr* run_instrs_ = nullptr;
+    std::byte* run_frame_ = nullptr;
     // Items dropped by the try statement that a Break or Continue has just
     // left, for the next one that it leaves.
     std::uint32_t dropped_items_ = 0;

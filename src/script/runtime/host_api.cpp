@@ -158,6 +158,7 @@ bool TPSExec::RunProc(const std::vector<void*>& values, std::uint32_t proc_no) {
     // procedure run from inside it starts with a clear record, and one that
     // ends without an error gives the caller back its own.
     const TPSProcRec* saved_proc = current_proc_;
+    TPSDecodedCode* saved_form = decoded_;
     const std::uint32_t saved_position = position_;
     const std::int32_t saved_base = stack_base_;
     const TPSStatus saved_status = status_;
@@ -191,7 +192,7 @@ bool TPSExec::RunProc(const std::vector<void*>& values, std::uint32_t proc_no) {
         if (item != nullptr) {
             StoreAs(ValueOfTypedValue(item), PSReturnAddress{nullptr, position_, stack_base_});
             stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(&proc);
+            EnterCode(&proc, CodeForEntry(&proc, stack_.Count() - 1));
             position_ = 0;
             status_ = TPSStatus::isPaused;
             run_floor_ = floor;
@@ -200,9 +201,9 @@ bool TPSExec::RunProc(const std::vector<void*>& values, std::uint32_t proc_no) {
     }
 
     // A run that stopped inside the procedure leaves its frame behind.
-    if (stack_.Count() > remembered && IsReturnAddressItem(stack_.GetItem(remembered))) {
+    if (void* frame = stack_.GetItem(remembered); frame != nullptr && IsReturnAddressItem(frame)) {
         stack_.PopTo(remembered + 1);
-        const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(stack_.Top()));
+        const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(frame));
         position_ = back.Position;
         stack_base_ = back.StackBase;
         stack_.Pop();
@@ -214,7 +215,7 @@ bool TPSExec::RunProc(const std::vector<void*>& values, std::uint32_t proc_no) {
     const bool stopped = nested && status_ == TPSStatus::isLoaded;
     status_ = stopped ? TPSStatus::isLoaded : saved_status;
     run_floor_ = saved_floor;
-    EnterCode(saved_proc);
+    EnterCode(saved_proc, saved_form);
     position_ = saved_position;
     stack_base_ = saved_base;
     attention_ = true;

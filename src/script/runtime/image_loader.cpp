@@ -76,6 +76,7 @@ public:
             break;
         }
         exec_.DecodeProcedures();
+        if (exec_.UseProvenCode) exec_.ProveProcedures();
     }
 
 private:

@@ -2,18 +2,22 @@
 // stack, exception frames, and the error unwinding that offers an error to
 // the script's own frames before it stops the run.
 //
-// The program counter is an instruction number of the current procedure's
-// decoded code. Byte positions (position_) are written only where someone
+// The program counter is the byte offset of an instruction in the list of
+// the current procedure's decoded code (of the form of it that runs: its
+// general form, or a proven form whose steps run in proven_loop.cpp). Byte
+// positions of the byte code (position_) are written only where someone
 // may observe them: before an error is reported, before a host function
 // runs, in return addresses, and when the loop ends.
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/operand_resolution.h"
 #include "script/runtime/operators.h"
+#include "script/runtime/proven_steps.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
 #include "script/runtime/value_lifetime.h"
@@ -104,13 +108,13 @@ inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
 
 // ------------------------------------------------------------ run
 
-void TPSExec::EnterCode(const TPSProcRec* proc) {
+void TPSExec::EnterCode(const TPSProcRec* proc, TPSDecodedCode* code) {
     current_proc_ = proc;
     if (proc != nullptr && proc->IsInternal()) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = internal.Decoded.get();
+        decoded_ = code != nullptr ? code : internal.Decoded.get();
     } else {
         code_ = nullptr;
         code_length_ = 0;
@@ -151,9 +155,9 @@ bool TPSExec::Run() {
             status_ = TPSStatus::isLoaded;
             return false;
         }
-        EnterCode(main);
-        position_ = 0;
         stack_base_ = -1;
+        EnterCode(main, CodeForEntry(main, 0, true));
+        position_ = 0;
     } else if (status_ == TPSStatus::isPaused) {
         status_ = TPSStatus::isRunning;
         entry = TPSStatus::isPaused;
@@ -170,12 +174,17 @@ bool TPSExec::Run() {
         if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
     }
     --run_depth_;
+    // While it is paused, the host may change the run stack: the run goes
+    // on in the general form of the code it paused in.
+    if (status_ == TPSStatus::isPaused) LeaveProvenCode();
     if (status_ == TPSStatus::isLoaded) {
         // A finished or stopped run leaves nothing behind it, except what a
         // run below it (through a host function) still uses.
         stack_.PopTo(run_floor_);
         if (run_depth_ == 0) {
             temporaries_.Clear();
+            // What a deep recursion took of the run stack goes back.
+            stack_.TrimBlock();
             if (CleanupAfterRun) ResetGlobals();
         }
     }
@@ -222,7 +231,7 @@ bool TPSExec::RaiseFrameError() {
 
 void TPSExec::ResumeInFrame(const TPSExceptionHandler& frame, std::uint32_t position) {
     stack_base_ = frame.BasePtr;
-    EnterCode(frame.CurrProc);
+    EnterCode(frame.CurrProc, frame.Code);
     position_ = position;
 }
 
@@ -279,8 +288,10 @@ EPSException TPSExec::ScriptException(std::string message) {
 
 // ------------------------------------------------------------ frames of the script
 
-void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in) {
+void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index) {
     auto frame = std::make_unique<TPSExceptionHandler>();
+    frame->Code = decoded_;
+    frame->Origin = index;
     frame->CurrProc = current_proc_;
     frame->BasePtr = stack_base_;
     frame->StackSize = stack_.Count();
@@ -427,10 +438,24 @@ namespace {
     return QuickElement(stack, base, o);
 }
 
-// Where the run goes after instruction i: a Goto there is taken at once.
-std::uint32_t Threaded(const TPSDecodedInstr* instrs, std::uint32_t i) {
-    return instrs[i].BaseOp == opGoto ? instrs[i].Target : i;
+// Where a quick form goes, and the ticks on the way there.
+struct Hop {
+    std::uint32_t To;
+    std::uint8_t Ticks;
+};
+
+// The run goes to instruction i, having passed ticks: a Goto there is taken
+// at once (and its tick with it).
+Hop Threaded(const TPSDecodedInstr* instrs, std::uint32_t i, std::uint8_t ticks = 0) {
+    if (instrs[i].BaseOp == opGoto) return Hop{instrs[i].Target, static_cast<std::uint8_t>(ticks + instrs[i].JumpTicks)};
+    return Hop{i, ticks};
 }
+// Where a jump instruction's jump goes on.
+Hop JumpHop(const TPSDecodedInstr* instrs, const TPSDecodedInstr& jump) {
+    return Threaded(instrs, jump.Target, jump.JumpTicks);
+}
+void QuickNextTo(TPSDecodedInstr& in, Hop hop) { in.QuickNext = HopTo(hop.To, hop.Ticks); }
+void QuickTargetTo(TPSDecodedInstr& in, Hop hop) { in.QuickTarget = HopTo(hop.To, hop.Ticks); }
 
 // The type of a variable as a quick form would see it: of the item, or of
 // what a Pointer item points at when followed; nil when there is none.
@@ -492,14 +517,8 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
 }
 
 // Whether a pop of an exception frame that ends at a position leaves its
-// statement early: the pops that end its blocks are followed by the next
-// block or by the end of the statement.
-bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) {
-    if (end == f.EndOfBlock) return false;
-    for (const std::uint32_t start : f.BlockStarts)
-        if (end == start) return false;
-    return true;
-}
+// statement early.
+bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
 
 bool SameVariable(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
     if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
@@ -530,8 +549,8 @@ bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, c
     const TPSDecodedInstr& jump = instrs[pop.Next];
     if (jump.BaseOp != opFlagGoto) return false;
     in.QuickJumpWhen = set_flag.Sub == 0;
-    in.QuickTarget = Threaded(instrs, jump.Target);
-    in.QuickNext = Threaded(instrs, jump.Next);
+    QuickTargetTo(in, JumpHop(instrs, jump));
+    QuickNextTo(in, Threaded(instrs, jump.Next));
     return true;
 }
 
@@ -546,7 +565,7 @@ inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecoded
 // The quick form of a Compare, seeing what follows it: a jump on its result
 // (with the step of a for loop's counter between) is taken along.
 std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
-    in.QuickNext = Threaded(instrs, in.Next);
+    QuickNextTo(in, Threaded(instrs, in.Next));
     const TPSDecodedInstr* next = &instrs[in.Next];
     std::uint8_t form = qpCompare32;
     if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVariable(next->A, in.B) && next->Next != kNoInstr) {
@@ -557,8 +576,8 @@ std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
     if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
     if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
     in.QuickJumpWhen = next->BaseOp == opCondGoto;
-    in.QuickTarget = Threaded(instrs, next->Target);
-    in.QuickNext = Threaded(instrs, next->Next);
+    QuickTargetTo(in, JumpHop(instrs, *next));
+    QuickNextTo(in, Threaded(instrs, next->Next));
     return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
 }
 
@@ -591,24 +610,34 @@ bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecode
 // per handler). The one test per instruction is attention_: Stop, Pause, an
 // error and stepping set it; while it is set, instructions run in their
 // general form and the step hook is called before each.
-// Continues at a position of the current code. (pc and instrs stay local
-// variables that nothing takes the address of, so they live in registers.)
-#define VOSTREL_JUMP_TO(position)            \
-    do {                                     \
-        pc = decoded_->EntryAt(position);    \
-        instrs = decoded_->Instrs();         \
-    } while (false)
+// (The moves from instruction to instruction are proven_steps.h's.)
 // After anything that may have run the script again (a host function): the
 // list may have grown.
-#define VOSTREL_RELOAD() (instrs = decoded_->Instrs())
+#define VOSTREL_RELOAD() (instrs = decoded_->Instrs(), lb = FrameBase())
 
-#define VOSTREL_NEXT()                       \
-    do {                                     \
-        if (attention_) goto attention;      \
-        goto* dispatch[instrs[pc].Op];       \
+#define VOSTREL_NEXT()                      \
+    do {                                    \
+        if (attention_) goto attention;     \
+        goto* dispatch[VOSTREL_IN(pc).Op];  \
     } while (false)
 
-void TPSExec::Execute(TPSStatus entry) {
+// What seldom runs: the compiler keeps the hot forms' values in registers
+// at its cost.
+#if defined(__GNUC__) && !defined(__clang__)
+#define VOSTREL_COLD __attribute__((cold))
+#else
+#define VOSTREL_COLD
+#endif
+
+void TPSExec::Execute(TPSStatus entry_status) {
+    // Kept in the executor, not in a register the loop needs.
+    const TPSStatus saved_entry = run_entry_;
+    run_entry_ = entry_status;
+    struct RestoreEntry {
+        TPSExec& exec;
+        TPSStatus status;
+        ~RestoreEntry() { exec.run_entry_ = status; }
+    } restore{*this, saved_entry};
     const void* dispatch[256];
     for (const void*& d : dispatch) d = &&op_invalid;
     dispatch[opAssign] = &&op_assign;
@@ -663,9 +692,27 @@ void TPSExec::Execute(TPSStatus entry) {
     dispatch[qpSetFlagJump] = &&q_set_flag_byte;
     dispatch[qpSetPtr] = &&q_set_ptr;
     dispatch[qpCompareFlag32] = &&q_compare32;
+    // The proven forms and their twins run in their own loop.
+    for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
 
-    std::uint32_t pc = decoded_->EntryAt(position_);
-    TPSDecodedInstr* instrs = decoded_->Instrs();
+    std::size_t pc = VOSTREL_AT(decoded_->EntryAt(position_));
+    // The list that runs and the frame base of the procedure that runs
+    // (proven operands lie at byte distances from it), kept in the executor
+    // rather than in registers: they change seldom, the registers are for
+    // pc. A run that a host function starts from inside keeps its own.
+    struct RestoreLoop {
+        TPSExec& exec;
+        TPSDecodedInstr* instrs;
+        std::byte* frame;
+        ~RestoreLoop() {
+            exec.run_instrs_ = instrs;
+            exec.run_frame_ = frame;
+        }
+    } restore_loop{*this, run_instrs_, run_frame_};
+    run_instrs_ = decoded_->Instrs();
+    run_frame_ = FrameBase();
+    TPSDecodedInstr*& instrs = run_instrs_;
+    std::byte*& lb = run_frame_;
 
     // Pushes on the run stack; a full run stack is error 11.
     auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
@@ -682,23 +729,24 @@ void TPSExec::Execute(TPSStatus entry) {
             VOSTREL_NEXT();
 
         attention:
+            VOSTREL_COLD;
             if (status_ != TPSStatus::isRunning) {
-                position_ = instrs[pc].Pos;
+                position_ = VOSTREL_IN(pc).Pos;
                 return;
             }
             attention_ = step_active_;
             if (step_active_) {
-                position_ = instrs[pc].Pos;
+                position_ = VOSTREL_IN(pc).Pos;
                 StepNotify();
                 attention_ = true;
                 VOSTREL_RELOAD();
             }
-            goto* dispatch[instrs[pc].BaseOp];
+            goto* dispatch[VOSTREL_IN(pc).BaseOp];
 
             // ---------------------------------------------------- quick forms
 
         q_assign32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
@@ -707,78 +755,66 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 std::memcpy(d, s, 1);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_set_flag_byte: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_set_flag;
             jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
             if (in.Op == qpSetFlagJump) {
                 // The Pop and the FlagGoto that follow.
                 if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = in.Next;
+                    pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
                 stack_.Pop();
-                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
-                VOSTREL_NEXT();
+                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
+                VOSTREL_HOP(in.QuickNext);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_set_ptr: {
             // A Pointer that owns nothing set to a variable or element that
             // is no Pointer itself.
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
             StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_assign_string: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_assign;
             ShareStringSlot(d, s);
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
-#define VOSTREL_QUICK_CALC(label, expression)                                                                   \
-    label : {                                                                                                   \
-        TPSDecodedInstr& in = instrs[pc];                                                                       \
-        void* d = QuickValue(stack_, stack_base_, in.A);                                                        \
-        const void* s = QuickValue(stack_, stack_base_, in.B);                                                  \
-        if (d == nullptr || s == nullptr) goto op_calc;                                                         \
-        const auto a = LoadAs<std::uint32_t>(d);                                                                \
-        const auto b = LoadAs<std::uint32_t>(s);                                                                \
-        StoreAs(d, static_cast<std::uint32_t>(expression));                                                     \
-        pc = in.QuickNext;                                                                                      \
-        VOSTREL_NEXT();                                                                                         \
+#define VOSTREL_QUICK_CALC(label, expression)                  \
+    label : {                                                  \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                  \
+        void* d = QuickValue(stack_, stack_base_, in.A);       \
+        const void* s = QuickValue(stack_, stack_base_, in.B); \
+        if (d == nullptr || s == nullptr) goto op_calc;        \
+        const auto a = LoadAs<std::uint32_t>(d);               \
+        const auto b = LoadAs<std::uint32_t>(s);               \
+        StoreAs(d, static_cast<std::uint32_t>(expression));    \
+        VOSTREL_HOP(in.QuickNext);                             \
     }
-            VOSTREL_QUICK_CALC(q_add32, a + b)
-            VOSTREL_QUICK_CALC(q_sub32, a - b)
-            VOSTREL_QUICK_CALC(q_mul32, a * b)
-            VOSTREL_QUICK_CALC(q_and32, a & b)
-            VOSTREL_QUICK_CALC(q_or32, a | b)
-            VOSTREL_QUICK_CALC(q_xor32, a ^ b)
-            VOSTREL_QUICK_CALC(q_shl32, a << (b & 31))
-            VOSTREL_QUICK_CALC(q_shr32, a >> (b & 31))
+            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
 #undef VOSTREL_QUICK_CALC
 
             // Division and remainder: a zero divisor and the one quotient
             // that does not fit are left to the general form, which reports
             // them.
         q_divmod32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             const void* s = QuickValue(stack_, stack_base_, in.B);
             if (d == nullptr || s == nullptr) goto op_calc;
@@ -793,102 +829,127 @@ void TPSExec::Execute(TPSStatus entry) {
             } else {
                 StoreAs(d, in.Sub == caDiv ? a / b : a % b);
             }
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_compare32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* d = QuickValue(stack_, stack_base_, in.A);
             void* l = QuickValue(stack_, stack_base_, in.B);
             const void* r = QuickValue(stack_, stack_base_, in.C);
             if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
             const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
             StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == qpCompare32) {
-                pc = in.QuickNext;
-                VOSTREL_NEXT();
-            }
+            if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
             if (in.Op == qpCompareFlag32) {
                 // The SetFlag, the Pop of the result (when it is the top
                 // item, as compiled) and the FlagGoto that follow.
                 if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = in.Next;
+                    pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
                 jump_flag_ = result == in.QuickJumpWhen;
                 stack_.Pop();
-                pc = jump_flag_ ? in.QuickTarget : in.QuickNext;
-                VOSTREL_NEXT();
+                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
+                VOSTREL_HOP(in.QuickNext);
             }
             // The for loop's counter (the left operand) steps after the
             // comparison, before the jump.
             if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            pc = result == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
-            VOSTREL_NEXT();
+            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_cond_byte: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_cond_goto;
-            pc = (LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen ? in.QuickTarget : in.QuickNext;
-            VOSTREL_NEXT();
+            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_push_assign32: {
             // A temporary pushed and given its first value (the Assign that
             // follows, whose source A holds).
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const void* s = QuickValue(stack_, stack_base_, in.A);
             if (s == nullptr) goto op_push_type;
             void* item = push(in.Type, in.End);
             if (item == nullptr) goto fail;
             const TPSDecodedInstr& assign = instrs[in.Next];
             if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A.Var.Offset) {
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             std::memcpy(ValueOfTypedValue(item), s, 4);
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
 
         q_step32: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* v = QuickValue(stack_, stack_base_, in.A);
             if (v == nullptr) goto op_step;
             StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
-            pc = in.QuickNext;
-            VOSTREL_NEXT();
+            VOSTREL_HOP(in.QuickNext);
         }
+
+        proven: {
+            const ProvenExit exit = RunProven(pc);
+            pc = exit.Pc;
+            switch (exit.Reason) {
+            case pxNext: VOSTREL_NEXT();
+            case pxGeneral: goto* dispatch[VOSTREL_IN(pc).BaseOp];
+            case pxTick: goto tick;
+            case pxLeave: goto leave_proven;
+            default: goto fail;
+            }
+        }
+
+        leave_proven:
+            VOSTREL_COLD;
+            // What a proven form expected no longer holds: the rest of this
+            // procedure's run goes on in its general form, from this
+            // instruction.
+            LeaveProvenCode();
+            VOSTREL_JUMP_TO(VOSTREL_IN(pc).Pos);
+            VOSTREL_NEXT();
+
+        tick:
+            VOSTREL_COLD;
+            ticks_left_ = on_tick_ ? tick_every_ : kTicksWithoutHook;
+            if (on_tick_) {
+                position_ = VOSTREL_IN(pc).Pos;
+                on_tick_(*this);
+                VOSTREL_RELOAD();
+            }
+            VOSTREL_NEXT();
 
             // ---------------------------------------------------- instructions
 
         op_assign: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint32_t next = in.Next;
             if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
                 position_ = in.End;
                 if (!AssignValue(d.Address, s.Address, d.Type, s.Type)) goto fail;
-                pc = next;
+                pc = VOSTREL_AT(next);
                 VOSTREL_RELOAD();
                 VOSTREL_NEXT();
             }
             if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
             }
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_NEXT();
         }
 
         op_calc: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
@@ -897,23 +958,23 @@ void TPSExec::Execute(TPSStatus entry) {
                 // Worth a quick form; the general form runs this time.
                 static constexpr std::uint8_t kQuick[] = {qpAdd32,   qpSub32, qpMul32, qpDivMod32, qpDivMod32,
                                                           qpShl32,   qpShr32, qpAnd32, qpOr32,     qpXor32};
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = kQuick[in.Sub];
             }
             if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             position_ = in.End;
             const std::uint32_t next = in.Next;
             if (!CalcValues(d.Address, s.Address, d.Type, s.Type, in.Sub)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_compare: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, l, r;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
             const std::uint8_t base = l.Type->BaseType;
@@ -922,19 +983,19 @@ void TPSExec::Execute(TPSStatus entry) {
                 if (in.Op == opCompare && IsByte(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
                     QuickOperand(stack_, stack_base_, in.C, r.Type))
                     in.Op = QuickCompare(instrs, in);
-                pc = in.Next;
+                pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
             position_ = in.End;
             const std::uint32_t next = in.Next;
             if (!CompareValues(l.Address, r.Address, d.Address, l.Type, r.Type, d.Type, in.Sub)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_push: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand s;
             if (!ResolveOperand(in.A, s)) goto fail;
             const std::uint32_t next = in.Next;
@@ -942,13 +1003,13 @@ void TPSExec::Execute(TPSStatus entry) {
             if (item == nullptr) goto fail;
             position_ = in.End;
             if (!AssignValue(ValueOfTypedValue(item), s.Address, s.Type, s.Type)) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_push_var: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             PSPointerValue p{v.Address, v.Type, 0};
@@ -959,12 +1020,12 @@ void TPSExec::Execute(TPSStatus entry) {
             void* item = push(in.Type, in.End);
             if (item == nullptr) goto fail;
             StoreAs(ValueOfTypedValue(item), p);
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_push_type: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (push(in.Type, in.End) == nullptr) goto fail;
             if (in.Op == opPushType && IsPlainInteger32(in.Type->BaseType)) {
                 // A temporary that the next instruction assigns: both at
@@ -979,17 +1040,17 @@ void TPSExec::Execute(TPSStatus entry) {
                     if (source != nullptr && IsPlainInteger32(source->BaseType) &&
                         QuickOperand(stack_, stack_base_, copy, source)) {
                         in.A = copy;
-                        in.QuickNext = Threaded(instrs, next.Next);
+                        QuickNextTo(in, Threaded(instrs, next.Next));
                         in.Op = qpPushAssign32;
                     }
                 }
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_pop: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             void* top = stack_.Top();
             if (top == nullptr || IsReturnAddressItem(top)) {
                 FailAt(in.End, erOutOfStackRange);
@@ -997,14 +1058,14 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             const std::uint32_t next = in.Next;
             stack_.Pop();
-            pc = next;
+            pc = VOSTREL_AT(next);
             // Releasing a value may have run host code.
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_pop_goto: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             // Only items of the current frame are popped, never a return
             // address.
             const std::uint32_t count = in.BaseOp == opPopGoto ? 1 : 2;
@@ -1015,52 +1076,51 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             const std::uint32_t target = in.Target;
+            const std::uint8_t ticks = in.JumpTicks;
             stack_.PopTo(static_cast<std::uint32_t>(left));
-            pc = target;
             VOSTREL_RELOAD();
-            VOSTREL_NEXT();
+            VOSTREL_GO(VOSTREL_AT(target), ticks);
         }
 
         op_goto:
-            pc = instrs[pc].Target;
-            VOSTREL_NEXT();
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
 
         op_flag_goto:
-            pc = jump_flag_ ? instrs[pc].Target : instrs[pc].Next;
-            VOSTREL_NEXT();
+            if (jump_flag_) VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 0);
 
         op_cond_goto: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
-                in.QuickTarget = Threaded(instrs, in.Target);
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickTargetTo(in, JumpHop(instrs, in));
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = qpCondByte;
             }
-            pc = value == (in.BaseOp == opCondGoto) ? in.Target : in.Next;
-            VOSTREL_NEXT();
+            if (value == (in.BaseOp == opCondGoto)) VOSTREL_GO(VOSTREL_AT(in.Target), in.JumpTicks);
+            VOSTREL_GO(VOSTREL_AT(in.Next), 0);
         }
 
         op_set_flag: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
             if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_step: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
@@ -1068,15 +1128,15 @@ void TPSExec::Execute(TPSStatus entry) {
                 goto fail;
             }
             if (in.Op == in.BaseOp && IsPlainInteger32(v.Type->BaseType) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
-                in.QuickNext = Threaded(instrs, in.Next);
+                QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
-            pc = in.Next;
+            pc = VOSTREL_AT(in.Next);
             VOSTREL_NEXT();
         }
 
         op_unary: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
             if (!ResolveOperand(in.A, v)) goto fail;
             position_ = in.End;
@@ -1090,27 +1150,27 @@ void TPSExec::Execute(TPSStatus entry) {
                 ok = IntNotValue(v.Address, v.Type);
             }
             if (!ok) goto fail;
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_RELOAD();
             VOSTREL_NEXT();
         }
 
         op_set_ptr: {
-            const std::uint32_t next = instrs[pc].Next;
-            const bool quick = instrs[pc].Op == opSetPtr && QuickPointerSource(stack_, stack_base_, instrs[pc].B);
-            if (!SetPointer(instrs[pc])) goto fail;
+            const std::uint32_t next = VOSTREL_IN(pc).Next;
+            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
+            if (!SetPointer(VOSTREL_IN(pc))) goto fail;
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
-            if (quick && QuickPointerDestination(stack_, stack_base_, instrs[pc].A)) {
-                instrs[pc].QuickNext = Threaded(instrs, next);
-                instrs[pc].Op = qpSetPtr;
+            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).A)) {
+                QuickNextTo(VOSTREL_IN(pc), Threaded(instrs, next));
+                VOSTREL_IN(pc).Op = qpSetPtr;
             }
-            pc = next;
+            pc = VOSTREL_AT(next);
             VOSTREL_NEXT();
         }
 
         op_call: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             std::uint32_t number = in.Number;
             const std::uint32_t next = in.Next;
             const std::uint32_t end = in.End;
@@ -1124,10 +1184,11 @@ void TPSExec::Execute(TPSStatus entry) {
                 const auto value = LoadAs<PSProcPtrValue>(v.Address);
                 if (value.ProcNo == 0 && value.Object != nullptr) {
                     position_ = end;
+                    const std::uint32_t items = stack_.Count();
                     if (!CallHostMethodValue(value, static_cast<const TPSTypeRec_ProcPtr&>(*v.Type).ParamInfo)) goto fail;
-                    pc = next;
                     VOSTREL_RELOAD();
-                    VOSTREL_NEXT();
+                    if (stack_.Count() != items) goto host_changed_stack;
+                    VOSTREL_GO(VOSTREL_AT(next), 1);
                 }
                 number = value.ProcNo;
                 if (number >= procs_.size() || number == main_proc_) {
@@ -1138,22 +1199,31 @@ void TPSExec::Execute(TPSStatus entry) {
             TPSProcRec* proc = procs_[number].get();
             if (proc->IsExternal()) {
                 position_ = end;
+                const std::uint32_t items = stack_.Count();
                 if (!CallExternal(AsExternal(*proc))) goto fail;
-                pc = next;
                 VOSTREL_RELOAD();
-                VOSTREL_NEXT();
+                if (stack_.Count() != items) goto host_changed_stack;
+                VOSTREL_GO(VOSTREL_AT(next), 1);
             }
             void* item = push(return_address_type_.get(), end);
             if (item == nullptr) goto fail;
-            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_});
+            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_, decoded_, next});
             stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(proc);
+            EnterCode(proc, CodeForEntry(proc, stack_.Count() - 1));
             VOSTREL_JUMP_TO(0);
-            VOSTREL_NEXT();
+            VOSTREL_GO(pc, 1);
         }
 
+        host_changed_stack:
+            VOSTREL_COLD;
+            // A host function left the run stack with another count of
+            // items: what the proof of this code rests on no longer holds.
+            LeaveProvenCode();
+            VOSTREL_JUMP_TO(VOSTREL_IN(pc).Pos);
+            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 1);
+
         op_ret: {
-            TPSDecodedInstr& in = instrs[pc];
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const std::uint32_t here = in.Pos;
             bool into_finally = false;
             while (!exception_frames_.empty()) {
@@ -1192,7 +1262,7 @@ void TPSExec::Execute(TPSStatus entry) {
             }
             if (stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) {
                 position_ = in.End;
-                status_ = entry;
+                status_ = run_entry_;
                 return;
             }
             stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
@@ -1207,23 +1277,26 @@ void TPSExec::Execute(TPSStatus entry) {
             if (back.Proc == nullptr) {
                 // The frame that the host made: its run ends here.
                 position_ = back.Position;
-                status_ = entry;
+                status_ = run_entry_;
                 return;
             }
-            EnterCode(back.Proc);
+            EnterCode(back.Proc, back.Code);
             VOSTREL_JUMP_TO(back.Position);
             VOSTREL_NEXT();
         }
 
         op_push_frame:
+            VOSTREL_COLD;
             // (Nothing with a destructor may live where a dispatch jumps
             // from: the frame is made in a function of its own.)
-            PushExceptionFrame(instrs[pc]);
-            pc = instrs[pc].Next;
+            PushExceptionFrame(VOSTREL_IN(pc), static_cast<std::uint32_t>(pc / sizeof(TPSDecodedInstr)));
+            pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
             VOSTREL_NEXT();
 
-        op_pop_frame: {
-            TPSDecodedInstr& in = instrs[pc];
+        op_pop_frame:
+            VOSTREL_COLD;
+            {
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
                 FailAt(in.End, ErOutOfRange);
                 goto fail;
@@ -1306,25 +1379,28 @@ void TPSExec::Execute(TPSStatus entry) {
             if (dropped > 0) {
                 // An outer try statement left by the same jump passes them
                 // on; else the pops for them are passed over.
-                if (instrs[pc].BaseOp == opPopExceptionHandler) {
+                if (VOSTREL_IN(pc).BaseOp == opPopExceptionHandler) {
                     dropped_items_ = dropped;
                 } else {
-                    for (std::uint32_t n = 0; n < dropped && instrs[pc].BaseOp == opPop; ++n) pc = instrs[pc].Next;
+                    for (std::uint32_t n = 0; n < dropped && VOSTREL_IN(pc).BaseOp == opPop; ++n) pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
                 }
             }
             VOSTREL_NEXT();
         }
 
         op_nop:
-            pc = instrs[pc].Next;
+            pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
             VOSTREL_NEXT();
 
         op_out_of_range:
-            FailAt(instrs[pc].Pos, ErOutOfRange);
+            VOSTREL_COLD;
+            FailAt(VOSTREL_IN(pc).Pos, ErOutOfRange);
             goto fail;
 
-        op_fail: {
-            TPSDecodedInstr& in = instrs[pc];
+        op_fail:
+            VOSTREL_COLD;
+            {
+            TPSDecodedInstr& in = VOSTREL_IN(pc);
             const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
             TPSOperand ignored;
             for (std::uint8_t i = 0; i < in.OperandCount; ++i)
@@ -1334,10 +1410,12 @@ void TPSExec::Execute(TPSStatus entry) {
         }
 
         op_invalid:
-            FailAt(instrs[pc].Pos + 1, erInvalidOpcode);
+            VOSTREL_COLD;
+            FailAt(VOSTREL_IN(pc).Pos + 1, erInvalidOpcode);
             goto fail;
 
         fail:
+            VOSTREL_COLD;
             // An error was reported: a frame of the script may take it.
             if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
                 status_ = TPSStatus::isRunning;
@@ -1362,6 +1440,8 @@ void TPSExec::Execute(TPSStatus entry) {
     }
 }
 
+#undef VOSTREL_CALC32_FORMS
+#undef VOSTREL_GO
 #undef VOSTREL_NEXT
 #undef VOSTREL_RELOAD
 #undef VOSTREL_JUMP_TO

@@ -20,8 +20,9 @@ namespace script::runtime {
 
 namespace {
 
-// How many instructions run between two looks at the clock.
-constexpr std::uint32_t kStepsPerClockCheck = 1024;
+// How many ticks (backward jumps and calls) pass between two looks at the
+// clock: the hook costs the run a count on those steps only.
+constexpr std::uint32_t kTicksPerClockCheck = 1024;
 
 // An editor may begin a file with the UTF-8 byte order mark; the source is
 // what follows it, so rows and columns are those the editor shows.
@@ -132,7 +133,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
     if (!exec_) {
         exec_ = std::make_unique<TPSExec>();
         library_ = std::make_unique<PluginLibrary>(*this);
-        exec_->SetOnStep([this](TPSExec&) { StepHook(); });
+        exec_->SetOnTick([this](TPSExec&) { StepHook(); }, kTicksPerClockCheck);
     }
     td_ = rd_ = rd2_ = nullptr;
     events_ = {};
@@ -146,7 +147,6 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
 void TMyScript::RunEvent(TEvent Event, const char* Name) {
     if (!exec_) return;
     event_ = Event;
-    steps_ = 0;
     last_pump_ = win::GetTickCount();
     exec_->CallProcByName(Name, {});
     // It ran without an error: its next error is shown in a box again.
@@ -220,7 +220,6 @@ void TMyScript::WaitPumping(std::uint32_t Ms) {
 }
 
 void TMyScript::StepHook() {
-    if (++steps_ % kStepsPerClockCheck != 0) return;
     const std::uint32_t now = win::GetTickCount();
     if (now - last_pump_ < kPumpIntervalMs) return;
     // Painting and the user's input only: the port's polling, the window's

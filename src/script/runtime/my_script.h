@@ -117,7 +117,6 @@ private:
     bool box_open_ = false;
     // False once the host is gone (a box may outlive it).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    std::uint32_t steps_ = 0;
     std::uint32_t last_pump_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "script/runtime/decoded_code.h"
+#include "script/runtime/shape_analysis.h"
 #include "script/runtime/type_records.h"
 
 namespace script::runtime {
@@ -67,6 +68,13 @@ public:
 
     std::vector<std::uint8_t> Code;
     std::unique_ptr<TPSDecodedCode> Decoded;
+    // Proven forms of Decoded, one per entry that has been proven (nil
+    // where the entry could not be); they go before Decoded.
+    struct ProvenForm {
+        TPSEntryShape Entry;
+        std::unique_ptr<TPSDecodedCode> Code;
+    };
+    std::vector<ProvenForm> Proven;
     std::uint32_t ExportNameHash = 0;
     std::string ExportDecl;  // "result @type !type ..." (type numbers)
     std::string ExportName;  // upper case; "!MAIN" for the main block

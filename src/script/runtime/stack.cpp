@@ -42,20 +42,68 @@ void RequireWritten(bool ok) {
 TPSStack::~TPSStack() { Clear(); }
 
 void* TPSStack::PushOnNewPage(std::uint32_t bytes) {
-    const std::uint64_t rounded = (std::uint64_t{bytes} + kItemAlign - 1) / kItemAlign * kItemAlign;
+    const std::uint64_t rounded = RoundedItemBytes(bytes);
     if (rounded > kMaxItemBytes || length_ + rounded > max_bytes_) throw EPSOutOfMemory();
     const auto size = static_cast<std::uint32_t>(rounded);
+    if (one_block_) {
+        NextItemAddress();
+        std::byte* address = block_ + length_;
+        items_.push_back(Item{address, 0, size});
+        length_ += size;
+        if (length_ > high_water_) high_water_ = length_;
+        StoreAs(address, static_cast<const TPSTypeRec*>(nullptr));
+        return address;
+    }
     if (pages_.empty() || pages_[page_].Size - pages_[page_].Used < size) page_ = NextPageFor(size);
     Page& page = pages_[page_];
     std::byte* address = page.Bytes.get() + page.Used;
-    items_.push_back(Item{address, page_, page.Used, size, 0, 0});
+    items_.push_back(Item{address, page_, size});
     page.Used += size;
     length_ += size;
+    if (length_ > high_water_) high_water_ = length_;
     StoreAs(address, static_cast<const TPSTypeRec*>(nullptr));
     return address;
 }
 
+void TPSStack::SetOneBlock(bool on) {
+    if (!items_.empty()) throw EPSError("The stack is in use");
+    Clear();
+    one_block_ = on;
+}
+
+std::byte* TPSStack::NextItemAddress() {
+    if (one_block_) {
+        if (block_ == nullptr) page_ = NextPageFor(0);
+        return block_ + length_;
+    }
+    return pages_.empty() ? nullptr : pages_[page_].Bytes.get() + pages_[page_].Used;
+}
+
+void TPSStack::TrimBlock() {
+    if (!one_block_ || !items_.empty() || high_water_ <= kKeptBlockBytes) return;
+    pages_.clear();
+    block_ = nullptr;
+    page_ = 0;
+    capacity_ = 0;
+    high_water_ = 0;
+}
+
 std::uint32_t TPSStack::NextPageFor(std::uint32_t bytes) {
+    if (one_block_) {
+        // The whole limit at once: the system gives the pages as they are
+        // first touched. An item beyond the limit was refused already.
+        if (pages_.empty()) {
+            const std::uint64_t size = std::max<std::uint64_t>(kPageBytes, (max_bytes_ + kPageBytes - 1) / kPageBytes * kPageBytes);
+            Page page;
+            page.Bytes = std::make_unique_for_overwrite<std::byte[]>(size);
+            page.Size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
+            block_ = page.Bytes.get();
+            pages_.push_back(std::move(page));
+            capacity_ = size;
+        }
+        (void)bytes;
+        return 0;
+    }
     // Pages after the top item's page hold no items: they are spares.
     const std::uint32_t next = items_.empty() ? 0 : page_ + 1;
     if (next < pages_.size()) {
@@ -81,8 +129,9 @@ void TPSStack::PopReleasing() {
     FinalizeItem(items_.back().Address);
     const Item item = items_.back();
     items_.pop_back();
-    pages_[item.Page].Used = item.Offset;
     length_ -= item.Bytes;
+    if (one_block_) return;
+    pages_[item.Page].Used = static_cast<std::uint32_t>(item.Address - pages_[item.Page].Bytes.get());
     page_ = items_.empty() ? 0 : items_.back().Page;
     DropSparePages();
 }
@@ -92,6 +141,8 @@ void TPSStack::PopTo(std::uint32_t count) {
 }
 
 void TPSStack::DropSparePages() {
+    // The one block stays until it is trimmed or cleared.
+    if (one_block_) return;
     // Up to kSparePages ordinary pages stay for the next pushes; a page of
     // its own for a large item never does.
     std::size_t keep = items_.empty() ? 0 : page_ + 1;
@@ -106,9 +157,11 @@ void TPSStack::Clear() {
     for (auto it = items_.rbegin(); it != items_.rend(); ++it) FinalizeItem(it->Address);
     items_.clear();
     pages_.clear();
+    block_ = nullptr;
     page_ = 0;
     length_ = 0;
     capacity_ = 0;
+    high_water_ = 0;
 }
 
 void* TPSStack::ItemAt(std::int32_t index) const {

@@ -11,6 +11,11 @@
 // value or of anything inside it stays valid until that item is popped, no
 // matter how much is pushed after it: decoded operands, Pointer items and
 // host functions hold such addresses.
+//
+// A stack in one block (SetOneBlock, the run stack) reserves its whole
+// limit at once and lets the system give it memory as it is touched: its
+// items then follow each other without a gap, so the items of a procedure's
+// frame lie at byte distances from each other that their types fix.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -42,17 +47,32 @@ public:
     void* Push(std::uint32_t bytes) {
         // Inline while the current page has room: the interpreter pushes a
         // temporary for most expressions.
-        const std::uint64_t rounded = (std::uint64_t{bytes} + kItemAlign - 1) / kItemAlign * kItemAlign;
-        if (!pages_.empty() && rounded <= pages_[page_].Size - pages_[page_].Used && length_ + rounded <= max_bytes_) {
+        const std::uint64_t rounded = RoundedItemBytes(bytes);
+        if (block_ != nullptr && length_ + rounded <= max_bytes_) {
+            // The one block: items follow each other.
+            std::byte* address = block_ + length_;
+            items_.push_back(Item{address, 0, static_cast<std::uint32_t>(rounded)});
+            length_ += rounded;
+            if (length_ > high_water_) high_water_ = length_;
+            std::memset(address, 0, kTypedValueHeaderBytes);
+            return address;
+        }
+        if (!one_block_ && !pages_.empty() && rounded <= pages_[page_].Size - pages_[page_].Used &&
+            length_ + rounded <= max_bytes_) {
             Page& page = pages_[page_];
             std::byte* address = page.Bytes.get() + page.Used;
-            items_.push_back(Item{address, page_, page.Used, static_cast<std::uint32_t>(rounded), 0, 0});
+            items_.push_back(Item{address, page_, static_cast<std::uint32_t>(rounded)});
             page.Used += static_cast<std::uint32_t>(rounded);
             length_ += rounded;
+            if (length_ > high_water_) high_water_ = length_;
             std::memset(address, 0, kTypedValueHeaderBytes);
             return address;
         }
         return PushOnNewPage(bytes);
+    }
+    // The bytes an item of bytes bytes takes, rounded up to kItemAlign.
+    static constexpr std::uint64_t RoundedItemBytes(std::uint64_t bytes) {
+        return (bytes + kItemAlign - 1) / kItemAlign * kItemAlign;
     }
     // An item of the type with an initialised value.
     void* PushType(const TPSTypeRec* type) {
@@ -77,15 +97,49 @@ public:
     void Pop() {
         if (items_.empty()) return;
         const Item& top = items_.back();
+        if (block_ != nullptr && HoldsNothing(top.Address)) {
+            length_ -= top.Bytes;
+            items_.pop_back();
+            return;
+        }
         // An item that holds nothing to release and does not start its page
         // leaves the page as the current one.
-        if (top.Offset != 0 && HoldsNothing(top.Address)) {
-            pages_[top.Page].Used = top.Offset;
+        Page& page = pages_[top.Page];
+        if (top.Address != page.Bytes.get() && HoldsNothing(top.Address)) {
+            page.Used = static_cast<std::uint32_t>(top.Address - page.Bytes.get());
             length_ -= top.Bytes;
             items_.pop_back();
             return;
         }
         PopReleasing();
+    }
+    // Pops the top item, which holds nothing to release (a value of a type
+    // that needs no finalisation), inside the one block.
+    void PopPlain() {
+        length_ -= items_.back().Bytes;
+        items_.pop_back();
+    }
+    // Pushes an item of rounded bytes (RoundedItemBytes) of a type whose
+    // value the caller writes at once, inside the one block; nil when the
+    // limit does not leave room.
+    void* PushUnset(const TPSTypeRec* type, std::uint32_t rounded) {
+        if (length_ + rounded > max_bytes_ || block_ == nullptr) return nullptr;
+        std::byte* address = block_ + length_;
+        items_.push_back(Item{address, 0, rounded});
+        length_ += rounded;
+        if (length_ > high_water_) high_water_ = length_;
+        std::memcpy(address, &type, sizeof type);
+        return address;
+    }
+    // Pushes an item of rounded bytes (RoundedItemBytes) of a small type
+    // whose initial value is all zero, inside the one block; nil when the
+    // limit does not leave room (Push would raise EPSOutOfMemory).
+    void* PushPlain(const TPSTypeRec* type, std::uint32_t rounded) {
+        auto* address = static_cast<std::byte*>(PushUnset(type, rounded));
+        if (address == nullptr) return nullptr;
+        const std::uint64_t zero = 0;
+        for (std::uint32_t at = kTypedValueHeaderBytes; at < rounded; at += 8) std::memcpy(address + at, &zero, 8);
+        return address;
     }
     // Pops until count items remain.
     void PopTo(std::uint32_t count);
@@ -99,14 +153,34 @@ public:
         return index < items_.size() ? items_[index].Address : nullptr;
     }
     void* Top() const { return items_.empty() ? nullptr : items_.back().Address; }
+    // The address at which the next item of the one block would start
+    // (the block is reserved when it is not yet).
+    std::byte* NextItemAddress();
+
+    // Keeps the items in one block of MaxBytes() (reserved at the first
+    // push), given back by Clear() and by TrimBlock(). Only on an empty stack.
+    void SetOneBlock(bool on);
+    bool OneBlock() const { return one_block_; }
+    // Gives the one block back when the stack is empty and more than
+    // kKeptBlockBytes of it have been used since it was reserved.
+    void TrimBlock();
+    static constexpr std::uint64_t kKeptBlockBytes = std::uint64_t{1} << 20;
 
     // Bytes that the items take, each rounded up to kItemAlign.
     std::uint64_t Length() const { return length_; }
-    // Bytes of the pages held, spare pages included.
-    std::uint64_t Capacity() const { return capacity_; }
+    // Bytes of the pages held, spare pages included; of the one block, the
+    // pages of it used since it was reserved.
+    std::uint64_t Capacity() const {
+        return one_block_ ? (high_water_ + kPageBytes - 1) / kPageBytes * kPageBytes : capacity_;
+    }
     // The most bytes the items may take (Length()).
     std::uint64_t MaxBytes() const { return max_bytes_; }
-    void SetMaxBytes(std::uint64_t bytes) { max_bytes_ = bytes; }
+    // On a stack in one block, set it before the first push (the block is
+    // reserved for the limit in force then).
+    void SetMaxBytes(std::uint64_t bytes) {
+        if (one_block_ && !pages_.empty() && bytes > pages_[0].Size) bytes = pages_[0].Size;
+        max_bytes_ = bytes;
+    }
 
     // Typed access by position: a negative index counts from the top (-1 is
     // the top item), a non-negative one from the bottom. An index that names
@@ -132,17 +206,14 @@ private:
         std::uint32_t Size = 0;
         std::uint32_t Used = 0;
     };
-    // 32 bytes, so that the item count is a shift of the list's byte size
-    // (GetItem runs for every local variable the interpreter reads).
+    // 16 bytes, so that the item count is a shift of the list's byte size
+    // (GetItem runs for every local variable the general path reads).
     struct Item {
         std::byte* Address;
-        std::uint32_t Page;    // index in pages_
-        std::uint32_t Offset;  // where it starts in its page
-        std::uint32_t Bytes;   // rounded size
-        std::uint32_t Unused1 = 0;
-        std::uint64_t Unused2 = 0;
+        std::uint32_t Page;   // index in pages_
+        std::uint32_t Bytes;  // rounded size
     };
-    static_assert(sizeof(Item) == 32);
+    static_assert(sizeof(Item) == 16);
 
     void* PushOnNewPage(std::uint32_t bytes);
     // Whether an item's value holds nothing to release now (a type that
@@ -170,6 +241,11 @@ private:
     std::uint64_t length_ = 0;
     std::uint64_t capacity_ = 0;
     std::uint64_t max_bytes_ = UINT64_MAX;
+    // The one block: its start (the first page's bytes while it is
+    // reserved) and the most bytes used since it was.
+    bool one_block_ = false;
+    std::byte* block_ = nullptr;
+    std::uint64_t high_water_ = 0;
 };
 
 }  // namespace script::runtime

@@ -13,6 +13,7 @@ namespace script::runtime {
 
 class TPSTypeRec;
 class TPSProcRec;
+class TPSDecodedCode;
 
 template <typename T>
 T LoadAs(const void* slot) {
@@ -60,13 +61,18 @@ struct PSProcPtrValue {
 static_assert(sizeof(PSProcPtrValue) == 24);
 
 // The interpreter's return address (base 0): the caller's procedure, its
-// position after the call and its stack base.
+// position after the call and its stack base; and the form of the caller's
+// code that runs (nil: its general form) with the number of the
+// instruction at that position in it.
 struct PSReturnAddress {
     const TPSProcRec* Proc = nullptr;
     std::uint32_t Position = 0;
     std::int32_t StackBase = 0;
+    TPSDecodedCode* Code = nullptr;
+    std::uint32_t Instr = 0;
+    std::uint32_t Reserved = 0;
 };
-static_assert(sizeof(PSReturnAddress) == 16);
+static_assert(sizeof(PSReturnAddress) == 32);
 
 // A typed value (a typed heap value, a stack item): the type record's
 // address, then the value.

@@ -33,6 +33,20 @@ inline void PutText(std::string& out, std::string_view text) {
     out.append(text);
 }
 
+// Hand-written byte code: an opcode, a u32, a variable operand.
+inline std::string CodeOp(std::uint8_t op) { return std::string(1, static_cast<char>(op)); }
+inline std::string CodeLong(std::uint32_t v) {
+    std::string out;
+    PutLong(out, v);
+    return out;
+}
+inline std::string CodeVar(std::uint32_t address) {
+    std::string out;
+    PutByte(out, okVariable);
+    PutLong(out, address);
+    return out;
+}
+
 inline void PutAttributes(std::string& out, const std::vector<test_support::PSAttribute>& list) {
     PutLong(out, static_cast<std::uint32_t>(list.size()));
     for (const auto& a : list) {

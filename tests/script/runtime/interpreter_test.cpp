@@ -354,18 +354,9 @@ protected:
         exec_.Run();
         return exec_.LastErrorCode();
     }
-    static std::string Var(std::uint32_t address) {
-        std::string out;
-        PutByte(out, okVariable);
-        PutLong(out, address);
-        return out;
-    }
-    static std::string Op(std::uint8_t op) { return std::string(1, static_cast<char>(op)); }
-    static std::string Long(std::uint32_t v) {
-        std::string out;
-        PutLong(out, v);
-        return out;
-    }
+    static std::string Var(std::uint32_t address) { return testing::CodeVar(address); }
+    static std::string Op(std::uint8_t op) { return testing::CodeOp(op); }
+    static std::string Long(std::uint32_t v) { return testing::CodeLong(v); }
 
     test_support::PSImage image_;
     testing::TestExec exec_;

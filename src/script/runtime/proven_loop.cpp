@@ -1,0 +1,565 @@
+// The loop of the proven forms (shape_analysis.h): it runs the instructions
+// that have proven forms one after another, and hands an instruction back
+// to the general loop (interpreter.cpp) when it has none, or when the checks
+// of its form fail and its general form must run, or for a tick, for
+// attention, for an error or to leave the proven code.
+//
+// It is a function of its own so that the compiler keeps its few values
+// (pc, the instruction list, the frame base) in registers: the general loop
+// has too many.
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+
+#include "script/runtime/exec.h"
+#include "script/runtime/managed_blocks.h"
+#include "script/runtime/operand_resolution.h"
+#include "script/runtime/proven_steps.h"
+#include "script/runtime/value_layout.h"
+
+// Each handler keeps its own dispatch jump, which the processor predicts
+// by the handler it leaves: GCC would otherwise merge the jumps into a few
+// shared ones.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-gcse", "no-crossjumping")
+#endif
+
+namespace script::runtime {
+
+std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb) {
+    if (x.ThroughPointer) {
+        at = PointerTarget(at, x.Expect);
+        if (at == nullptr) return nullptr;
+    }
+    return ElementAt(at, x, x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number);
+}
+
+// A push goes on: at once to the next proven form it knows (a call's
+// argument and the call: no host code ran, nothing asks for attention), else
+// along its hop.
+#define VOSTREL_CHAIN(in)                                               \
+    do {                                                                \
+        if ((in).Chain == kChainCall) {                                 \
+            pc = (in).QuickNext;                                        \
+            goto p_call;                                                \
+        }                                                               \
+        if ((in).Chain == kChainPushVar) {                              \
+            pc = (in).QuickNext;                                        \
+            goto d_push_var;                                            \
+        }                                                               \
+        VOSTREL_HOP((in).QuickNext);                                    \
+    } while (false)
+// The next instruction: its proven form, or back to the general loop.
+#define VOSTREL_NEXT()                                                              \
+    do {                                                                            \
+        if (attention_) goto to_main;                                               \
+        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - ppAssign1; \
+        if (form >= std::size(forms)) goto to_main;                                 \
+        goto* forms[form];                                                          \
+    } while (false)
+TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
+    // The forms, in the order of TPSProvenOp: those with operands, the
+    // others, then the twins for plain slots.
+    static const void* const forms[] = {
+        &&p_assign1,       &&p_assign2,
+        &&p_assign4,       &&p_assign8,
+        &&p_assign_string, &&p_add32,
+        &&p_sub32,         &&p_mul32,
+        &&p_and32,         &&p_or32,
+        &&p_xor32,         &&p_shl32,
+        &&p_shr32,         &&p_divmod32,
+        &&p_compare32,     &&p_compare_jump32,
+        &&p_loop_step32,   &&p_compare_flag32,
+        &&p_if32,          &&p_cond_byte,
+        &&p_inc32,         &&p_dec32,
+        &&p_push_var,      &&p_set_ptr,
+        &&p_temp_calc,     &&p_temp_assign,
+        &&p_push_calc,     &&p_push_assign,
+        &&p_bound_step32,  &&p_element_store32, &&p_push_plain,
+        &&p_pop_plain,     &&p_pop2_plain,
+        &&p_call,          &&p_ret,
+        &&p_push_checked,  &&p_pop_frame,
+        &&p_for_calc,      &&p_while_calc,
+        &&d_assign1,       &&d_assign2,
+        &&d_assign4,       &&d_assign8,
+        &&d_assign_string, &&d_add32,
+        &&d_sub32,         &&d_mul32,
+        &&d_and32,         &&d_or32,
+        &&d_xor32,         &&d_shl32,
+        &&d_shr32,         &&d_divmod32,
+        &&d_compare32,     &&d_compare_jump32,
+        &&d_loop_step32,   &&d_compare_flag32,
+        &&d_if32,          &&d_cond_byte,
+        &&d_inc32,         &&d_dec32,
+        &&d_push_var,      &&d_set_ptr,
+        &&d_temp_calc,     &&d_temp_assign,
+        &&d_push_calc,     &&d_push_assign,
+        &&d_bound_step32,  &&d_element_store32,
+    };
+    static_assert(std::size(forms) == ppLastTwinned + kPlainSlotsTwin - ppAssign1 + 1);
+
+    TPSDecodedInstr* instrs = run_instrs_;
+    std::byte* lb = run_frame_;
+    std::uint8_t reason = pxNext;
+
+    VOSTREL_NEXT();
+
+    // ---------------------------------------------------- proven forms
+
+    // A proven operand's value (bit: its bit in Reach); a check that
+    // fails goes to the general form. The forms come twice: with
+    // operands that may need a check, and (a "d_" label) with all
+    // operands plain slots.
+#define VOSTREL_PROVEN(name, bit, P, X, general) \
+    std::byte* name = ProvenSlot(in.P, lb);      \
+    if ((in.Reach & (bit)) != 0) [[unlikely]] {  \
+        name = ProvenReach(name, in.X, lb);      \
+        if (name == nullptr) goto general;       \
+    }
+#define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
+
+#define VOSTREL_P_ASSIGN(label, FETCH, bytes) \
+    label : {                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc); \
+        FETCH(d, 1, PA, XA, general_form)     \
+        FETCH(s, 2, PB, XB, general_form)     \
+        std::memcpy(d, s, bytes);             \
+        VOSTREL_HOP(in.QuickNext);            \
+    }
+#define VOSTREL_P_ASSIGN_STRING(label, FETCH) \
+    label : {                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc); \
+        FETCH(d, 1, PA, XA, general_form)     \
+        FETCH(s, 2, PB, XB, general_form)     \
+        ShareStringSlot(d, s);                \
+        VOSTREL_HOP(in.QuickNext);            \
+    }
+#define VOSTREL_P_CALC(label, FETCH, expression)            \
+    label : {                                               \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);               \
+        FETCH(d, 1, PA, XA, general_form)                   \
+        FETCH(s, 2, PB, XB, general_form)                   \
+        const auto a = LoadAs<std::uint32_t>(d);            \
+        const auto b = LoadAs<std::uint32_t>(s);            \
+        StoreAs(d, static_cast<std::uint32_t>(expression)); \
+        VOSTREL_HOP(in.QuickNext);                          \
+    }
+#define VOSTREL_P_DIVMOD(label, FETCH)                                          \
+    label : {                                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
+        FETCH(d, 1, PA, XA, general_form)                                       \
+        FETCH(s, 2, PB, XB, general_form)                                       \
+        std::uint32_t r = 0;                                                    \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), \
+                    (in.Signs & 1) != 0, r))                                    \
+            goto general_form;                                                  \
+        StoreAs(d, r);                                                          \
+        VOSTREL_HOP(in.QuickNext);                                              \
+    }
+    // A comparison into a byte; perhaps the jump on its result, and before
+    // it a for loop's step of its counter (the left operand).
+#define VOSTREL_P_COMPARE(label, FETCH, jumps, steps)                           \
+    label : {                                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
+        FETCH(d, 1, PA, XA, general_form)                                       \
+        FETCH(l, 2, PB, XB, general_form)                                       \
+        FETCH(r, 4, PC, XC, general_form)                                       \
+        const bool result = Related(in, l, r);                                  \
+        StoreAs(d, static_cast<std::uint8_t>(result));                          \
+        if (steps) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);         \
+        if ((jumps) && result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget); \
+        VOSTREL_HOP(in.QuickNext);                                              \
+    }
+    // An if statement's condition: the result goes into the flag; its
+    // temporary, the top item, goes with the Pop that follows, or was never
+    // pushed (then the general form's pushes would have found room).
+#define VOSTREL_P_FLAG(label, FETCH, pushed)                                               \
+    label : {                                                                              \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                              \
+        if (!(pushed) && stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(l, 2, PB, XB, general_form)                                                  \
+        FETCH(r, 4, PC, XC, general_form)                                                  \
+        jump_flag_ = Related(in, l, r) == in.QuickJumpWhen;                                \
+        if (pushed) stack_.PopPlain();                                                     \
+        if (jump_flag_) VOSTREL_HOP(in.QuickTarget);                                       \
+        VOSTREL_HOP(in.QuickNext);                                                         \
+    }
+#define VOSTREL_P_COND_BYTE(label, FETCH)                                                    \
+    label : {                                                                                \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                \
+        FETCH(v, 1, PA, XA, general_form)                                                    \
+        if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget); \
+        VOSTREL_HOP(in.QuickNext);                                                           \
+    }
+#define VOSTREL_P_STEP(label, FETCH, delta)             \
+    label : {                                           \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);           \
+        FETCH(v, 1, PA, XA, general_form)               \
+        StoreAs(v, LoadAs<std::uint32_t>(v) + (delta)); \
+        VOSTREL_HOP(in.QuickNext);                      \
+    }
+    // A Pointer passes on what it points at.
+#define VOSTREL_P_PUSH_VAR(label, FETCH)                        \
+    label : {                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                   \
+        FETCH(v, 2, PB, XB, general_form)                       \
+        PSPointerValue p{v, in.Type2, 0};                       \
+        if (in.Sub2 != 0) {                                     \
+            const auto source = LoadAs<PSPointerValue>(v);      \
+            p = PSPointerValue{source.Address, source.Type, 0}; \
+        }                                                       \
+        void* item = stack_.PushPlain(in.Type, in.Size);        \
+        if (item == nullptr) goto general_form;                 \
+        StoreAs(ValueOfTypedValue(item), p);                    \
+        VOSTREL_CHAIN(in);                                     \
+    }
+    // A Pointer that owns nothing set to a variable or element that is no
+    // Pointer itself.
+#define VOSTREL_P_SET_PTR(label, FETCH)                                 \
+    label : {                                                           \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                           \
+        FETCH(d, 1, PA, XA, general_form)                               \
+        FETCH(s, 2, PB, XB, general_form)                               \
+        if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto general_form; \
+        StoreAs(d, PSPointerValue{s, in.Type2, 0});                     \
+        VOSTREL_HOP(in.QuickNext);                                      \
+    }
+#define VOSTREL_P_PUSH_ASSIGN(label, FETCH)              \
+    label : {                                            \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);            \
+        FETCH(x, 2, PB, XB, general_form)                \
+        void* item = stack_.PushPlain(in.Type, in.Size); \
+        if (item == nullptr) goto general_form;          \
+        std::memcpy(ValueOfTypedValue(item), x, 4);      \
+        VOSTREL_CHAIN(in);                              \
+    }
+#define VOSTREL_P_PUSH_CALC(label, FETCH)                                       \
+    label : {                                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
+        FETCH(x, 2, PB, XB, general_form)                                       \
+        FETCH(y, 4, PC, XC, general_form)                                       \
+        std::uint32_t t = 0;                                                    \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
+                    (in.Signs & 1) != 0, t))                                    \
+            goto general_form;                                                  \
+        void* item = stack_.PushPlain(in.Type, in.Size);                        \
+        if (item == nullptr) goto general_form;                                 \
+        StoreAs(ValueOfTypedValue(item), t);                                    \
+        VOSTREL_CHAIN(in);                                                     \
+    }
+    // The bound is computed without being pushed.
+#define VOSTREL_P_BOUND_STEP(label, FETCH)                                      \
+    label : {                                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;   \
+        FETCH(c, 1, PA, XA, general_form)                                       \
+        FETCH(x, 2, PB, XB, general_form)                                       \
+        FETCH(y, 4, PC, XC, general_form)                                       \
+        FETCH(i, 8, PD, XD, general_form)                                       \
+        std::uint32_t t = 0;                                                    \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
+                    (in.Signs & 1) != 0, t))                                    \
+            goto general_form;                                                  \
+        const bool result = Related(in, i, &t);                                 \
+        StoreAs(c, static_cast<std::uint8_t>(result));                          \
+        StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep);                    \
+        if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);            \
+        VOSTREL_HOP(in.QuickNext);                                              \
+    }
+    // The element's address and the value, without the temporaries; the
+    // general form runs when the index is out of range (and reports it), or
+    // the pushes would not have found room.
+#define VOSTREL_P_ELEMENT_STORE(label, FETCH)                                                 \
+    label : {                                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
+        FETCH(x, 2, PB, XB, general_form)                                                     \
+        FETCH(y, 4, PC, XC, general_form)                                                     \
+        FETCH(v, 8, PD, XD, general_form)                                                     \
+        std::uint32_t index = 0;                                                              \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),               \
+                    (in.Signs & 1) != 0, index))                                              \
+            goto general_form;                                                                \
+        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), in.XA, index);                  \
+        if (element == nullptr) goto general_form;                                            \
+        std::memcpy(element, v, 4);                                                           \
+        VOSTREL_HOP(in.QuickNext);                                                            \
+    }
+    // The temporary is computed without being pushed; the general form runs
+    // when its push would not have found room, or a division is not plain.
+#define VOSTREL_P_TEMP(label, FETCH, with_calc)                                                   \
+    label : {                                                                                     \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                     \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                     \
+        FETCH(d, 1, PA, XA, general_form)                                                         \
+        FETCH(x, 2, PB, XB, general_form)                                                         \
+        FETCH(y, 4, PC, XC, general_form)                                                         \
+        std::uint32_t t = 0;                                                                      \
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),                   \
+                    (in.Signs & 1) != 0, t))                                                      \
+            goto general_form;                                                                    \
+        if ((with_calc) && !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t)) \
+            goto general_form;                                                                    \
+        StoreAs(d, t);                                                                            \
+        VOSTREL_HOP(in.QuickNext);                                                                \
+    }
+
+    // Every form with operands, as twin labels.
+#define VOSTREL_P_TWINS(FORM, ...)        \
+    FORM(p_##__VA_ARGS__, VOSTREL_PROVEN) \
+    FORM(d_##__VA_ARGS__, VOSTREL_DIRECT)
+#define VOSTREL_P_TWINS_WITH(FORM, name, ...)   \
+    FORM(p_##name, VOSTREL_PROVEN, __VA_ARGS__) \
+    FORM(d_##name, VOSTREL_DIRECT, __VA_ARGS__)
+
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign1, 1)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign2, 2)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
+    VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
+#define VOSTREL_P_CALC_TWINS(label, expression) \
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, expression)
+    VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, )
+#undef VOSTREL_P_CALC_TWINS
+    VOSTREL_P_TWINS(VOSTREL_P_DIVMOD, divmod32)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_COMPARE, compare32, false, false)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_COMPARE, compare_jump32, true, false)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_COMPARE, loop_step32, true, true)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_FLAG, compare_flag32, true)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_FLAG, if32, false)
+    VOSTREL_P_TWINS(VOSTREL_P_COND_BYTE, cond_byte)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, inc32, 1u)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_STEP, dec32, ~0u)
+    VOSTREL_P_TWINS(VOSTREL_P_PUSH_VAR, push_var)
+    VOSTREL_P_TWINS(VOSTREL_P_SET_PTR, set_ptr)
+    VOSTREL_P_TWINS(VOSTREL_P_PUSH_ASSIGN, push_assign)
+    VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
+    VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
+    VOSTREL_P_TWINS(VOSTREL_P_ELEMENT_STORE, element_store32)
+
+p_for_calc : {
+    // A for loop of one Calc runs here until it ends; it is left at
+    // the Calc for a tick or for attention, as the general form
+    // would stop there.
+    const std::size_t body = pc;
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    const TPSDecodedInstr& step = VOSTREL_IN(in.QuickNext & ~kHopTicks);
+    const bool bound = step.BaseOp == opPushType;
+    if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto general_form;
+    std::byte* d = LoopOperand(in, 0, lb);
+    const std::byte* s = LoopOperand(in, 1, lb);
+    std::byte* c = LoopOperand(step, 0, lb);
+    std::byte* i = LoopOperand(step, bound ? 3 : 1, lb);
+    const std::byte* x = bound ? LoopOperand(step, 1, lb) : c;
+    const std::byte* y = LoopOperand(step, 2, lb);
+    if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr ||
+        y == nullptr)
+        goto general_form;
+    for (;;) {
+        std::uint32_t v = 0;
+        Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        StoreAs(d, v);
+        std::uint32_t limit = LoadAs<std::uint32_t>(y);
+        if (bound &&
+            !Calc32(step.Sub, LoadAs<std::uint32_t>(x), limit, (step.Signs & 1) != 0, limit)) {
+            pc = in.QuickNext & ~kHopTicks;
+            goto general_form;
+        }
+        const bool result = Related(step, i, &limit);
+        StoreAs(c, static_cast<std::uint8_t>(result));
+        StoreAs(i, LoadAs<std::uint32_t>(i) + step.QuickStep);
+        if (result == step.QuickJumpWhen) VOSTREL_HOP(step.QuickTarget);
+        if (HopTicks(step.QuickNext) != 0 && (ticks_left_ -= HopTicks(step.QuickNext)) <= 0) {
+            pc = body;
+            goto tick;
+        }
+        if (attention_) {
+            pc = body;
+            goto to_main;
+        }
+    }
+}
+
+p_while_calc : {
+    // A while loop of one Calc, from its comparison, likewise.
+    const std::size_t test = pc;
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    const TPSDecodedInstr& body = VOSTREL_IN(in.QuickNext & ~kHopTicks);
+    std::byte* c = LoopOperand(in, 0, lb);
+    const std::byte* l = LoopOperand(in, 1, lb);
+    const std::byte* r = LoopOperand(in, 2, lb);
+    std::byte* d = LoopOperand(body, 0, lb);
+    const std::byte* s = LoopOperand(body, 1, lb);
+    if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr)
+        goto general_form;
+    for (;;) {
+        const bool result = Related(in, l, r);
+        StoreAs(c, static_cast<std::uint8_t>(result));
+        if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
+        std::uint32_t v = 0;
+        Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        StoreAs(d, v);
+        if (HopTicks(body.QuickNext) != 0 && (ticks_left_ -= HopTicks(body.QuickNext)) <= 0) {
+            pc = test;
+            goto tick;
+        }
+        if (attention_) {
+            pc = test;
+            goto to_main;
+        }
+    }
+}
+
+p_push_plain : {
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    if (stack_.PushPlain(in.Type, in.Size) == nullptr) goto general_form;
+    VOSTREL_CHAIN(in);
+}
+
+p_pop_plain : {
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto general_form;
+    stack_.PopPlain();
+    VOSTREL_HOP(in.QuickNext);
+}
+
+p_pop2_plain : {
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    if ((in.Sub2 & 1) != 0 && OwnsCopyAt(stack_.Top())) goto general_form;
+    if ((in.Sub2 & 2) != 0 && OwnsCopyAt(stack_.GetItem(stack_.Count() - 2))) goto general_form;
+    stack_.PopPlain();
+    stack_.PopPlain();
+    VOSTREL_HOP(in.QuickNext);
+}
+
+p_push_checked : {
+    // The item's type is what the proof expected of a Pointer's
+    // target: when it is another, the rest runs in the general form.
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    TPSOperand v;
+    if (!ResolveOperand(in.A, v)) goto failed;
+    if (v.Type != in.Type) goto leave;
+    goto general_form;
+}
+
+p_pop_frame : {
+    // The frame on top must be the one the proof expects.
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    if (exception_frames_.empty()) goto general_form;
+    const TPSExceptionHandler& f = *exception_frames_.back();
+    if (f.Barrier) goto general_form;
+    if (f.Code != decoded_ || f.Origin != in.QuickStep || f.BasePtr != stack_base_) goto leave;
+    goto general_form;
+}
+
+p_call : {
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    TPSProcRec* proc = procs_[in.Number].get();
+    TPSDecodedCode* code = in.Callee;
+    if (code == nullptr) {
+        // The items below are of the types the proof knows: the
+        // form found now serves every run of this call.
+        code = CodeForEntry(proc, stack_.Count());
+        VOSTREL_IN(pc).Callee = code;
+    }
+    TPSDecodedInstr& call = VOSTREL_IN(pc);
+    void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
+    // No room: the general form reports it.
+    if (item == nullptr) goto general_form;
+    StoreAs(ValueOfTypedValue(item),
+            PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
+    stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
+    current_proc_ = proc;
+    code_ = code->CodeBytes();
+    code_length_ = code->CodeLength();
+    decoded_ = code;
+    lb = static_cast<std::byte*>(item);
+    instrs = code->Instrs();
+    // (Code is never empty: its first instruction starts at 0.)
+    VOSTREL_GO(0, 1);
+}
+
+p_ret : {
+    // Without a try frame of its own to run, the return goes back to
+    // the caller's form at once.
+    if (!exception_frames_.empty()) {
+        const TPSExceptionHandler& f = *exception_frames_.back();
+        if (!f.Barrier &&
+            (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1)))
+            goto general_form;
+    }
+    const std::uint32_t items = stack_.Count();
+    if (stack_base_ < 0 || items <= static_cast<std::uint32_t>(stack_base_)) goto general_form;
+    if (items != static_cast<std::uint32_t>(stack_base_) + 1)
+        stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
+    void* top = stack_.Top();
+    if (!IsReturnAddressItem(top)) goto general_form;
+    const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
+    if (back.Proc == nullptr || back.Code == nullptr) goto general_form;
+    stack_.PopPlain();
+    stack_base_ = back.StackBase;
+    current_proc_ = back.Proc;
+    decoded_ = back.Code;
+    code_ = decoded_->CodeBytes();
+    code_length_ = decoded_->CodeLength();
+    instrs = decoded_->Instrs();
+    lb = back.StackBase >= 0
+             ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
+             : FrameBase();
+    // (The instruction after a proven call is the one at its return
+    // position.)
+    if (back.Instr < decoded_->InstrCount()) {
+        pc = VOSTREL_AT(back.Instr);
+    } else {
+        VOSTREL_JUMP_TO(back.Position);
+    }
+    // The caller's pops of the arguments, at once (nothing between can have
+    // asked for attention).
+    if (VOSTREL_IN(pc).Op == ppPop2Plain) goto p_pop2_plain;
+    if (VOSTREL_IN(pc).Op == ppPopPlain) goto p_pop_plain;
+    VOSTREL_NEXT();
+}
+
+#undef VOSTREL_P_TWINS_WITH
+#undef VOSTREL_P_TWINS
+#undef VOSTREL_P_TEMP
+#undef VOSTREL_P_BOUND_STEP
+#undef VOSTREL_P_ELEMENT_STORE
+#undef VOSTREL_P_PUSH_CALC
+#undef VOSTREL_P_PUSH_ASSIGN
+#undef VOSTREL_P_SET_PTR
+#undef VOSTREL_P_PUSH_VAR
+#undef VOSTREL_P_STEP
+#undef VOSTREL_P_COND_BYTE
+#undef VOSTREL_P_COMPARE
+#undef VOSTREL_P_FLAG
+#undef VOSTREL_P_DIVMOD
+#undef VOSTREL_P_CALC
+#undef VOSTREL_P_ASSIGN_STRING
+#undef VOSTREL_P_ASSIGN
+#undef VOSTREL_DIRECT
+#undef VOSTREL_PROVEN
+
+general_form:
+    reason = pxGeneral;
+    goto to_main;
+tick:
+    reason = pxTick;
+    goto to_main;
+leave:
+    reason = pxLeave;
+    goto to_main;
+failed:
+    reason = pxFail;
+to_main:
+    run_instrs_ = instrs;
+    run_frame_ = lb;
+    return ProvenExit{pc, reason};
+}
+
+#undef VOSTREL_CHAIN
+#undef VOSTREL_NEXT
+
+}  // namespace script::runtime

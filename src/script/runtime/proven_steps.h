@@ -1,0 +1,172 @@
+#pragma once
+// What the loop of proven forms (proven_loop.cpp) works with: where a proven
+// operand lies, the 32-bit operators as the quick forms compute them, and
+// the comparison without a branch.
+#include <cstddef>
+#include <cstdint>
+
+#include "script/compiler/image_format.h"
+#include "script/runtime/decoded_code.h"
+#include "script/runtime/managed_blocks.h"
+#include "script/runtime/value_layout.h"
+
+namespace script::runtime {
+
+// A proven operand's slot in the frame whose return address lies at lb (or
+// the global or constant it names).
+[[gnu::always_inline]] inline std::byte* ProvenSlot(const TPSSlotRef& r, std::byte* lb) {
+    return reinterpret_cast<std::byte*>((reinterpret_cast<std::intptr_t>(lb) & r.Mask) + r.Off);
+}
+
+// The target of the Pointer value at an address, when it is of the
+// expected type; nil otherwise, and for a nil target.
+[[gnu::always_inline]] inline std::byte* PointerTarget(const std::byte* at,
+                                                       const TPSTypeRec* expect) {
+    if (LoadAs<const TPSTypeRec*>(at + offsetof(PSPointerValue, Type)) != expect) return nullptr;
+    return LoadAs<std::byte*>(at + offsetof(PSPointerValue, Address));
+}
+
+// An element of the container at an address; nil when its index is out of
+// range (or the container is not the expected one): the general form then
+// reports what is wrong.
+std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb);
+
+// Element index of the array whose value lies at an address (x tells the
+// kind, the element size and a static array's length); nil when the index
+// is out of range.
+inline std::byte* ElementAt(std::byte* array, const TPSProvenAccess& x, std::uint32_t index) {
+    if (x.Kind == paArrayElement) {
+        auto* data = LoadAs<std::byte*>(array);
+        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
+        return data + std::uint64_t{index} * x.ElementSize;
+    }
+    if (index >= x.Count) return nullptr;
+    return array + std::uint64_t{index} * x.ElementSize;
+}
+
+// The value of a proven operand that does not lie in its slot.
+[[gnu::always_inline]] inline std::byte* ProvenReach(std::byte* at, const TPSProvenAccess& x,
+                                                     std::byte* lb) {
+    if (x.Kind == paTarget) {
+        std::byte* target = PointerTarget(at, x.Expect);
+        return target != nullptr ? target + x.Number : nullptr;
+    }
+    return ProvenElement(at, x, lb);
+}
+
+// The 32-bit operators of the proven forms, as the quick forms compute
+// them; false for a division the general form must do (a zero divisor, a
+// signed divisor of -1).
+[[gnu::always_inline]] inline bool Calc32(std::uint8_t op, std::uint32_t a, std::uint32_t b,
+                                          bool is_signed, std::uint32_t& out) {
+    switch (op) {
+        case caAdd:
+            out = a + b;
+            return true;
+        case caSub:
+            out = a - b;
+            return true;
+        case caMul:
+            out = a * b;
+            return true;
+        case caAnd:
+            out = a & b;
+            return true;
+        case caOr:
+            out = a | b;
+            return true;
+        case caXor:
+            out = a ^ b;
+            return true;
+        case caShl:
+            out = a << (b & 31);
+            return true;
+        case caShr:
+            out = a >> (b & 31);
+            return true;
+        case caDiv:
+        case caMod:
+            if (b == 0) return false;
+            if (is_signed) {
+                const auto x = static_cast<std::int32_t>(a);
+                const auto y = static_cast<std::int32_t>(b);
+                if (y == -1) return false;
+                out = static_cast<std::uint32_t>(op == caDiv ? x / y : x % y);
+            } else {
+                out = op == caDiv ? a / b : a % b;
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A proven 32-bit comparison, without a branch: both operands made
+// unsigned (a signed comparison flips their sign bits), then the relation's
+// bit for less, equal or greater.
+[[gnu::always_inline]] inline bool Related(const TPSDecodedInstr& in, const void* l,
+                                           const void* r) {
+    const std::uint32_t x = LoadAs<std::uint32_t>(l) ^ in.Flip;
+    const std::uint32_t y = LoadAs<std::uint32_t>(r) ^ in.Flip;
+    const unsigned at = (x > y ? 2u : 0u) + (x == y ? 1u : 0u);
+    return ((in.Relation >> at) & 1u) != 0;
+}
+
+// Proven operand n (0 to 3) of an instruction, found for a whole loop of
+// steps: nil when a check fails.
+inline std::byte* LoopOperand(const TPSDecodedInstr& in, int n, std::byte* lb) {
+    const TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
+    const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
+    std::byte* at = ProvenSlot(*refs[n], lb);
+    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, *access[n], lb) : at;
+}
+
+// Whether a Pointer item at an address owns a copy (its pop releases it).
+inline bool OwnsCopyAt(const void* item) {
+    return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
+                                 offsetof(PSPointerValue, OwnsCopy)) != 0;
+}
+
+// The 32-bit operators that cannot fail, each as its label's name and the
+// value it gives from a and b; form(prefix##name, value) for each.
+#define VOSTREL_CALC32_FORMS(form, prefix)                                             \
+    form(prefix##add32, a + b) form(prefix##sub32, a - b) form(prefix##mul32, a* b)    \
+        form(prefix##and32, a& b) form(prefix##or32, a | b) form(prefix##xor32, a ^ b) \
+            form(prefix##shl32, a << (b & 31)) form(prefix##shr32, a >> (b & 31))
+
+// The moves of the two loops (interpreter.cpp, proven_loop.cpp), in a
+// function that holds pc (the byte offset of the instruction that runs in
+// the list instrs), lb (the frame base), a label tick and its own
+// VOSTREL_NEXT() (on to the instruction at pc).
+#define VOSTREL_IN(offset) \
+    (*reinterpret_cast<TPSDecodedInstr*>(reinterpret_cast<std::byte*>(instrs) + (offset)))
+#define VOSTREL_AT(instr) (std::size_t{instr} * sizeof(TPSDecodedInstr))
+// Continues at a position of the current code, in the frame that runs now.
+#define VOSTREL_JUMP_TO(position)                     \
+    do {                                              \
+        pc = VOSTREL_AT(decoded_->EntryAt(position)); \
+        instrs = decoded_->Instrs();                  \
+        lb = FrameBase();                             \
+    } while (false)
+// Goes on at the instruction at offset to, counting the ticks passed on the
+// way there (taken before pc changes).
+#define VOSTREL_GO(to, ticks)                                                   \
+    do {                                                                        \
+        const std::uint32_t ticks_passed = (ticks);                             \
+        pc = (to);                                                              \
+        if (ticks_passed != 0 && (ticks_left_ -= ticks_passed) <= 0) goto tick; \
+        VOSTREL_NEXT();                                                         \
+    } while (false)
+// Goes on along a hop (HopTo).
+#define VOSTREL_HOP(hop)                                 \
+    do {                                                 \
+        pc = (hop);                                      \
+        if ((pc & kHopTicks) != 0) [[unlikely]] {        \
+            const std::uint32_t passed = pc & kHopTicks; \
+            pc -= passed;                                \
+            if ((ticks_left_ -= passed) <= 0) goto tick; \
+        }                                                \
+        VOSTREL_NEXT();                                  \
+    } while (false)
+
+}  // namespace script::runtime

@@ -1,0 +1,441 @@
+// Proven code: procedures whose stack shapes are proven at load run their
+// proven forms, and compute, raise and report exactly as the general forms
+// do; code whose shape cannot be proven keeps the general path with its
+// errors; ticks and hooks count alike on both paths.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "exec_test_support.h"
+#include "script/runtime/value_access.h"
+#include "script/runtime/value_lifetime.h"
+#include "script_host_support.h"
+
+namespace script::runtime {
+namespace {
+
+using testing::ScriptHost;
+using testing::WriteImage;
+
+// Whether a procedure has a proven form for some entry, and whether one of
+// its entries could not be proven.
+bool HasProvenForm(const TPSExec& exec, std::uint32_t no) {
+    for (const auto& form : AsInternal(*exec.GetProc(no)).Proven)
+        if (form.Code != nullptr) return true;
+    return false;
+}
+bool HasRefusedEntry(const TPSExec& exec, std::uint32_t no) {
+    for (const auto& form : AsInternal(*exec.GetProc(no)).Proven)
+        if (form.Code == nullptr) return true;
+    return false;
+}
+
+// How a run of a script ended, as a host sees it.
+struct Ending {
+    bool Ok = false;
+    std::string Log;
+    std::string Error;
+    std::uint32_t Proc = 0;
+    std::uint32_t Pos = 0;
+    bool operator==(const Ending&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Ending& e) {
+    return out << "ok " << e.Ok << " error '" << e.Error << "' at " << e.Proc << ":" << e.Pos << "\n" << e.Log;
+}
+
+// Runs a script's main block in a host whose procedures run their proven
+// forms (proven), or their general forms only.
+Ending RunScript(const std::string& source, bool proven, ScriptHost& host) {
+    host.exec.UseProvenCode = proven;
+    EXPECT_TRUE(host.Load(source)) << host.Messages;
+    Ending e;
+    e.Ok = host.Run();
+    e.Log = host.Log;
+    e.Error = host.ErrorText();
+    e.Proc = host.exec.LastErrorProc();
+    e.Pos = host.exec.LastErrorPos();
+    return e;
+}
+
+TEST(shape_analysis, proven_code_computes_raises_and_reports_as_the_general_path_does) {
+    struct Case {
+        const char* Source;
+        const char* Log;    // what the run prints
+        const char* Error;  // the error that stopped it
+    };
+    const Case cases[] = {
+        // Loops of one Calc, a bound computed at every step, temporaries,
+        // elements, an insertion sort, unsigned and byte arithmetic.
+        {R"(
+var a: array of Integer; i, j, t, n, x, y, s: Integer; c: Cardinal; b: Byte;
+begin
+  n := 50;
+  x := 0; for i := 1 to n do x := x + i;
+  y := 0; for i := n downto 1 do y := y xor i;
+  i := 0; while i < n do i := i + 3;
+  s := 0; for j := 0 to n - 1 do s := s + j * 2;
+  SetArrayLength(a, n);
+  for j := 0 to n - 1 do a[j] := (j * 7919) mod 97;
+  for i := 1 to n - 1 do begin
+    t := a[i]; j := i - 1;
+    while j >= 0 do begin
+      if a[j] <= t then Break;
+      a[j + 1] := a[j];
+      j := j - 1;
+    end;
+    a[j + 1] := t;
+  end;
+  c := 4000000000; c := c div 3; c := c shr 2; c := (c + 7) mod 1000;
+  b := 200; b := b + 100;
+  Print(IntToStr(x) + ' ' + IntToStr(y) + ' ' + IntToStr(i) + ' ' + IntToStr(s) + ' ' + IntToStr(a[0]) + ' ' +
+        IntToStr(a[n - 1]) + ' ' + IntToStr(a[25]) + ' ' + IntToStr(c) + ' ' + IntToStr(b));
+  t := 0;
+  try x := (y + 1) div t; except Print('div ' + ExceptionToString(ExceptionType, '')); end;
+  try a[n + 1] := 1; except Print('store ' + ExceptionToString(ExceptionType, '')); end;
+  s := 0;
+  try for j := 0 to n do s := s + a[j]; except Print('sum ' + IntToStr(j) + ' ' + IntToStr(s)); end;
+end.)",
+         "1275 51 50 2450 0 95 47 340 44\ndiv divide by Zero\nstore Out Of Range\nsum 50 2327\n", "No Error"},
+        // Calls: recursion, var parameters, a function's result, strings,
+        // and recursion that fills the run stack.
+        {R"(
+function Fib(n: Integer): Integer;
+begin
+  if n < 2 then Result := n else Result := Fib(n - 1) + Fib(n - 2);
+end;
+procedure Twice(var v: Integer);
+begin
+  v := v * 2;
+end;
+function Sum(const s: string; k: Integer): Integer;
+var i: Integer;
+begin
+  Result := 0;
+  for i := 1 to Length(s) do Result := Result + Ord(s[i]) * k;
+end;
+function Deep(n: Integer): Integer;
+begin
+  if n = 0 then Result := 0 else Result := Deep(n - 1) + 1;
+end;
+var v: Integer; s: string;
+begin
+  v := 3; Twice(v); Twice(v);
+  Print(IntToStr(Fib(15)) + ' ' + IntToStr(v));
+  s := ''; for v := 1 to 20 do s := s + Chr(65 + v mod 26);
+  Print(s + ' ' + IntToStr(Sum(s, 3)));
+  try Deep(100000000); except Print('deep ' + ExceptionToString(ExceptionType, '')); end;
+end.)",
+         "610 12\nBCDEFGHIJKLMNOPQRSTU 4530\ndeep Out Of Stack Range\n", "No Error"},
+        // Try statements left by Break, Continue and Exit, a case statement
+        // inside one, and errors handled inside a loop.
+        {R"(
+var log: string; i, k: Integer;
+procedure P(n: Integer);
+var j: Integer;
+begin
+  for j := 1 to n do begin
+    try
+      case j mod 4 of
+        0: Continue;
+        1: log := log + 'a';
+        2: if j > 6 then Break;
+      else log := log + 'c';
+      end;
+    finally
+      log := log + IntToStr(j);
+    end;
+  end;
+  try
+    if n > 3 then Exit;
+    log := log + 'x';
+  finally
+    log := log + 'f';
+  end;
+end;
+begin
+  log := '';
+  P(9); P(2);
+  k := 0;
+  for i := 1 to 10 do begin
+    try
+      if i mod 5 = 0 then RaiseException(erCustomError, 'five');
+      k := k + i;
+    except
+      log := log + '!';
+    end;
+  end;
+  Print(log + ' ' + IntToStr(k));
+end.)",
+         "a12c34a56c78a9fa12xf!! 40\n", "No Error"},
+        // An error no script frame takes stops the run where it happens.
+        {R"(
+var a: array of Integer; i, s: Integer;
+begin
+  SetArrayLength(a, 10);
+  s := 0;
+  for i := 0 to 20 do s := s + a[i] + i;
+end.)",
+         "", "Out Of Range"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Source);
+        ScriptHost proven_host;
+        const Ending proven = RunScript(c.Source, true, proven_host);
+        ScriptHost general_host;
+        const Ending general = RunScript(c.Source, false, general_host);
+        EXPECT_EQ(proven, general);
+        EXPECT_EQ(proven.Log, c.Log);
+        EXPECT_EQ(proven.Error, c.Error);
+        // The main block ran its proven form; the general host has none.
+        EXPECT_TRUE(HasProvenForm(proven_host.exec, proven_host.exec.MainProcNo()));
+        EXPECT_FALSE(HasProvenForm(general_host.exec, general_host.exec.MainProcNo()));
+    }
+}
+
+
+TEST(shape_analysis, ticks_count_backward_jumps_and_calls_alike_in_both_forms_and_stop_the_run_alike) {
+    const char* source = R"(
+var i: Integer;
+procedure Q;
+begin
+  x := x + 1;
+end;
+begin
+  x := 0;
+  for i := 1 to 10 do x := x + i;
+  i := 0;
+  while i < 5 do i := i + 1;
+  for i := 1 to 3 do Q;
+end.)";
+    for (const bool proven : {true, false}) {
+        SCOPED_TRACE(proven);
+        ScriptHost host;
+        host.Vars = {{"X", "Integer"}};
+        host.exec.UseProvenCode = proven;
+        ASSERT_TRUE(host.Load(source)) << host.Messages;
+        // Nine jumps back in the first loop, five in the second, two in the
+        // third with its three calls.
+        int ticks = 0;
+        host.exec.SetOnTick([&](TPSExec&) { ++ticks; }, 1);
+        ASSERT_TRUE(host.Run());
+        EXPECT_EQ(ticks, 19);
+        EXPECT_EQ(host.VarInt("X"), 58);
+        // Every fourth tick: the callback runs 4 times.
+        int calls = 0;
+        host.exec.SetOnTick([&](TPSExec&) { ++calls; }, 4);
+        ASSERT_TRUE(host.Run());
+        EXPECT_EQ(calls, 4);
+        // Stopped at the seventh tick, before the first loop's body runs an
+        // eighth time (a stop takes effect before the instruction a tick
+        // leads to).
+        ticks = 0;
+        host.exec.SetOnTick(
+            [&](TPSExec& e) {
+                if (++ticks == 7) e.Stop();
+            },
+            1);
+        ASSERT_TRUE(host.Run());
+        EXPECT_EQ(host.exec.Status(), TPSStatus::isLoaded);
+        EXPECT_EQ(host.VarInt("X"), 28);
+        EXPECT_EQ(ticks, 7);
+    }
+}
+
+TEST(shape_analysis, a_pointer_target_of_another_type_or_a_host_that_changes_the_stack_gets_the_general_forms) {
+    const char* source = R"(
+procedure Twice(var v: Integer);
+var k: Integer;
+begin
+  for k := 1 to 3 do v := v * 2;
+end;
+procedure Grows;
+var i, x: Integer;
+begin
+  x := 0;
+  for i := 1 to 4 do begin
+    Grow;
+    x := x + i;
+  end;
+  G := x;
+end;
+begin end.)";
+    for (const bool proven : {true, false}) {
+        SCOPED_TRACE(proven);
+        ScriptHost host;
+        host.Vars = {{"G", "Integer"}, {"N", "Integer"}, {"D", "Double"}, {"B", "Byte"}};
+        host.exec.UseProvenCode = proven;
+        // A host function that leaves an item more on the run stack each
+        // time: the proof of the code that calls it no longer holds.
+        host.exec.RegisterFunction("GROW", [](TPSExec& exec, TPSExternalProcRec&, TPSStack&, TPSStack& stack) {
+            stack.PushType(exec.GetType(0));
+            return true;
+        });
+        ASSERT_TRUE(host.Load(source, [](compiler::TPSPascalCompiler& c) { c.AddFunctionByDecl("procedure Grow"); }))
+            << host.Messages;
+        TPSExec& exec = host.exec;
+        const std::uint32_t twice = exec.GetProcNo("TWICE");
+        EXPECT_EQ(HasProvenForm(exec, twice), proven);
+        // The host passes values of other types than the declared one: the
+        // steps that expected an Integer run their general forms.
+        auto run_twice = [&](const char* global, auto value) {
+            const TPSTypeRec* type = TypeOfTypedValue(exec.FindGlobalVar(global));
+            void* heap = CreateTypedHeapValue(type);
+            bool ok = true;
+            if constexpr (std::is_floating_point_v<decltype(value)>) {
+                PSWriteReal(ValueOfTypedValue(heap), type, ok, value);
+            } else {
+                PSWriteInt(ValueOfTypedValue(heap), type, ok, value);
+            }
+            EXPECT_TRUE(exec.RunProc({heap}, twice));
+            const long double result = PSReadReal(ValueOfTypedValue(heap), type);
+            DestroyTypedHeapValue(heap);
+            return result;
+        };
+        EXPECT_EQ(run_twice("N", 5), 40.0L);
+        EXPECT_EQ(run_twice("D", 2.5), 20.0L);
+        EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
+        EXPECT_EQ(run_twice("N", -3), -24.0L);
+        EXPECT_TRUE(exec.RunProc({}, exec.GetProcNo("GROWS"))) << host.ErrorText();
+        EXPECT_EQ(host.VarInt("G"), 10);
+    }
+}
+
+// A script whose procedure P the test replaces with code of its own, run
+// by the main block (inside a try statement of its own when asked); G is an
+// exported Integer global (number 0).
+class HandWrittenShapes : public ::testing::Test {
+protected:
+    void SetUp() override { Compile("begin P; end."); }
+
+    void Compile(const std::string& main) {
+        auto compiled = compiler::testing::CompileScript("procedure P; begin end; " + main,
+                                                         [](compiler::TPSPascalCompiler& c) {
+                                                             c.OnUses = [](compiler::TPSPascalCompiler& comp,
+                                                                           const std::string&) {
+                                                                 comp.AddUsedVariableN("G", "Integer");
+                                                                 return true;
+                                                             };
+                                                         });
+        ASSERT_TRUE(compiled.Ok) << compiled.AllMessages();
+        image_ = compiled.Parsed;
+        for (std::uint32_t n = 0; n < image_.Types.size(); ++n)
+            if (image_.Types[n].BaseType == btS32 && s32_ == kNoProc) s32_ = n;
+        for (std::uint32_t n = 0; n < image_.Procs.size(); ++n)
+            if (image_.Procs[n].ExportName == "P") p_ = n;
+    }
+
+    // How P's code, set to code, runs from the main block: in proven forms
+    // (proven) or general ones only.
+    struct Result {
+        std::uint8_t Code = 0;
+        std::uint32_t Proc = 0;
+        std::uint32_t Pos = 0;
+        std::int32_t G = 0;
+        bool Proven = false;   // P has a proven form
+        bool Refused = false;  // an entry of P could not be proven
+        bool operator==(const Result&) const = default;
+    };
+    Result RunWith(const std::string& code, bool proven) {
+        auto image = image_;
+        image.Procs[p_].Code = code;
+        TPSExec exec;
+        exec.UseProvenCode = proven;
+        Result r;
+        EXPECT_TRUE(exec.LoadImage(WriteImage(image)));
+        exec.Run();
+        r.Code = exec.LastErrorCode();
+        r.Proc = exec.LastErrorProc();
+        r.Pos = exec.LastErrorPos();
+        r.G = LoadAs<std::int32_t>(ValueOfTypedValue(exec.FindGlobalVar("G")));
+        r.Proven = HasProvenForm(exec, p_);
+        r.Refused = HasRefusedEntry(exec, p_);
+        return r;
+    }
+    // Runs code both ways: the same end, and whether it was proven.
+    Result RunBoth(const std::string& code) {
+        const Result proven = RunWith(code, true);
+        Result general = RunWith(code, false);
+        EXPECT_FALSE(general.Proven || general.Refused);
+        general.Proven = proven.Proven;
+        general.Refused = proven.Refused;
+        EXPECT_EQ(proven, general);
+        return proven;
+    }
+
+    static std::string Op(std::uint8_t op) { return testing::CodeOp(op); }
+    static std::string Long(std::uint32_t v) { return testing::CodeLong(v); }
+    static std::string Var(std::uint32_t address) { return testing::CodeVar(address); }
+    std::string Int(std::int32_t v) const { return Op(okConstant) + Long(s32_) + Long(static_cast<std::uint32_t>(v)); }
+    // PushExceptionHandler with its finally block and the statement's end at
+    // distances from the byte after it.
+    static std::string Try(std::uint32_t finally_at, std::uint32_t end_at) {
+        return Op(opPushExceptionHandler) + Long(finally_at) + Long(kNoOffset) + Long(kNoOffset) + Long(end_at);
+    }
+
+    test_support::PSImage image_;
+    std::uint32_t s32_ = kNoProc;
+    std::uint32_t p_ = kNoProc;
+};
+
+TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_the_general_path) {
+    const std::string set_g = Op(opAssign) + Var(0) + Int(7);  // 15 bytes
+    const std::string push = Op(opPushType) + Long(s32_);       // 5 bytes
+    const std::string pop = Op(opPop);
+
+    // Proven: one item pushed and popped on the one path there is.
+    Result r = RunBoth(push + set_g + pop + Op(opRet));
+    EXPECT_TRUE(r.Proven);
+    EXPECT_EQ(r.G, 7);
+
+    // A jump into the middle of a shape: the Assign is reached with one
+    // item by falling through, and with none by the jump over the push.
+    const std::string skip_push = Op(opCondNotGoto) + Long(5) + Var(0);
+    r = RunBoth(skip_push + push + set_g + Op(opRet));
+    EXPECT_FALSE(r.Proven);
+    EXPECT_TRUE(r.Refused);
+    EXPECT_EQ(r.Code, ErNoError);
+    EXPECT_EQ(r.G, 7);
+
+    // A try block that ends with an item more than it began with: its
+    // finally block would be entered at another depth than an error's.
+    const std::string finally_block = set_g + Op(opPopExceptionHandler) + Op(phEndOfFinally);
+    const auto end_at = static_cast<std::uint32_t>(push.size() + 2 + finally_block.size());
+    r = RunBoth(Try(static_cast<std::uint32_t>(push.size() + 2), end_at) + push + Op(opPopExceptionHandler) +
+                Op(phEndOfTry) + finally_block + pop + Op(opRet));
+    EXPECT_FALSE(r.Proven);
+    EXPECT_TRUE(r.Refused);
+    EXPECT_EQ(r.G, 7);
+
+    // A pop of an item below an open try frame.
+    r = RunBoth(push + Try(3, 3 + finally_block.size()) + pop + Op(opPopExceptionHandler) + Op(phEndOfTry) +
+                finally_block + Op(opRet));
+    EXPECT_FALSE(r.Proven);
+    EXPECT_TRUE(r.Refused);
+
+    // A damaged image: a PopExceptionHandler with no frame of the
+    // procedure's own. With none at all it is error 10 where it ends; with
+    // the main block's frame open around the call, it would close that one.
+    r = RunBoth(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
+    EXPECT_FALSE(r.Proven);
+    EXPECT_EQ(r.Code, ErOutOfRange);
+    EXPECT_EQ(r.Proc, p_);
+    EXPECT_EQ(r.Pos, set_g.size() + 2);
+
+    // Damaged code that a proof passes over still fails where it fails: an
+    // unknown opcode after a proven Assign is error 5 at its position, and
+    // the main block's finally block runs on the way out.
+    Compile("begin try P; finally G := G + 100; end; end.");
+    r = RunBoth(set_g + Op(10) + Op(opRet));
+    EXPECT_TRUE(r.Proven);
+    EXPECT_EQ(r.Code, erInvalidOpcode);
+    EXPECT_EQ(r.Pos, set_g.size() + 1);
+    EXPECT_EQ(r.G, 107);
+    r = RunBoth(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
+    EXPECT_FALSE(r.Proven);
+}
+
+}  // namespace
+}  // namespace script::runtime
