@@ -1,14 +1,19 @@
 #include "terminal/receive_list_files.h"
 
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
+#include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 #include "terminal/receive_panel.h"
 
@@ -16,7 +21,7 @@ namespace terminal {
 
 namespace {
 
-// Files are written and read in blocks of this size.
+// Files are read in blocks of this size.
 constexpr std::size_t kBlockSize = 1 << 20;
 
 // The calendar's range of date-times: 0001-01-01 to the end of 9999-12-31.
@@ -33,33 +38,6 @@ int HexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-// Whole blocks go to the stream as they fill; the rest at Flush.
-class TBlockWriter {
-public:
-    explicit TBlockWriter(vcl::TStream& Stream) : stream_(Stream) { buffer_.reserve(kBlockSize); }
-
-    void Put(std::string_view Data) {
-        buffer_ += Data;
-        if (buffer_.size() >= kBlockSize) Flush();
-    }
-    void Flush() {
-        WriteAll(stream_, buffer_);
-        buffer_.clear();
-    }
-
-    static void WriteAll(vcl::TStream& Stream, std::string_view Data) {
-        while (!Data.empty()) {
-            const std::size_t n = std::min(Data.size(), kBlockSize);
-            Stream.WriteBuffer(Data.data(), static_cast<std::int32_t>(n));
-            Data.remove_prefix(n);
-        }
-    }
-
-private:
-    vcl::TStream& stream_;
-    std::string buffer_;
-};
 
 // Calls Line(text, number) for every line of the file, numbered from 1. A
 // line ends at LF, and a CR right before it belongs to the line end; a lone
@@ -146,28 +124,27 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 // --- saving and loading --------------------------------------------------------
 
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type) {
-    vcl::TFileStream file(FileName, vcl::fmCreate);
-    TBlockWriter out(file);
     int count = Lines.LineCount();
     // The panel's list ends with the line being filled. Left empty, it is no
     // line of the log: stored, it would come back as a stray line stamped
     // 1899-12-30, one more with every save and load.
     if (Type == TListFileType::Internal && count > 0 && Lines.LineLength(count - 1) == 0) --count;
-    for (int i = 0; i < count; ++i) {
-        switch (Type) {
-            case TListFileType::Text:
-                out.Put(Lines.GetLine(i));
-                out.Put("\r\n");
-                break;
-            case TListFileType::Binary:
-                out.Put(Lines.LineBytes(i));
-                break;
-            case TListFileType::Internal:
-                out.Put(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
-                break;
+    vcl::SaveWholeFile(FileName, [&](vcl::TSaveOutput& out) {
+        for (int i = 0; i < count; ++i) {
+            switch (Type) {
+                case TListFileType::Text:
+                    out.Write(Lines.GetLine(i));
+                    out.Write("\r\n");
+                    break;
+                case TListFileType::Binary:
+                    out.Write(Lines.LineBytes(i));
+                    break;
+                case TListFileType::Internal:
+                    out.Write(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
+                    break;
+            }
         }
-    }
-    out.Flush();
+    });
 }
 
 void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style) {
@@ -248,6 +225,7 @@ TListOutput::~TListOutput() = default;
 void TListOutput::Open(const std::string& FileName, TListFileType Type) {
     if (Type == TListFileType::Internal) throw rtl::Exception(OutputNotSupportedText);
     Close();
+    failure_.clear();
     // Created empty and closed, then opened again so that other programs
     // may watch the file grow but not write into it.
     vcl::TFileStream(FileName, vcl::fmCreate);
@@ -265,14 +243,19 @@ const std::string& TListOutput::FileName() const {
     return file_ ? file_->FileName() : none;
 }
 
-void TListOutput::Write(std::string_view Data) {
-    if (file_) TBlockWriter::WriteAll(*file_, Data);
+bool TListOutput::Write(std::string_view Data) {
+    if (!file_) return true;
+    const int error = rtl::WriteAll(file_->Handle(), Data);
+    if (error == 0) return true;
+    failure_ = vcl::SaveErrorText(file_->FileName(), error);
+    Close();
+    return false;
 }
 
 void TListOutput::Empty() {
     if (!file_) return;
+    if (::ftruncate(file_->Handle(), 0) != 0) throw vcl::EFileSaveError(file_->FileName(), errno);
     file_->SetPosition(0);
-    file_->SetSize(0);
 }
 
 }  // namespace terminal

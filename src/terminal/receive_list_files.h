@@ -58,11 +58,13 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 
 // --- saving and loading --------------------------------------------------------
 
-// Writes the whole list to FileName (created, or emptied when it exists):
-// Text - every line with its prefix followed by CR LF; Binary - the bytes of
-// every line in order (message and error lines give none); Internal - one
-// ".cp" line per list line. A line whose text no longer reads as numbers
-// raises the conversion error.
+// Writes the whole list to FileName: Text - every line with its prefix
+// followed by CR LF; Binary - the bytes of every line in order (message and
+// error lines give none); Internal - one ".cp" line per list line. The file
+// is replaced only once all of it is written (vcl::SaveWholeFile): a full
+// disk raises vcl::EFileSaveError naming the file and the reason, and a
+// line whose text no longer reads as numbers the conversion error, both
+// leaving an existing file as it was.
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type);
 
 // Appends the lines of the ".cp" file FileName to List after clearing it;
@@ -116,15 +118,22 @@ public:
     bool Raw() const { return raw_; }
     const std::string& FileName() const;
 
-    // Appends to the file; a failed write raises the stream's write error,
-    // never losing data silently. Nothing happens while closed.
-    void Write(std::string_view Data);
-    // Empties the file and keeps it open ("Clear" while output is on).
+    // Appends to the file. A write the system refuses (a full disk) closes
+    // the output at once and returns false; Failure() then tells which file
+    // and why ("Cannot write "<file>": <reason>"), and the caller shows the
+    // data elsewhere, so that nothing received is lost. Part of the failed
+    // data may have reached the file. True when all was written, and while
+    // closed (nothing to do).
+    bool Write(std::string_view Data);
+    const std::string& Failure() const { return failure_; }
+    // Empties the file and keeps it open ("Clear" while output is on); a
+    // failure raises EFileSaveError naming the file and the reason.
     void Empty();
 
 private:
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
+    std::string failure_;
 };
 
 }  // namespace terminal

@@ -2,22 +2,17 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 
 namespace vcl {
 
 void SaveStrToFile(const std::string& Data, const std::string& FileName) {
-    TFileStream file(FileName, fmCreate);
-    for (size_t done = 0; done < Data.size();) {
-        const size_t n = std::min<size_t>(Data.size() - done, size_t{1} << 30);
-        file.WriteBuffer(Data.data() + done, static_cast<std::int32_t>(n));
-        done += n;
-    }
+    SaveWholeFile(FileName, [&](TSaveOutput& out) { out.Write(Data); });
 }
 
 std::string LoadStrFromFile(const std::string& FileName) {

@@ -5,7 +5,9 @@
 
 namespace vcl {
 
-// Creates (or truncates) the file and writes Data. File-stream errors pass on.
+// Writes Data as the whole file, replacing an existing one only once all of
+// it is written (SaveWholeFile): a failure raises EFileSaveError and leaves
+// the old file as it was.
 void SaveStrToFile(const std::string& Data, const std::string& FileName);
 // The whole file, opened so that others may still read and write it. A
 // failed read raises EReadError.
