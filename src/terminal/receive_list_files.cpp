@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
@@ -39,6 +40,10 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+std::string ReadErrorText(const std::string& FileName, int Error) {
+    return "Cannot read \"" + FileName + "\": " + vcl::SysErrorMessage(Error);
+}
+
 // Calls Line(text, number) for every line of the file, numbered from 1. A
 // line ends at LF, and a CR right before it belongs to the line end; a lone
 // CR stays in the text (message lines may hold one). A last line without
@@ -57,8 +62,11 @@ void ForEachFileLine(const std::string& FileName, std::size_t HeadLen, OnLine&& 
         Line(text, ++number);
     };
     for (;;) {
-        const std::int32_t got = file.Read(block.data(), static_cast<std::int32_t>(block.size()));
-        if (got <= 0) break;
+        // A failed read is an error that names the file, never an early end.
+        const ssize_t got = ::read(file.Handle(), block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw rtl::EReadError(ReadErrorText(FileName, errno));
+        if (got == 0) break;
         std::string_view rest(block.data(), static_cast<std::size_t>(got));
         for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos; lf = rest.find('\n')) {
             if (pending.empty()) {
@@ -147,8 +155,16 @@ void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileTyp
     });
 }
 
-void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style) {
-    List.Clear();
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,
+                 const std::function<void()>& Accepted) {
+    // Nothing changes until the file is open and its first line is read and
+    // found sound: a file that is not a list leaves the list as it was.
+    bool accepted = false;
+    auto accept = [&] {
+        if (std::exchange(accepted, true)) return;
+        if (Accepted) Accepted();
+        List.Clear();
+    };
     auto checkHead = [](std::string_view start, int number) {
         TLineRecord record;
         if (!ParseSelfLogFields(start, record)) RaiseWrongLineFormat(number);
@@ -157,6 +173,7 @@ void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixSty
         TLineRecord record;
         std::string_view data;
         if (!ParseSelfLogLine(line, record, data)) RaiseWrongLineFormat(number);
+        accept();
         const std::string prefix = FormatLinePrefix(Style, record.Dir, record.Time);
         record.PrefixLen = static_cast<std::uint8_t>(prefix.size());
         List.AddLine({}, record);
@@ -165,22 +182,29 @@ void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixSty
         const int style = prefix.empty() ? 0 : List.InternPrefixStyle(Style);
         List.PutLineData(List.LineCount() - 1, style, record, prefix, data);
     }, checkHead);
+    accept();  // an empty file is an empty list
 }
 
-void LoadPanelList(const std::string& FileName, TReceivePanel& Panel) {
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel, const std::function<void()>& Accepted) {
     std::exception_ptr failure;
+    bool accepted = false;
     Panel.BeginUpdate();
     try {
-        Panel.ClearLines();
-        LoadSelfLog(FileName, Panel.Lines(), Panel.CurrentPrefixStyle());
+        LoadSelfLog(FileName, Panel.Lines(), Panel.CurrentPrefixStyle(), [&] {
+            accepted = true;
+            if (Accepted) Accepted();
+            Panel.ClearLines();
+        });
     } catch (...) {
         failure = std::current_exception();
     }
     Panel.EndUpdate();
-    Panel.SyncCount(-1);
-    // The panel writes its current line into the last list line; after a
-    // load, complete or not, that must be a fresh line of its own.
-    Panel.StartNewLine(true);
+    if (accepted) {
+        Panel.SyncCount(-1);
+        // The panel writes its current line into the last list line; after a
+        // load, complete or not, that must be a fresh line of its own.
+        Panel.StartNewLine(true);
+    }
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -11,6 +11,7 @@
 //   CR LF.
 // The prefix is not stored; it is made again when the file is loaded.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,19 +68,26 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 // leaving an existing file as it was.
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type);
 
-// Appends the lines of the ".cp" file FileName to List after clearing it;
-// every line gets the prefix of Style for its direction and time. A line
-// that is not in the format raises rtl::Exception "Wrong line format at line
-// %d" (counting from 1); the lines before it stay. File errors are raised by
-// the file stream.
-void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style);
+// Reads the ".cp" file FileName into List: every line gets the prefix of
+// Style for its direction and time. Nothing changes until the file is open
+// and its first line read and accepted; then Accepted runs (when given) and
+// List is cleared, and the lines are appended. A line that is not in the
+// format raises rtl::Exception "Wrong line format at line %d" (counting from
+// 1): refused at line 1, the list is as it was; later, the lines before it
+// stay. A file that cannot be opened or read raises the file's error, which
+// names the file and the system's reason. An empty file is an empty list.
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,
+                 const std::function<void()>& Accepted = {});
 
 // Loads a ".cp" file into the receive panel with its current prefix
-// settings: repainting held off, the list cleared, the file read, and then a
-// fresh current line started whether the file was read to its end or not,
-// so that received data never writes over a loaded line. Errors are raised
-// after that.
-void LoadPanelList(const std::string& FileName, TReceivePanel& Panel);
+// settings: repainting held off; once the first line is accepted, Accepted
+// runs and the list is cleared; then the lines are read, and a fresh current
+// line is started whether the file was read to its end or not, so that
+// received data never writes over a loaded line. A file refused at its first
+// line, or that cannot be opened or read, leaves the panel untouched. Errors
+// are raised after that.
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel,
+                   const std::function<void()>& Accepted = {});
 
 // --- editing -------------------------------------------------------------------
 

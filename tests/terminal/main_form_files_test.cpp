@@ -47,6 +47,12 @@ struct FilesFixture : test_support::MainWindow {
     }
     void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
+    // Output to the file, as text (filter 1) or raw (filter 2).
+    void OutputTo(const std::string& file, int filter) {
+        Answer(file, filter);
+        Click("Outputtofile1");
+        ASSERT_TRUE(main->OutputFile.IsOpen());
+    }
     const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
 };
 
@@ -372,8 +378,7 @@ TEST(main_form_files, output_to_a_file_that_fails_is_switched_off_and_nothing_re
     TMain* m = f.main;
     vcl::Application->Title = "Vostrel";  // the caption notices are found by
     const std::string bin = f.dir.File("out.bin");
-    f.Answer(bin, 2);
-    f.Click("Outputtofile1");
+    f.OutputTo(bin, 2);
     ASSERT_TRUE(m->OutputFile.Raw());
     f.Receive(Pattern(100));
     {
@@ -404,8 +409,7 @@ TEST(main_form_files, text_output_that_fails_shows_the_failed_chunk_whole_in_the
     vcl::Application->Title = "Vostrel";
     f.graph->SetVisible(true);
     const std::string txt = f.dir.File("out.txt");
-    f.Answer(txt, 1);
-    f.Click("Outputtofile1");
+    f.OutputTo(txt, 1);
     ASSERT_FALSE(m->OutputFile.Raw());
     f.Receive("\x01\x02");
     const std::string before = ReadFile(txt);
@@ -437,9 +441,7 @@ TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_s
     FilesFixture f;
     TMain* m = f.main;
     const std::string bin = disk.File("capture.bin");
-    f.Answer(bin, 2);
-    f.Click("Outputtofile1");
-    ASSERT_TRUE(m->OutputFile.IsOpen());
+    f.OutputTo(bin, 2);
     constexpr std::size_t kChunk = 8192, kChunks = 16;
     const std::string data = Pattern(kChunk * kChunks);
     for (std::size_t k = 0; k < kChunks; ++k) f.Receive(data.substr(k * kChunk, kChunk));
@@ -454,6 +456,55 @@ TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_s
     EXPECT_EQ(shown, data.substr(data.size() - shown.size()));
     EXPECT_GE(in_file.size(), data.size() - shown.size());
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, data.size());
+}
+
+TEST(main_form_files, a_load_refused_at_its_first_line_or_unreadable_changes_nothing) {
+    FilesFixture f;
+    TMain* m = f.main;
+    // A raw capture going on: the file must keep what it took.
+    const std::string capture = f.dir.File("capture.bin");
+    f.OutputTo(capture, 2);
+    f.Receive(Pattern(5000));
+    ASSERT_EQ(ReadFile(capture), Pattern(5000));
+    m->AddTextLine("port opened", 0, 0.5, terminal::dfMSG);
+    f.graph->AddPoint(1, 2);
+    const std::vector<std::string> lines = {"<port opened", ""};
+    auto texts = [&] {
+        std::vector<std::string> out;
+        for (int i = 0; i < f.Lines().LineCount(); ++i) out.push_back(f.Lines().GetLine(i));
+        return out;
+    };
+    ASSERT_EQ(texts(), lines);
+    const int points = f.graph->PointCount();
+
+    const std::string bad = f.dir.File("bad.cp");
+    WriteFile(bad, "not a list\r\n013FE0000000000000\t01\r\n");
+    const std::pair<std::string, std::string> refused[] = {
+        {bad, "Wrong line format at line 1."},
+        {"/proc/self/mem", "Cannot read \"/proc/self/mem\": Input/output error."},
+        {f.dir.File("missing.cp"), ""},
+    };
+    for (const auto& [name, message] : refused) {
+        f.Answer(name, 0);
+        f.Click("Load1");
+        ASSERT_FALSE(f.messages.empty()) << name;
+        if (!message.empty()) EXPECT_EQ(f.messages.back(), message);
+        EXPECT_EQ(f.messages.back().find(name) == std::string::npos, name == bad) << f.messages.back();
+        EXPECT_EQ(texts(), lines) << name;
+        EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 5000u) << name;
+        EXPECT_EQ(f.graph->PointCount(), points) << name;
+        EXPECT_TRUE(m->OutputFile.IsOpen()) << name;
+        EXPECT_EQ(ReadFile(capture), Pattern(5000)) << name;
+    }
+    // A file that fails at a later line is loaded up to it, over a cleared list.
+    WriteFile(bad, "013FE0000000000000\t0A\r\nbroken\r\n");
+    f.Answer(bad, 0);
+    f.Click("Load1");
+    EXPECT_EQ(f.messages.back(), "Wrong line format at line 2.");
+    EXPECT_EQ(texts(), (std::vector<std::string>{"<0A", ""}));
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+    EXPECT_EQ(f.graph->PointCount(), 0);
+    EXPECT_EQ(ReadFile(capture), "");
 }
 
 TEST(main_form_files, file_commands_on_a_closed_port_say_so_before_asking_for_a_file) {
