@@ -15,6 +15,7 @@
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 #include "platform/vcl/file_save.h"
+#include "platform/vcl/file_text.h"
 #include "platform/vcl/streams.h"
 #include "terminal/receive_panel.h"
 
@@ -40,10 +41,6 @@ int HexDigitValue(char c) {
     return -1;
 }
 
-std::string ReadErrorText(const std::string& FileName, int Error) {
-    return "Cannot read \"" + FileName + "\": " + vcl::SysErrorMessage(Error);
-}
-
 // Calls Line(text, number) for every line of the file, numbered from 1. A
 // line ends at LF, and a CR right before it belongs to the line end; a lone
 // CR stays in the text (message lines may hold one). A last line without
@@ -65,7 +62,7 @@ void ForEachFileLine(const std::string& FileName, std::size_t HeadLen, OnLine&& 
         // A failed read is an error that names the file, never an early end.
         const ssize_t got = ::read(file.Handle(), block.data(), block.size());
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw rtl::EReadError(ReadErrorText(FileName, errno));
+        if (got < 0) throw rtl::EReadError(vcl::ReadErrorText(FileName, errno));
         if (got == 0) break;
         std::string_view rest(block.data(), static_cast<std::size_t>(got));
         for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos; lf = rest.find('\n')) {

@@ -24,6 +24,12 @@ TEST(common_str_proc, whole_file_save_and_load) {
     EXPECT_EQ(LoadStrFromFile(name), "");
     EXPECT_THROW(LoadStrFromFile(dir.File("missing")), rtl::EFOpenError);
     try {
+        LoadStrFromFile("/proc/self/mem");  // opens, but reading its start fails
+        ADD_FAILURE() << "read an unreadable file";
+    } catch (const rtl::EReadError& e) {
+        EXPECT_EQ(e.Message, "Cannot read \"/proc/self/mem\": Input/output error");
+    }
+    try {
         SaveStrToFile("x", dir.File("no/such/dir/f"));
         ADD_FAILURE() << "saved into a folder that does not exist";
     } catch (const vcl::EFileSaveError& e) {

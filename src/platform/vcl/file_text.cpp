@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/file_save.h"
@@ -15,6 +14,10 @@ void SaveStrToFile(const std::string& Data, const std::string& FileName) {
     SaveWholeFile(FileName, [&](TSaveOutput& out) { out.Write(Data); });
 }
 
+std::string ReadErrorText(const std::string& FileName, int Error) {
+    return "Cannot read \"" + FileName + "\": " + SysErrorMessage(Error);
+}
+
 std::string LoadStrFromFile(const std::string& FileName) {
     TFileStream file(FileName, fmOpenRead | fmShareDenyNone);
     std::string data;
@@ -24,7 +27,7 @@ std::string LoadStrFromFile(const std::string& FileName) {
     for (;;) {
         const ssize_t n = ::read(file.Handle(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw rtl::EReadError(std::string("Stream read error. ") + std::strerror(errno));
+        if (n < 0) throw rtl::EReadError(ReadErrorText(FileName, errno));
         if (n == 0) break;
         data.append(buf, static_cast<size_t>(n));
     }

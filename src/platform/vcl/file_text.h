@@ -10,7 +10,9 @@ namespace vcl {
 // the old file as it was.
 void SaveStrToFile(const std::string& Data, const std::string& FileName);
 // The whole file, opened so that others may still read and write it. A
-// failed read raises EReadError.
+// failed read raises EReadError "Cannot read "<file>": <the system's reason>".
 std::string LoadStrFromFile(const std::string& FileName);
+// "Cannot read "<FileName>": <the system's text for Error>".
+std::string ReadErrorText(const std::string& FileName, int Error);
 
 }  // namespace vcl
