@@ -356,23 +356,6 @@ TEST(main_form_files, a_save_on_a_full_disk_keeps_the_old_file_and_says_which_fi
     EXPECT_EQ(f.messages.size(), 4u);
 }
 
-TEST(main_form_files, a_save_on_a_really_full_disk_keeps_the_old_file) {
-    test_support::SmallTmpfs disk(128 * 1024);
-    if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs can be mounted here";
-    FilesFixture f;
-    for (int k = 0; k < 100; ++k) f.Receive(Pattern(1000, k * 1000));
-    const std::string good = disk.File("good.cp");
-    const std::string old = Pattern(82240);
-    WriteFile(good, old);
-    ASSERT_EQ(ReadFile(good), old);
-    f.Answer(good, 3);
-    f.Click("mSaveAll");
-    ASSERT_EQ(f.messages.size(), 1u);
-    EXPECT_EQ(f.messages[0], "Cannot write \"" + good + "\": No space left on device.");
-    EXPECT_EQ(ReadFile(good), old);
-    EXPECT_EQ(FolderEntries(disk.path()), 1u) << "a temporary file was left behind";
-}
-
 TEST(main_form_files, output_to_a_file_that_fails_is_switched_off_and_nothing_received_is_lost) {
     FilesFixture f;
     TMain* m = f.main;

@@ -253,19 +253,6 @@ TEST(receive_list_files, a_file_refused_at_its_first_line_or_unreadable_changes_
     EXPECT_EQ(load(dir.File("empty.cp"), list), "loaded");
     EXPECT_EQ(accepted, 2);
     EXPECT_EQ(list.LineCount(), 0);
-
-    // The panel keeps its lines and its current line, and is not left held.
-    PanelFixture f;
-    f.Panel.RVPnlTime = tpNone;
-    f.Panel.ShowData("\x07", 0);
-    f.Panel.StartNewLine(true);
-    f.Panel.ShowData("\x08", 0);
-    WriteFile(dir.File("bad.cp"), "garbage\r\n" + good);
-    EXPECT_THROW(LoadPanelList(dir.File("bad.cp"), f.Panel, [&] { ++accepted; }), rtl::Exception);
-    EXPECT_EQ(accepted, 2);
-    EXPECT_EQ(f.Panel.UpdateCount(), 0);
-    f.Panel.ShowData("\x09", 0);
-    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"07", "08 09"}));
 }
 
 TEST(receive_list_files, empty_files_garbage_and_huge_lines_load_safely) {
