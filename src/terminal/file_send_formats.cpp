@@ -174,7 +174,12 @@ std::string SelfLogSendBytes(std::string_view Text) {
         if (!ParseSelfLogLine(line, record, data))
             throw rtl::Exception(rtl::Format(WrongLineFormatText, {number}));
         if (record.Dir == 2 || record.Format == dfERR || record.Format == dfMSG) continue;
-        bytes += DecodeLineBytes(record.Format, data);
+        try {
+            bytes += DecodeLineBytes(record.Format, data);
+        } catch (const rtl::EConvertError& e) {
+            // Which of many thousand lines holds the bad token.
+            throw rtl::EConvertError(e.Message + rtl::Format(" at line %d", {number}));
+        }
     }
     return bytes;
 }

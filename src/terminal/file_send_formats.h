@@ -90,7 +90,8 @@ TSendPlan PlanTaggedBinaryFile(std::string Data);
 // direction 2, nor an error or message line), in line order. Lines are read
 // as the receive list loads them (ParseSelfLogLine; a line ends at LF, a CR
 // before it dropped); a line it refuses raises "Wrong line format at line
-// %d", and a data text that is not numbers the conversion error. The whole
+// %d", and a data text that is not numbers the conversion error, followed by
+// " at line %d". The whole
 // log is read before anything is returned, so a faulty log sends nothing.
 std::string SelfLogSendBytes(std::string_view Text);
 

@@ -256,6 +256,16 @@ public:
     // one when that is the same error of the same direction within 10 s
     // (its count in brackets goes up), else a new ERR line.
     void AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time);
+    // Output to a file whose write failed (a full disk) is switched off:
+    // file closed, check mark and "FILE:" gone, and one notice naming the
+    // file and the reason; what failed is then shown in the list. True when
+    // a write had failed since the last call.
+    bool StopFailedOutput();
+    // Writes to the output file outside the panel's rendering; a failure
+    // switches output off as above and answers false.
+    bool WriteOutput(std::string_view Text);
+    bool OutputWriteFailed = false;  // set by the text-mode writer, seen after the chunk
+    bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.
     void ListLimitReached(std::size_t LimitBytes, int Lines);
     void ShowErrorsmClick(vcl::TComponent* Sender);

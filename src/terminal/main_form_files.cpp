@@ -152,10 +152,12 @@ void TMain::ClearmClick(vcl::TComponent*) {
 
 void TMain::Load1Click(vcl::TComponent*) {
     if (!odInt->Execute()) return;
-    ClearmClick(nullptr);
     SyncReceivePanelOptions();
-    // Ends with a fresh current line, also when the file breaks off.
-    LoadPanelList(odInt->FileName, *RxPanel);
+    // The list, counters, graph and output file are cleared only once the
+    // file is open and its first line sound: a file that is no list, or
+    // cannot be read, changes nothing. Ends with a fresh current line, also
+    // when the file breaks off later.
+    LoadPanelList(odInt->FileName, *RxPanel, [this] { ClearmClick(nullptr); });
 }
 
 void TMain::mSaveAllClick(vcl::TComponent*) {

@@ -101,7 +101,7 @@ void TMain::CreateReceivePanel() {
     TReceivePanelHooks& h = RxPanel->Hooks();
     h.CheckAntiHang = [this] { CheckAntiHang(); };
     h.GraphFeedEnabled = [this] {
-        return graph::fGraph && graph::fGraph->Visible() &&
+        return !RenderingFailedChunk && graph::fGraph && graph::fGraph->Visible() &&
                (!PluginLoaded() || (PluginFlags & APGD) != 0);
     };
     h.GraphSigned = [] { return graph::fGraph && graph::fGraph->cbSigned->Checked(); };
@@ -169,7 +169,11 @@ void TMain::SyncReceivePanelOptions() {
     const bool text_output = OutputFile.IsOpen() && !OutputFile.Raw();
     if (text_output != p.OutputOpen()) {
         if (text_output)
-            p.SetOutputWriter([this](std::string_view Text) { OutputFile.Write(Text); });
+            // A failed write only leaves a mark: the panel is rendering, and
+            // output is switched off once it is done (StopFailedOutput).
+            p.SetOutputWriter([this](std::string_view Text) {
+                if (!OutputFile.Write(Text)) OutputWriteFailed = true;
+            });
         else
             p.SetOutputWriter(nullptr);
     }
@@ -178,11 +182,42 @@ void TMain::SyncReceivePanelOptions() {
 void TMain::StartNewLine(bool Repaint) {
     SyncReceivePanelOptions();
     RxPanel->StartNewLine(Repaint);
+    StopFailedOutput();
 }
 
 void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
     SyncReceivePanelOptions();
     RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
+    if (!StopFailedOutput()) return;
+    // Part of the chunk may be in the file, the rest is not: the whole chunk
+    // goes to the list, as it would with output off. Its graph values were
+    // added the first time.
+    RenderingFailedChunk = true;
+    struct Restore {
+        bool& flag;
+        ~Restore() { flag = false; }
+    } restore{RenderingFailedChunk};
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
+}
+
+bool TMain::WriteOutput(std::string_view Text) {
+    if (OutputFile.Write(Text)) return true;
+    OutputWriteFailed = true;
+    StopFailedOutput();
+    return false;
+}
+
+bool TMain::StopFailedOutput() {
+    if (!std::exchange(OutputWriteFailed, false)) return false;
+    // The panel lets go of the file; the line that was going there ends.
+    SyncReceivePanelOptions();
+    Outputtofile1->SetChecked(false);
+    UpdateNumFormat();
+    // Not a modal box: this runs inside the receive path, which must go on.
+    ShowNotice(vcl::mtError, OutputFile.Failure() +
+                                 "\r\rOutput to file was switched off. What was received from then on is "
+                                 "shown in the list.");
+    return true;
 }
 
 void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
@@ -198,6 +233,7 @@ void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TD
         ~Restore() { flag = value; }
     } restore{HoldingChunk, holding};
     RxPanel->AddTextLine(Text, Dir, Time, Format);
+    StopFailedOutput();
 }
 
 bool TMain::GraphValue(std::uint8_t B, bool Signed, double& Value) {
@@ -277,8 +313,9 @@ void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize
     const bool held = HoldReceiveView();
     if (!held) ShowRxCount();
     if (OutputFile.IsOpen() && OutputFile.Raw()) {
-        OutputFile.Write(std::string_view(static_cast<const char*>(DataPtr), DataSize));
-        return;
+        if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) return;
+        // The file took this chunk in part at most: it is shown whole, as
+        // with output off.
     }
     if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
     struct Holding {
@@ -324,15 +361,17 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
     const double now = CurrentTime();
     const std::uint8_t dir = is_main ? 0 : 1;
 
-    if (!OutputFile.IsOpen() || OutputFile.Raw()) {
-        AddErrorLine(text, dir, now);
-    } else {
+    bool toFile = OutputFile.IsOpen() && !OutputFile.Raw();
+    if (toFile) {
         // A data line in progress ends first, so the error never runs on
         // into its text.
         if (!RxPanel->CurLine().empty()) StartNewLine(true);
-        OutputFile.Write(text);
-        StartNewLine(true);
+        // Output may have failed just now; a failed write puts the error
+        // into the list instead.
+        toFile = OutputFile.IsOpen() && WriteOutput(text);
+        if (toFile) StartNewLine(true);
     }
+    if (!toFile) AddErrorLine(text, dir, now);
 
     // Errors per second: a port that floods the window with them is
     // suspended (judged once a second; never at polling delays of 100 ms up).

@@ -1,14 +1,21 @@
 #include "terminal/receive_list_files.h"
 
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
+#include "platform/vcl/file_save.h"
+#include "platform/vcl/file_text.h"
 #include "platform/vcl/streams.h"
 #include "terminal/receive_panel.h"
 
@@ -16,7 +23,7 @@ namespace terminal {
 
 namespace {
 
-// Files are written and read in blocks of this size.
+// Files are read in blocks of this size.
 constexpr std::size_t kBlockSize = 1 << 20;
 
 // The calendar's range of date-times: 0001-01-01 to the end of 9999-12-31.
@@ -33,33 +40,6 @@ int HexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-// Whole blocks go to the stream as they fill; the rest at Flush.
-class TBlockWriter {
-public:
-    explicit TBlockWriter(vcl::TStream& Stream) : stream_(Stream) { buffer_.reserve(kBlockSize); }
-
-    void Put(std::string_view Data) {
-        buffer_ += Data;
-        if (buffer_.size() >= kBlockSize) Flush();
-    }
-    void Flush() {
-        WriteAll(stream_, buffer_);
-        buffer_.clear();
-    }
-
-    static void WriteAll(vcl::TStream& Stream, std::string_view Data) {
-        while (!Data.empty()) {
-            const std::size_t n = std::min(Data.size(), kBlockSize);
-            Stream.WriteBuffer(Data.data(), static_cast<std::int32_t>(n));
-            Data.remove_prefix(n);
-        }
-    }
-
-private:
-    vcl::TStream& stream_;
-    std::string buffer_;
-};
 
 // Calls Line(text, number) for every line of the file, numbered from 1. A
 // line ends at LF, and a CR right before it belongs to the line end; a lone
@@ -79,8 +59,11 @@ void ForEachFileLine(const std::string& FileName, std::size_t HeadLen, OnLine&& 
         Line(text, ++number);
     };
     for (;;) {
-        const std::int32_t got = file.Read(block.data(), static_cast<std::int32_t>(block.size()));
-        if (got <= 0) break;
+        // A failed read is an error that names the file, never an early end.
+        const ssize_t got = ::read(file.Handle(), block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw rtl::EReadError(vcl::ReadErrorText(FileName, errno));
+        if (got == 0) break;
         std::string_view rest(block.data(), static_cast<std::size_t>(got));
         for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos; lf = rest.find('\n')) {
             if (pending.empty()) {
@@ -146,32 +129,39 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 // --- saving and loading --------------------------------------------------------
 
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type) {
-    vcl::TFileStream file(FileName, vcl::fmCreate);
-    TBlockWriter out(file);
     int count = Lines.LineCount();
     // The panel's list ends with the line being filled. Left empty, it is no
     // line of the log: stored, it would come back as a stray line stamped
     // 1899-12-30, one more with every save and load.
     if (Type == TListFileType::Internal && count > 0 && Lines.LineLength(count - 1) == 0) --count;
-    for (int i = 0; i < count; ++i) {
-        switch (Type) {
-            case TListFileType::Text:
-                out.Put(Lines.GetLine(i));
-                out.Put("\r\n");
-                break;
-            case TListFileType::Binary:
-                out.Put(Lines.LineBytes(i));
-                break;
-            case TListFileType::Internal:
-                out.Put(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
-                break;
+    vcl::SaveWholeFile(FileName, [&](vcl::TSaveOutput& out) {
+        for (int i = 0; i < count; ++i) {
+            switch (Type) {
+                case TListFileType::Text:
+                    out.Write(Lines.GetLine(i));
+                    out.Write("\r\n");
+                    break;
+                case TListFileType::Binary:
+                    out.Write(Lines.LineBytes(i));
+                    break;
+                case TListFileType::Internal:
+                    out.Write(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
+                    break;
+            }
         }
-    }
-    out.Flush();
+    });
 }
 
-void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style) {
-    List.Clear();
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,
+                 const std::function<void()>& Accepted) {
+    // Nothing changes until the file is open and its first line is read and
+    // found sound: a file that is not a list leaves the list as it was.
+    bool accepted = false;
+    auto accept = [&] {
+        if (std::exchange(accepted, true)) return;
+        if (Accepted) Accepted();
+        List.Clear();
+    };
     auto checkHead = [](std::string_view start, int number) {
         TLineRecord record;
         if (!ParseSelfLogFields(start, record)) RaiseWrongLineFormat(number);
@@ -180,6 +170,7 @@ void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixSty
         TLineRecord record;
         std::string_view data;
         if (!ParseSelfLogLine(line, record, data)) RaiseWrongLineFormat(number);
+        accept();
         const std::string prefix = FormatLinePrefix(Style, record.Dir, record.Time);
         record.PrefixLen = static_cast<std::uint8_t>(prefix.size());
         List.AddLine({}, record);
@@ -188,22 +179,29 @@ void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixSty
         const int style = prefix.empty() ? 0 : List.InternPrefixStyle(Style);
         List.PutLineData(List.LineCount() - 1, style, record, prefix, data);
     }, checkHead);
+    accept();  // an empty file is an empty list
 }
 
-void LoadPanelList(const std::string& FileName, TReceivePanel& Panel) {
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel, const std::function<void()>& Accepted) {
     std::exception_ptr failure;
+    bool accepted = false;
     Panel.BeginUpdate();
     try {
-        Panel.ClearLines();
-        LoadSelfLog(FileName, Panel.Lines(), Panel.CurrentPrefixStyle());
+        LoadSelfLog(FileName, Panel.Lines(), Panel.CurrentPrefixStyle(), [&] {
+            accepted = true;
+            if (Accepted) Accepted();
+            Panel.ClearLines();
+        });
     } catch (...) {
         failure = std::current_exception();
     }
     Panel.EndUpdate();
-    Panel.SyncCount(-1);
-    // The panel writes its current line into the last list line; after a
-    // load, complete or not, that must be a fresh line of its own.
-    Panel.StartNewLine(true);
+    if (accepted) {
+        Panel.SyncCount(-1);
+        // The panel writes its current line into the last list line; after a
+        // load, complete or not, that must be a fresh line of its own.
+        Panel.StartNewLine(true);
+    }
     if (failure) std::rethrow_exception(failure);
 }
 
@@ -248,6 +246,7 @@ TListOutput::~TListOutput() = default;
 void TListOutput::Open(const std::string& FileName, TListFileType Type) {
     if (Type == TListFileType::Internal) throw rtl::Exception(OutputNotSupportedText);
     Close();
+    failure_.clear();
     // Created empty and closed, then opened again so that other programs
     // may watch the file grow but not write into it.
     vcl::TFileStream(FileName, vcl::fmCreate);
@@ -265,14 +264,19 @@ const std::string& TListOutput::FileName() const {
     return file_ ? file_->FileName() : none;
 }
 
-void TListOutput::Write(std::string_view Data) {
-    if (file_) TBlockWriter::WriteAll(*file_, Data);
+bool TListOutput::Write(std::string_view Data) {
+    if (!file_) return true;
+    const int error = rtl::WriteAll(file_->Handle(), Data);
+    if (error == 0) return true;
+    failure_ = vcl::SaveErrorText(file_->FileName(), error);
+    Close();
+    return false;
 }
 
 void TListOutput::Empty() {
     if (!file_) return;
+    if (::ftruncate(file_->Handle(), 0) != 0) throw vcl::EFileSaveError(file_->FileName(), errno);
     file_->SetPosition(0);
-    file_->SetSize(0);
 }
 
 }  // namespace terminal

@@ -11,6 +11,7 @@
 //   CR LF.
 // The prefix is not stored; it is made again when the file is loaded.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,26 +59,35 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 
 // --- saving and loading --------------------------------------------------------
 
-// Writes the whole list to FileName (created, or emptied when it exists):
-// Text - every line with its prefix followed by CR LF; Binary - the bytes of
-// every line in order (message and error lines give none); Internal - one
-// ".cp" line per list line. A line whose text no longer reads as numbers
-// raises the conversion error.
+// Writes the whole list to FileName: Text - every line with its prefix
+// followed by CR LF; Binary - the bytes of every line in order (message and
+// error lines give none); Internal - one ".cp" line per list line. The file
+// is replaced only once all of it is written (vcl::SaveWholeFile): a full
+// disk raises vcl::EFileSaveError naming the file and the reason, and a
+// line whose text no longer reads as numbers the conversion error, both
+// leaving an existing file as it was.
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type);
 
-// Appends the lines of the ".cp" file FileName to List after clearing it;
-// every line gets the prefix of Style for its direction and time. A line
-// that is not in the format raises rtl::Exception "Wrong line format at line
-// %d" (counting from 1); the lines before it stay. File errors are raised by
-// the file stream.
-void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style);
+// Reads the ".cp" file FileName into List: every line gets the prefix of
+// Style for its direction and time. Nothing changes until the file is open
+// and its first line read and accepted; then Accepted runs (when given) and
+// List is cleared, and the lines are appended. A line that is not in the
+// format raises rtl::Exception "Wrong line format at line %d" (counting from
+// 1): refused at line 1, the list is as it was; later, the lines before it
+// stay. A file that cannot be opened or read raises the file's error, which
+// names the file and the system's reason. An empty file is an empty list.
+void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,
+                 const std::function<void()>& Accepted = {});
 
 // Loads a ".cp" file into the receive panel with its current prefix
-// settings: repainting held off, the list cleared, the file read, and then a
-// fresh current line started whether the file was read to its end or not,
-// so that received data never writes over a loaded line. Errors are raised
-// after that.
-void LoadPanelList(const std::string& FileName, TReceivePanel& Panel);
+// settings: repainting held off; once the first line is accepted, Accepted
+// runs and the list is cleared; then the lines are read, and a fresh current
+// line is started whether the file was read to its end or not, so that
+// received data never writes over a loaded line. A file refused at its first
+// line, or that cannot be opened or read, leaves the panel untouched. Errors
+// are raised after that.
+void LoadPanelList(const std::string& FileName, TReceivePanel& Panel,
+                   const std::function<void()>& Accepted = {});
 
 // --- editing -------------------------------------------------------------------
 
@@ -116,15 +126,22 @@ public:
     bool Raw() const { return raw_; }
     const std::string& FileName() const;
 
-    // Appends to the file; a failed write raises the stream's write error,
-    // never losing data silently. Nothing happens while closed.
-    void Write(std::string_view Data);
-    // Empties the file and keeps it open ("Clear" while output is on).
+    // Appends to the file. A write the system refuses (a full disk) closes
+    // the output at once and returns false; Failure() then tells which file
+    // and why ("Cannot write "<file>": <reason>"), and the caller shows the
+    // data elsewhere, so that nothing received is lost. Part of the failed
+    // data may have reached the file. True when all was written, and while
+    // closed (nothing to do).
+    bool Write(std::string_view Data);
+    const std::string& Failure() const { return failure_; }
+    // Empties the file and keeps it open ("Clear" while output is on); a
+    // failure raises EFileSaveError naming the file and the reason.
     void Empty();
 
 private:
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
+    std::string failure_;
 };
 
 }  // namespace terminal

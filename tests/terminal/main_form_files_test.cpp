@@ -10,12 +10,14 @@
 
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
 #include "ports/foreign_port.h"
 #include "support/dialog_answers.h"
 #include "support/main_window.h"
+#include "support/small_tmpfs.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -45,6 +47,12 @@ struct FilesFixture : test_support::MainWindow {
     }
     void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
+    // Output to the file, as text (filter 1) or raw (filter 2).
+    void OutputTo(const std::string& file, int filter) {
+        Answer(file, filter);
+        Click("Outputtofile1");
+        ASSERT_TRUE(main->OutputFile.IsOpen());
+    }
     const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
 };
 
@@ -292,6 +300,194 @@ TEST(main_form_files, switching_output_off_ends_the_line_that_went_to_the_file) 
     EXPECT_EQ(f.Lines().GetLine(0), "<AA BB");
     EXPECT_GE(f.Lines().LineRecord(0).Time, before);
     EXPECT_EQ(ReadFile(txt), in_file);
+}
+
+// The bytes the list's lines stand for, in order.
+std::string ListBytes(const terminal::TLineStore& lines) {
+    std::string bytes;
+    for (int i = 0; i < lines.LineCount(); ++i) bytes += lines.LineBytes(i);
+    return bytes;
+}
+
+std::size_t FolderEntries(const std::string& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+    return n;
+}
+
+// Bytes 0, 1, 2, ... of the given length, so a misplaced or lost stretch shows.
+std::string Pattern(std::size_t length, std::size_t from = 0) {
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((from + i) * 7 % 251);
+    return bytes;
+}
+
+TEST(main_form_files, a_save_on_a_full_disk_keeps_the_old_file_and_says_which_file_and_why) {
+    FilesFixture f;
+    for (int k = 0; k < 40; ++k) f.Receive(Pattern(1000, k * 1000));
+    const std::string good = f.dir.File("good.cp");
+    const std::string old = Pattern(82240);
+    WriteFile(good, old);
+    const std::size_t entries = FolderEntries(f.dir.path());
+    // Text, binary and internal format: the disk is full at the first write.
+    for (int filter = 1; filter <= 3; ++filter) {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1);
+        f.Answer(good, filter);
+        f.Click("mSaveAll");
+        ASSERT_EQ(f.messages.size(), static_cast<std::size_t>(filter));
+        EXPECT_EQ(f.messages.back(), "Cannot write \"" + good + "\": No space left on device.");
+        EXPECT_EQ(ReadFile(good), old) << "filter " << filter;
+        EXPECT_EQ(FolderEntries(f.dir.path()), entries) << "a temporary file was left behind";
+    }
+    // A line that no longer reads as numbers stops a binary save before the
+    // old file is touched.
+    const int last = f.Lines().LineCount() - 1;
+    f.main->RxPanel->Lines().PutLine(last - 1, "<zz");
+    f.Answer(good, 2);
+    f.Click("mSaveAll");
+    EXPECT_EQ(f.messages.size(), 4u);
+    EXPECT_EQ(ReadFile(good), old);
+    // With room, the save replaces the file.
+    f.main->RxPanel->Lines().DeleteLine(last - 1);
+    f.Answer(good, 2);
+    f.Click("mSaveAll");
+    EXPECT_EQ(ReadFile(good), ListBytes(f.Lines()));
+    EXPECT_EQ(f.messages.size(), 4u);
+}
+
+TEST(main_form_files, output_to_a_file_that_fails_is_switched_off_and_nothing_received_is_lost) {
+    FilesFixture f;
+    TMain* m = f.main;
+    vcl::Application->Title = "Vostrel";  // the caption notices are found by
+    const std::string bin = f.dir.File("out.bin");
+    f.OutputTo(bin, 2);
+    ASSERT_TRUE(m->OutputFile.Raw());
+    f.Receive(Pattern(100));
+    {
+        // Raw mode: the disk is full when the second chunk comes.
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1);
+        f.Receive(Pattern(50, 100));
+        f.Receive(Pattern(30, 150));
+        EXPECT_EQ(faults.Writes(), 1) << "output went on writing after its first failure";
+    }
+    EXPECT_EQ(ReadFile(bin), Pattern(100));
+    EXPECT_EQ(ListBytes(f.Lines()), Pattern(80, 100));
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE(m->Outputtofile1->Checked());
+    EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 180u);
+    auto notices = FilesFixture::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(FilesFixture::NoticeText(notices[0]),
+              "Cannot write \"" + bin + "\": No space left on device\r\rOutput to file was switched off. "
+              "What was received from then on is shown in the list.");
+    EXPECT_TRUE(f.messages.empty()) << "a modal box in the receive path";
+}
+
+TEST(main_form_files, text_output_that_fails_shows_the_failed_chunk_whole_in_the_list) {
+    FilesFixture f;
+    TMain* m = f.main;
+    vcl::Application->Title = "Vostrel";
+    f.graph->SetVisible(true);
+    const std::string txt = f.dir.File("out.txt");
+    f.OutputTo(txt, 1);
+    ASSERT_FALSE(m->OutputFile.Raw());
+    f.Receive("\x01\x02");
+    const std::string before = ReadFile(txt);
+    EXPECT_NE(before.find("<01 02"), std::string::npos) << before;
+    {
+        // The file takes one more piece of the next chunk, then the disk is full.
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(2);
+        f.Receive(Pattern(200));
+        m->cp1ReceiveError(m->cp1, 0x2);  // an error line after it
+        EXPECT_EQ(faults.Writes(), 2) << "output went on writing after its first failure";
+    }
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE(m->Outputtofile1->Checked());
+    EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+    // The chunk that failed is in the list whole, then the error line; the
+    // graph has each of its values once.
+    EXPECT_EQ(ListBytes(f.Lines()), Pattern(200));
+    ASSERT_GE(f.Lines().LineCount(), 3);
+    EXPECT_EQ(f.Lines().GetLine(f.Lines().LineCount() - 2), "<= OverRun Err =");
+    EXPECT_EQ(f.graph->PointCount(), 202);
+    EXPECT_EQ(FilesFixture::Notices().size(), 1u);
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_shows_the_rest) {
+    test_support::SmallTmpfs disk(64 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs can be mounted here";
+    FilesFixture f;
+    TMain* m = f.main;
+    const std::string bin = disk.File("capture.bin");
+    f.OutputTo(bin, 2);
+    constexpr std::size_t kChunk = 8192, kChunks = 16;
+    const std::string data = Pattern(kChunk * kChunks);
+    for (std::size_t k = 0; k < kChunks; ++k) f.Receive(data.substr(k * kChunk, kChunk));
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    const std::string in_file = ReadFile(bin);
+    const std::string shown = ListBytes(f.Lines());
+    ASSERT_FALSE(shown.empty());
+    // The file holds a true prefix; the list holds everything from the chunk
+    // that failed on: together every byte, nothing in a wrong place.
+    EXPECT_EQ(in_file, data.substr(0, in_file.size()));
+    EXPECT_EQ(shown.size() % kChunk, 0u);
+    EXPECT_EQ(shown, data.substr(data.size() - shown.size()));
+    EXPECT_GE(in_file.size(), data.size() - shown.size());
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, data.size());
+}
+
+TEST(main_form_files, a_load_refused_at_its_first_line_or_unreadable_changes_nothing) {
+    FilesFixture f;
+    TMain* m = f.main;
+    // A raw capture going on: the file must keep what it took.
+    const std::string capture = f.dir.File("capture.bin");
+    f.OutputTo(capture, 2);
+    f.Receive(Pattern(5000));
+    ASSERT_EQ(ReadFile(capture), Pattern(5000));
+    m->AddTextLine("port opened", 0, 0.5, terminal::dfMSG);
+    f.graph->AddPoint(1, 2);
+    const std::vector<std::string> lines = {"<port opened", ""};
+    auto texts = [&] {
+        std::vector<std::string> out;
+        for (int i = 0; i < f.Lines().LineCount(); ++i) out.push_back(f.Lines().GetLine(i));
+        return out;
+    };
+    ASSERT_EQ(texts(), lines);
+    const int points = f.graph->PointCount();
+
+    const std::string bad = f.dir.File("bad.cp");
+    WriteFile(bad, "not a list\r\n013FE0000000000000\t01\r\n");
+    const std::pair<std::string, std::string> refused[] = {
+        {bad, "Wrong line format at line 1."},
+        {"/proc/self/mem", "Cannot read \"/proc/self/mem\": Input/output error."},
+        {f.dir.File("missing.cp"),
+         "Cannot open file \"" + f.dir.File("missing.cp") + "\". No such file or directory."},
+    };
+    for (const auto& [name, message] : refused) {
+        f.Answer(name, 0);
+        f.Click("Load1");
+        ASSERT_FALSE(f.messages.empty()) << name;
+        EXPECT_EQ(f.messages.back(), message);
+        EXPECT_EQ(texts(), lines) << name;
+        EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 5000u) << name;
+        EXPECT_EQ(f.graph->PointCount(), points) << name;
+        EXPECT_TRUE(m->OutputFile.IsOpen()) << name;
+        EXPECT_EQ(ReadFile(capture), Pattern(5000)) << name;
+    }
+    // A file that fails at a later line is loaded up to it, over a cleared list.
+    WriteFile(bad, "013FE0000000000000\t0A\r\nbroken\r\n");
+    f.Answer(bad, 0);
+    f.Click("Load1");
+    EXPECT_EQ(f.messages.back(), "Wrong line format at line 2.");
+    EXPECT_EQ(texts(), (std::vector<std::string>{"<0A", ""}));
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+    EXPECT_EQ(f.graph->PointCount(), 0);
+    EXPECT_EQ(ReadFile(capture), "");
 }
 
 TEST(main_form_files, file_commands_on_a_closed_port_say_so_before_asking_for_a_file) {

@@ -14,6 +14,7 @@
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/numbers.h"
+#include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 #include "support/temp_dir.h"
 #include "terminal/receive_panel.h"
@@ -173,7 +174,7 @@ TEST(receive_list_files, binary_file_holds_the_bytes_of_every_data_line) {
     TLineStore empty;
     SaveList(empty, dir.File("b.bin"), TListFileType::Binary);
     EXPECT_EQ(ReadFile(dir.File("b.bin")), "");
-    EXPECT_THROW(SaveList(empty, dir.File("no/such/x.bin"), TListFileType::Text), rtl::EFCreateError);
+    EXPECT_THROW(SaveList(empty, dir.File("no/such/x.bin"), TListFileType::Text), vcl::EFileSaveError);
 }
 
 TEST(receive_list_files, wrong_line_stops_loading_and_keeps_the_lines_before_it) {
@@ -209,6 +210,49 @@ TEST(receive_list_files, wrong_line_stops_loading_and_keeps_the_lines_before_it)
 
     // A file that cannot be opened is the stream's error.
     EXPECT_THROW(LoadPanelList(dir.File("missing.cp"), f.Panel), rtl::EFOpenError);
+}
+
+TEST(receive_list_files, a_file_refused_at_its_first_line_or_unreadable_changes_nothing) {
+    test_support::TempDir dir;
+    const std::string good = "013FE0000000000000\t01 02\r\n";
+    int accepted = 0;
+    auto load = [&](const std::string& name, TLineStore& list) {
+        try {
+            LoadSelfLog(name, list, TPrefixStyle{tpNone, {}, false}, [&] { ++accepted; });
+        } catch (const rtl::Exception& e) {
+            return e.Message;
+        }
+        return std::string("loaded");
+    };
+    TLineStore list;
+    list.AddLine("old", {});
+    // A short line, a broken field, a file with no line end at all (given up
+    // at its head, not read whole), a lone line end.
+    const std::string badFirst[] = {"x\r\n" + good, "01ZZ000000000000000\t1\r\n" + good,
+                                    std::string(3u << 20, 'x'), "\n" + good};
+    for (const std::string& bad : badFirst) {
+        WriteFile(dir.File("bad.cp"), bad);
+        EXPECT_EQ(load(dir.File("bad.cp"), list), "Wrong line format at line 1") << bad.substr(0, 20);
+    }
+    // Missing, a folder, and a read that fails.
+    EXPECT_EQ(load(dir.File("missing.cp"), list).substr(0, 17), "Cannot open file ");
+    EXPECT_EQ(load(dir.path(), list), "Cannot open file \"" + dir.path() + "\". Is a directory");
+    EXPECT_EQ(load("/proc/self/mem", list), "Cannot read \"/proc/self/mem\": Input/output error");
+    EXPECT_EQ(accepted, 0);
+    ASSERT_EQ(list.LineCount(), 1);
+    EXPECT_EQ(list.GetLine(0), "old");
+
+    // Refused later, the lines before it are loaded, as before.
+    WriteFile(dir.File("late.cp"), good + "broken\r\n");
+    EXPECT_EQ(load(dir.File("late.cp"), list), "Wrong line format at line 2");
+    EXPECT_EQ(accepted, 1);
+    ASSERT_EQ(list.LineCount(), 1);
+    EXPECT_EQ(list.GetLine(0), "01 02");
+    // An empty file is a list without lines.
+    WriteFile(dir.File("empty.cp"), "");
+    EXPECT_EQ(load(dir.File("empty.cp"), list), "loaded");
+    EXPECT_EQ(accepted, 2);
+    EXPECT_EQ(list.LineCount(), 0);
 }
 
 TEST(receive_list_files, empty_files_garbage_and_huge_lines_load_safely) {

@@ -2,22 +2,20 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 
 namespace vcl {
 
 void SaveStrToFile(const std::string& Data, const std::string& FileName) {
-    TFileStream file(FileName, fmCreate);
-    for (size_t done = 0; done < Data.size();) {
-        const size_t n = std::min<size_t>(Data.size() - done, size_t{1} << 30);
-        file.WriteBuffer(Data.data() + done, static_cast<std::int32_t>(n));
-        done += n;
-    }
+    SaveWholeFile(FileName, [&](TSaveOutput& out) { out.Write(Data); });
+}
+
+std::string ReadErrorText(const std::string& FileName, int Error) {
+    return "Cannot read \"" + FileName + "\": " + SysErrorMessage(Error);
 }
 
 std::string LoadStrFromFile(const std::string& FileName) {
@@ -29,7 +27,7 @@ std::string LoadStrFromFile(const std::string& FileName) {
     for (;;) {
         const ssize_t n = ::read(file.Handle(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw rtl::EReadError(std::string("Stream read error. ") + std::strerror(errno));
+        if (n < 0) throw rtl::EReadError(ReadErrorText(FileName, errno));
         if (n == 0) break;
         data.append(buf, static_cast<size_t>(n));
     }

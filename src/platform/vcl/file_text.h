@@ -5,10 +5,14 @@
 
 namespace vcl {
 
-// Creates (or truncates) the file and writes Data. File-stream errors pass on.
+// Writes Data as the whole file, replacing an existing one only once all of
+// it is written (SaveWholeFile): a failure raises EFileSaveError and leaves
+// the old file as it was.
 void SaveStrToFile(const std::string& Data, const std::string& FileName);
 // The whole file, opened so that others may still read and write it. A
-// failed read raises EReadError.
+// failed read raises EReadError "Cannot read "<file>": <the system's reason>".
 std::string LoadStrFromFile(const std::string& FileName);
+// "Cannot read "<FileName>": <the system's text for Error>".
+std::string ReadErrorText(const std::string& FileName, int Error);
 
 }  // namespace vcl
