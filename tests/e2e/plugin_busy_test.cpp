@@ -174,6 +174,63 @@ TEST(plugin_busy, a_waiting_send_event_skips_the_timer_and_unload_sends_nothing)
     EXPECT_EQ(ini.ReadInteger("Main", "CurrentProfile", -1), 0);
 }
 
+// The receive event computes for 1.7 s while the transmit timer, ticking
+// every 1.5 s, has a tick come due: what the device reads first and when,
+// counted from before the timer started.
+std::pair<std::string, std::chrono::milliseconds> FirstTickAfterComputing(const std::string& SendEvent) {
+    PluginWindow w("procedure OnReceive; var t: Cardinal;\n"
+                   "begin t := GetTickCount; while GetTickCount - t < 1700 do ; end;\n" + SendEvent);
+    TMain* m = w.main;
+    EXPECT_TRUE(m->cp1->Connected());
+    const auto start = std::chrono::steady_clock::now();
+    RepeatT(*m, "1.5");
+    w.dev.Write("x");
+    std::string got;
+    test_support::PumpUntil([&] {
+        got += w.dev.Read(16, 0ms);
+        return !got.empty();
+    }, 20s);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    got += w.dev.Read(16, 100ms);
+    m->TmrEnCB->SetChecked(false);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    return {got, took};
+}
+
+TEST(plugin_busy, only_a_plugin_with_a_send_event_holds_the_transmit_timer_back) {
+    {
+        // A poller without a send event waits in its receive event: the
+        // user's timer goes on sending meanwhile.
+        PluginWindow w("procedure OnReceive; begin NBSleep(1000); end;");
+        TMain* m = w.main;
+        ASSERT_TRUE(m->cp1->Connected());
+        std::string during;
+        WhileBusy probe(*m, [&] {
+            w.dev.Read(4096, 0ms);
+            test_support::Pump(600ms);
+            during = w.dev.Read(4096, 0ms);
+        });
+        RepeatT(*m, "0.1");
+        w.dev.Write("x");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return probe.done && !m->PluginBusy; }));
+        m->TmrEnCB->SetChecked(false);
+        EXPECT_TRUE(RepeatsOf(during, "T")) << during;
+        EXPECT_GE(during.size(), 2u) << during;
+        EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    }
+    // A tick that came due while the event computed goes out as soon as
+    // the event is over, before the next tick is due at 3 s...
+    const auto [plain, plain_took] = FirstTickAfterComputing("");
+    EXPECT_EQ(plain, "T");
+    EXPECT_LT(plain_took, 3000ms);
+    EXPECT_GE(plain_took, 1500ms);
+    // ... but a plug-in with a send event drops it: the next tick is the
+    // first to go out, shaped by the send event.
+    const auto [shaped, shaped_took] = FirstTickAfterComputing("procedure OnSend; begin TD := '[' + TD + ']'; end;");
+    EXPECT_EQ(shaped, "[T]");
+    EXPECT_GE(shaped_took, 2700ms);
+}
+
 TEST(plugin_busy, an_onload_that_never_returns_is_stopped_from_the_menu) {
     test_support::EnsureQtApplication();
     // Named in the settings, it runs at start; the user opens the menu.
