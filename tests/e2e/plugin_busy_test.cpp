@@ -5,8 +5,6 @@
 // plug-in never buries the user in error boxes.
 #include <gtest/gtest.h>
 
-#include <QTimer>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -22,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using terminal::TMain;
 using test_support::PluginWindow;
+using test_support::WhileBusy;
 
 const std::string kRunning = std::string(terminal::kPluginRunningText) + ".";
 
@@ -57,23 +56,6 @@ std::string DeviceReads(PluginWindow& w, std::chrono::milliseconds Span) {
     }, Span);
     return got + w.dev.Read(4096, 20ms);
 }
-
-// Runs Action once, the first time the loop reaches it while a plug-in event
-// runs: from a timer of the toolkit, as the user's input comes in.
-struct WhileBusy {
-    QTimer timer;
-    bool done = false;
-    WhileBusy(TMain& m, std::function<void()> Action) {
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, [this, &m, Action] {
-            if (done || !m.PluginBusy) return;
-            done = true;
-            timer.stop();
-            Action();
-        });
-        timer.start();
-    }
-};
 
 TEST(plugin_busy, a_computing_send_event_is_never_bypassed_and_only_input_is_handled_meanwhile) {
     PluginWindow w(R"(
