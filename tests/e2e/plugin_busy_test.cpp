@@ -156,16 +156,20 @@ TEST(plugin_busy, a_waiting_send_event_skips_the_timer_and_unload_sends_nothing)
     EXPECT_EQ(ini.ReadInteger("Main", "CurrentProfile", -1), 0);
 }
 
-// The receive event computes for 1.7 s while the transmit timer, ticking
-// every 1.5 s, has a tick come due: what the device reads first and when,
-// counted from before the timer started.
+// The receive event waits a moment, in which the user switches the transmit
+// timer on (a tick every 1.5 s), then computes for 1.7 s while a tick comes
+// due: what the device reads first and when, counted from before the timer
+// started.
 std::pair<std::string, std::chrono::milliseconds> FirstTickAfterComputing(const std::string& SendEvent) {
     PluginWindow w("procedure OnReceive; var t: Cardinal;\n"
-                   "begin t := GetTickCount; while GetTickCount - t < 1700 do ; end;\n" + SendEvent);
+                   "begin NBSleep(300); t := GetTickCount; while GetTickCount - t < 1700 do ; end;\n" + SendEvent);
     TMain* m = w.main;
     EXPECT_TRUE(m->cp1->Connected());
-    const auto start = std::chrono::steady_clock::now();
-    RepeatT(*m, "1.5");
+    auto start = std::chrono::steady_clock::now();
+    WhileBusy user(*m, [&] {
+        start = std::chrono::steady_clock::now();
+        RepeatT(*m, "1.5");
+    });
     w.dev.Write("x");
     std::string got;
     test_support::PumpUntil([&] {
@@ -175,6 +179,7 @@ std::pair<std::string, std::chrono::milliseconds> FirstTickAfterComputing(const 
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     got += w.dev.Read(16, 100ms);
     m->TmrEnCB->SetChecked(false);
+    EXPECT_TRUE(user.done);
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
     return {got, took};
 }
