@@ -186,23 +186,35 @@ std::pair<std::string, std::chrono::milliseconds> FirstTickAfterComputing(const 
 
 TEST(plugin_busy, only_a_plugin_with_a_send_event_holds_the_transmit_timer_back) {
     {
-        // A poller without a send event waits in its receive event: the
-        // user's timer goes on sending meanwhile.
-        PluginWindow w("procedure OnReceive; begin NBSleep(1000); end;");
+        // A poller without a send event, loaded while the user's timer
+        // runs, waits in Recv in its ONLOAD (or in NBSleep in its receive
+        // event): the timer goes on sending meanwhile.
+        PluginWindow w("procedure OnLoad; begin end;");
         TMain* m = w.main;
         ASSERT_TRUE(m->cp1->Connected());
-        std::string during;
-        WhileBusy probe(*m, [&] {
-            w.dev.Read(4096, 0ms);
-            test_support::Pump(600ms);
-            during = w.dev.Read(4096, 0ms);
-        });
         RepeatT(*m, "0.1");
-        w.dev.Write("x");
-        ASSERT_TRUE(test_support::PumpUntil([&] { return probe.done && !m->PluginBusy; }));
+        const std::string poller = w.dir.File("poller.pas");
+        vcl::SaveStrToFile("procedure OnLoad; var got: string; begin Recv(100, 1000, got); end;\n"
+                           "procedure OnReceive; begin NBSleep(1000); end;",
+                           poller);
+        for (bool on_load : {true, false}) {
+            std::string during;
+            WhileBusy probe(*m, [&] {
+                w.dev.Read(4096, 0ms);
+                test_support::Pump(600ms);
+                during = w.dev.Read(4096, 0ms);
+            });
+            if (on_load) {
+                m->LoadPlugin(poller);
+                ASSERT_NE(m->Script, nullptr);
+            } else {
+                w.dev.Write("x");
+            }
+            ASSERT_TRUE(test_support::PumpUntil([&] { return probe.done && !m->PluginBusy; }));
+            EXPECT_TRUE(RepeatsOf(during, "T")) << on_load << " " << during;
+            EXPECT_GE(during.size(), 2u) << on_load << " " << during;
+        }
         m->TmrEnCB->SetChecked(false);
-        EXPECT_TRUE(RepeatsOf(during, "T")) << during;
-        EXPECT_GE(during.size(), 2u) << during;
         EXPECT_EQ(w.Messages, std::vector<std::string>{});
     }
     // A tick that came due while the event computed goes out as soon as
