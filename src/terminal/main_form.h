@@ -305,6 +305,9 @@ public:
     // ("the plugin is running") when the plug-in has a send event that would
     // be left out; without one it goes out as usual.
     void CheckPluginSendIdle();
+    // Whether a plug-in event runs in a plug-in that has a send event: only
+    // then is anything that would be sent held back.
+    bool PluginHoldsSends() const;
     // Selects Length characters of the transmit box's line from Start (0-based).
     void SelectTransmitSpan(int Start, int Length);
     std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);

@@ -174,9 +174,11 @@ void TMain::CheckPluginIdle() {
 }
 
 void TMain::SetPluginBusy(bool Value) {
-    // A tick of the transmit timer that came due while the event ran is
-    // dropped, not fired late: the timer goes on with its next tick.
-    if (PluginBusy && !Value && tmr1) tmr1->DiscardDueTick();
+    // A tick of the transmit timer that came due while an event of a
+    // plug-in with a send event ran is dropped, not fired late: the timer
+    // goes on with its next tick. Without a send event the tick was never
+    // held back and goes out as it would without a plug-in.
+    if (!Value && tmr1 && PluginHoldsSends()) tmr1->DiscardDueTick();
     PluginBusy = Value;
 }
 

@@ -119,10 +119,12 @@ void TMain::TransbClick(vcl::TComponent* Sender) {
         TransmitEnabled = true;
         return;
     }
-    // While a plug-in event runs, nothing goes out past the send event that
-    // should shape it: a tick of the transmit timer is skipped (the next
-    // one tries again), a transmission the user starts is refused.
-    if (PluginBusy && Sender == tmr1) return;
+    // While an event of a plug-in with a send event runs, nothing goes out
+    // past the send event that should shape it: a tick of the transmit
+    // timer is skipped (the next one tries again), a transmission the user
+    // starts is refused. A plug-in without one shapes nothing that is sent,
+    // so its events (a poller waiting in Recv) hold nothing back.
+    if (Sender == tmr1 && PluginHoldsSends()) return;
     CheckPluginSendIdle();
     // 1. The line into the transmit buffer.
     if (!ParseTransmitLine()) return;
@@ -173,8 +175,10 @@ void TMain::TransbClick(vcl::TComponent* Sender) {
 void TMain::SetRS485Line(bool Raised) { cp1->ToggleRTS(Raised); }
 
 void TMain::CheckPluginSendIdle() {
-    if (Script && Script->HasOnSend()) CheckPluginIdle();
+    if (PluginHoldsSends()) CheckPluginIdle();
 }
+
+bool TMain::PluginHoldsSends() const { return PluginBusy && Script && Script->HasOnSend(); }
 
 // ---- The send operations
 

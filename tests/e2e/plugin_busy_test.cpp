@@ -5,8 +5,6 @@
 // plug-in never buries the user in error boxes.
 #include <gtest/gtest.h>
 
-#include <QTimer>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -22,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using terminal::TMain;
 using test_support::PluginWindow;
+using test_support::WhileBusy;
 
 const std::string kRunning = std::string(terminal::kPluginRunningText) + ".";
 
@@ -57,23 +56,6 @@ std::string DeviceReads(PluginWindow& w, std::chrono::milliseconds Span) {
     }, Span);
     return got + w.dev.Read(4096, 20ms);
 }
-
-// Runs Action once, the first time the loop reaches it while a plug-in event
-// runs: from a timer of the toolkit, as the user's input comes in.
-struct WhileBusy {
-    QTimer timer;
-    bool done = false;
-    WhileBusy(TMain& m, std::function<void()> Action) {
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, [this, &m, Action] {
-            if (done || !m.PluginBusy) return;
-            done = true;
-            timer.stop();
-            Action();
-        });
-        timer.start();
-    }
-};
 
 TEST(plugin_busy, a_computing_send_event_is_never_bypassed_and_only_input_is_handled_meanwhile) {
     PluginWindow w(R"(
@@ -172,6 +154,80 @@ TEST(plugin_busy, a_waiting_send_event_skips_the_timer_and_unload_sends_nothing)
     ASSERT_TRUE(can_close);
     vcl::TIniFile ini(w.ini);
     EXPECT_EQ(ini.ReadInteger("Main", "CurrentProfile", -1), 0);
+}
+
+// The receive event waits a moment, in which the user switches the transmit
+// timer on (a tick every 1.5 s), then computes for 1.7 s while a tick comes
+// due: what the device reads first and when, counted from before the timer
+// started.
+std::pair<std::string, std::chrono::milliseconds> FirstTickAfterComputing(const std::string& SendEvent) {
+    PluginWindow w("procedure OnReceive; var t: Cardinal;\n"
+                   "begin NBSleep(300); t := GetTickCount; while GetTickCount - t < 1700 do ; end;\n" + SendEvent);
+    TMain* m = w.main;
+    EXPECT_TRUE(m->cp1->Connected());
+    auto start = std::chrono::steady_clock::now();
+    WhileBusy user(*m, [&] {
+        start = std::chrono::steady_clock::now();
+        RepeatT(*m, "1.5");
+    });
+    w.dev.Write("x");
+    std::string got;
+    test_support::PumpUntil([&] {
+        got += w.dev.Read(16, 0ms);
+        return !got.empty();
+    }, 20s);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    got += w.dev.Read(16, 100ms);
+    m->TmrEnCB->SetChecked(false);
+    EXPECT_TRUE(user.done);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    return {got, took};
+}
+
+TEST(plugin_busy, only_a_plugin_with_a_send_event_holds_the_transmit_timer_back) {
+    {
+        // A poller without a send event, loaded while the user's timer
+        // runs, waits in Recv in its ONLOAD (or in NBSleep in its receive
+        // event): the timer goes on sending meanwhile.
+        PluginWindow w("procedure OnLoad; begin end;");
+        TMain* m = w.main;
+        ASSERT_TRUE(m->cp1->Connected());
+        RepeatT(*m, "0.1");
+        const std::string poller = w.dir.File("poller.pas");
+        vcl::SaveStrToFile("procedure OnLoad; var got: string; begin Recv(100, 1000, got); end;\n"
+                           "procedure OnReceive; begin NBSleep(1000); end;",
+                           poller);
+        for (bool on_load : {true, false}) {
+            std::string during;
+            WhileBusy probe(*m, [&] {
+                w.dev.Read(4096, 0ms);
+                test_support::Pump(600ms);
+                during = w.dev.Read(4096, 0ms);
+            });
+            if (on_load) {
+                m->LoadPlugin(poller);
+                ASSERT_NE(m->Script, nullptr);
+            } else {
+                w.dev.Write("x");
+            }
+            ASSERT_TRUE(test_support::PumpUntil([&] { return probe.done && !m->PluginBusy; }));
+            EXPECT_TRUE(RepeatsOf(during, "T")) << on_load << " " << during;
+            EXPECT_GE(during.size(), 2u) << on_load << " " << during;
+        }
+        m->TmrEnCB->SetChecked(false);
+        EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    }
+    // A tick that came due while the event computed goes out as soon as
+    // the event is over, before the next tick is due at 3 s...
+    const auto [plain, plain_took] = FirstTickAfterComputing("");
+    EXPECT_EQ(plain, "T");
+    EXPECT_LT(plain_took, 3000ms);
+    EXPECT_GE(plain_took, 1500ms);
+    // ... but a plug-in with a send event drops it: the next tick is the
+    // first to go out, shaped by the send event.
+    const auto [shaped, shaped_took] = FirstTickAfterComputing("procedure OnSend; begin TD := '[' + TD + ']'; end;");
+    EXPECT_EQ(shaped, "[T]");
+    EXPECT_GE(shaped_took, 2700ms);
 }
 
 TEST(plugin_busy, an_onload_that_never_returns_is_stopped_from_the_menu) {

@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
+
+#include <functional>
 
 #include <string>
 
@@ -87,5 +90,22 @@ inline bool ChoosePluginEntry(terminal::TMain& m, vcl::TMenuItem* Entry) {
     if (menu->isVisible()) menu->close();
     return enabled;
 }
+
+// Runs Action once, the first time the loop reaches it while a plug-in event
+// runs: from a timer of the toolkit, as the user's input comes in.
+struct WhileBusy {
+    QTimer timer;
+    bool done = false;
+    WhileBusy(terminal::TMain& m, std::function<void()> Action) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this, &m, Action] {
+            if (done || !m.PluginBusy) return;
+            done = true;
+            timer.stop();
+            Action();
+        });
+        timer.start();
+    }
+};
 
 }  // namespace test_support

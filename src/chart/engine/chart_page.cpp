@@ -21,9 +21,12 @@ void PageRange(int Count, int MaxPerPage, int Page, int& First, int& Last) {
     }
     const long long n = MaxPerPage;
     long long first = n * (std::max(Page, 1) - 1LL);
-    // A page past the end shows the last page (not whatever lies a page
-    // before the last whole one).
-    if (Count <= first) first = n * ((Count - 1LL) / n);
+    // A page past this series' end shows the page before its last whole
+    // one (25 points at 10 a page: page 4 gives 10..19). The chart's own
+    // page is clamped to its longest series, so only a shorter series of
+    // several meets this rule; charts and plug-ins that page such a series
+    // see the same points on every run.
+    if (Count <= first) first = n * std::max(0LL, Count / n - 1);
     First = static_cast<int>(first);
     Last = static_cast<int>(std::min<long long>(first + n - 1, Count - 1LL));
 }

@@ -18,6 +18,7 @@
 #include "script/runtime/operand_resolution.h"
 #include "script/runtime/operators.h"
 #include "script/runtime/proven_steps.h"
+#include "script/runtime/string_append.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
 #include "script/runtime/value_lifetime.h"
@@ -953,6 +954,16 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
+            // s := s + x: the text grows in s, and the assignment after
+            // this Calc is done with it.
+            if (base == btString && !attention_ && in.Next != kNoInstr) {
+                const TPSDecodedInstr& assign = instrs[in.Next];
+                if (assign.Next != kNoInstr &&
+                    AppendForAssignment(stack_, stack_base_, in, assign, d.Address, s.Address, s.Type)) {
+                    pc = VOSTREL_AT(assign.Next);
+                    VOSTREL_NEXT();
+                }
+            }
             const bool integers = IsPlainInteger32(base) && IsPlainInteger32(s.Type->BaseType);
             if (integers && in.Sub <= caXor && in.Op == opCalc && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
                 // Worth a quick form; the general form runs this time.

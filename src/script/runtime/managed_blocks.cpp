@@ -1,8 +1,11 @@
 #include "script/runtime/managed_blocks.h"
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "script/runtime/errors.h"
 #include "script/runtime/value_layout.h"
@@ -22,6 +25,11 @@ std::size_t BlockBytes(std::uint64_t payload_bytes) {
     if (payload_bytes > kMaxValueBytes || total > kMaxValueBytes) throw EPSOutOfMemory();
     return static_cast<std::size_t>(total);
 }
+
+// The payload bytes a block holds without moving: what the allocator gave,
+// which may be more than was asked for (a string grown ahead keeps its
+// spare room there; only its count says how long it is).
+std::uint64_t PayloadCapacity(void* payload) { return malloc_usable_size(BaseOf(payload)) - kBlockHeaderBytes; }
 
 }  // namespace
 
@@ -149,11 +157,23 @@ void AppendStringSlot(void* slot, std::string_view text) {
     const std::uint64_t length = old_length + text.size();
     if (length > kMaxValueBytes) throw EPSOutOfMemory();
     if (s != nullptr && BlockRefCount(s) == 1) {
-        // Growing may move the block, and text with it.
-        std::string copy;
-        if (text.data() >= s && text.data() <= s + old_length) text = copy.assign(text);
-        s = static_cast<PSStr>(ResizeBlock(s, old_length + 1, length + 1, static_cast<std::int32_t>(length)));
-        std::memcpy(s + old_length, text.data(), text.size());
+        // No other value sees the string: it grows where it is. A block
+        // with no room left gets room for as much again, so that a script
+        // building a long text one piece at a time (an ONRECEIVE keeping
+        // buf := buf + RD) pays for each byte a bounded number of times.
+        if (length + 1 > PayloadCapacity(s)) {
+            constexpr std::uint64_t most = kMaxValueBytes - kBlockHeaderBytes;
+            if (length + 1 > most) throw EPSOutOfMemory();
+            const std::uint64_t room = std::min(std::max(length + 1, 2 * (old_length + 1)), most);
+            // Growing may move the block, and text with it.
+            const bool inside = text.data() >= s && text.data() <= s + old_length;
+            const std::ptrdiff_t offset = inside ? text.data() - s : 0;
+            s = static_cast<PSStr>(ResizeBlock(s, old_length + 1, room, static_cast<std::int32_t>(length)));
+            if (inside) text = {s + offset, text.size()};
+        }
+        std::memmove(s + old_length, text.data(), text.size());
+        s[length] = '\0';
+        BlockHeaderOf(s)->Count = static_cast<std::int32_t>(length);
         StoreAs(slot, s);
         return;
     }

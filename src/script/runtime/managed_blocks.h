@@ -12,7 +12,8 @@
 //
 // The count is the string length or the element count. A string's payload
 // is its characters followed by one zero byte, so a String or PChar handle is
-// also a zero-terminated C string. A block whose reference count is negative
+// also a zero-terminated C string; a string grown by appending may have
+// spare room behind that byte, which its count leaves out. A block whose reference count is negative
 // belongs to no value and is never freed.
 //
 // Every allocation is checked against kMaxValueBytes, computed in 64 bits:

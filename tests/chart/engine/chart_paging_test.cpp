@@ -39,13 +39,15 @@ struct PageNews : chart::engine::TPlotEventListener {
     }
 };
 
-TEST(chart_paging, pages_of_points_give_the_axis_its_range_and_a_page_past_the_end_is_the_last) {
+TEST(chart_paging, pages_of_points_give_the_axis_its_range_and_a_page_past_a_series_end_shows_one_before_its_last) {
     EXPECT_EQ(Page(0, 10, 1), std::make_pair(-1, -1));
     EXPECT_EQ(Page(25, 0, 7), std::make_pair(0, 24));
     EXPECT_EQ(Page(25, 10, 3), std::make_pair(20, 24));
-    // Page 4 of 25 points at 10 a page does not exist: the last one shows.
-    EXPECT_EQ(Page(25, 10, 4), std::make_pair(20, 24));
+    // A page past a series' end shows the page before its last whole one.
+    EXPECT_EQ(Page(25, 10, 4), std::make_pair(10, 19));
+    EXPECT_EQ(Page(25, 10, 99), std::make_pair(10, 19));
     EXPECT_EQ(Page(30, 10, 9), std::make_pair(20, 29));
+    EXPECT_EQ(Page(5, 10, 2), std::make_pair(0, 4));
     EXPECT_EQ(Page(5, 2147483647, 3), std::make_pair(0, 4));
 
     PlainChart chart;
@@ -131,6 +133,25 @@ TEST(chart_paging, pages_of_points_give_the_axis_its_range_and_a_page_past_the_e
     chart.SetMaxPointsPerPage(0);
     EXPECT_EQ(chart.NumPages(), 1);
     chart.Listeners().Remove(&news);
+}
+
+TEST(chart_paging, a_shorter_series_on_the_other_axis_shows_its_page_before_its_last_whole_one) {
+    PlainChart chart;
+    RecordingSeries& longer = chart.AddRecording();
+    longer.Fill(95, [](int i) { return i; });
+    RecordingSeries& shorter = chart.AddRecording();
+    shorter.SetHorizAxis(chart::engine::aTopAxis);
+    shorter.Fill(25, [](int i) { return i; });
+    for (int i = 0; i < 25; ++i) shorter.XValues().SetValue(i, 100.0 + i);
+    chart.Pages().SetMaxPointsPerPage(10);
+    chart.Pages().SetCurrent(10);
+    EXPECT_EQ(chart.Pages().Current(), 10);
+    chart.Render();
+    EXPECT_EQ(chart.BottomAxis().InternalMinimum, 90);
+    EXPECT_EQ(chart.BottomAxis().InternalMaximum, 94);
+    // Page 10 lies past the 25 points of the top axis' series: 10..19.
+    EXPECT_EQ(chart.TopAxis().InternalMinimum, 110);
+    EXPECT_EQ(chart.TopAxis().InternalMaximum, 119);
 }
 
 // The walk of the visible range as it is written down, for comparison.

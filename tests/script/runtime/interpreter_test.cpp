@@ -705,5 +705,62 @@ end.)")) << host.Messages;
     EXPECT_NE(host.VarInt("ErrPos"), 0xFFFFFFFE);
 }
 
+TEST(interpreter, an_append_grows_only_its_own_string_and_every_other_holder_keeps_its_text) {
+    const char* source = R"(
+type TRec = record Name: string; Count: Integer; end;
+var s, t, u: string; a: array of string; r: TRec; i: Integer; p: PChar; w: AnsiString;
+procedure AddBang(var v: string); begin v := v + '!'; end;
+procedure Twice(var v: string); begin v := v + v; end;
+begin
+  s := 'ab'; s := s + 'c'; t := s; s := s + 'd';
+  Print(s + ' ' + t);
+  // Grown far past its first block, with copies taken on the way.
+  s := '';
+  for i := 1 to 300 do begin
+    s := s + Chr(48 + i mod 10);
+    if i = 7 then t := s;
+    if i = 150 then u := s;
+  end;
+  t := t + '-'; s := s + '+';
+  Print(IntToStr(Length(s)) + ' ' + t + ' ' + IntToStr(Length(u)) + ' ' + Copy(u, 146, 5) + ' ' + Copy(s, 297, 5));
+  p := s; Print(IntToStr(Length(p)));
+  // An array element and the variable it came from.
+  SetArrayLength(a, 2);
+  s := 'e'; s := s + 'l'; a[0] := s; s := s + 's';
+  a[1] := a[0]; a[1] := a[1] + 'y'; a[0] := a[0] + a[0];
+  Print(s + ' ' + a[0] + ' ' + a[1]);
+  // A record field.
+  t := 'f'; t := t + 'i'; r.Name := t; r.Name := r.Name + 'r'; t := t + 't';
+  Print(r.Name + ' ' + t);
+  // A var parameter, and the string appended to itself.
+  u := t; AddBang(t); Twice(u);
+  Print(t + ' ' + u);
+  s := 'xy'; s := s + 'z'; u := s; s := s + s;
+  Print(s + ' ' + u);
+  for i := 1 to 6 do s := s + s;
+  Print(IntToStr(Length(s)) + ' ' + Copy(s, 379, 6) + ' ' + u);
+  // Strings of another string type mix with these.
+  w := s; s := s + '.'; w := w + t;
+  Print(IntToStr(Length(s)) + ' ' + IntToStr(Length(w)) + ' ' + Copy(w, 380, 10));
+end.)";
+    const std::string expected =
+        "abcd abc\n"
+        "301 1234567- 150 67890 7890+\n"
+        "301\n"
+        "els elel ely\n"
+        "fir fit\n"
+        "fit! fitfit\n"
+        "xyzxyz xyz\n"
+        "384 xyzxyz xyz\n"
+        "385 388 yzxyzfit!\n";
+    for (bool proven : {true, false}) {
+        ScriptHost host;
+        host.exec.UseProvenCode = proven;
+        ASSERT_TRUE(host.Load(source)) << host.Messages;
+        ASSERT_TRUE(host.Run()) << host.ErrorText();
+        EXPECT_EQ(host.Log, expected) << "proven " << proven;
+    }
+}
+
 }  // namespace
 }  // namespace script::runtime
