@@ -139,6 +139,8 @@ struct DatagramInfo {
 };
 // recvfrom for a datagram socket that also fills info. A datagram longer than
 // len is cut to len, which is the count returned; info tells its whole length.
+// When nothing is waiting (WSAEWOULDBLOCK), info->dropped still tells the
+// datagrams dropped since the last one read.
 int RecvDatagram(SOCKET s, void* buf, int len, sockaddr* from, int* fromLen, DatagramInfo* info);
 int setsockopt(SOCKET s, int level, int optName, const void* optVal, int optLen);
 int getsockopt(SOCKET s, int level, int optName, void* optVal, int* optLen);
