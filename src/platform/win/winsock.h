@@ -134,8 +134,8 @@ int closesocket(SOCKET s);
 // read and of those it could not keep.
 struct DatagramInfo {
     int length = 0;             // the datagram's whole length; more than was read when it did not fit
-    std::uint32_t dropped = 0;  // datagrams the system dropped at this socket since the previous
-                                // RecvDatagram because its receive buffer was full
+    std::uint32_t dropped = 0;  // datagrams the system dropped at this socket (its receive buffer
+                                // was full) before this one came, and not told by an earlier read
 };
 // recvfrom for a datagram socket that also fills info. A datagram longer than
 // len is cut to len, which is the count returned; info tells its whole length.
