@@ -220,7 +220,8 @@ public:
 
     TReceiveEvent OnReceive;
     // Count datagrams dropped by the system since the last call (its receive
-    // buffer was full); comes before the next datagram received, at most once
+    // buffer was full); comes before the next datagram received, or, when
+    // none follows, once the socket has nothing left to read; at most once
     // per DropReportMs.
     TDropEvent OnDrop;
     // A datagram of Length bytes from IP:Port did not fit the receive buffer:

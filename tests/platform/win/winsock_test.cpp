@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -205,6 +206,9 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     const sockaddr_in to = Loopback(LocalPort(u));
     long sent = 0, received = 0, told = 0;
+    // The system may hand datagrams to the socket a moment after sendto
+    // returns; reads wait that moment out.
+    auto settle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     auto send = [&](const char* text) {
         ASSERT_EQ(sendto(peer, text, 1, 0, Sa(to), sizeof to), 1);
         ++sent;
@@ -234,6 +238,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // kept, so none of them tells one; the read that finds nothing left
     // tells them all.
     for (int i = 0; i < 500; ++i) send("a");
+    settle(50);
     Read r = read();
     for (int guard = 0; r.text != 0 && guard < 600; ++guard) {
         EXPECT_EQ(r.dropped, 0u);
@@ -248,6 +253,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // after it: the first "z" that gets in tells the drops before it.
     told = received = sent = 0;
     for (int i = 0; i < 500; ++i) send("b");
+    settle(50);
     bool z_seen = false;
     for (int guard = 0; !z_seen && guard < 600; ++guard) {
         r = read();
@@ -258,6 +264,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
         } else {
             EXPECT_EQ(r.dropped, 0u);
             send("z");
+            settle(2);
         }
     }
     ASSERT_TRUE(z_seen);
