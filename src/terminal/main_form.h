@@ -55,8 +55,8 @@ struct TPortSlot {
 
 // "Port is not connected": the message stays as it is for plug-ins, which see
 // it through Send; Reason is the serial layer's word on why the port could not
-// be used (empty when there is none), which the user's boxes add on a line of
-// its own.
+// be used (empty when there is none), which the Transmit box adds on a line
+// of its own.
 class ENotConnected : public rtl::Exception {
 public:
     ENotConnected(std::string message, std::string reason)
