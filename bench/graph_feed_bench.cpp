@@ -102,7 +102,7 @@ void BM_GraphReceivePty(benchmark::State& state) {
         while (!done) QApplication::processEvents(QEventLoop::AllEvents, 5);
         writer.join();
         test_support::PumpUntil(
-            [&] { return m->PortSlots[terminal::PortSlotMain].RxCount >= written; }, std::chrono::seconds(20));
+            [&] { return m->PortSlots[terminal::PortSlotMain].RxCount >= static_cast<std::uint64_t>(written); }, std::chrono::seconds(20));
         test_support::Pump(std::chrono::milliseconds(200));
         const long long points = window.graph->serLine->Count() + window.graph->PendingCount();
         state.counters["bytes"] = static_cast<double>(written);

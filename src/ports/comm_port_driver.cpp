@@ -150,11 +150,16 @@ bool TCommPortDriver::Connect() {
     errorAccumulator_ = 0;
     handle_ = win::CreateFileA(portName_, win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr, win::OPEN_EXISTING,
                                win::FILE_ATTRIBUTE_NORMAL, 0);
-    if (!Connected()) return false;
+    if (!Connected()) {
+        NoteFailure();
+        return false;
+    }
     if (!ApplyCOMSettings()) {
+        NoteFailure();
         Disconnect();
         return false;
     }
+    failureReason_.clear();
     win::SetCommTimeouts(handle_, &timeouts_);
     StartPolling();
     return true;
@@ -249,6 +254,7 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
     if (!present && queued == 0) {
         // Nothing will ever come again: a port that only receives would
         // otherwise look open for good.
+        NoteFailure();
         Disconnect();
         if (OnDeviceLost) OnDeviceLost(this);
         return 0;
@@ -325,6 +331,7 @@ std::uint32_t TCommPortDriver::SendData(const void* DataPtr, std::uint32_t DataS
     if (checkLineStatus_ && GetLineStatus().Empty()) return 0;
     win::DWORD written = 0;
     ok = win::WriteFile(handle_, DataPtr, DataSize, &written, nullptr);
+    if (!ok) NoteFailure();
     return written;
 }
 

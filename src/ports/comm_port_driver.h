@@ -118,6 +118,10 @@ public:
     bool Connect();
     void Disconnect();
     bool Connected() const { return handle_ != win::INVALID_HANDLE_VALUE; }
+    // Why the port is not open, in the serial layer's words: the reason of
+    // the last failed open, of the device's loss or of a failed write; empty
+    // since the last successful open.
+    const std::string& FailureReason() const { return failureReason_; }
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize, bool* Success = nullptr);
     std::uint32_t ReadData(void* DataPtr, std::uint32_t MaxSize, bool* Success = nullptr);
     std::uint32_t ReadDataTimeout(void* DataPtr, std::uint32_t MaxSize, bool* Success, std::uint32_t Timeout);
@@ -148,10 +152,12 @@ private:
                               win::DWORD_PTR);
     void ReceivePackets(std::uint32_t queued);
     std::uint32_t PacketLineTime() const;
+    void NoteFailure() { failureReason_ = win::GetLastErrorText(); }
 
     static constexpr std::uint32_t kNoPacketStart = 0xFFFFFFFFu;
 
     win::HANDLE handle_ = win::INVALID_HANDLE_VALUE;
+    std::string failureReason_;
     TPortNumber port_ = pnCOM2;
     std::string portName_ = "\\\\.\\COM2";
     TBaudRate baudRate_ = br9600;

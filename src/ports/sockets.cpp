@@ -1,6 +1,7 @@
 #include "ports/sockets.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -407,24 +408,37 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
     if (msg != WM_UDPSOCKET) return win::DefWindowProc(Handle(), msg, wParam, lParam);
     // A notification for a socket closed since it was posted is stale.
     if (!opened_ || wParam != socket_ || win::WSAGETSELECTEVENT(lParam) != win::FD_READ) return 0;
-    sockaddr_in from{};
-    int fromLen = sizeof from;
-    win::DatagramInfo info;
-    int n = win::RecvDatagram(socket_, RecvBuf(), RecvBufSize(), reinterpret_cast<sockaddr*>(&from), &fromLen, &info);
-    if (n < 0) {
-        if (win::WSAGetLastError() != win::WSAEWOULDBLOCK) DoError(win::WSAGetLastError(), secReceive);
-        return 0;
-    }
-    // What was lost before this datagram goes first, then what is lost of it.
-    if (info.dropped != 0 && !NoteDrops(info.dropped)) return 0;
-    const std::uint32_t ip = from.sin_addr.s_addr;
-    const std::uint16_t port = ntohs(from.sin_port);
-    if (info.length > n && OnCut) {
+    const win::SOCKET s = socket_;
+    // Every datagram waiting is read in one turn, so that a flood is not
+    // taken one datagram per turn of the event loop; the turn is bounded so
+    // that the window still paints, and the socket, watched again after each
+    // read, brings the rest with the next turn.
+    const auto until = std::chrono::steady_clock::now() + UdpTurnBudget;
+    do {
+        sockaddr_in from{};
+        int fromLen = sizeof from;
+        win::DatagramInfo info;
+        const int n = win::RecvDatagram(s, RecvBuf(), RecvBufSize(), reinterpret_cast<sockaddr*>(&from), &fromLen,
+                                        &info);
+        const int error = n < 0 ? win::WSAGetLastError() : 0;
+        // What was lost before this datagram goes first, then what is lost
+        // of it; with nothing left, what was lost after the last one.
+        if (info.dropped != 0 && (!NoteDrops(info.dropped) || !opened_ || socket_ != s)) return 0;
+        if (n < 0) {
+            if (error != win::WSAEWOULDBLOCK) DoError(error, secReceive);
+            return 0;
+        }
+        const std::uint32_t ip = from.sin_addr.s_addr;
+        const std::uint16_t port = ntohs(from.sin_port);
         auto alive = AliveToken();
-        OnCut(this, ip, port, info.length, n);
-        if (!*alive) return 0;
-    }
-    if (OnReceive) OnReceive(this, ip, port, RecvBuf(), n);
+        if (info.length > n && OnCut) {
+            OnCut(this, ip, port, info.length, n);
+            if (!*alive) return 0;
+        }
+        if (OnReceive) OnReceive(this, ip, port, RecvBuf(), n);
+        // The owner may have closed or replaced the socket meanwhile.
+        if (!*alive || !opened_ || socket_ != s) return 0;
+    } while (std::chrono::steady_clock::now() < until);
     return 0;
 }
 

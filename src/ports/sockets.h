@@ -19,6 +19,7 @@
 // the others. A UDP socket tells what it could not receive: datagrams the
 // system dropped for want of room (OnDrop) and datagrams cut to the receive
 // buffer (OnCut).
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -88,6 +89,9 @@ constexpr int ListenBacklog = SOMAXCONN;
 // those dropped since the last time at once; a window timer (DropTimerId)
 // tells the rest when no more datagrams come.
 constexpr win::UINT DropReportMs = 100;
+// The longest a UDP socket reads waiting datagrams in one turn of the event
+// loop before it lets the window paint.
+constexpr std::chrono::milliseconds UdpTurnBudget{10};
 constexpr std::uintptr_t DropTimerId = 1147;
 
 // Most bytes kept waiting for one connection; a send beyond it is accepted
@@ -216,7 +220,8 @@ public:
 
     TReceiveEvent OnReceive;
     // Count datagrams dropped by the system since the last call (its receive
-    // buffer was full); comes before the next datagram received, at most once
+    // buffer was full); comes before the next datagram received, or, when
+    // none follows, once the socket has nothing left to read; at most once
     // per DropReportMs.
     TDropEvent OnDrop;
     // A datagram of Length bytes from IP:Port did not fit the receive buffer:

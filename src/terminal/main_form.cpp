@@ -432,6 +432,7 @@ void TMain::BuildControls() {
     ComNcb = Make<vcl::TComboBox>(this, "ComNcb", nastrp);
     ComNcb->SetStyle(vcl::TComboBoxStyle::csOwnerDrawFixed);
     ComNcb->SetDropDownCount(16);
+    ComNcb->SetShowHint(true);  // the hint is set while the port fails
     ComNcb->SetBounds(56, 50, 150, 22);
     Rereadportsb = Make<vcl::TButton>(this, "Rereadportsb", nastrp);
     Rereadportsb->SetCaption("rR");
@@ -483,6 +484,7 @@ void TMain::BuildControls() {
     cbComN2 = Make<vcl::TComboBox>(this, "cbComN2", nastrp);
     cbComN2->SetStyle(vcl::TComboBoxStyle::csOwnerDrawFixed);
     cbComN2->SetDropDownCount(16);
+    cbComN2->SetShowHint(true);
     cbComN2->SetBounds(56, 266, 150, 22);
 
     pnlDRV = Make<vcl::TPanel>(this, "pnlDRV", RvGB);

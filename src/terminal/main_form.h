@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/list_box.h"
@@ -47,7 +48,20 @@ struct TPortSlot {
     vcl::TComboBox* Combo = nullptr;
     int DropWidth = 0;
     ports::TCommPortDriver* Driver = nullptr;
-    std::uint32_t RxCount = 0;
+    // Bytes received since the counter was cleared; 64 bits, so that a long
+    // capture never wraps to a small number.
+    std::uint64_t RxCount = 0;
+};
+
+// "Port is not connected": the message stays as it is for plug-ins, which see
+// it through Send; Reason is the serial layer's word on why the port could not
+// be used (empty when there is none), which the Transmit box adds on a line
+// of its own.
+class ENotConnected : public rtl::Exception {
+public:
+    ENotConnected(std::string message, std::string reason)
+        : rtl::Exception(std::move(message)), Reason(std::move(reason)) {}
+    std::string Reason;
 };
 
 // A stored set of port settings (slots 1 to 10 named, 11 the current ones).
@@ -299,6 +313,7 @@ public:
     // Wires the transmit controls, menus and the transmit timer.
     void BuildTransmitPath();
     void TransbClick(vcl::TComponent* Sender);
+    void TransmitLine(vcl::TComponent* Sender);  // TransbClick's work
     // Parses the line when needed; shows a parse error and answers false.
     bool ParseTransmitLine();
     // A transmission the user starts while a plug-in event runs: refused
@@ -368,7 +383,7 @@ public:
     std::unique_ptr<ports::TForeignPort> ForeignPort;  // when one is selected
     std::unique_ptr<rtl::TLEListOf<TPluginVar>> PluginVars;
     std::vector<std::string> PortDescriptions;  // "COMn=description"
-    std::uint32_t SentCount = 0;
+    std::uint64_t SentCount = 0;
 
     // Options (values after creation; the settings file may change them).
     int DataFormat = 1;
@@ -463,8 +478,12 @@ public:
     void SwitchPortPanel();
     void ForeignPortStateChanged();
     void ForeignPortEvent(int Code, const std::string& Text, std::string& Reply);
-    // The transmit path's checks: the port is open / its handle still takes writes.
+    // The transmit path's checks: the port is open (else ENotConnected) / its
+    // handle still takes writes.
     void CheckConnected(bool Main);
+    // Why a serial port that is wanted (a COM port chosen, not freed by the
+    // user) is closed, as the serial layer said it; empty otherwise.
+    std::string PortFailureReason(bool Main) const;
     bool CheckPortHandle(bool Main, bool RaiseIt);
     void SetPortButtonLook(vcl::TSpeedButton* Button);
     void sbPortClick(vcl::TComponent* Sender);

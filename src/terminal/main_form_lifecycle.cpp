@@ -198,7 +198,13 @@ void TMain::ShowRxCount() {
                                                  PortSlots[PortSlot2].RxCount}));
 }
 
-void TMain::ShowTxCount() { TRLabel->SetCaption(rtl::Format("%d", {SentCount})); }
+void TMain::ShowTxCount() {
+    const int width = TRLabel->Width();
+    TRLabel->SetCaption(rtl::Format("%d", {SentCount}));
+    // A count grown past its room takes the place of the labels beside it,
+    // so that it stays readable in full.
+    if (TRLabel->Width() != width) FitPluginButton();
+}
 
 void TMain::RVLabelClick(vcl::TComponent* Sender) {
     auto* label = static_cast<vcl::TLabel*>(Sender);

@@ -230,6 +230,9 @@ void TMain::RefreshPortState(bool Main) {
         second.Combo->Tag = (!second.Driver->Connected() && second.Combo->ItemIndex() != 0) ? 1 : 0;
         TmrPortConn->SetEnabled(wanted_closed(main) || wanted_closed(second));
     }
+    // A port that is wanted but closed tells why in its box's hint.
+    main.Combo->SetHint(PortFailureReason(true));
+    second.Combo->SetHint(PortFailureReason(false));
     main.Combo->Repaint();
     second.Combo->Repaint();
     lblSets->SetColor(main.Combo->Tag == 1 || (!ForeignPort && second.Combo->Tag == 1)
@@ -424,7 +427,13 @@ void TMain::CheckConnected(bool Main) {
                                 : (!ForeignPort && cp2->Connected());
     if (connected) return;
     TmrEnCB->SetChecked(false);
-    throw rtl::Exception(std::string("Port") + (Main ? "" : "2") + " is not connected");
+    throw ENotConnected(std::string("Port") + (Main ? "" : "2") + " is not connected", PortFailureReason(Main));
+}
+
+std::string TMain::PortFailureReason(bool Main) const {
+    const TPortSlot& slot = PortSlots[Main ? PortSlotMain : PortSlot2];
+    if (ForeignPort || slot.Driver->Connected() || slot.Combo->ItemIndex() <= 0 || slot.Button->Down()) return {};
+    return slot.Driver->FailureReason();
 }
 
 bool TMain::CheckPortHandle(bool Main, bool RaiseIt) {

@@ -114,6 +114,16 @@ void TMain::SelectTransmitSpan(int Start, int Length) {
 }
 
 void TMain::TransbClick(vcl::TComponent* Sender) {
+    try {
+        TransmitLine(Sender);
+    } catch (ENotConnected& e) {
+        // The user's box says why the port cannot be used, on a line of its own.
+        if (!e.Reason.empty()) e.Message += "\r" + e.Reason;
+        throw;
+    }
+}
+
+void TMain::TransmitLine(vcl::TComponent* Sender) {
     // 0. During a file transfer the button reads "Cancel".
     if (!TransmitEnabled) {
         TransmitEnabled = true;

@@ -499,7 +499,7 @@ TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_ker
     constexpr int kDatagrams = 100000;
     Peer peer;
     sockaddr_in to = test_support::LoopbackAddress(port);
-    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     int sent = 0;
     while (sent < kDatagrams) {
         // A burst well inside the socket's queue (its 32 KB, which the
@@ -521,7 +521,7 @@ TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_ker
     test_support::Pump(std::chrono::milliseconds(100));  // nothing more may come
     const long drops = UdpDrops(port);
     ASSERT_GE(drops, 0);
-    const std::uint32_t count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const std::uint64_t count = m->PortSlots[terminal::PortSlotMain].RxCount;
     EXPECT_EQ(static_cast<long>(count), kDatagrams - drops);
     // Bursts smaller than the socket's queue, taken between bursts: at most
     // a few are lost while the window is busy drawing.
@@ -588,7 +588,7 @@ TEST(ethernet_port_e2e, a_fast_tcp_stream_from_a_client_arrives_whole) {
     constexpr std::size_t kBytes = 256 * 1024;
     const std::string chunk(4096, 'T');
     std::size_t sent = 0;
-    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (received < kBytes) {
         ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the window stopped taking the stream";
@@ -799,7 +799,7 @@ TEST(ethernet_port_e2e, udp_from_senders_in_turn_is_shown_whole_and_the_list_fol
     // brings a message line as well as its data.
     constexpr int kDatagrams = 400;
     std::vector<Peer> senders(4);
-    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     int list_changes = 0;
     int shown = m->lb1->Count();
     const auto start = std::chrono::steady_clock::now();
@@ -826,7 +826,7 @@ TEST(ethernet_port_e2e, udp_loss_the_program_cannot_avoid_is_told_in_error_lines
     TMain* m = w.m;
     const std::uint16_t port = StartUdp(w);
     ASSERT_NE(port, 0);
-    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     Peer peer;
 
     // A datagram longer than one read: its first 32,768 bytes come through,

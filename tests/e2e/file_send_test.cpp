@@ -322,7 +322,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         m->tmr1->SetInterval(50);
         m->tmr1->SetEnabled(true);
         CancelPress cancel(m, 1500);
-        const std::uint32_t before = m->SentCount;
+        const std::uint64_t before = m->SentCount;
         m->SendBinaryFile(file, tagged);
         const Clock::time_point done = Clock::now();
         alive->SetEnabled(false);

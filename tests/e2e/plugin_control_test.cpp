@@ -96,7 +96,7 @@ TEST(plugin_control, a_plugin_from_the_settings_runs_its_events_on_the_device_ro
     EXPECT_EQ(m->RxPanel->CurLine().substr(m->RxPanel->CurLine().size() - 3), "ABC") << w.AllLines();
     // Emptied: neither counted nor shown.
     m->StartNewLine(true);
-    const std::uint32_t before = w.RxCount();
+    const std::uint64_t before = w.RxCount();
     ASSERT_EQ(w.dev.Write("drop"), 4u);
     test_support::Pump(300ms);
     EXPECT_EQ(w.RxCount(), before);

@@ -44,9 +44,9 @@ struct PluginWindow : test_support::MainWindow {
         for (int i = 0; i < Lines().LineCount(); ++i) text += Lines().LineData(i) + "|";
         return text + main->RxPanel->CurLine();
     }
-    std::uint32_t RxCount() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    std::uint64_t RxCount() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
     bool Play(const std::string& bytes, std::uint32_t counted) {
-        const std::uint32_t want = RxCount() + counted;
+        const std::uint64_t want = RxCount() + counted;
         if (dev.Write(bytes) != bytes.size()) return false;
         return test_support::PumpUntil([&] { return RxCount() == want; });
     }

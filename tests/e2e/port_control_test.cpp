@@ -7,6 +7,11 @@
 #include <QFocusEvent>
 #include <QWidget>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -14,6 +19,7 @@
 
 #include "platform/vcl/forms.h"
 #include "platform/win/comm.h"
+#include "script/runtime/my_script.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -40,7 +46,24 @@ struct PortControl : test_support::MainWindow {
         main->RVPnlTime = 0;
     }
     ~PortControl() { Free(); }
-    std::uint32_t Received() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    std::uint64_t Received() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
+    // The box Transmit shows for a line "1" (the transmit line's own text is kept).
+    std::string TransmitRefusal() {
+        Messages.clear();
+        main->TrBCB->SetText("1");
+        main->Transb->Click();
+        return Messages.empty() ? std::string() : Messages.back();
+    }
+    // What a plug-in's Send sees on the main port.
+    std::string PluginSendRefusal() {
+        std::string reply;
+        try {
+            main->ScriptCommand(script::runtime::srSend, "x", reply);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return {};
+    }
     void ChooseSpeedEntry(int index) {
         vcl::Guarded([&] { main->speedcb->SelectByUser(index); });
     }
@@ -111,21 +134,86 @@ TEST(port_control, a_device_that_vanishes_while_receiving_is_marked_failed_and_r
     ASSERT_EQ(f.dev.Write("ab"), 2u);
     ASSERT_TRUE(test_support::PumpUntil([&] { return f.Received() == 2; }));
 
+    EXPECT_EQ(m->ComNcb->Hint(), "");
+
     // The device goes while nothing is being sent: the port is noticed
-    // closed, its list marked failed and the reconnect timer runs.
+    // closed, its list marked failed and the reconnect timer runs. The list
+    // says why in its hint, Transmit says it under its usual words, and the
+    // receive list gets no line for it, however often the timer retries.
+    const int lines = m->RxPanel->Lines().LineCount();
     f.dev.CloseMaster();
     EXPECT_TRUE(test_support::PumpUntil(
         [&] { return !m->cp1->Connected() && m->ComNcb->Tag == 1 && m->TmrPortConn->Enabled(); }, 3s));
     EXPECT_TRUE(f.Messages.empty());
+    // Gone away, and then (once the timer has tried again) no such device.
+    const std::string device = win::ComPortDevice(5);
+    EXPECT_EQ(m->ComNcb->Hint().rfind(device + ": ", 0), 0u) << m->ComNcb->Hint();
+    const std::string refusal = f.TransmitRefusal();
+    EXPECT_EQ(refusal.rfind("Port is not connected\r" + m->ComNcb->Hint(), 0), 0u) << refusal;
+    EXPECT_EQ(f.PluginSendRefusal(), "Port is not connected");
+    // A port the user freed is not failing: its list tells nothing.
+    m->sbPort->Click();
+    ASSERT_TRUE(m->sbPort->Down());
+    EXPECT_EQ(m->ComNcb->Hint(), "");
+    EXPECT_EQ(f.TransmitRefusal(), "Port is not connected.");
+    m->sbPort->Click();
+    EXPECT_EQ(m->ComNcb->Hint(), device + ": no such device");
+    EXPECT_EQ(m->RxPanel->Lines().LineCount(), lines);
+    EXPECT_EQ(m->RxPanel->CurLine(), "61 62");
+    f.Messages.clear();
 
     // It comes back under the same number: the timer opens it again.
     test_support::PtyPair again;
     again.MapAsCom(5);
     ASSERT_TRUE(test_support::PumpUntil([&] { return m->cp1->Connected(); }, 5s));
     EXPECT_EQ(m->ComNcb->Tag, 0);
+    EXPECT_EQ(m->ComNcb->Hint(), "");
     EXPECT_FALSE(m->TmrPortConn->Enabled());
     ASSERT_EQ(again.Write("d"), 1u);
     EXPECT_TRUE(test_support::PumpUntil([&] { return f.Received() == 3; }));
+    f.Free();
+}
+
+TEST(port_control, a_device_another_program_holds_exclusively_stays_refused_and_says_so) {
+    PortControl f;
+    TMain* m = f.main;
+    // The other program only sets the terminal's exclusive mode (it takes
+    // no lock); this test may run with privileges that pass that mode.
+    const int other = ::open(f.dev.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(other, &raw), 0);
+    ::cfmakeraw(&raw);
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &raw), 0);
+    ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    m->ForceComNumber(5, true);
+    m->ApplyBothPortParams(true);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_EQ(m->ComNcb->Tag, 1);
+    const std::string reason = f.dev.SlavePath() + ": the device is in use by another program";
+    EXPECT_EQ(m->ComNcb->Hint(), reason);
+    EXPECT_EQ(f.TransmitRefusal(), "Port is not connected\r" + reason + ".");
+    EXPECT_EQ(f.PluginSendRefusal(), "Port is not connected");
+    // Bytes the device sends meanwhile go to the other program alone.
+    ASSERT_EQ(f.dev.Write("zz"), 2u);
+    test_support::Pump(1200ms);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_EQ(f.Received(), 0u);
+    char got[4] = {};
+    EXPECT_EQ(::read(other, got, sizeof got), 2);
+
+    // Once the other program lets go, the reconnect timer takes the port,
+    // and the port it holds keeps others out in turn.
+    ASSERT_EQ(::ioctl(other, TIOCNXCL), 0);
+    ::close(other);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return m->cp1->Connected(); }, 5s));
+    EXPECT_EQ(m->ComNcb->Hint(), "");
+    EXPECT_EQ(win::CreateFileA(f.dev.SlavePath(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+                               win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, 0),
+              win::INVALID_HANDLE_VALUE);
+    EXPECT_EQ(win::GetLastErrorText(), reason);
+    ASSERT_EQ(f.dev.Write("ok"), 2u);
+    EXPECT_TRUE(test_support::PumpUntil([&] { return f.Received() == 2; }));
     f.Free();
 }
 

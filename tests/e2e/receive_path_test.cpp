@@ -45,7 +45,7 @@ struct ReceivePath : test_support::MainWindow {
     // Plays bytes on a device and waits until the port's counter took them.
     bool Send(test_support::PtyPair& dev, const std::string& bytes) {
         const bool is_main = &dev == &main_dev;
-        const std::uint32_t want =
+        const std::uint64_t want =
             main->PortSlots[is_main ? terminal::PortSlotMain : terminal::PortSlot2].RxCount +
             static_cast<std::uint32_t>(bytes.size());
         if (dev.Write(bytes) != bytes.size()) return false;
@@ -185,7 +185,7 @@ TEST(receive_path, a_chunk_that_fails_inside_a_polling_tick_costs_that_chunk_and
     };
     // The box's own loop goes on: a chunk that fails while it is open is
     // written as an error line, not shown in a second box.
-    const std::uint32_t& received = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const auto& received = m->PortSlots[terminal::PortSlotMain].RxCount;
     bool sent_while_open = false;
     vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
         p.Requests.push_back(r);

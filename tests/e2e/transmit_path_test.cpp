@@ -98,6 +98,16 @@ TEST(transmit_path, dec_lines_reach_the_device_as_bytes_and_are_counted) {
     EXPECT_EQ(f.main->TrBCB->SelLength(), 3);
     EXPECT_EQ(f.main->TrBCB->SelText(), "258");
     EXPECT_EQ(f.main->SentCount, 15u);
+
+    // The count goes on past 32 bits in full, as long transfers need.
+    f.main->SentCount = 0xFFFFFFFFu - 1;
+    EXPECT_EQ(f.Send("1 2 3"), Bytes({1, 2, 3}));
+    EXPECT_EQ(f.main->SentCount, 0x100000001u);
+    EXPECT_EQ(f.main->TRLabel->Caption(), "4294967297");
+    // Nothing beside the count covers it.
+    const vcl::TControl* next = f.main->LTRFormat->Visible() ? static_cast<vcl::TControl*>(f.main->LTRFormat)
+                                                             : f.main->sbPlugin;
+    EXPECT_LE(f.main->TRLabel->Left() + f.main->TRLabel->Width(), next->Left());
 }
 
 TEST(transmit_path, stepping_hex_token_sends_the_next_value_each_time) {

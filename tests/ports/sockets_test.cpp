@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
@@ -222,6 +223,58 @@ TEST_F(sockets_on_loopback, udp_datagrams_travel_both_ways_with_sender_address) 
     char buf[8];
     EXPECT_EQ(::recv(peer.fd, buf, sizeof buf, 0), 4);
     EXPECT_EQ(std::string(buf, 4), "back");
+    EXPECT_TRUE(errors.values.empty());
+}
+
+// A UDP socket that counts the turns of the event loop in which it reads.
+class TurnCountingUdp : public TUDPSocket {
+public:
+    int turns = 0;
+
+protected:
+    win::LRESULT WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override {
+        if (msg == WM_UDPSOCKET) ++turns;
+        return TUDPSocket::WndProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(sockets_on_loopback, udp_takes_all_waiting_datagrams_in_one_turn_yet_lets_the_window_paint) {
+    TurnCountingUdp u;
+    Errors errors;
+    u.OnError = errors.Handler();
+    std::string got;
+    std::chrono::milliseconds handling{0};
+    u.OnReceive = [&](TTCPUDPCustomSocket*, std::uint32_t, std::uint16_t, const void* buf, int size) {
+        got.append(static_cast<const char*>(buf), static_cast<std::size_t>(size));
+        std::this_thread::sleep_for(handling);
+    };
+    u.Listen(0);
+    ASSERT_TRUE(u.Opened());
+    Fd peer = PlainUdp();
+    const sockaddr_in to = Loopback(SocketPort(u.Socket()));
+    // Thirty datagrams, well inside the socket's room, all waiting before
+    // the loop runs.
+    auto play = [&] {
+        std::string sent;
+        for (int i = 0; i < 30; ++i) {
+            const char c = static_cast<char>('a' + i % 26);
+            EXPECT_EQ(::sendto(peer.fd, &c, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
+            sent += c;
+        }
+        // The system may hand them to the socket a moment after sendto.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        got.clear();
+        u.turns = 0;
+        EXPECT_TRUE(PumpUntil([&] { return got.size() == sent.size(); }));
+        EXPECT_EQ(got, sent);
+    };
+    play();
+    EXPECT_LE(u.turns, 2) << "one turn takes what waits";
+    // An owner that takes its time with each datagram: the socket reads on
+    // in later turns instead of holding the loop for all thirty.
+    handling = std::chrono::milliseconds(3);
+    play();
+    EXPECT_GE(u.turns, 4);
     EXPECT_TRUE(errors.values.empty());
 }
 

@@ -92,6 +92,25 @@ TEST(main_form_receive, chunks_of_both_ports_are_counted_and_shown_with_their_di
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
 }
 
+TEST(main_form_receive, counters_go_past_four_gigabytes_in_full) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    // 9,471,787,008 bytes received on the main port, just short of 2^32 on
+    // the second.
+    m->PortSlots[terminal::PortSlotMain].RxCount = 9471787008u;
+    m->PortSlots[terminal::PortSlot2].RxCount = 0xFFFFFFFFu;
+    f.Receive(m->cp1, "AB");
+    f.Receive(m->cp2, "C");
+    ASSERT_TRUE(f.ShowReceived());
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 9471787010u);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 0x100000000u);
+    EXPECT_EQ(m->RVLabel->Caption(), "(9471787010, 4294967296)");
+    // Received over the foreign port, the same counters go on.
+    m->ForeignPortReceiveData(1, "Z", 1);
+    ASSERT_TRUE(f.ShowReceived());
+    EXPECT_EQ(m->RVLabel->Caption(), "(9471787011, 4294967296)");
+}
+
 TEST(main_form_receive, disabled_reception_ignores_chunks_whole) {
     ReceiveFixture f;
     TMain* m = f.main;

@@ -316,6 +316,10 @@ std::string AccessDeniedReason(const std::string& path) {
            "' that owns the device (usually dialout)";
 }
 
+bool FailInUse(const std::string& path) {
+    return Fail(ERROR_ACCESS_DENIED, path + ": the device is in use by another program");
+}
+
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
@@ -384,7 +388,7 @@ HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWOR
         else if (err == EACCES || err == EPERM)
             Fail(ERROR_ACCESS_DENIED, AccessDeniedReason(path));
         else if (err == EBUSY)
-            Fail(ERROR_ACCESS_DENIED, path + ": the device is in use by another program");
+            FailInUse(path);
         else
             Fail(ERROR_GEN_FAILURE, path + ": " + ErrnoText(err));
         return INVALID_HANDLE_VALUE;
@@ -398,10 +402,19 @@ HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWOR
     // Both locks are needed: TIOCEXCL keeps out other opens (but not a
     // privileged one, and only once it is set, so two programs opening at
     // the same moment both get in), while flock settles that race among
-    // programs that take it, whatever their privileges.
+    // programs that take it, whatever their privileges. A privileged open
+    // gets past another program's TIOCEXCL, and a program that only sets
+    // TIOCEXCL takes no flock: asking the mode is what keeps the two from
+    // splitting one stream.
+    int exclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        close(fd);
+        FailInUse(path);
+        return INVALID_HANDLE_VALUE;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
-        Fail(ERROR_ACCESS_DENIED, path + ": the device is in use by another program");
+        FailInUse(path);
         return INVALID_HANDLE_VALUE;
     }
     ioctl(fd, TIOCEXCL);

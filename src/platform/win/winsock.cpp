@@ -86,15 +86,29 @@ int TakeFd(SOCKET s) {
     return fd;
 }
 
-// The drops counted since the previous call for this handle.
+// The drops counted since the previous call for this handle. A count taken
+// earlier than the one already seen (a datagram queued before the idle check
+// read the socket's count) adds nothing; the counter itself may wrap.
 std::uint32_t NewDrops(SOCKET s, std::uint32_t total) {
     auto& t = Handles();
     std::lock_guard guard(t.lock);
     auto it = t.entries.find(s);
     if (it == t.entries.end()) return 0;
-    std::uint32_t fresh = total - it->second.drops;  // the count may wrap
+    const auto fresh = static_cast<std::int32_t>(total - it->second.drops);
+    if (fresh <= 0) return 0;
     it->second.drops = total;
-    return fresh;
+    return static_cast<std::uint32_t>(fresh);
+}
+
+// The socket's drop count as the system holds it now.
+bool CurrentDrops(int fd, std::uint32_t* total) {
+    std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof meminfo;
+    if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, meminfo, &size) != 0 ||
+        size <= SK_MEMINFO_DROPS * sizeof meminfo[0])
+        return false;
+    *total = meminfo[SK_MEMINFO_DROPS];
+    return true;
 }
 
 // What WSAAsyncSelect keeps for one socket. A stream socket is watched for
@@ -340,6 +354,12 @@ SOCKET socket(int af, int type, int protocol) {
         FailFromErrno();
         return INVALID_SOCKET;
     }
+    // Each datagram then carries the system's drop count with it, so that
+    // reading it costs no second call (see RecvDatagram).
+    if (type == SOCK_DGRAM) {
+        int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    }
     return NewHandle(fd);
 }
 
@@ -473,22 +493,40 @@ int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromL
 int RecvDatagram(SOCKET s, void* buf, int len, sockaddr* from, int* fromLen, DatagramInfo* info) {
     if (len < 0) return Fail(WSAEINVAL);
     const int fd = Fd(s);
-    socklen_t addrLen = fromLen ? static_cast<socklen_t>(*fromLen) : 0;
+    iovec part{buf, static_cast<size_t>(len)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+    msghdr m{};
+    m.msg_name = from;
+    m.msg_namelen = fromLen ? static_cast<socklen_t>(*fromLen) : 0;
+    m.msg_iov = &part;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
     // MSG_TRUNC: the datagram's whole length, not only what fitted.
-    ssize_t n = ::recvfrom(fd, buf, static_cast<size_t>(len), MSG_TRUNC, from, fromLen ? &addrLen : nullptr);
+    ssize_t n = ::recvmsg(fd, &m, MSG_TRUNC);
     int err = errno;
+    if (info) {
+        info->length = 0;
+        info->dropped = 0;
+    }
     if (n >= 0) {
-        if (fromLen) *fromLen = static_cast<int>(addrLen);
+        if (fromLen) *fromLen = static_cast<int>(m.msg_namelen);
         if (info) {
             info->length = static_cast<int>(std::min<ssize_t>(n, INT32_MAX));
-            info->dropped = 0;
-            std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
-            socklen_t size = sizeof meminfo;
-            if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, meminfo, &size) == 0 &&
-                size > SK_MEMINFO_DROPS * sizeof meminfo[0])
-                info->dropped = NewDrops(s, meminfo[SK_MEMINFO_DROPS]);
+            // The count the system held when this datagram was queued; none
+            // comes along while it is still 0.
+            std::uint32_t total = 0;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+                    std::memcpy(&total, CMSG_DATA(c), sizeof total);
+            info->dropped = NewDrops(s, total);
         }
         n = std::min<ssize_t>(n, len);
+    } else if (info && WouldBlock(err)) {
+        // Nothing left: datagrams dropped after the last one read come with
+        // no datagram, so the socket's own count tells them.
+        std::uint32_t total = 0;
+        if (CurrentDrops(fd, &total)) info->dropped = NewDrops(s, total);
     }
     errno = err;
     return AfterRecv(s, n);

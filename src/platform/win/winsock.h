@@ -134,11 +134,13 @@ int closesocket(SOCKET s);
 // read and of those it could not keep.
 struct DatagramInfo {
     int length = 0;             // the datagram's whole length; more than was read when it did not fit
-    std::uint32_t dropped = 0;  // datagrams the system dropped at this socket since the previous
-                                // RecvDatagram because its receive buffer was full
+    std::uint32_t dropped = 0;  // datagrams the system dropped at this socket (its receive buffer
+                                // was full) before this one came, and not told by an earlier read
 };
 // recvfrom for a datagram socket that also fills info. A datagram longer than
 // len is cut to len, which is the count returned; info tells its whole length.
+// When nothing is waiting (WSAEWOULDBLOCK), info->dropped still tells the
+// datagrams dropped since the last one read.
 int RecvDatagram(SOCKET s, void* buf, int len, sockaddr* from, int* fromLen, DatagramInfo* info);
 int setsockopt(SOCKET s, int level, int optName, const void* optVal, int optLen);
 int getsockopt(SOCKET s, int level, int optName, void* optVal, int* optLen);

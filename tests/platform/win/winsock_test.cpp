@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -195,6 +196,81 @@ TEST_F(winsock_on_loopback, udp_read_is_posted_once_until_the_data_is_read) {
     // Nothing is pending now: a read reports "would block".
     EXPECT_EQ(recv(u, buf, sizeof buf, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+}
+
+TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_datagram_or_when_nothing_is_left) {
+    Recorder rec;
+    SOCKET u = WatchedUdp(rec);
+    const int small = 2048;  // room for a few datagrams only
+    ASSERT_EQ(setsockopt(u, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const sockaddr_in to = Loopback(LocalPort(u));
+    long sent = 0, received = 0, told = 0;
+    // The system may hand datagrams to the socket a moment after sendto
+    // returns; reads wait that moment out.
+    auto settle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    auto send = [&](const char* text) {
+        ASSERT_EQ(sendto(peer, text, 1, 0, Sa(to), sizeof to), 1);
+        ++sent;
+    };
+    struct Read {
+        char text;  // 0: nothing was waiting
+        std::uint32_t dropped;
+    };
+    auto read = [&]() -> Read {
+        char buf[4];
+        sockaddr_in from{};
+        int fromLen = sizeof from;
+        DatagramInfo info;
+        const int n = RecvDatagram(u, buf, sizeof buf, reinterpret_cast<sockaddr*>(&from), &fromLen, &info);
+        told += info.dropped;
+        if (n < 0) {
+            EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+            return {0, info.dropped};
+        }
+        EXPECT_EQ(n, 1);
+        EXPECT_EQ(info.length, 1);
+        ++received;
+        return {buf[0], info.dropped};
+    };
+
+    // A burst far beyond the room: every drop comes after the datagrams
+    // kept, so none of them tells one; the read that finds nothing left
+    // tells them all.
+    for (int i = 0; i < 500; ++i) send("a");
+    settle(50);
+    Read r = read();
+    for (int guard = 0; r.text != 0 && guard < 600; ++guard) {
+        EXPECT_EQ(r.dropped, 0u);
+        r = read();
+    }
+    EXPECT_GT(received, 0);
+    EXPECT_GT(r.dropped, 0u);
+    EXPECT_EQ(received + told, sent);
+    EXPECT_EQ(read().dropped, 0u) << "told once";
+
+    // Another burst, and each read makes room for a datagram "z" sent
+    // after it: the first "z" that gets in tells the drops before it.
+    told = received = sent = 0;
+    for (int i = 0; i < 500; ++i) send("b");
+    settle(50);
+    bool z_seen = false;
+    for (int guard = 0; !z_seen && guard < 600; ++guard) {
+        r = read();
+        ASSERT_NE(r.text, 0) << "a datagram z always follows";
+        if (r.text == 'z') {
+            EXPECT_GT(r.dropped, 0u);
+            z_seen = true;
+        } else {
+            EXPECT_EQ(r.dropped, 0u);
+            send("z");
+            settle(2);
+        }
+    }
+    ASSERT_TRUE(z_seen);
+    while (read().text != 0) {
+    }
+    EXPECT_EQ(received + told, sent);
 }
 
 TEST_F(winsock_on_loopback, accepted_sockets_inherit_notifications_and_closes_carry_their_error) {
