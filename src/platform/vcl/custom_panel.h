@@ -72,8 +72,8 @@ public:
     void SetWindowRgn(const gdi::HRGN& region, bool redraw);
     bool HasWindowRgn() const;
 
-    // Asks CreateParams again and applies the answer (the window is made
-    // anew on the original platform).
+    // Asks CreateParams again and applies the answer to the existing
+    // widget: callers only need the new parameters to take effect.
     void RecreateWnd();
     // Whether the window lets siblings below show through.
     bool TransparentWindow() const { return transparent_; }

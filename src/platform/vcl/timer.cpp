@@ -43,7 +43,8 @@ bool TTimer::Running() const { return running_; }
 bool TTimer::DiscardDueTick() { return running_ && win::RemoveTimerMessage(window_, kTimerId); }
 
 void TTimer::Update() {
-    // Changing anything restarts the count, as the original's timer does.
+    // Changing anything restarts the count: a new interval or a re-enabled
+    // timer waits a full interval before its first tick.
     win::KillTimer(window_, kTimerId);
     running_ = enabled_ && interval_ > 0 && on_timer_ &&
                win::SetTimer(window_, kTimerId, static_cast<win::UINT>(interval_)) != 0;

@@ -32,7 +32,7 @@ void Spit(const std::string& name, const std::string& data) {
     std::ofstream(name, std::ios::binary) << data;
 }
 
-// A file as the original program leaves it, with a hand-made comment.
+// A stored settings file with a hand-made comment.
 const std::string kOriginal =
     "; edited by hand\r\n"
     "[Main]\r\n"
