@@ -207,13 +207,12 @@ TTCPUDPCustomSocket::~TTCPUDPCustomSocket() {
 }
 
 void TTCPUDPCustomSocket::CreateWindow(const std::string& windowText) {
-    // An owner's event that throws must not unwind through the event loop:
-    // the application's handler shows it, and the loop goes on.
+    // An owner's event that throws is caught by the window's guard for
+    // entries from the loop: the application's handler shows it (a failure
+    // with every datagram is told as a repeat), and the loop goes on.
     window_ = win::AllocateHWnd(
         [this](win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-            win::LRESULT result = 0;
-            vcl::Guarded([&] { result = WndProc(msg, wParam, lParam); });
-            return result;
+            return WndProc(msg, wParam, lParam);
         },
         windowText);
 }

@@ -134,6 +134,9 @@ private:
     // The size of the last Resize.
     int reported_width_ = -1;
     int reported_height_ = -1;
+    // The guard's states of the entries that can fail with every paint or move.
+    win::LoopEntryState paintFailed_;
+    win::LoopEntryState moveFailed_;
     // What the wheel turned short of a whole notch.
     long long wheel_rest_ = 0;
     // Where the right button went down, to tell a click from a drag.

@@ -28,15 +28,6 @@ void MuteEvents(bool mute);  // controls.cpp
 
 TApplication* Application = nullptr;
 
-void Guarded(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (...) {
-        if (Application)
-            Application->HandleException(std::current_exception());
-    }
-}
-
 namespace {
 
 class TFormWidget : public QWidget {

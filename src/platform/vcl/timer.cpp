@@ -10,10 +10,10 @@ TTimer::TTimer(TComponent* owner)
     : TComponent(owner),
       window_(win::AllocateHWnd(
           [this](win::HWND, win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
-              // Not through Fire's guard: what the handler raises reaches the
-              // loop's own entry guard, which tells a tick that fails again
-              // right after the last from a new failure.
-              if (msg == win::WM_TIMER && running_ && on_timer_ && !EventsMuted()) on_timer_(this);
+              // The ticks keep a state of their own: a handler that fails
+              // on every tick is told as a repeat, not as a new failure.
+              if (msg == win::WM_TIMER && running_ && on_timer_ && !EventsMuted())
+                  Guarded(tickFailed_, [this] { on_timer_(this); });
               return 0;
           },
           "TimerWindow")) {}
