@@ -1,6 +1,5 @@
 #include "platform/win/loop_entry.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -49,19 +48,6 @@ void ReportLoopFailure(LoopEntryState& State, std::exception_ptr Error) noexcept
         std::fprintf(stderr, "vostrel: %s\n", e.what());
     } catch (...) {
         // Nothing more can be done about it here; the loop goes on.
-    }
-}
-
-LoopEntryState& LoopEntrySites::At(const void* site) noexcept {
-    const std::uint32_t now = NowMs();
-    std::erase_if(sites_, [&](const auto& s) { return s.first != site && !Recent(s.second, now); });
-    auto it = std::find_if(sites_.begin(), sites_.end(), [&](const auto& s) { return s.first == site; });
-    if (it != sites_.end()) return it->second;
-    try {
-        return sites_.emplace_back(site, LoopEntryState{}).second;
-    } catch (...) {
-        spare_ = {};
-        return spare_;
     }
 }
 

@@ -8,7 +8,6 @@
 #include <exception>
 #include <functional>
 #include <utility>
-#include <vector>
 
 namespace win {
 
@@ -41,19 +40,5 @@ void RunLoopEntry(LoopEntryState& State, Entry&& entry) noexcept {
         ReportLoopFailure(State, std::current_exception());
     }
 }
-
-// Repeat state for entries known only by an address (the events of
-// controls, which have no room of their own for it). Only sites that failed
-// within the repeat window are kept.
-class LoopEntrySites {
-public:
-    // The state of site; never throws (a site that cannot be recorded gets a
-    // fresh state, so its failure is reported as new).
-    LoopEntryState& At(const void* site) noexcept;
-
-private:
-    std::vector<std::pair<const void*, LoopEntryState>> sites_;
-    LoopEntryState spare_;
-};
 
 }  // namespace win
