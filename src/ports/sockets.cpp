@@ -208,13 +208,12 @@ TTCPUDPCustomSocket::~TTCPUDPCustomSocket() {
 }
 
 void TTCPUDPCustomSocket::CreateWindow(const std::string& windowText) {
-    // An owner's event that throws must not unwind through the event loop:
-    // the application's handler shows it, and the loop goes on.
+    // An owner's event that throws is caught by the window's guard for
+    // entries from the loop: the application's handler shows it (a failure
+    // with every datagram is told as a repeat), and the loop goes on.
     window_ = win::AllocateHWnd(
         [this](win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-            win::LRESULT result = 0;
-            vcl::Guarded([&] { result = WndProc(msg, wParam, lParam); });
-            return result;
+            return WndProc(msg, wParam, lParam);
         },
         windowText);
 }
@@ -462,8 +461,7 @@ void TTCPServerSocket::Listen(std::uint16_t LocalPort, std::uint32_t IP) {
     if (!StartWinSock(secListenStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secListenCreateSocket)) return;
     if (!BindSocket(IP, htons(LocalPort), secListenBind)) return;
-    // FD_WRITE in addition to the original's events: it sends what a client
-    // could not take at once.
+    // FD_WRITE too: it sends what a client could not take at once.
     long events = win::FD_READ | win::FD_WRITE | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;
     if (!SelectSocket(WM_TCPSOCKET, events, secListenSelect)) return;
     opened_ = true;
@@ -629,7 +627,7 @@ win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
         break;
     case win::FD_CLOSE:
         if (Find(socket)) lastError_ = error;
-        // Closed here too: the original left the descriptor behind.
+        // Closed here too, so no descriptor is left behind.
         Remove(socket, true, secDisconnect);
         return 0;
     default:
@@ -670,8 +668,7 @@ void TTCPClientSocket::Connect(std::uint32_t RemoteIP, std::uint16_t RemotePort,
     if (!StartWinSock(secConnectStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secConnectCreateSocket)) return;
     if (!BindSocket(LocalIP, htons(LocalPort), secConnectBind)) return;
-    // FD_WRITE in addition to the original's events: it sends what the
-    // connection could not take at once.
+    // FD_WRITE too: it sends what the connection could not take at once.
     long events = win::FD_READ | win::FD_WRITE | win::FD_CONNECT | win::FD_CLOSE;
     if (!SelectSocket(WM_TCPSOCKET, events, secConnectSelect)) return;
     opened_ = true;

@@ -90,9 +90,8 @@ void TMain::ApplicationEvents1Minimize(vcl::TComponent*) {
 }
 
 void TMain::ApplicationEvents1Restore(vcl::TComponent*) {
-    // The original's platform activates the application before it reports
-    // the restore; here the restore may come first. Keeping the minimized
-    // mark across the restore lets the activation that follows do nothing,
+    // The activation and the restore may come in either order. Keeping the
+    // minimized mark across the restore lets the activation that follows do nothing,
     // so the ports reopen once in either order (a deactivation clears it).
     bool was_minimized = WasMinimized;
     FocusChanged(true);

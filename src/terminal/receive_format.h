@@ -53,7 +53,8 @@ void AppendSpacedTokens(std::string& Out, TDataFormat Format, const std::uint8_t
 // "01001101": eight binary digits, most significant first.
 std::string ByteToBinText(std::uint8_t B);
 // The inverse: S must be exactly 8 characters (assertion "Length(s) = 8");
-// each character contributes its code minus 48 to its bit, as the original.
+// each character contributes its code minus 48 to its bit (plug-ins rely on
+// what other characters than 0 and 1 give).
 std::uint8_t BinTextToByte(std::string_view S);
 
 // A line text as it is drawn: while non-visible codes are hidden, the two

@@ -805,7 +805,9 @@ TEST(ethernet_port_e2e, udp_from_senders_in_turn_is_shown_whole_and_the_list_fol
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kDatagrams; ++i) {
         senders[static_cast<std::size_t>(i) % senders.size()].SendTo(port, "S");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (static_cast<int>(received) <= i) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "datagram " << i << " did not arrive";
             win::ProcessMessages();
             list_changes += m->lb1->Count() != shown ? 1 : 0;
             shown = m->lb1->Count();

@@ -2,16 +2,11 @@
 // server of its own, a pseudo-terminal flooding its port with more than the
 // receive list may hold (its memory limit lowered for the test), then raw
 // output to a file switched on through the window's own key and dialog.
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +18,7 @@
 #include <vector>
 
 #include "support/command.h"
+#include "support/program_process.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
@@ -33,25 +29,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 using test_support::CommandOutput;
-
-bool OnPath(const char* tool) { return !CommandOutput(std::string("command -v ") + tool).empty(); }
-
-// A child process, killed and reaped at the end of the test at the latest.
-struct Child {
-    pid_t pid = -1;
-    ~Child() { Stop(); }
-    bool Running() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
-    void Stop() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        for (int i = 0; i < 300 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
-        if (waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        pid = -1;
-    }
-};
 
 // The visible windows of the display with exactly this name (the tool's own
 // search ignores case, and "VOSTREL" is not "Vostrel").
@@ -112,19 +89,43 @@ std::string ReadFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The program built beside the tests.
-std::string BuiltProgram() {
-    if (const char* v = std::getenv("VOSTREL_BINARY"); v && *v) return v;
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    const std::filesystem::path exe(std::string(path, static_cast<std::size_t>(n)));
-    return (exe.parent_path().parent_path() / "vostrel").string();
+// The processor time the process has used, in clock ticks (-1 when gone).
+long long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = stat.rfind(')');  // the name may hold blanks
+    if (end == std::string::npos) return -1;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    // State is field 3; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::atoll(field.c_str());
+        if (i == 15) stime = std::atoll(field.c_str());
+    }
+    return utime + stime;
+}
+
+// Waits until the process has handled what it was given: over a whole
+// second it used no more than a tenth of a processor.
+bool WaitUntilSettled(pid_t pid, std::chrono::milliseconds limit) {
+    const long long per_second = sysconf(_SC_CLK_TCK);
+    const auto end = Clock::now() + limit;
+    long long before = CpuTicks(pid);
+    while (Clock::now() < end) {
+        std::this_thread::sleep_for(1s);
+        const long long now = CpuTicks(pid);
+        if (now < 0) return false;
+        if (now - before <= per_second / 10) return true;
+        before = now;
+    }
+    return false;
 }
 
 TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_raw_file_gets_every_byte) {
-    if (!OnPath("Xvfb") || !OnPath("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
-    const std::string built = BuiltProgram();
+    if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    const std::string built = test_support::BuiltProgram();
     ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
     test_support::VirtualDisplay display;
     ASSERT_FALSE(display.Name().empty()) << display.Error();
@@ -138,40 +139,35 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
         << "[Main]\r\nDataFormat=1\r\nCurrentProfile=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n";
     test_support::PtyPair device;
     device.MapAsCom(5);
-    Child app;
-    app.pid = fork();
-    if (app.pid == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(126);
-        setenv("DISPLAY", display.Name().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-        setenv("VOSTREL_TEST_LIST_LIMIT_MB", "8", 1);
-        // A sanitized build keeps freed memory for a while: not much of it
-        // here, so that what the program holds shows in its resident size.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":quarantine_size_mb=4").c_str(), 1);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDERR_FILENO);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    // A sanitized build keeps freed memory for a while: not much of it here,
+    // so that what the program holds shows in its resident size.
+    test_support::ProgramProcess app({.binary = program,
+                                      .cwd = dir.path(),
+                                      .display = display.Name(),
+                                      .runtime = dir.path(),
+                                      .env = {{"VOSTREL_TEST_LIST_LIMIT_MB", "8"}},
+                                      .asan_extra = "quarantine_size_mb=4",
+                                      .quiet = true});
+    ASSERT_GT(app.Pid(), 0);
     ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.Name(), "VOSTREL").empty(); }, 60s))
         << "the main window did not show";
-    ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(app.pid, device.SlavePath()); }, 30s)) << "the port was not opened";
+    ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(app.Pid(), device.SlavePath()); }, 30s)) << "the port was not opened";
 
     // More than the list may hold, twice over: the program takes it all,
     // stays up, and says once that the oldest lines are being dropped.
     ASSERT_EQ(device.Write(RandomBytes(6u << 20, 1), 120s), 6u << 20);
     ASSERT_TRUE(WaitUntil([&] { return CountWindows(display.Name(), "Vostrel") > 0; }, 30s))
         << "no notice that the list is full";
-    const long rss_full = ResidentKb(app.pid);
+    const long rss_full = ResidentKb(app.Pid());
     ASSERT_EQ(device.Write(RandomBytes(24u << 20, 2), 240s), 24u << 20);
-    std::this_thread::sleep_for(500ms);
+    // A second notice would come while the program works through what it
+    // was sent: seen once it has handled all of it.
+    ASSERT_TRUE(WaitUntilSettled(app.Pid(), 120s)) << "the program kept busy";
     ASSERT_TRUE(app.Running());
     EXPECT_EQ(CountWindows(display.Name(), "Vostrel"), 1) << "the notice comes once";
     // The list holds no more than it did when it was full (kept whole, the
     // last 24 MB would take about 90 MB more).
-    EXPECT_LT(ResidentKb(app.pid), rss_full + 32 * 1024);
+    EXPECT_LT(ResidentKb(app.Pid()), rss_full + 32 * 1024);
 
     // Raw output switched on as the user does it (Ctrl+F, a name, the
     // binary type the dialog offers first): every byte sent after it is in

@@ -13,14 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "support/program_process.h"
 #include "support/virtual_display.h"
 
 namespace {
 
-bool OnPath(const char* tool) {
-    const std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
+using test_support::OnPath;
 
 bool Answers(const std::string& display) {
     const std::string cmd = "xdpyinfo -display '" + display + "' >/dev/null 2>&1";

@@ -468,7 +468,7 @@ TEST_F(sockets_on_loopback, client_connects_exchanges_data_and_sees_the_close) {
 TEST_F(sockets_on_loopback, a_refused_connect_reaches_on_connect_with_its_code) {
     Client client;
     client.sock.Connect(kLoopback, ClosedPort(), 0, 0);
-    EXPECT_TRUE(client.errors.values.empty()) << "the refusal comes later, as on the original";
+    EXPECT_TRUE(client.errors.values.empty()) << "the refusal comes later, through OnConnect";
     ASSERT_TRUE(PumpUntil([&] { return client.connects == 1; }));
     EXPECT_FALSE(client.sock.Connected());
     EXPECT_EQ(client.sock.LastError(), 10061u);

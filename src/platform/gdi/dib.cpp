@@ -30,7 +30,7 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 constexpr std::int32_t kPixelsPerMetre = 3780;  // 96 pixels per inch
 
 // The colours of the class library's colour constants, in the order of the
-// 16-colour table of the original's platform.
+// standard 16-colour table: 4-bit bitmaps in stored files index it.
 constexpr std::array<Rgb, 16> kStandardColors = {
     MakeRgb(0, 0, 0),       MakeRgb(128, 0, 0),   MakeRgb(0, 128, 0),   MakeRgb(128, 128, 0),
     MakeRgb(0, 0, 128),     MakeRgb(128, 0, 128), MakeRgb(0, 128, 128), MakeRgb(192, 192, 192),

@@ -27,7 +27,7 @@ void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 int DayOfWeek(TDateTime value);
 bool IsLeapYear(int year);
 
-// The pattern letters of the original: c d dd ddd dddd ddddd dddddd m mm mmm
+// The pattern letters (plug-ins and stored settings use them): c d dd ddd dddd ddddd dddddd m mm mmm
 // mmmm (m right after an h is minutes) yy yyyy h hh n nn s ss z zzz t tt
 // am/pm a/p ampm, "/" the date separator, ":" the time separator, quoted
 // text as is; an empty pattern means "c". Date separator ".", time separator

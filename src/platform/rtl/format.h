@@ -1,5 +1,5 @@
 #pragma once
-// Format with the original runtime's rules:
+// Format with one fixed set of rules, which plug-ins rely on:
 //   "%" ["index:"] ["-"] [width] ["." precision] type
 // types d u e f g n m p s x (either case), "%%" for a percent sign, "*" for an
 // index, width or precision taken from the next argument. Hexadecimal digits

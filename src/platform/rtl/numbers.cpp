@@ -295,7 +295,7 @@ namespace {
 
 bool IsBlank(char c) { return c == ' '; }
 
-// The original's integer scan: leading blanks, sign, "$"/"0x"/"x" hexadecimal
+// The integer scan plug-ins and stored settings rely on: leading blanks, sign, "$"/"0x"/"x" hexadecimal
 // or decimal digits, nothing after. Decimal values must fit the signed range;
 // hexadecimal ones the unsigned range of `bits`.
 bool ScanInteger(const std::string& text, int bits, std::int64_t& value) {

@@ -1,5 +1,5 @@
 #pragma once
-// Numbers as text, with the original runtime's rules: "." is always the
+// Numbers as text, by fixed rules stored files and plug-ins rely on: "." is always the
 // decimal separator, "," the thousands separator, hexadecimal digits are
 // upper case, "$" marks hexadecimal input. Conversions never consult the C
 // locale, which the widget toolkit may have changed.

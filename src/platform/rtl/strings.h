@@ -14,7 +14,7 @@ std::string TrimRight(const std::string& s);
 int Pos(const std::string& sub, const std::string& s);
 // Search from position offset (1-based); 0 when offset is below 1 or past the end.
 int PosEx(const std::string& sub, const std::string& s, int offset = 1);
-// Copy(s, index, count) with the original's clamping: index below 1 counts as 1.
+// Copy(s, index, count) clamps an index below 1 to 1 (plug-ins rely on it).
 std::string Copy(const std::string& s, int index, int count);
 
 std::string StringOfChar(char c, int count);

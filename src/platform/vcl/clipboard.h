@@ -9,7 +9,7 @@ namespace vcl {
 class TPersistent;
 class TBitmap;
 
-// Clipboard formats, numbered as the original's platform numbers them.
+// Clipboard formats, with the fixed numbers plug-ins pass to the clipboard calls.
 enum : unsigned { CF_TEXT = 1, CF_BITMAP = 2, CF_METAFILEPICT = 3, CF_ENHMETAFILE = 14 };
 
 class TClipboard {

@@ -347,7 +347,7 @@ bool TControl::HandleEvent(QEvent* event) {
                 QPainter painter(widget_);
                 TCanvas canvas;
                 canvas.Attach(&painter);
-                Guarded([&] { PaintOver(canvas); });
+                Guarded(paintOverFailed_, [&] { PaintOver(canvas); });
                 canvas.Attach(nullptr);
                 return true;
             }

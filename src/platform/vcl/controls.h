@@ -11,6 +11,7 @@
 
 #include "platform/vcl/component.h"
 #include "platform/vcl/graphics.h"
+#include "platform/win/loop_entry.h"
 
 class QWidget;
 class QObject;
@@ -47,8 +48,24 @@ using TMouseEvent = std::function<void(TComponent* Sender, TMouseButton Button, 
                                        int X, int Y)>;
 using TMouseMoveEvent = std::function<void(TComponent* Sender, TShiftState Shift, int X, int Y)>;
 
-// Calls fn and hands any exception to the application's handler.
-void Guarded(const std::function<void()>& fn);
+// Runs fn as an entry from the event loop into the program, through the
+// loop's one guard: what it raises goes to the application's handler
+// (standard error when there is none), and the loop goes on. An entry that
+// can fail again without the user doing anything (a paint, a pointer move, a
+// timer's tick) keeps a state of its own in site, so that a failure that
+// comes back with every paint is told as a repeat.
+template <class Fn>
+void Guarded(win::LoopEntryState& site, Fn&& fn) noexcept {
+    win::RunLoopEntry(site, std::forward<Fn>(fn));
+}
+
+// An entry that answers one action of the user (a click, a key, a choice):
+// each of its failures is a new one.
+template <class Fn>
+void Guarded(Fn&& fn) noexcept {
+    win::LoopEntryState action;
+    win::RunLoopEntry(action, std::forward<Fn>(fn));
+}
 
 // True while a form tears its controls down: no event is raised then.
 bool EventsMuted();
@@ -184,6 +201,7 @@ private:
     bool parent_background_ = true;
     bool paints_over_ = false;
     bool in_custom_paint_ = false;
+    win::LoopEntryState paintOverFailed_;  // the guard's state of PaintOver
     std::string hint_;
     TColor color_ = clBtnFace;
     TCursor cursor_ = TCursor::crDefault;

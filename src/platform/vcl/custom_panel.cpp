@@ -180,7 +180,7 @@ void TCustomPanel::RecreateWnd() {
 
 void TCustomPanel::PaintOn(QPainter* painter) {
     canvas_.Attach(painter);
-    Guarded([this] { Paint(); });
+    Guarded(paintFailed_, [this] { Paint(); });
     canvas_.Attach(nullptr);
 }
 
@@ -257,7 +257,7 @@ void TCustomPanel::SizeChanged(int width, int height) {
     if (width == reported_width_ && height == reported_height_) return;
     reported_width_ = width;
     reported_height_ = height;
-    Guarded([this] {
+    Guarded(paintFailed_, [this] {
         Invalidate();
         Resize();
     });
@@ -317,7 +317,7 @@ bool TCustomPanel::HandleEvent(QEvent* event) {
         case QEvent::MouseMove: {
             auto* me = static_cast<QMouseEvent*>(event);
             const QPoint p = me->position().toPoint();
-            Guarded([&] { MouseMove(ShiftFromModifiers(me->modifiers(), me->buttons()), p.x(), p.y()); });
+            Guarded(moveFailed_, [&] { MouseMove(ShiftFromModifiers(me->modifiers(), me->buttons()), p.x(), p.y()); });
             return false;
         }
         case QEvent::Leave:

@@ -72,8 +72,8 @@ public:
     void SetWindowRgn(const gdi::HRGN& region, bool redraw);
     bool HasWindowRgn() const;
 
-    // Asks CreateParams again and applies the answer (the window is made
-    // anew on the original platform).
+    // Asks CreateParams again and applies the answer to the existing
+    // widget: callers only need the new parameters to take effect.
     void RecreateWnd();
     // Whether the window lets siblings below show through.
     bool TransparentWindow() const { return transparent_; }
@@ -134,6 +134,9 @@ private:
     // The size of the last Resize.
     int reported_width_ = -1;
     int reported_height_ = -1;
+    // The guard's states of the entries that can fail with every paint or move.
+    win::LoopEntryState paintFailed_;
+    win::LoopEntryState moveFailed_;
     // What the wheel turned short of a whole notch.
     long long wheel_rest_ = 0;
     // Where the right button went down, to tell a click from a drag.

@@ -28,15 +28,6 @@ void MuteEvents(bool mute);  // controls.cpp
 
 TApplication* Application = nullptr;
 
-void Guarded(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (...) {
-        if (Application)
-            Application->HandleException(std::current_exception());
-    }
-}
-
 namespace {
 
 class TFormWidget : public QWidget {
@@ -459,8 +450,8 @@ constexpr const char* kOutOfMemoryText = "Out of memory";
 
 std::string ExceptionText(const std::exception& error) {
     if (dynamic_cast<const std::bad_alloc*>(&error)) return kOutOfMemoryText;
-    // As the original's handler does: a message that does not end in
-    // punctuation gets a full stop.
+    // A message that does not end in punctuation gets a full stop, so every
+    // error box reads as a sentence.
     std::string text = error.what();
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
     return text;

@@ -104,7 +104,8 @@ enum TMsgDlgBtn : unsigned {
 };
 using TMsgDlgButtons = unsigned;
 
-// Message box flags and answers, with the values of the original's platform.
+// Message box flags and answers: these values are fixed, because stored
+// files and plug-ins use them.
 enum : unsigned {
     MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
     MB_RETRYCANCEL = 0x5,

@@ -19,12 +19,13 @@ protected:
         QPainter painter(this);
         TCanvas canvas;
         canvas.Attach(&painter);
-        Guarded([&] { owner_->Paint(canvas); });
+        Guarded(paintFailed_, [&] { owner_->Paint(canvas); });
         canvas.Attach(nullptr);
     }
 
 private:
     TImage* owner_;
+    win::LoopEntryState paintFailed_;
 };
 
 }  // namespace

@@ -12,8 +12,9 @@
 namespace vcl {
 
 // The toolkit's spin box checks typed text against the range; here a typed
-// number only has to be a whole number of at most MaxLength characters,
-// as the field of the original takes it.
+// number only has to be a whole number of at most MaxLength characters;
+// the range bounds only the arrows, so a number on its way to a valid one
+// (typing 50 when the minimum is 10) is never refused.
 class TSpinEditWidget : public QSpinBox {
 public:
     explicit TSpinEditWidget(TSpinEdit* owner) : owner_(owner) {

@@ -78,7 +78,8 @@ TLabel::TLabel(TComponent* owner) : TControl(owner, new QLabel()) {
 
 void TLabel::SetCaption(const std::string& caption) {
     caption_ = caption;
-    // A carriage return breaks the line, as on the original's labels.
+    // A carriage return breaks the line: captions from plug-ins and stored
+    // settings use "\r" or "\r\n" for a line break.
     QString q = ToQ(caption);
     q.replace("\r\n", "\n");
     q.replace('\r', '\n');
@@ -347,8 +348,8 @@ private:
 
 // The edit field claims the standard editing keys (Ctrl+C, Ctrl+V, ...) for
 // itself. An enabled entry of the combo's own menu with the same shortcut
-// comes first, as on the original, where a control's menu sees its keys
-// before the control does: so a menu's "Paste" can clean what is pasted.
+// comes first: a control's menu sees its keys before the control does, so a
+// menu's "Paste" can clean what is pasted.
 class TComboEditShortcuts : public QObject {
 public:
     TComboEditShortcuts(QComboBox* combo, QObject* parent) : QObject(parent), combo_(combo) {}
@@ -419,8 +420,8 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
         c->setEditable(editable);
         if (editable) {
             // The toolkit completes typed text inline from the entries; the
-            // original's box keeps exactly what was typed (the entries stay
-            // in the drop-down list).
+            // box keeps exactly what was typed, so a command is sent as the
+            // user wrote it (the entries stay in the drop-down list).
             c->setCompleter(nullptr);
             QObject::connect(c->lineEdit(), &QLineEdit::textEdited, c,
                              [this](const QString&) { Fire(OnChange, this); });
@@ -546,7 +547,8 @@ void TComboItems::InsertObject(int index, const std::string& text, std::intptr_t
     if (index < 0 || index > Count())
         throw rtl::EListError("List index out of bounds (" + std::to_string(index) + ")");
     QComboBox* c = owner_->Combo();
-    // Inserting into an empty list would select the entry; the original does not.
+    // Inserting into an empty list would select the entry; inserting never
+    // changes the selection, so no OnChange or stale text follows.
     int keep = c->currentIndex();
     c->insertItem(index, ToQ(text), QVariant::fromValue<qlonglong>(object));
     c->setCurrentIndex(keep >= index && keep >= 0 ? keep + 1 : keep);

@@ -125,8 +125,8 @@ private:
 
 enum class TCheckBoxState { cbUnchecked, cbChecked, cbGrayed };
 
-// Like the original, changing Checked raises OnClick, whether the user
-// clicked or the program set it.
+// Changing Checked raises OnClick, whether the user clicked or the program
+// set it: handlers keep dependent settings in step either way.
 class TCheckBox : public TWinControl {
 public:
     explicit TCheckBox(TComponent* owner);
@@ -184,7 +184,7 @@ public:
 
     TComboItems& Items() { return items_; }
     int ItemIndex() const;
-    void SetItemIndex(int index);  // raises no event, as in the original
+    void SetItemIndex(int index);  // raises no event: only the user's choice does
     std::string Text() const;
     void SetText(const std::string& text);
     TComboBoxStyle Style() const { return style_; }
@@ -236,7 +236,7 @@ private:
     int item_height_ = 0;
 };
 
-// Changing Text raises OnChange, as in the original.
+// Changing Text raises OnChange, whether the user typed or the program set it.
 class TEdit : public TWinControl {
 public:
     explicit TEdit(TComponent* owner);

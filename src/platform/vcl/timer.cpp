@@ -10,10 +10,10 @@ TTimer::TTimer(TComponent* owner)
     : TComponent(owner),
       window_(win::AllocateHWnd(
           [this](win::HWND, win::UINT msg, win::WPARAM, win::LPARAM) -> win::LRESULT {
-              // Not through Fire's guard: what the handler raises reaches the
-              // loop's own entry guard, which tells a tick that fails again
-              // right after the last from a new failure.
-              if (msg == win::WM_TIMER && running_ && on_timer_ && !EventsMuted()) on_timer_(this);
+              // The ticks keep a state of their own: a handler that fails
+              // on every tick is told as a repeat, not as a new failure.
+              if (msg == win::WM_TIMER && running_ && on_timer_ && !EventsMuted())
+                  Guarded(tickFailed_, [this] { on_timer_(this); });
               return 0;
           },
           "TimerWindow")) {}
@@ -43,7 +43,8 @@ bool TTimer::Running() const { return running_; }
 bool TTimer::DiscardDueTick() { return running_ && win::RemoveTimerMessage(window_, kTimerId); }
 
 void TTimer::Update() {
-    // Changing anything restarts the count, as the original's timer does.
+    // Changing anything restarts the count: a new interval or a re-enabled
+    // timer waits a full interval before its first tick.
     win::KillTimer(window_, kTimerId);
     running_ = enabled_ && interval_ > 0 && on_timer_ &&
                win::SetTimer(window_, kTimerId, static_cast<win::UINT>(interval_)) != 0;

@@ -32,6 +32,7 @@ private:
     bool enabled_ = true;
     int interval_ = 1000;
     TNotifyEvent on_timer_;
+    win::LoopEntryState tickFailed_;
 };
 
 }  // namespace vcl

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/win/linux/termios2.h"
+#include "platform/win/guarded_notifier.h"
 #include "platform/win/message_window.h"
 #include "platform/win/linux/termios_map.h"
 
@@ -51,14 +52,11 @@ class CommDevice {
 public:
     CommDevice(int fd, std::string path) : fd_(fd), path_(std::move(path)), ring_(kDefaultQueue) {
         if (QCoreApplication::instance()) {
-            notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-            QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-                RunLoopEntry(notifierFailed_, [this] {
-                    // A device that keeps signalling without giving data has
-                    // hung up; stop listening rather than spin.
-                    if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
-                    UpdateNotifier();
-                });
+            notifier_ = MakeGuardedNotifier(fd_, QSocketNotifier::Read, [this] {
+                // A device that keeps signalling without giving data has
+                // hung up; stop listening rather than spin.
+                if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
+                UpdateNotifier();
             });
         }
         serial_icounter_struct counts{};
@@ -201,7 +199,6 @@ private:
     bool haveCounts_ = false;
     serial_icounter_struct lastCounts_{};
     std::unique_ptr<QSocketNotifier> notifier_;
-    LoopEntryState notifierFailed_;
 };
 
 // Open ports by handle; handles are never reused.

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <limits>
 #include <map>
@@ -32,38 +31,6 @@ public:
     WPARAM wParam;
     LPARAM lParam;
 };
-
-// ---- Errors raised inside entries from the loop
-
-LoopErrorHandler& ErrorHandler() {
-    static LoopErrorHandler handler;
-    return handler;
-}
-
-std::uint32_t& RepeatWindow() {
-    static std::uint32_t window = 10000;
-    return window;
-}
-
-std::uint32_t NowMs() {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-void ReportLoopError(std::exception_ptr error, bool repeated) noexcept {
-    try {
-        // A copy: the handler may be replaced while it runs (its box pumps).
-        if (LoopErrorHandler handler = ErrorHandler()) {
-            handler(error, repeated);
-            return;
-        }
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vostrel: %s\n", e.what());
-    } catch (...) {
-        // Nothing more can be done about it here; the loop goes on.
-    }
-}
 
 // ---- Timer messages
 //
@@ -350,23 +317,6 @@ void DeallocateHWnd(HWND wnd) {
     }
     DropTimerMessages(wnd, 0, true);
     window->Destroy();
-}
-
-void SetLoopErrorHandler(LoopErrorHandler Handler, std::uint32_t RepeatWindowMs) {
-    ErrorHandler() = std::move(Handler);
-    RepeatWindow() = RepeatWindowMs;
-}
-
-void RunLoopEntry(LoopEntryState& State, const std::function<void()>& Entry) noexcept {
-    try {
-        Entry();
-    } catch (...) {
-        const std::uint32_t now = NowMs();
-        const bool repeated = State.Failed && now - State.LastFailure < RepeatWindow();
-        State.Failed = true;
-        State.LastFailure = now;
-        ReportLoopError(std::current_exception(), repeated);
-    }
 }
 
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {

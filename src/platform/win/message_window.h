@@ -4,9 +4,10 @@
 // loop. Windows live on the GUI thread; PostMessage may be called from any
 // thread (the multimedia timer thread posts its ticks through it).
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <string>
+
+#include "platform/win/loop_entry.h"
 
 namespace win {
 
@@ -53,25 +54,8 @@ bool KillTimer(HWND wnd, std::uintptr_t id);
 // its next tick. True when there was one.
 bool RemoveTimerMessage(HWND wnd, std::uintptr_t id);
 
-// Exceptions never cross the event loop. Every entry from the loop into the
-// program made here (a window procedure handling a posted message or a timer
-// message, the serial layer's device notifier) catches what it raises and
-// hands it to this handler, then the loop goes on. Repeated is true when the
-// same entry failed before within RepeatWindowMs, so that the handler can
-// tell a failure that comes back with every message (a flood of data, a
-// ticking timer) from a new one. Without a handler the message goes to
-// standard error. Set by the class library's application object; GUI thread
-// only.
-using LoopErrorHandler = std::function<void(std::exception_ptr Error, bool Repeated)>;
-void SetLoopErrorHandler(LoopErrorHandler Handler, std::uint32_t RepeatWindowMs = 10000);
-
-// What one entry from the loop remembers of its failures.
-struct LoopEntryState {
-    bool Failed = false;             // it has failed before
-    std::uint32_t LastFailure = 0;   // tick count (ms) of its last failure
-};
-// Runs Entry as one entry from the loop: an exception goes to the handler.
-void RunLoopEntry(LoopEntryState& State, const std::function<void()>& Entry) noexcept;
+// Every entry from the loop made here (a window procedure handling a posted
+// message or a timer message) runs through the loop's guard (loop_entry.h).
 
 // Runs the pending messages of the loop once (a nested pump).
 void ProcessMessages();

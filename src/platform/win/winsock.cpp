@@ -15,6 +15,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/win/guarded_notifier.h"
+
 namespace win {
 namespace {
 
@@ -219,12 +221,10 @@ Watch& AddWatch(SOCKET s, HWND wnd, UINT msg, long events) {
     if (!slot) {
         slot = std::make_unique<Watch>();
         const auto fd = static_cast<qintptr>(Fd(s));
-        slot->reader = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        slot->writer = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+        slot->reader = MakeGuardedNotifier(fd, QSocketNotifier::Read, [s] { OnReadable(s); });
+        slot->writer = MakeGuardedNotifier(fd, QSocketNotifier::Write, [s] { OnWritable(s); });
         slot->reader->setEnabled(false);
         slot->writer->setEnabled(false);
-        QObject::connect(slot->reader.get(), &QSocketNotifier::activated, [s] { OnReadable(s); });
-        QObject::connect(slot->writer.get(), &QSocketNotifier::activated, [s] { OnWritable(s); });
     }
     slot->wnd = wnd;
     slot->msg = msg;

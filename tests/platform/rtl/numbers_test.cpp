@@ -147,7 +147,7 @@ TEST(numbers, random_stays_in_range_and_follows_its_seed) {
     }
     EXPECT_EQ(seen.size(), 10u);
     EXPECT_EQ(a.Next(0), 0);
-    // the sequence of the original generator: seed * 134775813 + 1
+    // the generator's fixed sequence, which seeded plug-ins rely on: seed * 134775813 + 1
     TRandomGenerator c(0);
     c.Next(1);
     EXPECT_EQ(c.RandSeed, 1u);

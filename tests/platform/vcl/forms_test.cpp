@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/vcl/custom_panel.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/timer.h"
@@ -128,6 +129,47 @@ TEST(forms, one_error_box_at_a_time_and_a_tick_failing_again_writes_a_line_inste
     Application->HandleException(std::make_exception_ptr(rtl::Exception("again")), true);
     ASSERT_EQ(rec.seen.size(), 3u);
     EXPECT_EQ(rec.seen[2].Text, "again.");
+}
+
+// Every entry from the loop goes through one guard, each with its own
+// count of failures: a paint that fails every time shows one box and then
+// lines, a click that fails each time the user clicks shows a box each time,
+// and a panel's paint failing does not make another panel's a repeat.
+TEST(forms, a_paint_failing_again_writes_a_line_while_each_failing_click_shows_its_box) {
+    MessageRecorder rec;
+    std::vector<std::string> lines;
+    Application->OnErrorLine = [&](const std::string& text) { lines.push_back(text); };
+    struct TLineHookReset {
+        ~TLineHookReset() { Application->OnErrorLine = nullptr; }
+    } reset;
+    struct Panel : TCustomPanel {
+        using TCustomPanel::TCustomPanel;
+        int paints = 0;
+        void Paint() override {
+            ++paints;
+            throw rtl::Exception("paint failed");
+        }
+    };
+    TForm form(Application);
+    auto* one = new Panel(&form);
+    auto* two = new Panel(&form);
+    one->SetBounds(0, 0, 20, 20);
+    two->SetBounds(0, 0, 20, 20);
+    for (int i = 0; i < 3; ++i) one->Widget()->grab();
+    EXPECT_EQ(one->paints, 3);
+    ASSERT_EQ(rec.seen.size(), 1u);
+    EXPECT_EQ(rec.seen[0].Text, "paint failed.");
+    EXPECT_EQ(lines, (std::vector<std::string>{"paint failed.", "paint failed."}));
+    two->Widget()->grab();
+    EXPECT_EQ(rec.seen.size(), 2u) << "another panel's first failure is a new one";
+
+    auto* button = new TButton(&form);
+    button->OnClick = [](TComponent*) { throw rtl::Exception("click failed"); };
+    button->Click();
+    button->Click();
+    ASSERT_EQ(rec.seen.size(), 4u);
+    EXPECT_EQ(rec.seen[3].Text, "click failed.");
+    EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST(forms, close_asks_close_query_then_raises_on_close_and_hides) {

@@ -23,7 +23,7 @@ using test_support::TempDir;
 using test_support::Slurp;
 using test_support::Spit;
 
-// A file as the original program leaves it, with a hand-made comment.
+// A stored settings file with a hand-made comment.
 const std::string kOriginal =
     "; edited by hand\r\n"
     "[Main]\r\n"

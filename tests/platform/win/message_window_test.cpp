@@ -1,6 +1,8 @@
 #include "platform/win/message_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QTimer>
 
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win/guarded_notifier.h"
 #include "support/qt_app.h"
 
 namespace {
@@ -217,11 +220,19 @@ TEST(message_window, an_input_pump_holds_posted_and_timer_messages) {
     }
     EXPECT_TRUE(input);
     EXPECT_TRUE(seen.empty());
-    win::KillTimer(wnd, 5);
-    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 2; }));
+    // The timer now ticks no more for a long while, but the tick that came
+    // due during the hold waits and comes after the posted messages: held,
+    // not lost, and one for all the ticks missed.
+    ASSERT_EQ(win::SetTimer(wnd, 5, 600000), 5u);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 3; }));
+    test_support::Pump(50ms);
+    ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].msg, win::WM_USER);
     EXPECT_EQ(seen[0].wParam, 1u);
     EXPECT_EQ(seen[1].wParam, 2u);
+    EXPECT_EQ(seen[2].msg, win::WM_TIMER);
+    EXPECT_EQ(seen[2].wParam, 5u);
+    win::KillTimer(wnd, 5);
     win::DeallocateHWnd(wnd);
 }
 
@@ -334,6 +345,62 @@ TEST(message_window, what_a_procedure_raises_in_the_loop_is_reported_and_the_loo
     // A call made at once still raises to its caller.
     EXPECT_THROW(win::SendMessage(wnd, win::WM_USER, 7, 0), std::runtime_error);
     win::DeallocateHWnd(wnd);
+}
+
+// A socket notifier is an entry from the loop as a window timer is: what it
+// raises reaches the same handler, folded into repeats the same way, and
+// each entry keeps its own count: the timer failing does not make the
+// notifier's next failure a repeat. With no handler the text goes to
+// standard error.
+TEST(message_window, a_failing_socket_notifier_reaches_the_handler_as_a_failing_timer_does) {
+    test_support::EnsureQtApplication();
+    LoopErrors errors(1000);
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+    int reads = 0;
+    auto notifier = win::MakeGuardedNotifier(fds[0], QSocketNotifier::Read, [&] {
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1) ++reads;
+        throw std::runtime_error("read " + std::to_string(reads));
+    });
+    int ticks = 0;
+    win::HWND wnd = win::AllocateHWnd(
+        [&](win::HWND, win::UINT m, win::WPARAM, win::LPARAM) -> win::LRESULT {
+            if (m != win::WM_TIMER) return 0;
+            ++ticks;
+            throw std::runtime_error("tick " + std::to_string(ticks));
+        },
+        "ticking");
+    const auto feed = [&](int want) {
+        EXPECT_EQ(::write(fds[1], "x", 1), 1);
+        return PumpUntil([&] { return reads == want; });
+    };
+
+    ASSERT_TRUE(feed(1));
+    win::SetTimer(wnd, 1, 2);
+    ASSERT_TRUE(PumpUntil([&] { return ticks == 2; }));
+    win::KillTimer(wnd, 1);
+    ASSERT_TRUE(feed(2));
+    test_support::Pump(1200ms);
+    ASSERT_TRUE(feed(3));
+    ASSERT_EQ(errors.seen.size(), 5u);
+    const std::vector<std::pair<std::string, bool>> want = {
+        {"read 1", false}, {"tick 1", false}, {"tick 2", true}, {"read 2", true}, {"read 3", false}};
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(errors.seen[i].Text, want[i].first) << i;
+        EXPECT_EQ(errors.seen[i].Repeated, want[i].second) << i;
+    }
+
+    win::SetLoopErrorHandler(nullptr);
+    ::testing::internal::CaptureStderr();
+    const bool fed = feed(4);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(fed);
+    EXPECT_NE(err.find("read 4"), std::string::npos) << err;
+    notifier.reset();
+    win::DeallocateHWnd(wnd);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 }  // namespace
