@@ -7,6 +7,10 @@
 
 namespace test_support {
 
+Fd::~Fd() {
+    if (fd >= 0) ::close(fd);
+}
+
 sockaddr_in LoopbackAddress(std::uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;

@@ -3,10 +3,24 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/win/winsock.h"
 
 namespace test_support {
+
+// A descriptor of the test's own (a peer outside the code under test),
+// closed when it goes.
+struct Fd {
+    explicit Fd(int f = -1) : fd(f) {}
+    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
+    Fd& operator=(Fd&& o) noexcept {
+        std::swap(fd, o.fd);
+        return *this;
+    }
+    ~Fd();
+    int fd;
+};
 
 // 127.0.0.1 at the given port (host order).
 sockaddr_in LoopbackAddress(std::uint16_t port);

@@ -133,7 +133,10 @@ void Post(SOCKET s, const Watch& w, long event, int error) {
 
 void ArmReader(Watch& w) {
     bool watching = w.datagram || w.listening || (w.established && !w.closeReported);
-    w.reader->setEnabled(watching && (w.events & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0);
+    // A listener without FD_ACCEPT is not watched at all: its owner has
+    // stopped taking newcomers for now, and they wait in the system's queue.
+    const long wanted = w.listening ? FD_ACCEPT : (FD_READ | FD_ACCEPT | FD_CLOSE);
+    w.reader->setEnabled(watching && (w.events & wanted) != 0);
 }
 
 void ArmWriter(Watch& w) {
