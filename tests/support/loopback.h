@@ -35,5 +35,8 @@ std::uint16_t SocketPort(win::SOCKET s);
 std::uint16_t FreePort(int type);
 // Descriptors this process has open, to show that nothing leaked.
 int OpenDescriptors();
+// The kernel's count of datagrams it dropped at a UDP socket bound to the
+// port (any local address), from /proc/net/udp; -1 when not found.
+long UdpDrops(std::uint16_t port);
 
 }  // namespace test_support
