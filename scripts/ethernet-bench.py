@@ -55,7 +55,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PORT_BUTTON = (34, 212)
 # The "..." button beside Transmit, whose menu sends files (third entry:
 # Send Binary File...), in the same layout.
-FILE_MENU_BUTTON = (241, 108)
+FILE_MENU_BUTTON = (248, 72)
 ROLE_UDP, ROLE_TCP_SERVER = 0, 2
 
 
