@@ -1,5 +1,7 @@
 #include "ports/sockets.h"
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -139,6 +141,17 @@ std::uint32_t ErrorValue(int Code, int Context) {
 
 // The default events: a message box, as long as the owner has set none.
 void ShowDefaultMessage(const std::string& text, const char* caption);
+
+// Segments of a connection are kept well below what the send buffer holds.
+// On loopback a segment may be 64 KB, as large as the whole send buffer these
+// sockets keep: one segment is then all that is ever in flight, and each
+// waits for the far side's delayed acknowledgement (some 40 ms), which caps
+// a stream near 1.6 MB/s. Real networks have far smaller segments already.
+// Best effort: a socket that refuses keeps the system's size.
+constexpr int kMaxSegment = 16384;
+void KeepSegmentsSmall(win::SOCKET s) {
+    win::setsockopt(s, IPPROTO_TCP, TCP_MAXSEG, &kMaxSegment, sizeof kMaxSegment);
+}
 
 }  // namespace
 
@@ -454,6 +467,7 @@ void TTCPServerSocket::Listen(std::uint16_t LocalPort, std::uint32_t IP) {
     CloseSocket();
     if (!StartWinSock(secListenStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secListenCreateSocket)) return;
+    KeepSegmentsSmall(socket_);  // accepted connections inherit it
     if (!BindSocket(IP, htons(LocalPort), secListenBind)) return;
     if (acceptHeld_) win::KillTimer(Handle(), AcceptRetryTimerId);
     acceptHeld_ = false;
@@ -683,6 +697,7 @@ void TTCPClientSocket::Connect(std::uint32_t RemoteIP, std::uint16_t RemotePort,
     pending_.Clear();
     if (!StartWinSock(secConnectStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secConnectCreateSocket)) return;
+    KeepSegmentsSmall(socket_);
     if (!BindSocket(LocalIP, htons(LocalPort), secConnectBind)) return;
     // FD_WRITE in addition to the original's events: it sends what the
     // connection could not take at once.
