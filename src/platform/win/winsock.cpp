@@ -1,6 +1,7 @@
 #include "platform/win/winsock.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <linux/sock_diag.h>
 #include <unistd.h>
 
@@ -253,15 +254,23 @@ constexpr int kMaxAcceptTries = 64;
 // them need descriptors of their own (a new thread's wakeup, a font file),
 // and some of them end the process when none is left. Accepting uses only
 // what lies beyond the reserve; when it runs out, the reserve is given up
-// to the rest of the program, and taken again before the next accept.
-constexpr std::size_t kReservedDescriptors = 64;
+// to the rest of the program, and taken again before the next accept. An
+// eighth of what the process may open when the first listener starts, 4 to
+// 64.
+std::size_t ReserveSize() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+    return static_cast<std::size_t>(std::clamp<rlim_t>(limit.rlim_cur / 8, 4, 64));
+}
 
 struct DescriptorReserve {
     std::vector<int> fds;
+    std::size_t size = 0;
 
     // False when not all of them could be had (none is kept then).
     bool Take() {
-        while (fds.size() < kReservedDescriptors) {
+        if (size == 0) size = ReserveSize();
+        while (fds.size() < size) {
             const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (fd < 0) {
                 const int err = errno;
