@@ -1,6 +1,7 @@
 #include "ports/ethernet_port.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -316,6 +317,8 @@ std::uint32_t TEthernetPort::StrToIP(const std::string& S) {
 
 bool TEthernetPort::Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args) {
     auto alive = alive_;
+    // The latest error is what a sender that was cut short is told.
+    if (Code == fpeError) failure_ = rtl::Format(Fmt, Args);
     NotifyOwner(Fmt, Args, Code);
     return *alive;
 }
@@ -388,6 +391,7 @@ void TEthernetPort::SetActive(bool Value) {
         SetActiveFlag(true);
         frame->SetActiveLook(true);
         RxBuffer().clear();
+        failure_.clear();
         if (role_ == erTCPServer) {
             ShowClientCount(0);
         } else {
@@ -446,6 +450,7 @@ void TEthernetPort::SetActive(bool Value) {
             sock->OnClientError = [this](TTCPUDPCustomSocket* sender, TClientRec* client, std::uint32_t v) {
                 ServerClientError(static_cast<TTCPServerSocket*>(sender), client, v);
             };
+            sock->OnAcceptHeld = [this](TTCPUDPCustomSocket*, std::uint32_t v) { ServerAcceptHeld(v); };
             TTCPServerSocket* raw = sock.get();
             socket_ = std::move(sock);
             if (!Report(fpeInfo, "Start TCP Server (listen port %d)", {localPort_}) || socket_.get() != raw) return;
@@ -463,6 +468,12 @@ bool TEthernetPort::Close() {
     auto alive = alive_;
     SetActiveFlag(false);
     EthFrame()->SetActiveLook(false);
+    // Datagrams lost since the last report are told while the socket that
+    // counted them is still here.
+    if (socket_ && role_ == erUDP) {
+        static_cast<TUDPSocket*>(socket_.get())->TellDrops();
+        if (!*alive) return false;
+    }
     if (socket_) {
         if (!Report(fpeInfo, "Close Socket")) return false;
         // The field is cleared before the socket goes, so that what the
@@ -563,12 +574,30 @@ void TEthernetPort::ServerConnect(TTCPServerSocket* Server, TClientRec* Client) 
 void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec* Client) {
     const int index = Client->UserValue;
     const int count = Server->ClientCount();
-    if (!Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})) return;
+    // A connection that ended with an error (a reset) says which.
+    const std::uint32_t error = Server->ClientCloseError();
+    if (!(error == 0 ? Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})
+                     : Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d): %s", {index, count, SocketErrorText(error)})))
+        return;
     if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
     // While the server closes, the label goes with it.
     if (socket_.get() != Server) return;
     ShowClientCount(count);
     ColourCurrentClient();
+}
+
+void TEthernetPort::ServerAcceptHeld(std::uint32_t Value) {
+    // The server and its clients go on; newcomers are taken once a client
+    // leaves or the system has room again.
+    Report(fpeError, "Error: %s (new clients wait until one can be accepted)", {SocketErrorText(Value)});
+}
+
+int TEthernetPort::RefuseSend(int Len, int Index) {
+    if (Index > 0)
+        Report(fpeError, "Error: SendData: %d bytes not sent to CliIdx=%d: its send queue is full", {Len, Index});
+    else
+        Report(fpeError, "Error: SendData: %d bytes not sent: the send queue is full", {Len});
+    return 0;
 }
 
 void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
@@ -591,7 +620,23 @@ void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
     Report(fpeData, "%s", {text});
 }
 
+int TEthernetPort::SendRoom() const {
+    if (!Active() || !socket_) return 0;
+    constexpr std::size_t kAny = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    switch (role_) {
+    case erUDP: return MaxUdpDatagram;
+    case erTCPClient:
+        return static_cast<int>(std::min(static_cast<TTCPClientSocket*>(socket_.get())->SendRoom(), kAny));
+    default: {
+        const int pos = CurrentClientPos();
+        if (pos < 0) return static_cast<int>(kAny);
+        return static_cast<int>(std::min(Server()->SendRoom(Server()->GetClient(pos)->Socket), kAny));
+    }
+    }
+}
+
 int TEthernetPort::Send(const void* Buf, int Len) {
+    failure_.clear();
     if (!Active() || !socket_ || Len < 0 || (!Buf && Len > 0)) return 0;
     switch (role_) {
     case erUDP: {
@@ -606,12 +651,20 @@ int TEthernetPort::Send(const void* Buf, int Len) {
         }
         return static_cast<TUDPSocket*>(socket_.get())->SendTo(ip, static_cast<std::uint16_t>(port), Buf, Len);
     }
-    case erTCPClient:
-        return static_cast<TTCPClientSocket*>(socket_.get())->SendData(Buf, Len);
+    case erTCPClient: {
+        auto* client = static_cast<TTCPClientSocket*>(socket_.get());
+        if (client->Connected() && static_cast<std::size_t>(Len) > client->SendRoom()) return RefuseSend(Len, 0);
+        return client->SendData(Buf, Len);
+    }
     default: {
         const int pos = CurrentClientPos();
-        if (pos < 0) return 0;
-        return Server()->SendData(Server()->GetClient(pos)->Socket, Buf, Len);
+        if (pos < 0) {
+            failure_ = rtl::Format("no client holds CliIdx=%d", {static_cast<int>(currentClient_)});
+            return 0;
+        }
+        const std::uint32_t socket = Server()->GetClient(pos)->Socket;
+        if (static_cast<std::size_t>(Len) > Server()->SendRoom(socket)) return RefuseSend(Len, static_cast<int>(currentClient_));
+        return Server()->SendData(socket, Buf, Len);
     }
     }
 }

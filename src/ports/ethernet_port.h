@@ -94,7 +94,14 @@ public:
 
     void ParamChanged(int Index) override;
     void SetActive(bool Value) override;
+    // A TCP send that does not fit whole into the connection's send queue
+    // is refused: an error line names the client and the bytes not sent,
+    // and 0 comes back. The port stays open.
     int Send(const void* Buf, int Len) override;
+    // UDP: the largest datagram; TCP: the room left in the send queue (of
+    // the current client; with none, any size: Send then fails).
+    int SendRoom() const override;
+    std::string LastFailure() const override { return failure_; }
 
     TfrmForPEth* EthFrame() const { return static_cast<TfrmForPEth*>(Frame()); }
     std::uint8_t Role() const { return role_; }
@@ -120,6 +127,11 @@ private:
     void ServerReceive(const TClientRec* Client, const void* Buf, int Size);
     void ServerConnect(TTCPServerSocket* Server, TClientRec* Client);
     void ServerDisconnect(TTCPServerSocket* Server, const TClientRec* Client);
+    // The server has no descriptor (or memory) for a newcomer: it waits.
+    void ServerAcceptHeld(std::uint32_t Value);
+    // Len bytes do not fit the send queue (of client Index, 0: the TCP
+    // client's): told, and 0 is returned.
+    int RefuseSend(int Len, int Index);
     void DeliverData(int Index, const void* Buf, int Len);
 
     TTCPServerSocket* Server() const;
@@ -140,6 +152,7 @@ private:
     std::uint16_t lastSenderPort_ = 0;
     std::array<bool, 256> clientIndexUsed_{};
     std::uint8_t currentClient_ = 1;
+    std::string failure_;  // LastFailure
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -140,6 +141,14 @@ public:
     virtual void SetActive(bool Value) = 0;
     // Bytes sent; 0 when not active.
     virtual int Send(const void* Buf, int Len) = 0;
+    // The most bytes one Send takes whole right now; 0 while the transport's
+    // queue is full (room comes back by itself as the far side takes data).
+    // A sender of long data (a file) waits while it is 0 and hands over at
+    // most this much at a time.
+    virtual int SendRoom() const { return std::numeric_limits<int>::max(); }
+    // Why the latest Send took less than it was given, or why the port
+    // closed itself; empty when there is nothing to tell.
+    virtual std::string LastFailure() const { return {}; }
     // The first Count bytes of what arrived while reception was paused,
     // removed from the buffer (fewer when fewer are there).
     virtual std::string Read(int Count);

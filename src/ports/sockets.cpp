@@ -1,7 +1,10 @@
 #include "ports/sockets.h"
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -140,6 +143,17 @@ std::uint32_t ErrorValue(int Code, int Context) {
 // The default events: a message box, as long as the owner has set none.
 void ShowDefaultMessage(const std::string& text, const char* caption);
 
+// Segments of a connection are kept well below what the send buffer holds.
+// On loopback a segment may be 64 KB, as large as the whole send buffer these
+// sockets keep: one segment is then all that is ever in flight, and each
+// waits for the far side's delayed acknowledgement (some 40 ms), which caps
+// a stream near 1.6 MB/s. Real networks have far smaller segments already.
+// Best effort: a socket that refuses keeps the system's size.
+constexpr int kMaxSegment = 16384;
+void KeepSegmentsSmall(win::SOCKET s) {
+    win::setsockopt(s, IPPROTO_TCP, TCP_MAXSEG, &kMaxSegment, sizeof kMaxSegment);
+}
+
 }  // namespace
 
 std::string SocketErrorText(std::uint32_t Value) {
@@ -159,18 +173,23 @@ std::string IPToStr(std::uint32_t IP) {
            std::to_string((IP >> 16) & 0xFFu) + "." + std::to_string(IP >> 24);
 }
 
+std::size_t SendQueueLimit() {
+    if (const char* test = std::getenv("VOSTREL_TEST_SEND_QUEUE_KB")) {
+        const long kb = std::strtol(test, nullptr, 10);
+        if (kb > 0) return static_cast<std::size_t>(kb) * 1024u;
+    }
+    return MaxPendingBytes;
+}
+
 // ---------------------------------------------------------------------------
 // TPendingBytes
 
-std::size_t TPendingBytes::Append(const char* buf, std::size_t size) {
-    std::size_t room = MaxPendingBytes > Size() ? MaxPendingBytes - Size() : 0;
-    std::size_t kept = std::min(size, room);
+void TPendingBytes::Append(const char* buf, std::size_t size) {
     if (head_ > 0 && head_ >= data_.size() / 2) {
         data_.erase(0, head_);
         head_ = 0;
     }
-    data_.append(buf, kept);
-    return kept;
+    data_.append(buf, size);
 }
 
 bool TPendingBytes::Flush(win::SOCKET s) {
@@ -221,10 +240,7 @@ void TTCPUDPCustomSocket::CreateWindow(const std::string& windowText) {
 bool TTCPUDPCustomSocket::DoError(int Code, int Context) {
     const std::uint32_t value = ErrorValue(Code, Context);
     lastError_ = value;
-    if (!OnError) return true;
-    auto alive = alive_;
-    OnError(this, value);
-    return *alive;
+    return Fire(OnError, this, value);
 }
 
 bool TTCPUDPCustomSocket::DoSocketError(int Context) {
@@ -315,6 +331,9 @@ int TTCPUDPCustomSocket::SendOrKeep(win::SOCKET s, TPendingBytes& pending, const
     }
     // Bytes already waiting go first, so that nothing overtakes them.
     if (!pending.Empty() && !pending.Flush(s)) return -1;
+    // Whole or not at all: a message cut in two would reach the far side
+    // as two halves with whatever came between.
+    if (static_cast<std::size_t>(size) > pending.Room()) return SendRefused;
     int sent = 0;
     if (pending.Empty()) {
         while (sent < size) {
@@ -327,8 +346,13 @@ int TTCPUDPCustomSocket::SendOrKeep(win::SOCKET s, TPendingBytes& pending, const
             sent += n;
         }
     }
-    auto kept = pending.Append(buf + sent, static_cast<std::size_t>(size - sent));
-    return sent + static_cast<int>(kept);
+    pending.Append(buf + sent, static_cast<std::size_t>(size - sent));
+    return size;
+}
+
+int TTCPUDPCustomSocket::Refused() {
+    lastError_ = ErrorValue(win::WSAENOBUFS, secSendData);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -343,10 +367,7 @@ TUDPSocket::TUDPSocket() {
     };
 }
 
-TUDPSocket::~TUDPSocket() {
-    // Drops not told yet are told before the socket goes.
-    if (dropsUntold_ != 0) TellDrops();
-}
+TUDPSocket::~TUDPSocket() = default;
 
 void TUDPSocket::Listen(std::uint16_t LocalPort) {
     // A second Listen replaces the socket rather than leaking it.
@@ -393,10 +414,7 @@ bool TUDPSocket::TellDrops() {
     if (count == 0) return true;
     dropTold_ = true;
     dropToldTick_ = win::GetTickCount();
-    if (!OnDrop) return true;
-    auto alive = AliveToken();
-    OnDrop(this, count);
-    return *alive;
+    return Fire(OnDrop, this, count);
 }
 
 win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
@@ -429,14 +447,9 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
         }
         const std::uint32_t ip = from.sin_addr.s_addr;
         const std::uint16_t port = ntohs(from.sin_port);
-        auto alive = AliveToken();
-        if (info.length > n && OnCut) {
-            OnCut(this, ip, port, info.length, n);
-            if (!*alive) return 0;
-        }
-        if (OnReceive) OnReceive(this, ip, port, RecvBuf(), n);
+        if (info.length > n && !Fire(OnCut, this, ip, port, info.length, n)) return 0;
         // The owner may have closed or replaced the socket meanwhile.
-        if (!*alive || !opened_ || socket_ != s) return 0;
+        if (!Fire(OnReceive, this, ip, port, RecvBuf(), n) || !opened_ || socket_ != s) return 0;
     } while (std::chrono::steady_clock::now() < until);
     return 0;
 }
@@ -452,18 +465,26 @@ TTCPServerSocket::TTCPServerSocket() {
 }
 
 TTCPServerSocket::~TTCPServerSocket() {
-    while (!clients_.empty()) Remove(clients_.back()->rec.Socket, true, secDisconnect);
+    while (!clients_.empty()) Remove(clients_.back()->rec.Socket, 0);
 }
+
+namespace {
+// A listening socket's events, which accepted sockets inherit. FD_WRITE is
+// among them: it sends what a client could not take at once.
+constexpr long kServerEvents = win::FD_READ | win::FD_WRITE | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;
+}  // namespace
 
 void TTCPServerSocket::Listen(std::uint16_t LocalPort, std::uint32_t IP) {
     // A second Listen replaces the listening socket rather than leaking it.
     CloseSocket();
     if (!StartWinSock(secListenStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secListenCreateSocket)) return;
+    KeepSegmentsSmall(socket_);  // accepted connections inherit it
     if (!BindSocket(IP, htons(LocalPort), secListenBind)) return;
-    // FD_WRITE too: it sends what a client could not take at once.
-    long events = win::FD_READ | win::FD_WRITE | win::FD_ACCEPT | win::FD_CONNECT | win::FD_CLOSE;
-    if (!SelectSocket(WM_TCPSOCKET, events, secListenSelect)) return;
+    if (acceptHeld_) win::KillTimer(Handle(), AcceptRetryTimerId);
+    acceptHeld_ = false;
+    acceptHeldTold_ = false;
+    if (!SelectSocket(WM_TCPSOCKET, kServerEvents, secListenSelect)) return;
     opened_ = true;
     auto alive = AliveToken();
     SetBufSizes(SendBufSize(), RecvBufSize());
@@ -502,6 +523,11 @@ std::size_t TTCPServerSocket::PendingBytes(std::uint32_t Socket) const {
     return c ? c->pending.Size() : 0;
 }
 
+std::size_t TTCPServerSocket::SendRoom(std::uint32_t Socket) const {
+    const Client* c = Find(Socket);
+    return c ? c->pending.Room() : 0;
+}
+
 int TTCPServerSocket::SendData(std::uint32_t Socket, const void* Buf, int Size) {
     if (!opened_) {
         DoError(SOCK_ERR_NOT_BOUND, secSendData);
@@ -515,6 +541,7 @@ int TTCPServerSocket::SendData(std::uint32_t Socket, const void* Buf, int Size) 
         return 0;
     }
     int n = SendOrKeep(Socket, c->pending, static_cast<const char*>(Buf), Size);
+    if (n == SendRefused) return Refused();
     if (n < 0) {
         ClientError(Socket, win::WSAGetLastError(), secSendData);
         return 0;
@@ -527,44 +554,63 @@ bool TTCPServerSocket::ClientError(std::uint32_t Socket, int Code, int Context) 
     if (!c || !OnClientError) return DoError(Code, Context);
     const std::uint32_t value = ErrorValue(Code, Context);
     lastError_ = value;
-    auto alive = AliveToken();
-    OnClientError(this, &c->rec, value);
-    return *alive;
+    return Fire(OnClientError, this, &c->rec, value);
 }
 
-void TTCPServerSocket::DisconnectClient(std::uint32_t Socket) { Remove(Socket, true, secDisconnect); }
+void TTCPServerSocket::DisconnectClient(std::uint32_t Socket) { Remove(Socket, 0); }
 
-bool TTCPServerSocket::Remove(std::uint32_t Socket, bool close, int contextIfUnknown) {
+bool TTCPServerSocket::Remove(std::uint32_t Socket, std::uint32_t closeError) {
     std::size_t i = LowerBound(Socket);
-    if (i >= clients_.size() || clients_[i]->rec.Socket != Socket) return DoError(SOCK_ERR_UNKNOWN_SOCKET, contextIfUnknown);
+    if (i >= clients_.size() || clients_[i]->rec.Socket != Socket) return DoError(SOCK_ERR_UNKNOWN_SOCKET, secDisconnect);
     TClientRec copy = clients_[i]->rec;
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
-    if (close) {
-        win::closesocket(Socket);
-        // Its handle is never given out again; what is still queued for it
-        // is dropped until the message posted now comes back.
-        closed_.insert(Socket);
-        win::PostMessage(Handle(), WM_TCPCLIENTGONE, Socket, 0);
-    }
-    if (!OnDisconnect) return true;
-    auto alive = AliveToken();
-    OnDisconnect(this, &copy);
-    return *alive;
+    // Its handle is never given out again: what is still queued for it
+    // finds no client and is dropped where it arrives.
+    win::closesocket(Socket);
+    // A descriptor is free again: a newcomer held back may be taken now.
+    ResumeAccepting();
+    closeError_ = closeError;
+    return Fire(OnDisconnect, this, &copy);
 }
 
-void TTCPServerSocket::Accept(unsigned errorWord) {
+bool TTCPServerSocket::HoldAccepting(int Code) {
+    // The newcomer stays queued; watching the listener now would only wake
+    // this up again at once, for as long as the want lasts.
+    if (!acceptHeld_) {
+        acceptHeld_ = true;
+        win::WSAAsyncSelect(socket_, Handle(), WM_TCPSOCKET, kServerEvents & ~win::FD_ACCEPT);
+        win::SetTimer(Handle(), AcceptRetryTimerId, AcceptRetryMs);
+    }
+    if (std::exchange(acceptHeldTold_, true)) return true;
+    const std::uint32_t value = ErrorValue(Code, secConnect);
+    lastError_ = value;
+    return Fire(OnAcceptHeld ? OnAcceptHeld : OnError, this, value);
+}
+
+void TTCPServerSocket::ResumeAccepting() {
+    if (!acceptHeld_) return;
+    acceptHeld_ = false;
+    win::KillTimer(Handle(), AcceptRetryTimerId);
+    if (opened_) win::WSAAsyncSelect(socket_, Handle(), WM_TCPSOCKET, kServerEvents);
+}
+
+bool TTCPServerSocket::Accept(unsigned errorWord) {
     sockaddr_in peer{};
     int peerLen = sizeof peer;
     win::SOCKET s = win::accept(socket_, reinterpret_cast<sockaddr*>(&peer), &peerLen);
     if (s == win::INVALID_SOCKET) {
+        const int code = win::WSAGetLastError();
         // A connection that went away before it was taken leaves nothing to do.
-        if (win::WSAGetLastError() != win::WSAEWOULDBLOCK) DoError(win::WSAGetLastError(), secConnect);
-        return;
+        if (code == win::WSAEWOULDBLOCK) return true;
+        // Short of descriptors or memory: the server and its clients are
+        // fine, only the newcomer has to wait.
+        if (code == win::WSAEMFILE || code == win::WSAENOBUFS) return HoldAccepting(code);
+        return DoError(code, secConnect);
     }
+    acceptHeldTold_ = false;
     if (ClientCount() >= MaxServerClients) {
         win::closesocket(s);
-        DoError(SOCK_ERR_LIST_FULL, secConnect);
-        return;
+        return DoError(SOCK_ERR_LIST_FULL, secConnect);
     }
     lastError_ = errorWord;
     auto client = std::make_unique<Client>();
@@ -576,7 +622,7 @@ void TTCPServerSocket::Accept(unsigned errorWord) {
     rtl::Assert(i >= clients_.size() || clients_[i]->rec.Socket != client->rec.Socket, "addclient");
     TClientRec* rec = &client->rec;
     clients_.insert(clients_.begin() + static_cast<std::ptrdiff_t>(i), std::move(client));
-    if (OnConnect) OnConnect(this, rec);
+    return Fire(OnConnect, this, rec);
 }
 
 bool TTCPServerSocket::Read(std::uint32_t Socket) {
@@ -585,10 +631,7 @@ bool TTCPServerSocket::Read(std::uint32_t Socket) {
     int n = ReadInto(Socket);
     if (n == -2) return true;
     if (n < 0) return ClientError(Socket, win::WSAGetLastError(), secReceive);
-    if (!OnReceive) return true;
-    auto alive = AliveToken();
-    OnReceive(this, &c->rec, RecvBuf(), n);
-    return *alive;
+    return Fire(OnReceive, this, &c->rec, RecvBuf(), n);
 }
 
 bool TTCPServerSocket::Flush(std::uint32_t Socket) {
@@ -600,19 +643,19 @@ bool TTCPServerSocket::Flush(std::uint32_t Socket) {
 }
 
 win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-    if (msg == WM_TCPCLIENTGONE) {
-        closed_.erase(static_cast<std::uint32_t>(wParam));
+    if (msg == win::WM_TIMER && wParam == AcceptRetryTimerId) {
+        ResumeAccepting();
         return 0;
     }
     if (msg != WM_TCPSOCKET) return win::DefWindowProc(Handle(), msg, wParam, lParam);
     auto socket = static_cast<std::uint32_t>(wParam);
     unsigned event = win::WSAGETSELECTEVENT(lParam);
     unsigned error = win::WSAGETSELECTERROR(lParam);
-    auto alive = AliveToken();
-    // Notifications still queued for a client this side has closed are
-    // stale, as is one for a listening socket since replaced: they must not
-    // pass for errors of the server.
-    bool stale = event == win::FD_ACCEPT ? (!opened_ || wParam != socket_) : (closed_.count(socket) != 0);
+    // Handles are never given out twice, so a notification for a client not
+    // in the list was queued before that client was closed here, and one for
+    // a listening socket since replaced is as old: both are stale and must
+    // not pass for errors of the server.
+    bool stale = event == win::FD_ACCEPT ? (!opened_ || wParam != socket_) : Find(socket) == nullptr;
     if (stale) return 0;
     switch (event) {
     case win::FD_READ:
@@ -622,13 +665,12 @@ win::LRESULT TTCPServerSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
         if (!Flush(socket)) return 0;
         break;
     case win::FD_ACCEPT:
-        Accept(error);
-        if (!*alive) return 0;
+        if (!Accept(error)) return 0;
         break;
     case win::FD_CLOSE:
-        if (Find(socket)) lastError_ = error;
-        // Closed here too, so no descriptor is left behind.
-        Remove(socket, true, secDisconnect);
+        lastError_ = error;
+        // Closed here too, so that its descriptor does not stay behind.
+        Remove(socket, error);
         return 0;
     default:
         break;
@@ -667,6 +709,7 @@ void TTCPClientSocket::Connect(std::uint32_t RemoteIP, std::uint16_t RemotePort,
     pending_.Clear();
     if (!StartWinSock(secConnectStartup)) return;
     if (!CreateSocket(SOCK_STREAM, IPPROTO_TCP, secConnectCreateSocket)) return;
+    KeepSegmentsSmall(socket_);
     if (!BindSocket(LocalIP, htons(LocalPort), secConnectBind)) return;
     // FD_WRITE too: it sends what the connection could not take at once.
     long events = win::FD_READ | win::FD_WRITE | win::FD_CONNECT | win::FD_CLOSE;
@@ -706,6 +749,7 @@ int TTCPClientSocket::SendData(const void* Buf, int Size) {
         return 0;
     }
     int n = SendOrKeep(socket_, pending_, static_cast<const char*>(Buf), Size);
+    if (n == SendRefused) return Refused();
     if (n < 0) {
         DoError(win::WSAGetLastError(), secSendData);
         return 0;
@@ -714,7 +758,6 @@ int TTCPClientSocket::SendData(const void* Buf, int Size) {
 }
 
 win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-    auto alive = AliveToken();
     if (msg == win::WM_TIMER && wParam == ConnectTimerId) {
         win::KillTimer(Handle(), ConnectTimerId);
         // A tick that outlived its connect attempt has nothing to time out.
@@ -734,8 +777,7 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
             if (!DoError(win::WSAGetLastError(), secReceive)) return 0;
             break;
         }
-        if (OnReceive) OnReceive(this, RecvBuf(), n);
-        if (!*alive) return 0;
+        if (!Fire(OnReceive, this, RecvBuf(), n)) return 0;
         break;
     }
     case win::FD_WRITE:
@@ -748,14 +790,14 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
         lastError_ = error;
         win::KillTimer(Handle(), ConnectTimerId);
         connected_ = error == 0;
-        if (OnConnect) OnConnect(this);
+        Fire(OnConnect, this);
         return 0;
     case win::FD_CLOSE:
         lastError_ = error;
         win::KillTimer(Handle(), ConnectTimerId);
         connected_ = false;
         pending_.Clear();  // nothing more can be sent on this connection
-        if (OnDisconnect) OnDisconnect(this);
+        Fire(OnDisconnect, this);
         return 0;
     default:
         break;

@@ -12,7 +12,13 @@
 //
 // Sending never loses bytes the socket cannot take at once: the rest is kept
 // per connection and sent as soon as the socket has room again, in order;
-// PendingBytes tells how much still waits.
+// PendingBytes tells how much still waits. What a connection keeps is
+// bounded (SendRoom tells the room left): a send goes in whole or, when it
+// does not fit, not at all, so that the far side never gets a cut message.
+//
+// A server that runs out of descriptors (or memory) for a newcomer leaves it
+// waiting in the system's queue and stops watching for newcomers until a
+// client leaves or AcceptRetryMs has passed (OnAcceptHeld tells it once).
 //
 // A server tells the failure of one client's socket apart from its own
 // (OnClientError), so that its owner can drop that client and go on serving
@@ -25,7 +31,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -69,13 +75,13 @@ constexpr int WSAHOST_NOT_FOUND = 11001;
 // Messages the sockets post to their hidden windows.
 constexpr win::UINT WM_UDPSOCKET = 1147;
 constexpr win::UINT WM_TCPSOCKET = 1148;
-// A server posts this (wParam: the handle) when it closes a client: once it
-// comes, every notification queued for that client has been seen.
-constexpr win::UINT WM_TCPCLIENTGONE = 1149;
 
 // The connect time-out of the TCP client: a window timer with this id.
 constexpr std::uintptr_t ConnectTimerId = 1148;
 constexpr win::UINT ConnectTimeoutMs = 5000;
+
+// The largest UDP datagram over IPv4: 65,535 less the IP and UDP headers.
+constexpr int MaxUdpDatagram = 65507;
 
 // Most clients a server keeps at once.
 constexpr int MaxServerClients = 2048;
@@ -94,9 +100,17 @@ constexpr win::UINT DropReportMs = 100;
 constexpr std::chrono::milliseconds UdpTurnBudget{10};
 constexpr std::uintptr_t DropTimerId = 1147;
 
-// Most bytes kept waiting for one connection; a send beyond it is accepted
-// only in part (the count it returns says how much).
+// A server that could not accept for want of descriptors or memory tries
+// again after this long (or as soon as a client leaves): a window timer.
+constexpr std::uintptr_t AcceptRetryTimerId = 1149;
+constexpr win::UINT AcceptRetryMs = 500;
+
+// Most bytes kept waiting for one connection; a send that would go beyond it
+// is refused whole.
 constexpr std::size_t MaxPendingBytes = 16u * 1024u * 1024u;
+// The limit a socket made now keeps to: MaxPendingBytes, or for tests the
+// number of KiB in the environment variable VOSTREL_TEST_SEND_QUEUE_KB.
+std::size_t SendQueueLimit();
 
 // The text of an error value: "<context prefix><message>".
 std::string SocketErrorText(std::uint32_t Value);
@@ -112,8 +126,10 @@ class TPendingBytes {
 public:
     std::size_t Size() const { return data_.size() - head_; }
     bool Empty() const { return Size() == 0; }
-    // Appends up to the room left below MaxPendingBytes; returns the count kept.
-    std::size_t Append(const char* buf, std::size_t size);
+    // What may still be added.
+    std::size_t Room() const { return limit_ > Size() ? limit_ - Size() : 0; }
+    // Appends; the caller has made sure that size fits Room().
+    void Append(const char* buf, std::size_t size);
     // Sends as much as the socket takes. False on a failure other than
     // "would block" (WSAGetLastError tells which); the rest stays queued.
     bool Flush(win::SOCKET s);
@@ -122,6 +138,7 @@ public:
 private:
     std::string data_;
     std::size_t head_ = 0;
+    std::size_t limit_ = SendQueueLimit();
 };
 
 class TTCPUDPCustomSocket {
@@ -176,13 +193,27 @@ protected:
     char* RecvBuf() { return recvBuf_.data(); }
 
     // Sends buf on s behind what is already pending there, keeping what the
-    // socket cannot take now. Returns the count accepted (sent or kept), or
-    // -1 when the socket failed before taking anything (WSAGetLastError).
+    // socket cannot take now. Returns size when all of it was accepted (sent
+    // or kept); SendRefused, with nothing sent, when it does not fit the
+    // room left; -1 when the socket failed before taking anything
+    // (WSAGetLastError).
+    static constexpr int SendRefused = -2;
     static int SendOrKeep(win::SOCKET s, TPendingBytes& pending, const char* buf, int size);
+    // A refused send is no failure of the connection: no event is called;
+    // LastError says WSAENOBUFS with context 2, and the result is 0.
+    int Refused();
 
     // A token that turns false when the object is destroyed; copy it before
     // calling an event and check it afterwards.
     std::shared_ptr<bool> AliveToken() const { return alive_; }
+    // Calls Event (when set) with Args; false when it freed this object.
+    template <class Event, class... Args>
+    bool Fire(const Event& event, Args&&... args) {
+        if (!event) return true;
+        auto alive = alive_;
+        event(std::forward<Args>(args)...);
+        return *alive;
+    }
 
     bool opened_ = false;
     win::SOCKET socket_ = win::INVALID_SOCKET;
@@ -213,6 +244,10 @@ public:
     void Listen(std::uint16_t LocalPort);
     // Sends one datagram; the bytes sent, 0 on failure (reported).
     int SendTo(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size);
+    // Tells at once the drops counted but not told yet. The owner calls it
+    // before it frees the socket; destroying the socket tells nothing.
+    // False when the handler freed this object.
+    bool TellDrops();
 
     using TDropEvent = std::function<void(TTCPUDPCustomSocket* Sender, std::uint32_t Count)>;
     using TCutEvent = std::function<void(TTCPUDPCustomSocket* Sender, std::uint32_t IP, std::uint16_t Port,
@@ -235,7 +270,6 @@ private:
     // Adds drops just seen; tells them now or starts the timer that will.
     // False when an event freed this object.
     bool NoteDrops(std::uint32_t Count);
-    bool TellDrops();
 
     std::uint32_t dropsUntold_ = 0;
     std::uint32_t dropToldTick_ = 0;
@@ -266,7 +300,8 @@ public:
 
     // Opens a listening TCP socket bound to IP (0: any) and LocalPort.
     void Listen(std::uint16_t LocalPort, std::uint32_t IP);
-    // Sends to one client; the bytes accepted, 0 on failure (reported).
+    // Sends to one client; Size when accepted, 0 on failure (reported) or
+    // when it does not fit SendRoom (refused whole, see Refused).
     int SendData(std::uint32_t Socket, const void* Buf, int Size);
     // Closes one client and reports it through OnDisconnect.
     void DisconnectClient(std::uint32_t Socket);
@@ -278,6 +313,13 @@ public:
     int FindClientByUserValue(std::int32_t Value) const;
     // Bytes accepted for the client that its socket has not taken yet.
     std::size_t PendingBytes(std::uint32_t Socket) const;
+    // The most one SendData to the client takes now; 0 for an unknown one.
+    std::size_t SendRoom(std::uint32_t Socket) const;
+    // While OnDisconnect runs: the error word the client's connection ended
+    // with (a reset, say); 0 when it closed normally or was closed here.
+    std::uint32_t ClientCloseError() const { return closeError_; }
+    // Newcomers wait in the system's queue: accepting is held.
+    bool AcceptHeld() const { return acceptHeld_; }
 
     TReceiveEvent OnReceive;
     TClientEvent OnConnect;
@@ -286,6 +328,12 @@ public:
     // notification); Value as for OnError, which gets it when this is unset.
     // The client stays listed: the owner decides, and may disconnect it.
     TClientErrorEvent OnClientError;
+    // Accepting failed for want of descriptors (WSAEMFILE) or memory
+    // (WSAENOBUFS), Value with context 9 as for OnError (which gets it when
+    // this is unset). Nothing was closed: the newcomer waits in the system's
+    // queue and accepting is held (AcceptHeld) until a client leaves or
+    // AcceptRetryMs has passed. Told once until an accept succeeds again.
+    TSocketErrorEvent OnAcceptHeld;
 
 protected:
     win::LRESULT WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
@@ -300,20 +348,27 @@ private:
     std::size_t LowerBound(std::uint32_t Socket) const;
     Client* Find(std::uint32_t Socket);
     const Client* Find(std::uint32_t Socket) const;
-    void Accept(unsigned errorWord);
+    bool Accept(unsigned errorWord);
+    // Stops watching for newcomers and starts the retry timer; tells Code
+    // unless it was told since the last accept that succeeded.
+    bool HoldAccepting(int Code);
+    // Watches for newcomers again (the waiting ones come as FD_ACCEPT).
+    void ResumeAccepting();
     bool Read(std::uint32_t Socket);
     bool Flush(std::uint32_t Socket);
-    // Takes the client out of the list and calls OnDisconnect with a copy of
-    // its record; closes its socket when close is set. False when the
+    // Closes the client, takes it out of the list and calls OnDisconnect
+    // with a copy of its record, closeError being ClientCloseError() then.
+    // An unknown socket is reported (12006, context 15). False when the
     // handler freed this object.
-    bool Remove(std::uint32_t Socket, bool close, int contextIfUnknown);
+    bool Remove(std::uint32_t Socket, std::uint32_t closeError);
     // Reports a failure of the client's socket through OnClientError (or
     // OnError); false when the handler freed this object.
     bool ClientError(std::uint32_t Socket, int Code, int Context);
 
     std::vector<std::unique_ptr<Client>> clients_;
-    // Clients closed here whose queued notifications may still come.
-    std::unordered_set<std::uint32_t> closed_;
+    std::uint32_t closeError_ = 0;
+    bool acceptHeld_ = false;      // not watching for newcomers; the retry timer runs
+    bool acceptHeldTold_ = false;  // told since the last accept that succeeded
 };
 
 class TTCPClientSocket : public TTCPUDPCustomSocket {
@@ -331,11 +386,14 @@ public:
     void Connect(std::uint32_t RemoteIP, std::uint16_t RemotePort, std::uint32_t LocalIP, std::uint16_t LocalPort);
     // Closes the socket; when connected, clears Connected and calls OnDisconnect.
     void Disconnect();
-    // The bytes accepted, 0 on failure (reported).
+    // Size when accepted, 0 on failure (reported) or when it does not fit
+    // SendRoom (refused whole, see Refused).
     int SendData(const void* Buf, int Size);
     bool Connected() const { return connected_; }
     // Bytes accepted that the socket has not taken yet.
     std::size_t PendingBytes() const { return pending_.Size(); }
+    // The most one SendData takes now.
+    std::size_t SendRoom() const { return pending_.Room(); }
 
     TReceiveEvent OnReceive;
     TNotifyEvent OnConnect;

@@ -365,6 +365,10 @@ public:
     // False when the user cancelled. A closed port raises "Port is not
     // connected".
     bool SendRaw(const void* Buf, std::size_t Count, bool WithCancel);
+    // SendRaw on the foreign port: waits for room in its send queue with
+    // the window going on, counts exactly what was handed over, and names
+    // the port's reason when it cannot go on.
+    bool SendForeignRaw(const char* p, std::size_t Count, bool WithCancel);
     void SendASCIIHEXFile1Click(vcl::TComponent* Sender);
     void SendSelflog1Click(vcl::TComponent* Sender);
     void SendBINFile1Click(vcl::TComponent* Sender);

@@ -181,23 +181,46 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
 
 // ---- Sending files
 
-bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
-    const char* p = static_cast<const char*>(Buf);
-    if (ForeignPort) {
-        if (Count == 0) return true;
-        CheckConnected(true);
-        while (Count > 0) {
-            const std::size_t chunk = std::min(Count, kSendChunk);
-            const int n = ForeignPort->Send(p, static_cast<int>(chunk));
-            if (n < 0 || static_cast<std::size_t>(n) != chunk)
-                throw rtl::Exception("Port is not connected");
+bool TMain::SendForeignRaw(const char* p, std::size_t Count, bool WithCancel) {
+    if (Count == 0) return true;
+    CheckConnected(true);
+    std::optional<TTransmitControlsTaken> controls;
+    if (WithCancel) controls.emplace(*this);
+    const bool cancellable = !TransmitEnabled;
+    const std::size_t total = Count;
+    // Cut short by the port: the reason it gave, never a bare "not
+    // connected" for a port that is open.
+    auto stopped = [&] {
+        const std::string why = ForeignPort ? ForeignPort->LastFailure() : std::string();
+        std::string text = rtl::Format("File sending stopped after %d of %d bytes",
+                                       {static_cast<std::int64_t>(total - Count), static_cast<std::int64_t>(total)});
+        throw rtl::Exception(why.empty() ? text : text + ": " + why);
+    };
+    while (Count > 0) {
+        if (!ForeignPort || !ForeignPort->Active()) stopped();
+        // The port's queue takes what it has room for; while it is full the
+        // window goes on (the queue drains through it) until the far side
+        // has taken enough, as a slow serial line is waited for.
+        const int room = ForeignPort->SendRoom();
+        const std::size_t chunk = std::min({Count, kSendChunk, static_cast<std::size_t>(std::max(room, 0))});
+        if (chunk > 0) {
+            const int n = std::clamp(ForeignPort->Send(p, static_cast<int>(chunk)), 0, static_cast<int>(chunk));
+            p += n;
+            Count -= static_cast<std::size_t>(n);
             SentCount += static_cast<std::uint32_t>(n);
             ShowTxCount();
-            p += chunk;
-            Count -= chunk;
+            if (static_cast<std::size_t>(n) != chunk) stopped();
         }
-        return true;
+        if (WithCancel || chunk == 0) ProcessMessages();
+        if ((cancellable && TransmitEnabled) || Quitting()) return false;
+        if (chunk == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;
+}
+
+bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
+    const char* p = static_cast<const char*>(Buf);
+    if (ForeignPort) return SendForeignRaw(p, Count, WithCancel);
     // Nothing can go out of a closed port; the user is told so instead of
     // being left to guess why the device got nothing.
     CheckConnected(true);

@@ -357,7 +357,9 @@ void TMain::ForeignPortEvent(int Code, const std::string& Text, std::string& Rep
     try {
         switch (Code) {
             case ports::fpeInfo: AddTextLine(Text, 0, 0, dfMSG); break;
-            case ports::fpeError: AddTextLine(Text, 0, 0, dfERR); break;
+            // The same error again at once (a send refused each tick of the
+            // transmit timer) is counted on its line, not repeated.
+            case ports::fpeError: AddErrorLine(Text, 0, CurrentTime()); break;
             case ports::fpeRecvInfo:
                 if (ReceptionEnabled) AddTextLine(Text, 0, 0, dfMSG);
                 break;

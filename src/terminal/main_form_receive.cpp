@@ -422,7 +422,11 @@ void TMain::AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time)
         const TLineRecord r = lines.LineRecord(prev);
         if (r.Format == dfERR && r.Dir == Dir && Time - r.Time < kErrorFoldSpan) {
             const std::string data = lines.LineData(prev);
-            if (data.compare(0, Text.size(), Text) == 0) {
+            // The same text, alone or with its count: a longer error that
+            // merely starts the same way is another one.
+            const bool same = data.compare(0, Text.size(), Text) == 0 &&
+                              (data.size() == Text.size() || data.compare(Text.size(), 2, " [") == 0);
+            if (same) {
                 const std::uint32_t count = RepeatCount(data, Text.size()) + 1;
                 const std::string line = lines.GetLine(prev);
                 lines.PutLine(prev, line.substr(0, std::min<std::size_t>(r.PrefixLen, line.size())) +

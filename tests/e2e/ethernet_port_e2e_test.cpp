@@ -468,21 +468,7 @@ long CountShown(const EthernetWindow& w, const std::string& token) {
     return shown;
 }
 
-// The kernel's count of datagrams it dropped at a UDP socket bound to the
-// port (any local address), from /proc/net/udp; -1 when not found.
-long UdpDrops(std::uint16_t port) {
-    std::ifstream in("/proc/net/udp");
-    std::string line;
-    std::getline(in, line);  // heading
-    char want[8];
-    std::snprintf(want, sizeof want, ":%04X", port);
-    while (std::getline(in, line)) {
-        const std::vector<std::string> f = Tokens(line);
-        if (f.size() < 13 || f[1].size() < 5 || f[1].substr(f[1].size() - 5) != want) continue;
-        return std::stol(f.back());
-    }
-    return -1;
-}
+using test_support::UdpDrops;
 
 TEST(ethernet_port_e2e, udp_flood_is_counted_and_shown_exactly_as_far_as_the_kernel_delivered_it) {
     EthernetWindow w;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -440,11 +441,50 @@ TEST_F(ethernet_port_on_loopback, a_reset_is_reported_and_only_the_reset_connect
     Peer b = ConnectTo(serverPort);
     ASSERT_TRUE(PumpUntil([&] { return server->EthFrame()->lblCCInfo->Caption() == "Clients: 2"; }));
     ResetAndClose(a);
-    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Disconnect CliIdx=1 (cnt=1)"}));
+    // The reset is named on the line; a normal close keeps the plain text.
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Disconnect CliIdx=1 (cnt=1): Connection reset by peer"}));
     EXPECT_TRUE(server->Active());
     const std::size_t mark = owner.events.size();
     SendText(b, "still");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "still")}, mark));
+    b = Peer();
+    ASSERT_TRUE(owner.WaitFor({fpeInfo, "Disconnect CliIdx=2 (cnt=0)"}, mark));
+}
+
+TEST_F(ethernet_port_on_loopback, udp_drops_not_yet_told_when_the_port_closes_are_told_before_the_close) {
+    auto port = MakePort("0|0.0.0.0|0|0");
+    port->SetActive(true);
+    const std::uint16_t listen = TransportPort(*port);
+    Peer peer = BoundSocket(SOCK_DGRAM, 0);
+    long received = 0;
+    owner.also = [&](const Event& e) { received += e.code == fpeData ? 1 : 0; };
+    auto told = [&] {
+        long n = 0;
+        for (const Event& e : owner.events) {
+            long count = 0;
+            if (e.code == fpeError && std::sscanf(e.text.c_str(), "Error: Receive: %ld datagram", &count) == 1) n += count;
+        }
+        return n;
+    };
+    const sockaddr_in to = LoopbackAddress(listen);
+    auto burst = [&] {
+        for (int i = 0; i < 2000; ++i) ::sendto(peer.fd(), "D", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    };
+    // The first drops are told at once; those noted right after wait for
+    // the next report, which the close makes.
+    burst();
+    ASSERT_TRUE(PumpUntil([&] { return told() > 0; }));
+    const long before = received;
+    burst();
+    const long dropped = test_support::UdpDrops(listen);
+    ASSERT_TRUE(PumpUntil([&] { return received > before; }));
+    port->SetActive(false);
+    EXPECT_EQ(told(), dropped);
+    const int close = owner.Find({fpeInfo, "Close Socket"});
+    ASSERT_GE(close, 0);
+    for (std::size_t i = static_cast<std::size_t>(close); i < owner.events.size(); ++i)
+        EXPECT_NE(owner.events[i].code, fpeError) << "nothing is told after the close";
+    owner.also = nullptr;
 }
 
 // ---- TCP server ----

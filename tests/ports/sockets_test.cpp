@@ -18,6 +18,7 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/message_window.h"
+#include "support/descriptor_limit.h"
 #include "support/loopback.h"
 #include "support/qt_app.h"
 
@@ -40,19 +41,7 @@ using test_support::SocketPort;
 
 sockaddr_in Loopback(std::uint16_t port) { return test_support::LoopbackAddress(port); }
 
-// A descriptor of the test's own (a peer outside the classes), closed on exit.
-struct Fd {
-    explicit Fd(int f = -1) : fd(f) {}
-    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-    Fd& operator=(Fd&& o) noexcept {
-        std::swap(fd, o.fd);
-        return *this;
-    }
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    int fd;
-};
+using test_support::Fd;
 
 Fd PlainUdp(std::uint16_t port = 0) {
     Fd s(::socket(AF_INET, SOCK_DGRAM, 0));
@@ -399,9 +388,13 @@ TEST_F(sockets_on_loopback, server_lists_clients_by_handle_and_reports_their_lif
 
     server.sock.DisconnectClient(firstListed);
     EXPECT_EQ(server.errors.values.back(), Value(12006, 15));
-    win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, 99999, win::WSAMAKESELECTREPLY(win::FD_READ, 0));
-    ASSERT_TRUE(PumpUntil([&] { return server.errors.values.size() == 2; }));
-    EXPECT_EQ(server.errors.values.back(), Value(12006, 1)) << "a socket the server never had";
+    // A notification for a handle that is not listed can only be an old one:
+    // dropped, whatever it says.
+    for (unsigned event : {win::FD_READ, win::FD_CLOSE})
+        win::PostMessage(server.sock.Handle(), WM_TCPSOCKET, 99999, win::WSAMAKESELECTREPLY(event, 10054));
+    Settle();
+    EXPECT_EQ(server.errors.values.size(), 1u);
+    EXPECT_EQ(server.disconnected.size(), 2u);
     EXPECT_EQ(server.sock.SendData(firstListed, "x", 1), 0) << "not a client of this server";
     EXPECT_EQ(server.errors.values.back(), Value(12006, 2));
 }
@@ -511,6 +504,18 @@ TEST_F(sockets_on_loopback, a_connect_with_no_answer_times_out_after_five_second
     EXPECT_TRUE(other.errors.values.empty());
 }
 
+// Reads what the peer has (making it non-blocking) into got while the loop
+// runs, until done().
+bool ReadWhilePumping(int peerFd, std::string& got, const std::function<bool()>& done) {
+    ::fcntl(peerFd, F_SETFL, ::fcntl(peerFd, F_GETFL) | O_NONBLOCK);
+    std::vector<char> buf(65536);
+    return PumpUntil([&] {
+        ssize_t n;
+        while ((n = ::recv(peerFd, buf.data(), buf.size(), 0)) > 0) got.append(buf.data(), static_cast<std::size_t>(n));
+        return done();
+    }, 30000);
+}
+
 // Fills the peer's receive window by not reading, then reads everything.
 template <class SendFn>
 void CheckNothingIsLost(int peerFd, SendFn send, const std::function<std::size_t()>& pending) {
@@ -523,15 +528,8 @@ void CheckNothingIsLost(int peerFd, SendFn send, const std::function<std::size_t
     ASSERT_GT(pending(), 0u) << "the peer does not read, so some must wait";
     ASSERT_LT(pending(), data.size());
 
-    int flags = ::fcntl(peerFd, F_GETFL);
-    ::fcntl(peerFd, F_SETFL, flags | O_NONBLOCK);
     std::string got;
-    std::vector<char> buf(65536);
-    ASSERT_TRUE(PumpUntil([&] {
-        ssize_t n;
-        while ((n = ::recv(peerFd, buf.data(), buf.size(), 0)) > 0) got.append(buf.data(), static_cast<std::size_t>(n));
-        return got.size() >= data.size();
-    }, 30000));
+    ASSERT_TRUE(ReadWhilePumping(peerFd, got, [&] { return got.size() >= data.size(); }));
     EXPECT_EQ(pending(), 0u);
     EXPECT_TRUE(got == data) << "all bytes, in order";
 }
@@ -555,6 +553,130 @@ TEST_F(sockets_on_loopback, bytes_the_socket_cannot_take_yet_are_sent_later) {
         accepted.fd, [&](const char* p, int n) { return client.sock.SendData(p, n); },
         [&] { return client.sock.PendingBytes(); });
     EXPECT_TRUE(client.errors.values.empty());
+}
+
+// Sets an environment variable for the life of the object.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
+    ~ScopedEnv() { ::unsetenv(name_); }
+    const char* name_;
+};
+
+// Sends 1000-byte messages to a peer that does not read until one is
+// refused; then the peer reads: every accepted message arrives whole.
+template <class SendFn>
+void CheckRefusedWhole(int peerFd, TTCPUDPCustomSocket& sock, SendFn send, const std::function<std::size_t()>& room,
+                       const std::function<std::size_t()>& pending) {
+    const std::string message = Pattern(1000);
+    std::size_t accepted = 0;
+    int refused = 0;
+    for (int i = 0; i < 100000 && refused == 0; ++i) {
+        const int n = send(message.data(), 1000);
+        if (n == 1000)
+            accepted += 1000;
+        else
+            ASSERT_EQ(n, 0) << "a message is never taken in part";
+        refused += n == 0 ? 1 : 0;
+    }
+    ASSERT_EQ(refused, 1);
+    EXPECT_EQ(sock.LastError(), Value(10055, 2)) << "the refusal says why";
+    EXPECT_LT(room(), 1000u);
+    EXPECT_EQ(room() + pending(), 64u * 1024u);
+
+    std::string got;
+    ASSERT_TRUE(ReadWhilePumping(peerFd, got, [&] { return got.size() >= accepted && pending() == 0; }));
+    Settle();
+    ReadWhilePumping(peerFd, got, [] { return true; });
+    ASSERT_EQ(got.size(), accepted) << "nothing more than the accepted messages";
+    for (std::size_t at = 0; at < got.size(); at += 1000) ASSERT_EQ(got.compare(at, 1000, message), 0) << at;
+    EXPECT_EQ(room(), 64u * 1024u) << "the room is back once everything has gone";
+    EXPECT_EQ(send(message.data(), 1000), 1000);
+}
+
+TEST_F(sockets_on_loopback, a_send_that_does_not_fit_the_queue_is_refused_whole_and_the_connection_stays) {
+    ScopedEnv small("VOSTREL_TEST_SEND_QUEUE_KB", "64");
+    Server server;
+    Fd peer = PlainConnect(server.port);
+    ASSERT_TRUE(PumpUntil([&] { return server.sock.ClientCount() == 1; }));
+    const std::uint32_t s = server.sock.GetClient(0)->Socket;
+    CheckRefusedWhole(
+        peer.fd, server.sock, [&](const char* p, int n) { return server.sock.SendData(s, p, n); },
+        [&] { return server.sock.SendRoom(s); }, [&] { return server.sock.PendingBytes(s); });
+    EXPECT_TRUE(server.errors.values.empty()) << "a full queue is no failure";
+    EXPECT_EQ(server.sock.ClientCount(), 1);
+    EXPECT_EQ(server.sock.SendRoom(12345), 0u) << "no such client";
+
+    Fd listener = PlainListener();
+    Client client;
+    client.sock.Connect(kLoopback, LocalPort(listener.fd), 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return client.sock.Connected(); }));
+    Fd accepted(::accept(listener.fd, nullptr, nullptr));
+    CheckRefusedWhole(
+        accepted.fd, client.sock, [&](const char* p, int n) { return client.sock.SendData(p, n); },
+        [&] { return client.sock.SendRoom(); }, [&] { return client.sock.PendingBytes(); });
+    EXPECT_TRUE(client.errors.values.empty());
+    EXPECT_TRUE(client.sock.Connected());
+}
+
+// CPU time this process has used, in seconds.
+double CpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(sockets_on_loopback, a_server_out_of_descriptors_keeps_its_clients_and_takes_newcomers_later) {
+    Server server;
+    std::vector<std::uint32_t> held;
+    server.sock.OnAcceptHeld = [&](TTCPUDPCustomSocket*, std::uint32_t v) { held.push_back(v); };
+    // The peers' sockets exist before the limit goes down: only two accepts
+    // still fit.
+    std::vector<Fd> peers;
+    for (int i = 0; i < 6; ++i) peers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    test_support::DescriptorLimit limit(2, server.sock.Handle());
+    ASSERT_TRUE(limit.Set());
+
+    for (Fd& p : peers) {
+        sockaddr_in a = Loopback(server.port);
+        ::connect(p.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return server.sock.AcceptHeld(); }));
+    EXPECT_GE(server.sock.ClientCount(), 1);
+    EXPECT_LE(server.sock.ClientCount(), 2);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0], Value(10024, 9));
+    EXPECT_EQ(SocketErrorText(held[0]), "Connect: Too many open files");
+
+    // Waiting spans a retry or two: nothing is closed, nothing told again,
+    // and the server does not spin on the listener that stays ready.
+    const int kept = server.sock.ClientCount();
+    const double cpu = CpuSeconds();
+    test_support::Pump(std::chrono::milliseconds(1200));
+    EXPECT_LT(CpuSeconds() - cpu, 0.6) << "no busy loop while newcomers wait";
+    EXPECT_EQ(server.sock.ClientCount(), kept);
+    EXPECT_EQ(held.size(), 1u);
+    EXPECT_TRUE(server.errors.values.empty()) << "the server itself is fine";
+    EXPECT_TRUE(server.disconnected.empty());
+    EXPECT_TRUE(server.sock.Opened());
+    // Accepting never takes the last descriptors: the rest of the program
+    // (the event loop's own) still gets some.
+    Fd probe(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_GE(probe.fd, 0) << "descriptors are left for the rest of the program";
+    probe = Fd();
+
+    // A client leaving frees a descriptor: the next newcomer is taken, and
+    // the limit, still there, is told again once.
+    server.sock.DisconnectClient(server.sock.GetClient(0)->Socket);
+    ASSERT_TRUE(PumpUntil([&] { return static_cast<int>(server.connected.size()) == kept + 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return held.size() == 2u; }));
+
+    // With the limit gone every waiting newcomer comes in.
+    limit.Lift();
+    ASSERT_TRUE(PumpUntil([&] { return server.connected.size() == peers.size(); }));
+    EXPECT_FALSE(server.sock.AcceptHeld());
+    EXPECT_TRUE(server.errors.values.empty());
+    EXPECT_EQ(held.size(), 2u);
 }
 
 TEST_F(sockets_on_loopback, an_event_may_free_its_socket) {

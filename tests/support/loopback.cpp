@@ -5,7 +5,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
 namespace test_support {
+
+Fd::~Fd() {
+    if (fd >= 0) ::close(fd);
+}
 
 sockaddr_in LoopbackAddress(std::uint16_t port) {
     sockaddr_in a{};
@@ -36,6 +46,22 @@ std::uint16_t FreePort(int type) {
     const std::uint16_t port = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? BoundPort(fd) : 0;
     ::close(fd);
     return port;
+}
+
+long UdpDrops(std::uint16_t port) {
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line);  // heading
+    char want[8];
+    std::snprintf(want, sizeof want, ":%04X", port);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        for (std::string t; fields >> t;) f.push_back(t);
+        if (f.size() < 13 || f[1].size() < 5 || f[1].substr(f[1].size() - 5) != want) continue;
+        return std::stol(f.back());
+    }
+    return -1;
 }
 
 int OpenDescriptors() {

@@ -3,10 +3,24 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/win/winsock.h"
 
 namespace test_support {
+
+// A descriptor of the test's own (a peer outside the code under test),
+// closed when it goes.
+struct Fd {
+    explicit Fd(int f = -1) : fd(f) {}
+    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
+    Fd& operator=(Fd&& o) noexcept {
+        std::swap(fd, o.fd);
+        return *this;
+    }
+    ~Fd();
+    int fd;
+};
 
 // 127.0.0.1 at the given port (host order).
 sockaddr_in LoopbackAddress(std::uint16_t port);
@@ -21,5 +35,8 @@ std::uint16_t SocketPort(win::SOCKET s);
 std::uint16_t FreePort(int type);
 // Descriptors this process has open, to show that nothing leaked.
 int OpenDescriptors();
+// The kernel's count of datagrams it dropped at a UDP socket bound to the
+// port (any local address), from /proc/net/udp; -1 when not found.
+long UdpDrops(std::uint16_t port);
 
 }  // namespace test_support

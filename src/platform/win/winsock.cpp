@@ -1,6 +1,7 @@
 #include "platform/win/winsock.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <linux/sock_diag.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/win/guarded_notifier.h"
 
@@ -149,7 +151,10 @@ void Post(SOCKET s, const Watch& w, long event, int error) {
 
 void ArmReader(Watch& w) {
     bool watching = w.datagram || w.listening || (w.established && !w.closeReported);
-    w.reader->setEnabled(watching && (w.events & (FD_READ | FD_ACCEPT | FD_CLOSE)) != 0);
+    // A listener without FD_ACCEPT is not watched at all: its owner has
+    // stopped taking newcomers for now, and they wait in the system's queue.
+    const long wanted = w.listening ? FD_ACCEPT : (FD_READ | FD_ACCEPT | FD_CLOSE);
+    w.reader->setEnabled(watching && (w.events & wanted) != 0);
 }
 
 void ArmWriter(Watch& w) {
@@ -257,6 +262,53 @@ bool IsFailedConnection(int err) {
 // Each failed try takes one connection off the queue; the bound only keeps a
 // listener that fails in some other way from holding the loop.
 constexpr int kMaxAcceptTries = 64;
+
+// Descriptors held back while listeners accept, so that accepting never
+// takes the last ones: the event loop, the windows and the libraries under
+// them need descriptors of their own (a new thread's wakeup, a font file),
+// and some of them end the process when none is left. Accepting uses only
+// what lies beyond the reserve; when it runs out, the reserve is given up
+// to the rest of the program, and taken again before the next accept. An
+// eighth of what the process may open when the first listener starts, 4 to
+// 64.
+std::size_t ReserveSize() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+    return static_cast<std::size_t>(std::clamp<rlim_t>(limit.rlim_cur / 8, 4, 64));
+}
+
+struct DescriptorReserve {
+    std::vector<int> fds;
+    std::size_t size = 0;
+
+    // False when not all of them could be had (none is kept then).
+    bool Take() {
+        if (size == 0) size = ReserveSize();
+        while (fds.size() < size) {
+            const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                const int err = errno;
+                Release();
+                errno = err;
+                return false;
+            }
+            fds.push_back(fd);
+        }
+        return true;
+    }
+    void Release() {
+        for (int fd : fds) ::close(fd);
+        fds.clear();
+    }
+};
+
+// GUI thread only, as the watches.
+DescriptorReserve& Reserve() {
+    static DescriptorReserve reserve;
+    return reserve;
+}
+
+bool IsOutOfDescriptors(int err) { return err == EMFILE || err == ENFILE; }
 
 // Outcomes of a connect attempt that WinSock reports through FD_CONNECT
 // rather than from the call.
@@ -382,6 +434,7 @@ int listen(SOCKET s, int backlog) {
     if (::listen(Fd(s), backlog) != 0) return FailFromErrno();
     if (Watch* w = FindWatch(s)) {
         w->listening = true;
+        Reserve().Take();  // failing here, it is tried again before each accept
         ArmReader(*w);
     }
     return 0;
@@ -393,6 +446,13 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
     int flags = SOCK_CLOEXEC | (listener ? SOCK_NONBLOCK : 0);
     int fd = -1;
     int err = 0;
+    if (listener && !Reserve().Take()) {
+        // No room beyond the reserve: the newcomer waits in the queue.
+        err = IsOutOfDescriptors(errno) ? errno : EMFILE;
+        ArmReader(*listener);
+        Fail(WinSockErrorFromErrno(err));
+        return INVALID_SOCKET;
+    }
     // Linux hands the failure of a connection that went wrong while it waited
     // to be accepted to accept itself; WinSock never reports it. Such a
     // connection is gone: the next one waiting is taken instead.
@@ -404,6 +464,7 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) {
         err = EAGAIN;
     }
     if (listener) ArmReader(*listener);  // accept re-enables FD_ACCEPT
+    if (fd < 0 && IsOutOfDescriptors(err)) Reserve().Release();
     if (fd < 0) {
         Fail(WinSockErrorFromErrno(err));
         return INVALID_SOCKET;
@@ -550,7 +611,13 @@ int getpeername(SOCKET s, sockaddr* name, int* nameLen) {
 
 int closesocket(SOCKET s) {
     // The notifiers go first: they must never watch a closed descriptor.
+    const Watch* w = FindWatch(s);
+    const bool listening = w && w->listening;
     RemoveWatch(s);
+    // The reserve is kept only while someone accepts.
+    if (listening && std::none_of(Watches().begin(), Watches().end(),
+                                  [](const auto& entry) { return entry.second->listening; }))
+        Reserve().Release();
     int fd = TakeFd(s);
     if (fd < 0) return Fail(WSAENOTSOCK);
     if (::close(fd) != 0) return FailFromErrno();
