@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "chart/engine/chart.h"
@@ -22,6 +23,7 @@
 #include "platform/rtl/format.h"
 #include "platform/vcl/bitmap.h"
 #include "platform/vcl/clipboard.h"
+#include "platform/win/memory.h"
 
 namespace graph {
 
@@ -72,6 +74,20 @@ std::unique_ptr<vcl::TBitmap> ClearGlyph() {
     });
 }
 
+// The most points the graph holds, taken once when the window is made: a
+// quarter of memory at what a point costs (its two values on the line and
+// its record in the queue), so that the graph and the receive list together
+// keep within about half of it; never more than the queue and the 32-bit
+// point count can number.
+int GraphPointLimit() {
+    constexpr std::uint64_t kPointCost = 2 * sizeof(double) + sizeof(TGraphPoint);
+    constexpr std::uint64_t kMost = rtl::TLEList::MaxListSize - 1;
+    std::uint64_t budget = win::MemoryQuarter();
+    if (budget == 0) budget = kMost * kPointCost;  // the system does not say
+    budget = win::LoweredForTest(budget, "VOSTREL_TEST_GRAPH_LIMIT_MB");
+    return static_cast<int>(std::clamp<std::uint64_t>(budget / kPointCost, 1, kMost));
+}
+
 TGraphPoint& PointAt(const rtl::TLEList& List, int Index) {
     return *static_cast<TGraphPoint*>(List.Get(Index));
 }
@@ -79,7 +95,7 @@ TGraphPoint& PointAt(const rtl::TLEList& List, int Index) {
 }  // namespace
 
 TfGraph::TfGraph(vcl::TComponent* owner)
-    : vcl::TForm(owner), MaxPoints(rtl::TLEList::MaxListSize - 1), FPending(sizeof(TGraphPoint)) {
+    : vcl::TForm(owner), MaxPoints(GraphPointLimit()), FPending(sizeof(TGraphPoint)) {
     // Tools and export formats are started with the window that uses them.
     chart::tools::PlotToolsUse();
     chart::tools::PlotExportFormatsUse();
@@ -332,19 +348,35 @@ double TfGraph::NextSampleNumber() const {
     return std::floor(top) + 1;
 }
 
+void TfGraph::GraphFull() {
+    FFull = true;
+    if (FFullNoticeShown) return;
+    FFullNoticeShown = true;
+    // Told without waiting for an answer: this runs inside the receive
+    // path, and a box waiting there would stop reception (the port's buffer
+    // overruns and data is lost).
+    const long long held = serLine->Count() + static_cast<long long>(FPending.Count());
+    vcl::ShowNotice(rtl::Format(Ru("График заполнен: %d точек. Новые точки не добавляются."),
+                                {static_cast<int>(held)}),
+                    vcl::mtWarning);
+}
+
 void TfGraph::AddPoint(rtl::TDateTime X, double Y) {
     // A value that is not a number has no place on the line.
     if (!std::isfinite(X) || !std::isfinite(Y)) return;
-    if (serLine->Count() + static_cast<long long>(FPending.Count()) >= MaxPoints) {
-        if (!FFullNoticeShown) {
-            FFullNoticeShown = true;
-            vcl::ShowMessage(rtl::Format(Ru("График заполнен: %d точек. Новые точки не добавляются."),
-                                         {MaxPoints}));
-        }
+    if (FFull || serLine->Count() + static_cast<long long>(FPending.Count()) >= MaxPoints) {
+        GraphFull();
         return;
     }
     const double x = cbXATime->Checked() ? X : NextSampleNumber();
-    auto* p = static_cast<TGraphPoint*>(FPending.Add());
+    TGraphPoint* p = nullptr;
+    try {
+        p = static_cast<TGraphPoint*>(FPending.Add());
+    } catch (const std::bad_alloc&) {
+        // No room for the queue to grow: full, as at the limit.
+        GraphFull();
+        return;
+    }
     p->X = x;
     p->Y = Y;
     FPendingMaxX = FPending.Count() == 1 ? x : std::max(FPendingMaxX, x);
@@ -381,6 +413,7 @@ void TfGraph::FlushPending() {
     // later (or in the middle) never adds a point twice.
     const int queued = FPending.Count();
     int added = 0;
+    bool dropped = false;
     serLine->BeginUpdate();
     try {
         for (; added < queued; ++added) {
@@ -388,6 +421,11 @@ void TfGraph::FlushPending() {
             const int at = serLine->AddXY(p.X, p.Y, {}, vcl::clDefault);
             if (at >= 0) PointInsertedAt(at);
         }
+    } catch (const std::bad_alloc&) {
+        // The line cannot grow: the points that did not fit are dropped and
+        // the graph is full until it is cleared. Nothing is raised, so the
+        // receive path that flushes here goes on with its chunk.
+        dropped = true;
     } catch (...) {
         serLine->EndUpdate();
         const int left = queued - added;
@@ -398,6 +436,11 @@ void TfGraph::FlushPending() {
     }
     FPending.SetCount(0);
     serLine->EndUpdate();
+    if (dropped) {
+        FPointCount -= std::min(FPointCount, queued - added);
+        UpdateStatus(true);
+        GraphFull();
+    }
     if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
         // The new page shows with the flush's one repaint below.
         Chart1->AutoRepaint = false;
@@ -447,6 +490,7 @@ void TfGraph::ClearGraph() {
     FPointCount = 0;
     FLastX = 0;
     FFullNoticeShown = false;
+    FFull = false;
     UpdateStatus(true);
 }
 

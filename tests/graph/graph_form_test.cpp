@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <sstream>
+#include <vector>
 
 #include "chart/engine/chart.h"
 #include "chart/engine/chart_axis.h"
@@ -180,21 +182,76 @@ TEST(graph_form, a_failing_flush_never_adds_a_point_twice) {
     EXPECT_EQ(g->PendingCount(), 0);
 }
 
-TEST(graph_form, the_feed_stops_at_the_lists_limit_with_one_notice) {
+// Open notices: message forms that did not wait for an answer.
+std::vector<vcl::TForm*> Notices() {
+    std::vector<vcl::TForm*> out;
+    for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
+        auto* form = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
+        if (form && form->FindComponent("Message") && form->Visible()) out.push_back(form);
+    }
+    return out;
+}
+std::string NoticeText(vcl::TForm* form) {
+    return static_cast<vcl::TLabel*>(form->FindComponent("Message"))->Caption();
+}
+void CloseNotices() {
+    for (vcl::TForm* form : Notices()) vcl::TComponent::Free(form);
+}
+
+TEST(graph_form, a_full_graph_says_so_once_in_a_notice_and_never_waits_or_raises) {
     test_support::DialogAnswers answers;
     GraphFixture f;
     TfGraph* g = f.g;
+    EXPECT_GT(g->MaxPoints, 0);
+    EXPECT_LE(g->MaxPoints, 134217727);
     g->MaxPoints = 5;
     g->SetUpdateLock(true);
     for (int i = 0; i < 8; ++i) g->AddPoint(1, i);
     g->SetUpdateLock(false);
     EXPECT_EQ(g->serLine->Count(), 5);
     EXPECT_EQ(g->PointCount(), 5);
-    EXPECT_EQ(answers.Messages.size(), 1u);
+    EXPECT_TRUE(answers.Messages.empty()) << "a box that waits";
+    auto notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(NoticeText(notices[0]), Ru("График заполнен: 5 точек. Новые точки не добавляются."));
+    for (int i = 0; i < 3; ++i) g->AddPoint(1, i);
+    EXPECT_EQ(Notices().size(), 1u);
+    CloseNotices();
     g->ClearGraph();
     for (int i = 0; i < 6; ++i) g->AddPoint(1, i);
     EXPECT_EQ(g->serLine->Count(), 5);
-    EXPECT_EQ(answers.Messages.size(), 2u);
+    EXPECT_EQ(Notices().size(), 1u);
+    CloseNotices();
+
+    // Memory running out while a batch enters the line: the points that
+    // fit stay, the rest are dropped and not counted, the graph is full
+    // until cleared, and nothing is raised into the receive path.
+    g->ClearGraph();
+    g->MaxPoints = 1000;
+    int adds = 0;
+    g->serLine->OnBeforeAdd = [&](chart::engine::TChartSeries*) {
+        if (++adds > 3) throw std::bad_alloc();
+        return true;
+    };
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 10; ++i) g->AddPoint(1, i);
+    EXPECT_NO_THROW(g->SetUpdateLock(false));
+    EXPECT_EQ(g->serLine->Count(), 3);
+    EXPECT_EQ(g->PendingCount(), 0);
+    EXPECT_EQ(g->PointCount(), 3);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 3"));
+    notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(NoticeText(notices[0]), Ru("График заполнен: 3 точек. Новые точки не добавляются."));
+    g->AddPoint(1, 7);
+    EXPECT_EQ(g->PendingCount(), 0);
+    EXPECT_EQ(adds, 4) << "a full graph tries no more";
+    CloseNotices();
+    g->serLine->OnBeforeAdd = nullptr;
+    g->ClearGraph();
+    g->AddPoint(1, 7);
+    EXPECT_EQ(g->serLine->Count(), 1);
+    EXPECT_TRUE(answers.Messages.empty());
 }
 
 TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
