@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "chart/engine/value_list.h"
 #include "fuzz_support.h"
 #include "graph/graph_form.h"
 #include "graph/point_file.h"
@@ -22,13 +23,17 @@ using graph::TGraphPoint;
 constexpr int kMaxPoints = 300;
 
 bool Load(const std::string& file, std::vector<TGraphPoint>& points) {
+    chart::engine::TChartValueList x, y;
     try {
-        points = graph::ReadPointFile(file, kMaxPoints);
+        graph::ReadPointFile(file, kMaxPoints, x, y);
     } catch (const rtl::EConvertError&) {
         return false;
     } catch (const rtl::EListError&) {
         return false;
     }
+    Check(x.Count() == y.Count());
+    points.clear();
+    for (int i = 0; i < x.Count(); ++i) points.push_back({x.Value(i), y.Value(i)});
     return true;
 }
 

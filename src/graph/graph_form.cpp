@@ -13,6 +13,7 @@
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/chart_page.h"
 #include "chart/engine/fast_line_series.h"
+#include "chart/engine/value_list.h"
 #include "chart/tools/color_band_tool.h"
 #include "chart/tools/cursor_tool.h"
 #include "chart/tools/export_formats.h"
@@ -405,10 +406,14 @@ void TfGraph::PointInsertedAt(int Index) {
     if (FMarkEnd >= Index && FMarkEnd != -1) ++FMarkEnd;
 }
 
+bool TfGraph::ViewFollowsData() const {
+    const int per = Chart1->Pages().MaxPointsPerPage();
+    return cbFollowLastPt->Checked() && per > 0 && (serLine->Count() - 1) / per == sePage->Value() - 1;
+}
+
 void TfGraph::FlushPending() {
     UpdateStatus(true);
-    const int per = Chart1->Pages().MaxPointsPerPage();
-    const bool onLast = cbFollowLastPt->Checked() && per > 0 && (serLine->Count() - 1) / per == sePage->Value() - 1;
+    const bool onLast = ViewFollowsData();
     // Each point leaves the queue as it enters the line: whatever fails
     // later (or in the middle) never adds a point twice.
     const int queued = FPending.Count();
@@ -441,7 +446,12 @@ void TfGraph::FlushPending() {
         UpdateStatus(true);
         GraphFull();
     }
-    if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
+    ShowNewPoints(onLast);
+}
+
+void TfGraph::ShowNewPoints(bool OnLast) {
+    const int per = Chart1->Pages().MaxPointsPerPage();
+    if (OnLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
         // The new page shows with the flush's one repaint below.
         Chart1->AutoRepaint = false;
         try {
@@ -629,16 +639,22 @@ void TfGraph::SavePoints(const std::string& FileName) {
 }
 
 void TfGraph::LoadPoints(const std::string& FileName) {
-    std::vector<TGraphPoint> points = ReadPointFile(FileName, MaxPoints);
+    // The file is read whole into lists of its own before anything changes:
+    // a bad line, too many points or no memory leave graph, queue and count
+    // as they were, and the lists give their memory back as they go.
+    chart::engine::TChartValueList x, y;
+    ReadPointFile(FileName, MaxPoints, x, y);
+    // From here nothing allocates, so nothing fails half-way.
     ClearGraph();
     FPending.SetCount(0);
-    FPending.SetCapacity(std::max(kReservedPoints, static_cast<int>(points.size())));
-    for (const TGraphPoint& p : points) *static_cast<TGraphPoint*>(FPending.Add()) = p;
-    FPendingMaxX = points.empty() ? 0 : points.back().X;
-    FPointCount = FPending.Count();
-    FlushPending();
-    // A big file needed a big queue; the usual reserve is enough again.
-    if (FPending.Capacity() > kReservedPoints) FPending.SetCapacity(kReservedPoints);
+    const bool onLast = ViewFollowsData();
+    serLine->BeginUpdate();
+    serLine->XValues().ExchangeValues(x);
+    serLine->YValues().ExchangeValues(y);
+    serLine->EndUpdate();
+    FPointCount = serLine->Count();
+    UpdateStatus(true);
+    ShowNewPoints(onLast);
 }
 
 }  // namespace graph

@@ -66,9 +66,10 @@ public:
     // Every plotted point, one "X;Y" line each. Raises on failure, leaving
     // the file that was there as it was.
     void SavePoints(const std::string& FileName);
-    // Reads the whole file first: a bad line raises "Ошибка в строке %d"
-    // and leaves graph, queue and count as they were; else the points
-    // replace the graph.
+    // Reads the whole file first: a bad line raises "Ошибка в строке %d";
+    // that, a file of more than MaxPoints points, or memory running out
+    // leave graph, queue and count as they were. Else the points replace
+    // the graph and the queue is emptied.
     void LoadPoints(const std::string& FileName);
 
     // ---- State, for the window's users and tests
@@ -146,6 +147,12 @@ private:
     double NextSampleNumber() const;
     // Shifts the marks over a point inserted at Index.
     void PointInsertedAt(int Index);
+    // The view follows the data: "Автоскрол" is on and the page shown is
+    // the last one (counted before new points arrive).
+    bool ViewFollowsData() const;
+    // After points entered the line: the last page when the view follows,
+    // the axis adjusted, a repaint.
+    void ShowNewPoints(bool OnLast);
     // The page of the last point at MaxPointsPerPage (1 when not paged).
     int LastPage() const;
     // Repaints the chart, at most once a frame and so that painting takes

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chart/engine/value_list.h"
 #include "graph/graph_form.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
@@ -56,6 +57,19 @@ std::string NumberText(double Value) {
 
 constexpr std::int32_t kChunk = 1 << 20;
 
+// Puts the points of X and Y in ascending X, points of equal X in the order
+// they had.
+void SortByX(chart::engine::TChartValueList& X, chart::engine::TChartValueList& Y) {
+    std::vector<TGraphPoint> points(static_cast<std::size_t>(X.Count()));
+    for (int i = 0; i < X.Count(); ++i) points[static_cast<std::size_t>(i)] = {X.Value(i), Y.Value(i)};
+    std::stable_sort(points.begin(), points.end(),
+                     [](const TGraphPoint& a, const TGraphPoint& b) { return a.X < b.X; });
+    for (int i = 0; i < X.Count(); ++i) {
+        X.SetValue(i, points[static_cast<std::size_t>(i)].X);
+        Y.SetValue(i, points[static_cast<std::size_t>(i)].Y);
+    }
+}
+
 }  // namespace
 
 void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>& Points) {
@@ -74,7 +88,8 @@ void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>&
     file.Flush();
 }
 
-std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoints) {
+void ReadPointFile(const std::string& FileName, int MaxPoints, chart::engine::TChartValueList& X,
+                   chart::engine::TChartValueList& Y) {
     std::string content;
     {
         vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
@@ -91,8 +106,8 @@ std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoint
     // first line and empty lines after the last one mean nothing.
     std::size_t at = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (content.size() > at && (content.back() == '\r' || content.back() == '\n')) content.pop_back();
-    std::vector<TGraphPoint> points;
     int lineNo = 0;
+    bool ascending = true;
     // Lines end at CR LF, CR or LF; a last line without an end counts too.
     while (at < content.size()) {
         std::size_t end = content.find_first_of("\r\n", at);
@@ -106,21 +121,21 @@ std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoint
             ++at;
         }
         ++lineNo;
-        if (points.size() >= static_cast<std::size_t>(MaxPoints))
-            throw rtl::EListError(rtl::Format(rtl::ListCapacityErrorText(), {lineNo}));
+        if (X.Count() >= MaxPoints) throw rtl::EListError(rtl::Format(rtl::ListCapacityErrorText(), {lineNo}));
+        double x = 0, y = 0;
         try {
             const std::string xText = rtl::CutToken(line, ';');
-            const double x = PointNumber(xText);
-            const double y = PointNumber(line);
-            points.push_back({x, y});
+            x = PointNumber(xText);
+            y = PointNumber(line);
         } catch (const rtl::EConvertError& e) {
             throw rtl::EConvertError(
                 rtl::Format(rtl::Utf8ToAnsi("Ошибка в строке %d") + "\r\r%s", {lineNo, e.Message}));
         }
+        if (X.Count() > 0 && x < X.Last()) ascending = false;
+        X.AddValue(x);
+        Y.AddValue(y);
     }
-    std::stable_sort(points.begin(), points.end(),
-                     [](const TGraphPoint& a, const TGraphPoint& b) { return a.X < b.X; });
-    return points;
+    if (!ascending) SortByX(X, Y);
 }
 
 }  // namespace graph

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace chart::engine {
+class TChartValueList;
+}
+
 namespace graph {
 
 struct TGraphPoint;
@@ -13,11 +17,14 @@ struct TGraphPoint;
 // created or written.
 void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>& Points);
 
-// Reads the whole file: the points in ascending X (points of equal X in
-// file order, as adding them one by one keeps them). A line that does not
-// hold two numbers around its first semicolon raises "Ошибка в строке %d",
-// two CRs and the reason; more than MaxPoints points raise the lists'
-// capacity error; a file that cannot be opened raises its own error.
-std::vector<TGraphPoint> ReadPointFile(const std::string& FileName, int MaxPoints);
+// Reads the whole file into X and Y (lists of their own, empty): the points
+// in ascending X (points of equal X in file order, as adding them one by
+// one keeps them). A line that does not hold two numbers around its first
+// semicolon raises "Ошибка в строке %d", two CRs and the reason; more than
+// MaxPoints points raise the lists' capacity error; a file that cannot be
+// opened raises its own error; no memory raises std::bad_alloc. Whatever
+// was read stays in X and Y for the caller to drop.
+void ReadPointFile(const std::string& FileName, int MaxPoints, chart::engine::TChartValueList& X,
+                   chart::engine::TChartValueList& Y);
 
 }  // namespace graph

@@ -858,6 +858,72 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
     EXPECT_EQ(g->serLine->Count(), 2);
 }
 
+TEST(graph_form, a_failed_load_leaves_graph_queue_count_and_marks_as_they_were) {
+    test_support::TempDir dir;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->cbXATime->SetChecked(false);
+    for (int i = 0; i < 3; ++i) g->AddPoint(0, 10 + i);
+    g->SetMarkedRange(1, 2, true);
+    g->SetUpdateLock(true);
+    g->AddPoint(0, 13);
+    g->AddPoint(0, 14);
+    g->MaxPoints = 4;
+    const std::string file = dir.path() + "/points.csv";
+    auto unchanged = [&](const char* what) {
+        ASSERT_EQ(g->serLine->Count(), 3) << what;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(Y(g, i), 10 + i) << what;
+        EXPECT_EQ(g->PendingCount(), 2) << what;
+        EXPECT_EQ(g->PointCount(), 5) << what;
+        EXPECT_EQ(g->MarkStart(), 1) << what;
+        EXPECT_EQ(g->MarkEnd(), 2) << what;
+    };
+    // A bad last line.
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;x\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EConvertError);
+    unchanged("bad line");
+    // More points than the graph holds: refused before anything changes.
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;4\r\n5;5\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EListError);
+    unchanged("too many points");
+    EXPECT_THROW(g->LoadPoints(dir.path() + "/none.csv"), rtl::Exception);
+    unchanged("no file");
+    // The queue comes with the release, as if nothing had been tried.
+    g->SetUpdateLock(false);
+    ASSERT_EQ(g->serLine->Count(), 5);
+    EXPECT_EQ(Y(g, 4), 14);
+
+    // A load that succeeds replaces the graph and empties the queue.
+    g->SetUpdateLock(true);
+    g->AddPoint(0, 15);
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;4\r\n");
+    g->LoadPoints(file);
+    g->SetUpdateLock(false);
+    ASSERT_EQ(g->serLine->Count(), 4);
+    EXPECT_EQ(Y(g, 3), 4);
+    EXPECT_EQ(g->PointCount(), 4);
+    EXPECT_EQ(g->MarkStart(), -1);
+
+    // Loaded points show like a batch that arrives: with "Автоскрол" on,
+    // the last page; without it, the first.
+    std::string many;
+    for (int i = 1; i <= 2000; ++i) many += std::to_string(i) + ";" + std::to_string(i % 7) + "\r\n";
+    WriteFile(file, many);
+    g->MaxPoints = 2000;
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 2000);
+    EXPECT_EQ(g->sePage->Value(), 3);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 2000"));
+    g->cbFollowLastPt->SetChecked(false);
+    g->LoadPoints(file);
+    EXPECT_EQ(g->sePage->Value(), 1);
+    // Points after a load number on from the last one loaded.
+    g->MaxPoints = 3000;
+    g->AddPoint(0, 1);
+    ASSERT_EQ(g->serLine->Count(), 2001);
+    EXPECT_EQ(X(g, 2000), 2001);
+}
+
 TEST(graph_form, plug_in_points_arrive_without_a_lock_hidden_or_shown) {
     GraphFixture f;
     TfGraph* g = f.g;
