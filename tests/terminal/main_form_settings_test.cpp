@@ -462,7 +462,7 @@ TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_
     EXPECT_THROW(w.m->SaveConfig(true), vcl::EIniFileException);
     w.Close();
     ASSERT_EQ(w.messages.size(), 1u);
-    EXPECT_EQ(w.messages[0].Text, "Unable to write to " + ini);
+    EXPECT_EQ(w.messages[0].Text, "Unable to write to " + ini + ": No such file or directory");
     EXPECT_EQ(w.messages[0].Caption, "VOSTREL");
     EXPECT_EQ(w.m->PluginVars, nullptr);  // the rest of the closing ran before
 }

@@ -5,14 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/numbers.h"
+#include "platform/vcl/file_save.h"
+#include "platform/vcl/streams.h"
 #include "platform/vcl/string_list.h"
 
 namespace vcl {
@@ -275,45 +274,15 @@ void TIniFile::UpdateFile() {
 }
 
 void TIniFile::Commit(std::vector<TLine> lines) {
-    std::string data;
-    for (const auto& l : lines) data += l.text + l.eol;
-
-    // Replace the file itself when the name is a link to it.
-    std::string target = rtl::SysPath(fileName_);
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    struct stat st {};
-    const bool existed = ::stat(target.c_str(), &st) == 0;
-
-    const auto fail = [&] { throw EIniFileException("Unable to write to " + fileName_); };
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        // A leftover of an earlier crash only moves us on to the next name.
-        temp = target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) fail();
-    bool ok = true;
-    for (size_t done = 0; ok && done < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
-    }
-    if (ok && existed) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    // No fsync: closing the main window writes a few hundred keys, and a
-    // flush to the disk for each would freeze the window on a slow disk. The
-    // rename keeps the file whole when the program dies, and the usual Linux
-    // file systems write the new data out before a rename that replaces a file.
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        fail();
+    try {
+        SaveWholeFile(fileName_, [&](TSaveOutput& out) {
+            for (const auto& l : lines) {
+                out.Write(l.text);
+                out.Write(l.eol);
+            }
+        });
+    } catch (const EFileSaveError& e) {
+        throw EIniFileException("Unable to write to " + fileName_ + ": " + SysErrorMessage(e.ErrorCode));
     }
     lines_ = std::move(lines);
 }

@@ -9,11 +9,12 @@
 // stay where they are when the file is rewritten.
 //
 // The file is read once, when the object is made (a missing or unreadable
-// file reads as empty). Every Write* updates the text in memory and writes
-// the whole file to a temporary file in the same folder, which then replaces
-// the old one, so that a crash or a full disk never leaves a cut-off file. A
-// write that fails raises EIniFileException "Unable to write to <file>" and
-// leaves both the file and the object as they were.
+// file reads as empty). Every Write* updates the text in memory and saves
+// the whole file with SaveWholeFile (a temporary file that replaces the old
+// one only once it is all written), so that a crash or a full disk never
+// leaves a cut-off file. A write that fails raises EIniFileException
+// "Unable to write to <file>: <the system's reason>" and leaves both the
+// file and the object as they were.
 //
 // TMemIniFile keeps its writes in memory until UpdateFile, which replaces the
 // file once, the same way: a program that saves many keys at once writes the

@@ -11,6 +11,7 @@
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/rtl/files.h"
 
 namespace vcl {
@@ -113,8 +114,7 @@ std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
     std::int32_t done = 0;
     const auto* p = static_cast<const char*>(Buffer);
     while (done < Count) {
-        const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(Count - done));
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = rtl::WriteSome(fd_, p + done, static_cast<size_t>(Count - done));
         if (n <= 0) break;
         done += static_cast<std::int32_t>(n);
     }

@@ -7,12 +7,11 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/vcl/string_list.h"
+#include "support/file_contents.h"
 #include "support/temp_dir.h"
 
 using namespace vcl;
@@ -21,16 +20,8 @@ namespace {
 
 using test_support::TempDir;
 
-std::string Slurp(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const std::string& name, const std::string& data) {
-    std::ofstream(name, std::ios::binary) << data;
-}
+using test_support::Slurp;
+using test_support::Spit;
 
 // A file as the original program leaves it, with a hand-made comment.
 const std::string kOriginal =
@@ -221,7 +212,7 @@ TEST(ini_files, erase_section_and_delete_key) {
 
 TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
     TempDir dir;
-    // the file name is a folder: the replacement cannot happen
+    // the file name is a folder: nothing can be written there
     const std::string folder = dir.path() + "/folder.ini";
     mkdir(folder.c_str(), 0700);
     TIniFile blocked(folder);
@@ -229,7 +220,7 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         blocked.WriteString("S", "k", "v");
         FAIL();
     } catch (const EIniFileException& e) {
-        EXPECT_EQ(e.Message, "Unable to write to " + folder);
+        EXPECT_EQ(e.Message, "Unable to write to " + folder + ": Is a directory");
     }
     EXPECT_FALSE(blocked.ValueExists("S", "k"));  // the object did not change either
     EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path() + "' | grep -v '^folder.ini$')\"").c_str()), 0)
@@ -266,7 +257,7 @@ TEST(ini_files, a_full_disk_leaves_the_old_file_whole) {
     try {
         ini.WriteString("TrHistory", "0", std::string(5000, 'x'));
     } catch (const EIniFileException& e) {
-        raised = e.Message == "Unable to write to " + name;
+        raised = e.Message == "Unable to write to " + name + ": File too large";
     }
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);

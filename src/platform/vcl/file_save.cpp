@@ -1,0 +1,132 @@
+#include "platform/vcl/file_save.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/rtl/file_writes.h"
+#include "platform/rtl/files.h"
+#include "platform/vcl/streams.h"
+
+namespace vcl {
+
+namespace {
+
+// Bytes gathered before they go to the file in one write.
+constexpr std::size_t kSaveBlock = std::size_t{1} << 20;
+
+// Temporary names tried before giving up; a leftover of an earlier crash
+// only moves us on to the next one.
+constexpr int kTempAttempts = 100;
+
+[[noreturn]] void Fail(const std::string& FileName, int Error) {
+    throw EFileSaveError(FileName, Error);
+}
+
+// The file a name stands for: links followed, so that the file itself is
+// replaced and the link stays. A name that does not exist yet is kept.
+std::string RealTarget(const std::string& FileName) {
+    std::string target = rtl::SysPath(FileName);
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    return target;
+}
+
+// Opens a fresh temporary file next to Target; -1 with errno set on failure.
+int OpenTemporary(const std::string& Target, std::string& Temp) {
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        Temp = Target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+EFileSaveError::EFileSaveError(const std::string& FileName, int Error)
+    : rtl::EWriteError(SaveErrorText(FileName, Error)), ErrorCode(Error) {}
+
+std::string SaveErrorText(const std::string& FileName, int Error) {
+    return "Cannot write \"" + FileName + "\": " + SysErrorMessage(Error);
+}
+
+TSaveOutput::TSaveOutput(int Fd, const std::string& FileName) : fd_(Fd), fileName_(FileName) {}
+
+void TSaveOutput::Write(std::string_view Data) {
+    if (buffer_.size() + Data.size() < kSaveBlock) {
+        buffer_ += Data;
+        return;
+    }
+    Flush();
+    if (Data.size() >= kSaveBlock) {
+        if (const int error = rtl::WriteAll(fd_, Data)) Fail(fileName_, error);
+    } else {
+        buffer_ += Data;
+    }
+}
+
+void TSaveOutput::Flush() {
+    if (buffer_.empty()) return;
+    const int error = rtl::WriteAll(fd_, buffer_);
+    buffer_.clear();
+    if (error) Fail(fileName_, error);
+}
+
+void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOutput& Out)>& Write) {
+    // Runs Write into the open file and closes it, whatever happens; the
+    // first failure is raised.
+    const auto writeAndClose = [&](int fd) {
+        try {
+            TSaveOutput out(fd, FileName);
+            Write(out);
+            out.Flush();
+        } catch (...) {
+            rtl::CloseFile(fd);
+            throw;
+        }
+        if (const int error = rtl::CloseFile(fd)) Fail(FileName, error);
+    };
+    const std::string target = RealTarget(FileName);
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a FIFO takes the bytes where it is; a folder refuses.
+        int fd;
+        do {
+            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) Fail(FileName, errno);
+        writeAndClose(fd);
+        return;
+    }
+    // A file we could not open for writing is not ours to replace.
+    if (exists && ::access(target.c_str(), W_OK) != 0) Fail(FileName, errno);
+
+    std::string temp;
+    const int fd = OpenTemporary(target, temp);
+    if (fd < 0) Fail(FileName, errno);
+    if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) {
+        const int error = errno;
+        rtl::CloseFile(fd);
+        ::unlink(temp.c_str());
+        Fail(FileName, error);
+    }
+    try {
+        writeAndClose(fd);
+        if (std::rename(temp.c_str(), target.c_str()) != 0) Fail(FileName, errno);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+}  // namespace vcl

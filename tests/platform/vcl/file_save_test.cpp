@@ -1,0 +1,190 @@
+#include "platform/vcl/file_save.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/rtl/file_writes.h"
+#include "support/small_tmpfs.h"
+#include "support/file_contents.h"
+#include "support/temp_dir.h"
+
+using namespace vcl;
+
+namespace {
+
+using test_support::TempDir;
+
+using test_support::Slurp;
+using test_support::Spit;
+
+std::size_t Entries(const std::string& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+    return n;
+}
+
+// Writes Pieces pieces of Piece each: more than one block in all.
+void WritePieces(TSaveOutput& out, const std::string& Piece, int Pieces) {
+    for (int i = 0; i < Pieces; ++i) out.Write(Piece);
+}
+
+// The message raised by a save, empty when it went through.
+template <class F>
+std::string SaveFailure(const std::string& name, F&& write) {
+    try {
+        SaveWholeFile(name, write);
+    } catch (const EFileSaveError& e) {
+        return e.Message;
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(file_save, writes_new_files_and_replaces_old_ones_keeping_links_and_permissions) {
+    TempDir dir;
+    const std::string name = dir.File("list.cp");
+    // A new file, from many small pieces and one piece larger than a block.
+    const std::string line = "0112345678ABCDEF0\tdata line\r\n";
+    const std::string big(3u << 20, 'x');
+    SaveWholeFile(name, [&](TSaveOutput& out) {
+        WritePieces(out, line, 50000);
+        out.Write(big);
+        out.Write("end");
+    });
+    std::string expected;
+    for (int i = 0; i < 50000; ++i) expected += line;
+    expected += big + "end";
+    EXPECT_EQ(Slurp(name), expected);
+
+    // Over an existing file: its permission bits stay.
+    ASSERT_EQ(chmod(name.c_str(), 0640), 0);
+    SaveWholeFile(name, [](TSaveOutput& out) { out.Write("second"); });
+    EXPECT_EQ(Slurp(name), "second");
+    struct stat st {};
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Through a link: the file it points to is saved, the link stays a link.
+    const std::string link = dir.File("link.cp");
+    ASSERT_EQ(symlink(name.c_str(), link.c_str()), 0);
+    SaveWholeFile(link, [](TSaveOutput& out) { out.Write("third"); });
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Slurp(name), "third");
+    // An empty save is an empty file, not a missing one.
+    SaveWholeFile(name, [](TSaveOutput&) {});
+    EXPECT_TRUE(std::filesystem::exists(name));
+    EXPECT_EQ(Slurp(name), "");
+    EXPECT_EQ(Entries(dir.path()), 2u) << "a temporary file was left behind";
+}
+
+TEST(file_save, a_failed_save_leaves_the_old_file_and_names_the_file_and_the_reason) {
+    TempDir dir;
+    const std::string name = dir.File("good.cp");
+    const std::string good(82240, 'g');
+    Spit(name, good);
+    const std::string piece(4096, 'n');
+    {
+        // The disk fills up during the third block of a 5 MB save.
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(3);
+        EXPECT_EQ(SaveFailure(name, [&](TSaveOutput& out) { WritePieces(out, piece, 1280); }),
+                  "Cannot write \"" + name + "\": No space left on device");
+        EXPECT_EQ(faults.Writes(), 3);  // the save stopped at the first refused write
+    }
+    EXPECT_EQ(Slurp(name), good);
+    EXPECT_EQ(Entries(dir.path()), 1u) << "a temporary file was left behind";
+    {
+        // The last bytes go out at the end only: that write is checked too.
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1, EDQUOT);
+        EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("small"); }),
+                  "Cannot write \"" + name + "\": Disk quota exceeded");
+    }
+    {
+        // Every byte written, but the file system reports the loss at close.
+        rtl::TInjectedFileFaults faults;
+        faults.FailCloses(EIO);
+        EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("closed badly"); }),
+                  "Cannot write \"" + name + "\": Input/output error");
+    }
+    EXPECT_EQ(Slurp(name), good);
+
+    // The writer's own error passes on unchanged; nothing is replaced.
+    EXPECT_THROW(SaveWholeFile(name,
+                               [](TSaveOutput& out) {
+                                   out.Write("half");
+                                   throw rtl::EConvertError("'zz' is not a valid integer value");
+                               }),
+                 rtl::EConvertError);
+    EXPECT_EQ(Slurp(name), good);
+    EXPECT_EQ(Entries(dir.path()), 1u) << "a temporary file was left behind";
+
+    // A new file that cannot be written is not left behind cut off.
+    const std::string fresh = dir.File("fresh.bin");
+    {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1);
+        EXPECT_FALSE(SaveFailure(fresh, [](TSaveOutput& out) { out.Write("x"); }).empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    // A folder that does not exist, and a folder in place of the file.
+    EXPECT_EQ(SaveFailure(dir.File("no/such.cp"), [](TSaveOutput&) {}),
+              "Cannot write \"" + dir.File("no/such.cp") + "\": No such file or directory");
+    const std::string folder = dir.File("folder.cp");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(SaveFailure(folder, [](TSaveOutput& out) { out.Write("x"); }),
+              "Cannot write \"" + folder + "\": Is a directory");
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+
+    if (geteuid() != 0) {  // permissions do not bite for root
+        ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+        EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("x"); }),
+                  "Cannot write \"" + name + "\": Permission denied");
+        EXPECT_EQ(Slurp(name), good);
+    }
+    EXPECT_EQ(Entries(dir.path()), 2u) << "a temporary file was left behind";
+}
+
+TEST(file_save, a_fifo_is_written_in_place) {
+    TempDir dir;
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A reader is there first, so opening the FIFO for writing does not wait.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string got;
+    SaveWholeFile(fifo, [](TSaveOutput& out) { out.Write("through the pipe"); });
+    char buf[64];
+    for (ssize_t n; (n = read(reader, buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    close(reader);
+    EXPECT_EQ(got, "through the pipe");
+    struct stat st {};
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced by a file";
+    EXPECT_EQ(Entries(dir.path()), 1u);
+}
+
+TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {
+    test_support::SmallTmpfs disk(256 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs can be mounted here";
+    const std::string name = disk.File("good.cp");
+    const std::string good(100 * 1024, 'g');
+    Spit(name, good);
+    ASSERT_EQ(Slurp(name), good);
+    const std::string piece(1000, 'n');
+    EXPECT_EQ(SaveFailure(name, [&](TSaveOutput& out) { WritePieces(out, piece, 400); }),
+              "Cannot write \"" + name + "\": No space left on device");
+    EXPECT_EQ(Slurp(name), good);
+    EXPECT_EQ(Entries(disk.path()), 1u) << "a temporary file was left behind";
+    // With room again, the same save goes through.
+    SaveWholeFile(name, [&](TSaveOutput& out) { WritePieces(out, piece, 100); });
+    EXPECT_EQ(Slurp(name).size(), 100000u);
+}
