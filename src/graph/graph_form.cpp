@@ -632,10 +632,7 @@ void TfGraph::mLoadFileClick(vcl::TComponent*) {
 }
 
 void TfGraph::SavePoints(const std::string& FileName) {
-    std::vector<TGraphPoint> points(static_cast<std::size_t>(serLine->Count()));
-    for (int i = 0; i < serLine->Count(); ++i)
-        points[static_cast<std::size_t>(i)] = {serLine->XValues().Value(i), serLine->YValues().Value(i)};
-    WritePointFile(FileName, points);
+    WritePointFile(FileName, serLine->XValues().Values(), serLine->YValues().Values());
 }
 
 void TfGraph::LoadPoints(const std::string& FileName) {

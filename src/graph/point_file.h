@@ -2,8 +2,8 @@
 // The graph window's point files: plain text in the program's code page,
 // one point a line, "X;Y" with each number in the general format ("%g"),
 // lines ended by CR LF, no header.
+#include <span>
 #include <string>
-#include <vector>
 
 namespace chart::engine {
 class TChartValueList;
@@ -11,11 +11,11 @@ class TChartValueList;
 
 namespace graph {
 
-struct TGraphPoint;
-
-// Writes every point, replacing the file. Raises when the file cannot be
-// created or written.
-void WritePointFile(const std::string& FileName, const std::vector<TGraphPoint>& Points);
+// Writes the points (X[i], Y[i]) straight from the lists, replacing the
+// file only once every byte is written: a failure raises and leaves the
+// file that was there as it was. Each number has 15 significant digits, or
+// as many more as it needs to read back (the largest values).
+void WritePointFile(const std::string& FileName, std::span<const double> X, std::span<const double> Y);
 
 // Reads the whole file into X and Y (lists of their own, empty): the points
 // in ascending X (points of equal X in file order, as adding them one by
