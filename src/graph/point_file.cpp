@@ -184,6 +184,46 @@ bool ReadNumber(std::string_view Text, double& Value) {
     return true;
 }
 
+// A file of more points than the graph holds, found at line LineNo.
+[[noreturn]] void TooMany(int LineNo) {
+    throw rtl::EListError(rtl::Format(rtl::ListCapacityErrorText(), {LineNo}));
+}
+
+// Runs Line on every line of the file, without its end. Lines end at CR LF,
+// CR or LF; a last line without an end counts too; a UTF-8 byte order mark
+// before the first line (files that other programs wrote) means nothing.
+// The file is read a block at a time.
+template <class F>
+void ForEachLine(vcl::TFileStream& File, F&& Line) {
+    File.Seek(0, vcl::TSeekOrigin::soBeginning);
+    std::int64_t left = File.Size();
+    std::string text;
+    bool first = true;
+    while (left > 0) {
+        const auto n = static_cast<std::int32_t>(std::min(kReadBlock, left));
+        const std::size_t kept = text.size();
+        text.resize(kept + static_cast<std::size_t>(n));
+        File.ReadBuffer(text.data() + kept, n);
+        left -= n;
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        const char* at = begin;
+        if (std::exchange(first, false) && text.starts_with("\xEF\xBB\xBF")) at += 3;
+        for (;;) {
+            const char* stop = at;
+            while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
+            // What follows the last whole line waits for the next block; so
+            // does a CR at its end, which may be the first half of a CR LF.
+            if (stop == end || (stop + 1 == end && *stop == '\r' && left > 0)) break;
+            Line(std::string_view(at, static_cast<std::size_t>(stop - at)));
+            at = stop + 1;
+            if (*stop == '\r' && at < end && *at == '\n') ++at;
+        }
+        text.erase(0, static_cast<std::size_t>(at - begin));
+    }
+    if (!text.empty()) Line(std::string_view(text));
+}
+
 // Reads the lines of a point file into two value lists.
 class TPointReader {
 public:
@@ -198,8 +238,8 @@ public:
             if (firstEmpty_ == 0) firstEmpty_ = lineNo_;
             return;
         }
-        if (firstEmpty_ != 0) Point(firstEmpty_, {});
-        Point(lineNo_, Text);
+        if (firstEmpty_ != 0) Refuse(firstEmpty_, {});
+        Point(Text);
     }
 
     // After the last line: the points in ascending X.
@@ -208,14 +248,15 @@ public:
     }
 
 private:
-    void Point(int LineNo, std::string_view Text) {
-        if (x_.Count() >= maxPoints_) throw rtl::EListError(rtl::Format(rtl::ListCapacityErrorText(), {LineNo}));
+    void Point(std::string_view Text) {
+        // Counted before, but the file may have grown since.
+        if (x_.Count() >= maxPoints_) TooMany(lineNo_);
         const std::size_t semicolon = std::min(Text.find(';'), Text.size());
         const std::string_view xText = Text.substr(0, semicolon);
         const std::string_view yText = Text.substr(std::min(semicolon + 1, Text.size()));
         double x = 0, y = 0;
-        if (!ReadNumber(xText, x)) Refuse(LineNo, xText);
-        if (!ReadNumber(yText, y)) Refuse(LineNo, yText);
+        if (!ReadNumber(xText, x)) Refuse(lineNo_, xText);
+        if (!ReadNumber(yText, y)) Refuse(lineNo_, yText);
         if (x_.Count() > 0 && x < x_.Last()) ascending_ = false;
         x_.AddValue(x);
         y_.AddValue(y);
@@ -285,36 +326,20 @@ void WritePointFile(const std::string& FileName, std::span<const double> X, std:
 void ReadPointFile(const std::string& FileName, int MaxPoints, chart::engine::TChartValueList& X,
                    chart::engine::TChartValueList& Y) {
     vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
-    std::int64_t left = file.Size();
+    // Counted first, without keeping anything: a file of more points than
+    // the graph holds is refused before memory is taken for any of them,
+    // and the lists take exactly what the points need.
+    int points = 0, lineNo = 0;
+    ForEachLine(file, [&](std::string_view Text) {
+        ++lineNo;
+        if (Text.empty()) return;
+        if (points >= MaxPoints) TooMany(lineNo);
+        ++points;
+    });
+    X.Reserve(points);
+    Y.Reserve(points);
     TPointReader reader(MaxPoints, X, Y);
-    // Lines end at CR LF, CR or LF; a last line without an end counts too.
-    // What follows the last whole line of a block waits for the next one.
-    std::string text;
-    bool first = true;
-    while (left > 0) {
-        const auto n = static_cast<std::int32_t>(std::min(kReadBlock, left));
-        const std::size_t kept = text.size();
-        text.resize(kept + static_cast<std::size_t>(n));
-        file.ReadBuffer(text.data() + kept, n);
-        left -= n;
-        const char* const begin = text.data();
-        const char* const end = begin + text.size();
-        const char* at = begin;
-        // A UTF-8 byte order mark before the first line (files that other
-        // programs wrote) means nothing.
-        if (std::exchange(first, false) && text.starts_with("\xEF\xBB\xBF")) at += 3;
-        for (;;) {
-            const char* stop = at;
-            while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
-            // A CR at the end of a block may be the first half of a CR LF.
-            if (stop == end || (stop + 1 == end && *stop == '\r' && left > 0)) break;
-            reader.Line({at, static_cast<std::size_t>(stop - at)});
-            at = stop + 1;
-            if (*stop == '\r' && at < end && *at == '\n') ++at;
-        }
-        text.erase(0, static_cast<std::size_t>(at - begin));
-    }
-    if (!text.empty()) reader.Line(text);
+    ForEachLine(file, [&](std::string_view Text) { reader.Line(Text); });
     reader.Finish();
 }
 

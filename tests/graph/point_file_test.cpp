@@ -215,7 +215,20 @@ TEST(point_file, numbers_read_as_the_general_reader_reads_them_and_lines_cross_b
     TChartValueList x2, y2;
     graph::ReadPointFile(file, 1 << 30, x2, y2);
     EXPECT_EQ(x2.Count(), n);
+    // As many points as the graph holds load, empty lines after them or not;
+    // one more is refused, naming its line, before anything is read in.
+    TChartValueList x4, y4;
+    graph::ReadPointFile(file, n, x4, y4);
+    EXPECT_EQ(x4.Count(), n);
     WriteFile(file, text + "\r\n\r\n\n3;3");
+    TChartValueList x5, y5;
+    try {
+        graph::ReadPointFile(file, n, x5, y5);
+        ADD_FAILURE() << "more points than the graph holds were taken";
+    } catch (const rtl::EListError& e) {
+        EXPECT_NE(e.Message.find("(" + std::to_string(n + 3) + ")"), std::string::npos) << e.Message;
+    }
+    EXPECT_EQ(x5.Count(), 0);
     TChartValueList x3, y3;
     try {
         graph::ReadPointFile(file, 1 << 30, x3, y3);

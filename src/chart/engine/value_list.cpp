@@ -94,6 +94,10 @@ void TChartValueList::Grow() {
     values_.reserve(next);
 }
 
+void TChartValueList::Reserve(int Capacity) {
+    if (Capacity > 0) values_.reserve(static_cast<std::size_t>(Capacity));
+}
+
 void TChartValueList::ExchangeValues(TChartValueList& Other) noexcept {
     std::swap(values_, Other.values_);
     Changed();
