@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "chart/engine/chart.h"
 #include "chart/engine/chart_axis.h"
@@ -641,7 +640,8 @@ void TfGraph::LoadPoints(const std::string& FileName) {
     // as they were, and the lists give their memory back as they go.
     chart::engine::TChartValueList x, y;
     ReadPointFile(FileName, MaxPoints, x, y);
-    // From here nothing allocates, so nothing fails half-way.
+    // From here nothing takes memory for the points, so the graph never
+    // ends up half-loaded.
     ClearGraph();
     FPending.SetCount(0);
     const bool onLast = ViewFollowsData();
