@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "chart/engine/value_list.h"
 #include "fuzz_support.h"
 #include "graph/graph_form.h"
 #include "graph/point_file.h"
@@ -22,14 +23,27 @@ using graph::TGraphPoint;
 constexpr int kMaxPoints = 300;
 
 bool Load(const std::string& file, std::vector<TGraphPoint>& points) {
+    chart::engine::TChartValueList x, y;
     try {
-        points = graph::ReadPointFile(file, kMaxPoints);
+        graph::ReadPointFile(file, kMaxPoints, x, y);
     } catch (const rtl::EConvertError&) {
         return false;
     } catch (const rtl::EListError&) {
         return false;
     }
+    Check(x.Count() == y.Count());
+    points.clear();
+    for (int i = 0; i < x.Count(); ++i) points.push_back({x.Value(i), y.Value(i)});
     return true;
+}
+
+void Save(const std::string& file, const std::vector<TGraphPoint>& points) {
+    std::vector<double> x, y;
+    for (const TGraphPoint& p : points) {
+        x.push_back(p.X);
+        y.push_back(p.Y);
+    }
+    graph::WritePointFile(file, x, y);
 }
 
 }  // namespace
@@ -45,13 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(std::is_sorted(points.begin(), points.end(), [](auto& a, auto& b) { return a.X < b.X; }));
     for (const TGraphPoint& p : points) Check(std::isfinite(p.X) && std::isfinite(p.Y));
 
-    graph::WritePointFile(saved, points);
+    Save(saved, points);
     std::vector<TGraphPoint> back;
     Check(Load(saved, back));
     Check(back.size() == points.size());
     for (std::size_t i = 0; i < points.size(); ++i)
         Check(fuzz_support::Same15(points[i].X, back[i].X) && fuzz_support::Same15(points[i].Y, back[i].Y));
-    graph::WritePointFile(again, back);
+    Save(again, back);
     Check(fuzz_support::ReadFile(again) == fuzz_support::ReadFile(saved));
     return 0;
 }

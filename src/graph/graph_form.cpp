@@ -6,12 +6,13 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <new>
 
 #include "chart/engine/chart.h"
 #include "chart/engine/chart_axis.h"
 #include "chart/engine/chart_page.h"
 #include "chart/engine/fast_line_series.h"
+#include "chart/engine/value_list.h"
 #include "chart/tools/color_band_tool.h"
 #include "chart/tools/cursor_tool.h"
 #include "chart/tools/export_formats.h"
@@ -22,6 +23,7 @@
 #include "platform/rtl/format.h"
 #include "platform/vcl/bitmap.h"
 #include "platform/vcl/clipboard.h"
+#include "platform/win/memory.h"
 
 namespace graph {
 
@@ -72,6 +74,20 @@ std::unique_ptr<vcl::TBitmap> ClearGlyph() {
     });
 }
 
+// The most points the graph holds, taken once when the window is made: a
+// quarter of memory at what a point costs (its two values on the line and
+// its record in the queue), so that the graph and the receive list together
+// keep within about half of it; never more than the queue and the 32-bit
+// point count can number.
+int GraphPointLimit() {
+    constexpr std::uint64_t kPointCost = 2 * sizeof(double) + sizeof(TGraphPoint);
+    constexpr std::uint64_t kMost = rtl::TLEList::MaxListSize - 1;
+    std::uint64_t budget = win::MemoryQuarter();
+    if (budget == 0) budget = kMost * kPointCost;  // the system does not say
+    budget = win::LoweredForTest(budget, "VOSTREL_TEST_GRAPH_LIMIT_MB");
+    return static_cast<int>(std::clamp<std::uint64_t>(budget / kPointCost, 1, kMost));
+}
+
 TGraphPoint& PointAt(const rtl::TLEList& List, int Index) {
     return *static_cast<TGraphPoint*>(List.Get(Index));
 }
@@ -79,7 +95,7 @@ TGraphPoint& PointAt(const rtl::TLEList& List, int Index) {
 }  // namespace
 
 TfGraph::TfGraph(vcl::TComponent* owner)
-    : vcl::TForm(owner), MaxPoints(rtl::TLEList::MaxListSize - 1), FPending(sizeof(TGraphPoint)) {
+    : vcl::TForm(owner), MaxPoints(GraphPointLimit()), FPending(sizeof(TGraphPoint)) {
     // Tools and export formats are started with the window that uses them.
     chart::tools::PlotToolsUse();
     chart::tools::PlotExportFormatsUse();
@@ -332,19 +348,35 @@ double TfGraph::NextSampleNumber() const {
     return std::floor(top) + 1;
 }
 
+void TfGraph::GraphFull() {
+    FFull = true;
+    if (FFullNoticeShown) return;
+    FFullNoticeShown = true;
+    // Told without waiting for an answer: this runs inside the receive
+    // path, and a box waiting there would stop reception (the port's buffer
+    // overruns and data is lost).
+    const long long held = serLine->Count() + static_cast<long long>(FPending.Count());
+    vcl::ShowNotice(rtl::Format(Ru("График заполнен: %d точек. Новые точки не добавляются."),
+                                {static_cast<int>(held)}),
+                    vcl::mtWarning);
+}
+
 void TfGraph::AddPoint(rtl::TDateTime X, double Y) {
     // A value that is not a number has no place on the line.
     if (!std::isfinite(X) || !std::isfinite(Y)) return;
-    if (serLine->Count() + static_cast<long long>(FPending.Count()) >= MaxPoints) {
-        if (!FFullNoticeShown) {
-            FFullNoticeShown = true;
-            vcl::ShowMessage(rtl::Format(Ru("График заполнен: %d точек. Новые точки не добавляются."),
-                                         {MaxPoints}));
-        }
+    if (FFull || serLine->Count() + static_cast<long long>(FPending.Count()) >= MaxPoints) {
+        GraphFull();
         return;
     }
     const double x = cbXATime->Checked() ? X : NextSampleNumber();
-    auto* p = static_cast<TGraphPoint*>(FPending.Add());
+    TGraphPoint* p = nullptr;
+    try {
+        p = static_cast<TGraphPoint*>(FPending.Add());
+    } catch (const std::bad_alloc&) {
+        // No room for the queue to grow: full, as at the limit.
+        GraphFull();
+        return;
+    }
     p->X = x;
     p->Y = Y;
     FPendingMaxX = FPending.Count() == 1 ? x : std::max(FPendingMaxX, x);
@@ -373,14 +405,19 @@ void TfGraph::PointInsertedAt(int Index) {
     if (FMarkEnd >= Index && FMarkEnd != -1) ++FMarkEnd;
 }
 
+bool TfGraph::ViewFollowsData() const {
+    const int per = Chart1->Pages().MaxPointsPerPage();
+    return cbFollowLastPt->Checked() && per > 0 && (serLine->Count() - 1) / per == sePage->Value() - 1;
+}
+
 void TfGraph::FlushPending() {
     UpdateStatus(true);
-    const int per = Chart1->Pages().MaxPointsPerPage();
-    const bool onLast = cbFollowLastPt->Checked() && per > 0 && (serLine->Count() - 1) / per == sePage->Value() - 1;
+    const bool onLast = ViewFollowsData();
     // Each point leaves the queue as it enters the line: whatever fails
     // later (or in the middle) never adds a point twice.
     const int queued = FPending.Count();
     int added = 0;
+    bool dropped = false;
     serLine->BeginUpdate();
     try {
         for (; added < queued; ++added) {
@@ -388,6 +425,11 @@ void TfGraph::FlushPending() {
             const int at = serLine->AddXY(p.X, p.Y, {}, vcl::clDefault);
             if (at >= 0) PointInsertedAt(at);
         }
+    } catch (const std::bad_alloc&) {
+        // The line cannot grow: the points that did not fit are dropped and
+        // the graph is full until it is cleared. Nothing is raised, so the
+        // receive path that flushes here goes on with its chunk.
+        dropped = true;
     } catch (...) {
         serLine->EndUpdate();
         const int left = queued - added;
@@ -398,7 +440,17 @@ void TfGraph::FlushPending() {
     }
     FPending.SetCount(0);
     serLine->EndUpdate();
-    if (onLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
+    if (dropped) {
+        FPointCount -= std::min(FPointCount, queued - added);
+        UpdateStatus(true);
+        GraphFull();
+    }
+    ShowNewPoints(onLast);
+}
+
+void TfGraph::ShowNewPoints(bool OnLast) {
+    const int per = Chart1->Pages().MaxPointsPerPage();
+    if (OnLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
         // The new page shows with the flush's one repaint below.
         Chart1->AutoRepaint = false;
         try {
@@ -447,6 +499,7 @@ void TfGraph::ClearGraph() {
     FPointCount = 0;
     FLastX = 0;
     FFullNoticeShown = false;
+    FFull = false;
     UpdateStatus(true);
 }
 
@@ -578,23 +631,27 @@ void TfGraph::mLoadFileClick(vcl::TComponent*) {
 }
 
 void TfGraph::SavePoints(const std::string& FileName) {
-    std::vector<TGraphPoint> points(static_cast<std::size_t>(serLine->Count()));
-    for (int i = 0; i < serLine->Count(); ++i)
-        points[static_cast<std::size_t>(i)] = {serLine->XValues().Value(i), serLine->YValues().Value(i)};
-    WritePointFile(FileName, points);
+    WritePointFile(FileName, serLine->XValues().Values(), serLine->YValues().Values());
 }
 
 void TfGraph::LoadPoints(const std::string& FileName) {
-    std::vector<TGraphPoint> points = ReadPointFile(FileName, MaxPoints);
+    // The file is read whole into lists of its own before anything changes:
+    // a bad line, too many points or no memory leave graph, queue and count
+    // as they were, and the lists give their memory back as they go.
+    chart::engine::TChartValueList x, y;
+    ReadPointFile(FileName, MaxPoints, x, y);
+    // From here nothing takes memory for the points, so the graph never
+    // ends up half-loaded.
     ClearGraph();
     FPending.SetCount(0);
-    FPending.SetCapacity(std::max(kReservedPoints, static_cast<int>(points.size())));
-    for (const TGraphPoint& p : points) *static_cast<TGraphPoint*>(FPending.Add()) = p;
-    FPendingMaxX = points.empty() ? 0 : points.back().X;
-    FPointCount = FPending.Count();
-    FlushPending();
-    // A big file needed a big queue; the usual reserve is enough again.
-    if (FPending.Capacity() > kReservedPoints) FPending.SetCapacity(kReservedPoints);
+    const bool onLast = ViewFollowsData();
+    serLine->BeginUpdate();
+    serLine->XValues().ExchangeValues(x);
+    serLine->YValues().ExchangeValues(y);
+    serLine->EndUpdate();
+    FPointCount = serLine->Count();
+    UpdateStatus(true);
+    ShowNewPoints(onLast);
 }
 
 }  // namespace graph

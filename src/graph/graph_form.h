@@ -43,8 +43,9 @@ public:
     ~TfGraph() override;
 
     // ---- What the main window and the plug-in host call
-    // Queues one point (unless the lists are full, or a value is not a
-    // number); unless a lock is held it is plotted at once.
+    // Queues one point (unless the graph is full, or a value is not a
+    // number); unless a lock is held it is plotted at once. Running out of
+    // memory makes the graph full and raises nothing.
     void AddPoint(rtl::TDateTime X, double Y);
     // True: one more lock; False: one lock less, and the last release plots
     // everything queued in one batch.
@@ -65,9 +66,10 @@ public:
     // Every plotted point, one "X;Y" line each. Raises on failure, leaving
     // the file that was there as it was.
     void SavePoints(const std::string& FileName);
-    // Reads the whole file first: a bad line raises "Ошибка в строке %d"
-    // and leaves graph, queue and count as they were; else the points
-    // replace the graph.
+    // Reads the whole file first: a bad line raises "Ошибка в строке %d";
+    // that, a file of more than MaxPoints points, or memory running out
+    // leave graph, queue and count as they were. Else the points replace
+    // the graph and the queue is emptied.
     void LoadPoints(const std::string& FileName);
 
     // ---- State, for the window's users and tests
@@ -78,8 +80,9 @@ public:
     int MarkStart() const { return FMarkStart; }
     int MarkEnd() const { return FMarkEnd; }
     chart::tools::TColorBandTool* Band() const { return FBand; }
-    // The most points the graph holds, plotted and queued together (the
-    // lists' limit); a test may lower it.
+    // The most points the graph holds, plotted and queued together: a
+    // quarter of memory's worth, at most the lists' limit; a test may lower
+    // it.
     int MaxPoints;
 
     // ---- Components
@@ -134,6 +137,9 @@ public:
 
 private:
     void CreateComponents();
+    // The graph takes no more points; tells the user once, without a box
+    // that waits.
+    void GraphFull();
     // The tool bar's right-hand buttons stay at its right edge.
     void PlaceButtons();
     // The sample number of a new point: the next whole number above every
@@ -141,6 +147,12 @@ private:
     double NextSampleNumber() const;
     // Shifts the marks over a point inserted at Index.
     void PointInsertedAt(int Index);
+    // The view follows the data: "Автоскрол" is on and the page shown is
+    // the last one (counted before new points arrive).
+    bool ViewFollowsData() const;
+    // After points entered the line: the last page when the view follows,
+    // the axis adjusted, a repaint.
+    void ShowNewPoints(bool OnLast);
     // The page of the last point at MaxPointsPerPage (1 when not paged).
     int LastPage() const;
     // Repaints the chart, at most once a frame and so that painting takes
@@ -158,7 +170,10 @@ private:
     chart::tools::TColorBandTool* FBand = nullptr;
     int FMarkStart = -1;
     int FMarkEnd = -1;
-    // The notice that the lists are full was shown (since the last clear).
+    // Full: no point is taken until the graph is cleared (the limit was
+    // reached, or memory ran out).
+    bool FFull = false;
+    // The notice that the graph is full was shown (since the last clear).
     bool FFullNoticeShown = false;
     vcl::TTimer* FRepaintTimer = nullptr;
     std::chrono::steady_clock::time_point FLastRepaint{};

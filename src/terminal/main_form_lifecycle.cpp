@@ -147,24 +147,7 @@ void TMain::IncreasePollingDelay() {
                    "\r\rYou can manually restore it in \"Polling Delay\" reception panel popup menu");
 }
 
-void TMain::ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text) {
-    vcl::TForm* dlg = vcl::CreateMessageDialog(Text, DlgType, vcl::mbOK);
-    dlg->Name = "";  // several notices may be open at once
-    dlg->SetCaption(vcl::Application->Title);
-    if (auto* ok = dynamic_cast<vcl::TButton*>(dlg->FindComponent("OK"))) {
-        // Freed once the click has been handled.
-        ok->OnClick = [dlg](vcl::TComponent*) {
-            dlg->Hide();
-            dlg->Release();
-        };
-    }
-    // Closed through its window it goes away as well.
-    dlg->OnClose = [](vcl::TComponent*, vcl::TCloseAction& Action) {
-        Action = vcl::TCloseAction::caFree;
-    };
-    dlg->Show();
-    dlg->Repaint();
-}
+void TMain::ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text) { vcl::ShowNotice(Text, DlgType); }
 
 // ---- Plug-in busy flag
 

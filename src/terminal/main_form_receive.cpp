@@ -71,17 +71,8 @@ std::uint32_t RepeatCount(const std::string& Data, std::size_t ErrorTextLen) {
 // environment variable is for tests, which lower it to see it reached.
 std::size_t ReceiveListLimit() {
     constexpr std::uint64_t kMB = 1024 * 1024;
-    std::uint64_t limit = 256 * kMB;
-    win::MEMORYSTATUSEX status;
-    if (win::GlobalMemoryStatusEx(&status))
-        limit = std::max(limit, std::min(status.ullTotalPhys, status.ullTotalVirtual) / 4);
-    limit = std::min<std::uint64_t>(limit, 64 * 1024 * kMB);
-    if (const char* test = std::getenv("VOSTREL_TEST_LIST_LIMIT_MB")) {
-        std::uint64_t mb = 0;
-        const char* end = test + std::strlen(test);
-        if (std::from_chars(test, end, mb).ec == std::errc() && mb > 0) limit = std::min(limit, mb * kMB);
-    }
-    return static_cast<std::size_t>(limit);
+    const std::uint64_t limit = std::min(std::max(256 * kMB, win::MemoryQuarter()), 64 * 1024 * kMB);
+    return static_cast<std::size_t>(win::LoweredForTest(limit, "VOSTREL_TEST_LIST_LIMIT_MB"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "terminal/receive_panel.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace terminal {
@@ -242,6 +243,8 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     const bool graph = Dir != 2 && hooks_.GraphFeedEnabled && hooks_.GraphFeedEnabled();
     const bool graphSigned = graph && hooks_.GraphSigned && hooks_.GraphSigned();
     TChunkGuard guard(*this, !toFile, graph);
+    bool feeding = graph;
+    std::exception_ptr graphFailure;
 
     const double now = CurrentTime();
     // One time stamp per chunk: whether it shows differently from the current
@@ -287,10 +290,19 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         const std::uint8_t b = Data[k];
         token.clear();
         const int width = FormatByte(b, token);
-        if (graph) {
+        if (feeding) {
             double value = 0;
-            if (GraphValue(b, graphSigned, value) && hooks_.GraphAddPoint)
-                hooks_.GraphAddPoint(now, value);
+            if (GraphValue(b, graphSigned, value) && hooks_.GraphAddPoint) {
+                // The list takes the chunk whatever the graph does with it:
+                // a graph that fails gets no more of the chunk, and its
+                // error is passed on once the chunk is in the list.
+                try {
+                    hooks_.GraphAddPoint(now, value);
+                } catch (...) {
+                    graphFailure = std::current_exception();
+                    feeding = false;
+                }
+            }
         }
         if (width == 0) continue;
 
@@ -348,6 +360,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     if (!toFile && started) SyncCount(-1);
     guard.Release();
     NoticeDrops();
+    if (graphFailure) std::rethrow_exception(graphFailure);
 }
 
 void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time,

@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <sstream>
+#include <vector>
 
 #include "chart/engine/chart.h"
 #include "chart/engine/chart_axis.h"
@@ -180,21 +182,76 @@ TEST(graph_form, a_failing_flush_never_adds_a_point_twice) {
     EXPECT_EQ(g->PendingCount(), 0);
 }
 
-TEST(graph_form, the_feed_stops_at_the_lists_limit_with_one_notice) {
+// Open notices: message forms that did not wait for an answer.
+std::vector<vcl::TForm*> Notices() {
+    std::vector<vcl::TForm*> out;
+    for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
+        auto* form = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
+        if (form && form->FindComponent("Message") && form->Visible()) out.push_back(form);
+    }
+    return out;
+}
+std::string NoticeText(vcl::TForm* form) {
+    return static_cast<vcl::TLabel*>(form->FindComponent("Message"))->Caption();
+}
+void CloseNotices() {
+    for (vcl::TForm* form : Notices()) vcl::TComponent::Free(form);
+}
+
+TEST(graph_form, a_full_graph_says_so_once_in_a_notice_and_never_waits_or_raises) {
     test_support::DialogAnswers answers;
     GraphFixture f;
     TfGraph* g = f.g;
+    EXPECT_GT(g->MaxPoints, 0);
+    EXPECT_LE(g->MaxPoints, 134217727);
     g->MaxPoints = 5;
     g->SetUpdateLock(true);
     for (int i = 0; i < 8; ++i) g->AddPoint(1, i);
     g->SetUpdateLock(false);
     EXPECT_EQ(g->serLine->Count(), 5);
     EXPECT_EQ(g->PointCount(), 5);
-    EXPECT_EQ(answers.Messages.size(), 1u);
+    EXPECT_TRUE(answers.Messages.empty()) << "a box that waits";
+    auto notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(NoticeText(notices[0]), Ru("График заполнен: 5 точек. Новые точки не добавляются."));
+    for (int i = 0; i < 3; ++i) g->AddPoint(1, i);
+    EXPECT_EQ(Notices().size(), 1u);
+    CloseNotices();
     g->ClearGraph();
     for (int i = 0; i < 6; ++i) g->AddPoint(1, i);
     EXPECT_EQ(g->serLine->Count(), 5);
-    EXPECT_EQ(answers.Messages.size(), 2u);
+    EXPECT_EQ(Notices().size(), 1u);
+    CloseNotices();
+
+    // Memory running out while a batch enters the line: the points that
+    // fit stay, the rest are dropped and not counted, the graph is full
+    // until cleared, and nothing is raised into the receive path.
+    g->ClearGraph();
+    g->MaxPoints = 1000;
+    int adds = 0;
+    g->serLine->OnBeforeAdd = [&](chart::engine::TChartSeries*) {
+        if (++adds > 3) throw std::bad_alloc();
+        return true;
+    };
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 10; ++i) g->AddPoint(1, i);
+    EXPECT_NO_THROW(g->SetUpdateLock(false));
+    EXPECT_EQ(g->serLine->Count(), 3);
+    EXPECT_EQ(g->PendingCount(), 0);
+    EXPECT_EQ(g->PointCount(), 3);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 3"));
+    notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(NoticeText(notices[0]), Ru("График заполнен: 3 точек. Новые точки не добавляются."));
+    g->AddPoint(1, 7);
+    EXPECT_EQ(g->PendingCount(), 0);
+    EXPECT_EQ(adds, 4) << "a full graph tries no more";
+    CloseNotices();
+    g->serLine->OnBeforeAdd = nullptr;
+    g->ClearGraph();
+    g->AddPoint(1, 7);
+    EXPECT_EQ(g->serLine->Count(), 1);
+    EXPECT_TRUE(answers.Messages.empty());
 }
 
 TEST(graph_form, pages_follow_the_page_box_the_keys_and_the_last_point) {
@@ -799,6 +856,72 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
     // A file that cannot be made: an error, the points stay.
     EXPECT_THROW(g->SavePoints(dir.path() + "/missing/x.csv"), rtl::Exception);
     EXPECT_EQ(g->serLine->Count(), 2);
+}
+
+TEST(graph_form, a_failed_load_leaves_graph_queue_count_and_marks_as_they_were) {
+    test_support::TempDir dir;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->cbXATime->SetChecked(false);
+    for (int i = 0; i < 3; ++i) g->AddPoint(0, 10 + i);
+    g->SetMarkedRange(1, 2, true);
+    g->SetUpdateLock(true);
+    g->AddPoint(0, 13);
+    g->AddPoint(0, 14);
+    g->MaxPoints = 4;
+    const std::string file = dir.path() + "/points.csv";
+    auto unchanged = [&](const char* what) {
+        ASSERT_EQ(g->serLine->Count(), 3) << what;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(Y(g, i), 10 + i) << what;
+        EXPECT_EQ(g->PendingCount(), 2) << what;
+        EXPECT_EQ(g->PointCount(), 5) << what;
+        EXPECT_EQ(g->MarkStart(), 1) << what;
+        EXPECT_EQ(g->MarkEnd(), 2) << what;
+    };
+    // A bad last line.
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;x\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EConvertError);
+    unchanged("bad line");
+    // More points than the graph holds: refused before anything changes.
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;4\r\n5;5\r\n");
+    EXPECT_THROW(g->LoadPoints(file), rtl::EListError);
+    unchanged("too many points");
+    EXPECT_THROW(g->LoadPoints(dir.path() + "/none.csv"), rtl::Exception);
+    unchanged("no file");
+    // The queue comes with the release, as if nothing had been tried.
+    g->SetUpdateLock(false);
+    ASSERT_EQ(g->serLine->Count(), 5);
+    EXPECT_EQ(Y(g, 4), 14);
+
+    // A load that succeeds replaces the graph and empties the queue.
+    g->SetUpdateLock(true);
+    g->AddPoint(0, 15);
+    WriteFile(file, "1;1\r\n2;2\r\n3;3\r\n4;4\r\n");
+    g->LoadPoints(file);
+    g->SetUpdateLock(false);
+    ASSERT_EQ(g->serLine->Count(), 4);
+    EXPECT_EQ(Y(g, 3), 4);
+    EXPECT_EQ(g->PointCount(), 4);
+    EXPECT_EQ(g->MarkStart(), -1);
+
+    // Loaded points show like a batch that arrives: with "Автоскрол" on,
+    // the last page; without it, the first.
+    std::string many;
+    for (int i = 1; i <= 2000; ++i) many += std::to_string(i) + ";" + std::to_string(i % 7) + "\r\n";
+    WriteFile(file, many);
+    g->MaxPoints = 2000;
+    g->LoadPoints(file);
+    ASSERT_EQ(g->serLine->Count(), 2000);
+    EXPECT_EQ(g->sePage->Value(), 3);
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: 2000"));
+    g->cbFollowLastPt->SetChecked(false);
+    g->LoadPoints(file);
+    EXPECT_EQ(g->sePage->Value(), 1);
+    // Points after a load number on from the last one loaded.
+    g->MaxPoints = 3000;
+    g->AddPoint(0, 1);
+    ASSERT_EQ(g->serLine->Count(), 2001);
+    EXPECT_EQ(X(g, 2000), 2001);
 }
 
 TEST(graph_form, plug_in_points_arrive_without_a_lock_hidden_or_shown) {

@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
+#include "platform/rtl/cp1251.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
 #include "support/main_window.h"
@@ -375,6 +377,60 @@ TEST(main_form_receive, a_list_at_its_memory_limit_keeps_the_selection_on_its_li
     ASSERT_TRUE(fill_until([&] { return lines.DroppedLines() > before; }));
     EXPECT_EQ(f.Notices().size(), 2u);
     EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(main_form_receive, a_full_graph_says_so_in_a_notice_while_the_list_takes_every_byte) {
+    // The graph's limit is read once, when its window is made: 1 MB of
+    // points at 32 bytes each (line and queue).
+    setenv("VOSTREL_TEST_GRAPH_LIMIT_MB", "1", 1);
+    ReceiveFixture f;
+    unsetenv("VOSTREL_TEST_GRAPH_LIMIT_MB");
+    TMain* m = f.main;
+    graph::TfGraph* g = f.graph;
+    ASSERT_EQ(g->MaxPoints, 32768);
+    m->DataFormat = 1;  // HEX: one value a byte, "XX" tokens
+    m->Infinitem->SetChecked(true);
+    g->SetVisible(true);
+    std::string chunk;
+    for (int i = 0; i < 4096; ++i) chunk.push_back(static_cast<char>(i % 251));
+    // Bytes listed: every HEX token of every line.
+    auto listed = [&] {
+        std::uint64_t n = 0;
+        for (int i = 0; i < f.Lines().LineCount(); ++i) n += (f.Lines().LineData(i).size() + 1) / 3;
+        return n;
+    };
+    auto receive = [&](int chunks) {
+        for (int i = 0; i < chunks; ++i) f.Receive(m->cp1, chunk);
+        return f.ShowReceived();
+    };
+    ASSERT_TRUE(receive(10));
+    EXPECT_EQ(g->serLine->Count(), 32768);
+    EXPECT_EQ(g->PointCount(), 32768);
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 10u * 4096);
+    EXPECT_EQ(listed(), 10u * 4096);
+    auto notices = f.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(f.NoticeText(notices[0]), rtl::Utf8ToAnsi("График заполнен: 32768 точек. Новые точки не добавляются."));
+    // Reception goes on past it, told once.
+    ASSERT_TRUE(receive(5));
+    EXPECT_EQ(listed(), 15u * 4096);
+    EXPECT_EQ(f.Notices().size(), 1u);
+    EXPECT_TRUE(f.messages.empty()) << "no box that waits in the receive path";
+
+    // Memory running out for the graph costs the list nothing either.
+    for (vcl::TForm* n : f.Notices()) vcl::TComponent::Free(n);
+    g->bClear->Click();
+    int adds = 0;
+    g->serLine->OnBeforeAdd = [&](chart::engine::TChartSeries*) {
+        if (++adds > 100) throw std::bad_alloc();
+        return true;
+    };
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(g->serLine->Count(), 100);
+    EXPECT_EQ(listed(), 18u * 4096);
+    EXPECT_EQ(f.Notices().size(), 1u);
+    EXPECT_TRUE(f.messages.empty());
+    g->serLine->OnBeforeAdd = nullptr;
 }
 
 // The colour at the right end of a row (past any text) and the rightmost

@@ -477,20 +477,27 @@ TEST(receive_panel, failing_chunk_releases_list_update_and_graph_lock) {
     EXPECT_EQ(f.GraphLocks, 0);
     EXPECT_EQ(f.Panel.UpdateCount(), 0);
 
-    // A failure on the list path (the graph window refusing a point).
+    // The graph window failing on a point costs the list nothing: the whole
+    // chunk is listed, the graph gets no more of it, and the failure is
+    // passed on once, after the chunk.
     PanelFixture g(80);
     g.GraphOn = true;
     bool locked = false;
+    int offered = 0;
     g.Panel.Hooks().ListRepaintLock = [&](bool on) { locked = on; };
-    g.Panel.Hooks().GraphAddPoint = [](double, double) { throw std::runtime_error("graph"); };
-    EXPECT_THROW(g.Show("\x01"), std::runtime_error);
+    g.Panel.Hooks().GraphAddPoint = [&](double, double) {
+        if (++offered == 2) throw std::runtime_error("graph");
+    };
+    EXPECT_THROW(g.Show("\x01\x02\x03\x04"), std::runtime_error);
+    EXPECT_EQ(g.Panel.CurLine(), "01 02 03 04");
+    EXPECT_EQ(offered, 2);
     EXPECT_EQ(g.Panel.UpdateCount(), 0);
     EXPECT_FALSE(locked);
     EXPECT_EQ(g.GraphLocks, 0);
-    // The panel keeps working afterwards.
-    g.GraphOn = false;
-    g.Show("\x02");
-    EXPECT_EQ(g.Panel.CurLine(), "02");
+    // The panel keeps working afterwards, and the graph is fed again.
+    g.Show("\x05");
+    EXPECT_EQ(g.Panel.CurLine(), "01 02 03 04 05");
+    EXPECT_EQ(offered, 3);
 
     // A repaint hook failing while the lock is released still frees the graph lock.
     PanelFixture h(80);

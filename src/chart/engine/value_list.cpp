@@ -94,6 +94,16 @@ void TChartValueList::Grow() {
     values_.reserve(next);
 }
 
+void TChartValueList::Reserve(int Capacity) {
+    if (Capacity > 0) values_.reserve(static_cast<std::size_t>(Capacity));
+}
+
+void TChartValueList::ExchangeValues(TChartValueList& Other) noexcept {
+    std::swap(values_, Other.values_);
+    Changed();
+    Other.Changed();
+}
+
 int TChartValueList::OrderedPlace(double Value) const {
     // Backwards from the end: time-stamped data lands at or near it.
     int i = Count() - 1;

@@ -148,6 +148,15 @@ class TChartValueList {
     // The statistics are stale: some value changed since they were computed.
     bool Modified() const { return modified_; }
 
+    // Room for Capacity values, so that adding up to that many allocates
+    // nothing more; raises std::bad_alloc (the list unchanged) when there is
+    // no memory.
+    void Reserve(int Capacity);
+    // Exchanges all values with Other, allocating nothing (so it cannot
+    // fail): a list filled aside takes the place of this one's values at
+    // once. The owners are not told; a series brackets the exchange with
+    // BeginUpdate and EndUpdate.
+    void ExchangeValues(TChartValueList& Other) noexcept;
     // Swaps two values and tells the owner's dependents (values modified).
     void Exchange(int Index1, int Index2);
     // Swaps two values without telling anyone; the series swaps whole

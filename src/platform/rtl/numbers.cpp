@@ -404,12 +404,12 @@ long long DecimalMagnitude(const std::string& text) {
 
 }  // namespace
 
-bool TryStrToFloat(const std::string& text, long double& value) {
+bool ScanDecimalText(std::string_view text, TDecimalText& parts) {
     size_t b = 0, e = text.size();
     while (b < e && IsBlank(text[b])) ++b;
     while (e > b && IsBlank(text[e - 1])) --e;
-    // Check the shape first: from_chars alone would accept "inf", "nan" and hex.
     size_t i = b;
+    const bool negative = i < e && text[i] == '-';
     if (i < e && (text[i] == '+' || text[i] == '-')) ++i;
     const size_t mantissa = i;
     int digits = 0;
@@ -427,6 +427,15 @@ bool TryStrToFloat(const std::string& text, long double& value) {
         if (expDigits == 0) return false;
     }
     if (i != e) return false;
+    parts = {b, mantissa, e, negative};
+    return true;
+}
+
+bool TryStrToFloat(const std::string& text, long double& value) {
+    // Check the shape first: from_chars alone would accept "inf", "nan" and hex.
+    TDecimalText parts;
+    if (!ScanDecimalText(text, parts)) return false;
+    const size_t b = parts.Begin, mantissa = parts.Mantissa, e = parts.End;
     std::string normal(text, mantissa, e - mantissa);
     if (normal[0] == DecimalSeparator) normal.insert(0, 1, '0');
     long double v = 0;

@@ -5,6 +5,7 @@
 // locale, which the widget toolkit may have changed.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace rtl {
 
@@ -30,6 +31,17 @@ std::string FormatFloat(const std::string& format, long double value);
 double StrToFloat(const std::string& text);
 long double StrToExtended(const std::string& text);
 double StrToFloatDef(const std::string& text, double fallback);
+// Where the parts of a decimal number lie in a text that holds one: blanks
+// around it, a sign, digits with at most one decimal separator (one digit
+// at least), an optional exponent, nothing else.
+struct TDecimalText {
+    std::size_t Begin = 0;     // the sign, or the first digit
+    std::size_t Mantissa = 0;  // after the sign
+    std::size_t End = 0;       // before the trailing blanks
+    bool Negative = false;
+};
+// False when the text holds no such number ("INF", "NAN" and hex are none).
+bool ScanDecimalText(std::string_view text, TDecimalText& parts);
 bool TryStrToFloat(const std::string& text, double& value);
 bool TryStrToFloat(const std::string& text, long double& value);
 

@@ -149,4 +149,22 @@ TForm* CreateMessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgBut
     return dlg;
 }
 
+TForm* ShowNotice(const std::string& text, TMsgDlgType type) {
+    TForm* dlg = CreateMessageDialog(text, type, mbOK);
+    dlg->Name = "";  // several notices may be open at once
+    dlg->SetCaption(Application->Title);
+    if (auto* ok = dynamic_cast<TButton*>(dlg->FindComponent("OK"))) {
+        // Freed once the click has been handled.
+        ok->OnClick = [dlg](TComponent*) {
+            dlg->Hide();
+            dlg->Release();
+        };
+    }
+    // Closed through its window it goes away as well.
+    dlg->OnClose = [](TComponent*, TCloseAction& Action) { Action = TCloseAction::caFree; };
+    dlg->Show();
+    dlg->Repaint();
+    return dlg;
+}
+
 }  // namespace vcl

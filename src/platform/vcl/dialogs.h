@@ -81,5 +81,9 @@ bool InputQuery(const std::string& caption, const std::string& prompt, std::stri
 // "OK", "Cancel", "Yes", "No", "Abort", "Retry", "Ignore"; a click on a
 // button closes the form.
 TForm* CreateMessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons);
+// Shows such a form with an OK button, captioned with the application's
+// title, and returns at once: whatever runs (a receive path) goes on while
+// it is open. It frees itself when answered or closed.
+TForm* ShowNotice(const std::string& text, TMsgDlgType type);
 
 }  // namespace vcl

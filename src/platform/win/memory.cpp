@@ -4,6 +4,11 @@
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
 namespace win {
 
 bool GlobalMemoryStatusEx(MEMORYSTATUSEX* Status) {
@@ -20,6 +25,21 @@ bool GlobalMemoryStatusEx(MEMORYSTATUSEX* Status) {
         limit.rlim_cur < Status->ullTotalVirtual)
         Status->ullTotalVirtual = limit.rlim_cur;
     return true;
+}
+
+std::uint64_t MemoryQuarter() {
+    MEMORYSTATUSEX status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    return std::min(status.ullTotalPhys, status.ullTotalVirtual) / 4;
+}
+
+std::uint64_t LoweredForTest(std::uint64_t Limit, const char* Variable) {
+    const char* text = std::getenv(Variable);
+    if (!text) return Limit;
+    std::uint64_t mb = 0;
+    const char* end = text + std::strlen(text);
+    if (std::from_chars(text, end, mb).ec != std::errc() || mb == 0) return Limit;
+    return std::min(Limit, mb * 1024 * 1024);
 }
 
 void* VirtualAlloc(std::size_t Size) {

@@ -184,6 +184,19 @@ TEST(ValueList, StatisticsFollowEveryChangeAndAppendsExtendThemBitForBit) {
     appendAndCheck("a scroll");
     list.SetCount(3);
     appendAndCheck("a shorter count");
+    // Values exchanged with a list filled aside: each has the other's, and
+    // the statistics of both follow.
+    TChartValueList aside;
+    Append(aside, {5, -7, 9, 11});
+    const Values before = ValuesOf(list);
+    (void)list.MaxValue();
+    (void)aside.MaxValue();
+    list.ExchangeValues(aside);
+    EXPECT_EQ(ValuesOf(list), (Values{5, -7, 9, 11}));
+    EXPECT_EQ(ValuesOf(aside), before);
+    EXPECT_EQ(list.MaxValue(), 11);
+    EXPECT_EQ(StatsOf(aside), FullPass(aside));
+    appendAndCheck("an exchange of all values");
 
     // Ordered adds past the end extend; one that lands inside starts over.
     TChartValueList times;
