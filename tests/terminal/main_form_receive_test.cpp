@@ -17,8 +17,11 @@
 #include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/metafile.h"
 #include "platform/win/timers.h"
+#include "support/graphic_bytes.h"
 #include "support/main_window.h"
+#include "support/metafile_reader.h"
 #include "terminal/main_form.h"
 #include "terminal/receive_list_files.h"
 
@@ -456,6 +459,25 @@ TEST(main_form_receive, a_loaded_line_of_a_megabyte_is_drawn_as_the_start_that_f
         EXPECT_EQ(first, second) << "codes shown: " << shown;
         // And the row is filled with text to its right edge.
         EXPECT_LT(DarkestInRow(img, 0, h, width - 3 * m->RxPanel->CharWidth(), width), 0x80) << shown;
+
+        // What drawing the row hands the surface, recorded: the start that
+        // fills the row (here about 65 characters), never the megabyte.
+        vcl::TMetafile picture;
+        picture.SetSize(600, h);
+        {
+            vcl::TMetafileCanvas recorder(picture);
+            vcl::TCanvas& canvas = m->lb1->Canvas();
+            canvas.SetHandle(recorder.Handle());
+            m->lb1DrawItem(m->lb1, 0, {0, 0, 600, h}, 0);
+            canvas.SetHandle(nullptr);
+        }
+        const auto emf = test_support::ReadEmf(test_support::SavedBytes(picture));
+        const auto texts = emf.Of(84);
+        ASSERT_FALSE(texts.empty());
+        std::size_t drawn = 0;
+        for (const auto& t : texts) drawn += test_support::EmfFile::Text(t).size();
+        EXPECT_GE(drawn, 600u / static_cast<unsigned>(m->RxPanel->CharWidth())) << shown;
+        EXPECT_LT(drawn, 2000u) << shown;
     }
 }
 
