@@ -10,9 +10,9 @@
 
 namespace vcl {
 
-// The whole of FileName. Every failure raises rtl::Exception (EFOpenError
-// when it cannot be opened, EReadError otherwise) whose text names the file
-// and the reason.
+// The whole of FileName. Every failure raises an exception whose text names
+// the file and the reason: EFOpenError when it is missing, cannot be opened
+// or is no regular file; EReadError when it cannot be read or is too large.
 std::string LoadRegularFile(const std::string& FileName);
 
 // The same with an explicit ceiling: a file of more than MaxBytes bytes
