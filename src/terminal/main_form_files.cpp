@@ -4,6 +4,7 @@
 // through one raw sender that keeps the window alive and can be cancelled.
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "platform/rtl/format.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/controls.h"
+#include "platform/vcl/regular_file.h"
 #include "terminal/common_str_proc.h"
 #include "terminal/file_send_formats.h"
 #include "terminal/main_form.h"
@@ -92,6 +94,18 @@ private:
     TMain& m_;
     std::optional<TTransmitControlsTaken> controls_;
 };
+
+// The bytes a file command sends, made by Make from the whole file. Only a
+// regular file that fits in memory is read (a FIFO or a device is refused
+// before it is opened); every failure names the file, and nothing is sent.
+template <class MakeBytes>
+std::string FileBytesToSend(const std::string& FileName, MakeBytes&& Make) {
+    try {
+        return Make(vcl::LoadRegularFile(FileName));
+    } catch (const std::bad_alloc&) {
+        throw rtl::EReadError("Cannot send \"" + FileName + "\": it does not fit in memory");
+    }
+}
 
 }  // namespace
 
@@ -235,6 +249,11 @@ bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
         bool ok = false;
         const std::uint32_t n = cp1->SendData(p, static_cast<std::uint32_t>(chunk), &ok);
         if (!ok) {
+            // What the failed write did put out has left: it is counted.
+            if (n > 0) {
+                SentCount += n;
+                ShowTxCount();
+            }
             const std::string name = cp1->PortName();
             cp1->Disconnect();
             RefreshPortState(true);
@@ -259,7 +278,7 @@ void TMain::SendASCIIHEXFile1Click(vcl::TComponent*) {
     CheckPluginSendIdle();
     CheckConnected(true);
     if (!od1->Execute()) return;
-    const std::string bytes = ParseAsciiHexFile(LoadStrFromFile(od1->FileName));
+    const std::string bytes = FileBytesToSend(od1->FileName, ParseAsciiHexFile);
     SendRaw(bytes.data(), bytes.size(), true);
 }
 
@@ -268,7 +287,7 @@ void TMain::SendSelflog1Click(vcl::TComponent*) {
     CheckConnected(true);
     if (!odInt->Execute()) return;
     // The whole log is read first: a faulty one sends nothing.
-    const std::string bytes = SelfLogSendBytes(LoadStrFromFile(odInt->FileName));
+    const std::string bytes = FileBytesToSend(odInt->FileName, SelfLogSendBytes);
     if (!bytes.empty()) SendRaw(bytes.data(), bytes.size(), true);
 }
 
@@ -285,7 +304,7 @@ void TMain::mSendBinaryFileWithTagsClick(vcl::TComponent*) {
 }
 
 void TMain::SendBinaryFile(const std::string& FileName, bool WithTags) {
-    std::string data = LoadStrFromFile(FileName);
+    std::string data = FileBytesToSend(FileName, [](std::string Data) { return Data; });
     if (data.empty()) return;
     if (!WithTags) {
         SendRaw(data.data(), data.size(), true);

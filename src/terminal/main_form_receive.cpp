@@ -16,6 +16,7 @@
 #include "platform/win/timers.h"
 #include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
+#include "terminal/visible_line.h"
 
 namespace terminal {
 
@@ -260,8 +261,19 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
         else
             c.Brush.SetColor(vcl::clWindow);
     }
-    std::string text = lines.GetLine(Index);
-    if (!mShowASCIInonvisiblecodes->Checked()) text = HideNonVisibleCodes(text);
+    // Only the start of the line that fits can be seen: a line of any
+    // length costs about the window's width to draw.
+    const bool hide = !mShowASCIInonvisiblecodes->Checked();
+    auto shown = [hide](const std::string& raw) { return hide ? HideNonVisibleCodes(raw) : raw; };
+    const int width = Rect.Right - Rect.Left;
+    // A "•" drawn alone stands for three characters of the line.
+    const std::size_t per_char = hide ? 3 : 1;
+    const std::size_t guess =
+        (static_cast<std::size_t>(std::max(width, 0) / std::max(1, RxPanel->CharWidth())) + 2) * per_char +
+        r.PrefixLen;
+    std::string text = shown(VisibleLineStart(
+        guess, width, [&](std::size_t n) { return lines.GetLineStart(Index, n); },
+        [&](const std::string& raw) { return c.TextWidth(shown(raw)); }));
     // The prefix in silver, the data after it in the text colour; each part
     // is drawn once.
     const std::size_t prefix = std::min<std::size_t>(r.PrefixLen, text.size());

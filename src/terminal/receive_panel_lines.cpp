@@ -213,6 +213,20 @@ std::string TLineStore::GetLine(int Index) const {
     return out;
 }
 
+std::string TLineStore::GetLineStart(int Index, std::size_t MaxChars) const {
+    CheckIndex(Index);
+    const auto i = static_cast<std::size_t>(Index);
+    std::string out;
+    AppendStyledPrefix(i, out);
+    if (out.size() >= MaxChars) {
+        out.resize(MaxChars);
+        return out;
+    }
+    const std::uint64_t start = OffsetOf(entries_[i]);
+    CopyOut(start, std::min<std::uint64_t>(EndOf(i) - start, MaxChars - out.size()), out);
+    return out;
+}
+
 std::size_t TLineStore::LineLength(int Index) const {
     CheckIndex(Index);
     const auto i = static_cast<std::size_t>(Index);

@@ -53,6 +53,9 @@ public:
     void PutLineData(int Index, int StyleId, const TLineRecord& Record, std::string_view Prefix,
                      std::string_view Data);
     std::string GetLine(int Index) const;
+    // The first MaxChars characters of a line's text (prefix included), or
+    // all of a shorter one: the cost follows MaxChars, not the line.
+    std::string GetLineStart(int Index, std::size_t MaxChars) const;
     TLineRecord LineRecord(int Index) const;
     void SetLineRecord(int Index, const TLineRecord& Record);
     void DeleteLine(int Index);

@@ -3,6 +3,9 @@
 // raw output to a file, and sends files (ASCII hex, binary with and without
 // tags) while the device reads what arrives and when.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -257,6 +260,103 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     EXPECT_EQ(reader.Bytes().substr(8), "C");
     EXPECT_TRUE(m->TransmitEnabled);
     EXPECT_TRUE(m->BTrArrow->Enabled());
+}
+
+TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name_the_file) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    DeviceReader reader(p.dev);
+    const std::string fifo = p.dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = p.dir.File("folder.bin");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    // Should the window ever wait in open() for a writer of the FIFO, one
+    // comes after a while, so that the test fails instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (auto end = Clock::now() + 10s; !done && Clock::now() < end;) std::this_thread::sleep_for(10ms);
+        if (done) return;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    struct Join {
+        std::atomic<bool>& done;
+        std::thread& thread;
+        ~Join() {
+            done = true;
+            thread.join();
+        }
+    } join{done, writer};
+    const char* entries[] = {"SendASCIIHEXFile1", "SendSelflog1", "SendBINFile1", "mSendBinaryFileWithTags"};
+    for (const std::string& file : {fifo, folder, std::string("/dev/null")}) {
+        for (const char* entry : entries) {
+            p.messages.clear();
+            const auto start = Clock::now();
+            p.Answer(file, 0);
+            p.Click(entry);
+            EXPECT_LT(Clock::now() - start, 5s) << entry << " " << file;
+            ASSERT_EQ(p.messages.size(), 1u) << entry << " " << file;
+            EXPECT_EQ(p.messages[0], "Cannot read \"" + file +
+                                         "\": it is not a regular file (a folder, a device or a pipe)")
+                << entry;
+        }
+    }
+    // A file that is read whole although it should have been refused
+    // (a file of 1 TB would then be read into memory): stop here.
+    ASSERT_FALSE(HasFailure());
+
+    // A regular file larger than memory (a sparse one, where the file
+    // system allows it) is refused before it is read.
+    const std::string huge = p.dir.File("huge.bin");
+    const std::uint64_t size = std::uint64_t{1} << 40;
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const bool sparse = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    ::close(fd);
+    if (sparse) {
+        p.messages.clear();
+        p.Answer(huge, 0);
+        p.Click("SendBINFile1");
+        ASSERT_EQ(p.messages.size(), 1u);
+        EXPECT_EQ(p.messages[0], "Cannot read \"" + huge + "\" into memory: it holds " + std::to_string(size) +
+                                     " bytes, more than the memory available.");
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(reader.Bytes(), "");
+    EXPECT_EQ(m->SentCount, 0u);
+    EXPECT_TRUE(m->TransmitEnabled);
+    EXPECT_TRUE(m->cp1->Connected());
+}
+
+TEST(file_send, a_device_lost_mid_send_leaves_every_byte_that_left_counted) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    const std::string file = p.MakeFile("big.bin", std::string(4 << 20, 'U'));
+    // The device reads the first bytes and then no more: the line's buffers
+    // fill and a write stalls half done, until the device goes away.
+    std::size_t got = 0;
+    int pending = -1;
+    std::thread device([&] {
+        got = p.dev.Read(1000, 10s).size();
+        std::this_thread::sleep_for(150ms);
+        if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
+        p.dev.CloseMaster();
+    });
+    p.Answer(file, 0);
+    p.Click("SendBINFile1");
+    device.join();
+    ASSERT_EQ(got, 1000u);
+    ASSERT_GE(pending, 0);
+    EXPECT_FALSE(m->cp1->Connected());
+    ASSERT_EQ(p.messages.size(), 1u);
+    // What the device read and what waited for it in the line's buffers
+    // had all left the program.
+    EXPECT_GE(m->SentCount, got + static_cast<std::size_t>(pending));
+    EXPECT_LT(m->SentCount, 4u << 20);
+    EXPECT_EQ(m->TRLabel->Caption(), std::to_string(m->SentCount));
+    EXPECT_TRUE(m->TransmitEnabled);
 }
 
 TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {

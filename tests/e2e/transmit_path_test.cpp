@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/vcl/clipboard.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/comm.h"
 #include "support/main_window.h"
@@ -139,6 +142,71 @@ TEST(transmit_path, ascii_lines_take_escapes_and_the_chosen_line_ending) {
     EXPECT_EQ(f.Send("\\x4"), "");
     ASSERT_EQ(f.messages.size(), 1u);
     EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rWrong HEX value (\"\\x4\")");
+}
+
+// Reads Count bytes at the device while Act runs: a write of more than the
+// line's buffers hold finishes only while the device reads.
+std::string ReadWhile(test_support::PtyPair& Device, std::size_t Count, const std::function<void()>& Act) {
+    std::string got;
+    std::thread reader([&] { got = Device.Read(Count, 20s); });
+    Act();
+    reader.join();
+    return got;
+}
+
+TEST(transmit_path, long_lines_go_out_whole_or_not_at_all_never_cut) {
+    TransmitPathFixture f;
+    terminal::TMain* m = f.main;
+    // A pasted ASC line of 40,000 characters, longer than an edit field
+    // keeps by default.
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "\r\n";
+    std::string pasted;
+    for (int i = 0; i < 40000; ++i) pasted += static_cast<char>('a' + i % 26);
+    f.Line("");
+    vcl::Clipboard().SetAsText(pasted);
+    m->mPasteClick(nullptr);
+    ASSERT_EQ(m->TrBCB->Text().size(), pasted.size());
+    std::string got = ReadWhile(f.device, pasted.size() + 2, [&] { f.Transmit(); });
+    EXPECT_EQ(got.size(), pasted.size() + 2);
+    EXPECT_TRUE(got == pasted + "\r\n");
+    // The history keeps it whole, and choosing it brings it back whole; so
+    // does a pattern.
+    ASSERT_GT(m->TrBCB->Items().Count(), 0);
+    EXPECT_TRUE(m->TrBCB->Items().Strings(0) == pasted);
+    f.Line("x");
+    m->TrBCB->SelectByUser(0);
+    EXPECT_EQ(m->TrBCB->Text().size(), pasted.size());
+    EXPECT_TRUE(m->TrBCB->Text() == pasted);
+    m->N11->SetCaption(pasted + "!");
+    m->alt51Click(m->N11);
+    EXPECT_TRUE(m->TrBCB->Text() == pasted + "!");
+
+    // DEC: 1 and then 100 ten thousand times, 40,002 characters for 10,001
+    // bytes: within the transmit buffer, so every token goes out.
+    m->TRFormat = terminal::trfDec;
+    std::string dec = "1 ";
+    for (int i = 0; i < 10000; ++i) dec += "100 ";
+    f.Line(dec);
+    ASSERT_EQ(m->TrBCB->Text().size(), dec.size());
+    got = ReadWhile(f.device, 10001, [&] { f.Transmit(); });
+    EXPECT_EQ(got.size(), 10001u);
+    EXPECT_TRUE(got == "\x01" + std::string(10000, 'd'));
+    EXPECT_EQ(f.device.Read(1, 100ms), "");
+    EXPECT_TRUE(f.messages.empty());
+    EXPECT_EQ(m->SentCount, pasted.size() + 2 + 10001);
+
+    // More than the buffer holds (70,000 bytes): nothing at all goes out,
+    // and the message says why.
+    std::string over;
+    for (int i = 0; i < 70000; ++i) over += "7 ";
+    f.Line(over);
+    ASSERT_EQ(m->TrBCB->Text().size(), over.size());
+    f.Transmit();
+    EXPECT_EQ(f.device.Read(65536, 200ms), "");
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Wrong data in Input Line.\rToo much data to transmit (more than 65536 bytes)");
+    EXPECT_EQ(m->SentCount, pasted.size() + 2 + 10001);
 }
 
 TEST(transmit_path, pause_splits_the_line_into_two_writes) {

@@ -19,9 +19,13 @@
 #include "graph/graph_form.h"
 #include "platform/rtl/cp1251.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/metafile.h"
 #include "platform/win/timers.h"
+#include "support/graphic_bytes.h"
 #include "support/main_window.h"
+#include "support/metafile_reader.h"
 #include "terminal/main_form.h"
+#include "terminal/receive_list_files.h"
 
 namespace {
 
@@ -497,6 +501,59 @@ TEST(main_form_receive, lines_are_drawn_with_their_colours_silver_prefix_and_hid
     m->lb1->SetItemIndex(1);
     img = m->lb1->Widget()->grab().toImage();
     EXPECT_NE(LookOfRow(img, 1, h).Background, qRgb(0xFF, 0xFF, 0x00));
+}
+
+TEST(main_form_receive, a_loaded_line_of_a_megabyte_is_drawn_as_the_start_that_fits) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->lb1->Widget()->resize(600, 300);
+    // One ASC line of a megabyte with a non-visible code every few
+    // characters, then a line of only its first 400 characters: in a window
+    // without a horizontal scroll bar both must look the same.
+    std::string data;
+    for (int i = 0; data.size() < (1u << 20); ++i) data += i % 7 == 6 ? std::string("\x95" "0D") : std::string(1, char('A' + i % 26));
+    const std::string head = "04" + std::string("40E6760000000000") + "\t";  // ASC, 46000.0
+    const std::string file = f.dir.File("long.cp");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << head << data << "\r\n" << head << data.substr(0, 400) << "\r\n";
+    }
+    m->SyncReceivePanelOptions();
+    terminal::LoadPanelList(file, *m->RxPanel);
+    ASSERT_EQ(f.Lines().LineCount(), 3);
+    ASSERT_EQ(f.Lines().LineLength(0), 1 + data.size());
+    m->lb1->SetItemIndex(-1);
+    ASSERT_TRUE(f.ShowReceived());
+    const int h = m->lb1->ItemHeight();
+    for (const bool shown : {false, true}) {
+        m->mShowASCIInonvisiblecodes->SetChecked(shown);
+        const QImage img = m->lb1->Widget()->grab().toImage();
+        const int width = img.width() - 3;
+        const QImage first = img.copy(0, 0, width, h);
+        const QImage second = img.copy(0, h, width, h);
+        EXPECT_EQ(first, second) << "codes shown: " << shown;
+        // And the row is filled with text to its right edge.
+        EXPECT_LT(DarkestInRow(img, 0, h, width - 3 * m->RxPanel->CharWidth(), width), 0x80) << shown;
+
+        // What drawing the row hands the surface, recorded: the start that
+        // fills the row (here about 65 characters), never the megabyte.
+        vcl::TMetafile picture;
+        picture.SetSize(600, h);
+        {
+            vcl::TMetafileCanvas recorder(picture);
+            vcl::TCanvas& canvas = m->lb1->Canvas();
+            canvas.SetHandle(recorder.Handle());
+            m->lb1DrawItem(m->lb1, 0, {0, 0, 600, h}, 0);
+            canvas.SetHandle(nullptr);
+        }
+        const auto emf = test_support::ReadEmf(test_support::SavedBytes(picture));
+        const auto texts = emf.Of(84);
+        ASSERT_FALSE(texts.empty());
+        std::size_t drawn = 0;
+        for (const auto& t : texts) drawn += test_support::EmfFile::Text(t).size();
+        EXPECT_GE(drawn, 600u / static_cast<unsigned>(m->RxPanel->CharWidth())) << shown;
+        EXPECT_LT(drawn, 2000u) << shown;
+    }
 }
 
 TEST(main_form_receive, panel_metrics_follow_the_list_size_and_a_starved_window_slows_polling) {

@@ -1,4 +1,5 @@
 #include "terminal/receive_panel.h"
+#include "terminal/visible_line.h"
 
 #include <gtest/gtest.h>
 
@@ -701,6 +702,64 @@ TEST(receive_panel, line_store_keeps_texts_and_records_through_edits) {
     s.Clear();
     EXPECT_EQ(s.LineCount(), 0);
     EXPECT_EQ(s.MemoryUsage(), 0u);
+}
+
+TEST(receive_panel, a_line_start_is_taken_without_copying_the_whole_line) {
+    TLineStore s;
+    const TPrefixStyle style{tpNone, "", true};
+    const int id = s.InternPrefixStyle(style);
+    ASSERT_GT(id, 0);
+    // A styled prefix ("<", made from the record) before data that runs
+    // over several pages.
+    std::string data;
+    for (std::size_t i = 0; data.size() < 3 * TLineStore::PageSize; ++i) data += char('a' + i % 26);
+    const TLineRecord r{0, 1.0, dfASC, 1};
+    s.AddLine("", r);
+    s.PutLineData(0, id, r, "<", data);
+    s.AddLine("plain", TLineRecord{});
+    EXPECT_EQ(s.GetLineStart(0, 0), "");
+    EXPECT_EQ(s.GetLineStart(0, 1), "<");
+    EXPECT_EQ(s.GetLineStart(0, 4), "<abc");
+    // Across a page boundary of the text.
+    const std::size_t across = TLineStore::PageSize + 10;
+    EXPECT_EQ(s.GetLineStart(0, across), "<" + data.substr(0, across - 1));
+    // More than the line holds: the whole line, nothing of the next.
+    EXPECT_EQ(s.GetLineStart(0, data.size() + 100), s.GetLine(0));
+    EXPECT_EQ(s.GetLineStart(1, 100), "plain");
+    EXPECT_THROW(s.GetLineStart(2, 1), rtl::EListError);
+}
+
+TEST(receive_panel, a_visible_line_start_takes_what_fills_the_width_and_little_more) {
+    const std::string line(10'000'000, 'w');
+    std::size_t most = 0;
+    int tries = 0;
+    auto take = [&](std::size_t n) {
+        ++tries;
+        most = std::max(most, n);
+        return line.substr(0, n);
+    };
+    // A fixed-pitch font of 9 pixels and a good guess: one try.
+    auto fixed = [](const std::string& t) { return static_cast<int>(t.size()) * 9; };
+    std::string got = VisibleLineStart(90, 800, take, fixed);
+    EXPECT_EQ(tries, 1);
+    EXPECT_GE(fixed(got), 800);
+    EXPECT_LE(most, 90u);
+    // Characters much narrower than guessed: the start grows until it covers
+    // the width, never far past it.
+    tries = 0;
+    most = 0;
+    auto narrow = [](const std::string& t) { return static_cast<int>(t.size()) * 2; };
+    got = VisibleLineStart(90, 800, take, narrow);
+    EXPECT_GE(narrow(got), 800);
+    EXPECT_LE(most, 2u * 400u);
+    EXPECT_EQ(tries, 4);  // 90, 180, 360, 720
+    // A line narrower than the window comes whole; a window without width
+    // takes the guess.
+    EXPECT_EQ(VisibleLineStart(90, 800, [](std::size_t n) { return std::string("short").substr(0, n); }, fixed),
+              "short");
+    tries = 0;
+    EXPECT_EQ(VisibleLineStart(5, 0, take, fixed).size(), 5u);
+    EXPECT_EQ(tries, 1);
 }
 
 }  // namespace

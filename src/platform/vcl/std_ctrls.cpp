@@ -3,6 +3,7 @@
 #include "platform/vcl/bitmap.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -423,6 +424,10 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
             // box keeps exactly what was typed, so a command is sent as the
             // user wrote it (the entries stay in the drop-down list).
             c->setCompleter(nullptr);
+            // The field takes text of any length: its owner decides what is
+            // too long and says so, where a cap here would cut the text
+            // without a word (the toolkit's default is 32,767 characters).
+            c->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
             QObject::connect(c->lineEdit(), &QLineEdit::textEdited, c,
                              [this](const QString&) { Fire(OnChange, this); });
             // The combo hands the field's shortcut question on to the

@@ -1,0 +1,122 @@
+#include "platform/vcl/regular_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <sstream>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/vcl/streams.h"
+
+namespace vcl {
+
+namespace {
+
+std::string Quoted(const std::string& FileName) { return "\"" + FileName + "\""; }
+
+[[noreturn]] void RaiseTooLarge(const std::string& FileName, std::uint64_t Size) {
+    throw rtl::EReadError("Cannot read " + Quoted(FileName) + " into memory: it holds " +
+                          std::to_string(Size) + " bytes, more than the memory available");
+}
+
+[[noreturn]] void RaiseOpenError(const std::string& FileName, int Error) {
+    throw rtl::EFOpenError("Cannot open file " + Quoted(FileName) + ". " + SysErrorMessage(Error));
+}
+
+[[noreturn]] void RaiseNotRegular(const std::string& FileName) {
+    throw rtl::EFOpenError("Cannot read " + Quoted(FileName) +
+                           ": it is not a regular file (a folder, a device or a pipe)");
+}
+
+// Closes the descriptor however the read ends.
+class TDescriptor {
+public:
+    explicit TDescriptor(int Fd) : fd_(Fd) {}
+    ~TDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::uint64_t AvailableMemory() {
+    std::ifstream info("/proc/meminfo");
+    std::uint64_t available = 0;
+    std::uint64_t swap = 0;
+    bool known = false;
+    for (std::string line; std::getline(info, line);) {
+        std::istringstream fields(line);
+        std::string key;
+        std::uint64_t kb = 0;
+        if (!(fields >> key >> kb)) continue;
+        if (key == "MemAvailable:") {
+            available = kb * 1024;
+            known = true;
+        } else if (key == "SwapFree:") {
+            swap = kb * 1024;
+        }
+    }
+    return known ? available + swap : std::numeric_limits<std::uint64_t>::max();
+}
+
+std::string LoadRegularFile(const std::string& FileName) {
+    return LoadRegularFile(FileName, AvailableMemory());
+}
+
+std::string LoadRegularFile(const std::string& FileName, std::uint64_t MaxBytes) {
+    const std::string sysName = rtl::SysPath(FileName);
+    // Judged by its name first, so that nothing else is ever opened.
+    struct stat st {};
+    if (::stat(sysName.c_str(), &st) != 0) RaiseOpenError(FileName, errno);
+    if (!S_ISREG(st.st_mode)) RaiseNotRegular(FileName);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > MaxBytes) RaiseTooLarge(FileName, size);
+
+    // Non-blocking, in case the name was given to a FIFO in between; what
+    // was opened is judged again.
+    int fd = -1;
+    do {
+        fd = ::open(sysName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) RaiseOpenError(FileName, errno);
+    const TDescriptor file(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) RaiseNotRegular(FileName);
+
+    std::string data;
+    try {
+        data.reserve(static_cast<std::size_t>(size));
+        // Read to the end rather than trusting the size: the file may still
+        // grow, but never past the ceiling.
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                const int err = errno;
+                throw rtl::EReadError("Cannot read " + Quoted(FileName) + ": " + SysErrorMessage(err));
+            }
+            if (n == 0) break;
+            const std::uint64_t grown = data.size() + static_cast<std::size_t>(n);
+            if (grown > MaxBytes) RaiseTooLarge(FileName, grown);
+            data.append(buf, static_cast<std::size_t>(n));
+        }
+    } catch (const std::bad_alloc&) {
+        RaiseTooLarge(FileName, std::max<std::uint64_t>(size, data.size()));
+    }
+    return data;
+}
+
+}  // namespace vcl
