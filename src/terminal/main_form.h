@@ -369,6 +369,9 @@ public:
     // the window going on, counts exactly what was handed over, and names
     // the port's reason when it cannot go on.
     bool SendForeignRaw(const char* p, std::size_t Count, bool WithCancel);
+    // A write to the serial port failed: the port is lost. What the write
+    // did put out has left and is counted before the error is raised.
+    [[noreturn]] void SerialWriteFailed(std::uint32_t Written);
     void SendASCIIHEXFile1Click(vcl::TComponent* Sender);
     void SendSelflog1Click(vcl::TComponent* Sender);
     void SendBINFile1Click(vcl::TComponent* Sender);

@@ -232,6 +232,17 @@ bool TMain::SendForeignRaw(const char* p, std::size_t Count, bool WithCancel) {
     return true;
 }
 
+void TMain::SerialWriteFailed(std::uint32_t Written) {
+    if (Written > 0) {
+        SentCount += Written;
+        ShowTxCount();
+    }
+    const std::string name = cp1->PortName();
+    cp1->Disconnect();
+    RefreshPortState(true);
+    throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
+}
+
 bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
     const char* p = static_cast<const char*>(Buf);
     if (ForeignPort) return SendForeignRaw(p, Count, WithCancel);
@@ -248,17 +259,7 @@ bool TMain::SendRaw(const void* Buf, std::size_t Count, bool WithCancel) {
         const std::size_t chunk = std::min(Count, kSendChunk);
         bool ok = false;
         const std::uint32_t n = cp1->SendData(p, static_cast<std::uint32_t>(chunk), &ok);
-        if (!ok) {
-            // What the failed write did put out has left: it is counted.
-            if (n > 0) {
-                SentCount += n;
-                ShowTxCount();
-            }
-            const std::string name = cp1->PortName();
-            cp1->Disconnect();
-            RefreshPortState(true);
-            throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
-        }
+        if (!ok) SerialWriteFailed(n);
         p += n;
         Count -= n;
         if (n > 0) {

@@ -229,15 +229,10 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
     } else if (Count > 0) {
         bool ok = false;
         n = cp1->SendData(Buf, Count, &ok);
-        if (!ok) {
-            // The write itself failed: the port is lost. (A zero-length
-            // probe of the handle would pass here, the device being gone
-            // only for real writes.)
-            const std::string name = cp1->PortName();
-            cp1->Disconnect();
-            RefreshPortState(true);
-            throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
-        }
+        // The write itself failed: the port is lost. (A zero-length probe of
+        // the handle would pass here, the device being gone only for real
+        // writes.)
+        if (!ok) SerialWriteFailed(n);
     }
     // 5. The sent bytes in the receive panel.
     if (mShowWrites->Checked() && (!PluginLoaded() || (PluginFlags & APTD) != 0)) ShowData(Buf, n, 2);

@@ -359,6 +359,37 @@ TEST(file_send, a_device_lost_mid_send_leaves_every_byte_that_left_counted) {
     EXPECT_TRUE(m->TransmitEnabled);
 }
 
+// A typed line lost the same way: the part of the failed write that left is
+// counted too, not only the writes that finished.
+TEST(file_send, a_device_lost_under_a_typed_line_leaves_what_left_counted) {
+    FilePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    const std::string line(60000, 'T');
+    std::size_t got = 0;
+    int pending = -1;
+    std::thread device([&] {
+        got = p.dev.Read(1000, 10s).size();
+        std::this_thread::sleep_for(150ms);
+        if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
+        p.dev.CloseMaster();
+    });
+    bool raised = false;
+    try {
+        m->SendData(line.data(), static_cast<std::uint32_t>(line.size()), true);
+    } catch (const rtl::Exception&) {
+        raised = true;
+    }
+    device.join();
+    ASSERT_TRUE(raised);
+    ASSERT_EQ(got, 1000u);
+    ASSERT_GE(pending, 0);
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_GE(m->SentCount, got + static_cast<std::size_t>(pending));
+    EXPECT_LT(m->SentCount, line.size());
+    EXPECT_EQ(m->TRLabel->Caption(), std::to_string(m->SentCount));
+}
+
 TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     FilePath p;
     TMain* m = p.main;
