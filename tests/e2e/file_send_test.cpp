@@ -329,31 +329,39 @@ TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name
     EXPECT_TRUE(m->cp1->Connected());
 }
 
+// The device reads the first bytes and then no more: the line's buffers fill
+// and a write stalls half done, until the device goes away. What waited in
+// the buffers by then is in pending.
+struct DeviceLostAfterFirstBytes {
+    std::size_t got = 0;
+    int pending = -1;
+    std::thread thread;
+    explicit DeviceLostAfterFirstBytes(FilePath& p)
+        : thread([this, &p] {
+              got = p.dev.Read(1000, 10s).size();
+              std::this_thread::sleep_for(150ms);
+              if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
+              p.dev.CloseMaster();
+          }) {}
+    void Join() { thread.join(); }
+};
+
 TEST(file_send, a_device_lost_mid_send_leaves_every_byte_that_left_counted) {
     FilePath p;
     TMain* m = p.main;
     ASSERT_TRUE(m->cp1->Connected());
     const std::string file = p.MakeFile("big.bin", std::string(4 << 20, 'U'));
-    // The device reads the first bytes and then no more: the line's buffers
-    // fill and a write stalls half done, until the device goes away.
-    std::size_t got = 0;
-    int pending = -1;
-    std::thread device([&] {
-        got = p.dev.Read(1000, 10s).size();
-        std::this_thread::sleep_for(150ms);
-        if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
-        p.dev.CloseMaster();
-    });
+    DeviceLostAfterFirstBytes device(p);
     p.Answer(file, 0);
     p.Click("SendBINFile1");
-    device.join();
-    ASSERT_EQ(got, 1000u);
-    ASSERT_GE(pending, 0);
+    device.Join();
+    ASSERT_EQ(device.got, 1000u);
+    ASSERT_GE(device.pending, 0);
     EXPECT_FALSE(m->cp1->Connected());
     ASSERT_EQ(p.messages.size(), 1u);
     // What the device read and what waited for it in the line's buffers
     // had all left the program.
-    EXPECT_GE(m->SentCount, got + static_cast<std::size_t>(pending));
+    EXPECT_GE(m->SentCount, device.got + static_cast<std::size_t>(device.pending));
     EXPECT_LT(m->SentCount, 4u << 20);
     EXPECT_EQ(m->TRLabel->Caption(), std::to_string(m->SentCount));
     EXPECT_TRUE(m->TransmitEnabled);
@@ -366,26 +374,19 @@ TEST(file_send, a_device_lost_under_a_typed_line_leaves_what_left_counted) {
     TMain* m = p.main;
     ASSERT_TRUE(m->cp1->Connected());
     const std::string line(60000, 'T');
-    std::size_t got = 0;
-    int pending = -1;
-    std::thread device([&] {
-        got = p.dev.Read(1000, 10s).size();
-        std::this_thread::sleep_for(150ms);
-        if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
-        p.dev.CloseMaster();
-    });
+    DeviceLostAfterFirstBytes device(p);
     bool raised = false;
     try {
         m->SendData(line.data(), static_cast<std::uint32_t>(line.size()), true);
     } catch (const rtl::Exception&) {
         raised = true;
     }
-    device.join();
+    device.Join();
     ASSERT_TRUE(raised);
-    ASSERT_EQ(got, 1000u);
-    ASSERT_GE(pending, 0);
+    ASSERT_EQ(device.got, 1000u);
+    ASSERT_GE(device.pending, 0);
     EXPECT_FALSE(m->cp1->Connected());
-    EXPECT_GE(m->SentCount, got + static_cast<std::size_t>(pending));
+    EXPECT_GE(m->SentCount, device.got + static_cast<std::size_t>(device.pending));
     EXPECT_LT(m->SentCount, line.size());
     EXPECT_EQ(m->TRLabel->Caption(), std::to_string(m->SentCount));
 }
