@@ -76,7 +76,7 @@ public:
             break;
         }
         exec_.DecodeProcedures();
-        if (exec_.UseProvenCode) exec_.ProveProcedures();
+        if (exec_.UsesProvenForms()) exec_.ProveProcedures();
     }
 
 private:

@@ -16,6 +16,7 @@
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/operand_resolution.h"
+#include "script/runtime/operation_bodies.h"
 #include "script/runtime/operators.h"
 #include "script/runtime/proven_steps.h"
 #include "script/runtime/value_access.h"
@@ -26,58 +27,11 @@ namespace script::runtime {
 
 namespace {
 
-bool IsPlainInteger32(std::uint8_t base) { return base == btS32 || base == btU32; }
-
-// The common assignments: a value to another of the same base that holds
-// no reference, or a 32-bit integer to another. False when the general
-// assignment must do it.
-inline bool AssignSameBase(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type) {
-    const std::uint8_t base = dest_type->BaseType;
-    if (base != src_type->BaseType) {
-        // Between the 32-bit integers the bits go over as they are.
-        if (!IsPlainInteger32(base) || !IsPlainInteger32(src_type->BaseType)) return false;
-        std::memcpy(dest, src, 4);
-        return true;
-    }
-    switch (base) {
-    case btU8: case btS8: case btChar: std::memcpy(dest, src, 1); return true;
-    case btU16: case btS16: std::memcpy(dest, src, 2); return true;
-    case btU32: case btS32: case btSingle: std::memcpy(dest, src, 4); return true;
-    case btDouble: case btS64: case btCurrency: std::memcpy(dest, src, 8); return true;
-    case btString: ShareStringSlot(dest, src); return true;
-    default: return false;
-    }
-}
-
-// Calc of two 32-bit integers of one kind for the operators that cannot
-// fail; false for the others (division and shifts check their operands).
-inline bool CalcInteger32(std::uint8_t op, void* left, const void* right) {
-    const auto a = LoadAs<std::uint32_t>(left);
-    const auto b = LoadAs<std::uint32_t>(right);
-    std::uint32_t r = 0;
-    switch (op) {
-    case caAdd: r = a + b; break;
-    case caSub: r = a - b; break;
-    case caMul: r = a * b; break;
-    case caAnd: r = a & b; break;
-    case caOr: r = a | b; break;
-    case caXor: r = a ^ b; break;
-    default: return false;
-    }
-    StoreAs(left, r);
-    return true;
-}
-
 // Compare of two 32-bit integers of one kind into a byte result.
 inline bool CompareInteger32(std::uint8_t op, void* result, const TPSTypeRec* result_type, const void* left,
                              const void* right, std::uint8_t base) {
-    if (op > coEqual || (result_type->BaseType != btU8 && result_type->BaseType != btS8)) return false;
-    bool r = false;
-    if (base == btS32) {
-        r = Relation(op, LoadAs<std::int32_t>(left), LoadAs<std::int32_t>(right));
-    } else {
-        r = Relation(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right));
-    }
+    if (op > coEqual || !IsByteValue(result_type)) return false;
+    const bool r = Compare32(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right), base == btS32);
     StoreAs(result, static_cast<std::uint8_t>(r));
     return true;
 }
@@ -108,13 +62,13 @@ inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
 
 // ------------------------------------------------------------ run
 
-void TPSExec::EnterCode(const TPSProcRec* proc, TPSDecodedCode* code) {
+void TPSExec::EnterOtherCode(const TPSProcRec* proc) {
     current_proc_ = proc;
     if (proc != nullptr && proc->IsInternal()) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = code != nullptr ? code : internal.Decoded.get();
+        decoded_ = internal.Decoded.get();
     } else {
         code_ = nullptr;
         code_length_ = 0;
@@ -508,7 +462,7 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
     if (ElementType(container, o) != resolved) return false;
     if (o.Form == TPSOperandForm::ElementIndex) {
         const TPSTypeRec* index = SeenType(stack, base, o.Index, false);
-        if (index == nullptr || !IsPlainInteger32(index->BaseType)) return false;
+        if (index == nullptr || !IsInt32(index)) return false;
         o.SeenIndex = index;
     }
     o.SeenContainer = container;
@@ -520,37 +474,18 @@ bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o
 // statement early.
 bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
 
-bool SameVariable(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
-    if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
-        return false;
-    return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset : a.Var.Value == b.Var.Value;
-}
-
-bool IsByte(const TPSTypeRec* t) { return t->BaseType == btU8 || t->BaseType == btS8; }
-
-// A 32-bit comparison of one signedness.
-inline bool Compare32(std::uint8_t op, const void* l, const void* r, bool is_signed) {
-    if (is_signed) return Relation(op, LoadAs<std::int32_t>(l), LoadAs<std::int32_t>(r));
-    return Relation(op, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
-}
-
-// Whether set_flag is a SetFlag on the stack variable of var that a Pop and
-// a FlagGoto follow (an if statement: the condition sets the flag, the
-// temporary that held it goes, the flag decides the jump). Then in, the
-// instruction that takes them along, notes where the jump goes, and on
-// which result of its comparison it is taken.
+// Whether a SetFlag on var takes a Pop and a FlagGoto along (an if
+// statement: the condition sets the flag, the temporary that held it goes,
+// the flag decides the jump). Then in, the instruction that takes them
+// along, notes where the jump goes, and on which result of its comparison
+// it is taken.
 bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, const TPSDecodedOperand& var,
                      TPSDecodedInstr& in) {
-    if (set_flag.BaseOp != opSetFlag || !SameVariable(set_flag.A, var) || var.Var.Place != TPSVarPlace::Stack ||
-        set_flag.Next == kNoInstr)
-        return false;
-    const TPSDecodedInstr& pop = instrs[set_flag.Next];
-    if (pop.BaseOp != opPop || pop.Next == kNoInstr) return false;
-    const TPSDecodedInstr& jump = instrs[pop.Next];
-    if (jump.BaseOp != opFlagGoto) return false;
+    const TPSDecodedInstr* jump = FlagJumpAfter(instrs, &set_flag, var);
+    if (jump == nullptr) return false;
     in.QuickJumpWhen = set_flag.Sub == 0;
-    QuickTargetTo(in, JumpHop(instrs, jump));
-    QuickNextTo(in, Threaded(instrs, jump.Next));
+    QuickTargetTo(in, JumpHop(instrs, *jump));
+    QuickNextTo(in, Threaded(instrs, jump->Next));
     return true;
 }
 
@@ -563,22 +498,19 @@ inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecoded
 }
 
 // The quick form of a Compare, seeing what follows it: a jump on its result
-// (with the step of a for loop's counter between) is taken along.
+// (with the step of a for loop's counter between, or the flag of an if
+// statement) is taken along.
 std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
     QuickNextTo(in, Threaded(instrs, in.Next));
-    const TPSDecodedInstr* next = &instrs[in.Next];
-    std::uint8_t form = qpCompare32;
-    if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVariable(next->A, in.B) && next->Next != kNoInstr) {
-        in.QuickStep = next->BaseOp == opInc ? 1u : ~0u;
-        next = &instrs[next->Next];
-        form = qpLoopStep32;
-    }
-    if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
-    if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
-    in.QuickJumpWhen = next->BaseOp == opCondGoto;
-    QuickTargetTo(in, JumpHop(instrs, *next));
-    QuickNextTo(in, Threaded(instrs, next->Next));
-    return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
+    const TPSCompareFollowers f = MatchCompareFollowers(instrs, in);
+    if (f.What == TPSCompareFollowers::kNone) return qpCompare32;
+    in.QuickJumpWhen = f.JumpWhen;
+    in.QuickStep = f.Step;
+    QuickTargetTo(in, JumpHop(instrs, *f.Jump));
+    QuickNextTo(in, Threaded(instrs, f.Jump->Next));
+    return f.What == TPSCompareFollowers::kLoopStep ? qpLoopStep32
+           : f.What == TPSCompareFollowers::kJump   ? qpCompareJump32
+                                                    : qpCompareFlag32;
 }
 
 // Whether the source of a SetPtr about to run may take part in its quick
@@ -669,29 +601,10 @@ void TPSExec::Execute(TPSStatus entry_status) {
     dispatch[opPop2Goto] = &&op_pop_goto;
     dispatch[opNop] = &&op_nop;
     dispatch[popOutOfRange] = &&op_out_of_range;
-    dispatch[qpAssign32] = &&q_assign32;
-    dispatch[qpAssignString] = &&q_assign_string;
-    dispatch[qpAdd32] = &&q_add32;
-    dispatch[qpSub32] = &&q_sub32;
-    dispatch[qpMul32] = &&q_mul32;
-    dispatch[qpAnd32] = &&q_and32;
-    dispatch[qpOr32] = &&q_or32;
-    dispatch[qpXor32] = &&q_xor32;
-    dispatch[qpShl32] = &&q_shl32;
-    dispatch[qpShr32] = &&q_shr32;
-    dispatch[qpDivMod32] = &&q_divmod32;
-    dispatch[qpCompare32] = &&q_compare32;
-    dispatch[qpCompareJump32] = &&q_compare32;
-    dispatch[qpLoopStep32] = &&q_compare32;
-    dispatch[qpCondByte] = &&q_cond_byte;
-    dispatch[qpInc32] = &&q_step32;
-    dispatch[qpDec32] = &&q_step32;
-    dispatch[qpPushAssign32] = &&q_push_assign32;
-    dispatch[qpAssign8] = &&q_assign32;
-    dispatch[qpSetFlagByte] = &&q_set_flag_byte;
-    dispatch[qpSetFlagJump] = &&q_set_flag_byte;
-    dispatch[qpSetPtr] = &&q_set_ptr;
-    dispatch[qpCompareFlag32] = &&q_compare32;
+    // The quick forms, from their list (decoded_code.h).
+#define VOSTREL_QUICK_LABEL(name, label, calc, flags) dispatch[name] = &&q_##label;
+    VOSTREL_QUICK_FORMS(VOSTREL_QUICK_LABEL)
+#undef VOSTREL_QUICK_LABEL
     // The proven forms and their twins run in their own loop.
     for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
 
@@ -796,41 +709,27 @@ void TPSExec::Execute(TPSStatus entry_status) {
             VOSTREL_HOP(in.QuickNext);
         }
 
-#define VOSTREL_QUICK_CALC(label, expression)                  \
-    label : {                                                  \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                  \
-        void* d = QuickValue(stack_, stack_base_, in.A);       \
-        const void* s = QuickValue(stack_, stack_base_, in.B); \
-        if (d == nullptr || s == nullptr) goto op_calc;        \
-        const auto a = LoadAs<std::uint32_t>(d);               \
-        const auto b = LoadAs<std::uint32_t>(s);               \
-        StoreAs(d, static_cast<std::uint32_t>(expression));    \
-        VOSTREL_HOP(in.QuickNext);                             \
+    // A Calc whose operator the form fixes; division and remainder (one
+    // form for both) leave a zero divisor and the one quotient that does not
+    // fit to the general form, which reports them.
+#define VOSTREL_QUICK_CALC(label, op)                                                                      \
+    q_##label : {                                                                                          \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                              \
+        void* d = QuickValue(stack_, stack_base_, in.A);                                                   \
+        const void* s = QuickValue(stack_, stack_base_, in.B);                                             \
+        if (d == nullptr || s == nullptr) goto op_calc;                                                    \
+        std::uint32_t r = 0;                                                                               \
+        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), in.A.Seen->BaseType == btS32, \
+                    r))                                                                                    \
+            goto op_calc;                                                                                  \
+        StoreAs(d, r);                                                                                     \
+        VOSTREL_HOP(in.QuickNext);                                                                         \
     }
-            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
+#define VOSTREL_QUICK_FIXED_CALC(name, label, calc, flags) VOSTREL_QUICK_CALC(label, calc)
+            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_FIXED_CALC, qp, 0)
+            VOSTREL_QUICK_CALC(divmod32, in.Sub)
+#undef VOSTREL_QUICK_FIXED_CALC
 #undef VOSTREL_QUICK_CALC
-
-            // Division and remainder: a zero divisor and the one quotient
-            // that does not fit are left to the general form, which reports
-            // them.
-        q_divmod32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
-            if (d == nullptr || s == nullptr) goto op_calc;
-            const auto b = LoadAs<std::uint32_t>(s);
-            const auto a = LoadAs<std::uint32_t>(d);
-            if (b == 0) goto op_calc;
-            if (in.A.Seen->BaseType == btS32) {
-                const auto x = static_cast<std::int32_t>(a);
-                const auto y = static_cast<std::int32_t>(b);
-                if (y == -1) goto op_calc;
-                StoreAs(d, in.Sub == caDiv ? x / y : x % y);
-            } else {
-                StoreAs(d, in.Sub == caDiv ? a / b : a % b);
-            }
-            VOSTREL_HOP(in.QuickNext);
-        }
 
         q_compare32: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
@@ -838,7 +737,8 @@ void TPSExec::Execute(TPSStatus entry_status) {
             void* l = QuickValue(stack_, stack_base_, in.B);
             const void* r = QuickValue(stack_, stack_base_, in.C);
             if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
-            const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
+            const bool result = Compare32(in.Sub, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r),
+                                          in.B.Seen->BaseType == btS32);
             StoreAs(d, static_cast<std::uint8_t>(result));
             if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
             if (in.Op == qpCompareFlag32) {
@@ -938,9 +838,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
                 VOSTREL_RELOAD();
                 VOSTREL_NEXT();
             }
-            if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+            if (in.Op == opAssign && MakesQuickForms() && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
+                if (IsInt32(d.Type) && IsInt32(s.Type)) in.Op = qpAssign32;
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
             }
@@ -953,15 +853,17 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand d, s;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
-            const bool integers = IsPlainInteger32(base) && IsPlainInteger32(s.Type->BaseType);
-            if (integers && in.Sub <= caXor && in.Op == opCalc && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+            const bool integers = IsInt32Base(base) && IsInt32(s.Type);
+            if (integers && in.Sub <= caXor && in.Op == opCalc && MakesQuickForms() &&
+                QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
                 // Worth a quick form; the general form runs this time.
-                static constexpr std::uint8_t kQuick[] = {qpAdd32,   qpSub32, qpMul32, qpDivMod32, qpDivMod32,
-                                                          qpShl32,   qpShr32, qpAnd32, qpOr32,     qpXor32};
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = kQuick[in.Sub];
+                in.Op = FormOfCalc(kQuickForms, in.Sub);
             }
-            if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
+            std::uint32_t r = 0;
+            if (integers && Calc32(in.Sub, LoadAs<std::uint32_t>(d.Address), LoadAs<std::uint32_t>(s.Address),
+                                   base == btS32, r)) {
+                StoreAs(d.Address, r);
                 pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
@@ -978,9 +880,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand d, l, r;
             if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
             const std::uint8_t base = l.Type->BaseType;
-            if (base == r.Type->BaseType && IsPlainInteger32(base) &&
+            if (base == r.Type->BaseType && IsInt32Base(base) &&
                 CompareInteger32(in.Sub, d.Address, d.Type, l.Address, r.Address, base)) {
-                if (in.Op == opCompare && IsByte(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
+                if (in.Op == opCompare && MakesQuickForms() && IsByteValue(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
                     QuickOperand(stack_, stack_base_, in.C, r.Type))
                     in.Op = QuickCompare(instrs, in);
                 pc = VOSTREL_AT(in.Next);
@@ -1027,7 +929,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push_type: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (push(in.Type, in.End) == nullptr) goto fail;
-            if (in.Op == opPushType && IsPlainInteger32(in.Type->BaseType)) {
+            if (in.Op == opPushType && MakesQuickForms() && IsInt32(in.Type)) {
                 // A temporary that the next instruction assigns: both at
                 // once from now on.
                 const TPSDecodedInstr& next = instrs[in.Next];
@@ -1037,7 +939,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
                     next.B.Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
                     const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B.Var, next.B.Follow);
                     TPSDecodedOperand copy = next.B;
-                    if (source != nullptr && IsPlainInteger32(source->BaseType) &&
+                    if (IsInt32(source) &&
                         QuickOperand(stack_, stack_base_, copy, source)) {
                         in.A = copy;
                         QuickNextTo(in, Threaded(instrs, next.Next));
@@ -1094,7 +996,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
-            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
                 QuickTargetTo(in, JumpHop(instrs, in));
                 QuickNextTo(in, Threaded(instrs, in.Next));
@@ -1110,7 +1012,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
-            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
@@ -1127,7 +1029,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
                 FailAt(in.End, ErTypeMismatch);
                 goto fail;
             }
-            if (in.Op == in.BaseOp && IsPlainInteger32(v.Type->BaseType) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsInt32(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
@@ -1157,7 +1059,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         op_set_ptr: {
             const std::uint32_t next = VOSTREL_IN(pc).Next;
-            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
+            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && MakesQuickForms() && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
             if (!SetPointer(VOSTREL_IN(pc))) goto fail;
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
@@ -1207,9 +1109,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             void* item = push(return_address_type_.get(), end);
             if (item == nullptr) goto fail;
-            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_, decoded_, next});
-            stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(proc, CodeForEntry(proc, stack_.Count() - 1));
+            EnterFrame(item, proc, CodeForEntry(proc, stack_.Count() - 1), end, next);
             VOSTREL_JUMP_TO(0);
             VOSTREL_GO(pc, 1);
         }
@@ -1273,15 +1173,15 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
             stack_.Pop();
-            stack_base_ = back.StackBase;
             if (back.Proc == nullptr) {
                 // The frame that the host made: its run ends here.
+                stack_base_ = back.StackBase;
                 position_ = back.Position;
                 status_ = run_entry_;
                 return;
             }
-            EnterCode(back.Proc, back.Code);
-            VOSTREL_JUMP_TO(back.Position);
+            ReturnInto(back);
+            VOSTREL_RESUME(back);
             VOSTREL_NEXT();
         }
 
@@ -1440,7 +1340,6 @@ void TPSExec::Execute(TPSStatus entry_status) {
     }
 }
 
-#undef VOSTREL_CALC32_FORMS
 #undef VOSTREL_GO
 #undef VOSTREL_NEXT
 #undef VOSTREL_RELOAD

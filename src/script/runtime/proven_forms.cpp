@@ -63,7 +63,7 @@ void TPSExec::ProveProcedures() {
 TPSDecodedCode* TPSExec::CodeForEntry(const TPSProcRec* proc, std::uint32_t above, bool top_level) {
     auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
     TPSDecodedCode* general = internal.Decoded.get();
-    if (!UseProvenCode || general == nullptr) return general;
+    if (!UsesProvenForms() || general == nullptr) return general;
     const std::uint32_t slots = general->ParamSlots();
     if (top_level) {
         if (slots != 0 || stack_.Count() != 0) return general;

@@ -58,44 +58,16 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
         goto* forms[form];                                                          \
     } while (false)
 TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
-    // The forms, in the order of TPSProvenOp: those with operands, the
-    // others, then the twins for plain slots.
+    // The forms, from their list (decoded_code.h): every form, then the
+    // twins for plain slots of the twinned ones, which come first.
+#define VOSTREL_FORM_LABEL(name, label, calc, flags) &&p_##label,
+#define VOSTREL_TWIN_LABEL(name, label, calc, flags) &&d_##label,
     static const void* const forms[] = {
-        &&p_assign1,       &&p_assign2,
-        &&p_assign4,       &&p_assign8,
-        &&p_assign_string, &&p_add32,
-        &&p_sub32,         &&p_mul32,
-        &&p_and32,         &&p_or32,
-        &&p_xor32,         &&p_shl32,
-        &&p_shr32,         &&p_divmod32,
-        &&p_compare32,     &&p_compare_jump32,
-        &&p_loop_step32,   &&p_compare_flag32,
-        &&p_if32,          &&p_cond_byte,
-        &&p_inc32,         &&p_dec32,
-        &&p_push_var,      &&p_set_ptr,
-        &&p_temp_calc,     &&p_temp_assign,
-        &&p_push_calc,     &&p_push_assign,
-        &&p_bound_step32,  &&p_element_store32, &&p_push_plain,
-        &&p_pop_plain,     &&p_pop2_plain,
-        &&p_call,          &&p_ret,
-        &&p_push_checked,  &&p_pop_frame,
-        &&p_for_calc,      &&p_while_calc,
-        &&d_assign1,       &&d_assign2,
-        &&d_assign4,       &&d_assign8,
-        &&d_assign_string, &&d_add32,
-        &&d_sub32,         &&d_mul32,
-        &&d_and32,         &&d_or32,
-        &&d_xor32,         &&d_shl32,
-        &&d_shr32,         &&d_divmod32,
-        &&d_compare32,     &&d_compare_jump32,
-        &&d_loop_step32,   &&d_compare_flag32,
-        &&d_if32,          &&d_cond_byte,
-        &&d_inc32,         &&d_dec32,
-        &&d_push_var,      &&d_set_ptr,
-        &&d_temp_calc,     &&d_temp_assign,
-        &&d_push_calc,     &&d_push_assign,
-        &&d_bound_step32,  &&d_element_store32,
+        VOSTREL_PROVEN_FORMS(VOSTREL_FORM_LABEL)
+        VOSTREL_PROVEN_TWINNED_FORMS(VOSTREL_TWIN_LABEL)
     };
+#undef VOSTREL_FORM_LABEL
+#undef VOSTREL_TWIN_LABEL
     static_assert(std::size(forms) == ppLastTwinned + kPlainSlotsTwin - ppAssign1 + 1);
 
     TPSDecodedInstr* instrs = run_instrs_;
@@ -134,15 +106,18 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         ShareStringSlot(d, s);                \
         VOSTREL_HOP(in.QuickNext);            \
     }
-#define VOSTREL_P_CALC(label, FETCH, expression)            \
-    label : {                                               \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);               \
-        FETCH(d, 1, PA, XA, general_form)                   \
-        FETCH(s, 2, PB, XB, general_form)                   \
-        const auto a = LoadAs<std::uint32_t>(d);            \
-        const auto b = LoadAs<std::uint32_t>(s);            \
-        StoreAs(d, static_cast<std::uint32_t>(expression)); \
-        VOSTREL_HOP(in.QuickNext);                          \
+    // A Calc whose operator the form fixes (its check folds away for the
+    // operators that cannot fail).
+#define VOSTREL_P_CALC(label, FETCH, op)                                             \
+    label : {                                                                        \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                        \
+        FETCH(d, 1, PA, XA, general_form)                                            \
+        FETCH(s, 2, PB, XB, general_form)                                            \
+        std::uint32_t r = 0;                                                         \
+        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, r)) \
+            goto general_form;                                                       \
+        StoreAs(d, r);                                                               \
+        VOSTREL_HOP(in.QuickNext);                                                   \
     }
 #define VOSTREL_P_DIVMOD(label, FETCH)                                          \
     label : {                                                                   \
@@ -317,9 +292,9 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
     VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
-#define VOSTREL_P_CALC_TWINS(label, expression) \
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, expression)
-    VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, )
+#define VOSTREL_P_CALC_TWINS(name, label, calc, flags) \
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, calc)
+    VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, pp, 0)
 #undef VOSTREL_P_CALC_TWINS
     VOSTREL_P_TWINS(VOSTREL_P_DIVMOD, divmod32)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_COMPARE, compare32, false, false)
@@ -358,8 +333,13 @@ p_for_calc : {
         y == nullptr)
         goto general_form;
     for (;;) {
+        // Every step that can fail is checked: a failure leaves the loop at
+        // the step, whose general form reports it.
         std::uint32_t v = 0;
-        Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, v)) {
+            pc = body;
+            goto general_form;
+        }
         StoreAs(d, v);
         std::uint32_t limit = LoadAs<std::uint32_t>(y);
         if (bound &&
@@ -399,7 +379,10 @@ p_while_calc : {
         StoreAs(c, static_cast<std::uint8_t>(result));
         if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
         std::uint32_t v = 0;
-        Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        if (!Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (body.Signs & 1) != 0, v)) {
+            pc = in.QuickNext & ~kHopTicks;
+            goto general_form;
+        }
         StoreAs(d, v);
         if (HopTicks(body.QuickNext) != 0 && (ticks_left_ -= HopTicks(body.QuickNext)) <= 0) {
             pc = test;
@@ -468,13 +451,7 @@ p_call : {
     void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
     // No room: the general form reports it.
     if (item == nullptr) goto general_form;
-    StoreAs(ValueOfTypedValue(item),
-            PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
-    stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-    current_proc_ = proc;
-    code_ = code->CodeBytes();
-    code_length_ = code->CodeLength();
-    decoded_ = code;
+    EnterFrame(item, proc, code, call.End, call.Next);
     lb = static_cast<std::byte*>(item);
     instrs = code->Instrs();
     // (Code is never empty: its first instruction starts at 0.)
@@ -499,22 +476,8 @@ p_ret : {
     const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
     if (back.Proc == nullptr || back.Code == nullptr) goto general_form;
     stack_.PopPlain();
-    stack_base_ = back.StackBase;
-    current_proc_ = back.Proc;
-    decoded_ = back.Code;
-    code_ = decoded_->CodeBytes();
-    code_length_ = decoded_->CodeLength();
-    instrs = decoded_->Instrs();
-    lb = back.StackBase >= 0
-             ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
-             : FrameBase();
-    // (The instruction after a proven call is the one at its return
-    // position.)
-    if (back.Instr < decoded_->InstrCount()) {
-        pc = VOSTREL_AT(back.Instr);
-    } else {
-        VOSTREL_JUMP_TO(back.Position);
-    }
+    ReturnInto(back);
+    VOSTREL_RESUME(back);
     // The caller's pops of the arguments, at once (nothing between can have
     // asked for attention).
     if (VOSTREL_IN(pc).Op == ppPop2Plain) goto p_pop2_plain;

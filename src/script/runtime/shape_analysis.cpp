@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "script/runtime/exec.h"
+#include "script/runtime/operation_bodies.h"
 #include "script/runtime/stack.h"
 #include "script/runtime/value_layout.h"
 
@@ -11,41 +12,11 @@ namespace script::runtime {
 
 namespace {
 
-bool IsInt32(const TPSTypeRec* t) {
-    return t != nullptr && (t->BaseType == btS32 || t->BaseType == btU32);
-}
-bool IsByteValue(const TPSTypeRec* t) {
-    return t != nullptr && (t->BaseType == btU8 || t->BaseType == btS8);
-}
-
 // Items that a proven form pushes and pops itself: nothing to release (a
 // Pointer only when it owns no copy, which the pop checks), a small value.
 bool IsPlainItem(const TPSTypeRec* t) {
     return t != nullptr && t->RealSize <= 24 &&
            (!t->NeedsFinalization() || t->BaseType == btPointer);
-}
-
-// The byte size a same-base assignment copies; 0 when it is not one.
-std::uint32_t SameBaseBytes(const TPSTypeRec* d, const TPSTypeRec* s) {
-    if (IsInt32(d) && IsInt32(s)) return 4;
-    if (d->BaseType != s->BaseType) return 0;
-    switch (d->BaseType) {
-        case btU8:
-        case btS8:
-        case btChar:
-            return 1;
-        case btU16:
-        case btS16:
-            return 2;
-        case btSingle:
-            return 4;
-        case btDouble:
-        case btS64:
-        case btCurrency:
-            return 8;
-        default:
-            return 0;
-    }
 }
 
 struct Slot {
@@ -453,11 +424,8 @@ class Prover {
     // The relation of a 32-bit comparison (CompareOperator) as the proven
     // forms test it.
     static void SetRelation(TPSDecodedInstr& in, std::uint8_t op, bool is_signed) {
-        static constexpr std::uint8_t kLess = 1, kEqual = 2, kGreater = 4;
-        static constexpr std::uint8_t kRelations[] = {
-            kGreater | kEqual, kLess | kEqual, kGreater, kLess, kLess | kGreater, kEqual};
-        in.Relation = kRelations[op];
-        in.Flip = is_signed ? 0x80000000u : 0u;
+        in.Relation = RelationBits(op);
+        in.Flip = SignFlip(is_signed);
     }
 
     static void Place(TPSDecodedInstr& in, int n, const Operand& o) {
@@ -472,19 +440,6 @@ class Prover {
 
     const TPSDecodedInstr* At(std::uint32_t i) const {
         return i == kNoInstr ? nullptr : &instrs_[i];
-    }
-
-    // Whether an operand is the stack variable at a local offset.
-    static bool IsLocal(const TPSDecodedOperand& d, std::int32_t offset) {
-        return d.Form == TPSOperandForm::Variable && d.Var.Place == TPSVarPlace::Stack &&
-               d.Var.Offset == offset;
-    }
-    static bool SameVar(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
-        if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable ||
-            a.Var.Place != b.Var.Place)
-            return false;
-        return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset
-                                                 : a.Var.Value == b.Var.Value;
     }
 
     void Give(std::uint32_t i, std::vector<TPSKnownCall>* calls) {
@@ -625,11 +580,7 @@ class Prover {
         in.Op = op;
     }
 
-    static std::uint8_t CalcForm(std::uint8_t op) {
-        static constexpr std::uint8_t kForms[] = {ppAdd32, ppSub32, ppMul32, ppDivMod32, ppDivMod32,
-                                                  ppShl32, ppShr32, ppAnd32, ppOr32,     ppXor32};
-        return op <= caXor ? kForms[op] : 0;
-    }
+    static std::uint8_t CalcForm(std::uint8_t op) { return FormOfCalc(kProvenForms, op); }
 
     void GiveCalc(TPSDecodedInstr& in, const State& s) {
         const Operand d = Value(in.A, s);
@@ -662,44 +613,21 @@ class Prover {
         SetRelation(in, in.Sub, l.Type->BaseType == btS32);
         SetNext(in, NextOf(in));
         in.Op = ppCompare32;
-        const TPSDecodedInstr* next = At(in.Next);
-        if (next == nullptr) return;
-        // A for loop: the step of its counter (the left operand), then the
-        // jump on the result.
-        if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVar(next->A, in.B)) {
-            const TPSDecodedInstr* jump = At(next->Next);
-            if (jump != nullptr && (jump->BaseOp == opCondGoto || jump->BaseOp == opCondNotGoto) &&
-                SameVar(jump->A, in.A)) {
-                in.QuickStep = next->BaseOp == opInc ? 1u : ~0u;
-                in.QuickJumpWhen = jump->BaseOp == opCondGoto;
-                SetNext(in, NextOf(*jump));
-                SetTarget(in, JumpOf(*jump));
-                in.Op = ppLoopStep32;
-            }
-            return;
-        }
-        if ((next->BaseOp == opCondGoto || next->BaseOp == opCondNotGoto) &&
-            SameVar(next->A, in.A)) {
-            in.QuickJumpWhen = next->BaseOp == opCondGoto;
-            SetNext(in, NextOf(*next));
-            SetTarget(in, JumpOf(*next));
-            in.Op = ppCompareJump32;
-            return;
-        }
-        // An if statement on a temporary pushed before: SetFlag on it, its
-        // Pop (it is the top item), FlagGoto.
-        const auto top = static_cast<std::int32_t>(s.Stack.size());
-        const TPSDecodedInstr* pop = next->BaseOp == opSetFlag ? At(next->Next) : nullptr;
-        const TPSDecodedInstr* jump =
-            pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (jump != nullptr && jump->BaseOp == opFlagGoto && IsLocal(in.A, top) &&
-            IsLocal(next->A, top)) {
-            in.QuickJumpWhen = next->Sub == 0;
+        const TPSCompareFollowers f = MatchCompareFollowers(instrs_, in);
+        if (f.What == TPSCompareFollowers::kNone) return;
+        in.QuickJumpWhen = f.JumpWhen;
+        if (f.What == TPSCompareFollowers::kFlagJump) {
+            // An if statement on a temporary pushed before: it is the top
+            // item, which the Pop drops.
+            if (!IsLocal(in.A, static_cast<std::int32_t>(s.Stack.size()))) return;
             in.Size = StackItemBytes(s.Stack.back().Type);
-            SetNext(in, NextOf(*jump));
-            SetTarget(in, JumpOf(*jump));
-            in.Op = ppCompareFlag32;
         }
+        SetNext(in, NextOf(*f.Jump));
+        SetTarget(in, JumpOf(*f.Jump));
+        in.QuickStep = f.Step;
+        in.Op = f.What == TPSCompareFollowers::kLoopStep ? ppLoopStep32
+                : f.What == TPSCompareFollowers::kJump   ? ppCompareJump32
+                                                         : ppCompareFlag32;
     }
 
     void GivePushType(TPSDecodedInstr& in, const State& s) {
@@ -946,7 +874,7 @@ class Prover {
     void GiveLoop(std::uint32_t i) {
         TPSDecodedInstr& body = instrs_[i];
         const std::uint8_t calc = FormOf(body);
-        if (calc < ppAdd32 || calc > ppShr32 || body.QuickNext == kNoHop || !TargetsOnly(body))
+        if ((ProvenFlags(calc) & kFusable) == 0 || body.QuickNext == kNoHop || !TargetsOnly(body))
             return;
         TPSDecodedInstr& next = instrs_[HopInstr(body.QuickNext)];
         const std::uint8_t form = FormOf(next);
