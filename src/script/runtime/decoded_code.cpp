@@ -127,6 +127,9 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     constants_.SetMaxBytes(kMaxValueBytes);
     instrs_.reserve(code.size() / 4 + 1);
     if (length_ > 0) EntryAt(0);
+    // What the code needs, not what was reserved for it: the list is kept
+    // for as long as the image is loaded (and copied for each proven form).
+    instrs_.shrink_to_fit();
     for (const TPSDecodedInstr& in : instrs_) {
         for (const TPSDecodedOperand* o : {&in.A, &in.B, &in.C}) {
             for (const TPSDecodedVar* v : {&o->Var, &o->Index}) {

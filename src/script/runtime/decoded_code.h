@@ -462,6 +462,10 @@ public:
     const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
     TPSDecodedInstr* Instrs() { return instrs_.data(); }
     std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
+    // The bytes its tables hold.
+    std::size_t HeldBytes() const {
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t);
+    }
 
 private:
     std::uint32_t DecodeEntry(std::uint32_t pos);

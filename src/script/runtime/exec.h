@@ -505,14 +505,12 @@ private:
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();
-    // Proves the procedures' code for the entries known at load: the main
-    // block, every procedure run by the host, and the calls that proven
-    // code makes with known items.
-    void ProveProcedures();
-    // The proven form of a procedure for an entry, made when first asked
-    // for; nil when the entry cannot be proven.
-    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry,
-                              std::vector<TPSKnownCall>* calls = nullptr);
+    // Decoded code beyond which an unload hands freed memory back at once.
+    static constexpr std::size_t kTrimAfterDecodedBytes = 16u << 20;
+    // The proven form of a procedure for an entry, made when the procedure
+    // is first entered so (a large plug-in pays only for what runs); nil
+    // when the entry cannot be proven.
+    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry);
     // The rest of the current procedure's run, and the blocks of the try
     // frames it opened, go on in its general form: the proof's premise no
     // longer holds.

@@ -76,10 +76,10 @@ class Prover {
         }
     }
 
-    std::unique_ptr<TPSDecodedCode> Prove(std::vector<TPSKnownCall>* calls) {
+    std::unique_ptr<TPSDecodedCode> Prove() {
         if (count_ == 0 || count_ > kMaxDecodedInstrs || !Flow()) return nullptr;
         for (std::uint32_t i = 0; i < count_; ++i) {
-            Give(i, calls);
+            Give(i);
             // All operands in plain slots: the twin that checks nothing.
             TPSDecodedInstr& in = instrs_[i];
             if (in.Op >= ppAssign1 && in.Op <= ppPop2Plain && in.QuickNext == kNoHop)
@@ -442,7 +442,7 @@ class Prover {
         return i == kNoInstr ? nullptr : &instrs_[i];
     }
 
-    void Give(std::uint32_t i, std::vector<TPSKnownCall>* calls) {
+    void Give(std::uint32_t i) {
         TPSDecodedInstr& in = instrs_[i];
         if (in.BaseOp == opRet) {
             in.Op = ppRet;
@@ -525,18 +525,6 @@ class Prover {
                 SetNext(in, NextOf(in));
                 in.Callee = nullptr;
                 in.Op = ppCall;
-                const TPSDecodedCode* general = AsInternal(*callee).Decoded.get();
-                if (calls == nullptr || general == nullptr ||
-                    general->ParamSlots() > s.Stack.size())
-                    break;
-                TPSKnownCall call;
-                call.ProcNo = in.Number;
-                for (std::size_t j = 0; j < general->ParamSlots(); ++j) {
-                    const Slot& item = s.Stack[s.Stack.size() - 1 - j];
-                    call.Entry.Params.push_back(item.Type);
-                    call.Entry.Targets.push_back(item.Target);
-                }
-                calls->push_back(std::move(call));
                 break;
             }
             case opPopExceptionHandler:
@@ -918,11 +906,10 @@ class Prover {
 }  // namespace
 
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry,
-                                          std::vector<TPSKnownCall>* calls) {
+                                          const TPSEntryShape& entry) {
     if (entry.Targets.size() != entry.Params.size()) return nullptr;
     Prover prover(exec, general, entry);
-    return prover.Prove(calls);
+    return prover.Prove();
 }
 
 }  // namespace script::runtime

@@ -288,7 +288,9 @@ begin end.)";
             << host.Messages;
         TPSExec& exec = host.exec;
         const std::uint32_t twice = exec.GetProcNo("TWICE");
-        EXPECT_EQ(HasProvenForm(exec, twice), tiers == TPSFormTiers::All);
+        // A procedure's proven form is made when it is first entered, not at
+        // load.
+        EXPECT_FALSE(HasProvenForm(exec, twice));
         // The host passes values of other types than the declared one: the
         // steps that expected an Integer run their general forms.
         auto run_twice = [&](const char* global, auto value) {
@@ -306,6 +308,7 @@ begin end.)";
             return result;
         };
         EXPECT_EQ(run_twice("N", 5), 40.0L);
+        EXPECT_EQ(HasProvenForm(exec, twice), tiers == TPSFormTiers::All);
         EXPECT_EQ(run_twice("D", 2.5), 20.0L);
         EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
         EXPECT_EQ(run_twice("N", -3), -24.0L);
