@@ -333,6 +333,8 @@ struct TPSProvenAccess {
     std::uint32_t ElementSize = 0;
 };
 
+inline constexpr std::uint32_t kNoAccess = 0xFFFFFFFF;
+
 struct alignas(64) TPSDecodedInstr {
     // What the loop reads first, in one place.
     std::uint8_t Op = popFail;      // what the loop runs: BaseOp, or a quick or proven form of it
@@ -382,10 +384,10 @@ struct alignas(64) TPSDecodedInstr {
     // Of a proven Call: the form its callee runs in, found at its first run
     // (nil until then).
     TPSDecodedCode* Callee = nullptr;
-    TPSProvenAccess XA;
-    TPSProvenAccess XB;
-    TPSProvenAccess XC;
-    TPSProvenAccess XD;
+    // Of a proven form: where the ways to reach its operands that do not lie
+    // in their slots begin in its code's table (TPSDecodedCode::AccessOf);
+    // kNoAccess when all do.
+    std::uint32_t Access = kNoAccess;
     TPSDecodedOperand A;
     TPSDecodedOperand B;
     TPSDecodedOperand C;
@@ -462,9 +464,21 @@ public:
     const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
     TPSDecodedInstr* Instrs() { return instrs_.data(); }
     std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
+    // How operand n (0 to 3) of a proven form is reached when it does not lie
+    // in its slot (its bit in Reach is set), or an element store's array;
+    // AccessToSet makes room for the four when the proof first gives one.
+    const TPSProvenAccess& AccessOf(const TPSDecodedInstr& in, int n) const { return accesses_[in.Access + n]; }
+    TPSProvenAccess& AccessToSet(TPSDecodedInstr& in, int n) {
+        if (in.Access == kNoAccess) {
+            in.Access = static_cast<std::uint32_t>(accesses_.size());
+            accesses_.resize(accesses_.size() + 4);
+        }
+        return accesses_[in.Access + n];
+    }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
-        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t);
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t) +
+               accesses_.capacity() * sizeof(TPSProvenAccess);
     }
 
 private:
@@ -486,6 +500,7 @@ private:
     std::vector<TPSDecodedInstr> instrs_;
     std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
     std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
+    std::vector<TPSProvenAccess> accesses_;
     // The constants of the code; items never move.
     TPSStack constants_;
 };

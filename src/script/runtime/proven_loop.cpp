@@ -82,27 +82,27 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     // fails goes to the general form. The forms come twice: with
     // operands that may need a check, and (a "d_" label) with all
     // operands plain slots.
-#define VOSTREL_PROVEN(name, bit, P, X, general) \
-    std::byte* name = ProvenSlot(in.P, lb);      \
-    if ((in.Reach & (bit)) != 0) [[unlikely]] {  \
-        name = ProvenReach(name, in.X, lb);      \
-        if (name == nullptr) goto general;       \
+#define VOSTREL_PROVEN(name, bit, P, X, general)             \
+    std::byte* name = ProvenSlot(in.P, lb);                  \
+    if ((in.Reach & (bit)) != 0) [[unlikely]] {              \
+        name = ProvenReach(name, decoded_->AccessOf(in, X), lb); \
+        if (name == nullptr) goto general;                   \
     }
 #define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
 
 #define VOSTREL_P_ASSIGN(label, FETCH, bytes) \
     label : {                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc); \
-        FETCH(d, 1, PA, XA, general_form)     \
-        FETCH(s, 2, PB, XB, general_form)     \
+        FETCH(d, 1, PA, 0, general_form)     \
+        FETCH(s, 2, PB, 1, general_form)     \
         std::memcpy(d, s, bytes);             \
         VOSTREL_HOP(in.QuickNext);            \
     }
 #define VOSTREL_P_ASSIGN_STRING(label, FETCH) \
     label : {                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc); \
-        FETCH(d, 1, PA, XA, general_form)     \
-        FETCH(s, 2, PB, XB, general_form)     \
+        FETCH(d, 1, PA, 0, general_form)     \
+        FETCH(s, 2, PB, 1, general_form)     \
         ShareStringSlot(d, s);                \
         VOSTREL_HOP(in.QuickNext);            \
     }
@@ -111,8 +111,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_CALC(label, FETCH, op)                                             \
     label : {                                                                        \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                        \
-        FETCH(d, 1, PA, XA, general_form)                                            \
-        FETCH(s, 2, PB, XB, general_form)                                            \
+        FETCH(d, 1, PA, 0, general_form)                                            \
+        FETCH(s, 2, PB, 1, general_form)                                            \
         std::uint32_t r = 0;                                                         \
         if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, r)) \
             goto general_form;                                                       \
@@ -122,8 +122,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_DIVMOD(label, FETCH)                                          \
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(d, 1, PA, XA, general_form)                                       \
-        FETCH(s, 2, PB, XB, general_form)                                       \
+        FETCH(d, 1, PA, 0, general_form)                                       \
+        FETCH(s, 2, PB, 1, general_form)                                       \
         std::uint32_t r = 0;                                                    \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), \
                     (in.Signs & 1) != 0, r))                                    \
@@ -136,9 +136,9 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_COMPARE(label, FETCH, jumps, steps)                           \
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(d, 1, PA, XA, general_form)                                       \
-        FETCH(l, 2, PB, XB, general_form)                                       \
-        FETCH(r, 4, PC, XC, general_form)                                       \
+        FETCH(d, 1, PA, 0, general_form)                                       \
+        FETCH(l, 2, PB, 1, general_form)                                       \
+        FETCH(r, 4, PC, 2, general_form)                                       \
         const bool result = Related(in, l, r);                                  \
         StoreAs(d, static_cast<std::uint8_t>(result));                          \
         if (steps) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);         \
@@ -152,8 +152,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     label : {                                                                              \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                              \
         if (!(pushed) && stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
-        FETCH(l, 2, PB, XB, general_form)                                                  \
-        FETCH(r, 4, PC, XC, general_form)                                                  \
+        FETCH(l, 2, PB, 1, general_form)                                                  \
+        FETCH(r, 4, PC, 2, general_form)                                                  \
         jump_flag_ = Related(in, l, r) == in.QuickJumpWhen;                                \
         if (pushed) stack_.PopPlain();                                                     \
         if (jump_flag_) VOSTREL_HOP(in.QuickTarget);                                       \
@@ -162,14 +162,14 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_COND_BYTE(label, FETCH)                                                    \
     label : {                                                                                \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                \
-        FETCH(v, 1, PA, XA, general_form)                                                    \
+        FETCH(v, 1, PA, 0, general_form)                                                    \
         if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget); \
         VOSTREL_HOP(in.QuickNext);                                                           \
     }
 #define VOSTREL_P_STEP(label, FETCH, delta)             \
     label : {                                           \
         TPSDecodedInstr& in = VOSTREL_IN(pc);           \
-        FETCH(v, 1, PA, XA, general_form)               \
+        FETCH(v, 1, PA, 0, general_form)               \
         StoreAs(v, LoadAs<std::uint32_t>(v) + (delta)); \
         VOSTREL_HOP(in.QuickNext);                      \
     }
@@ -177,7 +177,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_PUSH_VAR(label, FETCH)                        \
     label : {                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                   \
-        FETCH(v, 2, PB, XB, general_form)                       \
+        FETCH(v, 2, PB, 1, general_form)                       \
         PSPointerValue p{v, in.Type2, 0};                       \
         if (in.Sub2 != 0) {                                     \
             const auto source = LoadAs<PSPointerValue>(v);      \
@@ -193,8 +193,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_SET_PTR(label, FETCH)                                 \
     label : {                                                           \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                           \
-        FETCH(d, 1, PA, XA, general_form)                               \
-        FETCH(s, 2, PB, XB, general_form)                               \
+        FETCH(d, 1, PA, 0, general_form)                               \
+        FETCH(s, 2, PB, 1, general_form)                               \
         if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto general_form; \
         StoreAs(d, PSPointerValue{s, in.Type2, 0});                     \
         VOSTREL_HOP(in.QuickNext);                                      \
@@ -202,7 +202,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_PUSH_ASSIGN(label, FETCH)              \
     label : {                                            \
         TPSDecodedInstr& in = VOSTREL_IN(pc);            \
-        FETCH(x, 2, PB, XB, general_form)                \
+        FETCH(x, 2, PB, 1, general_form)                \
         void* item = stack_.PushPlain(in.Type, in.Size); \
         if (item == nullptr) goto general_form;          \
         std::memcpy(ValueOfTypedValue(item), x, 4);      \
@@ -211,8 +211,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_PUSH_CALC(label, FETCH)                                       \
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(x, 2, PB, XB, general_form)                                       \
-        FETCH(y, 4, PC, XC, general_form)                                       \
+        FETCH(x, 2, PB, 1, general_form)                                       \
+        FETCH(y, 4, PC, 2, general_form)                                       \
         std::uint32_t t = 0;                                                    \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
                     (in.Signs & 1) != 0, t))                                    \
@@ -227,10 +227,10 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
         if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;   \
-        FETCH(c, 1, PA, XA, general_form)                                       \
-        FETCH(x, 2, PB, XB, general_form)                                       \
-        FETCH(y, 4, PC, XC, general_form)                                       \
-        FETCH(i, 8, PD, XD, general_form)                                       \
+        FETCH(c, 1, PA, 0, general_form)                                       \
+        FETCH(x, 2, PB, 1, general_form)                                       \
+        FETCH(y, 4, PC, 2, general_form)                                       \
+        FETCH(i, 8, PD, 3, general_form)                                       \
         std::uint32_t t = 0;                                                    \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
                     (in.Signs & 1) != 0, t))                                    \
@@ -248,14 +248,14 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     label : {                                                                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
         if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
-        FETCH(x, 2, PB, XB, general_form)                                                     \
-        FETCH(y, 4, PC, XC, general_form)                                                     \
-        FETCH(v, 8, PD, XD, general_form)                                                     \
+        FETCH(x, 2, PB, 1, general_form)                                                     \
+        FETCH(y, 4, PC, 2, general_form)                                                     \
+        FETCH(v, 8, PD, 3, general_form)                                                     \
         std::uint32_t index = 0;                                                              \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),               \
                     (in.Signs & 1) != 0, index))                                              \
             goto general_form;                                                                \
-        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), in.XA, index);                  \
+        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), decoded_->AccessOf(in, 0), index);                  \
         if (element == nullptr) goto general_form;                                            \
         std::memcpy(element, v, 4);                                                           \
         VOSTREL_HOP(in.QuickNext);                                                            \
@@ -266,9 +266,9 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     label : {                                                                                     \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                     \
         if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                     \
-        FETCH(d, 1, PA, XA, general_form)                                                         \
-        FETCH(x, 2, PB, XB, general_form)                                                         \
-        FETCH(y, 4, PC, XC, general_form)                                                         \
+        FETCH(d, 1, PA, 0, general_form)                                                         \
+        FETCH(x, 2, PB, 1, general_form)                                                         \
+        FETCH(y, 4, PC, 2, general_form)                                                         \
         std::uint32_t t = 0;                                                                      \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),                   \
                     (in.Signs & 1) != 0, t))                                                      \
@@ -323,12 +323,12 @@ p_for_calc : {
     const TPSDecodedInstr& step = VOSTREL_IN(in.QuickNext & ~kHopTicks);
     const bool bound = step.BaseOp == opPushType;
     if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto general_form;
-    std::byte* d = LoopOperand(in, 0, lb);
-    const std::byte* s = LoopOperand(in, 1, lb);
-    std::byte* c = LoopOperand(step, 0, lb);
-    std::byte* i = LoopOperand(step, bound ? 3 : 1, lb);
-    const std::byte* x = bound ? LoopOperand(step, 1, lb) : c;
-    const std::byte* y = LoopOperand(step, 2, lb);
+    std::byte* d = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, in, 1, lb);
+    std::byte* c = LoopOperand(*decoded_, step, 0, lb);
+    std::byte* i = LoopOperand(*decoded_, step, bound ? 3 : 1, lb);
+    const std::byte* x = bound ? LoopOperand(*decoded_, step, 1, lb) : c;
+    const std::byte* y = LoopOperand(*decoded_, step, 2, lb);
     if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr ||
         y == nullptr)
         goto general_form;
@@ -367,11 +367,11 @@ p_while_calc : {
     const std::size_t test = pc;
     TPSDecodedInstr& in = VOSTREL_IN(pc);
     const TPSDecodedInstr& body = VOSTREL_IN(in.QuickNext & ~kHopTicks);
-    std::byte* c = LoopOperand(in, 0, lb);
-    const std::byte* l = LoopOperand(in, 1, lb);
-    const std::byte* r = LoopOperand(in, 2, lb);
-    std::byte* d = LoopOperand(body, 0, lb);
-    const std::byte* s = LoopOperand(body, 1, lb);
+    std::byte* c = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* l = LoopOperand(*decoded_, in, 1, lb);
+    const std::byte* r = LoopOperand(*decoded_, in, 2, lb);
+    std::byte* d = LoopOperand(*decoded_, body, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, body, 1, lb);
     if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr)
         goto general_form;
     for (;;) {

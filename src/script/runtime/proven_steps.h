@@ -63,11 +63,10 @@ inline std::byte* ElementAt(std::byte* array, const TPSProvenAccess& x, std::uin
 
 // Proven operand n (0 to 3) of an instruction, found for a whole loop of
 // steps: nil when a check fails.
-inline std::byte* LoopOperand(const TPSDecodedInstr& in, int n, std::byte* lb) {
+inline std::byte* LoopOperand(const TPSDecodedCode& code, const TPSDecodedInstr& in, int n, std::byte* lb) {
     const TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
-    const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
     std::byte* at = ProvenSlot(*refs[n], lb);
-    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, *access[n], lb) : at;
+    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, code.AccessOf(in, n), lb) : at;
 }
 
 // Whether a Pointer item at an address owns a copy (its pop releases it).

@@ -428,12 +428,12 @@ class Prover {
         in.Flip = SignFlip(is_signed);
     }
 
-    static void Place(TPSDecodedInstr& in, int n, const Operand& o) {
+    void Place(TPSDecodedInstr& in, int n, const Operand& o) {
         TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
-        TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
         *refs[n] = o.Ref;
-        *access[n] = o.Access;
-        if (!o.Direct) in.Reach |= static_cast<std::uint8_t>(1u << n);
+        if (o.Direct) return;
+        code_->AccessToSet(in, n) = o.Access;
+        in.Reach |= static_cast<std::uint8_t>(1u << n);
     }
 
     bool Int32(const Operand& o) const { return o.Provable && IsInt32(o.Type); }
@@ -678,9 +678,10 @@ class Prover {
         const Operand v = Value(store.B, s);
         if (!IsInt32(element) || !Int32(x) || !Int32(y) || !Int32(v)) return false;
         Place(in, 0, array);
-        in.XA.Kind = kind == btArray ? paArrayElement : paStaticElement;
-        in.XA.ElementSize = element->RealSize;
-        in.XA.Count = kind == btStaticArray ? AsStaticArray(array.Type).Size : 0;
+        TPSProvenAccess& elements = code_->AccessToSet(in, 0);
+        elements.Kind = kind == btArray ? paArrayElement : paStaticElement;
+        elements.ElementSize = element->RealSize;
+        elements.Count = kind == btStaticArray ? AsStaticArray(array.Type).Size : 0;
         Place(in, 1, x);
         Place(in, 2, y);
         Place(in, 3, v);
@@ -850,10 +851,9 @@ class Prover {
     // Whether the operands that are not plain slots are all Pointer targets:
     // found once, they stay where they are while a loop of such forms runs
     // (it writes integers only, never a Pointer).
-    static bool TargetsOnly(const TPSDecodedInstr& in) {
-        const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
+    bool TargetsOnly(const TPSDecodedInstr& in) const {
         for (int n = 0; n < 4; ++n)
-            if ((in.Reach & (1u << n)) != 0 && access[n]->Kind != paTarget) return false;
+            if ((in.Reach & (1u << n)) != 0 && code_->AccessOf(in, n).Kind != paTarget) return false;
         return true;
     }
 
