@@ -28,8 +28,8 @@ namespace {
 
 using script::runtime::TMyScript;
 
-double ResidentMb() {
-    malloc_trim(0);
+double ResidentMb(bool trim = true) {
+    if (trim) malloc_trim(0);
     long pages = 0;
     long resident = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
@@ -64,13 +64,13 @@ void BM_LargePluginMemory(benchmark::State& state) {
         host->RunOnSend();
         const double ran = ResidentMb();
         host.reset();
-        const double unloaded = ResidentMb();
+        const double unloaded = ResidentMb(false);
         for (int n = 0; n < 3; ++n) {
             host = Load(source);
             host.reset();
         }
         host = Load(source);
-        const double reloaded = ResidentMb();
+        const double reloaded = ResidentMb(false);
         host.reset();
         state.counters["lines"] = counted;
         state.counters["loaded_mb"] = loaded - before;

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -388,9 +389,21 @@ struct alignas(64) TPSDecodedInstr {
     // in their slots begin in its code's table (TPSDecodedCode::AccessOf);
     // kNoAccess when all do.
     std::uint32_t Access = kNoAccess;
-    TPSDecodedOperand A;
-    TPSDecodedOperand B;
-    TPSDecodedOperand C;
+    // The operands it reads (OpsHeld of them), kept beside the list in its
+    // code's table: most instructions have fewer than three, and the record
+    // stays small. A missing one reads as an operand that is not there.
+    TPSDecodedOperand* Ops = nullptr;
+    std::uint8_t OpsHeld = 0;
+
+    const TPSDecodedOperand& A() const { return Operand(0); }
+    const TPSDecodedOperand& B() const { return Operand(1); }
+    const TPSDecodedOperand& C() const { return Operand(2); }
+    const TPSDecodedOperand& Operand(unsigned n) const { return n < OpsHeld ? Ops[n] : kNoOperand; }
+    // An operand the instruction has, to be changed (a quick form notes the
+    // types it saw in it).
+    TPSDecodedOperand& Held(unsigned n) { return Ops[n]; }
+
+    static const TPSDecodedOperand kNoOperand;
 };
 
 static_assert(sizeof(TPSDecodedInstr) % (kHopTicks + 1) == 0);
@@ -478,7 +491,7 @@ public:
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
         return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t) +
-               accesses_.capacity() * sizeof(TPSProvenAccess);
+               accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
     }
 
 private:
@@ -486,7 +499,11 @@ private:
     // Decodes instructions from pos on until one does not go on to the
     // next, or the next is decoded already; returns the first one's index.
     std::uint32_t DecodeRun(std::uint32_t pos);
-    void DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in);
+    // Decodes the instruction at pos into in, its operands into operands
+    // (their count in in.OpsHeld).
+    void DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDecodedOperand (&operands)[3]);
+    // Keeps an instruction's operands in the table and points it at them.
+    void HoldOperands(TPSDecodedInstr& in, const TPSDecodedOperand* operands);
     bool FallsThrough(const TPSDecodedInstr& in) const;
     std::uint32_t OutOfRangeAt(std::uint32_t pos);
     // Links every jump and frame of instructions from first on.
@@ -501,6 +518,16 @@ private:
     std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
     std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
     std::vector<TPSProvenAccess> accesses_;
+    // The instructions' operands, in blocks that never move: one for all the
+    // instructions decoded with the code (or copied), one for each decoded
+    // later. While the code is first decoded they are gathered in staged_.
+    std::vector<std::unique_ptr<TPSDecodedOperand[]>> operand_blocks_;
+    std::vector<TPSDecodedOperand> staged_;
+    std::vector<std::uint32_t> staged_at_;
+    bool staging_ = false;
+    std::size_t operand_count_ = 0;
+    // Moves the staged operands into one block.
+    void PlaceStaged();
     // The constants of the code; items never move.
     TPSStack constants_;
 };

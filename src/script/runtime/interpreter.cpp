@@ -260,7 +260,7 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index)
 // ------------------------------------------------------------ conditions
 
 bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
-    if (!ResolveOperand(in.A, v)) return false;
+    if (!ResolveOperand(in.A(), v)) return false;
     if (ConditionValue(v.Address, v.Type->BaseType, value)) return true;
     FailAt(in.End, erInvalidType);
     return false;
@@ -287,13 +287,13 @@ bool OwnedCopy(const void* from, const TPSTypeRec* type, PSPointerValue& out) {
 bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
     const bool copy = in.BaseOp == opSetPtrToCopy;
     TPSOperand d, s;
-    if (!ResolveOperand(in.A, d)) return false;
-    if (in.A.IsConstant() || d.Type->BaseType != btPointer) {
-        FailAt(in.A.End, erInvalidOpcodeParameter);
+    if (!ResolveOperand(in.A(), d)) return false;
+    if (in.A().IsConstant() || d.Type->BaseType != btPointer) {
+        FailAt(in.A().End, erInvalidOpcodeParameter);
         return false;
     }
-    if (!ResolveOperand(in.B, s)) return false;
-    if (!copy && in.B.IsConstant()) {
+    if (!ResolveOperand(in.B(), s)) return false;
+    if (!copy && in.B().IsConstant()) {
         FailAt(in.End, erInvalidOpcodeParameter);
         return false;
     }
@@ -660,8 +660,8 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         q_assign32: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
+            void* d = QuickValue(stack_, stack_base_, in.A());
+            const void* s = QuickValue(stack_, stack_base_, in.B());
             if (d == nullptr || s == nullptr) goto op_assign;
             if (in.Op == qpAssign32) {
                 std::memcpy(d, s, 4);
@@ -673,12 +673,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         q_set_flag_byte: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A);
+            const void* v = QuickValue(stack_, stack_base_, in.A());
             if (v == nullptr) goto op_set_flag;
             jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
             if (in.Op == qpSetFlagJump) {
                 // The Pop and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A)) {
+                if (!TopIsSeen(stack_, stack_base_, in.A())) {
                     pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
@@ -693,17 +693,17 @@ void TPSExec::Execute(TPSStatus entry_status) {
             // A Pointer that owns nothing set to a variable or element that
             // is no Pointer itself.
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            void* s = QuickValue(stack_, stack_base_, in.B);
+            void* d = QuickValue(stack_, stack_base_, in.A());
+            void* s = QuickValue(stack_, stack_base_, in.B());
             if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
-            StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
+            StoreAs(d, PSPointerValue{s, in.B().Seen, 0});
             VOSTREL_HOP(in.QuickNext);
         }
 
         q_assign_string: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
+            void* d = QuickValue(stack_, stack_base_, in.A());
+            const void* s = QuickValue(stack_, stack_base_, in.B());
             if (d == nullptr || s == nullptr) goto op_assign;
             ShareStringSlot(d, s);
             VOSTREL_HOP(in.QuickNext);
@@ -715,11 +715,11 @@ void TPSExec::Execute(TPSStatus entry_status) {
 #define VOSTREL_QUICK_CALC(label, op)                                                                      \
     q_##label : {                                                                                          \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                              \
-        void* d = QuickValue(stack_, stack_base_, in.A);                                                   \
-        const void* s = QuickValue(stack_, stack_base_, in.B);                                             \
+        void* d = QuickValue(stack_, stack_base_, in.A());                                                   \
+        const void* s = QuickValue(stack_, stack_base_, in.B());                                             \
         if (d == nullptr || s == nullptr) goto op_calc;                                                    \
         std::uint32_t r = 0;                                                                               \
-        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), in.A.Seen->BaseType == btS32, \
+        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), in.A().Seen->BaseType == btS32, \
                     r))                                                                                    \
             goto op_calc;                                                                                  \
         StoreAs(d, r);                                                                                     \
@@ -733,18 +733,18 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         q_compare32: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            void* l = QuickValue(stack_, stack_base_, in.B);
-            const void* r = QuickValue(stack_, stack_base_, in.C);
+            void* d = QuickValue(stack_, stack_base_, in.A());
+            void* l = QuickValue(stack_, stack_base_, in.B());
+            const void* r = QuickValue(stack_, stack_base_, in.C());
             if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
             const bool result = Compare32(in.Sub, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r),
-                                          in.B.Seen->BaseType == btS32);
+                                          in.B().Seen->BaseType == btS32);
             StoreAs(d, static_cast<std::uint8_t>(result));
             if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
             if (in.Op == qpCompareFlag32) {
                 // The SetFlag, the Pop of the result (when it is the top
                 // item, as compiled) and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A)) {
+                if (!TopIsSeen(stack_, stack_base_, in.A())) {
                     pc = VOSTREL_AT(in.Next);
                     VOSTREL_NEXT();
                 }
@@ -762,7 +762,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         q_cond_byte: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A);
+            const void* v = QuickValue(stack_, stack_base_, in.A());
             if (v == nullptr) goto op_cond_goto;
             if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
             VOSTREL_HOP(in.QuickNext);
@@ -772,12 +772,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
             // A temporary pushed and given its first value (the Assign that
             // follows, whose source A holds).
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* s = QuickValue(stack_, stack_base_, in.A);
+            const void* s = QuickValue(stack_, stack_base_, in.A());
             if (s == nullptr) goto op_push_type;
             void* item = push(in.Type, in.End);
             if (item == nullptr) goto fail;
             const TPSDecodedInstr& assign = instrs[in.Next];
-            if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A.Var.Offset) {
+            if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A().Var.Offset) {
                 pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
@@ -787,7 +787,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         q_step32: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* v = QuickValue(stack_, stack_base_, in.A);
+            void* v = QuickValue(stack_, stack_base_, in.A());
             if (v == nullptr) goto op_step;
             StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
             VOSTREL_HOP(in.QuickNext);
@@ -829,7 +829,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_assign: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
             const std::uint32_t next = in.Next;
             if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
                 position_ = in.End;
@@ -838,7 +838,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
                 VOSTREL_RELOAD();
                 VOSTREL_NEXT();
             }
-            if (in.Op == opAssign && MakesQuickForms() && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+            if (in.Op == opAssign && MakesQuickForms() && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 if (IsInt32(d.Type) && IsInt32(s.Type)) in.Op = qpAssign32;
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
@@ -851,11 +851,11 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_calc: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
             const bool integers = IsInt32Base(base) && IsInt32(s.Type);
             if (integers && in.Sub <= caXor && in.Op == opCalc && MakesQuickForms() &&
-                QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+                QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
                 // Worth a quick form; the general form runs this time.
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = FormOfCalc(kQuickForms, in.Sub);
@@ -878,12 +878,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_compare: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, l, r;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), l) || !ResolveOperand(in.C(), r)) goto fail;
             const std::uint8_t base = l.Type->BaseType;
             if (base == r.Type->BaseType && IsInt32Base(base) &&
                 CompareInteger32(in.Sub, d.Address, d.Type, l.Address, r.Address, base)) {
-                if (in.Op == opCompare && MakesQuickForms() && IsByteValue(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
-                    QuickOperand(stack_, stack_base_, in.C, r.Type))
+                if (in.Op == opCompare && MakesQuickForms() && IsByteValue(d.Type) && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), l.Type) &&
+                    QuickOperand(stack_, stack_base_, in.Held(2), r.Type))
                     in.Op = QuickCompare(instrs, in);
                 pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
@@ -899,7 +899,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand s;
-            if (!ResolveOperand(in.A, s)) goto fail;
+            if (!ResolveOperand(in.A(), s)) goto fail;
             const std::uint32_t next = in.Next;
             void* item = push(s.Type, in.End);
             if (item == nullptr) goto fail;
@@ -913,7 +913,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push_var: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             PSPointerValue p{v.Address, v.Type, 0};
             if (v.Type->BaseType == btPointer) {
                 const auto source = LoadAs<PSPointerValue>(v.Address);
@@ -934,14 +934,14 @@ void TPSExec::Execute(TPSStatus entry_status) {
                 // once from now on.
                 const TPSDecodedInstr& next = instrs[in.Next];
                 const std::int64_t offset = static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_;
-                if (next.BaseOp == opAssign && next.A.Form == TPSOperandForm::Variable &&
-                    next.A.Var.Place == TPSVarPlace::Stack && next.A.Var.Offset == offset &&
-                    next.B.Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
-                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B.Var, next.B.Follow);
-                    TPSDecodedOperand copy = next.B;
+                if (next.BaseOp == opAssign && next.A().Form == TPSOperandForm::Variable &&
+                    next.A().Var.Place == TPSVarPlace::Stack && next.A().Var.Offset == offset &&
+                    next.B().Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
+                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B().Var, next.B().Follow);
+                    TPSDecodedOperand copy = next.B();
                     if (IsInt32(source) &&
                         QuickOperand(stack_, stack_base_, copy, source)) {
-                        in.A = copy;
+                        in.Held(0) = copy;
                         QuickNextTo(in, Threaded(instrs, next.Next));
                         in.Op = qpPushAssign32;
                     }
@@ -996,7 +996,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
                 QuickTargetTo(in, JumpHop(instrs, in));
                 QuickNextTo(in, Threaded(instrs, in.Next));
@@ -1012,9 +1012,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
+                in.Op = in.A().Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A(), in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
             }
             pc = VOSTREL_AT(in.Next);
@@ -1024,12 +1024,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_step: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
                 FailAt(in.End, ErTypeMismatch);
                 goto fail;
             }
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsInt32(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsInt32(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
@@ -1040,7 +1040,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_unary: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             position_ = in.End;
             const std::uint32_t next = in.Next;
             bool ok = false;
@@ -1059,11 +1059,11 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         op_set_ptr: {
             const std::uint32_t next = VOSTREL_IN(pc).Next;
-            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && MakesQuickForms() && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
+            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && MakesQuickForms() && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).Held(1));
             if (!SetPointer(VOSTREL_IN(pc))) goto fail;
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
-            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).A)) {
+            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).Held(0))) {
                 QuickNextTo(VOSTREL_IN(pc), Threaded(instrs, next));
                 VOSTREL_IN(pc).Op = qpSetPtr;
             }
@@ -1078,7 +1078,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             const std::uint32_t end = in.End;
             if (in.BaseOp == opCallVar) {
                 TPSOperand v;
-                if (!ResolveOperand(in.A, v)) goto fail;
+                if (!ResolveOperand(in.A(), v)) goto fail;
                 if (v.Type->BaseType != btProcPtr) {
                     FailAt(end, ErTypeMismatch);
                     goto fail;
@@ -1301,7 +1301,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             VOSTREL_COLD;
             {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
+            const TPSDecodedOperand* operands[3] = {&in.A(), &in.B(), &in.C()};
             TPSOperand ignored;
             for (std::uint8_t i = 0; i < in.OperandCount; ++i)
                 if (!ResolveOperand(*operands[i], ignored)) goto fail;

@@ -153,7 +153,7 @@ inline bool IsCondJump(const TPSDecodedInstr* in) {
 inline const TPSDecodedInstr* FlagJumpAfter(const TPSDecodedInstr* instrs,
                                             const TPSDecodedInstr* set_flag,
                                             const TPSDecodedOperand& var) {
-    if (set_flag == nullptr || set_flag->BaseOp != opSetFlag || !SameVar(set_flag->A, var) ||
+    if (set_flag == nullptr || set_flag->BaseOp != opSetFlag || !SameVar(set_flag->A(), var) ||
         var.Var.Place != TPSVarPlace::Stack)
         return nullptr;
     const TPSDecodedInstr* pop = InstrAt(instrs, set_flag->Next);
@@ -181,22 +181,22 @@ inline TPSCompareFollowers MatchCompareFollowers(const TPSDecodedInstr* instrs,
     TPSCompareFollowers f;
     const TPSDecodedInstr* next = InstrAt(instrs, compare.Next);
     if (next == nullptr) return f;
-    if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVar(next->A, compare.B)) {
+    if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVar(next->A(), compare.B())) {
         const TPSDecodedInstr* jump = InstrAt(instrs, next->Next);
-        if (!IsCondJump(jump) || !SameVar(jump->A, compare.A)) return f;
+        if (!IsCondJump(jump) || !SameVar(jump->A(), compare.A())) return f;
         f.What = TPSCompareFollowers::kLoopStep;
         f.Step = next->BaseOp == opInc ? 1u : ~0u;
         f.Jump = jump;
         f.JumpWhen = jump->BaseOp == opCondGoto;
         return f;
     }
-    if (IsCondJump(next) && SameVar(next->A, compare.A)) {
+    if (IsCondJump(next) && SameVar(next->A(), compare.A())) {
         f.What = TPSCompareFollowers::kJump;
         f.Jump = next;
         f.JumpWhen = next->BaseOp == opCondGoto;
         return f;
     }
-    if (const TPSDecodedInstr* jump = FlagJumpAfter(instrs, next, compare.A)) {
+    if (const TPSDecodedInstr* jump = FlagJumpAfter(instrs, next, compare.A())) {
         f.What = TPSCompareFollowers::kFlagJump;
         f.Jump = jump;
         f.JumpWhen = next->Sub == 0;

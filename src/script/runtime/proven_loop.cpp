@@ -422,7 +422,7 @@ p_push_checked : {
     // target: when it is another, the rest runs in the general form.
     TPSDecodedInstr& in = VOSTREL_IN(pc);
     TPSOperand v;
-    if (!ResolveOperand(in.A, v)) goto failed;
+    if (!ResolveOperand(in.A(), v)) goto failed;
     if (v.Type != in.Type) goto leave;
     goto general_form;
 }

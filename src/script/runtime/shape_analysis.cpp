@@ -176,9 +176,9 @@ class Prover {
                 return Reach(in.Next, stack, open);
             case opSetPtr:
             case opSetPtrToCopy: {
-                const Operand d = Value(in.A, states_[i]);
+                const Operand d = Value(in.A(), states_[i]);
                 if (d.StackOffset >= 1 && d.Direct && d.Type->BaseType == btPointer) {
-                    const Operand s = Value(in.B, states_[i]);
+                    const Operand s = Value(in.B(), states_[i]);
                     const TPSTypeRec* target = nullptr;
                     if (s.Known) target = s.Type->BaseType == btPointer ? s.SlotTarget : s.Type;
                     stack[static_cast<std::size_t>(d.StackOffset - 1)].Target = target;
@@ -186,13 +186,13 @@ class Prover {
                 return Reach(in.Next, stack, open);
             }
             case opPush: {
-                const Operand s = Value(in.A, states_[i]);
+                const Operand s = Value(in.A(), states_[i]);
                 if (!s.Known) return false;
                 stack.push_back(Slot{s.Type, nullptr});
                 return Reach(in.Next, stack, open);
             }
             case opPushVar: {
-                const Operand v = Value(in.A, states_[i]);
+                const Operand v = Value(in.A(), states_[i]);
                 const TPSTypeRec* target = nullptr;
                 if (v.Known) target = v.Type->BaseType == btPointer ? v.SlotTarget : v.Type;
                 stack.push_back(Slot{in.Type, target});
@@ -468,7 +468,7 @@ class Prover {
                 break;
             case opInc:
             case opDec: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!Int32(v)) break;
                 Place(in, 0, v);
                 SetNext(in, NextOf(in));
@@ -477,7 +477,7 @@ class Prover {
             }
             case opCondGoto:
             case opCondNotGoto: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsByteValue(v.Type)) break;
                 Place(in, 0, v);
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
@@ -487,7 +487,7 @@ class Prover {
                 break;
             }
             case opPushVar: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsPlainItem(in.Type)) break;
                 Place(in, 1, v);
                 in.Size = StackItemBytes(in.Type);
@@ -498,11 +498,11 @@ class Prover {
                 break;
             }
             case opSetPtr: {
-                const Operand d = Value(in.A, s);
-                const Operand v = Value(in.B, s);
-                if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A.IsConstant())
+                const Operand d = Value(in.A(), s);
+                const Operand v = Value(in.B(), s);
+                if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A().IsConstant())
                     break;
-                if (!v.Provable || v.Type->BaseType == btPointer || in.B.IsConstant()) break;
+                if (!v.Provable || v.Type->BaseType == btPointer || in.B().IsConstant()) break;
                 Place(in, 0, d);
                 Place(in, 1, v);
                 in.Type2 = v.Type;
@@ -511,7 +511,7 @@ class Prover {
                 break;
             }
             case opPush: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 // Its item's type is what the general form finds: checked.
                 if (v.Known && v.Expected) {
                     in.Type = v.Type;
@@ -538,9 +538,9 @@ class Prover {
     }
 
     void GiveAssign(TPSDecodedInstr& in, const State& s) {
-        const Operand d = Value(in.A, s);
-        const Operand v = Value(in.B, s);
-        if (!d.Provable || !v.Provable || in.A.IsConstant()) return;
+        const Operand d = Value(in.A(), s);
+        const Operand v = Value(in.B(), s);
+        if (!d.Provable || !v.Provable || in.A().IsConstant()) return;
         std::uint8_t op = 0;
         if (d.Type->BaseType == btString && v.Type->BaseType == btString) {
             op = ppAssignString;
@@ -571,9 +571,9 @@ class Prover {
     static std::uint8_t CalcForm(std::uint8_t op) { return FormOfCalc(kProvenForms, op); }
 
     void GiveCalc(TPSDecodedInstr& in, const State& s) {
-        const Operand d = Value(in.A, s);
-        const Operand v = Value(in.B, s);
-        if (!Int32(d) || !Int32(v) || in.A.IsConstant() || CalcForm(in.Sub) == 0) return;
+        const Operand d = Value(in.A(), s);
+        const Operand v = Value(in.B(), s);
+        if (!Int32(d) || !Int32(v) || in.A().IsConstant() || CalcForm(in.Sub) == 0) return;
         Place(in, 0, d);
         Place(in, 1, v);
         in.Signs = d.Type->BaseType == btS32 ? 1 : 0;
@@ -584,10 +584,10 @@ class Prover {
     // A comparison of two 32-bit integers of one kind into a byte.
     bool ComparesInt32(const TPSDecodedInstr& c, const State& s, Operand& d, Operand& l,
                        Operand& r) const {
-        if (c.BaseOp != opCompare || c.Sub > coEqual || c.A.IsConstant()) return false;
-        d = Value(c.A, s);
-        l = Value(c.B, s);
-        r = Value(c.C, s);
+        if (c.BaseOp != opCompare || c.Sub > coEqual || c.A().IsConstant()) return false;
+        d = Value(c.A(), s);
+        l = Value(c.B(), s);
+        r = Value(c.C(), s);
         return d.Provable && IsByteValue(d.Type) && Int32(l) && Int32(r) &&
                l.Type->BaseType == r.Type->BaseType;
     }
@@ -607,7 +607,7 @@ class Prover {
         if (f.What == TPSCompareFollowers::kFlagJump) {
             // An if statement on a temporary pushed before: it is the top
             // item, which the Pop drops.
-            if (!IsLocal(in.A, static_cast<std::int32_t>(s.Stack.size()))) return;
+            if (!IsLocal(in.A(), static_cast<std::int32_t>(s.Stack.size()))) return;
             in.Size = StackItemBytes(s.Stack.back().Type);
         }
         SetNext(in, NextOf(*f.Jump));
@@ -657,25 +657,25 @@ class Prover {
         const TPSDecodedInstr &set_array = *at[0], &push_u = *at[1], &push_t = *at[2],
                               &assign_t = *at[3], &calc_t = *at[4], &assign_u = *at[5],
                               &set_element = *at[7], &store = *at[9];
-        if (!IsLocal(set_array.A, p) || push_u.Type->BaseType != btU32 || !IsInt32(push_t.Type) ||
-            !IsLocal(assign_t.A, t) || !IsLocal(calc_t.A, t) || CalcForm(calc_t.Sub) == 0 ||
-            !IsLocal(assign_u.A, u) || !IsLocal(assign_u.B, t) || !IsLocal(set_element.A, p) ||
-            set_element.B.Form != TPSOperandForm::ElementIndex ||
-            set_element.B.Var.Place != TPSVarPlace::Stack || set_element.B.Var.Offset != p ||
-            set_element.B.Index.Place != TPSVarPlace::Stack || set_element.B.Index.Offset != u ||
-            !IsLocal(store.A, p))
+        if (!IsLocal(set_array.A(), p) || push_u.Type->BaseType != btU32 || !IsInt32(push_t.Type) ||
+            !IsLocal(assign_t.A(), t) || !IsLocal(calc_t.A(), t) || CalcForm(calc_t.Sub) == 0 ||
+            !IsLocal(assign_u.A(), u) || !IsLocal(assign_u.B(), t) || !IsLocal(set_element.A(), p) ||
+            set_element.B().Form != TPSOperandForm::ElementIndex ||
+            set_element.B().Var.Place != TPSVarPlace::Stack || set_element.B().Var.Offset != p ||
+            set_element.B().Index.Place != TPSVarPlace::Stack || set_element.B().Index.Offset != u ||
+            !IsLocal(store.A(), p))
             return false;
         // The array, the index's operands and the value, on the items before
         // the pushes: none names a temporary.
-        const Operand array = Value(set_array.B, s);
-        if (!array.Provable || !array.Direct || set_array.B.Form != TPSOperandForm::Variable)
+        const Operand array = Value(set_array.B(), s);
+        if (!array.Provable || !array.Direct || set_array.B().Form != TPSOperandForm::Variable)
             return false;
         const std::uint8_t kind = array.Type->BaseType;
         if (kind != btArray && kind != btStaticArray) return false;
         const TPSTypeRec* element = AsArray(array.Type).ArrayType;
-        const Operand x = Value(assign_t.B, s);
-        const Operand y = Value(calc_t.B, s);
-        const Operand v = Value(store.B, s);
+        const Operand x = Value(assign_t.B(), s);
+        const Operand y = Value(calc_t.B(), s);
+        const Operand v = Value(store.B(), s);
         if (!IsInt32(element) || !Int32(x) || !Int32(y) || !Int32(v)) return false;
         Place(in, 0, array);
         TPSProvenAccess& elements = code_->AccessToSet(in, 0);
@@ -709,16 +709,16 @@ class Prover {
             const TPSDecodedInstr* compare = At(c->Next);
             const TPSDecodedInstr* copy = compare != nullptr ? At(compare->Next) : nullptr;
             const TPSDecodedInstr* pop = copy != nullptr ? At(copy->Next) : nullptr;
-            if (pop == nullptr || !IsLocal(compare->A, t + 1) || copy->BaseOp != opAssign ||
-                !IsLocal(copy->A, t) || !IsLocal(copy->B, t + 1) || pop->BaseOp != opPop ||
-                copy->A.Follow != copy->B.Follow)
+            if (pop == nullptr || !IsLocal(compare->A(), t + 1) || copy->BaseOp != opAssign ||
+                !IsLocal(copy->A(), t) || !IsLocal(copy->B(), t + 1) || pop->BaseOp != opPop ||
+                copy->A().Follow != copy->B().Follow)
                 return false;
             if (SameBaseBytes(c->Type, in.Type) != 1) return false;
             pushed += StackItemBytes(c->Type);
             after = At(pop->Next);
             c = compare;
         } else {
-            if (c == nullptr || !IsLocal(c->A, t)) return false;
+            if (c == nullptr || !IsLocal(c->A(), t)) return false;
             after = At(c->Next);
         }
         // The operands are taken on the items before the push: one that
@@ -730,7 +730,7 @@ class Prover {
             set_flag != nullptr && set_flag->BaseOp == opSetFlag ? At(set_flag->Next) : nullptr;
         const TPSDecodedInstr* jump =
             pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A, t)) return false;
+        if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A(), t)) return false;
         in.Sub = c->Sub;
         SetRelation(in, c->Sub, l.Type->BaseType == btS32);
         Place(in, 1, l);
@@ -748,8 +748,8 @@ class Prover {
     // into a temporary not yet pushed.
     bool CompareOperands(const TPSDecodedInstr& c, const State& s, Operand& l, Operand& r) const {
         if (c.Sub > coEqual) return false;
-        l = Value(c.B, s);
-        r = Value(c.C, s);
+        l = Value(c.B(), s);
+        r = Value(c.C(), s);
         return Int32(l) && Int32(r) && l.Type->BaseType == r.Type->BaseType;
     }
 
@@ -759,14 +759,14 @@ class Prover {
         if (!IsInt32(in.Type)) return false;
         const auto t = static_cast<std::int32_t>(s.Stack.size() + 1);
         const TPSDecodedInstr* assign = At(in.Next);
-        if (assign == nullptr || assign->BaseOp != opAssign || !IsLocal(assign->A, t)) return false;
-        const Operand x = Value(assign->B, s);
+        if (assign == nullptr || assign->BaseOp != opAssign || !IsLocal(assign->A(), t)) return false;
+        const Operand x = Value(assign->B(), s);
         if (!Int32(x)) return false;
         in.Signs = in.Type->BaseType == btS32 ? 1 : 0;
         Place(in, 1, x);
         const TPSDecodedInstr* calc = At(assign->Next);
-        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A, t)
-                              ? Value(calc->B, s)
+        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A(), t)
+                              ? Value(calc->B(), s)
                               : Operand{};
         if (!Int32(y) || CalcForm(calc->Sub) == 0) {
             SetNext(in, NextOf(*assign));
@@ -781,10 +781,10 @@ class Prover {
         const TPSDecodedInstr* use = At(calc->Next);
         if (GiveBoundStep(in, s, t, use)) return true;
         const TPSDecodedInstr* pop = use != nullptr ? At(use->Next) : nullptr;
-        if (pop == nullptr || pop->BaseOp != opPop || use->A.IsConstant()) return true;
+        if (pop == nullptr || pop->BaseOp != opPop || use->A().IsConstant()) return true;
         const bool calc_use = use->BaseOp == opCalc && CalcForm(use->Sub) != 0;
-        if ((!calc_use && use->BaseOp != opAssign) || !IsLocal(use->B, t)) return true;
-        const Operand d = Value(use->A, s);
+        if ((!calc_use && use->BaseOp != opAssign) || !IsLocal(use->B(), t)) return true;
+        const Operand d = Value(use->A(), s);
         if (!Int32(d)) return true;
         Place(in, 0, d);
         in.Sub2 = use->Sub;
@@ -799,21 +799,21 @@ class Prover {
     bool GiveBoundStep(TPSDecodedInstr& in, const State& s, std::int32_t t,
                        const TPSDecodedInstr* compare) {
         if (compare == nullptr || compare->BaseOp != opCompare || compare->Sub > coEqual ||
-            !IsLocal(compare->C, t) || compare->A.IsConstant())
+            !IsLocal(compare->C(), t) || compare->A().IsConstant())
             return false;
         const TPSDecodedInstr* pop = At(compare->Next);
         const TPSDecodedInstr* step =
             pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
         if (step == nullptr || (step->BaseOp != opInc && step->BaseOp != opDec) ||
-            !SameVar(step->A, compare->B))
+            !SameVar(step->A(), compare->B()))
             return false;
         const TPSDecodedInstr* jump = At(step->Next);
         if (jump == nullptr || (jump->BaseOp != opCondGoto && jump->BaseOp != opCondNotGoto) ||
-            !SameVar(jump->A, compare->A))
+            !SameVar(jump->A(), compare->A()))
             return false;
         // Taken on the items before the push: none names the temporary.
-        const Operand c = Value(compare->A, s);
-        const Operand i = Value(compare->B, s);
+        const Operand c = Value(compare->A(), s);
+        const Operand i = Value(compare->B(), s);
         if (!c.Provable || !IsByteValue(c.Type) || !Int32(i) ||
             i.Type->BaseType != in.Type->BaseType)
             return false;
