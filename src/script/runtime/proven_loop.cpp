@@ -208,72 +208,49 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         std::memcpy(ValueOfTypedValue(item), x, 4);      \
         VOSTREL_CHAIN(in);                              \
     }
-#define VOSTREL_P_PUSH_CALC(label, FETCH)                                       \
-    label : {                                                                   \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(x, 2, PB, 1, general_form)                                       \
-        FETCH(y, 4, PC, 2, general_form)                                       \
-        std::uint32_t t = 0;                                                    \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
-                    (in.Signs & 1) != 0, t))                                    \
-            goto general_form;                                                  \
-        void* item = stack_.PushPlain(in.Type, in.Size);                        \
-        if (item == nullptr) goto general_form;                                 \
-        StoreAs(ValueOfTypedValue(item), t);                                    \
-        VOSTREL_CHAIN(in);                                                     \
-    }
-    // The bound is computed without being pushed.
-#define VOSTREL_P_BOUND_STEP(label, FETCH)                                      \
-    label : {                                                                   \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;   \
-        FETCH(c, 1, PA, 0, general_form)                                       \
-        FETCH(x, 2, PB, 1, general_form)                                       \
-        FETCH(y, 4, PC, 2, general_form)                                       \
-        FETCH(i, 8, PD, 3, general_form)                                       \
-        std::uint32_t t = 0;                                                    \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
-                    (in.Signs & 1) != 0, t))                                    \
-            goto general_form;                                                  \
-        const bool result = Related(in, i, &t);                                 \
-        StoreAs(c, static_cast<std::uint8_t>(result));                          \
-        StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep);                    \
-        if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);            \
-        VOSTREL_HOP(in.QuickNext);                                              \
-    }
-    // The element's address and the value, without the temporaries; the
-    // general form runs when the index is out of range (and reports it), or
-    // the pushes would not have found room.
-#define VOSTREL_P_ELEMENT_STORE(label, FETCH)                                                 \
-    label : {                                                                                 \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
-        FETCH(x, 2, PB, 1, general_form)                                                     \
-        FETCH(y, 4, PC, 2, general_form)                                                     \
-        FETCH(v, 8, PD, 3, general_form)                                                     \
-        std::uint32_t index = 0;                                                              \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),               \
-                    (in.Signs & 1) != 0, index))                                              \
-            goto general_form;                                                                \
-        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), decoded_->AccessOf(in, 0), index);                  \
-        if (element == nullptr) goto general_form;                                            \
-        std::memcpy(element, v, 4);                                                           \
-        VOSTREL_HOP(in.QuickNext);                                                            \
-    }
-    // The temporary is computed without being pushed; the general form runs
-    // when its push would not have found room, or a division is not plain.
-#define VOSTREL_P_TEMP(label, FETCH, with_calc)                                                   \
+    // The forms that push a temporary t := B <Sub> C and use it: pushed as
+    // an argument (kPushIt), or computed without being pushed as a for
+    // loop's bound (kStepToBound: Compare A, D, t; the step of D; the jump
+    // on A), an element's index (kStoreElement: the array A's element gets
+    // D), or a value calculated into A (kCalcInto, with Sub2) or assigned to
+    // it (kAssignInto). What is not pushed needs the room its push would
+    // have (or the general form runs, and reports that); a Calc that fails
+    // runs the general form, which reports it.
+#define VOSTREL_P_PUSH_CALCULATE(label, FETCH, use)                                               \
     label : {                                                                                     \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                     \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                     \
-        FETCH(d, 1, PA, 0, general_form)                                                         \
-        FETCH(x, 2, PB, 1, general_form)                                                         \
-        FETCH(y, 4, PC, 2, general_form)                                                         \
+        if ((use) != kPushIt && stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(x, 2, PB, 1, general_form)                                                          \
+        FETCH(y, 4, PC, 2, general_form)                                                          \
         std::uint32_t t = 0;                                                                      \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),                   \
                     (in.Signs & 1) != 0, t))                                                      \
             goto general_form;                                                                    \
-        if ((with_calc) && !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t)) \
+        if ((use) == kPushIt) {                                                                   \
+            void* item = stack_.PushPlain(in.Type, in.Size);                                      \
+            if (item == nullptr) goto general_form;                                               \
+            StoreAs(ValueOfTypedValue(item), t);                                                  \
+            VOSTREL_CHAIN(in);                                                                    \
+        }                                                                                         \
+        if ((use) == kStepToBound) {                                                              \
+            FETCH(c, 1, PA, 0, general_form)                                                      \
+            FETCH(i, 8, PD, 3, general_form)                                                      \
+            const bool result = Related(in, i, &t);                                               \
+            StoreAs(c, static_cast<std::uint8_t>(result));                                        \
+            StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep);                                  \
+            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);                          \
+            VOSTREL_HOP(in.QuickNext);                                                            \
+        }                                                                                         \
+        if ((use) == kStoreElement) {                                                             \
+            FETCH(v, 8, PD, 3, general_form)                                                      \
+            std::byte* element = ElementAt(ProvenSlot(in.PA, lb), decoded_->AccessOf(in, 0), t);  \
+            if (element == nullptr) goto general_form;                                            \
+            std::memcpy(element, v, 4);                                                           \
+            VOSTREL_HOP(in.QuickNext);                                                            \
+        }                                                                                         \
+        FETCH(d, 1, PA, 0, general_form)                                                          \
+        if ((use) == kCalcInto &&                                                                 \
+            !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t))                \
             goto general_form;                                                                    \
         StoreAs(d, t);                                                                            \
         VOSTREL_HOP(in.QuickNext);                                                                \
@@ -308,11 +285,12 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS(VOSTREL_P_PUSH_VAR, push_var)
     VOSTREL_P_TWINS(VOSTREL_P_SET_PTR, set_ptr)
     VOSTREL_P_TWINS(VOSTREL_P_PUSH_ASSIGN, push_assign)
-    VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
-    VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
-    VOSTREL_P_TWINS(VOSTREL_P_ELEMENT_STORE, element_store32)
+    enum : int { kPushIt, kStepToBound, kStoreElement, kCalcInto, kAssignInto };
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, push_calc, kPushIt)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, temp_calc, kCalcInto)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, temp_assign, kAssignInto)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, bound_step32, kStepToBound)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
 
 p_for_calc : {
     // A for loop of one Calc runs here until it ends; it is left at
@@ -487,10 +465,7 @@ p_ret : {
 
 #undef VOSTREL_P_TWINS_WITH
 #undef VOSTREL_P_TWINS
-#undef VOSTREL_P_TEMP
-#undef VOSTREL_P_BOUND_STEP
-#undef VOSTREL_P_ELEMENT_STORE
-#undef VOSTREL_P_PUSH_CALC
+#undef VOSTREL_P_PUSH_CALCULATE
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
 #undef VOSTREL_P_PUSH_VAR
