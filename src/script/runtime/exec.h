@@ -488,6 +488,12 @@ private:
     // The loop of proven forms (proven_loop.cpp), from the instruction at
     // byte offset pc of run_instrs_; it keeps run_instrs_ and run_frame_.
     ProvenExit RunProven(std::size_t pc);
+    // The loop of quick forms (quick_loop.cpp), likewise; it hands back with
+    // pxNext, pxGeneral, pxTick or pxFail.
+    ProvenExit RunQuick(std::size_t pc);
+    // Pushes a zeroed item of the type on the run stack; nil, with error 11
+    // reported at position at, when it is full.
+    void* PushOrFail(const TPSTypeRec* type, std::uint32_t at);
     // Offers the recorded error to the exception frames from the top: the
     // first that takes it becomes where the run goes on. False when none
     // does (barriers stop the search).

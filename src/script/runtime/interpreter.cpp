@@ -146,6 +146,15 @@ bool TPSExec::Run() {
     return last_error_code_ == ErNoError;
 }
 
+void* TPSExec::PushOrFail(const TPSTypeRec* type, std::uint32_t at) {
+    try {
+        return stack_.PushType(type);
+    } catch (const EPSOutOfMemory&) {
+        FailAt(at, erOutOfStackRange);
+        return nullptr;
+    }
+}
+
 // ------------------------------------------------------------ frames
 
 const TPSExceptionHandler* TPSExec::TopExceptionFrame() const {
@@ -406,11 +415,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
     dispatch[opPop2Goto] = &&op_pop_goto;
     dispatch[opNop] = &&op_nop;
     dispatch[popOutOfRange] = &&op_out_of_range;
-    // The quick forms, from their list (decoded_code.h).
-#define VOSTREL_QUICK_LABEL(name, label, calc, flags) dispatch[name] = &&q_##label;
-    VOSTREL_QUICK_FORMS(VOSTREL_QUICK_LABEL)
-#undef VOSTREL_QUICK_LABEL
-    // The proven forms and their twins run in their own loop.
+    // The quick forms run in their own loop, and so do the proven forms and
+    // their twins.
+    for (unsigned op = qpFirst; op < qpAfterLast; ++op) dispatch[op] = &&quick;
     for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
 
     std::size_t pc = VOSTREL_AT(decoded_->EntryAt(position_));
@@ -432,15 +439,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
     TPSDecodedInstr*& instrs = run_instrs_;
     std::byte*& lb = run_frame_;
 
-    // Pushes on the run stack; a full run stack is error 11.
-    auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
-        try {
-            return stack_.PushType(type);
-        } catch (const EPSOutOfMemory&) {
-            FailAt(at, erOutOfStackRange);
-            return nullptr;
-        }
-    };
+    auto push = [this](const TPSTypeRec* type, std::uint32_t at) { return PushOrFail(type, at); };
 
     for (;;) {
         try {
@@ -461,141 +460,15 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             goto* dispatch[VOSTREL_IN(pc).BaseOp];
 
-            // ---------------------------------------------------- quick forms
-
-        q_assign32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A());
-            const void* s = QuickValue(stack_, stack_base_, in.B());
-            if (d == nullptr || s == nullptr) goto op_assign;
-            if (in.Op == qpAssign32) {
-                std::memcpy(d, s, 4);
-            } else {
-                std::memcpy(d, s, 1);
+        quick: {
+            const ProvenExit exit = RunQuick(pc);
+            pc = exit.Pc;
+            switch (exit.Reason) {
+            case pxNext: VOSTREL_NEXT();
+            case pxGeneral: goto* dispatch[VOSTREL_IN(pc).BaseOp];
+            case pxTick: goto tick;
+            default: goto fail;
             }
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_set_flag_byte: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A());
-            if (v == nullptr) goto op_set_flag;
-            jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
-            if (in.Op == qpSetFlagJump) {
-                // The Pop and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A())) {
-                    pc = VOSTREL_AT(in.Next);
-                    VOSTREL_NEXT();
-                }
-                stack_.Pop();
-                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
-                VOSTREL_HOP(in.QuickNext);
-            }
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_set_ptr: {
-            // A Pointer that owns nothing set to a variable or element that
-            // is no Pointer itself.
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A());
-            void* s = QuickValue(stack_, stack_base_, in.B());
-            if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
-            StoreAs(d, PSPointerValue{s, in.B().Seen, 0});
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_assign_string: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A());
-            const void* s = QuickValue(stack_, stack_base_, in.B());
-            if (d == nullptr || s == nullptr) goto op_assign;
-            ShareStringSlot(d, s);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-    // A Calc whose operator the form fixes; division and remainder (one
-    // form for both) leave a zero divisor and the one quotient that does not
-    // fit to the general form, which reports them.
-#define VOSTREL_QUICK_CALC(label, op)                                                                      \
-    q_##label : {                                                                                          \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                              \
-        void* d = QuickValue(stack_, stack_base_, in.A());                                                   \
-        const void* s = QuickValue(stack_, stack_base_, in.B());                                             \
-        if (d == nullptr || s == nullptr) goto op_calc;                                                    \
-        std::uint32_t r = 0;                                                                               \
-        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), in.A().Seen->BaseType == btS32, \
-                    r))                                                                                    \
-            goto op_calc;                                                                                  \
-        StoreAs(d, r);                                                                                     \
-        VOSTREL_HOP(in.QuickNext);                                                                         \
-    }
-#define VOSTREL_QUICK_FIXED_CALC(name, label, calc, flags) VOSTREL_QUICK_CALC(label, calc)
-            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_FIXED_CALC, qp, 0)
-            VOSTREL_QUICK_CALC(divmod32, in.Sub)
-#undef VOSTREL_QUICK_FIXED_CALC
-#undef VOSTREL_QUICK_CALC
-
-        q_compare32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A());
-            void* l = QuickValue(stack_, stack_base_, in.B());
-            const void* r = QuickValue(stack_, stack_base_, in.C());
-            if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
-            const bool result = Compare32(in.Sub, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r),
-                                          in.B().Seen->BaseType == btS32);
-            StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
-            if (in.Op == qpCompareFlag32) {
-                // The SetFlag, the Pop of the result (when it is the top
-                // item, as compiled) and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A())) {
-                    pc = VOSTREL_AT(in.Next);
-                    VOSTREL_NEXT();
-                }
-                jump_flag_ = result == in.QuickJumpWhen;
-                stack_.Pop();
-                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
-                VOSTREL_HOP(in.QuickNext);
-            }
-            // The for loop's counter (the left operand) steps after the
-            // comparison, before the jump.
-            if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_cond_byte: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A());
-            if (v == nullptr) goto op_cond_goto;
-            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_push_assign32: {
-            // A temporary pushed and given its first value (the Assign that
-            // follows, whose source A holds).
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* s = QuickValue(stack_, stack_base_, in.A());
-            if (s == nullptr) goto op_push_type;
-            void* item = push(in.Type, in.End);
-            if (item == nullptr) goto fail;
-            const TPSDecodedInstr& assign = instrs[in.Next];
-            if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A().Var.Offset) {
-                pc = VOSTREL_AT(in.Next);
-                VOSTREL_NEXT();
-            }
-            std::memcpy(ValueOfTypedValue(item), s, 4);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_step32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* v = QuickValue(stack_, stack_base_, in.A());
-            if (v == nullptr) goto op_step;
-            StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
-            VOSTREL_HOP(in.QuickNext);
         }
 
         proven: {
