@@ -49,14 +49,7 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
         }                                                               \
         VOSTREL_HOP((in).QuickNext);                                    \
     } while (false)
-// The next instruction: its proven form, or back to the general loop.
-#define VOSTREL_NEXT()                                                              \
-    do {                                                                            \
-        if (attention_) goto to_main;                                               \
-        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - ppAssign1; \
-        if (form >= std::size(forms)) goto to_main;                                 \
-        goto* forms[form];                                                          \
-    } while (false)
+#define VOSTREL_NEXT() VOSTREL_FORM_NEXT(ppAssign1)
 TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     // The forms, from their list (decoded_code.h): every form, then the
     // twins for plain slots of the twinned ones, which come first.

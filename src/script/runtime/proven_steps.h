@@ -3,6 +3,7 @@
 // operand lies, and the comparison as a proven form keeps it.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "script/compiler/image_format.h"
 #include "script/runtime/decoded_code.h"
@@ -88,6 +89,16 @@ inline bool OwnsCopyAt(const void* item) {
         pc = VOSTREL_AT(decoded_->EntryAt(position)); \
         instrs = decoded_->Instrs();                  \
         lb = FrameBase();                             \
+    } while (false)
+// The next instruction in a loop of forms (the proven or the quick ones)
+// whose label table forms begins at opcode first: its form, or back to the
+// general loop (the loop's label to_main).
+#define VOSTREL_FORM_NEXT(first)                                                  \
+    do {                                                                          \
+        if (attention_) goto to_main;                                             \
+        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - (first); \
+        if (form >= std::size(forms)) goto to_main;                               \
+        goto* forms[form];                                                        \
     } while (false)
 // Goes on after a return, in the caller's code entered by ReturnInto: at
 // the instruction after the call (the one at its return position).

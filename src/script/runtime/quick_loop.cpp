@@ -23,14 +23,7 @@
 
 namespace script::runtime {
 
-// The next instruction: its quick form, or back to the general loop.
-#define VOSTREL_NEXT()                                                           \
-    do {                                                                         \
-        if (attention_) goto to_main;                                            \
-        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - qpFirst; \
-        if (form >= std::size(forms)) goto to_main;                              \
-        goto* forms[form];                                                       \
-    } while (false)
+#define VOSTREL_NEXT() VOSTREL_FORM_NEXT(qpFirst)
 
 TPSExec::ProvenExit TPSExec::RunQuick(std::size_t pc) {
     // The forms, from their list (decoded_code.h).
