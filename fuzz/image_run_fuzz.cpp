@@ -2,9 +2,10 @@
 // (the image magic first) or, more often, a choice of one of the seed images (the
 // plug-ins of the compiler's tests, compiled at start-up) and a list of
 // byte changes to it. An image that loads runs its main block and every
-// procedure within a tick budget, once in its proven forms and once in the
-// general forms only; every run ends finished, stopped or paused with an
-// error, the two alike, and none crashes, leaks or hangs.
+// procedure within a tick budget, once in each tier of forms (the general
+// handlers only; with quick forms; with proven forms); every run ends
+// finished, stopped or paused with an error, all alike, and none crashes,
+// leaks or hangs.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -65,6 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             image[offset % image.size()] = static_cast<char>(data[at + 4]);
         }
     }
-    fuzz_host::RunBothWays(image);
+    fuzz_host::RunEveryWay(image);
     return 0;
 }

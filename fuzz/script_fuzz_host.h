@@ -5,15 +5,18 @@
 // have ended: finished, stopped or paused with an error, its temporaries
 // gone.
 //
-// Every input runs twice, in two hosts: one whose procedures run in their
-// proven forms, and one that runs the general forms only. Each run of the
-// two must end alike: the same status, the same error (code, parameter,
+// Every input runs three times, in three hosts: one that runs the general
+// handlers only, one that also gives instructions quick forms, and one
+// whose procedures run their proven forms as well. Each run must end as the
+// general one does: the same status, the same error (code, parameter,
 // procedure, position), the same result or host exception, and the same
 // values in every global.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,7 @@
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/variant_bridge.h"
+#include "support/form_tiers.h"
 
 namespace fuzz_host {
 
@@ -157,8 +161,8 @@ struct Outcome {
 // A host that runs scripts within the budget.
 class Host : public TPSExec {
 public:
-    explicit Host(bool proven = true) {
-        UseProvenCode = proven;
+    explicit Host(TPSFormTiers tiers = TPSFormTiers::All) {
+        Forms = tiers;
         RegisterHostFunction(Text, "TEXT", cdRegister);
         RegisterHostFunction(Wide, "WIDE", cdStdCall);
         RegisterHostFunction(Update, "UPDATE", cdPascal);
@@ -273,47 +277,65 @@ private:
     std::chrono::steady_clock::time_point started_;
 };
 
-inline void CheckSame(const Outcome& proven, const Outcome& general, const char* what) {
-    if (proven == general) return;
+inline void ReportDifference(const Outcome& general, const Outcome& other, TPSFormTiers tiers, const char* what) {
     std::fprintf(stderr,
-                 "%s: the proven and the general path differ:\n"
+                 "%s: the general handlers and %s differ:\n"
                  "  ok %d/%d status %d/%d code %d/%d pos %u/%u proc %u/%u\n"
                  "  param '%s' / '%s'\n  result '%s' / '%s'\n  thrown '%s' / '%s'\n  globals %s\n       / %s\n",
-                 what, proven.Ok, general.Ok, static_cast<int>(proven.Status), static_cast<int>(general.Status),
-                 proven.Code, general.Code, proven.Pos, general.Pos, proven.Proc, general.Proc, proven.Param.c_str(),
-                 general.Param.c_str(), proven.Result.c_str(), general.Result.c_str(), proven.Thrown.c_str(),
-                 general.Thrown.c_str(), proven.Globals.c_str(), general.Globals.c_str());
+                 what, test_support::TierName(tiers), general.Ok, other.Ok, static_cast<int>(general.Status),
+                 static_cast<int>(other.Status), general.Code, other.Code, general.Pos, other.Pos, general.Proc,
+                 other.Proc, general.Param.c_str(), other.Param.c_str(), general.Result.c_str(), other.Result.c_str(),
+                 general.Thrown.c_str(), other.Thrown.c_str(), general.Globals.c_str(), other.Globals.c_str());
     std::abort();
 }
 
-// Loads an image into a host that runs proven forms and one that runs the
-// general forms only, and runs the main block and every procedure in both,
-// checking that every run ends alike. Returns whether the image loaded
-// (the same in both, with the same error when not).
-inline bool RunBothWays(const std::string& image) {
-    Host proven(true);
-    Host general(false);
-    const bool loaded = proven.LoadImage(image);
-    Check(general.LoadImage(image) == loaded);
-    Check(proven.LastErrorCode() == general.LastErrorCode());
+// Loads an image into a host of every tier (test_support::kEveryTier), and
+// runs the main block and every procedure in each, checking that every run
+// ends as the general one does. Returns whether the image loaded (the same
+// in all, with the same error when not).
+inline bool RunEveryWay(const std::string& image) {
+    std::array<std::unique_ptr<Host>, test_support::kEveryTier.size()> hosts;
+    for (std::size_t n = 0; n < hosts.size(); ++n) hosts[n] = std::make_unique<Host>(test_support::kEveryTier[n]);
+    auto host = [&](TPSFormTiers tiers) -> Host& {
+        for (std::size_t n = 0; n < hosts.size(); ++n)
+            if (test_support::kEveryTier[n] == tiers) return *hosts[n];
+        std::abort();
+    };
+    Host& general = *hosts[0];
+    const bool loaded = general.LoadImage(image);
+    for (std::size_t n = 1; n < hosts.size(); ++n) {
+        Check(hosts[n]->LoadImage(image) == loaded);
+        Check(hosts[n]->LastErrorCode() == general.LastErrorCode());
+    }
     if (!loaded) {
-        Check(proven.LastErrorCode() != 0);
-        Check(proven.Status() == TPSStatus::isNotLoaded);
+        Check(general.LastErrorCode() != 0);
+        Check(general.Status() == TPSStatus::isNotLoaded);
         return false;
     }
-    proven.Begin();
-    general.Begin();
-    const Outcome main_proven = proven.RunMain();
-    const Outcome main_general = general.RunMain();
-    // Runs cut short by the clock stop where they happen to be.
-    if (proven.TimedOut() || general.TimedOut()) return true;
-    CheckSame(main_proven, main_general, "main block");
-    for (std::uint32_t no = 0; no < proven.ProcCount(); ++no) {
-        const Outcome p = proven.RunProcedure(no);
-        const Outcome g = general.RunProcedure(no);
-        if (proven.TimedOut() || general.TimedOut()) return true;
-        CheckSame(p, g, "procedure");
-    }
+    for (auto& h : hosts) h->Begin();
+    auto timed_out = [&] {
+        for (auto& h : hosts)
+            if (h->TimedOut()) return true;
+        return false;
+    };
+    // Runs every tier, then reports the first difference, unless a run was
+    // cut short by the clock (it stops where it happens to be). False then.
+    auto alike = [&](auto&& run, const char* what) {
+        Outcome general_run, other_run;
+        TPSFormTiers differing = TPSFormTiers::GeneralOnly;
+        test_support::RunEveryTier(run, [&](const Outcome& g, const Outcome& o, TPSFormTiers tiers) {
+            if (differing != TPSFormTiers::GeneralOnly) return;
+            general_run = g;
+            other_run = o;
+            differing = tiers;
+        });
+        if (timed_out()) return false;
+        if (differing != TPSFormTiers::GeneralOnly) ReportDifference(general_run, other_run, differing, what);
+        return true;
+    };
+    if (!alike([&](TPSFormTiers tiers) { return host(tiers).RunMain(); }, "main block")) return true;
+    for (std::uint32_t no = 0; no < general.ProcCount(); ++no)
+        if (!alike([&](TPSFormTiers tiers) { return host(tiers).RunProcedure(no); }, "procedure")) return true;
     return true;
 }
 

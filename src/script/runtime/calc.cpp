@@ -12,6 +12,7 @@
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/numbers.h"
+#include "script/runtime/operation_bodies.h"
 #include "script/runtime/operators.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
@@ -77,10 +78,9 @@ U DivideOrRemainder(std::uint8_t op, U a, U b) {
     }
 }
 
-// The shift count of 32 bits is taken modulo 32. Of 64 bits it is the
-// low byte: 64-127 shift everything out, 128-255 count modulo 32. Shifts
-// are logical, also of signed values.
-std::uint32_t ShiftCount(std::uint32_t b) { return b & 31; }
+// The shift count of 64 bits is the low byte: 64-127 shift everything out,
+// 128-255 count modulo 32 (32 bits: Calc32). Shifts are logical, also of
+// signed values.
 std::uint32_t ShiftCount(std::uint64_t b) {
     const auto count = static_cast<std::uint32_t>(b & 0xFF);
     if (count >= 64 && count < 128) return 64;
@@ -108,9 +108,13 @@ U IntegerOp(std::uint8_t op, U a, U b) {
     }
 }
 
+// 32 bits: the one body the interpreter's quicker forms run too.
 template <bool Signed>
 std::uint32_t Op32(std::uint8_t op, std::uint32_t a, std::uint32_t b) {
-    return IntegerOp<std::uint32_t, Signed>(op, a, b);
+    std::uint32_t out = 0;
+    if (Calc32(op, a, b, Signed, out)) return out;
+    if (b == 0) DivideByZero();
+    IntegerOverflow();
 }
 
 // U8, S8, U16, S16 and Char: done in 32 bits, the low bits stored.
@@ -130,7 +134,7 @@ Variant VariantOperation(std::uint8_t op, const Variant& left, const void* right
 
 // U32 and S32.
 template <bool Signed>
-void Calc32(std::uint8_t op, void* left, const void* right, const TPSTypeRec* right_type) {
+void CalcInt32Left(std::uint8_t op, void* left, const void* right, const TPSTypeRec* right_type) {
     const auto a = LoadAs<std::uint32_t>(left);
     if (op >= caShl) {
         const std::uint32_t b = Signed ? static_cast<std::uint32_t>(PSReadInt(right, right_type)) : PSReadUInt(right, right_type);
@@ -291,8 +295,8 @@ void Calc(const TPSExec& exec, std::uint8_t op, void* left, const void* right, c
     case btS8: CalcSmall<std::int8_t>(op, left, right, right_type); break;
     case btU16: CalcSmall<std::uint16_t>(op, left, right, right_type); break;
     case btS16: CalcSmall<std::int16_t>(op, left, right, right_type); break;
-    case btU32: Calc32<false>(op, left, right, right_type); break;
-    case btS32: Calc32<true>(op, left, right, right_type); break;
+    case btU32: CalcInt32Left<false>(op, left, right, right_type); break;
+    case btS32: CalcInt32Left<true>(op, left, right, right_type); break;
     case btS64: CalcS64(op, left, right, right_type); break;
     case btSingle: case btDouble: case btExtended: CalcFloat(op, left, right, left_type, right_type); break;
     case btCurrency: CalcCurrency(op, left, right, right_type); break;

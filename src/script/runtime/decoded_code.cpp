@@ -126,9 +126,14 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     // Constants of one procedure stay within what one value may take.
     constants_.SetMaxBytes(kMaxValueBytes);
     instrs_.reserve(code.size() / 4 + 1);
+    staging_ = true;
     if (length_ > 0) EntryAt(0);
+    PlaceStaged();
+    // What the code needs, not what was reserved for it: the list is kept
+    // for as long as the image is loaded (and copied for each proven form).
+    instrs_.shrink_to_fit();
     for (const TPSDecodedInstr& in : instrs_) {
-        for (const TPSDecodedOperand* o : {&in.A, &in.B, &in.C}) {
+        for (const TPSDecodedOperand* o : {&in.A(), &in.B(), &in.C()}) {
             for (const TPSDecodedVar* v : {&o->Var, &o->Index}) {
                 if (v->Place == TPSVarPlace::Stack && v->Offset < 0)
                     param_slots_ = std::max(param_slots_, static_cast<std::uint32_t>(-static_cast<std::int64_t>(v->Offset)));
@@ -149,12 +154,17 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
     constants_.SetMaxBytes(kMaxValueBytes);
     // The forms the general code's runs gave its instructions are not
     // taken over.
+    staging_ = true;
     for (TPSDecodedInstr& in : instrs_) {
         in.Op = in.BaseOp;
         in.QuickNext = in.QuickTarget = kNoHop;
         in.QuickStep = 0;
         in.QuickJumpWhen = false;
+        // Its own operands: the quick forms its runs make note types in
+        // them, which may differ from the general code's.
+        HoldOperands(in, in.Ops);
     }
+    PlaceStaged();
 }
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
@@ -174,6 +184,7 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     in.BaseOp = popOutOfRange;
     in.Pos = pos;
     in.End = pos;
+    HoldOperands(in, nullptr);
     const auto index = static_cast<std::uint32_t>(instrs_.size());
     instrs_.push_back(in);
     out_of_range_.emplace(pos, index);
@@ -186,7 +197,12 @@ std::uint32_t TPSDecodedCode::DecodeRun(std::uint32_t pos) {
         // A hop names an instruction by a 32-bit offset into the list.
         if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
         TPSDecodedInstr in;
-        DecodeInstr(pos, in);
+        TPSDecodedOperand operands[3];
+        DecodeInstr(pos, in, operands);
+        // A PushType's quick form keeps the source of the Assign it takes
+        // along as its operand.
+        if (in.Op == opPushType) in.OpsHeld = 1;
+        HoldOperands(in, operands);
         const auto index = static_cast<std::uint32_t>(instrs_.size());
         index_of_pos_[pos] = index;
         in.BaseOp = in.Op;
@@ -254,11 +270,41 @@ bool TPSDecodedCode::FallsThrough(const TPSDecodedInstr& in) const {
     }
 }
 
-void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in) {
+const TPSDecodedOperand TPSDecodedInstr::kNoOperand{};
+
+void TPSDecodedCode::HoldOperands(TPSDecodedInstr& in, const TPSDecodedOperand* operands) {
+    operand_count_ += in.OpsHeld;
+    if (staging_) {
+        staged_at_.push_back(static_cast<std::uint32_t>(staged_.size()));
+        staged_.insert(staged_.end(), operands, operands + in.OpsHeld);
+        in.Ops = nullptr;
+        return;
+    }
+    if (in.OpsHeld == 0) {
+        in.Ops = nullptr;
+        return;
+    }
+    auto block = std::make_unique<TPSDecodedOperand[]>(in.OpsHeld);
+    std::copy(operands, operands + in.OpsHeld, block.get());
+    in.Ops = block.get();
+    operand_blocks_.push_back(std::move(block));
+}
+
+void TPSDecodedCode::PlaceStaged() {
+    staging_ = false;
+    auto block = std::make_unique<TPSDecodedOperand[]>(staged_.size());
+    std::copy(staged_.begin(), staged_.end(), block.get());
+    for (std::size_t i = 0; i < staged_at_.size(); ++i)
+        if (instrs_[i].OpsHeld != 0) instrs_[i].Ops = block.get() + staged_at_[i];
+    operand_blocks_.push_back(std::move(block));
+    staged_ = {};
+    staged_at_ = {};
+}
+
+void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDecodedOperand (&operands)[3]) {
     in.Pos = pos;
     in.Op = code_[pos];
     std::uint32_t p = pos + 1;
-    TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
     std::uint8_t read = 0;
 
     // The instruction reports an error once its operands so far resolved.
@@ -282,7 +328,8 @@ void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in) {
         return true;
     };
     auto operand = [&](OperandUse use) {
-        TPSDecodedOperand& o = *operands[read++];
+        TPSDecodedOperand& o = operands[read++];
+        in.OpsHeld = read;
         o.Follow = use.Follow;
         if (!DecodeOperand(exec_, code_, length_, p, constants_, o)) {
             // The operand reports its own error when resolved.

@@ -17,10 +17,14 @@
 // Positions that no instruction starts at (a jump into the middle of an
 // instruction, as a damaged image may hold) are decoded when first entered;
 // a position beyond the code is an instruction that reports "Out Of Range".
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "script/compiler/image_format.h"
 #include "script/runtime/stack.h"
 #include "script/runtime/type_records.h"
 
@@ -90,37 +94,64 @@ enum TPSPseudoOp : std::uint8_t {
     popOutOfRange = 254,
 };
 
-// Forms that the loop gives an instruction once it has run it with plain
-// 32-bit integers (or bytes, strings, a Pointer set to a variable): they test those types at every run and do
-// what the instruction does without the general machinery, or run the
-// instruction itself when the types differ. Some take the instructions that
-// follow along (a comparison with the jump on its result, the step and the
-// test of a for loop).
-enum TPSQuickOp : std::uint8_t {
-    qpAssign32 = 100,
-    qpAssignString,
-    qpAdd32,
-    qpSub32,
-    qpMul32,
-    qpAnd32,
-    qpOr32,
-    qpXor32,
-    qpShl32,
-    qpShr32,
-    qpDivMod32,
-    qpCompare32,
-    qpCompareJump32,
-    qpLoopStep32,
-    qpCondByte,
-    qpInc32,
-    qpDec32,
-    qpPushAssign32,
-    qpAssign8,
-    qpSetFlagByte,
-    qpSetPtr,
-    qpCompareFlag32,
-    qpSetFlagJump,
+// The forms of the tiers above the general one come from the lists below:
+// their enumerators, the label tables of the loops that run them and the
+// rules those loops rely on all follow from one entry each, so their order
+// cannot drift apart. Each entry is X(enumerator, label, calc, flags):
+// label names the handler (quick forms: q_label in interpreter.cpp; proven
+// forms: p_label and, for a twinned form, d_label in proven_loop.cpp),
+// calc the 32-bit Calc operator the form computes with a fixed operator
+// (kNoCalc for none), flags the form's properties.
+inline constexpr std::uint8_t kNoCalc = 0xFF;
+// Whether a 32-bit Calc operator can fail on some values (Calc32 in
+// operation_bodies.h): every form that runs it must check its result.
+constexpr bool Calc32CanFail(std::uint8_t op) { return op == caDiv || op == caMod || op > caXor; }
+enum TPSFormFlag : std::uint8_t {
+    // A proven form with operands, which has a twin at + kPlainSlotsTwin for
+    // when all its operands are plain slots.
+    kTwinned = 1,
+    // Its computation may fail on some values (a division); it then runs the
+    // general form, which reports the error.
+    kMayFail = 2,
+    // It may be fused into a loop that runs whole in one step
+    // (ppForCalc, ppWhileCalc): only forms that cannot fail.
+    kFusable = 4,
 };
+
+// The 32-bit Calc operators with a form of their own, which cannot fail.
+#define VOSTREL_CALC32_FORMS(X, P, flags) \
+    X(P##Add32, add32, caAdd, flags)      \
+    X(P##Sub32, sub32, caSub, flags)      \
+    X(P##Mul32, mul32, caMul, flags)      \
+    X(P##And32, and32, caAnd, flags)      \
+    X(P##Or32, or32, caOr, flags)         \
+    X(P##Xor32, xor32, caXor, flags)      \
+    X(P##Shl32, shl32, caShl, flags)      \
+    X(P##Shr32, shr32, caShr, flags)
+
+// Forms that the loop gives an instruction once it has run it with plain
+// 32-bit integers (or bytes, strings, a Pointer set to a variable): they
+// test those types at every run and do what the instruction does without
+// the general machinery, or run the instruction itself when the types
+// differ. Some take the instructions that follow along (a comparison with
+// the jump on its result, the step and the test of a for loop).
+#define VOSTREL_QUICK_FORMS(X)                                \
+    X(qpAssign32, assign32, kNoCalc, 0)                       \
+    X(qpAssignString, assign_string, kNoCalc, 0)              \
+    VOSTREL_CALC32_FORMS(X, qp, 0)                            \
+    X(qpDivMod32, divmod32, caDiv, kMayFail)                  \
+    X(qpCompare32, compare32, kNoCalc, 0)                     \
+    X(qpCompareJump32, compare32, kNoCalc, 0)                 \
+    X(qpLoopStep32, compare32, kNoCalc, 0)                    \
+    X(qpCondByte, cond_byte, kNoCalc, 0)                      \
+    X(qpInc32, step32, kNoCalc, 0)                            \
+    X(qpDec32, step32, kNoCalc, 0)                            \
+    X(qpPushAssign32, push_assign32, kNoCalc, 0)              \
+    X(qpAssign8, assign32, kNoCalc, 0)                        \
+    X(qpSetFlagByte, set_flag_byte, kNoCalc, 0)               \
+    X(qpSetPtr, set_ptr, kNoCalc, 0)                          \
+    X(qpCompareFlag32, compare32, kNoCalc, 0)                 \
+    X(qpSetFlagJump, set_flag_byte, kNoCalc, 0)
 
 // Forms that a proven code (shape_analysis.h) gives the instructions whose
 // operands lie in slots of types known at every run. Each checks only what
@@ -128,68 +159,142 @@ enum TPSQuickOp : std::uint8_t {
 // room on the run stack) and runs the general form when that fails. Those
 // that take the instructions after them along keep the byte positions of
 // all of them: a jump into the middle runs the instructions there.
-enum TPSProvenOp : std::uint8_t {
-    // The forms with operands; each has a twin at + kPlainSlotsTwin for when
-    // all its operands are plain slots.
-    ppAssign1 = 130,
-    ppAssign2,
-    ppAssign4,
-    ppAssign8,
-    ppAssignString,
-    ppAdd32,
-    ppSub32,
-    ppMul32,
-    ppAnd32,
-    ppOr32,
-    ppXor32,
-    ppShl32,
-    ppShr32,
-    ppDivMod32,
-    ppCompare32,
-    ppCompareJump32,  // and the CondGoto or CondNotGoto on its result
-    ppLoopStep32,     // and the Inc or Dec of its left operand, and the jump
-    ppCompareFlag32,  // and SetFlag on its result, the Pop of it, FlagGoto
-    ppIf32,           // PushType, Compare into the new item (perhaps through a
-                      // second one), SetFlag, Pop, FlagGoto: nothing pushed
-    ppCondByte,
-    ppInc32,
-    ppDec32,
-    ppPushVar,
-    ppSetPtr,
-    ppTempCalc,     // PushType t; Assign t, B; Calc Sub t, C; Calc Sub2 A, t; Pop
-    ppTempAssign,   // PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop
-    ppPushCalc,     // PushType t; Assign t, B; Calc Sub t, C
-    ppPushAssign,   // PushType t; Assign t, B
-    // A for loop's step to a bound computed at every step: PushType t;
-    // Assign t, B; Calc Sub t, C; Compare c, D, t (into A); Pop; Inc or Dec
-    // D; the jump on A.
-    ppBoundStep32,
-    // An element of the array A at a computed index gets a 32-bit value:
-    // PushType p; SetPtr p, A; PushType u; PushType s; Assign s, B; Calc Sub
-    // s, C; Assign u, s; Pop; SetPtr p, p[u]; Pop; Assign p, D; Pop.
-    ppElementStore32,
-    ppLastTwinned = ppElementStore32,
-    ppPushPlain,
-    ppPopPlain,
-    ppPop2Plain,
-    ppCall,
-    ppRet,
-    ppPushChecked,  // Push of a value whose type is a Pointer target's expected one
-    ppPopFrame,     // PopExceptionHandler of the frame the proof expects on top
-    // Loops of one 32-bit Calc on plain slots run whole in one step: the
-    // Calc with the for loop's step after it (at QuickNext, which goes on
-    // at the Calc again), or a while loop's comparison with the Calc after
-    // it (at QuickNext, which goes on at the comparison again).
-    ppForCalc,
-    ppWhileCalc,
-    ppLastProven = ppWhileCalc,
+#define VOSTREL_PROVEN_TWINNED_FORMS(X)                                                      \
+    X(ppAssign1, assign1, kNoCalc, kTwinned)                                                 \
+    X(ppAssign2, assign2, kNoCalc, kTwinned)                                                 \
+    X(ppAssign4, assign4, kNoCalc, kTwinned)                                                 \
+    X(ppAssign8, assign8, kNoCalc, kTwinned)                                                 \
+    X(ppAssignString, assign_string, kNoCalc, kTwinned)                                      \
+    VOSTREL_CALC32_FORMS(X, pp, kTwinned | kFusable)                                         \
+    X(ppDivMod32, divmod32, caDiv, kTwinned | kMayFail)                                      \
+    X(ppCompare32, compare32, kNoCalc, kTwinned)                                             \
+    /* and the CondGoto or CondNotGoto on its result */                                      \
+    X(ppCompareJump32, compare_jump32, kNoCalc, kTwinned)                                    \
+    /* and the Inc or Dec of its left operand, and the jump */                               \
+    X(ppLoopStep32, loop_step32, kNoCalc, kTwinned)                                          \
+    /* and SetFlag on its result, the Pop of it, FlagGoto */                                 \
+    X(ppCompareFlag32, compare_flag32, kNoCalc, kTwinned)                                    \
+    /* PushType, Compare into the new item (perhaps through a second one), SetFlag, Pop, */ \
+    /* FlagGoto: nothing pushed */                                                           \
+    X(ppIf32, if32, kNoCalc, kTwinned)                                                       \
+    X(ppCondByte, cond_byte, kNoCalc, kTwinned)                                              \
+    X(ppInc32, inc32, kNoCalc, kTwinned)                                                     \
+    X(ppDec32, dec32, kNoCalc, kTwinned)                                                     \
+    X(ppPushVar, push_var, kNoCalc, kTwinned)                                                \
+    X(ppSetPtr, set_ptr, kNoCalc, kTwinned)                                                  \
+    /* PushType t; Assign t, B; Calc Sub t, C; Calc Sub2 A, t; Pop */                        \
+    X(ppTempCalc, temp_calc, kNoCalc, kTwinned | kMayFail)                                   \
+    /* PushType t; Assign t, B; Calc Sub t, C; Assign A, t; Pop */                           \
+    X(ppTempAssign, temp_assign, kNoCalc, kTwinned | kMayFail)                               \
+    /* PushType t; Assign t, B; Calc Sub t, C */                                             \
+    X(ppPushCalc, push_calc, kNoCalc, kTwinned | kMayFail)                                   \
+    /* PushType t; Assign t, B */                                                            \
+    X(ppPushAssign, push_assign, kNoCalc, kTwinned)                                          \
+    /* A for loop's step to a bound computed at every step: PushType t; Assign t, B; */     \
+    /* Calc Sub t, C; Compare c, D, t (into A); Pop; Inc or Dec D; the jump on A. */         \
+    X(ppBoundStep32, bound_step32, kNoCalc, kTwinned | kMayFail)                             \
+    /* An element of the array A at a computed index gets a 32-bit value: PushType p; */    \
+    /* SetPtr p, A; PushType u; PushType s; Assign s, B; Calc Sub s, C; Assign u, s; */     \
+    /* Pop; SetPtr p, p[u]; Pop; Assign p, D; Pop. */                                        \
+    X(ppElementStore32, element_store32, kNoCalc, kTwinned | kMayFail)
+#define VOSTREL_PROVEN_SINGLE_FORMS(X)                                                       \
+    X(ppPushPlain, push_plain, kNoCalc, 0)                                                   \
+    X(ppPopPlain, pop_plain, kNoCalc, 0)                                                     \
+    X(ppPop2Plain, pop2_plain, kNoCalc, 0)                                                   \
+    X(ppCall, call, kNoCalc, 0)                                                              \
+    X(ppRet, ret, kNoCalc, 0)                                                                \
+    /* Push of a value whose type is a Pointer target's expected one */                      \
+    X(ppPushChecked, push_checked, kNoCalc, 0)                                               \
+    /* PopExceptionHandler of the frame the proof expects on top */                          \
+    X(ppPopFrame, pop_frame, kNoCalc, 0)                                                     \
+    /* Loops of one 32-bit Calc on plain slots run whole in one step: the Calc with the */  \
+    /* for loop's step after it (at QuickNext, which goes on at the Calc again), or a */    \
+    /* while loop's comparison with the Calc after it (at QuickNext, which goes on at */    \
+    /* the comparison again). */                                                             \
+    X(ppForCalc, for_calc, kNoCalc, 0)                                                       \
+    X(ppWhileCalc, while_calc, kNoCalc, 0)
+#define VOSTREL_PROVEN_FORMS(X) VOSTREL_PROVEN_TWINNED_FORMS(X) VOSTREL_PROVEN_SINGLE_FORMS(X)
+
+#define VOSTREL_FORM_ENUMERATOR(name, label, calc, flags) name,
+enum TPSQuickOp : std::uint8_t {
+    qpBeforeFirst = 99,
+    VOSTREL_QUICK_FORMS(VOSTREL_FORM_ENUMERATOR)
+    qpAfterLast
 };
+enum TPSProvenOp : std::uint8_t {
+    ppBeforeFirst = 129,
+    VOSTREL_PROVEN_FORMS(VOSTREL_FORM_ENUMERATOR)
+    ppAfterLast
+};
+#undef VOSTREL_FORM_ENUMERATOR
+
+// A form's entry in its list.
+struct TPSFormInfo {
+    std::uint8_t Op;
+    std::uint8_t Calc;
+    std::uint8_t Flags;
+};
+#define VOSTREL_FORM_INFO(name, label, calc, flags) TPSFormInfo{name, calc, flags},
+inline constexpr TPSFormInfo kQuickForms[] = {VOSTREL_QUICK_FORMS(VOSTREL_FORM_INFO)};
+inline constexpr TPSFormInfo kProvenForms[] = {VOSTREL_PROVEN_FORMS(VOSTREL_FORM_INFO)};
+inline constexpr TPSFormInfo kTwinnedForms[] = {VOSTREL_PROVEN_TWINNED_FORMS(VOSTREL_FORM_INFO)};
+#undef VOSTREL_FORM_INFO
+
+inline constexpr std::uint8_t qpFirst = qpBeforeFirst + 1;
+inline constexpr std::uint8_t ppLastProven = ppAfterLast - 1;
+// The twinned forms come first in the list.
+inline constexpr std::uint8_t ppLastTwinned = ppAssign1 + std::size(kTwinnedForms) - 1;
 inline constexpr std::uint8_t kPlainSlotsTwin = ppLastProven - ppAssign1 + 1;
+
+// The properties of a proven form (0 for an opcode that is none).
+constexpr std::uint8_t ProvenFlags(std::uint8_t op) {
+    return op >= ppAssign1 && op <= ppLastProven ? kProvenForms[op - ppAssign1].Flags : 0;
+}
+// The form of a list that computes a 32-bit Calc operator (division and
+// remainder share one); 0 when it has none.
+template <std::size_t N>
+constexpr std::uint8_t FormOfCalc(const TPSFormInfo (&forms)[N], std::uint8_t op) {
+    const std::uint8_t calc = op == caMod ? std::uint8_t{caDiv} : op;
+    for (const TPSFormInfo& f : forms)
+        if (f.Calc == calc) return f.Op;
+    return 0;
+}
+
+namespace form_list_checks {
+template <std::size_t N>
+constexpr bool InOrder(const TPSFormInfo (&forms)[N], std::uint8_t first) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (forms[i].Op != first + i) return false;
+    return true;
+}
+constexpr bool TwinnedFirst() {
+    for (const TPSFormInfo& f : kProvenForms)
+        if (((f.Flags & kTwinned) != 0) != (f.Op <= ppLastTwinned)) return false;
+    return true;
+}
+// A fused loop runs its Calc without handing back: only a form that cannot
+// fail may be fused, and a Calc of it is one of the operators that cannot.
+template <std::size_t N>
+constexpr bool FusedCannotFail(const TPSFormInfo (&forms)[N]) {
+    for (const TPSFormInfo& f : forms) {
+        if (f.Calc != kNoCalc && ((f.Flags & kMayFail) != 0) != Calc32CanFail(f.Calc)) return false;
+        if ((f.Flags & kFusable) != 0 && ((f.Flags & kMayFail) != 0 || f.Calc == kNoCalc)) return false;
+    }
+    return true;
+}
+}  // namespace form_list_checks
+static_assert(form_list_checks::InOrder(kQuickForms, qpFirst));
+static_assert(form_list_checks::InOrder(kProvenForms, ppAssign1));
+static_assert(form_list_checks::TwinnedFirst());
+static_assert(form_list_checks::FusedCannotFail(kQuickForms));
+static_assert(form_list_checks::FusedCannotFail(kProvenForms));
+static_assert(std::uint8_t{qpAfterLast} <= std::uint8_t{ppAssign1}, "the quick and proven opcodes overlap");
+static_assert(qpFirst > opPop2Goto && qpFirst > popFail, "the forms overlap the byte code's opcodes");
+static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
 
 // What a proven push goes on to at once (TPSDecodedInstr::Chain): the
 // pushes of a call's arguments and the call.
 enum TPSChain : std::uint8_t { kChainNone, kChainCall, kChainPushVar };
-static_assert(ppLastTwinned + kPlainSlotsTwin < popOutOfRange);
 
 // Where a quick or proven form goes on, as a hop: the byte offset of the
 // instruction in its code's list, with the ticks passed on the way (backward
@@ -228,6 +333,8 @@ struct TPSProvenAccess {
     std::uint32_t Count = 0;  // of a static array
     std::uint32_t ElementSize = 0;
 };
+
+inline constexpr std::uint32_t kNoAccess = 0xFFFFFFFF;
 
 struct alignas(64) TPSDecodedInstr {
     // What the loop reads first, in one place.
@@ -278,13 +385,25 @@ struct alignas(64) TPSDecodedInstr {
     // Of a proven Call: the form its callee runs in, found at its first run
     // (nil until then).
     TPSDecodedCode* Callee = nullptr;
-    TPSProvenAccess XA;
-    TPSProvenAccess XB;
-    TPSProvenAccess XC;
-    TPSProvenAccess XD;
-    TPSDecodedOperand A;
-    TPSDecodedOperand B;
-    TPSDecodedOperand C;
+    // Of a proven form: where the ways to reach its operands that do not lie
+    // in their slots begin in its code's table (TPSDecodedCode::AccessOf);
+    // kNoAccess when all do.
+    std::uint32_t Access = kNoAccess;
+    // The operands it reads (OpsHeld of them), kept beside the list in its
+    // code's table: most instructions have fewer than three, and the record
+    // stays small. A missing one reads as an operand that is not there.
+    TPSDecodedOperand* Ops = nullptr;
+    std::uint8_t OpsHeld = 0;
+
+    const TPSDecodedOperand& A() const { return Operand(0); }
+    const TPSDecodedOperand& B() const { return Operand(1); }
+    const TPSDecodedOperand& C() const { return Operand(2); }
+    const TPSDecodedOperand& Operand(unsigned n) const { return n < OpsHeld ? Ops[n] : kNoOperand; }
+    // An operand the instruction has, to be changed (a quick form notes the
+    // types it saw in it).
+    TPSDecodedOperand& Held(unsigned n) { return Ops[n]; }
+
+    static const TPSDecodedOperand kNoOperand;
 };
 
 static_assert(sizeof(TPSDecodedInstr) % (kHopTicks + 1) == 0);
@@ -358,13 +477,33 @@ public:
     const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
     TPSDecodedInstr* Instrs() { return instrs_.data(); }
     std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
+    // How operand n (0 to 3) of a proven form is reached when it does not lie
+    // in its slot (its bit in Reach is set), or an element store's array;
+    // AccessToSet makes room for the four when the proof first gives one.
+    const TPSProvenAccess& AccessOf(const TPSDecodedInstr& in, int n) const { return accesses_[in.Access + n]; }
+    TPSProvenAccess& AccessToSet(TPSDecodedInstr& in, int n) {
+        if (in.Access == kNoAccess) {
+            in.Access = static_cast<std::uint32_t>(accesses_.size());
+            accesses_.resize(accesses_.size() + 4);
+        }
+        return accesses_[in.Access + n];
+    }
+    // The bytes its tables hold.
+    std::size_t HeldBytes() const {
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t) +
+               accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
+    }
 
 private:
     std::uint32_t DecodeEntry(std::uint32_t pos);
     // Decodes instructions from pos on until one does not go on to the
     // next, or the next is decoded already; returns the first one's index.
     std::uint32_t DecodeRun(std::uint32_t pos);
-    void DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in);
+    // Decodes the instruction at pos into in, its operands into operands
+    // (their count in in.OpsHeld).
+    void DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDecodedOperand (&operands)[3]);
+    // Keeps an instruction's operands in the table and points it at them.
+    void HoldOperands(TPSDecodedInstr& in, const TPSDecodedOperand* operands);
     bool FallsThrough(const TPSDecodedInstr& in) const;
     std::uint32_t OutOfRangeAt(std::uint32_t pos);
     // Links every jump and frame of instructions from first on.
@@ -378,6 +517,17 @@ private:
     std::vector<TPSDecodedInstr> instrs_;
     std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
     std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
+    std::vector<TPSProvenAccess> accesses_;
+    // The instructions' operands, in blocks that never move: one for all the
+    // instructions decoded with the code (or copied), one for each decoded
+    // later. While the code is first decoded they are gathered in staged_.
+    std::vector<std::unique_ptr<TPSDecodedOperand[]>> operand_blocks_;
+    std::vector<TPSDecodedOperand> staged_;
+    std::vector<std::uint32_t> staged_at_;
+    bool staging_ = false;
+    std::size_t operand_count_ = 0;
+    // Moves the staged operands into one block.
+    void PlaceStaged();
     // The constants of the code; items never move.
     TPSStack constants_;
 };

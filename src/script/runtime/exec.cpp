@@ -1,5 +1,7 @@
 #include "script/runtime/exec.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 
 #include "script/runtime/host_calls.h"
@@ -81,6 +83,14 @@ void TPSExec::ClearLoaded() {
         }
     }
     exported_vars_.clear();
+    std::size_t decoded_bytes = 0;
+    for (const auto& proc : procs_) {
+        if (!proc->IsInternal()) continue;
+        const auto& internal = AsInternal(*proc);
+        if (internal.Decoded) decoded_bytes += internal.Decoded->HeldBytes();
+        for (const auto& form : internal.Proven)
+            if (form.Code) decoded_bytes += form.Code->HeldBytes();
+    }
     current_proc_ = nullptr;
     code_ = nullptr;
     code_length_ = 0;
@@ -94,6 +104,10 @@ void TPSExec::ClearLoaded() {
     while (!types_.empty()) types_.pop_back();
     status_ = TPSStatus::isNotLoaded;
     stack_base_ = -1;
+    // The decoded code of a large image goes back to the system, not only
+    // to the allocator: a plug-in is unloaded and loaded again while the
+    // program runs, and what it held would otherwise stay with the process.
+    if (decoded_bytes >= kTrimAfterDecodedBytes) malloc_trim(0);
 }
 
 void TPSExec::ResetGlobals() {

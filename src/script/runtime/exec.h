@@ -25,10 +25,15 @@
 #include "script/runtime/shape_analysis.h"
 #include "script/runtime/stack.h"
 #include "script/runtime/type_records.h"
+#include "script/runtime/value_layout.h"
 
 namespace script::runtime {
 
 enum class TPSStatus : std::uint8_t { isNotLoaded = 0, isLoaded = 1, isRunning = 2, isPaused = 3 };
+
+// Which tiers of forms run a script (TPSExec::Forms): the general handlers
+// only; those and the quick forms; all, the proven forms too.
+enum class TPSFormTiers : std::uint8_t { GeneralOnly, GeneralAndQuick, All };
 
 inline constexpr std::uint32_t kNoProc = 0xFFFFFFFF;
 
@@ -194,10 +199,16 @@ public:
     // host may watch a run that way (nil: none).
     void SetOnTick(TPSOnTick callback, std::uint32_t every);
 
-    // Whether procedures run in proven forms (shape_analysis.h); set before
-    // loading an image. Without them every instruction runs its general
-    // form, which must compute, raise and report the same.
-    bool UseProvenCode = true;
+    // The tiers that run a script, set before loading an image. "General"
+    // always means the handler of an instruction as decoded, which resolves
+    // and checks every operand at every run. Above it the loop may give an
+    // instruction it has run a quick form (which checks the types it saw),
+    // and a procedure whose stack shapes are proven at load runs proven
+    // forms (shape_analysis.h). Every tier must compute, raise and report
+    // what the general handlers do.
+    TPSFormTiers Forms = TPSFormTiers::All;
+    bool MakesQuickForms() const { return Forms != TPSFormTiers::GeneralOnly; }
+    bool UsesProvenForms() const { return Forms == TPSFormTiers::All; }
     // The form a script procedure runs in when it is entered with its
     // parameters as the top items of the run stack below `above` (the index
     // where its return address lies or will lie): a proven form for their
@@ -388,7 +399,35 @@ protected:
 
     // Makes a script procedure the current one, running the given form of
     // its code (nil: its general form).
-    void EnterCode(const TPSProcRec* proc, TPSDecodedCode* code = nullptr);
+    void EnterCode(const TPSProcRec* proc, TPSDecodedCode* code = nullptr) {
+        if (proc != nullptr && code != nullptr) {
+            EnterDecoded(proc, code);
+            return;
+        }
+        EnterOtherCode(proc);
+    }
+    void EnterOtherCode(const TPSProcRec* proc);
+    [[gnu::always_inline]] void EnterDecoded(const TPSProcRec* proc, TPSDecodedCode* code) {
+        current_proc_ = proc;
+        decoded_ = code;
+        code_ = code->CodeBytes();
+        code_length_ = code->CodeLength();
+    }
+    // A call of a script procedure, the same in every tier: the return
+    // address in item (just pushed on top), which becomes the frame's base,
+    // and the callee's code (a form of proc's) entered.
+    [[gnu::always_inline]] void EnterFrame(void* item, const TPSProcRec* proc, TPSDecodedCode* code,
+                                           std::uint32_t end, std::uint32_t next) {
+        StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_, decoded_, next});
+        stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
+        EnterCode(proc, code);
+    }
+    // A return to a script procedure, the same in every tier: the return
+    // address (popped already) names the caller's frame and code.
+    [[gnu::always_inline]] void ReturnInto(const PSReturnAddress& back) {
+        stack_base_ = back.StackBase;
+        EnterCode(back.Proc, back.Code);
+    }
     // The address of the current frame's return-address item (where it
     // would lie, at the top level): proven operands lie at byte distances
     // from it.
@@ -449,6 +488,12 @@ private:
     // The loop of proven forms (proven_loop.cpp), from the instruction at
     // byte offset pc of run_instrs_; it keeps run_instrs_ and run_frame_.
     ProvenExit RunProven(std::size_t pc);
+    // The loop of quick forms (quick_loop.cpp), likewise; it hands back with
+    // pxNext, pxGeneral, pxTick or pxFail.
+    ProvenExit RunQuick(std::size_t pc);
+    // Pushes a zeroed item of the type on the run stack; nil, with error 11
+    // reported at position at, when it is full.
+    void* PushOrFail(const TPSTypeRec* type, std::uint32_t at);
     // Offers the recorded error to the exception frames from the top: the
     // first that takes it becomes where the run goes on. False when none
     // does (barriers stop the search).
@@ -466,14 +511,12 @@ private:
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
     void DecodeProcedures();
-    // Proves the procedures' code for the entries known at load: the main
-    // block, every procedure run by the host, and the calls that proven
-    // code makes with known items.
-    void ProveProcedures();
-    // The proven form of a procedure for an entry, made when first asked
-    // for; nil when the entry cannot be proven.
-    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry,
-                              std::vector<TPSKnownCall>* calls = nullptr);
+    // Decoded code beyond which an unload hands freed memory back at once.
+    static constexpr std::size_t kTrimAfterDecodedBytes = 16u << 20;
+    // The proven form of a procedure for an entry, made when the procedure
+    // is first entered so (a large plug-in pays only for what runs); nil
+    // when the entry cannot be proven.
+    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry);
     // The rest of the current procedure's run, and the blocks of the try
     // frames it opened, go on in its general form: the proof's premise no
     // longer holds.

@@ -76,7 +76,6 @@ public:
             break;
         }
         exec_.DecodeProcedures();
-        if (exec_.UseProvenCode) exec_.ProveProcedures();
     }
 
 private:

@@ -16,8 +16,10 @@
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/operand_resolution.h"
+#include "script/runtime/operation_bodies.h"
 #include "script/runtime/operators.h"
 #include "script/runtime/proven_steps.h"
+#include "script/runtime/quick_forms.h"
 #include "script/runtime/string_append.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
@@ -27,58 +29,11 @@ namespace script::runtime {
 
 namespace {
 
-bool IsPlainInteger32(std::uint8_t base) { return base == btS32 || base == btU32; }
-
-// The common assignments: a value to another of the same base that holds
-// no reference, or a 32-bit integer to another. False when the general
-// assignment must do it.
-inline bool AssignSameBase(void* dest, const void* src, const TPSTypeRec* dest_type, const TPSTypeRec* src_type) {
-    const std::uint8_t base = dest_type->BaseType;
-    if (base != src_type->BaseType) {
-        // Between the 32-bit integers the bits go over as they are.
-        if (!IsPlainInteger32(base) || !IsPlainInteger32(src_type->BaseType)) return false;
-        std::memcpy(dest, src, 4);
-        return true;
-    }
-    switch (base) {
-    case btU8: case btS8: case btChar: std::memcpy(dest, src, 1); return true;
-    case btU16: case btS16: std::memcpy(dest, src, 2); return true;
-    case btU32: case btS32: case btSingle: std::memcpy(dest, src, 4); return true;
-    case btDouble: case btS64: case btCurrency: std::memcpy(dest, src, 8); return true;
-    case btString: ShareStringSlot(dest, src); return true;
-    default: return false;
-    }
-}
-
-// Calc of two 32-bit integers of one kind for the operators that cannot
-// fail; false for the others (division and shifts check their operands).
-inline bool CalcInteger32(std::uint8_t op, void* left, const void* right) {
-    const auto a = LoadAs<std::uint32_t>(left);
-    const auto b = LoadAs<std::uint32_t>(right);
-    std::uint32_t r = 0;
-    switch (op) {
-    case caAdd: r = a + b; break;
-    case caSub: r = a - b; break;
-    case caMul: r = a * b; break;
-    case caAnd: r = a & b; break;
-    case caOr: r = a | b; break;
-    case caXor: r = a ^ b; break;
-    default: return false;
-    }
-    StoreAs(left, r);
-    return true;
-}
-
 // Compare of two 32-bit integers of one kind into a byte result.
 inline bool CompareInteger32(std::uint8_t op, void* result, const TPSTypeRec* result_type, const void* left,
                              const void* right, std::uint8_t base) {
-    if (op > coEqual || (result_type->BaseType != btU8 && result_type->BaseType != btS8)) return false;
-    bool r = false;
-    if (base == btS32) {
-        r = Relation(op, LoadAs<std::int32_t>(left), LoadAs<std::int32_t>(right));
-    } else {
-        r = Relation(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right));
-    }
+    if (op > coEqual || !IsByteValue(result_type)) return false;
+    const bool r = Compare32(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right), base == btS32);
     StoreAs(result, static_cast<std::uint8_t>(r));
     return true;
 }
@@ -109,13 +64,13 @@ inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
 
 // ------------------------------------------------------------ run
 
-void TPSExec::EnterCode(const TPSProcRec* proc, TPSDecodedCode* code) {
+void TPSExec::EnterOtherCode(const TPSProcRec* proc) {
     current_proc_ = proc;
     if (proc != nullptr && proc->IsInternal()) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = code != nullptr ? code : internal.Decoded.get();
+        decoded_ = internal.Decoded.get();
     } else {
         code_ = nullptr;
         code_length_ = 0;
@@ -190,6 +145,15 @@ bool TPSExec::Run() {
         }
     }
     return last_error_code_ == ErNoError;
+}
+
+void* TPSExec::PushOrFail(const TPSTypeRec* type, std::uint32_t at) {
+    try {
+        return stack_.PushType(type);
+    } catch (const EPSOutOfMemory&) {
+        FailAt(at, erOutOfStackRange);
+        return nullptr;
+    }
 }
 
 // ------------------------------------------------------------ frames
@@ -307,7 +271,7 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index)
 // ------------------------------------------------------------ conditions
 
 bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
-    if (!ResolveOperand(in.A, v)) return false;
+    if (!ResolveOperand(in.A(), v)) return false;
     if (ConditionValue(v.Address, v.Type->BaseType, value)) return true;
     FailAt(in.End, erInvalidType);
     return false;
@@ -334,13 +298,13 @@ bool OwnedCopy(const void* from, const TPSTypeRec* type, PSPointerValue& out) {
 bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
     const bool copy = in.BaseOp == opSetPtrToCopy;
     TPSOperand d, s;
-    if (!ResolveOperand(in.A, d)) return false;
-    if (in.A.IsConstant() || d.Type->BaseType != btPointer) {
-        FailAt(in.A.End, erInvalidOpcodeParameter);
+    if (!ResolveOperand(in.A(), d)) return false;
+    if (in.A().IsConstant() || d.Type->BaseType != btPointer) {
+        FailAt(in.A().End, erInvalidOpcodeParameter);
         return false;
     }
-    if (!ResolveOperand(in.B, s)) return false;
-    if (!copy && in.B.IsConstant()) {
+    if (!ResolveOperand(in.B(), s)) return false;
+    if (!copy && in.B().IsConstant()) {
         FailAt(in.End, erInvalidOpcodeParameter);
         return false;
     }
@@ -383,227 +347,9 @@ bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
 
 namespace {
 
-// A variable of a quick form's operand with the type it was seen with (or
-// what a Pointer item points at, when it may be followed); nil otherwise.
-[[gnu::always_inline]] inline void* QuickVariable(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, const TPSTypeRec* seen,
-                           bool follow) {
-    if (v.Place == TPSVarPlace::Fixed) return v.Value;
-    const std::uint32_t index = static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset);
-    void* item = stack.GetItem(index);
-    if (item != nullptr && TypeOfTypedValue(item) == seen) [[likely]]
-        return ValueOfTypedValue(item);
-    const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
-    if (type == nullptr || type->BaseType != btPointer || !follow) return nullptr;
-    const auto* value = static_cast<const std::byte*>(ValueOfTypedValue(item));
-    if (LoadAs<const TPSTypeRec*>(value + offsetof(PSPointerValue, Type)) != seen) return nullptr;
-    return LoadAs<void*>(value + offsetof(PSPointerValue, Address));
-}
-
-// An element of a quick form's operand: its container and index still of
-// the types seen, and the index within the container; nil otherwise (the
-// general form then reports what is wrong).
-[[gnu::noinline]] void* QuickElement(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
-    auto* container = static_cast<std::byte*>(QuickVariable(stack, base, o.Var, o.SeenContainer, true));
-    if (container == nullptr) return nullptr;
-    std::uint32_t index = o.Number;
-    if (o.Form == TPSOperandForm::ElementIndex) {
-        const void* at = QuickVariable(stack, base, o.Index, o.SeenIndex, true);
-        if (at == nullptr) return nullptr;
-        // A 32-bit integer (a negative one is beyond every container).
-        index = LoadAs<std::uint32_t>(at);
-    }
-    switch (o.SeenContainer->BaseType) {
-    case btArray: {
-        auto* data = LoadAs<std::byte*>(container);
-        if (std::int64_t{index} >= BlockCount(data)) return nullptr;
-        return data + std::uint64_t{index} * o.Seen->RealSize;
-    }
-    case btStaticArray:
-        if (index >= AsStaticArray(o.SeenContainer).Size) return nullptr;
-        return container + std::uint64_t{index} * o.Seen->RealSize;
-    default: {
-        const auto& record = AsRecord(o.SeenContainer);
-        if (index >= record.FieldOffsets.size()) return nullptr;
-        return container + record.FieldOffsets[index];
-    }
-    }
-}
-
-// The value of an operand of a quick form, when it still has the type the
-// form was made for: a global or constant always has; a stack item, or what
-// a Pointer item of it points at, is checked; an element is looked up
-// again. Nil when it has not.
-[[gnu::always_inline]] inline void* QuickValue(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
-    if (o.Form <= TPSOperandForm::Constant) [[likely]]
-        return QuickVariable(stack, base, o.Var, o.Seen, o.Follow);
-    return QuickElement(stack, base, o);
-}
-
-// Where a quick form goes, and the ticks on the way there.
-struct Hop {
-    std::uint32_t To;
-    std::uint8_t Ticks;
-};
-
-// The run goes to instruction i, having passed ticks: a Goto there is taken
-// at once (and its tick with it).
-Hop Threaded(const TPSDecodedInstr* instrs, std::uint32_t i, std::uint8_t ticks = 0) {
-    if (instrs[i].BaseOp == opGoto) return Hop{instrs[i].Target, static_cast<std::uint8_t>(ticks + instrs[i].JumpTicks)};
-    return Hop{i, ticks};
-}
-// Where a jump instruction's jump goes on.
-Hop JumpHop(const TPSDecodedInstr* instrs, const TPSDecodedInstr& jump) {
-    return Threaded(instrs, jump.Target, jump.JumpTicks);
-}
-void QuickNextTo(TPSDecodedInstr& in, Hop hop) { in.QuickNext = HopTo(hop.To, hop.Ticks); }
-void QuickTargetTo(TPSDecodedInstr& in, Hop hop) { in.QuickTarget = HopTo(hop.To, hop.Ticks); }
-
-// The type of a variable as a quick form would see it: of the item, or of
-// what a Pointer item points at when followed; nil when there is none.
-const TPSTypeRec* SeenType(const TPSStack& stack, std::int32_t base, const TPSDecodedVar& v, bool follow) {
-    if (v.Place == TPSVarPlace::Fixed) return v.Type;
-    if (v.Place != TPSVarPlace::Stack) return nullptr;
-    void* item = stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(v.Offset));
-    const TPSTypeRec* type = item != nullptr ? TypeOfTypedValue(item) : nullptr;
-    if (type != nullptr && type->BaseType == btPointer && follow) type = LoadAs<PSPointerValue>(ValueOfTypedValue(item)).Type;
-    return type;
-}
-
-// The type of the element that an element operand selects in a container
-// of a given type, when it is the same at every run; nil otherwise.
-const TPSTypeRec* ElementType(const TPSTypeRec* container, const TPSDecodedOperand& o) {
-    switch (container->BaseType) {
-    case btArray:
-    case btStaticArray:
-        return AsArray(container).ArrayType;
-    case btRecord: {
-        const auto& fields = AsRecord(container).FieldTypes;
-        if (o.Form != TPSOperandForm::ElementNumber || o.Number >= fields.size()) return nullptr;
-        return fields[o.Number];
-    }
-    default:
-        return nullptr;
-    }
-}
-
-// Whether an operand may take part in a quick form, its types as resolved
-// now remembered: a variable or constant whose value lies in its own slot
-// (a global Pointer may point elsewhere at every run), or an element of an
-// array or record selected by number or by an integer variable.
-bool QuickOperand(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o, const TPSTypeRec* resolved) {
-    if (o.Var.Place == TPSVarPlace::Missing) return false;
-    if (o.Form <= TPSOperandForm::Constant) {
-        if (o.Var.Place == TPSVarPlace::Fixed && o.Var.Type != resolved) return false;
-        o.Seen = resolved;
-        return true;
-    }
-    if (o.Form != TPSOperandForm::ElementNumber && o.Form != TPSOperandForm::ElementIndex) return false;
-    // The container is always followed; a global container must not be a
-    // Pointer, whose target may change.
-    const TPSTypeRec* container = SeenType(stack, base, o.Var, true);
-    if (container == nullptr || (o.Var.Place == TPSVarPlace::Fixed && o.Var.Type != container)) return false;
-    const std::uint8_t kind = container->BaseType;
-    if (kind != btArray && kind != btStaticArray && kind != btRecord) return false;
-    // The element must be the value itself, of one type at every run: not a
-    // Pointer that the general form follows, nor a field chosen at run time.
-    if (ElementType(container, o) != resolved) return false;
-    if (o.Form == TPSOperandForm::ElementIndex) {
-        const TPSTypeRec* index = SeenType(stack, base, o.Index, false);
-        if (index == nullptr || !IsPlainInteger32(index->BaseType)) return false;
-        o.SeenIndex = index;
-    }
-    o.SeenContainer = container;
-    o.Seen = resolved;
-    return true;
-}
-
 // Whether a pop of an exception frame that ends at a position leaves its
 // statement early.
 bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
-
-bool SameVariable(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
-    if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable || a.Var.Place != b.Var.Place)
-        return false;
-    return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset : a.Var.Value == b.Var.Value;
-}
-
-bool IsByte(const TPSTypeRec* t) { return t->BaseType == btU8 || t->BaseType == btS8; }
-
-// A 32-bit comparison of one signedness.
-inline bool Compare32(std::uint8_t op, const void* l, const void* r, bool is_signed) {
-    if (is_signed) return Relation(op, LoadAs<std::int32_t>(l), LoadAs<std::int32_t>(r));
-    return Relation(op, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
-}
-
-// Whether set_flag is a SetFlag on the stack variable of var that a Pop and
-// a FlagGoto follow (an if statement: the condition sets the flag, the
-// temporary that held it goes, the flag decides the jump). Then in, the
-// instruction that takes them along, notes where the jump goes, and on
-// which result of its comparison it is taken.
-bool FlagJumpFollows(TPSDecodedInstr* instrs, const TPSDecodedInstr& set_flag, const TPSDecodedOperand& var,
-                     TPSDecodedInstr& in) {
-    if (set_flag.BaseOp != opSetFlag || !SameVariable(set_flag.A, var) || var.Var.Place != TPSVarPlace::Stack ||
-        set_flag.Next == kNoInstr)
-        return false;
-    const TPSDecodedInstr& pop = instrs[set_flag.Next];
-    if (pop.BaseOp != opPop || pop.Next == kNoInstr) return false;
-    const TPSDecodedInstr& jump = instrs[pop.Next];
-    if (jump.BaseOp != opFlagGoto) return false;
-    in.QuickJumpWhen = set_flag.Sub == 0;
-    QuickTargetTo(in, JumpHop(instrs, jump));
-    QuickNextTo(in, Threaded(instrs, jump.Next));
-    return true;
-}
-
-// Whether the top item is the stack variable of an operand, of the type the
-// quick form saw (the condition's temporary, which a Pop drops at once).
-inline bool TopIsSeen(const TPSStack& stack, std::int32_t base, const TPSDecodedOperand& o) {
-    void* top = stack.Top();
-    return top == stack.GetItem(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(o.Var.Offset)) &&
-           TypeOfTypedValue(top) == o.Seen;
-}
-
-// The quick form of a Compare, seeing what follows it: a jump on its result
-// (with the step of a for loop's counter between) is taken along.
-std::uint8_t QuickCompare(TPSDecodedInstr* instrs, TPSDecodedInstr& in) {
-    QuickNextTo(in, Threaded(instrs, in.Next));
-    const TPSDecodedInstr* next = &instrs[in.Next];
-    std::uint8_t form = qpCompare32;
-    if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVariable(next->A, in.B) && next->Next != kNoInstr) {
-        in.QuickStep = next->BaseOp == opInc ? 1u : ~0u;
-        next = &instrs[next->Next];
-        form = qpLoopStep32;
-    }
-    if (form == qpCompare32 && FlagJumpFollows(instrs, *next, in.A, in)) return qpCompareFlag32;
-    if ((next->BaseOp != opCondGoto && next->BaseOp != opCondNotGoto) || !SameVariable(next->A, in.A)) return qpCompare32;
-    in.QuickJumpWhen = next->BaseOp == opCondGoto;
-    QuickTargetTo(in, JumpHop(instrs, *next));
-    QuickNextTo(in, Threaded(instrs, next->Next));
-    return form == qpLoopStep32 ? qpLoopStep32 : qpCompareJump32;
-}
-
-// Whether the source of a SetPtr about to run may take part in its quick
-// form: a variable or element that is no Pointer (a Pointer source gives
-// what it points at). Seen before the run, which may change a container.
-bool QuickPointerSource(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o) {
-    const TPSTypeRec* source = nullptr;
-    if (o.Form == TPSOperandForm::Variable) {
-        source = SeenType(stack, base, o.Var, false);
-    } else if (o.Form == TPSOperandForm::ElementNumber || o.Form == TPSOperandForm::ElementIndex) {
-        const TPSTypeRec* container = SeenType(stack, base, o.Var, true);
-        if (container != nullptr) source = ElementType(container, o);
-    }
-    return source != nullptr && source->BaseType != btPointer && QuickOperand(stack, base, o, source);
-}
-
-// Whether the destination of a SetPtr that has run may take part in its
-// quick form: a Pointer variable.
-bool QuickPointerDestination(const TPSStack& stack, std::int32_t base, TPSDecodedOperand& o) {
-    if (o.Form != TPSOperandForm::Variable) return false;
-    const TPSTypeRec* dest = SeenType(stack, base, o.Var, false);
-    return dest != nullptr && dest->BaseType == btPointer && QuickOperand(stack, base, o, dest);
-}
-
 }  // namespace
 
 // Dispatch goes from handler to handler through a table of label addresses
@@ -670,30 +416,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
     dispatch[opPop2Goto] = &&op_pop_goto;
     dispatch[opNop] = &&op_nop;
     dispatch[popOutOfRange] = &&op_out_of_range;
-    dispatch[qpAssign32] = &&q_assign32;
-    dispatch[qpAssignString] = &&q_assign_string;
-    dispatch[qpAdd32] = &&q_add32;
-    dispatch[qpSub32] = &&q_sub32;
-    dispatch[qpMul32] = &&q_mul32;
-    dispatch[qpAnd32] = &&q_and32;
-    dispatch[qpOr32] = &&q_or32;
-    dispatch[qpXor32] = &&q_xor32;
-    dispatch[qpShl32] = &&q_shl32;
-    dispatch[qpShr32] = &&q_shr32;
-    dispatch[qpDivMod32] = &&q_divmod32;
-    dispatch[qpCompare32] = &&q_compare32;
-    dispatch[qpCompareJump32] = &&q_compare32;
-    dispatch[qpLoopStep32] = &&q_compare32;
-    dispatch[qpCondByte] = &&q_cond_byte;
-    dispatch[qpInc32] = &&q_step32;
-    dispatch[qpDec32] = &&q_step32;
-    dispatch[qpPushAssign32] = &&q_push_assign32;
-    dispatch[qpAssign8] = &&q_assign32;
-    dispatch[qpSetFlagByte] = &&q_set_flag_byte;
-    dispatch[qpSetFlagJump] = &&q_set_flag_byte;
-    dispatch[qpSetPtr] = &&q_set_ptr;
-    dispatch[qpCompareFlag32] = &&q_compare32;
-    // The proven forms and their twins run in their own loop.
+    // The quick forms run in their own loop, and so do the proven forms and
+    // their twins.
+    for (unsigned op = qpFirst; op < qpAfterLast; ++op) dispatch[op] = &&quick;
     for (unsigned op = ppAssign1; op <= ppLastTwinned + kPlainSlotsTwin; ++op) dispatch[op] = &&proven;
 
     std::size_t pc = VOSTREL_AT(decoded_->EntryAt(position_));
@@ -715,15 +440,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
     TPSDecodedInstr*& instrs = run_instrs_;
     std::byte*& lb = run_frame_;
 
-    // Pushes on the run stack; a full run stack is error 11.
-    auto push = [this](const TPSTypeRec* type, std::uint32_t at) -> void* {
-        try {
-            return stack_.PushType(type);
-        } catch (const EPSOutOfMemory&) {
-            FailAt(at, erOutOfStackRange);
-            return nullptr;
-        }
-    };
+    auto push = [this](const TPSTypeRec* type, std::uint32_t at) { return PushOrFail(type, at); };
 
     for (;;) {
         try {
@@ -744,154 +461,15 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             goto* dispatch[VOSTREL_IN(pc).BaseOp];
 
-            // ---------------------------------------------------- quick forms
-
-        q_assign32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
-            if (d == nullptr || s == nullptr) goto op_assign;
-            if (in.Op == qpAssign32) {
-                std::memcpy(d, s, 4);
-            } else {
-                std::memcpy(d, s, 1);
+        quick: {
+            const ProvenExit exit = RunQuick(pc);
+            pc = exit.Pc;
+            switch (exit.Reason) {
+            case pxNext: VOSTREL_NEXT();
+            case pxGeneral: goto* dispatch[VOSTREL_IN(pc).BaseOp];
+            case pxTick: goto tick;
+            default: goto fail;
             }
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_set_flag_byte: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A);
-            if (v == nullptr) goto op_set_flag;
-            jump_flag_ = (LoadAs<std::uint8_t>(v) != 0) != (in.Sub != 0);
-            if (in.Op == qpSetFlagJump) {
-                // The Pop and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = VOSTREL_AT(in.Next);
-                    VOSTREL_NEXT();
-                }
-                stack_.Pop();
-                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
-                VOSTREL_HOP(in.QuickNext);
-            }
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_set_ptr: {
-            // A Pointer that owns nothing set to a variable or element that
-            // is no Pointer itself.
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            void* s = QuickValue(stack_, stack_base_, in.B);
-            if (d == nullptr || s == nullptr || LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto op_set_ptr;
-            StoreAs(d, PSPointerValue{s, in.B.Seen, 0});
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_assign_string: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
-            if (d == nullptr || s == nullptr) goto op_assign;
-            ShareStringSlot(d, s);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-#define VOSTREL_QUICK_CALC(label, expression)                  \
-    label : {                                                  \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                  \
-        void* d = QuickValue(stack_, stack_base_, in.A);       \
-        const void* s = QuickValue(stack_, stack_base_, in.B); \
-        if (d == nullptr || s == nullptr) goto op_calc;        \
-        const auto a = LoadAs<std::uint32_t>(d);               \
-        const auto b = LoadAs<std::uint32_t>(s);               \
-        StoreAs(d, static_cast<std::uint32_t>(expression));    \
-        VOSTREL_HOP(in.QuickNext);                             \
-    }
-            VOSTREL_CALC32_FORMS(VOSTREL_QUICK_CALC, q_)
-#undef VOSTREL_QUICK_CALC
-
-            // Division and remainder: a zero divisor and the one quotient
-            // that does not fit are left to the general form, which reports
-            // them.
-        q_divmod32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            const void* s = QuickValue(stack_, stack_base_, in.B);
-            if (d == nullptr || s == nullptr) goto op_calc;
-            const auto b = LoadAs<std::uint32_t>(s);
-            const auto a = LoadAs<std::uint32_t>(d);
-            if (b == 0) goto op_calc;
-            if (in.A.Seen->BaseType == btS32) {
-                const auto x = static_cast<std::int32_t>(a);
-                const auto y = static_cast<std::int32_t>(b);
-                if (y == -1) goto op_calc;
-                StoreAs(d, in.Sub == caDiv ? x / y : x % y);
-            } else {
-                StoreAs(d, in.Sub == caDiv ? a / b : a % b);
-            }
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_compare32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* d = QuickValue(stack_, stack_base_, in.A);
-            void* l = QuickValue(stack_, stack_base_, in.B);
-            const void* r = QuickValue(stack_, stack_base_, in.C);
-            if (d == nullptr || l == nullptr || r == nullptr) goto op_compare;
-            const bool result = Compare32(in.Sub, l, r, in.B.Seen->BaseType == btS32);
-            StoreAs(d, static_cast<std::uint8_t>(result));
-            if (in.Op == qpCompare32) VOSTREL_HOP(in.QuickNext);
-            if (in.Op == qpCompareFlag32) {
-                // The SetFlag, the Pop of the result (when it is the top
-                // item, as compiled) and the FlagGoto that follow.
-                if (!TopIsSeen(stack_, stack_base_, in.A)) {
-                    pc = VOSTREL_AT(in.Next);
-                    VOSTREL_NEXT();
-                }
-                jump_flag_ = result == in.QuickJumpWhen;
-                stack_.Pop();
-                if (jump_flag_) VOSTREL_HOP(in.QuickTarget);
-                VOSTREL_HOP(in.QuickNext);
-            }
-            // The for loop's counter (the left operand) steps after the
-            // comparison, before the jump.
-            if (in.Op == qpLoopStep32) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);
-            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_cond_byte: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* v = QuickValue(stack_, stack_base_, in.A);
-            if (v == nullptr) goto op_cond_goto;
-            if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_push_assign32: {
-            // A temporary pushed and given its first value (the Assign that
-            // follows, whose source A holds).
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const void* s = QuickValue(stack_, stack_base_, in.A);
-            if (s == nullptr) goto op_push_type;
-            void* item = push(in.Type, in.End);
-            if (item == nullptr) goto fail;
-            const TPSDecodedInstr& assign = instrs[in.Next];
-            if (static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_ != assign.A.Var.Offset) {
-                pc = VOSTREL_AT(in.Next);
-                VOSTREL_NEXT();
-            }
-            std::memcpy(ValueOfTypedValue(item), s, 4);
-            VOSTREL_HOP(in.QuickNext);
-        }
-
-        q_step32: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* v = QuickValue(stack_, stack_base_, in.A);
-            if (v == nullptr) goto op_step;
-            StoreAs(v, LoadAs<std::uint32_t>(v) + (in.Op == qpInc32 ? 1u : ~0u));
-            VOSTREL_HOP(in.QuickNext);
         }
 
         proven: {
@@ -930,7 +508,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_assign: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
             const std::uint32_t next = in.Next;
             if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
                 position_ = in.End;
@@ -939,9 +517,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
                 VOSTREL_RELOAD();
                 VOSTREL_NEXT();
             }
-            if (in.Op == opAssign && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+            if (in.Op == opAssign && MakesQuickForms() && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                if (IsPlainInteger32(d.Type->BaseType) && IsPlainInteger32(s.Type->BaseType)) in.Op = qpAssign32;
+                if (IsInt32(d.Type) && IsInt32(s.Type)) in.Op = qpAssign32;
                 else if (d.Type->RealSize == 1) in.Op = qpAssign8;
                 else if (d.Type->BaseType == btString) in.Op = qpAssignString;
             }
@@ -952,7 +530,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_calc: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, s;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, s)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
             const std::uint8_t base = d.Type->BaseType;
             // s := s + x: the text grows in s, and the assignment after
             // this Calc is done with it.
@@ -964,15 +542,17 @@ void TPSExec::Execute(TPSStatus entry_status) {
                     VOSTREL_NEXT();
                 }
             }
-            const bool integers = IsPlainInteger32(base) && IsPlainInteger32(s.Type->BaseType);
-            if (integers && in.Sub <= caXor && in.Op == opCalc && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, s.Type)) {
+            const bool integers = IsInt32Base(base) && IsInt32(s.Type);
+            if (integers && in.Sub <= caXor && in.Op == opCalc && MakesQuickForms() &&
+                QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
                 // Worth a quick form; the general form runs this time.
-                static constexpr std::uint8_t kQuick[] = {qpAdd32,   qpSub32, qpMul32, qpDivMod32, qpDivMod32,
-                                                          qpShl32,   qpShr32, qpAnd32, qpOr32,     qpXor32};
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = kQuick[in.Sub];
+                in.Op = FormOfCalc(kQuickForms, in.Sub);
             }
-            if (integers && CalcInteger32(in.Sub, d.Address, s.Address)) {
+            std::uint32_t r = 0;
+            if (integers && Calc32(in.Sub, LoadAs<std::uint32_t>(d.Address), LoadAs<std::uint32_t>(s.Address),
+                                   base == btS32, r)) {
+                StoreAs(d.Address, r);
                 pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
             }
@@ -987,12 +567,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_compare: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand d, l, r;
-            if (!ResolveOperand(in.A, d) || !ResolveOperand(in.B, l) || !ResolveOperand(in.C, r)) goto fail;
+            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), l) || !ResolveOperand(in.C(), r)) goto fail;
             const std::uint8_t base = l.Type->BaseType;
-            if (base == r.Type->BaseType && IsPlainInteger32(base) &&
+            if (base == r.Type->BaseType && IsInt32Base(base) &&
                 CompareInteger32(in.Sub, d.Address, d.Type, l.Address, r.Address, base)) {
-                if (in.Op == opCompare && IsByte(d.Type) && QuickOperand(stack_, stack_base_, in.A, d.Type) && QuickOperand(stack_, stack_base_, in.B, l.Type) &&
-                    QuickOperand(stack_, stack_base_, in.C, r.Type))
+                if (in.Op == opCompare && MakesQuickForms() && IsByteValue(d.Type) && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), l.Type) &&
+                    QuickOperand(stack_, stack_base_, in.Held(2), r.Type))
                     in.Op = QuickCompare(instrs, in);
                 pc = VOSTREL_AT(in.Next);
                 VOSTREL_NEXT();
@@ -1008,7 +588,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand s;
-            if (!ResolveOperand(in.A, s)) goto fail;
+            if (!ResolveOperand(in.A(), s)) goto fail;
             const std::uint32_t next = in.Next;
             void* item = push(s.Type, in.End);
             if (item == nullptr) goto fail;
@@ -1022,7 +602,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push_var: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             PSPointerValue p{v.Address, v.Type, 0};
             if (v.Type->BaseType == btPointer) {
                 const auto source = LoadAs<PSPointerValue>(v.Address);
@@ -1038,19 +618,19 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_push_type: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             if (push(in.Type, in.End) == nullptr) goto fail;
-            if (in.Op == opPushType && IsPlainInteger32(in.Type->BaseType)) {
+            if (in.Op == opPushType && MakesQuickForms() && IsInt32(in.Type)) {
                 // A temporary that the next instruction assigns: both at
                 // once from now on.
                 const TPSDecodedInstr& next = instrs[in.Next];
                 const std::int64_t offset = static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_;
-                if (next.BaseOp == opAssign && next.A.Form == TPSOperandForm::Variable &&
-                    next.A.Var.Place == TPSVarPlace::Stack && next.A.Var.Offset == offset &&
-                    next.B.Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
-                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B.Var, next.B.Follow);
-                    TPSDecodedOperand copy = next.B;
-                    if (source != nullptr && IsPlainInteger32(source->BaseType) &&
+                if (next.BaseOp == opAssign && next.A().Form == TPSOperandForm::Variable &&
+                    next.A().Var.Place == TPSVarPlace::Stack && next.A().Var.Offset == offset &&
+                    next.B().Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
+                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B().Var, next.B().Follow);
+                    TPSDecodedOperand copy = next.B();
+                    if (IsInt32(source) &&
                         QuickOperand(stack_, stack_base_, copy, source)) {
-                        in.A = copy;
+                        in.Held(0) = copy;
                         QuickNextTo(in, Threaded(instrs, next.Next));
                         in.Op = qpPushAssign32;
                     }
@@ -1105,7 +685,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             TPSOperand v;
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
-            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
                 QuickTargetTo(in, JumpHop(instrs, in));
                 QuickNextTo(in, Threaded(instrs, in.Next));
@@ -1121,9 +701,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
             bool value = false;
             if (!ReadCondition(in, v, value)) goto fail;
             jump_flag_ = in.Sub != 0 ? !value : value;
-            if (in.Op == in.BaseOp && IsByte(v.Type) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = in.A.Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A, in) ? qpSetFlagJump
+                in.Op = in.A().Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A(), in) ? qpSetFlagJump
                                                                                                       : qpSetFlagByte;
             }
             pc = VOSTREL_AT(in.Next);
@@ -1133,12 +713,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_step: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
                 FailAt(in.End, ErTypeMismatch);
                 goto fail;
             }
-            if (in.Op == in.BaseOp && IsPlainInteger32(v.Type->BaseType) && QuickOperand(stack_, stack_base_, in.A, v.Type)) {
+            if (in.Op == in.BaseOp && MakesQuickForms() && IsInt32(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
                 QuickNextTo(in, Threaded(instrs, in.Next));
                 in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
             }
@@ -1149,7 +729,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_unary: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
             TPSOperand v;
-            if (!ResolveOperand(in.A, v)) goto fail;
+            if (!ResolveOperand(in.A(), v)) goto fail;
             position_ = in.End;
             const std::uint32_t next = in.Next;
             bool ok = false;
@@ -1168,11 +748,11 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         op_set_ptr: {
             const std::uint32_t next = VOSTREL_IN(pc).Next;
-            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).B);
+            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && MakesQuickForms() && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).Held(1));
             if (!SetPointer(VOSTREL_IN(pc))) goto fail;
             // (Releasing the old copy may have run host code.)
             VOSTREL_RELOAD();
-            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).A)) {
+            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).Held(0))) {
                 QuickNextTo(VOSTREL_IN(pc), Threaded(instrs, next));
                 VOSTREL_IN(pc).Op = qpSetPtr;
             }
@@ -1187,7 +767,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             const std::uint32_t end = in.End;
             if (in.BaseOp == opCallVar) {
                 TPSOperand v;
-                if (!ResolveOperand(in.A, v)) goto fail;
+                if (!ResolveOperand(in.A(), v)) goto fail;
                 if (v.Type->BaseType != btProcPtr) {
                     FailAt(end, ErTypeMismatch);
                     goto fail;
@@ -1218,9 +798,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             void* item = push(return_address_type_.get(), end);
             if (item == nullptr) goto fail;
-            StoreAs(ValueOfTypedValue(item), PSReturnAddress{current_proc_, end, stack_base_, decoded_, next});
-            stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-            EnterCode(proc, CodeForEntry(proc, stack_.Count() - 1));
+            EnterFrame(item, proc, CodeForEntry(proc, stack_.Count() - 1), end, next);
             VOSTREL_JUMP_TO(0);
             VOSTREL_GO(pc, 1);
         }
@@ -1284,15 +862,15 @@ void TPSExec::Execute(TPSStatus entry_status) {
             }
             const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
             stack_.Pop();
-            stack_base_ = back.StackBase;
             if (back.Proc == nullptr) {
                 // The frame that the host made: its run ends here.
+                stack_base_ = back.StackBase;
                 position_ = back.Position;
                 status_ = run_entry_;
                 return;
             }
-            EnterCode(back.Proc, back.Code);
-            VOSTREL_JUMP_TO(back.Position);
+            ReturnInto(back);
+            VOSTREL_RESUME(back);
             VOSTREL_NEXT();
         }
 
@@ -1412,7 +990,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
             VOSTREL_COLD;
             {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const TPSDecodedOperand* operands[3] = {&in.A, &in.B, &in.C};
+            const TPSDecodedOperand* operands[3] = {&in.A(), &in.B(), &in.C()};
             TPSOperand ignored;
             for (std::uint8_t i = 0; i < in.OperandCount; ++i)
                 if (!ResolveOperand(*operands[i], ignored)) goto fail;
@@ -1451,7 +1029,6 @@ void TPSExec::Execute(TPSStatus entry_status) {
     }
 }
 
-#undef VOSTREL_CALC32_FORMS
 #undef VOSTREL_GO
 #undef VOSTREL_NEXT
 #undef VOSTREL_RELOAD

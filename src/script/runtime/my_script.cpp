@@ -1,5 +1,7 @@
 #include "script/runtime/my_script.h"
 
+#include <malloc.h>
+
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -23,6 +25,8 @@ namespace {
 // How many ticks (backward jumps and calls) pass between two looks at the
 // clock: the hook costs the run a count on those steps only.
 constexpr std::uint32_t kTicksPerClockCheck = 1024;
+// Plug-in sources beyond which the compiler's memory is handed back at once.
+constexpr std::size_t kTrimAfterSourceBytes = 1u << 20;
 
 // An editor may begin a file with the UTF-8 byte order mark; the source is
 // what follows it, so rows and columns are those the editor shows.
@@ -83,52 +87,57 @@ TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequ
 TMyScript::~TMyScript() { *alive_ = false; }
 
 void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
-    compiler::TPSPascalCompiler comp;
     PluginEvents events;
-    comp.OnUses = DeclarePluginLibrary;
-    comp.OnExportCheck = [&events](compiler::TPSPascalCompiler& c, compiler::TPSInternalProcedure& proc,
-                                   const std::string&) { return CheckPluginEvent(c, proc, &events); };
-    comp.AllowEndWithoutBegin = true;
-    comp.AllowNoMainBlock = true;
-    comp.Tag = this;
-
-    compiler::TPSPreProcessor pre;
-    pre.OnNeedFile = [](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
-                        std::string& text) {
-        const std::string found = ResolveIncludeFile(including, name);
-        if (found.empty()) return false;
-        try {
-            text = WithoutByteOrderMark(vcl::LoadStrFromFile(found));
-        } catch (const std::exception&) {
-            return false;
-        }
-        name = found;
-        return true;
-    };
-    pre.Clear();
-    comp.OnTranslateLineInfo = [&pre](compiler::TPSPascalCompiler&, std::uint32_t& pos, std::uint32_t& row,
-                                      std::uint32_t& col, std::string& module) {
-        compiler::TPSLineInfoResults res;
-        if (pre.LineInfo.GetLineInfo(module, pos, res)) {
-            pos = res.Pos;
-            row = res.Row;
-            col = res.Col;
-            module = res.Name;
-        }
-    };
-    pre.MainFileText = WithoutByteOrderMark(Source);
-    pre.MainFileName = FileName;
-    std::string text;
-    pre.PreProcess(FileName, text);
-
-    if (!comp.Compile(text)) {
-        pre.AdjustMessages(comp);
-        std::string message;
-        for (std::size_t i = 0; i < comp.GetMsgCount(); ++i) message += comp.GetMsg(i).MessageToString() + "\r";
-        throw EPSError(message);
-    }
     std::string image;
-    if (!comp.GetOutput(image)) throw EPSError("The compiler gave no compiled image");
+    {
+        compiler::TPSPascalCompiler comp;
+        comp.OnUses = DeclarePluginLibrary;
+        comp.OnExportCheck = [&events](compiler::TPSPascalCompiler& c, compiler::TPSInternalProcedure& proc,
+                                       const std::string&) { return CheckPluginEvent(c, proc, &events); };
+        comp.AllowEndWithoutBegin = true;
+        comp.AllowNoMainBlock = true;
+        comp.Tag = this;
+
+        compiler::TPSPreProcessor pre;
+        pre.OnNeedFile = [](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
+                            std::string& text) {
+            const std::string found = ResolveIncludeFile(including, name);
+            if (found.empty()) return false;
+            try {
+                text = WithoutByteOrderMark(vcl::LoadStrFromFile(found));
+            } catch (const std::exception&) {
+                return false;
+            }
+            name = found;
+            return true;
+        };
+        pre.Clear();
+        comp.OnTranslateLineInfo = [&pre](compiler::TPSPascalCompiler&, std::uint32_t& pos, std::uint32_t& row,
+                                          std::uint32_t& col, std::string& module) {
+            compiler::TPSLineInfoResults res;
+            if (pre.LineInfo.GetLineInfo(module, pos, res)) {
+                pos = res.Pos;
+                row = res.Row;
+                col = res.Col;
+                module = res.Name;
+            }
+        };
+        pre.MainFileText = WithoutByteOrderMark(Source);
+        pre.MainFileName = FileName;
+        std::string text;
+        pre.PreProcess(FileName, text);
+
+        if (!comp.Compile(text)) {
+            pre.AdjustMessages(comp);
+            std::string message;
+            for (std::size_t i = 0; i < comp.GetMsgCount(); ++i) message += comp.GetMsg(i).MessageToString() + "\r";
+            throw EPSError(message);
+        }
+        if (!comp.GetOutput(image)) throw EPSError("The compiler gave no compiled image");
+    }
+    // What the compiler of a large plug-in took goes back to the system, not
+    // only to the allocator: the program keeps running with the plug-in.
+    if (Source.size() >= kTrimAfterSourceBytes) malloc_trim(0);
 
     if (!exec_) {
         exec_ = std::make_unique<TPSExec>();

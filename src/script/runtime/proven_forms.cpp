@@ -1,8 +1,7 @@
-// Which form of a procedure's code runs: the proven forms made at load for
-// the entries known then, and later for each new shape of the items below a
-// procedure's return address; the general form where none can be proven.
+// Which form of a procedure's code runs: a proven form made when the
+// procedure is first entered with a shape of the items below its return
+// address; the general form where none can be proven.
 #include "script/runtime/exec.h"
-#include "script/runtime/export_decl.h"
 #include "script/runtime/shape_analysis.h"
 
 namespace script::runtime {
@@ -14,56 +13,19 @@ constexpr std::size_t kMaxProvenForms = 8;
 
 }  // namespace
 
-TPSDecodedCode* TPSExec::ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry,
-                                   std::vector<TPSKnownCall>* calls) {
+TPSDecodedCode* TPSExec::ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry) {
     for (const auto& form : proc.Proven)
         if (form.Entry.SameItems(entry)) return form.Code.get();
     if (proc.Proven.size() >= kMaxProvenForms || !proc.Decoded) return nullptr;
     // Kept also when it fails, so that the entry is not tried again.
-    proc.Proven.push_back({entry, ProveCode(*this, *proc.Decoded, entry, calls)});
+    proc.Proven.push_back({entry, ProveCode(*this, *proc.Decoded, entry)});
     return proc.Proven.back().Code.get();
-}
-
-void TPSExec::ProveProcedures() {
-    std::vector<TPSKnownCall> calls;
-    for (std::uint32_t no = 0; no < procs_.size(); ++no) {
-        if (!procs_[no]->IsInternal()) continue;
-        auto& proc = AsInternal(*procs_[no]);
-        const std::uint32_t slots = proc.Decoded->ParamSlots();
-        if (no == main_proc_ && slots == 0) {
-            TPSEntryShape top;
-            top.TopLevel = true;
-            ProvenFor(proc, top, &calls);
-        }
-        // As the host runs it: a Pointer item for each value, the first
-        // parameter's below the result's (the parameter types, as declared,
-        // are what the items are expected to point at).
-        const ExportSignature sig = ParseExportDecl(proc.ExportDecl);
-        if (!sig.Valid || (slots > 0 && pointer_type_ == nullptr)) continue;
-        std::vector<std::int64_t> values;
-        if (sig.Result >= 0) values.push_back(sig.Result);
-        values.insert(values.end(), sig.Params.begin(), sig.Params.end());
-        if (slots > values.size()) continue;
-        TPSEntryShape host;
-        for (std::uint32_t j = 0; j < slots; ++j) {
-            host.Params.push_back(pointer_type_);
-            host.Targets.push_back(values[j] >= 0 ? GetType(static_cast<std::uint32_t>(values[j]))
-                                                  : nullptr);
-        }
-        ProvenFor(proc, host, &calls);
-    }
-    // The calls that proven code makes with known items, and theirs.
-    while (!calls.empty()) {
-        const TPSKnownCall call = std::move(calls.back());
-        calls.pop_back();
-        ProvenFor(AsInternal(*procs_[call.ProcNo]), call.Entry, &calls);
-    }
 }
 
 TPSDecodedCode* TPSExec::CodeForEntry(const TPSProcRec* proc, std::uint32_t above, bool top_level) {
     auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
     TPSDecodedCode* general = internal.Decoded.get();
-    if (!UseProvenCode || general == nullptr) return general;
+    if (!UsesProvenForms() || general == nullptr) return general;
     const std::uint32_t slots = general->ParamSlots();
     if (top_level) {
         if (slots != 0 || stack_.Count() != 0) return general;

@@ -49,53 +49,18 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
         }                                                               \
         VOSTREL_HOP((in).QuickNext);                                    \
     } while (false)
-// The next instruction: its proven form, or back to the general loop.
-#define VOSTREL_NEXT()                                                              \
-    do {                                                                            \
-        if (attention_) goto to_main;                                               \
-        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - ppAssign1; \
-        if (form >= std::size(forms)) goto to_main;                                 \
-        goto* forms[form];                                                          \
-    } while (false)
+#define VOSTREL_NEXT() VOSTREL_FORM_NEXT(ppAssign1)
 TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
-    // The forms, in the order of TPSProvenOp: those with operands, the
-    // others, then the twins for plain slots.
+    // The forms, from their list (decoded_code.h): every form, then the
+    // twins for plain slots of the twinned ones, which come first.
+#define VOSTREL_FORM_LABEL(name, label, calc, flags) &&p_##label,
+#define VOSTREL_TWIN_LABEL(name, label, calc, flags) &&d_##label,
     static const void* const forms[] = {
-        &&p_assign1,       &&p_assign2,
-        &&p_assign4,       &&p_assign8,
-        &&p_assign_string, &&p_add32,
-        &&p_sub32,         &&p_mul32,
-        &&p_and32,         &&p_or32,
-        &&p_xor32,         &&p_shl32,
-        &&p_shr32,         &&p_divmod32,
-        &&p_compare32,     &&p_compare_jump32,
-        &&p_loop_step32,   &&p_compare_flag32,
-        &&p_if32,          &&p_cond_byte,
-        &&p_inc32,         &&p_dec32,
-        &&p_push_var,      &&p_set_ptr,
-        &&p_temp_calc,     &&p_temp_assign,
-        &&p_push_calc,     &&p_push_assign,
-        &&p_bound_step32,  &&p_element_store32, &&p_push_plain,
-        &&p_pop_plain,     &&p_pop2_plain,
-        &&p_call,          &&p_ret,
-        &&p_push_checked,  &&p_pop_frame,
-        &&p_for_calc,      &&p_while_calc,
-        &&d_assign1,       &&d_assign2,
-        &&d_assign4,       &&d_assign8,
-        &&d_assign_string, &&d_add32,
-        &&d_sub32,         &&d_mul32,
-        &&d_and32,         &&d_or32,
-        &&d_xor32,         &&d_shl32,
-        &&d_shr32,         &&d_divmod32,
-        &&d_compare32,     &&d_compare_jump32,
-        &&d_loop_step32,   &&d_compare_flag32,
-        &&d_if32,          &&d_cond_byte,
-        &&d_inc32,         &&d_dec32,
-        &&d_push_var,      &&d_set_ptr,
-        &&d_temp_calc,     &&d_temp_assign,
-        &&d_push_calc,     &&d_push_assign,
-        &&d_bound_step32,  &&d_element_store32,
+        VOSTREL_PROVEN_FORMS(VOSTREL_FORM_LABEL)
+        VOSTREL_PROVEN_TWINNED_FORMS(VOSTREL_TWIN_LABEL)
     };
+#undef VOSTREL_FORM_LABEL
+#undef VOSTREL_TWIN_LABEL
     static_assert(std::size(forms) == ppLastTwinned + kPlainSlotsTwin - ppAssign1 + 1);
 
     TPSDecodedInstr* instrs = run_instrs_;
@@ -110,45 +75,48 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     // fails goes to the general form. The forms come twice: with
     // operands that may need a check, and (a "d_" label) with all
     // operands plain slots.
-#define VOSTREL_PROVEN(name, bit, P, X, general) \
-    std::byte* name = ProvenSlot(in.P, lb);      \
-    if ((in.Reach & (bit)) != 0) [[unlikely]] {  \
-        name = ProvenReach(name, in.X, lb);      \
-        if (name == nullptr) goto general;       \
+#define VOSTREL_PROVEN(name, bit, P, X, general)             \
+    std::byte* name = ProvenSlot(in.P, lb);                  \
+    if ((in.Reach & (bit)) != 0) [[unlikely]] {              \
+        name = ProvenReach(name, decoded_->AccessOf(in, X), lb); \
+        if (name == nullptr) goto general;                   \
     }
 #define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
 
 #define VOSTREL_P_ASSIGN(label, FETCH, bytes) \
     label : {                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc); \
-        FETCH(d, 1, PA, XA, general_form)     \
-        FETCH(s, 2, PB, XB, general_form)     \
+        FETCH(d, 1, PA, 0, general_form)     \
+        FETCH(s, 2, PB, 1, general_form)     \
         std::memcpy(d, s, bytes);             \
         VOSTREL_HOP(in.QuickNext);            \
     }
 #define VOSTREL_P_ASSIGN_STRING(label, FETCH) \
     label : {                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc); \
-        FETCH(d, 1, PA, XA, general_form)     \
-        FETCH(s, 2, PB, XB, general_form)     \
+        FETCH(d, 1, PA, 0, general_form)     \
+        FETCH(s, 2, PB, 1, general_form)     \
         ShareStringSlot(d, s);                \
         VOSTREL_HOP(in.QuickNext);            \
     }
-#define VOSTREL_P_CALC(label, FETCH, expression)            \
-    label : {                                               \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);               \
-        FETCH(d, 1, PA, XA, general_form)                   \
-        FETCH(s, 2, PB, XB, general_form)                   \
-        const auto a = LoadAs<std::uint32_t>(d);            \
-        const auto b = LoadAs<std::uint32_t>(s);            \
-        StoreAs(d, static_cast<std::uint32_t>(expression)); \
-        VOSTREL_HOP(in.QuickNext);                          \
+    // A Calc whose operator the form fixes (its check folds away for the
+    // operators that cannot fail).
+#define VOSTREL_P_CALC(label, FETCH, op)                                             \
+    label : {                                                                        \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                        \
+        FETCH(d, 1, PA, 0, general_form)                                            \
+        FETCH(s, 2, PB, 1, general_form)                                            \
+        std::uint32_t r = 0;                                                         \
+        if (!Calc32(op, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, r)) \
+            goto general_form;                                                       \
+        StoreAs(d, r);                                                               \
+        VOSTREL_HOP(in.QuickNext);                                                   \
     }
 #define VOSTREL_P_DIVMOD(label, FETCH)                                          \
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(d, 1, PA, XA, general_form)                                       \
-        FETCH(s, 2, PB, XB, general_form)                                       \
+        FETCH(d, 1, PA, 0, general_form)                                       \
+        FETCH(s, 2, PB, 1, general_form)                                       \
         std::uint32_t r = 0;                                                    \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), \
                     (in.Signs & 1) != 0, r))                                    \
@@ -161,9 +129,9 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_COMPARE(label, FETCH, jumps, steps)                           \
     label : {                                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(d, 1, PA, XA, general_form)                                       \
-        FETCH(l, 2, PB, XB, general_form)                                       \
-        FETCH(r, 4, PC, XC, general_form)                                       \
+        FETCH(d, 1, PA, 0, general_form)                                       \
+        FETCH(l, 2, PB, 1, general_form)                                       \
+        FETCH(r, 4, PC, 2, general_form)                                       \
         const bool result = Related(in, l, r);                                  \
         StoreAs(d, static_cast<std::uint8_t>(result));                          \
         if (steps) StoreAs(l, LoadAs<std::uint32_t>(l) + in.QuickStep);         \
@@ -177,8 +145,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     label : {                                                                              \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                              \
         if (!(pushed) && stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
-        FETCH(l, 2, PB, XB, general_form)                                                  \
-        FETCH(r, 4, PC, XC, general_form)                                                  \
+        FETCH(l, 2, PB, 1, general_form)                                                  \
+        FETCH(r, 4, PC, 2, general_form)                                                  \
         jump_flag_ = Related(in, l, r) == in.QuickJumpWhen;                                \
         if (pushed) stack_.PopPlain();                                                     \
         if (jump_flag_) VOSTREL_HOP(in.QuickTarget);                                       \
@@ -187,14 +155,14 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_COND_BYTE(label, FETCH)                                                    \
     label : {                                                                                \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                \
-        FETCH(v, 1, PA, XA, general_form)                                                    \
+        FETCH(v, 1, PA, 0, general_form)                                                    \
         if ((LoadAs<std::uint8_t>(v) != 0) == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget); \
         VOSTREL_HOP(in.QuickNext);                                                           \
     }
 #define VOSTREL_P_STEP(label, FETCH, delta)             \
     label : {                                           \
         TPSDecodedInstr& in = VOSTREL_IN(pc);           \
-        FETCH(v, 1, PA, XA, general_form)               \
+        FETCH(v, 1, PA, 0, general_form)               \
         StoreAs(v, LoadAs<std::uint32_t>(v) + (delta)); \
         VOSTREL_HOP(in.QuickNext);                      \
     }
@@ -202,7 +170,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_PUSH_VAR(label, FETCH)                        \
     label : {                                                   \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                   \
-        FETCH(v, 2, PB, XB, general_form)                       \
+        FETCH(v, 2, PB, 1, general_form)                       \
         PSPointerValue p{v, in.Type2, 0};                       \
         if (in.Sub2 != 0) {                                     \
             const auto source = LoadAs<PSPointerValue>(v);      \
@@ -218,8 +186,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_SET_PTR(label, FETCH)                                 \
     label : {                                                           \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                           \
-        FETCH(d, 1, PA, XA, general_form)                               \
-        FETCH(s, 2, PB, XB, general_form)                               \
+        FETCH(d, 1, PA, 0, general_form)                               \
+        FETCH(s, 2, PB, 1, general_form)                               \
         if (LoadAs<PSPointerValue>(d).OwnsCopy != 0) goto general_form; \
         StoreAs(d, PSPointerValue{s, in.Type2, 0});                     \
         VOSTREL_HOP(in.QuickNext);                                      \
@@ -227,78 +195,55 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
 #define VOSTREL_P_PUSH_ASSIGN(label, FETCH)              \
     label : {                                            \
         TPSDecodedInstr& in = VOSTREL_IN(pc);            \
-        FETCH(x, 2, PB, XB, general_form)                \
+        FETCH(x, 2, PB, 1, general_form)                \
         void* item = stack_.PushPlain(in.Type, in.Size); \
         if (item == nullptr) goto general_form;          \
         std::memcpy(ValueOfTypedValue(item), x, 4);      \
         VOSTREL_CHAIN(in);                              \
     }
-#define VOSTREL_P_PUSH_CALC(label, FETCH)                                       \
-    label : {                                                                   \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        FETCH(x, 2, PB, XB, general_form)                                       \
-        FETCH(y, 4, PC, XC, general_form)                                       \
-        std::uint32_t t = 0;                                                    \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
-                    (in.Signs & 1) != 0, t))                                    \
-            goto general_form;                                                  \
-        void* item = stack_.PushPlain(in.Type, in.Size);                        \
-        if (item == nullptr) goto general_form;                                 \
-        StoreAs(ValueOfTypedValue(item), t);                                    \
-        VOSTREL_CHAIN(in);                                                     \
-    }
-    // The bound is computed without being pushed.
-#define VOSTREL_P_BOUND_STEP(label, FETCH)                                      \
-    label : {                                                                   \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                   \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;   \
-        FETCH(c, 1, PA, XA, general_form)                                       \
-        FETCH(x, 2, PB, XB, general_form)                                       \
-        FETCH(y, 4, PC, XC, general_form)                                       \
-        FETCH(i, 8, PD, XD, general_form)                                       \
-        std::uint32_t t = 0;                                                    \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y), \
-                    (in.Signs & 1) != 0, t))                                    \
-            goto general_form;                                                  \
-        const bool result = Related(in, i, &t);                                 \
-        StoreAs(c, static_cast<std::uint8_t>(result));                          \
-        StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep);                    \
-        if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);            \
-        VOSTREL_HOP(in.QuickNext);                                              \
-    }
-    // The element's address and the value, without the temporaries; the
-    // general form runs when the index is out of range (and reports it), or
-    // the pushes would not have found room.
-#define VOSTREL_P_ELEMENT_STORE(label, FETCH)                                                 \
-    label : {                                                                                 \
-        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
-        FETCH(x, 2, PB, XB, general_form)                                                     \
-        FETCH(y, 4, PC, XC, general_form)                                                     \
-        FETCH(v, 8, PD, XD, general_form)                                                     \
-        std::uint32_t index = 0;                                                              \
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),               \
-                    (in.Signs & 1) != 0, index))                                              \
-            goto general_form;                                                                \
-        std::byte* element = ElementAt(ProvenSlot(in.PA, lb), in.XA, index);                  \
-        if (element == nullptr) goto general_form;                                            \
-        std::memcpy(element, v, 4);                                                           \
-        VOSTREL_HOP(in.QuickNext);                                                            \
-    }
-    // The temporary is computed without being pushed; the general form runs
-    // when its push would not have found room, or a division is not plain.
-#define VOSTREL_P_TEMP(label, FETCH, with_calc)                                                   \
+    // The forms that push a temporary t := B <Sub> C and use it: pushed as
+    // an argument (kPushIt), or computed without being pushed as a for
+    // loop's bound (kStepToBound: Compare A, D, t; the step of D; the jump
+    // on A), an element's index (kStoreElement: the array A's element gets
+    // D), or a value calculated into A (kCalcInto, with Sub2) or assigned to
+    // it (kAssignInto). What is not pushed needs the room its push would
+    // have (or the general form runs, and reports that); a Calc that fails
+    // runs the general form, which reports it.
+#define VOSTREL_P_PUSH_CALCULATE(label, FETCH, use)                                               \
     label : {                                                                                     \
         TPSDecodedInstr& in = VOSTREL_IN(pc);                                                     \
-        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                     \
-        FETCH(d, 1, PA, XA, general_form)                                                         \
-        FETCH(x, 2, PB, XB, general_form)                                                         \
-        FETCH(y, 4, PC, XC, general_form)                                                         \
+        if ((use) != kPushIt && stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(x, 2, PB, 1, general_form)                                                          \
+        FETCH(y, 4, PC, 2, general_form)                                                          \
         std::uint32_t t = 0;                                                                      \
         if (!Calc32(in.Sub, LoadAs<std::uint32_t>(x), LoadAs<std::uint32_t>(y),                   \
                     (in.Signs & 1) != 0, t))                                                      \
             goto general_form;                                                                    \
-        if ((with_calc) && !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t)) \
+        if ((use) == kPushIt) {                                                                   \
+            void* item = stack_.PushPlain(in.Type, in.Size);                                      \
+            if (item == nullptr) goto general_form;                                               \
+            StoreAs(ValueOfTypedValue(item), t);                                                  \
+            VOSTREL_CHAIN(in);                                                                    \
+        }                                                                                         \
+        if ((use) == kStepToBound) {                                                              \
+            FETCH(c, 1, PA, 0, general_form)                                                      \
+            FETCH(i, 8, PD, 3, general_form)                                                      \
+            const bool result = Related(in, i, &t);                                               \
+            StoreAs(c, static_cast<std::uint8_t>(result));                                        \
+            StoreAs(i, LoadAs<std::uint32_t>(i) + in.QuickStep);                                  \
+            if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);                          \
+            VOSTREL_HOP(in.QuickNext);                                                            \
+        }                                                                                         \
+        if ((use) == kStoreElement) {                                                             \
+            FETCH(v, 8, PD, 3, general_form)                                                      \
+            std::byte* element = ElementAt(ProvenSlot(in.PA, lb), decoded_->AccessOf(in, 0), t);  \
+            if (element == nullptr) goto general_form;                                            \
+            std::memcpy(element, v, 4);                                                           \
+            VOSTREL_HOP(in.QuickNext);                                                            \
+        }                                                                                         \
+        FETCH(d, 1, PA, 0, general_form)                                                          \
+        if ((use) == kCalcInto &&                                                                 \
+            !Calc32(in.Sub2, LoadAs<std::uint32_t>(d), t, (in.Signs & 2) != 0, t))                \
             goto general_form;                                                                    \
         StoreAs(d, t);                                                                            \
         VOSTREL_HOP(in.QuickNext);                                                                \
@@ -317,9 +262,9 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
     VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
-#define VOSTREL_P_CALC_TWINS(label, expression) \
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, expression)
-    VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, )
+#define VOSTREL_P_CALC_TWINS(name, label, calc, flags) \
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, calc)
+    VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, pp, 0)
 #undef VOSTREL_P_CALC_TWINS
     VOSTREL_P_TWINS(VOSTREL_P_DIVMOD, divmod32)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_COMPARE, compare32, false, false)
@@ -333,11 +278,12 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS(VOSTREL_P_PUSH_VAR, push_var)
     VOSTREL_P_TWINS(VOSTREL_P_SET_PTR, set_ptr)
     VOSTREL_P_TWINS(VOSTREL_P_PUSH_ASSIGN, push_assign)
-    VOSTREL_P_TWINS(VOSTREL_P_PUSH_CALC, push_calc)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_calc, true)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_TEMP, temp_assign, false)
-    VOSTREL_P_TWINS(VOSTREL_P_BOUND_STEP, bound_step32)
-    VOSTREL_P_TWINS(VOSTREL_P_ELEMENT_STORE, element_store32)
+    enum : int { kPushIt, kStepToBound, kStoreElement, kCalcInto, kAssignInto };
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, push_calc, kPushIt)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, temp_calc, kCalcInto)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, temp_assign, kAssignInto)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, bound_step32, kStepToBound)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
 
 p_for_calc : {
     // A for loop of one Calc runs here until it ends; it is left at
@@ -348,18 +294,23 @@ p_for_calc : {
     const TPSDecodedInstr& step = VOSTREL_IN(in.QuickNext & ~kHopTicks);
     const bool bound = step.BaseOp == opPushType;
     if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto general_form;
-    std::byte* d = LoopOperand(in, 0, lb);
-    const std::byte* s = LoopOperand(in, 1, lb);
-    std::byte* c = LoopOperand(step, 0, lb);
-    std::byte* i = LoopOperand(step, bound ? 3 : 1, lb);
-    const std::byte* x = bound ? LoopOperand(step, 1, lb) : c;
-    const std::byte* y = LoopOperand(step, 2, lb);
+    std::byte* d = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, in, 1, lb);
+    std::byte* c = LoopOperand(*decoded_, step, 0, lb);
+    std::byte* i = LoopOperand(*decoded_, step, bound ? 3 : 1, lb);
+    const std::byte* x = bound ? LoopOperand(*decoded_, step, 1, lb) : c;
+    const std::byte* y = LoopOperand(*decoded_, step, 2, lb);
     if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr ||
         y == nullptr)
         goto general_form;
     for (;;) {
+        // Every step that can fail is checked: a failure leaves the loop at
+        // the step, whose general form reports it.
         std::uint32_t v = 0;
-        Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, v)) {
+            pc = body;
+            goto general_form;
+        }
         StoreAs(d, v);
         std::uint32_t limit = LoadAs<std::uint32_t>(y);
         if (bound &&
@@ -387,11 +338,11 @@ p_while_calc : {
     const std::size_t test = pc;
     TPSDecodedInstr& in = VOSTREL_IN(pc);
     const TPSDecodedInstr& body = VOSTREL_IN(in.QuickNext & ~kHopTicks);
-    std::byte* c = LoopOperand(in, 0, lb);
-    const std::byte* l = LoopOperand(in, 1, lb);
-    const std::byte* r = LoopOperand(in, 2, lb);
-    std::byte* d = LoopOperand(body, 0, lb);
-    const std::byte* s = LoopOperand(body, 1, lb);
+    std::byte* c = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* l = LoopOperand(*decoded_, in, 1, lb);
+    const std::byte* r = LoopOperand(*decoded_, in, 2, lb);
+    std::byte* d = LoopOperand(*decoded_, body, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, body, 1, lb);
     if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr)
         goto general_form;
     for (;;) {
@@ -399,7 +350,10 @@ p_while_calc : {
         StoreAs(c, static_cast<std::uint8_t>(result));
         if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
         std::uint32_t v = 0;
-        Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), false, v);
+        if (!Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (body.Signs & 1) != 0, v)) {
+            pc = in.QuickNext & ~kHopTicks;
+            goto general_form;
+        }
         StoreAs(d, v);
         if (HopTicks(body.QuickNext) != 0 && (ticks_left_ -= HopTicks(body.QuickNext)) <= 0) {
             pc = test;
@@ -439,7 +393,7 @@ p_push_checked : {
     // target: when it is another, the rest runs in the general form.
     TPSDecodedInstr& in = VOSTREL_IN(pc);
     TPSOperand v;
-    if (!ResolveOperand(in.A, v)) goto failed;
+    if (!ResolveOperand(in.A(), v)) goto failed;
     if (v.Type != in.Type) goto leave;
     goto general_form;
 }
@@ -468,13 +422,7 @@ p_call : {
     void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
     // No room: the general form reports it.
     if (item == nullptr) goto general_form;
-    StoreAs(ValueOfTypedValue(item),
-            PSReturnAddress{current_proc_, call.End, stack_base_, decoded_, call.Next});
-    stack_base_ = static_cast<std::int32_t>(stack_.Count() - 1);
-    current_proc_ = proc;
-    code_ = code->CodeBytes();
-    code_length_ = code->CodeLength();
-    decoded_ = code;
+    EnterFrame(item, proc, code, call.End, call.Next);
     lb = static_cast<std::byte*>(item);
     instrs = code->Instrs();
     // (Code is never empty: its first instruction starts at 0.)
@@ -499,22 +447,8 @@ p_ret : {
     const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
     if (back.Proc == nullptr || back.Code == nullptr) goto general_form;
     stack_.PopPlain();
-    stack_base_ = back.StackBase;
-    current_proc_ = back.Proc;
-    decoded_ = back.Code;
-    code_ = decoded_->CodeBytes();
-    code_length_ = decoded_->CodeLength();
-    instrs = decoded_->Instrs();
-    lb = back.StackBase >= 0
-             ? static_cast<std::byte*>(stack_.GetItem(static_cast<std::uint32_t>(back.StackBase)))
-             : FrameBase();
-    // (The instruction after a proven call is the one at its return
-    // position.)
-    if (back.Instr < decoded_->InstrCount()) {
-        pc = VOSTREL_AT(back.Instr);
-    } else {
-        VOSTREL_JUMP_TO(back.Position);
-    }
+    ReturnInto(back);
+    VOSTREL_RESUME(back);
     // The caller's pops of the arguments, at once (nothing between can have
     // asked for attention).
     if (VOSTREL_IN(pc).Op == ppPop2Plain) goto p_pop2_plain;
@@ -524,10 +458,7 @@ p_ret : {
 
 #undef VOSTREL_P_TWINS_WITH
 #undef VOSTREL_P_TWINS
-#undef VOSTREL_P_TEMP
-#undef VOSTREL_P_BOUND_STEP
-#undef VOSTREL_P_ELEMENT_STORE
-#undef VOSTREL_P_PUSH_CALC
+#undef VOSTREL_P_PUSH_CALCULATE
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
 #undef VOSTREL_P_PUSH_VAR

@@ -1,13 +1,14 @@
 #pragma once
 // What the loop of proven forms (proven_loop.cpp) works with: where a proven
-// operand lies, the 32-bit operators as the quick forms compute them, and
-// the comparison without a branch.
+// operand lies, and the comparison as a proven form keeps it.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "script/compiler/image_format.h"
 #include "script/runtime/decoded_code.h"
 #include "script/runtime/managed_blocks.h"
+#include "script/runtime/operation_bodies.h"
 #include "script/runtime/value_layout.h"
 
 namespace script::runtime {
@@ -54,71 +55,19 @@ inline std::byte* ElementAt(std::byte* array, const TPSProvenAccess& x, std::uin
     return ProvenElement(at, x, lb);
 }
 
-// The 32-bit operators of the proven forms, as the quick forms compute
-// them; false for a division the general form must do (a zero divisor, a
-// signed divisor of -1).
-[[gnu::always_inline]] inline bool Calc32(std::uint8_t op, std::uint32_t a, std::uint32_t b,
-                                          bool is_signed, std::uint32_t& out) {
-    switch (op) {
-        case caAdd:
-            out = a + b;
-            return true;
-        case caSub:
-            out = a - b;
-            return true;
-        case caMul:
-            out = a * b;
-            return true;
-        case caAnd:
-            out = a & b;
-            return true;
-        case caOr:
-            out = a | b;
-            return true;
-        case caXor:
-            out = a ^ b;
-            return true;
-        case caShl:
-            out = a << (b & 31);
-            return true;
-        case caShr:
-            out = a >> (b & 31);
-            return true;
-        case caDiv:
-        case caMod:
-            if (b == 0) return false;
-            if (is_signed) {
-                const auto x = static_cast<std::int32_t>(a);
-                const auto y = static_cast<std::int32_t>(b);
-                if (y == -1) return false;
-                out = static_cast<std::uint32_t>(op == caDiv ? x / y : x % y);
-            } else {
-                out = op == caDiv ? a / b : a % b;
-            }
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A proven 32-bit comparison, without a branch: both operands made
-// unsigned (a signed comparison flips their sign bits), then the relation's
-// bit for less, equal or greater.
+// A proven 32-bit comparison (its relation and sign flip made by
+// SetRelation from the operator).
 [[gnu::always_inline]] inline bool Related(const TPSDecodedInstr& in, const void* l,
                                            const void* r) {
-    const std::uint32_t x = LoadAs<std::uint32_t>(l) ^ in.Flip;
-    const std::uint32_t y = LoadAs<std::uint32_t>(r) ^ in.Flip;
-    const unsigned at = (x > y ? 2u : 0u) + (x == y ? 1u : 0u);
-    return ((in.Relation >> at) & 1u) != 0;
+    return Holds(in.Relation, in.Flip, LoadAs<std::uint32_t>(l), LoadAs<std::uint32_t>(r));
 }
 
 // Proven operand n (0 to 3) of an instruction, found for a whole loop of
 // steps: nil when a check fails.
-inline std::byte* LoopOperand(const TPSDecodedInstr& in, int n, std::byte* lb) {
+inline std::byte* LoopOperand(const TPSDecodedCode& code, const TPSDecodedInstr& in, int n, std::byte* lb) {
     const TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
-    const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
     std::byte* at = ProvenSlot(*refs[n], lb);
-    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, *access[n], lb) : at;
+    return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, code.AccessOf(in, n), lb) : at;
 }
 
 // Whether a Pointer item at an address owns a copy (its pop releases it).
@@ -126,13 +75,6 @@ inline bool OwnsCopyAt(const void* item) {
     return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +
                                  offsetof(PSPointerValue, OwnsCopy)) != 0;
 }
-
-// The 32-bit operators that cannot fail, each as its label's name and the
-// value it gives from a and b; form(prefix##name, value) for each.
-#define VOSTREL_CALC32_FORMS(form, prefix)                                             \
-    form(prefix##add32, a + b) form(prefix##sub32, a - b) form(prefix##mul32, a* b)    \
-        form(prefix##and32, a& b) form(prefix##or32, a | b) form(prefix##xor32, a ^ b) \
-            form(prefix##shl32, a << (b & 31)) form(prefix##shr32, a >> (b & 31))
 
 // The moves of the two loops (interpreter.cpp, proven_loop.cpp), in a
 // function that holds pc (the byte offset of the instruction that runs in
@@ -147,6 +89,28 @@ inline bool OwnsCopyAt(const void* item) {
         pc = VOSTREL_AT(decoded_->EntryAt(position)); \
         instrs = decoded_->Instrs();                  \
         lb = FrameBase();                             \
+    } while (false)
+// The next instruction in a loop of forms (the proven or the quick ones)
+// whose label table forms begins at opcode first: its form, or back to the
+// general loop (the loop's label to_main).
+#define VOSTREL_FORM_NEXT(first)                                                  \
+    do {                                                                          \
+        if (attention_) goto to_main;                                             \
+        const unsigned form = static_cast<unsigned>(VOSTREL_IN(pc).Op) - (first); \
+        if (form >= std::size(forms)) goto to_main;                               \
+        goto* forms[form];                                                        \
+    } while (false)
+// Goes on after a return, in the caller's code entered by ReturnInto: at
+// the instruction after the call (the one at its return position).
+#define VOSTREL_RESUME(back)                                   \
+    do {                                                       \
+        if ((back).Instr < decoded_->InstrCount()) {           \
+            pc = VOSTREL_AT((back).Instr);                     \
+            instrs = decoded_->Instrs();                       \
+            lb = FrameBase();                                  \
+        } else {                                               \
+            VOSTREL_JUMP_TO((back).Position);                  \
+        }                                                      \
     } while (false)
 // Goes on at the instruction at offset to, counting the ticks passed on the
 // way there (taken before pc changes).

@@ -1,9 +1,13 @@
+// The choice of proven forms: once the stack shapes of a code are proven
+// (stack_proof.h), each instruction whose operands the proof knows gets the
+// form made for it, and the compiler's common sequences one form for all.
 #include "script/runtime/shape_analysis.h"
 
-#include <deque>
 #include <initializer_list>
 
 #include "script/runtime/exec.h"
+#include "script/runtime/operation_bodies.h"
+#include "script/runtime/stack_proof.h"
 #include "script/runtime/stack.h"
 #include "script/runtime/value_layout.h"
 
@@ -11,12 +15,11 @@ namespace script::runtime {
 
 namespace {
 
-bool IsInt32(const TPSTypeRec* t) {
-    return t != nullptr && (t->BaseType == btS32 || t->BaseType == btU32);
-}
-bool IsByteValue(const TPSTypeRec* t) {
-    return t != nullptr && (t->BaseType == btU8 || t->BaseType == btS8);
-}
+using shape_proof::Frames;
+using shape_proof::Items;
+using shape_proof::Operand;
+using shape_proof::Slot;
+using shape_proof::State;
 
 // Items that a proven form pushes and pops itself: nothing to release (a
 // Pointer only when it owns no copy, which the pop checks), a small value.
@@ -25,90 +28,23 @@ bool IsPlainItem(const TPSTypeRec* t) {
            (!t->NeedsFinalization() || t->BaseType == btPointer);
 }
 
-// The byte size a same-base assignment copies; 0 when it is not one.
-std::uint32_t SameBaseBytes(const TPSTypeRec* d, const TPSTypeRec* s) {
-    if (IsInt32(d) && IsInt32(s)) return 4;
-    if (d->BaseType != s->BaseType) return 0;
-    switch (d->BaseType) {
-        case btU8:
-        case btS8:
-        case btChar:
-            return 1;
-        case btU16:
-        case btS16:
-            return 2;
-        case btSingle:
-            return 4;
-        case btDouble:
-        case btS64:
-        case btCurrency:
-            return 8;
-        default:
-            return 0;
-    }
-}
-
-struct Slot {
-    const TPSTypeRec* Type = nullptr;
-    // What a Pointer item is expected to point at; nil when not known.
-    const TPSTypeRec* Target = nullptr;
-};
-
-using Items = std::vector<Slot>;
-using Frames = std::vector<std::uint32_t>;
-
-// What is proven before an instruction: the items above the return
-// address, and the try frames this run of the procedure has open (their
-// PushExceptionHandler instructions, innermost last).
-struct State {
-    bool Seen = false;
-    Items Stack;
-    Frames Open;
-};
-
-// What the proof knows of an operand's value.
-struct Operand {
-    bool Known = false;     // its type is known (the shape depends on no more)
-    bool Provable = false;  // a proven form can reach it
-    bool Direct = false;    // it lies in its slot
-    bool Expected = false;  // its type is a Pointer target's expected one
-    const TPSTypeRec* Type = nullptr;
-    TPSSlotRef Ref;
-    TPSProvenAccess Access;
-    // The stack slot it is (a Variable form), as its address names it; 0
-    // when none. What a Pointer slot is expected to point at.
-    std::int32_t StackOffset = 0;
-    const TPSTypeRec* SlotTarget = nullptr;
-};
-
 struct Edge {
     std::uint32_t To = kNoInstr;
     std::uint8_t Ticks = 0;
 };
 
-class Prover {
+// The choice of forms for the instructions of a code whose stack shapes
+// are proven.
+class Prover : public shape_proof::StackProof {
   public:
-    Prover(const TPSExec& exec, TPSDecodedCode& general, const TPSEntryShape& entry)
-        : exec_(exec),
-          code_(std::make_unique<TPSDecodedCode>(TPSDecodedCode::CopyOf{general})),
-          entry_(entry) {
-        instrs_ = code_->Instrs();
-        count_ = code_->InstrCount();
-        std::intptr_t off = 0;
-        bool known = true;
-        for (const TPSTypeRec* t : entry.Params) {
-            known = known && t != nullptr;
-            if (known) off -= StackItemBytes(t);
-            param_offsets_.push_back(
-                known ? off + static_cast<std::intptr_t>(kTypedValueHeaderBytes) : 0);
-            param_known_.push_back(known);
-        }
-    }
+    using StackProof::StackProof;
 
-    std::unique_ptr<TPSDecodedCode> Prove(std::vector<TPSKnownCall>* calls) {
-        if (count_ == 0 || count_ > kMaxDecodedInstrs || !Flow()) return nullptr;
+    // Gives the instructions their forms; false when the shapes cannot be
+    // proven.
+    bool Prove() {
+        if (count_ == 0 || count_ > kMaxDecodedInstrs || !Flow()) return false;
         for (std::uint32_t i = 0; i < count_; ++i) {
-            Give(i, calls);
+            Give(i);
             // All operands in plain slots: the twin that checks nothing.
             TPSDecodedInstr& in = instrs_[i];
             if (in.Op >= ppAssign1 && in.Op <= ppPop2Plain && in.QuickNext == kNoHop)
@@ -118,319 +54,10 @@ class Prover {
         }
         for (std::uint32_t i = 0; i < count_; ++i) GiveLoop(i);
         for (std::uint32_t i = 0; i < count_; ++i) GiveChain(instrs_[i]);
-        return std::move(code_);
+        return true;
     }
 
   private:
-    // ---------------------------------------------------------------- flow
-
-    bool Flow() {
-        states_.assign(count_, State{});
-        if (!Reach(0, {}, {})) return false;
-        while (!work_.empty()) {
-            const std::uint32_t i = work_.front();
-            work_.pop_front();
-            if (!Transfer(i)) return false;
-        }
-        return true;
-    }
-
-    // The instruction is reached with these items and frames: the same
-    // items as on every other path, or the proof fails. Expected targets
-    // that differ become unknown.
-    bool Reach(std::uint32_t i, const Items& stack, const Frames& open) {
-        if (i == kNoInstr) return true;
-        // A return takes whatever it finds: it leaves the procedure, or runs
-        // a finally block on that block's own items.
-        if (instrs_[i].BaseOp == opRet) return true;
-        State& st = states_[i];
-        if (!st.Seen) {
-            st.Seen = true;
-            st.Stack = stack;
-            st.Open = open;
-            work_.push_back(i);
-            return true;
-        }
-        if (st.Open != open || st.Stack.size() != stack.size()) return false;
-        bool changed = false;
-        for (std::size_t j = 0; j < stack.size(); ++j) {
-            if (st.Stack[j].Type != stack[j].Type) return false;
-            if (st.Stack[j].Target != stack[j].Target && st.Stack[j].Target != nullptr) {
-                st.Stack[j].Target = nullptr;
-                changed = true;
-            }
-        }
-        if (changed) work_.push_back(i);
-        return true;
-    }
-
-    // By code position: a block of a try frame or the end of its statement.
-    bool ReachPos(std::uint32_t pos, const Items& stack, const Frames& open) {
-        // Beyond the code the run fails at once ("Out Of Range").
-        if (pos >= code_->CodeLength()) return true;
-        if (!code_->HasInstrAt(pos)) return false;
-        return Reach(code_->EntryAt(pos), stack, open);
-    }
-
-    std::size_t FrameFloor(const Frames& open) const {
-        return open.empty() ? 0 : states_[open.back()].Stack.size();
-    }
-
-    bool SameTypes(const Items& a, const Items& b) const {
-        if (a.size() != b.size()) return false;
-        for (std::size_t j = 0; j < a.size(); ++j)
-            if (a[j].Type != b[j].Type) return false;
-        return true;
-    }
-
-    bool Transfer(std::uint32_t i) {
-        const TPSDecodedInstr& in = instrs_[i];
-        Items stack = states_[i].Stack;
-        const Frames open = states_[i].Open;
-        switch (in.BaseOp) {
-            case opAssign:
-            case opCalc:
-            case opCompare:
-            case opBoolNot:
-            case opNeg:
-            case opIntNot:
-            case opInc:
-            case opDec:
-            case opSetFlag:
-            case opNop:
-            case opCall:
-            case opCallVar:
-                // The count of items after a call is checked where a host may
-                // have changed it; a script procedure returns to it.
-                return Reach(in.Next, stack, open);
-            case opSetPtr:
-            case opSetPtrToCopy: {
-                const Operand d = Value(in.A, states_[i]);
-                if (d.StackOffset >= 1 && d.Direct && d.Type->BaseType == btPointer) {
-                    const Operand s = Value(in.B, states_[i]);
-                    const TPSTypeRec* target = nullptr;
-                    if (s.Known) target = s.Type->BaseType == btPointer ? s.SlotTarget : s.Type;
-                    stack[static_cast<std::size_t>(d.StackOffset - 1)].Target = target;
-                }
-                return Reach(in.Next, stack, open);
-            }
-            case opPush: {
-                const Operand s = Value(in.A, states_[i]);
-                if (!s.Known) return false;
-                stack.push_back(Slot{s.Type, nullptr});
-                return Reach(in.Next, stack, open);
-            }
-            case opPushVar: {
-                const Operand v = Value(in.A, states_[i]);
-                const TPSTypeRec* target = nullptr;
-                if (v.Known) target = v.Type->BaseType == btPointer ? v.SlotTarget : v.Type;
-                stack.push_back(Slot{in.Type, target});
-                return Reach(in.Next, stack, open);
-            }
-            case opPushType:
-                stack.push_back(Slot{in.Type, nullptr});
-                return Reach(in.Next, stack, open);
-            case opPop:
-            case opPopGoto:
-            case opPop2Goto: {
-                const std::size_t n = in.BaseOp == opPop2Goto ? 2 : 1;
-                // Too few items: the instruction fails and goes nowhere.
-                if (stack.size() < n) return true;
-                // Items of an open try frame stay until it is closed.
-                if (stack.size() - n < FrameFloor(open)) return false;
-                stack.resize(stack.size() - n);
-                return Reach(in.BaseOp == opPop ? in.Next : in.Target, stack, open);
-            }
-            case opGoto:
-                return Reach(in.Target, stack, open);
-            case opCondGoto:
-            case opCondNotGoto:
-            case opFlagGoto:
-                return Reach(in.Next, stack, open) && Reach(in.Target, stack, open);
-            case opPushExceptionHandler: {
-                Frames inside = open;
-                inside.push_back(i);
-                if (!Reach(in.Next, stack, inside)) return false;
-                // An error, a return or the end of a block enters the blocks on
-                // the items the frame was opened on.
-                for (int k = 0; k < 3; ++k)
-                    if (in.Offsets[k] != kNoOffset && !ReachPos(in.Offsets[k], stack, inside))
-                        return false;
-                return in.Offsets[3] == kNoOffset || ReachPos(in.Offsets[3], stack, open);
-            }
-            case opPopExceptionHandler: {
-                if (open.empty()) return false;
-                const std::uint32_t k = open.back();
-                const Items& frame_items = states_[k].Stack;
-                // Every block of the frame runs on the items it was opened on.
-                if (!SameTypes(stack, frame_items)) return false;
-                Frames outside = open;
-                outside.pop_back();
-                const TPSDecodedInstr& push = instrs_[k];
-                const std::uint32_t starts[3] = {push.Offsets[0], push.Offsets[1], push.Offsets[2]};
-                if (LeavesTryEarly(starts, push.Offsets[3], in.End)) {
-                    // A Break or Continue: once the blocks have run, the run goes
-                    // on after the pops that leave the statement.
-                    const TPSDecodedInstr* next = in.Next != kNoInstr ? &instrs_[in.Next] : nullptr;
-                    const bool paired = next != nullptr && in.Sub == phEndOfTry &&
-                                        next->BaseOp == opPopExceptionHandler &&
-                                        next->Sub == phEndOfFinally && next->Pos == in.End;
-                    const std::uint32_t at = paired ? next->Next : in.Next;
-                    // Leaving several try statements at once passes items on
-                    // from one to the next: not proven.
-                    if (at == kNoInstr || instrs_[at].BaseOp == opPopExceptionHandler) return false;
-                    if (!Reach(at, frame_items, outside)) return false;
-                }
-                return push.Offsets[3] == kNoOffset ||
-                       ReachPos(push.Offsets[3], frame_items, outside);
-            }
-            default:
-                // Ret, and the instructions that always fail.
-                return true;
-        }
-    }
-
-    // ---------------------------------------------------------------- operands
-
-    std::intptr_t LocalOffset(const Items& stack, std::size_t j) const {
-        std::intptr_t off = ReturnAddressItemBytes();
-        for (std::size_t m = 0; m < j; ++m) off += StackItemBytes(stack[m].Type);
-        return off + static_cast<std::intptr_t>(kTypedValueHeaderBytes);
-    }
-
-    Operand Var(const TPSDecodedVar& v, const State& s, bool follow) const {
-        Operand o;
-        if (v.Place == TPSVarPlace::Fixed) {
-            // A global Pointer may point anywhere at every run.
-            if (follow && v.Type->BaseType == btPointer) return {};
-            o.Known = o.Provable = o.Direct = true;
-            o.Type = v.Type;
-            o.Ref = TPSSlotRef{0, reinterpret_cast<std::intptr_t>(v.Value)};
-            return o;
-        }
-        if (v.Place != TPSVarPlace::Stack) return {};
-        Slot slot;
-        std::intptr_t off = 0;
-        if (v.Offset >= 1) {
-            const auto j = static_cast<std::size_t>(v.Offset - 1);
-            if (j >= s.Stack.size()) return {};
-            slot = s.Stack[j];
-            off = LocalOffset(s.Stack, j);
-        } else if (v.Offset <= -1) {
-            const auto j = static_cast<std::size_t>(-static_cast<std::int64_t>(v.Offset) - 1);
-            if (j >= entry_.Params.size() || !param_known_[j]) return {};
-            slot = Slot{entry_.Params[j], entry_.Targets[j]};
-            off = param_offsets_[j];
-        } else {
-            return {};
-        }
-        if (slot.Type == nullptr || slot.Type->BaseType == btReturnAddress) return {};
-        o.Known = o.Provable = o.Direct = true;
-        o.Type = slot.Type;
-        o.Ref = TPSSlotRef{~std::intptr_t{0}, off};
-        o.StackOffset = v.Offset;
-        o.SlotTarget = slot.Target;
-        if (follow && slot.Type->BaseType == btPointer) {
-            if (slot.Target == nullptr) return {};
-            o.Type = slot.Target;
-            o.Direct = false;
-            o.Expected = true;
-            o.Access.Kind = paTarget;
-            o.Access.Expect = slot.Target;
-        }
-        return o;
-    }
-
-    Operand Element(const TPSDecodedOperand& d, const State& s) const {
-        const Operand c = Var(d.Var, s, false);
-        if (!c.Known) return {};
-        const TPSTypeRec* container = c.Type;
-        const bool through = container->BaseType == btPointer;
-        if (through) {
-            if (c.StackOffset == 0 || c.SlotTarget == nullptr) return {};
-            container = c.SlotTarget;
-        }
-        Operand e;
-        e.Known = true;
-        e.Expected = through;
-        e.Ref = c.Ref;
-        e.Access.ThroughPointer = through;
-        e.Access.Expect = through ? container : nullptr;
-        auto fixed_element = [&](std::uint32_t offset) {
-            e.Provable = true;
-            if (through) {
-                e.Access.Kind = paTarget;
-                e.Access.Number = offset;
-            } else {
-                e.Direct = true;
-                e.Ref.Off += offset;
-            }
-        };
-        auto index_variable = [&]() {
-            const Operand ix = Var(d.Index, s, false);
-            if (ix.Provable && ix.Direct && IsInt32(ix.Type)) {
-                e.Access.ByIndexVar = true;
-                e.Access.Index = ix.Ref;
-                e.Provable = true;
-            }
-        };
-        switch (container->BaseType) {
-            case btRecord: {
-                const auto& record = AsRecord(container);
-                // A field chosen at run time has the type of that field.
-                if (d.Form != TPSOperandForm::ElementNumber || d.Number >= record.FieldTypes.size())
-                    return {};
-                e.Type = record.FieldTypes[d.Number];
-                fixed_element(record.FieldOffsets[d.Number]);
-                break;
-            }
-            case btStaticArray: {
-                const auto& array = AsStaticArray(container);
-                e.Type = array.ArrayType;
-                if (d.Form == TPSOperandForm::ElementNumber) {
-                    if (d.Number >= array.Size) return {};
-                    fixed_element(d.Number * array.ArrayType->RealSize);
-                } else {
-                    e.Access.Kind = paStaticElement;
-                    e.Access.Count = array.Size;
-                    e.Access.ElementSize = array.ArrayType->RealSize;
-                    index_variable();
-                }
-                break;
-            }
-            case btArray: {
-                e.Type = AsArray(container).ArrayType;
-                e.Access.Kind = paArrayElement;
-                e.Access.ElementSize = e.Type->RealSize;
-                if (d.Form == TPSOperandForm::ElementNumber) {
-                    e.Access.Number = d.Number;
-                    e.Provable = true;
-                } else {
-                    index_variable();
-                }
-                break;
-            }
-            default:
-                return {};
-        }
-        // A Pointer element stands for a target no proof knows.
-        if (d.Follow && e.Type->BaseType == btPointer) return {};
-        return e;
-    }
-
-    Operand Value(const TPSDecodedOperand& d, const State& s) const {
-        switch (d.Form) {
-            case TPSOperandForm::Variable:
-            case TPSOperandForm::Constant:
-                return Var(d.Var, s, d.Follow);
-            case TPSOperandForm::ElementNumber:
-            case TPSOperandForm::ElementIndex:
-                return Element(d, s);
-            default:
-                return {};
-        }
-    }
-
     // ---------------------------------------------------------------- forms
 
     Edge Via(std::uint32_t to, std::uint8_t ticks) const {
@@ -453,19 +80,16 @@ class Prover {
     // The relation of a 32-bit comparison (CompareOperator) as the proven
     // forms test it.
     static void SetRelation(TPSDecodedInstr& in, std::uint8_t op, bool is_signed) {
-        static constexpr std::uint8_t kLess = 1, kEqual = 2, kGreater = 4;
-        static constexpr std::uint8_t kRelations[] = {
-            kGreater | kEqual, kLess | kEqual, kGreater, kLess, kLess | kGreater, kEqual};
-        in.Relation = kRelations[op];
-        in.Flip = is_signed ? 0x80000000u : 0u;
+        in.Relation = RelationBits(op);
+        in.Flip = SignFlip(is_signed);
     }
 
-    static void Place(TPSDecodedInstr& in, int n, const Operand& o) {
+    void Place(TPSDecodedInstr& in, int n, const Operand& o) {
         TPSSlotRef* refs[4] = {&in.PA, &in.PB, &in.PC, &in.PD};
-        TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
         *refs[n] = o.Ref;
-        *access[n] = o.Access;
-        if (!o.Direct) in.Reach |= static_cast<std::uint8_t>(1u << n);
+        if (o.Direct) return;
+        code_->AccessToSet(in, n) = o.Access;
+        in.Reach |= static_cast<std::uint8_t>(1u << n);
     }
 
     bool Int32(const Operand& o) const { return o.Provable && IsInt32(o.Type); }
@@ -474,20 +98,7 @@ class Prover {
         return i == kNoInstr ? nullptr : &instrs_[i];
     }
 
-    // Whether an operand is the stack variable at a local offset.
-    static bool IsLocal(const TPSDecodedOperand& d, std::int32_t offset) {
-        return d.Form == TPSOperandForm::Variable && d.Var.Place == TPSVarPlace::Stack &&
-               d.Var.Offset == offset;
-    }
-    static bool SameVar(const TPSDecodedOperand& a, const TPSDecodedOperand& b) {
-        if (a.Form != TPSOperandForm::Variable || b.Form != TPSOperandForm::Variable ||
-            a.Var.Place != b.Var.Place)
-            return false;
-        return a.Var.Place == TPSVarPlace::Stack ? a.Var.Offset == b.Var.Offset
-                                                 : a.Var.Value == b.Var.Value;
-    }
-
-    void Give(std::uint32_t i, std::vector<TPSKnownCall>* calls) {
+    void Give(std::uint32_t i) {
         TPSDecodedInstr& in = instrs_[i];
         if (in.BaseOp == opRet) {
             in.Op = ppRet;
@@ -513,7 +124,7 @@ class Prover {
                 break;
             case opInc:
             case opDec: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!Int32(v)) break;
                 Place(in, 0, v);
                 SetNext(in, NextOf(in));
@@ -522,7 +133,7 @@ class Prover {
             }
             case opCondGoto:
             case opCondNotGoto: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsByteValue(v.Type)) break;
                 Place(in, 0, v);
                 in.QuickJumpWhen = in.BaseOp == opCondGoto;
@@ -532,7 +143,7 @@ class Prover {
                 break;
             }
             case opPushVar: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsPlainItem(in.Type)) break;
                 Place(in, 1, v);
                 in.Size = StackItemBytes(in.Type);
@@ -543,11 +154,11 @@ class Prover {
                 break;
             }
             case opSetPtr: {
-                const Operand d = Value(in.A, s);
-                const Operand v = Value(in.B, s);
-                if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A.IsConstant())
+                const Operand d = Value(in.A(), s);
+                const Operand v = Value(in.B(), s);
+                if (!d.Provable || !d.Direct || d.Type->BaseType != btPointer || in.A().IsConstant())
                     break;
-                if (!v.Provable || v.Type->BaseType == btPointer || in.B.IsConstant()) break;
+                if (!v.Provable || v.Type->BaseType == btPointer || in.B().IsConstant()) break;
                 Place(in, 0, d);
                 Place(in, 1, v);
                 in.Type2 = v.Type;
@@ -556,7 +167,7 @@ class Prover {
                 break;
             }
             case opPush: {
-                const Operand v = Value(in.A, s);
+                const Operand v = Value(in.A(), s);
                 // Its item's type is what the general form finds: checked.
                 if (v.Known && v.Expected) {
                     in.Type = v.Type;
@@ -570,18 +181,6 @@ class Prover {
                 SetNext(in, NextOf(in));
                 in.Callee = nullptr;
                 in.Op = ppCall;
-                const TPSDecodedCode* general = AsInternal(*callee).Decoded.get();
-                if (calls == nullptr || general == nullptr ||
-                    general->ParamSlots() > s.Stack.size())
-                    break;
-                TPSKnownCall call;
-                call.ProcNo = in.Number;
-                for (std::size_t j = 0; j < general->ParamSlots(); ++j) {
-                    const Slot& item = s.Stack[s.Stack.size() - 1 - j];
-                    call.Entry.Params.push_back(item.Type);
-                    call.Entry.Targets.push_back(item.Target);
-                }
-                calls->push_back(std::move(call));
                 break;
             }
             case opPopExceptionHandler:
@@ -595,9 +194,9 @@ class Prover {
     }
 
     void GiveAssign(TPSDecodedInstr& in, const State& s) {
-        const Operand d = Value(in.A, s);
-        const Operand v = Value(in.B, s);
-        if (!d.Provable || !v.Provable || in.A.IsConstant()) return;
+        const Operand d = Value(in.A(), s);
+        const Operand v = Value(in.B(), s);
+        if (!d.Provable || !v.Provable || in.A().IsConstant()) return;
         std::uint8_t op = 0;
         if (d.Type->BaseType == btString && v.Type->BaseType == btString) {
             op = ppAssignString;
@@ -625,16 +224,12 @@ class Prover {
         in.Op = op;
     }
 
-    static std::uint8_t CalcForm(std::uint8_t op) {
-        static constexpr std::uint8_t kForms[] = {ppAdd32, ppSub32, ppMul32, ppDivMod32, ppDivMod32,
-                                                  ppShl32, ppShr32, ppAnd32, ppOr32,     ppXor32};
-        return op <= caXor ? kForms[op] : 0;
-    }
+    static std::uint8_t CalcForm(std::uint8_t op) { return FormOfCalc(kProvenForms, op); }
 
     void GiveCalc(TPSDecodedInstr& in, const State& s) {
-        const Operand d = Value(in.A, s);
-        const Operand v = Value(in.B, s);
-        if (!Int32(d) || !Int32(v) || in.A.IsConstant() || CalcForm(in.Sub) == 0) return;
+        const Operand d = Value(in.A(), s);
+        const Operand v = Value(in.B(), s);
+        if (!Int32(d) || !Int32(v) || in.A().IsConstant() || CalcForm(in.Sub) == 0) return;
         Place(in, 0, d);
         Place(in, 1, v);
         in.Signs = d.Type->BaseType == btS32 ? 1 : 0;
@@ -645,10 +240,10 @@ class Prover {
     // A comparison of two 32-bit integers of one kind into a byte.
     bool ComparesInt32(const TPSDecodedInstr& c, const State& s, Operand& d, Operand& l,
                        Operand& r) const {
-        if (c.BaseOp != opCompare || c.Sub > coEqual || c.A.IsConstant()) return false;
-        d = Value(c.A, s);
-        l = Value(c.B, s);
-        r = Value(c.C, s);
+        if (c.BaseOp != opCompare || c.Sub > coEqual || c.A().IsConstant()) return false;
+        d = Value(c.A(), s);
+        l = Value(c.B(), s);
+        r = Value(c.C(), s);
         return d.Provable && IsByteValue(d.Type) && Int32(l) && Int32(r) &&
                l.Type->BaseType == r.Type->BaseType;
     }
@@ -662,44 +257,21 @@ class Prover {
         SetRelation(in, in.Sub, l.Type->BaseType == btS32);
         SetNext(in, NextOf(in));
         in.Op = ppCompare32;
-        const TPSDecodedInstr* next = At(in.Next);
-        if (next == nullptr) return;
-        // A for loop: the step of its counter (the left operand), then the
-        // jump on the result.
-        if ((next->BaseOp == opInc || next->BaseOp == opDec) && SameVar(next->A, in.B)) {
-            const TPSDecodedInstr* jump = At(next->Next);
-            if (jump != nullptr && (jump->BaseOp == opCondGoto || jump->BaseOp == opCondNotGoto) &&
-                SameVar(jump->A, in.A)) {
-                in.QuickStep = next->BaseOp == opInc ? 1u : ~0u;
-                in.QuickJumpWhen = jump->BaseOp == opCondGoto;
-                SetNext(in, NextOf(*jump));
-                SetTarget(in, JumpOf(*jump));
-                in.Op = ppLoopStep32;
-            }
-            return;
-        }
-        if ((next->BaseOp == opCondGoto || next->BaseOp == opCondNotGoto) &&
-            SameVar(next->A, in.A)) {
-            in.QuickJumpWhen = next->BaseOp == opCondGoto;
-            SetNext(in, NextOf(*next));
-            SetTarget(in, JumpOf(*next));
-            in.Op = ppCompareJump32;
-            return;
-        }
-        // An if statement on a temporary pushed before: SetFlag on it, its
-        // Pop (it is the top item), FlagGoto.
-        const auto top = static_cast<std::int32_t>(s.Stack.size());
-        const TPSDecodedInstr* pop = next->BaseOp == opSetFlag ? At(next->Next) : nullptr;
-        const TPSDecodedInstr* jump =
-            pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (jump != nullptr && jump->BaseOp == opFlagGoto && IsLocal(in.A, top) &&
-            IsLocal(next->A, top)) {
-            in.QuickJumpWhen = next->Sub == 0;
+        const TPSCompareFollowers f = MatchCompareFollowers(instrs_, in);
+        if (f.What == TPSCompareFollowers::kNone) return;
+        in.QuickJumpWhen = f.JumpWhen;
+        if (f.What == TPSCompareFollowers::kFlagJump) {
+            // An if statement on a temporary pushed before: it is the top
+            // item, which the Pop drops.
+            if (!IsLocal(in.A(), static_cast<std::int32_t>(s.Stack.size()))) return;
             in.Size = StackItemBytes(s.Stack.back().Type);
-            SetNext(in, NextOf(*jump));
-            SetTarget(in, JumpOf(*jump));
-            in.Op = ppCompareFlag32;
         }
+        SetNext(in, NextOf(*f.Jump));
+        SetTarget(in, JumpOf(*f.Jump));
+        in.QuickStep = f.Step;
+        in.Op = f.What == TPSCompareFollowers::kLoopStep ? ppLoopStep32
+                : f.What == TPSCompareFollowers::kJump   ? ppCompareJump32
+                                                         : ppCompareFlag32;
     }
 
     void GivePushType(TPSDecodedInstr& in, const State& s) {
@@ -741,30 +313,31 @@ class Prover {
         const TPSDecodedInstr &set_array = *at[0], &push_u = *at[1], &push_t = *at[2],
                               &assign_t = *at[3], &calc_t = *at[4], &assign_u = *at[5],
                               &set_element = *at[7], &store = *at[9];
-        if (!IsLocal(set_array.A, p) || push_u.Type->BaseType != btU32 || !IsInt32(push_t.Type) ||
-            !IsLocal(assign_t.A, t) || !IsLocal(calc_t.A, t) || CalcForm(calc_t.Sub) == 0 ||
-            !IsLocal(assign_u.A, u) || !IsLocal(assign_u.B, t) || !IsLocal(set_element.A, p) ||
-            set_element.B.Form != TPSOperandForm::ElementIndex ||
-            set_element.B.Var.Place != TPSVarPlace::Stack || set_element.B.Var.Offset != p ||
-            set_element.B.Index.Place != TPSVarPlace::Stack || set_element.B.Index.Offset != u ||
-            !IsLocal(store.A, p))
+        if (!IsLocal(set_array.A(), p) || push_u.Type->BaseType != btU32 || !IsInt32(push_t.Type) ||
+            !IsLocal(assign_t.A(), t) || !IsLocal(calc_t.A(), t) || CalcForm(calc_t.Sub) == 0 ||
+            !IsLocal(assign_u.A(), u) || !IsLocal(assign_u.B(), t) || !IsLocal(set_element.A(), p) ||
+            set_element.B().Form != TPSOperandForm::ElementIndex ||
+            set_element.B().Var.Place != TPSVarPlace::Stack || set_element.B().Var.Offset != p ||
+            set_element.B().Index.Place != TPSVarPlace::Stack || set_element.B().Index.Offset != u ||
+            !IsLocal(store.A(), p))
             return false;
         // The array, the index's operands and the value, on the items before
         // the pushes: none names a temporary.
-        const Operand array = Value(set_array.B, s);
-        if (!array.Provable || !array.Direct || set_array.B.Form != TPSOperandForm::Variable)
+        const Operand array = Value(set_array.B(), s);
+        if (!array.Provable || !array.Direct || set_array.B().Form != TPSOperandForm::Variable)
             return false;
         const std::uint8_t kind = array.Type->BaseType;
         if (kind != btArray && kind != btStaticArray) return false;
         const TPSTypeRec* element = AsArray(array.Type).ArrayType;
-        const Operand x = Value(assign_t.B, s);
-        const Operand y = Value(calc_t.B, s);
-        const Operand v = Value(store.B, s);
+        const Operand x = Value(assign_t.B(), s);
+        const Operand y = Value(calc_t.B(), s);
+        const Operand v = Value(store.B(), s);
         if (!IsInt32(element) || !Int32(x) || !Int32(y) || !Int32(v)) return false;
         Place(in, 0, array);
-        in.XA.Kind = kind == btArray ? paArrayElement : paStaticElement;
-        in.XA.ElementSize = element->RealSize;
-        in.XA.Count = kind == btStaticArray ? AsStaticArray(array.Type).Size : 0;
+        TPSProvenAccess& elements = code_->AccessToSet(in, 0);
+        elements.Kind = kind == btArray ? paArrayElement : paStaticElement;
+        elements.ElementSize = element->RealSize;
+        elements.Count = kind == btStaticArray ? AsStaticArray(array.Type).Size : 0;
         Place(in, 1, x);
         Place(in, 2, y);
         Place(in, 3, v);
@@ -792,16 +365,16 @@ class Prover {
             const TPSDecodedInstr* compare = At(c->Next);
             const TPSDecodedInstr* copy = compare != nullptr ? At(compare->Next) : nullptr;
             const TPSDecodedInstr* pop = copy != nullptr ? At(copy->Next) : nullptr;
-            if (pop == nullptr || !IsLocal(compare->A, t + 1) || copy->BaseOp != opAssign ||
-                !IsLocal(copy->A, t) || !IsLocal(copy->B, t + 1) || pop->BaseOp != opPop ||
-                copy->A.Follow != copy->B.Follow)
+            if (pop == nullptr || !IsLocal(compare->A(), t + 1) || copy->BaseOp != opAssign ||
+                !IsLocal(copy->A(), t) || !IsLocal(copy->B(), t + 1) || pop->BaseOp != opPop ||
+                copy->A().Follow != copy->B().Follow)
                 return false;
             if (SameBaseBytes(c->Type, in.Type) != 1) return false;
             pushed += StackItemBytes(c->Type);
             after = At(pop->Next);
             c = compare;
         } else {
-            if (c == nullptr || !IsLocal(c->A, t)) return false;
+            if (c == nullptr || !IsLocal(c->A(), t)) return false;
             after = At(c->Next);
         }
         // The operands are taken on the items before the push: one that
@@ -813,7 +386,7 @@ class Prover {
             set_flag != nullptr && set_flag->BaseOp == opSetFlag ? At(set_flag->Next) : nullptr;
         const TPSDecodedInstr* jump =
             pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
-        if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A, t)) return false;
+        if (jump == nullptr || jump->BaseOp != opFlagGoto || !IsLocal(set_flag->A(), t)) return false;
         in.Sub = c->Sub;
         SetRelation(in, c->Sub, l.Type->BaseType == btS32);
         Place(in, 1, l);
@@ -831,8 +404,8 @@ class Prover {
     // into a temporary not yet pushed.
     bool CompareOperands(const TPSDecodedInstr& c, const State& s, Operand& l, Operand& r) const {
         if (c.Sub > coEqual) return false;
-        l = Value(c.B, s);
-        r = Value(c.C, s);
+        l = Value(c.B(), s);
+        r = Value(c.C(), s);
         return Int32(l) && Int32(r) && l.Type->BaseType == r.Type->BaseType;
     }
 
@@ -842,14 +415,14 @@ class Prover {
         if (!IsInt32(in.Type)) return false;
         const auto t = static_cast<std::int32_t>(s.Stack.size() + 1);
         const TPSDecodedInstr* assign = At(in.Next);
-        if (assign == nullptr || assign->BaseOp != opAssign || !IsLocal(assign->A, t)) return false;
-        const Operand x = Value(assign->B, s);
+        if (assign == nullptr || assign->BaseOp != opAssign || !IsLocal(assign->A(), t)) return false;
+        const Operand x = Value(assign->B(), s);
         if (!Int32(x)) return false;
         in.Signs = in.Type->BaseType == btS32 ? 1 : 0;
         Place(in, 1, x);
         const TPSDecodedInstr* calc = At(assign->Next);
-        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A, t)
-                              ? Value(calc->B, s)
+        const Operand y = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A(), t)
+                              ? Value(calc->B(), s)
                               : Operand{};
         if (!Int32(y) || CalcForm(calc->Sub) == 0) {
             SetNext(in, NextOf(*assign));
@@ -864,10 +437,10 @@ class Prover {
         const TPSDecodedInstr* use = At(calc->Next);
         if (GiveBoundStep(in, s, t, use)) return true;
         const TPSDecodedInstr* pop = use != nullptr ? At(use->Next) : nullptr;
-        if (pop == nullptr || pop->BaseOp != opPop || use->A.IsConstant()) return true;
+        if (pop == nullptr || pop->BaseOp != opPop || use->A().IsConstant()) return true;
         const bool calc_use = use->BaseOp == opCalc && CalcForm(use->Sub) != 0;
-        if ((!calc_use && use->BaseOp != opAssign) || !IsLocal(use->B, t)) return true;
-        const Operand d = Value(use->A, s);
+        if ((!calc_use && use->BaseOp != opAssign) || !IsLocal(use->B(), t)) return true;
+        const Operand d = Value(use->A(), s);
         if (!Int32(d)) return true;
         Place(in, 0, d);
         in.Sub2 = use->Sub;
@@ -882,21 +455,21 @@ class Prover {
     bool GiveBoundStep(TPSDecodedInstr& in, const State& s, std::int32_t t,
                        const TPSDecodedInstr* compare) {
         if (compare == nullptr || compare->BaseOp != opCompare || compare->Sub > coEqual ||
-            !IsLocal(compare->C, t) || compare->A.IsConstant())
+            !IsLocal(compare->C(), t) || compare->A().IsConstant())
             return false;
         const TPSDecodedInstr* pop = At(compare->Next);
         const TPSDecodedInstr* step =
             pop != nullptr && pop->BaseOp == opPop ? At(pop->Next) : nullptr;
         if (step == nullptr || (step->BaseOp != opInc && step->BaseOp != opDec) ||
-            !SameVar(step->A, compare->B))
+            !SameVar(step->A(), compare->B()))
             return false;
         const TPSDecodedInstr* jump = At(step->Next);
         if (jump == nullptr || (jump->BaseOp != opCondGoto && jump->BaseOp != opCondNotGoto) ||
-            !SameVar(jump->A, compare->A))
+            !SameVar(jump->A(), compare->A()))
             return false;
         // Taken on the items before the push: none names the temporary.
-        const Operand c = Value(compare->A, s);
-        const Operand i = Value(compare->B, s);
+        const Operand c = Value(compare->A(), s);
+        const Operand i = Value(compare->B(), s);
         if (!c.Provable || !IsByteValue(c.Type) || !Int32(i) ||
             i.Type->BaseType != in.Type->BaseType)
             return false;
@@ -934,10 +507,9 @@ class Prover {
     // Whether the operands that are not plain slots are all Pointer targets:
     // found once, they stay where they are while a loop of such forms runs
     // (it writes integers only, never a Pointer).
-    static bool TargetsOnly(const TPSDecodedInstr& in) {
-        const TPSProvenAccess* access[4] = {&in.XA, &in.XB, &in.XC, &in.XD};
+    bool TargetsOnly(const TPSDecodedInstr& in) const {
         for (int n = 0; n < 4; ++n)
-            if ((in.Reach & (1u << n)) != 0 && access[n]->Kind != paTarget) return false;
+            if ((in.Reach & (1u << n)) != 0 && code_->AccessOf(in, n).Kind != paTarget) return false;
         return true;
     }
 
@@ -946,7 +518,7 @@ class Prover {
     void GiveLoop(std::uint32_t i) {
         TPSDecodedInstr& body = instrs_[i];
         const std::uint8_t calc = FormOf(body);
-        if (calc < ppAdd32 || calc > ppShr32 || body.QuickNext == kNoHop || !TargetsOnly(body))
+        if ((ProvenFlags(calc) & kFusable) == 0 || body.QuickNext == kNoHop || !TargetsOnly(body))
             return;
         TPSDecodedInstr& next = instrs_[HopInstr(body.QuickNext)];
         const std::uint8_t form = FormOf(next);
@@ -976,25 +548,17 @@ class Prover {
         in.Op = ppPop2Plain;
     }
 
-    const TPSExec& exec_;
-    std::unique_ptr<TPSDecodedCode> code_;
-    TPSDecodedInstr* instrs_ = nullptr;
-    std::uint32_t count_ = 0;
-    const TPSEntryShape& entry_;
-    std::vector<std::intptr_t> param_offsets_;
-    std::vector<bool> param_known_;
-    std::vector<State> states_;
-    std::deque<std::uint32_t> work_;
 };
 
 }  // namespace
 
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry,
-                                          std::vector<TPSKnownCall>* calls) {
+                                          const TPSEntryShape& entry) {
     if (entry.Targets.size() != entry.Params.size()) return nullptr;
-    Prover prover(exec, general, entry);
-    return prover.Prove(calls);
+    auto code = std::make_unique<TPSDecodedCode>(TPSDecodedCode::CopyOf{general});
+    Prover prover(exec, *code, entry);
+    if (!prover.Prove()) return nullptr;
+    return code;
 }
 
 }  // namespace script::runtime

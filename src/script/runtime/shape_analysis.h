@@ -47,20 +47,11 @@ struct TPSEntryShape {
     }
 };
 
-// A call of a script procedure whose items below the return address a
-// proven code knows: for preparing the callee's proven form ahead.
-struct TPSKnownCall {
-    std::uint32_t ProcNo = 0;
-    TPSEntryShape Entry;
-};
-
 // Proves the shapes of general's code entered as entry, and gives a copy of
 // it whose instructions run proven forms where their operands allow; nil
-// when the shapes cannot be proven. The calls whose callee's entry is known
-// are added to calls. Raises nothing.
+// when the shapes cannot be proven. Raises nothing.
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry,
-                                          std::vector<TPSKnownCall>* calls);
+                                          const TPSEntryShape& entry);
 
 // The bytes of a run-stack item of the type, and of a return address item.
 inline std::uint32_t StackItemBytes(const TPSTypeRec* type) {

@@ -44,8 +44,8 @@ bool AppendForAssignment(const TPSStack& stack, std::int32_t base, const TPSDeco
     if (x_base != btString && x_base != btChar && x_base != btPChar) return false;
     const TPSTypeRec* from_type = nullptr;
     const TPSTypeRec* to_type = nullptr;
-    if (PlainVariable(stack, base, assign.B, from_type) != temp) return false;
-    void* to = PlainVariable(stack, base, assign.A, to_type);
+    if (PlainVariable(stack, base, assign.B(), from_type) != temp) return false;
+    void* to = PlainVariable(stack, base, assign.A(), to_type);
     if (to == nullptr || to == temp || to_type->BaseType != btString) return false;
     const PSStr text = LoadStr(to);
     if (text == nullptr || LoadStr(temp) != text || BlockRefCount(text) != 2) return false;

@@ -753,12 +753,12 @@ end.)";
         "xyzxyz xyz\n"
         "384 xyzxyz xyz\n"
         "385 388 yzxyzfit!\n";
-    for (bool proven : {true, false}) {
+    for (const TPSFormTiers tiers : {TPSFormTiers::All, TPSFormTiers::GeneralAndQuick, TPSFormTiers::GeneralOnly}) {
         ScriptHost host;
-        host.exec.UseProvenCode = proven;
+        host.exec.Forms = tiers;
         ASSERT_TRUE(host.Load(source)) << host.Messages;
         ASSERT_TRUE(host.Run()) << host.ErrorText();
-        EXPECT_EQ(host.Log, expected) << "proven " << proven;
+        EXPECT_EQ(host.Log, expected) << "tiers " << static_cast<int>(tiers);
     }
 }
 

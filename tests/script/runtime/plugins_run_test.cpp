@@ -2,13 +2,14 @@
 // compiles it, runs its main block and each of its events against a stub of
 // the plug-in library registered through the typed invoker. Each run
 // finishes or ends in a runtime error; none crashes, leaks or hangs; and
-// the general forms alone give the same as the proven ones.
+// every tier of forms gives what the general handlers alone give.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "exec_test_support.h"
 #include "script_host_support.h"
+#include "support/form_tiers.h"
 
 namespace script::runtime {
 namespace {
@@ -102,14 +103,15 @@ struct Transcript {
     int Events = 0;
     std::vector<std::string> Failures;
     std::string Seen;
+    bool operator==(const Transcript&) const = default;
 };
 
-// Runs the main block and each event of a compiled plug-in; with proven
-// false, every procedure runs its general form only.
-Transcript RunPlugin(const std::string& name, const std::string& image, bool proven) {
+// Runs the main block and each event of a compiled plug-in in the given
+// tiers of forms.
+Transcript RunPlugin(const std::string& name, const std::string& image, TPSFormTiers tiers) {
     Transcript out;
     TPSExec exec;
-    exec.UseProvenCode = proven;
+    exec.Forms = tiers;
     StubLibrary library(exec);
     EXPECT_TRUE(exec.LoadImage(image)) << PSErrorText(exec.LastErrorCode(), exec.LastErrorParam());
     // The host's own variables come first and are found by name.
@@ -170,11 +172,15 @@ TEST(plugins_run, every_plugin_runs_its_events_against_the_stub_library) {
         auto compiled = compiler::testing::CompilePlugin(text, name, files);
         ASSERT_TRUE(compiled.Ok) << compiled.AllMessages();
         ++plugins;
-        const Transcript proven = RunPlugin(name, compiled.Image, true);
-        // The general forms alone compute, send, show and fail alike.
-        const Transcript general = RunPlugin(name, compiled.Image, false);
-        EXPECT_EQ(proven.Seen, general.Seen);
-        EXPECT_EQ(proven.Failures, general.Failures);
+        // Every tier computes, sends, shows and fails as the general
+        // handlers do.
+        const auto runs = test_support::RunEveryTier(
+            [&](TPSFormTiers tiers) { return RunPlugin(name, compiled.Image, tiers); },
+            [](const Transcript& general, const Transcript& other, TPSFormTiers tiers) {
+                EXPECT_EQ(other.Seen, general.Seen) << test_support::TierName(tiers);
+                EXPECT_EQ(other.Failures, general.Failures) << test_support::TierName(tiers);
+            });
+        const Transcript& proven = runs.back();
         events += proven.Events;
         if (proven.AllOk) ++finished;
         failures.insert(failures.end(), proven.Failures.begin(), proven.Failures.end());

@@ -1,7 +1,8 @@
 // Proven code: procedures whose stack shapes are proven at load run their
-// proven forms, and compute, raise and report exactly as the general forms
-// do; code whose shape cannot be proven keeps the general path with its
-// errors; ticks and hooks count alike on both paths.
+// proven forms, and compute, raise and report exactly as the general
+// handlers do, and so do the quick forms; code whose shape cannot be proven
+// keeps the general path with its errors; ticks and hooks count alike in
+// every tier.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,12 +13,22 @@
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_lifetime.h"
 #include "script_host_support.h"
+#include "support/form_tiers.h"
 
 namespace script::runtime {
 namespace {
 
 using testing::ScriptHost;
 using testing::WriteImage;
+using test_support::kEveryTier;
+using test_support::RunEveryTier;
+using test_support::TierName;
+
+// A difference between the general handlers' result and another tier's.
+template <class Result>
+void TierDiffers(const Result& general, const Result& other, TPSFormTiers tiers) {
+    ADD_FAILURE() << TierName(tiers) << " differs from the general handlers:\n" << other << "\ngeneral:\n" << general;
+}
 
 // Whether a procedure has a proven form for some entry, and whether one of
 // its entries could not be proven.
@@ -46,10 +57,9 @@ std::ostream& operator<<(std::ostream& out, const Ending& e) {
     return out << "ok " << e.Ok << " error '" << e.Error << "' at " << e.Proc << ":" << e.Pos << "\n" << e.Log;
 }
 
-// Runs a script's main block in a host whose procedures run their proven
-// forms (proven), or their general forms only.
-Ending RunScript(const std::string& source, bool proven, ScriptHost& host) {
-    host.exec.UseProvenCode = proven;
+// Runs a script's main block in a host that runs the given tiers of forms.
+Ending RunScript(const std::string& source, TPSFormTiers tiers, ScriptHost& host) {
+    host.exec.Forms = tiers;
     EXPECT_TRUE(host.Load(source)) << host.Messages;
     Ending e;
     e.Ok = host.Run();
@@ -182,16 +192,17 @@ end.)",
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Source);
-        ScriptHost proven_host;
-        const Ending proven = RunScript(c.Source, true, proven_host);
-        ScriptHost general_host;
-        const Ending general = RunScript(c.Source, false, general_host);
-        EXPECT_EQ(proven, general);
-        EXPECT_EQ(proven.Log, c.Log);
-        EXPECT_EQ(proven.Error, c.Error);
-        // The main block ran its proven form; the general host has none.
-        EXPECT_TRUE(HasProvenForm(proven_host.exec, proven_host.exec.MainProcNo()));
-        EXPECT_FALSE(HasProvenForm(general_host.exec, general_host.exec.MainProcNo()));
+        const auto endings = RunEveryTier(
+            [&](TPSFormTiers tiers) {
+                ScriptHost host;
+                const Ending e = RunScript(c.Source, tiers, host);
+                // Only the host of all tiers runs the main block's proven form.
+                EXPECT_EQ(HasProvenForm(host.exec, host.exec.MainProcNo()), tiers == TPSFormTiers::All);
+                return e;
+            },
+            TierDiffers<Ending>);
+        EXPECT_EQ(endings[0].Log, c.Log);
+        EXPECT_EQ(endings[0].Error, c.Error);
     }
 }
 
@@ -210,11 +221,11 @@ begin
   while i < 5 do i := i + 1;
   for i := 1 to 3 do Q;
 end.)";
-    for (const bool proven : {true, false}) {
-        SCOPED_TRACE(proven);
+    for (const TPSFormTiers tiers : kEveryTier) {
+        SCOPED_TRACE(TierName(tiers));
         ScriptHost host;
         host.Vars = {{"X", "Integer"}};
-        host.exec.UseProvenCode = proven;
+        host.exec.Forms = tiers;
         ASSERT_TRUE(host.Load(source)) << host.Messages;
         // Nine jumps back in the first loop, five in the second, two in the
         // third with its three calls.
@@ -262,11 +273,11 @@ begin
   G := x;
 end;
 begin end.)";
-    for (const bool proven : {true, false}) {
-        SCOPED_TRACE(proven);
+    for (const TPSFormTiers tiers : kEveryTier) {
+        SCOPED_TRACE(TierName(tiers));
         ScriptHost host;
         host.Vars = {{"G", "Integer"}, {"N", "Integer"}, {"D", "Double"}, {"B", "Byte"}};
-        host.exec.UseProvenCode = proven;
+        host.exec.Forms = tiers;
         // A host function that leaves an item more on the run stack each
         // time: the proof of the code that calls it no longer holds.
         host.exec.RegisterFunction("GROW", [](TPSExec& exec, TPSExternalProcRec&, TPSStack&, TPSStack& stack) {
@@ -277,7 +288,9 @@ begin end.)";
             << host.Messages;
         TPSExec& exec = host.exec;
         const std::uint32_t twice = exec.GetProcNo("TWICE");
-        EXPECT_EQ(HasProvenForm(exec, twice), proven);
+        // A procedure's proven form is made when it is first entered, not at
+        // load.
+        EXPECT_FALSE(HasProvenForm(exec, twice));
         // The host passes values of other types than the declared one: the
         // steps that expected an Integer run their general forms.
         auto run_twice = [&](const char* global, auto value) {
@@ -295,6 +308,7 @@ begin end.)";
             return result;
         };
         EXPECT_EQ(run_twice("N", 5), 40.0L);
+        EXPECT_EQ(HasProvenForm(exec, twice), tiers == TPSFormTiers::All);
         EXPECT_EQ(run_twice("D", 2.5), 20.0L);
         EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
         EXPECT_EQ(run_twice("N", -3), -24.0L);
@@ -327,8 +341,8 @@ protected:
             if (image_.Procs[n].ExportName == "P") p_ = n;
     }
 
-    // How P's code, set to code, runs from the main block: in proven forms
-    // (proven) or general ones only.
+    // How P's code, set to code, runs from the main block in the given
+    // tiers of forms.
     struct Result {
         std::uint8_t Code = 0;
         std::uint32_t Proc = 0;
@@ -338,11 +352,11 @@ protected:
         bool Refused = false;  // an entry of P could not be proven
         bool operator==(const Result&) const = default;
     };
-    Result RunWith(const std::string& code, bool proven) {
+    Result RunWith(const std::string& code, TPSFormTiers tiers) {
         auto image = image_;
         image.Procs[p_].Code = code;
         TPSExec exec;
-        exec.UseProvenCode = proven;
+        exec.Forms = tiers;
         Result r;
         EXPECT_TRUE(exec.LoadImage(WriteImage(image)));
         exec.Run();
@@ -354,15 +368,24 @@ protected:
         r.Refused = HasRefusedEntry(exec, p_);
         return r;
     }
-    // Runs code both ways: the same end, and whether it was proven.
-    Result RunBoth(const std::string& code) {
-        const Result proven = RunWith(code, true);
-        Result general = RunWith(code, false);
-        EXPECT_FALSE(general.Proven || general.Refused);
-        general.Proven = proven.Proven;
-        general.Refused = proven.Refused;
-        EXPECT_EQ(proven, general);
-        return proven;
+    // Runs code in every tier: the same end, and whether it was proven
+    // (only in the tier of proven forms).
+    Result RunEveryWay(const std::string& code) {
+        const auto results = RunEveryTier(
+            [&](TPSFormTiers tiers) {
+                Result r = RunWith(code, tiers);
+                if (tiers == TPSFormTiers::All) return r;
+                EXPECT_FALSE(r.Proven || r.Refused);
+                r.Proven = r.Refused = false;
+                return r;
+            },
+            [](const Result& general, const Result& other, TPSFormTiers tiers) {
+                // Whether it was proven is the one thing that may differ.
+                Result without = other;
+                without.Proven = without.Refused = false;
+                EXPECT_EQ(without, general) << TierName(tiers);
+            });
+        return results.back();
     }
 
     static std::string Op(std::uint8_t op) { return testing::CodeOp(op); }
@@ -386,14 +409,14 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     const std::string pop = Op(opPop);
 
     // Proven: one item pushed and popped on the one path there is.
-    Result r = RunBoth(push + set_g + pop + Op(opRet));
+    Result r = RunEveryWay(push + set_g + pop + Op(opRet));
     EXPECT_TRUE(r.Proven);
     EXPECT_EQ(r.G, 7);
 
     // A jump into the middle of a shape: the Assign is reached with one
     // item by falling through, and with none by the jump over the push.
     const std::string skip_push = Op(opCondNotGoto) + Long(5) + Var(0);
-    r = RunBoth(skip_push + push + set_g + Op(opRet));
+    r = RunEveryWay(skip_push + push + set_g + Op(opRet));
     EXPECT_FALSE(r.Proven);
     EXPECT_TRUE(r.Refused);
     EXPECT_EQ(r.Code, ErNoError);
@@ -403,14 +426,14 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     // finally block would be entered at another depth than an error's.
     const std::string finally_block = set_g + Op(opPopExceptionHandler) + Op(phEndOfFinally);
     const auto end_at = static_cast<std::uint32_t>(push.size() + 2 + finally_block.size());
-    r = RunBoth(Try(static_cast<std::uint32_t>(push.size() + 2), end_at) + push + Op(opPopExceptionHandler) +
+    r = RunEveryWay(Try(static_cast<std::uint32_t>(push.size() + 2), end_at) + push + Op(opPopExceptionHandler) +
                 Op(phEndOfTry) + finally_block + pop + Op(opRet));
     EXPECT_FALSE(r.Proven);
     EXPECT_TRUE(r.Refused);
     EXPECT_EQ(r.G, 7);
 
     // A pop of an item below an open try frame.
-    r = RunBoth(push + Try(3, 3 + finally_block.size()) + pop + Op(opPopExceptionHandler) + Op(phEndOfTry) +
+    r = RunEveryWay(push + Try(3, 3 + finally_block.size()) + pop + Op(opPopExceptionHandler) + Op(phEndOfTry) +
                 finally_block + Op(opRet));
     EXPECT_FALSE(r.Proven);
     EXPECT_TRUE(r.Refused);
@@ -418,7 +441,7 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     // A damaged image: a PopExceptionHandler with no frame of the
     // procedure's own. With none at all it is error 10 where it ends; with
     // the main block's frame open around the call, it would close that one.
-    r = RunBoth(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
+    r = RunEveryWay(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
     EXPECT_FALSE(r.Proven);
     EXPECT_EQ(r.Code, ErOutOfRange);
     EXPECT_EQ(r.Proc, p_);
@@ -428,12 +451,12 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     // unknown opcode after a proven Assign is error 5 at its position, and
     // the main block's finally block runs on the way out.
     Compile("begin try P; finally G := G + 100; end; end.");
-    r = RunBoth(set_g + Op(10) + Op(opRet));
+    r = RunEveryWay(set_g + Op(10) + Op(opRet));
     EXPECT_TRUE(r.Proven);
     EXPECT_EQ(r.Code, erInvalidOpcode);
     EXPECT_EQ(r.Pos, set_g.size() + 1);
     EXPECT_EQ(r.G, 107);
-    r = RunBoth(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
+    r = RunEveryWay(set_g + Op(opPopExceptionHandler) + Op(phEndOfTry) + Op(opRet));
     EXPECT_FALSE(r.Proven);
 }
 

@@ -1,0 +1,212 @@
+// The tiers of forms: the switch chooses which run (the general handlers
+// only; with quick forms; with proven forms), the tiers compute and fail
+// alike on the values where 32-bit arithmetic is delicate, and the common
+// statements the compiler writes get the fused proven forms made for them,
+// so that a change of the compiler that stops them matching fails here.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "exec_test_support.h"
+#include "script_host_support.h"
+#include "support/form_tiers.h"
+
+namespace script::runtime {
+namespace {
+
+using testing::ScriptHost;
+using test_support::kEveryTier;
+using test_support::RunEveryTier;
+using test_support::TierName;
+
+// The forms in a list of instructions (a proven form's twin for plain
+// slots counted as the form).
+std::set<std::uint8_t> FormsIn(const TPSDecodedCode& code) {
+    std::set<std::uint8_t> forms;
+    for (std::uint32_t i = 0; i < code.InstrCount(); ++i) {
+        std::uint8_t op = code.Instrs()[i].Op;
+        if (op >= ppAssign1 + kPlainSlotsTwin && op <= ppLastTwinned + kPlainSlotsTwin) op -= kPlainSlotsTwin;
+        forms.insert(op);
+    }
+    return forms;
+}
+
+// The forms of every proven code of a procedure.
+std::set<std::uint8_t> ProvenForms(const TPSExec& exec, std::uint32_t proc) {
+    std::set<std::uint8_t> forms;
+    for (const auto& form : AsInternal(*exec.GetProc(proc)).Proven)
+        if (form.Code != nullptr) forms.merge(FormsIn(*form.Code));
+    return forms;
+}
+
+bool HasQuickForm(const std::set<std::uint8_t>& forms) {
+    for (const std::uint8_t op : forms)
+        if (op >= qpFirst && op < qpAfterLast) return true;
+    return false;
+}
+
+struct Outcome {
+    bool Ok = false;
+    std::string Log;
+    std::string Error;
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome RunIn(ScriptHost& host, const std::string& source, TPSFormTiers tiers) {
+    host.exec.Forms = tiers;
+    EXPECT_TRUE(host.Load(source)) << host.Messages;
+    Outcome r;
+    r.Ok = host.Run();
+    r.Log = host.Log;
+    r.Error = host.ErrorText();
+    return r;
+}
+
+TEST(form_tiers, the_switch_chooses_which_tiers_run_and_each_computes_as_the_general_handlers_do) {
+    const std::string source = R"(
+var i, x, n: Integer;
+begin
+  n := 200; x := 0;
+  for i := 1 to n do begin
+    if i mod 3 = 0 then x := x + i else x := x - 1;
+  end;
+  Print(IntToStr(x));
+end.)";
+    RunEveryTier(
+        [&](TPSFormTiers tiers) {
+            SCOPED_TRACE(TierName(tiers));
+            ScriptHost host;
+            const Outcome r = RunIn(host, source, tiers);
+            EXPECT_EQ(r.Log, "6499\n");
+            const std::uint32_t main = host.exec.MainProcNo();
+            // The general code keeps its instructions as decoded unless quick
+            // forms are allowed; then the loop gives them quick forms.
+            const std::set<std::uint8_t> general = FormsIn(*AsInternal(*host.exec.GetProc(main)).Decoded);
+            EXPECT_EQ(HasQuickForm(general), tiers == TPSFormTiers::GeneralAndQuick);
+            EXPECT_EQ(ProvenForms(host.exec, main).empty(), tiers != TPSFormTiers::All);
+            return r;
+        },
+        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+            ADD_FAILURE() << TierName(tiers) << ": " << other.Log << other.Error << " / " << general.Log
+                          << general.Error;
+        });
+}
+
+TEST(form_tiers, thirty_two_bit_arithmetic_at_its_edges_computes_and_fails_alike_in_every_tier) {
+    // Each operation in a loop (so that the quick and proven forms run it
+    // after the first pass), on the values where a quicker form could part
+    // from the general one: the most negative value by -1, a divisor of -1,
+    // shift counts of 32 and more, unsigned values with the top bit set.
+    const std::string source = R"(
+var i, a, b, r: Integer; u, v: Cardinal; log: string;
+procedure Try1(op: Integer);
+begin
+  for i := 1 to 3 do begin
+    try
+      r := a;
+      case op of
+        0: r := r div b;
+        1: r := r mod b;
+        2: r := r shl b;
+        3: r := r shr b;
+        4: r := r * b;
+        5: r := r - b;
+      end;
+      log := log + IntToStr(r) + ' ';
+    except
+      log := log + ExceptionToString(ExceptionType, ExceptionParam) + ' ';
+    end;
+  end;
+end;
+var k, m: Integer; as_: array[0..4] of Integer; bs: array[0..4] of Integer;
+begin
+  as_[0] := -2147483647 - 1; as_[1] := -7; as_[2] := 7; as_[3] := 2147483647; as_[4] := 0;
+  bs[0] := -1; bs[1] := 0; bs[2] := 33; bs[3] := 2; bs[4] := -3;
+  log := '';
+  for k := 0 to 4 do
+    for m := 0 to 4 do begin
+      a := as_[k]; b := bs[m];
+      Try1(0); Try1(1); Try1(2); Try1(3); Try1(4); Try1(5);
+    end;
+  u := 4000000000; v := 7;
+  for k := 1 to 3 do begin u := u div v; u := u + 3000000000; end;
+  log := log + IntToStr(u);
+  Print(log);
+end.)";
+    const auto runs = RunEveryTier(
+        [&](TPSFormTiers tiers) {
+            ScriptHost host;
+            return RunIn(host, source, tiers);
+        },
+        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+            ADD_FAILURE() << TierName(tiers) << " differs:\n" << other.Log << "\ngeneral:\n" << general.Log;
+        });
+    const Outcome& general = runs[0];
+    EXPECT_TRUE(general.Ok) << general.Error;
+    // The most negative value: by -1 its quotient and remainder do not fit,
+    // shifted by 31 (-1 masked) it leaves 0 and 1, times -1 it wraps to
+    // itself. -7 by -1: 7 and 0. A zero divisor fails.
+    EXPECT_EQ(general.Log.substr(0, general.Log.find(" -2147483647 ")),
+              "Exception: Integer overflow Exception: Integer overflow Exception: Integer overflow "
+              "Exception: Integer overflow Exception: Integer overflow Exception: Integer overflow "
+              "0 0 0 1 1 1 -2147483648 -2147483648 -2147483648")
+        << general.Log;
+    EXPECT_NE(general.Log.find("7 7 7 0 0 0 "), std::string::npos);
+    EXPECT_NE(general.Log.find("divide by Zero"), std::string::npos);
+}
+
+// Whether a statement, compiled in a procedure with the given variables,
+// gets the expected proven form, and computes in every tier what the
+// general handlers compute.
+void ExpectChosen(const std::string& vars, const std::string& body, std::uint8_t form, const std::string& log) {
+    SCOPED_TRACE(body);
+    const std::string source = "procedure P;\nvar " + vars + ";\nbegin\n" + body + "\nend;\nbegin P; end.";
+    RunEveryTier(
+        [&](TPSFormTiers tiers) {
+            ScriptHost host;
+            const Outcome r = RunIn(host, source, tiers);
+            EXPECT_EQ(r.Log, log) << TierName(tiers);
+            if (tiers == TPSFormTiers::All) {
+                const std::set<std::uint8_t> forms = ProvenForms(host.exec, host.exec.GetProcNo("P"));
+                std::string chosen;
+                for (const std::uint8_t op : forms) chosen += std::to_string(op) + " ";
+                EXPECT_TRUE(forms.contains(form)) << "form " << int{form} << " not among " << chosen;
+            }
+            return r;
+        },
+        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+            ADD_FAILURE() << TierName(tiers) << ": " << other.Log << " / " << general.Log;
+        });
+}
+
+TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
+    // A for loop of one Calc runs whole in one step.
+    ExpectChosen("i, x: Integer", "x := 0; for i := 1 to 100 do x := x + i; Print(IntToStr(x));", ppForCalc,
+                 "5050\n");
+    // A while loop of one Calc likewise.
+    ExpectChosen("i: Integer", "i := 0; while i < 100 do i := i + 7; Print(IntToStr(i));", ppWhileCalc, "105\n");
+    // An element of an array at a computed index gets a value in one step.
+    ExpectChosen("a: array of Integer; j, t: Integer",
+                 "SetArrayLength(a, 5); t := 9; for j := 0 to 3 do begin a[j + 1] := t; t := t + j; end;"
+                 " Print(IntToStr(a[4]));",
+                 ppElementStore32, "12\n");
+    // An if statement on a 32-bit comparison: no temporary pushed.
+    ExpectChosen("i, x, y: Integer",
+                 "x := 0; y := 5; for i := 1 to 10 do begin if i < y then x := x + 1 else x := x + 2; end;"
+                 " Print(IntToStr(x));",
+                 ppIf32, "16\n");
+    // A for loop to a bound computed at every step.
+    ExpectChosen("j, n, s: Integer", "n := 10; s := 0; for j := 0 to n - 1 do begin s := s + j; s := s xor 1; end;"
+                 " Print(IntToStr(s));",
+                 ppBoundStep32, "47\n");
+    // A temporary calculation into a variable, and one added to it.
+    ExpectChosen("i, x: Integer", "x := 1; for i := 1 to 4 do begin x := i - x; x := x * 3; end; Print(IntToStr(x));",
+                 ppTempAssign, "39\n");
+    ExpectChosen("i, s: Integer", "s := 0; for i := 1 to 5 do begin s := s + i * 2; s := s - 1; end;"
+                 " Print(IntToStr(s));",
+                 ppTempCalc, "25\n");
+}
+
+}  // namespace
+}  // namespace script::runtime
