@@ -46,6 +46,9 @@ std::string RealTarget(const std::string& FileName) {
         }
         if (errno == ELOOP) Fail(FileName, ELOOP);
         struct stat st {};
+        // A name the system reaches though no path spells what it reaches
+        // (a descriptor under /proc, /dev/stdout on a pipe) is kept as it is.
+        if (::stat(target.c_str(), &st) == 0) return target;
         if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
         std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
         const ssize_t n = ::readlink(target.c_str(), to.data(), to.size());

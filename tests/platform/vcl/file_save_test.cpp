@@ -170,6 +170,17 @@ TEST(file_save, a_fifo_is_written_in_place) {
     ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced by a file";
     EXPECT_EQ(Entries(dir.path()), 1u);
+
+    // A pipe named through the process's descriptors (/dev/stdout when the
+    // output goes to a pipe): no path spells it, yet it takes the bytes.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    SaveWholeFile("/proc/self/fd/" + std::to_string(ends[1]), [](TSaveOutput& out) { out.Write("down the pipe"); });
+    got.clear();
+    for (ssize_t n; (n = read(ends[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    close(ends[0]);
+    close(ends[1]);
+    EXPECT_EQ(got, "down the pipe");
 }
 
 TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {
