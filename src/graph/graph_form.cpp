@@ -617,6 +617,9 @@ void TfGraph::mDelRangeClick(vcl::TComponent*) {
     if (FMarkStart == -1 || FMarkEnd == -1) return;
     serLine->DeleteRange(FMarkStart, FMarkEnd - FMarkStart + 1, false);
     SetMarkedRange(-1, -1, true);
+    // The points deleted leave room (and the memory they took) for new
+    // ones: a graph that was full takes points again up to its limit.
+    FFull = false;
 }
 
 // ---------------------------------------------------------------------------

@@ -170,8 +170,8 @@ private:
     chart::tools::TColorBandTool* FBand = nullptr;
     int FMarkStart = -1;
     int FMarkEnd = -1;
-    // Full: no point is taken until the graph is cleared (the limit was
-    // reached, or memory ran out).
+    // Full: no point is taken until the graph is cleared or a range is
+    // deleted (the limit was reached, or memory ran out).
     bool FFull = false;
     // The notice that the graph is full was shown (since the last clear).
     bool FFullNoticeShown = false;

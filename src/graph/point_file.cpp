@@ -209,8 +209,12 @@ void ForEachLine(vcl::TFileStream& File, F&& Line) {
         const char* const end = begin + text.size();
         const char* at = begin;
         if (std::exchange(first, false) && text.starts_with("\xEF\xBB\xBF")) at += 3;
+        // The part of a line kept from the blocks before holds no line end
+        // (but perhaps a CR as its last byte): it is not searched again, so
+        // that a file without line ends is read in linear time.
+        const char* const fresh = begin + (kept > 0 ? kept - 1 : 0);
         for (;;) {
-            const char* stop = at;
+            const char* stop = std::max(at, fresh);
             while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
             // What follows the last whole line waits for the next block; so
             // does a CR at its end, which may be the first half of a CR LF.

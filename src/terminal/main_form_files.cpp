@@ -136,6 +136,8 @@ void TMain::mDeleteLineClick(vcl::TComponent*) {
     SyncReceivePanelOptions();
     const int index = DeletePanelLine(*RxPanel, lb1->ItemIndex());
     lb1->SetItemIndex(index);
+    // The line the panel ended may not have reached an output file.
+    StopFailedOutput();
 }
 
 void TMain::mCopyLineClick(vcl::TComponent*) {

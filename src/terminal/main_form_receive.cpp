@@ -178,6 +178,9 @@ void TMain::StartNewLine(bool Repaint) {
 }
 
 void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
+    // A write that failed since the last chunk (the panel ending a line on
+    // its own) is told now; this chunk then goes to the list once.
+    StopFailedOutput();
     SyncReceivePanelOptions();
     RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
     if (!StopFailedOutput()) return;

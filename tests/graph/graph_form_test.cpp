@@ -222,6 +222,15 @@ TEST(graph_form, a_full_graph_says_so_once_in_a_notice_and_never_waits_or_raises
     EXPECT_EQ(g->serLine->Count(), 5);
     EXPECT_EQ(Notices().size(), 1u);
     CloseNotices();
+    // Deleting a range of a full graph makes room: new points are plotted
+    // again up to the limit, without a second notice for the same fill.
+    g->SetMarkedRange(1, 2, true);
+    g->mDelRange->Click();
+    ASSERT_EQ(g->serLine->Count(), 3);
+    for (int i = 0; i < 4; ++i) g->AddPoint(1, 10 + i);
+    EXPECT_EQ(g->serLine->Count(), 5) << "a graph with room refused points";
+    EXPECT_EQ(Y(g, 4), 11);
+    EXPECT_TRUE(Notices().empty());
 
     // Memory running out while a batch enters the line: the points that
     // fit stay, the rest are dropped and not counted, the graph is full

@@ -418,6 +418,34 @@ TEST(main_form_files, text_output_that_fails_shows_the_failed_chunk_whole_in_the
     EXPECT_TRUE(f.messages.empty());
 }
 
+TEST(main_form_files, text_output_failing_outside_a_chunk_is_told_and_later_chunks_show_once) {
+    FilesFixture f;
+    TMain* m = f.main;
+    vcl::Application->Title = "Vostrel";
+    const std::string txt = f.dir.File("out.txt");
+    f.OutputTo(txt, 1);
+    // A message line stays the list's last line while text goes to the file;
+    // deleting it ends the line in the file, and that write fails.
+    m->AddTextLine("port opened", 0, 0.5, terminal::dfMSG);
+    const int last = f.Lines().LineCount() - 1;
+    ASSERT_GT(f.Lines().LineLength(last), 0);
+    {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1);
+        m->lb1->SetItemIndex(last);
+        f.Click("mDeleteLine");
+        EXPECT_EQ(faults.Writes(), 1);
+    }
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE(m->Outputtofile1->Checked()) << "output failed without being switched off";
+    EXPECT_EQ(FilesFixture::Notices().size(), 1u) << "the failure was not told";
+    // The next chunk goes to the list, once.
+    f.Receive(Pattern(40));
+    EXPECT_EQ(ListBytes(f.Lines()), Pattern(40));
+    EXPECT_EQ(FilesFixture::Notices().size(), 1u);
+    EXPECT_TRUE(f.messages.empty());
+}
+
 TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_shows_the_rest) {
     test_support::SmallTmpfs disk(64 * 1024);
     if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs can be mounted here";

@@ -1,7 +1,9 @@
 #include "platform/vcl/file_save.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,15 +29,60 @@ constexpr int kTempAttempts = 100;
     throw EFileSaveError(FileName, Error);
 }
 
+// Links followed one after another before a name counts as a loop.
+constexpr int kMostLinks = 40;
+
 // The file a name stands for: links followed, so that the file itself is
-// replaced and the link stays. A name that does not exist yet is kept.
+// replaced and the link stays. A link to a file not made yet stands for
+// that file (the save creates it, as writing through the link would). A
+// name that does not exist yet is kept; links in a circle are refused.
 std::string RealTarget(const std::string& FileName) {
     std::string target = rtl::SysPath(FileName);
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
+    for (int links = 0; links < kMostLinks; ++links) {
+        if (char* real = ::realpath(target.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+            return target;
+        }
+        if (errno == ELOOP) Fail(FileName, ELOOP);
+        struct stat st {};
+        // A name the system reaches though no path spells what it reaches
+        // (a descriptor under /proc, /dev/stdout on a pipe) is kept as it is.
+        if (::stat(target.c_str(), &st) == 0) return target;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), to.data(), to.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return target;
+        to.resize(static_cast<std::size_t>(n));
+        if (to[0] == '/') {
+            target = to;
+        } else {
+            const std::size_t slash = target.rfind('/');
+            target = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + to;
+        }
     }
-    return target;
+    Fail(FileName, ELOOP);
+}
+
+// A file of the kernel's own file systems (process and device settings,
+// control groups, firmware variables): a setting, not stored data, that
+// only takes writes in place; no temporary can be made beside it.
+bool KernelSetting(const std::string& Target) {
+    struct statfs fs {};
+    if (::statfs(Target.c_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+        case EFIVARFS_MAGIC:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // Opens a fresh temporary file next to Target; -1 with errno set on failure.
@@ -98,8 +145,9 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
 
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device or a FIFO takes the bytes where it is; a folder refuses.
+    if (exists && (!S_ISREG(st.st_mode) || KernelSetting(target))) {
+        // A device, a FIFO or a kernel setting takes the bytes where it is;
+        // a folder refuses.
         int fd;
         do {
             fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);

@@ -8,10 +8,12 @@
 // names the file and the system's reason:
 //   Cannot write "/data/good.cp": No space left on device
 //
-// - A name that is a link saves into the file it points to; the link stays.
+// - A name that is a link saves into the file it points to, which is created
+//   when it is not there yet; the link stays.
 // - A file that exists keeps its permission bits. A file we may not write is
 //   refused (as opening it for writing would be) rather than replaced.
-// - A target that exists but is not a regular file (a device, a FIFO) cannot
+// - A target that exists but is not a regular file (a device, a FIFO), or is
+//   a setting of the kernel's own file systems (under /proc, /sys), cannot
 //   be replaced by a rename: it is opened and written in place.
 // - No fsync: the rename keeps the file whole when the program dies, the
 //   usual Linux file systems write the new data out before a rename that

@@ -170,6 +170,17 @@ TEST(file_save, a_fifo_is_written_in_place) {
     ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced by a file";
     EXPECT_EQ(Entries(dir.path()), 1u);
+
+    // A pipe named through the process's descriptors (/dev/stdout when the
+    // output goes to a pipe): no path spells it, yet it takes the bytes.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    SaveWholeFile("/proc/self/fd/" + std::to_string(ends[1]), [](TSaveOutput& out) { out.Write("down the pipe"); });
+    got.clear();
+    for (ssize_t n; (n = read(ends[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    close(ends[0]);
+    close(ends[1]);
+    EXPECT_EQ(got, "down the pipe");
 }
 
 TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {
@@ -187,4 +198,48 @@ TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {
     // With room again, the same save goes through.
     SaveWholeFile(name, [&](TSaveOutput& out) { WritePieces(out, piece, 100); });
     EXPECT_EQ(Slurp(name).size(), 100000u);
+}
+
+TEST(file_save, a_link_to_a_file_not_there_yet_creates_that_file_and_stays_a_link) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("elsewhere").c_str(), 0700), 0);
+    // Relative links, one through another, to a file that does not exist.
+    const std::string link = dir.File("settings.ini");
+    ASSERT_EQ(symlink("middle.ini", link.c_str()), 0);
+    ASSERT_EQ(symlink("elsewhere/real.ini", dir.File("middle.ini").c_str()), 0);
+    SaveWholeFile(link, [](TSaveOutput& out) { out.Write("first"); });
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+    ASSERT_EQ(lstat(dir.File("middle.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link it points to was replaced by a file";
+    EXPECT_EQ(Slurp(dir.File("elsewhere/real.ini")), "first");
+    // Saved again, the file now there is replaced; the links stay.
+    SaveWholeFile(link, [](TSaveOutput& out) { out.Write("second"); });
+    EXPECT_EQ(Slurp(dir.File("elsewhere/real.ini")), "second");
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Entries(dir.path()), 3u) << "a temporary file was left behind";
+    EXPECT_EQ(Entries(dir.File("elsewhere")), 1u) << "a temporary file was left behind";
+
+    // A link that goes round in a circle is refused with the system's reason,
+    // and nothing takes its place.
+    const std::string circle = dir.File("circle");
+    ASSERT_EQ(symlink("circle", circle.c_str()), 0);
+    EXPECT_THROW(SaveWholeFile(circle, [](TSaveOutput& out) { out.Write("x"); }), EFileSaveError);
+    ASSERT_EQ(lstat(circle.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(file_save, a_file_of_the_kernel_is_written_in_place) {
+    // Files under /proc and /sys are the kernel's settings, not stored data:
+    // no temporary can be made beside them, and writing them is how a
+    // plug-in sets one (a thread's name here, a GPIO line elsewhere).
+    const std::string comm = "/proc/thread-self/comm";
+    std::string before = Slurp(comm);
+    if (before.empty()) GTEST_SKIP() << "no " << comm << " here";
+    SaveWholeFile(comm, [](TSaveOutput& out) { out.Write("renamed-by-save"); });
+    EXPECT_EQ(Slurp(comm), "renamed-by-save\n");
+    while (!before.empty() && before.back() == '\n') before.pop_back();
+    SaveWholeFile(comm, [&](TSaveOutput& out) { out.Write(before); });
 }
