@@ -115,7 +115,10 @@ void SelfLog(const std::string& text) {
     } catch (const rtl::Exception& e) {
         error = e.Message;
     }
-    Check(error == expectedError);
+    // Sending names the file's line of a token it cannot convert; the list
+    // it is checked against knows no file lines.
+    Check(error == expectedError ||
+          (!expectedError.empty() && error.rfind(expectedError + " at line ", 0) == 0));
     if (error.empty()) Check(sent == expected);
 }
 

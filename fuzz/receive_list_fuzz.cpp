@@ -13,6 +13,7 @@
 
 #include "fuzz_support.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/format.h"
 #include "receive_panel_support.h"
 #include "terminal/receive_list_files.h"
 #include "terminal/receive_panel.h"
@@ -33,13 +34,21 @@ void SetOptions(TReceivePanel& panel, std::uint8_t options, const std::string& f
 // A load that fails keeps the lines before the bad one; only its own error
 // may come out.
 void Load(const std::string& file, TReceivePanel& panel, bool mustLoad) {
+    const TLineStore& lines = panel.Lines();
+    const int before = lines.LineCount();
+    const std::string last = before > 0 ? lines.GetLine(before - 1) : std::string();
     try {
         LoadPanelList(file, panel);
     } catch (const rtl::Exception& e) {
         Check(!mustLoad && e.Message.rfind("Wrong line format at line ", 0) == 0);
+        // A file refused at its first line changes nothing.
+        if (e.Message == rtl::Format(WrongLineFormatText, {1})) {
+            Check(lines.LineCount() == before && (before == 0 || lines.GetLine(before - 1) == last));
+            return;
+        }
     }
-    // Either way a fresh, empty current line ends the list.
-    Check(panel.Lines().LineCount() >= 1 && panel.Lines().LineLength(panel.Lines().LineCount() - 1) == 0);
+    // Otherwise a fresh, empty current line ends the list.
+    Check(lines.LineCount() >= 1 && lines.LineLength(lines.LineCount() - 1) == 0);
 }
 
 }  // namespace
