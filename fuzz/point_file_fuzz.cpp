@@ -65,7 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(back.size() == points.size());
     for (std::size_t i = 0; i < points.size(); ++i)
         Check(fuzz_support::Same15(points[i].X, back[i].X) && fuzz_support::Same15(points[i].Y, back[i].Y));
+    // A value near the top of the range that 15 digits would round past it
+    // is written with 16, which may read back as a neighbour that 15 digits
+    // do hold; from then on the text is stable.
     Save(again, back);
-    Check(fuzz_support::ReadFile(again) == fuzz_support::ReadFile(saved));
+    std::vector<TGraphPoint> third;
+    Check(Load(again, third) && third.size() == back.size());
+    const std::string last = fuzz_support::File("last.csv");
+    Save(last, third);
+    Check(fuzz_support::ReadFile(last) == fuzz_support::ReadFile(again));
     return 0;
 }
