@@ -93,7 +93,7 @@ TEST(series_pointer, sizes_are_checked_changes_repaint_and_copies_draw_alike) {
     pointer.SetTransparency(250);
     EXPECT_EQ(pointer.Transparency(), 100);
 
-    // A copy draws what the original draws.
+    // A copy draws what its source draws.
     pointer.SetStyle(psHexagon);
     pointer.SetVertSize(9);
     pointer.SetTransparency(30);
