@@ -635,6 +635,23 @@ int TEthernetPort::SendRoom() const {
     }
 }
 
+std::uint64_t TEthernetPort::SendTarget() const {
+    if (!Active() || !socket_) return 0;
+    switch (role_) {
+    case erUDP: {
+        const bool toDestination = dstIP_ != 0;
+        const std::uint64_t ip = toDestination ? dstIP_ : lastSenderIP_;
+        const auto port = static_cast<std::uint16_t>(toDestination ? dstPort_ : lastSenderPort_);
+        return (ip << 16 | port) + 1;
+    }
+    case erTCPClient: return socket_->Socket();
+    default: {
+        const int pos = CurrentClientPos();
+        return pos < 0 ? 0 : Server()->GetClient(pos)->Socket;
+    }
+    }
+}
+
 int TEthernetPort::Send(const void* Buf, int Len) {
     failure_.clear();
     if (!Active() || !socket_ || Len < 0 || (!Buf && Len > 0)) return 0;

@@ -102,6 +102,9 @@ public:
     // the current client; with none, any size: Send then fails).
     int SendRoom() const override;
     std::string LastFailure() const override { return failure_; }
+    // TCP server: the current client's connection (handles are never given
+    // out twice); UDP: the address datagrams go to; TCP client: its socket.
+    std::uint64_t SendTarget() const override;
 
     TfrmForPEth* EthFrame() const { return static_cast<TfrmForPEth*>(Frame()); }
     std::uint8_t Role() const { return role_; }

@@ -149,6 +149,11 @@ public:
     // Why the latest Send took less than it was given, or why the port
     // closed itself; empty when there is nothing to tell.
     virtual std::string LastFailure() const { return {}; }
+    // Which peer Send reaches now, as a number no other peer is ever given
+    // (0: none, or the transport has only one). A sender of long data (a
+    // file) stops when it changes, so that no peer gets the rest of what
+    // another one got the start of.
+    virtual std::uint64_t SendTarget() const { return 0; }
     // The first Count bytes of what arrived while reception was paused,
     // removed from the buffer (fewer when fewer are there).
     virtual std::string Read(int Count);

@@ -204,16 +204,23 @@ bool TMain::SendForeignRaw(const char* p, std::size_t Count, bool WithCancel) {
     if (WithCancel) controls.emplace(*this);
     const bool cancellable = !TransmitEnabled;
     const std::size_t total = Count;
+    // The whole file goes to the peer its first bytes went to.
+    const std::uint64_t target = ForeignPort ? ForeignPort->SendTarget() : 0;
     // Cut short by the port: the reason it gave, never a bare "not
     // connected" for a port that is open.
-    auto stopped = [&] {
-        const std::string why = ForeignPort ? ForeignPort->LastFailure() : std::string();
+    auto stopped = [&](std::string why) {
+        if (why.empty() && ForeignPort) why = ForeignPort->LastFailure();
         std::string text = rtl::Format("File sending stopped after %d of %d bytes",
                                        {static_cast<std::int64_t>(total - Count), static_cast<std::int64_t>(total)});
         throw rtl::Exception(why.empty() ? text : text + ": " + why);
     };
     while (Count > 0) {
-        if (!ForeignPort || !ForeignPort->Active()) stopped();
+        if (!ForeignPort || !ForeignPort->Active()) stopped({});
+        // A peer gone is told by the port's own send; another peer in its
+        // place (a newcomer given its client index, another sender to reply
+        // to) would get the rest of a file whose start went elsewhere.
+        if (const std::uint64_t now = ForeignPort->SendTarget(); now != 0 && now != target)
+            stopped("the client or address it went to is no longer the one sent to");
         // The port's queue takes what it has room for; while it is full the
         // window goes on (the queue drains through it) until the far side
         // has taken enough, as a slow serial line is waited for.
@@ -225,7 +232,7 @@ bool TMain::SendForeignRaw(const char* p, std::size_t Count, bool WithCancel) {
             Count -= static_cast<std::size_t>(n);
             SentCount += static_cast<std::uint32_t>(n);
             ShowTxCount();
-            if (static_cast<std::size_t>(n) != chunk) stopped();
+            if (static_cast<std::size_t>(n) != chunk) stopped({});
         }
         if (WithCancel || chunk == 0) ProcessMessages();
         if ((cancellable && TransmitEnabled) || Quitting()) return false;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -318,6 +319,42 @@ TEST(ethernet_limits_e2e, a_file_goes_out_whole_over_tcp_in_either_role_and_in_d
         EXPECT_TRUE(got == small);
         EXPECT_TRUE(w.Messages.empty());
     }
+}
+
+TEST(ethernet_limits_e2e, a_file_never_goes_on_to_a_client_that_took_the_place_of_the_one_it_went_to) {
+    ScopedEnv queue("VOSTREL_TEST_SEND_QUEUE_KB", "64");
+    const std::string data = Pattern(1024u * 1024u);
+    Window w;
+    const std::string path = w.MakeFile(data);
+    const std::uint16_t port = w.Open(ports::erTCPServer);
+    auto first = std::make_unique<Fd>(ConnectTo(port));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.Count("(Idx=1)") == 1; }));
+
+    // While the file waits for room, the client it goes to leaves and a new
+    // one comes in its index before the sender looks again: the newcomer
+    // must not get the rest of a file whose start went to another peer.
+    Fd second;
+    bool replaced = false;
+    w.After(300, [&] {
+        first.reset();
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Count("Disconnect CliIdx=1") == 1; }));
+        second = ConnectTo(port);
+        replaced = test_support::PumpUntil([&] { return w.Count("(Idx=1)") == 2; });
+    });
+    // The newcomer does not read yet: a transfer that went on to it would
+    // wait for room until cancelled.
+    w.After(3000, [&] {
+        if (w.m->Transb->Caption() == "Cancel") w.m->Transb->Click();
+    });
+    const std::string error = w.SendFile(path);
+    ASSERT_TRUE(replaced);
+    EXPECT_NE(error.find("File sending stopped after"), std::string::npos) << error;
+    EXPECT_NE(error.find("is no longer the one sent to"), std::string::npos) << error;
+    EXPECT_LT(w.m->SentCount, data.size());
+    Reader reader(second.fd);
+    test_support::Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(reader.Got().size(), 0u) << "the newcomer got a part of the file";
+    EXPECT_TRUE(w.m->ForeignPort->Active());
 }
 
 }  // namespace

@@ -43,11 +43,17 @@ void ReportLoopFailure(LoopEntryState& State, std::exception_ptr Error) noexcept
             handler(Error, repeated);
             return;
         }
+    } catch (...) {
+        // The handler itself failed: the error it was given still goes to
+        // standard error below, rather than vanishing.
+    }
+    // No failure passes without a trace, whatever its type.
+    try {
         std::rethrow_exception(Error);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vostrel: %s\n", e.what());
     } catch (...) {
-        // Nothing more can be done about it here; the loop goes on.
+        std::fprintf(stderr, "vostrel: unknown error\n");
     }
 }
 

@@ -14,7 +14,8 @@ namespace win {
 // Receives what an entry raised. Repeated is true when the same entry failed
 // before within RepeatWindowMs, so that the handler can tell a failure that
 // comes back with every message (a flood of data, a ticking timer, a paint)
-// from a new one. Without a handler the message goes to standard error. Set
+// from a new one. Without a handler, or when the handler itself fails, the
+// message goes to standard error, whatever the type of what was raised. Set
 // by the class library's application object; GUI thread only.
 using LoopErrorHandler = std::function<void(std::exception_ptr Error, bool Repeated)>;
 void SetLoopErrorHandler(LoopErrorHandler Handler, std::uint32_t RepeatWindowMs = 10000);
