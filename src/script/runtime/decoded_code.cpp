@@ -121,10 +121,10 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     : exec_(exec),
       general_(this),
       code_(code.data()),
-      length_(static_cast<std::uint32_t>(code.size())),
-      index_of_pos_(code.size(), kNoInstr) {
+      length_(static_cast<std::uint32_t>(code.size())) {
     // Constants of one procedure stay within what one value may take.
     constants_.SetMaxBytes(kMaxValueBytes);
+    constants_.SetGrowingPages(true);
     instrs_.reserve(code.size() / 4 + 1);
     staging_ = true;
     if (length_ > 0) EntryAt(0);
@@ -149,9 +149,9 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
       length_(copy.General.length_),
       param_slots_(copy.General.param_slots_),
       instrs_(copy.General.instrs_),
-      index_of_pos_(copy.General.index_of_pos_),
-      out_of_range_(copy.General.out_of_range_) {
+      starts_(copy.General.starts_) {
     constants_.SetMaxBytes(kMaxValueBytes);
+    constants_.SetGrowingPages(true);
     // The forms the general code's runs gave its instructions are not
     // taken over.
     staging_ = true;
@@ -169,15 +169,27 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
     if (pos >= length_) return OutOfRangeAt(pos);
+    index_of_pos_.assign(length_, kNoInstr);
+    for (const Start& s : starts_)
+        if (s.Pos < length_) index_of_pos_[s.Pos] = s.Instr;
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     const std::uint32_t entry = DecodeRun(pos);
     LinkTargets(first);
+    // The positions beyond the code lie after those inside it.
+    std::vector<Start> starts;
+    starts.reserve(instrs_.size());
+    for (std::uint32_t p = 0; p < length_; ++p)
+        if (index_of_pos_[p] != kNoInstr) starts.push_back(Start{p, index_of_pos_[p]});
+    for (const Start& s : starts_)
+        if (s.Pos >= length_) starts.push_back(s);
+    starts_ = std::move(starts);
+    index_of_pos_ = {};
     return entry;
 }
 
 std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
-    const auto found = out_of_range_.find(pos);
-    if (found != out_of_range_.end()) return found->second;
+    const std::uint32_t found = Find(pos);
+    if (found != kNoInstr) return found;
     if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
     TPSDecodedInstr in;
     in.Op = popOutOfRange;
@@ -187,7 +199,9 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     HoldOperands(in, nullptr);
     const auto index = static_cast<std::uint32_t>(instrs_.size());
     instrs_.push_back(in);
-    out_of_range_.emplace(pos, index);
+    const auto at = std::lower_bound(starts_.begin(), starts_.end(), pos,
+                                     [](const Start& s, std::uint32_t p) { return s.Pos < p; });
+    starts_.insert(at, Start{pos, index});
     return index;
 }
 

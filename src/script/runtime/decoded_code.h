@@ -14,14 +14,18 @@
 // its start and end, so errors, return addresses, paused runs and exception
 // frames still speak in positions of the byte code.
 //
+// A procedure's code is decoded at its first entry, not when the image is
+// loaded (TPSExec::GeneralCode): only constants beyond what one value may
+// take (a damaged image) fail it, and they then fail that entry.
+//
 // Positions that no instruction starts at (a jump into the middle of an
 // instruction, as a damaged image may hold) are decoded when first entered;
 // a position beyond the code is an instruction that reports "Out Of Range".
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "script/compiler/image_format.h"
@@ -460,7 +464,7 @@ public:
     // (its parameters, as far as they are used).
     std::uint32_t ParamSlots() const { return param_slots_; }
     // Whether an instruction starts at a code position (none is decoded).
-    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && index_of_pos_[pos] != kNoInstr; }
+    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && Find(pos) != kNoInstr; }
     std::uint32_t CodeLength() const { return length_; }
     const std::uint8_t* CodeBytes() const { return code_; }
 
@@ -468,8 +472,10 @@ public:
     // when none does yet. Throws EPSOutOfMemory when the constants made for
     // this code would exceed the value cap (a damaged image only).
     std::uint32_t EntryAt(std::uint32_t pos) {
-        if (pos < length_ && index_of_pos_[pos] != kNoInstr) return index_of_pos_[pos];
-        return DecodeEntry(pos);
+        // Every call enters at 0, the first instruction decoded.
+        if (pos == 0 && length_ != 0 && !instrs_.empty()) return 0;
+        const std::uint32_t found = Find(pos);
+        return found != kNoInstr ? found : DecodeEntry(pos);
     }
 
     // Instructions are appended as new positions are entered: pointers into
@@ -490,11 +496,23 @@ public:
     }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
-        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t) +
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + starts_.capacity() * sizeof(Start) +
                accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
     }
 
 private:
+    // Where an instruction starts, or the instruction that reports a
+    // position beyond the code.
+    struct Start {
+        std::uint32_t Pos;
+        std::uint32_t Instr;
+    };
+    // The instruction at pos (kNoInstr when none starts there).
+    std::uint32_t Find(std::uint32_t pos) const {
+        const auto at = std::lower_bound(starts_.begin(), starts_.end(), pos,
+                                         [](const Start& s, std::uint32_t p) { return s.Pos < p; });
+        return at != starts_.end() && at->Pos == pos ? at->Instr : kNoInstr;
+    }
     std::uint32_t DecodeEntry(std::uint32_t pos);
     // Decodes instructions from pos on until one does not go on to the
     // next, or the next is decoded already; returns the first one's index.
@@ -515,8 +533,14 @@ private:
     std::uint32_t length_;
     std::uint32_t param_slots_ = 0;
     std::vector<TPSDecodedInstr> instrs_;
-    std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
-    std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
+    // The starts of the instructions and the positions beyond the code
+    // entered, by position: a few bytes an instruction, where a table of
+    // every code byte would take four bytes a byte for as long as the
+    // image is loaded.
+    std::vector<Start> starts_;
+    // While instructions are decoded: the instruction of every code
+    // position (kNoInstr where none starts), folded into starts_ after.
+    std::vector<std::uint32_t> index_of_pos_;
     std::vector<TPSProvenAccess> accesses_;
     // The instructions' operands, in blocks that never move: one for all the
     // instructions decoded with the code (or copied), one for each decoded

@@ -510,7 +510,11 @@ private:
     void PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index);
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
-    void DecodeProcedures();
+    // The general form of a procedure's code, decoded at its first entry:
+    // a plug-in holds many procedures that a session never calls (handlers
+    // of events that do not come), and decoded code takes many times the
+    // bytes of the byte code. Throws EPSOutOfMemory as TPSDecodedCode does.
+    TPSDecodedCode* GeneralCode(TPSInternalProcRec& proc);
     // Decoded code beyond which an unload hands freed memory back at once.
     static constexpr std::size_t kTrimAfterDecodedBytes = 16u << 20;
     // The proven form of a procedure for an entry, made when the procedure

@@ -70,7 +70,7 @@ void TPSExec::EnterOtherCode(const TPSProcRec* proc) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = internal.Decoded.get();
+        decoded_ = GeneralCode(internal);
     } else {
         code_ = nullptr;
         code_length_ = 0;
