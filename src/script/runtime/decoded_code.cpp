@@ -71,7 +71,7 @@ bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t 
     auto broken = [&](std::uint8_t error, std::uint32_t at) {
         out.Form = TPSOperandForm::Broken;
         out.FailCode = error;
-        out.FailPos = at;
+        out.End = at;
         return false;
     };
     if (pos > length || length - pos < kOperandHeadBytes) return broken(ErOutOfRange, pos);
@@ -170,7 +170,7 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
     if (pos >= length_) return OutOfRangeAt(pos);
     index_of_pos_.assign(length_, kNoInstr);
-    for (const Start& s : starts_)
+    for (const Start& s : *starts_)
         if (s.Pos < length_) index_of_pos_[s.Pos] = s.Instr;
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     const std::uint32_t entry = DecodeRun(pos);
@@ -180,10 +180,11 @@ std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
     starts.reserve(instrs_.size());
     for (std::uint32_t p = 0; p < length_; ++p)
         if (index_of_pos_[p] != kNoInstr) starts.push_back(Start{p, index_of_pos_[p]});
-    for (const Start& s : starts_)
+    for (const Start& s : *starts_)
         if (s.Pos >= length_) starts.push_back(s);
-    starts_ = std::move(starts);
-    index_of_pos_ = {};
+    starts_ = std::make_shared<const std::vector<Start>>(std::move(starts));
+    // Given back, not only emptied ("= {}" would keep the capacity).
+    index_of_pos_ = std::vector<std::uint32_t>();
     return entry;
 }
 
@@ -199,9 +200,11 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     HoldOperands(in, nullptr);
     const auto index = static_cast<std::uint32_t>(instrs_.size());
     instrs_.push_back(in);
-    const auto at = std::lower_bound(starts_.begin(), starts_.end(), pos,
+    auto starts = std::make_shared<std::vector<Start>>(*starts_);
+    const auto at = std::lower_bound(starts->begin(), starts->end(), pos,
                                      [](const Start& s, std::uint32_t p) { return s.Pos < p; });
-    starts_.insert(at, Start{pos, index});
+    starts->insert(at, Start{pos, index});
+    starts_ = std::move(starts);
     return index;
 }
 
@@ -311,8 +314,10 @@ void TPSDecodedCode::PlaceStaged() {
     for (std::size_t i = 0; i < staged_at_.size(); ++i)
         if (instrs_[i].OpsHeld != 0) instrs_[i].Ops = block.get() + staged_at_[i];
     operand_blocks_.push_back(std::move(block));
-    staged_ = {};
-    staged_at_ = {};
+    // Given back, not only emptied: assigning {} keeps a vector's capacity,
+    // and every procedure would hold its staging tables for good.
+    staged_ = std::vector<TPSDecodedOperand>();
+    staged_at_ = std::vector<std::uint32_t>();
 }
 
 void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDecodedOperand (&operands)[3]) {

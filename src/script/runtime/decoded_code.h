@@ -62,7 +62,7 @@ enum class TPSOperandForm : std::uint8_t {
     ElementNumber,  // element Number of Var
     ElementIndex,   // element of Var selected by the index variable Index
     ElementShort,   // Var resolves, then the element word is missing (error 10)
-    Broken,         // the operand itself cannot be read: FailCode at FailPos
+    Broken,         // the operand itself cannot be read: FailCode at End
 };
 
 struct TPSDecodedOperand {
@@ -73,10 +73,10 @@ struct TPSDecodedOperand {
     bool Follow = true;
     std::uint32_t Number = 0;
     // Errors of the variable or container are reported at HeadEnd (after
-    // the kind byte and the address word), those of the element at End.
+    // the kind byte and the address word), those of the element at End;
+    // a Broken operand reports its FailCode at End.
     std::uint32_t HeadEnd = 0;
     std::uint32_t End = 0;
-    std::uint32_t FailPos = 0;
     TPSDecodedVar Var;
     TPSDecodedVar Index;
     // The type the loop saw when it gave the instruction a quick form (of
@@ -89,6 +89,9 @@ struct TPSDecodedOperand {
 
     bool IsConstant() const { return Form == TPSOperandForm::Constant; }
 };
+// Most instructions read one or two operands, and every one is kept for as
+// long as the image is loaded.
+static_assert(sizeof(TPSDecodedOperand) <= 88);
 
 // Instructions that the byte code does not have.
 enum TPSPseudoOp : std::uint8_t {
@@ -496,7 +499,8 @@ public:
     }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
-        return instrs_.capacity() * sizeof(TPSDecodedInstr) + starts_.capacity() * sizeof(Start) +
+        const bool own_starts = !IsProven() || starts_ != general_->starts_;
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + (own_starts ? starts_->capacity() * sizeof(Start) : 0) +
                accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
     }
 
@@ -509,9 +513,10 @@ private:
     };
     // The instruction at pos (kNoInstr when none starts there).
     std::uint32_t Find(std::uint32_t pos) const {
-        const auto at = std::lower_bound(starts_.begin(), starts_.end(), pos,
+        const std::vector<Start>& starts = *starts_;
+        const auto at = std::lower_bound(starts.begin(), starts.end(), pos,
                                          [](const Start& s, std::uint32_t p) { return s.Pos < p; });
-        return at != starts_.end() && at->Pos == pos ? at->Instr : kNoInstr;
+        return at != starts.end() && at->Pos == pos ? at->Instr : kNoInstr;
     }
     std::uint32_t DecodeEntry(std::uint32_t pos);
     // Decodes instructions from pos on until one does not go on to the
@@ -537,7 +542,9 @@ private:
     // entered, by position: a few bytes an instruction, where a table of
     // every code byte would take four bytes a byte for as long as the
     // image is loaded.
-    std::vector<Start> starts_;
+    // A copy shares its general code's table until it enters a position
+    // that one had not (its instructions are numbered alike until then).
+    std::shared_ptr<const std::vector<Start>> starts_ = std::make_shared<const std::vector<Start>>();
     // While instructions are decoded: the instruction of every code
     // position (kNoInstr where none starts), folded into starts_ after.
     std::vector<std::uint32_t> index_of_pos_;

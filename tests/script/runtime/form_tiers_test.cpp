@@ -270,6 +270,21 @@ end.)";
     while (wide < count && code->Instrs()[wide].End - code->Instrs()[wide].Pos < 2) ++wide;
     ASSERT_LT(wide, count);
     const std::uint32_t inside_pos = code->Instrs()[wide].Pos + 1;
+    // A proven copy of the code, which shares the table of starts until it
+    // enters a position of its own: the general code does not see it.
+    TPSDecodedCode* copy = nullptr;
+    for (std::uint32_t n = 0; n < host.exec.ProcCount(); ++n) {
+        const TPSProcRec* proc = host.exec.GetProc(n);
+        if (!proc->IsInternal() || AsInternal(*proc).Decoded.get() != code) continue;
+        for (const auto& form : AsInternal(*proc).Proven)
+            if (form.Code != nullptr) copy = form.Code.get();
+    }
+    ASSERT_NE(copy, nullptr);
+    const std::uint32_t copy_count = copy->InstrCount();
+    EXPECT_EQ(copy->EntryAt(code->Instrs()[wide].Pos), wide);
+    EXPECT_EQ(copy->EntryAt(inside_pos), copy_count);
+    EXPECT_TRUE(copy->HasInstrAt(inside_pos));
+    EXPECT_FALSE(code->HasInstrAt(inside_pos));
     const std::uint32_t inside = code->EntryAt(inside_pos);
     EXPECT_EQ(inside, count + 1);
     EXPECT_TRUE(code->HasInstrAt(inside_pos));
