@@ -6,6 +6,7 @@
 // more times.
 //
 // Counters: "loaded_mb" (what the loaded plug-in adds), "mb_per_1000_lines",
+// "heap_mb_per_1000_lines" (what the allocator handed out for it),
 // "run_mb_per_1000_lines" (once every procedure has run), "unloaded_mb"
 // (what stays after the unload, against before the load) and "reloaded_mb"
 // (after three reloads, against the first load). Freed memory
@@ -39,6 +40,13 @@ double ResidentMb(bool trim = true) {
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
+// What the allocator has handed out (whether or not the system has
+// given it pages yet).
+double HeapMb() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
 std::unique_ptr<TMyScript> Load(const std::string& source) {
     auto host = std::make_unique<TMyScript>([](std::int32_t, const std::string&, std::string&) {});
     host->Compile(source, "large.pas");
@@ -53,6 +61,7 @@ void BM_LargePluginMemory(benchmark::State& state) {
     for (const char c : source) counted += c == '\n' ? 1 : 0;
     for (auto _ : state) {
         const double before = ResidentMb();
+        const double heap_before = HeapMb();
         std::unique_ptr<TMyScript> host;
         try {
             host = Load(source);
@@ -61,6 +70,7 @@ void BM_LargePluginMemory(benchmark::State& state) {
             return;
         }
         const double loaded = ResidentMb();
+        const double heap_loaded = HeapMb();
         host->RunOnSend();
         const double ran = ResidentMb();
         host.reset();
@@ -75,6 +85,7 @@ void BM_LargePluginMemory(benchmark::State& state) {
         state.counters["lines"] = counted;
         state.counters["loaded_mb"] = loaded - before;
         state.counters["mb_per_1000_lines"] = (loaded - before) * 1000.0 / counted;
+        state.counters["heap_mb_per_1000_lines"] = (heap_loaded - heap_before) * 1000.0 / counted;
         state.counters["run_mb_per_1000_lines"] = (ran - before) * 1000.0 / counted;
         state.counters["unloaded_mb"] = unloaded - before;
         state.counters["reloaded_mb"] = reloaded - loaded;

@@ -71,7 +71,7 @@ bool DecodeOperand(const TPSExec& exec, const std::uint8_t* code, std::uint32_t 
     auto broken = [&](std::uint8_t error, std::uint32_t at) {
         out.Form = TPSOperandForm::Broken;
         out.FailCode = error;
-        out.FailPos = at;
+        out.End = at;
         return false;
     };
     if (pos > length || length - pos < kOperandHeadBytes) return broken(ErOutOfRange, pos);
@@ -121,10 +121,10 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     : exec_(exec),
       general_(this),
       code_(code.data()),
-      length_(static_cast<std::uint32_t>(code.size())),
-      index_of_pos_(code.size(), kNoInstr) {
+      length_(static_cast<std::uint32_t>(code.size())) {
     // Constants of one procedure stay within what one value may take.
     constants_.SetMaxBytes(kMaxValueBytes);
+    constants_.SetGrowingPages(true);
     instrs_.reserve(code.size() / 4 + 1);
     staging_ = true;
     if (length_ > 0) EntryAt(0);
@@ -149,9 +149,9 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
       length_(copy.General.length_),
       param_slots_(copy.General.param_slots_),
       instrs_(copy.General.instrs_),
-      index_of_pos_(copy.General.index_of_pos_),
-      out_of_range_(copy.General.out_of_range_) {
+      starts_(copy.General.starts_) {
     constants_.SetMaxBytes(kMaxValueBytes);
+    constants_.SetGrowingPages(true);
     // The forms the general code's runs gave its instructions are not
     // taken over.
     staging_ = true;
@@ -169,15 +169,28 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {
     if (pos >= length_) return OutOfRangeAt(pos);
+    index_of_pos_.assign(length_, kNoInstr);
+    for (const Start& s : *starts_)
+        if (s.Pos < length_) index_of_pos_[s.Pos] = s.Instr;
     const auto first = static_cast<std::uint32_t>(instrs_.size());
     const std::uint32_t entry = DecodeRun(pos);
     LinkTargets(first);
+    // The positions beyond the code lie after those inside it.
+    std::vector<Start> starts;
+    starts.reserve(instrs_.size());
+    for (std::uint32_t p = 0; p < length_; ++p)
+        if (index_of_pos_[p] != kNoInstr) starts.push_back(Start{p, index_of_pos_[p]});
+    for (const Start& s : *starts_)
+        if (s.Pos >= length_) starts.push_back(s);
+    starts_ = std::make_shared<const std::vector<Start>>(std::move(starts));
+    // Given back, not only emptied ("= {}" would keep the capacity).
+    index_of_pos_ = std::vector<std::uint32_t>();
     return entry;
 }
 
 std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
-    const auto found = out_of_range_.find(pos);
-    if (found != out_of_range_.end()) return found->second;
+    const std::uint32_t found = Find(pos);
+    if (found != kNoInstr) return found;
     if (instrs_.size() >= kMaxDecodedInstrs) throw EPSOutOfMemory();
     TPSDecodedInstr in;
     in.Op = popOutOfRange;
@@ -187,7 +200,11 @@ std::uint32_t TPSDecodedCode::OutOfRangeAt(std::uint32_t pos) {
     HoldOperands(in, nullptr);
     const auto index = static_cast<std::uint32_t>(instrs_.size());
     instrs_.push_back(in);
-    out_of_range_.emplace(pos, index);
+    auto starts = std::make_shared<std::vector<Start>>(*starts_);
+    const auto at = std::lower_bound(starts->begin(), starts->end(), pos,
+                                     [](const Start& s, std::uint32_t p) { return s.Pos < p; });
+    starts->insert(at, Start{pos, index});
+    starts_ = std::move(starts);
     return index;
 }
 
@@ -297,8 +314,10 @@ void TPSDecodedCode::PlaceStaged() {
     for (std::size_t i = 0; i < staged_at_.size(); ++i)
         if (instrs_[i].OpsHeld != 0) instrs_[i].Ops = block.get() + staged_at_[i];
     operand_blocks_.push_back(std::move(block));
-    staged_ = {};
-    staged_at_ = {};
+    // Given back, not only emptied: assigning {} keeps a vector's capacity,
+    // and every procedure would hold its staging tables for good.
+    staged_ = std::vector<TPSDecodedOperand>();
+    staged_at_ = std::vector<std::uint32_t>();
 }
 
 void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDecodedOperand (&operands)[3]) {

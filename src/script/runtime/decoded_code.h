@@ -14,14 +14,18 @@
 // its start and end, so errors, return addresses, paused runs and exception
 // frames still speak in positions of the byte code.
 //
+// A procedure's code is decoded at its first entry, not when the image is
+// loaded (TPSExec::GeneralCode): only constants beyond what one value may
+// take (a damaged image) fail it, and they then fail that entry.
+//
 // Positions that no instruction starts at (a jump into the middle of an
 // instruction, as a damaged image may hold) are decoded when first entered;
 // a position beyond the code is an instruction that reports "Out Of Range".
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "script/compiler/image_format.h"
@@ -58,7 +62,7 @@ enum class TPSOperandForm : std::uint8_t {
     ElementNumber,  // element Number of Var
     ElementIndex,   // element of Var selected by the index variable Index
     ElementShort,   // Var resolves, then the element word is missing (error 10)
-    Broken,         // the operand itself cannot be read: FailCode at FailPos
+    Broken,         // the operand itself cannot be read: FailCode at End
 };
 
 struct TPSDecodedOperand {
@@ -69,10 +73,10 @@ struct TPSDecodedOperand {
     bool Follow = true;
     std::uint32_t Number = 0;
     // Errors of the variable or container are reported at HeadEnd (after
-    // the kind byte and the address word), those of the element at End.
+    // the kind byte and the address word), those of the element at End;
+    // a Broken operand reports its FailCode at End.
     std::uint32_t HeadEnd = 0;
     std::uint32_t End = 0;
-    std::uint32_t FailPos = 0;
     TPSDecodedVar Var;
     TPSDecodedVar Index;
     // The type the loop saw when it gave the instruction a quick form (of
@@ -85,6 +89,9 @@ struct TPSDecodedOperand {
 
     bool IsConstant() const { return Form == TPSOperandForm::Constant; }
 };
+// Most instructions read one or two operands, and every one is kept for as
+// long as the image is loaded.
+static_assert(sizeof(TPSDecodedOperand) <= 88);
 
 // Instructions that the byte code does not have.
 enum TPSPseudoOp : std::uint8_t {
@@ -460,7 +467,7 @@ public:
     // (its parameters, as far as they are used).
     std::uint32_t ParamSlots() const { return param_slots_; }
     // Whether an instruction starts at a code position (none is decoded).
-    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && index_of_pos_[pos] != kNoInstr; }
+    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && Find(pos) != kNoInstr; }
     std::uint32_t CodeLength() const { return length_; }
     const std::uint8_t* CodeBytes() const { return code_; }
 
@@ -468,8 +475,10 @@ public:
     // when none does yet. Throws EPSOutOfMemory when the constants made for
     // this code would exceed the value cap (a damaged image only).
     std::uint32_t EntryAt(std::uint32_t pos) {
-        if (pos < length_ && index_of_pos_[pos] != kNoInstr) return index_of_pos_[pos];
-        return DecodeEntry(pos);
+        // Every call enters at 0, the first instruction decoded.
+        if (pos == 0 && length_ != 0 && !instrs_.empty()) return 0;
+        const std::uint32_t found = Find(pos);
+        return found != kNoInstr ? found : DecodeEntry(pos);
     }
 
     // Instructions are appended as new positions are entered: pointers into
@@ -490,11 +499,25 @@ public:
     }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
-        return instrs_.capacity() * sizeof(TPSDecodedInstr) + index_of_pos_.capacity() * sizeof(std::uint32_t) +
+        const bool own_starts = !IsProven() || starts_ != general_->starts_;
+        return instrs_.capacity() * sizeof(TPSDecodedInstr) + (own_starts ? starts_->capacity() * sizeof(Start) : 0) +
                accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
     }
 
 private:
+    // Where an instruction starts, or the instruction that reports a
+    // position beyond the code.
+    struct Start {
+        std::uint32_t Pos;
+        std::uint32_t Instr;
+    };
+    // The instruction at pos (kNoInstr when none starts there).
+    std::uint32_t Find(std::uint32_t pos) const {
+        const std::vector<Start>& starts = *starts_;
+        const auto at = std::lower_bound(starts.begin(), starts.end(), pos,
+                                         [](const Start& s, std::uint32_t p) { return s.Pos < p; });
+        return at != starts.end() && at->Pos == pos ? at->Instr : kNoInstr;
+    }
     std::uint32_t DecodeEntry(std::uint32_t pos);
     // Decodes instructions from pos on until one does not go on to the
     // next, or the next is decoded already; returns the first one's index.
@@ -515,8 +538,16 @@ private:
     std::uint32_t length_;
     std::uint32_t param_slots_ = 0;
     std::vector<TPSDecodedInstr> instrs_;
-    std::vector<std::uint32_t> index_of_pos_;  // kNoInstr where no instruction starts
-    std::unordered_map<std::uint32_t, std::uint32_t> out_of_range_;
+    // The starts of the instructions and the positions beyond the code
+    // entered, by position: a few bytes an instruction, where a table of
+    // every code byte would take four bytes a byte for as long as the
+    // image is loaded.
+    // A copy shares its general code's table until it enters a position
+    // that one had not (its instructions are numbered alike until then).
+    std::shared_ptr<const std::vector<Start>> starts_ = std::make_shared<const std::vector<Start>>();
+    // While instructions are decoded: the instruction of every code
+    // position (kNoInstr where none starts), folded into starts_ after.
+    std::vector<std::uint32_t> index_of_pos_;
     std::vector<TPSProvenAccess> accesses_;
     // The instructions' operands, in blocks that never move: one for all the
     // instructions decoded with the code (or copied), one for each decoded

@@ -508,9 +508,24 @@ private:
     bool ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value);
     // Opens the try frame of the instruction at index of the current code.
     void PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index);
+    // The finally block of a frame that runs next (its first, else its
+    // second), taken so that it runs once; kNoOffset when none is left.
+    static std::uint32_t TakeFinallyBlock(TPSExceptionHandler& f);
+    // A return runs the finally blocks of the try statements it leaves, the
+    // frames of the current procedure going as it passes them: true when it
+    // entered one (at position_; the return runs again once it has ended).
+    bool ReturnThroughFrames(std::uint32_t here);
+    // The end of a try statement's block (the PopExceptionHandler at index
+    // of the current code): the instruction the run goes on at, or kNoInstr
+    // when an error was reported.
+    std::uint32_t EndTryBlock(std::uint32_t index);
     // SetPtr and SetPtrToCopy; false when an error was reported.
     bool SetPointer(const TPSDecodedInstr& in);
-    void DecodeProcedures();
+    // The general form of a procedure's code, decoded at its first entry:
+    // a plug-in holds many procedures that a session never calls (handlers
+    // of events that do not come), and decoded code takes many times the
+    // bytes of the byte code. Throws EPSOutOfMemory as TPSDecodedCode does.
+    TPSDecodedCode* GeneralCode(TPSInternalProcRec& proc);
     // Decoded code beyond which an unload hands freed memory back at once.
     static constexpr std::size_t kTrimAfterDecodedBytes = 16u << 20;
     // The proven form of a procedure for an entry, made when the procedure

@@ -75,7 +75,6 @@ public:
             exec_.pointer_type_ = type.get();
             break;
         }
-        exec_.DecodeProcedures();
     }
 
 private:
@@ -255,14 +254,6 @@ private:
     std::uint32_t var_count_ = 0;
     std::uint32_t main_proc_ = kNoMainProc;
 };
-
-void TPSExec::DecodeProcedures() {
-    for (auto& proc : procs_) {
-        if (!proc->IsInternal()) continue;
-        auto& internal = AsInternal(*proc);
-        internal.Decoded = std::make_unique<TPSDecodedCode>(*this, internal.Code);
-    }
-}
 
 bool TPSExec::LoadImage(std::string_view image) {
     RequireNoRun("load a script");

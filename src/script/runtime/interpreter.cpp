@@ -70,7 +70,7 @@ void TPSExec::EnterOtherCode(const TPSProcRec* proc) {
         auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
         code_ = internal.Code.data();
         code_length_ = static_cast<std::uint32_t>(internal.Code.size());
-        decoded_ = internal.Decoded.get();
+        decoded_ = GeneralCode(internal);
     } else {
         code_ = nullptr;
         code_length_ = 0;
@@ -268,6 +268,116 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index)
     exception_frames_.push_back(std::move(frame));
 }
 
+namespace {
+// Whether a pop of an exception frame that ends at a position leaves its
+// statement early.
+bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
+}  // namespace
+
+std::uint32_t TPSExec::TakeFinallyBlock(TPSExceptionHandler& f) {
+    std::uint32_t* block = f.FinallyOffset != kNoOffset ? &f.FinallyOffset : &f.Finally2Offset;
+    return std::exchange(*block, kNoOffset);
+}
+
+bool TPSExec::ReturnThroughFrames(std::uint32_t here) {
+    while (!exception_frames_.empty()) {
+        TPSExceptionHandler& f = *exception_frames_.back();
+        if (f.Barrier) return false;
+        const bool mine = f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1);
+        if (!mine) return false;
+        stack_.PopTo(f.StackSize);
+        const std::uint32_t block = TakeFinallyBlock(f);
+        if (block != kNoOffset) {
+            // The return runs again once the block has ended.
+            f.PendingReturn = here;
+            ResumeInFrame(f, block);
+            return true;
+        }
+        exception_frames_.pop_back();
+    }
+    return false;
+}
+
+std::uint32_t TPSExec::EndTryBlock(std::uint32_t index) {
+    const TPSDecodedInstr* instrs = decoded_->Instrs();
+    const TPSDecodedInstr& in = instrs[index];
+    if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
+        FailAt(in.End, ErOutOfRange);
+        return kNoInstr;
+    }
+    TPSExceptionHandler& f = *exception_frames_.back();
+    // (Dropping values may run host code: in is not used after it.)
+    const std::uint8_t sub = in.Sub;
+    if (f.PendingReturn == kNoOffset && f.PendingJump == kNoOffset && LeavesEarly(f, in.End)) {
+        // A Break or Continue leaves the statement here: the blocks it must
+        // run run first, then the run goes on after the pops that leave it.
+        // (Leaving the try block, the end of a try block comes with the end
+        // of its finally block.)
+        const TPSDecodedInstr& next = instrs[in.Next];
+        const bool paired = in.Sub == phEndOfTry && next.BaseOp == opPopExceptionHandler &&
+                            next.Sub == phEndOfFinally && next.Pos == in.End;
+        const std::uint32_t at = paired ? next.Next : in.Next;
+        // Values pushed inside the statement (by a case or with statement)
+        // go now, so that its blocks run on the stack they were compiled
+        // for; the pops that the jump makes for them are passed over once
+        // the blocks have ended.
+        const std::uint32_t count = stack_.Count();
+        const std::uint32_t mine = count > f.StackSize ? count - f.StackSize : 0;
+        f.DroppedItems = std::exchange(dropped_items_, 0) + mine;
+        f.PendingJump = instrs[at].Pos;
+        stack_.PopTo(count - mine);
+    }
+    dropped_items_ = 0;
+    std::uint32_t block = kNoOffset;
+    switch (sub) {
+    case phEndOfTry:
+        block = TakeFinallyBlock(f);
+        break;
+    case phEndOfFinally:
+        if (last_error_code_ != ErNoError && f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
+            block = f.ExceptOffset;
+            f.PendingReturn = kNoOffset;
+            f.PendingJump = kNoOffset;
+            MoveErrorIntoFrame(f);
+        } else {
+            block = std::exchange(f.Finally2Offset, kNoOffset);
+        }
+        break;
+    case phEndOfExcept:
+        f.ExceptOffset = kNoOffset;
+        block = std::exchange(f.Finally2Offset, kNoOffset);
+        break;
+    default:
+        break;
+    }
+    if (block != kNoOffset) return decoded_->EntryAt(block);
+    // The statement is done: the frame goes, and the run goes on where it
+    // waited, unless an error is still pending.
+    const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn
+                                : f.PendingJump != kNoOffset ? f.PendingJump
+                                                             : f.EndOfBlock;
+    const std::uint32_t dropped = f.PendingReturn == kNoOffset && f.PendingJump != kNoOffset ? f.DroppedItems : 0;
+    exception_frames_.pop_back();
+    if (sub != phEndOfExcept && last_error_code_ != ErNoError) {
+        std::exception_ptr object = std::move(last_error_object_);
+        last_error_object_ = nullptr;
+        ReportErrorAt(last_error_proc_, last_error_pos_, last_error_code_, last_error_param_, std::move(object));
+        return kNoInstr;
+    }
+    std::uint32_t at = decoded_->EntryAt(after);
+    if (dropped > 0) {
+        // An outer try statement left by the same jump passes them on;
+        // else the pops for them are passed over.
+        const TPSDecodedInstr* list = decoded_->Instrs();
+        if (list[at].BaseOp == opPopExceptionHandler) {
+            dropped_items_ = dropped;
+        } else {
+            for (std::uint32_t n = 0; n < dropped && list[at].BaseOp == opPop; ++n) at = list[at].Next;
+        }
+    }
+    return at;
+}
+
 // ------------------------------------------------------------ conditions
 
 bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
@@ -347,9 +457,6 @@ bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
 
 namespace {
 
-// Whether a pop of an exception frame that ends at a position leaves its
-// statement early.
-bool LeavesEarly(const TPSExceptionHandler& f, std::uint32_t end) { return LeavesTryEarly(f.BlockStarts, f.EndOfBlock, end); }
 }  // namespace
 
 // Dispatch goes from handler to handler through a table of label addresses
@@ -813,32 +920,7 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         op_ret: {
             TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const std::uint32_t here = in.Pos;
-            bool into_finally = false;
-            while (!exception_frames_.empty()) {
-                TPSExceptionHandler& f = *exception_frames_.back();
-                if (f.Barrier) break;
-                const bool mine = f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1);
-                if (!mine) break;
-                stack_.PopTo(f.StackSize);
-                std::uint32_t block = kNoOffset;
-                if (f.FinallyOffset != kNoOffset) {
-                    block = f.FinallyOffset;
-                    f.FinallyOffset = kNoOffset;
-                } else if (f.Finally2Offset != kNoOffset) {
-                    block = f.Finally2Offset;
-                    f.Finally2Offset = kNoOffset;
-                }
-                if (block != kNoOffset) {
-                    // The return runs again once the block has ended.
-                    f.PendingReturn = here;
-                    ResumeInFrame(f, block);
-                    into_finally = true;
-                    break;
-                }
-                exception_frames_.pop_back();
-            }
-            if (into_finally) {
+            if (!exception_frames_.empty() && ReturnThroughFrames(in.Pos)) {
                 VOSTREL_JUMP_TO(position_);
                 VOSTREL_NEXT();
             }
@@ -885,97 +967,12 @@ void TPSExec::Execute(TPSStatus entry_status) {
         op_pop_frame:
             VOSTREL_COLD;
             {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            if (exception_frames_.empty() || exception_frames_.back()->Barrier) {
-                FailAt(in.End, ErOutOfRange);
-                goto fail;
-            }
-            TPSExceptionHandler& f = *exception_frames_.back();
-            // (Dropping values may run host code: in is not used after it.)
-            const std::uint8_t sub = in.Sub;
-            if (f.PendingReturn == kNoOffset && f.PendingJump == kNoOffset && LeavesEarly(f, in.End)) {
-                // A Break or Continue leaves the statement here: the blocks
-                // it must run run first, then the run goes on after the
-                // pops that leave it. (Leaving the try block, the end of a
-                // try block comes with the end of its finally block.)
-                const TPSDecodedInstr& next = instrs[in.Next];
-                const bool paired = in.Sub == phEndOfTry && next.BaseOp == opPopExceptionHandler &&
-                                    next.Sub == phEndOfFinally && next.Pos == in.End;
-                const std::uint32_t at = paired ? next.Next : in.Next;
-                // Values pushed inside the statement (by a case or with
-                // statement) go now, so that its blocks run on the stack
-                // they were compiled for; the pops that the jump makes for
-                // them are passed over once the blocks have ended.
-                const std::uint32_t count = stack_.Count();
-                const std::uint32_t mine = count > f.StackSize ? count - f.StackSize : 0;
-                f.DroppedItems = std::exchange(dropped_items_, 0) + mine;
-                f.PendingJump = instrs[at].Pos;
-                stack_.PopTo(count - mine);
-                VOSTREL_RELOAD();
-            }
-            dropped_items_ = 0;
-            std::uint32_t block = kNoOffset;
-            switch (sub) {
-            case phEndOfTry:
-                if (f.FinallyOffset != kNoOffset) {
-                    block = f.FinallyOffset;
-                    f.FinallyOffset = kNoOffset;
-                } else if (f.Finally2Offset != kNoOffset) {
-                    block = f.Finally2Offset;
-                    f.Finally2Offset = kNoOffset;
-                }
-                break;
-            case phEndOfFinally:
-                if (last_error_code_ != ErNoError && f.ExceptOffset != kNoOffset && f.ExceptOffset != kExceptEntered) {
-                    block = f.ExceptOffset;
-                    f.PendingReturn = kNoOffset;
-                    f.PendingJump = kNoOffset;
-                    MoveErrorIntoFrame(f);
-                } else if (f.Finally2Offset != kNoOffset) {
-                    block = f.Finally2Offset;
-                    f.Finally2Offset = kNoOffset;
-                }
-                break;
-            case phEndOfExcept:
-                f.ExceptOffset = kNoOffset;
-                if (f.Finally2Offset != kNoOffset) {
-                    block = f.Finally2Offset;
-                    f.Finally2Offset = kNoOffset;
-                }
-                break;
-            default:
-                break;
-            }
-            if (block != kNoOffset) {
-                VOSTREL_JUMP_TO(block);
-                VOSTREL_NEXT();
-            }
-            // The statement is done: the frame goes, and the run goes on
-            // where it waited, unless an error is still pending.
-            const std::uint32_t after = f.PendingReturn != kNoOffset ? f.PendingReturn
-                                        : f.PendingJump != kNoOffset ? f.PendingJump
-                                                                     : f.EndOfBlock;
-            const std::uint8_t kind = sub;
-            const std::uint32_t dropped = f.PendingReturn == kNoOffset && f.PendingJump != kNoOffset ? f.DroppedItems : 0;
-            exception_frames_.pop_back();
-            if (kind != phEndOfExcept && last_error_code_ != ErNoError) {
-                std::exception_ptr object = std::move(last_error_object_);
-                last_error_object_ = nullptr;
-                ReportErrorAt(last_error_proc_, last_error_pos_, last_error_code_, last_error_param_, std::move(object));
-                goto fail;
-            }
-            VOSTREL_JUMP_TO(after);
-            if (dropped > 0) {
-                // An outer try statement left by the same jump passes them
-                // on; else the pops for them are passed over.
-                if (VOSTREL_IN(pc).BaseOp == opPopExceptionHandler) {
-                    dropped_items_ = dropped;
-                } else {
-                    for (std::uint32_t n = 0; n < dropped && VOSTREL_IN(pc).BaseOp == opPop; ++n) pc = VOSTREL_AT(VOSTREL_IN(pc).Next);
-                }
-            }
+            const std::uint32_t at = EndTryBlock(static_cast<std::uint32_t>(pc / sizeof(TPSDecodedInstr)));
+            if (at == kNoInstr) goto fail;
+            pc = VOSTREL_AT(at);
+            VOSTREL_RELOAD();
             VOSTREL_NEXT();
-        }
+            }
 
         op_nop:
             pc = VOSTREL_AT(VOSTREL_IN(pc).Next);

@@ -45,7 +45,7 @@ void TPSExec::FailAt(std::uint32_t position, std::uint8_t code) {
 
 bool TPSExec::ResolveElement(const TPSDecodedOperand& o, TPSOperand& out) {
     if (o.Form == TPSOperandForm::Broken) {
-        FailAt(o.FailPos, o.FailCode);
+        FailAt(o.End, o.FailCode);
         return false;
     }
     if (o.Form <= TPSOperandForm::Constant) return ResolveOperand(o, out);

@@ -61,13 +61,13 @@ public:
 };
 
 // A script procedure: its own copy of its byte code, and the form in which
-// it runs, decoded once when the image is loaded.
+// it runs, decoded once at its first entry (TPSExec::GeneralCode).
 class TPSInternalProcRec : public TPSProcRec {
 public:
     TPSInternalProcRec() : TPSProcRec(TPSProcKind::pkInternal) {}
 
     std::vector<std::uint8_t> Code;
-    std::unique_ptr<TPSDecodedCode> Decoded;
+    std::unique_ptr<TPSDecodedCode> Decoded;  // nil until first entered
     // Proven forms of Decoded, one per entry that has been proven (nil
     // where the entry could not be); they go before Decoded.
     struct ProvenForm {

@@ -22,10 +22,15 @@ TPSDecodedCode* TPSExec::ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape
     return proc.Proven.back().Code.get();
 }
 
+TPSDecodedCode* TPSExec::GeneralCode(TPSInternalProcRec& proc) {
+    if (!proc.Decoded) proc.Decoded = std::make_unique<TPSDecodedCode>(*this, proc.Code);
+    return proc.Decoded.get();
+}
+
 TPSDecodedCode* TPSExec::CodeForEntry(const TPSProcRec* proc, std::uint32_t above, bool top_level) {
     auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
-    TPSDecodedCode* general = internal.Decoded.get();
-    if (!UsesProvenForms() || general == nullptr) return general;
+    TPSDecodedCode* general = GeneralCode(internal);
+    if (!UsesProvenForms()) return general;
     const std::uint32_t slots = general->ParamSlots();
     if (top_level) {
         if (slots != 0 || stack_.Count() != 0) return general;

@@ -71,6 +71,11 @@ void TPSStack::SetOneBlock(bool on) {
     one_block_ = on;
 }
 
+void TPSStack::SetGrowingPages(bool on) {
+    if (!items_.empty()) throw EPSError("The stack is in use");
+    growing_pages_ = on;
+}
+
 std::byte* TPSStack::NextItemAddress() {
     if (one_block_) {
         if (block_ == nullptr) page_ = NextPageFor(0);
@@ -114,7 +119,11 @@ std::uint32_t TPSStack::NextPageFor(std::uint32_t bytes) {
         for (std::size_t i = next; i < pages_.size(); ++i) capacity_ -= pages_[i].Size;
         pages_.resize(next);
     }
-    const std::uint64_t size = std::max<std::uint64_t>(kPageBytes, (std::uint64_t{bytes} + kPageBytes - 1) / kPageBytes * kPageBytes);
+    std::uint64_t size = std::max<std::uint64_t>(kPageBytes, (std::uint64_t{bytes} + kPageBytes - 1) / kPageBytes * kPageBytes);
+    if (growing_pages_) {
+        const std::uint64_t grown = std::min<std::uint64_t>(kPageBytes, std::max<std::uint64_t>(kFirstSmallPageBytes, capacity_));
+        size = std::max<std::uint64_t>(grown, RoundedItemBytes(bytes));
+    }
     Page page;
     page.Bytes = std::make_unique_for_overwrite<std::byte[]>(size);
     page.Size = static_cast<std::uint32_t>(size);

@@ -166,6 +166,13 @@ public:
     void TrimBlock();
     static constexpr std::uint64_t kKeptBlockBytes = std::uint64_t{1} << 20;
 
+    // Starts with a page of kFirstSmallPageBytes and doubles each new page
+    // up to kPageBytes: for a stack that many objects hold and that mostly
+    // keeps a few small items (the constants of one procedure), where a
+    // whole page each would cost more than the items. Only on an empty stack.
+    void SetGrowingPages(bool on);
+    static constexpr std::uint32_t kFirstSmallPageBytes = 256;
+
     // Bytes that the items take, each rounded up to kItemAlign.
     std::uint64_t Length() const { return length_; }
     // Bytes of the pages held, spare pages included; of the one block, the
@@ -244,6 +251,7 @@ private:
     // The one block: its start (the first page's bytes while it is
     // reserved) and the most bytes used since it was.
     bool one_block_ = false;
+    bool growing_pages_ = false;
     std::byte* block_ = nullptr;
     std::uint64_t high_water_ = 0;
 };

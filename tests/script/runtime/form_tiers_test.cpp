@@ -210,3 +210,92 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
 
 }  // namespace
 }  // namespace script::runtime
+
+namespace script::runtime {
+namespace {
+
+TEST(decoded_code, a_procedure_is_decoded_at_its_first_entry_and_finds_every_position_it_was_entered_at) {
+    const std::string source = R"(
+var x: Integer;
+procedure Called;
+var i: Integer;
+begin
+  for i := 1 to 10 do x := x + i;
+end;
+procedure NeverCalled;
+begin
+  x := x * 2;
+end;
+begin
+  Called;
+  Called;
+  Print(IntToStr(x));
+end.)";
+    ScriptHost host;
+    ASSERT_TRUE(host.Load(source)) << host.Messages;
+    auto decoded_of = [&](const char* name) -> TPSDecodedCode* {
+        for (std::uint32_t n = 0; n < host.exec.ProcCount(); ++n) {
+            const TPSProcRec* proc = host.exec.GetProc(n);
+            if (proc->IsInternal() && AsInternal(*proc).ExportName == name) return AsInternal(*proc).Decoded.get();
+        }
+        ADD_FAILURE() << name << " not found";
+        return nullptr;
+    };
+    // Nothing is decoded by the load itself.
+    EXPECT_EQ(decoded_of("CALLED"), nullptr);
+    EXPECT_EQ(decoded_of("NEVERCALLED"), nullptr);
+    ASSERT_TRUE(host.Run()) << host.ErrorText();
+    EXPECT_EQ(host.Log, "110\n");
+    TPSDecodedCode* code = decoded_of("CALLED");
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(decoded_of("NEVERCALLED"), nullptr);
+
+    // Every instruction is found again at its start, and no position inside
+    // an instruction counts as a start.
+    const std::uint32_t count = code->InstrCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const TPSDecodedInstr& in = code->Instrs()[i];
+        if (in.BaseOp == popOutOfRange) continue;
+        EXPECT_TRUE(code->HasInstrAt(in.Pos)) << in.Pos;
+        EXPECT_EQ(code->EntryAt(in.Pos), i);
+        for (std::uint32_t p = in.Pos + 1; p < in.End; ++p) EXPECT_FALSE(code->HasInstrAt(p)) << p;
+    }
+    // A position beyond the code is one instruction that reports it, the
+    // same each time; entering the middle of an instruction (as a damaged
+    // image may) decodes from there and keeps every start known before.
+    const std::uint32_t beyond = code->EntryAt(code->CodeLength() + 7);
+    EXPECT_EQ(code->Instrs()[beyond].Op, popOutOfRange);
+    EXPECT_EQ(code->EntryAt(code->CodeLength() + 7), beyond);
+    std::uint32_t wide = 0;
+    while (wide < count && code->Instrs()[wide].End - code->Instrs()[wide].Pos < 2) ++wide;
+    ASSERT_LT(wide, count);
+    const std::uint32_t inside_pos = code->Instrs()[wide].Pos + 1;
+    // A proven copy of the code, which shares the table of starts until it
+    // enters a position of its own: the general code does not see it.
+    TPSDecodedCode* copy = nullptr;
+    for (std::uint32_t n = 0; n < host.exec.ProcCount(); ++n) {
+        const TPSProcRec* proc = host.exec.GetProc(n);
+        if (!proc->IsInternal() || AsInternal(*proc).Decoded.get() != code) continue;
+        for (const auto& form : AsInternal(*proc).Proven)
+            if (form.Code != nullptr) copy = form.Code.get();
+    }
+    ASSERT_NE(copy, nullptr);
+    const std::uint32_t copy_count = copy->InstrCount();
+    EXPECT_EQ(copy->EntryAt(code->Instrs()[wide].Pos), wide);
+    EXPECT_EQ(copy->EntryAt(inside_pos), copy_count);
+    EXPECT_TRUE(copy->HasInstrAt(inside_pos));
+    EXPECT_FALSE(code->HasInstrAt(inside_pos));
+    const std::uint32_t inside = code->EntryAt(inside_pos);
+    EXPECT_EQ(inside, count + 1);
+    EXPECT_TRUE(code->HasInstrAt(inside_pos));
+    EXPECT_EQ(code->EntryAt(inside_pos), inside);
+    EXPECT_EQ(code->EntryAt(code->CodeLength() + 7), beyond);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (code->Instrs()[i].BaseOp != popOutOfRange) {
+            EXPECT_EQ(code->EntryAt(code->Instrs()[i].Pos), i);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace script::runtime

@@ -209,3 +209,41 @@ TEST(runtime_stack, a_stack_in_one_block_keeps_its_items_side_by_side_and_gives_
 
 }  // namespace
 }  // namespace script::runtime
+
+namespace script::runtime {
+namespace {
+
+TEST(runtime_stack, growing_pages_start_small_double_up_to_a_page_and_keep_items_in_place) {
+    const ItemTypes t;
+    TPSStack stack;
+    stack.SetGrowingPages(true);
+    stack.PushType(t.Int64);
+    EXPECT_EQ(stack.Capacity(), TPSStack::kFirstSmallPageBytes);
+    std::vector<void*> items{stack.GetItem(0)};
+    for (int i = 1; i < 600; ++i) {
+        void* item = stack.PushType(i % 2 == 0 ? t.String : t.Int64);
+        items.push_back(item);
+        if (i % 2 == 0) SetStringSlot(ValueOfTypedValue(item), "constant " + std::to_string(i));
+        else StoreAs(ValueOfTypedValue(item), std::int64_t{i});
+    }
+    // 256 + 256 + 512 + 1024 + 2048 bytes, then whole pages: never more than
+    // a page beyond what the items take.
+    EXPECT_LT(stack.Capacity(), stack.Length() + TPSStack::kPageBytes);
+    EXPECT_GE(stack.Capacity(), stack.Length());
+    for (std::uint32_t n = 0; n < stack.Count(); ++n) ASSERT_EQ(stack.GetItem(n), items[n]);
+    EXPECT_EQ(stack.GetString(598), "constant 598");
+    EXPECT_EQ(stack.GetReal(599), 599.0L);
+    // An item larger than the next small page gets room of its own size.
+    const std::uint64_t before = stack.Capacity();
+    TPSStack small;
+    small.SetGrowingPages(true);
+    small.PushType(t.Big);
+    EXPECT_GE(small.Capacity(), t.Big->RealSize);
+    EXPECT_LT(small.Capacity(), t.Big->RealSize + TPSStack::kPageBytes);
+    EXPECT_EQ(stack.Capacity(), before);
+    // Only an empty stack changes how it grows.
+    EXPECT_THROW(stack.SetGrowingPages(false), EPSError);
+}
+
+}  // namespace
+}  // namespace script::runtime
