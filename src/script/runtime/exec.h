@@ -488,6 +488,27 @@ private:
     // The loop of proven forms (proven_loop.cpp), from the instruction at
     // byte offset pc of run_instrs_; it keeps run_instrs_ and run_frame_.
     ProvenExit RunProven(std::size_t pc);
+    // How one of the proven loop's fused loops (a for or while loop of one
+    // Calc) ends: out of the loop along the hop Pc, or handed back at the
+    // instruction Pc for its general form, for a tick or for attention.
+    enum class FusedEnd : std::uint8_t { Hop, General, Tick, Attention };
+    struct FusedStop {
+        std::size_t Pc;
+        FusedEnd End;
+    };
+    // The fused loops (proven_loop.cpp), from the loop's first instruction
+    // at byte offset pc of instrs, in the frame at lb.
+    FusedStop RunForCalc(TPSDecodedInstr* instrs, std::size_t pc, std::byte* lb);
+    FusedStop RunWhileCalc(TPSDecodedInstr* instrs, std::size_t pc, std::byte* lb);
+    // The proven call step (proven_loop.cpp): the callee's frame entered for
+    // the call instruction; its base item, or nil (nothing changed) when the
+    // stack has no room for it.
+    [[gnu::always_inline]] inline void* EnterProvenCall(TPSDecodedInstr& call);
+    // The proven return step (proven_loop.cpp): the frame left and the
+    // caller's code entered, with its return address in back; false when the
+    // general form must run it: a try frame of the procedure's own is to
+    // run, or the frame is not as expected.
+    [[gnu::always_inline]] inline bool LeaveProvenFrame(PSReturnAddress& back);
     // The loop of quick forms (quick_loop.cpp), likewise; it hands back with
     // pxNext, pxGeneral, pxTick or pxFail.
     ProvenExit RunQuick(std::size_t pc);

@@ -34,6 +34,42 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
     return ElementAt(at, x, x.ByIndexVar ? LoadAs<std::uint32_t>(ProvenSlot(x.Index, lb)) : x.Number);
 }
 
+// On the hot path of every proven call: always inline.
+inline void* TPSExec::EnterProvenCall(TPSDecodedInstr& call) {
+    TPSProcRec* proc = procs_[call.Number].get();
+    TPSDecodedCode* code = call.Callee;
+    if (code == nullptr) {
+        // The items below are of the types the proof knows: the form found
+        // now serves every run of this call.
+        code = CodeForEntry(proc, stack_.Count());
+        call.Callee = code;
+    }
+    void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
+    if (item != nullptr) EnterFrame(item, proc, code, call.End, call.Next);
+    return item;
+}
+
+inline bool TPSExec::LeaveProvenFrame(PSReturnAddress& back) {
+    // Without a try frame of its own to run, the return goes back to the
+    // caller's form at once.
+    if (!exception_frames_.empty()) {
+        const TPSExceptionHandler& f = *exception_frames_.back();
+        if (!f.Barrier && (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1)))
+            return false;
+    }
+    const std::uint32_t items = stack_.Count();
+    if (stack_base_ < 0 || items <= static_cast<std::uint32_t>(stack_base_)) return false;
+    if (items != static_cast<std::uint32_t>(stack_base_) + 1)
+        stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
+    void* top = stack_.Top();
+    if (!IsReturnAddressItem(top)) return false;
+    back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
+    if (back.Proc == nullptr || back.Code == nullptr) return false;
+    stack_.PopPlain();
+    ReturnInto(back);
+    return true;
+}
+
 // A push goes on: at once to the next proven form it knows (a call's
 // argument and the call: no host code ran, nothing asks for attention), else
 // along its hop.
@@ -50,6 +86,17 @@ std::byte* ProvenElement(std::byte* at, const TPSProvenAccess& x, std::byte* lb)
         VOSTREL_HOP((in).QuickNext);                                    \
     } while (false)
 #define VOSTREL_NEXT() VOSTREL_FORM_NEXT(ppAssign1)
+// Goes on where a fused loop stopped.
+#define VOSTREL_FUSED_END(stop)                                  \
+    do {                                                         \
+        pc = (stop).Pc;                                          \
+        switch ((stop).End) {                                    \
+            case FusedEnd::Hop: VOSTREL_HOP(pc);                 \
+            case FusedEnd::General: goto general_form;           \
+            case FusedEnd::Tick: goto tick;                      \
+            case FusedEnd::Attention: goto to_main;              \
+        }                                                        \
+    } while (false)
 TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     // The forms, from their list (decoded_code.h): every form, then the
     // twins for plain slots of the twinned ones, which come first.
@@ -286,84 +333,13 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
 
 p_for_calc : {
-    // A for loop of one Calc runs here until it ends; it is left at
-    // the Calc for a tick or for attention, as the general form
-    // would stop there.
-    const std::size_t body = pc;
-    TPSDecodedInstr& in = VOSTREL_IN(pc);
-    const TPSDecodedInstr& step = VOSTREL_IN(in.QuickNext & ~kHopTicks);
-    const bool bound = step.BaseOp == opPushType;
-    if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) goto general_form;
-    std::byte* d = LoopOperand(*decoded_, in, 0, lb);
-    const std::byte* s = LoopOperand(*decoded_, in, 1, lb);
-    std::byte* c = LoopOperand(*decoded_, step, 0, lb);
-    std::byte* i = LoopOperand(*decoded_, step, bound ? 3 : 1, lb);
-    const std::byte* x = bound ? LoopOperand(*decoded_, step, 1, lb) : c;
-    const std::byte* y = LoopOperand(*decoded_, step, 2, lb);
-    if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr ||
-        y == nullptr)
-        goto general_form;
-    for (;;) {
-        // Every step that can fail is checked: a failure leaves the loop at
-        // the step, whose general form reports it.
-        std::uint32_t v = 0;
-        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, v)) {
-            pc = body;
-            goto general_form;
-        }
-        StoreAs(d, v);
-        std::uint32_t limit = LoadAs<std::uint32_t>(y);
-        if (bound &&
-            !Calc32(step.Sub, LoadAs<std::uint32_t>(x), limit, (step.Signs & 1) != 0, limit)) {
-            pc = in.QuickNext & ~kHopTicks;
-            goto general_form;
-        }
-        const bool result = Related(step, i, &limit);
-        StoreAs(c, static_cast<std::uint8_t>(result));
-        StoreAs(i, LoadAs<std::uint32_t>(i) + step.QuickStep);
-        if (result == step.QuickJumpWhen) VOSTREL_HOP(step.QuickTarget);
-        if (HopTicks(step.QuickNext) != 0 && (ticks_left_ -= HopTicks(step.QuickNext)) <= 0) {
-            pc = body;
-            goto tick;
-        }
-        if (attention_) {
-            pc = body;
-            goto to_main;
-        }
-    }
+    const FusedStop stop = RunForCalc(instrs, pc, lb);
+    VOSTREL_FUSED_END(stop);
 }
 
 p_while_calc : {
-    // A while loop of one Calc, from its comparison, likewise.
-    const std::size_t test = pc;
-    TPSDecodedInstr& in = VOSTREL_IN(pc);
-    const TPSDecodedInstr& body = VOSTREL_IN(in.QuickNext & ~kHopTicks);
-    std::byte* c = LoopOperand(*decoded_, in, 0, lb);
-    const std::byte* l = LoopOperand(*decoded_, in, 1, lb);
-    const std::byte* r = LoopOperand(*decoded_, in, 2, lb);
-    std::byte* d = LoopOperand(*decoded_, body, 0, lb);
-    const std::byte* s = LoopOperand(*decoded_, body, 1, lb);
-    if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr)
-        goto general_form;
-    for (;;) {
-        const bool result = Related(in, l, r);
-        StoreAs(c, static_cast<std::uint8_t>(result));
-        if (result == in.QuickJumpWhen) VOSTREL_HOP(in.QuickTarget);
-        std::uint32_t v = 0;
-        if (!Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (body.Signs & 1) != 0, v)) {
-            pc = in.QuickNext & ~kHopTicks;
-            goto general_form;
-        }
-        StoreAs(d, v);
-        if (HopTicks(body.QuickNext) != 0 && (ticks_left_ -= HopTicks(body.QuickNext)) <= 0) {
-            pc = test;
-            goto tick;
-        }
-        if (attention_) {
-            pc = test;
-            goto to_main;
-        }
-    }
+    const FusedStop stop = RunWhileCalc(instrs, pc, lb);
+    VOSTREL_FUSED_END(stop);
 }
 
 p_push_plain : {
@@ -409,45 +385,18 @@ p_pop_frame : {
 }
 
 p_call : {
-    TPSDecodedInstr& in = VOSTREL_IN(pc);
-    TPSProcRec* proc = procs_[in.Number].get();
-    TPSDecodedCode* code = in.Callee;
-    if (code == nullptr) {
-        // The items below are of the types the proof knows: the
-        // form found now serves every run of this call.
-        code = CodeForEntry(proc, stack_.Count());
-        VOSTREL_IN(pc).Callee = code;
-    }
-    TPSDecodedInstr& call = VOSTREL_IN(pc);
-    void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
+    void* item = EnterProvenCall(VOSTREL_IN(pc));
     // No room: the general form reports it.
     if (item == nullptr) goto general_form;
-    EnterFrame(item, proc, code, call.End, call.Next);
     lb = static_cast<std::byte*>(item);
-    instrs = code->Instrs();
+    instrs = decoded_->Instrs();
     // (Code is never empty: its first instruction starts at 0.)
     VOSTREL_GO(0, 1);
 }
 
 p_ret : {
-    // Without a try frame of its own to run, the return goes back to
-    // the caller's form at once.
-    if (!exception_frames_.empty()) {
-        const TPSExceptionHandler& f = *exception_frames_.back();
-        if (!f.Barrier &&
-            (f.BasePtr == stack_base_ || (f.BasePtr > stack_base_ && f.BasePtr != -1)))
-            goto general_form;
-    }
-    const std::uint32_t items = stack_.Count();
-    if (stack_base_ < 0 || items <= static_cast<std::uint32_t>(stack_base_)) goto general_form;
-    if (items != static_cast<std::uint32_t>(stack_base_) + 1)
-        stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
-    void* top = stack_.Top();
-    if (!IsReturnAddressItem(top)) goto general_form;
-    const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
-    if (back.Proc == nullptr || back.Code == nullptr) goto general_form;
-    stack_.PopPlain();
-    ReturnInto(back);
+    PSReturnAddress back{};
+    if (!LeaveProvenFrame(back)) goto general_form;
     VOSTREL_RESUME(back);
     // The caller's pops of the arguments, at once (nothing between can have
     // asked for attention).
@@ -490,7 +439,73 @@ to_main:
     return ProvenExit{pc, reason};
 }
 
+#undef VOSTREL_FUSED_END
 #undef VOSTREL_CHAIN
 #undef VOSTREL_NEXT
+
+TPSExec::FusedStop TPSExec::RunForCalc(TPSDecodedInstr* instrs, std::size_t pc, std::byte* lb) {
+    // A for loop of one Calc runs here until it ends; it is left at the
+    // Calc for a tick or for attention, as the general form would stop
+    // there.
+    const std::size_t body = pc;
+    const TPSDecodedInstr& in = VOSTREL_IN(pc);
+    const std::size_t next = in.QuickNext & ~kHopTicks;
+    const TPSDecodedInstr& step = VOSTREL_IN(next);
+    const bool bound = step.BaseOp == opPushType;
+    if (bound && stack_.Length() + step.Size > stack_.MaxBytes()) return {body, FusedEnd::General};
+    std::byte* d = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, in, 1, lb);
+    std::byte* c = LoopOperand(*decoded_, step, 0, lb);
+    std::byte* i = LoopOperand(*decoded_, step, bound ? 3 : 1, lb);
+    const std::byte* x = bound ? LoopOperand(*decoded_, step, 1, lb) : c;
+    const std::byte* y = LoopOperand(*decoded_, step, 2, lb);
+    if (d == nullptr || s == nullptr || c == nullptr || i == nullptr || x == nullptr || y == nullptr)
+        return {body, FusedEnd::General};
+    for (;;) {
+        // Every step that can fail is checked: a failure leaves the loop at
+        // the step, whose general form reports it.
+        std::uint32_t v = 0;
+        if (!Calc32(in.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (in.Signs & 1) != 0, v))
+            return {body, FusedEnd::General};
+        StoreAs(d, v);
+        std::uint32_t limit = LoadAs<std::uint32_t>(y);
+        if (bound && !Calc32(step.Sub, LoadAs<std::uint32_t>(x), limit, (step.Signs & 1) != 0, limit))
+            return {next, FusedEnd::General};
+        const bool result = Related(step, i, &limit);
+        StoreAs(c, static_cast<std::uint8_t>(result));
+        StoreAs(i, LoadAs<std::uint32_t>(i) + step.QuickStep);
+        if (result == step.QuickJumpWhen) return {step.QuickTarget, FusedEnd::Hop};
+        if (HopTicks(step.QuickNext) != 0 && (ticks_left_ -= HopTicks(step.QuickNext)) <= 0)
+            return {body, FusedEnd::Tick};
+        if (attention_) return {body, FusedEnd::Attention};
+    }
+}
+
+TPSExec::FusedStop TPSExec::RunWhileCalc(TPSDecodedInstr* instrs, std::size_t pc, std::byte* lb) {
+    // A while loop of one Calc, from its comparison, likewise.
+    const std::size_t test = pc;
+    const TPSDecodedInstr& in = VOSTREL_IN(pc);
+    const std::size_t next = in.QuickNext & ~kHopTicks;
+    const TPSDecodedInstr& body = VOSTREL_IN(next);
+    std::byte* c = LoopOperand(*decoded_, in, 0, lb);
+    const std::byte* l = LoopOperand(*decoded_, in, 1, lb);
+    const std::byte* r = LoopOperand(*decoded_, in, 2, lb);
+    std::byte* d = LoopOperand(*decoded_, body, 0, lb);
+    const std::byte* s = LoopOperand(*decoded_, body, 1, lb);
+    if (c == nullptr || l == nullptr || r == nullptr || d == nullptr || s == nullptr)
+        return {test, FusedEnd::General};
+    for (;;) {
+        const bool result = Related(in, l, r);
+        StoreAs(c, static_cast<std::uint8_t>(result));
+        if (result == in.QuickJumpWhen) return {in.QuickTarget, FusedEnd::Hop};
+        std::uint32_t v = 0;
+        if (!Calc32(body.Sub, LoadAs<std::uint32_t>(d), LoadAs<std::uint32_t>(s), (body.Signs & 1) != 0, v))
+            return {next, FusedEnd::General};
+        StoreAs(d, v);
+        if (HopTicks(body.QuickNext) != 0 && (ticks_left_ -= HopTicks(body.QuickNext)) <= 0)
+            return {test, FusedEnd::Tick};
+        if (attention_) return {test, FusedEnd::Attention};
+    }
+}
 
 }  // namespace script::runtime
