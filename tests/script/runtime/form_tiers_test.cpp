@@ -46,22 +46,8 @@ bool HasQuickForm(const std::set<std::uint8_t>& forms) {
     return false;
 }
 
-struct Outcome {
-    bool Ok = false;
-    std::string Log;
-    std::string Error;
-    bool operator==(const Outcome&) const = default;
-};
-
-Outcome RunIn(ScriptHost& host, const std::string& source, TPSFormTiers tiers) {
-    host.exec.Forms = tiers;
-    EXPECT_TRUE(host.Load(source)) << host.Messages;
-    Outcome r;
-    r.Ok = host.Run();
-    r.Log = host.Log;
-    r.Error = host.ErrorText();
-    return r;
-}
+using testing::Ending;
+using testing::RunScript;
 
 TEST(form_tiers, the_switch_chooses_which_tiers_run_and_each_computes_as_the_general_handlers_do) {
     const std::string source = R"(
@@ -77,7 +63,7 @@ end.)";
         [&](TPSFormTiers tiers) {
             SCOPED_TRACE(TierName(tiers));
             ScriptHost host;
-            const Outcome r = RunIn(host, source, tiers);
+            const Ending r = RunScript(source, tiers, host);
             EXPECT_EQ(r.Log, "6499\n");
             const std::uint32_t main = host.exec.MainProcNo();
             // The general code keeps its instructions as decoded unless quick
@@ -87,7 +73,7 @@ end.)";
             EXPECT_EQ(ProvenForms(host.exec, main).empty(), tiers != TPSFormTiers::All);
             return r;
         },
-        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+        [](const Ending& general, const Ending& other, TPSFormTiers tiers) {
             ADD_FAILURE() << TierName(tiers) << ": " << other.Log << other.Error << " / " << general.Log
                           << general.Error;
         });
@@ -137,12 +123,12 @@ end.)";
     const auto runs = RunEveryTier(
         [&](TPSFormTiers tiers) {
             ScriptHost host;
-            return RunIn(host, source, tiers);
+            return RunScript(source, tiers, host);
         },
-        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+        [](const Ending& general, const Ending& other, TPSFormTiers tiers) {
             ADD_FAILURE() << TierName(tiers) << " differs:\n" << other.Log << "\ngeneral:\n" << general.Log;
         });
-    const Outcome& general = runs[0];
+    const Ending& general = runs[0];
     EXPECT_TRUE(general.Ok) << general.Error;
     // The most negative value: by -1 its quotient and remainder do not fit,
     // shifted by 31 (-1 masked) it leaves 0 and 1, times -1 it wraps to
@@ -165,7 +151,7 @@ void ExpectChosen(const std::string& vars, const std::string& body, std::uint8_t
     RunEveryTier(
         [&](TPSFormTiers tiers) {
             ScriptHost host;
-            const Outcome r = RunIn(host, source, tiers);
+            const Ending r = RunScript(source, tiers, host);
             EXPECT_EQ(r.Log, log) << TierName(tiers);
             if (tiers == TPSFormTiers::All) {
                 const std::set<std::uint8_t> forms = ProvenForms(host.exec, host.exec.GetProcNo("P"));
@@ -175,7 +161,7 @@ void ExpectChosen(const std::string& vars, const std::string& body, std::uint8_t
             }
             return r;
         },
-        [](const Outcome& general, const Outcome& other, TPSFormTiers tiers) {
+        [](const Ending& general, const Ending& other, TPSFormTiers tiers) {
             ADD_FAILURE() << TierName(tiers) << ": " << other.Log << " / " << general.Log;
         });
 }

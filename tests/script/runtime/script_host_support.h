@@ -5,7 +5,9 @@
 // at the host's log and the exported variables.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,5 +81,32 @@ public:
     std::string Messages;
     std::string Image;
 };
+
+// How a run of a script ended, as a host sees it.
+struct Ending {
+    bool Ok = false;
+    std::string Log;
+    std::string Error;
+    std::uint32_t Proc = 0;
+    std::uint32_t Pos = 0;
+    bool operator==(const Ending&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Ending& e) {
+    return out << "ok " << e.Ok << " error '" << e.Error << "' at " << e.Proc << ":" << e.Pos << "\n" << e.Log;
+}
+
+// Loads and runs a script's main block in a host that runs the given tiers of forms.
+inline Ending RunScript(const std::string& source, TPSFormTiers tiers, ScriptHost& host) {
+    host.exec.Forms = tiers;
+    EXPECT_TRUE(host.Load(source)) << host.Messages;
+    Ending e;
+    e.Ok = host.Run();
+    e.Log = host.Log;
+    e.Error = host.ErrorText();
+    e.Proc = host.exec.LastErrorProc();
+    e.Pos = host.exec.LastErrorPos();
+    return e;
+}
 
 }  // namespace script::runtime::testing

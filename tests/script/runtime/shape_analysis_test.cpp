@@ -18,6 +18,8 @@
 namespace script::runtime {
 namespace {
 
+using testing::Ending;
+using testing::RunScript;
 using testing::ScriptHost;
 using testing::WriteImage;
 using test_support::kEveryTier;
@@ -43,32 +45,6 @@ bool HasRefusedEntry(const TPSExec& exec, std::uint32_t no) {
     return false;
 }
 
-// How a run of a script ended, as a host sees it.
-struct Ending {
-    bool Ok = false;
-    std::string Log;
-    std::string Error;
-    std::uint32_t Proc = 0;
-    std::uint32_t Pos = 0;
-    bool operator==(const Ending&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Ending& e) {
-    return out << "ok " << e.Ok << " error '" << e.Error << "' at " << e.Proc << ":" << e.Pos << "\n" << e.Log;
-}
-
-// Runs a script's main block in a host that runs the given tiers of forms.
-Ending RunScript(const std::string& source, TPSFormTiers tiers, ScriptHost& host) {
-    host.exec.Forms = tiers;
-    EXPECT_TRUE(host.Load(source)) << host.Messages;
-    Ending e;
-    e.Ok = host.Run();
-    e.Log = host.Log;
-    e.Error = host.ErrorText();
-    e.Proc = host.exec.LastErrorProc();
-    e.Pos = host.exec.LastErrorPos();
-    return e;
-}
 
 TEST(shape_analysis, proven_code_computes_raises_and_reports_as_the_general_path_does) {
     struct Case {
