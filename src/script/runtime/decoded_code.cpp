@@ -132,6 +132,7 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     // What the code needs, not what was reserved for it: the list is kept
     // for as long as the image is loaded (and copied for each proven form).
     instrs_.shrink_to_fit();
+    frame_offsets_.shrink_to_fit();
     for (const TPSDecodedInstr& in : instrs_) {
         for (const TPSDecodedOperand* o : {&in.A(), &in.B(), &in.C()}) {
             for (const TPSDecodedVar* v : {&o->Var, &o->Index}) {
@@ -149,7 +150,8 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
       length_(copy.General.length_),
       param_slots_(copy.General.param_slots_),
       instrs_(copy.General.instrs_),
-      starts_(copy.General.starts_) {
+      starts_(copy.General.starts_),
+      frame_offsets_(copy.General.frame_offsets_) {
     constants_.SetMaxBytes(kMaxValueBytes);
     constants_.SetGrowingPages(true);
     // The forms the general code's runs gave its instructions are not
@@ -249,8 +251,10 @@ void TPSDecodedCode::LinkTargets(std::uint32_t first) {
         const std::uint8_t op = instrs_[i].Op;
         const bool jumps = op == opGoto || op == opCondGoto || op == opCondNotGoto || op == opFlagGoto ||
                            op == opPopGoto || op == opPop2Goto;
-        if (jumps && instrs_[i].Target == kNoInstr) {
-            const std::uint32_t target_pos = instrs_[i].TargetPos;
+        if (jumps) {
+            // Every instruction from first on is new: its Target is still
+            // the position it jumps to.
+            const std::uint32_t target_pos = instrs_[i].Target;
             std::uint32_t target = kNoInstr;
             if (target_pos >= length_) {
                 target = OutOfRangeAt(target_pos);
@@ -264,8 +268,7 @@ void TPSDecodedCode::LinkTargets(std::uint32_t first) {
         if (op == opPushExceptionHandler) {
             // The blocks of a frame are entered by position; decoding them
             // now keeps a run from decoding while it unwinds.
-            std::uint32_t offsets[4];
-            std::copy(std::begin(instrs_[i].Offsets), std::end(instrs_[i].Offsets), offsets);
+            const FrameOffsetList offsets = FrameOffsets(instrs_[i]);
             for (std::uint32_t offset : offsets) {
                 if (offset != kNoOffset && offset < length_ && index_of_pos_[offset] == kNoInstr) DecodeRun(offset);
             }
@@ -363,10 +366,10 @@ void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDeco
     };
     // Linked to its instruction by LinkTargets.
     auto jump_from = [&](std::uint32_t rel_at_end, std::uint32_t rel) {
-        in.TargetPos = rel_at_end + rel;
+        in.Target = rel_at_end + rel;
         // A jump back to this instruction or before it counts for the
         // executor's tick hook.
-        in.JumpTicks = in.TargetPos <= pos ? 1 : 0;
+        in.JumpTicks = in.Target <= pos ? 1 : 0;
     };
 
     constexpr OperandUse kValue{true, false};
@@ -454,7 +457,8 @@ void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDeco
             return;
         }
         const std::uint32_t after = p + 16;
-        for (std::uint32_t& offset : in.Offsets) {
+        FrameOffsetList offsets;
+        for (std::uint32_t& offset : offsets) {
             offset = LongAt(code_ + p);
             p += 4;
             if (offset == kNoOffset) continue;
@@ -464,6 +468,8 @@ void TPSDecodedCode::DecodeInstr(std::uint32_t pos, TPSDecodedInstr& in, TPSDeco
                 return;
             }
         }
+        in.Number = static_cast<std::uint32_t>(frame_offsets_.size());
+        frame_offsets_.push_back(offsets);
         break;
     }
     case opPopExceptionHandler:

@@ -22,6 +22,7 @@
 // instruction, as a damaged image may hold) are decoded when first entered;
 // a position beyond the code is an instruction that reports "Out Of Range".
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -309,14 +310,23 @@ enum TPSChain : std::uint8_t { kChainNone, kChainCall, kChainPushVar };
 inline constexpr std::uint32_t kHopTicks = 63;
 inline constexpr std::uint32_t kNoHop = 0xFFFFFFFF;
 
-// A proven operand's place: its value lies at (frame base & Mask) + Off.
-// The frame base is the address of the running procedure's return-address
-// item (where it would lie, at the top level); a slot of the frame has Mask
-// all ones and its byte distance in Off, a global or a constant Mask 0 and
-// its address in Off.
+// A proven operand's place, in one word. The frame base is the address of
+// the running procedure's return-address item (where it would lie, at the
+// top level). A global or a constant is its address as it is; a slot of the
+// frame is its byte distance from the frame base less kFrameSlotBias. The
+// distances are small and the addresses below 2^62, so the sign of the word
+// tells which it is, and the value lies at
+// ((frame base + kFrameSlotBias) & the sign spread over the word) + Word:
+// one word an operand, and no table to look the kind up in on the hot path.
+static_assert(sizeof(std::intptr_t) == 8, "a slot word needs 64-bit addresses");
+inline constexpr std::intptr_t kFrameSlotBias = std::intptr_t{1} << 62;
 struct TPSSlotRef {
-    std::intptr_t Mask = 0;
-    std::intptr_t Off = 0;
+    std::intptr_t Word = 0;
+
+    static TPSSlotRef Fixed(const void* address) { return {reinterpret_cast<std::intptr_t>(address)}; }
+    static TPSSlotRef FrameSlot(std::intptr_t distance) { return {distance - kFrameSlotBias}; }
+    // The same place moved on by bytes (an element at a fixed offset).
+    void MoveBy(std::intptr_t bytes) { Word += bytes; }
 };
 
 // How a proven operand whose value does not lie in its slot is reached.
@@ -343,8 +353,12 @@ struct TPSProvenAccess {
 
 inline constexpr std::uint32_t kNoAccess = 0xFFFFFFFF;
 
+// One instruction as the loops run it. It is copied for every proven form
+// of its code, so it holds only what a run reads: what is read once or
+// seldom lies in its code's tables (a try frame's block offsets:
+// TPSDecodedCode::FrameOffsets). Its fields are laid out by size, the
+// general loop's in the first 64 bytes.
 struct alignas(64) TPSDecodedInstr {
-    // What the loop reads first, in one place.
     std::uint8_t Op = popFail;      // what the loop runs: BaseOp, or a quick or proven form of it
     std::uint8_t BaseOp = popFail;  // the instruction as decoded
     std::uint8_t Sub = 0;           // Calc/Compare operator, pop kind, SetFlag's invert byte
@@ -353,6 +367,17 @@ struct alignas(64) TPSDecodedInstr {
     // jumps back.
     std::uint8_t JumpTicks = 0;
     bool QuickJumpWhen = false;
+    std::uint8_t Reach = 0;  // bit n: proven operand n is not a plain slot
+    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
+    // Of a proven comparison: the results it gives true for, bit 0 less,
+    // bit 1 equal, bit 2 greater; and what makes a signed comparison an
+    // unsigned one (Flip: 0x80000000 flipped in both operands, else 0).
+    std::uint8_t Relation = 0;
+    // Of a proven push: the proven form of the next instruction, taken at
+    // once (kChainNone: dispatched).
+    std::uint8_t Chain = 0;
+    std::uint8_t OperandCount = 0;  // operands that popFail resolves first
+    std::uint8_t FailCode = 0;
     // Of a quick or proven form: where it goes on (a Goto that follows is
     // taken at once), and for the comparisons that jump, where the jump
     // goes (each a hop: HopTo), on which result it is taken, and the step
@@ -362,16 +387,22 @@ struct alignas(64) TPSDecodedInstr {
     std::uint32_t QuickTarget = kNoHop;
     std::uint32_t QuickStep = 0;
     std::uint32_t Size = 0;  // of a proven form: the bytes of items it pushes or pops
-    std::uint8_t Reach = 0;  // bit n: proven operand n is not a plain slot
-    std::uint8_t Signs = 0;  // of a proven form: bit n set when its n-th 32-bit operation is signed
-    // Of a proven comparison: the results it gives true for, bit 0 less,
-    // bit 1 equal, bit 2 greater; and what makes a signed comparison an
-    // unsigned one (0x80000000 flipped in both operands, else 0).
-    std::uint8_t Relation = 0;
-    // Of a proven push: the proven form of the next instruction, taken at
-    // once (kChainNone: dispatched).
-    std::uint8_t Chain = 0;
     std::uint32_t Flip = 0;
+    std::uint32_t Pos = 0;            // the opcode byte
+    std::uint32_t End = 0;            // the byte after the whole instruction
+    std::uint32_t FailPos = 0;        // where popFail reports
+    std::uint32_t Next = kNoInstr;    // the instruction that follows
+    // A jump's instruction (while its code is decoded, until LinkTargets:
+    // the position it jumps to).
+    std::uint32_t Target = kNoInstr;
+    // Call's procedure number, PushType's type number; PushExceptionHandler:
+    // its entry in its code's table of frame offsets.
+    std::uint32_t Number = 0;
+    // Of a proven form: where the ways to reach its operands that do not lie
+    // in their slots begin in its code's table (TPSDecodedCode::AccessOf);
+    // kNoAccess when all do.
+    std::uint32_t Access = kNoAccess;
+    std::uint8_t OpsHeld = 0;
     TPSSlotRef PA;
     TPSSlotRef PB;
     TPSSlotRef PC;
@@ -379,28 +410,13 @@ struct alignas(64) TPSDecodedInstr {
     const TPSTypeRec* Type = nullptr;  // PushType's type, PushVar's Pointer type
     // Of a proven PushVar or SetPtr: the type of the value it points at.
     const TPSTypeRec* Type2 = nullptr;
-    std::uint8_t OperandCount = 0;  // operands that popFail resolves first
-    std::uint8_t FailCode = 0;
-    std::uint32_t Pos = 0;           // the opcode byte
-    std::uint32_t End = 0;           // the byte after the whole instruction
-    std::uint32_t FailPos = 0;
-    std::uint32_t Next = kNoInstr;   // the instruction that follows
-    std::uint32_t Target = kNoInstr; // a jump's instruction
-    std::uint32_t TargetPos = 0;     // a jump's position
-    std::uint32_t Number = 0;        // Call's procedure number
-    std::uint32_t Offsets[4] = {};   // PushExceptionHandler: absolute positions or kNoOffset
     // Of a proven Call: the form its callee runs in, found at its first run
     // (nil until then).
     TPSDecodedCode* Callee = nullptr;
-    // Of a proven form: where the ways to reach its operands that do not lie
-    // in their slots begin in its code's table (TPSDecodedCode::AccessOf);
-    // kNoAccess when all do.
-    std::uint32_t Access = kNoAccess;
     // The operands it reads (OpsHeld of them), kept beside the list in its
     // code's table: most instructions have fewer than three, and the record
     // stays small. A missing one reads as an operand that is not there.
     TPSDecodedOperand* Ops = nullptr;
-    std::uint8_t OpsHeld = 0;
 
     const TPSDecodedOperand& A() const { return Operand(0); }
     const TPSDecodedOperand& B() const { return Operand(1); }
@@ -413,6 +429,8 @@ struct alignas(64) TPSDecodedInstr {
     static const TPSDecodedOperand kNoOperand;
 };
 
+// Every copy of a code holds one of these an instruction: two cache lines.
+static_assert(sizeof(TPSDecodedInstr) == 128);
 static_assert(sizeof(TPSDecodedInstr) % (kHopTicks + 1) == 0);
 // The most instructions a code's list holds: a hop is a 32-bit offset.
 inline constexpr std::uint32_t kMaxDecodedInstrs = 0xFFFFFFFFu / sizeof(TPSDecodedInstr) - 1;
@@ -497,11 +515,16 @@ public:
         }
         return accesses_[in.Access + n];
     }
+    // The absolute positions of a PushExceptionHandler's blocks (finally,
+    // except, second finally, end of the statement), or kNoOffset.
+    using FrameOffsetList = std::array<std::uint32_t, 4>;
+    const FrameOffsetList& FrameOffsets(const TPSDecodedInstr& in) const { return frame_offsets_[in.Number]; }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
         const bool own_starts = !IsProven() || starts_ != general_->starts_;
         return instrs_.capacity() * sizeof(TPSDecodedInstr) + (own_starts ? starts_->capacity() * sizeof(Start) : 0) +
-               accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand);
+               accesses_.capacity() * sizeof(TPSProvenAccess) + operand_count_ * sizeof(TPSDecodedOperand) +
+               frame_offsets_.capacity() * sizeof(FrameOffsetList);
     }
 
 private:
@@ -549,6 +572,7 @@ private:
     // position (kNoInstr where none starts), folded into starts_ after.
     std::vector<std::uint32_t> index_of_pos_;
     std::vector<TPSProvenAccess> accesses_;
+    std::vector<FrameOffsetList> frame_offsets_;
     // The instructions' operands, in blocks that never move: one for all the
     // instructions decoded with the code (or copied), one for each decoded
     // later. While the code is first decoded they are gathered in staged_.

@@ -260,11 +260,12 @@ void TPSExec::PushExceptionFrame(const TPSDecodedInstr& in, std::uint32_t index)
     frame->CurrProc = current_proc_;
     frame->BasePtr = stack_base_;
     frame->StackSize = stack_.Count();
-    frame->FinallyOffset = in.Offsets[0];
-    frame->ExceptOffset = in.Offsets[1];
-    frame->Finally2Offset = in.Offsets[2];
-    frame->EndOfBlock = in.Offsets[3];
-    for (int i = 0; i < 3; ++i) frame->BlockStarts[i] = in.Offsets[i];
+    const TPSDecodedCode::FrameOffsetList& offsets = decoded_->FrameOffsets(in);
+    frame->FinallyOffset = offsets[0];
+    frame->ExceptOffset = offsets[1];
+    frame->Finally2Offset = offsets[2];
+    frame->EndOfBlock = offsets[3];
+    for (int i = 0; i < 3; ++i) frame->BlockStarts[i] = offsets[i];
     exception_frames_.push_back(std::move(frame));
 }
 

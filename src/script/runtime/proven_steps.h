@@ -16,7 +16,12 @@ namespace script::runtime {
 // A proven operand's slot in the frame whose return address lies at lb (or
 // the global or constant it names).
 [[gnu::always_inline]] inline std::byte* ProvenSlot(const TPSSlotRef& r, std::byte* lb) {
-    return reinterpret_cast<std::byte*>((reinterpret_cast<std::intptr_t>(lb) & r.Mask) + r.Off);
+    // All ones for a slot of the frame, none for an address (an arithmetic
+    // shift).
+    const auto frame = static_cast<std::uintptr_t>(r.Word >> 63);
+    return reinterpret_cast<std::byte*>(
+        ((reinterpret_cast<std::uintptr_t>(lb) + static_cast<std::uintptr_t>(kFrameSlotBias)) & frame) +
+        static_cast<std::uintptr_t>(r.Word));
 }
 
 // The target of the Pointer value at an address, when it is of the

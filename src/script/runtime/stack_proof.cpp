@@ -148,10 +148,11 @@ bool StackProof::Transfer(std::uint32_t i) {
             if (!Reach(in.Next, stack, inside)) return false;
             // An error, a return or the end of a block enters the blocks on
             // the items the frame was opened on.
+            const TPSDecodedCode::FrameOffsetList& offsets = code_->FrameOffsets(in);
             for (int k = 0; k < 3; ++k)
-                if (in.Offsets[k] != kNoOffset && !ReachPos(in.Offsets[k], stack, inside))
+                if (offsets[k] != kNoOffset && !ReachPos(offsets[k], stack, inside))
                     return false;
-            return in.Offsets[3] == kNoOffset || ReachPos(in.Offsets[3], stack, open);
+            return offsets[3] == kNoOffset || ReachPos(offsets[3], stack, open);
         }
         case opPopExceptionHandler: {
             if (open.empty()) return false;
@@ -161,9 +162,9 @@ bool StackProof::Transfer(std::uint32_t i) {
             if (!SameTypes(stack, frame_items)) return false;
             Frames outside = open;
             outside.pop_back();
-            const TPSDecodedInstr& push = instrs_[k];
-            const std::uint32_t starts[3] = {push.Offsets[0], push.Offsets[1], push.Offsets[2]};
-            if (LeavesTryEarly(starts, push.Offsets[3], in.End)) {
+            const TPSDecodedCode::FrameOffsetList& offsets = code_->FrameOffsets(instrs_[k]);
+            const std::uint32_t starts[3] = {offsets[0], offsets[1], offsets[2]};
+            if (LeavesTryEarly(starts, offsets[3], in.End)) {
                 // A Break or Continue: once the blocks have run, the run goes
                 // on after the pops that leave the statement.
                 const TPSDecodedInstr* next = in.Next != kNoInstr ? &instrs_[in.Next] : nullptr;
@@ -176,8 +177,7 @@ bool StackProof::Transfer(std::uint32_t i) {
                 if (at == kNoInstr || instrs_[at].BaseOp == opPopExceptionHandler) return false;
                 if (!Reach(at, frame_items, outside)) return false;
             }
-            return push.Offsets[3] == kNoOffset ||
-                   ReachPos(push.Offsets[3], frame_items, outside);
+            return offsets[3] == kNoOffset || ReachPos(offsets[3], frame_items, outside);
         }
         default:
             // Ret, and the instructions that always fail.
@@ -198,7 +198,7 @@ Operand StackProof::Var(const TPSDecodedVar& v, const State& s, bool follow) con
         if (follow && v.Type->BaseType == btPointer) return {};
         o.Known = o.Provable = o.Direct = true;
         o.Type = v.Type;
-        o.Ref = TPSSlotRef{0, reinterpret_cast<std::intptr_t>(v.Value)};
+        o.Ref = TPSSlotRef::Fixed(v.Value);
         return o;
     }
     if (v.Place != TPSVarPlace::Stack) return {};
@@ -220,7 +220,7 @@ Operand StackProof::Var(const TPSDecodedVar& v, const State& s, bool follow) con
     if (slot.Type == nullptr || slot.Type->BaseType == btReturnAddress) return {};
     o.Known = o.Provable = o.Direct = true;
     o.Type = slot.Type;
-    o.Ref = TPSSlotRef{~std::intptr_t{0}, off};
+    o.Ref = TPSSlotRef::FrameSlot(off);
     o.StackOffset = v.Offset;
     o.SlotTarget = slot.Target;
     if (follow && slot.Type->BaseType == btPointer) {
@@ -256,7 +256,7 @@ Operand StackProof::Element(const TPSDecodedOperand& d, const State& s) const {
             e.Access.Number = offset;
         } else {
             e.Direct = true;
-            e.Ref.Off += offset;
+            e.Ref.MoveBy(offset);
         }
     };
     auto index_variable = [&]() {
