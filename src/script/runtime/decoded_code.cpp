@@ -155,18 +155,15 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
     constants_.SetMaxBytes(kMaxValueBytes);
     constants_.SetGrowingPages(true);
     // The forms the general code's runs gave its instructions are not
-    // taken over.
-    staging_ = true;
+    // taken over. Its operands are the general code's, read only: a proven
+    // code gives no quick forms (TPSExec::MakesQuickForms), which would
+    // note the types they saw in them.
     for (TPSDecodedInstr& in : instrs_) {
         in.Op = in.BaseOp;
         in.QuickNext = in.QuickTarget = kNoHop;
         in.QuickStep = 0;
         in.QuickJumpWhen = false;
-        // Its own operands: the quick forms its runs make note types in
-        // them, which may differ from the general code's.
-        HoldOperands(in, in.Ops);
     }
-    PlaceStaged();
 }
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {

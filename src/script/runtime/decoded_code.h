@@ -469,7 +469,8 @@ public:
     TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8_t>& code);
     // A copy of a general form's instructions, to be given proven forms for
     // one shape of the stack at entry (shape_analysis.h). It shares the
-    // general form's constants, so it lives no longer than that.
+    // general form's constants and operands, so it lives no longer than
+    // that.
     struct CopyOf {
         TPSDecodedCode& General;
     };

@@ -203,11 +203,14 @@ public:
     // always means the handler of an instruction as decoded, which resolves
     // and checks every operand at every run. Above it the loop may give an
     // instruction it has run a quick form (which checks the types it saw),
-    // and a procedure whose stack shapes are proven at load runs proven
+    // and a procedure whose stack shapes are proven at entry runs proven
     // forms (shape_analysis.h). Every tier must compute, raise and report
     // what the general handlers do.
     TPSFormTiers Forms = TPSFormTiers::All;
-    bool MakesQuickForms() const { return Forms != TPSFormTiers::GeneralOnly; }
+    // Quick forms are given in general forms of code only: a proven form
+    // shares its general form's operands, in which a quick form notes the
+    // types it saw, and what it cannot prove runs the general handlers.
+    bool MakesQuickForms() const { return Forms != TPSFormTiers::GeneralOnly && !decoded_->IsProven(); }
     bool UsesProvenForms() const { return Forms == TPSFormTiers::All; }
     // The form a script procedure runs in when it is entered with its
     // parameters as the top items of the run stack below `above` (the index

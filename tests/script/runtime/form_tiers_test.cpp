@@ -71,6 +71,15 @@ end.)";
             const std::set<std::uint8_t> general = FormsIn(*AsInternal(*host.exec.GetProc(main)).Decoded);
             EXPECT_EQ(HasQuickForm(general), tiers == TPSFormTiers::GeneralAndQuick);
             EXPECT_EQ(ProvenForms(host.exec, main).empty(), tiers != TPSFormTiers::All);
+            // A proven code reads its general code's operands, in which a
+            // quick form would note the types it saw: it gives none.
+            const TPSInternalProcRec& proc = AsInternal(*host.exec.GetProc(main));
+            for (const auto& form : proc.Proven) {
+                if (form.Code == nullptr) continue;
+                EXPECT_FALSE(HasQuickForm(FormsIn(*form.Code)));
+                for (std::uint32_t i = 0; i < proc.Decoded->InstrCount(); ++i)
+                    EXPECT_EQ(form.Code->Instrs()[i].Ops, proc.Decoded->Instrs()[i].Ops);
+            }
             return r;
         },
         [](const Ending& general, const Ending& other, TPSFormTiers tiers) {
