@@ -143,27 +143,65 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
     }
 }
 
+namespace {
+
+// An instruction as decoded, without the forms that runs or a proof gave
+// it (none of which changes what its general handler reads).
+void ClearForms(TPSDecodedInstr& in) {
+    TPSDecodedInstr plain;
+    in.Op = in.BaseOp;
+    in.QuickNext = in.QuickTarget = kNoHop;
+    in.QuickStep = 0;
+    in.QuickJumpWhen = false;
+    in.Sub2 = plain.Sub2;
+    in.Reach = plain.Reach;
+    in.Signs = plain.Signs;
+    in.Relation = plain.Relation;
+    in.Chain = plain.Chain;
+    in.Size = plain.Size;
+    in.Flip = plain.Flip;
+    in.Access = plain.Access;
+    in.PA = in.PB = in.PC = in.PD = TPSSlotRef{};
+    in.Type2 = plain.Type2;
+    in.Callee = plain.Callee;
+}
+
+}  // namespace
+
 TPSDecodedCode::TPSDecodedCode(CopyOf copy)
     : exec_(copy.General.exec_),
       general_(&copy.General),
       code_(copy.General.code_),
       length_(copy.General.length_),
       param_slots_(copy.General.param_slots_),
-      instrs_(copy.General.instrs_),
-      starts_(copy.General.starts_),
-      frame_offsets_(copy.General.frame_offsets_) {
+      instrs_(copy.General.list_->instrs_),
+      starts_(copy.General.list_->starts_),
+      frame_offsets_(copy.General.list_->frame_offsets_) {
     constants_.SetMaxBytes(kMaxValueBytes);
     constants_.SetGrowingPages(true);
-    // The forms the general code's runs gave its instructions are not
-    // taken over. Its operands are the general code's, read only: a proven
-    // code gives no quick forms (TPSExec::MakesQuickForms), which would
-    // note the types they saw in them.
-    for (TPSDecodedInstr& in : instrs_) {
-        in.Op = in.BaseOp;
-        in.QuickNext = in.QuickTarget = kNoHop;
-        in.QuickStep = 0;
-        in.QuickJumpWhen = false;
-    }
+    // The forms the general code's runs (or the proof of another shape,
+    // when it shares that one's list) gave its instructions are not taken
+    // over. Its operands are the general code's, read only: a proven code
+    // gives no quick forms, which would note the types they saw in them.
+    for (TPSDecodedInstr& in : instrs_) ClearForms(in);
+}
+
+TPSDecodedCode::TPSDecodedCode(TakeFrom take)
+    : exec_(take.General.exec_),
+      general_(&take.General),
+      code_(take.General.code_),
+      length_(take.General.length_),
+      param_slots_(take.General.param_slots_),
+      instrs_(std::move(take.General.instrs_)),
+      starts_(take.General.starts_),
+      accesses_(std::move(take.General.accesses_)),
+      frame_offsets_(std::move(take.General.frame_offsets_)) {
+    constants_.SetMaxBytes(kMaxValueBytes);
+    constants_.SetGrowingPages(true);
+    take.General.list_ = this;
+    take.General.instrs_ = std::vector<TPSDecodedInstr>();
+    take.General.accesses_ = std::vector<TPSProvenAccess>();
+    take.General.frame_offsets_ = std::vector<FrameOffsetList>();
 }
 
 std::uint32_t TPSDecodedCode::DecodeEntry(std::uint32_t pos) {

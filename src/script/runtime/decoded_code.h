@@ -475,6 +475,17 @@ public:
         TPSDecodedCode& General;
     };
     explicit TPSDecodedCode(CopyOf copy);
+    // A proven form that takes over a general form's instructions once the
+    // proof has given them their forms in place: for a general form that
+    // has not run yet (its list holds no quick forms), the first of its
+    // proven forms. The general form then runs on that list, each
+    // instruction by its decoded operation (BaseOp), and gives no quick
+    // forms (RunsSharedList): one list for both instead of two. The proof
+    // changes none of what the general handlers read.
+    struct TakeFrom {
+        TPSDecodedCode& General;
+    };
+    explicit TPSDecodedCode(TakeFrom take);
     TPSDecodedCode(const TPSDecodedCode&) = delete;
     TPSDecodedCode& operator=(const TPSDecodedCode&) = delete;
 
@@ -482,11 +493,19 @@ public:
     // a run that cannot go on in a proven form goes on.
     TPSDecodedCode* General() const { return general_; }
     bool IsProven() const { return general_ != this; }
+    // Whether this general form runs on the list of its first proven form
+    // (TakeFrom): its loop must run every instruction by BaseOp.
+    bool RunsSharedList() const { return list_ != this; }
+    // Whether runs of this code may give its instructions quick forms: only
+    // a general form with a list of its own (a proven form shares its
+    // general form's operands, in which a quick form notes the types it
+    // saw).
+    bool GivesQuickForms() const { return general_ == this && list_ == this; }
     // How many items below the return address the code's operands name
     // (its parameters, as far as they are used).
     std::uint32_t ParamSlots() const { return param_slots_; }
     // Whether an instruction starts at a code position (none is decoded).
-    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && Find(pos) != kNoInstr; }
+    bool HasInstrAt(std::uint32_t pos) const { return pos < length_ && list_->Find(pos) != kNoInstr; }
     std::uint32_t CodeLength() const { return length_; }
     const std::uint8_t* CodeBytes() const { return code_; }
 
@@ -494,17 +513,18 @@ public:
     // when none does yet. Throws EPSOutOfMemory when the constants made for
     // this code would exceed the value cap (a damaged image only).
     std::uint32_t EntryAt(std::uint32_t pos) {
+        TPSDecodedCode& list = *list_;
         // Every call enters at 0, the first instruction decoded.
-        if (pos == 0 && length_ != 0 && !instrs_.empty()) return 0;
-        const std::uint32_t found = Find(pos);
-        return found != kNoInstr ? found : DecodeEntry(pos);
+        if (pos == 0 && length_ != 0 && !list.instrs_.empty()) return 0;
+        const std::uint32_t found = list.Find(pos);
+        return found != kNoInstr ? found : list.DecodeEntry(pos);
     }
 
     // Instructions are appended as new positions are entered: pointers into
     // the list are valid until the next EntryAt.
-    const TPSDecodedInstr* Instrs() const { return instrs_.data(); }
-    TPSDecodedInstr* Instrs() { return instrs_.data(); }
-    std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(instrs_.size()); }
+    const TPSDecodedInstr* Instrs() const { return list_->instrs_.data(); }
+    TPSDecodedInstr* Instrs() { return list_->instrs_.data(); }
+    std::uint32_t InstrCount() const { return static_cast<std::uint32_t>(list_->instrs_.size()); }
     // How operand n (0 to 3) of a proven form is reached when it does not lie
     // in its slot (its bit in Reach is set), or an element store's array;
     // AccessToSet makes room for the four when the proof first gives one.
@@ -519,7 +539,9 @@ public:
     // The absolute positions of a PushExceptionHandler's blocks (finally,
     // except, second finally, end of the statement), or kNoOffset.
     using FrameOffsetList = std::array<std::uint32_t, 4>;
-    const FrameOffsetList& FrameOffsets(const TPSDecodedInstr& in) const { return frame_offsets_[in.Number]; }
+    const FrameOffsetList& FrameOffsets(const TPSDecodedInstr& in) const {
+        return list_->frame_offsets_[in.Number];
+    }
     // The bytes its tables hold.
     std::size_t HeldBytes() const {
         const bool own_starts = !IsProven() || starts_ != general_->starts_;
@@ -558,6 +580,10 @@ private:
 
     const TPSExec& exec_;
     TPSDecodedCode* general_;
+    // The code whose instruction list (with its table of starts and frame
+    // offsets) this one runs on: itself, or for a general form that gave
+    // its list away (TakeFrom), that proven form, which lives no longer.
+    TPSDecodedCode* list_ = this;
     const std::uint8_t* code_;
     std::uint32_t length_;
     std::uint32_t param_slots_ = 0;

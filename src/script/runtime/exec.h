@@ -207,10 +207,9 @@ public:
     // forms (shape_analysis.h). Every tier must compute, raise and report
     // what the general handlers do.
     TPSFormTiers Forms = TPSFormTiers::All;
-    // Quick forms are given in general forms of code only: a proven form
-    // shares its general form's operands, in which a quick form notes the
-    // types it saw, and what it cannot prove runs the general handlers.
-    bool MakesQuickForms() const { return Forms != TPSFormTiers::GeneralOnly && !decoded_->IsProven(); }
+    // Quick forms are given in general forms with lists of their own only
+    // (TPSDecodedCode::GivesQuickForms).
+    bool MakesQuickForms() const { return Forms != TPSFormTiers::GeneralOnly && decoded_->GivesQuickForms(); }
     bool UsesProvenForms() const { return Forms == TPSFormTiers::All; }
     // The form a script procedure runs in when it is entered with its
     // parameters as the top items of the run stack below `above` (the index
@@ -555,7 +554,9 @@ private:
     // The proven form of a procedure for an entry, made when the procedure
     // is first entered so (a large plug-in pays only for what runs); nil
     // when the entry cannot be proven.
-    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry);
+    // fresh: the general form was decoded for this entry (no run has been
+    // in it), and may give its list to the proven form.
+    TPSDecodedCode* ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry, bool fresh);
     // The rest of the current procedure's run, and the blocks of the try
     // frames it opened, go on in its general form: the proof's premise no
     // longer holds.

@@ -581,6 +581,9 @@ void TPSExec::Execute(TPSStatus entry_status) {
         }
 
         proven: {
+            // A general form that runs on its proven form's list runs each
+            // instruction as decoded.
+            if (decoded_->RunsSharedList()) goto* dispatch[VOSTREL_IN(pc).BaseOp];
             const ProvenExit exit = RunProven(pc);
             pc = exit.Pc;
             switch (exit.Reason) {

@@ -13,12 +13,12 @@ constexpr std::size_t kMaxProvenForms = 8;
 
 }  // namespace
 
-TPSDecodedCode* TPSExec::ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry) {
+TPSDecodedCode* TPSExec::ProvenFor(TPSInternalProcRec& proc, const TPSEntryShape& entry, bool fresh) {
     for (const auto& form : proc.Proven)
         if (form.Entry.SameItems(entry)) return form.Code.get();
     if (proc.Proven.size() >= kMaxProvenForms || !proc.Decoded) return nullptr;
     // Kept also when it fails, so that the entry is not tried again.
-    proc.Proven.push_back({entry, ProveCode(*this, *proc.Decoded, entry)});
+    proc.Proven.push_back({entry, ProveCode(*this, *proc.Decoded, entry, fresh && proc.Proven.empty())});
     return proc.Proven.back().Code.get();
 }
 
@@ -29,6 +29,8 @@ TPSDecodedCode* TPSExec::GeneralCode(TPSInternalProcRec& proc) {
 
 TPSDecodedCode* TPSExec::CodeForEntry(const TPSProcRec* proc, std::uint32_t above, bool top_level) {
     auto& internal = AsInternal(const_cast<TPSProcRec&>(*proc));
+    // Decoded now: no run has been in it yet.
+    const bool fresh = internal.Decoded == nullptr;
     TPSDecodedCode* general = GeneralCode(internal);
     if (!UsesProvenForms()) return general;
     const std::uint32_t slots = general->ParamSlots();
@@ -55,7 +57,7 @@ TPSDecodedCode* TPSExec::CodeForEntry(const TPSProcRec* proc, std::uint32_t abov
                                     ? LoadAs<PSPointerValue>(ValueOfTypedValue(item)).Type
                                     : nullptr);
     }
-    TPSDecodedCode* proven = ProvenFor(internal, entry);
+    TPSDecodedCode* proven = ProvenFor(internal, entry, fresh);
     return proven != nullptr ? proven : general;
 }
 

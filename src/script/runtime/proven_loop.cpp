@@ -44,6 +44,9 @@ inline void* TPSExec::EnterProvenCall(TPSDecodedInstr& call) {
         code = CodeForEntry(proc, stack_.Count());
         call.Callee = code;
     }
+    // A general form on its proven form's list runs in the general loop,
+    // which enters it.
+    if (code->RunsSharedList()) return nullptr;
     void* item = stack_.PushUnset(return_address_type_.get(), ReturnAddressItemBytes());
     if (item != nullptr) EnterFrame(item, proc, code, call.End, call.Next);
     return item;
@@ -64,7 +67,7 @@ inline bool TPSExec::LeaveProvenFrame(PSReturnAddress& back) {
     void* top = stack_.Top();
     if (!IsReturnAddressItem(top)) return false;
     back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
-    if (back.Proc == nullptr || back.Code == nullptr) return false;
+    if (back.Proc == nullptr || back.Code == nullptr || back.Code->RunsSharedList()) return false;
     stack_.PopPlain();
     ReturnInto(back);
     return true;
@@ -386,7 +389,8 @@ p_pop_frame : {
 
 p_call : {
     void* item = EnterProvenCall(VOSTREL_IN(pc));
-    // No room: the general form reports it.
+    // No room (the general form reports it), or a callee that runs in the
+    // general loop.
     if (item == nullptr) goto general_form;
     lb = static_cast<std::byte*>(item);
     instrs = decoded_->Instrs();

@@ -553,8 +553,15 @@ class Prover : public shape_proof::StackProof {
 }  // namespace
 
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry) {
+                                          const TPSEntryShape& entry, bool fresh) {
     if (entry.Targets.size() != entry.Params.size()) return nullptr;
+    if (fresh && !general.RunsSharedList()) {
+        // The proof changes nothing until the shapes are proven (the stack
+        // proof only reads): a failed one leaves the list as decoded.
+        Prover prover(exec, general, entry);
+        if (!prover.Prove()) return nullptr;
+        return std::make_unique<TPSDecodedCode>(TPSDecodedCode::TakeFrom{general});
+    }
     auto code = std::make_unique<TPSDecodedCode>(TPSDecodedCode::CopyOf{general});
     Prover prover(exec, *code, entry);
     if (!prover.Prove()) return nullptr;

@@ -49,9 +49,11 @@ struct TPSEntryShape {
 
 // Proves the shapes of general's code entered as entry, and gives a copy of
 // it whose instructions run proven forms where their operands allow; nil
-// when the shapes cannot be proven. Raises nothing.
+// when the shapes cannot be proven. A general code that has not run yet
+// (fresh) is proven in place and gives its list to the proven code
+// (TPSDecodedCode::TakeFrom) instead of being copied. Raises nothing.
 std::unique_ptr<TPSDecodedCode> ProveCode(const TPSExec& exec, TPSDecodedCode& general,
-                                          const TPSEntryShape& entry);
+                                          const TPSEntryShape& entry, bool fresh);
 
 // The bytes of a run-stack item of the type, and of a return address item.
 inline std::uint32_t StackItemBytes(const TPSTypeRec* type) {

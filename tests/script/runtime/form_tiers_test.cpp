@@ -265,24 +265,30 @@ end.)";
     while (wide < count && code->Instrs()[wide].End - code->Instrs()[wide].Pos < 2) ++wide;
     ASSERT_LT(wide, count);
     const std::uint32_t inside_pos = code->Instrs()[wide].Pos + 1;
-    // A proven copy of the code, which shares the table of starts until it
-    // enters a position of its own: the general code does not see it.
-    TPSDecodedCode* copy = nullptr;
+    // Its first proven form took its list (it had not run before): both
+    // run on one list, and a position either enters is known to both.
+    ASSERT_TRUE(code->RunsSharedList());
+    const TPSDecodedCode* proven = nullptr;
     for (std::uint32_t n = 0; n < host.exec.ProcCount(); ++n) {
         const TPSProcRec* proc = host.exec.GetProc(n);
-        if (!proc->IsInternal() || AsInternal(*proc).Decoded.get() != code) continue;
-        for (const auto& form : AsInternal(*proc).Proven)
-            if (form.Code != nullptr) copy = form.Code.get();
+        if (proc->IsInternal() && AsInternal(*proc).Decoded.get() == code)
+            proven = AsInternal(*proc).Proven.at(0).Code.get();
     }
-    ASSERT_NE(copy, nullptr);
-    const std::uint32_t copy_count = copy->InstrCount();
-    EXPECT_EQ(copy->EntryAt(code->Instrs()[wide].Pos), wide);
-    EXPECT_EQ(copy->EntryAt(inside_pos), copy_count);
-    EXPECT_TRUE(copy->HasInstrAt(inside_pos));
+    ASSERT_NE(proven, nullptr);
+    EXPECT_EQ(proven->Instrs(), code->Instrs());
+    // A copy (the proven form of another shape) shares the table of starts
+    // until it enters a position of its own: the general code does not see
+    // that one, and the copy holds none of the forms of the list it copied.
+    TPSDecodedCode copy(TPSDecodedCode::CopyOf{*code});
+    for (std::uint32_t i = 0; i < count; ++i) EXPECT_EQ(copy.Instrs()[i].Op, copy.Instrs()[i].BaseOp) << i;
+    EXPECT_EQ(copy.EntryAt(code->Instrs()[wide].Pos), wide);
+    EXPECT_EQ(copy.EntryAt(inside_pos), count + 1);  // after the one beyond the code
+    EXPECT_TRUE(copy.HasInstrAt(inside_pos));
     EXPECT_FALSE(code->HasInstrAt(inside_pos));
     const std::uint32_t inside = code->EntryAt(inside_pos);
     EXPECT_EQ(inside, count + 1);
     EXPECT_TRUE(code->HasInstrAt(inside_pos));
+    EXPECT_TRUE(proven->HasInstrAt(inside_pos));
     EXPECT_EQ(code->EntryAt(inside_pos), inside);
     EXPECT_EQ(code->EntryAt(code->CodeLength() + 7), beyond);
     for (std::uint32_t i = 0; i < count; ++i) {

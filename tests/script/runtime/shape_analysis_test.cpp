@@ -285,6 +285,10 @@ begin end.)";
         };
         EXPECT_EQ(run_twice("N", 5), 40.0L);
         EXPECT_EQ(HasProvenForm(exec, twice), tiers == TPSFormTiers::All);
+        // Its general form, which had not run, gave its list to the proven
+        // form: the entries of other types and the proven one after them
+        // run on that one list.
+        EXPECT_EQ(AsInternal(*exec.GetProc(twice)).Decoded->RunsSharedList(), tiers == TPSFormTiers::All);
         EXPECT_EQ(run_twice("D", 2.5), 20.0L);
         EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
         EXPECT_EQ(run_twice("N", -3), -24.0L);
