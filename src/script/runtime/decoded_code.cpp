@@ -146,7 +146,10 @@ TPSDecodedCode::TPSDecodedCode(const TPSExec& exec, const std::vector<std::uint8
 namespace {
 
 // An instruction as decoded, without the forms that runs or a proof gave
-// it (none of which changes what its general handler reads).
+// it. None of them changes what its general handler reads: the proof also
+// writes the operator of a PushType that heads a form and the type a
+// checked Push expects, which their general handlers do not read, and
+// which a proof of the copy writes anew where it gives those forms.
 void ClearForms(TPSDecodedInstr& in) {
     TPSDecodedInstr plain;
     in.Op = in.BaseOp;
