@@ -1,7 +1,5 @@
 #include "script/runtime/quick_forms.h"
 
-#include "script/runtime/operation_bodies.h"
-
 namespace script::runtime {
 
 // An element of a quick form's operand: its container and index still of
