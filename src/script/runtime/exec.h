@@ -7,10 +7,12 @@
 // image_loader.cpp the loading of an image; decoded_code.cpp the form in
 // which procedures run; shape_analysis.cpp their proven forms, and
 // proven_forms.cpp which form runs; operands.cpp the resolution of operands;
-// interpreter.cpp the instruction loop, proven_loop.cpp the loop of the
-// proven forms; host_api.cpp running procedures
-// for the host; host_calls.h/.cpp calls of host routines; builtins*.cpp the
-// runtime's own functions; compare.cpp and calc.cpp the operators.
+// interpreter.cpp the instruction loop, general_handlers.h/.cpp its general
+// handlers, quick_choice.cpp the choice of quick forms, quick_loop.cpp and
+// proven_loop.cpp the loops of the quick and proven forms; host_api.cpp
+// running procedures for the host; host_calls.h/.cpp calls of host
+// routines; builtins*.cpp the runtime's own functions; compare.cpp and
+// calc.cpp the operators.
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -514,6 +516,57 @@ private:
     // The loop of quick forms (quick_loop.cpp), likewise; it hands back with
     // pxNext, pxGeneral, pxTick or pxFail.
     ProvenExit RunQuick(std::size_t pc);
+    // Where the loop goes on after a general handler, which returns it.
+    enum GeneralHow : std::uint8_t {
+        ghNext,      // on at instruction At
+        ghReload,    // the same, the list and frame base read again (host code may have run)
+        ghGo,        // on at instruction At, counting Ticks passed on the way
+        ghReloadGo,  // both
+        ghEnter,     // on at code position At of the current code (entered anew), counting Ticks
+        ghFail,      // an error was reported
+        ghEndRun,    // the run ends (position_ and status_ are set)
+    };
+    struct GeneralMove {
+        std::uint32_t At;
+        GeneralHow How;
+        std::uint8_t Ticks = 0;
+    };
+    // The general handlers, each of the instruction in (of run_instrs_):
+    // it runs, perhaps gets a quick form, and the loop goes on as returned.
+    // The loop's common ones are inline (general_handlers.h), the seldom
+    // ones in general_handlers.cpp.
+    [[gnu::always_inline]] inline GeneralMove GeneralAssign(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralCalc(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralCompare(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralPush(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralPushVar(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralPushType(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralPop(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralPopGoto(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralCondGoto(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralSetFlag(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralIncDec(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralCall(TPSDecodedInstr& in);
+    [[gnu::always_inline]] inline GeneralMove GeneralReturn(TPSDecodedInstr& in);
+    GeneralMove GeneralUnary(TPSDecodedInstr& in);
+    GeneralMove GeneralSetPtr(TPSDecodedInstr& in);
+    // A CallVar: the script procedure its value names; kNoProc when the
+    // call is done (a host method the value holds, called) or failed, with
+    // where the loop goes on in done.
+    std::uint32_t ProcOfCallValue(TPSDecodedInstr& in, GeneralMove& done);
+    // After a host function called by the call instruction at index (items:
+    // the run stack's count before it), on at next, counting the call.
+    inline GeneralMove AfterHostCall(std::uint32_t index, std::uint32_t items, std::uint32_t next);
+    // The host function left the run stack with another count of items:
+    // the run goes on after the call in the general form of the code.
+    GeneralMove LeaveProvenAfterHostCall(std::uint32_t index);
+    // An instruction that could not be decoded: its operands are resolved
+    // (their errors come first), then its failure is reported.
+    void ReportDecodedFailure(const TPSDecodedInstr& in);
+    // An error was reported: a try frame of the script may take it. True
+    // when one did (the run goes on at position_, running); else the run
+    // pauses, unless it had ended.
+    bool ResumeAfterError();
     // Pushes a zeroed item of the type on the run stack; nil, with error 11
     // reported at position at, when it is full.
     void* PushOrFail(const TPSTypeRec* type, std::uint32_t at);

@@ -1,6 +1,9 @@
 // The instruction loop: runs decoded procedures with call frames on the run
 // stack, exception frames, and the error unwinding that offers an error to
-// the script's own frames before it stops the run.
+// the script's own frames before it stops the run. The loop only
+// dispatches: an instruction's work is its general handler's
+// (general_handlers.h), or its quick or proven form's (quick_loop.cpp,
+// proven_loop.cpp), and the loop turns what that returns into its jump.
 //
 // The program counter is the byte offset of an instruction in the list of
 // the current procedure's decoded code (of the form of it that runs: its
@@ -14,53 +17,17 @@
 #include <utility>
 
 #include "script/runtime/exec.h"
+#include "script/runtime/general_handlers.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/operand_resolution.h"
 #include "script/runtime/operation_bodies.h"
 #include "script/runtime/operators.h"
 #include "script/runtime/proven_steps.h"
-#include "script/runtime/quick_forms.h"
-#include "script/runtime/string_append.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
 #include "script/runtime/value_lifetime.h"
 
 namespace script::runtime {
-
-namespace {
-
-// Compare of two 32-bit integers of one kind into a byte result.
-inline bool CompareInteger32(std::uint8_t op, void* result, const TPSTypeRec* result_type, const void* left,
-                             const void* right, std::uint8_t base) {
-    if (op > coEqual || !IsByteValue(result_type)) return false;
-    const bool r = Compare32(op, LoadAs<std::uint32_t>(left), LoadAs<std::uint32_t>(right), base == btS32);
-    StoreAs(result, static_cast<std::uint8_t>(r));
-    return true;
-}
-
-// The value of a condition of base 1-6; false for other bases.
-inline bool ConditionValue(const void* value, std::uint8_t base, bool& out) {
-    switch (base) {
-    case btU8: case btS8: out = LoadAs<std::uint8_t>(value) != 0; return true;
-    case btU16: case btS16: out = LoadAs<std::uint16_t>(value) != 0; return true;
-    case btU32: case btS32: out = LoadAs<std::uint32_t>(value) != 0; return true;
-    default: return false;
-    }
-}
-
-// Adds delta to an integer of base 1-6 or 17 in its own width; false for
-// other bases.
-inline bool StepInteger(void* value, std::uint8_t base, std::uint64_t delta) {
-    switch (base) {
-    case btU8: case btS8: StoreAs(value, static_cast<std::uint8_t>(LoadAs<std::uint8_t>(value) + delta)); return true;
-    case btU16: case btS16: StoreAs(value, static_cast<std::uint16_t>(LoadAs<std::uint16_t>(value) + delta)); return true;
-    case btU32: case btS32: StoreAs(value, static_cast<std::uint32_t>(LoadAs<std::uint32_t>(value) + delta)); return true;
-    case btS64: StoreAs(value, LoadAs<std::uint64_t>(value) + delta); return true;
-    default: return false;
-    }
-}
-
-}  // namespace
 
 // ------------------------------------------------------------ run
 
@@ -241,6 +208,16 @@ bool TPSExec::TakeErrorIntoFrame() {
     return false;
 }
 
+bool TPSExec::ResumeAfterError() {
+    if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
+        status_ = TPSStatus::isRunning;
+        attention_ = step_active_;
+        return true;
+    }
+    if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
+    return false;
+}
+
 // ------------------------------------------------------------ host calls
 
 bool TPSExec::CallExternal(TPSExternalProcRec& proc) {
@@ -379,86 +356,7 @@ std::uint32_t TPSExec::EndTryBlock(std::uint32_t index) {
     return at;
 }
 
-// ------------------------------------------------------------ conditions
-
-bool TPSExec::ReadCondition(const TPSDecodedInstr& in, TPSOperand& v, bool& value) {
-    if (!ResolveOperand(in.A(), v)) return false;
-    if (ConditionValue(v.Address, v.Type->BaseType, value)) return true;
-    FailAt(in.End, erInvalidType);
-    return false;
-}
-
-// ------------------------------------------------------------ pointers
-
-namespace {
-
-// A heap copy of a value that a Pointer owns; false when the value cannot be
-// copied.
-bool OwnedCopy(const void* from, const TPSTypeRec* type, PSPointerValue& out) {
-    void* copy = CreateHeapValue(type);
-    if (!CopyValues(copy, from, 1, type)) {
-        DestroyHeapValue(copy, type);
-        return false;
-    }
-    out = PSPointerValue{copy, type, 1};
-    return true;
-}
-
-}  // namespace
-
-bool TPSExec::SetPointer(const TPSDecodedInstr& in) {
-    const bool copy = in.BaseOp == opSetPtrToCopy;
-    TPSOperand d, s;
-    if (!ResolveOperand(in.A(), d)) return false;
-    if (in.A().IsConstant() || d.Type->BaseType != btPointer) {
-        FailAt(in.A().End, erInvalidOpcodeParameter);
-        return false;
-    }
-    if (!ResolveOperand(in.B(), s)) return false;
-    if (!copy && in.B().IsConstant()) {
-        FailAt(in.End, erInvalidOpcodeParameter);
-        return false;
-    }
-    // A Pointer source gives what it points at (SetPtr takes its address
-    // and type words as they are, also when nil).
-    const void* from = s.Address;
-    const TPSTypeRec* type = s.Type;
-    if (type->BaseType == btPointer) {
-        const auto source = LoadAs<PSPointerValue>(s.Address);
-        from = source.Address;
-        type = source.Type;
-    }
-    const auto old = LoadAs<PSPointerValue>(d.Address);
-    PSPointerValue target{const_cast<void*>(from), type, 0};
-    if (copy) {
-        // The copy is made before the old one goes: the source may lie
-        // inside it. A nil source makes the destination all zero.
-        target = PSPointerValue{};
-        if (from != nullptr && type != nullptr && !OwnedCopy(from, type, target)) {
-            FailAt(in.End, ErTypeMismatch);
-            return false;
-        }
-    } else if (old.OwnsCopy != 0 && from != nullptr) {
-        // The copy it owned is released, unless the new target lies inside
-        // it: then the pointer owns a copy of the target instead, so nothing
-        // is left pointing into freed storage.
-        const auto* begin = static_cast<const std::byte*>(old.Address);
-        const auto* at = static_cast<const std::byte*>(from);
-        if (at >= begin && at < begin + old.Type->RealSize && !OwnedCopy(from, type, target)) {
-            FailAt(in.End, ErTypeMismatch);
-            return false;
-        }
-    }
-    StoreAs(d.Address, target);
-    if (old.OwnsCopy != 0) DestroyHeapValue(old.Address, old.Type);
-    return true;
-}
-
 // ------------------------------------------------------------ the loop
-
-namespace {
-
-}  // namespace
 
 // Dispatch goes from handler to handler through a table of label addresses
 // (each handler ends in its own indirect jump, which the processor predicts
@@ -474,6 +372,35 @@ namespace {
     do {                                    \
         if (attention_) goto attention;     \
         goto* dispatch[VOSTREL_IN(pc).Op];  \
+    } while (false)
+
+// Goes on as a general handler asks (GeneralMove). Each handler has its
+// own copy: inlined, the compiler keeps only the ways its handler takes.
+#define VOSTREL_TAKE(move)                                      \
+    do {                                                        \
+        const GeneralMove taken = (move);                       \
+        switch (taken.How) {                                    \
+            case ghNext:                                        \
+                pc = VOSTREL_AT(taken.At);                      \
+                VOSTREL_NEXT();                                 \
+            case ghReload:                                      \
+                pc = VOSTREL_AT(taken.At);                      \
+                VOSTREL_RELOAD();                               \
+                VOSTREL_NEXT();                                 \
+            case ghGo:                                          \
+                VOSTREL_GO(VOSTREL_AT(taken.At), taken.Ticks);  \
+            case ghReloadGo:                                    \
+                VOSTREL_RELOAD();                               \
+                VOSTREL_GO(VOSTREL_AT(taken.At), taken.Ticks);  \
+            case ghEnter:                                       \
+                VOSTREL_JUMP_TO(taken.At);                      \
+                VOSTREL_GO(pc, taken.Ticks);                    \
+            case ghEndRun:                                      \
+                return;                                         \
+            case ghFail:                                        \
+                goto fail;                                      \
+        }                                                       \
+        goto fail;                                              \
     } while (false)
 
 // What seldom runs: the compiler keeps the hot forms' values in registers
@@ -518,8 +445,8 @@ void TPSExec::Execute(TPSStatus entry_status) {
     dispatch[opPopExceptionHandler] = &&op_pop_frame;
     dispatch[opIntNot] = &&op_unary;
     dispatch[opSetPtrToCopy] = &&op_set_ptr;
-    dispatch[opInc] = &&op_step;
-    dispatch[opDec] = &&op_step;
+    dispatch[opInc] = &&op_inc_dec;
+    dispatch[opDec] = &&op_inc_dec;
     dispatch[opPopGoto] = &&op_pop_goto;
     dispatch[opPop2Goto] = &&op_pop_goto;
     dispatch[opNop] = &&op_nop;
@@ -547,8 +474,6 @@ void TPSExec::Execute(TPSStatus entry_status) {
     run_frame_ = FrameBase();
     TPSDecodedInstr*& instrs = run_instrs_;
     std::byte*& lb = run_frame_;
-
-    auto push = [this](const TPSTypeRec* type, std::uint32_t at) { return PushOrFail(type, at); };
 
     for (;;) {
         try {
@@ -615,174 +540,31 @@ void TPSExec::Execute(TPSStatus entry_status) {
             VOSTREL_NEXT();
 
             // ---------------------------------------------------- instructions
+            // Their general handlers (general_handlers.h).
 
-        op_assign: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand d, s;
-            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
-            const std::uint32_t next = in.Next;
-            if (!AssignSameBase(d.Address, s.Address, d.Type, s.Type)) {
-                position_ = in.End;
-                if (!AssignValue(d.Address, s.Address, d.Type, s.Type)) goto fail;
-                pc = VOSTREL_AT(next);
-                VOSTREL_RELOAD();
-                VOSTREL_NEXT();
-            }
-            if (in.Op == opAssign && MakesQuickForms() && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
-                QuickNextTo(in, Threaded(instrs, in.Next));
-                if (IsInt32(d.Type) && IsInt32(s.Type)) in.Op = qpAssign32;
-                else if (d.Type->RealSize == 1) in.Op = qpAssign8;
-                else if (d.Type->BaseType == btString) in.Op = qpAssignString;
-            }
-            pc = VOSTREL_AT(next);
-            VOSTREL_NEXT();
-        }
+        op_assign:
+            VOSTREL_TAKE(GeneralAssign(VOSTREL_IN(pc)));
 
-        op_calc: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand d, s;
-            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) goto fail;
-            const std::uint8_t base = d.Type->BaseType;
-            // s := s + x: the text grows in s, and the assignment after
-            // this Calc is done with it.
-            if (base == btString && !attention_ && in.Next != kNoInstr) {
-                const TPSDecodedInstr& assign = instrs[in.Next];
-                if (assign.Next != kNoInstr &&
-                    AppendForAssignment(stack_, stack_base_, in, assign, d.Address, s.Address, s.Type)) {
-                    pc = VOSTREL_AT(assign.Next);
-                    VOSTREL_NEXT();
-                }
-            }
-            const bool integers = IsInt32Base(base) && IsInt32(s.Type);
-            if (integers && in.Sub <= caXor && in.Op == opCalc && MakesQuickForms() &&
-                QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), s.Type)) {
-                // Worth a quick form; the general form runs this time.
-                QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = FormOfCalc(kQuickForms, in.Sub);
-            }
-            std::uint32_t r = 0;
-            if (integers && Calc32(in.Sub, LoadAs<std::uint32_t>(d.Address), LoadAs<std::uint32_t>(s.Address),
-                                   base == btS32, r)) {
-                StoreAs(d.Address, r);
-                pc = VOSTREL_AT(in.Next);
-                VOSTREL_NEXT();
-            }
-            position_ = in.End;
-            const std::uint32_t next = in.Next;
-            if (!CalcValues(d.Address, s.Address, d.Type, s.Type, in.Sub)) goto fail;
-            pc = VOSTREL_AT(next);
-            VOSTREL_RELOAD();
-            VOSTREL_NEXT();
-        }
+        op_calc:
+            VOSTREL_TAKE(GeneralCalc(VOSTREL_IN(pc)));
 
-        op_compare: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand d, l, r;
-            if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), l) || !ResolveOperand(in.C(), r)) goto fail;
-            const std::uint8_t base = l.Type->BaseType;
-            if (base == r.Type->BaseType && IsInt32Base(base) &&
-                CompareInteger32(in.Sub, d.Address, d.Type, l.Address, r.Address, base)) {
-                if (in.Op == opCompare && MakesQuickForms() && IsByteValue(d.Type) && QuickOperand(stack_, stack_base_, in.Held(0), d.Type) && QuickOperand(stack_, stack_base_, in.Held(1), l.Type) &&
-                    QuickOperand(stack_, stack_base_, in.Held(2), r.Type))
-                    in.Op = QuickCompare(instrs, in);
-                pc = VOSTREL_AT(in.Next);
-                VOSTREL_NEXT();
-            }
-            position_ = in.End;
-            const std::uint32_t next = in.Next;
-            if (!CompareValues(l.Address, r.Address, d.Address, l.Type, r.Type, d.Type, in.Sub)) goto fail;
-            pc = VOSTREL_AT(next);
-            VOSTREL_RELOAD();
-            VOSTREL_NEXT();
-        }
+        op_compare:
+            VOSTREL_TAKE(GeneralCompare(VOSTREL_IN(pc)));
 
-        op_push: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand s;
-            if (!ResolveOperand(in.A(), s)) goto fail;
-            const std::uint32_t next = in.Next;
-            void* item = push(s.Type, in.End);
-            if (item == nullptr) goto fail;
-            position_ = in.End;
-            if (!AssignValue(ValueOfTypedValue(item), s.Address, s.Type, s.Type)) goto fail;
-            pc = VOSTREL_AT(next);
-            VOSTREL_RELOAD();
-            VOSTREL_NEXT();
-        }
+        op_push:
+            VOSTREL_TAKE(GeneralPush(VOSTREL_IN(pc)));
 
-        op_push_var: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand v;
-            if (!ResolveOperand(in.A(), v)) goto fail;
-            PSPointerValue p{v.Address, v.Type, 0};
-            if (v.Type->BaseType == btPointer) {
-                const auto source = LoadAs<PSPointerValue>(v.Address);
-                p = PSPointerValue{source.Address, source.Type, 0};
-            }
-            void* item = push(in.Type, in.End);
-            if (item == nullptr) goto fail;
-            StoreAs(ValueOfTypedValue(item), p);
-            pc = VOSTREL_AT(in.Next);
-            VOSTREL_NEXT();
-        }
+        op_push_var:
+            VOSTREL_TAKE(GeneralPushVar(VOSTREL_IN(pc)));
 
-        op_push_type: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            if (push(in.Type, in.End) == nullptr) goto fail;
-            if (in.Op == opPushType && MakesQuickForms() && IsInt32(in.Type)) {
-                // A temporary that the next instruction assigns: both at
-                // once from now on.
-                const TPSDecodedInstr& next = instrs[in.Next];
-                const std::int64_t offset = static_cast<std::int64_t>(stack_.Count()) - 1 - stack_base_;
-                if (next.BaseOp == opAssign && next.A().Form == TPSOperandForm::Variable &&
-                    next.A().Var.Place == TPSVarPlace::Stack && next.A().Var.Offset == offset &&
-                    next.B().Form <= TPSOperandForm::Constant && next.Next != kNoInstr) {
-                    const TPSTypeRec* source = SeenType(stack_, stack_base_, next.B().Var, next.B().Follow);
-                    TPSDecodedOperand copy = next.B();
-                    if (IsInt32(source) &&
-                        QuickOperand(stack_, stack_base_, copy, source)) {
-                        in.Held(0) = copy;
-                        QuickNextTo(in, Threaded(instrs, next.Next));
-                        in.Op = qpPushAssign32;
-                    }
-                }
-            }
-            pc = VOSTREL_AT(in.Next);
-            VOSTREL_NEXT();
-        }
+        op_push_type:
+            VOSTREL_TAKE(GeneralPushType(VOSTREL_IN(pc)));
 
-        op_pop: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            void* top = stack_.Top();
-            if (top == nullptr || IsReturnAddressItem(top)) {
-                FailAt(in.End, erOutOfStackRange);
-                goto fail;
-            }
-            const std::uint32_t next = in.Next;
-            stack_.Pop();
-            pc = VOSTREL_AT(next);
-            // Releasing a value may have run host code.
-            VOSTREL_RELOAD();
-            VOSTREL_NEXT();
-        }
+        op_pop:
+            VOSTREL_TAKE(GeneralPop(VOSTREL_IN(pc)));
 
-        op_pop_goto: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            // Only items of the current frame are popped, never a return
-            // address.
-            const std::uint32_t count = in.BaseOp == opPopGoto ? 1 : 2;
-            const std::int64_t left = std::int64_t{stack_.Count()} - count;
-            if (left <= stack_base_ || IsReturnAddressItem(stack_.Top()) ||
-                (count == 2 && IsReturnAddressItem(stack_.GetItem(stack_.Count() - 2)))) {
-                FailAt(in.End, erOutOfStackRange);
-                goto fail;
-            }
-            const std::uint32_t target = in.Target;
-            const std::uint8_t ticks = in.JumpTicks;
-            stack_.PopTo(static_cast<std::uint32_t>(left));
-            VOSTREL_RELOAD();
-            VOSTREL_GO(VOSTREL_AT(target), ticks);
-        }
+        op_pop_goto:
+            VOSTREL_TAKE(GeneralPopGoto(VOSTREL_IN(pc)));
 
         op_goto:
             VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
@@ -791,174 +573,26 @@ void TPSExec::Execute(TPSStatus entry_status) {
             if (jump_flag_) VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Target), VOSTREL_IN(pc).JumpTicks);
             VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 0);
 
-        op_cond_goto: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand v;
-            bool value = false;
-            if (!ReadCondition(in, v, value)) goto fail;
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
-                in.QuickJumpWhen = in.BaseOp == opCondGoto;
-                QuickTargetTo(in, JumpHop(instrs, in));
-                QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = qpCondByte;
-            }
-            if (value == (in.BaseOp == opCondGoto)) VOSTREL_GO(VOSTREL_AT(in.Target), in.JumpTicks);
-            VOSTREL_GO(VOSTREL_AT(in.Next), 0);
-        }
+        op_cond_goto:
+            VOSTREL_TAKE(GeneralCondGoto(VOSTREL_IN(pc)));
 
-        op_set_flag: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand v;
-            bool value = false;
-            if (!ReadCondition(in, v, value)) goto fail;
-            jump_flag_ = in.Sub != 0 ? !value : value;
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsByteValue(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
-                QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = in.A().Form == TPSOperandForm::Variable && FlagJumpFollows(instrs, in, in.A(), in) ? qpSetFlagJump
-                                                                                                      : qpSetFlagByte;
-            }
-            pc = VOSTREL_AT(in.Next);
-            VOSTREL_NEXT();
-        }
+        op_set_flag:
+            VOSTREL_TAKE(GeneralSetFlag(VOSTREL_IN(pc)));
 
-        op_step: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand v;
-            if (!ResolveOperand(in.A(), v)) goto fail;
-            if (!StepInteger(v.Address, v.Type->BaseType, in.BaseOp == opInc ? 1 : ~std::uint64_t{0})) {
-                FailAt(in.End, ErTypeMismatch);
-                goto fail;
-            }
-            if (in.Op == in.BaseOp && MakesQuickForms() && IsInt32(v.Type) && QuickOperand(stack_, stack_base_, in.Held(0), v.Type)) {
-                QuickNextTo(in, Threaded(instrs, in.Next));
-                in.Op = in.BaseOp == opInc ? qpInc32 : qpDec32;
-            }
-            pc = VOSTREL_AT(in.Next);
-            VOSTREL_NEXT();
-        }
+        op_inc_dec:
+            VOSTREL_TAKE(GeneralIncDec(VOSTREL_IN(pc)));
 
-        op_unary: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            TPSOperand v;
-            if (!ResolveOperand(in.A(), v)) goto fail;
-            position_ = in.End;
-            const std::uint32_t next = in.Next;
-            bool ok = false;
-            if (in.BaseOp == opBoolNot) {
-                ok = BooleanNotValue(v.Address, v.Type);
-            } else if (in.BaseOp == opNeg) {
-                ok = NegateValue(v.Address, v.Type);
-            } else {
-                ok = IntNotValue(v.Address, v.Type);
-            }
-            if (!ok) goto fail;
-            pc = VOSTREL_AT(next);
-            VOSTREL_RELOAD();
-            VOSTREL_NEXT();
-        }
+        op_unary:
+            VOSTREL_TAKE(GeneralUnary(VOSTREL_IN(pc)));
 
-        op_set_ptr: {
-            const std::uint32_t next = VOSTREL_IN(pc).Next;
-            const bool quick = VOSTREL_IN(pc).Op == opSetPtr && MakesQuickForms() && QuickPointerSource(stack_, stack_base_, VOSTREL_IN(pc).Held(1));
-            if (!SetPointer(VOSTREL_IN(pc))) goto fail;
-            // (Releasing the old copy may have run host code.)
-            VOSTREL_RELOAD();
-            if (quick && QuickPointerDestination(stack_, stack_base_, VOSTREL_IN(pc).Held(0))) {
-                QuickNextTo(VOSTREL_IN(pc), Threaded(instrs, next));
-                VOSTREL_IN(pc).Op = qpSetPtr;
-            }
-            pc = VOSTREL_AT(next);
-            VOSTREL_NEXT();
-        }
+        op_set_ptr:
+            VOSTREL_TAKE(GeneralSetPtr(VOSTREL_IN(pc)));
 
-        op_call: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            std::uint32_t number = in.Number;
-            const std::uint32_t next = in.Next;
-            const std::uint32_t end = in.End;
-            if (in.BaseOp == opCallVar) {
-                TPSOperand v;
-                if (!ResolveOperand(in.A(), v)) goto fail;
-                if (v.Type->BaseType != btProcPtr) {
-                    FailAt(end, ErTypeMismatch);
-                    goto fail;
-                }
-                const auto value = LoadAs<PSProcPtrValue>(v.Address);
-                if (value.ProcNo == 0 && value.Object != nullptr) {
-                    position_ = end;
-                    const std::uint32_t items = stack_.Count();
-                    if (!CallHostMethodValue(value, static_cast<const TPSTypeRec_ProcPtr&>(*v.Type).ParamInfo)) goto fail;
-                    VOSTREL_RELOAD();
-                    if (stack_.Count() != items) goto host_changed_stack;
-                    VOSTREL_GO(VOSTREL_AT(next), 1);
-                }
-                number = value.ProcNo;
-                if (number >= procs_.size() || number == main_proc_) {
-                    FailAt(end, erOutOfProcRange);
-                    goto fail;
-                }
-            }
-            TPSProcRec* proc = procs_[number].get();
-            if (proc->IsExternal()) {
-                position_ = end;
-                const std::uint32_t items = stack_.Count();
-                if (!CallExternal(AsExternal(*proc))) goto fail;
-                VOSTREL_RELOAD();
-                if (stack_.Count() != items) goto host_changed_stack;
-                VOSTREL_GO(VOSTREL_AT(next), 1);
-            }
-            void* item = push(return_address_type_.get(), end);
-            if (item == nullptr) goto fail;
-            EnterFrame(item, proc, CodeForEntry(proc, stack_.Count() - 1), end, next);
-            VOSTREL_JUMP_TO(0);
-            VOSTREL_GO(pc, 1);
-        }
+        op_call:
+            VOSTREL_TAKE(GeneralCall(VOSTREL_IN(pc)));
 
-        host_changed_stack:
-            VOSTREL_COLD;
-            // A host function left the run stack with another count of
-            // items: what the proof of this code rests on no longer holds.
-            LeaveProvenCode();
-            VOSTREL_JUMP_TO(VOSTREL_IN(pc).Pos);
-            VOSTREL_GO(VOSTREL_AT(VOSTREL_IN(pc).Next), 1);
-
-        op_ret: {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            if (!exception_frames_.empty() && ReturnThroughFrames(in.Pos)) {
-                VOSTREL_JUMP_TO(position_);
-                VOSTREL_NEXT();
-            }
-            if (stack_base_ == -1) {
-                // The main procedure returned: the run is finished, also when
-                // it had been paused on the way.
-                position_ = in.End;
-                status_ = TPSStatus::isLoaded;
-                return;
-            }
-            if (stack_.Count() <= static_cast<std::uint32_t>(stack_base_)) {
-                position_ = in.End;
-                status_ = run_entry_;
-                return;
-            }
-            stack_.PopTo(static_cast<std::uint32_t>(stack_base_) + 1);
-            void* top = stack_.Top();
-            if (!IsReturnAddressItem(top)) {
-                FailAt(in.End, erOutOfStackRange);
-                goto fail;
-            }
-            const auto back = LoadAs<PSReturnAddress>(ValueOfTypedValue(top));
-            stack_.Pop();
-            if (back.Proc == nullptr) {
-                // The frame that the host made: its run ends here.
-                stack_base_ = back.StackBase;
-                position_ = back.Position;
-                status_ = run_entry_;
-                return;
-            }
-            ReturnInto(back);
-            VOSTREL_RESUME(back);
-            VOSTREL_NEXT();
-        }
+        op_ret:
+            VOSTREL_TAKE(GeneralReturn(VOSTREL_IN(pc)));
 
         op_push_frame:
             VOSTREL_COLD;
@@ -989,15 +623,8 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         op_fail:
             VOSTREL_COLD;
-            {
-            TPSDecodedInstr& in = VOSTREL_IN(pc);
-            const TPSDecodedOperand* operands[3] = {&in.A(), &in.B(), &in.C()};
-            TPSOperand ignored;
-            for (std::uint8_t i = 0; i < in.OperandCount; ++i)
-                if (!ResolveOperand(*operands[i], ignored)) goto fail;
-            FailAt(in.FailPos, in.FailCode);
+            ReportDecodedFailure(VOSTREL_IN(pc));
             goto fail;
-        }
 
         op_invalid:
             VOSTREL_COLD;
@@ -1006,30 +633,19 @@ void TPSExec::Execute(TPSStatus entry_status) {
 
         fail:
             VOSTREL_COLD;
-            // An error was reported: a frame of the script may take it.
-            if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
-                status_ = TPSStatus::isRunning;
-                attention_ = step_active_;
-                VOSTREL_JUMP_TO(position_);
-                VOSTREL_NEXT();
-            }
-            if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
-            return;
+            if (!ResumeAfterError()) return;
+            VOSTREL_JUMP_TO(position_);
+            VOSTREL_NEXT();
         } catch (...) {
             // A value beyond the cap, or memory the system refused.
             ReportException(std::current_exception());
-            if (status_ != TPSStatus::isLoaded && last_error_code_ != ErNoError && TakeErrorIntoFrame()) {
-                status_ = TPSStatus::isRunning;
-                attention_ = step_active_;
-                VOSTREL_JUMP_TO(position_);
-                continue;
-            }
-            if (status_ == TPSStatus::isRunning) status_ = TPSStatus::isPaused;
-            return;
+            if (!ResumeAfterError()) return;
+            VOSTREL_JUMP_TO(position_);
         }
     }
 }
 
+#undef VOSTREL_TAKE
 #undef VOSTREL_GO
 #undef VOSTREL_NEXT
 #undef VOSTREL_RELOAD

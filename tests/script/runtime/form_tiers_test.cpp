@@ -152,18 +152,22 @@ end.)";
 }
 
 // Whether a statement, compiled in a procedure with the given variables,
-// gets the expected proven form, and computes in every tier what the
-// general handlers compute.
+// gets the expected form (a quick form: in the general code, the tier of
+// quick forms running; a proven form: in a proven code), and computes in
+// every tier what the general handlers compute.
 void ExpectChosen(const std::string& vars, const std::string& body, std::uint8_t form, const std::string& log) {
     SCOPED_TRACE(body);
     const std::string source = "procedure P;\nvar " + vars + ";\nbegin\n" + body + "\nend;\nbegin P; end.";
+    const bool quick = form >= qpFirst && form < qpAfterLast;
     RunEveryTier(
         [&](TPSFormTiers tiers) {
             ScriptHost host;
             const Ending r = RunScript(source, tiers, host);
             EXPECT_EQ(r.Log, log) << TierName(tiers);
-            if (tiers == TPSFormTiers::All) {
-                const std::set<std::uint8_t> forms = ProvenForms(host.exec, host.exec.GetProcNo("P"));
+            if (tiers == (quick ? TPSFormTiers::GeneralAndQuick : TPSFormTiers::All)) {
+                const std::uint32_t p = host.exec.GetProcNo("P");
+                const std::set<std::uint8_t> forms =
+                    quick ? FormsIn(*AsInternal(*host.exec.GetProc(p)).Decoded) : ProvenForms(host.exec, p);
                 std::string chosen;
                 for (const std::uint8_t op : forms) chosen += std::to_string(op) + " ";
                 EXPECT_TRUE(forms.contains(form)) << "form " << int{form} << " not among " << chosen;
@@ -201,6 +205,45 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
     ExpectChosen("i, s: Integer", "s := 0; for i := 1 to 5 do begin s := s + i * 2; s := s - 1; end;"
                  " Print(IntToStr(s));",
                  ppTempCalc, "25\n");
+}
+
+
+TEST(form_tiers, the_general_loop_gives_the_common_statements_their_quick_forms) {
+    // Assignments of one base.
+    ExpectChosen("i, x, y: Integer", "y := 3; for i := 1 to 3 do x := y; Print(IntToStr(x));", qpAssign32, "3\n");
+    ExpectChosen("i: Integer; b, c: Byte", "c := 7; for i := 1 to 3 do b := c; Print(IntToStr(b));", qpAssign8,
+                 "7\n");
+    ExpectChosen("i: Integer; s, t: string", "t := 'ab'; for i := 1 to 3 do s := t; Print(s);", qpAssignString,
+                 "ab\n");
+    // Calculations, a division among them, and a temporary pushed with its
+    // first value.
+    ExpectChosen("i, x: Integer", "x := 0; for i := 1 to 3 do x := x + i; Print(IntToStr(x));", qpAdd32, "6\n");
+    ExpectChosen("i, x: Integer", "x := 100; for i := 1 to 3 do x := x div 3; Print(IntToStr(x));", qpDivMod32,
+                 "3\n");
+    ExpectChosen("i, x: Integer", "x := 1; for i := 1 to 4 do x := i - x; Print(IntToStr(x));", qpPushAssign32,
+                 "3\n");
+    // Comparisons with what they take along: a for loop's step and jump, a
+    // while loop's jump, an if statement's flag.
+    ExpectChosen("i, x: Integer", "x := 0; for i := 1 to 3 do x := x + i; Print(IntToStr(x));", qpLoopStep32,
+                 "6\n");
+    ExpectChosen("i: Integer", "i := 0; while i < 10 do i := i + 3; Print(IntToStr(i));", qpCompareJump32, "12\n");
+    ExpectChosen("i, x, y: Integer",
+                 "x := 0; y := 3; for i := 1 to 6 do if i < y then x := x + 1; Print(IntToStr(x));",
+                 qpCompareFlag32, "2\n");
+    // Conditions on a Boolean: a jump, and an if statement's flag.
+    ExpectChosen("i: Integer; b: Boolean", "b := True; i := 0; while b do begin i := i + 1; b := i < 4; end;"
+                 " Print(IntToStr(i));",
+                 qpCondByte, "4\n");
+    ExpectChosen("i, x: Integer; b: Boolean",
+                 "x := 0; for i := 1 to 4 do begin b := i > 2; if b then x := x + 1; end; Print(IntToStr(x));",
+                 qpSetFlagJump, "2\n");
+    // A counter stepped down, and a Pointer set to an array that an element
+    // is stored in.
+    ExpectChosen("i, x: Integer", "x := 0; for i := 3 downto 1 do x := x + i; Print(IntToStr(x));", qpDec32, "6\n");
+    ExpectChosen("a: array of Integer; j, t: Integer",
+                 "SetArrayLength(a, 5); t := 9; for j := 0 to 3 do begin a[j + 1] := t; t := t + j; end;"
+                 " Print(IntToStr(a[4]));",
+                 qpSetPtr, "12\n");
 }
 
 }  // namespace
