@@ -106,7 +106,7 @@ enum TPSPseudoOp : std::uint8_t {
 // their enumerators, the label tables of the loops that run them and the
 // rules those loops rely on all follow from one entry each, so their order
 // cannot drift apart. Each entry is X(enumerator, label, calc, flags):
-// label names the handler (quick forms: q_label in interpreter.cpp; proven
+// label names the handler (quick forms: q_label in quick_loop.cpp; proven
 // forms: p_label and, for a twinned form, d_label in proven_loop.cpp),
 // calc the 32-bit Calc operator the form computes with a fixed operator
 // (kNoCalc for none), flags the form's properties.
