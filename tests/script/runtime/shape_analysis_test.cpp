@@ -248,11 +248,20 @@ begin
   end;
   G := x;
 end;
+procedure CallTwice;
+var x: Integer;
+begin
+  x := 5;
+  Twice(x);
+  G := x;
+end;
 begin end.)";
     for (const TPSFormTiers tiers : kEveryTier) {
         SCOPED_TRACE(TierName(tiers));
         ScriptHost host;
-        host.Vars = {{"G", "Integer"}, {"N", "Integer"}, {"D", "Double"}, {"B", "Byte"}};
+        host.Vars = {{"G", "Integer"}, {"N", "Integer"}, {"D", "Double"},   {"B", "Byte"},
+                     {"W", "Word"},    {"C", "Cardinal"}, {"S", "SmallInt"}, {"H", "ShortInt"},
+                     {"Q", "Int64"},   {"F", "Single"},   {"E", "Extended"}};
         host.exec.Forms = tiers;
         // A host function that leaves an item more on the run stack each
         // time: the proof of the code that calls it no longer holds.
@@ -292,6 +301,18 @@ begin end.)";
         EXPECT_EQ(run_twice("D", 2.5), 20.0L);
         EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
         EXPECT_EQ(run_twice("N", -3), -24.0L);
+        // Every entry passes a Pointer: one proven form serves them all. One
+        // whose target is of another type leaves it at its first step and
+        // goes on in the general form, on the list the proven form took;
+        // the entries after it, from the host or from a proven caller, run
+        // proven again.
+        for (const char* global : {"W", "C", "S", "H", "Q"}) EXPECT_EQ(run_twice(global, 3), 24.0L) << global;
+        for (const char* global : {"F", "E"}) EXPECT_EQ(run_twice(global, 2.5), 20.0L) << global;
+        EXPECT_EQ(AsInternal(*exec.GetProc(twice)).Proven.size(), tiers == TPSFormTiers::All ? 1u : 0u);
+        EXPECT_TRUE(exec.RunProc({}, exec.GetProcNo("CALLTWICE"))) << host.ErrorText();
+        EXPECT_EQ(host.VarInt("G"), 40);
+        EXPECT_EQ(HasProvenForm(exec, exec.GetProcNo("CALLTWICE")), tiers == TPSFormTiers::All);
+        EXPECT_EQ(run_twice("N", 5), 40.0L);
         EXPECT_TRUE(exec.RunProc({}, exec.GetProcNo("GROWS"))) << host.ErrorText();
         EXPECT_EQ(host.VarInt("G"), 10);
     }
