@@ -461,5 +461,20 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     EXPECT_FALSE(r.Proven);
 }
 
+TEST_F(HandWrittenShapes, an_entry_of_another_shape_runs_the_general_form_on_the_list_the_proven_form_took) {
+    // P reads the item below its return address: from Q, its Integer local;
+    // from the main block, nothing. Its first entry (from Q) is proven, and
+    // its general form, which had not run, gave its list to that proven
+    // form; the main block's entry, of another shape, runs the general form
+    // on that list, instruction by instruction as decoded.
+    Compile("procedure Q; var s: Integer; begin s := 5; P; end; begin Q; G := G + 10; P; end.");
+    const std::string code = Op(opAssign) + Var(0) + Var(kStackBaseAddress - 1) + Op(opRet);
+    const Result r = RunEveryWay(code);
+    EXPECT_TRUE(r.Proven);
+    EXPECT_EQ(r.G, 15);
+    EXPECT_EQ(r.Code, erOutOfGlobalVarsRange);
+    EXPECT_EQ(r.Proc, p_);
+}
+
 }  // namespace
 }  // namespace script::runtime
