@@ -467,11 +467,18 @@ TEST_F(HandWrittenShapes, an_entry_of_another_shape_runs_the_general_form_on_the
     // its general form, which had not run, gave its list to that proven
     // form; the main block's entry, of another shape, runs the general form
     // on that list, instruction by instruction as decoded.
-    Compile("procedure Q; var s: Integer; begin s := 5; P; end; begin Q; G := G + 10; P; end.");
-    const std::string code = Op(opAssign) + Var(0) + Var(kStackBaseAddress - 1) + Op(opRet);
+    // It first calls R, proven, which returns into it.
+    Compile("procedure R; begin G := G + 1; end; procedure Q; var s: Integer; begin s := 5; P; end; "
+            "begin Q; G := G + 10; P; end.");
+    std::uint32_t r_no = kNoProc;
+    for (std::uint32_t n = 0; n < image_.Procs.size(); ++n)
+        if (image_.Procs[n].ExportName == "R") r_no = n;
+    ASSERT_NE(r_no, kNoProc);
+    const std::string code =
+        Op(opCall) + Long(r_no) + Op(opAssign) + Var(0) + Var(kStackBaseAddress - 1) + Op(opRet);
     const Result r = RunEveryWay(code);
     EXPECT_TRUE(r.Proven);
-    EXPECT_EQ(r.G, 15);
+    EXPECT_EQ(r.G, 16);
     EXPECT_EQ(r.Code, erOutOfGlobalVarsRange);
     EXPECT_EQ(r.Proc, p_);
 }
