@@ -301,11 +301,10 @@ begin end.)";
         EXPECT_EQ(run_twice("D", 2.5), 20.0L);
         EXPECT_EQ(run_twice("B", 100), 32.0L);  // 800 in a byte
         EXPECT_EQ(run_twice("N", -3), -24.0L);
-        // Every entry passes a Pointer: one proven form serves them all. One
-        // whose target is of another type leaves it at its first step and
-        // goes on in the general form, on the list the proven form took;
-        // the entries after it, from the host or from a proven caller, run
-        // proven again.
+        // Every entry passes a Pointer: one proven form serves them all. In
+        // one whose target is of another type, each step that reaches the
+        // target runs its general handler; the entries after it, from the
+        // host or from a proven caller, run the proven steps again.
         for (const char* global : {"W", "C", "S", "H", "Q"}) EXPECT_EQ(run_twice(global, 3), 24.0L) << global;
         for (const char* global : {"F", "E"}) EXPECT_EQ(run_twice(global, 2.5), 20.0L) << global;
         EXPECT_EQ(AsInternal(*exec.GetProc(twice)).Proven.size(), tiers == TPSFormTiers::All ? 1u : 0u);
