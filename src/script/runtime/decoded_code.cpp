@@ -171,17 +171,21 @@ void ClearForms(TPSDecodedInstr& in) {
 
 }  // namespace
 
-TPSDecodedCode::TPSDecodedCode(CopyOf copy)
-    : exec_(copy.General.exec_),
-      general_(&copy.General),
-      code_(copy.General.code_),
-      length_(copy.General.length_),
-      param_slots_(copy.General.param_slots_),
-      instrs_(copy.General.list_->instrs_),
-      starts_(copy.General.list_->starts_),
-      frame_offsets_(copy.General.list_->frame_offsets_) {
+TPSDecodedCode::TPSDecodedCode(FormOf form)
+    : exec_(form.General.exec_),
+      general_(&form.General),
+      code_(form.General.code_),
+      length_(form.General.length_),
+      param_slots_(form.General.param_slots_) {
     constants_.SetMaxBytes(kMaxValueBytes);
     constants_.SetGrowingPages(true);
+}
+
+TPSDecodedCode::TPSDecodedCode(CopyOf copy) : TPSDecodedCode(FormOf{copy.General}) {
+    const TPSDecodedCode& list = *copy.General.list_;
+    instrs_ = list.instrs_;
+    starts_ = list.starts_;
+    frame_offsets_ = list.frame_offsets_;
     // The forms the general code's runs (or the proof of another shape,
     // when it shares that one's list) gave its instructions are not taken
     // over. Its operands are the general code's, read only: a proven code
@@ -189,18 +193,11 @@ TPSDecodedCode::TPSDecodedCode(CopyOf copy)
     for (TPSDecodedInstr& in : instrs_) ClearForms(in);
 }
 
-TPSDecodedCode::TPSDecodedCode(TakeFrom take)
-    : exec_(take.General.exec_),
-      general_(&take.General),
-      code_(take.General.code_),
-      length_(take.General.length_),
-      param_slots_(take.General.param_slots_),
-      instrs_(std::move(take.General.instrs_)),
-      starts_(take.General.starts_),
-      accesses_(std::move(take.General.accesses_)),
-      frame_offsets_(std::move(take.General.frame_offsets_)) {
-    constants_.SetMaxBytes(kMaxValueBytes);
-    constants_.SetGrowingPages(true);
+TPSDecodedCode::TPSDecodedCode(TakeFrom take) : TPSDecodedCode(FormOf{take.General}) {
+    instrs_ = std::move(take.General.instrs_);
+    starts_ = take.General.starts_;
+    accesses_ = std::move(take.General.accesses_);
+    frame_offsets_ = std::move(take.General.frame_offsets_);
     take.General.list_ = this;
     take.General.instrs_ = std::vector<TPSDecodedInstr>();
     take.General.accesses_ = std::vector<TPSProvenAccess>();

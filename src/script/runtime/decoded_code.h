@@ -551,6 +551,11 @@ public:
     }
 
 private:
+    // A form of a general code, with no instructions yet.
+    struct FormOf {
+        TPSDecodedCode& General;
+    };
+    explicit TPSDecodedCode(FormOf form);
     // Where an instruction starts, or the instruction that reports a
     // position beyond the code.
     struct Start {
