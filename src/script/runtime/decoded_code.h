@@ -259,9 +259,12 @@ constexpr std::uint8_t ProvenFlags(std::uint8_t op) {
     return op >= ppAssign1 && op <= ppLastProven ? kProvenForms[op - ppAssign1].Flags : 0;
 }
 // The form of a list that computes a 32-bit Calc operator (division and
-// remainder share one); 0 when it has none.
+// remainder share one); 0 when it has none. An operator byte beyond the
+// operators (damaged code) has none: kNoCalc, which marks the forms that
+// compute nothing, is one such byte.
 template <std::size_t N>
 constexpr std::uint8_t FormOfCalc(const TPSFormInfo (&forms)[N], std::uint8_t op) {
+    if (op > caXor) return 0;
     const std::uint8_t calc = op == caMod ? std::uint8_t{caDiv} : op;
     for (const TPSFormInfo& f : forms)
         if (f.Calc == calc) return f.Op;
@@ -280,6 +283,13 @@ constexpr bool TwinnedFirst() {
         if (((f.Flags & kTwinned) != 0) != (f.Op <= ppLastTwinned)) return false;
     return true;
 }
+// Every operator has a form, and no other operator byte has one.
+template <std::size_t N>
+constexpr bool OnlyOperatorsHaveForms(const TPSFormInfo (&forms)[N]) {
+    for (unsigned op = 0; op < 256; ++op)
+        if ((FormOfCalc(forms, static_cast<std::uint8_t>(op)) != 0) != (op <= caXor)) return false;
+    return true;
+}
 // A fused loop runs its Calc without handing back: only a form that cannot
 // fail may be fused, and a Calc of it is one of the operators that cannot.
 template <std::size_t N>
@@ -294,6 +304,8 @@ constexpr bool FusedCannotFail(const TPSFormInfo (&forms)[N]) {
 static_assert(form_list_checks::InOrder(kQuickForms, qpFirst));
 static_assert(form_list_checks::InOrder(kProvenForms, ppAssign1));
 static_assert(form_list_checks::TwinnedFirst());
+static_assert(form_list_checks::OnlyOperatorsHaveForms(kQuickForms));
+static_assert(form_list_checks::OnlyOperatorsHaveForms(kProvenForms));
 static_assert(form_list_checks::FusedCannotFail(kQuickForms));
 static_assert(form_list_checks::FusedCannotFail(kProvenForms));
 static_assert(std::uint8_t{qpAfterLast} <= std::uint8_t{ppAssign1}, "the quick and proven opcodes overlap");

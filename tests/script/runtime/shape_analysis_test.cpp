@@ -460,6 +460,18 @@ TEST_F(HandWrittenShapes, shapes_that_cannot_be_proven_leave_the_procedure_to_th
     EXPECT_FALSE(r.Proven);
 }
 
+TEST_F(HandWrittenShapes, a_calc_with_an_operator_byte_of_no_operator_fails_in_every_tier) {
+    // Damaged code: a Calc of 32-bit integers whose operator byte names no
+    // operator, among them the byte that marks the forms computing none.
+    for (const std::uint8_t op : {std::uint8_t{10}, std::uint8_t{0x17}, std::uint8_t{0xFF}}) {
+        SCOPED_TRACE(static_cast<int>(op));
+        const std::string code = Op(opAssign) + Var(0) + Int(7) + Op(opCalc) + Op(op) + Var(0) + Int(1) + Op(opRet);
+        const Result r = RunEveryWay(code);
+        EXPECT_NE(r.Code, ErNoError);
+        EXPECT_EQ(r.G, 7);
+    }
+}
+
 TEST_F(HandWrittenShapes, an_entry_of_another_shape_runs_the_general_form_on_the_list_the_proven_form_took) {
     // P reads the item below its return address: from Q, its Integer local;
     // from the main block, nothing. Its first entry (from Q) is proven, and
