@@ -264,6 +264,16 @@ public:
     void ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize);
     // Every received chunk, whatever port it came from.
     void ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize);
+    // Counts a chunk on its port; true when its display waits for the next
+    // frame (HoldReceiveView).
+    bool CountReceived(bool IsMain, std::size_t Size);
+    // A counted chunk to the raw output file, or to the panel and the graph.
+    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held);
+    // While the main port's receive event runs, its chunks are counted and
+    // kept here; the event's hook passes them on after the event's chunk.
+    bool MainReceiveDeferred = false;
+    std::string MainReceivedMeanwhile;
+    void DeferMainReceived(const void* DataPtr, std::uint32_t DataSize);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current
@@ -637,8 +647,9 @@ public:
     };
     bool ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data);
     // The receive event: Data becomes what the plug-in left in RD or RD2
-    // (unchanged when the event failed).
-    void PluginReceiveHook(bool IsMain, std::string& Data);
+    // (unchanged when the event failed); for the main port, Meanwhile what
+    // the port delivered while the event ran, to be passed on after Data.
+    void PluginReceiveHook(bool IsMain, std::string& Data, std::string& Meanwhile);
     // The send event: Data becomes what the plug-in left in TD; false when
     // the event failed and nothing is to be sent.
     bool PluginTransmitHook(std::string& Data);
