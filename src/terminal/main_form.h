@@ -435,8 +435,23 @@ public:
     void FocusChanged(bool Active);
 
     void tmrAntiHangTimer(vcl::TComponent* Sender);
-    // Raises the polling delay when the anti-hang stamp is over 7 s old.
+    // The period of tmrAntiHang, which renews AntiHangStamp.
+    static constexpr std::uint32_t kAntiHangTickMs = 2000;
+    // Raises the polling delay when the anti-hang stamp is over 7 s old, not
+    // counting what a plug-in event held the loop for by itself.
     void CheckAntiHang();
+    // The watchdog's clock in ms: GetTickCount, unless a test sets one.
+    std::function<std::uint32_t()> AntiHangClock;
+    std::uint32_t AntiHangNow() const;
+    // When the running plug-in event last let the message loop run: its
+    // start, or the last turn of a wait of its own (NBSleep, Recv, a Send
+    // that waits for the device).
+    std::uint32_t PluginLoopTurn = 0;
+    void NotePluginLoopTurn();
+    // How long the running event has held the loop by itself (since
+    // PluginLoopTurn), when that is at least the watchdog timer's period, so
+    // that the timer could not tick; 0 otherwise and while no event runs.
+    std::uint32_t PluginHeldLoopMs(std::uint32_t Now) const;
     void IncreasePollingDelay();
     void ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text);
 

@@ -88,6 +88,7 @@ void TMain::LoadPlugin(const std::string& FileName) {
         const std::string source = LoadStrFromFile(FileName);
         Script = std::make_unique<TMyScript>(
             [this](std::int32_t Code, const std::string& Text, std::string& Reply) { ScriptCommand(Code, Text, Reply); });
+        Script->OnWaitTurn = [this] { NotePluginLoopTurn(); };
         Script->Compile(source, FileName);
         PluginFlags = APTD | APRD | APGD;
         if (Script->HasOnLoad()) {
@@ -317,6 +318,7 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
             if (static_cast<std::int64_t>(win::GetTickCount() - start) >= Timeout) break;
             win::Sleep(1);
             win::ProcessMessages();
+            NotePluginLoopTurn();
             if (!Script || Script->Stopped() || source.Gone()) {
                 stopped = true;
                 break;
