@@ -335,8 +335,26 @@ public:
     bool PluginHoldsSends() const;
     // Selects Length characters of the transmit box's line from Start (0-based).
     void SelectTransmitSpan(int Start, int Length);
-    std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);
-    std::uint32_t SendData2(const void* Buf, std::uint32_t Count);
+    // Who sends: a plug-in's Send or Send2 to a serial port waits for a slow
+    // device with the message loop running (WriteForPlugin) and says in an
+    // error line when not every byte went out.
+    enum class TSender { User, Plugin };
+    std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount, TSender By = TSender::User);
+    std::uint32_t SendData2(const void* Buf, std::uint32_t Count, TSender By = TSender::User);
+    // Set while a plug-in's Send (PortSlotMain) or Send2 (PortSlot2) waits
+    // for the device: every other send to that port is refused meanwhile
+    // (PluginHoldsSends; Port2 has no sender but the plug-in), so that no
+    // bytes interleave with the plug-in's.
+    bool PluginSendWaiting[2] = {false, false};
+    // Writes Count bytes within the driver's write time-out for them, in
+    // slices with the message loop running between them; stops early when
+    // the plug-in is stopped or the port closed. Ok as the driver's; Why is
+    // the reason when bytes are left over.
+    std::uint32_t WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, const void* Buf, std::uint32_t Count,
+                                 bool& Ok, std::string& Why);
+    // The error line of a plug-in's send that left bytes unsent.
+    void ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
+                      std::uint8_t Dir);
     void DrainForeignPort();
     void TrBCBKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
     void TrBCBChange(vcl::TComponent* Sender);

@@ -221,7 +221,8 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
     using namespace script::runtime;
     switch (Code) {
         case srSend: {
-            const std::uint32_t n = SendData(Text.data(), static_cast<std::uint32_t>(Text.size()), true);
+            const std::uint32_t n =
+                SendData(Text.data(), static_cast<std::uint32_t>(Text.size()), true, TSender::Plugin);
             Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
             TRLabel->Repaint();
             break;
@@ -275,7 +276,8 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             }
             break;
         case srSend2: {
-            const std::uint32_t n = SendData2(Text.data(), static_cast<std::uint32_t>(Text.size()));
+            const std::uint32_t n =
+                SendData2(Text.data(), static_cast<std::uint32_t>(Text.size()), TSender::Plugin);
             Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
             break;
         }
