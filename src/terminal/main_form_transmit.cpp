@@ -294,18 +294,18 @@ std::uint32_t TMain::WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, co
         sent += Driver.SendDataWithin(p + sent, Count - sent, slice, &Ok);
         if (!Ok || sent == Count) return sent;
         if (limit != 0 && win::GetTickCount() - start >= limit) {
-            Why = rtl::Format("the port's write time-out (%d ms) ran out", {static_cast<std::int64_t>(limit)});
+            Why = rtl::Format("write time-out %d ms", {static_cast<std::int64_t>(limit)});
             return sent;
         }
         PluginSendWaiting[Slot] = true;
         win::ProcessMessages();
         NotePluginLoopTurn();
         if (!Script || Script->Stopped()) {
-            Why = "the plugin was stopped";
+            Why = "plugin stopped";
             return sent;
         }
         if (!Driver.Connected() || Driver.Handle() != handle) {
-            Why = "the port was closed";
+            Why = "port closed";
             return sent;
         }
     }
@@ -313,11 +313,12 @@ std::uint32_t TMain::WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, co
 
 void TMain::ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
                          std::uint8_t Dir) {
-    // An error line, folded while the same send keeps failing the same way.
-    std::string text = rtl::Format("%s stopped after %d of %d bytes",
-                                   {std::string_view(What), static_cast<std::int64_t>(Sent),
-                                    static_cast<std::int64_t>(Count)});
-    if (!Why.empty()) text += ": " + Why;
+    // An error line short enough to be read whole in the list, folded while
+    // the same send keeps failing the same way.
+    std::string text = rtl::Format("%s: %d of %d bytes went out", {std::string_view(What),
+                                                                  static_cast<std::int64_t>(Sent),
+                                                                  static_cast<std::int64_t>(Count)});
+    if (!Why.empty()) text += " (" + Why + ")";
     AddErrorLine(text, Dir, CurrentTime());
 }
 

@@ -77,14 +77,13 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     EXPECT_EQ(m->SentCount, n);
     std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], "Send stopped after " + std::to_string(n) +
-                             " of 200000 bytes: the port's write time-out (300 ms) ran out");
+    EXPECT_EQ(errors[0], "Send: " + std::to_string(n) + " of 200000 bytes went out (write time-out 300 ms)");
 
     // The same failure again and again is one line with its count.
     ASSERT_TRUE(test_support::Exchange(w, "more"));
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1], "Send stopped after 0 of 1000 bytes: the port's write time-out (300 ms) ran out [3]");
+    EXPECT_EQ(errors[1], "Send: 0 of 1000 bytes went out (write time-out 300 ms) [3]");
 
     // Send2 on the second port alike.
     ASSERT_TRUE(test_support::Exchange(w, "two"));
@@ -92,8 +91,7 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     ASSERT_EQ(sent2.rfind("sent2 ", 0), 0u) << sent2;
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 3u);
-    EXPECT_EQ(errors[2], "Send2 stopped after " + sent2.substr(6) +
-                             " of 200000 bytes: the port's write time-out (300 ms) ran out");
+    EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 bytes went out (write time-out 300 ms)");
 
     // Unload ends a waiting Send at once, whatever its time-out.
     m->cp1->SetWriteTimeouts(0, 20000);
@@ -106,7 +104,7 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     EXPECT_NE(w.LastMsg(), "after the stop");
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 4u);
-    EXPECT_EQ(errors[3], "Send stopped after 0 of 100 bytes: the plugin was stopped");
+    EXPECT_EQ(errors[3], "Send: 0 of 100 bytes went out (plugin stopped)");
 
     // The device gets the plug-in's bytes alone: no T in the middle.
     EXPECT_EQ(w.dev.Read(300000, 500ms), std::string(n, 'A'));
