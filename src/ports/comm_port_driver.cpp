@@ -236,14 +236,17 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
     if (pauseCount_ > 0) return 0;
     if (WParam != timerGeneration_.load(std::memory_order_relaxed)) return 0;
     // A handler that runs a nested message loop must not see a tick read
-    // into the buffer it is still looking at; the bytes wait for the next
-    // tick after it returns.
-    if (inTick_) return 0;
+    // into the buffer it is still looking at: unless it has said it orders
+    // nested chunks itself, the bytes wait for the next tick after it
+    // returns; if it has, they are read into a buffer of their own.
+    const bool nested = inTick_;
+    if (nested && (!nestedReceive_ || packetSize_ >= 1)) return 0;
     inTick_ = true;
     struct LeaveTick {
         bool& flag;
-        ~LeaveTick() { flag = false; }
-    } leave{inTick_};
+        bool was;
+        ~LeaveTick() { flag = was; }
+    } leave{inTick_, nested};
 
     win::DWORD errors = 0;
     win::COMSTAT stat{};
@@ -272,8 +275,11 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
         if (queued == 0) return 0;
         win::DWORD got = 0;
         std::uint32_t toRead = std::min({queued, inBufSize_, static_cast<std::uint32_t>(receiveBuffer_.size())});
-        if (win::ReadFile(handle_, receiveBuffer_.data(), toRead, &got, nullptr) && got > 0 && OnReceiveData)
-            OnReceiveData(this, receiveBuffer_.data(), got);
+        std::vector<std::uint8_t> own;
+        if (nested) own.resize(toRead);
+        std::uint8_t* buffer = nested ? own.data() : receiveBuffer_.data();
+        if (win::ReadFile(handle_, buffer, toRead, &got, nullptr) && got > 0 && OnReceiveData)
+            OnReceiveData(this, buffer, got);
         return 0;
     }
     ReceivePackets(queued);
@@ -325,7 +331,28 @@ std::uint32_t TCommPortDriver::PacketLineTime() const {
 
 std::uint32_t TCommPortDriver::SendData(const void* DataPtr, std::uint32_t DataSize, bool* Success) {
     bool local = false;
+    return Write(DataPtr, DataSize, Success ? *Success : local);
+}
+
+std::uint32_t TCommPortDriver::SendDataWithin(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Ms,
+                                              bool* Success) {
+    bool local = false;
     bool& ok = Success ? *Success : local;
+    if (!Connected()) return Write(DataPtr, DataSize, ok);
+    win::COMMTIMEOUTS within = timeouts_;
+    within.WriteTotalTimeoutMultiplier = 0;
+    within.WriteTotalTimeoutConstant = std::max<std::uint32_t>(Ms, 1);  // 0 and 0 would mean no limit
+    win::SetCommTimeouts(handle_, &within);
+    const std::uint32_t written = Write(DataPtr, DataSize, ok);
+    if (Connected()) win::SetCommTimeouts(handle_, &timeouts_);
+    return written;
+}
+
+std::uint64_t TCommPortDriver::WriteTimeoutFor(std::uint32_t DataSize) const {
+    return std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * DataSize + timeouts_.WriteTotalTimeoutConstant;
+}
+
+std::uint32_t TCommPortDriver::Write(const void* DataPtr, std::uint32_t DataSize, bool& ok) {
     ok = Connected();
     if (!ok) return 0;
     if (checkLineStatus_ && GetLineStatus().Empty()) return 0;

@@ -123,11 +123,26 @@ public:
     // since the last successful open.
     const std::string& FailureReason() const { return failureReason_; }
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize, bool* Success = nullptr);
+    // As SendData, but waits at most Ms (at least 1) for the device to take
+    // the bytes, whatever the write time-outs: a caller that runs the message
+    // loop between such writes sends to a slow device without freezing.
+    std::uint32_t SendDataWithin(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Ms,
+                                 bool* Success = nullptr);
+    // How long one SendData of DataSize bytes may wait, in ms, by the write
+    // time-outs (multiplier x bytes + constant); 0 when it may wait for good.
+    std::uint64_t WriteTimeoutFor(std::uint32_t DataSize) const;
     std::uint32_t ReadData(void* DataPtr, std::uint32_t MaxSize, bool* Success = nullptr);
     std::uint32_t ReadDataTimeout(void* DataPtr, std::uint32_t MaxSize, bool* Success, std::uint32_t Timeout);
     std::int32_t CountRX();
     bool FlushBuffers(bool InBuf, bool OutBuf);
     bool SetWriteTimeouts(std::uint32_t Multiplier, std::uint32_t Constant);
+    // While set, a tick that comes while OnReceiveData still runs (its
+    // handler runs a message loop) is read and raised as well, into a buffer
+    // of its own; otherwise such a tick is dropped and its bytes wait for the
+    // first tick after the handler. For an owner that has taken its chunk and
+    // orders what comes meanwhile itself. Packet mode never nests.
+    void SetNestedReceive(bool Allow) { nestedReceive_ = Allow; }
+    bool NestedReceive() const { return nestedReceive_; }
     void PausePolling() { ++pauseCount_; }
     void ContinuePolling() { --pauseCount_; }
     void ToggleDTR(bool OnOff);
@@ -151,6 +166,7 @@ private:
     static void TimerCallback(std::uint32_t TimerID, std::uint32_t Msg, win::DWORD_PTR User, win::DWORD_PTR,
                               win::DWORD_PTR);
     void ReceivePackets(std::uint32_t queued);
+    std::uint32_t Write(const void* DataPtr, std::uint32_t DataSize, bool& ok);
     std::uint32_t PacketLineTime() const;
     void NoteFailure() { failureReason_ = win::GetLastErrorText(); }
 
@@ -182,6 +198,7 @@ private:
     std::uint32_t packetStart_ = kNoPacketStart;
     std::int32_t pauseCount_ = 0;
     bool inTick_ = false;
+    bool nestedReceive_ = false;
     std::uint32_t errorAccumulator_ = 0;
     bool useMultimediaTimer_ = false;
     std::uint32_t multimediaTimerId_ = 0;

@@ -523,7 +523,7 @@ void TMain::BuildControls() {
     TmrPortConn->SetInterval(1000);
     tmrAntiHang = new vcl::TTimer(this);
     tmrAntiHang->Name = "tmrAntiHang";
-    tmrAntiHang->SetInterval(2000);
+    tmrAntiHang->SetInterval(static_cast<int>(kAntiHangTickMs));
     tmrAntiHang->SetOnTimer([this](vcl::TComponent* s) { tmrAntiHangTimer(s); });
 
     ApplicationEvents1 = new vcl::TApplicationEvents(this);

@@ -264,6 +264,16 @@ public:
     void ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize);
     // Every received chunk, whatever port it came from.
     void ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize);
+    // Counts a chunk on its port; true when its display waits for the next
+    // frame (HoldReceiveView).
+    bool CountReceived(bool IsMain, std::size_t Size);
+    // A counted chunk to the raw output file, or to the panel and the graph.
+    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held);
+    // While the main port's receive event runs, its chunks are counted and
+    // kept here; the event's hook passes them on after the event's chunk.
+    bool MainReceiveDeferred = false;
+    std::string MainReceivedMeanwhile;
+    void DeferMainReceived(const void* DataPtr, std::uint32_t DataSize);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current
@@ -325,8 +335,26 @@ public:
     bool PluginHoldsSends() const;
     // Selects Length characters of the transmit box's line from Start (0-based).
     void SelectTransmitSpan(int Start, int Length);
-    std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount);
-    std::uint32_t SendData2(const void* Buf, std::uint32_t Count);
+    // Who sends: a plug-in's Send or Send2 to a serial port waits for a slow
+    // device with the message loop running (WriteForPlugin) and says in an
+    // error line when not every byte went out.
+    enum class TSender { User, Plugin };
+    std::uint32_t SendData(const void* Buf, std::uint32_t Count, bool ShowCount, TSender By = TSender::User);
+    std::uint32_t SendData2(const void* Buf, std::uint32_t Count, TSender By = TSender::User);
+    // Set while a plug-in's Send (PortSlotMain) or Send2 (PortSlot2) waits
+    // for the device: every other send to that port is refused meanwhile
+    // (PluginHoldsSends; Port2 has no sender but the plug-in), so that no
+    // bytes interleave with the plug-in's.
+    bool PluginSendWaiting[2] = {false, false};
+    // Writes Count bytes within the driver's write time-out for them, in
+    // slices with the message loop running between them; stops early when
+    // the plug-in is stopped or the port closed. Ok as the driver's; Why is
+    // the reason when bytes are left over.
+    std::uint32_t WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, const void* Buf, std::uint32_t Count,
+                                 bool& Ok, std::string& Why);
+    // The error line of a plug-in's send that left bytes unsent.
+    void ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
+                      std::uint8_t Dir);
     void DrainForeignPort();
     void TrBCBKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
     void TrBCBChange(vcl::TComponent* Sender);
@@ -425,8 +453,23 @@ public:
     void FocusChanged(bool Active);
 
     void tmrAntiHangTimer(vcl::TComponent* Sender);
-    // Raises the polling delay when the anti-hang stamp is over 7 s old.
+    // The period of tmrAntiHang, which renews AntiHangStamp.
+    static constexpr std::uint32_t kAntiHangTickMs = 2000;
+    // Raises the polling delay when the anti-hang stamp is over 7 s old, not
+    // counting what a plug-in event held the loop for by itself.
     void CheckAntiHang();
+    // The watchdog's clock in ms: GetTickCount, unless a test sets one.
+    std::function<std::uint32_t()> AntiHangClock;
+    std::uint32_t AntiHangNow() const;
+    // When the running plug-in event last let the message loop run: its
+    // start, or the last turn of a wait of its own (NBSleep, Recv, a Send
+    // that waits for the device).
+    std::uint32_t PluginLoopTurn = 0;
+    void NotePluginLoopTurn();
+    // How long the running event has held the loop by itself (since
+    // PluginLoopTurn), when that is at least the watchdog timer's period, so
+    // that the timer could not tick; 0 otherwise and while no event runs.
+    std::uint32_t PluginHeldLoopMs(std::uint32_t Now) const;
     void IncreasePollingDelay();
     void ShowNotice(vcl::TMsgDlgType DlgType, const std::string& Text);
 
@@ -637,8 +680,9 @@ public:
     };
     bool ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data);
     // The receive event: Data becomes what the plug-in left in RD or RD2
-    // (unchanged when the event failed).
-    void PluginReceiveHook(bool IsMain, std::string& Data);
+    // (unchanged when the event failed); for the main port, Meanwhile what
+    // the port delivered while the event ran, to be passed on after Data.
+    void PluginReceiveHook(bool IsMain, std::string& Data, std::string& Meanwhile);
     // The send event: Data becomes what the plug-in left in TD; false when
     // the event failed and nothing is to be sent.
     bool PluginTransmitHook(std::string& Data);

@@ -1,6 +1,7 @@
 // The main window's life: first activation, application focus, the anti-hang
 // watchdog, notices, the plug-in busy flag, the graph window link, the
 // byte counters and closing.
+#include <algorithm>
 #include <exception>
 
 #include "graph/graph_form.h"
@@ -53,7 +54,7 @@ void TMain::FormActivate(vcl::TComponent*) {
         }
         ReadPorts();
         BSpeedClick(nullptr);
-        AntiHangStamp = win::GetTickCount();
+        AntiHangStamp = AntiHangNow();
         if (selected_profile >= 1 && selected_profile <= CBProfile->Items().Count()) {
             CBProfile->SetItemIndex(selected_profile - 1);
             CBProfileChange(CBProfile);
@@ -123,16 +124,35 @@ void TMain::FocusChanged(bool Active) {
 
 // ---- Anti-hang watchdog
 
-void TMain::tmrAntiHangTimer(vcl::TComponent*) { AntiHangStamp = win::GetTickCount(); }
+void TMain::tmrAntiHangTimer(vcl::TComponent*) { AntiHangStamp = AntiHangNow(); }
+
+std::uint32_t TMain::AntiHangNow() const { return AntiHangClock ? AntiHangClock() : win::GetTickCount(); }
 
 void TMain::CheckAntiHang() {
-    if (win::GetTickCount() - AntiHangStamp > kAntiHangLimitMs) IncreasePollingDelay();
+    // The watchdog judges reception: a plug-in event that by itself keeps
+    // the loop from its timer (computing, Sleep) is not a flood of data, and
+    // raising the polling delay for it would change a stored setting for a
+    // reason that did not happen.
+    const std::uint32_t now = AntiHangNow();
+    const std::uint32_t age = now - AntiHangStamp;
+    const std::uint32_t excused = std::min(age, PluginHeldLoopMs(now));
+    if (age - excused > kAntiHangLimitMs) IncreasePollingDelay();
+}
+
+void TMain::NotePluginLoopTurn() { PluginLoopTurn = AntiHangNow(); }
+
+std::uint32_t TMain::PluginHeldLoopMs(std::uint32_t Now) const {
+    if (!PluginBusy) return 0;
+    // Shorter than the watchdog timer's period, the stretch cannot be what
+    // kept the timer from ticking: a flood of short events still counts.
+    const std::uint32_t held = Now - PluginLoopTurn;
+    return held >= kAntiHangTickMs ? held : 0;
 }
 
 void TMain::IncreasePollingDelay() {
     const int last = mPollDelay->Count() - 1;
     if (PollingIndex >= last) {
-        AntiHangStamp = win::GetTickCount();
+        AntiHangStamp = AntiHangNow();
         return;
     }
     int index = PollingIndex + 1;
@@ -140,7 +160,7 @@ void TMain::IncreasePollingDelay() {
     vcl::TMenuItem* entry = PollingEntry(index);
     m1000msClick(entry);
     if (index == last && graph::fGraph) graph::fGraph->Close();
-    AntiHangStamp = win::GetTickCount();
+    AntiHangStamp = AntiHangNow();
     ShowNotice(vcl::mtWarning,
                "Polling delay was increased to " + rtl::Format("%d", {static_cast<int>(entry->Tag)}) +
                    " ms" + " due to performance problems caused by too high data reception rate." +
@@ -161,6 +181,13 @@ void TMain::SetPluginBusy(bool Value) {
     // goes on with its next tick. Without a send event the tick was never
     // held back and goes out as it would without a plug-in.
     if (!Value && tmr1 && PluginHoldsSends()) tmr1->DiscardDueTick();
+    if (Value && !PluginBusy) NotePluginLoopTurn();
+    if (!Value && PluginBusy) {
+        // What the event held the loop for by itself is not reception's:
+        // the stamp moves on by it, so the next rendering does not count it.
+        const std::uint32_t now = AntiHangNow();
+        AntiHangStamp += std::min(now - AntiHangStamp, PluginHeldLoopMs(now));
+    }
     PluginBusy = Value;
 }
 

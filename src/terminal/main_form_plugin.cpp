@@ -41,6 +41,38 @@ std::unique_ptr<vcl::TBitmap> PluginGlyph(bool Active) {
     return bmp;
 }
 
+// What the main port delivers while ONRECEIVE runs (what the event reads
+// with Recv, what comes while it waits in NBSleep or a box, and while the box
+// of its error is open) came after the chunk the event was given: it is
+// counted at once but held until the event is over, so that the list, the
+// output file and the graph get the bytes in the order the device sent them.
+// The port is read meanwhile, so a waiting event never holds the device back.
+// The other events keep the order in which their data come.
+class TMainReceiveDeferral {
+public:
+    TMainReceiveDeferral(TMain& m, bool IsMain, std::string& Out)
+        : m_(m), active_(IsMain), out_(Out), nested_(m.cp1->NestedReceive()) {
+        if (!active_) return;
+        m_.MainReceiveDeferred = true;
+        m_.cp1->SetNestedReceive(true);
+    }
+    ~TMainReceiveDeferral() {
+        if (!active_) return;
+        m_.MainReceiveDeferred = false;
+        m_.cp1->SetNestedReceive(nested_);
+        out_ = std::move(m_.MainReceivedMeanwhile);
+        m_.MainReceivedMeanwhile.clear();
+    }
+    TMainReceiveDeferral(const TMainReceiveDeferral&) = delete;
+    TMainReceiveDeferral& operator=(const TMainReceiveDeferral&) = delete;
+
+private:
+    TMain& m_;
+    bool active_;
+    std::string& out_;
+    bool nested_;
+};
+
 }  // namespace
 
 // ---- Loading and unloading
@@ -56,6 +88,7 @@ void TMain::LoadPlugin(const std::string& FileName) {
         const std::string source = LoadStrFromFile(FileName);
         Script = std::make_unique<TMyScript>(
             [this](std::int32_t Code, const std::string& Text, std::string& Reply) { ScriptCommand(Code, Text, Reply); });
+        Script->OnWaitTurn = [this] { NotePluginLoopTurn(); };
         Script->Compile(source, FileName);
         PluginFlags = APTD | APRD | APGD;
         if (Script->HasOnLoad()) {
@@ -188,7 +221,8 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
     using namespace script::runtime;
     switch (Code) {
         case srSend: {
-            const std::uint32_t n = SendData(Text.data(), static_cast<std::uint32_t>(Text.size()), true);
+            const std::uint32_t n =
+                SendData(Text.data(), static_cast<std::uint32_t>(Text.size()), true, TSender::Plugin);
             Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
             TRLabel->Repaint();
             break;
@@ -242,7 +276,8 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             }
             break;
         case srSend2: {
-            const std::uint32_t n = SendData2(Text.data(), static_cast<std::uint32_t>(Text.size()));
+            const std::uint32_t n =
+                SendData2(Text.data(), static_cast<std::uint32_t>(Text.size()), TSender::Plugin);
             Reply = rtl::IntToStr(static_cast<std::int64_t>(n));
             break;
         }
@@ -285,6 +320,7 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
             if (static_cast<std::int64_t>(win::GetTickCount() - start) >= Timeout) break;
             win::Sleep(1);
             win::ProcessMessages();
+            NotePluginLoopTurn();
             if (!Script || Script->Stopped() || source.Gone()) {
                 stopped = true;
                 break;
@@ -320,15 +356,18 @@ bool TMain::ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nB
 
 // ---- The event hooks
 
-void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
+void TMain::PluginReceiveHook(bool IsMain, std::string& Data, std::string& Meanwhile) {
     SetPluginBusy(true);
-    try {
-        Script->SetRD(IsMain, Data);
-        Script->RunOnReceive(IsMain);
-        Data = Script->GetRD(IsMain);
-    } catch (const std::exception& e) {
-        // The chunk goes on as it came: a faulty plug-in loses no data.
-        Script->ShowException(e);
+    {
+        TMainReceiveDeferral deferral(*this, IsMain, Meanwhile);
+        try {
+            Script->SetRD(IsMain, Data);
+            Script->RunOnReceive(IsMain);
+            Data = Script->GetRD(IsMain);
+        } catch (const std::exception& e) {
+            // The chunk goes on as it came: a faulty plug-in loses no data.
+            Script->ShowException(e);
+        }
     }
     SetPluginBusy(false);
     UnloadIfStopped();

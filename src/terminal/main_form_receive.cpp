@@ -305,19 +305,35 @@ bool TMain::PluginLoaded() const { return Script != nullptr; }
 
 void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize) {
     if (!ReceptionEnabled) return;
+    if (IsMain && MainReceiveDeferred) {
+        DeferMainReceived(DataPtr, DataSize);
+        return;
+    }
     // The plug-in's receive event may change or drop the chunk; the string
-    // holds what it left for the rest of the handling.
+    // holds what it left for the rest of the handling, and "meanwhile" what
+    // the main port delivered while the event ran.
     std::string hooked;
+    std::string meanwhile;
     if (Script && !PluginBusy && Script->HasOnReceive(IsMain)) {
         hooked.assign(static_cast<const char*>(DataPtr), DataSize);
-        PluginReceiveHook(IsMain, hooked);
+        PluginReceiveHook(IsMain, hooked, meanwhile);
         DataPtr = hooked.data();
         DataSize = static_cast<std::uint32_t>(hooked.size());
     }
-    TPortSlot& slot = PortSlots[IsMain ? PortSlotMain : PortSlot2];
-    slot.RxCount += DataSize;
+    PassOnReceived(IsMain, DataPtr, DataSize, CountReceived(IsMain, DataSize));
+    // Behind the chunk that started the event, as the device sent them;
+    // counted when they came.
+    if (!meanwhile.empty()) PassOnReceived(true, meanwhile.data(), meanwhile.size(), HoldReceiveView());
+}
+
+bool TMain::CountReceived(bool IsMain, std::size_t Size) {
+    PortSlots[IsMain ? PortSlotMain : PortSlot2].RxCount += Size;
     const bool held = HoldReceiveView();
     if (!held) ShowRxCount();
+    return held;
+}
+
+void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held) {
     if (OutputFile.IsOpen() && OutputFile.Raw()) {
         if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) return;
         // The file took this chunk in part at most: it is shown whole, as
@@ -328,8 +344,15 @@ void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize
         bool& flag;
         ~Holding() { flag = false; }
     } holding{HoldingChunk};
-    HoldingChunk = held;
+    HoldingChunk = Held;
     ShowData(DataPtr, DataSize, IsMain ? 0 : 1);
+}
+
+void TMain::DeferMainReceived(const void* DataPtr, std::uint32_t DataSize) {
+    // Counted now, so that the counter shows the device is heard; shown,
+    // written and graphed once the event is over.
+    CountReceived(true, DataSize);
+    MainReceivedMeanwhile.append(static_cast<const char*>(DataPtr), DataSize);
 }
 
 bool TMain::HoldReceiveView() {

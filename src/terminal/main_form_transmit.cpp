@@ -2,6 +2,7 @@
 // box (button, Enter, the transmit timer), the two send operations every
 // sender uses, the pseudo-commands that read and write plug-in variables,
 // RS-485 mode around a transmission, the history and the five patterns.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,8 @@
 #include "platform/rtl/strings.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/dialogs.h"
+#include "platform/win/message_window.h"
+#include "platform/win/timers.h"
 #include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
 #include "terminal/rs485_timing.h"
@@ -188,11 +191,15 @@ void TMain::CheckPluginSendIdle() {
     if (PluginHoldsSends()) CheckPluginIdle();
 }
 
-bool TMain::PluginHoldsSends() const { return PluginBusy && Script && Script->HasOnSend(); }
+bool TMain::PluginHoldsSends() const {
+    // A plug-in's Send that waits for the device holds the port too: bytes of
+    // another send would land in the middle of its own.
+    return PluginBusy && ((Script && Script->HasOnSend()) || PluginSendWaiting[PortSlotMain]);
+}
 
 // ---- The send operations
 
-std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCount) {
+std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCount, TSender By) {
     const char* p = static_cast<const char*>(Buf);
     // 1. Pseudo-commands on the plug-in variables: nothing is sent.
     switch (PseudoCommand(p, Count)) {
@@ -228,11 +235,14 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
         n = sent > 0 ? static_cast<std::uint32_t>(sent) : 0;
     } else if (Count > 0) {
         bool ok = false;
-        n = cp1->SendData(Buf, Count, &ok);
+        std::string unsent_why;
+        n = By == TSender::Plugin ? WriteForPlugin(*cp1, PortSlotMain, Buf, Count, ok, unsent_why)
+                                  : cp1->SendData(Buf, Count, &ok);
         // The write itself failed: the port is lost. (A zero-length probe of
         // the handle would pass here, the device being gone only for real
         // writes.)
         if (!ok) SerialWriteFailed(n);
+        if (By == TSender::Plugin && n < Count) ReportUnsent("Send", n, Count, unsent_why, 0);
     }
     // 5. The sent bytes in the receive panel.
     if (mShowWrites->Checked() && (!PluginLoaded() || (PluginFlags & APTD) != 0)) ShowData(Buf, n, 2);
@@ -244,16 +254,72 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
     return n;
 }
 
-std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count) {
+std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count, TSender By) {
     CheckConnected(false);
     if (Count == 0) return 0;
     bool ok = false;
-    const std::uint32_t n = cp2->SendData(Buf, Count, &ok);
+    std::string unsent_why;
+    const std::uint32_t n = By == TSender::Plugin ? WriteForPlugin(*cp2, PortSlot2, Buf, Count, ok, unsent_why)
+                                                  : cp2->SendData(Buf, Count, &ok);
     if (!ok) {  // a lost second port closes silently
         cp2->Disconnect();
         RefreshPortState(false);
+    } else if (By == TSender::Plugin && n < Count) {
+        ReportUnsent("Send2", n, Count, unsent_why, 1);
     }
     return n;
+}
+
+std::uint32_t TMain::WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, const void* Buf, std::uint32_t Count,
+                                    bool& Ok, std::string& Why) {
+    // The whole send may take as long as one write of it may (the port's
+    // write time-out for Count bytes), but it is written in slices with the
+    // message loop running between them: the window stays painted and the
+    // plug-in can be unloaded while a slow device takes its bytes.
+    constexpr std::uint32_t kSliceMs = 50;
+    const auto* p = static_cast<const char*>(Buf);
+    const std::uint64_t limit = Driver.WriteTimeoutFor(Count);
+    const std::uint32_t start = win::GetTickCount();
+    const win::HANDLE handle = Driver.Handle();
+    struct TWaiting {
+        bool& flag;
+        bool was;
+        ~TWaiting() { flag = was; }
+    } waiting{PluginSendWaiting[Slot], PluginSendWaiting[Slot]};
+    std::uint32_t sent = 0;
+    for (;;) {
+        const std::uint64_t spent = win::GetTickCount() - start;
+        const std::uint64_t left = limit == 0 ? kSliceMs : (limit > spent ? limit - spent : 0);
+        const auto slice = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kSliceMs));
+        sent += Driver.SendDataWithin(p + sent, Count - sent, slice, &Ok);
+        if (!Ok || sent == Count) return sent;
+        if (limit != 0 && win::GetTickCount() - start >= limit) {
+            Why = rtl::Format("write time-out %d ms", {static_cast<std::int64_t>(limit)});
+            return sent;
+        }
+        PluginSendWaiting[Slot] = true;
+        win::ProcessMessages();
+        NotePluginLoopTurn();
+        if (!Script || Script->Stopped()) {
+            Why = "plugin stopped";
+            return sent;
+        }
+        if (!Driver.Connected() || Driver.Handle() != handle) {
+            Why = "port closed";
+            return sent;
+        }
+    }
+}
+
+void TMain::ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
+                         std::uint8_t Dir) {
+    // An error line short enough to be read whole in the list, folded while
+    // the same send keeps failing the same way.
+    std::string text = rtl::Format("%s: %d of %d bytes went out", {std::string_view(What),
+                                                                  static_cast<std::int64_t>(Sent),
+                                                                  static_cast<std::int64_t>(Count)});
+    if (!Why.empty()) text += " (" + Why + ")";
+    AddErrorLine(text, Dir, CurrentTime());
 }
 
 void TMain::DrainForeignPort() {

@@ -108,4 +108,12 @@ struct WhileBusy {
     }
 };
 
+// The device sends Trigger; Meanwhile runs once, inside the plug-in event
+// that Trigger starts. True when both are over and all that came is shown.
+inline bool Exchange(PluginWindow& w, const std::string& Trigger, std::function<void()> Meanwhile = [] {}) {
+    WhileBusy inside(*w.main, std::move(Meanwhile));
+    if (w.dev.Write(Trigger) != Trigger.size()) return false;
+    return PumpUntil([&] { return inside.done && !w.main->PluginBusy; }) && w.ShowReceived();
+}
+
 }  // namespace test_support

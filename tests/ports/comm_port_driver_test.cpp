@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -385,6 +386,32 @@ TEST_F(comm_port_driver_on_pty, a_nested_loop_in_a_handler_does_not_overwrite_th
     EXPECT_EQ(seenAfterNestedLoop[1], "second");
 }
 
+TEST_F(comm_port_driver_on_pty, a_handler_that_orders_nested_chunks_gets_them_in_buffers_of_their_own) {
+    cp->SetPollingDelay(1);
+    cp->SetUseMultimediaTimer(true);  // posted ticks reach nested loops
+    cp->SetNestedReceive(true);
+    std::vector<std::string> order;
+    int depth = 0;
+    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
+        const std::string before(static_cast<const char*>(data), size);
+        order.push_back(before);
+        if (depth++ == 0) {
+            // Two waits in a row: a chunk comes in each.
+            for (const char* more : {"second", "third"}) {
+                const std::size_t seen = order.size();
+                ASSERT_EQ(pty.Write(more), std::strlen(more));
+                EXPECT_TRUE(PumpUntil([&] { return order.size() > seen; }, 2s));
+            }
+        }
+        --depth;
+        EXPECT_EQ(std::string(static_cast<const char*>(data), size), before);
+    };
+    ASSERT_TRUE(cp->Connect());
+    ASSERT_EQ(pty.Write("first"), 5u);
+    ASSERT_TRUE(PumpUntil([&] { return order.size() >= 3; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
+}
+
 TEST_F(comm_port_driver_on_pty, paused_polling_reads_nothing_until_continued) {
     cp->SetPollingDelay(2);
     ASSERT_TRUE(cp->Connect());
@@ -512,6 +539,19 @@ TEST_F(comm_port_driver_on_pty, sending_writes_to_the_device_and_honours_the_lin
     EXPECT_GT(n, 0u);
     EXPECT_LT(n, big.size());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+
+    // A write within a given time waits that long on a full device, however
+    // long the port's own time-out is, and leaves that time-out as it was.
+    ASSERT_TRUE(cp->SetWriteTimeouts(2, 10000));
+    EXPECT_EQ(cp->WriteTimeoutFor(100), 10200u);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(cp->SendDataWithin(big.data(), static_cast<std::uint32_t>(big.size()), 30, &ok), 0u);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+    win::COMMTIMEOUTS t{};
+    ASSERT_TRUE(win::GetCommTimeouts(cp->Handle(), &t));
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 10000u);
 }
 
 TEST_F(comm_port_driver_on_pty, flushing_discards_queued_bytes) {

@@ -224,6 +224,7 @@ void TMyScript::WaitPumping(std::uint32_t Ms) {
     while (!stopped_ && win::GetTickCount() - start < Ms) {
         win::Sleep(1);
         win::ProcessMessages();
+        if (OnWaitTurn) OnWaitTurn();
     }
     last_pump_ = win::GetTickCount();
 }

@@ -87,6 +87,10 @@ public:
     static constexpr std::uint32_t kPumpIntervalMs = 50;
 
     TScriptRequestEvent OnRequest;
+    // Called after each turn of the message loop that a wait of the
+    // plug-in's own (NBSleep) runs: the owner learns that the plug-in is
+    // not holding the loop by itself.
+    std::function<void()> OnWaitTurn;
     // The executor; nil until the first Compile.
     TPSExec* Exec() const { return exec_.get(); }
 

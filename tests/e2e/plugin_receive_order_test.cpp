@@ -1,0 +1,85 @@
+// What the device sends reaches the list and the raw output file in the order
+// it was sent, also when the plug-in's receive event reads the rest of a frame
+// itself or waits while more comes: a pseudo-terminal plays the device behind
+// COM5.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "e2e/plugin_window.h"
+#include "support/file_contents.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+using test_support::PluginWindow;
+
+// A header that the event completes with Recv; a one-byte trigger followed
+// by a large block, read with Recv; a byte on which the event waits in
+// NBSleep while the device goes on sending.
+constexpr const char* kFramer = R"(
+procedure OnReceive;
+var body, big: string;
+begin
+  if RD = 'HDR' then
+  begin
+    if Recv(4, 2000, body) then AddMsg('body read: ' + body);
+  end
+  else if RD = 'T' then
+  begin
+    Recv(200000, 5000, big);
+    AddMsg('block read: ' + IntToStr(Length(big)));
+  end
+  else if RD = 'W' then
+    NBSleep(1000);
+end;
+)";
+
+TEST(plugin_receive_order, bytes_read_or_received_inside_onreceive_follow_the_chunk_that_started_it) {
+    PluginWindow w(kFramer);
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+
+    // The list: the body the event read comes after its header.
+    ASSERT_TRUE(test_support::Exchange(w, "HDR", [&] { w.dev.Write("BODY"); }));
+    EXPECT_EQ(w.LastMsg(), "body read: BODY");
+    EXPECT_NE(w.AllLines().find("HDRBODY"), std::string::npos) << w.AllLines();
+    EXPECT_EQ(w.RxCount(), 7u);
+
+    // The raw output file gets every exchange as the device sent it.
+    const std::string file = w.dir.File("raw.bin");
+    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    ASSERT_TRUE(test_support::Exchange(w, "HDR", [&] { w.dev.Write("BODY"); }));
+
+    std::string block;
+    for (int i = 0; i < 200000; ++i) block.push_back(static_cast<char>(i % 251));
+    std::thread writer;
+    ASSERT_TRUE(test_support::Exchange(w, "T", [&] {
+        writer = std::thread([&] { w.dev.Write(block, 10s); });
+    }));
+    writer.join();
+    EXPECT_EQ(w.LastMsg(), "block read: 200000");
+
+    // While the event waits, the port is read and counted (the device is
+    // not held back), but shown after the event.
+    std::uint64_t counted_while_waiting = 0;
+    const std::uint64_t before = w.RxCount();
+    ASSERT_TRUE(test_support::Exchange(w, "W", [&] {
+        w.dev.Write("abc");
+        test_support::PumpUntil([&] { return w.RxCount() == before + 3; }, 800ms);
+        counted_while_waiting = w.RxCount() - before;
+    }));
+    EXPECT_EQ(counted_while_waiting, 3u);  // "W" itself counts once its event is over
+    m->OutputFile.Close();
+
+    const std::string raw = test_support::Slurp(file);
+    EXPECT_EQ(raw.size(), 7 + 1 + block.size() + 4);
+    EXPECT_TRUE(raw == "HDRBODY" "T" + block + "Wabc") << raw.substr(0, 16);
+    EXPECT_EQ(w.RxCount(), before + 4);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+}  // namespace

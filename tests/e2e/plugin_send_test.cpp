@@ -1,0 +1,115 @@
+// A plug-in's Send and Send2 to a device that reads slowly or not at all:
+// pseudo-terminals play the devices behind COM5 and COM6 and never read
+// until the end. The write time-outs of the ports are lowered through the
+// driver's own setting, so that what takes 10 s in use takes a moment here.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "e2e/plugin_window.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+using test_support::PluginWindow;
+
+const std::string kRunning = std::string(terminal::kPluginRunningText) + ".";
+
+constexpr const char* kSender = R"(
+procedure OnReceive;
+var n, i: Integer;
+begin
+  if RD = 'big' then
+  begin
+    n := Send(StringOfChar('A', 200000));
+    AddMsg('sent ' + IntToStr(n));
+  end
+  else if RD = 'more' then
+  begin
+    for i := 1 to 3 do Send(StringOfChar('B', 1000));
+  end
+  else if RD = 'two' then
+    AddMsg('sent2 ' + IntToStr(Send2(StringOfChar('C', 200000))))
+  else if RD = 'stop' then
+  begin
+    Send(StringOfChar('D', 100));
+    AddMsg('after the stop');
+  end;
+end;
+)";
+
+// The device behind Port2, mapped before the window opens.
+struct SecondDevice {
+    test_support::PtyPair second;
+    SecondDevice() { second.MapAsCom(6); }
+};
+
+struct SendWindow : SecondDevice, PluginWindow {
+    SendWindow() : PluginWindow(kSender, "Port2=6\r\n") {}
+};
+
+TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_and_the_port_to_itself) {
+    SendWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    ASSERT_TRUE(m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    m->cp1->SetWriteTimeouts(0, 300);
+    m->cp2->SetWriteTimeouts(0, 300);
+    m->mStringModeClick(m->pmTRFormat->Items()->Items(terminal::trfAsc));
+    m->SetLineBreak(true, 4);
+    m->TrBCB->SetText("T");
+    m->TrBCBChange(m->TrBCB);
+
+    // While the Send waits, the loop runs: the user's Transmit is refused
+    // and a tick of the transmit timer sends nothing.
+    ASSERT_TRUE(test_support::Exchange(w, "big", [&] {
+        test_support::ClickControl(*m->Transb);
+        m->TransbClick(m->tmr1);
+    }));
+    ASSERT_EQ(w.Messages, std::vector<std::string>{kRunning});
+    const std::string sent = w.LastMsg();
+    ASSERT_EQ(sent.rfind("sent ", 0), 0u) << sent;
+    const std::uint32_t n = static_cast<std::uint32_t>(std::stoul(sent.substr(5)));
+    EXPECT_GT(n, 0u);
+    EXPECT_LT(n, 200000u);
+    EXPECT_EQ(m->SentCount, n);
+    std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Send: " + std::to_string(n) + " of 200000 bytes went out (write time-out 300 ms)");
+
+    // The same failure again and again is one line with its count.
+    ASSERT_TRUE(test_support::Exchange(w, "more"));
+    errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1], "Send: 0 of 1000 bytes went out (write time-out 300 ms) [3]");
+
+    // Send2 on the second port alike.
+    ASSERT_TRUE(test_support::Exchange(w, "two"));
+    const std::string sent2 = w.LastMsg();
+    ASSERT_EQ(sent2.rfind("sent2 ", 0), 0u) << sent2;
+    errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 bytes went out (write time-out 300 ms)");
+
+    // Unload ends a waiting Send at once, whatever its time-out.
+    m->cp1->SetWriteTimeouts(0, 20000);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test_support::Exchange(w, "stop", [&] {
+        EXPECT_TRUE(test_support::ChoosePluginEntry(*m, m->mUnloadPlugin));
+    }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_NE(w.LastMsg(), "after the stop");
+    errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors[3], "Send: 0 of 100 bytes went out (plugin stopped)");
+
+    // The device gets the plug-in's bytes alone: no T in the middle.
+    EXPECT_EQ(w.dev.Read(300000, 500ms), std::string(n, 'A'));
+    EXPECT_EQ(w.second.Read(300000, 500ms).size(), std::stoul(sent2.substr(6)));
+    EXPECT_EQ(w.Messages, std::vector<std::string>{kRunning});
+}
+
+}  // namespace
