@@ -250,7 +250,7 @@ std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count) {
     bool ok = false;
     const std::uint32_t n = cp2->SendData(Buf, Count, &ok);
     if (!ok) {  // a lost second port closes silently
-        cp2->Disconnect();
+        cp2->DisconnectDelivered();
         RefreshPortState(false);
     }
     return n;
