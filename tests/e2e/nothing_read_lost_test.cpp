@@ -34,7 +34,7 @@ constexpr std::size_t kRecord = 16;
 constexpr char kMainFirst = 'a', kSecondFirst = 'k';
 
 std::string Records(char first, std::size_t from, std::size_t count) {
-    std::string out, plugin;
+    std::string out;
     out.reserve(count * kRecord);
     for (std::size_t n = from; n < from + count; ++n) {
         std::string digits = std::to_string(n);
