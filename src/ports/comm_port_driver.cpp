@@ -210,9 +210,16 @@ void TCommPortDriver::DeliverReceived() {
 
 void TCommPortDriver::DisconnectDelivered() {
     while (Connected()) {
-        const win::HANDLE handle = handle_;
+        // Closed also when a handler fails: a port that reads no more must
+        // not stay open.
+        struct CloseAfter {
+            TCommPortDriver& driver;
+            win::HANDLE handle;
+            ~CloseAfter() {
+                if (driver.handle_ == handle) driver.Disconnect();
+            }
+        } close{*this, handle_};
         DeliverReceived();
-        if (handle_ == handle) Disconnect();
     }
 }
 
