@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/win/timers.h"
@@ -168,9 +169,64 @@ bool TCommPortDriver::Connect() {
 void TCommPortDriver::Disconnect() {
     if (!Connected()) return;
     StopPolling();
+    std::uint64_t read = 0;
+    if (win::GetCommInputTotal(handle_, &read)) bytesReadBefore_ += read;
     win::CloseHandle(handle_);
     handle_ = win::INVALID_HANDLE_VALUE;
     if (deferredPacketSize_ > 0) SetPacketSize(deferredPacketSize_);
+}
+
+void TCommPortDriver::DeliverReceived() {
+    if (!Connected() || packetSize_ >= 1) return;
+    const win::HANDLE handle = handle_;
+    win::DWORD errors = 0;
+    win::COMSTAT stat{};
+    // What the device holds right now is taken too, and then nothing more:
+    // otherwise a device that keeps sending would keep this going.
+    win::ClearCommError(handle, &errors, &stat);
+    errorAccumulator_ |= errors;
+    win::StopCommInput(handle);
+    // A tick within a handler that runs a nested loop would hand out a
+    // later chunk before this one is done.
+    const bool inTick = std::exchange(inTick_, true);
+    struct RestoreTick {
+        bool& flag;
+        bool value;
+        ~RestoreTick() { flag = value; }
+    } restore{inTick_, inTick};
+    // Not the tick's buffer: a tick's handler may be what closes the port.
+    std::vector<std::uint8_t> chunk;
+    while (handle_ == handle) {
+        win::ClearCommError(handle, &errors, &stat);
+        errorAccumulator_ |= errors;
+        if (stat.cbInQue == 0) return;
+        chunk.resize(std::min<std::uint32_t>(stat.cbInQue, inBufSize_));
+        win::DWORD got = 0;
+        if (!win::ReadFile(handle, chunk.data(), static_cast<win::DWORD>(chunk.size()), &got, nullptr) || got == 0)
+            return;
+        if (OnReceiveData) OnReceiveData(this, chunk.data(), got);
+    }
+}
+
+void TCommPortDriver::DisconnectDelivered() {
+    while (Connected()) {
+        // Closed also when a handler fails: a port that reads no more must
+        // not stay open.
+        struct CloseAfter {
+            TCommPortDriver& driver;
+            win::HANDLE handle;
+            ~CloseAfter() {
+                if (driver.handle_ == handle) driver.Disconnect();
+            }
+        } close{*this, handle_};
+        DeliverReceived();
+    }
+}
+
+std::uint64_t TCommPortDriver::DeviceBytesRead() const {
+    std::uint64_t read = 0;
+    if (Connected()) win::GetCommInputTotal(handle_, &read);
+    return bytesReadBefore_ + read;
 }
 
 bool TCommPortDriver::ApplyCOMSettings() {

@@ -117,6 +117,23 @@ public:
 
     bool Connect();
     void Disconnect();
+    // Before the owner closes the port for a reason of its own: everything
+    // the port has read from its device and not yet handed out goes to
+    // OnReceiveData (in chunks of at most InBufSize), so that received
+    // bytes are never thrown away with the port. From the call on nothing
+    // more is read from the device (what it and the kernel still hold is
+    // left there), and the caller closes the port next. Ticks wait meanwhile,
+    // as during a tick's own event. Nothing in packet mode: a rest that is
+    // no whole packet stays as a rest.
+    void DeliverReceived();
+    // Disconnect after DeliverReceived. A handler that closed the port
+    // meanwhile ends the delivery; one that opened it again has that port
+    // delivered and closed in turn.
+    void DisconnectDelivered();
+    // Bytes the driver's ports have taken from their devices since it was
+    // made, handed out or not: what was received, as against what reached
+    // the owner.
+    std::uint64_t DeviceBytesRead() const;
     bool Connected() const { return handle_ != win::INVALID_HANDLE_VALUE; }
     // Why the port is not open, in the serial layer's words: the reason of
     // the last failed open, of the device's loss or of a failed write; empty
@@ -199,6 +216,7 @@ private:
     std::int32_t pauseCount_ = 0;
     bool inTick_ = false;
     bool nestedReceive_ = false;
+    std::uint64_t bytesReadBefore_ = 0;  // by ports closed since
     std::uint32_t errorAccumulator_ = 0;
     bool useMultimediaTimer_ = false;
     std::uint32_t multimediaTimerId_ = 0;

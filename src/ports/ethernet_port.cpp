@@ -391,6 +391,7 @@ void TEthernetPort::SetActive(bool Value) {
         SetActiveFlag(true);
         frame->SetActiveLook(true);
         RxBuffer().clear();
+        lastSecondMark_ = -1;
         failure_.clear();
         if (role_ == erTCPServer) {
             ShowClientCount(0);
@@ -609,7 +610,14 @@ void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
         if (current) RxBuffer().append(bytes, static_cast<std::size_t>(Len));
         return;
     }
-    if (!current) {
+    // Every client but 1 is shown with the second port's mark, the current
+    // one too: when the last chunk with that mark came from another client,
+    // the current one's is introduced by its index as well, or it would run
+    // on as that client's data.
+    const bool secondMark = Index != 1;
+    const bool follows = secondMark && lastSecondMark_ >= 0 && lastSecondMark_ != Index;
+    if (secondMark) lastSecondMark_ = Index;
+    if (!current || follows) {
         const bool known = Index > 0;
         if (!(known ? Report(fpeRecvInfo, "RV data from CliIdx=%d", {Index})
                     : Report(fpeRecvInfo, "RV data from CliIdx=Unknown")))

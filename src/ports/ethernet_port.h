@@ -1,10 +1,13 @@
 #pragma once
 // The Ethernet port: raw bytes over UDP, as a TCP client or as a TCP server
 // whose clients are numbered 1 to 255. One of the server's clients is the
-// current one: sending goes to it, and its data counts as the main data.
-// Everything the port has to say goes to its owner through the foreign-port
-// callback; received data goes out as fpeData with the client index as the
-// first character.
+// current one: sending goes to it. Everything the port has to say goes to
+// its owner through the foreign-port callback; received data goes out as
+// fpeData with the client index as the first character, and the owner takes
+// index 1 as the main port's data and every other index (the current
+// client's too) as the second port's. A chunk of a client other than the
+// current one is introduced by "RV data from CliIdx=<index>", and so is one
+// of the current client that follows another client's second-port data.
 //
 // The owner may free the port from inside any of its callbacks: the port
 // then returns at once without touching itself again.
@@ -155,6 +158,9 @@ private:
     std::uint16_t lastSenderPort_ = 0;
     std::array<bool, 256> clientIndexUsed_{};
     std::uint8_t currentClient_ = 1;
+    // The client whose chunk went out last with an index other than 1 (the
+    // window shows those with the second port's mark); -1: none yet.
+    int lastSecondMark_ = -1;
     std::string failure_;  // LastFailure
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

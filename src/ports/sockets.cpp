@@ -435,8 +435,8 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
         sockaddr_in from{};
         int fromLen = sizeof from;
         win::DatagramInfo info;
-        const int n = win::RecvDatagram(s, RecvBuf(), RecvBufSize(), reinterpret_cast<sockaddr*>(&from), &fromLen,
-                                        &info);
+        const int n = win::RecvDatagram(s, datagram_.data(), static_cast<int>(datagram_.size()),
+                                        reinterpret_cast<sockaddr*>(&from), &fromLen, &info);
         const int error = n < 0 ? win::WSAGetLastError() : 0;
         // What was lost before this datagram goes first, then what is lost
         // of it; with nothing left, what was lost after the last one.
@@ -449,7 +449,7 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
         const std::uint16_t port = ntohs(from.sin_port);
         if (info.length > n && !Fire(OnCut, this, ip, port, info.length, n)) return 0;
         // The owner may have closed or replaced the socket meanwhile.
-        if (!Fire(OnReceive, this, ip, port, RecvBuf(), n) || !opened_ || socket_ != s) return 0;
+        if (!Fire(OnReceive, this, ip, port, datagram_.data(), n) || !opened_ || socket_ != s) return 0;
     } while (std::chrono::steady_clock::now() < until);
     return 0;
 }

@@ -22,9 +22,10 @@
 //
 // A server tells the failure of one client's socket apart from its own
 // (OnClientError), so that its owner can drop that client and go on serving
-// the others. A UDP socket tells what it could not receive: datagrams the
-// system dropped for want of room (OnDrop) and datagrams cut to the receive
-// buffer (OnCut).
+// the others. A UDP socket reads every datagram whole, the largest that
+// IPv4 carries included, and tells what it could not receive: datagrams the
+// system dropped for want of room (OnDrop), and any datagram longer than its
+// read buffer (OnCut; none over IPv4).
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -151,7 +152,8 @@ public:
     std::int32_t RecvBufSize() const { return recvBufSize_; }
     // Stores the sizes (values <= 0 leave one alone) and applies them to an
     // open socket as SO_SNDBUF and SO_RCVBUF; the receive size is also the
-    // most that one read takes. A failure goes to OnError (contexts 17, 18).
+    // most that one read of a TCP socket takes (a UDP socket reads whole
+    // datagrams). A failure goes to OnError (contexts 17, 18).
     void SetBufSizes(std::int32_t SendSize, std::int32_t RecvSize);
 
     bool Opened() const { return opened_; }
@@ -259,8 +261,9 @@ public:
     // none follows, once the socket has nothing left to read; at most once
     // per DropReportMs.
     TDropEvent OnDrop;
-    // A datagram of Length bytes from IP:Port did not fit the receive buffer:
-    // only its first Kept bytes come through OnReceive, right after this.
+    // A datagram of Length bytes from IP:Port did not fit the read buffer
+    // (which holds the largest one over IPv4): only its first Kept bytes
+    // come through OnReceive, right after this.
     TCutEvent OnCut;
 
 protected:
@@ -271,6 +274,10 @@ private:
     // False when an event freed this object.
     bool NoteDrops(std::uint32_t Count);
 
+    // A read takes one datagram, which must come whole whatever the receive
+    // size: a message is the unit a UDP peer speaks in. The largest one over
+    // IPv4 fits; the receive size stays what the system buffers.
+    std::vector<char> datagram_ = std::vector<char>(MaxUdpDatagram);
     std::uint32_t dropsUntold_ = 0;
     std::uint32_t dropToldTick_ = 0;
     bool dropTold_ = false;   // drops were told once (dropToldTick_ holds when)

@@ -111,8 +111,8 @@ void TMain::FocusChanged(bool Active) {
         if (Active) {
             ApplyBothPortParams(true);
         } else {
-            cp1->Disconnect();
-            cp2->Disconnect();
+            cp1->DisconnectDelivered();
+            cp2->DisconnectDelivered();
             RefreshPortState(true);
             RefreshPortState(false);
             TmrPortConn->SetEnabled(false);
@@ -240,6 +240,12 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     if (!CanClose) return;
     try {
         SendingCancelled = true;
+        // What the ports have read goes the whole way (the plug-in's receive
+        // events included) before the output file that may take it closes;
+        // only what the devices still hold is left to them.
+        cp1->DeliverReceived();
+        cp2->DeliverReceived();
+        if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
         PluginVars.reset();
         SaveConfig(false);
         cp1->Disconnect();

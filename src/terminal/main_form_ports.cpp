@@ -53,10 +53,12 @@ void TMain::ReadPorts() {
             descriptions.push_back(name + "=" + desc);
     PortDescriptions = std::move(descriptions);
 
+    // Closed while the lists still say which port is which: what they have
+    // read goes through the receive path first.
+    for (TPortSlot& slot : PortSlots) slot.Driver->DisconnectDelivered();
     for (TPortSlot& slot : PortSlots) {
         slot.DropWidth = 0;
         slot.Combo->Items().Clear();
-        slot.Driver->Disconnect();
     }
     std::vector<int> numbers;
     if (PortScanMethod == 0 || PortScanMethod == 1)
@@ -153,7 +155,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             std::int64_t speed = rtl::StrToIntDef(speedcb->Text(), 0);
             if (speed <= 0) throw rtl::Exception("Wrong speed number");
             if (static_cast<std::uint32_t>(speed) != d->BaudRateValue()) {
-                d->Disconnect();
+                d->DisconnectDelivered();
                 d->SetBaudRateValue(static_cast<std::uint32_t>(speed));
             }
             // A line parameter: its list must have a selection; its label
@@ -165,7 +167,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
                 if (index < 0) throw rtl::Exception(error);
                 label->SetColor(unusual ? vcl::clYellow : label->Parent()->Color());
                 if (index != current) {
-                    d->Disconnect();
+                    d->DisconnectDelivered();
                     set(index);
                 }
             };
@@ -181,7 +183,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             cbFlow->SetColor(cbFlow->Checked() ? vcl::clYellow : cbFlow->Parent()->Color());
             ports::THwFlowControl flow = cbFlow->Checked() ? ports::hfRTSCTS : ports::hfNONE;
             if (flow != d->HwFlow()) {
-                d->Disconnect();
+                d->DisconnectDelivered();
                 d->SetHwFlow(flow);
             }
             at = slot.Combo;
@@ -192,7 +194,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             // foreign class id would wrap round to a COM number).
             if (port != 0 && !win::IsComPortNumber(port)) throw rtl::Exception("Wrong Main Port value");
             if (port != d->Port() || !d->Connected()) {
-                d->Disconnect();
+                d->DisconnectDelivered();
                 d->SetPort(static_cast<ports::TPortNumber>(port));
                 if (index != 0 && !slot.Button->Down() && d->Connect()) d->FlushBuffers(true, true);
             }
@@ -202,7 +204,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
         RefreshPortState(Main);
         return true;
     } catch (rtl::Exception& e) {
-        d->Disconnect();
+        d->DisconnectDelivered();
         RefreshPortState(Main);
         if (Silent) return false;
         if (at && at->CanFocus()) at->SetFocus();
@@ -326,8 +328,8 @@ void TMain::SwitchPortPanel() {
         pnlCommPrms->SetVisible(true);
         return;
     }
-    cp1->Disconnect();
-    cp2->Disconnect();
+    cp1->DisconnectDelivered();
+    cp2->DisconnectDelivered();
     const ports::TForeignPortClass& cls =
         ports::ForeignPortClasses()[ForeignClassIndex(port, true)].Class;
     ++ForeignPortSerial;
@@ -401,7 +403,7 @@ void TMain::sbPortClick(vcl::TComponent* Sender) {
     const bool main = button == sbPort;
     if (!ForeignPort) {
         if (button->Down()) {
-            PortSlots[main ? PortSlotMain : PortSlot2].Driver->Disconnect();
+            PortSlots[main ? PortSlotMain : PortSlot2].Driver->DisconnectDelivered();
             RefreshPortState(main);
         } else {
             ApplyPortParams(true, main);
@@ -443,7 +445,7 @@ bool TMain::CheckPortHandle(bool Main, bool RaiseIt) {
     win::DWORD written = 0;
     static const char kNothing = 0;
     if (d->Connected() && win::WriteFile(d->Handle(), &kNothing, 0, &written, nullptr)) return true;
-    d->Disconnect();
+    d->DisconnectDelivered();
     RefreshPortState(Main);
     if (RaiseIt)
         throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {d->PortName()}));

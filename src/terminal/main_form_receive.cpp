@@ -419,7 +419,7 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
             if (!win::WriteFile(d->Handle(), &none, 0, &written, nullptr)) {
                 // The device has gone: the port is closed like any failed one.
                 const std::string name = d->PortName();
-                d->Disconnect();
+                d->DisconnectDelivered();
                 RefreshPortState(is_main);
                 ShowNotice(vcl::mtError,
                            rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
@@ -431,7 +431,7 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
             slot.Button->OnClick(slot.Button);
         } else {
             // The port button frees its port when it goes down.
-            d->Disconnect();
+            d->DisconnectDelivered();
             RefreshPortState(is_main);
         }
         ShowNotice(vcl::mtWarning,

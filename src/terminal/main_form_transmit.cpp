@@ -262,7 +262,7 @@ std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count, TSender By)
     const std::uint32_t n = By == TSender::Plugin ? WriteForPlugin(*cp2, PortSlot2, Buf, Count, ok, unsent_why)
                                                   : cp2->SendData(Buf, Count, &ok);
     if (!ok) {  // a lost second port closes silently
-        cp2->Disconnect();
+        cp2->DisconnectDelivered();
         RefreshPortState(false);
     } else if (By == TSender::Plugin && n < Count) {
         ReportUnsent("Send2", n, Count, unsent_why, 1);

@@ -55,7 +55,7 @@ public:
             notifier_ = MakeGuardedNotifier(fd_, QSocketNotifier::Read, [this] {
                 // A device that keeps signalling without giving data has
                 // hung up; stop listening rather than spin.
-                if (Drain() == 0 && !dead_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
+                if (Drain() == 0 && !dead_ && !held_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
                 UpdateNotifier();
             });
         }
@@ -76,6 +76,7 @@ public:
 
     int Fd() const { return fd_; }
     bool Dead() const { return dead_; }
+    bool Held() const { return held_; }
     bool FailVanished() const { return Fail(ERROR_BAD_COMMAND, path_ + ": the device has gone away (" + ErrnoText(deadErrno_) + ")"); }
     bool FailErrno(int err, const char* what) const {
         if (err == EIO || err == ENXIO || err == ENODEV) return Fail(ERROR_BAD_COMMAND, path_ + ": " + what + ": " + ErrnoText(err));
@@ -86,12 +87,13 @@ public:
     // returns the bytes moved.
     std::size_t Drain() {
         const std::size_t before = count_;
-        while (!dead_ && count_ < ring_.size()) {
+        while (!dead_ && !held_ && count_ < ring_.size()) {
             std::size_t tail = (head_ + count_) % ring_.size();
             std::size_t room = std::min(ring_.size() - count_, ring_.size() - tail);
             ssize_t n = read(fd_, ring_.data() + tail, room);
             if (n > 0) {
                 count_ += static_cast<std::size_t>(n);
+                taken_ += static_cast<std::uint64_t>(n);
                 // A terminal hands out all it holds at once: a short read
                 // means it has nothing more now.
                 if (static_cast<std::size_t>(n) < room) break;
@@ -141,6 +143,13 @@ public:
     }
 
     std::size_t Queued() const { return count_; }
+    std::uint64_t Taken() const { return taken_; }
+
+    // Nothing more is read from the device; the queue keeps what it holds.
+    void Hold() {
+        held_ = true;
+        UpdateNotifier();
+    }
 
     // Line errors since the last call, from the driver's counters.
     DWORD TakeErrors() {
@@ -184,7 +193,7 @@ private:
     }
 
     void UpdateNotifier() {
-        if (notifier_) notifier_->setEnabled(!dead_ && count_ < ring_.size());
+        if (notifier_) notifier_->setEnabled(!dead_ && !held_ && count_ < ring_.size());
     }
 
     int fd_;
@@ -193,6 +202,8 @@ private:
     std::size_t head_ = 0;
     std::size_t count_ = 0;
     bool dead_ = false;
+    bool held_ = false;
+    std::uint64_t taken_ = 0;  // bytes read from the device
     int deadErrno_ = 0;
     bool dtr_ = true;
     bool rts_ = true;
@@ -573,7 +584,8 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, void*) {
             if (got > 0) break;
             return dev->FailVanished();
         }
-        if (atOnce || (firstByte && got > 0)) break;
+        // Nothing more will come through a port that reads no more.
+        if (atOnce || dev->Held() || (firstByte && got > 0)) break;
         std::optional<Clock::time_point> deadline = totalDeadline;
         if (useInterval && got > 0) {
             auto gap = lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout);
@@ -633,6 +645,21 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written,
     if (written) *written = done;
     if (ok) SetLastError(ERROR_SUCCESS);
     return ok;
+}
+
+bool StopCommInput(HANDLE handle) {
+    CommDevice* dev = Find(handle);
+    if (!dev) return false;
+    dev->Hold();
+    return true;
+}
+
+bool GetCommInputTotal(HANDLE handle, std::uint64_t* total) {
+    CommDevice* dev = Find(handle);
+    if (!dev) return false;
+    if (!total) return Fail(ERROR_INVALID_PARAMETER, "no count");
+    *total = dev->Taken();
+    return true;
 }
 
 bool GetCommModemStatus(HANDLE handle, DWORD* modemStatus) {

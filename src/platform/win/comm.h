@@ -151,6 +151,15 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, void* over
 // the short count.
 bool WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 
+// Reads nothing more from the device until the port is closed: what the
+// device and the kernel hold stays there, while what the queue holds can
+// still be read (a read then never waits for more). For a port about to
+// close, so that handing out its queue comes to an end.
+bool StopCommInput(HANDLE handle);
+// Bytes read from the device since the port was opened, whether handed out
+// yet or not.
+bool GetCommInputTotal(HANDLE handle, std::uint64_t* total);
+
 bool GetCommModemStatus(HANDLE handle, DWORD* modemStatus);
 // Modem lines a device cannot drive (a pseudo-terminal) are remembered and
 // the call succeeds, as with a port that has nothing attached.
