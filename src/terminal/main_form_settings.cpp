@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <array>
-#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -16,6 +15,7 @@
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/ini_files.h"
+#include "platform/vcl/regular_file.h"
 #include "platform/vcl/string_list.h"
 #include "platform/win/comm.h"
 #include "terminal/main_form.h"
@@ -45,16 +45,6 @@ std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
-
-// An existing settings file must be readable: a folder or a file without
-// read permission in its place fails (start-up reports it). A missing file
-// reads as empty.
-void CheckReadable(const std::string& name) {
-    if (rtl::DirectoryExists(name)) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
-    if (!rtl::FileExists(name)) return;
-    std::ifstream in(rtl::SysPath(name), std::ios::binary);
-    if (!in.is_open()) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
-}
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
 // COM number is opened. Only a file that has the section replaces the table.
@@ -306,7 +296,12 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
 }  // namespace
 
 void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
-    CheckReadable(ConfigFileName);
+    // An existing settings file must be a regular file that can be read: a
+    // folder, a FIFO (which would hold the start-up waiting for a writer) or
+    // a device in its place is refused by name without being opened, and
+    // one without read permission fails to open; start-up reports either,
+    // naming the file and the reason. A missing file reads as empty.
+    vcl::RegularFileReadable(ConfigFileName);
     const vcl::TIniFile ini(ConfigFileName);
     ReadPortMap(ini);
     ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);

@@ -12,6 +12,7 @@
 #include "platform/vcl/ini_files.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/win/comm.h"
+#include "support/fifo.h"
 #include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
@@ -453,6 +454,30 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_EQ(m->Parcb->Text(), "None");
     EXPECT_EQ(m->speedcb->Items().IndexOf("2147483647"), -1);
     EXPECT_EQ(m->CBProfile->ItemIndex(), -1);
+}
+
+TEST(main_form_settings, a_settings_file_that_is_a_fifo_holds_neither_the_start_nor_the_close) {
+    test_support::TempDir dir;
+    const test_support::Fifo fifo(dir.File("vostrel.ini"));
+    ASSERT_TRUE(fifo.Made());
+    {
+        // The start says which file and why, and goes on with the defaults.
+        Window w(fifo.path());
+        TMain* m = w.m;
+        ASSERT_EQ(w.messages.size(), 1u);
+        EXPECT_EQ(w.messages[0].Text, "Can't read configuration from file\r\rCannot read \"" + fifo.path() +
+                                          "\": it is not a regular file (a folder, a device or a pipe)");
+        EXPECT_EQ(w.messages[0].Caption, "VOSTREL");
+        EXPECT_EQ(m->ComNcb->Items().Strings(m->ComNcb->Items().Count() - 1), "Ethernet");
+        EXPECT_EQ(m->RVPnlTimeFormat, "yyyy-mm-dd hh:nn:ss.zzz");
+        // Closing writes nothing into it (that would wait for a reader).
+        w.Close();
+        ASSERT_EQ(w.messages.size(), 2u);
+        EXPECT_EQ(w.messages[1].Text,
+                  "Unable to write to " + fifo.path() + ": it is not a regular file (a device or a pipe)");
+    }
+    EXPECT_FALSE(fifo.Rescued());
+    EXPECT_TRUE(fifo.StillFifo());
 }
 
 TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_the_window_closes) {

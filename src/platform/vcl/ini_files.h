@@ -8,8 +8,10 @@
 // conversion); lines the class does not understand, comments and blank lines
 // stay where they are when the file is rewritten.
 //
-// The file is read once, when the object is made (a missing or unreadable
-// file reads as empty). Every Write* updates the text in memory and saves
+// The file is read once, when the object is made; a missing or unreadable
+// file, or anything that is not a regular file (a FIFO, a device), reads as
+// empty without being opened. Nothing is written into anything but a
+// regular file. Every Write* updates the text in memory and saves
 // the whole file with SaveWholeFile (a temporary file that replaces the old
 // one only once it is all written), so that a crash or a full disk never
 // leaves a cut-off file. A write that fails raises EIniFileException
