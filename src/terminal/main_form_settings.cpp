@@ -44,6 +44,15 @@ std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, 
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
+// The reader drops blanks around a value and one pair of quotes enclosing
+// it. A text that starts or ends with a blank or a quote is therefore
+// written inside one pair of double quotes, so that it comes back as it
+// was; any other text is written bare, as older files have it.
+std::string KeptText(const std::string& s) {
+    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    return !s.empty() && (edge(s.front()) || edge(s.back())) ? Quoted(s) : s;
+}
+
 std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
@@ -89,8 +98,8 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), kMinColumn, widest));
     m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
-    // The history holds at most this many lines (each read back up to 2047
-    // characters); a length beyond any use is not taken.
+    // The history holds at most this many lines; a length beyond any use is
+    // not taken.
     if (int len = integer("TRComboHistoryLen", m.TRComboHistoryLen); len >= 0 && len <= kMaxHistoryLen)
         m.TRComboHistoryLen = len;
 
@@ -259,7 +268,7 @@ void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
     boolean("LogSentBytes", m.mShowWrites->Checked());
     boolean("StayOnTop", m.mStayonTop->Checked());
     integer("RVPnlTime", m.RVPnlTime);
-    ini.WriteString(kMain, "RVPnlTimeFormat", m.RVPnlTimeFormat);
+    ini.WriteString(kMain, "RVPnlTimeFormat", KeptText(m.RVPnlTimeFormat));
     boolean("Timecaninterruptdatarow", m.mTimecaninterruptdatarow->Checked());
     boolean("PreciseTimeCalc", m.Precisetimecalc1->Checked());
     boolean("ShowErrors", m.ShowErrorsm->Checked());
@@ -274,13 +283,13 @@ void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
     integer("PollingDelay", m.PollingIndex);
     integer("CPUSpeed", m.CPUSpeed);
     integer("CurrentProfile", m.CBProfile->ItemIndex() + 1);
-    ini.WriteString(kMain, "FontName", m.lb1->Font().Name());
+    ini.WriteString(kMain, "FontName", KeptText(m.lb1->Font().Name()));
     integer("FontSize", m.lb1->Font().Size());
 }
 
 void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
     const std::string s = ConfigSection(slot);
-    ini.WriteString(s, "Name", p.Name);
+    ini.WriteString(s, "Name", KeptText(p.Name));
     ini.WriteInteger(s, "Port", p.Port);
     ini.WriteInteger(s, "Port2", p.Port2);
     ini.WriteInteger(s, "DataBits", p.DataBits);
@@ -290,7 +299,7 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
     ini.WriteBool(s, "DTR", p.DTR);
     ini.WriteBool(s, "RTS", p.RTS);
     if (!p.AuxParams.empty()) ini.WriteString(s, "AuxParams", Quoted(p.AuxParams));
-    ini.WriteString(s, "PlugPath", p.PlugPath);
+    ini.WriteString(s, "PlugPath", KeptText(p.PlugPath));
 }
 
 }  // namespace

@@ -130,7 +130,6 @@ std::string TIniFile::ReadString(const std::string& Section, const std::string& 
         ParseKey(lines_[static_cast<size_t>(line)].text, key, value);
         result = Unquote(value);
     }
-    if (result.size() > MaxValueLength) result.resize(MaxValueLength);
     return result;
 }
 
