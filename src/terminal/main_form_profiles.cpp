@@ -130,14 +130,15 @@ void TMain::ApplyConf(int Slot) {
     }
     // A plug-in that cannot be loaded (or not now, while one of its events
     // runs) is reported, and the rest of the profile stays applied. The
-    // profile still names it: the settings keep it for the next start.
+    // profile still names it, so the settings keep it for the next start
+    // (one whose ONLOAD failed or was stopped was loaded, and is not kept).
     PendingPluginPath.clear();
     try {
         LoadPlugin(p.PlugPath);
     } catch (const std::exception& e) {
+        if (PluginPath.empty()) PendingPluginPath = p.PlugPath;
         if (vcl::Application != nullptr) vcl::Application->ShowException(e);
     }
-    if (PluginPath.empty()) PendingPluginPath = p.PlugPath;
     if (port_error) std::rethrow_exception(port_error);
 }
 
