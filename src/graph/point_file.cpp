@@ -329,7 +329,9 @@ void WritePointFile(const std::string& FileName, std::span<const double> X, std:
 
 void ReadPointFile(const std::string& FileName, int MaxPoints, chart::engine::TChartValueList& X,
                    chart::engine::TChartValueList& Y) {
-    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
+    // Only a regular file is opened, without waiting: a FIFO would hold the
+    // window until something writes into it, and is read twice besides.
+    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite | vcl::fmRegularOnly);
     // Counted first, without keeping anything: a file of more points than
     // the graph holds is refused before memory is taken for any of them,
     // and the lists take exactly what the points need.

@@ -22,7 +22,8 @@ void WritePointFile(const std::string& FileName, std::span<const double> X, std:
 // one keeps them). A line that does not hold two numbers around its first
 // semicolon raises "Ошибка в строке %d", two CRs and the reason; more than
 // MaxPoints points raise the lists' capacity error; a file that cannot be
-// opened raises its own error; no memory raises std::bad_alloc. Whatever
+// opened raises its own error, and so does anything but a regular file (a
+// FIFO, a device), refused without being opened; no memory raises std::bad_alloc. Whatever
 // was read stays in X and Y for the caller to drop.
 void ReadPointFile(const std::string& FileName, int MaxPoints, chart::engine::TChartValueList& X,
                    chart::engine::TChartValueList& Y);

@@ -646,6 +646,11 @@ public:
     // ScriptSetV and ScriptGetV with the transmit path)
     std::unique_ptr<script::runtime::TMyScript> Script;
     std::string LastPluginPath;  // the last plug-in that loading was tried for
+    // The plug-in the settings or a chosen profile named that could not be
+    // loaded (a share not mounted yet): the profiles keep naming it until
+    // the user loads another plug-in, chooses a profile or unloads, so that
+    // a failed start does not erase it from the settings.
+    std::string PendingPluginPath;
     // Raised whenever the foreign port object is replaced or freed, so that
     // a wait that paused one can tell that it has gone.
     std::uint32_t ForeignPortSerial = 0;

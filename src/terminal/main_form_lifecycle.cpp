@@ -17,6 +17,7 @@ namespace terminal {
 namespace {
 constexpr const char* kCaption = "VOSTREL";
 constexpr std::uint32_t kAntiHangLimitMs = 7000;
+constexpr const char* kConfigReadErrorText = "Can't read configuration from file";
 }  // namespace
 
 void TMain::ShowError(const std::string& Text) {
@@ -40,9 +41,12 @@ void TMain::FormActivate(vcl::TComponent*) {
             StartNewLine(true);
             ClearProfile(11);
             ReadConfig(selected_profile, no_time_begin_period);
+        } catch (const std::exception& e) {
+            // Start-up goes on with what was read so far and the defaults;
+            // the box says which file and why.
+            ShowError(std::string(kConfigReadErrorText) + "\r\r" + e.what());
         } catch (...) {
-            // Start-up goes on with what was read so far and the defaults.
-            ShowError("Can't read configuration from file");
+            ShowError(kConfigReadErrorText);
         }
         if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released
         // Mappings that cannot be used are said once, before the scan that

@@ -108,6 +108,7 @@ void TMain::LoadPlugin(const std::string& FileName) {
             }
         }
         PluginPath = FileName;
+        PendingPluginPath.clear();
         SetPluginButton(rtl::ChangeFileExt(rtl::ExtractFileName(FileName), ""));
         DrainForeignPort();
     } catch (const std::exception& e) {
@@ -176,17 +177,21 @@ void TMain::sbPluginClick(vcl::TComponent*) {
 void TMain::pmPluginPopup(vcl::TComponent*) {
     const bool any = !PluginPath.empty() || !LastPluginPath.empty();
     mReloadPlugin->SetEnabled(any);
-    // A plug-in still in its ONLOAD has no path yet, and can be stopped too.
-    mUnloadPlugin->SetEnabled(!PluginPath.empty() || Script != nullptr);
+    // A plug-in still in its ONLOAD has no path yet, and can be stopped too;
+    // one that could not be loaded is dropped from the settings with Unload.
+    mUnloadPlugin->SetEnabled(!PluginPath.empty() || Script != nullptr ||
+                              !PendingPluginPath.empty());
     mEditPlugin->SetEnabled(any);
 }
 
 void TMain::mLoadPluginClick(vcl::TComponent*) {
     CheckPluginIdle();
     if (!odPlug->Execute()) return;
-    // A failed load still leaves the settings apart from any profile.
+    // A failed load still leaves the settings apart from any profile, and
+    // the plug-in they named is no longer wanted.
     CBProfile->SetItemIndex(-1);
     CBProfileChange(nullptr);
+    PendingPluginPath.clear();
     LoadPlugin(odPlug->FileName);
 }
 
@@ -205,6 +210,7 @@ void TMain::mUnloadPluginClick(vcl::TComponent*) {
         return;
     }
     UnloadPlugin();
+    PendingPluginPath.clear();
     CBProfile->SetItemIndex(-1);
     CBProfileChange(nullptr);
 }

@@ -80,7 +80,7 @@ void TMain::StoreProfile(int Slot, const std::string& Name) {
     p.RTS = rtscb->Checked();
     if (ForeignPort) p.AuxParams = rtl::IntToStr(ForeignPort->Id()) + "|" + ForeignPort->GetSettings();
     p.Name = Name;
-    p.PlugPath = PluginPath;
+    p.PlugPath = !PluginPath.empty() ? PluginPath : PendingPluginPath;
 }
 
 void TMain::ApplyConf(int Slot) {
@@ -129,10 +129,14 @@ void TMain::ApplyConf(int Slot) {
         }
     }
     // A plug-in that cannot be loaded (or not now, while one of its events
-    // runs) is reported, and the rest of the profile stays applied.
+    // runs) is reported, and the rest of the profile stays applied. The
+    // profile still names it, so the settings keep it for the next start
+    // (one whose ONLOAD failed or was stopped was loaded, and is not kept).
+    PendingPluginPath.clear();
     try {
         LoadPlugin(p.PlugPath);
     } catch (const std::exception& e) {
+        if (PluginPath.empty()) PendingPluginPath = p.PlugPath;
         if (vcl::Application != nullptr) vcl::Application->ShowException(e);
     }
     if (port_error) std::rethrow_exception(port_error);
@@ -182,26 +186,48 @@ void TMain::SavecfgbClick(vcl::TComponent*) {
         return;
     // A name of blanks alone would be read back as a free slot: it saves as
     // the current settings, as an empty one does.
-    if (!rtl::Trim(name).empty()) {
-        vcl::TComboItems& items = CBProfile->Items();
-        int index = -1;
-        for (int i = 0; i < items.Count() && index < 0; ++i)
-            if (BareName(items.Strings(i)) == BareName(name)) index = i;
-        if (index >= 0) {
-            if (!AskYes("Profile with such name already exists\rWould you like to overwrite it?"))
-                return;
-            items.SetString(index, name);
-        } else {
-            if (items.Count() >= kNamedSlots)
-                throw rtl::Exception(rtl::Format(
-                    "Too many profiles exist (%d items).\rFirst delete one of existing.", {kNamedSlots}));
-            index = items.Add(name);
-        }
-        StoreProfile(index + 1, name);
-        CBProfile->SetItemIndex(index);
-        CBProfileChange(nullptr);
+    if (rtl::Trim(name).empty()) {
+        SaveConfig(true);
+        return;
     }
-    SaveConfig(true);
+    vcl::TComboItems& items = CBProfile->Items();
+    int index = -1;
+    for (int i = 0; i < items.Count() && index < 0; ++i)
+        if (BareName(items.Strings(i)) == BareName(name)) index = i;
+    if (index >= 0) {
+        if (!AskYes("Profile with such name already exists\rWould you like to overwrite it?"))
+            return;
+    } else if (items.Count() >= kNamedSlots) {
+        throw rtl::Exception(rtl::Format(
+            "Too many profiles exist (%d items).\rFirst delete one of existing.", {kNamedSlots}));
+    }
+    // What the list showed, for a save that fails.
+    const bool added = index < 0;
+    const int selected = CBProfile->ItemIndex();
+    const std::string oldText = added ? std::string() : items.Strings(index);
+    if (added)
+        index = items.Add(name);
+    else
+        items.SetString(index, name);
+    const TPortProfile oldSlot = Profiles[index + 1];
+    StoreProfile(index + 1, name);
+    CBProfile->SetItemIndex(index);
+    CBProfileChange(nullptr);
+    try {
+        SaveConfig(true);
+    } catch (...) {
+        // The file keeps the profiles it had (closing writes none of the
+        // named ones), so the list goes back to them: a profile shown but
+        // never kept would be gone after a restart.
+        Profiles[index + 1] = oldSlot;
+        if (added)
+            items.Delete(index);
+        else
+            items.SetString(index, oldText);
+        CBProfile->SetItemIndex(selected);
+        CBProfileChange(nullptr);
+        throw;
+    }
 }
 
 void TMain::BDelProfileClick(vcl::TComponent*) {

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <array>
-#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -16,6 +15,7 @@
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/ini_files.h"
+#include "platform/vcl/regular_file.h"
 #include "platform/vcl/string_list.h"
 #include "platform/win/comm.h"
 #include "terminal/main_form.h"
@@ -44,17 +44,16 @@ std::array<vcl::TMenuItem*, 5> Patterns(TMain& m) { return {m.N11, m.N9, m.N10, 
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
-
-// An existing settings file must be readable: a folder or a file without
-// read permission in its place fails (start-up reports it). A missing file
-// reads as empty.
-void CheckReadable(const std::string& name) {
-    if (rtl::DirectoryExists(name)) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
-    if (!rtl::FileExists(name)) return;
-    std::ifstream in(rtl::SysPath(name), std::ios::binary);
-    if (!in.is_open()) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
+// The reader drops blanks around a value and one pair of quotes enclosing
+// it. A text that starts or ends with a blank or a quote is therefore
+// written inside one pair of double quotes, so that it comes back as it
+// was; any other text is written bare, as older files have it.
+std::string KeptText(const std::string& s) {
+    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    return !s.empty() && (edge(s.front()) || edge(s.back())) ? Quoted(s) : s;
 }
+
+std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
 // COM number is opened. Only a file that has the section replaces the table.
@@ -99,8 +98,8 @@ void ReadMainSection(TMain& m, const vcl::TIniFile& ini, int& selected, bool& no
     m.RvGB->SetWidth(std::clamp(integer("TRPanelWidth", m.RvGB->Width()), kMinColumn, widest));
     m.RxSplitter1Resize(nullptr);
     if (int layout = integer("Layout", m.Layout); layout >= 1 && layout <= 3) m.SetLayout(layout);
-    // The history holds at most this many lines (each read back up to 2047
-    // characters); a length beyond any use is not taken.
+    // The history holds at most this many lines; a length beyond any use is
+    // not taken.
     if (int len = integer("TRComboHistoryLen", m.TRComboHistoryLen); len >= 0 && len <= kMaxHistoryLen)
         m.TRComboHistoryLen = len;
 
@@ -269,7 +268,7 @@ void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
     boolean("LogSentBytes", m.mShowWrites->Checked());
     boolean("StayOnTop", m.mStayonTop->Checked());
     integer("RVPnlTime", m.RVPnlTime);
-    ini.WriteString(kMain, "RVPnlTimeFormat", m.RVPnlTimeFormat);
+    ini.WriteString(kMain, "RVPnlTimeFormat", KeptText(m.RVPnlTimeFormat));
     boolean("Timecaninterruptdatarow", m.mTimecaninterruptdatarow->Checked());
     boolean("PreciseTimeCalc", m.Precisetimecalc1->Checked());
     boolean("ShowErrors", m.ShowErrorsm->Checked());
@@ -284,13 +283,13 @@ void WriteMainSection(TMain& m, vcl::TIniFile& ini) {
     integer("PollingDelay", m.PollingIndex);
     integer("CPUSpeed", m.CPUSpeed);
     integer("CurrentProfile", m.CBProfile->ItemIndex() + 1);
-    ini.WriteString(kMain, "FontName", m.lb1->Font().Name());
+    ini.WriteString(kMain, "FontName", KeptText(m.lb1->Font().Name()));
     integer("FontSize", m.lb1->Font().Size());
 }
 
 void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
     const std::string s = ConfigSection(slot);
-    ini.WriteString(s, "Name", p.Name);
+    ini.WriteString(s, "Name", KeptText(p.Name));
     ini.WriteInteger(s, "Port", p.Port);
     ini.WriteInteger(s, "Port2", p.Port2);
     ini.WriteInteger(s, "DataBits", p.DataBits);
@@ -300,13 +299,18 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
     ini.WriteBool(s, "DTR", p.DTR);
     ini.WriteBool(s, "RTS", p.RTS);
     if (!p.AuxParams.empty()) ini.WriteString(s, "AuxParams", Quoted(p.AuxParams));
-    ini.WriteString(s, "PlugPath", p.PlugPath);
+    ini.WriteString(s, "PlugPath", KeptText(p.PlugPath));
 }
 
 }  // namespace
 
 void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
-    CheckReadable(ConfigFileName);
+    // An existing settings file must be a regular file that can be read: a
+    // folder, a FIFO (which would hold the start-up waiting for a writer) or
+    // a device in its place is refused by name without being opened, and
+    // one without read permission fails to open; start-up reports either,
+    // naming the file and the reason. A missing file reads as empty.
+    vcl::RegularFileReadable(ConfigFileName);
     const vcl::TIniFile ini(ConfigFileName);
     ReadPortMap(ini);
     ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);

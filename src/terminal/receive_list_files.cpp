@@ -50,7 +50,9 @@ int HexDigitValue(char c) {
 // ends is given up early instead of being read into memory whole.
 template <class OnLine, class OnHead>
 void ForEachFileLine(const std::string& FileName, std::size_t HeadLen, OnLine&& Line, OnHead&& Head) {
-    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite);
+    // Only a regular file is opened, without waiting: a FIFO would hold the
+    // window until something writes into it.
+    vcl::TFileStream file(FileName, vcl::fmOpenRead | vcl::fmShareDenyWrite | vcl::fmRegularOnly);
     std::vector<char> block(kBlockSize);
     std::string pending;  // the start of a line that goes on in the next block
     int number = 0;

@@ -75,7 +75,9 @@ void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileTyp
 // format raises rtl::Exception "Wrong line format at line %d" (counting from
 // 1): refused at line 1, the list is as it was; later, the lines before it
 // stay. A file that cannot be opened or read raises the file's error, which
-// names the file and the system's reason. An empty file is an empty list.
+// names the file and the system's reason; anything but a regular file (a
+// FIFO, a device, a folder) is refused so without being opened. An empty
+// file is an empty list.
 void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,
                  const std::function<void()>& Accepted = {});
 

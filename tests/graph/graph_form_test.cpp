@@ -32,6 +32,7 @@
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/streams.h"
 #include "support/dialog_answers.h"
+#include "support/fifo.h"
 #include "support/metafile_reader.h"
 #include "support/svg_text.h"
 #include "support/mouse.h"
@@ -897,6 +898,21 @@ TEST(graph_form, a_failed_load_leaves_graph_queue_count_and_marks_as_they_were) 
     unchanged("too many points");
     EXPECT_THROW(g->LoadPoints(dir.path() + "/none.csv"), rtl::Exception);
     unchanged("no file");
+    {
+        // A FIFO chosen in the dialog is refused by its name at once:
+        // opening it would wait for a writer, and the window with it.
+        const test_support::Fifo fifo(dir.path() + "/points.csv.fifo");
+        ASSERT_TRUE(fifo.Made());
+        test_support::DialogAnswers answers;
+        answers.Answer(fifo.path(), 0);
+        g->mLoadFile->Click();
+        ASSERT_EQ(answers.Messages.size(), 1u);
+        EXPECT_EQ(answers.Messages[0],
+                  "Cannot read \"" + fifo.path() +
+                      "\": it is not a regular file (a folder, a device or a pipe)");
+        EXPECT_FALSE(fifo.Rescued());
+        unchanged("fifo");
+    }
     // The queue comes with the release, as if nothing had been tried.
     g->SetUpdateLock(false);
     ASSERT_EQ(g->serLine->Count(), 5);

@@ -16,6 +16,7 @@
 #include "platform/vcl/forms.h"
 #include "ports/foreign_port.h"
 #include "support/dialog_answers.h"
+#include "support/fifo.h"
 #include "support/main_window.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_dir.h"
@@ -490,7 +491,14 @@ TEST(main_form_files, a_load_refused_at_its_first_line_or_unreadable_changes_not
 
     const std::string bad = f.dir.File("bad.cp");
     WriteFile(bad, "not a list\r\n013FE0000000000000\t01\r\n");
+    // A FIFO or a device is no list: refused by its name at once (opening a
+    // FIFO would wait for a writer, and the window with it).
+    const test_support::Fifo fifo(f.dir.File("pipe.cp"));
+    ASSERT_TRUE(fifo.Made());
+    const std::string notRegular = "\": it is not a regular file (a folder, a device or a pipe)";
     const std::pair<std::string, std::string> refused[] = {
+        {fifo.path(), "Cannot read \"" + fifo.path() + notRegular},
+        {"/dev/zero", "Cannot read \"/dev/zero" + notRegular},
         {bad, "Wrong line format at line 1."},
         {"/proc/self/mem", "Cannot read \"/proc/self/mem\": Input/output error."},
         {f.dir.File("missing.cp"),
@@ -507,6 +515,8 @@ TEST(main_form_files, a_load_refused_at_its_first_line_or_unreadable_changes_not
         EXPECT_TRUE(m->OutputFile.IsOpen()) << name;
         EXPECT_EQ(ReadFile(capture), Pattern(5000)) << name;
     }
+    EXPECT_FALSE(fifo.Rescued());
+    EXPECT_TRUE(fifo.StillFifo());
     // A file that fails at a later line is loaded up to it, over a cleared list.
     WriteFile(bad, "013FE0000000000000\t0A\r\nbroken\r\n");
     f.Answer(bad, 0);

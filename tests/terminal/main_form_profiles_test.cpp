@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/vcl/dialogs.h"
+#include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/ini_files.h"
 #include "platform/vcl/std_ctrls.h"
@@ -58,6 +61,17 @@ struct Profiles : test_support::MainWindow {
         return out;
     }
 };
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void CloseWindow(TMain* m) {
+    bool can = true;
+    m->FormCloseQuery(m, can);
+    ASSERT_TRUE(can);
+}
 
 std::string ErrorOf(const std::function<void()>& f) {
     try {
@@ -127,6 +141,118 @@ TEST(main_form_profiles, saved_profile_is_written_and_a_restart_applies_it_and_o
     EXPECT_EQ(m->cp1->ReadDataTimeout(got, 4, &ok, 2000), 4u);
     EXPECT_EQ(std::string(got, 4), "ping");
     win::SetComPortMapOverrides({});
+}
+
+TEST(main_form_profiles, a_profile_whose_save_fails_leaves_the_list_as_the_file_keeps_it) {
+    Profiles p;
+    p.Start();
+    TMain* m = p.m;
+    p.Save("Lab");
+    ASSERT_EQ(p.Entries(), "Lab;");
+    ASSERT_EQ(m->CBProfile->ItemIndex(), 0);
+    const std::string kept = ReadFile(p.ini);
+    m->speedcb->SetItemIndex(m->speedcb->Items().IndexOf("115200"));
+    const std::string full = "Unable to write to " + p.ini + ": No space left on device.";
+    {
+        rtl::TInjectedFileFaults disk;
+        disk.FailWritesFrom(1);
+        // A new profile: the error box as ever, and the list as before it.
+        p.name = "Bench";
+        m->Saveb->Click();
+        ASSERT_EQ(p.asked.size(), 1u);
+        EXPECT_EQ(p.asked[0].Text, full);
+        EXPECT_EQ(p.Entries(), "Lab;");
+        EXPECT_EQ(m->CBProfile->ItemIndex(), 0);
+        EXPECT_TRUE(m->BDelProfile->Enabled());
+        EXPECT_EQ(m->Profiles[2].Name, "");
+        // Overwriting one after the question: its entry and slot as before.
+        p.name = "Lab [fast]";
+        m->Saveb->Click();
+        ASSERT_EQ(p.asked.size(), 3u);
+        EXPECT_EQ(p.asked[1].Text, "Profile with such name already exists\rWould you like to overwrite it?");
+        EXPECT_EQ(p.asked[2].Text, full);
+        EXPECT_EQ(p.Entries(), "Lab;");
+        EXPECT_EQ(m->Profiles[1].Name, "Lab");
+        EXPECT_EQ(m->Profiles[1].Speed, 9600);
+        EXPECT_EQ(m->CBProfile->ItemIndex(), 0);
+    }
+    EXPECT_EQ(ReadFile(p.ini), kept);
+    // With room on the disk the same save is kept, and a restart lists what
+    // the window listed.
+    p.Save("Bench");
+    EXPECT_EQ(p.Entries(), "Lab;Bench;");
+    EXPECT_EQ(m->CBProfile->ItemIndex(), 1);
+    p.Start();
+    EXPECT_EQ(p.Entries(), "Lab;Bench;");
+    EXPECT_EQ(p.m->Profiles[2].Speed, 115200);
+}
+
+TEST(main_form_profiles, a_plugin_that_cannot_be_loaded_stays_configured_until_the_user_changes_it) {
+    Profiles p;
+    const std::string share = p.dir.File("share");
+    const std::string plugin = share + "/Greeter.pas";
+    const std::string labPlugin = share + "/Lab.pas";
+    const std::string settings = "[Config1]\r\nName=Lab\r\nPlugPath=" + labPlugin + "\r\n[Config11]\r\nPlugPath=" +
+                                 plugin + "\r\n";
+    // The share is not mounted yet: the start says so, as ever...
+    p.Start(settings);
+    TMain* m = p.m;
+    ASSERT_EQ(p.asked.size(), 1u);
+    EXPECT_EQ(p.asked[0].Text.rfind("Error loading plugin\r" + plugin + "\r\rCannot open file", 0), 0u)
+        << p.asked[0].Text;
+    EXPECT_EQ(m->PluginPath, "");
+    // ...and the settings keep naming it, in the profiles saved meanwhile too.
+    m->pmPluginPopup(nullptr);
+    EXPECT_TRUE(m->mUnloadPlugin->Enabled());
+    EXPECT_TRUE(m->mReloadPlugin->Enabled());
+    p.Save("Bench");
+    EXPECT_EQ(p.Key("Config2", "PlugPath"), plugin);
+    CloseWindow(m);
+    EXPECT_EQ(p.Key("Config11", "PlugPath"), plugin);
+
+    // Once the share is there, the next start loads it.
+    std::filesystem::create_directories(share);
+    vcl::SaveStrToFile("procedure OnLoad; begin end;", plugin);
+    p.Start();
+    m = p.m;
+    EXPECT_EQ(m->PluginPath, plugin);
+    std::filesystem::remove(plugin);
+
+    // Unload drops it.
+    p.Start();
+    m = p.m;
+    ASSERT_EQ(m->PluginPath, "");
+    m->mUnloadPluginClick(nullptr);
+    m->pmPluginPopup(nullptr);
+    EXPECT_FALSE(m->mUnloadPlugin->Enabled());
+    CloseWindow(m);
+    EXPECT_EQ(p.Key("Config11", "PlugPath"), "");
+
+    // Choosing a profile puts its own plug-in in its place, loaded or not.
+    std::ofstream(p.ini, std::ios::binary) << settings;
+    p.Start();
+    m = p.m;
+    m->CBProfile->SetItemIndex(0);
+    m->CBProfileChange(m->CBProfile);
+    EXPECT_EQ(p.asked.back().Text.rfind("Error loading plugin\r" + labPlugin, 0), 0u) << p.asked.back().Text;
+    CloseWindow(m);
+    EXPECT_EQ(p.Key("Config11", "PlugPath"), labPlugin);
+
+    // Loading another plug-in puts that one in its place.
+    const std::string other = p.dir.File("Other.pas");
+    vcl::SaveStrToFile("procedure OnLoad; begin end;", other);
+    std::ofstream(p.ini, std::ios::binary) << settings;
+    p.Start();
+    m = p.m;
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        static_cast<vcl::TOpenDialog&>(d).FileName = other;
+        return true;
+    };
+    m->mLoadPluginClick(nullptr);
+    vcl::Application->DialogHook = nullptr;
+    EXPECT_EQ(m->PluginPath, other);
+    CloseWindow(m);
+    EXPECT_EQ(p.Key("Config11", "PlugPath"), other);
 }
 
 TEST(main_form_profiles, summary_names_line_settings_rs485_and_plugin) {

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/ini_files.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/win/comm.h"
+#include "support/fifo.h"
 #include "support/main_window.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
@@ -442,9 +444,10 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_LE(m->RvGB->Width(), 32767);
     EXPECT_EQ(m->tmr1->Interval(), 0);
     EXPECT_EQ(m->CPUSpeed, 0);  // counts as not measured
-    EXPECT_EQ(m->RVPnlTimeFormat.size(), vcl::TIniFile::MaxValueLength);
+    // Values are read whole, however long.
+    EXPECT_EQ(m->RVPnlTimeFormat, std::string(100000, 'y'));
     ASSERT_EQ(m->TrBCB->Items().Count(), 1);  // only the keys that are there
-    EXPECT_EQ(m->TrBCB->Items().Strings(0).size(), vcl::TIniFile::MaxValueLength);
+    EXPECT_EQ(m->TrBCB->Items().Strings(0), std::string(1000000, 'z'));
     EXPECT_GE(m->lb1->Font().Size(), 1);  // size 0 was not taken
     EXPECT_FALSE(m->lb1->Font().Name().empty());
     EXPECT_EQ(m->ComNcb->ItemIndex(), -1);
@@ -453,6 +456,135 @@ TEST(main_form_settings, garbage_long_lines_and_absurd_values_never_crash) {
     EXPECT_EQ(m->Parcb->Text(), "None");
     EXPECT_EQ(m->speedcb->Items().IndexOf("2147483647"), -1);
     EXPECT_EQ(m->CBProfile->ItemIndex(), -1);
+}
+
+TEST(main_form_settings, a_settings_file_that_is_a_fifo_holds_neither_the_start_nor_the_close) {
+    test_support::TempDir dir;
+    const test_support::Fifo fifo(dir.File("vostrel.ini"));
+    ASSERT_TRUE(fifo.Made());
+    {
+        // The start says which file and why, and goes on with the defaults.
+        Window w(fifo.path());
+        TMain* m = w.m;
+        ASSERT_EQ(w.messages.size(), 1u);
+        EXPECT_EQ(w.messages[0].Text, "Can't read configuration from file\r\rCannot read \"" + fifo.path() +
+                                          "\": it is not a regular file (a folder, a device or a pipe)");
+        EXPECT_EQ(w.messages[0].Caption, "VOSTREL");
+        EXPECT_EQ(m->ComNcb->Items().Strings(m->ComNcb->Items().Count() - 1), "Ethernet");
+        EXPECT_EQ(m->RVPnlTimeFormat, "yyyy-mm-dd hh:nn:ss.zzz");
+        // Closing writes nothing into it (that would wait for a reader).
+        w.Close();
+        ASSERT_EQ(w.messages.size(), 2u);
+        EXPECT_EQ(w.messages[1].Text,
+                  "Unable to write to " + fifo.path() + ": it is not a regular file (a device or a pipe)");
+    }
+    EXPECT_FALSE(fifo.Rescued());
+    EXPECT_TRUE(fifo.StillFifo());
+}
+
+TEST(main_form_settings, values_come_back_as_they_were_written_whatever_their_ends_and_length) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    // A plug-in whose file name ends in a blank, loaded from the settings.
+    const std::string plugin = dir.File("blank.pas ");
+    vcl::SaveStrToFile("procedure OnLoad; begin end;", plugin);
+    const std::string timeFormat = "'['hh:nn:ss']' ";
+    const std::string longHistory(3000, 'h'), longLine(3000, 'c'), longPattern(3000, 'p');
+    {
+        Window w(ini);
+        TMain* m = w.m;
+        m->RVPnlTimeFormat = timeFormat;
+        m->TrBCB->Items().Add(longHistory);
+        m->TrBCB->Items().Add("\"quoted\"");
+        m->TrBCB->SetText(longLine);
+        m->N11->SetCaption(longPattern);
+        m->N9->SetCaption("'single'");
+        m->LoadPlugin(plugin);
+        ASSERT_EQ(m->PluginPath, plugin);
+        std::vector<std::string> names = {"\"quoted\"", "  spaced  "};
+        vcl::Application->InputHook = [&](const std::string&, const std::string&, std::string& value) {
+            value = names.front();
+            names.erase(names.begin());
+            return true;
+        };
+        m->SavecfgbClick(m->Saveb);
+        m->SavecfgbClick(m->Saveb);
+        vcl::Application->InputHook = nullptr;
+        ASSERT_EQ(m->CBProfile->Items().Count(), 2);
+        w.Close();
+        EXPECT_EQ(w.messages.size(), 0u);
+    }
+    // Texts with a blank or a quote at an end are written in one pair of
+    // quotes; the keys always quoted keep exactly one pair; others stay bare.
+    const std::string text = ReadFile(ini);
+    EXPECT_NE(text.find("RVPnlTimeFormat=\"'['hh:nn:ss']' \"\r\n"), std::string::npos) << text.substr(0, 2000);
+    EXPECT_NE(text.find("1=\"\"quoted\"\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("2=\"'single'\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Config1]\r\nName=\"\"quoted\"\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Config2]\r\nName=\"  spaced  \"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("PlugPath=\"" + plugin + "\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("TRComboHistoryLen=7\r\n"), std::string::npos);
+
+    // A new window reads every value whole and as it was.
+    for (int round = 0; round < 2; ++round) {
+        Window w(ini);
+        TMain* m = w.m;
+        EXPECT_TRUE(w.messages.empty());
+        EXPECT_EQ(m->RVPnlTimeFormat, timeFormat);
+        ASSERT_EQ(m->TrBCB->Items().Count(), 2);
+        EXPECT_EQ(m->TrBCB->Items().Strings(0), longHistory);
+        EXPECT_EQ(m->TrBCB->Items().Strings(1), "\"quoted\"");
+        EXPECT_EQ(m->TrBCB->Text(), longLine);
+        EXPECT_EQ(m->N11->Caption(), longPattern);
+        EXPECT_EQ(m->N9->Caption(), "'single'");
+        ASSERT_EQ(m->CBProfile->Items().Count(), 2);
+        EXPECT_EQ(m->CBProfile->Items().Strings(0), "\"quoted\"");
+        EXPECT_EQ(m->CBProfile->Items().Strings(1), "  spaced  ");
+        EXPECT_EQ(m->Profiles[2].PlugPath, plugin);
+        // The selected profile's plug-in is loaded from the name read back.
+        EXPECT_EQ(m->PluginPath, plugin);
+        // Written back and read once more, nothing is cut or changed.
+        w.Close();
+    }
+}
+
+TEST(main_form_settings, files_written_before_read_the_same_values_as_they_always_did) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    // As older versions wrote them: free texts bare (the blank that ended
+    // the time format is lost to the reader), the history, current line,
+    // patterns and foreign-port settings in quotes; and edited by hand.
+    WriteFile(ini,
+              "[Main]\r\nRVPnlTimeFormat='['hh:nn:ss']' \r\nCurrentProfile=0\r\n"
+              "[TrHistory]\r\nCount=4\r\nCurrent=\"  spaced  \"\r\n0=\"\"quoted\"\"\r\n1=\"'single'\"\r\n"
+              "2='hand'\r\n3=  bare  \r\n"
+              "[TrPatterns]\r\n1=\" first \"\r\n2=\"\"\r\n"
+              "[Config1]\r\nName=\"quoted\"\r\n[Config2]\r\nName=  spaced  \r\n"
+              "[Config11]\r\nAuxParams=\"257|a\"\r\nPlugPath=\r\n");
+    for (int round = 0; round < 2; ++round) {
+        // The same values, and the same again once written back and read.
+        Window w(ini);
+        TMain* m = w.m;
+        EXPECT_TRUE(w.messages.empty());
+        EXPECT_EQ(m->RVPnlTimeFormat, "['hh:nn:ss']") << round;
+        ASSERT_EQ(m->TrBCB->Items().Count(), 4);
+        EXPECT_EQ(m->TrBCB->Items().Strings(0), "\"quoted\"") << round;
+        EXPECT_EQ(m->TrBCB->Items().Strings(1), "'single'") << round;
+        EXPECT_EQ(m->TrBCB->Items().Strings(2), "hand") << round;
+        EXPECT_EQ(m->TrBCB->Items().Strings(3), "bare") << round;
+        EXPECT_EQ(m->TrBCB->Text(), "  spaced  ") << round;
+        EXPECT_EQ(m->N11->Caption(), " first ") << round;
+        EXPECT_EQ(m->N9->Caption(), "") << round;
+        ASSERT_EQ(m->CBProfile->Items().Count(), 2);
+        EXPECT_EQ(m->CBProfile->Items().Strings(0), "quoted") << round;
+        EXPECT_EQ(m->CBProfile->Items().Strings(1), "spaced") << round;
+        EXPECT_EQ(m->Profiles[11].AuxParams, "257|a") << round;
+        m->SaveConfig(true);
+    }
+    // Texts without a blank or a quote at an end are still written bare.
+    const std::string text = ReadFile(ini);
+    EXPECT_NE(text.find("RVPnlTimeFormat=['hh:nn:ss']\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Config1]\r\nName=quoted\r\n"), std::string::npos);
 }
 
 TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_the_window_closes) {

@@ -236,7 +236,8 @@ TEST(receive_list_files, a_file_refused_at_its_first_line_or_unreadable_changes_
     }
     // Missing, a folder, and a read that fails.
     EXPECT_EQ(load(dir.File("missing.cp"), list).substr(0, 17), "Cannot open file ");
-    EXPECT_EQ(load(dir.path(), list), "Cannot open file \"" + dir.path() + "\". Is a directory");
+    EXPECT_EQ(load(dir.path(), list),
+              "Cannot read \"" + dir.path() + "\": it is not a regular file (a folder, a device or a pipe)");
     EXPECT_EQ(load("/proc/self/mem", list), "Cannot read \"/proc/self/mem\": Input/output error");
     EXPECT_EQ(accepted, 0);
     ASSERT_EQ(list.LineCount(), 1);

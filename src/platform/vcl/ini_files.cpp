@@ -1,16 +1,14 @@
 #include "platform/vcl/ini_files.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <set>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/numbers.h"
 #include "platform/vcl/file_save.h"
+#include "platform/vcl/regular_file.h"
 #include "platform/vcl/streams.h"
 #include "platform/vcl/string_list.h"
 
@@ -73,23 +71,16 @@ std::string OneLine(std::string s) {
 }  // namespace
 
 TIniFile::TIniFile(const std::string& FileName) : fileName_(FileName) {
-    const int fd = ::open(rtl::SysPath(FileName).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;  // no file: every value has its default
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        // A folder or a device (which might never end) reads as an empty file.
-        ::close(fd);
+    // Only a regular file is read, and that without waiting: a FIFO in its
+    // place would hold the program until something writes into it, a device
+    // might never end. A missing file, or anything else there, reads as an
+    // empty one (every value has its default).
+    std::string data;
+    try {
+        data = LoadRegularFile(FileName);
+    } catch (const rtl::Exception&) {
         return;
     }
-    std::string data;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        data.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
     size_t i = 0;
     while (i < data.size()) {
         size_t e = i;
@@ -139,7 +130,6 @@ std::string TIniFile::ReadString(const std::string& Section, const std::string& 
         ParseKey(lines_[static_cast<size_t>(line)].text, key, value);
         result = Unquote(value);
     }
-    if (result.size() > MaxValueLength) result.resize(MaxValueLength);
     return result;
 }
 
@@ -274,6 +264,15 @@ void TIniFile::UpdateFile() {
 }
 
 void TIniFile::Commit(std::vector<TLine> lines) {
+    // Settings go into a regular file (through a link, if one is there) or
+    // nowhere: a FIFO in its place would hold the writer until something
+    // reads it, and a device would take them as data and keep nothing. A
+    // folder is refused by the save itself, which says so.
+    struct stat st {};
+    if (::stat(rtl::SysPath(fileName_).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+        !S_ISDIR(st.st_mode))
+        throw EIniFileException("Unable to write to " + fileName_ +
+                                ": it is not a regular file (a device or a pipe)");
     try {
         SaveWholeFile(fileName_, [&](TSaveOutput& out) {
             for (const auto& l : lines) {

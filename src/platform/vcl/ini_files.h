@@ -3,13 +3,17 @@
 // lines, read and written key by key with the rules of the system's profile
 // functions: section and key names are case-insensitive (Windows-1251),
 // blanks around keys and values do not count, a value enclosed in a pair of
-// double (or single) quotes is read without them, a value is read up to 2047
-// characters. The file's bytes are kept as they are (no code-page
-// conversion); lines the class does not understand, comments and blank lines
-// stay where they are when the file is rewritten.
+// double (or single) quotes is read without them. A value is read whole,
+// however long: one cut short would be written back cut. Values are written
+// as they are given (a caller that needs blanks or quotes at a value's ends
+// kept puts it in quotes). The file's bytes are kept as they are (no
+// code-page conversion); lines the class does not understand, comments and
+// blank lines stay where they are when the file is rewritten.
 //
-// The file is read once, when the object is made (a missing or unreadable
-// file reads as empty). Every Write* updates the text in memory and saves
+// The file is read once, when the object is made; a missing or unreadable
+// file, or anything that is not a regular file (a FIFO, a device), reads as
+// empty without being opened. Nothing is written into anything but a
+// regular file. Every Write* updates the text in memory and saves
 // the whole file with SaveWholeFile (a temporary file that replaces the old
 // one only once it is all written), so that a crash or a full disk never
 // leaves a cut-off file. A write that fails raises EIniFileException
@@ -36,8 +40,6 @@ public:
 
 class TIniFile {
 public:
-    static constexpr std::size_t MaxValueLength = 2047;
-
     explicit TIniFile(const std::string& FileName);
 
     const std::string& FileName() const { return fileName_; }

@@ -1,6 +1,5 @@
 #include "platform/vcl/regular_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,30 +24,6 @@ std::string Quoted(const std::string& FileName) { return "\"" + FileName + "\"";
     throw rtl::EReadError("Cannot read " + Quoted(FileName) + " into memory: it holds " +
                           std::to_string(Size) + " bytes, more than the memory available");
 }
-
-[[noreturn]] void RaiseOpenError(const std::string& FileName, int Error) {
-    throw rtl::EFOpenError("Cannot open file " + Quoted(FileName) + ". " + SysErrorMessage(Error));
-}
-
-[[noreturn]] void RaiseNotRegular(const std::string& FileName) {
-    throw rtl::EFOpenError("Cannot read " + Quoted(FileName) +
-                           ": it is not a regular file (a folder, a device or a pipe)");
-}
-
-// Closes the descriptor however the read ends.
-class TDescriptor {
-public:
-    explicit TDescriptor(int Fd) : fd_(Fd) {}
-    ~TDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TDescriptor(const TDescriptor&) = delete;
-    TDescriptor& operator=(const TDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -77,23 +52,16 @@ std::string LoadRegularFile(const std::string& FileName) {
 }
 
 std::string LoadRegularFile(const std::string& FileName, std::uint64_t MaxBytes) {
-    const std::string sysName = rtl::SysPath(FileName);
-    // Judged by its name first, so that nothing else is ever opened.
+    // Nothing but a regular file is opened, and that without waiting.
+    const TFileStream file(FileName, fmOpenRead | fmShareDenyNone | fmRegularOnly);
+    const int fd = file.Handle();
     struct stat st {};
-    if (::stat(sysName.c_str(), &st) != 0) RaiseOpenError(FileName, errno);
-    if (!S_ISREG(st.st_mode)) RaiseNotRegular(FileName);
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        throw rtl::EReadError("Cannot read " + Quoted(FileName) + ": " + SysErrorMessage(err));
+    }
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size > MaxBytes) RaiseTooLarge(FileName, size);
-
-    // Non-blocking, in case the name was given to a FIFO in between; what
-    // was opened is judged again.
-    int fd = -1;
-    do {
-        fd = ::open(sysName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) RaiseOpenError(FileName, errno);
-    const TDescriptor file(fd);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) RaiseNotRegular(FileName);
 
     std::string data;
     try {
@@ -117,6 +85,13 @@ std::string LoadRegularFile(const std::string& FileName, std::uint64_t MaxBytes)
         RaiseTooLarge(FileName, std::max<std::uint64_t>(size, data.size()));
     }
     return data;
+}
+
+bool RegularFileReadable(const std::string& FileName) {
+    struct stat st {};
+    if (::stat(rtl::SysPath(FileName).c_str(), &st) != 0 && errno == ENOENT) return false;
+    const TFileStream file(FileName, fmOpenRead | fmShareDenyNone | fmRegularOnly);
+    return true;
 }
 
 }  // namespace vcl

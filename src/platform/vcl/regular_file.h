@@ -19,6 +19,12 @@ std::string LoadRegularFile(const std::string& FileName);
 // is refused as too large for memory.
 std::string LoadRegularFile(const std::string& FileName, std::uint64_t MaxBytes);
 
+// Judges FileName as a file to be read, as LoadRegularFile does, without
+// reading it: false when nothing is there by that name (a file not made
+// yet), true for a regular file that opens for reading; anything else
+// raises LoadRegularFile's EFOpenError.
+bool RegularFileReadable(const std::string& FileName);
+
 // Bytes of memory the system can still give a program (what is free or
 // reclaimable, and free swap); the largest value when that is not known.
 std::uint64_t AvailableMemory();

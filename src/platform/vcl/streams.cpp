@@ -61,10 +61,11 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
 
 TFileStream::TFileStream(const std::string& AFileName, std::uint16_t Mode) : fileName_(AFileName) {
     const bool create = (Mode & fmCreate) == fmCreate;
-    const int access = create ? O_RDWR | O_CREAT | O_TRUNC
-                              : ((Mode & 3) == fmOpenWrite       ? O_WRONLY
-                                 : (Mode & 3) == fmOpenReadWrite ? O_RDWR
-                                                                 : O_RDONLY);
+    const bool regularOnly = !create && (Mode & fmRegularOnly) != 0;
+    int access = create ? O_RDWR | O_CREAT | O_TRUNC
+                        : ((Mode & 3) == fmOpenWrite       ? O_WRONLY
+                           : (Mode & 3) == fmOpenReadWrite ? O_RDWR
+                                                           : O_RDONLY);
     const int share = Mode & 0xF0;
     const std::string sysName = rtl::SysPath(AFileName);
     auto fail = [&](int err) {
@@ -72,12 +73,27 @@ TFileStream::TFileStream(const std::string& AFileName, std::uint16_t Mode) : fil
             throw rtl::EFCreateError("Cannot create file \"" + AFileName + "\". " + SysErrorMessage(err));
         throw rtl::EFOpenError("Cannot open file \"" + AFileName + "\". " + SysErrorMessage(err));
     };
+    auto notRegular = [&] {
+        throw rtl::EFOpenError("Cannot read \"" + AFileName +
+                               "\": it is not a regular file (a folder, a device or a pipe)");
+    };
+    struct stat st {};
+    if (regularOnly) {
+        if (::stat(sysName.c_str(), &st) != 0) fail(errno);
+        if (!S_ISREG(st.st_mode)) notRegular();
+        access |= O_NONBLOCK;
+    }
     do {
         fd_ = ::open(sysName.c_str(), access | O_CLOEXEC | O_NOCTTY, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) fail(errno);
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool statted = ::fstat(fd_, &st) == 0;
+    if (regularOnly && !(statted && S_ISREG(st.st_mode))) {
+        ::close(fd_);
+        fd_ = -1;
+        notRegular();
+    }
+    if (statted && S_ISDIR(st.st_mode)) {
         // A folder opens for reading here, but it is no file to stream.
         ::close(fd_);
         fd_ = -1;

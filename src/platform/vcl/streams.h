@@ -8,6 +8,15 @@
 // fmShareExclusive, fmShareDenyWrite or fmShareDenyRead takes an advisory
 // lock (exclusive when it may write, shared when it only reads) that other
 // streams of this program honour; fmShareDenyNone and fmShareCompat take none.
+//
+// fmRegularOnly (with fmOpenRead) opens nothing but a regular file: anything
+// else is refused by its name before it is opened, because opening a FIFO
+// waits for a writer (the window would never come back), a device may react
+// to being opened (a serial line raises its modem lines) and one such as
+// /dev/zero never ends. The file is opened without waiting, in case the name
+// was given to a FIFO in between, and what was opened is judged again. The
+// refusal is EFOpenError "Cannot read "<file>": it is not a regular file (a
+// folder, a device or a pipe)".
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +33,7 @@ enum : std::uint16_t {
     fmShareDenyWrite = 0x0020,
     fmShareDenyRead = 0x0030,
     fmShareDenyNone = 0x0040,
+    fmRegularOnly = 0x0100,
     fmCreate = 0xFF00,
 };
 
