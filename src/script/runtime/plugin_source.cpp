@@ -29,11 +29,20 @@ std::size_t Utf8CharAt(std::string_view s, std::size_t i, char32_t& Code) {
         return 1;
     }
     if (b >= 0xC2 && b <= 0xDF) {
-        len = 2, Code = b & 0x1F, low = 0x80, high = 0x7FF;
+        len = 2;
+        Code = b & 0x1F;
+        low = 0x80;
+        high = 0x7FF;
     } else if (b >= 0xE0 && b <= 0xEF) {
-        len = 3, Code = b & 0x0F, low = 0x800, high = 0xFFFF;
+        len = 3;
+        Code = b & 0x0F;
+        low = 0x800;
+        high = 0xFFFF;
     } else if (b >= 0xF0 && b <= 0xF4) {
-        len = 4, Code = b & 0x07, low = 0x10000, high = 0x10FFFF;
+        len = 4;
+        Code = b & 0x07;
+        low = 0x10000;
+        high = 0x10FFFF;
     } else {
         return 0;
     }
@@ -97,7 +106,7 @@ public:
             } else if (c == '{') {
                 CommentUntil("}");
             } else if (c == '(' && At(i_ + 1) == '*') {
-                CommentUntil("*)", 2);
+                CommentUntil("*)");  // "(*)" is a whole comment, as the tokenizer reads it
             } else if (c == '/' && At(i_ + 1) == '/') {
                 while (i_ < in_.size() && in_[i_] != '\r' && in_[i_] != '\n' && in_[i_] != '\0') Char(false);
             } else {
@@ -162,8 +171,9 @@ private:
         }
     }
 
-    void CommentUntil(std::string_view End, std::size_t Opening = 1) {
-        for (std::size_t k = 0; k < Opening; ++k) Char(false);
+    // From the opening character to the end of End, or of the text.
+    void CommentUntil(std::string_view End) {
+        Char(false);
         while (i_ < in_.size()) {
             if (in_.substr(i_).starts_with(End)) {
                 for (std::size_t k = 0; k < End.size(); ++k) Char(false);
