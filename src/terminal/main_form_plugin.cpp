@@ -113,7 +113,7 @@ void TMain::LoadPlugin(const std::string& FileName) {
         DrainForeignPort();
     } catch (const std::exception& e) {
         UnloadPlugin();
-        throw rtl::Exception("Error loading plugin\r" + FileName + "\r\r" + e.what());
+        throw rtl::Exception("Error loading plugin\r" + FileName + "\r\r" + rtl::ExceptionMessage(e));
     }
 }
 

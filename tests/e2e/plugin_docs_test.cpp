@@ -279,9 +279,14 @@ TEST(plugin_docs, the_dialects_surprises_and_compose_are_as_the_manual_says) {
     const Outcome upd = LoadText(w, "procedure OnLoad; begin AddMsg('one'); AddErr('bad'); UpdMsg('two'); UpdMsg('three'); end;");
     EXPECT_EQ(upd.Msgs, (std::vector<std::string>{"one", "three"}));
     EXPECT_EQ(upd.Errs, std::vector<std::string>{"bad"});
-    // Columns count bytes: three two-byte letters before the error.
-    const Outcome column = LoadText(w, "procedure OnLoad; begin AddMsg('\xC3\xA4\xC3\xA4\xC3\xA4'); Anwser; end;");
-    EXPECT_NE(column.Error.find("(1:43): Unknown identifier 'Anwser'"), std::string::npos) << column.Error;
+    // In a UTF-8 file a letter of the code page is one column, as the
+    // editor shows it; one the page lacks is an error in a literal.
+    const Outcome column = LoadText(w, "procedure OnLoad; begin AddMsg('\xD1\x91\xD1\x91\xD1\x91'); Anwser; end;");
+    EXPECT_NE(column.Error.find("(1:40): Unknown identifier 'Anwser'"), std::string::npos) << column.Error;
+    const Outcome outside = LoadText(w, "procedure OnLoad; begin AddMsg('\xC3\xA4'); end;");
+    EXPECT_NE(outside.Error.find("(1:33): The character U+00E4 of a text literal is not in the code page"),
+              std::string::npos)
+        << outside.Error;
 }
 
 TEST(plugin_docs, setv_typed_as_a_transmit_line_works_quoted_in_dec_and_in_asc_without_a_line_break) {

@@ -1,6 +1,7 @@
 #pragma once
 // The exception classes of the language runtime. Every failure that the
 // program reports to the user travels as one of these, carrying its text.
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -69,6 +70,13 @@ class EWriteError : public Exception {
 public:
     using Exception::Exception;
 };
+
+// The text a failure is reported with: its message, or "Out of memory" for
+// a failed allocation, whose own text would name a C++ type.
+inline std::string ExceptionMessage(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "Out of memory";
+    return error.what();
+}
 
 // Raises EAssertionFailed with the given text when the condition is false.
 inline void Assert(bool condition, const char* text) {

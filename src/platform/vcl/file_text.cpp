@@ -1,11 +1,8 @@
 #include "platform/vcl/file_text.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "platform/rtl/exceptions.h"
 #include "platform/vcl/file_save.h"
+#include "platform/vcl/regular_file.h"
 #include "platform/vcl/streams.h"
 
 namespace vcl {
@@ -19,19 +16,9 @@ std::string ReadErrorText(const std::string& FileName, int Error) {
 }
 
 std::string LoadStrFromFile(const std::string& FileName) {
-    TFileStream file(FileName, fmOpenRead | fmShareDenyNone);
-    std::string data;
-    char buf[65536];
-    // Read to the end rather than trusting the size: the file may still grow.
-    // A failed read (a folder, an I/O error) is an error, not the end.
-    for (;;) {
-        const ssize_t n = ::read(file.Handle(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw rtl::EReadError(ReadErrorText(FileName, errno));
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
-    }
-    return data;
+    // Plug-ins, their include files and their own reads name files: a FIFO
+    // would hold the window in its open, /dev/urandom would fill the memory.
+    return LoadRegularFile(FileName);
 }
 
 }  // namespace vcl

@@ -9,8 +9,10 @@ namespace vcl {
 // it is written (SaveWholeFile): a failure raises EFileSaveError and leaves
 // the old file as it was.
 void SaveStrToFile(const std::string& Data, const std::string& FileName);
-// The whole file, opened so that others may still read and write it. A
-// failed read raises EReadError "Cannot read "<file>": <the system's reason>".
+// The whole file, opened so that others may still read and write it. Only a
+// regular file that fits in the memory available is read (LoadRegularFile):
+// anything else raises EFOpenError or EReadError with the file and the
+// reason, as a failed read does ("Cannot read "<file>": <the reason>").
 std::string LoadStrFromFile(const std::string& FileName);
 // "Cannot read "<FileName>": <the system's text for Error>".
 std::string ReadErrorText(const std::string& FileName, int Error);

@@ -446,10 +446,8 @@ void TApplication::Restore() {
 }
 
 namespace {
-constexpr const char* kOutOfMemoryText = "Out of memory";
-
 std::string ExceptionText(const std::exception& error) {
-    if (dynamic_cast<const std::bad_alloc*>(&error)) return kOutOfMemoryText;
+    if (dynamic_cast<const std::bad_alloc*>(&error)) return rtl::ExceptionMessage(error);
     // A message that does not end in punctuation gets a full stop, so every
     // error box reads as a sentence.
     std::string text = error.what();

@@ -105,7 +105,12 @@ std::unique_ptr<TPSValue> TPSPascalCompiler::MakeBinary(std::unique_ptr<TPSValue
         Error(ecTypeMismatch);
         return nullptr;
     }
-    if (TreeDepth(node.get()) > kMaxTreeDepth) {
+    // A left operand that continues a chain was measured when it was made:
+    // the node adds what its other operands reach (measuring the whole
+    // chain at every link would take time in the square of its length).
+    int depth = 1 + TreeDepth(node->Val2.get());
+    if (!IsChainLink(*node)) depth = std::max(depth, 1 + TreeDepth(node->Val1.get()));
+    if (depth > kMaxTreeDepth) {
         Error(ecCustomError, "Expression nested too deeply");
         return nullptr;
     }
@@ -1009,14 +1014,23 @@ bool TPSPascalCompiler::FoldBinary(TPSConstValue& left, const TPSConstValue& rig
 }
 
 bool TPSPascalCompiler::FoldConstants(std::unique_ptr<TPSValue>& v) {
-    if (auto* b = As<TPSBinValueOp>(v.get())) {
-        if (!FoldConstants(b->Val1) || !FoldConstants(b->Val2)) return false;
-        auto* l = As<TPSValueData>(b->Val1.get());
-        auto* r = As<TPSValueData>(b->Val2.get());
-        if (l == nullptr || r == nullptr) return true;
-        if (!FoldBinary(*l->Data, *r->Data, b->Operator)) return false;
-        auto result = MakeData(std::move(l->Data), b->Pos, b->Row, b->Col);
-        v = std::move(result);
+    if (As<TPSBinValueOp>(v.get()) != nullptr) {
+        // The left operands down to the first that is no operation, folded
+        // from there upwards in a loop: a long chain costs no stack.
+        std::vector<std::unique_ptr<TPSValue>*> chain{&v};
+        while (auto* b = As<TPSBinValueOp>(chain.back()->get())) chain.push_back(&b->Val1);
+        if (!FoldConstants(*chain.back())) return false;
+        chain.pop_back();
+        for (auto slot = chain.rbegin(); slot != chain.rend(); ++slot) {
+            auto* b = static_cast<TPSBinValueOp*>((*slot)->get());
+            if (!FoldConstants(b->Val2)) return false;
+            auto* l = As<TPSValueData>(b->Val1.get());
+            auto* r = As<TPSValueData>(b->Val2.get());
+            if (l == nullptr || r == nullptr) continue;
+            if (!FoldBinary(*l->Data, *r->Data, b->Operator)) return false;
+            auto result = MakeData(std::move(l->Data), b->Pos, b->Row, b->Col);
+            **slot = std::move(result);
+        }
         return true;
     }
     if (auto* u = As<TPSUnValueOp>(v.get())) {

@@ -277,17 +277,37 @@ bool TPSPascalCompiler::WriteBinOp(TPSBinValueOp& node, std::unique_ptr<TPSValue
             return WriteCalculation(dest, temp);
         }
         if (!PreWriteOperand(dest, nullptr)) return false;
+        // The chain of left operands that compute into the same destination
+        // is written in a loop, innermost first, exactly as the recursion
+        // through WriteCalculation would write it: a long chain costs no
+        // stack. A link whose operands may read the destination (any element
+        // or field does) stops the chain: it is computed apart in a
+        // temporary, and TreeDepth counts that step. When the first link does
+        // not read it, none further in does, so that is asked once.
+        std::vector<TPSBinValueOp*> chain{&node};
+        for (;;) {
+            TPSBinValueOp& link = *chain.back();
+            auto* left = As<TPSBinValueOp>(link.Val1.get());
+            if (left == nullptr || !IsChainLink(link) || !IsCompatibleValue(dest.get(), left) ||
+                (left->aType != nullptr && ResolveTypeLink(left->aType) != ResolveTypeLink(GetTypeOf(dest.get()))) ||
+                (chain.size() == 1 && ReadsDestination(left, dest.get(), true)))
+                break;
+            chain.push_back(left);
+        }
+        TPSBinValueOp& first = *chain.back();
         bool ok = true;
-        if (!SameVarReference(node.Val1.get(), dest.get())) ok = WriteCalculation(dest, node.Val1);
-        if (ok) ok = PreWriteOperand(node.Val2, GetTypeOf(dest.get()));
-        if (ok) {
+        if (!SameVarReference(first.Val1.get(), dest.get())) ok = WriteCalculation(dest, first.Val1);
+        for (auto link = chain.rbegin(); ok && link != chain.rend(); ++link) {
+            TPSBinValueOp& n = **link;
+            ok = PreWriteOperand(n.Val2, GetTypeOf(dest.get()));
+            if (!ok) break;
             std::uint8_t calc = 0;
-            CalcByteOf(node.Operator, calc);
+            CalcByteOf(n.Operator, calc);
             BlockWriteByte(Code(), opCalc);
             BlockWriteByte(Code(), calc);
-            ok = WriteOperand(dest.get(), false) && WriteOperand(node.Val2.get(), true);
+            ok = WriteOperand(dest.get(), false) && WriteOperand(n.Val2.get(), true);
             if (!ok) Error(ecInternalError, "00021");
-            AfterWriteOperand(node.Val2);
+            AfterWriteOperand(n.Val2);
         }
         AfterWriteOperand(dest);
         return ok;

@@ -2,6 +2,7 @@
 // goto and labels, with, try, and the loop exits break and continue.
 #include "script/compiler/compiler.h"
 #include "script/compiler/compiler_constants.h"
+#include "script/compiler/compiler_values.h"
 #include "script/compiler/image_writer.h"
 
 namespace script::compiler {
@@ -566,6 +567,12 @@ bool TPSPascalCompiler::ProcessCase() {
             if (!Expect(tkComma, ecColonExpected)) return false;
         }
         p.Next();
+        // The labels' chain was measured link by link as it grew; what the
+        // code emission walks is measured as a whole once it is complete.
+        if (TreeDepth(cond.get()) > kMaxTreeDepth) {
+            Error(ecCustomError, "Expression nested too deeply");
+            return false;
+        }
         {
             std::unique_ptr<TPSValue> dest = std::move(flag);
             const bool ok = WriteCalculation(dest, cond);

@@ -3,19 +3,12 @@
 // operand layer.
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "script/compiler/data_model.h"
 
 namespace script::compiler {
-
-// Depth of a value tree, counted along operator nodes; bounds the recursion
-// of folding and code emission.
-inline int TreeDepth(const TPSValue* v) {
-    if (const auto* b = As<TPSBinValueOp>(v)) return 1 + std::max(TreeDepth(b->Val1.get()), TreeDepth(b->Val2.get()));
-    if (const auto* u = As<TPSUnValueOp>(v)) return 1 + TreeDepth(u->Val1.get());
-    return 0;
-}
 
 inline bool IsVariantBase(std::uint8_t b) { return b == btVariant || b == btNotificationVariant; }
 // Classes and interfaces: values that are references to host objects.
@@ -69,19 +62,71 @@ public:
 };
 
 inline bool ReadsDestination(const TPSValue* src, const TPSValue* dest, bool top_left) {
+    // Down the left operands in a loop: only the right ones recurse.
+    while (const auto* b = As<TPSBinValueOp>(src)) {
+        if (ReadsDestination(b->Val2.get(), dest, false)) return true;
+        src = b->Val1.get();
+    }
     if (const auto* v = As<TPSValueVar>(src)) {
         if (v->RecCount() > 0) return true;
         return !top_left && SameVarReference(src, dest);
     }
     if (const auto* u = As<TPSUnValueOp>(src)) return ReadsDestination(u->Val1.get(), dest, false);
-    if (const auto* b = As<TPSBinValueOp>(src))
-        return ReadsDestination(b->Val1.get(), dest, top_left) || ReadsDestination(b->Val2.get(), dest, false);
     if (const auto* f = As<TPSValueCallField>(src)) return ReadsDestination(f->Call.get(), dest, false);
     if (const auto* c = As<TPSValueProc>(src)) {
         for (const auto& prm : c->Parameters.Items)
             if (ReadsDestination(prm->Val.get(), dest, false)) return true;
     }
     return false;
+}
+
+// Whether a node and its left operand are links of one chain of calculations
+// (a + b - c ...): folding and freeing walk such a chain in a loop, and so
+// does code emission while no operand below the link reads an element or a
+// field (ReadsDestination).
+inline bool IsChainLink(const TPSBinValueOp& node) {
+    const auto* left = As<TPSBinValueOp>(node.Val1.get());
+    return left != nullptr && node.Operator <= otIntDiv && left->Operator <= otIntDiv;
+}
+
+// Depth of a value tree as the recursive walks over it (folding, code
+// emission) see it: every operand they recurse into counts, the left operand
+// of a chain link that they walk in a loop does not. Bounds the stack those
+// walks take; it is itself counted with a list of its own, whatever the tree.
+inline int TreeDepth(const TPSValue* root) {
+    int deepest = 0;
+    std::vector<std::pair<const TPSValue*, int>> pending{{root, 0}};
+    std::vector<const TPSBinValueOp*> chain;
+    std::vector<int> step;
+    while (!pending.empty()) {
+        const auto [v, depth] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, depth);
+        if (const auto* u = As<TPSUnValueOp>(v)) {
+            pending.emplace_back(u->Val1.get(), depth + 1);
+            continue;
+        }
+        const auto* b = As<TPSBinValueOp>(v);
+        if (b == nullptr) continue;
+        // The node's left operands down to the first that is no operation;
+        // from there up, whether anything below a link reads an element.
+        chain.assign(1, b);
+        while (const auto* left = As<TPSBinValueOp>(chain.back()->Val1.get())) chain.push_back(left);
+        step.assign(chain.size(), 1);
+        bool element = ReadsDestination(chain.back()->Val1.get(), nullptr, true);
+        for (std::size_t i = chain.size(); i-- > 0;) {
+            if (IsChainLink(*chain[i]) && !element) step[i] = 0;
+            element = element || ReadsDestination(chain[i]->Val2.get(), nullptr, true);
+        }
+        int d = depth;
+        for (std::size_t i = 0; i < chain.size(); ++i) {
+            deepest = std::max(deepest, d);
+            pending.emplace_back(chain[i]->Val2.get(), d + 1);
+            d += step[i];
+        }
+        pending.emplace_back(chain.back()->Val1.get(), d);
+    }
+    return deepest;
 }
 
 inline std::unique_ptr<TPSValueData> MakeData(std::unique_ptr<TPSConstValue> c, std::int32_t pos, std::int32_t row,

@@ -272,6 +272,17 @@ TPSValueAllocatedStackVar::~TPSValueAllocatedStackVar() {
     Proc->Data.push_back(static_cast<char>(opPop));
 }
 
+TPSBinValueOp::~TPSBinValueOp() {
+    // The order of a recursive free is kept (each right operand, then down
+    // the left): temporaries a tree still holds are released in reverse.
+    Val2.reset();
+    std::unique_ptr<TPSValue> left = std::move(Val1);
+    while (auto* b = As<TPSBinValueOp>(left.get())) {
+        b->Val2.reset();
+        left = std::move(b->Val1);
+    }
+}
+
 TPSParameter& TPSParameters::Add() {
     Items.push_back(std::make_unique<TPSParameter>());
     return *Items.back();

@@ -711,6 +711,9 @@ public:
     static constexpr TPSValueKind kFirstKind = TPSValueKind::BinOp;
     static constexpr TPSValueKind kLastKind = TPSValueKind::BinOp;
     TPSBinValueOp() : TPSValue(TPSValueKind::BinOp) {}
+    // Frees a chain of left operands one after the other, not one inside the
+    // other: a line of 100,000 terms is one such chain.
+    ~TPSBinValueOp() override;
 
     std::unique_ptr<TPSValue> Val1;
     std::unique_ptr<TPSValue> Val2;

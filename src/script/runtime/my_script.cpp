@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/rtl/cp1251.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 #include "platform/vcl/file_text.h"
@@ -16,6 +17,7 @@
 #include "script/compiler/compiler.h"
 #include "script/compiler/preprocessor.h"
 #include "script/runtime/plugin_library.h"
+#include "script/runtime/plugin_source.h"
 #include "script/runtime/value_access.h"
 
 namespace script::runtime {
@@ -28,11 +30,11 @@ constexpr std::uint32_t kTicksPerClockCheck = 1024;
 // Plug-in sources beyond which the compiler's memory is handed back at once.
 constexpr std::size_t kTrimAfterSourceBytes = 1u << 20;
 
-// An editor may begin a file with the UTF-8 byte order mark; the source is
-// what follows it, so rows and columns are those the editor shows.
-std::string WithoutByteOrderMark(std::string text) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    return text;
+// Whatever the name is (a folder, a FIFO, a device): reading it then says
+// why it cannot be an include file.
+bool Exists(const std::string& name) {
+    std::error_code ec;
+    return std::filesystem::exists(rtl::SysPath(name), ec);
 }
 
 std::string WithSlashes(std::string name) {
@@ -47,7 +49,7 @@ std::string ResolveIncludeFile(const std::string& IncludingFile, const std::stri
     const std::string name = WithSlashes(FileName);
     if (name.empty()) return {};
     const std::string path = name.front() == '/' ? name : rtl::ExtractFilePath(WithSlashes(IncludingFile)) + name;
-    if (rtl::FileExists(path)) return path;
+    if (Exists(path)) return path;
     // Sources written elsewhere name their includes and folders in any
     // letter case: each part not found as written is matched in its folder.
     std::string found = path.front() == '/' ? "/" : "";
@@ -79,7 +81,7 @@ std::string ResolveIncludeFile(const std::string& IncludingFile, const std::stri
         if (match.empty()) return {};
         found += match + (to < path.size() ? "/" : "");
     }
-    return rtl::FileExists(found) ? found : std::string();
+    return Exists(found) ? found : std::string();
 }
 
 TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequest)) {}
@@ -103,11 +105,16 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                             std::string& text) {
             const std::string found = ResolveIncludeFile(including, name);
             if (found.empty()) return false;
+            // A file that is there but cannot be read (no regular file, too
+            // large, no permission) is reported with the system's reason.
+            std::string bytes;
             try {
-                text = WithoutByteOrderMark(vcl::LoadStrFromFile(found));
-            } catch (const std::exception&) {
-                return false;
+                bytes = vcl::LoadStrFromFile(found);
+            } catch (const std::exception& e) {
+                throw compiler::EPSPreProcessor(compiler::FormatText(compiler::kUnableToFindFile, {name, including}) +
+                                                ": " + rtl::ExceptionMessage(e));
             }
+            text = PluginSourceText(bytes, found);
             name = found;
             return true;
         };
@@ -122,7 +129,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                 module = res.Name;
             }
         };
-        pre.MainFileText = WithoutByteOrderMark(Source);
+        pre.MainFileText = PluginSourceText(Source, FileName);
         pre.MainFileName = FileName;
         std::string text;
         pre.PreProcess(FileName, text);

@@ -38,7 +38,8 @@ using TScriptRequestEvent = std::function<void(std::int32_t Code, const std::str
 // Where an include file is: beside the including file, or as written when
 // absolute; "\" separates folders too. A name not found as written is
 // matched without regard to letter case in its folder. Empty when there is
-// no such file.
+// nothing of that name (a folder or a FIFO of that name is found: reading it
+// then tells why it is no include file).
 std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName);
 
 class TMyScript {

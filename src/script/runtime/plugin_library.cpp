@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/str_proc.h"
@@ -118,6 +119,33 @@ bool Str2Data(TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stac
     return true;
 }
 
+// A name as a script writes it: quoted text, line breaks as #13 and #10.
+std::string ScriptLiteral(const std::string& s) {
+    std::string out;
+    bool quoted = false;
+    for (char c : s) {
+        const bool lineBreak = c == '\r' || c == '\n';
+        if (lineBreak == quoted) {
+            out += '\'';
+            quoted = !quoted;
+        }
+        if (lineBreak)
+            out += c == '\r' ? "#13" : "#10";
+        else
+            out += c == '\'' ? std::string("''") : std::string(1, c);
+    }
+    if (quoted || out.empty()) out += out.empty() ? "''" : "'";
+    return out;
+}
+
+// The main window's store is handed a name and a value joined by a carriage
+// return, and the transmit line's __getv ends at the line: a name holding a
+// line break would set or read another variable than the one named.
+void CheckVariableName(const std::string& name) {
+    if (name.find_first_of("\r\n") != std::string::npos)
+        throw rtl::Exception("Bad variable name " + ScriptLiteral(name) + ": a name cannot hold a line break");
+}
+
 bool LoadStrFromFileRoutine(const std::string& fileName, std::string& data) {
     data.clear();
     std::string name = fileName;
@@ -231,9 +259,13 @@ bool PluginLibrary::Recv(std::int32_t nBytes, std::int32_t timeoutMs, std::strin
 
 void PluginLibrary::PurgeRx() { host_.Request(srPurgeRx, {}); }
 void PluginLibrary::SetV(const std::string& name, const std::string& value) {
+    CheckVariableName(name);
     host_.Request(srSetV, name + "\r" + value);
 }
-std::string PluginLibrary::GetV(const std::string& name) { return host_.Request(srGetV, name); }
+std::string PluginLibrary::GetV(const std::string& name) {
+    CheckVariableName(name);
+    return host_.Request(srGetV, name);
+}
 
 void PluginLibrary::GraphAdd(double value) {
     std::string bytes(sizeof value, '\0');

@@ -85,6 +85,28 @@ end.)")) << host.Messages;
     EXPECT_EQ(host.exec.Status(), TPSStatus::isLoaded);
 }
 
+TEST(interpreter, a_long_chain_of_operators_at_one_level_compiles_and_computes) {
+    // Generated tables write sums of many terms on one line: 100,000 terms
+    // of constants (folded), of a variable (computed into the destination)
+    // and of a comparison's operand (computed into a temporary).
+    std::string constants = "0";
+    std::string variables = "n";
+    for (int i = 1; i < 100000; ++i) {
+        constants += "+1";
+        variables += i % 2 == 0 ? "+n" : "-n+n+n";
+    }
+    std::string elements = "a[1]";
+    for (int i = 1; i < 1000; ++i) elements += " + a[1]";
+    ScriptHost host;
+    ASSERT_TRUE(host.Load("var x, y, n: Integer; a: array[0..1] of Integer;\nbegin\n  n := 2; a[1] := 3;\n  x := " +
+                          constants + ";\n  y := " + variables + ";\n  Print(IntToStr(x) + ' ' + IntToStr(y));\n" +
+                          "  if " + variables + " = 200000 then Print('compared');\n  x := " + elements +
+                          ";\n  Print(IntToStr(x));\nend."))
+        << host.Messages;
+    ASSERT_TRUE(host.Run()) << host.ErrorText();
+    EXPECT_EQ(host.Log, "99999 200000\ncompared\n3000\n");
+}
+
 TEST(interpreter, errors_go_to_the_script_frames_in_every_order) {
     ScriptHost host;
     host.exec.RegisterHostFunction(+[](const std::string& s) { throw std::runtime_error(s); }, "HOSTFAIL", cdRegister);

@@ -3,15 +3,19 @@
 // answered by a device-like owner; the library's functions through real
 // scripts; include files on disk; errors as the user reads them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QTimer>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <vector>
 
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 #include "platform/vcl/dialogs.h"
@@ -336,6 +340,127 @@ TEST(plugin_host, errors_read_as_the_user_sees_them) {
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Port is not connected");
     }
+}
+
+// The texts of the message requests a plug-in made, in order.
+std::vector<std::string> MessagesOf(const Owner& owner) {
+    std::vector<std::string> out;
+    for (const auto& [code, text] : owner.Requests)
+        if (code == srAddMsg) out.push_back(text);
+    return out;
+}
+
+TEST(plugin_host, plugin_files_are_read_in_the_encodings_editors_save) {
+    Owner owner;
+    test_support::TempDir dir;
+    TMyScript host(owner.Callback());
+    const std::string source_file = dir.File("source_file.pas");
+    const std::string hello = rtl::Utf8ToAnsi("привет");  // what reaches the window and the device
+    // UTF-8 as every editor here saves it, with and without the byte order
+    // mark: literals become the code page's bytes; an include named in
+    // Cyrillic letters is found; rows and columns are the editor's.
+    std::filesystem::create_directories(dir.File("кириллица"));
+    vcl::SaveStrToFile("\xEF\xBB\xBF// файл\nprocedure OnSend; begin AddMsg('из файла ё'); end;",
+                       dir.File(rtl::Utf8ToAnsi("кириллица/файл.inc")));
+    for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+        owner.Requests.clear();
+        ASSERT_EQ(CompileError(host, mark + "{ комментарий }\nprocedure OnLoad; begin AddMsg('привет'); end;\n"
+                                            "{$I кириллица/файл.inc}",
+                               source_file),
+                  "");
+        host.RunOnLoad();
+        host.RunOnSend();
+        EXPECT_EQ(MessagesOf(owner), (std::vector<std::string>{hello, rtl::Utf8ToAnsi("из файла ё")})) << mark.size();
+        EXPECT_EQ(CompileError(host, mark + "procedure OnLoad; begin AddMsg('привет'); x := 1; end;", source_file),
+                  "[Error] " + source_file + "(1:43): Unknown identifier 'x'\r");
+    }
+    // A letter the code page lacks: an error at its row and column inside a
+    // literal (its bytes would go to the device), kept as it is elsewhere.
+    EXPECT_EQ(CompileError(host, "// ü € 😀\n{ ü } (* 😀 *) procedure OnLoad; begin AddMsg('€ ok'); end;", source_file), "");
+    EXPECT_EQ(CompileError(host, "procedure OnLoad;\nbegin\n  AddMsg('ü'); AddMsg('да😀');\nend;", source_file),
+              "[Error] " + source_file + "(3:11): The character U+00FC of a text literal is not in the code page "
+                                  "(Windows-1251)\r[Error] " +
+                  source_file + "(3:26): The character U+1F600 of a text literal is not in the code page (Windows-1251)\r");
+    vcl::SaveStrToFile("procedure OnSend;\r\nbegin\r\n  AddMsg('ӝ');\r\nend;", dir.File("outside.inc"));
+    EXPECT_EQ(CompileError(host, "{$I outside.inc}", source_file),
+              "[Error] " + dir.File("outside.inc") +
+                  "(3:11): The character U+04DD of a text literal is not in the code page (Windows-1251)\r");
+
+    // A file in the code page reads as it always did: every letter of the
+    // page, in a literal and in a comment, comes through as its byte.
+    std::string letters;
+    for (int b = 0x80; b <= 0xFF; ++b) letters += static_cast<char>(b);
+    owner.Requests.clear();
+    ASSERT_EQ(CompileError(host, "{ " + letters + " }\nprocedure OnLoad; begin AddMsg('" + letters + "'); end;", source_file),
+              "");
+    host.RunOnLoad();
+    EXPECT_EQ(MessagesOf(owner), std::vector<std::string>{letters});
+
+    // UTF-16 and UTF-32 are refused with a message that says so, with the
+    // byte order mark or (UTF-16) without one, as a source_file file or an include.
+    auto wide = [](const std::string& ascii, bool little) {
+        std::string out;
+        for (char c : ascii) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+        return out;
+    };
+    const std::string source = "procedure OnLoad; begin AddMsg('x'); end;";
+    const std::string refused = "\" is saved as UTF-16, which plug-in files cannot be: save it as UTF-8 or in the "
+                                "Windows-1251 code page";
+    EXPECT_EQ(CompileError(host, "\xFF\xFE" + wide(source, true), source_file), "\"" + source_file + refused);
+    EXPECT_EQ(CompileError(host, "\xFE\xFF" + wide(source, false), source_file), "\"" + source_file + refused);
+    EXPECT_EQ(CompileError(host, wide(source, true), source_file), "\"" + source_file + refused);
+    EXPECT_EQ(CompileError(host, wide(source, false), source_file), "\"" + source_file + refused);
+    EXPECT_EQ(CompileError(host, std::string("\xFF\xFE\0\0", 4) + wide(wide(source, true), true), source_file),
+              "\"" + source_file + "\" is saved as UTF-32, which plug-in files cannot be: save it as UTF-8 or in the "
+                            "Windows-1251 code page");
+    vcl::SaveStrToFile(wide(source, true), dir.File("wide.inc"));
+    EXPECT_EQ(CompileError(host, "{$I wide.inc}", source_file), "\"" + dir.File("wide.inc") + refused);
+}
+
+TEST(plugin_host, an_include_named_in_letters_outside_the_code_page_is_found) {
+    // Holds once program text keeps every file name the system can spell.
+    if (rtl::SysPath(rtl::FromSysPath("ü")) != "ü")
+        GTEST_SKIP() << "file names outside the code page do not survive rtl::FromSysPath";
+    Owner owner;
+    test_support::TempDir dir;
+    TMyScript host(owner.Callback());
+    std::filesystem::create_directories(dir.File("ünï"));
+    std::ofstream(dir.File("ünï/€.inc")) << "procedure OnLoad; begin AddMsg('found'); end;";
+    ASSERT_EQ(CompileError(host, "{$I ünï/€.inc}", dir.File("source_file.pas")), "");
+    host.RunOnLoad();
+    EXPECT_EQ(MessagesOf(owner), std::vector<std::string>{"found"});
+}
+
+TEST(plugin_host, only_regular_files_are_read_and_a_refusal_says_why) {
+    Owner owner;
+    test_support::TempDir dir;
+    TMyScript host(owner.Callback());
+    const std::string source_file = dir.File("source_file.pas");
+    const std::string fifo = dir.File("pipe.inc");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directories(dir.File("folder.inc"));
+    // Reading a FIFO would wait for a writer, a device would never end: an
+    // include names the file and the system's reason, at once.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CompileError(host, "{$I pipe.inc}", source_file),
+              "Unable to find file 'pipe.inc' used from '" + source_file + "': Cannot read \"" + fifo +
+                  "\": it is not a regular file (a folder, a device or a pipe)");
+    EXPECT_EQ(CompileError(host, "{$I folder.inc}", source_file),
+              "Unable to find file 'folder.inc' used from '" + source_file + "': Cannot read \"" + dir.File("folder.inc") +
+                  "\": it is not a regular file (a folder, a device or a pipe)");
+    EXPECT_EQ(CompileError(host, "{$I /dev/zero}", source_file),
+              "Unable to find file '/dev/zero' used from '" + source_file +
+                  "': Cannot read \"/dev/zero\": it is not a regular file (a folder, a device or a pipe)");
+    // The script's LoadStrFromFile answers False for them.
+    ASSERT_EQ(CompileError(host, "procedure OnLoad; var s: string; begin\n"
+                                 "  if LoadStrFromFile('/dev/urandom', s) then AddMsg('urandom') else AddMsg('no');\n"
+                                 "  if LoadStrFromFile('" + fifo + "', s) then AddMsg('fifo') else AddMsg('no' + s);\n"
+                                 "end;",
+                           source_file),
+              "");
+    host.RunOnLoad();
+    EXPECT_EQ(MessagesOf(owner), (std::vector<std::string>{"no", "no"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
 TEST(plugin_host, a_stopped_plugin_leaves_its_waits_and_its_loops_at_once) {

@@ -1,0 +1,225 @@
+#include "script/runtime/plugin_source.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/format.h"
+#include "platform/rtl/numbers.h"
+
+namespace script::runtime {
+
+namespace {
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// The length of the well-formed UTF-8 character at i (its code point in
+// Code), or 0 when the bytes there are none: a stray continuation byte, an
+// overlong form, a surrogate, or a code point beyond U+10FFFF.
+std::size_t Utf8CharAt(std::string_view s, std::size_t i, char32_t& Code) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = 0;
+    char32_t low = 0;
+    char32_t high = 0;
+    if (b < 0x80) {
+        Code = b;
+        return 1;
+    }
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+        Code = b & 0x1F;
+        low = 0x80;
+        high = 0x7FF;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        Code = b & 0x0F;
+        low = 0x800;
+        high = 0xFFFF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        Code = b & 0x07;
+        low = 0x10000;
+        high = 0x10FFFF;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) return 0;
+        Code = (Code << 6) | (c & 0x3F);
+    }
+    if (Code < low || Code > high || (Code >= 0xD800 && Code <= 0xDFFF)) return 0;
+    return len;
+}
+
+bool IsUtf8WithHighBytes(std::string_view s) {
+    bool high = false;
+    char32_t code = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = Utf8CharAt(s, i, code);
+        if (n == 0) return false;
+        high = high || n > 1;
+        i += n;
+    }
+    return high;
+}
+
+// A file of two or four bytes a character: the name of its encoding, or
+// empty. Without a mark, UTF-16 shows in the zero bytes that halve each
+// ASCII character (a source is mostly ASCII): a zero on one side of most
+// byte pairs, almost never on the other.
+std::string WideEncoding(std::string_view s) {
+    if (s.starts_with(std::string_view("\xFF\xFE\0\0", 4)) || s.starts_with(std::string_view("\0\0\xFE\xFF", 4)))
+        return "UTF-32";
+    if (s.starts_with("\xFF\xFE") || s.starts_with("\xFE\xFF")) return "UTF-16";
+    const std::size_t pairs = std::min<std::size_t>(s.size() / 2, 512);
+    std::size_t even = 0;
+    std::size_t odd = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        even += s[2 * i] == '\0';
+        odd += s[2 * i + 1] == '\0';
+    }
+    const std::size_t most = std::max(even, odd);
+    const std::size_t least = std::min(even, odd);
+    if (pairs > 0 && most * 2 >= pairs && least * 10 < most) return "UTF-16";
+    return {};
+}
+
+// Converts a UTF-8 text, following the shapes the preprocessor and the
+// tokenizer see: literals in quotes, comments, "{$...}" directives.
+class TUtf8Reader {
+public:
+    TUtf8Reader(std::string_view Text, const std::string& FileName) : in_(Text), file_(FileName) {}
+
+    std::string Convert() {
+        out_.reserve(in_.size());
+        while (i_ < in_.size()) {
+            const char c = in_[i_];
+            if (c == '\'') {
+                Literal();
+            } else if (c == '{' && At(i_ + 1) == '$') {
+                Directive();
+            } else if (c == '{') {
+                CommentUntil("}");
+            } else if (c == '(' && At(i_ + 1) == '*') {
+                CommentUntil("*)");  // "(*)" is a whole comment, as the tokenizer reads it
+            } else if (c == '/' && At(i_ + 1) == '/') {
+                while (i_ < in_.size() && in_[i_] != '\r' && in_[i_] != '\n' && in_[i_] != '\0') Char(false);
+            } else {
+                Char(false);
+            }
+        }
+        if (!errors_.empty()) throw rtl::Exception(errors_);
+        return std::move(out_);
+    }
+
+private:
+    char At(std::size_t i) const { return i < in_.size() ? in_[i] : '\0'; }
+
+    // One character from i_ to out_; a line break counts a row.
+    void Char(bool InLiteral) {
+        const char c = in_[i_];
+        if (c == '\r' || c == '\n') {
+            out_ += c;
+            ++i_;
+            if (c == '\r' && At(i_) == '\n') {
+                out_ += '\n';
+                ++i_;
+            }
+            ++row_;
+            line_start_ = out_.size();
+            return;
+        }
+        char32_t code = 0;
+        const std::size_t n = Utf8CharAt(in_, i_, code);
+        if (n <= 1) {  // ASCII, or a byte that is no character: kept
+            out_ += c;
+            ++i_;
+            return;
+        }
+        const char mapped = rtl::UnicodeToAnsiChar(code);
+        if (mapped != '?') {
+            out_ += mapped;
+        } else if (InLiteral) {
+            errors_ += rtl::Format("[Error] %s(%d:%d): ", {file_, static_cast<int>(row_),
+                                                          static_cast<int>(out_.size() - line_start_ + 1)}) +
+                       "The character U+" + rtl::IntToHex(static_cast<std::int32_t>(code), 4) +
+                       " of a text literal is not in the code page (Windows-1251)\r";
+            out_ += '?';
+        } else {
+            out_.append(in_.substr(i_, n));
+        }
+        i_ += n;
+    }
+
+    // 'text', quotes doubled inside; a line break ends it, as it does for the
+    // tokenizer.
+    void Literal() {
+        Char(true);
+        while (i_ < in_.size()) {
+            const char c = in_[i_];
+            if (c == '\r' || c == '\n' || c == '\0') return;
+            if (c == '\'') {
+                Char(true);
+                if (At(i_) != '\'') return;
+            }
+            Char(true);
+        }
+    }
+
+    // From the opening character to the end of End, or of the text.
+    void CommentUntil(std::string_view End) {
+        Char(false);
+        while (i_ < in_.size()) {
+            if (in_.substr(i_).starts_with(End)) {
+                for (std::size_t k = 0; k < End.size(); ++k) Char(false);
+                return;
+            }
+            Char(false);
+        }
+    }
+
+    // A directive names files: its text is the name the file system knows,
+    // turned into program text the reversible way.
+    void Directive() {
+        const std::size_t end = std::min(in_.find('}', i_), in_.size());
+        const std::string_view text = in_.substr(i_, end - i_);
+        if (text.find_first_of("\r\n") != std::string_view::npos) {  // rows to count: character by character
+            CommentUntil("}");
+            return;
+        }
+        out_ += rtl::FromSysPath(std::string(text));
+        i_ = end;
+        if (i_ < in_.size()) Char(false);
+    }
+
+    std::string_view in_;
+    const std::string& file_;
+    std::string out_;
+    std::string errors_;
+    std::size_t i_ = 0;
+    std::size_t row_ = 1;
+    std::size_t line_start_ = 0;
+};
+
+}  // namespace
+
+std::string PluginSourceText(const std::string& Bytes, const std::string& FileName) {
+    std::string_view text = Bytes;
+    const bool marked = text.starts_with(kUtf8Mark);
+    if (marked) text.remove_prefix(kUtf8Mark.size());
+    if (!marked) {
+        const std::string wide = WideEncoding(text);
+        if (!wide.empty())
+            throw rtl::Exception("\"" + FileName + "\" is saved as " + wide +
+                                 ", which plug-in files cannot be: save it as UTF-8 or in the Windows-1251 code page");
+        if (!IsUtf8WithHighBytes(text)) return Bytes;
+    }
+    return TUtf8Reader(text, FileName).Convert();
+}
+
+}  // namespace script::runtime
