@@ -32,6 +32,10 @@ void DeallocateHWnd(HWND wnd);
 // or when the message cannot be queued (out of memory); never throws.
 // WM_TIMER is a timer message (below).
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The same for a caller that must say why a message was lost: raises
+// std::runtime_error when there is no such window, std::bad_alloc when the
+// message cannot be queued.
+void PostMessageOrThrow(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure at once (GUI thread); 0 when no such window.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,12 +1,13 @@
 #include "platform/win/winsock.h"
 
 #include <gtest/gtest.h>
+#include <linux/sock_diag.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -206,9 +207,24 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     const sockaddr_in to = Loopback(LocalPort(u));
     long sent = 0, received = 0, told = 0;
-    // The system may hand datagrams to the socket a moment after sendto
-    // returns; reads wait that moment out.
-    auto settle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    // The system may hand a datagram to the socket a moment after sendto
+    // returns. Each one it hands over either joins the socket's queue (its
+    // memory grows by the datagram's share) or is dropped (the drop count
+    // grows), so reads wait until the system has done so for each one sent.
+    // While nothing is read, both only grow.
+    auto queue = [&] {
+        std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+        int size = sizeof meminfo;
+        EXPECT_EQ(getsockopt(u, SOL_SOCKET, SO_MEMINFO, meminfo, &size), 0);
+        return std::pair{meminfo[SK_MEMINFO_RMEM_ALLOC], meminfo[SK_MEMINFO_DROPS]};
+    };
+    std::uint32_t share = 0;  // the queue memory one datagram takes
+    auto handedOver = [&](std::pair<std::uint32_t, std::uint32_t> before, long count) {
+        return PumpUntil([&] {
+            const auto now = queue();
+            return static_cast<long>((now.first - before.first) / share + (now.second - before.second)) >= count;
+        });
+    };
     auto send = [&](const char* text) {
         ASSERT_EQ(sendto(peer, text, 1, 0, Sa(to), sizeof to), 1);
         ++sent;
@@ -234,11 +250,22 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
         return {buf[0], info.dropped};
     };
 
+    // The share of one datagram, from one alone in the empty queue.
+    const auto empty = queue();
+    ASSERT_EQ(empty.first, 0u);
+    send("m");
+    ASSERT_TRUE(PumpUntil([&] { return queue().first > 0; }));
+    share = queue().first;
+    ASSERT_EQ(read().text, 'm');
+    ASSERT_EQ(read().text, 0);
+    told = received = sent = 0;
+
     // A burst far beyond the room: every drop comes after the datagrams
     // kept, so none of them tells one; the read that finds nothing left
     // tells them all.
+    const auto start = queue();
     for (int i = 0; i < 500; ++i) send("a");
-    settle(50);
+    ASSERT_TRUE(handedOver(start, 500));
     Read r = read();
     for (int guard = 0; r.text != 0 && guard < 600; ++guard) {
         EXPECT_EQ(r.dropped, 0u);
@@ -252,8 +279,9 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // Another burst, and each read makes room for a datagram "z" sent
     // after it: the first "z" that gets in tells the drops before it.
     told = received = sent = 0;
+    const auto drained = queue();
     for (int i = 0; i < 500; ++i) send("b");
-    settle(50);
+    ASSERT_TRUE(handedOver(drained, 500));
     bool z_seen = false;
     for (int guard = 0; !z_seen && guard < 600; ++guard) {
         r = read();
@@ -263,8 +291,9 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
             z_seen = true;
         } else {
             EXPECT_EQ(r.dropped, 0u);
+            const auto before = queue();
             send("z");
-            settle(2);
+            ASSERT_TRUE(handedOver(before, 1));
         }
     }
     ASSERT_TRUE(z_seen);
@@ -425,6 +454,39 @@ TEST_F(winsock_on_loopback, a_closed_socket_is_no_longer_watched) {
     ASSERT_EQ(sendto(peer, "y", 1, 0, Sa(to), sizeof to), 1);
     Settle();
     EXPECT_TRUE(rec.notes.empty());
+}
+
+// A notification that cannot be posted (here: its window was freed while the
+// socket was still watched) is reported through the loop's error handler,
+// once: the socket's owner would otherwise wait for it for ever without a
+// word.
+TEST_F(winsock_on_loopback, a_notification_that_cannot_be_posted_is_reported_once) {
+    std::vector<std::string> reports;
+    SetLoopErrorHandler([&](std::exception_ptr e, bool) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            reports.push_back(x.what());
+        }
+    });
+    struct HandlerReset {
+        ~HandlerReset() { SetLoopErrorHandler(nullptr); }
+    } reset;
+
+    HWND gone = AllocateHWnd([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "winsock_test gone");
+    SOCKET u = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    sockaddr_in a = Loopback(0);
+    ASSERT_EQ(bind(u, Sa(a), sizeof a), 0);
+    ASSERT_EQ(WSAAsyncSelect(u, gone, kMsg, FD_READ), 0);
+    DeallocateHWnd(gone);
+    SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const sockaddr_in to = Loopback(LocalPort(u));
+    ASSERT_EQ(sendto(peer, "x", 1, 0, Sa(to), sizeof to), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !reports.empty(); }));
+    EXPECT_EQ(reports[0], "Socket notification FD_READ lost: the window it goes to is gone");
+    ASSERT_EQ(sendto(peer, "y", 1, 0, Sa(to), sizeof to), 1);
+    Settle();
+    EXPECT_EQ(reports.size(), 1u) << "told once, not with every datagram";
 }
 
 }  // namespace
