@@ -371,6 +371,12 @@ bool RemoveTimerMessage(HWND wnd, std::uintptr_t id) {
     return window && window->RemoveDueTick(id);
 }
 
+bool TimerMessageWaiting(HWND wnd) {
+    auto& q = Timers();
+    std::lock_guard guard(q.lock);
+    return std::any_of(q.waiting.begin(), q.waiting.end(), [&](const TimerMessage& m) { return m.wnd == wnd; });
+}
+
 void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 void ProcessInputMessages() {

@@ -57,6 +57,9 @@ bool KillTimer(HWND wnd, std::uintptr_t id);
 // handled yet, as PeekMessage with PM_REMOVE does; the timer goes on with
 // its next tick. True when there was one.
 bool RemoveTimerMessage(HWND wnd, std::uintptr_t id);
+// Whether any timer message for the window waits to be handed out (a
+// window timer's tick or a WM_TIMER posted from any thread); thread-safe.
+bool TimerMessageWaiting(HWND wnd);
 
 // Every entry from the loop made here (a window procedure handling a posted
 // message or a timer message) runs through the loop's guard (loop_entry.h).

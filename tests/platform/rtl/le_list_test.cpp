@@ -137,7 +137,11 @@ TEST(le_list, find_answers_the_equal_record_met_or_the_place_that_keeps_the_orde
 
 TEST(le_list, errors_carry_the_value_and_leave_the_list_unchanged) {
     EXPECT_THROW(TLEList(0), rtl::EListError);
-    EXPECT_NO_THROW(TLEList(1));
+    TLEList bytes(1);
+    EXPECT_EQ(bytes.ItemSize(), 1);
+    EXPECT_EQ(bytes.Count(), 0);
+    *static_cast<char*>(bytes.Add()) = 'x';
+    EXPECT_EQ(*static_cast<char*>(bytes.Get(0)), 'x');
     auto owner = MakeKeys({1, 2, 3});
     TLEList& list = *owner;
     const int capacity = list.Capacity();

@@ -1,13 +1,11 @@
 #include "platform/win/winsock.h"
 
 #include <gtest/gtest.h>
-#include <linux/sock_diag.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -208,22 +206,11 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     const sockaddr_in to = Loopback(LocalPort(u));
     long sent = 0, received = 0, told = 0;
     // The system may hand a datagram to the socket a moment after sendto
-    // returns. Each one it hands over either joins the socket's queue (its
-    // memory grows by the datagram's share) or is dropped (the drop count
-    // grows), so reads wait until the system has done so for each one sent.
-    // While nothing is read, both only grow.
-    auto queue = [&] {
-        std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
-        int size = sizeof meminfo;
-        EXPECT_EQ(getsockopt(u, SOL_SOCKET, SO_MEMINFO, meminfo, &size), 0);
-        return std::pair{meminfo[SK_MEMINFO_RMEM_ALLOC], meminfo[SK_MEMINFO_DROPS]};
-    };
+    // returns: reads wait until it has queued or dropped each one sent.
+    using test_support::QueueOf;
     std::uint32_t share = 0;  // the queue memory one datagram takes
-    auto handedOver = [&](std::pair<std::uint32_t, std::uint32_t> before, long count) {
-        return PumpUntil([&] {
-            const auto now = queue();
-            return static_cast<long>((now.first - before.first) / share + (now.second - before.second)) >= count;
-        });
+    auto handedOver = [&](test_support::DatagramQueue before, long count) {
+        return test_support::WaitForDatagrams(u, before, share, count);
     };
     auto send = [&](const char* text) {
         ASSERT_EQ(sendto(peer, text, 1, 0, Sa(to), sizeof to), 1);
@@ -250,12 +237,11 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
         return {buf[0], info.dropped};
     };
 
-    // The share of one datagram, from one alone in the empty queue.
-    const auto empty = queue();
-    ASSERT_EQ(empty.first, 0u);
+    // The share of one datagram, from one alone in the queue.
+    const auto empty = QueueOf(u);
     send("m");
-    ASSERT_TRUE(PumpUntil([&] { return queue().first > 0; }));
-    share = queue().first;
+    share = test_support::WaitForOneDatagram(u, empty);
+    ASSERT_GT(share, 0u);
     ASSERT_EQ(read().text, 'm');
     ASSERT_EQ(read().text, 0);
     told = received = sent = 0;
@@ -263,7 +249,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // A burst far beyond the room: every drop comes after the datagrams
     // kept, so none of them tells one; the read that finds nothing left
     // tells them all.
-    const auto start = queue();
+    const auto start = QueueOf(u);
     for (int i = 0; i < 500; ++i) send("a");
     ASSERT_TRUE(handedOver(start, 500));
     Read r = read();
@@ -279,7 +265,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // Another burst, and each read makes room for a datagram "z" sent
     // after it: the first "z" that gets in tells the drops before it.
     told = received = sent = 0;
-    const auto drained = queue();
+    const auto drained = QueueOf(u);
     for (int i = 0; i < 500; ++i) send("b");
     ASSERT_TRUE(handedOver(drained, 500));
     bool z_seen = false;
@@ -291,7 +277,7 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
             z_seen = true;
         } else {
             EXPECT_EQ(r.dropped, 0u);
-            const auto before = queue();
+            const auto before = QueueOf(u);
             send("z");
             ASSERT_TRUE(handedOver(before, 1));
         }
