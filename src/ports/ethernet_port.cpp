@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 
@@ -291,11 +292,12 @@ TEthernetPort::TEthernetPort(std::int32_t Id, TForeignPortEvent OnEvent)
 
 TEthernetPort::~TEthernetPort() {
     // A port freed while open closes first; there is no one left to tell
-    // about a failure then.
+    // about a failure then, so it goes to standard error.
     if (Active() || socket_) {
         try {
             Close();
         } catch (...) {
+            rtl::TraceFailure(std::current_exception(), "closing the Ethernet port");
         }
     }
     *alive_ = false;

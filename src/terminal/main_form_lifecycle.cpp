@@ -6,6 +6,7 @@
 
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/rtl/format.h"
 #include "platform/win/comm.h"
 #include "platform/win/timers.h"
@@ -122,7 +123,10 @@ void TMain::FocusChanged(bool Active) {
             TmrPortConn->SetEnabled(false);
         }
     } catch (...) {
-        // Reconnection errors on focus changes are never shown.
+        // Reconnection errors on focus changes are never shown: a box would
+        // take the focus the reconnection follows, and the user did not ask
+        // for it. The failure still leaves a trace on standard error.
+        rtl::TraceFailure(std::current_exception(), "reconnecting on a focus change");
     }
 }
 

@@ -1,7 +1,6 @@
-// The main window's calls into the terminal's other parts, as far as they
-// stand. Each says what it does so far; the parts that own them replace
-// these bodies (settings file, port scan and selection, profiles, layouts,
-// receive panel, RS-485).
+// Where the main window keeps its settings file, and the menu options that
+// do no more than toggle their check mark (the rest of the program reads
+// the mark when it needs the option).
 #include <unistd.h>
 
 #include <cstdlib>

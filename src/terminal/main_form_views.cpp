@@ -10,6 +10,7 @@
 
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
@@ -136,7 +137,9 @@ void TMain::ttr1Change(vcl::TComponent*) {
     try {
         SetTimerInterval(TrackPosToInterval(ttr1->Position()), false);
     } catch (...) {
-        // A track bar move never reports anything.
+        // A track bar move never reports anything to the user; the failure
+        // still leaves a trace on standard error.
+        rtl::TraceFailure(std::current_exception(), "moving the timer track bar");
     }
 }
 

@@ -329,9 +329,15 @@ TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name
     EXPECT_TRUE(m->cp1->Connected());
 }
 
+// The most a pseudo-terminal holds for the device to read (its line
+// discipline's buffer, raw on the device side, less one byte).
+constexpr int kDeviceQueueFull = 4095;
+
 // The device reads the first bytes and then no more: the line's buffers fill
-// and a write stalls half done, until the device goes away. What waited in
-// the buffers by then is in pending.
+// (once the device's own queue is full, the program's writes soon stall half
+// done), then the device goes away. What waited in its queue by then is in
+// pending: full, unless the program stopped writing (pending then tells how
+// far it got).
 struct DeviceLostAfterFirstBytes {
     std::size_t got = 0;
     int pending = -1;
@@ -339,8 +345,10 @@ struct DeviceLostAfterFirstBytes {
     explicit DeviceLostAfterFirstBytes(FilePath& p)
         : thread([this, &p] {
               got = p.dev.Read(1000, 10s).size();
-              std::this_thread::sleep_for(150ms);
-              if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
+              for (const auto end = Clock::now() + 10s; Clock::now() < end; std::this_thread::sleep_for(1ms)) {
+                  if (::ioctl(p.dev.MasterFd(), FIONREAD, &pending) != 0) pending = -1;
+                  if (pending < 0 || pending >= kDeviceQueueFull) break;
+              }
               p.dev.CloseMaster();
           }) {}
     void Join() { thread.join(); }
@@ -356,7 +364,7 @@ TEST(file_send, a_device_lost_mid_send_leaves_every_byte_that_left_counted) {
     p.Click("SendBINFile1");
     device.Join();
     ASSERT_EQ(device.got, 1000u);
-    ASSERT_GE(device.pending, 0);
+    ASSERT_EQ(device.pending, kDeviceQueueFull);
     EXPECT_FALSE(m->cp1->Connected());
     ASSERT_EQ(p.messages.size(), 1u);
     // What the device read and what waited for it in the line's buffers
@@ -384,7 +392,7 @@ TEST(file_send, a_device_lost_under_a_typed_line_leaves_what_left_counted) {
     device.Join();
     ASSERT_TRUE(raised);
     ASSERT_EQ(device.got, 1000u);
-    ASSERT_GE(device.pending, 0);
+    ASSERT_EQ(device.pending, kDeviceQueueFull);
     EXPECT_FALSE(m->cp1->Connected());
     EXPECT_GE(m->SentCount, device.got + static_cast<std::size_t>(device.pending));
     EXPECT_LT(m->SentCount, line.size());

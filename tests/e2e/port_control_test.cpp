@@ -44,7 +44,14 @@ struct PortControl : test_support::MainWindow {
         };
         Start();
         main->RVPnlTime = 0;
+        // Counts the reconnect timer's ticks, each after it has been handled.
+        vcl::TNotifyEvent reconnect = main->TmrPortConn->OnTimer();
+        main->TmrPortConn->SetOnTimer([this, reconnect](vcl::TComponent* s) {
+            reconnect(s);
+            ++ReconnectTicks;
+        });
     }
+    int ReconnectTicks = 0;
     ~PortControl() { Free(); }
     std::uint64_t Received() const { return main->PortSlots[terminal::PortSlotMain].RxCount; }
     // The box Transmit shows for a line "1" (the transmit line's own text is kept).
@@ -93,8 +100,8 @@ TEST(port_control, custom_speed_closes_and_loses_nothing_until_a_valid_rate_is_e
         EXPECT_EQ(f.dev.Write("abc"), 3u);
         // The reconnect timer ticks at least once, and the bytes are taken
         // in, however late a loaded machine runs the polling.
-        test_support::Pump(1300ms);
-        test_support::PumpUntil([&] { return f.Received() == 3u; }, 60s);
+        const int ticks = f.ReconnectTicks;
+        EXPECT_TRUE(test_support::PumpUntil([&] { return f.ReconnectTicks > ticks && f.Received() == 3u; }, 60s));
         return false;
     };
     f.ChooseSpeedEntry(custom);
@@ -110,8 +117,8 @@ TEST(port_control, custom_speed_closes_and_loses_nothing_until_a_valid_rate_is_e
     // the port is open at it.
     f.WhileAsking = [&](std::string& v) {
         EXPECT_EQ(f.dev.Write("d"), 1u);
-        test_support::Pump(1300ms);
-        test_support::PumpUntil([&] { return f.Received() == 4u; }, 60s);
+        const int ticks = f.ReconnectTicks;
+        EXPECT_TRUE(test_support::PumpUntil([&] { return f.ReconnectTicks > ticks && f.Received() == 4u; }, 60s));
         v = "250000";
         return true;
     };
@@ -194,9 +201,12 @@ TEST(port_control, a_device_another_program_holds_exclusively_stays_refused_and_
     EXPECT_EQ(m->ComNcb->Hint(), reason);
     EXPECT_EQ(f.TransmitRefusal(), "Port is not connected\r" + reason + ".");
     EXPECT_EQ(f.PluginSendRefusal(), "Port is not connected");
-    // Bytes the device sends meanwhile go to the other program alone.
+    // Bytes the device sends meanwhile go to the other program alone, also
+    // after the reconnect timer has tried the port again.
+    ASSERT_TRUE(m->TmrPortConn->Enabled());
     ASSERT_EQ(f.dev.Write("zz"), 2u);
-    test_support::Pump(1200ms);
+    const int ticks = f.ReconnectTicks;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return f.ReconnectTicks > ticks; }, 10s));
     EXPECT_FALSE(m->cp1->Connected());
     EXPECT_EQ(f.Received(), 0u);
     char got[4] = {};

@@ -622,9 +622,15 @@ TEST_F(comm_port_driver_on_pty, destroying_a_polling_component_drops_its_queued_
     cp->SetUseMultimediaTimer(true);
     ASSERT_TRUE(cp->Connect());
     win::HWND wnd = cp->HiddenWindow();
-    win::Sleep(20);  // let ticks pile up in the queue
+    // Bytes for a tick to read, and a tick waiting in the queue (the loop
+    // does not run meanwhile, so none is handled).
+    ASSERT_EQ(pty.Write("late"), 4u);
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (!win::TimerMessageWaiting(wnd) && std::chrono::steady_clock::now() < end) win::Sleep(1);
+    ASSERT_TRUE(win::TimerMessageWaiting(wnd));
     vcl::TComponent::Free(cp);
     cp = nullptr;
+    EXPECT_FALSE(win::TimerMessageWaiting(wnd)) << "the waiting tick went with the window";
     EXPECT_FALSE(win::PostMessage(wnd, win::WM_TIMER, 1, 0));
     Pump(20ms);
     EXPECT_TRUE(chunks.empty());

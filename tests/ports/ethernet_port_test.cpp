@@ -406,7 +406,7 @@ TEST_F(ethernet_port_on_loopback, tcp_client_gives_up_a_connect_that_never_compl
     const std::uint16_t listenPort = BoundPort(listener.fd());
     std::vector<Peer> fillers;
     for (int i = 0; i < 4; ++i) fillers.push_back(ConnectTo(listenPort, true));
-    test_support::Pump(200ms);
+    ASSERT_TRUE(test_support::WaitForFullAcceptQueue(listener.fd()));
     auto port = MakePort("1|127.0.0.1|" + std::to_string(listenPort) + "|0");
     port->SetActive(true);
     ASSERT_TRUE(PumpUntil([&] { return !port->Active(); }, 15s));

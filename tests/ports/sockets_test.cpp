@@ -242,19 +242,26 @@ TEST_F(sockets_on_loopback, udp_takes_all_waiting_datagrams_in_one_turn_yet_lets
     Fd peer = PlainUdp();
     const sockaddr_in to = Loopback(SocketPort(u.Socket()));
     // Thirty datagrams, well inside the socket's room, all waiting before
-    // the loop runs.
+    // the loop runs: the system may hand them to the socket a moment after
+    // sendto, so the loop waits until it holds every one.
     auto play = [&] {
         std::string sent;
+        const test_support::DatagramQueue before = test_support::QueueOf(u.Socket());
+        std::uint32_t share = 0;
         for (int i = 0; i < 30; ++i) {
             const char c = static_cast<char>('a' + i % 26);
-            EXPECT_EQ(::sendto(peer.fd, &c, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
+            ASSERT_EQ(::sendto(peer.fd, &c, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
             sent += c;
+            if (i == 0) {
+                share = test_support::WaitForOneDatagram(u.Socket(), before);
+                ASSERT_GT(share, 0u);
+            }
         }
-        // The system may hand them to the socket a moment after sendto.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(test_support::WaitForDatagrams(u.Socket(), before, share, 30));
+        ASSERT_EQ(test_support::QueueOf(u.Socket()).drops, before.drops) << "all thirty wait";
         got.clear();
         u.turns = 0;
-        EXPECT_TRUE(PumpUntil([&] { return got.size() == sent.size(); }));
+        ASSERT_TRUE(PumpUntil([&] { return got.size() == sent.size(); }));
         EXPECT_EQ(got, sent);
     };
     play();
@@ -480,7 +487,7 @@ TEST_F(sockets_on_loopback, a_connect_with_no_answer_times_out_after_five_second
     Fd listener = PlainListener(0);
     std::vector<Fd> fillers;
     for (int i = 0; i < 3; ++i) fillers.push_back(PlainConnect(LocalPort(listener.fd), true));
-    win::Sleep(100);
+    ASSERT_TRUE(test_support::WaitForFullAcceptQueue(listener.fd));
 
     Client client;
     auto started = std::chrono::steady_clock::now();
@@ -740,7 +747,7 @@ TEST_F(sockets_on_loopback, an_event_may_free_its_socket) {
         Fd listener = PlainListener(0);
         std::vector<Fd> fillers;
         for (int i = 0; i < 3; ++i) fillers.push_back(PlainConnect(LocalPort(listener.fd), true));
-        win::Sleep(50);
+        ASSERT_TRUE(test_support::WaitForFullAcceptQueue(listener.fd));
         auto client = std::make_unique<TTCPClientSocket>();
         client->OnError = [&](TTCPUDPCustomSocket*, std::uint32_t) { client.reset(); };
         client->Connect(kLoopback, LocalPort(listener.fd), 0, 0);

@@ -2,10 +2,15 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <linux/sock_diag.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -72,6 +77,54 @@ int OpenDescriptors() {
         if (e->d_name[0] != '.') ++n;
     ::closedir(d);
     return n - 1;  // the directory stream's own descriptor
+}
+
+namespace {
+
+// Waits for done() in 1 ms naps; the bound only keeps a broken case from
+// hanging the run.
+bool WaitFor(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace
+
+DatagramQueue QueueOf(win::SOCKET s) {
+    std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+    int size = sizeof meminfo;
+    if (win::getsockopt(s, SOL_SOCKET, SO_MEMINFO, meminfo, &size) != 0) return {};
+    return {meminfo[SK_MEMINFO_RMEM_ALLOC], meminfo[SK_MEMINFO_DROPS]};
+}
+
+std::uint32_t WaitForOneDatagram(win::SOCKET s, DatagramQueue before) {
+    if (!WaitFor([&] { return QueueOf(s).memory > before.memory; })) return 0;
+    return QueueOf(s).memory - before.memory;
+}
+
+bool WaitForDatagrams(win::SOCKET s, DatagramQueue before, std::uint32_t share, long count) {
+    if (share == 0) return false;
+    return WaitFor([&] {
+        const DatagramQueue now = QueueOf(s);
+        return static_cast<long>((now.memory - before.memory) / share + (now.drops - before.drops)) >= count;
+    });
+}
+
+bool AcceptQueueFull(int listenerFd) {
+    // For a listening socket the system reports the connections waiting to
+    // be accepted and the most it keeps in these two fields.
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(listenerFd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return false;
+    return info.tcpi_unacked > info.tcpi_sacked;
+}
+
+bool WaitForFullAcceptQueue(int listenerFd) {
+    return WaitFor([&] { return AcceptQueueFull(listenerFd); });
 }
 
 }  // namespace test_support

@@ -39,4 +39,32 @@ int OpenDescriptors();
 // port (any local address), from /proc/net/udp; -1 when not found.
 long UdpDrops(std::uint16_t port);
 
+
+// A datagram socket's receive queue as the system accounts for it: the
+// memory its waiting datagrams take and the datagrams it dropped. The system
+// may hand a datagram to the socket a moment after sendto returns; each one
+// it hands over adds to one of the two, and while nothing reads the socket
+// neither shrinks, so a test can wait for exactly the datagrams it sent.
+struct DatagramQueue {
+    std::uint32_t memory = 0;
+    std::uint32_t drops = 0;
+    bool operator==(const DatagramQueue&) const = default;
+};
+DatagramQueue QueueOf(win::SOCKET s);
+// Waits (without running the loop, so that nothing reads s) until the
+// memory of s has grown past before's: the first datagram sent since has
+// come. Answers the memory that one datagram takes; 0 when none came.
+std::uint32_t WaitForOneDatagram(win::SOCKET s, DatagramQueue before);
+// Waits (likewise) until count datagrams sent since before was taken have
+// each been queued (taking share bytes) or dropped. False when they have
+// not within the bound, which only keeps a broken case from hanging.
+bool WaitForDatagrams(win::SOCKET s, DatagramQueue before, std::uint32_t share, long count);
+
+// Whether a listening socket's queue of connections waiting to be accepted
+// is full, so that the system drops further connection requests.
+bool AcceptQueueFull(int listenerFd);
+// Waits (without running the loop) until it is; false when it is not within
+// the bound.
+bool WaitForFullAcceptQueue(int listenerFd);
+
 }  // namespace test_support

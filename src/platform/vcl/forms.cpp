@@ -17,6 +17,7 @@
 #include <new>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/win/message_window.h"
 #include "platform/vcl/keys.h"
 #include "platform/vcl/qt_bridge.h"
@@ -175,7 +176,10 @@ void TForm::Close() {
             OnCloseQuery(this, can_close);
         } catch (...) {
             can_close = false;
-            if (Application) Application->HandleException(std::current_exception());
+            if (Application)
+                Application->HandleException(std::current_exception());
+            else
+                rtl::TraceFailure(std::current_exception());
         }
     }
     if (!can_close) return;
@@ -471,21 +475,40 @@ void TApplication::HandleException(std::exception_ptr error, bool Repeated) {
 void TApplication::ShowException(const std::exception& error) { ReportError(ExceptionText(error), false); }
 
 void TApplication::ReportError(const std::string& text, bool repeated) {
-    // Whatever happens here stays here: the caller is already handling a
-    // failure, often on its way back to the event loop.
-    try {
-        if (error_box_open_ || (repeated && OnErrorLine)) {
-            if (OnErrorLine) OnErrorLine(text);
-            return;
+    // Nothing leaves here: the caller is already handling a failure, often
+    // on its way back to the event loop. What cannot be shown goes to
+    // standard error instead of vanishing.
+    if (error_box_open_ || (repeated && OnErrorLine)) {
+        try {
+            if (OnErrorLine)
+                OnErrorLine(text);
+            else if (text != error_box_text_ &&
+                     std::find(waiting_errors_.begin(), waiting_errors_.end(), text) == waiting_errors_.end())
+                waiting_errors_.push_back(text);
+        } catch (...) {
+            rtl::TraceFailure(std::string_view(text));
         }
-        error_box_open_ = true;
-        struct TBoxClosed {
-            bool& open;
-            ~TBoxClosed() { open = false; }
-        } closed{error_box_open_};
+        return;
+    }
+    error_box_open_ = true;
+    ShowErrorBox(text);
+    // What came while a box was open, in its order, one box each.
+    while (!waiting_errors_.empty()) {
+        std::string next = std::move(waiting_errors_.front());
+        waiting_errors_.erase(waiting_errors_.begin());
+        ShowErrorBox(next);
+    }
+    error_box_open_ = false;
+}
+
+void TApplication::ShowErrorBox(const std::string& text) noexcept {
+    try {
+        error_box_text_ = text;
         MessageBox(text, Title, MB_OK | MB_ICONERROR);
     } catch (...) {
+        rtl::TraceFailure(std::string_view(text));
     }
+    error_box_text_.clear();
 }
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {

@@ -168,13 +168,16 @@ public:
     // silent abort shows nothing. At most one such box is open at a time:
     // an error raised while it is open, or one the event loop reports as
     // Repeated (the same entry failed again right after its box), goes to
-    // OnErrorLine instead when it is set. Never throws. Entries from the
-    // event loop in the platform layer report here too.
+    // OnErrorLine instead when it is set. Without OnErrorLine, an error
+    // raised while the box is open waits and gets a box of its own once
+    // that one closes (the same text only once). What cannot be shown at
+    // all goes to standard error. Never throws. Entries from the event loop
+    // in the platform layer report here too.
     void HandleException(std::exception_ptr error, bool Repeated = false);
     void ShowException(const std::exception& error);
     // Where errors go that would have opened a second box (the main window
-    // writes them to its receive panel); without it they are dropped while
-    // a box is open and shown in a box otherwise.
+    // writes them to its receive panel); without it they wait for the open
+    // box to close and are shown in a box otherwise.
     std::function<void(const std::string& Text)> OnErrorLine;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
@@ -202,8 +205,13 @@ private:
     std::string shown_hint_;
     bool hint_style_ = false;
     bool error_box_open_ = false;
+    std::string error_box_text_;              // the text of the open box
+    std::vector<std::string> waiting_errors_;  // raised while it was open
     // Shows an error's text in a box, or as a line (see HandleException).
     void ReportError(const std::string& text, bool repeated);
+    // One error box; a box that cannot be shown leaves the text on standard
+    // error.
+    void ShowErrorBox(const std::string& text) noexcept;
     std::vector<TApplicationEvents*> events_;
     std::unique_ptr<QObject> watcher_;
 

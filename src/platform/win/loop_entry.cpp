@@ -1,7 +1,11 @@
 #include "platform/win/loop_entry.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include <chrono>
-#include <cstdio>
+
+#include "platform/rtl/failure_trace.h"
 
 namespace win {
 namespace {
@@ -48,13 +52,20 @@ void ReportLoopFailure(LoopEntryState& State, std::exception_ptr Error) noexcept
         // standard error below, rather than vanishing.
     }
     // No failure passes without a trace, whatever its type.
+    rtl::TraceFailure(Error);
+}
+
+void ReportLoopFailureLater(std::shared_ptr<LoopEntryState> State, std::exception_ptr Error) noexcept {
     try {
-        std::rethrow_exception(Error);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vostrel: %s\n", e.what());
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app, [State, Error] { ReportLoopFailure(*State, Error); }, Qt::QueuedConnection);
+            return;
+        }
     } catch (...) {
-        std::fprintf(stderr, "vostrel: unknown error\n");
+        // Out of memory for the report: standard error below.
     }
+    rtl::TraceFailure(Error);
 }
 
 }  // namespace win

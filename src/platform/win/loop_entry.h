@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace win {
@@ -30,6 +31,14 @@ struct LoopEntryState {
 // Hands Error to the handler as a failure of the entry State belongs to, and
 // records it there. Never throws.
 void ReportLoopFailure(LoopEntryState& State, std::exception_ptr Error) noexcept;
+
+// The same, from the loop itself, once the running entry has returned: for
+// a failure raised on another thread (a multimedia timer's callback), or in
+// the middle of a call that must not open a box (a socket call). State is
+// shared, so that it outlives its owner until the report runs. Without an
+// application to run the report, it goes to standard error at once. Never
+// throws; any thread.
+void ReportLoopFailureLater(std::shared_ptr<LoopEntryState> State, std::exception_ptr Error) noexcept;
 
 // Runs Entry as one entry from the loop: an exception goes to the handler.
 // A template, so that the entry costs no more than the call when it succeeds.

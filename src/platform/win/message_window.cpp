@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -319,18 +320,23 @@ void DeallocateHWnd(HWND wnd) {
     window->Destroy();
 }
 
+void PostMessageOrThrow(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto& t = Table();
+    std::lock_guard guard(t.lock);
+    auto it = t.windows.find(wnd);
+    if (it == t.windows.end()) throw std::runtime_error("the window it goes to is gone");
+    if (msg == WM_TIMER)
+        QueueTimerMessage({wnd, wParam, lParam, false});
+    else
+        QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
+}
+
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     // Called from the timer thread and from the loop's own entries: a
-    // message that cannot be queued is reported, as Win32 does, not thrown.
+    // message that cannot be queued is answered with false, as Win32 does,
+    // not thrown; a caller that must not lose it checks the answer.
     try {
-        auto& t = Table();
-        std::lock_guard guard(t.lock);
-        auto it = t.windows.find(wnd);
-        if (it == t.windows.end()) return false;
-        if (msg == WM_TIMER)
-            QueueTimerMessage({wnd, wParam, lParam, false});
-        else
-            QCoreApplication::postEvent(it->second, new MessageEvent(msg, wParam, lParam));
+        PostMessageOrThrow(wnd, msg, wParam, lParam);
         return true;
     } catch (...) {
         return false;
@@ -363,6 +369,12 @@ bool KillTimer(HWND wnd, std::uintptr_t id) {
 bool RemoveTimerMessage(HWND wnd, std::uintptr_t id) {
     MessageWindow* window = Find(wnd);
     return window && window->RemoveDueTick(id);
+}
+
+bool TimerMessageWaiting(HWND wnd) {
+    auto& q = Timers();
+    std::lock_guard guard(q.lock);
+    return std::any_of(q.waiting.begin(), q.waiting.end(), [&](const TimerMessage& m) { return m.wnd == wnd; });
 }
 
 void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

@@ -32,6 +32,10 @@ void DeallocateHWnd(HWND wnd);
 // or when the message cannot be queued (out of memory); never throws.
 // WM_TIMER is a timer message (below).
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The same for a caller that must say why a message was lost: raises
+// std::runtime_error when there is no such window, std::bad_alloc when the
+// message cannot be queued.
+void PostMessageOrThrow(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure at once (GUI thread); 0 when no such window.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -53,6 +57,9 @@ bool KillTimer(HWND wnd, std::uintptr_t id);
 // handled yet, as PeekMessage with PM_REMOVE does; the timer goes on with
 // its next tick. True when there was one.
 bool RemoveTimerMessage(HWND wnd, std::uintptr_t id);
+// Whether any timer message for the window waits to be handed out (a
+// window timer's tick or a WM_TIMER posted from any thread); thread-safe.
+bool TimerMessageWaiting(HWND wnd);
 
 // Every entry from the loop made here (a window procedure handling a posted
 // message or a timer message) runs through the loop's guard (loop_entry.h).

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/win/loop_entry.h"
+
 namespace win {
 namespace {
 
@@ -54,16 +56,19 @@ private:
         // Kept alive by this thread even when the object goes away under a
         // self-kill from the callback.
         std::shared_ptr<bool> stopped = stopped_;
+        std::shared_ptr<LoopEntryState> failed = failed_;
         std::unique_lock guard(lock_);
         for (;;) {
             wake_.wait_until(guard, due, [this] { return stop_; });
             if (stop_) return;
             guard.unlock();
             // Nothing may leave this thread: a callback that fails loses
-            // its tick, as a lost tick of the system's timer would.
+            // its tick, and what it raised goes to the error handler on the
+            // GUI thread, as a failing entry from the loop would.
             try {
                 callback_(id_, 0, user_, 0, 0);
             } catch (...) {
+                ReportLoopFailureLater(failed, std::current_exception());
             }
             if (*stopped) return;
             guard.lock();
@@ -83,6 +88,8 @@ private:
     std::condition_variable wake_;
     bool stop_ = false;
     std::shared_ptr<bool> stopped_ = std::make_shared<bool>(false);
+    // Its callback's failures, as one entry from the loop (GUI thread only).
+    std::shared_ptr<LoopEntryState> failed_ = std::make_shared<LoopEntryState>();
     std::thread thread_;
 };
 

@@ -31,7 +31,8 @@ using LPTIMECALLBACK = void (*)(std::uint32_t, std::uint32_t, DWORD_PTR, DWORD_P
 
 // Starts a timer whose callback runs on a timer thread of its own every
 // delay ms (or once). Returns its id, 0 on failure. The callback must do
-// no more than post a message.
+// no more than post a message; what it raises loses that tick and reaches
+// the loop's error handler on the GUI thread (loop_entry.h).
 MMRESULT timeSetEvent(std::uint32_t delay, std::uint32_t resolution, LPTIMECALLBACK callback, DWORD_PTR user,
                       std::uint32_t flags);
 // Stops the timer; when it returns, its callback is not running and will not

@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -128,6 +130,8 @@ struct Watch {
     bool established = false;
     bool closeReported = false;  // FD_CLOSE comes once
     bool wantWrite = false;      // FD_WRITE owed when the socket is writable
+    // Notifications that could not be posted, as one entry from the loop.
+    std::shared_ptr<LoopEntryState> postFailed = std::make_shared<LoopEntryState>();
     std::unique_ptr<QSocketNotifier> reader;
     std::unique_ptr<QSocketNotifier> writer;
 };
@@ -144,9 +148,38 @@ Watch* FindWatch(SOCKET s) {
     return it == watches.end() ? nullptr : it->second.get();
 }
 
+const char* EventName(long event) {
+    switch (event) {
+    case FD_READ: return "FD_READ";
+    case FD_WRITE: return "FD_WRITE";
+    case FD_ACCEPT: return "FD_ACCEPT";
+    case FD_CONNECT: return "FD_CONNECT";
+    case FD_CLOSE: return "FD_CLOSE";
+    default: return "?";
+    }
+}
+
+std::exception_ptr NotificationLost(long event, const std::exception& reason) noexcept {
+    try {
+        return std::make_exception_ptr(std::runtime_error(std::string("Socket notification ") + EventName(event) +
+                                                          " lost: " + reason.what()));
+    } catch (...) {
+        return std::current_exception();  // out of memory: that is what to report
+    }
+}
+
+// The notification's owner would wait for it for ever (its notifier stays
+// off until the owner reads, accepts or sends), so one that cannot be
+// posted is reported, never dropped. Later, from the loop: the socket call
+// that posts it must finish without a box opening in its middle.
 void Post(SOCKET s, const Watch& w, long event, int error) {
     if ((w.events & event) == 0) return;
-    PostMessage(w.wnd, w.msg, s, WSAMAKESELECTREPLY(static_cast<unsigned>(event), static_cast<unsigned>(error)));
+    try {
+        PostMessageOrThrow(w.wnd, w.msg, s,
+                           WSAMAKESELECTREPLY(static_cast<unsigned>(event), static_cast<unsigned>(error)));
+    } catch (const std::exception& e) {
+        ReportLoopFailureLater(w.postFailed, NotificationLost(event, e));
+    }
 }
 
 void ArmReader(Watch& w) {

@@ -5,12 +5,16 @@
 // notification still queued for a closed socket cannot be taken for a newer
 // one; they are no descriptors. Failures set a per-thread error
 // value that WSAGetLastError returns, with errno translated to the WinSock
-// numbers, so that codes and texts shown to the user stay those of the
-// original platform. WSAAsyncSelect watches a socket on the GUI thread's
-// event loop and posts its notifications to a hidden message window with the
-// re-enabling rules of WinSock: each kind of event is posted once, and again
-// only after the call that consumes it (recv for FD_READ, accept for
-// FD_ACCEPT, a send that would block for FD_WRITE). No thread of its own.
+// numbers: the socket classes pick the texts of their messages and decide
+// what a failure means (would block, refused, reset) by these numbers, so
+// one failure keeps one number and one text whatever errno the system gave,
+// and the error lines the user reads in the receive panel mean the same on
+// every system.
+// WSAAsyncSelect watches a socket on the GUI thread's event loop and posts
+// its notifications to a hidden message window with the re-enabling rules of
+// WinSock: each kind of event is posted once, and again only after the call
+// that consumes it (recv for FD_READ, accept for FD_ACCEPT, a send that would
+// block for FD_WRITE). No thread of its own.
 //
 // Addresses and option constants are the system's (sockaddr_in, AF_INET,
 // SOL_SOCKET, SO_SNDBUF, INADDR_ANY, INADDR_NONE, htons, ntohs, ...): the

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/rtl/failure_trace.h"
 #include "script/runtime/managed_blocks.h"
 #include "script/runtime/numbers.h"
 #include "script/runtime/operators.h"
@@ -51,7 +52,9 @@ TPSExec::~TPSExec() {
             try {
                 f->FreeHook(*this, *f);
             } catch (...) {
-                // A hook that fails does not keep the others from running.
+                // A hook that fails does not keep the others from running;
+                // the executor is going away, so only a trace is left.
+                rtl::TraceFailure(std::current_exception(), "freeing a registered script function");
             }
         }
     }
@@ -79,7 +82,10 @@ void TPSExec::ClearLoaded() {
         try {
             c.Proc(*this, c.Data);
         } catch (...) {
-            // Nothing can report here; the others still run.
+            // The others still run. The image that the procedure cleans up
+            // after is going away with its error record, so a trace is all
+            // that can be left.
+            rtl::TraceFailure(std::current_exception(), "cleaning up after the script");
         }
     }
     exported_vars_.clear();

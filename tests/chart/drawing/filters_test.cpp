@@ -109,13 +109,25 @@ TEST(filter_frame, regions_row_tables_and_empty_bitmaps) {
         filter->ApplyTo(*copy);
         EXPECT_EQ(test_support::PixelsOf(*copy->Handle()), before) << c->Name;
     }
-    // Bitmaps without pixels: every filter returns at once.
-    for (const TFilterClass* c : PlotFilterClasses())
-        for (auto [w, h] : std::vector<std::pair<int, int>>{{0, 0}, {0, 7}, {7, 0}, {1, 1}}) {
+    // Bitmaps without pixels: every filter returns at once and leaves them
+    // as they were. A bitmap of one white pixel: each filter works on that
+    // pixel alone, never around it; inverted it turns black, mirrored
+    // downwards it gains its white image below, and the rest keep it white.
+    for (const TFilterClass* c : PlotFilterClasses()) {
+        for (auto [w, h] : std::vector<std::pair<int, int>>{{0, 0}, {0, 7}, {7, 0}}) {
             vcl::TBitmap empty(w, h);
-            std::unique_ptr<TPlotFilter> filter = c->Create();
-            EXPECT_NO_THROW(filter->ApplyTo(empty)) << c->Name << " " << w << "x" << h;
+            c->Create()->ApplyTo(empty);
+            EXPECT_EQ(empty.Width(), w) << c->Name << " " << w << "x" << h;
+            EXPECT_EQ(empty.Height(), h) << c->Name << " " << w << "x" << h;
         }
+        vcl::TBitmap one(1, 1);
+        ASSERT_EQ(At(one, 0, 0), kWhite);
+        c->Create()->ApplyTo(one);
+        EXPECT_EQ(one.Width(), 1) << c->Name;
+        ASSERT_EQ(one.Height(), c->Name == "TMirrorFilter" ? 2 : 1) << c->Name;
+        for (int y = 0; y < one.Height(); ++y)
+            EXPECT_EQ(At(one, 0, y), c->Name == "TInvertFilter" ? gdi::RGB(0, 0, 0) : kWhite) << c->Name;
+    }
 }
 
 TEST(filter_frame, registered_in_order_with_descriptions_and_editor_controls) {

@@ -255,13 +255,18 @@ TEST(plot_canvas, every_operation_draws_and_only_markup_is_left_for_later) {
         c.Brush->SetColor(vcl::clBlue);
         c.Brush->SetStyle(vcl::TBrushStyle::bsSolid);
         c.Pen->SetStyle(vcl::TPenStyle::psSolid);
-        EXPECT_NO_THROW(call()) << name;
+        call();
         EXPECT_GT(r.InkBox().right, 0) << name << " drew nothing";
     }
-    // Free 3D sets up.
+    // Free 3D sets up: the whole window, turned about its centre, so that
+    // the centre stays and depth moves a point.
     TView3DOptions free(nullptr);
     free.SetOrthogonal(false);
-    EXPECT_NO_THROW(c.InitWindow(&r.bitmap.Canvas(), &free, vcl::clWhite, true, {0, 0, 50, 50}));
+    EXPECT_EQ(c.InitWindow(&r.bitmap.Canvas(), &free, vcl::clWhite, true, {0, 0, 50, 50}), (TRect{0, 0, 50, 50}));
+    EXPECT_TRUE(c.Is3D());
+    c.Projection(10, {0, 0, 50, 50});
+    EXPECT_EQ(c.Calculate3DPosition(25, 25, 5), (TPoint{25, 25}));
+    EXPECT_NE(c.Calculate3DPosition(25, 25, 0), (TPoint{25, 25}));
     // Markup draws through the surface; a tag left open raises.
     r.bitmap.Handle()->Fill(gdi::RGB(255, 255, 255));
     c.TextOutHtml(0, 0, "<b>x</b>", true);

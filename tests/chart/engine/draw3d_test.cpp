@@ -102,7 +102,14 @@ TEST(draw3d, a_panel_drawn_into_a_metafile_is_its_drawing_at_its_size) {
     EXPECT_FALSE(wmf->Enhanced());
     EXPECT_EQ(wmf->Width(), 1);
     EXPECT_EQ(wmf->Height(), 1);
-    EXPECT_NO_THROW(test_support::ReadWmf(wmf->FileBytes()));
+    const auto placeable = test_support::ReadWmf(wmf->FileBytes());
+    EXPECT_EQ(placeable.right - placeable.left, 1);
+    EXPECT_EQ(placeable.bottom - placeable.top, 1);
+    // The drawing is all there, cut to that pixel only when played.
+    const auto ends = placeable.Of(0x0213);  // META_LINETO: y, then x
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].Param(0), 90);
+    EXPECT_EQ(ends[0].Param(1), 190);
 }
 
 }  // namespace

@@ -214,7 +214,20 @@ TEST(plot_tool, registries_keep_each_tool_class_once_in_order) {
     vcl::UnRegisterClass(listening);
     vcl::UnRegisterClass(axis);
 
+    // The series types are the program's for the whole run: the ones
+    // registered before this test come back after its Clear.
     auto& types = chart::engine::PlotSeriesTypesList();
+    struct RestoreSeriesTypes {
+        chart::engine::TPlotSeriesTypes& types;
+        std::vector<chart::engine::TPlotSeriesType> kept;
+        explicit RestoreSeriesTypes(chart::engine::TPlotSeriesTypes& t) : types(t) {
+            for (int i = 0; i < types.Count(); ++i) kept.push_back(types.Items(i));
+        }
+        ~RestoreSeriesTypes() {
+            types.Clear();
+            for (const auto& t : kept) types.Add(std::make_unique<chart::engine::TPlotSeriesType>(t));
+        }
+    } restore(types);
     auto type = std::make_unique<chart::engine::TPlotSeriesType>();
     type->SeriesClass = vcl::ClassOf<RecordingSeries>();
     type->Description = "Recording";

@@ -8,7 +8,9 @@
 
 using rtl::Format;
 
-TEST(format, integers_pad_and_justify_as_the_original) {
+// Device names, record lines and plug-in texts are built with these forms:
+// the precision pads with zeros, the width with spaces, "-" justifies left.
+TEST(format, integers_pad_with_zeros_to_the_precision_and_with_spaces_to_the_width) {
     EXPECT_EQ(Format("\\\\.\\COM%d", {25}), "\\\\.\\COM25");
     EXPECT_EQ(Format("%.3d", {7}), "007");
     EXPECT_EQ(Format("%.3d", {-5}), "-005");

@@ -51,7 +51,10 @@ void ExpectListError(F f, const char* utf8Message, int value) {
 
 }  // namespace
 
-TEST(le_list, grows_by_the_original_steps) {
+// Capacity grows by 4 up to 8 records, by 16 up to 64, then by a quarter:
+// few reallocations for the graph's long lists of pending points, little
+// waste for the short ones.
+TEST(le_list, grows_by_four_then_sixteen_then_a_quarter) {
     TLEList list(16);
     std::vector<int> capacities;
     for (int i = 0; i < 200; ++i) {
@@ -110,7 +113,9 @@ TEST(le_list, finalizer_zero_fills_and_finalizes_last_first) {
     EXPECT_EQ(g_finalized, (std::vector<std::int32_t>{33, 2, 1, 0}));
 }
 
-TEST(le_list, find_follows_the_original_bisection) {
+// Find answers the equal record the bisection meets, or else the place where
+// the key belongs: callers insert there and the list stays sorted.
+TEST(le_list, find_answers_the_equal_record_met_or_the_place_that_keeps_the_order) {
     int index = -1;
     auto keysOwner = MakeKeys({1, 3, 3, 5});
     TLEList& keys = *keysOwner;
@@ -132,7 +137,11 @@ TEST(le_list, find_follows_the_original_bisection) {
 
 TEST(le_list, errors_carry_the_value_and_leave_the_list_unchanged) {
     EXPECT_THROW(TLEList(0), rtl::EListError);
-    EXPECT_NO_THROW(TLEList(1));
+    TLEList bytes(1);
+    EXPECT_EQ(bytes.ItemSize(), 1);
+    EXPECT_EQ(bytes.Count(), 0);
+    *static_cast<char*>(bytes.Add()) = 'x';
+    EXPECT_EQ(*static_cast<char*>(bytes.Get(0)), 'x');
     auto owner = MakeKeys({1, 2, 3});
     TLEList& list = *owner;
     const int capacity = list.Capacity();

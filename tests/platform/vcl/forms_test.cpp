@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <chrono>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,6 +130,41 @@ TEST(forms, one_error_box_at_a_time_and_a_tick_failing_again_writes_a_line_inste
     Application->HandleException(std::make_exception_ptr(rtl::Exception("again")), true);
     ASSERT_EQ(rec.seen.size(), 3u);
     EXPECT_EQ(rec.seen[2].Text, "again.");
+}
+
+// With nowhere to write lines, an error raised while a box is open is not
+// lost: it gets a box of its own once that one closes, each text once; and
+// a box that cannot be shown at all leaves its text on standard error.
+TEST(forms, without_an_error_line_an_error_raised_while_a_box_is_open_waits_for_a_box_of_its_own) {
+    MessageRecorder rec;
+    Application->OnErrorLine = nullptr;
+    TForm form(Application);
+    auto* button = new TButton(&form);
+    button->OnClick = [](TComponent*) { throw rtl::Exception("click failed"); };
+    Application->MessageHook = [&](const TMessageRequest& r) {
+        rec.seen.push_back(r);
+        if (rec.seen.size() == 1) {
+            // The box's own loop runs on: clicks fail meanwhile, twice,
+            // and the error on screen comes again.
+            button->Click();
+            button->Click();
+            Application->HandleException(std::make_exception_ptr(rtl::Exception("first")));
+        }
+        return IDOK;
+    };
+    Application->HandleException(std::make_exception_ptr(rtl::Exception("first")));
+    ASSERT_EQ(rec.seen.size(), 2u);
+    EXPECT_EQ(rec.seen[0].Text, "first.");
+    EXPECT_EQ(rec.seen[1].Text, "click failed.");
+    EXPECT_EQ(rec.seen[1].Flags & 0xF0u, unsigned(MB_ICONERROR));
+    button->Click();
+    ASSERT_EQ(rec.seen.size(), 3u) << "no box is open any more: the next failure shows at once";
+
+    Application->MessageHook = [](const TMessageRequest&) -> int { throw std::runtime_error("no screen"); };
+    ::testing::internal::CaptureStderr();
+    button->Click();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("click failed."), std::string::npos) << err;
 }
 
 // Every entry from the loop goes through one guard, each with its own

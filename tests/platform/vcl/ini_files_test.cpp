@@ -23,8 +23,9 @@ using test_support::TempDir;
 using test_support::Slurp;
 using test_support::Spit;
 
-// A stored settings file with a hand-made comment.
-const std::string kOriginal =
+// A settings file as the program stores it (CR LF lines, quoted values),
+// with a comment a user added by hand.
+const std::string kStoredSettings =
     "; edited by hand\r\n"
     "[Main]\r\n"
     "Left=100\r\n"
@@ -43,10 +44,12 @@ const std::string kOriginal =
 
 }  // namespace
 
-TEST(ini_files, reads_a_file_of_the_original_program) {
+// Settings files that users already have must load as they are and stay
+// byte for byte the same when only read.
+TEST(ini_files, reads_a_stored_settings_file_and_leaves_it_untouched) {
     TempDir dir;
     const std::string name = dir.path() + "/vostrel.ini";
-    Spit(name, kOriginal);
+    Spit(name, kStoredSettings);
     TIniFile ini(name);
     EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
     EXPECT_EQ(ini.ReadInteger("MAIN", "left", 0), 100);  // names ignore case
@@ -70,7 +73,7 @@ TEST(ini_files, reads_a_file_of_the_original_program) {
     ini.ReadSectionValues("TrHistory", list);
     EXPECT_EQ(list.Get(1), "Current=  spaced  ");
     // reading changes nothing on disk
-    EXPECT_EQ(Slurp(name), kOriginal);
+    EXPECT_EQ(Slurp(name), kStoredSettings);
 }
 
 TEST(ini_files, numbers_booleans_and_limits_follow_the_profile_rules) {
@@ -99,7 +102,7 @@ TEST(ini_files, numbers_booleans_and_limits_follow_the_profile_rules) {
 TEST(ini_files, writing_replaces_only_its_key_and_keeps_every_other_byte) {
     TempDir dir;
     const std::string name = dir.path() + "/vostrel.ini";
-    Spit(name, kOriginal + "garbage line without equals\r\n[Tail]\nlf=only\n");
+    Spit(name, kStoredSettings + "garbage line without equals\r\n[Tail]\nlf=only\n");
     {
         TIniFile ini(name);
         ini.WriteInteger("main", "LEFT", 200);     // existing key, other spelling
@@ -227,7 +230,7 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         << "a temporary file was left behind";
 
     const std::string name = dir.path() + "/vostrel.ini";
-    Spit(name, kOriginal);
+    Spit(name, kStoredSettings);
     TIniFile missingFolder(dir.path() + "/no/such/vostrel.ini");
     EXPECT_THROW(missingFolder.WriteInteger("Main", "Left", 1), EIniFileException);
 
@@ -236,7 +239,7 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         chmod(dir.path().c_str(), 0500);
         EXPECT_THROW(ini.WriteInteger("Main", "Left", 1), EIniFileException);
         chmod(dir.path().c_str(), 0700);
-        EXPECT_EQ(Slurp(name), kOriginal);
+        EXPECT_EQ(Slurp(name), kStoredSettings);
         EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
     }
 }
@@ -244,7 +247,7 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
 TEST(ini_files, a_full_disk_leaves_the_old_file_whole) {
     TempDir dir;
     const std::string name = dir.File("vostrel.ini");
-    Spit(name, kOriginal);
+    Spit(name, kStoredSettings);
     TIniFile ini(name);
     // A file size limit stands in for a full disk: writes past it fail (EFBIG).
     struct rlimit old {};
@@ -262,7 +265,7 @@ TEST(ini_files, a_full_disk_leaves_the_old_file_whole) {
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(raised);
-    EXPECT_EQ(Slurp(name), kOriginal);
+    EXPECT_EQ(Slurp(name), kStoredSettings);
     EXPECT_EQ(ini.ReadString("TrHistory", "0", ""), "12 34");
     EXPECT_EQ(std::system(("test $(ls -A '" + dir.path() + "' | wc -l) -eq 1").c_str()), 0)
         << "a temporary file was left behind";

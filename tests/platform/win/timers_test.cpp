@@ -4,7 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/win/loop_entry.h"
+#include "support/qt_app.h"
 
 namespace {
 
@@ -20,6 +26,11 @@ void CountTick(std::uint32_t, std::uint32_t, win::DWORD_PTR user, win::DWORD_PTR
 void KillSelf(std::uint32_t id, std::uint32_t, win::DWORD_PTR, win::DWORD_PTR, win::DWORD_PTR) {
     ++g_fired;
     g_selfKill = win::timeKillEvent(id);
+}
+
+void FailTick(std::uint32_t, std::uint32_t, win::DWORD_PTR user, win::DWORD_PTR, win::DWORD_PTR) {
+    const int n = reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1) + 1;
+    throw std::runtime_error("tick " + std::to_string(n) + " failed");
 }
 
 TEST(timers, clocks_are_monotonic_and_in_the_stated_units) {
@@ -72,6 +83,44 @@ TEST(timers, a_timer_may_kill_itself_from_its_callback) {
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(g_fired.load(), 1);
     EXPECT_EQ(g_selfKill.load(), win::TIMERR_NOERROR);
+}
+
+// A callback that fails loses its tick, never its failure: each one reaches
+// the loop's error handler on the GUI thread, in order, the ones after the
+// first as repeats, and the timer goes on ticking meanwhile.
+TEST(timers, a_failing_callback_reaches_the_loop_error_handler_on_the_gui_thread) {
+    test_support::EnsureQtApplication();
+    struct Report {
+        std::string text;
+        bool repeated;
+        bool onGuiThread;
+    };
+    std::vector<Report> reports;
+    const auto gui = std::this_thread::get_id();
+    win::SetLoopErrorHandler([&](std::exception_ptr e, bool repeated) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            reports.push_back({x.what(), repeated, std::this_thread::get_id() == gui});
+        }
+    });
+    struct HandlerReset {
+        ~HandlerReset() { win::SetLoopErrorHandler(nullptr); }
+    } reset;
+
+    std::atomic<int> thrown{0};
+    win::MMRESULT id = win::timeSetEvent(2, 0, FailTick, reinterpret_cast<win::DWORD_PTR>(&thrown), win::TIME_PERIODIC);
+    ASSERT_NE(id, 0u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return reports.size() >= 3; }));
+    EXPECT_EQ(win::timeKillEvent(id), win::TIMERR_NOERROR);
+    // Every failure raised before the kill arrives, none is lost.
+    const auto all = static_cast<std::size_t>(thrown.load());
+    ASSERT_TRUE(test_support::PumpUntil([&] { return reports.size() == all; }));
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].text, "tick " + std::to_string(i + 1) + " failed");
+        EXPECT_EQ(reports[i].repeated, i > 0);
+        EXPECT_TRUE(reports[i].onGuiThread);
+    }
 }
 
 }  // namespace

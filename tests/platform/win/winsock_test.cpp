@@ -6,7 +6,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/win/message_window.h"
@@ -206,9 +205,13 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     const sockaddr_in to = Loopback(LocalPort(u));
     long sent = 0, received = 0, told = 0;
-    // The system may hand datagrams to the socket a moment after sendto
-    // returns; reads wait that moment out.
-    auto settle = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    // The system may hand a datagram to the socket a moment after sendto
+    // returns: reads wait until it has queued or dropped each one sent.
+    using test_support::QueueOf;
+    std::uint32_t share = 0;  // the queue memory one datagram takes
+    auto handedOver = [&](test_support::DatagramQueue before, long count) {
+        return test_support::WaitForDatagrams(u, before, share, count);
+    };
     auto send = [&](const char* text) {
         ASSERT_EQ(sendto(peer, text, 1, 0, Sa(to), sizeof to), 1);
         ++sent;
@@ -234,11 +237,21 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
         return {buf[0], info.dropped};
     };
 
+    // The share of one datagram, from one alone in the queue.
+    const auto empty = QueueOf(u);
+    send("m");
+    share = test_support::WaitForOneDatagram(u, empty);
+    ASSERT_GT(share, 0u);
+    ASSERT_EQ(read().text, 'm');
+    ASSERT_EQ(read().text, 0);
+    told = received = sent = 0;
+
     // A burst far beyond the room: every drop comes after the datagrams
     // kept, so none of them tells one; the read that finds nothing left
     // tells them all.
+    const auto start = QueueOf(u);
     for (int i = 0; i < 500; ++i) send("a");
-    settle(50);
+    ASSERT_TRUE(handedOver(start, 500));
     Read r = read();
     for (int guard = 0; r.text != 0 && guard < 600; ++guard) {
         EXPECT_EQ(r.dropped, 0u);
@@ -252,8 +265,9 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
     // Another burst, and each read makes room for a datagram "z" sent
     // after it: the first "z" that gets in tells the drops before it.
     told = received = sent = 0;
+    const auto drained = QueueOf(u);
     for (int i = 0; i < 500; ++i) send("b");
-    settle(50);
+    ASSERT_TRUE(handedOver(drained, 500));
     bool z_seen = false;
     for (int guard = 0; !z_seen && guard < 600; ++guard) {
         r = read();
@@ -263,8 +277,9 @@ TEST_F(winsock_on_loopback, datagram_reads_tell_each_drop_once_with_the_next_dat
             z_seen = true;
         } else {
             EXPECT_EQ(r.dropped, 0u);
+            const auto before = QueueOf(u);
             send("z");
-            settle(2);
+            ASSERT_TRUE(handedOver(before, 1));
         }
     }
     ASSERT_TRUE(z_seen);
@@ -425,6 +440,39 @@ TEST_F(winsock_on_loopback, a_closed_socket_is_no_longer_watched) {
     ASSERT_EQ(sendto(peer, "y", 1, 0, Sa(to), sizeof to), 1);
     Settle();
     EXPECT_TRUE(rec.notes.empty());
+}
+
+// A notification that cannot be posted (here: its window was freed while the
+// socket was still watched) is reported through the loop's error handler,
+// once: the socket's owner would otherwise wait for it for ever without a
+// word.
+TEST_F(winsock_on_loopback, a_notification_that_cannot_be_posted_is_reported_once) {
+    std::vector<std::string> reports;
+    SetLoopErrorHandler([&](std::exception_ptr e, bool) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            reports.push_back(x.what());
+        }
+    });
+    struct HandlerReset {
+        ~HandlerReset() { SetLoopErrorHandler(nullptr); }
+    } reset;
+
+    HWND gone = AllocateHWnd([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }, "winsock_test gone");
+    SOCKET u = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    sockaddr_in a = Loopback(0);
+    ASSERT_EQ(bind(u, Sa(a), sizeof a), 0);
+    ASSERT_EQ(WSAAsyncSelect(u, gone, kMsg, FD_READ), 0);
+    DeallocateHWnd(gone);
+    SOCKET peer = Track(win::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const sockaddr_in to = Loopback(LocalPort(u));
+    ASSERT_EQ(sendto(peer, "x", 1, 0, Sa(to), sizeof to), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !reports.empty(); }));
+    EXPECT_EQ(reports[0], "Socket notification FD_READ lost: the window it goes to is gone");
+    ASSERT_EQ(sendto(peer, "y", 1, 0, Sa(to), sizeof to), 1);
+    Settle();
+    EXPECT_EQ(reports.size(), 1u) << "told once, not with every datagram";
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <map>
 #include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "exec_test_support.h"
 #include "script/runtime/managed_blocks.h"
@@ -487,6 +490,36 @@ TEST(image_loader, clear_reset_stop_pause_and_clean_up_procedures) {
     }
     EXPECT_EQ(freed, (std::vector<std::string>{"SECOND", "FIRST"}));
     EXPECT_EQ(calls.size(), 4u);
+}
+
+void FailingCleanup(TPSExec&, void*) { throw std::runtime_error("clean-up failed"); }
+
+// Unloading never loses a failure: a clean-up procedure or a free hook that
+// fails leaves a line on standard error (nothing else is left to tell), and
+// the others still run.
+TEST(image_loader, failing_clean_up_procedures_and_free_hooks_leave_a_trace_and_the_others_run) {
+    const auto compiled = CompileOk("begin end.");
+    std::vector<int> calls;
+    std::vector<std::string> freed;
+    ::testing::internal::CaptureStderr();
+    {
+        TPSExec exec;
+        for (const char* name : {"first", "broken", "last"})
+            exec.RegisterFunction(name, {}).FreeHook = [&](TPSExec&, TPSRegisteredFunction& f) {
+                freed.push_back(f.Name);
+                if (f.Name == "BROKEN") throw std::runtime_error("free hook failed");
+            };
+        ASSERT_TRUE(exec.LoadImage(compiled.Image));
+        exec.AddCleanupProc(CountCleanup, &calls);
+        exec.AddCleanupProc(FailingCleanup, nullptr);
+        exec.AddCleanupProc(OtherCleanup, &calls);
+        exec.Clear();
+        EXPECT_EQ(calls, (std::vector<int>{2, 1}));
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(freed, (std::vector<std::string>{"LAST", "BROKEN", "FIRST"}));
+    EXPECT_NE(err.find("clean-up failed"), std::string::npos) << err;
+    EXPECT_NE(err.find("free hook failed"), std::string::npos) << err;
 }
 
 // Images damaged at every byte: each is refused with a loader code or
