@@ -2,6 +2,8 @@
 // chosen in CBProfile, saved with Saveb and deleted with BDelProfile; and the
 // one-line summary of the port settings.
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
@@ -236,13 +238,26 @@ void TMain::BDelProfileClick(vcl::TComponent*) {
     if (!AskYes("Do your really want to delete profile\r\"" + CBProfile->Items().Strings(index) +
                 "\" ?"))
         return;
+    // What the list and the slots held, for a save that fails.
+    const std::vector<TPortProfile> kept(std::begin(Profiles), std::end(Profiles));
+    const std::string text = CBProfile->Items().Strings(index);
     for (int k = index + 1; k < kNamedSlots; ++k) Profiles[k] = Profiles[k + 1];
     Profiles[kNamedSlots].Name.clear();
     CBProfile->Items().Delete(index);
     CBProfile->SetItemIndex(-1);
     CBProfile->Repaint();
     CBProfileChange(nullptr);
-    SaveConfig(true);
+    try {
+        SaveConfig(true);
+    } catch (...) {
+        // The file still holds the profile, so the list shows it again: one
+        // gone from the list but back after a restart would surprise.
+        for (int k = 1; k <= kNamedSlots; ++k) Profiles[k] = kept[k];
+        CBProfile->Items().Insert(index, text);
+        CBProfile->SetItemIndex(index);
+        CBProfileChange(nullptr);
+        throw;
+    }
 }
 
 void TMain::CBProfileDropDown(vcl::TComponent*) {

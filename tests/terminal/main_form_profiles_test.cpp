@@ -175,6 +175,14 @@ TEST(main_form_profiles, a_profile_whose_save_fails_leaves_the_list_as_the_file_
         EXPECT_EQ(m->Profiles[1].Name, "Lab");
         EXPECT_EQ(m->Profiles[1].Speed, 9600);
         EXPECT_EQ(m->CBProfile->ItemIndex(), 0);
+        // Deleting it: the file still holds it, so the list does too.
+        m->BDelProfile->Click();
+        ASSERT_EQ(p.asked.size(), 5u);
+        EXPECT_EQ(p.asked[4].Text, full);
+        EXPECT_EQ(p.Entries(), "Lab;");
+        EXPECT_EQ(m->Profiles[1].Name, "Lab");
+        EXPECT_EQ(m->CBProfile->ItemIndex(), 0);
+        EXPECT_TRUE(m->BDelProfile->Enabled());
     }
     EXPECT_EQ(ReadFile(p.ini), kept);
     // With room on the disk the same save is kept, and a restart lists what
