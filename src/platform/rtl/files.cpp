@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/rtl/cp1251.h"
+#include "platform/rtl/name_escapes.h"
 
 namespace rtl {
 
-std::string SysPath(const std::string& name) { return AnsiToUtf8(name); }
-std::string FromSysPath(const std::string& sysName) { return Utf8ToAnsi(sysName); }
+std::string SysPath(const std::string& name) { return UnescapeSystemName(name); }
+std::string FromSysPath(const std::string& sysName) { return EscapeSystemName(sysName); }
 
 namespace {
 

@@ -1,15 +1,18 @@
 #pragma once
 // File names and the file system. The program's strings are Windows-1251;
-// file names on this system are UTF-8, so every call that reaches the file
-// system converts with SysPath, and names read from it come back through
-// FromSysPath. Paths are POSIX paths ('/' separators).
+// file names on this system are bytes, usually UTF-8, so every call that
+// reaches the file system converts with SysPath, and names read from it come
+// back through FromSysPath. What the code page cannot spell travels in the
+// escape form of name_escapes.h, so SysPath(FromSysPath(x)) is x for any
+// name. Paths are POSIX paths ('/' separators).
 #include <string>
 
 namespace rtl {
 
 inline constexpr char PathDelim = '/';
 
-// Program text (Windows-1251) -> the name the file system knows, and back.
+// Program text (Windows-1251) -> the name the file system knows, and back;
+// a name from the system survives the round trip byte for byte.
 std::string SysPath(const std::string& name);
 std::string FromSysPath(const std::string& sysName);
 
