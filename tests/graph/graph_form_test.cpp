@@ -887,7 +887,8 @@ TEST(graph_form, point_files_keep_the_typed_name_through_the_real_dialogs) {
     TfGraph* g = f.g;
     g->cbXATime->SetChecked(false);
     std::filesystem::create_directory(dir.File("naïve"));
-    for (const std::string name : {"café.csv", "naïve/ß.csv", "日本.csv"}) {
+    const std::string longest = std::string(251, 'p') + ".csv";
+    for (const std::string name : {"café.csv", "naïve/ß.csv", "日本.csv", longest.c_str()}) {
         g->ClearGraph();
         g->AddPoint(0, 7);
         dialog.Answer(dir.File(name));
@@ -899,7 +900,7 @@ TEST(graph_form, point_files_keep_the_typed_name_through_the_real_dialogs) {
         g->mLoadFile->Click();
         EXPECT_EQ(g->serLine->Count(), 1) << name;
     }
-    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked.size(), 4u);
     dialog.Answer(dir.File("typed"));
     g->mSaveAs->Click();
     EXPECT_EQ(ReadFile(dir.File("typed.csv")), "1;7\r\n");

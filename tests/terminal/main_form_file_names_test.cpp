@@ -91,11 +91,15 @@ TEST(main_form_file_names, a_typed_name_is_one_name_and_gets_the_selected_filter
     f.SaveAs(dir + "/sub/\"quoted\"", 2);
     f.SaveAs(dir + "/plain", 1);
     f.SaveAs(dir + "/plain", 3);
+    // As long as a name may be: the temporary beside it has a short one.
+    const std::string longest = std::string(252, 'n') + ".cp";
+    f.SaveAs(dir + "/" + longest, 3);
     EXPECT_TRUE(f.Messages.empty()) << f.Messages[0];
     std::set<std::string> made;
     for (const auto& entry : fs::recursive_directory_iterator(dir))
         made.insert(fs::relative(entry.path(), dir).string());
-    EXPECT_EQ(made, (std::set<std::string>{"sub", "sub/quo\"te.cp", "sub/\"quoted\".bin", "plain.txt", "plain.cp"}));
+    EXPECT_EQ(made, (std::set<std::string>{"sub", "sub/quo\"te.cp", "sub/\"quoted\".bin", "plain.txt", "plain.cp",
+                                           longest}));
     EXPECT_EQ(Slurp(dir + "/plain.txt"), "41\r\n");
     EXPECT_EQ(Slurp(dir + "/sub/\"quoted\".bin"), "A");
 }

@@ -1,9 +1,12 @@
 #include "platform/rtl/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "platform/rtl/name_escapes.h"
@@ -94,6 +97,22 @@ std::string ExeFolder() {
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
     if (n <= 0) return "./";
     return ExtractFilePath(FromSysPath(std::string(buf.data(), static_cast<size_t>(n))));
+}
+
+int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
+    // Names tried before giving up; one taken already (a leftover of a
+    // crash) only moves us on to the next.
+    constexpr int kAttempts = 100;
+    std::random_device source;
+    std::uniform_int_distribution<unsigned> digit(0, 15);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        SysName = SysFolder + ".~vostrel";
+        for (int i = 0; i < 12; ++i) SysName += "0123456789abcdef"[digit(source)];
+        const int fd = ::open(SysName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace rtl

@@ -36,4 +36,10 @@ bool RenameFile(const std::string& oldName, const std::string& newName);
 // The folder of the running executable, with a trailing '/'.
 std::string ExeFolder();
 
+// Creates a new empty file for writing in SysFolder (a system name, empty or
+// ending in '/'), named by a fixed short prefix and a random part, so that
+// the name stays short whatever else lies in the folder. Returns the
+// descriptor and the file's system name in SysName, or -1 with errno set.
+int OpenUniqueFile(const std::string& SysFolder, std::string& SysName);
+
 }  // namespace rtl
