@@ -39,8 +39,11 @@ void TMain::FormActivate(vcl::TComponent*) {
             StartNewLine(true);
             ClearProfile(11);
             ReadConfig(selected_profile, no_time_begin_period);
+        } catch (const EConfigRead& e) {
+            // Start-up goes on with what was read so far and the defaults;
+            // the text names the file and the reason.
+            ShowError(e.what());
         } catch (...) {
-            // Start-up goes on with what was read so far and the defaults.
             ShowError("Can't read configuration from file");
         }
         if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released

@@ -2,9 +2,6 @@
 // stand. Each says what it does so far; the parts that own them replace
 // these bodies (settings file, port scan and selection, profiles, layouts,
 // receive panel, RS-485).
-#include <unistd.h>
-
-#include <cstdlib>
 #include <exception>
 
 #include "platform/rtl/exceptions.h"
@@ -14,21 +11,6 @@
 #include "terminal/main_form.h"
 
 namespace terminal {
-
-// The settings file lives beside the executable; where that folder cannot
-// be written, in the user's configuration folder.
-std::string TMain::DefaultConfigFileName() {
-    std::string exe = rtl::ExeFolder();
-    if (::access(rtl::SysPath(exe).c_str(), W_OK) == 0) return exe + "vostrel.ini";
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        base = rtl::FromSysPath(xdg);
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = rtl::FromSysPath(home) + "/.config";
-    else
-        return exe + "vostrel.ini";
-    return rtl::IncludeTrailingPathDelimiter(base) + "vostrel/vostrel.ini";
-}
 
 void TMain::Disableondeactivate1Click(vcl::TComponent* Sender) { ToggleCheck(Sender); }
 

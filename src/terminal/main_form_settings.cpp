@@ -4,6 +4,7 @@
 // profiles). Keys that are not written keep their lines; [PortMap] is only
 // ever read.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <array>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/ini_files.h"
+#include "platform/vcl/streams.h"
 #include "platform/vcl/string_list.h"
 #include "platform/win/comm.h"
 #include "terminal/main_form.h"
@@ -47,13 +49,13 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 
 // An existing settings file must be readable: a folder or a file without
-// read permission in its place fails (start-up reports it). A missing file
-// reads as empty.
+// read permission in its place fails with the system's reason (start-up
+// reports it with the file's name). A missing file reads as empty.
 void CheckReadable(const std::string& name) {
-    if (rtl::DirectoryExists(name)) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
+    if (rtl::DirectoryExists(name)) throw rtl::EFOpenError(vcl::SysErrorMessage(EISDIR));
     if (!rtl::FileExists(name)) return;
     std::ifstream in(rtl::SysPath(name), std::ios::binary);
-    if (!in.is_open()) throw rtl::EFOpenError("Cannot open file \"" + name + "\"");
+    if (!in.is_open()) throw rtl::EFOpenError(vcl::SysErrorMessage(errno ? errno : EACCES));
 }
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
@@ -306,17 +308,23 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
 }  // namespace
 
 void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
-    CheckReadable(ConfigFileName);
-    const vcl::TIniFile ini(ConfigFileName);
-    ReadPortMap(ini);
-    ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
-    ReadHistory(*this, ini);
-    ReadPatterns(*this, ini);
-    ReadProfiles(*this, ini);
+    const std::string source = ConfigSource(ConfigPlace());
+    try {
+        CheckReadable(source);
+        const vcl::TIniFile ini(source);
+        ReadPortMap(ini);
+        ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
+        ReadHistory(*this, ini);
+        ReadPatterns(*this, ini);
+        ReadProfiles(*this, ini);
+    } catch (const std::exception& e) {
+        throw EConfigRead(source, e.what());
+    }
 }
 
 void TMain::SaveConfig(bool All) {
     StoreProfile(11, "");
+    PrepareConfigFile(ConfigPlace());
     // Every key in memory first, then the file replaced once.
     vcl::TMemIniFile ini(ConfigFileName);
     WriteMainSection(*this, ini);

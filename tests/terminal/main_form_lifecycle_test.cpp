@@ -152,7 +152,8 @@ TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes
     std::filesystem::create_directories(m->ConfigFileName);  // a folder, not a file
     m->FormActivate(m);
     ASSERT_EQ(f.messages.size(), 1u);
-    EXPECT_EQ(f.messages[0].Text, "Can't read configuration from file");
+    EXPECT_EQ(f.messages[0].Text,
+              "Can't read configuration from file \"" + m->ConfigFileName + "\"\r\rIs a directory");
     EXPECT_EQ(f.messages[0].Caption, "VOSTREL");
     EXPECT_EQ(f.messages[0].Flags & 0xF0u, unsigned(vcl::MB_ICONERROR));
     // The rest of the start-up still ran: the port scan filled the main list.

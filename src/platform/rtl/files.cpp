@@ -99,6 +99,19 @@ std::string ExeFolder() {
     return ExtractFilePath(FromSysPath(std::string(buf.data(), static_cast<size_t>(n))));
 }
 
+int ForceDirectories(const std::string& Dir, unsigned Mode) {
+    const std::string sys = SysPath(ExcludeTrailingPathDelimiter(Dir));
+    // Each folder from the outermost missing one inwards.
+    for (std::size_t end = sys.find(PathDelim, 1);; end = sys.find(PathDelim, end + 1)) {
+        const std::string part = sys.substr(0, end);
+        if (!part.empty() && ::mkdir(part.c_str(), Mode) != 0 && errno != EEXIST) return errno;
+        if (end == std::string::npos) break;
+    }
+    struct stat st {};
+    if (::stat(sys.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
     // Names tried before giving up; one taken already (a leftover of a
     // crash) only moves us on to the next.
@@ -113,6 +126,15 @@ int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
     }
     errno = EEXIST;
     return -1;
+}
+
+bool FolderTakesNewFiles(const std::string& Folder) {
+    std::string probe;
+    const int fd = OpenUniqueFile(SysPath(IncludeTrailingPathDelimiter(Folder)), probe);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
 }
 
 }  // namespace rtl

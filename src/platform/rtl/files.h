@@ -36,6 +36,15 @@ bool RenameFile(const std::string& oldName, const std::string& newName);
 // The folder of the running executable, with a trailing '/'.
 std::string ExeFolder();
 
+// Creates every missing folder of Dir (program text) with the permission
+// bits Mode; 0, or the system's error number.
+int ForceDirectories(const std::string& Dir, unsigned Mode);
+
+// Whether a new file can be made in Folder (program text), found out by
+// making one and removing it again: permission bits alone do not tell (a
+// read-only mount, a privileged user).
+bool FolderTakesNewFiles(const std::string& Folder);
+
 // Creates a new empty file for writing in SysFolder (a system name, empty or
 // ending in '/'), named by a fixed short prefix and a random part, so that
 // the name stays short whatever else lies in the folder. Returns the
