@@ -1,6 +1,6 @@
-// Where the settings live: beside the program whatever letters its folder's
-// name holds, and in the user's configuration folder when the program's
-// folder takes no files, starting from the settings found beside it.
+// Where the settings live when the program's folder takes no files: in the
+// user's configuration folder, starting from the settings found beside the
+// program. (A program folder named in any letters: the program-start tests.)
 #include "terminal/config_location.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/rtl/cp1251.h"
-#include "platform/rtl/files.h"
 #include "support/file_contents.h"
 #include "support/main_window.h"
 #include "support/read_only_folder.h"
@@ -35,25 +33,6 @@ void StartAndClose(const terminal::TConfigLocation& Location, Check&& Checks) {
     bool can = true;
     w.main->FormCloseQuery(w.main, can);
     EXPECT_TRUE(w.Messages.empty()) << w.Messages[0];
-}
-
-TEST(config_location, a_program_folder_and_plug_ins_named_with_any_letters_keep_their_settings) {
-    test_support::TempDir dir;
-    const std::string folder = dir.File("josé/");  // as the system spells it
-    for (const char* sub : {"josé", "naïve", "плагины"}) fs::create_directory(dir.File(sub));
-    const std::string oldPlugin = dir.File("плагины/старый.pas"), newPlugin = dir.File("naïve/日本.pas");
-    for (const std::string& p : {oldPlugin, newPlugin}) Spit(p, "procedure OnSend; begin end;\n");
-    // Written before: a Cyrillic path in the code page.
-    Spit(folder + "vostrel.ini", "[Config11]\r\nPlugPath=" + rtl::Utf8ToAnsi(oldPlugin) + "\r\n");
-
-    const terminal::TConfigLocation place = ConfigLocation(rtl::FromSysPath(folder));
-    EXPECT_EQ(rtl::SysPath(place.FileName), folder + "vostrel.ini");
-    EXPECT_EQ(place.SeedFileName, "");
-    StartAndClose(place, [&](terminal::TMain& m) {
-        EXPECT_EQ(m.PluginPath, rtl::Utf8ToAnsi(oldPlugin));
-        m.LoadPlugin(rtl::FromSysPath(newPlugin));
-    });
-    StartAndClose(place, [&](terminal::TMain& m) { EXPECT_EQ(rtl::SysPath(m.PluginPath), newPlugin); });
 }
 
 TEST(config_location, a_read_only_program_folder_moves_the_settings_to_the_users_folder_started_from_its_own) {
