@@ -1,6 +1,7 @@
 #include "terminal/main_form.h"
 
 #include "graph/graph_form.h"
+#include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 #include "script/runtime/my_script.h"
 
@@ -569,7 +570,9 @@ void TMain::FormCreate(vcl::TComponent*) {
     // 5. The (empty) port-description list.
     PortDescriptions.clear();
 
-    ConfigFileName = DefaultConfigFileName();
+    const TConfigLocation config = ConfigLocation(rtl::ExeFolder());
+    ConfigFileName = config.FileName;
+    ConfigSeedFileName = config.SeedFileName;
     for (vcl::TComboBox* c : {ComNcb, cbComN2}) c->Items().AddObject("[No]", 0);
     ComNcb->SetItemIndex(0);
     cbComN2->SetItemIndex(0);

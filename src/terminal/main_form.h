@@ -26,6 +26,7 @@
 #include "ports/comm_port_driver.h"
 #include "ports/foreign_port.h"
 #include "platform/rtl/le_list.h"
+#include "terminal/config_location.h"
 #include "terminal/list_analysis.h"
 #include "terminal/receive_list.h"
 #include "terminal/receive_list_files.h"
@@ -435,9 +436,12 @@ public:
     bool SendingCancelled = true;
     int CPUSpeed = 0;
 
-    // The settings file read at the first activation.
+    // The settings file (config_location.h): read at the first activation
+    // (the seed instead while it does not exist yet), written on close and
+    // when profiles change.
     std::string ConfigFileName;
-    static std::string DefaultConfigFileName();
+    std::string ConfigSeedFileName;
+    TConfigLocation ConfigPlace() const { return {ConfigFileName, ConfigSeedFileName}; }
 
     // ---- Life cycle
     void FormCreate(vcl::TComponent* Sender);

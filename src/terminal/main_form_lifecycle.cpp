@@ -42,9 +42,12 @@ void TMain::FormActivate(vcl::TComponent*) {
             StartNewLine(true);
             ClearProfile(11);
             ReadConfig(selected_profile, no_time_begin_period);
-        } catch (const std::exception& e) {
+        } catch (const EConfigRead& e) {
             // Start-up goes on with what was read so far and the defaults;
-            // the box says which file and why.
+            // the text names the file and the reason.
+            ShowError(e.what());
+        } catch (const std::exception& e) {
+            // A value that could not be applied.
             ShowError(std::string(kConfigReadErrorText) + "\r\r" + e.what());
         } catch (...) {
             ShowError(kConfigReadErrorText);

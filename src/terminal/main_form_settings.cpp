@@ -305,22 +305,29 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
 }  // namespace
 
 void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
-    // An existing settings file must be a regular file that can be read: a
-    // folder, a FIFO (which would hold the start-up waiting for a writer) or
-    // a device in its place is refused by name without being opened, and
-    // one without read permission fails to open; start-up reports either,
-    // naming the file and the reason. A missing file reads as empty.
-    vcl::RegularFileReadable(ConfigFileName);
-    const vcl::TIniFile ini(ConfigFileName);
-    ReadPortMap(ini);
-    ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
-    ReadHistory(*this, ini);
-    ReadPatterns(*this, ini);
-    ReadProfiles(*this, ini);
+    const std::string source = ConfigSource(ConfigPlace());
+    try {
+        // An existing settings file must be a regular file that can be read:
+        // a folder, a FIFO (which would hold the start-up waiting for a
+        // writer) or a device in its place is refused by name without being
+        // opened, and one without read permission fails to open; start-up
+        // reports either, naming the file and the reason. A missing file
+        // reads as empty.
+        vcl::RegularFileReadable(source);
+        const vcl::TIniFile ini(source);
+        ReadPortMap(ini);
+        ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
+        ReadHistory(*this, ini);
+        ReadPatterns(*this, ini);
+        ReadProfiles(*this, ini);
+    } catch (const std::exception& e) {
+        throw EConfigRead(source, e.what());
+    }
 }
 
 void TMain::SaveConfig(bool All) {
     StoreProfile(11, "");
+    PrepareConfigFile(ConfigPlace());
     // Every key in memory first, then the file replaced once.
     vcl::TMemIniFile ini(ConfigFileName);
     WriteMainSection(*this, ini);

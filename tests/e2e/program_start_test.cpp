@@ -16,10 +16,14 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "platform/rtl/files.h"
 #include "support/command.h"
 #include "support/program_process.h"
 #include "support/pty.h"
+#include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
 
@@ -139,30 +143,28 @@ TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly)
     EXPECT_TRUE(CloseCleanly(program, display, window, 60s));
 }
 
-// The program with a plug-in named in the vostrel.ini beside it and a pty
-// as its main port: ONLOAD greets the device, ONRECEIVE answers it, and
-// the plug-in is still named in the settings the program writes back.
-TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_the_device) {
-    if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
-        GTEST_SKIP() << "Xvfb or xdotool is not installed";
-    const std::string built = test_support::BuiltProgram();
-    ASSERT_EQ(access(built.c_str(), X_OK), 0) << built << " is not there";
+// A copy of the program in Folder with an answering plug-in at Plugin, named
+// in the vostrel.ini beside it; gives the settings line that names it.
+std::string InstallWithPlugin(const std::string& Folder, const std::string& Plugin) {
+    std::filesystem::copy_file(test_support::BuiltProgram(), Folder + "/vostrel");
+    std::ofstream(Plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
+                             "procedure OnReceive; begin Send(UpperCase(RD)); end;\n";
+    const std::string plugPath = "PlugPath=" + rtl::FromSysPath(Plugin);
+    std::ofstream(Folder + "/vostrel.ini") << "[Config11]\r\nPort=5\r\nSpeed=9600\r\n" << plugPath << "\r\n";
+    return plugPath;
+}
+
+// Starts the program installed in Folder with a pty as its main port: ONLOAD
+// greets the device, ONRECEIVE answers it; then closes it and checks that
+// the settings it wrote (in Written) still name the plug-in.
+void TalkAndClose(const std::string& Folder, const std::string& Runtime, const std::string& PlugPath,
+                  const std::string& Written, std::vector<std::pair<std::string, std::string>> Env = {}) {
     test_support::VirtualDisplay display;
     ASSERT_FALSE(display.Name().empty()) << display.Error();
-
-    test_support::TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const std::string binary = dir.File("vostrel");
-    std::filesystem::copy_file(built, binary);
-    const std::string plugin = dir.File("answer.pas");
-    std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
-                             "procedure OnReceive; begin Send(UpperCase(RD)); end;\n";
-    std::ofstream(dir.File("vostrel.ini")) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" << plugin << "\r\n";
     test_support::PtyPair dev;
     dev.MapAsCom(5);
-
-    test_support::ProgramProcess program({.binary = binary, .cwd = "/", .display = display.Name(),
-                                          .runtime = dir.path()});
+    test_support::ProgramProcess program({.binary = Folder + "/vostrel", .cwd = "/", .display = display.Name(),
+                                          .runtime = Runtime, .env = std::move(Env)});
     ASSERT_GT(program.Pid(), 0);
     EXPECT_EQ(dev.Read(5, 120s), "hello");
     ASSERT_EQ(dev.Write("abc"), 3u);
@@ -172,8 +174,41 @@ TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_t
     ASSERT_NE(window, 0u) << "window VOSTREL not found";
     EXPECT_TRUE(CloseCleanly(program, display, window, 60s));
     std::stringstream ini;
-    ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
-    EXPECT_NE(ini.str().find("PlugPath=" + plugin), std::string::npos) << ini.str();
+    ini << std::ifstream(Written).rdbuf();
+    EXPECT_NE(ini.str().find(PlugPath), std::string::npos) << Written << ":\n" << ini.str();
+}
+
+bool CanRunOnDisplay() { return test_support::OnPath("Xvfb") && test_support::OnPath("xdotool"); }
+
+// The program with a plug-in named in the vostrel.ini beside it talks to the
+// device, and the plug-in is still named in the settings it writes back.
+TEST(program_start, a_plugin_named_in_the_settings_beside_the_program_talks_to_the_device) {
+    if (!CanRunOnDisplay()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_EQ(access(test_support::BuiltProgram().c_str(), X_OK), 0) << "the program is not there";
+    test_support::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string plugPath = InstallWithPlugin(dir.path(), dir.File("answer.pas"));
+    TalkAndClose(dir.path(), dir.path(), plugPath, dir.File("vostrel.ini"));
+}
+
+// The program installed in a read-only folder whose name holds letters the
+// code page lacks: the settings beside it start it (with a plug-in whose
+// path has such letters too), and closing writes them to the user's
+// configuration folder, made for them. Where no read-only mount can be
+// made, the folder stays writable and the settings are written beside the
+// program.
+TEST(program_start, a_program_in_a_read_only_folder_named_in_any_letters_keeps_its_settings) {
+    if (!CanRunOnDisplay()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_EQ(access(test_support::BuiltProgram().c_str(), X_OK), 0) << "the program is not there";
+    test_support::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string folder = dir.File("josé");
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(dir.File("日本"));
+    const std::string plugPath = InstallWithPlugin(folder, dir.File("日本/answer.pas"));
+    test_support::ReadOnlyFolder readOnly(folder);
+    const std::string written = readOnly.ReadOnly() ? dir.File("cfg/vostrel/vostrel.ini") : folder + "/vostrel.ini";
+    TalkAndClose(folder, dir.path(), plugPath, written, {{"XDG_CONFIG_HOME", dir.File("cfg")}});
 }
 
 }  // namespace

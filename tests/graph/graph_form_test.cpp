@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <new>
@@ -33,6 +34,7 @@
 #include "platform/vcl/streams.h"
 #include "support/dialog_answers.h"
 #include "support/fifo.h"
+#include "support/real_file_dialog.h"
 #include "support/metafile_reader.h"
 #include "support/svg_text.h"
 #include "support/mouse.h"
@@ -866,6 +868,43 @@ TEST(graph_form, points_are_saved_and_loaded_through_the_file_dialogs) {
     // A file that cannot be made: an error, the points stay.
     EXPECT_THROW(g->SavePoints(dir.path() + "/missing/x.csv"), rtl::Exception);
     EXPECT_EQ(g->serLine->Count(), 2);
+}
+
+// Save as and Load through the real dialogs: the file written and read is
+// the one typed, whatever its letters or length; a name without an
+// extension gets the filter's.
+TEST(graph_form, point_files_keep_the_typed_name_through_the_real_dialogs) {
+    test_support::TempDir dir;
+    test_support::RealFileDialog dialog;
+    std::vector<std::string> asked;
+    vcl::EnsureApplication()->MessageHook = [&](const vcl::TMessageRequest& r) {
+        asked.push_back(r.Text);
+        return vcl::IDNO;
+    };
+    struct Unhook {
+        ~Unhook() { vcl::Application->MessageHook = nullptr; }
+    } unhook;
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->cbXATime->SetChecked(false);
+    std::filesystem::create_directory(dir.File("naïve"));
+    const std::string longest = std::string(251, 'p') + ".csv";
+    for (const std::string name : {"café.csv", "naïve/ß.csv", "日本.csv", longest.c_str()}) {
+        g->ClearGraph();
+        g->AddPoint(0, 7);
+        dialog.Answer(dir.File(name));
+        g->mSaveAs->Click();
+        ASSERT_EQ(ReadFile(dir.File(name)), "1;7\r\n") << name;
+        g->AddPoint(0, 8);
+        g->mSaveAs->Click();  // replacing it is declined
+        EXPECT_EQ(ReadFile(dir.File(name)), "1;7\r\n");
+        g->mLoadFile->Click();
+        EXPECT_EQ(g->serLine->Count(), 1) << name;
+    }
+    EXPECT_EQ(asked.size(), 4u);
+    dialog.Answer(dir.File("typed"));
+    g->mSaveAs->Click();
+    EXPECT_EQ(ReadFile(dir.File("typed.csv")), "1;7\r\n");
 }
 
 TEST(graph_form, a_failed_load_leaves_graph_queue_count_and_marks_as_they_were) {

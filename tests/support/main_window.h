@@ -22,6 +22,7 @@ struct MainWindowOptions {
     bool Graph = false;     // make the graph window as well
     bool Title = false;     // caption the application "Vostrel" as the program does
     std::string Ini = {};   // the settings file; empty: vostrel.ini in the test's folder
+    std::string Seed = {};  // read instead while Ini does not exist; empty: none
 };
 
 template <class TWindow = terminal::TMain>
@@ -54,6 +55,7 @@ public:
         main = new TWindow(vcl::Application);
         if (options_.Graph) graph = new graph::TfGraph(vcl::Application);
         main->ConfigFileName = ini;
+        main->ConfigSeedFileName = options_.Seed;
         if (options_.Activate) main->FormActivate(main);
         return main;
     }

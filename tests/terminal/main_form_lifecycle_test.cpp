@@ -153,8 +153,8 @@ TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes
     m->FormActivate(m);
     ASSERT_EQ(f.messages.size(), 1u);
     EXPECT_EQ(f.messages[0].Text,
-              "Can't read configuration from file\r\rCannot read \"" + m->ConfigFileName +
-                  "\": it is not a regular file (a folder, a device or a pipe)");
+              "Can't read configuration from file \"" + m->ConfigFileName + "\"\r\rCannot read \"" +
+                  m->ConfigFileName + "\": it is not a regular file (a folder, a device or a pipe)");
     EXPECT_EQ(f.messages[0].Caption, "VOSTREL");
     EXPECT_EQ(f.messages[0].Flags & 0xF0u, unsigned(vcl::MB_ICONERROR));
     // The rest of the start-up still ran: the port scan filled the main list.

@@ -467,8 +467,8 @@ TEST(main_form_settings, a_settings_file_that_is_a_fifo_holds_neither_the_start_
         Window w(fifo.path());
         TMain* m = w.m;
         ASSERT_EQ(w.messages.size(), 1u);
-        EXPECT_EQ(w.messages[0].Text, "Can't read configuration from file\r\rCannot read \"" + fifo.path() +
-                                          "\": it is not a regular file (a folder, a device or a pipe)");
+        EXPECT_EQ(w.messages[0].Text, "Can't read configuration from file \"" + fifo.path() + "\"\r\rCannot read \"" +
+                                          fifo.path() + "\": it is not a regular file (a folder, a device or a pipe)");
         EXPECT_EQ(w.messages[0].Caption, "VOSTREL");
         EXPECT_EQ(m->ComNcb->Items().Strings(m->ComNcb->Items().Count() - 1), "Ethernet");
         EXPECT_EQ(m->RVPnlTimeFormat, "yyyy-mm-dd hh:nn:ss.zzz");

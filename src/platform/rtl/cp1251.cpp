@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <utility>
 
 namespace rtl {
@@ -82,19 +83,6 @@ int CompareKeys(const std::string& a, const std::string& b, bool ignoreCase) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-void AppendUtf8(std::string& out, char32_t u) {
-    if (u < 0x80) {
-        out += static_cast<char>(u);
-    } else if (u < 0x800) {
-        out += static_cast<char>(0xC0 | (u >> 6));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (u >> 12));
-        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-}
-
 }  // namespace
 
 char32_t AnsiCharToUnicode(char c) {
@@ -131,55 +119,70 @@ int AnsiCompareText(const std::string& a, const std::string& b) { return Compare
 int AnsiCompareStr(const std::string& a, const std::string& b) { return CompareKeys(a, b, false); }
 bool AnsiSameText(const std::string& a, const std::string& b) { return AnsiCompareText(a, b) == 0; }
 
+void AppendUtf8Char(std::string& out, char32_t u) {
+    if (u < 0x80) {
+        out += static_cast<char>(u);
+    } else if (u < 0x800) {
+        out += static_cast<char>(0xC0 | (u >> 6));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+        out += static_cast<char>(0xE0 | (u >> 12));
+        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (u >> 18));
+        out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+}
+
 std::string AnsiToUtf8(const std::string& ansi) {
     std::string out;
     out.reserve(ansi.size() * 2);
-    for (char c : ansi) AppendUtf8(out, AnsiCharToUnicode(c));
+    for (char c : ansi) AppendUtf8Char(out, AnsiCharToUnicode(c));
     return out;
+}
+
+bool DecodeUtf8Char(std::string_view s, std::size_t i, char32_t& code, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len;
+    if (b < 0x80) {
+        code = b;
+        length = 1;
+        return true;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+        code = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        code = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        code = b & 0x07;
+    } else {
+        length = 1;  // a stray continuation byte or an impossible lead byte
+        return false;
+    }
+    std::size_t k = 1;
+    for (; k < len && i + k < s.size(); ++k) {
+        const auto cb = static_cast<unsigned char>(s[i + k]);
+        if ((cb & 0xC0) != 0x80) break;
+        code = (code << 6) | (cb & 0x3F);
+    }
+    length = k;
+    if (k < len) return false;  // cut short
+    const bool overlong = (len == 3 && code < 0x800) || (len == 4 && code < 0x10000);
+    return !overlong && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
 }
 
 std::string Utf8ToAnsi(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
-    size_t i = 0;
-    const size_t n = utf8.size();
-    while (i < n) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        int len;
-        char32_t u;
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            len = 2;
-            u = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3;
-            u = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4;
-            u = b & 0x07;
-        } else {
-            out += '?';  // a stray continuation byte or an impossible lead byte
-            ++i;
-            continue;
-        }
-        int k = 1;
-        for (; k < len && i + static_cast<size_t>(k) < n; ++k) {
-            const auto cb = static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]);
-            if ((cb & 0xC0) != 0x80) break;
-            u = (u << 6) | (cb & 0x3F);
-        }
-        if (k < len) {
-            out += '?';  // truncated sequence: drop what was read of it
-            i += static_cast<size_t>(k);
-            continue;
-        }
-        i += static_cast<size_t>(len);
-        const bool overlong = (len == 3 && u < 0x800) || (len == 4 && u < 0x10000);
-        const bool invalid = overlong || u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF);
-        out += invalid ? '?' : UnicodeToAnsiChar(u);
+    for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+        char32_t u = 0;
+        // A broken sequence becomes one '?' for all of its bytes.
+        out += DecodeUtf8Char(utf8, i, u, length) ? UnicodeToAnsiChar(u) : '?';
     }
     return out;
 }

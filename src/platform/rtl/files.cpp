@@ -1,17 +1,20 @@
 #include "platform/rtl/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <random>
 #include <vector>
 
-#include "platform/rtl/cp1251.h"
+#include "platform/rtl/name_escapes.h"
 
 namespace rtl {
 
-std::string SysPath(const std::string& name) { return AnsiToUtf8(name); }
-std::string FromSysPath(const std::string& sysName) { return Utf8ToAnsi(sysName); }
+std::string SysPath(const std::string& name) { return UnescapeSystemName(name); }
+std::string FromSysPath(const std::string& sysName) { return EscapeSystemName(sysName); }
 
 namespace {
 
@@ -94,6 +97,44 @@ std::string ExeFolder() {
     const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
     if (n <= 0) return "./";
     return ExtractFilePath(FromSysPath(std::string(buf.data(), static_cast<size_t>(n))));
+}
+
+int ForceDirectories(const std::string& Dir, unsigned Mode) {
+    const std::string sys = SysPath(ExcludeTrailingPathDelimiter(Dir));
+    // Each folder from the outermost missing one inwards.
+    for (std::size_t end = sys.find(PathDelim, 1);; end = sys.find(PathDelim, end + 1)) {
+        const std::string part = sys.substr(0, end);
+        if (!part.empty() && ::mkdir(part.c_str(), Mode) != 0 && errno != EEXIST) return errno;
+        if (end == std::string::npos) break;
+    }
+    struct stat st {};
+    if (::stat(sys.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
+    // Names tried before giving up; one taken already (a leftover of a
+    // crash) only moves us on to the next.
+    constexpr int kAttempts = 100;
+    std::random_device source;
+    std::uniform_int_distribution<unsigned> digit(0, 15);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        SysName = SysFolder + ".~vostrel";
+        for (int i = 0; i < 12; ++i) SysName += "0123456789abcdef"[digit(source)];
+        const int fd = ::open(SysName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool FolderTakesNewFiles(const std::string& Folder) {
+    std::string probe;
+    const int fd = OpenUniqueFile(SysPath(IncludeTrailingPathDelimiter(Folder)), probe);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
 }
 
 }  // namespace rtl

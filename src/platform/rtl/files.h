@@ -1,15 +1,18 @@
 #pragma once
 // File names and the file system. The program's strings are Windows-1251;
-// file names on this system are UTF-8, so every call that reaches the file
-// system converts with SysPath, and names read from it come back through
-// FromSysPath. Paths are POSIX paths ('/' separators).
+// file names on this system are bytes, usually UTF-8, so every call that
+// reaches the file system converts with SysPath, and names read from it come
+// back through FromSysPath. What the code page cannot spell travels in the
+// escape form of name_escapes.h, so SysPath(FromSysPath(x)) is x for any
+// name. Paths are POSIX paths ('/' separators).
 #include <string>
 
 namespace rtl {
 
 inline constexpr char PathDelim = '/';
 
-// Program text (Windows-1251) -> the name the file system knows, and back.
+// Program text (Windows-1251) -> the name the file system knows, and back;
+// a name from the system survives the round trip byte for byte.
 std::string SysPath(const std::string& name);
 std::string FromSysPath(const std::string& sysName);
 
@@ -32,5 +35,20 @@ bool RenameFile(const std::string& oldName, const std::string& newName);
 
 // The folder of the running executable, with a trailing '/'.
 std::string ExeFolder();
+
+// Creates every missing folder of Dir (program text) with the permission
+// bits Mode; 0, or the system's error number.
+int ForceDirectories(const std::string& Dir, unsigned Mode);
+
+// Whether a new file can be made in Folder (program text), found out by
+// making one and removing it again: permission bits alone do not tell (a
+// read-only mount, a privileged user).
+bool FolderTakesNewFiles(const std::string& Folder);
+
+// Creates a new empty file for writing in SysFolder (a system name, empty or
+// ending in '/'), named by a fixed short prefix and a random part, so that
+// the name stays short whatever else lies in the folder. Returns the
+// descriptor and the file's system name in SysName, or -1 with errno set.
+int OpenUniqueFile(const std::string& SysFolder, std::string& SysName);
 
 }  // namespace rtl

@@ -35,7 +35,8 @@ QByteArray Bytes(const std::vector<std::uint8_t>& data) {
 std::string TClipboard::AsText() const { return FromQ(QGuiApplication::clipboard()->text()); }
 
 void TClipboard::SetAsText(const std::string& text) {
-    QGuiApplication::clipboard()->setText(ToQ(text));
+    // Copied lines are data: every byte as the code page spells it.
+    QGuiApplication::clipboard()->setText(ToQBytes(text));
 }
 
 bool TClipboard::HasText() const { return HasFormat(CF_TEXT); }

@@ -21,10 +21,6 @@ namespace {
 // Bytes gathered before they go to the file in one write.
 constexpr std::size_t kSaveBlock = std::size_t{1} << 20;
 
-// Temporary names tried before giving up; a leftover of an earlier crash
-// only moves us on to the next one.
-constexpr int kTempAttempts = 100;
-
 [[noreturn]] void Fail(const std::string& FileName, int Error) {
     throw EFileSaveError(FileName, Error);
 }
@@ -85,15 +81,12 @@ bool KernelSetting(const std::string& Target) {
     }
 }
 
-// Opens a fresh temporary file next to Target; -1 with errno set on failure.
+// Opens a fresh temporary file in Target's folder; -1 with errno set on
+// failure. Its name is short whatever the target's, so that a target named
+// as long as the system allows still saves.
 int OpenTemporary(const std::string& Target, std::string& Temp) {
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        Temp = Target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        const int fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
+    const std::size_t slash = Target.rfind('/');
+    return rtl::OpenUniqueFile(slash == std::string::npos ? std::string() : Target.substr(0, slash + 1), Temp);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace win {
 constexpr int SW_SHOWNORMAL = 1;
 
 // Shell error codes (results of 32 or less mean failure).
-constexpr int SE_ERR_FNF = 2;           // the file does not exist
+constexpr int SE_ERR_FNF = 2;           // the file does not exist (or its name cannot be handed on)
 constexpr int SE_ERR_ACCESSDENIED = 5;  // the file cannot be read
 constexpr int SE_ERR_NOASSOC = 31;      // no handler for it, or it could not be started
 constexpr int SE_ERR_OK = 42;           // what a successful call answers

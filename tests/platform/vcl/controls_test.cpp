@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/files.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/text.h"
@@ -186,6 +188,9 @@ TEST(controls, text_crosses_to_widgets_in_the_programs_code_page) {
     auto* q = static_cast<QLabel*>(l->Widget());
     EXPECT_EQ(q->text().toStdString(), "Тчк: 5 «x» •");
     EXPECT_EQ(l->Caption(), ansi);
+    // A file name's letters that the code page lacks show as themselves.
+    l->SetCaption(rtl::FromSysPath("/d/café 日本\xFF.cp"));
+    EXPECT_EQ(q->text().toStdString(), "/d/café 日本\uFFFD.cp");
     // A carriage return breaks the line on screen.
     l->SetCaption("a\rb");
     EXPECT_EQ(q->text().toStdString(), "a\nb");
@@ -262,6 +267,9 @@ TEST(controls, clipboard_text_round_trips_in_the_programs_code_page) {
     Clipboard().SetAsText(ansi);
     EXPECT_TRUE(Clipboard().HasText());
     EXPECT_EQ(Clipboard().AsText(), ansi);
+    // Received data that looks like an escaped name is copied as it is.
+    Clipboard().SetAsText("\x98" "0000E9");
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "\u0098" "0000E9");
 }
 
 }  // namespace

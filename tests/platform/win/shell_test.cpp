@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/rtl/files.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 
@@ -66,6 +67,14 @@ TEST(shell, open_hands_the_document_to_the_desktop_opener) {
     EXPECT_GT(win::ShellExecute("open", doc, win::SW_SHOWNORMAL), 32);
     EXPECT_GT(win::ShellExecute("", doc, win::SW_SHOWNORMAL), 32) << "no verb opens too";
     ASSERT_TRUE(test_support::PumpUntil([&] { return ReadFile(log) == doc; }));
+    // Any letters reach it as they are; bytes that are no text never reach
+    // it (it would be given another name).
+    const std::string named = dir.File("日本.chm"), latin1 = dir.File("caf\xE9.chm");
+    WriteFile(named, "x");
+    WriteFile(latin1, "x");
+    EXPECT_GT(win::ShellExecute("open", rtl::FromSysPath(named), win::SW_SHOWNORMAL), 32);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return ReadFile(log) == named; }));
+    EXPECT_EQ(win::ShellExecute("open", rtl::FromSysPath(latin1), win::SW_SHOWNORMAL), win::SE_ERR_FNF);
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#include "terminal/config_location.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <exception>
+
+#include "platform/rtl/files.h"
+#include "platform/vcl/file_save.h"
+#include "platform/vcl/ini_files.h"
+#include "platform/vcl/regular_file.h"
+#include "platform/vcl/streams.h"
+
+namespace terminal {
+
+namespace {
+
+constexpr const char* kFileName = "vostrel.ini";
+
+// Anything under the name, also what cannot be read as a file: reading it
+// then reports why, instead of quietly reading another file.
+bool Present(const std::string& Name) {
+    struct stat st {};
+    return !Name.empty() && ::lstat(rtl::SysPath(Name).c_str(), &st) == 0;
+}
+
+}  // namespace
+
+EConfigRead::EConfigRead(const std::string& FileName, const std::string& Reason)
+    : rtl::Exception("Can't read configuration from file \"" + FileName + "\"\r\r" + Reason) {}
+
+TConfigLocation ConfigLocation(const std::string& ProgramFolder) {
+    const std::string beside = rtl::IncludeTrailingPathDelimiter(ProgramFolder) + kFileName;
+    if (rtl::FolderTakesNewFiles(ProgramFolder)) return {beside, {}};
+    std::string base;
+    // The variable counts only with an absolute path; a relative one would
+    // depend on the folder the program happens to start in.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        base = rtl::FromSysPath(xdg);
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = rtl::IncludeTrailingPathDelimiter(rtl::FromSysPath(home)) + ".config";
+    else
+        return {beside, {}};
+    return {rtl::IncludeTrailingPathDelimiter(base) + "vostrel/" + kFileName, beside};
+}
+
+std::string ConfigSource(const TConfigLocation& Location) {
+    if (!Present(Location.FileName) && Present(Location.SeedFileName)) return Location.SeedFileName;
+    return Location.FileName;
+}
+
+void PrepareConfigFile(const TConfigLocation& Location) {
+    if (Location.SeedFileName.empty()) return;
+    if (const int error = rtl::ForceDirectories(rtl::ExtractFilePath(Location.FileName), 0700))
+        throw vcl::EIniFileException("Unable to write to " + Location.FileName + ": " + vcl::SysErrorMessage(error));
+    if (ConfigSource(Location) == Location.FileName) return;
+    std::string seed;
+    try {
+        seed = vcl::LoadRegularFile(Location.SeedFileName);
+    } catch (const std::exception&) {
+        return;  // said at start-up already; the settings are written afresh
+    }
+    vcl::SaveWholeFile(Location.FileName, [&](vcl::TSaveOutput& Out) { Out.Write(seed); });
+}
+
+}  // namespace terminal

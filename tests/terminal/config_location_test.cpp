@@ -1,0 +1,77 @@
+// Where the settings live when the program's folder takes no files: in the
+// user's configuration folder, starting from the settings found beside the
+// program. (A program folder named in any letters: the program-start tests.)
+#include "terminal/config_location.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/file_contents.h"
+#include "support/main_window.h"
+#include "support/read_only_folder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using terminal::ConfigLocation;
+
+using test_support::Slurp;
+using test_support::Spit;
+
+// Starts the main window on the settings of Location, checks that nothing
+// was reported, and closes it as the user does (the settings are written).
+template <class Check>
+void StartAndClose(const terminal::TConfigLocation& Location, Check&& Checks) {
+    test_support::MainWindow w({.Ini = Location.FileName, .Seed = Location.SeedFileName});
+    EXPECT_TRUE(w.Messages.empty()) << w.Messages[0];
+    Checks(*w.main);
+    bool can = true;
+    w.main->FormCloseQuery(w.main, can);
+    EXPECT_TRUE(w.Messages.empty()) << w.Messages[0];
+}
+
+TEST(config_location, a_read_only_program_folder_moves_the_settings_to_the_users_folder_started_from_its_own) {
+    test_support::TempDir dir;
+    const std::string program = dir.File("program"), seed = program + "/vostrel.ini";
+    fs::create_directory(program);
+    const std::string seeded = "[Main]\r\nNoTimeBeginPeriod=1\r\n[Config1]\r\nName=Lab\r\nSpeed=19200\r\n"
+                               "[Config11]\r\nSpeed=4800\r\n";
+    Spit(seed, seeded);
+    test_support::ReadOnlyFolder readOnly(program);
+    if (!readOnly.ReadOnly()) GTEST_SKIP() << "no read-only mount can be made here";
+
+    setenv("XDG_CONFIG_HOME", dir.File("cfg").c_str(), 1);
+    const terminal::TConfigLocation place = ConfigLocation(program);
+    EXPECT_EQ(place.FileName, dir.File("cfg/vostrel/vostrel.ini"));
+    EXPECT_EQ(place.SeedFileName, seed);
+    StartAndClose(place, [&](terminal::TMain& m) {
+        ASSERT_EQ(m.CBProfile->Items().Count(), 1);
+        EXPECT_EQ(m.CBProfile->Items().Strings(0), "Lab");
+        EXPECT_EQ(m.speedcb->Text(), "4800");
+        m.TrBCB->SetText("kept");
+    });
+    struct stat st {};
+    ASSERT_EQ(stat(dir.File("cfg/vostrel").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // What closing does not write came along from the program's file.
+    const std::string written = Slurp(place.FileName);
+    for (const char* line : {"NoTimeBeginPeriod=1", "Name=Lab", "Current=\"kept\""})
+        EXPECT_NE(written.find(line), std::string::npos) << line << " in " << written;
+    EXPECT_EQ(Slurp(seed), seeded);
+    StartAndClose(place, [&](terminal::TMain& m) { EXPECT_EQ(m.TrBCB->Text(), "kept"); });
+
+    // No absolute configuration folder named: the one in the home folder.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
+    setenv("XDG_CONFIG_HOME", "relative", 1);
+    setenv("HOME", dir.File("home").c_str(), 1);
+    EXPECT_EQ(ConfigLocation(program).FileName, dir.File("home/.config/vostrel/vostrel.ini"));
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
