@@ -94,6 +94,9 @@ int OpenTemporary(const std::string& Target, std::string& Temp) {
 EFileSaveError::EFileSaveError(const std::string& FileName, int Error)
     : rtl::EWriteError(SaveErrorText(FileName, Error)), ErrorCode(Error) {}
 
+EFileSaveError::EFileSaveError(const std::string& FileName, int Error, const std::string& Reason)
+    : rtl::EWriteError("Cannot write \"" + FileName + "\": " + Reason), ErrorCode(Error) {}
+
 std::string SaveErrorText(const std::string& FileName, int Error) {
     return "Cannot write \"" + FileName + "\": " + SysErrorMessage(Error);
 }
@@ -140,12 +143,22 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
 
     if (exists && (!S_ISREG(st.st_mode) || KernelSetting(target))) {
         // A device, a FIFO or a kernel setting takes the bytes where it is;
-        // a folder refuses.
+        // a folder refuses. Opened without waiting: a FIFO that no program
+        // reads, or a serial line waiting for its carrier, would hold the
+        // window for good. Once open, writes wait as usual for a reader that
+        // is there.
         int fd;
         do {
-            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno == ENXIO && S_ISFIFO(st.st_mode))
+            throw EFileSaveError(FileName, ENXIO, "it is a pipe that no program reads");
         if (fd < 0) Fail(FileName, errno);
+        if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            const int error = errno;
+            rtl::CloseFile(fd);
+            Fail(FileName, error);
+        }
         writeAndClose(fd);
         return;
     }

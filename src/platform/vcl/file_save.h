@@ -43,6 +43,8 @@ namespace vcl {
 class EFileSaveError : public rtl::EWriteError {
 public:
     EFileSaveError(const std::string& FileName, int Error);
+    // The same with the program's own words for the reason.
+    EFileSaveError(const std::string& FileName, int Error, const std::string& Reason);
     int ErrorCode;
 };
 

@@ -11,6 +11,7 @@
 
 #include "platform/rtl/file_writes.h"
 #include "support/small_tmpfs.h"
+#include "support/fifo.h"
 #include "support/file_contents.h"
 #include "support/temp_dir.h"
 
@@ -181,6 +182,19 @@ TEST(file_save, a_fifo_is_written_in_place) {
     close(ends[0]);
     close(ends[1]);
     EXPECT_EQ(got, "down the pipe");
+
+    // With no program reading it, opening it for writing would wait for good:
+    // the save is refused at once, and the FIFO stays as it was.
+    const test_support::Fifo unread(dir.File("unread"));
+    ASSERT_TRUE(unread.Made());
+    try {
+        SaveWholeFile(unread.path(), [](TSaveOutput& out) { out.Write("into nothing"); });
+        ADD_FAILURE() << "a FIFO nobody reads took the save";
+    } catch (const EFileSaveError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot write \"" + unread.path() + "\": it is a pipe that no program reads");
+    }
+    EXPECT_FALSE(unread.Rescued()) << "the save waited for a reader";
+    EXPECT_TRUE(unread.StillFifo());
 }
 
 TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {
