@@ -79,6 +79,11 @@ TIniFile::TIniFile(const std::string& FileName) : fileName_(FileName) {
     try {
         data = LoadRegularFile(FileName);
     } catch (const rtl::Exception&) {
+        // A file that is there but could not be read (no read permission, a
+        // failing disk) must not be written anew from what little this
+        // object would hold: everything else it keeps would be lost.
+        struct stat st {};
+        unreadable_ = ::stat(rtl::SysPath(FileName).c_str(), &st) == 0 && S_ISREG(st.st_mode);
         return;
     }
     size_t i = 0;
@@ -273,6 +278,9 @@ void TIniFile::Commit(std::vector<TLine> lines) {
         !S_ISDIR(st.st_mode))
         throw EIniFileException("Unable to write to " + fileName_ +
                                 ": it is not a regular file (a device or a pipe)");
+    if (unreadable_ && ::stat(rtl::SysPath(fileName_).c_str(), &st) == 0)
+        throw EIniFileException("Unable to write to " + fileName_ +
+                                ": it could not be read, and writing it anew would lose what it holds");
     try {
         SaveWholeFile(fileName_, [&](TSaveOutput& out) {
             for (const auto& l : lines) {

@@ -13,7 +13,8 @@
 // The file is read once, when the object is made; a missing or unreadable
 // file, or anything that is not a regular file (a FIFO, a device), reads as
 // empty without being opened. Nothing is written into anything but a
-// regular file. Every Write* updates the text in memory and saves
+// regular file, and never into one that is there but could not be read
+// (that would replace what it holds with what this object knows). Every Write* updates the text in memory and saves
 // the whole file with SaveWholeFile (a temporary file that replaces the old
 // one only once it is all written), so that a crash or a full disk never
 // leaves a cut-off file. A write that fails raises EIniFileException
@@ -96,6 +97,7 @@ private:
     std::string fileName_;
     std::vector<TLine> lines_;
     bool deferred_ = false;
+    bool unreadable_ = false;  // there, but its reading failed
     bool dirty_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -242,6 +243,41 @@ TEST(ini_files, a_failed_write_leaves_the_old_file_and_raises) {
         EXPECT_EQ(Slurp(name), kStoredSettings);
         EXPECT_EQ(ini.ReadInteger("Main", "Left", 0), 100);
     }
+}
+
+TEST(ini_files, a_file_there_that_cannot_be_read_is_never_written_anew) {
+    // A settings file the user may write but not read (or one on a failing
+    // disk) reads as empty; writing it anew from that would drop every key
+    // it holds, the named profiles among them.
+    TempDir dir;
+    const std::string name = dir.File("vostrel.ini");
+    Spit(name, kStoredSettings);
+    ASSERT_EQ(chmod(name.c_str(), 0222), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);  // room for the temporary beside it
+    const std::string expected =
+        "Unable to write to " + name + ": it could not be read, and writing it anew would lose what it holds";
+    // Permissions do not bite for root: the check runs in a child that gives
+    // up its rights first (and as it is for anyone else).
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(2);
+        TIniFile ini(name);
+        try {
+            ini.WriteInteger("Main", "Left", 1);
+            _exit(3);
+        } catch (const EIniFileException& e) {
+            _exit(e.Message == expected ? 0 : 4);
+        } catch (...) {
+            _exit(5);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(name.c_str(), 0600);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: rights not given up, 3: written, 4: another message, 5: another error";
+    EXPECT_EQ(Slurp(name), kStoredSettings);
 }
 
 TEST(ini_files, a_full_disk_leaves_the_old_file_whole) {
