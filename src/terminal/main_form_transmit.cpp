@@ -243,6 +243,12 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
         // writes.)
         if (!ok) SerialWriteFailed(n);
         if (By == TSender::Plugin && n < Count) ReportUnsent("Send", n, Count, unsent_why, 0);
+        // A device that took only part of the line within the write time-out:
+        // the rest is never sent, and the user must not take it as sent.
+        if (By == TSender::User && ok && n < Count)
+            ReportUnsent("Transmit", n, Count,
+                         rtl::Format("write time-out %d ms", {static_cast<std::int64_t>(cp1->WriteTimeoutFor(Count))}),
+                         0);
     }
     // 5. The sent bytes in the receive panel.
     if (mShowWrites->Checked() && (!PluginLoaded() || (PluginFlags & APTD) != 0)) ShowData(Buf, n, 2);

@@ -1,6 +1,6 @@
-// A plug-in's Send and Send2 to a device that reads slowly or not at all:
-// pseudo-terminals play the devices behind COM5 and COM6 and never read
-// until the end. The write time-outs of the ports are lowered through the
+// A plug-in's Send and Send2, and a line the user sends, to a device that
+// reads slowly or not at all: pseudo-terminals play the devices behind COM5
+// and COM6 and never read until the end. The write time-outs of the ports are lowered through the
 // driver's own setting, so that what takes 10 s in use takes a moment here.
 #include <gtest/gtest.h>
 
@@ -110,6 +110,17 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     EXPECT_EQ(w.dev.Read(300000, 500ms), std::string(n, 'A'));
     EXPECT_EQ(w.second.Read(300000, 500ms).size(), std::stoul(sent2.substr(6)));
     EXPECT_EQ(w.Messages, std::vector<std::string>{kRunning});
+
+    // A line the user sends that the device takes only in part says so too.
+    m->cp1->SetWriteTimeouts(0, 300);
+    m->TrBCB->SetText(std::string(65536, 'T'));
+    m->TrBCBChange(m->TrBCB);
+    test_support::ClickControl(*m->Transb);
+    const std::string taken = w.dev.Read(300000, 500ms);
+    EXPECT_LT(taken.size(), 65536u);
+    errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 5u);
+    EXPECT_EQ(errors[4], "Transmit: " + std::to_string(taken.size()) + " of 65536 bytes went out (write time-out 300 ms)");
 }
 
 }  // namespace
