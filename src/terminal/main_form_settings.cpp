@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 
+#include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
@@ -55,6 +56,22 @@ std::string KeptText(const std::string& s) {
 
 std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 
+// A file name kept in the settings. The program writes names in its code
+// page (with escapes for what that lacks), which is almost never valid UTF-8
+// once it holds a letter beyond ASCII; a name typed into the file by hand on
+// this system is UTF-8, and is taken as the system spells it.
+std::string StoredFileName(const std::string& value) {
+    bool beyondAscii = false;
+    for (std::size_t i = 0; i < value.size();) {
+        char32_t code = 0;
+        std::size_t length = 0;
+        if (!rtl::DecodeUtf8Char(value, i, code, length)) return value;
+        beyondAscii = beyondAscii || length > 1;
+        i += length;
+    }
+    return beyondAscii ? rtl::FromSysPath(value) : value;
+}
+
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
 // COM number is opened. Only a file that has the section replaces the table.
 void ReadPortMap(const vcl::TIniFile& ini) {
@@ -69,7 +86,7 @@ void ReadPortMap(const vcl::TIniFile& ini) {
         if (number < 1 || number > 255 || key.find_first_not_of("0123456789", 3) != std::string::npos)
             continue;
         std::string device = ini.ReadString(kPortMap, key, "");
-        if (!device.empty()) map[number] = rtl::SysPath(device);
+        if (!device.empty()) map[number] = rtl::SysPath(StoredFileName(device));
     }
     win::SetComPortMapOverrides(std::move(map));
 }
@@ -224,7 +241,7 @@ TPortProfile ReadProfile(const vcl::TIniFile& ini, int slot, const TPortProfile&
     p.DTR = ini.ReadBool(s, "DTR", true);
     p.RTS = ini.ReadBool(s, "RTS", true);
     p.AuxParams = ini.ReadString(s, "AuxParams", "");
-    p.PlugPath = ini.ReadString(s, "PlugPath", "");
+    p.PlugPath = StoredFileName(ini.ReadString(s, "PlugPath", ""));
     return p;
 }
 

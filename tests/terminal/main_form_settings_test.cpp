@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/ini_files.h"
@@ -585,6 +587,31 @@ TEST(main_form_settings, files_written_before_read_the_same_values_as_they_alway
     const std::string text = ReadFile(ini);
     EXPECT_NE(text.find("RVPnlTimeFormat=['hh:nn:ss']\r\n"), std::string::npos);
     EXPECT_NE(text.find("[Config1]\r\nName=quoted\r\n"), std::string::npos);
+}
+
+TEST(main_form_settings, a_plugin_path_typed_in_utf8_or_kept_in_the_code_page_names_the_same_file) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    std::filesystem::create_directories(dir.File("日本"));
+    std::filesystem::create_directories(dir.File("Плагины"));
+    const std::string typed = dir.File("日本/плагин.pas");    // as an editor of this system saves it
+    const std::string legacy = dir.File("Плагины/old.pas");  // as the program always wrote Cyrillic
+    WriteFile(typed, "procedure OnLoad; begin AddMsg('typed'); end;");
+    WriteFile(legacy, "procedure OnLoad; begin AddMsg('legacy'); end;");
+    const std::string legacyInPage = rtl::Utf8ToAnsi(legacy);
+    WriteFile(ini, "[Main]\r\nCurrentProfile=1\r\n[Config1]\r\nName=Old\r\nPlugPath=" + legacyInPage +
+                       "\r\n[Config11]\r\nPlugPath=" + typed + "\r\n");
+    Window w(ini);
+    TMain* m = w.m;
+    EXPECT_TRUE(w.messages.empty()) << w.messages[0].Text;
+    EXPECT_EQ(m->Profiles[1].PlugPath, legacyInPage);
+    EXPECT_EQ(rtl::SysPath(m->Profiles[1].PlugPath), legacy);
+    EXPECT_EQ(rtl::SysPath(m->Profiles[11].PlugPath), typed);
+    EXPECT_EQ(rtl::SysPath(m->PluginPath), legacy);  // the selected profile's
+    m->CBProfile->SetItemIndex(-1);
+    m->ApplyConf(11);
+    EXPECT_EQ(rtl::SysPath(m->PluginPath), typed);
+    EXPECT_TRUE(w.messages.empty()) << w.messages[0].Text;
 }
 
 TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_the_window_closes) {
