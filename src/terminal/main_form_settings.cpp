@@ -61,15 +61,7 @@ std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 // once it holds a letter beyond ASCII; a name typed into the file by hand on
 // this system is UTF-8, and is taken as the system spells it.
 std::string StoredFileName(const std::string& value) {
-    bool beyondAscii = false;
-    for (std::size_t i = 0; i < value.size();) {
-        char32_t code = 0;
-        std::size_t length = 0;
-        if (!rtl::DecodeUtf8Char(value, i, code, length)) return value;
-        beyondAscii = beyondAscii || length > 1;
-        i += length;
-    }
-    return beyondAscii ? rtl::FromSysPath(value) : value;
+    return rtl::IsUtf8BeyondAscii(value) ? rtl::FromSysPath(value) : value;
 }
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a

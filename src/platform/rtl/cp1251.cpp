@@ -176,6 +176,16 @@ bool DecodeUtf8Char(std::string_view s, std::size_t i, char32_t& code, std::size
     return !overlong && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
 }
 
+bool IsUtf8BeyondAscii(std::string_view s) {
+    bool beyond = false;
+    for (std::size_t i = 0, length = 0; i < s.size(); i += length) {
+        char32_t code = 0;
+        if (!DecodeUtf8Char(s, i, code, length)) return false;
+        beyond = beyond || length > 1;
+    }
+    return beyond;
+}
+
 std::string Utf8ToAnsi(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());

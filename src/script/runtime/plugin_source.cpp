@@ -16,58 +16,6 @@ namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-// The length of the well-formed UTF-8 character at i (its code point in
-// Code), or 0 when the bytes there are none: a stray continuation byte, an
-// overlong form, a surrogate, or a code point beyond U+10FFFF.
-std::size_t Utf8CharAt(std::string_view s, std::size_t i, char32_t& Code) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    char32_t low = 0;
-    char32_t high = 0;
-    if (b < 0x80) {
-        Code = b;
-        return 1;
-    }
-    if (b >= 0xC2 && b <= 0xDF) {
-        len = 2;
-        Code = b & 0x1F;
-        low = 0x80;
-        high = 0x7FF;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        len = 3;
-        Code = b & 0x0F;
-        low = 0x800;
-        high = 0xFFFF;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        len = 4;
-        Code = b & 0x07;
-        low = 0x10000;
-        high = 0x10FFFF;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) return 0;
-        Code = (Code << 6) | (c & 0x3F);
-    }
-    if (Code < low || Code > high || (Code >= 0xD800 && Code <= 0xDFFF)) return 0;
-    return len;
-}
-
-bool IsUtf8WithHighBytes(std::string_view s) {
-    bool high = false;
-    char32_t code = 0;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = Utf8CharAt(s, i, code);
-        if (n == 0) return false;
-        high = high || n > 1;
-        i += n;
-    }
-    return high;
-}
-
 // A file of two or four bytes a character: the name of its encoding, or
 // empty. Without a mark, UTF-16 shows in the zero bytes that halve each
 // ASCII character (a source is mostly ASCII): a zero on one side of most
@@ -135,8 +83,8 @@ private:
             return;
         }
         char32_t code = 0;
-        const std::size_t n = Utf8CharAt(in_, i_, code);
-        if (n <= 1) {  // ASCII, or a byte that is no character: kept
+        std::size_t n = 0;
+        if (!rtl::DecodeUtf8Char(in_, i_, code, n) || n == 1) {  // ASCII, or a byte that is no character: kept
             out_ += c;
             ++i_;
             return;
@@ -217,7 +165,7 @@ std::string PluginSourceText(const std::string& Bytes, const std::string& FileNa
         if (!wide.empty())
             throw rtl::Exception("\"" + FileName + "\" is saved as " + wide +
                                  ", which plug-in files cannot be: save it as UTF-8 or in the Windows-1251 code page");
-        if (!IsUtf8WithHighBytes(text)) return Bytes;
+        if (!rtl::IsUtf8BeyondAscii(text)) return Bytes;
     }
     return TUtf8Reader(text, FileName).Convert();
 }
