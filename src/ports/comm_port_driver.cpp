@@ -32,6 +32,9 @@ TCommPortDriver::TCommPortDriver(vcl::TComponent* AOwner) : vcl::TComponent(AOwn
 }
 
 TCommPortDriver::~TCommPortDriver() {
+    // The owner may be going away itself: nothing is handed out any more.
+    OnReceiveData = nullptr;
+    OnReceiveError = nullptr;
     Disconnect();
     if (hiddenWindow_) win::DeallocateHWnd(hiddenWindow_);
 }
@@ -162,6 +165,7 @@ bool TCommPortDriver::Connect() {
     }
     failureReason_.clear();
     win::SetCommTimeouts(handle_, &timeouts_);
+    win::SetCommInputLimit(handle_, receiveRoom_);
     StartPolling();
     return true;
 }
@@ -169,23 +173,31 @@ bool TCommPortDriver::Connect() {
 void TCommPortDriver::Disconnect() {
     if (!Connected()) return;
     StopPolling();
-    std::uint64_t read = 0;
-    if (win::GetCommInputTotal(handle_, &read)) bytesReadBefore_ += read;
-    win::CloseHandle(handle_);
-    handle_ = win::INVALID_HANDLE_VALUE;
-    if (deferredPacketSize_ > 0) SetPacketSize(deferredPacketSize_);
+    const win::HANDLE handle = handle_;
+    // Closed also when a handler fails: a port that reads no more must not
+    // stay open. A handler that closed or reopened the port itself has had
+    // its way.
+    struct CloseAfter {
+        TCommPortDriver& driver;
+        win::HANDLE handle;
+        ~CloseAfter() {
+            if (driver.handle_ != handle) return;
+            std::uint64_t read = 0;
+            if (win::GetCommInputTotal(handle, &read)) driver.bytesReadBefore_ += read;
+            win::CloseHandle(handle);
+            driver.handle_ = win::INVALID_HANDLE_VALUE;
+            if (driver.deferredPacketSize_ > 0) driver.SetPacketSize(driver.deferredPacketSize_);
+        }
+    } close{*this, handle};
+    HandOutQueued();
 }
 
-void TCommPortDriver::DeliverReceived() {
-    if (!Connected() || packetSize_ >= 1) return;
+void TCommPortDriver::HandOutQueued() {
+    if (packetSize_ >= 1) return;
     const win::HANDLE handle = handle_;
-    win::DWORD errors = 0;
-    win::COMSTAT stat{};
-    // What the device holds right now is taken too, and then nothing more:
-    // otherwise a device that keeps sending would keep this going.
-    win::ClearCommError(handle, &errors, &stat);
-    errorAccumulator_ |= errors;
-    win::StopCommInput(handle);
+    // What the queue holds now, and nothing more: a device that keeps
+    // sending would otherwise keep this going.
+    win::SetCommInputLimit(handle, 0);
     // A tick within a handler that runs a nested loop would hand out a
     // later chunk before this one is done.
     const bool inTick = std::exchange(inTick_, true);
@@ -197,6 +209,8 @@ void TCommPortDriver::DeliverReceived() {
     // Not the tick's buffer: a tick's handler may be what closes the port.
     std::vector<std::uint8_t> chunk;
     while (handle_ == handle) {
+        win::DWORD errors = 0;
+        win::COMSTAT stat{};
         win::ClearCommError(handle, &errors, &stat);
         errorAccumulator_ |= errors;
         if (stat.cbInQue == 0) return;
@@ -208,19 +222,9 @@ void TCommPortDriver::DeliverReceived() {
     }
 }
 
-void TCommPortDriver::DisconnectDelivered() {
-    while (Connected()) {
-        // Closed also when a handler fails: a port that reads no more must
-        // not stay open.
-        struct CloseAfter {
-            TCommPortDriver& driver;
-            win::HANDLE handle;
-            ~CloseAfter() {
-                if (driver.handle_ == handle) driver.Disconnect();
-            }
-        } close{*this, handle_};
-        DeliverReceived();
-    }
+void TCommPortDriver::SetReceiveRoom(std::uint32_t Bytes) {
+    receiveRoom_ = Bytes;
+    if (Connected()) win::SetCommInputLimit(handle_, Bytes);
 }
 
 std::uint64_t TCommPortDriver::DeviceBytesRead() const {
@@ -292,17 +296,14 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
     if (pauseCount_ > 0) return 0;
     if (WParam != timerGeneration_.load(std::memory_order_relaxed)) return 0;
     // A handler that runs a nested message loop must not see a tick read
-    // into the buffer it is still looking at: unless it has said it orders
-    // nested chunks itself, the bytes wait for the next tick after it
-    // returns; if it has, they are read into a buffer of their own.
-    const bool nested = inTick_;
-    if (nested && (!nestedReceive_ || packetSize_ >= 1)) return 0;
+    // into the buffer it is still looking at: the bytes wait for the first
+    // tick after it returns.
+    if (inTick_) return 0;
     inTick_ = true;
     struct LeaveTick {
         bool& flag;
-        bool was;
-        ~LeaveTick() { flag = was; }
-    } leave{inTick_, nested};
+        ~LeaveTick() { flag = false; }
+    } leave{inTick_};
 
     win::DWORD errors = 0;
     win::COMSTAT stat{};
@@ -328,14 +329,13 @@ win::LRESULT TCommPortDriver::TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WP
     }
 
     if (packetSize_ < 1) {
-        if (queued == 0) return 0;
+        // Never more than the owner can take: the rest waits in the queue,
+        // which then holds the device back.
+        const std::uint32_t toRead = std::min({queued, inBufSize_, receiveRoom_});
+        if (toRead == 0) return 0;
         win::DWORD got = 0;
-        std::uint32_t toRead = std::min({queued, inBufSize_, static_cast<std::uint32_t>(receiveBuffer_.size())});
-        std::vector<std::uint8_t> own;
-        if (nested) own.resize(toRead);
-        std::uint8_t* buffer = nested ? own.data() : receiveBuffer_.data();
-        if (win::ReadFile(handle_, buffer, toRead, &got, nullptr) && got > 0 && OnReceiveData)
-            OnReceiveData(this, buffer, got);
+        if (win::ReadFile(handle_, receiveBuffer_.data(), toRead, &got, nullptr) && got > 0 && OnReceiveData)
+            OnReceiveData(this, receiveBuffer_.data(), got);
         return 0;
     }
     ReceivePackets(queued);

@@ -116,20 +116,18 @@ public:
     std::function<void(vcl::TComponent* Sender)> OnDeviceLost;
 
     bool Connect();
+    // Closes the port. What it has read from the device and not handed out
+    // yet goes to OnReceiveData first (in chunks of at most InBufSize), so
+    // that received bytes are never thrown away with the port; what the
+    // device and the kernel still hold is left to them. Nothing in packet
+    // mode: a rest that is no whole packet stays a rest.
     void Disconnect();
-    // Before the owner closes the port for a reason of its own: everything
-    // the port has read from its device and not yet handed out goes to
-    // OnReceiveData (in chunks of at most InBufSize), so that received
-    // bytes are never thrown away with the port. From the call on nothing
-    // more is read from the device (what it and the kernel still hold is
-    // left there), and the caller closes the port next. Ticks wait meanwhile,
-    // as during a tick's own event. Nothing in packet mode: a rest that is
-    // no whole packet stays as a rest.
-    void DeliverReceived();
-    // Disconnect after DeliverReceived. A handler that closed the port
-    // meanwhile ends the delivery; one that opened it again has that port
-    // delivered and closed in turn.
-    void DisconnectDelivered();
+    // The most bytes the owner can take now. The port reads no more than
+    // this from its device, on ticks and into its own queue together, until
+    // it is told more: an owner whose reader is busy holds the device back
+    // instead of holding its bytes without bound. Unlimited at first.
+    void SetReceiveRoom(std::uint32_t Bytes);
+    std::uint32_t ReceiveRoom() const { return receiveRoom_; }
     // Bytes the driver's ports have taken from their devices since it was
     // made, handed out or not: what was received, as against what reached
     // the owner.
@@ -153,13 +151,6 @@ public:
     std::int32_t CountRX();
     bool FlushBuffers(bool InBuf, bool OutBuf);
     bool SetWriteTimeouts(std::uint32_t Multiplier, std::uint32_t Constant);
-    // While set, a tick that comes while OnReceiveData still runs (its
-    // handler runs a message loop) is read and raised as well, into a buffer
-    // of its own; otherwise such a tick is dropped and its bytes wait for the
-    // first tick after the handler. For an owner that has taken its chunk and
-    // orders what comes meanwhile itself. Packet mode never nests.
-    void SetNestedReceive(bool Allow) { nestedReceive_ = Allow; }
-    bool NestedReceive() const { return nestedReceive_; }
     void PausePolling() { ++pauseCount_; }
     void ContinuePolling() { --pauseCount_; }
     void ToggleDTR(bool OnOff);
@@ -183,6 +174,8 @@ private:
     static void TimerCallback(std::uint32_t TimerID, std::uint32_t Msg, win::DWORD_PTR User, win::DWORD_PTR,
                               win::DWORD_PTR);
     void ReceivePackets(std::uint32_t queued);
+    // Disconnect's first step: what the port's queue holds, to OnReceiveData.
+    void HandOutQueued();
     std::uint32_t Write(const void* DataPtr, std::uint32_t DataSize, bool& ok);
     std::uint32_t PacketLineTime() const;
     void NoteFailure() { failureReason_ = win::GetLastErrorText(); }
@@ -215,7 +208,7 @@ private:
     std::uint32_t packetStart_ = kNoPacketStart;
     std::int32_t pauseCount_ = 0;
     bool inTick_ = false;
-    bool nestedReceive_ = false;
+    std::uint32_t receiveRoom_ = 0xFFFFFFFFu;
     std::uint64_t bytesReadBefore_ = 0;  // by ports closed since
     std::uint32_t errorAccumulator_ = 0;
     bool useMultimediaTimer_ = false;

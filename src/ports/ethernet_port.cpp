@@ -392,8 +392,7 @@ void TEthernetPort::SetActive(bool Value) {
 
         SetActiveFlag(true);
         frame->SetActiveLook(true);
-        RxBuffer().clear();
-        lastSecondMark_ = -1;
+        lastNamed_ = -1;
         failure_.clear();
         if (role_ == erTCPServer) {
             ShowClientCount(0);
@@ -407,6 +406,7 @@ void TEthernetPort::SetActive(bool Value) {
         switch (role_) {
         case erUDP: {
             auto sock = std::make_unique<TUDPSocket>();
+            sock->HoldReading(RxPaused());
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, const void* buf,
                                      int size) { UdpReceive(ip, port, buf, size); };
@@ -422,6 +422,7 @@ void TEthernetPort::SetActive(bool Value) {
         }
         case erTCPClient: {
             auto sock = std::make_unique<TTCPClientSocket>();
+            sock->HoldReading(RxPaused());
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, const void* buf, int size) { ClientReceive(buf, size); };
             sock->OnConnect = [this](TTCPUDPCustomSocket* sender) { ClientConnect(sender); };
@@ -440,6 +441,7 @@ void TEthernetPort::SetActive(bool Value) {
             if (!*alive || !Active()) return;
             currentClient_ = 1;  // also when a locked frame kept the edit from telling
             auto sock = std::make_unique<TTCPServerSocket>();
+            sock->HoldReading(RxPaused());
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, TClientRec* client, const void* buf, int size) {
                 ServerReceive(client, buf, size);
@@ -605,29 +607,26 @@ int TEthernetPort::RefuseSend(int Len, int Index) {
 
 void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
     if (Len < 0) return;
-    const bool current = Index != 0 && Index == currentClient_;
-    const char* bytes = static_cast<const char*>(Buf);
-    if (RxPaused()) {
-        // A waiting reader wants the current client's bytes only.
-        if (current) RxBuffer().append(bytes, static_cast<std::size_t>(Len));
-        return;
-    }
-    // Every client but 1 is shown with the second port's mark, the current
-    // one too: when the last chunk with that mark came from another client,
-    // the current one's is introduced by its index as well, or it would run
-    // on as that client's data.
-    const bool secondMark = Index != 1;
-    const bool follows = secondMark && lastSecondMark_ >= 0 && lastSecondMark_ != Index;
-    if (secondMark) lastSecondMark_ = Index;
-    if (!current || follows) {
+    // A server's data always comes under its client's name: whenever the
+    // last client named (or none yet) is another than the one whose data
+    // follows, a line names it, so that a reader following those lines
+    // never gives one client's bytes to another. With one peer only, data
+    // of the current client needs no name.
+    const bool named = role_ == erTCPServer ? Index != lastNamed_ : Index != currentClient_;
+    if (named) {
+        lastNamed_ = Index;
         const bool known = Index > 0;
         if (!(known ? Report(fpeRecvInfo, "RV data from CliIdx=%d", {Index})
                     : Report(fpeRecvInfo, "RV data from CliIdx=Unknown")))
             return;
     }
     std::string text(1, static_cast<char>(Index));
-    text.append(bytes, static_cast<std::size_t>(Len));
+    text.append(static_cast<const char*>(Buf), static_cast<std::size_t>(Len));
     Report(fpeData, "%s", {text});
+}
+
+void TEthernetPort::RxHeldChanged(bool Held) {
+    if (socket_) socket_->HoldReading(Held);
 }
 
 int TEthernetPort::SendRoom() const {

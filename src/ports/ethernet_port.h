@@ -111,7 +111,7 @@ public:
 
     TfrmForPEth* EthFrame() const { return static_cast<TfrmForPEth*>(Frame()); }
     std::uint8_t Role() const { return role_; }
-    std::uint8_t CurrentClient() const { return currentClient_; }
+    int CurrentClient() const override { return currentClient_; }
     // The open transport (null while inactive), for looking at its state.
     const TTCPUDPCustomSocket* Transport() const { return socket_.get(); }
 
@@ -139,6 +139,7 @@ private:
     // client's): told, and 0 is returned.
     int RefuseSend(int Len, int Index);
     void DeliverData(int Index, const void* Buf, int Len);
+    void RxHeldChanged(bool Held) override;
 
     TTCPServerSocket* Server() const;
     // Position in the server's list of the client holding the current index,
@@ -158,9 +159,8 @@ private:
     std::uint16_t lastSenderPort_ = 0;
     std::array<bool, 256> clientIndexUsed_{};
     std::uint8_t currentClient_ = 1;
-    // The client whose chunk went out last with an index other than 1 (the
-    // window shows those with the second port's mark); -1: none yet.
-    int lastSecondMark_ = -1;
+    // The client the last "RV data from CliIdx" line named; -1: none yet.
+    int lastNamed_ = -1;
     std::string failure_;  // LastFailure
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -129,23 +129,16 @@ void TForeignPort::ParamChanged(int) {
     if (OnEvent) OnEvent(fpeSettingsChanged, std::string(), reply);
 }
 
-std::string TForeignPort::Read(int Count) {
-    if (Count <= 0) return {};
-    const auto n = std::min(static_cast<std::size_t>(Count), rxBuffer_.size());
-    std::string out = rxBuffer_.substr(0, n);
-    rxBuffer_.erase(0, n);
-    return out;
+void TForeignPort::PauseRx() {
+    if (pauseCount_++ == 0) RxHeldChanged(true);
 }
-
-void TForeignPort::PauseRx() { ++pauseCount_; }
 
 void TForeignPort::ResumeRx() {
     // An unmatched resume must not leave the counter below zero: the next
-    // pause would then not pause, and a plug-in waiting for data would miss it.
-    if (pauseCount_ > 0) --pauseCount_;
+    // pause would then not pause.
+    if (pauseCount_ <= 0) return;
+    if (--pauseCount_ == 0) RxHeldChanged(false);
 }
-
-int TForeignPort::RxCount() const { return static_cast<int>(rxBuffer_.size()); }
 
 std::string TForeignPort::GetSettings() const {
     std::string out;

@@ -154,12 +154,15 @@ public:
     // file) stops when it changes, so that no peer gets the rest of what
     // another one got the start of.
     virtual std::uint64_t SendTarget() const { return 0; }
-    // The first Count bytes of what arrived while reception was paused,
-    // removed from the buffer (fewer when fewer are there).
-    virtual std::string Read(int Count);
-    virtual void PauseRx();
-    virtual void ResumeRx();
-    virtual int RxCount() const;
+    // The client whose data a reader of the main port takes (a plug-in's
+    // Recv) and whom Send reaches; 1 for a transport that has only one peer.
+    virtual int CurrentClient() const { return 1; }
+    // While reception is paused the port reads nothing from its transport:
+    // what the peers send waits there (a stream's sender is held back once
+    // the system's buffer is full; datagrams beyond it are lost, and told),
+    // so that nothing pours in while the owner cannot take it. Pauses nest.
+    void PauseRx();
+    void ResumeRx();
     // The stored form of every parameter, joined by "|".
     virtual std::string GetSettings() const;
     // The "|"-separated fields, one per parameter from 0; a shorter text
@@ -178,15 +181,14 @@ protected:
     // Reports Format(Fmt, Args) to the owner with Code; the reply is dropped.
     void NotifyOwner(const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args, int Code);
     void SetActiveFlag(bool Value) { active_ = Value; }
-    // Data received while reception is paused waits here for Read.
-    std::string& RxBuffer() { return rxBuffer_; }
+    // Reception was paused (Held) or goes on again: the transport follows.
+    virtual void RxHeldChanged(bool Held) { (void)Held; }
 
 private:
     std::int32_t id_;
     std::unique_ptr<TfrmForP> frame_;
     bool active_ = false;
     std::int32_t pauseCount_ = 0;
-    std::string rxBuffer_;
 };
 
 // The display name of a foreign-port class: its class name without a

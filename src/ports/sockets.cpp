@@ -275,6 +275,8 @@ bool TTCPUDPCustomSocket::BindSocket(std::uint32_t ip, std::uint16_t netPort, in
 }
 
 bool TTCPUDPCustomSocket::SelectSocket(win::UINT msg, long events, int Context) {
+    watchMsg_ = msg;
+    watchEvents_ = events;
     if (win::WSAAsyncSelect(socket_, window_, msg, events) == 0) return true;
     DoSocketError(Context);
     return false;
@@ -316,6 +318,19 @@ bool TTCPUDPCustomSocket::SetOption(int option, std::int32_t value, int Context)
         return false;
     }
     return true;
+}
+
+void TTCPUDPCustomSocket::HoldReading(bool Held) {
+    readingHeld_ = Held;
+    if (Held) return;
+    // Watching a socket again brings the read notification it is owed, as
+    // after a read.
+    for (const win::SOCKET s : std::exchange(owedReads_, {}))
+        if (Watches(s)) win::WSAAsyncSelect(s, window_, watchMsg_, watchEvents_);
+}
+
+void TTCPUDPCustomSocket::OweRead(win::SOCKET s) {
+    if (std::find(owedReads_.begin(), owedReads_.end(), s) == owedReads_.end()) owedReads_.push_back(s);
 }
 
 int TTCPUDPCustomSocket::ReadInto(win::SOCKET s) {
@@ -426,6 +441,11 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
     // A notification for a socket closed since it was posted is stale.
     if (!opened_ || wParam != socket_ || win::WSAGETSELECTEVENT(lParam) != win::FD_READ) return 0;
     const win::SOCKET s = socket_;
+    // Unread, the socket is not watched again until reading goes on.
+    if (ReadingHeld()) {
+        OweRead(s);
+        return 0;
+    }
     // Every datagram waiting is read in one turn, so that a flood is not
     // taken one datagram per turn of the event loop; the turn is bounded so
     // that the window still paints, and the socket, watched again after each
@@ -448,8 +468,13 @@ win::LRESULT TUDPSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM 
         const std::uint32_t ip = from.sin_addr.s_addr;
         const std::uint16_t port = ntohs(from.sin_port);
         if (info.length > n && !Fire(OnCut, this, ip, port, info.length, n)) return 0;
-        // The owner may have closed or replaced the socket meanwhile.
+        // The owner may have closed or replaced the socket meanwhile, or
+        // have no room for more.
         if (!Fire(OnReceive, this, ip, port, datagram_.data(), n) || !opened_ || socket_ != s) return 0;
+        if (ReadingHeld()) {
+            OweRead(s);
+            return 0;
+        }
     } while (std::chrono::steady_clock::now() < until);
     return 0;
 }
@@ -628,6 +653,10 @@ bool TTCPServerSocket::Accept(unsigned errorWord) {
 bool TTCPServerSocket::Read(std::uint32_t Socket) {
     Client* c = Find(Socket);
     if (!c) return DoError(SOCK_ERR_UNKNOWN_SOCKET, secReceive);
+    if (ReadingHeld()) {
+        OweRead(Socket);
+        return true;
+    }
     int n = ReadInto(Socket);
     if (n == -2) return true;
     if (n < 0) return ClientError(Socket, win::WSAGetLastError(), secReceive);
@@ -771,6 +800,10 @@ win::LRESULT TTCPClientSocket::WndProc(win::UINT msg, win::WPARAM wParam, win::L
     unsigned error = win::WSAGETSELECTERROR(lParam);
     switch (event) {
     case win::FD_READ: {
+        if (ReadingHeld()) {
+            OweRead(socket_);
+            break;
+        }
         int n = ReadInto(socket_);
         if (n == -2) break;
         if (n < 0) {

@@ -164,6 +164,13 @@ public:
     // The hidden window the socket reports to.
     win::HWND Handle() const { return window_; }
 
+    // While held, nothing is read: what arrives waits with the system (a
+    // stream's sender is held back once its buffer is full; datagrams
+    // beyond it are dropped, and told through a UDP socket's OnDrop). For
+    // an owner that cannot take more now; releasing it reads what waits.
+    void HoldReading(bool Held);
+    bool ReadingHeld() const { return readingHeld_; }
+
     TSocketErrorEvent OnError;
 
 protected:
@@ -188,6 +195,11 @@ protected:
     // Watches Socket() for events; a failure closes it and reports with Context.
     bool SelectSocket(win::UINT msg, long events, int Context);
     void CloseSocket();
+    // A read notification for s came while reading is held: s is watched
+    // for it again when reading goes on.
+    void OweRead(win::SOCKET s);
+    // Whether s is an open socket of this object (its own, or a client's).
+    virtual bool Watches(win::SOCKET s) const { return opened_ && s == socket_; }
 
     // Reads a stream socket into the receive buffer; < 0 on failure. A read
     // that finds nothing (a notification that has become stale) returns -2.
@@ -227,6 +239,10 @@ private:
     std::int32_t sendBufSize_ = 32768;
     std::int32_t recvBufSize_ = 32768;
     win::HWND window_ = 0;
+    win::UINT watchMsg_ = 0;
+    long watchEvents_ = 0;
+    bool readingHeld_ = false;
+    std::vector<win::SOCKET> owedReads_;
     win::WSADATA wsaData_{};
     std::vector<char> recvBuf_;
     bool wsaStarted_ = false;
@@ -344,6 +360,7 @@ public:
 
 protected:
     win::LRESULT WndProc(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) override;
+    bool Watches(win::SOCKET s) const override { return Find(static_cast<std::uint32_t>(s)) != nullptr; }
 
 private:
     struct Client {

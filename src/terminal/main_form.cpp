@@ -73,6 +73,7 @@ TMain::~TMain() {
     ForeignPort.reset();
     // The handlers use this form's members: free the controls first.
     DestroyComponents();
+    if (PostWindow != 0) win::DeallocateHWnd(PostWindow);
 }
 
 void TMain::BuildPorts() {

@@ -23,6 +23,7 @@
 #include "platform/vcl/menus.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/timer.h"
+#include "platform/win/message_window.h"
 #include "ports/comm_port_driver.h"
 #include "ports/foreign_port.h"
 #include "platform/rtl/le_list.h"
@@ -31,6 +32,7 @@
 #include "terminal/receive_list.h"
 #include "terminal/receive_list_files.h"
 #include "terminal/receive_panel.h"
+#include "terminal/receive_queue.h"
 #include "terminal/transmit_parser.h"
 
 namespace graph {
@@ -263,18 +265,42 @@ public:
     void cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::uint32_t DataSize);
     // Received data of the foreign port: client 1 is the main port.
     void ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize);
-    // Every received chunk, whatever port it came from.
-    void ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize);
+
+    // The one way of received bytes: every chunk a port reads joins the
+    // receive queue (receive_queue.h), and one pump, started by a posted
+    // message and never from inside another handler, hands the queue on:
+    // each chunk to the plug-in's receive event, then counted and to the
+    // raw output file, or the list and the graph. While a receive event
+    // runs or a plug-in's Recv waits, what comes waits in the queue; each
+    // port reads no more than the room its waiting bytes leave it.
+    TReceiveQueue RxQueue;
+    void ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize);
+    // A foreign port's line about reception or its peers, in its place
+    // among the chunks.
+    void ReceiveLine(int Code, const std::string& Text);
+    int ReceiveEventsRunning = 0;  // a receive event runs
+    int RecvWaiting = 0;           // a plug-in's Recv waits
+    bool ReceiveHeld() const { return ReceiveEventsRunning > 0 || RecvWaiting > 0; }
+    void PostReceivePump();
+    void PumpReceived();
+    void HandOn(TReceivedPiece& Piece);
+    // Each port may read as much as its input buffer less what waits from it.
+    void UpdateReceiveRooms();
+    // The foreign port object whose reception the window paused (its serial
+    // number), or 0.
+    std::uint32_t ForeignRxHeldSerial = 0;
+    // The window's own posted messages: the pump, and a close that waited
+    // for a plug-in event.
+    win::HWND PostWindow = 0;
+    static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
+    static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
+    bool PumpPosted = false;
+    bool Pumping = false;
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);
     // A counted chunk to the raw output file, or to the panel and the graph.
     void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held);
-    // While the main port's receive event runs, its chunks are counted and
-    // kept here; the event's hook passes them on after the event's chunk.
-    bool MainReceiveDeferred = false;
-    std::string MainReceivedMeanwhile;
-    void DeferMainReceived(const void* DataPtr, std::uint32_t DataSize);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current
@@ -356,7 +382,6 @@ public:
     // The error line of a plug-in's send that left bytes unsent.
     void ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
                       std::uint8_t Dir);
-    void DrainForeignPort();
     void TrBCBKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);
     void TrBCBChange(vcl::TComponent* Sender);
     void Addcurrent1Click(vcl::TComponent* Sender);
@@ -446,7 +471,14 @@ public:
     // ---- Life cycle
     void FormCreate(vcl::TComponent* Sender);
     void FormActivate(vcl::TComponent* Sender);
+    // Closing while a plug-in event runs asks the plug-in to stop (as Unload
+    // does) and waits: the window closes as soon as the event has returned.
+    // Closing also waits for what the ports have read to be handed on.
     void FormCloseQuery(vcl::TComponent* Sender, bool& CanClose);
+    bool CloseWanted = false;
+    bool ClosePosted = false;
+    // Posts the close again when one is wanted and nothing holds it now.
+    void AskCloseAgain();
     bool FirstActivationDone() const { return !first_activation_; }
 
     void ApplicationEvents1Activate(vcl::TComponent* Sender);
@@ -677,21 +709,16 @@ public:
     // The plug-in's requests (codes of script::runtime::TScriptRequest).
     void ScriptCommand(std::int32_t Code, const std::string& Text, std::string& Reply);
     // Reads from the main port for a plug-in: nBytes (0: whatever arrives
-    // within the time-out) within Timeout ms.
+    // within the time-out) within Timeout ms, taken from the receive queue.
     void ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& Data);
-    // The port object a Recv paused, and whether it still exists.
-    struct TScriptRecvSource {
-        ports::TForeignPort* Foreign = nullptr;
-        std::uint32_t ForeignSerial = 0;
-        ports::TCommPortDriver* Driver = nullptr;
-        bool Gone() const;
-        const TMain* Owner = nullptr;
-    };
-    bool ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data);
+    // Whose bytes Recv takes and PurgeRx drops: the main serial port's, or
+    // the foreign port's current client's.
+    TReceiveSource RecvSource() const;
+    // Takes what Recv still wants; true when it has all of nBytes.
+    bool TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::string& Data);
     // The receive event: Data becomes what the plug-in left in RD or RD2
-    // (unchanged when the event failed); for the main port, Meanwhile what
-    // the port delivered while the event ran, to be passed on after Data.
-    void PluginReceiveHook(bool IsMain, std::string& Data, std::string& Meanwhile);
+    // (unchanged when the event failed).
+    void PluginReceiveHook(bool IsMain, std::string& Data);
     // The send event: Data becomes what the plug-in left in TD; false when
     // the event failed and nothing is to be sent.
     bool PluginTransmitHook(std::string& Data);

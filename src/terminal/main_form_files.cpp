@@ -247,7 +247,7 @@ void TMain::SerialWriteFailed(std::uint32_t Written) {
         ShowTxCount();
     }
     const std::string name = cp1->PortName();
-    cp1->DisconnectDelivered();
+    cp1->Disconnect();
     RefreshPortState(true);
     throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
 }

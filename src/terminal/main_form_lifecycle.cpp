@@ -114,13 +114,15 @@ void TMain::ApplicationEvents1SettingChange(vcl::TComponent*) {
 
 void TMain::FocusChanged(bool Active) {
     WasMinimized = false;
-    if (!Disableondeactivate1->Checked() || ForeignPort) return;
+    // A window on its way to closing leaves its ports closed.
+    if (!Disableondeactivate1->Checked() || ForeignPort || CloseWanted) return;
     try {
         if (Active) {
             ApplyBothPortParams(true);
         } else {
-            cp1->DisconnectDelivered();
-            cp2->DisconnectDelivered();
+            // What the ports have read goes on the one way, from the loop.
+            cp1->Disconnect();
+            cp2->Disconnect();
             RefreshPortState(true);
             RefreshPortState(false);
             TmrPortConn->SetEnabled(false);
@@ -200,6 +202,9 @@ void TMain::SetPluginBusy(bool Value) {
         AntiHangStamp += std::min(now - AntiHangStamp, PluginHeldLoopMs(now));
     }
     PluginBusy = Value;
+    // The close that waited for the event comes again from the loop, once
+    // the event's hook has finished (and unloaded the stopped plug-in).
+    if (!Value) AskCloseAgain();
 }
 
 // ---- Graph window
@@ -247,30 +252,65 @@ void TMain::mClearCounterClick(vcl::TComponent*) {
 // ---- Closing
 
 void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
-    CanClose = !PluginBusy;
-    if (!CanClose) return;
-    try {
-        SendingCancelled = true;
-        // What the ports have read goes the whole way (the plug-in's receive
-        // events included) before the output file that may take it closes;
-        // only what the devices still hold is left to them.
-        cp1->DeliverReceived();
-        cp2->DeliverReceived();
-        if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
-        PluginVars.reset();
-        SaveConfig(false);
+    CanClose = false;
+    CloseWanted = true;
+    if (PluginBusy) {
+        // The window can always be closed: the running event is asked to
+        // stop, as Unload does (its waits return at once), and the close
+        // comes again as soon as it has returned. The settings keep naming
+        // a loaded plug-in that the close stopped (one stopped in its load
+        // event was never loaded, and is not kept).
+        if (!PluginPath.empty()) PendingPluginPath = PluginPath;
+        if (Script) Script->Stop();
+        return;
+    }
+    // Each step on its own: one that fails is shown, and the others still
+    // run; above all the settings are saved.
+    auto step = [this](auto&& Do) {
+        try {
+            Do();
+        } catch (const std::exception& e) {
+            ShowError(e.what());
+        } catch (...) {
+            rtl::TraceFailure(std::current_exception(), "closing the window");
+        }
+    };
+    // The ports read no more (and stay closed now); what they have read goes
+    // the one way, through the plug-in's receive events from the loop, never
+    // inside this handler: the close comes again once all of it has.
+    step([&] {
+        TmrPortConn->SetEnabled(false);
         cp1->Disconnect();
         cp2->Disconnect();
+        if (ForeignPort && ForeignPort->Active()) ForeignPort->SetActive(false);
+    });
+    if (!RxQueue.Empty()) {
+        PostReceivePump();
+        return;
+    }
+    CanClose = true;
+    CloseWanted = false;
+    step([&] {
+        SendingCancelled = true;
+        if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
+    });
+    step([&] {
+        PluginVars.reset();
+        SaveConfig(false);
+    });
+    step([&] {
         ForeignPort.reset();
         lb1->OnDrawItem = nullptr;
         lb1->Clear();
         Script.reset();
         PluginPath.clear();
         PortDescriptions.clear();
-    } catch (const std::exception& e) {
-        // Shown, and the window closes all the same.
-        ShowError(e.what());
-    }
+    });
+}
+
+void TMain::AskCloseAgain() {
+    if (!CloseWanted || PluginBusy || ClosePosted || PostWindow == 0) return;
+    ClosePosted = win::PostMessage(PostWindow, kCloseMessage, 0, 0);
 }
 
 }  // namespace terminal

@@ -41,38 +41,6 @@ std::unique_ptr<vcl::TBitmap> PluginGlyph(bool Active) {
     return bmp;
 }
 
-// What the main port delivers while ONRECEIVE runs (what the event reads
-// with Recv, what comes while it waits in NBSleep or a box, and while the box
-// of its error is open) came after the chunk the event was given: it is
-// counted at once but held until the event is over, so that the list, the
-// output file and the graph get the bytes in the order the device sent them.
-// The port is read meanwhile, so a waiting event never holds the device back.
-// The other events keep the order in which their data come.
-class TMainReceiveDeferral {
-public:
-    TMainReceiveDeferral(TMain& m, bool IsMain, std::string& Out)
-        : m_(m), active_(IsMain), out_(Out), nested_(m.cp1->NestedReceive()) {
-        if (!active_) return;
-        m_.MainReceiveDeferred = true;
-        m_.cp1->SetNestedReceive(true);
-    }
-    ~TMainReceiveDeferral() {
-        if (!active_) return;
-        m_.MainReceiveDeferred = false;
-        m_.cp1->SetNestedReceive(nested_);
-        out_ = std::move(m_.MainReceivedMeanwhile);
-        m_.MainReceivedMeanwhile.clear();
-    }
-    TMainReceiveDeferral(const TMainReceiveDeferral&) = delete;
-    TMainReceiveDeferral& operator=(const TMainReceiveDeferral&) = delete;
-
-private:
-    TMain& m_;
-    bool active_;
-    std::string& out_;
-    bool nested_;
-};
-
 }  // namespace
 
 // ---- Loading and unloading
@@ -110,7 +78,6 @@ void TMain::LoadPlugin(const std::string& FileName) {
         PluginPath = FileName;
         PendingPluginPath.clear();
         SetPluginButton(rtl::ChangeFileExt(rtl::ExtractFileName(FileName), ""));
-        DrainForeignPort();
     } catch (const std::exception& e) {
         UnloadPlugin();
         throw rtl::Exception("Error loading plugin\r" + FileName + "\r\r" + rtl::ExceptionMessage(e));
@@ -265,12 +232,10 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             break;
         }
         case srPurgeRx:
-            if (ForeignPort) {
-                const int avail = ForeignPort->RxCount();
-                if (avail > 0) ForeignPort->Read(avail);
-            } else {
-                cp1->FlushBuffers(true, false);
-            }
+            // What waits for the plug-in goes, and what the serial port holds.
+            RxQueue.Drop(RecvSource());
+            if (!ForeignPort) cp1->FlushBuffers(true, false);
+            UpdateReceiveRooms();
             break;
         case srSetV: ScriptSetV(Text, "\r"); break;
         case srGetV: Reply = ScriptGetV(rtl::UpperCase(Text)); break;
@@ -293,87 +258,73 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
 
 // ---- Reading for the plug-in
 
-bool TMain::TScriptRecvSource::Gone() const {
-    return Foreign != nullptr && (Owner->ForeignPort.get() != Foreign || Owner->ForeignPortSerial != ForeignSerial);
+TReceiveSource TMain::RecvSource() const {
+    if (!ForeignPort) return {};
+    const int client = ForeignPort->CurrentClient();
+    return {.IsMain = client == 1, .Client = client};
 }
 
 void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& Data) {
     CheckConnected(true);
-    // The wait reads from the object it paused and resumes only that one,
-    // whatever the window's main port becomes meanwhile.
-    TScriptRecvSource source;
-    source.Owner = this;
-    if (ForeignPort) {
-        source.Foreign = ForeignPort.get();
-        source.ForeignSerial = ForeignPortSerial;
-        source.Foreign->PauseRx();
-    } else {
-        source.Driver = cp1;
-        cp1->PausePolling();
-    }
-    auto resume = [&source] {
-        if (source.Gone()) return;
-        if (source.Foreign != nullptr)
-            source.Foreign->ResumeRx();
-        else
-            source.Driver->ContinuePolling();
-    };
-    Data.clear();
-    try {
-        const std::uint32_t start = win::GetTickCount();
-        bool stopped = false;
-        for (;;) {
-            if (static_cast<std::int64_t>(win::GetTickCount() - start) >= Timeout) break;
-            win::Sleep(1);
-            win::ProcessMessages();
-            NotePluginLoopTurn();
-            if (!Script || Script->Stopped() || source.Gone()) {
-                stopped = true;
-                break;
-            }
-            if (ScriptReadAvailable(source, nBytes, Data)) break;
+    // The port goes on reading meanwhile; what it reads waits in the receive
+    // queue, where the wait takes it from (also what came before the wait,
+    // while its event ran). Whose bytes: as they were when the wait began.
+    const TReceiveSource source = RecvSource();
+    // A wait whose port goes away (the foreign port freed or replaced) ends.
+    const std::uint32_t port_serial = ForeignPortSerial;
+    ++RecvWaiting;
+    struct Over {
+        TMain& m;
+        ~Over() {
+            --m.RecvWaiting;
+            if (!m.RxQueue.Empty()) m.PostReceivePump();
         }
-        if (!stopped) ScriptReadAvailable(source, nBytes, Data);
-    } catch (...) {
-        resume();
-        throw;
+    } over{*this};
+    Data.clear();
+    const std::uint32_t start = win::GetTickCount();
+    bool stopped = false;
+    for (;;) {
+        if (static_cast<std::int64_t>(win::GetTickCount() - start) >= Timeout) break;
+        win::Sleep(1);
+        win::ProcessMessages();
+        NotePluginLoopTurn();
+        if (!Script || Script->Stopped() || ForeignPortSerial != port_serial) {
+            stopped = true;
+            break;
+        }
+        if (TakeForRecv(source, nBytes, Data)) break;
     }
-    resume();
+    if (!stopped) TakeForRecv(source, nBytes, Data);
 }
 
-bool TMain::ScriptReadAvailable(const TScriptRecvSource& Source, std::int32_t nBytes, std::string& Data) {
-    if (Source.Gone()) return false;
-    std::int64_t avail = Source.Foreign != nullptr ? Source.Foreign->RxCount() : Source.Driver->CountRX();
-    if (nBytes > 0) avail = std::min<std::int64_t>(avail, nBytes - static_cast<std::int64_t>(Data.size()));
-    if (avail > 0) {
-        std::string chunk;
-        if (Source.Foreign != nullptr) {
-            chunk = Source.Foreign->Read(static_cast<int>(avail));
-        } else {
-            chunk.resize(static_cast<std::size_t>(avail));
-            chunk.resize(Source.Driver->ReadData(chunk.data(), static_cast<std::uint32_t>(avail)));
-        }
-        Data += chunk;
-        // Counted and shown as main-port data like any other.
-        if (!chunk.empty()) ReceiveData(true, chunk.data(), static_cast<std::uint32_t>(chunk.size()));
-    }
-    return nBytes > 0 && Data.size() == static_cast<std::size_t>(nBytes);
+bool TMain::TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::string& Data) {
+    // Taken bytes stay in their place in the queue, to be counted and shown
+    // as main-port data there, never given to the receive event.
+    const bool counted = nBytes > 0;
+    const std::size_t want = counted ? static_cast<std::size_t>(nBytes) - std::min<std::size_t>(Data.size(), nBytes) : 0;
+    if ((!counted || want > 0) && RxQueue.Take(Source, want, Data) > 0) UpdateReceiveRooms();
+    return counted && Data.size() == static_cast<std::size_t>(nBytes);
 }
 
 // ---- The event hooks
 
-void TMain::PluginReceiveHook(bool IsMain, std::string& Data, std::string& Meanwhile) {
+void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
     SetPluginBusy(true);
-    {
-        TMainReceiveDeferral deferral(*this, IsMain, Meanwhile);
-        try {
-            Script->SetRD(IsMain, Data);
-            Script->RunOnReceive(IsMain);
-            Data = Script->GetRD(IsMain);
-        } catch (const std::exception& e) {
-            // The chunk goes on as it came: a faulty plug-in loses no data.
-            Script->ShowException(e);
-        }
+    // What the ports deliver meanwhile waits in the receive queue, for the
+    // event's Recv and PurgeRx, then as its next chunk.
+    ++ReceiveEventsRunning;
+    struct Running {
+        int& count;
+        ~Running() { --count; }
+    } running{ReceiveEventsRunning};
+    try {
+        Script->SetRD(IsMain, Data);
+        Script->RunOnReceive(IsMain);
+        Data = Script->GetRD(IsMain);
+    } catch (const std::exception& e) {
+        // The chunk goes on as it came: a faulty plug-in loses no data. The
+        // queue still waits while the box is up.
+        Script->ShowException(e);
     }
     SetPluginBusy(false);
     UnloadIfStopped();

@@ -55,7 +55,7 @@ void TMain::ReadPorts() {
 
     // Closed while the lists still say which port is which: what they have
     // read goes through the receive path first.
-    for (TPortSlot& slot : PortSlots) slot.Driver->DisconnectDelivered();
+    for (TPortSlot& slot : PortSlots) slot.Driver->Disconnect();
     for (TPortSlot& slot : PortSlots) {
         slot.DropWidth = 0;
         slot.Combo->Items().Clear();
@@ -155,7 +155,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             std::int64_t speed = rtl::StrToIntDef(speedcb->Text(), 0);
             if (speed <= 0) throw rtl::Exception("Wrong speed number");
             if (static_cast<std::uint32_t>(speed) != d->BaudRateValue()) {
-                d->DisconnectDelivered();
+                d->Disconnect();
                 d->SetBaudRateValue(static_cast<std::uint32_t>(speed));
             }
             // A line parameter: its list must have a selection; its label
@@ -167,7 +167,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
                 if (index < 0) throw rtl::Exception(error);
                 label->SetColor(unusual ? vcl::clYellow : label->Parent()->Color());
                 if (index != current) {
-                    d->DisconnectDelivered();
+                    d->Disconnect();
                     set(index);
                 }
             };
@@ -183,7 +183,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             cbFlow->SetColor(cbFlow->Checked() ? vcl::clYellow : cbFlow->Parent()->Color());
             ports::THwFlowControl flow = cbFlow->Checked() ? ports::hfRTSCTS : ports::hfNONE;
             if (flow != d->HwFlow()) {
-                d->DisconnectDelivered();
+                d->Disconnect();
                 d->SetHwFlow(flow);
             }
             at = slot.Combo;
@@ -194,7 +194,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             // foreign class id would wrap round to a COM number).
             if (port != 0 && !win::IsComPortNumber(port)) throw rtl::Exception("Wrong Main Port value");
             if (port != d->Port() || !d->Connected()) {
-                d->DisconnectDelivered();
+                d->Disconnect();
                 d->SetPort(static_cast<ports::TPortNumber>(port));
                 if (index != 0 && !slot.Button->Down() && d->Connect()) d->FlushBuffers(true, true);
             }
@@ -204,7 +204,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
         RefreshPortState(Main);
         return true;
     } catch (rtl::Exception& e) {
-        d->DisconnectDelivered();
+        d->Disconnect();
         RefreshPortState(Main);
         if (Silent) return false;
         if (at && at->CanFocus()) at->SetFocus();
@@ -328,14 +328,16 @@ void TMain::SwitchPortPanel() {
         pnlCommPrms->SetVisible(true);
         return;
     }
-    cp1->DisconnectDelivered();
-    cp2->DisconnectDelivered();
+    cp1->Disconnect();
+    cp2->Disconnect();
     const ports::TForeignPortClass& cls =
         ports::ForeignPortClasses()[ForeignClassIndex(port, true)].Class;
     ++ForeignPortSerial;
     ForeignPort = cls.Create(port, [this](int Code, const std::string& Text, std::string& Reply) {
         ForeignPortEvent(Code, Text, Reply);
     });
+    // Bytes of the port before it that still wait leave this one less room.
+    UpdateReceiveRooms();
     ports::TfrmForP* frame = ForeignPort->Frame();
     frame->SetParent(pnlForPPrms);
     frame->SetAlign(vcl::TAlign::alClient);
@@ -358,13 +360,11 @@ void TMain::ForeignPortStateChanged() {
 void TMain::ForeignPortEvent(int Code, const std::string& Text, std::string& Reply) {
     try {
         switch (Code) {
-            case ports::fpeInfo: AddTextLine(Text, 0, 0, dfMSG); break;
-            // The same error again at once (a send refused each tick of the
-            // transmit timer) is counted on its line, not repeated.
-            case ports::fpeError: AddErrorLine(Text, 0, CurrentTime()); break;
-            case ports::fpeRecvInfo:
-                if (ReceptionEnabled) AddTextLine(Text, 0, 0, dfMSG);
-                break;
+            // Lines about the peers and what they send keep their place among
+            // the received chunks, which may wait for a plug-in event.
+            case ports::fpeInfo:
+            case ports::fpeError:
+            case ports::fpeRecvInfo: ReceiveLine(Code, Text); break;
             case ports::fpeSendInfo:
                 if (mShowWrites->Checked()) AddTextLine(Text, 0, 0, dfMSG);
                 break;
@@ -403,7 +403,7 @@ void TMain::sbPortClick(vcl::TComponent* Sender) {
     const bool main = button == sbPort;
     if (!ForeignPort) {
         if (button->Down()) {
-            PortSlots[main ? PortSlotMain : PortSlot2].Driver->DisconnectDelivered();
+            PortSlots[main ? PortSlotMain : PortSlot2].Driver->Disconnect();
             RefreshPortState(main);
         } else {
             ApplyPortParams(true, main);
@@ -445,7 +445,7 @@ bool TMain::CheckPortHandle(bool Main, bool RaiseIt) {
     win::DWORD written = 0;
     static const char kNothing = 0;
     if (d->Connected() && win::WriteFile(d->Handle(), &kNothing, 0, &written, nullptr)) return true;
-    d->DisconnectDelivered();
+    d->Disconnect();
     RefreshPortState(Main);
     if (RaiseIt)
         throw rtl::Exception(rtl::Format("Handle of port \"%s\" is no longer valid", {d->PortName()}));
@@ -511,6 +511,7 @@ void TMain::m1000msClick(vcl::TComponent* Sender) {
 
 void TMain::TmrPortConnTimer(vcl::TComponent*) {
     if (Disableondeactivate1->Checked() && !Active()) return;
+    if (CloseWanted) return;  // closing: the ports stay closed
     for (vcl::TComboBox* c : {ComNcb, cbComN2, speedcb, Databitscb, Stopbcb, Parcb})
         if (c->DroppedDown()) return;
     ApplyPortParams(true, true);

@@ -135,6 +135,20 @@ void TMain::CreateReceivePanel() {
     ReceiveFrame->SetInterval(kReceiveFrameMs);
     ReceiveFrame->SetOnTimer([this](vcl::TComponent*) { ShowReceiveFrame(); });
 
+    PostWindow = win::AllocateHWnd(
+        [this](win::HWND w, win::UINT msg, win::WPARAM wp, win::LPARAM lp) -> win::LRESULT {
+            if (msg == kPumpMessage) {
+                PumpReceived();
+                return 0;
+            }
+            if (msg == kCloseMessage) {
+                ClosePosted = false;
+                if (CloseWanted) Close();
+                return 0;
+            }
+            return win::DefWindowProc(w, msg, wp, lp);
+        },
+        "TMainPosts");
     cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
         cp1ReceiveData(s, d, n);
     };
@@ -293,37 +307,114 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
 
 // ---- Received data
 
+namespace {
+
+// What the foreign port may have read and not handed on: as much as a
+// serial port's input buffer.
+constexpr std::size_t kForeignInBuf = 1000000;
+
+}  // namespace
+
 void TMain::cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::uint32_t DataSize) {
-    ReceiveData(Sender == cp1, DataPtr, DataSize);
+    ReceiveData({.IsMain = Sender == cp1}, DataPtr, DataSize);
 }
 
 void TMain::ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize) {
-    ReceiveData(ClientIndex == 1, DataPtr, DataSize);
+    ReceiveData({.IsMain = ClientIndex == 1, .Client = ClientIndex}, DataPtr, DataSize);
 }
 
 bool TMain::PluginLoaded() const { return Script != nullptr; }
 
-void TMain::ReceiveData(bool IsMain, const void* DataPtr, std::uint32_t DataSize) {
+void TMain::ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize) {
+    // Ignored whole while reception is disabled: not counted, not hooked.
     if (!ReceptionEnabled) return;
-    if (IsMain && MainReceiveDeferred) {
-        DeferMainReceived(DataPtr, DataSize);
+    RxQueue.Add(Source, static_cast<const char*>(DataPtr), DataSize);
+    UpdateReceiveRooms();
+    PostReceivePump();
+}
+
+void TMain::ReceiveLine(int Code, const std::string& Text) {
+    if (Code == ports::fpeRecvInfo && !ReceptionEnabled) return;
+    // Nothing waits: the line shows at once, as the port tells it.
+    if (RxQueue.Empty() && !ReceiveHeld()) {
+        TReceivedPiece line;
+        line.Kind = TReceivedPiece::TKind::Line;
+        line.LineCode = Code;
+        line.Bytes = Text;
+        HandOn(line);
         return;
     }
-    // The plug-in's receive event may change or drop the chunk; the string
-    // holds what it left for the rest of the handling, and "meanwhile" what
-    // the main port delivered while the event ran.
-    std::string hooked;
-    std::string meanwhile;
-    if (Script && !PluginBusy && Script->HasOnReceive(IsMain)) {
-        hooked.assign(static_cast<const char*>(DataPtr), DataSize);
-        PluginReceiveHook(IsMain, hooked, meanwhile);
-        DataPtr = hooked.data();
-        DataSize = static_cast<std::uint32_t>(hooked.size());
+    RxQueue.AddLine(Code, Text);
+    PostReceivePump();
+}
+
+void TMain::PostReceivePump() {
+    if (PumpPosted || PostWindow == 0) return;
+    PumpPosted = win::PostMessage(PostWindow, kPumpMessage, 0, 0);
+    // The message cannot be queued (out of memory): the next chunk tries
+    // again, and nothing that waits is lost meanwhile.
+}
+
+void TMain::PumpReceived() {
+    PumpPosted = false;
+    // One piece at a time, from here only: a pump that the loop reaches
+    // while an earlier piece is handed on (its event waits) leaves the rest
+    // to that one, which goes on once the event has returned.
+    if (Pumping) return;
+    Pumping = true;
+    struct Done {
+        TMain& m;
+        ~Done() {
+            m.Pumping = false;
+            // A piece that failed leaves the rest for the next turn.
+            if (!m.RxQueue.Empty() && !m.ReceiveHeld()) m.PostReceivePump();
+            // A close that waited for what was read to be handed on.
+            if (m.RxQueue.Empty()) m.AskCloseAgain();
+        }
+    } done{*this};
+    while (!RxQueue.Empty() && !ReceiveHeld()) {
+        TReceivedPiece piece = RxQueue.Pop();
+        UpdateReceiveRooms();
+        HandOn(piece);
     }
-    PassOnReceived(IsMain, DataPtr, DataSize, CountReceived(IsMain, DataSize));
-    // Behind the chunk that started the event, as the device sent them;
-    // counted when they came.
-    if (!meanwhile.empty()) PassOnReceived(true, meanwhile.data(), meanwhile.size(), HoldReceiveView());
+}
+
+void TMain::HandOn(TReceivedPiece& Piece) {
+    if (Piece.Kind == TReceivedPiece::TKind::Line) {
+        if (Piece.LineCode == ports::fpeError)
+            // The same error again at once is counted on its line.
+            AddErrorLine(Piece.Bytes, 0, CurrentTime());
+        else
+            AddTextLine(Piece.Bytes, 0, 0, dfMSG);
+        return;
+    }
+    const bool is_main = Piece.Source.IsMain;
+    // The plug-in's receive event may change or drop the chunk; while one
+    // of its events runs (a send event, its load event) the chunk goes on
+    // as it came. What a Recv took is the plug-in's already.
+    if (!Piece.Taken && Script && !PluginBusy && Script->HasOnReceive(is_main)) PluginReceiveHook(is_main, Piece.Bytes);
+    const std::string& data = Piece.Bytes;
+    PassOnReceived(is_main, data.data(), data.size(), CountReceived(is_main, data.size()));
+}
+
+void TMain::UpdateReceiveRooms() {
+    auto room = [this](ports::TCommPortDriver* d, bool is_main) {
+        const std::size_t waiting = RxQueue.Waiting(is_main);
+        return waiting >= d->InBufSize() ? 0u : static_cast<std::uint32_t>(d->InBufSize() - waiting);
+    };
+    cp1->SetReceiveRoom(room(cp1, true));
+    cp2->SetReceiveRoom(room(cp2, false));
+    // The foreign port holds its transport back while its clients' bytes
+    // fill what a serial port's input buffer would.
+    const bool hold = ForeignPort && RxQueue.WaitingForeign() >= kForeignInBuf;
+    const bool held = ForeignPort && ForeignRxHeldSerial == ForeignPortSerial;
+    if (hold && !held) {
+        ForeignRxHeldSerial = ForeignPortSerial;
+        ForeignPort->PauseRx();
+    } else if (!hold && held) {
+        ForeignRxHeldSerial = 0;
+        ForeignPort->ResumeRx();
+    }
 }
 
 bool TMain::CountReceived(bool IsMain, std::size_t Size) {
@@ -346,13 +437,6 @@ void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSiz
     } holding{HoldingChunk};
     HoldingChunk = Held;
     ShowData(DataPtr, DataSize, IsMain ? 0 : 1);
-}
-
-void TMain::DeferMainReceived(const void* DataPtr, std::uint32_t DataSize) {
-    // Counted now, so that the counter shows the device is heard; shown,
-    // written and graphed once the event is over.
-    CountReceived(true, DataSize);
-    MainReceivedMeanwhile.append(static_cast<const char*>(DataPtr), DataSize);
 }
 
 bool TMain::HoldReceiveView() {
@@ -419,7 +503,7 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
             if (!win::WriteFile(d->Handle(), &none, 0, &written, nullptr)) {
                 // The device has gone: the port is closed like any failed one.
                 const std::string name = d->PortName();
-                d->DisconnectDelivered();
+                d->Disconnect();
                 RefreshPortState(is_main);
                 ShowNotice(vcl::mtError,
                            rtl::Format("Handle of port \"%s\" is no longer valid", {name}));
@@ -431,7 +515,7 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
             slot.Button->OnClick(slot.Button);
         } else {
             // The port button frees its port when it goes down.
-            d->DisconnectDelivered();
+            d->Disconnect();
             RefreshPortState(is_main);
         }
         ShowNotice(vcl::mtWarning,

@@ -255,8 +255,6 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
     // 6.
     SentCount += n;
     if (ShowCount) ShowTxCount();
-    // 7.
-    DrainForeignPort();
     return n;
 }
 
@@ -268,7 +266,7 @@ std::uint32_t TMain::SendData2(const void* Buf, std::uint32_t Count, TSender By)
     const std::uint32_t n = By == TSender::Plugin ? WriteForPlugin(*cp2, PortSlot2, Buf, Count, ok, unsent_why)
                                                   : cp2->SendData(Buf, Count, &ok);
     if (!ok) {  // a lost second port closes silently
-        cp2->DisconnectDelivered();
+        cp2->Disconnect();
         RefreshPortState(false);
     } else if (By == TSender::Plugin && n < Count) {
         ReportUnsent("Send2", n, Count, unsent_why, 1);
@@ -326,14 +324,6 @@ void TMain::ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Cou
                                                                   static_cast<std::int64_t>(Count)});
     if (!Why.empty()) text += " (" + Why + ")";
     AddErrorLine(text, Dir, CurrentTime());
-}
-
-void TMain::DrainForeignPort() {
-    if (!ForeignPort || !ForeignPort->Active() || PluginBusy) return;
-    const int avail = ForeignPort->RxCount();
-    if (avail <= 0) return;
-    const std::string data = ForeignPort->Read(avail);
-    if (!data.empty()) ForeignPortReceiveData(1, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
 // ---- Plug-in variables

@@ -154,6 +154,7 @@ TEST(plugin_control, recv_waits_for_its_bytes_and_for_its_time) {
     EXPECT_GE(elapsed(w.LastMsg()), 150);
     EXPECT_LT(elapsed(w.LastMsg()), 8000);
     // What the plug-in read is counted and shown as received data.
+    ASSERT_TRUE(w.ShowReceived());
     EXPECT_NE(w.AllLines().find("1234567890"), std::string::npos) << w.AllLines();
 
     device = play_later("abcde", "");

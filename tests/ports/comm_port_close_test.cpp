@@ -1,7 +1,7 @@
-// The serial component closed by its owner: what it has read from the
-// device goes to the owner first, and from then on nothing more is read,
-// however long the owner's handler takes; whatever the handler does (reopen
-// the port, fail), the port ends closed.
+// The serial component's owner decides how much it can take: the port reads
+// no more than that from its device, so a busy owner holds the device back
+// instead of holding its bytes; and closing hands out what was read first,
+// whatever the handler does meanwhile.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -18,60 +18,107 @@ namespace {
 using namespace std::chrono_literals;
 using test_support::PumpUntil;
 
-TEST(comm_port_close, what_was_read_is_handed_out_and_the_port_closes_whatever_the_handler_does) {
-    test_support::EnsureQtApplication();
+struct ClosingPort {
     test_support::PtyPair pty;
-    pty.MapAsCom(61);
-    vcl::TComponent owner(nullptr);
-    auto* cp = vcl::Create<ports::TCommPortDriver>(&owner);
-    cp->SetPort(static_cast<ports::TPortNumber>(61));
+    vcl::TComponent owner{nullptr};
+    ports::TCommPortDriver* cp = nullptr;
     std::vector<std::string> chunks;
     std::function<void()> during;  // run inside the handler, on the first chunk
-    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
-        chunks.emplace_back(static_cast<const char*>(data), size);
-        if (chunks.size() == 1 && during) during();
-    };
-    // Reads bytes into the queue; ticks wait, so they stay there.
-    auto play = [&](const std::string& bytes) {
+
+    ClosingPort() {
+        test_support::EnsureQtApplication();
+        pty.MapAsCom(61);
+        cp = vcl::Create<ports::TCommPortDriver>(&owner);
+        cp->SetPort(static_cast<ports::TPortNumber>(61));
+        cp->OnReceiveData = [this](vcl::TComponent*, const void* data, std::uint32_t size) {
+            chunks.emplace_back(static_cast<const char*>(data), size);
+            if (chunks.size() == 1 && during) during();
+        };
+    }
+    // The device sends; the port reads it into its queue (ticks are paused,
+    // so it stays there).
+    bool Play(const std::string& bytes) {
         const std::uint64_t want = cp->DeviceBytesRead() + bytes.size();
         return pty.Write(bytes) == bytes.size() && PumpUntil([&] { return cp->DeviceBytesRead() == want; });
-    };
+    }
+    std::string All() const {
+        std::string all;
+        for (const std::string& c : chunks) all += c;
+        return all;
+    }
+};
+
+TEST(comm_port_close, what_was_read_is_handed_out_first_and_the_port_closes_whatever_the_handler_does) {
+    ClosingPort p;
+    ports::TCommPortDriver* cp = p.cp;
     ASSERT_TRUE(cp->Connect());
     cp->PausePolling();
 
     // A handler that lets the loop run while the device sends more: only
     // what had been read comes.
-    ASSERT_TRUE(play(std::string(300, 'a')));
-    during = [&] {
-        EXPECT_EQ(pty.Write(std::string(100, 'b')), 100u);
+    ASSERT_TRUE(p.Play(std::string(300, 'a')));
+    p.during = [&] {
+        EXPECT_EQ(p.pty.Write(std::string(100, 'b')), 100u);
         test_support::Pump(100ms);
     };
-    cp->DisconnectDelivered();
+    cp->Disconnect();
     EXPECT_FALSE(cp->Connected());
-    EXPECT_EQ(chunks, std::vector<std::string>{std::string(300, 'a')});
+    EXPECT_EQ(p.chunks, std::vector<std::string>{std::string(300, 'a')});
     EXPECT_EQ(cp->DeviceBytesRead(), 300u);
 
-    // A handler that opens the port again: that port's queue comes too, and
-    // it is closed in turn.
-    chunks.clear();
+    // A handler that reopens the port has its way: the new port stays open.
+    p.chunks.clear();
     ASSERT_TRUE(cp->Connect());
-    ASSERT_TRUE(play("cc"));
-    during = [&] {
+    ASSERT_TRUE(p.Play("cc"));
+    p.during = [&] {
         cp->Disconnect();
         ASSERT_TRUE(cp->Connect());
-        ASSERT_TRUE(play("d"));
     };
-    cp->DisconnectDelivered();
-    EXPECT_FALSE(cp->Connected());
-    EXPECT_EQ(chunks, (std::vector<std::string>{"cc", "d"}));
+    cp->Disconnect();
+    EXPECT_TRUE(cp->Connected());
+    EXPECT_EQ(p.chunks, std::vector<std::string>{"cc"});
+    cp->Disconnect();
 
     // A handler that fails: the port is closed all the same.
-    chunks.clear();
+    p.chunks.clear();
     ASSERT_TRUE(cp->Connect());
-    ASSERT_TRUE(play("e"));
-    during = [] { throw std::runtime_error("handler failed"); };
-    EXPECT_THROW(cp->DisconnectDelivered(), std::runtime_error);
+    ASSERT_TRUE(p.Play("e"));
+    p.during = [] { throw std::runtime_error("handler failed"); };
+    EXPECT_THROW(cp->Disconnect(), std::runtime_error);
     EXPECT_FALSE(cp->Connected());
+}
+
+TEST(comm_port_close, the_port_reads_no_more_than_its_owner_has_room_for_and_keeps_the_rest_with_the_device) {
+    ClosingPort p;
+    ports::TCommPortDriver* cp = p.cp;
+    cp->SetPollingDelay(1);
+    // An owner that keeps what it gets and has room for 1000 bytes in all.
+    constexpr std::uint32_t kRoom = 1000;
+    cp->SetReceiveRoom(kRoom);
+    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
+        p.chunks.emplace_back(static_cast<const char*>(data), size);
+        cp->SetReceiveRoom(kRoom - static_cast<std::uint32_t>(p.All().size()));
+    };
+    ASSERT_TRUE(cp->Connect());
+    std::string sent;
+    for (int i = 0; i < 3000; ++i) sent.push_back(static_cast<char>('0' + i % 10));
+    ASSERT_EQ(p.pty.Write(sent), sent.size());
+    ASSERT_TRUE(PumpUntil([&] { return p.All().size() == kRoom; }));
+    test_support::Pump(50ms);
+    // Neither handed out nor read into the port's queue beyond the room: the
+    // device holds the rest.
+    EXPECT_EQ(p.All(), sent.substr(0, kRoom));
+    EXPECT_EQ(cp->DeviceBytesRead(), kRoom);
+
+    // Room again: the rest comes, in order; closing then hands out nothing twice.
+    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
+        p.chunks.emplace_back(static_cast<const char*>(data), size);
+    };
+    cp->SetReceiveRoom(0xFFFFFFFFu);
+    ASSERT_TRUE(PumpUntil([&] { return p.All().size() == sent.size(); }));
+    cp->Disconnect();
+    EXPECT_EQ(p.All(), sent);
+    EXPECT_EQ(cp->DeviceBytesRead(), sent.size());
 }
 
 }  // namespace

@@ -386,32 +386,6 @@ TEST_F(comm_port_driver_on_pty, a_nested_loop_in_a_handler_does_not_overwrite_th
     EXPECT_EQ(seenAfterNestedLoop[1], "second");
 }
 
-TEST_F(comm_port_driver_on_pty, a_handler_that_orders_nested_chunks_gets_them_in_buffers_of_their_own) {
-    cp->SetPollingDelay(1);
-    cp->SetUseMultimediaTimer(true);  // posted ticks reach nested loops
-    cp->SetNestedReceive(true);
-    std::vector<std::string> order;
-    int depth = 0;
-    cp->OnReceiveData = [&](vcl::TComponent*, const void* data, std::uint32_t size) {
-        const std::string before(static_cast<const char*>(data), size);
-        order.push_back(before);
-        if (depth++ == 0) {
-            // Two waits in a row: a chunk comes in each.
-            for (const char* more : {"second", "third"}) {
-                const std::size_t seen = order.size();
-                ASSERT_EQ(pty.Write(more), std::strlen(more));
-                EXPECT_TRUE(PumpUntil([&] { return order.size() > seen; }, 2s));
-            }
-        }
-        --depth;
-        EXPECT_EQ(std::string(static_cast<const char*>(data), size), before);
-    };
-    ASSERT_TRUE(cp->Connect());
-    ASSERT_EQ(pty.Write("first"), 5u);
-    ASSERT_TRUE(PumpUntil([&] { return order.size() >= 3; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
-}
-
 TEST_F(comm_port_driver_on_pty, paused_polling_reads_nothing_until_continued) {
     cp->SetPollingDelay(2);
     ASSERT_TRUE(cp->Connect());

@@ -278,14 +278,15 @@ TEST_F(ethernet_port_on_loopback, udp_sends_to_its_destination_and_delivers_data
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, std::string("%s%d\0!", 6))}, mark));
     EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty()) << "the same sender is announced once";
 
-    // While paused the bytes wait for Read instead.
+    // While paused nothing is read: the datagram waits with the system and
+    // comes once reception goes on.
     port->PauseRx();
     mark = owner.events.size();
     SendDatagram(peer, localPort, "held");
-    ASSERT_TRUE(PumpUntil([&] { return port->RxCount() == 4; }));
+    Settle();
     EXPECT_TRUE(owner.Since(mark, fpeData).empty());
-    EXPECT_EQ(port->Read(10), "held");
     port->ResumeRx();
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "held")}, mark));
 
     mark = owner.events.size();
     port->SetActive(false);
@@ -513,7 +514,8 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     EXPECT_EQ(f->lblCCInfo->Color(), vcl::clBtnFace);
     EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clWindow);
 
-    // Data from client 2 is marked as such; client 1 is the current one.
+    // Data comes under its client's name: a line names the client whenever
+    // the last one named is another (or none was yet), the current one too.
     std::size_t mark = owner.events.size();
     SendText(b, "from-b");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "from-b")}, mark));
@@ -521,7 +523,11 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     mark = owner.events.size();
     SendText(a, "from-a");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "from-a")}, mark));
-    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty());
+    EXPECT_EQ(owner.Since(mark, fpeRecvInfo), (std::vector<Event>{{fpeRecvInfo, "RV data from CliIdx=1"}}));
+    mark = owner.events.size();
+    SendText(a, "again-a");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "again-a")}, mark));
+    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty()) << "the client named last needs no new line";
 
     std::string got;
     EXPECT_EQ(port->Send("to-a", 4), 4);
@@ -542,19 +548,21 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     EXPECT_EQ(port->CurrentClient(), 0);
     EXPECT_EQ(port->Send("lost", 4), 0);
 
-    // Paused: the current client's bytes wait for Read, the others' are dropped.
+    // Paused, nothing is read: every client's bytes wait with the system
+    // and come, each under its client's name, once reception goes on.
     f->SetParam(epCurClient, "1");
     port->PauseRx();
     mark = owner.events.size();
-    SendText(b, "drop");
+    SendText(b, "kept-b");
     Settle();
-    SendText(a, "keep");
-    ASSERT_TRUE(PumpUntil([&] { return port->RxCount() == 4; }));
+    SendText(a, "kept-a");
     Settle();
-    EXPECT_EQ(port->Read(100), "keep");
     EXPECT_TRUE(owner.Since(mark, fpeData).empty());
-    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty());
     port->ResumeRx();
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "kept-b")}, mark));
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "kept-a")}, mark));
+    EXPECT_EQ(owner.Since(mark, fpeRecvInfo),
+              (std::vector<Event>{{fpeRecvInfo, "RV data from CliIdx=2"}, {fpeRecvInfo, "RV data from CliIdx=1"}}));
 
     // The disconnect button drops the current client; its index is free again.
     mark = owner.events.size();

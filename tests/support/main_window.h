@@ -79,7 +79,9 @@ public:
 
     // Runs the loop until the window shows everything it received (while
     // data comes in, it shows it once a frame).
-    bool ShowReceived() { return PumpUntil([this] { return !main->ReceiveViewHeld; }); }
+    bool ShowReceived() {
+        return PumpUntil([this] { return main->RxQueue.Empty() && !main->PumpPosted && !main->ReceiveViewHeld; });
+    }
 
     // Open notice windows: message forms captioned with the application title.
     static std::vector<vcl::TForm*> Notices() {

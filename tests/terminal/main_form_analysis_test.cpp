@@ -43,6 +43,7 @@ struct AnalysisFixture : test_support::MainWindow {
     }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
     }
     // Bytes received in a data format, as a whole line of their own.
     void ReceiveLine(int format, const std::string& bytes) {

@@ -24,6 +24,7 @@ struct NamesFixture : test_support::MainWindow {
     NamesFixture() { main->RVPnlTime = 0; }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
     }
     void SaveAs(const std::string& typed, int filter) {
         dialog.Answer(typed, filter);

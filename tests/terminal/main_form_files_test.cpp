@@ -45,6 +45,7 @@ struct FilesFixture : test_support::MainWindow {
     ~FilesFixture() { Free(); }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
     }
     void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }

@@ -43,6 +43,7 @@ struct ReceiveFixture : test_support::MainWindow {
     }
     void Receive(ports::TCommPortDriver* from, const std::string& bytes) {
         from->OnReceiveData(from, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
     }
     void Error(ports::TCommPortDriver* from, std::int32_t errs) { from->OnReceiveError(from, errs); }
     const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }

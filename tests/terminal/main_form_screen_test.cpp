@@ -38,6 +38,7 @@ struct ScreenFixture : test_support::MainWindow {
     }
     void Receive(const std::string& bytes) {
         main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
     }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
     QWidget* Viewport() const {
@@ -141,6 +142,7 @@ TEST(main_form_screen, a_burst_of_chunks_reaches_the_screen_whole_at_the_next_fr
     TMain* m = f.main;
     for (int i = 0; i < 300; ++i) f.Receive(std::string(7, static_cast<char>('A' + i % 26)));
     m->cp2->OnReceiveData(m->cp2, "\x01\x02\x03\x04\x05", 5);
+    m->PumpReceived();
     ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(2100, 5)");
     const terminal::TLineStore& lines = m->RxPanel->Lines();

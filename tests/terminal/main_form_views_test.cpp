@@ -14,6 +14,7 @@
 #include "support/main_window.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
+#include "platform/win/message_window.h"
 #include "terminal/main_form.h"
 
 namespace {
@@ -168,10 +169,12 @@ TEST(main_form_views, function_keys_reach_their_handlers) {
     EXPECT_TRUE(f.Key(vcl::VK_F10));
     EXPECT_FALSE(m->ReceptionEnabled);
     EXPECT_EQ(m->dRVcb->Color(), vcl::TColor(0x8080FF));
-    m->ReceiveData(true, "AB", 2);
+    m->ReceiveData({}, "AB", 2);
+    win::ProcessMessages();
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
     f.Key(vcl::VK_F10);
-    m->ReceiveData(true, "AB", 2);
+    m->ReceiveData({}, "AB", 2);
+    win::ProcessMessages();
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 2u);
 
     // F1: no help file beside the program. F2 asks for a profile name,

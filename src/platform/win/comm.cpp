@@ -55,7 +55,7 @@ public:
             notifier_ = MakeGuardedNotifier(fd_, QSocketNotifier::Read, [this] {
                 // A device that keeps signalling without giving data has
                 // hung up; stop listening rather than spin.
-                if (Drain() == 0 && !dead_ && !held_ && count_ < ring_.size() && HungUp()) MarkDead(EIO);
+                if (Drain() == 0 && !dead_ && !Full() && HungUp()) MarkDead(EIO);
                 UpdateNotifier();
             });
         }
@@ -76,7 +76,9 @@ public:
 
     int Fd() const { return fd_; }
     bool Dead() const { return dead_; }
-    bool Held() const { return held_; }
+    // The queue takes no more from the device now: it holds as much as its
+    // size or its owner's limit allows.
+    bool Full() const { return count_ >= Capacity(); }
     bool FailVanished() const { return Fail(ERROR_BAD_COMMAND, path_ + ": the device has gone away (" + ErrnoText(deadErrno_) + ")"); }
     bool FailErrno(int err, const char* what) const {
         if (err == EIO || err == ENXIO || err == ENODEV) return Fail(ERROR_BAD_COMMAND, path_ + ": " + what + ": " + ErrnoText(err));
@@ -87,9 +89,9 @@ public:
     // returns the bytes moved.
     std::size_t Drain() {
         const std::size_t before = count_;
-        while (!dead_ && !held_ && count_ < ring_.size()) {
+        while (!dead_ && !Full()) {
             std::size_t tail = (head_ + count_) % ring_.size();
-            std::size_t room = std::min(ring_.size() - count_, ring_.size() - tail);
+            std::size_t room = std::min(Capacity() - count_, ring_.size() - tail);
             ssize_t n = read(fd_, ring_.data() + tail, room);
             if (n > 0) {
                 count_ += static_cast<std::size_t>(n);
@@ -145,9 +147,10 @@ public:
     std::size_t Queued() const { return count_; }
     std::uint64_t Taken() const { return taken_; }
 
-    // Nothing more is read from the device; the queue keeps what it holds.
-    void Hold() {
-        held_ = true;
+    // The most the queue holds from now on (at most its size): while its
+    // owner cannot take more, the rest stays with the device.
+    void SetLimit(std::size_t limit) {
+        limit_ = limit;
         UpdateNotifier();
     }
 
@@ -192,8 +195,10 @@ private:
         deadErrno_ = err;
     }
 
+    std::size_t Capacity() const { return std::min(limit_, ring_.size()); }
+
     void UpdateNotifier() {
-        if (notifier_) notifier_->setEnabled(!dead_ && !held_ && count_ < ring_.size());
+        if (notifier_) notifier_->setEnabled(!dead_ && !Full());
     }
 
     int fd_;
@@ -202,7 +207,7 @@ private:
     std::size_t head_ = 0;
     std::size_t count_ = 0;
     bool dead_ = false;
-    bool held_ = false;
+    std::size_t limit_ = SIZE_MAX;
     std::uint64_t taken_ = 0;  // bytes read from the device
     int deadErrno_ = 0;
     bool dtr_ = true;
@@ -585,7 +590,7 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, void*) {
             return dev->FailVanished();
         }
         // Nothing more will come through a port that reads no more.
-        if (atOnce || dev->Held() || (firstByte && got > 0)) break;
+        if (atOnce || dev->Full() || (firstByte && got > 0)) break;
         std::optional<Clock::time_point> deadline = totalDeadline;
         if (useInterval && got > 0) {
             auto gap = lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout);
@@ -647,10 +652,10 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written,
     return ok;
 }
 
-bool StopCommInput(HANDLE handle) {
+bool SetCommInputLimit(HANDLE handle, DWORD limit) {
     CommDevice* dev = Find(handle);
     if (!dev) return false;
-    dev->Hold();
+    dev->SetLimit(limit);
     return true;
 }
 

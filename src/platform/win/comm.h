@@ -151,11 +151,12 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, void* over
 // the short count.
 bool WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 
-// Reads nothing more from the device until the port is closed: what the
-// device and the kernel hold stays there, while what the queue holds can
-// still be read (a read then never waits for more). For a port about to
-// close, so that handing out its queue comes to an end.
-bool StopCommInput(HANDLE handle);
+// The queue takes bytes from the device only while it holds fewer than limit
+// (and fewer than its size): an owner that cannot take more now holds the
+// device back, as a busy program would, and raising the limit again lets
+// reading go on. A read never waits for more than the queue may take.
+// 0 stops reading altogether (a port about to close).
+bool SetCommInputLimit(HANDLE handle, DWORD limit);
 // Bytes read from the device since the port was opened, whether handed out
 // yet or not.
 bool GetCommInputTotal(HANDLE handle, std::uint64_t* total);

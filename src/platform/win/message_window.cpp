@@ -1,5 +1,6 @@
 #include "platform/win/message_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -103,6 +104,14 @@ Holding& Held() {
     return held;
 }
 
+// A procedure that runs a loop of its own (a plug-in's wait, a box) must
+// get the messages that were queued behind the one it handles: the toolkit's
+// loop hands out queued messages only after it has been woken since the
+// current one began.
+void WakeNestedLoops() {
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
+}
+
 // Hands out the waiting timer messages, one per turn.
 class TimerTurn : public QObject {
 public:
@@ -131,7 +140,9 @@ public:
             // loop inside the procedure goes on handing out ticks.
             if (!q.waiting.empty()) q.Schedule();
         });
-        if (taken) DispatchTimerMessage(m);
+        if (!taken) return true;
+        WakeNestedLoops();
+        DispatchTimerMessage(m);
         return true;
     }
 
@@ -197,6 +208,7 @@ public:
     bool event(QEvent* e) override {
         if (e->type() != MessageEventType()) return QObject::event(e);
         auto* m = static_cast<MessageEvent*>(e);
+        WakeNestedLoops();
         if (Held().depth > 0)
             RunLoopEntry(failed_, [&] { Held().posted.push_back({handle_, m->msg, m->wParam, m->lParam}); });
         else
