@@ -283,7 +283,8 @@ public:
     bool ReceiveHeld() const { return ReceiveEventsRunning > 0 || RecvWaiting > 0; }
     void PostReceivePump();
     void PumpReceived();
-    void HandOn(TReceivedPiece& Piece);
+    // One piece on its way; true when the plug-in's receive event ran.
+    bool HandOn(TReceivedPiece& Piece);
     // Each port may read as much as its input buffer less what waits from it.
     void UpdateReceiveRooms();
     // The foreign port object whose reception the window paused (its serial

@@ -372,29 +372,34 @@ void TMain::PumpReceived() {
             if (m.RxQueue.Empty()) m.AskCloseAgain();
         }
     } done{*this};
+    // After a piece that ran the plug-in's event the loop gets its turn
+    // before the next, so that a flood into events that wait never keeps
+    // this message from returning.
     while (!RxQueue.Empty() && !ReceiveHeld()) {
         TReceivedPiece piece = RxQueue.Pop();
         UpdateReceiveRooms();
-        HandOn(piece);
+        if (HandOn(piece)) break;
     }
 }
 
-void TMain::HandOn(TReceivedPiece& Piece) {
+bool TMain::HandOn(TReceivedPiece& Piece) {
     if (Piece.Kind == TReceivedPiece::TKind::Line) {
         if (Piece.LineCode == ports::fpeError)
             // The same error again at once is counted on its line.
             AddErrorLine(Piece.Bytes, 0, CurrentTime());
         else
             AddTextLine(Piece.Bytes, 0, 0, dfMSG);
-        return;
+        return false;
     }
     const bool is_main = Piece.Source.IsMain;
     // The plug-in's receive event may change or drop the chunk; while one
     // of its events runs (a send event, its load event) the chunk goes on
     // as it came. What a Recv took is the plug-in's already.
-    if (!Piece.Taken && Script && !PluginBusy && Script->HasOnReceive(is_main)) PluginReceiveHook(is_main, Piece.Bytes);
+    const bool event = !Piece.Taken && Script && !PluginBusy && Script->HasOnReceive(is_main);
+    if (event) PluginReceiveHook(is_main, Piece.Bytes);
     const std::string& data = Piece.Bytes;
     PassOnReceived(is_main, data.data(), data.size(), CountReceived(is_main, data.size()));
+    return event;
 }
 
 void TMain::UpdateReceiveRooms() {

@@ -20,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/timer.h"
 #include "platform/win/message_window.h"
 #include "ports/ethernet_port.h"
 #include "support/loopback.h"
@@ -241,6 +243,27 @@ std::vector<std::string> Tokens(const std::string& text) {
     return out;
 }
 
+// A reader following the lines that name the server's clients: every chunk
+// belongs to the client the last "RV data from CliIdx" line named (0 before
+// any), and its direction mark says whether that is client 1.
+std::map<int, std::string> ReadByMarkers(TMain* m) {
+    std::map<int, std::string> read;
+    int named = 0;
+    const terminal::TLineStore& lines = m->RxPanel->Lines();
+    for (int i = 0; i < lines.LineCount(); ++i) {
+        const terminal::TLineRecord r = lines.LineRecord(i);
+        int index = 0;
+        if (r.Format == terminal::dfMSG &&
+            std::sscanf(lines.LineData(i).c_str(), "RV data from CliIdx=%d", &index) == 1)
+            named = index;
+        if (r.Format != terminal::dfHEX) continue;
+        EXPECT_EQ(r.Dir == 0, named == 1) << "line " << i << " has the mark of another port";
+        for (const std::string& token : Tokens(lines.LineData(i)))
+            read[named].push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
+    }
+    return read;
+}
+
 TEST(ethernet_port_e2e, udp_line_typed_in_dec_reaches_the_destination_listener) {
     EthernetWindow w;
     TMain* m = w.m;
@@ -417,42 +440,69 @@ TEST(ethernet_port_e2e, six_server_clients_speaking_in_turn_are_each_read_back_b
     }
     frame->edCurCliIdx->SetText("3");
 
-    // In a random turn, so that the current client follows every other one
-    // and itself, each client sends a few bytes of its own letter; each
-    // chunk is shown before the next is sent.
+    // First the current client and client 1 in turn, then in a random turn,
+    // so that the current client follows every other one and itself, each
+    // client sends a few bytes of its own letter; each chunk is shown before
+    // the next is sent.
+    std::vector<int> turns = {3, 1, 3, 1, 3, 2, 3, 1, 3};
     std::minstd_rand random(52);
+    for (int turn = 0; turn < 80; ++turn) turns.push_back(1 + static_cast<int>(random() % 6));
     std::map<int, std::string> sent;
     const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
     const auto& second_count = m->PortSlots[terminal::PortSlot2].RxCount;
-    for (int turn = 0; turn < 80; ++turn) {
-        const int client = 1 + static_cast<int>(random() % 6);
+    for (const int client : turns) {
         const std::string bytes(1 + random() % 4, static_cast<char>('a' + client));
         const std::uint64_t want = main_count + second_count + bytes.size();
         clients[static_cast<std::size_t>(client - 1)]->Send(bytes);
         ASSERT_TRUE(test_support::PumpUntil([&] { return main_count + second_count == want; }));
         sent[client] += bytes;
     }
-
-    // A reader following the markers: the main port's mark is client 1; the
-    // second port's data belongs to the client the last "RV data from
-    // CliIdx" line of another client than 1 named, and to the current
-    // client before any.
-    std::map<int, std::string> read;
-    int second = 3;
-    const terminal::TLineStore& lines = m->RxPanel->Lines();
-    for (int i = 0; i < lines.LineCount(); ++i) {
-        const terminal::TLineRecord r = lines.LineRecord(i);
-        int index = 0;
-        if (r.Format == terminal::dfMSG &&
-            std::sscanf(lines.LineData(i).c_str(), "RV data from CliIdx=%d", &index) == 1 && index != 1)
-            second = index;
-        if (r.Format != terminal::dfHEX) continue;
-        for (const std::string& token : Tokens(lines.LineData(i)))
-            read[r.Dir == 0 ? 1 : second].push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
-    }
-    EXPECT_EQ(read, sent);
+    EXPECT_EQ(ReadByMarkers(m), sent);
     // The counters keep their meaning: client 1 is the main port.
     EXPECT_EQ(main_count, sent[1].size());
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// While a plug-in's Recv waits for the current client, the other clients'
+// bytes are kept: counted, and shown in order under their clients' names.
+TEST(ethernet_port_e2e, a_recv_on_the_server_keeps_every_other_clients_bytes_under_their_names) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ports::TfrmForPEth* frame = StartServer(w, 0);
+    ASSERT_TRUE(frame);
+    const std::uint16_t port = PortOf(m);
+    std::vector<std::unique_ptr<TcpPeer>> clients;
+    for (int i = 1; i <= 3; ++i) {
+        clients.push_back(std::make_unique<TcpPeer>(port));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=" + std::to_string(i) + ")"); }));
+    }
+    test_support::TempDir dir;
+    const std::string plugin = dir.File("asker.pas");
+    vcl::SaveStrToFile("procedure OnSend; var got: string;\n"
+                       "begin Recv(10, 5000, got); AddMsg('[' + got + ']'); TD := ''; end;",
+                       plugin);
+    m->LoadPlugin(plugin);
+    ASSERT_NE(m->Script, nullptr);
+
+    // The current client answers last; the others speak while the plug-in waits.
+    const std::string b(1000, 'b'), c(500, 'c'), a = "0123456789";
+    vcl::TTimer during(nullptr);
+    during.SetInterval(50);
+    during.SetOnTimer([&](vcl::TComponent*) {
+        during.SetEnabled(false);
+        clients[1]->Send(b);
+        clients[2]->Send(c);
+        test_support::Pump(std::chrono::milliseconds(200));
+        clients[0]->Send(a);
+    });
+    during.SetEnabled(true);
+    m->TrBCB->SetText("");
+    m->SendData("", 0, true);
+    EXPECT_EQ(m->RxPanel->Lines().LineData(m->RxPanel->Lines().LineCount() - 2), "[" + a + "]");
+    ASSERT_TRUE(w.ShowReceived());
+    EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, a.size());
+    EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, b.size() + c.size());
+    EXPECT_EQ(ReadByMarkers(m), (std::map<int, std::string>{{1, a}, {2, b}, {3, c}}));
     EXPECT_TRUE(w.messages.empty());
 }
 

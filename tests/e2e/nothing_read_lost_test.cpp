@@ -1,8 +1,9 @@
-// What the program has read from a device is never thrown away when it
-// closes the port itself: pseudo-terminals flood the main port and Port2
-// with numbered records while line settings change and while the window
-// closes, and raw output to a file (behind a plug-in's receive events) must
-// hold exactly what the serial layer took from each device.
+// What the program has read from a device is never thrown away or reordered
+// when it closes the port itself: pseudo-terminals flood the main port and
+// Port2 with numbered records while line settings change, ports are freed
+// and reopened and the window closes, also while the plug-in's receive
+// events wait, and raw output to a file (behind those events) must hold
+// exactly what the serial layer took from each device, in order.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "e2e/plugin_window.h"
 #include "platform/vcl/file_text.h"
 #include "support/file_contents.h"
 #include "support/main_window.h"
@@ -54,6 +56,21 @@ end;
 procedure OnReceive2;
 begin
   RD2 := UpperCase(RD2);
+end;
+)";
+
+// The same, with events that wait: what comes meanwhile waits for them.
+constexpr const char* kWaitingPlugin = R"(
+procedure OnReceive;
+begin
+  RD := UpperCase(RD);
+  NBSleep(100);
+end;
+
+procedure OnReceive2;
+begin
+  RD2 := UpperCase(RD2);
+  NBSleep(100);
 end;
 )";
 
@@ -105,7 +122,7 @@ struct FloodWindow : test_support::MainWindow {
     test_support::PtyPair main_dev, second_dev;
     std::string out, plugin;
 
-    FloodWindow() : BasicMainWindow({.Start = false}) {
+    explicit FloodWindow(const char* Plugin = kPlugin) : BasicMainWindow({.Start = false}) {
         main_dev.MapAsCom(5);
         second_dev.MapAsCom(6);
         Start();
@@ -116,12 +133,34 @@ struct FloodWindow : test_support::MainWindow {
         out = dir.File("flood.bin");
         main->OutputFile.Open(out, terminal::TListFileType::Binary);
         plugin = dir.File("upper.pas");
-        vcl::SaveStrToFile(kPlugin, plugin);
+        vcl::SaveStrToFile(Plugin, plugin);
         main->LoadPlugin(plugin);
     }
     ~FloodWindow() { Free(); }
 
     std::uint64_t Counted(int slot) const { return main->PortSlots[slot].RxCount; }
+    // Two profiles of both ports at other rates, with the same plug-in.
+    void AddProfiles() {
+        for (int slot : {1, 2}) {
+            terminal::TPortProfile& p = main->Profiles[slot];
+            p = {.Port = 5, .Port2 = 6, .Speed = slot == 1 ? 38400 : 57600, .Name = "Lab " + std::to_string(slot),
+                 .PlugPath = plugin, .AuxParams = ""};
+            main->CBProfile->Items().Add(p.Name);
+        }
+    }
+    // The window closes in the flood: the ports read no more, and the window
+    // closes once what they had read has gone the whole way, through the
+    // plug-in, from the loop.
+    void CloseInTheFlood() {
+        ASSERT_TRUE(BothHoldReadBytes());
+        bool can_close = true;
+        main->FormCloseQuery(main, can_close);
+        EXPECT_FALSE(can_close);
+        ASSERT_TRUE(test_support::PumpUntil([this] { return !main->CloseWanted; }));
+        EXPECT_FALSE(main->OutputFile.IsOpen());
+        EXPECT_FALSE(main->cp1->Connected());
+        EXPECT_FALSE(main->cp2->Connected());
+    }
     // Waits until both ports hold bytes they have read from their devices
     // and not handed on yet: a port closed now has something to lose.
     bool BothHoldReadBytes() {
@@ -176,13 +215,7 @@ TEST(nothing_read_lost, a_flood_through_setting_changes_and_the_window_closing_k
     ASSERT_TRUE(m->cp1->Connected());
     ASSERT_TRUE(m->cp2->Connected());
     Flood main_flood(w.main_dev, kMainFirst), second_flood(w.second_dev, kSecondFirst);
-    // Two profiles of both ports at other rates, with the same plug-in.
-    for (int slot : {1, 2}) {
-        terminal::TPortProfile& p = m->Profiles[slot];
-        p = {.Port = 5, .Port2 = 6, .Speed = slot == 1 ? 38400 : 57600, .Name = "Lab " + std::to_string(slot),
-             .PlugPath = w.plugin, .AuxParams = ""};
-        m->CBProfile->Items().Add(p.Name);
-    }
+    w.AddProfiles();
 
     // Every change closes and reopens both ports (Port2 takes the same line
     // settings; the port button frees the main port alone), each time while
@@ -214,18 +247,9 @@ TEST(nothing_read_lost, a_flood_through_setting_changes_and_the_window_closing_k
     }
     EXPECT_EQ(m->cp1->BaudRateValue(), 57600u);
 
-    // The window closes in the flood, with bytes read and not yet shown:
-    // the ports read no more, and the window closes once what they had read
-    // has gone the whole way, through the plug-in, from the loop.
-    ASSERT_TRUE(w.BothHoldReadBytes());
-    bool can_close = true;
-    m->FormCloseQuery(m, can_close);
-    EXPECT_FALSE(can_close);
-    ASSERT_TRUE(test_support::PumpUntil([m] { return !m->CloseWanted; }));
+    // The window closes in the flood, with bytes read and not yet shown.
+    w.CloseInTheFlood();
     const std::string main_sent = main_flood.Stop(), second_sent = second_flood.Stop();
-    EXPECT_FALSE(m->OutputFile.IsOpen());
-    EXPECT_FALSE(m->cp1->Connected());
-    EXPECT_FALSE(m->cp2->Connected());
 
     // Everything the drivers took from the devices went through the plug-in
     // into the file and the counters; what is missing is only what the
@@ -236,6 +260,72 @@ TEST(nothing_read_lost, a_flood_through_setting_changes_and_the_window_closing_k
     const int main_gaps = Gaps(main_got, main_sent), second_gaps = Gaps(second_got, second_sent);
     EXPECT_GE(main_gaps, 0) << "the main port's bytes are not what was sent";
     EXPECT_GE(second_gaps, 0) << "Port2's bytes are not what was sent";
+    EXPECT_LE(main_gaps, changes);
+    EXPECT_LE(second_gaps, changes);
+    EXPECT_TRUE(w.Messages.empty()) << w.Messages.front();
+}
+
+// Events that wait hold what comes for them; every kind of close meanwhile
+// (line settings, either port button, the port list read again, focus lost
+// and back, a profile) hands out what the ports had read behind what waits,
+// never ahead of it.
+TEST(nothing_read_lost, closes_while_receive_events_wait_keep_both_ports_bytes_in_order) {
+    FloodWindow w(kWaitingPlugin);
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->cp2->Connected());
+    m->Disableondeactivate1->SetChecked(true);
+    w.AddProfiles();
+    Flood main_flood(w.main_dev, kMainFirst), second_flood(w.second_dev, kSecondFirst);
+
+    const int fast = m->speedcb->Items().IndexOf("19200"), slow = m->speedcb->Items().IndexOf("9600");
+    ASSERT_GE(fast, 0);
+    ASSERT_GE(slow, 0);
+    int changes = 0;
+    for (int round = 0; round < 2; ++round) {
+        const bool odd = round % 2 == 1;
+        for (int step = 0; step < 6; ++step) {
+            ASSERT_TRUE(w.BothHoldReadBytes()) << "change " << changes;
+            // Each close comes while an event waits, but for the profile,
+            // which is refused then and so comes between events.
+            auto change = [&] {
+                switch (step) {
+                    case 0: m->speedcb->SelectByUser(odd ? slow : fast); break;
+                    case 1:
+                        m->sbPort->Click();
+                        m->sbPort->Click();
+                        break;
+                    case 2:
+                        m->sbPort2->Click();
+                        m->sbPort2->Click();
+                        break;
+                    case 3: m->Rereadportsb->Click(); break;
+                    case 4:
+                        m->FocusChanged(false);
+                        m->FocusChanged(true);
+                        break;
+                    default: m->CBProfile->SelectByUser(odd ? 1 : 0); break;
+                }
+            };
+            if (step == 5) {
+                change();
+            } else {
+                test_support::WhileBusy inside(*m, change);
+                ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done; })) << "change " << changes;
+            }
+            ++changes;
+            ASSERT_TRUE(m->cp1->Connected() && m->cp2->Connected()) << "change " << changes;
+        }
+    }
+
+    w.CloseInTheFlood();
+    const std::string main_sent = main_flood.Stop(), second_sent = second_flood.Stop();
+    const std::string main_got = w.FileBytesOf(true), second_got = w.FileBytesOf(false);
+    EXPECT_EQ(w.Counted(PortSlotMain), main_got.size());
+    EXPECT_EQ(w.Counted(PortSlot2), second_got.size());
+    const int main_gaps = Gaps(main_got, main_sent), second_gaps = Gaps(second_got, second_sent);
+    EXPECT_GE(main_gaps, 0) << "the main port's bytes are not what was sent, in order";
+    EXPECT_GE(second_gaps, 0) << "Port2's bytes are not what was sent, in order";
     EXPECT_LE(main_gaps, changes);
     EXPECT_LE(second_gaps, changes);
     EXPECT_TRUE(w.Messages.empty()) << w.Messages.front();
