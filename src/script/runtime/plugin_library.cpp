@@ -138,14 +138,6 @@ std::string ScriptLiteral(const std::string& s) {
     return out;
 }
 
-// The main window's store is handed a name and a value joined by a carriage
-// return, and the transmit line's __getv ends at the line: a name holding a
-// line break would set or read another variable than the one named.
-void CheckVariableName(const std::string& name) {
-    if (name.find_first_of("\r\n") != std::string::npos)
-        throw rtl::Exception("Bad variable name " + ScriptLiteral(name) + ": a name cannot hold a line break");
-}
-
 bool LoadStrFromFileRoutine(const std::string& fileName, std::string& data) {
     data.clear();
     std::string name = fileName;
@@ -183,6 +175,11 @@ bool SaveStrToFileRoutine(const std::string& fileName, const std::string& data) 
 }
 
 }  // namespace
+
+void CheckVariableName(const std::string& Name) {
+    if (Name.find_first_of("\r\n") != std::string::npos)
+        throw rtl::Exception("Bad variable name " + ScriptLiteral(Name) + ": a name cannot hold a line break");
+}
 
 std::uint32_t PluginDataSize(const TPSTypeRec* type) {
     if (type == nullptr) return 0;
