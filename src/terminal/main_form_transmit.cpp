@@ -211,6 +211,7 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
         }
         case TPseudo::GetV: {
             const std::string arg(p + 7, Count - 8);
+            script::runtime::CheckVariableName(arg);
             const std::string value = ScriptGetV(rtl::UpperCase(arg));
             AddTextLine("__getv(" + arg + ") -> " + value, 0, 0, dfMSG);
             return 0;
@@ -331,7 +332,9 @@ void TMain::ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Cou
 void TMain::ScriptSetV(const std::string& Text, const std::string& Delimiter) {
     const std::size_t pos = Delimiter.empty() ? std::string::npos : Text.find(Delimiter);
     if (pos == std::string::npos) throw rtl::Exception("Bad \"SetV\" proc delimiter");
-    const std::string name = rtl::UpperCase(Text.substr(0, pos));
+    const std::string written = Text.substr(0, pos);
+    script::runtime::CheckVariableName(written);
+    const std::string name = rtl::UpperCase(written);
     const std::string value = Text.substr(pos + Delimiter.size());
     std::uint8_t flag = 0;
     if (name == "APTD") flag = APTD;

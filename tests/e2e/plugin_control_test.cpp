@@ -4,6 +4,7 @@
 // sends and receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -353,6 +354,35 @@ TEST(plugin_control, a_wait_whose_port_goes_away_ends_and_touches_it_no_more) {
     EXPECT_EQ(w.LastMsg(), "[]");
     EXPECT_NE(m->Script, nullptr);
     EXPECT_FALSE(m->PluginBusy);
+}
+
+TEST(plugin_control, a_variable_name_with_a_line_break_is_refused_by_send_as_by_set_v) {
+    PluginWindow w("procedure OnReceive;\n"
+                   "begin\n"
+                   "  if RD = 's' then Send('__setv(a'#13'b,zz)')\n"
+                   "  else if RD = 'g' then AddMsg(IntToStr(Send('__getv(a'#13'b)')))\n"
+                   "  else SetV('a'#13'b', 'zz');\n"
+                   "end;");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    const int stored = m->PluginVars->Count();
+    // The first error is shown in a box, the ones after it as error lines.
+    const auto refusals = [&] {
+        std::vector<std::string> shown = w.Messages;
+        for (const std::string& line : w.LinesOf(terminal::dfERR)) shown.push_back(line);
+        return std::count_if(shown.begin(), shown.end(), [](const std::string& text) {
+            return text.find("Bad variable name 'a'#13'b': a name cannot hold a line break") != std::string::npos;
+        });
+    };
+    for (const char* trigger : {"s", "g", "v"}) {
+        SCOPED_TRACE(trigger);
+        const auto before = refusals();
+        ASSERT_TRUE(w.Play(trigger, 1));
+        EXPECT_EQ(refusals(), before + 1) << ::testing::PrintToString(w.Messages) << w.AllLines();
+        EXPECT_EQ(m->PluginVars->Count(), stored);
+        EXPECT_EQ(w.LinesOf(terminal::dfMSG), std::vector<std::string>{});
+    }
+    EXPECT_EQ(w.Messages.size(), 1u);
 }
 
 TEST(plugin_control, message_lines_and_the_second_port) {

@@ -124,6 +124,29 @@ TEST(main_form_transmit, pseudo_commands_set_and_get_plugin_variables_without_se
     EXPECT_FALSE(m->TmrEnCB->Checked()) << "a repeating transmission stops";
 }
 
+TEST(main_form_transmit, pseudo_commands_refuse_a_name_with_a_line_break_as_set_v_and_get_v_do) {
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    m->SetPluginVar("A", "kept");
+    const int stored = m->PluginVars->Count();
+    // "\r" and "\n" are the transmit line's escapes for CR and LF.
+    f.Enter("__setv(a\\rb,zz)");
+    f.Enter("__setv(a\\n,zz)");
+    f.Enter("__getv(a\\rb)");
+    EXPECT_EQ(f.messages,
+              (std::vector<std::string>{"Bad variable name 'a'#13'b': a name cannot hold a line break.",
+                                        "Bad variable name 'a'#10: a name cannot hold a line break.",
+                                        "Bad variable name 'a'#13'b': a name cannot hold a line break."}));
+    EXPECT_EQ(m->PluginVars->Count(), stored) << "nothing is stored";
+    EXPECT_EQ(m->GetPluginVar("A"), "kept");
+    EXPECT_EQ(f.MessageLines(), std::vector<std::string>{}) << "no line claims it was set or read";
+    // A line break in the value is the value's own.
+    f.Enter("__setv(b,1\\r2)");
+    EXPECT_EQ(m->GetPluginVar("B"), "1\r2");
+}
+
 TEST(main_form_transmit, parse_error_selects_the_token_and_parses_again_next_time) {
     TransmitFixture f;
     TMain* m = f.main;

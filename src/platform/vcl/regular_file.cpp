@@ -1,5 +1,6 @@
 #include "platform/vcl/regular_file.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +45,17 @@ std::uint64_t AvailableMemory() {
             swap = kb * 1024;
         }
     }
-    return known ? available + swap : std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t bytes = known ? available + swap : std::numeric_limits<std::uint64_t>::max();
+    // A process whose address space is limited gets no more than the room
+    // left below its limit, whatever the machine has free.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        std::uint64_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const std::uint64_t mapped = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+        bytes = std::min<std::uint64_t>(bytes, limit.rlim_cur > mapped ? limit.rlim_cur - mapped : 0);
+    }
+    return bytes;
 }
 
 std::string LoadRegularFile(const std::string& FileName) {

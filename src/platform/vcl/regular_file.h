@@ -26,7 +26,8 @@ std::string LoadRegularFile(const std::string& FileName, std::uint64_t MaxBytes)
 bool RegularFileReadable(const std::string& FileName);
 
 // Bytes of memory the system can still give a program (what is free or
-// reclaimable, and free swap); the largest value when that is not known.
+// reclaimable, and free swap, and no more than the room below the process's
+// address-space limit); the largest value when that is not known.
 std::uint64_t AvailableMemory();
 
 }  // namespace vcl

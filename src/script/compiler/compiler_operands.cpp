@@ -1,6 +1,9 @@
 // The operand layer: compiler temporaries on the run stack, bringing any
 // value into a form that fits one instruction operand, writing operands, and
 // the code of unary and binary nodes and of assignments.
+#include <cstdint>
+#include <limits>
+
 #include "script/compiler/compiler.h"
 #include "script/compiler/compiler_constants.h"
 #include "script/compiler/compiler_values.h"
@@ -59,6 +62,36 @@ std::unique_ptr<TPSValue> MakeReplace(std::unique_ptr<TPSValue> old_value, std::
     r->ReplaceTimes = 1;
     return r;
 }
+
+// The values of an ordinal base type; false for any other. An enumeration
+// is stored in at most 32 bits.
+bool OrdinalRange(std::uint8_t base, std::int64_t& low, std::int64_t& high) {
+    switch (base) {
+    case btU8: case btChar: low = 0; high = 0xFF; return true;
+    case btS8: low = -0x80; high = 0x7F; return true;
+    case btU16: low = 0; high = 0xFFFF; return true;
+    case btS16: low = -0x8000; high = 0x7FFF; return true;
+    case btU32: case btEnum: low = 0; high = 0xFFFFFFFF; return true;
+    case btS32: low = -0x80000000LL; high = 0x7FFFFFFF; return true;
+    case btS64:
+        low = std::numeric_limits<std::int64_t>::min();
+        high = std::numeric_limits<std::int64_t>::max();
+        return true;
+    default: return false;
+    }
+}
+
+// Whether assigning a value of type source straight to a destination of
+// type dest stores what assigning its cast to type cast would: the same
+// type, or an integer destination and a cast that keeps every value of the
+// source (Ord of a Char or a Byte into an Integer).
+bool AssignsAsCast(TPSType* source, TPSType* cast, TPSType* dest) {
+    if (ResolveTypeLink(dest) == cast) return true;
+    std::int64_t sourceLow = 0, sourceHigh = 0, castLow = 0, castHigh = 0;
+    return IsIntType(BaseOf(dest)) && OrdinalRange(BaseOf(source), sourceLow, sourceHigh) &&
+           OrdinalRange(BaseOf(cast), castLow, castHigh) && castLow <= sourceLow && sourceHigh <= castHigh;
+}
+
 }  // namespace
 
 bool TPSPascalCompiler::PreWriteOperand(std::unique_ptr<TPSValue>& v, TPSType* expected) {
@@ -240,7 +273,11 @@ bool TPSPascalCompiler::WriteUnOp(TPSUnValueOp& node, std::unique_ptr<TPSValue>&
         TPSType* target = ResolveTypeLink(node.aType);
         std::unique_ptr<TPSValue> own;
         std::unique_ptr<TPSValue>* out = &dest;
-        if (BaseOf(target) == btChar) {
+        // A cast to Char, and one whose value an assignment straight to the
+        // destination would not give, is made in a temporary of the cast's
+        // type first: Byte(300) is 44 in a Double too, and Ord(c) is a number
+        // there, where assigning the Char itself to a real is a type mismatch.
+        if (BaseOf(target) == btChar || !AssignsAsCast(GetTypeOf(node.Val1.get()), target, GetTypeOf(dest.get()))) {
             own = AllocTempVar(target);
             out = &own;
         }

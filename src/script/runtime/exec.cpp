@@ -426,8 +426,7 @@ bool TPSExec::AssignUnguarded(void* dest, const void* src, const TPSTypeRec* des
     }
 
     case btRecord:
-        if (src_type != dest_type) break;
-        CopyValuesOrThrow(dest, src, 1, dest_type);
+        if (src_type != dest_type || !CopyValuesOrThrow(dest, src, 1, dest_type)) break;
         return true;
 
     case btStaticArray:
@@ -474,12 +473,19 @@ bool TPSExec::AssignToDynArray(void* dest, const void* src, const TPSTypeRec* de
         void* fresh = nullptr;
         if (count > 0) {
             fresh = NewBlock(std::uint64_t{count} * element->RealSize, static_cast<std::int32_t>(count));
+            bool copied = false;
+            std::exception_ptr failure;
             try {
-                CopyValuesOrThrow(fresh, src, count, element);
+                copied = CopyValuesOrThrow(fresh, src, count, element);
             } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!copied) {
                 FinalizeValues(fresh, count, element);
                 FreeBlock(fresh);
-                throw;
+                if (failure) std::rethrow_exception(failure);
+                RaiseError(ErTypeMismatch);
+                return false;
             }
         }
         void* old = LoadAs<void*>(dest);

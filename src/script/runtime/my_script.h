@@ -32,6 +32,14 @@ enum TScriptRequest : std::int32_t {
     srSend2 = 10,    // as srSend, on the second port
 };
 
+// Refuses a plug-in variable name that holds a line break, raising
+// rtl::Exception "Bad variable name <the name as a script writes it>: a name
+// cannot hold a line break". The owner's store is handed a name and a value
+// joined by a carriage return, and the transmit line's __getv ends at the
+// line: such a name would set or read another variable than the one named.
+// SetV, GetV and the transmit line's __setv and __getv all ask it.
+void CheckVariableName(const std::string& Name);
+
 // (Code, Text, Reply): the owner's answer to a request.
 using TScriptRequestEvent = std::function<void(std::int32_t Code, const std::string& Text, std::string& Reply)>;
 

@@ -10,8 +10,10 @@
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
+#include "platform/vcl/regular_file.h"
 #include "platform/win/message_window.h"
 #include "platform/win/timers.h"
+#include "script/runtime/managed_blocks.h"
 #include "script/runtime/my_script.h"
 #include "script/runtime/value_access.h"
 #include "script/runtime/value_layout.h"
@@ -138,16 +140,13 @@ std::string ScriptLiteral(const std::string& s) {
     return out;
 }
 
-// The main window's store is handed a name and a value joined by a carriage
-// return, and the transmit line's __getv ends at the line: a name holding a
-// line break would set or read another variable than the one named.
-void CheckVariableName(const std::string& name) {
-    if (name.find_first_of("\r\n") != std::string::npos)
-        throw rtl::Exception("Bad variable name " + ScriptLiteral(name) + ": a name cannot hold a line break");
-}
-
-bool LoadStrFromFileRoutine(const std::string& fileName, std::string& data) {
-    data.clear();
+// Data is the script's string variable, written here so that a file the
+// plug-in's memory cannot take answers False like any file that cannot be
+// read, instead of failing the call once it has returned.
+bool LoadStrFromFileRoutine(const std::string& fileName, PSVarRef data) {
+    bool ok = true;
+    PSWriteString(data.Data, data.Type, ok, {});
+    if (!ok) return false;
     std::string name = fileName;
     if (name.empty()) {
         vcl::TOpenDialog dialog(nullptr);
@@ -155,14 +154,20 @@ bool LoadStrFromFileRoutine(const std::string& fileName, std::string& data) {
         if (!dialog.Execute()) return false;
         name = dialog.FileName;
     }
-    // A file that cannot be opened or read answers False.
+    // The read holds up to twice the file while the buffer of a file that
+    // grows meanwhile moves, and the plug-in's copy comes on top: a file
+    // (or what a growing one reaches) beyond a quarter of the memory left,
+    // or beyond what a script string may hold, is not read at all.
+    const std::uint64_t ceiling = std::min(vcl::AvailableMemory() / 4, kMaxValueBytes);
     try {
-        data = vcl::LoadStrFromFile(name);
+        const std::string text = vcl::LoadRegularFile(name, ceiling);
+        PSWriteString(data.Data, data.Type, ok, text);
     } catch (const std::exception&) {
-        data.clear();
+        // Cannot be opened or read, or no memory left for it after all;
+        // Data is still empty.
         return false;
     }
-    return true;
+    return ok;
 }
 
 bool SaveStrToFileRoutine(const std::string& fileName, const std::string& data) {
@@ -183,6 +188,11 @@ bool SaveStrToFileRoutine(const std::string& fileName, const std::string& data) 
 }
 
 }  // namespace
+
+void CheckVariableName(const std::string& Name) {
+    if (Name.find_first_of("\r\n") != std::string::npos)
+        throw rtl::Exception("Bad variable name " + ScriptLiteral(Name) + ": a name cannot hold a line break");
+}
 
 std::uint32_t PluginDataSize(const TPSTypeRec* type) {
     if (type == nullptr) return 0;

@@ -131,17 +131,26 @@ private:
         }
     }
 
-    // A directive names files: its text is the name the file system knows,
-    // turned into program text the reversible way.
+    // A directive names files: its letters beyond ASCII are the name the
+    // file system knows, turned into program text the reversible way. Its
+    // ASCII, blanks and control characters included, stays as it is, as in
+    // a file in the code page: the preprocessor trims and splits the
+    // directive at them, and a name holding one reaches the system as
+    // written anyway.
     void Directive() {
         const std::size_t end = std::min(in_.find('}', i_), in_.size());
-        const std::string_view text = in_.substr(i_, end - i_);
-        if (text.find_first_of("\r\n") != std::string_view::npos) {  // rows to count: character by character
-            CommentUntil("}");
-            return;
+        while (i_ < end) {
+            if (static_cast<unsigned char>(in_[i_]) < 0x80) {
+                Char(false);
+                continue;
+            }
+            // A UTF-8 sequence is all bytes above 127, so a run of them
+            // holds whole characters.
+            std::size_t run = i_;
+            while (run < end && static_cast<unsigned char>(in_[run]) >= 0x80) ++run;
+            out_ += rtl::FromSysPath(std::string(in_.substr(i_, run - i_)));
+            i_ = run;
         }
-        out_ += rtl::FromSysPath(std::string(text));
-        i_ = end;
         if (i_ < in_.size()) Char(false);
     }
 

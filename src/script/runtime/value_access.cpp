@@ -138,6 +138,16 @@ void CopyPointer(void* dest, const void* src) {
     if (old.OwnsCopy != 0) DestroyHeapValue(old.Address, old.Type);
 }
 
+// Field by field in declaration order. A field that is not copied stops
+// the copy: the record is then only partly the source's, and the caller
+// must not take it as copied.
+bool CopyRecordFields(std::byte* dest, const std::byte* src, const TPSTypeRec_Record& rec) {
+    for (std::size_t f = 0; f < rec.FieldTypes.size(); ++f)
+        if (!CopyValuesOrThrow(dest + rec.FieldOffsets[f], src + rec.FieldOffsets[f], 1, rec.FieldTypes[f]))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ readers
@@ -296,12 +306,9 @@ bool CopyValuesOrThrow(void* dest, const void* src, std::uint32_t count, const T
             ReleaseDynArray(old, AsArray(type).ArrayType);
             break;
         }
-        case btRecord: {
-            const auto& rec = AsRecord(type);
-            for (std::size_t f = 0; f < rec.FieldTypes.size(); ++f)
-                CopyValuesOrThrow(d + rec.FieldOffsets[f], s + rec.FieldOffsets[f], 1, rec.FieldTypes[f]);
+        case btRecord:
+            if (!CopyRecordFields(d, s, AsRecord(type))) return false;
             break;
-        }
         case btStaticArray: {
             const auto& arr = AsStaticArray(type);
             if (!CopyValuesOrThrow(d, s, arr.Size, arr.ArrayType)) return false;
@@ -326,12 +333,11 @@ bool CopyValues(void* dest, const void* src, std::uint32_t count, const TPSTypeR
 }
 
 bool CopyRecordValue(void* dest, const void* src, const TPSTypeRec* type) {
-    const auto& rec = AsRecord(type);
-    for (std::size_t f = 0; f < rec.FieldTypes.size(); ++f) {
-        CopyValues(static_cast<std::byte*>(dest) + rec.FieldOffsets[f],
-                   static_cast<const std::byte*>(src) + rec.FieldOffsets[f], 1, rec.FieldTypes[f]);
+    try {
+        return CopyRecordFields(static_cast<std::byte*>(dest), static_cast<const std::byte*>(src), AsRecord(type));
+    } catch (...) {
+        return false;
     }
-    return true;
 }
 
 // ------------------------------------------------------------ dynamic arrays

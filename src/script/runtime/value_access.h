@@ -44,7 +44,9 @@ void PSSetVarString(void* typed, const std::string& v);
 // new reference is taken before an old one is dropped. False for a type
 // that has no values, or when a failure was raised during the copy.
 bool CopyValues(void* dest, const void* src, std::uint32_t count, const TPSTypeRec* type);
-// Copies a record field by field; always true.
+// Copies a record field by field; false when a field is not copied (a
+// field type without values, or a failure raised during the copy), the
+// fields before it then being copied already.
 bool CopyRecordValue(void* dest, const void* src, const TPSTypeRec* type);
 // As CopyValues, but a failure raised during the copy (out of memory)
 // passes to the caller.

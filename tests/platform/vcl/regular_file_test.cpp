@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
 
 #include "platform/rtl/exceptions.h"
+#include "support/address_space.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -45,6 +48,30 @@ TEST(regular_file, a_regular_file_is_read_whole_up_to_the_ceiling_and_every_refu
               "Cannot read \"" + fifo + "\": it is not a regular file (a folder, a device or a pipe)");
     EXPECT_THROW(vcl::LoadRegularFile(dir.path()), rtl::EFOpenError);
     EXPECT_THROW(vcl::LoadRegularFile("/dev/zero"), rtl::EFOpenError);
+}
+
+TEST(regular_file, a_process_with_a_limited_address_space_has_no_more_than_the_room_below_it) {
+    test_support::TempDir dir;
+    const std::string file = dir.File("large.bin");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.seekp(48 << 20);
+        out << 'x';
+    }
+    // In a child: the limit holds for the whole process.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!test_support::LimitAddressSpace(32 << 20)) _exit(2);
+        const std::uint64_t available = vcl::AvailableMemory();
+        // A file beyond the room is refused before any of it is read.
+        const std::string refused = MessageOf(file, available);
+        _exit(available <= (32 << 20) && refused.find("more than the memory available") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

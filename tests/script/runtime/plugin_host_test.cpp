@@ -417,6 +417,49 @@ TEST(plugin_host, plugin_files_are_read_in_the_encodings_editors_save) {
     EXPECT_EQ(CompileError(host, "{$I wide.inc}", source_file), "\"" + dir.File("wide.inc") + refused);
 }
 
+TEST(plugin_host, a_plugin_in_utf8_compiles_as_the_same_plugin_in_the_code_page) {
+    // Directives with blanks and control characters in them, as editors
+    // leave them: each plug-in, saved in UTF-8 and in the code page,
+    // compiles (or fails) alike and, once compiled, shows the same lines.
+    Owner owner;
+    test_support::TempDir dir;
+    std::ofstream(dir.File("tab\tname.inc")) << "procedure OnSend; begin AddMsg('included'); end;";
+    const std::string body = "procedure OnLoad; begin {$IFDEF привет}AddMsg('да'){$ELSE}AddMsg('нет'){$ENDIF}; end;\n";
+    const std::string yes = rtl::Utf8ToAnsi("да");
+    const std::string unknown = "Unknown compiler directives at ";
+    struct Case {
+        std::string Source;  // after a first line of its own
+        std::string Error;
+        std::vector<std::string> Shown;
+    };
+    const Case cases[] = {
+        {"{$DEFINE привет}\n" + body, "", {yes}},
+        {"{$DEFINE привет\t}\n{$IFDEF привет\t \t}{$ENDIF\t}\n" + body, "", {yes}},
+        {"{$IFDEF X}{$ELSE\t}{$DEFINE привет\x0B\x0C}{$ENDIF \x1F}\n" + body, "", {yes}},
+        {"{$IFDEF X\r\n}{$ENDIF\r\n\t}{$DEFINE привет}\n" + body, "", {yes}},
+        // Blanks split a directive only where a blank is: these are unknown.
+        {"{$DEFINE\tпривет}\n" + body, unknown + "2:1", {}},
+        {"{$ENDIF\x7F}\n" + body, unknown + "2:1", {}},
+        // An include's name reaches the system as written, its tab too.
+        {"{$I tab\tname.inc\t}{$DEFINE привет}\n" + body, "", {yes, "included"}},
+        {"{$I tab\tname.inc}\n{$I\ttab\tname.inc}\n" + body, unknown + "3:1", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.Source));
+        const std::string utf8 = "// проверка\n" + c.Source;
+        for (const std::string& text : {utf8, rtl::Utf8ToAnsi(utf8)}) {
+            TMyScript host(owner.Callback());
+            owner.Requests.clear();
+            EXPECT_EQ(CompileError(host, text, dir.File("source.pas")), c.Error)
+                << (text == utf8 ? "UTF-8" : "code page");
+            if (!c.Error.empty()) continue;
+            host.RunOnLoad();
+            if (host.HasOnSend()) host.RunOnSend();
+            EXPECT_EQ(MessagesOf(owner), c.Shown) << (text == utf8 ? "UTF-8" : "code page");
+        }
+    }
+}
+
 TEST(plugin_host, an_include_named_in_letters_outside_the_code_page_is_found) {
     // Program text keeps every file name the system can spell, so the name
     // written in a UTF-8 source opens that very file.

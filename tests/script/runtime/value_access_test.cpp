@@ -546,6 +546,50 @@ TEST(value_access, dynamic_arrays_are_shared_until_one_of_them_changes) {
     EXPECT_THROW(SetDynArrayLength(v.Addr(), v.Type(), 1), EPSError);
 }
 
+TEST(value_access, a_record_copied_only_in_part_is_not_taken_as_copied) {
+    // A record whose middle field is of a type without values to copy (the
+    // interpreter's own return-address type): the fields before it are
+    // copied, the record is not.
+    TPSTypeRec stray(0);
+    ASSERT_TRUE(stray.CalcSize());
+    TPSTypeRec_Record rec;
+    rec.FieldTypes = {T(gStr), &stray, T(gStr)};
+    ASSERT_TRUE(rec.CalcSize());
+    const auto field = [&](Value& v, std::size_t f) { return static_cast<std::byte*>(v.Addr()) + rec.FieldOffsets[f]; };
+    Value src(&rec), dest(&rec);
+    SetStringSlot(field(src, 0), "first");
+    SetStringSlot(field(src, 2), "last");
+    EXPECT_FALSE(CopyRecordValue(dest.Addr(), src.Addr(), &rec));
+    EXPECT_EQ(StringSlotView(field(dest, 0)), "first");
+    EXPECT_EQ(StringSlotView(field(dest, 2)), "") << "the copy goes no further than the field it could not copy";
+    EXPECT_FALSE(CopyValues(dest.Addr(), src.Addr(), 1, &rec));
+    TestExec exec;
+    EXPECT_EQ(Assign(exec, dest, src), ErTypeMismatch);
+
+    // Nor is an array of them: a dynamic array made from a static one stays
+    // as it was.
+    TPSTypeRec_StaticArray fixed;
+    fixed.ArrayType = &rec;
+    fixed.Size = 2;
+    ASSERT_TRUE(fixed.CalcSize());
+    TPSTypeRec_Array open;
+    open.ArrayType = &rec;
+    ASSERT_TRUE(open.CalcSize());
+    Value from(&fixed), to(&open);
+    EXPECT_EQ(Assign(exec, to, from), ErTypeMismatch);
+    EXPECT_EQ(to.Get<void*>(), nullptr);
+
+    // Without the stray field the same copies are whole.
+    TPSTypeRec_Record plain;
+    plain.FieldTypes = {T(gStr), T(gStr)};
+    ASSERT_TRUE(plain.CalcSize());
+    Value a(&plain), b(&plain);
+    SetStringSlot(a.Addr(), "x");
+    EXPECT_TRUE(CopyRecordValue(b.Addr(), a.Addr(), &plain));
+    EXPECT_EQ(StringSlotView(b.Addr()), "x");
+    EXPECT_EQ(Assign(exec, b, a), ErNoError);
+}
+
 TEST(value_access, arrays_beyond_the_size_cap_are_out_of_memory_and_stay_as_they_were) {
     TestExec exec;
     Value a(T(gIntArr));
