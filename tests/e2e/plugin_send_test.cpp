@@ -2,6 +2,8 @@
 // reads slowly or not at all: pseudo-terminals play the devices behind COM5
 // and COM6 and never read until the end. The write time-outs of the ports are lowered through the
 // driver's own setting, so that what takes 10 s in use takes a moment here.
+// What is counted as sent is what the device gets, also when the port is
+// opened anew (a speed change) while bytes still wait for it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -50,6 +52,22 @@ struct SendWindow : SecondDevice, PluginWindow {
     SendWindow() : PluginWindow(kSender, "Port2=6\r\n") {}
 };
 
+// What the first "big" Send answered (its message line, "sent <n>"), the
+// part of its 200000 bytes that went out: all of the counter, and told by
+// the one error line there is, with the reason given.
+std::uint32_t PartOfTheBigSend(const SendWindow& w, const std::string& Why) {
+    const std::string sent = w.LastMsg();
+    EXPECT_EQ(sent.rfind("sent ", 0), 0u) << sent;
+    if (sent.rfind("sent ", 0) != 0) return 0;
+    const auto n = static_cast<std::uint32_t>(std::stoul(sent.substr(5)));
+    EXPECT_GT(n, 0u);
+    EXPECT_LT(n, 200000u);
+    EXPECT_EQ(w.main->SentCount, n);
+    EXPECT_EQ(w.LinesOf(terminal::dfERR),
+              std::vector<std::string>{"Send: " + std::to_string(n) + " of 200000 sent (" + Why + ")"});
+    return n;
+}
+
 TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_and_the_port_to_itself) {
     SendWindow w;
     TMain* m = w.main;
@@ -69,21 +87,13 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
         m->TransbClick(m->tmr1);
     }));
     ASSERT_EQ(w.Messages, std::vector<std::string>{kRunning});
-    const std::string sent = w.LastMsg();
-    ASSERT_EQ(sent.rfind("sent ", 0), 0u) << sent;
-    const std::uint32_t n = static_cast<std::uint32_t>(std::stoul(sent.substr(5)));
-    EXPECT_GT(n, 0u);
-    EXPECT_LT(n, 200000u);
-    EXPECT_EQ(m->SentCount, n);
-    std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], "Send: " + std::to_string(n) + " of 200000 bytes went out (write time-out 300 ms)");
+    const std::uint32_t n = PartOfTheBigSend(w, "time-out 300 ms");
 
     // The same failure again and again is one line with its count.
     ASSERT_TRUE(test_support::Exchange(w, "more"));
-    errors = w.LinesOf(terminal::dfERR);
+    std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1], "Send: 0 of 1000 bytes went out (write time-out 300 ms) [3]");
+    EXPECT_EQ(errors[1], "Send: 0 of 1000 sent (time-out 300 ms) [3]");
 
     // Send2 on the second port alike.
     ASSERT_TRUE(test_support::Exchange(w, "two"));
@@ -91,7 +101,7 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     ASSERT_EQ(sent2.rfind("sent2 ", 0), 0u) << sent2;
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 3u);
-    EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 bytes went out (write time-out 300 ms)");
+    EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 sent (time-out 300 ms)");
 
     // Unload ends a waiting Send at once, whatever its time-out.
     m->cp1->SetWriteTimeouts(0, 20000);
@@ -104,7 +114,7 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     EXPECT_NE(w.LastMsg(), "after the stop");
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 4u);
-    EXPECT_EQ(errors[3], "Send: 0 of 100 bytes went out (plugin stopped)");
+    EXPECT_EQ(errors[3], "Send: 0 of 100 sent (plugin stopped)");
 
     // The device gets the plug-in's bytes alone: no T in the middle.
     EXPECT_EQ(w.dev.Read(300000, 500ms), std::string(n, 'A'));
@@ -120,7 +130,55 @@ TEST(plugin_send, a_send_the_device_cannot_take_says_so_keeps_the_window_going_a
     EXPECT_LT(taken.size(), 65536u);
     errors = w.LinesOf(terminal::dfERR);
     ASSERT_EQ(errors.size(), 5u);
-    EXPECT_EQ(errors[4], "Transmit: " + std::to_string(taken.size()) + " of 65536 bytes went out (write time-out 300 ms)");
+    EXPECT_EQ(errors[4], "Transmit: " + std::to_string(taken.size()) + " of 65536 sent (time-out 300 ms)");
+}
+
+TEST(plugin_send, a_port_opened_anew_while_bytes_wait_for_the_device_counts_what_the_device_gets) {
+    SendWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    ASSERT_TRUE(m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    const int fast = m->speedcb->Items().IndexOf("19200"), slow = m->speedcb->Items().IndexOf("9600");
+    ASSERT_GE(fast, 0);
+    ASSERT_GE(slow, 0);
+
+    // The user picks another speed while the plug-in's Send waits for the
+    // device: the port closes and opens anew, the Send ends, and the bytes
+    // the device had been handed are still its own to read.
+    ASSERT_TRUE(test_support::Exchange(w, "big", [&] { m->speedcb->SelectByUser(fast); }));
+    ASSERT_EQ(m->cp1->BaudRateValue(), 19200u);
+    ASSERT_TRUE(m->cp1->Connected());
+    const std::uint32_t n = PartOfTheBigSend(w, "port closed");
+    const std::string got = w.dev.Read(300000, 500ms);
+    EXPECT_EQ(got.size(), n);
+    EXPECT_EQ(got.find_first_not_of('A'), std::string::npos);
+
+    // A line the user sent that the device has not read yet, then a speed change.
+    m->cp1->SetWriteTimeouts(0, 300);
+    m->mStringModeClick(m->pmTRFormat->Items()->Items(terminal::trfAsc));
+    m->SetLineBreak(true, 4);
+    m->TrBCB->SetText(std::string(65536, 'T'));
+    m->TrBCBChange(m->TrBCB);
+    test_support::ClickControl(*m->Transb);
+    const std::uint64_t line = m->SentCount - n;
+    EXPECT_GT(line, 0u);
+    EXPECT_LT(line, 65536u);
+    m->speedcb->SelectByUser(slow);
+    ASSERT_EQ(m->cp1->BaudRateValue(), 9600u);
+    ASSERT_TRUE(m->cp1->Connected());
+    EXPECT_EQ(w.dev.Read(300000, 500ms).size(), line);
+
+    // Send2 on the second port alike.
+    ASSERT_TRUE(test_support::Exchange(w, "two", [&] { m->speedcb->SelectByUser(fast); }));
+    ASSERT_EQ(m->cp2->BaudRateValue(), 19200u);
+    ASSERT_TRUE(m->cp2->Connected());
+    const std::string sent2 = w.LastMsg();
+    ASSERT_EQ(sent2.rfind("sent2 ", 0), 0u) << sent2;
+    const std::vector<std::string> errors = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 sent (port closed)");
+    EXPECT_EQ(w.second.Read(300000, 500ms).size(), std::stoul(sent2.substr(6)));
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
 }  // namespace
