@@ -3,13 +3,19 @@
 // and COM6 and never read until the end. The write time-outs of the ports are lowered through the
 // driver's own setting, so that what takes 10 s in use takes a moment here.
 // What is counted as sent is what the device gets, also when the port is
-// opened anew (a speed change) while bytes still wait for it.
+// opened anew (a speed change) while bytes still wait for it. Over UDP a
+// local peer plays the device.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
 #include "e2e/plugin_window.h"
+#include "ports/ethernet_port.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -178,6 +184,68 @@ TEST(plugin_send, a_port_opened_anew_while_bytes_wait_for_the_device_counts_what
     ASSERT_EQ(errors.size(), 3u);
     EXPECT_EQ(errors[2], "Send2: " + sent2.substr(6) + " of 200000 sent (port closed)");
     EXPECT_EQ(w.second.Read(300000, 500ms).size(), std::stoul(sent2.substr(6)));
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+TEST(plugin_send, a_send_longer_than_a_datagram_is_refused_and_the_udp_port_stays_open) {
+    PluginWindow w(R"(
+procedure OnReceive;
+begin
+  if RD = 'go' then
+  begin
+    AddMsg('too long ' + IntToStr(Send(StringOfChar('A', 65508))));
+    AddMsg('longest ' + IntToStr(Send(StringOfChar('B', 65507))));
+  end;
+end;
+)");
+    TMain* m = w.main;
+    ASSERT_NE(m->Script, nullptr) << ::testing::PrintToString(w.Messages);
+    // The far side: a UDP socket on 127.0.0.1 that datagrams go to.
+    test_support::Fd peer(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
+    sockaddr_in any = test_support::LoopbackAddress(0);
+    ASSERT_EQ(::bind(peer.fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    const int room = 1 << 20;
+    ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    // The main port becomes the Ethernet port in the UDP role, sending to the peer.
+    m->ComNcb->SelectByUser(m->ComNcb->Items().IndexOfObject(ports::EthernetPortId));
+    ASSERT_TRUE(m->ForeignPort);
+    auto* frame = static_cast<ports::TfrmForPEth*>(m->ForeignPort->Frame());
+    frame->edLocalPort->SetText("0");
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(test_support::BoundPort(peer.fd)));
+    m->sbPort->Click();
+    ASSERT_TRUE(m->ForeignPort->Active()) << ::testing::PrintToString(w.Messages);
+    auto* port = static_cast<ports::TEthernetPort*>(m->ForeignPort.get());
+    const std::uint16_t local = test_support::SocketPort(port->Transport()->Socket());
+    const sockaddr_in to = test_support::LoopbackAddress(local);
+    const auto tell = [&](const std::string& bytes) {
+        const auto* at = reinterpret_cast<const sockaddr*>(&to);
+        return ::sendto(peer.fd, bytes.data(), bytes.size(), 0, at, sizeof to) ==
+               static_cast<ssize_t>(bytes.size());
+    };
+
+    // One byte too many for a datagram: refused with its line, 0 for the
+    // plug-in, the port open; the longest datagram goes out whole.
+    ASSERT_TRUE(tell("go"));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.LastMsg().rfind("longest ", 0) == 0; }));
+    EXPECT_EQ(w.LinesOf(terminal::dfERR),
+              std::vector<std::string>{"Error: SendData: 65508 bytes not sent (UDP max 65507)"});
+    std::vector<std::string> msgs = w.LinesOf(terminal::dfMSG);
+    ASSERT_GE(msgs.size(), 2u);
+    EXPECT_EQ(msgs[msgs.size() - 2], "too long 0");
+    EXPECT_EQ(msgs.back(), "longest 65507");
+    EXPECT_EQ(std::count(msgs.begin(), msgs.end(), "Close Socket"), 0);
+    EXPECT_TRUE(m->ForeignPort->Active());
+    std::string got(70000, '\0');
+    ssize_t n = -1;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return (n = ::recv(peer.fd, got.data(), got.size(), 0)) >= 0; }));
+    EXPECT_EQ(got.substr(0, static_cast<std::size_t>(n)), std::string(65507, 'B'));
+    EXPECT_EQ(m->SentCount, 65507u);
+
+    // What the peer sends afterwards is received.
+    const std::uint64_t before = w.RxCount();
+    ASSERT_TRUE(tell("after"));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == before + 5; }));
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
