@@ -287,6 +287,11 @@ void TCommPortDriver::StopPolling() {
 void TCommPortDriver::TimerCallback(std::uint32_t, std::uint32_t, win::DWORD_PTR User, win::DWORD_PTR,
                                     win::DWORD_PTR) {
     auto* self = reinterpret_cast<TCommPortDriver*>(User);
+    // A tick that cannot be posted loses nothing, so its failure is not
+    // kept: the window outlives the timer (StopPolling ends the timer's
+    // thread before the window may go), so only a want of memory fails it,
+    // and then the next tick, PollingDelay ms later, reads all that waits in
+    // the port's queue, as a tick does after ticks folded into one.
     win::PostMessage(self->hiddenWindow_.load(std::memory_order_relaxed), win::WM_TIMER,
                      self->timerGeneration_.load(std::memory_order_relaxed), 0);
 }

@@ -666,6 +666,12 @@ int TEthernetPort::Send(const void* Buf, int Len) {
     if (!Active() || !socket_ || Len < 0 || (!Buf && Len > 0)) return 0;
     switch (role_) {
     case erUDP: {
+        // More than one datagram holds: refused here, as the system would
+        // refuse it; that is no failure of the socket, which stays open.
+        if (Len > MaxUdpDatagram) {
+            Report(fpeError, "Error: SendData: %d bytes not sent (UDP max %d)", {Len, MaxUdpDatagram});
+            return 0;
+        }
         const bool toDestination = dstIP_ != 0;
         const std::uint32_t ip = toDestination ? dstIP_ : lastSenderIP_;
         const std::int32_t port = toDestination ? dstPort_ : lastSenderPort_;

@@ -99,7 +99,8 @@ public:
     void SetActive(bool Value) override;
     // A TCP send that does not fit whole into the connection's send queue
     // is refused: an error line names the client and the bytes not sent,
-    // and 0 comes back. The port stays open.
+    // and 0 comes back. So is a UDP send longer than one datagram holds
+    // (MaxUdpDatagram). The port stays open.
     int Send(const void* Buf, int Len) override;
     // UDP: the largest datagram; TCP: the room left in the send queue (of
     // the current client; with none, any size: Send then fails).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "platform/rtl/failure_trace.h"
 #include "platform/rtl/files.h"
 #include "platform/vcl/file_save.h"
 #include "platform/vcl/ini_files.h"
@@ -58,7 +59,12 @@ void PrepareConfigFile(const TConfigLocation& Location) {
     try {
         seed = vcl::LoadRegularFile(Location.SeedFileName);
     } catch (const std::exception&) {
-        return;  // said at start-up already; the settings are written afresh
+        // The settings are written afresh: what the program holds goes into
+        // the new file, and the file beside the program stays as it is.
+        // Start-up has said why it could not read it, when it could not then;
+        // one that became unreadable since is told nowhere else.
+        rtl::TraceFailure(std::current_exception(), "copying the settings beside the program");
+        return;
     }
     vcl::SaveWholeFile(Location.FileName, [&](vcl::TSaveOutput& Out) { Out.Write(seed); });
 }

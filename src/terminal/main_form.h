@@ -380,7 +380,8 @@ public:
     // the reason when bytes are left over.
     std::uint32_t WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, const void* Buf, std::uint32_t Count,
                                  bool& Ok, std::string& Why);
-    // The error line of a plug-in's send that left bytes unsent.
+    // The error line of a send (a plug-in's, or the user's line) that left
+    // bytes unsent: "<What>: <Sent> of <Count> sent (<Why>)".
     void ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
                       std::uint8_t Dir);
     void TrBCBKeyDown(vcl::TComponent* Sender, std::uint16_t& Key, vcl::TShiftState Shift);

@@ -324,6 +324,8 @@ void TMain::ReadConfig(int& SelectedProfile, bool& NoTimeBeginPeriod) {
         // reads as empty.
         vcl::RegularFileReadable(source);
         const vcl::TIniFile ini(source);
+        // One that opened but failed while read (a failing disk) too.
+        if (!ini.ReadFailure().empty()) throw rtl::Exception(ini.ReadFailure());
         ReadPortMap(ini);
         ReadMainSection(*this, ini, SelectedProfile, NoTimeBeginPeriod);
         ReadHistory(*this, ini);

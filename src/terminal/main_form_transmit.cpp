@@ -27,6 +27,12 @@ namespace {
 
 constexpr const char* kEmptyPattern = "<empty>";
 
+// Why a write left bytes over: the device took no more within the write
+// time-out (a reason of the unsent-bytes line, kept short).
+std::string TimeOutReason(std::uint64_t Ms) {
+    return rtl::Format("time-out %d ms", {static_cast<std::int64_t>(Ms)});
+}
+
 // Pattern entries of the transmit box's menu, Alt+1 to Alt+5.
 std::array<vcl::TMenuItem*, 5> PatternEntries(TMain& m) { return {m.N11, m.N9, m.N10, m.N12, m.alt51}; }
 
@@ -248,8 +254,7 @@ std::uint32_t TMain::SendData(const void* Buf, std::uint32_t Count, bool ShowCou
         // the rest is never sent, and the user must not take it as sent.
         if (By == TSender::User && ok && n < Count)
             ReportUnsent("Transmit", n, Count,
-                         rtl::Format("write time-out %d ms", {static_cast<std::int64_t>(cp1->WriteTimeoutFor(Count))}),
-                         0);
+                         TimeOutReason(cp1->WriteTimeoutFor(Count)), 0);
     }
     // 5. The sent bytes in the receive panel.
     if (mShowWrites->Checked() && (!PluginLoaded() || (PluginFlags & APTD) != 0)) ShowData(Buf, n, 2);
@@ -299,7 +304,7 @@ std::uint32_t TMain::WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, co
         sent += Driver.SendDataWithin(p + sent, Count - sent, slice, &Ok);
         if (!Ok || sent == Count) return sent;
         if (limit != 0 && win::GetTickCount() - start >= limit) {
-            Why = rtl::Format("write time-out %d ms", {static_cast<std::int64_t>(limit)});
+            Why = TimeOutReason(limit);
             return sent;
         }
         PluginSendWaiting[Slot] = true;
@@ -318,11 +323,13 @@ std::uint32_t TMain::WriteForPlugin(ports::TCommPortDriver& Driver, int Slot, co
 
 void TMain::ReportUnsent(const char* What, std::uint32_t Sent, std::uint32_t Count, const std::string& Why,
                          std::uint8_t Dir) {
-    // An error line short enough to be read whole in the list, folded while
-    // the same send keeps failing the same way.
-    std::string text = rtl::Format("%s: %d of %d bytes went out", {std::string_view(What),
-                                                                  static_cast<std::int64_t>(Sent),
-                                                                  static_cast<std::int64_t>(Count)});
+    // An error line short enough to be read whole, reason included, in the
+    // receive panel of the default window with time stamps on (about 64
+    // characters show): "Send2: 663040 of 3000000 sent (time-out 10000 ms)"
+    // and the count of a folded repeat. It is folded while the same send
+    // keeps failing the same way.
+    std::string text = rtl::Format("%s: %d of %d sent", {std::string_view(What), static_cast<std::int64_t>(Sent),
+                                                         static_cast<std::int64_t>(Count)});
     if (!Why.empty()) text += " (" + Why + ")";
     AddErrorLine(text, Dir, CurrentTime());
 }

@@ -135,11 +135,16 @@ TEST(plugin_docs, the_frame_decoder_checks_frames_that_come_in_pieces_and_frames
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
-TEST(plugin_docs, the_poller_asks_and_waits_for_the_answer) {
+TEST(plugin_docs, the_poller_asks_and_waits_for_the_answer_with_the_lines_the_manual_names) {
     PluginWindow w(ManualPlugin("poller.pas"));
     TMain* m = w.main;
     ASSERT_NE(m->Script, nullptr) << ::testing::PrintToString(w.Messages);
     ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_EQ(m->TRFormat, terminal::trfDec);  // the default input format
+    const auto line = [&](const std::string& text) {
+        m->TrBCB->SetText(text);
+        m->TrBCBChange(m->TrBCB);
+    };
     // A meter that answers the first request only.
     std::thread meter([&] {
         if (w.dev.Read(5, 2s) == "READ\r") {
@@ -147,13 +152,37 @@ TEST(plugin_docs, the_poller_asks_and_waits_for_the_answer) {
             w.dev.Write("T=231\r");
         }
     });
-    EXPECT_EQ(w.Transmit("poll"), 0u);
+    // The transmit box empty, a tick of the transmit timer.
+    line("");
+    m->TransbClick(m->tmr1);
     meter.join();
     EXPECT_EQ(w.LastMsg(), "reading: 231");
-    EXPECT_EQ(w.Transmit("poll"), 0u);
+    // A number in DEC does as well, and is not sent.
+    line("0");
+    m->TransbClick(m->Transb);
     EXPECT_EQ(w.dev.Read(5, 1s), "READ\r");
     EXPECT_EQ(w.LinesOf(terminal::dfERR), std::vector<std::string>{"no answer (0 bytes)"});
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    // A word in DEC is refused before the plug-in is asked, and the timer stops.
+    line("x");
+    m->TmrEnCB->SetChecked(true);
+    m->TransbClick(m->tmr1);
+    EXPECT_FALSE(m->TmrEnCB->Checked());
+    ASSERT_EQ(w.Messages.size(), 1u);
+    EXPECT_EQ(w.Messages[0].find("Wrong data in Input Line."), 0u) << w.Messages[0];
+    EXPECT_NE(w.Messages[0].find("Token \"x\" could not be converted to a number"), std::string::npos)
+        << w.Messages[0];
+    EXPECT_EQ(w.dev.Read(5, 200ms), "");
+    // Hexadecimal bytes in HEX, any text in ASC.
+    m->mStringModeClick(m->pmTRFormat->Items()->Items(terminal::trfHex));
+    line("00");
+    m->TransbClick(m->Transb);
+    EXPECT_EQ(w.dev.Read(5, 1s), "READ\r");
+    m->mStringModeClick(m->pmTRFormat->Items()->Items(terminal::trfAsc));
+    line("x");
+    m->TransbClick(m->Transb);
+    EXPECT_EQ(w.dev.Read(5, 1s), "READ\r");
+    EXPECT_EQ(w.Messages.size(), 1u);
 }
 
 TEST(plugin_docs, the_value_parser_graphs_each_line_and_only_those) {

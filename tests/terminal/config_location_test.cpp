@@ -74,4 +74,21 @@ TEST(config_location, a_read_only_program_folder_moves_the_settings_to_the_users
     unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST(config_location, settings_beside_the_program_that_cannot_be_copied_leave_a_trace_and_are_written_afresh) {
+    // A regular file whose reading fails (as on a failing disk): the system's
+    // memory file of this process, read from its start.
+    test_support::TempDir dir;
+    const std::string seed = dir.File("vostrel.ini");
+    fs::create_symlink("/proc/self/mem", seed);
+    const terminal::TConfigLocation place{dir.File("cfg/vostrel/vostrel.ini"), seed};
+    ::testing::internal::CaptureStderr();
+    terminal::PrepareConfigFile(place);
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(trace.rfind("vostrel: copying the settings beside the program: Cannot read \"" + seed + "\": ", 0), 0u)
+        << trace;
+    EXPECT_TRUE(trace.ends_with("error\n")) << trace;
+    EXPECT_FALSE(fs::exists(place.FileName));
+    EXPECT_TRUE(fs::is_directory(dir.File("cfg/vostrel")));
+}
+
 }  // namespace

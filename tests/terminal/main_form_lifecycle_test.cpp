@@ -160,6 +160,23 @@ TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes
     // The rest of the start-up still ran: the port scan filled the main list.
     EXPECT_EQ(m->ComNcb->Items().Strings(m->ComNcb->Items().Count() - 1), "Ethernet");
     EXPECT_LE(win::GetTickCount() - m->AntiHangStamp, 1000u);
+
+    // A regular file that opens but fails while it is read (a failing disk;
+    // here the system's memory file of this process, read from its start):
+    // the reader's reason, not settings quietly taken as empty.
+    MainFixture g;
+    m = g.main;
+    std::filesystem::create_symlink("/proc/self/mem", m->ConfigFileName);
+    m->FormActivate(m);
+    ASSERT_EQ(g.messages.size(), 1u);
+    EXPECT_EQ(g.messages[0].Text.rfind("Can't read configuration from file \"" + m->ConfigFileName +
+                                           "\"\r\rCannot read \"" + m->ConfigFileName + "\": ",
+                                       0),
+              0u)
+        << g.messages[0].Text;
+    EXPECT_TRUE(g.messages[0].Text.ends_with("error")) << g.messages[0].Text;
+    // Gone before the window closes and writes its settings.
+    std::filesystem::remove(m->ConfigFileName);
 }
 
 TEST(main_form_lifecycle, plugin_busy_guard_raises_its_exact_message) {

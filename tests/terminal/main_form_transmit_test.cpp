@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -359,6 +360,32 @@ TEST(main_form_transmit, transmit_controls_are_disabled_and_the_button_cancels) 
     EXPECT_EQ(m->Transb->Caption(), "Transmit");
     EXPECT_TRUE(m->nastrp->Enabled());
     EXPECT_TRUE(m->BTrArrow->Enabled());
+}
+
+TEST(main_form_transmit, a_line_of_unsent_bytes_shows_whole_with_its_reason_in_the_default_window) {
+    // The default window, 860 by 600, with time stamps on: the longest of
+    // these lines, a repeat folded into it included, is read to its end.
+    TransmitFixture f;
+    TMain* m = f.main;
+    m->SetBounds(0, 0, 860, 600);  // the offscreen screen is smaller
+    ASSERT_EQ(m->Width(), 860);
+    ASSERT_EQ(m->RVPnlTime, 2);  // seconds
+    m->Show();
+    test_support::Pump(std::chrono::milliseconds(50));
+    for (int i = 0; i < 2; ++i) m->ReportUnsent("Send2", 663040, 3000000, "time-out 10000 ms", 1);
+    for (int i = 0; i < 2; ++i) m->ReportUnsent("Transmit", 65535, 65536, "time-out 10000 ms", 0);
+    for (int i = 0; i < 2; ++i) m->ReportUnsent("Send", 3999999, 4000000, "plugin stopped", 0);
+    const auto& lines = m->RxPanel->Lines();
+    const int room = m->lb1->Width() - m->lb1->ScrollBarWidth() - 4;
+    int seen = 0;
+    for (int i = 0; i < lines.LineCount(); ++i) {
+        if (lines.LineRecord(i).Format != terminal::dfERR) continue;
+        ++seen;
+        const std::string line = lines.GetLine(i);
+        EXPECT_TRUE(line.ends_with(") [2]")) << line;
+        EXPECT_LE(m->lb1->Canvas().TextWidth(line), room) << line;
+    }
+    EXPECT_EQ(seen, 3);
 }
 
 TEST(main_form_transmit, second_port_must_be_connected) {

@@ -10,6 +10,7 @@
 
 #include "chart/drawing/plot_canvas3d.h"
 #include "chart/drawing/projection_math.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/vcl/bitmap.h"
 
 namespace chart {
@@ -89,7 +90,10 @@ public:
         try {
             if (blend_) canvas_.EndBlending(std::move(blend_));
         } catch (...) {
-            // A shadow that cannot be mixed stays as drawn.
+            // A shadow that cannot be mixed stays as drawn (opaque); the
+            // painting goes on, and the failure is left on the trace, as
+            // nothing can be raised out of here.
+            rtl::TraceFailure(std::current_exception(), "mixing a transparent shadow");
         }
         canvas_.Pen->Assign(pen_);
         canvas_.Pen->SetHandle(pen_handle_);

@@ -78,12 +78,14 @@ TIniFile::TIniFile(const std::string& FileName) : fileName_(FileName) {
     std::string data;
     try {
         data = LoadRegularFile(FileName);
-    } catch (const rtl::Exception&) {
+    } catch (const rtl::Exception& e) {
         // A file that is there but could not be read (no read permission, a
         // failing disk) must not be written anew from what little this
-        // object would hold: everything else it keeps would be lost.
+        // object would hold: everything else it keeps would be lost. Why it
+        // could not be read is kept for the owner to tell.
         struct stat st {};
-        unreadable_ = ::stat(rtl::SysPath(FileName).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        if (::stat(rtl::SysPath(FileName).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            readFailure_ = e.Message.empty() ? std::string("it could not be read") : e.Message;
         return;
     }
     size_t i = 0;
@@ -278,7 +280,7 @@ void TIniFile::Commit(std::vector<TLine> lines) {
         !S_ISDIR(st.st_mode))
         throw EIniFileException("Unable to write to " + fileName_ +
                                 ": it is not a regular file (a device or a pipe)");
-    if (unreadable_ && ::stat(rtl::SysPath(fileName_).c_str(), &st) == 0)
+    if (!readFailure_.empty() && ::stat(rtl::SysPath(fileName_).c_str(), &st) == 0)
         throw EIniFileException("Unable to write to " + fileName_ +
                                 ": it could not be read, and writing it anew would lose what it holds");
     try {

@@ -10,12 +10,13 @@
 // code-page conversion); lines the class does not understand, comments and
 // blank lines stay where they are when the file is rewritten.
 //
-// The file is read once, when the object is made; a missing or unreadable
-// file, or anything that is not a regular file (a FIFO, a device), reads as
-// empty without being opened. Nothing is written into anything but a
-// regular file, and never into one that is there but could not be read
-// (that would replace what it holds with what this object knows). Every Write* updates the text in memory and saves
-// the whole file with SaveWholeFile (a temporary file that replaces the old
+// The file is read once, when the object is made. A missing file, one that
+// cannot be read (ReadFailure says why) and anything that is not a regular
+// file (a FIFO, a device; never opened) read as empty. Nothing is written
+// into anything but a regular file, and never into one that is there but
+// could not be read (that would replace what it holds with what this object
+// knows). Every Write* updates the text in memory and saves the whole file
+// with SaveWholeFile (a temporary file that replaces the old
 // one only once it is all written), so that a crash or a full disk never
 // leaves a cut-off file. A write that fails raises EIniFileException
 // "Unable to write to <file>: <the system's reason>" and leaves both the
@@ -44,6 +45,10 @@ public:
     explicit TIniFile(const std::string& FileName);
 
     const std::string& FileName() const { return fileName_; }
+    // Why a regular file that is there could not be read (the reader's
+    // message; the object then reads as empty): for its owner to tell.
+    // Empty when it was read, or is missing, or is no regular file.
+    const std::string& ReadFailure() const { return readFailure_; }
 
     std::string ReadString(const std::string& Section, const std::string& Ident,
                            const std::string& Default) const;
@@ -97,7 +102,7 @@ private:
     std::string fileName_;
     std::vector<TLine> lines_;
     bool deferred_ = false;
-    bool unreadable_ = false;  // there, but its reading failed
+    std::string readFailure_;  // ReadFailure
     bool dirty_ = false;
 };
 

@@ -528,7 +528,15 @@ bool PurgeComm(HANDLE handle, DWORD flags) {
         dev->ClearQueue();
         if (!dev->Dead()) tcflush(dev->Fd(), TCIFLUSH);
     }
-    if ((flags & PURGE_TXCLEAR) && !dev->Dead()) tcflush(dev->Fd(), TCOFLUSH);
+    // Only what the output queue itself says it holds is dropped. A
+    // pseudo-terminal has no output queue (it reads 0): what was written
+    // waits in the other side's input already, yet its output flush would
+    // empty that input, taking back bytes the writer was told went out (a
+    // port reopened after a long write, whose new handle is flushed).
+    if ((flags & PURGE_TXCLEAR) && !dev->Dead()) {
+        int queued = 0;
+        if (ioctl(dev->Fd(), TIOCOUTQ, &queued) == 0 && queued > 0) tcflush(dev->Fd(), TCOFLUSH);
+    }
     return true;
 }
 

@@ -137,6 +137,8 @@ bool GetCommState(HANDLE handle, DCB* dcb);
 bool SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue);
 bool SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts);
 bool GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts);
+// PURGE_TXCLEAR drops what the port's output queue holds (TIOCOUTQ); bytes a
+// pseudo-terminal handed to the other side are that side's input and stay.
 bool PurgeComm(HANDLE handle, DWORD flags);
 // Error bits collected since the last call, and the queue sizes. Fails (with
 // the queue sizes still filled) once the device has gone away.

@@ -152,8 +152,11 @@ private:
 
 void TimerQueue::Schedule() {
     if (scheduled || !turn) return;
-    scheduled = true;
+    // Marked only once the turn is queued: a turn that cannot be queued (no
+    // memory) is queued by the next timer message instead of every later
+    // one waiting for a turn that never comes.
     QCoreApplication::postEvent(turn, new QEvent(TimerTurnEventType()), kTimerPriority);
+    scheduled = true;
 }
 
 // Made on the GUI thread when the first window is, so that the turns are
@@ -169,8 +172,9 @@ void EnsureTimerTurn() {
 void QueueTimerMessage(const TimerMessage& m) {
     auto& q = Timers();
     std::lock_guard guard(q.lock);
-    if (q.Holds(m.wnd, m.wParam, m.windowTimer)) return;
-    q.waiting.push_back(m);
+    // One that waits already stands for this one; its turn is asked for
+    // again all the same, in case asking failed when it came.
+    if (!q.Holds(m.wnd, m.wParam, m.windowTimer)) q.waiting.push_back(m);
     q.Schedule();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chart/drawing/plot_shadow.h"
+#include "platform/rtl/exceptions.h"
 #include "support/chart_surfaces.h"
 #include "support/qt_app.h"
 
@@ -159,6 +160,36 @@ TEST(plot_shadow, transparent_and_graded_shadows) {
     ASSERT_FALSE(bands.empty());
     EXPECT_EQ(bands.back().State.DCBrushColor, gdi::RGB(72, 0, 0));
     EXPECT_EQ(rec.Of(gdi::RecordOp::FillRect)[0].State.DCBrushColor, gdi::RGB(232, 132, 82));
+}
+
+// A surface that cannot mix what a transparency block covers.
+class UnmixableCanvas : public TPlotCanvas3D {
+public:
+    void EndBlending(std::unique_ptr<TPlotBlend>) override { throw rtl::Exception("no memory to mix"); }
+};
+
+TEST(plot_shadow, a_shadow_that_cannot_be_mixed_stays_drawn_and_leaves_a_trace) {
+    test_support::EnsureQtApplication();
+    vcl::TBitmap bitmap(80, 60);
+    UnmixableCanvas canvas;
+    canvas.SetBufferedDisplay(false);
+    canvas.InitWindow(&bitmap.Canvas(), nullptr, vcl::clWhite, false, {0, 0, 80, 60});
+    canvas.Projection(0, {0, 0, 80, 60});
+    canvas.Pen->SetColor(vcl::clRed);
+    canvas.Brush->SetColor(vcl::clBlue);
+    TPlotShadow shadow;
+    shadow.SetSmooth(false);
+    shadow.SetColor(vcl::clBlack);
+    shadow.SetSize(4);
+    shadow.SetTransparency(50);
+    ::testing::internal::CaptureStderr();
+    shadow.DrawRect(canvas, {10, 10, 40, 30});
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(trace, "vostrel: mixing a transparent shadow: no memory to mix\n");
+    // Drawn opaque, and the canvas has its own pen and brush back.
+    EXPECT_EQ(bitmap.Handle()->GetPixel(42, 20), gdi::RGB(0, 0, 0));
+    EXPECT_EQ(canvas.Pen->Color(), vcl::clRed);
+    EXPECT_EQ(canvas.Brush->Color(), vcl::clBlue);
 }
 
 TEST(plot_shadow, smooth_shadows_blur_into_the_bitmap_where_the_shape_moved) {

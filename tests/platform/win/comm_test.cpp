@@ -203,6 +203,28 @@ TEST(comm, a_write_that_runs_out_of_time_succeeds_with_the_short_count) {
     win::CloseHandle(h);
 }
 
+TEST(comm, a_purge_of_the_output_keeps_what_a_pty_took_and_the_reopened_port_too) {
+    // A pty takes far more than the other side reads at once; its output
+    // queue reads empty all the same, since the bytes wait as the other
+    // side's input. A purge (as every opening makes) must not take them back.
+    test_support::EnsureQtApplication();
+    PtyPair pty;
+    win::HANDLE h = OpenRaw(pty, 9600, {0, 0, 16, 0, 50});
+    ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
+    const std::string big(1 << 20, 'a');
+    win::DWORD written = 0;
+    ASSERT_TRUE(win::WriteFile(h, big.data(), static_cast<win::DWORD>(big.size()), &written, nullptr));
+    ASSERT_GT(written, 8192u);  // more than the other side's input holds
+    ASSERT_TRUE(win::PurgeComm(h, win::PURGE_TXABORT | win::PURGE_TXCLEAR | win::PURGE_RXABORT | win::PURGE_RXCLEAR));
+    // Closed and opened anew, and purged again, as a port whose speed changed.
+    ASSERT_TRUE(win::CloseHandle(h));
+    h = OpenRaw(pty, 19200, {0, 0, 16, 0, 50});
+    ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(win::PurgeComm(h, win::PURGE_TXABORT | win::PURGE_TXCLEAR | win::PURGE_RXABORT | win::PURGE_RXCLEAR));
+    EXPECT_EQ(pty.Read(written + 1, 1000ms).size(), written);
+    win::CloseHandle(h);
+}
+
 TEST(comm, modem_lines_of_a_pty_are_remembered_and_report_nothing_on) {
     test_support::EnsureQtApplication();
     PtyPair pty;
