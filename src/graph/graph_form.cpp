@@ -634,6 +634,7 @@ void TfGraph::mLoadFileClick(vcl::TComponent*) {
 }
 
 void TfGraph::SavePoints(const std::string& FileName) {
+    if (OnSavePoints) OnSavePoints(FileName);
     WritePointFile(FileName, serLine->XValues().Values(), serLine->YValues().Values());
 }
 

@@ -7,6 +7,7 @@
 // text.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/rtl/datetime.h"
@@ -66,6 +67,9 @@ public:
     // Every plotted point, one "X;Y" line each. Raises on failure, leaving
     // the file that was there as it was.
     void SavePoints(const std::string& FileName);
+    // Asked with the file's name before SavePoints writes anything; raising
+    // refuses the save (the main window refuses its output file).
+    std::function<void(const std::string& FileName)> OnSavePoints;
     // Reads the whole file first: a bad line raises "Ошибка в строке %d";
     // that, a file of more than MaxPoints points, or memory running out
     // leave graph, queue and count as they were. Else the points replace

@@ -1,5 +1,6 @@
 #include "terminal/config_location.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -32,7 +33,11 @@ EConfigRead::EConfigRead(const std::string& FileName, const std::string& Reason)
 
 TConfigLocation ConfigLocation(const std::string& ProgramFolder) {
     const std::string beside = rtl::IncludeTrailingPathDelimiter(ProgramFolder) + kFileName;
-    if (rtl::FolderTakesNewFiles(ProgramFolder)) return {beside, {}};
+    // Beside the program whenever its folder takes new files and the
+    // settings file's whole name is one the system takes, however close to
+    // its limit: only a folder where the file could not be named at all
+    // moves the settings elsewhere.
+    if (rtl::SysPath(beside).size() < PATH_MAX && rtl::FolderTakesNewFiles(ProgramFolder)) return {beside, {}};
     std::string base;
     // The variable counts only with an absolute path; a relative one would
     // depend on the folder the program happens to start in.

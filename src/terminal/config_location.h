@@ -1,7 +1,8 @@
 #pragma once
 // Where the settings file "vostrel.ini" lives. Beside the program, as stored
 // settings always were; where the program's folder takes no new files (a
-// program installed for every user), in the user's configuration folder
+// program installed for every user), or its path is so long that the file's
+// whole name would pass the system's limit, in the user's configuration folder
 // ($XDG_CONFIG_HOME/vostrel/, or ~/.config/vostrel/), which is made (only
 // its owner may enter it) the first time the settings are written there.
 // Until that folder holds a settings file, the one beside the program, if

@@ -66,8 +66,11 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
 TMain::~TMain() {
     // Errors no longer go to this form's panel.
     if (vcl::Application) vcl::Application->OnErrorLine = nullptr;
-    // The graph window may outlive this form: its close handler goes first.
-    if (graph::fGraph && !first_activation_) graph::fGraph->OnClose = nullptr;
+    // The graph window may outlive this form: its handlers go first.
+    if (graph::fGraph && !first_activation_) {
+        graph::fGraph->OnClose = nullptr;
+        graph::fGraph->OnSavePoints = nullptr;
+    }
     // The foreign port reports its closing to this form: it goes while the
     // receive panel is still there.
     ForeignPort.reset();

@@ -416,6 +416,13 @@ public:
     void Load1Click(vcl::TComponent* Sender);
     void mSaveAllClick(vcl::TComponent* Sender);
     void Outputtofile1Click(vcl::TComponent* Sender);
+    // A save onto the file that output goes to would replace the capture:
+    // refused with EFileSaveError naming it as the output file (the list's
+    // and the graph window's saves ask first).
+    void CheckNotOutputFile(const std::string& FileName) const;
+    // The check mark of "Output to file", the "FILE:" label and the panel's
+    // writer made to agree with whether the output file is open.
+    void ShowOutputState();
     // Writes Count bytes to the main port in chunks, keeping the window
     // alive; with WithCancel the Transmit button reads "Cancel" meanwhile.
     // False when the user cancelled. A closed port raises "Port is not

@@ -3,6 +3,7 @@
 // (ASCII-hex text, a saved receive log, binary files with or without tags)
 // through one raw sender that keeps the window alive and can be cancelled.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <new>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "platform/rtl/format.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/controls.h"
+#include "platform/vcl/file_save.h"
 #include "platform/vcl/regular_file.h"
 #include "terminal/common_str_proc.h"
 #include "terminal/file_send_formats.h"
@@ -178,21 +180,37 @@ void TMain::Load1Click(vcl::TComponent*) {
 
 void TMain::mSaveAllClick(vcl::TComponent*) {
     if (!sd1->Execute()) return;
+    CheckNotOutputFile(sd1->FileName);
     SaveList(RxPanel->Lines(), sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
 }
 
-void TMain::Outputtofile1Click(vcl::TComponent*) {
-    if (OutputFile.IsOpen()) {
-        OutputFile.Close();
-    } else {
-        if (!sd1->Execute()) return;
-        // The internal format is refused before the file is touched.
-        OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
-        ClearmClick(nullptr);
-    }
+void TMain::CheckNotOutputFile(const std::string& FileName) const {
+    if (OutputFile.Holds(FileName))
+        throw vcl::EFileSaveError(FileName, EBUSY, "it is the output file that Output to file is writing");
+}
+
+void TMain::ShowOutputState() {
     SyncReceivePanelOptions();
     Outputtofile1->SetChecked(OutputFile.IsOpen());
     UpdateNumFormat();
+}
+
+void TMain::Outputtofile1Click(vcl::TComponent*) {
+    // Whatever fails (the open, the clear), the check mark, the label and
+    // where received data goes show the output as it is.
+    try {
+        if (OutputFile.IsOpen()) {
+            OutputFile.Close();
+        } else if (sd1->Execute()) {
+            // The internal format is refused before the file is touched.
+            OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+            ClearmClick(nullptr);
+        }
+    } catch (...) {
+        ShowOutputState();
+        throw;
+    }
+    ShowOutputState();
 }
 
 // ---- Sending files

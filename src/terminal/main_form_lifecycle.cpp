@@ -32,10 +32,12 @@ void TMain::FormActivate(vcl::TComponent*) {
     bool no_time_begin_period = false;
     int selected_profile = 11;
     try {
-        if (graph::fGraph)
+        if (graph::fGraph) {
             graph::fGraph->OnClose = [this](vcl::TComponent* s, vcl::TCloseAction& a) {
                 GraphWindowClose(s, a);
             };
+            graph::fGraph->OnSavePoints = [this](const std::string& name) { CheckNotOutputFile(name); };
+        }
         try {
             SetLayout(1);
             vcl::Application->SetHintPause(100);

@@ -1,8 +1,12 @@
 #include "terminal/receive_list_files.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,6 +16,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/file_writes.h"
+#include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
 #include "platform/vcl/file_save.h"
@@ -102,6 +107,9 @@ bool ParseSelfLogFields(std::string_view Line, TLineRecord& Record) {
                          static_cast<TDataFormat>(format - '0'), 0};
     return true;
 }
+
+// What WriteWaiting gives for a pipe or device that took nothing in time.
+constexpr int kStalled = -1;
 
 [[noreturn]] void RaiseWrongLineFormat(int Number) {
     throw rtl::Exception(rtl::Format(WrongLineFormatText, {Number}));
@@ -249,16 +257,28 @@ void TListOutput::Open(const std::string& FileName, TListFileType Type) {
     if (Type == TListFileType::Internal) throw rtl::Exception(OutputNotSupportedText);
     Close();
     failure_.clear();
-    // Created empty and closed, then opened again so that other programs
-    // may watch the file grow but not write into it.
-    vcl::TFileStream(FileName, vcl::fmCreate);
-    file_ = std::make_unique<vcl::TFileStream>(FileName, vcl::fmOpenWrite | vcl::fmShareDenyWrite);
+    // One open, locked before it is emptied: made empty and opened anew, a
+    // file another program writes would lose its start before the lock
+    // refused us. Others may watch it grow but not write into it.
+    auto file = std::make_unique<vcl::TFileStream>(FileName, vcl::fmCreate | vcl::fmShareDenyWrite);
+    struct stat st {};
+    const bool regular = ::fstat(file->Handle(), &st) == 0 && S_ISREG(st.st_mode);
+    // A pipe or device is written without waiting: a reader that stops
+    // reading must not hold the window for good (see WriteWaiting).
+    if (!regular) {
+        const int flags = ::fcntl(file->Handle(), F_GETFL);
+        if (flags < 0 || ::fcntl(file->Handle(), F_SETFL, flags | O_NONBLOCK) != 0)
+            throw vcl::EFileSaveError(FileName, errno);
+    }
+    file_ = std::move(file);
+    regular_ = regular;
     raw_ = Type == TListFileType::Binary;
 }
 
 void TListOutput::Close() {
     file_.reset();
     raw_ = false;
+    regular_ = false;
 }
 
 const std::string& TListOutput::FileName() const {
@@ -266,17 +286,48 @@ const std::string& TListOutput::FileName() const {
     return file_ ? file_->FileName() : none;
 }
 
+bool TListOutput::Holds(const std::string& FileName) const {
+    struct stat open {}, named {};
+    return file_ && ::fstat(file_->Handle(), &open) == 0 &&
+           ::stat(rtl::SysPath(FileName).c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+int TListOutput::WriteWaiting(std::string_view Data) {
+    using Clock = std::chrono::steady_clock;
+    const int fd = file_->Handle();
+    // The time allowed counts from the last byte taken.
+    Clock::time_point deadline = Clock::now() + StallLimit;
+    while (!Data.empty()) {
+        const ssize_t n = rtl::WriteSome(fd, Data.data(), Data.size());
+        if (n > 0) {
+            Data.remove_prefix(static_cast<std::size_t>(n));
+            deadline = Clock::now() + StallLimit;
+            continue;
+        }
+        if (n == 0) return EIO;
+        if (errno != EAGAIN) return errno;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return kStalled;
+        pollfd wait{fd, POLLOUT, 0};
+        if (::poll(&wait, 1, static_cast<int>(left)) < 0 && errno != EINTR) return errno;
+    }
+    return 0;
+}
+
 bool TListOutput::Write(std::string_view Data) {
     if (!file_) return true;
-    const int error = rtl::WriteAll(file_->Handle(), Data);
+    const int error = regular_ ? rtl::WriteAll(file_->Handle(), Data) : WriteWaiting(Data);
     if (error == 0) return true;
-    failure_ = vcl::SaveErrorText(file_->FileName(), error);
+    failure_ = error == kStalled
+                   ? vcl::SaveErrorText(file_->FileName(), "the program or device reading it stopped taking data")
+                   : vcl::SaveErrorText(file_->FileName(), error);
     Close();
     return false;
 }
 
 void TListOutput::Empty() {
-    if (!file_) return;
+    if (!file_ || !regular_) return;
     if (::ftruncate(file_->Handle(), 0) != 0) throw vcl::EFileSaveError(file_->FileName(), errno);
     file_->SetPosition(0);
 }

@@ -10,6 +10,7 @@
 //   as 16 upper-case hexadecimal digits, TAB, the text without its prefix,
 //   CR LF.
 // The prefix is not stored; it is made again when the file is loaded.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,7 +111,8 @@ std::string CopyAllText(const TLineStore& Lines, bool WithoutPrefix);
 
 // The file that takes the received data while "Output to file" is on: the
 // chunks as they come (raw mode, the binary file type) or the panel's
-// rendered text (text mode).
+// rendered text (text mode). It may be a regular file, or a FIFO or a device
+// that another program reads.
 class TListOutput {
 public:
     TListOutput();
@@ -118,31 +120,47 @@ public:
     TListOutput(const TListOutput&) = delete;
     TListOutput& operator=(const TListOutput&) = delete;
 
-    // Creates FileName empty and keeps it open for writing, other programs
-    // allowed to read it but not to write it. The internal format raises
-    // "This file type is not supported for output" and leaves the file alone.
-    // An output already open is closed first.
+    // Opens FileName for writing (made when missing), other programs allowed
+    // to read it but not to write it, and empties it. The lock is taken
+    // before anything changes: a file another program holds so (its own
+    // output file) is refused untouched. Nothing waits: a FIFO that no
+    // program reads is refused by name. The internal format raises "This
+    // file type is not supported for output" and leaves the file alone. An
+    // output already open is closed first; on any failure none is open.
     void Open(const std::string& FileName, TListFileType Type);
     void Close();
     bool IsOpen() const { return static_cast<bool>(file_); }
     bool Raw() const { return raw_; }
     const std::string& FileName() const;
+    // Whether FileName names the file being written (by any of its names).
+    bool Holds(const std::string& FileName) const;
 
-    // Appends to the file. A write the system refuses (a full disk) closes
-    // the output at once and returns false; Failure() then tells which file
-    // and why ("Cannot write "<file>": <reason>"), and the caller shows the
-    // data elsewhere, so that nothing received is lost. Part of the failed
-    // data may have reached the file. True when all was written, and while
-    // closed (nothing to do).
+    // Appends to the file. A write the system refuses (a full disk, a pipe
+    // whose reader has gone) closes the output at once and returns false;
+    // Failure() then tells which file and why ("Cannot write "<file>":
+    // <reason>"), and the caller shows the data elsewhere, so that nothing
+    // received is lost. A pipe or device that takes nothing for StallLimit
+    // fails so too, so that a reader that stopped reading holds the window
+    // that long at most. Part of the failed data may have reached the file.
+    // True when all was written, and while closed (nothing to do).
     bool Write(std::string_view Data);
     const std::string& Failure() const { return failure_; }
     // Empties the file and keeps it open ("Clear" while output is on); a
-    // failure raises EFileSaveError naming the file and the reason.
+    // failure raises EFileSaveError naming the file and the reason. A pipe
+    // or a device has nothing to empty.
     void Empty();
 
+    // How long a pipe or device may take nothing before a write gives up.
+    std::chrono::milliseconds StallLimit{5000};
+
 private:
+    // Writes to a pipe or device: 0, the error number, or -1 once it took
+    // nothing for StallLimit.
+    int WriteWaiting(std::string_view Data);
+
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
+    bool regular_ = false;
     std::string failure_;
 };
 

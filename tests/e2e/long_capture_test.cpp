@@ -22,6 +22,7 @@
 #include "support/pty.h"
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
+#include "support/x_windows.h"
 
 namespace {
 
@@ -50,24 +51,9 @@ std::string FirstWindow(const std::string& display, const std::string& name) {
     return found.empty() ? std::string() : found.front();
 }
 
-template <class Pred>
-bool WaitUntil(Pred done, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using test_support::WaitUntil;
 
-// Whether the process holds the file open (the port, once it is opened).
-bool HoldsOpen(pid_t pid, const std::string& path) {
-    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-        if (std::filesystem::read_symlink(e.path(), ec) == path) return true;
-    return false;
-}
+using test_support::HoldsOpen;
 
 long ResidentKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -4,6 +4,7 @@
 #include "terminal/config_location.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "support/file_contents.h"
+#include "support/long_folder.h"
 #include "support/main_window.h"
 #include "support/read_only_folder.h"
 #include "support/temp_dir.h"
@@ -89,6 +91,29 @@ TEST(config_location, settings_beside_the_program_that_cannot_be_copied_leave_a_
     EXPECT_TRUE(trace.ends_with("error\n")) << trace;
     EXPECT_FALSE(fs::exists(place.FileName));
     EXPECT_TRUE(fs::is_directory(dir.File("cfg/vostrel")));
+}
+
+TEST(config_location, a_program_folder_with_a_long_path_keeps_the_settings_beside_the_program) {
+    test_support::TempDir dir;
+    setenv("XDG_CONFIG_HOME", dir.File("cfg").c_str(), 1);
+    // Room for the settings file's name, not for the longer name of the
+    // probe that finds out whether the folder takes files.
+    const test_support::LongFolder program(dir.path(), PATH_MAX - 16);
+    ASSERT_FALSE(program.Path().empty()) << "the long folder could not be made";
+    const terminal::TConfigLocation place = ConfigLocation(program.Path() + "/");
+    EXPECT_EQ(place.FileName, program.Path() + "/vostrel.ini");
+    EXPECT_EQ(place.SeedFileName, "");
+    StartAndClose(place, [&](terminal::TMain& m) { m.TrBCB->SetText("kept"); });
+    EXPECT_NE(Slurp(place.FileName).find("Current=\"kept\""), std::string::npos);
+    StartAndClose(place, [&](terminal::TMain& m) { EXPECT_EQ(m.TrBCB->Text(), "kept"); });
+    EXPECT_FALSE(fs::exists(dir.File("cfg")));
+
+    // A folder where the settings file's own name would pass the limit
+    // cannot hold it: the user's folder does.
+    const test_support::LongFolder longer(dir.path(), PATH_MAX - 6);
+    ASSERT_FALSE(longer.Path().empty());
+    EXPECT_EQ(ConfigLocation(longer.Path() + "/").FileName, dir.File("cfg/vostrel/vostrel.ini"));
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -277,6 +279,107 @@ TEST(main_form_files, output_to_file_toggles_refuses_internal_format_and_shows_f
     f.Click("Outputtofile1");
     EXPECT_NE(ReadFile(txt).find("<43"), std::string::npos) << ReadFile(txt);
     EXPECT_EQ(f.messages.size(), 1u);
+}
+
+// Whether the menu's check mark, the label and where received data goes
+// all say the same about output to a file.
+void ExpectOutputShown(FilesFixture& f, bool on) {
+    TMain* m = f.main;
+    EXPECT_EQ(m->OutputFile.IsOpen(), on);
+    EXPECT_EQ(m->Outputtofile1->Checked(), on);
+    EXPECT_EQ(m->LNumFormat->Caption(), on ? "FILE:" : "HEX");
+}
+
+TEST(main_form_files, output_to_a_fifo_never_waits_and_menu_label_and_data_always_agree) {
+    FilesFixture f;
+    TMain* m = f.main;
+    vcl::Application->Title = "Vostrel";  // the caption notices are found by
+    // No program reads the FIFO: refused at once by what it is; output stays
+    // off and received data goes on to the list.
+    const test_support::Fifo unread(f.dir.File("unread"));
+    ASSERT_TRUE(unread.Made());
+    f.Answer(unread.path(), 2);
+    f.Click("Outputtofile1");
+    EXPECT_FALSE(unread.Rescued()) << "the window waited for a reader";
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_EQ(f.messages[0], "Cannot create file \"" + unread.path() + "\". It is a pipe that no program reads.");
+    ExpectOutputShown(f, false);
+    f.Receive("A");
+    EXPECT_EQ(m->RxPanel->CurLine(), "<41");
+
+    // A reader there: no box, the capture is on as the menu and label say,
+    // and the bytes reach the reader, not the list.
+    const test_support::Fifo pipe(f.dir.File("pipe"));
+    ASSERT_TRUE(pipe.Made());
+    const int reader = open(pipe.path().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    f.Answer(pipe.path(), 2);
+    f.Click("Outputtofile1");
+    EXPECT_EQ(f.messages.size(), 1u) << f.messages.back();
+    ExpectOutputShown(f, true);
+    f.Receive("BC");
+    char buf[16];
+    EXPECT_EQ(read(reader, buf, sizeof buf), 2);
+    EXPECT_EQ(f.Lines().LineCount(), 1);
+    EXPECT_EQ(m->RxPanel->CurLine(), "");
+    // "Clear" has nothing to empty there and keeps the capture on.
+    f.Click("Clearm");
+    EXPECT_EQ(f.messages.size(), 1u) << f.messages.back();
+    ExpectOutputShown(f, true);
+
+    // The reader goes: the next chunk switches output off with a notice (the
+    // program is not ended by the pipe), and it goes to the list whole.
+    close(reader);
+    f.Receive("DE");
+    ExpectOutputShown(f, false);
+    EXPECT_EQ(m->RxPanel->CurLine(), "<44 45");
+    auto notices = FilesFixture::Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    const std::string notice = FilesFixture::NoticeText(notices[0]);
+    EXPECT_EQ(notice.rfind("Cannot write \"" + pipe.path() + "\": Broken pipe\r\rOutput to file was switched off.", 0),
+              0u)
+        << notice;
+    // The next Ctrl+F asks for a file again, as the unchecked entry says.
+    const std::size_t asked = f.dialogs.size();
+    f.Answer("", 0);
+    f.Click("Outputtofile1");
+    EXPECT_EQ(f.dialogs.size(), asked + 1);
+    ExpectOutputShown(f, false);
+    EXPECT_FALSE(pipe.Rescued());
+}
+
+TEST(main_form_files, saving_onto_the_output_file_is_refused_and_the_capture_goes_on) {
+    FilesFixture f;
+    TMain* m = f.main;
+    f.graph->SetVisible(true);
+    const std::string capture = f.dir.File("capture.bin");
+    f.OutputTo(capture, 2);
+    f.Receive("AB");
+    const std::string link = f.dir.File("link.bin");
+    ASSERT_EQ(symlink(capture.c_str(), link.c_str()), 0);
+    // The list's Save as, by the file's name or another one for it, and the
+    // graph window's save of its points: each refused with a box that names
+    // it as the output file.
+    for (const std::string& name : {capture, link}) {
+        f.Answer(name, 1);
+        f.Click("mSaveAll");
+    }
+    f.graph->AddPoint(1.0, 2.0);
+    f.Answer(capture, 0);
+    ASSERT_TRUE(test_support::ClickMenu(f.graph, "mSaveAs"));
+    ASSERT_EQ(f.messages.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(f.messages[i], "Cannot write \"" + (i == 1 ? link : capture) +
+                                     "\": it is the output file that Output to file is writing.");
+    // The capture goes on into the file that keeps its name.
+    f.Receive("CD");
+    ExpectOutputShown(f, true);
+    EXPECT_EQ(ReadFile(capture), "ABCD");
+    f.Click("Outputtofile1");
+    f.Answer(capture, 1);
+    f.Click("mSaveAll");
+    EXPECT_EQ(f.messages.size(), 3u);
+    EXPECT_NE(ReadFile(capture), "ABCD") << "once output is off, the file is the user's to replace";
 }
 
 TEST(main_form_files, switching_output_off_ends_the_line_that_went_to_the_file) {

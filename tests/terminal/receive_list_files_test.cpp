@@ -1,8 +1,11 @@
 #include "terminal/receive_list_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <bit>
 #include <cmath>
 #include <fstream>
@@ -16,6 +19,7 @@
 #include "platform/rtl/numbers.h"
 #include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
+#include "support/fifo.h"
 #include "support/temp_dir.h"
 #include "terminal/receive_panel.h"
 
@@ -364,6 +368,88 @@ TEST(receive_list_files, output_file_takes_text_or_raw_data_and_refuses_internal
     EXPECT_EQ(ReadFile(dir.File("raw.bin")), "C");
     EXPECT_THROW(out.Open(dir.File("no/such/dir.txt"), TListFileType::Text), rtl::EFCreateError);
     EXPECT_FALSE(out.IsOpen());
+}
+
+// What a reader of the FIFO has there now, taken without waiting.
+std::string Drain(int Reader) {
+    std::string got;
+    char buf[65536];
+    for (ssize_t n; (n = read(Reader, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+    return got;
+}
+
+TEST(receive_list_files, output_to_a_fifo_never_waits_and_ends_cleanly_whatever_its_reader_does) {
+    test_support::TempDir dir;
+    TListOutput out;
+    // No program reads it: refused by what it is, without waiting.
+    const test_support::Fifo unread(dir.File("unread"));
+    ASSERT_TRUE(unread.Made());
+    try {
+        out.Open(unread.path(), TListFileType::Binary);
+        ADD_FAILURE() << "output opened on a FIFO nobody reads";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Cannot create file \"" + unread.path() + "\". It is a pipe that no program reads");
+    }
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_FALSE(unread.Rescued()) << "the open waited for a reader";
+
+    // A reader there: opened, "Clear" has nothing to empty, the data flows.
+    const test_support::Fifo pipe(dir.File("pipe"));
+    ASSERT_TRUE(pipe.Made());
+    int reader = open(pipe.path().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    out.Open(pipe.path(), TListFileType::Binary);
+    ASSERT_TRUE(out.IsOpen());
+    EXPECT_NO_THROW(out.Empty());
+    EXPECT_TRUE(out.Write("captured"));
+    EXPECT_EQ(Drain(reader), "captured");
+
+    // The reader stops reading: once the pipe is full and nothing is taken
+    // for the allowed time, the write fails and output is closed, instead of
+    // holding the window for good.
+    out.StallLimit = std::chrono::milliseconds(50);
+    EXPECT_FALSE(out.Write(std::string(4u << 20, 'x')));
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(out.Failure(),
+              "Cannot write \"" + pipe.path() + "\": the program or device reading it stopped taking data");
+    Drain(reader);
+
+    // The reader goes away: the next write fails with the system's reason,
+    // and the program goes on (the signal a pipe raises would end it).
+    out.Open(pipe.path(), TListFileType::Binary);
+    close(reader);
+    EXPECT_FALSE(out.Write("into nothing"));
+    EXPECT_EQ(out.Failure(), "Cannot write \"" + pipe.path() + "\": Broken pipe");
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_FALSE(pipe.Rescued());
+}
+
+TEST(receive_list_files, a_second_output_on_the_same_file_is_refused_without_touching_the_first) {
+    test_support::TempDir dir;
+    const std::string name = dir.File("capture.bin");
+    TListOutput first, second;
+    first.Open(name, TListFileType::Binary);
+    ASSERT_TRUE(first.Write("first part "));
+    // Another output on it (another program's, or one through a link) is
+    // refused before the file is emptied.
+    const std::string link = dir.File("link.bin");
+    ASSERT_EQ(symlink(name.c_str(), link.c_str()), 0);
+    for (const std::string& other : {name, link}) {
+        try {
+            second.Open(other, TListFileType::Binary);
+            ADD_FAILURE() << "a second output took " << other;
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message, "Cannot create file \"" + other +
+                                     "\". It is in use by a program that lets no one else write it");
+        }
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_EQ(ReadFile(name), "first part ");
+    }
+    EXPECT_TRUE(first.Holds(link));
+    EXPECT_FALSE(first.Holds(dir.File("other.bin")));
+    // The first writes on where it was: no hole of NULs, nothing cut off.
+    ASSERT_TRUE(first.Write("second part"));
+    EXPECT_EQ(ReadFile(name), "first part second part");
 }
 
 TEST(receive_list_files, delete_line_and_copy_follow_the_menu_rules) {

@@ -1,8 +1,10 @@
 #include "platform/rtl/file_writes.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 
 #include "platform/rtl/exceptions.h"
 
@@ -51,11 +53,28 @@ ssize_t WriteSome(int Fd, const void* Data, std::size_t Count) {
             return -1;
         }
     }
-    for (;;) {
-        const ssize_t n = ::write(Fd, Data, Count);
-        if (n < 0 && errno == EINTR) continue;
-        return n;
+    // A pipe whose reader has gone raises SIGPIPE, which ends the program:
+    // the signal is held back for the write, which then fails with EPIPE
+    // like any other, and the one it raised is taken back before it is let
+    // through again. One that was pending already is left alone.
+    sigset_t pipe_signal, old_mask, pending;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+    const bool was_pending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    ssize_t n;
+    do {
+        n = ::write(Fd, Data, Count);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno;
+    if (n < 0 && error == EPIPE && !was_pending) {
+        const timespec none{};
+        while (sigtimedwait(&pipe_signal, nullptr, &none) < 0 && errno == EINTR) {
+        }
     }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    errno = error;
+    return n;
 }
 
 int WriteAll(int Fd, std::string_view Data) {

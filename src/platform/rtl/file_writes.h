@@ -10,7 +10,8 @@
 namespace rtl {
 
 // One write(2), retried after an interrupting signal: what the system
-// returns (-1 with errno set on failure).
+// returns (-1 with errno set on failure). A pipe whose reader has gone gives
+// EPIPE, never the signal that would end the program.
 ssize_t WriteSome(int Fd, const void* Data, std::size_t Count);
 
 // Writes all of Data; 0 when every byte went out, else the system's error

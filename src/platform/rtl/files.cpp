@@ -112,16 +112,25 @@ int ForceDirectories(const std::string& Dir, unsigned Mode) {
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
+int OpenFolder(const std::string& SysFolder) {
+    const std::string folder = SysFolder.empty() ? std::string(".") : SysFolder;
+    int fd;
+    do {
+        fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int OpenUniqueFile(int Folder, std::string& Name) {
     // Names tried before giving up; one taken already (a leftover of a
     // crash) only moves us on to the next.
     constexpr int kAttempts = 100;
     std::random_device source;
     std::uniform_int_distribution<unsigned> digit(0, 15);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        SysName = SysFolder + ".~vostrel";
-        for (int i = 0; i < 12; ++i) SysName += "0123456789abcdef"[digit(source)];
-        const int fd = ::open(SysName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        Name = ".~vostrel";
+        for (int i = 0; i < 12; ++i) Name += "0123456789abcdef"[digit(source)];
+        const int fd = ::openat(Folder, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
@@ -129,12 +138,18 @@ int OpenUniqueFile(const std::string& SysFolder, std::string& SysName) {
 }
 
 bool FolderTakesNewFiles(const std::string& Folder) {
+    // The probe is made relative to the folder: a folder whose own path is
+    // close to the system's limit still takes files with short names.
+    const int folder = OpenFolder(SysPath(IncludeTrailingPathDelimiter(Folder)));
+    if (folder < 0) return false;
     std::string probe;
-    const int fd = OpenUniqueFile(SysPath(IncludeTrailingPathDelimiter(Folder)), probe);
-    if (fd < 0) return false;
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return true;
+    const int fd = OpenUniqueFile(folder, probe);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlinkat(folder, probe.c_str(), 0);
+    }
+    ::close(folder);
+    return fd >= 0;
 }
 
 }  // namespace rtl

@@ -45,10 +45,16 @@ int ForceDirectories(const std::string& Dir, unsigned Mode);
 // read-only mount, a privileged user).
 bool FolderTakesNewFiles(const std::string& Folder);
 
-// Creates a new empty file for writing in SysFolder (a system name, empty or
-// ending in '/'), named by a fixed short prefix and a random part, so that
-// the name stays short whatever else lies in the folder. Returns the
-// descriptor and the file's system name in SysName, or -1 with errno set.
-int OpenUniqueFile(const std::string& SysFolder, std::string& SysName);
+// Opens the folder SysFolder (a system name; empty for the current folder)
+// as a handle for the calls below: -1 with errno set on failure. Names made
+// relative to it need not fit, with the folder's path in front, within the
+// system's limit on a whole path; only the folder's own path must.
+int OpenFolder(const std::string& SysFolder);
+
+// Creates a new empty file for writing in the folder Folder (a handle from
+// OpenFolder), named by a fixed short prefix and a random part, so that the
+// name stays short whatever else lies in the folder. Returns the descriptor
+// and the file's name within the folder in Name, or -1 with errno set.
+int OpenUniqueFile(int Folder, std::string& Name);
 
 }  // namespace rtl

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/rtl/file_writes.h"
 #include "platform/rtl/files.h"
@@ -81,12 +83,61 @@ bool KernelSetting(const std::string& Target) {
     }
 }
 
-// Opens a fresh temporary file in Target's folder; -1 with errno set on
-// failure. Its name is short whatever the target's, so that a target named
-// as long as the system allows still saves.
-int OpenTemporary(const std::string& Target, std::string& Temp) {
+// A descriptor closed when it goes.
+class TOwnedFd {
+public:
+    explicit TOwnedFd(int Fd) : fd_(Fd) {}
+    ~TOwnedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TOwnedFd(TOwnedFd&& Other) noexcept : fd_(std::exchange(Other.fd_, -1)) {}
+    TOwnedFd(const TOwnedFd&) = delete;
+    TOwnedFd& operator=(const TOwnedFd&) = delete;
+    TOwnedFd& operator=(TOwnedFd&&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Takes, for the rest of the save, the lock that a stream writing the file
+// with a share mode holds (the output file: others may read it, not write
+// it), so that a save never replaces a file being written that way, in this
+// program or another. A file that cannot be opened to take it (no read
+// permission) is not being shared that way by us.
+TOwnedFd LockForReplace(const std::string& FileName, const std::string& Target) {
+    TOwnedFd file(::open(Target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0) return file;
+    if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        throw EFileSaveError(FileName, EWOULDBLOCK, std::string("it is ") + InUseText);
+    return file;
+}
+
+// Writes a temporary file beside Target and renames it over Target. Both
+// are named relative to their folder, so that a target whose path is a few
+// bytes short of the system's limit saves although the temporary's name is
+// longer than its own.
+void ReplaceByRename(const std::string& FileName, const std::string& Target, const struct stat* Old,
+                     const std::function<void(int)>& WriteAndClose) {
     const std::size_t slash = Target.rfind('/');
-    return rtl::OpenUniqueFile(slash == std::string::npos ? std::string() : Target.substr(0, slash + 1), Temp);
+    const std::string leaf = slash == std::string::npos ? Target : Target.substr(slash + 1);
+    const TOwnedFd folder(rtl::OpenFolder(slash == std::string::npos ? std::string() : Target.substr(0, slash + 1)));
+    if (folder.Get() < 0) Fail(FileName, errno);
+    std::string temp;
+    const int fd = rtl::OpenUniqueFile(folder.Get(), temp);
+    if (fd < 0) Fail(FileName, errno);
+    try {
+        if (Old && ::fchmod(fd, Old->st_mode & 07777) != 0) {
+            const int error = errno;
+            rtl::CloseFile(fd);
+            Fail(FileName, error);
+        }
+        WriteAndClose(fd);
+        if (::renameat(folder.Get(), temp.c_str(), folder.Get(), leaf.c_str()) != 0) Fail(FileName, errno);
+    } catch (...) {
+        ::unlinkat(folder.Get(), temp.c_str(), 0);
+        throw;
+    }
 }
 
 }  // namespace
@@ -95,10 +146,14 @@ EFileSaveError::EFileSaveError(const std::string& FileName, int Error)
     : rtl::EWriteError(SaveErrorText(FileName, Error)), ErrorCode(Error) {}
 
 EFileSaveError::EFileSaveError(const std::string& FileName, int Error, const std::string& Reason)
-    : rtl::EWriteError("Cannot write \"" + FileName + "\": " + Reason), ErrorCode(Error) {}
+    : rtl::EWriteError(SaveErrorText(FileName, Reason)), ErrorCode(Error) {}
 
 std::string SaveErrorText(const std::string& FileName, int Error) {
-    return "Cannot write \"" + FileName + "\": " + SysErrorMessage(Error);
+    return SaveErrorText(FileName, SysErrorMessage(Error));
+}
+
+std::string SaveErrorText(const std::string& FileName, const std::string& Reason) {
+    return "Cannot write \"" + FileName + "\": " + Reason;
 }
 
 TSaveOutput::TSaveOutput(int Fd, const std::string& FileName) : fd_(Fd), fileName_(FileName) {}
@@ -164,23 +219,8 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
     }
     // A file we could not open for writing is not ours to replace.
     if (exists && ::access(target.c_str(), W_OK) != 0) Fail(FileName, errno);
-
-    std::string temp;
-    const int fd = OpenTemporary(target, temp);
-    if (fd < 0) Fail(FileName, errno);
-    if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) {
-        const int error = errno;
-        rtl::CloseFile(fd);
-        ::unlink(temp.c_str());
-        Fail(FileName, error);
-    }
-    try {
-        writeAndClose(fd);
-        if (std::rename(temp.c_str(), target.c_str()) != 0) Fail(FileName, errno);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    const TOwnedFd lock = exists ? LockForReplace(FileName, target) : TOwnedFd(-1);
+    ReplaceByRename(FileName, target, exists ? &st : nullptr, writeAndClose);
 }
 
 }  // namespace vcl

@@ -15,6 +15,13 @@
 // - A target that exists but is not a regular file (a device, a FIFO), or is
 //   a setting of the kernel's own file systems (under /proc, /sys), cannot
 //   be replaced by a rename: it is opened and written in place.
+// - A file that a stream holds open for writing with a share mode (the
+//   output file, which others may read but not write), in this program or
+//   another, is refused while it is held:
+//     Cannot write "/data/capture.bin": it is in use by a program that lets
+//     no one else write it
+// - The temporary is named relative to its folder, so a target whose path
+//   is a few bytes short of the system's limit saves too.
 // - No fsync: the rename keeps the file whole when the program dies, the
 //   usual Linux file systems write the new data out before a rename that
 //   replaces a file, and a flush to the disk for every save would freeze the
@@ -74,5 +81,7 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
 
 // "Cannot write "<FileName>": <the system's text for Error>".
 std::string SaveErrorText(const std::string& FileName, int Error);
+// "Cannot write "<FileName>": <Reason>".
+std::string SaveErrorText(const std::string& FileName, const std::string& Reason);
 
 }  // namespace vcl

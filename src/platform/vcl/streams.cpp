@@ -62,50 +62,72 @@ std::int64_t TStream::CopyFrom(TStream& Source, std::int64_t Count) {
 TFileStream::TFileStream(const std::string& AFileName, std::uint16_t Mode) : fileName_(AFileName) {
     const bool create = (Mode & fmCreate) == fmCreate;
     const bool regularOnly = !create && (Mode & fmRegularOnly) != 0;
-    int access = create ? O_RDWR | O_CREAT | O_TRUNC
+    int access = create ? O_RDWR | O_CREAT
                         : ((Mode & 3) == fmOpenWrite       ? O_WRONLY
                            : (Mode & 3) == fmOpenReadWrite ? O_RDWR
                                                            : O_RDONLY);
+    const bool writes = (access & (O_WRONLY | O_RDWR)) != 0;
     const int share = Mode & 0xF0;
     const std::string sysName = rtl::SysPath(AFileName);
-    auto fail = [&](int err) {
-        if (create)
-            throw rtl::EFCreateError("Cannot create file \"" + AFileName + "\". " + SysErrorMessage(err));
-        throw rtl::EFOpenError("Cannot open file \"" + AFileName + "\". " + SysErrorMessage(err));
+    auto fail = [&](const std::string& reason) {
+        if (create) throw rtl::EFCreateError("Cannot create file \"" + AFileName + "\". " + reason);
+        throw rtl::EFOpenError("Cannot open file \"" + AFileName + "\". " + reason);
     };
+    auto failed = [&](int err) { fail(SysErrorMessage(err)); };
     auto notRegular = [&] {
         throw rtl::EFOpenError("Cannot read \"" + AFileName +
                                "\": it is not a regular file (a folder, a device or a pipe)");
     };
+    // Given up after opening: the descriptor goes first.
+    auto drop = [&] {
+        ::close(fd_);
+        fd_ = -1;
+    };
     struct stat st {};
     if (regularOnly) {
-        if (::stat(sysName.c_str(), &st) != 0) fail(errno);
+        if (::stat(sysName.c_str(), &st) != 0) failed(errno);
         if (!S_ISREG(st.st_mode)) notRegular();
         access |= O_NONBLOCK;
     }
+    const bool fifo = writes && ::stat(sysName.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    if (fifo) access = (access & ~O_RDWR) | O_WRONLY;
+    if (writes) access |= O_NONBLOCK;
     do {
         fd_ = ::open(sysName.c_str(), access | O_CLOEXEC | O_NOCTTY, 0666);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) fail(errno);
+    if (fd_ < 0 && errno == ENXIO && fifo) fail("It is a pipe that no program reads");
+    if (fd_ < 0) failed(errno);
     const bool statted = ::fstat(fd_, &st) == 0;
     if (regularOnly && !(statted && S_ISREG(st.st_mode))) {
-        ::close(fd_);
-        fd_ = -1;
+        drop();
         notRegular();
     }
     if (statted && S_ISDIR(st.st_mode)) {
         // A folder opens for reading here, but it is no file to stream.
-        ::close(fd_);
-        fd_ = -1;
-        fail(EISDIR);
+        drop();
+        failed(EISDIR);
     }
     if (share == fmShareExclusive || share == fmShareDenyWrite || share == fmShareDenyRead) {
-        const bool writes = create || (access & (O_WRONLY | O_RDWR)) != 0;
         if (::flock(fd_, (writes ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
             const int err = errno;
-            ::close(fd_);
-            fd_ = -1;
-            fail(err);
+            drop();
+            if (err == EWOULDBLOCK) fail(std::string("It is ") + InUseText);
+            failed(err);
+        }
+    }
+    // Emptied only now that the lock is ours: a file held by another stream
+    // is refused as it was. A pipe or a device has nothing to empty.
+    if (create && statted && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
+        const int err = errno;
+        drop();
+        failed(err);
+    }
+    if (writes) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            const int err = errno;
+            drop();
+            failed(err);
         }
     }
 }

@@ -9,6 +9,18 @@
 // lock (exclusive when it may write, shared when it only reads) that other
 // streams of this program honour; fmShareDenyNone and fmShareCompat take none.
 //
+// A stream refused because of such a lock says so: "Cannot open file "<file>".
+// It is <InUseText>".
+//
+// A stream that writes (fmCreate, fmOpenWrite, fmOpenReadWrite) is opened
+// without waiting: a FIFO that no program reads is refused ("... It is a pipe
+// that no program reads"), and a serial line does not wait for its carrier.
+// Once open, writes wait as usual. A FIFO is opened for writing only, even
+// by fmCreate: opened for both, the stream would count as its own reader and
+// its writes would pile up unread. fmCreate empties a regular file only
+// once the share lock is taken, so that a file another stream holds is
+// refused untouched.
+//
 // fmRegularOnly (with fmOpenRead) opens nothing but a regular file: anything
 // else is refused by its name before it is opened, because opening a FIFO
 // waits for a writer (the window would never come back), a device may react
@@ -36,6 +48,9 @@ enum : std::uint16_t {
     fmRegularOnly = 0x0100,
     fmCreate = 0xFF00,
 };
+
+// Why a share lock refused a stream or a save (after "it is ").
+inline constexpr const char* InUseText = "in use by a program that lets no one else write it";
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 

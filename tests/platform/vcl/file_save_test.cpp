@@ -3,16 +3,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/rtl/file_writes.h"
+#include "platform/vcl/streams.h"
 #include "support/small_tmpfs.h"
 #include "support/fifo.h"
 #include "support/file_contents.h"
+#include "support/long_folder.h"
 #include "support/temp_dir.h"
 
 using namespace vcl;
@@ -256,4 +260,55 @@ TEST(file_save, a_file_of_the_kernel_is_written_in_place) {
     EXPECT_EQ(Slurp(comm), "renamed-by-save\n");
     while (!before.empty() && before.back() == '\n') before.pop_back();
     SaveWholeFile(comm, [&](TSaveOutput& out) { out.Write(before); });
+}
+
+TEST(file_save, a_file_a_stream_writes_with_a_share_mode_is_refused_and_keeps_being_written) {
+    TempDir dir;
+    const std::string name = dir.File("capture.bin");
+    // The output file: written by one stream, others may read but not write.
+    std::optional<TFileStream> capture;
+    capture.emplace(name, fmCreate | fmShareDenyWrite);
+    capture->WriteBuffer("first", 5);
+    EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("list text"); }),
+              "Cannot write \"" + name + "\": it is in use by a program that lets no one else write it");
+    // Through another name for the same file too.
+    const std::string link = dir.File("link.bin");
+    ASSERT_EQ(symlink(name.c_str(), link.c_str()), 0);
+    EXPECT_NE(SaveFailure(link, [](TSaveOutput& out) { out.Write("list text"); }), "");
+    // The capture goes on into the file that is still there under its name.
+    capture->WriteBuffer(" second", 7);
+    EXPECT_EQ(Slurp(name), "first second");
+    EXPECT_EQ(Entries(dir.path()), 2u) << "a temporary file was left behind";
+
+    // Once the stream lets go, the file is an ordinary one to replace.
+    capture.reset();
+    EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("list text"); }), "");
+    EXPECT_EQ(Slurp(name), "list text");
+}
+
+TEST(file_save, a_name_a_few_bytes_short_of_the_path_limit_saves_and_replaces) {
+    TempDir dir;
+    // A folder whose absolute path leaves room for a short name, not for
+    // the temporary's longer one beside it.
+    const test_support::LongFolder folder(dir.path(), PATH_MAX - 18);
+    ASSERT_FALSE(folder.Path().empty()) << "the long folder could not be made";
+    const std::string name = folder.Path() + "/a.cp";
+    ASSERT_LT(name.size(), static_cast<std::size_t>(PATH_MAX));
+    EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("first"); }), "");
+    EXPECT_EQ(Slurp(name), "first");
+    ASSERT_EQ(chmod(name.c_str(), 0640), 0);
+    EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("second"); }), "");
+    EXPECT_EQ(Slurp(name), "second");
+    struct stat st {};
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // A failed write there leaves the old file whole and nothing beside it.
+    {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(1);
+        EXPECT_EQ(SaveFailure(name, [](TSaveOutput& out) { out.Write("third"); }),
+                  "Cannot write \"" + name + "\": No space left on device");
+    }
+    EXPECT_EQ(Slurp(name), "second");
+    EXPECT_EQ(Entries(folder.Path()), 1u) << "a temporary file was left behind";
 }

@@ -1,11 +1,14 @@
 #include "platform/vcl/streams.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
 #include "platform/rtl/exceptions.h"
+#include "support/fifo.h"
 #include "support/temp_dir.h"
 
 using namespace vcl;
@@ -66,6 +69,60 @@ TEST(streams, share_modes_keep_a_second_writer_out_but_let_readers_in) {
     char buf[3];
     reader.ReadBuffer(buf, 3);
     EXPECT_EQ(std::string(buf, 3), "abc");
+}
+
+TEST(streams, a_second_writer_is_refused_before_it_empties_the_file) {
+    TempDir dir;
+    const std::string name = dir.path() + "/capture.bin";
+    TFileStream first(name, fmCreate | fmShareDenyWrite);
+    first.WriteBuffer("first capture", 13);
+    // A second one made the same way, as a second program's output would be:
+    // refused by the lock, with the file exactly as the first one left it.
+    try {
+        TFileStream second(name, fmCreate | fmShareDenyWrite);
+        ADD_FAILURE() << "a second writer got the file";
+    } catch (const rtl::EFCreateError& e) {
+        EXPECT_EQ(e.Message, "Cannot create file \"" + name +
+                                 "\". It is in use by a program that lets no one else write it");
+    }
+    first.WriteBuffer(", more", 6);
+    TFileStream reader(name, fmOpenRead | fmShareDenyNone);
+    EXPECT_EQ(reader.Size(), 19);
+    char buf[19];
+    reader.ReadBuffer(buf, 19);
+    EXPECT_EQ(std::string(buf, 19), "first capture, more") << "the file lost its start";
+}
+
+TEST(streams, a_writer_never_waits_on_a_fifo_and_writes_only_to_its_reader) {
+    TempDir dir;
+    // No program reads it: refused at once, by what it is.
+    const test_support::Fifo unread(dir.path() + "/unread");
+    ASSERT_TRUE(unread.Made());
+    for (const std::uint16_t mode : {std::uint16_t(fmCreate), std::uint16_t(fmOpenWrite | fmShareDenyWrite)}) {
+        try {
+            TFileStream f(unread.path(), mode);
+            ADD_FAILURE() << "a FIFO nobody reads was opened for writing";
+        } catch (const rtl::Exception& e) {
+            EXPECT_NE(e.Message.find("\". It is a pipe that no program reads"), std::string::npos) << e.Message;
+        }
+    }
+    EXPECT_FALSE(unread.Rescued()) << "the open waited for a reader";
+    EXPECT_TRUE(unread.StillFifo());
+
+    // With a reader there: opened, locked, nothing to empty, and what is
+    // written reaches the reader (the stream is no reader of its own).
+    const test_support::Fifo pipe(dir.path() + "/pipe");
+    ASSERT_TRUE(pipe.Made());
+    const int reader = open(pipe.path().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        TFileStream f(pipe.path(), fmCreate | fmShareDenyWrite);
+        f.WriteBuffer("through", 7);
+    }
+    char buf[16];
+    EXPECT_EQ(read(reader, buf, sizeof buf), 7);
+    close(reader);
+    EXPECT_FALSE(pipe.Rescued());
 }
 
 TEST(streams, memory_stream_grows_and_copies) {

@@ -1,0 +1,129 @@
+// Two programs and one output file, as two users on one machine would make
+// them: the first captures a device's bytes into a file; the second is
+// given the same name for its own output and is refused without touching
+// the file, and the first capture goes on whole.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/command.h"
+#include "support/program_process.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
+#include "support/virtual_display.h"
+#include "support/x_windows.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::CommandOutput;
+using test_support::ProcessWindows;
+using test_support::WaitUntil;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(gen());
+    return s;
+}
+
+// The program copied into Folder with the settings Ini beside it, started
+// on Display.
+std::unique_ptr<test_support::ProgramProcess> StartIn(const std::string& Folder, const std::string& Ini,
+                                                      const std::string& Display) {
+    std::filesystem::create_directory(Folder);
+    std::filesystem::copy_file(test_support::BuiltProgram(), Folder + "/vostrel");
+    std::ofstream(Folder + "/vostrel.ini", std::ios::binary) << Ini;
+    return std::make_unique<test_support::ProgramProcess>(test_support::ProgramStart{
+        .binary = Folder + "/vostrel", .cwd = Folder, .display = Display, .runtime = Folder, .quiet = true});
+}
+
+// Ctrl+F in the program's main window, then File typed into the dialog that
+// it opens, as the user does it; false when a window did not show.
+bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File) {
+    const std::string xdo = "DISPLAY=" + Display + " xdotool ";
+    const auto main = ProcessWindows(Display, Pid, "VOSTREL");
+    if (main.empty()) return false;
+    // A window that has just shown may not take keys yet: the key is given
+    // again until the dialog is there.
+    std::vector<std::string> dialog;
+    for (int tries = 0; tries < 10 && dialog.empty(); ++tries) {
+        CommandOutput(xdo + "windowfocus " + main[0] + " key --window " + main[0] + " ctrl+f");
+        WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, "Choose output file name")).empty(); }, 3s);
+    }
+    if (dialog.empty()) return false;
+    // Typed as keys of the display to the window with the focus: the list
+    // the name box pops up takes keys sent to the dialog itself.
+    CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " type '" + File + "'");
+    std::this_thread::sleep_for(1s);
+    // Return until the dialog is gone: the first may only take the name
+    // the name box offers, and a file that is there is asked about ("Do
+    // you want to replace it?", under the dialog's title; Yes is the
+    // default). A box of the program's own (an error) ends it too.
+    for (int tries = 0; tries < 10; ++tries) {
+        dialog = ProcessWindows(Display, Pid, "Choose output file name");
+        if (dialog.empty() || !ProcessWindows(Display, Pid, "Vostrel").empty()) return true;
+        CommandOutput(xdo + "windowfocus --sync " + dialog.back() + " key Return");
+        std::this_thread::sleep_for(1s);
+    }
+    return false;
+}
+
+TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_and_the_capture_stays_whole) {
+    if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_EQ(access(test_support::BuiltProgram().c_str(), X_OK), 0);
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
+    test_support::TempDir dir;
+    test_support::PtyPair device;
+    device.MapAsCom(5);
+    const std::string capture = dir.File("capture.bin");
+
+    // The first program captures raw bytes of its port into the file.
+    auto first = StartIn(dir.File("first"),
+                         "[Main]\r\nCurrentProfile=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n", display.Name());
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), first->Pid(), "VOSTREL").empty(); }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return test_support::HoldsOpen(first->Pid(), device.SlavePath()); }, 30s));
+    ASSERT_TRUE(OutputToFile(display.Name(), first->Pid(), capture));
+    ASSERT_TRUE(WaitUntil([&] { return test_support::HoldsOpen(first->Pid(), capture); }, 20s));
+    const std::string part1 = RandomBytes(64 * 1024, 1);
+    ASSERT_EQ(device.Write(part1, 30s), part1.size());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(capture) >= part1.size(); }, 30s));
+
+    // The second program, given the same name: a box says no, and the file
+    // is as the first left it (not emptied, not opened by the second).
+    auto second = StartIn(dir.File("second"), "[Main]\r\nCurrentProfile=0\r\n", display.Name());
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "VOSTREL").empty(); }, 60s));
+    ASSERT_TRUE(OutputToFile(display.Name(), second->Pid(), capture));
+    // The error box has the application's title.
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "Vostrel").empty(); }, 20s))
+        << "no box in the second program";
+    EXPECT_FALSE(test_support::HoldsOpen(second->Pid(), capture)) << "the second program writes the capture";
+    EXPECT_TRUE(ReadFile(capture) == part1) << "the first capture was changed";
+
+    // The first goes on where it was: every byte once, no NULs in front.
+    const std::string part2 = RandomBytes(64 * 1024, 2);
+    ASSERT_EQ(device.Write(part2, 30s), part2.size());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(capture) >= part1.size() + part2.size(); }, 30s));
+    EXPECT_EQ(std::filesystem::file_size(capture), part1.size() + part2.size());
+    EXPECT_TRUE(ReadFile(capture) == part1 + part2) << "the capture differs from what was sent";
+    EXPECT_TRUE(first->Running());
+    EXPECT_TRUE(second->Running());
+}
+
+}  // namespace
