@@ -66,9 +66,11 @@ void TMain::HookProfileControls() {
 
 void TMain::ClearProfile(int Slot) {
     TPortProfile& p = Profiles[Slot];
-    std::string aux = std::move(p.AuxParams);
-    p = TPortProfile{};
-    p.AuxParams = std::move(aux);
+    TPortProfile cleared;
+    cleared.AuxParams = std::move(p.AuxParams);
+    cleared.StoredPlugPath = std::move(p.StoredPlugPath);
+    cleared.StoredPlugPathRead = std::move(p.StoredPlugPathRead);
+    p = std::move(cleared);
 }
 
 void TMain::StoreProfile(int Slot, const std::string& Name) {
