@@ -80,6 +80,11 @@ struct TPortProfile {
     std::string Name;
     std::string PlugPath;
     std::string AuxParams;
+    // PlugPath as the settings file spelled it, and what that was read as:
+    // while PlugPath is still that, the file gets its own spelling back, so
+    // that a profile nobody touched is written as it was read.
+    std::string StoredPlugPath;
+    std::string StoredPlugPathRead;
 };
 
 // A named plug-in variable (names upper case).

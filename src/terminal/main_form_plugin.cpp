@@ -7,6 +7,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/bitmap.h"
@@ -108,6 +109,9 @@ void TMain::FitPluginButton() {
     if (!sbPlugin || !sbTRFormat || !TRLabel || !LTRFormat) return;
     vcl::TBitmap measure(1, 1);
     measure.Canvas().Font.Assign(sbPlugin->Font());
+    // The caption is a file name: measured, shortened and shown by its
+    // letters, never by the escapes that carry the ones the code page lacks.
+    measure.Canvas().SetMessageText(true);
     const int frame = 18 + sbPlugin->Spacing() + 2;
     // Room for a sent count of four digits stays free; a long plug-in name
     // takes the place of the "Input:" label before it is shortened.
@@ -119,7 +123,8 @@ void TMain::FitPluginButton() {
     const bool withLabel = wanted <= room - label;
     const bool shortened = wanted > room;
     if (shortened) {
-        while (!caption.empty() && measure.Canvas().TextWidth(caption + "...") + frame > room) caption.pop_back();
+        while (!caption.empty() && measure.Canvas().TextWidth(caption + "...") + frame > room)
+            caption.resize(rtl::LastMessageCharStart(caption));
         caption += "...";
     }
     // A shortened name stays whole in the hint.
@@ -221,7 +226,9 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             lb1->SyncCount(target);
             break;
         }
-        case srAddErr: AddTextLine(Text, 0, 0, dfERR); break;
+        // Error lines are message text, which shows file names by their
+        // letters; the plug-in's text shows as the bytes it is.
+        case srAddErr: AddTextLine(rtl::PlainInMessage(Text), 0, 0, dfERR); break;
         case srRecv: {
             std::int32_t count = 0;
             std::int32_t timeout = 0;

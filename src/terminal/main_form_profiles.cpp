@@ -5,9 +5,11 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "ports/foreign_port.h"
@@ -64,9 +66,11 @@ void TMain::HookProfileControls() {
 
 void TMain::ClearProfile(int Slot) {
     TPortProfile& p = Profiles[Slot];
-    std::string aux = std::move(p.AuxParams);
-    p = TPortProfile{};
-    p.AuxParams = std::move(aux);
+    TPortProfile cleared;
+    cleared.AuxParams = std::move(p.AuxParams);
+    cleared.StoredPlugPath = std::move(p.StoredPlugPath);
+    cleared.StoredPlugPathRead = std::move(p.StoredPlugPathRead);
+    p = std::move(cleared);
 }
 
 void TMain::StoreProfile(int Slot, const std::string& Name) {
@@ -158,7 +162,7 @@ void TMain::CBProfileChange(vcl::TComponent* Sender) {
         return;
     }
     LastProfileName = CBProfile->Text();
-    CBProfile->SetHint(LastProfileName);
+    CBProfile->SetHint(rtl::PlainInMessage(LastProfileName));
     try {
         ApplyConf(CBProfile->ItemIndex() + 1);
         AppliedProfile = CBProfile->ItemIndex();
@@ -235,7 +239,7 @@ void TMain::SavecfgbClick(vcl::TComponent*) {
 void TMain::BDelProfileClick(vcl::TComponent*) {
     const int index = CBProfile->ItemIndex();
     if (index < 0) throw rtl::Exception("Nothing to delete");
-    if (!AskYes("Do your really want to delete profile\r\"" + CBProfile->Items().Strings(index) +
+    if (!AskYes("Do your really want to delete profile\r\"" + rtl::PlainInMessage(CBProfile->Items().Strings(index)) +
                 "\" ?"))
         return;
     // What the list and the slots held, for a save that fails.
@@ -284,8 +288,11 @@ std::string TMain::GetParamsSummary(bool NoPlugin) {
                             DTRcb->Checked() ? "D" : "d", rtscb->Checked() ? "R" : "r"});
         if (CBRS485->Checked()) text += "485,";
     }
+    // The summary names a profile, which is plain text: the plug-in's name
+    // goes in as the code page spells it ('?' for a letter it lacks), never
+    // with the escapes that only a name is read with.
     if (!NoPlugin && !PluginPath.empty())
-        text += rtl::ChangeFileExt(rtl::ExtractFileName(PluginPath), "") + ",";
+        text += rtl::Utf8ToAnsi(rtl::SysPath(rtl::ChangeFileExt(rtl::ExtractFileName(PluginPath), ""))) + ",";
     if (!text.empty()) text.pop_back();
     return text;
 }

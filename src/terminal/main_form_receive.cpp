@@ -280,6 +280,9 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
     }
     // Only the start of the line that fits can be seen: a line of any
     // length costs about the window's width to draw.
+    // An error line is the program's message: a file name in it shows its
+    // letters. Every other line is data, drawn byte by byte.
+    c.SetMessageText(r.Format == dfERR);
     const bool hide = !mShowASCIInonvisiblecodes->Checked();
     auto shown = [hide](const std::string& raw) { return hide ? HideNonVisibleCodes(raw) : raw; };
     const int width = Rect.Right - Rect.Left;

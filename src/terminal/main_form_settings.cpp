@@ -56,12 +56,17 @@ std::string KeptText(const std::string& s) {
 
 std::string ConfigSection(int slot) { return rtl::Format("Config%d", {slot}); }
 
-// A file name kept in the settings. The program writes names in its code
-// page (with escapes for what that lacks), which is almost never valid UTF-8
-// once it holds a letter beyond ASCII; a name typed into the file by hand on
-// this system is UTF-8, and is taken as the system spells it.
+// A file name kept in the settings. The program has always written names in
+// its code page (lately with escapes for what that lacks); a name typed into
+// the file by hand on this system is UTF-8. Code-page text is sometimes
+// valid UTF-8 too (the folders "НІ" and "Её" are), so the code page's
+// reading wins whenever it names something; the UTF-8 one is taken only
+// when it names something and the code page's does not. A value that names
+// nothing stays as it is.
 std::string StoredFileName(const std::string& value) {
-    return rtl::IsUtf8BeyondAscii(value) ? rtl::FromSysPath(value) : value;
+    if (!rtl::IsUtf8BeyondAscii(value) || rtl::NameExists(value)) return value;
+    std::string typed = rtl::FromSysPath(value);
+    return rtl::NameExists(typed) ? typed : value;
 }
 
 // [PortMap]: "COMn=device" entries, consulted after the environment when a
@@ -233,7 +238,8 @@ TPortProfile ReadProfile(const vcl::TIniFile& ini, int slot, const TPortProfile&
     p.DTR = ini.ReadBool(s, "DTR", true);
     p.RTS = ini.ReadBool(s, "RTS", true);
     p.AuxParams = ini.ReadString(s, "AuxParams", "");
-    p.PlugPath = StoredFileName(ini.ReadString(s, "PlugPath", ""));
+    p.StoredPlugPath = ini.ReadString(s, "PlugPath", "");
+    p.PlugPath = p.StoredPlugPathRead = StoredFileName(p.StoredPlugPath);
     return p;
 }
 
@@ -308,7 +314,8 @@ void WriteProfile(const TPortProfile& p, vcl::TIniFile& ini, int slot) {
     ini.WriteBool(s, "DTR", p.DTR);
     ini.WriteBool(s, "RTS", p.RTS);
     if (!p.AuxParams.empty()) ini.WriteString(s, "AuxParams", Quoted(p.AuxParams));
-    ini.WriteString(s, "PlugPath", KeptText(p.PlugPath));
+    const bool asRead = p.PlugPath == p.StoredPlugPathRead;
+    ini.WriteString(s, "PlugPath", KeptText(asRead ? p.StoredPlugPath : p.PlugPath));
 }
 
 }  // namespace

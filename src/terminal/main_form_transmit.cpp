@@ -11,6 +11,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/clipboard.h"
@@ -356,7 +357,7 @@ void TMain::ScriptSetV(const std::string& Text, const std::string& Delimiter) {
     else if (value == "1")
         PluginFlags |= flag;
     else
-        throw rtl::Exception(rtl::Format("Bad Value \"%s\"", {value}));
+        throw rtl::Exception(rtl::Format("Bad Value \"%s\"", {rtl::PlainInMessage(value)}));
 }
 
 std::string TMain::ScriptGetV(const std::string& Name) {

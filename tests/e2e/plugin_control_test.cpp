@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "graph/graph_form.h"
+#include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
@@ -223,6 +226,61 @@ TEST(plugin_control, unload_stops_a_waiting_event_while_the_window_goes_on) {
     bool can_close = false;
     m->FormCloseQuery(m, can_close);
     EXPECT_TRUE(can_close);
+}
+
+// The button shows a plug-in's name by its letters, also those the code
+// page lacks: measured on them, it stays whole where it fits, and one too
+// long is shortened by whole letters.
+TEST(plugin_control, a_plugins_name_shows_its_letters_and_what_it_shows_its_bytes) {
+    PluginWindow w("procedure OnLoad; begin end;");
+    TMain* m = w.main;
+    const int countRight = m->TRLabel->Left() + m->TRLabel->Width();
+    auto load = [&](const std::string& name) {
+        const std::string file = rtl::FromSysPath(w.dir.File(name + ".pas"));
+        vcl::SaveStrToFile("procedure OnLoad; begin end;", file);
+        m->LoadPlugin(file);
+        EXPECT_GT(m->sbPlugin->Left(), countRight) << name;
+        EXPECT_EQ(m->sbPlugin->Left() + m->sbPlugin->Width() + 5, m->sbTRFormat->Left()) << name;
+        return m->sbPlugin->Caption();
+    };
+    EXPECT_EQ(load("日本"), rtl::FromSysPath("日本"));
+    EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: active");
+    for (const std::string name : {"température", "éèêëēĕėęěéèêëēĕėęěéèêëēĕėęěéèêëēĕėęě"}) {
+        const std::string caption = load(name);
+        if (caption == rtl::FromSysPath(name)) continue;
+        ASSERT_TRUE(caption.ends_with("...")) << caption;
+        const std::string kept = caption.substr(0, caption.size() - 3);
+        EXPECT_GE(kept.size(), 4u) << name;
+        EXPECT_TRUE(rtl::FromSysPath(name).starts_with(kept)) << name;
+        // Whole letters only: no escape is cut.
+        EXPECT_EQ(rtl::FromSysPath(rtl::SysPath(kept)), kept) << name;
+        EXPECT_EQ(m->sbPlugin->Hint(), "Plugin: active\r" + rtl::FromSysPath(name + ".pas"));
+    }
+    EXPECT_TRUE(m->sbPlugin->Caption().ends_with("...")) << "the long name is shortened";
+
+    // A profile's name is plain text: the plug-in's name goes into the one
+    // offered as the code page spells it.
+    load("température");
+    std::string offered;
+    vcl::Application->InputHook = [&](const std::string&, const std::string&, std::string& value) {
+        offered = value;
+        return false;
+    };
+    m->SavecfgbClick(nullptr);
+    EXPECT_TRUE(offered.ends_with(",temp?rature]")) << offered;
+
+    // What a plug-in shows is plain text: its bytes, never a name's letters.
+    const std::string text = "\x98" "0000E9 \x98" "000000";
+    vcl::SaveStrToFile("procedure OnLoad; var t: string; begin t := Chr($98) + '0000E9 ' + Chr($98) + '000000';"
+                       " ShowMessage(t); AddErr(t); SetV('apgd', t); end;",
+                       w.dir.File("show.pas"));
+    w.Messages.clear();
+    m->LoadPlugin(w.dir.File("show.pas"));
+    ASSERT_EQ(w.Messages.size(), 2u);
+    EXPECT_EQ(rtl::MessageToUtf8(w.Messages[0]), rtl::AnsiToUtf8(text));
+    EXPECT_NE(rtl::MessageToUtf8(w.Messages[1]).find("Bad Value \"" + rtl::AnsiToUtf8(text) + "\""),
+              std::string::npos);
+    EXPECT_EQ(rtl::MessageToUtf8(w.LinesOf(terminal::dfERR).back()), rtl::AnsiToUtf8(text));
 }
 
 TEST(plugin_control, the_menu_loads_reloads_edits_and_unloads) {

@@ -209,6 +209,40 @@ TEST(transmit_path, long_lines_go_out_whole_or_not_at_all_never_cut) {
     EXPECT_EQ(m->SentCount, pasted.size() + 2 + 10001);
 }
 
+// Byte 0x98 followed by digits is data like any other: a message line
+// holding it is copied, pasted into the transmit line, sent, kept in the
+// history and in the settings file, and comes back as the same bytes each
+// time (it is never read as the escape a file name uses).
+TEST(transmit_path, a_copied_line_with_byte_0x98_is_pasted_sent_and_kept_byte_for_byte) {
+    TransmitPathFixture f;
+    terminal::TMain* m = f.main;
+    m->RVPnlTime = 0;
+    m->TRFormat = terminal::trfAsc;
+    m->TrLineBreak = "";
+    const std::string line = "\x98" "0000E9 \x98" "000000 \x98" "00DCFF";
+    m->AddTextLine(line, 0, 0, terminal::dfMSG);
+    m->lb1->SetItemIndex(m->RxPanel->Lines().LineCount() - 2);
+    m->mCopyLineClick(nullptr);
+    f.Line("");
+    m->mPasteClick(nullptr);
+    EXPECT_EQ(m->TrBCB->Text(), line);
+    f.Transmit();
+    EXPECT_EQ(f.device.Read(line.size(), 2s), line);
+    ASSERT_GT(m->TrBCB->Items().Count(), 0);
+    EXPECT_EQ(m->TrBCB->Items().Strings(0), line);
+    f.Line("x");
+    m->TrBCB->SelectByUser(0);
+    EXPECT_EQ(m->TrBCB->Text(), line);
+    f.Transmit();
+    EXPECT_EQ(f.device.Read(line.size(), 2s), line);
+    EXPECT_TRUE(f.messages.empty()) << f.messages[0];
+    m->SaveConfig(false);
+    m = f.Start();
+    ASSERT_GT(m->TrBCB->Items().Count(), 0);
+    EXPECT_EQ(m->TrBCB->Items().Strings(0), line);
+    EXPECT_EQ(m->TrBCB->Text(), line);
+}
+
 TEST(transmit_path, pause_splits_the_line_into_two_writes) {
     TransmitPathFixture f;
     f.Line("1 5P 2");

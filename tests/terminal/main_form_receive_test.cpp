@@ -18,12 +18,14 @@
 #include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
 #include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/metafile.h"
 #include "platform/win/timers.h"
 #include "support/graphic_bytes.h"
 #include "support/main_window.h"
 #include "support/metafile_reader.h"
+#include "script/runtime/my_script.h"
 #include "terminal/main_form.h"
 #include "terminal/receive_list_files.h"
 
@@ -502,6 +504,31 @@ TEST(main_form_receive, lines_are_drawn_with_their_colours_silver_prefix_and_hid
     m->lb1->SetItemIndex(1);
     img = m->lb1->Widget()->grab().toImage();
     EXPECT_NE(LookOfRow(img, 1, h).Background, qRgb(0xFF, 0xFF, 0x00));
+}
+
+// An error line is the program's message: a file name in it is drawn by its
+// letters. A message line, and the text of a plug-in's error line, are data
+// and are drawn byte by byte, even where their bytes look like a name's.
+TEST(main_form_receive, error_lines_show_a_names_letters_and_data_lines_their_bytes) {
+    ReceiveFixture f;
+    TMain* m = f.main;
+    m->lb1->Widget()->resize(600, 300);
+    const std::string name = rtl::FromSysPath("/p/éééééé.pas");
+    const std::string text = "\"" + name + "\"";
+    vcl::Application->OnErrorLine(text);           // row 0: the program's error
+    m->AddTextLine(text, 0, 0, terminal::dfMSG);   // row 1: the same bytes as data
+    std::string reply;
+    m->ScriptCommand(script::runtime::srAddErr, text, reply);  // row 2: a plug-in's error text
+    ASSERT_EQ(f.Lines().LineCount(), 4);
+    ASSERT_TRUE(f.ShowReceived());
+    m->lb1->SetItemIndex(-1);
+    const int h = m->lb1->ItemHeight();
+    const QImage img = m->lb1->Widget()->grab().toImage();
+    const int shown = LookOfRow(img, 0, h).InkRight, data = LookOfRow(img, 1, h).InkRight;
+    // Six letters drawn where the escapes would take 42 characters.
+    EXPECT_LT(shown, data - 30 * m->RxPanel->CharWidth()) << shown << " " << data;
+    EXPECT_EQ(LookOfRow(img, 2, h).InkRight, data);
+    EXPECT_GT(shown, m->lb1->Canvas().TextWidth("<\"/p/") + 10 * m->RxPanel->CharWidth());
 }
 
 TEST(main_form_receive, a_loaded_line_of_a_megabyte_is_drawn_as_the_start_that_fits) {

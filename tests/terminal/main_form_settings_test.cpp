@@ -36,6 +36,13 @@ struct Window : test_support::MainWindow {
         m->FormCloseQuery(m, can);
         ASSERT_TRUE(can);
     }
+    // The text of the last message line in the receive list.
+    std::string LastMsg() const {
+        const terminal::TLineStore& lines = m->RxPanel->Lines();
+        for (int i = lines.LineCount() - 1; i >= 0; --i)
+            if (lines.LineRecord(i).Format == terminal::dfMSG) return lines.LineData(i);
+        return {};
+    }
 };
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -612,6 +619,85 @@ TEST(main_form_settings, a_plugin_path_typed_in_utf8_or_kept_in_the_code_page_na
     m->ApplyConf(11);
     EXPECT_EQ(rtl::SysPath(m->PluginPath), typed);
     EXPECT_TRUE(w.messages.empty()) << w.messages[0].Text;
+}
+
+// Folders named in the code page whose bytes are valid UTF-8 as well: НІ is
+// CD B2 (U+0372 in UTF-8), Её C5 B8 (U+0178), ВІ C2 B2 (U+00B2), Д№1 C4 B9 31
+// (U+0139 and a digit).
+TEST(main_form_settings, a_stored_plugin_path_names_the_file_it_named_through_restarts_and_other_saves) {
+    test_support::TempDir dir;
+    const std::string ini = dir.File("vostrel.ini");
+    std::vector<std::string> stored;  // PlugPath values, Config1 to Config4
+    int k = 1;
+    for (const std::string folder : {"НІ", "Её", "ВІ", "Д№1"}) {
+        std::filesystem::create_directories(dir.File(folder));
+        const std::string plugin = dir.File(folder + "/p.pas");
+        WriteFile(plugin, "procedure OnLoad; begin AddMsg('loaded " + std::to_string(k++) + "'); end;");
+        // As the program writes it: in its code page, which is UTF-8 too.
+        stored.push_back(rtl::FromSysPath(plugin));
+        ASSERT_EQ(stored.back(), rtl::Utf8ToAnsi(plugin));
+        ASSERT_TRUE(rtl::IsUtf8BeyondAscii(stored.back())) << folder;
+    }
+    // Typed by hand in UTF-8; and a value valid as both that names nothing.
+    std::filesystem::create_directories(dir.File("日本"));
+    const std::string typed = dir.File("日本/плагин.pas");
+    WriteFile(typed, "procedure OnLoad; begin AddMsg('typed'); end;");
+    const std::string gone = rtl::FromSysPath(dir.File("НІ/gone.pas"));
+    std::string text = "[Main]\r\nCurrentProfile=1\r\n";
+    for (int i = 0; i < 4; ++i)
+        text += "[Config" + std::to_string(i + 1) + "]\r\nName=P" + std::to_string(i + 1) +
+                "\r\nPlugPath=" + stored[i] + "\r\n";
+    text += "[Config5]\r\nName=Typed\r\nPlugPath=" + typed + "\r\n";
+    text += "[Config6]\r\nName=Gone\r\nPlugPath=" + gone + "\r\n";
+    text += "[Config11]\r\nPlugPath=" + typed + "\r\n";
+    WriteFile(ini, text);
+    auto keeps = [&](const std::string& file, int slot, const std::string& value) {
+        const std::string section = "[Config" + std::to_string(slot) + "]";
+        const std::size_t at = file.find(section);
+        const std::size_t next = file.find("\r\n[", at + 1);
+        const std::string body = file.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        return body.find("\r\nPlugPath=" + value + "\r\n") != std::string::npos;
+    };
+    for (int round = 0; round < 2; ++round) {
+        Window w(ini);
+        TMain* m = w.m;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(m->Profiles[i + 1].PlugPath, stored[i]) << round << " " << i;
+            m->CBProfile->SetItemIndex(i);
+            m->CBProfileChange(m->CBProfile);
+            EXPECT_EQ(m->PluginPath, stored[i]) << round << " " << i;
+            EXPECT_EQ(w.LastMsg(), "loaded " + std::to_string(i + 1)) << round << " " << i;
+        }
+        EXPECT_TRUE(w.messages.empty()) << w.messages[0].Text;
+        // The name typed in UTF-8 is the file it spells.
+        EXPECT_EQ(rtl::SysPath(m->Profiles[5].PlugPath), typed);
+        EXPECT_EQ(rtl::SysPath(m->Profiles[11].PlugPath), typed);
+        m->CBProfile->SetItemIndex(4);
+        m->CBProfileChange(m->CBProfile);
+        EXPECT_EQ(w.LastMsg(), "typed");
+        EXPECT_EQ(m->Profiles[6].PlugPath, gone);
+        // Saving a profile rewrites every slot: those nobody touched keep
+        // their values byte for byte, and so does the one saved with the
+        // plug-in it had.
+        m->StoreProfile(5, "Typed");
+        m->SaveConfig(true);
+        const std::string saved = ReadFile(ini);
+        for (int i = 0; i < 4; ++i) EXPECT_TRUE(keeps(saved, i + 1, stored[i])) << round << " " << i << saved;
+        EXPECT_TRUE(keeps(saved, 5, typed)) << saved;
+        EXPECT_TRUE(keeps(saved, 6, gone)) << saved;
+        EXPECT_TRUE(keeps(saved, 11, typed)) << saved;
+        EXPECT_TRUE(w.messages.empty()) << w.messages[0].Text;
+        if (round == 0) {
+            w.Close();
+            EXPECT_TRUE(keeps(ReadFile(ini), 11, typed)) << ReadFile(ini);
+        } else {
+            // Another plug-in, loaded by hand, is written as the program
+            // spells it.
+            m->LoadPlugin(stored[3]);
+            w.Close();
+            EXPECT_TRUE(keeps(ReadFile(ini), 11, stored[3])) << ReadFile(ini);
+        }
+    }
 }
 
 TEST(main_form_settings, a_file_that_cannot_be_written_is_reported_on_close_and_the_window_closes) {

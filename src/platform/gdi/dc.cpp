@@ -968,11 +968,15 @@ bool DC::TextOutW(int x, int y, std::u16string_view text) {
 }
 
 bool DC::ExtTextOut(int x, int y, unsigned options, const RECT* rect, std::string_view text) {
+    return ExtTextOutW(x, y, options, rect, AnsiToQString(text).toStdU16String());
+}
+
+bool DC::ExtTextOutW(int x, int y, unsigned options, const RECT* rect, std::u16string_view text) {
     std::vector<int> args{x, y, int(options)};
     if (rect) args.insert(args.end(), {rect->left, rect->top, rect->right, rect->bottom});
-    if (Record* rec = impl_->Log(RecordOp::ExtTextOut, std::move(args)))
-        rec->Text = AnsiToQString(text).toStdU16String();
-    return impl_->Text(x, y, AnsiToQString(text), options, rect);
+    if (Record* rec = impl_->Log(RecordOp::ExtTextOut, std::move(args))) rec->Text = std::u16string(text);
+    return impl_->Text(x, y, QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())), options,
+                       rect);
 }
 
 bool DC::GetTextExtentPoint32(std::string_view text, SIZE* size) const {

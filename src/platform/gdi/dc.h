@@ -202,6 +202,7 @@ public:
     bool TextOut(int x, int y, std::string_view text);
     bool TextOutW(int x, int y, std::u16string_view text);
     bool ExtTextOut(int x, int y, unsigned options, const RECT* rect, std::string_view text);
+    bool ExtTextOutW(int x, int y, unsigned options, const RECT* rect, std::u16string_view text);
     bool GetTextExtentPoint32(std::string_view text, SIZE* size) const;
     bool GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const;
     bool GetTextMetrics(TEXTMETRIC* metrics) const;

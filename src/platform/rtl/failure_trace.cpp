@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/rtl/cp1251.h"
+#include "platform/rtl/name_escapes.h"
 
 namespace rtl {
 
@@ -11,7 +11,7 @@ void TraceFailure(std::string_view Message, std::string_view Context) noexcept {
     try {
         std::string line = "vostrel: ";
         if (!Context.empty()) line.append(Context).append(": ");
-        line += AnsiToUtf8(std::string(Message));
+        line += MessageToUtf8(Message);
         line += '\n';
         // One write, so that lines from several threads never interleave.
         std::fwrite(line.data(), 1, line.size(), stderr);

@@ -12,7 +12,8 @@ namespace rtl {
 
 // Writes "vostrel: <context>: <message>" (without the context part when it
 // is empty); the message of what was raised, whatever its type. Messages
-// are Windows-1251 text and are written as UTF-8. Never throws; any thread.
+// are message text (name_escapes.h) and are written as UTF-8, a name in one
+// with its letters. Never throws; any thread.
 void TraceFailure(std::exception_ptr Error, std::string_view Context = {}) noexcept;
 void TraceFailure(std::string_view Message, std::string_view Context = {}) noexcept;
 

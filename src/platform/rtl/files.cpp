@@ -86,6 +86,11 @@ std::string ExpandFileName(const std::string& name) {
 bool FileExists(const std::string& name) { return StatIs(name, S_IFREG); }
 bool DirectoryExists(const std::string& name) { return StatIs(name, S_IFDIR); }
 
+bool NameExists(const std::string& name) {
+    struct stat st {};
+    return !name.empty() && ::stat(SysPath(name).c_str(), &st) == 0;
+}
+
 bool DeleteFile(const std::string& name) { return ::unlink(SysPath(name).c_str()) == 0; }
 
 bool RenameFile(const std::string& oldName, const std::string& newName) {

@@ -30,6 +30,8 @@ std::string ExpandFileName(const std::string& name);
 // A regular file (or a link to one); folders do not count.
 bool FileExists(const std::string& name);
 bool DirectoryExists(const std::string& name);
+// Anything at all under name (a file, a folder, a device); links followed.
+bool NameExists(const std::string& name);
 bool DeleteFile(const std::string& name);
 bool RenameFile(const std::string& oldName, const std::string& newName);
 

@@ -29,8 +29,7 @@ void AppendEscape(std::string& Out, char32_t Code) {
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;  // a name may have been lower-cased
-    return -1;
+    return -1;  // lower-case digits too: one name has one spelling
 }
 
 }  // namespace
@@ -90,6 +89,28 @@ std::string UnescapeSystemName(std::string_view Name) {
         ++i;
     }
     return out;
+}
+
+std::string PlainInMessage(std::string_view Plain) {
+    std::string out;
+    out.reserve(Plain.size());
+    for (char c : Plain) {
+        if (c == NameEscapeLead)
+            AppendEscape(out, static_cast<unsigned char>(NameEscapeLead));
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string MessageToUtf8(std::string_view Message) { return UnescapeSystemName(Message); }
+
+std::size_t LastMessageCharStart(std::string_view Message) {
+    if (Message.empty()) return 0;
+    char32_t code = 0;
+    if (Message.size() >= NameEscapeLength && NameEscapeAt(Message, Message.size() - NameEscapeLength, code))
+        return Message.size() - NameEscapeLength;
+    return Message.size() - 1;
 }
 
 }  // namespace rtl

@@ -36,7 +36,7 @@ std::string TClipboard::AsText() const { return FromQ(QGuiApplication::clipboard
 
 void TClipboard::SetAsText(const std::string& text) {
     // Copied lines are data: every byte as the code page spells it.
-    QGuiApplication::clipboard()->setText(ToQBytes(text));
+    QGuiApplication::clipboard()->setText(ToQ(text));
 }
 
 bool TClipboard::HasText() const { return HasFormat(CF_TEXT); }

@@ -209,7 +209,11 @@ void TControl::SetEnabled(bool enabled) {
 
 void TControl::SetHint(const std::string& hint) {
     hint_ = hint;
-    if (widget_) widget_->setToolTip(show_hint_ ? ToQ(hint_) : QString());
+    if (!widget_) return;
+    widget_->setToolTip(show_hint_ ? ToQShown(hint_) : QString());
+    // The hint as program text, for the hint event: the tip's own text
+    // cannot spell a name's letters in the code page.
+    widget_->setProperty(kHintProperty, QByteArray::fromStdString(hint_));
 }
 
 void TControl::SetShowHint(bool show) {

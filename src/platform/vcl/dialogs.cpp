@@ -119,7 +119,7 @@ std::string FilterExtension(const std::string& Filter, int Index) {
 class TFileNameDialog : public QFileDialog {
 public:
     TFileNameDialog(const TOpenDialog& Owner, bool Saving, QStringList Filters)
-        : QFileDialog(nullptr, ToQ(Owner.Title)), owner_(Owner), saving_(Saving), filters_(std::move(Filters)) {
+        : QFileDialog(nullptr, ToQShown(Owner.Title)), owner_(Owner), saving_(Saving), filters_(std::move(Filters)) {
         setOption(QFileDialog::DontUseNativeDialog);  // the checks below run in accept()
         setAcceptMode(Saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         setFileMode(Saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -189,8 +189,8 @@ bool TOpenDialog::Run() {
     TFileNameDialog dlg(*this, saving_, ToQ(FilterToQtText(Filter)).split(";;", Qt::SkipEmptyParts));
     const QStringList filters = dlg.nameFilters();
     if (FilterIndex >= 1 && FilterIndex <= filters.size()) dlg.selectNameFilter(filters[FilterIndex - 1]);
-    if (!InitialDir.empty()) dlg.setDirectory(ToQ(InitialDir));
-    if (!FileName.empty()) dlg.selectFile(ToQ(FileName));
+    if (!InitialDir.empty()) dlg.setDirectory(ToQShown(InitialDir));
+    if (!FileName.empty()) dlg.selectFile(ToQShown(FileName));
     if (dlg.exec() != QDialog::Accepted || dlg.Chosen().empty()) return false;
     FileName = dlg.Chosen();
     FilterIndex = dlg.FilterIndex();
@@ -242,7 +242,7 @@ bool InputQuery(const std::string& caption, const std::string& prompt, std::stri
     TApplication* app = EnsureApplication();
     if (app->InputHook) return app->InputHook(caption, prompt, value);
     bool ok = false;
-    QString s = QInputDialog::getText(nullptr, ToQ(caption), ToQ(prompt), QLineEdit::Normal,
+    QString s = QInputDialog::getText(nullptr, ToQShown(caption), ToQShown(prompt), QLineEdit::Normal,
                                       ToQ(value), &ok);
     if (ok) value = FromQ(s);
     return ok;

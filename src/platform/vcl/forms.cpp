@@ -101,7 +101,7 @@ bool TForm::PreviewKey(std::uint16_t& key, TShiftState shift) {
 
 void TForm::SetCaption(const std::string& caption) {
     caption_ = caption;
-    if (Widget()) Widget()->setWindowTitle(ToQ(caption));
+    if (Widget()) Widget()->setWindowTitle(ToQShown(caption));
 }
 
 void TForm::ApplyFlags() {
@@ -320,14 +320,15 @@ public:
                                    [](TApplicationEvents* ev) { return bool(ev->OnShowHint); });
             if (!any) return false;
             auto* he = static_cast<QHelpEvent*>(e);
-            std::string hint = FromQ(w->toolTip());
+            const QVariant held = w->property(kHintProperty);
+            std::string hint = held.isValid() ? held.toByteArray().toStdString() : FromQ(w->toolTip());
             bool can_show = true;
             THintInfo info;
             info.HintPos = {he->globalPos().x(), he->globalPos().y()};
             auto list = *events;
             for (TApplicationEvents* ev : list) Fire(ev->OnShowHint, hint, can_show, info);
             if (can_show)
-                QToolTip::showText(QPoint(info.HintPos.X, info.HintPos.Y), ToQ(hint), w, QRect(),
+                QToolTip::showText(QPoint(info.HintPos.X, info.HintPos.Y), ToQShown(hint), w, QRect(),
                                    info.HideTimeout);
             return true;
         }
@@ -409,7 +410,7 @@ void TApplication::ActivateHint(const TPoint& ScreenPos, TControl* Control) {
         return;
     }
     shown_hint_ = Control->Hint();
-    QToolTip::showText(QPoint(ScreenPos.X, ScreenPos.Y), ToQ(shown_hint_), Control->Widget(), QRect(),
+    QToolTip::showText(QPoint(ScreenPos.X, ScreenPos.Y), ToQShown(shown_hint_), Control->Widget(), QRect(),
                        hint_hide_pause_);
 }
 
@@ -514,8 +515,8 @@ void TApplication::ShowErrorBox(const std::string& text) noexcept {
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (MessageHook) return MessageHook({caption, text, flags});
     QMessageBox box;
-    box.setWindowTitle(ToQ(caption));
-    box.setText(ToQ(text));
+    box.setWindowTitle(ToQShown(caption));
+    box.setText(ToQShown(text));
     switch (flags & 0xF0) {
         case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
         case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;

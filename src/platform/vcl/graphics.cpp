@@ -351,10 +351,11 @@ void TCanvas::SetPixel(int x, int y, TColor color) { Realised()->SetPixel(x, y, 
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
     gdi::HDC dc = Realised();
-    dc->TextOut(x, y, text);
-    gdi::SIZE size;
-    dc->GetTextExtentPoint32(text, &size);
-    pen_pos_ = {x + size.cx, y};
+    if (message_text_)
+        dc->TextOutW(x, y, ToQShown(text).toStdU16String());
+    else
+        dc->TextOut(x, y, text);
+    pen_pos_ = {x + TextWidth(text), y};
 }
 
 void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
@@ -362,12 +363,18 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
     unsigned options = gdi::ETO_CLIPPED;
     if (Brush.Style() != TBrushStyle::bsClear) options |= gdi::ETO_OPAQUE;
     const gdi::RECT rect = ToRECT(r);
-    dc->ExtTextOut(x, y, options, &rect, text);
+    if (message_text_)
+        dc->ExtTextOutW(x, y, options, &rect, ToQShown(text).toStdU16String());
+    else
+        dc->ExtTextOut(x, y, options, &rect, text);
 }
 
 TSize TCanvas::TextExtent(const std::string& text) {
     gdi::SIZE size;
-    Realised()->GetTextExtentPoint32(text, &size);
+    if (message_text_)
+        Realised()->GetTextExtentPoint32W(ToQShown(text).toStdU16String(), &size);
+    else
+        Realised()->GetTextExtentPoint32(text, &size);
     return {size.cx, size.cy};
 }
 

@@ -247,6 +247,12 @@ public:
     TColor Pixel(int x, int y);
     void SetPixel(int x, int y, TColor color);
 
+    // Text is plain text, each byte one character of the code page, unless
+    // the canvas is told that it draws message text (name_escapes.h), whose
+    // names are drawn and measured by their letters.
+    void SetMessageText(bool on) { message_text_ = on; }
+    bool MessageText() const { return message_text_; }
+
     void TextOut(int x, int y, const std::string& text);
     // Draws text at (x, y) clipped to r, filling r with the brush first
     // unless the brush is clear.
@@ -281,6 +287,7 @@ private:
     bool brush_valid_ = false;
     bool font_valid_ = false;
     TPoint pen_pos_;
+    bool message_text_ = false;
 };
 
 }  // namespace vcl

@@ -127,7 +127,7 @@ void TPageControl::Layout() {
     int current = -1;
     for (TTabSheet* p : pages_) {
         if (!p->tab_visible_) continue;
-        const int i = bar_->addTab(ToQ(p->caption_));
+        const int i = bar_->addTab(ToQShown(p->caption_));
         bar_->setTabData(i, QVariant::fromValue(reinterpret_cast<quintptr>(p)));
         if (p == active_) current = i;
     }

@@ -67,7 +67,7 @@ TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner, new QGroupBox()) {
 
 void TGroupBox::SetCaption(const std::string& caption) {
     caption_ = caption;
-    if (auto* g = static_cast<QGroupBox*>(Widget())) g->setTitle(ToQ(caption));
+    if (auto* g = static_cast<QGroupBox*>(Widget())) g->setTitle(ToQShown(caption));
 }
 
 // ---------------------------------------------------------------- TLabel
@@ -81,7 +81,7 @@ void TLabel::SetCaption(const std::string& caption) {
     caption_ = caption;
     // A carriage return breaks the line: captions from plug-ins and stored
     // settings use "\r" or "\r\n" for a line break.
-    QString q = ToQ(caption);
+    QString q = ToQShown(caption);
     q.replace("\r\n", "\n");
     q.replace('\r', '\n');
     if (auto* l = static_cast<QLabel*>(Widget())) l->setText(q);
@@ -143,7 +143,7 @@ TButton::TButton(TComponent* owner) : TWinControl(owner, new QPushButton()) {
 
 void TButton::SetCaption(const std::string& caption) {
     caption_ = caption;
-    if (auto* b = static_cast<QPushButton*>(Widget())) b->setText(ToQ(caption));
+    if (auto* b = static_cast<QPushButton*>(Widget())) b->setText(ToQShown(caption));
 }
 
 void TButton::SetDefault(bool on) {
@@ -171,7 +171,7 @@ TSpeedButton::TSpeedButton(TComponent* owner) : TControl(owner, new QToolButton(
 
 void TSpeedButton::SetCaption(const std::string& caption) {
     caption_ = caption;
-    if (auto* b = static_cast<QToolButton*>(Widget())) b->setText(ToQ(caption));
+    if (auto* b = static_cast<QToolButton*>(Widget())) b->setText(ToQShown(caption));
 }
 
 namespace {
@@ -253,7 +253,7 @@ TCheckBox::TCheckBox(TComponent* owner) : TWinControl(owner, new QCheckBox()) {
 
 void TCheckBox::SetCaption(const std::string& caption) {
     caption_ = caption;
-    if (auto* c = static_cast<QCheckBox*>(Widget())) c->setText(ToQ(caption));
+    if (auto* c = static_cast<QCheckBox*>(Widget())) c->setText(ToQShown(caption));
 }
 
 bool TCheckBox::Checked() const {
@@ -735,7 +735,7 @@ void TStatusBar::SetPanels(const std::vector<int>& widths) {
 
 void TStatusBar::SetPanelText(int index, const std::string& text) {
     texts_.at(static_cast<size_t>(index)) = text;
-    if (Widget()) static_cast<QLabel*>(labels_[static_cast<size_t>(index)])->setText(ToQ(text));
+    if (Widget()) static_cast<QLabel*>(labels_[static_cast<size_t>(index)])->setText(ToQShown(text));
 }
 
 }  // namespace vcl

@@ -10,27 +10,13 @@ namespace vcl {
 QString ToQ(const std::string& ansi) {
     QString out;
     out.reserve(static_cast<qsizetype>(ansi.size()));
-    for (std::size_t i = 0; i < ansi.size(); ++i) {
-        // A file name's letters that the code page lacks are shown as
-        // themselves; a byte that is no character at all as the
-        // replacement mark.
-        char32_t code = 0;
-        if (rtl::NameEscapeAt(ansi, i, code)) {
-            const bool rawByte = code >= rtl::RawByteEscapeBase && code <= rtl::RawByteEscapeBase + 0xFF;
-            out.append(QString::fromUcs4(rawByte ? U"\uFFFD" : &code, 1));
-            i += rtl::NameEscapeLength - 1;
-            continue;
-        }
-        out.append(QChar(static_cast<char16_t>(rtl::AnsiCharToUnicode(ansi[i]))));
-    }
+    for (char c : ansi) out.append(QChar(static_cast<char16_t>(rtl::AnsiCharToUnicode(c))));
     return out;
 }
 
-QString ToQBytes(const std::string& ansi) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(ansi.size()));
-    for (char c : ansi) out.append(QChar(static_cast<char16_t>(rtl::AnsiCharToUnicode(c))));
-    return out;
+QString ToQShown(const std::string& message) {
+    // A name's bytes that are no text show as the replacement mark.
+    return QString::fromStdString(rtl::MessageToUtf8(message));
 }
 
 std::string FromQ(const QString& text) {

@@ -24,6 +24,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/rtl/files.h"
 #include "platform/win/linux/termios2.h"
 #include "platform/win/guarded_notifier.h"
 #include "platform/win/message_window.h"
@@ -315,22 +316,25 @@ std::optional<int> ComNumber(std::string name) {
     return number;
 }
 
+// A device's system name as message text, so that its letters show.
+std::string Shown(const std::string& path) { return rtl::FromSysPath(path); }
+
 std::string AccessDeniedReason(const std::string& path) {
     struct stat st{};
-    if (stat(path.c_str(), &st) != 0) return path + ": permission denied";
+    if (stat(path.c_str(), &st) != 0) return Shown(path) + ": permission denied";
     gid_t groups[256];
     int n = getgroups(256, groups);
     bool member = getegid() == st.st_gid;
     for (int i = 0; i < n && !member; ++i) member = groups[i] == st.st_gid;
-    if (member) return path + ": permission denied";
+    if (member) return Shown(path) + ": permission denied";
     const group* g = getgrgid(st.st_gid);
     std::string name = g ? g->gr_name : std::to_string(st.st_gid);
-    return path + ": permission denied; the user is not a member of the group '" + name +
+    return Shown(path) + ": permission denied; the user is not a member of the group '" + name +
            "' that owns the device (usually dialout)";
 }
 
 bool FailInUse(const std::string& path) {
-    return Fail(ERROR_ACCESS_DENIED, path + ": the device is in use by another program");
+    return Fail(ERROR_ACCESS_DENIED, Shown(path) + ": the device is in use by another program");
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -378,7 +382,9 @@ std::vector<std::string> ComPortMapErrors() {
 }
 
 HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
-    std::string path = fileName;
+    // The device's system name: a mapped one is one already, a path given
+    // directly is program text.
+    std::string path = rtl::SysPath(fileName);
     if (auto number = ComNumber(fileName)) {
         path = ComPortDevice(*number);
         if (path.empty()) {
@@ -397,19 +403,19 @@ HANDLE CreateFileA(const std::string& fileName, DWORD, DWORD, void*, DWORD, DWOR
         int err = errno;
         // A serial device node without hardware behind it fails with EIO.
         if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR || err == EIO)
-            Fail(ERROR_FILE_NOT_FOUND, path + ": no such device");
+            Fail(ERROR_FILE_NOT_FOUND, Shown(path) + ": no such device");
         else if (err == EACCES || err == EPERM)
             Fail(ERROR_ACCESS_DENIED, AccessDeniedReason(path));
         else if (err == EBUSY)
             FailInUse(path);
         else
-            Fail(ERROR_GEN_FAILURE, path + ": " + ErrnoText(err));
+            Fail(ERROR_GEN_FAILURE, Shown(path) + ": " + ErrnoText(err));
         return INVALID_HANDLE_VALUE;
     }
     termios probe{};
     if (tcgetattr(fd, &probe) != 0) {
         close(fd);
-        Fail(ERROR_FILE_NOT_FOUND, path + ": not a serial device");
+        Fail(ERROR_FILE_NOT_FOUND, Shown(path) + ": not a serial device");
         return INVALID_HANDLE_VALUE;
     }
     // Both locks are needed: TIOCEXCL keeps out other opens (but not a

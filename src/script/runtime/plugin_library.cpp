@@ -5,6 +5,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/str_proc.h"
 #include "platform/vcl/dialogs.h"
@@ -208,7 +209,9 @@ std::uint32_t PluginDataSize(const TPSTypeRec* type) {
 
 PluginLibrary::PluginLibrary(TMyScript& host) : host_(host) {
     TPSExec& exec = *host.Exec();
-    exec.RegisterHostFunction(+[](const std::string& msg) { vcl::ShowMessage(msg); }, "SHOWMESSAGE", cdRegister);
+    // The plug-in's texts are plain text: a message box shows their bytes.
+    exec.RegisterHostFunction(+[](const std::string& msg) { vcl::ShowMessage(rtl::PlainInMessage(msg)); },
+                              "SHOWMESSAGE", cdRegister);
     exec.RegisterHostMethod(this, &PluginLibrary::Send, cdRegister, "SEND");
     exec.RegisterHostMethod(this, &PluginLibrary::Send2, cdRegister, "SEND2");
     exec.RegisterHostFunction(+[](std::uint16_t v) { return static_cast<std::uint8_t>(v); }, "LO", cdRegister);
@@ -222,7 +225,8 @@ PluginLibrary::PluginLibrary(TMyScript& host) : host_(host) {
                               "MAKELONG", cdRegister);
     exec.RegisterHostFunction(+[](const std::string& text, const std::string& caption, std::int32_t flags) {
         return vcl::Application != nullptr
-                   ? static_cast<std::int32_t>(vcl::Application->MessageBox(text, caption, static_cast<unsigned>(flags)))
+                   ? static_cast<std::int32_t>(vcl::Application->MessageBox(
+                         rtl::PlainInMessage(text), rtl::PlainInMessage(caption), static_cast<unsigned>(flags)))
                    : std::int32_t{0};
     }, "MSGBOX", cdRegister);
     exec.RegisterHostFunction(+[](std::uint32_t v) { return __builtin_bswap32(v); }, "SWAP32", cdRegister);

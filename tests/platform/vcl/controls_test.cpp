@@ -7,12 +7,14 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <vector>
 
 #include "platform/rtl/cp1251.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/files.h"
+#include "platform/vcl/bitmap.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/text.h"
@@ -204,6 +206,53 @@ TEST(controls, text_crosses_to_widgets_in_the_programs_code_page) {
     EXPECT_EQ(FontAlias("arial"), "Liberation Sans");
     EXPECT_EQ(FontAlias("Tahoma"), "DejaVu Sans");
     EXPECT_EQ(FontAlias("Fixedsys"), "Fixedsys");
+}
+
+// Plain text (a transmit line, received bytes on the clipboard) goes into
+// every widget that holds text and comes back byte for byte, byte 0x98 with
+// any digits after it included; only what a person just reads (captions,
+// hints, a canvas told it draws a message) shows a file name's letters.
+TEST(controls, plain_text_keeps_its_bytes_in_every_widget_and_only_messages_show_names) {
+    EnsureApplication();
+    TForm form(Application);
+    const std::string nul = "\x98" "000000", letter = "a\x98" "0000E9b", raw = "\x98" "00DCFF";
+    const std::u16string shownLetter = u"a\u0098" u"0000E9b";
+    for (const std::string& text : {nul, letter, raw, std::string("\x98")}) {
+        auto* e = new TEdit(&form);
+        e->SetText(text);
+        EXPECT_EQ(e->Text(), text);
+        auto* c = new TComboBox(&form);
+        c->Items().Add(text);
+        c->SetText(text);
+        EXPECT_EQ(c->Items().Strings(0), text);
+        EXPECT_EQ(c->Text(), text);
+        c->SetText("");
+        c->SetSelText(text);  // the program's Paste
+        EXPECT_EQ(c->Text(), text);
+        Clipboard().SetAsText(text);
+        EXPECT_EQ(Clipboard().AsText(), text);
+    }
+    auto* e = new TEdit(&form);
+    e->SetText(letter);
+    EXPECT_EQ(static_cast<QLineEdit*>(e->Widget())->text().toStdU16String(), shownLetter);
+
+    // A hint holds a name: its letters show, and the hint event gets the
+    // program's text back.
+    const std::string name = rtl::FromSysPath("/d/température 日本.pas");
+    e->SetShowHint(true);
+    e->SetHint("Plugin: active\r" + name);
+    EXPECT_EQ(e->Widget()->toolTip().toStdString(), "Plugin: active\r/d/température 日本.pas");
+    EXPECT_EQ(e->Hint(), "Plugin: active\r" + name);
+
+    // A canvas measures a message by its letters, plain text byte by byte.
+    TBitmap bitmap(10, 10);
+    TCanvas& canvas = bitmap.Canvas();
+    const int plainWidth = canvas.TextWidth(rtl::FromSysPath("日本"));
+    canvas.SetMessageText(true);
+    const int shownWidth = canvas.TextWidth(rtl::FromSysPath("日本"));
+    canvas.SetMessageText(false);
+    EXPECT_LT(shownWidth, plainWidth / 2);
+    EXPECT_EQ(canvas.TextWidth(rtl::FromSysPath("日本")), plainWidth);
 }
 
 TEST(controls, freeing_a_parent_before_its_children_leaves_no_dangling_widget) {

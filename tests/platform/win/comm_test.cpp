@@ -1,12 +1,16 @@
 #include "platform/win/comm.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 
+#include "platform/rtl/files.h"
+#include "platform/rtl/name_escapes.h"
 #include "platform/win/message_window.h"
 #include "support/pty.h"
+#include "support/temp_dir.h"
 #include "support/qt_app.h"
 
 namespace {
@@ -74,6 +78,14 @@ TEST(comm, opening_fails_cleanly_for_missing_unmapped_non_tty_and_busy_devices) 
     EXPECT_EQ(Open("/dev/null"), win::INVALID_HANDLE_VALUE);
     EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Open("nonsense"), win::INVALID_HANDLE_VALUE);
+    // A device's name shows its letters in the reason, whether mapped (as
+    // the system spells it) or given as program text.
+    win::SetComPortMapOverrides({{249, "/dev/vostrel-né-日本"}});
+    EXPECT_EQ(Open("\\\\.\\COM249"), win::INVALID_HANDLE_VALUE);
+    EXPECT_EQ(rtl::MessageToUtf8(win::GetLastErrorText()), "/dev/vostrel-né-日本: no such device");
+    win::SetComPortMapOverrides({});
+    EXPECT_EQ(Open(rtl::FromSysPath("/dev/vostrel-né-日本")), win::INVALID_HANDLE_VALUE);
+    EXPECT_EQ(rtl::MessageToUtf8(win::GetLastErrorText()), "/dev/vostrel-né-日本: no such device");
 
     PtyPair pty;
     pty.MapAsCom(12);
@@ -89,6 +101,14 @@ TEST(comm, opening_fails_cleanly_for_missing_unmapped_non_tty_and_busy_devices) 
     EXPECT_NE(again, win::INVALID_HANDLE_VALUE);
     EXPECT_NE(again, h);
     win::CloseHandle(again);
+    // A device named in letters the code page lacks, given as program text,
+    // is the device that name spells.
+    test_support::TempDir dir;
+    const std::string link = dir.File("порт-é");
+    ASSERT_EQ(::symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+    win::HANDLE named = Open(rtl::FromSysPath(link));
+    EXPECT_NE(named, win::INVALID_HANDLE_VALUE) << win::GetLastErrorText();
+    win::CloseHandle(named);
 }
 
 TEST(comm, line_settings_read_back_from_the_terminal) {
