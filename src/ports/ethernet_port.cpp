@@ -585,6 +585,8 @@ void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec*
                      : Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d): %s", {index, count, SocketErrorText(error)})))
         return;
     if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
+    // A newcomer given this index is another client: its data is named anew.
+    if (index == lastNamed_) lastNamed_ = -1;
     // While the server closes, the label goes with it.
     if (socket_.get() != Server) return;
     ShowClientCount(count);

@@ -337,9 +337,13 @@ void TMain::ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_
 }
 
 void TMain::ReceiveLine(int Code, const std::string& Text) {
-    if (Code == ports::fpeRecvInfo && !ReceptionEnabled) return;
-    // Nothing waits: the line shows at once, as the port tells it.
-    if (RxQueue.Empty() && !ReceiveHeld()) {
+    const bool about_data = Code == ports::fpeRecvInfo;
+    if (about_data && !ReceptionEnabled) return;
+    // A line waits behind the chunks that came before it. One that names
+    // whose data follows also waits while an event holds the chunk before it
+    // (shown once the event returns); any other shows at once when nothing
+    // waits, among the lines the event itself adds.
+    if (RxQueue.Empty() && !(about_data && ReceiveHeld())) {
         TReceivedPiece line;
         line.Kind = TReceivedPiece::TKind::Line;
         line.LineCode = Code;

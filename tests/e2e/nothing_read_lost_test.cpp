@@ -143,8 +143,12 @@ struct FloodWindow : test_support::MainWindow {
     void AddProfiles() {
         for (int slot : {1, 2}) {
             terminal::TPortProfile& p = main->Profiles[slot];
-            p = {.Port = 5, .Port2 = 6, .Speed = slot == 1 ? 38400 : 57600, .Name = "Lab " + std::to_string(slot),
-                 .PlugPath = plugin, .AuxParams = ""};
+            p = terminal::TPortProfile{};
+            p.Port = 5;
+            p.Port2 = 6;
+            p.Speed = slot == 1 ? 38400 : 57600;
+            p.Name = "Lab " + std::to_string(slot);
+            p.PlugPath = plugin;
             main->CBProfile->Items().Add(p.Name);
         }
     }

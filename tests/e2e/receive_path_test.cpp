@@ -142,6 +142,7 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
 // The message windows open now (notices of earlier tests too), freed.
 std::vector<std::string> TakeNotices() {
     std::vector<std::string> notices;
+    if (!vcl::Application) return notices;
     for (int i = 0; i < vcl::Application->ComponentCount(); ++i) {
         auto* f = dynamic_cast<vcl::TForm*>(vcl::Application->Components(i));
         if (f && f->FindComponent("Message")) {

@@ -350,7 +350,6 @@ TEST(main_form_files, output_to_a_fifo_never_waits_and_menu_label_and_data_alway
 
 TEST(main_form_files, saving_onto_the_output_file_is_refused_and_the_capture_goes_on) {
     FilesFixture f;
-    TMain* m = f.main;
     f.graph->SetVisible(true);
     const std::string capture = f.dir.File("capture.bin");
     f.OutputTo(capture, 2);
