@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -209,6 +210,47 @@ TEST(program_start, a_program_in_a_read_only_folder_named_in_any_letters_keeps_i
     test_support::ReadOnlyFolder readOnly(folder);
     const std::string written = readOnly.ReadOnly() ? dir.File("cfg/vostrel/vostrel.ini") : folder + "/vostrel.ini";
     TalkAndClose(folder, dir.path(), plugPath, written, {{"XDG_CONFIG_HOME", dir.File("cfg")}});
+}
+
+// The user closes the window while the plug-in's receive event waits in a
+// flood, so that an event nearly always runs: the event is stopped, the
+// program ends, and its settings still name the plug-in.
+TEST(program_start, closing_in_a_flood_while_receive_events_wait_ends_the_program) {
+    if (!CanRunOnDisplay()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_EQ(access(test_support::BuiltProgram().c_str(), X_OK), 0) << "the program is not there";
+    test_support::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    std::filesystem::copy_file(test_support::BuiltProgram(), dir.File("vostrel"));
+    const std::string plugin = dir.File("waiter.pas");
+    std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
+                             "procedure OnReceive; begin NBSleep(1000); end;\n";
+    const std::string plugPath = "PlugPath=" + rtl::FromSysPath(plugin);
+    std::ofstream(dir.File("vostrel.ini")) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\n" << plugPath << "\r\n";
+
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
+    test_support::PtyPair dev;
+    dev.MapAsCom(5);
+    test_support::ProgramProcess program(
+        {.binary = dir.File("vostrel"), .cwd = "/", .display = display.Name(), .runtime = dir.path()});
+    ASSERT_GT(program.Pid(), 0);
+    EXPECT_EQ(dev.Read(5, 120s), "hello");
+    const unsigned long window = FindMainWindow(program, display, 120s);
+    ASSERT_NE(window, 0u) << "window VOSTREL not found";
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        while (!stop) {
+            dev.WriteSome(reinterpret_cast<const std::uint8_t*>("0123456789"), 10);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(CloseCleanly(program, display, window, 60s));
+    stop = true;
+    flood.join();
+    std::stringstream ini;
+    ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
+    EXPECT_NE(ini.str().find(plugPath), std::string::npos) << ini.str();
 }
 
 }  // namespace
