@@ -283,6 +283,7 @@ public:
     // A foreign port's line about reception or its peers, in its place
     // among the chunks.
     void ReceiveLine(int Code, const std::string& Text);
+    void ShowReceiveLine(int Code, const std::string& Text);
     int ReceiveEventsRunning = 0;  // a receive event runs
     int RecvWaiting = 0;           // a plug-in's Recv waits
     bool ReceiveHeld() const { return ReceiveEventsRunning > 0 || RecvWaiting > 0; }

@@ -344,11 +344,7 @@ void TMain::ReceiveLine(int Code, const std::string& Text) {
     // (shown once the event returns); any other shows at once when nothing
     // waits, among the lines the event itself adds.
     if (RxQueue.Empty() && !(about_data && ReceiveHeld())) {
-        TReceivedPiece line;
-        line.Kind = TReceivedPiece::TKind::Line;
-        line.LineCode = Code;
-        line.Bytes = Text;
-        HandOn(line);
+        ShowReceiveLine(Code, Text);
         return;
     }
     RxQueue.AddLine(Code, Text);
@@ -389,13 +385,17 @@ void TMain::PumpReceived() {
     }
 }
 
+void TMain::ShowReceiveLine(int Code, const std::string& Text) {
+    if (Code == ports::fpeError)
+        // The same error again at once is counted on its line.
+        AddErrorLine(Text, 0, CurrentTime());
+    else
+        AddTextLine(Text, 0, 0, dfMSG);
+}
+
 bool TMain::HandOn(TReceivedPiece& Piece) {
     if (Piece.Kind == TReceivedPiece::TKind::Line) {
-        if (Piece.LineCode == ports::fpeError)
-            // The same error again at once is counted on its line.
-            AddErrorLine(Piece.Bytes, 0, CurrentTime());
-        else
-            AddTextLine(Piece.Bytes, 0, 0, dfMSG);
+        ShowReceiveLine(Piece.LineCode, Piece.Bytes);
         return false;
     }
     const bool is_main = Piece.Source.IsMain;

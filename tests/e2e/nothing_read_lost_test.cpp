@@ -115,6 +115,27 @@ private:
     std::thread thread_;
 };
 
+// How many pieces of sent are missing from got, which must be sent in order
+// with whole pieces left out (-1 when it is not).
+int Gaps(const std::string& got, const std::string& sent) {
+    std::size_t i = 0, at = 0;
+    int gaps = 0;
+    while (i < got.size()) {
+        const auto [g, s] = std::mismatch(got.begin() + static_cast<std::ptrdiff_t>(i), got.end(),
+                                          sent.begin() + static_cast<std::ptrdiff_t>(at), sent.end());
+        i = static_cast<std::size_t>(g - got.begin());
+        at = static_cast<std::size_t>(s - sent.begin());
+        if (i == got.size()) break;
+        // Two records hold a whole number: where they are in what was sent is
+        // where the rest goes on.
+        const std::size_t found = sent.find(got.substr(i, 2 * kRecord), at);
+        if (found == std::string::npos) return -1;
+        at = found;
+        ++gaps;
+    }
+    return gaps;
+}
+
 // Both ports open on devices, the polling delay at 200 ms (so that read
 // bytes wait in the port's queue for a while), raw output to a file and the
 // plug-in loaded.
@@ -173,6 +194,22 @@ struct FloodWindow : test_support::MainWindow {
                    main->cp2->DeviceBytesRead() > Counted(PortSlot2);
         });
     }
+    // Everything the drivers took from the devices went through the plug-in
+    // into the file and the counters, in the order it was sent; what is
+    // missing is only what the devices still held when a port was flushed
+    // after reopening, at most once a change.
+    void ExpectAllThatWasRead(Flood& main_flood, Flood& second_flood, int changes) {
+        const std::string main_sent = main_flood.Stop(), second_sent = second_flood.Stop();
+        const std::string main_got = FileBytesOf(true), second_got = FileBytesOf(false);
+        EXPECT_EQ(Counted(PortSlotMain), main_got.size());
+        EXPECT_EQ(Counted(PortSlot2), second_got.size());
+        const int main_gaps = Gaps(main_got, main_sent), second_gaps = Gaps(second_got, second_sent);
+        EXPECT_GE(main_gaps, 0) << "the main port's bytes are not what was sent, in order";
+        EXPECT_GE(second_gaps, 0) << "Port2's bytes are not what was sent, in order";
+        EXPECT_LE(main_gaps, changes);
+        EXPECT_LE(second_gaps, changes);
+        EXPECT_TRUE(Messages.empty()) << Messages.front();
+    }
     // The file's bytes of one port, told apart by their letters: as many as
     // its driver read from the device, every one through the plug-in.
     std::string FileBytesOf(bool main_port) const {
@@ -192,26 +229,6 @@ struct FloodWindow : test_support::MainWindow {
     }
 };
 
-// How many pieces of sent are missing from got, which must be sent in order
-// with whole pieces left out (-1 when it is not).
-int Gaps(const std::string& got, const std::string& sent) {
-    std::size_t i = 0, at = 0;
-    int gaps = 0;
-    while (i < got.size()) {
-        const auto [g, s] = std::mismatch(got.begin() + static_cast<std::ptrdiff_t>(i), got.end(),
-                                          sent.begin() + static_cast<std::ptrdiff_t>(at), sent.end());
-        i = static_cast<std::size_t>(g - got.begin());
-        at = static_cast<std::size_t>(s - sent.begin());
-        if (i == got.size()) break;
-        // Two records hold a whole number: where they are in what was sent is
-        // where the rest goes on.
-        const std::size_t found = sent.find(got.substr(i, 2 * kRecord), at);
-        if (found == std::string::npos) return -1;
-        at = found;
-        ++gaps;
-    }
-    return gaps;
-}
 
 TEST(nothing_read_lost, a_flood_through_setting_changes_and_the_window_closing_keeps_all_the_program_read) {
     FloodWindow w;
@@ -253,20 +270,7 @@ TEST(nothing_read_lost, a_flood_through_setting_changes_and_the_window_closing_k
 
     // The window closes in the flood, with bytes read and not yet shown.
     w.CloseInTheFlood();
-    const std::string main_sent = main_flood.Stop(), second_sent = second_flood.Stop();
-
-    // Everything the drivers took from the devices went through the plug-in
-    // into the file and the counters; what is missing is only what the
-    // devices still held when a port was flushed after reopening.
-    const std::string main_got = w.FileBytesOf(true), second_got = w.FileBytesOf(false);
-    EXPECT_EQ(w.Counted(PortSlotMain), main_got.size());
-    EXPECT_EQ(w.Counted(PortSlot2), second_got.size());
-    const int main_gaps = Gaps(main_got, main_sent), second_gaps = Gaps(second_got, second_sent);
-    EXPECT_GE(main_gaps, 0) << "the main port's bytes are not what was sent";
-    EXPECT_GE(second_gaps, 0) << "Port2's bytes are not what was sent";
-    EXPECT_LE(main_gaps, changes);
-    EXPECT_LE(second_gaps, changes);
-    EXPECT_TRUE(w.Messages.empty()) << w.Messages.front();
+    w.ExpectAllThatWasRead(main_flood, second_flood, changes);
 }
 
 // Events that wait hold what comes for them; every kind of close meanwhile
@@ -323,16 +327,7 @@ TEST(nothing_read_lost, closes_while_receive_events_wait_keep_both_ports_bytes_i
     }
 
     w.CloseInTheFlood();
-    const std::string main_sent = main_flood.Stop(), second_sent = second_flood.Stop();
-    const std::string main_got = w.FileBytesOf(true), second_got = w.FileBytesOf(false);
-    EXPECT_EQ(w.Counted(PortSlotMain), main_got.size());
-    EXPECT_EQ(w.Counted(PortSlot2), second_got.size());
-    const int main_gaps = Gaps(main_got, main_sent), second_gaps = Gaps(second_got, second_sent);
-    EXPECT_GE(main_gaps, 0) << "the main port's bytes are not what was sent, in order";
-    EXPECT_GE(second_gaps, 0) << "Port2's bytes are not what was sent, in order";
-    EXPECT_LE(main_gaps, changes);
-    EXPECT_LE(second_gaps, changes);
-    EXPECT_TRUE(w.Messages.empty()) << w.Messages.front();
+    w.ExpectAllThatWasRead(main_flood, second_flood, changes);
 }
 
 }  // namespace
