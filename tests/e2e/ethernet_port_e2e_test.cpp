@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -243,25 +244,57 @@ std::vector<std::string> Tokens(const std::string& text) {
     return out;
 }
 
-// A reader following the lines that name the server's clients: every chunk
-// belongs to the client the last "RV data from CliIdx" line named (0 before
-// any), and its direction mark says whether that is client 1.
-std::map<int, std::string> ReadByMarkers(TMain* m) {
-    std::map<int, std::string> read;
-    int named = 0;
+// Count clients connected to the open server, each once it has its index
+// (1, 2, ...); the ones before it when one is not taken in time.
+std::vector<std::unique_ptr<TcpPeer>> ConnectClients(EthernetWindow& w, int Count) {
+    std::vector<std::unique_ptr<TcpPeer>> clients;
+    for (int i = 1; i <= Count; ++i) {
+        auto client = std::make_unique<TcpPeer>(PortOf(w.m));
+        if (!test_support::PumpUntil([&] { return w.Has("(Idx=" + std::to_string(i) + ")"); })) break;
+        clients.push_back(std::move(client));
+    }
+    return clients;
+}
+
+// A reader following the lines that say whose data follows (they start
+// with Prefix): every chunk belongs to the one the last such line named (""
+// before any). Check sees each data line's record with that name.
+std::map<std::string, std::string> ReadByNames(
+    TMain* m, const std::string& Prefix,
+    const std::function<void(const terminal::TLineRecord&, const std::string&)>& Check = {}) {
+    std::map<std::string, std::string> read;
+    std::string named;
     const terminal::TLineStore& lines = m->RxPanel->Lines();
     for (int i = 0; i < lines.LineCount(); ++i) {
         const terminal::TLineRecord r = lines.LineRecord(i);
-        int index = 0;
-        if (r.Format == terminal::dfMSG &&
-            std::sscanf(lines.LineData(i).c_str(), "RV data from CliIdx=%d", &index) == 1)
-            named = index;
+        const std::string data = lines.LineData(i);
+        if (r.Format == terminal::dfMSG && data.rfind(Prefix, 0) == 0) named = data.substr(Prefix.size());
         if (r.Format != terminal::dfHEX) continue;
-        EXPECT_EQ(r.Dir == 0, named == 1) << "line " << i << " has the mark of another port";
-        for (const std::string& token : Tokens(lines.LineData(i)))
+        if (Check) Check(r, named);
+        for (const std::string& token : Tokens(data))
             read[named].push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
     }
     return read;
+}
+
+// The same for a server's clients, by their numbers; client 1's data has
+// the main port's mark, every other client's the second port's.
+std::map<int, std::string> ReadByMarkers(TMain* m) {
+    std::map<int, std::string> read;
+    for (auto& [name, bytes] :
+         ReadByNames(m, "RV data from CliIdx=", [](const terminal::TLineRecord& r, const std::string& named) {
+             EXPECT_EQ(r.Dir == 0, named == "1") << "data of client " << named << " has the mark of another port";
+         }))
+        read[name.empty() ? 0 : std::stoi(name)] = bytes;
+    return read;
+}
+
+// Loads a plug-in of the given source into the window.
+void LoadPlugin(EthernetWindow& w, const test_support::TempDir& dir, const std::string& Source) {
+    const std::string plugin = dir.File("plugin.pas");
+    vcl::SaveStrToFile(Source, plugin);
+    w.m->LoadPlugin(plugin);
+    EXPECT_NE(w.m->Script, nullptr);
 }
 
 TEST(ethernet_port_e2e, udp_line_typed_in_dec_reaches_the_destination_listener) {
@@ -432,12 +465,8 @@ TEST(ethernet_port_e2e, six_server_clients_speaking_in_turn_are_each_read_back_b
     TMain* m = w.m;
     ports::TfrmForPEth* frame = StartServer(w, 0);
     ASSERT_TRUE(frame);
-    const std::uint16_t port = PortOf(m);
-    std::vector<std::unique_ptr<TcpPeer>> clients;
-    for (int i = 1; i <= 6; ++i) {
-        clients.push_back(std::make_unique<TcpPeer>(port));
-        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=" + std::to_string(i) + ")"); }));
-    }
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 6);
+    ASSERT_EQ(clients.size(), 6u);
     frame->edCurCliIdx->SetText("3");
 
     // First the current client and client 1 in turn, then in a random turn,
@@ -468,21 +497,13 @@ TEST(ethernet_port_e2e, six_server_clients_speaking_in_turn_are_each_read_back_b
 TEST(ethernet_port_e2e, a_recv_on_the_server_keeps_every_other_clients_bytes_under_their_names) {
     EthernetWindow w;
     TMain* m = w.m;
-    ports::TfrmForPEth* frame = StartServer(w, 0);
-    ASSERT_TRUE(frame);
-    const std::uint16_t port = PortOf(m);
-    std::vector<std::unique_ptr<TcpPeer>> clients;
-    for (int i = 1; i <= 3; ++i) {
-        clients.push_back(std::make_unique<TcpPeer>(port));
-        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=" + std::to_string(i) + ")"); }));
-    }
+    ASSERT_TRUE(StartServer(w, 0));
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 3);
+    ASSERT_EQ(clients.size(), 3u);
     test_support::TempDir dir;
-    const std::string plugin = dir.File("asker.pas");
-    vcl::SaveStrToFile("procedure OnSend; var got: string;\n"
-                       "begin Recv(10, 5000, got); AddMsg('[' + got + ']'); TD := ''; end;",
-                       plugin);
-    m->LoadPlugin(plugin);
-    ASSERT_NE(m->Script, nullptr);
+    LoadPlugin(w, dir,
+               "procedure OnSend; var got: string;\n"
+               "begin Recv(10, 5000, got); AddMsg('[' + got + ']'); TD := ''; end;");
 
     // The current client answers last; the others speak while the plug-in waits.
     const std::string b(1000, 'b'), c(500, 'c'), a = "0123456789";
@@ -504,6 +525,93 @@ TEST(ethernet_port_e2e, a_recv_on_the_server_keeps_every_other_clients_bytes_und
     EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, b.size() + c.size());
     EXPECT_EQ(ReadByMarkers(m), (std::map<int, std::string>{{1, a}, {2, b}, {3, c}}));
     EXPECT_TRUE(w.messages.empty());
+}
+
+// Datagrams from two senders while the receive event waits: each waits with
+// the line that names its sender, so that a reader following those lines
+// gives every byte to the sender that sent it.
+TEST(ethernet_port_e2e, udp_senders_stay_named_in_order_while_the_receive_event_waits) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const std::uint16_t port = StartUdp(w);
+    ASSERT_NE(port, 0);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir, "procedure OnReceive; begin if RD = 'wait' then NBSleep(300); end;");
+    Peer a, b;
+    vcl::TTimer during(nullptr);
+    during.SetInterval(50);
+    during.SetOnTimer([&](vcl::TComponent*) {
+        during.SetEnabled(false);
+        for (const auto& [peer, bytes] : {std::pair{&a, "a1"}, {&b, "b1"}, {&a, "a2"}}) {
+            peer->SendTo(port, bytes);
+            test_support::Pump(std::chrono::milliseconds(20));
+        }
+    });
+    during.SetEnabled(true);
+    a.SendTo(port, "wait");
+    const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return count == 10u; }));
+    ASSERT_TRUE(w.ShowReceived());
+    const std::string from = "127.0.0.1:";
+    EXPECT_EQ(ReadByNames(m, "UDP data from "),
+              (std::map<std::string, std::string>{{from + std::to_string(a.Port()) + ":", "waita1a2"},
+                                                  {from + std::to_string(b.Port()) + ":", "b1"}}));
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// A box the receive event opens stays up while a TCP peer floods the port:
+// what waits for the event stays within an input buffer's size (reading
+// stops, and the peer is held back), and afterwards the raw output file
+// holds every byte the peer sent, in order.
+TEST(ethernet_port_e2e, a_box_left_open_in_a_tcp_flood_holds_the_peer_back_and_loses_nothing) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    TcpListener far;
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPClient);
+    ASSERT_TRUE(frame);
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(far.Port()));
+    m->sbPort->Click();
+    int peer = -1;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return (peer = far.Accept()) >= 0; }));
+    TcpPeer device(peer);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir, "procedure OnReceive; begin if Pos('!', RD) > 0 then ShowMessage('look'); end;");
+    const std::string file = dir.File("raw.bin");
+    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+
+    std::size_t most_waiting = 0;
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        w.messages.push_back(r.Text);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        while (std::chrono::steady_clock::now() < until) {
+            win::ProcessMessages();
+            win::Sleep(1);
+            most_waiting = std::max(most_waiting, m->RxQueue.WaitingForeign());
+        }
+        return vcl::IDOK;
+    };
+    std::string sent = "!";
+    for (int i = 0; sent.size() < 3 * 1000 * 1000; ++i) sent += std::to_string(i) + ',';
+    std::thread sender([&] {
+        for (std::size_t at = 0; at < sent.size();) {
+            const ssize_t n = ::send(device.fd, sent.data() + at, sent.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            at += static_cast<std::size_t>(n);
+        }
+    });
+    const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const bool all = test_support::PumpUntil([&] { return count == sent.size(); }, std::chrono::seconds(60));
+    sender.join();
+    ASSERT_TRUE(all) << count;
+    m->OutputFile.Close();
+    EXPECT_EQ(w.messages, std::vector<std::string>{"look"});
+    EXPECT_GT(most_waiting, 0u);
+    // One read (a TCP read takes at most the socket's receive size) may
+    // find the queue just short of full.
+    EXPECT_LE(most_waiting, 1000000u + 64 * 1024);
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == sent) << "the file is not what was sent";
 }
 
 TEST(ethernet_port_e2e, peers_that_reset_the_connection_are_reported_without_harm) {
