@@ -206,45 +206,49 @@ TEST(receive_one_way, closing_the_port_on_focus_loss_runs_no_event_and_the_activ
     EXPECT_EQ(w.RxCount(), 1u);
 }
 
-// Closing the window while the receive event waits in a flood: the event is
-// asked to stop, the window closes as soon as it has returned, and the usual
-// close follows (what was read handed on, the output file closed, settings
-// saved, ports closed), the settings even when closing the output file fails.
+// Closing the window while the receive event waits in a flood (in NBSleep,
+// in a Recv, in a Send to a device that reads nothing): the event is asked to
+// stop, the window closes as soon as it has returned, and the usual close
+// follows (what was read handed on, the output file closed, settings saved,
+// ports closed).
 TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_its_settings) {
-    PluginWindow w("procedure OnReceive; begin NBSleep(1000); end;");
-    TMain* m = w.main;
-    ASSERT_TRUE(m->cp1->Connected());
-    const std::string file = w.dir.File("raw.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
-    m->m1000msClick(m->PollingEntry(1));  // a setting the close must save
-    std::atomic<bool> stop{false};
-    std::thread device([&] {
-        while (!stop) {
-            w.dev.WriteSome(reinterpret_cast<const std::uint8_t*>("0123456789"), 10);
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    // The user closes the window while an event waits.
-    std::chrono::steady_clock::time_point asked;
-    test_support::WhileBusy close(*m, [&] {
-        asked = std::chrono::steady_clock::now();
-        m->Close();
-    });
-    ASSERT_TRUE(PumpUntil([&] { return close.done && !m->Visible() && !m->CloseWanted; }, 30s))
-        << "the window stays open";
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
-    stop = true;
-    device.join();
-    EXPECT_FALSE(m->cp1->Connected());
-    EXPECT_FALSE(m->OutputFile.IsOpen());
-    EXPECT_EQ(m->Script, nullptr);
-    vcl::TIniFile ini(w.ini);
-    EXPECT_EQ(ini.ReadInteger("Main", "PollingDelay", -1), 1);
-    // The plug-in the close stopped is still the one the settings name.
-    EXPECT_EQ(ini.ReadString("Config11", "PlugPath", ""), w.plugin);
-    // Everything counted went into the file.
-    EXPECT_GT(w.RxCount(), 0u);
-    EXPECT_EQ(test_support::Slurp(file).size(), w.RxCount());
+    for (const char* wait : {"NBSleep(1000)", "Recv(1000000, 60000, b)", "Send(StringOfChar('x', 2000000))"}) {
+        SCOPED_TRACE(wait);
+        PluginWindow w(std::string("procedure OnReceive; var b: string; begin ") + wait + "; end;");
+        TMain* m = w.main;
+        ASSERT_TRUE(m->cp1->Connected());
+        const std::string file = w.dir.File("raw.bin");
+        m->OutputFile.Open(file, terminal::TListFileType::Binary);
+        m->m1000msClick(m->PollingEntry(1));  // a setting the close must save
+        std::atomic<bool> stop{false};
+        std::thread device([&] {
+            while (!stop) {
+                w.dev.WriteSome(reinterpret_cast<const std::uint8_t*>("0123456789"), 10);
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+        // The user closes the window while an event waits.
+        std::chrono::steady_clock::time_point asked;
+        test_support::WhileBusy close(*m, [&] {
+            asked = std::chrono::steady_clock::now();
+            m->Close();
+        });
+        const bool closed = PumpUntil([&] { return close.done && !m->Visible() && !m->CloseWanted; }, 30s);
+        stop = true;
+        device.join();
+        ASSERT_TRUE(closed) << "the window stays open";
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+        EXPECT_FALSE(m->cp1->Connected());
+        EXPECT_FALSE(m->OutputFile.IsOpen());
+        EXPECT_EQ(m->Script, nullptr);
+        vcl::TIniFile ini(w.ini);
+        EXPECT_EQ(ini.ReadInteger("Main", "PollingDelay", -1), 1);
+        // The plug-in the close stopped is still the one the settings name.
+        EXPECT_EQ(ini.ReadString("Config11", "PlugPath", ""), w.plugin);
+        // Everything counted went into the file.
+        EXPECT_GT(w.RxCount(), 0u);
+        EXPECT_EQ(test_support::Slurp(file).size(), w.RxCount());
+    }
 }
 
 }  // namespace
