@@ -158,14 +158,8 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
     // Raw output switched on as the user does it (Ctrl+F, a name, the
     // binary type the dialog offers first): every byte sent after it is in
     // the file.
-    const std::string main_window = FirstWindow(display.Name(), "VOSTREL");
-    const std::string xdo = "DISPLAY=" + display.Name() + " xdotool ";
-    CommandOutput(xdo + "windowfocus " + main_window + " key --window " + main_window + " ctrl+f");
-    ASSERT_TRUE(WaitUntil([&] { return !FirstWindow(display.Name(), "Choose output file name").empty(); }, 20s));
-    const std::string dialog = FirstWindow(display.Name(), "Choose output file name");
     const std::string out = dir.File("capture.bin");
-    CommandOutput(xdo + "type --window " + dialog + " '" + out + "'");
-    CommandOutput(xdo + "key --window " + dialog + " Return");
+    ASSERT_TRUE(test_support::OutputToFile(display.Name(), app.Pid(), out));
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out); }, 20s)) << "output did not start";
     const std::string sent = RandomBytes(4u << 20, 3);
     ASSERT_EQ(device.Write(sent, 120s), sent.size());

@@ -52,37 +52,6 @@ std::unique_ptr<test_support::ProgramProcess> StartIn(const std::string& Folder,
         .binary = Folder + "/vostrel", .cwd = Folder, .display = Display, .runtime = Folder, .quiet = true});
 }
 
-// Ctrl+F in the program's main window, then File typed into the dialog that
-// it opens, as the user does it; false when a window did not show.
-bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File) {
-    const std::string xdo = "DISPLAY=" + Display + " xdotool ";
-    const auto main = ProcessWindows(Display, Pid, "VOSTREL");
-    if (main.empty()) return false;
-    // A window that has just shown may not take keys yet: the key is given
-    // again until the dialog is there.
-    std::vector<std::string> dialog;
-    for (int tries = 0; tries < 10 && dialog.empty(); ++tries) {
-        CommandOutput(xdo + "windowfocus " + main[0] + " key --window " + main[0] + " ctrl+f");
-        WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, "Choose output file name")).empty(); }, 3s);
-    }
-    if (dialog.empty()) return false;
-    // Typed as keys of the display to the window with the focus: the list
-    // the name box pops up takes keys sent to the dialog itself.
-    CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " type '" + File + "'");
-    std::this_thread::sleep_for(1s);
-    // Return until the dialog is gone: the first may only take the name
-    // the name box offers, and a file that is there is asked about ("Do
-    // you want to replace it?", under the dialog's title; Yes is the
-    // default). A box of the program's own (an error) ends it too.
-    for (int tries = 0; tries < 10; ++tries) {
-        dialog = ProcessWindows(Display, Pid, "Choose output file name");
-        if (dialog.empty() || !ProcessWindows(Display, Pid, "Vostrel").empty()) return true;
-        CommandOutput(xdo + "windowfocus --sync " + dialog.back() + " key Return");
-        std::this_thread::sleep_for(1s);
-    }
-    return false;
-}
-
 TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_and_the_capture_stays_whole) {
     if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
         GTEST_SKIP() << "Xvfb or xdotool is not installed";
@@ -99,7 +68,7 @@ TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_
                          "[Main]\r\nCurrentProfile=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n", display.Name());
     ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), first->Pid(), "VOSTREL").empty(); }, 60s));
     ASSERT_TRUE(WaitUntil([&] { return test_support::HoldsOpen(first->Pid(), device.SlavePath()); }, 30s));
-    ASSERT_TRUE(OutputToFile(display.Name(), first->Pid(), capture));
+    ASSERT_TRUE(test_support::OutputToFile(display.Name(), first->Pid(), capture));
     ASSERT_TRUE(WaitUntil([&] { return test_support::HoldsOpen(first->Pid(), capture); }, 20s));
     const std::string part1 = RandomBytes(64 * 1024, 1);
     ASSERT_EQ(device.Write(part1, 30s), part1.size());
@@ -109,7 +78,7 @@ TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_
     // is as the first left it (not emptied, not opened by the second).
     auto second = StartIn(dir.File("second"), "[Main]\r\nCurrentProfile=0\r\n", display.Name());
     ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "VOSTREL").empty(); }, 60s));
-    ASSERT_TRUE(OutputToFile(display.Name(), second->Pid(), capture));
+    ASSERT_TRUE(test_support::OutputToFile(display.Name(), second->Pid(), capture));
     // The error box has the application's title.
     ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "Vostrel").empty(); }, 20s))
         << "no box in the second program";

@@ -3,6 +3,7 @@
 // windows there, for the tests that drive it with xdotool.
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -44,6 +45,48 @@ inline std::vector<std::string> ProcessWindows(const std::string& Display, pid_t
         if (Name.empty() || CommandOutput(xdo + "getwindowname " + id + " 2>/dev/null") == Name + "\n")
             found.push_back(id);
     return found;
+}
+
+// Ctrl+F in the program's main window, then File typed into the dialog that
+// it opens, as the user does it; false when a window did not show.
+inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File) {
+    const std::string xdo = "DISPLAY=" + Display + " xdotool ";
+    // A loaded display may miss a window for one look: looked for again.
+    const std::size_t boxes = ProcessWindows(Display, Pid, "Vostrel").size();
+    std::vector<std::string> main;
+    if (!WaitUntil([&] { return !(main = ProcessWindows(Display, Pid, "VOSTREL")).empty(); }, std::chrono::seconds(10))) return false;
+    // A window that has just shown may not take keys yet: the key is given
+    // again until the dialog is there.
+    std::vector<std::string> dialog;
+    for (int tries = 0; tries < 10 && dialog.empty(); ++tries) {
+        CommandOutput(xdo + "windowfocus " + main[0] + " key --window " + main[0] + " ctrl+f");
+        WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, "Choose output file name")).empty(); }, std::chrono::seconds(3));
+    }
+    if (dialog.empty()) return false;
+    // The name is typed as keys of the display to the window with the focus
+    // (the list the name box pops up takes keys sent to the dialog itself),
+    // and typed again over itself while the dialog is alone: a dialog that
+    // has just shown may lose the first keys. Return then goes to the newest
+    // window of the dialog's title until the dialog is gone: the first may
+    // only take the name the name box offers, and a file that is there is
+    // asked about in a box of the same title ("Do you want to replace it?",
+    // Yes the default) whose buttons would answer to typed letters. A new
+    // box of the program's own (an error) ends it too.
+    for (int tries = 0; tries < 15; ++tries) {
+        if (ProcessWindows(Display, Pid, "Vostrel").size() > boxes) return true;
+        dialog = ProcessWindows(Display, Pid, "Choose output file name");
+        if (dialog.empty()) return true;
+        if (dialog.size() == 1 && tries % 4 == 0) {
+            CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " key ctrl+a type '" + File + "'");
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        const auto newest = std::max_element(dialog.begin(), dialog.end(), [](const auto& a, const auto& b) {
+            return std::stoul(a) < std::stoul(b);
+        });
+        CommandOutput(xdo + "windowfocus --sync " + *newest + " key Return");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return false;
 }
 
 }  // namespace test_support
