@@ -199,13 +199,18 @@ void TCommPortDriver::HandOutQueued() {
     // sending would otherwise keep this going.
     win::SetCommInputLimit(handle, 0);
     // A tick within a handler that runs a nested loop would hand out a
-    // later chunk before this one is done.
-    const bool inTick = std::exchange(inTick_, true);
-    struct RestoreTick {
+    // later chunk before this one is done; room the handler gives meanwhile
+    // is for the next port, not this one.
+    struct Restore {
         bool& flag;
         bool value;
-        ~RestoreTick() { flag = value; }
-    } restore{inTick_, inTick};
+        win::HANDLE& closing;
+        win::HANDLE was;
+        ~Restore() {
+            flag = value;
+            closing = was;
+        }
+    } restore{inTick_, std::exchange(inTick_, true), closingHandle_, std::exchange(closingHandle_, handle)};
     // Not the tick's buffer: a tick's handler may be what closes the port.
     std::vector<std::uint8_t> chunk;
     while (handle_ == handle) {
@@ -224,7 +229,7 @@ void TCommPortDriver::HandOutQueued() {
 
 void TCommPortDriver::SetReceiveRoom(std::uint32_t Bytes) {
     receiveRoom_ = Bytes;
-    if (Connected()) win::SetCommInputLimit(handle_, Bytes);
+    if (Connected() && handle_ != closingHandle_) win::SetCommInputLimit(handle_, Bytes);
 }
 
 std::uint64_t TCommPortDriver::DeviceBytesRead() const {

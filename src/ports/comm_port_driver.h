@@ -127,7 +127,6 @@ public:
     // it is told more: an owner whose reader is busy holds the device back
     // instead of holding its bytes without bound. Unlimited at first.
     void SetReceiveRoom(std::uint32_t Bytes);
-    std::uint32_t ReceiveRoom() const { return receiveRoom_; }
     // Bytes the driver's ports have taken from their devices since it was
     // made, handed out or not: what was received, as against what reached
     // the owner.
@@ -209,6 +208,8 @@ private:
     std::int32_t pauseCount_ = 0;
     bool inTick_ = false;
     std::uint32_t receiveRoom_ = 0xFFFFFFFFu;
+    // The port whose queue Disconnect hands out: it takes nothing more.
+    win::HANDLE closingHandle_ = win::INVALID_HANDLE_VALUE;
     std::uint64_t bytesReadBefore_ = 0;  // by ports closed since
     std::uint32_t errorAccumulator_ = 0;
     bool useMultimediaTimer_ = false;
