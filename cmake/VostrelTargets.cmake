@@ -18,7 +18,9 @@ endfunction()
 # One test program per test folder, from every *_test.cpp in it.
 function(vostrel_test name dir)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*_test.cpp)
+  # The tests, and the scenario code a folder's tests share.
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*_test.cpp ${PROJECT_SOURCE_DIR}/${dir}/*.cpp)
+  list(REMOVE_DUPLICATES srcs)
   if(NOT srcs)
     return()
   endif()

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-dev libgl-dev libpng-dev zlib1g-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth xdotool x11-utils libx11-dev libxtst6
+  xvfb xauth xdotool x11-utils libx11-dev libxcb1-dev libxtst6
   fonts-dejavu-core fonts-liberation2
   # the picture converters the export tests use; libwmf's tools convert
   # nothing without the URW fonts (only recommended, so named here)

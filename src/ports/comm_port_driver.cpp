@@ -56,39 +56,39 @@ void TCommPortDriver::SetPortName(const std::string& Value) {
 void TCommPortDriver::SetBaudRate(TBaudRate Value) {
     baudRate_ = Value;
     if (baudRate_ != brCustom) baudRateValue_ = BaudRateOf(baudRate_);
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetBaudRateValue(std::uint32_t Value) {
     if (baudRate_ != brCustom) return;
     baudRateValue_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetDataBits(TDataBits Value) {
     dataBits_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetStopBits(TStopBits Value) {
     stopBits_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetParity(TParity Value) {
     parity_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetHwFlow(THwFlowControl Value) {
     hwFlow_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetSwFlow(TSwFlowControl Value) {
     if (Value == swFlow_) return;
     swFlow_ = Value;
-    if (Connected()) ApplyCOMSettings();
+    if (Connected()) lineSettingsApplied_ = ApplyCOMSettings(false);
 }
 
 void TCommPortDriver::SetInBufSize(std::uint32_t Value) {
@@ -158,7 +158,7 @@ bool TCommPortDriver::Connect() {
         NoteFailure();
         return false;
     }
-    if (!ApplyCOMSettings()) {
+    if (!ApplyCOMSettings(true)) {
         NoteFailure();
         Disconnect();
         return false;
@@ -238,7 +238,7 @@ std::uint64_t TCommPortDriver::DeviceBytesRead() const {
     return bytesReadBefore_ + read;
 }
 
-bool TCommPortDriver::ApplyCOMSettings() {
+bool TCommPortDriver::ApplyCOMSettings(bool Opening) {
     if (!Connected()) return false;
     win::DCB dcb{};
     dcb.DCBlength = sizeof(win::DCB);
@@ -265,7 +265,10 @@ bool TCommPortDriver::ApplyCOMSettings() {
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     if (!win::SetCommState(handle_, &dcb)) return false;
-    if (!FlushBuffers(true, true)) return false;
+    // A port being opened starts empty. A line setting changed on an open
+    // port keeps what was received: the device's bytes are not the
+    // setting's to throw away.
+    if (!FlushBuffers(Opening, true)) return false;
     return win::SetupComm(handle_, inBufSize_, outBufSize_);
 }
 

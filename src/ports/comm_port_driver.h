@@ -132,6 +132,9 @@ public:
     // the owner.
     std::uint64_t DeviceBytesRead() const;
     bool Connected() const { return handle_ != win::INVALID_HANDLE_VALUE; }
+    // Whether the line settings a setter applied to the open port last were
+    // taken (a rate the device refuses is not).
+    bool LineSettingsApplied() const { return lineSettingsApplied_; }
     // Why the port is not open, in the serial layer's words: the reason of
     // the last failed open, of the device's loss or of a failed write; empty
     // since the last successful open.
@@ -164,7 +167,9 @@ public:
     std::uint32_t TimerGeneration() const { return timerGeneration_.load(std::memory_order_relaxed); }
 
 protected:
-    bool ApplyCOMSettings();
+    // Opening: the port has just been opened, and both queues are emptied;
+    // otherwise (a setting changed while open) only the output queue.
+    bool ApplyCOMSettings(bool Opening);
     void StartPolling();
     void StopPolling();
     win::LRESULT TimerWndProc(win::HWND Wnd, win::UINT Msg, win::WPARAM WParam, win::LPARAM LParam);
@@ -182,6 +187,7 @@ private:
     static constexpr std::uint32_t kNoPacketStart = 0xFFFFFFFFu;
 
     win::HANDLE handle_ = win::INVALID_HANDLE_VALUE;
+    bool lineSettingsApplied_ = true;
     std::string failureReason_;
     TPortNumber port_ = pnCOM2;
     std::string portName_ = "\\\\.\\COM2";

@@ -318,11 +318,19 @@ std::uint32_t TEthernetPort::StrToIP(const std::string& S) {
 }
 
 bool TEthernetPort::Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args) {
+    return ReportAbout(-1, Code, Fmt, Args);
+}
+
+bool TEthernetPort::ReportAbout(int Client, int Code, const std::string& Fmt,
+                                std::initializer_list<rtl::TVarRec> Args) {
     auto alive = alive_;
     // The latest error is what a sender that was cut short is told.
     if (Code == fpeError) failure_ = rtl::Format(Fmt, Args);
+    SetReportContext(Client);
     NotifyOwner(Fmt, Args, Code);
-    return *alive;
+    if (!*alive) return false;
+    SetReportContext(-1);
+    return true;
 }
 
 TTCPServerSocket* TEthernetPort::Server() const {
@@ -392,7 +400,6 @@ void TEthernetPort::SetActive(bool Value) {
 
         SetActiveFlag(true);
         frame->SetActiveLook(true);
-        lastNamed_ = -1;
         failure_.clear();
         if (role_ == erTCPServer) {
             ShowClientCount(0);
@@ -406,7 +413,7 @@ void TEthernetPort::SetActive(bool Value) {
         switch (role_) {
         case erUDP: {
             auto sock = std::make_unique<TUDPSocket>();
-            sock->HoldReading(RxPaused());
+            sock->HoldReading(ReadingHeldFor(1));
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, std::uint32_t ip, std::uint16_t port, const void* buf,
                                      int size) { UdpReceive(ip, port, buf, size); };
@@ -422,7 +429,7 @@ void TEthernetPort::SetActive(bool Value) {
         }
         case erTCPClient: {
             auto sock = std::make_unique<TTCPClientSocket>();
-            sock->HoldReading(RxPaused());
+            sock->HoldReading(ReadingHeldFor(1));
             sock->OnError = [this](TTCPUDPCustomSocket*, std::uint32_t v) { SocketError(v); };
             sock->OnReceive = [this](TTCPUDPCustomSocket*, const void* buf, int size) { ClientReceive(buf, size); };
             sock->OnConnect = [this](TTCPUDPCustomSocket* sender) { ClientConnect(sender); };
@@ -504,7 +511,7 @@ void TEthernetPort::SocketError(std::uint32_t Value) {
 void TEthernetPort::ServerClientError(TTCPServerSocket* Server, const TClientRec* Client, std::uint32_t Value) {
     // The record goes with the client: what is needed of it is kept first.
     const std::uint32_t socket = Client->Socket;
-    if (!Report(fpeError, "Error: %s", {SocketErrorText(Value)})) return;
+    if (!ReportAbout(Client->UserValue, fpeError, "Error: %s", {SocketErrorText(Value)})) return;
     if (socket_.get() != Server) return;  // closed meanwhile
     for (int i = 0; i < Server->ClientCount(); ++i)
         if (Server->GetClient(i)->Socket == socket) {
@@ -514,28 +521,28 @@ void TEthernetPort::ServerClientError(TTCPServerSocket* Server, const TClientRec
 }
 
 void TEthernetPort::UdpDrop(std::uint32_t Count) {
-    Report(fpeError, "Error: Receive: %d %s lost, the receive buffer was full",
+    ReportAbout(1, fpeError, "Error: Receive: %d %s lost, the receive buffer was full",
            {static_cast<std::int64_t>(Count), Count == 1 ? "datagram" : "datagrams"});
 }
 
 void TEthernetPort::UdpCut(std::uint32_t IP, std::uint16_t Port, int Length, int Kept) {
-    Report(fpeError, "Error: Receive: datagram from %s:%d cut to %d of its %d bytes, %d bytes lost",
+    ReportAbout(1, fpeError, "Error: Receive: datagram from %s:%d cut to %d of its %d bytes, %d bytes lost",
            {IPToStr(IP), Port, Kept, Length, Length - Kept});
 }
 
 void TEthernetPort::UdpReceive(std::uint32_t IP, std::uint16_t Port, const void* Buf, int Size) {
-    if (IP != lastSenderIP_ || Port != lastSenderPort_) {
-        lastSenderIP_ = IP;
-        lastSenderPort_ = Port;
-        if (!Report(fpeRecvInfo, "UDP data from %s:%d:", {IPToStr(IP), Port})) return;
-    }
+    // Replies go to the last sender.
+    lastSenderIP_ = IP;
+    lastSenderPort_ = Port;
     currentClient_ = 1;
-    DeliverData(1, Buf, Size);
+    DeliverData(1, Buf, Size,
+                {.Key = (static_cast<std::uint64_t>(IP) << 16 | Port) + 1,
+                 .Line = rtl::Format("UDP data from %s:%d:", {IPToStr(IP), Port})});
 }
 
 void TEthernetPort::ClientReceive(const void* Buf, int Size) {
     currentClient_ = 1;
-    DeliverData(1, Buf, Size);
+    DeliverData(1, Buf, Size, {});
 }
 
 void TEthernetPort::ClientConnect(TTCPUDPCustomSocket* Sender) {
@@ -544,7 +551,7 @@ void TEthernetPort::ClientConnect(TTCPUDPCustomSocket* Sender) {
         Report(fpeInfo, "Connect (%s)", {SocketErrorText(error)});
         return;
     }
-    if (!Report(fpeError, "Connect (%s)", {SocketErrorText(error)})) return;
+    if (!ReportAbout(1, fpeError, "Connect (%s)", {SocketErrorText(error)})) return;
     Close();
 }
 
@@ -552,12 +559,19 @@ void TEthernetPort::ClientDisconnect(TTCPUDPCustomSocket* Sender) {
     const std::string reason = SocketErrorText(Sender->LastError());
     // With the socket still here the far side closed; otherwise this is the
     // port's own close going on.
-    if (!Report(socket_ ? fpeError : fpeInfo, "Disconnect (%s)", {reason})) return;
+    if (!ReportAbout(1, socket_ ? fpeError : fpeInfo, "Disconnect (%s)", {reason})) return;
     Close();
 }
 
 void TEthernetPort::ServerReceive(const TClientRec* Client, const void* Buf, int Size) {
-    DeliverData(Client->UserValue, Buf, Size);
+    // A server's data always comes under its client's name, a newcomer
+    // given a freed index being another peer.
+    const int index = Client->UserValue;
+    const bool known = index > 0 && index <= 255;
+    TDataOrigin origin;
+    origin.Key = known ? connection_[static_cast<std::size_t>(index)] : 1;
+    origin.Line = known ? rtl::Format("RV data from CliIdx=%d", {index}) : std::string("RV data from CliIdx=Unknown");
+    DeliverData(index, Buf, Size, std::move(origin));
 }
 
 void TEthernetPort::ServerConnect(TTCPServerSocket* Server, TClientRec* Client) {
@@ -569,8 +583,14 @@ void TEthernetPort::ServerConnect(TTCPServerSocket* Server, TClientRec* Client) 
             break;
         }
     Client->UserValue = index;
+    // Keys 0 (none) and 1 (an unknown index) are never a connection's.
+    if (index > 0) connection_[static_cast<std::size_t>(index)] = ++connections_ + 1;
+    // A newcomer given the index of a client that is held back is held too:
+    // what waits under that index is still to be handed on.
+    if (ClientRxHeld(index)) Server->HoldReading(Client->Socket, true);
     const int count = Server->ClientCount();
-    if (!Report(fpeInfo, "Connect from %s:%d (Idx=%d)", {IPToStr(Client->IP), Client->Port, index})) return;
+    if (!ReportAbout(index, fpeInfo, "Connect from %s:%d (Idx=%d)", {IPToStr(Client->IP), Client->Port, index}))
+        return;
     if (socket_.get() != Server) return;  // closed meanwhile
     ShowClientCount(count);
     ColourCurrentClient();
@@ -581,12 +601,11 @@ void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec*
     const int count = Server->ClientCount();
     // A connection that ended with an error (a reset) says which.
     const std::uint32_t error = Server->ClientCloseError();
-    if (!(error == 0 ? Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})
-                     : Report(fpeInfo, "Disconnect CliIdx=%d (cnt=%d): %s", {index, count, SocketErrorText(error)})))
+    if (!(error == 0 ? ReportAbout(index, fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})
+                     : ReportAbout(index, fpeInfo, "Disconnect CliIdx=%d (cnt=%d): %s",
+                                   {index, count, SocketErrorText(error)})))
         return;
     if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
-    // A newcomer given this index is another client: its data is named anew.
-    if (index == lastNamed_) lastNamed_ = -1;
     // While the server closes, the label goes with it.
     if (socket_.get() != Server) return;
     ShowClientCount(count);
@@ -607,28 +626,34 @@ int TEthernetPort::RefuseSend(int Len, int Index) {
     return 0;
 }
 
-void TEthernetPort::DeliverData(int Index, const void* Buf, int Len) {
+void TEthernetPort::DeliverData(int Index, const void* Buf, int Len, TDataOrigin Origin) {
     if (Len < 0) return;
-    // A server's data always comes under its client's name: whenever the
-    // last client named (or none yet) is another than the one whose data
-    // follows, a line names it, so that a reader following those lines
-    // never gives one client's bytes to another. With one peer only, data
-    // of the current client needs no name.
-    const bool named = role_ == erTCPServer ? Index != lastNamed_ : Index != currentClient_;
-    if (named) {
-        lastNamed_ = Index;
-        const bool known = Index > 0;
-        if (!(known ? Report(fpeRecvInfo, "RV data from CliIdx=%d", {Index})
-                    : Report(fpeRecvInfo, "RV data from CliIdx=Unknown")))
-            return;
-    }
     std::string text(1, static_cast<char>(Index));
     text.append(static_cast<const char*>(Buf), static_cast<std::size_t>(Len));
-    Report(fpeData, "%s", {text});
+    auto alive = alive_;
+    SetReportContext(Index, std::move(Origin));
+    NotifyOwner("%s", {text}, fpeData);
+    if (*alive) SetReportContext(-1);
 }
 
 void TEthernetPort::RxHeldChanged(bool Held) {
-    if (socket_) socket_->HoldReading(Held);
+    if (!socket_) return;
+    if (role_ == erTCPServer)
+        socket_->HoldReading(Held);
+    else
+        socket_->HoldReading(ReadingHeldFor(1));
+}
+
+void TEthernetPort::ClientRxHeldChanged(int Client) {
+    if (!socket_) return;
+    if (role_ != erTCPServer) {
+        if (Client == 1) socket_->HoldReading(ReadingHeldFor(1));
+        return;
+    }
+    TTCPServerSocket* server = Server();
+    for (int i = 0; i < server->ClientCount(); ++i)
+        if (server->GetClient(i)->UserValue == Client)
+            server->HoldReading(server->GetClient(i)->Socket, ClientRxHeld(Client));
 }
 
 int TEthernetPort::SendRoom() const {

@@ -5,9 +5,10 @@
 // its owner through the foreign-port callback; received data goes out as
 // fpeData with the client index as the first character, and the owner takes
 // index 1 as the main port's data and every other index (the current
-// client's too) as the second port's. A chunk of a client other than the
-// current one is introduced by "RV data from CliIdx=<index>", and so is one
-// of the current client that follows another client's second-port data.
+// client's too) as the second port's. Each chunk tells its owner which peer
+// it came from (a server's client, a datagram's sender) and the line that
+// names it ("RV data from CliIdx=<index>", "UDP data from <ip>:<port>:");
+// the owner's list shows that line whenever it named another peer last.
 //
 // The owner may free the port from inside any of its callbacks: the port
 // then returns at once without touching itself again.
@@ -119,6 +120,11 @@ public:
 private:
     // Reports Format(Fmt, Args) with Code; false when the owner freed the port.
     bool Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
+    // The same about one client (its lines keep their place among its data).
+    bool ReportAbout(int Client, int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
+    // The client that lines about reception concern in this role: with one
+    // peer, client 1; a server's own lines concern none of its clients (-1).
+    int PortClient() const { return role_ == erTCPServer ? -1 : 1; }
     // Deactivates; false when the owner freed the port meanwhile.
     bool Close();
 
@@ -139,8 +145,9 @@ private:
     // Len bytes do not fit the send queue (of client Index, 0: the TCP
     // client's): told, and 0 is returned.
     int RefuseSend(int Len, int Index);
-    void DeliverData(int Index, const void* Buf, int Len);
+    void DeliverData(int Index, const void* Buf, int Len, TDataOrigin Origin);
     void RxHeldChanged(bool Held) override;
+    void ClientRxHeldChanged(int Client) override;
 
     TTCPServerSocket* Server() const;
     // Position in the server's list of the client holding the current index,
@@ -160,8 +167,10 @@ private:
     std::uint16_t lastSenderPort_ = 0;
     std::array<bool, 256> clientIndexUsed_{};
     std::uint8_t currentClient_ = 1;
-    // The client the last "RV data from CliIdx" line named; -1: none yet.
-    int lastNamed_ = -1;
+    // Each server client's connection, numbered from 1 as they come, so that
+    // a newcomer given a freed index is another peer to its owner's list.
+    std::array<std::uint64_t, 256> connection_{};
+    std::uint64_t connections_ = 0;
     std::string failure_;  // LastFailure
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -140,6 +140,16 @@ void TForeignPort::ResumeRx() {
     if (--pauseCount_ == 0) RxHeldChanged(false);
 }
 
+void TForeignPort::HoldClientRx(int Client, bool Hold) {
+    if (Client < 0 || Client > 255 || clientHeld_[static_cast<std::size_t>(Client)] == Hold) return;
+    clientHeld_[static_cast<std::size_t>(Client)] = Hold;
+    ClientRxHeldChanged(Client);
+}
+
+bool TForeignPort::ClientRxHeld(int Client) const {
+    return Client >= 0 && Client <= 255 && clientHeld_[static_cast<std::size_t>(Client)];
+}
+
 std::string TForeignPort::GetSettings() const {
     std::string out;
     for (int i = 0; i < frame_->ParamCount(); ++i) {

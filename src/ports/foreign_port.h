@@ -9,6 +9,7 @@
 // Foreign-port classes are numbered from 256 up, so that one integer names
 // either a COM port (1 to 255) or a foreign-port class; the table
 // ForeignPortClasses maps those numbers to the classes.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -163,6 +164,22 @@ public:
     // so that nothing pours in while the owner cannot take it. Pauses nest.
     void PauseRx();
     void ResumeRx();
+    // Holds back one client's reading (or lets it go on): what that peer
+    // sends waits in its transport, while every other peer goes on. With one
+    // peer only (client 1), its transport is held. A client that goes and a
+    // newcomer given its index are held as it was.
+    void HoldClientRx(int Client, bool Hold);
+    bool ClientRxHeld(int Client) const;
+
+    // While a report of data (fpeData) or about a client is made: the client
+    // it concerns (-1: the port as a whole), and for data the peer it came
+    // from as the owner's list names it.
+    struct TDataOrigin {
+        std::uint64_t Key = 0;  // 0: the data needs no name
+        std::string Line;       // the line that names the peer
+    };
+    int ReportClient() const { return reportClient_; }
+    const TDataOrigin& DataOrigin() const { return dataOrigin_; }
     // The stored form of every parameter, joined by "|".
     virtual std::string GetSettings() const;
     // The "|"-separated fields, one per parameter from 0; a shorter text
@@ -183,12 +200,26 @@ protected:
     void SetActiveFlag(bool Value) { active_ = Value; }
     // Reception was paused (Held) or goes on again: the transport follows.
     virtual void RxHeldChanged(bool Held) { (void)Held; }
+    // One client's reading was held back or goes on again.
+    virtual void ClientRxHeldChanged(int Client) { (void)Client; }
+    // Whether reading is held back for Client now, paused or held alone.
+    bool ReadingHeldFor(int Client) const { return RxPaused() || ClientRxHeld(Client); }
+    // Sets what ReportClient and DataOrigin answer, for the report about to
+    // be made (a port the owner may free meanwhile sets nothing afterwards).
+    void SetReportContext(int Client, TDataOrigin Origin) {
+        reportClient_ = Client;
+        dataOrigin_ = std::move(Origin);
+    }
+    void SetReportContext(int Client) { SetReportContext(Client, TDataOrigin()); }
 
 private:
     std::int32_t id_;
     std::unique_ptr<TfrmForP> frame_;
     bool active_ = false;
     std::int32_t pauseCount_ = 0;
+    std::array<bool, 256> clientHeld_{};
+    int reportClient_ = -1;
+    TDataOrigin dataOrigin_;
 };
 
 // The display name of a foreign-port class: its class name without a

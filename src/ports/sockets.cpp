@@ -324,9 +324,33 @@ void TTCPUDPCustomSocket::HoldReading(bool Held) {
     readingHeld_ = Held;
     if (Held) return;
     // Watching a socket again brings the read notification it is owed, as
-    // after a read.
-    for (const win::SOCKET s : std::exchange(owedReads_, {}))
-        if (Watches(s)) win::WSAAsyncSelect(s, window_, watchMsg_, watchEvents_);
+    // after a read; one held alone stays owed.
+    std::vector<win::SOCKET> still;
+    for (const win::SOCKET s : std::exchange(owedReads_, {})) {
+        if (ReadingHeld(s))
+            still.push_back(s);
+        else if (Watches(s))
+            win::WSAAsyncSelect(s, window_, watchMsg_, watchEvents_);
+    }
+    owedReads_ = std::move(still);
+}
+
+void TTCPUDPCustomSocket::HoldReading(win::SOCKET s, bool Held) {
+    const auto it = std::find(heldSockets_.begin(), heldSockets_.end(), s);
+    if (Held) {
+        if (it == heldSockets_.end()) heldSockets_.push_back(s);
+        return;
+    }
+    if (it == heldSockets_.end()) return;
+    heldSockets_.erase(it);
+    const auto owed = std::find(owedReads_.begin(), owedReads_.end(), s);
+    if (readingHeld_ || owed == owedReads_.end()) return;
+    owedReads_.erase(owed);
+    if (Watches(s)) win::WSAAsyncSelect(s, window_, watchMsg_, watchEvents_);
+}
+
+bool TTCPUDPCustomSocket::ReadingHeld(win::SOCKET s) const {
+    return readingHeld_ || std::find(heldSockets_.begin(), heldSockets_.end(), s) != heldSockets_.end();
 }
 
 void TTCPUDPCustomSocket::OweRead(win::SOCKET s) {
@@ -589,6 +613,7 @@ bool TTCPServerSocket::Remove(std::uint32_t Socket, std::uint32_t closeError) {
     if (i >= clients_.size() || clients_[i]->rec.Socket != Socket) return DoError(SOCK_ERR_UNKNOWN_SOCKET, secDisconnect);
     TClientRec copy = clients_[i]->rec;
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
+    HoldReading(Socket, false);
     // Its handle is never given out again: what is still queued for it
     // finds no client and is dropped where it arrives.
     win::closesocket(Socket);
@@ -653,7 +678,7 @@ bool TTCPServerSocket::Accept(unsigned errorWord) {
 bool TTCPServerSocket::Read(std::uint32_t Socket) {
     Client* c = Find(Socket);
     if (!c) return DoError(SOCK_ERR_UNKNOWN_SOCKET, secReceive);
-    if (ReadingHeld()) {
+    if (ReadingHeld(Socket)) {
         OweRead(Socket);
         return true;
     }

@@ -170,6 +170,10 @@ public:
     // an owner that cannot take more now; releasing it reads what waits.
     void HoldReading(bool Held);
     bool ReadingHeld() const { return readingHeld_; }
+    // The same for one of the object's sockets alone (a server's client):
+    // its peer waits while the others go on.
+    void HoldReading(win::SOCKET s, bool Held);
+    bool ReadingHeld(win::SOCKET s) const;
 
     TSocketErrorEvent OnError;
 
@@ -242,6 +246,7 @@ private:
     win::UINT watchMsg_ = 0;
     long watchEvents_ = 0;
     bool readingHeld_ = false;
+    std::vector<win::SOCKET> heldSockets_;
     std::vector<win::SOCKET> owedReads_;
     win::WSADATA wsaData_{};
     std::vector<char> recvBuf_;

@@ -258,7 +258,8 @@ public:
     void CreateReceivePanel();
     // The panel's options as the menus and settings hold them now.
     void SyncReceivePanelOptions();
-    void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir);
+    // Time 0: now.
+    void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
     // A whole MSG or ERR line; Time 0 means now.
     void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
     bool GraphValue(std::uint8_t B, bool Signed, double& Value);
@@ -268,46 +269,92 @@ public:
                      vcl::TOwnerDrawState State);
     // OnReceiveData of both drivers: the main port's driver is cp1.
     void cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::uint32_t DataSize);
-    // Received data of the foreign port: client 1 is the main port.
-    void ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize);
 
     // The one way of received bytes: every chunk a port reads joins the
-    // receive queue (receive_queue.h), and one pump, started by a posted
-    // message and never from inside another handler, hands the queue on:
-    // each chunk to the plug-in's receive event, then counted and to the
-    // raw output file, or the list and the graph. While a receive event
-    // runs or a plug-in's Recv waits, what comes waits in the queue; each
-    // port reads no more than the room its waiting bytes leave it.
+    // receive queue (receive_queue.h) with the time it was read, and one
+    // pump, started by a posted message, hands the queue on: each chunk to
+    // the plug-in's receive event, then counted and to the raw output file,
+    // or the list and the graph. What comes for a port while that port's own
+    // receive event runs, or while a plug-in's Recv reads it, waits in the
+    // queue; every other port's bytes go on meanwhile. Each port reads no
+    // more than the room its waiting pieces leave it.
     TReceiveQueue RxQueue;
-    void ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize);
-    // A foreign port's line about reception or its peers, in its place
-    // among the chunks.
-    void ReceiveLine(int Code, const std::string& Text);
-    void ShowReceiveLine(int Code, const std::string& Text);
-    int ReceiveEventsRunning = 0;  // a receive event runs
-    int RecvWaiting = 0;           // a plug-in's Recv waits
-    bool ReceiveHeld() const { return ReceiveEventsRunning > 0 || RecvWaiting > 0; }
+    // A piece read now. NameKey and NameLine name the peer it came from (see
+    // TReceivedPiece).
+    void ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize,
+                     std::uint64_t NameKey = 0, std::string NameLine = {});
+    // A foreign port's line about reception or its peers, in its place in
+    // the stream of the client it concerns.
+    void ReceiveLine(int Code, const std::string& Text, TReceiveSource Source);
+    // Time 0: now.
+    void ShowReceiveLine(int Code, const std::string& Text, double Time);
+    // The slot whose receive event runs (1 main, 0 Port2), or -1.
+    int ReceiveEventSlot = -1;
+    // A plug-in's Recv waits, and whose bytes it takes.
+    int RecvWaiting = 0;
+    TReceiveSource RecvWaitSource;
+    // Whether a piece at the front of its stream must wait: for its own
+    // port's running receive event, or for the Recv that reads it.
+    bool PieceHeld(const TReceivedPiece& Piece) const;
     void PostReceivePump();
+    // Hands on the oldest pieces nothing holds. A receive event runs only
+    // from the posted pump and while no plug-in event runs, so a pump that a
+    // wait of the plug-in reaches (or a Recv calls) only shows pieces.
     void PumpReceived();
     // One piece on its way; true when the plug-in's receive event ran.
     bool HandOn(TReceivedPiece& Piece);
-    // Each port may read as much as its input buffer less what waits from it.
+    // The pieces a running receive event was given, while it runs (null
+    // otherwise); a close that cannot wait for the event hands them on
+    // itself and sets EventPiecesGone.
+    std::vector<TReceivedPiece>* EventPieces = nullptr;
+    bool EventPiecesGone = false;
+    // A piece counted and shown (or written), with the name of its peer
+    // when the list names another one last; nothing for a piece read before
+    // the list was cleared.
+    void Deliver(const TReceivedPiece& Piece);
+    // The line that names the piece's peer, when the list named another one
+    // last.
+    void NamePeer(const TReceivedPiece& Piece);
+    bool Delivering = false;  // a piece is being counted and shown
+    // The key of the peer the list named last (0: none since it was cleared).
+    std::uint64_t LastNamedKey = 0;
+    // Each port may read as much as its input buffer less what its stream
+    // holds; a foreign port's client is held back once its stream holds as
+    // much.
     void UpdateReceiveRooms();
-    // The foreign port object whose reception the window paused (its serial
-    // number), or 0.
-    std::uint32_t ForeignRxHeldSerial = 0;
-    // The window's own posted messages: the pump, and a close that waited
-    // for a plug-in event.
+    void UpdateForeignHold(const TReceiveSource& Source);
+    // The room of the port Source's stream belongs to.
+    void UpdateRoomOf(const TReceiveSource& Source);
+    // The largest a stream grows to: the port's input buffer.
+    std::size_t StreamBound(const TReceiveSource& Source) const;
+    // Closing: the ports are closed and what they had read goes on at once,
+    // without plug-in events.
+    bool Closing = false;
+    void DeliverEverything();
+    // The window's own posted messages: the pump.
     win::HWND PostWindow = 0;
     static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
-    static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
     bool PumpPosted = false;
-    bool Pumping = false;
+    // Where received pieces go: each to the output (file or list) that was
+    // in force when it was read. Switching output off while pieces read for
+    // the file still wait (for their port's receive event) keeps that file
+    // open for them until they are written.
+    std::uint32_t OutputGen = 1;
+    std::unique_ptr<TListOutput> DrainingOutput;
+    std::uint32_t DrainingGen = 0;
+    // The output of the piece being delivered (null: OutputFile).
+    TListOutput* DeliveryOutput = nullptr;
+    TListOutput& ActiveOutput() { return DeliveryOutput ? *DeliveryOutput : OutputFile; }
+    void CloseDrainedOutput();
+    // Output to file off: closes the file, or keeps it for what was read for
+    // it and still waits.
+    void SwitchOutputOff();
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);
-    // A counted chunk to the raw output file, or to the panel and the graph.
-    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held);
+    // A counted chunk to the raw output file, or to the panel and the graph,
+    // stamped Time.
+    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current
@@ -323,6 +370,8 @@ public:
     // switches output off as above and answers false.
     bool WriteOutput(std::string_view Text);
     bool OutputWriteFailed = false;  // set by the text-mode writer, seen after the chunk
+    bool DrainingFailed = false;     // the failed write was to DrainingOutput
+    void NoteOutputFailed(const TListOutput& Output);
     bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.
     void ListLimitReached(std::size_t LimitBytes, int Lines);
@@ -486,14 +535,10 @@ public:
     // ---- Life cycle
     void FormCreate(vcl::TComponent* Sender);
     void FormActivate(vcl::TComponent* Sender);
-    // Closing while a plug-in event runs asks the plug-in to stop (as Unload
-    // does) and waits: the window closes as soon as the event has returned.
-    // Closing also waits for what the ports have read to be handed on.
+    // Closing never waits for a plug-in: a running event is asked to stop
+    // (as Unload does), its boxes close, and what the ports have read goes on
+    // at once without plug-in events; the settings keep the plug-in.
     void FormCloseQuery(vcl::TComponent* Sender, bool& CanClose);
-    bool CloseWanted = false;
-    bool ClosePosted = false;
-    // Posts the close again when one is wanted and nothing holds it now.
-    void AskCloseAgain();
     bool FirstActivationDone() const { return !first_activation_; }
 
     void ApplicationEvents1Activate(vcl::TComponent* Sender);

@@ -154,6 +154,12 @@ void TMain::mCopyAllClick(vcl::TComponent*) {
 }
 
 void TMain::ClearmClick(vcl::TComponent*) {
+    // What was read before the clear is cleared with it, also what still
+    // waits for its port's receive event (which still gets it).
+    RxQueue.MarkCleared();
+    if (EventPieces)
+        for (TReceivedPiece& p : *EventPieces) p.Cleared = true;
+    LastNamedKey = 0;
     RxPanel->ClearLines();
     if (graph::fGraph) graph::fGraph->ClearGraph();
     StartNewLine(true);
@@ -200,10 +206,12 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     // where received data goes show the output as it is.
     try {
         if (OutputFile.IsOpen()) {
-            OutputFile.Close();
+            SwitchOutputOff();
         } else if (sd1->Execute()) {
             // The internal format is refused before the file is touched.
             OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+            // What is read from now on goes to the file.
+            ++OutputGen;
             ClearmClick(nullptr);
         }
     } catch (...) {
@@ -211,6 +219,22 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
         throw;
     }
     ShowOutputState();
+}
+
+void TMain::SwitchOutputOff() {
+    // What was read for the file and still waits for its port's receive
+    // event goes to the file all the same: it stays open for that, and
+    // what is read from now on goes to the list.
+    const std::uint32_t gen = OutputGen++;
+    auto for_file = [gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; };
+    const bool waiting = RxQueue.Any(for_file) || (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(), for_file));
+    if (!waiting) {
+        OutputFile.Close();
+        return;
+    }
+    if (DrainingOutput) DrainingOutput->Close();
+    DrainingOutput = OutputFile.Release();
+    DrainingGen = gen;
 }
 
 // ---- Sending files

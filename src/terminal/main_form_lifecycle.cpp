@@ -117,7 +117,7 @@ void TMain::ApplicationEvents1SettingChange(vcl::TComponent*) {
 void TMain::FocusChanged(bool Active) {
     WasMinimized = false;
     // A window on its way to closing leaves its ports closed.
-    if (!Disableondeactivate1->Checked() || ForeignPort || CloseWanted) return;
+    if (!Disableondeactivate1->Checked() || ForeignPort || Closing) return;
     try {
         if (Active) {
             ApplyBothPortParams(true);
@@ -204,9 +204,6 @@ void TMain::SetPluginBusy(bool Value) {
         AntiHangStamp += std::min(now - AntiHangStamp, PluginHeldLoopMs(now));
     }
     PluginBusy = Value;
-    // The close that waited for the event comes again from the loop, once
-    // the event's hook has finished (and unloaded the stopped plug-in).
-    if (!Value) AskCloseAgain();
 }
 
 // ---- Graph window
@@ -254,18 +251,23 @@ void TMain::mClearCounterClick(vcl::TComponent*) {
 // ---- Closing
 
 void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
-    CanClose = false;
-    CloseWanted = true;
-    if (PluginBusy) {
-        // The window can always be closed: the running event is asked to
-        // stop, as Unload does (its waits return at once), and the close
-        // comes again as soon as it has returned. The settings keep naming
-        // a loaded plug-in that the close stopped (one stopped in its load
-        // event was never loaded, and is not kept).
-        if (!PluginPath.empty()) PendingPluginPath = PluginPath;
-        if (Script) Script->Stop();
-        return;
+    // The window always closes, at once, whatever a plug-in does: a running
+    // event is asked to stop (its waits and its boxes end, and it shows no
+    // box any more), the ports are closed and what they had read goes on
+    // without plug-in events, in the order it came; then the output file
+    // closes and the settings are saved. The plug-in stays in them, also
+    // one still in its load event.
+    CanClose = true;
+    if (Closing) return;
+    Closing = true;
+    if (Script) {
+        if (!PluginPath.empty())
+            PendingPluginPath = PluginPath;
+        else if (PluginBusy && PendingPluginPath.empty())
+            PendingPluginPath = LastPluginPath;
+        if (PluginBusy) Script->Stop();
     }
+    if (PluginBusy && vcl::Application) vcl::Application->CloseModalBoxes();
     // Each step on its own: one that fails is shown, and the others still
     // run; above all the settings are saved.
     auto step = [this](auto&& Do) {
@@ -277,24 +279,21 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
             rtl::TraceFailure(std::current_exception(), "closing the window");
         }
     };
-    // The ports read no more (and stay closed now); what they have read goes
-    // the one way, through the plug-in's receive events from the loop, never
-    // inside this handler: the close comes again once all of it has.
     step([&] {
         TmrPortConn->SetEnabled(false);
+        tmr1->SetEnabled(false);
         cp1->Disconnect();
         cp2->Disconnect();
         if (ForeignPort && ForeignPort->Active()) ForeignPort->SetActive(false);
     });
-    if (!RxQueue.Empty()) {
-        PostReceivePump();
-        return;
-    }
-    CanClose = true;
-    CloseWanted = false;
+    step([&] { DeliverEverything(); });
     step([&] {
         SendingCancelled = true;
         if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
+        if (DrainingOutput) {
+            DrainingOutput->Close();
+            DrainingOutput.reset();
+        }
     });
     step([&] {
         PluginVars.reset();
@@ -304,15 +303,14 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         ForeignPort.reset();
         lb1->OnDrawItem = nullptr;
         lb1->Clear();
-        Script.reset();
-        PluginPath.clear();
+        // A running event is still on its way back: its host goes once it
+        // has returned.
+        if (!PluginBusy) {
+            Script.reset();
+            PluginPath.clear();
+        }
         PortDescriptions.clear();
     });
-}
-
-void TMain::AskCloseAgain() {
-    if (!CloseWanted || PluginBusy || ClosePosted || PostWindow == 0) return;
-    ClosePosted = win::PostMessage(PostWindow, kCloseMessage, 0, 0);
 }
 
 }  // namespace terminal

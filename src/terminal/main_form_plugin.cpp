@@ -238,12 +238,14 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             ScriptRecv(count, timeout, Reply);
             break;
         }
-        case srPurgeRx:
+        case srPurgeRx: {
             // What waits for the plug-in goes, and what the serial port holds.
-            RxQueue.Drop(RecvSource());
+            const TReceiveSource source = RecvSource();
+            RxQueue.Drop(source);
             if (!ForeignPort) cp1->FlushBuffers(true, false);
-            UpdateReceiveRooms();
+            UpdateRoomOf(source);
             break;
+        }
         case srSetV: ScriptSetV(Text, "\r"); break;
         case srGetV: Reply = ScriptGetV(rtl::UpperCase(Text)); break;
         case srGraphAdd:
@@ -275,18 +277,23 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
     CheckConnected(true);
     // The port goes on reading meanwhile; what it reads waits in the receive
     // queue, where the wait takes it from (also what came before the wait,
-    // while its event ran). Whose bytes: as they were when the wait began.
+    // while its event ran), and what is taken shows at once in its place.
+    // Whose bytes: as they were when the wait began.
     const TReceiveSource source = RecvSource();
     // A wait whose port goes away (the foreign port freed or replaced) ends.
     const std::uint32_t port_serial = ForeignPortSerial;
+    const TReceiveSource outer = RecvWaitSource;
     ++RecvWaiting;
+    RecvWaitSource = source;
     struct Over {
         TMain& m;
+        TReceiveSource outer;
         ~Over() {
             --m.RecvWaiting;
+            m.RecvWaitSource = outer;
             if (!m.RxQueue.Empty()) m.PostReceivePump();
         }
-    } over{*this};
+    } over{*this, outer};
     Data.clear();
     const std::uint32_t start = win::GetTickCount();
     bool stopped = false;
@@ -306,10 +313,14 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
 
 bool TMain::TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::string& Data) {
     // Taken bytes stay in their place in the queue, to be counted and shown
-    // as main-port data there, never given to the receive event.
+    // as main-port data there, never given to the receive event: at once,
+    // unless they wait behind the chunk of their port's running event.
     const bool counted = nBytes > 0;
     const std::size_t want = counted ? static_cast<std::size_t>(nBytes) - std::min<std::size_t>(Data.size(), nBytes) : 0;
-    if ((!counted || want > 0) && RxQueue.Take(Source, want, Data) > 0) UpdateReceiveRooms();
+    if ((!counted || want > 0) && RxQueue.Take(Source, want, Data) > 0) {
+        PumpReceived();
+        UpdateRoomOf(Source);
+    }
     return counted && Data.size() == static_cast<std::size_t>(nBytes);
 }
 
@@ -317,21 +328,23 @@ bool TMain::TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::
 
 void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
     SetPluginBusy(true);
-    // What the ports deliver meanwhile waits in the receive queue, for the
-    // event's Recv and PurgeRx, then as its next chunk.
-    ++ReceiveEventsRunning;
+    // What the port delivers meanwhile waits in the receive queue, for the
+    // event's Recv and PurgeRx, then as its next chunk; the other port's
+    // bytes go on.
+    ReceiveEventSlot = IsMain ? 1 : 0;
     struct Running {
-        int& count;
-        ~Running() { --count; }
-    } running{ReceiveEventsRunning};
+        int& slot;
+        ~Running() { slot = -1; }
+    } running{ReceiveEventSlot};
     try {
         Script->SetRD(IsMain, Data);
         Script->RunOnReceive(IsMain);
         Data = Script->GetRD(IsMain);
     } catch (const std::exception& e) {
         // The chunk goes on as it came: a faulty plug-in loses no data. The
-        // queue still waits while the box is up.
-        Script->ShowException(e);
+        // port's queue still waits while the box is up. A close stops the
+        // event without a box.
+        if (!Closing) Script->ShowException(e);
     }
     SetPluginBusy(false);
     UnloadIfStopped();
@@ -345,7 +358,7 @@ bool TMain::PluginTransmitHook(std::string& Data) {
         Script->RunOnSend();
         Data = Script->GetTD();
     } catch (const std::exception& e) {
-        Script->ShowException(e);
+        if (!Closing) Script->ShowException(e);
         send = false;
     }
     // Stopped from the menu: the plug-in had no say in what TD holds.

@@ -154,22 +154,24 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             at = speedcb;
             std::int64_t speed = rtl::StrToIntDef(speedcb->Text(), 0);
             if (speed <= 0) throw rtl::Exception("Wrong speed number");
-            if (static_cast<std::uint32_t>(speed) != d->BaudRateValue()) {
-                d->Disconnect();
-                d->SetBaudRateValue(static_cast<std::uint32_t>(speed));
-            }
+            // A line setting changes on the open port: what the device sent
+            // and the system holds for the port is kept. A setting the device
+            // refuses closes the port, and the reopen below says why.
+            auto change = [d](auto set) {
+                set();
+                if (d->Connected() && !d->LineSettingsApplied()) d->Disconnect();
+            };
+            if (static_cast<std::uint32_t>(speed) != d->BaudRateValue())
+                change([&] { d->SetBaudRateValue(static_cast<std::uint32_t>(speed)); });
             // A line parameter: its list must have a selection; its label
-            // turns yellow for a non-default value; a change closes the port.
+            // turns yellow for a non-default value.
             auto line_param = [&](vcl::TComboBox* box, const char* error, vcl::TLabel* label,
                                   bool unusual, int current, auto set) {
                 at = box;
                 int index = box->ItemIndex();
                 if (index < 0) throw rtl::Exception(error);
                 label->SetColor(unusual ? vcl::clYellow : label->Parent()->Color());
-                if (index != current) {
-                    d->Disconnect();
-                    set(index);
-                }
+                if (index != current) change([&] { set(index); });
             };
             line_param(Databitscb, "Wrong databits value", lblDataBits,
                        Databitscb->ItemIndex() != 3, d->DataBits(),
@@ -182,10 +184,7 @@ bool TMain::ApplyPortParams(bool Silent, bool Main) {
             at = cbFlow;
             cbFlow->SetColor(cbFlow->Checked() ? vcl::clYellow : cbFlow->Parent()->Color());
             ports::THwFlowControl flow = cbFlow->Checked() ? ports::hfRTSCTS : ports::hfNONE;
-            if (flow != d->HwFlow()) {
-                d->Disconnect();
-                d->SetHwFlow(flow);
-            }
+            if (flow != d->HwFlow()) change([&] { d->SetHwFlow(flow); });
             at = slot.Combo;
             int index = slot.Combo->ItemIndex();
             if (index < 0) throw rtl::Exception("Wrong Main Port value");
@@ -336,8 +335,11 @@ void TMain::SwitchPortPanel() {
     ForeignPort = cls.Create(port, [this](int Code, const std::string& Text, std::string& Reply) {
         ForeignPortEvent(Code, Text, Reply);
     });
-    // Bytes of the port before it that still wait leave this one less room.
-    UpdateReceiveRooms();
+    // A new port's first peer is named; what its clients' streams still hold
+    // from the port before it leaves them less room.
+    LastNamedKey = 0;
+    for (int client = 0; client <= 255; ++client)
+        if (!RxQueue.Empty({.IsMain = client == 1, .Client = client})) UpdateForeignHold({.IsMain = client == 1, .Client = client});
     ports::TfrmForP* frame = ForeignPort->Frame();
     frame->SetParent(pnlForPPrms);
     frame->SetAlign(vcl::TAlign::alClient);
@@ -364,14 +366,25 @@ void TMain::ForeignPortEvent(int Code, const std::string& Text, std::string& Rep
             // the received chunks, which may wait for a plug-in event.
             case ports::fpeInfo:
             case ports::fpeError:
-            case ports::fpeRecvInfo: ReceiveLine(Code, Text); break;
+            case ports::fpeRecvInfo: {
+                const int client = ForeignPort ? ForeignPort->ReportClient() : -1;
+                ReceiveLine(Code, Text,
+                            client < 0 ? TReceiveSource{.IsMain = true, .Client = TReceiveSource::PortWide}
+                                       : TReceiveSource{.IsMain = client == 1, .Client = client});
+                break;
+            }
             case ports::fpeSendInfo:
                 if (mShowWrites->Checked()) AddTextLine(Text, 0, 0, dfMSG);
                 break;
             case ports::fpeData:
-                if (!Text.empty())
-                    ForeignPortReceiveData(static_cast<std::uint8_t>(Text[0]), Text.data() + 1,
-                                           static_cast<std::uint32_t>(Text.size() - 1));
+                if (!Text.empty()) {
+                    // Client 1 is the main port, every other client Port2.
+                    const int client = static_cast<std::uint8_t>(Text[0]);
+                    ports::TForeignPort::TDataOrigin origin;
+                    if (ForeignPort) origin = ForeignPort->DataOrigin();
+                    ReceiveData({.IsMain = client == 1, .Client = client}, Text.data() + 1,
+                                static_cast<std::uint32_t>(Text.size() - 1), origin.Key, std::move(origin.Line));
+                }
                 break;
             case ports::fpeRefresh: ForeignPortStateChanged(); break;
             case ports::fpeSettingsChanged:
@@ -511,7 +524,7 @@ void TMain::m1000msClick(vcl::TComponent* Sender) {
 
 void TMain::TmrPortConnTimer(vcl::TComponent*) {
     if (Disableondeactivate1->Checked() && !Active()) return;
-    if (CloseWanted) return;  // closing: the ports stay closed
+    if (Closing) return;  // closing: the ports stay closed
     for (vcl::TComboBox* c : {ComNcb, cbComN2, speedcb, Databitscb, Stopbcb, Parcb})
         if (c->DroppedDown()) return;
     ApplyPortParams(true, true);

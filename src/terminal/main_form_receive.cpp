@@ -138,12 +138,8 @@ void TMain::CreateReceivePanel() {
     PostWindow = win::AllocateHWnd(
         [this](win::HWND w, win::UINT msg, win::WPARAM wp, win::LPARAM lp) -> win::LRESULT {
             if (msg == kPumpMessage) {
+                PumpPosted = false;
                 PumpReceived();
-                return 0;
-            }
-            if (msg == kCloseMessage) {
-                ClosePosted = false;
-                if (CloseWanted) Close();
                 return 0;
             }
             return win::DefWindowProc(w, msg, wp, lp);
@@ -172,13 +168,15 @@ void TMain::SyncReceivePanelOptions() {
         p.SetPreciseTimeCalc(Precisetimecalc1->Checked());
     // In raw mode the receive path writes the chunks itself; the panel gets
     // the file only in text mode.
-    const bool text_output = OutputFile.IsOpen() && !OutputFile.Raw();
+    const TListOutput& output = ActiveOutput();
+    const bool text_output = output.IsOpen() && !output.Raw();
     if (text_output != p.OutputOpen()) {
         if (text_output)
             // A failed write only leaves a mark: the panel is rendering, and
             // output is switched off once it is done (StopFailedOutput).
             p.SetOutputWriter([this](std::string_view Text) {
-                if (!OutputFile.Write(Text)) OutputWriteFailed = true;
+                TListOutput& out = ActiveOutput();
+                if (!out.Write(Text)) NoteOutputFailed(out);
             });
         else
             p.SetOutputWriter(nullptr);
@@ -191,12 +189,12 @@ void TMain::StartNewLine(bool Repaint) {
     StopFailedOutput();
 }
 
-void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
+void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time) {
     // A write that failed since the last chunk (the panel ending a line on
     // its own) is told now; this chunk then goes to the list once.
     StopFailedOutput();
     SyncReceivePanelOptions();
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
     if (!StopFailedOutput()) return;
     // Part of the chunk may be in the file, the rest is not: the whole chunk
     // goes to the list, as it would with output off. Its graph values were
@@ -206,18 +204,34 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir) {
         bool& flag;
         ~Restore() { flag = false; }
     } restore{RenderingFailedChunk};
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir);
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
 }
 
 bool TMain::WriteOutput(std::string_view Text) {
-    if (OutputFile.Write(Text)) return true;
-    OutputWriteFailed = true;
+    TListOutput& out = ActiveOutput();
+    if (out.Write(Text)) return true;
+    NoteOutputFailed(out);
     StopFailedOutput();
     return false;
 }
 
+void TMain::NoteOutputFailed(const TListOutput& Output) {
+    OutputWriteFailed = true;
+    DrainingFailed = DrainingOutput && &Output == DrainingOutput.get();
+}
+
 bool TMain::StopFailedOutput() {
     if (!std::exchange(OutputWriteFailed, false)) return false;
+    if (std::exchange(DrainingFailed, false) && DrainingOutput) {
+        // A file switched off that still took what was read for it: the
+        // rest of that goes where received data goes now.
+        const std::string failure = DrainingOutput->Failure();
+        DeliveryOutput = nullptr;
+        DrainingOutput.reset();
+        SyncReceivePanelOptions();
+        ShowNotice(vcl::mtError, failure + "\r\rWhat was received for it from then on is shown in the list.");
+        return true;
+    }
     // The panel lets go of the file; the line that was going there ends.
     SyncReceivePanelOptions();
     Outputtofile1->SetChecked(false);
@@ -312,8 +326,8 @@ void TMain::lb1DrawItem(vcl::TComponent*, int Index, const vcl::TRect& Rect,
 
 namespace {
 
-// What the foreign port may have read and not handed on: as much as a
-// serial port's input buffer.
+// What the foreign port's clients may each have read and not handed on: as
+// much as a serial port's input buffer.
 constexpr std::size_t kForeignInBuf = 1000000;
 
 }  // namespace
@@ -322,32 +336,46 @@ void TMain::cp1ReceiveData(vcl::TComponent* Sender, const void* DataPtr, std::ui
     ReceiveData({.IsMain = Sender == cp1}, DataPtr, DataSize);
 }
 
-void TMain::ForeignPortReceiveData(int ClientIndex, const void* DataPtr, std::uint32_t DataSize) {
-    ReceiveData({.IsMain = ClientIndex == 1, .Client = ClientIndex}, DataPtr, DataSize);
-}
-
 bool TMain::PluginLoaded() const { return Script != nullptr; }
 
-void TMain::ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize) {
+void TMain::ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize, std::uint64_t NameKey,
+                        std::string NameLine) {
     // Ignored whole while reception is disabled: not counted, not hooked.
     if (!ReceptionEnabled) return;
-    RxQueue.Add(Source, static_cast<const char*>(DataPtr), DataSize);
-    UpdateReceiveRooms();
+    if (DataSize == 0 && NameLine.empty()) return;
+    TReceivedPiece piece;
+    piece.Source = Source;
+    piece.Bytes.assign(static_cast<const char*>(DataPtr), DataSize);
+    // Stamped when read: a piece that waits for an event keeps its time.
+    piece.Time = CurrentTime();
+    piece.OutputGen = OutputGen;
+    piece.NameKey = NameKey;
+    piece.NameLine = std::move(NameLine);
+    RxQueue.Add(std::move(piece));
+    UpdateRoomOf(Source);
     PostReceivePump();
 }
 
-void TMain::ReceiveLine(int Code, const std::string& Text) {
+void TMain::ReceiveLine(int Code, const std::string& Text, TReceiveSource Source) {
     const bool about_data = Code == ports::fpeRecvInfo;
     if (about_data && !ReceptionEnabled) return;
-    // A line waits behind the chunks that came before it. One that names
-    // whose data follows also waits while an event holds the chunk before it
-    // (shown once the event returns); any other shows at once when nothing
-    // waits, among the lines the event itself adds.
-    if (RxQueue.Empty() && !(about_data && ReceiveHeld())) {
-        ShowReceiveLine(Code, Text);
+    // A line waits behind what came before it for the same client; with
+    // nothing waiting there, or anywhere else to be shown first, it shows at
+    // once (among the lines a running event adds itself).
+    if (!Closing && RxQueue.Empty(Source) &&
+        !RxQueue.AnyFree([this](const TReceivedPiece& p) { return PieceHeld(p); })) {
+        ShowReceiveLine(Code, Text, 0);
         return;
     }
-    RxQueue.AddLine(Code, Text);
+    TReceivedPiece line;
+    line.Kind = TReceivedPiece::TKind::Line;
+    line.Source = Source;
+    line.LineCode = Code;
+    line.Bytes = Text;
+    line.Time = CurrentTime();
+    line.OutputGen = OutputGen;
+    RxQueue.Add(std::move(line));
+    if (Source.Client >= 0) UpdateForeignHold(Source);
     PostReceivePump();
 }
 
@@ -358,75 +386,192 @@ void TMain::PostReceivePump() {
     // again, and nothing that waits is lost meanwhile.
 }
 
-void TMain::PumpReceived() {
-    PumpPosted = false;
-    // One piece at a time, from here only: a pump that the loop reaches
-    // while an earlier piece is handed on (its event waits) leaves the rest
-    // to that one, which goes on once the event has returned.
-    if (Pumping) return;
-    Pumping = true;
-    struct Done {
-        TMain& m;
-        ~Done() {
-            m.Pumping = false;
-            // A piece that failed leaves the rest for the next turn.
-            if (!m.RxQueue.Empty() && !m.ReceiveHeld()) m.PostReceivePump();
-            // A close that waited for what was read to be handed on.
-            if (m.RxQueue.Empty()) m.AskCloseAgain();
-        }
-    } done{*this};
-    // After a piece that ran the plug-in's event the loop gets its turn
-    // before the next, so that a flood into events that wait never keeps
-    // this message from returning.
-    while (!RxQueue.Empty() && !ReceiveHeld()) {
-        TReceivedPiece piece = RxQueue.Pop();
-        UpdateReceiveRooms();
-        if (HandOn(piece)) break;
-    }
+bool TMain::PieceHeld(const TReceivedPiece& Piece) const {
+    // A close hands everything on, at once and without events.
+    if (Closing) return false;
+    const int slot = Piece.Source.IsMain ? 1 : 0;
+    if (Piece.Kind == TReceivedPiece::TKind::Line)
+        // A line about a client waits for that client's data before it.
+        return Piece.Source.Client != TReceiveSource::PortWide && ReceiveEventSlot == slot;
+    if (Piece.Taken)
+        // Taken during the port's own event: shown after the event's chunk,
+        // unless its stream holds as much as the port's input buffer (the
+        // bound goes first: the oldest taken bytes show then, so that the
+        // port can read on for the Recv).
+        return ReceiveEventSlot == slot && RxQueue.Cost(Piece.Source) < StreamBound(Piece.Source);
+    if (ReceiveEventSlot == slot) return true;
+    return RecvWaiting > 0 && Piece.Source == RecvWaitSource;
 }
 
-void TMain::ShowReceiveLine(int Code, const std::string& Text) {
+void TMain::PumpReceived() {
+    // Never inside the rendering of a piece: a writer that waits (a slow
+    // pipe) lets the loop run there. The piece's end posts it again.
+    if (Delivering) return;
+    const auto held = [this](const TReceivedPiece& p) { return PieceHeld(p); };
+    TReceivedPiece piece;
+    while (RxQueue.PopNext(held, piece)) {
+        const TReceiveSource source = piece.Source;
+        const bool event = HandOn(piece);
+        UpdateRoomOf(source);
+        // After a piece that ran the plug-in's receive event the loop gets
+        // its turn before the next, so that a flood into events that wait
+        // never keeps this message from returning.
+        if (event) break;
+    }
+    if (RxQueue.AnyFree(held)) PostReceivePump();
+}
+
+void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
+    if (Time == 0) Time = CurrentTime();
     if (Code == ports::fpeError)
         // The same error again at once is counted on its line.
-        AddErrorLine(Text, 0, CurrentTime());
+        AddErrorLine(Text, 0, Time);
     else
-        AddTextLine(Text, 0, 0, dfMSG);
+        AddTextLine(Text, 0, Time, dfMSG);
 }
 
 bool TMain::HandOn(TReceivedPiece& Piece) {
-    if (Piece.Kind == TReceivedPiece::TKind::Line) {
-        ShowReceiveLine(Piece.LineCode, Piece.Bytes);
+    const bool is_main = Piece.Source.IsMain;
+    // The plug-in's receive event may change or drop the chunk. It runs
+    // only while no event of the plug-in runs (one that waits lets the loop
+    // hand on other ports' pieces meanwhile); while one does (a send event,
+    // its load event, the other port's receive event) the chunk goes on as
+    // it came. What a Recv took is the plug-in's already.
+    const bool event = Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Taken && !Closing && Script &&
+                       !PluginBusy && Script->HasOnReceive(is_main);
+    if (!event) {
+        Deliver(Piece);
         return false;
     }
-    const bool is_main = Piece.Source.IsMain;
-    // The plug-in's receive event may change or drop the chunk; while one
-    // of its events runs (a send event, its load event) the chunk goes on
-    // as it came. What a Recv took is the plug-in's already.
-    const bool event = !Piece.Taken && Script && !PluginBusy && Script->HasOnReceive(is_main);
-    if (event) PluginReceiveHook(is_main, Piece.Bytes);
-    const std::string& data = Piece.Bytes;
-    PassOnReceived(is_main, data.data(), data.size(), CountReceived(is_main, data.size()));
-    return event;
+    // The event takes the pieces of its stream that wait behind this one
+    // (they came while its last run went on), as one chunk.
+    const std::size_t bound = StreamBound(Piece.Source);
+    const std::size_t first = Piece.Bytes.size();
+    std::vector<TReceivedPiece> pieces;
+    pieces.push_back(std::move(Piece));
+    RxQueue.PopFollowing(pieces.front(), first < bound ? bound - first : 0, pieces);
+    // Its port reads on while the event runs: what it reads waits for the
+    // event's Recv, or as its next chunk.
+    UpdateRoomOf(pieces.front().Source);
+    std::string chunk;
+    for (const TReceivedPiece& p : pieces) chunk += p.Bytes;
+    std::string rd = chunk;
+    // The peer is named before its event says anything about its data.
+    NamePeer(pieces.front());
+    EventPieces = &pieces;
+    EventPiecesGone = false;
+    struct Over {
+        TMain& m;
+        ~Over() { m.EventPieces = nullptr; }
+    } over{*this};
+    PluginReceiveHook(is_main, rd);
+    // A close that could not wait for the event has handed its pieces on.
+    if (EventPiecesGone) return true;
+    EventPieces = nullptr;
+    if (rd == chunk) {
+        // Unchanged: each piece shows with its own read time.
+        for (const TReceivedPiece& p : pieces) Deliver(p);
+    } else {
+        TReceivedPiece changed = std::move(pieces.front());
+        changed.Bytes = std::move(rd);
+        Deliver(changed);
+    }
+    return true;
+}
+
+void TMain::Deliver(const TReceivedPiece& Piece) {
+    if (Piece.Cleared) return;
+    struct Guard {
+        TMain& m;
+        TListOutput* was;
+        ~Guard() {
+            m.Delivering = false;
+            m.DeliveryOutput = was;
+        }
+    } guard{*this, DeliveryOutput};
+    Delivering = true;
+    // Where the piece goes: the output in force when it was read.
+    DeliveryOutput = Piece.OutputGen != OutputGen && DrainingOutput && Piece.OutputGen == DrainingGen
+                         ? DrainingOutput.get()
+                         : nullptr;
+    if (Piece.Kind == TReceivedPiece::TKind::Line) {
+        ShowReceiveLine(Piece.LineCode, Piece.Bytes, Piece.Time);
+    } else {
+        NamePeer(Piece);
+        const std::string& data = Piece.Bytes;
+        if (!data.empty())
+            PassOnReceived(Piece.Source.IsMain, data.data(), data.size(),
+                           CountReceived(Piece.Source.IsMain, data.size()), Piece.Time);
+    }
+    if (DeliveryOutput) {
+        DeliveryOutput = nullptr;
+        // The last piece read for a file that was switched off lets it go.
+        CloseDrainedOutput();
+    }
+}
+
+void TMain::NamePeer(const TReceivedPiece& Piece) {
+    // A peer's data comes under its name whenever the list named another
+    // one last (or none yet).
+    if (Piece.Cleared || Piece.NameKey == 0 || Piece.NameKey == LastNamedKey || Piece.NameLine.empty()) return;
+    LastNamedKey = Piece.NameKey;
+    ShowReceiveLine(ports::fpeRecvInfo, Piece.NameLine, Piece.Time);
+}
+
+void TMain::CloseDrainedOutput() {
+    if (!DrainingOutput) return;
+    const std::uint32_t gen = DrainingGen;
+    const bool waiting =
+        RxQueue.Any([gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; }) ||
+        (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(),
+                                    [gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; }));
+    if (waiting) return;
+    SyncReceivePanelOptions();
+    DrainingOutput->Close();
+    DrainingOutput.reset();
+}
+
+void TMain::DeliverEverything() {
+    Closing = true;
+    // The pieces a running event holds came first: they go as they came
+    // (the event is being stopped and has no say any more).
+    if (EventPieces && !EventPiecesGone) {
+        RxQueue.PutBack(std::move(*EventPieces));
+        EventPieces->clear();
+        EventPiecesGone = true;
+    }
+    TReceivedPiece piece;
+    while (RxQueue.PopNext([](const TReceivedPiece&) { return false; }, piece)) Deliver(piece);
+    UpdateReceiveRooms();
+}
+
+std::size_t TMain::StreamBound(const TReceiveSource& Source) const {
+    if (Source.Client != TReceiveSource::NoClient) return kForeignInBuf;
+    return (Source.IsMain ? cp1 : cp2)->InBufSize();
 }
 
 void TMain::UpdateReceiveRooms() {
     auto room = [this](ports::TCommPortDriver* d, bool is_main) {
-        const std::size_t waiting = RxQueue.Waiting(is_main);
+        const std::size_t waiting = RxQueue.Cost({.IsMain = is_main});
         return waiting >= d->InBufSize() ? 0u : static_cast<std::uint32_t>(d->InBufSize() - waiting);
     };
     cp1->SetReceiveRoom(room(cp1, true));
     cp2->SetReceiveRoom(room(cp2, false));
-    // The foreign port holds its transport back while its clients' bytes
-    // fill what a serial port's input buffer would.
-    const bool hold = ForeignPort && RxQueue.WaitingForeign() >= kForeignInBuf;
-    const bool held = ForeignPort && ForeignRxHeldSerial == ForeignPortSerial;
-    if (hold && !held) {
-        ForeignRxHeldSerial = ForeignPortSerial;
-        ForeignPort->PauseRx();
-    } else if (!hold && held) {
-        ForeignRxHeldSerial = 0;
-        ForeignPort->ResumeRx();
-    }
+}
+
+void TMain::UpdateRoomOf(const TReceiveSource& Source) {
+    if (Source.Client == TReceiveSource::NoClient)
+        UpdateReceiveRooms();
+    else
+        UpdateForeignHold(Source);
+}
+
+void TMain::UpdateForeignHold(const TReceiveSource& Source) {
+    // A client is held back while its stream holds what a serial port's
+    // input buffer would; every other client goes on.
+    if (!ForeignPort || Source.Client < 0) return;
+    const bool hold = RxQueue.Cost(Source) >= kForeignInBuf;
+    if (hold != ForeignPort->ClientRxHeld(Source.Client)) ForeignPort->HoldClientRx(Source.Client, hold);
 }
 
 bool TMain::CountReceived(bool IsMain, std::size_t Size) {
@@ -436,8 +581,9 @@ bool TMain::CountReceived(bool IsMain, std::size_t Size) {
     return held;
 }
 
-void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held) {
-    if (OutputFile.IsOpen() && OutputFile.Raw()) {
+void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time) {
+    TListOutput& output = ActiveOutput();
+    if (output.IsOpen() && output.Raw()) {
         if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) return;
         // The file took this chunk in part at most: it is shown whole, as
         // with output off.
@@ -448,7 +594,7 @@ void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSiz
         ~Holding() { flag = false; }
     } holding{HoldingChunk};
     HoldingChunk = Held;
-    ShowData(DataPtr, DataSize, IsMain ? 0 : 1);
+    ShowData(DataPtr, DataSize, IsMain ? 0 : 1, Time);
 }
 
 bool TMain::HoldReceiveView() {

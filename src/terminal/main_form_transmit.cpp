@@ -378,6 +378,9 @@ int CompareVar(const TPluginVar& v, const std::string& name) {
 }  // namespace
 
 void TMain::SetPluginVar(const std::string& Name, const std::string& Value) {
+    // Gone with a closed window, where a stopped event may still be on its
+    // way back.
+    if (!PluginVars) return;
     int index = 0;
     if (PluginVars->Find(Name, CompareVar, index)) {
         PluginVars->Get(index).Value = Value;
@@ -390,7 +393,7 @@ void TMain::SetPluginVar(const std::string& Name, const std::string& Value) {
 
 std::string TMain::GetPluginVar(const std::string& Name) {
     int index = 0;
-    return PluginVars->Find(Name, CompareVar, index) ? PluginVars->Get(index).Value : std::string();
+    return PluginVars && PluginVars->Find(Name, CompareVar, index) ? PluginVars->Get(index).Value : std::string();
 }
 
 // ---- The transmit box, its menu and patterns

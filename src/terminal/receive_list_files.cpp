@@ -281,6 +281,15 @@ void TListOutput::Close() {
     regular_ = false;
 }
 
+std::unique_ptr<TListOutput> TListOutput::Release() {
+    auto other = std::make_unique<TListOutput>();
+    other->file_ = std::move(file_);
+    other->raw_ = std::exchange(raw_, false);
+    other->regular_ = std::exchange(regular_, false);
+    other->StallLimit = StallLimit;
+    return other;
+}
+
 const std::string& TListOutput::FileName() const {
     static const std::string none;
     return file_ ? file_->FileName() : none;

@@ -129,6 +129,8 @@ public:
     // output already open is closed first; on any failure none is open.
     void Open(const std::string& FileName, TListFileType Type);
     void Close();
+    // Hands the open file over to another output, leaving this one closed.
+    std::unique_ptr<TListOutput> Release();
     bool IsOpen() const { return static_cast<bool>(file_); }
     bool Raw() const { return raw_; }
     const std::string& FileName() const;

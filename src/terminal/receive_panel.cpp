@@ -237,7 +237,7 @@ void TReceivePanel::StartNewLine(bool Repaint) {
     if (updateCount_ == 0) NoticeDrops();
 }
 
-void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir) {
+void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time) {
     if (hooks_.CheckAntiHang) hooks_.CheckAntiHang();
     const bool toFile = OutputOpen();
     const bool graph = Dir != 2 && hooks_.GraphFeedEnabled && hooks_.GraphFeedEnabled();
@@ -246,7 +246,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     bool feeding = graph;
     std::exception_ptr graphFailure;
 
-    const double now = CurrentTime();
+    const double now = Time != 0 ? Time : CurrentTime();
     // One time stamp per chunk: whether it shows differently from the current
     // line's stamp is decided once, and a line started here shares it.
     bool timeChanged = Timecaninterruptdatarow && curLineWidth_ > 0 &&

@@ -128,9 +128,10 @@ public:
     TPrefixStyle CurrentPrefixStyle() const;
 
     void StartNewLine(bool Repaint);
-    void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir);
-    void ShowData(std::string_view Data, std::uint8_t Dir) {
-        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir);
+    // Renders a chunk stamped Time (0: now), the time it was read.
+    void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
+    void ShowData(std::string_view Data, std::uint8_t Dir, double Time = 0) {
+        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir, Time);
     }
     // A whole MSG or ERR line; Time 0 means now.
     void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);

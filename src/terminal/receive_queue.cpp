@@ -7,58 +7,112 @@ namespace terminal {
 
 namespace {
 
-bool Waits(const TReceivedPiece& p) { return p.Kind == TReceivedPiece::TKind::Data && !p.Taken; }
+bool UntakenData(const TReceivedPiece& p) { return p.Kind == TReceivedPiece::TKind::Data && !p.Taken; }
 
-bool WaitsFrom(const TReceivedPiece& p, const TReceiveSource& Source) { return Waits(p) && p.Source == Source; }
+std::size_t CostOf(const TReceivedPiece& p) { return p.Bytes.size() + p.NameLine.size() + TReceiveQueue::PieceUpkeep; }
 
 }  // namespace
 
-void TReceiveQueue::Count(const TReceiveSource& Source, std::size_t Size, bool Add) {
-    std::size_t& slot = waiting_[Source.IsMain ? 1 : 0];
-    slot = Add ? slot + Size : slot - Size;
-    if (Source.Client != TReceiveSource::NoClient) waitingForeign_ = Add ? waitingForeign_ + Size : waitingForeign_ - Size;
+TReceiveQueue::TStream& TReceiveQueue::StreamOf(const TReceiveSource& Source) {
+    for (TStream& s : streams_)
+        if (s.Source == Source) return s;
+    TStream& s = streams_.emplace_back();
+    s.Source = Source;
+    return s;
 }
 
-void TReceiveQueue::Add(TReceiveSource Source, const char* Data, std::size_t Size) {
-    if (Size == 0) return;
-    if (pieces_.empty() || !WaitsFrom(pieces_.back(), Source)) {
-        pieces_.emplace_back();
-        pieces_.back().Source = Source;
+const TReceiveQueue::TStream* TReceiveQueue::FindStream(const TReceiveSource& Source) const {
+    for (const TStream& s : streams_)
+        if (s.Source == Source) return &s;
+    return nullptr;
+}
+
+void TReceiveQueue::Counted(TStream& S, const TReceivedPiece& P, bool Add) {
+    const std::size_t cost = CostOf(P);
+    S.Cost = Add ? S.Cost + cost : S.Cost - cost;
+    pieces_ = Add ? pieces_ + 1 : pieces_ - 1;
+}
+
+void TReceiveQueue::Add(TReceivedPiece Piece) {
+    Piece.Seq = nextSeq_++;
+    TStream& s = StreamOf(Piece.Source);
+    Counted(s, Piece, true);
+    s.Pieces.push_back(std::move(Piece));
+}
+
+void TReceiveQueue::PutBack(std::vector<TReceivedPiece> Pieces) {
+    for (auto it = Pieces.rbegin(); it != Pieces.rend(); ++it) {
+        TStream& s = StreamOf(it->Source);
+        Counted(s, *it, true);
+        s.Pieces.push_front(std::move(*it));
     }
-    pieces_.back().Bytes.append(Data, Size);
-    Count(Source, Size, true);
 }
 
-void TReceiveQueue::AddLine(int Code, std::string Text) {
-    TReceivedPiece& line = pieces_.emplace_back();
-    line.Kind = TReceivedPiece::TKind::Line;
-    line.LineCode = Code;
-    line.Bytes = std::move(Text);
+bool TReceiveQueue::Empty(const TReceiveSource& Source) const {
+    const TStream* s = FindStream(Source);
+    return s == nullptr || s->Pieces.empty();
 }
 
-TReceivedPiece TReceiveQueue::Pop() {
-    TReceivedPiece piece = std::move(pieces_.front());
-    pieces_.pop_front();
-    if (Waits(piece)) Count(piece.Source, piece.Bytes.size(), false);
-    return piece;
+std::size_t TReceiveQueue::Cost(const TReceiveSource& Source) const {
+    const TStream* s = FindStream(Source);
+    return s ? s->Cost : 0;
+}
+
+bool TReceiveQueue::PopNext(const THeld& Held, TReceivedPiece& Out) {
+    TStream* oldest = nullptr;
+    for (TStream& s : streams_)
+        if (!s.Pieces.empty() && (!oldest || s.Pieces.front().Seq < oldest->Pieces.front().Seq) &&
+            !Held(s.Pieces.front()))
+            oldest = &s;
+    if (!oldest) return false;
+    Counted(*oldest, oldest->Pieces.front(), false);
+    Out = std::move(oldest->Pieces.front());
+    oldest->Pieces.pop_front();
+    return true;
+}
+
+bool TReceiveQueue::AnyFree(const THeld& Held) const {
+    return std::any_of(streams_.begin(), streams_.end(),
+                       [&](const TStream& s) { return !s.Pieces.empty() && !Held(s.Pieces.front()); });
+}
+
+void TReceiveQueue::PopFollowing(const TReceivedPiece& Like, std::size_t Max, std::vector<TReceivedPiece>& Out) {
+    // Like may be an element of Out: what is needed of it is kept first.
+    TStream& s = StreamOf(Like.Source);
+    const std::uint64_t key = Like.NameKey;
+    const bool cleared = Like.Cleared;
+    std::size_t total = 0;
+    while (!s.Pieces.empty()) {
+        const TReceivedPiece& p = s.Pieces.front();
+        if (!UntakenData(p) || p.NameKey != key || p.Cleared != cleared || p.Bytes.empty() ||
+            total + p.Bytes.size() > Max)
+            break;
+        total += p.Bytes.size();
+        Counted(s, p, false);
+        Out.push_back(std::move(s.Pieces.front()));
+        s.Pieces.pop_front();
+    }
 }
 
 std::size_t TReceiveQueue::Take(const TReceiveSource& Source, std::size_t Max, std::string& Out) {
+    TStream& s = StreamOf(Source);
     std::size_t taken = 0;
-    for (auto it = pieces_.begin(); it != pieces_.end() && (Max == 0 || taken < Max); ++it) {
-        if (!WaitsFrom(*it, Source)) continue;
+    for (auto it = s.Pieces.begin(); it != s.Pieces.end() && (Max == 0 || taken < Max); ++it) {
+        if (!UntakenData(*it)) continue;
         const std::size_t want = Max == 0 ? it->Bytes.size() : std::min(it->Bytes.size(), Max - taken);
+        Counted(s, *it, false);
         if (want < it->Bytes.size()) {
-            // The rest stays a piece of its own behind the part taken.
-            TReceivedPiece rest;
-            rest.Source = Source;
-            rest.Bytes = it->Bytes.substr(want);
+            // The rest stays a piece of its own behind the part taken, read
+            // at the same time.
+            TReceivedPiece rest = *it;
+            rest.Bytes.erase(0, want);
+            rest.NameLine.clear();
             it->Bytes.resize(want);
-            it = pieces_.insert(std::next(it), std::move(rest));
-            --it;
+            Counted(s, rest, true);
+            it = std::prev(s.Pieces.insert(std::next(it), std::move(rest)));
         }
-        Count(Source, want, false);
         it->Taken = true;
+        Counted(s, *it, true);
         Out += it->Bytes;
         taken += want;
     }
@@ -66,17 +120,29 @@ std::size_t TReceiveQueue::Take(const TReceiveSource& Source, std::size_t Max, s
 }
 
 std::size_t TReceiveQueue::Drop(const TReceiveSource& Source) {
+    TStream& s = StreamOf(Source);
     std::size_t dropped = 0;
-    for (auto it = pieces_.begin(); it != pieces_.end();) {
-        if (!WaitsFrom(*it, Source)) {
+    for (auto it = s.Pieces.begin(); it != s.Pieces.end();) {
+        if (!UntakenData(*it)) {
             ++it;
             continue;
         }
         dropped += it->Bytes.size();
-        Count(Source, it->Bytes.size(), false);
-        it = pieces_.erase(it);
+        Counted(s, *it, false);
+        it = s.Pieces.erase(it);
     }
     return dropped;
+}
+
+void TReceiveQueue::MarkCleared() {
+    for (TStream& s : streams_)
+        for (TReceivedPiece& p : s.Pieces) p.Cleared = true;
+}
+
+bool TReceiveQueue::Any(const std::function<bool(const TReceivedPiece&)>& Pred) const {
+    for (const TStream& s : streams_)
+        if (std::any_of(s.Pieces.begin(), s.Pieces.end(), Pred)) return true;
+    return false;
 }
 
 }  // namespace terminal

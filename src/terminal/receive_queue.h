@@ -1,27 +1,32 @@
 #pragma once
-// What the ports have read and the main window has not handed on yet, in
-// the order it came: chunks of received bytes with the port they came from,
-// and the foreign port's lines about reception (which client speaks, a
-// datagram's sender) in their place among them.
+// What the ports have read and the main window has not handed on yet: one
+// stream per source (a serial port, an Ethernet client, the Ethernet port as
+// a whole for its own lines), each in the order it came, and the order of
+// arrival across streams.
 //
-// The window hands the queue on one piece at a time, from one place only:
-// a piece goes to a plug-in's receive event, then to the list, the output
-// file and the graph. While a receive event runs (or a plug-in's Recv
-// waits), what comes waits here: Recv takes from it, PurgeRx drops from it,
-// and the rest goes to the event as its next chunk once the event returns.
-// What waits is what the ports were allowed to read (their room), so the
-// queue never grows beyond a port's input buffer by much.
+// The window hands pieces on one at a time, the oldest first among the
+// streams that nothing holds: a piece goes to a plug-in's receive event, then
+// to the list, the output file and the graph. A stream is held only for its
+// own port's receive event (what comes while it runs is its next chunk) and
+// for a plug-in's Recv that reads it, so one port's wait never holds
+// another's bytes. What a stream holds, with each piece's upkeep, is what its
+// port's room is measured against: the port reads no more once its stream
+// is as large as its input buffer.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace terminal {
 
-// Whose bytes: the main port's or Port2's slot, and for the foreign port
-// the client index (0 to 255); Client is NoClient for a serial port.
+// Whose bytes: the main port's or Port2's slot, and for the foreign port the
+// client index (0 to 255); Client is NoClient for a serial port and PortWide
+// for the foreign port's lines that concern no client.
 struct TReceiveSource {
     static constexpr int NoClient = -1;
+    static constexpr int PortWide = -2;
     bool IsMain = true;
     int Client = NoClient;
     bool operator==(const TReceiveSource&) const = default;
@@ -34,38 +39,74 @@ struct TReceivedPiece {
     // Taken by a plug-in's Recv: counted and shown in its place, but never
     // given to the receive event.
     bool Taken = false;
+    // Read before the list was cleared: it still goes to the receive event,
+    // but is neither counted nor shown.
+    bool Cleared = false;
     int LineCode = 0;   // a line: the foreign port's event code
     std::string Bytes;  // the data, or the line's text
+    double Time = 0;    // when the port read it
+    // The output (file or list) in force when it was read, by number.
+    std::uint32_t OutputGen = 0;
+    // The peer whose data this is, as the list names it (a server's client, a
+    // datagram's sender): a key no other peer has, 0 when it needs no name,
+    // and the line that names it.
+    std::uint64_t NameKey = 0;
+    std::string NameLine;
+    std::uint64_t Seq = 0;  // order of arrival, set by the queue
 };
 
 class TReceiveQueue {
 public:
-    // Appends bytes; they join the last piece when it is from the same source
-    // and waits for the event too.
-    void Add(TReceiveSource Source, const char* Data, std::size_t Size);
-    void AddLine(int Code, std::string Text);
+    // What a piece costs beyond its bytes, counted against a port's room, so
+    // that a flood of empty datagrams or lines is bounded as bytes are.
+    static constexpr std::size_t PieceUpkeep = 64;
 
-    bool Empty() const { return pieces_.empty(); }
-    // Bytes that wait for the receive event, of one slot (Recv's taken bytes
-    // not included: they are the plug-in's).
-    std::size_t Waiting(bool IsMain) const { return waiting_[IsMain ? 1 : 0]; }
-    // The same for the foreign port's clients, both slots together.
-    std::size_t WaitingForeign() const { return waitingForeign_; }
+    using THeld = std::function<bool(const TReceivedPiece&)>;
 
-    TReceivedPiece Pop();
-    // Recv: the first Max bytes (all when Max is 0) of Source's waiting
-    // pieces, in order, are appended to Out and marked taken; a piece taken
-    // in part is split. Returns the bytes taken.
+    // Appends a piece to the end of its source's stream.
+    void Add(TReceivedPiece Piece);
+    // Puts pieces taken out for an event back in front of their streams, as
+    // they were (their order of arrival kept).
+    void PutBack(std::vector<TReceivedPiece> Pieces);
+
+    bool Empty() const { return pieces_ == 0; }
+    bool Empty(const TReceiveSource& Source) const;
+    // Bytes and upkeep of every piece a source's stream holds, taken ones
+    // included.
+    std::size_t Cost(const TReceiveSource& Source) const;
+
+    // The oldest piece at the front of a stream that Held does not hold;
+    // false when there is none.
+    bool PopNext(const THeld& Held, TReceivedPiece& Out);
+    // Whether PopNext would find a piece.
+    bool AnyFree(const THeld& Held) const;
+    // The untaken data pieces that follow at the front of Source's stream and
+    // have Like's name, up to Max bytes in all: what a receive event takes
+    // with the piece it was given.
+    void PopFollowing(const TReceivedPiece& Like, std::size_t Max, std::vector<TReceivedPiece>& Out);
+    // Recv: the first Max bytes (all when Max is 0) of Source's untaken data,
+    // in order, are appended to Out and marked taken; a piece taken in part
+    // is split. Returns the bytes taken.
     std::size_t Take(const TReceiveSource& Source, std::size_t Max, std::string& Out);
-    // PurgeRx: Source's waiting pieces go; returns the bytes dropped.
+    // PurgeRx: Source's untaken data goes; returns the bytes dropped.
     std::size_t Drop(const TReceiveSource& Source);
+    // Every piece there now was read before the list was cleared.
+    void MarkCleared();
+    bool Any(const std::function<bool(const TReceivedPiece&)>& Pred) const;
 
 private:
-    void Count(const TReceiveSource& Source, std::size_t Size, bool Add);
+    struct TStream {
+        TReceiveSource Source;
+        std::deque<TReceivedPiece> Pieces;
+        std::size_t Cost = 0;
+    };
+    TStream& StreamOf(const TReceiveSource& Source);
+    const TStream* FindStream(const TReceiveSource& Source) const;
+    void Counted(TStream& S, const TReceivedPiece& P, bool Add);
 
-    std::deque<TReceivedPiece> pieces_;
-    std::size_t waiting_[2] = {0, 0};
-    std::size_t waitingForeign_ = 0;
+    std::vector<TStream> streams_;
+    std::size_t pieces_ = 0;
+    std::uint64_t nextSeq_ = 1;
 };
 
 }  // namespace terminal

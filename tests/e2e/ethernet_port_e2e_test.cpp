@@ -587,7 +587,7 @@ TEST(ethernet_port_e2e, a_box_left_open_in_a_tcp_flood_holds_the_peer_back_and_l
         while (std::chrono::steady_clock::now() < until) {
             win::ProcessMessages();
             win::Sleep(1);
-            most_waiting = std::max(most_waiting, m->RxQueue.WaitingForeign());
+            most_waiting = std::max(most_waiting, m->RxQueue.Cost({.IsMain = true, .Client = 1}));
         }
         return vcl::IDOK;
     };

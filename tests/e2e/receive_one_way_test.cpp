@@ -147,8 +147,8 @@ end;
         while (std::chrono::steady_clock::now() < until) {
             win::ProcessMessages();
             win::Sleep(1);
-            most_waiting = std::max(most_waiting, m->RxQueue.Waiting(true));
-            most_held = std::max<std::uint64_t>(most_held, m->RxQueue.Waiting(true) + m->cp1->CountRX());
+            most_waiting = std::max(most_waiting, m->RxQueue.Cost({}));
+            most_held = std::max<std::uint64_t>(most_held, m->RxQueue.Cost({}) + m->cp1->CountRX());
         }
         return vcl::IDOK;
     };
@@ -233,7 +233,7 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
             asked = std::chrono::steady_clock::now();
             m->Close();
         });
-        const bool closed = PumpUntil([&] { return close.done && !m->Visible() && !m->CloseWanted; }, 30s);
+        const bool closed = PumpUntil([&] { return close.done && !m->Visible() && !m->PluginBusy; }, 30s);
         stop = true;
         device.join();
         ASSERT_TRUE(closed) << "the window stays open";

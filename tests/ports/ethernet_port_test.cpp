@@ -114,9 +114,18 @@ std::string Data(int index, const std::string& bytes) { return std::string(1, st
 struct Owner {
     std::vector<Event> events;
     std::function<void(const Event&)> also;
+    // The port reporting, for the origin of its data: the owner names a
+    // peer's data, as the main window's list does, whenever it named another
+    // peer last (a line of its own, recorded as fpeRecvInfo).
+    const TForeignPort* port = nullptr;
+    std::uint64_t lastNamed = 0;
 
     TForeignPortEvent Handler() {
         return [this](int code, const std::string& text, std::string&) {
+            if (code == fpeData && port && port->DataOrigin().Key != 0 && port->DataOrigin().Key != lastNamed) {
+                lastNamed = port->DataOrigin().Key;
+                events.push_back({fpeRecvInfo, port->DataOrigin().Line});
+            }
             events.push_back({code, text});
             if (also) also(events.back());
         };
@@ -145,6 +154,8 @@ protected:
     // A port with the given settings text (none: the defaults); not yet active.
     std::unique_ptr<TEthernetPort> MakePort(const std::string& settings) {
         auto port = std::make_unique<TEthernetPort>(EthernetPortId, owner.Handler());
+        owner.port = port.get();
+        owner.lastNamed = 0;
         if (!settings.empty()) port->SetSettings(settings);
         return port;
     }
@@ -646,7 +657,7 @@ TEST_F(ethernet_port_on_loopback, the_owner_may_free_the_port_inside_any_callbac
              far = BoundSocket(SOCK_DGRAM, 0);
              SendDatagram(far, TransportPort(p), "u");
          },
-         {fpeRecvInfo, "UDP data from"}},
+         {fpeData, Data(1, "u")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

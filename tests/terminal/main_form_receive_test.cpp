@@ -87,8 +87,9 @@ TEST(main_form_receive, chunks_of_both_ports_are_counted_and_shown_with_their_di
     EXPECT_EQ(m->lb1->ItemIndex(), 1);
 
     // The foreign port: client 1 is the main port, any other the second.
-    m->ForeignPortReceiveData(1, "Z", 1);
-    m->ForeignPortReceiveData(2, "YY", 2);
+    std::string reply;
+    m->ForeignPortEvent(ports::fpeData, "\x01Z", reply);
+    m->ForeignPortEvent(ports::fpeData, "\x02YY", reply);
     ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 4)");
     EXPECT_EQ(f.Lines().GetLine(2), "<5A");
@@ -115,7 +116,8 @@ TEST(main_form_receive, counters_go_past_four_gigabytes_in_full) {
     EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 0x100000000u);
     EXPECT_EQ(m->RVLabel->Caption(), "(9471787010, 4294967296)");
     // Received over the foreign port, the same counters go on.
-    m->ForeignPortReceiveData(1, "Z", 1);
+    std::string reply;
+    m->ForeignPortEvent(ports::fpeData, "\x01Z", reply);
     ASSERT_TRUE(f.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(9471787011, 4294967296)");
 }

@@ -1,6 +1,11 @@
 #include "platform/vcl/forms.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <qguiapplication_platform.h>
+#include <xcb/xcb.h>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QHelpEvent>
@@ -14,6 +19,8 @@
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/rtl/exceptions.h"
@@ -41,6 +48,9 @@ protected:
         e->ignore();
         if (!EventsMuted()) form_->Close();
     }
+
+public:
+    TForm* Form() const { return form_; }
 
 private:
     TForm* form_;
@@ -345,6 +355,54 @@ char* g_argv[] = {g_arg0, nullptr};
 
 }  // namespace
 
+namespace {
+
+// A window behind a modal box takes no input, and the toolkit refuses the
+// window manager's close requests to it too. A form that must close even
+// then (its owner's work cannot wait for the box) says so through
+// OnCloseWhileModal; its close request is then handed to it from the loop.
+class TCloseRequestFilter : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t" || !message) return false;
+        const auto* ev = static_cast<const xcb_generic_event_t*>(message);
+        if ((ev->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
+        const auto* cm = static_cast<const xcb_client_message_event_t*>(message);
+        if (cm->format != 32 || !QApplication::activeModalWidget() || !Atoms()) return false;
+        if (cm->type != protocols_ || cm->data.data32[0] != delete_) return false;
+        auto* window = dynamic_cast<TFormWidget*>(QWidget::find(static_cast<WId>(cm->window)));
+        if (!window || !window->Form()->OnCloseWhileModal || !window->Form()->OnCloseWhileModal()) return false;
+        QPointer<QWidget> alive(window);
+        TForm* form = window->Form();
+        QTimer::singleShot(0, window, [alive, form] {
+            if (alive) form->Close();
+        });
+        return true;
+    }
+
+private:
+    bool Atoms() {
+        if (protocols_ != 0 && delete_ != 0) return true;
+        auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+        if (!c) return false;
+        protocols_ = Intern(c, "WM_PROTOCOLS");
+        delete_ = Intern(c, "WM_DELETE_WINDOW");
+        return protocols_ != 0 && delete_ != 0;
+    }
+    static xcb_atom_t Intern(xcb_connection_t* c, const char* name) {
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = r ? r->atom : 0;
+        std::free(r);
+        return atom;
+    }
+    xcb_atom_t protocols_ = 0;
+    xcb_atom_t delete_ = 0;
+};
+
+}  // namespace
+
 TApplication::TApplication() : TComponent(nullptr) {
     if (!QCoreApplication::instance()) {
         qt_app_ = std::make_unique<QApplication>(g_argc, g_argv);
@@ -356,6 +414,8 @@ TApplication::TApplication() : TComponent(nullptr) {
     qApp->installEventFilter(watcher_.get());
     QObject::connect(qApp, &QGuiApplication::applicationStateChanged, watcher_.get(),
                      [this](Qt::ApplicationState s) { DoActivate(s == Qt::ApplicationActive); });
+    close_filter_ = std::make_unique<TCloseRequestFilter>();
+    qApp->installNativeEventFilter(close_filter_.get());
     Application = this;
     // What the platform layer's entries from the loop catch comes here.
     win::SetLoopErrorHandler([this](std::exception_ptr e, bool repeated) { HandleException(e, repeated); });
@@ -368,6 +428,8 @@ TApplication::~TApplication() {
     MuteEvents(false);
     qApp->removeEventFilter(watcher_.get());
     watcher_.reset();
+    qApp->removeNativeEventFilter(close_filter_.get());
+    close_filter_.reset();
     if (Application == this) {
         Application = nullptr;
         win::SetLoopErrorHandler(nullptr);
@@ -478,7 +540,12 @@ void TApplication::ShowException(const std::exception& error) { ReportError(Exce
 void TApplication::ReportError(const std::string& text, bool repeated) {
     // Nothing leaves here: the caller is already handling a failure, often
     // on its way back to the event loop. What cannot be shown goes to
-    // standard error instead of vanishing.
+    // standard error instead of vanishing. Once the loop is ending nobody
+    // is there to answer a box.
+    if (terminated_) {
+        rtl::TraceFailure(std::string_view(text));
+        return;
+    }
     if (error_box_open_ || (repeated && OnErrorLine)) {
         try {
             if (OnErrorLine)
@@ -536,6 +603,12 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
         case MB_RETRYCANCEL: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
         default: box.setStandardButtons(QMessageBox::Ok); break;
     }
+    open_boxes_.push_back(&box);
+    struct Open {
+        std::vector<QWidget*>& boxes;
+        QWidget* box;
+        ~Open() { boxes.erase(std::remove(boxes.begin(), boxes.end(), box), boxes.end()); }
+    } open{open_boxes_, &box};
     switch (box.exec()) {
         case QMessageBox::Ok: return IDOK;
         case QMessageBox::Yes: return IDYES;
@@ -545,6 +618,11 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
         case QMessageBox::Ignore: return IDIGNORE;
         default: return IDCANCEL;
     }
+}
+
+void TApplication::CloseModalBoxes() {
+    for (auto it = open_boxes_.rbegin(); it != open_boxes_.rend(); ++it)
+        if (auto* box = dynamic_cast<QMessageBox*>(*it)) box->done(QMessageBox::Cancel);
 }
 
 void TApplication::DoActivate(bool active) {

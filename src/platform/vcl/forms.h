@@ -8,7 +8,9 @@
 
 #include "platform/vcl/controls.h"
 
+class QAbstractNativeEventFilter;
 class QApplication;
+class QWidget;
 
 namespace vcl {
 
@@ -76,6 +78,10 @@ public:
     TNotifyEvent OnHide;
     TCloseEvent OnClose;
     TCloseQueryEvent OnCloseQuery;
+    // Whether a close the window manager asks for while a modal box is open
+    // reaches the form now (true), instead of being refused as every other
+    // input to a window behind a modal box is.
+    std::function<bool()> OnCloseWhileModal;
 
     // Used by the form's window for key preview: returns true to eat the key.
     bool PreviewKey(std::uint16_t& key, TShiftState shift);
@@ -180,6 +186,11 @@ public:
     // box to close and are shown in a box otherwise.
     std::function<void(const std::string& Text)> OnErrorLine;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
+    // Ends every message box that is open (each answers Cancel), innermost
+    // first: for a close that cannot wait for the user.
+    void CloseModalBoxes();
+    // Message boxes open now.
+    int OpenBoxes() const { return static_cast<int>(open_boxes_.size()); }
 
     // Test seams: when set, modal messages and common dialogs are answered
     // by these instead of a modal loop.
@@ -214,6 +225,8 @@ private:
     void ShowErrorBox(const std::string& text) noexcept;
     std::vector<TApplicationEvents*> events_;
     std::unique_ptr<QObject> watcher_;
+    std::vector<QWidget*> open_boxes_;
+    std::unique_ptr<QAbstractNativeEventFilter> close_filter_;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;

@@ -1,0 +1,313 @@
+// What a port reads goes on in its place and at its time, whatever a plug-in
+// does meanwhile: bytes a Recv takes show as they are taken (before the
+// plug-in's message about them), a Clear or the end of output to a file acts
+// on what was read before it, a Recv that reads in a loop keeps nothing back
+// beyond a port's input buffer, and a line setting changed while the device
+// is held back keeps what the system holds for the port.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "e2e/plugin_window.h"
+#include "platform/vcl/file_text.h"
+#include "support/file_contents.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using terminal::TMain;
+using test_support::PluginWindow;
+using test_support::PumpUntil;
+
+// The line of the list whose text holds Text, and its index (-1: none).
+int LineWith(const PluginWindow& w, const std::string& Text) {
+    for (int i = 0; i < w.Lines().LineCount(); ++i)
+        if (w.Lines().LineData(i).find(Text) != std::string::npos) return i;
+    return -1;
+}
+
+// A device that sends a numbered stream as fast as the port takes it, from a
+// thread, until stopped; what it wrote.
+class Stream {
+public:
+    explicit Stream(test_support::PtyPair& Dev) : dev_(Dev) {
+        thread_ = std::thread([this] {
+            std::string pending;
+            std::uint64_t n = 0;
+            while (!stop_) {
+                while (pending.size() < 4096) pending += std::to_string(n++) + ',';
+                pollfd p{dev_.MasterFd(), POLLOUT, 0};
+                if (poll(&p, 1, 5) <= 0) continue;
+                const ssize_t k = ::write(dev_.MasterFd(), pending.data(), pending.size());
+                if (k <= 0) continue;
+                std::lock_guard<std::mutex> lock(mutex_);
+                sent_.append(pending, 0, static_cast<std::size_t>(k));
+                pending.erase(0, static_cast<std::size_t>(k));
+            }
+        });
+    }
+    ~Stream() { Stop(); }
+    std::string Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sent_;
+    }
+    std::size_t Sent() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sent_.size();
+    }
+
+private:
+    test_support::PtyPair& dev_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string sent_;
+    std::thread thread_;
+};
+
+// A request-and-answer poller: the transmit timer's tick asks, the device
+// answers 50 ms later, and the plug-in's Recv takes the answer. The answer
+// shows in its place, after the request and before the plug-in's message
+// about it, stamped when it was read.
+TEST(receive_in_place, bytes_a_recv_takes_show_as_they_are_taken_stamped_when_read) {
+    PluginWindow w(R"(
+procedure OnSend;
+var answer: string;
+begin
+  TD := '';
+  PurgeRx;
+  Send('READ'#13);
+  if Recv(6, 2000, answer) then
+    AddMsg('reading: ' + Copy(answer, 3, 3))
+  else
+    AddErr('no answer (' + IntToStr(Length(answer)) + ' bytes)');
+end;
+)");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    m->mShowWrites->SetChecked(true);
+    m->RVPnlTime = terminal::tpMilliseconds;
+    std::atomic<double> answered{0};
+    std::thread device([&] {
+        if (w.dev.Read(5, 10s) != "READ\r") return;
+        std::this_thread::sleep_for(50ms);
+        answered = terminal::TSystemReceiveClock().LocalNow();
+        w.dev.Write("T=001\r");
+    });
+    m->TrBCB->SetText("0");
+    m->TrBCBChange(m->TrBCB);
+    m->Transb->Click();
+    device.join();
+    ASSERT_TRUE(w.ShowReceived());
+    const int request = LineWith(w, "READ"), answer = LineWith(w, "T=001"), message = LineWith(w, "reading: 001");
+    ASSERT_GE(request, 0) << w.AllLines();
+    ASSERT_GE(answer, 0) << w.AllLines();
+    ASSERT_GE(message, 0) << w.AllLines();
+    EXPECT_LT(request, answer) << w.AllLines();
+    EXPECT_LT(answer, message) << w.AllLines();
+    EXPECT_EQ(w.Lines().LineRecord(answer).Dir, 0);
+    // Read within a polling tick or two of the device's answer.
+    const double lag_ms = (w.Lines().LineRecord(answer).Time - answered.load()) * 86400000.0;
+    EXPECT_GE(lag_ms, -1.0);
+    EXPECT_LT(lag_ms, 100.0);
+}
+
+// The receive event holds its port's next chunks while it waits until the
+// test says go; meanwhile the user switches output to a file off, or clears
+// the list. Each acts on what was read before it, held chunks included.
+constexpr const char* kWaitForGo = R"(
+procedure OnReceive;
+begin
+  if RD = 'W' then
+  begin
+    SetV('WAITING', '1');
+    while GetV('GO') <> '1' do NBSleep(5);
+    SetV('GO', '0');
+    SetV('WAITING', '0');
+  end;
+end;
+)";
+
+TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
+    PluginWindow w(kWaitForGo);
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    // The device sends Bytes, and the port reads them: they wait in the
+    // window's queue for the event.
+    auto read = [&](const std::string& Bytes) {
+        ASSERT_EQ(w.dev.Write(Bytes), Bytes.size());
+        ASSERT_TRUE(PumpUntil([&] {
+            std::string queued;
+            m->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+                queued += p.Bytes;
+                return false;
+            });
+            return queued.find(Bytes) != std::string::npos;
+        }));
+    };
+    // While the event waits, Action runs between two chunks the port reads.
+    // Counted: what the receive counter shows once everything went on.
+    auto around = [&](const std::string& Before, std::function<void()> Action, const std::string& After,
+                      std::uint64_t Counted) {
+        bool done = false;
+        test_support::WhileBusy inside(*m, [&] {
+            ASSERT_TRUE(PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
+            read(Before);
+            Action();
+            read(After);
+            m->SetPluginVar("GO", "1");
+            done = true;
+        });
+        ASSERT_EQ(w.dev.Write("W"), 1u);
+        ASSERT_TRUE(PumpUntil([&] { return done && !m->PluginBusy; }));
+        ASSERT_TRUE(PumpUntil([&] { return m->RxQueue.Empty() && w.RxCount() == Counted; })) << w.RxCount();
+        ASSERT_TRUE(w.ShowReceived());
+    };
+
+    // Output to a file: what was read while it was on goes into the file,
+    // though its event held it until after output was switched off.
+    const std::string file = w.dir.File("out.bin");
+    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    around("held-for-file", [&] { m->Outputtofile1Click(nullptr); }, "after-off", 23);
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_EQ(m->DrainingOutput, nullptr) << "the file was kept open";
+    EXPECT_EQ(test_support::Slurp(file), "Wheld-for-file");
+    EXPECT_EQ(LineWith(w, "held"), -1) << w.AllLines();
+    EXPECT_GE(LineWith(w, "after-off"), 0) << w.AllLines();
+
+    // Clear: what was read before it is cleared with the list (the event
+    // still gets it), what came after shows and is counted.
+    around("cleared", [&] { m->ClearmClick(nullptr); }, "kept", 4);
+    EXPECT_EQ(LineWith(w, "cleared"), -1) << w.AllLines();
+    EXPECT_GE(LineWith(w, "kept"), 0) << w.AllLines();
+    EXPECT_EQ(w.RxCount(), 4u);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+// A plug-in that reads with Recv in a loop, in its load event and in its
+// receive event, while the device sends as fast as it can: what Recv takes
+// is shown (here: written to the raw output file) as it is taken, so the
+// window holds no more than the port's input buffer, and the file gets every
+// byte in order.
+TEST(receive_in_place, a_recv_loop_keeps_nothing_back_beyond_the_input_buffer) {
+    for (const bool in_receive_event : {false, true}) {
+        SCOPED_TRACE(in_receive_event ? "in ONRECEIVE" : "in ONLOAD");
+        PluginWindow w("procedure OnLoad; begin end;");
+        TMain* m = w.main;
+        // A lowered input buffer, reached at once.
+        m->cp1->Disconnect();
+        m->cp1->SetInBufSize(64 * 1024);
+        m->ApplyPortParams(false, true);
+        ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+        const std::string file = w.dir.File("raw.bin");
+        m->OutputFile.Open(file, terminal::TListFileType::Binary);
+        const std::string loop =
+            "var s: string; t: Cardinal;\nbegin\n  SetV('LOOP', '1');\n  t := GetTickCount;\n"
+            "  while GetTickCount - t < 3000 do Recv(" +
+            std::string(in_receive_event ? "0, 100" : "65536, 20") + ", s);\n  SetV('LOOP', '0');\nend;\n";
+        const std::string source = in_receive_event
+                                       ? "var done: Boolean;\nprocedure OnReceive;\n"
+                                         "var s: string; t: Cardinal;\nbegin\n  if done then Exit;\n"
+                                         "  done := True;\n  SetV('FIRST', IntToStr(Length(RD)));\n" +
+                                             loop.substr(loop.find("  SetV"))
+                                       : "procedure OnLoad;\n" + loop;
+        const std::string plugin = w.dir.File("loop.pas");
+        vcl::SaveStrToFile(source, plugin);
+
+        Stream device(w.dev);
+        std::size_t most = 0, written_in_loop = 0;
+        QTimer watch;
+        watch.setInterval(10);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            most = std::max(most, m->RxQueue.Cost({}));
+            if (m->GetPluginVar("LOOP") == "1") written_in_loop = test_support::Slurp(file).size();
+        });
+        watch.start();
+        m->LoadPlugin(plugin);
+        ASSERT_NE(m->Script, nullptr) << ::testing::PrintToString(w.Messages);
+        ASSERT_TRUE(PumpUntil([&] { return m->GetPluginVar("LOOP") == "0"; }, 30s));
+        const std::string sent = device.Stop();
+        ASSERT_TRUE(PumpUntil([&] { return m->cp1->DeviceBytesRead() == sent.size() && !m->PluginBusy &&
+                                           m->RxQueue.Empty() && w.RxCount() == sent.size(); },
+                              30s))
+            << m->cp1->DeviceBytesRead() << " of " << sent.size();
+        watch.stop();
+        m->OutputFile.Close();
+        EXPECT_GT(sent.size(), 2u * m->cp1->InBufSize()) << "the device sent too little to matter";
+        EXPECT_GT(written_in_loop, m->cp1->InBufSize()) << "what Recv took was not written as it was taken";
+        EXPECT_LE(most, m->cp1->InBufSize() + 4096);
+        const std::string got = test_support::Slurp(file);
+        if (!in_receive_event) {
+            EXPECT_TRUE(got == sent) << "the file is not what the device sent";
+        } else {
+            // The event's own chunk shows when it returns; what its Recv took
+            // waits behind it only as long as that is less than the input
+            // buffer, and shows ahead of it beyond that.
+            const std::size_t first = std::stoul(m->GetPluginVar("FIRST"));
+            const std::size_t at = got.find(sent.substr(0, first));
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_GT(at, 0u);
+            EXPECT_TRUE(got.size() == sent.size() && got.compare(0, at, sent, first, at) == 0 &&
+                        got.compare(at + first, std::string::npos, sent, first + at) == 0)
+                << "the file is not the device's stream with the event's chunk in its place";
+        }
+        EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    }
+}
+
+// The device sends as fast as it can while the receive event waits, so that
+// the port stops reading and the system holds what comes; the user changes
+// the speed and the parity meanwhile. The port stays open with its new
+// settings, and the file gets the device's stream whole: nothing the system
+// held for the port is thrown away.
+TEST(receive_in_place, line_settings_changed_while_the_device_is_held_back_keep_what_it_sent) {
+    PluginWindow w(R"(
+var done: Boolean;
+procedure OnReceive;
+begin
+  if done then Exit;
+  done := True;
+  Send('<W>');
+  SetV('WAITING', '1');
+  while GetV('GO') <> '1' do NBSleep(5);
+  SetV('WAITING', '0');
+end;
+)");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    const std::string file = w.dir.File("raw.bin");
+    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    Stream device(w.dev);
+    bool changed = false;
+    test_support::WhileBusy inside(*m, [&] {
+        // The port's room is used up and the device waits on the system.
+        ASSERT_TRUE(PumpUntil([&] { return m->RxQueue.Cost({}) >= m->cp1->InBufSize(); }, 30s));
+        const std::size_t held = device.Sent();
+        ASSERT_TRUE(PumpUntil([&] { return device.Sent() == held; }, 10s));
+        m->speedcb->SelectByUser(m->speedcb->Items().IndexOf("19200"));
+        m->Parcb->SelectByUser(2);
+        changed = m->cp1->Connected() && m->cp1->BaudRateValue() == 19200u && m->cp1->Parity() == ports::ptEVEN;
+        m->SetPluginVar("GO", "1");
+    });
+    ASSERT_TRUE(PumpUntil([&] { return inside.done && !m->PluginBusy; }, 60s));
+    EXPECT_TRUE(changed);
+    std::this_thread::sleep_for(200ms);
+    const std::string sent = device.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return m->cp1->DeviceBytesRead() == sent.size() && m->RxQueue.Empty() &&
+                                       w.RxCount() == sent.size(); },
+                          30s))
+        << m->cp1->DeviceBytesRead() << " of " << sent.size();
+    m->OutputFile.Close();
+    EXPECT_TRUE(test_support::Slurp(file) == sent) << "the file is not the device's stream";
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+}  // namespace
