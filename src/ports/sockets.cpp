@@ -561,6 +561,10 @@ TClientRec* TTCPServerSocket::GetClient(int Index) {
     return &clients_[static_cast<std::size_t>(Index)]->rec;
 }
 
+const TClientRec* TTCPServerSocket::GetClient(int Index) const {
+    return const_cast<TTCPServerSocket*>(this)->GetClient(Index);
+}
+
 int TTCPServerSocket::FindClientByUserValue(std::int32_t Value) const {
     for (std::size_t i = 0; i < clients_.size(); ++i)
         if (clients_[i]->rec.UserValue == Value) return static_cast<int>(i);

@@ -337,6 +337,7 @@ public:
     int ClientCount() const { return static_cast<int>(clients_.size()); }
     // Null when Index is outside 0..ClientCount()-1.
     TClientRec* GetClient(int Index);
+    const TClientRec* GetClient(int Index) const;
     // Index of the first client (in list order) with this UserValue, -1 if none.
     int FindClientByUserValue(std::int32_t Value) const;
     // Bytes accepted for the client that its socket has not taken yet.

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/plugin_window.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/timer.h"
@@ -507,18 +508,26 @@ TEST(ethernet_port_e2e, a_recv_on_the_server_keeps_every_other_clients_bytes_und
 
     // The current client answers last; the others speak while the plug-in waits.
     const std::string b(1000, 'b'), c(500, 'c'), a = "0123456789";
+    // While the Recv waits (the timer can only come inside it), the other
+    // clients' bytes are read, counted and shown; only then does the
+    // current client answer.
+    bool inside_recv = false;
     vcl::TTimer during(nullptr);
-    during.SetInterval(50);
+    during.SetInterval(20);
     during.SetOnTimer([&](vcl::TComponent*) {
         during.SetEnabled(false);
+        inside_recv = m->RecvWaiting > 0;
         clients[1]->Send(b);
         clients[2]->Send(c);
-        test_support::Pump(std::chrono::milliseconds(200));
+        EXPECT_TRUE(test_support::PumpUntil(
+            [&] { return m->PortSlots[terminal::PortSlot2].RxCount == b.size() + c.size(); }));
+        inside_recv = inside_recv && m->RecvWaiting > 0;
         clients[0]->Send(a);
     });
     during.SetEnabled(true);
     m->TrBCB->SetText("");
     m->SendData("", 0, true);
+    EXPECT_TRUE(inside_recv) << "the other clients did not speak while Recv waited";
     EXPECT_EQ(m->RxPanel->Lines().LineData(m->RxPanel->Lines().LineCount() - 2), "[" + a + "]");
     ASSERT_TRUE(w.ShowReceived());
     EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, a.size());
@@ -536,22 +545,29 @@ TEST(ethernet_port_e2e, udp_senders_stay_named_in_order_while_the_receive_event_
     const std::uint16_t port = StartUdp(w);
     ASSERT_NE(port, 0);
     test_support::TempDir dir;
-    LoadPlugin(w, dir, "procedure OnReceive; begin if RD = 'wait' then NBSleep(300); end;");
+    LoadPlugin(w, dir,
+               "procedure OnReceive; begin if RD = 'wait' then "
+               "while GetV('GO') <> '1' do NBSleep(5); end;");
     Peer a, b;
-    vcl::TTimer during(nullptr);
-    during.SetInterval(50);
-    during.SetOnTimer([&](vcl::TComponent*) {
-        during.SetEnabled(false);
+    // Inside the event's wait: each datagram is read (it waits for the
+    // event) before the next is sent; then the event may end.
+    bool held = false;
+    test_support::WhileBusy inside(*m, [&] {
         for (const auto& [peer, bytes] : {std::pair{&a, "a1"}, {&b, "b1"}, {&a, "a2"}}) {
+            const std::size_t before = m->RxQueue.Cost({.IsMain = true, .Client = 1});
             peer->SendTo(port, bytes);
-            test_support::Pump(std::chrono::milliseconds(20));
+            EXPECT_TRUE(test_support::PumpUntil(
+                [&] { return m->RxQueue.Cost({.IsMain = true, .Client = 1}) > before; }));
         }
+        // Nothing counted yet: not even the event's own chunk.
+        held = m->PluginBusy && m->PortSlots[terminal::PortSlotMain].RxCount == 0u;
+        m->SetPluginVar("GO", "1");
     });
-    during.SetEnabled(true);
     a.SendTo(port, "wait");
     const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
     ASSERT_TRUE(test_support::PumpUntil([&] { return count == 10u; }));
     ASSERT_TRUE(w.ShowReceived());
+    EXPECT_TRUE(held) << "the datagrams did not wait for the event";
     const std::string from = "127.0.0.1:";
     EXPECT_EQ(ReadByNames(m, "UDP data from "),
               (std::map<std::string, std::string>{{from + std::to_string(a.Port()) + ":", "waita1a2"},
@@ -1066,6 +1082,157 @@ TEST(ethernet_port_e2e, udp_loss_the_program_cannot_avoid_is_told_in_error_lines
     EXPECT_GT(told(), 0);
     EXPECT_EQ(told(), UdpDrops(port));
     EXPECT_TRUE(m->ForeignPort->Active());
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// Two senders send empty datagrams as fast as they can while a box the
+// receive event opened is up: each datagram names its sender, and what waits
+// for the event (lines as well as bytes) stays within an input buffer; the
+// rest is lost at the socket and told. Once the box is answered everything
+// goes on, and the program's memory goes back down.
+TEST(ethernet_port_e2e, empty_datagrams_while_a_box_is_up_stay_within_an_input_buffer) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    const std::uint16_t port = StartUdp(w);
+    ASSERT_NE(port, 0);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir, "procedure OnReceive; begin if RD = '!' then ShowMessage('look'); end;");
+    Peer a, b;
+    std::atomic<bool> stop{false};
+    std::atomic<long> sent{0};
+    std::size_t most = 0;
+    bool reached = false;
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        w.messages.push_back(r.Text);
+        std::thread senders([&] {
+            while (!stop) {
+                for (const Peer* p : {&a, &b}) {
+                    sockaddr_in to = test_support::LoopbackAddress(port);
+                    if (::sendto(p->fd, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) ++sent;
+                }
+            }
+        });
+        // Up until the queue is as full as it gets, and a while longer.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        auto full_since = until;
+        while (std::chrono::steady_clock::now() < std::min(until, full_since + std::chrono::seconds(1))) {
+            win::ProcessMessages();
+            win::Sleep(1);
+            most = std::max(most, m->RxQueue.Cost({.IsMain = true, .Client = 1}));
+            if (!reached && m->ForeignPort->ClientRxHeld(1)) {
+                reached = true;
+                full_since = std::chrono::steady_clock::now();
+            }
+        }
+        stop = true;
+        senders.join();
+        return vcl::IDOK;
+    };
+    a.SendTo(port, "!");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return stop.load(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !m->PluginBusy && m->RxQueue.Empty(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(reached) << "the queue never filled: " << most << " bytes after " << sent << " datagrams";
+    EXPECT_LE(most, 1000000u + 4096u);
+    EXPECT_FALSE(m->ForeignPort->ClientRxHeld(1));
+    EXPECT_TRUE(m->ForeignPort->Active());
+    EXPECT_EQ(w.messages, std::vector<std::string>{"look"});
+    EXPECT_GT(CountLines(w, "datagram"), 0) << "the datagrams lost were not told";
+}
+
+// A server's clients are held back one by one: while client 1's receive
+// event waits in a Recv for the current client (2), client 1's flood fills
+// its own stream and only client 1 is held; client 2's answer reaches the
+// Recv at once, and afterwards nothing of client 1's flood is missing.
+TEST(ethernet_port_e2e, a_server_holds_back_only_the_client_whose_bytes_wait) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ports::TfrmForPEth* frame = StartServer(w, 0);
+    ASSERT_TRUE(frame);
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 2);
+    ASSERT_EQ(clients.size(), 2u);
+    frame->edCurCliIdx->SetText("2");
+    ASSERT_EQ(m->ForeignPort->CurrentClient(), 2);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir,
+               "procedure OnReceive; var s: string; t: Cardinal;\n"
+               "begin if Pos('!', RD) = 0 then Exit; t := GetTickCount;\n"
+               "  if Recv(4, 8000, s) then AddMsg('[' + s + '] ' + IntToStr(GetTickCount - t))\n"
+               "  else AddErr('Recv got ' + IntToStr(Length(s)));\nend;");
+    std::string flood = "!";
+    for (int i = 0; flood.size() < 3000000; ++i) flood += std::to_string(i) + ',';
+    std::thread sender([&] {
+        for (std::size_t at = 0; at < flood.size();) {
+            const ssize_t n = ::send(clients[0]->fd, flood.data() + at, flood.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            at += static_cast<std::size_t>(n);
+        }
+    });
+    bool held_alone = false;
+    test_support::WhileBusy inside(*m, [&] {
+        // Client 1 is held back once its stream is full; then client 2 answers.
+        EXPECT_TRUE(test_support::PumpUntil([&] { return m->ForeignPort->ClientRxHeld(1); }));
+        held_alone = m->ForeignPort->ClientRxHeld(1) && !m->ForeignPort->ClientRxHeld(2) && m->RecvWaiting > 0;
+        clients[1]->Send("ABCD");
+    });
+    ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done && !m->PluginBusy; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(held_alone);
+    const std::vector<std::string> msgs = w.Lines();
+    const auto answer = std::find_if(msgs.begin(), msgs.end(), [](const std::string& l) { return l.find("[ABCD] ") != std::string::npos; });
+    ASSERT_NE(answer, msgs.end()) << ::testing::PrintToString(msgs);
+    EXPECT_LT(std::stoi(answer->substr(answer->find("] ") + 2)), 2000) << "the Recv waited for the other client";
+    const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    const bool all = test_support::PumpUntil([&] { return count == flood.size(); }, std::chrono::seconds(60));
+    sender.join();
+    EXPECT_TRUE(all) << count << " of " << flood.size();
+    EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 4u);
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// The list names a server's client whenever it named another one last, as
+// the list shows it: data that reception disabled (F10) dropped, and a
+// cleared list, leave no name behind.
+TEST(ethernet_port_e2e, clients_are_named_anew_after_f10_and_a_clear) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ASSERT_TRUE(StartServer(w, 0));
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 3);
+    ASSERT_EQ(clients.size(), 3u);
+    const auto& port2 = m->PortSlots[terminal::PortSlot2].RxCount;
+    auto say = [&](int client, const std::string& bytes) {
+        const std::uint64_t before = port2;
+        clients[static_cast<std::size_t>(client - 1)]->Send(bytes);
+        return test_support::PumpUntil([&] { return port2 == before + bytes.size(); }) && w.ShowReceived();
+    };
+    ASSERT_TRUE(say(2, "a"));
+    // Client 3's data while reception is off: not shown, and not named.
+    std::uint16_t f10 = vcl::VK_F10;
+    m->FormKeyDown(m, f10, {});
+    ASSERT_FALSE(m->ReceptionEnabled);
+    const std::uint64_t ignored_at = port2;
+    // The byte reaches the program's socket (the loop does not run, so it
+    // stays there), then the port reads it and drops it.
+    auto* server = static_cast<const ports::TTCPServerSocket*>(
+        static_cast<ports::TEthernetPort*>(m->ForeignPort.get())->Transport());
+    win::SOCKET third = 0;
+    for (int i = 0; i < server->ClientCount(); ++i)
+        if (server->GetClient(i)->UserValue == 3) third = server->GetClient(i)->Socket;
+    ASSERT_NE(third, 0u);
+    clients[2]->Send("b");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (test_support::QueueOf(third).memory == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GT(test_support::QueueOf(third).memory, 0u);
+    ASSERT_TRUE(test_support::PumpUntil([&] { return test_support::QueueOf(third).memory == 0; }));
+    EXPECT_EQ(port2, ignored_at);
+    f10 = vcl::VK_F10;
+    m->FormKeyDown(m, f10, {});
+    ASSERT_TRUE(m->ReceptionEnabled);
+    ASSERT_TRUE(say(3, "c"));
+    EXPECT_EQ(ReadByMarkers(m), (std::map<int, std::string>{{2, "a"}, {3, "c"}}));
+    // A cleared list names the next client's data again.
+    m->ClearmClick(nullptr);
+    ASSERT_TRUE(say(3, "d"));
+    EXPECT_EQ(ReadByMarkers(m), (std::map<int, std::string>{{3, "d"}}));
     EXPECT_TRUE(w.messages.empty());
 }
 

@@ -27,6 +27,7 @@
 #include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
+#include "support/x_windows.h"
 
 namespace {
 
@@ -215,42 +216,83 @@ TEST(program_start, a_program_in_a_read_only_folder_named_in_any_letters_keeps_i
 // The user closes the window while the plug-in's receive event waits in a
 // flood, so that an event nearly always runs: the event is stopped, the
 // program ends, and its settings still name the plug-in.
-TEST(program_start, closing_in_a_flood_while_receive_events_wait_ends_the_program) {
+// The user closes the program while its plug-in is in the middle of
+// something: a receive event waiting in a flood, the box the event opened,
+// the box of an event that failed, the load event waiting. Each time the
+// window is gone within a second of the request, the program ends without a
+// box, and its settings still name the plug-in. The plug-in tells the device
+// where it is (a byte sent just before it waits), so the close comes exactly
+// there.
+TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_program_at_once) {
     if (!CanRunOnDisplay()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
     ASSERT_EQ(access(test_support::BuiltProgram().c_str(), X_OK), 0) << "the program is not there";
-    test_support::TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    std::filesystem::copy_file(test_support::BuiltProgram(), dir.File("vostrel"));
-    const std::string plugin = dir.File("waiter.pas");
-    std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n"
-                             "procedure OnReceive; begin NBSleep(1000); end;\n";
-    const std::string plugPath = "PlugPath=" + rtl::FromSysPath(plugin);
-    std::ofstream(dir.File("vostrel.ini")) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\n" << plugPath << "\r\n";
+    struct Case {
+        const char* what;
+        const char* plugin;
+        bool box;  // the plug-in's situation shows a box
+    };
+    const Case cases[] = {
+        {"an event waiting in a flood",
+         "var said: Boolean;\nprocedure OnReceive;\nbegin\n  if not said then Send('W');\n  said := True;\n"
+         "  NBSleep(1000);\nend;\n",
+         false},
+        {"the event's box", "procedure OnReceive;\nbegin\n  Send('W');\n  ShowMessage('look');\nend;\n", true},
+        {"the box of an event that failed",
+         "procedure OnReceive;\nvar z: Integer;\nbegin\n  Send('W');\n  z := 0;\n  z := 1 div z;\nend;\n", true},
+        {"the load event waiting", "procedure OnLoad;\nbegin\n  Send('W');\n  NBSleep(8000);\nend;\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_support::TempDir dir;
+        ASSERT_FALSE(dir.path().empty());
+        std::filesystem::copy_file(test_support::BuiltProgram(), dir.File("vostrel"));
+        const std::string plugin = dir.File("waiter.pas");
+        std::ofstream(plugin) << c.plugin;
+        const std::string plugPath = "PlugPath=" + rtl::FromSysPath(plugin);
+        std::ofstream(dir.File("vostrel.ini")) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\n" << plugPath << "\r\n";
 
-    test_support::VirtualDisplay display;
-    ASSERT_FALSE(display.Name().empty()) << display.Error();
-    test_support::PtyPair dev;
-    dev.MapAsCom(5);
-    test_support::ProgramProcess program(
-        {.binary = dir.File("vostrel"), .cwd = "/", .display = display.Name(), .runtime = dir.path()});
-    ASSERT_GT(program.Pid(), 0);
-    EXPECT_EQ(dev.Read(5, 120s), "hello");
-    const unsigned long window = FindMainWindow(program, display, 120s);
-    ASSERT_NE(window, 0u) << "window VOSTREL not found";
-    std::atomic<bool> stop{false};
-    std::thread flood([&] {
-        while (!stop) {
-            dev.WriteSome(reinterpret_cast<const std::uint8_t*>("0123456789"), 10);
-            std::this_thread::sleep_for(5ms);
+        test_support::VirtualDisplay display;
+        ASSERT_FALSE(display.Name().empty()) << display.Error();
+        test_support::PtyPair dev;
+        dev.MapAsCom(5);
+        test_support::ProgramProcess program(
+            {.binary = dir.File("vostrel"), .cwd = "/", .display = display.Name(), .runtime = dir.path()});
+        ASSERT_GT(program.Pid(), 0);
+        const unsigned long window = FindMainWindow(program, display, 120s);
+        ASSERT_NE(window, 0u) << "window VOSTREL not found";
+        std::atomic<bool> stop{false};
+        std::thread flood([&] {
+            while (!stop) {
+                dev.WriteSome(reinterpret_cast<const std::uint8_t*>("0123456789"), 10);
+                std::this_thread::sleep_for(5ms);
+            }
+        });
+        // The plug-in is where the case wants it.
+        const bool there = dev.Read(1, 120s) == "W" &&
+                           (!c.box || test_support::WaitUntil(
+                                          [&] { return !test_support::ProcessWindows(display.Name(), program.Pid(), "Vostrel").empty(); },
+                                          60s));
+        if (!there) {
+            stop = true;
+            flood.join();
+            FAIL() << "the plug-in did not get there";
         }
-    });
-    std::this_thread::sleep_for(1500ms);
-    EXPECT_TRUE(CloseCleanly(program, display, window, 60s));
-    stop = true;
-    flood.join();
-    std::stringstream ini;
-    ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
-    EXPECT_NE(ini.str().find(plugPath), std::string::npos) << ini.str();
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(RequestClose(display.Name(), window));
+        const bool gone = test_support::WaitUntil(
+            [&] { return test_support::ProcessWindows(display.Name(), program.Pid(), "VOSTREL").empty(); }, 30s);
+        const auto took = std::chrono::steady_clock::now() - asked;
+        const bool ended = program.End(60s);
+        stop = true;
+        flood.join();
+        EXPECT_TRUE(gone);
+        EXPECT_LT(took, 1s) << "the window took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+        ASSERT_TRUE(ended) << "the program did not end";
+        EXPECT_TRUE(WIFEXITED(program.Status()) && WEXITSTATUS(program.Status()) == 0) << program.Status();
+        std::stringstream ini;
+        ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
+        EXPECT_NE(ini.str().find(plugPath), std::string::npos) << ini.str();
+    }
 }
 
 }  // namespace

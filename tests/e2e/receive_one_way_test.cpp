@@ -26,50 +26,78 @@ using terminal::TMain;
 using test_support::PluginWindow;
 using test_support::PumpUntil;
 
+// The event waits until the test says go (after the device's bytes have been
+// read, so that they wait for the event), then reads with a Recv that does
+// not wait, purges, or just returns.
 constexpr const char* kWaiter = R"(
+procedure WaitForGo;
+begin
+  SetV('WAITING', '1');
+  while GetV('GO') <> '1' do NBSleep(5);
+  SetV('GO', '0');
+  SetV('WAITING', '0');
+end;
+
 procedure OnReceive;
 var b: string;
 begin
   if RD = 'H' then
   begin
-    NBSleep(300);
-    if Recv(4, 500, b) then AddMsg('got ' + b) else AddErr('Recv got ' + IntToStr(Length(b)) + ' bytes');
+    WaitForGo;
+    if Recv(4, 0, b) then AddMsg('got ' + b) else AddErr('Recv got ' + IntToStr(Length(b)) + ' bytes');
   end
   else if RD = 'P' then
   begin
-    NBSleep(300);
+    WaitForGo;
     PurgeRx;
     AddMsg('purged');
   end
   else if RD = 'S' then
-    NBSleep(300)
+    WaitForGo
   else
     AddMsg('event: ' + RD);
 end;
 )";
+
+// The device sends Trigger; inside the event it starts, the device sends
+// Meanwhile, which the port reads while the event waits; then the event goes
+// on. True when all that came is shown.
+bool WhileItWaits(PluginWindow& w, const std::string& Trigger, const std::string& Meanwhile) {
+    TMain* m = w.main;
+    bool read = false;
+    test_support::WhileBusy inside(*m, [&] {
+        if (!PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; })) return;
+        const std::size_t before = m->RxQueue.Cost({});
+        w.dev.Write(Meanwhile);
+        read = PumpUntil([&] { return m->RxQueue.Cost({}) >= before + Meanwhile.size(); }) && m->PluginBusy;
+        m->SetPluginVar("GO", "1");
+    });
+    if (w.dev.Write(Trigger) != Trigger.size()) return false;
+    return PumpUntil([&] { return inside.done && !m->PluginBusy; }) && read && w.ShowReceived();
+}
 
 TEST(receive_one_way, what_comes_while_the_event_waits_is_for_its_recv_its_purge_or_its_next_chunk) {
     PluginWindow w(kWaiter);
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
 
-    // The body comes while the event sleeps: its Recv gets it, and the list
-    // shows both in the order they came.
-    ASSERT_TRUE(test_support::Exchange(w, "H", [&] { w.dev.Write("BODY"); }));
+    // The body comes while the event waits: its Recv gets it from what
+    // waits, and the list shows both in the order they came.
+    ASSERT_TRUE(WhileItWaits(w, "H", "BODY"));
     EXPECT_EQ(w.LastMsg(), "got BODY");
     EXPECT_TRUE(w.LinesOf(terminal::dfERR).empty()) << w.LinesOf(terminal::dfERR).front();
     EXPECT_NE(w.AllLines().find("HBODY"), std::string::npos) << w.AllLines();
     EXPECT_EQ(w.RxCount(), 5u);
 
-    // What comes while it sleeps is dropped by its PurgeRx, never counted.
+    // What comes while it waits is dropped by its PurgeRx, never counted.
     m->StartNewLine(true);
-    ASSERT_TRUE(test_support::Exchange(w, "P", [&] { w.dev.Write("junk"); }));
+    ASSERT_TRUE(WhileItWaits(w, "P", "junk"));
     EXPECT_EQ(w.LastMsg(), "purged");
     EXPECT_EQ(w.AllLines().find("junk"), std::string::npos) << w.AllLines();
     EXPECT_EQ(w.RxCount(), 6u);
 
     // With neither, it is the event's next chunk.
-    ASSERT_TRUE(test_support::Exchange(w, "S", [&] { w.dev.Write("tail"); }));
+    ASSERT_TRUE(WhileItWaits(w, "S", "tail"));
     ASSERT_TRUE(PumpUntil([&] { return w.LastMsg() == "event: tail"; })) << w.LastMsg();
     EXPECT_EQ(w.RxCount(), 11u);
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
@@ -177,8 +205,9 @@ end;
         m->OutputFile.Close();
         ASSERT_EQ(w.Messages.size(), 1u);
         EXPECT_GT(most_waiting, 0u);
-        EXPECT_LE(most_waiting, kBuffer);
-        EXPECT_LE(most_held, kBuffer);
+        // (A piece's upkeep counts with its bytes: one read may go past by it.)
+        EXPECT_LE(most_waiting, kBuffer + terminal::TReceiveQueue::PieceUpkeep);
+        EXPECT_LE(most_held, kBuffer + terminal::TReceiveQueue::PieceUpkeep);
         EXPECT_TRUE(test_support::Slurp(file) == sent) << "the file is not what the device sent";
     }
     EXPECT_NE(w.Messages[0].find("divide by Zero"), std::string::npos) << w.Messages[0];
@@ -237,7 +266,7 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
         stop = true;
         device.join();
         ASSERT_TRUE(closed) << "the window stays open";
-        EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
         EXPECT_FALSE(m->cp1->Connected());
         EXPECT_FALSE(m->OutputFile.IsOpen());
         EXPECT_EQ(m->Script, nullptr);

@@ -80,17 +80,11 @@ public:
         changed.push_back(Index);
         TForeignPort::ParamChanged(Index);
     }
-    // What a transport does with received bytes: while held it reads none.
-    void Deliver(const std::string& bytes) {
-        if (!held) NotifyOwner("%s", {std::string(1, '\x01') + bytes}, fpeData);
-    }
-    void RxHeldChanged(bool Held) override {
-        held = Held;
-        heldChanges.push_back(Held);
-    }
+    void RxHeldChanged(bool Held) override { heldChanges.push_back(Held); }
+    void ClientRxHeldChanged(int Client) override { clientChanges.push_back(Client); }
 
     std::vector<int> changed;
-    bool held = false;
+    std::vector<int> clientChanges;
     std::vector<bool> heldChanges;
 };
 
@@ -256,22 +250,16 @@ TEST(foreign_port, parameter_names_and_the_bad_index_message) {
     EXPECT_THROW(f.SetParam(7, "x"), rtl::Exception);
 }
 
-TEST(foreign_port, pauses_nest_and_hold_the_transport_once_until_the_last_is_resumed) {
+TEST(foreign_port, pauses_nest_and_clients_are_held_one_by_one) {
     test_support::EnsureQtApplication();
-    Recorder owner;
-    TestPort port(257, owner.Callback());
-
-    port.Deliver("ab");
-    ASSERT_EQ(owner.events.size(), 1u);
-    EXPECT_EQ(owner.events[0].code, fpeData);
-    EXPECT_EQ(owner.events[0].text, std::string("\x01" "ab"));
-
+    TestPort port(257, nullptr);
+    // The transport is told once when reception stops and once when it goes
+    // on, however the pauses nest.
     port.PauseRx();
     port.PauseRx();
     port.ResumeRx();
     EXPECT_TRUE(port.RxPaused());
-    port.Deliver("xyz");
-    EXPECT_EQ(owner.events.size(), 1u);
+    EXPECT_EQ(port.heldChanges, (std::vector<bool>{true}));
     port.ResumeRx();
     EXPECT_FALSE(port.RxPaused());
     EXPECT_EQ(port.heldChanges, (std::vector<bool>{true, false}));
@@ -280,6 +268,23 @@ TEST(foreign_port, pauses_nest_and_hold_the_transport_once_until_the_last_is_res
     port.PauseRx();
     EXPECT_TRUE(port.RxPaused());
     EXPECT_EQ(port.heldChanges, (std::vector<bool>{true, false, true}));
+    port.ResumeRx();
+
+    // A client is held alone, and told only when its state changes; a pause
+    // holds every client, none held alone is let go by a resume.
+    port.HoldClientRx(2, true);
+    port.HoldClientRx(2, true);
+    port.HoldClientRx(300, true);
+    EXPECT_EQ(port.clientChanges, (std::vector<int>{2}));
+    EXPECT_TRUE(port.ClientRxHeld(2));
+    EXPECT_FALSE(port.ClientRxHeld(1));
+    EXPECT_FALSE(port.ClientRxHeld(300));
+    port.PauseRx();
+    port.ResumeRx();
+    EXPECT_TRUE(port.ClientRxHeld(2));
+    port.HoldClientRx(2, false);
+    EXPECT_EQ(port.clientChanges, (std::vector<int>{2, 2}));
+    EXPECT_FALSE(port.ClientRxHeld(2));
 }
 
 TEST(foreign_port, labels_are_enabled_and_shown_with_the_control_they_label) {
