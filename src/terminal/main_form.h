@@ -262,7 +262,7 @@ public:
     void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
     // A whole MSG or ERR line; Time 0 means now.
     void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
-    bool GraphValue(std::uint8_t B, bool Signed, double& Value);
+    bool GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value);
     double CurrentTime();
     void RecalcListMetrics();
     void lb1DrawItem(vcl::TComponent* Control, int Index, const vcl::TRect& Rect,

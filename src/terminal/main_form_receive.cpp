@@ -259,9 +259,9 @@ void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TD
     StopFailedOutput();
 }
 
-bool TMain::GraphValue(std::uint8_t B, bool Signed, double& Value) {
+bool TMain::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
     SyncReceivePanelOptions();
-    return RxPanel->GraphValue(B, Signed, Value);
+    return RxPanel->GraphValue(B, Dir, Signed, Value);
 }
 
 double TMain::CurrentTime() {

@@ -174,25 +174,34 @@ void TReceivePanel::WriteCurrentLine() {
 
 // --- rendering -----------------------------------------------------------------
 
-int TReceivePanel::FormatByte(std::uint8_t B, std::string& Token) {
+bool TReceivePanel::TWordPair::Take(std::uint8_t B, std::uint16_t& Word) {
+    if (!std::exchange(Pending, !Pending)) {
+        Low = B;
+        return false;
+    }
+    Word = static_cast<std::uint16_t>(B * 256 + Low);
+    return true;
+}
+
+TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir) {
+    // Only 0, 1 and 2 are ever given; anything else counts as transmitted
+    // rather than reaching past the table.
+    return pairs_[std::min<std::size_t>(Dir, pairs_.size() - 1)];
+}
+
+int TReceivePanel::FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token) {
     if (IsWordFormat(DataFormat)) {
-        if (++displayPairCount_ % 2 == 1) {
-            displayLowByte_ = B;
-            return 0;
-        }
-        return AppendToken(Token, DataFormat, static_cast<std::uint16_t>(B * 256 + displayLowByte_),
-                           ShowASCIInonvisiblecodes);
+        std::uint16_t word = 0;
+        if (!PairsOf(Dir).Display.Take(B, word)) return 0;
+        return AppendToken(Token, DataFormat, word, ShowASCIInonvisiblecodes);
     }
     return AppendToken(Token, DataFormat, B, ShowASCIInonvisiblecodes);
 }
 
-bool TReceivePanel::GraphValue(std::uint8_t B, bool Signed, double& Value) {
+bool TReceivePanel::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
     if (IsWordFormat(DataFormat)) {
-        if (++graphPairCount_ % 2 == 1) {
-            graphLowByte_ = B;
-            return false;
-        }
-        const auto word = static_cast<std::uint16_t>(B * 256 + graphLowByte_);
+        std::uint16_t word = 0;
+        if (!PairsOf(Dir).Graph.Take(B, word)) return false;
         Value = Signed ? static_cast<double>(static_cast<std::int16_t>(word)) : word;
         return true;
     }
@@ -210,14 +219,19 @@ std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
 }
 
 void TReceivePanel::ResetCurrentLine() {
-    displayPairCount_ = 0;
-    graphPairCount_ = 0;
+    pairs_ = {};
     curLine_.clear();
     curLineWidth_ = 0;
 }
 
 void TReceivePanel::StartNewLine(bool Repaint) {
     ResetCurrentLine();
+    AppendNewLine(Repaint);
+}
+
+void TReceivePanel::AppendNewLine(bool Repaint) {
+    curLine_.clear();
+    curLineWidth_ = 0;
 
     int n = lines_.LineCount();
     if (!(n > 0 && OutputOpen())) {
@@ -263,9 +277,21 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // Bytes whose tokens all have one width go onto the line in runs.
     const int fixedWidth = graph ? 0 : FixedTokenWidth(DataFormat);
 
+    // The stream's own pairs: in the word formats the chunk goes on with a
+    // low byte its port sent earlier, even with other ports' lines between.
+    TStreamPairs& pairs = PairsOf(Dir);
+    // A byte shown on its own ends a word its stream had begun: paired
+    // later, that low byte would be read back after the bytes shown here.
+    if (!IsWordFormat(DataFormat)) pairs = {};
+
     auto breakLine = [&] {
         if (dirty && !toFile) WriteCurrentLine();
-        StartNewLine(false);
+        // This stream's pairs start over with its new line (its word is
+        // complete here; the graph's pairing falls in step with the list's
+        // again). Other streams keep theirs: a low byte another port left
+        // waits for that port's next byte.
+        pairs = {};
+        AppendNewLine(false);
         started = true;
         dirty = false;
     };
@@ -289,10 +315,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         }
         const std::uint8_t b = Data[k];
         token.clear();
-        const int width = FormatByte(b, token);
+        const int width = FormatByte(b, Dir, token);
         if (feeding) {
             double value = 0;
-            if (GraphValue(b, graphSigned, value) && hooks_.GraphAddPoint) {
+            if (GraphValue(b, Dir, graphSigned, value) && hooks_.GraphAddPoint) {
                 // The list takes the chunk whatever the graph does with it:
                 // a graph that fails gets no more of the chunk, and its
                 // error is passed on once the chunk is in the list.

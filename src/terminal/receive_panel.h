@@ -5,6 +5,7 @@
 // main window delegates ShowData, AddTextLine, StartNewLine, the metrics and
 // GraphValue here; the owner-drawn list box shows Lines() and follows the
 // view hooks (repaint lock, count changes).
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -118,15 +119,20 @@ public:
     int UpdateCount() const { return updateCount_; }
     void SyncCount(int Index);
 
-    // Renders one byte in DataFormat into Token (appended); returns its width.
-    int FormatByte(std::uint8_t B, std::string& Token);
-    // The graph value of one byte: in the word formats only every second
-    // byte completes a value (low byte first).
-    bool GraphValue(std::uint8_t B, bool Signed, double& Value);
+    // Renders one byte of stream Dir (0 main port, 1 Port2, 2 transmitted)
+    // in DataFormat into Token (appended); returns its width. In the word
+    // formats a byte pairs only with bytes of its own stream: the first of
+    // a pair gives an empty token and waits for the stream's next byte.
+    int FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token);
+    // The graph value of one byte of stream Dir: in the word formats only
+    // every second byte of that stream completes a value (low byte first).
+    bool GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value);
     std::string LinePrefix(std::uint8_t Dir, double Time) const;
     // How LinePrefix makes prefixes with the options as they are now.
     TPrefixStyle CurrentPrefixStyle() const;
 
+    // Starts a fresh line; every stream's word pairs start over (a low byte
+    // still waiting is dropped).
     void StartNewLine(bool Repaint);
     // Renders a chunk stamped Time (0: now), the time it was read.
     void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
@@ -144,10 +150,28 @@ public:
 private:
     class TChunkGuard;
 
+    // The low byte of a word that waits for its stream's next byte.
+    struct TWordPair {
+        bool Pending = false;
+        std::uint8_t Low = 0;
+        // Takes the stream's next byte: false while it is a low byte, true
+        // with Word (byte x 256 + low byte) when it completes one.
+        bool Take(std::uint8_t B, std::uint16_t& Word);
+    };
+    // One stream's pairing: the list's, and the graph's (which sees only
+    // the bytes that came while it was fed).
+    struct TStreamPairs {
+        TWordPair Display, Graph;
+    };
+    TStreamPairs& PairsOf(std::uint8_t Dir);
+
     void WriteCurrentLine();
     void EnsureCurrentLine();
-    // Empties the line being filled (the word pairs start over).
+    // Empties the line being filled; every stream's word pairs start over.
     void ResetCurrentLine();
+    // Ends the line being filled and appends a fresh one, leaving the word
+    // pairs alone (StartNewLine without the reset).
+    void AppendNewLine(bool Repaint);
     void Output(std::string_view Text) const;
     // Tells OldestLinesDropped when the list has started dropping lines.
     void NoticeDrops();
@@ -164,8 +188,9 @@ private:
     TLineRecord curLineRecord_;  // the record the current line is written with
     int curLineStyle_ = 0;       // its prefix style in the line store (0: literal)
 
-    std::uint8_t displayPairCount_ = 0, graphPairCount_ = 0;
-    std::uint8_t displayLowByte_ = 0, graphLowByte_ = 0;
+    // Per stream (Dir 0, 1, 2): a word is two successive bytes of one port,
+    // so another port's data in between never splits or joins its pairs.
+    std::array<TStreamPairs, 3> pairs_{};
 
     int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
     TPanelMetrics metrics_;

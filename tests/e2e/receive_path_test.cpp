@@ -17,10 +17,12 @@
 #include "graph/graph_form.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
+#include "ports/foreign_port.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "terminal/main_form.h"
+#include "terminal/receive_list_files.h"
 
 namespace {
 
@@ -137,6 +139,104 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
     // The data after them starts a line of its own.
     ASSERT_TRUE(p.Send(p.main_dev, "\x10"));
     EXPECT_EQ(p.Lines().GetLine(p.Last()), "<10");
+}
+
+// A word is two successive bytes of one stream. The main port, Port2 and the
+// transmitted bytes each pair their own bytes, whatever the others send in
+// between: a byte left over waits for its own port's next byte, and a line
+// saved as binary gives back each port's bytes under its own lines, in order.
+TEST(receive_path, words_pair_the_bytes_of_one_port_only) {
+    enum Source { Main, Port2, Sent, NewLine };
+    struct Step {
+        Source from;
+        std::string bytes;
+    };
+    // Port2's EE is left over when the user starts a new line: dropped. So
+    // are the transmitted 30 and, at the end, the main port's 07 (not yet
+    // shown, as the second byte has not come).
+    const std::vector<Step> steps = {
+        {Main, "\x01\x02\x03"}, {Port2, "\xAA\xBB\xCC\xDD"}, {Sent, "\x10\x20\x30"},
+        {Main, "\x04\x05"},     {Port2, "\xEE"},             {Main, "\x06"},
+        {NewLine, ""},          {Port2, "\xFF\x11"},         {Main, "\x07"},
+    };
+    const std::vector<std::uint16_t> graphed = {0x0201, 0xBBAA, 0xDDCC, 0x0403, 0x0605, 0x11FF};
+    // Each line's bytes as a binary save gives them.
+    const std::vector<std::string> line_bytes = {"\x01\x02", "\xAA\xBB\xCC\xDD", "\x10\x20",
+                                                 "\x03\x04\x05\x06", "\xFF\x11"};
+    const std::vector<std::string> hw = {"<0201", "\xAB" "BBAA DDCC", ">2010", "<0403 0605", "\xAB" "11FF"};
+    const std::vector<std::string> dw = {"<00513", "\xAB" "48042 56780", ">08208", "<01027 01541",
+                                         "\xAB" "04607"};
+    struct Row {
+        const char* name;
+        terminal::TDataFormat format;
+        bool graph_signed;
+        int port2_client;  // 0: the serial ports; else the Ethernet port's clients 1 and this one
+        const std::vector<std::string>& lines;
+    };
+    const Row rows[] = {
+        {"HW, serial", terminal::dfHW, false, 0, hw},
+        {"DW, serial", terminal::dfDW, true, 0, dw},
+        {"HW, Ethernet slots", terminal::dfHW, true, 2, hw},
+        {"DW, Ethernet slots", terminal::dfDW, false, 3, dw},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReceivePath p;
+        TMain* m = p.main;
+        ASSERT_TRUE(m->cp1->Connected());
+        ASSERT_TRUE(m->cp2->Connected());
+        p.graph->SetVisible(true);
+        p.graph->cbSigned->SetChecked(row.graph_signed);
+        m->DataFormat = row.format;
+        m->StartNewLine(true);
+        const int first = p.Last();
+        auto port_bytes = [&](bool is_main, const std::string& bytes) {
+            if (row.port2_client == 0) return p.Send(is_main ? p.main_dev : p.second_dev, bytes);
+            // What the Ethernet port hands on: the client index, then its bytes.
+            auto& count = m->PortSlots[is_main ? terminal::PortSlotMain : terminal::PortSlot2].RxCount;
+            const auto want = count + bytes.size();
+            std::string reply;
+            m->ForeignPortEvent(ports::fpeData,
+                                std::string(1, static_cast<char>(is_main ? 1 : row.port2_client)) + bytes,
+                                reply);
+            return test_support::PumpUntil([&] { return count == want; });
+        };
+        for (const Step& step : steps) {
+            switch (step.from) {
+                case Main: ASSERT_TRUE(port_bytes(true, step.bytes)); break;
+                case Port2: ASSERT_TRUE(port_bytes(false, step.bytes)); break;
+                case Sent: m->ShowData(step.bytes.data(), step.bytes.size(), 2); break;
+                case NewLine: m->StartNewLine(true); break;
+            }
+        }
+        ASSERT_TRUE(p.ShowReceived());
+
+        std::vector<std::string> shown;
+        std::string all_bytes;
+        for (int i = first; i <= p.Last(); ++i) {
+            shown.push_back(p.Lines().GetLine(i));
+            all_bytes += p.Lines().LineBytes(i);
+            if (i - first < static_cast<int>(line_bytes.size())) {
+                EXPECT_EQ(p.Lines().LineBytes(i), line_bytes[static_cast<std::size_t>(i - first)]) << i;
+            }
+        }
+        EXPECT_EQ(shown, row.lines);
+
+        // The graph takes the received words, not the transmitted ones.
+        ASSERT_EQ(p.graph->PointCount(), static_cast<int>(graphed.size()));
+        for (std::size_t k = 0; k < graphed.size(); ++k) {
+            const double want = row.graph_signed ? static_cast<std::int16_t>(graphed[k]) : graphed[k];
+            EXPECT_EQ(p.graph->serLine->YValues().Value(static_cast<int>(k)), want) << k;
+        }
+
+        const std::filesystem::path file = p.dir.File("list.bin");
+        terminal::SaveList(p.Lines(), file.string(), terminal::TListFileType::Binary);
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+                  all_bytes);
+        EXPECT_EQ(all_bytes, std::string("\x01\x02\xAA\xBB\xCC\xDD\x10\x20\x03\x04\x05\x06\xFF\x11"));
+        EXPECT_TRUE(p.messages.empty());
+    }
 }
 
 // The message windows open now (notices of earlier tests too), freed.

@@ -164,6 +164,35 @@ TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
     n.Panel.DataFormat = dfHW;
     n.Show(n.Bytes(6, 1));
     EXPECT_EQ(n.Texts(), (Lines{"0201 0403", "0605"}));
+
+    // Each stream pairs its own bytes, through the other's lines (wrapped
+    // ones too). A byte shown on its own (HEX) drops its stream's waiting
+    // low byte, which read back later would come after it; a message line
+    // starts every stream afresh.
+    PanelFixture s(9);
+    s.Panel.DataFormat = dfHW;
+    s.Show("\x01", 0);
+    s.Show("\x11\x22\x33\x44\x55\x66\x77", 1);  // two lines; 0x77 waits
+    s.Show("\x02", 0);
+    s.Panel.DataFormat = dfHEX;
+    s.Show("\x0A", 0);
+    s.Panel.DataFormat = dfHW;
+    s.Show("\x03", 0);  // waits...
+    s.Panel.DataFormat = dfHEX;
+    s.Show("\x0B", 0);  // ...and is dropped
+    s.Panel.DataFormat = dfHW;
+    s.Show("\x88", 1);
+    s.Show("\x0C\x0D", 0);
+    s.Show("\x10", 0);
+    s.Show("\x99", 1);
+    s.Panel.AddTextLine("m", 0, 0, dfMSG);
+    s.Show("\x0E\x0F", 0);
+    s.Show("\xAA\xBB", 1);
+    EXPECT_EQ(s.Texts(), (Lines{"2211 4433", "6655", "0201", "0A 0B", "8877", "0D0C", "m", "0F0E", "BBAA"}));
+    std::string main_bytes;
+    for (int i = 0; i < s.Panel.Lines().LineCount(); ++i)
+        if (s.Panel.Lines().LineRecord(i).Dir == 0) main_bytes += s.Panel.Lines().LineBytes(i);
+    EXPECT_EQ(main_bytes, "\x01\x02\x0A\x0B\x0C\x0D\x0E\x0F");
 }
 
 TEST(receive_panel, asc_line_break_character_ends_the_line_after_itself) {
@@ -462,7 +491,7 @@ TEST(receive_panel, graph_feed_gives_one_value_per_byte_or_word) {
 
     double v = 0;
     f.Panel.DataFormat = dfBIN;
-    EXPECT_TRUE(f.Panel.GraphValue(0x80, true, v));
+    EXPECT_TRUE(f.Panel.GraphValue(0x80, 0, true, v));
     EXPECT_EQ(v, -128);
 }
 
