@@ -59,6 +59,7 @@ void TMain::LoadPlugin(const std::string& FileName) {
             [this](std::int32_t Code, const std::string& Text, std::string& Reply) { ScriptCommand(Code, Text, Reply); });
         Script->OnWaitTurn = [this] { NotePluginLoopTurn(); };
         Script->Compile(source, FileName);
+        for (const std::string& warning : Script->SourceWarnings()) AddTextLine(warning, 0, 0, dfERR);
         PluginFlags = APTD | APRD | APGD;
         if (Script->HasOnLoad()) {
             SetPluginBusy(true);

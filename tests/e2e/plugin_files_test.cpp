@@ -1,16 +1,20 @@
 // Plug-in files as authors write them: a plug-in saved as UTF-8 shows and
-// sends its Cyrillic text as the code page's bytes; a plug-in path that is
+// sends its Cyrillic text as the code page's bytes, one saved in the code
+// page sends its bytes as written even where they are valid UTF-8 too; a
+// plug-in path that is
 // no regular file is refused at once; a variable name with a line break is
 // refused; the plug-in's Send reaches the transmit line's pseudo-commands.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e/plugin_window.h"
 #include "platform/rtl/cp1251.h"
+#include "platform/rtl/files.h"
 #include "platform/vcl/file_text.h"
 #include "support/main_window.h"
 
@@ -81,6 +85,103 @@ TEST(plugin_files, a_utf8_plugin_reaches_window_and_device_in_the_code_page) {
     ASSERT_GE(msgs.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(msgs.end() - 4, msgs.end()),
               (std::vector<std::string>{"__getv(a) -> kept", "getv sent 0", "__setv(q,1)", "setv sent 0"}));
+}
+
+// Everything the device got up to the plug-in's closing '|'.
+std::string SentUpToBar(test_support::PtyPair& dev) {
+    std::string got;
+    while (!got.ends_with('|')) {
+        const std::string byte = dev.Read(1, 2s);
+        if (byte.empty()) break;
+        got += byte;
+    }
+    return got;
+}
+
+TEST(plugin_files, each_file_is_read_the_way_only_its_bytes_allow) {
+    // A plug-in file and the file it includes, each saved in the code page
+    // or as UTF-8; ONLOAD sends the main file's literal in <>, the
+    // include's in []. Code-page text that is valid UTF-8 too (a capital
+    // letter before І, і, Ё, §, ...) keeps its bytes and warns where a
+    // UTF-8 reading would send others; UTF-8 holding a Cyrillic word, or
+    // marked, is read as UTF-8; each file is judged on its own.
+    PluginWindow w("procedure OnLoad; begin end;");
+    ASSERT_TRUE(w.main->cp1->Connected());
+    const std::string mark = "\xEF\xBB\xBF";
+    const std::string yes_cp = "\xE4\xE0";        // "да" in the code page
+    const std::string yes_utf8 = "\xD0\xB4\xD0\xB0";  // "да" in UTF-8
+    const std::string hello_cp = rtl::Utf8ToAnsi("привет");
+    struct Case {
+        std::string Name;
+        std::string MainHead, MainText, IncHead, IncText;  // a head: a mark or a comment line before the text
+        std::string Sent;                                  // what the device gets
+        std::vector<std::string> Warned;                   // "<file>(<row>:<column>" of each warning
+        std::string IncName = "inc.inc";                   // as written in the directive
+        std::string IncFile = "inc.inc";                   // the include's name in program text
+    };
+    const Case cases[] = {
+        // Code page, valid UTF-8 too: as written, with a warning.
+        {"Ri", "", "\xD0\xB3", "", "", "<\xD0\xB3>[]|", {"main.pas(4:10"}},
+        {"V_section", "", "\xC2\xA7", "", "", "<\xC2\xA7>[]|", {"main.pas(4:10"}},
+        {"E_Yo", "", "\xC5\xA8", "", "", "<\xC5\xA8>[]|", {"main.pas(4:10"}},
+        {"Ni", "", "\xCD\xB3", "", "", "<\xCD\xB3>[]|", {"main.pas(4:10"}},
+        {"include_Ri", "", "", "", "\xD0\xB3", "<>[\xD0\xB3]|", {"inc.inc(3:10"}},
+        // A word of the code page in a comment settles it: no warning.
+        {"settled_Ri", "// " + yes_cp + "\r\n", "\xD0\xB3", "", "", "<\xD0\xB3>[]|", {}},
+        {"code_page_text", "", hello_cp, "", hello_cp, "<" + hello_cp + ">[" + hello_cp + "]|", {}},
+        // UTF-8: a Cyrillic word, or the mark.
+        {"utf8_word", "", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "", "",
+         "<" + rtl::Utf8ToAnsi("Привет") + ">[]|", {}},
+        {"utf8_marked_letter", mark, "\xD0\xB3", mark, "\xC2\xB0", "<\xE3>[\xB0]|", {}},
+        {"utf8_word_in_a_comment", "// " + yes_utf8 + "\r\n", "\xC2\xB0" "C", "", "", "<\xB0" "C>[]|", {}},
+        // UTF-8 without either: the code page's bytes, and a warning that
+        // says how to settle it.
+        {"utf8_unsettled", "", "\xC2\xB0" "C", "", "", "<\xC2\xB0" "C>[]|", {"main.pas(4:10"}},
+        {"utf8_outside_the_page_unsettled", "", "\xC3\xBC", "", "", "<\xC3\xBC>[]|", {"main.pas(4:10"}},
+        // Each file on its own.
+        {"utf8_main_code_page_include", "", "\xD0\xB4\xD0\xB0", "", "\xD0\xB3", "<" + yes_cp + ">[\xD0\xB3]|",
+         {"inc.inc(3:10"}},
+        {"code_page_main_utf8_include", "// " + yes_cp + "\r\n", "\xD0\xB3", "", yes_utf8,
+         "<\xD0\xB3>[" + yes_cp + "]|", {}},
+        // An include name finds its file whichever way it was meant.
+        {"include_named_in_the_code_page", "", "", "", "", "<>[]|", {}, "\xD0\xB3.inc", "\xD0\xB3.inc"},
+        {"include_named_in_utf8", "", "", "", "", "<>[]|", {}, "\xD0\xB3.inc", "\xE3.inc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string folder = w.dir.File(c.Name) + "/";
+        std::filesystem::create_directories(rtl::SysPath(folder));
+        const std::string main_file = folder + "main.pas";
+        vcl::SaveStrToFile(c.MainHead + "{$I " + c.IncName + "}\r\nprocedure OnLoad;\r\nbegin\r\n  Send('<" + c.MainText +
+                               ">');\r\n  SendInc;\r\n  Send('|');\r\nend;\r\n",
+                           main_file);
+        vcl::SaveStrToFile(c.IncHead + "procedure SendInc;\r\nbegin\r\n  Send('[" + c.IncText + "]');\r\nend;\r\n",
+                           folder + c.IncFile);
+        const std::size_t errors = w.LinesOf(terminal::dfERR).size();
+        w.Messages.clear();
+        try {
+            w.main->LoadPlugin(main_file);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+            continue;
+        }
+        EXPECT_EQ(SentUpToBar(w.dev), c.Sent);
+        EXPECT_EQ(w.Messages, std::vector<std::string>{});
+        const std::vector<std::string> lines = w.LinesOf(terminal::dfERR);
+        std::vector<std::string> warned;
+        for (std::size_t i = errors; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            const std::string head = "[Warning] " + folder;
+            const std::string tail = "): The file is read in the code page (Windows-1251), but it is valid UTF-8 "
+                                     "too, where this text literal reads otherwise. Save it as UTF-8 with a byte "
+                                     "order mark to have it read as UTF-8; a comment such as \"// " +
+                                     yes_cp + "\" (two letters " + rtl::Utf8ToAnsi("А-я") +
+                                     " in a row) settles either reading";
+            EXPECT_TRUE(line.starts_with(head) && line.ends_with(tail)) << line;
+            warned.push_back(line.substr(head.size(), line.find("): ") - head.size()));
+        }
+        EXPECT_EQ(warned, c.Warned);
+    }
 }
 
 TEST(plugin_files, a_plugin_path_that_is_no_regular_file_is_refused_at_once) {

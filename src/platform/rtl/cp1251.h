@@ -32,9 +32,10 @@ void AppendUtf8Char(std::string& out, char32_t u);
 // impossible byte, a cut, overlong or surrogate sequence), with length the
 // bytes that broken sequence takes.
 bool DecodeUtf8Char(std::string_view s, std::size_t i, char32_t& code, std::size_t& length);
-// Whether s is well-formed UTF-8 holding at least one character beyond ASCII:
-// how a text saved by this system's editors tells itself from one in the
-// code page, whose letters beyond ASCII almost never form valid UTF-8.
+// Whether s is well-formed UTF-8 holding at least one character beyond ASCII,
+// as text saved by this system's editors is. Text in the code page can be so
+// too (a capital letter before І, і, Ё, №, « and others is a UTF-8
+// character), so this alone never decides that text is UTF-8.
 bool IsUtf8BeyondAscii(std::string_view s);
 
 // The Unicode code point of one byte.

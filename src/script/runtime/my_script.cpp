@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -43,9 +44,7 @@ std::string WithSlashes(std::string name) {
     return name;
 }
 
-}  // namespace
-
-std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName) {
+std::string FindIncludeFile(const std::string& IncludingFile, const std::string& FileName) {
     const std::string name = WithSlashes(FileName);
     if (name.empty()) return {};
     const std::string path = name.front() == '/' ? name : rtl::ExtractFilePath(WithSlashes(IncludingFile)) + name;
@@ -84,11 +83,30 @@ std::string ResolveIncludeFile(const std::string& IncludingFile, const std::stri
     return Exists(found) ? found : std::string();
 }
 
+}  // namespace
+
+std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName) {
+    std::string found = FindIncludeFile(IncludingFile, FileName);
+    // A source read in the code page may have been saved as UTF-8: a name
+    // that names nothing in the code page is tried as UTF-8, as names kept
+    // in the settings are.
+    if (found.empty() && rtl::IsUtf8BeyondAscii(FileName))
+        found = FindIncludeFile(IncludingFile, rtl::FromSysPath(FileName));
+    return found;
+}
+
 TMyScript::TMyScript(TScriptRequestEvent OnRequest) : OnRequest(std::move(OnRequest)) {}
 
 TMyScript::~TMyScript() { *alive_ = false; }
 
 void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
+    warnings_.clear();
+    auto read = [this](const std::string& bytes, const std::string& file) {
+        TPluginSourceText source = ReadPluginSource(bytes, file);
+        if (!source.Warning.empty() && std::find(warnings_.begin(), warnings_.end(), source.Warning) == warnings_.end())
+            warnings_.push_back(std::move(source.Warning));
+        return std::move(source.Text);
+    };
     PluginEvents events;
     std::string image;
     {
@@ -101,7 +119,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
         comp.Tag = this;
 
         compiler::TPSPreProcessor pre;
-        pre.OnNeedFile = [](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
+        pre.OnNeedFile = [&read](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
                             std::string& text) {
             const std::string found = ResolveIncludeFile(including, name);
             if (found.empty()) return false;
@@ -114,7 +132,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                 throw compiler::EPSPreProcessor(compiler::FormatText(compiler::kUnableToFindFile, {name, including}) +
                                                 ": " + rtl::ExceptionMessage(e));
             }
-            text = PluginSourceText(bytes, found);
+            text = read(bytes, found);
             name = found;
             return true;
         };
@@ -129,7 +147,7 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                 module = res.Name;
             }
         };
-        pre.MainFileText = PluginSourceText(Source, FileName);
+        pre.MainFileText = read(Source, FileName);
         pre.MainFileName = FileName;
         std::string text;
         pre.PreProcess(FileName, text);

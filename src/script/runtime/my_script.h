@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "script/runtime/exec.h"
 #include "script/runtime/plugin_declarations.h"
@@ -45,8 +46,10 @@ using TScriptRequestEvent = std::function<void(std::int32_t Code, const std::str
 
 // Where an include file is: beside the including file, or as written when
 // absolute; "\" separates folders too. A name not found as written is
-// matched without regard to letter case in its folder. Empty when there is
-// nothing of that name (a folder or a FIFO of that name is found: reading it
+// matched without regard to letter case in its folder. A name that finds
+// nothing and whose bytes are valid UTF-8 beyond ASCII is tried as UTF-8
+// too (a file read in the code page may have been saved as UTF-8), as
+// file names in the settings are. Empty when there is nothing of that name (a folder or a FIFO of that name is found: reading it
 // then tells why it is no include file).
 std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName);
 
@@ -61,6 +64,9 @@ public:
     // message is every compiler message followed by "\r", the
     // preprocessor's error, or the loader's error.
     void Compile(const std::string& Source, const std::string& FileName);
+    // What the last Compile found worth telling the author about how its
+    // files were read (see ReadPluginSource): one line each, message text.
+    const std::vector<std::string>& SourceWarnings() const { return warnings_; }
 
     // Run the event procedures; a script error comes out as the
     // executor's exception.
@@ -131,6 +137,7 @@ private:
     // False once the host is gone (a box may outlive it).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::uint32_t last_pump_ = 0;
+    std::vector<std::string> warnings_;
 };
 
 }  // namespace script::runtime

@@ -43,6 +43,7 @@ class TUtf8Reader {
 public:
     TUtf8Reader(std::string_view Text, const std::string& FileName) : in_(Text), file_(FileName) {}
 
+    // The text in the code page; the errors, if any, in Errors().
     std::string Convert() {
         out_.reserve(in_.size());
         while (i_ < in_.size()) {
@@ -61,9 +62,14 @@ public:
                 Char(false);
             }
         }
-        if (!errors_.empty()) throw rtl::Exception(errors_);
         return std::move(out_);
     }
+
+    const std::string& Errors() const { return errors_; }
+    // Where the first character beyond ASCII inside a text literal is, its
+    // column counted in bytes; row 0 when there is none.
+    std::size_t LiteralRow() const { return literal_row_; }
+    std::size_t LiteralColumn() const { return literal_column_; }
 
 private:
     char At(std::size_t i) const { return i < in_.size() ? in_[i] : '\0'; }
@@ -80,6 +86,7 @@ private:
             }
             ++row_;
             line_start_ = out_.size();
+            in_line_start_ = i_;
             return;
         }
         char32_t code = 0;
@@ -88,6 +95,10 @@ private:
             out_ += c;
             ++i_;
             return;
+        }
+        if (InLiteral && literal_row_ == 0) {
+            literal_row_ = row_;
+            literal_column_ = i_ - in_line_start_ + 1;
         }
         const char mapped = rtl::UnicodeToAnsiChar(code);
         if (mapped != '?') {
@@ -161,11 +172,29 @@ private:
     std::size_t i_ = 0;
     std::size_t row_ = 1;
     std::size_t line_start_ = 0;
+    std::size_t in_line_start_ = 0;
+    std::size_t literal_row_ = 0;
+    std::size_t literal_column_ = 0;
 };
+
+// Whether the UTF-8 reading of valid UTF-8 holds two Cyrillic letters in a
+// row: a word written in UTF-8. In the code page those bytes are a capital
+// Р, С, Т or У before a byte 80-BF, twice, which no text there holds.
+bool HoldsCyrillicWord(std::string_view Utf8) {
+    bool previous = false;
+    for (std::size_t i = 0, n = 0; i < Utf8.size(); i += n) {
+        char32_t code = 0;
+        rtl::DecodeUtf8Char(Utf8, i, code, n);
+        const bool cyrillic = code >= 0x400 && code <= 0x4FF;
+        if (cyrillic && previous) return true;
+        previous = cyrillic;
+    }
+    return false;
+}
 
 }  // namespace
 
-std::string PluginSourceText(const std::string& Bytes, const std::string& FileName) {
+TPluginSourceText ReadPluginSource(const std::string& Bytes, const std::string& FileName) {
     std::string_view text = Bytes;
     const bool marked = text.starts_with(kUtf8Mark);
     if (marked) text.remove_prefix(kUtf8Mark.size());
@@ -174,9 +203,25 @@ std::string PluginSourceText(const std::string& Bytes, const std::string& FileNa
         if (!wide.empty())
             throw rtl::Exception("\"" + FileName + "\" is saved as " + wide +
                                  ", which plug-in files cannot be: save it as UTF-8 or in the Windows-1251 code page");
-        if (!rtl::IsUtf8BeyondAscii(text)) return Bytes;
+        if (!rtl::IsUtf8BeyondAscii(text)) return {Bytes, {}};
     }
-    return TUtf8Reader(text, FileName).Convert();
+    TUtf8Reader reader(text, FileName);
+    std::string converted = reader.Convert();
+    if (marked || HoldsCyrillicWord(text)) {
+        if (!reader.Errors().empty()) throw rtl::Exception(reader.Errors());
+        return {std::move(converted), {}};
+    }
+    // Both readings are possible: the code page's keeps the bytes of every
+    // plug-in written in it. An author who saved UTF-8 learns why a literal
+    // does not send what the editor shows.
+    if (reader.LiteralRow() == 0) return {Bytes, {}};
+    return {Bytes, rtl::Format("[Warning] %s(%d:%d): ", {FileName, static_cast<int>(reader.LiteralRow()),
+                                                          static_cast<int>(reader.LiteralColumn())}) +
+                       "The file is read in the code page (Windows-1251), but it is valid UTF-8 too, where this "
+                       "text literal reads otherwise. Save it as UTF-8 with a byte order mark to have it read as "
+                       "UTF-8; a comment such as \"// " +
+                       rtl::Utf8ToAnsi("да") + "\" (two letters " + rtl::Utf8ToAnsi("А-я") +
+                       " in a row) settles either reading"};
 }
 
 }  // namespace script::runtime

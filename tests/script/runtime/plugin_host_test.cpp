@@ -381,10 +381,10 @@ TEST(plugin_host, plugin_files_are_read_in_the_encodings_editors_save) {
               "[Error] " + source_file + "(3:11): The character U+00FC of a text literal is not in the code page "
                                   "(Windows-1251)\r[Error] " +
                   source_file + "(3:26): The character U+1F600 of a text literal is not in the code page (Windows-1251)\r");
-    vcl::SaveStrToFile("procedure OnSend;\r\nbegin\r\n  AddMsg('ӝ');\r\nend;", dir.File("outside.inc"));
+    vcl::SaveStrToFile("// проверка\r\nprocedure OnSend;\r\nbegin\r\n  AddMsg('ӝ');\r\nend;", dir.File("outside.inc"));
     EXPECT_EQ(CompileError(host, "{$I outside.inc}", source_file),
               "[Error] " + dir.File("outside.inc") +
-                  "(3:11): The character U+04DD of a text literal is not in the code page (Windows-1251)\r");
+                  "(4:11): The character U+04DD of a text literal is not in the code page (Windows-1251)\r");
 
     // A file in the code page reads as it always did: every letter of the
     // page, in a literal and in a comment, comes through as its byte.
