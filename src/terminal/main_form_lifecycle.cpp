@@ -256,6 +256,11 @@ void TMain::mClearCounterClick(vcl::TComponent*) {
 void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     CanClose = false;
     CloseWanted = true;
+    // A save that waits for a pipe or a device to take more is given up
+    // (silently: the user asked to close), and the close comes again from
+    // the loop once it has returned; nothing it was saving goes meanwhile.
+    const bool saving = vcl::Application && vcl::Application->WriteWaiting();
+    if (saving) vcl::Application->StopWaitingWrite();
     if (PluginBusy) {
         // The window can always be closed: the running event is asked to
         // stop, as Unload does (its waits return at once), and the close
@@ -264,6 +269,10 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         // event was never loaded, and is not kept).
         if (!PluginPath.empty()) PendingPluginPath = PluginPath;
         if (Script) Script->Stop();
+        return;
+    }
+    if (saving) {
+        AskCloseAgain();
         return;
     }
     // Each step on its own: one that fails is shown, and the others still
