@@ -331,9 +331,11 @@ public:
     // without plug-in events.
     bool Closing = false;
     void DeliverEverything();
-    // The window's own posted messages: the pump.
+    // The window's own posted messages: the pump, and a close that let a
+    // waiting save return first.
     win::HWND PostWindow = 0;
     static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
+    static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
     bool PumpPosted = false;
     // Where received pieces go: each to the output (file or list) that was
     // in force when it was read. Switching output off while pieces read for

@@ -257,6 +257,17 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     // without plug-in events, in the order it came; then the output file
     // closes and the settings are saved. The plug-in stays in them, also
     // one still in its load event.
+    //
+    // Only a save that waits for a pipe or a device to take more goes
+    // first: it is given up (silently: the user asked to close), and the
+    // close comes again from the loop once it has returned, so that nothing
+    // it was saving goes away under it.
+    if (vcl::Application && vcl::Application->WriteWaiting()) {
+        vcl::Application->StopWaitingWrite();
+        CanClose = false;
+        if (PostWindow != 0) win::PostMessage(PostWindow, kCloseMessage, 0, 0);
+        return;
+    }
     CanClose = true;
     if (Closing) return;
     Closing = true;

@@ -142,6 +142,11 @@ void TMain::CreateReceivePanel() {
                 PumpReceived();
                 return 0;
             }
+            // A close that let a waiting save return first.
+            if (msg == kCloseMessage) {
+                Close();
+                return 0;
+            }
             return win::DefWindowProc(w, msg, wp, lp);
         },
         "TMainPosts");

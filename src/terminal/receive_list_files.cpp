@@ -1,12 +1,9 @@
 #include "terminal/receive_list_files.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
-#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -107,9 +104,6 @@ bool ParseSelfLogFields(std::string_view Line, TLineRecord& Record) {
                          static_cast<TDataFormat>(format - '0'), 0};
     return true;
 }
-
-// What WriteWaiting gives for a pipe or device that took nothing in time.
-constexpr int kStalled = -1;
 
 [[noreturn]] void RaiseWrongLineFormat(int Number) {
     throw rtl::Exception(rtl::Format(WrongLineFormatText, {Number}));
@@ -261,15 +255,10 @@ void TListOutput::Open(const std::string& FileName, TListFileType Type) {
     // file another program writes would lose its start before the lock
     // refused us. Others may watch it grow but not write into it.
     auto file = std::make_unique<vcl::TFileStream>(FileName, vcl::fmCreate | vcl::fmShareDenyWrite);
+    // A pipe or device stays open without waiting (the stream keeps it so):
+    // a reader that stops reading must not hold the window for good.
     struct stat st {};
     const bool regular = ::fstat(file->Handle(), &st) == 0 && S_ISREG(st.st_mode);
-    // A pipe or device is written without waiting: a reader that stops
-    // reading must not hold the window for good (see WriteWaiting).
-    if (!regular) {
-        const int flags = ::fcntl(file->Handle(), F_GETFL);
-        if (flags < 0 || ::fcntl(file->Handle(), F_SETFL, flags | O_NONBLOCK) != 0)
-            throw vcl::EFileSaveError(FileName, errno);
-    }
     file_ = std::move(file);
     regular_ = regular;
     raw_ = Type == TListFileType::Binary;
@@ -302,35 +291,15 @@ bool TListOutput::Holds(const std::string& FileName) const {
            open.st_ino == named.st_ino;
 }
 
-int TListOutput::WriteWaiting(std::string_view Data) {
-    using Clock = std::chrono::steady_clock;
-    const int fd = file_->Handle();
-    // The time allowed counts from the last byte taken.
-    Clock::time_point deadline = Clock::now() + StallLimit;
-    while (!Data.empty()) {
-        const ssize_t n = rtl::WriteSome(fd, Data.data(), Data.size());
-        if (n > 0) {
-            Data.remove_prefix(static_cast<std::size_t>(n));
-            deadline = Clock::now() + StallLimit;
-            continue;
-        }
-        if (n == 0) return EIO;
-        if (errno != EAGAIN) return errno;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return kStalled;
-        pollfd wait{fd, POLLOUT, 0};
-        if (::poll(&wait, 1, static_cast<int>(left)) < 0 && errno != EINTR) return errno;
-    }
-    return 0;
-}
-
 bool TListOutput::Write(std::string_view Data) {
     if (!file_) return true;
-    const int error = regular_ ? rtl::WriteAll(file_->Handle(), Data) : WriteWaiting(Data);
+    // Written from inside the receive path, which must not be entered again:
+    // a pipe that is full is waited for without turns of the loop, for
+    // StallLimit at most without a byte taken.
+    const rtl::TWriteWaitTurns noTurns(nullptr);
+    const int error = rtl::WriteAll(file_->Handle(), Data, StallLimit);
     if (error == 0) return true;
-    failure_ = error == kStalled
-                   ? vcl::SaveErrorText(file_->FileName(), "the program or device reading it stopped taking data")
-                   : vcl::SaveErrorText(file_->FileName(), error);
+    failure_ = vcl::SaveErrorText(file_->FileName(), error);
     Close();
     return false;
 }

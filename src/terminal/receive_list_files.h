@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/rtl/file_writes.h"
 #include "terminal/receive_format.h"
 #include "terminal/receive_panel_lines.h"
 
@@ -153,13 +154,9 @@ public:
     void Empty();
 
     // How long a pipe or device may take nothing before a write gives up.
-    std::chrono::milliseconds StallLimit{5000};
+    std::chrono::milliseconds StallLimit = rtl::WriteStallLimit();
 
 private:
-    // Writes to a pipe or device: 0, the error number, or -1 once it took
-    // nothing for StallLimit.
-    int WriteWaiting(std::string_view Data);
-
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
     bool regular_ = false;

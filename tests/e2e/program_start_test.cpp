@@ -1,7 +1,6 @@
 // Starts the real program on a virtual X server, finds its main window,
 // asks the window to close as a window manager does, and checks that the
 // process ends cleanly.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -27,6 +26,7 @@
 #include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
+#include "support/x_client.h"
 #include "support/x_windows.h"
 
 namespace {
@@ -34,62 +34,6 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string Capture(const std::string& cmd) { return test_support::CommandOutput(cmd); }
-
-// The few X calls needed, loaded at run time so the test needs no X
-// library or header at build time (the header's macros clash with gtest).
-struct XLib {
-    using OpenFn = void* (*)(const char*);
-    using AtomFn = unsigned long (*)(void*, const char*, int);
-    using SendFn = int (*)(void*, unsigned long, int, long, void*);
-    using DisplayFn = int (*)(void*);
-
-    void* handle = dlopen("libX11.so.6", RTLD_NOW);
-    OpenFn open = handle ? reinterpret_cast<OpenFn>(dlsym(handle, "XOpenDisplay")) : nullptr;
-    AtomFn atom = handle ? reinterpret_cast<AtomFn>(dlsym(handle, "XInternAtom")) : nullptr;
-    SendFn send = handle ? reinterpret_cast<SendFn>(dlsym(handle, "XSendEvent")) : nullptr;
-    DisplayFn flush = handle ? reinterpret_cast<DisplayFn>(dlsym(handle, "XFlush")) : nullptr;
-    DisplayFn close = handle ? reinterpret_cast<DisplayFn>(dlsym(handle, "XCloseDisplay")) : nullptr;
-    ~XLib() {
-        if (handle) dlclose(handle);
-    }
-    bool ok() const { return open && atom && send && flush && close; }
-};
-
-// The client-message member of the X event union (which is 24 longs).
-struct ClientMessage {
-    int type;
-    unsigned long serial;
-    int send_event;
-    void* display;
-    unsigned long window;
-    unsigned long message_type;
-    int format;
-    long data[5];
-};
-union XEventBytes {
-    ClientMessage client;
-    long pad[24];
-};
-constexpr int kClientMessage = 33;
-
-// Asks a window to close the way a window manager does (WM_DELETE_WINDOW).
-bool RequestClose(const std::string& display, unsigned long window) {
-    XLib x;
-    if (!x.ok()) return false;
-    void* d = x.open(display.c_str());
-    if (!d) return false;
-    XEventBytes ev{};
-    ev.client.type = kClientMessage;
-    ev.client.window = window;
-    ev.client.message_type = x.atom(d, "WM_PROTOCOLS", 0);
-    ev.client.format = 32;
-    ev.client.data[0] = static_cast<long>(x.atom(d, "WM_DELETE_WINDOW", 0));
-    ev.client.data[1] = 0;  // CurrentTime
-    bool sent = x.send(d, window, 0, 0, &ev) != 0;
-    x.flush(d);
-    x.close(d);
-    return sent;
-}
 
 // The program's main window: the id once it shows, or 0 when the program
 // ended first or the window did not show within limit.
@@ -110,7 +54,8 @@ unsigned long FindMainWindow(test_support::ProgramProcess& program, const test_s
 // answers whether it ended cleanly within limit.
 ::testing::AssertionResult CloseCleanly(test_support::ProgramProcess& program, const test_support::VirtualDisplay& display,
                                         unsigned long window, std::chrono::milliseconds limit) {
-    if (!RequestClose(display.Name(), window)) return ::testing::AssertionFailure() << "no close request sent";
+    if (!test_support::XClient(display.Name()).RequestClose(window))
+        return ::testing::AssertionFailure() << "no close request sent";
     if (!program.End(limit)) return ::testing::AssertionFailure() << "the program did not end after its window was closed";
     const int status = program.Status();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -278,7 +223,7 @@ TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_progr
             FAIL() << "the plug-in did not get there";
         }
         const auto asked = std::chrono::steady_clock::now();
-        ASSERT_TRUE(RequestClose(display.Name(), window));
+        ASSERT_TRUE(test_support::XClient(display.Name()).RequestClose(window));
         const bool gone = test_support::WaitUntil(
             [&] { return test_support::ProcessWindows(display.Name(), program.Pid(), "VOSTREL").empty(); }, 30s);
         const auto took = std::chrono::steady_clock::now() - asked;

@@ -5,6 +5,7 @@
 #include "graph/point_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <locale.h>
 #include <stdlib.h>
@@ -26,6 +27,7 @@
 #include "platform/rtl/file_writes.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/numbers.h"
+#include "support/fifo_reader.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -163,6 +165,22 @@ TEST(point_file, a_save_that_fails_half_way_leaves_the_old_file_and_no_other) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary was left";
     graph::WritePointFile(file, x, y);
     EXPECT_EQ(ReadFile(file).substr(0, 16), "1;0.25\r\n2;0.25\r\n");
+
+    // Saved onto a FIFO whose reader takes a little and leaves part-way: the
+    // save fails by name, and the program goes on (the pipe's signal would
+    // end it).
+    const std::string fifo = dir.File("points.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test_support::FifoReader head(fifo);
+    ASSERT_TRUE(head.Open());
+    head.LeaveWhenFull(1000);
+    try {
+        graph::WritePointFile(fifo, x, y);
+        ADD_FAILURE() << "a pipe without reader took the points";
+    } catch (const rtl::EWriteError& e) {
+        EXPECT_STREQ(e.what(), ("Cannot write \"" + fifo + "\": Broken pipe").c_str());
+    }
+    EXPECT_TRUE(head.Left());
 }
 
 TEST(point_file, numbers_read_as_the_general_reader_reads_them_and_lines_cross_blocks_whole) {

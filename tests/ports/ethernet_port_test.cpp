@@ -587,7 +587,9 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     for (std::size_t i = mark; i < owner.events.size(); ++i) {
         const Event& e = owner.events[i];
         if (e.code == fpeRecvInfo) named = e.text;
-        if (e.code == fpeData) EXPECT_EQ(named, "RV data from CliIdx=" + std::to_string(int(e.text[0]))) << e.text;
+        if (e.code == fpeData) {
+            EXPECT_EQ(named, "RV data from CliIdx=" + std::to_string(int(e.text[0]))) << e.text;
+        }
     }
     EXPECT_EQ(owner.Since(mark, fpeRecvInfo).size(), 2u);
 

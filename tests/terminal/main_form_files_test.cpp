@@ -1,7 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QTimer>
+#include <QWidget>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +24,7 @@
 #include "ports/foreign_port.h"
 #include "support/dialog_answers.h"
 #include "support/fifo.h"
+#include "support/fifo_reader.h"
 #include "support/main_window.h"
 #include "support/small_tmpfs.h"
 #include "support/temp_dir.h"
@@ -458,6 +464,59 @@ TEST(main_form_files, a_save_on_a_full_disk_keeps_the_old_file_and_says_which_fi
     f.Click("mSaveAll");
     EXPECT_EQ(ReadFile(good), ListBytes(f.Lines()));
     EXPECT_EQ(f.messages.size(), 4u);
+}
+
+TEST(main_form_files, saving_the_list_onto_a_pipe_neither_ends_the_program_nor_freezes_the_window) {
+    FilesFixture f;
+    TMain* m = f.main;
+    m->Show();
+    f.Receive(Pattern(100000));  // the device sends 100,000 bytes
+    const std::string fifo = f.dir.File("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    {
+        // `head -c 1000 < pipe.bin`: it takes a little and leaves while the
+        // save writes. The save fails by name; the program goes on.
+        test_support::FifoReader head(fifo);
+        ASSERT_TRUE(head.Open());
+        head.LeaveWhenFull(1000);
+        f.Answer(fifo, 2);
+        f.Click("mSaveAll");
+        EXPECT_TRUE(head.Left());
+        ASSERT_EQ(f.messages.size(), 1u);
+        EXPECT_EQ(f.messages.back(), "Cannot write \"" + fifo + "\": Broken pipe.");
+    }
+
+    // A reader that holds the pipe and takes nothing: the window answers
+    // while the save waits (a toolkit timer ticks), and after a while the
+    // save fails naming the file.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "300", 1);
+    test_support::FifoReader holder(fifo);
+    ASSERT_TRUE(holder.Open());
+    bool ticked = false;
+    QTimer::singleShot(0, [&] { ticked = true; });
+    f.Answer(fifo, 2);
+    f.Click("mSaveAll");
+    EXPECT_TRUE(ticked) << "the window was held while the save waited";
+    ASSERT_EQ(f.messages.size(), 2u);
+    EXPECT_EQ(f.messages.back(),
+              "Cannot write \"" + fifo + "\": the program or device reading it stopped taking data.");
+    EXPECT_TRUE(m->Visible());
+
+    // A close request while such a save waits gives the save up at once
+    // and without a word (the limit is far off: a save that went on would
+    // end in the notice), and the window then closes as it always does,
+    // settings saved.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "20000", 1);
+    holder.Take();
+    const std::string ini = f.ini;
+    std::filesystem::remove(ini);
+    QCoreApplication::postEvent(m->Widget(), new QCloseEvent);
+    f.Answer(fifo, 2);
+    f.Click("mSaveAll");
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+    EXPECT_EQ(f.messages.size(), 2u) << f.messages.back();
+    EXPECT_TRUE(test_support::PumpUntil([&] { return !m->Visible(); }));
+    EXPECT_TRUE(std::filesystem::exists(ini)) << "the settings were not saved at the close";
 }
 
 TEST(main_form_files, output_to_a_file_that_fails_is_switched_off_and_nothing_received_is_lost) {

@@ -1,22 +1,69 @@
 #pragma once
-// The one place where the program's file writes and closes reach the system,
-// so that a test can make them fail as a full disk does, on any machine.
+// The one place where the program's file writes and closes reach the system:
+// every writer (saves, the settings file, the output file, streams) goes
+// through here, so that no write can end the program by a pipe's signal or
+// hold it for good on a reader that takes nothing, and so that a test can
+// make writes fail as a full disk does, on any machine.
 #include <sys/types.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 namespace rtl {
 
 // One write(2), retried after an interrupting signal: what the system
 // returns (-1 with errno set on failure). A pipe whose reader has gone gives
-// EPIPE, never the signal that would end the program.
+// EPIPE, or a short count when the reader left part-way through, never the
+// signal that would end the program: a SIGPIPE the write raised is taken
+// back, one that was pending before is left alone.
 ssize_t WriteSome(int Fd, const void* Data, std::size_t Count);
 
-// Writes all of Data; 0 when every byte went out, else the system's error
-// number (a write that takes nothing counts as EIO).
-int WriteAll(int Fd, std::string_view Data);
+// What WriteAll gives when a pipe or device took nothing for the stall
+// limit (no error number has this value).
+inline constexpr int WriteStalled = -1;
+
+// How long a pipe or device may take nothing before a write gives it up:
+// 5 s, or the milliseconds in VOSTREL_TEST_WRITE_STALL_MS when that holds a
+// positive number (tests lower it).
+std::chrono::milliseconds WriteStallLimit();
+
+// Writes all of Data: 0 when every byte went out, else the system's error
+// number (a write that takes nothing counts as EIO). Written, when given,
+// gets the count of bytes that went out, also on failure.
+//
+// A descriptor of a regular file is written as it always was. One opened
+// without waiting (a pipe or a device: the program's openers do so) that
+// cannot take more yet is waited for in short slices, and between them the
+// turn of the innermost TWriteWaitTurns runs (the application's keeps its
+// windows answering). A turn that says stop gives the write up with
+// ECANCELED; a reader that takes nothing for StallLimit (zero: the usual
+// WriteStallLimit) gives WriteStalled. A reader that takes bytes, however
+// slowly, is waited for.
+int WriteAll(int Fd, std::string_view Data, std::chrono::milliseconds StallLimit = {},
+             std::size_t* Written = nullptr);
+
+// What writes on this thread do between slices of waiting, while this
+// object lives: Turn runs, and returns false to give the waiting write up.
+// An empty Turn makes them only wait (for a caller that must not be entered
+// again meanwhile). The object it covers comes back when it goes. Without
+// any, writes only wait.
+class TWriteWaitTurns {
+public:
+    explicit TWriteWaitTurns(std::function<bool()> Turn);
+    ~TWriteWaitTurns();
+    TWriteWaitTurns(const TWriteWaitTurns&) = delete;
+    TWriteWaitTurns& operator=(const TWriteWaitTurns&) = delete;
+
+    // Runs the innermost turn: false when it says stop; true without one.
+    static bool RunInnermost();
+
+private:
+    std::function<bool()> turn_;
+    TWriteWaitTurns* outer_;
+};
 
 // Closes Fd: 0, or the error number the system gave. Some file systems
 // (network ones, quotas) report a failed write only here, so a file that was

@@ -24,6 +24,10 @@ namespace {
 constexpr std::size_t kSaveBlock = std::size_t{1} << 20;
 
 [[noreturn]] void Fail(const std::string& FileName, int Error) {
+    // A save given up while it waited for a pipe, because the program asked
+    // it to stop (its window closing, the plug-in that saves stopped), has
+    // nothing to tell the user, who asked for that.
+    if (Error == ECANCELED) throw rtl::EAbort(SaveErrorText(FileName, "the save was stopped"));
     throw EFileSaveError(FileName, Error);
 }
 
@@ -149,6 +153,8 @@ EFileSaveError::EFileSaveError(const std::string& FileName, int Error, const std
     : rtl::EWriteError(SaveErrorText(FileName, Reason)), ErrorCode(Error) {}
 
 std::string SaveErrorText(const std::string& FileName, int Error) {
+    if (Error == rtl::WriteStalled)
+        return SaveErrorText(FileName, "the program or device reading it stopped taking data");
     return SaveErrorText(FileName, SysErrorMessage(Error));
 }
 
@@ -198,10 +204,11 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
 
     if (exists && (!S_ISREG(st.st_mode) || KernelSetting(target))) {
         // A device, a FIFO or a kernel setting takes the bytes where it is;
-        // a folder refuses. Opened without waiting: a FIFO that no program
-        // reads, or a serial line waiting for its carrier, would hold the
-        // window for good. Once open, writes wait as usual for a reader that
-        // is there.
+        // a folder refuses. Opened and written without waiting: a FIFO that
+        // no program reads, or a serial line waiting for its carrier, would
+        // hold the window for good, and so would a reader that stops
+        // reading. The writes wait in slices with the window answering, and
+        // give up once nothing is taken for a while (rtl::WriteAll).
         int fd;
         do {
             fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -209,11 +216,6 @@ void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOu
         if (fd < 0 && errno == ENXIO && S_ISFIFO(st.st_mode))
             throw EFileSaveError(FileName, ENXIO, "it is a pipe that no program reads");
         if (fd < 0) Fail(FileName, errno);
-        if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            const int error = errno;
-            rtl::CloseFile(fd);
-            Fail(FileName, error);
-        }
         writeAndClose(fd);
         return;
     }

@@ -14,7 +14,13 @@
 //   refused (as opening it for writing would be) rather than replaced.
 // - A target that exists but is not a regular file (a device, a FIFO), or is
 //   a setting of the kernel's own file systems (under /proc, /sys), cannot
-//   be replaced by a rename: it is opened and written in place.
+//   be replaced by a rename: it is opened and written in place, without
+//   waiting. A FIFO that no program reads is refused at once; a reader that
+//   takes nothing for a while fails the save ("... the program or device
+//   reading it stopped taking data"), one that goes away fails it with the
+//   system's reason (a broken pipe), and the window keeps answering while
+//   the save waits (rtl::WriteAll). A save that the program stops while it
+//   waits (its window closing) raises a silent rtl::EAbort.
 // - A file that a stream holds open for writing with a share mode (the
 //   output file, which others may read but not write), in this program or
 //   another, is refused while it is held:
@@ -79,7 +85,8 @@ private:
 // output, as described above. Raises EFileSaveError on a system failure.
 void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOutput& Out)>& Write);
 
-// "Cannot write "<FileName>": <the system's text for Error>".
+// "Cannot write "<FileName>": <the system's text for Error>" (for
+// rtl::WriteStalled: "the program or device reading it stopped taking data").
 std::string SaveErrorText(const std::string& FileName, int Error);
 // "Cannot write "<FileName>": <Reason>".
 std::string SaveErrorText(const std::string& FileName, const std::string& Reason);

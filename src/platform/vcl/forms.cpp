@@ -25,6 +25,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/failure_trace.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/win/message_window.h"
 #include "platform/vcl/keys.h"
 #include "platform/vcl/qt_bridge.h"
@@ -419,6 +420,7 @@ TApplication::TApplication() : TComponent(nullptr) {
     Application = this;
     // What the platform layer's entries from the loop catch comes here.
     win::SetLoopErrorHandler([this](std::exception_ptr e, bool repeated) { HandleException(e, repeated); });
+    write_turns_ = std::make_unique<rtl::TWriteWaitTurns>([this] { return WriteWaitTurn(); });
 }
 
 TApplication::~TApplication() {
@@ -426,6 +428,7 @@ TApplication::~TApplication() {
     MuteEvents(true);
     while (ComponentCount() > 0) Free(Components(ComponentCount() - 1));
     MuteEvents(false);
+    write_turns_.reset();
     qApp->removeEventFilter(watcher_.get());
     watcher_.reset();
     qApp->removeNativeEventFilter(close_filter_.get());
@@ -499,6 +502,27 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool TApplication::WriteWaitTurn() {
+    if (!terminated_ && !write_stopped_) {
+        ++write_waiting_;
+        struct Leave {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{write_waiting_};
+        win::ProcessWindowMessages();
+    }
+    if (terminated_) return false;
+    if (!write_stopped_) return true;
+    // A write that waits inside the turn of another gives up too; the stop
+    // is over once the outermost has.
+    if (write_waiting_ == 0) write_stopped_ = false;
+    return false;
+}
+
+void TApplication::StopWaitingWrite() {
+    if (write_waiting_ > 0) write_stopped_ = true;
+}
 
 bool TApplication::Active() const {
     return QGuiApplication::applicationState() == Qt::ApplicationActive;

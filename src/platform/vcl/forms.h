@@ -8,6 +8,10 @@
 
 #include "platform/vcl/controls.h"
 
+namespace rtl {
+class TWriteWaitTurns;
+}
+
 class QAbstractNativeEventFilter;
 class QApplication;
 class QWidget;
@@ -165,6 +169,17 @@ public:
     void Terminate();
     bool Terminated() const { return terminated_; }
     void ProcessMessages();
+
+    // While a write waits for a pipe or a device to take more (a save onto
+    // a FIFO), the windows keep answering: painting, the window manager's
+    // pings and close requests are handled between slices of the wait; the
+    // user's input is dropped and the program's own messages and timers
+    // wait (nothing may change what is being saved). Whether such a wait
+    // runs the loop now.
+    bool WriteWaiting() const { return write_waiting_ > 0; }
+    // Gives the waiting write up at its next turn (a close that must not
+    // wait for a reader): a save then ends with a silent rtl::EAbort.
+    void StopWaitingWrite();
     bool Active() const;
     void Minimize();
     void Restore();
@@ -227,6 +242,11 @@ private:
     std::unique_ptr<QObject> watcher_;
     std::vector<QWidget*> open_boxes_;
     std::unique_ptr<QAbstractNativeEventFilter> close_filter_;
+    // The turn of waiting writes (see WriteWaiting).
+    bool WriteWaitTurn();
+    std::unique_ptr<rtl::TWriteWaitTurns> write_turns_;
+    int write_waiting_ = 0;
+    bool write_stopped_ = false;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;

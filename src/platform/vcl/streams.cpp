@@ -122,7 +122,10 @@ TFileStream::TFileStream(const std::string& AFileName, std::uint16_t Mode) : fil
         drop();
         failed(err);
     }
-    if (writes) {
+    // A pipe or a device stays without waiting: its writes wait in slices
+    // with the window answering, and give up on a reader that takes nothing
+    // (rtl::WriteAll). A regular file is written as usual.
+    if (writes && statted && S_ISREG(st.st_mode)) {
         const int flags = ::fcntl(fd_, F_GETFL);
         if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
             const int err = errno;
@@ -149,14 +152,10 @@ std::int32_t TFileStream::Read(void* Buffer, std::int32_t Count) {
 }
 
 std::int32_t TFileStream::Write(const void* Buffer, std::int32_t Count) {
-    std::int32_t done = 0;
-    const auto* p = static_cast<const char*>(Buffer);
-    while (done < Count) {
-        const ssize_t n = rtl::WriteSome(fd_, p + done, static_cast<size_t>(Count - done));
-        if (n <= 0) break;
-        done += static_cast<std::int32_t>(n);
-    }
-    return done;
+    if (Count <= 0) return 0;
+    std::size_t done = 0;
+    rtl::WriteAll(fd_, {static_cast<const char*>(Buffer), static_cast<std::size_t>(Count)}, {}, &done);
+    return static_cast<std::int32_t>(done);
 }
 
 std::int64_t TFileStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {

@@ -15,7 +15,10 @@
 // A stream that writes (fmCreate, fmOpenWrite, fmOpenReadWrite) is opened
 // without waiting: a FIFO that no program reads is refused ("... It is a pipe
 // that no program reads"), and a serial line does not wait for its carrier.
-// Once open, writes wait as usual. A FIFO is opened for writing only, even
+// Once open, a regular file is written as usual; a pipe or a device stays
+// without waiting, and its writes wait in slices with the window answering
+// until the reader takes nothing for a while (rtl::WriteAll), so that Write
+// then returns short. A FIFO is opened for writing only, even
 // by fmCreate: opened for both, the stream would count as its own reader and
 // its writes would pile up unread. fmCreate empties a regular file only
 // once the share lock is taken, so that a file another stream holds is

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -395,7 +396,11 @@ bool TimerMessageWaiting(HWND wnd) {
 
 void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void ProcessInputMessages() {
+namespace {
+
+// Runs the loop's pending events of Flags once, with posted and timer
+// messages held.
+void ProcessHolding(QEventLoop::ProcessEventsFlags Flags) {
     Holding& held = Held();
     ++held.depth;
     struct Release {
@@ -412,7 +417,68 @@ void ProcessInputMessages() {
             if (!q.waiting.empty()) q.Schedule();
         }
     } release{held};
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::processEvents(Flags);
+}
+
+// Drops the user's input while it is installed. The loop's own flag for
+// leaving input out would hold back a close request as well (the toolkit
+// counts it as input), so input is taken away here instead. A modal loop
+// opened meanwhile (a box about an error) gets its input.
+class TInputDropper : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (thread()->loopLevel() > loopLevel_) return false;
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::NonClientAreaMouseButtonPress:
+            case QEvent::NonClientAreaMouseButtonRelease:
+            case QEvent::NonClientAreaMouseButtonDblClick:
+            case QEvent::NonClientAreaMouseMove:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::ContextMenu:
+            case QEvent::InputMethod:
+            case QEvent::TabletPress:
+            case QEvent::TabletMove:
+            case QEvent::TabletRelease:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::TouchCancel:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+private:
+    int loopLevel_ = thread()->loopLevel();
+};
+
+}  // namespace
+
+void ProcessInputMessages() { ProcessHolding(QEventLoop::AllEvents); }
+
+void ProcessWindowMessages() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    TInputDropper dropper;
+    app->installEventFilter(&dropper);
+    struct Remove {
+        QCoreApplication* app;
+        TInputDropper& dropper;
+        ~Remove() { app->removeEventFilter(&dropper); }
+    } remove{app, dropper};
+    ProcessHolding(QEventLoop::AllEvents);
 }
 
 void Sleep(UINT ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

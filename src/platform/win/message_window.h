@@ -70,6 +70,11 @@ void ProcessMessages();
 // timer messages wait meanwhile, also in a modal loop that the input opens,
 // and are handed out in their order by the next pump that takes them.
 void ProcessInputMessages();
+// Runs what the window system asks of the loop once: painting, a window
+// manager's ping, a close request. The user's input is dropped, and posted
+// and timer messages wait, as for ProcessInputMessages: for a wait that
+// nothing the program does may enter (a save whose data must not change).
+void ProcessWindowMessages();
 // Blocks the calling thread.
 void Sleep(UINT ms);
 

@@ -248,10 +248,16 @@ void TMyScript::WaitPumping(std::uint32_t Ms) {
     const std::uint32_t start = win::GetTickCount();
     while (!stopped_ && win::GetTickCount() - start < Ms) {
         win::Sleep(1);
-        win::ProcessMessages();
-        if (OnWaitTurn) OnWaitTurn();
+        WaitTurn();
     }
     last_pump_ = win::GetTickCount();
+}
+
+bool TMyScript::WaitTurn() {
+    win::ProcessMessages();
+    if (OnWaitTurn) OnWaitTurn();
+    last_pump_ = win::GetTickCount();
+    return !stopped_;
 }
 
 void TMyScript::StepHook() {

@@ -119,6 +119,9 @@ private:
     // Sleeps in 1 ms steps handling messages until Ms have passed or the
     // plug-in is stopped.
     void WaitPumping(std::uint32_t Ms);
+    // One turn of a wait of the plug-in's own: the messages are handled
+    // (the user may stop or unload the plug-in). False once it is stopped.
+    bool WaitTurn();
     void StepHook();
 
     // The library outlives the executor that holds its routines.

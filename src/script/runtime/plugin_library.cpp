@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/name_escapes.h"
 #include "platform/rtl/numbers.h"
@@ -250,7 +251,7 @@ PluginLibrary::PluginLibrary(TMyScript& host) : host_(host) {
     exec.RegisterHostMethod(this, &PluginLibrary::Recv, cdRegister, "RECV");
     exec.RegisterHostMethod(this, &PluginLibrary::PurgeRx, cdRegister, "PURGERX");
     exec.RegisterHostFunction(&LoadStrFromFileRoutine, "LOADSTRFROMFILE", cdRegister);
-    exec.RegisterHostFunction(&SaveStrToFileRoutine, "SAVESTRTOFILE", cdRegister);
+    exec.RegisterHostMethod(this, &PluginLibrary::SaveStrToFile, cdRegister, "SAVESTRTOFILE");
     exec.RegisterHostFunction(+[] { return static_cast<std::uint32_t>(win::GetTickCount()); }, "GETTICKCOUNT", cdRegister);
     exec.RegisterHostMethod(this, &PluginLibrary::SetV, cdRegister, "SETV");
     exec.RegisterHostMethod(this, &PluginLibrary::GetV, cdRegister, "GETV");
@@ -279,6 +280,15 @@ void PluginLibrary::SetV(const std::string& name, const std::string& value) {
 std::string PluginLibrary::GetV(const std::string& name) {
     CheckVariableName(name);
     return host_.Request(srGetV, name);
+}
+
+bool PluginLibrary::SaveStrToFile(const std::string& fileName, const std::string& data) {
+    // A pipe or device that takes its time is waited for as NBSleep waits:
+    // the window answers and the plug-in can be stopped or unloaded, which
+    // gives the save up (False). One that takes nothing for a while gives
+    // False too.
+    const rtl::TWriteWaitTurns turns([this] { return host_.WaitTurn(); });
+    return SaveStrToFileRoutine(fileName, data);
 }
 
 void PluginLibrary::GraphAdd(double value) {

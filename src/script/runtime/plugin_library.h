@@ -28,6 +28,7 @@ public:
     void SetV(const std::string& name, const std::string& value);
     std::string GetV(const std::string& name);
     void GraphAdd(double value);
+    bool SaveStrToFile(const std::string& fileName, const std::string& data);
 
 private:
     TMyScript& host_;

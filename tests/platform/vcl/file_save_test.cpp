@@ -3,23 +3,38 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWidget>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/rtl/file_writes.h"
+#include "platform/vcl/forms.h"
 #include "platform/vcl/streams.h"
+#include "platform/win/message_window.h"
 #include "support/small_tmpfs.h"
 #include "support/fifo.h"
+#include "support/fifo_reader.h"
+#include "support/program_process.h"
+#include "support/qt_app.h"
 #include "support/file_contents.h"
 #include "support/long_folder.h"
 #include "support/temp_dir.h"
+#include "support/virtual_display.h"
+#include "support/x_client.h"
+#include "support/x_windows.h"
 
 using namespace vcl;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -40,6 +55,12 @@ void WritePieces(TSaveOutput& out, const std::string& Piece, int Pieces) {
 }
 
 // The message raised by a save, empty when it went through.
+// A window that counts the keys it gets.
+struct KeyCounter : QWidget {
+    int Pressed = 0;
+    void keyPressEvent(QKeyEvent*) override { ++Pressed; }
+};
+
 template <class F>
 std::string SaveFailure(const std::string& name, F&& write) {
     try {
@@ -199,6 +220,152 @@ TEST(file_save, a_fifo_is_written_in_place) {
     }
     EXPECT_FALSE(unread.Rescued()) << "the save waited for a reader";
     EXPECT_TRUE(unread.StillFifo());
+}
+
+TEST(file_save, a_pipe_never_ends_the_program_nor_holds_the_window) {
+    EnsureApplication();
+    TempDir dir;
+    const std::string fifo = dir.File("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string data(200000, 'z');
+    const auto saveData = [&](TSaveOutput& out) { out.Write(data); };
+    {
+        // The reader takes a little and leaves part-way through: the save
+        // fails by name with the system's reason, and the program goes on
+        // (the signal of a pipe without reader would end it).
+        test_support::FifoReader reader(fifo);
+        ASSERT_TRUE(reader.Open());
+        reader.LeaveWhenFull(1000);
+        EXPECT_EQ(SaveFailure(fifo, saveData), "Cannot write \"" + fifo + "\": Broken pipe");
+        EXPECT_TRUE(reader.Left());
+    }
+
+    // The reader holds the pipe and takes nothing. While the save waits,
+    // the window answers: a close request reaches its form, a toolkit timer
+    // ticks; the user's input is dropped and the program's own messages
+    // wait, so nothing changes what is being saved. Then the save fails by
+    // name.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "300", 1);
+    test_support::FifoReader reader(fifo);
+    ASSERT_TRUE(reader.Open());
+    TForm form(Application);
+    int closes = 0;
+    bool savingAtClose = false;
+    form.OnCloseQuery = [&](TComponent*, bool& CanClose) {
+        ++closes;
+        savingAtClose = Application->WriteWaiting();
+        CanClose = false;
+    };
+    QCoreApplication::postEvent(form.Widget(), new QCloseEvent);
+    KeyCounter keys;
+    QCoreApplication::postEvent(&keys, new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
+    bool ticked = false;
+    QTimer::singleShot(0, [&] { ticked = true; });
+    bool posted = false;
+    const win::HWND window = win::AllocateHWnd([&](win::HWND, win::UINT, win::WPARAM, win::LPARAM) -> win::LRESULT {
+        posted = true;
+        return 0;
+    }, "saving");
+    ASSERT_TRUE(win::PostMessage(window, win::WM_USER, 0, 0));
+    EXPECT_EQ(SaveFailure(fifo, saveData),
+              "Cannot write \"" + fifo + "\": the program or device reading it stopped taking data");
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(savingAtClose);
+    EXPECT_TRUE(ticked);
+    EXPECT_FALSE(posted) << "a message of the program ran inside the save";
+    EXPECT_EQ(keys.Pressed, 0) << "a key reached a window inside the save";
+    EXPECT_TRUE(test_support::PumpUntil([&] { return posted; }));
+    QCoreApplication::postEvent(&keys, new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
+    EXPECT_TRUE(test_support::PumpUntil([&] { return keys.Pressed == 1; }));
+    EXPECT_FALSE(Application->WriteWaiting());
+    win::DeallocateHWnd(window);
+
+    // A stream onto the pipe stops short in the same way, and its caller
+    // raises the stream's error.
+    reader.Take();
+    {
+        TFileStream stream(fifo, fmCreate);
+        EXPECT_THROW(stream.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size())), rtl::EWriteError);
+    }
+
+    // A close that must not wait for the reader gives the save up at once,
+    // without a word (the user asked to close); a later save is not stopped.
+    // The limit is far off: a save that went on would end in its error.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "20000", 1);
+    reader.Take();
+    form.OnCloseQuery = [&](TComponent*, bool& CanClose) {
+        ++closes;
+        Application->StopWaitingWrite();
+        CanClose = false;
+    };
+    QCoreApplication::postEvent(form.Widget(), new QCloseEvent);
+    EXPECT_THROW(SaveWholeFile(fifo, saveData), rtl::EAbort);
+    EXPECT_EQ(closes, 2);
+    reader.Take();
+    SaveWholeFile(fifo, [](TSaveOutput& out) { out.Write("still saves"); });
+    EXPECT_EQ(reader.Take(), "still saves");
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+}
+
+// The part of the next test that runs in a process of its own on a real
+// display; skipped when run on its own. A form shows while a save onto the
+// FIFO named waits; the form's close gives the save up.
+TEST(file_save, waiting_on_a_real_display) {
+    const char* fifo = std::getenv("VOSTREL_TEST_SAVE_FIFO");
+    if (!fifo) GTEST_SKIP() << "part of a_save_waiting_on_a_pipe_answers_the_window_manager";
+    EnsureApplication();
+    TForm form(Application);
+    form.SetCaption("Saving");
+    form.Show();
+    bool closeAsked = false;
+    form.OnCloseQuery = [&](TComponent*, bool& CanClose) {
+        closeAsked = true;
+        Application->StopWaitingWrite();
+        CanClose = false;
+    };
+    EXPECT_THROW(SaveWholeFile(fifo, [](TSaveOutput& out) { out.Write(std::string(200000, 'z')); }), rtl::EAbort);
+    EXPECT_TRUE(closeAsked);
+}
+
+// A save onto a FIFO whose reader holds it and takes nothing, in a program
+// on a real display: the window answers every ping of the window manager
+// while the save waits, and its close request ends the wait.
+TEST(file_save, a_save_waiting_on_a_pipe_answers_the_window_manager) {
+    if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
+    TempDir dir;
+    const std::string fifo = dir.File("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test_support::FifoReader holder(fifo);
+    ASSERT_TRUE(holder.Open());
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    test_support::ProgramProcess saver({.binary = self,
+                                        .cwd = dir.path(),
+                                        .display = display.Name(),
+                                        .runtime = dir.path(),
+                                        .env = {{"GTEST_FILTER", "file_save.waiting_on_a_real_display"},
+                                                {"VOSTREL_TEST_SAVE_FIFO", fifo},
+                                                {"VOSTREL_TEST_WRITE_STALL_MS", "600000"}}});
+    ASSERT_GT(saver.Pid(), 0);
+    // The pipe is full: the save waits for room.
+    ASSERT_TRUE(test_support::WaitUntil([&] { return holder.Queued() >= holder.Capacity() || !saver.Running(); },
+                                        120s));
+    ASSERT_TRUE(saver.Running()) << "the save did not wait";
+    std::vector<std::string> windows;
+    ASSERT_TRUE(test_support::WaitUntil(
+        [&] { return !(windows = test_support::ProcessWindows(display.Name(), saver.Pid(), "Saving")).empty(); },
+        60s));
+    test_support::XClient x(display.Name());
+    ASSERT_TRUE(x.Ok());
+    const unsigned long window = std::stoul(windows[0]);
+    for (int probe = 0; probe < 10; ++probe) EXPECT_TRUE(x.Ping(window, 30s)) << "ping " << probe << " unanswered";
+    EXPECT_TRUE(saver.Running());
+    ASSERT_TRUE(x.RequestClose(window));
+    ASSERT_TRUE(saver.End(60s)) << "the close request did not end the save";
+    EXPECT_TRUE(WIFEXITED(saver.Status()) && WEXITSTATUS(saver.Status()) == 0)
+        << "the saving part failed (wait status " << saver.Status() << ")";
 }
 
 TEST(file_save, a_really_full_disk_leaves_the_old_file_whole) {

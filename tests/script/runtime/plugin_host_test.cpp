@@ -24,6 +24,7 @@
 #include "platform/vcl/timer.h"
 #include "platform/win/timers.h"
 #include "script/runtime/my_script.h"
+#include "support/fifo_reader.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 
@@ -530,6 +531,65 @@ procedure OnLoad; var i: Integer; begin i := 0; while True do i := i + 1; end;)"
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_TRUE(waiting.Stopped());
     EXPECT_EQ(waiting.GetTD(), "before");
+}
+
+TEST(plugin_host, save_str_to_file_onto_a_pipe_gives_false_and_the_plugin_can_be_stopped_meanwhile) {
+    Owner owner;
+    test_support::TempDir dir;
+    const std::string fifo = dir.File("pipe.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const char* source = R"(
+procedure OnSend;
+begin
+  if SaveStrToFile(TD, StringOfChar('z', 200000)) then TD := 'True' else TD := 'False';
+end;)";
+    TMyScript host(owner.Callback());
+    ASSERT_EQ(CompileError(host, source), "");
+    {
+        // `head -c 1000 < pipe.bin`: it takes a little and leaves while the
+        // plug-in writes. False, and the program goes on.
+        test_support::FifoReader head(fifo);
+        ASSERT_TRUE(head.Open());
+        head.LeaveWhenFull(1000);
+        host.SetTD(fifo);
+        host.RunOnSend();
+        EXPECT_EQ(host.GetTD(), "False");
+        EXPECT_TRUE(head.Left());
+    }
+    // A reader that holds the pipe and takes nothing: the save waits as
+    // NBSleep does (the window's timers tick), then gives False.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "300", 1);
+    test_support::FifoReader holder(fifo);
+    ASSERT_TRUE(holder.Open());
+    int ticks = 0;
+    vcl::TTimer tick(nullptr);
+    tick.SetInterval(10);
+    tick.SetOnTimer([&](vcl::TComponent*) { ++ticks; });
+    tick.SetEnabled(true);
+    host.SetTD(fifo);
+    host.RunOnSend();
+    tick.SetEnabled(false);
+    EXPECT_EQ(host.GetTD(), "False");
+    EXPECT_GT(ticks, 0) << "the window was held while the plug-in saved";
+    EXPECT_TRUE(owner.Shown.empty());
+
+    // Stopped (unloaded, the window closed) while it waits: the save gives
+    // up at once although the limit is far off, and the plug-in goes no
+    // further.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "20000", 1);
+    holder.Take();
+    vcl::TTimer stop(nullptr);
+    stop.SetInterval(100);
+    stop.SetOnTimer([&](vcl::TComponent*) { host.Stop(); });
+    stop.SetEnabled(true);
+    const auto start = std::chrono::steady_clock::now();
+    host.SetTD(fifo);
+    host.RunOnSend();
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+    EXPECT_TRUE(host.Stopped());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_EQ(host.GetTD(), fifo);
+    EXPECT_TRUE(owner.Shown.empty());
 }
 
 // While an event computes, window timers (the port's polling, the main

@@ -1,0 +1,83 @@
+#pragma once
+// The reading end of a FIFO, played by the test: it takes nothing until
+// told to, so that a writer soon finds the pipe full. It can take what is
+// there, or leave part-way through a write: once the pipe is full (the
+// writer is held in its write, or waits for room), it takes a few bytes and
+// closes its end, as `head -c 1000 < pipe` does.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <thread>
+
+namespace test_support {
+
+class FifoReader {
+public:
+    // Opens Path for reading without waiting (a writer may come later).
+    explicit FifoReader(const std::string& Path) : fd_(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~FifoReader() {
+        done_ = true;
+        if (leaver_.joinable()) leaver_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+
+    bool Open() const { return fd_ >= 0; }
+
+    // What the pipe holds now, taken without waiting.
+    std::string Take() {
+        std::string got;
+        char buf[65536];
+        for (ssize_t n; fd_ >= 0 && (n = ::read(fd_, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+        return got;
+    }
+
+    // At most Count bytes, taken without waiting.
+    std::string TakeSome(std::size_t Count) {
+        std::string got(Count, '\0');
+        const ssize_t n = fd_ >= 0 ? ::read(fd_, got.data(), Count) : -1;
+        got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return got;
+    }
+
+    // In a thread of its own: once the pipe is full, takes Count bytes and
+    // closes the reading end. Left() tells when it has.
+    void LeaveWhenFull(std::size_t Count) {
+        leaver_ = std::thread([this, Count] {
+            while (!done_ && Queued() < Capacity()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (done_) return;
+            std::string taken(Count, '\0');
+            for (std::size_t got = 0; got < Count;) {
+                const ssize_t n = ::read(fd_, taken.data() + got, Count - got);
+                if (n <= 0) break;
+                got += static_cast<std::size_t>(n);
+            }
+            // Marked first: a writer that sees the end sees the mark.
+            left_ = true;
+            ::close(fd_.exchange(-1));
+        });
+    }
+    bool Left() const { return left_; }
+
+    // Bytes waiting in the pipe, and how many it holds at most.
+    int Queued() const {
+        int queued = 0;
+        return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &queued) == 0 ? queued : 0;
+    }
+    int Capacity() const { return fd_ >= 0 ? ::fcntl(fd_, F_GETPIPE_SZ) : 0; }
+
+private:
+    std::atomic<int> fd_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> left_{false};
+    std::thread leaver_;
+};
+
+}  // namespace test_support
