@@ -43,13 +43,20 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 
 // The program copied into Folder with the settings Ini beside it, started
 // on Display.
+// The program in a folder of its own; what its message boxes say goes to
+// boxes.log there.
 std::unique_ptr<test_support::ProgramProcess> StartIn(const std::string& Folder, const std::string& Ini,
                                                       const std::string& Display) {
     std::filesystem::create_directory(Folder);
     std::filesystem::copy_file(test_support::BuiltProgram(), Folder + "/vostrel");
     std::ofstream(Folder + "/vostrel.ini", std::ios::binary) << Ini;
-    return std::make_unique<test_support::ProgramProcess>(test_support::ProgramStart{
-        .binary = Folder + "/vostrel", .cwd = Folder, .display = Display, .runtime = Folder, .quiet = true});
+    return std::make_unique<test_support::ProgramProcess>(
+        test_support::ProgramStart{.binary = Folder + "/vostrel",
+                                   .cwd = Folder,
+                                   .display = Display,
+                                   .runtime = Folder,
+                                   .env = {{"VOSTREL_TEST_BOX_LOG", Folder + "/boxes.log"}},
+                                   .quiet = true});
 }
 
 TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_and_the_capture_stays_whole) {
@@ -79,9 +86,12 @@ TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_
     auto second = StartIn(dir.File("second"), "[Main]\r\nCurrentProfile=0\r\n", display.Name());
     ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "VOSTREL").empty(); }, 60s));
     ASSERT_TRUE(test_support::OutputToFile(display.Name(), second->Pid(), capture));
-    // The error box has the application's title.
+    // The error box has the application's title, and says why.
     ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "Vostrel").empty(); }, 20s))
         << "no box in the second program";
+    const std::string said = ReadFile(dir.File("second") + "/boxes.log");
+    EXPECT_NE(said.find(capture), std::string::npos) << said;
+    EXPECT_NE(said.find("in use by a program that lets no one else write it"), std::string::npos) << said;
     EXPECT_FALSE(test_support::HoldsOpen(second->Pid(), capture)) << "the second program writes the capture";
     EXPECT_TRUE(ReadFile(capture) == part1) << "the first capture was changed";
 

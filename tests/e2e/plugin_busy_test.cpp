@@ -4,6 +4,8 @@
 // event can be stopped from the plug-in button's menu, and one failing
 // plug-in never buries the user in error boxes.
 #include <gtest/gtest.h>
+#include <functional>
+#include <QTimer>
 
 #include <chrono>
 #include <string>
@@ -230,19 +232,37 @@ TEST(plugin_busy, only_a_plugin_with_a_send_event_holds_the_transmit_timer_back)
     EXPECT_GE(shaped_took, 2700ms);
 }
 
+// Runs Action once from a timer of the toolkit, the first time the main
+// window's load event is running (it said so with its first message).
+struct WhileLoading {
+    QTimer timer;
+    bool done = false;
+    bool loading = false;  // the load event ran when Action ran
+    explicit WhileLoading(std::function<void(TMain&)> Action) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this, Action] {
+            auto* m = dynamic_cast<TMain*>(vcl::Application->FindComponent("Main"));
+            if (done || !m || !m->PluginBusy || !m->Script || m->RxPanel->Lines().LineCount() < 2) return;
+            done = true;
+            timer.stop();
+            loading = m->PluginBusy && m->PluginPath.empty();
+            Action(*m);
+        });
+        timer.start();
+    }
+};
+
 TEST(plugin_busy, an_onload_that_never_returns_is_stopped_from_the_menu) {
     test_support::EnsureQtApplication();
-    // Named in the settings, it runs at start; the user opens the menu.
+    // Named in the settings, it runs at start; the user opens the menu
+    // while it runs.
     bool chosen = false;
-    QTimer::singleShot(300, [&] {
-        auto* m = dynamic_cast<TMain*>(vcl::Application->FindComponent("Main"));
-        ASSERT_NE(m, nullptr);
-        chosen = test_support::ChoosePluginEntry(*m, m->mUnloadPlugin);
-    });
+    WhileLoading user_unloads([&](TMain& m) { chosen = test_support::ChoosePluginEntry(m, m.mUnloadPlugin); });
     const auto start = std::chrono::steady_clock::now();
     PluginWindow w("procedure OnLoad; begin AddMsg('looping'); while True do NBSleep(50); end;");
     TMain* m = w.main;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(user_unloads.loading);
     EXPECT_TRUE(chosen);
     EXPECT_EQ(w.LastMsg(), "looping");
     EXPECT_EQ(m->Script, nullptr);
@@ -258,13 +278,41 @@ TEST(plugin_busy, an_onload_that_never_returns_is_stopped_from_the_menu) {
     vcl::SaveStrToFile("procedure OnLoad; var i: Integer; begin while True do i := i + 1; end;", busy);
     test_support::DialogAnswers dialogs;
     dialogs.Answer(busy, 0);
-    WhileBusy user(*m, [&] { chosen = test_support::ChoosePluginEntry(*m, m->mUnloadPlugin); });
+    bool busy_when_chosen = false;
+    WhileBusy user(*m, [&] {
+        busy_when_chosen = m->PluginBusy && m->Script && m->PluginPath.empty();
+        chosen = test_support::ChoosePluginEntry(*m, m->mUnloadPlugin);
+    });
     chosen = false;
     test_support::ClickMenu(m, "mLoadPlugin");
+    EXPECT_TRUE(busy_when_chosen);
     EXPECT_TRUE(chosen);
     EXPECT_EQ(m->Script, nullptr);
     EXPECT_EQ(m->LastPluginPath, busy);
     EXPECT_EQ(dialogs.Messages, std::vector<std::string>{});
+}
+
+// The user closes the window while the plug-in named in the settings is
+// still in its load event: the window closes at once, and the settings keep
+// naming the plug-in, so the next start loads it again.
+TEST(plugin_busy, closing_during_the_load_event_keeps_the_plugin_in_the_settings) {
+    test_support::EnsureQtApplication();
+    std::chrono::steady_clock::duration took{};
+    bool closed = false;
+    WhileLoading user_closes([&](TMain& m) {
+        const auto at = std::chrono::steady_clock::now();
+        m.Close();
+        took = std::chrono::steady_clock::now() - at;
+        closed = m.Closing && !m.cp1->Connected();
+    });
+    PluginWindow w("procedure OnLoad; begin AddMsg('waiting'); NBSleep(8000); end;");
+    TMain* m = w.main;
+    EXPECT_TRUE(user_closes.loading);
+    EXPECT_TRUE(closed);
+    EXPECT_LT(took, 1s);
+    EXPECT_FALSE(m->PluginBusy);
+    EXPECT_EQ(vcl::TIniFile(w.ini).ReadString("Config11", "PlugPath", ""), w.plugin);
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
 TEST(plugin_busy, a_failing_plugin_shows_one_box_and_its_menu_stays_in_reach) {

@@ -205,6 +205,9 @@ TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_progr
         ASSERT_GT(program.Pid(), 0);
         const unsigned long window = FindMainWindow(program, display, 120s);
         ASSERT_NE(window, 0u) << "window VOSTREL not found";
+        // The device speaks once the port is the program's (before, the
+        // terminal would echo what it says).
+        ASSERT_TRUE(test_support::WaitUntil([&] { return test_support::HoldsOpen(program.Pid(), dev.SlavePath()); }, 60s));
         std::atomic<bool> stop{false};
         std::thread flood([&] {
             while (!stop) {
@@ -213,14 +216,18 @@ TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_progr
             }
         });
         // The plug-in is where the case wants it.
-        const bool there = dev.Read(1, 120s) == "W" &&
+        std::string first;
+        const auto limit = std::chrono::steady_clock::now() + 120s;
+        while (first.find('W') == std::string::npos && std::chrono::steady_clock::now() < limit)
+            first += dev.Read(64, 100ms);
+        const bool there = first.find('W') != std::string::npos &&
                            (!c.box || test_support::WaitUntil(
                                           [&] { return !test_support::ProcessWindows(display.Name(), program.Pid(), "Vostrel").empty(); },
                                           60s));
         if (!there) {
             stop = true;
             flood.join();
-            FAIL() << "the plug-in did not get there";
+            FAIL() << "the plug-in did not get there: the device read \"" << first << "\"";
         }
         const auto asked = std::chrono::steady_clock::now();
         ASSERT_TRUE(test_support::XClient(display.Name()).RequestClose(window));

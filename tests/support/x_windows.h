@@ -76,15 +76,21 @@ inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::strin
         if (ProcessWindows(Display, Pid, "Vostrel").size() > boxes) return true;
         dialog = ProcessWindows(Display, Pid, "Choose output file name");
         if (dialog.empty()) return true;
-        if (dialog.size() == 1 && tries % 4 == 0) {
+        if (dialog.size() == 1 && tries % 4 == 0)
             CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " key ctrl+a type '" + File + "'");
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
         const auto newest = std::max_element(dialog.begin(), dialog.end(), [](const auto& a, const auto& b) {
             return std::stoul(a) < std::stoul(b);
         });
         CommandOutput(xdo + "windowfocus --sync " + *newest + " key Return");
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        // What the key did: the dialog went, another window of its title
+        // came (the question about a file that is there), or a box.
+        const std::vector<std::string> before = dialog;
+        WaitUntil(
+            [&] {
+                return ProcessWindows(Display, Pid, "Choose output file name") != before ||
+                       ProcessWindows(Display, Pid, "Vostrel").size() > boxes;
+            },
+            std::chrono::seconds(2));
     }
     return false;
 }

@@ -69,6 +69,8 @@ TEST(timer_queue_memory, a_tick_whose_turn_cannot_be_queued_comes_with_the_next_
     t_refusals = 1;
     EXPECT_FALSE(win::PostMessage(wnd, win::WM_TIMER, 1, 0));
     ASSERT_EQ(t_refusals, 0) << "the turn was never asked for";
+    // What was refused is the turn, not the message: that waits.
+    ASSERT_TRUE(win::TimerMessageWaiting(wnd)) << "the refusal hit another allocation of the same size";
     test_support::Pump(std::chrono::milliseconds(20));
     EXPECT_EQ(ticks, 0);
     // The next tick brings it (one waiting tick stands for both), and ticks
