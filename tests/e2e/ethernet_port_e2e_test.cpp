@@ -559,8 +559,10 @@ TEST(ethernet_port_e2e, udp_senders_stay_named_in_order_while_the_receive_event_
             EXPECT_TRUE(test_support::PumpUntil(
                 [&] { return m->RxQueue.Cost({.IsMain = true, .Client = 1}) > before; }));
         }
-        // Nothing counted yet: not even the event's own chunk.
-        held = m->PluginBusy && m->PortSlots[terminal::PortSlotMain].RxCount == 0u;
+        // The window has had its turn, and nothing is counted yet: not even
+        // the event's own chunk.
+        held = test_support::PumpUntil([&] { return !m->PumpPosted; }) && m->PluginBusy &&
+               m->PortSlots[terminal::PortSlotMain].RxCount == 0u;
         m->SetPluginVar("GO", "1");
     });
     a.SendTo(port, "wait");
@@ -1178,11 +1180,11 @@ TEST(ethernet_port_e2e, a_server_holds_back_only_the_client_whose_bytes_wait) {
     EXPECT_TRUE(held_alone);
     const std::vector<std::string> msgs = w.Lines();
     const auto answer = std::find_if(msgs.begin(), msgs.end(), [](const std::string& l) { return l.find("[ABCD] ") != std::string::npos; });
-    ASSERT_NE(answer, msgs.end()) << ::testing::PrintToString(msgs);
-    EXPECT_LT(std::stoi(answer->substr(answer->find("] ") + 2)), 2000) << "the Recv waited for the other client";
     const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
     const bool all = test_support::PumpUntil([&] { return count == flood.size(); }, std::chrono::seconds(60));
     sender.join();
+    ASSERT_NE(answer, msgs.end()) << "the Recv did not get the other client's answer";
+    EXPECT_LT(std::stoi(answer->substr(answer->find("] ") + 2)), 2000) << "the Recv waited for the other client";
     EXPECT_TRUE(all) << count << " of " << flood.size();
     EXPECT_EQ(m->PortSlots[terminal::PortSlot2].RxCount, 4u);
     EXPECT_TRUE(w.messages.empty());

@@ -152,6 +152,8 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
             });
             return queued.find(Bytes) != std::string::npos;
         }));
+        // The window has had its turn to hand them on.
+        ASSERT_TRUE(PumpUntil([&] { return !m->PumpPosted; }));
     };
     // While the event waits, Action runs between two chunks the port reads.
     // Counted: what the receive counter shows once everything went on.

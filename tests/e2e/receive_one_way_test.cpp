@@ -70,6 +70,9 @@ bool WhileItWaits(PluginWindow& w, const std::string& Trigger, const std::string
         const std::size_t before = m->RxQueue.Cost({});
         w.dev.Write(Meanwhile);
         read = PumpUntil([&] { return m->RxQueue.Cost({}) >= before + Meanwhile.size(); }) && m->PluginBusy;
+        // The window has had its turn to hand them on: they still wait.
+        read = read && PumpUntil([&] { return !m->PumpPosted; }) &&
+               m->RxQueue.Cost({}) >= before + Meanwhile.size();
         m->SetPluginVar("GO", "1");
     });
     if (w.dev.Write(Trigger) != Trigger.size()) return false;

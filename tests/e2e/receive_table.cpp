@@ -399,6 +399,11 @@ private:
     bool unloaded_ = false;
     int lossy_ = 0;
     long lost_told_ = 0;  // datagrams the port said it lost
+    // The slot whose receive event ran when the plug-in's action began
+    // (-1: none), and both slots' counts then and when the user acted.
+    int event_slot_ = -1;
+    std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
+    bool SlotFloods(int Slot) const;
     std::size_t messages_at_start_ = 0;
 };
 
@@ -568,6 +573,16 @@ bool Run::LoadPlugin() {
     return true;
 }
 
+bool Run::SlotFloods(int Slot) const {
+    switch (c_.source) {
+        case Source::MainSerial:
+        case Source::Udp:
+        case Source::TcpClient: return Slot == terminal::PortSlotMain;
+        case Source::Port2Serial: return Slot == terminal::PortSlot2;
+        default: return true;
+    }
+}
+
 bool Run::InEffect() {
     switch (c_.plugin) {
         case Plugin::None:
@@ -697,6 +712,8 @@ void Run::Tick() {
         case Stage::Flooding:
             if (InEffect()) {
                 effect_at_ = now;
+                event_slot_ = m_->ReceiveEventSlot;
+                for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {
                 Fail("the plug-in's action never began");
@@ -704,7 +721,8 @@ void Run::Tick() {
             }
             break;
         case Stage::Effect:
-            if (now - effect_at_ < 100ms) break;
+            if (now - effect_at_ < 200ms) break;
+            for (int slot : {0, 1}) counted_at_action_[slot] = m_->PortSlots[slot].RxCount;
             ActionStart();
             second_at_ = now;
             stage_ = Stage::Second;
@@ -874,6 +892,14 @@ void Run::Verify(Result& R) {
     // A datagram the port had no room for is lost and told; nothing else is.
     if (c_.source == Source::Udp && lossless && c_.user != User::Close && datagrams_missing > lost_told_)
         Fail(std::to_string(datagrams_missing) + " datagrams missing, " + std::to_string(lost_told_) + " told lost");
+    // A receive event that waits holds its own port's bytes only: the other
+    // port's go on meanwhile (counted as they come).
+    if (event_slot_ >= 0 && m_->PluginBusy == false) {
+        const int other = 1 - event_slot_;
+        if (SlotFloods(other) && counted_at_action_[other] == counted_at_effect_[other])
+            Fail(std::string("while the ") + (event_slot_ == 1 ? "main port's" : "Port2's") +
+                 " event waited, the other port's bytes waited too");
+    }
     // What waits stays within a port's input buffer.
     if (max_cost_ > 1000000 + 65536) Fail("the receive queue held " + std::to_string(max_cost_) + " bytes");
     if (max_gap_ > 1000ms) Fail("the window did not answer for " + std::to_string(max_gap_.count()) + " ms");
