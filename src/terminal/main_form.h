@@ -316,6 +316,7 @@ public:
     // last.
     void NamePeer(const TReceivedPiece& Piece);
     bool Delivering = false;  // a piece is being counted and shown
+    bool PumpWanted = false;  // the pump was asked for meanwhile
     // The key of the peer the list named last (0: none since it was cleared).
     std::uint64_t LastNamedKey = 0;
     // Each port may read as much as its input buffer less what its stream

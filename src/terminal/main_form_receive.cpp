@@ -409,9 +409,12 @@ bool TMain::PieceHeld(const TReceivedPiece& Piece) const {
 }
 
 void TMain::PumpReceived() {
-    // Never inside the rendering of a piece: a writer that waits (a slow
-    // pipe) lets the loop run there. The piece's end posts it again.
-    if (Delivering) return;
+    // Never inside the rendering of a piece (should anything there let the
+    // loop run): the piece's end asks for the pump again.
+    if (Delivering) {
+        PumpWanted = true;
+        return;
+    }
     const auto held = [this](const TReceivedPiece& p) { return PieceHeld(p); };
     TReceivedPiece piece;
     while (RxQueue.PopNext(held, piece)) {
@@ -492,6 +495,7 @@ void TMain::Deliver(const TReceivedPiece& Piece) {
         ~Guard() {
             m.Delivering = false;
             m.DeliveryOutput = was;
+            if (std::exchange(m.PumpWanted, false)) m.PostReceivePump();
         }
     } guard{*this, DeliveryOutput};
     Delivering = true;
