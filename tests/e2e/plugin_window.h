@@ -21,6 +21,19 @@
 
 namespace test_support {
 
+// A plug-in procedure that says it waits (variable WAITING) and waits until
+// the test says go (variable GO): a test synchronises on it instead of on
+// time.
+inline constexpr const char* kWaitForGo = R"(
+procedure WaitForGo;
+begin
+  SetV('WAITING', '1');
+  while GetV('GO') <> '1' do NBSleep(5);
+  SetV('GO', '0');
+  SetV('WAITING', '0');
+end;
+)";
+
 struct PluginWindow : test_support::MainWindow {
     test_support::PtyPair dev;
     std::string plugin;

@@ -123,21 +123,15 @@ end;
 // The receive event holds its port's next chunks while it waits until the
 // test says go; meanwhile the user switches output to a file off, or clears
 // the list. Each acts on what was read before it, held chunks included.
-constexpr const char* kWaitForGo = R"(
+const std::string kWaitOnW = std::string(test_support::kWaitForGo) + R"(
 procedure OnReceive;
 begin
-  if RD = 'W' then
-  begin
-    SetV('WAITING', '1');
-    while GetV('GO') <> '1' do NBSleep(5);
-    SetV('GO', '0');
-    SetV('WAITING', '0');
-  end;
+  if RD = 'W' then WaitForGo;
 end;
 )";
 
 TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
-    PluginWindow w(kWaitForGo);
+    PluginWindow w(kWaitOnW);
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
     // The device sends Bytes, and the port reads them: they wait in the
@@ -271,16 +265,14 @@ TEST(receive_in_place, a_recv_loop_keeps_nothing_back_beyond_the_input_buffer) {
 // settings, and the file gets the device's stream whole: nothing the system
 // held for the port is thrown away.
 TEST(receive_in_place, line_settings_changed_while_the_device_is_held_back_keep_what_it_sent) {
-    PluginWindow w(R"(
+    PluginWindow w(std::string(test_support::kWaitForGo) + R"(
 var done: Boolean;
 procedure OnReceive;
 begin
   if done then Exit;
   done := True;
   Send('<W>');
-  SetV('WAITING', '1');
-  while GetV('GO') <> '1' do NBSleep(5);
-  SetV('WAITING', '0');
+  WaitForGo;
 end;
 )");
     TMain* m = w.main;

@@ -29,15 +29,7 @@ using test_support::PumpUntil;
 // The event waits until the test says go (after the device's bytes have been
 // read, so that they wait for the event), then reads with a Recv that does
 // not wait, purges, or just returns.
-constexpr const char* kWaiter = R"(
-procedure WaitForGo;
-begin
-  SetV('WAITING', '1');
-  while GetV('GO') <> '1' do NBSleep(5);
-  SetV('GO', '0');
-  SetV('WAITING', '0');
-end;
-
+const std::string kWaiter = std::string(test_support::kWaitForGo) + R"(
 procedure OnReceive;
 var b: string;
 begin
