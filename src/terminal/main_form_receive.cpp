@@ -199,6 +199,7 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, doub
     // its own) is told now; this chunk then goes to the list once.
     StopFailedOutput();
     SyncReceivePanelOptions();
+    const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir);
     RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
     if (!StopFailedOutput()) return;
     // Part of the chunk may be in the file, the rest is not: the whole chunk
@@ -209,6 +210,9 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, doub
         bool& flag;
         ~Restore() { flag = false; }
     } restore{RenderingFailedChunk};
+    // Its words pair as they did the first time (a word its port had begun
+    // before the chunk is completed by it again).
+    RxPanel->SetDisplayPairing(Dir, pairing);
     RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
 }
 

@@ -147,9 +147,6 @@ public:
     // Bytes held by the lines and the line being filled.
     std::size_t MemoryUsage() const { return lines_.MemoryUsage() + curLine_.capacity(); }
 
-private:
-    class TChunkGuard;
-
     // The low byte of a word that waits for its stream's next byte.
     struct TWordPair {
         bool Pending = false;
@@ -163,6 +160,14 @@ private:
     struct TStreamPairs {
         TWordPair Display, Graph;
     };
+    // The list's pairing of one stream: a chunk shown again (its output
+    // failed part-way) is paired as it was the first time.
+    TWordPair DisplayPairing(std::uint8_t Dir) { return PairsOf(Dir).Display; }
+    void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing) { PairsOf(Dir).Display = Pairing; }
+
+private:
+    class TChunkGuard;
+
     TStreamPairs& PairsOf(std::uint8_t Dir);
 
     void WriteCurrentLine();

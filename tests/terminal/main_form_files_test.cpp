@@ -581,6 +581,26 @@ TEST(main_form_files, text_output_that_fails_shows_the_failed_chunk_whole_in_the
     EXPECT_TRUE(f.messages.empty());
 }
 
+// The same in a word format, with a low byte the port sent before the chunk
+// waiting for its pair: the chunk shown again is paired as it would be with
+// output off, that low byte included.
+TEST(main_form_files, text_output_that_fails_in_a_word_format_pairs_the_chunk_as_without_output) {
+    FilesFixture f;
+    TMain* m = f.main;
+    const std::string txt = f.dir.File("out.txt");
+    m->ASCII1Click(m->pmOutput->Items()->Items(terminal::dfHW));
+    f.OutputTo(txt, 1);
+    f.Receive("\x07");  // a low byte: nothing shows yet
+    {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(2);
+        f.Receive(Pattern(201));
+    }
+    EXPECT_FALSE(m->OutputFile.IsOpen());
+    // 0x07 and the 201 bytes make 101 words, in the list whole.
+    EXPECT_EQ(ListBytes(f.Lines()), "\x07" + Pattern(201));
+}
+
 TEST(main_form_files, text_output_failing_outside_a_chunk_is_told_and_later_chunks_show_once) {
     FilesFixture f;
     TMain* m = f.main;
