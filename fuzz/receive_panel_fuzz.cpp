@@ -1,15 +1,15 @@
 // The receive panel fed a peer's bytes in every data format, in chunks from
 // the main port, the second port and the transmit path, with message lines
 // between them, under any prefix, width and time options. Within each run
-// of one format, the bytes that the lines read back are the bytes fed, in
-// order (a last odd byte of a word format waits for its pair), each line
-// carries the direction of its bytes and fits the panel unless it holds a
-// single token; a list that is not infinite never holds more lines than
-// the panel shows. A second panel fed the same with the graph feed on (which
-// renders byte by byte) shows the same lines, and the graph gets every
-// received value.
+// of one format, each stream's lines read back that stream's bytes in order
+// (a word pairs two bytes of one stream, and a stream's last odd byte waits
+// for its pair), each line fits the panel unless it holds a single token;
+// a list that is not infinite never holds more lines than the panel shows.
+// A second panel fed the same with the graph feed on (which renders byte
+// by byte) shows the same lines, and the graph gets every received value.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,29 +56,36 @@ int TokenCount(TDataFormat format, const std::string& data) {
     return tokens;
 }
 
-// The lines from First on against the bytes fed since the run began.
+// The lines from First on against the bytes fed since the run began. In the
+// word formats a byte pairs only with its own stream's next byte, so each
+// stream (direction) is followed on its own: its lines read back its bytes
+// in order, and only its last odd byte waits.
 void CheckRun(const TReceivePanel& panel, int first, const std::vector<TFed>& fed) {
     const TLineStore& lines = panel.Lines();
     const TDataFormat format = panel.DataFormat;
     const bool words = IsWordFormat(format);
-    std::size_t at = 0;
+    std::array<std::vector<std::uint8_t>, 3> streams;
+    for (const TFed& f : fed) streams[f.Dir].push_back(f.Byte);
+    std::array<std::size_t, 3> at{};
     for (int i = first; i < lines.LineCount(); ++i) {
         const TLineRecord record = lines.LineRecord(i);
         const std::string data = lines.LineData(i);
         if (data.empty()) continue;
         Check(record.Format == format);
-        const std::string bytes = lines.LineBytes(i);
-        for (std::size_t k = 0; k < bytes.size(); ++k, ++at) {
-            Check(at < fed.size() && static_cast<std::uint8_t>(bytes[k]) == fed[at].Byte);
-            // A word takes the direction of its second byte.
-            if (!words || k % 2 == 1) Check(fed[at].Dir == record.Dir);
+        Check(record.Dir < streams.size());
+        const std::vector<std::uint8_t>& stream = streams[record.Dir];
+        std::size_t& next = at[record.Dir];
+        for (char c : lines.LineBytes(i)) {
+            Check(next < stream.size() && static_cast<std::uint8_t>(c) == stream[next]);
+            ++next;
         }
         const int width = record.PrefixLen + static_cast<int>(panel.ShowASCIInonvisiblecodes || format != dfASC
                                                                   ? data.size()
                                                                   : HideNonVisibleCodes(data).size());
         Check(width <= panel.CharsPerLine() || TokenCount(format, data) == 1);
     }
-    Check(at == fed.size() - (words ? fed.size() % 2 : 0));
+    for (std::size_t d = 0; d < streams.size(); ++d)
+        Check(at[d] == streams[d].size() - (words ? streams[d].size() % 2 : 0));
 }
 
 }  // namespace
