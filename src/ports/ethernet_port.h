@@ -122,9 +122,6 @@ private:
     bool Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
     // The same about one client (its lines keep their place among its data).
     bool ReportAbout(int Client, int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
-    // The client that lines about reception concern in this role: with one
-    // peer, client 1; a server's own lines concern none of its clients (-1).
-    int PortClient() const { return role_ == erTCPServer ? -1 : 1; }
     // Deactivates; false when the owner freed the port meanwhile.
     bool Close();
 

@@ -349,6 +349,9 @@ public:
     TListOutput* DeliveryOutput = nullptr;
     TListOutput& ActiveOutput() { return DeliveryOutput ? *DeliveryOutput : OutputFile; }
     void CloseDrainedOutput();
+    // Whether a piece read under output Gen still waits to be shown (in the
+    // queue, or given to the running receive event).
+    bool PiecesWaitFor(std::uint32_t Gen) const;
     // Output to file off: closes the file, or keeps it for what was read for
     // it and still waits.
     void SwitchOutputOff();

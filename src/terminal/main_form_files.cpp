@@ -226,9 +226,7 @@ void TMain::SwitchOutputOff() {
     // event goes to the file all the same: it stays open for that, and
     // what is read from now on goes to the list.
     const std::uint32_t gen = OutputGen++;
-    auto for_file = [gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; };
-    const bool waiting = RxQueue.Any(for_file) || (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(), for_file));
-    if (!waiting) {
+    if (!PiecesWaitFor(gen)) {
         OutputFile.Close();
         return;
     }

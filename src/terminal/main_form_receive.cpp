@@ -384,7 +384,7 @@ void TMain::ReceiveLine(int Code, const std::string& Text, TReceiveSource Source
     line.Time = CurrentTime();
     line.OutputGen = OutputGen;
     RxQueue.Add(std::move(line));
-    if (Source.Client >= 0) UpdateForeignHold(Source);
+    UpdateForeignHold(Source);
     PostReceivePump();
 }
 
@@ -531,14 +531,14 @@ void TMain::NamePeer(const TReceivedPiece& Piece) {
     ShowReceiveLine(ports::fpeRecvInfo, Piece.NameLine, Piece.Time);
 }
 
+bool TMain::PiecesWaitFor(std::uint32_t Gen) const {
+    const auto for_output = [Gen](const TReceivedPiece& p) { return p.OutputGen == Gen && !p.Cleared; };
+    return RxQueue.Any(for_output) ||
+           (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(), for_output));
+}
+
 void TMain::CloseDrainedOutput() {
-    if (!DrainingOutput) return;
-    const std::uint32_t gen = DrainingGen;
-    const bool waiting =
-        RxQueue.Any([gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; }) ||
-        (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(),
-                                    [gen](const TReceivedPiece& p) { return p.OutputGen == gen && !p.Cleared; }));
-    if (waiting) return;
+    if (!DrainingOutput || PiecesWaitFor(DrainingGen)) return;
     SyncReceivePanelOptions();
     DrainingOutput->Close();
     DrainingOutput.reset();

@@ -225,7 +225,7 @@ void TReceivePanel::ResetCurrentLine() {
 }
 
 void TReceivePanel::StartNewLine(bool Repaint) {
-    ResetCurrentLine();
+    pairs_ = {};
     AppendNewLine(Repaint);
 }
 

@@ -398,9 +398,8 @@ void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents);
 
 namespace {
 
-// Runs the loop's pending events of Flags once, with posted and timer
-// messages held.
-void ProcessHolding(QEventLoop::ProcessEventsFlags Flags) {
+// Runs the loop's pending events once, with posted and timer messages held.
+void ProcessHolding() {
     Holding& held = Held();
     ++held.depth;
     struct Release {
@@ -417,7 +416,7 @@ void ProcessHolding(QEventLoop::ProcessEventsFlags Flags) {
             if (!q.waiting.empty()) q.Schedule();
         }
     } release{held};
-    QCoreApplication::processEvents(Flags);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 // Drops the user's input while it is installed. The loop's own flag for
@@ -466,7 +465,7 @@ private:
 
 }  // namespace
 
-void ProcessInputMessages() { ProcessHolding(QEventLoop::AllEvents); }
+void ProcessInputMessages() { ProcessHolding(); }
 
 void ProcessWindowMessages() {
     QCoreApplication* app = QCoreApplication::instance();
@@ -478,7 +477,7 @@ void ProcessWindowMessages() {
         TInputDropper& dropper;
         ~Remove() { app->removeEventFilter(&dropper); }
     } remove{app, dropper};
-    ProcessHolding(QEventLoop::AllEvents);
+    ProcessHolding();
 }
 
 void Sleep(UINT ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -48,9 +48,10 @@ using TScriptRequestEvent = std::function<void(std::int32_t Code, const std::str
 // absolute; "\" separates folders too. A name not found as written is
 // matched without regard to letter case in its folder. A name that finds
 // nothing and whose bytes are valid UTF-8 beyond ASCII is tried as UTF-8
-// too (a file read in the code page may have been saved as UTF-8), as
-// file names in the settings are. Empty when there is nothing of that name (a folder or a FIFO of that name is found: reading it
-// then tells why it is no include file).
+// too (a file read in the code page may have been saved as UTF-8), as file
+// names in the settings are. Empty when there is nothing of that name (a
+// folder or a FIFO of that name is found: reading it then tells why it is
+// no include file).
 std::string ResolveIncludeFile(const std::string& IncludingFile, const std::string& FileName);
 
 class TMyScript {
