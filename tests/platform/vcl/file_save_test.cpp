@@ -308,9 +308,9 @@ TEST(file_save, a_pipe_never_ends_the_program_nor_holds_the_window) {
 }
 
 // The part of the next test that runs in a process of its own on a real
-// display; skipped when run on its own. A form shows while a save onto the
-// FIFO named waits; the form's close gives the save up.
-TEST(file_save, waiting_on_a_real_display) {
+// display (ctest does not list it; run on its own it skips). A form shows
+// while a save onto the FIFO named waits; the form's close gives the save up.
+TEST(file_save, child_waiting_on_a_real_display) {
     const char* fifo = std::getenv("VOSTREL_TEST_SAVE_FIFO");
     if (!fifo) GTEST_SKIP() << "part of a_save_waiting_on_a_pipe_answers_the_window_manager";
     EnsureApplication();
@@ -345,7 +345,7 @@ TEST(file_save, a_save_waiting_on_a_pipe_answers_the_window_manager) {
                                         .cwd = dir.path(),
                                         .display = display.Name(),
                                         .runtime = dir.path(),
-                                        .env = {{"GTEST_FILTER", "file_save.waiting_on_a_real_display"},
+                                        .env = {{"GTEST_FILTER", "file_save.child_waiting_on_a_real_display"},
                                                 {"VOSTREL_TEST_SAVE_FIFO", fifo},
                                                 {"VOSTREL_TEST_WRITE_STALL_MS", "600000"}}});
     ASSERT_GT(saver.Pid(), 0);
