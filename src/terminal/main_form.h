@@ -303,10 +303,12 @@ public:
     void PumpReceived();
     // One piece on its way; true when the plug-in's receive event ran.
     bool HandOn(TReceivedPiece& Piece);
-    // The pieces a running receive event was given, while it runs (null
-    // otherwise); a close that cannot wait for the event hands them on
-    // itself and sets EventPiecesGone.
+    // The pieces a running receive event was given, while it runs and until
+    // they are shown (null otherwise); the first EventPiecesShown of them
+    // are shown already. A close that cannot wait for the event hands the
+    // others on itself and sets EventPiecesGone.
     std::vector<TReceivedPiece>* EventPieces = nullptr;
+    std::size_t EventPiecesShown = 0;
     bool EventPiecesGone = false;
     // A piece counted and shown (or written), with the name of its peer
     // when the list names another one last; nothing for a piece read before

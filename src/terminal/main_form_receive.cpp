@@ -471,6 +471,7 @@ bool TMain::HandOn(TReceivedPiece& Piece) {
     // The peer is named before its event says anything about its data.
     NamePeer(pieces.front());
     EventPieces = &pieces;
+    EventPiecesShown = 0;
     EventPiecesGone = false;
     struct Over {
         TMain& m;
@@ -479,15 +480,16 @@ bool TMain::HandOn(TReceivedPiece& Piece) {
     PluginReceiveHook(is_main, rd);
     // A close that could not wait for the event has handed its pieces on.
     if (EventPiecesGone) return true;
-    EventPieces = nullptr;
-    if (rd == chunk) {
-        // Unchanged: each piece shows with its own read time.
-        for (const TReceivedPiece& p : pieces) Deliver(p);
-    } else {
+    if (rd != chunk) {
+        // Changed: the chunk shows as one piece, read when its first was.
         TReceivedPiece changed = std::move(pieces.front());
         changed.Bytes = std::move(rd);
-        Deliver(changed);
+        pieces.assign(1, std::move(changed));
     }
+    // Unchanged, each piece shows with its own read time. Those not shown
+    // yet still wait: a file switched off stays open for them, and a close
+    // meanwhile (or one that could not wait for the event) hands them on.
+    while (!EventPiecesGone && EventPiecesShown < pieces.size()) Deliver(pieces[EventPiecesShown++]);
     return true;
 }
 
@@ -534,7 +536,8 @@ void TMain::NamePeer(const TReceivedPiece& Piece) {
 bool TMain::PiecesWaitFor(std::uint32_t Gen) const {
     const auto for_output = [Gen](const TReceivedPiece& p) { return p.OutputGen == Gen && !p.Cleared; };
     return RxQueue.Any(for_output) ||
-           (EventPieces && std::any_of(EventPieces->begin(), EventPieces->end(), for_output));
+           (EventPieces && std::any_of(EventPieces->begin() + static_cast<std::ptrdiff_t>(EventPiecesShown),
+                                       EventPieces->end(), for_output));
 }
 
 void TMain::CloseDrainedOutput() {
@@ -549,8 +552,10 @@ void TMain::DeliverEverything() {
     // The pieces a running event holds came first: they go as they came
     // (the event is being stopped and has no say any more).
     if (EventPieces && !EventPiecesGone) {
-        RxQueue.PutBack(std::move(*EventPieces));
-        EventPieces->clear();
+        // Only those not shown yet; the one being shown stays where it is.
+        const auto rest = EventPieces->begin() + static_cast<std::ptrdiff_t>(EventPiecesShown);
+        RxQueue.PutBack({std::make_move_iterator(rest), std::make_move_iterator(EventPieces->end())});
+        EventPieces->erase(rest, EventPieces->end());
         EventPiecesGone = true;
     }
     TReceivedPiece piece;

@@ -81,11 +81,12 @@ void TReceiveQueue::PopFollowing(const TReceivedPiece& Like, std::size_t Max, st
     TStream& s = StreamOf(Like.Source);
     const std::uint64_t key = Like.NameKey;
     const bool cleared = Like.Cleared;
+    const std::uint32_t output = Like.OutputGen;
     std::size_t total = 0;
     while (!s.Pieces.empty()) {
         const TReceivedPiece& p = s.Pieces.front();
-        if (!UntakenData(p) || p.NameKey != key || p.Cleared != cleared || p.Bytes.empty() ||
-            total + p.Bytes.size() > Max)
+        if (!UntakenData(p) || p.NameKey != key || p.Cleared != cleared || p.OutputGen != output ||
+            p.Bytes.empty() || total + p.Bytes.size() > Max)
             break;
         total += p.Bytes.size();
         Counted(s, p, false);

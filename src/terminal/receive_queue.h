@@ -81,8 +81,9 @@ public:
     // Whether PopNext would find a piece.
     bool AnyFree(const THeld& Held) const;
     // The untaken data pieces that follow at the front of Source's stream and
-    // have Like's name, up to Max bytes in all: what a receive event takes
-    // with the piece it was given.
+    // have Like's name, clear mark and output, up to Max bytes in all: what a
+    // receive event takes with the piece it was given (a chunk it changes
+    // goes where its first piece goes).
     void PopFollowing(const TReceivedPiece& Like, std::size_t Max, std::vector<TReceivedPiece>& Out);
     // Recv: the first Max bytes (all when Max is 0) of Source's untaken data,
     // in order, are appended to Out and marked taken; a piece taken in part

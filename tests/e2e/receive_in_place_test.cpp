@@ -122,11 +122,13 @@ end;
 
 // The receive event holds its port's next chunks while it waits until the
 // test says go; meanwhile the user switches output to a file off, or clears
-// the list. Each acts on what was read before it, held chunks included.
+// the list. Each acts on what was read before it, held chunks included. A
+// chunk with a '+' in it is changed, and so shows as one piece.
 const std::string kWaitOnW = std::string(test_support::kWaitForGo) + R"(
 procedure OnReceive;
 begin
-  if RD = 'W' then WaitForGo;
+  if RD = 'W' then WaitForGo
+  else if Pos('+', RD) > 0 then RD := RD + '!';
 end;
 )";
 
@@ -151,12 +153,12 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     };
     // While the event waits, Action runs between two chunks the port reads.
     // Counted: what the receive counter shows once everything went on.
-    auto around = [&](const std::string& Before, std::function<void()> Action, const std::string& After,
+    auto around = [&](const std::vector<std::string>& Before, std::function<void()> Action, const std::string& After,
                       std::uint64_t Counted) {
         bool done = false;
         test_support::WhileBusy inside(*m, [&] {
             ASSERT_TRUE(PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
-            read(Before);
+            for (const std::string& chunk : Before) read(chunk);
             Action();
             read(After);
             m->SetPluginVar("GO", "1");
@@ -169,19 +171,22 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     };
 
     // Output to a file: what was read while it was on goes into the file,
-    // though its event held it until after output was switched off.
+    // though its event held it until after output was switched off: both
+    // pieces, which the next event gets as one chunk and shows one by one.
+    // What was read after goes to the list, also when that event changes
+    // its chunk (it is another chunk).
     const std::string file = w.dir.File("out.bin");
     m->OutputFile.Open(file, terminal::TListFileType::Binary);
-    around("held-for-file", [&] { m->Outputtofile1Click(nullptr); }, "after-off", 23);
+    around({"held-for-file", "more-for-file"}, [&] { m->Outputtofile1Click(nullptr); }, "+after-off", 38);
     EXPECT_FALSE(m->OutputFile.IsOpen());
     EXPECT_EQ(m->DrainingOutput, nullptr) << "the file was kept open";
-    EXPECT_EQ(test_support::Slurp(file), "Wheld-for-file");
-    EXPECT_EQ(LineWith(w, "held"), -1) << w.AllLines();
-    EXPECT_GE(LineWith(w, "after-off"), 0) << w.AllLines();
+    EXPECT_EQ(test_support::Slurp(file), "Wheld-for-filemore-for-file");
+    EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
+    EXPECT_GE(LineWith(w, "+after-off!"), 0) << w.AllLines();
 
     // Clear: what was read before it is cleared with the list (the event
     // still gets it), what came after shows and is counted.
-    around("cleared", [&] { m->ClearmClick(nullptr); }, "kept", 4);
+    around({"cleared"}, [&] { m->ClearmClick(nullptr); }, "kept", 4);
     EXPECT_EQ(LineWith(w, "cleared"), -1) << w.AllLines();
     EXPECT_GE(LineWith(w, "kept"), 0) << w.AllLines();
     EXPECT_EQ(w.RxCount(), 4u);

@@ -105,6 +105,7 @@ public:
     struct Rec {
         long seq, written;
         double stamp;  // NaN: from a file, no stamp
+        int segment;   // the destination it was found in, in their order
     };
     std::vector<Rec> records;
     std::size_t bytes = 0;     // the stream's characters seen
@@ -123,7 +124,7 @@ public:
         if (digits_.size() != kDigits) {
             ++partials;
         } else {
-            records.push_back({std::stol(digits_.substr(0, 7)), std::stol(digits_.substr(7)), stamp_});
+            records.push_back({std::stol(digits_.substr(0, 7)), std::stol(digits_.substr(7)), stamp_, segment_});
         }
         digits_.clear();
     }
@@ -132,12 +133,14 @@ public:
     void Break() {
         if (!digits_.empty()) ++partials;
         digits_.clear();
+        ++segment_;
     }
 
 private:
     Alphabet a_;
     std::string digits_;
     double stamp_ = 0;
+    int segment_ = 0;
 };
 
 // ---- The devices
@@ -398,6 +401,7 @@ private:
     bool closed_ = false;
     bool unloaded_ = false;
     int lossy_ = 0;
+    double output_off_at_ = 0;  // when output was switched off (its read time)
     long lost_told_ = 0;  // datagrams the port said it lost
     // The slot whose receive event ran when the plug-in's action began
     // (-1: none), and both slots' counts then and when the user acted.
@@ -638,7 +642,10 @@ void Run::ActionStart() {
             ++lossy_;
             m_->ClearmClick(nullptr);
             break;
-        case User::OutputOffOn: m_->Outputtofile1Click(nullptr); break;
+        case User::OutputOffOn:
+            output_off_at_ = m_->CurrentTime();
+            m_->Outputtofile1Click(nullptr);
+            break;
         case User::LineSetting:
             if (Serial(c_.source)) {
                 m_->speedcb->SelectByUser(m_->speedcb->Items().IndexOf("57600"));
@@ -729,6 +736,9 @@ void Run::Tick() {
             break;
         case Stage::Second:
             if (now - second_at_ < 300ms) break;
+            // Output comes on again once the plug-in's wait is over, so that
+            // the file switched off gets what was read for it and waited.
+            if (c_.user == User::OutputOffOn && !PluginDone() && now - second_at_ < 5s) break;
             if (!closed_) ActionSecond();
             stage_ = Stage::Settle;
             break;
@@ -874,6 +884,22 @@ void Run::Verify(Result& R) {
         // the system, which drops it with the connection.)
         if (s.read == 0 && !s.datagrams && lossless && c_.user != User::Close && d.bytes != s.sent_bytes)
             Fail(tag + std::to_string(s.sent_bytes) + " bytes sent, " + std::to_string(d.bytes) + " shown or written");
+        // Output switched off: what was read while it was on is in its file,
+        // what was read after it in the list (segments: out1, the list, out2).
+        if (output_off_at_ != 0) {
+            for (const Decoder::Rec& rec : d.records) {
+                if (rec.segment == 1 && rec.stamp < output_off_at_) {
+                    Fail(tag + "record " + std::to_string(rec.seq) + ", read before output was switched off, is in the list");
+                    break;
+                }
+                long after = rec.written - MsOfDay(output_off_at_);
+                if (after < -43200000) after += 86400000;
+                if (rec.segment == 0 && after > 5) {
+                    Fail(tag + "record " + std::to_string(rec.seq) + ", written after output was switched off, is in its file");
+                    break;
+                }
+            }
+        }
         // Stamped when read: the devices' records are read within a tick.
         for (const Decoder::Rec& rec : d.records) {
             if (std::isnan(rec.stamp)) continue;
