@@ -371,6 +371,10 @@ private:
     void Verify(Result& R);
     void Fail(const std::string& Why) { failures_.push_back(Why); }
     std::vector<TReceiveSource> StreamsToWatch() const;
+    void Cut() {
+        cut_at_ = m_->CurrentTime();
+        cut_segment_ = static_cast<int>(segments_.size());
+    }
     std::string PluginVar(const std::string& Name) const {
         return w_->main->GetPluginVar(Name);
     }
@@ -401,7 +405,10 @@ private:
     bool closed_ = false;
     bool unloaded_ = false;
     int lossy_ = 0;
-    double output_off_at_ = 0;  // when output was switched off (its read time)
+    // A Clear or output switched off: when (as a read time), and the
+    // destination that follows it.
+    double cut_at_ = 0;
+    int cut_segment_ = -1;
     long lost_told_ = 0;  // datagrams the port said it lost
     // The slot whose receive event ran when the plug-in's action began
     // (-1: none), and both slots' counts then and when the user acted.
@@ -640,10 +647,11 @@ void Run::ActionStart() {
         case User::Clear:
             Snapshot();
             ++lossy_;
+            Cut();
             m_->ClearmClick(nullptr);
             break;
         case User::OutputOffOn:
-            output_off_at_ = m_->CurrentTime();
+            Cut();
             m_->Outputtofile1Click(nullptr);
             break;
         case User::LineSetting:
@@ -884,17 +892,19 @@ void Run::Verify(Result& R) {
         // the system, which drops it with the connection.)
         if (s.read == 0 && !s.datagrams && lossless && c_.user != User::Close && d.bytes != s.sent_bytes)
             Fail(tag + std::to_string(s.sent_bytes) + " bytes sent, " + std::to_string(d.bytes) + " shown or written");
-        // Output switched off: what was read while it was on is in its file,
-        // what was read after it in the list (segments: out1, the list, out2).
-        if (output_off_at_ != 0) {
+        // A Clear or output switched off acts on what was read before it:
+        // the list after it shows only what was read later, and the file
+        // switched off holds nothing written later.
+        if (cut_segment_ >= 0) {
             for (const Decoder::Rec& rec : d.records) {
-                if (rec.segment == 1 && rec.stamp < output_off_at_) {
-                    Fail(tag + "record " + std::to_string(rec.seq) + ", read before output was switched off, is in the list");
+                if (rec.segment == cut_segment_ && rec.stamp < cut_at_) {
+                    Fail(tag + "record " + std::to_string(rec.seq) + ", read before " +
+                         (c_.user == User::Clear ? "the Clear" : "output was switched off") + ", shows after it");
                     break;
                 }
-                long after = rec.written - MsOfDay(output_off_at_);
+                long after = rec.written - MsOfDay(cut_at_);
                 if (after < -43200000) after += 86400000;
-                if (rec.segment == 0 && after > 5) {
+                if (c_.user == User::OutputOffOn && rec.segment == 0 && after > 5) {
                     Fail(tag + "record " + std::to_string(rec.seq) + ", written after output was switched off, is in its file");
                     break;
                 }
