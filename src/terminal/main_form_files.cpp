@@ -154,11 +154,17 @@ void TMain::mCopyAllClick(vcl::TComponent*) {
 }
 
 void TMain::ClearmClick(vcl::TComponent*) {
-    // What was read before the clear is cleared with it, also what still
-    // waits for its port's receive event (which still gets it).
-    RxQueue.MarkCleared();
+    // What was read before the clear is cleared with it (the list, and the
+    // output file, which is emptied), also what still waits for its port's
+    // receive event (which still gets it). Data read for a file switched off
+    // since is that file's: the clear does not empty it.
+    const auto clears = [this](const TReceivedPiece& p) {
+        return p.Kind == TReceivedPiece::TKind::Line || !DrainingOutput || p.OutputGen != DrainingGen;
+    };
+    RxQueue.MarkCleared(clears);
     if (EventPieces)
-        for (TReceivedPiece& p : *EventPieces) p.Cleared = true;
+        for (TReceivedPiece& p : *EventPieces)
+            if (clears(p)) p.Cleared = true;
     LastNamedKey = 0;
     RxPanel->ClearLines();
     if (graph::fGraph) graph::fGraph->ClearGraph();

@@ -135,9 +135,10 @@ std::size_t TReceiveQueue::Drop(const TReceiveSource& Source) {
     return dropped;
 }
 
-void TReceiveQueue::MarkCleared() {
+void TReceiveQueue::MarkCleared(const std::function<bool(const TReceivedPiece&)>& Which) {
     for (TStream& s : streams_)
-        for (TReceivedPiece& p : s.Pieces) p.Cleared = true;
+        for (TReceivedPiece& p : s.Pieces)
+            if (Which(p)) p.Cleared = true;
 }
 
 bool TReceiveQueue::Any(const std::function<bool(const TReceivedPiece&)>& Pred) const {

@@ -91,8 +91,9 @@ public:
     std::size_t Take(const TReceiveSource& Source, std::size_t Max, std::string& Out);
     // PurgeRx: Source's untaken data goes; returns the bytes dropped.
     std::size_t Drop(const TReceiveSource& Source);
-    // Every piece there now was read before the list was cleared.
-    void MarkCleared();
+    // The pieces there now that Which picks were read before the list was
+    // cleared.
+    void MarkCleared(const std::function<bool(const TReceivedPiece&)>& Which);
     bool Any(const std::function<bool(const TReceivedPiece&)>& Pred) const;
 
 private:

@@ -184,6 +184,21 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
     EXPECT_GE(LineWith(w, "+after-off!"), 0) << w.AllLines();
 
+    // Output switched off, then the list cleared: the file switched off is
+    // not the clear's, it still gets what was read for it.
+    const std::string kept_file = w.dir.File("kept.bin");
+    m->OutputFile.Open(kept_file, terminal::TListFileType::Binary);
+    around(
+        {"for-the-file"},
+        [&] {
+            m->Outputtofile1Click(nullptr);
+            m->ClearmClick(nullptr);
+        },
+        "listed", 19);
+    EXPECT_EQ(test_support::Slurp(kept_file), "Wfor-the-file");
+    EXPECT_EQ(LineWith(w, "for-the-file"), -1) << w.AllLines();
+    EXPECT_GE(LineWith(w, "listed"), 0) << w.AllLines();
+
     // Clear: what was read before it is cleared with the list (the event
     // still gets it), what came after shows and is counted.
     around({"cleared"}, [&] { m->ClearmClick(nullptr); }, "kept", 4);
