@@ -1,9 +1,10 @@
 // Plug-in files as authors write them: a plug-in saved as UTF-8 shows and
 // sends its Cyrillic text as the code page's bytes, one saved in the code
-// page sends its bytes as written even where they are valid UTF-8 too; a
-// plug-in path that is
-// no regular file is refused at once; a variable name with a line break is
-// refused; the plug-in's Send reaches the transmit line's pseudo-commands.
+// page sends its bytes as written even where they are valid UTF-8 too, and
+// an include that its bytes leave open is read as the file including it; a
+// plug-in path that is no regular file is refused at once; a variable name
+// with a line break is refused; the plug-in's Send reaches the transmit
+// line's pseudo-commands.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -98,13 +99,14 @@ std::string SentUpToBar(test_support::PtyPair& dev) {
     return got;
 }
 
-TEST(plugin_files, each_file_is_read_the_way_only_its_bytes_allow) {
+TEST(plugin_files, each_file_is_read_the_way_its_bytes_allow) {
     // A plug-in file and the file it includes, each saved in the code page
     // or as UTF-8; ONLOAD sends the main file's literal in <>, the
     // include's in []. Code-page text that is valid UTF-8 too (a capital
     // letter before І, і, Ё, §, ...) keeps its bytes and warns where a
-    // UTF-8 reading would send others; UTF-8 holding a Cyrillic word, or
-    // marked, is read as UTF-8; each file is judged on its own.
+    // UTF-8 reading would send others; UTF-8 holding a Russian or Ukrainian
+    // word, or marked, is read as UTF-8; an include its bytes do not settle
+    // is read as the plug-in file was.
     PluginWindow w("procedure OnLoad; begin end;");
     ASSERT_TRUE(w.main->cp1->Connected());
     const std::string mark = "\xEF\xBB\xBF";
@@ -138,8 +140,17 @@ TEST(plugin_files, each_file_is_read_the_way_only_its_bytes_allow) {
         // says how to settle it.
         {"utf8_unsettled", "", "\xC2\xB0" "C", "", "", "<\xC2\xB0" "C>[]|", {"main.pas(4:10"}},
         {"utf8_outside_the_page_unsettled", "", "\xC3\xBC", "", "", "<\xC3\xBC>[]|", {"main.pas(4:10"}},
-        // Each file on its own.
-        {"utf8_main_code_page_include", "", "\xD0\xB4\xD0\xB0", "", "\xD0\xB3", "<" + yes_cp + ">[\xD0\xB3]|",
+        // Capitals of the code page that read as other Cyrillic letters in
+        // UTF-8 ("\xD1\xB2\xD0\xB2" is U+0472 U+0432) settle nothing; a
+        // Ukrainian word in UTF-8 ("\xD1\x97\xD1\x97") does.
+        {"code_page_capitals", "// \xD1\xB2\xD0\xB2\r\n", "\xD0\xB3", "", "", "<\xD0\xB3>[]|", {"main.pas(5:10"}},
+        {"utf8_ukrainian_word", "// \xD1\x97\xD1\x97\r\n", "\xD2\x91", "", "", "<\xB4>[]|", {}},
+        // An include whose bytes settle nothing is read as the file that
+        // includes it; one whose bytes settle it keeps its own reading.
+        {"utf8_main_open_include", "", yes_utf8, "", "\xD0\xB3", "<" + yes_cp + ">[\xE3]|", {}},
+        {"utf8_main_code_page_include", "", yes_utf8, "// " + yes_cp + "\r\n", "\xD0\xB3",
+         "<" + yes_cp + ">[\xD0\xB3]|", {}},
+        {"code_page_main_open_include", "// " + yes_cp + "\r\n", "", "", "\xC2\xB0", "<>[\xC2\xB0]|",
          {"inc.inc(3:10"}},
         {"code_page_main_utf8_include", "// " + yes_cp + "\r\n", "\xD0\xB3", "", yes_utf8,
          "<\xD0\xB3>[" + yes_cp + "]|", {}},
@@ -182,6 +193,47 @@ TEST(plugin_files, each_file_is_read_the_way_only_its_bytes_allow) {
         }
         EXPECT_EQ(warned, c.Warned);
     }
+}
+
+TEST(plugin_files, an_include_its_bytes_leave_open_is_read_as_the_file_that_includes_it) {
+    // A plug-in saved as UTF-8 without a mark, settled by the Cyrillic
+    // folder its include is named by, and the files it includes, each
+    // holding one letter beyond ASCII: as UTF-8 that letter is one
+    // Cyrillic letter, in the code page two other letters, and nothing in
+    // those files tells which. Each is read as the file that includes it
+    // was, down the chain; a file whose bytes settle its reading (a word of
+    // the code page, a byte order mark) keeps its own and hands it on.
+    PluginWindow w("procedure OnLoad; begin end;");
+    ASSERT_TRUE(w.main->cp1->Connected());
+    const std::string folder = w.dir.File("chain") + "/";
+    std::filesystem::create_directories(rtl::SysPath(folder + rtl::Utf8ToAnsi("вкл")));
+    const auto save = [&](const std::string& name, const std::string& bytes) {
+        vcl::SaveStrToFile(bytes, folder + rtl::Utf8ToAnsi(name));
+    };
+    save("main.pas",
+         "{$I вкл/жук.inc}\r\n{$I cp.inc}\r\nprocedure OnLoad;\r\nbegin\r\n"
+         "  Send('<' + 'я' + Bug + Deep + '>');\r\n  SendCp;\r\n  Send('|');\r\nend;\r\n");
+    save("вкл/жук.inc", "const Bug = 'Ж';\r\n{$I mid.inc}\r\n");
+    save("вкл/mid.inc", "// ASCII only\r\n{$I deep.inc}\r\n");
+    save("вкл/deep.inc", "const Deep = 'Ё';\r\n");
+    save("cp.inc", "// \xE4\xE0\r\n{$I cpdeep.inc}\r\n{$I marked.inc}\r\nprocedure SendCp;\r\nbegin\r\n"
+                   "  Send('(' + '\xD0\xB3' + CpDeep + Marked + ')');\r\nend;\r\n");
+    save("cpdeep.inc", "const CpDeep = 'Ж';\r\n");
+    save("marked.inc", "\xEF\xBB\xBF" "const Marked = 'г';\r\n");
+    w.Messages.clear();
+    try {
+        w.main->LoadPlugin(folder + "main.pas");
+    } catch (const std::exception& e) {
+        FAIL() << e.what();
+    }
+    EXPECT_EQ(SentUpToBar(w.dev), "<\xFF\xC6\xA8>(\xD0\xB3\xD0\x96\xE3)|");
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+    // Only the include read in the code page is valid UTF-8 too, where its
+    // literal would read otherwise.
+    const std::vector<std::string> warnings = w.LinesOf(terminal::dfERR);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].starts_with("[Warning] " + folder + "cpdeep.inc(1:17): The file is read in the code page"))
+        << warnings[0];
 }
 
 TEST(plugin_files, a_plugin_path_that_is_no_regular_file_is_refused_at_once) {

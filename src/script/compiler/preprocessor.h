@@ -126,7 +126,10 @@ private:
 
 class TPSPreProcessor {
 public:
-    // (preprocessor, including file name, file name (may be changed), text)
+    // (preprocessor, including file name, file name (may be changed), text).
+    // While it runs, LineInfo.Current() is the including file's item, and
+    // the file it supplies becomes the next item (LineInfo.Count()): a host
+    // can tell apart two readings of one file name by its place.
     using TNeedFile = std::function<bool(TPSPreProcessor& sender, const std::string& callingFile,
                                          std::string& fileName, std::string& output)>;
     // (preprocessor, parser, active, continue, parameter, name)

@@ -101,11 +101,19 @@ TMyScript::~TMyScript() { *alive_ = false; }
 
 void TMyScript::Compile(const std::string& Source, const std::string& FileName) {
     warnings_.clear();
-    auto read = [this](const std::string& bytes, const std::string& file) {
-        TPluginSourceText source = ReadPluginSource(bytes, file);
+    // How each file of this run was read, in the order the preprocessor
+    // lists them (LineInfo): an include whose own bytes leave its reading
+    // open is read as the file that includes it, so a UTF-8 plug-in's
+    // include holding one Cyrillic letter sends what its author wrote.
+    // Files the preprocessor takes from MainFileText again were read as the
+    // main file.
+    std::vector<TSourceEncoding> encodings;
+    TSourceEncoding main_encoding = TSourceEncoding::CodePage;
+    auto read = [this](const std::string& bytes, const std::string& file, TSourceEncoding undecided) {
+        TPluginSourceText source = ReadPluginSource(bytes, file, undecided);
         if (!source.Warning.empty() && std::find(warnings_.begin(), warnings_.end(), source.Warning) == warnings_.end())
             warnings_.push_back(std::move(source.Warning));
-        return std::move(source.Text);
+        return source;
     };
     PluginEvents events;
     std::string image;
@@ -119,8 +127,8 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
         comp.Tag = this;
 
         compiler::TPSPreProcessor pre;
-        pre.OnNeedFile = [&read](compiler::TPSPreProcessor&, const std::string& including, std::string& name,
-                            std::string& text) {
+        pre.OnNeedFile = [&](compiler::TPSPreProcessor& sender, const std::string& including, std::string& name,
+                             std::string& text) {
             const std::string found = ResolveIncludeFile(including, name);
             if (found.empty()) return false;
             // A file that is there but cannot be read (no regular file, too
@@ -132,7 +140,10 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                 throw compiler::EPSPreProcessor(compiler::FormatText(compiler::kUnableToFindFile, {name, including}) +
                                                 ": " + rtl::ExceptionMessage(e));
             }
-            text = read(bytes, found);
+            encodings.resize(sender.LineInfo.Count(), main_encoding);
+            TPluginSourceText source = read(bytes, found, encodings.at(sender.LineInfo.Current()));
+            text = std::move(source.Text);
+            encodings.push_back(source.Encoding);
             name = found;
             return true;
         };
@@ -147,7 +158,9 @@ void TMyScript::Compile(const std::string& Source, const std::string& FileName) 
                 module = res.Name;
             }
         };
-        pre.MainFileText = read(Source, FileName);
+        TPluginSourceText main = read(Source, FileName, TSourceEncoding::CodePage);
+        main_encoding = main.Encoding;
+        pre.MainFileText = std::move(main.Text);
         pre.MainFileName = FileName;
         std::string text;
         pre.PreProcess(FileName, text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "platform/rtl/cp1251.h"
@@ -177,24 +178,38 @@ private:
     std::size_t literal_column_ = 0;
 };
 
-// Whether the UTF-8 reading of valid UTF-8 holds two Cyrillic letters in a
-// row: a word written in UTF-8. In the code page those bytes are a capital
-// Р, С, Т or У before a byte 80-BF, twice, which no text there holds.
-bool HoldsCyrillicWord(std::string_view Utf8) {
+// The letters of modern Russian and Ukrainian words: А-я, Ё, ё, Є, є, І, і,
+// Ї, ї, Ґ, ґ.
+bool IsWordLetter(char32_t code) {
+    if (code >= 0x410 && code <= 0x44F) return true;
+    // Ё ё Є є І і Ї ї Ґ ґ
+    constexpr char32_t kOthers[] = {0x401, 0x451, 0x404, 0x454, 0x406, 0x456, 0x407, 0x457, 0x490, 0x491};
+    return std::find(std::begin(kOthers), std::end(kOthers), code) != std::end(kOthers);
+}
+
+// Whether the UTF-8 reading of valid UTF-8 holds two letters of a Russian
+// or Ukrainian word in a row: a word written in UTF-8. In the code page
+// those bytes are a capital Р, С or Т before a byte 80-BF, twice, which no
+// word there holds.
+bool HoldsWordLetters(std::string_view Utf8) {
     bool previous = false;
     for (std::size_t i = 0, n = 0; i < Utf8.size(); i += n) {
         char32_t code = 0;
         rtl::DecodeUtf8Char(Utf8, i, code, n);
-        const bool cyrillic = code >= 0x400 && code <= 0x4FF;
-        if (cyrillic && previous) return true;
-        previous = cyrillic;
+        const bool letter = IsWordLetter(code);
+        if (letter && previous) return true;
+        previous = letter;
     }
     return false;
 }
 
+bool IsAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 }  // namespace
 
-TPluginSourceText ReadPluginSource(const std::string& Bytes, const std::string& FileName) {
+TPluginSourceText ReadPluginSource(const std::string& Bytes, const std::string& FileName, TSourceEncoding Undecided) {
     std::string_view text = Bytes;
     const bool marked = text.starts_with(kUtf8Mark);
     if (marked) text.remove_prefix(kUtf8Mark.size());
@@ -203,25 +218,28 @@ TPluginSourceText ReadPluginSource(const std::string& Bytes, const std::string& 
         if (!wide.empty())
             throw rtl::Exception("\"" + FileName + "\" is saved as " + wide +
                                  ", which plug-in files cannot be: save it as UTF-8 or in the Windows-1251 code page");
-        if (!rtl::IsUtf8BeyondAscii(text)) return {Bytes, {}};
+        // ASCII reads alike either way; what it includes is read as it is.
+        if (IsAscii(text)) return {Bytes, {}, Undecided};
+        if (!rtl::IsUtf8BeyondAscii(text)) return {Bytes, {}, TSourceEncoding::CodePage};
     }
     TUtf8Reader reader(text, FileName);
     std::string converted = reader.Convert();
-    if (marked || HoldsCyrillicWord(text)) {
+    if (marked || HoldsWordLetters(text) || Undecided == TSourceEncoding::Utf8) {
         if (!reader.Errors().empty()) throw rtl::Exception(reader.Errors());
-        return {std::move(converted), {}};
+        return {std::move(converted), {}, TSourceEncoding::Utf8};
     }
     // Both readings are possible: the code page's keeps the bytes of every
     // plug-in written in it. An author who saved UTF-8 learns why a literal
     // does not send what the editor shows.
-    if (reader.LiteralRow() == 0) return {Bytes, {}};
-    return {Bytes, rtl::Format("[Warning] %s(%d:%d): ", {FileName, static_cast<int>(reader.LiteralRow()),
-                                                          static_cast<int>(reader.LiteralColumn())}) +
-                       "The file is read in the code page (Windows-1251), but it is valid UTF-8 too, where this "
-                       "text literal reads otherwise. Save it as UTF-8 with a byte order mark to have it read as "
-                       "UTF-8; a comment such as \"// " +
-                       rtl::Utf8ToAnsi("да") + "\" (two letters " + rtl::Utf8ToAnsi("А-я") +
-                       " in a row) settles either reading"};
+    if (reader.LiteralRow() == 0) return {Bytes, {}, TSourceEncoding::CodePage};
+    return {Bytes,
+            rtl::Format("[Warning] %s(%d:%d): ", {FileName, static_cast<int>(reader.LiteralRow()),
+                                                   static_cast<int>(reader.LiteralColumn())}) +
+                "The file is read in the code page (Windows-1251), but it is valid UTF-8 too, where this "
+                "text literal reads otherwise. Save it as UTF-8 with a byte order mark to have it read as "
+                "UTF-8; a comment such as \"// " +
+                rtl::Utf8ToAnsi("да") + "\" (two letters " + rtl::Utf8ToAnsi("А-я") + " in a row) settles either reading",
+            TSourceEncoding::CodePage};
 }
 
 }  // namespace script::runtime
