@@ -150,8 +150,6 @@ TEST(plugin_files, each_file_is_read_the_way_its_bytes_allow) {
         {"utf8_main_open_include", "", yes_utf8, "", "\xD0\xB3", "<" + yes_cp + ">[\xE3]|", {}},
         {"utf8_main_code_page_include", "", yes_utf8, "// " + yes_cp + "\r\n", "\xD0\xB3",
          "<" + yes_cp + ">[\xD0\xB3]|", {}},
-        {"code_page_main_open_include", "// " + yes_cp + "\r\n", "", "", "\xC2\xB0", "<>[\xC2\xB0]|",
-         {"inc.inc(3:10"}},
         {"code_page_main_utf8_include", "// " + yes_cp + "\r\n", "\xD0\xB3", "", yes_utf8,
          "<\xD0\xB3>[" + yes_cp + "]|", {}},
         // An include name finds its file whichever way it was meant.
