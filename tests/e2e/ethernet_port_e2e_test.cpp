@@ -239,6 +239,12 @@ int LastLineWith(const EthernetWindow& w, const std::string& text) {
     return -1;
 }
 
+// The last Count lines of the panel.
+std::vector<std::string> LastLines(const EthernetWindow& w, std::size_t Count) {
+    const std::vector<std::string> lines = w.Lines();
+    return {lines.end() - static_cast<std::ptrdiff_t>(std::min(Count, lines.size())), lines.end()};
+}
+
 std::vector<std::string> Tokens(const std::string& text) {
     std::istringstream in(text);
     std::vector<std::string> out;
@@ -432,12 +438,23 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         test_support::Pump(std::chrono::milliseconds(50));
         EXPECT_EQ(one.Receive(), "");
 
-        // Client 2 is the current client now: its bytes come unannounced,
-        // yet the window still takes every index but 1 as second-port data.
+        // Client 2, named last, is named no more while it goes on speaking;
+        // it is the current client now, yet the window still takes every
+        // index but 1 as second-port data.
         two.Send("k");
         ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlot2].RxCount == 3u; }));
         EXPECT_EQ(CountLines(w, "RV data from CliIdx=2"), 1);
         EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+        // Client 1 speaking after it is named, though it is not the current
+        // client, and once only while it goes on.
+        const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
+        one.Send("a");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 1u; }));
+        one.Send("b");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 2u; }));
+        const std::vector<std::string> named_one = {"RV data from CliIdx=1", "61 62"};
+        EXPECT_EQ(LastLines(w, 2), named_one);
+        EXPECT_EQ(CountLines(w, "RV data from CliIdx="), 2);
 
         // An index no client holds: nothing is sent and the field is yellow.
         frame->edCurCliIdx->SetText("7");
@@ -451,6 +468,14 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         ASSERT_TRUE(test_support::PumpUntil([&] {
             return w.Has("Connect from 127.0.0.1:" + std::to_string(three.Port()) + " (Idx=1)");
         }));
+        // The newcomer is another peer than the client 1 named last: named
+        // anew before its data.
+        three.Send("c");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 3u; }));
+        const std::vector<std::string> named_three = {"RV data from CliIdx=1", "63"};
+        EXPECT_EQ(LastLines(w, 2), named_three);
+        EXPECT_EQ(CountLines(w, "RV data from CliIdx=1"), 2);
+
         // Closing the port with clients attached drops them all.
         m->sbPort->Click();
         EXPECT_FALSE(m->ForeignPort->Active());
