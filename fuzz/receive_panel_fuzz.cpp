@@ -177,11 +177,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         p.clock.Now += (op >> 2) % 8 == 0 ? 0 : static_cast<double>(op) / 86400.0;
         const std::string chunk = in.ConsumeRandomLengthString(64);
         // The chunk writes on the line being filled, unless another stream
-        // owns it, and on the lines it adds.
+        // owns it, and on the lines it adds (followed while no line is
+        // dropped).
         const int last = p.plain.Lines().LineCount() - 1;
         const std::string lastText = p.plain.Lines().GetLine(last);
         p.Both([&](TReceivePanel& panel) { panel.ShowData(chunk, dir, 0, static_cast<std::uint64_t>(peer) * 1000003); });
-        for (int i = last; i < p.plain.Lines().LineCount(); ++i) {
+        for (int i = last; !bounded && i < p.plain.Lines().LineCount(); ++i) {
             const auto owner = owners.find(i);
             if (owner == owners.end()) {
                 if (!p.plain.Lines().LineData(i).empty()) owners[i] = stream;
