@@ -258,10 +258,12 @@ public:
     void CreateReceivePanel();
     // The panel's options as the menus and settings hold them now.
     void SyncReceivePanelOptions();
-    // Time 0: now.
-    void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
-    // A whole MSG or ERR line; Time 0 means now.
-    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    // Time 0: now. Peer: whose bytes within the port (TReceivePanel::ShowData).
+    void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time = 0, std::uint64_t Peer = 0);
+    // A whole MSG or ERR line; Time 0 means now. KeepWords: a line naming a
+    // peer, which leaves the words peers have begun (TReceivePanel::AddTextLine).
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
+                     bool KeepWords = false);
     bool GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value);
     double CurrentTime();
     void RecalcListMetrics();
@@ -360,9 +362,10 @@ public:
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);
-    // A counted chunk to the raw output file, or to the panel and the graph,
-    // stamped Time.
-    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time);
+    // A counted chunk of Peer to the raw output file, or to the panel and
+    // the graph, stamped Time.
+    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time,
+                        std::uint64_t Peer);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current

@@ -194,13 +194,13 @@ void TMain::StartNewLine(bool Repaint) {
     StopFailedOutput();
 }
 
-void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time) {
+void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time, std::uint64_t Peer) {
     // A write that failed since the last chunk (the panel ending a line on
     // its own) is told now; this chunk then goes to the list once.
     StopFailedOutput();
     SyncReceivePanelOptions();
-    const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir);
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
+    const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir, Peer);
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time, Peer);
     if (!StopFailedOutput()) return;
     // Part of the chunk may be in the file, the rest is not: the whole chunk
     // goes to the list, as it would with output off. Its graph values were
@@ -212,8 +212,8 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, doub
     } restore{RenderingFailedChunk};
     // Its words pair as they did the first time (a word its port had begun
     // before the chunk is completed by it again).
-    RxPanel->SetDisplayPairing(Dir, pairing);
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time);
+    RxPanel->SetDisplayPairing(Dir, pairing, Peer);
+    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time, Peer);
 }
 
 bool TMain::WriteOutput(std::string_view Text) {
@@ -252,7 +252,7 @@ bool TMain::StopFailedOutput() {
     return true;
 }
 
-void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
+void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format, bool KeepWords) {
     SyncReceivePanelOptions();
     // A message line is shown with the next frame, as data is: lines that
     // come in quick turns with data (a new UDP sender each datagram) must not
@@ -264,7 +264,7 @@ void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TD
         bool value;
         ~Restore() { flag = value; }
     } restore{HoldingChunk, holding};
-    RxPanel->AddTextLine(Text, Dir, Time, Format);
+    RxPanel->AddTextLine(Text, Dir, Time, Format, KeepWords);
     StopFailedOutput();
 }
 
@@ -516,7 +516,7 @@ void TMain::Deliver(const TReceivedPiece& Piece) {
         const std::string& data = Piece.Bytes;
         if (!data.empty())
             PassOnReceived(Piece.Source.IsMain, data.data(), data.size(),
-                           CountReceived(Piece.Source.IsMain, data.size()), Piece.Time);
+                           CountReceived(Piece.Source.IsMain, data.size()), Piece.Time, Piece.NameKey);
     }
     if (DeliveryOutput) {
         DeliveryOutput = nullptr;
@@ -530,7 +530,9 @@ void TMain::NamePeer(const TReceivedPiece& Piece) {
     // one last (or none yet).
     if (Piece.Cleared || Piece.NameKey == 0 || Piece.NameKey == LastNamedKey || Piece.NameLine.empty()) return;
     LastNamedKey = Piece.NameKey;
-    ShowReceiveLine(ports::fpeRecvInfo, Piece.NameLine, Piece.Time);
+    // The name comes between one peer's bytes: a word a peer has begun is
+    // completed by that peer's next byte, whoever is named in between.
+    AddTextLine(Piece.NameLine, 0, Piece.Time, dfMSG, true);
 }
 
 bool TMain::PiecesWaitFor(std::uint32_t Gen) const {
@@ -599,7 +601,8 @@ bool TMain::CountReceived(bool IsMain, std::size_t Size) {
     return held;
 }
 
-void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time) {
+void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time,
+                           std::uint64_t Peer) {
     TListOutput& output = ActiveOutput();
     if (output.IsOpen() && output.Raw()) {
         if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) return;
@@ -612,7 +615,7 @@ void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSiz
         ~Holding() { flag = false; }
     } holding{HoldingChunk};
     HoldingChunk = Held;
-    ShowData(DataPtr, DataSize, IsMain ? 0 : 1, Time);
+    ShowData(DataPtr, DataSize, IsMain ? 0 : 1, Time, Peer);
 }
 
 bool TMain::HoldReceiveView() {

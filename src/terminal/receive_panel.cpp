@@ -183,25 +183,69 @@ bool TReceivePanel::TWordPair::Take(std::uint8_t B, std::uint16_t& Word) {
     return true;
 }
 
-TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir) {
+TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir, std::uint64_t Peer) {
     // Only 0, 1 and 2 are ever given; anything else counts as transmitted
     // rather than reaching past the table.
-    return pairs_[std::min<std::size_t>(Dir, pairs_.size() - 1)];
+    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
+    if (Peer == 0) return pairs_[Dir];
+    auto [it, added] = peerPairs_.try_emplace({Dir, Peer});
+    it->second.Used = ++peerUse_;
+    if (added && peerPairs_.size() > MaxWaitingPeers) {
+        // Senders without end (a datagram flood from ever new ports) leave
+        // no more than this many low bytes waiting.
+        auto oldest = peerPairs_.end();
+        for (auto p = peerPairs_.begin(); p != peerPairs_.end(); ++p)
+            if (p != it && (oldest == peerPairs_.end() || p->second.Used < oldest->second.Used)) oldest = p;
+        peerPairs_.erase(oldest);
+    }
+    return it->second.Pairs;
+}
+
+void TReceivePanel::ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
+    if (Peer == 0) return;
+    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
+    const auto it = peerPairs_.find({Dir, Peer});
+    if (it != peerPairs_.end() && !it->second.Pairs.Display.Pending && !it->second.Pairs.Graph.Pending)
+        peerPairs_.erase(it);
+}
+
+void TReceivePanel::ResetAllPairs() {
+    pairs_ = {};
+    peerPairs_.clear();
+}
+
+TReceivePanel::TWordPair TReceivePanel::DisplayPairing(std::uint8_t Dir, std::uint64_t Peer) {
+    const TWordPair pairing = PairsOf(Dir, Peer).Display;
+    ForgetIdlePeer(Dir, Peer);
+    return pairing;
+}
+
+void TReceivePanel::SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer) {
+    PairsOf(Dir, Peer).Display = Pairing;
+    ForgetIdlePeer(Dir, Peer);
 }
 
 int TReceivePanel::FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token) {
+    return FormatWith(PairsOf(Dir).Display, B, Token);
+}
+
+bool TReceivePanel::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
+    return GraphWith(PairsOf(Dir).Graph, B, Signed, Value);
+}
+
+int TReceivePanel::FormatWith(TWordPair& Pairing, std::uint8_t B, std::string& Token) const {
     if (IsWordFormat(DataFormat)) {
         std::uint16_t word = 0;
-        if (!PairsOf(Dir).Display.Take(B, word)) return 0;
+        if (!Pairing.Take(B, word)) return 0;
         return AppendToken(Token, DataFormat, word, ShowASCIInonvisiblecodes);
     }
     return AppendToken(Token, DataFormat, B, ShowASCIInonvisiblecodes);
 }
 
-bool TReceivePanel::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
+bool TReceivePanel::GraphWith(TWordPair& Pairing, std::uint8_t B, bool Signed, double& Value) const {
     if (IsWordFormat(DataFormat)) {
         std::uint16_t word = 0;
-        if (!PairsOf(Dir).Graph.Take(B, word)) return false;
+        if (!Pairing.Take(B, word)) return false;
         Value = Signed ? static_cast<double>(static_cast<std::int16_t>(word)) : word;
         return true;
     }
@@ -219,13 +263,13 @@ std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
 }
 
 void TReceivePanel::ResetCurrentLine() {
-    pairs_ = {};
+    ResetAllPairs();
     curLine_.clear();
     curLineWidth_ = 0;
 }
 
 void TReceivePanel::StartNewLine(bool Repaint) {
-    pairs_ = {};
+    ResetAllPairs();
     AppendNewLine(Repaint);
 }
 
@@ -251,7 +295,8 @@ void TReceivePanel::AppendNewLine(bool Repaint) {
     if (updateCount_ == 0) NoticeDrops();
 }
 
-void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time) {
+void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time,
+                             std::uint64_t Peer) {
     if (hooks_.CheckAntiHang) hooks_.CheckAntiHang();
     const bool toFile = OutputOpen();
     const bool graph = Dir != 2 && hooks_.GraphFeedEnabled && hooks_.GraphFeedEnabled();
@@ -277,9 +322,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // Bytes whose tokens all have one width go onto the line in runs.
     const int fixedWidth = graph ? 0 : FixedTokenWidth(DataFormat);
 
-    // The stream's own pairs: in the word formats the chunk goes on with a
-    // low byte its port sent earlier, even with other ports' lines between.
-    TStreamPairs& pairs = PairsOf(Dir);
+    // The peer's own pairs: in the word formats the chunk goes on with a
+    // low byte its peer sent earlier, even with other ports' and peers'
+    // lines between.
+    TStreamPairs& pairs = PairsOf(Dir, Peer);
     // A byte shown on its own ends a word its stream had begun: paired
     // later, that low byte would be read back after the bytes shown here.
     if (!IsWordFormat(DataFormat)) pairs = {};
@@ -297,7 +343,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     };
 
     for (std::size_t k = 0; k < Count; ++k) {
-        if (fixedWidth > 0 && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ &&
+        if (fixedWidth > 0 && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ &&
             DataFormat == curLineFormat_ && curLineWidth_ < charsPerLine_) {
             // As many as fit behind a space each, as the byte-by-byte path
             // below would put them.
@@ -315,10 +361,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         }
         const std::uint8_t b = Data[k];
         token.clear();
-        const int width = FormatByte(b, Dir, token);
+        const int width = FormatWith(pairs.Display, b, token);
         if (feeding) {
             double value = 0;
-            if (GraphValue(b, Dir, graphSigned, value) && hooks_.GraphAddPoint) {
+            if (GraphWith(pairs.Graph, b, graphSigned, value) && hooks_.GraphAddPoint) {
                 // The list takes the chunk whatever the graph does with it:
                 // a graph that fails gets no more of the chunk, and its
                 // error is passed on once the chunk is in the list.
@@ -334,10 +380,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
 
         int l = curLineWidth_;
         if (l > 0 && DataFormat != dfASC) ++l;
-        // A token stays on the line only while it fits, the shown time and
-        // the direction are the same, and the line is in the same format
-        // (a line mixing formats could not be read back).
-        if (l > 0 && (l + width > charsPerLine_ || timeChanged || Dir != curLineDir_ ||
+        // A token stays on the line only while it fits, the shown time, the
+        // direction and the peer are the same, and the line is in the same
+        // format (a line mixing formats or peers could not be read back).
+        if (l > 0 && (l + width > charsPerLine_ || timeChanged || Dir != curLineDir_ || Peer != curLinePeer_ ||
                       DataFormat != curLineFormat_)) {
             breakLine();
             l = 0;
@@ -366,6 +412,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 if (!curLine_.empty()) Output(curLine_);
             }
             curLineDir_ = Dir;
+            curLinePeer_ = Peer;
             curLineFormat_ = DataFormat;
             timeChanged = false;
         }
@@ -384,16 +431,23 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     }
     if (dirty && !toFile) WriteCurrentLine();
     if (!toFile && started) SyncCount(-1);
+    ForgetIdlePeer(Dir, Peer);
     guard.Release();
     NoticeDrops();
     if (graphFailure) std::rethrow_exception(graphFailure);
 }
 
-void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time,
-                                TDataFormat Format) {
+void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
+                                bool KeepWords) {
     if (Time == 0) Time = clock_.LocalNow();
     const std::string prefix = LinePrefix(Dir, Time);
-    if (!curLine_.empty()) StartNewLine(true);
+    const auto newLine = [&] {
+        if (KeepWords)
+            AppendNewLine(true);
+        else
+            StartNewLine(true);
+    };
+    if (!curLine_.empty()) newLine();
     EnsureCurrentLine();
     const int last = lines_.LineCount() - 1;
     std::string text = prefix;
@@ -404,7 +458,7 @@ void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double 
                     [](char c) { return c == '\r' || c == '\n'; }, ' ');
     lines_.PutLine(last, text);
     lines_.SetLineRecord(last, TLineRecord{Dir, Time, Format, static_cast<std::uint8_t>(prefix.size())});
-    StartNewLine(true);
+    newLine();
 }
 
 }  // namespace terminal

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -134,13 +135,22 @@ public:
     // Starts a fresh line; every stream's word pairs start over (a low byte
     // still waiting is dropped).
     void StartNewLine(bool Repaint);
-    // Renders a chunk stamped Time (0: now), the time it was read.
-    void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time = 0);
-    void ShowData(std::string_view Data, std::uint8_t Dir, double Time = 0) {
-        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir, Time);
+    // Renders a chunk stamped Time (0: now), the time it was read. Peer says
+    // whose bytes they are within the stream, for a port that serves several
+    // peers (a server's client, a datagram's sender): each peer pairs its own
+    // bytes into words, and a line holds one peer's bytes. 0 is the port's
+    // own stream (a serial port, the transmitted bytes).
+    void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time = 0,
+                  std::uint64_t Peer = 0);
+    void ShowData(std::string_view Data, std::uint8_t Dir, double Time = 0, std::uint64_t Peer = 0) {
+        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir, Time, Peer);
     }
-    // A whole MSG or ERR line; Time 0 means now.
-    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    // A whole MSG or ERR line; Time 0 means now. It starts every stream's
+    // words afresh, unless KeepWords: a line that names the peer whose data
+    // follows sits between one peer's bytes and leaves every word a peer has
+    // begun waiting for that peer's next byte.
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
+                     bool KeepWords = false);
     // Frees every line and record and tells the list (SyncCount(-1)).
     void ClearLines();
 
@@ -160,15 +170,32 @@ public:
     struct TStreamPairs {
         TWordPair Display, Graph;
     };
-    // The list's pairing of one stream: a chunk shown again (its output
-    // failed part-way) is paired as it was the first time.
-    TWordPair DisplayPairing(std::uint8_t Dir) { return PairsOf(Dir).Display; }
-    void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing) { PairsOf(Dir).Display = Pairing; }
+    // The list's pairing of one peer's stream: a chunk shown again (its
+    // output failed part-way) is paired as it was the first time.
+    TWordPair DisplayPairing(std::uint8_t Dir, std::uint64_t Peer = 0);
+    void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer = 0);
+
+    // Peers whose begun words are remembered at most; past it the one heard
+    // from longest ago loses its waiting low byte.
+    static constexpr std::size_t MaxWaitingPeers = 4096;
+    std::size_t WaitingPeers() const { return peerPairs_.size(); }
 
 private:
     class TChunkGuard;
 
-    TStreamPairs& PairsOf(std::uint8_t Dir);
+    // One peer's pairs, with when it was last shown (for the bound above).
+    struct TPeerPairs {
+        TStreamPairs Pairs;
+        std::uint64_t Used = 0;
+    };
+
+    TStreamPairs& PairsOf(std::uint8_t Dir, std::uint64_t Peer = 0);
+    // FormatByte and GraphValue with a given pairing.
+    int FormatWith(TWordPair& Pairing, std::uint8_t B, std::string& Token) const;
+    bool GraphWith(TWordPair& Pairing, std::uint8_t B, bool Signed, double& Value) const;
+    // Forgets a peer whose pairs wait for nothing.
+    void ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer);
+    void ResetAllPairs();
 
     void WriteCurrentLine();
     void EnsureCurrentLine();
@@ -189,6 +216,7 @@ private:
     int curLineWidth_ = 0;
     double curLineTime_ = 0;
     std::uint8_t curLineDir_ = 0;
+    std::uint64_t curLinePeer_ = 0;
     TDataFormat curLineFormat_ = dfHEX;
     TLineRecord curLineRecord_;  // the record the current line is written with
     int curLineStyle_ = 0;       // its prefix style in the line store (0: literal)
@@ -196,6 +224,10 @@ private:
     // Per stream (Dir 0, 1, 2): a word is two successive bytes of one port,
     // so another port's data in between never splits or joins its pairs.
     std::array<TStreamPairs, 3> pairs_{};
+    // The same for the peers of a port that serves several, by stream and
+    // peer; only peers with a byte waiting are kept.
+    std::map<std::pair<std::uint8_t, std::uint64_t>, TPeerPairs> peerPairs_;
+    std::uint64_t peerUse_ = 0;
 
     int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
     TPanelMetrics metrics_;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -238,6 +239,12 @@ int LastLineWith(const EthernetWindow& w, const std::string& text) {
     return -1;
 }
 
+// The last Count lines of the panel.
+std::vector<std::string> LastLines(const EthernetWindow& w, std::size_t Count) {
+    const std::vector<std::string> lines = w.Lines();
+    return {lines.end() - static_cast<std::ptrdiff_t>(std::min(Count, lines.size())), lines.end()};
+}
+
 std::vector<std::string> Tokens(const std::string& text) {
     std::istringstream in(text);
     std::vector<std::string> out;
@@ -431,12 +438,23 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         test_support::Pump(std::chrono::milliseconds(50));
         EXPECT_EQ(one.Receive(), "");
 
-        // Client 2 is the current client now: its bytes come unannounced,
-        // yet the window still takes every index but 1 as second-port data.
+        // Client 2, named last, is named no more while it goes on speaking;
+        // it is the current client now, yet the window still takes every
+        // index but 1 as second-port data.
         two.Send("k");
         ASSERT_TRUE(test_support::PumpUntil([&] { return m->PortSlots[terminal::PortSlot2].RxCount == 3u; }));
         EXPECT_EQ(CountLines(w, "RV data from CliIdx=2"), 1);
         EXPECT_EQ(m->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+        // Client 1 speaking after it is named, though it is not the current
+        // client, and once only while it goes on.
+        const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
+        one.Send("a");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 1u; }));
+        one.Send("b");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 2u; }));
+        const std::vector<std::string> named_one = {"RV data from CliIdx=1", "61 62"};
+        EXPECT_EQ(LastLines(w, 2), named_one);
+        EXPECT_EQ(CountLines(w, "RV data from CliIdx="), 2);
 
         // An index no client holds: nothing is sent and the field is yellow.
         frame->edCurCliIdx->SetText("7");
@@ -450,6 +468,13 @@ TEST(ethernet_port_e2e, tcp_server_numbers_clients_shows_second_client_apart_and
         ASSERT_TRUE(test_support::PumpUntil([&] {
             return w.Has("Connect from 127.0.0.1:" + std::to_string(three.Port()) + " (Idx=1)");
         }));
+        // The newcomer is another peer than the client 1 named last: named
+        // anew before its data.
+        three.Send("c");
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count == 3u; }));
+        const std::vector<std::string> named_three = {"RV data from CliIdx=1", "63"};
+        EXPECT_EQ(LastLines(w, 2), named_three);
+        EXPECT_EQ(CountLines(w, "RV data from CliIdx=1"), 2);
 
         // Closing the port with clients attached drops them all.
         m->sbPort->Click();
@@ -1236,6 +1261,99 @@ TEST(ethernet_port_e2e, clients_are_named_anew_after_f10_and_a_clear) {
     ASSERT_TRUE(say(3, "d"));
     EXPECT_EQ(ReadByMarkers(m), (std::map<int, std::string>{{3, "d"}}));
     EXPECT_TRUE(w.messages.empty());
+}
+
+// The lines from the first that names a peer ("RV data from", "UDP data
+// from") to the end, and the list saved as binary through Save as...
+std::vector<std::string> LinesFromFirstName(const EthernetWindow& w) {
+    const std::vector<std::string> lines = w.Lines();
+    auto first = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("RV data from", 0) == 0 || line.rfind("UDP data from", 0) == 0;
+    });
+    return {first, lines.end()};
+}
+std::string SavedAsBinary(EthernetWindow& w, const test_support::TempDir& dir) {
+    const std::string file = dir.File("list.bin");
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        auto& sd = static_cast<vcl::TOpenDialog&>(d);
+        sd.FileName = file;
+        sd.FilterIndex = 2;  // Binary File (*.bin)
+        return true;
+    };
+    w.m->mSaveAllClick(nullptr);
+    vcl::Application->DialogHook = nullptr;
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// In a word format each peer pairs its own bytes, as each serial port does:
+// the line that names the next peer leaves a word a peer has begun waiting
+// for that peer's next byte, and a word never joins two peers' bytes, even
+// of two clients that share the second port's mark or of two datagram
+// senders that share the main port's. Nothing a peer sent is lost on the
+// way, and a binary save gives each peer's bytes back in its order.
+TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byte) {
+    test_support::TempDir dir;
+    {
+        SCOPED_TRACE("TCP server");
+        EthernetWindow w;
+        TMain* m = w.m;
+        m->DataFormat = terminal::dfHW;
+        ASSERT_TRUE(StartServer(w, 0));
+        const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 3);
+        ASSERT_EQ(clients.size(), 3u);
+        const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
+        const auto& second_count = m->PortSlots[terminal::PortSlot2].RxCount;
+        // Each chunk is taken before the next is sent.
+        auto say = [&](int client, const std::string& bytes) {
+            const std::uint64_t want = main_count + second_count + bytes.size();
+            clients[static_cast<std::size_t>(client - 1)]->Send(bytes);
+            return test_support::PumpUntil([&] { return main_count + second_count == want; });
+        };
+        ASSERT_TRUE(say(1, "\x01\x02\x03"));
+        ASSERT_TRUE(say(2, "\xAA\xBB\xCC\xDD"));
+        ASSERT_TRUE(say(1, "\x04\x05"));
+        ASSERT_TRUE(say(1, "\x06"));
+        ASSERT_TRUE(say(2, "\x11"));
+        ASSERT_TRUE(say(3, "\x22\x33"));  // the second port's too, but not client 2's
+        ASSERT_TRUE(say(2, "\x12"));
+        ASSERT_TRUE(w.ShowReceived());
+        EXPECT_EQ(LinesFromFirstName(w),
+                  (std::vector<std::string>{"RV data from CliIdx=1", "0201", "RV data from CliIdx=2", "BBAA DDCC",
+                                            "RV data from CliIdx=1", "0403 0605", "RV data from CliIdx=2",
+                                            "RV data from CliIdx=3", "3322", "RV data from CliIdx=2", "1211"}));
+        EXPECT_EQ(main_count, 6u);
+        EXPECT_EQ(second_count, 8u);
+        EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\x22\x33\x11\x12");
+        EXPECT_TRUE(w.messages.empty());
+    }
+    {
+        SCOPED_TRACE("UDP");
+        EthernetWindow w;
+        TMain* m = w.m;
+        m->DataFormat = terminal::dfHW;
+        const std::uint16_t port = StartUdp(w);
+        ASSERT_NE(port, 0);
+        Peer a, b;
+        const auto& count = m->PortSlots[terminal::PortSlotMain].RxCount;
+        auto say = [&](const Peer& peer, const std::string& bytes) {
+            const std::uint64_t want = count + bytes.size();
+            peer.SendTo(port, bytes);
+            return test_support::PumpUntil([&] { return count == want; });
+        };
+        ASSERT_TRUE(say(a, "\x01\x02\x03"));
+        ASSERT_TRUE(say(b, "\xAA\xBB\xCC\xDD\xEE"));
+        ASSERT_TRUE(say(a, "\x04\x05"));
+        ASSERT_TRUE(say(a, "\x06"));
+        ASSERT_TRUE(say(b, "\xFF"));
+        ASSERT_TRUE(w.ShowReceived());
+        const std::string from_a = "UDP data from 127.0.0.1:" + std::to_string(a.Port()) + ":";
+        const std::string from_b = "UDP data from 127.0.0.1:" + std::to_string(b.Port()) + ":";
+        EXPECT_EQ(LinesFromFirstName(w),
+                  (std::vector<std::string>{from_a, "0201", from_b, "BBAA DDCC", from_a, "0403 0605", from_b, "FFEE"}));
+        EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\xEE\xFF");
+        EXPECT_TRUE(w.messages.empty());
+    }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ int LineWith(const PluginWindow& w, const std::string& Text) {
 }
 
 // A device that sends a numbered stream as fast as the port takes it, from a
-// thread, until stopped; what it wrote.
+// thread, until stopped; what it wrote, and how often it tried to write.
 class Stream {
 public:
     explicit Stream(test_support::PtyPair& Dev) : dev_(Dev) {
@@ -43,6 +43,7 @@ public:
             std::uint64_t n = 0;
             while (!stop_) {
                 while (pending.size() < 4096) pending += std::to_string(n++) + ',';
+                ++tries_;
                 pollfd p{dev_.MasterFd(), POLLOUT, 0};
                 if (poll(&p, 1, 5) <= 0) continue;
                 const ssize_t k = ::write(dev_.MasterFd(), pending.data(), pending.size());
@@ -64,10 +65,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return sent_.size();
     }
+    std::uint64_t Tries() const { return tries_; }
 
 private:
     test_support::PtyPair& dev_;
     std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> tries_{0};
     std::mutex mutex_;
     std::string sent_;
     std::thread thread_;
@@ -302,10 +305,19 @@ end;
     Stream device(w.dev);
     bool changed = false;
     test_support::WhileBusy inside(*m, [&] {
-        // The port's room is used up and the device waits on the system.
+        // The port's room is used up and the device waits on the system:
+        // over 400 ms in which it goes on trying to write, none of its
+        // stream gets through.
         ASSERT_TRUE(PumpUntil([&] { return m->RxQueue.Cost({}) >= m->cp1->InBufSize(); }, 30s));
-        const std::size_t held = device.Sent();
-        ASSERT_TRUE(PumpUntil([&] { return device.Sent() == held; }, 10s));
+        const auto held_back = [&] {
+            const std::size_t sent = device.Sent();
+            const std::uint64_t tries = device.Tries();
+            test_support::Pump(400ms);
+            return device.Sent() == sent && device.Tries() >= tries + 20;
+        };
+        bool held = false;
+        for (int round = 0; round < 50 && !held; ++round) held = held_back();
+        ASSERT_TRUE(held) << "the device was never held back";
         m->speedcb->SelectByUser(m->speedcb->Items().IndexOf("19200"));
         m->Parcb->SelectByUser(2);
         changed = m->cp1->Connected() && m->cp1->BaudRateValue() == 19200u && m->cp1->Parity() == ports::ptEVEN;

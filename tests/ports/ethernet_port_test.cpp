@@ -110,25 +110,31 @@ std::ostream& operator<<(std::ostream& os, const Event& e) { return os << e.code
 
 std::string Data(int index, const std::string& bytes) { return std::string(1, static_cast<char>(index)) + bytes; }
 
-// Records every callback; `also` runs after recording (to free the port, say).
+// Records every callback, and for each chunk of data the origin the port
+// tells with it (who sent it, and the line that names that peer); `also`
+// runs after recording (to free the port, say).
 struct Owner {
     std::vector<Event> events;
+    std::vector<TForeignPort::TDataOrigin> origins;  // one per event; empty but for data
     std::function<void(const Event&)> also;
-    // The port reporting, for the origin of its data: the owner names a
-    // peer's data, as the main window's list does, whenever it named another
-    // peer last (a line of its own, recorded as fpeRecvInfo).
     const TForeignPort* port = nullptr;
-    std::uint64_t lastNamed = 0;
 
     TForeignPortEvent Handler() {
         return [this](int code, const std::string& text, std::string&) {
-            if (code == fpeData && port && port->DataOrigin().Key != 0 && port->DataOrigin().Key != lastNamed) {
-                lastNamed = port->DataOrigin().Key;
-                events.push_back({fpeRecvInfo, port->DataOrigin().Line});
-            }
             events.push_back({code, text});
+            origins.push_back(code == fpeData && port ? port->DataOrigin() : TForeignPort::TDataOrigin{});
             if (also) also(events.back());
         };
+    }
+    void Clear() {
+        events.clear();
+        origins.clear();
+    }
+    // The origin told with the data event e at or after `from` (Key 0 and no
+    // line when it did not come).
+    TForeignPort::TDataOrigin OriginOf(const Event& e, std::size_t from = 0) const {
+        const int at = Find(e, from);
+        return at < 0 ? TForeignPort::TDataOrigin{} : origins[static_cast<std::size_t>(at)];
     }
     // Position of the event at or after `from`, -1 when it did not come.
     int Find(const Event& e, std::size_t from = 0) const {
@@ -155,7 +161,6 @@ protected:
     std::unique_ptr<TEthernetPort> MakePort(const std::string& settings) {
         auto port = std::make_unique<TEthernetPort>(EthernetPortId, owner.Handler());
         owner.port = port.get();
-        owner.lastNamed = 0;
         if (!settings.empty()) port->SetSettings(settings);
         return port;
     }
@@ -203,7 +208,7 @@ TEST_F(ethernet_port_on_loopback, the_frame_holds_four_checked_parameters_and_a_
     }
 
     // Every field edited tells the owner; a bad value turns its field yellow.
-    owner.events.clear();
+    owner.Clear();
     f->edDstPort->SetText("65536");
     EXPECT_EQ(f->GetParam(epDstPort, s, false), psInvalid);
     EXPECT_EQ(f->edDstPort->Color(), vcl::clYellow);
@@ -282,12 +287,15 @@ TEST_F(ethernet_port_on_loopback, udp_sends_to_its_destination_and_delivers_data
     mark = owner.events.size();
     SendDatagram(peer, localPort, "xyz");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "xyz")}, mark));
-    EXPECT_EQ(owner.Since(mark, fpeRecvInfo), (std::vector<Event>{{fpeRecvInfo, "UDP data from " + peerText + ":"}}));
+    const TForeignPort::TDataOrigin sender = owner.OriginOf({fpeData, Data(1, "xyz")}, mark);
+    EXPECT_EQ(sender.Line, "UDP data from " + peerText + ":");
+    EXPECT_NE(sender.Key, 0u) << "a datagram's sender is a peer to be named";
     // Bytes pass untouched, format characters and zeros included.
     mark = owner.events.size();
     SendDatagram(peer, localPort, std::string("%s%d\0!", 6));
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, std::string("%s%d\0!", 6))}, mark));
-    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty()) << "the same sender is announced once";
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, std::string("%s%d\0!", 6))}, mark).Key, sender.Key)
+        << "the same sender is the same peer";
 
     // While paused nothing is read: the datagram waits with the system and
     // comes once reception goes on.
@@ -316,17 +324,23 @@ TEST_F(ethernet_port_on_loopback, udp_without_destination_replies_to_the_last_se
 
     Peer first = BoundSocket(SOCK_DGRAM, 0);
     Peer second = BoundSocket(SOCK_DGRAM, 0);
+    std::vector<std::uint64_t> senders;
     for (Peer* peer : {&first, &second}) {
         const std::string peerText = "127.0.0.1:" + std::to_string(BoundPort(peer->fd()));
         const std::size_t mark = owner.events.size();
         SendDatagram(*peer, localPort, "ping");
         ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "ping")}, mark));
+        // Both come as client 1; each sender is a peer of its own.
+        const TForeignPort::TDataOrigin origin = owner.OriginOf({fpeData, Data(1, "ping")}, mark);
+        EXPECT_EQ(origin.Line, "UDP data from " + peerText + ":");
+        senders.push_back(origin.Key);
         EXPECT_EQ(port->Send("pong", 4), 4);
         EXPECT_EQ(owner.events.back(), (Event{fpeSendInfo, "UDP send to " + peerText}));
         std::string got;
         ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(*peer)).empty(); }));
         EXPECT_EQ(got, "pong");
     }
+    EXPECT_NE(senders[0], senders[1]);
     // An empty send announces nothing.
     std::size_t mark = owner.events.size();
     EXPECT_EQ(port->Send("", 0), 0);
@@ -350,7 +364,7 @@ TEST_F(ethernet_port_on_loopback, tcp_client_refused_reports_it_and_frees_the_po
     const int before = OpenDescriptors();
     const std::uint16_t closed = FreePort(SOCK_STREAM);
     auto port = MakePort("1|127.0.0.1|" + std::to_string(closed) + "|0");
-    owner.events.clear();
+    owner.Clear();
     port->SetActive(true);
     EXPECT_EQ(owner.events.back(),
               (Event{fpeInfo, "Start TCP Client (connect to 127.0.0.1:" + std::to_string(closed) + ")"}));
@@ -380,7 +394,7 @@ TEST_F(ethernet_port_on_loopback, tcp_client_exchanges_data_and_reports_either_s
     EXPECT_FALSE(port->Active());
     Peer stale(::accept(listener.fd(), nullptr, nullptr));
 
-    owner.events.clear();
+    owner.Clear();
     port->SetActive(true);
     ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect (No error)"}));
     Peer far(::accept(listener.fd(), nullptr, nullptr));
@@ -391,7 +405,7 @@ TEST_F(ethernet_port_on_loopback, tcp_client_exchanges_data_and_reports_either_s
     EXPECT_EQ(got, "hello");
     SendText(far, "back");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "back")}));
-    EXPECT_TRUE(owner.Since(0, fpeRecvInfo).empty());
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "back")}).Key, 0u) << "the one far side needs no name";
 
     // The far side ends the connection: an error line, and the port closes.
     std::size_t mark = owner.events.size();
@@ -525,20 +539,24 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     EXPECT_EQ(f->lblCCInfo->Color(), vcl::clBtnFace);
     EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clWindow);
 
-    // Data comes under its client's name: a line names the client whenever
-    // the last one named is another (or none was yet), the current one too.
+    // Each chunk tells its client: the line that names it (the current one
+    // too), and a key that stays with the connection.
     std::size_t mark = owner.events.size();
     SendText(b, "from-b");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "from-b")}, mark));
-    EXPECT_EQ(owner.Find({fpeRecvInfo, "RV data from CliIdx=2"}, mark), static_cast<int>(mark));
-    mark = owner.events.size();
+    const TForeignPort::TDataOrigin fromB = owner.OriginOf({fpeData, Data(2, "from-b")}, mark);
+    EXPECT_EQ(fromB.Line, "RV data from CliIdx=2");
     SendText(a, "from-a");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "from-a")}, mark));
-    EXPECT_EQ(owner.Since(mark, fpeRecvInfo), (std::vector<Event>{{fpeRecvInfo, "RV data from CliIdx=1"}}));
-    mark = owner.events.size();
+    const TForeignPort::TDataOrigin fromA = owner.OriginOf({fpeData, Data(1, "from-a")}, mark);
+    EXPECT_EQ(fromA.Line, "RV data from CliIdx=1");
     SendText(a, "again-a");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "again-a")}, mark));
-    EXPECT_TRUE(owner.Since(mark, fpeRecvInfo).empty()) << "the client named last needs no new line";
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "again-a")}, mark).Key, fromA.Key);
+    EXPECT_NE(fromA.Key, 0u);
+    EXPECT_NE(fromB.Key, 0u);
+    EXPECT_NE(fromA.Key, fromB.Key);
+    EXPECT_TRUE(owner.Since(0, fpeRecvInfo).empty()) << "the port leaves naming to its owner";
 
     std::string got;
     EXPECT_EQ(port->Send("to-a", 4), 4);
@@ -581,17 +599,12 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     port->ResumeRx();
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "kept-b")}, mark));
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "kept-a")}, mark));
-    // In whichever order the system hands them over, each chunk comes under
-    // its own client's name.
-    std::string named;
-    for (std::size_t i = mark; i < owner.events.size(); ++i) {
-        const Event& e = owner.events[i];
-        if (e.code == fpeRecvInfo) named = e.text;
-        if (e.code == fpeData) {
-            EXPECT_EQ(named, "RV data from CliIdx=" + std::to_string(int(e.text[0]))) << e.text;
-        }
-    }
-    EXPECT_EQ(owner.Since(mark, fpeRecvInfo).size(), 2u);
+    // In whichever order the system hands them over, each chunk tells its
+    // own client.
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(2, "kept-b")}, mark).Key, fromB.Key);
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "kept-a")}, mark).Key, fromA.Key);
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(2, "kept-b")}, mark).Line, "RV data from CliIdx=2");
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "kept-a")}, mark).Line, "RV data from CliIdx=1");
 
     // The disconnect button drops the current client; its index is free again.
     mark = owner.events.size();
@@ -602,6 +615,11 @@ TEST_F(ethernet_port_on_loopback, tcp_server_numbers_its_clients_and_sends_to_th
     Peer c = ConnectTo(serverPort);
     ASSERT_TRUE(owner.WaitFor({fpeInfo, "Connect from 127.0.0.1:" + std::to_string(BoundPort(c.fd())) + " (Idx=1)"}, mark));
     EXPECT_EQ(f->edCurCliIdx->Color(), vcl::clWindow);
+    // The newcomer holds index 1 but is another peer.
+    SendText(c, "from-c");
+    ASSERT_TRUE(owner.WaitFor({fpeData, Data(1, "from-c")}, mark));
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "from-c")}, mark).Line, "RV data from CliIdx=1");
+    EXPECT_NE(owner.OriginOf({fpeData, Data(1, "from-c")}, mark).Key, fromA.Key);
 
     // Closing the server lets every client go.
     mark = owner.events.size();
@@ -652,6 +670,7 @@ TEST_F(ethernet_port_on_loopback, a_server_holds_back_one_client_while_the_other
     SendText(a, "held-a");
     SendText(b, "free-b");
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "free-b")}, mark));
+    const std::uint64_t keyB = owner.OriginOf({fpeData, Data(2, "free-b")}, mark).Key;
     ASSERT_TRUE(PumpUntil([&] { return test_support::QueueOf(socketOf(1)).memory > 0; }));
     Settle();
     EXPECT_FALSE(owner.Has({fpeData, Data(1, "held-a")}, mark)) << "the held client was read";
@@ -673,9 +692,11 @@ TEST_F(ethernet_port_on_loopback, a_server_holds_back_one_client_while_the_other
     EXPECT_FALSE(owner.Has({fpeData, Data(2, "held-c")}, mark));
     port->HoldClientRx(2, false);
     ASSERT_TRUE(owner.WaitFor({fpeData, Data(2, "held-c")}, mark));
-    // The newcomer is another peer: its data is named anew.
-    EXPECT_EQ(owner.Since(mark, fpeRecvInfo),
-              (std::vector<Event>{{fpeRecvInfo, "RV data from CliIdx=1"}, {fpeRecvInfo, "RV data from CliIdx=2"}}));
+    // The newcomer is another peer under the same index.
+    EXPECT_EQ(owner.OriginOf({fpeData, Data(1, "held-a")}, mark).Line, "RV data from CliIdx=1");
+    const TForeignPort::TDataOrigin fromC = owner.OriginOf({fpeData, Data(2, "held-c")}, mark);
+    EXPECT_EQ(fromC.Line, "RV data from CliIdx=2");
+    EXPECT_NE(fromC.Key, keyB);
 }
 
 TEST_F(ethernet_port_on_loopback, the_owner_may_free_the_port_inside_any_callback) {
@@ -729,7 +750,7 @@ TEST_F(ethernet_port_on_loopback, the_owner_may_free_the_port_inside_any_callbac
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        owner.events.clear();
+        owner.Clear();
         std::unique_ptr<TEthernetPort> port = MakePort("");
         bool freed = false;
         owner.also = [&](const Event& e) {
@@ -795,7 +816,7 @@ TEST_F(ethernet_port_on_loopback, a_full_server_turns_away_the_2049th_client_and
         mark = owner.events.size();
         SendText(peers[MaxServerClients - 1], "last");
         ASSERT_TRUE(owner.WaitFor({fpeData, Data(0, "last")}, mark));
-        EXPECT_TRUE(owner.Has({fpeRecvInfo, "RV data from CliIdx=Unknown"}, mark));
+        EXPECT_EQ(owner.OriginOf({fpeData, Data(0, "last")}, mark).Line, "RV data from CliIdx=Unknown");
         EXPECT_EQ(port->Send("ok", 2), 2);
         std::string got;
         ASSERT_TRUE(PumpUntil([&] { return !(got = ReadNow(peers.front())).empty(); }));

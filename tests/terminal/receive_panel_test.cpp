@@ -193,6 +193,33 @@ TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
     for (int i = 0; i < s.Panel.Lines().LineCount(); ++i)
         if (s.Panel.Lines().LineRecord(i).Dir == 0) main_bytes += s.Panel.Lines().LineBytes(i);
     EXPECT_EQ(main_bytes, "\x01\x02\x0A\x0B\x0C\x0D\x0E\x0F");
+
+    // The peers of one port (a server's clients) pair their own bytes: a
+    // line naming the next peer leaves every begun word waiting, a line
+    // holds one peer's words, and no peer completes another's low byte.
+    PanelFixture q(40);
+    q.Panel.DataFormat = dfHW;
+    q.Panel.ShowData("\x01\x02\x03", 1, 0, 7);  // 03 waits for peer 7
+    q.Panel.AddTextLine("named", 0, 0, dfMSG, true);
+    q.Panel.ShowData("\x11", 1, 0, 8);       // waits for peer 8
+    q.Panel.ShowData("\x22\x33", 1, 0, 9);
+    q.Panel.ShowData("\x04", 1, 0, 7);
+    q.Panel.ShowData("\x12", 1, 0, 8);
+    EXPECT_EQ(q.Texts(), (Lines{"0201", "named", "3322", "0403", "1211"}));
+    EXPECT_EQ(q.Panel.WaitingPeers(), 0u);
+
+    // Peers without end (datagrams from ever new ports) leave no more low
+    // bytes waiting than the bound: the one heard from longest ago loses
+    // its byte, the latest still complete their words.
+    PanelFixture many(40);
+    many.Panel.DataFormat = dfHW;
+    const std::uint64_t peers = TReceivePanel::MaxWaitingPeers + 100;
+    for (std::uint64_t k = 1; k <= peers; ++k) many.Panel.ShowData("\x01", 0, 0, k);
+    EXPECT_EQ(many.Panel.WaitingPeers(), TReceivePanel::MaxWaitingPeers);
+    many.Panel.ShowData("\x02", 0, 0, peers);
+    EXPECT_EQ(many.Panel.CurLine(), "0201");
+    many.Panel.ShowData("\x03", 0, 0, 1);  // its 01 was dropped: 03 waits
+    EXPECT_EQ(many.Panel.CurLine(), "0201");
 }
 
 TEST(receive_panel, asc_line_break_character_ends_the_line_after_itself) {
