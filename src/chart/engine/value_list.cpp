@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "chart/engine/panel_routines.h"
+#include "chart/engine/spread_places.h"
 #include "platform/rtl/exceptions.h"
 
 namespace chart::engine {
@@ -84,14 +85,20 @@ void TChartValueList::Assign(const TChartValueList& Source) {
     SetValueSource(Source.valueSource_);
 }
 
-void TChartValueList::Grow() {
+void TChartValueList::Grow() { GrowTo(values_.size() + 1); }
+
+void TChartValueList::GrowTo(std::size_t Needed) {
     const std::size_t capacity = values_.capacity();
+    if (Needed <= capacity) return;
     // Count is a 32-bit number.
-    if (values_.size() >= static_cast<std::size_t>(INT_MAX))
-        throw rtl::EListError("Too many values in the list");
+    if (Needed > static_cast<std::size_t>(INT_MAX)) throw rtl::EListError("Too many values in the list");
     std::size_t next = capacity < kFirstCapacity ? kFirstCapacity : capacity + capacity / 2;
-    next = std::min(next, static_cast<std::size_t>(INT_MAX));
+    next = std::min(std::max(next, Needed), static_cast<std::size_t>(INT_MAX));
     values_.reserve(next);
+}
+
+void TChartValueList::ReserveMore(int Extra) {
+    if (Extra > 0) GrowTo(values_.size() + static_cast<std::size_t>(Extra));
 }
 
 void TChartValueList::Reserve(int Capacity) {
@@ -107,6 +114,7 @@ void TChartValueList::ExchangeValues(TChartValueList& Other) noexcept {
 int TChartValueList::OrderedPlace(double Value) const {
     // Backwards from the end: time-stamped data lands at or near it.
     int i = Count() - 1;
+    if (Order == TChartListOrder::loNone) return Count();
     if (Order == TChartListOrder::loAscending) {
         while (i >= 0 && values_[static_cast<std::size_t>(i)] > Value) --i;
     } else {
@@ -150,6 +158,28 @@ void TChartValueList::InsertAt(int ValueIndex, double Value) {
     }
     values_.insert(static_cast<std::size_t>(ValueIndex), Value);
     Changed();
+}
+
+template <class ValueAt>
+void TChartValueList::SpreadIn(std::span<const int> Places, ValueAt&& Value) {
+    if (Places.empty()) return;
+    ReserveMore(static_cast<int>(Places.size()));
+    const std::size_t old = values_.size();
+    values_.resize(old + Places.size());
+    SpreadAtPlaces(values_, old, Places, Value);
+    // Values that all went past the end leave the statistics of the others.
+    if (static_cast<std::size_t>(Places.front()) >= old)
+        Appended();
+    else
+        Changed();
+}
+
+void TChartValueList::InsertAtPlaces(std::span<const int> Places, std::span<const double> Values) {
+    SpreadIn(Places, [&](std::size_t k) { return Values[k]; });
+}
+
+void TChartValueList::InsertAtPlaces(std::span<const int> Places, double Value) {
+    SpreadIn(Places, [&](std::size_t) { return Value; });
 }
 
 void TChartValueList::ClearValues() {

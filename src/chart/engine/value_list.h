@@ -112,6 +112,18 @@ class TChartValueList {
     // Places Value at ValueIndex (0..Count), moving the later values up.
     // Raises EListError outside that range.
     virtual void InsertValue(int ValueIndex, double Value);
+    // The index AddValue would give Value now: the end for loNone, else
+    // after the last value, searching back from the end, that Value does not
+    // come before by Order (so after values equal to it).
+    int OrderedPlace(double Value) const;
+    // A batch of values at once: afterwards Values[k] stands at Places[k]
+    // (final indexes, ascending, one per value) and the values that were
+    // there keep their order in the other places. Only the part of the list
+    // from the first place on moves, once. Raises std::bad_alloc, the list
+    // unchanged, when there is no memory (none after ReserveMore for them).
+    void InsertAtPlaces(std::span<const int> Places, std::span<const double> Values);
+    // The same with one value in every place.
+    void InsertAtPlaces(std::span<const int> Places, double Value);
     // Removes one value (0..Count - 1), moving the later values down.
     // Raises EListError outside that range.
     virtual void Delete(int ValueIndex);
@@ -152,6 +164,10 @@ class TChartValueList {
     // nothing more; raises std::bad_alloc (the list unchanged) when there is
     // no memory.
     void Reserve(int Capacity);
+    // Room for Extra values more, grown as adding grows it; raises
+    // std::bad_alloc (the list unchanged) when there is no memory, and
+    // EListError past the most values a list can count.
+    void ReserveMore(int Extra);
     // Exchanges all values with Other, allocating nothing (so it cannot
     // fail): a list filled aside takes the place of this one's values at
     // once. The owners are not told; a series brackets the exchange with
@@ -199,13 +215,17 @@ class TChartValueList {
         bool HasFinite = false;
     };
 
-    int OrderedPlace(double Value) const;
     // Room for one more value (the common case answered inline).
     void ReserveOneMore() {
         if (values_.size() < values_.capacity()) return;
         Grow();
     }
     void Grow();
+    // Grows the storage (as appends grow it) to hold at least Needed values.
+    void GrowTo(std::size_t Needed);
+    // InsertAtPlaces with the value for place k from Value(k).
+    template <class ValueAt>
+    void SpreadIn(std::span<const int> Places, ValueAt&& Value);
     void InsertAt(int ValueIndex, double Value);
     // A change other than an append: the cached statistics are dropped.
     void Changed() {
