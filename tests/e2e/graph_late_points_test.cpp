@@ -141,7 +141,9 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     std::string mainSeen, secondSeen;
     std::size_t run = 0, longestRun = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        if (i > 0) ASSERT_LE(x[i - 1], x[i]) << i;
+        if (i > 0) {
+            ASSERT_LE(x[i - 1], x[i]) << i;
+        }
         (y[i] < 128 ? mainSeen : secondSeen).push_back(static_cast<char>(y[i]));
         run = y[i] < 128 ? run + 1 : 0;
         longestRun = std::max(longestRun, run);

@@ -6,8 +6,11 @@
 // The statistics are cached. Appends (at the end, by order or by index) keep
 // the cache of the values before them, and the next read only extends it over
 // the new values, in index order, so the result is the same bit for bit as a
-// pass over the whole list. Any other change (insert before the end, delete,
-// swap, overwrite, scroll) makes the next read start again from value 0.
+// pass over the whole list. A batch placed among the values (InsertAtPlaces)
+// keeps the extremes, taking in the new values as a pass would, and leaves
+// only the totals to be summed again when they are read. Any other change
+// (insert before the end, delete, swap, overwrite, scroll) makes the next
+// read start again from value 0.
 //
 // The storage grows geometrically; its capacity is not visible outside.
 #include <cstddef>
@@ -158,7 +161,7 @@ class TChartValueList {
     double MinFiniteValue() const;
     double MaxFiniteValue() const;
     // The statistics are stale: some value changed since they were computed.
-    bool Modified() const { return modified_; }
+    bool Modified() const { return modified_ || totalsStale_; }
 
     // Room for Capacity values, so that adding up to that many allocates
     // nothing more; raises std::bad_alloc (the list unchanged) when there is
@@ -230,11 +233,18 @@ class TChartValueList {
     // A change other than an append: the cached statistics are dropped.
     void Changed() {
         modified_ = true;
+        totalsStale_ = false;
         statsCount_ = 0;
     }
     // Only values at the end were added: the cache of the others holds.
     void Appended() { modified_ = true; }
-    const TStatistics& Statistics() const;
+    // The statistics, the totals only when NeedTotals (the extremes always).
+    const TStatistics& Statistics(bool NeedTotals = true) const;
+    // After values went in among the others at Places (none at index 0):
+    // true when the cached extremes, complete before, took them in exactly
+    // as a pass over the list would; the totals are then stale.
+    template <class ValueAt>
+    bool KeepExtremes(std::span<const int> Places, ValueAt& Value);
 
     detail::TValueStorage values_;
     TValueListOwner* owner_ = nullptr;
@@ -245,6 +255,8 @@ class TChartValueList {
     // How many leading values the cached statistics cover.
     mutable std::size_t statsCount_ = 0;
     mutable bool modified_ = true;
+    // The extremes are up to date but the totals are not.
+    mutable bool totalsStale_ = false;
 };
 
 }  // namespace chart::engine

@@ -425,9 +425,19 @@ std::string PointsOf(const TChartSeries& s) {
         for (int k = 2; k < s.ValueListCount(); ++k) out += "," + std::to_string(s.ValueList(k).Value(i));
         out += "," + std::to_string(s.ValueColor(i)) + "," + s.Labels().Labels(i) + ";";
     }
-    return out + " colours " + std::to_string(s.HasPointColors()) + " labels " + std::to_string(s.Labels().Count()) +
-           " min " + std::to_string(s.XValues().MinValue()) + " max " + std::to_string(s.XValues().MaxValue()) +
-           " total " + std::to_string(s.YValues().Total());
+    out += " colours " + std::to_string(s.HasPointColors()) + " labels " + std::to_string(s.Labels().Count());
+    // The extremes read before the totals, which may sum the list afresh.
+    for (const TChartValueList* list : {&s.XValues(), &s.YValues()}) {
+        out += " min " + std::to_string(list->MinValue());
+        out += " max " + std::to_string(list->MaxValue());
+        out += " finite " + std::to_string(list->MinFiniteValue());
+        out += ".." + std::to_string(list->MaxFiniteValue());
+    }
+    for (const TChartValueList* list : {&s.XValues(), &s.YValues()}) {
+        out += " total " + std::to_string(list->Total());
+        out += " abs " + std::to_string(list->TotalABS());
+    }
+    return out;
 }
 
 TEST(chart_series, a_batch_lands_where_adding_its_points_one_by_one_puts_them) {
@@ -487,12 +497,21 @@ TEST(chart_series, a_batch_lands_where_adding_its_points_one_by_one_puts_them) {
          },
          {{15, 1}, {25, 2}, {50, 3}}},
         {"not a number", line({10, 20}), {{15, 1}, {nan, 2}, {5, 3}, {30, 4}}},
+        // The extremes kept over a batch are those of a pass: of two equal
+        // zeros the first in the list.
+        {"zeros",
+         [](TChartSeries& s) {
+             for (double x : {1, 3, 4}) s.AddXY(x, x == 3 ? 0.0 : x);
+         },
+         {{2, -0.0}, {3.5, 7}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TChartSeries batch(nullptr), single(nullptr);
         c.setUp(batch);
         c.setUp(single);
+        // The statistics read before: the batch keeps what it can of them.
+        PointsOf(batch);
         for (const TChartXY& p : c.batch) single.AddXY(p.X, p.Y);
         TAddedPoints added;
         batch.AddXYs(c.batch, added);
@@ -502,7 +521,9 @@ TEST(chart_series, a_batch_lands_where_adding_its_points_one_by_one_puts_them) {
         ASSERT_EQ(added.Places.size(), c.batch.size());
         std::vector<double> placed, given;
         for (std::size_t k = 0; k < added.Places.size(); ++k) {
-            if (k > 0) EXPECT_LT(added.Places[k - 1], added.Places[k]);
+            if (k > 0) {
+                EXPECT_LT(added.Places[k - 1], added.Places[k]);
+            }
             placed.push_back(batch.YValues().Value(added.Places[k]));
             given.push_back(c.batch[k].Y);
         }
