@@ -6,6 +6,12 @@
 // the graph is cleared whenever it reaches 10 M points. Target: at least
 // 1 M points per second.
 //
+// BM_GraphLateBatch: a chunk of late points (a port's reads held back while
+// a plug-in's receive event waited, stamped with their read times) flushed
+// into a line of 1 M points, landing among its last points: arguments are
+// the batch and the tail it lands in. The cost must grow with batch + tail,
+// not with their product.
+//
 // BM_GraphReceivePty: bytes written to a pseudo-terminal that the main
 // window reads as COM5 in DEC format at 1 M bytes per second in 2 KB writes,
 // with the graph window shown, for the given number of seconds (30 for the
@@ -69,6 +75,28 @@ void BM_GraphAddPoint(benchmark::State& state) {
     vcl::TComponent::Free(g);
 }
 BENCHMARK(BM_GraphAddPoint)->Arg(800)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(5);
+
+void BM_GraphLateBatch(benchmark::State& state) {
+    constexpr int kLine = 1'000'000;
+    const int batch = static_cast<int>(state.range(0));
+    const int tail = static_cast<int>(state.range(1));
+    auto* g = new graph::TfGraph(vcl::EnsureApplication());
+    for (auto _ : state) {
+        state.PauseTiming();
+        g->ClearGraph();
+        g->SetUpdateLock(true);
+        for (int i = 0; i < kLine; ++i) g->AddPoint(i, i & 0xFF);
+        g->SetUpdateLock(false);
+        state.ResumeTiming();
+        g->SetUpdateLock(true);
+        for (int k = 0; k < batch; ++k) g->AddPoint(kLine - tail + (k + 0.5) * tail / batch, -1);
+        g->SetUpdateLock(false);
+        if (g->serLine->Count() != kLine + batch) state.SkipWithError("the batch did not reach the line");
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+    vcl::TComponent::Free(g);
+}
+BENCHMARK(BM_GraphLateBatch)->Args({1000, 1000})->Args({50'000, 50'000})->Args({100'000, 100'000})->Unit(benchmark::kMillisecond);
 
 void BM_GraphReceivePty(benchmark::State& state) {
     const int seconds = static_cast<int>(state.range(0));

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "chart/engine/chart.h"
 #include "chart/engine/chart_axis.h"
@@ -298,6 +299,12 @@ void TfGraph::CreateComponents() {
                                chart::engine::TChartSeries* series, int i) {
         Cursor1Change(s, x, y, xv, yv, series, i);
     };
+    FMergeTimer = new vcl::TTimer(this);
+    FMergeTimer->SetEnabled(false);
+    FMergeTimer->SetOnTimer([this](vcl::TComponent*) {
+        FMergeTimer->SetEnabled(false);
+        MergeLate();
+    });
     FRepaintTimer = new vcl::TTimer(this);
     FRepaintTimer->SetEnabled(false);
     FRepaintTimer->SetInterval(kFrameMs);
@@ -355,7 +362,7 @@ void TfGraph::GraphFull() {
     // Told without waiting for an answer: this runs inside the receive
     // path, and a box waiting there would stop reception (the port's buffer
     // overruns and data is lost).
-    const long long held = serLine->Count() + static_cast<long long>(FPending.Count());
+    const long long held = HeldPoints();
     vcl::ShowNotice(rtl::Format(Ru("График заполнен: %d точек. Новые точки не добавляются."),
                                 {static_cast<int>(held)}),
                     vcl::mtWarning);
@@ -364,7 +371,7 @@ void TfGraph::GraphFull() {
 void TfGraph::AddPoint(rtl::TDateTime X, double Y) {
     // A value that is not a number has no place on the line.
     if (!std::isfinite(X) || !std::isfinite(Y)) return;
-    if (FFull || serLine->Count() + static_cast<long long>(FPending.Count()) >= MaxPoints) {
+    if (FFull || HeldPoints() >= MaxPoints) {
         GraphFull();
         return;
     }
@@ -400,9 +407,14 @@ int TfGraph::LastPage() const {
     return per > 0 ? (serLine->Count() - 1) / per + 1 : 1;
 }
 
-void TfGraph::PointInsertedAt(int Index) {
-    if (FMarkStart >= Index && FMarkStart != -1) ++FMarkStart;
-    if (FMarkEnd >= Index && FMarkEnd != -1) ++FMarkEnd;
+void TfGraph::PointsInsertedAt(std::span<const int> Places) {
+    for (int* mark : {&FMarkStart, &FMarkEnd}) {
+        if (*mark == -1) continue;
+        for (const int place : Places) {
+            if (place > *mark) break;
+            ++*mark;
+        }
+    }
 }
 
 bool TfGraph::ViewFollowsData() const {
@@ -410,45 +422,175 @@ bool TfGraph::ViewFollowsData() const {
     return cbFollowLastPt->Checked() && per > 0 && (serLine->Count() - 1) / per == sePage->Value() - 1;
 }
 
-void TfGraph::FlushPending() {
-    UpdateStatus(true);
-    const bool onLast = ViewFollowsData();
-    // Each point leaves the queue as it enters the line: whatever fails
-    // later (or in the middle) never adds a point twice.
-    const int queued = FPending.Count();
-    int added = 0;
-    bool dropped = false;
-    serLine->BeginUpdate();
+long long TfGraph::HeldPoints() const {
+    return serLine->Count() + static_cast<long long>(FPending.Count()) + static_cast<long long>(FLate.size());
+}
+
+bool TfGraph::AddToLine(std::span<const TGraphPoint> Points, int& Taken) {
+    Taken = 0;
+    if (Points.empty()) return true;
+    chart::engine::TAddedPoints added;
     try {
-        for (; added < queued; ++added) {
-            const TGraphPoint& p = PointAt(FPending, added);
-            const int at = serLine->AddXY(p.X, p.Y, {}, vcl::clDefault);
-            if (at >= 0) PointInsertedAt(at);
-        }
+        serLine->AddXYs(Points, added);
     } catch (const std::bad_alloc&) {
         // The line cannot grow: the points that did not fit are dropped and
         // the graph is full until it is cleared. Nothing is raised, so the
         // receive path that flushes here goes on with its chunk.
-        dropped = true;
+        PointsInsertedAt(added.Places);
+        Taken = static_cast<int>(Points.size());
+        FPointCount -= std::min(FPointCount, static_cast<int>(Points.size()) - added.Taken);
+        return false;
+    } catch (...) {
+        PointsInsertedAt(added.Places);
+        Taken = added.Taken;
+        throw;
+    }
+    PointsInsertedAt(added.Places);
+    Taken = added.Taken;
+    return true;
+}
+
+bool TfGraph::MergeIsDue(double MinX, std::size_t Late) const {
+    // A merge moves the points after the earliest late one: when they are
+    // few beside the late points, it costs about what the late points do.
+    const std::span<const double> x = serLine->XValues().Values();
+    const auto moved = static_cast<std::size_t>(x.end() - std::upper_bound(x.begin(), x.end(), MinX));
+    constexpr std::size_t kShortTail = 4096;
+    if (moved <= 2 * Late + kShortTail) return true;
+    return std::chrono::steady_clock::now() >= FLastMerge + MergeInterval();
+}
+
+void TfGraph::FlushPending() {
+    UpdateStatus(true);
+    const bool onLast = ViewFollowsData();
+    const auto queue = [this](int Count) {
+        return Count > 0 ? std::span<const TGraphPoint>(&PointAt(FPending, 0), static_cast<std::size_t>(Count))
+                         : std::span<const TGraphPoint>();
+    };
+    // The queued points that come before the line's last one (counting the
+    // queued ones before them that do not) are late.
+    const double lineEnd = serLine->Count() > 0 ? serLine->XValues().Last() : -HUGE_VAL;
+    double end = lineEnd;
+    std::size_t late = 0;
+    double lateMin = FLate.empty() ? HUGE_VAL : FLateMinX;
+    for (const TGraphPoint& p : queue(FPending.Count())) {
+        if (p.X >= end) {
+            end = p.X;
+        } else {
+            ++late;
+            lateMin = std::min(lateMin, p.X);
+        }
+    }
+    const std::size_t waiting = FLate.size() + late;
+    const bool mergeNow = waiting == 0 || MergeIsDue(lateMin, waiting);
+    // Each point leaves the queue as it enters the line: whatever fails
+    // later (or in the middle) never adds a point twice.
+    int taken = 0;
+    bool fits = true;
+    serLine->BeginUpdate();
+    try {
+        if (!mergeNow) {
+            // The late points join those waiting; the others go on at the
+            // line's end at once, kept in the queue in their order.
+            FLate.reserve(FLate.size() + late);
+            int kept = 0;
+            end = lineEnd;
+            for (int i = 0; i < FPending.Count(); ++i) {
+                const TGraphPoint p = PointAt(FPending, i);
+                if (p.X >= end) {
+                    end = p.X;
+                    PointAt(FPending, kept++) = p;
+                } else {
+                    if (FLate.empty() || p.X < FLateMinX) FLateMinX = p.X;
+                    FLate.push_back(p);
+                }
+            }
+            FPending.SetCount(kept);
+            if (!FMergeTimer->Enabled()) {
+                const auto wait = FLastMerge + MergeInterval() - std::chrono::steady_clock::now();
+                const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1;
+                FMergeTimer->SetInterval(static_cast<int>(std::clamp<long long>(ms, 1, 1000)));
+                FMergeTimer->SetEnabled(true);
+            }
+        }
+        // Those waiting came first; a line that is full takes nothing more.
+        const auto start = std::chrono::steady_clock::now();
+        fits = (!mergeNow || MergeLateIntoLine()) && AddToLine(queue(FPending.Count()), taken);
+        if (!fits) FPointCount -= std::min(FPointCount, FPending.Count() - taken);
+        if (mergeNow && waiting > 0) {
+            FLastMerge = std::chrono::steady_clock::now();
+            FMergeTime = FLastMerge - start;
+        }
+    } catch (const std::bad_alloc&) {
+        // No room for the late points to wait: they are dropped with the rest.
+        FPointCount -= std::min(FPointCount, FPending.Count());
+        fits = false;
     } catch (...) {
         serLine->EndUpdate();
-        const int left = queued - added;
-        if (left > 0)
-            std::memmove(FPending.Get(0), FPending.Get(added), static_cast<std::size_t>(left) * sizeof(TGraphPoint));
+        const int left = FPending.Count() - taken;
+        if (left > 0 && taken > 0)
+            std::memmove(FPending.Get(0), FPending.Get(taken), static_cast<std::size_t>(left) * sizeof(TGraphPoint));
         FPending.SetCount(left);
         throw;
     }
     FPending.SetCount(0);
     serLine->EndUpdate();
-    if (dropped) {
-        FPointCount -= std::min(FPointCount, queued - added);
+    if (!fits) {
         UpdateStatus(true);
         GraphFull();
     }
     ShowNewPoints(onLast);
 }
 
+bool TfGraph::MergeLateIntoLine() {
+    if (FLate.empty()) return true;
+    int taken = 0;
+    bool fits = false;
+    try {
+        fits = AddToLine(FLate, taken);
+    } catch (...) {
+        FLate.erase(FLate.begin(), FLate.begin() + taken);
+        throw;
+    }
+    FLate.clear();
+    FMergeTimer->SetEnabled(false);
+    return fits;
+}
+
+void TfGraph::MergeLate() {
+    if (FLate.empty()) return;
+    const auto start = std::chrono::steady_clock::now();
+    const bool onLast = ViewFollowsData();
+    bool fits = true;
+    serLine->BeginUpdate();
+    try {
+        fits = MergeLateIntoLine();
+    } catch (...) {
+        serLine->EndUpdate();
+        throw;
+    }
+    serLine->EndUpdate();
+    if (!fits) {
+        UpdateStatus(true);
+        GraphFull();
+    }
+    ShowNewPoints(onLast);
+    FLastMerge = std::chrono::steady_clock::now();
+    FMergeTime = FLastMerge - start;
+}
+
+std::chrono::steady_clock::duration TfGraph::MergeInterval() const {
+    // A merge moves much of the line: merges take at most a fifth of the time.
+    return std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(kFrameMs), 4 * FMergeTime);
+}
+
 void TfGraph::ShowNewPoints(bool OnLast) {
+    // The page box follows the points without merging the late ones.
+    struct Showing {
+        bool& flag;
+        bool was;
+        ~Showing() { flag = was; }
+    } showing{FShowingPoints, std::exchange(FShowingPoints, true)};
     const int per = Chart1->Pages().MaxPointsPerPage();
     if (OnLast && (serLine->Count() - 1) / per != sePage->Value() - 1) {
         // The new page shows with the flush's one repaint below.
@@ -487,6 +629,9 @@ void TfGraph::RepaintChart() {
 }
 
 void TfGraph::ClearGraph() {
+    // Late points are on the line as far as anyone can tell: they go too.
+    FLate.clear();
+    FMergeTimer->SetEnabled(false);
     serLine->Clear();
     // Marks of points that are gone mean nothing any more.
     SetMarkedRange(-1, -1, true);
@@ -517,6 +662,8 @@ void TfGraph::sePtPerPageChange(vcl::TComponent* Sender) {
 }
 
 void TfGraph::sePageChange(vcl::TComponent*) {
+    // The pages count the late points as well.
+    if (!FShowingPoints) MergeLate();
     const int per = Chart1->Pages().MaxPointsPerPage();
     // Each assignment runs this handler again at once; that run finds a
     // valid page and shows it.
@@ -529,6 +676,7 @@ void TfGraph::sePageChange(vcl::TComponent*) {
 }
 
 void TfGraph::cbFollowLastPtClick(vcl::TComponent*) {
+    MergeLate();
     if (Chart1->Pages().MaxPointsPerPage() > 0 && cbFollowLastPt->Checked()) sePage->SetValue(LastPage());
 }
 
@@ -581,9 +729,17 @@ void TfGraph::ShowCursorValue(double X, double Y) {
 
 void TfGraph::N4Click(vcl::TComponent*) { vcl::Clipboard().SetAsText(sb1->PanelText(1)); }
 
-void TfGraph::mMarkStartClick(vcl::TComponent*) { SetMarkedRange(Cursor1->SnapToNearest(), FMarkEnd, true); }
+// Marks name points of the line as it is; late points merged later move
+// them along. The cursor snaps among the late points too.
+void TfGraph::mMarkStartClick(vcl::TComponent*) {
+    MergeLate();
+    SetMarkedRange(Cursor1->SnapToNearest(), FMarkEnd, true);
+}
 
-void TfGraph::mMarkEndClick(vcl::TComponent*) { SetMarkedRange(FMarkStart, Cursor1->SnapToNearest(), false); }
+void TfGraph::mMarkEndClick(vcl::TComponent*) {
+    MergeLate();
+    SetMarkedRange(FMarkStart, Cursor1->SnapToNearest(), false);
+}
 
 void TfGraph::SetMarkedRange(int AStart, int AEnd, bool IsStart) {
     // An index that names no point marks nothing.
@@ -615,6 +771,8 @@ void TfGraph::SetMarkedRange(int AStart, int AEnd, bool IsStart) {
 
 void TfGraph::mDelRangeClick(vcl::TComponent*) {
     if (FMarkStart == -1 || FMarkEnd == -1) return;
+    // Late points that belong inside the range go with it.
+    MergeLate();
     serLine->DeleteRange(FMarkStart, FMarkEnd - FMarkStart + 1, false);
     SetMarkedRange(-1, -1, true);
     // The points deleted leave room (and the memory they took) for new
@@ -635,6 +793,7 @@ void TfGraph::mLoadFileClick(vcl::TComponent*) {
 
 void TfGraph::SavePoints(const std::string& FileName) {
     if (OnSavePoints) OnSavePoints(FileName);
+    MergeLate();
     WritePointFile(FileName, serLine->XValues().Values(), serLine->YValues().Values());
 }
 

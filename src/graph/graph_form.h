@@ -8,8 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "chart/engine/chart_xy.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/le_list.h"
 #include "platform/vcl/dialogs.h"
@@ -31,11 +34,9 @@ class TColorBandTool;
 
 namespace graph {
 
-// One queued point as the queue keeps it: 16 bytes.
-struct TGraphPoint {
-    double X;
-    double Y;
-};
+// One queued point as the queue keeps it: 16 bytes, X then Y, as the line
+// takes a batch of them.
+using TGraphPoint = chart::engine::TChartXY;
 static_assert(sizeof(TGraphPoint) == 16);
 
 class TfGraph : public vcl::TForm {
@@ -54,7 +55,12 @@ public:
     // Empties the line, unmarks and goes to page 1; points still queued
     // stay queued.
     void ClearGraph();
-    // Moves the queue into the line in one batch and repaints once.
+    // Moves the queue into the line in one batch and repaints once. Points
+    // that come before the line's last ones are merged into it; when that
+    // would move a long part of the line for a few of them, they wait (at
+    // most a few frames) to be merged with those that come after them, so
+    // that a stream of late chunks costs one pass over the line per merge,
+    // not one per chunk.
     void FlushPending();
     void UpdateStatus(bool CountOnly);
 
@@ -81,6 +87,8 @@ public:
     double LastX() const { return FLastX; }
     int UpdateLock() const { return FUpdateLock; }
     int PendingCount() const { return FPending.Count(); }
+    // Late points flushed but not yet merged into the line.
+    int LateCount() const { return static_cast<int>(FLate.size()); }
     int MarkStart() const { return FMarkStart; }
     int MarkEnd() const { return FMarkEnd; }
     chart::tools::TColorBandTool* Band() const { return FBand; }
@@ -149,8 +157,29 @@ private:
     // The sample number of a new point: the next whole number above every
     // X plotted or queued (1 for an empty graph).
     double NextSampleNumber() const;
-    // Shifts the marks over a point inserted at Index.
-    void PointInsertedAt(int Index);
+    // Adds Points to the line in one batch and moves the marks over the
+    // points that went in before them. Taken says how many were gone
+    // through, also when a failure passes on. Memory running out is no
+    // failure: the rest are dropped and uncounted, the graph is full, and
+    // the answer is false.
+    bool AddToLine(std::span<const TGraphPoint> Points, int& Taken);
+    // The marks follow their points over new points at Places (ascending).
+    void PointsInsertedAt(std::span<const int> Places);
+    // Merges the late points that wait into the line now (the marks, the
+    // page and the picture follow); nothing when none wait.
+    void MergeLate();
+    // The line part of it, inside an update bracket: false when memory ran
+    // out (the rest were dropped). Points not gone through when a failure
+    // passes on still wait.
+    bool MergeLateIntoLine();
+    // The shortest time between two merges that are not cheap.
+    std::chrono::steady_clock::duration MergeInterval() const;
+    // Whether the late points are to be merged now: the part of the line
+    // they land in (from the earliest, MinX, on) is short beside them, or
+    // the last merge was long enough ago.
+    bool MergeIsDue(double MinX, std::size_t Late) const;
+    // Late points and the line's count together with the queue's.
+    long long HeldPoints() const;
     // The view follows the data: "Автоскрол" is on and the page shown is
     // the last one (counted before new points arrive).
     bool ViewFollowsData() const;
@@ -171,6 +200,16 @@ private:
     rtl::TLEList FPending;
     // The highest X queued since the last flush.
     double FPendingMaxX = 0;
+    // Flushed points that come before the line's last ones, in the order
+    // they came, waiting to be merged into the line together; and the
+    // smallest X among them.
+    std::vector<TGraphPoint> FLate;
+    double FLateMinX = 0;
+    vcl::TTimer* FMergeTimer = nullptr;
+    std::chrono::steady_clock::time_point FLastMerge{};
+    std::chrono::steady_clock::duration FMergeTime{};
+    // Set while a flush shows its points (the page box moves with them).
+    bool FShowingPoints = false;
     chart::tools::TColorBandTool* FBand = nullptr;
     int FMarkStart = -1;
     int FMarkEnd = -1;

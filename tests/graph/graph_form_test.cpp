@@ -38,6 +38,7 @@
 #include "support/metafile_reader.h"
 #include "support/svg_text.h"
 #include "support/mouse.h"
+#include "support/qt_app.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -163,6 +164,102 @@ TEST(graph_form, points_are_numbered_queued_and_plotted_in_batches) {
     g->SetUpdateLock(false);
     ASSERT_EQ(g->serLine->Count(), 1);
     EXPECT_EQ(Y(g, 0), 5);
+}
+
+// Points (X, Y) handed over under one lock, as a received chunk is.
+void AddLocked(TfGraph* g, std::initializer_list<std::pair<double, double>> Points) {
+    g->SetUpdateLock(true);
+    for (auto [x, y] : Points) g->AddPoint(x, y);
+    g->SetUpdateLock(false);
+}
+
+TEST(graph_form, late_points_join_the_line_in_time_order_and_the_marks_and_pages_follow_them) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    // Time stamps 1 to 100, range marked from 11 to 21.
+    g->SetUpdateLock(true);
+    for (int i = 1; i <= 100; ++i) g->AddPoint(i, i);
+    g->SetUpdateLock(false);
+    g->SetMarkedRange(10, 20, true);
+    // A chunk stamped before the last points: each point where adding it
+    // alone would put it, equal stamps after the points that have them and
+    // in the order they came; the marks stay on their points.
+    AddLocked(g, {{5.5, -1}, {15, -2}, {250, -3}, {0.5, -4}, {5.5, -5}});
+    ASSERT_EQ(g->serLine->Count(), 105);
+    EXPECT_EQ(g->PointCount(), 105);
+    for (int i = 1; i < 105; ++i) ASSERT_LE(X(g, i - 1), X(g, i)) << i;
+    EXPECT_EQ(Y(g, 0), -4);
+    EXPECT_EQ(Y(g, 6), -1);
+    EXPECT_EQ(Y(g, 7), -5);
+    EXPECT_EQ(Y(g, 17), 15);
+    EXPECT_EQ(Y(g, 18), -2);
+    EXPECT_EQ(Y(g, 104), -3);
+    EXPECT_EQ(g->MarkStart(), 13);
+    EXPECT_EQ(g->MarkEnd(), 24);
+    EXPECT_EQ(X(g, g->MarkStart()), 11);
+    EXPECT_EQ(X(g, g->MarkEnd()), 21);
+
+    // "Автоскрол": late points that make a new last page bring the view to
+    // it, as the same points in order would; a view on an earlier page
+    // stays there.
+    g->ClearGraph();
+    g->SetUpdateLock(true);
+    for (int i = 1; i <= 1000; ++i) g->AddPoint(i, 0);
+    g->SetUpdateLock(false);
+    ASSERT_EQ(g->sePage->Value(), 2);
+    g->SetUpdateLock(true);
+    for (int i = 0; i < 700; ++i) g->AddPoint(0.5 + i / 1000.0, 1);
+    g->SetUpdateLock(false);
+    EXPECT_EQ(g->sePage->Value(), 3);
+    EXPECT_EQ(g->Chart1->Page(), 3);
+    g->sePage->SetValue(1);
+    AddLocked(g, {{0.25, 2}});
+    EXPECT_EQ(g->Chart1->Page(), 1);
+
+    // A long line: a late point right after a merge waits for the next
+    // one, so that a stream of late chunks is not merged chunk by chunk;
+    // meanwhile it counts and reaches the line before anything works on it.
+    g->ClearGraph();
+    g->SetUpdateLock(true);
+    for (int i = 1; i <= 20000; ++i) g->AddPoint(i, i);
+    g->SetUpdateLock(false);
+    // A point late by much waits when it comes right after a merge (unless
+    // a stall between the two made its own merge due).
+    // A point late by little is merged at once, with any that wait.
+    const auto lateOne = [&](double x, double y) {
+        for (int tries = 0; tries < 5 && g->LateCount() == 0; ++tries) {
+            g->AddPoint(19999.5 + 0.01 * tries, -100);
+            g->AddPoint(x, y);
+        }
+        return g->LateCount() == 1;
+    };
+    ASSERT_TRUE(lateOne(100.5, -1));
+    EXPECT_EQ(g->PointCount(), g->serLine->Count() + 1);
+    // Deleting a range takes the waiting point inside it along.
+    const int at100 = 99;
+    ASSERT_EQ(X(g, at100), 100);
+    g->SetMarkedRange(at100, at100 + 1, true);
+    g->mDelRange->Click();
+    EXPECT_EQ(g->LateCount(), 0);
+    EXPECT_EQ(X(g, at100 - 1), 99);
+    EXPECT_EQ(X(g, at100), 102);
+    // Saved with the line; then merged in order by the window itself.
+    ASSERT_TRUE(lateOne(200.5, -2));
+    test_support::TempDir dir;
+    g->SavePoints(dir.File("late.csv"));
+    EXPECT_NE(ReadFile(dir.File("late.csv")).find("\r\n200;200\r\n200.5;-2\r\n201;201\r\n"), std::string::npos);
+    ASSERT_TRUE(lateOne(300.5, -3));
+    const int count = g->serLine->Count();
+    ASSERT_TRUE(test_support::PumpUntil([&] { return g->LateCount() == 0; }, std::chrono::seconds(5)));
+    ASSERT_EQ(g->serLine->Count(), count + 1);
+    for (int i = 1; i < g->serLine->Count(); ++i) ASSERT_LE(X(g, i - 1), X(g, i)) << i;
+    // Cleared, a waiting point goes with the line.
+    ASSERT_TRUE(lateOne(400.5, -4));
+    g->bClear->Click();
+    Settle();
+    test_support::Pump(std::chrono::milliseconds(50));
+    EXPECT_EQ(g->serLine->Count(), 0);
+    EXPECT_EQ(g->LateCount(), 0);
 }
 
 TEST(graph_form, a_failing_flush_never_adds_a_point_twice) {

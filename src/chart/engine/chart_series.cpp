@@ -1,6 +1,8 @@
 #include "chart/engine/chart_series.h"
 
 #include <algorithm>
+#include <cmath>
+#include <exception>
 #include <utility>
 
 #include "chart/drawing/plot_const.h"
@@ -8,6 +10,7 @@
 #include "chart/engine/chart_exceptions.h"
 #include "chart/engine/palettes.h"
 #include "chart/engine/series_source.h"
+#include "chart/engine/spread_places.h"
 #include "platform/rtl/format.h"
 #include "platform/rtl/strings.h"
 
@@ -48,6 +51,30 @@ void TLabelsList::Swap(int A, int B) {
         items_.resize(static_cast<std::size_t>(needed));
     }
     std::swap(items_[static_cast<std::size_t>(A)], items_[static_cast<std::size_t>(B)]);
+}
+
+std::size_t TLabelsList::LengthAfter(std::span<const int> Places) const {
+    if (items_.empty() || Places.empty()) return items_.size();
+    // Where the last label ends up: one place on for each new one before it.
+    std::size_t last = items_.size() - 1;
+    for (const int place : Places) {
+        if (static_cast<std::size_t>(place) > last) break;
+        ++last;
+    }
+    // Each empty label pads the list up to its place.
+    return std::max(last + 1, static_cast<std::size_t>(Places.back()) + 1);
+}
+
+void TLabelsList::ReserveEmptyLabels(std::span<const int> Places) { ReserveGrowing(items_, LengthAfter(Places)); }
+
+void TLabelsList::InsertEmptyLabels(std::span<const int> Places) {
+    if (items_.empty() || Places.empty()) return;
+    const std::size_t length = LengthAfter(Places);
+    // The old entries that stay within the new length, padding included.
+    const std::size_t old = length - Places.size();
+    items_.resize(old);
+    items_.resize(length);
+    SpreadAtPlaces(items_, old, Places, [](std::size_t) { return std::string(); });
 }
 
 // ---- Series lists
@@ -172,6 +199,131 @@ int TChartSeries::AddXY(double X, double Y, const std::string& ALabel, TColor AC
         InsertColorAndLabel(index, AColor, ALabel);
     if (update_count_ == 0) NotifyNewValue(this, index);
     return index;
+}
+
+void TChartSeries::AddXYs(std::span<const TChartXY> Points, TAddedPoints& Result) {
+    Result.Taken = 0;
+    Result.Places.clear();
+    std::vector<int> accepted;
+    accepted.reserve(Points.size());
+    std::exception_ptr refusal;
+    for (std::size_t i = 0; i < Points.size(); ++i) {
+        if (OnBeforeAdd) {
+            XValues().TempValue = Points[i].X;
+            YValues().TempValue = Points[i].Y;
+            try {
+                if (!OnBeforeAdd(this)) {
+                    Result.Taken = static_cast<int>(i) + 1;
+                    continue;
+                }
+            } catch (...) {
+                refusal = std::current_exception();
+                break;
+            }
+        }
+        accepted.push_back(static_cast<int>(i));
+        Result.Taken = static_cast<int>(i) + 1;
+    }
+    if (!accepted.empty()) {
+        const int taken = Result.Taken;
+        BeginUpdate();
+        try {
+            PlaceBatch(Points, accepted, Result.Places);
+        } catch (...) {
+            // Placed one by one, the points in already stay; merged, none went in.
+            Result.Taken = Result.Places.empty() ? 0 : accepted[Result.Places.size()];
+            std::sort(Result.Places.begin(), Result.Places.end());
+            EndUpdate();
+            throw;
+        }
+        Result.Taken = taken;
+        XValues().TempValue = Points[static_cast<std::size_t>(accepted.back())].X;
+        YValues().TempValue = Points[static_cast<std::size_t>(accepted.back())].Y;
+        EndUpdate();
+    }
+    if (refusal) std::rethrow_exception(refusal);
+}
+
+void TChartSeries::PlaceBatch(std::span<const TChartXY> Points, const std::vector<int>& Accepted,
+                              std::vector<int>& Places) {
+    TChartValueList& x = XValues();
+    const int n = Count();
+    const std::size_t m = Accepted.size();
+    const bool ascending = x.Order == TChartListOrder::loAscending;
+    // A comes before B in the list's order.
+    const auto before = [ascending](double A, double B) { return ascending ? A < B : A > B; };
+    const auto xOf = [&](int i) { return Points[static_cast<std::size_t>(i)].X; };
+
+    // The batch in the order it takes in the list: stable, so that points
+    // of equal X keep the order they came in.
+    std::vector<int> order(Accepted);
+    std::vector<int> places(m);
+    if (x.Order == TChartListOrder::loNone) {
+        for (std::size_t k = 0; k < m; ++k) places[k] = n + static_cast<int>(k);
+    } else {
+        // X that is not a number stops the search for its place at once
+        // and goes to the end, after which the list is out of order.
+        if (std::any_of(order.begin(), order.end(), [&](int i) { return std::isnan(xOf(i)); }))
+            return PlaceOneByOne(Points, Accepted, Places);
+        const auto sooner = [&](int a, int b) { return before(xOf(a), xOf(b)); };
+        if (!std::is_sorted(order.begin(), order.end(), sooner)) std::stable_sort(order.begin(), order.end(), sooner);
+        // The batch lands from where its first point goes on. Were that
+        // part out of order, the points would land one by one where the
+        // search from the end stops, which a merge does not follow.
+        const int from = x.OrderedPlace(xOf(order.front()));
+        for (int i = from + 1; i < n; ++i)
+            if (before(x.Value(i), x.Value(i - 1))) return PlaceOneByOne(Points, Accepted, Places);
+        // A new point goes after the old ones it does not come before.
+        int old = from;
+        int at = from;
+        for (std::size_t k = 0; k < m; ++k) {
+            const double v = xOf(order[k]);
+            while (old < n && !before(v, x.Value(old))) {
+                ++old;
+                ++at;
+            }
+            places[k] = at++;
+        }
+    }
+
+    std::vector<double> xs(m), ys(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        xs[k] = Points[static_cast<std::size_t>(order[k])].X;
+        ys[k] = Points[static_cast<std::size_t>(order[k])].Y;
+    }
+    // All the memory first: from here on nothing can fail, so every list
+    // changes or none does.
+    for (auto& list : lists_) list->ReserveMore(static_cast<int>(m));
+    if (colors_) ReserveGrowing(*colors_, colors_->size() + m);
+    labels_.ReserveEmptyLabels(places);
+    Places.reserve(m);
+
+    x.InsertAtPlaces(places, xs);
+    YValues().InsertAtPlaces(places, ys);
+    for (std::size_t k = 2; k < lists_.size(); ++k) lists_[k]->InsertAtPlaces(places, lists_[k]->TempValue);
+    if (colors_) {
+        const std::size_t old = colors_->size();
+        colors_->resize(old + m);
+        SpreadAtPlaces(*colors_, old, places, [](std::size_t) { return vcl::clDefault; });
+    }
+    labels_.InsertEmptyLabels(places);
+    Places = std::move(places);
+}
+
+void TChartSeries::PlaceOneByOne(std::span<const TChartXY> Points, const std::vector<int>& Accepted,
+                                 std::vector<int>& Places) {
+    Places.reserve(Accepted.size());
+    for (const int i : Accepted) {
+        XValues().TempValue = Points[static_cast<std::size_t>(i)].X;
+        YValues().TempValue = Points[static_cast<std::size_t>(i)].Y;
+        const int index = InsertValues();
+        if (colors_ || labels_.Count() > 0) InsertColorAndLabel(index, vcl::clDefault, {});
+        // The points in before move up past the new one.
+        for (int& place : Places)
+            if (place >= index) ++place;
+        Places.push_back(index);
+    }
+    std::sort(Places.begin(), Places.end());
 }
 
 int TChartSeries::Add(double Value, const std::string& ALabel, TColor AColor) {

@@ -7,10 +7,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "chart/engine/chart_element.h"
+#include "chart/engine/chart_xy.h"
 #include "chart/engine/plot_function.h"
 #include "chart/engine/series_marks.h"
 #include "chart/engine/series_pointer.h"
@@ -42,8 +44,18 @@ class TLabelsList {
     void Swap(int A, int B);
     void Clear() { items_.clear(); }
     void Assign(const TLabelsList& Other) { items_ = Other.items_; }
+    // An empty label for each point of a batch at Places (final indexes,
+    // ascending), the labels there moving along: the list as InsertLabel
+    // with an empty text at each of them in turn would leave it (an empty
+    // list stays empty). Reserve first takes the memory for it, or raises
+    // std::bad_alloc with nothing changed; then Insert cannot fail.
+    void ReserveEmptyLabels(std::span<const int> Places);
+    void InsertEmptyLabels(std::span<const int> Places);
 
   private:
+    // The list's length after empty labels at Places.
+    std::size_t LengthAfter(std::span<const int> Places) const;
+
     std::vector<std::string> items_;
 };
 
@@ -59,6 +71,16 @@ class TCustomSeriesList {
 
   private:
     std::vector<TChartSeries*> items_;
+};
+
+// What TChartSeries::AddXYs did with a batch.
+struct TAddedPoints {
+    // The points of the batch gone through from its front, added or
+    // refused: all of them, unless something raised; those from here on
+    // were not added.
+    int Taken = 0;
+    // The indexes where the added points now stand, ascending.
+    std::vector<int> Places;
 };
 
 // Which events of a source series a dependent follows (bits of SourceEvents).
@@ -234,6 +256,20 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner, public T
     // Takes the function (none frees the one there is): it fills the
     // series from its sources from now on.
     virtual void SetFunction(std::unique_ptr<TPlotFunction> Value);  // 60
+
+    // ---- Points in a batch
+    // Adds Points, taken in their order, each where AddXY (X, Y) with no
+    // label and the automatic colour would put it had they come one by one
+    // (after points of equal X, and among the batch in their order), as
+    // one bulk change (BeginUpdate ... EndUpdate). OnBeforeAdd is asked for
+    // every point first, in order; a point it refuses is left out. When the
+    // part of the line the batch lands in is in order, the batch is merged
+    // into it in one pass: the cost is that part plus the batch, not their
+    // product. Every list, the colours and the labels take their entries
+    // at the same places. Result tells what was done, also when an
+    // exception passes on: OnBeforeAdd raising adds the points before it;
+    // no memory adds nothing.
+    void AddXYs(std::span<const TChartXY> Points, TAddedPoints& Result);
 
     // ---- Value lists
     TChartValueList& XValues() { return *lists_[0]; }
@@ -475,6 +511,15 @@ class TChartSeries : public TCustomChartSeries, public TValueListOwner, public T
     // out of every list again.
     void InsertColorAndLabel(int Index, TColor AColor, const std::string& ALabel);
     void RemoveValuesAt(int Index);
+    // The accepted points of a batch (indexes into Points) into every list,
+    // colours and labels; Places gets where they stand, ascending.
+    void PlaceBatch(std::span<const TChartXY> Points, const std::vector<int>& Accepted,
+                    std::vector<int>& Places);
+    // The same one point at a time, as AddXY places them: for lists whose
+    // part that the batch lands in is out of order, or batches with X that
+    // is not a number, where a merge could place them elsewhere.
+    void PlaceOneByOne(std::span<const TChartXY> Points, const std::vector<int>& Accepted,
+                       std::vector<int>& Places);
     // Tells the series tools of the chart.
     void SeriesToolsEvent(TChartSeriesToolEvent Event);
     // Value, percent and X texts of a legend row.

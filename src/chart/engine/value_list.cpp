@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "chart/engine/panel_routines.h"
+#include "chart/engine/spread_places.h"
 #include "platform/rtl/exceptions.h"
 
 namespace chart::engine {
@@ -84,14 +85,20 @@ void TChartValueList::Assign(const TChartValueList& Source) {
     SetValueSource(Source.valueSource_);
 }
 
-void TChartValueList::Grow() {
+void TChartValueList::Grow() { GrowTo(values_.size() + 1); }
+
+void TChartValueList::GrowTo(std::size_t Needed) {
     const std::size_t capacity = values_.capacity();
+    if (Needed <= capacity) return;
     // Count is a 32-bit number.
-    if (values_.size() >= static_cast<std::size_t>(INT_MAX))
-        throw rtl::EListError("Too many values in the list");
+    if (Needed > static_cast<std::size_t>(INT_MAX)) throw rtl::EListError("Too many values in the list");
     std::size_t next = capacity < kFirstCapacity ? kFirstCapacity : capacity + capacity / 2;
-    next = std::min(next, static_cast<std::size_t>(INT_MAX));
+    next = std::min(std::max(next, Needed), static_cast<std::size_t>(INT_MAX));
     values_.reserve(next);
+}
+
+void TChartValueList::ReserveMore(int Extra) {
+    if (Extra > 0) GrowTo(values_.size() + static_cast<std::size_t>(Extra));
 }
 
 void TChartValueList::Reserve(int Capacity) {
@@ -107,6 +114,7 @@ void TChartValueList::ExchangeValues(TChartValueList& Other) noexcept {
 int TChartValueList::OrderedPlace(double Value) const {
     // Backwards from the end: time-stamped data lands at or near it.
     int i = Count() - 1;
+    if (Order == TChartListOrder::loNone) return Count();
     if (Order == TChartListOrder::loAscending) {
         while (i >= 0 && values_[static_cast<std::size_t>(i)] > Value) --i;
     } else {
@@ -150,6 +158,64 @@ void TChartValueList::InsertAt(int ValueIndex, double Value) {
     }
     values_.insert(static_cast<std::size_t>(ValueIndex), Value);
     Changed();
+}
+
+template <class ValueAt>
+void TChartValueList::SpreadIn(std::span<const int> Places, ValueAt&& Value) {
+    if (Places.empty()) return;
+    ReserveMore(static_cast<int>(Places.size()));
+    const std::size_t old = values_.size();
+    values_.resize(old + Places.size());
+    SpreadAtPlaces(values_, old, Places, Value);
+    // Values that all went past the end leave the statistics of the others;
+    // values among them, the extremes: so a batch into a long list costs no
+    // pass over all of it for the axes.
+    if (static_cast<std::size_t>(Places.front()) >= old)
+        Appended();
+    else if (!KeepExtremes(Places, Value))
+        Changed();
+}
+
+template <class ValueAt>
+bool TChartValueList::KeepExtremes(std::span<const int> Places, ValueAt& Value) {
+    const std::size_t old = values_.size() - Places.size();
+    // The pass starts from value 0: it must be the one it was.
+    if (modified_ || statsCount_ != old || Places.front() == 0 || std::isnan(stats_.MinValue)) return false;
+    TStatistics s = stats_;
+    // A zero of the other sign equal to an extreme: the pass keeps whichever
+    // comes first, which the places would decide.
+    const auto otherZero = [](double v, double e) { return v == e && std::signbit(v) != std::signbit(e); };
+    for (std::size_t k = 0; k < Places.size(); ++k) {
+        const double v = Value(k);
+        if (std::isnan(v) || otherZero(v, s.MinValue) || otherZero(v, s.MaxValue)) return false;
+        if (v < s.MinValue)
+            s.MinValue = v;
+        else if (v > s.MaxValue)
+            s.MaxValue = v;
+        if (!std::isfinite(v)) continue;
+        if (!s.HasFinite) {
+            s.MinFinite = s.MaxFinite = v;
+            s.HasFinite = true;
+        } else if (otherZero(v, s.MinFinite) || otherZero(v, s.MaxFinite)) {
+            return false;
+        } else if (v < s.MinFinite) {
+            s.MinFinite = v;
+        } else if (v > s.MaxFinite) {
+            s.MaxFinite = v;
+        }
+    }
+    stats_ = s;
+    statsCount_ = values_.size();
+    totalsStale_ = true;
+    return true;
+}
+
+void TChartValueList::InsertAtPlaces(std::span<const int> Places, std::span<const double> Values) {
+    SpreadIn(Places, [&](std::size_t k) { return Values[k]; });
+}
+
+void TChartValueList::InsertAtPlaces(std::span<const int> Places, double Value) {
+    SpreadIn(Places, [&](std::size_t) { return Value; });
 }
 
 void TChartValueList::ClearValues() {
@@ -201,7 +267,12 @@ double TChartValueList::Last() const {
     return values_[values_.size() - 1];
 }
 
-const TChartValueList::TStatistics& TChartValueList::Statistics() const {
+const TChartValueList::TStatistics& TChartValueList::Statistics(bool NeedTotals) const {
+    if (NeedTotals && totalsStale_) {
+        totalsStale_ = false;
+        modified_ = true;
+        statsCount_ = 0;
+    }
     if (!modified_) return stats_;
     const std::size_t n = values_.size();
     std::size_t from = statsCount_;
@@ -244,22 +315,22 @@ const TChartValueList::TStatistics& TChartValueList::Statistics() const {
     return stats_;
 }
 
-double TChartValueList::MaxValue() const { return Statistics().MaxValue; }
-double TChartValueList::MinValue() const { return Statistics().MinValue; }
+double TChartValueList::MaxValue() const { return Statistics(false).MaxValue; }
+double TChartValueList::MinValue() const { return Statistics(false).MinValue; }
 double TChartValueList::Total() const { return Statistics().Total; }
 double TChartValueList::TotalABS() const { return Statistics().TotalABS; }
 double TChartValueList::Range() const {
-    const TStatistics& s = Statistics();
+    const TStatistics& s = Statistics(false);
     return s.MaxValue - s.MinValue;
 }
 
 double TChartValueList::MinFiniteValue() const {
-    const TStatistics& s = Statistics();
+    const TStatistics& s = Statistics(false);
     return s.HasFinite ? s.MinFinite : std::numeric_limits<double>::quiet_NaN();
 }
 
 double TChartValueList::MaxFiniteValue() const {
-    const TStatistics& s = Statistics();
+    const TStatistics& s = Statistics(false);
     return s.HasFinite ? s.MaxFinite : std::numeric_limits<double>::quiet_NaN();
 }
 

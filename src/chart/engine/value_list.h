@@ -6,8 +6,11 @@
 // The statistics are cached. Appends (at the end, by order or by index) keep
 // the cache of the values before them, and the next read only extends it over
 // the new values, in index order, so the result is the same bit for bit as a
-// pass over the whole list. Any other change (insert before the end, delete,
-// swap, overwrite, scroll) makes the next read start again from value 0.
+// pass over the whole list. A batch placed among the values (InsertAtPlaces)
+// keeps the extremes, taking in the new values as a pass would, and leaves
+// only the totals to be summed again when they are read. Any other change
+// (insert before the end, delete, swap, overwrite, scroll) makes the next
+// read start again from value 0.
 //
 // The storage grows geometrically; its capacity is not visible outside.
 #include <cstddef>
@@ -112,6 +115,18 @@ class TChartValueList {
     // Places Value at ValueIndex (0..Count), moving the later values up.
     // Raises EListError outside that range.
     virtual void InsertValue(int ValueIndex, double Value);
+    // The index AddValue would give Value now: the end for loNone, else
+    // after the last value, searching back from the end, that Value does not
+    // come before by Order (so after values equal to it).
+    int OrderedPlace(double Value) const;
+    // A batch of values at once: afterwards Values[k] stands at Places[k]
+    // (final indexes, ascending, one per value) and the values that were
+    // there keep their order in the other places. Only the part of the list
+    // from the first place on moves, once. Raises std::bad_alloc, the list
+    // unchanged, when there is no memory (none after ReserveMore for them).
+    void InsertAtPlaces(std::span<const int> Places, std::span<const double> Values);
+    // The same with one value in every place.
+    void InsertAtPlaces(std::span<const int> Places, double Value);
     // Removes one value (0..Count - 1), moving the later values down.
     // Raises EListError outside that range.
     virtual void Delete(int ValueIndex);
@@ -146,12 +161,16 @@ class TChartValueList {
     double MinFiniteValue() const;
     double MaxFiniteValue() const;
     // The statistics are stale: some value changed since they were computed.
-    bool Modified() const { return modified_; }
+    bool Modified() const { return modified_ || totalsStale_; }
 
     // Room for Capacity values, so that adding up to that many allocates
     // nothing more; raises std::bad_alloc (the list unchanged) when there is
     // no memory.
     void Reserve(int Capacity);
+    // Room for Extra values more, grown as adding grows it; raises
+    // std::bad_alloc (the list unchanged) when there is no memory, and
+    // EListError past the most values a list can count.
+    void ReserveMore(int Extra);
     // Exchanges all values with Other, allocating nothing (so it cannot
     // fail): a list filled aside takes the place of this one's values at
     // once. The owners are not told; a series brackets the exchange with
@@ -199,22 +218,33 @@ class TChartValueList {
         bool HasFinite = false;
     };
 
-    int OrderedPlace(double Value) const;
     // Room for one more value (the common case answered inline).
     void ReserveOneMore() {
         if (values_.size() < values_.capacity()) return;
         Grow();
     }
     void Grow();
+    // Grows the storage (as appends grow it) to hold at least Needed values.
+    void GrowTo(std::size_t Needed);
+    // InsertAtPlaces with the value for place k from Value(k).
+    template <class ValueAt>
+    void SpreadIn(std::span<const int> Places, ValueAt&& Value);
     void InsertAt(int ValueIndex, double Value);
     // A change other than an append: the cached statistics are dropped.
     void Changed() {
         modified_ = true;
+        totalsStale_ = false;
         statsCount_ = 0;
     }
     // Only values at the end were added: the cache of the others holds.
     void Appended() { modified_ = true; }
-    const TStatistics& Statistics() const;
+    // The statistics, the totals only when NeedTotals (the extremes always).
+    const TStatistics& Statistics(bool NeedTotals = true) const;
+    // After values went in among the others at Places (none at index 0):
+    // true when the cached extremes, complete before, took them in exactly
+    // as a pass over the list would; the totals are then stale.
+    template <class ValueAt>
+    bool KeepExtremes(std::span<const int> Places, ValueAt& Value);
 
     detail::TValueStorage values_;
     TValueListOwner* owner_ = nullptr;
@@ -225,6 +255,8 @@ class TChartValueList {
     // How many leading values the cached statistics cover.
     mutable std::size_t statsCount_ = 0;
     mutable bool modified_ = true;
+    // The extremes are up to date but the totals are not.
+    mutable bool totalsStale_ = false;
 };
 
 }  // namespace chart::engine

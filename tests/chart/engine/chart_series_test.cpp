@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -412,6 +415,141 @@ TEST(chart_series, sorting_moves_whole_points_with_labels_past_the_end) {
     EXPECT_EQ(&series.ValueListByName("x"), &series.YValues());
     TChartValueList::Create(series, "Open");
     EXPECT_EQ(&series.ValueListByName("OPEN"), &series.ValueList(2));
+}
+
+// Everything a series keeps per point, as one comparable text.
+std::string PointsOf(const TChartSeries& s) {
+    std::string out;
+    for (int i = 0; i < s.Count(); ++i) {
+        out += std::to_string(s.XValues().Value(i)) + "," + std::to_string(s.YValues().Value(i));
+        for (int k = 2; k < s.ValueListCount(); ++k) out += "," + std::to_string(s.ValueList(k).Value(i));
+        out += "," + std::to_string(s.ValueColor(i)) + "," + s.Labels().Labels(i) + ";";
+    }
+    out += " colours " + std::to_string(s.HasPointColors()) + " labels " + std::to_string(s.Labels().Count());
+    // The extremes read before the totals, which may sum the list afresh.
+    for (const TChartValueList* list : {&s.XValues(), &s.YValues()}) {
+        out += " min " + std::to_string(list->MinValue());
+        out += " max " + std::to_string(list->MaxValue());
+        out += " finite " + std::to_string(list->MinFiniteValue());
+        out += ".." + std::to_string(list->MaxFiniteValue());
+    }
+    for (const TChartValueList* list : {&s.XValues(), &s.YValues()}) {
+        out += " total " + std::to_string(list->Total());
+        out += " abs " + std::to_string(list->TotalABS());
+    }
+    return out;
+}
+
+TEST(chart_series, a_batch_lands_where_adding_its_points_one_by_one_puts_them) {
+    using chart::engine::TAddedPoints;
+    using chart::engine::TChartXY;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        std::function<void(TChartSeries&)> setUp;
+        std::vector<TChartXY> batch;
+    };
+    const auto line = [](std::vector<double> xs) {
+        return [xs](TChartSeries& s) {
+            for (double x : xs) s.AddXY(x, x * 10);
+        };
+    };
+    const std::vector<Case> cases = {
+        // Y tells the points apart: equal X keep the order they came in,
+        // after the points already there.
+        {"wholly before", line({10, 20, 30}), {{3, 1}, {1, 2}, {3, 3}, {2, 4}}},
+        {"inside, equal X", line({10, 20, 20, 30}), {{20, 1}, {15, 2}, {20, 3}, {25, 4}, {10, 5}}},
+        {"wholly after", line({10, 20}), {{20, 1}, {40, 2}, {30, 3}, {40, 4}}},
+        {"spanning", line({10, 20, 30}), {{35, 1}, {5, 2}, {25, 3}, {-1, 4}, {35, 5}}},
+        {"into an empty line", line({}), {{2, 1}, {1, 2}, {2, 3}}},
+        {"descending",
+         [](TChartSeries& s) {
+             s.XValues().Order = TChartListOrder::loDescending;
+             for (double x : {30, 20, 10}) s.AddXY(x, x);
+         },
+         {{25, 1}, {40, 2}, {10, 3}, {5, 4}, {25, 5}}},
+        {"unordered list",
+         [](TChartSeries& s) {
+             s.XValues().Order = TChartListOrder::loNone;
+             for (double x : {30, 10}) s.AddXY(x, x);
+         },
+         {{20, 1}, {5, 2}}},
+        // Colours, labels (shorter than the points) and an extra list all
+        // take their entries where the points went.
+        {"colours, labels and an extra list",
+         [](TChartSeries& s) {
+             TChartValueList::Create(s, "Z").TempValue = 7;
+             s.AddXY(10, 1, "ten", vcl::clRed);
+             s.AddXY(20, 2);
+             s.AddXY(30, 3, "", vcl::clBlue);
+             s.AddXY(40, 4);
+             s.Labels().DeleteRange(1, 3);
+         },
+         {{25, 5}, {5, 6}, {45, 7}, {10, 8}}},
+        // Out of order where the batch lands (ordered only after the
+        // points came), or X that is not a number: the search from the end
+        // decides where each goes, as one by one.
+        {"out of order",
+         [](TChartSeries& s) {
+             s.XValues().Order = TChartListOrder::loNone;
+             for (double x : {10, 30, 20, 40}) s.AddXY(x, x);
+             s.XValues().Order = TChartListOrder::loAscending;
+         },
+         {{15, 1}, {25, 2}, {50, 3}}},
+        {"not a number", line({10, 20}), {{15, 1}, {nan, 2}, {5, 3}, {30, 4}}},
+        // The extremes kept over a batch are those of a pass: of two equal
+        // zeros the first in the list.
+        {"zeros",
+         [](TChartSeries& s) {
+             for (double x : {1, 3, 4}) s.AddXY(x, x == 3 ? 0.0 : x);
+         },
+         {{2, -0.0}, {3.5, 7}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TChartSeries batch(nullptr), single(nullptr);
+        c.setUp(batch);
+        c.setUp(single);
+        // The statistics read before: the batch keeps what it can of them.
+        PointsOf(batch);
+        for (const TChartXY& p : c.batch) single.AddXY(p.X, p.Y);
+        TAddedPoints added;
+        batch.AddXYs(c.batch, added);
+        EXPECT_EQ(PointsOf(batch), PointsOf(single));
+        EXPECT_EQ(added.Taken, static_cast<int>(c.batch.size()));
+        // Places name the new points (by their Y), ascending.
+        ASSERT_EQ(added.Places.size(), c.batch.size());
+        std::vector<double> placed, given;
+        for (std::size_t k = 0; k < added.Places.size(); ++k) {
+            if (k > 0) {
+                EXPECT_LT(added.Places[k - 1], added.Places[k]);
+            }
+            placed.push_back(batch.YValues().Value(added.Places[k]));
+            given.push_back(c.batch[k].Y);
+        }
+        std::sort(placed.begin(), placed.end());
+        std::sort(given.begin(), given.end());
+        EXPECT_EQ(placed, given);
+    }
+
+    // OnBeforeAdd is asked for each point in order: refused ones stay out;
+    // one that raises lets those before it in and passes on.
+    TChartSeries series(nullptr);
+    line({10, 20})(series);
+    std::vector<double> asked;
+    series.OnBeforeAdd = [&](TChartSeries* s) {
+        asked.push_back(s->YValues().TempValue);
+        if (s->YValues().TempValue == 4) throw rtl::Exception("stop");
+        return s->YValues().TempValue != 2;
+    };
+    const std::vector<TChartXY> points = {{15, 1}, {5, 2}, {12, 3}, {1, 4}, {2, 5}};
+    TAddedPoints added;
+    EXPECT_THROW(series.AddXYs(points, added), rtl::Exception);
+    EXPECT_EQ(asked, (Values{1, 2, 3, 4}));
+    EXPECT_EQ(added.Taken, 3);
+    EXPECT_EQ(added.Places, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ValuesOf(series.XValues()), (Values{10, 12, 15, 20}));
+    EXPECT_EQ(ValuesOf(series.YValues()), (Values{100, 3, 1, 200}));
 }
 
 // An extra list that runs out of memory when told to.
