@@ -158,14 +158,7 @@ void TMain::ClearmClick(vcl::TComponent*) {
     // output file, which is emptied), also what still waits for its port's
     // receive event (which still gets it). Data read for a file switched off
     // since is that file's: the clear does not empty it.
-    const auto clears = [this](const TReceivedPiece& p) {
-        return p.Kind == TReceivedPiece::TKind::Line || !DrainingOutput || p.OutputGen != DrainingGen;
-    };
-    RxQueue.MarkCleared(clears);
-    if (EventPieces)
-        for (TReceivedPiece& p : *EventPieces)
-            if (clears(p)) p.Cleared = true;
-    LastNamedKey = 0;
+    RxRouter.MarkCleared();
     RxPanel->ClearLines();
     if (graph::fGraph) graph::fGraph->ClearGraph();
     StartNewLine(true);
@@ -217,7 +210,7 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
             // The internal format is refused before the file is touched.
             OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
             // What is read from now on goes to the file.
-            ++OutputGen;
+            RxRouter.OutputSwitchedOn();
             ClearmClick(nullptr);
         }
     } catch (...) {
@@ -227,19 +220,7 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     ShowOutputState();
 }
 
-void TMain::SwitchOutputOff() {
-    // What was read for the file and still waits for its port's receive
-    // event goes to the file all the same: it stays open for that, and
-    // what is read from now on goes to the list.
-    const std::uint32_t gen = OutputGen++;
-    if (!PiecesWaitFor(gen)) {
-        OutputFile.Close();
-        return;
-    }
-    if (DrainingOutput) DrainingOutput->Close();
-    DrainingOutput = OutputFile.Release();
-    DrainingGen = gen;
-}
+void TMain::SwitchOutputOff() { RxRouter.OutputSwitchedOff(OutputFile); }
 
 // ---- Sending files
 

@@ -179,7 +179,7 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     m->OutputFile.Open(file, terminal::TListFileType::Binary);
     around({"held-for-file", "more-for-file"}, [&] { m->Outputtofile1Click(nullptr); }, "+after-off", 38);
     EXPECT_FALSE(m->OutputFile.IsOpen());
-    EXPECT_EQ(m->DrainingOutput, nullptr) << "the file was kept open";
+    EXPECT_FALSE(m->RxRouter.Draining()) << "the file was kept open";
     EXPECT_EQ(test_support::Slurp(file), "Wheld-for-filemore-for-file");
     EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
     EXPECT_GE(LineWith(w, "+after-off!"), 0) << w.AllLines();
