@@ -324,6 +324,9 @@ public:
     // Output to file off: closes the file, or keeps it for what was read for
     // it and still waits.
     void SwitchOutputOff();
+    // Output to file on into a file switched off that still waits for what
+    // was read for it: carries on writing it, as the same type only.
+    void ResumeOutput(TListOutput& Waiting, TListFileType Type);
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);

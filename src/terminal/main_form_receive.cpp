@@ -226,16 +226,16 @@ bool TMain::WriteOutput(std::string_view Text) {
 
 void TMain::NoteOutputFailed(const TListOutput& Output) {
     OutputWriteFailed = true;
-    FailedDraining = RxRouter.Draining(Output) ? &Output : nullptr;
+    FailedDraining = RxRouter.Draining(&Output) ? &Output : nullptr;
 }
 
 bool TMain::StopFailedOutput() {
     if (!std::exchange(OutputWriteFailed, false)) return false;
-    if (const TListOutput* failed = std::exchange(FailedDraining, nullptr); failed && RxRouter.Draining(*failed)) {
+    if (const TListOutput* failed = std::exchange(FailedDraining, nullptr); RxRouter.Draining(failed)) {
         // A file switched off that still took what was read for it: the
         // rest of that goes where received data goes now.
         const std::string failure = failed->Failure();
-        RxRouter.DropDraining();
+        RxRouter.DropDraining(*failed);
         SyncReceivePanelOptions();
         ShowNotice(vcl::mtError, failure + "\r\rWhat was received for it from then on is shown in the list.");
         return true;

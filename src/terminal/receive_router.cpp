@@ -146,9 +146,8 @@ void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     } guard{*this, deliveryOutput_};
     delivering_ = true;
     // Where the piece goes: the output in force when it was read.
-    deliveryOutput_ = Piece.OutputGen != outputGen_ && drainingOutput_ && Piece.OutputGen == drainingGen_
-                          ? drainingOutput_.get()
-                          : nullptr;
+    const TDraining* draining = Piece.OutputGen != outputGen_ ? DrainingFor(Piece.OutputGen) : nullptr;
+    deliveryOutput_ = draining ? draining->Output.get() : nullptr;
     if (Piece.Kind == TReceivedPiece::TKind::Line) {
         hooks_.ShowLine(Piece.LineCode, Piece.Bytes, Piece.Time);
     } else {
@@ -158,7 +157,7 @@ void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     if (deliveryOutput_) {
         deliveryOutput_ = nullptr;
         // The last piece read for a file that was switched off lets it go.
-        CloseDrainedOutput();
+        CloseDrainedOutput(Piece.OutputGen);
     }
 }
 
@@ -203,16 +202,20 @@ void TReceiveRouter::Drop(const TReceiveSource& Source) {
 
 // ---- Clear and output
 
+void TReceiveRouter::UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change) {
+    queue_.Update(Change);
+    if (eventPieces_)
+        for (auto it = eventPieces_->begin() + static_cast<std::ptrdiff_t>(eventPiecesShown_); it != eventPieces_->end();
+             ++it)
+            Change(*it);
+}
+
 void TReceiveRouter::MarkCleared() {
     // Data read for a file switched off since is that file's: the clear
     // does not take it from it.
-    const auto clears = [this](const TReceivedPiece& p) {
-        return p.Kind == TReceivedPiece::TKind::Line || !drainingOutput_ || p.OutputGen != drainingGen_;
-    };
-    queue_.MarkCleared(clears);
-    if (eventPieces_)
-        for (TReceivedPiece& p : *eventPieces_)
-            if (clears(p)) p.Cleared = true;
+    UpdateWaiting([this](TReceivedPiece& p) {
+        if (p.Kind == TReceivedPiece::TKind::Line || !DrainingFor(p.OutputGen)) p.Cleared = true;
+    });
     lastNamedKey_ = 0;
 }
 
@@ -225,22 +228,48 @@ void TReceiveRouter::OutputSwitchedOff(TListOutput& Output) {
         Output.Close();
         return;
     }
-    if (drainingOutput_) drainingOutput_->Close();
-    drainingOutput_ = Output.Release();
-    drainingGen_ = gen;
+    draining_.push_back({gen, Output.Release()});
 }
 
-bool TReceiveRouter::Draining(const TListOutput& Output) const { return drainingOutput_.get() == &Output; }
+TReceiveRouter::TDraining* TReceiveRouter::DrainingFor(std::uint32_t Gen) {
+    for (TDraining& d : draining_)
+        if (d.Gen == Gen) return &d;
+    return nullptr;
+}
 
-void TReceiveRouter::DropDraining() {
-    deliveryOutput_ = nullptr;
-    drainingOutput_.reset();
+TListOutput* TReceiveRouter::DrainingFile(const std::string& FileName) const {
+    for (const TDraining& d : draining_)
+        if (d.Output->Holds(FileName)) return d.Output.get();
+    return nullptr;
+}
+
+void TReceiveRouter::Resume(TListOutput& Draining, TListOutput& Into) {
+    const auto it = std::find_if(draining_.begin(), draining_.end(),
+                                 [&](const TDraining& d) { return d.Output.get() == &Draining; });
+    if (it == draining_.end()) return;
+    Into.TakeBack(Draining);
+    // What waits for the file is the output's that is on now: a Clear acts
+    // on it, and switching off again keeps the file open for it.
+    const std::uint32_t gen = it->Gen;
+    draining_.erase(it);
+    UpdateWaiting([this, gen](TReceivedPiece& p) {
+        if (p.OutputGen == gen) p.OutputGen = outputGen_;
+    });
+}
+
+bool TReceiveRouter::Draining(const TListOutput* Output) const {
+    return std::any_of(draining_.begin(), draining_.end(),
+                       [&](const TDraining& d) { return d.Output.get() == Output; });
+}
+
+void TReceiveRouter::DropDraining(const TListOutput& Output) {
+    if (deliveryOutput_ == &Output) deliveryOutput_ = nullptr;
+    std::erase_if(draining_, [&](const TDraining& d) { return d.Output.get() == &Output; });
 }
 
 void TReceiveRouter::CloseDraining() {
-    if (!drainingOutput_) return;
-    drainingOutput_->Close();
-    drainingOutput_.reset();
+    for (TDraining& d : draining_) d.Output->Close();
+    draining_.clear();
 }
 
 bool TReceiveRouter::PiecesWaitFor(std::uint32_t Gen) const {
@@ -250,11 +279,13 @@ bool TReceiveRouter::PiecesWaitFor(std::uint32_t Gen) const {
                                         eventPieces_->end(), for_output));
 }
 
-void TReceiveRouter::CloseDrainedOutput() {
-    if (!drainingOutput_ || PiecesWaitFor(drainingGen_)) return;
+void TReceiveRouter::CloseDrainedOutput(std::uint32_t Gen) {
+    const auto it =
+        std::find_if(draining_.begin(), draining_.end(), [Gen](const TDraining& d) { return d.Gen == Gen; });
+    if (it == draining_.end() || PiecesWaitFor(Gen)) return;
     hooks_.OutputChanging();
-    drainingOutput_->Close();
-    drainingOutput_.reset();
+    it->Output->Close();
+    draining_.erase(it);
 }
 
 // ---- The close

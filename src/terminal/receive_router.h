@@ -94,18 +94,25 @@ public:
     // Output to a file switched on: what is read from now goes to it.
     void OutputSwitchedOn() { ++outputGen_; }
     // Output switched off: Output is closed, or kept open (taken from it)
-    // for what was read for it and still waits.
+    // for what was read for it and still waits; any number of files can
+    // wait so at once, each for its own pieces.
     void OutputSwitchedOff(TListOutput& Output);
     std::uint32_t OutputGen() const { return outputGen_; }
     // The output the piece being handed on goes to; null: the one that is on.
     TListOutput* DeliveryOutput() const { return deliveryOutput_; }
+    // The file switched off that still waits for what was read for it and
+    // is FileName (by any of its names); null when there is none.
+    TListOutput* DrainingFile(const std::string& FileName) const;
+    // Output switched on again into that file (after OutputSwitchedOn):
+    // Into carries on writing it, and what waits for it is Into's now.
+    void Resume(TListOutput& Draining, TListOutput& Into);
     // Whether Output is a file switched off that still takes pieces.
-    bool Draining(const TListOutput& Output) const;
+    bool Draining(const TListOutput* Output) const;
     // Whether any file switched off is still open.
-    bool Draining() const { return drainingOutput_ != nullptr; }
+    bool Draining() const { return !draining_.empty(); }
     // A file switched off failed: what was read for it goes where received
     // data goes now.
-    void DropDraining();
+    void DropDraining(const TListOutput& Output);
     // Every file switched off is closed (the program ends).
     void CloseDraining();
     // Whether a piece read under output Gen still waits to be shown.
@@ -132,7 +139,15 @@ private:
     // The line that names the piece's peer, when the list named another one
     // last.
     void NamePeer(const TReceivedPiece& Piece);
-    void CloseDrainedOutput();
+    // Output Gen's file switched off is closed once nothing waits for it.
+    void CloseDrainedOutput(std::uint32_t Gen);
+    struct TDraining {
+        std::uint32_t Gen = 0;
+        std::unique_ptr<TListOutput> Output;
+    };
+    TDraining* DrainingFor(std::uint32_t Gen);
+    // Every piece that waits, in the queue or given to the running event.
+    void UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change);
 
     TReceiveQueue& queue_;
     TReceiveRouterHooks hooks_;
@@ -156,8 +171,7 @@ private:
     // was read, by number. Switching output off while pieces read for the
     // file still wait keeps that file open for them until they are written.
     std::uint32_t outputGen_ = 1;
-    std::unique_ptr<TListOutput> drainingOutput_;
-    std::uint32_t drainingGen_ = 0;
+    std::vector<TDraining> draining_;
     TListOutput* deliveryOutput_ = nullptr;
 };
 

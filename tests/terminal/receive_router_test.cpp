@@ -122,10 +122,10 @@ TEST(receive_router, pieces_go_in_the_order_read_and_a_ports_event_holds_only_it
     EXPECT_EQ(w.list, (List{"M:<e>"}));
 }
 
-TEST(receive_router, output_switched_off_in_an_event_keeps_its_file_for_what_was_read_for_it_through_a_clear) {
+TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_it_through_clears) {
     Wiring w;
     w.declared[1] = true;
-    const std::string a = w.dir.File("a.bin");
+    const std::string a = w.dir.File("a.bin"), b = w.dir.File("b.bin");
     w.SwitchOn("a.bin");
     w.during = [&](bool, std::string& Data) {
         if (Data != "S") return;
@@ -135,20 +135,55 @@ TEST(receive_router, output_switched_off_in_an_event_keeps_its_file_for_what_was
         w.router.OutputSwitchedOff(w.on);
         EXPECT_FALSE(w.on.IsOpen());
         EXPECT_TRUE(w.router.Draining());
-        // A Clear empties the list, not the file switched off.
+        // A Clear empties the list, not a file switched off; switching
+        // another file on clears too.
+        w.router.MarkCleared();
+        w.SwitchOn("b.bin");
         w.router.MarkCleared();
         w.Read(kMain, "m2");
         w.Read(kPort2, "p2");
+        w.Loop();
+        w.router.OutputSwitchedOff(w.on);
+        w.Read(kMain, "m3");
+        w.Read(kPort2, "p3");
         w.Loop();
     };
     w.Read(kMain, "S");
     w.Loop();
     EXPECT_EQ(test_support::Slurp(a), "p1Sm1");
-    EXPECT_EQ(w.list, (List{"P:p2", "M:m2"}));
-    EXPECT_FALSE(w.router.Draining()) << "the file switched off was kept open";
+    EXPECT_EQ(test_support::Slurp(b), "p2m2");
+    EXPECT_EQ(w.list, (List{"P:p3", "M:m3"}));
+    EXPECT_FALSE(w.router.Draining()) << "a file switched off was kept open";
+
+    // Output on again into a file that still waits: it is written on, after
+    // what it holds, and what waited for it is the output's that is on.
+    w.list.clear();
+    const std::string c = w.dir.File("c.bin");
+    w.SwitchOn("c.bin");
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "S") return;
+        w.Read(kMain, "m4");
+        w.Read(kPort2, "p4");
+        w.Loop();
+        w.router.OutputSwitchedOff(w.on);
+        TListOutput* waiting = w.router.DrainingFile(c);
+        ASSERT_NE(waiting, nullptr);
+        w.router.OutputSwitchedOn();
+        w.router.MarkCleared();
+        w.router.Resume(*waiting, w.on);
+        EXPECT_TRUE(w.on.IsOpen());
+        EXPECT_FALSE(w.router.Draining());
+        w.Read(kMain, "m5");
+        w.Read(kPort2, "p5");
+        w.Loop();
+    };
+    w.Read(kMain, "S");
+    w.Loop();
+    w.router.OutputSwitchedOff(w.on);
+    EXPECT_FALSE(w.router.Draining());
+    EXPECT_EQ(test_support::Slurp(c), "p4p5Sm4m5");
 
     // Without a wait, a Clear leaves nothing read before it to show.
-    w.list.clear();
     w.during = nullptr;
     w.declared[1] = false;
     w.Read(kMain, "old");
