@@ -33,6 +33,7 @@
 #include "terminal/receive_list_files.h"
 #include "terminal/receive_panel.h"
 #include "terminal/receive_queue.h"
+#include "terminal/receive_router.h"
 #include "terminal/transmit_parser.h"
 
 namespace graph {
@@ -279,8 +280,12 @@ public:
     // or the list and the graph. What comes for a port while that port's own
     // receive event runs, or while a plug-in's Recv reads it, waits in the
     // queue; every other port's bytes go on meanwhile. Each port reads no
-    // more than the room its waiting pieces leave it.
+    // more than the room its waiting pieces leave it. Which piece goes where
+    // and when is RxRouter's (receive_router.h); the window wires it to the
+    // ports, the panel, the plug-in and the output files.
     TReceiveQueue RxQueue;
+    TReceiveRouter RxRouter{RxQueue, RouterHooks()};
+    TReceiveRouterHooks RouterHooks();
     // A piece read now. NameKey and NameLine name the peer it came from (see
     // TReceivedPiece).
     void ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_t DataSize,
@@ -290,39 +295,9 @@ public:
     void ReceiveLine(int Code, const std::string& Text, TReceiveSource Source);
     // Time 0: now.
     void ShowReceiveLine(int Code, const std::string& Text, double Time);
-    // The slot whose receive event runs (1 main, 0 Port2), or -1.
-    int ReceiveEventSlot = -1;
-    // A plug-in's Recv waits, and whose bytes it takes.
-    int RecvWaiting = 0;
-    TReceiveSource RecvWaitSource;
-    // Whether a piece at the front of its stream must wait: for its own
-    // port's running receive event, or for the Recv that reads it.
-    bool PieceHeld(const TReceivedPiece& Piece) const;
     void PostReceivePump();
-    // Hands on the oldest pieces nothing holds. A receive event runs only
-    // from the posted pump and while no plug-in event runs, so a pump that a
-    // wait of the plug-in reaches (or a Recv calls) only shows pieces.
+    // Hands on the oldest pieces nothing holds (RxRouter.Pump).
     void PumpReceived();
-    // One piece on its way; true when the plug-in's receive event ran.
-    bool HandOn(TReceivedPiece& Piece);
-    // The pieces a running receive event was given, while it runs and until
-    // they are shown (null otherwise); the first EventPiecesShown of them
-    // are shown already. A close that cannot wait for the event hands the
-    // others on itself and sets EventPiecesGone.
-    std::vector<TReceivedPiece>* EventPieces = nullptr;
-    std::size_t EventPiecesShown = 0;
-    bool EventPiecesGone = false;
-    // A piece counted and shown (or written), with the name of its peer
-    // when the list names another one last; nothing for a piece read before
-    // the list was cleared.
-    void Deliver(const TReceivedPiece& Piece);
-    // The line that names the piece's peer, when the list named another one
-    // last.
-    void NamePeer(const TReceivedPiece& Piece);
-    bool Delivering = false;  // a piece is being counted and shown
-    bool PumpWanted = false;  // the pump was asked for meanwhile
-    // The key of the peer the list named last (0: none since it was cleared).
-    std::uint64_t LastNamedKey = 0;
     // Each port may read as much as its input buffer less what its stream
     // holds; a foreign port's client is held back once its stream holds as
     // much.
@@ -342,23 +317,18 @@ public:
     static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
     static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
     bool PumpPosted = false;
-    // Where received pieces go: each to the output (file or list) that was
-    // in force when it was read. Switching output off while pieces read for
-    // the file still wait (for their port's receive event) keeps that file
-    // open for them until they are written.
-    std::uint32_t OutputGen = 1;
-    std::unique_ptr<TListOutput> DrainingOutput;
-    std::uint32_t DrainingGen = 0;
-    // The output of the piece being delivered (null: OutputFile).
-    TListOutput* DeliveryOutput = nullptr;
-    TListOutput& ActiveOutput() { return DeliveryOutput ? *DeliveryOutput : OutputFile; }
-    void CloseDrainedOutput();
-    // Whether a piece read under output Gen still waits to be shown (in the
-    // queue, or given to the running receive event).
-    bool PiecesWaitFor(std::uint32_t Gen) const;
+    // Where received data goes now: a file switched off that still takes
+    // what was read for it, or the output that is on.
+    TListOutput& ActiveOutput() {
+        TListOutput* draining = RxRouter.DeliveryOutput();
+        return draining ? *draining : OutputFile;
+    }
     // Output to file off: closes the file, or keeps it for what was read for
     // it and still waits.
     void SwitchOutputOff();
+    // Output to file on into a file switched off that still waits for what
+    // was read for it: carries on writing it, as the same type only.
+    void ResumeOutput(TListOutput& Waiting, TListFileType Type);
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);
@@ -381,7 +351,8 @@ public:
     // switches output off as above and answers false.
     bool WriteOutput(std::string_view Text);
     bool OutputWriteFailed = false;  // set by the text-mode writer, seen after the chunk
-    bool DrainingFailed = false;     // the failed write was to DrainingOutput
+    // The failed write was to this file switched off (null: to the one on).
+    const TListOutput* FailedDraining = nullptr;
     void NoteOutputFailed(const TListOutput& Output);
     bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.

@@ -158,14 +158,7 @@ void TMain::ClearmClick(vcl::TComponent*) {
     // output file, which is emptied), also what still waits for its port's
     // receive event (which still gets it). Data read for a file switched off
     // since is that file's: the clear does not empty it.
-    const auto clears = [this](const TReceivedPiece& p) {
-        return p.Kind == TReceivedPiece::TKind::Line || !DrainingOutput || p.OutputGen != DrainingGen;
-    };
-    RxQueue.MarkCleared(clears);
-    if (EventPieces)
-        for (TReceivedPiece& p : *EventPieces)
-            if (clears(p)) p.Cleared = true;
-    LastNamedKey = 0;
+    RxRouter.MarkCleared();
     RxPanel->ClearLines();
     if (graph::fGraph) graph::fGraph->ClearGraph();
     StartNewLine(true);
@@ -214,11 +207,16 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
         if (OutputFile.IsOpen()) {
             SwitchOutputOff();
         } else if (sd1->Execute()) {
-            // The internal format is refused before the file is touched.
-            OutputFile.Open(sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
-            // What is read from now on goes to the file.
-            ++OutputGen;
-            ClearmClick(nullptr);
+            const TListFileType type = ListFileTypeOfFilter(sd1->FilterIndex);
+            if (TListOutput* waiting = RxRouter.DrainingFile(sd1->FileName)) {
+                ResumeOutput(*waiting, type);
+            } else {
+                // The internal format is refused before the file is touched.
+                OutputFile.Open(sd1->FileName, type);
+                // What is read from now on goes to the file.
+                RxRouter.OutputSwitchedOn();
+                ClearmClick(nullptr);
+            }
         }
     } catch (...) {
         ShowOutputState();
@@ -227,18 +225,24 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     ShowOutputState();
 }
 
-void TMain::SwitchOutputOff() {
-    // What was read for the file and still waits for its port's receive
-    // event goes to the file all the same: it stays open for that, and
-    // what is read from now on goes to the list.
-    const std::uint32_t gen = OutputGen++;
-    if (!PiecesWaitFor(gen)) {
-        OutputFile.Close();
-        return;
-    }
-    if (DrainingOutput) DrainingOutput->Close();
-    DrainingOutput = OutputFile.Release();
-    DrainingGen = gen;
+void TMain::SwitchOutputOff() { RxRouter.OutputSwitchedOff(OutputFile); }
+
+void TMain::ResumeOutput(TListOutput& Waiting, TListFileType Type) {
+    // The file was switched off while the plug-in's receive event held data
+    // read for it, and is still open for that: output carries on into it,
+    // after what it holds, so that nothing it was owed or holds is lost.
+    if (Type == TListFileType::Internal) throw rtl::Exception(OutputNotSupportedText);
+    if ((Type == TListFileType::Binary) != Waiting.Raw())
+        throw rtl::Exception(rtl::Format(
+            "Cannot create file \"%s\". It is still being written as a %s file with what was received for it "
+            "before output to it was switched off, which waits for the plug-in's receive event. Choose it as a "
+            "%s file to carry on writing it.",
+            {Waiting.FileName(), Waiting.Raw() ? "binary" : "text", Waiting.Raw() ? "binary" : "text"}));
+    RxRouter.OutputSwitchedOn();
+    // The list starts anew, as whenever output is switched on; the file
+    // keeps what it holds (it is not the output that is on yet).
+    ClearmClick(nullptr);
+    RxRouter.Resume(Waiting, OutputFile);
 }
 
 // ---- Sending files

@@ -271,6 +271,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     CanClose = true;
     if (Closing) return;
     Closing = true;
+    RxRouter.BeginClose();
     if (Script) {
         if (!PluginPath.empty())
             PendingPluginPath = PluginPath;
@@ -301,10 +302,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     step([&] {
         SendingCancelled = true;
         if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
-        if (DrainingOutput) {
-            DrainingOutput->Close();
-            DrainingOutput.reset();
-        }
+        RxRouter.CloseDraining();
     });
     step([&] {
         PluginVars.reset();

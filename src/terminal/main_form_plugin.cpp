@@ -241,10 +241,8 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
         }
         case srPurgeRx: {
             // What waits for the plug-in goes, and what the serial port holds.
-            const TReceiveSource source = RecvSource();
-            RxQueue.Drop(source);
             if (!ForeignPort) cp1->FlushBuffers(true, false);
-            UpdateRoomOf(source);
+            RxRouter.Drop(RecvSource());
             break;
         }
         case srSetV: ScriptSetV(Text, "\r"); break;
@@ -283,18 +281,7 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
     const TReceiveSource source = RecvSource();
     // A wait whose port goes away (the foreign port freed or replaced) ends.
     const std::uint32_t port_serial = ForeignPortSerial;
-    const TReceiveSource outer = RecvWaitSource;
-    ++RecvWaiting;
-    RecvWaitSource = source;
-    struct Over {
-        TMain& m;
-        TReceiveSource outer;
-        ~Over() {
-            --m.RecvWaiting;
-            m.RecvWaitSource = outer;
-            if (!m.RxQueue.Empty()) m.PostReceivePump();
-        }
-    } over{*this, outer};
+    const TReceiveRouter::TRecvScope waiting(RxRouter, source);
     Data.clear();
     const std::uint32_t start = win::GetTickCount();
     bool stopped = false;
@@ -313,15 +300,9 @@ void TMain::ScriptRecv(std::int32_t nBytes, std::int32_t Timeout, std::string& D
 }
 
 bool TMain::TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::string& Data) {
-    // Taken bytes stay in their place in the queue, to be counted and shown
-    // as main-port data there, never given to the receive event: at once,
-    // unless they wait behind the chunk of their port's running event.
     const bool counted = nBytes > 0;
     const std::size_t want = counted ? static_cast<std::size_t>(nBytes) - std::min<std::size_t>(Data.size(), nBytes) : 0;
-    if ((!counted || want > 0) && RxQueue.Take(Source, want, Data) > 0) {
-        PumpReceived();
-        UpdateRoomOf(Source);
-    }
+    if (!counted || want > 0) RxRouter.Take(Source, want, Data);
     return counted && Data.size() == static_cast<std::size_t>(nBytes);
 }
 
@@ -329,14 +310,6 @@ bool TMain::TakeForRecv(const TReceiveSource& Source, std::int32_t nBytes, std::
 
 void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
     SetPluginBusy(true);
-    // What the port delivers meanwhile waits in the receive queue, for the
-    // event's Recv and PurgeRx, then as its next chunk; the other port's
-    // bytes go on.
-    ReceiveEventSlot = IsMain ? 1 : 0;
-    struct Running {
-        int& slot;
-        ~Running() { slot = -1; }
-    } running{ReceiveEventSlot};
     try {
         Script->SetRD(IsMain, Data);
         Script->RunOnReceive(IsMain);

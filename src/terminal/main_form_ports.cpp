@@ -337,7 +337,7 @@ void TMain::SwitchPortPanel() {
     });
     // A new port's first peer is named; what its clients' streams still hold
     // from the port before it leaves them less room.
-    LastNamedKey = 0;
+    RxRouter.ForgetNames();
     for (int client = 0; client <= 255; ++client) UpdateForeignHold({.IsMain = client == 1, .Client = client});
     ports::TfrmForP* frame = ForeignPort->Frame();
     frame->SetParent(pnlForPPrms);

@@ -226,17 +226,16 @@ bool TMain::WriteOutput(std::string_view Text) {
 
 void TMain::NoteOutputFailed(const TListOutput& Output) {
     OutputWriteFailed = true;
-    DrainingFailed = DrainingOutput && &Output == DrainingOutput.get();
+    FailedDraining = RxRouter.Draining(&Output) ? &Output : nullptr;
 }
 
 bool TMain::StopFailedOutput() {
     if (!std::exchange(OutputWriteFailed, false)) return false;
-    if (std::exchange(DrainingFailed, false) && DrainingOutput) {
+    if (const TListOutput* failed = std::exchange(FailedDraining, nullptr); RxRouter.Draining(failed)) {
         // A file switched off that still took what was read for it: the
         // rest of that goes where received data goes now.
-        const std::string failure = DrainingOutput->Failure();
-        DeliveryOutput = nullptr;
-        DrainingOutput.reset();
+        const std::string failure = failed->Failure();
+        RxRouter.DropDraining(*failed);
         SyncReceivePanelOptions();
         ShowNotice(vcl::mtError, failure + "\r\rWhat was received for it from then on is shown in the list.");
         return true;
@@ -357,35 +356,34 @@ void TMain::ReceiveData(TReceiveSource Source, const void* DataPtr, std::uint32_
     piece.Bytes.assign(static_cast<const char*>(DataPtr), DataSize);
     // Stamped when read: a piece that waits for an event keeps its time.
     piece.Time = CurrentTime();
-    piece.OutputGen = OutputGen;
     piece.NameKey = NameKey;
     piece.NameLine = std::move(NameLine);
-    RxQueue.Add(std::move(piece));
-    UpdateRoomOf(Source);
-    PostReceivePump();
+    RxRouter.Add(std::move(piece));
 }
 
 void TMain::ReceiveLine(int Code, const std::string& Text, TReceiveSource Source) {
     const bool about_data = Code == ports::fpeRecvInfo;
     if (about_data && !ReceptionEnabled) return;
-    // A line waits behind what came before it for the same client; with
-    // nothing waiting there, or anywhere else to be shown first, it shows at
-    // once (among the lines a running event adds itself).
-    if (!Closing && RxQueue.Empty(Source) &&
-        !RxQueue.AnyFree([this](const TReceivedPiece& p) { return PieceHeld(p); })) {
-        ShowReceiveLine(Code, Text, 0);
-        return;
-    }
-    TReceivedPiece line;
-    line.Kind = TReceivedPiece::TKind::Line;
-    line.Source = Source;
-    line.LineCode = Code;
-    line.Bytes = Text;
-    line.Time = CurrentTime();
-    line.OutputGen = OutputGen;
-    RxQueue.Add(std::move(line));
-    UpdateForeignHold(Source);
-    PostReceivePump();
+    RxRouter.AddLine(Code, Text, Source, CurrentTime());
+}
+
+TReceiveRouterHooks TMain::RouterHooks() {
+    TReceiveRouterHooks h;
+    h.EventDeclared = [this](bool IsMain) { return Script && Script->HasOnReceive(IsMain); };
+    h.PluginBusy = [this] { return PluginBusy; };
+    h.RunEvent = [this](bool IsMain, std::string& Data) { PluginReceiveHook(IsMain, Data); };
+    h.Bound = [this](const TReceiveSource& Source) { return StreamBound(Source); };
+    h.RoomChanged = [this](const TReceiveSource& Source) { UpdateRoomOf(Source); };
+    h.ShowLine = [this](int Code, const std::string& Text, double Time) { ShowReceiveLine(Code, Text, Time); };
+    // The name comes between one peer's bytes: a word a peer has begun is
+    // completed by that peer's next byte, whoever is named in between.
+    h.ShowName = [this](const std::string& Text, double Time) { AddTextLine(Text, 0, Time, dfMSG, true); };
+    h.ShowData = [this](bool IsMain, const std::string& Data, double Time, std::uint64_t Peer) {
+        PassOnReceived(IsMain, Data.data(), Data.size(), CountReceived(IsMain, Data.size()), Time, Peer);
+    };
+    h.OutputChanging = [this] { SyncReceivePanelOptions(); };
+    h.PostPump = [this] { PostReceivePump(); };
+    return h;
 }
 
 void TMain::PostReceivePump() {
@@ -395,43 +393,7 @@ void TMain::PostReceivePump() {
     // again, and nothing that waits is lost meanwhile.
 }
 
-bool TMain::PieceHeld(const TReceivedPiece& Piece) const {
-    // A close hands everything on, at once and without events.
-    if (Closing) return false;
-    const int slot = Piece.Source.IsMain ? 1 : 0;
-    if (Piece.Kind == TReceivedPiece::TKind::Line)
-        // A line about a client waits for that client's data before it.
-        return Piece.Source.Client != TReceiveSource::PortWide && ReceiveEventSlot == slot;
-    if (Piece.Taken)
-        // Taken during the port's own event: shown after the event's chunk,
-        // unless its stream holds as much as the port's input buffer (the
-        // bound goes first: the oldest taken bytes show then, so that the
-        // port can read on for the Recv).
-        return ReceiveEventSlot == slot && RxQueue.Cost(Piece.Source) < StreamBound(Piece.Source);
-    if (ReceiveEventSlot == slot) return true;
-    return RecvWaiting > 0 && Piece.Source == RecvWaitSource;
-}
-
-void TMain::PumpReceived() {
-    // Never inside the rendering of a piece (should anything there let the
-    // loop run): the piece's end asks for the pump again.
-    if (Delivering) {
-        PumpWanted = true;
-        return;
-    }
-    const auto held = [this](const TReceivedPiece& p) { return PieceHeld(p); };
-    TReceivedPiece piece;
-    while (RxQueue.PopNext(held, piece)) {
-        const TReceiveSource source = piece.Source;
-        const bool event = HandOn(piece);
-        UpdateRoomOf(source);
-        // After a piece that ran the plug-in's receive event the loop gets
-        // its turn before the next, so that a flood into events that wait
-        // never keeps this message from returning.
-        if (event) break;
-    }
-    if (RxQueue.AnyFree(held)) PostReceivePump();
-}
+void TMain::PumpReceived() { RxRouter.Pump(); }
 
 void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
     if (Time == 0) Time = CurrentTime();
@@ -442,126 +404,9 @@ void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
         AddTextLine(Text, 0, Time, dfMSG);
 }
 
-bool TMain::HandOn(TReceivedPiece& Piece) {
-    const bool is_main = Piece.Source.IsMain;
-    // The plug-in's receive event may change or drop the chunk. It runs
-    // only while no event of the plug-in runs (one that waits lets the loop
-    // hand on other ports' pieces meanwhile); while one does (a send event,
-    // its load event, the other port's receive event) the chunk goes on as
-    // it came. What a Recv took is the plug-in's already.
-    const bool event = Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Taken && !Closing && Script &&
-                       !PluginBusy && Script->HasOnReceive(is_main);
-    if (!event) {
-        Deliver(Piece);
-        return false;
-    }
-    // The event takes the pieces of its stream that wait behind this one
-    // (they came while its last run went on), as one chunk.
-    const std::size_t bound = StreamBound(Piece.Source);
-    const std::size_t first = Piece.Bytes.size();
-    std::vector<TReceivedPiece> pieces;
-    pieces.push_back(std::move(Piece));
-    RxQueue.PopFollowing(pieces.front(), first < bound ? bound - first : 0, pieces);
-    // Its port reads on while the event runs: what it reads waits for the
-    // event's Recv, or as its next chunk.
-    UpdateRoomOf(pieces.front().Source);
-    std::string chunk;
-    for (const TReceivedPiece& p : pieces) chunk += p.Bytes;
-    std::string rd = chunk;
-    // The peer is named before its event says anything about its data.
-    NamePeer(pieces.front());
-    EventPieces = &pieces;
-    EventPiecesShown = 0;
-    EventPiecesGone = false;
-    struct Over {
-        TMain& m;
-        ~Over() { m.EventPieces = nullptr; }
-    } over{*this};
-    PluginReceiveHook(is_main, rd);
-    // A close that could not wait for the event has handed its pieces on.
-    if (EventPiecesGone) return true;
-    if (rd != chunk) {
-        // Changed: the chunk shows as one piece, read when its first was.
-        TReceivedPiece changed = std::move(pieces.front());
-        changed.Bytes = std::move(rd);
-        pieces.assign(1, std::move(changed));
-    }
-    // Unchanged, each piece shows with its own read time. Those not shown
-    // yet still wait: a file switched off stays open for them, and a close
-    // meanwhile (or one that could not wait for the event) hands them on.
-    while (!EventPiecesGone && EventPiecesShown < pieces.size()) Deliver(pieces[EventPiecesShown++]);
-    return true;
-}
-
-void TMain::Deliver(const TReceivedPiece& Piece) {
-    if (Piece.Cleared) return;
-    struct Guard {
-        TMain& m;
-        TListOutput* was;
-        ~Guard() {
-            m.Delivering = false;
-            m.DeliveryOutput = was;
-            if (std::exchange(m.PumpWanted, false)) m.PostReceivePump();
-        }
-    } guard{*this, DeliveryOutput};
-    Delivering = true;
-    // Where the piece goes: the output in force when it was read.
-    DeliveryOutput = Piece.OutputGen != OutputGen && DrainingOutput && Piece.OutputGen == DrainingGen
-                         ? DrainingOutput.get()
-                         : nullptr;
-    if (Piece.Kind == TReceivedPiece::TKind::Line) {
-        ShowReceiveLine(Piece.LineCode, Piece.Bytes, Piece.Time);
-    } else {
-        NamePeer(Piece);
-        const std::string& data = Piece.Bytes;
-        if (!data.empty())
-            PassOnReceived(Piece.Source.IsMain, data.data(), data.size(),
-                           CountReceived(Piece.Source.IsMain, data.size()), Piece.Time, Piece.NameKey);
-    }
-    if (DeliveryOutput) {
-        DeliveryOutput = nullptr;
-        // The last piece read for a file that was switched off lets it go.
-        CloseDrainedOutput();
-    }
-}
-
-void TMain::NamePeer(const TReceivedPiece& Piece) {
-    // A peer's data comes under its name whenever the list named another
-    // one last (or none yet).
-    if (Piece.Cleared || Piece.NameKey == 0 || Piece.NameKey == LastNamedKey || Piece.NameLine.empty()) return;
-    LastNamedKey = Piece.NameKey;
-    // The name comes between one peer's bytes: a word a peer has begun is
-    // completed by that peer's next byte, whoever is named in between.
-    AddTextLine(Piece.NameLine, 0, Piece.Time, dfMSG, true);
-}
-
-bool TMain::PiecesWaitFor(std::uint32_t Gen) const {
-    const auto for_output = [Gen](const TReceivedPiece& p) { return p.OutputGen == Gen && !p.Cleared; };
-    return RxQueue.Any(for_output) ||
-           (EventPieces && std::any_of(EventPieces->begin() + static_cast<std::ptrdiff_t>(EventPiecesShown),
-                                       EventPieces->end(), for_output));
-}
-
-void TMain::CloseDrainedOutput() {
-    if (!DrainingOutput || PiecesWaitFor(DrainingGen)) return;
-    SyncReceivePanelOptions();
-    DrainingOutput->Close();
-    DrainingOutput.reset();
-}
-
 void TMain::DeliverEverything() {
     Closing = true;
-    // The pieces a running event holds came first: they go as they came
-    // (the event is being stopped and has no say any more).
-    if (EventPieces && !EventPiecesGone) {
-        // Only those not shown yet; the one being shown stays where it is.
-        const auto rest = EventPieces->begin() + static_cast<std::ptrdiff_t>(EventPiecesShown);
-        RxQueue.PutBack({std::make_move_iterator(rest), std::make_move_iterator(EventPieces->end())});
-        EventPieces->erase(rest, EventPieces->end());
-        EventPiecesGone = true;
-    }
-    TReceivedPiece piece;
-    while (RxQueue.PopNext([](const TReceivedPiece&) { return false; }, piece)) Deliver(piece);
+    RxRouter.HandOnEverything();
     UpdateReceiveRooms();
 }
 

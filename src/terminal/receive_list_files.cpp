@@ -279,6 +279,14 @@ std::unique_ptr<TListOutput> TListOutput::Release() {
     return other;
 }
 
+void TListOutput::TakeBack(TListOutput& From) {
+    Close();
+    failure_.clear();
+    file_ = std::move(From.file_);
+    raw_ = std::exchange(From.raw_, false);
+    regular_ = std::exchange(From.regular_, false);
+}
+
 const std::string& TListOutput::FileName() const {
     static const std::string none;
     return file_ ? file_->FileName() : none;

@@ -132,6 +132,9 @@ public:
     void Close();
     // Hands the open file over to another output, leaving this one closed.
     std::unique_ptr<TListOutput> Release();
+    // Carries on writing the file From holds, after what it holds; From is
+    // left closed.
+    void TakeBack(TListOutput& From);
     bool IsOpen() const { return static_cast<bool>(file_); }
     bool Raw() const { return raw_; }
     const std::string& FileName() const;

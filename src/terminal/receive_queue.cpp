@@ -135,10 +135,9 @@ std::size_t TReceiveQueue::Drop(const TReceiveSource& Source) {
     return dropped;
 }
 
-void TReceiveQueue::MarkCleared(const std::function<bool(const TReceivedPiece&)>& Which) {
+void TReceiveQueue::Update(const std::function<void(TReceivedPiece&)>& Change) {
     for (TStream& s : streams_)
-        for (TReceivedPiece& p : s.Pieces)
-            if (Which(p)) p.Cleared = true;
+        for (TReceivedPiece& p : s.Pieces) Change(p);
 }
 
 bool TReceiveQueue::Any(const std::function<bool(const TReceivedPiece&)>& Pred) const {

@@ -91,9 +91,9 @@ public:
     std::size_t Take(const TReceiveSource& Source, std::size_t Max, std::string& Out);
     // PurgeRx: Source's untaken data goes; returns the bytes dropped.
     std::size_t Drop(const TReceiveSource& Source);
-    // The pieces there now that Which picks were read before the list was
-    // cleared.
-    void MarkCleared(const std::function<bool(const TReceivedPiece&)>& Which);
+    // Change sees every piece there now, and may mark it cleared or give it
+    // another output (what it costs stays as it is).
+    void Update(const std::function<void(TReceivedPiece&)>& Change);
     bool Any(const std::function<bool(const TReceivedPiece&)>& Pred) const;
 
 private:

@@ -541,12 +541,12 @@ TEST(ethernet_port_e2e, a_recv_on_the_server_keeps_every_other_clients_bytes_und
     during.SetInterval(20);
     during.SetOnTimer([&](vcl::TComponent*) {
         during.SetEnabled(false);
-        inside_recv = m->RecvWaiting > 0;
+        inside_recv = m->RxRouter.RecvWaiting();
         clients[1]->Send(b);
         clients[2]->Send(c);
         EXPECT_TRUE(test_support::PumpUntil(
             [&] { return m->PortSlots[terminal::PortSlot2].RxCount == b.size() + c.size(); }));
-        inside_recv = inside_recv && m->RecvWaiting > 0;
+        inside_recv = inside_recv && m->RxRouter.RecvWaiting();
         clients[0]->Send(a);
     });
     during.SetEnabled(true);
@@ -1198,7 +1198,7 @@ TEST(ethernet_port_e2e, a_server_holds_back_only_the_client_whose_bytes_wait) {
     test_support::WhileBusy inside(*m, [&] {
         // Client 1 is held back once its stream is full; then client 2 answers.
         EXPECT_TRUE(test_support::PumpUntil([&] { return m->ForeignPort->ClientRxHeld(1); }));
-        held_alone = m->ForeignPort->ClientRxHeld(1) && !m->ForeignPort->ClientRxHeld(2) && m->RecvWaiting > 0;
+        held_alone = m->ForeignPort->ClientRxHeld(1) && !m->ForeignPort->ClientRxHeld(2) && m->RxRouter.RecvWaiting();
         clients[1]->Send("ABCD");
     });
     ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done && !m->PluginBusy; }, std::chrono::seconds(30)));

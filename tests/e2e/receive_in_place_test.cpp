@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -182,7 +183,7 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     m->OutputFile.Open(file, terminal::TListFileType::Binary);
     around({"held-for-file", "more-for-file"}, [&] { m->Outputtofile1Click(nullptr); }, "+after-off", 38);
     EXPECT_FALSE(m->OutputFile.IsOpen());
-    EXPECT_EQ(m->DrainingOutput, nullptr) << "the file was kept open";
+    EXPECT_FALSE(m->RxRouter.Draining()) << "the file was kept open";
     EXPECT_EQ(test_support::Slurp(file), "Wheld-for-filemore-for-file");
     EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
     EXPECT_GE(LineWith(w, "+after-off!"), 0) << w.AllLines();
@@ -209,6 +210,106 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     EXPECT_GE(LineWith(w, "kept"), 0) << w.AllLines();
     EXPECT_EQ(w.RxCount(), 4u);
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
+// Port2's device, mapped before the window opens.
+struct SecondDevice {
+    test_support::PtyPair second;
+    SecondDevice() { second.MapAsCom(6); }
+};
+
+// The main port's event waits on 'S' until the test says go (the wait a
+// plug-in's NBSleep(25000) would make, shortened), while both devices send
+// and the user switches output to files on and off with Ctrl+F.
+struct TwoPortWindow : SecondDevice, PluginWindow {
+    TwoPortWindow()
+        : PluginWindow(std::string(test_support::kWaitForGo) +
+                           "procedure OnReceive; begin if RD = 'S' then WaitForGo; end;",
+                       "Port2=6\r\n") {}
+    // Ctrl+F: output on into File (binary, the bytes as they came), or off.
+    void CtrlF(const std::string& File = {}) {
+        vcl::Application->DialogHook = [File](vcl::TCommonDialog& d) {
+            auto* save = dynamic_cast<vcl::TOpenDialog*>(&d);
+            if (!save || File.empty()) return false;
+            save->FileName = File;
+            save->FilterIndex = 2;
+            return true;
+        };
+        std::uint16_t key = 'F';
+        try {
+            main->FormKeyDown(main, key, vcl::ssCtrl);
+        } catch (const std::exception& e) {
+            Messages.push_back(e.what());
+        }
+        vcl::Application->DialogHook = nullptr;
+    }
+    std::uint64_t Rx2() const { return main->PortSlots[terminal::PortSlot2].RxCount; }
+    // Main sends Held (which waits for the event) and Port2 sends Shown (which
+    // goes on at once); true once both are read.
+    bool Send(const std::string& Held, const std::string& Shown) {
+        const std::uint64_t rx2 = Rx2();
+        if (dev.Write(Held) != Held.size() || second.Write(Shown) != Shown.size()) return false;
+        return PumpUntil([&] {
+            std::string queued;
+            main->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+                queued += p.Bytes;
+                return false;
+            });
+            return queued.find(Held) != std::string::npos && Rx2() == rx2 + Shown.size();
+        });
+    }
+    // The device sends 'S'; Meanwhile runs inside the wait that starts,
+    // which ends after it. True when all that came has gone on.
+    bool Wait(const std::function<void()>& Meanwhile) {
+        bool done = false;
+        test_support::WhileBusy inside(*main, [&] {
+            if (PumpUntil([&] { return main->GetPluginVar("WAITING") == "1"; })) Meanwhile();
+            main->SetPluginVar("GO", "1");
+            done = true;
+        });
+        if (dev.Write("S") != 1) return false;
+        return PumpUntil([&] { return done && !main->PluginBusy && main->RxQueue.Empty(); }) && ShowReceived();
+    }
+};
+
+TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_for_it_and_can_be_written_on) {
+    TwoPortWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected() && m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    const std::string a = w.dir.File("a.bin"), b = w.dir.File("b.bin");
+    w.CtrlF(a);
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    ASSERT_TRUE(w.Wait([&] {
+        ASSERT_TRUE(w.Send("M1DATA", "P2A"));
+        w.CtrlF();
+        w.CtrlF(b);
+        ASSERT_TRUE(w.Send("M2DATA", "P2B"));
+        w.CtrlF();
+        ASSERT_FALSE(m->OutputFile.IsOpen());
+    }));
+    EXPECT_EQ(test_support::Slurp(a), "P2ASM1DATA");
+    EXPECT_EQ(test_support::Slurp(b), "P2BM2DATA");
+    // The list was cleared when b.bin was switched on and got nothing since.
+    EXPECT_EQ(w.AllLines(), "|");
+    EXPECT_FALSE(m->RxRouter.Draining()) << "a file switched off was kept open";
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+
+    // Output on again into a file that still waits for what was read for it
+    // carries on writing it, after what it holds.
+    w.CtrlF(a);
+    ASSERT_TRUE(w.Wait([&] {
+        ASSERT_TRUE(w.Send("M1", "P2X"));
+        w.CtrlF();
+        w.CtrlF(a);
+        EXPECT_EQ(w.Messages, std::vector<std::string>{});
+        ASSERT_TRUE(m->OutputFile.IsOpen());
+        ASSERT_TRUE(w.Send("M2", "P2Y"));
+    }));
+    EXPECT_EQ(test_support::Slurp(a), "P2XP2YSM1M2");
+    // Switched off again once all is written, it closes at once.
+    w.CtrlF();
+    EXPECT_FALSE(m->RxRouter.Draining());
+    EXPECT_EQ(w.AllLines(), "|");
 }
 
 // A plug-in that reads with Recv in a loop, in its load event and in its

@@ -727,7 +727,7 @@ void Run::Tick() {
         case Stage::Flooding:
             if (InEffect()) {
                 effect_at_ = now;
-                event_slot_ = m_->ReceiveEventSlot;
+                event_slot_ = m_->RxRouter.EventSlot();
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {

@@ -1,0 +1,220 @@
+// Where received pieces go, decided without a window: the router is wired to
+// a list of what was shown, real output files and a plug-in whose receive
+// event the test plays, pumped as the window's posted message would be.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/file_contents.h"
+#include "support/temp_dir.h"
+#include "terminal/receive_router.h"
+
+namespace {
+
+using terminal::TListFileType;
+using terminal::TListOutput;
+using terminal::TReceivedPiece;
+using terminal::TReceiveRouter;
+using terminal::TReceiveSource;
+
+const TReceiveSource kMain{.IsMain = true};
+const TReceiveSource kPort2{.IsMain = false};
+
+struct Wiring {
+    test_support::TempDir dir;
+    terminal::TReceiveQueue queue;
+    TListOutput on;                  // the output that is on
+    std::vector<std::string> list;   // what the list shows, "M:" or "P:" and the bytes
+    std::vector<std::string> events; // the chunks the receive event was given
+    bool declared[2] = {false, false};
+    bool busy = false;
+    // What the plug-in does inside its receive event.
+    std::function<void(bool IsMain, std::string& Data)> during;
+    bool posted = false;
+    double clock = 0;
+    TReceiveRouter router{queue, Hooks()};
+
+    terminal::TReceiveRouterHooks Hooks() {
+        terminal::TReceiveRouterHooks h;
+        h.EventDeclared = [this](bool IsMain) { return declared[IsMain]; };
+        h.PluginBusy = [this] { return busy; };
+        h.RunEvent = [this](bool IsMain, std::string& Data) {
+            busy = true;
+            events.push_back(Data);
+            if (during) during(IsMain, Data);
+            busy = false;
+        };
+        h.Bound = [](const TReceiveSource&) { return std::size_t{4096}; };
+        h.RoomChanged = [](const TReceiveSource&) {};
+        h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
+        h.ShowName = [this](const std::string& Text, double) { list.push_back("L:" + Text); };
+        h.ShowData = [this](bool IsMain, const std::string& Data, double, std::uint64_t) {
+            TListOutput* draining = router.DeliveryOutput();
+            TListOutput& out = draining ? *draining : on;
+            if (out.IsOpen())
+                out.Write(Data);
+            else
+                list.push_back((IsMain ? "M:" : "P:") + Data);
+        };
+        h.OutputChanging = [] {};
+        h.PostPump = [this] { posted = true; };
+        return h;
+    }
+    // The port reads Bytes.
+    void Read(const TReceiveSource& Source, const std::string& Bytes) {
+        TReceivedPiece p;
+        p.Source = Source;
+        p.Bytes = Bytes;
+        p.Time = ++clock;
+        router.Add(std::move(p));
+    }
+    // The message loop's turns until no pump is asked for.
+    void Loop() {
+        while (posted) {
+            posted = false;
+            router.Pump();
+        }
+    }
+    void SwitchOn(const std::string& Name) {
+        on.Open(dir.File(Name), TListFileType::Binary);
+        router.OutputSwitchedOn();
+    }
+};
+
+using List = std::vector<std::string>;
+
+TEST(receive_router, pieces_go_in_the_order_read_and_a_ports_event_holds_only_its_own_stream) {
+    Wiring w;
+    // No event: every stream's pieces in the order they were read.
+    w.Read(kMain, "a");
+    w.Read(kPort2, "x");
+    w.Read(kMain, "b");
+    w.Read(kPort2, "y");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:a", "P:x", "M:b", "P:y"}));
+
+    // The main port's event waits; what its port reads meanwhile waits for
+    // it and becomes its next chunk; Port2 goes on, also from a pump inside
+    // the event (a wait of the plug-in lets the loop run).
+    w.list.clear();
+    w.declared[1] = true;
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        w.Read(kMain, "c");
+        w.Read(kPort2, "z");
+        w.Read(kMain, "d");
+        w.Loop();
+        EXPECT_EQ(w.list, (List{"P:z"}));
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    EXPECT_EQ(w.events, (List{"W", "cd"}));
+    // Unchanged, the chunk shows piece by piece, after the event's own.
+    EXPECT_EQ(w.list, (List{"P:z", "M:W", "M:c", "M:d"}));
+    EXPECT_TRUE(w.queue.Empty());
+
+    // An event that changes its chunk shows what it left, once.
+    w.list.clear();
+    w.during = [](bool, std::string& Data) { Data = "<" + Data + ">"; };
+    w.Read(kMain, "e");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:<e>"}));
+}
+
+TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_it_through_clears) {
+    Wiring w;
+    w.declared[1] = true;
+    const std::string a = w.dir.File("a.bin"), b = w.dir.File("b.bin");
+    w.SwitchOn("a.bin");
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "S") return;
+        w.Read(kMain, "m1");
+        w.Read(kPort2, "p1");
+        w.Loop();
+        w.router.OutputSwitchedOff(w.on);
+        EXPECT_FALSE(w.on.IsOpen());
+        EXPECT_TRUE(w.router.Draining());
+        // A Clear empties the list, not a file switched off; switching
+        // another file on clears too.
+        w.router.MarkCleared();
+        w.SwitchOn("b.bin");
+        w.router.MarkCleared();
+        w.Read(kMain, "m2");
+        w.Read(kPort2, "p2");
+        w.Loop();
+        w.router.OutputSwitchedOff(w.on);
+        w.Read(kMain, "m3");
+        w.Read(kPort2, "p3");
+        w.Loop();
+    };
+    w.Read(kMain, "S");
+    w.Loop();
+    EXPECT_EQ(test_support::Slurp(a), "p1Sm1");
+    EXPECT_EQ(test_support::Slurp(b), "p2m2");
+    EXPECT_EQ(w.list, (List{"P:p3", "M:m3"}));
+    EXPECT_FALSE(w.router.Draining()) << "a file switched off was kept open";
+
+    // Output on again into a file that still waits: it is written on, after
+    // what it holds, and what waited for it is the output's that is on.
+    w.list.clear();
+    const std::string c = w.dir.File("c.bin");
+    w.SwitchOn("c.bin");
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "S") return;
+        w.Read(kMain, "m4");
+        w.Read(kPort2, "p4");
+        w.Loop();
+        w.router.OutputSwitchedOff(w.on);
+        TListOutput* waiting = w.router.DrainingFile(c);
+        ASSERT_NE(waiting, nullptr);
+        w.router.OutputSwitchedOn();
+        w.router.MarkCleared();
+        w.router.Resume(*waiting, w.on);
+        EXPECT_TRUE(w.on.IsOpen());
+        EXPECT_FALSE(w.router.Draining());
+        w.Read(kMain, "m5");
+        w.Read(kPort2, "p5");
+        w.Loop();
+    };
+    w.Read(kMain, "S");
+    w.Loop();
+    w.router.OutputSwitchedOff(w.on);
+    EXPECT_FALSE(w.router.Draining());
+    EXPECT_EQ(test_support::Slurp(c), "p4p5Sm4m5");
+
+    // Without a wait, a Clear leaves nothing read before it to show.
+    w.during = nullptr;
+    w.declared[1] = false;
+    w.Read(kMain, "old");
+    w.router.MarkCleared();
+    w.Read(kMain, "new");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:new"}));
+}
+
+TEST(receive_router, a_close_during_an_event_hands_everything_on_once_in_order_without_events) {
+    Wiring w;
+    w.declared[0] = w.declared[1] = true;
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        w.Read(kMain, "b");
+        w.Read(kPort2, "x");
+        w.Read(kMain, "c");
+        w.router.HandOnEverything();
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    // The event's own chunk first, then the rest as it came, each once.
+    EXPECT_EQ(w.list, (List{"M:W", "M:b", "P:x", "M:c"}));
+    EXPECT_EQ(w.events, (List{"W"}));
+    // From now on nothing waits and no event runs.
+    w.Read(kMain, "d");
+    w.Read(kPort2, "y");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:W", "M:b", "P:x", "M:c", "M:d", "P:y"}));
+    EXPECT_EQ(w.events, (List{"W"}));
+}
+
+}  // namespace
