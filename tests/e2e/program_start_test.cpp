@@ -403,7 +403,9 @@ TEST(program_start, closing_the_main_window_ends_the_program_within_a_second_wha
         std::stringstream saved;
         saved << std::ifstream(dir.File("vostrel.ini")).rdbuf();
         EXPECT_NE(saved.str().find("TimerEnable="), std::string::npos) << "settings not saved:\n" << saved.str();
-        if (!plugPath.empty()) EXPECT_NE(saved.str().find(plugPath), std::string::npos) << saved.str();
+        if (!plugPath.empty()) {
+            EXPECT_NE(saved.str().find(plugPath), std::string::npos) << saved.str();
+        }
         if (c.output) {
             std::stringstream got;
             got << std::ifstream(capture, std::ios::binary).rdbuf();

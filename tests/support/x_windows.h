@@ -47,31 +47,42 @@ inline std::vector<std::string> ProcessWindows(const std::string& Display, pid_t
     return found;
 }
 
-// How many visible windows process Pid has on Display, named or not (a
-// pop-up menu has no name).
-inline std::size_t ProcessWindowCount(const std::string& Display, pid_t Pid) {
+// The visible windows of process Pid on Display, named or not (a pop-up
+// menu has no name).
+inline std::vector<std::string> AllProcessWindows(const std::string& Display, pid_t Pid) {
     std::istringstream ids(CommandOutput("DISPLAY=" + Display + " xdotool search --all --onlyvisible --pid " +
                                          std::to_string(Pid) + " 2>/dev/null"));
-    std::size_t count = 0;
-    for (std::string id; std::getline(ids, id);) ++count;
-    return count;
+    std::vector<std::string> found;
+    for (std::string id; std::getline(ids, id);) found.push_back(id);
+    return found;
 }
 
 // Right-clicks the point (X, Y) of Window as the user opens its pop-up menu;
 // with Entry above 0, chooses the Entry-th entry from the top (separators
-// not counted) with the arrow keys and Return. False when no menu showed.
+// not counted) with the arrow keys and Return. The keys go to the menu's
+// own window: one that has just shown may not have the keyboard yet. A
+// click right after another window showed may open nothing: it is given
+// again. False when no menu showed.
 inline bool ChooseFromPopup(const std::string& Display, pid_t Pid, const std::string& Window, int X, int Y, int Entry) {
     const std::string xdo = "DISPLAY=" + Display + " xdotool ";
-    const std::size_t before = ProcessWindowCount(Display, Pid);
-    CommandOutput(xdo + "mousemove --window " + Window + " " + std::to_string(X) + " " + std::to_string(Y) + " click 3");
-    if (!WaitUntil([&] { return ProcessWindowCount(Display, Pid) > before; }, std::chrono::seconds(10))) return false;
-    if (Entry <= 0) return true;
-    // An entry under the mouse would be the one the keys start from.
-    CommandOutput(xdo + "mousemove 0 0");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::vector<std::string> before = AllProcessWindows(Display, Pid);
+    std::string menu;
+    bool shown = false;
+    for (int tries = 0; tries < 10 && !shown; ++tries) {
+        CommandOutput(xdo + "mousemove --window " + Window + " " + std::to_string(X) + " " + std::to_string(Y) +
+                      " click 3");
+        shown = WaitUntil(
+            [&] {
+                for (const std::string& id : AllProcessWindows(Display, Pid))
+                    if (std::find(before.begin(), before.end(), id) == before.end()) menu = id;
+                return !menu.empty();
+            },
+            std::chrono::seconds(2));
+    }
+    if (!shown || Entry <= 0) return shown;
     std::string keys;
     for (int i = 0; i < Entry; ++i) keys += " Down";
-    CommandOutput(xdo + "key --delay 30" + keys + " Return");
+    CommandOutput(xdo + "key --window " + menu + keys + " Return 2>/dev/null");
     return true;
 }
 
