@@ -60,9 +60,6 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
     BuildDialogs();
     OnActivate = [this](vcl::TComponent* s) { FormActivate(s); };
     OnCloseQuery = [this](vcl::TComponent* s, bool& can) { FormCloseQuery(s, can); };
-    // A box a plug-in's event shows (its own, or the one of its failure)
-    // never keeps the window from closing.
-    OnCloseWhileModal = [this] { return PluginBusy; };
     FormCreate(this);
 }
 

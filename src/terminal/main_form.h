@@ -799,6 +799,8 @@ private:
     void ShowError(const std::string& Text);
 
     bool first_activation_ = true;
+    // The first activation runs and has not applied the stored profile yet.
+    bool starting_up_ = false;
 };
 
 }  // namespace terminal

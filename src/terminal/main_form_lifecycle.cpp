@@ -28,6 +28,7 @@ void TMain::ShowError(const std::string& Text) {
 void TMain::FormActivate(vcl::TComponent*) {
     if (!first_activation_) return;
     first_activation_ = false;
+    starting_up_ = true;
 
     bool no_time_begin_period = false;
     int selected_profile = 11;
@@ -54,6 +55,10 @@ void TMain::FormActivate(vcl::TComponent*) {
         } catch (...) {
             ShowError(kConfigReadErrorText);
         }
+        // The window was closed while a box of the start-up was open: its
+        // settings are saved already, and nothing more may start (a port, a
+        // plug-in's load event) behind a window that is gone.
+        if (Closing) return;
         if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released
         // Mappings that cannot be used are said once, before the scan that
         // would silently leave them out.
@@ -61,10 +66,12 @@ void TMain::FormActivate(vcl::TComponent*) {
             std::string text;
             for (const std::string& r : refused) text += (text.empty() ? "" : "\r") + r;
             ShowError(text);
+            if (Closing) return;
         }
         ReadPorts();
         BSpeedClick(nullptr);
         AntiHangStamp = AntiHangNow();
+        starting_up_ = false;
         if (selected_profile >= 1 && selected_profile <= CBProfile->Items().Count()) {
             CBProfile->SetItemIndex(selected_profile - 1);
             CBProfileChange(CBProfile);
@@ -74,6 +81,7 @@ void TMain::FormActivate(vcl::TComponent*) {
     } catch (const std::exception& e) {
         ShowError(e.what());
     }
+    starting_up_ = false;
     if (Layout == 3) UpdateSettingsSummary();
 }
 
@@ -306,7 +314,11 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     });
     step([&] {
         PluginVars.reset();
-        SaveConfig(false);
+        // Closed before the start-up applied the stored profile (from one of
+        // its boxes): the window holds no profile, no selection and no
+        // change of the user's yet, and the file as it is holds the
+        // settings; saving would store the empty window over them.
+        if (!starting_up_) SaveConfig(false);
     });
     step([&] {
         ForeignPort.reset();

@@ -1,7 +1,9 @@
 // Two programs and one output file, as two users on one machine would make
-// them: the first captures a device's bytes into a file; the second is
-// given the same name for its own output and is refused without touching
-// the file, and the first capture goes on whole.
+// them: the first (the real program, on a display of its own) captures a
+// device's bytes into a file; the second (the main window in this test's
+// own process, whose boxes the test answers and reads) is given the same
+// name for its own output and is refused without touching the file, and
+// the first capture goes on whole.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/command.h"
+#include "support/dialog_answers.h"
+#include "support/main_window.h"
 #include "support/program_process.h"
 #include "support/pty.h"
 #include "support/temp_dir.h"
@@ -25,7 +28,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::CommandOutput;
 using test_support::ProcessWindows;
 using test_support::WaitUntil;
 
@@ -43,20 +45,13 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 
 // The program copied into Folder with the settings Ini beside it, started
 // on Display.
-// The program in a folder of its own; what its message boxes say goes to
-// boxes.log there.
 std::unique_ptr<test_support::ProgramProcess> StartIn(const std::string& Folder, const std::string& Ini,
                                                       const std::string& Display) {
     std::filesystem::create_directory(Folder);
     std::filesystem::copy_file(test_support::BuiltProgram(), Folder + "/vostrel");
     std::ofstream(Folder + "/vostrel.ini", std::ios::binary) << Ini;
-    return std::make_unique<test_support::ProgramProcess>(
-        test_support::ProgramStart{.binary = Folder + "/vostrel",
-                                   .cwd = Folder,
-                                   .display = Display,
-                                   .runtime = Folder,
-                                   .env = {{"VOSTREL_TEST_BOX_LOG", Folder + "/boxes.log"}},
-                                   .quiet = true});
+    return std::make_unique<test_support::ProgramProcess>(test_support::ProgramStart{
+        .binary = Folder + "/vostrel", .cwd = Folder, .display = Display, .runtime = Folder, .quiet = true});
 }
 
 TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_and_the_capture_stays_whole) {
@@ -81,18 +76,19 @@ TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_
     ASSERT_EQ(device.Write(part1, 30s), part1.size());
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(capture) >= part1.size(); }, 30s));
 
-    // The second program, given the same name: a box says no, and the file
-    // is as the first left it (not emptied, not opened by the second).
-    auto second = StartIn(dir.File("second"), "[Main]\r\nCurrentProfile=0\r\n", display.Name());
-    ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "VOSTREL").empty(); }, 60s));
-    ASSERT_TRUE(test_support::OutputToFile(display.Name(), second->Pid(), capture));
-    // The error box has the application's title, and says why.
-    ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(display.Name(), second->Pid(), "Vostrel").empty(); }, 20s))
-        << "no box in the second program";
-    const std::string said = ReadFile(dir.File("second") + "/boxes.log");
+    // The second program, given the same name (the binary filter, as the
+    // first): a box says no, and why, and the file is as the first left it
+    // (not emptied, not opened by the second).
+    test_support::DialogAnswers answers;
+    answers.Answer(capture, 2);
+    test_support::MainWindow second({.Title = true});  // its boxes are recorded
+    ASSERT_TRUE(test_support::ClickMenu(second.main, "Outputtofile1"));
+    ASSERT_EQ(second.Messages.size(), 1u) << "no box in the second program";
+    const std::string said = second.Messages[0];
     EXPECT_NE(said.find(capture), std::string::npos) << said;
     EXPECT_NE(said.find("in use by a program that lets no one else write it"), std::string::npos) << said;
-    EXPECT_FALSE(test_support::HoldsOpen(second->Pid(), capture)) << "the second program writes the capture";
+    EXPECT_FALSE(second.main->OutputFile.IsOpen());
+    EXPECT_FALSE(test_support::HoldsOpen(getpid(), capture)) << "the second program writes the capture";
     EXPECT_TRUE(ReadFile(capture) == part1) << "the first capture was changed";
 
     // The first goes on where it was: every byte once, no NULs in front.
@@ -102,7 +98,6 @@ TEST(output_file_share, a_second_program_is_refused_the_file_the_first_captures_
     EXPECT_EQ(std::filesystem::file_size(capture), part1.size() + part2.size());
     EXPECT_TRUE(ReadFile(capture) == part1 + part2) << "the capture differs from what was sent";
     EXPECT_TRUE(first->Running());
-    EXPECT_TRUE(second->Running());
 }
 
 }  // namespace

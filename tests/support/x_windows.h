@@ -47,6 +47,84 @@ inline std::vector<std::string> ProcessWindows(const std::string& Display, pid_t
     return found;
 }
 
+// The visible windows of process Pid on Display, named or not (a pop-up
+// menu has no name).
+inline std::vector<std::string> AllProcessWindows(const std::string& Display, pid_t Pid) {
+    std::istringstream ids(CommandOutput("DISPLAY=" + Display + " xdotool search --all --onlyvisible --pid " +
+                                         std::to_string(Pid) + " 2>/dev/null"));
+    std::vector<std::string> found;
+    for (std::string id; std::getline(ids, id);) found.push_back(id);
+    return found;
+}
+
+// Right-clicks the point (X, Y) of Window as the user opens its pop-up menu;
+// with Entry above 0, chooses the Entry-th entry from the top (separators
+// not counted) with the arrow keys and Return. The keys go to the menu's
+// own window: one that has just shown may not have the keyboard yet. A
+// click right after another window showed may open nothing: it is given
+// again. False when no menu showed.
+inline bool ChooseFromPopup(const std::string& Display, pid_t Pid, const std::string& Window, int X, int Y, int Entry) {
+    const std::string xdo = "DISPLAY=" + Display + " xdotool ";
+    const std::vector<std::string> before = AllProcessWindows(Display, Pid);
+    std::string menu;
+    bool shown = false;
+    for (int tries = 0; tries < 10 && !shown; ++tries) {
+        CommandOutput(xdo + "mousemove --window " + Window + " " + std::to_string(X) + " " + std::to_string(Y) +
+                      " click 3");
+        shown = WaitUntil(
+            [&] {
+                for (const std::string& id : AllProcessWindows(Display, Pid))
+                    if (std::find(before.begin(), before.end(), id) == before.end()) menu = id;
+                return !menu.empty();
+            },
+            std::chrono::seconds(2));
+    }
+    if (!shown || Entry <= 0) return shown;
+    std::string keys;
+    for (int i = 0; i < Entry; ++i) keys += " Down";
+    CommandOutput(xdo + "key --window " + menu + keys + " Return 2>/dev/null");
+    return true;
+}
+
+// Types File into the open file dialog titled Title, as the user does it,
+// and confirms it: true once the dialog is gone, or a box of the program
+// (titled "Vostrel") came beyond the Boxes open before.
+inline bool ChooseFile(const std::string& Display, pid_t Pid, const std::string& Title, const std::string& File,
+                       std::size_t Boxes) {
+    const std::string xdo = "DISPLAY=" + Display + " xdotool ";
+    std::vector<std::string> dialog;
+    // The name is typed as keys of the display to the window with the focus
+    // (the list the name box pops up takes keys sent to the dialog itself),
+    // and typed again over itself while the dialog is alone: a dialog that
+    // has just shown may lose the first keys. Return then goes to the newest
+    // window of the dialog's title until the dialog is gone: the first may
+    // only take the name the name box offers, and a file that is there is
+    // asked about in a box of the same title ("Do you want to replace it?",
+    // Yes the default) whose buttons would answer to typed letters. A new
+    // box of the program's own (an error) ends it too.
+    for (int tries = 0; tries < 15; ++tries) {
+        if (ProcessWindows(Display, Pid, "Vostrel").size() > Boxes) return true;
+        dialog = ProcessWindows(Display, Pid, Title);
+        if (dialog.empty()) return true;
+        if (dialog.size() == 1 && tries % 4 == 0)
+            CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " key ctrl+a type '" + File + "'");
+        const auto newest = std::max_element(dialog.begin(), dialog.end(), [](const auto& a, const auto& b) {
+            return std::stoul(a) < std::stoul(b);
+        });
+        CommandOutput(xdo + "windowfocus --sync " + *newest + " key Return");
+        // What the key did: the dialog went, another window of its title
+        // came (the question about a file that is there), or a box.
+        const std::vector<std::string> before = dialog;
+        WaitUntil(
+            [&] {
+                return ProcessWindows(Display, Pid, Title) != before ||
+                       ProcessWindows(Display, Pid, "Vostrel").size() > Boxes;
+            },
+            std::chrono::seconds(2));
+    }
+    return false;
+}
+
 // Ctrl+F in the program's main window, then File typed into the dialog that
 // it opens, as the user does it; false when a window did not show.
 inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File) {
@@ -63,36 +141,7 @@ inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::strin
         WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, "Choose output file name")).empty(); }, std::chrono::seconds(3));
     }
     if (dialog.empty()) return false;
-    // The name is typed as keys of the display to the window with the focus
-    // (the list the name box pops up takes keys sent to the dialog itself),
-    // and typed again over itself while the dialog is alone: a dialog that
-    // has just shown may lose the first keys. Return then goes to the newest
-    // window of the dialog's title until the dialog is gone: the first may
-    // only take the name the name box offers, and a file that is there is
-    // asked about in a box of the same title ("Do you want to replace it?",
-    // Yes the default) whose buttons would answer to typed letters. A new
-    // box of the program's own (an error) ends it too.
-    for (int tries = 0; tries < 15; ++tries) {
-        if (ProcessWindows(Display, Pid, "Vostrel").size() > boxes) return true;
-        dialog = ProcessWindows(Display, Pid, "Choose output file name");
-        if (dialog.empty()) return true;
-        if (dialog.size() == 1 && tries % 4 == 0)
-            CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " key ctrl+a type '" + File + "'");
-        const auto newest = std::max_element(dialog.begin(), dialog.end(), [](const auto& a, const auto& b) {
-            return std::stoul(a) < std::stoul(b);
-        });
-        CommandOutput(xdo + "windowfocus --sync " + *newest + " key Return");
-        // What the key did: the dialog went, another window of its title
-        // came (the question about a file that is there), or a box.
-        const std::vector<std::string> before = dialog;
-        WaitUntil(
-            [&] {
-                return ProcessWindows(Display, Pid, "Choose output file name") != before ||
-                       ProcessWindows(Display, Pid, "Vostrel").size() > boxes;
-            },
-            std::chrono::seconds(2));
-    }
-    return false;
+    return ChooseFile(Display, Pid, "Choose output file name", File, boxes);
 }
 
 }  // namespace test_support

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -177,6 +181,44 @@ TEST(main_form_lifecycle, unreadable_settings_file_is_reported_and_start_up_goes
     EXPECT_TRUE(g.messages[0].Text.ends_with("error")) << g.messages[0].Text;
     // Gone before the window closes and writes its settings.
     std::filesystem::remove(m->ConfigFileName);
+}
+
+// The user closes the window while a box of the start-up is open (here the
+// one about a mapping that cannot be used): the start-up stops there (the
+// profile's port stays closed and its plug-in is not loaded, so no load
+// event talks to the device behind a window that is gone), and the
+// settings file keeps the profile that was never applied.
+TEST(main_form_lifecycle, closing_during_a_start_up_box_starts_nothing_more) {
+    const char* was = std::getenv("VOSTREL_COMPORTS");
+    struct Restore {
+        std::optional<std::string> value;
+        ~Restore() { value ? setenv("VOSTREL_COMPORTS", value->c_str(), 1) : unsetenv("VOSTREL_COMPORTS"); }
+    } restore{was ? std::optional<std::string>(was) : std::nullopt};
+    test_support::PtyPair dev;
+    dev.MapAsCom(5);
+    setenv("VOSTREL_COMPORTS", (std::string(std::getenv("VOSTREL_COMPORTS")) + ";junk").c_str(), 1);
+    MainFixture f;
+    TMain* m = f.main;
+    const std::string plugin = f.dir.File("hello.pas");
+    std::ofstream(plugin) << "procedure OnLoad; begin Send('hello'); end;\n";
+    std::ofstream(f.ini, std::ios::binary) << "[Config11]\r\nPort=5\r\nSpeed=9600\r\nPlugPath=" << plugin << "\r\n";
+    f.graph->Show();
+    m->Show();
+    vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
+        f.messages.push_back(r);
+        m->Close();
+        return vcl::IDOK;
+    };
+    m->FormActivate(m);
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_NE(f.messages[0].Text.find("\"junk\" is ignored"), std::string::npos) << f.messages[0].Text;
+    EXPECT_FALSE(m->Visible());
+    EXPECT_FALSE(m->cp1->Connected());
+    EXPECT_EQ(m->Script, nullptr);
+    EXPECT_EQ(dev.Read(5, std::chrono::milliseconds(300)), "");
+    std::stringstream ini;
+    ini << std::ifstream(f.ini).rdbuf();
+    EXPECT_NE(ini.str().find("PlugPath=" + plugin), std::string::npos) << ini.str();
 }
 
 TEST(main_form_lifecycle, plugin_busy_guard_raises_its_exact_message) {

@@ -24,6 +24,8 @@ namespace vcl {
 
 bool TCommonDialog::Execute() {
     if (Application && Application->DialogHook) return Application->DialogHook(*this);
+    // The application is ending: nobody is left to choose.
+    if (Application && Application->Terminated()) return false;
     return Run();
 }
 
@@ -241,6 +243,7 @@ void ShowMessage(const std::string& text) {
 bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {
     TApplication* app = EnsureApplication();
     if (app->InputHook) return app->InputHook(caption, prompt, value);
+    if (app->Terminated()) return false;
     bool ok = false;
     QString s = QInputDialog::getText(nullptr, ToQShown(caption), ToQShown(prompt), QLineEdit::Normal,
                                       ToQ(value), &ok);

@@ -19,7 +19,6 @@
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -223,6 +222,8 @@ void TForm::Release() {
 int TForm::ShowModal() {
     QWidget* w = Widget();
     if (!w || modal_) throw rtl::Exception("Cannot make a visible window modal");
+    // Once the application is ending nobody is left to answer.
+    if (Application && Application->Terminated()) return modal_result_ = mrCancel;
     modal_result_ = mrNone;
     modal_ = true;
     w->setWindowModality(Qt::ApplicationModal);
@@ -239,7 +240,8 @@ int TForm::ShowModal() {
     Show();
     Activate();
     QEventLoop loop;
-    while (modal_result_ == mrNone && Widget() && Widget()->isVisible())
+    while (modal_result_ == mrNone && Widget() && Widget()->isVisible() &&
+           !(Application && Application->Terminated()))
         loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (modal_result_ == mrNone) modal_result_ = mrCancel;  // hidden some other way
     return modal_result_;
@@ -360,9 +362,11 @@ char* g_argv[] = {g_arg0, nullptr};
 namespace {
 
 // A window behind a modal box takes no input, and the toolkit refuses the
-// window manager's close requests to it too. A form that must close even
-// then (its owner's work cannot wait for the box) says so through
-// OnCloseWhileModal; its close request is then handed to it from the loop.
+// window manager's close requests to it too. The main form's close is
+// never refused so: it ends the program, and no box (the program's, a
+// plug-in's, a file dialog) may keep the program running when the user
+// closes it. Its close request is handed to it from the loop, inside the
+// box's; closing it ends that loop too (TApplication::Terminate).
 class TCloseRequestFilter : public QAbstractNativeEventFilter {
 public:
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -373,7 +377,7 @@ public:
         if (cm->format != 32 || !QApplication::activeModalWidget() || !Atoms()) return false;
         if (cm->type != protocols_ || cm->data.data32[0] != delete_) return false;
         auto* window = dynamic_cast<TFormWidget*>(QWidget::find(static_cast<WId>(cm->window)));
-        if (!window || !window->Form()->OnCloseWhileModal || !window->Form()->OnCloseWhileModal()) return false;
+        if (!window || !Application || window->Form() != Application->MainForm()) return false;
         QPointer<QWidget> alive(window);
         TForm* form = window->Form();
         QTimer::singleShot(0, window, [alive, form] {
@@ -494,12 +498,21 @@ void TApplication::Run() {
         // out the focus.
         main_form_->Activate();
     }
-    if (!terminated_) QApplication::exec();
+    if (terminated_) return;
+    running_ = true;
+    QApplication::exec();
+    running_ = false;
 }
 
 void TApplication::Terminate() {
     terminated_ = true;
-    QCoreApplication::quit();
+    // Not the toolkit's quit: that first asks every window to close, and a
+    // form decides its close itself (a refused or hidden one makes the
+    // toolkit give the quit up), so a second notice or the graph window
+    // would keep the program running with no window to close it by. Exit
+    // ends the loop and every loop nested in it, as they are. Outside Run
+    // (a test driving forms) there is no loop to end.
+    if (running_) QCoreApplication::exit(0);
 }
 
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
@@ -606,14 +619,8 @@ void TApplication::ShowErrorBox(const std::string& text) noexcept {
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (MessageHook) return MessageHook({caption, text, flags});
-    // Tests that drive the real program on a display read what its boxes
-    // say from here: a window's title is all a display tells.
-    if (const char* log = std::getenv("VOSTREL_TEST_BOX_LOG"); log && *log) {
-        if (FILE* f = std::fopen(log, "ab")) {
-            std::fprintf(f, "%s\n", text.c_str());
-            std::fclose(f);
-        }
-    }
+    // The application is ending: nobody is left to answer.
+    if (terminated_) return IDCANCEL;
     QMessageBox box;
     box.setWindowTitle(ToQShown(caption));
     box.setText(ToQShown(text));

@@ -82,10 +82,6 @@ public:
     TNotifyEvent OnHide;
     TCloseEvent OnClose;
     TCloseQueryEvent OnCloseQuery;
-    // Whether a close the window manager asks for while a modal box is open
-    // reaches the form now (true), instead of being refused as every other
-    // input to a window behind a modal box is.
-    std::function<bool()> OnCloseWhileModal;
 
     // Used by the form's window for key preview: returns true to eat the key.
     bool PreviewKey(std::uint16_t& key, TShiftState shift);
@@ -166,6 +162,11 @@ public:
 
     // Runs the loop until Terminate (the main form closing calls it).
     void Run();
+    // Ends the loop, and every loop nested in it (a box's, a dialog's),
+    // whatever windows are still open: a window that stays (the graph
+    // window, a notice, a box) never keeps the program running. From then
+    // on no box, dialog or modal form opens: each answers as if cancelled
+    // at once, as nobody is left to answer it.
     void Terminate();
     bool Terminated() const { return terminated_; }
     void ProcessMessages();
@@ -226,6 +227,7 @@ private:
     std::unique_ptr<QApplication> qt_app_;
     TForm* main_form_ = nullptr;
     bool terminated_ = false;
+    bool running_ = false;  // Run's loop is on
     int hint_pause_ = 500;
     int hint_hide_pause_ = 2500;
     std::string shown_hint_;

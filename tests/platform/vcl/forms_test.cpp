@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -240,6 +243,46 @@ TEST(forms, close_asks_close_query_then_raises_on_close_and_hides) {
     allow = true;
     form.Widget()->close();
     EXPECT_FALSE(form.Visible());
+}
+
+// The main form closes from inside a modal box's loop while other windows
+// stay shown (a form, two notices: windows that decide their own close).
+// The application's loop and the box's end at once, and from then on no
+// box, dialog or modal form opens: each answers as if cancelled. Run in a
+// process of its own: the application cannot run again after it ended.
+TEST(forms_death_test, closing_the_main_form_ends_every_loop_whatever_stays_shown) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::alarm(20);  // a loop that goes on kills the child instead of hanging
+            TApplication* app = EnsureApplication();
+            auto* main = new TForm(app);
+            app->SetMainForm(main);
+            (new TForm(app))->Show();
+            ShowNotice("one", mtWarning);
+            ShowNotice("two", mtWarning);
+            std::vector<int> answers;
+            auto* start = new TTimer(main);
+            start->SetInterval(50);
+            start->SetOnTimer([&](TComponent*) {
+                start->SetEnabled(false);
+                auto* close = new TTimer(main);
+                close->SetInterval(50);
+                close->SetOnTimer([close, main](TComponent*) {
+                    close->SetEnabled(false);
+                    main->Close();
+                });
+                close->SetEnabled(true);
+                answers.push_back(app->MessageBox("waits for an answer", "t", MB_OK));
+                answers.push_back(app->MessageBox("after the end", "t", MB_OK));
+                answers.push_back((new TOpenDialog(main))->Execute() ? 1 : 0);
+                answers.push_back((new TForm(app))->ShowModal());
+            });
+            start->SetEnabled(true);
+            app->Run();
+            std::_Exit(answers == std::vector<int>{IDCANCEL, IDCANCEL, 0, mrCancel} ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(forms, release_frees_the_form_after_the_current_event) {
