@@ -307,7 +307,10 @@ void TListOutput::MoveFrom(TListOutput& From) {
     backlog_ = std::exchange(From.backlog_, {});
     unwritten_ = std::exchange(From.unwritten_, {});
     lastTaken_ = From.lastTaken_;
-    waitWhenFull_ = waitWhenFull_ || From.waitWhenFull_;
+    if (From.waitWhenFull_ && !waitWhenFull_) {
+        waitWhenFull_ = true;
+        closeBy_ = From.closeBy_;
+    }
     if (HasBacklog()) WatchBacklog();
 }
 
@@ -345,10 +348,7 @@ bool TListOutput::Write(std::string_view Data) {
         // for without turns of the loop, for StallLimit at most without a
         // byte taken. A regular file never waits.
         int error = WaitForBacklog();
-        if (error == 0) {
-            const rtl::TWriteWaitTurns noTurns(nullptr);
-            error = rtl::WriteAll(file_->Handle(), Data, StallLimit);
-        }
+        if (error == 0) error = WriteWaiting(Data);
         if (error == 0) return true;
         Failed(error);
         return false;
@@ -422,11 +422,27 @@ void TListOutput::WriteBacklog() {
 int TListOutput::WaitForBacklog() {
     if (!HasBacklog()) return 0;
     if (watch_) watch_->Disarm();
-    const rtl::TWriteWaitTurns noTurns(nullptr);
-    const int error = rtl::WriteAll(file_->Handle(), backlog_, StallLimit);
+    const int error = WriteWaiting(backlog_);
     backlog_.clear();
     unwritten_.clear();
     return error;
+}
+
+int TListOutput::WriteWaiting(std::string_view Data) {
+    if (!waitWhenFull_) {
+        const rtl::TWriteWaitTurns noTurns(nullptr);
+        return rtl::WriteAll(file_->Handle(), Data, StallLimit);
+    }
+    // The program is ending: a pipe gets StallLimit in all to take what it
+    // is owed, however slowly it takes, so that the close never waits on a
+    // reader longer than that.
+    const rtl::TWriteWaitTurns closing([this] { return TClock::now() < closeBy_; });
+    return rtl::WriteAll(file_->Handle(), Data, StallLimit);
+}
+
+void TListOutput::WaitWhenFull() {
+    if (std::exchange(waitWhenFull_, true)) return;
+    closeBy_ = TClock::now() + StallLimit;
 }
 
 void TListOutput::Failed(int Error) {

@@ -196,8 +196,9 @@ public:
     bool FailedMeanwhile() const { return failedMeanwhile_; }
     std::vector<TUnwrittenChunk> TakeFailedChunks();
     // The program is ending: from now on writes and the close wait for a
-    // full pipe, as long as it takes bytes and StallLimit at most without.
-    void WaitWhenFull() { waitWhenFull_ = true; }
+    // full pipe, StallLimit from now at most in all (a close never waits on
+    // a reader longer), and as long without a byte taken.
+    void WaitWhenFull();
 
     // How long a pipe or device may take nothing before the output fails.
     std::chrono::milliseconds StallLimit = rtl::WriteStallLimit();
@@ -206,8 +207,8 @@ private:
     using TClock = std::chrono::steady_clock;
     // Writes what the backlog holds, as much as the pipe takes now.
     void WriteBacklog();
-    // Writes the backlog out, waiting as today's closing writes do: 0 or
-    // the error.
+    // Writes Data, or the backlog, waiting for a full pipe: 0 or the error.
+    int WriteWaiting(std::string_view Data);
     int WaitForBacklog();
     void Failed(int Error);
     // Moves the file and what goes with it from From, closed then.
@@ -226,6 +227,7 @@ private:
     std::unique_ptr<win::TWriteReadyWatch> watch_;
     bool failedMeanwhile_ = false;
     bool waitWhenFull_ = false;
+    TClock::time_point closeBy_{};  // while the program ends: the last moment to wait
 };
 
 }  // namespace terminal
