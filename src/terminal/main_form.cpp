@@ -65,7 +65,10 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
 
 TMain::~TMain() {
     // Errors no longer go to this form's panel.
-    if (vcl::Application) vcl::Application->OnErrorLine = nullptr;
+    if (vcl::Application) {
+        vcl::Application->OnErrorLine = nullptr;
+        vcl::Application->OnWriteWaitTurn = nullptr;
+    }
     // The graph window may outlive this form: its handlers go first.
     if (graph::fGraph && !first_activation_) {
         graph::fGraph->OnClose = nullptr;

@@ -316,6 +316,9 @@ public:
     win::HWND PostWindow = 0;
     static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
     static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
+    // An output file failed from the loop (its pipe stopped taking data);
+    // wParam is the output.
+    static constexpr win::UINT kOutputFailedMessage = win::WM_USER + 3;
     bool PumpPosted = false;
     // Where received data goes now: a file switched off that still takes
     // what was read for it, or the output that is on.
@@ -354,6 +357,13 @@ public:
     // The failed write was to this file switched off (null: to the one on).
     const TListOutput* FailedDraining = nullptr;
     void NoteOutputFailed(const TListOutput& Output);
+    // Output, if it is still the output that is on or a file switched off,
+    // failed from the loop with data its pipe had not taken: output to it
+    // ends as when a write fails, and the chunks it had not taken whole go
+    // where received data goes now.
+    void OutputFailedMeanwhile(TListOutput* Output);
+    // A chunk a failed output had not taken whole, shown again whole.
+    void ShowUnwritten(const TUnwrittenChunk& Chunk);
     bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.
     void ListLimitReached(std::size_t LimitBytes, int Lines);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "graph/graph_form.h"
 #include "platform/rtl/format.h"
@@ -113,10 +114,15 @@ void TMain::CreateReceivePanel() {
     h.OldestLinesDropped = [this](std::size_t limit, int lines) { ListLimitReached(limit, lines); };
     // Errors that would open a second box while one is open, or come again
     // right after it was answered, are written here instead.
-    if (vcl::Application)
+    if (vcl::Application) {
         vcl::Application->OnErrorLine = [this](const std::string& text) {
             AddErrorLine(text, 0, CurrentTime());
         };
+        // A save that waits for a pipe turns the loop but holds the window's
+        // timers, the watchdog's among them: the time it waits is not time
+        // that received data kept the loop from its timer.
+        vcl::Application->OnWriteWaitTurn = [this] { AntiHangStamp = AntiHangNow(); };
+    }
     h.QueryMetrics = [this] {
         vcl::TCanvas& c = lb1->Canvas();
         c.Font.Assign(lb1->Font());
@@ -142,6 +148,10 @@ void TMain::CreateReceivePanel() {
                 PumpReceived();
                 return 0;
             }
+            if (msg == kOutputFailedMessage) {
+                OutputFailedMeanwhile(reinterpret_cast<TListOutput*>(wp));
+                return 0;
+            }
             // A close that let a waiting save return first.
             if (msg == kCloseMessage) {
                 Close();
@@ -150,6 +160,13 @@ void TMain::CreateReceivePanel() {
             return win::DefWindowProc(w, msg, wp, lp);
         },
         "TMainPosts");
+    // What a pipe could not take at once goes out from the loop; the pieces
+    // held back for it go on once it has, or once it failed.
+    OutputFile.OnBacklogGone = [this](TListOutput& Output) {
+        if (Output.FailedMeanwhile())
+            win::PostMessage(PostWindow, kOutputFailedMessage, reinterpret_cast<win::WPARAM>(&Output), 0);
+        PostReceivePump();
+    };
     cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
         cp1ReceiveData(s, d, n);
     };
@@ -201,7 +218,13 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, doub
     SyncReceivePanelOptions();
     const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir, Peer);
     RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time, Peer);
-    if (!StopFailedOutput()) return;
+    if (!StopFailedOutput()) {
+        // Text a pipe has not taken yet: should it fail before it does, the
+        // chunk is shown in the list.
+        if (TListOutput& out = ActiveOutput(); out.IsOpen() && !out.Raw())
+            out.KeepUntilWritten({Dir, std::string(static_cast<const char*>(Data), Count), Time, Peer, true});
+        return;
+    }
     // Part of the chunk may be in the file, the rest is not: the whole chunk
     // goes to the list, as it would with output off. Its graph values were
     // added the first time.
@@ -222,6 +245,32 @@ bool TMain::WriteOutput(std::string_view Text) {
     NoteOutputFailed(out);
     StopFailedOutput();
     return false;
+}
+
+void TMain::OutputFailedMeanwhile(TListOutput* Output) {
+    // Closed or switched off and done with since the message was posted.
+    if (Output != &OutputFile && !RxRouter.Draining(Output)) return;
+    if (!Output->FailedMeanwhile()) return;
+    const std::vector<TUnwrittenChunk> chunks = Output->TakeFailedChunks();
+    NoteOutputFailed(*Output);
+    StopFailedOutput();
+    for (const TUnwrittenChunk& chunk : chunks) ShowUnwritten(chunk);
+    // The pieces held back for it go on.
+    PostReceivePump();
+}
+
+void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk) {
+    // Counted already, and graphed when it was rendered.
+    const bool was = std::exchange(RenderingFailedChunk, Chunk.Rendered);
+    struct Restore {
+        bool& flag;
+        bool value;
+        ~Restore() { flag = value; }
+    } restore{RenderingFailedChunk, was};
+    if (Chunk.Dir == 2)
+        ShowData(Chunk.Bytes.data(), Chunk.Bytes.size(), 2, Chunk.Time, Chunk.Peer);
+    else
+        PassOnReceived(Chunk.Dir == 0, Chunk.Bytes.data(), Chunk.Bytes.size(), false, Chunk.Time, Chunk.Peer);
 }
 
 void TMain::NoteOutputFailed(const TListOutput& Output) {
@@ -383,6 +432,7 @@ TReceiveRouterHooks TMain::RouterHooks() {
     };
     h.OutputChanging = [this] { SyncReceivePanelOptions(); };
     h.PostPump = [this] { PostReceivePump(); };
+    h.OutputHolding = [this] { return OutputFile.Holding(); };
     return h;
 }
 
@@ -406,6 +456,8 @@ void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
 
 void TMain::DeliverEverything() {
     Closing = true;
+    // The output takes the rest as it always did at the close.
+    OutputFile.WaitWhenFull();
     RxRouter.HandOnEverything();
     UpdateReceiveRooms();
 }
@@ -450,7 +502,12 @@ void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSiz
                            std::uint64_t Peer) {
     TListOutput& output = ActiveOutput();
     if (output.IsOpen() && output.Raw()) {
-        if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) return;
+        if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) {
+            output.KeepUntilWritten(
+                {static_cast<std::uint8_t>(IsMain ? 0 : 1), std::string(static_cast<const char*>(DataPtr), DataSize),
+                 Time, Peer, false});
+            return;
+        }
         // The file took this chunk in part at most: it is shown whole, as
         // with output off.
     }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -19,11 +20,16 @@
 #include "platform/vcl/file_save.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/streams.h"
+#include "platform/win/write_ready.h"
 #include "terminal/receive_panel.h"
 
 namespace terminal {
 
 namespace {
+
+// While a pipe has not taken an output's backlog, how often it is looked
+// at for a reader that takes less than a page at a time.
+constexpr std::chrono::milliseconds kBacklogLook{50};
 
 // Files are read in blocks of this size.
 constexpr std::size_t kBlockSize = 1 << 20;
@@ -103,6 +109,21 @@ bool ParseSelfLogFields(std::string_view Line, TLineRecord& Record) {
     Record = TLineRecord{static_cast<std::uint8_t>(dir - '0'), time,
                          static_cast<TDataFormat>(format - '0'), 0};
     return true;
+}
+
+// Writes as much of Data as a descriptor opened without waiting takes now;
+// Done counts it. 0, or the system's error number (nothing taken: EIO).
+int WriteWhatFits(int Fd, std::string_view Data, std::size_t& Done) {
+    while (Done < Data.size()) {
+        const ssize_t n = rtl::WriteSome(Fd, Data.data() + Done, Data.size() - Done);
+        if (n > 0) {
+            Done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        return n == 0 ? EIO : errno;
+    }
+    return 0;
 }
 
 [[noreturn]] void RaiseWrongLineFormat(int Number) {
@@ -265,26 +286,46 @@ void TListOutput::Open(const std::string& FileName, TListFileType Type) {
 }
 
 void TListOutput::Close() {
+    // Ending, the program owes the reader what it was given, as long as
+    // the reader goes on taking it.
+    if (file_ && waitWhenFull_ && HasBacklog()) WaitForBacklog();
+    watch_.reset();
     file_.reset();
     raw_ = false;
     regular_ = false;
+    backlog_.clear();
+    unwritten_.clear();
+}
+
+void TListOutput::MoveFrom(TListOutput& From) {
+    // The watch calls back the output it was made for: the new owner makes
+    // its own.
+    From.watch_.reset();
+    file_ = std::move(From.file_);
+    raw_ = std::exchange(From.raw_, false);
+    regular_ = std::exchange(From.regular_, false);
+    backlog_ = std::exchange(From.backlog_, {});
+    unwritten_ = std::exchange(From.unwritten_, {});
+    lastTaken_ = From.lastTaken_;
+    if (From.waitWhenFull_ && !waitWhenFull_) {
+        waitWhenFull_ = true;
+        closeBy_ = From.closeBy_;
+    }
+    if (HasBacklog()) WatchBacklog();
 }
 
 std::unique_ptr<TListOutput> TListOutput::Release() {
     auto other = std::make_unique<TListOutput>();
-    other->file_ = std::move(file_);
-    other->raw_ = std::exchange(raw_, false);
-    other->regular_ = std::exchange(regular_, false);
     other->StallLimit = StallLimit;
+    other->OnBacklogGone = OnBacklogGone;
+    other->MoveFrom(*this);
     return other;
 }
 
 void TListOutput::TakeBack(TListOutput& From) {
     Close();
     failure_.clear();
-    file_ = std::move(From.file_);
-    raw_ = std::exchange(From.raw_, false);
-    regular_ = std::exchange(From.regular_, false);
+    MoveFrom(From);
 }
 
 const std::string& TListOutput::FileName() const {
@@ -301,15 +342,115 @@ bool TListOutput::Holds(const std::string& FileName) const {
 
 bool TListOutput::Write(std::string_view Data) {
     if (!file_) return true;
-    // Written from inside the receive path, which must not be entered again:
-    // a pipe that is full is waited for without turns of the loop, for
-    // StallLimit at most without a byte taken.
-    const rtl::TWriteWaitTurns noTurns(nullptr);
-    const int error = rtl::WriteAll(file_->Handle(), Data, StallLimit);
-    if (error == 0) return true;
-    failure_ = vcl::SaveErrorText(file_->FileName(), error);
+    if (regular_ || waitWhenFull_) {
+        // Written from inside the receive path, which must not be entered
+        // again: a pipe that is full (only while the program ends) is waited
+        // for without turns of the loop, for StallLimit at most without a
+        // byte taken. A regular file never waits.
+        int error = WaitForBacklog();
+        if (error == 0) error = WriteWaiting(Data);
+        if (error == 0) return true;
+        Failed(error);
+        return false;
+    }
+    // Behind a backlog, in order; the caller holds back further pieces.
+    if (HasBacklog()) {
+        backlog_ += Data;
+        return true;
+    }
+    std::size_t done = 0;
+    if (const int error = WriteWhatFits(file_->Handle(), Data, done)) {
+        Failed(error);
+        return false;
+    }
+    if (done == Data.size()) return true;
+    // Full for now: the rest waits here, and the stall counts from now.
+    backlog_.assign(Data.substr(done));
+    lastTaken_ = TClock::now();
+    queued_ = rtl::QueuedForReader(file_->Handle());
+    WatchBacklog();
+    return true;
+}
+
+void TListOutput::KeepUntilWritten(TUnwrittenChunk Chunk) {
+    if (HasBacklog()) unwritten_.push_back(std::move(Chunk));
+}
+
+std::vector<TUnwrittenChunk> TListOutput::TakeFailedChunks() {
+    failedMeanwhile_ = false;
+    return std::exchange(unwritten_, {});
+}
+
+void TListOutput::WatchBacklog() {
+    if (!watch_) watch_ = std::make_unique<win::TWriteReadyWatch>(file_->Handle(), [this] { WriteBacklog(); });
+    // The pipe's room comes by the notifier; a reader that takes a little
+    // at a time, or nothing, is looked at by the clock.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastTaken_ + StallLimit - TClock::now());
+    watch_->Arm(std::clamp(left, std::chrono::milliseconds(1), kBacklogLook));
+}
+
+void TListOutput::WriteBacklog() {
+    if (!file_ || !HasBacklog()) return;
+    std::size_t done = 0;
+    int error = WriteWhatFits(file_->Handle(), backlog_, done);
+    const TClock::time_point now = TClock::now();
+    // A reader that takes less than a page of the pipe at a time makes no
+    // room for a write, but takes all the same.
+    const long queued = rtl::QueuedForReader(file_->Handle());
+    if (done > 0 || (queued >= 0 && queued_ >= 0 && queued < queued_)) lastTaken_ = now;
+    queued_ = queued;
+    if (done > 0) backlog_.erase(0, done);
+    if (error == 0 && HasBacklog() && now - lastTaken_ >= StallLimit) error = rtl::WriteStalled;
+    if (error != 0) {
+        // The file closes, and the watch stays (disarmed) until the output
+        // is closed or freed: this runs inside the watch's own call.
+        std::unique_ptr<win::TWriteReadyWatch> watch = std::move(watch_);
+        std::vector<TUnwrittenChunk> chunks = std::move(unwritten_);
+        Failed(error);
+        unwritten_ = std::move(chunks);
+        failedMeanwhile_ = true;
+        watch_ = std::move(watch);
+    } else if (HasBacklog()) {
+        WatchBacklog();
+        return;
+    } else {
+        unwritten_.clear();
+    }
+    if (OnBacklogGone) OnBacklogGone(*this);
+}
+
+int TListOutput::WaitForBacklog() {
+    if (!HasBacklog()) return 0;
+    if (watch_) watch_->Disarm();
+    const int error = WriteWaiting(backlog_);
+    backlog_.clear();
+    unwritten_.clear();
+    return error;
+}
+
+int TListOutput::WriteWaiting(std::string_view Data) {
+    if (!waitWhenFull_) {
+        const rtl::TWriteWaitTurns noTurns(nullptr);
+        return rtl::WriteAll(file_->Handle(), Data, StallLimit);
+    }
+    // The program is ending: a pipe gets StallLimit in all to take what it
+    // is owed, however slowly it takes, so that the close never waits on a
+    // reader longer than that.
+    const rtl::TWriteWaitTurns closing([this] { return TClock::now() < closeBy_; });
+    return rtl::WriteAll(file_->Handle(), Data, StallLimit);
+}
+
+void TListOutput::WaitWhenFull() {
+    if (std::exchange(waitWhenFull_, true)) return;
+    closeBy_ = TClock::now() + StallLimit;
+}
+
+void TListOutput::Failed(int Error) {
+    failure_ = vcl::SaveErrorText(file_->FileName(), Error);
+    const bool wait = waitWhenFull_;
+    waitWhenFull_ = false;  // what is left is given up, not waited for
     Close();
-    return false;
+    waitWhenFull_ = wait;
 }
 
 void TListOutput::Empty() {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/rtl/file_writes.h"
 #include "terminal/receive_format.h"
@@ -23,6 +24,9 @@
 
 namespace vcl {
 class TFileStream;
+}
+namespace win {
+class TWriteReadyWatch;
 }
 
 namespace terminal {
@@ -110,6 +114,17 @@ std::string CopyAllText(const TLineStore& Lines, bool WithoutPrefix);
 
 // --- output to a file ----------------------------------------------------------
 
+// A chunk handed to the output that a pipe or device has not wholly taken
+// yet: should the output fail before it does, the chunk is shown in the
+// list instead, so that nothing received is lost.
+struct TUnwrittenChunk {
+    std::uint8_t Dir = 0;  // 0 main port, 1 Port2, 2 transmitted
+    std::string Bytes;
+    double Time = 0;
+    std::uint64_t Peer = 0;
+    bool Rendered = false;  // went to the file as text (its graph values are in)
+};
+
 // The file that takes the received data while "Output to file" is on: the
 // chunks as they come (raw mode, the binary file type) or the panel's
 // rendered text (text mode). It may be a regular file, or a FIFO or a device
@@ -129,8 +144,12 @@ public:
     // file type is not supported for output" and leaves the file alone. An
     // output already open is closed first; on any failure none is open.
     void Open(const std::string& FileName, TListFileType Type);
+    // Closes the file. What a pipe has not taken yet is given up, unless
+    // the program is ending (WaitWhenFull): then it is waited for as any
+    // write is then.
     void Close();
-    // Hands the open file over to another output, leaving this one closed.
+    // Hands the open file over to another output, leaving this one closed;
+    // what the pipe has not taken yet goes with it.
     std::unique_ptr<TListOutput> Release();
     // Carries on writing the file From holds, after what it holds; From is
     // left closed.
@@ -141,14 +160,17 @@ public:
     // Whether FileName names the file being written (by any of its names).
     bool Holds(const std::string& FileName) const;
 
-    // Appends to the file. A write the system refuses (a full disk, a pipe
-    // whose reader has gone) closes the output at once and returns false;
-    // Failure() then tells which file and why ("Cannot write "<file>":
-    // <reason>"), and the caller shows the data elsewhere, so that nothing
-    // received is lost. A pipe or device that takes nothing for StallLimit
-    // fails so too, so that a reader that stopped reading holds the window
-    // that long at most. Part of the failed data may have reached the file.
-    // True when all was written, and while closed (nothing to do).
+    // Appends to the file. A regular file is written at once. A pipe or a
+    // device takes what it can now; the rest stays here as the backlog
+    // (HasBacklog) and goes out from the loop as the reader takes more,
+    // so that a slow reader never holds the window; the caller holds back
+    // further data for the file meanwhile. A write the system refuses (a
+    // full disk, a pipe whose reader has gone) closes the output at once
+    // and returns false; Failure() then tells which file and why ("Cannot
+    // write "<file>": <reason>"), and the caller shows the data elsewhere,
+    // so that nothing received is lost. Part of the failed data may have
+    // reached the file. True when all was written or kept, and while
+    // closed (nothing to do).
     bool Write(std::string_view Data);
     const std::string& Failure() const { return failure_; }
     // Empties the file and keeps it open ("Clear" while output is on); a
@@ -156,14 +178,56 @@ public:
     // or a device has nothing to empty.
     void Empty();
 
-    // How long a pipe or device may take nothing before a write gives up.
+    // What a pipe or device has not taken yet.
+    bool HasBacklog() const { return !backlog_.empty(); }
+    // Data for this output must wait: the pipe has not taken the backlog
+    // yet, or the output failed with it and that is not taken yet.
+    bool Holding() const { return HasBacklog() || failedMeanwhile_; }
+    // Keeps Chunk until the backlog it went into is taken (none: dropped).
+    void KeepUntilWritten(TUnwrittenChunk Chunk);
+    // Runs from the loop when the backlog has gone: all taken, or the
+    // output failed meanwhile (FailedMeanwhile). It must not free the
+    // output: it only asks for that to happen later.
+    std::function<void(TListOutput&)> OnBacklogGone;
+    // The output failed from the loop, with its backlog: a reader that took
+    // nothing at all for StallLimit ("stopped taking data"), or one that
+    // went. The chunks whose bytes were in the backlog, taken once; the
+    // mark goes with them.
+    bool FailedMeanwhile() const { return failedMeanwhile_; }
+    std::vector<TUnwrittenChunk> TakeFailedChunks();
+    // The program is ending: from now on writes and the close wait for a
+    // full pipe, StallLimit from now at most in all (a close never waits on
+    // a reader longer), and as long without a byte taken.
+    void WaitWhenFull();
+
+    // How long a pipe or device may take nothing before the output fails.
     std::chrono::milliseconds StallLimit = rtl::WriteStallLimit();
 
 private:
+    using TClock = std::chrono::steady_clock;
+    // Writes what the backlog holds, as much as the pipe takes now.
+    void WriteBacklog();
+    // Writes Data, or the backlog, waiting for a full pipe: 0 or the error.
+    int WriteWaiting(std::string_view Data);
+    int WaitForBacklog();
+    void Failed(int Error);
+    // Moves the file and what goes with it from From, closed then.
+    void MoveFrom(TListOutput& From);
+    // Watches the pipe for room again while the backlog lasts.
+    void WatchBacklog();
+
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
     bool regular_ = false;
     std::string failure_;
+    std::string backlog_;
+    std::vector<TUnwrittenChunk> unwritten_;
+    TClock::time_point lastTaken_{};
+    long queued_ = -1;  // what the reader had not taken when last seen
+    std::unique_ptr<win::TWriteReadyWatch> watch_;
+    bool failedMeanwhile_ = false;
+    bool waitWhenFull_ = false;
+    TClock::time_point closeBy_{};  // while the program ends: the last moment to wait
 };
 
 }  // namespace terminal

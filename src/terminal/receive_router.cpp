@@ -40,6 +40,11 @@ void TReceiveRouter::AddLine(int Code, const std::string& Text, const TReceiveSo
 bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
     // A close hands everything on, at once and without events.
     if (closing_) return false;
+    // Data for an output whose pipe has not taken what it was given yet
+    // waits here, counted against its port's input buffer as a receive
+    // event's does, so that the port reads no more meanwhile and a slow
+    // reader slows the device instead of holding the window.
+    if (Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Cleared && OutputHolding(Piece.OutputGen)) return true;
     const int slot = Piece.Source.IsMain ? 1 : 0;
     if (Piece.Kind == TReceivedPiece::TKind::Line)
         // A line about a client waits for that client's data before it.
@@ -61,6 +66,10 @@ void TReceiveRouter::Pump() {
         pumpWanted_ = true;
         return;
     }
+    // Files switched off whose pipe has taken the last of them meanwhile.
+    std::vector<std::uint32_t> gens;
+    for (const TDraining& d : draining_) gens.push_back(d.Gen);
+    for (const std::uint32_t gen : gens) CloseDrainedOutput(gen);
     const auto held = [this](const TReceivedPiece& p) { return Held(p); };
     TReceivedPiece piece;
     while (queue_.PopNext(held, piece)) {
@@ -224,7 +233,7 @@ void TReceiveRouter::OutputSwitchedOff(TListOutput& Output) {
     // event goes to the file all the same: it stays open for that, and
     // what is read from now on goes to the list.
     const std::uint32_t gen = outputGen_++;
-    if (!PiecesWaitFor(gen)) {
+    if (!PiecesWaitFor(gen) && !Output.Holding()) {
         Output.Close();
         return;
     }
@@ -235,6 +244,13 @@ TReceiveRouter::TDraining* TReceiveRouter::DrainingFor(std::uint32_t Gen) {
     for (TDraining& d : draining_)
         if (d.Gen == Gen) return &d;
     return nullptr;
+}
+
+bool TReceiveRouter::OutputHolding(std::uint32_t Gen) const {
+    if (Gen == outputGen_) return hooks_.OutputHolding && hooks_.OutputHolding();
+    for (const TDraining& d : draining_)
+        if (d.Gen == Gen) return d.Output->Holding();
+    return false;
 }
 
 TListOutput* TReceiveRouter::DrainingFile(const std::string& FileName) const {
@@ -282,7 +298,7 @@ bool TReceiveRouter::PiecesWaitFor(std::uint32_t Gen) const {
 void TReceiveRouter::CloseDrainedOutput(std::uint32_t Gen) {
     const auto it =
         std::find_if(draining_.begin(), draining_.end(), [Gen](const TDraining& d) { return d.Gen == Gen; });
-    if (it == draining_.end() || PiecesWaitFor(Gen)) return;
+    if (it == draining_.end() || PiecesWaitFor(Gen) || it->Output->Holding()) return;
     hooks_.OutputChanging();
     it->Output->Close();
     draining_.erase(it);
@@ -292,6 +308,8 @@ void TReceiveRouter::CloseDrainedOutput(std::uint32_t Gen) {
 
 void TReceiveRouter::HandOnEverything() {
     closing_ = true;
+    // Files switched off take the rest as they always did at the close.
+    for (TDraining& d : draining_) d.Output->WaitWhenFull();
     // The pieces a running event holds came first: they go as they came
     // (the event is being stopped and has no say any more).
     if (eventPieces_ && !eventPiecesGone_) {

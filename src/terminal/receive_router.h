@@ -46,6 +46,9 @@ struct TReceiveRouterHooks {
     std::function<void()> OutputChanging;
     // Asks for Pump from the message loop.
     std::function<void()> PostPump;
+    // The output that is on holds back what goes to it (TListOutput::
+    // Holding: a pipe that has not taken what it was given yet).
+    std::function<bool()> OutputHolding;
 };
 
 class TReceiveRouter {
@@ -148,6 +151,8 @@ private:
         std::unique_ptr<TListOutput> Output;
     };
     TDraining* DrainingFor(std::uint32_t Gen);
+    // Whether the output of Gen holds back what goes to it.
+    bool OutputHolding(std::uint32_t Gen) const;
     // Every piece that waits, in the queue or given to the running event.
     void UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change);
 

@@ -3,14 +3,19 @@
 // own port parameters, the serial drivers poll them, and the bytes end up as
 // receive-panel lines, counters, graph points or output-file bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chart/engine/fast_line_series.h"
@@ -18,6 +23,9 @@
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
 #include "ports/foreign_port.h"
+#include "platform/vcl/dialogs.h"
+#include "support/dialog_answers.h"
+#include "support/fifo_reader.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -237,6 +245,7 @@ TEST(receive_path, words_pair_the_bytes_of_one_port_only) {
         EXPECT_EQ(all_bytes, std::string("\x01\x02\xAA\xBB\xCC\xDD\x10\x20\x03\x04\x05\x06\xFF\x11"));
         EXPECT_TRUE(p.messages.empty());
     }
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
 }
 
 // The message windows open now (notices of earlier tests too), freed.
@@ -323,6 +332,217 @@ TEST(receive_path, a_chunk_that_fails_inside_a_polling_tick_costs_that_chunk_and
     EXPECT_EQ(p.Lines().GetLine(p.Last()), "<44");
     ASSERT_TRUE(p.ShowReceived());
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 0)");
+}
+
+// The bytes of an output file written as text with no time and the "<"
+// mark: tokens of two hexadecimal digits between blanks, lines ended by CR.
+// A token cut short at the end is left out.
+std::string HexTextBytes(const std::string& Text) {
+    std::string bytes, token;
+    for (const char c : Text + ' ') {
+        if (c != ' ' && c != '\r') {
+            if (c != '<') token.push_back(c);
+            continue;
+        }
+        if (token.size() == 2) bytes.push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
+        token.clear();
+    }
+    return bytes;
+}
+
+// What the list shows of the main port's data, in order.
+std::string ListedBytes(const terminal::TLineStore& Lines) {
+    std::string bytes;
+    for (int i = 0; i < Lines.LineCount(); ++i)
+        if (Lines.LineRecord(i).Dir == 0 && Lines.LineRecord(i).Format < terminal::dfERR) bytes += Lines.LineBytes(i);
+    return bytes;
+}
+
+std::string Counting(std::size_t Count, unsigned Seed) {
+    std::string s(Count, '\0');
+    for (std::size_t i = 0; i < Count; ++i) s[i] = static_cast<char>((i * 7 + Seed) & 0xFF);
+    return s;
+}
+
+// A FIFO for the output or a save, read at a pace: a pipe of one page, so
+// that the program soon finds it full. The file dialogs choose it.
+struct SlowReader {
+    SlowReader(ReceivePath& p, const char* Name, int Filter) : path(p.dir.File(Name)) {
+        made = mkfifo(path.c_str(), 0600) == 0;
+        reader = std::make_unique<test_support::FifoReader>(path);
+        made = made && reader->SetCapacity(4096);
+        vcl::Application->DialogHook = [this, Filter](vcl::TCommonDialog& d) {
+            auto* od = dynamic_cast<vcl::TOpenDialog*>(&d);
+            if (od) od->FileName = path, od->FilterIndex = Filter;
+            return od != nullptr;
+        };
+    }
+    ~SlowReader() { vcl::Application->DialogHook = nullptr; }
+    std::string path;
+    bool made = false;
+    std::unique_ptr<test_support::FifoReader> reader;
+};
+
+// Output to a FIFO whose reader takes 2,000 bytes every 300 ms while the
+// device sends as fast as the port reads: the window goes on answering, no
+// notice comes (the reader never stops taking), and the reader gets every
+// byte in order, as raw bytes or as text. Then the reader takes nothing any
+// more: after the stall limit, output ends with its notice, and what the
+// pipe did not take shows in the list, so that nothing is lost.
+TEST(receive_path, output_onto_a_slow_pipe_never_holds_the_window_and_loses_nothing) {
+    using namespace std::chrono_literals;
+    // The limit scaled down with the reader's pace: 5 s for a pause of 3 s.
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "500", 1);
+    struct Mode {
+        const char* name;
+        int filter;  // 1 text, 2 binary
+        std::size_t first, second;  // bytes the device sends while the reader takes, and after
+    };
+    for (const Mode& mode : {Mode{"binary", 2, 16000, 6000}, Mode{"text", 1, 8000, 2000}}) {
+        SCOPED_TRACE(mode.name);
+        TakeNotices();
+        ReceivePath p;
+        TMain* m = p.main;
+        // A small input buffer, so that what waits for the pipe soon holds
+        // the port back.
+        m->cp1->Disconnect();
+        m->cp1->SetInBufSize(1024);
+        m->ApplyBothPortParams(false);
+        ASSERT_TRUE(m->cp1->Connected());
+        const int polling = m->PollingIndex;
+        SlowReader pipe(p, "pipe", mode.filter);
+        ASSERT_TRUE(pipe.made);
+        test_support::FifoReader& reader = *pipe.reader;
+        m->Outputtofile1->Click();
+        ASSERT_TRUE(m->OutputFile.IsOpen());
+        const auto readerBytes = [&](const std::string& got) {
+            return mode.filter == 2 ? got : HexTextBytes(got);
+        };
+
+        const std::string first = Counting(mode.first, 1);
+        reader.TakeEvery(2000, 300ms);
+        std::size_t wrote = 0;
+        std::thread device([&] { wrote = p.main_dev.Write(first, 60s); });
+        const auto& counted = m->PortSlots[terminal::PortSlotMain].RxCount;
+        {
+            // The longest the loop went without turning: a 20 ms timer notes
+            // the gaps between its ticks.
+            QTimer timer;
+            auto last = std::chrono::steady_clock::now();
+            std::chrono::steady_clock::duration gap{};
+            QObject::connect(&timer, &QTimer::timeout, [&] {
+                gap = std::max(gap, std::chrono::steady_clock::now() - last);
+                last = std::chrono::steady_clock::now();
+            });
+            timer.start(20);
+            std::size_t waiting = 0;  // the most that waited in the queue
+            // The most that was handed on (counted) and the reader had not
+            // taken yet.
+            std::size_t unread = 0;
+            const bool all = test_support::PumpUntil(
+                [&] {
+                    waiting = std::max(waiting, m->RxQueue.Cost({.IsMain = true}));
+                    const std::size_t taken = readerBytes(reader.Taken()).size();
+                    if (counted > taken) unread = std::max<std::size_t>(unread, counted - taken);
+                    return taken >= first.size();
+                },
+                40s);
+            device.join();
+            ASSERT_EQ(wrote, first.size());
+            EXPECT_TRUE(all) << readerBytes(reader.Taken()).size() << " of " << first.size() << " bytes";
+            EXPECT_LT(gap, 1000ms) << "the window did not answer for that long";
+            // What the pipe could not take waited as received data, within
+            // the port's input buffer, and held the device back: beyond what
+            // the pipe holds, at most one piece went out ahead of the reader.
+            EXPECT_LE(waiting, m->cp1->InBufSize() + terminal::TReceiveQueue::PieceUpkeep);
+            const std::size_t piped = mode.filter == 2 ? 4096 : 4096 / 3;  // bytes the pipe holds
+            EXPECT_LE(unread, piped + 2 * m->cp1->InBufSize());
+        }
+        EXPECT_TRUE(readerBytes(reader.Taken()) == first) << "the reader got other bytes";
+        EXPECT_EQ(TakeNotices(), std::vector<std::string>{});
+        EXPECT_TRUE(m->OutputFile.IsOpen());
+        EXPECT_TRUE(m->Outputtofile1->Checked());
+        EXPECT_EQ(m->PollingIndex, polling);
+
+        // The reader stops taking while the device goes on.
+        reader.StopTaking();
+        const std::string second = Counting(mode.second, 2);
+        ASSERT_EQ(p.main_dev.Write(second, 10s), second.size());
+        ASSERT_TRUE(test_support::PumpUntil([&] { return !m->OutputFile.IsOpen(); }, 20s));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return counted == first.size() + second.size(); }));
+        ASSERT_TRUE(p.ShowReceived());
+        const std::vector<std::string> notices = TakeNotices();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0], "Cannot write \"" + pipe.path +
+                                  "\": the program or device reading it stopped taking data\r\rOutput to file was "
+                                  "switched off. What was received from then on is shown in the list.");
+        EXPECT_FALSE(m->Outputtofile1->Checked());
+        EXPECT_EQ(m->PollingIndex, polling);
+        // What reached the pipe is the start of what the device sent, the
+        // list holds its end (the chunk the pipe had taken in part shows
+        // whole), and together they are all of it.
+        const std::string all = first + second;
+        const std::string piped = readerBytes(reader.Taken() + reader.Take());
+        const std::string listed = ListedBytes(p.Lines());
+        EXPECT_TRUE(all.compare(0, piped.size(), piped) == 0) << "the pipe got other bytes";
+        ASSERT_LE(listed.size(), all.size());
+        EXPECT_TRUE(all.compare(all.size() - listed.size(), listed.size(), listed) == 0)
+            << "the list shows other bytes";
+        EXPECT_GE(piped.size() + listed.size(), all.size())
+            << all.size() - piped.size() - listed.size() << " bytes lost";
+        EXPECT_TRUE(p.messages.empty());
+    }
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+}
+
+// A list saved onto a pipe read at 8 KB/s while the device sends 11,520
+// bytes a second: the save waits for the reader with the window answering,
+// and the window's own timers held meanwhile; that wait is no sign of a
+// flood, so no polling-delay notice comes after it.
+TEST(receive_path, saving_onto_a_slow_pipe_while_the_device_sends_raises_no_polling_delay) {
+    using namespace std::chrono_literals;
+    TakeNotices();
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    const int polling = m->PollingIndex;
+    // The watchdog's clock runs ten times as fast, its timer with it: the
+    // 7 s it allows are 0.7 s here.
+    m->AntiHangClock = [] { return win::GetTickCount() * 10; };
+    m->tmrAntiHang->SetInterval(200);
+    m->AntiHangStamp = m->AntiHangNow();
+    const std::string listed = Counting(16000, 3);
+    for (std::size_t at = 0; at < listed.size(); at += 2000) ASSERT_TRUE(p.Send(p.main_dev, listed.substr(at, 2000)));
+    ASSERT_TRUE(p.ShowReceived());
+    const std::string saved = ListedBytes(p.Lines());
+    ASSERT_EQ(saved.size(), 16000u);
+
+    SlowReader pipe(p, "list.bin", 2);
+    ASSERT_TRUE(pipe.made);
+    test_support::FifoReader& reader = *pipe.reader;
+    reader.TakeEvery(800, 100ms);
+    std::atomic<bool> sending{true};
+    std::thread device([&] {
+        const std::string tenth = Counting(1152, 4);
+        while (sending) {
+            p.main_dev.Write(tenth, 1s);
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_TRUE(test_support::ClickMenu(m, "mSaveAll"));
+    const auto took = std::chrono::steady_clock::now() - began;
+    // The device goes on a while after the save, and what came is shown.
+    test_support::Pump(1500ms);
+    sending = false;
+    device.join();
+    EXPECT_TRUE(p.ShowReceived());
+    reader.StopTaking();
+    EXPECT_GT(took, 1000ms) << "the save did not wait for the reader";
+    EXPECT_TRUE(p.messages.empty()) << p.messages.front().Text;
+    EXPECT_TRUE((reader.Taken() + reader.Take()) == saved) << "the reader did not get the list";
+    EXPECT_EQ(TakeNotices(), std::vector<std::string>{});
+    EXPECT_EQ(m->PollingIndex, polling);
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // told to, so that a writer soon finds the pipe full. It can take what is
 // there, or leave part-way through a write: once the pipe is full (the
 // writer is held in its write, or waits for room), it takes a few bytes and
-// closes its end, as `head -c 1000 < pipe` does.
+// closes its end, as `head -c 1000 < pipe` does. Or it takes a little at a
+// time, at its own pace.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -22,6 +24,7 @@ public:
     explicit FifoReader(const std::string& Path) : fd_(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
     ~FifoReader() {
         done_ = true;
+        StopTaking();
         if (leaver_.joinable()) leaver_.join();
         if (fd_ >= 0) ::close(fd_);
     }
@@ -66,6 +69,37 @@ public:
     }
     bool Left() const { return left_; }
 
+    // The most the pipe holds (the system rounds it up to a page), so that a
+    // writer finds it full after a little.
+    bool SetCapacity(int Bytes) { return fd_ >= 0 && ::fcntl(fd_, F_SETPIPE_SZ, Bytes) >= 0; }
+
+    // In a thread of its own: takes at most Count bytes every Pace until
+    // StopTaking, as a slow program reading the pipe does.
+    void TakeEvery(std::size_t Count, std::chrono::milliseconds Pace) {
+        pacing_ = true;
+        pacer_ = std::thread([this, Count, Pace] {
+            auto next = std::chrono::steady_clock::now();
+            while (pacing_) {
+                const std::string got = TakeSome(Count);
+                {
+                    const std::lock_guard<std::mutex> lock(takenLock_);
+                    taken_ += got;
+                }
+                next += Pace;
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    void StopTaking() {
+        pacing_ = false;
+        if (pacer_.joinable()) pacer_.join();
+    }
+    // What the paced taking took so far.
+    std::string Taken() {
+        const std::lock_guard<std::mutex> lock(takenLock_);
+        return taken_;
+    }
+
     // Bytes waiting in the pipe, and how many it holds at most.
     int Queued() const {
         int queued = 0;
@@ -78,6 +112,10 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<bool> left_{false};
     std::thread leaver_;
+    std::atomic<bool> pacing_{false};
+    std::thread pacer_;
+    std::mutex takenLock_;
+    std::string taken_;
 };
 
 }  // namespace test_support

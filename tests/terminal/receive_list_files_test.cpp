@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <bit>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/rtl/datetime.h"
@@ -20,6 +22,7 @@
 #include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 #include "support/fifo.h"
+#include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/receive_panel.h"
 
@@ -404,15 +407,50 @@ TEST(receive_list_files, output_to_a_fifo_never_waits_and_ends_cleanly_whatever_
     EXPECT_TRUE(out.Write("captured"));
     EXPECT_EQ(Drain(reader), "captured");
 
-    // The reader stops reading: once the pipe is full and nothing is taken
-    // for the allowed time, the write fails and output is closed, instead of
-    // holding the window for good.
+    // The reader stops reading: what the pipe cannot take stays with the
+    // output and the write returns at once; once nothing is taken for the
+    // allowed time, output fails and closes from the loop, and says so,
+    // instead of holding the window for good.
+    test_support::EnsureQtApplication();
     out.StallLimit = std::chrono::milliseconds(50);
-    EXPECT_FALSE(out.Write(std::string(4u << 20, 'x')));
+    int gone = 0;
+    out.OnBacklogGone = [&](TListOutput&) { ++gone; };
+    EXPECT_TRUE(out.Write(std::string(4u << 20, 'x')));
+    EXPECT_TRUE(out.Holding());
+    EXPECT_TRUE(out.Write("behind it"));
+    EXPECT_TRUE(test_support::PumpUntil([&] { return gone > 0; }));
+    EXPECT_EQ(gone, 1);
     EXPECT_FALSE(out.IsOpen());
+    EXPECT_TRUE(out.FailedMeanwhile());
     EXPECT_EQ(out.Failure(),
               "Cannot write \"" + pipe.path() + "\": the program or device reading it stopped taking data");
+    EXPECT_TRUE(out.TakeFailedChunks().empty());
+    EXPECT_FALSE(out.Holding());
     Drain(reader);
+
+    // The program ends while a reader takes a little at a time: the close
+    // waits for it the stall limit in all, not until it has taken 4 MB.
+    {
+        out.Open(pipe.path(), TListFileType::Binary);
+        out.StallLimit = std::chrono::milliseconds(300);
+        ASSERT_TRUE(out.Write(std::string(4u << 20, 'y')));
+        std::atomic<bool> reading{true};
+        std::thread slow([&] {
+            char buf[1000];
+            while (reading) {
+                (void)!read(reader, buf, sizeof buf);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        out.WaitWhenFull();
+        const auto start = std::chrono::steady_clock::now();
+        out.Close();
+        const auto took = std::chrono::steady_clock::now() - start;
+        reading = false;
+        slow.join();
+        EXPECT_LT(took, std::chrono::seconds(3));
+        Drain(reader);
+    }
 
     // The reader goes away: the next write fails with the system's reason,
     // and the program goes on (the signal a pipe raises would end it).

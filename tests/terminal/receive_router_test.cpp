@@ -2,12 +2,15 @@
 // a list of what was shown, real output files and a plug-in whose receive
 // event the test plays, pumped as the window's posted message would be.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "support/fifo_reader.h"
 #include "support/file_contents.h"
+#include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/receive_router.h"
 
@@ -60,6 +63,7 @@ struct Wiring {
         };
         h.OutputChanging = [] {};
         h.PostPump = [this] { posted = true; };
+        h.OutputHolding = [this] { return on.Holding(); };
         return h;
     }
     // The port reads Bytes.
@@ -215,6 +219,47 @@ TEST(receive_router, a_close_during_an_event_hands_everything_on_once_in_order_w
     w.Loop();
     EXPECT_EQ(w.list, (List{"M:W", "M:b", "P:x", "M:c", "M:d", "P:y"}));
     EXPECT_EQ(w.events, (List{"W"}));
+}
+
+// A pipe that has not taken what it was given holds the pieces for it
+// back; switched off then, the file stays open until the pipe has taken it
+// all, while what is read from then on goes to the list.
+TEST(receive_router, a_pipe_that_has_not_taken_its_output_holds_its_pieces_and_outlives_its_switch_off) {
+    test_support::EnsureQtApplication();
+    Wiring w;
+    const std::string fifo = w.dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test_support::FifoReader reader(fifo);
+    ASSERT_TRUE(reader.SetCapacity(4096));
+    w.on.OnBacklogGone = [&](TListOutput&) { w.posted = true; };
+    w.on.Open(fifo, TListFileType::Binary);
+    w.router.OutputSwitchedOn();
+    const std::string big(6000, 'a');
+    w.Read(kMain, big);
+    w.Read(kPort2, "c");
+    w.Loop();
+    ASSERT_TRUE(w.on.HasBacklog());
+    EXPECT_FALSE(w.queue.Empty()) << "the piece behind the backlog was not held";
+    std::string got = reader.Take();
+    ASSERT_TRUE(test_support::PumpUntil([&] {
+        w.Loop();
+        got += reader.Take();
+        return w.queue.Empty() && !w.on.HasBacklog();
+    }));
+    // Once more, and switched off at once.
+    w.Read(kMain, big);
+    w.Loop();
+    ASSERT_TRUE(w.on.HasBacklog());
+    w.router.OutputSwitchedOff(w.on);
+    w.Read(kMain, "d");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:d"}));
+    EXPECT_TRUE(test_support::PumpUntil([&] {
+        w.Loop();
+        got += reader.Take();
+        return !w.router.Draining();
+    })) << "the file switched off was never closed";
+    EXPECT_TRUE(got == big + "c" + big) << got.size() << " bytes";
 }
 
 }  // namespace

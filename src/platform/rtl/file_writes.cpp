@@ -1,6 +1,8 @@
 #include "platform/rtl/file_writes.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -94,6 +96,15 @@ ssize_t WriteSome(int Fd, const void* Data, std::size_t Count) {
     return n;
 }
 
+long QueuedForReader(int Fd) {
+    struct stat st {};
+    if (::fstat(Fd, &st) != 0) return -1;
+    int queued = 0;
+    if (S_ISFIFO(st.st_mode)) return ::ioctl(Fd, FIONREAD, &queued) == 0 ? queued : -1;
+    if (S_ISCHR(st.st_mode) && ::isatty(Fd)) return ::ioctl(Fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+    return -1;
+}
+
 std::chrono::milliseconds WriteStallLimit() {
     constexpr std::chrono::milliseconds usual{5000};
     const char* text = std::getenv("VOSTREL_TEST_WRITE_STALL_MS");
@@ -113,6 +124,7 @@ int WriteAll(int Fd, std::string_view Data, std::chrono::milliseconds StallLimit
     };
     bool waited = false;
     bool stalling = false;
+    long queued = -1;  // what the reader had not taken when last seen
     Clock::time_point deadline{}, lastTurn{};
     while (done < Data.size()) {
         const ssize_t n = WriteSome(Fd, Data.data() + done, Data.size() - done);
@@ -120,12 +132,17 @@ int WriteAll(int Fd, std::string_view Data, std::chrono::milliseconds StallLimit
             done += static_cast<std::size_t>(n);
             // The time allowed counts from the last byte taken.
             stalling = false;
+            queued = -1;
             continue;
         }
         if (n == 0) return finish(EIO);
         if (errno != EAGAIN && errno != EWOULDBLOCK) return finish(errno);
         // A pipe or device opened without waiting that is full for now.
         const Clock::time_point now = Clock::now();
+        // A reader that took part of a page has taken bytes all the same.
+        const long left_queued = QueuedForReader(Fd);
+        if (left_queued >= 0 && queued >= 0 && left_queued < queued) stalling = false;
+        queued = left_queued;
         if (!waited) {
             waited = true;
             if (StallLimit <= std::chrono::milliseconds::zero()) StallLimit = WriteStallLimit();

@@ -30,6 +30,13 @@ inline constexpr int WriteStalled = -1;
 // positive number (tests lower it).
 std::chrono::milliseconds WriteStallLimit();
 
+// The bytes written to Fd that its reader has not taken yet: what a pipe
+// holds, or a terminal device's output queue; -1 for anything else. A pipe
+// makes room for a writer only a page at a time, so a reader that takes a
+// little at a time is seen taking by this count going down, not by writes
+// going through.
+long QueuedForReader(int Fd);
+
 // Writes all of Data: 0 when every byte went out, else the system's error
 // number (a write that takes nothing counts as EIO). Written, when given,
 // gets the count of bytes that went out, also on failure.

@@ -525,6 +525,7 @@ bool TApplication::WriteWaitTurn() {
             ~Leave() { --depth; }
         } leave{write_waiting_};
         win::ProcessWindowMessages();
+        if (OnWriteWaitTurn) OnWriteWaitTurn();
     }
     if (terminated_) return false;
     if (!write_stopped_) return true;

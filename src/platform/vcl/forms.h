@@ -178,6 +178,9 @@ public:
     // wait (nothing may change what is being saved). Whether such a wait
     // runs the loop now.
     bool WriteWaiting() const { return write_waiting_ > 0; }
+    // Runs at each turn of such a wait. The program's own timers wait
+    // meanwhile: a watchdog they renew learns here that the loop turns.
+    std::function<void()> OnWriteWaitTurn;
     // Gives the waiting write up at its next turn (a close that must not
     // wait for a reader): a save then ends with a silent rtl::EAbort.
     void StopWaitingWrite();

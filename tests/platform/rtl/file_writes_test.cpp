@@ -166,6 +166,23 @@ TEST(file_writes, a_pipe_that_takes_nothing_is_waited_for_in_turns_then_given_up
         EXPECT_EQ(got, data);
         EXPECT_GT(turns, 10);
     }
+    // One that takes less than a page of the pipe at a time makes room for
+    // the writer only every few takes, slower than the limit: it is taking
+    // all the same, and is waited for to the end.
+    {
+        FifoFixture f(O_NONBLOCK);
+        ASSERT_GE(f.writer, 0);
+        ASSERT_TRUE(f.reader.SetCapacity(4096));
+        const std::string some(32 * 1024, 's');
+        std::string got;
+        const rtl::TWriteWaitTurns reading([&] {
+            got += f.reader.TakeSome(1000);
+            return true;
+        });
+        EXPECT_EQ(rtl::WriteAll(f.writer, some, 60ms), 0);
+        got += f.reader.Take();
+        EXPECT_TRUE(got == some) << got.size() << " of " << some.size() << " bytes";
+    }
 }
 
 }  // namespace
