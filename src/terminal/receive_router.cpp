@@ -51,7 +51,16 @@ bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
         // port can read on for the Recv).
         return eventSlot_ == slot && queue_.Cost(Piece.Source) < hooks_.Bound(Piece.Source);
     if (eventSlot_ == slot) return true;
-    return recvWaiting_ > 0 && Piece.Source == recvWaitSource_;
+    if (recvWaiting_ > 0 && Piece.Source == recvWaitSource_) return true;
+    // A port whose receive event the plug-in declares waits for it while
+    // any event of the plug-in runs (load, send, the other port's receive
+    // event): a decoder in that event sees every chunk of its port. A port
+    // without one goes on at once.
+    return hooks_.PluginBusy() && hooks_.EventDeclared(Piece.Source.IsMain);
+}
+
+void TReceiveRouter::PluginIdle() {
+    if (!queue_.Empty()) hooks_.PostPump();
 }
 
 void TReceiveRouter::Pump() {
@@ -79,9 +88,9 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     const bool is_main = Piece.Source.IsMain;
     // The plug-in's receive event may change or drop the chunk. It runs
     // only while no event of the plug-in runs (one that waits lets the loop
-    // hand on other ports' pieces meanwhile); while one does (a send event,
-    // its load event, the other port's receive event) the chunk goes on as
-    // it came. What a Recv took is the plug-in's already.
+    // hand on other ports' pieces meanwhile); until then the chunk waits for
+    // it (Held). What a Recv took is the plug-in's already, and a close
+    // hands everything on without events.
     const bool event = Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Taken && !closing_ &&
                        hooks_.EventDeclared(is_main) && !hooks_.PluginBusy();
     if (!event) {

@@ -61,8 +61,10 @@ public:
     bool Held(const TReceivedPiece& Piece) const;
     // Hands on the oldest pieces nothing holds. A receive event runs only
     // while no plug-in event runs, so a pump that a wait of the plug-in
-    // reaches only shows pieces.
+    // reaches only shows pieces of ports without a declared event.
     void Pump();
+    // An event of the plug-in has ended: what waited for it goes on.
+    void PluginIdle();
 
     // ---- A plug-in's Recv
     // While a Recv waits, Source's pieces are its to take.

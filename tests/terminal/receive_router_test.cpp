@@ -122,6 +122,51 @@ TEST(receive_router, pieces_go_in_the_order_read_and_a_ports_event_holds_only_it
     EXPECT_EQ(w.list, (List{"M:<e>"}));
 }
 
+TEST(receive_router, a_port_whose_event_is_declared_waits_for_it_while_any_event_runs) {
+    Wiring w;
+    w.declared[0] = w.declared[1] = true;
+    // Port2's chunks wait while the main port's event does, and come to
+    // Port2's event as one chunk once it is over.
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        w.Read(kPort2, "p1");
+        w.Read(kMain, "m");
+        w.Read(kPort2, "p2");
+        w.Loop();
+        EXPECT_EQ(w.list, List{});
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    EXPECT_EQ(w.events, (List{"W", "p1p2", "m"}));
+    EXPECT_EQ(w.list, (List{"M:W", "P:p1", "P:p2", "M:m"}));
+
+    // The same while the load event runs; what its Recv takes goes on at
+    // once, the rest waits for the receive event.
+    w.list.clear();
+    w.events.clear();
+    w.busy = true;
+    w.Read(kMain, "abc");
+    w.Loop();
+    std::string taken;
+    EXPECT_EQ(w.router.Take(kMain, 2, taken), 2u);
+    w.Loop();
+    EXPECT_EQ(taken, "ab");
+    EXPECT_EQ(w.list, (List{"M:ab"}));
+    w.busy = false;
+    w.router.PluginIdle();
+    w.Loop();
+    EXPECT_EQ(w.events, (List{"c"}));
+    EXPECT_EQ(w.list, (List{"M:ab", "M:c"}));
+
+    // A port without a declared event goes on at once meanwhile.
+    w.list.clear();
+    w.declared[0] = false;
+    w.busy = true;
+    w.Read(kPort2, "q");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"P:q"}));
+}
+
 TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_it_through_clears) {
     Wiring w;
     w.declared[1] = true;
