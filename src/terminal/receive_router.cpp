@@ -48,8 +48,11 @@ bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
         // Taken during the port's own event: shown after the event's chunk,
         // unless its stream holds as much as the port's input buffer (the
         // bound goes first: the oldest taken bytes show then, so that the
-        // port can read on for the Recv).
-        return eventSlot_ == slot && queue_.Cost(Piece.Source) < hooks_.Bound(Piece.Source);
+        // port can read on for the Recv). Once what the event took reached
+        // the bound, the chunk's place is gone: all it takes shows at once,
+        // so that the port reads on at full room rather than by what each
+        // Recv frees.
+        return eventSlot_ == slot && !eventTakenSpilled_ && queue_.Cost(Piece.Source) < hooks_.Bound(Piece.Source);
     if (eventSlot_ == slot) return true;
     if (recvWaiting_ > 0 && Piece.Source == recvWaitSource_) return true;
     // A port whose receive event the plug-in declares waits for it while
@@ -120,6 +123,7 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
         ~Over() {
             r.eventPieces_ = nullptr;
             r.eventSlot_ = -1;
+            r.eventTakenSpilled_ = false;
         }
     } over{*this};
     // What the port delivers meanwhile waits in the queue, for the event's
@@ -197,10 +201,11 @@ std::size_t TReceiveRouter::Take(const TReceiveSource& Source, std::size_t Want,
     // there, never given to the receive event: at once, unless they wait
     // behind the chunk of their port's running event.
     const std::size_t taken = queue_.Take(Source, Want, Data);
-    if (taken > 0) {
-        Pump();
-        hooks_.RoomChanged(Source);
-    }
+    if (taken == 0) return 0;
+    if (eventSlot_ == (Source.IsMain ? 1 : 0) && queue_.Cost(Source) >= hooks_.Bound(Source))
+        eventTakenSpilled_ = true;
+    Pump();
+    hooks_.RoomChanged(Source);
     return taken;
 }
 

@@ -164,6 +164,9 @@ private:
     std::vector<TReceivedPiece>* eventPieces_ = nullptr;
     std::size_t eventPiecesShown_ = 0;
     bool eventPiecesGone_ = false;
+    // What the running event took with Recv reached its port's bound: it
+    // no longer waits behind the event's chunk.
+    bool eventTakenSpilled_ = false;
     bool delivering_ = false;  // a piece is being counted and shown
     bool pumpWanted_ = false;  // the pump was asked for meanwhile
     // The key of the peer the list named last (0: none since it was cleared).

@@ -34,6 +34,7 @@ struct Wiring {
     std::function<void(bool IsMain, std::string& Data)> during;
     bool posted = false;
     double clock = 0;
+    std::size_t bound = 4096;  // every port's input buffer
     TReceiveRouter router{queue, Hooks()};
 
     terminal::TReceiveRouterHooks Hooks() {
@@ -46,7 +47,7 @@ struct Wiring {
             if (during) during(IsMain, Data);
             busy = false;
         };
-        h.Bound = [](const TReceiveSource&) { return std::size_t{4096}; };
+        h.Bound = [this](const TReceiveSource&) { return bound; };
         h.RoomChanged = [](const TReceiveSource&) {};
         h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
         h.ShowData = [this](bool IsMain, const std::string& Data, double) {
@@ -165,6 +166,44 @@ TEST(receive_router, a_port_whose_event_is_declared_waits_for_it_while_any_event
     w.Read(kPort2, "q");
     w.Loop();
     EXPECT_EQ(w.list, (List{"P:q"}));
+}
+
+TEST(receive_router, what_an_event_takes_waits_behind_its_chunk_until_it_reaches_the_bound_then_goes_at_once) {
+    Wiring w;
+    w.bound = 200;
+    w.declared[1] = true;
+    const std::string a(70, 'a'), b(10, 'b');
+    std::vector<List> shown;
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        std::string s;
+        w.Read(kMain, a);
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+        // Past the bound: all that was taken goes, and what is taken after.
+        w.Read(kMain, b);
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+        w.Read(kMain, "c");
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    EXPECT_EQ(shown, (std::vector<List>{{}, {"M:" + a, "M:" + b}, {"M:" + a, "M:" + b, "M:c"}}));
+    EXPECT_EQ(w.list, (List{"M:" + a, "M:" + b, "M:c", "M:W"}));
+
+    // The next event starts with its chunk's place kept again.
+    w.list.clear();
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "V") return;
+        std::string s;
+        w.Read(kMain, "d");
+        w.router.Take(kMain, 0, s);
+    };
+    w.Read(kMain, "V");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:V", "M:d"}));
 }
 
 TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_it_through_clears) {
