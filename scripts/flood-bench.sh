@@ -8,8 +8,11 @@
 # keys typed into the transmit box take to show.
 #
 #   scripts/flood-bench.sh [--polling MS] [--runs N] [--seconds S] [--only flood|paced]
-#                          [--no-build] [--verbose]
+#                          [--recv-loop onreceive|onload] [--no-build] [--verbose]
 #
+# --recv-loop loads a plug-in that reads the port itself, looping
+# Recv(65536, 20, S) in its ONRECEIVE (from the first chunk on) or in its
+# ONLOAD: MB/s taken is then what the loop reads.
 # MS is the polling delay (1, 5, 50, 200, 500 or 1000; default 50). The
 # figures depend on the machine and its load: compare runs made on the same
 # machine. Not a test.
@@ -22,9 +25,9 @@ probe_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-build) build=0 ;;
-    --polling|--runs|--seconds|--only) probe_args+=("$1" "$2"); shift ;;
+    --polling|--runs|--seconds|--only|--recv-loop) probe_args+=("$1" "$2"); shift ;;
     --verbose) probe_args+=("$1") ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "flood-bench: unknown option $1" >&2; exit 2 ;;
   esac
   shift

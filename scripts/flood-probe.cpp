@@ -67,6 +67,9 @@ struct Options {
     int comPort = 7;
     bool flood = true, paced = true;
     bool verbose = false;
+    // A plug-in that reads the port itself, looping Recv(65536, 20, S) in
+    // its ONRECEIVE (from the first chunk on) or its ONLOAD: "" for none.
+    std::string recvLoop;
 };
 
 int PollingIndex(int ms) {
@@ -89,6 +92,10 @@ Options ParseOptions(int argc, char** argv) {
         else if (a == "--runs") o.runs = std::atoi(value().c_str());
         else if (a == "--seconds") o.seconds = std::atoi(value().c_str());
         else if (a == "--verbose") o.verbose = true;
+        else if (a == "--recv-loop") {
+            o.recvLoop = value();
+            if (o.recvLoop != "onreceive" && o.recvLoop != "onload") Die("--recv-loop takes onreceive or onload");
+        }
         else if (a == "--only") {
             std::string phase = value();
             if (phase != "flood" && phase != "paced") Die("--only takes flood or paced");
@@ -145,6 +152,15 @@ void WriteIni(const Options& o) {
     for (const char* l : lines) ini << l << "\r\n";
     ini << "PollingDelay=" << PollingIndex(o.pollingMs) << "\r\n";
     ini << "[Config11]\r\nPort=" << o.comPort << "\r\nPort2=0\r\nSpeed=115200\r\n";
+    if (!o.recvLoop.empty()) {
+        // The loop never ends by itself: closing the program stops it.
+        const std::string plugin = Folder(o.program) + "/recv-loop.pas";
+        std::ofstream pas(plugin, std::ios::binary | std::ios::trunc);
+        pas << "procedure " << (o.recvLoop == "onload" ? "OnLoad" : "OnReceive")
+            << ";\nvar S: string;\nbegin\n  while True do Recv(65536, 20, S);\nend;\n";
+        if (!pas) Die("cannot write " + plugin);
+        ini << "PlugPath=" << plugin << "\r\n";
+    }
     if (!ini) Die("cannot write vostrel.ini beside " + o.program);
 }
 
@@ -836,8 +852,10 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     const Options o = ParseOptions(argc, argv);
     X x;
-    std::printf("Flood bench: polling %d ms, HEX with ms time stamps, %d s per phase, %d run(s)\n", o.pollingMs,
-                o.seconds, o.runs);
+    std::printf("Flood bench: polling %d ms, HEX with ms time stamps, %d s per phase, %d run(s)%s\n", o.pollingMs,
+                o.seconds, o.runs,
+                o.recvLoop.empty() ? "" : o.recvLoop == "onload" ? ", a Recv loop in ONLOAD reads the port"
+                                                                 : ", a Recv loop in ONRECEIVE reads the port");
     std::printf("  phase     taken       CPU        RSS growth    ping median / p90 / max (answered/sent)"
                 "   keys median / p90 / max (timed)\n");
     std::vector<RunResult> results;

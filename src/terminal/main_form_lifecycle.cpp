@@ -212,6 +212,8 @@ void TMain::SetPluginBusy(bool Value) {
         AntiHangStamp += std::min(now - AntiHangStamp, PluginHeldLoopMs(now));
     }
     PluginBusy = Value;
+    // The chunks that waited for their port's receive event get it now.
+    if (!Value) RxRouter.PluginIdle();
 }
 
 // ---- Graph window

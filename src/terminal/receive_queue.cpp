@@ -113,9 +113,24 @@ std::size_t TReceiveQueue::Take(const TReceiveSource& Source, std::size_t Max, s
             it = std::prev(s.Pieces.insert(std::next(it), std::move(rest)));
         }
         it->Taken = true;
-        Counted(s, *it, true);
         Out += it->Bytes;
         taken += want;
+        // Bytes taken from one read join the piece taken from it before, so
+        // that a Recv that reads a byte at a time costs what the read did,
+        // not an upkeep a byte.
+        if (it != s.Pieces.begin()) {
+            TReceivedPiece& before = *std::prev(it);
+            if (before.Taken && before.Kind == it->Kind && before.Time == it->Time && before.NameKey == it->NameKey &&
+                before.OutputGen == it->OutputGen && before.Cleared == it->Cleared) {
+                Counted(s, before, false);
+                before.Bytes += it->Bytes;
+                Counted(s, before, true);
+                // Its own count went when it was taken out above.
+                it = std::prev(s.Pieces.erase(it));
+                continue;
+            }
+        }
+        Counted(s, *it, true);
     }
     return taken;
 }

@@ -53,10 +53,22 @@ bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
         // Taken during the port's own event: shown after the event's chunk,
         // unless its stream holds as much as the port's input buffer (the
         // bound goes first: the oldest taken bytes show then, so that the
-        // port can read on for the Recv).
-        return eventSlot_ == slot && queue_.Cost(Piece.Source) < hooks_.Bound(Piece.Source);
+        // port can read on for the Recv). Once what the event took reached
+        // the bound, the chunk's place is gone: all it takes shows at once,
+        // so that the port reads on at full room rather than by what each
+        // Recv frees.
+        return eventSlot_ == slot && !eventTakenSpilled_ && queue_.Cost(Piece.Source) < hooks_.Bound(Piece.Source);
     if (eventSlot_ == slot) return true;
-    return recvWaiting_ > 0 && Piece.Source == recvWaitSource_;
+    if (recvWaiting_ > 0 && Piece.Source == recvWaitSource_) return true;
+    // A port whose receive event the plug-in declares waits for it while
+    // any event of the plug-in runs (load, send, the other port's receive
+    // event): a decoder in that event sees every chunk of its port. A port
+    // without one goes on at once.
+    return hooks_.PluginBusy() && hooks_.EventDeclared(Piece.Source.IsMain);
+}
+
+void TReceiveRouter::PluginIdle() {
+    if (!queue_.Empty()) hooks_.PostPump();
 }
 
 void TReceiveRouter::Pump() {
@@ -88,9 +100,9 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     const bool is_main = Piece.Source.IsMain;
     // The plug-in's receive event may change or drop the chunk. It runs
     // only while no event of the plug-in runs (one that waits lets the loop
-    // hand on other ports' pieces meanwhile); while one does (a send event,
-    // its load event, the other port's receive event) the chunk goes on as
-    // it came. What a Recv took is the plug-in's already.
+    // hand on other ports' pieces meanwhile); until then the chunk waits for
+    // it (Held). What a Recv took is the plug-in's already, and a close
+    // hands everything on without events.
     const bool event = Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Taken && !closing_ &&
                        hooks_.EventDeclared(is_main) && !hooks_.PluginBusy();
     if (!event) {
@@ -120,6 +132,7 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
         ~Over() {
             r.eventPieces_ = nullptr;
             r.eventSlot_ = -1;
+            r.eventTakenSpilled_ = false;
         }
     } over{*this};
     // What the port delivers meanwhile waits in the queue, for the event's
@@ -197,10 +210,11 @@ std::size_t TReceiveRouter::Take(const TReceiveSource& Source, std::size_t Want,
     // there, never given to the receive event: at once, unless they wait
     // behind the chunk of their port's running event.
     const std::size_t taken = queue_.Take(Source, Want, Data);
-    if (taken > 0) {
-        Pump();
-        hooks_.RoomChanged(Source);
-    }
+    if (taken == 0) return 0;
+    if (eventSlot_ == (Source.IsMain ? 1 : 0) && queue_.Cost(Source) >= hooks_.Bound(Source))
+        eventTakenSpilled_ = true;
+    Pump();
+    hooks_.RoomChanged(Source);
     return taken;
 }
 

@@ -66,8 +66,10 @@ public:
     bool Held(const TReceivedPiece& Piece) const;
     // Hands on the oldest pieces nothing holds. A receive event runs only
     // while no plug-in event runs, so a pump that a wait of the plug-in
-    // reaches only shows pieces.
+    // reaches only shows pieces of ports without a declared event.
     void Pump();
+    // An event of the plug-in has ended: what waited for it goes on.
+    void PluginIdle();
 
     // ---- A plug-in's Recv
     // While a Recv waits, Source's pieces are its to take.
@@ -169,6 +171,9 @@ private:
     std::vector<TReceivedPiece>* eventPieces_ = nullptr;
     std::size_t eventPiecesShown_ = 0;
     bool eventPiecesGone_ = false;
+    // What the running event took with Recv reached its port's bound: it
+    // no longer waits behind the event's chunk.
+    bool eventTakenSpilled_ = false;
     bool delivering_ = false;  // a piece is being counted and shown
     bool pumpWanted_ = false;  // the pump was asked for meanwhile
     // The key of the peer the list named last (0: none since it was cleared).

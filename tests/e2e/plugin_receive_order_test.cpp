@@ -87,4 +87,33 @@ TEST(plugin_receive_order, bytes_read_or_received_inside_onreceive_follow_the_ch
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
+// The event reads a byte at a time with Recv after the chunk that started
+// it: what it takes waits behind that chunk however many single bytes it
+// takes, as long as they are less than the port's input buffer (lowered
+// here, so that a few thousand bytes are many).
+TEST(plugin_receive_order, bytes_a_recv_takes_one_at_a_time_keep_behind_the_events_chunk) {
+    constexpr int kDigits = 6000;
+    PluginWindow w("procedure OnReceive; var i: Integer; c: string; begin if RD <> 'G' then Exit; "
+                   "for i := 1 to " + std::to_string(kDigits) + " do Recv(1, 3000, c); Send('#'); end;");
+    TMain* m = w.main;
+    ASSERT_TRUE(w.LowerInputBuffer(64 * 1024)) << ::testing::PrintToString(w.Messages);
+    const std::string file = w.dir.File("raw.bin");
+    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    std::string digits;
+    for (int i = 0; i < kDigits; ++i) digits.push_back(static_cast<char>('0' + i % 10));
+    std::thread writer;
+    test_support::WhileBusy inside(*m, [&] { writer = std::thread([&] { w.dev.Write(digits, 30s); }); });
+    ASSERT_EQ(w.dev.Write("G"), 1u);
+    const bool over = test_support::PumpUntil([&] { return inside.done && !m->PluginBusy; }, 120s);
+    if (writer.joinable()) writer.join();
+    ASSERT_TRUE(over);
+    EXPECT_EQ(w.dev.Read(1, 5s), "#");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == 1u + kDigits; }));
+    m->OutputFile.Close();
+    const std::string raw = test_support::Slurp(file);
+    EXPECT_EQ(raw.find('G'), 0u);
+    EXPECT_TRUE(raw == "G" + digits) << raw.size() << " bytes";
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+}
+
 }  // namespace

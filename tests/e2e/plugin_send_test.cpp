@@ -49,14 +49,8 @@ begin
 end;
 )";
 
-// The device behind Port2, mapped before the window opens.
-struct SecondDevice {
-    test_support::PtyPair second;
-    SecondDevice() { second.MapAsCom(6); }
-};
-
-struct SendWindow : SecondDevice, PluginWindow {
-    SendWindow() : PluginWindow(kSender, "Port2=6\r\n") {}
+struct SendWindow : test_support::TwoPortWindow {
+    SendWindow() : TwoPortWindow(kSender) {}
 };
 
 // What the first "big" Send answered (its message line, "sent <n>"), the

@@ -63,6 +63,14 @@ struct PluginWindow : test_support::MainWindow {
         if (dev.Write(bytes) != bytes.size()) return false;
         return test_support::PumpUntil([&] { return RxCount() == want; });
     }
+    // The main port opened anew with a lowered input buffer, so that a test
+    // reaches it with little data; true when it is open.
+    bool LowerInputBuffer(std::uint32_t Bytes) {
+        main->cp1->Disconnect();
+        main->cp1->SetInBufSize(Bytes);
+        main->ApplyPortParams(false, true);
+        return main->cp1->Connected();
+    }
     std::uint32_t Transmit(const std::string& text) {
         return main->SendData(text.data(), static_cast<std::uint32_t>(text.size()), true);
     }
@@ -81,6 +89,17 @@ struct PluginWindow : test_support::MainWindow {
     }
 };
 
+// The device behind Port2 (COM6), mapped before the window opens.
+struct SecondDevice {
+    test_support::PtyPair second;
+    SecondDevice() { second.MapAsCom(6); }
+};
+
+// The plug-in window with Port2 open as well.
+struct TwoPortWindow : SecondDevice, PluginWindow {
+    explicit TwoPortWindow(const std::string& Source) : PluginWindow(Source, "Port2=6\r\n") {}
+    std::uint64_t Rx2() const { return main->PortSlots[terminal::PortSlot2].RxCount; }
+};
 
 // A click of the left button in the middle of a control.
 inline void ClickControl(vcl::TControl& Control) {

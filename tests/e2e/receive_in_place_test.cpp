@@ -212,20 +212,13 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }
 
-// Port2's device, mapped before the window opens.
-struct SecondDevice {
-    test_support::PtyPair second;
-    SecondDevice() { second.MapAsCom(6); }
-};
-
 // The main port's event waits on 'S' until the test says go (the wait a
 // plug-in's NBSleep(25000) would make, shortened), while both devices send
 // and the user switches output to files on and off with Ctrl+F.
-struct TwoPortWindow : SecondDevice, PluginWindow {
-    TwoPortWindow()
-        : PluginWindow(std::string(test_support::kWaitForGo) +
-                           "procedure OnReceive; begin if RD = 'S' then WaitForGo; end;",
-                       "Port2=6\r\n") {}
+struct OutputWindow : test_support::TwoPortWindow {
+    OutputWindow()
+        : TwoPortWindow(std::string(test_support::kWaitForGo) +
+                        "procedure OnReceive; begin if RD = 'S' then WaitForGo; end;") {}
     // Ctrl+F: output on into File (binary, the bytes as they came), or off.
     void CtrlF(const std::string& File = {}) {
         vcl::Application->DialogHook = [File](vcl::TCommonDialog& d) {
@@ -243,7 +236,6 @@ struct TwoPortWindow : SecondDevice, PluginWindow {
         }
         vcl::Application->DialogHook = nullptr;
     }
-    std::uint64_t Rx2() const { return main->PortSlots[terminal::PortSlot2].RxCount; }
     // Main sends Held (which waits for the event) and Port2 sends Shown (which
     // goes on at once); true once both are read.
     bool Send(const std::string& Held, const std::string& Shown) {
@@ -273,7 +265,7 @@ struct TwoPortWindow : SecondDevice, PluginWindow {
 };
 
 TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_for_it_and_can_be_written_on) {
-    TwoPortWindow w;
+    OutputWindow w;
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected() && m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
     const std::string a = w.dir.File("a.bin"), b = w.dir.File("b.bin");
@@ -312,6 +304,63 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
     EXPECT_EQ(w.AllLines(), "|");
 }
 
+// Both devices send as fast as the ports take it; the main port's event
+// waits on every third chunk, and Port2's event keeps what it is given. It
+// is given every byte Port2 sent, once and in order: Port2's chunks wait for
+// their own event while the main port's waits. A Port2 without an event of
+// its own goes on during the main port's wait.
+TEST(receive_in_place, a_ports_declared_event_sees_its_every_chunk_while_the_other_ports_event_waits) {
+    test_support::TwoPortWindow w(R"(
+var n: Integer;
+procedure OnReceive;
+begin
+  n := n + 1;
+  if n mod 3 = 0 then NBSleep(60);
+end;
+procedure OnReceive2;
+begin
+  SetV('P2', GetV('P2') + RD2);
+end;
+)");
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected() && m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
+    std::size_t held_while_busy = 0;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (m->RxRouter.EventSlot() == 1 && !m->RxQueue.Empty({.IsMain = false})) ++held_while_busy;
+    });
+    watch.start();
+    Stream main_device(w.dev), second_device(w.second);
+    PumpUntil([] { return false; }, 1500ms);
+    const std::string sent2 = second_device.Stop();
+    const std::string sent1 = main_device.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return w.Rx2() == sent2.size() && w.RxCount() == sent1.size() && !m->PluginBusy &&
+                                       m->RxQueue.Empty(); },
+                          30s))
+        << w.Rx2() << " of " << sent2.size();
+    watch.stop();
+    EXPECT_GT(held_while_busy, 0u) << "Port2 never read while the main port's event waited";
+    const std::string seen = m->GetPluginVar("P2");
+    EXPECT_EQ(seen.size(), sent2.size());
+    EXPECT_TRUE(seen == sent2) << "ONRECEIVE2 did not see Port2's stream once and in order";
+    EXPECT_EQ(w.Messages, std::vector<std::string>{});
+
+    // Without ONRECEIVE2, Port2 goes on while the main port's event waits.
+    test_support::TwoPortWindow plain(std::string(test_support::kWaitForGo) +
+                                      "procedure OnReceive; begin WaitForGo; end;");
+    bool went_on = false;
+    test_support::WhileBusy inside(*plain.main, [&] {
+        ASSERT_TRUE(PumpUntil([&] { return plain.main->GetPluginVar("WAITING") == "1"; }));
+        ASSERT_EQ(plain.second.Write("abc"), 3u);
+        went_on = PumpUntil([&] { return plain.Rx2() == 3; });
+        plain.main->SetPluginVar("GO", "1");
+    });
+    ASSERT_EQ(plain.dev.Write("W"), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return inside.done && !plain.main->PluginBusy; }));
+    EXPECT_TRUE(went_on);
+}
+
 // A plug-in that reads with Recv in a loop, in its load event and in its
 // receive event, while the device sends as fast as it can: what Recv takes
 // is shown (here: written to the raw output file) as it is taken, so the
@@ -323,10 +372,7 @@ TEST(receive_in_place, a_recv_loop_keeps_nothing_back_beyond_the_input_buffer) {
         PluginWindow w("procedure OnLoad; begin end;");
         TMain* m = w.main;
         // A lowered input buffer, reached at once.
-        m->cp1->Disconnect();
-        m->cp1->SetInBufSize(64 * 1024);
-        m->ApplyPortParams(false, true);
-        ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+        ASSERT_TRUE(w.LowerInputBuffer(64 * 1024)) << ::testing::PrintToString(w.Messages);
         const std::string file = w.dir.File("raw.bin");
         m->OutputFile.Open(file, terminal::TListFileType::Binary);
         const std::string loop =

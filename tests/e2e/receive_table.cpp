@@ -414,6 +414,7 @@ private:
     // (-1: none), and both slots' counts then and when the user acted.
     int event_slot_ = -1;
     std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
+    int recv_slot_ = 1;  // whose bytes the plug-in's Recv takes
     bool SlotFloods(int Slot) const;
     std::size_t messages_at_start_ = 0;
 };
@@ -728,6 +729,7 @@ void Run::Tick() {
             if (InEffect()) {
                 effect_at_ = now;
                 event_slot_ = m_->RxRouter.EventSlot();
+                recv_slot_ = m_->RecvSource().IsMain ? 1 : 0;
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {
@@ -928,13 +930,23 @@ void Run::Verify(Result& R) {
     // A datagram the port had no room for is lost and told; nothing else is.
     if (c_.source == Source::Udp && lossless && c_.user != User::Close && datagrams_missing > lost_told_)
         Fail(std::to_string(datagrams_missing) + " datagrams missing, " + std::to_string(lost_told_) + " told lost");
-    // A receive event that waits holds its own port's bytes only: the other
-    // port's go on meanwhile (counted as they come).
+    // A receive event that waits holds its own port's bytes, and those of
+    // the other port when the plug-in declares that port's event too (they
+    // wait for it); without one, the other port's go on meanwhile (counted
+    // as they come).
     if (event_slot_ >= 0 && m_->PluginBusy == false) {
         const int other = 1 - event_slot_;
-        if (SlotFloods(other) && counted_at_action_[other] == counted_at_effect_[other])
-            Fail(std::string("while the ") + (event_slot_ == 1 ? "main port's" : "Port2's") +
-                 " event waited, the other port's bytes waited too");
+        const bool declared = PluginSource(c_).find(other == 1 ? "procedure OnReceive;" : "procedure OnReceive2;") !=
+                              std::string::npos;
+        const std::string during = std::string("while the ") + (event_slot_ == 1 ? "main port's" : "Port2's") +
+                                   " event waited, the other port's bytes ";
+        if (SlotFloods(other) && !declared && counted_at_action_[other] == counted_at_effect_[other])
+            Fail(during + "waited too");
+        // (A Recv takes the bytes of its source, which may be the other
+        // port's: an Ethernet server's current client.)
+        const bool taken = c_.plugin == Plugin::RecvInEvent && recv_slot_ == other;
+        if (SlotFloods(other) && declared && !taken && counted_at_action_[other] != counted_at_effect_[other])
+            Fail(during + "went on without their own event");
     }
     // What waits stays within a port's input buffer.
     if (max_cost_ > 1000000 + 65536) Fail("the receive queue held " + std::to_string(max_cost_) + " bytes");

@@ -37,6 +37,7 @@ struct Wiring {
     std::function<void(bool IsMain, std::string& Data)> during;
     bool posted = false;
     double clock = 0;
+    std::size_t bound = 4096;  // every port's input buffer
     TReceiveRouter router{queue, Hooks()};
 
     terminal::TReceiveRouterHooks Hooks() {
@@ -49,7 +50,7 @@ struct Wiring {
             if (during) during(IsMain, Data);
             busy = false;
         };
-        h.Bound = [](const TReceiveSource&) { return std::size_t{4096}; };
+        h.Bound = [this](const TReceiveSource&) { return bound; };
         h.RoomChanged = [](const TReceiveSource&) {};
         h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
         h.ShowName = [this](const std::string& Text, double) { list.push_back("L:" + Text); };
@@ -125,6 +126,89 @@ TEST(receive_router, pieces_go_in_the_order_read_and_a_ports_event_holds_only_it
     w.Read(kMain, "e");
     w.Loop();
     EXPECT_EQ(w.list, (List{"M:<e>"}));
+}
+
+TEST(receive_router, a_port_whose_event_is_declared_waits_for_it_while_any_event_runs) {
+    Wiring w;
+    w.declared[0] = w.declared[1] = true;
+    // Port2's chunks wait while the main port's event does, and come to
+    // Port2's event as one chunk once it is over.
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        w.Read(kPort2, "p1");
+        w.Read(kMain, "m");
+        w.Read(kPort2, "p2");
+        w.Loop();
+        EXPECT_EQ(w.list, List{});
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    EXPECT_EQ(w.events, (List{"W", "p1p2", "m"}));
+    EXPECT_EQ(w.list, (List{"M:W", "P:p1", "P:p2", "M:m"}));
+
+    // The same while the load event runs; what its Recv takes goes on at
+    // once, the rest waits for the receive event.
+    w.list.clear();
+    w.events.clear();
+    w.busy = true;
+    w.Read(kMain, "abc");
+    w.Loop();
+    std::string taken;
+    EXPECT_EQ(w.router.Take(kMain, 2, taken), 2u);
+    w.Loop();
+    EXPECT_EQ(taken, "ab");
+    EXPECT_EQ(w.list, (List{"M:ab"}));
+    w.busy = false;
+    w.router.PluginIdle();
+    w.Loop();
+    EXPECT_EQ(w.events, (List{"c"}));
+    EXPECT_EQ(w.list, (List{"M:ab", "M:c"}));
+
+    // A port without a declared event goes on at once meanwhile.
+    w.list.clear();
+    w.declared[0] = false;
+    w.busy = true;
+    w.Read(kPort2, "q");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"P:q"}));
+}
+
+TEST(receive_router, what_an_event_takes_waits_behind_its_chunk_until_it_reaches_the_bound_then_goes_at_once) {
+    Wiring w;
+    w.bound = 200;
+    w.declared[1] = true;
+    const std::string a(70, 'a'), b(10, 'b');
+    std::vector<List> shown;
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "W") return;
+        std::string s;
+        w.Read(kMain, a);
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+        // Past the bound: all that was taken goes, and what is taken after.
+        w.Read(kMain, b);
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+        w.Read(kMain, "c");
+        w.router.Take(kMain, 0, s);
+        shown.push_back(w.list);
+    };
+    w.Read(kMain, "W");
+    w.Loop();
+    EXPECT_EQ(shown, (std::vector<List>{{}, {"M:" + a, "M:" + b}, {"M:" + a, "M:" + b, "M:c"}}));
+    EXPECT_EQ(w.list, (List{"M:" + a, "M:" + b, "M:c", "M:W"}));
+
+    // The next event starts with its chunk's place kept again.
+    w.list.clear();
+    w.during = [&](bool, std::string& Data) {
+        if (Data != "V") return;
+        std::string s;
+        w.Read(kMain, "d");
+        w.router.Take(kMain, 0, s);
+    };
+    w.Read(kMain, "V");
+    w.Loop();
+    EXPECT_EQ(w.list, (List{"M:V", "M:d"}));
 }
 
 TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_it_through_clears) {
