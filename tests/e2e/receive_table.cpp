@@ -579,6 +579,8 @@ private:
     int newcomer_ = -1;
     std::size_t graph_points_ = 0;
     std::vector<std::pair<long, long>> busy_;
+    std::uint64_t read_at_close_[2] = {0, 0};
+    std::uint64_t read_at_full_ = 0, read_while_full_ = 0;
 };
 
 std::vector<TReceiveSource> Run::StreamsToWatch() const {
@@ -987,6 +989,9 @@ void Run::CloseWindow() {
     m_->Close();
     close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
     closed_ = true;
+    // What the serial ports had read when they closed: all of it is kept.
+    if (Serial(c_.source))
+        for (int s : {0, 1}) read_at_close_[s] = SerialRead(s == 0);
 }
 
 // The user's steps: the first 200 ms into the plug-in's wait, the next ones
@@ -1125,8 +1130,16 @@ void Run::Tick() {
         for (std::size_t i = 0; i < sources.size(); ++i)
             max_queued_[i] = std::max(max_queued_[i], QueuedBytes(sources[i]));
     }
-    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone())
+    // Once a held serial stream is full, its port reads no more than its
+    // own input buffer holds.
+    const bool serial_hold = Serial(c_.source) && held_slot_ != 0 && hold_hi_ == kNoStamp && !closed_;
+    const std::size_t held_index = held_slot_ == 1 ? 0 : 1;
+    if (serial_hold && read_at_full_ == 0 && max_queued_[held_index] + 512 >= bound_)
+        read_at_full_ = SerialRead(held_slot_ == 1) + 1;
+    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone()) {
         hold_hi_ = Now() + 50;
+        if (read_at_full_ != 0) read_while_full_ = SerialRead(held_slot_ == 1) + 1 - read_at_full_;
+    }
     switch (stage_) {
         case Stage::Flooding: {
             const bool begun = c_.plugin == Plugin::None || c_.plugin == Plugin::Immediate
@@ -1138,9 +1151,10 @@ void Run::Tick() {
                 if (Waits(c_)) hold_lo_ = Now() - 150;
                 held_slot_ = std::atoi(PluginVar("SLOT").c_str());
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
-                // A server's client whose event waits floods past its bound.
-                if (c_.source == Source::TcpServer && held_slot_ != 0 &&
-                    (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::RecvInEvent))
+                // A TCP peer whose event waits floods past its bound.
+                if ((c_.source == Source::TcpServer || c_.source == Source::TcpClient) && held_slot_ != 0 &&
+                    (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::RecvInEvent ||
+                     c_.plugin == Plugin::OtherPortEvent))
                     peers_[held_slot_ == 1 ? 0 : (c_.user == User::ClientsLeaveJoin ? 2 : 1)]->Burst(kClientBurst);
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {
@@ -1451,7 +1465,10 @@ void Run::Verify(Result& R) {
     // The records of the event's first chunk may show after the bytes a Recv
     // took meanwhile, once those reach the port's input buffer.
     std::set<long> exempt;
-    if (c_.plugin == Plugin::RecvInEvent && held_slot_ != 0 && !rd_[held_slot_ - 1].empty()) {
+    std::size_t queued_most = 0;
+    for (std::size_t i = 0; i <= kStreamsMax; ++i) queued_most = std::max(queued_most, max_queued_[i]);
+    if (c_.plugin == Plugin::RecvInEvent && held_slot_ != 0 && !rd_[held_slot_ - 1].empty() &&
+        queued_most + 1024 >= bound_) {
         for (int s : streams) {
             Decoder first(s);
             first.Feed(rd_[held_slot_ - 1].front(), kNoStamp);
@@ -1540,6 +1557,11 @@ void Run::Verify(Result& R) {
                 break;
             }
         }
+        // A close loses only what the ports had not read: everything a
+        // serial port read is in the file or the list.
+        if (Serial(c_.source) && c_.user == User::Close && d.bytes != read_at_close_[s] && c_.view != View::Words)
+            Fail(tag + std::to_string(read_at_close_[s]) + " bytes read when the port closed, " +
+                 std::to_string(d.bytes) + " kept");
         if (!datagrams) VerifyEvents(s, dev->Complete(), dev->LastWritten());
     }
     // A datagram the port had no room for is lost and told; nothing else is.
@@ -1595,6 +1617,8 @@ void Run::Verify(Result& R) {
                         SlotFloods(held_slot_ == 1 ? terminal::PortSlotMain : terminal::PortSlot2);
     if (drives && queued + 1024 < bound_)
         Fail("the wait drove no stream to its bound (" + std::to_string(queued) + " bytes waited at most)");
+    if (drives && read_while_full_ > kSerialInBuf + 512)
+        Fail("the port read " + std::to_string(read_while_full_) + " bytes while its stream was full");
     // The graph got the points of what was shown.
     if (max_gap_ > 1000ms) Fail("the window did not answer for " + std::to_string(max_gap_.count()) + " ms");
     if (close_ms_ > 1000) Fail("closing took " + std::to_string(close_ms_) + " ms");

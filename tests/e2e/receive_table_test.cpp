@@ -1,8 +1,9 @@
 // The table of end-to-end cases of the receive way (receive_table.h). The
-// cover (every pair of a source, a plug-in action and a user action at least
-// once) runs with the other tests; with VOSTREL_RECEIVE_TABLE=all in the
-// environment the whole table is there too (scripts/receive-table.sh runs
-// it and prints one line a cell).
+// cover (every pair of a source, a plug-in action, a user action and a view
+// at least once) runs with the other tests; with VOSTREL_RECEIVE_TABLE=all in
+// the environment the whole table is there too (scripts/receive-table.sh
+// runs it and prints one line a cell; scripts/inject-faults.sh runs the
+// cells that must catch each fault of tests/faults/).
 #include <gtest/gtest.h>
 
 #include <cstdio>
