@@ -81,6 +81,9 @@ bool Ethernet(Source S) { return !Serial(S); }
 // The serial ports' input buffer in the table: small enough that a wait of
 // the plug-in drives a flooding stream past it.
 constexpr std::uint32_t kSerialInBuf = 8192;
+// What a piece that waits costs beyond its bytes and its name line, so that
+// a flood of small pieces is bounded as bytes are.
+constexpr std::size_t kPieceUpkeep = 64;
 // What a server's client may have read and not handed on.
 constexpr std::size_t kClientBound = 1000000;
 // What one client sends at once when its port's wait begins, to drive its
@@ -408,7 +411,7 @@ std::string PluginSource(const Cell& C) {
         case Plugin::Box: return hold_head + "  ShowMessage('look');\n" + hold_tail + both;
         case Plugin::FailingBox: return hold_head + "  Z := 0;\n  Z := 1 div Z;\n" + hold_tail + both;
         case Plugin::RecvInEvent:
-            return hold_head + "  Recv(100000, 1500, S);\n  SetV('GOT', S);\n" + hold_tail + both;
+            return hold_head + "  Recv(3000000, 1500, S);\n  SetV('GOT', S);\n" + hold_tail + both;
         case Plugin::SlowSend:
             return hold_head + "  Send(StringOfChar('x', " + send_size + "));\n" + hold_tail + both;
         case Plugin::RecvLoopOnLoad:
@@ -594,7 +597,7 @@ std::size_t Run::QueuedBytes(const TReceiveSource& S) const {
     // with its upkeep and its name line.
     std::size_t cost = 0;
     m_->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
-        if (p.Source == S) cost += p.Bytes.size() + p.NameLine.size() + terminal::TReceiveQueue::PieceUpkeep;
+        if (p.Source == S) cost += p.Bytes.size() + p.NameLine.size() + kPieceUpkeep;
         return false;
     });
     return cost;
@@ -817,10 +820,11 @@ void Run::Capture(const std::string& File) {
 }
 
 void Run::StartFloods() {
-    // 3 records of 17 bytes every 5 ms: about 10 KB/s a stream (4 in a
-    // word format, so that a stream ends on a whole word).
+    // 3 records of 17 bytes every 5 ms: about 10 KB/s a stream, in chunks
+    // of an odd length (in a word format a low byte then waits for the next
+    // chunk of its stream).
     const std::size_t fast = 1 << 20, slow = c_.plugin == Plugin::SlowSend ? 200 : fast;
-    const int per_tick = c_.view == View::Words ? 4 : 3;
+    const int per_tick = 3;
     switch (c_.source) {
         case Source::MainSerial:
             main_dev_->Start(0, per_tick, slow);
@@ -1136,10 +1140,10 @@ void Run::Tick() {
     const std::size_t held_index = held_slot_ == 1 ? 0 : 1;
     if (serial_hold && read_at_full_ == 0 && max_queued_[held_index] + 512 >= bound_)
         read_at_full_ = SerialRead(held_slot_ == 1) + 1;
-    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone()) {
+    if (serial_hold && read_at_full_ != 0 && InWait())
+        read_while_full_ = SerialRead(held_slot_ == 1) + 1 - read_at_full_;
+    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone())
         hold_hi_ = Now() + 50;
-        if (read_at_full_ != 0) read_while_full_ = SerialRead(held_slot_ == 1) + 1 - read_at_full_;
-    }
     switch (stage_) {
         case Stage::Flooding: {
             const bool begun = c_.plugin == Plugin::None || c_.plugin == Plugin::Immediate
@@ -1151,8 +1155,9 @@ void Run::Tick() {
                 if (Waits(c_)) hold_lo_ = Now() - 150;
                 held_slot_ = std::atoi(PluginVar("SLOT").c_str());
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
-                // A TCP peer whose event waits floods past its bound.
-                if ((c_.source == Source::TcpServer || c_.source == Source::TcpClient) && held_slot_ != 0 &&
+                // A TCP peer whose event waits floods past its bound (in the
+                // plain view: the bound is the same whatever shows the bytes).
+                if (c_.view == View::Plain && (c_.source == Source::TcpServer || c_.source == Source::TcpClient) && held_slot_ != 0 &&
                     (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::RecvInEvent ||
                      c_.plugin == Plugin::OtherPortEvent))
                     peers_[held_slot_ == 1 ? 0 : (c_.user == User::ClientsLeaveJoin ? 2 : 1)]->Burst(kClientBurst);
