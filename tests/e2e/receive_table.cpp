@@ -584,6 +584,10 @@ private:
     std::vector<std::pair<long, long>> busy_;
     std::uint64_t read_at_close_[2] = {0, 0};
     std::uint64_t read_at_full_ = 0, read_while_full_ = 0;
+    // When each watched source's queue first reached its bound.
+    long full_at_[kStreamsMax + 1] = {kNoStamp, kNoStamp, kNoStamp, kNoStamp, kNoStamp};
+    // When a source of a slot (0 main, 1 Port2) was first full; kNoStamp: never.
+    long FullAt(int Slot) const;
 };
 
 std::vector<TReceiveSource> Run::StreamsToWatch() const {
@@ -1131,8 +1135,11 @@ void Run::Tick() {
     last_tick_ = now;
     if (!closed_) {
         const std::vector<TReceiveSource> sources = StreamsToWatch();
-        for (std::size_t i = 0; i < sources.size(); ++i)
+        for (std::size_t i = 0; i < sources.size(); ++i) {
             max_queued_[i] = std::max(max_queued_[i], QueuedBytes(sources[i]));
+            // From now on its port reads no more until the wait ends.
+            if (full_at_[i] == kNoStamp && max_queued_[i] + 1024 >= bound_) full_at_[i] = Now();
+        }
     }
     // Once a held serial stream is full, its port reads no more than its
     // own input buffer holds.
@@ -1256,6 +1263,16 @@ Result Run::Go() {
     StopFloods();
     w_.reset();
     return r;
+}
+
+long Run::FullAt(int Slot) const {
+    long first = kNoStamp;
+    const std::vector<TReceiveSource> sources = StreamsToWatch();
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if ((sources[i].IsMain ? 0 : 1) == Slot && full_at_[i] != kNoStamp &&
+            (first == kNoStamp || Minus(full_at_[i], first) < 0))
+            first = full_at_[i];
+    return first;
 }
 
 ports::TfrmForPEth* Run::ForeignFrame() const {
@@ -1537,16 +1554,17 @@ void Run::Verify(Result& R) {
             }
         }
         // Stamped when read: within 100 ms of the write, but for what its
-        // port could not read meanwhile (a wait holding it, or a port closed
-        // or not reading). A plug-in's Send to a slow device holds the
-        // window while the device takes its bytes, so no port is read then.
-        const bool held_stream = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1);
+        // port could not read meanwhile (its stream full behind a wait, a
+        // port closed or not reading, the test's own work holding the loop).
+        // A plug-in's Send to a slow device holds the window while the device
+        // takes its bytes, so no port is read then.
+        const long full_at = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1) ? FullAt(SlotOf(s)) : kNoStamp;
         const long slack = c_.plugin == Plugin::SlowSend && Serial(c_.source) ? max_gap_.count() : 0;
         for (const Decoder::Rec& rec : d.records) {
             if (rec.stamp == kNoStamp) continue;
             const long lag = Minus(rec.stamp, rec.written);
             long allowed = 100 + slack;
-            if (held_stream && hold_lo_ != kNoStamp && Minus(rec.written, hold_lo_) >= 0 &&
+            if (full_at != kNoStamp && Minus(rec.written, full_at - 100) >= 0 &&
                 (hold_hi_ == kNoStamp || Minus(hold_hi_, rec.written) >= 0))
                 allowed = std::max(allowed, Minus(hold_hi_ == kNoStamp ? rec.stamp : hold_hi_, rec.written) + 100);
             for (const auto& [from, to] : busy_)
