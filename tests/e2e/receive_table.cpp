@@ -249,7 +249,6 @@ private:
                 std::size_t want = static_cast<std::size_t>(per_tick_);
                 if (burst_ > 0) want = std::max<std::size_t>(want, std::min<std::size_t>(burst_, 65536) / kRecord);
                 std::string batch;
-                const std::uint32_t first = seq_;
                 for (std::size_t i = 0; i < want; ++i) batch += Record(stream_, seq_++);
                 burst_ = burst_ > batch.size() ? burst_ - batch.size() : 0;
                 if (Whole()) {
@@ -263,7 +262,7 @@ private:
                     pending_time = NowMsOfDay();
                     // Records not begun are made again later, with the time
                     // they are then written.
-                    const std::size_t started = Write(pending, first, pending_time);
+                    const std::size_t started = Write(pending, pending_time);
                     const std::size_t unstarted = (pending.size() - started) / kRecord;
                     seq_ -= static_cast<std::uint32_t>(unstarted);
                     burst_ += unstarted * kRecord;
@@ -271,15 +270,16 @@ private:
                     pending.erase(0, started);
                 }
             } else if (!pending.empty() && !broken_) {
-                const std::size_t n = Write(pending, complete_, pending_time);
+                const std::size_t n = Write(pending, pending_time);
                 pending.erase(0, n);
             }
             std::this_thread::sleep_for(5ms);
         }
     }
-    // Writes the front of Bytes (records from First on, the first perhaps
-    // begun before); counts the records finished. Returns the bytes written.
-    std::size_t Write(const std::string& Bytes, std::uint32_t, long Time) {
+    // Writes the front of Bytes (whole records, the first perhaps begun
+    // before, at Time); counts the records finished. Returns the bytes
+    // written.
+    std::size_t Write(const std::string& Bytes, long Time) {
         const long n = Put(Bytes);
         if (n < 0) {
             broken_ = true;
@@ -475,7 +475,7 @@ struct Segment {
 };
 
 // A window of read or write times (ms of the day) in which an action loses
-// data by design; Events: the receive events lose it too.
+// data by design, and what loses it there.
 struct Loss {
     long lo, hi;
     bool list;    // the list and the output files lose it
@@ -580,7 +580,6 @@ private:
     bool events_collected_ = false;
     // The server's newcomer.
     int newcomer_ = -1;
-    std::size_t graph_points_ = 0;
     std::vector<std::pair<long, long>> busy_;
     std::uint64_t read_at_close_[2] = {0, 0};
     std::uint64_t read_at_full_ = 0, read_while_full_ = 0;
@@ -755,6 +754,8 @@ bool Run::SetUp() {
     if (c_.view == View::Graph) {
         w_->graph->Show();
         if (!w_->graph->Visible()) Fail("the graph window did not open");
+        // Its points then stand at the times their bytes were read.
+        if (!w_->graph->cbXATime->Checked()) Fail("the graph's axis is not time");
     }
     // Boxes the plug-in's event opens stay up for a while, the loop going on.
     vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
@@ -967,7 +968,6 @@ void Run::VerifyGraph(const Segment& S) {
     for (const Segment::Line& l : S.lines)
         if (l.dir >= 0)
             for (char ch : l.bytes) shown.emplace_back(l.time, static_cast<std::uint8_t>(ch));
-    graph_points_ += points.size();
     std::sort(points.begin(), points.end());
     std::sort(shown.begin(), shown.end());
     if (points == shown) return;
@@ -1662,7 +1662,10 @@ void Run::Verify(Result& R) {
     R.Ok = failures_.empty();
     R.Failures = failures_;
     std::ostringstream sum;
-    sum << "seen " << seen_total << " B, lost by design " << lost_by_design << " records, queue max " << queued
+    std::string why;
+    for (const Loss& l : losses_) why += (why.empty() ? " (" : ", ") + l.why;
+    if (!why.empty()) why += ")";
+    sum << "seen " << seen_total << " B, lost by design " << lost_by_design << " records" << why << ", queue max " << queued
         << " B of " << bound_ << ", loop gap max " << max_gap_.count() << " ms, stamp lag max " << worst_lag
         << " ms, close " << close_ms_ << " ms";
     if (!Waits(c_)) sum << ", no wait";
