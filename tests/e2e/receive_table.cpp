@@ -1011,12 +1011,14 @@ void Run::Act(int Step) {
     switch (c_.user) {
         case User::Nothing: break;
         case User::Clear: {
+            // (Taken when the Clear comes, after the test's own snapshot.)
             Snapshot();
-            Lossy(LossFrom(now), now + 20, true, false, "the Clear");
+            const long at = Now();
+            Lossy(LossFrom(at), at + 20, true, false, "the Clear");
             m_->ClearmClick(nullptr);
             Segment list;
             list.list = true;
-            list.from = now;
+            list.from = at;
             segments_.push_back(std::move(list));
             break;
         }
@@ -1026,14 +1028,14 @@ void Run::Act(int Step) {
             } else {
                 // Opening output clears the list: what it holds is kept first.
                 Snapshot();
-                Lossy(LossFrom(now), now + 20, true, false, "output opened");
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
                 OpenOutput(w_->dir.File("out2.bin"));
             }
             break;
         case User::OutputTwice:
             if (Step == 1) {
                 Snapshot();
-                Lossy(LossFrom(now), now + 20, true, false, "output opened");
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
                 OpenOutput(w_->dir.File("out2.bin"));
             } else {
                 SwitchOutputOff();
@@ -1043,7 +1045,7 @@ void Run::Act(int Step) {
             if (Step == 0) {
                 Snapshot();
                 Capture(w_->dir.File("out1.bin"));
-                Lossy(LossFrom(now), now + 20, true, false, "the Clear");
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "the Clear");
                 m_->ClearmClick(nullptr);
             } else {
                 SwitchOutputOff();
@@ -1580,8 +1582,10 @@ void Run::Verify(Result& R) {
             // (A socket's peer writes a burst faster than the port reads it:
             // what the system held for the port since the burst began waits
             // with it.)
-            const long held_from = Ethernet(c_.source) ? hold_lo_ : full_at - 100;
-            if (full_at != kNoStamp && Minus(rec.written, held_from) >= 0 &&
+            const long held_from = full_at == kNoStamp ? kNoStamp
+                                   : Ethernet(c_.source) && hold_lo_ != kNoStamp ? hold_lo_
+                                                                                 : full_at - 100;
+            if (held_from != kNoStamp && Minus(rec.written, held_from) >= 0 &&
                 (hold_hi_ == kNoStamp || Minus(hold_hi_, rec.written) >= 0))
                 allowed = std::max(allowed, Minus(hold_hi_ == kNoStamp ? rec.stamp : hold_hi_, rec.written) + 100);
             for (const auto& [from, to] : busy_)
