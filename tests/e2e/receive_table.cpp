@@ -11,7 +11,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,7 +22,9 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/rtl/numbers.h"
+#include "chart/engine/value_list.h"
+#include "graph/graph_form.h"
+#include "graph/point_file.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/ini_files.h"
@@ -33,6 +37,7 @@
 #include "support/pty.h"
 #include "support/qt_app.h"
 #include "terminal/main_form.h"
+#include "terminal/receive_format.h"
 #include "terminal/receive_panel_clock.h"
 
 namespace receive_table {
@@ -59,25 +64,33 @@ const char* PluginName(Plugin P) {
 }
 const char* UserName(User U) {
     static constexpr const char* names[] = {"nothing", "Clear", "output off and on", "line setting",
-                                            "port button", "F10", "Unload", "close"};
+                                            "port button", "F10", "Unload", "close", "output off, on, off",
+                                            "Clear then output off", "clients leave and join"};
     return names[static_cast<int>(U)];
 }
+const char* ViewName(View V) {
+    static constexpr const char* names[] = {"", "graph open", "text output", "words"};
+    return names[static_cast<int>(V)];
+}
 
-constexpr int kSources = 6, kPlugins = 10, kUsers = 8;
+constexpr int kSources = 6, kPlugins = 10, kUsers = 11, kViews = 4;
 
 bool Serial(Source S) { return S == Source::MainSerial || S == Source::Port2Serial || S == Source::BothSerial; }
 bool Ethernet(Source S) { return !Serial(S); }
 
-// ---- Records
+// The serial ports' input buffer in the table: small enough that a wait of
+// the plug-in drives a flooding stream past it.
+constexpr std::uint32_t kSerialInBuf = 8192;
+// What a piece that waits costs beyond its bytes and its name line, so that
+// a flood of small pieces is bounded as bytes are.
+constexpr std::size_t kPieceUpkeep = 64;
+// What a server's client may have read and not handed on.
+constexpr std::size_t kClientBound = 1000000;
+// What one client sends at once when its port's wait begins, to drive its
+// stream past that.
+constexpr std::size_t kClientBurst = 1300000;
 
-struct Alphabet {
-    const char* digits;
-    char separator;
-};
-constexpr Alphabet kAlphabets[] = {{"abcdefghij", ';'}, {"klmnopqrst", ':'}, {"ABCDEFGHIJ", ','}};
-constexpr int kStreamsMax = 3;
-constexpr std::size_t kDigits = 16;  // 7 of sequence, 9 of time
-constexpr std::size_t kRecord = kDigits + 1;
+// ---- Times: ms of the day, as the records carry them
 
 long MsOfDay(double Days) {
     const double ms = std::fmod(Days, 1.0) * 86400000.0;
@@ -87,6 +100,27 @@ long NowMsOfDay() {
     terminal::TSystemReceiveClock clock;
     return MsOfDay(clock.LocalNow());
 }
+// A - B in ms, across midnight.
+long Minus(long A, long B) {
+    long d = A - B;
+    if (d < -43200000) d += 86400000;
+    if (d > 43200000) d -= 86400000;
+    return d;
+}
+constexpr long kNoStamp = LONG_MIN;
+constexpr long kForever = 86400000;
+
+// ---- Records
+
+struct Alphabet {
+    const char* digits;
+    char separator;
+};
+constexpr Alphabet kAlphabets[] = {
+    {"abcdefghij", ';'}, {"klmnopqrst", ':'}, {"ABCDEFGHIJ", ','}, {"KLMNOPQRST", '.'}};
+constexpr int kStreamsMax = 4;
+constexpr std::size_t kDigits = 16;  // 7 of sequence, 9 of time
+constexpr std::size_t kRecord = kDigits + 1;
 
 std::string Record(int Stream, std::uint32_t Seq) {
     const Alphabet& a = kAlphabets[Stream];
@@ -98,22 +132,32 @@ std::string Record(int Stream, std::uint32_t Seq) {
     return out;
 }
 
+// The stream whose letter C is; -1: none.
+int StreamOf(char C) {
+    if (C == '\0') return -1;
+    for (int s = 0; s < kStreamsMax; ++s)
+        if (std::strchr(kAlphabets[s].digits, C) || C == kAlphabets[s].separator) return s;
+    return -1;
+}
+
 // Takes one stream's records back out of bytes that may hold others too.
 class Decoder {
 public:
     explicit Decoder(int Stream) : a_(kAlphabets[Stream]) {}
     struct Rec {
         long seq, written;
-        double stamp;  // NaN: from a file, no stamp
-        int segment;   // the destination it was found in, in their order
+        long stamp;   // ms of the day; kNoStamp: from a file
+        int segment;  // the destination it was found in, in their order
     };
     std::vector<Rec> records;
-    std::size_t bytes = 0;     // the stream's characters seen
-    std::size_t partials = 0;  // records cut short (a gap inside a record)
+    std::size_t bytes = 0;  // the stream's characters seen
+    // Where a record was cut short (a gap inside it): the number of whole
+    // records before it.
+    std::vector<std::size_t> partials;
 
-    void Feed(char C, double Stamp) {
-        const char* d = std::strchr(a_.digits, C);
-        if (C != '\0' && d) {
+    void Feed(char C, long Stamp) {
+        const char* d = C != '\0' ? std::strchr(a_.digits, C) : nullptr;
+        if (d) {
             ++bytes;
             if (digits_.empty()) stamp_ = Stamp;
             digits_.push_back(static_cast<char>('0' + (d - a_.digits)));
@@ -122,31 +166,36 @@ public:
         if (C != a_.separator) return;
         ++bytes;
         if (digits_.size() != kDigits) {
-            ++partials;
+            partials.push_back(records.size());
         } else {
             records.push_back({std::stol(digits_.substr(0, 7)), std::stol(digits_.substr(7)), stamp_, segment_});
         }
         digits_.clear();
     }
-    // A part of the stream that was lost (a list cleared) leaves what was
-    // begun unfinished.
-    void Break() {
-        if (!digits_.empty()) ++partials;
-        digits_.clear();
-        ++segment_;
+    void Feed(const std::string& Bytes, long Stamp) {
+        for (char c : Bytes) Feed(c, Stamp);
     }
+    // A loss between two destinations: what was begun is unfinished.
+    void Break() {
+        if (!digits_.empty()) partials.push_back(records.size());
+        digits_.clear();
+    }
+    // The destination the records that follow are found in.
+    void Into(int Segment) { segment_ = Segment; }
 
 private:
     Alphabet a_;
     std::string digits_;
-    double stamp_ = 0;
+    long stamp_ = 0;
     int segment_ = 0;
 };
 
 // ---- The devices
 
 // A device that sends its records every 5 ms (at the pace of a busy serial
-// line) and reads what the program sends it, fast or slowly.
+// line) and reads what the program sends it, fast or slowly. A device held
+// back makes nothing new meanwhile, so that each record carries the time its
+// first byte was written.
 class Device {
 public:
     virtual ~Device() { Stop(); }
@@ -164,10 +213,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         extra_ += Bytes;
     }
-    std::size_t Written() const { return written_; }
-    std::uint32_t Records() const { return seq_; }
+    // Sends about Bytes of records as fast as they are taken.
+    void Burst(std::size_t Bytes) { burst_ = Bytes; }
+    // Records written whole, and when the last of them began.
+    std::uint32_t Complete() const { return complete_; }
+    long LastWritten() const { return last_written_; }
     int Stream() const { return stream_; }
-    bool Broken() const { return broken_; }
 
 protected:
     // Writes what it can of Bytes now: the count taken, -1 when the device
@@ -179,40 +230,80 @@ protected:
 
 private:
     void Run() {
-        std::string pending;
+        std::string pending;  // the rest of a record begun
+        long pending_time = 0;
         while (!stop_) {
             Take(read_per_tick_);
+            std::string extra;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                pending += std::exchange(extra_, {});
+                extra = std::exchange(extra_, {});
             }
-            if (stream_ >= 0 && !broken_)
-                for (int i = 0; i < per_tick_; ++i) pending += Record(stream_, seq_++);
-            if (Whole()) {
-                while (!pending.empty() && !broken_) {
-                    const std::size_t n = std::min(pending.size(), pending[0] == '!' ? std::size_t(1) : kRecord);
-                    if (Put(pending.substr(0, n)) < 0) broken_ = true;
-                    written_ += n;
-                    pending.erase(0, n);
+            while (!extra.empty() && !broken_ && !stop_) {
+                const long n = Put(extra);
+                if (n < 0) broken_ = true;
+                if (n > 0) extra.erase(0, static_cast<std::size_t>(n));
+                if (n == 0) std::this_thread::sleep_for(1ms);
+            }
+            if (stream_ >= 0 && !broken_ && pending.empty()) {
+                std::size_t want = static_cast<std::size_t>(per_tick_);
+                if (burst_ > 0) want = std::max<std::size_t>(want, std::min<std::size_t>(burst_, 65536) / kRecord);
+                std::string batch;
+                for (std::size_t i = 0; i < want; ++i) batch += Record(stream_, seq_++);
+                burst_ = burst_ > batch.size() ? burst_ - batch.size() : 0;
+                if (Whole()) {
+                    for (std::size_t at = 0; at < batch.size() && !broken_; at += kRecord) {
+                        if (Put(batch.substr(at, kRecord)) < 0) broken_ = true;
+                        ++complete_;
+                        last_written_ = NowMsOfDay();
+                    }
+                } else {
+                    pending = std::move(batch);
+                    pending_time = NowMsOfDay();
+                    // Records not begun are made again later, with the time
+                    // they are then written.
+                    const std::size_t started = Write(pending, pending_time);
+                    const std::size_t unstarted = (pending.size() - started) / kRecord;
+                    seq_ -= static_cast<std::uint32_t>(unstarted);
+                    burst_ += unstarted * kRecord;
+                    pending.resize(pending.size() - unstarted * kRecord);
+                    pending.erase(0, started);
                 }
             } else if (!pending.empty() && !broken_) {
-                const long n = Put(pending);
-                if (n < 0) {
-                    broken_ = true;
-                } else {
-                    written_ += static_cast<std::size_t>(n);
-                    pending.erase(0, static_cast<std::size_t>(n));
-                }
+                const std::size_t n = Write(pending, pending_time);
+                pending.erase(0, n);
             }
             std::this_thread::sleep_for(5ms);
         }
+    }
+    // Writes the front of Bytes (whole records, the first perhaps begun
+    // before, at Time); counts the records finished. Returns the bytes
+    // written.
+    std::size_t Write(const std::string& Bytes, long Time) {
+        const long n = Put(Bytes);
+        if (n < 0) {
+            broken_ = true;
+            return 0;
+        }
+        const std::size_t done = static_cast<std::size_t>(n);
+        written_ += done;
+        // Each record ends with its separator.
+        for (std::size_t i = 0; i < done; ++i)
+            if (StreamOf(Bytes[i]) == stream_ && Bytes[i] == kAlphabets[stream_].separator) {
+                ++complete_;
+                last_written_ = Time;
+            }
+        return done;
     }
 
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> broken_{false};
     std::atomic<std::size_t> written_{0};
-    std::atomic<std::uint32_t> seq_{0};
+    std::atomic<std::size_t> burst_{0};
+    std::atomic<std::uint32_t> complete_{0};
+    std::atomic<long> last_written_{0};
+    std::uint32_t seq_ = 0;
     int stream_ = -1;
     int per_tick_ = 0;
     std::size_t read_per_tick_ = 0;
@@ -251,6 +342,11 @@ public:
     }
     ~SocketDevice() override { Stop(); }
     std::uint16_t LocalPort() const { return test_support::BoundPort(fd_.fd); }
+    // Leaves: what was sent stays the peer's to read.
+    void Leave() {
+        Stop();
+        fd_ = test_support::Fd();
+    }
 
 protected:
     long Put(const std::string& Bytes) override {
@@ -285,63 +381,107 @@ private:
 
 // ---- The plug-ins
 
+// Every plug-in with a receive event notes each chunk its event gets (RD1_n
+// for the main port's, RD2_n for Port2's); what a Recv returns is kept in
+// GOT. Waits happen once, on the first chunk, and say when they begin and end
+// and whose event waits.
 std::string PluginSource(const Cell& C) {
-    // The waits happen once, on the first chunk, and say when they begin
-    // and end through the plug-in's variables.
-    const std::string hold_head = "var Done: Boolean;\nprocedure Hold;\nvar S: string; Z: Integer;\nbegin\n"
-                                  "  if Done then Exit;\n  Done := True;\n  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n";
+    const std::string note =
+        "var N1, N2: Integer;\nprocedure Note(Slot: Integer; const Chunk: string);\nbegin\n"
+        "  if Slot = 1 then begin\n    N1 := N1 + 1;\n    SetV('RD1_' + IntToStr(N1), Chunk);\n"
+        "    SetV('RD1N', IntToStr(N1));\n  end else begin\n    N2 := N2 + 1;\n"
+        "    SetV('RD2_' + IntToStr(N2), Chunk);\n    SetV('RD2N', IntToStr(N2));\n  end;\nend;\n";
+    const std::string hold_head = note +
+                                  "var Done: Boolean;\nprocedure Hold(Slot: Integer);\nvar S: string; Z: Integer;\nbegin\n"
+                                  "  if Done then Exit;\n  Done := True;\n  SetV('SLOT', IntToStr(Slot));\n"
+                                  "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n";
     const std::string hold_tail = "  SetV('WAIT', '0');\nend;\n";
     const std::string send_size = Ethernet(C.source) ? "60000" : "100000";
-    const std::string loop = "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n  T := GetTickCount;\n"
-                             "  while GetTickCount - T < 1500 do Recv(0, 50, S);\n  SetV('WAIT', '0');\n";
-    const std::string both = "procedure OnReceive;\nbegin\n  Hold;\nend;\n"
-                             "procedure OnReceive2;\nbegin\n  Hold;\nend;\n";
+    const std::string loop = "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n  T := GetTickCount;\n  G := '';\n"
+                             "  while GetTickCount - T < 1500 do begin\n    Recv(0, 50, S);\n    G := G + S;\n"
+                             "    SetV('GOT', G);\n  end;\n  SetV('WAIT', '0');\n";
+    const std::string both = "procedure OnReceive;\nbegin\n  Note(1, RD);\n  Hold(1);\nend;\n"
+                             "procedure OnReceive2;\nbegin\n  Note(2, RD2);\n  Hold(2);\nend;\n";
     switch (C.plugin) {
         case Plugin::None: return {};
         case Plugin::Immediate:
-            return "procedure OnReceive;\nbegin\nend;\nprocedure OnReceive2;\nbegin\nend;\n";
+            return note + "procedure OnReceive;\nbegin\n  Note(1, RD);\nend;\n"
+                          "procedure OnReceive2;\nbegin\n  Note(2, RD2);\nend;\n";
         case Plugin::NBSleep: return hold_head + "  NBSleep(1500);\n" + hold_tail + both;
         case Plugin::Box: return hold_head + "  ShowMessage('look');\n" + hold_tail + both;
         case Plugin::FailingBox: return hold_head + "  Z := 0;\n  Z := 1 div Z;\n" + hold_tail + both;
-        case Plugin::RecvInEvent: return hold_head + "  Recv(100000, 1500, S);\n" + hold_tail + both;
-        case Plugin::SlowSend: return hold_head + "  Send(StringOfChar('x', " + send_size + "));\n" + hold_tail + both;
+        case Plugin::RecvInEvent:
+            return hold_head + "  Recv(3000000, 1500, S);\n  SetV('GOT', S);\n" + hold_tail + both;
+        case Plugin::SlowSend:
+            return hold_head + "  Send(StringOfChar('x', " + send_size + "));\n" + hold_tail + both;
         case Plugin::RecvLoopOnLoad:
-            return "procedure OnLoad;\nvar S: string; T: Cardinal;\nbegin\n" + loop + "end;\n";
+            return "procedure OnLoad;\nvar S, G: string; T: Cardinal;\nbegin\n" + loop + "end;\n";
         case Plugin::RecvLoopOnSend:
-            return "var Done: Boolean;\nprocedure OnSend;\nvar S: string; T: Cardinal;\nbegin\n  TD := '';\n"
+            return "var Done: Boolean;\nprocedure OnSend;\nvar S, G: string; T: Cardinal;\nbegin\n  TD := '';\n"
                    "  if Done then Exit;\n  Done := True;\n" + loop + "end;\n";
         case Plugin::OtherPortEvent: {
             // Main-slot sources get an event on Port2 only, Port2 sources one
             // on the main port only.
             const bool other_is_main = C.source == Source::Port2Serial;
             return hold_head + "  NBSleep(1500);\n" + hold_tail +
-                   (other_is_main ? "procedure OnReceive;\nbegin\n  Hold;\nend;\n"
-                                  : "procedure OnReceive2;\nbegin\n  Hold;\nend;\n");
+                   (other_is_main ? "procedure OnReceive;\nbegin\n  Note(1, RD);\n  Hold(1);\nend;\n"
+                                  : "procedure OnReceive2;\nbegin\n  Note(2, RD2);\n  Hold(2);\nend;\n");
         }
     }
     return {};
 }
 
+// Whether the plug-in declares the receive event of a slot (1 main, 2 Port2).
+bool Declares(const Cell& C, int Slot) {
+    switch (C.plugin) {
+        case Plugin::Immediate:
+        case Plugin::NBSleep:
+        case Plugin::Box:
+        case Plugin::FailingBox:
+        case Plugin::RecvInEvent:
+        case Plugin::SlowSend: return true;
+        case Plugin::OtherPortEvent: return (Slot == 1) == (C.source == Source::Port2Serial);
+        default: return false;
+    }
+}
+
+// Whether the plug-in's action is a wait during which the user acts (a Send
+// to the Ethernet port is over at once).
+bool Waits(const Cell& C) {
+    if (C.plugin == Plugin::None || C.plugin == Plugin::Immediate) return false;
+    return !(C.plugin == Plugin::SlowSend && Ethernet(C.source));
+}
+
 // ---- One run
 
+// Where received data went, in the order it went there: the list (as a
+// snapshot of its lines) or an output file; From and To are the read times
+// (ms of the day) between which it was the destination.
 struct Segment {
     bool list = false;
     std::string file;   // the output file it was (empty: the list)
     std::string bytes;  // a file's bytes
+    bool captured = false;  // bytes taken while the file was still open
+    bool joins = false;     // continues the one before it: nothing was lost between
+    bool text = false;      // a file written as text
+    long from = kNoStamp, to = kForever;
     struct Line {
         int dir;
-        double time;
-        std::string bytes;
+        long time;
+        terminal::TDataFormat format;
+        std::string bytes;  // data: its bytes; a message: its text
     };
     std::vector<Line> lines;
 };
 
-std::string HexBytes(const std::string& Text) {
-    std::string out;
-    std::istringstream in(Text);
-    for (std::string token; in >> token;) out.push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
-    return out;
-}
+// A window of read or write times (ms of the day) in which an action loses
+// data by design, and what loses it there.
+struct Loss {
+    long lo, hi;
+    bool list;    // the list and the output files lose it
+    bool events;  // the receive events lose it
+    std::string why;
+};
 
 class Run {
 public:
@@ -358,29 +498,45 @@ private:
     void StopFloods();
     bool LoadPlugin();
     void Tick();
-    void ActionStart();
-    void ActionSecond();
-    bool InEffect();
+    void Act(int Step);
+    bool InWait() const;
     bool PluginDone() const;
     // A Recv loop whose port the user closes meanwhile: its next Recv fails
     // ("Port is not connected"), which ends its event with the error's box;
     // a load event that fails so leaves no plug-in loaded.
     bool RecvLosesItsPort() const;
     void Snapshot();
+    void Capture(const std::string& File);
     void OpenOutput(const std::string& File);
+    void SwitchOutputOff();
+    void CloseWindow();
+    void CollectEvents();
     void Verify(Result& R);
+    void VerifyLines(const Segment& S);
+    void VerifyGraph(const Segment& S);
+    void VerifyEvents(int Stream, std::uint32_t Complete, long LastWritten);
     void Fail(const std::string& Why) { failures_.push_back(Why); }
+    void Lossy(long Lo, long Hi, bool List, bool Events, const std::string& Why) {
+        losses_.push_back({Lo, Hi, List, Events, Why});
+    }
+    // The start of what an action at Now loses: what waited for a running
+    // event was read since the wait began.
+    long LossFrom(long Now) const { return (hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now) - 150; }
     std::vector<TReceiveSource> StreamsToWatch() const;
-    void Cut() {
-        cut_at_ = m_->CurrentTime();
-        cut_segment_ = static_cast<int>(segments_.size());
-    }
-    std::string PluginVar(const std::string& Name) const {
-        return w_->main->GetPluginVar(Name);
-    }
+    std::size_t QueuedBytes(const TReceiveSource& S) const;
+    std::string PluginVar(const std::string& Name) const { return w_->main->GetPluginVar(Name); }
     std::uint64_t SerialRead(bool Main) const {
         return (Main ? w_->main->cp1 : w_->main->cp2)->DeviceBytesRead();
     }
+    long Now() const { return MsOfDay(m_->CurrentTime()); }
+    // The slot (0 main, 1 Port2) and the direction mark of a stream's data;
+    // the peers a name line may name for it.
+    int SlotOf(int Stream) const;
+    bool NameFits(const std::string& Name, int Stream) const;
+    int NamedStream(const std::string& Line) const;
+    Device* DeviceOf(int Stream) const;
+    int GotStream() const;
+    ports::TfrmForPEth* ForeignFrame() const;
 
     Cell c_;
     std::unique_ptr<Window> w_;
@@ -388,40 +544,119 @@ private:
     std::unique_ptr<PtyDevice> main_dev_, second_dev_;
     std::vector<std::unique_ptr<SocketDevice>> peers_;
     test_support::Fd listener_;
+    std::uint16_t server_port_ = 0;
     std::string plugin_file_;
     std::vector<std::string> failures_;
     std::vector<Segment> segments_;
-    std::vector<std::string> files_;
+    std::vector<Loss> losses_;
     bool to_file_ = false;
-    std::string ethernet_ip_;
+    int outputs_ = 0;
 
     // The script of the cell.
-    enum class Stage { Flooding, Effect, Second, Settle, Done } stage_ = Stage::Flooding;
-    Clock::time_point start_, effect_at_, second_at_;
+    enum class Stage { Flooding, Effect, Acting, Settle, Done } stage_ = Stage::Flooding;
+    Clock::time_point start_, effect_at_, acted_at_;
+    int step_ = 0;  // the user's steps taken
     Clock::time_point last_tick_;
     std::chrono::milliseconds max_gap_{0};
-    std::size_t max_cost_ = 0;
+    std::size_t max_queued_[kStreamsMax + 1] = {};
+    std::size_t bound_ = 0;
     long close_ms_ = -1;
     bool closed_ = false;
     bool unloaded_ = false;
-    int lossy_ = 0;
-    // A Clear or output switched off: when (as a read time), and the
-    // destination that follows it.
-    double cut_at_ = 0;
-    int cut_segment_ = -1;
+    bool box_open_ = false;
+    bool void_ = false;
     long lost_told_ = 0;  // datagrams the port said it lost
-    // The slot whose receive event ran when the plug-in's action began
-    // (-1: none), and both slots' counts then and when the user acted.
-    int event_slot_ = -1;
+    // The plug-in's wait (read times, ms of the day), and the slot whose
+    // receive event waited (1 main, 2 Port2; 0 none).
+    long hold_lo_ = kNoStamp, hold_hi_ = kNoStamp;
+    int held_slot_ = 0;
+    long run_start_ = 0;
     std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
-    int recv_slot_ = 1;  // whose bytes the plug-in's Recv takes
     bool SlotFloods(int Slot) const;
     std::size_t messages_at_start_ = 0;
+    // What the receive events got, per slot, and what Recv returned.
+    std::vector<std::string> rd_[2];
+    std::string got_;
+    bool events_collected_ = false;
+    // The server's newcomer.
+    int newcomer_ = -1;
+    std::vector<std::pair<long, long>> busy_;
+    std::vector<long> ticks_;  // when the loop gave the test its turns
+    std::uint64_t read_at_close_[2] = {0, 0};
+    std::uint64_t read_at_full_ = 0, read_while_full_ = 0;
+    // When each watched source's queue first reached its bound.
+    long full_at_[kStreamsMax + 1] = {kNoStamp, kNoStamp, kNoStamp, kNoStamp, kNoStamp};
+    // When a source of a slot (0 main, 1 Port2) was first full; kNoStamp: never.
+    long FullAt(int Slot) const;
 };
 
 std::vector<TReceiveSource> Run::StreamsToWatch() const {
     if (Serial(c_.source)) return {{.IsMain = true}, {.IsMain = false}};
-    return {{.IsMain = true, .Client = 1}, {.IsMain = false, .Client = 2}, {.IsMain = false, .Client = 3}};
+    return {{.IsMain = true, .Client = 1}, {.IsMain = false, .Client = 2}, {.IsMain = false, .Client = 3},
+            {.IsMain = false, .Client = 4}};
+}
+
+std::size_t Run::QueuedBytes(const TReceiveSource& S) const {
+    // Counted from the pieces themselves, not from the queue's own sum: each
+    // with its upkeep and its name line.
+    std::size_t cost = 0;
+    m_->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+        if (p.Source == S) cost += p.Bytes.size() + p.NameLine.size() + kPieceUpkeep;
+        return false;
+    });
+    return cost;
+}
+
+int Run::SlotOf(int Stream) const {
+    switch (c_.source) {
+        case Source::MainSerial: return 0;
+        case Source::Port2Serial: return 1;
+        case Source::BothSerial: return Stream == 0 ? 0 : 1;
+        case Source::Udp:
+        case Source::TcpClient: return 0;
+        case Source::TcpServer: return Stream == 0 ? 0 : 1;
+    }
+    return 0;
+}
+
+Device* Run::DeviceOf(int Stream) const {
+    if (Serial(c_.source)) return Stream == 0 ? static_cast<Device*>(main_dev_.get()) : second_dev_.get();
+    for (const auto& p : peers_)
+        if (p->Stream() == Stream) return p.get();
+    return nullptr;
+}
+
+// The stream a Recv reads: the main port, or the Ethernet port's current
+// client (3 on the server); -1: several (the UDP senders share the port).
+int Run::GotStream() const {
+    switch (c_.source) {
+        case Source::TcpServer: return 2;
+        case Source::Udp: return -1;
+        default: return 0;
+    }
+}
+
+bool Run::NameFits(const std::string& Name, int Stream) const {
+    if (c_.source == Source::TcpServer) {
+        const std::size_t at = Name.find("CliIdx=");
+        if (at == std::string::npos) return false;
+        const int index = std::atoi(Name.c_str() + at + 7);
+        // A newcomer takes a number another client left.
+        if (Stream == kStreamsMax - 1) return index != 1 && index != 3 && index > 0;
+        return index == Stream + 1;
+    }
+    return NamedStream(Name) == Stream;
+}
+
+int Run::NamedStream(const std::string& Line) const {
+    const std::size_t at = Line.find("UDP data from ");
+    if (at == std::string::npos) return -1;
+    const std::size_t colon = Line.find(':', at + 14);
+    if (colon == std::string::npos) return -1;
+    const int port = std::atoi(Line.c_str() + colon + 1);
+    for (const auto& p : peers_)
+        if (p->LocalPort() == port) return p->Stream();
+    return -1;
 }
 
 bool Run::SetUpSerial() {
@@ -429,11 +664,19 @@ bool Run::SetUpSerial() {
     second_dev_ = std::make_unique<PtyDevice>(6);
     vcl::SaveStrToFile("[Main]\r\nDataFormat=1\r\n[Config11]\r\nPort=5\r\nPort2=6\r\nSpeed=115200\r\n", w_->ini);
     m_ = w_->Start();
-    return m_->cp1->Connected() && m_->cp2->Connected();
+    // Lowered before the ports open: a wait of the plug-in then drives a
+    // stream past it.
+    m_->cp1->SetInBufSize(kSerialInBuf);
+    m_->cp2->SetInBufSize(kSerialInBuf);
+    bound_ = kSerialInBuf;
+    m_->FormActivate(m_);
+    return m_->cp1->Connected() && m_->cp2->Connected() && m_->cp1->InBufSize() == kSerialInBuf;
 }
 
 bool Run::SetUpEthernet() {
     m_ = w_->Start();
+    m_->FormActivate(m_);
+    bound_ = kClientBound;
     const int ethernet = m_->ComNcb->Items().IndexOfObject(ports::EthernetPortId);
     if (ethernet <= 0) return false;
     m_->ComNcb->SelectByUser(ethernet);
@@ -473,14 +716,14 @@ bool Run::SetUpEthernet() {
         peers_.push_back(std::make_unique<SocketDevice>(peer, false, 0));
         return true;
     }
-    const std::uint16_t port = test_support::FreePort(SOCK_STREAM);
-    frame->edLocalPort->SetText(std::to_string(port));
+    server_port_ = test_support::FreePort(SOCK_STREAM);
+    frame->edLocalPort->SetText(std::to_string(server_port_));
     m_->sbPort->Click();
     if (!m_->ForeignPort->Active()) return false;
     // Three clients, numbered 1 to 3 in the order they come.
     for (int i = 1; i <= 3; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = test_support::LoopbackAddress(port);
+        sockaddr_in a = test_support::LoopbackAddress(server_port_);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
         peers_.push_back(std::make_unique<SocketDevice>(fd, false, 0));
         const std::string idx = "(Idx=" + std::to_string(i) + ")";
@@ -500,39 +743,52 @@ bool Run::SetUpEthernet() {
 }
 
 bool Run::SetUp() {
-    w_ = std::make_unique<Window>(test_support::MainWindowOptions{.Start = false});
+    w_ = std::make_unique<Window>(
+        test_support::MainWindowOptions{.Start = false, .Activate = false, .Graph = c_.view == View::Graph});
     const bool ok = Serial(c_.source) ? SetUpSerial() : SetUpEthernet();
     if (!ok) return false;
     m_->RVPnlTime = terminal::tpMilliseconds;
     m_->mTimecaninterruptdatarow->SetChecked(true);
     m_->m1000msClick(m_->PollingEntry(1));  // 5 ms, and a setting the close must save
-    m_->DataFormat = 1;
+    m_->DataFormat = c_.view == View::Words ? terminal::dfHW : terminal::dfHEX;
     m_->ASCII1Click(nullptr);
+    if (c_.view == View::Graph) {
+        w_->graph->Show();
+        if (!w_->graph->Visible()) Fail("the graph window did not open");
+        // Its points then stand at the times their bytes were read.
+        if (!w_->graph->cbXATime->Checked()) Fail("the graph's axis is not time");
+    }
     // Boxes the plug-in's event opens stay up for a while, the loop going on.
     vcl::Application->MessageHook = [this](const vcl::TMessageRequest& r) {
         w_->Messages.push_back(r.Text);
+        box_open_ = true;
         const auto until = Clock::now() + 1500ms;
         while (Clock::now() < until && !m_->Closing) {
             win::ProcessMessages();
             win::Sleep(1);
         }
+        box_open_ = false;
         return vcl::IDOK;
     };
-    to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn;
+    to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn || c_.user == User::OutputTwice ||
+               c_.user == User::ClearThenOff || c_.view == View::TextOutput;
     if (to_file_) OpenOutput(w_->dir.File("out1.bin"));
     return true;
 }
 
 void Run::OpenOutput(const std::string& File) {
-    files_.push_back(File);
     Segment s;
     s.file = File;
+    s.text = c_.view == View::TextOutput;
+    s.from = segments_.empty() ? kNoStamp : Now();
     segments_.push_back(std::move(s));
-    vcl::Application->DialogHook = [File](vcl::TCommonDialog& d) {
+    ++outputs_;
+    const int filter = c_.view == View::TextOutput ? 1 : 2;  // text, or the bytes as they came
+    vcl::Application->DialogHook = [File, filter](vcl::TCommonDialog& d) {
         auto* save = dynamic_cast<vcl::TOpenDialog*>(&d);
         if (!save) return false;
         save->FileName = File;
-        save->FilterIndex = 2;  // binary: the bytes as they came
+        save->FilterIndex = filter;
         return true;
     };
     m_->Outputtofile1Click(nullptr);
@@ -540,27 +796,59 @@ void Run::OpenOutput(const std::string& File) {
     if (!m_->OutputFile.IsOpen()) Fail("output to " + File + " did not open");
 }
 
+void Run::SwitchOutputOff() {
+    // The file switched off takes what was read until now; the list what is
+    // read from now on.
+    const long now = Now();
+    for (Segment& s : segments_)
+        if (!s.list && s.to == kForever) s.to = now;
+    m_->Outputtofile1Click(nullptr);
+    Segment list;
+    list.list = true;
+    list.joins = true;
+    list.from = now;
+    segments_.push_back(std::move(list));
+}
+
+void Run::Capture(const std::string& File) {
+    // What the file holds now, before a Clear empties it.
+    for (Segment& s : segments_)
+        if (s.file == File && !s.captured) {
+            s.bytes = test_support::Slurp(File);
+            s.captured = true;
+            s.to = Now();
+        }
+    Segment again;
+    again.file = File;
+    again.text = c_.view == View::TextOutput;
+    again.from = Now();
+    segments_.push_back(std::move(again));
+}
+
 void Run::StartFloods() {
-    // 3 records of 17 bytes every 5 ms: about 10 KB/s a stream.
+    // 3 records of 17 bytes every 5 ms: about 10 KB/s a stream, in chunks
+    // of an odd length (in a word format a low byte then waits for the next
+    // chunk of its stream).
     const std::size_t fast = 1 << 20, slow = c_.plugin == Plugin::SlowSend ? 200 : fast;
+    const int per_tick = 3;
     switch (c_.source) {
         case Source::MainSerial:
-            main_dev_->Start(0, 3, slow);
-            second_dev_->Start(c_.plugin == Plugin::OtherPortEvent ? -1 : -1, 0, fast);
+            main_dev_->Start(0, per_tick, slow);
+            second_dev_->Start(-1, 0, fast);
             if (c_.plugin == Plugin::OtherPortEvent) second_dev_->SendNow("!");
             break;
         case Source::Port2Serial:
             main_dev_->Start(-1, 0, slow);
-            second_dev_->Start(1, 3, fast);
+            second_dev_->Start(1, per_tick, fast);
             if (c_.plugin == Plugin::OtherPortEvent) main_dev_->SendNow("!");
             break;
         case Source::BothSerial:
-            main_dev_->Start(0, 3, slow);
-            second_dev_->Start(1, 3, fast);
+            main_dev_->Start(0, per_tick, slow);
+            second_dev_->Start(1, per_tick, fast);
             break;
         default:
             for (std::size_t i = 0; i < peers_.size(); ++i)
-                peers_[i]->Start(static_cast<int>(i), c_.source == Source::Udp ? 2 : 3, slow);
+                peers_[i]->Start(static_cast<int>(i), c_.source == Source::Udp ? 2 : per_tick, slow);
             break;
     }
 }
@@ -595,14 +883,11 @@ bool Run::SlotFloods(int Slot) const {
     }
 }
 
-bool Run::InEffect() {
-    switch (c_.plugin) {
-        case Plugin::None:
-        case Plugin::Immediate: return Clock::now() - start_ > 500ms;
-        // A Send that need not wait (the Ethernet port's) is over at once.
-        case Plugin::SlowSend: return PluginVar("BEGUN") == "1";
-        default: return PluginVar("WAIT") == "1";
-    }
+bool Run::InWait() const {
+    if (!Waits(c_)) return false;
+    // The failing event's wait is its error's box.
+    if (c_.plugin == Plugin::FailingBox) return box_open_;
+    return PluginVar("WAIT") == "1";
 }
 
 bool Run::PluginDone() const {
@@ -624,10 +909,10 @@ void Run::Snapshot() {
     const terminal::TLineStore& lines = m_->RxPanel->Lines();
     for (int i = 0; i < lines.LineCount(); ++i) {
         const terminal::TLineRecord r = lines.LineRecord(i);
+        const std::string text = lines.LineData(i);
         if (r.Format == terminal::dfERR) {
             // "Error: Receive: N datagrams lost, ...", folded into "... [k]"
             // when it came k times.
-            const std::string text = lines.LineData(i);
             const std::size_t at = text.find("Error: Receive: ");
             if (at != std::string::npos && text.find(" lost") != std::string::npos) {
                 long n = std::atol(text.c_str() + at + 16);
@@ -635,123 +920,291 @@ void Run::Snapshot() {
                 if (open != std::string::npos) n *= std::max(1L, std::atol(text.c_str() + open + 2));
                 lost_told_ += n;
             }
+            continue;
         }
-        if (r.Format != terminal::dfHEX || r.Dir > 1) continue;
-        s.lines.push_back({r.Dir, r.Time, HexBytes(lines.LineData(i))});
+        if (r.Format == terminal::dfMSG) {
+            if (text.find("RV data from CliIdx") != std::string::npos || text.find("UDP data from") != std::string::npos)
+                s.lines.push_back({-1, MsOfDay(r.Time), r.Format, text});
+            continue;
+        }
+        if (r.Dir > 1) continue;
+        std::string bytes;
+        try {
+            bytes = terminal::DecodeLineBytes(r.Format, text);
+        } catch (const std::exception& e) {
+            Fail("a line that reads back as no bytes: \"" + text.substr(0, 60) + "\"");
+        }
+        s.lines.push_back({r.Dir, MsOfDay(r.Time), r.Format, bytes});
     }
+    // The list from the last Clear (or the start) until now.
+    for (auto it = segments_.rbegin(); it != segments_.rend(); ++it)
+        if (it->list && it->lines.empty() && it->to == kForever) {
+            s.from = it->from;
+            s.joins = it->joins;
+            segments_.erase(std::next(it).base());
+            break;
+        }
+    s.to = Now();
+    if (c_.view == View::Graph) VerifyGraph(s);
     segments_.push_back(std::move(s));
 }
 
-void Run::ActionStart() {
+void Run::VerifyGraph(const Segment& S) {
+    // The graph holds a point for every byte the list shows since it was
+    // last cleared, at the time that byte was read, as a point file saved
+    // from it says.
+    const std::string file = w_->dir.File("points.txt");
+    chart::engine::TChartValueList x, y;
+    try {
+        w_->graph->SavePoints(file);
+        graph::ReadPointFile(file, INT_MAX, x, y);
+    } catch (const std::exception& e) {
+        Fail(std::string("the graph's points could not be saved and read: ") + e.what());
+        return;
+    }
+    std::vector<std::pair<long, int>> points, shown;
+    for (int i = 0; i < x.Count(); ++i)
+        points.emplace_back(MsOfDay(x.Values()[static_cast<std::size_t>(i)]),
+                            static_cast<int>(std::lround(y.Values()[static_cast<std::size_t>(i)])));
+    for (const Segment::Line& l : S.lines)
+        if (l.dir >= 0)
+            for (char ch : l.bytes) shown.emplace_back(l.time, static_cast<std::uint8_t>(ch));
+    std::sort(points.begin(), points.end());
+    std::sort(shown.begin(), shown.end());
+    if (points == shown) return;
+    std::size_t i = 0;
+    while (i < points.size() && i < shown.size() && points[i] == shown[i]) ++i;
+    Fail("the graph holds " + std::to_string(points.size()) + " points (" + std::to_string(w_->graph->PendingCount()) +
+         " queued) for " + std::to_string(shown.size()) + " bytes shown; the first that differs: " +
+         (i < points.size() ? std::to_string(points[i].second) + " at " + std::to_string(points[i].first) : "none") +
+         " against " + (i < shown.size() ? std::to_string(shown[i].second) + " at " + std::to_string(shown[i].first) : "none"));
+}
+
+void Run::CollectEvents() {
+    if (events_collected_ || !w_ || !m_) return;
+    events_collected_ = true;
+    for (int slot : {1, 2}) {
+        const std::string prefix = "RD" + std::to_string(slot);
+        const int n = std::atoi(PluginVar(prefix + "N").c_str());
+        for (int i = 1; i <= n; ++i) rd_[slot - 1].push_back(PluginVar(prefix + "_" + std::to_string(i)));
+    }
+    got_ = PluginVar("GOT");
+}
+
+void Run::CloseWindow() {
+    CollectEvents();
+    Snapshot();
+    const auto at = Clock::now();
+    m_->Close();
+    close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
+    closed_ = true;
+    // What the serial ports had read when they closed: all of it is kept.
+    if (Serial(c_.source))
+        for (int s : {0, 1}) read_at_close_[s] = SerialRead(s == 0);
+}
+
+// The user's steps: the first 200 ms into the plug-in's wait, the next ones
+// 300 ms apart.
+void Run::Act(int Step) {
+    const long now = Now();
+    auto* frame = ForeignFrame();
     switch (c_.user) {
         case User::Nothing: break;
-        case User::Clear:
+        case User::Clear: {
+            // (Taken when the Clear comes, after the test's own snapshot.)
             Snapshot();
-            ++lossy_;
-            Cut();
+            const long at = Now();
+            Lossy(LossFrom(at), at + 20, true, false, "the Clear");
             m_->ClearmClick(nullptr);
+            Segment list;
+            list.list = true;
+            list.from = at;
+            segments_.push_back(std::move(list));
             break;
+        }
         case User::OutputOffOn:
-            Cut();
-            m_->Outputtofile1Click(nullptr);
+            if (Step == 0) {
+                SwitchOutputOff();
+            } else {
+                // Opening output clears the list: what it holds is kept first.
+                Snapshot();
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                OpenOutput(w_->dir.File("out2.bin"));
+            }
+            break;
+        case User::OutputTwice:
+            if (Step == 1) {
+                Snapshot();
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                OpenOutput(w_->dir.File("out2.bin"));
+            } else {
+                SwitchOutputOff();
+            }
+            break;
+        case User::ClearThenOff:
+            if (Step == 0) {
+                Snapshot();
+                Capture(w_->dir.File("out1.bin"));
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "the Clear");
+                m_->ClearmClick(nullptr);
+            } else {
+                SwitchOutputOff();
+            }
             break;
         case User::LineSetting:
             if (Serial(c_.source)) {
-                m_->speedcb->SelectByUser(m_->speedcb->Items().IndexOf("57600"));
-            } else {
-                auto* frame = static_cast<ports::TfrmForPEth*>(m_->ForeignPort->Frame());
-                if (c_.source == Source::TcpServer)
-                    frame->edCurCliIdx->SetText("1");
+                if (Step == 0)
+                    m_->speedcb->SelectByUser(m_->speedcb->Items().IndexOf("57600"));
                 else
-                    frame->edDstPort->SetText("7");
+                    m_->Parcb->SelectByUser(2);
+            } else if (c_.source == Source::TcpServer) {
+                frame->edCurCliIdx->SetText(Step == 0 ? "1" : "3");
+            } else if (Step == 0) {
+                frame->edDstPort->SetText("7");
             }
             break;
         case User::PortButton:
-            ++lossy_;
+            if (Step == 0) Lossy(LossFrom(now), kForever, true, true, "the port closed");
+            // A UDP port opened again listens on another local port (0: any),
+            // where the senders do not send.
+            if (Step == 1 && c_.source != Source::Udp) losses_.back().hi = now + 150;
             (c_.source == Source::Port2Serial ? m_->sbPort2 : m_->sbPort)->Click();
             break;
         case User::F10: {
-            ++lossy_;
+            if (Step == 0) Lossy(LossFrom(now), kForever, true, true, "reception disabled");
+            if (Step == 1) losses_.back().hi = now + 150;
             std::uint16_t key = vcl::VK_F10;
             m_->FormKeyDown(m_, key, {});
-            if (m_->ReceptionEnabled) Fail("F10 did not disable reception");
+            if (Step == 0 && m_->ReceptionEnabled) Fail("F10 did not disable reception");
             break;
         }
         case User::Unload:
+            // The events get nothing from now on.
             unloaded_ = m_->Script != nullptr;
+            Lossy(LossFrom(now), kForever, false, true, "the plug-in unloaded");
             m_->mUnloadPluginClick(nullptr);
             break;
         case User::Close: {
-            Snapshot();
-            const auto at = Clock::now();
-            m_->Close();
-            close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
-            closed_ = true;
+            // What the ports had not read when they closed is the system's.
+            Lossy(LossFrom(now), kForever, true, true, "the close");
+            for (Segment& s : segments_)
+                if (!s.list && s.to == kForever) s.to = now;
+            CloseWindow();
             if (m_->Visible()) Fail("the window did not close");
+            break;
+        }
+        case User::ClientsLeaveJoin: {
+            if (Step != 0 || c_.source != Source::TcpServer) break;
+            // Client 2 leaves (what it sent is still read), a newcomer comes.
+            peers_[1]->Leave();
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a = test_support::LoopbackAddress(server_port_);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                Fail("the newcomer could not connect");
+                ::close(fd);
+                break;
+            }
+            peers_.push_back(std::make_unique<SocketDevice>(fd, false, 0));
+            newcomer_ = kStreamsMax - 1;
+            peers_.back()->Start(newcomer_, 3, 1 << 20);
             break;
         }
     }
 }
 
-void Run::ActionSecond() {
-    switch (c_.user) {
+// How many steps the user takes, and whether each must land inside the wait.
+int Steps(User U) {
+    switch (U) {
         case User::OutputOffOn:
-            // Opening output clears the list: what it holds is kept first.
-            Snapshot();
-            ++lossy_;
-            OpenOutput(w_->dir.File("out2.bin"));
-            break;
         case User::LineSetting:
-            if (Serial(c_.source)) {
-                m_->Parcb->SelectByUser(2);
-            } else if (c_.source == Source::TcpServer) {
-                static_cast<ports::TfrmForPEth*>(m_->ForeignPort->Frame())->edCurCliIdx->SetText("3");
-            }
-            break;
-        case User::PortButton: (c_.source == Source::Port2Serial ? m_->sbPort2 : m_->sbPort)->Click(); break;
-        case User::F10: {
-            std::uint16_t key = vcl::VK_F10;
-            m_->FormKeyDown(m_, key, {});
-            break;
-        }
-        default: break;
+        case User::PortButton:
+        case User::F10:
+        case User::ClearThenOff: return 2;
+        case User::OutputTwice: return 3;
+        default: return 1;
     }
+}
+bool StepInWait(User U, int Step) {
+    // Two actions in one wait: both inside it. Otherwise the first: the
+    // second may come after a wait the first ended (a port closed under a
+    // Send), and output comes on again once the wait is over, so that the
+    // file switched off gets what was read for it and waited.
+    return Step == 0 || U == User::OutputTwice || U == User::ClearThenOff;
 }
 
 void Run::Tick() {
     const auto now = Clock::now();
     max_gap_ = std::max(max_gap_, std::chrono::duration_cast<std::chrono::milliseconds>(now - last_tick_));
     last_tick_ = now;
-    if (!closed_)
-        for (const TReceiveSource& s : StreamsToWatch()) max_cost_ = std::max(max_cost_, m_->RxQueue.Cost(s));
+    if (!closed_) ticks_.push_back(Now());
+    if (!closed_) {
+        const std::vector<TReceiveSource> sources = StreamsToWatch();
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            max_queued_[i] = std::max(max_queued_[i], QueuedBytes(sources[i]));
+            // From now on its port reads no more until the wait ends.
+            if (full_at_[i] == kNoStamp && max_queued_[i] + 1024 >= bound_) full_at_[i] = Now();
+        }
+    }
+    // Once a held serial stream is full, its port reads no more than its
+    // own input buffer holds.
+    const bool serial_hold = Serial(c_.source) && held_slot_ != 0 && hold_hi_ == kNoStamp && !closed_;
+    const std::size_t held_index = held_slot_ == 1 ? 0 : 1;
+    if (serial_hold && read_at_full_ == 0 && max_queued_[held_index] + 512 >= bound_)
+        read_at_full_ = SerialRead(held_slot_ == 1) + 1;
+    if (serial_hold && read_at_full_ != 0 && InWait())
+        read_while_full_ = SerialRead(held_slot_ == 1) + 1 - read_at_full_;
+    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone())
+        hold_hi_ = Now() + 50;
     switch (stage_) {
-        case Stage::Flooding:
-            if (InEffect()) {
+        case Stage::Flooding: {
+            const bool begun = c_.plugin == Plugin::None || c_.plugin == Plugin::Immediate
+                                   ? now - start_ > 500ms
+                               : c_.plugin == Plugin::SlowSend ? PluginVar("BEGUN") == "1"
+                                                               : PluginVar("WAIT") == "1";
+            if (begun) {
                 effect_at_ = now;
-                event_slot_ = m_->RxRouter.EventSlot();
-                recv_slot_ = m_->RecvSource().IsMain ? 1 : 0;
+                if (Waits(c_)) hold_lo_ = Now() - 150;
+                held_slot_ = std::atoi(PluginVar("SLOT").c_str());
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
+                // A TCP peer whose event waits floods past its bound (in the
+                // plain view: the bound is the same whatever shows the bytes).
+                if (c_.view == View::Plain && (c_.source == Source::TcpServer || c_.source == Source::TcpClient) && held_slot_ != 0 &&
+                    (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::RecvInEvent ||
+                     c_.plugin == Plugin::OtherPortEvent))
+                    peers_[held_slot_ == 1 ? 0 : (c_.user == User::ClientsLeaveJoin ? 2 : 1)]->Burst(kClientBurst);
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {
                 Fail("the plug-in's action never began");
                 stage_ = Stage::Settle;
             }
             break;
+        }
         case Stage::Effect:
             if (now - effect_at_ < 200ms) break;
             for (int slot : {0, 1}) counted_at_action_[slot] = m_->PortSlots[slot].RxCount;
-            ActionStart();
-            second_at_ = now;
-            stage_ = Stage::Second;
+            [[fallthrough]];
+        case Stage::Acting: {
+            if (stage_ == Stage::Acting && now - acted_at_ < 300ms) break;
+            if (stage_ == Stage::Acting && c_.user == User::OutputOffOn && !PluginDone() && now - acted_at_ < 5s) break;
+            if (closed_ || step_ >= Steps(c_.user)) {
+                stage_ = Stage::Settle;
+                break;
+            }
+            if (Waits(c_) && StepInWait(c_.user, step_) && c_.user != User::Nothing && !InWait() && !void_) {
+                void_ = true;
+                Fail(std::string("void: the user's action came after the plug-in's wait (step ") +
+                     std::to_string(step_ + 1) + ")");
+            }
+            {
+                // The test's own work holds the loop: no port is read then.
+                const long begun_at = Now();
+                Act(step_++);
+                if (!closed_) busy_.emplace_back(begun_at, Now());
+            }
+            acted_at_ = now;
+            stage_ = Stage::Acting;
             break;
-        case Stage::Second:
-            if (now - second_at_ < 300ms) break;
-            // Output comes on again once the plug-in's wait is over, so that
-            // the file switched off gets what was read for it and waited.
-            if (c_.user == User::OutputOffOn && !PluginDone() && now - second_at_ < 5s) break;
-            if (!closed_) ActionSecond();
-            stage_ = Stage::Settle;
-            break;
+        }
         case Stage::Settle:
             if (now - start_ > 2500ms && PluginDone()) stage_ = Stage::Done;
             break;
@@ -768,6 +1221,12 @@ Result Run::Go() {
         return r;
     }
     messages_at_start_ = w_->Messages.size();
+    if (!to_file_) {
+        Segment list;
+        list.list = true;
+        segments_.push_back(std::move(list));
+    }
+    run_start_ = Now();
     start_ = last_tick_ = Clock::now();
     QTimer timer;
     timer.setInterval(20);
@@ -788,7 +1247,9 @@ Result Run::Go() {
     auto moved = Clock::now();
     test_support::PumpUntil(
         [&] {
-            const std::uint64_t now = closed_ ? 0 : SerialRead(true) + SerialRead(false) + m_->PortSlots[0].RxCount + m_->PortSlots[1].RxCount;
+            const std::uint64_t now = closed_ ? 0
+                                              : SerialRead(true) + SerialRead(false) + m_->PortSlots[0].RxCount +
+                                                    m_->PortSlots[1].RxCount;
             if (now != last) {
                 last = now;
                 moved = Clock::now();
@@ -797,163 +1258,420 @@ Result Run::Go() {
         },
         30s);
     timer.stop();
-    if (!closed_) {
-        Snapshot();
-        const auto at = Clock::now();
-        m_->Close();
-        close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
-        closed_ = true;
-    }
+    if (!closed_) CloseWindow();
     // A plug-in event the close stopped returns at once.
     if (!test_support::PumpUntil([&] { return !m_->PluginBusy; }, 1s)) Fail("the plug-in's event went on after the close");
-    // The segments stand in the order they were the destination: a cell
-    // with output on, off and on again filled out1, the list, out2.
     for (Segment& s : segments_)
-        if (!s.file.empty()) s.bytes = test_support::Slurp(s.file);
+        if (!s.list && !s.captured) s.bytes = test_support::Slurp(s.file);
     Verify(r);
     StopFloods();
     w_.reset();
     return r;
 }
 
-void Run::Verify(Result& R) {
-    // Which streams the devices sent, and how much each program port read.
-    struct Stream {
-        int index;
-        std::size_t sent_bytes;
-        std::uint32_t sent_records;
-        std::uint64_t read;  // serial: the port's bytes read; 0: unknown
-        bool datagrams;
+long Run::FullAt(int Slot) const {
+    long first = kNoStamp;
+    const std::vector<TReceiveSource> sources = StreamsToWatch();
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if ((sources[i].IsMain ? 0 : 1) == Slot && full_at_[i] != kNoStamp &&
+            (first == kNoStamp || Minus(full_at_[i], first) < 0))
+            first = full_at_[i];
+    return first;
+}
+
+ports::TfrmForPEth* Run::ForeignFrame() const {
+    return m_->ForeignPort ? static_cast<ports::TfrmForPEth*>(m_->ForeignPort->Frame()) : nullptr;
+}
+
+
+// A text output file's lines, taken back as the list's: each line's time,
+// port mark and bytes; a peer's name line as it is.
+std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDataFormat Format) {
+    std::vector<Segment::Line> out;
+    std::size_t at = 0;
+    while (at < Text.size()) {
+        std::size_t end = Text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = Text.size();
+        const std::string line = Text.substr(at, end - at);
+        at = end + 1;
+        // "hh:mm:ss.zzz" then the mark ("<" main port, "\xAB" Port2), then data.
+        int h = 0, m = 0, s = 0, ms = 0;
+        if (line.size() < 13 || std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &h, &m, &s, &ms) != 4) continue;
+        const long time = ((h * 60L + m) * 60 + s) * 1000 + ms;
+        if (line.find("RV data from CliIdx") != std::string::npos || line.find("UDP data from") != std::string::npos) {
+            out.push_back({-1, time, terminal::dfMSG, line});
+            continue;
+        }
+        const char mark = line[12];
+        if (mark != '<' && mark != '\xAB') continue;
+        const int dir = mark == '<' ? 0 : 1;
+        std::string bytes;
+        try {
+            bytes = terminal::DecodeLineBytes(Format, line.substr(13));
+        } catch (const std::exception&) {
+            continue;
+        }
+        out.push_back({dir, time, Format, bytes});
+    }
+    return out;
+}
+
+void Run::VerifyLines(const Segment& S) {
+    // Each line holds one stream's bytes under its port's mark, a peer's
+    // under the name line that names it (anew after a Clear), and the lines
+    // stand in the order their bytes were read, but for what waited for an
+    // event: a stream held by a running event, or joined to an event's chunk.
+    // (Text output writes the data lines; the names stay in the list.)
+    const bool names = S.list && (c_.source == Source::TcpServer || c_.source == Source::Udp);
+    std::string name;
+    int named_stream = -1;
+    const Segment::Line* last = nullptr;
+    int last_stream = -1;
+    bool told_order = false, told_name = false, told_mark = false;
+    for (const Segment::Line& l : S.lines) {
+        if (l.dir < 0) {
+            name = l.bytes;
+            named_stream = -1;
+            continue;
+        }
+        std::set<int> streams;
+        for (char ch : l.bytes)
+            if (StreamOf(ch) >= 0) streams.insert(StreamOf(ch));
+        if (streams.empty()) continue;
+        if (streams.size() > 1) {
+            Fail("one line holds the bytes of " + std::to_string(streams.size()) + " streams");
+            continue;
+        }
+        const int s = *streams.begin();
+        if (l.dir != SlotOf(s) && !told_mark) {
+            told_mark = true;
+            Fail("stream " + std::to_string(s) + "'s bytes shown under " + (l.dir == 0 ? "the main port's" : "Port2's") +
+                 " mark");
+        }
+        if (names && !told_name) {
+            if (name.empty()) {
+                told_name = true;
+                Fail("stream " + std::to_string(s) + "'s bytes shown under no name line");
+            } else if (!NameFits(name, s) || (named_stream >= 0 && named_stream != s)) {
+                told_name = true;
+                Fail("stream " + std::to_string(s) + "'s bytes shown under \"" + name + "\"");
+            }
+            named_stream = s;
+        }
+        if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order) {
+            const bool held = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1) && hold_lo_ != kNoStamp &&
+                              Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);
+            const bool joined = Declares(c_, SlotOf(last_stream) + 1);
+            if (!held && !joined) {
+                told_order = true;
+                Fail("stream " + std::to_string(s) + "'s bytes read at " + std::to_string(l.time) +
+                     " shown after stream " + std::to_string(last_stream) + "'s read at " + std::to_string(last->time));
+            }
+        }
+        last = &l;
+        last_stream = s;
+    }
+}
+
+namespace {
+
+// Whether a loss window holds what went missing between two records written
+// at Prev and Next (ms of the day).
+bool Explained(const std::vector<Loss>& Losses, long Prev, long Next, bool Events) {
+    for (const Loss& l : Losses) {
+        if (Events ? !l.events : !l.list) continue;
+        if (Minus(Prev, l.lo) < 0) continue;
+        if (l.hi != kForever && Minus(l.hi, Next) < 0) continue;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Checks one view of a stream (the list and files, or what the events got)
+// against what its device wrote: each record once and in order, and every
+// one there but where a loss window explains it. Exempt records may stand
+// out of order. Returns the records missing.
+long CheckRecords(const std::string& Tag, const Decoder& D, std::uint32_t Complete, long LastWritten, long Start,
+                  const std::vector<Loss>& Losses, bool Events, long Allowance, const std::set<long>& Exempt,
+                  std::vector<std::string>& Failures, long* Unexplained = nullptr) {
+    long missing = 0;
+    std::vector<Decoder::Rec> recs;
+    std::set<long> seen;
+    for (const Decoder::Rec& r : D.records) {
+        if (!seen.insert(r.seq).second) {
+            Failures.push_back(Tag + "record " + std::to_string(r.seq) + " twice");
+            return missing;
+        }
+        if (!Exempt.count(r.seq)) recs.push_back(r);
+    }
+    for (std::size_t i = 1; i < recs.size(); ++i)
+        if (recs[i].seq < recs[i - 1].seq) {
+            Failures.push_back(Tag + "record " + std::to_string(recs[i].seq) + " after " +
+                               std::to_string(recs[i - 1].seq));
+            return missing;
+        }
+    // The holes, with the records around them.
+    long unexplained = 0;
+    std::string first_hole;
+    auto hole = [&](long from, long to, long prev, long next) {
+        missing += to - from;
+        if (Explained(Losses, prev, next, Events)) return;
+        unexplained += to - from;
+        if (first_hole.empty())
+            first_hole = "records " + std::to_string(from) + " to " + std::to_string(to - 1) + " (written " +
+                         std::to_string(prev) + " to " + std::to_string(next) + ")";
     };
-    std::vector<Stream> streams;
+    long expected = 0, prev = Start;
+    for (const Decoder::Rec& r : D.records) {
+        if (Exempt.count(r.seq)) continue;
+        if (r.seq > expected) {
+            // Exempt records fill a hole of their own.
+            long from = expected;
+            while (from < r.seq && Exempt.count(from)) ++from;
+            if (from < r.seq) hole(from, r.seq, prev, r.written);
+        }
+        expected = std::max(expected, r.seq + 1);
+        prev = r.written;
+    }
+    while (expected < static_cast<long>(Complete) && Exempt.count(expected)) ++expected;
+    if (expected < static_cast<long>(Complete)) hole(expected, Complete, prev, LastWritten);
+    if (Unexplained) *Unexplained = unexplained;
+    if (unexplained > Allowance)
+        Failures.push_back(Tag + std::to_string(unexplained) + " records missing where nothing loses data: " +
+                           first_hole);
+    return missing;
+}
+
+void Run::VerifyEvents(int Stream, std::uint32_t Complete, long LastWritten) {
+    // Every record of a port whose receive event the plug-in declares goes
+    // to that event once (or to the Recv that took it), in order.
+    const int slot = SlotOf(Stream);
+    if (!Declares(c_, slot + 1)) return;
+    Decoder rd(Stream), got(Stream);
+    for (const std::string& chunk : rd_[slot]) {
+        std::set<int> streams;
+        for (char ch : chunk)
+            if (StreamOf(ch) >= 0) streams.insert(StreamOf(ch));
+        if (streams.size() > 1) Fail("one receive event's chunk holds the bytes of several streams");
+        rd.Feed(chunk, kNoStamp);
+    }
+    rd.Break();
+    got.Feed(got_, kNoStamp);
+    got.Break();
+    Decoder both(Stream);
+    both.records = rd.records;
+    both.records.insert(both.records.end(), got.records.begin(), got.records.end());
+    std::sort(both.records.begin(), both.records.end(),
+              [](const Decoder::Rec& a, const Decoder::Rec& b) { return a.seq < b.seq; });
+    // A record split between the event's chunk and the bytes its Recv took
+    // (at either end of them) is whole in neither.
+    const long split = got_.empty() ? 0 : 2;
+    const std::string tag = "stream " + std::to_string(Stream) + " in the receive events: ";
+    CheckRecords(tag, both, Complete, LastWritten, run_start_, losses_, true, split, {}, failures_);
+}
+
+void Run::Verify(Result& R) {
+    std::vector<int> streams;
     switch (c_.source) {
-        case Source::MainSerial:
-            streams.push_back({0, main_dev_->Written(), main_dev_->Records(), SerialRead(true), false});
-            break;
-        case Source::Port2Serial:
-            streams.push_back({1, second_dev_->Written(), second_dev_->Records(), SerialRead(false), false});
-            break;
-        case Source::BothSerial:
-            streams.push_back({0, main_dev_->Written(), main_dev_->Records(), SerialRead(true), false});
-            streams.push_back({1, second_dev_->Written(), second_dev_->Records(), SerialRead(false), false});
-            break;
+        case Source::MainSerial: streams = {0}; break;
+        case Source::Port2Serial: streams = {1}; break;
+        case Source::BothSerial: streams = {0, 1}; break;
         default:
-            for (auto& p : peers_)
-                streams.push_back({p->Stream(), p->Written(), p->Records(), 0, c_.source == Source::Udp});
+            for (const auto& p : peers_) streams.push_back(p->Stream());
             break;
     }
-    const bool lossless = lossy_ == 0;
-    std::size_t seen_total = 0;
-    double worst_lag = 0;
-    long datagrams_missing = 0;
-    for (const Stream& s : streams) {
-        Decoder d(s.index);
-        for (const Segment& seg : segments_) {
-            if (seg.list) {
-                for (const Segment::Line& l : seg.lines)
-                    for (char ch : l.bytes) d.Feed(ch, l.time);
-            } else {
-                for (char ch : seg.bytes) d.Feed(ch, std::nan(""));
-            }
-            d.Break();
+    const bool datagrams = c_.source == Source::Udp;
+    const terminal::TDataFormat format = c_.view == View::Words ? terminal::dfHW : terminal::dfHEX;
+    for (Segment& s : segments_) {
+        if (s.text) s.lines = TextFileLines(s.bytes, format);
+        if (s.list || s.text) VerifyLines(s);
+    }
+    // The records of the event's first chunk may show after the bytes a Recv
+    // took meanwhile, once those reach the port's input buffer.
+    std::set<long> exempt;
+    std::size_t queued_most = 0;
+    for (std::size_t i = 0; i <= kStreamsMax; ++i) queued_most = std::max(queued_most, max_queued_[i]);
+    // (The bytes a Recv took all waited until they reached the bound, so a
+    // Recv that took as much reached it.)
+    if (c_.plugin == Plugin::RecvInEvent && held_slot_ != 0 && !rd_[held_slot_ - 1].empty() &&
+        (queued_most + 1024 >= bound_ || got_.size() + 4096 >= bound_)) {
+        for (int s : streams) {
+            Decoder first(s);
+            first.Feed(rd_[held_slot_ - 1].front(), kNoStamp);
+            // With the records it cuts at its ends.
+            if (!first.records.empty())
+                for (long q = first.records.front().seq - 1; q <= first.records.back().seq + 1; ++q) exempt.insert(q);
         }
+    }
+    std::vector<std::pair<long, long>> stalls;
+    for (std::size_t t = 1; t < ticks_.size(); ++t)
+        if (Minus(ticks_[t], ticks_[t - 1]) >= 50) stalls.emplace_back(ticks_[t - 1], ticks_[t]);
+    std::size_t seen_total = 0;
+    long worst_lag = 0, lost_by_design = 0, datagrams_missing = 0;
+    for (int s : streams) {
+        Device* dev = DeviceOf(s);
+        Decoder d(s);
+        for (std::size_t i = 0; i < segments_.size(); ++i) {
+            const Segment& seg = segments_[i];
+            if (!seg.joins) d.Break();
+            d.Into(static_cast<int>(i));
+            if (seg.list || seg.text) {
+                for (const Segment::Line& l : seg.lines)
+                    if (l.dir >= 0) d.Feed(l.bytes, l.time);
+            } else {
+                d.Feed(seg.bytes, kNoStamp);
+            }
+        }
+        // Output switched off hands on to the list without a loss, so a
+        // record may begin in the file and end in the list.
+        d.Break();
         seen_total += d.bytes;
-        const std::string tag = "stream " + std::to_string(s.index) + ": ";
-        // Once each, in order.
-        long gaps = 0, missing = 0;
-        for (std::size_t i = 1; i < d.records.size(); ++i) {
-            const long step = d.records[i].seq - d.records[i - 1].seq;
-            if (step <= 0) {
-                Fail(tag + "record " + std::to_string(d.records[i].seq) + " after " +
-                     std::to_string(d.records[i - 1].seq) + " (twice or out of order)");
+        const std::string tag = "stream " + std::to_string(s) + ": ";
+        if (d.records.empty()) {
+            Fail(tag + "nothing arrived");
+            continue;
+        }
+        // Once each, in order, and what is missing lost by design around an
+        // action (or told lost, for datagrams).
+        // In a word format a stream's last byte may wait for its pair.
+        std::uint32_t complete = dev->Complete();
+        if (c_.view == View::Words && !d.partials.empty() && d.partials.back() == d.records.size() &&
+            d.records.back().seq + 2 == complete)
+            --complete;
+        long unexplained = 0;
+        // (The event's first chunk shown after what a Recv took may cut the
+        // record it lands in two. Datagrams missing are weighed against those
+        // told lost below.)
+        const long missing =
+            CheckRecords(tag, d, complete, dev->LastWritten(), run_start_, losses_, false,
+                         datagrams ? LONG_MAX : exempt.empty() ? 0 : 1, exempt, failures_, &unexplained);
+        lost_by_design += missing - unexplained;
+        datagrams_missing += datagrams ? unexplained : 0;
+        // Where each record went: the list after a Clear or output switched
+        // off shows only what was read after it; a file switched off holds
+        // nothing written after it.
+        for (const Decoder::Rec& rec : d.records) {
+            const Segment& seg = segments_[static_cast<std::size_t>(rec.segment)];
+            if (seg.list && rec.stamp != kNoStamp && seg.from != kNoStamp && Minus(rec.stamp, seg.from) < -1) {
+                Fail(tag + "record " + std::to_string(rec.seq) + ", read at " + std::to_string(rec.stamp) +
+                     ", shows in the list begun at " + std::to_string(seg.from));
                 break;
             }
-            if (step > 1) {
-                ++gaps;
-                missing += step - 1;
+            if (!seg.list && seg.to != kForever && Minus(rec.written, seg.to) > 5) {
+                Fail(tag + "record " + std::to_string(rec.seq) + ", written at " + std::to_string(rec.written) +
+                     ", is in " + seg.file + ", switched off at " + std::to_string(seg.to));
+                break;
             }
         }
-        if (!d.records.empty() && d.records.front().seq != 0) {
-            ++gaps;
-            missing += d.records.front().seq;
-        }
-        if (d.records.empty()) Fail(tag + "nothing arrived");
-        if (s.datagrams) {
-            datagrams_missing += static_cast<long>(s.sent_records) - static_cast<long>(d.records.size());
-        } else if (lossless && gaps > 0) {
-            Fail(tag + std::to_string(missing) + " records missing in " + std::to_string(gaps) + " places");
-        } else if (gaps > lossy_ + static_cast<long>(d.partials)) {
-            Fail(tag + std::to_string(gaps) + " gaps for " + std::to_string(lossy_) + " losing actions");
-        }
-        if (lossless && d.partials > 0) Fail(tag + std::to_string(d.partials) + " records cut short");
-        // Every serial byte the port read is shown or written; every byte a
-        // TCP peer sent is read.
-        if (s.read != 0 && lossless && d.bytes != s.read)
-            Fail(tag + std::to_string(s.read) + " bytes read, " + std::to_string(d.bytes) + " shown or written");
-        // (A close leaves what a peer sent and the port had not read yet to
-        // the system, which drops it with the connection.)
-        if (s.read == 0 && !s.datagrams && lossless && c_.user != User::Close && d.bytes != s.sent_bytes)
-            Fail(tag + std::to_string(s.sent_bytes) + " bytes sent, " + std::to_string(d.bytes) + " shown or written");
-        // A Clear or output switched off acts on what was read before it:
-        // the list after it shows only what was read later, and the file
-        // switched off holds nothing written later.
-        if (cut_segment_ >= 0) {
-            for (const Decoder::Rec& rec : d.records) {
-                if (rec.segment == cut_segment_ && rec.stamp < cut_at_) {
-                    Fail(tag + "record " + std::to_string(rec.seq) + ", read before " +
-                         (c_.user == User::Clear ? "the Clear" : "output was switched off") + ", shows after it");
-                    break;
-                }
-                long after = rec.written - MsOfDay(cut_at_);
-                if (after < -43200000) after += 86400000;
-                if (c_.user == User::OutputOffOn && rec.segment == 0 && after > 5) {
-                    Fail(tag + "record " + std::to_string(rec.seq) + ", written after output was switched off, is in its file");
-                    break;
-                }
-            }
-        }
-        // Stamped when read: the devices' records are read within a tick.
+        // Stamped when read: within 100 ms of the write, but for what its
+        // port could not read meanwhile (its stream full behind a wait, a
+        // port closed or not reading, the loop standing still).
+        const long full_at = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1) ? FullAt(SlotOf(s)) : kNoStamp;
         for (const Decoder::Rec& rec : d.records) {
-            if (std::isnan(rec.stamp)) continue;
-            long lag = MsOfDay(rec.stamp) - rec.written;
-            if (lag < -43200000) lag += 86400000;
-            worst_lag = std::max(worst_lag, static_cast<double>(lag));
-            // The time the loop could not run is no stamp's fault: a port
-            // is read when the loop gets its turn.
-            if (lag > 100 + max_gap_.count() || lag < -5) {
+            if (rec.stamp == kNoStamp) continue;
+            const long lag = Minus(rec.stamp, rec.written);
+            long allowed = 100;
+            // The loop stood still after the write (a Send to a slow device
+            // holds it, and so does a machine that gives the process no
+            // turn): nothing was read until it ran again.
+            for (const auto& [from, to] : stalls)
+                if (Minus(rec.written, from - 100) >= 0 && Minus(to, rec.written) >= 0)
+                    allowed = std::max(allowed, Minus(to, rec.written) + 100);
+            // (A socket's peer writes a burst faster than the port reads it:
+            // what the system held for the port since the burst began waits
+            // with it.)
+            const long held_from = full_at == kNoStamp ? kNoStamp
+                                   : Ethernet(c_.source) && hold_lo_ != kNoStamp ? hold_lo_
+                                                                                 : full_at - 100;
+            if (held_from != kNoStamp && Minus(rec.written, held_from) >= 0 &&
+                (hold_hi_ == kNoStamp || Minus(hold_hi_, rec.written) >= 0))
+                allowed = std::max(allowed, Minus(hold_hi_ == kNoStamp ? rec.stamp : hold_hi_, rec.written) + 100);
+            for (const auto& [from, to] : busy_)
+                if (Minus(rec.written, from - 100) >= 0 && Minus(to, rec.written) >= 0)
+                    allowed = std::max(allowed, Minus(to, rec.written) + 100);
+            for (const Loss& l : losses_)
+                if (l.list && l.events && Minus(rec.written, l.lo) >= 0 && (l.hi == kForever || Minus(l.hi, rec.written) >= 0))
+                    allowed = std::max(allowed, l.hi == kForever ? lag : Minus(l.hi, rec.written) + 100);
+            worst_lag = std::max(worst_lag, lag);
+            if (lag > allowed || lag < -5) {
                 Fail(tag + "record " + std::to_string(rec.seq) + " stamped " + std::to_string(lag) +
                      " ms after it was written");
                 break;
             }
         }
+        // A close loses only what the ports had not read: everything a
+        // serial port read is in the file or the list.
+        if (Serial(c_.source) && c_.user == User::Close && d.bytes != read_at_close_[s] && c_.view != View::Words)
+            Fail(tag + std::to_string(read_at_close_[s]) + " bytes read when the port closed, " +
+                 std::to_string(d.bytes) + " kept");
+        if (!datagrams) VerifyEvents(s, dev->Complete(), dev->LastWritten());
     }
     // A datagram the port had no room for is lost and told; nothing else is.
-    if (c_.source == Source::Udp && lossless && c_.user != User::Close && datagrams_missing > lost_told_)
+    if (datagrams && c_.user != User::Close && datagrams_missing > lost_told_)
         Fail(std::to_string(datagrams_missing) + " datagrams missing, " + std::to_string(lost_told_) + " told lost");
-    // A receive event that waits holds its own port's bytes, and those of
-    // the other port when the plug-in declares that port's event too (they
-    // wait for it); without one, the other port's go on meanwhile (counted
-    // as they come).
-    if (event_slot_ >= 0 && m_->PluginBusy == false) {
-        const int other = 1 - event_slot_;
-        const bool declared = PluginSource(c_).find(other == 1 ? "procedure OnReceive;" : "procedure OnReceive2;") !=
-                              std::string::npos;
-        const std::string during = std::string("while the ") + (event_slot_ == 1 ? "main port's" : "Port2's") +
-                                   " event waited, the other port's bytes ";
-        if (SlotFloods(other) && !declared && counted_at_action_[other] == counted_at_effect_[other])
-            Fail(during + "waited too");
-        // (A Recv takes the bytes of its source, which may be the other
-        // port's: an Ethernet server's current client.)
-        const bool taken = c_.plugin == Plugin::RecvInEvent && recv_slot_ == other;
-        if (SlotFloods(other) && declared && !taken && counted_at_action_[other] != counted_at_effect_[other])
-            Fail(during + "went on without their own event");
+    // What a Recv returned: the bytes its port read, in order.
+    const bool recv = c_.plugin == Plugin::RecvInEvent || c_.plugin == Plugin::RecvLoopOnLoad ||
+                      c_.plugin == Plugin::RecvLoopOnSend;
+    const int got_stream = GotStream();
+    const bool recv_floods = c_.source != Source::Port2Serial;
+    // (A Recv the close, Unload or its port's close ends keeps nothing.)
+    const bool ended = c_.user == User::Close || c_.user == User::Unload || c_.user == User::PortButton;
+    if (recv && recv_floods && !ended && got_.empty()) Fail("Recv returned nothing while its port flooded");
+    for (int s : streams) {
+        if (got_stream >= 0 && s != got_stream) continue;
+        Decoder got(s);
+        got.Feed(got_, kNoStamp);
+        got.Break();
+        if (got.records.empty()) continue;
+        Decoder run(s);
+        run.records = got.records;
+        // Only the run it took: from its first record to its last.
+        const long first = got.records.front().seq;
+        for (Decoder::Rec& r : run.records) r.seq -= first;
+        const auto last = static_cast<std::uint32_t>(got.records.back().seq - first + 1);
+        // A server's Recv reads the current client: while the user made
+        // another client current, a loop of Recv read that one.
+        const bool turned = c_.source == Source::TcpServer && c_.user == User::LineSetting;
+        CheckRecords("stream " + std::to_string(s) + " in what Recv returned: ", run, last, 0, run_start_, losses_,
+                     true, turned ? LONG_MAX : 0, {}, failures_);
     }
-    // What waits stays within a port's input buffer.
-    if (max_cost_ > 1000000 + 65536) Fail("the receive queue held " + std::to_string(max_cost_) + " bytes");
+    // A receive event that waits holds its own port's bytes only: the other
+    // port's go on meanwhile (counted as they come).
+    if (held_slot_ != 0 && !m_->PluginBusy) {
+        const int held = held_slot_ == 1 ? terminal::PortSlotMain : terminal::PortSlot2;
+        const int other = held == terminal::PortSlotMain ? terminal::PortSlot2 : terminal::PortSlotMain;
+        if (SlotFloods(other) && counted_at_action_[other] == counted_at_effect_[other])
+            Fail(std::string("while the ") + (held_slot_ == 1 ? "main port's" : "Port2's") +
+                 " event waited, the other port's bytes waited too");
+    }
+    // What waits stays within a port's input buffer (the serial ports' is
+    // lowered, so that a wait drives a flooding stream past it).
+    std::size_t queued = 0;
+    for (std::size_t i = 0; i <= kStreamsMax; ++i) queued = std::max(queued, max_queued_[i]);
+    // (A serial port reads no more than the room left; a socket's read may
+    // pass it by what one read takes.)
+    const std::size_t over = Serial(c_.source) ? 256 : 65536;
+    if (queued > bound_ + over)
+        Fail("a stream held " + std::to_string(queued) + " bytes waiting, past its bound of " + std::to_string(bound_));
+    const bool drives = Serial(c_.source) && held_slot_ != 0 &&
+                        (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::FailingBox ||
+                         c_.plugin == Plugin::OtherPortEvent) &&
+                        (c_.user == User::Nothing || c_.user == User::Clear || c_.user == User::OutputOffOn ||
+                         c_.user == User::LineSetting || c_.user == User::OutputTwice ||
+                         c_.user == User::ClearThenOff) &&
+                        SlotFloods(held_slot_ == 1 ? terminal::PortSlotMain : terminal::PortSlot2);
+    if (drives && queued + 1024 < bound_)
+        Fail("the wait drove no stream to its bound (" + std::to_string(queued) + " bytes waited at most)");
+    if (drives && read_while_full_ > kSerialInBuf + 512)
+        Fail("the port read " + std::to_string(read_while_full_) + " bytes while its stream was full");
+    // The graph got the points of what was shown.
     if (max_gap_ > 1000ms) Fail("the window did not answer for " + std::to_string(max_gap_.count()) + " ms");
     if (close_ms_ > 1000) Fail("closing took " + std::to_string(close_ms_) + " ms");
     // Boxes: only the plug-in's own.
-    std::vector<std::string> boxes(w_->Messages.begin() + static_cast<std::ptrdiff_t>(messages_at_start_), w_->Messages.end());
+    std::vector<std::string> boxes(w_->Messages.begin() + static_cast<std::ptrdiff_t>(messages_at_start_),
+                                   w_->Messages.end());
     const std::size_t expected_boxes =
         c_.plugin == Plugin::Box || c_.plugin == Plugin::FailingBox || RecvLosesItsPort() ? 1 : 0;
     if (boxes.size() > expected_boxes) Fail("unexpected box: " + boxes.back());
@@ -968,15 +1686,22 @@ void Run::Verify(Result& R) {
     R.Ok = failures_.empty();
     R.Failures = failures_;
     std::ostringstream sum;
-    sum << "seen " << seen_total << " B, queue max " << max_cost_ << " B, loop gap max " << max_gap_.count()
-        << " ms, stamp lag max " << worst_lag << " ms, close " << close_ms_ << " ms";
+    std::string why;
+    for (const Loss& l : losses_) why += (why.empty() ? " (" : ", ") + l.why;
+    if (!why.empty()) why += ")";
+    sum << "seen " << seen_total << " B, lost by design " << lost_by_design << " records" << why << ", queue max " << queued
+        << " B of " << bound_ << ", loop gap max " << max_gap_.count() << " ms, stamp lag max " << worst_lag
+        << " ms, close " << close_ms_ << " ms";
+    if (!Waits(c_)) sum << ", no wait";
     R.Summary = sum.str();
 }
 
 }  // namespace
 
 std::string Name(const Cell& C) {
-    return std::string(SourceName(C.source)) + " | " + PluginName(C.plugin) + " | " + UserName(C.user);
+    std::string name = std::string(SourceName(C.source)) + " | " + PluginName(C.plugin) + " | " + UserName(C.user);
+    if (C.view != View::Plain) name += std::string(" | ") + ViewName(C.view);
+    return name;
 }
 
 void PrintTo(const Cell& C, std::ostream* Out) { *Out << Name(C); }
@@ -986,15 +1711,31 @@ bool Applicable(const Cell& C, std::string* Why) {
         if (Why) *Why = "the role has one peer: there is no other port";
         return false;
     }
+    if (C.user == User::ClientsLeaveJoin && C.source != Source::TcpServer) {
+        if (Why) *Why = "only a server has clients that leave and join";
+        return false;
+    }
+    if (C.user == User::ClientsLeaveJoin && !Waits(C)) {
+        if (Why) *Why = "no wait for the clients to come and go in";
+        return false;
+    }
     return true;
 }
 
 std::vector<Cell> AllCells() {
+    // Every source, plug-in action and user action in the plain view; the
+    // other views with every source and plug-in action, and the user actions
+    // that bear on them.
     std::vector<Cell> out;
     for (int s = 0; s < kSources; ++s)
         for (int p = 0; p < kPlugins; ++p)
             for (int u = 0; u < kUsers; ++u)
                 out.push_back({static_cast<Source>(s), static_cast<Plugin>(p), static_cast<User>(u)});
+    for (int v = 1; v < kViews; ++v)
+        for (int s = 0; s < kSources; ++s)
+            for (int p = 0; p < kPlugins; ++p)
+                for (User u : {User::Nothing, User::Clear, User::OutputOffOn})
+                    out.push_back({static_cast<Source>(s), static_cast<Plugin>(p), u, static_cast<View>(v)});
     return out;
 }
 
@@ -1002,8 +1743,10 @@ std::vector<Cell> CoverCells() {
     // Greedy: the cell that holds most pairs not yet held, until every pair
     // an applicable cell holds is held.
     auto pairs = [](const Cell& c) {
-        const int s = static_cast<int>(c.source), p = static_cast<int>(c.plugin), u = static_cast<int>(c.user);
-        return std::array<int, 3>{s * kPlugins + p, 1000 + s * kUsers + u, 2000 + p * kUsers + u};
+        const int s = static_cast<int>(c.source), p = static_cast<int>(c.plugin), u = static_cast<int>(c.user),
+                  v = static_cast<int>(c.view);
+        return std::array<int, 6>{s * kPlugins + p, 1000 + s * kUsers + u, 2000 + p * kUsers + u,
+                                  3000 + s * kViews + v, 4000 + p * kViews + v, 5000 + u * kViews + v};
     };
     std::vector<Cell> cells;
     for (const Cell& c : AllCells())
@@ -1031,7 +1774,7 @@ std::vector<Cell> CoverCells() {
 
 Result RunCell(const Cell& C) {
     std::string why;
-    if (!Applicable(C, &why)) return {true, {}, "n/a: " + why};
+    if (!Applicable(C, &why)) return {true, false, {}, "n/a: " + why};
     Run run(C);
     return run.Go();
 }

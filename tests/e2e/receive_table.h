@@ -3,11 +3,18 @@
 // (serial ports, the Ethernet port's roles) under a paced flood, crossed with
 // what a plug-in does meanwhile and with what the user does meanwhile. A cell
 // runs the main window on ptys and local sockets with a real plug-in and
-// checks what every cell must keep: every byte read reaches the list or the
-// output file once and in order (or the plug-in's Recv, which shows it too),
-// stamped with the time it was read, what waits stays within a port's input
-// buffer, the window keeps answering, and a close ends everything at once
-// with the settings saved.
+// checks what each device wrote against where it went:
+// - every record once and in order in the list or the output files, each
+//   line under its port's mark and its peer's name, the streams in the order
+//   they were read, stamped within 100 ms of the read; a loss only where an
+//   action loses data by design, around that action, and counted;
+// - every record once in what the receive events got (RD) or a Recv took;
+// - the user's action landed while the plug-in's wait ran;
+// - what waits stays within a port's input buffer (the serial ports' are
+//   lowered so that a wait drives a stream past it), and the port is then
+//   not read;
+// - the window keeps answering, and a close ends everything at once with the
+//   settings saved.
 //
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
@@ -32,28 +39,51 @@ enum class Plugin {
     SlowSend,        // the event sends to a device that takes its time
     OtherPortEvent,  // only the other port has an event, which waits
 };
-enum class User { Nothing, Clear, OutputOffOn, LineSetting, PortButton, F10, Unload, Close };
+enum class User {
+    Nothing,
+    Clear,
+    OutputOffOn,       // output off, and on into a second file once the wait is over
+    LineSetting,
+    PortButton,
+    F10,
+    Unload,
+    Close,
+    OutputTwice,       // output off, on into a second file, off again, all in one wait
+    ClearThenOff,      // Clear, then output off, in one wait
+    ClientsLeaveJoin,  // a server's client leaves and a newcomer joins during the wait
+};
+// How the received bytes are seen besides: the list in HEX and output in
+// binary, or one of the other ways.
+enum class View {
+    Plain,
+    Graph,       // the graph window open (time axis)
+    TextOutput,  // output to a file as text
+    Words,       // the list in a word format (HW)
+};
 
 struct Cell {
     Source source;
     Plugin plugin;
     User user;
+    View view = View::Plain;
 };
 
 std::string Name(const Cell& C);
 // For the test's listing: the cell's name.
 void PrintTo(const Cell& C, std::ostream* Out);
 // Whether the cell means anything (the Ethernet port's UDP and TCP client
-// roles have no other port); Why says why not.
+// roles have no other port; only a server has clients that come and go);
+// Why says why not.
 bool Applicable(const Cell& C, std::string* Why = nullptr);
 // Every cell, in order.
 std::vector<Cell> AllCells();
 // Applicable cells that together hold every pair of a source, a plug-in
-// action and a user action that an applicable cell holds.
+// action, a user action and a view that an applicable cell holds.
 std::vector<Cell> CoverCells();
 
 struct Result {
     bool Ok = true;
+    bool Applicable = true;
     std::vector<std::string> Failures;
     std::string Summary;  // the figures of the run, one line
 };

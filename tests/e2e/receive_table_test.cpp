@@ -1,8 +1,9 @@
 // The table of end-to-end cases of the receive way (receive_table.h). The
-// cover (every pair of a source, a plug-in action and a user action at least
-// once) runs with the other tests; with VOSTREL_RECEIVE_TABLE=all in the
-// environment the whole table is there too (scripts/receive-table.sh runs
-// it and prints one line a cell).
+// cover (every pair of a source, a plug-in action, a user action and a view
+// at least once) runs with the other tests; with VOSTREL_RECEIVE_TABLE=all in
+// the environment the whole table is there too (scripts/receive-table.sh
+// runs it and prints one line a cell; scripts/inject-faults.sh runs the
+// cells that must catch each fault of tests/faults/).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,7 +22,8 @@ TEST_P(receive_table_cell, keeps_every_byte_in_order_stamped_bounded_and_closes_
     const Cell& c = GetParam();
     const receive_table::Result r = receive_table::RunCell(c);
     // One line a cell, for the table's script.
-    std::printf("CELL %s | %s | %s\n", receive_table::Name(c).c_str(), r.Ok ? "ok" : "FAILED", r.Summary.c_str());
+    std::printf("CELL %s | %s | %s\n", receive_table::Name(c).c_str(), !r.Applicable ? "n/a" : r.Ok ? "ok" : "FAILED",
+                r.Summary.c_str());
     for (const std::string& f : r.Failures) std::printf("CELL   - %s\n", f.c_str());
     std::fflush(stdout);
     EXPECT_TRUE(r.Ok) << receive_table::Name(c);
@@ -31,7 +33,8 @@ TEST_P(receive_table_cell, keeps_every_byte_in_order_stamped_bounded_and_closes_
 std::string CellName(const ::testing::TestParamInfo<Cell>& Info) {
     return "s" + std::to_string(static_cast<int>(Info.param.source)) + "_p" +
            std::to_string(static_cast<int>(Info.param.plugin)) + "_u" +
-           std::to_string(static_cast<int>(Info.param.user));
+           std::to_string(static_cast<int>(Info.param.user)) +
+           (Info.param.view == receive_table::View::Plain ? "" : "_v" + std::to_string(static_cast<int>(Info.param.view)));
 }
 
 std::vector<Cell> Everything() {
