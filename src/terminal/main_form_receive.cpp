@@ -193,6 +193,12 @@ void TMain::SyncReceivePanelOptions() {
     const TListOutput& output = ActiveOutput();
     const bool text_output = output.IsOpen() && !output.Raw();
     if (text_output != p.OutputOpen()) {
+        // The panel starts a new line in the file it writes to now. A file
+        // that was let go in mid-line (switched off, then handed what was
+        // read for it meanwhile) ends that line first, so that two lines
+        // never run together into one that reads back as nothing.
+        if (TListOutput& out = ActiveOutput(); text_output && out.LineOpen() && !out.Write("\r"))
+            NoteOutputFailed(out);
         if (text_output)
             // A failed write only leaves a mark: the panel is rendering, and
             // output is switched off once it is done (StopFailedOutput).

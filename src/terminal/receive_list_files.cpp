@@ -295,6 +295,7 @@ void TListOutput::Close() {
     regular_ = false;
     backlog_.clear();
     unwritten_.clear();
+    lineOpen_ = false;
 }
 
 void TListOutput::MoveFrom(TListOutput& From) {
@@ -306,6 +307,7 @@ void TListOutput::MoveFrom(TListOutput& From) {
     regular_ = std::exchange(From.regular_, false);
     backlog_ = std::exchange(From.backlog_, {});
     unwritten_ = std::exchange(From.unwritten_, {});
+    lineOpen_ = std::exchange(From.lineOpen_, false);
     lastTaken_ = From.lastTaken_;
     if (From.waitWhenFull_ && !waitWhenFull_) {
         waitWhenFull_ = true;
@@ -342,6 +344,7 @@ bool TListOutput::Holds(const std::string& FileName) const {
 
 bool TListOutput::Write(std::string_view Data) {
     if (!file_) return true;
+    if (!Data.empty()) lineOpen_ = Data.back() != '\r';
     if (regular_ || waitWhenFull_) {
         // Written from inside the receive path, which must not be entered
         // again: a pipe that is full (only while the program ends) is waited
@@ -457,6 +460,7 @@ void TListOutput::Empty() {
     if (!file_ || !regular_) return;
     if (::ftruncate(file_->Handle(), 0) != 0) throw vcl::EFileSaveError(file_->FileName(), errno);
     file_->SetPosition(0);
+    lineOpen_ = false;
 }
 
 }  // namespace terminal

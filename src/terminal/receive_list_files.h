@@ -178,6 +178,10 @@ public:
     // or a device has nothing to empty.
     void Empty();
 
+    // Text output: the last line written to the file is not ended yet (the
+    // next line's "\r" ends it).
+    bool LineOpen() const { return lineOpen_; }
+
     // What a pipe or device has not taken yet.
     bool HasBacklog() const { return !backlog_.empty(); }
     // Data for this output must wait: the pipe has not taken the backlog
@@ -227,6 +231,7 @@ private:
     std::unique_ptr<win::TWriteReadyWatch> watch_;
     bool failedMeanwhile_ = false;
     bool waitWhenFull_ = false;
+    bool lineOpen_ = false;
     TClock::time_point closeBy_{};  // while the program ends: the last moment to wait
 };
 

@@ -122,6 +122,9 @@ double TReceivePanel::CurrentTime() {
 
 void TReceivePanel::SetOutputWriter(std::function<void(std::string_view)> Writer) {
     const bool closing = output_ && !Writer;
+    // A line the list was filling ends there: the file starts lines of its
+    // own (a line continued in the file would lack its prefix there).
+    if (!output_ && Writer && !curLine_.empty()) AppendNewLine(true);
     output_ = std::move(Writer);
     if (!closing) return;
     // The unfinished line is in the file already; the list's last line is

@@ -588,6 +588,12 @@ private:
     long full_at_[kStreamsMax + 1] = {kNoStamp, kNoStamp, kNoStamp, kNoStamp, kNoStamp};
     // When a source of a slot (0 main, 1 Port2) was first full; kNoStamp: never.
     long FullAt(int Slot) const;
+    // Whether a slot's stream (0 main, 1 Port2) waits while the plug-in's
+    // event waits: its own event's slot, and any slot whose event the
+    // plug-in declares (it waits for that event).
+    bool HeldInWait(int Slot) const {
+        return held_slot_ != 0 && (Slot == held_slot_ - 1 || Declares(c_, Slot + 1));
+    }
 };
 
 std::vector<TReceiveSource> Run::StreamsToWatch() const {
@@ -1359,7 +1365,7 @@ void Run::VerifyLines(const Segment& S) {
             named_stream = s;
         }
         if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order) {
-            const bool held = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1) && hold_lo_ != kNoStamp &&
+            const bool held = HeldInWait(SlotOf(s)) && hold_lo_ != kNoStamp &&
                               Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);
             const bool joined = Declares(c_, SlotOf(last_stream) + 1);
             if (!held && !joined) {
@@ -1568,7 +1574,7 @@ void Run::Verify(Result& R) {
         // Stamped when read: within 100 ms of the write, but for what its
         // port could not read meanwhile (its stream full behind a wait, a
         // port closed or not reading, the loop standing still).
-        const long full_at = held_slot_ != 0 && SlotOf(s) == (held_slot_ == 1 ? 0 : 1) ? FullAt(SlotOf(s)) : kNoStamp;
+        const long full_at = HeldInWait(SlotOf(s)) ? FullAt(SlotOf(s)) : kNoStamp;
         for (const Decoder::Rec& rec : d.records) {
             if (rec.stamp == kNoStamp) continue;
             const long lag = Minus(rec.stamp, rec.written);
@@ -1637,14 +1643,23 @@ void Run::Verify(Result& R) {
         CheckRecords("stream " + std::to_string(s) + " in what Recv returned: ", run, last, 0, run_start_, losses_,
                      true, turned ? LONG_MAX : 0, {}, failures_);
     }
-    // A receive event that waits holds its own port's bytes only: the other
-    // port's go on meanwhile (counted as they come).
-    if (held_slot_ != 0 && !m_->PluginBusy) {
+    // A receive event that waits holds its own port's bytes, and the other
+    // port's when the plug-in declares that port's event too (they wait for
+    // it); without one, the other port's go on meanwhile (counted as they
+    // come). A Recv takes the bytes of its source, which may be the other
+    // port's: an Ethernet server's current client.
+    if (held_slot_ != 0 && Waits(c_) && !m_->PluginBusy) {
         const int held = held_slot_ == 1 ? terminal::PortSlotMain : terminal::PortSlot2;
         const int other = held == terminal::PortSlotMain ? terminal::PortSlot2 : terminal::PortSlotMain;
-        if (SlotFloods(other) && counted_at_action_[other] == counted_at_effect_[other])
-            Fail(std::string("while the ") + (held_slot_ == 1 ? "main port's" : "Port2's") +
-                 " event waited, the other port's bytes waited too");
+        const int other_slot = held_slot_ == 1 ? 2 : 1;
+        const int recv_slot = c_.source == Source::TcpServer ? 2 : 1;
+        const bool taken = c_.plugin == Plugin::RecvInEvent && recv_slot == other_slot;
+        const bool moved = counted_at_action_[other] != counted_at_effect_[other];
+        const std::string during = std::string("while the ") + (held_slot_ == 1 ? "main port's" : "Port2's") +
+                                   " event waited, the other port's bytes ";
+        if (SlotFloods(other) && !Declares(c_, other_slot) && !moved) Fail(during + "waited too");
+        if (SlotFloods(other) && Declares(c_, other_slot) && !taken && moved)
+            Fail(during + "went on without their own event");
     }
     // What waits stays within a port's input buffer (the serial ports' is
     // lowered, so that a wait drives a flooding stream past it).
