@@ -104,10 +104,10 @@ std::size_t TReceiveQueue::Take(const TReceiveSource& Source, std::size_t Max, s
         Counted(s, *it, false);
         if (want < it->Bytes.size()) {
             // The rest stays a piece of its own behind the part taken, read
-            // at the same time.
+            // at the same time, with its peer's name line: shown after
+            // another peer's lines, it comes under its own name again.
             TReceivedPiece rest = *it;
             rest.Bytes.erase(0, want);
-            rest.NameLine.clear();
             it->Bytes.resize(want);
             Counted(s, rest, true);
             it = std::prev(s.Pieces.insert(std::next(it), std::move(rest)));
