@@ -6,16 +6,18 @@
 # the same tree without any fault (the baseline, run first on every cell the
 # index names). Prints a table of fault x cells failed.
 #
-#   scripts/inject-faults.sh [--jobs N] [--build-jobs N] [--only PATTERN] [--work DIR] [--keep]
+#   scripts/inject-faults.sh [--jobs N] [--build-jobs N] [--only PATTERN] [--work DIR]
 #
 # tests/faults/index has one line a fault: the patch's name (without
 # .patch), then the cells that must catch it, as shell patterns over the
 # table's cell names (s<source>_p<plug-in>_u<user>[_v<view>], the numbers of
 # the enums in tests/e2e/receive_table.h). --only runs the faults whose name
 # matches PATTERN (the baseline still runs their cells). DIR (default
-# build/faults) holds a copy of the tree and a build folder per fault; each
-# is removed once its fault has run, unless --keep. Builds go through
-# ccache, so a copy costs little more than the files its patch touches.
+# build/faults) holds one copy of the tree and one build folder, used by the
+# baseline and by every fault in turn and kept for the next run: each copy
+# rebuilds only the files its patch touches and those the one before it
+# touched (put back as they are now), so a fault costs a few compiles and a
+# link.
 #
 # Exits 1 when a patch no longer applies, a copy does not build, or a fault
 # goes uncaught.
@@ -27,15 +29,13 @@ jobs=4
 build_jobs=4
 only='*'
 work=build/faults
-keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --jobs) jobs="$2"; shift ;;
     --build-jobs) build_jobs="$2"; shift ;;
     --only) only="$2"; shift ;;
     --work) work="$2"; shift ;;
-    --keep) keep=1 ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "inject-faults: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -61,29 +61,41 @@ while read -r name rest; do
 done < "$index"
 [ ${#faults[@]} -gt 0 ] || { echo "inject-faults: no fault matches $only" >&2; exit 2; }
 
-# A copy of the tree as it is now (uncommitted changes included), with Patch
-# applied when given; built into Dir/build. Fails when the patch does not
-# apply or the copy does not build.
+# The copy of the tree as it is now (uncommitted changes included), with
+# Patch applied when given, built into $work/build; its logs go to Dir.
+# Fails when the patch does not apply or the copy does not build.
 make_copy() {
-  local dir=$1 patch=$2
-  # The files git knows or would add, with their times kept, so that a
-  # build folder used again rebuilds only what changed.
-  rm -rf "$dir/tree"
-  mkdir -p "$dir/tree"
+  local dir=$1 patch=$2 tree=$work/tree touched=$work/touched
+  mkdir -p "$dir"
+  # The files git knows or would add, with their times kept, so that the
+  # build folder rebuilds only what changed. A file the last patch changed
+  # is put back with its old time, older than what was built from it: it
+  # is marked changed (as is every file this patch changes, when patched).
+  rm -rf "$tree"
+  mkdir -p "$tree"
   git -C "$root" ls-files -z --cached --others --exclude-standard |
-    tar -C "$root" --null -T - -cf - 2>/dev/null | tar -C "$dir/tree" -xf -
+    tar -C "$root" --null -T - -cf - 2>/dev/null | tar -C "$tree" -xf -
+  [ -f "$touched" ] || : > "$touched"
+  while read -r f; do [ -e "$tree/$f" ] && touch "$tree/$f"; done < "$touched"
+  local changed=""
   if [ -n "$patch" ]; then
-    if ! patch -s -p1 -d "$dir/tree" --dry-run < "$patch" >/dev/null 2>&1; then
+    if ! patch -s -p1 -d "$tree" --dry-run < "$patch" >/dev/null 2>&1; then
       echo "does not apply"
       return 1
     fi
-    patch -s -p1 -d "$dir/tree" < "$patch" >/dev/null
+    changed=$(sed -n 's|^+++ b/\([^[:space:]]*\).*|\1|p' "$patch")
+    # Noted before the build: a run stopped midway leaves the next one to
+    # rebuild them.
+    [ -z "$changed" ] || echo "$changed" >> "$touched"
+    patch -s -p1 -d "$tree" < "$patch" >/dev/null
   fi
-  [ -f "$dir/build/CMakeCache.txt" ] ||
-    cmake -S "$dir/tree" -B "$dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOSTREL_TESTS=ON >"$dir/configure.log" 2>&1 ||
+  [ -f "$work/build/CMakeCache.txt" ] ||
+    cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOSTREL_TESTS=ON >"$dir/configure.log" 2>&1 ||
     { echo "does not configure (see $dir/configure.log)"; return 1; }
-  nice cmake --build "$dir/build" -j "$build_jobs" --target e2e_test >"$dir/build.log" 2>&1 ||
+  nice cmake --build "$work/build" -j "$build_jobs" --target e2e_test >"$dir/build.log" 2>&1 ||
     { echo "does not build (see $dir/build.log)"; return 1; }
+  # Built: only what this patch changed differs from the tree now.
+  printf '%s' "${changed:+$changed$'\n'}" > "$touched"
 }
 
 # Runs the cells given on stdin with the copy's test program; one line a
@@ -106,7 +118,7 @@ if ! why=$(make_copy "$work/baseline" ""); then
   echo "inject-faults: the tree itself $why" >&2
   exit 1
 fi
-all_cells=$("$work/baseline/build/tests/e2e_test" --gtest_list_tests --gtest_filter='all/receive_table_cell.*' |
+all_cells=$("$work/build/tests/e2e_test" --gtest_list_tests --gtest_filter='all/receive_table_cell.*' |
             sed -n 's/^  [^ ]*\/\([^ /]*\).*/\1/p')
 declare -A cells_of=()
 union=$(mktemp)
@@ -125,7 +137,7 @@ for f in "${faults[@]}"; do
 done
 sort -u "$union" -o "$union"
 echo "inject-faults: the baseline: $(wc -l < "$union") cells, $jobs at a time"
-run_cells "$work/baseline/build/tests/e2e_test" "$work/baseline/cells" < "$union"
+run_cells "$work/build/tests/e2e_test" "$work/baseline/cells" < "$union"
 declare -A base=()
 while read -r cell state; do base[$cell]=$state; done < "$work/baseline/cells"
 
@@ -140,7 +152,7 @@ for f in "${faults[@]}"; do
     status=1
     continue
   fi
-  printf '%s\n' ${cells_of[$f]} | run_cells "$dir/build/tests/e2e_test" "$dir/cells"
+  printf '%s\n' ${cells_of[$f]} | run_cells "$work/build/tests/e2e_test" "$dir/cells"
   run=0; failed=0; caught=0; broken=0; names=""
   while read -r cell state; do
     run=$((run + 1))
@@ -151,7 +163,6 @@ for f in "${faults[@]}"; do
   done < "$dir/cells"
   printf '%s|%d|%d|%d|%d|%s\n' "$f" "$run" "$failed" "$caught" "$broken" "$names" >> "$report"
   [ "$caught" -gt 0 ] || status=1
-  [ "$keep" -eq 1 ] || rm -rf "$dir"
 done
 
 echo
