@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "chart/engine/value_list.h"
@@ -59,13 +60,15 @@ const char* SourceName(Source S) {
 const char* PluginName(Plugin P) {
     static constexpr const char* names[] = {"no plug-in",  "event at once", "NBSleep",   "box",
                                             "failing box", "Recv in event", "Recv loop in ONLOAD",
-                                            "Recv loop in ONSEND", "slow Send", "other port's event"};
+                                            "Recv loop in ONSEND", "slow Send", "other port's event",
+                                            "Recv a byte at a time in the event"};
     return names[static_cast<int>(P)];
 }
 const char* UserName(User U) {
     static constexpr const char* names[] = {"nothing", "Clear", "output off and on", "line setting",
                                             "port button", "F10", "Unload", "close", "output off, on, off",
-                                            "Clear then output off", "clients leave and join"};
+                                            "Clear then output off", "clients leave and join",
+                                            "output off and on into the same file"};
     return names[static_cast<int>(U)];
 }
 const char* ViewName(View V) {
@@ -73,7 +76,7 @@ const char* ViewName(View V) {
     return names[static_cast<int>(V)];
 }
 
-constexpr int kSources = 6, kPlugins = 10, kUsers = 11, kViews = 4;
+constexpr int kSources = 6, kPlugins = 11, kUsers = 12, kViews = 4;
 
 bool Serial(Source S) { return S == Source::MainSerial || S == Source::Port2Serial || S == Source::BothSerial; }
 bool Ethernet(Source S) { return !Serial(S); }
@@ -89,6 +92,10 @@ constexpr std::size_t kClientBound = 1000000;
 // What one client sends at once when its port's wait begins, to drive its
 // stream past that.
 constexpr std::size_t kClientBurst = 1300000;
+// What the main serial port's device sends at once while its port's Recv
+// in the event waits: far more than a port held to what each Recv frees
+// reads in the rest of the wait.
+constexpr std::size_t kSerialBurst = 100000;
 
 // ---- Times: ms of the day, as the records carry them
 
@@ -166,14 +173,27 @@ public:
         if (C != a_.separator) return;
         ++bytes;
         if (digits_.size() != kDigits) {
-            partials.push_back(records.size());
+            if (from_ == kNoStamp && before_ == kForever) partials.push_back(records.size());
         } else {
-            records.push_back({std::stol(digits_.substr(0, 7)), std::stol(digits_.substr(7)), stamp_, segment_});
+            const long written = std::stol(digits_.substr(7));
+            if ((from_ == kNoStamp || Minus(written, from_) >= 0) && (before_ == kForever || Minus(written, before_) < 0))
+                records.push_back({std::stol(digits_.substr(0, 7)), written, stamp_, segment_});
         }
         digits_.clear();
     }
     void Feed(const std::string& Bytes, long Stamp) {
         for (char c : Bytes) Feed(c, Stamp);
+    }
+    // Only the records written from From until Before (a turn of a file
+    // written in two); what the other turn holds is not counted here.
+    void Feed(const std::string& Bytes, long From, long Before) {
+        from_ = From;
+        before_ = Before;
+        const std::size_t counted = bytes;
+        Feed(Bytes, kNoStamp);
+        if (From != kNoStamp) bytes = counted;
+        from_ = kNoStamp;
+        before_ = kForever;
     }
     // A loss between two destinations: what was begun is unfinished.
     void Break() {
@@ -188,6 +208,7 @@ private:
     std::string digits_;
     long stamp_ = 0;
     int segment_ = 0;
+    long from_ = kNoStamp, before_ = kForever;
 };
 
 // ---- The devices
@@ -215,6 +236,7 @@ public:
     }
     // Sends about Bytes of records as fast as they are taken.
     void Burst(std::size_t Bytes) { burst_ = Bytes; }
+    std::size_t BurstLeft() const { return burst_; }
     // Records written whole, and when the last of them began.
     std::uint32_t Complete() const { return complete_; }
     long LastWritten() const { return last_written_; }
@@ -412,6 +434,13 @@ std::string PluginSource(const Cell& C) {
         case Plugin::FailingBox: return hold_head + "  Z := 0;\n  Z := 1 div Z;\n" + hold_tail + both;
         case Plugin::RecvInEvent:
             return hold_head + "  Recv(3000000, 1500, S);\n  SetV('GOT', S);\n" + hold_tail + both;
+        case Plugin::RecvBytesInEvent:
+            // As fast as the bytes come: those there already without a turn
+            // of the loop, then a wait for the next.
+            return "var G: string; T: Cardinal;\n" + hold_head +
+                   "  T := GetTickCount;\n  while GetTickCount - T < 1500 do begin\n"
+                   "    if not Recv(1, 0, S) then Recv(1, 20, S);\n    G := G + S;\n  end;\n  SetV('GOT', G);\n" +
+                   hold_tail + both;
         case Plugin::SlowSend:
             return hold_head + "  Send(StringOfChar('x', " + send_size + "));\n" + hold_tail + both;
         case Plugin::RecvLoopOnLoad:
@@ -439,6 +468,7 @@ bool Declares(const Cell& C, int Slot) {
         case Plugin::Box:
         case Plugin::FailingBox:
         case Plugin::RecvInEvent:
+        case Plugin::RecvBytesInEvent:
         case Plugin::SlowSend: return true;
         case Plugin::OtherPortEvent: return (Slot == 1) == (C.source == Source::Port2Serial);
         default: return false;
@@ -464,6 +494,9 @@ struct Segment {
     bool captured = false;  // bytes taken while the file was still open
     bool joins = false;     // continues the one before it: nothing was lost between
     bool text = false;      // a file written as text
+    // A file written in two turns (output switched on again into it): the
+    // records of this turn, by when they were written.
+    long written_from = kNoStamp, written_before = kForever;
     long from = kNoStamp, to = kForever;
     struct Line {
         int dir;
@@ -573,6 +606,15 @@ private:
     long run_start_ = 0;
     std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
     bool SlotFloods(int Slot) const;
+    // Whether the main port's device bursts as its Recv in the event begins,
+    // and what of the burst was not written when the wait ended.
+    bool RecvBursts() const {
+        return c_.view == View::Plain && c_.user == User::Nothing && Serial(c_.source) &&
+               c_.plugin == Plugin::RecvInEvent && held_slot_ == 1;
+    }
+    std::size_t burst_left_ = 0;
+    bool burst_begun_ = false;
+    std::size_t taken_waiting_ = 0;
     std::size_t messages_at_start_ = 0;
     // What the receive events got, per slot, and what Recv returned.
     std::vector<std::string> rd_[2];
@@ -777,7 +819,7 @@ bool Run::SetUp() {
         return vcl::IDOK;
     };
     to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn || c_.user == User::OutputTwice ||
-               c_.user == User::ClearThenOff || c_.view == View::TextOutput;
+               c_.user == User::ClearThenOff || c_.user == User::OutputResumed || c_.view == View::TextOutput;
     if (to_file_) OpenOutput(w_->dir.File("out1.bin"));
     return true;
 }
@@ -905,7 +947,9 @@ bool Run::PluginDone() const {
 }
 
 bool Run::RecvLosesItsPort() const {
-    return (c_.plugin == Plugin::RecvLoopOnLoad || c_.plugin == Plugin::RecvLoopOnSend) && c_.user == User::PortButton &&
+    return (c_.plugin == Plugin::RecvLoopOnLoad || c_.plugin == Plugin::RecvLoopOnSend ||
+            c_.plugin == Plugin::RecvBytesInEvent) &&
+           c_.user == User::PortButton &&
            c_.source != Source::Port2Serial;
 }
 
@@ -1047,6 +1091,23 @@ void Run::Act(int Step) {
                 SwitchOutputOff();
             }
             break;
+        case User::OutputResumed:
+            if (Step == 0) {
+                SwitchOutputOff();
+            } else {
+                // Output goes on into the file switched off, which still
+                // waits for what was read for it: it holds what was read
+                // until then and what is read from now on; the list what
+                // came between, and it is cleared, as whenever output comes on.
+                Snapshot();
+                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                segments_.front().written_before = segments_.front().to;
+                const long off = segments_.front().to;
+                const std::string file = segments_.front().file;
+                OpenOutput(file);
+                segments_.back().written_from = off;
+            }
+            break;
         case User::ClearThenOff:
             if (Step == 0) {
                 Snapshot();
@@ -1125,7 +1186,8 @@ int Steps(User U) {
         case User::LineSetting:
         case User::PortButton:
         case User::F10:
-        case User::ClearThenOff: return 2;
+        case User::ClearThenOff:
+        case User::OutputResumed: return 2;
         case User::OutputTwice: return 3;
         default: return 1;
     }
@@ -1135,7 +1197,7 @@ bool StepInWait(User U, int Step) {
     // second may come after a wait the first ended (a port closed under a
     // Send), and output comes on again once the wait is over, so that the
     // file switched off gets what was read for it and waited.
-    return Step == 0 || U == User::OutputTwice || U == User::ClearThenOff;
+    return Step == 0 || U == User::OutputTwice || U == User::ClearThenOff || U == User::OutputResumed;
 }
 
 void Run::Tick() {
@@ -1159,8 +1221,28 @@ void Run::Tick() {
         read_at_full_ = SerialRead(held_slot_ == 1) + 1;
     if (serial_hold && read_at_full_ != 0 && InWait())
         read_while_full_ = SerialRead(held_slot_ == 1) + 1 - read_at_full_;
-    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone())
+    // What a Recv in the main port's event took and still waits behind the
+    // event's chunk, in bytes.
+    if (serial_hold && held_slot_ == 1 && InWait()) {
+        std::size_t taken = 0;
+        m_->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+            if (p.Taken && p.Source.IsMain) taken += p.Bytes.size();
+            return false;
+        });
+        taken_waiting_ = std::max(taken_waiting_, taken);
+    }
+    // A Recv in the main port's event reads on at full room once what it
+    // took reached the bound (some 400 ms into the wait, in reads of the
+    // flood's size): the device bursts after that, and all of it is read
+    // within the wait.
+    if (RecvBursts() && !burst_begun_ && stage_ >= Stage::Effect && now - effect_at_ >= 700ms) {
+        burst_begun_ = true;
+        main_dev_->Burst(kSerialBurst);
+    }
+    if (stage_ >= Stage::Effect && hold_lo_ != kNoStamp && hold_hi_ == kNoStamp && !closed_ && PluginDone()) {
         hold_hi_ = Now() + 50;
+        if (RecvBursts()) burst_left_ = main_dev_->BurstLeft();
+    }
     switch (stage_) {
         case Stage::Flooding: {
             const bool begun = c_.plugin == Plugin::None || c_.plugin == Plugin::Immediate
@@ -1291,8 +1373,11 @@ ports::TfrmForPEth* Run::ForeignFrame() const {
 
 
 // A text output file's lines, taken back as the list's: each line's time,
-// port mark and bytes; a peer's name line as it is.
-std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDataFormat Format) {
+// port mark and bytes; a peer's name line as it is. A line that is none of
+// these (two lines run together, the rest of a line begun in the list) is
+// told in Bad: read back from the file, it stands for no bytes at all.
+std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDataFormat Format,
+                                         std::vector<std::string>& Bad) {
     std::vector<Segment::Line> out;
     std::size_t at = 0;
     while (at < Text.size()) {
@@ -1300,24 +1385,29 @@ std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDat
         if (end == std::string::npos) end = Text.size();
         const std::string line = Text.substr(at, end - at);
         at = end + 1;
+        if (line.empty()) continue;
+        const auto bad = [&] { Bad.push_back("\"" + line.substr(0, 60) + (line.size() > 60 ? "...\"" : "\"")); };
         // "hh:mm:ss.zzz" then the mark ("<" main port, "\xAB" Port2), then data.
         int h = 0, m = 0, s = 0, ms = 0;
-        if (line.size() < 13 || std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &h, &m, &s, &ms) != 4) continue;
+        if (line.size() < 13 || std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &h, &m, &s, &ms) != 4) {
+            bad();
+            continue;
+        }
         const long time = ((h * 60L + m) * 60 + s) * 1000 + ms;
         if (line.find("RV data from CliIdx") != std::string::npos || line.find("UDP data from") != std::string::npos) {
             out.push_back({-1, time, terminal::dfMSG, line});
             continue;
         }
         const char mark = line[12];
-        if (mark != '<' && mark != '\xAB') continue;
-        const int dir = mark == '<' ? 0 : 1;
         std::string bytes;
         try {
+            if (mark != '<' && mark != '\xAB') throw std::runtime_error("no port mark");
             bytes = terminal::DecodeLineBytes(Format, line.substr(13));
         } catch (const std::exception&) {
+            bad();
             continue;
         }
-        out.push_back({dir, time, Format, bytes});
+        out.push_back({mark == '<' ? 0 : 1, time, Format, bytes});
     }
     return out;
 }
@@ -1491,7 +1581,13 @@ void Run::Verify(Result& R) {
     const bool datagrams = c_.source == Source::Udp;
     const terminal::TDataFormat format = c_.view == View::Words ? terminal::dfHW : terminal::dfHEX;
     for (Segment& s : segments_) {
-        if (s.text) s.lines = TextFileLines(s.bytes, format);
+        if (s.text) {
+            std::vector<std::string> bad;
+            s.lines = TextFileLines(s.bytes, format, bad);
+            if (!bad.empty())
+                Fail(s.file + " holds " + std::to_string(bad.size()) + " line(s) that read back as no bytes, the first " +
+                     bad.front());
+        }
         if (s.list || s.text) VerifyLines(s);
     }
     // The records of the event's first chunk may show after the bytes a Recv
@@ -1501,14 +1597,17 @@ void Run::Verify(Result& R) {
     for (std::size_t i = 0; i <= kStreamsMax; ++i) queued_most = std::max(queued_most, max_queued_[i]);
     // (The bytes a Recv took all waited until they reached the bound, so a
     // Recv that took as much reached it.)
-    if (c_.plugin == Plugin::RecvInEvent && held_slot_ != 0 && !rd_[held_slot_ - 1].empty() &&
-        (queued_most + 1024 >= bound_ || got_.size() + 4096 >= bound_)) {
+    // (A Recv that takes a byte at a time reaches it within the wait; how
+    // much it took first is checked below.)
+    const bool bytewise = c_.plugin == Plugin::RecvBytesInEvent;
+    if ((c_.plugin == Plugin::RecvInEvent || bytewise) && held_slot_ != 0 && !rd_[held_slot_ - 1].empty() &&
+        (bytewise || queued_most + 1024 >= bound_ || got_.size() + 4096 >= bound_)) {
         for (int s : streams) {
             Decoder first(s);
             first.Feed(rd_[held_slot_ - 1].front(), kNoStamp);
             // With the records it cuts at its ends.
-            if (!first.records.empty())
-                for (long q = first.records.front().seq - 1; q <= first.records.back().seq + 1; ++q) exempt.insert(q);
+            if (first.records.empty()) continue;
+            for (long q = first.records.front().seq - 1; q <= first.records.back().seq + 1; ++q) exempt.insert(q);
         }
     }
     std::vector<std::pair<long, long>> stalls;
@@ -1527,7 +1626,7 @@ void Run::Verify(Result& R) {
                 for (const Segment::Line& l : seg.lines)
                     if (l.dir >= 0) d.Feed(l.bytes, l.time);
             } else {
-                d.Feed(seg.bytes, kNoStamp);
+                d.Feed(seg.bytes, seg.written_from, seg.written_before);
             }
         }
         // Output switched off hands on to the list without a loss, so a
@@ -1535,10 +1634,6 @@ void Run::Verify(Result& R) {
         d.Break();
         seen_total += d.bytes;
         const std::string tag = "stream " + std::to_string(s) + ": ";
-        if (d.records.empty()) {
-            Fail(tag + "nothing arrived");
-            continue;
-        }
         // Once each, in order, and what is missing lost by design around an
         // action (or told lost, for datagrams).
         // In a word format a stream's last byte may wait for its pair.
@@ -1618,7 +1713,7 @@ void Run::Verify(Result& R) {
     if (datagrams && c_.user != User::Close && datagrams_missing > lost_told_)
         Fail(std::to_string(datagrams_missing) + " datagrams missing, " + std::to_string(lost_told_) + " told lost");
     // What a Recv returned: the bytes its port read, in order.
-    const bool recv = c_.plugin == Plugin::RecvInEvent || c_.plugin == Plugin::RecvLoopOnLoad ||
+    const bool recv = c_.plugin == Plugin::RecvInEvent || bytewise || c_.plugin == Plugin::RecvLoopOnLoad ||
                       c_.plugin == Plugin::RecvLoopOnSend;
     const int got_stream = GotStream();
     const bool recv_floods = c_.source != Source::Port2Serial;
@@ -1653,7 +1748,7 @@ void Run::Verify(Result& R) {
         const int other = held == terminal::PortSlotMain ? terminal::PortSlot2 : terminal::PortSlotMain;
         const int other_slot = held_slot_ == 1 ? 2 : 1;
         const int recv_slot = c_.source == Source::TcpServer ? 2 : 1;
-        const bool taken = c_.plugin == Plugin::RecvInEvent && recv_slot == other_slot;
+        const bool taken = (c_.plugin == Plugin::RecvInEvent || bytewise) && recv_slot == other_slot;
         const bool moved = counted_at_action_[other] != counted_at_effect_[other];
         const std::string during = std::string("while the ") + (held_slot_ == 1 ? "main port's" : "Port2's") +
                                    " event waited, the other port's bytes ";
@@ -1679,6 +1774,20 @@ void Run::Verify(Result& R) {
                         SlotFloods(held_slot_ == 1 ? terminal::PortSlotMain : terminal::PortSlot2);
     if (drives && queued + 1024 < bound_)
         Fail("the wait drove no stream to its bound (" + std::to_string(queued) + " bytes waited at most)");
+    // The event's chunk keeps its place ahead of what its Recv takes until
+    // that reaches the port's input buffer, counted as the bytes it is with
+    // an upkeep a read: a read of the flood (one write of the device, 51
+    // bytes, at the least) costs no more than 115 with its upkeep, so about
+    // 8192 * 51 / 115 = 3,600 bytes taken a byte at a time wait behind the
+    // chunk before it gives way. (Each byte costing an upkeep of its own, 126
+    // would.)
+    if (c_.plugin == Plugin::RecvBytesInEvent && c_.user == User::Nothing && Serial(c_.source) && held_slot_ == 1 &&
+        taken_waiting_ < bound_ / 4)
+        Fail("what the Recv in the event took a byte at a time gave way to the event's chunk at " +
+             std::to_string(taken_waiting_) + " bytes, far short of the input buffer");
+    if (RecvBursts() && burst_left_ > 0)
+        Fail("the Recv in the event read its port short of full room: " + std::to_string(burst_left_) + " of the " +
+             std::to_string(kSerialBurst) + " bytes its device sent at once were not read in the wait");
     if (drives && read_while_full_ > kSerialInBuf + 512)
         Fail("the port read " + std::to_string(read_while_full_) + " bytes while its stream was full");
     // The graph got the points of what was shown.
@@ -1732,6 +1841,10 @@ bool Applicable(const Cell& C, std::string* Why) {
     }
     if (C.user == User::ClientsLeaveJoin && !Waits(C)) {
         if (Why) *Why = "no wait for the clients to come and go in";
+        return false;
+    }
+    if (C.user == User::OutputResumed && !Waits(C)) {
+        if (Why) *Why = "no wait that keeps the file switched off open";
         return false;
     }
     return true;

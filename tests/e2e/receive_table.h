@@ -38,6 +38,7 @@ enum class Plugin {
     RecvLoopOnSend,  // ONSEND reads with Recv in a loop
     SlowSend,        // the event sends to a device that takes its time
     OtherPortEvent,  // only the other port has an event, which waits
+    RecvBytesInEvent,  // the event takes its port's bytes one at a time with Recv
 };
 enum class User {
     Nothing,
@@ -51,6 +52,7 @@ enum class User {
     OutputTwice,       // output off, on into a second file, off again, all in one wait
     ClearThenOff,      // Clear, then output off, in one wait
     ClientsLeaveJoin,  // a server's client leaves and a newcomer joins during the wait
+    OutputResumed,     // output off, and on again into the same file, in one wait
 };
 // How the received bytes are seen besides: the list in HEX and output in
 // binary, or one of the other ways.
