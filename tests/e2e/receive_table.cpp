@@ -615,6 +615,7 @@ private:
     std::size_t burst_left_ = 0;
     bool burst_begun_ = false;
     std::size_t taken_waiting_ = 0;
+    int burst_stream_ = -1;  // the socket peer that burst past its bound
     std::size_t messages_at_start_ = 0;
     // What the receive events got, per slot, and what Recv returned.
     std::vector<std::string> rd_[2];
@@ -1259,7 +1260,11 @@ void Run::Tick() {
                 if (c_.view == View::Plain && (c_.source == Source::TcpServer || c_.source == Source::TcpClient) && held_slot_ != 0 &&
                     (c_.plugin == Plugin::NBSleep || c_.plugin == Plugin::Box || c_.plugin == Plugin::RecvInEvent ||
                      c_.plugin == Plugin::OtherPortEvent))
-                    peers_[held_slot_ == 1 ? 0 : (c_.user == User::ClientsLeaveJoin ? 2 : 1)]->Burst(kClientBurst);
+                {
+                    SocketDevice& peer = *peers_[held_slot_ == 1 ? 0 : (c_.user == User::ClientsLeaveJoin ? 2 : 1)];
+                    peer.Burst(kClientBurst);
+                    burst_stream_ = peer.Stream();
+                }
                 stage_ = Stage::Effect;
             } else if (now - start_ > 10s) {
                 Fail("the plug-in's action never began");
@@ -1321,7 +1326,12 @@ Result Run::Go() {
     QObject::connect(&timer, &QTimer::timeout, [this] { Tick(); });
     timer.start();
     StartFloods();
-    if (LoadPlugin()) {
+    // Compiling the plug-in and its ONLOAD hold the loop: the test's own
+    // work, during which no port is read.
+    const long load_begun = Now();
+    const bool loaded = LoadPlugin();
+    busy_.emplace_back(load_begun, Now());
+    if (loaded) {
         if (c_.plugin == Plugin::RecvLoopOnSend) {
             m_->TrBCB->SetText("0");
             m_->TrBCBChange(m_->TrBCB);
@@ -1670,7 +1680,8 @@ void Run::Verify(Result& R) {
         // port could not read meanwhile (its stream full behind a wait, a
         // port closed or not reading, the loop standing still).
         const long full_at = HeldInWait(SlotOf(s)) ? FullAt(SlotOf(s)) : kNoStamp;
-        for (const Decoder::Rec& rec : d.records) {
+        for (std::size_t at = 0; at < d.records.size(); ++at) {
+            const Decoder::Rec& rec = d.records[at];
             if (rec.stamp == kNoStamp) continue;
             const long lag = Minus(rec.stamp, rec.written);
             long allowed = 100;
@@ -1695,6 +1706,25 @@ void Run::Verify(Result& R) {
             for (const Loss& l : losses_)
                 if (l.list && l.events && Minus(rec.written, l.lo) >= 0 && (l.hi == kForever || Minus(l.hi, rec.written) >= 0))
                     allowed = std::max(allowed, l.hi == kForever ? lag : Minus(l.hi, rec.written) + 100);
+            // (A record the peer that burst wrote behind what the system
+            // still held of the burst for the port is read once all before
+            // it is: late, as long as the port read on without a pause from
+            // its write until then.)
+            if (lag > allowed && s == burst_stream_) {
+                long later = rec.stamp;
+                bool ahead = false, steady = true;
+                for (std::size_t j = at; j > 0; --j) {
+                    const Decoder::Rec& before = d.records[j - 1];
+                    if (before.stamp == kNoStamp || Minus(before.stamp, rec.written) <= 0) break;
+                    if (Minus(later, before.stamp) > 100) {
+                        steady = false;
+                        break;
+                    }
+                    ahead = true;
+                    later = before.stamp;
+                }
+                if (ahead && steady && Minus(later, rec.written) <= 100) allowed = lag;
+            }
             worst_lag = std::max(worst_lag, lag);
             if (lag > allowed || lag < -5) {
                 Fail(tag + "record " + std::to_string(rec.seq) + " stamped " + std::to_string(lag) +
