@@ -555,6 +555,13 @@ private:
     // The start of what an action at Now loses: what waited for a running
     // event was read since the wait began.
     long LossFrom(long Now) const { return (hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now) - 150; }
+    // Output coming on clears only the list: what was read before output
+    // was last switched off belongs to that file, which keeps it, wait or no
+    // wait.
+    long OpenedLossFrom(long Now) const {
+        const long from = LossFrom(Now);
+        return last_off_ == kNoStamp ? from : std::max(from, last_off_ - 150);
+    }
     std::vector<TReceiveSource> StreamsToWatch() const;
     std::size_t QueuedBytes(const TReceiveSource& S) const;
     std::string PluginVar(const std::string& Name) const { return w_->main->GetPluginVar(Name); }
@@ -602,6 +609,7 @@ private:
     // The plug-in's wait (read times, ms of the day), and the slot whose
     // receive event waited (1 main, 2 Port2; 0 none).
     long hold_lo_ = kNoStamp, hold_hi_ = kNoStamp;
+    long last_off_ = kNoStamp;  // when output was last switched off
     int held_slot_ = 0;
     long run_start_ = 0;
     std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
@@ -849,6 +857,7 @@ void Run::SwitchOutputOff() {
     // The file switched off takes what was read until now; the list what is
     // read from now on.
     const long now = Now();
+    last_off_ = now;
     for (Segment& s : segments_)
         if (!s.list && s.to == kForever) s.to = now;
     m_->Outputtofile1Click(nullptr);
@@ -1079,14 +1088,14 @@ void Run::Act(int Step) {
             } else {
                 // Opening output clears the list: what it holds is kept first.
                 Snapshot();
-                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
                 OpenOutput(w_->dir.File("out2.bin"));
             }
             break;
         case User::OutputTwice:
             if (Step == 1) {
                 Snapshot();
-                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
                 OpenOutput(w_->dir.File("out2.bin"));
             } else {
                 SwitchOutputOff();
@@ -1101,7 +1110,7 @@ void Run::Act(int Step) {
                 // until then and what is read from now on; the list what
                 // came between, and it is cleared, as whenever output comes on.
                 Snapshot();
-                Lossy(LossFrom(Now()), Now() + 20, true, false, "output opened");
+                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
                 segments_.front().written_before = segments_.front().to;
                 const long off = segments_.front().to;
                 const std::string file = segments_.front().file;
