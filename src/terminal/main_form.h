@@ -320,6 +320,8 @@ public:
     // wParam is the output.
     static constexpr win::UINT kOutputFailedMessage = win::WM_USER + 3;
     bool PumpPosted = false;
+    // The text output the list panel writes to (null: none, the list).
+    TListOutput* PanelOutput = nullptr;
     // Where received data goes now: a file switched off that still takes
     // what was read for it, or the output that is on.
     TListOutput& ActiveOutput() {

@@ -189,26 +189,27 @@ void TMain::SyncReceivePanelOptions() {
     if (Precisetimecalc1->Checked() != p.PreciseTimeCalc())
         p.SetPreciseTimeCalc(Precisetimecalc1->Checked());
     // In raw mode the receive path writes the chunks itself; the panel gets
-    // the file only in text mode.
-    const TListOutput& output = ActiveOutput();
-    const bool text_output = output.IsOpen() && !output.Raw();
-    if (text_output != p.OutputOpen()) {
-        // The panel starts a new line in the file it writes to now. A file
-        // that was let go in mid-line (switched off, then handed what was
-        // read for it meanwhile) ends that line first, so that two lines
-        // never run together into one that reads back as nothing.
-        if (TListOutput& out = ActiveOutput(); text_output && out.LineOpen() && !out.Write("\r"))
-            NoteOutputFailed(out);
-        if (text_output)
-            // A failed write only leaves a mark: the panel is rendering, and
-            // output is switched off once it is done (StopFailedOutput).
-            p.SetOutputWriter([this](std::string_view Text) {
-                TListOutput& out = ActiveOutput();
-                if (!out.Write(Text)) NoteOutputFailed(out);
-            });
-        else
-            p.SetOutputWriter(nullptr);
-    }
+    // the file only in text mode: the file that takes the piece now, the
+    // output that is on or a file switched off that still takes what was
+    // read for it (the two take turns while such a file drains).
+    TListOutput& output = ActiveOutput();
+    TListOutput* target = output.IsOpen() && !output.Raw() ? &output : nullptr;
+    if (target == PanelOutput) return;
+    // The panel's line stays in the file it was begun in; the file it writes
+    // to now gets a new line. A file left in mid-line (switched off, then
+    // handed what was read for it; or the other file took a turn) ends that
+    // line first, so that two lines never run together into one that reads
+    // back as nothing.
+    if (p.OutputOpen()) p.SetOutputWriter(nullptr);
+    PanelOutput = target;
+    if (!target) return;
+    if (target->LineOpen() && !target->Write("\r")) NoteOutputFailed(*target);
+    // A failed write only leaves a mark: the panel is rendering, and output
+    // is switched off once it is done (StopFailedOutput).
+    p.SetOutputWriter([this](std::string_view Text) {
+        TListOutput& out = ActiveOutput();
+        if (!out.Write(Text)) NoteOutputFailed(out);
+    });
 }
 
 void TMain::StartNewLine(bool Repaint) {

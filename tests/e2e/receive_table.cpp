@@ -554,6 +554,12 @@ private:
     }
     // The start of what an action at Now loses: what waited for a running
     // event was read since the wait began.
+    // The output file that is on: its segment's place plus one (0: none).
+    std::size_t OutputOn() const {
+        for (std::size_t i = segments_.size(); i > 0; --i)
+            if (!segments_[i - 1].list && segments_[i - 1].to == kForever) return i;
+        return 0;
+    }
     long LossFrom(long Now) const { return (hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now) - 150; }
     // Output coming on clears only the list: what was read before output
     // was last switched off belongs to that file, which keeps it, wait or no
@@ -1073,6 +1079,9 @@ void Run::Act(int Step) {
         case User::Clear: {
             // (Taken when the Clear comes, after the test's own snapshot.)
             Snapshot();
+            // The Clear empties the output file too: what it held is kept
+            // first.
+            if (OutputOn()) Capture(segments_[OutputOn() - 1].file);
             const long at = Now();
             Lossy(LossFrom(at), at + 20, true, false, "the Clear");
             m_->ClearmClick(nullptr);
@@ -1882,8 +1891,9 @@ bool Applicable(const Cell& C, std::string* Why) {
         if (Why) *Why = "no wait for the clients to come and go in";
         return false;
     }
-    if (C.user == User::OutputResumed && !Waits(C)) {
-        if (Why) *Why = "no wait that keeps the file switched off open";
+    if (C.user == User::OutputResumed &&
+        (!Waits(C) || C.plugin == Plugin::RecvLoopOnLoad || C.plugin == Plugin::RecvLoopOnSend)) {
+        if (Why) *Why = "no receive event's wait that keeps the file switched off open";
         return false;
     }
     return true;
