@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTimer>
@@ -32,6 +33,7 @@
 #include "platform/win/message_window.h"
 #include "platform/win/timers.h"
 #include "ports/ethernet_port.h"
+#include "support/fifo_reader.h"
 #include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/main_window.h"
@@ -72,11 +74,11 @@ const char* UserName(User U) {
     return names[static_cast<int>(U)];
 }
 const char* ViewName(View V) {
-    static constexpr const char* names[] = {"", "graph open", "text output", "words"};
+    static constexpr const char* names[] = {"", "graph open", "text output", "words", "output onto a slow pipe"};
     return names[static_cast<int>(V)];
 }
 
-constexpr int kSources = 6, kPlugins = 11, kUsers = 12, kViews = 4;
+constexpr int kSources = 6, kPlugins = 11, kUsers = 12, kViews = 5;
 
 bool Serial(Source S) { return S == Source::MainSerial || S == Source::Port2Serial || S == Source::BothSerial; }
 bool Ethernet(Source S) { return !Serial(S); }
@@ -96,6 +98,20 @@ constexpr std::size_t kClientBurst = 1300000;
 // in the event waits: far more than a port held to what each Recv frees
 // reads in the rest of the wait.
 constexpr std::size_t kSerialBurst = 100000;
+
+// The slow pipe's reader: it takes at most so much every pace, steadily,
+// into a pipe that holds one page. A serial device floods faster than that,
+// so the pipe sets the pace and the program's backlog builds all the time
+// (the port is then held back, and the device with it); an Ethernet port
+// reads on into its far larger bound whatever the pipe does, so its reader
+// keeps up with a flood, and the backlog builds when a wait's release hands
+// on more than the pipe holds (and for the server's three clients).
+constexpr int kPipeCapacity = 4096;
+constexpr std::size_t kSerialPipeTake = 1024, kEthernetPipeTake = 2048;
+constexpr std::chrono::milliseconds kSerialPipePace{200}, kEthernetPipePace{100};
+// Ticks that saw the pipe holding, this far apart or closer, are one span:
+// the port was not let read all it had between them.
+constexpr long kPipeSpanJoin = 200;
 
 // ---- Times: ms of the day, as the records carry them
 
@@ -553,14 +569,20 @@ private:
         losses_.push_back({Lo, Hi, List, Events, Why});
     }
     // The start of what an action at Now loses: what waited for a running
-    // event was read since the wait began.
+    // event was read since the wait began, and what waited for a slow pipe
+    // since the pipe began to hold it back (a Clear drops it as it empties
+    // a regular file: a pipe has nothing to empty).
+    long LossFrom(long Now) const {
+        long from = hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now;
+        if (const long piped = PipeHeldSince(); piped != kNoStamp && Minus(piped, from) < 0) from = piped;
+        return from - 150;
+    }
     // The output file that is on: its segment's place plus one (0: none).
     std::size_t OutputOn() const {
         for (std::size_t i = segments_.size(); i > 0; --i)
             if (!segments_[i - 1].list && segments_[i - 1].to == kForever) return i;
         return 0;
     }
-    long LossFrom(long Now) const { return (hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now) - 150; }
     // Output coming on clears only the list: what was read before output
     // was last switched off belongs to that file, which keeps it, wait or no
     // wait.
@@ -651,7 +673,44 @@ private:
     bool HeldInWait(int Slot) const {
         return held_slot_ != 0 && (Slot == held_slot_ - 1 || Declares(c_, Slot + 1));
     }
+    // The slow pipe (View::Pipe): its reader, and the spans of read times
+    // (ms of the day) in which the program held back what it had read for
+    // the pipe, because the pipe had not taken what it was given.
+    std::string pipe_path_;
+    std::unique_ptr<test_support::FifoReader> pipe_;
+    std::vector<std::pair<long, long>> pipe_spans_;
+    long effect_ms_ = kNoStamp, action_ms_ = kNoStamp;
+    // The most that was handed on to the pipe's output (counted on its port)
+    // and the pipe's reader had not got: what the output kept for the pipe
+    // (until the user's first action: a Clear sets the counts to 0).
+    long pipe_unread_max_ = 0;
+    // Whether the output onto the pipe (on, or switched off and still
+    // taking what was read for it) holds back what goes to it now.
+    bool PipeHolds() const;
+    // Whether the pipe held back in some moment from Lo to Hi.
+    bool PipeHeldBetween(long Lo, long Hi) const;
+    // The span the pipe holds in now: when it began (kNoStamp: it holds
+    // nothing now).
+    long PipeHeldSince() const;
 };
+
+bool Run::PipeHolds() const {
+    if (!pipe_) return false;
+    if (m_->OutputFile.IsOpen() && m_->OutputFile.Holds(pipe_path_) && m_->OutputFile.Holding()) return true;
+    const terminal::TListOutput* draining = m_->RxRouter.DrainingFile(pipe_path_);
+    return draining && draining->Holding();
+}
+
+bool Run::PipeHeldBetween(long Lo, long Hi) const {
+    for (const auto& [from, to] : pipe_spans_)
+        if (Minus(to, Lo) >= 0 && Minus(Hi, from) >= 0) return true;
+    return false;
+}
+
+long Run::PipeHeldSince() const {
+    if (pipe_spans_.empty() || Minus(Now(), pipe_spans_.back().second) > kPipeSpanJoin) return kNoStamp;
+    return pipe_spans_.back().first;
+}
 
 std::vector<TReceiveSource> Run::StreamsToWatch() const {
     if (Serial(c_.source)) return {{.IsMain = true}, {.IsMain = false}};
@@ -834,7 +893,20 @@ bool Run::SetUp() {
         return vcl::IDOK;
     };
     to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn || c_.user == User::OutputTwice ||
-               c_.user == User::ClearThenOff || c_.user == User::OutputResumed || c_.view == View::TextOutput;
+               c_.user == User::ClearThenOff || c_.user == User::OutputResumed || c_.view == View::TextOutput ||
+               c_.view == View::Pipe;
+    if (c_.view == View::Pipe) {
+        // The first output is a FIFO whose reader takes from it steadily
+        // from before output comes on until the cell ends.
+        pipe_path_ = w_->dir.File("out1.bin");
+        if (::mkfifo(pipe_path_.c_str(), 0600) != 0) return false;
+        pipe_ = std::make_unique<test_support::FifoReader>(pipe_path_);
+        if (!pipe_->Open() || !pipe_->SetCapacity(kPipeCapacity)) return false;
+        if (Serial(c_.source))
+            pipe_->TakeEvery(kSerialPipeTake, kSerialPipePace);
+        else
+            pipe_->TakeEvery(kEthernetPipeTake, kEthernetPipePace);
+    }
     if (to_file_) OpenOutput(w_->dir.File("out1.bin"));
     return true;
 }
@@ -1080,8 +1152,9 @@ void Run::Act(int Step) {
             // (Taken when the Clear comes, after the test's own snapshot.)
             Snapshot();
             // The Clear empties the output file too: what it held is kept
-            // first.
-            if (OutputOn()) Capture(segments_[OutputOn() - 1].file);
+            // first (a pipe's reader has it already).
+            if (const std::size_t on = OutputOn(); on && segments_[on - 1].file != pipe_path_)
+                Capture(segments_[on - 1].file);
             const long at = Now();
             Lossy(LossFrom(at), at + 20, true, false, "the Clear");
             m_->ClearmClick(nullptr);
@@ -1224,6 +1297,21 @@ void Run::Tick() {
     max_gap_ = std::max(max_gap_, std::chrono::duration_cast<std::chrono::milliseconds>(now - last_tick_));
     last_tick_ = now;
     if (!closed_) ticks_.push_back(Now());
+    if (pipe_ && Serial(c_.source) && !closed_ && (step_ == 0 || c_.user == User::Nothing)) {
+        // (The pipe's content first: a take meanwhile is then counted
+        // twice, never missed.)
+        const long in_pipe = pipe_->Queued();
+        const long got = static_cast<long>(pipe_->Taken().size()) + in_pipe;
+        const long counted = static_cast<long>(m_->PortSlots[0].RxCount + m_->PortSlots[1].RxCount);
+        pipe_unread_max_ = std::max(pipe_unread_max_, counted - got);
+    }
+    if (!closed_ && PipeHolds()) {
+        const long at = Now();
+        if (pipe_spans_.empty() || Minus(at, pipe_spans_.back().second) > kPipeSpanJoin)
+            pipe_spans_.emplace_back(at, at);
+        else
+            pipe_spans_.back().second = at;
+    }
     if (!closed_) {
         const std::vector<TReceiveSource> sources = StreamsToWatch();
         for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -1270,6 +1358,7 @@ void Run::Tick() {
                                                                : PluginVar("WAIT") == "1";
             if (begun) {
                 effect_at_ = now;
+                effect_ms_ = Now();
                 if (Waits(c_)) hold_lo_ = Now() - 150;
                 held_slot_ = std::atoi(PluginVar("SLOT").c_str());
                 for (int slot : {0, 1}) counted_at_effect_[slot] = m_->PortSlots[slot].RxCount;
@@ -1293,6 +1382,7 @@ void Run::Tick() {
         case Stage::Effect:
             if (now - effect_at_ < 200ms) break;
             for (int slot : {0, 1}) counted_at_action_[slot] = m_->PortSlots[slot].RxCount;
+            action_ms_ = Now();
             [[fallthrough]];
         case Stage::Acting: {
             if (stage_ == Stage::Acting && now - acted_at_ < 300ms) break;
@@ -1317,7 +1407,10 @@ void Run::Tick() {
             break;
         }
         case Stage::Settle:
-            if (now - start_ > 2500ms && PluginDone()) stage_ = Stage::Done;
+            // (Onto the slow pipe the flood goes on longer: a port that read
+            // on while the pipe was behind would have read far more than its
+            // input buffer by then.)
+            if (now - start_ > (pipe_ ? 5000ms : 2500ms) && PluginDone()) stage_ = Stage::Done;
             break;
         case Stage::Done: break;
     }
@@ -1370,15 +1463,24 @@ Result Run::Go() {
                 last = now;
                 moved = Clock::now();
             }
-            return m_->RxQueue.Empty() && !m_->PluginBusy && Clock::now() - moved > 400ms;
+            // (What the pipe has not taken yet is waited for too: a close
+            // would wait for it.)
+            return m_->RxQueue.Empty() && !m_->PluginBusy && Clock::now() - moved > 400ms &&
+                   (closed_ || !PipeHolds());
         },
         30s);
     timer.stop();
     if (!closed_) CloseWindow();
     // A plug-in event the close stopped returns at once.
     if (!test_support::PumpUntil([&] { return !m_->PluginBusy; }, 1s)) Fail("the plug-in's event went on after the close");
+    // The pipe's reader takes what is left once the program let go of it.
+    std::string piped;
+    if (pipe_) {
+        pipe_->StopTaking();
+        piped = pipe_->Taken() + pipe_->Take();
+    }
     for (Segment& s : segments_)
-        if (!s.list && !s.captured) s.bytes = test_support::Slurp(s.file);
+        if (!s.list && !s.captured) s.bytes = s.file == pipe_path_ ? piped : test_support::Slurp(s.file);
     Verify(r);
     StopFloods();
     w_.reset();
@@ -1721,6 +1823,13 @@ void Run::Verify(Result& R) {
             for (const auto& [from, to] : busy_)
                 if (Minus(rec.written, from - 100) >= 0 && Minus(to, rec.written) >= 0)
                     allowed = std::max(allowed, Minus(to, rec.written) + 100);
+            // (What the program read for a slow pipe waits for it within the
+            // port's input buffer, and the port then reads no more: a record
+            // written while the pipe held back is read once the pipe took
+            // enough, at the latest when it held back no more.)
+            for (const auto& [from, to] : pipe_spans_)
+                if (Minus(rec.written, from - 100) >= 0 && Minus(to, rec.written) >= 0)
+                    allowed = std::max(allowed, Minus(to, rec.written) + 100);
             for (const Loss& l : losses_)
                 if (l.list && l.events && Minus(rec.written, l.lo) >= 0 && (l.hi == kForever || Minus(l.hi, rec.written) >= 0))
                     allowed = std::max(allowed, l.hi == kForever ? lag : Minus(l.hi, rec.written) + 100);
@@ -1800,7 +1909,10 @@ void Run::Verify(Result& R) {
         const bool moved = counted_at_action_[other] != counted_at_effect_[other];
         const std::string during = std::string("while the ") + (held_slot_ == 1 ? "main port's" : "Port2's") +
                                    " event waited, the other port's bytes ";
-        if (SlotFloods(other) && !Declares(c_, other_slot) && !moved) Fail(during + "waited too");
+        // (Unless they waited for a slow pipe that all received data goes
+        // to: held back for it, as the waiting port's are.)
+        if (SlotFloods(other) && !Declares(c_, other_slot) && !moved && !PipeHeldBetween(effect_ms_, action_ms_))
+            Fail(during + "waited too");
         if (SlotFloods(other) && Declares(c_, other_slot) && !taken && moved)
             Fail(during + "went on without their own event");
     }
@@ -1838,6 +1950,26 @@ void Run::Verify(Result& R) {
              std::to_string(kSerialBurst) + " bytes its device sent at once were not read in the wait");
     if (drives && read_while_full_ > kSerialInBuf + 512)
         Fail("the port read " + std::to_string(read_while_full_) + " bytes while its stream was full");
+    // A serial device floods faster than the slow pipe's reader takes: the
+    // program kept what the pipe could not take yet and held the port back,
+    // instead of waiting for the pipe. (Output switched off early leaves the
+    // pipe before it is full.)
+    long pipe_held_ms = 0;
+    for (const auto& [from, to] : pipe_spans_) pipe_held_ms += Minus(to, from) + 20;
+    if (pipe_ && Serial(c_.source) && c_.user != User::OutputOffOn && pipe_spans_.empty())
+        Fail("the slow pipe never held back what was read for it: nothing waited for its reader");
+    // What the pipe has not taken holds back what comes after it, within
+    // its port's input buffer: the output keeps no more for the pipe than
+    // one hand-on gave it when the pipe filled (a piece, or an event's
+    // chunk, each within its port's input buffer).
+    if (pipe_ && Serial(c_.source)) {
+        const long ports = c_.source == Source::BothSerial ? 2 : 1;
+        const long most = ports * static_cast<long>(bound_) + 1024;
+        if (pipe_unread_max_ > most)
+            Fail("the output kept " + std::to_string(pipe_unread_max_) +
+                 " bytes that the slow pipe's reader had not got, past the " + std::to_string(most) +
+                 " one hand-on gives it: the port read on while the pipe was behind");
+    }
     // The graph got the points of what was shown.
     if (max_gap_ > 1000ms) Fail("the window did not answer for " + std::to_string(max_gap_.count()) + " ms");
     if (close_ms_ > 1000) Fail("closing took " + std::to_string(close_ms_) + " ms");
@@ -1865,6 +1997,7 @@ void Run::Verify(Result& R) {
         << " B of " << bound_ << ", loop gap max " << max_gap_.count() << " ms, stamp lag max " << worst_lag
         << " ms, close " << close_ms_ << " ms";
     if (!Waits(c_)) sum << ", no wait";
+    if (pipe_) sum << ", pipe held back " << pipe_held_ms << " ms, unread max " << pipe_unread_max_ << " B";
     R.Summary = sum.str();
 }
 

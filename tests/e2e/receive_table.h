@@ -61,6 +61,7 @@ enum class View {
     Graph,       // the graph window open (time axis)
     TextOutput,  // output to a file as text
     Words,       // the list in a word format (HW)
+    Pipe,        // output onto a FIFO whose reader takes slowly, at a steady pace
 };
 
 struct Cell {
