@@ -77,6 +77,13 @@ std::size_t ReceiveListLimit() {
     return static_cast<std::size_t>(win::LoweredForTest(limit, "VOSTREL_TEST_LIST_LIMIT_MB"));
 }
 
+// Puts a flag back as it was when the scope ends, however it ends.
+struct TRestoreFlag {
+    bool& flag;
+    bool value;
+    ~TRestoreFlag() { flag = value; }
+};
+
 }  // namespace
 
 // ---- The panel and its links
@@ -235,11 +242,7 @@ void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, doub
     // Part of the chunk may be in the file, the rest is not: the whole chunk
     // goes to the list, as it would with output off. Its graph values were
     // added the first time.
-    RenderingFailedChunk = true;
-    struct Restore {
-        bool& flag;
-        ~Restore() { flag = false; }
-    } restore{RenderingFailedChunk};
+    const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, true)};
     // Its words pair as they did the first time (a word its port had begun
     // before the chunk is completed by it again).
     RxPanel->SetDisplayPairing(Dir, pairing, Peer);
@@ -268,12 +271,7 @@ void TMain::OutputFailedMeanwhile(TListOutput* Output) {
 
 void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk) {
     // Counted already, and graphed when it was rendered.
-    const bool was = std::exchange(RenderingFailedChunk, Chunk.Rendered);
-    struct Restore {
-        bool& flag;
-        bool value;
-        ~Restore() { flag = value; }
-    } restore{RenderingFailedChunk, was};
+    const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, Chunk.Rendered)};
     if (Chunk.Dir == 2)
         ShowData(Chunk.Bytes.data(), Chunk.Bytes.size(), 2, Chunk.Time, Chunk.Peer);
     else
@@ -313,12 +311,7 @@ void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TD
     // come in quick turns with data (a new UDP sender each datagram) must not
     // repaint the list once each.
     const bool held = HoldReceiveView();
-    const bool holding = std::exchange(HoldingChunk, HoldingChunk || held);
-    struct Restore {
-        bool& flag;
-        bool value;
-        ~Restore() { flag = value; }
-    } restore{HoldingChunk, holding};
+    const TRestoreFlag restore{HoldingChunk, std::exchange(HoldingChunk, HoldingChunk || held)};
     RxPanel->AddTextLine(Text, Dir, Time, Format, KeepWords);
     StopFailedOutput();
 }

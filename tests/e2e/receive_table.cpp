@@ -557,6 +557,7 @@ private:
     void Snapshot();
     void Capture(const std::string& File);
     void OpenOutput(const std::string& File);
+    void SwitchOutputOn(const std::string& File);
     void SwitchOutputOff();
     void CloseWindow();
     void CollectEvents();
@@ -931,6 +932,13 @@ void Run::OpenOutput(const std::string& File) {
     if (!m_->OutputFile.IsOpen()) Fail("output to " + File + " did not open");
 }
 
+void Run::SwitchOutputOn(const std::string& File) {
+    // Opening output clears the list: what it holds is kept first.
+    Snapshot();
+    Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
+    OpenOutput(File);
+}
+
 void Run::SwitchOutputOff() {
     // The file switched off takes what was read until now; the list what is
     // read from now on.
@@ -1168,17 +1176,12 @@ void Run::Act(int Step) {
             if (Step == 0) {
                 SwitchOutputOff();
             } else {
-                // Opening output clears the list: what it holds is kept first.
-                Snapshot();
-                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
-                OpenOutput(w_->dir.File("out2.bin"));
+                SwitchOutputOn(w_->dir.File("out2.bin"));
             }
             break;
         case User::OutputTwice:
             if (Step == 1) {
-                Snapshot();
-                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
-                OpenOutput(w_->dir.File("out2.bin"));
+                SwitchOutputOn(w_->dir.File("out2.bin"));
             } else {
                 SwitchOutputOff();
             }
@@ -1191,12 +1194,10 @@ void Run::Act(int Step) {
                 // waits for what was read for it: it holds what was read
                 // until then and what is read from now on; the list what
                 // came between, and it is cleared, as whenever output comes on.
-                Snapshot();
-                Lossy(OpenedLossFrom(Now()), Now() + 20, true, false, "output opened");
                 segments_.front().written_before = segments_.front().to;
                 const long off = segments_.front().to;
                 const std::string file = segments_.front().file;
-                OpenOutput(file);
+                SwitchOutputOn(file);
                 segments_.back().written_from = off;
             }
             break;
