@@ -171,6 +171,8 @@ public:
         long seq, written;
         long stamp;   // ms of the day; kNoStamp: from a file
         int segment;  // the destination it was found in, in their order
+        int began;    // the destination it began in (the one before, when output was switched off in it)
+        long ended;   // the stamp where it ended (of the line in the list that ends it)
     };
     std::vector<Rec> records;
     std::size_t bytes = 0;  // the stream's characters seen
@@ -182,7 +184,10 @@ public:
         const char* d = C != '\0' ? std::strchr(a_.digits, C) : nullptr;
         if (d) {
             ++bytes;
-            if (digits_.empty()) stamp_ = Stamp;
+            if (digits_.empty()) {
+                stamp_ = Stamp;
+                began_ = segment_;
+            }
             digits_.push_back(static_cast<char>('0' + (d - a_.digits)));
             return;
         }
@@ -193,7 +198,7 @@ public:
         } else {
             const long written = std::stol(digits_.substr(7));
             if ((from_ == kNoStamp || Minus(written, from_) >= 0) && (before_ == kForever || Minus(written, before_) < 0))
-                records.push_back({std::stol(digits_.substr(0, 7)), written, stamp_, segment_});
+                records.push_back({std::stol(digits_.substr(0, 7)), written, stamp_, segment_, began_, Stamp});
         }
         digits_.clear();
     }
@@ -202,11 +207,11 @@ public:
     }
     // Only the records written from From until Before (a turn of a file
     // written in two); what the other turn holds is not counted here.
-    void Feed(const std::string& Bytes, long From, long Before) {
+    void Feed(const std::string& Bytes, long From, long Before, long Stamp = kNoStamp) {
         from_ = From;
         before_ = Before;
         const std::size_t counted = bytes;
-        Feed(Bytes, kNoStamp);
+        Feed(Bytes, Stamp);
         if (From != kNoStamp) bytes = counted;
         from_ = kNoStamp;
         before_ = kForever;
@@ -223,7 +228,7 @@ private:
     Alphabet a_;
     std::string digits_;
     long stamp_ = 0;
-    int segment_ = 0;
+    int segment_ = 0, began_ = 0;
     long from_ = kNoStamp, before_ = kForever;
 };
 
@@ -1754,8 +1759,14 @@ void Run::Verify(Result& R) {
             if (!seg.joins) d.Break();
             d.Into(static_cast<int>(i));
             if (seg.list || seg.text) {
+                // (A text file written in two turns holds both: each turn's
+                // segment takes its own records.)
+                const bool turn = seg.written_from != kNoStamp || seg.written_before != kForever;
                 for (const Segment::Line& l : seg.lines)
-                    if (l.dir >= 0) d.Feed(l.bytes, l.time);
+                    if (l.dir >= 0 && turn)
+                        d.Feed(l.bytes, seg.written_from, seg.written_before, l.time);
+                    else if (l.dir >= 0)
+                        d.Feed(l.bytes, l.time);
             } else {
                 d.Feed(seg.bytes, seg.written_from, seg.written_before);
             }
@@ -1804,11 +1815,13 @@ void Run::Verify(Result& R) {
         datagrams_missing += datagrams ? unexplained : 0;
         // Where each record went: the list after a Clear or output switched
         // off shows only what was read after it; a file switched off holds
-        // nothing written after it.
+        // nothing written after it. (A record begun in a text file switched
+        // off carries that file's stamp: its end is what is in the list.)
         for (const Decoder::Rec& rec : d.records) {
             const Segment& seg = segments_[static_cast<std::size_t>(rec.segment)];
-            if (seg.list && rec.stamp != kNoStamp && seg.from != kNoStamp && Minus(rec.stamp, seg.from) < -1) {
-                Fail(tag + "record " + std::to_string(rec.seq) + ", read at " + std::to_string(rec.stamp) +
+            const long read = rec.began == rec.segment ? rec.stamp : rec.ended;
+            if (seg.list && read != kNoStamp && seg.from != kNoStamp && Minus(read, seg.from) < -1) {
+                Fail(tag + "record " + std::to_string(rec.seq) + ", read at " + std::to_string(read) +
                      ", shows in the list begun at " + std::to_string(seg.from));
                 break;
             }
@@ -2055,19 +2068,21 @@ bool Applicable(const Cell& C, std::string* Why) {
 }
 
 std::vector<Cell> AllCells() {
-    // Every source, plug-in action and user action in the plain view; the
-    // other views with every source and plug-in action, and the user actions
-    // that bear on them.
+    // Every source, plug-in action and user action in the plain view and
+    // with text output (whose lines every action that switches, clears or
+    // closes a file may cut); the other views with every source and plug-in
+    // action, and the user actions that bear on them.
     std::vector<Cell> out;
-    for (int s = 0; s < kSources; ++s)
-        for (int p = 0; p < kPlugins; ++p)
-            for (int u = 0; u < kUsers; ++u)
-                out.push_back({static_cast<Source>(s), static_cast<Plugin>(p), static_cast<User>(u)});
-    for (int v = 1; v < kViews; ++v)
+    for (int v = 0; v < kViews; ++v) {
+        const bool every = v == static_cast<int>(View::Plain) || v == static_cast<int>(View::TextOutput);
         for (int s = 0; s < kSources; ++s)
             for (int p = 0; p < kPlugins; ++p)
-                for (User u : {User::Nothing, User::Clear, User::OutputOffOn})
-                    out.push_back({static_cast<Source>(s), static_cast<Plugin>(p), u, static_cast<View>(v)});
+                for (int u = 0; u < kUsers; ++u) {
+                    const User user = static_cast<User>(u);
+                    if (every || user == User::Nothing || user == User::Clear || user == User::OutputOffOn)
+                        out.push_back({static_cast<Source>(s), static_cast<Plugin>(p), user, static_cast<View>(v)});
+                }
+    }
     return out;
 }
 
