@@ -643,6 +643,9 @@ private:
     // The plug-in's wait (read times, ms of the day), and the slot whose
     // receive event waited (1 main, 2 Port2; 0 none).
     long hold_lo_ = kNoStamp, hold_hi_ = kNoStamp;
+    // When every stream's queue was below its bound again after the wait
+    // (a stream held at its bound is not read until it is).
+    long drained_at_ = kNoStamp;
     long last_off_ = kNoStamp;  // when output was last switched off
     int held_slot_ = 0;
     long run_start_ = 0;
@@ -1325,6 +1328,10 @@ void Run::Tick() {
             // From now on its port reads no more until the wait ends.
             if (full_at_[i] == kNoStamp && max_queued_[i] + 1024 >= bound_) full_at_[i] = Now();
         }
+        if (hold_hi_ != kNoStamp && drained_at_ == kNoStamp &&
+            std::all_of(sources.begin(), sources.end(),
+                        [&](const TReceiveSource& S) { return QueuedBytes(S) + 1024 < bound_; }))
+            drained_at_ = Now();
     }
     // Once a held serial stream is full, its port reads no more than its
     // own input buffer holds.
@@ -1849,12 +1856,18 @@ void Run::Verify(Result& R) {
             // (A socket's peer writes a burst faster than the port reads it:
             // what the system held for the port since the burst began waits
             // with it.)
+            // (And a client's stream still at its bound once the wait is
+            // over is read only as the queue works off what it held.)
             const long held_from = full_at == kNoStamp ? kNoStamp
                                    : Ethernet(c_.source) && hold_lo_ != kNoStamp ? hold_lo_
                                                                                  : full_at - 100;
+            const long held_to = Ethernet(c_.source) && hold_hi_ != kNoStamp && drained_at_ != kNoStamp &&
+                                         Minus(drained_at_, hold_hi_) > 0
+                                     ? drained_at_ + 50
+                                     : hold_hi_;
             if (held_from != kNoStamp && Minus(rec.written, held_from) >= 0 &&
-                (hold_hi_ == kNoStamp || Minus(hold_hi_, rec.written) >= 0))
-                allowed = std::max(allowed, Minus(hold_hi_ == kNoStamp ? rec.stamp : hold_hi_, rec.written) + 100);
+                (held_to == kNoStamp || Minus(held_to, rec.written) >= 0))
+                allowed = std::max(allowed, Minus(held_to == kNoStamp ? rec.stamp : held_to, rec.written) + 100);
             for (const auto& [from, to] : busy_)
                 if (Minus(rec.written, from - 100) >= 0 && Minus(to, rec.written) >= 0)
                     allowed = std::max(allowed, Minus(to, rec.written) + 100);
