@@ -773,7 +773,15 @@ void TfGraph::mDelRangeClick(vcl::TComponent*) {
     if (FMarkStart == -1 || FMarkEnd == -1) return;
     // Late points that belong inside the range go with it.
     MergeLate();
-    serLine->DeleteRange(FMarkStart, FMarkEnd - FMarkStart + 1, false);
+    // Every point in the band goes, from the start mark's X to the end
+    // mark's: a received chunk puts all its points at one read time and a
+    // mark names only one of them (the cursor snaps to the first), so the
+    // range reaches out to every point that shares either mark's X. The
+    // line is kept in ascending X.
+    const std::span<const double> x = serLine->XValues().Values();
+    const auto first = std::lower_bound(x.begin(), x.end(), x[static_cast<std::size_t>(FMarkStart)]);
+    const auto past = std::upper_bound(first, x.end(), x[static_cast<std::size_t>(FMarkEnd)]);
+    serLine->DeleteRange(static_cast<int>(first - x.begin()), static_cast<int>(past - first), false);
     SetMarkedRange(-1, -1, true);
     // The points deleted leave room (and the memory they took) for new
     // ones: a graph that was full takes points again up to its limit.

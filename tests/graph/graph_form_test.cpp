@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <new>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "chart/engine/chart.h"
@@ -318,7 +320,7 @@ TEST(graph_form, a_full_graph_says_so_once_in_a_notice_and_never_waits_or_raises
     EXPECT_EQ(Notices().size(), 1u);
     CloseNotices();
     g->ClearGraph();
-    for (int i = 0; i < 6; ++i) g->AddPoint(1, i);
+    for (int i = 0; i < 6; ++i) g->AddPoint(1 + i, i);
     EXPECT_EQ(g->serLine->Count(), 5);
     EXPECT_EQ(Notices().size(), 1u);
     CloseNotices();
@@ -327,7 +329,7 @@ TEST(graph_form, a_full_graph_says_so_once_in_a_notice_and_never_waits_or_raises
     g->SetMarkedRange(1, 2, true);
     g->mDelRange->Click();
     ASSERT_EQ(g->serLine->Count(), 3);
-    for (int i = 0; i < 4; ++i) g->AddPoint(1, 10 + i);
+    for (int i = 0; i < 4; ++i) g->AddPoint(10 + i, 10 + i);
     EXPECT_EQ(g->serLine->Count(), 5) << "a graph with room refused points";
     EXPECT_EQ(Y(g, 4), 11);
     EXPECT_TRUE(Notices().empty());
@@ -763,17 +765,21 @@ TEST(graph_form, exported_pictures_hold_the_chart_alone) {
     g->SetVisible(false);
 }
 
+// The mouse moved over the chart to X (halfway up), then Item of the
+// marking menu chosen, as the user marks a range.
+void MarkAt(TfGraph* g, double X, vcl::TMenuItem* Item) {
+    const int y = (g->Chart1->LeftAxis().StartPixel + g->Chart1->LeftAxis().EndPixel) / 2;
+    test_support::MouseMoveTo(*g->Chart1, g->Chart1->BottomAxis().CalcPosValue(X), y);
+    Item->Click();
+}
+
 TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     GraphFixture f;
     TfGraph* g = f.g;
     f.ShowBySample();
     f.AddBatch(50, [](int i) { return i; });
     Settle();
-    auto markAt = [&](double x, vcl::TMenuItem* item) {
-        const int y = (g->Chart1->LeftAxis().StartPixel + g->Chart1->LeftAxis().EndPixel) / 2;
-        test_support::MouseMoveTo(*g->Chart1, g->Chart1->BottomAxis().CalcPosValue(x), y);
-        item->Click();
-    };
+    auto markAt = [&](double x, vcl::TMenuItem* item) { MarkAt(g, x, item); };
     // A start alone is a one-point range; an end before it moves the start.
     markAt(11, g->mMarkStart);
     EXPECT_EQ(g->MarkStart(), 10);
@@ -854,6 +860,95 @@ TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     ASSERT_EQ(g->serLine->Count(), 8);
     EXPECT_EQ(X(g, 2), 11);
     EXPECT_EQ(X(g, 3), 16);
+    g->SetVisible(false);
+}
+
+// Reads of 512 values handed over as the receive path hands them: each
+// under one lock, all its values at the read's time, the reads a second
+// apart from First. The values count up across the reads.
+constexpr double kSecond = 1.0 / 86400;
+void AddReads(TfGraph* g, rtl::TDateTime First, int Reads) {
+    for (int r = 0; r < Reads; ++r) {
+        g->SetUpdateLock(true);
+        for (int i = 0; i < 512; ++i) g->AddPoint(First + r * kSecond, r * 512 + i);
+        g->SetUpdateLock(false);
+    }
+}
+
+std::vector<std::pair<double, double>> Points(TfGraph* g) {
+    std::vector<std::pair<double, double>> points;
+    for (int i = 0; i < g->serLine->Count(); ++i) points.emplace_back(X(g, i), Y(g, i));
+    return points;
+}
+
+// "Удалить диапазон" chosen: the Gone points whose X lies in the band go,
+// every other point stays, in its order.
+void DeleteBand(TfGraph* g, std::size_t Gone) {
+    ASSERT_NE(g->Band(), nullptr);
+    const double lo = g->Band()->StartValue(), hi = g->Band()->EndValue();
+    const auto inBand = [&](const std::pair<double, double>& p) { return p.first >= lo && p.first <= hi; };
+    std::vector<std::pair<double, double>> kept = Points(g);
+    std::erase_if(kept, inBand);
+    ASSERT_EQ(g->serLine->Count() - kept.size(), Gone);
+    g->mDelRange->Click();
+    const auto left = Points(g);
+    EXPECT_EQ(std::count_if(left.begin(), left.end(), inBand), 0) << "points left inside the band";
+    EXPECT_TRUE(left == kept) << "the points outside the band, in their order";
+    EXPECT_EQ(g->Band(), nullptr);
+}
+
+TEST(graph_form, range_delete_takes_every_point_at_the_read_time_of_either_mark) {
+    GraphFixture f;
+    TfGraph* g = f.g;
+    g->SetBounds(0, 0, 671, 272);
+    g->SetVisible(true);
+    g->cbFollowLastPt->SetChecked(false);
+    const rtl::TDateTime t0 = rtl::EncodeDate(2026, 3, 5) + rtl::EncodeTime(14, 3, 7, 0);
+    const auto read = [&](int r) { return t0 + r * kSecond; };
+
+    // All points on one page: the cursor snaps to the first point of a
+    // read, so the end mark names the first of 512 points at its time.
+    g->cbInfinite->SetChecked(true);
+    AddReads(g, t0, 6);
+    Settle();
+    MarkAt(g, read(1) + 0.2 * kSecond, g->mMarkStart);
+    MarkAt(g, read(3) - 0.2 * kSecond, g->mMarkEnd);
+    EXPECT_EQ(g->MarkStart(), 512);
+    EXPECT_EQ(g->MarkEnd(), 3 * 512);
+    SaveShown(g, "graph_range_marked.png");
+    DeleteBand(g, 3 * 512);
+    SaveShown(g, "graph_range_deleted.png");
+
+    // Pages of 1023 points, page 2 shown: it begins with the last point of
+    // read 1 and ends inside read 3, at the end mark. A start mark on the
+    // last point of its read (the window's own call can name any point)
+    // takes the rest of the read, on page 1, along as well.
+    g->bClear->Click();
+    g->cbInfinite->SetChecked(false);
+    g->sePtPerPage->SetValue(1023);
+    AddReads(g, t0, 5);
+    g->sePage->SetValue(2);
+    Settle();
+    MarkAt(g, read(1) + 0.2 * kSecond, g->mMarkStart);
+    MarkAt(g, read(3) - 0.2 * kSecond, g->mMarkEnd);
+    EXPECT_EQ(g->MarkStart(), 512);
+    EXPECT_EQ(g->MarkEnd(), 3 * 512);
+    g->SetMarkedRange(2 * 512 - 1, g->MarkEnd(), true);
+    EXPECT_EQ(g->Band()->StartValue(), read(1));
+    DeleteBand(g, 3 * 512);
+
+    // Against sample numbers each point has an X of its own: the band
+    // holds the two marked points and those between them.
+    g->bClear->Click();
+    g->cbXATime->SetChecked(false);
+    g->cbInfinite->SetChecked(true);
+    AddReads(g, t0, 3);
+    Settle();
+    MarkAt(g, 300, g->mMarkStart);
+    MarkAt(g, 1100, g->mMarkEnd);
+    EXPECT_NEAR(X(g, g->MarkStart()), 300, 5);
+    EXPECT_NEAR(X(g, g->MarkEnd()), 1100, 5);
+    DeleteBand(g, static_cast<std::size_t>(g->MarkEnd() - g->MarkStart() + 1));
     g->SetVisible(false);
 }
 
