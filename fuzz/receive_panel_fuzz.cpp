@@ -1,7 +1,7 @@
 // The receive panel fed a peer's bytes in every data format, in chunks from
 // the main port, the second port and the transmit path, the received ones
-// from one of several peers of their port, with message lines between them
-// and lines that name a peer (which end no word), under any prefix, width
+// from one of several peers of their port, with message, error and name
+// lines between them (which end no word), under any prefix, width
 // and time options. Within each run of one format, each stream's lines (a
 // stream being one peer of one port) read back that stream's bytes in order
 // (a word pairs two bytes of one stream, a line holds one stream's bytes,
@@ -82,8 +82,8 @@ void CheckRun(const TReceivePanel& panel, int first, const std::vector<TFed>& fe
     for (int i = first; i < lines.LineCount(); ++i) {
         const TLineRecord record = lines.LineRecord(i);
         const std::string data = lines.LineData(i);
-        // Lines that name a peer come between a stream's lines.
-        if (data.empty() || record.Format == dfMSG) continue;
+        // Message, error and name lines come between a stream's lines.
+        if (data.empty() || record.Format == dfMSG || record.Format == dfERR) continue;
         Check(record.Format == format);
         const auto owner = owners.find(i);
         Check(owner != owners.end());
@@ -146,23 +146,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int first = 0;
     while (in.remaining_bytes() > 0) {
         const auto op = in.ConsumeIntegral<std::uint8_t>();
-        if (op >= 28 && op < 32) {
-            // A line naming a peer: the run goes on, words and all.
+        if (op >= 24 && op < 32) {
+            // A message or error line, or one naming a peer: the run goes
+            // on, words and all.
             p.Both([&](TReceivePanel& panel) {
-                panel.AddTextLine(std::string(1, static_cast<char>('a' + op)), 0, 0, dfMSG, true);
+                panel.AddTextLine(std::string(1, static_cast<char>('a' + op)), op & 1, 0, op & 2 ? dfMSG : dfERR);
             });
             continue;
         }
-        if (op < 28) {
-            // A new run: a format (the user's choice), or a message line.
+        if (op < 24) {
+            // A new run: a format (the user's choice).
             checkRun(first, fed);
             p.Both([&](TReceivePanel& panel) {
-                if (op < 24) {
-                    panel.DataFormat = static_cast<TDataFormat>(op % 6);
-                    panel.StartNewLine(true);
-                } else {
-                    panel.AddTextLine(std::string(1, static_cast<char>('a' + op)), op & 1, 0, op & 2 ? dfMSG : dfERR);
-                }
+                panel.DataFormat = static_cast<TDataFormat>(op % 6);
+                panel.StartNewLine(true);
             });
             fed.clear();
             owners.clear();

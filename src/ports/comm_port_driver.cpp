@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <utility>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/win/timers.h"
 
 namespace ports {
@@ -187,6 +189,15 @@ void TCommPortDriver::Disconnect() {
             win::CloseHandle(handle);
             driver.handle_ = win::INVALID_HANDLE_VALUE;
             if (driver.deferredPacketSize_ > 0) driver.SetPacketSize(driver.deferredPacketSize_);
+            // Never out of a destructor: the owner is told, and what it
+            // does about it is its own affair.
+            if (driver.OnClosed) {
+                try {
+                    driver.OnClosed(&driver);
+                } catch (...) {
+                    rtl::TraceFailure(std::current_exception(), "telling that a port closed");
+                }
+            }
         }
     } close{*this, handle};
     HandOutQueued();

@@ -114,6 +114,9 @@ public:
     // far end of a pseudo-terminal closed): once what it sent before has been
     // read, the port closes itself and raises this.
     std::function<void(vcl::TComponent* Sender)> OnDeviceLost;
+    // The port has closed, after handing out what it had read: nothing more
+    // comes from this opening.
+    std::function<void(vcl::TComponent* Sender)> OnClosed;
 
     bool Connect();
     // Closes the port. What it has read from the device and not handed out

@@ -322,11 +322,11 @@ bool TEthernetPort::Report(int Code, const std::string& Fmt, std::initializer_li
 }
 
 bool TEthernetPort::ReportAbout(int Client, int Code, const std::string& Fmt,
-                                std::initializer_list<rtl::TVarRec> Args) {
+                                std::initializer_list<rtl::TVarRec> Args, TDataOrigin Origin) {
     auto alive = alive_;
     // The latest error is what a sender that was cut short is told.
     if (Code == fpeError) failure_ = rtl::Format(Fmt, Args);
-    SetReportContext(Client);
+    SetReportContext(Client, std::move(Origin));
     NotifyOwner(Fmt, Args, Code);
     if (!*alive) return false;
     SetReportContext(-1);
@@ -558,8 +558,9 @@ void TEthernetPort::ClientConnect(TTCPUDPCustomSocket* Sender) {
 void TEthernetPort::ClientDisconnect(TTCPUDPCustomSocket* Sender) {
     const std::string reason = SocketErrorText(Sender->LastError());
     // With the socket still here the far side closed; otherwise this is the
-    // port's own close going on.
-    if (!ReportAbout(1, socket_ ? fpeError : fpeInfo, "Disconnect (%s)", {reason})) return;
+    // port's own close going on. Either way the peer has gone.
+    if (!ReportAbout(1, socket_ ? fpeError : fpeInfo, "Disconnect (%s)", {reason}, {.Key = 0, .Line = {}, .Gone = true}))
+        return;
     Close();
 }
 
@@ -601,9 +602,12 @@ void TEthernetPort::ServerDisconnect(TTCPServerSocket* Server, const TClientRec*
     const int count = Server->ClientCount();
     // A connection that ended with an error (a reset) says which.
     const std::uint32_t error = Server->ClientCloseError();
-    if (!(error == 0 ? ReportAbout(index, fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count})
+    // The client's data had its connection's key: what it left goes.
+    const bool known = index > 0 && index <= 255;
+    const TDataOrigin gone{.Key = known ? connection_[static_cast<std::size_t>(index)] : 1, .Line = {}, .Gone = true};
+    if (!(error == 0 ? ReportAbout(index, fpeInfo, "Disconnect CliIdx=%d (cnt=%d)", {index, count}, gone)
                      : ReportAbout(index, fpeInfo, "Disconnect CliIdx=%d (cnt=%d): %s",
-                                   {index, count, SocketErrorText(error)})))
+                                   {index, count, SocketErrorText(error)}, gone)))
         return;
     if (index >= 1 && index <= 255) clientIndexUsed_[static_cast<std::size_t>(index)] = false;
     // While the server closes, the label goes with it.

@@ -121,7 +121,8 @@ private:
     // Reports Format(Fmt, Args) with Code; false when the owner freed the port.
     bool Report(int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
     // The same about one client (its lines keep their place among its data).
-    bool ReportAbout(int Client, int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {});
+    bool ReportAbout(int Client, int Code, const std::string& Fmt, std::initializer_list<rtl::TVarRec> Args = {},
+                     TDataOrigin Origin = {});
     // Deactivates; false when the owner freed the port meanwhile.
     bool Close();
 

@@ -173,10 +173,13 @@ public:
 
     // While a report of data (fpeData) or about a client is made: the client
     // it concerns (-1: the port as a whole), and for data the peer it came
-    // from as the owner's list names it.
+    // from as the owner's list names it. A report that the peer has gone
+    // (a client that left, a connection that ended) says so, with the key
+    // its data had.
     struct TDataOrigin {
         std::uint64_t Key = 0;  // 0: the data needs no name
         std::string Line;       // the line that names the peer
+        bool Gone = false;      // the peer has gone: nothing more comes from it
     };
     int ReportClient() const { return reportClient_; }
     const TDataOrigin& DataOrigin() const { return dataOrigin_; }

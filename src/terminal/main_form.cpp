@@ -64,6 +64,9 @@ TMain::TMain(vcl::TComponent* owner) : vcl::TForm(owner) {
 }
 
 TMain::~TMain() {
+    // The window is gone: the output files get what their readers still
+    // take before the program ends.
+    FinishOutputs();
     // Errors no longer go to this form's panel.
     if (vcl::Application) {
         vcl::Application->OnErrorLine = nullptr;
@@ -77,6 +80,9 @@ TMain::~TMain() {
     // The foreign port reports its closing to this form: it goes while the
     // receive panel is still there.
     ForeignPort.reset();
+    // A port closing as it goes has nobody left to tell.
+    cp1->OnClosed = nullptr;
+    cp2->OnClosed = nullptr;
     // The handlers use this form's members: free the controls first.
     DestroyComponents();
     if (PostWindow != 0) win::DeallocateHWnd(PostWindow);

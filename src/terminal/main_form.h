@@ -259,12 +259,22 @@ public:
     void CreateReceivePanel();
     // The panel's options as the menus and settings hold them now.
     void SyncReceivePanelOptions();
+    // Shown where lines go now: the text output that is on, or the list.
     // Time 0: now. Peer: whose bytes within the port (TReceivePanel::ShowData).
     void ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time = 0, std::uint64_t Peer = 0);
-    // A whole MSG or ERR line; Time 0 means now. KeepWords: a line naming a
-    // peer, which leaves the words peers have begun (TReceivePanel::AddTextLine).
-    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
-                     bool KeepWords = false);
+    // A whole MSG or ERR line in the list; Time 0 means now.
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    // The output that is on when it takes the list's lines as text, or null
+    // (the list).
+    TListOutput* TextOutput();
+    // A chunk rendered into To (a text file; null: the list), under its
+    // peer's Name where To named another peer last. A file that fails on it
+    // leaves it whole to the list, and fails as an output does.
+    void Render(TListOutput* To, const void* Data, std::size_t Count, std::uint8_t Dir, double Time,
+                std::uint64_t Peer, std::string_view Name = {});
+    // Writes to To have failed meanwhile (it closed): it fails as an output
+    // does (RxRouter.OutputFailed).
+    void CheckWritten(TListOutput* To);
     bool GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value);
     double CurrentTime();
     void RecalcListMetrics();
@@ -284,7 +294,7 @@ public:
     // and when is RxRouter's (receive_router.h); the window wires it to the
     // ports, the panel, the plug-in and the output files.
     TReceiveQueue RxQueue;
-    TReceiveRouter RxRouter{RxQueue, RouterHooks()};
+    TReceiveRouter RxRouter{RxQueue, OutputFile, RouterHooks()};
     TReceiveRouterHooks RouterHooks();
     // A piece read now. NameKey and NameLine name the peer it came from (see
     // TReceivedPiece).
@@ -298,6 +308,29 @@ public:
     void PostReceivePump();
     // Hands on the oldest pieces nothing holds (RxRouter.Pump).
     void PumpReceived();
+    // The router's hooks: a piece shown (or written) where it goes, and what
+    // a peer or port that has gone left unpaired.
+    void ShowReceived(TListOutput* To, const TReceivedPiece& Piece);
+    void ShowGone(TListOutput* To, const TReceivedPiece& Piece);
+    // A port (Key 0: every peer of it) or a peer has gone: after what it
+    // sent, what its words left unpaired is shown.
+    void ReceiveGone(const TReceiveSource& Source, std::uint64_t Key);
+    // An output file failed: the notice, the check mark, and what it had not
+    // taken shown in the list.
+    void OutputFailed(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest);
+    // The peer whose receive event runs: the lines the plug-in adds then
+    // come under its name in the list.
+    struct TEventPeer {
+        std::uint64_t Key = 0;
+        std::string Name;
+        double Time = 0;
+    };
+    TEventPeer EventPeer;
+    void NameEventPeer();
+    // Output files the program still owes what their pipes have not taken
+    // when the window closes: written once the window has gone.
+    std::vector<std::unique_ptr<TListOutput>> Finishing;
+    void FinishOutputs();
     // Each port may read as much as its input buffer less what its stream
     // holds; a foreign port's client is held back once its stream holds as
     // much.
@@ -308,63 +341,31 @@ public:
     // The largest a stream grows to: the port's input buffer.
     std::size_t StreamBound(const TReceiveSource& Source) const;
     // Closing: the ports are closed and what they had read goes on at once,
-    // without plug-in events.
-    bool Closing = false;
+    // without plug-in events (RxRouter.Closing() tells from then on).
     void DeliverEverything();
     // The window's own posted messages: the pump, and a close that let a
     // waiting save return first.
     win::HWND PostWindow = 0;
     static constexpr win::UINT kPumpMessage = win::WM_USER + 1;
     static constexpr win::UINT kCloseMessage = win::WM_USER + 2;
-    // An output file failed from the loop (its pipe stopped taking data);
-    // wParam is the output.
-    static constexpr win::UINT kOutputFailedMessage = win::WM_USER + 3;
     bool PumpPosted = false;
-    // The text output the list panel writes to (null: none, the list).
-    TListOutput* PanelOutput = nullptr;
-    // Where received data goes now: a file switched off that still takes
-    // what was read for it, or the output that is on.
-    TListOutput& ActiveOutput() {
-        TListOutput* draining = RxRouter.DeliveryOutput();
-        return draining ? *draining : OutputFile;
-    }
     // Output to file off: closes the file, or keeps it for what was read for
     // it and still waits.
     void SwitchOutputOff();
     // Output to file on into a file switched off that still waits for what
     // was read for it: carries on writing it, as the same type only.
-    void ResumeOutput(TListOutput& Waiting, TListFileType Type);
+    void ResumeOutput(const TListOutput& Waiting, TListFileType Type);
     // Counts a chunk on its port; true when its display waits for the next
     // frame (HoldReceiveView).
     bool CountReceived(bool IsMain, std::size_t Size);
-    // A counted chunk of Peer to the raw output file, or to the panel and
-    // the graph, stamped Time.
-    void PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time,
-                        std::uint64_t Peer);
     // OnReceiveError of both drivers; Errs is the driver's line-error bit set.
     void cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs);
     // An error line in the panel: folded into the line before the current
     // one when that is the same error of the same direction within 10 s
     // (its count in brackets goes up), else a new ERR line.
     void AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time);
-    // Output to a file whose write failed (a full disk) is switched off:
-    // file closed, check mark and "FILE:" gone, and one notice naming the
-    // file and the reason; what failed is then shown in the list. True when
-    // a write had failed since the last call.
-    bool StopFailedOutput();
-    // Writes to the output file outside the panel's rendering; a failure
-    // switches output off as above and answers false.
-    bool WriteOutput(std::string_view Text);
-    bool OutputWriteFailed = false;  // set by the text-mode writer, seen after the chunk
-    // The failed write was to this file switched off (null: to the one on).
-    const TListOutput* FailedDraining = nullptr;
-    void NoteOutputFailed(const TListOutput& Output);
-    // Output, if it is still the output that is on or a file switched off,
-    // failed from the loop with data its pipe had not taken: output to it
-    // ends as when a write fails, and the chunks it had not taken whole go
-    // where received data goes now.
-    void OutputFailedMeanwhile(TListOutput* Output);
-    // A chunk a failed output had not taken whole, shown again whole.
+    // A chunk a failed output had not taken, shown in the list (counted
+    // already, and graphed when it was rendered as text).
     void ShowUnwritten(const TUnwrittenChunk& Chunk);
     bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.
@@ -469,6 +470,9 @@ public:
     // refused with EFileSaveError naming it as the output file (the list's
     // and the graph window's saves ask first).
     void CheckNotOutputFile(const std::string& FileName) const;
+    // What a file switched off that is still written waits for, as a
+    // clause of a message.
+    std::string WaitsFor(const TListOutput& Waiting) const;
     // The check mark of "Output to file", the "FILE:" label and the panel's
     // writer made to agree with whether the output file is open.
     void ShowOutputState();

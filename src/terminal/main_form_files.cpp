@@ -136,10 +136,12 @@ void TMain::CrmClick(vcl::TComponent*) { StartNewLine(true); }
 
 void TMain::mDeleteLineClick(vcl::TComponent*) {
     SyncReceivePanelOptions();
+    TListOutput* to = TextOutput();
+    RxPanel->WriteTo(to);
     const int index = DeletePanelLine(*RxPanel, lb1->ItemIndex());
     lb1->SetItemIndex(index);
     // The line the panel ended may not have reached an output file.
-    StopFailedOutput();
+    CheckWritten(to);
 }
 
 void TMain::mCopyLineClick(vcl::TComponent*) {
@@ -192,6 +194,15 @@ void TMain::mSaveAllClick(vcl::TComponent*) {
 void TMain::CheckNotOutputFile(const std::string& FileName) const {
     if (OutputFile.Holds(FileName))
         throw vcl::EFileSaveError(FileName, EBUSY, "it is the output file that Output to file is writing");
+    // The program itself holds it: not some other program's file.
+    if (const TListOutput* waiting = RxRouter.WaitingFile(FileName))
+        throw vcl::EFileSaveError(FileName, EBUSY, "it is an output file switched off that is still being written "
+                                                   "with what was received for it, " + WaitsFor(*waiting));
+}
+
+std::string TMain::WaitsFor(const TListOutput& Waiting) const {
+    return Waiting.HasBacklog() ? "which waits for the program that reads it to take it"
+                                : "which waits for the plug-in's receive event";
 }
 
 void TMain::ShowOutputState() {
@@ -208,13 +219,12 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
             SwitchOutputOff();
         } else if (sd1->Execute()) {
             const TListFileType type = ListFileTypeOfFilter(sd1->FilterIndex);
-            if (TListOutput* waiting = RxRouter.DrainingFile(sd1->FileName)) {
+            if (const TListOutput* waiting = RxRouter.WaitingFile(sd1->FileName)) {
                 ResumeOutput(*waiting, type);
             } else {
                 // The internal format is refused before the file is touched.
-                OutputFile.Open(sd1->FileName, type);
                 // What is read from now on goes to the file.
-                RxRouter.OutputSwitchedOn();
+                OutputFile.Open(sd1->FileName, type);
                 ClearmClick(nullptr);
             }
         }
@@ -225,9 +235,9 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     ShowOutputState();
 }
 
-void TMain::SwitchOutputOff() { RxRouter.OutputSwitchedOff(OutputFile); }
+void TMain::SwitchOutputOff() { RxRouter.OutputSwitchedOff(); }
 
-void TMain::ResumeOutput(TListOutput& Waiting, TListFileType Type) {
+void TMain::ResumeOutput(const TListOutput& Waiting, TListFileType Type) {
     // The file was switched off while the plug-in's receive event held data
     // read for it, and is still open for that: output carries on into it,
     // after what it holds, so that nothing it was owed or holds is lost.
@@ -235,14 +245,13 @@ void TMain::ResumeOutput(TListOutput& Waiting, TListFileType Type) {
     if ((Type == TListFileType::Binary) != Waiting.Raw())
         throw rtl::Exception(rtl::Format(
             "Cannot create file \"%s\". It is still being written as a %s file with what was received for it "
-            "before output to it was switched off, which waits for the plug-in's receive event. Choose it as a "
-            "%s file to carry on writing it.",
-            {Waiting.FileName(), Waiting.Raw() ? "binary" : "text", Waiting.Raw() ? "binary" : "text"}));
-    RxRouter.OutputSwitchedOn();
+            "before output to it was switched off, %s. Choose it as a %s file to carry on writing it.",
+            {Waiting.FileName(), Waiting.Raw() ? "binary" : "text", WaitsFor(Waiting),
+             Waiting.Raw() ? "binary" : "text"}));
     // The list starts anew, as whenever output is switched on; the file
     // keeps what it holds (it is not the output that is on yet).
     ClearmClick(nullptr);
-    RxRouter.Resume(Waiting, OutputFile);
+    RxRouter.Resume(Waiting);
 }
 
 // ---- Sending files

@@ -2,6 +2,7 @@
 // watchdog, notices, the plug-in busy flag, the graph window link, the
 // byte counters and closing.
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include "graph/graph_form.h"
@@ -55,10 +56,11 @@ void TMain::FormActivate(vcl::TComponent*) {
         } catch (...) {
             ShowError(kConfigReadErrorText);
         }
-        // The window was closed while a box of the start-up was open: its
-        // settings are saved already, and nothing more may start (a port, a
-        // plug-in's load event) behind a window that is gone.
-        if (Closing) return;
+        // The window was closed while a box of the start-up was open: the
+        // close has run already and left the settings file as it was (the
+        // stored profile was not applied yet), and nothing more may start (a
+        // port, a plug-in's load event) behind a window that is gone.
+        if (RxRouter.Closing()) return;
         if (!no_time_begin_period) win::timeBeginPeriod(1);  // never released
         // Mappings that cannot be used are said once, before the scan that
         // would silently leave them out.
@@ -66,7 +68,7 @@ void TMain::FormActivate(vcl::TComponent*) {
             std::string text;
             for (const std::string& r : refused) text += (text.empty() ? "" : "\r") + r;
             ShowError(text);
-            if (Closing) return;
+            if (RxRouter.Closing()) return;
         }
         ReadPorts();
         BSpeedClick(nullptr);
@@ -125,7 +127,7 @@ void TMain::ApplicationEvents1SettingChange(vcl::TComponent*) {
 void TMain::FocusChanged(bool Active) {
     WasMinimized = false;
     // A window on its way to closing leaves its ports closed.
-    if (!Disableondeactivate1->Checked() || ForeignPort || Closing) return;
+    if (!Disableondeactivate1->Checked() || ForeignPort || RxRouter.Closing()) return;
     try {
         if (Active) {
             ApplyBothPortParams(true);
@@ -279,8 +281,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         return;
     }
     CanClose = true;
-    if (Closing) return;
-    Closing = true;
+    if (RxRouter.Closing()) return;
     RxRouter.BeginClose();
     if (Script) {
         if (!PluginPath.empty())
@@ -311,8 +312,13 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     step([&] { DeliverEverything(); });
     step([&] {
         SendingCancelled = true;
-        if (OutputFile.IsOpen()) Outputtofile1Click(nullptr);
-        RxRouter.CloseDraining();
+        // The output files keep what their pipes have not taken yet: it is
+        // written once the window has gone (FinishOutputs).
+        if (OutputFile.IsOpen()) {
+            Finishing.push_back(OutputFile.Release());
+            ShowOutputState();
+        }
+        for (auto& file : RxRouter.TakeWaitingFiles()) Finishing.push_back(std::move(file));
     });
     step([&] {
         PluginVars.reset();
@@ -334,6 +340,19 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         }
         PortDescriptions.clear();
     });
+}
+
+void TMain::FinishOutputs() {
+    // The window is gone: what the outputs' readers have not taken yet is
+    // written now, however slowly they take it; a reader that takes nothing
+    // for the stall limit is given up, and standard error says what it
+    // never got.
+    for (auto& file : std::exchange(Finishing, {})) {
+        const std::string name = file->FileName();
+        if (const std::size_t unwritten = file->Finish())
+            std::fprintf(stderr, "vostrel: %zu bytes received for \"%s\" were not written: %s\n", unwritten,
+                         name.c_str(), file->Failure().c_str());
+    }
 }
 
 }  // namespace terminal

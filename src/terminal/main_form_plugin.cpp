@@ -206,16 +206,22 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             TRLabel->Repaint();
             break;
         }
-        case srAddMsg: AddTextLine(Text, 0, 0, dfMSG); break;
+        case srAddMsg:
+            NameEventPeer();
+            AddTextLine(Text, 0, 0, dfMSG);
+            break;
         case srUpdMsg: {
             TLineStore& lines = RxPanel->Lines();
             const int n = lines.LineCount();
             int target = -1;
+            // (The list's own last line: while a text file takes the data
+            // lines, the list's last line waits empty for its next line.)
             if (n > 0 && lines.LineRecord(n - 1).Format == dfMSG)
                 target = n - 1;
-            else if (n > 1 && RxPanel->CurLine().empty() && lines.LineRecord(n - 2).Format == dfMSG)
+            else if (n > 1 && lines.LineLength(n - 1) == 0 && lines.LineRecord(n - 2).Format == dfMSG)
                 target = n - 2;
             if (target < 0) {
+                NameEventPeer();
                 AddTextLine(Text, 0, 0, dfMSG);
                 break;
             }
@@ -229,7 +235,10 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
         }
         // Error lines are message text, which shows file names by their
         // letters; the plug-in's text shows as the bytes it is.
-        case srAddErr: AddTextLine(rtl::PlainInMessage(Text), 0, 0, dfERR); break;
+        case srAddErr:
+            NameEventPeer();
+            AddTextLine(rtl::PlainInMessage(Text), 0, 0, dfERR);
+            break;
         case srRecv: {
             std::int32_t count = 0;
             std::int32_t timeout = 0;
@@ -318,7 +327,7 @@ void TMain::PluginReceiveHook(bool IsMain, std::string& Data) {
         // The chunk goes on as it came: a faulty plug-in loses no data. The
         // port's queue still waits while the box is up. A close stops the
         // event without a box.
-        if (!Closing) Script->ShowException(e);
+        if (!RxRouter.Closing()) Script->ShowException(e);
     }
     SetPluginBusy(false);
     UnloadIfStopped();
@@ -332,7 +341,7 @@ bool TMain::PluginTransmitHook(std::string& Data) {
         Script->RunOnSend();
         Data = Script->GetTD();
     } catch (const std::exception& e) {
-        if (!Closing) Script->ShowException(e);
+        if (!RxRouter.Closing()) Script->ShowException(e);
         send = false;
     }
     // Stopped from the menu: the plug-in had no say in what TD holds.

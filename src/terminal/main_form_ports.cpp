@@ -337,7 +337,9 @@ void TMain::SwitchPortPanel() {
     });
     // A new port's first peer is named; what its clients' streams still hold
     // from the port before it leaves them less room.
-    RxRouter.ForgetNames();
+    // Its first peer is named, in the list and in the output file.
+    RxPanel->ForgetNames();
+    OutputFile.NamedPeer = 0;
     for (int client = 0; client <= 255; ++client) UpdateForeignHold({.IsMain = client == 1, .Client = client});
     ports::TfrmForP* frame = ForeignPort->Frame();
     frame->SetParent(pnlForPPrms);
@@ -367,9 +369,14 @@ void TMain::ForeignPortEvent(int Code, const std::string& Text, std::string& Rep
             case ports::fpeError:
             case ports::fpeRecvInfo: {
                 const int client = ForeignPort ? ForeignPort->ReportClient() : -1;
-                ReceiveLine(Code, Text,
-                            client < 0 ? TReceiveSource{.IsMain = true, .Client = TReceiveSource::PortWide}
-                                       : TReceiveSource{.IsMain = client == 1, .Client = client});
+                const TReceiveSource source = client < 0
+                                                  ? TReceiveSource{.IsMain = true, .Client = TReceiveSource::PortWide}
+                                                  : TReceiveSource{.IsMain = client == 1, .Client = client};
+                // A peer that has gone: after what it sent, and before the
+                // line that says so, what its words left unpaired shows.
+                if (ForeignPort && ForeignPort->DataOrigin().Gone)
+                    ReceiveGone(source, ForeignPort->DataOrigin().Key);
+                ReceiveLine(Code, Text, source);
                 break;
             }
             case ports::fpeSendInfo:
@@ -385,7 +392,13 @@ void TMain::ForeignPortEvent(int Code, const std::string& Text, std::string& Rep
                                 static_cast<std::uint32_t>(Text.size() - 1), origin.Key, std::move(origin.Line));
                 }
                 break;
-            case ports::fpeRefresh: ForeignPortStateChanged(); break;
+            case ports::fpeRefresh:
+                ForeignPortStateChanged();
+                // A port that closed leaves no peer whose words wait.
+                if (ForeignPort && !ForeignPort->Active())
+                    for (const bool main : {true, false})
+                        ReceiveGone({.IsMain = main, .Client = TReceiveSource::PortWide}, 0);
+                break;
             case ports::fpeSettingsChanged:
                 // A profile being applied edits the fields itself: that is
                 // no departure from the profile.
@@ -523,7 +536,7 @@ void TMain::m1000msClick(vcl::TComponent* Sender) {
 
 void TMain::TmrPortConnTimer(vcl::TComponent*) {
     if (Disableondeactivate1->Checked() && !Active()) return;
-    if (Closing) return;  // closing: the ports stay closed
+    if (RxRouter.Closing()) return;  // closing: the ports stay closed
     for (vcl::TComboBox* c : {ComNcb, cbComN2, speedcb, Databitscb, Stopbcb, Parcb})
         if (c->DroppedDown()) return;
     ApplyPortParams(true, true);

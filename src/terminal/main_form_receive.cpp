@@ -155,10 +155,6 @@ void TMain::CreateReceivePanel() {
                 PumpReceived();
                 return 0;
             }
-            if (msg == kOutputFailedMessage) {
-                OutputFailedMeanwhile(reinterpret_cast<TListOutput*>(wp));
-                return 0;
-            }
             // A close that let a waiting save return first.
             if (msg == kCloseMessage) {
                 Close();
@@ -168,12 +164,11 @@ void TMain::CreateReceivePanel() {
         },
         "TMainPosts");
     // What a pipe could not take at once goes out from the loop; the pieces
-    // held back for it go on once it has, or once it failed.
-    OutputFile.OnBacklogGone = [this](TListOutput& Output) {
-        if (Output.FailedMeanwhile())
-            win::PostMessage(PostWindow, kOutputFailedMessage, reinterpret_cast<win::WPARAM>(&Output), 0);
-        PostReceivePump();
-    };
+    // held back for it go on once it has, or once it failed (the pump
+    // settles the failure first).
+    OutputFile.OnBacklogGone = [this](TListOutput&) { PostReceivePump(); };
+    cp1->OnClosed = [this](vcl::TComponent* Sender) { ReceiveGone({.IsMain = Sender == cp1}, 0); };
+    cp2->OnClosed = cp1->OnClosed;
     cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
         cp1ReceiveData(s, d, n);
     };
@@ -195,125 +190,89 @@ void TMain::SyncReceivePanelOptions() {
     if (Infinitem->Checked() != p.InfiniteList()) p.SetInfiniteList(Infinitem->Checked());
     if (Precisetimecalc1->Checked() != p.PreciseTimeCalc())
         p.SetPreciseTimeCalc(Precisetimecalc1->Checked());
-    // In raw mode the receive path writes the chunks itself; the panel gets
-    // the file only in text mode: the file that takes the piece now, the
-    // output that is on or a file switched off that still takes what was
-    // read for it (the two take turns while such a file drains).
-    TListOutput& output = ActiveOutput();
-    TListOutput* target = output.IsOpen() && !output.Raw() ? &output : nullptr;
-    if (target == PanelOutput) return;
-    // The panel's line stays in the file it was begun in; the file it writes
-    // to now gets a new line. A file left in mid-line (switched off, then
-    // handed what was read for it; or the other file took a turn) ends that
-    // line first, so that two lines never run together into one that reads
-    // back as nothing.
-    if (p.OutputOpen()) p.SetOutputWriter(nullptr);
-    PanelOutput = target;
-    if (!target) return;
-    if (target->LineOpen() && !target->Write("\r")) NoteOutputFailed(*target);
-    // A failed write only leaves a mark: the panel is rendering, and output
-    // is switched off once it is done (StopFailedOutput).
-    p.SetOutputWriter([this](std::string_view Text) {
-        TListOutput& out = ActiveOutput();
-        if (!out.Write(Text)) NoteOutputFailed(out);
-    });
+}
+
+TListOutput* TMain::TextOutput() { return OutputFile.IsOpen() && !OutputFile.Raw() ? &OutputFile : nullptr; }
+
+void TMain::CheckWritten(TListOutput* To) {
+    if (To && !To->IsOpen() && !To->Failure().empty()) RxRouter.OutputFailed(*To);
 }
 
 void TMain::StartNewLine(bool Repaint) {
     SyncReceivePanelOptions();
+    TListOutput* to = TextOutput();
+    RxPanel->WriteTo(to);
     RxPanel->StartNewLine(Repaint);
-    StopFailedOutput();
+    CheckWritten(to);
 }
 
 void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time, std::uint64_t Peer) {
-    // A write that failed since the last chunk (the panel ending a line on
-    // its own) is told now; this chunk then goes to the list once.
-    StopFailedOutput();
+    Render(TextOutput(), Data, Count, Dir, Time, Peer);
+}
+
+void TMain::Render(TListOutput* To, const void* Data, std::size_t Count, std::uint8_t Dir, double Time,
+                   std::uint64_t Peer, std::string_view Name) {
     SyncReceivePanelOptions();
+    const auto* bytes = static_cast<const std::uint8_t*>(Data);
+    RxPanel->WriteTo(To);
+    if (!To) {
+        RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
+        return;
+    }
+    // Should the file fail on the chunk, it goes to the list whole, its
+    // words paired as they were the first time (a word its peer had begun
+    // before the chunk is completed by it again).
     const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir, Peer);
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time, Peer);
-    if (!StopFailedOutput()) {
+    const std::uint64_t start = To->Given();
+    To->BeginChunk();
+    RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
+    if (To->IsOpen()) {
         // Text a pipe has not taken yet: should it fail before it does, the
-        // chunk is shown in the list.
-        if (TListOutput& out = ActiveOutput(); out.IsOpen() && !out.Raw())
-            out.KeepUntilWritten({Dir, std::string(static_cast<const char*>(Data), Count), Time, Peer, true});
+        // bytes it never got are shown in the list.
+        To->KeepUntilWritten({Dir, std::string(reinterpret_cast<const char*>(bytes), Count), Time, Peer, true},
+                             start);
         return;
     }
     // Part of the chunk may be in the file, the rest is not: the whole chunk
     // goes to the list, as it would with output off. Its graph values were
     // added the first time.
-    const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, true)};
-    // Its words pair as they did the first time (a word its port had begun
-    // before the chunk is completed by it again).
-    RxPanel->SetDisplayPairing(Dir, pairing, Peer);
-    RxPanel->ShowData(static_cast<const std::uint8_t*>(Data), Count, Dir, Time, Peer);
+    RxPanel->WriteTo(nullptr);
+    {
+        const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, true)};
+        RxPanel->SetDisplayPairing(Dir, pairing, Peer);
+        RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
+    }
+    RxRouter.OutputFailed(*To);
 }
 
-bool TMain::WriteOutput(std::string_view Text) {
-    TListOutput& out = ActiveOutput();
-    if (out.Write(Text)) return true;
-    NoteOutputFailed(out);
-    StopFailedOutput();
-    return false;
-}
-
-void TMain::OutputFailedMeanwhile(TListOutput* Output) {
-    // Closed or switched off and done with since the message was posted.
-    if (Output != &OutputFile && !RxRouter.Draining(Output)) return;
-    if (!Output->FailedMeanwhile()) return;
-    const std::vector<TUnwrittenChunk> chunks = Output->TakeFailedChunks();
-    NoteOutputFailed(*Output);
-    StopFailedOutput();
-    for (const TUnwrittenChunk& chunk : chunks) ShowUnwritten(chunk);
-    // The pieces held back for it go on.
-    PostReceivePump();
+void TMain::OutputFailed(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
+    if (WasOn) {
+        // The check mark, the label and where lines go follow.
+        Outputtofile1->SetChecked(false);
+        UpdateNumFormat();
+    }
+    // Not a modal box: this runs inside the receive path, which must go on.
+    ShowNotice(vcl::mtError, Failure + (WasOn ? "\r\rOutput to file was switched off. What was received from then on "
+                                                "is shown in the list."
+                                              : "\r\rWhat was received for it from then on is shown in the list."));
+    for (const TUnwrittenChunk& chunk : Rest) ShowUnwritten(chunk);
 }
 
 void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk) {
     // Counted already, and graphed when it was rendered.
+    if (Chunk.Dir != 2 && PluginLoaded() && (PluginFlags & APRD) == 0) return;
     const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, Chunk.Rendered)};
-    if (Chunk.Dir == 2)
-        ShowData(Chunk.Bytes.data(), Chunk.Bytes.size(), 2, Chunk.Time, Chunk.Peer);
-    else
-        PassOnReceived(Chunk.Dir == 0, Chunk.Bytes.data(), Chunk.Bytes.size(), false, Chunk.Time, Chunk.Peer);
+    Render(nullptr, Chunk.Bytes.data(), Chunk.Bytes.size(), Chunk.Dir, Chunk.Time, Chunk.Peer);
 }
 
-void TMain::NoteOutputFailed(const TListOutput& Output) {
-    OutputWriteFailed = true;
-    FailedDraining = RxRouter.Draining(&Output) ? &Output : nullptr;
-}
-
-bool TMain::StopFailedOutput() {
-    if (!std::exchange(OutputWriteFailed, false)) return false;
-    if (const TListOutput* failed = std::exchange(FailedDraining, nullptr); RxRouter.Draining(failed)) {
-        // A file switched off that still took what was read for it: the
-        // rest of that goes where received data goes now.
-        const std::string failure = failed->Failure();
-        RxRouter.DropDraining(*failed);
-        SyncReceivePanelOptions();
-        ShowNotice(vcl::mtError, failure + "\r\rWhat was received for it from then on is shown in the list.");
-        return true;
-    }
-    // The panel lets go of the file; the line that was going there ends.
-    SyncReceivePanelOptions();
-    Outputtofile1->SetChecked(false);
-    UpdateNumFormat();
-    // Not a modal box: this runs inside the receive path, which must go on.
-    ShowNotice(vcl::mtError, OutputFile.Failure() +
-                                 "\r\rOutput to file was switched off. What was received from then on is "
-                                 "shown in the list.");
-    return true;
-}
-
-void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format, bool KeepWords) {
+void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
     SyncReceivePanelOptions();
     // A message line is shown with the next frame, as data is: lines that
     // come in quick turns with data (a new UDP sender each datagram) must not
     // repaint the list once each.
     const bool held = HoldReceiveView();
     const TRestoreFlag restore{HoldingChunk, std::exchange(HoldingChunk, HoldingChunk || held)};
-    RxPanel->AddTextLine(Text, Dir, Time, Format, KeepWords);
-    StopFailedOutput();
+    RxPanel->AddTextLine(Text, Dir, Time, Format);
 }
 
 bool TMain::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
@@ -420,20 +379,49 @@ TReceiveRouterHooks TMain::RouterHooks() {
     TReceiveRouterHooks h;
     h.EventDeclared = [this](bool IsMain) { return Script && Script->HasOnReceive(IsMain); };
     h.PluginBusy = [this] { return PluginBusy; };
-    h.RunEvent = [this](bool IsMain, std::string& Data) { PluginReceiveHook(IsMain, Data); };
+    h.RunEvent = [this](const TReceivedPiece& First, std::string& Data) {
+        // The lines the plug-in adds while its event runs are about this
+        // peer's data: they come under its name.
+        TEventPeer peer;
+        if (!First.Cleared) peer = {First.NameKey, First.NameLine, First.Time};
+        std::swap(EventPeer, peer);
+        struct Restore {
+            TEventPeer& to;
+            TEventPeer& was;
+            ~Restore() { std::swap(to, was); }
+        } restore{EventPeer, peer};
+        PluginReceiveHook(First.Source.IsMain, Data);
+    };
     h.Bound = [this](const TReceiveSource& Source) { return StreamBound(Source); };
     h.RoomChanged = [this](const TReceiveSource& Source) { UpdateRoomOf(Source); };
-    h.ShowLine = [this](int Code, const std::string& Text, double Time) { ShowReceiveLine(Code, Text, Time); };
-    // The name comes between one peer's bytes: a word a peer has begun is
-    // completed by that peer's next byte, whoever is named in between.
-    h.ShowName = [this](const std::string& Text, double Time) { AddTextLine(Text, 0, Time, dfMSG, true); };
-    h.ShowData = [this](bool IsMain, const std::string& Data, double Time, std::uint64_t Peer) {
-        PassOnReceived(IsMain, Data.data(), Data.size(), CountReceived(IsMain, Data.size()), Time, Peer);
-    };
-    h.OutputChanging = [this] { SyncReceivePanelOptions(); };
     h.PostPump = [this] { PostReceivePump(); };
-    h.OutputHolding = [this] { return OutputFile.Holding(); };
+    h.ShowLine = [this](int Code, const std::string& Text, double Time) { ShowReceiveLine(Code, Text, Time); };
+    h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowReceived(To, Piece); };
+    h.Gone = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowGone(To, Piece); };
+    h.OutputFailed = [this](const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
+        OutputFailed(Failure, WasOn, std::move(Rest));
+    };
     return h;
+}
+
+void TMain::NameEventPeer() {
+    if (EventPeer.Key == 0 || EventPeer.Name.empty()) return;
+    SyncReceivePanelOptions();
+    // The list names the peer unless it named it last; a text file that
+    // takes the data names it there with the data.
+    TLineSink* const sink = RxPanel->Sink();
+    RxPanel->WriteTo(nullptr);
+    RxPanel->NamePeer(EventPeer.Key, EventPeer.Name, EventPeer.Time);
+    RxPanel->WriteTo(sink);
+}
+
+void TMain::ReceiveGone(const TReceiveSource& Source, std::uint64_t Key) {
+    TReceivedPiece gone;
+    gone.Kind = TReceivedPiece::TKind::Gone;
+    gone.Source = Source;
+    gone.NameKey = Key;
+    gone.Time = CurrentTime();
+    RxRouter.Add(std::move(gone));
 }
 
 void TMain::PostReceivePump() {
@@ -455,10 +443,15 @@ void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
 }
 
 void TMain::DeliverEverything() {
-    Closing = true;
-    // The output takes the rest as it always did at the close.
-    OutputFile.WaitWhenFull();
     RxRouter.HandOnEverything();
+    // Every word a peer had begun shows its low byte where lines go now.
+    TListOutput* to = TextOutput();
+    if (!(PluginLoaded() && (PluginFlags & APRD) == 0)) {
+        SyncReceivePanelOptions();
+        RxPanel->WriteTo(to);
+        for (std::uint8_t dir : {0, 1, 2}) RxPanel->ShowLoneBytes(dir, 0, true);
+        CheckWritten(to);
+    }
     UpdateReceiveRooms();
 }
 
@@ -498,26 +491,37 @@ bool TMain::CountReceived(bool IsMain, std::size_t Size) {
     return held;
 }
 
-void TMain::PassOnReceived(bool IsMain, const void* DataPtr, std::size_t DataSize, bool Held, double Time,
-                           std::uint64_t Peer) {
-    TListOutput& output = ActiveOutput();
-    if (output.IsOpen() && output.Raw()) {
-        if (WriteOutput(std::string_view(static_cast<const char*>(DataPtr), DataSize))) {
-            output.KeepUntilWritten(
-                {static_cast<std::uint8_t>(IsMain ? 0 : 1), std::string(static_cast<const char*>(DataPtr), DataSize),
-                 Time, Peer, false});
+void TMain::ShowReceived(TListOutput* To, const TReceivedPiece& Piece) {
+    const bool is_main = Piece.Source.IsMain;
+    const std::uint8_t dir = is_main ? 0 : 1;
+    const bool held = CountReceived(is_main, Piece.Bytes.size());
+    TListOutput* failed = nullptr;
+    if (To && To->Raw()) {
+        const std::uint64_t start = To->Given();
+        if (To->Write(Piece.Bytes)) {
+            // Kept until the pipe has taken it: should it fail first, the
+            // bytes it never got are shown in the list.
+            To->KeepUntilWritten({dir, Piece.Bytes, Piece.Time, Piece.NameKey, false}, start);
             return;
         }
         // The file took this chunk in part at most: it is shown whole, as
-        // with output off.
+        // with output off, and the file fails as an output does.
+        failed = std::exchange(To, nullptr);
     }
-    if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
-    struct Holding {
-        bool& flag;
-        ~Holding() { flag = false; }
-    } holding{HoldingChunk};
-    HoldingChunk = Held;
-    ShowData(DataPtr, DataSize, IsMain ? 0 : 1, Time, Peer);
+    if (!(PluginLoaded() && (PluginFlags & APRD) == 0)) {
+        const TRestoreFlag holding{HoldingChunk, std::exchange(HoldingChunk, held)};
+        Render(To, Piece.Bytes.data(), Piece.Bytes.size(), dir, Piece.Time, Piece.NameKey, Piece.NameLine);
+    }
+    if (failed) RxRouter.OutputFailed(*failed);
+}
+
+void TMain::ShowGone(TListOutput* To, const TReceivedPiece& Piece) {
+    // A binary file pairs nothing, and data not shown leaves nothing.
+    if ((To && To->Raw()) || (PluginLoaded() && (PluginFlags & APRD) == 0)) return;
+    SyncReceivePanelOptions();
+    RxPanel->WriteTo(To);
+    RxPanel->ShowLoneBytes(Piece.Source.IsMain ? 0 : 1, Piece.NameKey, Piece.NameKey == 0);
+    CheckWritten(To);
 }
 
 bool TMain::HoldReceiveView() {
@@ -555,17 +559,21 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
     const double now = CurrentTime();
     const std::uint8_t dir = is_main ? 0 : 1;
 
-    bool toFile = OutputFile.IsOpen() && !OutputFile.Raw();
-    if (toFile) {
-        // A data line in progress ends first, so the error never runs on
-        // into its text.
-        if (!RxPanel->CurLine().empty()) StartNewLine(true);
-        // Output may have failed just now; a failed write puts the error
-        // into the list instead.
-        toFile = OutputFile.IsOpen() && WriteOutput(text);
-        if (toFile) StartNewLine(true);
+    TListOutput* to = TextOutput();
+    if (to) {
+        // Its own line in the file: a data line in progress ends first, so
+        // the error never runs on into its text; the words peers have begun
+        // wait on.
+        SyncReceivePanelOptions();
+        RxPanel->WriteTo(to);
+        RxPanel->WriteLine(text, dir, now, dfERR);
+        // A failed write puts the error into the list instead.
+        if (!to->IsOpen()) {
+            CheckWritten(to);
+            to = nullptr;
+        }
     }
-    if (!toFile) AddErrorLine(text, dir, now);
+    if (!to) AddErrorLine(text, dir, now);
 
     // Errors per second: a port that floods the window with them is
     // suspended (judged once a second; never at polling delays of 100 ms up).

@@ -286,16 +286,17 @@ void TListOutput::Open(const std::string& FileName, TListFileType Type) {
 }
 
 void TListOutput::Close() {
-    // Ending, the program owes the reader what it was given, as long as
-    // the reader goes on taking it.
-    if (file_ && waitWhenFull_ && HasBacklog()) WaitForBacklog();
     watch_.reset();
     file_.reset();
     raw_ = false;
     regular_ = false;
     backlog_.clear();
-    unwritten_.clear();
+    written_ = 0;
+    kept_.clear();
+    marking_ = false;
+    marks_.clear();
     lineOpen_ = false;
+    NamedPeer = 0;
 }
 
 void TListOutput::MoveFrom(TListOutput& From) {
@@ -306,13 +307,13 @@ void TListOutput::MoveFrom(TListOutput& From) {
     raw_ = std::exchange(From.raw_, false);
     regular_ = std::exchange(From.regular_, false);
     backlog_ = std::exchange(From.backlog_, {});
-    unwritten_ = std::exchange(From.unwritten_, {});
+    written_ = std::exchange(From.written_, 0);
+    kept_ = std::exchange(From.kept_, {});
     lineOpen_ = std::exchange(From.lineOpen_, false);
+    NamedPeer = std::exchange(From.NamedPeer, 0);
+    failedMeanwhile_ = std::exchange(From.failedMeanwhile_, false);
     lastTaken_ = From.lastTaken_;
-    if (From.waitWhenFull_ && !waitWhenFull_) {
-        waitWhenFull_ = true;
-        closeBy_ = From.closeBy_;
-    }
+    queued_ = From.queued_;
     if (HasBacklog()) WatchBacklog();
 }
 
@@ -320,6 +321,7 @@ std::unique_ptr<TListOutput> TListOutput::Release() {
     auto other = std::make_unique<TListOutput>();
     other->StallLimit = StallLimit;
     other->OnBacklogGone = OnBacklogGone;
+    other->failure_ = failure_;
     other->MoveFrom(*this);
     return other;
 }
@@ -345,16 +347,16 @@ bool TListOutput::Holds(const std::string& FileName) const {
 bool TListOutput::Write(std::string_view Data) {
     if (!file_) return true;
     if (!Data.empty()) lineOpen_ = Data.back() != '\r';
-    if (regular_ || waitWhenFull_) {
-        // Written from inside the receive path, which must not be entered
-        // again: a pipe that is full (only while the program ends) is waited
-        // for without turns of the loop, for StallLimit at most without a
-        // byte taken. A regular file never waits.
-        int error = WaitForBacklog();
-        if (error == 0) error = WriteWaiting(Data);
-        if (error == 0) return true;
-        Failed(error);
-        return false;
+    if (regular_) {
+        // A regular file never waits (nothing here turns the loop: the
+        // receive path must not be entered again).
+        const rtl::TWriteWaitTurns noTurns(nullptr);
+        if (const int error = rtl::WriteAll(file_->Handle(), Data, StallLimit)) {
+            Failed(error);
+            return false;
+        }
+        written_ += Data.size();
+        return true;
     }
     // Behind a backlog, in order; the caller holds back further pieces.
     if (HasBacklog()) {
@@ -362,7 +364,9 @@ bool TListOutput::Write(std::string_view Data) {
         return true;
     }
     std::size_t done = 0;
-    if (const int error = WriteWhatFits(file_->Handle(), Data, done)) {
+    const int error = WriteWhatFits(file_->Handle(), Data, done);
+    written_ += done;
+    if (error) {
         Failed(error);
         return false;
     }
@@ -375,13 +379,63 @@ bool TListOutput::Write(std::string_view Data) {
     return true;
 }
 
-void TListOutput::KeepUntilWritten(TUnwrittenChunk Chunk) {
-    if (HasBacklog()) unwritten_.push_back(std::move(Chunk));
+void TListOutput::Put(std::string_view Text, std::size_t Covered) {
+    Write(Text);
+    if (!marking_) return;
+    // Text the file took at once covers its bytes for good; what waits in
+    // the backlog is marked by where it ends.
+    if (!HasBacklog())
+        covered_ = Covered;
+    else
+        marks_.emplace_back(Given(), Covered);
+}
+
+void TListOutput::BeginChunk() {
+    // A regular file takes everything at once (or fails at once, which the
+    // caller sees).
+    marking_ = file_ && !regular_;
+    marks_.clear();
+    covered_ = 0;
+}
+
+void TListOutput::KeepUntilWritten(TUnwrittenChunk Chunk, std::uint64_t Start) {
+    const bool text = std::exchange(marking_, false);
+    if (!file_ || Given() <= written_) return;
+    TKept k;
+    k.Text = text;
+    k.Start = Start;
+    k.End = Given();
+    k.Covered = covered_;
+    k.Marks = std::move(marks_);
+    marks_.clear();
+    k.Chunk = std::move(Chunk);
+    kept_.push_back(std::move(k));
+}
+
+void TListOutput::ForgetTaken() {
+    while (!kept_.empty() && kept_.front().End <= written_) kept_.pop_front();
 }
 
 std::vector<TUnwrittenChunk> TListOutput::TakeFailedChunks() {
     failedMeanwhile_ = false;
-    return std::exchange(unwritten_, {});
+    std::vector<TUnwrittenChunk> out;
+    for (TKept& k : kept_) {
+        // The bytes the file took: a binary chunk's up to what was written;
+        // a text chunk's whose whole text was written.
+        std::size_t taken = 0;
+        if (!k.Text) {
+            taken = written_ > k.Start ? static_cast<std::size_t>(written_ - k.Start) : 0;
+        } else {
+            taken = k.Covered;
+            for (const auto& [end, covered] : k.Marks)
+                if (end <= written_) taken = std::max(taken, covered);
+        }
+        if (taken >= k.Chunk.Bytes.size()) continue;
+        k.Chunk.Bytes.erase(0, taken);
+        out.push_back(std::move(k.Chunk));
+    }
+    kept_.clear();
+    return out;
 }
 
 void TListOutput::WatchBacklog() {
@@ -402,58 +456,53 @@ void TListOutput::WriteBacklog() {
     const long queued = rtl::QueuedForReader(file_->Handle());
     if (done > 0 || (queued >= 0 && queued_ >= 0 && queued < queued_)) lastTaken_ = now;
     queued_ = queued;
-    if (done > 0) backlog_.erase(0, done);
+    if (done > 0) {
+        backlog_.erase(0, done);
+        written_ += done;
+        ForgetTaken();
+    }
     if (error == 0 && HasBacklog() && now - lastTaken_ >= StallLimit) error = rtl::WriteStalled;
     if (error != 0) {
         // The file closes, and the watch stays (disarmed) until the output
-        // is closed or freed: this runs inside the watch's own call.
+        // is closed or freed: this runs inside the watch's own call. What
+        // the file took and what it kept stay known for TakeFailedChunks.
         std::unique_ptr<win::TWriteReadyWatch> watch = std::move(watch_);
-        std::vector<TUnwrittenChunk> chunks = std::move(unwritten_);
         Failed(error);
-        unwritten_ = std::move(chunks);
         failedMeanwhile_ = true;
         watch_ = std::move(watch);
     } else if (HasBacklog()) {
         WatchBacklog();
         return;
-    } else {
-        unwritten_.clear();
     }
     if (OnBacklogGone) OnBacklogGone(*this);
 }
 
-int TListOutput::WaitForBacklog() {
-    if (!HasBacklog()) return 0;
-    if (watch_) watch_->Disarm();
-    const int error = WriteWaiting(backlog_);
-    backlog_.clear();
-    unwritten_.clear();
-    return error;
-}
-
-int TListOutput::WriteWaiting(std::string_view Data) {
-    if (!waitWhenFull_) {
+std::size_t TListOutput::Finish() {
+    std::size_t unwritten = 0;
+    if (file_ && HasBacklog()) {
+        if (watch_) watch_->Disarm();
+        // Nothing runs between the waits: the window is gone.
         const rtl::TWriteWaitTurns noTurns(nullptr);
-        return rtl::WriteAll(file_->Handle(), Data, StallLimit);
+        std::size_t done = 0;
+        if (const int error = rtl::WriteAll(file_->Handle(), backlog_, StallLimit, &done)) {
+            failure_ = vcl::SaveErrorText(file_->FileName(), error);
+            unwritten = backlog_.size() - done;
+        }
     }
-    // The program is ending: a pipe gets StallLimit in all to take what it
-    // is owed, however slowly it takes, so that the close never waits on a
-    // reader longer than that.
-    const rtl::TWriteWaitTurns closing([this] { return TClock::now() < closeBy_; });
-    return rtl::WriteAll(file_->Handle(), Data, StallLimit);
-}
-
-void TListOutput::WaitWhenFull() {
-    if (std::exchange(waitWhenFull_, true)) return;
-    closeBy_ = TClock::now() + StallLimit;
+    Close();
+    return unwritten;
 }
 
 void TListOutput::Failed(int Error) {
     failure_ = vcl::SaveErrorText(file_->FileName(), Error);
-    const bool wait = waitWhenFull_;
-    waitWhenFull_ = false;  // what is left is given up, not waited for
+    // What the file took and kept is known until the failure is settled.
+    std::deque<TKept> kept = std::move(kept_);
+    const std::uint64_t written = written_;
+    const bool marking = marking_;
     Close();
-    waitWhenFull_ = wait;
+    kept_ = std::move(kept);
+    written_ = written;
+    marking_ = marking;
 }
 
 void TListOutput::Empty() {
@@ -461,6 +510,7 @@ void TListOutput::Empty() {
     if (::ftruncate(file_->Handle(), 0) != 0) throw vcl::EFileSaveError(file_->FileName(), errno);
     file_->SetPosition(0);
     lineOpen_ = false;
+    NamedPeer = 0;
 }
 
 }  // namespace terminal

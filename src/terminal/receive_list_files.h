@@ -12,6 +12,7 @@
 // The prefix is not stored; it is made again when the file is loaded.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "platform/rtl/file_writes.h"
 #include "terminal/receive_format.h"
+#include "terminal/receive_panel.h"
 #include "terminal/receive_panel_lines.h"
 
 namespace vcl {
@@ -30,8 +32,6 @@ class TWriteReadyWatch;
 }
 
 namespace terminal {
-
-class TReceivePanel;
 
 // The file types of the save dialog, numbered as its filter list
 // ("Text File", "Binary File", "Internal Format").
@@ -115,8 +115,8 @@ std::string CopyAllText(const TLineStore& Lines, bool WithoutPrefix);
 // --- output to a file ----------------------------------------------------------
 
 // A chunk handed to the output that a pipe or device has not wholly taken
-// yet: should the output fail before it does, the chunk is shown in the
-// list instead, so that nothing received is lost.
+// yet: should the output fail before it does, the part not taken is shown
+// in the list instead, so that nothing received is lost or shown twice.
 struct TUnwrittenChunk {
     std::uint8_t Dir = 0;  // 0 main port, 1 Port2, 2 transmitted
     std::string Bytes;
@@ -127,12 +127,12 @@ struct TUnwrittenChunk {
 
 // The file that takes the received data while "Output to file" is on: the
 // chunks as they come (raw mode, the binary file type) or the panel's
-// rendered text (text mode). It may be a regular file, or a FIFO or a device
-// that another program reads.
-class TListOutput {
+// rendered text (text mode, as the panel's line sink). It may be a regular
+// file, or a FIFO or a device that another program reads.
+class TListOutput : public TLineSink {
 public:
     TListOutput();
-    ~TListOutput();
+    ~TListOutput() override;
     TListOutput(const TListOutput&) = delete;
     TListOutput& operator=(const TListOutput&) = delete;
 
@@ -144,12 +144,11 @@ public:
     // file type is not supported for output" and leaves the file alone. An
     // output already open is closed first; on any failure none is open.
     void Open(const std::string& FileName, TListFileType Type);
-    // Closes the file. What a pipe has not taken yet is given up, unless
-    // the program is ending (WaitWhenFull): then it is waited for as any
-    // write is then.
+    // Closes the file. What a pipe has not taken yet is given up.
     void Close();
     // Hands the open file over to another output, leaving this one closed;
-    // what the pipe has not taken yet goes with it.
+    // what the pipe has not taken yet, and the line and name state, go with
+    // it.
     std::unique_ptr<TListOutput> Release();
     // Carries on writing the file From holds, after what it holds; From is
     // left closed.
@@ -175,64 +174,93 @@ public:
     const std::string& Failure() const { return failure_; }
     // Empties the file and keeps it open ("Clear" while output is on); a
     // failure raises EFileSaveError naming the file and the reason. A pipe
-    // or a device has nothing to empty.
+    // or a device has nothing to empty. The file names the next peer anew.
     void Empty();
 
-    // Text output: the last line written to the file is not ended yet (the
-    // next line's "\r" ends it).
-    bool LineOpen() const { return lineOpen_; }
+    // Text output, as the panel's sink: Write, with how much of the chunk
+    // being shown the text covers (see BeginChunk).
+    void Put(std::string_view Text, std::size_t Covered) override;
+    // The last line written to the file is not ended yet (the next line's
+    // "\r" ends it).
+    bool LineOpen() const override { return lineOpen_; }
 
     // What a pipe or device has not taken yet.
     bool HasBacklog() const { return !backlog_.empty(); }
     // Data for this output must wait: the pipe has not taken the backlog
-    // yet, or the output failed with it and that is not taken yet.
+    // yet, or the output failed from the loop and that is not settled yet.
     bool Holding() const { return HasBacklog() || failedMeanwhile_; }
-    // Keeps Chunk until the backlog it went into is taken (none: dropped).
-    void KeepUntilWritten(TUnwrittenChunk Chunk);
+    // Bytes given to the file so far (taken, or in the backlog): where the
+    // next chunk starts in what the file is given.
+    std::uint64_t Given() const { return written_ + backlog_.size(); }
+    // A text chunk is about to be rendered into the file: what each Put
+    // covers of it is noted, so that a pipe that fails before taking all of
+    // it tells which of its bytes it never got.
+    void BeginChunk();
+    // Chunk was given to the file from Start on (raw: as its bytes; text:
+    // rendered since BeginChunk). It is kept until the pipe has taken it,
+    // each chunk leaving as its last byte does.
+    void KeepUntilWritten(TUnwrittenChunk Chunk, std::uint64_t Start);
     // Runs from the loop when the backlog has gone: all taken, or the
     // output failed meanwhile (FailedMeanwhile). It must not free the
     // output: it only asks for that to happen later.
     std::function<void(TListOutput&)> OnBacklogGone;
     // The output failed from the loop, with its backlog: a reader that took
     // nothing at all for StallLimit ("stopped taking data"), or one that
-    // went. The chunks whose bytes were in the backlog, taken once; the
-    // mark goes with them.
+    // went.
     bool FailedMeanwhile() const { return failedMeanwhile_; }
+    // What the failed output's reader never got: of each chunk kept, the
+    // bytes from the first one whose whole text (or the byte itself) did not
+    // reach the file; taken once, and the failure is settled.
     std::vector<TUnwrittenChunk> TakeFailedChunks();
-    // The program is ending: from now on writes and the close wait for a
-    // full pipe, StallLimit from now at most in all (a close never waits on
-    // a reader longer), and as long without a byte taken.
-    void WaitWhenFull();
+
+    // The program ends and its window has gone: writes what the pipe has
+    // not taken yet, waiting for a reader that goes on taking, however
+    // slowly; one that takes nothing for StallLimit is given up. Then the
+    // file is closed. Returns the bytes that were not written (0: all were),
+    // with Failure() telling why.
+    std::size_t Finish();
 
     // How long a pipe or device may take nothing before the output fails.
     std::chrono::milliseconds StallLimit = rtl::WriteStallLimit();
 
 private:
     using TClock = std::chrono::steady_clock;
+    // A chunk whose bytes (or text) are in the backlog.
+    struct TKept {
+        TUnwrittenChunk Chunk;
+        std::uint64_t Start = 0, End = 0;  // where its bytes or text are in what the file is given
+        // Text: how many of its bytes are covered by the text up to each
+        // offset; Covered, by the text the file took at once.
+        std::vector<std::pair<std::uint64_t, std::size_t>> Marks;
+        std::size_t Covered = 0;
+        bool Text = false;
+    };
     // Writes what the backlog holds, as much as the pipe takes now.
     void WriteBacklog();
-    // Writes Data, or the backlog, waiting for a full pipe: 0 or the error.
-    int WriteWaiting(std::string_view Data);
-    int WaitForBacklog();
     void Failed(int Error);
     // Moves the file and what goes with it from From, closed then.
     void MoveFrom(TListOutput& From);
     // Watches the pipe for room again while the backlog lasts.
     void WatchBacklog();
+    // The file took everything up to written_: the chunks wholly in it go.
+    void ForgetTaken();
 
     std::unique_ptr<vcl::TFileStream> file_;
     bool raw_ = false;
     bool regular_ = false;
     std::string failure_;
     std::string backlog_;
-    std::vector<TUnwrittenChunk> unwritten_;
+    std::uint64_t written_ = 0;  // bytes the file took
+    std::deque<TKept> kept_;
+    // The text chunk being rendered (BeginChunk): its marks.
+    bool marking_ = false;
+    std::vector<std::pair<std::uint64_t, std::size_t>> marks_;
+    std::size_t covered_ = 0;
     TClock::time_point lastTaken_{};
     long queued_ = -1;  // what the reader had not taken when last seen
     std::unique_ptr<win::TWriteReadyWatch> watch_;
     bool failedMeanwhile_ = false;
-    bool waitWhenFull_ = false;
     bool lineOpen_ = false;
-    TClock::time_point closeBy_{};  // while the program ends: the last moment to wait
 };
 
 }  // namespace terminal

@@ -120,24 +120,21 @@ double TReceivePanel::CurrentTime() {
 
 // --- list plumbing -------------------------------------------------------------
 
-void TReceivePanel::SetOutputWriter(std::function<void(std::string_view)> Writer) {
-    const bool closing = output_ && !Writer;
-    // A line the list was filling ends there: the file starts lines of its
-    // own (a line continued in the file would lack its prefix there).
-    if (!output_ && Writer && !curLine_.empty()) AppendNewLine(true);
-    output_ = std::move(Writer);
-    if (!closing) return;
-    // The unfinished line is in the file already; the list's last line is
-    // still empty unless a message line took it meanwhile.
-    const int n = lines_.LineCount();
-    if (n > 0 && lines_.LineLength(n - 1) > 0)
-        StartNewLine(true);
-    else
-        ResetCurrentLine();
+void TReceivePanel::WriteTo(TLineSink* To) {
+    if (To == sink_) return;
+    // The list's line in progress ends in the list (it is written there
+    // already); a file's stays open in the file until it is written again.
+    if (!sink_ && !curLine_.empty()) AppendNewLine(true);
+    sink_ = To;
+    ClearCurrentLine();
+    // Back in a file left in mid-line: that line ends before the next
+    // begins, so that two lines never run together into one that reads back
+    // as nothing.
+    if (sink_ && sink_->LineOpen()) sink_->Put("\r", 0);
 }
 
 void TReceivePanel::Output(std::string_view Text) const {
-    if (output_) output_(Text);
+    if (sink_) sink_->Put(Text, covered_);
 }
 
 void TReceivePanel::BeginUpdate() {
@@ -155,6 +152,7 @@ void TReceivePanel::SyncCount(int Index) {
 
 void TReceivePanel::ClearLines() {
     lines_.Clear();
+    listNamed_ = 0;
     curLineStyle_ = 0;  // the store forgot its prefix styles
     droppedSeen_ = lines_.DroppedLines();
     dropsTold_ = false;
@@ -265,8 +263,7 @@ std::string TReceivePanel::LinePrefix(std::uint8_t Dir, double Time) const {
     return FormatLinePrefix(CurrentPrefixStyle(), Dir, Time);
 }
 
-void TReceivePanel::ResetCurrentLine() {
-    ResetAllPairs();
+void TReceivePanel::ClearCurrentLine() {
     curLine_.clear();
     curLineWidth_ = 0;
 }
@@ -277,31 +274,102 @@ void TReceivePanel::StartNewLine(bool Repaint) {
 }
 
 void TReceivePanel::AppendNewLine(bool Repaint) {
-    curLine_.clear();
-    curLineWidth_ = 0;
-
-    int n = lines_.LineCount();
-    if (!(n > 0 && OutputOpen())) {
-        // "while" rather than "if": lines loaded or added beyond the visible
-        // ones while the list was bounded are dropped too, so it never grows.
-        while (n > 0 && n >= visibleLines_ && !infiniteList_) {
-            lines_.DeleteLine(0);
-            --n;
-        }
-        lines_.AddLine({}, TLineRecord{0, 0, DataFormat, 0});
-        if (Repaint) SyncCount(-1);
+    ClearCurrentLine();
+    if (sink_) {
+        // The list's last line stays empty meanwhile: the list's own lines
+        // (messages) go there.
+        EnsureCurrentLine();
+        Output("\r");
+        return;
     }
+    int n = lines_.LineCount();
+    // "while" rather than "if": lines loaded or added beyond the visible
+    // ones while the list was bounded are dropped too, so it never grows.
+    while (n > 0 && n >= visibleLines_ && !infiniteList_) {
+        lines_.DeleteLine(0);
+        --n;
+    }
+    lines_.AddLine({}, TLineRecord{0, 0, DataFormat, 0});
+    if (Repaint) SyncCount(-1);
     // The list is just starting to scroll: the scroll bar now takes width.
     if (n == visibleLines_) RecalcListMetrics();
-    if (OutputOpen()) Output("\r");
     // Inside a chunk, the chunk tells once it is done.
     if (updateCount_ == 0) NoticeDrops();
 }
 
+void TReceivePanel::PutListLine(const std::string& Prefix, std::string_view Text, std::uint8_t Dir, double Time,
+                                TDataFormat Format) {
+    EnsureCurrentLine();
+    const int last = lines_.LineCount() - 1;
+    std::string text = Prefix;
+    text += Text;
+    // A line break inside would split the line in a saved list, which then
+    // does not load back.
+    std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(Prefix.size()), text.end(),
+                    [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    lines_.PutLine(last, text);
+    lines_.SetLineRecord(last, TLineRecord{Dir, Time, Format, static_cast<std::uint8_t>(Prefix.size())});
+    // The list's next line; a line being filled in a file is left alone.
+    TLineSink* const sink = std::exchange(sink_, nullptr);
+    const std::string line = std::move(curLine_);
+    const int width = curLineWidth_;
+    AppendNewLine(true);
+    sink_ = sink;
+    curLine_ = line;
+    curLineWidth_ = width;
+}
+
+void TReceivePanel::PutWholeLine(const std::string& Prefix, std::string_view Text, std::uint8_t Dir, double Time,
+                                 TDataFormat Format) {
+    if (!curLine_.empty()) AppendNewLine(true);
+    if (!sink_) {
+        PutListLine(Prefix, Text, Dir, Time, Format);
+        return;
+    }
+    Output(Prefix);
+    Output(Text);
+    AppendNewLine(true);
+}
+
+void TReceivePanel::NamePeer(std::uint64_t Peer, std::string_view Name, double Time) {
+    if (Peer == 0 || Name.empty() || Named() == Peer) return;
+    Named() = Peer;
+    PutWholeLine(LinePrefix(0, Time), Name, 0, Time, dfMSG);
+}
+
+void TReceivePanel::ShowLoneBytes(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers) {
+    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
+    // A word format shows a byte alone as its byte format does, on a line
+    // of that format, so that the line reads back as the one byte it is.
+    const TDataFormat format = DataFormat == dfHW ? dfHEX : DataFormat == dfDW ? dfDEC : DataFormat;
+    const auto show = [&](TWordPair& Pair, std::uint64_t Of, const std::string& Name) {
+        if (!std::exchange(Pair.Pending, false)) return;
+        if (Of != 0 && !Name.empty() && Named() != Of) {
+            Named() = Of;
+            PutWholeLine(LinePrefix(0, Pair.Time), Name, 0, Pair.Time, dfMSG);
+        }
+        std::string token;
+        AppendToken(token, format, Pair.Low, ShowASCIInonvisiblecodes);
+        PutWholeLine(LinePrefix(Dir, Pair.Time), token, Dir, Pair.Time, format);
+    };
+    if (AllPeers || Peer == 0) show(pairs_[Dir].Display, 0, {});
+    for (auto it = peerPairs_.begin(); it != peerPairs_.end();) {
+        if (it->first.first == Dir && (AllPeers || it->first.second == Peer)) {
+            show(it->second.Pairs.Display, it->first.second, it->second.Name);
+            if (!it->second.Pairs.Graph.Pending) {
+                it = peerPairs_.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+}
+
 void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time,
-                             std::uint64_t Peer) {
+                             std::uint64_t Peer, std::string_view Name) {
     if (hooks_.CheckAntiHang) hooks_.CheckAntiHang();
-    const bool toFile = OutputOpen();
+    const bool toFile = sink_ != nullptr;
+    covered_ = 0;
     const bool graph = Dir != 2 && hooks_.GraphFeedEnabled && hooks_.GraphFeedEnabled();
     const bool graphSigned = graph && hooks_.GraphSigned && hooks_.GraphSigned();
     TChunkGuard guard(*this, !toFile, graph);
@@ -333,6 +401,18 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // later, that low byte would be read back after the bytes shown here.
     if (!IsWordFormat(DataFormat)) pairs = {};
 
+    // The peer's name goes out with the chunk's first token, where lines go
+    // now named another peer last: never above a chunk that shows nothing.
+    bool named = Peer == 0 || Name.empty() || Named() == Peer;
+    auto nameFirst = [&] {
+        named = true;
+        if (dirty && !toFile) WriteCurrentLine();
+        dirty = false;
+        Named() = Peer;
+        PutWholeLine(LinePrefix(0, now), Name, 0, now, dfMSG);
+        started = true;
+    };
+
     auto breakLine = [&] {
         if (dirty && !toFile) WriteCurrentLine();
         // This stream's pairs start over with its new line (its word is
@@ -346,7 +426,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     };
 
     for (std::size_t k = 0; k < Count; ++k) {
-        if (fixedWidth > 0 && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ &&
+        if (fixedWidth > 0 && named && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ &&
             DataFormat == curLineFormat_ && curLineWidth_ < charsPerLine_) {
             // As many as fit behind a space each, as the byte-by-byte path
             // below would put them.
@@ -357,6 +437,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 AppendSpacedTokens(curLine_, DataFormat, Data + k, run);
                 curLineWidth_ += static_cast<int>(run) * (fixedWidth + 1);
                 dirty = true;
+                covered_ = k + run;
                 if (toFile) Output(std::string_view(curLine_).substr(from));
                 k += run - 1;
                 continue;
@@ -379,7 +460,12 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 }
             }
         }
-        if (width == 0) continue;
+        if (width == 0) {
+            // A low byte that waits for its pair, with when it was read.
+            if (pairs.Display.Pending) pairs.Display.Time = now;
+            continue;
+        }
+        if (!named) nameFirst();
 
         int l = curLineWidth_;
         if (l > 0 && DataFormat != dfASC) ++l;
@@ -428,40 +514,31 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         }
         curLine_ += token;
         dirty = true;
+        covered_ = k + 1;
         if (toFile) Output(std::string_view(curLine_).substr(from));
 
         if (DataFormat == dfASC && b == RVLineBreak) breakLine();
     }
     if (dirty && !toFile) WriteCurrentLine();
     if (!toFile && started) SyncCount(-1);
+    covered_ = Count;
+    // A low byte left waiting shows alone under its peer's name, should the
+    // peer go before it pairs.
+    if (Peer != 0 && pairs.Display.Pending && !Name.empty())
+        if (const auto it = peerPairs_.find({Dir, Peer}); it != peerPairs_.end() && it->second.Name != Name)
+            it->second.Name = Name;
     ForgetIdlePeer(Dir, Peer);
     guard.Release();
     NoticeDrops();
     if (graphFailure) std::rethrow_exception(graphFailure);
 }
 
-void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
-                                bool KeepWords) {
+void TReceivePanel::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
     if (Time == 0) Time = clock_.LocalNow();
-    const std::string prefix = LinePrefix(Dir, Time);
-    const auto newLine = [&] {
-        if (KeepWords)
-            AppendNewLine(true);
-        else
-            StartNewLine(true);
-    };
-    if (!curLine_.empty()) newLine();
-    EnsureCurrentLine();
-    const int last = lines_.LineCount() - 1;
-    std::string text = prefix;
-    text += Text;
-    // A line break inside would split the line in a saved list, which then
-    // does not load back.
-    std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(prefix.size()), text.end(),
-                    [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    lines_.PutLine(last, text);
-    lines_.SetLineRecord(last, TLineRecord{Dir, Time, Format, static_cast<std::uint8_t>(prefix.size())});
-    newLine();
+    // In the list, whatever lines go to: the list's line in progress ends
+    // first; a file's line goes on after it.
+    if (!sink_ && !curLine_.empty()) AppendNewLine(true);
+    PutListLine(LinePrefix(Dir, Time), Text, Dir, Time, Format);
 }
 
 }  // namespace terminal

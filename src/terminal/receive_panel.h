@@ -29,6 +29,23 @@ struct TPanelMetrics {
     int ScrollBarWidth = 0;
 };
 
+// A text file the panel writes its lines to instead of the list (output to
+// a file as text): lines are separated by a carriage return alone, each
+// starting with its own prefix. The file keeps its own line state: whether
+// its last line is still open, and which peer it named last.
+class TLineSink {
+public:
+    virtual ~TLineSink() = default;
+    // Appends Text. Covered: how many bytes of the chunk being shown have
+    // their whole text in the file with it, so that a file that fails to
+    // take the rest can tell which bytes it never got.
+    virtual void Put(std::string_view Text, std::size_t Covered) = 0;
+    // The last line put is not ended yet.
+    virtual bool LineOpen() const = 0;
+    // The key of the peer whose name line the file holds last (0: none).
+    std::uint64_t NamedPeer = 0;
+};
+
 // What the panel calls out to. Every hook may stay empty.
 struct TReceivePanelHooks {
     // Once at the start of every chunk: the main window's anti-hang check
@@ -104,14 +121,13 @@ public:
     void SetPreciseTimeCalc(bool On);
     double CurrentTime();
 
-    // Output to a file in text mode: while a writer is set, rendered text goes
-    // to it instead of the list, lines separated by a carriage return alone.
-    // (In raw mode the receive path writes received chunks itself and the
-    // panel stays the destination of everything it renders.) Taking the
-    // writer away ends the line that was going to the file: what follows
-    // starts a line of its own in the list.
-    void SetOutputWriter(std::function<void(std::string_view Text)> Writer);
-    bool OutputOpen() const { return static_cast<bool>(output_); }
+    // Where rendered lines go from now on: a text file (output to a file as
+    // text), or the list (null). The line being filled stays in the place it
+    // was begun in: the list's ends there; a file's stays open until the
+    // file is written again, which ends it first. (In raw mode the receive
+    // path writes received chunks itself.) Word pairs go on across.
+    void WriteTo(TLineSink* To);
+    TLineSink* Sink() const { return sink_; }
 
     // The list's update counter: the first begin holds repainting off, the
     // last end lets it go on.
@@ -132,26 +148,48 @@ public:
     // How LinePrefix makes prefixes with the options as they are now.
     TPrefixStyle CurrentPrefixStyle() const;
 
-    // Starts a fresh line; every stream's word pairs start over (a low byte
-    // still waiting is dropped).
+    // Starts a fresh line where lines go now; every stream's word pairs
+    // start over (a user's new line, a new format: a low byte still waiting
+    // is dropped).
     void StartNewLine(bool Repaint);
+    // A line of the program's own where lines go now, as Text alone (an
+    // error written into a text file): the line being filled ends first;
+    // word pairs kept.
+    void WriteLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
+        PutWholeLine({}, Text, Dir, Time, Format);
+    }
     // Renders a chunk stamped Time (0: now), the time it was read. Peer says
     // whose bytes they are within the stream, for a port that serves several
     // peers (a server's client, a datagram's sender): each peer pairs its own
     // bytes into words, and a line holds one peer's bytes. 0 is the port's
-    // own stream (a serial port, the transmitted bytes).
+    // own stream (a serial port, the transmitted bytes). Name is the line
+    // that names the peer: it goes out with the chunk's first token where
+    // lines go (the list or the file) when that place named another peer
+    // last, and not at all while the chunk shows nothing (a low byte that
+    // waits for its pair).
     void ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time = 0,
-                  std::uint64_t Peer = 0);
-    void ShowData(std::string_view Data, std::uint8_t Dir, double Time = 0, std::uint64_t Peer = 0) {
-        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir, Time, Peer);
+                  std::uint64_t Peer = 0, std::string_view Name = {});
+    void ShowData(std::string_view Data, std::uint8_t Dir, double Time = 0, std::uint64_t Peer = 0,
+                  std::string_view Name = {}) {
+        ShowData(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size(), Dir, Time, Peer, Name);
     }
-    // A whole MSG or ERR line; Time 0 means now. It starts every stream's
-    // words afresh, unless KeepWords: a line that names the peer whose data
-    // follows sits between one peer's bytes and leaves every word a peer has
-    // begun waiting for that peer's next byte.
-    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format,
-                     bool KeepWords = false);
-    // Frees every line and record and tells the list (SyncCount(-1)).
+    // A whole MSG or ERR line in the list, stamped Time (0: now), whatever
+    // lines go to: it leaves the line being filled in a file, and every word
+    // a peer has begun waits for that peer's next byte.
+    void AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format);
+    // Names Peer with Name where lines go now, unless that place named it
+    // last: before a receive event runs, so that the lines it adds about
+    // the peer's data come under the peer's name.
+    void NamePeer(std::uint64_t Peer, std::string_view Name, double Time);
+    // The list names the next peer anew (a new port: the keys start over).
+    void ForgetNames() { listNamed_ = 0; }
+    // A peer (Peer), or every peer of stream Dir (AllPeers), is gone: the
+    // low byte each left waiting is shown where lines go now, alone, in the
+    // byte format of its word format (HEX for HW, DEC for DW), under its
+    // peer's name and stamped when it was read.
+    void ShowLoneBytes(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers = false);
+    // Frees every line and record and tells the list (SyncCount(-1)); the
+    // list names the next peer anew.
     void ClearLines();
 
     // Bytes held by the lines and the line being filled.
@@ -161,6 +199,7 @@ public:
     struct TWordPair {
         bool Pending = false;
         std::uint8_t Low = 0;
+        double Time = 0;  // when the low byte was read
         // Takes the stream's next byte: false while it is a low byte, true
         // with Word (byte x 256 + low byte) when it completes one.
         bool Take(std::uint8_t B, std::uint16_t& Word);
@@ -183,10 +222,12 @@ public:
 private:
     class TChunkGuard;
 
-    // One peer's pairs, with when it was last shown (for the bound above).
+    // One peer's pairs, with when it was last shown (for the bound above)
+    // and the line that names it (for a low byte shown alone).
     struct TPeerPairs {
         TStreamPairs Pairs;
         std::uint64_t Used = 0;
+        std::string Name;
     };
 
     TStreamPairs& PairsOf(std::uint8_t Dir, std::uint64_t Peer = 0);
@@ -199,12 +240,21 @@ private:
 
     void WriteCurrentLine();
     void EnsureCurrentLine();
-    // Empties the line being filled; every stream's word pairs start over.
-    void ResetCurrentLine();
+    // Empties the line being filled, word pairs kept.
+    void ClearCurrentLine();
     // Ends the line being filled and appends a fresh one, leaving the word
     // pairs alone (StartNewLine without the reset).
     void AppendNewLine(bool Repaint);
     void Output(std::string_view Text) const;
+    // The peer named last where lines go now.
+    std::uint64_t& Named() { return sink_ ? sink_->NamedPeer : listNamed_; }
+    // A whole line of the program's own where lines go now (prefix and
+    // text), ending the line being filled first; word pairs kept.
+    void PutWholeLine(const std::string& Prefix, std::string_view Text, std::uint8_t Dir, double Time,
+                      TDataFormat Format);
+    // A whole line in the list, whatever lines go to now.
+    void PutListLine(const std::string& Prefix, std::string_view Text, std::uint8_t Dir, double Time,
+                     TDataFormat Format);
     // Tells OldestLinesDropped when the list has started dropping lines.
     void NoticeDrops();
 
@@ -239,7 +289,10 @@ private:
     double baseTime_ = 0;
     std::int64_t baseCounter_ = 0, frequency_ = 0;
 
-    std::function<void(std::string_view)> output_;
+    TLineSink* sink_ = nullptr;
+    // Of the chunk being shown: its bytes whose text is out.
+    std::size_t covered_ = 0;
+    std::uint64_t listNamed_ = 0;  // the peer the list named last (0: none)
     int updateCount_ = 0;
 };
 

@@ -81,11 +81,11 @@ void TReceiveQueue::PopFollowing(const TReceivedPiece& Like, std::size_t Max, st
     TStream& s = StreamOf(Like.Source);
     const std::uint64_t key = Like.NameKey;
     const bool cleared = Like.Cleared;
-    const std::uint32_t output = Like.OutputGen;
+    TListOutput* const output = Like.Output;
     std::size_t total = 0;
     while (!s.Pieces.empty()) {
         const TReceivedPiece& p = s.Pieces.front();
-        if (!UntakenData(p) || p.NameKey != key || p.Cleared != cleared || p.OutputGen != output ||
+        if (!UntakenData(p) || p.NameKey != key || p.Cleared != cleared || p.Output != output ||
             p.Bytes.empty() || total + p.Bytes.size() > Max)
             break;
         total += p.Bytes.size();
@@ -121,7 +121,7 @@ std::size_t TReceiveQueue::Take(const TReceiveSource& Source, std::size_t Max, s
         if (it != s.Pieces.begin()) {
             TReceivedPiece& before = *std::prev(it);
             if (before.Taken && before.Kind == it->Kind && before.Time == it->Time && before.NameKey == it->NameKey &&
-                before.OutputGen == it->OutputGen && before.Cleared == it->Cleared) {
+                before.Output == it->Output && before.Cleared == it->Cleared) {
                 Counted(s, before, false);
                 before.Bytes += it->Bytes;
                 Counted(s, before, true);

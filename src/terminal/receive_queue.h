@@ -21,6 +21,8 @@
 
 namespace terminal {
 
+class TListOutput;
+
 // Whose bytes: the main port's or Port2's slot, and for the foreign port the
 // client index (0 to 255); Client is NoClient for a serial port and PortWide
 // for the foreign port's lines that concern no client.
@@ -33,7 +35,9 @@ struct TReceiveSource {
 };
 
 struct TReceivedPiece {
-    enum class TKind : std::uint8_t { Data, Line };
+    // Data; a line about reception or a peer; the end of a peer (NameKey)
+    // or of a whole port (NameKey 0), after whatever it sent.
+    enum class TKind : std::uint8_t { Data, Line, Gone };
     TKind Kind = TKind::Data;
     TReceiveSource Source;
     // Taken by a plug-in's Recv: counted and shown in its place, but never
@@ -45,8 +49,9 @@ struct TReceivedPiece {
     int LineCode = 0;   // a line: the foreign port's event code
     std::string Bytes;  // the data, or the line's text
     double Time = 0;    // when the port read it
-    // The output (file or list) in force when it was read, by number.
-    std::uint32_t OutputGen = 0;
+    // Where it goes: the output file that was on when it was read (null:
+    // the list). That file stays open for it after output is switched off.
+    TListOutput* Output = nullptr;
     // The peer whose data this is, as the list names it (a server's client, a
     // datagram's sender): a key no other peer has, 0 when it needs no name,
     // and the line that names it.

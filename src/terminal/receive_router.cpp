@@ -4,15 +4,21 @@
 #include <iterator>
 #include <utility>
 
-#include "ports/foreign_port.h"
-
 namespace terminal {
 
-TReceiveRouter::TReceiveRouter(TReceiveQueue& Queue, TReceiveRouterHooks Hooks)
-    : queue_(Queue), hooks_(std::move(Hooks)) {}
+TReceiveRouter::TReceiveRouter(TReceiveQueue& Queue, TListOutput& On, TReceiveRouterHooks Hooks)
+    : queue_(Queue), on_(On), hooks_(std::move(Hooks)) {}
 
 void TReceiveRouter::Add(TReceivedPiece Piece) {
-    Piece.OutputGen = outputGen_;
+    Piece.Output = on_.IsOpen() ? &on_ : nullptr;
+    // A line or an end waits behind what came before it for the same
+    // client; with nothing waiting there, or anywhere else to be shown
+    // first, it goes at once (among the lines a running event adds itself).
+    if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) &&
+        !queue_.AnyFree([this](const TReceivedPiece& p) { return Held(p); })) {
+        Deliver(Piece);
+        return;
+    }
     const TReceiveSource source = Piece.Source;
     queue_.Add(std::move(Piece));
     hooks_.RoomChanged(source);
@@ -20,14 +26,6 @@ void TReceiveRouter::Add(TReceivedPiece Piece) {
 }
 
 void TReceiveRouter::AddLine(int Code, const std::string& Text, const TReceiveSource& Source, double Time) {
-    // A line waits behind what came before it for the same client; with
-    // nothing waiting there, or anywhere else to be shown first, it shows at
-    // once (among the lines a running event adds itself).
-    if (!closing_ && queue_.Empty(Source) &&
-        !queue_.AnyFree([this](const TReceivedPiece& p) { return Held(p); })) {
-        hooks_.ShowLine(Code, Text, Time);
-        return;
-    }
     TReceivedPiece line;
     line.Kind = TReceivedPiece::TKind::Line;
     line.Source = Source;
@@ -40,13 +38,15 @@ void TReceiveRouter::AddLine(int Code, const std::string& Text, const TReceiveSo
 bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
     // A close hands everything on, at once and without events.
     if (closing_) return false;
-    // Data for an output whose pipe has not taken what it was given yet
-    // waits here, counted against its port's input buffer as a receive
-    // event's does, so that the port reads no more meanwhile and a slow
-    // reader slows the device instead of holding the window.
-    if (Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Cleared && OutputHolding(Piece.OutputGen)) return true;
+    // Data for a file whose pipe has not taken what it was given yet (or
+    // that failed and is not settled yet) waits here, counted against its
+    // port's input buffer as a receive event's does, so that the port reads
+    // no more meanwhile and a slow reader slows the device instead of
+    // holding the window.
+    if (Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Cleared && Piece.Output && Piece.Output->Holding())
+        return true;
     const int slot = Piece.Source.IsMain ? 1 : 0;
-    if (Piece.Kind == TReceivedPiece::TKind::Line)
+    if (Piece.Kind != TReceivedPiece::TKind::Data)
         // A line about a client waits for that client's data before it.
         return Piece.Source.Client != TReceiveSource::PortWide && eventSlot_ == slot;
     if (Piece.Taken)
@@ -78,10 +78,7 @@ void TReceiveRouter::Pump() {
         pumpWanted_ = true;
         return;
     }
-    // Files switched off whose pipe has taken the last of them meanwhile.
-    std::vector<std::uint32_t> gens;
-    for (const TDraining& d : draining_) gens.push_back(d.Gen);
-    for (const std::uint32_t gen : gens) CloseDrainedOutput(gen);
+    SettleFiles();
     const auto held = [this](const TReceivedPiece& p) { return Held(p); };
     TReceivedPiece piece;
     while (queue_.PopNext(held, piece)) {
@@ -122,8 +119,6 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     std::string chunk;
     for (const TReceivedPiece& p : pieces) chunk += p.Bytes;
     std::string rd = chunk;
-    // The peer is named before its event says anything about its data.
-    NamePeer(pieces.front());
     eventPieces_ = &pieces;
     eventPiecesShown_ = 0;
     eventPiecesGone_ = false;
@@ -139,7 +134,7 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     // Recv and PurgeRx, then as its next chunk; the other port's bytes go
     // on.
     eventSlot_ = is_main ? 1 : 0;
-    hooks_.RunEvent(is_main, rd);
+    hooks_.RunEvent(pieces.front(), rd);
     // A close that could not wait for the event has handed its pieces on.
     if (eventPiecesGone_) return true;
     if (rd != chunk) {
@@ -155,40 +150,33 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     return true;
 }
 
-void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
-    if (Piece.Cleared) return;
-    struct Guard {
-        TReceiveRouter& r;
-        TListOutput* was;
-        ~Guard() {
-            r.delivering_ = false;
-            r.deliveryOutput_ = was;
-            if (std::exchange(r.pumpWanted_, false)) r.hooks_.PostPump();
-        }
-    } guard{*this, deliveryOutput_};
-    delivering_ = true;
-    // Where the piece goes: the output in force when it was read.
-    const TDraining* draining = Piece.OutputGen != outputGen_ ? DrainingFor(Piece.OutputGen) : nullptr;
-    deliveryOutput_ = draining ? draining->Output.get() : nullptr;
-    if (Piece.Kind == TReceivedPiece::TKind::Line) {
-        hooks_.ShowLine(Piece.LineCode, Piece.Bytes, Piece.Time);
-    } else {
-        NamePeer(Piece);
-        if (!Piece.Bytes.empty()) hooks_.ShowData(Piece.Source.IsMain, Piece.Bytes, Piece.Time, Piece.NameKey);
-    }
-    if (deliveryOutput_) {
-        deliveryOutput_ = nullptr;
-        // The last piece read for a file that was switched off lets it go.
-        CloseDrainedOutput(Piece.OutputGen);
-    }
+TListOutput* TReceiveRouter::Destination(const TReceivedPiece& Piece) {
+    return Piece.Output && Piece.Output->IsOpen() ? Piece.Output : nullptr;
 }
 
-void TReceiveRouter::NamePeer(const TReceivedPiece& Piece) {
-    // A peer's data comes under its name whenever the list named another
-    // one last (or none yet).
-    if (Piece.Cleared || Piece.NameKey == 0 || Piece.NameKey == lastNamedKey_ || Piece.NameLine.empty()) return;
-    lastNamedKey_ = Piece.NameKey;
-    hooks_.ShowName(Piece.NameLine, Piece.Time);
+void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
+    if (Piece.Cleared) return;
+    // (A line shown at once may come while another piece is shown: the
+    // outer one asks for the pump.)
+    struct Guard {
+        TReceiveRouter& r;
+        bool outer;
+        ~Guard() {
+            r.delivering_ = !outer;
+            if (outer && std::exchange(r.pumpWanted_, false)) r.hooks_.PostPump();
+        }
+    } guard{*this, !delivering_};
+    delivering_ = true;
+    TListOutput* const to = Destination(Piece);
+    switch (Piece.Kind) {
+        case TReceivedPiece::TKind::Line: hooks_.ShowLine(Piece.LineCode, Piece.Bytes, Piece.Time); break;
+        case TReceivedPiece::TKind::Gone: hooks_.Gone(to, Piece); break;
+        case TReceivedPiece::TKind::Data:
+            if (!Piece.Bytes.empty()) hooks_.ShowData(to, Piece);
+            break;
+    }
+    // The last piece read for a file that was switched off lets it go.
+    if (Piece.Output != &on_) CloseIfDone(Piece.Output);
 }
 
 // ---- Recv and PurgeRx
@@ -223,7 +211,7 @@ void TReceiveRouter::Drop(const TReceiveSource& Source) {
     hooks_.RoomChanged(Source);
 }
 
-// ---- Clear and output
+// ---- Clear and the output files
 
 void TReceiveRouter::UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change) {
     queue_.Update(Change);
@@ -233,97 +221,97 @@ void TReceiveRouter::UpdateWaiting(const std::function<void(TReceivedPiece&)>& C
             Change(*it);
 }
 
+void TReceiveRouter::Redirect(const TListOutput* From, TListOutput* To) {
+    UpdateWaiting([From, To](TReceivedPiece& p) {
+        if (p.Output == From) p.Output = To;
+    });
+}
+
 void TReceiveRouter::MarkCleared() {
     // Data read for a file switched off since is that file's: the clear
     // does not take it from it.
     UpdateWaiting([this](TReceivedPiece& p) {
-        if (p.Kind == TReceivedPiece::TKind::Line || !DrainingFor(p.OutputGen)) p.Cleared = true;
+        if (p.Kind == TReceivedPiece::TKind::Line || !p.Output || p.Output == &on_) p.Cleared = true;
     });
-    lastNamedKey_ = 0;
 }
 
-void TReceiveRouter::OutputSwitchedOff(TListOutput& Output) {
-    // What was read for the file and still waits for its port's receive
-    // event goes to the file all the same: it stays open for that, and
-    // what is read from now on goes to the list.
-    const std::uint32_t gen = outputGen_++;
-    if (!PiecesWaitFor(gen) && !Output.Holding()) {
-        Output.Close();
+bool TReceiveRouter::PiecesWaitFor(const TListOutput* File) const {
+    const auto for_file = [File](const TReceivedPiece& p) { return p.Output == File && !p.Cleared; };
+    return queue_.Any(for_file) ||
+           (eventPieces_ && std::any_of(eventPieces_->begin() + static_cast<std::ptrdiff_t>(eventPiecesShown_),
+                                        eventPieces_->end(), for_file));
+}
+
+void TReceiveRouter::OutputSwitchedOff() {
+    // What was read for the file and still waits (for its port's receive
+    // event, or for the pipe) goes to the file all the same: it stays open
+    // for that, and what is read from now on goes to the list.
+    if (!on_.IsOpen()) return;
+    if (!PiecesWaitFor(&on_) && !on_.Holding()) {
+        on_.Close();
+        // Only pieces the list cleared named it: they go nowhere.
+        Redirect(&on_, nullptr);
         return;
     }
-    draining_.push_back({gen, Output.Release()});
+    waiting_.push_back(on_.Release());
+    Redirect(&on_, waiting_.back().get());
 }
 
-TReceiveRouter::TDraining* TReceiveRouter::DrainingFor(std::uint32_t Gen) {
-    for (TDraining& d : draining_)
-        if (d.Gen == Gen) return &d;
+const TListOutput* TReceiveRouter::WaitingFile(const std::string& FileName) const {
+    for (const auto& f : waiting_)
+        if (f->Holds(FileName)) return f.get();
     return nullptr;
 }
 
-bool TReceiveRouter::OutputHolding(std::uint32_t Gen) const {
-    if (Gen == outputGen_) return hooks_.OutputHolding && hooks_.OutputHolding();
-    for (const TDraining& d : draining_)
-        if (d.Gen == Gen) return d.Output->Holding();
-    return false;
-}
-
-TListOutput* TReceiveRouter::DrainingFile(const std::string& FileName) const {
-    for (const TDraining& d : draining_)
-        if (d.Output->Holds(FileName)) return d.Output.get();
-    return nullptr;
-}
-
-void TReceiveRouter::Resume(TListOutput& Draining, TListOutput& Into) {
-    const auto it = std::find_if(draining_.begin(), draining_.end(),
-                                 [&](const TDraining& d) { return d.Output.get() == &Draining; });
-    if (it == draining_.end()) return;
-    Into.TakeBack(Draining);
+void TReceiveRouter::Resume(const TListOutput& Waiting) {
+    const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == &Waiting; });
+    if (it == waiting_.end()) return;
+    on_.TakeBack(**it);
     // What waits for the file is the output's that is on now: a Clear acts
     // on it, and switching off again keeps the file open for it.
-    const std::uint32_t gen = it->Gen;
-    draining_.erase(it);
-    UpdateWaiting([this, gen](TReceivedPiece& p) {
-        if (p.OutputGen == gen) p.OutputGen = outputGen_;
-    });
+    Redirect(it->get(), &on_);
+    waiting_.erase(it);
 }
 
-bool TReceiveRouter::Draining(const TListOutput* Output) const {
-    return std::any_of(draining_.begin(), draining_.end(),
-                       [&](const TDraining& d) { return d.Output.get() == Output; });
+void TReceiveRouter::OutputFailed(TListOutput& To) {
+    const bool was_on = &To == &on_;
+    const std::string failure = To.Failure();
+    std::vector<TUnwrittenChunk> rest = To.TakeFailedChunks();
+    To.Close();
+    // What still waits for it goes to the list, after what it had not taken.
+    Redirect(&To, nullptr);
+    if (!was_on)
+        std::erase_if(waiting_, [&](const auto& f) { return f.get() == &To; });
+    hooks_.OutputFailed(failure, was_on, std::move(rest));
 }
 
-void TReceiveRouter::DropDraining(const TListOutput& Output) {
-    if (deliveryOutput_ == &Output) deliveryOutput_ = nullptr;
-    std::erase_if(draining_, [&](const TDraining& d) { return d.Output.get() == &Output; });
+void TReceiveRouter::SettleFiles() {
+    // A pipe that stopped taking (or whose reader went) failed from the
+    // loop; one that took the last of a file switched off lets it go.
+    if (on_.FailedMeanwhile()) OutputFailed(on_);
+    std::vector<TListOutput*> files;
+    for (const auto& f : waiting_) files.push_back(f.get());
+    for (TListOutput* f : files) {
+        if (f->FailedMeanwhile())
+            OutputFailed(*f);
+        else
+            CloseIfDone(f);
+    }
 }
 
-void TReceiveRouter::CloseDraining() {
-    for (TDraining& d : draining_) d.Output->Close();
-    draining_.clear();
-}
-
-bool TReceiveRouter::PiecesWaitFor(std::uint32_t Gen) const {
-    const auto for_output = [Gen](const TReceivedPiece& p) { return p.OutputGen == Gen && !p.Cleared; };
-    return queue_.Any(for_output) ||
-           (eventPieces_ && std::any_of(eventPieces_->begin() + static_cast<std::ptrdiff_t>(eventPiecesShown_),
-                                        eventPieces_->end(), for_output));
-}
-
-void TReceiveRouter::CloseDrainedOutput(std::uint32_t Gen) {
-    const auto it =
-        std::find_if(draining_.begin(), draining_.end(), [Gen](const TDraining& d) { return d.Gen == Gen; });
-    if (it == draining_.end() || PiecesWaitFor(Gen) || it->Output->Holding()) return;
-    hooks_.OutputChanging();
-    it->Output->Close();
-    draining_.erase(it);
+void TReceiveRouter::CloseIfDone(const TListOutput* File) {
+    const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == File; });
+    if (it == waiting_.end() || PiecesWaitFor(File) || (*it)->Holding() || closing_) return;
+    (*it)->Close();
+    // Only pieces the list cleared named it: they go nowhere.
+    Redirect(File, nullptr);
+    waiting_.erase(it);
 }
 
 // ---- The close
 
 void TReceiveRouter::HandOnEverything() {
     closing_ = true;
-    // Files switched off take the rest as they always did at the close.
-    for (TDraining& d : draining_) d.Output->WaitWhenFull();
     // The pieces a running event holds came first: they go as they came
     // (the event is being stopped and has no say any more).
     if (eventPieces_ && !eventPiecesGone_) {
@@ -335,6 +323,11 @@ void TReceiveRouter::HandOnEverything() {
     }
     TReceivedPiece piece;
     while (queue_.PopNext([](const TReceivedPiece&) { return false; }, piece)) Deliver(piece);
+}
+
+std::vector<std::unique_ptr<TListOutput>> TReceiveRouter::TakeWaitingFiles() {
+    for (const auto& f : waiting_) Redirect(f.get(), nullptr);
+    return std::exchange(waiting_, {});
 }
 
 }  // namespace terminal

@@ -3,9 +3,13 @@
 // Recv, the list or an output file. The ports' pieces wait in the receive
 // queue (receive_queue.h); this unit hands them on one at a time, the oldest
 // that nothing holds first, and keeps what that needs: which port's event
-// runs and which pieces it was given, whose bytes a Recv reads, which peer
-// the list named last, which output each piece was read for and the files
-// switched off that still take what was read for them.
+// runs and which pieces it was given, whose bytes a Recv reads, and the
+// output files: the one that is on, and those switched off that still take
+// what was read for them.
+//
+// Every piece carries its destination from the moment it is read: the
+// output file that was on then, or the list. It is handed on with it, and
+// each destination names its own peers and keeps its own lines.
 //
 // It owns no window, port or plug-in: the main window wires it to them
 // through the hooks below, so that every decision can be tried without one.
@@ -27,43 +31,47 @@ struct TReceiveRouterHooks {
     std::function<bool(bool IsMain)> EventDeclared;
     // An event of the plug-in runs (any: load, send, receive).
     std::function<bool()> PluginBusy;
-    // Runs the receive event on Data, which becomes what the plug-in left.
-    std::function<void(bool IsMain, std::string& Data)> RunEvent;
+    // Runs the receive event of First's port on Data (First's bytes and
+    // those that waited behind it), which becomes what the plug-in left.
+    std::function<void(const TReceivedPiece& First, std::string& Data)> RunEvent;
     // The most a source's stream may hold: its port's input buffer.
     std::function<std::size_t(const TReceiveSource&)> Bound;
     // What a source's stream holds has changed: its port's room follows.
     std::function<void(const TReceiveSource&)> RoomChanged;
-    // A foreign port's line, stamped Time.
-    std::function<void(int Code, const std::string& Text, double Time)> ShowLine;
-    // Data counted on its port and written to the raw output file, or shown
-    // in the list and the graph, stamped Time. The output it goes to is
-    // DeliveryOutput() (null: the one that is on).
-    std::function<void(bool IsMain, const std::string& Data, double Time, std::uint64_t Peer)> ShowData;
-    // The line that names the peer whose data follows, stamped Time.
-    std::function<void(const std::string& Text, double Time)> ShowName;
-    // The output pieces go to is about to change (a file switched off lets
-    // go): the list's writer follows.
-    std::function<void()> OutputChanging;
     // Asks for Pump from the message loop.
     std::function<void()> PostPump;
-    // The output that is on holds back what goes to it (TListOutput::
-    // Holding: a pipe that has not taken what it was given yet).
-    std::function<bool()> OutputHolding;
+
+    // Where pieces go. To is the output file a piece was read for, open as
+    // text or as binary; null, the list.
+    // A foreign port's line, stamped Time: the list.
+    std::function<void(int Code, const std::string& Text, double Time)> ShowLine;
+    // A data piece: counted on its port and shown in To, under its peer's
+    // name line where To named another peer last (a binary file takes the
+    // bytes alone).
+    std::function<void(TListOutput* To, const TReceivedPiece& Piece)> ShowData;
+    // Piece says its peer (or its port) has gone: what is left of it (a
+    // word's low byte that waits for its pair) shows in To.
+    std::function<void(TListOutput* To, const TReceivedPiece& Piece)> Gone;
+    // An output file failed (Failure says which and why): what it had not
+    // taken (Rest, counted already) and what was read for it from then on
+    // go to the list. WasOn: it was the output that is on, which is off now.
+    std::function<void(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest)> OutputFailed;
 };
 
 class TReceiveRouter {
 public:
-    TReceiveRouter(TReceiveQueue& Queue, TReceiveRouterHooks Hooks);
+    // On is the output that is on while it is open (output to a file); the
+    // router keeps the files switched off itself.
+    TReceiveRouter(TReceiveQueue& Queue, TListOutput& On, TReceiveRouterHooks Hooks);
     TReceiveRouter(const TReceiveRouter&) = delete;
     TReceiveRouter& operator=(const TReceiveRouter&) = delete;
 
-    // A piece read now: it waits in its stream for its turn.
+    // A piece read now: it waits in its stream for its turn, bound for the
+    // output that is on (or the list).
     void Add(TReceivedPiece Piece);
     // A line about reception or a peer, in its place in Source's stream:
     // shown at once when nothing there or elsewhere is to go first.
     void AddLine(int Code, const std::string& Text, const TReceiveSource& Source, double Time);
-    // Whether a piece at the front of its stream must wait.
-    bool Held(const TReceivedPiece& Piece) const;
     // Hands on the oldest pieces nothing holds. A receive event runs only
     // while no plug-in event runs, so a pump that a wait of the plug-in
     // reaches only shows pieces of ports without a declared event.
@@ -91,39 +99,26 @@ public:
     void Drop(const TReceiveSource& Source);
     bool RecvWaiting() const { return recvWaiting_ > 0; }
 
-    // ---- The user's commands
+    // ---- The user's commands and the output files
     // Clear: what was read before it is neither counted nor shown (a
     // receive event still gets it), but for what a file switched off still
-    // takes; the next peer is named anew.
+    // takes.
     void MarkCleared();
-    // A new foreign port: its first peer is named.
-    void ForgetNames() { lastNamedKey_ = 0; }
-    // Output to a file switched on: what is read from now goes to it.
-    void OutputSwitchedOn() { ++outputGen_; }
-    // Output switched off: Output is closed, or kept open (taken from it)
-    // for what was read for it and still waits; any number of files can
-    // wait so at once, each for its own pieces.
-    void OutputSwitchedOff(TListOutput& Output);
-    std::uint32_t OutputGen() const { return outputGen_; }
-    // The output the piece being handed on goes to; null: the one that is on.
-    TListOutput* DeliveryOutput() const { return deliveryOutput_; }
+    // Output switched off: the file that is on closes, or stays open (taken
+    // from it) for what was read for it and still waits, or that its pipe
+    // has not taken yet; any number of files can wait so at once.
+    void OutputSwitchedOff();
     // The file switched off that still waits for what was read for it and
     // is FileName (by any of its names); null when there is none.
-    TListOutput* DrainingFile(const std::string& FileName) const;
-    // Output switched on again into that file (after OutputSwitchedOn):
-    // Into carries on writing it, and what waits for it is Into's now.
-    void Resume(TListOutput& Draining, TListOutput& Into);
-    // Whether Output is a file switched off that still takes pieces.
-    bool Draining(const TListOutput* Output) const;
-    // Whether any file switched off is still open.
-    bool Draining() const { return !draining_.empty(); }
-    // A file switched off failed: what was read for it goes where received
-    // data goes now.
-    void DropDraining(const TListOutput& Output);
-    // Every file switched off is closed (the program ends).
-    void CloseDraining();
-    // Whether a piece read under output Gen still waits to be shown.
-    bool PiecesWaitFor(std::uint32_t Gen) const;
+    const TListOutput* WaitingFile(const std::string& FileName) const;
+    // Output switched on again into that file: the output that is on
+    // carries on writing it, after what it holds, and what waits for it is
+    // the output's that is on now.
+    void Resume(const TListOutput& Waiting);
+    // A write to To failed (it closed): the one rule of a failed output.
+    // What it had not taken and what waits for it go to the list (hook
+    // OutputFailed); a file switched off is let go.
+    void OutputFailed(TListOutput& To);
 
     // ---- The close
     // From now on nothing waits and no event runs.
@@ -132,33 +127,36 @@ public:
     // Hands everything on at once, without events, in the order it came,
     // the pieces a running event was given first.
     void HandOnEverything();
+    // The files switched off that are still open, with what their pipes
+    // have not taken: the program finishes writing them once its window is
+    // gone.
+    std::vector<std::unique_ptr<TListOutput>> TakeWaitingFiles();
 
     // The slot whose receive event runs (1 main, 0 Port2), or -1.
     int EventSlot() const { return eventSlot_; }
 
 private:
+    // Whether a piece at the front of its stream must wait.
+    bool Held(const TReceivedPiece& Piece) const;
     // One piece on its way; true when the plug-in's receive event ran.
     bool HandOn(TReceivedPiece& Piece);
-    // A piece counted and shown (or written), with the name of its peer
-    // when the list names another one last; nothing for a piece read before
-    // the list was cleared.
+    // A piece shown (or written) where it goes; nothing for a piece read
+    // before the list was cleared.
     void Deliver(const TReceivedPiece& Piece);
-    // The line that names the piece's peer, when the list named another one
-    // last.
-    void NamePeer(const TReceivedPiece& Piece);
-    // Output Gen's file switched off is closed once nothing waits for it.
-    void CloseDrainedOutput(std::uint32_t Gen);
-    struct TDraining {
-        std::uint32_t Gen = 0;
-        std::unique_ptr<TListOutput> Output;
-    };
-    TDraining* DrainingFor(std::uint32_t Gen);
-    // Whether the output of Gen holds back what goes to it.
-    bool OutputHolding(std::uint32_t Gen) const;
+    // Where a piece goes now: its file while that is open, else the list.
+    static TListOutput* Destination(const TReceivedPiece& Piece);
+    // Files that failed from the loop, and files switched off that are done.
+    void SettleFiles();
+    // A file switched off is closed once nothing waits for it.
+    void CloseIfDone(const TListOutput* File);
+    bool PiecesWaitFor(const TListOutput* File) const;
     // Every piece that waits, in the queue or given to the running event.
     void UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change);
+    // What waits for From goes to To (null: the list).
+    void Redirect(const TListOutput* From, TListOutput* To);
 
     TReceiveQueue& queue_;
+    TListOutput& on_;
     TReceiveRouterHooks hooks_;
 
     int eventSlot_ = -1;
@@ -176,15 +174,9 @@ private:
     bool eventTakenSpilled_ = false;
     bool delivering_ = false;  // a piece is being counted and shown
     bool pumpWanted_ = false;  // the pump was asked for meanwhile
-    // The key of the peer the list named last (0: none since it was cleared).
-    std::uint64_t lastNamedKey_ = 0;
     bool closing_ = false;
-    // Each piece goes to the output (file or list) that was in force when it
-    // was read, by number. Switching output off while pieces read for the
-    // file still wait keeps that file open for them until they are written.
-    std::uint32_t outputGen_ = 1;
-    std::vector<TDraining> draining_;
-    TListOutput* deliveryOutput_ = nullptr;
+    // Files switched off that still take what was read for them.
+    std::vector<std::unique_ptr<TListOutput>> waiting_;
 };
 
 }  // namespace terminal

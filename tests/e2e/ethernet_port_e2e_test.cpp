@@ -1320,11 +1320,42 @@ TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byt
         ASSERT_TRUE(w.ShowReceived());
         EXPECT_EQ(LinesFromFirstName(w),
                   (std::vector<std::string>{"RV data from CliIdx=1", "0201", "RV data from CliIdx=2", "BBAA DDCC",
-                                            "RV data from CliIdx=1", "0403 0605", "RV data from CliIdx=2",
-                                            "RV data from CliIdx=3", "3322", "RV data from CliIdx=2", "1211"}));
+                                            "RV data from CliIdx=1", "0403 0605", "RV data from CliIdx=3", "3322",
+                                            "RV data from CliIdx=2", "1211"}));
         EXPECT_EQ(main_count, 6u);
         EXPECT_EQ(second_count, 8u);
         EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\x22\x33\x11\x12");
+
+        // No line between resets a peer's pairing: a newcomer's connect line
+        // leaves clients 1 and 3 their low bytes. A client that leaves with
+        // a byte waiting has it shown alone (in the byte format, so that it
+        // reads back as one byte), under its name.
+        const std::size_t before = w.Lines().size();
+        ASSERT_TRUE(say(1, "\x07\x08\x09"));
+        ASSERT_TRUE(say(3, "\x31"));
+        TcpPeer fourth(PortOf(m));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=4)"); }));
+        ASSERT_TRUE(say(1, "\x0A\x0B"));
+        ASSERT_TRUE(say(3, "\x32\x33"));
+        {
+            const std::uint64_t want = main_count + second_count + 2;
+            fourth.Send("\x41\x42");
+            ASSERT_TRUE(test_support::PumpUntil([&] { return main_count + second_count == want; }));
+        }
+        ASSERT_TRUE(say(2, "\xAA\xBB\xCC"));
+        clients[1]->Close();
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("Disconnect CliIdx=2"); }));
+        ASSERT_TRUE(w.ShowReceived());
+        const std::vector<std::string> all = w.Lines();
+        std::vector<std::string> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        std::erase_if(after, [](const std::string& line) {
+            return line.empty() || line.find("(Idx=4)") != std::string::npos;
+        });
+        EXPECT_EQ(after, (std::vector<std::string>{"RV data from CliIdx=1", "0807", "0A09", "RV data from CliIdx=3",
+                                                   "3231", "RV data from CliIdx=4", "4241", "RV data from CliIdx=2",
+                                                   "BBAA", "CC", "Disconnect CliIdx=2 (cnt=3)"}));
+        EXPECT_EQ(SavedAsBinary(w, dir), std::string("\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\x22\x33\x11\x12"
+                                                     "\x07\x08\x09\x0A\x31\x32\x41\x42\xAA\xBB\xCC"));
         EXPECT_TRUE(w.messages.empty());
     }
     {

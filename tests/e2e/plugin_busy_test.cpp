@@ -303,7 +303,7 @@ TEST(plugin_busy, closing_during_the_load_event_keeps_the_plugin_in_the_settings
         const auto at = std::chrono::steady_clock::now();
         m.Close();
         took = std::chrono::steady_clock::now() - at;
-        closed = m.Closing && !m.cp1->Connected();
+        closed = m.RxRouter.Closing() && !m.cp1->Connected();
     });
     PluginWindow w("procedure OnLoad; begin AddMsg('waiting'); NBSleep(8000); end;");
     TMain* m = w.main;

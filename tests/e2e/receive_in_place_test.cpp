@@ -183,7 +183,7 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     m->OutputFile.Open(file, terminal::TListFileType::Binary);
     around({"held-for-file", "more-for-file"}, [&] { m->Outputtofile1Click(nullptr); }, "+after-off", 38);
     EXPECT_FALSE(m->OutputFile.IsOpen());
-    EXPECT_FALSE(m->RxRouter.Draining()) << "the file was kept open";
+    EXPECT_EQ(m->RxRouter.WaitingFile(file), nullptr) << "the file was kept open";
     EXPECT_EQ(test_support::Slurp(file), "Wheld-for-filemore-for-file");
     EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
     EXPECT_GE(LineWith(w, "+after-off!"), 0) << w.AllLines();
@@ -283,7 +283,8 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
     EXPECT_EQ(test_support::Slurp(b), "P2BM2DATA");
     // The list was cleared when b.bin was switched on and got nothing since.
     EXPECT_EQ(w.AllLines(), "|");
-    EXPECT_FALSE(m->RxRouter.Draining()) << "a file switched off was kept open";
+    EXPECT_TRUE(m->RxRouter.WaitingFile(a) == nullptr && m->RxRouter.WaitingFile(b) == nullptr)
+        << "a file switched off was kept open";
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 
     // Output on again into a file that still waits for what was read for it
@@ -300,7 +301,7 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
     EXPECT_EQ(test_support::Slurp(a), "P2XP2YSM1M2");
     // Switched off again once all is written, it closes at once.
     w.CtrlF();
-    EXPECT_FALSE(m->RxRouter.Draining());
+    EXPECT_EQ(m->RxRouter.WaitingFile(a), nullptr);
     EXPECT_EQ(w.AllLines(), "|");
 }
 

@@ -706,7 +706,7 @@ private:
 bool Run::PipeHolds() const {
     if (!pipe_) return false;
     if (m_->OutputFile.IsOpen() && m_->OutputFile.Holds(pipe_path_) && m_->OutputFile.Holding()) return true;
-    const terminal::TListOutput* draining = m_->RxRouter.DrainingFile(pipe_path_);
+    const terminal::TListOutput* draining = m_->RxRouter.WaitingFile(pipe_path_);
     return draining && draining->Holding();
 }
 
@@ -894,7 +894,7 @@ bool Run::SetUp() {
         w_->Messages.push_back(r.Text);
         box_open_ = true;
         const auto until = Clock::now() + 1500ms;
-        while (Clock::now() < until && !m_->Closing) {
+        while (Clock::now() < until && !m_->RxRouter.Closing()) {
             win::ProcessMessages();
             win::Sleep(1);
         }

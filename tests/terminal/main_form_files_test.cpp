@@ -607,16 +607,19 @@ TEST(main_form_files, text_output_failing_outside_a_chunk_is_told_and_later_chun
     vcl::Application->Title = "Vostrel";
     const std::string txt = f.dir.File("out.txt");
     f.OutputTo(txt, 1);
-    // A message line stays the list's last line while text goes to the file;
-    // deleting it ends the line in the file, and that write fails.
+    // A message line goes to the list on a line of its own, the file's line
+    // left alone; a new line the user asks for ends the line in the file,
+    // and that write fails.
     m->AddTextLine("port opened", 0, 0.5, terminal::dfMSG);
+    m->AddTextLine("port closed", 0, 0.5, terminal::dfMSG);
     const int last = f.Lines().LineCount() - 1;
-    ASSERT_GT(f.Lines().LineLength(last), 0);
+    EXPECT_EQ(f.Lines().LineLength(last), 0u);
+    EXPECT_NE(f.Lines().GetLine(last - 2).find("port opened"), std::string::npos);
+    EXPECT_NE(f.Lines().GetLine(last - 1).find("port closed"), std::string::npos);
     {
         rtl::TInjectedFileFaults faults;
         faults.FailWritesFrom(1);
-        m->lb1->SetItemIndex(last);
-        f.Click("mDeleteLine");
+        f.Click("Crm");
         EXPECT_EQ(faults.Writes(), 1);
     }
     EXPECT_FALSE(m->OutputFile.IsOpen());

@@ -355,12 +355,12 @@ TEST(receive_list_files, output_file_takes_text_or_raw_data_and_refuses_internal
     out.Open(dir.File("log.txt"), TListFileType::Text);
     EXPECT_FALSE(out.Raw());
     EXPECT_EQ(out.FileName(), dir.File("log.txt"));
-    f.Panel.SetOutputWriter([&out](std::string_view text) { out.Write(text); });
+    f.Panel.WriteTo(&out);
     f.Panel.ShowData("\x01\x02", 0);
     f.Panel.StartNewLine(true);
     f.Panel.ShowData("\x03", 0);
     EXPECT_EQ(ReadFile(dir.File("log.txt")), "01 02\r03");
-    f.Panel.SetOutputWriter(nullptr);
+    f.Panel.WriteTo(nullptr);
 
     out.Close();
     EXPECT_FALSE(out.IsOpen());
@@ -427,30 +427,6 @@ TEST(receive_list_files, output_to_a_fifo_never_waits_and_ends_cleanly_whatever_
     EXPECT_TRUE(out.TakeFailedChunks().empty());
     EXPECT_FALSE(out.Holding());
     Drain(reader);
-
-    // The program ends while a reader takes a little at a time: the close
-    // waits for it the stall limit in all, not until it has taken 4 MB.
-    {
-        out.Open(pipe.path(), TListFileType::Binary);
-        out.StallLimit = std::chrono::milliseconds(300);
-        ASSERT_TRUE(out.Write(std::string(4u << 20, 'y')));
-        std::atomic<bool> reading{true};
-        std::thread slow([&] {
-            char buf[1000];
-            while (reading) {
-                (void)!read(reader, buf, sizeof buf);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
-        out.WaitWhenFull();
-        const auto start = std::chrono::steady_clock::now();
-        out.Close();
-        const auto took = std::chrono::steady_clock::now() - start;
-        reading = false;
-        slow.join();
-        EXPECT_LT(took, std::chrono::seconds(3));
-        Drain(reader);
-    }
 
     // The reader goes away: the next write fails with the system's reason,
     // and the program goes on (the signal a pipe raises would end it).

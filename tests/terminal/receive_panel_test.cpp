@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -72,6 +73,18 @@ struct PanelFixture {
 };
 
 using Lines = std::vector<std::string>;
+
+// A text file as the panel sees it: what was put, and whether its last line
+// is still open.
+struct StringSink : TLineSink {
+    std::string Text;
+    std::function<void(std::string_view)> OnPut;
+    void Put(std::string_view T, std::size_t) override {
+        if (OnPut) OnPut(T);
+        Text += T;
+    }
+    bool LineOpen() const override { return !Text.empty() && Text.back() != '\r'; }
+};
 
 TEST(receive_panel, hex_lines_wrap_at_chars_per_line) {
     PanelFixture f(20);
@@ -185,14 +198,22 @@ TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
     s.Show("\x0C\x0D", 0);
     s.Show("\x10", 0);
     s.Show("\x99", 1);
+    // A message line between leaves every begun word waiting: its low
+    // byte pairs with its stream's next.
     s.Panel.AddTextLine("m", 0, 0, dfMSG);
     s.Show("\x0E\x0F", 0);
     s.Show("\xAA\xBB", 1);
-    EXPECT_EQ(s.Texts(), (Lines{"2211 4433", "6655", "0201", "0A 0B", "8877", "0D0C", "m", "0F0E", "BBAA"}));
-    std::string main_bytes;
+    EXPECT_EQ(s.Texts(), (Lines{"2211 4433", "6655", "0201", "0A 0B", "8877", "0D0C", "m", "0E10", "AA99"}));
+    // The stream's last byte alone, once its port has gone: on a line of
+    // the byte format, which reads back as that one byte.
+    s.Panel.ShowLoneBytes(0, 0, true);
+    s.Panel.ShowLoneBytes(1, 0, true);
+    EXPECT_EQ(s.Texts(), (Lines{"2211 4433", "6655", "0201", "0A 0B", "8877", "0D0C", "m", "0E10", "AA99", "0F", "BB", ""}));
+    std::string main_bytes, port2_bytes;
     for (int i = 0; i < s.Panel.Lines().LineCount(); ++i)
-        if (s.Panel.Lines().LineRecord(i).Dir == 0) main_bytes += s.Panel.Lines().LineBytes(i);
-    EXPECT_EQ(main_bytes, "\x01\x02\x0A\x0B\x0C\x0D\x0E\x0F");
+        (s.Panel.Lines().LineRecord(i).Dir == 0 ? main_bytes : port2_bytes) += s.Panel.Lines().LineBytes(i);
+    EXPECT_EQ(main_bytes, "\x01\x02\x0A\x0B\x0C\x0D\x10\x0E\x0F");
+    EXPECT_EQ(port2_bytes, std::string("\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB"));
 
     // The peers of one port (a server's clients) pair their own bytes: a
     // line naming the next peer leaves every begun word waiting, a line
@@ -200,7 +221,7 @@ TEST(receive_panel, word_formats_pair_bytes_across_chunks_until_a_new_line) {
     PanelFixture q(40);
     q.Panel.DataFormat = dfHW;
     q.Panel.ShowData("\x01\x02\x03", 1, 0, 7);  // 03 waits for peer 7
-    q.Panel.AddTextLine("named", 0, 0, dfMSG, true);
+    q.Panel.AddTextLine("named", 0, 0, dfMSG);
     q.Panel.ShowData("\x11", 1, 0, 8);       // waits for peer 8
     q.Panel.ShowData("\x22\x33", 1, 0, 9);
     q.Panel.ShowData("\x04", 1, 0, 7);
@@ -527,9 +548,11 @@ TEST(receive_panel, failing_chunk_releases_list_update_and_graph_lock) {
     PanelFixture f(80);
     f.GraphOn = true;
     int writes = 0;
-    f.Panel.SetOutputWriter([&](std::string_view) {
+    StringSink sink;
+    sink.OnPut = [&](std::string_view) {
         if (++writes == 3) throw rtl::EWriteError("Stream write error");
-    });
+    };
+    f.Panel.WriteTo(&sink);
     EXPECT_THROW(f.Show("\x01\x02\x03\x04"), rtl::EWriteError);
     EXPECT_EQ(f.GraphLocks, 0);
     EXPECT_EQ(f.Panel.UpdateCount(), 0);
@@ -567,46 +590,56 @@ TEST(receive_panel, failing_chunk_releases_list_update_and_graph_lock) {
     EXPECT_EQ(h.Panel.UpdateCount(), 0);
 }
 
-TEST(receive_panel, text_output_file_receives_rendered_text_instead_of_the_list) {
+TEST(receive_panel, text_output_file_receives_rendered_text_and_the_list_keeps_its_own_lines) {
     PanelFixture f(9);
     f.Panel.RVPnlTime = tpMinutes;
     f.Show("\x01");
-    std::string file;
-    f.Panel.SetOutputWriter([&](std::string_view s) { file += s; });
+    StringSink file;
+    f.Panel.WriteTo(&file);
     f.Panel.StartNewLine(true);
     const Lines before = f.Texts();
     f.Show("\x0A\x0B\x0C");
+    // Message lines go to the list, each on a line of its own, and leave
+    // the file's line open.
     f.Panel.AddTextLine("x", 0, 0, dfMSG);
-    EXPECT_EQ(file, "\r10:20<0A\r10:20<0B\r10:20<0C\r\r");
-    EXPECT_EQ(f.Panel.Lines().LineCount(), static_cast<int>(before.size()));
+    f.Panel.AddTextLine("y", 0, 0, dfMSG);
+    EXPECT_EQ(file.Text, "\r10:20<0A\r10:20<0B\r10:20<0C");
+    EXPECT_EQ(f.Texts().size(), before.size() + 2);
     EXPECT_EQ(f.Panel.UpdateCount(), 0);
 
-    // Closing the file brings rendering back to the list. The line that was
-    // going to the file ends there (its bytes are in the file already): what
-    // comes next starts a line of its own, and the message line written to
-    // the list meanwhile stays.
+    // Lines go to the list again. The line that was going to the file ends
+    // there (its bytes are in the file already): what comes next starts a
+    // line of its own, after the message lines written to the list
+    // meanwhile.
     f.Panel.RVPnlTime = tpSeconds;
     f.Show("\x0D");
-    f.Panel.SetOutputWriter(nullptr);
+    f.Panel.WriteTo(nullptr);
     f.Panel.SetListMetrics({1, 10, 104, 1005, 0});
     f.Panel.RVPnlTime = tpMilliseconds;
     f.Show("\x0E");
     Lines after = f.Texts();
-    ASSERT_GE(after.size(), 2u);
+    ASSERT_GE(after.size(), 3u);
     EXPECT_EQ(after.back(), "10:20:30.400<0E");
-    EXPECT_EQ(after[after.size() - 2], "10:20<x");
-    EXPECT_EQ(file, "\r10:20<0A\r10:20<0B\r10:20<0C\r\r10:20:30<0D");
+    EXPECT_EQ(after[after.size() - 2], "10:20<y");
+    EXPECT_EQ(after[after.size() - 3], "10:20<x");
+    EXPECT_EQ(file.Text, "\r10:20<0A\r10:20<0B\r10:20<0C\r10:20:30<0D");
 
-    // Opened as the main window opens it (the list cleared) and closed with
-    // nothing written to the list meanwhile: no empty line is left behind.
-    f.Panel.SetOutputWriter([&](std::string_view s) { file += s; });
-    f.Panel.ClearLines();
-    f.Panel.StartNewLine(true);
-    f.Panel.DataFormat = dfDW;
-    f.Show("\x01\x02\x03");  // a word and a half in the file
-    f.Panel.SetOutputWriter(nullptr);
-    f.Show("\x04\x05");  // the half word does not pair with what follows
-    EXPECT_EQ(f.Texts(), Lines{"10:20:30.400<01284"});
+    // Back in the file, left in mid-line: that line ends first. A peer's
+    // data comes under its name line in the file, once, and a half word
+    // waits on across the switch.
+    f.Panel.WriteTo(&file);
+    f.Panel.DataFormat = dfHW;
+    f.Panel.ShowData("\x01\x02\x03", 0, 0, 5, "RV data from CliIdx=5");
+    f.Panel.ShowData("\x04", 0, 0, 5, "RV data from CliIdx=5");
+    f.Panel.ShowData("\x07", 0, 0, 6, "RV data from CliIdx=6");  // waits: no name yet
+    EXPECT_EQ(file.Text, "\r10:20<0A\r10:20<0B\r10:20<0C\r10:20:30<0D\r10:20:30.400<RV data from CliIdx=5\r"
+                         "10:20:30.400<0201 0403");
+    f.Panel.WriteTo(nullptr);
+    f.Panel.ShowData("\x08", 0, 0, 6, "RV data from CliIdx=6");
+    after = f.Texts();
+    ASSERT_GE(after.size(), 3u);
+    EXPECT_EQ(after[after.size() - 2], "10:20:30.400<RV data from CliIdx=6");
+    EXPECT_EQ(after.back(), "10:20:30.400<0807");
 }
 
 // Resident memory of this process.

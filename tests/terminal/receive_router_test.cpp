@@ -38,33 +38,34 @@ struct Wiring {
     bool posted = false;
     double clock = 0;
     std::size_t bound = 4096;  // every port's input buffer
-    TReceiveRouter router{queue, Hooks()};
+    TReceiveRouter router{queue, on, Hooks()};
 
     terminal::TReceiveRouterHooks Hooks() {
         terminal::TReceiveRouterHooks h;
         h.EventDeclared = [this](bool IsMain) { return declared[IsMain]; };
         h.PluginBusy = [this] { return busy; };
-        h.RunEvent = [this](bool IsMain, std::string& Data) {
+        h.RunEvent = [this](const TReceivedPiece& First, std::string& Data) {
             busy = true;
             events.push_back(Data);
-            if (during) during(IsMain, Data);
+            if (during) during(First.Source.IsMain, Data);
             busy = false;
         };
         h.Bound = [this](const TReceiveSource&) { return bound; };
         h.RoomChanged = [](const TReceiveSource&) {};
         h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
-        h.ShowName = [this](const std::string& Text, double) { list.push_back("L:" + Text); };
-        h.ShowData = [this](bool IsMain, const std::string& Data, double, std::uint64_t) {
-            TListOutput* draining = router.DeliveryOutput();
-            TListOutput& out = draining ? *draining : on;
-            if (out.IsOpen())
-                out.Write(Data);
+        // Each piece goes where the router says: the file given, or the list.
+        h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) {
+            if (To)
+                To->Write(Piece.Bytes);
             else
-                list.push_back((IsMain ? "M:" : "P:") + Data);
+                list.push_back((Piece.Source.IsMain ? "M:" : "P:") + Piece.Bytes);
         };
-        h.OutputChanging = [] {};
+        h.Gone = [this](TListOutput*, const TReceivedPiece& Piece) { list.push_back(Piece.Source.IsMain ? "M." : "P."); };
+        h.OutputFailed = [this](const std::string& Failure, bool, std::vector<terminal::TUnwrittenChunk> Rest) {
+            list.push_back("F:" + Failure);
+            for (const auto& c : Rest) list.push_back((c.Dir == 0 ? "M:" : "P:") + c.Bytes);
+        };
         h.PostPump = [this] { posted = true; };
-        h.OutputHolding = [this] { return on.Holding(); };
         return h;
     }
     // The port reads Bytes.
@@ -82,10 +83,8 @@ struct Wiring {
             router.Pump();
         }
     }
-    void SwitchOn(const std::string& Name) {
-        on.Open(dir.File(Name), TListFileType::Binary);
-        router.OutputSwitchedOn();
-    }
+    void SwitchOn(const std::string& Name) { on.Open(dir.File(Name), TListFileType::Binary); }
+    bool Waiting(const std::string& Name) { return router.WaitingFile(dir.File(Name)) != nullptr; }
 };
 
 using List = std::vector<std::string>;
@@ -221,9 +220,9 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
         w.Read(kMain, "m1");
         w.Read(kPort2, "p1");
         w.Loop();
-        w.router.OutputSwitchedOff(w.on);
+        w.router.OutputSwitchedOff();
         EXPECT_FALSE(w.on.IsOpen());
-        EXPECT_TRUE(w.router.Draining());
+        EXPECT_TRUE(w.Waiting("a.bin"));
         // A Clear empties the list, not a file switched off; switching
         // another file on clears too.
         w.router.MarkCleared();
@@ -232,7 +231,7 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
         w.Read(kMain, "m2");
         w.Read(kPort2, "p2");
         w.Loop();
-        w.router.OutputSwitchedOff(w.on);
+        w.router.OutputSwitchedOff();
         w.Read(kMain, "m3");
         w.Read(kPort2, "p3");
         w.Loop();
@@ -242,7 +241,7 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
     EXPECT_EQ(test_support::Slurp(a), "p1Sm1");
     EXPECT_EQ(test_support::Slurp(b), "p2m2");
     EXPECT_EQ(w.list, (List{"P:p3", "M:m3"}));
-    EXPECT_FALSE(w.router.Draining()) << "a file switched off was kept open";
+    EXPECT_FALSE(w.Waiting("a.bin") || w.Waiting("b.bin")) << "a file switched off was kept open";
 
     // Output on again into a file that still waits: it is written on, after
     // what it holds, and what waited for it is the output's that is on.
@@ -254,22 +253,21 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
         w.Read(kMain, "m4");
         w.Read(kPort2, "p4");
         w.Loop();
-        w.router.OutputSwitchedOff(w.on);
-        TListOutput* waiting = w.router.DrainingFile(c);
+        w.router.OutputSwitchedOff();
+        const TListOutput* waiting = w.router.WaitingFile(c);
         ASSERT_NE(waiting, nullptr);
-        w.router.OutputSwitchedOn();
         w.router.MarkCleared();
-        w.router.Resume(*waiting, w.on);
+        w.router.Resume(*waiting);
         EXPECT_TRUE(w.on.IsOpen());
-        EXPECT_FALSE(w.router.Draining());
+        EXPECT_FALSE(w.Waiting("c.bin"));
         w.Read(kMain, "m5");
         w.Read(kPort2, "p5");
         w.Loop();
     };
     w.Read(kMain, "S");
     w.Loop();
-    w.router.OutputSwitchedOff(w.on);
-    EXPECT_FALSE(w.router.Draining());
+    w.router.OutputSwitchedOff();
+    EXPECT_FALSE(w.Waiting("c.bin"));
     EXPECT_EQ(test_support::Slurp(c), "p4p5Sm4m5");
 
     // Without a wait, a Clear leaves nothing read before it to show.
@@ -317,7 +315,6 @@ TEST(receive_router, a_pipe_that_has_not_taken_its_output_holds_its_pieces_and_o
     ASSERT_TRUE(reader.SetCapacity(4096));
     w.on.OnBacklogGone = [&](TListOutput&) { w.posted = true; };
     w.on.Open(fifo, TListFileType::Binary);
-    w.router.OutputSwitchedOn();
     const std::string big(6000, 'a');
     w.Read(kMain, big);
     w.Read(kPort2, "c");
@@ -334,14 +331,14 @@ TEST(receive_router, a_pipe_that_has_not_taken_its_output_holds_its_pieces_and_o
     w.Read(kMain, big);
     w.Loop();
     ASSERT_TRUE(w.on.HasBacklog());
-    w.router.OutputSwitchedOff(w.on);
+    w.router.OutputSwitchedOff();
     w.Read(kMain, "d");
     w.Loop();
     EXPECT_EQ(w.list, (List{"M:d"}));
     EXPECT_TRUE(test_support::PumpUntil([&] {
         w.Loop();
         got += reader.Take();
-        return !w.router.Draining();
+        return !w.Waiting("pipe");
     })) << "the file switched off was never closed";
     EXPECT_TRUE(got == big + "c" + big) << got.size() << " bytes";
 }
