@@ -380,14 +380,16 @@ bool TListOutput::Write(std::string_view Data) {
 }
 
 void TListOutput::Put(std::string_view Text, std::size_t Covered) {
+    const std::uint64_t from = Given();
     Write(Text);
     if (!marking_) return;
     // Text the file took at once covers its bytes for good; what waits in
-    // the backlog is marked by where it ends.
+    // the backlog is marked by where it is.
     if (!HasBacklog())
         covered_ = Covered;
-    else
-        marks_.emplace_back(Given(), Covered);
+    else if (Covered > lastCovered_)
+        marks_.push_back({from, Given(), lastCovered_, Covered});
+    lastCovered_ = Covered;
 }
 
 void TListOutput::BeginChunk() {
@@ -395,7 +397,7 @@ void TListOutput::BeginChunk() {
     // caller sees).
     marking_ = file_ && !regular_;
     marks_.clear();
-    covered_ = 0;
+    covered_ = lastCovered_ = 0;
 }
 
 void TListOutput::KeepUntilWritten(TUnwrittenChunk Chunk, std::uint64_t Start) {
@@ -416,20 +418,29 @@ void TListOutput::ForgetTaken() {
     while (!kept_.empty() && kept_.front().End <= written_) kept_.pop_front();
 }
 
+std::size_t TListOutput::TKept::Taken(std::uint64_t Written) const {
+    // A binary chunk's bytes up to what was written.
+    if (!Text) return Written > Start ? static_cast<std::size_t>(Written - Start) : 0;
+    // A text chunk's bytes whose whole text was written: a run of tokens
+    // of one width is taken token by token.
+    std::size_t taken = Covered;
+    for (const TMark& m : Marks) {
+        if (m.To <= Written) {
+            taken = std::max(taken, m.CoveredTo);
+        } else if (m.From < Written) {
+            const std::uint64_t bytes = m.CoveredTo - m.CoveredFrom, length = m.To - m.From;
+            if (length % bytes == 0)
+                taken = std::max(taken, m.CoveredFrom + static_cast<std::size_t>((Written - m.From) / (length / bytes)));
+        }
+    }
+    return taken;
+}
+
 std::vector<TUnwrittenChunk> TListOutput::TakeFailedChunks() {
     failedMeanwhile_ = false;
     std::vector<TUnwrittenChunk> out;
     for (TKept& k : kept_) {
-        // The bytes the file took: a binary chunk's up to what was written;
-        // a text chunk's whose whole text was written.
-        std::size_t taken = 0;
-        if (!k.Text) {
-            taken = written_ > k.Start ? static_cast<std::size_t>(written_ - k.Start) : 0;
-        } else {
-            taken = k.Covered;
-            for (const auto& [end, covered] : k.Marks)
-                if (end <= written_) taken = std::max(taken, covered);
-        }
+        const std::size_t taken = k.Taken(written_);
         if (taken >= k.Chunk.Bytes.size()) continue;
         k.Chunk.Bytes.erase(0, taken);
         out.push_back(std::move(k.Chunk));

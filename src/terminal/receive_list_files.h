@@ -225,15 +225,25 @@ public:
 
 private:
     using TClock = std::chrono::steady_clock;
+    // Text put while the pipe was behind: from offset From to To in what
+    // the file is given, covering the chunk's bytes from CoveredFrom to
+    // CoveredTo (a run of tokens of one width each, or one token).
+    struct TMark {
+        std::uint64_t From = 0, To = 0;
+        std::size_t CoveredFrom = 0, CoveredTo = 0;
+    };
     // A chunk whose bytes (or text) are in the backlog.
     struct TKept {
         TUnwrittenChunk Chunk;
         std::uint64_t Start = 0, End = 0;  // where its bytes or text are in what the file is given
-        // Text: how many of its bytes are covered by the text up to each
-        // offset; Covered, by the text the file took at once.
-        std::vector<std::pair<std::uint64_t, std::size_t>> Marks;
+        // Text: what its text covers where; Covered, the bytes whose text
+        // the file took at once.
+        std::vector<TMark> Marks;
         std::size_t Covered = 0;
         bool Text = false;
+        // The bytes of the chunk the file took, when it took Written bytes
+        // of what it was given.
+        std::size_t Taken(std::uint64_t Written) const;
     };
     // Writes what the backlog holds, as much as the pipe takes now.
     void WriteBacklog();
@@ -254,8 +264,8 @@ private:
     std::deque<TKept> kept_;
     // The text chunk being rendered (BeginChunk): its marks.
     bool marking_ = false;
-    std::vector<std::pair<std::uint64_t, std::size_t>> marks_;
-    std::size_t covered_ = 0;
+    std::vector<TMark> marks_;
+    std::size_t covered_ = 0, lastCovered_ = 0;
     TClock::time_point lastTaken_{};
     long queued_ = -1;  // what the reader had not taken when last seen
     std::unique_ptr<win::TWriteReadyWatch> watch_;

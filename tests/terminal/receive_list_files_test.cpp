@@ -22,6 +22,7 @@
 #include "platform/vcl/file_save.h"
 #include "platform/vcl/streams.h"
 #include "support/fifo.h"
+#include "support/fifo_reader.h"
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/receive_panel.h"
@@ -436,6 +437,131 @@ TEST(receive_list_files, output_to_a_fifo_never_waits_and_ends_cleanly_whatever_
     EXPECT_EQ(out.Failure(), "Cannot write \"" + pipe.path() + "\": Broken pipe");
     EXPECT_FALSE(out.IsOpen());
     EXPECT_FALSE(pipe.Rescued());
+}
+
+// A pipe that stops taking fails the output; of what was given to it, the
+// list gets exactly the bytes the reader never got, chunk by chunk: a chunk
+// the pipe took whole is gone, one it took in part leaves its rest, whether
+// its bytes went as they came or as the panel's text. A reader that takes
+// less than a page at a time makes no room for a write but still takes:
+// that is no stall.
+TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_got_once) {
+    test_support::EnsureQtApplication();
+    test_support::TempDir dir;
+    const test_support::Fifo pipe(dir.File("pipe"));
+    ASSERT_TRUE(pipe.Made());
+    test_support::FifoReader reader(pipe.path());
+    ASSERT_TRUE(reader.SetCapacity(4096));
+    TListOutput out;
+    out.StallLimit = std::chrono::milliseconds(300);
+    bool gone = false;
+    out.OnBacklogGone = [&](TListOutput&) { gone = true; };
+    out.Open(pipe.path(), TListFileType::Binary);
+    const std::string a(3000, 'A'), b(3000, 'B'), c(10000, 'C');
+    for (const std::string* chunk : {&a, &b, &c}) {
+        const std::uint64_t start = out.Given();
+        ASSERT_TRUE(out.Write(*chunk));
+        out.KeepUntilWritten({0, *chunk, 0, 0, false}, start);
+    }
+    ASSERT_TRUE(out.HasBacklog());
+    // The reader takes exactly A and B, then stops; the pipe fills with C.
+    std::string got;
+    ASSERT_TRUE(test_support::PumpUntil([&] {
+        got += reader.TakeSome(a.size() + b.size() - got.size());
+        return got.size() == a.size() + b.size();
+    }));
+    ASSERT_TRUE(test_support::PumpUntil([&] { return gone; }));
+    EXPECT_TRUE(out.FailedMeanwhile());
+    EXPECT_TRUE(out.Holding()) << "what comes next went on before the failure was settled";
+    const std::string piped = got + reader.Take();
+    std::vector<TUnwrittenChunk> rest = out.TakeFailedChunks();
+    EXPECT_FALSE(out.Holding());
+    ASSERT_EQ(rest.size(), 1u) << "a chunk the pipe took whole came back";
+    EXPECT_EQ(piped + rest[0].Bytes, a + b + c);
+
+    // As text: the bytes whose whole token reached the pipe are its; the
+    // rest of the chunk shows from the first token it did not get whole.
+    {
+        test_support::FifoReader text_reader(pipe.path());
+        ASSERT_TRUE(text_reader.SetCapacity(4096));
+        TListOutput text;
+        text.StallLimit = std::chrono::milliseconds(300);
+        gone = false;
+        text.OnBacklogGone = [&](TListOutput&) { gone = true; };
+        text.Open(pipe.path(), TListFileType::Text);
+        PanelFixture f;
+        f.Panel.RVPnlTime = tpNone;
+        f.Panel.WriteTo(&text);
+        std::string sent;
+        for (int i = 0; i < 6; ++i) {
+            std::string chunk(1000, '\0');
+            for (std::size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<char>((k * 7 + i) & 0xFF);
+            const std::uint64_t start = text.Given();
+            text.BeginChunk();
+            f.Panel.ShowData(chunk, 0);
+            text.KeepUntilWritten({0, chunk, 0, 0, true}, start);
+            sent += chunk;
+        }
+        std::string taken = text_reader.TakeSome(5000);
+        ASSERT_TRUE(test_support::PumpUntil([&] { return gone; }));
+        taken += text_reader.Take();
+        std::string piped_bytes;
+        for (std::size_t at = 0; at < taken.size();) {
+            const std::size_t end = taken.find_first_of(" \r", at);
+            if (end == std::string::npos) break;  // a token the pipe took in part
+            if (end - at == 2) piped_bytes.push_back(static_cast<char>(std::stoi(taken.substr(at, 2), nullptr, 16)));
+            at = end + 1;
+        }
+        std::string listed;
+        for (const TUnwrittenChunk& chunk : text.TakeFailedChunks()) listed += chunk.Bytes;
+        EXPECT_EQ(piped_bytes.size() + listed.size(), sent.size()) << piped_bytes.size() << " " << listed.size() << " tail: " << taken.substr(taken.size() > 80 ? taken.size() - 80 : 0);
+        EXPECT_TRUE(piped_bytes + listed == sent) << "a byte was lost or shown twice";
+        f.Panel.WriteTo(nullptr);
+    }
+
+    // A reader that takes a little at a time, never a page: no write goes
+    // through for longer than the stall limit, and still the output stays.
+    out.Open(pipe.path(), TListFileType::Binary);
+    gone = false;
+    reader.Take();
+    ASSERT_TRUE(out.Write(std::string(20000, 'x')));
+    reader.TakeEvery(100, std::chrono::milliseconds(10));
+    EXPECT_FALSE(test_support::PumpUntil([&] { return gone; }, std::chrono::milliseconds(1500)));
+    EXPECT_TRUE(out.IsOpen()) << "a reader that still took was given up";
+    reader.StopTaking();
+    EXPECT_TRUE(test_support::PumpUntil([&] { return gone; }));
+    EXPECT_FALSE(out.IsOpen());
+}
+
+// The program ends with a backlog: the output waits for a reader that goes
+// on taking, however long that takes in all, and gives up only on one that
+// takes nothing for the stall limit, saying how much it never got.
+TEST(receive_list_files, the_last_write_waits_for_a_reader_that_takes_and_counts_what_a_stopped_one_never_got) {
+    test_support::EnsureQtApplication();
+    test_support::TempDir dir;
+    const test_support::Fifo pipe(dir.File("pipe"));
+    ASSERT_TRUE(pipe.Made());
+    test_support::FifoReader reader(pipe.path());
+    ASSERT_TRUE(reader.SetCapacity(4096));
+    TListOutput out;
+    out.StallLimit = std::chrono::milliseconds(200);
+    out.Open(pipe.path(), TListFileType::Binary);
+    const std::string data(60000, 'y');
+    ASSERT_TRUE(out.Write(data));
+    ASSERT_TRUE(out.HasBacklog());
+    // 4 KB every 20 ms: some 300 ms in all, longer than the stall limit.
+    reader.TakeEvery(4096, std::chrono::milliseconds(20));
+    EXPECT_EQ(out.Finish(), 0u) << out.Failure();
+    EXPECT_FALSE(out.IsOpen());
+    reader.StopTaking();
+    EXPECT_EQ((reader.Taken() + reader.Take()).size(), data.size());
+
+    out.Open(pipe.path(), TListFileType::Binary);
+    ASSERT_TRUE(out.Write(data));
+    const std::string first = reader.TakeSome(10000);
+    const std::size_t unwritten = out.Finish();
+    EXPECT_EQ(unwritten, data.size() - first.size() - static_cast<std::size_t>(reader.Queued()));
+    EXPECT_EQ(out.Failure(), "Cannot write \"" + pipe.path() + "\": the program or device reading it stopped taking data");
 }
 
 TEST(receive_list_files, a_second_output_on_the_same_file_is_refused_without_touching_the_first) {
