@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "e2e/plugin_window.h"
+#include "support/file_contents.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/timer.h"
@@ -1284,6 +1285,59 @@ std::string SavedAsBinary(EthernetWindow& w, const test_support::TempDir& dir) {
     vcl::Application->DialogHook = nullptr;
     std::ifstream in(file, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Each destination names the peers whose data it holds, and only with their
+// data: a server's clients 2 and 3 share Port2 and its receive event; client
+// 2's event waits while client 3 sends and the user switches text output
+// off. The file takes both chunks, each under its own client's name, and
+// the list, which takes neither, names nobody; the plug-in's own lines
+// about a chunk come under its client's name in the list.
+TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_for) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    ASSERT_TRUE(StartServer(w, 0));
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, 3);
+    ASSERT_EQ(clients.size(), 3u);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir,
+               std::string(test_support::kWaitForGo) +
+                   "procedure OnReceive2; begin if RD2 = 'W' then WaitForGo else AddMsg('got ' + RD2); end;");
+    const std::string file = dir.File("a.txt");
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        auto& sd = static_cast<vcl::TOpenDialog&>(d);
+        sd.FileName = file;
+        sd.FilterIndex = 1;  // Text File (*.txt)
+        return true;
+    };
+    m->Outputtofile1Click(nullptr);
+    vcl::Application->DialogHook = nullptr;
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    // (The list's last line is the one being filled: what comes is put there.)
+    const std::size_t listed = w.Lines().size() - 1;
+    const auto& port2 = m->PortSlots[terminal::PortSlot2].RxCount;
+    test_support::WhileBusy inside(*m, [&] {
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
+        clients[2]->Send("x");
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            return m->RxQueue.Any([](const terminal::TReceivedPiece& p) { return p.Bytes == "x"; });
+        }));
+        m->Outputtofile1Click(nullptr);  // off, inside the wait
+        ASSERT_FALSE(m->OutputFile.IsOpen());
+        m->SetPluginVar("GO", "1");
+    });
+    clients[1]->Send("W");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done && !m->PluginBusy && port2 == 2; }));
+    ASSERT_TRUE(w.ShowReceived());
+    EXPECT_EQ(m->RxRouter.WaitingFile(file), nullptr) << "the file switched off was kept open";
+    EXPECT_EQ(test_support::Slurp(file), "RV data from CliIdx=2\r57\rRV data from CliIdx=3\r78");
+    // The list, cleared when output came on, holds the plug-in's line about
+    // client 3's chunk, under client 3's name: nothing else names anybody.
+    const std::vector<std::string> all = w.Lines();
+    std::vector<std::string> after(all.begin() + static_cast<std::ptrdiff_t>(std::min(listed, all.size())), all.end());
+    std::erase_if(after, [](const std::string& line) { return line.empty(); });
+    EXPECT_EQ(after, (std::vector<std::string>{"RV data from CliIdx=3", "got x"}));
+    EXPECT_TRUE(w.messages.empty());
 }
 
 // In a word format each peer pairs its own bytes, as each serial port does:

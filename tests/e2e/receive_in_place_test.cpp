@@ -6,6 +6,7 @@
 // is held back keeps what the system holds for the port.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "e2e/plugin_window.h"
 #include "platform/vcl/file_text.h"
 #include "support/file_contents.h"
+#include "support/fifo_reader.h"
 
 namespace {
 
@@ -303,6 +305,87 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
     w.CtrlF();
     EXPECT_EQ(m->RxRouter.WaitingFile(a), nullptr);
     EXPECT_EQ(w.AllLines(), "|");
+
+    // Saved onto while it waits, the list and the graph's points are
+    // refused: the file is this program's own output, and says so.
+    w.CtrlF(a);
+    std::vector<std::string> refusals;
+    ASSERT_TRUE(w.Wait([&] {
+        ASSERT_TRUE(w.Send("M3", "P2Z"));
+        w.CtrlF();
+        ASSERT_NE(m->RxRouter.WaitingFile(a), nullptr);
+        vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+            auto* save = dynamic_cast<vcl::TOpenDialog*>(&d);
+            if (save) save->FileName = a, save->FilterIndex = 2;
+            return save != nullptr;
+        };
+        for (const std::function<void()>& save : std::vector<std::function<void()>>{
+                 [&] { m->mSaveAllClick(nullptr); }, [&] { w.graph->SavePoints(a); }}) {
+            try {
+                save();
+                refusals.push_back("saved");
+            } catch (const std::exception& e) {
+                refusals.push_back(e.what());
+            }
+        }
+        vcl::Application->DialogHook = nullptr;
+    }));
+    const std::string refused = "Cannot write \"" + a +
+                                "\": it is an output file switched off that is still being written with what was "
+                                "received for it, which waits for the plug-in's receive event";
+    EXPECT_EQ(refusals, (std::vector<std::string>{refused, refused}));
+    EXPECT_EQ(test_support::Slurp(a), "P2ZSM3");
+}
+
+// Binary output onto a pipe that holds a page. The main port's event waits
+// while 3000 'A', 'B' and 'C' come; after the wait the reader takes S, A and
+// B, and stops. Once the pipe is given up, each byte the port read is in
+// one place: in the pipe, or in the list.
+TEST(receive_in_place, a_pipe_that_stops_after_a_wait_leaves_each_byte_in_one_place) {
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "400", 1);
+    OutputWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    const std::string fifo = w.dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test_support::FifoReader reader(fifo);
+    ASSERT_TRUE(reader.SetCapacity(4096));
+    w.CtrlF(fifo);
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    const std::string sent = "S" + std::string(3000, 'A') + std::string(3000, 'B') + std::string(3000, 'C');
+    std::atomic<bool> stop{false};
+    std::string piped;
+    std::thread taking([&] {
+        while (!stop && piped.size() < 6001) {
+            piped += reader.TakeSome(6001 - piped.size());
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(w.Wait([&] {
+        ASSERT_EQ(w.dev.Write(sent.substr(1)), sent.size() - 1);
+        std::size_t queued = 0;
+        ASSERT_TRUE(PumpUntil([&] {
+            queued = 0;
+            m->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+                queued += p.Bytes.size();
+                return false;
+            });
+            return queued == sent.size() - 1;
+        })) << queued;
+    }));
+    EXPECT_TRUE(PumpUntil([&] { return !m->OutputFile.IsOpen(); })) << "the stopped reader was not given up";
+    ASSERT_TRUE(w.ShowReceived());
+    stop = true;
+    taking.join();
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+    EXPECT_EQ(piped.size(), 6001u);
+    piped += reader.Take();
+    std::string listed;
+    for (int i = 0; i < w.Lines().LineCount(); ++i)
+        if (w.Lines().LineRecord(i).Format < terminal::dfERR) listed += w.Lines().LineBytes(i);
+    EXPECT_EQ(piped.size() + listed.size(), sent.size()) << piped.size() << " piped, " << listed.size() << " listed";
+    EXPECT_TRUE(piped + listed == sent) << "a byte was lost or shown twice";
+    EXPECT_FALSE(m->Outputtofile1->Checked());
 }
 
 // Both devices send as fast as the ports take it; the main port's event

@@ -24,6 +24,7 @@
 #include "platform/win/timers.h"
 #include "ports/foreign_port.h"
 #include "platform/vcl/dialogs.h"
+#include "platform/vcl/file_text.h"
 #include "support/dialog_answers.h"
 #include "support/fifo_reader.h"
 #include "support/main_window.h"
@@ -248,6 +249,49 @@ TEST(receive_path, words_pair_the_bytes_of_one_port_only) {
     unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
 }
 
+// A word view keeps every byte of each port: the plug-in's lines about each
+// chunk and the other port's lone byte between reset no pairing, and a port
+// that closes shows the low byte its word was left waiting with, alone, as
+// the byte it is.
+TEST(receive_path, a_word_view_keeps_every_byte_through_a_plugins_lines_and_a_port_that_closes) {
+    ReceivePath p;
+    TMain* m = p.main;
+    ASSERT_TRUE(m->cp1->Connected());
+    ASSERT_TRUE(m->cp2->Connected());
+    const std::string plugin = p.dir.File("count.pas");
+    vcl::SaveStrToFile("procedure OnReceive; begin AddMsg('got ' + IntToStr(Length(RD))); end;", plugin);
+    m->LoadPlugin(plugin);
+    ASSERT_NE(m->Script, nullptr);
+    m->DataFormat = terminal::dfHW;
+    m->StartNewLine(true);
+    const int first = p.Last();
+    for (const auto& [dev, bytes] : std::vector<std::pair<test_support::PtyPair*, std::string>>{
+             {&p.main_dev, "\x11\x12\x13"}, {&p.second_dev, "\xCC"}, {&p.main_dev, "\x14\x15"},
+             {&p.second_dev, "\xDD"}, {&p.main_dev, "\x16"}, {&p.main_dev, "\x17"}, {&p.second_dev, "\xEE"}})
+        ASSERT_TRUE(p.Send(*dev, bytes));
+    ASSERT_TRUE(p.ShowReceived());
+    // Both ports close: each low byte left waiting shows, as the byte it is.
+    m->sbPort->Click();
+    m->sbPort2->Click();
+    ASSERT_FALSE(m->cp1->Connected());
+    ASSERT_FALSE(m->cp2->Connected());
+    ASSERT_TRUE(p.ShowReceived());
+    std::vector<std::string> shown;
+    std::string bytes;
+    for (int i = first; i < p.Last(); ++i) {
+        shown.push_back(p.Lines().GetLine(i));
+        bytes += p.Lines().LineBytes(i);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"<got 3", "<1211", "<got 2", "<1413", "\xAB" "DDCC", "<got 1", "<1615",
+                                               "<got 1", "<17", "\xAB" "EE"}));
+    EXPECT_EQ(bytes, std::string("\x11\x12\x13\x14\xCC\xDD\x15\x16\x17\xEE"));
+    const std::filesystem::path file = p.dir.File("list.bin");
+    terminal::SaveList(p.Lines(), file.string(), terminal::TListFileType::Binary);
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), bytes);
+    EXPECT_TRUE(p.messages.empty());
+}
+
 // The message windows open now (notices of earlier tests too), freed.
 std::vector<std::string> TakeNotices() {
     std::vector<std::string> notices;
@@ -382,6 +426,54 @@ struct SlowReader {
     bool made = false;
     std::unique_ptr<test_support::FifoReader> reader;
 };
+
+// Text output onto a FIFO whose reader takes 8,000 bytes a second, while
+// the device sends 8-byte records faster than that: the window closes at
+// once, and the program goes on writing what it read to the reader, which
+// gets every record the port had read, in order, before the program ends.
+TEST(receive_path, the_close_goes_at_once_and_writes_on_to_a_reader_that_still_reads) {
+    using namespace std::chrono_literals;
+    ReceivePath p;
+    TMain* m = p.main;
+    // What waits for the pipe is bounded by a small input buffer, so that
+    // what is owed at the close is written within a few seconds.
+    m->cp1->Disconnect();
+    m->cp1->SetInBufSize(4096);
+    m->ApplyBothPortParams(false);
+    ASSERT_TRUE(m->cp1->Connected());
+    SlowReader pipe(p, "pipe", 1);
+    ASSERT_TRUE(pipe.made);
+    m->Outputtofile1->Click();
+    ASSERT_TRUE(m->OutputFile.IsOpen());
+    pipe.reader->TakeEvery(2000, 250ms);
+    std::string sent;
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        for (std::uint32_t n = 0; !stop; ++n) {
+            char record[9];
+            std::snprintf(record, sizeof record, "%07u;", n);
+            sent.append(record, 8);
+            // At most 20,000 bytes a second; a port held back holds the device.
+            if (p.main_dev.Write(std::string(record, 8), 5s) != 8) break;
+            std::this_thread::sleep_for(400us);
+        }
+    });
+    test_support::PumpUntil([] { return false; }, 1500ms);
+    const auto at = std::chrono::steady_clock::now();
+    m->Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - at, 1s) << "the close waited for the reader";
+    const std::uint64_t read = m->cp1->DeviceBytesRead();
+    stop = true;
+    device.join();
+    ASSERT_GT(read, 0u);
+    // The program ends: its window goes, and the rest is written then.
+    p.Free();
+    pipe.reader->StopTaking();
+    const std::string text = pipe.reader->Taken() + pipe.reader->Take();
+    const std::string got = HexTextBytes(text);
+    EXPECT_EQ(got.size(), read) << "of the bytes the port read, the reader got " << got.size();
+    EXPECT_TRUE(sent.compare(0, got.size(), got) == 0) << "the reader got other bytes";
+}
 
 // Output to a FIFO whose reader takes 2,000 bytes every 300 ms while the
 // device sends as fast as the port reads: the window goes on answering, no
