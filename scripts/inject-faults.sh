@@ -11,7 +11,9 @@
 # tests/faults/index has one line a fault: the patch's name (without
 # .patch), then the cells that must catch it, as shell patterns over the
 # table's cell names (s<source>_p<plug-in>_u<user>[_v<view>], the numbers of
-# the enums in tests/e2e/receive_table.h). --only runs the faults whose name
+# the enums in tests/e2e/receive_table.h), or tests of their own as
+# test:<program>:<gtest filter> (a program of build/tests, run with that
+# filter: it catches the fault when it fails). --only runs the faults whose name
 # matches PATTERN (the baseline still runs their cells). DIR (default
 # build/faults) holds one copy of the tree and one build folder, used by the
 # baseline and by every fault in turn and kept for the next run: each copy
@@ -48,9 +50,11 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 export QT_QPA_PLATFORM=offscreen VOSTREL_RECEIVE_TABLE=all
 
-# The faults to run, and the cells each names.
+# The faults to run, and the cells each names; the test programs they name
+# besides the table's.
 declare -a faults=()
 declare -A globs=()
+test_programs=""
 while read -r name rest; do
   case "$name" in ''|'#'*) continue ;; esac
   # shellcheck disable=SC2254
@@ -58,6 +62,9 @@ while read -r name rest; do
   [ -f "tests/faults/$name.patch" ] || { echo "inject-faults: tests/faults/$name.patch is missing" >&2; exit 2; }
   faults+=("$name")
   globs[$name]="$rest"
+  for g in $rest; do
+    case "$g" in test:*) g=${g#test:}; case " $test_programs " in *" ${g%%:*} "*) ;; *) test_programs+=" ${g%%:*}" ;; esac ;; esac
+  done
 done < "$index"
 [ ${#faults[@]} -gt 0 ] || { echo "inject-faults: no fault matches $only" >&2; exit 2; }
 
@@ -92,21 +99,30 @@ make_copy() {
   [ -f "$work/build/CMakeCache.txt" ] ||
     cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOSTREL_TESTS=ON >"$dir/configure.log" 2>&1 ||
     { echo "does not configure (see $dir/configure.log)"; return 1; }
-  nice cmake --build "$work/build" -j "$build_jobs" --target e2e_test >"$dir/build.log" 2>&1 ||
+  nice cmake --build "$work/build" -j "$build_jobs" --target e2e_test $test_programs >"$dir/build.log" 2>&1 ||
     { echo "does not build (see $dir/build.log)"; return 1; }
   # Built: only what this patch changed differs from the tree now.
   printf '%s' "${changed:+$changed$'\n'}" > "$touched"
 }
 
-# Runs the cells given on stdin with the copy's test program; one line a
-# cell in Out: "<cell> ok|FAILED|n/a|none".
+# Runs the cells given on stdin with the copy's test programs; one line a
+# cell in Out: "<cell> ok|FAILED|n/a|void|none". A cell test:<program>:<filter>
+# runs that program's tests: ok when they pass, FAILED when one fails.
 run_cells() {
   local program=$1 out=$2
   xargs -r -P "$jobs" -I{} sh -c \
-    'line=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL [^ ]" | head -1)
+    'case "$2" in
+       test:*)
+         rest=${2#test:}
+         if "$(dirname "$1")/${rest%%:*}" --gtest_filter="${rest#*:}" >/dev/null 2>&1; then echo "$2 ok"
+         else echo "$2 FAILED"; fi
+         exit 0 ;;
+     esac
+     line=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL [^ ]" | head -1)
      case "$line" in
        *"| ok |"*) echo "$2 ok" ;;
        *"| n/a |"*) echo "$2 n/a" ;;
+       *"| void |"*) echo "$2 void" ;;
        *"| FAILED |"*) echo "$2 FAILED" ;;
        *) echo "$2 none" ;;
      esac' sh "$program" {} > "$out"
@@ -125,6 +141,9 @@ union=$(mktemp)
 trap 'rm -f "$union"' EXIT
 for f in "${faults[@]}"; do
   list=""
+  for g in ${globs[$f]}; do
+    case "$g" in test:*) list+="$g " ;; esac
+  done
   for cell in $all_cells; do
     for g in ${globs[$f]}; do
       # shellcheck disable=SC2053
@@ -177,10 +196,11 @@ while IFS='|' read -r f run failed caught broken names; do
   printf '%-46s %5d %6d %6d  %s%s\n' "$f" "$run" "$failed" "$caught" "$shown" \
     "$([ "$caught" -gt 0 ] || echo "NOT CAUGHT")"
 done < "$report"
-base_failed=$(grep -c -v ' ok$\| n/a$' "$work/baseline/cells" || true)
+base_failed=$(grep -c -v ' ok$\| n/a$\| void$' "$work/baseline/cells" || true)
+base_void=$(grep -c ' void$' "$work/baseline/cells" || true)
 echo
-echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_failed failed without any fault (not counted as catches):"
-{ grep -v ' ok$\| n/a$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
+echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_void void, $base_failed failed without any fault (not counted as catches):"
+{ grep -v ' ok$\| n/a$\| void$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
 caught_count=$(awk -F'|' '$4 != "" && $4 > 0' "$report" | wc -l)
 echo "faults: ${#faults[@]}, caught: $caught_count"
 exit $status
