@@ -312,6 +312,7 @@ void TListOutput::MoveFrom(TListOutput& From) {
     lineOpen_ = std::exchange(From.lineOpen_, false);
     NamedPeer = std::exchange(From.NamedPeer, 0);
     failedMeanwhile_ = std::exchange(From.failedMeanwhile_, false);
+    unwrittenAtFailure_ = From.unwrittenAtFailure_;
     lastTaken_ = From.lastTaken_;
     queued_ = From.queued_;
     if (HasBacklog()) WatchBacklog();
@@ -478,6 +479,7 @@ void TListOutput::WriteBacklog() {
         // is closed or freed: this runs inside the watch's own call. What
         // the file took and what it kept stay known for TakeFailedChunks.
         std::unique_ptr<win::TWriteReadyWatch> watch = std::move(watch_);
+        unwrittenAtFailure_ = backlog_.size();
         Failed(error);
         failedMeanwhile_ = true;
         watch_ = std::move(watch);
@@ -489,7 +491,8 @@ void TListOutput::WriteBacklog() {
 }
 
 std::size_t TListOutput::Finish() {
-    std::size_t unwritten = 0;
+    // A pipe that failed from the loop since the window closed.
+    std::size_t unwritten = failedMeanwhile_ ? unwrittenAtFailure_ : 0;
     if (file_ && HasBacklog()) {
         if (watch_) watch_->Disarm();
         // Nothing runs between the waits: the window is gone.

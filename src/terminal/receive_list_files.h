@@ -270,6 +270,7 @@ private:
     long queued_ = -1;  // what the reader had not taken when last seen
     std::unique_ptr<win::TWriteReadyWatch> watch_;
     bool failedMeanwhile_ = false;
+    std::size_t unwrittenAtFailure_ = 0;  // what the backlog held when the pipe failed
     bool lineOpen_ = false;
 };
 
