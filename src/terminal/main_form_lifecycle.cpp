@@ -350,8 +350,8 @@ void TMain::FinishOutputs() {
     for (auto& file : std::exchange(Finishing, {})) {
         const std::string name = file->FileName();
         if (const std::size_t unwritten = file->Finish())
-            std::fprintf(stderr, "vostrel: %zu bytes received for \"%s\" were not written: %s\n", unwritten,
-                         name.c_str(), file->Failure().c_str());
+            std::fprintf(stderr, "vostrel: %zu bytes of \"%s\" were not written: %s\n", unwritten, name.c_str(),
+                         file->Failure().c_str());
     }
 }
 
