@@ -333,6 +333,16 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // later, that low byte would be read back after the bytes shown here.
     if (!IsWordFormat(DataFormat)) pairs = {};
 
+    // Whether the line being filled takes the chunk's tokens as far as the
+    // stream goes: the same shown time, direction, peer and format. Weighed
+    // once, not for every byte: only a line the chunk starts (its own) and a
+    // call that may let the loop run (a write to the file, the graph, a new
+    // line) can change it.
+    const auto sameRow = [&] {
+        return !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ && DataFormat == curLineFormat_;
+    };
+    bool carryOn = sameRow();
+
     auto breakLine = [&] {
         if (dirty && !toFile) WriteCurrentLine();
         // This stream's pairs start over with its new line (its word is
@@ -343,11 +353,11 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         AppendNewLine(false);
         started = true;
         dirty = false;
+        carryOn = sameRow();
     };
 
     for (std::size_t k = 0; k < Count; ++k) {
-        if (fixedWidth > 0 && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ &&
-            DataFormat == curLineFormat_ && curLineWidth_ < charsPerLine_) {
+        if (fixedWidth > 0 && curLineWidth_ > 0 && carryOn && curLineWidth_ < charsPerLine_) {
             // As many as fit behind a space each, as the byte-by-byte path
             // below would put them.
             const auto fit = static_cast<std::size_t>((charsPerLine_ - curLineWidth_) / (fixedWidth + 1));
@@ -357,7 +367,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 AppendSpacedTokens(curLine_, DataFormat, Data + k, run);
                 curLineWidth_ += static_cast<int>(run) * (fixedWidth + 1);
                 dirty = true;
-                if (toFile) Output(std::string_view(curLine_).substr(from));
+                if (toFile) {
+                    Output(std::string_view(curLine_).substr(from));
+                    carryOn = sameRow();
+                }
                 k += run - 1;
                 continue;
             }
@@ -377,6 +390,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                     graphFailure = std::current_exception();
                     feeding = false;
                 }
+                carryOn = sameRow();
             }
         }
         if (width == 0) continue;
@@ -386,8 +400,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         // A token stays on the line only while it fits, the shown time, the
         // direction and the peer are the same, and the line is in the same
         // format (a line mixing formats or peers could not be read back).
-        if (l > 0 && (l + width > charsPerLine_ || timeChanged || Dir != curLineDir_ || Peer != curLinePeer_ ||
-                      DataFormat != curLineFormat_)) {
+        if (l > 0 && (l + width > charsPerLine_ || !carryOn)) {
             breakLine();
             l = 0;
         }
@@ -418,6 +431,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
             curLinePeer_ = Peer;
             curLineFormat_ = DataFormat;
             timeChanged = false;
+            carryOn = true;
         }
         const std::size_t from = curLine_.size();
         if (DataFormat == dfASC || l == 0) {
@@ -428,7 +442,10 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         }
         curLine_ += token;
         dirty = true;
-        if (toFile) Output(std::string_view(curLine_).substr(from));
+        if (toFile) {
+            Output(std::string_view(curLine_).substr(from));
+            carryOn = sameRow();
+        }
 
         if (DataFormat == dfASC && b == RVLineBreak) breakLine();
     }
