@@ -186,11 +186,7 @@ bool TReceivePanel::TWordPair::Take(std::uint8_t B, std::uint16_t& Word) {
     return true;
 }
 
-TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir, std::uint64_t Peer) {
-    // Only 0, 1 and 2 are ever given; anything else counts as transmitted
-    // rather than reaching past the table.
-    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
-    if (Peer == 0) return pairs_[Dir];
+TReceivePanel::TStreamPairs& TReceivePanel::PeerPairsOf(std::uint8_t Dir, std::uint64_t Peer) {
     auto [it, added] = peerPairs_.try_emplace({Dir, Peer});
     it->second.Used = ++peerUse_;
     if (added && peerPairs_.size() > MaxWaitingPeers) {
@@ -204,8 +200,7 @@ TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir, std::uint6
     return it->second.Pairs;
 }
 
-void TReceivePanel::ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
-    if (Peer == 0) return;
+void TReceivePanel::ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer) {
     Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
     const auto it = peerPairs_.find({Dir, Peer});
     if (it != peerPairs_.end() && !it->second.Pairs.Display.Pending && !it->second.Pairs.Graph.Pending)
@@ -215,17 +210,6 @@ void TReceivePanel::ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
 void TReceivePanel::ResetAllPairs() {
     pairs_ = {};
     peerPairs_.clear();
-}
-
-TReceivePanel::TWordPair TReceivePanel::DisplayPairing(std::uint8_t Dir, std::uint64_t Peer) {
-    const TWordPair pairing = PairsOf(Dir, Peer).Display;
-    ForgetIdlePeer(Dir, Peer);
-    return pairing;
-}
-
-void TReceivePanel::SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer) {
-    PairsOf(Dir, Peer).Display = Pairing;
-    ForgetIdlePeer(Dir, Peer);
 }
 
 int TReceivePanel::FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token) {
