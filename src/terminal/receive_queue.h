@@ -64,7 +64,7 @@ public:
     using THeld = std::function<bool(const TReceivedPiece&)>;
 
     // Appends a piece to the end of its source's stream.
-    void Add(TReceivedPiece Piece);
+    void Add(TReceivedPiece&& Piece);
     // Puts pieces taken out for an event back in front of their streams, as
     // they were (their order of arrival kept).
     void PutBack(std::vector<TReceivedPiece> Pieces);
