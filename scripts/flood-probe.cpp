@@ -835,9 +835,12 @@ void PrintPhase(const char* name, const PhaseResult& p, bool keys) {
     std::printf("\n");
 }
 
+// Of an even number of runs, the mean of the middle two.
 double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    const std::size_t mid = v.size() / 2;
+    return v.size() % 2 == 1 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
 }
 
 PhaseResult MedianOf(const std::vector<RunResult>& runs, PhaseResult RunResult::*phase) {
