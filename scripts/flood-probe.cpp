@@ -2,9 +2,9 @@
 // current X display with a pseudo-terminal as its COM port, floods the port,
 // and watches how well the window keeps answering meanwhile.
 //
-// For each run it writes vostrel.ini beside the program (the port, HEX with
-// millisecond time stamps, the polling delay asked for), starts the program,
-// and goes through two phases of the same length:
+// For each run it writes vostrel.ini beside the program (the port, the data
+// format asked for with millisecond time stamps, the polling delay asked
+// for), starts the program, and goes through two phases of the same length:
 //   flood  - as fast as the pseudo-terminal takes bytes;
 //   paced  - 1 MB/s in 2 KB writes.
 // During both it sends the window manager's ping (_NET_WM_PING) every 250 ms
@@ -14,6 +14,10 @@
 // It reports bytes taken, CPU, resident memory growth, ping and key
 // latencies, and the windows the program opened on its own (the anti-hang
 // notice is one). Not a test: the figures depend on the machine.
+//
+// Given a baseline program as well, it runs the two in turns (baseline,
+// program; then program, baseline; and so on), so that both meet the same
+// load of the machine, and gives each one's figures.
 //
 // Built by the script: g++ -O2 -std=c++20 flood-probe.cpp -lX11 -ldl -pthread
 #include <X11/Xatom.h>
@@ -57,10 +61,17 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
     std::exit(2);
 }
 
+std::string Folder(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
 // ---- options
 
 struct Options {
     std::string program;
+    std::string baseline;  // a second program run in turns with it: "" for none
+    bool ascii = false;    // the data format: ASCII, or HEX
     int pollingMs = 50;
     int runs = 1;
     int seconds = 10;
@@ -88,6 +99,12 @@ Options ParseOptions(int argc, char** argv) {
             return argv[++i];
         };
         if (a == "--program") o.program = value();
+        else if (a == "--baseline") o.baseline = value();
+        else if (a == "--format") {
+            const std::string format = value();
+            if (format != "hex" && format != "ascii") Die("--format takes hex or ascii");
+            o.ascii = format == "ascii";
+        }
         else if (a == "--polling") o.pollingMs = std::atoi(value().c_str());
         else if (a == "--runs") o.runs = std::atoi(value().c_str());
         else if (a == "--seconds") o.seconds = std::atoi(value().c_str());
@@ -105,6 +122,8 @@ Options ParseOptions(int argc, char** argv) {
         else Die("unknown option " + a);
     }
     if (o.program.empty()) Die("--program is required");
+    if (!o.baseline.empty() && Folder(o.baseline) == Folder(o.program))
+        Die("the baseline must lie in a folder of its own: each program reads vostrel.ini beside itself");
     if (PollingIndex(o.pollingMs) < 0) Die("polling delay must be one of 1, 5, 50, 200, 500, 1000 ms");
     if (o.runs < 1 || o.seconds < 1) Die("runs and seconds must be at least 1");
     return o;
@@ -141,14 +160,11 @@ ProcSample Sample(pid_t pid) {
     return s;
 }
 
-std::string Folder(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 void WriteIni(const Options& o) {
     std::ofstream ini(Folder(o.program) + "/vostrel.ini", std::ios::binary | std::ios::trunc);
-    const char* lines[] = {"[Main]", "DataFormat=1", "RVPnlTime=3", "DisableOnDeactivate=0", "CurrentProfile=0"};
+    // DataFormat: 4 ASCII, 1 HEX.
+    ini << "[Main]\r\nDataFormat=" << (o.ascii ? 4 : 1) << "\r\n";
+    const char* lines[] = {"RVPnlTime=3", "DisableOnDeactivate=0", "CurrentProfile=0"};
     for (const char* l : lines) ini << l << "\r\n";
     ini << "PollingDelay=" << PollingIndex(o.pollingMs) << "\r\n";
     ini << "[Config11]\r\nPort=" << o.comPort << "\r\nPort2=0\r\nSpeed=115200\r\n";
@@ -819,9 +835,12 @@ void PrintPhase(const char* name, const PhaseResult& p, bool keys) {
     std::printf("\n");
 }
 
+// Of an even number of runs, the mean of the middle two.
 double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    const std::size_t mid = v.size() / 2;
+    return v.size() % 2 == 1 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
 }
 
 PhaseResult MedianOf(const std::vector<RunResult>& runs, PhaseResult RunResult::*phase) {
@@ -846,39 +865,82 @@ PhaseResult MedianOf(const std::vector<RunResult>& runs, PhaseResult RunResult::
     return m;
 }
 
+// One program the bench runs, with what its runs gave.
+struct Subject {
+    std::string label;  // "" when there is no baseline
+    Options options;
+    std::vector<RunResult> results;
+    int notices = 0;
+};
+
+void PrintRun(const Subject& s, int number, const RunResult& r) {
+    std::printf("run %d%s%s%s\n", number, s.label.empty() ? "" : ", ", s.label.c_str(),
+                r.pingAdvertised ? "" : " (window does not advertise _NET_WM_PING)");
+    if (s.options.flood) PrintPhase("flood", r.flood, r.keysMeasured);
+    if (s.options.paced) PrintPhase("paced", r.paced, r.keysMeasured);
+    for (const auto& w : r.newWindows) std::printf("  window opened by the program: %s\n", w.c_str());
+    if (r.pollingAfter != s.options.pollingMs)
+        std::printf("  polling delay raised to %d ms (anti-hang)\n", r.pollingAfter);
+}
+
+double MostTaken(const std::vector<RunResult>& runs, PhaseResult RunResult::*phase) {
+    double most = 0;
+    for (const auto& r : runs) most = std::max(most, (r.*phase).mbPerSecond);
+    return most;
+}
+
+void PrintSummary(const Subject& s) {
+    const Options& o = s.options;
+    const std::string who = s.label.empty() ? "" : " (" + s.label + ")";
+    if (o.runs > 1) {
+        std::printf("median of %d runs%s\n", o.runs, who.c_str());
+        bool keys = std::all_of(s.results.begin(), s.results.end(), [](const RunResult& r) { return r.keysMeasured; });
+        if (o.flood) PrintPhase("flood", MedianOf(s.results, &RunResult::flood), keys);
+        if (o.paced) PrintPhase("paced", MedianOf(s.results, &RunResult::paced), keys);
+        std::printf("  most taken in a run:");
+        if (o.flood) std::printf("  flood %.2f MB/s", MostTaken(s.results, &RunResult::flood));
+        if (o.paced) std::printf("  paced %.2f MB/s", MostTaken(s.results, &RunResult::paced));
+        std::printf("\n");
+    }
+    std::printf("runs with a notice window or a raised polling delay%s: %d of %d\n", who.c_str(), s.notices, o.runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     const Options o = ParseOptions(argc, argv);
     X x;
-    std::printf("Flood bench: polling %d ms, HEX with ms time stamps, %d s per phase, %d run(s)%s\n", o.pollingMs,
-                o.seconds, o.runs,
+    std::printf("Flood bench: polling %d ms, %s with ms time stamps, %d s per phase, %d run(s)%s%s\n", o.pollingMs,
+                o.ascii ? "ASCII" : "HEX", o.seconds, o.runs,
+                o.baseline.empty() ? "" : " of each program in turns",
                 o.recvLoop.empty() ? "" : o.recvLoop == "onload" ? ", a Recv loop in ONLOAD reads the port"
                                                                  : ", a Recv loop in ONRECEIVE reads the port");
+    std::vector<Subject> subjects;
+    if (!o.baseline.empty()) {
+        Subject base{"baseline", o, {}, 0};
+        base.options.program = o.baseline;
+        std::printf("  baseline: %s\n  program:  %s\n", o.baseline.c_str(), o.program.c_str());
+        subjects.push_back(std::move(base));
+        subjects.push_back({"program", o, {}, 0});
+    } else {
+        subjects.push_back({"", o, {}, 0});
+    }
     std::printf("  phase     taken       CPU        RSS growth    ping median / p90 / max (answered/sent)"
                 "   keys median / p90 / max (timed)\n");
-    std::vector<RunResult> results;
-    int notices = 0;
     for (int i = 0; i < o.runs; ++i) {
-        Run run(o, x);
-        RunResult r = run.Go();
-        std::printf("run %d%s\n", i + 1, r.pingAdvertised ? "" : " (window does not advertise _NET_WM_PING)");
-        if (o.flood) PrintPhase("flood", r.flood, r.keysMeasured);
-        if (o.paced) PrintPhase("paced", r.paced, r.keysMeasured);
-        for (const auto& w : r.newWindows) std::printf("  window opened by the program: %s\n", w.c_str());
-        if (r.pollingAfter != o.pollingMs)
-            std::printf("  polling delay raised to %d ms (anti-hang)\n", r.pollingAfter);
-        if (!r.newWindows.empty() || r.pollingAfter != o.pollingMs) ++notices;
-        std::fflush(stdout);
-        results.push_back(std::move(r));
+        // Each takes the first turn in every other round, so that neither
+        // gains by going first (a machine settling, or getting busier).
+        for (std::size_t k = 0; k < subjects.size(); ++k) {
+            Subject& s = subjects[i % 2 == 0 ? k : subjects.size() - 1 - k];
+            Run run(s.options, x);
+            RunResult r = run.Go();
+            PrintRun(s, i + 1, r);
+            if (!r.newWindows.empty() || r.pollingAfter != s.options.pollingMs) ++s.notices;
+            std::fflush(stdout);
+            s.results.push_back(std::move(r));
+        }
     }
-    if (o.runs > 1) {
-        std::printf("median of %d runs\n", o.runs);
-        bool keys = std::all_of(results.begin(), results.end(), [](const RunResult& r) { return r.keysMeasured; });
-        if (o.flood) PrintPhase("flood", MedianOf(results, &RunResult::flood), keys);
-        if (o.paced) PrintPhase("paced", MedianOf(results, &RunResult::paced), keys);
-    }
-    std::printf("runs with a notice window or a raised polling delay: %d of %d\n", notices, o.runs);
+    for (const Subject& s : subjects) PrintSummary(s);
     return 0;
 }

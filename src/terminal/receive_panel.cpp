@@ -184,11 +184,7 @@ bool TReceivePanel::TWordPair::Take(std::uint8_t B, std::uint16_t& Word) {
     return true;
 }
 
-TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir, std::uint64_t Peer) {
-    // Only 0, 1 and 2 are ever given; anything else counts as transmitted
-    // rather than reaching past the table.
-    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
-    if (Peer == 0) return pairs_[Dir];
+TReceivePanel::TStreamPairs& TReceivePanel::PeerPairsOf(std::uint8_t Dir, std::uint64_t Peer) {
     auto [it, added] = peerPairs_.try_emplace({Dir, Peer});
     it->second.Used = ++peerUse_;
     if (added && peerPairs_.size() > MaxWaitingPeers) {
@@ -202,8 +198,7 @@ TReceivePanel::TStreamPairs& TReceivePanel::PairsOf(std::uint8_t Dir, std::uint6
     return it->second.Pairs;
 }
 
-void TReceivePanel::ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
-    if (Peer == 0) return;
+void TReceivePanel::ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer) {
     Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
     const auto it = peerPairs_.find({Dir, Peer});
     if (it != peerPairs_.end() && !it->second.Pairs.Display.Pending && !it->second.Pairs.Graph.Pending)
@@ -213,17 +208,6 @@ void TReceivePanel::ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
 void TReceivePanel::ResetAllPairs() {
     pairs_ = {};
     peerPairs_.clear();
-}
-
-TReceivePanel::TWordPair TReceivePanel::DisplayPairing(std::uint8_t Dir, std::uint64_t Peer) {
-    const TWordPair pairing = PairsOf(Dir, Peer).Display;
-    ForgetIdlePeer(Dir, Peer);
-    return pairing;
-}
-
-void TReceivePanel::SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer) {
-    PairsOf(Dir, Peer).Display = Pairing;
-    ForgetIdlePeer(Dir, Peer);
 }
 
 int TReceivePanel::FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token) {
@@ -401,6 +385,16 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // later, that low byte would be read back after the bytes shown here.
     if (!IsWordFormat(DataFormat)) pairs = {};
 
+    // Whether the line being filled takes the chunk's tokens as far as the
+    // stream goes: the same shown time, direction, peer and format. Weighed
+    // once, not for every byte: only a line the chunk starts (its own) and a
+    // call that may let the loop run (a write to the file, the graph, a new
+    // line) can change it.
+    const auto sameRow = [&] {
+        return !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ && DataFormat == curLineFormat_;
+    };
+    bool carryOn = sameRow();
+
     // The peer's name goes out with the chunk's first token, where lines go
     // now named another peer last: never above a chunk that shows nothing.
     bool named = Peer == 0 || Name.empty() || Named() == Peer;
@@ -411,6 +405,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         Named() = Peer;
         PutWholeLine(LinePrefix(0, now), Name, 0, now, dfMSG);
         started = true;
+        carryOn = sameRow();
     };
 
     auto breakLine = [&] {
@@ -423,11 +418,11 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         AppendNewLine(false);
         started = true;
         dirty = false;
+        carryOn = sameRow();
     };
 
     for (std::size_t k = 0; k < Count; ++k) {
-        if (fixedWidth > 0 && named && curLineWidth_ > 0 && !timeChanged && Dir == curLineDir_ && Peer == curLinePeer_ &&
-            DataFormat == curLineFormat_ && curLineWidth_ < charsPerLine_) {
+        if (fixedWidth > 0 && named && curLineWidth_ > 0 && carryOn && curLineWidth_ < charsPerLine_) {
             // As many as fit behind a space each, as the byte-by-byte path
             // below would put them.
             const auto fit = static_cast<std::size_t>((charsPerLine_ - curLineWidth_) / (fixedWidth + 1));
@@ -437,8 +432,11 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 AppendSpacedTokens(curLine_, DataFormat, Data + k, run);
                 curLineWidth_ += static_cast<int>(run) * (fixedWidth + 1);
                 dirty = true;
-                covered_ = k + run;
-                if (toFile) Output(std::string_view(curLine_).substr(from));
+                if (toFile) {
+                    covered_ = k + run;
+                    Output(std::string_view(curLine_).substr(from));
+                    carryOn = sameRow();
+                }
                 k += run - 1;
                 continue;
             }
@@ -458,6 +456,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                     graphFailure = std::current_exception();
                     feeding = false;
                 }
+                carryOn = sameRow();
             }
         }
         if (width == 0) {
@@ -472,8 +471,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         // A token stays on the line only while it fits, the shown time, the
         // direction and the peer are the same, and the line is in the same
         // format (a line mixing formats or peers could not be read back).
-        if (l > 0 && (l + width > charsPerLine_ || timeChanged || Dir != curLineDir_ || Peer != curLinePeer_ ||
-                      DataFormat != curLineFormat_)) {
+        if (l > 0 && (l + width > charsPerLine_ || !carryOn)) {
             breakLine();
             l = 0;
         }
@@ -504,6 +502,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
             curLinePeer_ = Peer;
             curLineFormat_ = DataFormat;
             timeChanged = false;
+            carryOn = true;
         }
         const std::size_t from = curLine_.size();
         if (DataFormat == dfASC || l == 0) {
@@ -514,8 +513,11 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         }
         curLine_ += token;
         dirty = true;
-        covered_ = k + 1;
-        if (toFile) Output(std::string_view(curLine_).substr(from));
+        if (toFile) {
+            covered_ = k + 1;
+            Output(std::string_view(curLine_).substr(from));
+            carryOn = sameRow();
+        }
 
         if (DataFormat == dfASC && b == RVLineBreak) breakLine();
     }

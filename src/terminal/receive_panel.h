@@ -5,6 +5,7 @@
 // main window delegates ShowData, AddTextLine, StartNewLine, the metrics and
 // GraphValue here; the owner-drawn list box shows Lines() and follows the
 // view hooks (repaint lock, count changes).
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -211,8 +212,15 @@ public:
     };
     // The list's pairing of one peer's stream: a chunk shown again (its
     // output failed part-way) is paired as it was the first time.
-    TWordPair DisplayPairing(std::uint8_t Dir, std::uint64_t Peer = 0);
-    void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer = 0);
+    TWordPair DisplayPairing(std::uint8_t Dir, std::uint64_t Peer = 0) {
+        const TWordPair pairing = PairsOf(Dir, Peer).Display;
+        ForgetIdlePeer(Dir, Peer);
+        return pairing;
+    }
+    void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer = 0) {
+        PairsOf(Dir, Peer).Display = Pairing;
+        ForgetIdlePeer(Dir, Peer);
+    }
 
     // Peers whose begun words are remembered at most; past it the one heard
     // from longest ago loses its waiting low byte.
@@ -230,12 +238,23 @@ private:
         std::string Name;
     };
 
-    TStreamPairs& PairsOf(std::uint8_t Dir, std::uint64_t Peer = 0);
+    // A port's own stream (Peer 0) is looked up here, at no more than an
+    // index: every received chunk comes by.
+    TStreamPairs& PairsOf(std::uint8_t Dir, std::uint64_t Peer = 0) {
+        // Only 0, 1 and 2 are ever given; anything else counts as
+        // transmitted rather than reaching past the table.
+        Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
+        return Peer == 0 ? pairs_[Dir] : PeerPairsOf(Dir, Peer);
+    }
+    TStreamPairs& PeerPairsOf(std::uint8_t Dir, std::uint64_t Peer);
     // FormatByte and GraphValue with a given pairing.
     int FormatWith(TWordPair& Pairing, std::uint8_t B, std::string& Token) const;
     bool GraphWith(TWordPair& Pairing, std::uint8_t B, bool Signed, double& Value) const;
     // Forgets a peer whose pairs wait for nothing.
-    void ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer);
+    void ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
+        if (Peer != 0) ForgetIfIdle(Dir, Peer);
+    }
+    void ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer);
     void ResetAllPairs();
 
     void WriteCurrentLine();

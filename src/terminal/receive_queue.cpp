@@ -33,7 +33,7 @@ void TReceiveQueue::Counted(TStream& S, const TReceivedPiece& P, bool Add) {
     pieces_ = Add ? pieces_ + 1 : pieces_ - 1;
 }
 
-void TReceiveQueue::Add(TReceivedPiece Piece) {
+void TReceiveQueue::Add(TReceivedPiece&& Piece) {
     Piece.Seq = nextSeq_++;
     TStream& s = StreamOf(Piece.Source);
     Counted(s, Piece, true);

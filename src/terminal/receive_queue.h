@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace terminal {
@@ -66,10 +67,26 @@ public:
     // that a flood of empty datagrams or lines is bounded as bytes are.
     static constexpr std::size_t PieceUpkeep = 64;
 
-    using THeld = std::function<bool(const TReceivedPiece&)>;
+    // Whether a piece at the front of its stream must wait: the caller's
+    // test, called through a reference for the length of the call, so that
+    // a piece on its way pays for no copy of the test.
+    class THeld {
+    public:
+        template <class TTest>
+            requires std::is_invocable_r_v<bool, const TTest&, const TReceivedPiece&>
+        THeld(const TTest& Test)  // not explicit: the caller passes its lambda as it is
+            : test_(&Test), call_([](const void* t, const TReceivedPiece& p) -> bool {
+                  return (*static_cast<const TTest*>(t))(p);
+              }) {}
+        bool operator()(const TReceivedPiece& Piece) const { return call_(test_, Piece); }
+
+    private:
+        const void* test_;
+        bool (*call_)(const void*, const TReceivedPiece&);
+    };
 
     // Appends a piece to the end of its source's stream.
-    void Add(TReceivedPiece Piece);
+    void Add(TReceivedPiece&& Piece);
     // Puts pieces taken out for an event back in front of their streams, as
     // they were (their order of arrival kept).
     void PutBack(std::vector<TReceivedPiece> Pieces);
