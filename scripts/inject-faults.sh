@@ -4,7 +4,9 @@
 # e2e_test only) and made to run the table's cells that the index names for
 # it. A fault is caught when at least one of its cells fails that passes on
 # the same tree without any fault (the baseline, run first on every cell the
-# index names). Prints a table of fault x cells failed.
+# index names). A cell that says void (the machine stood still past what a
+# check allows) is neither a catch nor a pass: counted apart. Prints a table
+# of fault x cells failed.
 #
 #   scripts/inject-faults.sh [--jobs N] [--build-jobs N] [--only PATTERN] [--work DIR]
 #
@@ -35,7 +37,7 @@ while [ $# -gt 0 ]; do
     --build-jobs) build_jobs="$2"; shift ;;
     --only) only="$2"; shift ;;
     --work) work="$2"; shift ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "inject-faults: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -99,7 +101,7 @@ make_copy() {
 }
 
 # Runs the cells given on stdin with the copy's test program; one line a
-# cell in Out: "<cell> ok|FAILED|n/a|none".
+# cell in Out: "<cell> ok|FAILED|void|n/a|none".
 run_cells() {
   local program=$1 out=$2
   xargs -r -P "$jobs" -I{} sh -c \
@@ -107,6 +109,7 @@ run_cells() {
      case "$line" in
        *"| ok |"*) echo "$2 ok" ;;
        *"| n/a |"*) echo "$2 n/a" ;;
+       *"| void |"*) echo "$2 void" ;;
        *"| FAILED |"*) echo "$2 FAILED" ;;
        *) echo "$2 none" ;;
      esac' sh "$program" {} > "$out"
@@ -153,33 +156,35 @@ for f in "${faults[@]}"; do
     continue
   fi
   printf '%s\n' ${cells_of[$f]} | run_cells "$work/build/tests/e2e_test" "$dir/cells"
-  run=0; failed=0; caught=0; broken=0; names=""
+  run=0; failed=0; caught=0; broken=0; voided=0; names=""
   while read -r cell state; do
     run=$((run + 1))
+    [ "$state" = void ] && voided=$((voided + 1))
     if [ "$state" = FAILED ] || [ "$state" = none ]; then
       failed=$((failed + 1))
       if [ "${base[$cell]:-}" = ok ]; then caught=$((caught + 1)); names+="$cell "; else broken=$((broken + 1)); fi
     fi
   done < "$dir/cells"
-  printf '%s|%d|%d|%d|%d|%s\n' "$f" "$run" "$failed" "$caught" "$broken" "$names" >> "$report"
+  printf '%s|%d|%d|%d|%d|%d|%s\n' "$f" "$run" "$failed" "$caught" "$broken" "$voided" "$names" >> "$report"
   [ "$caught" -gt 0 ] || status=1
 done
 
 echo
-printf '%-46s %5s %6s %6s  %s\n' "fault" "cells" "failed" "caught" "cells that caught it"
-while IFS='|' read -r f run failed caught broken names; do
+printf '%-46s %5s %6s %6s %5s  %s\n' "fault" "cells" "failed" "caught" "void" "cells that caught it"
+while IFS='|' read -r f run failed caught broken voided names; do
   if [ -z "${failed:-}" ]; then
     printf '%-46s %s\n' "$f" "PATCH $run"
     continue
   fi
   shown=$(echo $names | tr ' ' '\n' | head -6 | tr '\n' ' ')
   [ "$caught" -gt 6 ] && shown+="..."
-  printf '%-46s %5d %6d %6d  %s%s\n' "$f" "$run" "$failed" "$caught" "$shown" \
+  printf '%-46s %5d %6d %6d %5d  %s%s\n' "$f" "$run" "$failed" "$caught" "$voided" "$shown" \
     "$([ "$caught" -gt 0 ] || echo "NOT CAUGHT")"
 done < "$report"
-base_failed=$(grep -c -v ' ok$\| n/a$' "$work/baseline/cells" || true)
+base_failed=$(grep -c -v ' ok$\| n/a$\| void$' "$work/baseline/cells" || true)
+base_void=$(grep -c ' void$' "$work/baseline/cells" || true)
 echo
-echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_failed failed without any fault (not counted as catches):"
+echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_failed failed and $base_void void without any fault (not counted as catches):"
 { grep -v ' ok$\| n/a$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
 caught_count=$(awk -F'|' '$4 != "" && $4 > 0' "$report" | wc -l)
 echo "faults: ${#faults[@]}, caught: $caught_count"

@@ -15,6 +15,11 @@
 //   not read;
 // - the window keeps answering, and a close ends everything at once with the
 //   settings saved.
+// Times are judged by what the ports read: a record is stamped when its
+// port's next read after its write took it (unless the port was held), and
+// a loss window reaches back to the port's last read before the action. A
+// cell that cannot decide because the machine gave the process no turn for
+// longer than a check allows says void, with the reason.
 //
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
@@ -39,6 +44,10 @@ enum class Plugin {
     SlowSend,        // the event sends to a device that takes its time
     OtherPortEvent,  // only the other port has an event, which waits
     RecvBytesInEvent,  // the event takes its port's bytes one at a time with Recv
+    RecvThenPurge,     // the event takes a reply with Recv, then PurgeRx, then waits
+    RewriteSame,       // the event turns RD into other letters of the same length
+    RewriteLonger,     // ... and makes it longer (a mark after every record)
+    EventLines,        // the event writes a line about its chunk (AddMsg)
 };
 enum class User {
     Nothing,
@@ -87,6 +96,10 @@ std::vector<Cell> CoverCells();
 struct Result {
     bool Ok = true;
     bool Applicable = true;
+    // No failure, but a check could not decide: the machine stood still
+    // (threads of the test waited for a processor) past what it allows.
+    bool Void = false;
+    std::vector<std::string> Voids;  // why, one line each
     std::vector<std::string> Failures;
     std::string Summary;  // the figures of the run, one line
 };
