@@ -68,8 +68,8 @@ na=$(cat "$results"/* | grep -c '| n/a |' || true)
 missing=$(cat "$results"/* | grep -c 'gave no result' || true)
 echo
 echo "failures:"
-cat "$results"/* | grep -A20 -e '| FAILED |' -e 'gave no result' | grep '^CELL' || echo "  none"
+grep -l -e '| FAILED |' -e 'gave no result' "$results"/* | xargs -r cat | grep '^CELL' || echo "  none"
 echo "void (undecided, the machine stood still):"
-cat "$results"/* | grep -A20 -e '| void |' | grep '^CELL' || echo "  none"
+grep -l -e '| void |' "$results"/* | xargs -r cat | grep '^CELL' || echo "  none"
 echo "receive table: $total cells, $failed failed, $voids void, $na n/a, $missing gave no result"
 [ "$failed" -eq 0 ] && [ "$missing" -eq 0 ]

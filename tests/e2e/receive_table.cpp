@@ -872,6 +872,13 @@ private:
     int NamedStream(const std::string& Line) const;
     Device* DeviceOf(int Stream) const;
     int GotStream() const;
+    // Whether output to a text file was on at At (or in the same ms).
+    bool TextOutputOn(long At) const {
+        for (const Segment& s : segments_)
+            if (s.text && (s.from == kNoStamp || Minus(At, s.from) >= -1) && (s.to == kForever || Minus(s.to, At) >= -1))
+                return true;
+        return false;
+    }
     // Whether a port of the slot read anything from From to To.
     bool SlotRead(int Slot, long From, long To) const;
     ports::TfrmForPEth* ForeignFrame() const;
@@ -927,6 +934,7 @@ private:
     // (a stream held at its bound is not read until it is).
     long drained_at_ = kNoStamp;
     long last_off_ = kNoStamp;  // when output was last switched off
+    std::vector<long> cleared_;  // when the list was cleared (a Clear, output coming on)
     int held_slot_ = 0;
     long run_start_ = 0;
     std::uint64_t counted_at_effect_[2] = {0, 0}, counted_at_action_[2] = {0, 0};
@@ -1279,6 +1287,8 @@ void Run::OpenOutput(const std::string& File) {
     s.text = c_.view == View::TextOutput;
     s.from = segments_.empty() ? kNoStamp : Now();
     segments_.push_back(std::move(s));
+    // (Output coming on clears the list.)
+    cleared_.push_back(NowMsOfDay());
     ++outputs_;
     const int filter = c_.view == View::TextOutput ? 1 : 2;  // text, or the bytes as they came
     vcl::Application->DialogHook = [File, filter](vcl::TCommonDialog& d) {
@@ -1542,6 +1552,7 @@ void Run::Act(int Step) {
                 Capture(segments_[on - 1].file);
             const long at = Now();
             Lossy(LossFrom(at), at + 20, true, false, "the Clear");
+            cleared_.push_back(NowMsOfDay());
             m_->ClearmClick(nullptr);
             Segment list;
             list.list = true;
@@ -1582,7 +1593,8 @@ void Run::Act(int Step) {
                 Snapshot();
                 Capture(w_->dir.File("out1.bin"));
                 Lossy(LossFrom(Now()), Now() + 20, true, false, "the Clear");
-                m_->ClearmClick(nullptr);
+                cleared_.push_back(NowMsOfDay());
+            m_->ClearmClick(nullptr);
             } else {
                 SwitchOutputOff();
             }
@@ -1989,15 +2001,19 @@ void Run::VerifyLines(const Segment& S) {
             // A plug-in's line about its event's chunk stands under the name
             // of the peer that sent it: the peer is named before its event
             // says anything. (A chunk read before a Clear is named nowhere:
-            // it is not shown.)
+            // it is not shown. While text output is on, the list keeps only
+            // the last line of its own that came, and the file none.)
             int s = -1;
             for (char ch : l.bytes)
                 if ((s = StreamOf(ch)) >= 0) break;
-            if (!names || told_event || s < 0) continue;
-            if (!S.joins && S.from != kNoStamp) {
+            if (!names || told_event || s < 0 || TextOutputOn(l.time)) continue;
+            long cleared = kNoStamp;
+            for (long at : cleared_)
+                if (Minus(at, l.time) <= 0) cleared = at;
+            if (cleared != kNoStamp) {
                 Decoder first(s, &DeviceOf(s)->Log());
                 first.Feed(l.bytes, kNoStamp);
-                if (first.records.empty() || Minus(first.records.front().written, S.from) <= 5) continue;
+                if (first.records.empty() || Minus(first.records.front().written, cleared) <= 5) continue;
             }
             if (name.empty() || !NameFits(name, s) || (named_stream >= 0 && named_stream != s)) {
                 told_event = true;
@@ -2105,13 +2121,13 @@ long CheckRecords(const std::string& Tag, int Stream, const Decoder& D, const Wr
         // (Each line in a word format loses a byte at most, which cuts one
         // record, or joins two when it was a separator.)
         const long lines = std::count(D.loss_points.begin(), D.loss_points.end(), at);
-        if (lines > 0 && to - from <= lines + 1) return;
         long here = 0, first = -1;
         for (long q = from; q < to; ++q)
             if (!Explained(Losses, Stream, WrittenAt(Log, q), prev, next, Events)) {
                 ++here;
                 if (first < 0) first = q;
             }
+        if (lines > 0) here = std::max(0L, here - (lines + 1));
         unexplained += here;
         if (here > 0 && first_hole.empty()) {
             const long written = WrittenAt(Log, first);
@@ -2172,12 +2188,12 @@ long Run::VerifyEvents(int Stream, std::uint32_t Complete, long LastWritten) {
     // (at either end of them) is whole in neither. Datagrams missing are
     // weighed against those told lost.
     const bool datagrams = c_.source == Source::Udp;
-    const long split = datagrams ? LONG_MAX : got_.empty() ? 0 : 2;
+    const long split = got_.empty() ? 0 : 2;
     const std::string tag = "stream " + std::to_string(Stream) + " in the receive events: ";
     long unexplained = 0;
-    CheckRecords(tag, Stream, both, &log, Complete, LastWritten, run_start_, losses_, true, split, {}, failures_,
-                 &unexplained);
-    return unexplained;
+    CheckRecords(tag, Stream, both, &log, Complete, LastWritten, run_start_, losses_, true,
+                 datagrams ? LONG_MAX : split, {}, failures_, &unexplained);
+    return std::max(0L, unexplained - split);
 }
 
 void Run::VerifyRewritten(int Stream, const Decoder& D) {
