@@ -101,18 +101,21 @@ make_copy() {
 }
 
 # Runs the cells given on stdin with the copy's test program; one line a
-# cell in Out: "<cell> ok|FAILED|void|n/a|none".
+# cell in Out: "<cell> ok|FAILED|void|n/a|none"; what each cell that did
+# not pass said goes to Out.log.
 run_cells() {
   local program=$1 out=$2
+  : > "$out.log"
   xargs -r -P "$jobs" -I{} sh -c \
-    'line=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL [^ ]" | head -1)
+    'said=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL")
+     line=$(echo "$said" | grep -a "^CELL [^ ]" | head -1)
      case "$line" in
        *"| ok |"*) echo "$2 ok" ;;
        *"| n/a |"*) echo "$2 n/a" ;;
-       *"| void |"*) echo "$2 void" ;;
-       *"| FAILED |"*) echo "$2 FAILED" ;;
-       *) echo "$2 none" ;;
-     esac' sh "$program" {} > "$out"
+       *"| void |"*) echo "$2 void"; echo "$said" >> "$3" ;;
+       *"| FAILED |"*) echo "$2 FAILED"; echo "$said" >> "$3" ;;
+       *) echo "$2 none"; echo "CELL $2 | gave no result" >> "$3" ;;
+     esac' sh "$program" {} "$out.log" > "$out"
 }
 
 # The cells of the table, and those each fault names.
@@ -186,6 +189,7 @@ base_void=$(grep -c ' void$' "$work/baseline/cells" || true)
 echo
 echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_failed failed and $base_void void without any fault (not counted as catches):"
 { grep -v ' ok$\| n/a$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
+[ ! -s "$work/baseline/cells.log" ] || sed 's/^/  /' "$work/baseline/cells.log"
 caught_count=$(awk -F'|' '$4 != "" && $4 > 0' "$report" | wc -l)
 echo "faults: ${#faults[@]}, caught: $caught_count"
 exit $status

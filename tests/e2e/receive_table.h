@@ -6,20 +6,24 @@
 // checks what each device wrote against where it went:
 // - every record once and in order in the list or the output files, each
 //   line under its port's mark and its peer's name, the streams in the order
-//   they were read, stamped within 100 ms of the read; a loss only where an
-//   action loses data by design, around that action, and counted;
-// - every record once in what the receive events got (RD) or a Recv took;
+//   they were read, stamped with the time of the read that took it; a loss
+//   only where an action loses data by design, around that action, and
+//   counted;
+// - every record once in what the receive events got (RD) or a Recv took,
+//   one peer's in each chunk, and shown as the event left it; a plug-in's
+//   own line about its chunk under that peer's name;
 // - the user's action landed while the plug-in's wait ran;
 // - what waits stays within a port's input buffer (the serial ports' are
 //   lowered so that a wait drives a stream past it), and the port is then
 //   not read;
 // - the window keeps answering, and a close ends everything at once with the
 //   settings saved.
-// Times are judged by what the ports read: a record is stamped when its
-// port's next read after its write took it (unless the port was held), and
-// a loss window reaches back to the port's last read before the action. A
-// cell that cannot decide because the machine gave the process no turn for
-// longer than a check allows says void, with the reason.
+// Times are judged by what the ports read: the test sees every read the
+// window gets, with its bytes, so a record's stamp must be the time of the
+// read that took its first byte, and a loss window reaches back to the
+// port's last read before the action. A cell that cannot decide because the
+// machine gave the test's threads no turn for longer than a check allows
+// says void, with the reason.
 //
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
