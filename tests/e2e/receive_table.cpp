@@ -2445,14 +2445,23 @@ void Run::Verify(Result& R) {
         // Stamped when read: each record with the time its port's read that
         // took its first byte reached the window (the test saw every read,
         // with its bytes). A record an event rewrote carries the stamp of
-        // its chunk's first piece, read before it perhaps.
+        // its chunk's first piece, read before it perhaps; in a word format,
+        // a byte that begins a word shows with the byte that ends it, read
+        // next.
         static const std::vector<Read> none;
         const auto found = reads_.find(ReadKey(s));
         const std::vector<Read>& reads = found != reads_.end() ? found->second : none;
         Decoder read(s, &log);
         for (std::size_t i = 0; i < reads.size(); ++i) read.Feed(reads[i].bytes, static_cast<long>(i));
-        std::map<long, const Read*> read_by;
-        for (const Decoder::Rec& rec : read.records) read_by[rec.seq] = &reads[static_cast<std::size_t>(rec.stamp)];
+        // The read of each record's first byte, and the stream's next read.
+        std::map<long, std::pair<const Read*, const Read*>> read_by;
+        for (const Decoder::Rec& rec : read.records) {
+            std::size_t i = static_cast<std::size_t>(rec.stamp), next = i + 1;
+            while (next < reads.size() && std::none_of(reads[next].bytes.begin(), reads[next].bytes.end(),
+                                                       [&](char c) { return StreamOf(c) == s; }))
+                ++next;
+            read_by[rec.seq] = {&reads[i], next < reads.size() ? &reads[next] : &reads[i]};
+        }
         std::size_t stamped = 0, matched = 0;
         for (const Decoder::Rec& rec : d.records) {
             if (rec.stamp == kNoStamp) continue;
@@ -2460,14 +2469,15 @@ void Run::Verify(Result& R) {
             const auto it = read_by.find(rec.seq);
             if (it == read_by.end()) continue;
             ++matched;
-            const Read& r = *it->second;
+            const Read& r = *it->second.first;
+            const long until = c_.view == View::Words ? it->second.second->after : r.after;
             const long put = static_cast<std::size_t>(rec.seq) < log.size() && log[rec.seq].put != kNoStamp
                                  ? log[rec.seq].put
                                  : rec.written;
             worst_lag = std::max(worst_lag, Minus(rec.stamp, put));
-            if (Minus(rec.stamp, r.after) > 1 || (Minus(rec.stamp, r.at) < -1 && rec.rewritten == 0)) {
+            if (Minus(rec.stamp, until) > 1 || (Minus(rec.stamp, r.at) < -1 && rec.rewritten == 0)) {
                 Fail(tag + "record " + std::to_string(rec.seq) + " stamped at " + std::to_string(rec.stamp) +
-                     ", read from " + std::to_string(r.at) + " to " + std::to_string(r.after) + " (" +
+                     ", read from " + std::to_string(r.at) + " to " + std::to_string(until) + " (" +
                      std::to_string(Minus(r.at, put)) + " ms after it was written)");
                 break;
             }
