@@ -4,7 +4,9 @@
 # e2e_test only) and made to run the table's cells that the index names for
 # it. A fault is caught when at least one of its cells fails that passes on
 # the same tree without any fault (the baseline, run first on every cell the
-# index names). Prints a table of fault x cells failed.
+# index names). A cell that says void (the machine stood still past what a
+# check allows) is neither a catch nor a pass: counted apart. Prints a table
+# of fault x cells failed.
 #
 #   scripts/inject-faults.sh [--jobs N] [--build-jobs N] [--only PATTERN] [--work DIR]
 #
@@ -37,7 +39,7 @@ while [ $# -gt 0 ]; do
     --build-jobs) build_jobs="$2"; shift ;;
     --only) only="$2"; shift ;;
     --work) work="$2"; shift ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "inject-faults: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -106,26 +108,30 @@ make_copy() {
 }
 
 # Runs the cells given on stdin with the copy's test programs; one line a
-# cell in Out: "<cell> ok|FAILED|n/a|void|none". A cell test:<program>:<filter>
-# runs that program's tests: ok when they pass, FAILED when one fails.
+# cell in Out: "<cell> ok|FAILED|void|n/a|none"; what each cell that did
+# not pass said goes to Out.log. A cell test:<program>:<filter> runs that
+# program's tests: ok when they pass, FAILED when one fails.
 run_cells() {
   local program=$1 out=$2
+  : > "$out.log"
   xargs -r -P "$jobs" -I{} sh -c \
     'case "$2" in
        test:*)
          rest=${2#test:}
-         if "$(dirname "$1")/${rest%%:*}" --gtest_filter="${rest#*:}" >/dev/null 2>&1; then echo "$2 ok"
-         else echo "$2 FAILED"; fi
+         if said=$("$(dirname "$1")/${rest%%:*}" --gtest_filter="${rest#*:}" 2>&1); then echo "$2 ok"
+         else echo "$2 FAILED"; echo "$said" | grep -a "Failure\|FAILED \]" | head -5 |
+              while IFS= read -r l; do echo "CELL $2 | $l"; done >> "$3"; fi
          exit 0 ;;
      esac
-     line=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL [^ ]" | head -1)
+     said=$("$1" --gtest_filter="all/receive_table_cell.*/$2" 2>&1 | grep -a "^CELL")
+     line=$(echo "$said" | grep -a "^CELL [^ ]" | head -1)
      case "$line" in
        *"| ok |"*) echo "$2 ok" ;;
        *"| n/a |"*) echo "$2 n/a" ;;
-       *"| void |"*) echo "$2 void" ;;
-       *"| FAILED |"*) echo "$2 FAILED" ;;
-       *) echo "$2 none" ;;
-     esac' sh "$program" {} > "$out"
+       *"| void |"*) echo "$2 void"; echo "$said" >> "$3" ;;
+       *"| FAILED |"*) echo "$2 FAILED"; echo "$said" >> "$3" ;;
+       *) echo "$2 none"; echo "CELL $2 | gave no result" >> "$3" ;;
+     esac' sh "$program" {} "$out.log" > "$out"
 }
 
 # The cells of the table, and those each fault names.
@@ -172,35 +178,37 @@ for f in "${faults[@]}"; do
     continue
   fi
   printf '%s\n' ${cells_of[$f]} | run_cells "$work/build/tests/e2e_test" "$dir/cells"
-  run=0; failed=0; caught=0; broken=0; names=""
+  run=0; failed=0; caught=0; broken=0; voided=0; names=""
   while read -r cell state; do
     run=$((run + 1))
+    [ "$state" = void ] && voided=$((voided + 1))
     if [ "$state" = FAILED ] || [ "$state" = none ]; then
       failed=$((failed + 1))
       if [ "${base[$cell]:-}" = ok ]; then caught=$((caught + 1)); names+="$cell "; else broken=$((broken + 1)); fi
     fi
   done < "$dir/cells"
-  printf '%s|%d|%d|%d|%d|%s\n' "$f" "$run" "$failed" "$caught" "$broken" "$names" >> "$report"
+  printf '%s|%d|%d|%d|%d|%d|%s\n' "$f" "$run" "$failed" "$caught" "$broken" "$voided" "$names" >> "$report"
   [ "$caught" -gt 0 ] || status=1
 done
 
 echo
-printf '%-46s %5s %6s %6s  %s\n' "fault" "cells" "failed" "caught" "cells that caught it"
-while IFS='|' read -r f run failed caught broken names; do
+printf '%-46s %5s %6s %6s %5s  %s\n' "fault" "cells" "failed" "caught" "void" "cells that caught it"
+while IFS='|' read -r f run failed caught broken voided names; do
   if [ -z "${failed:-}" ]; then
     printf '%-46s %s\n' "$f" "PATCH $run"
     continue
   fi
   shown=$(echo $names | tr ' ' '\n' | head -6 | tr '\n' ' ')
   [ "$caught" -gt 6 ] && shown+="..."
-  printf '%-46s %5d %6d %6d  %s%s\n' "$f" "$run" "$failed" "$caught" "$shown" \
+  printf '%-46s %5d %6d %6d %5d  %s%s\n' "$f" "$run" "$failed" "$caught" "$voided" "$shown" \
     "$([ "$caught" -gt 0 ] || echo "NOT CAUGHT")"
 done < "$report"
 base_failed=$(grep -c -v ' ok$\| n/a$\| void$' "$work/baseline/cells" || true)
 base_void=$(grep -c ' void$' "$work/baseline/cells" || true)
 echo
-echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_void void, $base_failed failed without any fault (not counted as catches):"
-{ grep -v ' ok$\| n/a$\| void$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
+echo "baseline: $(wc -l < "$work/baseline/cells") cells, $base_failed failed and $base_void void without any fault (not counted as catches):"
+{ grep -v ' ok$\| n/a$' "$work/baseline/cells" || true; } | awk '{printf "  %s", $1} END {print ""}'
+[ ! -s "$work/baseline/cells.log" ] || sed 's/^/  /' "$work/baseline/cells.log"
 caught_count=$(awk -F'|' '$4 != "" && $4 > 0' "$report" | wc -l)
 echo "faults: ${#faults[@]}, caught: $caught_count"
 exit $status

@@ -6,8 +6,11 @@
 # files, the receive events or a Recv once and in order (or was lost around an
 # action that loses data by design), stamped with its read time, what waited,
 # how long the window went without answering and how long the close took; a
-# cell that means nothing for its source says n/a. The checks are those of the
-# test receive_table_cell (tests/e2e/receive_table.cpp); the test suite runs a
+# cell that means nothing for its source says n/a, and one that could not
+# decide because the machine gave the test no turn for longer than a check
+# allows says void (and why): counted apart, neither a pass nor a failure.
+# The checks are those of the test receive_table_cell
+# (tests/e2e/receive_table.cpp); the test suite runs a
 # cover of the table (every pair of a source, a plug-in action and a user
 # action), this script the whole of it. scripts/inject-faults.sh proves that
 # the checks catch faults.
@@ -30,7 +33,7 @@ while [ $# -gt 0 ]; do
     --jobs) jobs="$2"; shift ;;
     --build) build="$2"; shift ;;
     --no-build) do_build=0 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "receive-table: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -60,10 +63,13 @@ echo "$cells" | xargs -P "$jobs" -I{} sh -c \
   sh "$test_program" "$set_name" {} "$results"
 
 failed=$(cat "$results"/* | grep -c '| FAILED |' || true)
+voids=$(cat "$results"/* | grep -c '| void |' || true)
 na=$(cat "$results"/* | grep -c '| n/a |' || true)
 missing=$(cat "$results"/* | grep -c 'gave no result' || true)
 echo
 echo "failures:"
-cat "$results"/* | grep -A20 -e '| FAILED |' -e 'gave no result' | grep '^CELL' || echo "  none"
-echo "receive table: $total cells, $failed failed, $na n/a, $missing gave no result"
+grep -l -e '| FAILED |' -e 'gave no result' "$results"/* | xargs -r cat | grep '^CELL' || echo "  none"
+echo "void (undecided, the machine stood still):"
+grep -l -e '| void |' "$results"/* | xargs -r cat | grep '^CELL' || echo "  none"
+echo "receive table: $total cells, $failed failed, $voids void, $na n/a, $missing gave no result"
 [ "$failed" -eq 0 ] && [ "$missing" -eq 0 ]

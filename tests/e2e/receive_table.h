@@ -6,15 +6,24 @@
 // checks what each device wrote against where it went:
 // - every record once and in order in the list or the output files, each
 //   line under its port's mark and its peer's name, the streams in the order
-//   they were read, stamped within 100 ms of the read; a loss only where an
-//   action loses data by design, around that action, and counted;
-// - every record once in what the receive events got (RD) or a Recv took;
+//   they were read, stamped with the time of the read that took it; a loss
+//   only where an action loses data by design, around that action, and
+//   counted;
+// - every record once in what the receive events got (RD) or a Recv took,
+//   one peer's in each chunk, and shown as the event left it; a plug-in's
+//   own line about its chunk under that peer's name;
 // - the user's action landed while the plug-in's wait ran;
 // - what waits stays within a port's input buffer (the serial ports' are
 //   lowered so that a wait drives a stream past it), and the port is then
 //   not read;
 // - the window keeps answering, and a close ends everything at once with the
 //   settings saved.
+// Times are judged by what the ports read: the test sees every read the
+// window gets, with its bytes, so a record's stamp must be the time of the
+// read that took its first byte, and a loss window reaches back to the
+// port's last read before the action. A cell that cannot decide because the
+// machine gave the test's threads no turn for longer than a check allows
+// says void, with the reason.
 //
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
@@ -39,6 +48,10 @@ enum class Plugin {
     SlowSend,        // the event sends to a device that takes its time
     OtherPortEvent,  // only the other port has an event, which waits
     RecvBytesInEvent,  // the event takes its port's bytes one at a time with Recv
+    RecvThenPurge,     // the event takes a reply with Recv, then PurgeRx, then waits
+    RewriteSame,       // the event turns RD into other letters of the same length
+    RewriteLonger,     // ... and makes it longer (a mark after every record)
+    EventLines,        // the event writes a line about its chunk (AddMsg)
 };
 enum class User {
     Nothing,
@@ -87,6 +100,10 @@ std::vector<Cell> CoverCells();
 struct Result {
     bool Ok = true;
     bool Applicable = true;
+    // No failure, but a check could not decide: the machine stood still
+    // (threads of the test waited for a processor) past what it allows.
+    bool Void = false;
+    std::vector<std::string> Voids;  // why, one line each
     std::vector<std::string> Failures;
     std::string Summary;  // the figures of the run, one line
 };
