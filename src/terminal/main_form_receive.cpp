@@ -401,6 +401,7 @@ TReceiveRouterHooks TMain::RouterHooks() {
     h.OutputFailed = [this](const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
         OutputFailed(Failure, WasOn, std::move(Rest));
     };
+    h.LetGo = [this](const TListOutput& File) { RxPanel->Forget(File); };
     return h;
 }
 
@@ -408,11 +409,10 @@ void TMain::NameEventPeer() {
     if (EventPeer.Key == 0 || EventPeer.Name.empty()) return;
     SyncReceivePanelOptions();
     // The list names the peer unless it named it last; a text file that
-    // takes the data names it there with the data.
-    TLineSink* const sink = RxPanel->Sink();
+    // takes the data names it there with the data (each write says where it
+    // goes, so nothing is to be put back).
     RxPanel->WriteTo(nullptr);
     RxPanel->NamePeer(EventPeer.Key, EventPeer.Name, EventPeer.Time);
-    RxPanel->WriteTo(sink);
 }
 
 void TMain::ReceiveGone(const TReceiveSource& Source, std::uint64_t Key) {

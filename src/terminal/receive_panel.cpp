@@ -133,6 +133,14 @@ void TReceivePanel::WriteTo(TLineSink* To) {
     if (sink_ && sink_->LineOpen()) sink_->Put("\r", 0);
 }
 
+void TReceivePanel::Forget(const TLineSink& To) {
+    // Its line in progress is the file's own: nothing of it belongs to the
+    // list, nor to a file that may come next.
+    if (sink_ != &To) return;
+    sink_ = nullptr;
+    ClearCurrentLine();
+}
+
 void TReceivePanel::Output(std::string_view Text) const {
     if (sink_) sink_->Put(Text, covered_);
 }

@@ -128,7 +128,8 @@ public:
     // file is written again, which ends it first. (In raw mode the receive
     // path writes received chunks itself.) Word pairs go on across.
     void WriteTo(TLineSink* To);
-    TLineSink* Sink() const { return sink_; }
+    // To goes away: lines go to the list again if they went there.
+    void Forget(const TLineSink& To);
 
     // The list's update counter: the first begin holds repainting off, the
     // last end lets it go on.

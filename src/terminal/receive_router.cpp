@@ -270,7 +270,7 @@ void TReceiveRouter::Resume(const TListOutput& Waiting) {
     // What waits for the file is the output's that is on now: a Clear acts
     // on it, and switching off again keeps the file open for it.
     Redirect(it->get(), &on_);
-    waiting_.erase(it);
+    LetGo(it);
 }
 
 void TReceiveRouter::OutputFailed(TListOutput& To) {
@@ -280,9 +280,11 @@ void TReceiveRouter::OutputFailed(TListOutput& To) {
     To.Close();
     // What still waits for it goes to the list, after what it had not taken.
     Redirect(&To, nullptr);
-    if (!was_on)
-        std::erase_if(waiting_, [&](const auto& f) { return f.get() == &To; });
     hooks_.OutputFailed(failure, was_on, std::move(rest));
+    if (!was_on) {
+        const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == &To; });
+        if (it != waiting_.end()) LetGo(it);
+    }
 }
 
 void TReceiveRouter::SettleFiles() {
@@ -305,7 +307,12 @@ void TReceiveRouter::CloseIfDone(const TListOutput* File) {
     (*it)->Close();
     // Only pieces the list cleared named it: they go nowhere.
     Redirect(File, nullptr);
-    waiting_.erase(it);
+    LetGo(it);
+}
+
+void TReceiveRouter::LetGo(std::vector<std::unique_ptr<TListOutput>>::iterator It) {
+    if (hooks_.LetGo) hooks_.LetGo(**It);
+    waiting_.erase(It);
 }
 
 // ---- The close

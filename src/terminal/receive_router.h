@@ -56,6 +56,9 @@ struct TReceiveRouterHooks {
     // taken (Rest, counted already) and what was read for it from then on
     // go to the list. WasOn: it was the output that is on, which is off now.
     std::function<void(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest)> OutputFailed;
+    // A file switched off is let go (written out, failed or taken back by
+    // the output that is on): nothing may write to it after this.
+    std::function<void(const TListOutput& File)> LetGo;
 };
 
 class TReceiveRouter {
@@ -149,6 +152,8 @@ private:
     void SettleFiles();
     // A file switched off is closed once nothing waits for it.
     void CloseIfDone(const TListOutput* File);
+    // Drops a file switched off from those kept.
+    void LetGo(std::vector<std::unique_ptr<TListOutput>>::iterator It);
     bool PiecesWaitFor(const TListOutput* File) const;
     // Every piece that waits, in the queue or given to the running event.
     void UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change);

@@ -1338,6 +1338,13 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
     std::erase_if(after, [](const std::string& line) { return line.empty(); });
     EXPECT_EQ(after, (std::vector<std::string>{"RV data from CliIdx=3", "got x"}));
     EXPECT_TRUE(w.messages.empty());
+    // The file let go is written to no more: the next event's line and its
+    // data go to the list.
+    clients[2]->Send("y");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !m->PluginBusy && port2 == 3; }));
+    ASSERT_TRUE(w.ShowReceived());
+    EXPECT_EQ(w.Lines().back(), "79");
+    EXPECT_EQ(test_support::Slurp(file), "RV data from CliIdx=2\r57\rRV data from CliIdx=3\r78");
 }
 
 // In a word format each peer pairs its own bytes, as each serial port does:

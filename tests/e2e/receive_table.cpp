@@ -884,13 +884,6 @@ private:
     int GotStream() const;
     // The streams the cell's devices send.
     std::vector<int> Streams() const;
-    // Whether output to a text file was on at At (or in the same ms).
-    bool TextOutputOn(long At) const {
-        for (const Segment& s : segments_)
-            if (s.text && (s.from == kNoStamp || Minus(At, s.from) >= -1) && (s.to == kForever || Minus(s.to, At) >= -1))
-                return true;
-        return false;
-    }
     // Whether a port of the slot read anything from From to To.
     bool SlotRead(int Slot, long From, long To) const;
     ports::TfrmForPEth* ForeignFrame() const;
@@ -1966,8 +1959,9 @@ void Run::VerifyLines(const Segment& S) {
     // under the name line that names it (anew after a Clear), and the lines
     // stand in the order their bytes were read, but for what waited for an
     // event: a stream held by a running event, or joined to an event's chunk.
-    // (Text output writes the data lines; the names stay in the list.)
-    const bool names = S.list && (c_.source == Source::TcpServer || c_.source == Source::Udp);
+    // A text file names its peers as the list does, each destination for
+    // itself.
+    const bool names = (S.list || S.text) && (c_.source == Source::TcpServer || c_.source == Source::Udp);
     std::string name;
     int named_stream = -1;
     const Segment::Line* last = nullptr;
@@ -1983,13 +1977,13 @@ void Run::VerifyLines(const Segment& S) {
         if (l.dir == -2) {
             // A plug-in's line about its event's chunk stands under the name
             // of the peer that sent it: the peer is named before its event
-            // says anything. (A chunk read before a Clear is named nowhere:
-            // it is not shown. While text output is on, the list keeps only
-            // the last line of its own that came, and the file none.)
+            // says anything, in the list, where those lines go while text
+            // output is on too. (A chunk read before a Clear is named
+            // nowhere: it is not shown.)
             int s = -1;
             for (char ch : l.bytes)
                 if ((s = StreamOf(ch)) >= 0) break;
-            if (!names || told_event || s < 0 || TextOutputOn(l.time)) continue;
+            if (!names || told_event || s < 0) continue;
             long cleared = kNoStamp;
             for (long at : cleared_)
                 if (Minus(at, l.time) <= 0) cleared = at;
