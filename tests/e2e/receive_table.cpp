@@ -2025,7 +2025,11 @@ void Run::VerifyLines(const Segment& S) {
             }
             named_stream = s;
         }
-        if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order) {
+        // A peer's lone low byte, shown on a byte line of its own when the
+        // peer or its port goes, carries the time it was read: it may stand
+        // after what other peers sent later.
+        const bool lone = c_.view == View::Words && l.format != terminal::dfHW;
+        if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order && !lone) {
             const bool held = HeldInWait(SlotOf(s)) && hold_lo_ != kNoStamp &&
                               Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);
             const bool joined = Declares(c_, SlotOf(last_stream) + 1);
