@@ -859,12 +859,12 @@ private:
             if (!segments_[i - 1].list && segments_[i - 1].to == kForever) return i;
         return 0;
     }
-    // Output coming on clears only the list: what was read before output
-    // was last switched off belongs to that file, which keeps it, wait or no
-    // wait.
+    // Output coming on clears only the list, which holds what was read
+    // since output was last switched off, wait or no wait: what was read
+    // before belongs to that file, which keeps it; what a port read after,
+    // however long it had waited to be read, is lost.
     long OpenedLossFrom(long Now) const {
-        const long from = LossFrom(Now);
-        return last_off_ == kNoStamp ? from : std::max(from, std::min(last_off_ - 150, ReadFloor(last_off_)));
+        return last_off_ == kNoStamp ? LossFrom(Now) : std::min(last_off_ - 150, ReadFloor(last_off_));
     }
     // A time of the plug-in's clock (GetTickCount) as ms of the day.
     long PluginTime(const std::string& Ticks) const;
