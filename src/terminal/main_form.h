@@ -327,6 +327,8 @@ public:
     };
     TEventPeer EventPeer;
     void NameEventPeer();
+    // A line the plug-in adds: under its receive event's peer, in the list.
+    void AddPluginLine(std::string_view Text, TDataFormat Format);
     // Output files the program still owes what their pipes have not taken
     // when the window closes: written once the window has gone.
     std::vector<std::unique_ptr<TListOutput>> Finishing;

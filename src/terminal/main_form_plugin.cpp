@@ -196,6 +196,11 @@ void TMain::mEditPluginClick(vcl::TComponent*) {
 
 // ---- Requests of the plug-in
 
+void TMain::AddPluginLine(std::string_view Text, TDataFormat Format) {
+    NameEventPeer();
+    AddTextLine(Text, 0, 0, Format);
+}
+
 void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::string& Reply) {
     using namespace script::runtime;
     switch (Code) {
@@ -206,10 +211,7 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             TRLabel->Repaint();
             break;
         }
-        case srAddMsg:
-            NameEventPeer();
-            AddTextLine(Text, 0, 0, dfMSG);
-            break;
+        case srAddMsg: AddPluginLine(Text, dfMSG); break;
         case srUpdMsg: {
             TLineStore& lines = RxPanel->Lines();
             const int n = lines.LineCount();
@@ -221,8 +223,7 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
             else if (n > 1 && lines.LineLength(n - 1) == 0 && lines.LineRecord(n - 2).Format == dfMSG)
                 target = n - 2;
             if (target < 0) {
-                NameEventPeer();
-                AddTextLine(Text, 0, 0, dfMSG);
+                AddPluginLine(Text, dfMSG);
                 break;
             }
             const TLineRecord r = lines.LineRecord(target);
@@ -235,10 +236,7 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
         }
         // Error lines are message text, which shows file names by their
         // letters; the plug-in's text shows as the bytes it is.
-        case srAddErr:
-            NameEventPeer();
-            AddTextLine(rtl::PlainInMessage(Text), 0, 0, dfERR);
-            break;
+        case srAddErr: AddPluginLine(rtl::PlainInMessage(Text), dfERR); break;
         case srRecv: {
             std::int32_t count = 0;
             std::int32_t timeout = 0;
