@@ -228,9 +228,11 @@ public:
     // The clock goes first: the panel keeps a reference to it.
     TSystemReceiveClock RxClock;
     std::unique_ptr<TReceivePanel> RxPanel;  // the lines shown in lb1
-    // Output to a file: open as the binary type (raw mode) it takes the
-    // received chunks as they come, as text it takes the rendered lines.
-    TListOutput OutputFile;
+    // Output to a file, while it is on: open as the binary type (raw mode)
+    // it takes the received chunks as they come, as text it takes the
+    // rendered lines. Each file opened is an output of its own, which
+    // RxRouter owns (receive_router.h).
+    TListOutput* OutputOn() const { return RxRouter.On(); }
     // Line errors counted per port slot in the current one-second window.
     struct TErrStat {
         std::uint32_t StartTick = 0;
@@ -267,14 +269,19 @@ public:
     // The output that is on when it takes the list's lines as text, or null
     // (the list).
     TListOutput* TextOutput();
-    // A chunk rendered into To (a text file; null: the list), under its
-    // peer's Name where To named another peer last. A file that fails on it
-    // leaves it whole to the list, and fails as an output does.
-    void Render(TListOutput* To, const void* Data, std::size_t Count, std::uint8_t Dir, double Time,
-                std::uint64_t Peer, std::string_view Name = {});
-    // Writes to To have failed meanwhile (it closed): it fails as an output
-    // does (RxRouter.OutputFailed).
-    void CheckWritten(TListOutput* To);
+    // A chunk read for Owner (an output file; null: the list), whose words
+    // it pairs with, rendered into To (a text file; null: the list), under
+    // its peer's Name where To named another peer last. A file kept it
+    // until it has taken it: should it fail first, what it never took comes
+    // back to the list (the output tells its failure itself).
+    void Render(TListOutput* To, TLineSink* Owner, const void* Data, std::size_t Count, std::uint8_t Dir,
+                double Time, std::uint64_t Peer, std::string_view Name = {});
+    // What the words read for Owner (null: the list) left unpaired, of
+    // stream Dir and Peer (every peer: All): each byte shown alone where
+    // Owner's data goes now (Owner while it is open, else the list).
+    void ShowLoneBytesOf(TListOutput* Owner, std::uint8_t Dir, std::uint64_t Peer, bool All);
+    // One such byte shown in To, kept there until the file has taken it.
+    void ShowLoneByte(TListOutput* To, const TLoneByte& Lone);
     bool GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value);
     double CurrentTime();
     void RecalcListMetrics();
@@ -294,7 +301,7 @@ public:
     // and when is RxRouter's (receive_router.h); the window wires it to the
     // ports, the panel, the plug-in and the output files.
     TReceiveQueue RxQueue;
-    TReceiveRouter RxRouter{RxQueue, OutputFile, RouterHooks()};
+    TReceiveRouter RxRouter{RxQueue, RouterHooks()};
     TReceiveRouterHooks RouterHooks();
     // A piece read now. NameKey and NameLine name the peer it came from (see
     // TReceivedPiece).
@@ -311,13 +318,13 @@ public:
     // The router's hooks: a piece shown (or written) where it goes, and what
     // a peer or port that has gone left unpaired.
     void ShowReceived(TListOutput* To, const TReceivedPiece& Piece);
-    void ShowGone(TListOutput* To, const TReceivedPiece& Piece);
+    void ShowGone(const TReceivedPiece& Piece);
     // A port (Key 0: every peer of it) or a peer has gone: after what it
     // sent, what its words left unpaired is shown.
     void ReceiveGone(const TReceiveSource& Source, std::uint64_t Key);
     // An output file failed: the notice, the check mark, and what it had not
     // taken shown in the list.
-    void OutputFailed(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest);
+    void OutputFailed(TListOutput& File, bool WasOn, std::vector<TUnwrittenChunk> Rest);
     // The peer whose receive event runs: the lines the plug-in adds then
     // come under its name in the list.
     struct TEventPeer {
@@ -366,9 +373,10 @@ public:
     // one when that is the same error of the same direction within 10 s
     // (its count in brackets goes up), else a new ERR line.
     void AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time);
-    // A chunk a failed output had not taken, shown in the list (counted
-    // already, and graphed when it was rendered as text).
-    void ShowUnwritten(const TUnwrittenChunk& Chunk);
+    // A chunk a failed output (Owner) had not taken, shown in the list
+    // (counted already, and graphed when it was rendered as text), paired
+    // as it was read for it.
+    void ShowUnwritten(const TUnwrittenChunk& Chunk, TListOutput& Owner);
     bool RenderingFailedChunk = false;  // the chunk is shown again: its values are graphed already
     // The receive list has reached its memory limit: the notice, once.
     void ListLimitReached(std::size_t LimitBytes, int Lines);

@@ -136,12 +136,9 @@ void TMain::CrmClick(vcl::TComponent*) { StartNewLine(true); }
 
 void TMain::mDeleteLineClick(vcl::TComponent*) {
     SyncReceivePanelOptions();
-    TListOutput* to = TextOutput();
-    RxPanel->WriteTo(to);
+    RxPanel->WriteTo(TextOutput());
     const int index = DeletePanelLine(*RxPanel, lb1->ItemIndex());
     lb1->SetItemIndex(index);
-    // The line the panel ended may not have reached an output file.
-    CheckWritten(to);
 }
 
 void TMain::mCopyLineClick(vcl::TComponent*) {
@@ -170,7 +167,7 @@ void TMain::ClearmClick(vcl::TComponent*) {
     SentCount = 0;
     ShowRxCount();
     ShowTxCount();
-    OutputFile.Empty();
+    if (TListOutput* on = OutputOn()) on->Empty();
 }
 
 // ---- Receive-list files
@@ -192,7 +189,7 @@ void TMain::mSaveAllClick(vcl::TComponent*) {
 }
 
 void TMain::CheckNotOutputFile(const std::string& FileName) const {
-    if (OutputFile.Holds(FileName))
+    if (const TListOutput* on = OutputOn(); on && on->Holds(FileName))
         throw vcl::EFileSaveError(FileName, EBUSY, "it is the output file that Output to file is writing");
     // The program itself holds it: not some other program's file.
     if (const TListOutput* waiting = RxRouter.WaitingFile(FileName))
@@ -207,7 +204,7 @@ std::string TMain::WaitsFor(const TListOutput& Waiting) const {
 
 void TMain::ShowOutputState() {
     SyncReceivePanelOptions();
-    Outputtofile1->SetChecked(OutputFile.IsOpen());
+    Outputtofile1->SetChecked(OutputOn() != nullptr);
     UpdateNumFormat();
 }
 
@@ -215,7 +212,7 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
     // Whatever fails (the open, the clear), the check mark, the label and
     // where received data goes show the output as it is.
     try {
-        if (OutputFile.IsOpen()) {
+        if (OutputOn()) {
             SwitchOutputOff();
         } else if (sd1->Execute()) {
             const TListFileType type = ListFileTypeOfFilter(sd1->FilterIndex);
@@ -224,7 +221,7 @@ void TMain::Outputtofile1Click(vcl::TComponent*) {
             } else {
                 // The internal format is refused before the file is touched.
                 // What is read from now on goes to the file.
-                OutputFile.Open(sd1->FileName, type);
+                RxRouter.OpenOutput(sd1->FileName, type);
                 ClearmClick(nullptr);
             }
         }

@@ -314,11 +314,9 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         SendingCancelled = true;
         // The output files keep what their pipes have not taken yet: it is
         // written once the window has gone (FinishOutputs).
-        if (OutputFile.IsOpen()) {
-            Finishing.push_back(OutputFile.Release());
-            ShowOutputState();
-        }
-        for (auto& file : RxRouter.TakeWaitingFiles()) Finishing.push_back(std::move(file));
+        const bool on = OutputOn() != nullptr;
+        for (auto& file : RxRouter.TakeOpenFiles()) Finishing.push_back(std::move(file));
+        if (on) ShowOutputState();
     });
     step([&] {
         PluginVars.reset();

@@ -339,7 +339,7 @@ void TMain::SwitchPortPanel() {
     // from the port before it leaves them less room.
     // Its first peer is named, in the list and in the output file.
     RxPanel->ForgetNames();
-    OutputFile.NamedPeer = 0;
+    if (TListOutput* on = OutputOn()) on->NamedPeer = 0;
     for (int client = 0; client <= 255; ++client) UpdateForeignHold({.IsMain = client == 1, .Client = client});
     ports::TfrmForP* frame = ForeignPort->Frame();
     frame->SetParent(pnlForPPrms);

@@ -163,10 +163,6 @@ void TMain::CreateReceivePanel() {
             return win::DefWindowProc(w, msg, wp, lp);
         },
         "TMainPosts");
-    // What a pipe could not take at once goes out from the loop; the pieces
-    // held back for it go on once it has, or once it failed (the pump
-    // settles the failure first).
-    OutputFile.OnBacklogGone = [this](TListOutput&) { PostReceivePump(); };
     cp1->OnClosed = [this](vcl::TComponent* Sender) { ReceiveGone({.IsMain = Sender == cp1}, 0); };
     cp2->OnClosed = cp1->OnClosed;
     cp1->OnReceiveData = [this](vcl::TComponent* s, const void* d, std::uint32_t n) {
@@ -192,77 +188,101 @@ void TMain::SyncReceivePanelOptions() {
         p.SetPreciseTimeCalc(Precisetimecalc1->Checked());
 }
 
-TListOutput* TMain::TextOutput() { return OutputFile.IsOpen() && !OutputFile.Raw() ? &OutputFile : nullptr; }
-
-void TMain::CheckWritten(TListOutput* To) {
-    if (To && !To->IsOpen() && !To->Failure().empty()) RxRouter.OutputFailed(*To);
+TListOutput* TMain::TextOutput() {
+    TListOutput* on = OutputOn();
+    return on && !on->Raw() ? on : nullptr;
 }
 
 void TMain::StartNewLine(bool Repaint) {
     SyncReceivePanelOptions();
-    TListOutput* to = TextOutput();
-    RxPanel->WriteTo(to);
+    RxPanel->WriteTo(TextOutput());
     RxPanel->StartNewLine(Repaint);
-    CheckWritten(to);
 }
 
 void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time, std::uint64_t Peer) {
-    Render(TextOutput(), Data, Count, Dir, Time, Peer);
+    TListOutput* to = TextOutput();
+    Render(to, to, Data, Count, Dir, Time, Peer);
 }
 
-void TMain::Render(TListOutput* To, const void* Data, std::size_t Count, std::uint8_t Dir, double Time,
-                   std::uint64_t Peer, std::string_view Name) {
+void TMain::Render(TListOutput* To, TLineSink* Owner, const void* Data, std::size_t Count, std::uint8_t Dir,
+                   double Time, std::uint64_t Peer, std::string_view Name) {
     SyncReceivePanelOptions();
     const auto* bytes = static_cast<const std::uint8_t*>(Data);
     RxPanel->WriteTo(To);
+    RxPanel->PairFor(Owner);
     if (!To) {
         RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
         return;
     }
-    // Should the file fail on the chunk, it goes to the list whole, its
-    // words paired as they were the first time (a word its peer had begun
-    // before the chunk is completed by it again).
-    const TReceivePanel::TWordPair pairing = RxPanel->DisplayPairing(Dir, Peer);
+    // Kept until the file has taken it: should it fail first, the bytes it
+    // never got go to the list, under their peer's name, with the word
+    // their peer had begun before the chunk while its first byte is among
+    // them.
+    const TWordPair begun = RxPanel->DisplayPairing(Dir, Peer);
     const std::uint64_t start = To->Given();
     To->BeginChunk();
     RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
-    if (To->IsOpen()) {
-        // Text a pipe has not taken yet: should it fail before it does, the
-        // bytes it never got are shown in the list.
-        To->KeepUntilWritten({Dir, std::string(reinterpret_cast<const char*>(bytes), Count), Time, Peer, true},
-                             start);
-        return;
-    }
-    // Part of the chunk may be in the file, the rest is not: the whole chunk
-    // goes to the list, as it would with output off. Its graph values were
-    // added the first time.
-    RxPanel->WriteTo(nullptr);
-    {
-        const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, true)};
-        RxPanel->SetDisplayPairing(Dir, pairing, Peer);
-        RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
-    }
-    RxRouter.OutputFailed(*To);
+    To->KeepUntilWritten(
+        {Dir, std::string(reinterpret_cast<const char*>(bytes), Count), Time, Peer, std::string(Name), true, false,
+         begun},
+        start);
 }
 
-void TMain::OutputFailed(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
+void TMain::ShowLoneBytesOf(TListOutput* Owner, std::uint8_t Dir, std::uint64_t Peer, bool All) {
+    // A binary file pairs nothing, and data not shown leaves nothing.
+    if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
+    std::vector<TLoneByte> lone = RxPanel->WordsOf(Owner).TakeLone(Dir, Peer, All);
+    if (lone.empty()) return;
+    TListOutput* const to = Owner && Owner->IsOpen() && !Owner->Raw() ? Owner : nullptr;
+    for (const TLoneByte& l : lone) ShowLoneByte(to, l);
+}
+
+void TMain::ShowLoneByte(TListOutput* To, const TLoneByte& Lone) {
+    SyncReceivePanelOptions();
+    RxPanel->WriteTo(To);
+    if (!To) {
+        RxPanel->ShowLoneByte(Lone);
+        return;
+    }
+    const std::uint64_t start = To->Given();
+    To->BeginChunk();
+    RxPanel->ShowLoneByte(Lone);
+    To->KeepUntilWritten({Lone.Dir, std::string(1, static_cast<char>(Lone.Byte)), Lone.Time, Lone.Peer, Lone.Name,
+                          true, true, {}},
+                         start);
+}
+
+void TMain::OutputFailed(TListOutput& File, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
     if (WasOn) {
         // The check mark, the label and where lines go follow.
         Outputtofile1->SetChecked(false);
         UpdateNumFormat();
     }
     // Not a modal box: this runs inside the receive path, which must go on.
-    ShowNotice(vcl::mtError, Failure + (WasOn ? "\r\rOutput to file was switched off. What was received from then on "
-                                                "is shown in the list."
-                                              : "\r\rWhat was received for it from then on is shown in the list."));
-    for (const TUnwrittenChunk& chunk : Rest) ShowUnwritten(chunk);
+    ShowNotice(vcl::mtError,
+               File.Failure() + (WasOn ? "\r\rOutput to file was switched off. What was received from then on "
+                                         "is shown in the list."
+                                       : "\r\rWhat was received for it from then on is shown in the list."));
+    for (const TUnwrittenChunk& chunk : Rest) ShowUnwritten(chunk, File);
 }
 
-void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk) {
+void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk, TListOutput& Owner) {
     // Counted already, and graphed when it was rendered.
     if (Chunk.Dir != 2 && PluginLoaded() && (PluginFlags & APRD) == 0) return;
     const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, Chunk.Rendered)};
-    Render(nullptr, Chunk.Bytes.data(), Chunk.Bytes.size(), Chunk.Dir, Chunk.Time, Chunk.Peer);
+    if (Chunk.Lone) {
+        TLoneByte lone{Chunk.Dir, Chunk.Peer, Chunk.Name, static_cast<std::uint8_t>(Chunk.Bytes[0]), Chunk.Time,
+                       !Chunk.Rendered};
+        ShowLoneByte(nullptr, lone);
+        return;
+    }
+    // Paired as it was in the file: from the word its peer had begun, when
+    // its first byte completes it, else from a word of its own.
+    SyncReceivePanelOptions();
+    RxPanel->WriteTo(nullptr);
+    RxPanel->PairFor(&Owner);
+    if (Chunk.Rendered) RxPanel->SetDisplayPairing(Chunk.Dir, Chunk.Begun, Chunk.Peer);
+    Render(nullptr, &Owner, Chunk.Bytes.data(), Chunk.Bytes.size(), Chunk.Dir, Chunk.Time, Chunk.Peer, Chunk.Name);
 }
 
 void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
@@ -382,8 +402,9 @@ TReceiveRouterHooks TMain::RouterHooks() {
     h.RunEvent = [this](const TReceivedPiece& First, std::string& Data) {
         // The lines the plug-in adds while its event runs are about this
         // peer's data: they come under its name.
-        TEventPeer peer;
-        if (!First.Cleared) peer = {First.NameKey, First.NameLine, First.Time};
+        // A chunk read before a Clear is named all the same: the lines come
+        // after the Clear, and the list's last name may be another peer's.
+        TEventPeer peer{First.NameKey, First.NameLine, First.Time};
         std::swap(EventPeer, peer);
         struct Restore {
             TEventPeer& to;
@@ -397,9 +418,12 @@ TReceiveRouterHooks TMain::RouterHooks() {
     h.PostPump = [this] { PostReceivePump(); };
     h.ShowLine = [this](int Code, const std::string& Text, double Time) { ShowReceiveLine(Code, Text, Time); };
     h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowReceived(To, Piece); };
-    h.Gone = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowGone(To, Piece); };
-    h.OutputFailed = [this](const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
-        OutputFailed(Failure, WasOn, std::move(Rest));
+    h.Gone = [this](const TReceivedPiece& Piece) { ShowGone(Piece); };
+    h.Ending = [this](TListOutput& File) {
+        for (std::uint8_t dir : {0, 1, 2}) ShowLoneBytesOf(&File, dir, 0, true);
+    };
+    h.OutputFailed = [this](TListOutput& File, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
+        OutputFailed(File, WasOn, std::move(Rest));
     };
     h.LetGo = [this](const TListOutput& File) { RxPanel->Forget(File); };
     return h;
@@ -444,14 +468,14 @@ void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
 
 void TMain::DeliverEverything() {
     RxRouter.HandOnEverything();
-    // Every word a peer had begun shows its low byte where lines go now.
-    TListOutput* to = TextOutput();
-    if (!(PluginLoaded() && (PluginFlags & APRD) == 0)) {
-        SyncReceivePanelOptions();
-        RxPanel->WriteTo(to);
-        for (std::uint8_t dir : {0, 1, 2}) RxPanel->ShowLoneBytes(dir, 0, true);
-        CheckWritten(to);
+    // Every word a peer had begun shows its low byte where the data it was
+    // read for went: the list, or each file; what a file refuses of them
+    // comes back to the list.
+    for (std::uint8_t dir : {0, 1, 2}) {
+        ShowLoneBytesOf(nullptr, dir, 0, true);
+        RxRouter.ForEachFile([&](TListOutput& f) { ShowLoneBytesOf(&f, dir, 0, true); });
     }
+    RxRouter.SettleFiles();
     UpdateReceiveRooms();
 }
 
@@ -495,33 +519,28 @@ void TMain::ShowReceived(TListOutput* To, const TReceivedPiece& Piece) {
     const bool is_main = Piece.Source.IsMain;
     const std::uint8_t dir = is_main ? 0 : 1;
     const bool held = CountReceived(is_main, Piece.Bytes.size());
-    TListOutput* failed = nullptr;
     if (To && To->Raw()) {
+        // Kept until the file has taken it: should it fail first, the bytes
+        // it never got are shown in the list.
         const std::uint64_t start = To->Given();
-        if (To->Write(Piece.Bytes)) {
-            // Kept until the pipe has taken it: should it fail first, the
-            // bytes it never got are shown in the list.
-            To->KeepUntilWritten({dir, Piece.Bytes, Piece.Time, Piece.NameKey, false}, start);
-            return;
-        }
-        // The file took this chunk in part at most: it is shown whole, as
-        // with output off, and the file fails as an output does.
-        failed = std::exchange(To, nullptr);
+        To->Write(Piece.Bytes);
+        To->KeepUntilWritten({dir, Piece.Bytes, Piece.Time, Piece.NameKey, Piece.NameLine, false, false, {}}, start);
+        return;
     }
     if (!(PluginLoaded() && (PluginFlags & APRD) == 0)) {
         const TRestoreFlag holding{HoldingChunk, std::exchange(HoldingChunk, held)};
-        Render(To, Piece.Bytes.data(), Piece.Bytes.size(), dir, Piece.Time, Piece.NameKey, Piece.NameLine);
+        Render(To, Piece.Output, Piece.Bytes.data(), Piece.Bytes.size(), dir, Piece.Time, Piece.NameKey,
+               Piece.NameLine);
     }
-    if (failed) RxRouter.OutputFailed(*failed);
 }
 
-void TMain::ShowGone(TListOutput* To, const TReceivedPiece& Piece) {
-    // A binary file pairs nothing, and data not shown leaves nothing.
-    if ((To && To->Raw()) || (PluginLoaded() && (PluginFlags & APRD) == 0)) return;
-    SyncReceivePanelOptions();
-    RxPanel->WriteTo(To);
-    RxPanel->ShowLoneBytes(Piece.Source.IsMain ? 0 : 1, Piece.NameKey, Piece.NameKey == 0);
-    CheckWritten(To);
+void TMain::ShowGone(const TReceivedPiece& Piece) {
+    // What the peer (or every peer of the port) left unpaired, in each place
+    // its bytes were read for.
+    const std::uint8_t dir = Piece.Source.IsMain ? 0 : 1;
+    const bool all = Piece.NameKey == 0;
+    ShowLoneBytesOf(nullptr, dir, Piece.NameKey, all);
+    RxRouter.ForEachFile([&](TListOutput& f) { ShowLoneBytesOf(&f, dir, Piece.NameKey, all); });
 }
 
 bool TMain::HoldReceiveView() {
@@ -559,21 +578,16 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
     const double now = CurrentTime();
     const std::uint8_t dir = is_main ? 0 : 1;
 
-    TListOutput* to = TextOutput();
-    if (to) {
+    if (TListOutput* to = TextOutput()) {
         // Its own line in the file: a data line in progress ends first, so
         // the error never runs on into its text; the words peers have begun
-        // wait on.
+        // wait on. (A file that fails on it tells so itself.)
         SyncReceivePanelOptions();
         RxPanel->WriteTo(to);
         RxPanel->WriteLine(text, dir, now, dfERR);
-        // A failed write puts the error into the list instead.
-        if (!to->IsOpen()) {
-            CheckWritten(to);
-            to = nullptr;
-        }
+    } else {
+        AddErrorLine(text, dir, now);
     }
-    if (!to) AddErrorLine(text, dir, now);
 
     // Errors per second: a port that floods the window with them is
     // suspended (judged once a second; never at polling delays of 100 ms up).

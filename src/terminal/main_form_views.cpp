@@ -201,7 +201,7 @@ void TMain::ASCII1Click(vcl::TComponent* Sender) {
 }
 
 void TMain::UpdateNumFormat() {
-    if (OutputFile.IsOpen())
+    if (OutputOn())
         LNumFormat->SetCaption("FILE:");
     else if (DataFormat >= 0 && DataFormat <= dfMSG)
         LNumFormat->SetCaption(kFormatNames[DataFormat]);
@@ -298,7 +298,7 @@ void TMain::InfinitemClick(vcl::TComponent* Sender) {
 void TMain::mShowWritesClick(vcl::TComponent* Sender) {
     ToggleIfClicked(Sender, mShowWrites);
     SyncReceivePanelOptions();
-    if (!OutputFile.IsOpen()) lb1->Repaint();
+    if (!OutputOn()) lb1->Repaint();
 }
 
 // ---- Window options

@@ -121,6 +121,7 @@ double TReceivePanel::CurrentTime() {
 // --- list plumbing -------------------------------------------------------------
 
 void TReceivePanel::WriteTo(TLineSink* To) {
+    pairOwner_ = To;
     if (To == sink_) return;
     // The list's line in progress ends in the list (it is written there
     // already); a file's stays open in the file until it is written again.
@@ -130,19 +131,20 @@ void TReceivePanel::WriteTo(TLineSink* To) {
     // Back in a file left in mid-line: that line ends before the next
     // begins, so that two lines never run together into one that reads back
     // as nothing.
-    if (sink_ && sink_->LineOpen()) sink_->Put("\r", 0);
+    if (sink_ && sink_->LineOpen()) sink_->Put("\r", 0, 0);
 }
 
 void TReceivePanel::Forget(const TLineSink& To) {
     // Its line in progress is the file's own: nothing of it belongs to the
     // list, nor to a file that may come next.
+    if (pairOwner_ == &To) pairOwner_ = nullptr;
     if (sink_ != &To) return;
     sink_ = nullptr;
     ClearCurrentLine();
 }
 
-void TReceivePanel::Output(std::string_view Text) const {
-    if (sink_) sink_->Put(Text, covered_);
+void TReceivePanel::Output(std::string_view Text, std::size_t Tokens) const {
+    if (sink_) sink_->Put(Text, covered_, Tokens);
 }
 
 void TReceivePanel::BeginUpdate() {
@@ -183,47 +185,12 @@ void TReceivePanel::WriteCurrentLine() {
 
 // --- rendering -----------------------------------------------------------------
 
-bool TReceivePanel::TWordPair::Take(std::uint8_t B, std::uint16_t& Word) {
-    if (!std::exchange(Pending, !Pending)) {
-        Low = B;
-        return false;
-    }
-    Word = static_cast<std::uint16_t>(B * 256 + Low);
-    return true;
-}
-
-TReceivePanel::TStreamPairs& TReceivePanel::PeerPairsOf(std::uint8_t Dir, std::uint64_t Peer) {
-    auto [it, added] = peerPairs_.try_emplace({Dir, Peer});
-    it->second.Used = ++peerUse_;
-    if (added && peerPairs_.size() > MaxWaitingPeers) {
-        // Senders without end (a datagram flood from ever new ports) leave
-        // no more than this many low bytes waiting.
-        auto oldest = peerPairs_.end();
-        for (auto p = peerPairs_.begin(); p != peerPairs_.end(); ++p)
-            if (p != it && (oldest == peerPairs_.end() || p->second.Used < oldest->second.Used)) oldest = p;
-        peerPairs_.erase(oldest);
-    }
-    return it->second.Pairs;
-}
-
-void TReceivePanel::ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer) {
-    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
-    const auto it = peerPairs_.find({Dir, Peer});
-    if (it != peerPairs_.end() && !it->second.Pairs.Display.Pending && !it->second.Pairs.Graph.Pending)
-        peerPairs_.erase(it);
-}
-
-void TReceivePanel::ResetAllPairs() {
-    pairs_ = {};
-    peerPairs_.clear();
-}
-
 int TReceivePanel::FormatByte(std::uint8_t B, std::uint8_t Dir, std::string& Token) {
-    return FormatWith(PairsOf(Dir).Display, B, Token);
+    return FormatWith(Words().Of(Dir).Display, B, Token);
 }
 
 bool TReceivePanel::GraphValue(std::uint8_t B, std::uint8_t Dir, bool Signed, double& Value) {
-    return GraphWith(PairsOf(Dir).Graph, B, Signed, Value);
+    return GraphWith(Words().Of(Dir).Graph, B, Signed, Value);
 }
 
 int TReceivePanel::FormatWith(TWordPair& Pairing, std::uint8_t B, std::string& Token) const {
@@ -261,7 +228,8 @@ void TReceivePanel::ClearCurrentLine() {
 }
 
 void TReceivePanel::StartNewLine(bool Repaint) {
-    ResetAllPairs();
+    listWords_.Reset();
+    if (sink_) sink_->Words.Reset();
     AppendNewLine(Repaint);
 }
 
@@ -329,32 +297,34 @@ void TReceivePanel::NamePeer(std::uint64_t Peer, std::string_view Name, double T
     PutWholeLine(LinePrefix(0, Time), Name, 0, Time, dfMSG);
 }
 
-void TReceivePanel::ShowLoneBytes(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers) {
-    Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
+void TReceivePanel::ShowLoneByte(const TLoneByte& Lone) {
     // A word format shows a byte alone as its byte format does, on a line
     // of that format, so that the line reads back as the one byte it is.
     const TDataFormat format = DataFormat == dfHW ? dfHEX : DataFormat == dfDW ? dfDEC : DataFormat;
-    const auto show = [&](TWordPair& Pair, std::uint64_t Of, const std::string& Name) {
-        if (!std::exchange(Pair.Pending, false)) return;
-        if (Of != 0 && !Name.empty() && Named() != Of) {
-            Named() = Of;
-            PutWholeLine(LinePrefix(0, Pair.Time), Name, 0, Pair.Time, dfMSG);
-        }
-        std::string token;
-        AppendToken(token, format, Pair.Low, ShowASCIInonvisiblecodes);
-        PutWholeLine(LinePrefix(Dir, Pair.Time), token, Dir, Pair.Time, format);
-    };
-    if (AllPeers || Peer == 0) show(pairs_[Dir].Display, 0, {});
-    for (auto it = peerPairs_.begin(); it != peerPairs_.end();) {
-        if (it->first.first == Dir && (AllPeers || it->first.second == Peer)) {
-            show(it->second.Pairs.Display, it->first.second, it->second.Name);
-            if (!it->second.Pairs.Graph.Pending) {
-                it = peerPairs_.erase(it);
-                continue;
-            }
-        }
-        ++it;
+    const std::uint8_t dir = static_cast<std::uint8_t>(std::min<int>(Lone.Dir, 2));
+    if (Lone.Peer != 0 && !Lone.Name.empty() && Named() != Lone.Peer) {
+        Named() = Lone.Peer;
+        PutWholeLine(LinePrefix(0, Lone.Time), Lone.Name, 0, Lone.Time, dfMSG);
     }
+    std::string token;
+    AppendToken(token, format, Lone.Byte, ShowASCIInonvisiblecodes);
+    covered_ = 0;
+    if (!curLine_.empty()) AppendNewLine(true);
+    if (!sink_) {
+        PutListLine(LinePrefix(dir, Lone.Time), token, dir, Lone.Time, format);
+    } else {
+        // The byte is in the file once its whole line's text is.
+        Output(LinePrefix(dir, Lone.Time));
+        covered_ = 1;
+        Output(token, 1);
+        AppendNewLine(true);
+    }
+    if (!Lone.Graphed || dir == 2 || !hooks_.GraphFeedEnabled || !hooks_.GraphFeedEnabled() || !hooks_.GraphAddPoint)
+        return;
+    const bool graphSigned = hooks_.GraphSigned && hooks_.GraphSigned();
+    TChunkGuard guard(*this, false, true);
+    hooks_.GraphAddPoint(Lone.Time, graphSigned ? static_cast<double>(static_cast<std::int8_t>(Lone.Byte)) : Lone.Byte);
+    guard.Release();
 }
 
 void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::uint8_t Dir, double Time,
@@ -388,7 +358,8 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     // The peer's own pairs: in the word formats the chunk goes on with a
     // low byte its peer sent earlier, even with other ports' and peers'
     // lines between.
-    TStreamPairs& pairs = PairsOf(Dir, Peer);
+    TWordPairs& words = Words();
+    TStreamPairs& pairs = words.Of(Dir, Peer);
     // A byte shown on its own ends a word its stream had begun: paired
     // later, that low byte would be read back after the bytes shown here.
     if (!IsWordFormat(DataFormat)) pairs = {};
@@ -442,7 +413,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
                 dirty = true;
                 if (toFile) {
                     covered_ = k + run;
-                    Output(std::string_view(curLine_).substr(from));
+                    Output(std::string_view(curLine_).substr(from), run);
                     carryOn = sameRow();
                 }
                 k += run - 1;
@@ -523,7 +494,7 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
         dirty = true;
         if (toFile) {
             covered_ = k + 1;
-            Output(std::string_view(curLine_).substr(from));
+            Output(std::string_view(curLine_).substr(from), 1);
             carryOn = sameRow();
         }
 
@@ -534,10 +505,8 @@ void TReceivePanel::ShowData(const std::uint8_t* Data, std::size_t Count, std::u
     covered_ = Count;
     // A low byte left waiting shows alone under its peer's name, should the
     // peer go before it pairs.
-    if (Peer != 0 && pairs.Display.Pending && !Name.empty())
-        if (const auto it = peerPairs_.find({Dir, Peer}); it != peerPairs_.end() && it->second.Name != Name)
-            it->second.Name = Name;
-    ForgetIdlePeer(Dir, Peer);
+    if (pairs.Display.Pending) words.Name(Dir, Peer, Name);
+    words.ForgetIfIdle(Dir, Peer);
     guard.Release();
     NoticeDrops();
     if (graphFailure) std::rethrow_exception(graphFailure);

@@ -10,13 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "terminal/receive_format.h"
 #include "terminal/receive_panel_clock.h"
 #include "terminal/receive_panel_lines.h"
+#include "terminal/word_pairs.h"
 
 namespace terminal {
 
@@ -33,18 +34,23 @@ struct TPanelMetrics {
 // A text file the panel writes its lines to instead of the list (output to
 // a file as text): lines are separated by a carriage return alone, each
 // starting with its own prefix. The file keeps its own line state: whether
-// its last line is still open, and which peer it named last.
+// its last line is still open, and which peer it named last; and, as every
+// output file does, the word pairs of what was read for it.
 class TLineSink {
 public:
     virtual ~TLineSink() = default;
     // Appends Text. Covered: how many bytes of the chunk being shown have
     // their whole text in the file with it, so that a file that fails to
-    // take the rest can tell which bytes it never got.
-    virtual void Put(std::string_view Text, std::size_t Covered) = 0;
+    // take the rest can tell which bytes it never got; Text holds Tokens
+    // tokens of one width, each covering as many bytes (0: text that covers
+    // no byte of its own, as a prefix, a blank or a line end).
+    virtual void Put(std::string_view Text, std::size_t Covered, std::size_t Tokens) = 0;
     // The last line put is not ended yet.
     virtual bool LineOpen() const = 0;
     // The key of the peer whose name line the file holds last (0: none).
     std::uint64_t NamedPeer = 0;
+    // Which low bytes read for this file wait for their pair.
+    TWordPairs Words;
 };
 
 // What the panel calls out to. Every hook may stay empty.
@@ -126,8 +132,15 @@ public:
     // text), or the list (null). The line being filled stays in the place it
     // was begun in: the list's ends there; a file's stays open until the
     // file is written again, which ends it first. (In raw mode the receive
-    // path writes received chunks itself.) Word pairs go on across.
+    // path writes received chunks itself.) The bytes shown pair with the
+    // words of that place, until PairFor says otherwise.
     void WriteTo(TLineSink* To);
+    // The place the bytes shown from now on were read for, whose word pairs
+    // they go on (null: the list): a file that failed leaves what it never
+    // took to the list, paired as it was read.
+    void PairFor(TLineSink* Owner) { pairOwner_ = Owner; }
+    // The word pairs of what was read for Owner (null: the list).
+    TWordPairs& WordsOf(TLineSink* Owner) { return Owner ? Owner->Words : listWords_; }
     // To goes away: lines go to the list again if they went there.
     void Forget(const TLineSink& To);
 
@@ -150,9 +163,9 @@ public:
     // How LinePrefix makes prefixes with the options as they are now.
     TPrefixStyle CurrentPrefixStyle() const;
 
-    // Starts a fresh line where lines go now; every stream's word pairs
-    // start over (a user's new line, a new format: a low byte still waiting
-    // is dropped).
+    // Starts a fresh line where lines go now; the word pairs of the list and
+    // of where lines go now start over (a user's new line, a new format, a
+    // Clear: a low byte still waiting there is dropped).
     void StartNewLine(bool Repaint);
     // A line of the program's own where lines go now, as Text alone (an
     // error written into a text file): the line being filled ends first;
@@ -185,11 +198,17 @@ public:
     void NamePeer(std::uint64_t Peer, std::string_view Name, double Time);
     // The list names the next peer anew (a new port: the keys start over).
     void ForgetNames() { listNamed_ = 0; }
-    // A peer (Peer), or every peer of stream Dir (AllPeers), is gone: the
-    // low byte each left waiting is shown where lines go now, alone, in the
-    // byte format of its word format (HEX for HW, DEC for DW), under its
-    // peer's name and stamped when it was read.
-    void ShowLoneBytes(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers = false);
+    // A low byte whose pair never came, shown where lines go now on a line
+    // of its own, in the byte format of its word format (HEX for HW, DEC
+    // for DW), under its peer's name and stamped when it was read; the graph
+    // gets its value when it was given the low byte, so that it plots what
+    // the list shows.
+    void ShowLoneByte(const TLoneByte& Lone);
+    // A peer (Peer), or every peer of stream Dir (AllPeers), is gone: each
+    // low byte it left waiting in the pairs of where lines go now is shown.
+    void ShowLoneBytes(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers = false) {
+        for (const TLoneByte& lone : Words().TakeLone(Dir, Peer, AllPeers)) ShowLoneByte(lone);
+    }
     // Frees every line and record and tells the list (SyncCount(-1)); the
     // list names the next peer anew.
     void ClearLines();
@@ -197,66 +216,31 @@ public:
     // Bytes held by the lines and the line being filled.
     std::size_t MemoryUsage() const { return lines_.MemoryUsage() + curLine_.capacity(); }
 
-    // The low byte of a word that waits for its stream's next byte.
-    struct TWordPair {
-        bool Pending = false;
-        std::uint8_t Low = 0;
-        double Time = 0;  // when the low byte was read
-        // Takes the stream's next byte: false while it is a low byte, true
-        // with Word (byte x 256 + low byte) when it completes one.
-        bool Take(std::uint8_t B, std::uint16_t& Word);
-    };
-    // One stream's pairing: the list's, and the graph's (which sees only
-    // the bytes that came while it was fed).
-    struct TStreamPairs {
-        TWordPair Display, Graph;
-    };
-    // The list's pairing of one peer's stream: a chunk shown again (its
-    // output failed part-way) is paired as it was the first time.
+    using TWordPair = terminal::TWordPair;
+    // The list's (or file's) pairing of one peer's stream, where the bytes
+    // shown now pair: a chunk a failed output gives back is paired as it
+    // was the first time.
     TWordPair DisplayPairing(std::uint8_t Dir, std::uint64_t Peer = 0) {
-        const TWordPair pairing = PairsOf(Dir, Peer).Display;
-        ForgetIdlePeer(Dir, Peer);
+        const TWordPair pairing = Words().Of(Dir, Peer).Display;
+        Words().ForgetIfIdle(Dir, Peer);
         return pairing;
     }
     void SetDisplayPairing(std::uint8_t Dir, TWordPair Pairing, std::uint64_t Peer = 0) {
-        PairsOf(Dir, Peer).Display = Pairing;
-        ForgetIdlePeer(Dir, Peer);
+        Words().Of(Dir, Peer).Display = Pairing;
+        Words().ForgetIfIdle(Dir, Peer);
     }
 
-    // Peers whose begun words are remembered at most; past it the one heard
-    // from longest ago loses its waiting low byte.
-    static constexpr std::size_t MaxWaitingPeers = 4096;
-    std::size_t WaitingPeers() const { return peerPairs_.size(); }
+    static constexpr std::size_t MaxWaitingPeers = TWordPairs::MaxWaitingPeers;
+    std::size_t WaitingPeers() { return Words().WaitingPeers(); }
 
 private:
     class TChunkGuard;
 
-    // One peer's pairs, with when it was last shown (for the bound above)
-    // and the line that names it (for a low byte shown alone).
-    struct TPeerPairs {
-        TStreamPairs Pairs;
-        std::uint64_t Used = 0;
-        std::string Name;
-    };
-
-    // A port's own stream (Peer 0) is looked up here, at no more than an
-    // index: every received chunk comes by.
-    TStreamPairs& PairsOf(std::uint8_t Dir, std::uint64_t Peer = 0) {
-        // Only 0, 1 and 2 are ever given; anything else counts as
-        // transmitted rather than reaching past the table.
-        Dir = static_cast<std::uint8_t>(std::min<std::size_t>(Dir, pairs_.size() - 1));
-        return Peer == 0 ? pairs_[Dir] : PeerPairsOf(Dir, Peer);
-    }
-    TStreamPairs& PeerPairsOf(std::uint8_t Dir, std::uint64_t Peer);
+    // The pairs the bytes shown now go on.
+    TWordPairs& Words() { return WordsOf(pairOwner_); }
     // FormatByte and GraphValue with a given pairing.
     int FormatWith(TWordPair& Pairing, std::uint8_t B, std::string& Token) const;
     bool GraphWith(TWordPair& Pairing, std::uint8_t B, bool Signed, double& Value) const;
-    // Forgets a peer whose pairs wait for nothing.
-    void ForgetIdlePeer(std::uint8_t Dir, std::uint64_t Peer) {
-        if (Peer != 0) ForgetIfIdle(Dir, Peer);
-    }
-    void ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer);
-    void ResetAllPairs();
 
     void WriteCurrentLine();
     void EnsureCurrentLine();
@@ -265,7 +249,9 @@ private:
     // Ends the line being filled and appends a fresh one, leaving the word
     // pairs alone (StartNewLine without the reset).
     void AppendNewLine(bool Repaint);
-    void Output(std::string_view Text) const;
+    // Text where lines go: Tokens tokens that bring the chunk's bytes
+    // covered up to covered_ (0: text that covers none).
+    void Output(std::string_view Text, std::size_t Tokens = 0) const;
     // The peer named last where lines go now.
     std::uint64_t& Named() { return sink_ ? sink_->NamedPeer : listNamed_; }
     // A whole line of the program's own where lines go now (prefix and
@@ -291,13 +277,10 @@ private:
     TLineRecord curLineRecord_;  // the record the current line is written with
     int curLineStyle_ = 0;       // its prefix style in the line store (0: literal)
 
-    // Per stream (Dir 0, 1, 2): a word is two successive bytes of one port,
-    // so another port's data in between never splits or joins its pairs.
-    std::array<TStreamPairs, 3> pairs_{};
-    // The same for the peers of a port that serves several, by stream and
-    // peer; only peers with a byte waiting are kept.
-    std::map<std::pair<std::uint8_t, std::uint64_t>, TPeerPairs> peerPairs_;
-    std::uint64_t peerUse_ = 0;
+    // The list's word pairs (each output file keeps its own), and whose
+    // pairs the bytes shown now go on (null: the list's).
+    TWordPairs listWords_;
+    TLineSink* pairOwner_ = nullptr;
 
     int charsPerLine_ = 80, visibleLines_ = 1, charWidth_ = 8, lineHeight_ = 17;
     TPanelMetrics metrics_;

@@ -6,16 +6,31 @@
 
 namespace terminal {
 
-TReceiveRouter::TReceiveRouter(TReceiveQueue& Queue, TListOutput& On, TReceiveRouterHooks Hooks)
-    : queue_(Queue), on_(On), hooks_(std::move(Hooks)) {}
+namespace {
+
+// Puts a value back as it was when the scope ends.
+template <class T>
+struct TRestore {
+    T& to;
+    T was;
+    ~TRestore() { to = was; }
+};
+
+}  // namespace
+
+TReceiveRouter::TReceiveRouter(TReceiveQueue& Queue, TReceiveRouterHooks Hooks)
+    : queue_(Queue), hooks_(std::move(Hooks)) {}
 
 void TReceiveRouter::Add(TReceivedPiece Piece) {
-    Piece.Output = on_.IsOpen() ? &on_ : nullptr;
+    Piece.Output = On();
     // A line or an end waits behind what came before it for the same
-    // client; with nothing waiting there, or anywhere else to be shown
-    // first, it goes at once (among the lines a running event adds itself).
-    if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) &&
-        !queue_.AnyFree([this](const TReceivedPiece& p) { return Held(p); })) {
+    // client, and while the rules hold it back (its port's event runs, with
+    // pieces of its own still to show); with nothing waiting there, or
+    // anywhere else to be shown first, it goes at once (among the lines a
+    // running event adds itself).
+    const auto held = [this](const TReceivedPiece& p) { return Held(p); };
+    if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) && !Held(Piece) &&
+        !FailurePending() && !queue_.AnyFree(held)) {
         Deliver(Piece);
         return;
     }
@@ -154,8 +169,19 @@ TListOutput* TReceiveRouter::Destination(const TReceivedPiece& Piece) {
     return Piece.Output && Piece.Output->IsOpen() ? Piece.Output : nullptr;
 }
 
+bool TReceiveRouter::FailurePending() const {
+    bool pending = false;
+    ForEachFile([&](const TListOutput& f) { pending = pending || f.FailurePending(); });
+    return pending;
+}
+
 void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     if (Piece.Cleared) return;
+    // The piece's file stays while it is shown, whatever is settled.
+    const TRestore pin{inFlight_, std::exchange(inFlight_, Piece.Output)};
+    // What a failed file never took goes to the list before anything shown
+    // after it.
+    if (!delivering_ && FailurePending()) SettleFiles();
     // (A line shown at once may come while another piece is shown: the
     // outer one asks for the pump.)
     struct Guard {
@@ -170,13 +196,14 @@ void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     TListOutput* const to = Destination(Piece);
     switch (Piece.Kind) {
         case TReceivedPiece::TKind::Line: hooks_.ShowLine(Piece.LineCode, Piece.Bytes, Piece.Time); break;
-        case TReceivedPiece::TKind::Gone: hooks_.Gone(to, Piece); break;
+        case TReceivedPiece::TKind::Gone: hooks_.Gone(Piece); break;
         case TReceivedPiece::TKind::Data:
             if (!Piece.Bytes.empty()) hooks_.ShowData(to, Piece);
             break;
     }
-    // The last piece read for a file that was switched off lets it go.
-    if (Piece.Output != &on_) CloseIfDone(Piece.Output);
+    // The last piece read for a file that is not on lets it go.
+    inFlight_ = pin.was;
+    if (Piece.Output && Piece.Output != on_.get()) CloseIfDone(Piece.Output);
 }
 
 // ---- Recv and PurgeRx
@@ -231,30 +258,40 @@ void TReceiveRouter::MarkCleared() {
     // Data read for a file switched off since is that file's: the clear
     // does not take it from it.
     UpdateWaiting([this](TReceivedPiece& p) {
-        if (p.Kind == TReceivedPiece::TKind::Line || !p.Output || p.Output == &on_) p.Cleared = true;
+        if (p.Kind == TReceivedPiece::TKind::Line || !p.Output || p.Output == on_.get()) p.Cleared = true;
     });
 }
 
 bool TReceiveRouter::PiecesWaitFor(const TListOutput* File) const {
+    if (File == inFlight_) return true;
     const auto for_file = [File](const TReceivedPiece& p) { return p.Output == File && !p.Cleared; };
     return queue_.Any(for_file) ||
            (eventPieces_ && std::any_of(eventPieces_->begin() + static_cast<std::ptrdiff_t>(eventPiecesShown_),
                                         eventPieces_->end(), for_file));
 }
 
+void TReceiveRouter::OpenOutput(const std::string& FileName, TListFileType Type) {
+    // One that failed and is not settled yet is a file of its own: what was
+    // read for it never reaches the new one.
+    SetAsideOn();
+    auto file = std::make_unique<TListOutput>();
+    file->OnSettle = [this](TListOutput&) { hooks_.PostPump(); };
+    file->Open(FileName, Type);
+    on_ = std::move(file);
+}
+
+void TReceiveRouter::SetAsideOn() {
+    if (!on_) return;
+    waiting_.push_back(std::move(on_));
+}
+
 void TReceiveRouter::OutputSwitchedOff() {
     // What was read for the file and still waits (for its port's receive
     // event, or for the pipe) goes to the file all the same: it stays open
     // for that, and what is read from now on goes to the list.
-    if (!on_.IsOpen()) return;
-    if (!PiecesWaitFor(&on_) && !on_.Holding()) {
-        on_.Close();
-        // Only pieces the list cleared named it: they go nowhere.
-        Redirect(&on_, nullptr);
-        return;
-    }
-    waiting_.push_back(on_.Release());
-    Redirect(&on_, waiting_.back().get());
+    if (!On()) return;
+    SetAsideOn();
+    CloseIfDone(waiting_.back().get());
 }
 
 const TListOutput* TReceiveRouter::WaitingFile(const std::string& FileName) const {
@@ -265,36 +302,36 @@ const TListOutput* TReceiveRouter::WaitingFile(const std::string& FileName) cons
 
 void TReceiveRouter::Resume(const TListOutput& Waiting) {
     const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == &Waiting; });
-    if (it == waiting_.end()) return;
-    on_.TakeBack(**it);
-    // What waits for the file is the output's that is on now: a Clear acts
-    // on it, and switching off again keeps the file open for it.
-    Redirect(it->get(), &on_);
-    LetGo(it);
+    if (it == waiting_.end() || !(*it)->IsOpen()) return;
+    std::unique_ptr<TListOutput> file = std::move(*it);
+    waiting_.erase(it);
+    SetAsideOn();
+    // The same object: what waits for it is the output's that is on now (a
+    // Clear acts on it, and switching off again keeps the file open for it).
+    on_ = std::move(file);
 }
 
-void TReceiveRouter::OutputFailed(TListOutput& To) {
-    const bool was_on = &To == &on_;
-    const std::string failure = To.Failure();
-    std::vector<TUnwrittenChunk> rest = To.TakeFailedChunks();
-    To.Close();
-    // What still waits for it goes to the list, after what it had not taken.
-    Redirect(&To, nullptr);
-    hooks_.OutputFailed(failure, was_on, std::move(rest));
-    if (!was_on) {
-        const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == &To; });
-        if (it != waiting_.end()) LetGo(it);
-    }
+void TReceiveRouter::OutputFailed(TListOutput& File) {
+    const bool was_on = &File == on_.get();
+    std::vector<TUnwrittenChunk> rest = File.TakeFailedChunks();
+    File.Close();
+    if (was_on) SetAsideOn();
+    // What still waits for it goes to the list after what it had not taken,
+    // paired as it was read for it: the object stays until that is shown.
+    hooks_.OutputFailed(File, was_on, std::move(rest));
+    CloseIfDone(&File);
 }
 
 void TReceiveRouter::SettleFiles() {
-    // A pipe that stopped taking (or whose reader went) failed from the
-    // loop; one that took the last of a file switched off lets it go.
-    if (on_.FailedMeanwhile()) OutputFailed(on_);
+    // A pipe that stopped taking (or whose reader went), or a write that
+    // failed; a file whose pipe took the last of what it was owed is let go.
+    if (on_ && on_->FailurePending()) OutputFailed(*on_);
     std::vector<TListOutput*> files;
     for (const auto& f : waiting_) files.push_back(f.get());
     for (TListOutput* f : files) {
-        if (f->FailedMeanwhile())
+        // (Settling one may have let another go.)
+        if (std::none_of(waiting_.begin(), waiting_.end(), [f](const auto& w) { return w.get() == f; })) continue;
+        if (f->FailurePending())
             OutputFailed(*f);
         else
             CloseIfDone(f);
@@ -302,15 +339,23 @@ void TReceiveRouter::SettleFiles() {
 }
 
 void TReceiveRouter::CloseIfDone(const TListOutput* File) {
-    const auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == File; });
+    auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == File; });
     if (it == waiting_.end() || PiecesWaitFor(File) || (*it)->Holding() || closing_) return;
-    (*it)->Close();
-    // Only pieces the list cleared named it: they go nowhere.
-    Redirect(File, nullptr);
+    // What its words left unpaired goes last, where its data went; that
+    // may fill a pipe (then it waits for the pipe) or fail (then it is
+    // settled first).
+    TListOutput& file = **it;
+    if (hooks_.Ending) hooks_.Ending(file);
+    if (file.Holding()) return;
+    it = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& f) { return f.get() == File; });
+    if (it == waiting_.end()) return;
+    file.Close();
     LetGo(it);
 }
 
 void TReceiveRouter::LetGo(std::vector<std::unique_ptr<TListOutput>>::iterator It) {
+    // Only pieces the list cleared may still name it: they go nowhere.
+    Redirect(It->get(), nullptr);
     if (hooks_.LetGo) hooks_.LetGo(**It);
     waiting_.erase(It);
 }
@@ -318,6 +363,8 @@ void TReceiveRouter::LetGo(std::vector<std::unique_ptr<TListOutput>>::iterator I
 // ---- The close
 
 void TReceiveRouter::HandOnEverything() {
+    // What failed files never took goes first, in the list.
+    SettleFiles();
     closing_ = true;
     // The pieces a running event holds came first: they go as they came
     // (the event is being stopped and has no say any more).
@@ -332,9 +379,16 @@ void TReceiveRouter::HandOnEverything() {
     while (queue_.PopNext([](const TReceivedPiece&) { return false; }, piece)) Deliver(piece);
 }
 
-std::vector<std::unique_ptr<TListOutput>> TReceiveRouter::TakeWaitingFiles() {
-    for (const auto& f : waiting_) Redirect(f.get(), nullptr);
-    return std::exchange(waiting_, {});
+std::vector<std::unique_ptr<TListOutput>> TReceiveRouter::TakeOpenFiles() {
+    std::vector<std::unique_ptr<TListOutput>> open;
+    SetAsideOn();
+    for (auto& f : waiting_) {
+        Redirect(f.get(), nullptr);
+        if (hooks_.LetGo) hooks_.LetGo(*f);
+        if (f->IsOpen()) open.push_back(std::move(f));
+    }
+    waiting_.clear();
+    return open;
 }
 
 }  // namespace terminal

@@ -9,7 +9,10 @@
 //
 // Every piece carries its destination from the moment it is read: the
 // output file that was on then, or the list. It is handed on with it, and
-// each destination names its own peers and keeps its own lines.
+// each destination names its own peers, keeps its own lines and pairs its
+// own words. Each file opened for output is an object of its own, owned
+// here from its opening until nothing is owed to it or read for it any
+// more, so that no piece can reach a file it was not read for.
 //
 // It owns no window, port or plug-in: the main window wires it to them
 // through the hooks below, so that every decision can be tried without one.
@@ -20,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "terminal/receive_list_files.h"
+#include "terminal/list_output.h"
 #include "terminal/receive_queue.h"
 
 namespace terminal {
@@ -50,22 +53,26 @@ struct TReceiveRouterHooks {
     // bytes alone).
     std::function<void(TListOutput* To, const TReceivedPiece& Piece)> ShowData;
     // Piece says its peer (or its port) has gone: what is left of it (a
-    // word's low byte that waits for its pair) shows in To.
-    std::function<void(TListOutput* To, const TReceivedPiece& Piece)> Gone;
-    // An output file failed (Failure says which and why): what it had not
-    // taken (Rest, counted already) and what was read for it from then on
-    // go to the list. WasOn: it was the output that is on, which is off now.
-    std::function<void(const std::string& Failure, bool WasOn, std::vector<TUnwrittenChunk> Rest)> OutputFailed;
-    // A file switched off is let go (written out, failed or taken back by
-    // the output that is on): nothing may write to it after this.
+    // word's low byte that waits for its pair) shows in each place it was
+    // read for (ReadFor says which files there are).
+    std::function<void(const TReceivedPiece& Piece)> Gone;
+    // File (open or failed) is done with: nothing is read for it or waits
+    // for it any more. What is left of the words read for it shows where
+    // its data went (the file while open, else the list).
+    std::function<void(TListOutput& File)> Ending;
+    // An output file failed (File->Failure() says which and why): what it
+    // had not taken (Rest, counted already) and what was read for it from
+    // then on go to the list, paired as they were read for it. WasOn: it
+    // was the output that is on, which is off now.
+    std::function<void(TListOutput& File, bool WasOn, std::vector<TUnwrittenChunk> Rest)> OutputFailed;
+    // A file is let go (written out, or failed and settled): nothing may
+    // write to it after this, and it is freed.
     std::function<void(const TListOutput& File)> LetGo;
 };
 
 class TReceiveRouter {
 public:
-    // On is the output that is on while it is open (output to a file); the
-    // router keeps the files switched off itself.
-    TReceiveRouter(TReceiveQueue& Queue, TListOutput& On, TReceiveRouterHooks Hooks);
+    TReceiveRouter(TReceiveQueue& Queue, TReceiveRouterHooks Hooks);
     TReceiveRouter(const TReceiveRouter&) = delete;
     TReceiveRouter& operator=(const TReceiveRouter&) = delete;
 
@@ -103,6 +110,11 @@ public:
     bool RecvWaiting() const { return recvWaiting_ > 0; }
 
     // ---- The user's commands and the output files
+    // The output that is on (output to a file), while it is open; null.
+    TListOutput* On() const { return on_ && on_->IsOpen() ? on_.get() : nullptr; }
+    // Output switched on into a new file (there is none on): what is read
+    // from now on goes to it. A failure raises and changes nothing.
+    void OpenOutput(const std::string& FileName, TListFileType Type);
     // Clear: what was read before it is neither counted nor shown (a
     // receive event still gets it), but for what a file switched off still
     // takes.
@@ -114,14 +126,20 @@ public:
     // The file switched off that still waits for what was read for it and
     // is FileName (by any of its names); null when there is none.
     const TListOutput* WaitingFile(const std::string& FileName) const;
-    // Output switched on again into that file: the output that is on
-    // carries on writing it, after what it holds, and what waits for it is
-    // the output's that is on now.
+    // Output switched on again into that file: it is the output that is on
+    // again, carrying on after what it holds, and what waits for it is the
+    // output's that is on now.
     void Resume(const TListOutput& Waiting);
-    // A write to To failed (it closed): the one rule of a failed output.
-    // What it had not taken and what waits for it go to the list (hook
-    // OutputFailed); a file switched off is let go.
-    void OutputFailed(TListOutput& To);
+    // Output files that failed are settled, and files done with let go:
+    // from the pump, and at the close.
+    void SettleFiles();
+    // Every file pieces may still be read for or shown in: the one that is
+    // on, and those switched off or failed that something is owed to.
+    template <class F>
+    void ForEachFile(F&& Visit) const {
+        if (on_) Visit(*on_);
+        for (const auto& f : waiting_) Visit(*f);
+    }
 
     // ---- The close
     // From now on nothing waits and no event runs.
@@ -130,10 +148,10 @@ public:
     // Hands everything on at once, without events, in the order it came,
     // the pieces a running event was given first.
     void HandOnEverything();
-    // The files switched off that are still open, with what their pipes
-    // have not taken: the program finishes writing them once its window is
-    // gone.
-    std::vector<std::unique_ptr<TListOutput>> TakeWaitingFiles();
+    // The files that are still open (the one that is on, and those switched
+    // off), with what their pipes have not taken: the program finishes
+    // writing them once its window is gone.
+    std::vector<std::unique_ptr<TListOutput>> TakeOpenFiles();
 
     // The slot whose receive event runs (1 main, 0 Port2), or -1.
     int EventSlot() const { return eventSlot_; }
@@ -148,21 +166,28 @@ private:
     void Deliver(const TReceivedPiece& Piece);
     // Where a piece goes now: its file while that is open, else the list.
     static TListOutput* Destination(const TReceivedPiece& Piece);
-    // Files that failed from the loop, and files switched off that are done.
-    void SettleFiles();
-    // A file switched off is closed once nothing waits for it.
+    // Whether an output failed and that is not settled yet.
+    bool FailurePending() const;
+    // A write to File failed: the one rule of a failed output. What it had
+    // not taken and what waits for it go to the list (hook OutputFailed).
+    void OutputFailed(TListOutput& File);
+    // A file not on is let go once nothing waits for it and its pipe has
+    // taken all (what its words left unpaired goes last).
     void CloseIfDone(const TListOutput* File);
-    // Drops a file switched off from those kept.
+    // Drops a file not on from those kept.
     void LetGo(std::vector<std::unique_ptr<TListOutput>>::iterator It);
     bool PiecesWaitFor(const TListOutput* File) const;
     // Every piece that waits, in the queue or given to the running event.
     void UpdateWaiting(const std::function<void(TReceivedPiece&)>& Change);
     // What waits for From goes to To (null: the list).
     void Redirect(const TListOutput* From, TListOutput* To);
+    // The output that is on goes to the files kept (switched off, or failed).
+    void SetAsideOn();
 
     TReceiveQueue& queue_;
-    TListOutput& on_;
     TReceiveRouterHooks hooks_;
+    // The output that is on (open, or failed and not settled yet).
+    std::unique_ptr<TListOutput> on_;
 
     int eventSlot_ = -1;
     int recvWaiting_ = 0;
@@ -178,9 +203,12 @@ private:
     // no longer waits behind the event's chunk.
     bool eventTakenSpilled_ = false;
     bool delivering_ = false;  // a piece is being counted and shown
+    const TListOutput* inFlight_ = nullptr;  // the file of the piece being shown
     bool pumpWanted_ = false;  // the pump was asked for meanwhile
     bool closing_ = false;
-    // Files switched off that still take what was read for them.
+    // Files not on that something is owed to: switched off, still taking
+    // what was read for them or what their pipes have not taken; or failed,
+    // while what was read for them still waits (it goes to the list).
     std::vector<std::unique_ptr<TListOutput>> waiting_;
 };
 

@@ -622,7 +622,7 @@ TEST(ethernet_port_e2e, a_box_left_open_in_a_tcp_flood_holds_the_peer_back_and_l
     test_support::TempDir dir;
     LoadPlugin(w, dir, "procedure OnReceive; begin if Pos('!', RD) > 0 then ShowMessage('look'); end;");
     const std::string file = dir.File("raw.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
 
     std::size_t most_waiting = 0;
     vcl::Application->MessageHook = [&](const vcl::TMessageRequest& r) {
@@ -648,7 +648,7 @@ TEST(ethernet_port_e2e, a_box_left_open_in_a_tcp_flood_holds_the_peer_back_and_l
     const bool all = test_support::PumpUntil([&] { return count == sent.size(); }, std::chrono::seconds(60));
     sender.join();
     ASSERT_TRUE(all) << count;
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
     EXPECT_EQ(w.messages, std::vector<std::string>{"look"});
     EXPECT_GT(most_waiting, 0u);
     // One read (a TCP read takes at most the socket's receive size) may
@@ -1312,7 +1312,7 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
     };
     m->Outputtofile1Click(nullptr);
     vcl::Application->DialogHook = nullptr;
-    ASSERT_TRUE(m->OutputFile.IsOpen());
+    ASSERT_TRUE((m->OutputOn() != nullptr));
     // (The list's last line is the one being filled: what comes is put there.)
     const std::size_t listed = w.Lines().size() - 1;
     const auto& port2 = m->PortSlots[terminal::PortSlot2].RxCount;
@@ -1323,7 +1323,7 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
             return m->RxQueue.Any([](const terminal::TReceivedPiece& p) { return p.Bytes == "x"; });
         }));
         m->Outputtofile1Click(nullptr);  // off, inside the wait
-        ASSERT_FALSE(m->OutputFile.IsOpen());
+        ASSERT_FALSE((m->OutputOn() != nullptr));
         m->SetPluginVar("GO", "1");
     });
     clients[1]->Send("W");

@@ -191,7 +191,7 @@ TEST(file_send, raw_output_to_a_file_gets_every_byte_of_a_megabyte_burst) {
     const std::string out = p.dir.File("raw.bin");
     p.Answer(out, 2);
     p.Click("Outputtofile1");
-    ASSERT_TRUE(m->OutputFile.Raw());
+    ASSERT_TRUE(m->OutputOn()->Raw());
 
     std::string burst(1 << 20, '\0');
     for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
@@ -203,7 +203,7 @@ TEST(file_send, raw_output_to_a_file_gets_every_byte_of_a_megabyte_burst) {
     ASSERT_TRUE(all) << m->PortSlots[terminal::PortSlotMain].RxCount;
     EXPECT_EQ(written, burst.size());
     p.Click("Outputtofile1");
-    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE((m->OutputOn() != nullptr));
     const std::string got = ReadFile(out);
     EXPECT_EQ(got.size(), burst.size());
     EXPECT_TRUE(got == burst);

@@ -154,7 +154,7 @@ struct FloodWindow : test_support::MainWindow {
         main->ApplyBothPortParams(false);
         main->m1000msClick(main->PollingEntry(3));
         out = dir.File("flood.bin");
-        main->OutputFile.Open(out, terminal::TListFileType::Binary);
+        main->RxRouter.OpenOutput(out, terminal::TListFileType::Binary);
         plugin = dir.File("upper.pas");
         vcl::SaveStrToFile(Plugin, plugin);
         main->LoadPlugin(plugin);
@@ -184,7 +184,7 @@ struct FloodWindow : test_support::MainWindow {
         bool can_close = false;
         main->FormCloseQuery(main, can_close);
         EXPECT_TRUE(can_close);
-        EXPECT_FALSE(main->OutputFile.IsOpen());
+        EXPECT_FALSE((main->OutputOn() != nullptr));
         EXPECT_FALSE(main->cp1->Connected());
         EXPECT_FALSE(main->cp2->Connected());
     }

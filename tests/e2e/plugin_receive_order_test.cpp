@@ -53,7 +53,7 @@ TEST(plugin_receive_order, bytes_read_or_received_inside_onreceive_follow_the_ch
 
     // The raw output file gets every exchange as the device sent it.
     const std::string file = w.dir.File("raw.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
     ASSERT_TRUE(test_support::Exchange(w, "HDR", [&] { w.dev.Write("BODY"); }));
 
     std::string block;
@@ -78,7 +78,7 @@ TEST(plugin_receive_order, bytes_read_or_received_inside_onreceive_follow_the_ch
     ASSERT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == before + 4; }));
     ASSERT_TRUE(w.ShowReceived());
     EXPECT_EQ(w.LastMsg(), "the event got abc");
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
 
     const std::string raw = test_support::Slurp(file);
     EXPECT_EQ(raw.size(), 7 + 1 + block.size() + 4);
@@ -98,7 +98,7 @@ TEST(plugin_receive_order, bytes_a_recv_takes_one_at_a_time_keep_behind_the_even
     TMain* m = w.main;
     ASSERT_TRUE(w.LowerInputBuffer(64 * 1024)) << ::testing::PrintToString(w.Messages);
     const std::string file = w.dir.File("raw.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
     std::string digits;
     for (int i = 0; i < kDigits; ++i) digits.push_back(static_cast<char>('0' + i % 10));
     std::thread writer;
@@ -109,7 +109,7 @@ TEST(plugin_receive_order, bytes_a_recv_takes_one_at_a_time_keep_behind_the_even
     ASSERT_TRUE(over);
     EXPECT_EQ(w.dev.Read(1, 5s), "#");
     ASSERT_TRUE(test_support::PumpUntil([&] { return w.RxCount() == 1u + kDigits; }));
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
     const std::string raw = test_support::Slurp(file);
     EXPECT_EQ(raw.find('G'), 0u);
     EXPECT_TRUE(raw == "G" + digits) << raw.size() << " bytes";

@@ -182,9 +182,9 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     // What was read after goes to the list, also when that event changes
     // its chunk (it is another chunk).
     const std::string file = w.dir.File("out.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
     around({"held-for-file", "more-for-file"}, [&] { m->Outputtofile1Click(nullptr); }, "+after-off", 38);
-    EXPECT_FALSE(m->OutputFile.IsOpen());
+    EXPECT_FALSE((m->OutputOn() != nullptr));
     EXPECT_EQ(m->RxRouter.WaitingFile(file), nullptr) << "the file was kept open";
     EXPECT_EQ(test_support::Slurp(file), "Wheld-for-filemore-for-file");
     EXPECT_EQ(LineWith(w, "for-file"), -1) << w.AllLines();
@@ -193,7 +193,7 @@ TEST(receive_in_place, clear_and_output_off_act_on_what_was_read_before_them) {
     // Output switched off, then the list cleared: the file switched off is
     // not the clear's, it still gets what was read for it.
     const std::string kept_file = w.dir.File("kept.bin");
-    m->OutputFile.Open(kept_file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(kept_file, terminal::TListFileType::Binary);
     around(
         {"for-the-file"},
         [&] {
@@ -272,14 +272,14 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
     ASSERT_TRUE(m->cp1->Connected() && m->cp2->Connected()) << ::testing::PrintToString(w.Messages);
     const std::string a = w.dir.File("a.bin"), b = w.dir.File("b.bin");
     w.CtrlF(a);
-    ASSERT_TRUE(m->OutputFile.IsOpen());
+    ASSERT_TRUE((m->OutputOn() != nullptr));
     ASSERT_TRUE(w.Wait([&] {
         ASSERT_TRUE(w.Send("M1DATA", "P2A"));
         w.CtrlF();
         w.CtrlF(b);
         ASSERT_TRUE(w.Send("M2DATA", "P2B"));
         w.CtrlF();
-        ASSERT_FALSE(m->OutputFile.IsOpen());
+        ASSERT_FALSE((m->OutputOn() != nullptr));
     }));
     EXPECT_EQ(test_support::Slurp(a), "P2ASM1DATA");
     EXPECT_EQ(test_support::Slurp(b), "P2BM2DATA");
@@ -297,7 +297,7 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
         w.CtrlF();
         w.CtrlF(a);
         EXPECT_EQ(w.Messages, std::vector<std::string>{});
-        ASSERT_TRUE(m->OutputFile.IsOpen());
+        ASSERT_TRUE((m->OutputOn() != nullptr));
         ASSERT_TRUE(w.Send("M2", "P2Y"));
     }));
     EXPECT_EQ(test_support::Slurp(a), "P2XP2YSM1M2");
@@ -351,7 +351,7 @@ TEST(receive_in_place, a_pipe_that_stops_after_a_wait_leaves_each_byte_in_one_pl
     test_support::FifoReader reader(fifo);
     ASSERT_TRUE(reader.SetCapacity(4096));
     w.CtrlF(fifo);
-    ASSERT_TRUE(m->OutputFile.IsOpen());
+    ASSERT_TRUE((m->OutputOn() != nullptr));
     const std::string sent = "S" + std::string(3000, 'A') + std::string(3000, 'B') + std::string(3000, 'C');
     std::atomic<bool> stop{false};
     std::string piped;
@@ -373,7 +373,7 @@ TEST(receive_in_place, a_pipe_that_stops_after_a_wait_leaves_each_byte_in_one_pl
             return queued == sent.size() - 1;
         })) << queued;
     }));
-    EXPECT_TRUE(PumpUntil([&] { return !m->OutputFile.IsOpen(); })) << "the stopped reader was not given up";
+    EXPECT_TRUE(PumpUntil([&] { return !(m->OutputOn() != nullptr); })) << "the stopped reader was not given up";
     ASSERT_TRUE(w.ShowReceived());
     stop = true;
     taking.join();
@@ -458,7 +458,7 @@ TEST(receive_in_place, a_recv_loop_keeps_nothing_back_beyond_the_input_buffer) {
         // A lowered input buffer, reached at once.
         ASSERT_TRUE(w.LowerInputBuffer(64 * 1024)) << ::testing::PrintToString(w.Messages);
         const std::string file = w.dir.File("raw.bin");
-        m->OutputFile.Open(file, terminal::TListFileType::Binary);
+        m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
         const std::string loop =
             "var s: string; t: Cardinal;\nbegin\n  SetV('LOOP', '1');\n  t := GetTickCount;\n"
             "  while GetTickCount - t < 3000 do Recv(" +
@@ -490,7 +490,7 @@ TEST(receive_in_place, a_recv_loop_keeps_nothing_back_beyond_the_input_buffer) {
                               30s))
             << m->cp1->DeviceBytesRead() << " of " << sent.size();
         watch.stop();
-        m->OutputFile.Close();
+        m->SwitchOutputOff();
         EXPECT_GT(sent.size(), 2u * m->cp1->InBufSize()) << "the device sent too little to matter";
         EXPECT_GT(written_in_loop, m->cp1->InBufSize()) << "what Recv took was not written as it was taken";
         EXPECT_LE(most, m->cp1->InBufSize() + 4096);
@@ -532,7 +532,7 @@ end;
     TMain* m = w.main;
     ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
     const std::string file = w.dir.File("raw.bin");
-    m->OutputFile.Open(file, terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
     Stream device(w.dev);
     bool changed = false;
     test_support::WhileBusy inside(*m, [&] {
@@ -562,7 +562,7 @@ end;
                                        w.RxCount() == sent.size(); },
                           30s))
         << m->cp1->DeviceBytesRead() << " of " << sent.size();
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
     EXPECT_TRUE(test_support::Slurp(file) == sent) << "the file is not the device's stream";
     EXPECT_EQ(w.Messages, std::vector<std::string>{});
 }

@@ -180,7 +180,7 @@ end;
         w.Messages.clear();
         most_waiting = most_held = 0;
         const std::string file = w.dir.File("raw.bin");
-        m->OutputFile.Open(file, terminal::TListFileType::Binary);
+        m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
         const std::uint64_t before = w.RxCount();
         std::string sent(1, first);
         for (int i = 0; sent.size() < 600 * 1024; ++i) sent += std::to_string(i) + ',';
@@ -197,7 +197,7 @@ end;
         const bool all = PumpUntil([&] { return w.RxCount() == before + sent.size(); }, 60s);
         device.join();
         ASSERT_TRUE(all) << w.RxCount() - before;
-        m->OutputFile.Close();
+        m->SwitchOutputOff();
         ASSERT_EQ(w.Messages.size(), 1u);
         EXPECT_GT(most_waiting, 0u);
         // (A piece's upkeep counts with its bytes: one read may go past by it.)
@@ -242,7 +242,7 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
         TMain* m = w.main;
         ASSERT_TRUE(m->cp1->Connected());
         const std::string file = w.dir.File("raw.bin");
-        m->OutputFile.Open(file, terminal::TListFileType::Binary);
+        m->RxRouter.OpenOutput(file, terminal::TListFileType::Binary);
         m->m1000msClick(m->PollingEntry(1));  // a setting the close must save
         std::atomic<bool> stop{false};
         std::thread device([&] {
@@ -263,7 +263,7 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
         ASSERT_TRUE(closed) << "the window stays open";
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
         EXPECT_FALSE(m->cp1->Connected());
-        EXPECT_FALSE(m->OutputFile.IsOpen());
+        EXPECT_FALSE((m->OutputOn() != nullptr));
         EXPECT_EQ(m->Script, nullptr);
         vcl::TIniFile ini(w.ini);
         EXPECT_EQ(ini.ReadInteger("Main", "PollingDelay", -1), 1);

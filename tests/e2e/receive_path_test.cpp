@@ -122,13 +122,13 @@ TEST(receive_path, raw_output_gets_every_byte_and_line_errors_fold) {
 
     // Raw output: every byte value, in order, and nothing in the panel.
     const std::filesystem::path file = p.dir.File("out.bin");
-    m->OutputFile.Open(file.string(), terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(file.string(), terminal::TListFileType::Binary);
     std::string bytes;
     for (int round = 0; round < 4; ++round)
         for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
     const int lines = p.Lines().LineCount();
     ASSERT_TRUE(p.Send(p.main_dev, bytes));
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
               bytes);
@@ -444,7 +444,7 @@ TEST(receive_path, the_close_goes_at_once_and_writes_on_to_a_reader_that_still_r
     SlowReader pipe(p, "pipe", 1);
     ASSERT_TRUE(pipe.made);
     m->Outputtofile1->Click();
-    ASSERT_TRUE(m->OutputFile.IsOpen());
+    ASSERT_TRUE((m->OutputOn() != nullptr));
     pipe.reader->TakeEvery(2000, 250ms);
     std::string sent;
     std::atomic<bool> stop{false};
@@ -506,7 +506,7 @@ TEST(receive_path, output_onto_a_slow_pipe_never_holds_the_window_and_loses_noth
         ASSERT_TRUE(pipe.made);
         test_support::FifoReader& reader = *pipe.reader;
         m->Outputtofile1->Click();
-        ASSERT_TRUE(m->OutputFile.IsOpen());
+        ASSERT_TRUE((m->OutputOn() != nullptr));
         const auto readerBytes = [&](const std::string& got) {
             return mode.filter == 2 ? got : HexTextBytes(got);
         };
@@ -552,7 +552,7 @@ TEST(receive_path, output_onto_a_slow_pipe_never_holds_the_window_and_loses_noth
         }
         EXPECT_TRUE(readerBytes(reader.Taken()) == first) << "the reader got other bytes";
         EXPECT_EQ(TakeNotices(), std::vector<std::string>{});
-        EXPECT_TRUE(m->OutputFile.IsOpen());
+        EXPECT_TRUE((m->OutputOn() != nullptr));
         EXPECT_TRUE(m->Outputtofile1->Checked());
         EXPECT_EQ(m->PollingIndex, polling);
 
@@ -560,7 +560,7 @@ TEST(receive_path, output_onto_a_slow_pipe_never_holds_the_window_and_loses_noth
         reader.StopTaking();
         const std::string second = Counting(mode.second, 2);
         ASSERT_EQ(p.main_dev.Write(second, 10s), second.size());
-        ASSERT_TRUE(test_support::PumpUntil([&] { return !m->OutputFile.IsOpen(); }, 20s));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return !(m->OutputOn() != nullptr); }, 20s));
         ASSERT_TRUE(test_support::PumpUntil([&] { return counted == first.size() + second.size(); }));
         ASSERT_TRUE(p.ShowReceived());
         const std::vector<std::string> notices = TakeNotices();

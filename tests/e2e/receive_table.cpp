@@ -991,7 +991,7 @@ private:
 
 bool Run::PipeHolds() const {
     if (!pipe_) return false;
-    if (m_->OutputFile.IsOpen() && m_->OutputFile.Holds(pipe_path_) && m_->OutputFile.Holding()) return true;
+    if ((m_->OutputOn() != nullptr) && m_->OutputOn()->Holds(pipe_path_) && m_->OutputOn()->Holding()) return true;
     const terminal::TListOutput* draining = m_->RxRouter.WaitingFile(pipe_path_);
     return draining && draining->Holding();
 }
@@ -1303,7 +1303,7 @@ void Run::OpenOutput(const std::string& File) {
     };
     m_->Outputtofile1Click(nullptr);
     vcl::Application->DialogHook = nullptr;
-    if (!m_->OutputFile.IsOpen()) Fail("output to " + File + " did not open");
+    if (!(m_->OutputOn() != nullptr)) Fail("output to " + File + " did not open");
 }
 
 void Run::SwitchOutputOn(const std::string& File) {

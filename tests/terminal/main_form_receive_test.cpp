@@ -163,7 +163,7 @@ TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_ren
     ReceiveFixture f;
     TMain* m = f.main;
     const std::filesystem::path raw = f.dir.File("raw.bin");
-    m->OutputFile.Open(raw.string(), terminal::TListFileType::Binary);
+    m->RxRouter.OpenOutput(raw.string(), terminal::TListFileType::Binary);
     const std::string bytes("\x00\x01\xFF\r\nA", 6);
     f.Receive(m->cp1, bytes);
     f.Receive(m->cp2, "B");
@@ -176,10 +176,10 @@ TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_ren
     f.Error(m->cp1, 0x2);
     EXPECT_EQ(f.Texts().size(), 1u);
     EXPECT_EQ(ReadFile(raw), bytes + "B");
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
 
     const std::filesystem::path text = f.dir.File("text.txt");
-    m->OutputFile.Open(text.string(), terminal::TListFileType::Text);
+    m->RxRouter.OpenOutput(text.string(), terminal::TListFileType::Text);
     const int lines = f.Lines().LineCount();
     f.Receive(m->cp1, "AB");
     f.Receive(m->cp2, "C");
@@ -187,7 +187,7 @@ TEST(main_form_receive, raw_output_takes_the_exact_bytes_and_text_output_the_ren
     // An error ends the data line in progress before its own text.
     EXPECT_EQ(ReadFile(text), "<41 42\r\xAB" "43\r= Parity Err =\r");
     EXPECT_EQ(f.Lines().LineCount(), lines);  // the list is left alone
-    m->OutputFile.Close();
+    m->SwitchOutputOff();
     // Closed again: the panel is the destination once more.
     f.Receive(m->cp1, "D");
     EXPECT_EQ(m->RxPanel->CurLine(), "<44");

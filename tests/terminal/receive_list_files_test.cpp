@@ -415,14 +415,14 @@ TEST(receive_list_files, output_to_a_fifo_never_waits_and_ends_cleanly_whatever_
     test_support::EnsureQtApplication();
     out.StallLimit = std::chrono::milliseconds(50);
     int gone = 0;
-    out.OnBacklogGone = [&](TListOutput&) { ++gone; };
+    out.OnSettle = [&](TListOutput&) { ++gone; };
     EXPECT_TRUE(out.Write(std::string(4u << 20, 'x')));
     EXPECT_TRUE(out.Holding());
     EXPECT_TRUE(out.Write("behind it"));
     EXPECT_TRUE(test_support::PumpUntil([&] { return gone > 0; }));
     EXPECT_EQ(gone, 1);
     EXPECT_FALSE(out.IsOpen());
-    EXPECT_TRUE(out.FailedMeanwhile());
+    EXPECT_TRUE(out.FailurePending());
     EXPECT_EQ(out.Failure(),
               "Cannot write \"" + pipe.path() + "\": the program or device reading it stopped taking data");
     EXPECT_TRUE(out.TakeFailedChunks().empty());
@@ -455,13 +455,13 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
     TListOutput out;
     out.StallLimit = std::chrono::milliseconds(300);
     bool gone = false;
-    out.OnBacklogGone = [&](TListOutput&) { gone = true; };
+    out.OnSettle = [&](TListOutput&) { gone = true; };
     out.Open(pipe.path(), TListFileType::Binary);
     const std::string a(3000, 'A'), b(3000, 'B'), c(10000, 'C');
     for (const std::string* chunk : {&a, &b, &c}) {
         const std::uint64_t start = out.Given();
         ASSERT_TRUE(out.Write(*chunk));
-        out.KeepUntilWritten({0, *chunk, 0, 0, false}, start);
+        out.KeepUntilWritten({0, *chunk, 0, 0, {}, false}, start);
     }
     ASSERT_TRUE(out.HasBacklog());
     // The reader takes exactly A and B, then stops; the pipe fills with C.
@@ -471,7 +471,7 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
         return got.size() == a.size() + b.size();
     }));
     ASSERT_TRUE(test_support::PumpUntil([&] { return gone; }));
-    EXPECT_TRUE(out.FailedMeanwhile());
+    EXPECT_TRUE(out.FailurePending());
     EXPECT_TRUE(out.Holding()) << "what comes next went on before the failure was settled";
     const std::string piped = got + reader.Take();
     std::vector<TUnwrittenChunk> rest = out.TakeFailedChunks();
@@ -487,7 +487,7 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
         TListOutput text;
         text.StallLimit = std::chrono::milliseconds(300);
         gone = false;
-        text.OnBacklogGone = [&](TListOutput&) { gone = true; };
+        text.OnSettle = [&](TListOutput&) { gone = true; };
         text.Open(pipe.path(), TListFileType::Text);
         PanelFixture f;
         f.Panel.RVPnlTime = tpNone;
@@ -499,7 +499,7 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
             const std::uint64_t start = text.Given();
             text.BeginChunk();
             f.Panel.ShowData(chunk, 0);
-            text.KeepUntilWritten({0, chunk, 0, 0, true}, start);
+            text.KeepUntilWritten({0, chunk, 0, 0, {}, true}, start);
             sent += chunk;
         }
         std::string taken = text_reader.TakeSome(5000);

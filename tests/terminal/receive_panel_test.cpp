@@ -79,7 +79,7 @@ using Lines = std::vector<std::string>;
 struct StringSink : TLineSink {
     std::string Text;
     std::function<void(std::string_view)> OnPut;
-    void Put(std::string_view T, std::size_t) override {
+    void Put(std::string_view T, std::size_t, std::size_t) override {
         if (OnPut) OnPut(T);
         Text += T;
     }
@@ -625,21 +625,30 @@ TEST(receive_panel, text_output_file_receives_rendered_text_and_the_list_keeps_i
     EXPECT_EQ(file.Text, "\r10:20<0A\r10:20<0B\r10:20<0C\r10:20:30<0D");
 
     // Back in the file, left in mid-line: that line ends first. A peer's
-    // data comes under its name line in the file, once, and a half word
-    // waits on across the switch.
+    // data comes under its name line in the file, once. A half word waits
+    // in the place it was read for: a byte read for the list never
+    // completes a word begun in the file.
     f.Panel.WriteTo(&file);
     f.Panel.DataFormat = dfHW;
     f.Panel.ShowData("\x01\x02\x03", 0, 0, 5, "RV data from CliIdx=5");
     f.Panel.ShowData("\x04", 0, 0, 5, "RV data from CliIdx=5");
     f.Panel.ShowData("\x07", 0, 0, 6, "RV data from CliIdx=6");  // waits: no name yet
-    EXPECT_EQ(file.Text, "\r10:20<0A\r10:20<0B\r10:20<0C\r10:20:30<0D\r10:20:30.400<RV data from CliIdx=5\r"
-                         "10:20:30.400<0201 0403");
+    const std::string inFile = "\r10:20<0A\r10:20<0B\r10:20<0C\r10:20:30<0D\r10:20:30.400<RV data from CliIdx=5\r"
+                               "10:20:30.400<0201 0403";
+    EXPECT_EQ(file.Text, inFile);
     f.Panel.WriteTo(nullptr);
     f.Panel.ShowData("\x08", 0, 0, 6, "RV data from CliIdx=6");
+    f.Panel.ShowData("\x09", 0, 0, 6, "RV data from CliIdx=6");
     after = f.Texts();
     ASSERT_GE(after.size(), 3u);
     EXPECT_EQ(after[after.size() - 2], "10:20:30.400<RV data from CliIdx=6");
-    EXPECT_EQ(after.back(), "10:20:30.400<0807");
+    EXPECT_EQ(after.back(), "10:20:30.400<0908");
+    // The file's low byte shows there alone once its words end, under its
+    // peer's name; the list's pairs have nothing of it.
+    EXPECT_TRUE(f.Panel.WordsOf(nullptr).TakeLone(0, 6, false).empty());
+    f.Panel.WriteTo(&file);
+    for (const terminal::TLoneByte& lone : file.Words.TakeLone(0, 6, false)) f.Panel.ShowLoneByte(lone);
+    EXPECT_EQ(file.Text, inFile + "\r10:20:30.400<RV data from CliIdx=6\r10:20:30.400<07\r");
 }
 
 // Resident memory of this process.

@@ -28,7 +28,6 @@ const TReceiveSource kPort2{.IsMain = false};
 struct Wiring {
     test_support::TempDir dir;
     terminal::TReceiveQueue queue;
-    TListOutput on;                  // the output that is on
     std::vector<std::string> list;   // what the list shows, "M:" or "P:" and the bytes
     std::vector<std::string> events; // the chunks the receive event was given
     bool declared[2] = {false, false};
@@ -38,7 +37,7 @@ struct Wiring {
     bool posted = false;
     double clock = 0;
     std::size_t bound = 4096;  // every port's input buffer
-    TReceiveRouter router{queue, on, Hooks()};
+    TReceiveRouter router{queue, Hooks()};
 
     terminal::TReceiveRouterHooks Hooks() {
         terminal::TReceiveRouterHooks h;
@@ -60,9 +59,9 @@ struct Wiring {
             else
                 list.push_back((Piece.Source.IsMain ? "M:" : "P:") + Piece.Bytes);
         };
-        h.Gone = [this](TListOutput*, const TReceivedPiece& Piece) { list.push_back(Piece.Source.IsMain ? "M." : "P."); };
-        h.OutputFailed = [this](const std::string& Failure, bool, std::vector<terminal::TUnwrittenChunk> Rest) {
-            list.push_back("F:" + Failure);
+        h.Gone = [this](const TReceivedPiece& Piece) { list.push_back(Piece.Source.IsMain ? "M." : "P."); };
+        h.OutputFailed = [this](TListOutput& File, bool, std::vector<terminal::TUnwrittenChunk> Rest) {
+            list.push_back("F:" + File.Failure());
             for (const auto& c : Rest) list.push_back((c.Dir == 0 ? "M:" : "P:") + c.Bytes);
         };
         h.PostPump = [this] { posted = true; };
@@ -83,7 +82,8 @@ struct Wiring {
             router.Pump();
         }
     }
-    void SwitchOn(const std::string& Name) { on.Open(dir.File(Name), TListFileType::Binary); }
+    void SwitchOn(const std::string& Name) { router.OpenOutput(dir.File(Name), TListFileType::Binary); }
+    bool On() const { return router.On() != nullptr; }
     bool Waiting(const std::string& Name) { return router.WaitingFile(dir.File(Name)) != nullptr; }
 };
 
@@ -221,7 +221,7 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
         w.Read(kPort2, "p1");
         w.Loop();
         w.router.OutputSwitchedOff();
-        EXPECT_FALSE(w.on.IsOpen());
+        EXPECT_FALSE(w.On());
         EXPECT_TRUE(w.Waiting("a.bin"));
         // A Clear empties the list, not a file switched off; switching
         // another file on clears too.
@@ -258,7 +258,7 @@ TEST(receive_router, every_file_switched_off_in_an_event_gets_what_was_read_for_
         ASSERT_NE(waiting, nullptr);
         w.router.MarkCleared();
         w.router.Resume(*waiting);
-        EXPECT_TRUE(w.on.IsOpen());
+        EXPECT_TRUE(w.On());
         EXPECT_FALSE(w.Waiting("c.bin"));
         w.Read(kMain, "m5");
         w.Read(kPort2, "p5");
@@ -313,24 +313,23 @@ TEST(receive_router, a_pipe_that_has_not_taken_its_output_holds_its_pieces_and_o
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     test_support::FifoReader reader(fifo);
     ASSERT_TRUE(reader.SetCapacity(4096));
-    w.on.OnBacklogGone = [&](TListOutput&) { w.posted = true; };
-    w.on.Open(fifo, TListFileType::Binary);
+    w.router.OpenOutput(fifo, TListFileType::Binary);
     const std::string big(6000, 'a');
     w.Read(kMain, big);
     w.Read(kPort2, "c");
     w.Loop();
-    ASSERT_TRUE(w.on.HasBacklog());
+    ASSERT_TRUE(w.router.On()->HasBacklog());
     EXPECT_FALSE(w.queue.Empty()) << "the piece behind the backlog was not held";
     std::string got = reader.Take();
     ASSERT_TRUE(test_support::PumpUntil([&] {
         w.Loop();
         got += reader.Take();
-        return w.queue.Empty() && !w.on.HasBacklog();
+        return w.queue.Empty() && !w.router.On()->HasBacklog();
     }));
     // Once more, and switched off at once.
     w.Read(kMain, big);
     w.Loop();
-    ASSERT_TRUE(w.on.HasBacklog());
+    ASSERT_TRUE(w.router.On()->HasBacklog());
     w.router.OutputSwitchedOff();
     w.Read(kMain, "d");
     w.Loop();
