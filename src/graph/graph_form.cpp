@@ -781,7 +781,12 @@ void TfGraph::mDelRangeClick(vcl::TComponent*) {
     const std::span<const double> x = serLine->XValues().Values();
     const auto first = std::lower_bound(x.begin(), x.end(), x[static_cast<std::size_t>(FMarkStart)]);
     const auto past = std::upper_bound(first, x.end(), x[static_cast<std::size_t>(FMarkEnd)]);
-    serLine->DeleteRange(static_cast<int>(first - x.begin()), static_cast<int>(past - first), false);
+    const int gone = static_cast<int>(past - first);
+    serLine->DeleteRange(static_cast<int>(first - x.begin()), gone, false);
+    // The status bar counts the points the graph holds, not those it was
+    // ever given: the deleted ones leave the count with the line.
+    FPointCount -= std::min(FPointCount, gone);
+    UpdateStatus(true);
     SetMarkedRange(-1, -1, true);
     // The points deleted leave room (and the memory they took) for new
     // ones: a graph that was full takes points again up to its limit.

@@ -19,6 +19,7 @@
 #include <limits>
 #include <new>
 #include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -765,6 +766,13 @@ TEST(graph_form, exported_pictures_hold_the_chart_alone) {
     g->SetVisible(false);
 }
 
+// The status bar's count: every point the graph holds, on the line and
+// still to come onto it.
+void ExpectCountShown(TfGraph* g) {
+    const int held = g->serLine->Count() + g->PendingCount() + g->LateCount();
+    EXPECT_EQ(g->sb1->PanelText(0), Ru("Тчк: ") + std::to_string(held));
+}
+
 // The mouse moved over the chart to X (halfway up), then Item of the
 // marking menu chosen, as the user marks a range.
 void MarkAt(TfGraph* g, double X, vcl::TMenuItem* Item) {
@@ -826,6 +834,7 @@ TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     // Deleting removes the eleven points, unmarks and removes the band.
     g->mDelRange->Click();
     ASSERT_EQ(g->serLine->Count(), 39);
+    ExpectCountShown(g);
     EXPECT_EQ(X(g, 9), 10);
     EXPECT_EQ(X(g, 10), 22);
     EXPECT_EQ(g->Band(), nullptr);
@@ -858,6 +867,7 @@ TEST(graph_form, marked_ranges_show_a_band_and_delete_exactly_its_points) {
     EXPECT_EQ(g->MarkEnd(), 6);
     g->mDelRange->Click();
     ASSERT_EQ(g->serLine->Count(), 8);
+    ExpectCountShown(g);
     EXPECT_EQ(X(g, 2), 11);
     EXPECT_EQ(X(g, 3), 16);
     g->SetVisible(false);
@@ -882,7 +892,8 @@ std::vector<std::pair<double, double>> Points(TfGraph* g) {
 }
 
 // "Удалить диапазон" chosen: the Gone points whose X lies in the band go,
-// every other point stays, in its order.
+// every other point stays, in its order, and the status bar counts those
+// left.
 void DeleteBand(TfGraph* g, std::size_t Gone) {
     ASSERT_NE(g->Band(), nullptr);
     const double lo = g->Band()->StartValue(), hi = g->Band()->EndValue();
@@ -895,6 +906,7 @@ void DeleteBand(TfGraph* g, std::size_t Gone) {
     EXPECT_EQ(std::count_if(left.begin(), left.end(), inBand), 0) << "points left inside the band";
     EXPECT_TRUE(left == kept) << "the points outside the band, in their order";
     EXPECT_EQ(g->Band(), nullptr);
+    ExpectCountShown(g);
 }
 
 TEST(graph_form, range_delete_takes_every_point_at_the_read_time_of_either_mark) {
@@ -918,6 +930,10 @@ TEST(graph_form, range_delete_takes_every_point_at_the_read_time_of_either_mark)
     SaveShown(g, "graph_range_marked.png");
     DeleteBand(g, 3 * 512);
     SaveShown(g, "graph_range_deleted.png");
+    // Points received after the delete count on from the points left.
+    AddReads(g, read(6), 2);
+    ASSERT_EQ(g->serLine->Count(), 5 * 512);
+    ExpectCountShown(g);
 
     // Pages of 1023 points, page 2 shown: it begins with the last point of
     // read 1 and ends inside read 3, at the end mark. A start mark on the
