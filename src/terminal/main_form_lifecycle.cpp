@@ -271,11 +271,13 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     // one still in its load event.
     //
     // Only a save that waits for a pipe or a device to take more goes
-    // first: it is given up (silently: the user asked to close), and the
-    // close comes again from the loop once it has returned, so that nothing
-    // it was saving goes away under it.
+    // first: the windows go at once, and the save is written on to a
+    // reader that still takes, as the output files are (one that takes
+    // nothing for the stall limit is given up, and standard error says
+    // so); the close comes again from the loop once it has returned, so
+    // that nothing it was saving goes away under it.
     if (vcl::Application && vcl::Application->WriteWaiting()) {
-        vcl::Application->StopWaitingWrite();
+        vcl::Application->FinishWaitingWrites();
         CanClose = false;
         if (PostWindow != 0) win::PostMessage(PostWindow, kCloseMessage, 0, 0);
         return;

@@ -518,6 +518,8 @@ void TApplication::Terminate() {
 void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 bool TApplication::WriteWaitTurn() {
+    // The windows have gone: the write only waits for its reader.
+    if (finishing_writes_ && !terminated_) return true;
     if (!terminated_ && !write_stopped_) {
         ++write_waiting_;
         struct Leave {
@@ -537,6 +539,13 @@ bool TApplication::WriteWaitTurn() {
 
 void TApplication::StopWaitingWrite() {
     if (write_waiting_ > 0) write_stopped_ = true;
+}
+
+void TApplication::FinishWaitingWrites() {
+    finishing_writes_ = true;
+    CloseModalBoxes();
+    for (int i = 0; i < ComponentCount(); ++i)
+        if (auto* form = dynamic_cast<TForm*>(Components(i))) form->Hide();
 }
 
 bool TApplication::Active() const {
@@ -581,7 +590,7 @@ void TApplication::ReportError(const std::string& text, bool repeated) {
     // on its way back to the event loop. What cannot be shown goes to
     // standard error instead of vanishing. Once the loop is ending nobody
     // is there to answer a box.
-    if (terminated_) {
+    if (terminated_ || finishing_writes_) {
         rtl::TraceFailure(std::string_view(text));
         return;
     }

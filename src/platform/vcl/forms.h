@@ -184,6 +184,14 @@ public:
     // Gives the waiting write up at its next turn (a close that must not
     // wait for a reader): a save then ends with a silent rtl::EAbort.
     void StopWaitingWrite();
+    // The program closes while a write waits (a save onto a FIFO): every
+    // window goes now, and the write carries on without turns (nothing else
+    // runs meanwhile) until its reader has taken all, or has taken nothing
+    // for the stall limit, as output files are finished once the window
+    // has gone. From then on errors go to standard error: no window is
+    // left to show them.
+    void FinishWaitingWrites();
+    bool FinishingWrites() const { return finishing_writes_; }
     bool Active() const;
     void Minimize();
     void Restore();
@@ -252,6 +260,7 @@ private:
     std::unique_ptr<rtl::TWriteWaitTurns> write_turns_;
     int write_waiting_ = 0;
     bool write_stopped_ = false;
+    bool finishing_writes_ = false;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
