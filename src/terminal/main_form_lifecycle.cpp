@@ -283,6 +283,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         return;
     }
     CanClose = true;
+    if (vcl::Application) vcl::Application->WritesFinished();
     if (RxRouter.Closing()) return;
     RxRouter.BeginClose();
     if (Script) {

@@ -237,9 +237,15 @@ void TReceivePanel::AppendNewLine(bool Repaint) {
     ClearCurrentLine();
     if (sink_) {
         // The list's last line stays empty meanwhile: the list's own lines
-        // (messages) go there.
+        // (messages) go there, and data once lines go to the list again. A
+        // line that holds text there (one just loaded) is never written
+        // over: the list gets a fresh line after it.
         EnsureCurrentLine();
         Output("\r");
+        if (lines_.LineLength(lines_.LineCount() - 1) == 0) return;
+        TLineSink* const sink = std::exchange(sink_, nullptr);
+        AppendNewLine(Repaint);
+        sink_ = sink;
         return;
     }
     int n = lines_.LineCount();

@@ -506,21 +506,27 @@ TEST(main_form_files, saving_the_list_onto_a_pipe_neither_ends_the_program_nor_f
               "Cannot write \"" + fifo + "\": the program or device reading it stopped taking data.");
     EXPECT_TRUE(m->Visible());
 
-    // A close request while such a save waits gives the save up at once
-    // and without a word (the limit is far off: a save that went on would
-    // end in the notice), and the window then closes as it always does,
-    // settings saved.
+    // A close request while such a save waits for a slow reader: the
+    // windows go at once, the save is written on until the reader has it
+    // all (as output files are once the window has gone), no box comes,
+    // and the window then closes as it always does, settings saved.
     setenv("VOSTREL_TEST_WRITE_STALL_MS", "20000", 1);
     holder.Take();
     const std::string ini = f.ini;
     std::filesystem::remove(ini);
     QCoreApplication::postEvent(m->Widget(), new QCloseEvent);
     f.Answer(fifo, 2);
+    holder.TakeEvery(20000, std::chrono::milliseconds(20));
     f.Click("mSaveAll");
     unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+    EXPECT_FALSE(m->Visible()) << "the window stayed while the save was finished";
     EXPECT_EQ(f.messages.size(), 2u) << f.messages.back();
-    EXPECT_TRUE(test_support::PumpUntil([&] { return !m->Visible(); }));
-    EXPECT_TRUE(std::filesystem::exists(ini)) << "the settings were not saved at the close";
+    EXPECT_TRUE(test_support::PumpUntil([&] { return std::filesystem::exists(ini); }))
+        << "the settings were not saved at the close";
+    holder.StopTaking();
+    const std::string got = holder.Taken() + holder.Take();
+    EXPECT_EQ(got.size(), Pattern(100000).size()) << "the reader did not get the whole save";
+    EXPECT_TRUE(got == Pattern(100000)) << "the reader got other bytes";
 }
 
 TEST(main_form_files, output_to_a_file_that_fails_is_switched_off_and_nothing_received_is_lost) {
@@ -656,6 +662,55 @@ TEST(main_form_files, text_output_failing_outside_a_chunk_is_told_and_later_chun
     f.Receive(Pattern(40));
     EXPECT_EQ(ListBytes(f.Lines()), Pattern(40));
     EXPECT_EQ(FilesFixture::Notices().size(), 1u);
+    EXPECT_TRUE(f.messages.empty());
+}
+
+// Whatever writes to the text output file, a write it refuses is told as
+// every failed output is: a Load clears the list and the file and ends with
+// a fresh line, written to the file last. Should that last write fail, the
+// notice comes, output is off, and the next chunk goes to the list, once.
+TEST(main_form_files, a_load_whose_last_write_to_the_output_fails_switches_output_off_with_its_notice) {
+    FilesFixture f;
+    TMain* m = f.main;
+    vcl::Application->Title = "Vostrel";
+    f.Receive("AB");
+    const std::string cp = f.dir.File("list.cp");
+    f.Answer(cp, 3);
+    f.Click("mSaveAll");
+    const std::string txt = f.dir.File("out.txt");
+    f.OutputTo(txt, 1);
+    // How many writes a load makes into the file: the last is to fail.
+    int writes = 0;
+    {
+        rtl::TInjectedFileFaults count;
+        f.Answer(cp, 0);
+        f.Click("Load1");
+        writes = count.Writes();
+    }
+    f.Settle();
+    ASSERT_GE(writes, 1);
+    ASSERT_TRUE(m->OutputOn() != nullptr);
+    ASSERT_TRUE(FilesFixture::Notices().empty());
+    {
+        rtl::TInjectedFileFaults faults;
+        faults.FailWritesFrom(writes);
+        f.Answer(cp, 0);
+        f.Click("Load1");
+        EXPECT_EQ(faults.Writes(), writes);
+    }
+    f.Settle();
+    EXPECT_EQ(m->OutputOn(), nullptr);
+    EXPECT_FALSE(m->Outputtofile1->Checked()) << "output failed, and the menu still says it is on";
+    EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+    const auto notices = FilesFixture::Notices();
+    ASSERT_EQ(notices.size(), 1u) << "the failure was not told";
+    EXPECT_EQ(FilesFixture::NoticeText(notices[0]).rfind("Cannot write \"" + txt + "\": No space left on device", 0),
+              0u);
+    // The line loaded last stays as it was: received data starts a line of
+    // its own after it.
+    f.Receive("C");
+    EXPECT_EQ(f.Lines().GetLine(f.Lines().LineCount() - 1), "<43");
+    EXPECT_EQ(ListBytes(f.Lines()), "ABC");
     EXPECT_TRUE(f.messages.empty());
 }
 

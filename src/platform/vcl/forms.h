@@ -192,6 +192,8 @@ public:
     // left to show them.
     void FinishWaitingWrites();
     bool FinishingWrites() const { return finishing_writes_; }
+    // The close that waited for them goes on: what follows is its own.
+    void WritesFinished() { finishing_writes_ = false; }
     bool Active() const;
     void Minimize();
     void Restore();
