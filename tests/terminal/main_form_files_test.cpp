@@ -668,20 +668,24 @@ std::string TextFileBytes(std::string Text, terminal::TDataFormat Format, bool W
 // none of its two bytes).
 TEST(main_form_files, text_output_onto_a_pipe_that_stops_leaves_each_byte_once_in_every_format) {
     setenv("VOSTREL_TEST_WRITE_STALL_MS", "100", 1);
-    // Chunks of 2 to 12 bytes, then five of 1,000.
+    // Chunks of 2 to 12 bytes, then five of 4,000.
     std::vector<std::string> chunks;
     std::size_t from = 0;
     for (std::size_t n = 2; n <= 12; ++n, from += n) chunks.push_back(Pattern(n, from));
-    for (int k = 0; k < 5; ++k, from += 1000) chunks.push_back(Pattern(1000, from));
+    for (int k = 0; k < 5; ++k, from += 4000) chunks.push_back(Pattern(4000, from));
     std::string sent;
     for (const std::string& c : chunks) sent += c;
     for (const terminal::TDataFormat format :
          {terminal::dfHEX, terminal::dfDEC, terminal::dfDW, terminal::dfHW, terminal::dfASC, terminal::dfBIN}) {
-        // Less than the pipe and the reader together would take of the text
-        // (ASC writes about a character a byte).
-        const std::size_t first = format == terminal::dfASC ? 1000 : 5000;
-        for (std::size_t takes = first; takes < first + 5; ++takes) {
-            SCOPED_TRACE(std::string(terminal::DataFormatName(format)) + ", the reader takes " + std::to_string(takes));
+        // A pipe takes a token written on its own whole or not at all, and
+        // what waits behind a full pipe (more than a page of it) a page at a
+        // time: a line error of a chosen length first (12, 13, 14, 15, 22
+        // and 11 characters) makes the place the pipe stops at fall
+        // everywhere within a token of up to six characters. (ASC writes
+        // about a character a byte: its reader takes less.)
+        const std::size_t takes = format == terminal::dfASC ? 1000 : 5000;
+        for (const std::int32_t error : {0x8000, 0x10, 0x4, 0x2, 0x6, 0x400}) {
+            SCOPED_TRACE(std::string(terminal::DataFormatName(format)) + " after error " + std::to_string(error));
             FilesFixture f;
             TMain* m = f.main;
             m->mShowASCIInonvisiblecodes->SetChecked(true);
@@ -691,6 +695,7 @@ TEST(main_form_files, text_output_onto_a_pipe_that_stops_leaves_each_byte_once_i
             test_support::FifoReader reader(pipe.path());
             ASSERT_TRUE(reader.SetCapacity(4096));
             f.OutputTo(pipe.path(), 1);
+            m->cp1ReceiveError(m->cp1, error);
             for (const std::string& c : chunks) f.Receive(c);
             std::string piped;
             ASSERT_TRUE(test_support::PumpUntil([&] {
