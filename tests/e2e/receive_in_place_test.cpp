@@ -341,6 +341,30 @@ TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_fo
 // while 3000 'A', 'B' and 'C' come; after the wait the reader takes S, A and
 // B, and stops. Once the pipe is given up, each byte the port read is in
 // one place: in the pipe, or in the list.
+// A port that closes while its own receive event waits: its end shows after
+// what the event holds. In HW, the low byte 11 read before the event pairs
+// with the event's 'S' into one word; nothing shows alone, nothing is lost.
+TEST(receive_in_place, a_port_closed_inside_its_own_event_ends_after_what_the_event_holds) {
+    OutputWindow w;
+    TMain* m = w.main;
+    ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+    m->mShowWrites->SetChecked(true);
+    m->DataFormat = terminal::dfHW;
+    m->StartNewLine(true);
+    ASSERT_TRUE(w.Play("\x11", 1));
+    ASSERT_TRUE(w.Wait([&] {
+        m->sbPort->Click();
+        ASSERT_FALSE(m->cp1->Connected());
+        // The loop's turns meanwhile: the end waits for the event.
+        test_support::Pump(std::chrono::milliseconds(200));
+    }));
+    EXPECT_EQ(w.RxCount(), 2u);
+    std::vector<std::string> shown;
+    for (int i = 0; i < w.Lines().LineCount(); ++i)
+        if (w.Lines().LineLength(i) > 0) shown.push_back(w.Lines().GetLine(i));
+    EXPECT_EQ(shown, std::vector<std::string>{"<5311"});
+}
+
 TEST(receive_in_place, a_pipe_that_stops_after_a_wait_leaves_each_byte_in_one_place) {
     setenv("VOSTREL_TEST_WRITE_STALL_MS", "400", 1);
     OutputWindow w;

@@ -20,6 +20,7 @@
 
 #include "chart/engine/fast_line_series.h"
 #include "graph/graph_form.h"
+#include "platform/rtl/file_writes.h"
 #include "platform/vcl/forms.h"
 #include "platform/win/timers.h"
 #include "ports/foreign_port.h"
@@ -292,6 +293,23 @@ TEST(receive_path, a_word_view_keeps_every_byte_through_a_plugins_lines_and_a_po
     EXPECT_TRUE(p.messages.empty());
 }
 
+// Output to a file switched on (into File, as text or binary) or off, as
+// the menu entry does after its dialog.
+void SwitchOutput(TMain& m, const std::string& File = {}, int Filter = 1) {
+    vcl::Application->DialogHook = [File, Filter](vcl::TCommonDialog& d) {
+        auto* od = dynamic_cast<vcl::TOpenDialog*>(&d);
+        if (od) od->FileName = File, od->FilterIndex = Filter;
+        return od != nullptr;
+    };
+    m.Outputtofile1->Click();
+    vcl::Application->DialogHook = nullptr;
+}
+
+std::string Slurp(const std::string& File) {
+    std::ifstream in(File, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // The message windows open now (notices of earlier tests too), freed.
 std::vector<std::string> TakeNotices() {
     std::vector<std::string> notices;
@@ -427,6 +445,125 @@ struct SlowReader {
     std::unique_ptr<test_support::FifoReader> reader;
 };
 
+// In a word format a low byte waits for its pair in the place it was read
+// for (the list, or the output file that was on), and shows alone there,
+// under no other place's words, when that place is done with (output
+// switched off), when its port closes, or at the window's close; the graph
+// plots it as the list shows it.
+TEST(receive_path, a_word_views_lone_byte_goes_where_it_was_read_for_and_to_the_graph) {
+    {
+        ReceivePath p;
+        TMain* m = p.main;
+        m->DataFormat = terminal::dfHW;
+        m->StartNewLine(true);
+        const std::string one = p.dir.File("one.txt"), two = p.dir.File("two.txt");
+        SwitchOutput(*m, one);
+        ASSERT_NE(m->OutputOn(), nullptr);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x11\x12\x13"));
+        ASSERT_TRUE(p.ShowReceived());
+        // Switched off: the file is done with, and 13 ends it.
+        SwitchOutput(*m);
+        ASSERT_EQ(m->OutputOn(), nullptr);
+        EXPECT_EQ(Slurp(one), "<1211\r<13\r");
+        // On into another file: 14 and 15 are a word of their own there.
+        SwitchOutput(*m, two);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x14\x15\x16"));
+        ASSERT_TRUE(p.ShowReceived());
+        // The port closes: 16 shows in the file it was read for.
+        m->sbPort->Click();
+        ASSERT_FALSE(m->cp1->Connected());
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(Slurp(two), "<1514\r<16\r");
+        EXPECT_EQ(ListedBytes(p.Lines()), "");
+        EXPECT_EQ(Slurp(one), "<1211\r<13\r");
+        // Port open again, 17 read for the file: the close writes it there.
+        m->sbPort->Click();
+        ASSERT_TRUE(m->cp1->Connected());
+        ASSERT_TRUE(p.Send(p.main_dev, "\x17"));
+        ASSERT_TRUE(p.ShowReceived());
+        m->Close();
+        p.Free();
+        EXPECT_EQ(Slurp(two), "<1514\r<16\r<17\r");
+    }
+    {
+        // With the graph open: the list shows 2221 and 23 alone when the
+        // port closes, and the graph has both.
+        ReceivePath p;
+        TMain* m = p.main;
+        p.graph->SetVisible(true);
+        m->DataFormat = terminal::dfHW;
+        m->StartNewLine(true);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x21\x22\x23"));
+        ASSERT_TRUE(p.ShowReceived());
+        m->sbPort->Click();
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<23");
+        EXPECT_EQ(p.Lines().GetLine(p.Last() - 2), "<2221");
+        ASSERT_EQ(p.graph->PointCount(), 2);
+        EXPECT_EQ(p.graph->serLine->YValues().Value(0), 0x2221);
+        EXPECT_EQ(p.graph->serLine->YValues().Value(1), 0x23);
+        EXPECT_TRUE(p.messages.empty());
+    }
+}
+
+// A lone byte's line that the output file refuses (its reader went, as
+// `head -c` does once it has what it wanted; a full disk) shows in the list:
+// the byte is never lost.
+TEST(receive_path, a_lone_byte_whose_line_the_output_file_refuses_shows_in_the_list) {
+    TakeNotices();
+    {
+        ReceivePath p;
+        TMain* m = p.main;
+        vcl::Application->Title = "Vostrel";
+        m->DataFormat = terminal::dfHW;
+        m->StartNewLine(true);
+        SlowReader pipe(p, "pipe", 1);
+        ASSERT_TRUE(pipe.made);
+        m->Outputtofile1->Click();
+        ASSERT_NE(m->OutputOn(), nullptr);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x21\x22\x23"));
+        ASSERT_TRUE(p.ShowReceived());
+        std::string piped;
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            piped += pipe.reader->Take();
+            return piped.find("2221") != std::string::npos;
+        }));
+        pipe.reader.reset();  // the reader has what it wanted and goes
+        m->sbPort->Click();
+        ASSERT_TRUE(p.ShowReceived());
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->OutputOn() == nullptr; }));
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(piped, "\r<2221");
+        EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<23");
+        EXPECT_EQ(ListedBytes(p.Lines()), "\x23");
+        EXPECT_FALSE(m->Outputtofile1->Checked());
+        const auto notices = TakeNotices();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].rfind("Cannot write \"" + pipe.path + "\": Broken pipe", 0), 0u) << notices[0];
+    }
+    {
+        ReceivePath p;
+        TMain* m = p.main;
+        m->DataFormat = terminal::dfHW;
+        m->StartNewLine(true);
+        const std::string file = p.dir.File("out.txt");
+        SwitchOutput(*m, file);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x21\x22\x23"));
+        ASSERT_TRUE(p.ShowReceived());
+        {
+            rtl::TInjectedFileFaults full;
+            full.FailWritesFrom(1);
+            m->sbPort->Click();
+            ASSERT_TRUE(p.ShowReceived());
+        }
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->OutputOn() == nullptr; }));
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(Slurp(file), "<2221");
+        EXPECT_EQ(ListedBytes(p.Lines()), "\x23");
+        EXPECT_EQ(TakeNotices().size(), 1u);
+    }
+}
+
 // Text output onto a FIFO whose reader takes 8,000 bytes a second, while
 // the device sends 8-byte records faster than that: the window closes at
 // once, and the program goes on writing what it read to the reader, which
@@ -458,10 +595,15 @@ TEST(receive_path, the_close_goes_at_once_and_writes_on_to_a_reader_that_still_r
             std::this_thread::sleep_for(400us);
         }
     });
+    m->Show();
     test_support::PumpUntil([] { return false; }, 1500ms);
     const auto at = std::chrono::steady_clock::now();
     m->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - at, 1s) << "the close waited for the reader";
+    EXPECT_FALSE(m->Visible()) << "the window stayed after the close";
+    // The pipe has not taken all yet: that is written once the window has
+    // gone, when the program ends.
+    EXPECT_FALSE(m->Finishing.empty()) << "the close gave up what the pipe had not taken";
     const std::uint64_t read = m->cp1->DeviceBytesRead();
     stop = true;
     device.join();

@@ -54,10 +54,16 @@ struct Wiring {
         h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
         // Each piece goes where the router says: the file given, or the list.
         h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) {
-            if (To)
-                To->Write(Piece.Bytes);
-            else
+            if (!To) {
                 list.push_back((Piece.Source.IsMain ? "M:" : "P:") + Piece.Bytes);
+                return;
+            }
+            // Kept until the file has taken it, as the window keeps it.
+            const std::uint64_t start = To->Given();
+            To->Write(Piece.Bytes);
+            To->KeepUntilWritten({static_cast<std::uint8_t>(Piece.Source.IsMain ? 0 : 1), Piece.Bytes, Piece.Time,
+                                  Piece.NameKey, Piece.NameLine, false, false, {}},
+                                 start);
         };
         h.Gone = [this](const TReceivedPiece& Piece) { list.push_back(Piece.Source.IsMain ? "M." : "P."); };
         h.OutputFailed = [this](TListOutput& File, bool, std::vector<terminal::TUnwrittenChunk> Rest) {
@@ -340,6 +346,50 @@ TEST(receive_router, a_pipe_that_has_not_taken_its_output_holds_its_pieces_and_o
         return !w.Waiting("pipe");
     })) << "the file switched off was never closed";
     EXPECT_TRUE(got == big + "c" + big) << got.size() << " bytes";
+}
+
+// A pipe that failed from the loop (its reader took nothing for the stall
+// limit) is a file of its own until the pump settles it: output switched on
+// into a new file meanwhile gets only what is read from then on, the failed
+// one's rest and what was read for it go to the list under its failure, and
+// a close at that moment shows them too.
+TEST(receive_router, a_file_that_failed_from_the_loop_stays_its_own_until_the_pump_settles_it) {
+    test_support::EnsureQtApplication();
+    setenv("VOSTREL_TEST_WRITE_STALL_MS", "100", 1);
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closed before the pump" : "output on into a new file before the pump");
+        Wiring w;
+        const std::string fifo = w.dir.File("pipe");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        test_support::FifoReader reader(fifo);  // never takes
+        ASSERT_TRUE(reader.SetCapacity(4096));
+        w.router.OpenOutput(fifo, TListFileType::Binary);
+        const std::string big(6000, 'a');
+        w.Read(kMain, big);
+        w.Loop();
+        w.Read(kMain, "b1");
+        w.Loop();
+        ASSERT_TRUE(w.router.On() && w.router.On()->HasBacklog());
+        // The loop runs, the pump does not: the pipe fails from the loop.
+        ASSERT_TRUE(test_support::PumpUntil([&] { return w.router.On() == nullptr; }));
+        ASSERT_TRUE(w.posted) << "the failed output asked for no pump";
+        if (close) {
+            w.router.HandOnEverything();
+        } else {
+            w.SwitchOn("new.bin");
+            ASSERT_TRUE(w.On());
+            w.Read(kMain, "c1");
+            w.Loop();
+            w.router.OutputSwitchedOff();
+            EXPECT_EQ(test_support::Slurp(w.dir.File("new.bin")), "c1") << "the new file got the failed one's pieces";
+        }
+        ASSERT_EQ(w.list.size(), 3u) << ::testing::PrintToString(w.list);
+        EXPECT_EQ(w.list[0], "F:Cannot write \"" + fifo + "\": the program or device reading it stopped taking data");
+        EXPECT_EQ(w.list[1], "M:" + big.substr(4096));
+        EXPECT_EQ(w.list[2], "M:b1");
+        EXPECT_FALSE(w.Waiting("pipe"));
+    }
+    unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
 }
 
 }  // namespace
