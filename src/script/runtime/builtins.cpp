@@ -445,12 +445,14 @@ void TPSExec::RegisterBuiltins() {
         {"SIZEOF", bcSizeOf},
     };
     for (const auto& c : kCases) {
-        RegisterFunction(
+        TPSRegisteredFunction& f = RegisterFunction(
             c.Name,
             [](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
                 return ParamsInFrame(exec, proc) && Dispatch(exec, proc, stack);
             },
             c.Case);
+        // S[i] compiles to a call of StrGet, which proven code reads in place.
+        if (c.Case == bcStrGet) f.Intrinsic = TPSIntrinsic::StrGet;
     }
     // Handlers of their own, with the frame checked first.
     auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) {
