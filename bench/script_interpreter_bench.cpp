@@ -407,6 +407,19 @@ Program StringProgram(const StringOperation& op, int n, std::string (&texts)[2])
     return Program{texts[0].c_str(), op.Lua != nullptr ? texts[1].c_str() : nullptr, n};
 }
 
+// Reports ns_per_byte of a run over n bytes, and Lua's beside it when p has
+// a Lua text.
+void ReportPerByte(benchmark::State& state, double seconds_per_run, int n, const Program& p) {
+    const double ns_per_byte = seconds_per_run / n * 1e9;
+    state.counters["ns_per_byte"] = ns_per_byte;
+    // Lua's runs take about a tenth of a second in all.
+    const double lua = LuaSecondsPerRun(p, std::max(10, 4000000 / n));
+    if (lua > 0) {
+        state.counters["lua_ns_per_byte"] = lua / n * 1e9;
+        state.counters["lua_ratio"] = ns_per_byte / (lua / n * 1e9);
+    }
+}
+
 void RunStringOperation(benchmark::State& state, const StringOperation& op) {
     const int n = static_cast<int>(state.range(0));
     std::string texts[2];
@@ -420,14 +433,40 @@ void RunStringOperation(benchmark::State& state, const StringOperation& op) {
         benchmark::DoNotOptimize(exec->CallProcByName("BENCH", args));
         ++runs;
     }
-    const double ns_per_byte = (ProcessSeconds() - start) / static_cast<double>(runs) / n * 1e9;
-    state.counters["ns_per_byte"] = ns_per_byte;
-    // Lua's runs take about a tenth of a second in all.
-    const double lua = LuaSecondsPerRun(p, std::max(10, 4000000 / n));
-    if (lua > 0) {
-        state.counters["lua_ns_per_byte"] = lua / n * 1e9;
-        state.counters["lua_ratio"] = ns_per_byte / (lua / n * 1e9);
+    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, p);
+}
+
+// A plug-in's ONRECEIVE decoding RD, a chunk of n bytes, one byte at a
+// time, as the plug-in host runs it; Lua's figure is its index read.
+void BM_StringRDDecode_Hosted(benchmark::State& state) {
+    test_support::EnsureQtApplication();
+    const int n = static_cast<int>(state.range(0));
+    TMyScript host([](std::int32_t, const std::string&, std::string&) {});
+    try {
+        host.Compile(
+            "var Sum: Integer;\n"
+            "procedure OnReceive;\n"
+            "var i, x: Integer;\n"
+            "begin\n"
+            "  x := 0;\n"
+            "  for i := 1 to Length(RD) do x := x + Ord(RD[i]);\n"
+            "  Sum := x;\n"
+            "end;\n"
+            "begin end.\n",
+            "bench.pas");
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
     }
+    host.SetRD(true, std::string(static_cast<std::size_t>(n), 'a'));
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        host.RunOnReceive(true);
+        ++runs;
+    }
+    std::string texts[2];
+    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, StringProgram(kIndexRead, n, texts));
 }
 
 void StringSizes(benchmark::internal::Benchmark* b) {
@@ -468,5 +507,6 @@ BENCHMARK(BM_StringCopy)->Apply(StringSizes);
 BENCHMARK(BM_StringPos)->Apply(StringSizes);
 BENCHMARK(BM_StringCompare)->Apply(StringSizes);
 BENCHMARK(BM_StringConstParamPass)->Apply(StringSizes);
+BENCHMARK(BM_StringRDDecode_Hosted)->Apply(StringSizes);
 
 }  // namespace

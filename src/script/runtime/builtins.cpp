@@ -455,12 +455,13 @@ void TPSExec::RegisterBuiltins() {
         if (c.Case == bcStrGet) f.Intrinsic = TPSIntrinsic::StrGet;
     }
     // Handlers of their own, with the frame checked first.
-    auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) {
-        RegisterFunction(name, [handler](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
+    auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) -> TPSRegisteredFunction& {
+        return RegisterFunction(name, [handler](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
             return ParamsInFrame(exec, proc) && handler(exec, stack);
         });
     };
-    own("LENGTH", Length);
+    // A loop's bound Length(S) is called at every step: proven code reads it.
+    own("LENGTH", Length).Intrinsic = TPSIntrinsic::Length;
     own("SETLENGTH", [](TPSExec&, TPSStack& s) { return SetLength(s, -1, -2, true); });
     own("GETARRAYLENGTH", [](TPSExec&, TPSStack& s) { return ArrayLength(s); });
     own("SETARRAYLENGTH", [](TPSExec&, TPSStack& s) { return SetLength(s, -1, -2, false); });

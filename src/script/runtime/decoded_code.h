@@ -211,7 +211,10 @@ enum TPSFormFlag : std::uint8_t {
     /* compiles it: PushType u; Assign u, B; (Calc Sub u, C;) PushType p; SetPtr p, D; */    \
     /* PushVar r, A; Call StrGet; Pop; Pop; Pop. An index out of range runs the */           \
     /* general form, which reports it. */                                                    \
-    X(ppStringElement, string_element, kNoCalc, kTwinned | kMayFail)
+    X(ppStringElement, string_element, kNoCalc, kTwinned | kMayFail)                         \
+    /* The length of the string B into the 32-bit A, as Length(S) compiles it: */            \
+    /* PushType t; Assign t, B; PushVar r, A; Call Length; Pop; Pop. */                      \
+    X(ppStringLength, string_length, kNoCalc, kTwinned)
 #define VOSTREL_PROVEN_SINGLE_FORMS(X)                                                       \
     X(ppPushPlain, push_plain, kNoCalc, 0)                                                   \
     X(ppPopPlain, pop_plain, kNoCalc, 0)                                                     \

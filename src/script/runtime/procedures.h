@@ -29,7 +29,7 @@ enum class TPSProcKind : std::uint8_t { pkNone, pkExternal, pkInternal };
 // of the call (shape_analysis.h): set by RegisterBuiltins only, so that a
 // host registering a function of the same name later binds imports to its
 // own record, which has none.
-enum class TPSIntrinsic : std::uint8_t { None, StrGet };
+enum class TPSIntrinsic : std::uint8_t { None, StrGet, Length };
 
 // A procedure of the loaded image.
 class TPSProcRec {
@@ -88,6 +88,9 @@ public:
 };
 
 inline TPSExternalProcRec& AsExternal(TPSProcRec& p) { return static_cast<TPSExternalProcRec&>(p); }
+inline const TPSExternalProcRec& AsExternal(const TPSProcRec& p) {
+    return static_cast<const TPSExternalProcRec&>(p);
+}
 inline const TPSInternalProcRec& AsInternal(const TPSProcRec& p) {
     return static_cast<const TPSInternalProcRec&>(p);
 }

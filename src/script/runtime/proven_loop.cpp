@@ -315,6 +315,16 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         VOSTREL_HOP(in.QuickNext);                                                            \
     }
 
+#define VOSTREL_P_STRING_LENGTH(label, FETCH)                                 \
+    label : {                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(s, 2, PB, 1, general_form)                                      \
+        FETCH(d, 1, PA, 0, general_form)                                      \
+        StoreAs(d, static_cast<std::uint32_t>(BlockCount(LoadStr(s))));       \
+        VOSTREL_HOP(in.QuickNext);                                            \
+    }
+
     // Every form with operands, as twin labels.
 #define VOSTREL_P_TWINS(FORM, ...)        \
     FORM(p_##__VA_ARGS__, VOSTREL_PROVEN) \
@@ -353,6 +363,7 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, bound_step32, kStepToBound)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
     VOSTREL_P_TWINS(VOSTREL_P_STRING_ELEMENT, string_element)
+    VOSTREL_P_TWINS(VOSTREL_P_STRING_LENGTH, string_length)
 
 p_for_calc : {
     const FusedStop stop = RunForCalc(instrs, pc, lb);
@@ -432,6 +443,7 @@ p_ret : {
 #undef VOSTREL_P_TWINS
 #undef VOSTREL_P_PUSH_CALCULATE
 #undef VOSTREL_P_STRING_ELEMENT
+#undef VOSTREL_P_STRING_LENGTH
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
 #undef VOSTREL_P_PUSH_VAR

@@ -279,7 +279,7 @@ class Prover : public shape_proof::StackProof {
     }
 
     void GivePushType(TPSDecodedInstr& in, const State& s) {
-        if (!IsPlainItem(in.Type)) return;
+        if (GiveStringLength(in, s) || !IsPlainItem(in.Type)) return;
         in.Size = StackItemBytes(in.Type);
         SetNext(in, NextOf(in));
         in.Op = ppPushPlain;
@@ -355,6 +355,47 @@ class Prover : public shape_proof::StackProof {
         return true;
     }
 
+    // Length(S) of a string compiles to a call of Length: a String
+    // temporary t given S, a Pointer r to where the length goes, the call,
+    // and the two popped.
+    bool GiveStringLength(TPSDecodedInstr& in, const State& s) {
+        if (in.Type == nullptr || in.Type->BaseType != btString) return false;
+        const auto t = static_cast<std::int32_t>(s.Stack.size() + 1);
+        const TPSDecodedInstr* at[5] = {};
+        if (!Sequence(in, {opAssign, opPushVar, opCall, opPop, opPop}, at)) return false;
+        const TPSDecodedInstr &assign = *at[0], &push_r = *at[1], &call = *at[2];
+        if (!IsLocal(assign.A(), t) || !CallsIntrinsic(call, TPSIntrinsic::Length) || push_r.Type == nullptr ||
+            push_r.Type->BaseType != btPointer || push_r.A().IsConstant())
+            return false;
+        // Taken on the items before the push: neither names the temporary.
+        const Operand text = Value(assign.B(), s);
+        const Operand r = Value(push_r.A(), s);
+        if (!text.Provable || text.Type->BaseType != btString || !r.Provable || !IsInt32(r.Type)) return false;
+        Place(in, 0, r);
+        Place(in, 1, text);
+        // The room the general form's two pushes would need.
+        in.Size = StackItemBytes(in.Type) + StackItemBytes(push_r.Type);
+        SetNext(in, AfterCall(*at[4]));
+        in.Op = ppStringLength;
+        return true;
+    }
+
+    // Whether a Call calls the runtime's own function that the intrinsic names.
+    bool CallsIntrinsic(const TPSDecodedInstr& call, TPSIntrinsic intrinsic) const {
+        const TPSProcRec* callee = exec_.GetProc(call.Number);
+        return callee != nullptr && callee->IsExternal() &&
+               AsExternal(*callee).Intrinsic == intrinsic;
+    }
+
+    // Where a form that runs a host call in place goes on: after the last
+    // instruction it takes along, the call counted as a tick, as it is
+    // counted when it has returned.
+    Edge AfterCall(const TPSDecodedInstr& last) const {
+        Edge after = NextOf(last);
+        after.Ticks = static_cast<std::uint8_t>(after.Ticks + 1);
+        return after;
+    }
+
     // A character of a string read as S[i] compiles to a call of StrGet: an
     // index temporary u given the value of a 32-bit expression, a Pointer
     // temporary p set to the string, a Pointer r to where the character
@@ -371,10 +412,7 @@ class Prover : public shape_proof::StackProof {
                       {opPushType, opSetPtr, opPushVar, opCall, opPop, opPop, opPop}, at))
             return false;
         const TPSDecodedInstr &push_p = *at[0], &set_p = *at[1], &push_r = *at[2], &call = *at[3];
-        const TPSProcRec* callee = exec_.GetProc(call.Number);
-        if (callee == nullptr || !callee->IsExternal() ||
-            AsExternal(const_cast<TPSProcRec&>(*callee)).Intrinsic != TPSIntrinsic::StrGet)
-            return false;
+        if (!CallsIntrinsic(call, TPSIntrinsic::StrGet)) return false;
         if (push_p.Type->BaseType != btPointer || !IsLocal(set_p.A(), u + 1) || push_r.Type == nullptr ||
             push_r.Type->BaseType != btPointer)
             return false;
@@ -400,10 +438,7 @@ class Prover : public shape_proof::StackProof {
         in.Signs = in.Type->BaseType == btS32 ? 1 : 0;
         // The room the general form's three pushes would need.
         in.Size = StackItemBytes(in.Type) + StackItemBytes(push_p.Type) + StackItemBytes(push_r.Type);
-        // The call is a tick, counted when it has returned.
-        Edge after = NextOf(*at[6]);
-        after.Ticks = static_cast<std::uint8_t>(after.Ticks + 1);
-        SetNext(in, after);
+        SetNext(in, AfterCall(*at[6]));
         in.Op = ppStringElement;
         return true;
     }

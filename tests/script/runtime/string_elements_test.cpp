@@ -96,6 +96,13 @@ begin
   s := '';
   i := 1;
   try Print(s[i]); except Print('empty: ' + ExceptionParam); end;
+  // Lengths as loops read them: of a string emptied, grown and shrunk.
+  for k := 1 to 3 do begin
+    if k = 2 then s := 'abcde';
+    if k = 3 then Delete(s, 1, 2);
+    i := Length(s);
+    Print('length ' + IntToStr(i) + ' ' + IntToStr(Length(s)));
+  end;
 end;
 procedure Uncaught;
 var s: string; i, x: Integer;
@@ -129,7 +136,10 @@ end.)";
                    "4:Out of string range\n"
                    "5:a\n"
                    "wrapped: Out of string range\n"
-                   "empty: Out of string range\n";
+                   "empty: Out of string range\n"
+                   "length 0 0\n"
+                   "length 5 5\n"
+                   "length 3 3\n";
     // The text holds characters of 128 and above (252 among them), which
     // count as their codes, not as negative bytes.
     ASSERT_GE(same, 1000);
