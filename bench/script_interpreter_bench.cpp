@@ -23,9 +23,11 @@
 // character read (of a local, of a global as RD is, of a const parameter),
 // a character written (to a copy, which must be made unique once), Length,
 // Copy, Pos, a comparison with a constant, and a call passing the string
-// as a const parameter. They report "ns_per_byte", which must not grow
-// with n (an operation that copies the string grows linearly), and, where
-// Lua has the operation, "lua_ns_per_byte" and "lua_ratio".
+// as a const parameter; and BM_StringRDDecode_Hosted/<n>, a plug-in's
+// ONRECEIVE decoding RD of n bytes in the plug-in host. They report
+// "ns_per_byte", which must not grow with n (an operation that copies the
+// string grows linearly), and, where Lua has the operation,
+// "lua_ns_per_byte" and "lua_ratio".
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -353,7 +355,7 @@ void BM_PluginArray_Hosted(benchmark::State& state) { RunHosted(state, kPluginAr
 // One operation per byte of s, a string of n bytes ('a' repeated); Lua's
 // text, where Lua has the operation, does the same to a string of n bytes.
 struct StringOperation {
-    const char* Pascal;  // declarations, then the statements of the loop
+    const char* Pascal;  // statements over s and n, adding to x (t is free)
     const char* Lua;     // the loop's body over s and i, adding to x; nil: none
 };
 

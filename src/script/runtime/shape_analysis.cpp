@@ -413,8 +413,8 @@ class Prover : public shape_proof::StackProof {
             return false;
         const TPSDecodedInstr &push_p = *at[0], &set_p = *at[1], &push_r = *at[2], &call = *at[3];
         if (!CallsIntrinsic(call, TPSIntrinsic::StrGet)) return false;
-        if (push_p.Type->BaseType != btPointer || !IsLocal(set_p.A(), u + 1) || push_r.Type == nullptr ||
-            push_r.Type->BaseType != btPointer)
+        if (push_p.Type == nullptr || push_p.Type->BaseType != btPointer || !IsLocal(set_p.A(), u + 1) ||
+            push_r.Type == nullptr || push_r.Type->BaseType != btPointer)
             return false;
         // The index, the string and the character's place, on the items
         // before the pushes: none names a temporary. SetPtr takes a Pointer
