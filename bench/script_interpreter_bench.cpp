@@ -17,6 +17,17 @@
 // "lua_ms" and "ratio" (script time / Lua time, both processor time; below
 // 1 means faster than Lua). Without it the comparison is skipped. Lua is
 // used by this benchmark only; nothing builds or tests with it.
+//
+// BM_String<operation>/<n>: one operation per byte of a string of n bytes
+// (1,000 to 64,000), as a plug-in decoding a received chunk does it: a
+// character read (of a local, of a global as RD is, of a const parameter),
+// a character written (to a copy, which must be made unique once), Length,
+// Copy, Pos, a comparison with a constant, and a call passing the string
+// as a const parameter; and BM_StringRDDecode_Hosted/<n>, a plug-in's
+// ONRECEIVE decoding RD of n bytes in the plug-in host. They report
+// "ns_per_byte", which must not grow with n (an operation that copies the
+// string grows linearly), and, where Lua has the operation,
+// "lua_ns_per_byte" and "lua_ratio".
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -220,8 +231,9 @@ const Program kPluginArray{
 double ProcessSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 // Seconds of processor time per run of the Lua program, or a negative value
-// when lua5.4 is not there.
+// when lua5.4 is not there (or the program has no Lua text).
 double LuaSecondsPerRun(const Program& p, int repeats) {
+    if (p.Lua == nullptr) return -1;
     if (std::system("command -v lua5.4 >/dev/null 2>&1") != 0) return -1;
     char path[] = "/tmp/vostrel_bench_XXXXXX";
     const int fd = mkstemp(path);
@@ -338,6 +350,141 @@ void BM_ArrayFillSumSort_Hosted(benchmark::State& state) { RunHosted(state, kArr
 void BM_PluginLoop_Hosted(benchmark::State& state) { RunHosted(state, kPluginLoop, 5); }
 void BM_PluginArray_Hosted(benchmark::State& state) { RunHosted(state, kPluginArray, 5); }
 
+// ------------------------------------------------------------ string operations
+
+// One operation per byte of s, a string of n bytes ('a' repeated); Lua's
+// text, where Lua has the operation, does the same to a string of n bytes.
+struct StringOperation {
+    const char* Pascal;  // statements over s and n, adding to x (t is free)
+    const char* Lua;     // the loop's body over s and i, adding to x; nil: none
+};
+
+constexpr const char* kStringHelpers =
+    "var Global: string;\n"
+    "function ConstRead(const S: string; i: Integer): Integer;\n"
+    "begin\n"
+    "  Result := Ord(S[i]);\n"
+    "end;\n"
+    "function ConstLength(const S: string): Integer;\n"
+    "begin\n"
+    "  Result := Length(S);\n"
+    "end;\n";
+
+const StringOperation kIndexRead{"for i := 1 to n do x := x + Ord(s[i]);\n", "x = x + s:byte(i)"};
+const StringOperation kGlobalIndexRead{"Global := s;\nfor i := 1 to n do x := x + Ord(Global[i]);\n",
+                                       "x = x + s:byte(i)"};
+const StringOperation kConstParamRead{"for i := 1 to n do x := x + ConstRead(s, i);\n", nullptr};
+// t shares s until its first write, which copies it once.
+const StringOperation kIndexWrite{"t := s;\nfor i := 1 to n do t[i] := 'b';\nx := Ord(t[n]) + Ord(s[n]);\n",
+                                  nullptr};
+const StringOperation kLength{"for i := 1 to n do x := x + Length(s);\n", "x = x + #s"};
+const StringOperation kCopy{"for i := 1 to n do x := x + Length(Copy(s, i, 2));\n", "x = x + #s:sub(i, i + 1)"};
+const StringOperation kPos{"for i := 1 to n do x := x + Pos('a', s);\n", "x = x + s:find('a', 1, true)"};
+const StringOperation kCompare{"for i := 1 to n do if 'abc' <> s then x := x + 1;\n",
+                               "if 'abc' ~= s then x = x + 1 end"};
+const StringOperation kConstParamPass{"for i := 1 to n do x := x + ConstLength(s);\n",
+                                      "x = x + len(s)"};
+
+// The operation as a Program over n bytes; its texts live in `texts`.
+Program StringProgram(const StringOperation& op, int n, std::string (&texts)[2]) {
+    texts[0] = std::string(kStringHelpers) +
+               "function Bench(n: Integer): Integer;\n"
+               "var i, x: Integer; s, t: string;\n"
+               "begin\n"
+               "  s := StringOfChar('a', n);\n"
+               "  x := 0;\n" +
+               op.Pascal +
+               "  Result := x;\n"
+               "end;\n";
+    if (op.Lua != nullptr)
+        texts[1] = std::string("local function len(s) return #s end\n") +
+                   "local function bench(n)\n"
+                   "  local s = string.rep('a', n)\n"
+                   "  local x = 0\n"
+                   "  for i = 1, n do " +
+                   op.Lua +
+                   " end\n"
+                   "  return x\n"
+                   "end\n";
+    return Program{texts[0].c_str(), op.Lua != nullptr ? texts[1].c_str() : nullptr, n};
+}
+
+// Reports ns_per_byte of a run over n bytes, and Lua's beside it when p has
+// a Lua text.
+void ReportPerByte(benchmark::State& state, double seconds_per_run, int n, const Program& p) {
+    const double ns_per_byte = seconds_per_run / n * 1e9;
+    state.counters["ns_per_byte"] = ns_per_byte;
+    // Lua's runs take about a tenth of a second in all.
+    const double lua = LuaSecondsPerRun(p, std::max(10, 4000000 / n));
+    if (lua > 0) {
+        state.counters["lua_ns_per_byte"] = lua / n * 1e9;
+        state.counters["lua_ratio"] = ns_per_byte / (lua / n * 1e9);
+    }
+}
+
+void RunStringOperation(benchmark::State& state, const StringOperation& op) {
+    const int n = static_cast<int>(state.range(0));
+    std::string texts[2];
+    const Program p = StringProgram(op, n, texts);
+    const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
+    if (!exec) return;
+    const std::vector<Variant> args{Variant::Integer(n)};
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(exec->CallProcByName("BENCH", args));
+        ++runs;
+    }
+    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, p);
+}
+
+// A plug-in's ONRECEIVE decoding RD, a chunk of n bytes, one byte at a
+// time, as the plug-in host runs it; Lua's figure is its index read.
+void BM_StringRDDecode_Hosted(benchmark::State& state) {
+    test_support::EnsureQtApplication();
+    const int n = static_cast<int>(state.range(0));
+    TMyScript host([](std::int32_t, const std::string&, std::string&) {});
+    try {
+        host.Compile(
+            "var Sum: Integer;\n"
+            "procedure OnReceive;\n"
+            "var i, x: Integer;\n"
+            "begin\n"
+            "  x := 0;\n"
+            "  for i := 1 to Length(RD) do x := x + Ord(RD[i]);\n"
+            "  Sum := x;\n"
+            "end;\n"
+            "begin end.\n",
+            "bench.pas");
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    host.SetRD(true, std::string(static_cast<std::size_t>(n), 'a'));
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        host.RunOnReceive(true);
+        ++runs;
+    }
+    std::string texts[2];
+    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, StringProgram(kIndexRead, n, texts));
+}
+
+void StringSizes(benchmark::internal::Benchmark* b) {
+    b->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Unit(benchmark::kMicrosecond);
+}
+
+void BM_StringIndexRead(benchmark::State& state) { RunStringOperation(state, kIndexRead); }
+void BM_StringGlobalIndexRead(benchmark::State& state) { RunStringOperation(state, kGlobalIndexRead); }
+void BM_StringConstParamRead(benchmark::State& state) { RunStringOperation(state, kConstParamRead); }
+void BM_StringIndexWrite(benchmark::State& state) { RunStringOperation(state, kIndexWrite); }
+void BM_StringLength(benchmark::State& state) { RunStringOperation(state, kLength); }
+void BM_StringCopy(benchmark::State& state) { RunStringOperation(state, kCopy); }
+void BM_StringPos(benchmark::State& state) { RunStringOperation(state, kPos); }
+void BM_StringCompare(benchmark::State& state) { RunStringOperation(state, kCompare); }
+void BM_StringConstParamPass(benchmark::State& state) { RunStringOperation(state, kConstParamPass); }
+
 BENCHMARK(BM_CountingLoops)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntegerArithmetic)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StringBuilding)->Unit(benchmark::kMillisecond);
@@ -353,5 +500,15 @@ BENCHMARK(BM_RecursiveCalls_Hosted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArrayFillSumSort_Hosted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PluginLoop_Hosted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PluginArray_Hosted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StringIndexRead)->Apply(StringSizes);
+BENCHMARK(BM_StringGlobalIndexRead)->Apply(StringSizes);
+BENCHMARK(BM_StringConstParamRead)->Apply(StringSizes);
+BENCHMARK(BM_StringIndexWrite)->Apply(StringSizes);
+BENCHMARK(BM_StringLength)->Apply(StringSizes);
+BENCHMARK(BM_StringCopy)->Apply(StringSizes);
+BENCHMARK(BM_StringPos)->Apply(StringSizes);
+BENCHMARK(BM_StringCompare)->Apply(StringSizes);
+BENCHMARK(BM_StringConstParamPass)->Apply(StringSizes);
+BENCHMARK(BM_StringRDDecode_Hosted)->Apply(StringSizes);
 
 }  // namespace

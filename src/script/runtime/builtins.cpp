@@ -161,13 +161,18 @@ std::int64_t Truncated(long double v) {
 // ------------------------------------------------------------ the dispatcher
 
 bool Dispatch(TPSExec& exec, TPSExternalProcRec& proc, TPSStack& stack) {
+    // Texts that a parameter holds are read where they lie: a plug-in reads
+    // a long string (RD) a character or a piece at a time, and a copy per
+    // call would make that cost grow with the square of its length.
+    std::string made;
+    std::string made2;
     switch (proc.Ext1) {
     case bcIntToStr:
     case bcInt64ToStr: stack.SetString(-1, IntegerText(PSReadInt64(Arg(stack, -2).Value, Arg(stack, -2).Type))); return true;
     case bcStrToInt: stack.SetInt(-1, PSStrToInt(stack.GetString(-2))); return true;
     case bcStrToIntDef: stack.SetInt(-1, PSStrToIntDef(stack.GetString(-2), stack.GetInt(-3))); return true;
-    case bcPos: stack.SetInt(-1, Position(stack.GetString(-2), stack.GetString(-3))); return true;
-    case bcCopy: stack.SetString(-1, CopyOf(stack.GetString(-2), stack.GetInt(-3), stack.GetInt(-4))); return true;
+    case bcPos: stack.SetInt(-1, Position(stack.GetText(-2, made), stack.GetText(-3, made2))); return true;
+    case bcCopy: stack.SetString(-1, CopyOf(stack.GetText(-2, made), stack.GetInt(-3), stack.GetInt(-4))); return true;
     case bcDelete: {
         const TypedArg s = Arg(stack, -1);
         if (s.Type == nullptr || s.Type->BaseType != btString) return false;
@@ -195,7 +200,7 @@ bool Dispatch(TPSExec& exec, TPSExternalProcRec& proc, TPSStack& stack) {
         return true;
     }
     case bcStrGet: {
-        const std::string s = stack.GetString(-2);
+        const std::string_view s = stack.GetText(-2, made);
         const std::int32_t i = stack.GetInt(-3);
         if (i < 1 || i > static_cast<std::int64_t>(s.size())) {
             exec.RaiseErrorParam(erCustomError, kOutOfStringRange);
@@ -219,7 +224,7 @@ bool Dispatch(TPSExec& exec, TPSExternalProcRec& proc, TPSStack& stack) {
     case bcUpperCase: stack.SetString(-1, FastUpperCase(stack.GetString(-2))); return true;
     case bcLowerCase: stack.SetString(-1, LowerAscii(stack.GetString(-2))); return true;
     case bcTrim: stack.SetString(-1, Trimmed(stack.GetString(-2))); return true;
-    case bcStringLength: stack.SetInt(-1, static_cast<std::int32_t>(stack.GetString(-2).size())); return true;
+    case bcStringLength: stack.SetInt(-1, static_cast<std::int32_t>(stack.GetText(-2, made).size())); return true;
     case bcSetStringLength: {
         const TypedArg s = Arg(stack, -1);
         if (s.Type == nullptr || s.Type->BaseType != btString) return false;
@@ -440,20 +445,23 @@ void TPSExec::RegisterBuiltins() {
         {"SIZEOF", bcSizeOf},
     };
     for (const auto& c : kCases) {
-        RegisterFunction(
+        TPSRegisteredFunction& f = RegisterFunction(
             c.Name,
             [](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
                 return ParamsInFrame(exec, proc) && Dispatch(exec, proc, stack);
             },
             c.Case);
+        // S[i] compiles to a call of StrGet, which proven code reads in place.
+        if (c.Case == bcStrGet) f.Intrinsic = TPSIntrinsic::StrGet;
     }
     // Handlers of their own, with the frame checked first.
-    auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) {
-        RegisterFunction(name, [handler](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
+    auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) -> TPSRegisteredFunction& {
+        return RegisterFunction(name, [handler](TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stack) {
             return ParamsInFrame(exec, proc) && handler(exec, stack);
         });
     };
-    own("LENGTH", Length);
+    // A loop's bound Length(S) is called at every step: proven code reads it.
+    own("LENGTH", Length).Intrinsic = TPSIntrinsic::Length;
     own("SETLENGTH", [](TPSExec&, TPSStack& s) { return SetLength(s, -1, -2, true); });
     own("GETARRAYLENGTH", [](TPSExec&, TPSStack& s) { return ArrayLength(s); });
     own("SETARRAYLENGTH", [](TPSExec&, TPSStack& s) { return SetLength(s, -1, -2, false); });

@@ -302,10 +302,14 @@ void Calc(const TPSExec& exec, std::uint8_t op, void* left, const void* right, c
     case btCurrency: CalcCurrency(op, left, right, right_type); break;
     case btVariant: CalcVariantLeft(op, left, right, right_type); break;
     case btString:
-    case btPChar:
-        // Read first: the right may be the left itself.
-        AppendStringSlot(left, PSReadString(right, right_type));
+    case btPChar: {
+        // The right may be the left itself, or lie in its text: its view
+        // stays valid, as AppendStringSlot takes text that lies in the
+        // string it grows.
+        std::string made;
+        AppendStringSlot(left, PSReadText(right, right_type, made));
         break;
+    }
     case btSet: CalcSet(op, left, right, left_type, right_type); break;
     case btClass:
         // "as" leaves the object as it is when it is of the class.

@@ -120,6 +120,8 @@ bool CompareIn(const void* left, const void* right, const TPSTypeRec* left_type,
 
 bool Compare(const TPSExec& exec, std::uint8_t op, const void* left, const void* right, const TPSTypeRec* left_type,
              const TPSTypeRec* right_type) {
+    // A text on the right is compared where it lies, not copied.
+    std::string made;
     if (op > coIs) ThrowRuntimeFault(erInvalidOpcodeParameter);
     if (op == coIn) return CompareIn(left, right, left_type, right_type);
     if (op == coIs) return ObjectIsOfClassOperand(exec, left, right, left_type, right_type);
@@ -127,7 +129,7 @@ bool Compare(const TPSExec& exec, std::uint8_t op, const void* left, const void*
     switch (left_type->BaseType) {
     case btU8:
         if (right_base == btString || right_base == btPChar)
-            return TextRelation(op, OneChar(left), PSReadString(right, right_type));
+            return TextRelation(op, OneChar(left), PSReadText(right, right_type, made));
         return Relation(op, std::uint32_t{LoadAs<std::uint8_t>(left)}, PSReadUInt(right, right_type));
     case btS8: return Relation(op, std::int32_t{LoadAs<std::int8_t>(left)}, PSReadInt(right, right_type));
     case btS16: return Relation(op, std::int32_t{LoadAs<std::int16_t>(left)}, PSReadInt(right, right_type));
@@ -141,9 +143,9 @@ bool Compare(const TPSExec& exec, std::uint8_t op, const void* left, const void*
     }
     case btCurrency: return Relation(op, LoadAs<std::int64_t>(left), PSReadCurrency(right, right_type));
     case btS64: return Relation(op, LoadAs<std::int64_t>(left), PSReadInt64(right, right_type));
-    case btString: return TextRelation(op, StringSlotView(left), PSReadString(right, right_type));
-    case btPChar: return TextRelation(op, PCharSlotView(left), PSReadString(right, right_type));
-    case btChar: return TextRelation(op, OneChar(left), PSReadString(right, right_type));
+    case btString: return TextRelation(op, StringSlotView(left), PSReadText(right, right_type, made));
+    case btPChar: return TextRelation(op, PCharSlotView(left), PSReadText(right, right_type, made));
+    case btChar: return TextRelation(op, OneChar(left), PSReadText(right, right_type, made));
     case btVariant: {
         Variant r;
         if (!PSValueToVariant(right, right_type, r)) ThrowRuntimeFault(ErTypeMismatch);

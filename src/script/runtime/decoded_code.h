@@ -204,7 +204,17 @@ enum TPSFormFlag : std::uint8_t {
     /* An element of the array A at a computed index gets a 32-bit value: PushType p; */    \
     /* SetPtr p, A; PushType u; PushType s; Assign s, B; Calc Sub s, C; Assign u, s; */     \
     /* Pop; SetPtr p, p[u]; Pop; Assign p, D; Pop. */                                        \
-    X(ppElementStore32, element_store32, kNoCalc, kTwinned | kMayFail)
+    X(ppElementStore32, element_store32, kNoCalc, kTwinned | kMayFail)                       \
+    /* A byte (Char, Byte) widened into a 32-bit integer: Assign A, B */                     \
+    X(ppAssignWiden8, assign_widen8, kNoCalc, kTwinned)                                      \
+    /* A character of the string D read into the Char A, at an index computed as S[i] */     \
+    /* compiles it: PushType u; Assign u, B; (Calc Sub u, C;) PushType p; SetPtr p, D; */    \
+    /* PushVar r, A; Call StrGet; Pop; Pop; Pop. An index out of range runs the */           \
+    /* general form, which reports it. */                                                    \
+    X(ppStringElement, string_element, kNoCalc, kTwinned | kMayFail)                         \
+    /* The length of the string B into the 32-bit A, as Length(S) compiles it: */            \
+    /* PushType t; Assign t, B; PushVar r, A; Call Length; Pop; Pop. */                      \
+    X(ppStringLength, string_length, kNoCalc, kTwinned)
 #define VOSTREL_PROVEN_SINGLE_FORMS(X)                                                       \
     X(ppPushPlain, push_plain, kNoCalc, 0)                                                   \
     X(ppPopPlain, pop_plain, kNoCalc, 0)                                                     \

@@ -207,6 +207,7 @@ bool TPSExec::BindExternalProc(const std::string& name, TPSExternalProcRec& proc
         proc.Handler = f->Handler;
         proc.Ext1 = f->Ext1;
         proc.Ext2 = f->Ext2;
+        proc.Intrinsic = f->Intrinsic;
         return true;
     }
     const std::string_view decl = proc.Decl;

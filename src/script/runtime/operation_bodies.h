@@ -21,6 +21,10 @@ inline bool IsInt32(const TPSTypeRec* t) { return t != nullptr && IsInt32Base(t-
 inline bool IsByteValue(const TPSTypeRec* t) {
     return t != nullptr && (t->BaseType == btU8 || t->BaseType == btS8);
 }
+// A byte whose value is its code: a Char, a Byte or a Boolean.
+inline bool IsUnsignedByte(const TPSTypeRec* t) {
+    return t != nullptr && (t->BaseType == btU8 || t->BaseType == btChar);
+}
 
 // ------------------------------------------------------------ arithmetic
 

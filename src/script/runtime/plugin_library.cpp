@@ -1,6 +1,7 @@
 #include "script/runtime/plugin_library.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
@@ -115,7 +116,7 @@ bool Str2Data(TPSExec& exec, TPSExternalProcRec& proc, TPSStack&, TPSStack& stac
     if (params[0].Type == nullptr || params[0].Type->BaseType != btString) return false;
     const std::uint32_t size = PluginDataSize(params[1].Type);
     if (size == 0) return false;
-    const std::string s = PSReadString(params[0].Data, params[0].Type);
+    const std::string_view s = StringSlotView(params[0].Data);
     const std::size_t n = std::min<std::size_t>(size, s.size());
     auto* x = static_cast<char*>(params[1].Data);
     std::memcpy(x, s.data(), n);

@@ -25,6 +25,12 @@ using TPSProcHandler = std::function<bool(TPSExec&, TPSExternalProcRec&, TPSStac
 
 enum class TPSProcKind : std::uint8_t { pkNone, pkExternal, pkInternal };
 
+// A function of the runtime's own whose work the proven forms do in place
+// of the call (shape_analysis.h): set by RegisterBuiltins only, so that a
+// host registering a function of the same name later binds imports to its
+// own record, which has none.
+enum class TPSIntrinsic : std::uint8_t { None, StrGet, Length };
+
 // A procedure of the loaded image.
 class TPSProcRec {
 public:
@@ -57,6 +63,7 @@ public:
     std::uint32_t Ext2 = 0;
     std::string Name;  // upper case; empty for an import bound by its declaration
     TPSProcHandler Handler;
+    TPSIntrinsic Intrinsic = TPSIntrinsic::None;  // copied from the registered function
     std::string Decl;  // the import declaration, when the image gives one
 };
 
@@ -81,6 +88,9 @@ public:
 };
 
 inline TPSExternalProcRec& AsExternal(TPSProcRec& p) { return static_cast<TPSExternalProcRec&>(p); }
+inline const TPSExternalProcRec& AsExternal(const TPSProcRec& p) {
+    return static_cast<const TPSExternalProcRec&>(p);
+}
 inline const TPSInternalProcRec& AsInternal(const TPSProcRec& p) {
     return static_cast<const TPSInternalProcRec&>(p);
 }
@@ -96,6 +106,7 @@ struct TPSRegisteredFunction {
     std::function<void(TPSExec&, TPSRegisteredFunction&)> FreeHook;
     std::uint32_t Ext1 = 0;
     std::uint32_t Ext2 = 0;
+    TPSIntrinsic Intrinsic = TPSIntrinsic::None;
 };
 
 // Binds an import that carries no name, from its declaration; tag is what

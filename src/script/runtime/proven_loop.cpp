@@ -133,20 +133,13 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     }
 #define VOSTREL_DIRECT(name, bit, P, X, general) std::byte* name = ProvenSlot(in.P, lb);
 
-#define VOSTREL_P_ASSIGN(label, FETCH, bytes) \
+    // An assignment of s to d: the statement that copies it.
+#define VOSTREL_P_ASSIGN(label, FETCH, ...)   \
     label : {                                 \
         TPSDecodedInstr& in = VOSTREL_IN(pc); \
         FETCH(d, 1, PA, 0, general_form)     \
         FETCH(s, 2, PB, 1, general_form)     \
-        std::memcpy(d, s, bytes);             \
-        VOSTREL_HOP(in.QuickNext);            \
-    }
-#define VOSTREL_P_ASSIGN_STRING(label, FETCH) \
-    label : {                                 \
-        TPSDecodedInstr& in = VOSTREL_IN(pc); \
-        FETCH(d, 1, PA, 0, general_form)     \
-        FETCH(s, 2, PB, 1, general_form)     \
-        ShareStringSlot(d, s);                \
+        __VA_ARGS__;                          \
         VOSTREL_HOP(in.QuickNext);            \
     }
     // A Calc whose operator the form fixes (its check folds away for the
@@ -299,6 +292,39 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         VOSTREL_HOP(in.QuickNext);                                                                \
     }
 
+    // S[i] read into the Char A: the index B (or B <Sub> C), the string D.
+    // The index is checked as StrGet checks it, so that the general form
+    // runs and reports an index out of range.
+#define VOSTREL_P_STRING_ELEMENT(label, FETCH)                                                \
+    label : {                                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                 \
+        FETCH(x, 2, PB, 1, general_form)                                                      \
+        std::uint32_t index = LoadAs<std::uint32_t>(x);                                       \
+        if (in.Sub != kNoCalc) {                                                              \
+            FETCH(y, 4, PC, 2, general_form)                                                  \
+            if (!Calc32(in.Sub, index, LoadAs<std::uint32_t>(y), (in.Signs & 1) != 0, index)) \
+                goto general_form;                                                            \
+        }                                                                                     \
+        FETCH(s, 8, PD, 3, general_form)                                                      \
+        const PSStr text = LoadStr(s);                                                        \
+        const auto i = static_cast<std::int32_t>(index);                                      \
+        if (i < 1 || i > BlockCount(text)) goto general_form;                                 \
+        FETCH(d, 1, PA, 0, general_form)                                                      \
+        StoreAs(d, text[i - 1]);                                                              \
+        VOSTREL_HOP(in.QuickNext);                                                            \
+    }
+
+#define VOSTREL_P_STRING_LENGTH(label, FETCH)                                 \
+    label : {                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(s, 2, PB, 1, general_form)                                      \
+        FETCH(d, 1, PA, 0, general_form)                                      \
+        StoreAs(d, static_cast<std::uint32_t>(BlockCount(LoadStr(s))));       \
+        VOSTREL_HOP(in.QuickNext);                                            \
+    }
+
     // Every form with operands, as twin labels.
 #define VOSTREL_P_TWINS(FORM, ...)        \
     FORM(p_##__VA_ARGS__, VOSTREL_PROVEN) \
@@ -307,11 +333,13 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     FORM(p_##name, VOSTREL_PROVEN, __VA_ARGS__) \
     FORM(d_##name, VOSTREL_DIRECT, __VA_ARGS__)
 
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign1, 1)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign2, 2)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, 4)
-    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, 8)
-    VOSTREL_P_TWINS(VOSTREL_P_ASSIGN_STRING, assign_string)
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign1, std::memcpy(d, s, 1))
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign2, std::memcpy(d, s, 2))
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign4, std::memcpy(d, s, 4))
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign8, std::memcpy(d, s, 8))
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign_string, ShareStringSlot(d, s))
+    // A byte's code widened (zero-extended) into 32 bits.
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign_widen8, StoreAs(d, std::uint32_t{LoadAs<std::uint8_t>(s)}))
 #define VOSTREL_P_CALC_TWINS(name, label, calc, flags) \
     VOSTREL_P_TWINS_WITH(VOSTREL_P_CALC, label, calc)
     VOSTREL_CALC32_FORMS(VOSTREL_P_CALC_TWINS, pp, 0)
@@ -334,6 +362,8 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, temp_assign, kAssignInto)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, bound_step32, kStepToBound)
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
+    VOSTREL_P_TWINS(VOSTREL_P_STRING_ELEMENT, string_element)
+    VOSTREL_P_TWINS(VOSTREL_P_STRING_LENGTH, string_length)
 
 p_for_calc : {
     const FusedStop stop = RunForCalc(instrs, pc, lb);
@@ -412,6 +442,8 @@ p_ret : {
 #undef VOSTREL_P_TWINS_WITH
 #undef VOSTREL_P_TWINS
 #undef VOSTREL_P_PUSH_CALCULATE
+#undef VOSTREL_P_STRING_ELEMENT
+#undef VOSTREL_P_STRING_LENGTH
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
 #undef VOSTREL_P_PUSH_VAR
@@ -421,7 +453,6 @@ p_ret : {
 #undef VOSTREL_P_FLAG
 #undef VOSTREL_P_DIVMOD
 #undef VOSTREL_P_CALC
-#undef VOSTREL_P_ASSIGN_STRING
 #undef VOSTREL_P_ASSIGN
 #undef VOSTREL_DIRECT
 #undef VOSTREL_PROVEN

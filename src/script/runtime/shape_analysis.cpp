@@ -200,6 +200,10 @@ class Prover : public shape_proof::StackProof {
         std::uint8_t op = 0;
         if (d.Type->BaseType == btString && v.Type->BaseType == btString) {
             op = ppAssignString;
+        } else if (IsUnsignedByte(v.Type) && (IsUnsignedByte(d.Type) || IsInt32(d.Type))) {
+            // Ord(S[i]) and b := S[i]: a character's code goes on as a
+            // number, zero-extended.
+            op = IsInt32(d.Type) ? ppAssignWiden8 : ppAssign1;
         } else {
             switch (SameBaseBytes(d.Type, v.Type)) {
                 case 1:
@@ -275,11 +279,12 @@ class Prover : public shape_proof::StackProof {
     }
 
     void GivePushType(TPSDecodedInstr& in, const State& s) {
-        if (!IsPlainItem(in.Type)) return;
+        if (GiveStringLength(in, s) || !IsPlainItem(in.Type)) return;
         in.Size = StackItemBytes(in.Type);
         SetNext(in, NextOf(in));
         in.Op = ppPushPlain;
-        if (GiveIf(in, s) || GiveTemp(in, s) || GiveElementStore(in, s)) return;
+        if (GiveIf(in, s) || GiveStringElement(in, s) || GiveTemp(in, s) || GiveElementStore(in, s))
+            return;
     }
 
     // The instructions after one, each of the given opcode; nil where they
@@ -347,6 +352,94 @@ class Prover : public shape_proof::StackProof {
         in.Size = StackItemBytes(in.Type) + StackItemBytes(push_u.Type) + StackItemBytes(push_t.Type);
         SetNext(in, NextOf(*at[10]));
         in.Op = ppElementStore32;
+        return true;
+    }
+
+    // Length(S) of a string compiles to a call of Length: a String
+    // temporary t given S, a Pointer r to where the length goes, the call,
+    // and the two popped.
+    bool GiveStringLength(TPSDecodedInstr& in, const State& s) {
+        if (in.Type == nullptr || in.Type->BaseType != btString) return false;
+        const auto t = static_cast<std::int32_t>(s.Stack.size() + 1);
+        const TPSDecodedInstr* at[5] = {};
+        if (!Sequence(in, {opAssign, opPushVar, opCall, opPop, opPop}, at)) return false;
+        const TPSDecodedInstr &assign = *at[0], &push_r = *at[1], &call = *at[2];
+        if (!IsLocal(assign.A(), t) || !CallsIntrinsic(call, TPSIntrinsic::Length) || push_r.Type == nullptr ||
+            push_r.Type->BaseType != btPointer || push_r.A().IsConstant())
+            return false;
+        // Taken on the items before the push: neither names the temporary.
+        const Operand text = Value(assign.B(), s);
+        const Operand r = Value(push_r.A(), s);
+        if (!text.Provable || text.Type->BaseType != btString || !r.Provable || !IsInt32(r.Type)) return false;
+        Place(in, 0, r);
+        Place(in, 1, text);
+        // The room the general form's two pushes would need.
+        in.Size = StackItemBytes(in.Type) + StackItemBytes(push_r.Type);
+        SetNext(in, AfterCall(*at[4]));
+        in.Op = ppStringLength;
+        return true;
+    }
+
+    // Whether a Call calls the runtime's own function that the intrinsic names.
+    bool CallsIntrinsic(const TPSDecodedInstr& call, TPSIntrinsic intrinsic) const {
+        const TPSProcRec* callee = exec_.GetProc(call.Number);
+        return callee != nullptr && callee->IsExternal() &&
+               AsExternal(*callee).Intrinsic == intrinsic;
+    }
+
+    // Where a form that runs a host call in place goes on: after the last
+    // instruction it takes along, the call counted as a tick, as it is
+    // counted when it has returned.
+    Edge AfterCall(const TPSDecodedInstr& last) const {
+        Edge after = NextOf(last);
+        after.Ticks = static_cast<std::uint8_t>(after.Ticks + 1);
+        return after;
+    }
+
+    // A character of a string read as S[i] compiles to a call of StrGet: an
+    // index temporary u given the value of a 32-bit expression, a Pointer
+    // temporary p set to the string, a Pointer r to where the character
+    // goes, the call, and the three popped.
+    bool GiveStringElement(TPSDecodedInstr& in, const State& s) {
+        if (!IsInt32(in.Type)) return false;
+        const auto u = static_cast<std::int32_t>(s.Stack.size() + 1);
+        const TPSDecodedInstr* assign = At(in.Next);
+        if (assign == nullptr || assign->BaseOp != opAssign || !IsLocal(assign->A(), u)) return false;
+        const TPSDecodedInstr* calc = At(assign->Next);
+        const bool calculated = calc != nullptr && calc->BaseOp == opCalc && IsLocal(calc->A(), u);
+        const TPSDecodedInstr* at[8] = {};
+        if (!Sequence(calculated ? *calc : *assign,
+                      {opPushType, opSetPtr, opPushVar, opCall, opPop, opPop, opPop}, at))
+            return false;
+        const TPSDecodedInstr &push_p = *at[0], &set_p = *at[1], &push_r = *at[2], &call = *at[3];
+        if (!CallsIntrinsic(call, TPSIntrinsic::StrGet)) return false;
+        if (push_p.Type == nullptr || push_p.Type->BaseType != btPointer || !IsLocal(set_p.A(), u + 1) ||
+            push_r.Type == nullptr || push_r.Type->BaseType != btPointer)
+            return false;
+        // The index, the string and the character's place, on the items
+        // before the pushes: none names a temporary. SetPtr takes a Pointer
+        // (a var parameter) as it is, which StrGet then follows: the string
+        // is its target.
+        const Operand x = Value(assign->B(), s);
+        const Operand y = calculated ? Value(calc->B(), s) : Operand{};
+        TPSDecodedOperand string_operand = set_p.B();
+        string_operand.Follow = true;
+        const Operand text = Value(string_operand, s);
+        const Operand r = Value(push_r.A(), s);
+        if (!Int32(x) || (calculated && (!Int32(y) || CalcForm(calc->Sub) == 0)) || !text.Provable ||
+            text.Type->BaseType != btString || set_p.B().IsConstant() || !r.Provable ||
+            r.Type->BaseType != btChar || push_r.A().IsConstant())
+            return false;
+        Place(in, 0, r);
+        Place(in, 1, x);
+        if (calculated) Place(in, 2, y);
+        Place(in, 3, text);
+        in.Sub = calculated ? calc->Sub : kNoCalc;
+        in.Signs = in.Type->BaseType == btS32 ? 1 : 0;
+        // The room the general form's three pushes would need.
+        in.Size = StackItemBytes(in.Type) + StackItemBytes(push_p.Type) + StackItemBytes(push_r.Type);
+        SetNext(in, AfterCall(*at[6]));
+        in.Op = ppStringElement;
         return true;
     }
 

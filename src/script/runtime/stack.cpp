@@ -195,6 +195,11 @@ std::string TPSStack::GetString(std::int32_t index) const {
     return PSReadString(t.Value, t.Type);
 }
 
+std::string_view TPSStack::GetText(std::int32_t index, std::string& made) const {
+    const TypedItem t = Typed(ItemAt(index));
+    return PSReadText(t.Value, t.Type, made);
+}
+
 void TPSStack::SetInt(std::int32_t index, std::int32_t v) {
     const TypedItem t = Typed(ItemAt(index));
     bool ok = true;

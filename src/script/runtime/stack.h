@@ -20,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "script/runtime/type_records.h"
@@ -197,6 +198,9 @@ public:
     std::int32_t GetInt(std::int32_t index) const;
     long double GetReal(std::int32_t index) const;
     std::string GetString(std::int32_t index) const;
+    // The text GetString reads, seen where it lies (PSReadText): valid while
+    // the item is neither changed nor popped.
+    std::string_view GetText(std::int32_t index, std::string& made) const;
     std::string GetAnsiString(std::int32_t index) const { return GetString(index); }
     void SetInt(std::int32_t index, std::int32_t v);
     void SetUInt(std::int32_t index, std::uint32_t v);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "script/runtime/errors.h"
 #include "script/runtime/managed_blocks.h"
@@ -207,15 +208,21 @@ std::int64_t PSReadCurrency(const void* value, const TPSTypeRec* type) {
     ThrowTypeMismatch();
 }
 
-std::string PSReadString(const void* value, const TPSTypeRec* type) {
+std::string_view PSReadText(const void* value, const TPSTypeRec* type, std::string& made) {
     Resolve(value, type);
     switch (type->BaseType) {
-    case btU8: case btChar: return std::string(1, static_cast<char>(LoadAs<std::uint8_t>(value)));
-    case btString: return std::string(StringSlotView(value));
-    case btPChar: return std::string(PCharSlotView(value));
-    case btVariant: return Variant::CopyFromSlot(value).ToString();
+    case btU8: case btChar: return {static_cast<const char*>(value), 1};
+    case btString: return StringSlotView(value);
+    case btPChar: return PCharSlotView(value);
+    case btVariant: made = Variant::CopyFromSlot(value).ToString(); return made;
     default: ThrowTypeMismatch();
     }
+}
+
+std::string PSReadString(const void* value, const TPSTypeRec* type) {
+    std::string made;
+    const std::string_view text = PSReadText(value, type, made);
+    return text.data() == made.data() ? std::move(made) : std::string(text);
 }
 
 // ------------------------------------------------------------ writers

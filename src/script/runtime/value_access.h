@@ -9,6 +9,7 @@
 // operators it becomes runtime error 20.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "script/runtime/type_records.h"
 
@@ -22,6 +23,13 @@ std::int64_t PSReadInt64(const void* value, const TPSTypeRec* type);
 long double PSReadReal(const void* value, const TPSTypeRec* type);
 std::int64_t PSReadCurrency(const void* value, const TPSTypeRec* type);
 std::string PSReadString(const void* value, const TPSTypeRec* type);
+// The same text without a copy where the value holds it: a String's or
+// PChar's characters, a Char's one byte, seen where they lie, so the view is
+// valid while the value (or what a Pointer value points at) is neither
+// changed nor finalised. A Variant's text is made into `made`, which the
+// view then shows. Reading a character of a long string, its length or a
+// short piece of it costs the same whatever the string's length.
+std::string_view PSReadText(const void* value, const TPSTypeRec* type, std::string& made);
 
 // Writers: ok is cleared when the value's type does not take the number or
 // string (nothing is written) and left as it was on success. A float beyond

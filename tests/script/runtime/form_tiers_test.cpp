@@ -205,6 +205,18 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
     ExpectChosen("i, s: Integer", "s := 0; for i := 1 to 5 do begin s := s + i * 2; s := s - 1; end;"
                  " Print(IntToStr(s));",
                  ppTempCalc, "25\n");
+    // A character of a string read, at an index computed or not, and its
+    // code taken as a number.
+    const std::string codes = "s := 'ab' + #200; x := 0; for i := 1 to 3 do x := x * 2 + Ord(s[i]);"
+                              " for i := 1 to 2 do x := x + Ord(s[i + 1]); Print(IntToStr(x));";
+    ExpectChosen("i, x: Integer; s: string", codes, ppStringElement, "1082\n");
+    ExpectChosen("i, x: Integer; s: string", codes, ppAssignWiden8, "1082\n");
+    // A loop to the length of a string, which is read at every step.
+    ExpectChosen("i, x: Integer; s: string", "s := 'abcd'; x := 0; for i := 1 to Length(s) do x := x + i; Print(IntToStr(x));",
+                 ppStringLength, "10\n");
+    ExpectChosen("i: Integer; s: string; c: Char; b: Byte",
+                 "s := 'xyz'; for i := 1 to 3 do begin c := s[i]; b := Ord(c); end; Print(c + IntToStr(b));",
+                 ppAssign1, "z122\n");
 }
 
 

@@ -7,6 +7,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/timer.h"
 #include "platform/win/timers.h"
+#include "script/runtime/managed_blocks.h"
 #include "script/runtime/my_script.h"
 #include "support/fifo_reader.h"
 #include "support/qt_app.h"
@@ -264,6 +266,59 @@ begin end.)";
                                                                       {srPurgeRx, ""}}));
     EXPECT_EQ(owner.Count(srGetV), 1);
     EXPECT_EQ(owner.Shown, std::vector<std::string>{"q"});
+}
+
+TEST(plugin_host, a_plugin_decodes_rd_byte_by_byte_and_leaves_it_as_the_host_set_it) {
+    Owner owner;
+    TMyScript host(owner.Callback());
+    const std::string source = R"(
+var Lines: Integer;
+function Checksum(const s: string): Integer;
+var i: Integer;
+begin
+  Result := 0;
+  for i := 1 to Length(s) do Result := (Result + Ord(s[i])) and $FF;
+end;
+procedure Upper(var s: string);
+var i: Integer;
+begin
+  for i := 1 to Length(s) do if (s[i] >= 'a') and (s[i] <= 'z') then s[i] := Chr(Ord(s[i]) - 32);
+end;
+procedure OnReceive;
+var i: Integer; buf, line: string;
+begin
+  Lines := 0;
+  for i := 1 to Length(RD) do if RD[i] = #10 then Lines := Lines + 1;
+  buf := RD;
+  Upper(buf);
+  line := '';
+  for i := 1 to Length(buf) do if buf[i] <> #13 then line := line + buf[i];
+  AddMsg(IntToStr(Lines) + ' ' + IntToStr(Checksum(RD)) + ' ' + IntToStr(Pos('*', RD)) + ' ' + Copy(RD, 2, 5) +
+         ' ' + line);
+end;
+begin end.)";
+    ASSERT_EQ(CompileError(host, source), "");
+    const std::string chunks[] = {"$gpgga,1,2*33\r\n$gprmc,x\r\n", std::string("\xE0z*\n", 4)};
+    for (const std::string& rd : chunks) {
+        owner.Requests.clear();
+        host.SetRD(true, rd);
+        const void* block = LoadStr(ValueOfTypedValue(host.Exec()->FindGlobalVar("RD")));
+        host.RunOnReceive(true);
+        int sum = 0;
+        for (const char c : rd) sum = (sum + static_cast<unsigned char>(c)) & 0xFF;
+        std::string upper;
+        for (const char c : rd)
+            if (c != '\r') upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        const std::string expected = std::to_string(std::count(rd.begin(), rd.end(), '\n')) + " " +
+                                     std::to_string(sum) + " " + std::to_string(rd.find('*') + 1) + " " +
+                                     rd.substr(1, 5) + " " + upper;
+        EXPECT_EQ(owner.Requests, (std::vector<std::pair<std::int32_t, std::string>>{{srAddMsg, expected}}));
+        // RD holds the text the host gave it, in the same block, which
+        // nothing else holds once the event is over.
+        EXPECT_EQ(host.GetRD(true), rd);
+        EXPECT_EQ(LoadStr(ValueOfTypedValue(host.Exec()->FindGlobalVar("RD"))), block);
+        EXPECT_EQ(BlockRefCount(block), 1);
+    }
 }
 
 TEST(plugin_host, errors_read_as_the_user_sees_them) {

@@ -486,6 +486,41 @@ TEST(value_access, a_pchar_keeps_its_own_characters) {
     EXPECT_EQ(PCharSlotView(copy.Addr()), "from a string");
 }
 
+TEST(value_access, text_is_read_where_the_value_holds_it) {
+    // A String's, a PChar's and a Char's text is seen in place, also through
+    // a Pointer: reading a character of a long string costs no copy of it.
+    Value s(T(gStr));
+    SetStringSlot(s.Addr(), "characters");
+    std::string made;
+    std::string_view text = PSReadText(s.Addr(), s.Type(), made);
+    EXPECT_EQ(text, "characters");
+    EXPECT_EQ(text.data(), LoadStr(s.Addr()));
+    EXPECT_EQ(BlockRefCount(LoadStr(s.Addr())), 1);
+    Value pointer(PointerType());
+    pointer.Set(PSPointerValue{s.Addr(), s.Type(), 0});
+    EXPECT_EQ(PSReadText(pointer.Addr(), pointer.Type(), made).data(), LoadStr(s.Addr()));
+    Value pc(T(gPChar));
+    ShareStringSlot(pc.Addr(), s.Addr());
+    EXPECT_EQ(PSReadText(pc.Addr(), pc.Type(), made).data(), LoadStr(s.Addr()));
+    Value ch(T(gChar));
+    ch.Set('q');
+    text = PSReadText(ch.Addr(), ch.Type(), made);
+    EXPECT_EQ(text, "q");
+    EXPECT_EQ(text.data(), ch.Addr());
+    EXPECT_TRUE(made.empty());
+    // A Variant's text is made for the reader, and the view shows it.
+    Value v(T(gVar));
+    Variant::StoreIntoSlot(v.Addr(), Variant::Integer(-17));
+    text = PSReadText(v.Addr(), v.Type(), made);
+    EXPECT_EQ(text, "-17");
+    EXPECT_EQ(text.data(), made.data());
+    // What has no text fails as PSReadString does.
+    Value n(T(gS32));
+    EXPECT_THROW(PSReadText(n.Addr(), n.Type(), made), EPSError);
+    pointer.Set(PSPointerValue{nullptr, s.Type(), 0});
+    EXPECT_THROW(PSReadText(pointer.Addr(), pointer.Type(), made), EPSError);
+}
+
 // ------------------------------------------------------------ arrays
 
 TEST(value_access, dynamic_arrays_are_shared_until_one_of_them_changes) {
