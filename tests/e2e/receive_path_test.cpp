@@ -534,8 +534,8 @@ TEST(receive_path, a_lone_byte_whose_line_the_output_file_refuses_shows_in_the_l
         ASSERT_TRUE(test_support::PumpUntil([&] { return m->OutputOn() == nullptr; }));
         ASSERT_TRUE(p.ShowReceived());
         EXPECT_EQ(piped, "\r<2221");
+        ASSERT_EQ(ListedBytes(p.Lines()), "\x23") << "the lone byte was lost";
         EXPECT_EQ(p.Lines().GetLine(p.Last() - 1), "<23");
-        EXPECT_EQ(ListedBytes(p.Lines()), "\x23");
         EXPECT_FALSE(m->Outputtofile1->Checked());
         const auto notices = TakeNotices();
         ASSERT_EQ(notices.size(), 1u);
