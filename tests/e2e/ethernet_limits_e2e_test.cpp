@@ -25,18 +25,14 @@
 #include "support/loopback.h"
 #include "support/main_window.h"
 #include "support/qt_app.h"
+#include "support/scoped_env.h"
 #include "terminal/main_form.h"
 
 namespace {
 
 using terminal::TMain;
 
-struct ScopedEnv {
-    ScopedEnv(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
-    ~ScopedEnv() { ::unsetenv(name_); }
-    const char* name_;
-};
-
+using test_support::ScopedEnv;
 using test_support::Fd;
 
 Fd ConnectTo(std::uint16_t port) {

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -23,6 +25,8 @@
 #include <vector>
 
 #include "e2e/plugin_window.h"
+#include "support/dialog_answers.h"
+#include "support/fifo_reader.h"
 #include "support/file_contents.h"
 #include "platform/vcl/file_text.h"
 #include "platform/vcl/forms.h"
@@ -32,6 +36,7 @@
 #include "support/loopback.h"
 #include "support/main_window.h"
 #include "support/qt_app.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 #include "terminal/transmit_parser.h"
@@ -1446,6 +1451,184 @@ TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byt
         EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\xEE\xFF");
         EXPECT_TRUE(w.messages.empty());
     }
+}
+
+// The window's Ethernet port opened as a TCP server with Count clients, and
+// a plug-in of the given source (written into Dir) loaded: the clients; none
+// when the server did not open or a client was not taken (recorded).
+std::vector<std::unique_ptr<TcpPeer>> ServeWithPlugin(EthernetWindow& w, std::size_t Count,
+                                                      const test_support::TempDir& Dir, const std::string& Plugin) {
+    if (!StartServer(w, 0)) return {};
+    std::vector<std::unique_ptr<TcpPeer>> clients = ConnectClients(w, static_cast<int>(Count));
+    if (clients.size() != Count) return {};
+    LoadPlugin(w, Dir, Plugin);
+    return clients;
+}
+
+// Bytes of a pattern of a client's own, so that whose they are shows.
+std::string Pattern(std::size_t Count, int Client) {
+    std::string s(Count, '\0');
+    for (std::size_t i = 0; i < Count; ++i) s[i] = static_cast<char>((i * 7 + 40 * Client) & 0xFF);
+    return s;
+}
+
+// What a text output file holds of each of a server's clients, as a reader
+// following its name lines reads it: a line of HEX tokens (the first may
+// carry the port's mark) is the data of the client named last. A line that
+// is no data (a name line cut short) gives nothing, nor does a token cut
+// short at the end, where a writer stopped.
+std::map<int, std::string> FileByNames(std::string Text) {
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    const std::size_t last = Text.find_last_of(" \r");
+    if (const std::string tail = Text.substr(last == std::string::npos ? 0 : last + 1); tail.size() == 1 && hex(tail[0]))
+        Text.pop_back();
+    const std::string prefix = "RV data from CliIdx=";
+    std::map<int, std::string> read;
+    int named = 0;
+    std::istringstream lines(Text);
+    for (std::string line; std::getline(lines, line, '\r');) {
+        if (line.rfind(prefix, 0) == 0) {
+            named = std::atoi(line.c_str() + prefix.size());
+            continue;
+        }
+        std::vector<std::string> tokens = Tokens(line);
+        if (!tokens.empty() && tokens[0].size() == 3 && !hex(tokens[0][0])) tokens[0].erase(0, 1);
+        std::string bytes;
+        const bool data = std::all_of(tokens.begin(), tokens.end(), [&](const std::string& t) {
+            if (t.size() != 2 || !hex(t[0]) || !hex(t[1])) return false;
+            bytes.push_back(static_cast<char>(std::stoi(t, nullptr, 16)));
+            return true;
+        });
+        if (data) read[named] += bytes;
+    }
+    return read;
+}
+
+// A server's clients 1 and 2 send in turn into output to a FIFO whose reader
+// never takes anything, so that the second client's bytes stay with the
+// output: after the stall limit it fails, and what its pipe never took comes
+// back to the list, each client's bytes under a line that names that client
+// whatever the list named last (client 2's receive event names client 2
+// there with its line). A reader following the name lines of the pipe and
+// of the list gives every byte to the client that sent it, each once. In
+// binary and as text, client 2 first and client 1 first.
+TEST(ethernet_port_e2e, a_failed_output_gives_back_what_its_pipe_never_took_under_each_clients_name) {
+    const test_support::ScopedEnv stall("VOSTREL_TEST_WRITE_STALL_MS", "300");
+    struct Case {
+        const char* what;
+        int filter;  // 1 text, 2 binary
+        int first;   // the client that sends first
+        std::size_t first_size, second_size;
+    };
+    // The pipe holds 4096 bytes: all of the first client's (as text each
+    // byte takes three), not all of the second's.
+    const Case cases[] = {
+        {"binary, client 2 first", 2, 2, 3000, 3000},
+        {"binary, client 1 first", 2, 1, 3000, 3000},
+        {"text, client 2 first", 1, 2, 1000, 3000},
+        {"text, client 1 first", 1, 1, 1000, 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EthernetWindow w;
+        TMain* m = w.m;
+        test_support::TempDir dir;
+        const std::vector<std::unique_ptr<TcpPeer>> clients =
+            ServeWithPlugin(w, 2, dir, "procedure OnReceive2; begin AddMsg('got ' + IntToStr(Length(RD2))); end;");
+        ASSERT_EQ(clients.size(), 2u);
+        const std::string pipe = dir.File("pipe");
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        test_support::FifoReader reader(pipe);
+        ASSERT_TRUE(reader.SetCapacity(4096));
+        vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+            auto& sd = static_cast<vcl::TOpenDialog&>(d);
+            sd.FileName = pipe;
+            sd.FilterIndex = c.filter;
+            return true;
+        };
+        ASSERT_TRUE(test_support::ClickMenu(m, "Outputtofile1"));
+        vcl::Application->DialogHook = nullptr;
+        ASSERT_TRUE((m->OutputOn() != nullptr));
+
+        const int second = 3 - c.first;
+        const std::map<int, std::string> sent = {{c.first, Pattern(c.first_size, c.first)},
+                                                 {second, Pattern(c.second_size, second)}};
+        const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
+        const auto& second_count = m->PortSlots[terminal::PortSlot2].RxCount;
+        // The first client's bytes are handed on (into the pipe) before the
+        // second client speaks.
+        clients[static_cast<std::size_t>(c.first - 1)]->Send(sent.at(c.first));
+        ASSERT_TRUE(test_support::PumpUntil([&] { return main_count + second_count == c.first_size; }));
+        clients[static_cast<std::size_t>(second - 1)]->Send(sent.at(second));
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            return m->OutputOn() == nullptr && main_count + second_count == c.first_size + c.second_size;
+        }));
+        ASSERT_TRUE(w.ShowReceived());
+
+        const std::string piped = reader.Take();
+        std::map<int, std::string> in_pipe;
+        if (c.filter == 2) {
+            // Raw bytes name nobody: the pipe holds the start of what came,
+            // in order.
+            const std::string came = sent.at(c.first) + sent.at(second);
+            ASSERT_TRUE(came.compare(0, piped.size(), piped) == 0) << "the pipe holds other bytes";
+            in_pipe[c.first] = piped.substr(0, std::min(piped.size(), c.first_size));
+            if (piped.size() > c.first_size) in_pipe[second] = piped.substr(c.first_size);
+        } else {
+            in_pipe = FileByNames(piped);
+        }
+        const std::map<int, std::string> listed = ReadByMarkers(m);
+        EXPECT_TRUE(listed.count(second) && !listed.at(second).empty())
+            << "nothing came back to the list under client " << second << "'s name";
+        std::map<int, std::string> both = in_pipe;
+        for (const auto& [client, bytes] : listed) both[client] += bytes;
+        std::erase_if(both, [](const auto& e) { return e.second.empty(); });
+        EXPECT_TRUE(both == sent) << "pipe and list do not hold each client's bytes once, under its name: the list has "
+                                  << (listed.count(1) ? listed.at(1).size() : 0) << " bytes under client 1, "
+                                  << (listed.count(2) ? listed.at(2).size() : 0) << " under client 2, "
+                                  << (listed.count(0) ? listed.at(0).size() : 0) << " under no name; the pipe "
+                                  << piped.size() << " bytes";
+        EXPECT_TRUE(w.messages.empty());
+    }
+}
+
+// A plug-in's line about a chunk read before the list was cleared comes
+// under its client's name: client 2's receive event waits while client 3
+// sends twice (its chunk waits behind the event), the user clears the list
+// and client 1's byte is shown; the line the event adds for client 3's chunk
+// afterwards is named for client 3, not left under client 1's name.
+TEST(ethernet_port_e2e, a_plugin_line_about_a_chunk_read_before_a_clear_comes_under_its_clients_name) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    test_support::TempDir dir;
+    const std::vector<std::unique_ptr<TcpPeer>> clients = ServeWithPlugin(
+        w, 3, dir,
+        std::string(test_support::kWaitForGo) +
+            "procedure OnReceive2; begin AddMsg('#' + RD2); if Pos('W', RD2) > 0 then WaitForGo; end;");
+    ASSERT_EQ(clients.size(), 3u);
+    const auto& main_count = m->PortSlots[terminal::PortSlotMain].RxCount;
+    test_support::WhileBusy inside(*m, [&] {
+        EXPECT_TRUE(test_support::PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
+        for (const char letter : {'y', 'Y'}) {
+            clients[2]->Send(std::string(1, letter));
+            EXPECT_TRUE(test_support::PumpUntil([&] {
+                return m->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+                    return p.Bytes.find(letter) != std::string::npos;
+                });
+            }));
+        }
+        EXPECT_TRUE(test_support::ClickMenu(m, "Clearm"));
+        clients[0]->Send("a");
+        EXPECT_TRUE(test_support::PumpUntil([&] { return main_count == 1u; }));
+        m->SetPluginVar("GO", "1");
+    });
+    clients[1]->Send("W");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done && !m->PluginBusy && w.Has("#yY"); }));
+    ASSERT_TRUE(w.ShowReceived());
+    std::vector<std::string> lines = w.Lines();
+    std::erase_if(lines, [](const std::string& line) { return line.empty(); });
+    EXPECT_EQ(lines, (std::vector<std::string>{"RV data from CliIdx=1", "61", "RV data from CliIdx=3", "#yY"}));
+    EXPECT_TRUE(w.messages.empty());
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "platform/vcl/file_text.h"
 #include "support/dialog_answers.h"
 #include "support/fifo_reader.h"
+#include "support/hex_text.h"
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
@@ -396,21 +397,7 @@ TEST(receive_path, a_chunk_that_fails_inside_a_polling_tick_costs_that_chunk_and
     EXPECT_EQ(m->RVLabel->Caption(), "(4, 0)");
 }
 
-// The bytes of an output file written as text with no time and the "<"
-// mark: tokens of two hexadecimal digits between blanks, lines ended by CR.
-// A token cut short at the end is left out.
-std::string HexTextBytes(const std::string& Text) {
-    std::string bytes, token;
-    for (const char c : Text + ' ') {
-        if (c != ' ' && c != '\r') {
-            if (c != '<') token.push_back(c);
-            continue;
-        }
-        if (token.size() == 2) bytes.push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
-        token.clear();
-    }
-    return bytes;
-}
+using test_support::HexTextBytes;
 
 // What the list shows of the main port's data, in order.
 std::string ListedBytes(const terminal::TLineStore& Lines) {

@@ -82,13 +82,16 @@ ProgramProcess::ProgramProcess(const ProgramStart& start) {
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     char* const argv[] = {const_cast<char*>(start.binary.c_str()), nullptr};
+    const std::string errors = start.quiet ? "/dev/null" : start.stderr_file;
+    const int error_fd =
+        errors.empty() ? -1 : open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     pid_ = fork();
-    if (pid_ != 0) return;
-    if (chdir(start.cwd.c_str()) != 0) _exit(126);
-    if (start.quiet) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDERR_FILENO);
+    if (pid_ != 0) {
+        if (error_fd >= 0) close(error_fd);
+        return;
     }
+    if (chdir(start.cwd.c_str()) != 0) _exit(126);
+    if (error_fd >= 0) dup2(error_fd, STDERR_FILENO);
     execve(start.binary.c_str(), argv, envp.data());
     _exit(127);
 }

@@ -34,6 +34,8 @@ struct ProgramStart {
     // Appended to the address sanitizer's options ("" for none).
     std::string asan_extra = {};
     bool quiet = false;  // standard error goes to /dev/null
+    // Standard error goes to this file, made anew ("" for the test's own).
+    std::string stderr_file = {};
 };
 
 // A started program, ended (killed if need be) and reaped when the object

@@ -125,9 +125,30 @@ inline bool ChooseFile(const std::string& Display, pid_t Pid, const std::string&
     return false;
 }
 
+// Picks the Type-th file type (from 1) in the open file dialog titled Title
+// with the keyboard, as the user does it: Alt+N puts the caret in the name
+// box, the list of types comes next in the tab order, Home takes its first
+// entry and Down the next; Alt+N then gives the name box the keys again.
+// The keys are given twice (a dialog that has just shown may lose the
+// first): they pick the same entry each time. False when no such dialog.
+inline bool ChooseFileType(const std::string& Display, pid_t Pid, const std::string& Title, int Type) {
+    std::vector<std::string> dialog;
+    if (!WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, Title)).empty(); }, std::chrono::seconds(10)))
+        return false;
+    std::string keys = "alt+n Tab Home";
+    for (int i = 1; i < Type; ++i) keys += " Down";
+    keys += " alt+n";
+    for (int i = 0; i < 2; ++i) {
+        CommandOutput("DISPLAY=" + Display + " xdotool windowfocus --sync " + dialog[0] + " key " + keys);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
 // Ctrl+F in the program's main window, then File typed into the dialog that
-// it opens, as the user does it; false when a window did not show.
-inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File) {
+// it opens, as the user does it, of the Type-th file type when Type is above
+// 0 (else the one the dialog offers); false when a window did not show.
+inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::string& File, int Type = 0) {
     const std::string xdo = "DISPLAY=" + Display + " xdotool ";
     // A loaded display may miss a window for one look: looked for again.
     const std::size_t boxes = ProcessWindows(Display, Pid, "Vostrel").size();
@@ -141,6 +162,7 @@ inline bool OutputToFile(const std::string& Display, pid_t Pid, const std::strin
         WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, "Choose output file name")).empty(); }, std::chrono::seconds(3));
     }
     if (dialog.empty()) return false;
+    if (Type > 0 && !ChooseFileType(Display, Pid, "Choose output file name", Type)) return false;
     return ChooseFile(Display, Pid, "Choose output file name", File, boxes);
 }
 
