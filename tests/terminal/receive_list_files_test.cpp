@@ -461,7 +461,7 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
     for (const std::string* chunk : {&a, &b, &c}) {
         const std::uint64_t start = out.Given();
         ASSERT_TRUE(out.Write(*chunk));
-        out.KeepUntilWritten({0, *chunk, 0, 0, {}, false}, start);
+        out.KeepUntilWritten({0, *chunk, 0, 0, {}, false, false, {}}, start);
     }
     ASSERT_TRUE(out.HasBacklog());
     // The reader takes exactly A and B, then stops; the pipe fills with C.
@@ -499,7 +499,7 @@ TEST(receive_list_files, a_pipe_that_stops_taking_leaves_the_list_what_it_never_
             const std::uint64_t start = text.Given();
             text.BeginChunk();
             f.Panel.ShowData(chunk, 0);
-            text.KeepUntilWritten({0, chunk, 0, 0, {}, true}, start);
+            text.KeepUntilWritten({0, chunk, 0, 0, {}, true, false, {}}, start);
             sent += chunk;
         }
         std::string taken = text_reader.TakeSome(5000);
