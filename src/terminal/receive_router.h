@@ -54,7 +54,7 @@ struct TReceiveRouterHooks {
     std::function<void(TListOutput* To, const TReceivedPiece& Piece)> ShowData;
     // Piece says its peer (or its port) has gone: what is left of it (a
     // word's low byte that waits for its pair) shows in each place it was
-    // read for (ReadFor says which files there are).
+    // read for (ForEachFile says which files there are).
     std::function<void(const TReceivedPiece& Piece)> Gone;
     // File (open or failed) is done with: nothing is read for it or waits
     // for it any more. What is left of the words read for it shows where
@@ -110,7 +110,7 @@ public:
     bool RecvWaiting() const { return recvWaiting_ > 0; }
 
     // ---- The user's commands and the output files
-    // The output that is on (output to a file), while it is open; null.
+    // The output that is on (output to a file) while it is open, else null.
     TListOutput* On() const { return on_ && on_->IsOpen() ? on_.get() : nullptr; }
     // Output switched on into a new file (there is none on): what is read
     // from now on goes to it. A failure raises and changes nothing.
