@@ -25,6 +25,14 @@
 // machine gave the test's threads no turn for longer than a check allows
 // says void, with the reason.
 //
+// Where each part lives: the cells and their plug-ins in receive_table.cpp;
+// in receive_table/, the records and times (records.h), the devices
+// (devices.*), the run that drives a cell (run.*, user_actions.cpp) and the
+// oracle's checks by kind: the views' lines and the graph (check_lines.cpp),
+// each stream's records (check_records.cpp), what the plug-in got and did
+// (check_plugin.cpp), and the bounds, the pipe and the window
+// (check_window.cpp, with the order of the checks).
+//
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
 // seven digits of sequence, nine of the time it was written (ms of the day)
