@@ -105,7 +105,9 @@ void Run::VerifyRecv(const std::vector<int>& Streams) {
     const bool recv_floods = c_.source != Source::Port2Serial;
     // (A Recv the close, Unload or its port's close ends keeps nothing.)
     const bool ended = c_.user == User::Close || c_.user == User::Unload || c_.user == User::PortButton;
-    if (recv && recv_floods && !ended && got_.empty()) Fail("Recv returned nothing while its port flooded");
+    if (recv && recv_floods && !ended && got_.empty())
+        Fail("Recv returned nothing while its port flooded (the ports counted " +
+             std::to_string(m_->PortSlots[0].RxCount) + " and " + std::to_string(m_->PortSlots[1].RxCount) + " B)");
     for (int s : streams) {
         if (got_stream >= 0 && s != got_stream) continue;
         Decoder got(s, &DeviceOf(s)->Log());

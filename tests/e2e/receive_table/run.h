@@ -123,12 +123,23 @@ private:
     bool SetUp();
     bool SetUpSerial();
     bool SetUpEthernet();
+    // Why the set-up failed; returns false.
+    bool SetUpFails(const std::string& Why) {
+        setup_failure_ = Why;
+        return false;
+    }
+    std::string setup_failure_;
     void StartFloods();
     void StopFloods();
     bool LoadPlugin();
     void Tick();
     void Act(int Step);
     bool InWait() const;
+    // When the devices stop: the planned time, whatever the plug-in does.
+    Clock::time_point FloodsEnd() const;
+    // What the run finds now, for a check that did not hold: what waits,
+    // whether the plug-in runs, what the ports read.
+    std::string StateNow() const;
     bool PluginDone() const;
     // A Recv loop whose port the user closes meanwhile: its next Recv fails
     // ("Port is not connected"), which ends its event with the error's box;
@@ -314,6 +325,8 @@ private:
     long close_ms_ = -1;
     long close_from_ = kNoStamp;  // when the close began (ms of the day)
     bool closed_ = false;
+    bool floods_stopped_ = false;
+    int polling_at_close_ = -1;  // the window's polling delay entry when it closed
     bool unloaded_ = false;
     bool box_open_ = false;
     bool late_ = false;  // a step came after the plug-in's wait

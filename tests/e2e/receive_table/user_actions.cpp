@@ -131,6 +131,7 @@ void Run::CloseWindow() {
     stillness_.Sample();
     const auto at = Clock::now();
     close_from_ = NowMsOfDay();
+    polling_at_close_ = m_->PollingIndex;
     m_->Close();
     close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
     stillness_.Sample();
