@@ -1,5 +1,6 @@
 #include "e2e/receive_table.h"
 
+#include <algorithm>
 #include <array>
 #include <set>
 
@@ -43,11 +44,12 @@ std::string PluginSource(const Cell& C) {
                                   "var Done: Boolean;\nprocedure Hold(Slot: Integer);\nvar S: string; Z: Integer;\nbegin\n"
                                   "  if Done then Exit;\n  Done := True;\n  SetV('SLOT', IntToStr(Slot));\n"
                                   "  SetV('BEGUN', '1');\n  SetV('SINCE', IntToStr(GetTickCount));\n  SetV('WAIT', '1');\n";
-    const std::string hold_tail = "  SetV('WAIT', '0');\nend;\n" + settle;
+    const std::string hold_tail = "  SetV('UNTIL', IntToStr(GetTickCount));\n  SetV('WAIT', '0');\nend;\n" + settle;
     const std::string send_size = Ethernet(C.source) ? "60000" : "100000";
-    const std::string loop = "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n  T := GetTickCount;\n  G := '';\n"
+    const std::string loop = "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n  T := GetTickCount;\n"
+                             "  SetV('SINCE', IntToStr(T));\n  G := '';\n"
                              "  while GetTickCount - T < 1500 do begin\n    Recv(0, 50, S);\n    G := G + S;\n"
-                             "    SetV('GOT', G);\n  end;\n  SetV('WAIT', '0');\n";
+                             "    SetV('GOT', G);\n  end;\n  SetV('UNTIL', IntToStr(GetTickCount));\n  SetV('WAIT', '0');\n";
     const std::string both = "procedure OnReceive;\nbegin\n  Note(1, RD);\n  Hold(1);\nend;\n"
                              "procedure OnReceive2;\nbegin\n  Note(2, RD2);\n  Hold(2);\nend;\n";
     // Each letter of a stream becomes a byte of its own (Rewritten), and the
@@ -206,7 +208,8 @@ const char* UserName(User U) {
     return names[static_cast<int>(U)];
 }
 const char* ViewName(View V) {
-    static constexpr const char* names[] = {"", "graph open", "text output", "words", "output onto a slow pipe"};
+    static constexpr const char* names[] = {"",      "graph open", "text output", "words", "output onto a slow pipe",
+                                            "words and text output"};
     return names[static_cast<int>(V)];
 }
 
@@ -291,6 +294,16 @@ std::vector<Cell> CoverCells() {
         out.push_back(*best);
         for (int k : pairs(*best)) wanted.erase(k);
     }
+    // A plug-in's lines under their peer's name in a text file, with the
+    // switches that open new files: each peer named anew in each file, the
+    // lines going to the list meanwhile.
+    const Cell named[] = {{Source::TcpServer, Plugin::EventLines, User::Nothing, View::TextOutput},
+                          {Source::Udp, Plugin::EventLines, User::OutputOffOn, View::TextOutput},
+                          {Source::TcpServer, Plugin::EventLines, User::OutputTwice, View::TextOutput},
+                          {Source::Udp, Plugin::EventLines, User::Clear, View::TextOutput},
+                          {Source::TcpServer, Plugin::EventLines, User::ClearThenOff, View::TextOutput}};
+    for (const Cell& c : named)
+        if (std::none_of(out.begin(), out.end(), [&](const Cell& o) { return Name(o) == Name(c); })) out.push_back(c);
     return out;
 }
 

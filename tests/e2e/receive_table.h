@@ -83,6 +83,7 @@ enum class View {
     TextOutput,  // output to a file as text
     Words,       // the list in a word format (HW)
     Pipe,        // output onto a FIFO whose reader takes slowly, at a steady pace
+    WordsText,   // the list in a word format, and output to a file as text
 };
 
 struct Cell {

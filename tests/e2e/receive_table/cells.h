@@ -7,10 +7,13 @@
 
 namespace receive_table::detail {
 
-constexpr int kSources = 6, kPlugins = 15, kUsers = 12, kViews = 5;
+constexpr int kSources = 6, kPlugins = 15, kUsers = 12, kViews = 6;
 
 inline bool Serial(Source S) { return S == Source::MainSerial || S == Source::Port2Serial || S == Source::BothSerial; }
 inline bool Ethernet(Source S) { return !Serial(S); }
+// Whether the list shows words (HW), and whether output goes to a text file.
+inline bool WordView(View V) { return V == View::Words || V == View::WordsText; }
+inline bool TextView(View V) { return V == View::TextOutput || V == View::WordsText; }
 
 // The slot (1 main, 2 Port2) whose bytes a Recv of the plug-in reads: the
 // main port, or the Ethernet server's current client (3, one of Port2's).

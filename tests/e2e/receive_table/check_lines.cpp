@@ -44,14 +44,20 @@ std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDat
         }
         const char mark = line[12];
         std::string bytes;
+        // In a word format a byte shown alone stands on a line of its byte
+        // format: one token of two digits.
+        const std::string data = line.substr(13);
+        const std::size_t from = data.find_first_not_of(' '), to = data.find_last_not_of(' ');
+        const bool lone = Format == terminal::dfHW && from != std::string::npos && to - from == 1;
+        const terminal::TDataFormat format = lone ? terminal::dfHEX : Format;
         try {
             if (mark != '<' && mark != '\xAB') throw std::runtime_error("no port mark");
-            bytes = terminal::DecodeLineBytes(Format, line.substr(13));
+            bytes = terminal::DecodeLineBytes(format, data);
         } catch (const std::exception&) {
             bad();
             continue;
         }
-        out.push_back({mark == '<' ? 0 : 1, time, Format, bytes});
+        out.push_back({mark == '<' ? 0 : 1, time, format, bytes});
     }
     return out;
 }
@@ -59,7 +65,7 @@ std::vector<Segment::Line> TextFileLines(const std::string& Text, terminal::TDat
 }  // namespace
 
 void Run::VerifyViews() {
-    const terminal::TDataFormat format = c_.view == View::Words ? terminal::dfHW : terminal::dfHEX;
+    const terminal::TDataFormat format = WordView(c_.view) ? terminal::dfHW : terminal::dfHEX;
     for (Segment& s : segments_) {
         if (s.text) {
             std::vector<std::string> bad;
@@ -70,6 +76,60 @@ void Run::VerifyViews() {
         }
         // (A file written in two turns is looked at once, as the first.)
         if ((s.list || s.text) && s.first_turn < 0) VerifyLines(s);
+        if ((s.list || s.text) && s.first_turn < 0 && WordView(c_.view) && !Rewrites(c_.plugin))
+            for (int stream : Streams()) VerifyLoneBytes(s, stream);
+    }
+}
+
+void Run::VerifyLoneBytes(const Segment& S, int Stream) {
+    // A word format shows a byte alone, on a line of its own, only when its
+    // peer or its port goes (or at the close): stamped with the time it was
+    // read, which the test saw. Found in the stream's reads by the bytes of
+    // the stream around it.
+    static const std::vector<Read> none;
+    const auto found = reads_.find(ReadKey(Stream));
+    const std::vector<Read>& reads = found != reads_.end() ? found->second : none;
+    std::string read;               // the stream's bytes as its port read them
+    std::vector<std::size_t> which;  // the read of each
+    for (std::size_t i = 0; i < reads.size(); ++i)
+        for (char ch : reads[i].bytes)
+            if (StreamOf(ch) == Stream) {
+                read.push_back(ch);
+                which.push_back(i);
+            }
+    std::string shown;  // the stream's bytes in this view so far
+    std::vector<std::pair<std::size_t, const Segment::Line*>> lone;  // where in shown, and the line
+    for (const Segment::Line& l : S.lines) {
+        if (l.dir < 0) continue;
+        std::string mine;
+        for (char ch : l.bytes)
+            if (StreamOf(ch) == Stream) mine.push_back(ch);
+        if (mine.empty()) continue;
+        if (l.format != terminal::dfHW && mine.size() == 1) lone.emplace_back(shown.size(), &l);
+        shown += mine;
+    }
+    // (A port closed by the user, or reception switched off, lets every
+    // peer's lone byte go; the close shows them last.)
+    const bool ports_go = c_.user == User::PortButton || c_.user == User::F10;
+    constexpr std::size_t kContext = 16;
+    for (const auto& [at, line] : lone) {
+        if (at + 1 < shown.size() && !ports_go) {
+            Fail("stream " + std::to_string(Stream) + "'s byte shown alone at " + std::to_string(line->time) + " in " +
+                 (S.list ? std::string("the list") : S.file) + ", though its peer stayed: " +
+                 std::to_string(shown.size() - at - 1) + " more of its bytes follow it there");
+            return;
+        }
+        // The byte with those before it (or, at the start, after it).
+        const std::size_t from = at >= kContext ? at - kContext : at;
+        const std::string context = shown.substr(from, kContext + 1);
+        const std::size_t pos = read.find(context);
+        if (context.size() < 8 || pos == std::string::npos || read.find(context, pos + 1) != std::string::npos) continue;
+        const Read& r = reads[which[pos + (at - from)]];
+        if (Minus(line->time, r.at) < -1 || Minus(line->time, r.after) > 1) {
+            Fail("stream " + std::to_string(Stream) + "'s lone byte shown at " + std::to_string(line->time) +
+                 ", read from " + std::to_string(r.at) + " to " + std::to_string(r.after));
+            return;
+        }
     }
 }
 
@@ -147,7 +207,7 @@ void Run::VerifyLines(const Segment& S) {
         // A peer's lone low byte, shown on a byte line of its own when the
         // peer or its port goes, carries the time it was read: it may stand
         // after what other peers sent later.
-        const bool lone = c_.view == View::Words && l.format != terminal::dfHW;
+        const bool lone = WordView(c_.view) && l.format != terminal::dfHW;
         if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order && !lone) {
             const bool held = HeldInWait(SlotOf(s)) && hold_lo_ != kNoStamp &&
                               Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);

@@ -128,6 +128,44 @@ void Run::VerifyRecv(const std::vector<int>& Streams) {
     }
 }
 
+void Run::VerifyRecvTook(const std::vector<int>& Streams) {
+    // (Only a wait that no action of the user ends or turns to another
+    // port: a Recv a byte at a time, or one that PurgeRx follows, takes
+    // part of what comes.)
+    const bool recv = c_.plugin == Plugin::RecvInEvent || c_.plugin == Plugin::RecvLoopOnLoad ||
+                      c_.plugin == Plugin::RecvLoopOnSend;
+    const bool undisturbed = c_.user == User::Nothing || c_.user == User::Clear || c_.user == User::OutputOffOn ||
+                             c_.user == User::OutputTwice || c_.user == User::ClearThenOff ||
+                             c_.user == User::OutputResumed;
+    if (!recv || !undisturbed || c_.source == Source::Port2Serial || recv_since_.empty() || recv_until_.empty())
+        return;
+    // (What the port read just as the wait began or ended may go either
+    // way.)
+    const long since = PluginTime(recv_since_) + 60, until = PluginTime(recv_until_) - 100;
+    for (int s : Streams) {
+        if (GotStream() >= 0 && s != GotStream()) continue;
+        const WriteLog& log = DeviceOf(s)->Log();
+        Decoder got(s, &log);
+        got.Feed(got_, kNoStamp);
+        std::set<long> took;
+        for (const Decoder::Rec& r : got.records) took.insert(r.seq);
+        const auto found = reads_.find(ReadKey(s));
+        if (found == reads_.end()) continue;
+        const std::vector<Read>& reads = found->second;
+        Decoder read(s, &log);
+        for (std::size_t i = 0; i < reads.size(); ++i) read.Feed(reads[i].bytes, static_cast<long>(i));
+        for (const Decoder::Rec& r : read.records) {
+            const long at = reads[static_cast<std::size_t>(r.stamp)].at;
+            if (Minus(at, since) < 0 || Minus(until, at) < 0 || took.count(r.seq)) continue;
+            Fail("stream " + std::to_string(s) + ": record " + std::to_string(r.seq) + ", read at " +
+                 std::to_string(at) + " while the Recv waited (" + std::to_string(since - 60) + " to " +
+                 std::to_string(until + 100) + "), is not in what Recv returned (" + std::to_string(got.records.size()) +
+                 " records)");
+            break;
+        }
+    }
+}
+
 void Run::VerifyHolding() {
     const bool bytewise = c_.plugin == Plugin::RecvBytesInEvent;
     // A receive event that waits holds its own port's bytes, and the other

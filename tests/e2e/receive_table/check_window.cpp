@@ -144,6 +144,7 @@ void Run::Verify(Result& R) {
         Fail(std::to_string(f.datagrams_missing_in_events) + " datagrams missing in the receive events, " +
              std::to_string(lost_told_) + " told lost");
     VerifyRecv(streams);
+    VerifyRecvTook(streams);
     VerifyHolding();
     f.queued = VerifyBounds();
     f.pipe_held_ms = VerifyPipe();

@@ -289,7 +289,7 @@ bool Run::SetUp() {
     m_->RVPnlTime = terminal::tpMilliseconds;
     m_->mTimecaninterruptdatarow->SetChecked(true);
     m_->m1000msClick(m_->PollingEntry(1));  // 5 ms, and a setting the close must save
-    m_->DataFormat = c_.view == View::Words ? terminal::dfHW : terminal::dfHEX;
+    m_->DataFormat = WordView(c_.view) ? terminal::dfHW : terminal::dfHEX;
     m_->ASCII1Click(nullptr);
     if (c_.view == View::Graph) {
         w_->graph->Show();
@@ -310,7 +310,7 @@ bool Run::SetUp() {
         return vcl::IDOK;
     };
     to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn || c_.user == User::OutputTwice ||
-               c_.user == User::ClearThenOff || c_.user == User::OutputResumed || c_.view == View::TextOutput ||
+               c_.user == User::ClearThenOff || c_.user == User::OutputResumed || TextView(c_.view) ||
                c_.view == View::Pipe;
     if (c_.view == View::Pipe) {
         // The first output is a FIFO whose reader takes from it steadily
@@ -356,7 +356,7 @@ void Run::StartFloods() {
             // whenever the other sender's come next.)
             for (std::size_t i = 0; i < peers_.size(); ++i)
                 peers_[i]->Start(static_cast<int>(i),
-                                 c_.source != Source::Udp ? per_tick : c_.view == View::Words ? 1 : 2, slow);
+                                 c_.source != Source::Udp ? per_tick : WordView(c_.view) ? 1 : 2, slow);
             break;
     }
 }
@@ -424,6 +424,8 @@ void Run::CollectEvents() {
     got_ = PluginVar("GOT");
     purge_ = PluginVar("PURGE");
     purged_ = PluginVar("PURGED");
+    recv_since_ = PluginVar("SINCE");
+    recv_until_ = PluginVar("UNTIL");
 }
 
 void Run::Tick() {

@@ -146,6 +146,8 @@ private:
     // a load event that fails so leaves no plug-in loaded.
     bool RecvLosesItsPort() const;
     void Snapshot();
+    // The list's lines from From on, taken back as bytes (data) or text.
+    std::vector<Segment::Line> ListLines(int From);
     void Capture(const std::string& File);
     void OpenOutput(const std::string& File);
     void SwitchOutputOn(const std::string& File);
@@ -167,6 +169,9 @@ private:
     // file's lines (marks, names, order); the graph's points.
     void VerifyViews();
     void VerifyLines(const Segment& S);
+    // A word format's lone bytes: shown only when their peer or port goes,
+    // each stamped with the read that took it.
+    void VerifyLoneBytes(const Segment& S, int Stream);
     void VerifyGraph(const Segment& S);
     // Each stream's records where they went: once, in order, lost only by
     // design, in the destination they were read for, stamped with their
@@ -174,6 +179,8 @@ private:
     void VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F);
     // The stream's letters from every destination, in their order.
     void FeedViews(int Stream, Decoder& D) const;
+    // The stream's bytes in the reads the window got.
+    std::size_t BytesRead(int Stream) const;
     void VerifyPlaces(int Stream, const Decoder& D);
     // Returns the most a record's stamp came after its write.
     long VerifyStamps(int Stream, const Decoder& D);
@@ -183,6 +190,9 @@ private:
     void AddPurgeLoss(const std::vector<int>& Streams);
     std::map<int, std::set<long>> RecvExempt(const std::vector<int>& Streams) const;
     void VerifyRecv(const std::vector<int>& Streams);
+    // A Recv that waits holds its port's bytes: every record its port read
+    // meanwhile is in what it returned.
+    void VerifyRecvTook(const std::vector<int>& Streams);
     void VerifyHolding();
     // What waited stays within its bound; returns the most that waited.
     std::size_t VerifyBounds();
@@ -358,6 +368,9 @@ private:
     bool told_chunk_ = false;
     // When the plug-in's PurgeRx began and ended (its clock; empty: never).
     std::string purge_, purged_;
+    // When the plug-in's wait (or its loop of Recv) began and ended (its
+    // clock; empty: never).
+    std::string recv_since_, recv_until_;
     // The server's newcomer.
     int newcomer_ = -1;
     std::uint64_t read_at_close_[2] = {0, 0};

@@ -16,13 +16,13 @@ namespace receive_table::detail {
 void Run::OpenOutput(const std::string& File) {
     Segment s;
     s.file = File;
-    s.text = c_.view == View::TextOutput;
+    s.text = TextView(c_.view);
     s.from = segments_.empty() ? kNoStamp : Now();
     segments_.push_back(std::move(s));
     // (Output coming on clears the list.)
     cleared_.push_back(NowMsOfDay());
     ++outputs_;
-    const int filter = c_.view == View::TextOutput ? 1 : 2;  // text, or the bytes as they came
+    const int filter = TextView(c_.view) ? 1 : 2;  // text, or the bytes as they came
     vcl::Application->DialogHook = [File, filter](vcl::TCommonDialog& d) {
         auto* save = dynamic_cast<vcl::TOpenDialog*>(&d);
         if (!save) return false;
@@ -67,16 +67,15 @@ void Run::Capture(const std::string& File) {
         }
     Segment again;
     again.file = File;
-    again.text = c_.view == View::TextOutput;
+    again.text = TextView(c_.view);
     again.from = Now();
     segments_.push_back(std::move(again));
 }
 
-void Run::Snapshot() {
-    Segment s;
-    s.list = true;
+std::vector<Segment::Line> Run::ListLines(int From) {
+    std::vector<Segment::Line> out;
     const terminal::TLineStore& lines = m_->RxPanel->Lines();
-    for (int i = 0; i < lines.LineCount(); ++i) {
+    for (int i = From; i < lines.LineCount(); ++i) {
         const terminal::TLineRecord r = lines.LineRecord(i);
         const std::string text = lines.LineData(i);
         if (r.Format == terminal::dfERR) {
@@ -89,18 +88,18 @@ void Run::Snapshot() {
                 if (open != std::string::npos) n *= std::max(1L, std::atol(text.c_str() + open + 2));
                 lost_told_ += n;
             }
-            s.lines.push_back({-3, MsOfDay(r.Time), r.Format, text});
+            out.push_back({-3, MsOfDay(r.Time), r.Format, text});
             continue;
         }
         if (r.Format == terminal::dfMSG) {
             // A peer's name line; a plug-in's line about its event's chunk
             // ("event " and the chunk's first letters); any other line.
             if (text.find("RV data from CliIdx") != std::string::npos || text.find("UDP data from") != std::string::npos)
-                s.lines.push_back({-1, MsOfDay(r.Time), r.Format, text});
+                out.push_back({-1, MsOfDay(r.Time), r.Format, text});
             else if (text.rfind("event ", 0) == 0)
-                s.lines.push_back({-2, MsOfDay(r.Time), r.Format, text.substr(6)});
+                out.push_back({-2, MsOfDay(r.Time), r.Format, text.substr(6)});
             else
-                s.lines.push_back({-3, MsOfDay(r.Time), r.Format, text});
+                out.push_back({-3, MsOfDay(r.Time), r.Format, text});
             continue;
         }
         if (r.Dir > 1) continue;
@@ -110,8 +109,15 @@ void Run::Snapshot() {
         } catch (const std::exception& e) {
             Fail("a line that reads back as no bytes: \"" + text.substr(0, 60) + "\"");
         }
-        s.lines.push_back({r.Dir, MsOfDay(r.Time), r.Format, bytes});
+        out.push_back({r.Dir, MsOfDay(r.Time), r.Format, bytes});
     }
+    return out;
+}
+
+void Run::Snapshot() {
+    Segment s;
+    s.list = true;
+    s.lines = ListLines(0);
     // The list from the last Clear (or the start) until now.
     for (auto it = segments_.rbegin(); it != segments_.rend(); ++it)
         if (it->list && it->lines.empty() && it->to == kForever) {
@@ -132,10 +138,24 @@ void Run::CloseWindow() {
     const auto at = Clock::now();
     close_from_ = NowMsOfDay();
     polling_at_close_ = m_->PollingIndex;
+    const int listed = m_->RxPanel->Lines().LineCount();
+    const bool output_on = m_->OutputFile.IsOpen();
     m_->Close();
     close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
     stillness_.Sample();
     closed_ = true;
+    // What the close shows in the list: what a word format still paired
+    // goes where it was read for, the list (after the snapshot) or the
+    // output file that was on, which then takes everything read.
+    for (Segment::Line& l : ListLines(listed)) {
+        if (output_on && l.dir >= 0) {
+            Fail("the close showed " + std::to_string(l.bytes.size()) + " byte(s) of " +
+                 (l.dir == 0 ? "the main port" : "Port2") + ", read at " + std::to_string(l.time) +
+                 ", in the list while output to " + m_->OutputFile.FileName() + " was on");
+            break;
+        }
+        segments_.back().lines.push_back(std::move(l));
+    }
     // What the serial ports had read when they closed: all of it is kept.
     if (Serial(c_.source))
         for (int s : {0, 1}) read_at_close_[s] = SerialRead(s == 0);
