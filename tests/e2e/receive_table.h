@@ -12,6 +12,13 @@
 // - every record once in what the receive events got (RD) or a Recv took,
 //   one peer's in each chunk, and shown as the event left it; a plug-in's
 //   own line about its chunk under that peer's name;
+// - a word format's byte shown alone only when its peer or its port goes,
+//   stamped with the read that took it; every byte a port read kept at a
+//   close, and in the file it was read for when that was switched off
+//   before the close;
+// - a pipe whose reader leaves or stops fails, and what it never got goes
+//   to the list, once;
+// - every record a waiting Recv's port read in what the Recv returned;
 // - the user's action landed while the plug-in's wait ran;
 // - what waits stays within a port's input buffer (the serial ports' are
 //   lowered so that a wait drives a stream past it), and the port is then
@@ -74,6 +81,7 @@ enum class User {
     ClearThenOff,      // Clear, then output off, in one wait
     ClientsLeaveJoin,  // a server's client leaves and a newcomer joins during the wait
     OutputResumed,     // output off, and on again into the same file, in one wait
+    OffThenClose,      // output off, then the close, in one wait
 };
 // How the received bytes are seen besides: the list in HEX and output in
 // binary, or one of the other ways.
@@ -84,6 +92,8 @@ enum class View {
     Words,       // the list in a word format (HW)
     Pipe,        // output onto a FIFO whose reader takes slowly, at a steady pace
     WordsText,   // the list in a word format, and output to a file as text
+    PipeLeaves,  // output onto a FIFO whose reader takes steadily, then leaves
+    PipeStops,   // ... then stops taking, its end left open
 };
 
 struct Cell {

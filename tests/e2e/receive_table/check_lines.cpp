@@ -208,7 +208,10 @@ void Run::VerifyLines(const Segment& S) {
         // peer or its port goes, carries the time it was read: it may stand
         // after what other peers sent later.
         const bool lone = WordView(c_.view) && l.format != terminal::dfHW;
-        if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order && !lone) {
+        // What a failed file switched off gives back to the list comes
+        // after what the list had then.
+        const bool given_back = GivenBack(S, l.time);
+        if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order && !lone && !given_back) {
             const bool held = HeldInWait(SlotOf(s)) && hold_lo_ != kNoStamp &&
                               Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);
             const bool joined = Declares(c_, SlotOf(last_stream) + 1);

@@ -58,16 +58,19 @@ long CheckRecords(const std::string& Tag, int Stream, const Decoder& D, const Wr
     long unexplained = 0;
     std::string first_hole;
     auto hole = [&](std::size_t at, long from, long to, long prev, long next) {
-        missing += to - from;
         // (Each line in a word format loses a byte at most, which cuts one
-        // record, or joins two when it was a separator.)
+        // record, or joins two when it was a separator. An exempt record
+        // shown elsewhere, out of order, is no hole.)
         const long lines = std::count(D.loss_points.begin(), D.loss_points.end(), at);
         long here = 0, first = -1;
-        for (long q = from; q < to; ++q)
+        for (long q = from; q < to; ++q) {
+            if (Exempt.count(q) && seen.count(q)) continue;
+            ++missing;
             if (!Explained(Losses, Stream, WrittenAt(Log, q), prev, next, Events)) {
                 ++here;
                 if (first < 0) first = q;
             }
+        }
         if (lines > 0) here = std::max(0L, here - (lines + 1));
         unexplained += here;
         if (here > 0 && first_hole.empty()) {
@@ -110,9 +113,12 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
     const std::string tag = "stream " + std::to_string(s) + ": ";
     // Once each, in order, and what is missing lost by design around an
     // action (or told lost, for datagrams).
-    // In a word format a stream's last byte may wait for its pair.
+    // In a word format a stream's last byte may wait for its pair, and the
+    // close shows it in the list, which it empties (a text file that is on
+    // takes it).
     std::uint32_t complete = dev->Complete();
-    if (WordView(c_.view) && !d.partials.empty() && d.partials.back() == d.records.size() &&
+    const bool lone_unseen = !(TextView(c_.view) && output_on_at_close_);
+    if (WordView(c_.view) && lone_unseen && !d.partials.empty() && d.partials.back() == d.records.size() &&
         !d.records.empty() && d.records.back().seq + 2 == complete)
         --complete;
     long unexplained = 0;
@@ -122,6 +128,16 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
     // tells what it took: what shows ahead of the chunk tells, when it
     // is at least the bound.)
     std::set<long> exempt_here = Exempt;
+    // What a failed file switched off gave back to the list stands after
+    // what was read for the list meanwhile; the record its reader took in
+    // part is whole nowhere.
+    long cut = 0;
+    if (pipe_failed_ms_ != kNoStamp) {
+        cut = 1;
+        for (const Decoder::Rec& rec : d.records)
+            if (rec.stamp != kNoStamp && GivenBack(segments_[static_cast<std::size_t>(rec.segment)], rec.stamp))
+                exempt_here.insert(rec.seq);
+    }
     if (exempt_here.empty() && c_.plugin == Plugin::RecvInEvent && held_slot_ != 0 &&
         !rd_[held_slot_ - 1].empty()) {
         Decoder first(s);
@@ -142,7 +158,7 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
     // told lost below.)
     const long missing =
         CheckRecords(tag, s, d, &log, complete, dev->LastWritten(), run_start_, losses_, false,
-                     datagrams ? LONG_MAX : exempt_here.empty() ? 0 : 1, exempt_here, failures_, &unexplained);
+                     datagrams ? LONG_MAX : (Exempt.empty() ? 0 : 1) + cut, exempt_here, failures_, &unexplained);
     F.lost_by_design += missing - unexplained;
     F.datagrams_missing += datagrams ? unexplained : 0;
     VerifyRewritten(s, d);
@@ -153,13 +169,15 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
     // (PurgeRx throws away what was read, and the longer rewrite adds to
     // it; in a word format a line of its own may drop the byte a word had
     // begun.)
-    if (c_.user == User::Close && c_.plugin != Plugin::RewriteLonger && c_.plugin != Plugin::RecvThenPurge &&
+    if (c_.user == User::Close && output_on_at_close_ && !(FailingPipe(c_.view) && reader_gone_) &&
+        c_.plugin != Plugin::RewriteLonger && c_.plugin != Plugin::RecvThenPurge &&
         !(WordView(c_.view) && !d.loss_points.empty())) {
         const std::size_t read = Serial(c_.source) ? read_at_close_[SlotOf(s)] : BytesRead(s);
         if (d.bytes != read)
             Fail(tag + std::to_string(read) + " bytes read when the port closed, " + std::to_string(d.bytes) +
                  " kept");
     }
+    VerifyOwed(s, d);
     const long events_missing = VerifyEvents(s, dev->Complete(), dev->LastWritten());
     F.datagrams_missing_in_events += datagrams ? events_missing : 0;
 }
@@ -169,6 +187,40 @@ std::size_t Run::BytesRead(int Stream) const {
     if (const auto it = reads_.find(ReadKey(Stream)); it != reads_.end())
         for (const Read& r : it->second) n += std::count_if(r.bytes.begin(), r.bytes.end(), [&](char c) { return StreamOf(c) == Stream; });
     return n;
+}
+
+void Run::VerifyOwed(int Stream, const Decoder& D) {
+    // (A pipe whose reader went gives its rest to the list, and a
+    // rewriting or purging plug-in changes what was read.)
+    if (c_.user != User::OffThenClose || last_off_ == kNoStamp || FailingPipe(c_.view) || Rewrites(c_.plugin) ||
+        c_.plugin == Plugin::RecvThenPurge)
+        return;
+    std::set<long> in_file;
+    for (const Decoder::Rec& r : D.records)
+        if (r.segment == 0) in_file.insert(r.seq);
+    const auto found = reads_.find(ReadKey(Stream));
+    if (found == reads_.end()) return;
+    const std::vector<Read>& reads = found->second;
+    Decoder read(Stream, &DeviceOf(Stream)->Log());
+    for (std::size_t i = 0; i < reads.size(); ++i) read.Feed(reads[i].bytes, static_cast<long>(i));
+    std::size_t owed = 0, missing = 0;
+    long first = -1;
+    for (const Decoder::Rec& r : read.records) {
+        // (A record whose end was read just before the switch-off may be
+        // the list's.)
+        if (Minus(reads[static_cast<std::size_t>(r.ended)].after, last_off_ - 20) > 0) continue;
+        ++owed;
+        if (!in_file.count(r.seq)) {
+            ++missing;
+            if (first < 0) first = r.seq;
+        }
+    }
+    // (In a word format the last record's end may be paired with a byte
+    // read after the switch-off, and show in the list with it.)
+    if (missing > (WordView(c_.view) ? 1u : 0u))
+        Fail("stream " + std::to_string(Stream) + ": " + std::to_string(missing) + " of the " + std::to_string(owed) +
+             " records read before output was switched off (at " + std::to_string(last_off_) + ") are not in " +
+             segments_.front().file + " after the close, the first record " + std::to_string(first));
 }
 
 void Run::FeedViews(int Stream, Decoder& D) const {
@@ -214,7 +266,8 @@ void Run::VerifyPlaces(int Stream, const Decoder& D) {
     for (const Decoder::Rec& rec : D.records) {
         const Segment& seg = segments_[static_cast<std::size_t>(rec.segment)];
         const long read = rec.began == rec.segment ? rec.stamp : rec.ended;
-        if (seg.list && read != kNoStamp && seg.from != kNoStamp && Minus(read, seg.from) < -1) {
+        if (seg.list && read != kNoStamp && seg.from != kNoStamp && Minus(read, seg.from) < -1 &&
+            !GivenBack(seg, read)) {
             Fail(tag + "record " + std::to_string(rec.seq) + ", read at " + std::to_string(read) +
                  ", shows in the list begun at " + std::to_string(seg.from));
             break;
@@ -289,12 +342,24 @@ void Run::VerifyRewritten(int Stream, const Decoder& D) {
     // A record its receive event got whole shows as the event left it,
     // rewritten; one no event got shows as it came.
     if (!Rewrites(c_.plugin)) return;
+    // (A close stops the event it comes in, whose chunk then shows as it
+    // came: the last chunk the plug-in noted.)
+    const std::vector<std::string>& chunks = rd_[SlotOf(Stream)];
+    const bool stopped = c_.user == User::Close || c_.user == User::OffThenClose;
     Decoder got(Stream, &DeviceOf(Stream)->Log());
-    for (const std::string& chunk : rd_[SlotOf(Stream)]) got.Feed(chunk, kNoStamp);
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+        if (!(stopped && i + 1 == chunks.size())) got.Feed(chunks[i], kNoStamp);
     std::set<long> rewrote;
     for (const Decoder::Rec& r : got.records) rewrote.insert(r.seq);
+    std::set<long> last;
+    if (stopped && !chunks.empty()) {
+        Decoder stopped_chunk(Stream, &DeviceOf(Stream)->Log());
+        stopped_chunk.Feed(chunks.back(), kNoStamp);
+        for (const Decoder::Rec& r : stopped_chunk.records) last.insert(r.seq);
+    }
     const std::string tag = "stream " + std::to_string(Stream) + ": record ";
     for (const Decoder::Rec& r : D.records) {
+        if (last.count(r.seq)) continue;
         const bool by_event = rewrote.count(r.seq) > 0;
         if (by_event && r.plain > 0) {
             Fail(tag + std::to_string(r.seq) + ", which its receive event rewrote, shows " +

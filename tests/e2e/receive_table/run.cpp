@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/file_text.h"
@@ -282,7 +284,8 @@ bool Run::SetUpEthernet() {
 
 bool Run::SetUp() {
     w_ = std::make_unique<Window>(
-        test_support::MainWindowOptions{.Start = false, .Activate = false, .Graph = c_.view == View::Graph});
+        test_support::MainWindowOptions{
+            .Start = false, .Activate = false, .Graph = c_.view == View::Graph, .Title = true});
     const bool ok = Serial(c_.source) ? SetUpSerial() : SetUpEthernet();
     if (!ok) return false;
     WatchReads();
@@ -311,8 +314,8 @@ bool Run::SetUp() {
     };
     to_file_ = c_.user == User::Close || c_.user == User::OutputOffOn || c_.user == User::OutputTwice ||
                c_.user == User::ClearThenOff || c_.user == User::OutputResumed || TextView(c_.view) ||
-               c_.view == View::Pipe;
-    if (c_.view == View::Pipe) {
+               c_.user == User::OffThenClose || PipeView(c_.view);
+    if (PipeView(c_.view)) {
         // The first output is a FIFO whose reader takes from it steadily
         // from before output comes on until the cell ends.
         pipe_path_ = w_->dir.File("out1.bin");
@@ -438,6 +441,7 @@ void Run::Tick() {
     }
     last_tick_ = now;
     if (!closed_ && Ethernet(c_.source)) WatchReads();
+    if (!closed_) SampleUdpDrops();
     if (pipe_ && Serial(c_.source) && !closed_ && (step_ == 0 || c_.user == User::Nothing)) {
         // (The pipe's content first: a take meanwhile is then counted
         // twice, never missed.)
@@ -446,6 +450,11 @@ void Run::Tick() {
         const long counted = static_cast<long>(m_->PortSlots[0].RxCount + m_->PortSlots[1].RxCount);
         pipe_unread_max_ = std::max(pipe_unread_max_, counted - got);
     }
+    if (FailingPipe(c_.view) && !reader_gone_ && stage_ >= Stage::Effect && stage_ != Stage::Done) {
+        const int after = ReaderGoesAfter(c_.user, c_.view);
+        if (after < 0 ? now - effect_at_ >= 100ms : step_ > after && now - acted_at_ >= 100ms) ReaderGoes();
+    }
+    if (pipe_ && !closed_) NotePipeFailure();
     if (!closed_ && PipeHolds()) {
         const long at = Now();
         if (pipe_spans_.empty() || Minus(at, pipe_spans_.back().second) > kPipeSpanJoin)
@@ -515,7 +524,7 @@ void Run::Tick() {
                 }
                 // Onto the slow pipe a TCP peer sends a burst, read in pieces
                 // far larger than the room the pipe has left.
-                if (c_.view == View::Pipe && (c_.source == Source::TcpServer || c_.source == Source::TcpClient)) {
+                if (PipeView(c_.view) && (c_.source == Source::TcpServer || c_.source == Source::TcpClient)) {
                     peers_[0]->Burst(kPipeBurst);
                 }
                 stage_ = Stage::Effect;
@@ -582,6 +591,21 @@ void Run::Tick() {
 
 Result Run::Go() {
     Result r;
+    // A reader that stops is given up after a second, not the usual five;
+    // the setting is the process's, put back when the cell ends.
+    const char* stall = std::getenv("VOSTREL_TEST_WRITE_STALL_MS");
+    const std::string stall_before = stall ? stall : "";
+    if (c_.view == View::PipeStops) ::setenv("VOSTREL_TEST_WRITE_STALL_MS", "1000", 1);
+    struct PutBack {
+        bool was;
+        std::string value;
+        ~PutBack() {
+            if (was)
+                ::setenv("VOSTREL_TEST_WRITE_STALL_MS", value.c_str(), 1);
+            else
+                ::unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+        }
+    } put_back{stall != nullptr, stall_before};
     if (!SetUp()) {
         r.Ok = false;
         r.Failures.push_back("the cell could not be set up: " + setup_failure_);
@@ -643,11 +667,15 @@ Result Run::Go() {
     if (!drained)
         FailUnlessStill("what was read did not drain in 30 s: " + StateNow(), drain_from, NowMsOfDay(), 3000);
     const bool undecided = voids_.size() > voids_before;
+    if (pipe_) NotePipeFailure();
     timer.stop();
     if (!closed_) CloseWindow();
     // A plug-in event the close stopped returns at once.
     if (!test_support::PumpUntil([&] { return !m_->PluginBusy; }, 1s)) Fail("the plug-in's event went on after the close");
-    // The pipe's reader takes what is left once the program let go of it.
+    // What the program still owes its outputs once the window has gone it
+    // writes then, to a reader that goes on taking; the pipe's reader takes
+    // what is left once the program let go of it.
+    m_->FinishOutputs();
     std::string piped;
     if (pipe_) {
         pipe_->StopTaking();
@@ -670,6 +698,37 @@ Result Run::Go() {
     return r;
 }
 
+void Run::ReaderGoes() {
+    reader_gone_ = true;
+    reader_gone_ms_ = Now();
+    if (c_.view == View::PipeLeaves)
+        pipe_->LeaveNow();
+    else
+        pipe_->StopTaking();
+}
+
+void Run::NotePipeFailure() {
+    if (pipe_failed_ms_ != kNoStamp) return;
+    const auto notices = Window::Notices();
+    if (std::none_of(notices.begin(), notices.end(), [](vcl::TForm* f) {
+            return Window::NoticeText(f).find("Cannot write") != std::string::npos;
+        }))
+        return;
+    pipe_failed_ms_ = Now();
+    // Output that was on into the pipe is off now: what the pipe had not
+    // taken, and what is read from now on, go to the list, without a loss
+    // between. (A file switched off gives its rest to the list after what
+    // the list has now.)
+    const std::size_t on = OutputOn();
+    if (on && segments_[on - 1].file == pipe_path_) {
+        segments_[on - 1].to = pipe_failed_ms_;
+        Segment list;
+        list.list = true;
+        list.joins = true;
+        segments_.push_back(std::move(list));
+    }
+}
+
 Clock::time_point Run::FloodsEnd() const {
     // (Onto the slow pipe the flood goes on longer: a port that read on
     // while the pipe was behind would have read far more than its input
@@ -678,6 +737,28 @@ Clock::time_point Run::FloodsEnd() const {
     Clock::time_point end = start_ + (pipe_ ? 5000ms : 2500ms);
     if (Waits(c_) && stage_ > Stage::Flooding && hold_lo_ != kNoStamp) end = std::max(end, effect_at_ + 1800ms);
     return end;
+}
+
+void Run::SampleUdpDrops() {
+    if (c_.source != Source::Udp || !m_->ForeignPort || !m_->ForeignPort->Active()) return;
+    const auto* port = static_cast<ports::TEthernetPort*>(m_->ForeignPort.get());
+    if (!port->Transport()) return;
+    const unsigned local = test_support::SocketPort(port->Transport()->Socket());
+    // "sl local_address rem_address ... drops": the local address as hex
+    // address:port, the drops last.
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, address, last;
+        fields >> slot >> address;
+        for (std::string f; fields >> f;) last = f;
+        const std::size_t colon = address.find(':');
+        if (colon == std::string::npos || std::stoul(address.substr(colon + 1), nullptr, 16) != local) continue;
+        long& seen = udp_drops_[local];
+        seen = std::max(seen, std::atol(last.c_str()));
+    }
 }
 
 std::string Run::StateNow() const {

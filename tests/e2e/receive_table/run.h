@@ -146,8 +146,8 @@ private:
     // a load event that fails so leaves no plug-in loaded.
     bool RecvLosesItsPort() const;
     void Snapshot();
-    // The list's lines from From on, taken back as bytes (data) or text.
-    std::vector<Segment::Line> ListLines(int From);
+    // The list's lines, taken back as bytes (data) or text.
+    std::vector<Segment::Line> ListLines();
     void Capture(const std::string& File);
     void OpenOutput(const std::string& File);
     void SwitchOutputOn(const std::string& File);
@@ -181,6 +181,9 @@ private:
     void FeedViews(int Stream, Decoder& D) const;
     // The stream's bytes in the reads the window got.
     std::size_t BytesRead(int Stream) const;
+    // A file switched off before the close holds everything read for it:
+    // the program writes its pipe's share once the window has gone.
+    void VerifyOwed(int Stream, const Decoder& D);
     void VerifyPlaces(int Stream, const Decoder& D);
     // Returns the most a record's stamp came after its write.
     long VerifyStamps(int Stream, const Decoder& D);
@@ -256,10 +259,24 @@ private:
     // since the pipe began to hold it back (a Clear drops it as it empties
     // a regular file: a pipe has nothing to empty); in write times, from the
     // ports' last reads before then.
+    // (Also what still waited then for a plug-in's event that is slow to
+    // come, since the oldest of it was read.)
     long LossFrom(long Now) const {
         long from = hold_lo_ != kNoStamp ? std::min(hold_lo_, Now) : Now;
         if (const long piped = PipeHeldSince(); piped != kNoStamp && Minus(piped, from) < 0) from = piped;
+        if (const long queued = OldestQueued(); queued != kNoStamp && Minus(queued, from) < 0) from = queued;
         return std::min(from - 150, ReadFloor(from));
+    }
+    // When the oldest data that waits now was read (kNoStamp: none waits).
+    long OldestQueued() const {
+        long oldest = kNoStamp;
+        m_->RxQueue.Any([&](const terminal::TReceivedPiece& p) {
+            if (p.Kind == terminal::TReceivedPiece::TKind::Data && p.Time != 0 &&
+                (oldest == kNoStamp || Minus(MsOfDay(p.Time), oldest) < 0))
+                oldest = MsOfDay(p.Time);
+            return false;
+        });
+        return oldest;
     }
     // The output file that is on: its segment's place plus one (0: none).
     std::size_t OutputOn() const {
@@ -336,11 +353,27 @@ private:
     long close_from_ = kNoStamp;  // when the close began (ms of the day)
     bool closed_ = false;
     bool floods_stopped_ = false;
+    // A failing pipe's reader: gone (left or stopped) at, and when the
+    // program said the pipe failed (kNoStamp: not yet).
+    bool reader_gone_ = false;
+    long reader_gone_ms_ = kNoStamp, pipe_failed_ms_ = kNoStamp;
+    void ReaderGoes();
+    // Whether a line of the list read at Time may be what a failed file
+    // switched off gave back: read before the list became the destination.
+    bool GivenBack(const Segment& S, long Time) const {
+        return pipe_failed_ms_ != kNoStamp && S.list && Minus(Time, S.from != kNoStamp ? S.from : pipe_failed_ms_) < 0;
+    }
+    void NotePipeFailure();
     int polling_at_close_ = -1;  // the window's polling delay entry when it closed
+    bool output_on_at_close_ = false;
     bool unloaded_ = false;
     bool box_open_ = false;
     bool late_ = false;  // a step came after the plug-in's wait
     long lost_told_ = 0;  // datagrams the port said it lost
+    // What the system dropped of the datagrams sent to the UDP port, its
+    // socket's buffer full, by the port's local port (its own count).
+    std::map<unsigned, long> udp_drops_;
+    void SampleUdpDrops();
     // The plug-in's wait (read times, ms of the day), and the slot whose
     // receive event waited (1 main, 2 Port2; 0 none).
     long hold_lo_ = kNoStamp, hold_hi_ = kNoStamp;

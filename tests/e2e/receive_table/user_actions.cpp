@@ -72,10 +72,10 @@ void Run::Capture(const std::string& File) {
     segments_.push_back(std::move(again));
 }
 
-std::vector<Segment::Line> Run::ListLines(int From) {
+std::vector<Segment::Line> Run::ListLines() {
     std::vector<Segment::Line> out;
     const terminal::TLineStore& lines = m_->RxPanel->Lines();
-    for (int i = From; i < lines.LineCount(); ++i) {
+    for (int i = 0; i < lines.LineCount(); ++i) {
         const terminal::TLineRecord r = lines.LineRecord(i);
         const std::string text = lines.LineData(i);
         if (r.Format == terminal::dfERR) {
@@ -117,7 +117,7 @@ std::vector<Segment::Line> Run::ListLines(int From) {
 void Run::Snapshot() {
     Segment s;
     s.list = true;
-    s.lines = ListLines(0);
+    s.lines = ListLines();
     // The list from the last Clear (or the start) until now.
     for (auto it = segments_.rbegin(); it != segments_.rend(); ++it)
         if (it->list && it->lines.empty() && it->to == kForever) {
@@ -138,24 +138,14 @@ void Run::CloseWindow() {
     const auto at = Clock::now();
     close_from_ = NowMsOfDay();
     polling_at_close_ = m_->PollingIndex;
-    const int listed = m_->RxPanel->Lines().LineCount();
-    const bool output_on = m_->OutputFile.IsOpen();
+    SampleUdpDrops();
+    // (What the close hands on to the list is not seen: the close empties
+    // the list. With output on, all of it goes to the file.)
+    output_on_at_close_ = m_->OutputFile.IsOpen();
     m_->Close();
     close_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - at).count();
     stillness_.Sample();
     closed_ = true;
-    // What the close shows in the list: what a word format still paired
-    // goes where it was read for, the list (after the snapshot) or the
-    // output file that was on, which then takes everything read.
-    for (Segment::Line& l : ListLines(listed)) {
-        if (output_on && l.dir >= 0) {
-            Fail("the close showed " + std::to_string(l.bytes.size()) + " byte(s) of " +
-                 (l.dir == 0 ? "the main port" : "Port2") + ", read at " + std::to_string(l.time) +
-                 ", in the list while output to " + m_->OutputFile.FileName() + " was on");
-            break;
-        }
-        segments_.back().lines.push_back(std::move(l));
-    }
     // What the serial ports had read when they closed: all of it is kept.
     if (Serial(c_.source))
         for (int s : {0, 1}) read_at_close_[s] = SerialRead(s == 0);
@@ -216,10 +206,11 @@ void Run::Act(int Step) {
         case User::ClearThenOff:
             if (Step == 0) {
                 Snapshot();
-                Capture(w_->dir.File("out1.bin"));
+                // (A pipe has nothing to empty: its reader has what it took.)
+                if (!pipe_) Capture(w_->dir.File("out1.bin"));
                 Lossy(LossFrom(Now()), Now() + 20, true, false, "the Clear");
                 cleared_.push_back(NowMsOfDay());
-            m_->ClearmClick(nullptr);
+                m_->ClearmClick(nullptr);
             } else {
                 SwitchOutputOff();
             }
@@ -257,9 +248,20 @@ void Run::Act(int Step) {
             Lossy(LossFrom(now), kForever, false, true, "the plug-in unloaded");
             m_->mUnloadPluginClick(nullptr);
             break;
+        case User::OffThenClose:
+            // (The file switched off still takes what was read for it,
+            // through the close: it is the program's to finish.)
+            if (Step == 0) {
+                SwitchOutputOff();
+                break;
+            }
+            [[fallthrough]];
         case User::Close: {
-            // What the ports had not read when they closed is the system's.
+            // What the ports had not read when they closed is the system's;
+            // what was read for a pipe whose reader stopped is given up.
             Lossy(LossFrom(now), kForever, true, true, "the close");
+            if (c_.view == View::PipeStops && reader_gone_)
+                Lossy(LossFrom(reader_gone_ms_), kForever, true, false, "the pipe's reader stopped before the close");
             for (Segment& s : segments_)
                 if (!s.list && s.to == kForever) s.to = now;
             CloseWindow();
