@@ -112,8 +112,26 @@ long Run::ReadFloor(long At) const {
         // start.
         const long from = before == kNoStamp ? run_start_ : before;
         if (Minus(from - 20, floor) < 0) floor = from - 20;
+        // (What a socket holds may have been written long before it is
+        // read: a burst runs ahead of the port's reads.)
+        const long written = FirstReadAfter(s, At);
+        if (written != kNoStamp && Minus(written - 20, floor) < 0) floor = written - 20;
     }
     return floor;
+}
+
+long Run::FirstReadAfter(int Stream, long At) const {
+    const auto it = reads_.find(ReadKey(Stream));
+    if (it == reads_.end()) return kNoStamp;
+    const std::vector<Read>& reads = it->second;
+    std::size_t i = 0;
+    while (i < reads.size() && Minus(reads[i].at, At) < 0) ++i;
+    // The first whole record read from then on, by the time it carries
+    // (the device's log is its own while it runs); the one before it, being
+    // read, was made at most a tick of the device before.
+    Decoder first(Stream);
+    for (; i < reads.size() && first.records.empty(); ++i) first.Feed(reads[i].bytes, kNoStamp);
+    return first.records.empty() ? kNoStamp : first.records.front().written - 10;
 }
 
 long Run::PluginTime(const std::string& Ticks) const {

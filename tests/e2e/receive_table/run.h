@@ -254,6 +254,9 @@ private:
     // reads late what was written long before). The earliest of the
     // streams' ports that read at all.
     long ReadFloor(long At) const;
+    // When the record a port was reading at At was written (kNoStamp: it
+    // read nothing of the stream from then on).
+    long FirstReadAfter(int Stream, long At) const;
     // The start of what an action at Now loses: what waited for a running
     // event was read since the wait began, and what waited for a slow pipe
     // since the pipe began to hold it back (a Clear drops it as it empties
