@@ -48,8 +48,8 @@ std::string PluginSource(const Cell& C) {
     const std::string send_size = Ethernet(C.source) ? "60000" : "100000";
     const std::string loop = "  SetV('BEGUN', '1');\n  SetV('WAIT', '1');\n  T := GetTickCount;\n"
                              "  SetV('SINCE', IntToStr(T));\n  G := '';\n"
-                             "  while GetTickCount - T < 1500 do begin\n    Recv(0, 50, S);\n    G := G + S;\n"
-                             "    SetV('GOT', G);\n  end;\n  SetV('UNTIL', IntToStr(GetTickCount));\n  SetV('WAIT', '0');\n";
+                             "  while GetTickCount - T < 1500 do begin\n    Recv(0, 50, S);\n    G := G + S;\n  end;\n"
+                             "  SetV('UNTIL', IntToStr(GetTickCount));\n  SetV('GOT', G);\n  SetV('WAIT', '0');\n";
     const std::string both = "procedure OnReceive;\nbegin\n  Note(1, RD);\n  Hold(1);\nend;\n"
                              "procedure OnReceive2;\nbegin\n  Note(2, RD2);\n  Hold(2);\nend;\n";
     // Each letter of a stream becomes a byte of its own (Rewritten), and the

@@ -178,6 +178,7 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
                  " kept");
     }
     VerifyOwed(s, d);
+    VerifyLastByte(s, d);
     const long events_missing = VerifyEvents(s, dev->Complete(), dev->LastWritten());
     F.datagrams_missing_in_events += datagrams ? events_missing : 0;
 }
@@ -187,6 +188,35 @@ std::size_t Run::BytesRead(int Stream) const {
     if (const auto it = reads_.find(ReadKey(Stream)); it != reads_.end())
         for (const Read& r : it->second) n += std::count_if(r.bytes.begin(), r.bytes.end(), [&](char c) { return StreamOf(c) == Stream; });
     return n;
+}
+
+void Run::VerifyLastByte(int Stream, const Decoder& D) {
+    // The close shows what a word format still pairs where it was read for:
+    // with text output on, the file ends with the last bytes the port read
+    // of each stream (the list, which the close empties, cannot be seen).
+    if (!WordView(c_.view) || !TextView(c_.view) || !output_on_at_close_ || Rewrites(c_.plugin) ||
+        c_.plugin == Plugin::RecvThenPurge || !D.loss_points.empty())
+        return;
+    const Segment* file = nullptr;
+    for (const Segment& s : segments_)
+        if (!s.list) file = &s;
+    const auto found = reads_.find(ReadKey(Stream));
+    if (!file || found == reads_.end()) return;
+    std::string read, shown;
+    for (const Read& r : found->second)
+        for (char ch : r.bytes)
+            if (StreamOf(ch) == Stream) read.push_back(ch);
+    for (const Segment::Line& l : file->lines)
+        if (l.dir >= 0)
+            for (char ch : l.bytes)
+                if (StreamOf(ch) == Stream) shown.push_back(ch);
+    constexpr std::size_t kTail = 8;
+    const std::string read_tail = read.substr(read.size() - std::min(read.size(), kTail));
+    const std::string shown_tail = shown.substr(shown.size() - std::min(shown.size(), kTail));
+    if (!read_tail.empty() && shown_tail != read_tail)
+        Fail("stream " + std::to_string(Stream) + ": " + file->file + " ends in \"" + shown_tail +
+             "\" where the port's last read of it ends in \"" + read_tail + "\" (" + std::to_string(read.size()) +
+             " bytes read, " + std::to_string(shown.size()) + " in the file)");
 }
 
 void Run::VerifyOwed(int Stream, const Decoder& D) {

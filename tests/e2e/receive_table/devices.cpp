@@ -115,12 +115,16 @@ SocketDevice::SocketDevice(int Fd, bool Datagrams, std::uint16_t To) : fd_(Fd), 
     ::fcntl(fd_.fd, F_SETFL, ::fcntl(fd_.fd, F_GETFL) | O_NONBLOCK);
 }
 
-void SocketDevice::Leave() {
+void Device::StopOdd() {
+    const bool running = thread_.joinable();
     Stop();
-    if (Stream() >= 0 && BytesWritten() % 2 == 0) {
-        const std::string one(1, kAlphabets[Stream()].digits[0]);
-        for (int i = 0; i < 100 && Put(one) == 0; ++i) std::this_thread::sleep_for(1ms);
-    }
+    if (!running || stream_ < 0 || broken_ || BytesWritten() % 2 != 0) return;
+    const std::string one(1, kAlphabets[stream_].digits[0]);
+    for (int i = 0; i < 100 && Put(one) == 0; ++i) std::this_thread::sleep_for(1ms);
+}
+
+void SocketDevice::Leave() {
+    StopOdd();
     fd_ = test_support::Fd();
 }
 

@@ -32,6 +32,10 @@ public:
         stop_ = true;
         if (thread_.joinable()) thread_.join();
     }
+    // Stops, its stream ending in an odd number of bytes (a letter of a
+    // record never finished is added when it is even), so that in a word
+    // format a byte of it is left waiting for a pair that never comes.
+    void StopOdd();
     void SendNow(const std::string& Bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
         extra_ += Bytes;

@@ -598,6 +598,13 @@ void Run::Tick() {
             // a tick may run inside a receive event that pumps the loop while
             // it computes, and sees it busy however long the floods last.
             if (!floods_stopped_ && now >= FloodsEnd()) {
+                // (In a word format each stream then leaves a byte for the
+                // close to show alone, where it was read for.)
+                if (WordView(c_.view))
+                    for (Device* d : {static_cast<Device*>(main_dev_.get()), static_cast<Device*>(second_dev_.get())})
+                        if (d) d->StopOdd();
+                if (WordView(c_.view))
+                    for (auto& p : peers_) p->StopOdd();
                 StopFloods();
                 floods_stopped_ = true;
             }

@@ -184,6 +184,9 @@ private:
     // A file switched off before the close holds everything read for it:
     // the program writes its pipe's share once the window has gone.
     void VerifyOwed(int Stream, const Decoder& D);
+    // A word view's last byte, which the close shows alone, in the text
+    // file that was on.
+    void VerifyLastByte(int Stream, const Decoder& D);
     void VerifyPlaces(int Stream, const Decoder& D);
     // Returns the most a record's stamp came after its write.
     long VerifyStamps(int Stream, const Decoder& D);
