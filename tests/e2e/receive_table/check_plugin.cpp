@@ -158,8 +158,10 @@ void Run::VerifyRecvTook(const std::vector<int>& Streams) {
         // (The loop's plug-in computes next to nothing between its calls of
         // Recv: the port reads while one waits.)
         for (const Decoder::Rec& r : read.records) {
+            // (Read whole while the Recv waited: its first byte and its last.)
             const long at = reads[static_cast<std::size_t>(r.stamp)].at;
-            if (Minus(at, since) < 0 || Minus(until, at) < 0 || took.count(r.seq)) continue;
+            const long end = reads[static_cast<std::size_t>(r.ended)].at;
+            if (Minus(at, since) < 0 || Minus(until, end) < 0 || took.count(r.seq)) continue;
             // (The window's thread that had no processor from the read on
             // may not have turned the Recv again.)
             FailUnlessStill("stream " + std::to_string(s) + ": record " + std::to_string(r.seq) + ", read at " +
