@@ -314,12 +314,18 @@ std::vector<Cell> CoverCells() {
     }
     // A plug-in's lines under their peer's name in a text file, with the
     // switches that open new files: each peer named anew in each file, the
-    // lines going to the list meanwhile.
+    // lines going to the list meanwhile. Then cells that faults of their
+    // kind show in more surely than in the cells the pairs chose.
     const Cell named[] = {{Source::TcpServer, Plugin::EventLines, User::Nothing, View::TextOutput},
                           {Source::Udp, Plugin::EventLines, User::OutputOffOn, View::TextOutput},
                           {Source::TcpServer, Plugin::EventLines, User::OutputTwice, View::TextOutput},
                           {Source::Udp, Plugin::EventLines, User::Clear, View::TextOutput},
-                          {Source::TcpServer, Plugin::EventLines, User::ClearThenOff, View::TextOutput}};
+                          {Source::TcpServer, Plugin::EventLines, User::ClearThenOff, View::TextOutput},
+                          // A switch-off that the close follows while the pipe
+                          // is behind, and peers' lone bytes while one leaves.
+                          {Source::BothSerial, Plugin::NBSleep, User::OffThenClose, View::Pipe},
+                          {Source::TcpServer, Plugin::NBSleep, User::ClientsLeaveJoin, View::Words},
+                          {Source::TcpServer, Plugin::RecvLoopOnLoad, User::ClientsLeaveJoin, View::Words}};
     for (const Cell& c : named)
         if (std::none_of(out.begin(), out.end(), [&](const Cell& o) { return Name(o) == Name(c); })) out.push_back(c);
     return out;
