@@ -10,7 +10,7 @@
 # decide because the machine gave the test no turn for longer than a check
 # allows says void (and why): counted apart, neither a pass nor a failure.
 # The checks are those of the test receive_table_cell
-# (tests/e2e/receive_table.cpp); the test suite runs a
+# (tests/e2e/receive_table/, its oracle in check_*.cpp); the test suite runs a
 # cover of the table (every pair of a source, a plug-in action and a user
 # action), this script the whole of it. scripts/inject-faults.sh proves that
 # the checks catch faults.

@@ -376,7 +376,10 @@ TEST(program_start, closing_the_main_window_ends_the_program_within_a_second_wha
         const std::string capture = dir.File("capture.bin");
         if (c.output) {
             ASSERT_TRUE(test_support::OutputToFile(display.Name(), program.Pid(), capture));
-            ASSERT_TRUE(test_support::WaitUntil([&] { return test_support::HoldsOpen(program.Pid(), capture); }, 20s));
+            ASSERT_TRUE(test_support::WaitUntil([&] { return test_support::HoldsOpen(program.Pid(), capture); }, 20s))
+                << "output did not come on into " << capture << "; the program holds open there: "
+                << test_support::OpenFilesBelow(program.Pid(), dir.path()) << "; its windows: "
+                << test_support::ProcessWindows(display.Name(), program.Pid()).size();
         }
         ASSERT_TRUE(scene.ListMenu(kShowGraph) && scene.Windows("График", 1)) << "no graph window";
         ASSERT_TRUE(c.make(scene)) << "the situation did not come about";

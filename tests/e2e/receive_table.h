@@ -12,6 +12,13 @@
 // - every record once in what the receive events got (RD) or a Recv took,
 //   one peer's in each chunk, and shown as the event left it; a plug-in's
 //   own line about its chunk under that peer's name;
+// - a word format's byte shown alone only when its peer or its port goes,
+//   stamped with the read that took it; every byte a port read kept at a
+//   close, and in the file it was read for when that was switched off
+//   before the close;
+// - a pipe whose reader leaves or stops fails, and what it never got goes
+//   to the list, once;
+// - every record a waiting Recv's port read in what the Recv returned;
 // - the user's action landed while the plug-in's wait ran;
 // - what waits stays within a port's input buffer (the serial ports' are
 //   lowered so that a wait drives a stream past it), and the port is then
@@ -24,6 +31,14 @@
 // port's last read before the action. A cell that cannot decide because the
 // machine gave the test's threads no turn for longer than a check allows
 // says void, with the reason.
+//
+// Where each part lives: the cells and their plug-ins in receive_table.cpp;
+// in receive_table/, the records and times (records.h), the devices
+// (devices.*), the run that drives a cell (run.*, user_actions.cpp) and the
+// oracle's checks by kind: the views' lines and the graph (check_lines.cpp),
+// each stream's records (check_records.cpp), what the plug-in got and did
+// (check_plugin.cpp), and the bounds, the pipe and the window
+// (check_window.cpp, with the order of the checks).
 //
 // The devices send numbered records, each stream in letters of its own, so
 // that one file or list holding several streams can be taken apart again:
@@ -66,6 +81,7 @@ enum class User {
     ClearThenOff,      // Clear, then output off, in one wait
     ClientsLeaveJoin,  // a server's client leaves and a newcomer joins during the wait
     OutputResumed,     // output off, and on again into the same file, in one wait
+    OffThenClose,      // output off, then the close, in one wait
 };
 // How the received bytes are seen besides: the list in HEX and output in
 // binary, or one of the other ways.
@@ -75,6 +91,9 @@ enum class View {
     TextOutput,  // output to a file as text
     Words,       // the list in a word format (HW)
     Pipe,        // output onto a FIFO whose reader takes slowly, at a steady pace
+    WordsText,   // the list in a word format, and output to a file as text
+    PipeLeaves,  // output onto a FIFO whose reader takes steadily, then leaves
+    PipeStops,   // ... then stops taking, its end left open
 };
 
 struct Cell {

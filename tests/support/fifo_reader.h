@@ -94,6 +94,19 @@ public:
         pacing_ = false;
         if (pacer_.joinable()) pacer_.join();
     }
+    // Stops taking at its pace, takes what the pipe holds now, and closes
+    // the reading end: a writer's next write fails.
+    void LeaveNow() {
+        StopTaking();
+        const std::string rest = Take();
+        {
+            const std::lock_guard<std::mutex> lock(takenLock_);
+            taken_ += rest;
+        }
+        left_ = true;
+        const int fd = fd_.exchange(-1);
+        if (fd >= 0) ::close(fd);
+    }
     // What the paced taking took so far.
     std::string Taken() {
         const std::lock_guard<std::mutex> lock(takenLock_);

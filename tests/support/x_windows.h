@@ -35,6 +35,17 @@ inline bool HoldsOpen(pid_t Pid, const std::string& Path) {
     return false;
 }
 
+// The files below Folder that process Pid holds open, for a message.
+inline std::string OpenFilesBelow(pid_t Pid, const std::string& Folder) {
+    std::string found;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(Pid) + "/fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (target.rfind(Folder, 0) == 0) found += (found.empty() ? "" : ", ") + target;
+    }
+    return found.empty() ? "none" : found;
+}
+
 // The visible windows of process Pid on Display whose name is exactly Name
 // (any name when it is empty).
 inline std::vector<std::string> ProcessWindows(const std::string& Display, pid_t Pid, const std::string& Name = {}) {
@@ -102,12 +113,21 @@ inline bool ChooseFile(const std::string& Display, pid_t Pid, const std::string&
     // asked about in a box of the same title ("Do you want to replace it?",
     // Yes the default) whose buttons would answer to typed letters. A new
     // box of the program's own (an error) ends it too.
+    // A loaded display may miss the dialog for one look: it has gone only
+    // once the name was typed into it and a second look agrees (before
+    // that, Return would take whatever name the dialog offers).
+    bool typed = false;
     for (int tries = 0; tries < 15; ++tries) {
         if (ProcessWindows(Display, Pid, "Vostrel").size() > Boxes) return true;
         dialog = ProcessWindows(Display, Pid, Title);
-        if (dialog.empty()) return true;
-        if (dialog.size() == 1 && tries % 4 == 0)
+        if (dialog.empty() &&
+            !WaitUntil([&] { return !(dialog = ProcessWindows(Display, Pid, Title)).empty(); },
+                       std::chrono::seconds(typed ? 1 : 3)))
+            return typed;
+        if (dialog.size() == 1 && tries % 4 == 0) {
             CommandOutput(xdo + "windowfocus --sync " + dialog[0] + " key ctrl+a type '" + File + "'");
+            typed = true;
+        }
         const auto newest = std::max_element(dialog.begin(), dialog.end(), [](const auto& a, const auto& b) {
             return std::stoul(a) < std::stoul(b);
         });
