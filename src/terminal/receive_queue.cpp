@@ -155,6 +155,14 @@ void TReceiveQueue::Update(const std::function<void(TReceivedPiece&)>& Change) {
         for (TReceivedPiece& p : s.Pieces) Change(p);
 }
 
+bool TReceiveQueue::ClientPieceBefore(std::uint64_t Seq) const {
+    // A stream keeps its pieces in the order they came: its first is its
+    // oldest.
+    return std::any_of(streams_.begin(), streams_.end(), [Seq](const TStream& s) {
+        return s.Source.Client >= 0 && !s.Pieces.empty() && (Seq == 0 || s.Pieces.front().Seq < Seq);
+    });
+}
+
 bool TReceiveQueue::Any(const std::function<bool(const TReceivedPiece&)>& Pred) const {
     for (const TStream& s : streams_)
         if (std::any_of(s.Pieces.begin(), s.Pieces.end(), Pred)) return true;

@@ -117,6 +117,9 @@ public:
     // another output (what it costs stays as it is).
     void Update(const std::function<void(TReceivedPiece&)>& Change);
     bool Any(const std::function<bool(const TReceivedPiece&)>& Pred) const;
+    // Whether a foreign port's client (Client 0 to 255) has a piece waiting
+    // that came before the piece numbered Seq (0: before any to come).
+    bool ClientPieceBefore(std::uint64_t Seq) const;
 
 private:
     struct TStream {

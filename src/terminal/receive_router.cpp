@@ -61,9 +61,15 @@ bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
     if (Piece.Kind == TReceivedPiece::TKind::Data && !Piece.Cleared && Piece.Output && Piece.Output->Holding())
         return true;
     const int slot = Piece.Source.IsMain ? 1 : 0;
-    if (Piece.Kind != TReceivedPiece::TKind::Data)
+    if (Piece.Kind != TReceivedPiece::TKind::Data) {
+        // A line or an end about the foreign port as a whole (its socket
+        // closed, say) comes after everything its peers sent before it,
+        // also what waits for a receive event.
+        if (Piece.Source.Client == TReceiveSource::PortWide)
+            return eventForeign_ || queue_.ClientPieceBefore(Piece.Seq);
         // A line about a client waits for that client's data before it.
-        return Piece.Source.Client != TReceiveSource::PortWide && eventSlot_ == slot;
+        return eventSlot_ == slot;
+    }
     if (Piece.Taken)
         // Taken during the port's own event: shown after the event's chunk,
         // unless its stream holds as much as the port's input buffer (the
@@ -142,6 +148,7 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
         ~Over() {
             r.eventPieces_ = nullptr;
             r.eventSlot_ = -1;
+            r.eventForeign_ = false;
             r.eventTakenSpilled_ = false;
         }
     } over{*this};
@@ -149,6 +156,7 @@ bool TReceiveRouter::HandOn(TReceivedPiece& Piece) {
     // Recv and PurgeRx, then as its next chunk; the other port's bytes go
     // on.
     eventSlot_ = is_main ? 1 : 0;
+    eventForeign_ = pieces.front().Source.Client >= 0;
     hooks_.RunEvent(pieces.front(), rd);
     // A close that could not wait for the event has handed its pieces on.
     if (eventPiecesGone_) return true;

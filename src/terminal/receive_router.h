@@ -190,6 +190,7 @@ private:
     std::unique_ptr<TListOutput> on_;
 
     int eventSlot_ = -1;
+    bool eventForeign_ = false;  // it is a foreign port's client's
     int recvWaiting_ = 0;
     TReceiveSource recvWaitSource_;
     // The pieces a running receive event was given, while it runs and until

@@ -1350,6 +1350,23 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
     ASSERT_TRUE(w.ShowReceived());
     EXPECT_EQ(w.Lines().back(), "79");
     EXPECT_EQ(test_support::Slurp(file), "RV data from CliIdx=2\r57\rRV data from CliIdx=3\r78");
+    // A new output file names its first peer, whoever the file before it
+    // named last.
+    const std::string next = dir.File("b.txt");
+    vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
+        auto& sd = static_cast<vcl::TOpenDialog&>(d);
+        sd.FileName = next;
+        sd.FilterIndex = 1;
+        return true;
+    };
+    m->Outputtofile1Click(nullptr);
+    vcl::Application->DialogHook = nullptr;
+    ASSERT_NE(m->OutputOn(), nullptr);
+    clients[2]->Send("z");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return !m->PluginBusy && port2 == 1; }));
+    ASSERT_TRUE(w.ShowReceived());
+    m->Outputtofile1Click(nullptr);
+    EXPECT_EQ(test_support::Slurp(next), "RV data from CliIdx=3\r7A");
 }
 
 // In a word format each peer pairs its own bytes, as each serial port does:
@@ -1628,6 +1645,49 @@ TEST(ethernet_port_e2e, a_plugin_line_about_a_chunk_read_before_a_clear_comes_un
     std::vector<std::string> lines = w.Lines();
     std::erase_if(lines, [](const std::string& line) { return line.empty(); });
     EXPECT_EQ(lines, (std::vector<std::string>{"RV data from CliIdx=1", "61", "RV data from CliIdx=3", "#yY"}));
+    EXPECT_TRUE(w.messages.empty());
+}
+
+// The far end of a TCP client sends while the receive event waits, then
+// closes: the lines about its going come after its data, which waited for
+// the event, never ahead of it.
+TEST(ethernet_port_e2e, a_tcp_clients_disconnect_comes_after_the_data_that_waited_for_its_event) {
+    EthernetWindow w;
+    TMain* m = w.m;
+    TcpListener far;
+    ports::TfrmForPEth* frame = ChooseEthernet(m, ports::erTCPClient);
+    ASSERT_TRUE(frame);
+    frame->edDstIp->SetText("127.0.0.1");
+    frame->edDstPort->SetText(std::to_string(far.Port()));
+    m->sbPort->Click();
+    int accepted = -1;
+    ASSERT_TRUE(test_support::PumpUntil([&] { return (accepted = far.Accept()) >= 0; }));
+    TcpPeer device(accepted);
+    test_support::TempDir dir;
+    LoadPlugin(w, dir, std::string(test_support::kWaitForGo) + "procedure OnReceive; begin if RD = 'S' then WaitForGo; end;");
+    const std::size_t before = w.Lines().size();
+    test_support::WhileBusy inside(*m, [&] {
+        ASSERT_TRUE(test_support::PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
+        device.Send("abc");
+        ASSERT_TRUE(test_support::PumpUntil([&] {
+            return m->RxQueue.Any([](const terminal::TReceivedPiece& p) { return p.Bytes == "abc"; });
+        }));
+        device.Close();
+        // The loop's turns meanwhile: the port sees the close.
+        ASSERT_TRUE(test_support::PumpUntil([&] { return !m->ForeignPort->Active(); }));
+        test_support::Pump(std::chrono::milliseconds(100));
+        m->SetPluginVar("GO", "1");
+    });
+    device.Send("S");
+    ASSERT_TRUE(test_support::PumpUntil([&] { return inside.done && !m->PluginBusy && m->RxQueue.Empty(); }));
+    ASSERT_TRUE(w.ShowReceived());
+    const std::vector<std::string> all = w.Lines();
+    std::vector<std::string> after(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())), all.end());
+    std::erase_if(after, [](const std::string& line) { return line.empty(); });
+    ASSERT_GE(after.size(), 3u) << ::testing::PrintToString(after);
+    EXPECT_EQ(after[0], "53 61 62 63") << ::testing::PrintToString(after);
+    EXPECT_EQ(after[1], "Disconnect (No error)");
+    EXPECT_EQ(after.back(), "Close Socket");
     EXPECT_TRUE(w.messages.empty());
 }
 
