@@ -24,13 +24,16 @@ TReceiveRouter::TReceiveRouter(TReceiveQueue& Queue, TReceiveRouterHooks Hooks)
 void TReceiveRouter::Add(TReceivedPiece Piece) {
     Piece.Output = On();
     // A line or an end waits behind what came before it for the same
-    // client, and while the rules hold it back (its port's event runs, with
-    // pieces of its own still to show); with nothing waiting there, or
-    // anywhere else to be shown first, it goes at once (among the lines a
-    // running event adds itself).
+    // client; with nothing waiting there, or anywhere else to be shown
+    // first, it goes at once (among the lines a running event adds itself:
+    // one may be about what that event does, a send of its that fails).
+    // An end, and a line about the port as a whole, also wait as long as
+    // the rules hold them back: the chunk of a running event of theirs
+    // comes first, and whatever their peers sent before them.
     const auto held = [this](const TReceivedPiece& p) { return Held(p); };
-    if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) && !Held(Piece) &&
-        !FailurePending() && !queue_.AnyFree(held)) {
+    const bool ruled = Piece.Kind == TReceivedPiece::TKind::Gone || Piece.Source.Client == TReceiveSource::PortWide;
+    if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) &&
+        !(ruled && Held(Piece)) && !FailurePending() && !queue_.AnyFree(held)) {
         Deliver(Piece);
         return;
     }
@@ -63,10 +66,14 @@ bool TReceiveRouter::Held(const TReceivedPiece& Piece) const {
     const int slot = Piece.Source.IsMain ? 1 : 0;
     if (Piece.Kind != TReceivedPiece::TKind::Data) {
         // A line or an end about the foreign port as a whole (its socket
-        // closed, say) comes after everything its peers sent before it,
-        // also what waits for a receive event.
+        // closed, say) comes after everything its peers sent before it
+        // that still waits (for a receive event, say). Its end also waits
+        // for the running event of one of its peers, whose chunk comes
+        // first; a line may be about what that event does itself (a send
+        // it makes that fails), and goes at once.
         if (Piece.Source.Client == TReceiveSource::PortWide)
-            return eventForeign_ || queue_.ClientPieceBefore(Piece.Seq);
+            return (Piece.Kind == TReceivedPiece::TKind::Gone && eventForeign_) ||
+                   queue_.ClientPieceBefore(Piece.Seq);
         // A line about a client waits for that client's data before it.
         return eventSlot_ == slot;
     }

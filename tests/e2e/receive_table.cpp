@@ -287,13 +287,9 @@ std::vector<Cell> CoverCells() {
         return std::array<int, 6>{s * kPlugins + p, 1000 + s * kUsers + u, 2000 + p * kUsers + u,
                                   3000 + s * kViews + v, 4000 + p * kViews + v, 5000 + u * kViews + v};
     };
-    // (A TCP server's pipe that fails gives what it never got back to the
-    // list without its peer's name line: those cells fail until that is
-    // mended, in the whole table, and stay out of the cover meanwhile.)
-    const auto awaits_mend = [](const Cell& c) { return c.source == Source::TcpServer && FailingPipe(c.view); };
     std::vector<Cell> cells;
     for (const Cell& c : AllCells())
-        if (Applicable(c) && !awaits_mend(c)) cells.push_back(c);
+        if (Applicable(c)) cells.push_back(c);
     std::set<int> wanted;
     for (const Cell& c : cells)
         for (int k : pairs(c)) wanted.insert(k);
