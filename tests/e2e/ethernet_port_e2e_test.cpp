@@ -1351,8 +1351,11 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
     EXPECT_EQ(w.Lines().back(), "79");
     EXPECT_EQ(test_support::Slurp(file), "RV data from CliIdx=2\r57\rRV data from CliIdx=3\r78");
     // A new output file names its first peer, whoever the file before it
-    // named last.
-    const std::string next = dir.File("b.txt");
+    // named last: also one that a Clear cannot empty (a pipe that another
+    // program reads).
+    const std::string next = dir.File("b.pipe");
+    ASSERT_EQ(::mkfifo(next.c_str(), 0600), 0);
+    test_support::FifoReader reader(next);
     vcl::Application->DialogHook = [&](vcl::TCommonDialog& d) {
         auto& sd = static_cast<vcl::TOpenDialog&>(d);
         sd.FileName = next;
@@ -1366,7 +1369,7 @@ TEST(ethernet_port_e2e, name_lines_go_with_their_data_into_the_file_it_was_read_
     ASSERT_TRUE(test_support::PumpUntil([&] { return !m->PluginBusy && port2 == 1; }));
     ASSERT_TRUE(w.ShowReceived());
     m->Outputtofile1Click(nullptr);
-    EXPECT_EQ(test_support::Slurp(next), "RV data from CliIdx=3\r7A");
+    EXPECT_EQ(reader.Take(), "\rRV data from CliIdx=3\r7A");
 }
 
 // In a word format each peer pairs its own bytes, as each serial port does:
