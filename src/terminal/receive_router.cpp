@@ -193,7 +193,7 @@ bool TReceiveRouter::FailurePending() const {
 void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     if (Piece.Cleared) return;
     // The piece's file stays while it is shown, whatever is settled.
-    const TRestore pin{inFlight_, std::exchange(inFlight_, Piece.Output)};
+    const TRestore<decltype(inFlight_)> pin{inFlight_, std::exchange(inFlight_, Piece.Output)};
     // What a failed file never took goes to the list before anything shown
     // after it.
     if (!delivering_ && FailurePending()) SettleFiles();
