@@ -1,7 +1,10 @@
 #include "e2e/receive_table/run.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTimer>
 
@@ -26,6 +29,50 @@
 namespace receive_table::detail {
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// How many descriptors of this process (the program runs in it) write into
+// the named file: the test's own reader only reads.
+int WritersOnto(const std::string& Path) {
+    int n = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    if (!d) return -1;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        char target[4096];
+        const std::string fd = std::string("/proc/self/fd/") + e->d_name;
+        const ssize_t size = ::readlink(fd.c_str(), target, sizeof target - 1);
+        if (size <= 0 || std::string(target, static_cast<std::size_t>(size)) != Path) continue;
+        std::ifstream info(std::string("/proc/self/fdinfo/") + e->d_name);
+        for (std::string key; info >> key;) {
+            if (key != "flags:") continue;
+            std::string octal;
+            info >> octal;
+            if ((std::stoi(octal, nullptr, 8) & O_ACCMODE) != O_RDONLY) ++n;
+            break;
+        }
+    }
+    ::closedir(d);
+    return n;
+}
+
+}  // namespace
+
+void Run::CheckPipeLetGo(bool Closed) {
+    // A file onto the pipe that failed, or that took the last of what it
+    // was owed, is let go: a reader waiting for the end of its data gets
+    // it, and the name is free for a Save as or a new output. Only the
+    // output that is on may hold it still; after the close, nothing.
+    if (!pipe_) return;
+    const terminal::TListOutput* on = Closed ? nullptr : m_->OutputOn();
+    const int allowed = on && on->Holds(pipe_path_) ? 1 : 0;
+    int writers = 0;
+    if (!test_support::PumpUntil([&] { return (writers = WritersOnto(pipe_path_)) <= allowed; }, 3s))
+        Fail(std::string(Closed ? "after the close and the outputs finished, " : "once everything was read, ") +
+             std::to_string(writers) + " descriptor(s) of the program still write into the pipe (" +
+             std::to_string(allowed) + " expected: " + (allowed ? "the output that is on" : "none") + ")");
+}
 
 bool Run::PipeHolds() const {
     if (!pipe_) return false;
@@ -693,6 +740,7 @@ Result Run::Go() {
         FailUnlessStill("what was read did not drain in 30 s: " + StateNow(), drain_from, NowMsOfDay(), 3000);
     const bool undecided = voids_.size() > voids_before;
     if (pipe_) NotePipeFailure();
+    if (!closed_ && !undecided) CheckPipeLetGo(false);
     timer.stop();
     if (!closed_) CloseWindow();
     // A plug-in event the close stopped returns at once.
@@ -701,6 +749,7 @@ Result Run::Go() {
     // writes then, to a reader that goes on taking; the pipe's reader takes
     // what is left once the program let go of it.
     m_->FinishOutputs();
+    CheckPipeLetGo(true);
     std::string piped;
     if (pipe_) {
         pipe_->StopTaking();

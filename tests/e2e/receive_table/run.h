@@ -370,6 +370,7 @@ private:
         return pipe_failed_ms_ != kNoStamp && S.list && Minus(Time, S.from != kNoStamp ? S.from : pipe_failed_ms_) < 0;
     }
     void NotePipeFailure();
+    void CheckPipeLetGo(bool Closed);
     int polling_at_close_ = -1;  // the window's polling delay entry when it closed
     bool output_on_at_close_ = false;
     bool unloaded_ = false;
