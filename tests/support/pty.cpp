@@ -20,7 +20,10 @@ PtyPair::PtyPair() {
     slavePath_ = name;
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
+PtyPair::~PtyPair() {
+    CloseMaster();
+    if (keeper_ >= 0) close(keeper_);
+}
 
 void PtyPair::MapAsCom(int number) const {
     std::string entry = std::to_string(number) + "=" + slavePath_;
@@ -88,7 +91,13 @@ std::string PtyPair::Read(std::size_t max, std::chrono::milliseconds timeout) {
 }
 
 void PtyPair::CloseMaster() {
-    if (master_ >= 0) close(master_);
+    if (master_ < 0) return;
+    // The slave held open here keeps its number from another test's new
+    // pseudo-terminal while this one is gone (its node goes with the
+    // master): a program retrying the vanished device must find nothing,
+    // not a device of a test running beside it.
+    if (keeper_ < 0) keeper_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    close(master_);
     master_ = -1;
 }
 

@@ -39,6 +39,7 @@ public:
 
 private:
     int master_ = -1;
+    int keeper_ = -1;  // the slave, held from CloseMaster on
     std::string slavePath_;
 };
 
