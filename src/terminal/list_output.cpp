@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 #include "platform/rtl/exceptions.h"
@@ -59,6 +60,7 @@ void TListOutput::Open(const std::string& FileName, TListFileType Type) {
     NamedPeer = 0;
     Words.Reset();
     file_ = std::move(file);
+    name_ = FileName;
     regular_ = regular;
     raw_ = Type == TListFileType::Binary;
 }
@@ -72,11 +74,6 @@ void TListOutput::Close() {
     marking_ = false;
     marks_.clear();
     lineOpen_ = false;
-}
-
-const std::string& TListOutput::FileName() const {
-    static const std::string none;
-    return file_ ? file_->FileName() : none;
 }
 
 bool TListOutput::Holds(const std::string& FileName) const {
@@ -149,9 +146,11 @@ void TListOutput::KeepUntilWritten(TUnwrittenChunk Chunk, std::uint64_t Start) {
     // Taken whole, or given to no file at all.
     if (!failurePending_ && (!file_ || Given() <= written_)) return;
     TKept k;
-    k.Text = text || Chunk.Rendered || Chunk.Lone;
+    k.Text = text || Chunk.Rendered || Chunk.Lone || Chunk.Line;
     k.Start = Start;
     k.End = Given();
+    // A line the file failed on (or after) never reached it whole.
+    if (Chunk.Line && failurePending_) k.End = std::numeric_limits<std::uint64_t>::max();
     k.Covered = covered_;
     k.Marks = std::move(marks_);
     marks_.clear();
@@ -164,6 +163,8 @@ void TListOutput::ForgetTaken() {
 }
 
 std::size_t TListOutput::TKept::Taken(std::uint64_t Written) const {
+    // A line is taken whole or not at all.
+    if (Chunk.Line) return Written >= End ? Chunk.Bytes.size() : 0;
     // A binary chunk's bytes up to what was written.
     if (!Text) {
         const std::uint64_t taken = Written > Start ? Written - Start : 0;

@@ -54,6 +54,9 @@ struct TUnwrittenChunk {
     // The word its peer had begun when the chunk came, which the chunk's
     // first byte completes: given back with it while that byte is.
     TWordPair Begun;
+    // A port's error line (Bytes holds its text): it comes back as such,
+    // whole, unless the file took all of it.
+    bool Line = false;
 };
 
 class TListOutput : public TLineSink {
@@ -77,7 +80,8 @@ public:
     void Close();
     bool IsOpen() const { return static_cast<bool>(file_); }
     bool Raw() const { return raw_; }
-    const std::string& FileName() const;
+    // The file this output writes, or wrote last (a failed one too).
+    const std::string& FileName() const { return name_; }
     // Whether FileName names the file being written (by any of its names).
     bool Holds(const std::string& FileName) const;
 
@@ -179,6 +183,7 @@ private:
     void ForgetTaken();
 
     std::unique_ptr<vcl::TFileStream> file_;
+    std::string name_;
     bool raw_ = false;
     bool regular_ = false;
     std::string failure_;

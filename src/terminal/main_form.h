@@ -310,8 +310,9 @@ public:
     // A foreign port's line about reception or its peers, in its place in
     // the stream of the client it concerns.
     void ReceiveLine(int Code, const std::string& Text, TReceiveSource Source);
-    // Time 0: now.
-    void ShowReceiveLine(int Code, const std::string& Text, double Time);
+    // A line handed on (the router's ShowLine): a foreign port's in the
+    // list, a serial port's line error where its port's data goes (To).
+    void ShowReceiveLine(TListOutput* To, const TReceivedPiece& Piece);
     void PostReceivePump();
     // Hands on the oldest pieces nothing holds (RxRouter.Pump).
     void PumpReceived();
@@ -340,6 +341,23 @@ public:
     // when the window closes: written once the window has gone.
     std::vector<std::unique_ptr<TListOutput>> Finishing;
     void FinishOutputs();
+    // An output that failed while the close handed data on: what it never
+    // got (bytes of data, counted until the close has handed all on) goes
+    // to standard error, the only place left to tell it.
+    struct TCloseFailure {
+        const TListOutput* File = nullptr;
+        std::string Name;
+        std::string Failure;
+        std::size_t Unwritten = 0;
+    };
+    std::vector<TCloseFailure> CloseFailures;
+    // Counts Bytes read for File as never written when File failed during
+    // the close; false (nothing counted) otherwise.
+    bool UnwrittenAtClose(const TListOutput* File, std::size_t Bytes);
+    void TellCloseFailures();
+    // A save of the list is under way as the window closes: the list takes
+    // no more lines (what would go there goes with the window unseen).
+    bool ListHeld = false;
     // Each port may read as much as its input buffer less what its stream
     // holds; a foreign port's client is held back once its stream holds as
     // much.
@@ -547,6 +565,13 @@ public:
     // (as Unload does), its boxes close, and what the ports have read goes on
     // at once without plug-in events; the settings keep the plug-in.
     void FormCloseQuery(vcl::TComponent* Sender, bool& CanClose);
+    // The close's first part, at once also while a save is written on: the
+    // plug-in stopped, the timers ended, the ports closed and what they had
+    // read handed on; the output files set aside to be finished. Once.
+    void LetGoOfPorts(bool ListSaving);
+    // One part of the close: a failure is shown and the rest goes on.
+    void CloseStep(const std::function<void()>& Do);
+    bool Closed = false;  // the close has let go of everything
     bool FirstActivationDone() const { return !first_activation_; }
 
     void ApplicationEvents1Activate(vcl::TComponent* Sender);

@@ -11,6 +11,7 @@
 
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/failure_trace.h"
 #include "platform/rtl/format.h"
 #include "platform/vcl/clipboard.h"
 #include "platform/vcl/controls.h"
@@ -135,6 +136,7 @@ void TMain::BuildFileCommands() {
 void TMain::CrmClick(vcl::TComponent*) { StartNewLine(true); }
 
 void TMain::mDeleteLineClick(vcl::TComponent*) {
+    RxRouter.SettleFailures();
     SyncReceivePanelOptions();
     RxPanel->WriteTo(TextOutput());
     const int index = DeletePanelLine(*RxPanel, lb1->ItemIndex());
@@ -156,7 +158,9 @@ void TMain::ClearmClick(vcl::TComponent*) {
     // What was read before the clear is cleared with it (the list, and the
     // output file, which is emptied), also what still waits for its port's
     // receive event (which still gets it). Data read for a file switched off
-    // since is that file's: the clear does not empty it.
+    // since is that file's: the clear does not empty it. What a failed
+    // output never took shows first, and goes with the list.
+    RxRouter.SettleFailures();
     RxRouter.MarkCleared();
     RxPanel->ClearLines();
     if (graph::fGraph) graph::fGraph->ClearGraph();
@@ -185,7 +189,17 @@ void TMain::Load1Click(vcl::TComponent*) {
 void TMain::mSaveAllClick(vcl::TComponent*) {
     if (!sd1->Execute()) return;
     CheckNotOutputFile(sd1->FileName);
-    SaveList(RxPanel->Lines(), sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+    // The list saved holds what a failed output never took.
+    RxRouter.SettleFailures();
+    try {
+        SaveList(RxPanel->Lines(), sd1->FileName, ListFileTypeOfFilter(sd1->FilterIndex));
+    } catch (const vcl::EFileSaveError& e) {
+        // Given up after the window has gone: only standard error is left
+        // to say what the file never got.
+        if (!vcl::Application || !vcl::Application->FinishingWrites()) throw;
+        rtl::TraceFailure(rtl::Format("%d bytes of \"%s\" were not written: %s",
+                                      {static_cast<std::int64_t>(e.Unwritten), sd1->FileName, e.what()}));
+    }
 }
 
 void TMain::CheckNotOutputFile(const std::string& FileName) const {
@@ -210,7 +224,9 @@ void TMain::ShowOutputState() {
 
 void TMain::Outputtofile1Click(vcl::TComponent*) {
     // Whatever fails (the open, the clear), the check mark, the label and
-    // where received data goes show the output as it is.
+    // where received data goes show the output as it is. An output that
+    // failed is off already, as the check mark has shown since.
+    RxRouter.SettleFailures();
     try {
         if (OutputOn()) {
             SwitchOutputOff();

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <utility>
 
 #include "graph/graph_form.h"
 #include "platform/rtl/exceptions.h"
@@ -263,20 +265,20 @@ void TMain::mClearCounterClick(vcl::TComponent*) {
 // ---- Closing
 
 void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
-    // The window always closes, at once, whatever a plug-in does: a running
-    // event is asked to stop (its waits and its boxes end, and it shows no
-    // box any more), the ports are closed and what they had read goes on
-    // without plug-in events, in the order it came; then the output file
-    // closes and the settings are saved. The plug-in stays in them, also
-    // one still in its load event.
+    // The window always closes, at once, whatever a plug-in does or a save
+    // still writes: first the plug-in and the ports are let go
+    // (LetGoOfPorts), so that a device, a TCP port or a client never waits
+    // for a slow reader of ours.
     //
-    // Only a save that waits for a pipe or a device to take more goes
-    // first: the windows go at once, and the save is written on to a
-    // reader that still takes, as the output files are (one that takes
-    // nothing for the stall limit is given up, and standard error says
-    // so); the close comes again from the loop once it has returned, so
-    // that nothing it was saving goes away under it.
-    if (vcl::Application && vcl::Application->WriteWaiting()) {
+    // A save that waits for a pipe or a device to take more is then
+    // written on: the windows go at once, and the save goes on to a reader
+    // that still takes, as the output files do (one that takes nothing for
+    // the stall limit is given up, and standard error says so); the close
+    // comes again from the loop once it has returned, so that nothing it was
+    // saving goes away under it.
+    const bool saving = vcl::Application && vcl::Application->WriteWaiting();
+    LetGoOfPorts(saving);
+    if (saving) {
         vcl::Application->FinishWaitingWrites();
         CanClose = false;
         if (PostWindow != 0) win::PostMessage(PostWindow, kCloseMessage, 0, 0);
@@ -284,44 +286,10 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
     }
     CanClose = true;
     if (vcl::Application) vcl::Application->WritesFinished();
-    if (RxRouter.Closing()) return;
-    RxRouter.BeginClose();
-    if (Script) {
-        if (!PluginPath.empty())
-            PendingPluginPath = PluginPath;
-        else if (PluginBusy && PendingPluginPath.empty())
-            PendingPluginPath = LastPluginPath;
-        if (PluginBusy) Script->Stop();
-    }
-    if (PluginBusy && vcl::Application) vcl::Application->CloseModalBoxes();
-    // Each step on its own: one that fails is shown, and the others still
-    // run; above all the settings are saved.
-    auto step = [this](auto&& Do) {
-        try {
-            Do();
-        } catch (const std::exception& e) {
-            ShowError(e.what());
-        } catch (...) {
-            rtl::TraceFailure(std::current_exception(), "closing the window");
-        }
-    };
-    step([&] {
-        TmrPortConn->SetEnabled(false);
-        tmr1->SetEnabled(false);
-        cp1->Disconnect();
-        cp2->Disconnect();
-        if (ForeignPort && ForeignPort->Active()) ForeignPort->SetActive(false);
-    });
-    step([&] { DeliverEverything(); });
-    step([&] {
-        SendingCancelled = true;
-        // The output files keep what their pipes have not taken yet: it is
-        // written once the window has gone (FinishOutputs).
-        const bool on = OutputOn() != nullptr;
-        for (auto& file : RxRouter.TakeOpenFiles()) Finishing.push_back(std::move(file));
-        if (on) ShowOutputState();
-    });
-    step([&] {
+    if (std::exchange(Closed, true)) return;
+    // Then the settings are saved (the plug-in stays in them, also one
+    // still in its load event) and the window lets go of what is left.
+    CloseStep([&] {
         PluginVars.reset();
         // Closed before the start-up applied the stored profile (from one of
         // its boxes): the window holds no profile, no selection and no
@@ -329,7 +297,7 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         // settings; saving would store the empty window over them.
         if (!starting_up_) SaveConfig(false);
     });
-    step([&] {
+    CloseStep([&] {
         ForeignPort.reset();
         lb1->OnDrawItem = nullptr;
         lb1->Clear();
@@ -341,6 +309,63 @@ void TMain::FormCloseQuery(vcl::TComponent*, bool& CanClose) {
         }
         PortDescriptions.clear();
     });
+}
+
+void TMain::CloseStep(const std::function<void()>& Do) {
+    // Each step on its own: one that fails is shown, and the others still
+    // run; above all the settings are saved.
+    try {
+        Do();
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    } catch (...) {
+        rtl::TraceFailure(std::current_exception(), "closing the window");
+    }
+}
+
+void TMain::LetGoOfPorts(bool ListSaving) {
+    // Once: a running event is asked to stop (its waits and its boxes end,
+    // and it shows no box any more), the timers end, the ports close (a TCP
+    // server stops listening) and what they had read goes on without
+    // plug-in events, in the order it came; the output files, with what
+    // their pipes have not taken, are written once the window has gone.
+    if (RxRouter.Closing()) return;
+    RxRouter.BeginClose();
+    // A save of the list under way reads it: the list takes nothing more,
+    // and goes with the window unseen.
+    ListHeld = ListSaving;
+    if (Script) {
+        if (!PluginPath.empty())
+            PendingPluginPath = PluginPath;
+        else if (PluginBusy && PendingPluginPath.empty())
+            PendingPluginPath = LastPluginPath;
+        if (PluginBusy) Script->Stop();
+    }
+    if (PluginBusy && vcl::Application) vcl::Application->CloseModalBoxes();
+    CloseStep([&] {
+        TmrPortConn->SetEnabled(false);
+        tmr1->SetEnabled(false);
+        cp1->Disconnect();
+        cp2->Disconnect();
+        if (ForeignPort && ForeignPort->Active()) ForeignPort->SetActive(false);
+    });
+    CloseStep([&] { DeliverEverything(); });
+    CloseStep([&] {
+        SendingCancelled = true;
+        const bool on = OutputOn() != nullptr;
+        for (auto& file : RxRouter.TakeOpenFiles()) Finishing.push_back(std::move(file));
+        if (on) ShowOutputState();
+    });
+    TellCloseFailures();
+}
+
+void TMain::TellCloseFailures() {
+    // An output that failed while the close handed data on: its notice
+    // would go with the window, and what it never took has no list left
+    // to show it in.
+    for (const TCloseFailure& f : std::exchange(CloseFailures, {}))
+        rtl::TraceFailure(rtl::Format("%d bytes of data for \"%s\" were not written: %s",
+                                      {static_cast<std::int64_t>(f.Unwritten), f.Name, f.Failure}));
 }
 
 void TMain::FinishOutputs() {

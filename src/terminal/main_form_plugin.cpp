@@ -213,6 +213,7 @@ void TMain::ScriptCommand(std::int32_t Code, const std::string& Text, std::strin
         }
         case srAddMsg: AddPluginLine(Text, dfMSG); break;
         case srUpdMsg: {
+            RxRouter.SettleFailures();
             TLineStore& lines = RxPanel->Lines();
             const int n = lines.LineCount();
             int target = -1;

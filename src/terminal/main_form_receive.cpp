@@ -194,18 +194,22 @@ TListOutput* TMain::TextOutput() {
 }
 
 void TMain::StartNewLine(bool Repaint) {
+    if (ListHeld) return;
+    RxRouter.SettleFailures();
     SyncReceivePanelOptions();
     RxPanel->WriteTo(TextOutput());
     RxPanel->StartNewLine(Repaint);
 }
 
 void TMain::ShowData(const void* Data, std::size_t Count, std::uint8_t Dir, double Time, std::uint64_t Peer) {
+    RxRouter.SettleFailures();
     TListOutput* to = TextOutput();
     Render(to, to, Data, Count, Dir, Time, Peer);
 }
 
 void TMain::Render(TListOutput* To, TLineSink* Owner, const void* Data, std::size_t Count, std::uint8_t Dir,
                    double Time, std::uint64_t Peer, std::string_view Name) {
+    if (!To && ListHeld) return;
     SyncReceivePanelOptions();
     const auto* bytes = static_cast<const std::uint8_t*>(Data);
     RxPanel->WriteTo(To);
@@ -232,12 +236,13 @@ void TMain::ShowLoneBytesOf(TListOutput* Owner, std::uint8_t Dir, std::uint64_t 
     // A binary file pairs nothing, and data not shown leaves nothing.
     if (PluginLoaded() && (PluginFlags & APRD) == 0) return;
     std::vector<TLoneByte> lone = RxPanel->WordsOf(Owner).TakeLone(Dir, Peer, All);
-    if (lone.empty()) return;
+    if (lone.empty() || UnwrittenAtClose(Owner, lone.size())) return;
     TListOutput* const to = Owner && Owner->IsOpen() && !Owner->Raw() ? Owner : nullptr;
     for (const TLoneByte& l : lone) ShowLoneByte(to, l);
 }
 
 void TMain::ShowLoneByte(TListOutput* To, const TLoneByte& Lone) {
+    if (!To && ListHeld) return;
     SyncReceivePanelOptions();
     RxPanel->WriteTo(To);
     if (!To) {
@@ -253,6 +258,15 @@ void TMain::ShowLoneByte(TListOutput* To, const TLoneByte& Lone) {
 }
 
 void TMain::OutputFailed(TListOutput& File, bool WasOn, std::vector<TUnwrittenChunk> Rest) {
+    if (RxRouter.Closing()) {
+        // The window is going: what the file never took, and what was read
+        // for it from now on, is counted for standard error instead.
+        TCloseFailure failure{&File, File.FileName(), File.Failure(), 0};
+        for (const TUnwrittenChunk& chunk : Rest)
+            if (!chunk.Line) failure.Unwritten += chunk.Bytes.size();
+        CloseFailures.push_back(std::move(failure));
+        return;
+    }
     if (WasOn) {
         // The check mark, the label and where lines go follow.
         Outputtofile1->SetChecked(false);
@@ -266,7 +280,21 @@ void TMain::OutputFailed(TListOutput& File, bool WasOn, std::vector<TUnwrittenCh
     for (const TUnwrittenChunk& chunk : Rest) ShowUnwritten(chunk, File);
 }
 
+bool TMain::UnwrittenAtClose(const TListOutput* File, std::size_t Bytes) {
+    if (!File || !RxRouter.Closing()) return false;
+    for (TCloseFailure& f : CloseFailures)
+        if (f.File == File) {
+            f.Unwritten += Bytes;
+            return true;
+        }
+    return false;
+}
+
 void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk, TListOutput& Owner) {
+    if (Chunk.Line) {
+        AddErrorLine(Chunk.Bytes, Chunk.Dir, Chunk.Time);
+        return;
+    }
     // Counted already, and graphed when it was rendered.
     if (Chunk.Dir != 2 && PluginLoaded() && (PluginFlags & APRD) == 0) return;
     const TRestoreFlag restore{RenderingFailedChunk, std::exchange(RenderingFailedChunk, Chunk.Rendered)};
@@ -286,6 +314,8 @@ void TMain::ShowUnwritten(const TUnwrittenChunk& Chunk, TListOutput& Owner) {
 }
 
 void TMain::AddTextLine(std::string_view Text, std::uint8_t Dir, double Time, TDataFormat Format) {
+    if (ListHeld) return;
+    RxRouter.SettleFailures();
     SyncReceivePanelOptions();
     // A message line is shown with the next frame, as data is: lines that
     // come in quick turns with data (a new UDP sender each datagram) must not
@@ -416,7 +446,7 @@ TReceiveRouterHooks TMain::RouterHooks() {
     h.Bound = [this](const TReceiveSource& Source) { return StreamBound(Source); };
     h.RoomChanged = [this](const TReceiveSource& Source) { UpdateRoomOf(Source); };
     h.PostPump = [this] { PostReceivePump(); };
-    h.ShowLine = [this](int Code, const std::string& Text, double Time) { ShowReceiveLine(Code, Text, Time); };
+    h.ShowLine = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowReceiveLine(To, Piece); };
     h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) { ShowReceived(To, Piece); };
     h.Gone = [this](const TReceivedPiece& Piece) { ShowGone(Piece); };
     h.Ending = [this](TListOutput& File) {
@@ -426,11 +456,18 @@ TReceiveRouterHooks TMain::RouterHooks() {
         OutputFailed(File, WasOn, std::move(Rest));
     };
     h.LetGo = [this](const TListOutput& File) { RxPanel->Forget(File); };
+    // Inside the write that failed: only the check mark and the label follow
+    // at once, so that a click on the menu meanwhile does what it shows.
+    h.OutputWentOff = [this] {
+        Outputtofile1->SetChecked(false);
+        UpdateNumFormat();
+    };
     return h;
 }
 
 void TMain::NameEventPeer() {
-    if (EventPeer.Key == 0 || EventPeer.Name.empty()) return;
+    if (EventPeer.Key == 0 || EventPeer.Name.empty() || ListHeld) return;
+    RxRouter.SettleFailures();
     SyncReceivePanelOptions();
     // The list names the peer unless it named it last; a text file that
     // takes the data names it there with the data (each write says where it
@@ -457,13 +494,36 @@ void TMain::PostReceivePump() {
 
 void TMain::PumpReceived() { RxRouter.Pump(); }
 
-void TMain::ShowReceiveLine(int Code, const std::string& Text, double Time) {
-    if (Time == 0) Time = CurrentTime();
-    if (Code == ports::fpeError)
-        // The same error again at once is counted on its line.
-        AddErrorLine(Text, 0, Time);
-    else
-        AddTextLine(Text, 0, Time, dfMSG);
+void TMain::ShowReceiveLine(TListOutput* To, const TReceivedPiece& Piece) {
+    const double time = Piece.Time == 0 ? CurrentTime() : Piece.Time;
+    if (Piece.LineCode != TReceivedPiece::PortErrorLine) {
+        if (Piece.LineCode == ports::fpeError)
+            // The same error again at once is counted on its line.
+            AddErrorLine(Piece.Bytes, 0, time);
+        else
+            AddTextLine(Piece.Bytes, 0, time, dfMSG);
+        return;
+    }
+    const std::uint8_t dir = Piece.Source.IsMain ? 0 : 1;
+    if (!To || To->Raw()) {
+        AddErrorLine(Piece.Bytes, dir, time);
+        return;
+    }
+    // Its own line in the text file: a data line in progress ends first, so
+    // the error never runs on into its text; the words peers have begun
+    // wait on. Kept until the file has taken it: should the file fail
+    // first, the line comes back to the list.
+    SyncReceivePanelOptions();
+    RxPanel->WriteTo(To);
+    const std::uint64_t start = To->Given();
+    To->BeginChunk();
+    RxPanel->WriteLine(Piece.Bytes, dir, time, dfERR);
+    TUnwrittenChunk line;
+    line.Dir = dir;
+    line.Bytes = Piece.Bytes;
+    line.Time = time;
+    line.Line = true;
+    To->KeepUntilWritten(std::move(line), start);
 }
 
 void TMain::DeliverEverything() {
@@ -519,6 +579,8 @@ void TMain::ShowReceived(TListOutput* To, const TReceivedPiece& Piece) {
     const bool is_main = Piece.Source.IsMain;
     const std::uint8_t dir = is_main ? 0 : 1;
     const bool held = CountReceived(is_main, Piece.Bytes.size());
+    // Read for a file that failed while the window closes.
+    if (!To && UnwrittenAtClose(Piece.Output, Piece.Bytes.size())) return;
     if (To && To->Raw()) {
         // Kept until the file has taken it: should it fail first, the bytes
         // it never got are shown in the list.
@@ -574,20 +636,9 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
     CheckAntiHang();
     if (dRVcb->Checked()) return;
     const bool is_main = Sender == cp1;
-    const std::string text = ErrorLineText(Errs);
-    const double now = CurrentTime();
-    const std::uint8_t dir = is_main ? 0 : 1;
-
-    if (TListOutput* to = TextOutput()) {
-        // Its own line in the file: a data line in progress ends first, so
-        // the error never runs on into its text; the words peers have begun
-        // wait on. (A file that fails on it tells so itself.)
-        SyncReceivePanelOptions();
-        RxPanel->WriteTo(to);
-        RxPanel->WriteLine(text, dir, now, dfERR);
-    } else {
-        AddErrorLine(text, dir, now);
-    }
+    // After everything the port read before it, wherever that waits (for
+    // the port's receive event, the pump, a failed output's settling).
+    RxRouter.AddLine(TReceivedPiece::PortErrorLine, ErrorLineText(Errs), {.IsMain = is_main}, CurrentTime());
 
     // Errors per second: a port that floods the window with them is
     // suspended (judged once a second; never at polling delays of 100 ms up).
@@ -631,6 +682,8 @@ void TMain::cp1ReceiveError(vcl::TComponent* Sender, std::int32_t Errs) {
 }
 
 void TMain::AddErrorLine(const std::string& Text, std::uint8_t Dir, double Time) {
+    if (ListHeld) return;
+    RxRouter.SettleFailures();
     TLineStore& lines = RxPanel->Lines();
     const int n = lines.LineCount();
     if (n > 1 && RxPanel->CurLine().empty()) {

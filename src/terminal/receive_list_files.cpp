@@ -134,28 +134,49 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 
 // --- saving and loading --------------------------------------------------------
 
+namespace {
+
+// Writes the first Count lines into Out as a file of Type holds them.
+template <class TOut>
+void WriteList(const TLineStore& Lines, int Count, TListFileType Type, TOut& Out) {
+    for (int i = 0; i < Count; ++i) {
+        switch (Type) {
+            case TListFileType::Text:
+                Out.Write(Lines.GetLine(i));
+                Out.Write("\r\n");
+                break;
+            case TListFileType::Binary:
+                Out.Write(Lines.LineBytes(i));
+                break;
+            case TListFileType::Internal:
+                Out.Write(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
+                break;
+        }
+    }
+}
+
+struct TByteCount {
+    std::uint64_t Bytes = 0;
+    void Write(std::string_view Data) { Bytes += Data.size(); }
+};
+
+}  // namespace
+
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type) {
     int count = Lines.LineCount();
     // The panel's list ends with the line being filled. Left empty, it is no
     // line of the log: stored, it would come back as a stray line stamped
     // 1899-12-30, one more with every save and load.
     if (Type == TListFileType::Internal && count > 0 && Lines.LineLength(count - 1) == 0) --count;
-    vcl::SaveWholeFile(FileName, [&](vcl::TSaveOutput& out) {
-        for (int i = 0; i < count; ++i) {
-            switch (Type) {
-                case TListFileType::Text:
-                    out.Write(Lines.GetLine(i));
-                    out.Write("\r\n");
-                    break;
-                case TListFileType::Binary:
-                    out.Write(Lines.LineBytes(i));
-                    break;
-                case TListFileType::Internal:
-                    out.Write(FormatSelfLogLine(Lines.LineRecord(i), Lines.LineData(i)));
-                    break;
-            }
-        }
-    });
+    try {
+        vcl::SaveWholeFile(FileName, [&](vcl::TSaveOutput& out) { WriteList(Lines, count, Type, out); });
+    } catch (vcl::EFileSaveError& e) {
+        // What the file never got: counted only when it failed.
+        TByteCount whole;
+        WriteList(Lines, count, Type, whole);
+        e.Unwritten = whole.Bytes - std::min(whole.Bytes, e.Written);
+        throw;
+    }
 }
 
 void LoadSelfLog(const std::string& FileName, TLineStore& List, const TPrefixStyle& Style,

@@ -52,7 +52,8 @@ bool ParseSelfLogLine(std::string_view Line, TLineRecord& Record, std::string_vi
 // followed by CR LF; Binary - the bytes of every line in order (message and
 // error lines give none); Internal - one ".cp" line per list line. The file
 // is replaced only once all of it is written (vcl::SaveWholeFile): a full
-// disk raises vcl::EFileSaveError naming the file and the reason, and a
+// disk raises vcl::EFileSaveError naming the file and the reason (and the
+// bytes the file never got), and a
 // line whose text no longer reads as numbers the conversion error, both
 // leaving an existing file as it was.
 void SaveList(const TLineStore& Lines, const std::string& FileName, TListFileType Type);

@@ -47,7 +47,12 @@ struct TReceivedPiece {
     // Read before the list was cleared: it still goes to the receive event,
     // but is neither counted nor shown.
     bool Cleared = false;
-    int LineCode = 0;   // a line: the foreign port's event code
+    // A line: the foreign port's event code, or PortErrorLine for a line
+    // error of a serial port (parity, framing, overrun, break), which goes
+    // where the port's data goes: a text output file takes it as a line of
+    // its own.
+    static constexpr int PortErrorLine = -1;
+    int LineCode = 0;
     std::string Bytes;  // the data, or the line's text
     double Time = 0;    // when the port read it
     // Where it goes: the output file that was on when it was read (null:

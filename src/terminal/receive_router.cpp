@@ -30,8 +30,12 @@ void TReceiveRouter::Add(TReceivedPiece Piece) {
     // An end, and a line about the port as a whole, also wait as long as
     // the rules hold them back: the chunk of a running event of theirs
     // comes first, and whatever their peers sent before them.
+    // A serial port's line error is about what the port read before it,
+    // which may wait for the port's running event: it waits as the rules
+    // hold data back too.
     const auto held = [this](const TReceivedPiece& p) { return Held(p); };
-    const bool ruled = Piece.Kind == TReceivedPiece::TKind::Gone || Piece.Source.Client == TReceiveSource::PortWide;
+    const bool ruled = Piece.Kind == TReceivedPiece::TKind::Gone || Piece.Source.Client == TReceiveSource::PortWide ||
+                       Piece.LineCode == TReceivedPiece::PortErrorLine;
     if (Piece.Kind != TReceivedPiece::TKind::Data && !closing_ && queue_.Empty(Piece.Source) &&
         !(ruled && Held(Piece)) && !FailurePending() && !queue_.AnyFree(held)) {
         Deliver(Piece);
@@ -210,7 +214,7 @@ void TReceiveRouter::Deliver(const TReceivedPiece& Piece) {
     delivering_ = true;
     TListOutput* const to = Destination(Piece);
     switch (Piece.Kind) {
-        case TReceivedPiece::TKind::Line: hooks_.ShowLine(Piece.LineCode, Piece.Bytes, Piece.Time); break;
+        case TReceivedPiece::TKind::Line: hooks_.ShowLine(to, Piece); break;
         case TReceivedPiece::TKind::Gone: hooks_.Gone(Piece); break;
         case TReceivedPiece::TKind::Data:
             if (!Piece.Bytes.empty()) hooks_.ShowData(to, Piece);
@@ -290,7 +294,10 @@ void TReceiveRouter::OpenOutput(const std::string& FileName, TListFileType Type)
     // read for it never reaches the new one.
     SetAsideOn();
     auto file = std::make_unique<TListOutput>();
-    file->OnSettle = [this](TListOutput&) { hooks_.PostPump(); };
+    file->OnSettle = [this](TListOutput& File) {
+        if (&File == on_.get() && File.FailurePending() && hooks_.OutputWentOff) hooks_.OutputWentOff();
+        hooks_.PostPump();
+    };
     file->Open(FileName, Type);
     on_ = std::move(file);
 }
@@ -337,7 +344,15 @@ void TReceiveRouter::OutputFailed(TListOutput& File) {
     CloseIfDone(&File);
 }
 
+void TReceiveRouter::SettleFailures() {
+    if (!delivering_ && !settling_ && FailurePending()) SettleFiles();
+}
+
 void TReceiveRouter::SettleFiles() {
+    // Settling shows what a failed file never took, which goes through the
+    // window's writers: they find it under way.
+    if (settling_) return;
+    const TRestore<bool> over{settling_, std::exchange(settling_, true)};
     // A pipe that stopped taking (or whose reader went), or a write that
     // failed; a file whose pipe took the last of what it was owed is let go.
     if (on_ && on_->FailurePending()) OutputFailed(*on_);

@@ -46,8 +46,10 @@ struct TReceiveRouterHooks {
 
     // Where pieces go. To is the output file a piece was read for, open as
     // text or as binary; null, the list.
-    // A foreign port's line, stamped Time: the list.
-    std::function<void(int Code, const std::string& Text, double Time)> ShowLine;
+    // A line (Piece.Bytes its text): a foreign port's goes to the list, a
+    // serial port's line error where the port's data goes (a text file
+    // keeps it until it has taken it, as it keeps data).
+    std::function<void(TListOutput* To, const TReceivedPiece& Piece)> ShowLine;
     // A data piece: counted on its port and shown in To, under its peer's
     // name line where To named another peer last (a binary file takes the
     // bytes alone).
@@ -68,6 +70,10 @@ struct TReceiveRouterHooks {
     // A file is let go (written out, or failed and settled): nothing may
     // write to it after this, and it is freed.
     std::function<void(const TListOutput& File)> LetGo;
+    // The output that is on failed, inside whatever wrote to it: it is off
+    // from this moment (On() is null), and only what shows that (the menu's
+    // check mark) may change here; the failure is settled later.
+    std::function<void()> OutputWentOff;
 };
 
 class TReceiveRouter {
@@ -133,6 +139,11 @@ public:
     // Output files that failed are settled, and files done with let go:
     // from the pump, and at the close.
     void SettleFiles();
+    // A failed output is settled before anything the window writes after
+    // it, whoever writes: every writer of the window calls this first. (A
+    // piece handed on does so itself; inside the rendering of a piece or a
+    // settling it waits for their end.)
+    void SettleFailures();
     // Every file pieces may still be read for or shown in: the one that is
     // on, and those switched off or failed that something is owed to.
     template <class F>
@@ -204,6 +215,7 @@ private:
     // no longer waits behind the event's chunk.
     bool eventTakenSpilled_ = false;
     bool delivering_ = false;  // a piece is being counted and shown
+    bool settling_ = false;    // failed files are being settled
     const TListOutput* inFlight_ = nullptr;  // the file of the piece being shown
     bool pumpWanted_ = false;  // the pump was asked for meanwhile
     bool closing_ = false;

@@ -9,8 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -1695,3 +1699,143 @@ TEST(ethernet_port_e2e, a_tcp_clients_disconnect_comes_after_the_data_that_waite
 }
 
 }  // namespace
+
+// The window closes while a save of the list waits for a slow reader: the
+// plug-in (its load event sending 'P' and waiting in Recv) is stopped, the
+// transmit timer ends and the Ethernet port closes at once, in every role
+// (a server stops listening and lets its client go, a client lets its server
+// go, UDP gives its local port back), while the save is still being written;
+// the reader still gets the whole save, and the far side gets nothing more
+// once the port has let it go.
+TEST(ethernet_port_e2e, the_close_lets_go_of_the_port_and_the_plugin_at_once_while_a_save_is_written_on) {
+    using namespace std::chrono_literals;
+    const std::string listed(100000, 'L');
+    for (const int role : {ports::erTCPServer, ports::erTCPClient, ports::erUDP}) {
+        SCOPED_TRACE(role == ports::erTCPServer ? "TCP server" : role == ports::erTCPClient ? "TCP client" : "UDP");
+        EthernetWindow w;
+        TMain* m = w.m;
+        test_support::DialogAnswers answers;
+        ports::TfrmForPEth* frame = ChooseEthernet(m, role);
+        ASSERT_TRUE(frame);
+        // The far side: a peer the port talks with, and whether the port has
+        // let go of what it held (asked from the probe's thread).
+        TcpListener far_server;
+        Peer datagrams;
+        std::unique_ptr<TcpPeer> peer;
+        std::uint16_t local = 0;
+        if (role == ports::erTCPClient) {
+            frame->edDstIp->SetText("127.0.0.1");
+            frame->edDstPort->SetText(std::to_string(far_server.Port()));
+        } else {
+            frame->edLocalPort->SetText("0");
+            frame->edDstIp->SetText(role == ports::erUDP ? "127.0.0.1" : "0.0.0.0");
+            if (role == ports::erUDP) frame->edDstPort->SetText(std::to_string(datagrams.Port()));
+        }
+        m->sbPort->Click();
+        ASSERT_TRUE(m->ForeignPort->Active()) << (w.messages.empty() ? "" : w.messages.back());
+        if (role == ports::erTCPClient) {
+            int accepted = -1;
+            ASSERT_TRUE(test_support::PumpUntil([&] { return (accepted = far_server.Accept()) >= 0; }));
+            peer = std::make_unique<TcpPeer>(accepted);
+        } else {
+            local = PortOf(m);
+            ASSERT_NE(local, 0);
+        }
+        if (role == ports::erTCPServer) {
+            peer = std::make_unique<TcpPeer>(local);
+            ASSERT_TRUE(test_support::PumpUntil([&] { return w.Has("(Idx=1)"); }));
+        }
+        // What the list will save: 100,000 bytes from the far side.
+        for (std::size_t at = 0; at < listed.size(); at += 1000) {
+            const std::string piece = listed.substr(at, 1000);
+            if (peer)
+                peer->Send(piece);
+            else
+                datagrams.SendTo(local, piece);
+            ASSERT_TRUE(test_support::PumpUntil(
+                [&] { return m->PortSlots[terminal::PortSlotMain].RxCount == at + piece.size(); }));
+        }
+        ASSERT_TRUE(w.ShowReceived());
+        auto let_go = [&] {
+            if (role == ports::erUDP) {
+                // Its local port is free again.
+                test_support::Fd probe(::socket(AF_INET, SOCK_DGRAM, 0));
+                sockaddr_in a = test_support::LoopbackAddress(local);
+                return ::bind(probe.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            }
+            // The connection is closed: the peer reads its end.
+            char c;
+            const ssize_t n = ::recv(peer->fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+            if (n != 0) return false;
+            if (role == ports::erTCPClient) return true;
+            // And nobody listens any more.
+            test_support::Fd probe(::socket(AF_INET, SOCK_STREAM, 0));
+            sockaddr_in a = test_support::LoopbackAddress(local);
+            return ::connect(probe.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+        };
+        // What the far side got from the program: the plug-in's 'P's and
+        // the transmit timer's "T"s.
+        auto take_sent = [&] {
+            char buf[4096];
+            const int fd = peer ? peer->fd : datagrams.fd;
+            std::string got;
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+            return got;
+        };
+        m->TRFormat = terminal::trfAsc;
+        m->TrLineBreak = "";
+        m->TrBCB->SetText("T");
+        m->TrBCBChange(m->TrBCB);
+        m->TmrEd->SetText("0.1");
+        m->TmrEnCB->SetChecked(true);
+
+        const std::string fifo = w.dir.File("list.bin");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        test_support::FifoReader reader(fifo);
+        ASSERT_TRUE(reader.SetCapacity(4096));
+        reader.TakeEvery(4096, 50ms);
+        // The probe, beside the window: when the port let go, and what the
+        // reader had taken of the save then; what the far side got after.
+        std::atomic<bool> stop{false}, released{false};
+        std::atomic<std::size_t> taken_at_release{0};
+        std::string sent_before, sent_after;
+        std::thread probe([&] {
+            while (!stop) {
+                (released ? sent_after : sent_before) += take_sent();
+                if (!released && let_go()) {
+                    taken_at_release = reader.Taken().size();
+                    released = true;
+                }
+                std::this_thread::sleep_for(5ms);
+            }
+            sent_after += take_sent();
+        });
+        // The user saves the list onto the pipe while the plug-in's load
+        // event runs, and closes the window while the save waits.
+        bool saved = false;
+        QTimer::singleShot(600, [&] {
+            QCoreApplication::postEvent(m->Widget(), new QCloseEvent);
+            answers.Answer(fifo, 2);
+            ASSERT_TRUE(test_support::ClickMenu(m, "mSaveAll"));
+            saved = true;
+        });
+        const std::string plugin = w.dir.File("poll.pas");
+        vcl::SaveStrToFile("procedure OnLoad;\nvar s: string;\nbegin\n  while True do begin\n    Send('P');\n"
+                           "    Recv(0, 200, s);\n  end;\nend;\n",
+                           plugin);
+        m->LoadPlugin(plugin);
+        EXPECT_TRUE(saved);
+        EXPECT_FALSE(m->PluginBusy);
+        EXPECT_FALSE(m->Visible());
+        ASSERT_TRUE(test_support::PumpUntil([&] { return released.load(); }, 10s)) << "the port was never let go";
+        std::this_thread::sleep_for(300ms);
+        stop = true;
+        probe.join();
+        reader.StopTaking();
+        const std::string got = reader.Taken() + reader.Take();
+        EXPECT_LT(taken_at_release.load(), listed.size()) << "the port was let go only once the save was written";
+        EXPECT_TRUE(got == listed) << "the reader got " << got.size() << " of the " << listed.size() << " bytes";
+        EXPECT_NE(sent_before.find('P'), std::string::npos) << "the plug-in never sent";
+        EXPECT_EQ(sent_after, "") << "sent after the port let go";
+    }
+}

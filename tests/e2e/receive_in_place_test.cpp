@@ -266,6 +266,64 @@ struct OutputWindow : test_support::TwoPortWindow {
     }
 };
 
+// A line error of the port (the driver's parity, framing, overrun or break
+// report) comes after every byte the port read before it, wherever those
+// bytes wait: the chunk its receive event runs on, the chunks read while the
+// event waits, a chunk read but not handed on yet when the error comes; in
+// the list, and in a text output file that takes both.
+TEST(receive_in_place, a_line_error_comes_after_what_its_port_read_before_it_wherever_that_waits) {
+    for (const bool to_file : {false, true}) {
+        SCOPED_TRACE(to_file ? "text output to a file" : "the list");
+        PluginWindow w(kWaitOnW);
+        TMain* m = w.main;
+        ASSERT_TRUE(m->cp1->Connected()) << ::testing::PrintToString(w.Messages);
+        const std::string file = w.dir.File("out.txt");
+        if (to_file) m->RxRouter.OpenOutput(file, terminal::TListFileType::Text);
+        auto error = [m](std::int32_t Errs) { m->cp1ReceiveError(m->cp1, Errs); };
+        // The event waits on "W"; meanwhile a parity error, a chunk, and a
+        // break error come.
+        bool done = false;
+        test_support::WhileBusy inside(*m, [&] {
+            ASSERT_TRUE(PumpUntil([&] { return m->GetPluginVar("WAITING") == "1"; }));
+            error(0x4);
+            ASSERT_EQ(w.dev.Write("held"), 4u);
+            ASSERT_TRUE(PumpUntil([&] {
+                return m->RxQueue.Any([](const terminal::TReceivedPiece& p) { return p.Bytes == "held"; });
+            }));
+            error(0x10);
+            m->SetPluginVar("GO", "1");
+            done = true;
+        });
+        ASSERT_EQ(w.dev.Write("W"), 1u);
+        ASSERT_TRUE(PumpUntil([&] { return done && !m->PluginBusy && m->RxQueue.Empty() && w.RxCount() == 5; }));
+        // A chunk read, and a framing error before the window's next turn
+        // hands it on.
+        const ports::TReceiveDataEvent read = m->cp1->OnReceiveData;
+        m->cp1->OnReceiveData = [&](vcl::TComponent* s, const void* d, std::uint32_t n) {
+            read(s, d, n);
+            error(0x8);
+        };
+        ASSERT_TRUE(w.Play("late", 4)) << w.RxCount() << " " << w.AllLines();
+        m->cp1->OnReceiveData = read;
+        ASSERT_TRUE(w.ShowReceived());
+        std::string order;
+        if (to_file) {
+            order = test_support::Slurp(file);
+        } else {
+            for (int i = 0; i < w.Lines().LineCount(); ++i) order += w.Lines().LineData(i) + "\r";
+        }
+        // Each once, in the order it was read.
+        std::size_t last = 0;
+        for (const std::string text : {"W", "= Parity Err =", "held", "= Break Err =", "late", "= Frame Err ="}) {
+            const std::size_t at = order.find(text);
+            ASSERT_NE(at, std::string::npos) << text << " is missing: " << order;
+            EXPECT_GE(at, last) << text << " came too early: " << order;
+            EXPECT_EQ(order.find(text, at + 1), std::string::npos) << text << " came twice: " << order;
+            last = at;
+        }
+    }
+}
+
 TEST(receive_in_place, every_file_switched_off_in_one_wait_gets_what_was_read_for_it_and_can_be_written_on) {
     OutputWindow w;
     TMain* m = w.main;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -58,6 +59,12 @@ struct FilesFixture : test_support::MainWindow {
         main->PumpReceived();
         Settle();
     }
+    // The same without the loop's turn: an output that failed on it waits
+    // to be settled.
+    void ReceiveUnsettled(const std::string& bytes) {
+        main->cp1->OnReceiveData(main->cp1, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        main->PumpReceived();
+    }
     static void Settle() { QCoreApplication::processEvents(); }
     void Answer(const std::string& file, int filter) { answers.Answer(file, filter); }
     void Click(const char* name) { ASSERT_TRUE(test_support::ClickMenu(main, name)) << name; }
@@ -68,6 +75,15 @@ struct FilesFixture : test_support::MainWindow {
         ASSERT_TRUE((main->OutputOn() != nullptr));
     }
     const terminal::TLineStore& Lines() const { return main->RxPanel->Lines(); }
+    // A list file to load (internal format), saved through Save as with
+    // Bytes received on the line.
+    std::string ListFileOf(const std::string& Bytes) {
+        Receive(Bytes);
+        const std::string cp = dir.File("list.cp");
+        Answer(cp, 3);
+        Click("mSaveAll");
+        return cp;
+    }
 };
 
 std::string ReadFile(const std::string& p) {
@@ -592,8 +608,10 @@ TEST(main_form_files, text_output_that_fails_leaves_the_list_exactly_what_the_fi
         // The file takes one more piece of the next chunk, then the disk is full.
         rtl::TInjectedFileFaults faults;
         faults.FailWritesFrom(2);
-        f.Receive(Pattern(200));
-        m->cp1ReceiveError(m->cp1, 0x2);  // an error line after it
+        // An error line after it, before the loop's turn settles the failure.
+        f.ReceiveUnsettled(Pattern(200));
+        m->cp1ReceiveError(m->cp1, 0x2);
+        f.Settle();
         EXPECT_EQ(faults.Writes(), 2) << "output went on writing after its first failure";
     }
     EXPECT_FALSE(m->OutputOn());
@@ -616,6 +634,62 @@ TEST(main_form_files, text_output_that_fails_leaves_the_list_exactly_what_the_fi
 // The same in a word format, with a low byte the port sent before the chunk
 // waiting for its pair: the chunk shown again is paired as it would be with
 // output off, that low byte included.
+// A line error that the text output file refuses is kept as data is: it
+// comes back to the list, once, in its place after the data before it;
+// whether the file refuses it at once (the disk full) or it waits behind
+// what a pipe has not taken and the pipe's reader leaves.
+TEST(main_form_files, a_line_error_the_text_output_refuses_comes_back_to_the_list_in_its_place) {
+    for (const bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "behind a pipe's backlog, the reader leaving" : "refused by a full disk");
+        FilesFixture f;
+        TMain* m = f.main;
+        vcl::Application->Title = "Vostrel";
+        const test_support::Fifo fifo(f.dir.File("pipe"));
+        std::unique_ptr<test_support::FifoReader> reader;
+        const std::string file = pipe ? fifo.path() : f.dir.File("out.txt");
+        if (pipe) {
+            ASSERT_TRUE(fifo.Made());
+            reader = std::make_unique<test_support::FifoReader>(fifo.path());
+            ASSERT_TRUE(reader->SetCapacity(4096));
+        }
+        f.OutputTo(file, 1);
+        // Two chunks, a line error between them: a pipe that holds a page
+        // takes the first only in part.
+        const std::string first = Pattern(pipe ? 3000 : 20), second = Pattern(10, 3000);
+        f.Receive(first);
+        {
+            rtl::TInjectedFileFaults faults;
+            if (!pipe) faults.FailWritesFrom(1);
+            m->cp1ReceiveError(m->cp1, 0x2);
+            f.Receive(second);
+        }
+        std::string piped;
+        if (pipe) {
+            ASSERT_TRUE(m->OutputOn() && m->OutputOn()->HasBacklog()) << "the pipe took everything";
+            piped = reader->Take();
+            reader.reset();  // the reader leaves
+            ASSERT_TRUE(test_support::PumpUntil([&] { return !m->OutputOn() && m->RxQueue.Empty(); }));
+        }
+        const std::string in_file = HexFileBytes(pipe ? piped : ReadFile(file));
+        EXPECT_EQ(in_file + ListBytes(f.Lines()), first + second);
+        EXPECT_EQ((pipe ? piped : ReadFile(file)).find("Err"), std::string::npos) << "the file took the line";
+        // The line once, after the first chunk's bytes and before the second's.
+        int at = -1;
+        std::string before;
+        for (int i = 0; i < f.Lines().LineCount(); ++i) {
+            if (f.Lines().GetLine(i) == "<= OverRun Err =") {
+                EXPECT_EQ(at, -1) << "the line came back twice";
+                at = i;
+            }
+            if (at < 0) before += f.Lines().LineBytes(i);
+        }
+        ASSERT_GE(at, 0) << "the line the file refused is nowhere";
+        EXPECT_EQ(in_file + before, first);
+        EXPECT_EQ(FilesFixture::Notices().size(), 1u);
+        EXPECT_TRUE(f.messages.empty());
+    }
+}
+
 TEST(main_form_files, text_output_that_fails_in_a_word_format_pairs_the_chunk_as_without_output) {
     FilesFixture f;
     TMain* m = f.main;
@@ -763,10 +837,7 @@ TEST(main_form_files, a_load_whose_last_write_to_the_output_fails_switches_outpu
     FilesFixture f;
     TMain* m = f.main;
     vcl::Application->Title = "Vostrel";
-    f.Receive("AB");
-    const std::string cp = f.dir.File("list.cp");
-    f.Answer(cp, 3);
-    f.Click("mSaveAll");
+    const std::string cp = f.ListFileOf("AB");
     const std::string txt = f.dir.File("out.txt");
     f.OutputTo(txt, 1);
     // How many writes a load makes into the file: the last is to fail.
@@ -802,6 +873,103 @@ TEST(main_form_files, a_load_whose_last_write_to_the_output_fails_switches_outpu
     EXPECT_EQ(f.Lines().GetLine(f.Lines().LineCount() - 1), "<43");
     EXPECT_EQ(ListBytes(f.Lines()), "ABC");
     EXPECT_TRUE(f.messages.empty());
+}
+
+// A write to the text output fails part-way through a chunk, and before the
+// loop's next turn the user (or the program) writes to the window: whatever
+// writes, the failure is settled first, so that what the file never took
+// shows in the list ahead of what is written after it, and a Clear (also
+// the one a Load or a new output makes) clears it with the rest. From the
+// failure on, the menu shows output off, and a click on it opens the file
+// dialog.
+TEST(main_form_files, a_failed_output_is_settled_before_anything_the_window_writes_after_it) {
+    const std::string rest_of = Pattern(200);
+    struct Writer {
+        const char* name;
+        // Writes to the window; then checks what the list (and a file it
+        // saved) holds, given the bytes the failed file never took.
+        std::function<void(FilesFixture&, const std::string& cp)> write;
+        std::function<void(FilesFixture&, const std::string& rest)> check;
+    };
+    auto bytes_before = [](FilesFixture& f, const std::string& text) {
+        // The list's bytes on the lines before the one holding Text.
+        std::string bytes;
+        for (int i = 0; i < f.Lines().LineCount(); ++i) {
+            if (f.Lines().GetLine(i).find(text) != std::string::npos) return bytes;
+            bytes += f.Lines().LineBytes(i);
+        }
+        ADD_FAILURE() << "no line holds " << text;
+        return bytes;
+    };
+    auto cleared = [](FilesFixture& f, const std::string&) {
+        EXPECT_EQ(ListBytes(f.Lines()), "") << "the rest of the failed chunk shows after the clear";
+        EXPECT_EQ(f.main->PortSlots[terminal::PortSlotMain].RxCount, 0u);
+    };
+    const std::vector<Writer> writers = {
+        {"Clear", [](FilesFixture& f, const std::string&) { f.Click("Clearm"); }, cleared},
+        {"New Line", [](FilesFixture& f, const std::string&) { f.Click("Crm"); },
+         [](FilesFixture& f, const std::string& rest) {
+             EXPECT_EQ(ListBytes(f.Lines()), rest);
+             EXPECT_EQ(f.Lines().LineLength(f.Lines().LineCount() - 1), 0u)
+                 << "the new line came before the rest of the failed chunk";
+         }},
+        {"Load",
+         [](FilesFixture& f, const std::string& cp) {
+             f.Answer(cp, 0);
+             f.Click("Load1");
+         },
+         [](FilesFixture& f, const std::string&) { EXPECT_EQ(ListBytes(f.Lines()), "LOADED"); }},
+        {"the echo of sent data",
+         [](FilesFixture& f, const std::string&) { f.main->ShowData("xyz", 3, 2); },
+         [](FilesFixture& f, const std::string& rest) { EXPECT_EQ(ListBytes(f.Lines()), rest + "xyz"); }},
+        {"an information line",
+         [](FilesFixture& f, const std::string&) { f.main->AddTextLine("port note", 0, 0, terminal::dfMSG); },
+         [&](FilesFixture& f, const std::string& rest) { EXPECT_EQ(bytes_before(f, "port note"), rest); }},
+        {"Output to file",
+         [](FilesFixture& f, const std::string&) {
+             f.Answer(f.dir.File("second.txt"), 1);
+             f.Click("Outputtofile1");
+         },
+         [&](FilesFixture& f, const std::string& rest) {
+             // (The save of the list file and the first output asked for one each.)
+             EXPECT_EQ(f.dialogs.size(), 3u) << "the click switched the failed output off instead of opening the dialog";
+             EXPECT_TRUE(f.main->OutputOn() != nullptr);
+             cleared(f, rest);
+         }},
+        {"Save as",
+         [](FilesFixture& f, const std::string&) {
+             f.Answer(f.dir.File("saved.bin"), 2);
+             f.Click("mSaveAll");
+         },
+         [](FilesFixture& f, const std::string& rest) { EXPECT_EQ(ReadFile(f.dir.File("saved.bin")), rest); }},
+    };
+    for (const Writer& w : writers) {
+        SCOPED_TRACE(w.name);
+        FilesFixture f;
+        TMain* m = f.main;
+        vcl::Application->Title = "Vostrel";
+        const std::string cp = f.ListFileOf("LOADED");
+        const std::string txt = f.dir.File("out.txt");
+        f.OutputTo(txt, 1);
+        f.Receive("\x01\x02");
+        {
+            // The file takes one more piece of the chunk, then the disk is full.
+            rtl::TInjectedFileFaults faults;
+            faults.FailWritesFrom(2);
+            f.ReceiveUnsettled(rest_of);
+        }
+        EXPECT_FALSE(m->Outputtofile1->Checked()) << "output is off, and the menu says it is on";
+        EXPECT_EQ(m->LNumFormat->Caption(), "HEX");
+        const std::string in_file = HexFileBytes(ReadFile(txt));
+        ASSERT_GT(in_file.size(), 2u);
+        ASSERT_LT(in_file.size(), 202u);
+        const std::string rest = rest_of.substr(in_file.size() - 2);
+        w.write(f, cp);
+        f.Settle();
+        w.check(f, rest);
+        EXPECT_EQ(FilesFixture::Notices().size(), 1u) << "the failure was not told once";
+        EXPECT_TRUE(f.messages.empty());
+    }
 }
 
 TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_shows_the_rest_once) {

@@ -365,7 +365,7 @@ TEST(receive_list_files, output_file_takes_text_or_raw_data_and_refuses_internal
 
     out.Close();
     EXPECT_FALSE(out.IsOpen());
-    EXPECT_EQ(out.FileName(), "");
+    EXPECT_EQ(out.FileName(), dir.File("log.txt")) << "a closed output names the file it wrote";
     out.Write("lost?");  // nothing to write to: ignored
     out.Empty();
     EXPECT_EQ(ReadFile(dir.File("log.txt")), "01 02\r03");

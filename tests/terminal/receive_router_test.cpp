@@ -51,7 +51,9 @@ struct Wiring {
         };
         h.Bound = [this](const TReceiveSource&) { return bound; };
         h.RoomChanged = [](const TReceiveSource&) {};
-        h.ShowLine = [this](int, const std::string& Text, double) { list.push_back("L:" + Text); };
+        h.ShowLine = [this](terminal::TListOutput*, const terminal::TReceivedPiece& Piece) {
+            list.push_back("L:" + Piece.Bytes);
+        };
         // Each piece goes where the router says: the file given, or the list.
         h.ShowData = [this](TListOutput* To, const TReceivedPiece& Piece) {
             if (!To) {

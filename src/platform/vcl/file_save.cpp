@@ -171,7 +171,10 @@ void TSaveOutput::Write(std::string_view Data) {
     }
     Flush();
     if (Data.size() >= kSaveBlock) {
-        if (const int error = rtl::WriteAll(fd_, Data)) Fail(fileName_, error);
+        std::size_t done = 0;
+        const int error = rtl::WriteAll(fd_, Data, {}, &done);
+        written_ += done;
+        if (error) Failed(error);
     } else {
         buffer_ += Data;
     }
@@ -179,9 +182,20 @@ void TSaveOutput::Write(std::string_view Data) {
 
 void TSaveOutput::Flush() {
     if (buffer_.empty()) return;
-    const int error = rtl::WriteAll(fd_, buffer_);
+    std::size_t done = 0;
+    const int error = rtl::WriteAll(fd_, buffer_, {}, &done);
+    written_ += done;
     buffer_.clear();
-    if (error) Fail(fileName_, error);
+    if (error) Failed(error);
+}
+
+void TSaveOutput::Failed(int Error) const {
+    try {
+        Fail(fileName_, Error);
+    } catch (EFileSaveError& e) {
+        e.Written = written_;
+        throw;
+    }
 }
 
 void SaveWholeFile(const std::string& FileName, const std::function<void(TSaveOutput& Out)>& Write) {

@@ -43,6 +43,7 @@
 // An exception the writer raises (a value it cannot convert, say) passes on
 // unchanged, with the old file untouched and the temporary removed.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,11 @@ public:
     // The same with the program's own words for the reason.
     EFileSaveError(const std::string& FileName, int Error, const std::string& Reason);
     int ErrorCode;
+    // Of a save given up part-way: the bytes the file took, and those it
+    // was to get and never did, where the saver counted them (a save given
+    // up after its window has gone says so on standard error).
+    std::uint64_t Written = 0;
+    std::uint64_t Unwritten = 0;
 };
 
 class TSaveOutput {
@@ -76,9 +82,13 @@ private:
     // Sends the buffered bytes to the file.
     void Flush();
 
+    // Raises the failure of a write, with what the file took before it.
+    [[noreturn]] void Failed(int Error) const;
+
     int fd_;
     const std::string& fileName_;
     std::string buffer_;
+    std::uint64_t written_ = 0;  // bytes the file took
 };
 
 // Writes the file FileName (program text) anew with what Write puts into its
