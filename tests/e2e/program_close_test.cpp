@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,11 +53,13 @@ std::string Pattern(std::size_t Count) {
 
 // A copy of the program in a folder of its own, its main port a pty (shown
 // in HEX, without time), started on the display with its standard error
-// kept in a file.
+// kept in a file. Extra goes into its settings file's current profile; a
+// copy given the device of another is started on that device, as COM5 too.
 struct Program {
     const test_support::VirtualDisplay& display;
     test_support::TempDir dir;
-    test_support::PtyPair dev;
+    std::optional<test_support::PtyPair> own_dev;
+    test_support::PtyPair& dev;
     // The port's end of the device, open in the test too (before the
     // program takes it for itself), to see what the port has not read yet.
     int line = -1;
@@ -64,12 +67,14 @@ struct Program {
     std::unique_ptr<test_support::ProgramProcess> process;
     std::string window;  // the main window
 
-    Program(const test_support::VirtualDisplay& Display, std::vector<std::pair<std::string, std::string>> Env)
-        : display(Display) {
+    Program(const test_support::VirtualDisplay& Display, std::vector<std::pair<std::string, std::string>> Env,
+            const std::string& Extra = {}, test_support::PtyPair* Device = nullptr)
+        : display(Display), dev(Device ? *Device : own_dev.emplace()) {
         std::filesystem::copy_file(test_support::BuiltProgram(), dir.File("vostrel"));
         std::ofstream(dir.File("vostrel.ini"), std::ios::binary)
-            << "[Main]\r\nCurrentProfile=0\r\nDataFormat=1\r\nRVPnlTime=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n";
-        dev.MapAsCom(5);
+            << "[Main]\r\nCurrentProfile=0\r\nDataFormat=1\r\nRVPnlTime=0\r\n[Config11]\r\nPort=5\r\nSpeed=115200\r\n"
+            << Extra;
+        if (!Device) dev.MapAsCom(5);
         line = ::open(dev.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         errors = dir.File("stderr.txt");
         process = std::make_unique<test_support::ProgramProcess>(
@@ -234,10 +239,65 @@ TEST(program_close, the_windows_go_at_once_and_a_slow_reader_gets_what_it_is_owe
             continue;
         }
         EXPECT_LT(got.size(), listed.size());
-        EXPECT_NE(errors.find("Cannot write \"" + pipe.path + "\": the program or device reading it stopped taking data"),
+        // The reader got all the pipe took: the rest was never written.
+        EXPECT_NE(errors.find(std::to_string(listed.size() - got.size()) + " bytes of \"" + pipe.path +
+                              "\" were not written: Cannot write \"" + pipe.path +
+                              "\": the program or device reading it stopped taking data"),
                   std::string::npos)
             << "standard error: " << errors;
     }
+}
+
+// The user closes the window while a save of the list waits for a slow
+// reader and a plug-in's load event polls the device (sending 'P', then
+// waiting in Recv): at once the plug-in stops and the port closes, so that a
+// second copy started right after opens the same device and receives,
+// while the first goes on writing the save, which its reader gets whole.
+TEST(program_close, a_close_while_a_save_is_written_on_lets_go_of_the_device_and_the_plugin_at_once) {
+    if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
+        GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    ASSERT_EQ(::access(test_support::BuiltProgram().c_str(), X_OK), 0) << "the program is not there";
+    test_support::VirtualDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << display.Error();
+    test_support::TempDir plugins;
+    const std::string plugin = plugins.File("poll.pas");
+    std::ofstream(plugin, std::ios::binary)
+        << "procedure OnLoad;\nvar s: string;\nbegin\n  while True do begin\n    Send('P');\n"
+           "    Recv(0, 200, s);\n  end;\nend;\n";
+    Program p(display, {{"VOSTREL_TEST_WRITE_STALL_MS", "20000"}}, "PlugPath=" + plugin + "\r\n");
+    ASSERT_TRUE(p.Started()) << "the program did not start";
+    ASSERT_TRUE(test_support::WaitUntil([&] { return p.dev.Read(1, 100ms) == "P"; }, 30s)) << "the plug-in does not poll";
+    const std::string listed = Pattern(200000);
+    ASSERT_TRUE(p.Send(listed));
+    Pipe pipe(p.dir.File("list.bin"));
+    ASSERT_TRUE(pipe.made);
+    pipe.reader.TakeEvery(4096, 100ms);
+    ASSERT_TRUE(p.SaveListAs(pipe.path)) << "the save did not start";
+    ASSERT_TRUE(test_support::WaitUntil([&] { return !pipe.reader.Taken().empty(); }, 20s));
+
+    EXPECT_TRUE(p.CloseGoesAtOnce());
+    // The device is let go while the save is still being written (its
+    // reader takes five seconds for it).
+    ASSERT_TRUE(test_support::WaitUntil([&] { return !test_support::HoldsOpen(p.Pid(), p.dev.SlavePath()); }, 60s))
+        << "the program never let go of the device";
+    // (A save written whole leaves at most the pipe's 4,096 bytes to its
+    // reader: the close came when it had taken a few.)
+    EXPECT_LT(pipe.reader.Taken().size(), listed.size() / 2) << "the device was let go only once the save was written";
+    EXPECT_TRUE(p.process->Running());
+    // What the plug-in sent before is all there (the device is closed).
+    p.dev.Read(65536, 100ms);
+    // A second copy opens it and receives.
+    Program second(display, {}, {}, &p.dev);
+    ASSERT_TRUE(second.Started()) << "a second copy could not open the device";
+    EXPECT_TRUE(second.Send("hello")) << "the second copy does not read the device";
+    EXPECT_EQ(p.dev.Read(65536, 100ms).find('P'), std::string::npos) << "the plug-in polled after the close";
+
+    ASSERT_TRUE(p.EndsCleanly());
+    const std::string got = pipe.Got();
+    EXPECT_TRUE(got == listed) << "the reader got " << got.size() << " of the " << listed.size()
+                               << " bytes saved; standard error: " << p.Errors();
+    EXPECT_TRUE(second.CloseGoesAtOnce());
+    EXPECT_TRUE(second.EndsCleanly());
 }
 
 }  // namespace

@@ -972,6 +972,39 @@ TEST(main_form_files, a_failed_output_is_settled_before_anything_the_window_writ
     }
 }
 
+// The close hands on what the port read and the window had not shown yet
+// (300 bytes in two chunks): should the output file refuse it then (the
+// disk full), the window is going and its list with it, so standard error
+// names the file and the bytes it never got, as text or as binary.
+TEST(main_form_files, a_failure_while_the_close_hands_data_on_is_told_on_standard_error) {
+    for (const int filter : {1, 2}) {
+        SCOPED_TRACE(filter == 1 ? "text" : "binary");
+        FilesFixture f;
+        TMain* m = f.main;
+        vcl::Application->Title = "Vostrel";
+        const std::string out = f.dir.File(filter == 1 ? "out.txt" : "out.bin");
+        f.OutputTo(out, filter);
+        f.Receive("\x01\x02");
+        // Read, not handed on yet.
+        for (const std::string& chunk : {Pattern(100), Pattern(200, 100)})
+            m->cp1->OnReceiveData(m->cp1, chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+        ASSERT_FALSE(m->RxQueue.Empty());
+        ::testing::internal::CaptureStderr();
+        {
+            rtl::TInjectedFileFaults faults;
+            faults.FailWritesFrom(1);
+            m->Close();
+        }
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(errors, "vostrel: 300 bytes of data for \"" + out + "\" were not written: Cannot write \"" + out +
+                              "\": No space left on device\n");
+        EXPECT_TRUE(FilesFixture::Notices().empty()) << "a notice that goes with the window";
+        // (The settings file cannot be written either: that box is the
+        // close's own.)
+        for (const std::string& message : f.messages) EXPECT_EQ(message.find(out), std::string::npos) << message;
+    }
+}
+
 TEST(main_form_files, raw_output_on_a_really_full_disk_keeps_a_true_prefix_and_shows_the_rest_once) {
     test_support::SmallTmpfs disk(64 * 1024);
     if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs can be mounted here";
