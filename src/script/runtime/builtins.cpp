@@ -176,14 +176,15 @@ bool Dispatch(TPSExec& exec, TPSExternalProcRec& proc, TPSStack& stack) {
     case bcDelete: {
         const TypedArg s = Arg(stack, -1);
         if (s.Type == nullptr || s.Type->BaseType != btString) return false;
-        std::string text(StringSlotView(s.Value));
         const std::int32_t from = stack.GetInt(-2);
         const std::int32_t count = stack.GetInt(-3);
-        const auto length = static_cast<std::int64_t>(text.size());
+        const std::int64_t length = BlockCount(LoadStr(s.Value));
         if (from < 1 || from > length || count <= 0) return true;
-        text.erase(static_cast<std::size_t>(from - 1),
-                   static_cast<std::size_t>(std::min<std::int64_t>(count, length - from + 1)));
-        SetStringSlot(s.Value, text);
+        // In place, or one copy of what is left when the text is shared: a
+        // plug-in splitting a long line field by field deletes from its
+        // front again and again.
+        DeleteFromStringSlot(s.Value, static_cast<std::size_t>(from - 1),
+                             static_cast<std::size_t>(std::min<std::int64_t>(count, length - from + 1)));
         return true;
     }
     case bcInsert: {

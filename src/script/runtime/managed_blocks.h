@@ -103,6 +103,10 @@ void ClearStringSlot(void* slot) noexcept;
 // Appends text to the slot's string: in place when no other value holds
 // the string, else into a new string. text may lie in the string itself.
 void AppendStringSlot(void* slot, std::string_view text);
+// Removes count characters from at (0-based; at + count within the
+// string): in place when no other value holds the string, else the rest is
+// made once into a new string. A string left empty becomes nil.
+void DeleteFromStringSlot(void* slot, std::size_t at, std::size_t count);
 // Makes the slot's string unshared (copying it when another value holds it)
 // and returns its characters for writing; nil for an empty string.
 char* UniqueStringSlot(void* slot);
