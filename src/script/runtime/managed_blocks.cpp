@@ -106,8 +106,16 @@ PSStr NewStringOfLength(std::uint64_t length) {
 }
 
 PSStr NewString(std::string_view text) {
-    PSStr s = NewStringOfLength(text.size());
-    if (s != nullptr) std::memcpy(s, text.data(), text.size());
+    if (text.empty()) return nullptr;
+    // Filled at once: no zeroing first (a plug-in makes many short pieces).
+    const std::size_t total = BlockBytes(std::uint64_t{text.size()} + 1);
+    auto* base = static_cast<std::byte*>(std::malloc(total));
+    if (base == nullptr) throw EPSOutOfMemory();
+    const PSBlockHeader header{1, static_cast<std::int32_t>(text.size())};
+    std::memcpy(base, &header, sizeof header);
+    auto* s = reinterpret_cast<PSStr>(base + kBlockHeaderBytes);
+    std::memcpy(s, text.data(), text.size());
+    s[text.size()] = '\0';
     return s;
 }
 
@@ -137,6 +145,15 @@ void SetStringSlot(void* slot, std::string_view text) {
     PSStr old = LoadStr(slot);
     StoreAs(slot, fresh);
     ReleaseString(old);
+}
+
+bool TrySetStringSlot(void* slot, std::string_view text) noexcept {
+    try {
+        SetStringSlot(slot, text);
+        return true;
+    } catch (const EPSOutOfMemory&) {
+        return false;
+    }
 }
 
 void ShareStringSlot(void* dest, const void* src) {

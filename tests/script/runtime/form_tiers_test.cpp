@@ -217,6 +217,13 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
     ExpectChosen("i: Integer; s: string; c: Char; b: Byte",
                  "s := 'xyz'; for i := 1 to 3 do begin c := s[i]; b := Ord(c); end; Print(c + IntToStr(b));",
                  ppAssign1, "z122\n");
+    // A piece of a string, its length, and a String temporary popped.
+    const std::string pieces = "s := 'abcdef'; t := ''; x := 0; for i := 0 to 7 do begin"
+                               " t := t + Copy(s, i, 2); x := x + Length(Copy(s, 7 - i, i)); end;"
+                               " Print(t + ' ' + IntToStr(x));";
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppStringCopy, "ababbccddeeff 27\n");
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppTopLength, "ababbccddeeff 27\n");
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppPopString, "ababbccddeeff 27\n");
 }
 
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exec_test_support.h"
@@ -259,6 +260,58 @@ end.)";
         "[]\n"
         "RD=xyz\n";
     ExpectEveryTier(source, expected);
+}
+
+TEST(string_append, a_piece_taken_by_copy_and_its_length_are_alike_in_every_tier) {
+    // Starts and counts below, at and beyond the ends of the text, of every
+    // kind of string variable, the piece appended and its length read.
+    const std::vector<std::pair<int, int>> pieces = {
+        {1, 2}, {0, 3}, {-5, 2}, {3, 0}, {3, -1}, {5, 1}, {6, 1}, {7, 1}, {4, 100}, {2, 2147483647},
+        {-2147483647 - 1, 4}, {2147483647, 1},
+    };
+    std::string starts = "  SetArrayLength(Froms, " + std::to_string(pieces.size()) + "); SetArrayLength(Counts, " +
+                         std::to_string(pieces.size()) + ");\n";
+    for (std::size_t k = 0; k < pieces.size(); ++k)
+        starts += "  Froms[" + std::to_string(k) + "] := " + std::to_string(pieces[k].first) + "; Counts[" +
+                  std::to_string(k) + "] := " + std::to_string(pieces[k].second) + ";\n";
+    const std::string source = R"(
+var G: string; Froms, Counts: array of Integer;
+procedure Take(const C: string; var V: string; P: string);
+var L, T: string; k, f, n, x: Integer;
+begin
+  L := 'abcdef';
+  T := '';
+  x := 0;
+  for k := 0 to GetArrayLength(Froms) - 1 do begin
+    f := Froms[k]; n := Counts[k];
+    T := T + Copy(L, f, n) + '|' + Copy(G, f, n) + '|' + Copy(C, f, n) + '|' + Copy(V, f, n) + '|' + Copy(P, f, n) + ';';
+    x := x + Length(Copy(L, f, n)) + Length(Copy(V, f, n));
+  end;
+  Print(T);
+  Print(IntToStr(x));
+end;
+var S: string;
+begin
+)" + starts + R"(
+  G := 'abcdef'; S := G;
+  Take(G, S, S);
+end.)";
+    const std::string text = "abcdef";
+    std::string expected;
+    long long lengths = 0;
+    for (const auto& [f, n] : pieces) {
+        const long long from = f < 1 ? 1 : f;
+        std::string piece;
+        if (n > 0 && from <= static_cast<long long>(text.size()))
+            piece = text.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(n));
+        for (int v = 0; v < 5; ++v) expected += piece + (v < 4 ? "|" : ";");
+        lengths += 2 * static_cast<long long>(piece.size());
+    }
+    Ending ending;
+    ending.Ok = true;
+    ending.Error = "No Error";
+    ending.Log = expected + "\n" + std::to_string(lengths) + "\nRD=rd\n";
+    ExpectEveryTier(source, ending);
 }
 
 TEST(string_append, delete_changes_a_text_of_its_own_in_place_and_copies_a_shared_one_once) {
