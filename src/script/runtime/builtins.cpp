@@ -445,9 +445,11 @@ void TPSExec::RegisterBuiltins() {
             },
             c.Case);
         // S[i] compiles to a call of StrGet, which proven code reads in place,
-        // and so does a piece Copy(S, i, n) that a plug-in reads or appends.
+        // and so do a piece Copy(S, i, n) and IntToStr(n) that a plug-in
+        // reads or appends.
         if (c.Case == bcStrGet) f.Intrinsic = TPSIntrinsic::StrGet;
         if (c.Case == bcCopy) f.Intrinsic = TPSIntrinsic::Copy;
+        if (c.Case == bcIntToStr || c.Case == bcInt64ToStr) f.Intrinsic = TPSIntrinsic::IntToStr;
     }
     // Handlers of their own, with the frame checked first.
     auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) -> TPSRegisteredFunction& {

@@ -221,7 +221,12 @@ enum TPSFormFlag : std::uint8_t {
     X(ppStringCopy, string_copy, kNoCalc, kTwinned)                                          \
     /* The length of the string on top of the stack (a result passed on) into the */         \
     /* 32-bit A, and that string popped: PushVar r, A; Call Length; Pop; Pop. */             \
-    X(ppTopLength, top_length, kNoCalc, kTwinned)
+    X(ppTopLength, top_length, kNoCalc, kTwinned)                                            \
+    /* IntToStr of the Int64 on top of the stack (an argument computed) into the */          \
+    /* String A, and that Int64 popped: PushVar r, A; Call IntToStr; Pop; Pop. */            \
+    X(ppTopIntToStr, top_int_to_str, kNoCalc, kTwinned)                                      \
+    /* A 32-bit integer widened into an Int64 (signed by Signs bit 0): Assign A, B */        \
+    X(ppAssignWiden32, assign_widen32, kNoCalc, kTwinned)
 #define VOSTREL_PROVEN_SINGLE_FORMS(X)                                                       \
     X(ppPushPlain, push_plain, kNoCalc, 0)                                                   \
     X(ppPopPlain, pop_plain, kNoCalc, 0)                                                     \

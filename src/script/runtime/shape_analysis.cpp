@@ -143,7 +143,7 @@ class Prover : public shape_proof::StackProof {
                 break;
             }
             case opPushVar: {
-                if (GiveTopLength(in, s)) break;
+                if (GiveTopLength(in, s) || GiveTopIntToStr(in, s)) break;
                 const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsPlainItem(in.Type)) break;
                 Place(in, 1, v);
@@ -201,6 +201,10 @@ class Prover : public shape_proof::StackProof {
         std::uint8_t op = 0;
         if (d.Type->BaseType == btString && v.Type->BaseType == btString) {
             op = ppAssignString;
+        } else if (d.Type->BaseType == btS64 && IsInt32(v.Type)) {
+            // IntToStr(i) and n := i into an Int64.
+            op = ppAssignWiden32;
+            in.Signs = v.Type->BaseType == btS32 ? 1 : 0;
         } else if (IsUnsignedByte(v.Type) && (IsUnsignedByte(d.Type) || IsInt32(d.Type))) {
             // Ord(S[i]) and b := S[i]: a character's code goes on as a
             // number, zero-extended.
@@ -436,6 +440,24 @@ class Prover : public shape_proof::StackProof {
         in.Size = StackItemBytes(in.Type);
         SetNext(in, AfterCall(*at[2]));
         in.Op = ppTopLength;
+        return true;
+    }
+
+    // IntToStr(E): E's value, an Int64, is the top item, then a Pointer r to
+    // the String the text goes to, the call, and both popped.
+    bool GiveTopIntToStr(TPSDecodedInstr& in, const State& s) {
+        if (s.Stack.empty() || s.Stack.back().Type == nullptr || s.Stack.back().Type->BaseType != btS64 ||
+            in.Type == nullptr || in.Type->BaseType != btPointer || in.A().IsConstant())
+            return false;
+        const TPSDecodedInstr* at[3] = {};
+        if (!Sequence(in, {opCall, opPop, opPop}, at) || !CallsIntrinsic(*at[0], TPSIntrinsic::IntToStr)) return false;
+        const Operand r = Value(in.A(), s);
+        if (!r.Provable || r.Type->BaseType != btString) return false;
+        Place(in, 0, r);
+        // The room the general form's push would need.
+        in.Size = StackItemBytes(in.Type);
+        SetNext(in, AfterCall(*at[2]));
+        in.Op = ppTopIntToStr;
         return true;
     }
 

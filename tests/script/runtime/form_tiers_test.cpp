@@ -224,6 +224,14 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
     ExpectChosen("i, x: Integer; s, t: string", pieces, ppStringCopy, "ababbccddeeff 27\n");
     ExpectChosen("i, x: Integer; s, t: string", pieces, ppTopLength, "ababbccddeeff 27\n");
     ExpectChosen("i, x: Integer; s, t: string", pieces, ppPopString, "ababbccddeeff 27\n");
+    // A number's text, and a 32-bit integer widened into an Int64.
+    const std::string numbers = "t := ''; c := 4000000000; for i := -2 to 2 do begin"
+                                " t := t + IntToStr(i * 1000000000) + ' ' + IntToStr(c + i) + ' '; big := i; big := big * 3;"
+                                " t := t + IntToStr(big) + ' '; big := c; end; Print(t + IntToStr(big));";
+    const std::string texts = "-2000000000 3999999998 -6 -1000000000 3999999999 -3 0 4000000000 0 "
+                              "1000000000 4000000001 3 2000000000 4000000002 6 4000000000\n";
+    ExpectChosen("i: Integer; c: Cardinal; big: Int64; t: string", numbers, ppTopIntToStr, texts);
+    ExpectChosen("i: Integer; c: Cardinal; big: Int64; t: string", numbers, ppAssignWiden32, texts);
 }
 
 
