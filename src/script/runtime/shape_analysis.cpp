@@ -143,7 +143,7 @@ class Prover : public shape_proof::StackProof {
                 break;
             }
             case opPushVar: {
-                if (GiveTopLength(in, s) || GiveTopIntToStr(in, s)) break;
+                if (GiveTopCall(in, s)) break;
                 const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsPlainItem(in.Type)) break;
                 Place(in, 1, v);
@@ -425,39 +425,31 @@ class Prover : public shape_proof::StackProof {
         return true;
     }
 
-    // Length(E) of a String that a function gave: E's value is the top item,
-    // then a Pointer r to where the length goes, the call, and both popped.
-    bool GiveTopLength(TPSDecodedInstr& in, const State& s) {
-        if (s.Stack.empty() || s.Stack.back().Type == nullptr || s.Stack.back().Type->BaseType != btString ||
-            in.Type == nullptr || in.Type->BaseType != btPointer || in.A().IsConstant())
+    // A function of one argument whose value E is the top item (a value
+    // computed first), then a Pointer r to where its result goes, the call,
+    // and both popped: Length(E) of a String into a 32-bit r, IntToStr(E) of
+    // an Int64 into a String r.
+    bool GiveTopCall(TPSDecodedInstr& in, const State& s) {
+        if (s.Stack.empty() || s.Stack.back().Type == nullptr || in.Type == nullptr ||
+            in.Type->BaseType != btPointer || in.A().IsConstant())
             return false;
+        const std::uint8_t argument = s.Stack.back().Type->BaseType;
         const TPSDecodedInstr* at[3] = {};
-        if (!Sequence(in, {opCall, opPop, opPop}, at) || !CallsIntrinsic(*at[0], TPSIntrinsic::Length)) return false;
+        if (!Sequence(in, {opCall, opPop, opPop}, at)) return false;
         const Operand r = Value(in.A(), s);
-        if (!r.Provable || !IsInt32(r.Type)) return false;
+        if (!r.Provable) return false;
+        if (argument == btString && CallsIntrinsic(*at[0], TPSIntrinsic::Length) && IsInt32(r.Type)) {
+            in.Op = ppTopLength;
+        } else if (argument == btS64 && CallsIntrinsic(*at[0], TPSIntrinsic::IntToStr) &&
+                   r.Type->BaseType == btString) {
+            in.Op = ppTopIntToStr;
+        } else {
+            return false;
+        }
         Place(in, 0, r);
         // The room the general form's push would need.
         in.Size = StackItemBytes(in.Type);
         SetNext(in, AfterCall(*at[2]));
-        in.Op = ppTopLength;
-        return true;
-    }
-
-    // IntToStr(E): E's value, an Int64, is the top item, then a Pointer r to
-    // the String the text goes to, the call, and both popped.
-    bool GiveTopIntToStr(TPSDecodedInstr& in, const State& s) {
-        if (s.Stack.empty() || s.Stack.back().Type == nullptr || s.Stack.back().Type->BaseType != btS64 ||
-            in.Type == nullptr || in.Type->BaseType != btPointer || in.A().IsConstant())
-            return false;
-        const TPSDecodedInstr* at[3] = {};
-        if (!Sequence(in, {opCall, opPop, opPop}, at) || !CallsIntrinsic(*at[0], TPSIntrinsic::IntToStr)) return false;
-        const Operand r = Value(in.A(), s);
-        if (!r.Provable || r.Type->BaseType != btString) return false;
-        Place(in, 0, r);
-        // The room the general form's push would need.
-        in.Size = StackItemBytes(in.Type);
-        SetNext(in, AfterCall(*at[2]));
-        in.Op = ppTopIntToStr;
         return true;
     }
 
