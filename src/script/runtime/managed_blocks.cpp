@@ -31,7 +31,8 @@ std::size_t BlockBytes(std::uint64_t payload_bytes) {
 // spare room there; only its count says how long it is).
 std::uint64_t PayloadCapacity(void* payload) { return malloc_usable_size(BaseOf(payload)) - kBlockHeaderBytes; }
 
-// Spare room a string shortened in place keeps whatever its length.
+// A string shortened in place keeps its block while the block holds no
+// more than this, or no more than four times what is left.
 constexpr std::uint64_t kKeptSpareBytes = 4096;
 
 }  // namespace
