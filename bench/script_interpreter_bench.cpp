@@ -27,7 +27,20 @@
 // ONRECEIVE decoding RD of n bytes in the plug-in host. They report
 // "ns_per_byte", which must not grow with n (an operation that copies the
 // string grows linearly), and, where Lua has the operation,
-// "lua_ns_per_byte" and "lua_ratio".
+// "lua_ns_per_byte" and "lua_ratio". BM_StringSplit/<n> takes a text of n
+// bytes apart at its commas with Pos, Copy and Delete, as a plug-in splits
+// a received line, against Lua's find and sub.
+//
+// BM_Append<form>/<n>: S := S + E, n times (64 K and 1 M), for each form
+// of E a plug-in writes (a Char variable, Chr(...), T[i], G[i] of a
+// global, Copy(T, i, 1), IntToStr(...)) and for S a global and a var
+// parameter; BM_AppendRD_Hosted/<n> builds a line from RD in a plug-in's
+// ONRECEIVE. Each appends one byte, so "ns_per_append" must not grow with
+// n; "to_char_variable" is the time over the Char variable's form at the
+// same n (which the others should stay within twice of). Beside them
+// Lua's s = s .. piece ("lua_dotdot_ns_per_append", up to 64 K: it copies
+// the whole string at every append) and its pieces joined once by
+// table.concat ("lua_concat_ns_per_append", "lua_concat_ratio").
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -282,6 +295,19 @@ double BareSecondsPerRun(TPSExec& exec, const Program& p, int runs) {
     return (ProcessSeconds() - start) / runs;
 }
 
+// Seconds of processor time per run of Bench(n) on a bare executor, run as
+// often as the benchmark's state asks.
+double StateSecondsPerRun(benchmark::State& state, TPSExec& exec, int n) {
+    const std::vector<Variant> args{Variant::Integer(n)};
+    std::int64_t runs = 0;
+    const double start = ProcessSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(exec.CallProcByName("BENCH", args));
+        ++runs;
+    }
+    return (ProcessSeconds() - start) / static_cast<double>(std::max<std::int64_t>(runs, 1));
+}
+
 void ReportLua(benchmark::State& state, const Program& p, double script_seconds, int lua_repeats) {
     state.counters["script_ms"] = script_seconds * 1000;
     const double lua = LuaSecondsPerRun(p, lua_repeats);
@@ -294,14 +320,7 @@ void ReportLua(benchmark::State& state, const Program& p, double script_seconds,
 void RunProgram(benchmark::State& state, const Program& p, int lua_repeats) {
     const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
     if (!exec) return;
-    const std::vector<Variant> args{Variant::Integer(p.N)};
-    std::int64_t runs = 0;
-    const double start = ProcessSeconds();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(exec->CallProcByName("BENCH", args));
-        ++runs;
-    }
-    ReportLua(state, p, (ProcessSeconds() - start) / static_cast<double>(runs), lua_repeats);
+    ReportLua(state, p, StateSecondsPerRun(state, *exec, p.N), lua_repeats);
 }
 
 // The program as a plug-in whose ONLOAD calls Bench(n), run by the plug-in
@@ -428,47 +447,50 @@ void RunStringOperation(benchmark::State& state, const StringOperation& op) {
     const Program p = StringProgram(op, n, texts);
     const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
     if (!exec) return;
-    const std::vector<Variant> args{Variant::Integer(n)};
-    std::int64_t runs = 0;
-    const double start = ProcessSeconds();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(exec->CallProcByName("BENCH", args));
-        ++runs;
-    }
-    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, p);
+    ReportPerByte(state, StateSecondsPerRun(state, *exec, n), n, p);
 }
 
-// A plug-in's ONRECEIVE decoding RD, a chunk of n bytes, one byte at a
-// time, as the plug-in host runs it; Lua's figure is its index read.
-void BM_StringRDDecode_Hosted(benchmark::State& state) {
+// Seconds of processor time per run of a plug-in's ONRECEIVE in the plug-in
+// host, with RD a chunk of n bytes, after one run that is not timed;
+// negative (and the benchmark skipped) when the plug-in does not compile.
+double HostedReceiveSeconds(benchmark::State& state, const char* source, int n) {
     test_support::EnsureQtApplication();
-    const int n = static_cast<int>(state.range(0));
     TMyScript host([](std::int32_t, const std::string&, std::string&) {});
     try {
-        host.Compile(
-            "var Sum: Integer;\n"
-            "procedure OnReceive;\n"
-            "var i, x: Integer;\n"
-            "begin\n"
-            "  x := 0;\n"
-            "  for i := 1 to Length(RD) do x := x + Ord(RD[i]);\n"
-            "  Sum := x;\n"
-            "end;\n"
-            "begin end.\n",
-            "bench.pas");
+        host.Compile(source, "bench.pas");
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());
-        return;
+        return -1;
     }
     host.SetRD(true, std::string(static_cast<std::size_t>(n), 'a'));
+    host.RunOnReceive(true);
     std::int64_t runs = 0;
     const double start = ProcessSeconds();
     for (auto _ : state) {
         host.RunOnReceive(true);
         ++runs;
     }
+    return (ProcessSeconds() - start) / static_cast<double>(std::max<std::int64_t>(runs, 1));
+}
+
+// A plug-in's ONRECEIVE decoding RD, a chunk of n bytes, one byte at a
+// time, as the plug-in host runs it; Lua's figure is its index read.
+void BM_StringRDDecode_Hosted(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const double seconds = HostedReceiveSeconds(state,
+                                                "var Sum: Integer;\n"
+                                                "procedure OnReceive;\n"
+                                                "var i, x: Integer;\n"
+                                                "begin\n"
+                                                "  x := 0;\n"
+                                                "  for i := 1 to Length(RD) do x := x + Ord(RD[i]);\n"
+                                                "  Sum := x;\n"
+                                                "end;\n"
+                                                "begin end.\n",
+                                                n);
+    if (seconds < 0) return;
     std::string texts[2];
-    ReportPerByte(state, (ProcessSeconds() - start) / static_cast<double>(runs), n, StringProgram(kIndexRead, n, texts));
+    ReportPerByte(state, seconds, n, StringProgram(kIndexRead, n, texts));
 }
 
 void StringSizes(benchmark::internal::Benchmark* b) {
@@ -484,6 +506,184 @@ void BM_StringCopy(benchmark::State& state) { RunStringOperation(state, kCopy); 
 void BM_StringPos(benchmark::State& state) { RunStringOperation(state, kPos); }
 void BM_StringCompare(benchmark::State& state) { RunStringOperation(state, kCompare); }
 void BM_StringConstParamPass(benchmark::State& state) { RunStringOperation(state, kConstParamPass); }
+
+// ------------------------------------------------------------ splitting
+
+// A text of n bytes (n a multiple of 8) of fields "abcdefg," taken apart
+// field by field; Src is made once per size.
+const char* const kSplitPascal =
+    "var Src: string;\n"
+    "function Bench(n: Integer): Integer;\n"
+    "var s: string; p, x, i: Integer;\n"
+    "begin\n"
+    "  if Length(Src) <> n then begin\n"
+    "    Src := '';\n"
+    "    for i := 1 to n div 8 do Src := Src + 'abcdefg,';\n"
+    "  end;\n"
+    "  s := Src;\n"
+    "  x := 0;\n"
+    "  p := Pos(',', s);\n"
+    "  while p > 0 do begin\n"
+    "    x := x + Length(Copy(s, 1, p - 1));\n"
+    "    Delete(s, 1, p);\n"
+    "    p := Pos(',', s);\n"
+    "  end;\n"
+    "  Result := x;\n"
+    "end;\n";
+const char* const kSplitLua =
+    "local src\n"
+    "local function bench(n)\n"
+    "  if src == nil or #src ~= n then src = string.rep('abcdefg,', n // 8) end\n"
+    "  local s = src\n"
+    "  local x = 0\n"
+    "  local p = s:find(',', 1, true)\n"
+    "  while p do\n"
+    "    x = x + #s:sub(1, p - 1)\n"
+    "    s = s:sub(p + 1)\n"
+    "    p = s:find(',', 1, true)\n"
+    "  end\n"
+    "  return x\n"
+    "end\n";
+
+// Seconds of processor time per run of Bench(n) of the program, after one
+// run that is not timed; runs is how many are timed.
+double TimedBareRuns(TPSExec& exec, int n, int runs) {
+    const std::vector<Variant> args{Variant::Integer(n)};
+    benchmark::DoNotOptimize(exec.CallProcByName("BENCH", args));
+    const double start = ProcessSeconds();
+    for (int r = 0; r < runs; ++r) benchmark::DoNotOptimize(exec.CallProcByName("BENCH", args));
+    return runs > 0 ? (ProcessSeconds() - start) / runs : 0;
+}
+
+void BM_StringSplit(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const Program p{kSplitPascal, kSplitLua, n};
+    const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
+    if (!exec) return;
+    // The first run makes the text, which the others take apart.
+    TimedBareRuns(*exec, n, 0);
+    ReportPerByte(state, StateSecondsPerRun(state, *exec, n), n, p);
+}
+
+// ------------------------------------------------------------ appends
+
+// One form of S := S + E: the statements that append n times, over S (a
+// local), T (n bytes), G (a global of n bytes, as RD is), GS (a global), c
+// (a Char) and i, or AddAll (into a var parameter). LuaPiece is Lua's E
+// over t and i.
+struct AppendForm {
+    const char* Pascal;
+    const char* LuaPiece;
+};
+
+const AppendForm kAppendCharVariable{"for i := 1 to n do begin c := Chr(i mod 256); S := S + c; end;\n",
+                                     "string.char(i % 256)"};
+const AppendForm kAppendChr{"for i := 1 to n do S := S + Chr(i mod 256);\n", "string.char(i % 256)"};
+const AppendForm kAppendElement{"for i := 1 to n do S := S + T[i];\n", "t:sub(i, i)"};
+const AppendForm kAppendGlobalElement{"for i := 1 to n do S := S + G[i];\n", "t:sub(i, i)"};
+const AppendForm kAppendCopy{"for i := 1 to n do S := S + Copy(T, i, 1);\n", "t:sub(i, i)"};
+const AppendForm kAppendIntToStr{"for i := 1 to n do S := S + IntToStr(i mod 10);\n", "tostring(i % 10)"};
+const AppendForm kAppendToGlobal{"for i := 1 to n do GS := GS + T[i];\n", "t:sub(i, i)"};
+const AppendForm kAppendToVarParam{"AddAll(S, T, n);\n", "t:sub(i, i)"};
+
+Program AppendProgram(const AppendForm& form, int n, std::string& text) {
+    text = std::string(
+               "var G, GS: string;\n"
+               "procedure AddAll(var V: string; const T: string; n: Integer);\n"
+               "var i: Integer;\n"
+               "begin\n"
+               "  for i := 1 to n do V := V + T[i];\n"
+               "end;\n"
+               "function Bench(n: Integer): Integer;\n"
+               "var i: Integer; S, T: string; c: Char;\n"
+               "begin\n"
+               "  T := StringOfChar('a', n);\n"
+               "  G := T;\n"
+               "  S := '';\n"
+               "  GS := '';\n  ") +
+           form.Pascal +
+           "  Result := Length(S) + Length(GS);\n"
+           "end;\n";
+    return Program{text.c_str(), nullptr, n};
+}
+
+// Lua's seconds per run of n appends of the piece: by .. (joined: false)
+// or into a table joined once.
+double LuaAppendSeconds(const AppendForm& form, int n, bool joined, int repeats) {
+    const std::string body = joined ? std::string("p[i] = ") + form.LuaPiece : std::string("s = s .. ") + form.LuaPiece;
+    const std::string lua = std::string("local function bench(n)\n"
+                                        "  local t = string.rep('a', n)\n"
+                                        "  local s, p = '', {}\n"
+                                        "  for i = 1, n do ") +
+                            body +
+                            " end\n"
+                            "  if #p > 0 then s = table.concat(p) end\n"
+                            "  return #s\n"
+                            "end\n";
+    return LuaSecondsPerRun(Program{"", lua.c_str(), n}, repeats);
+}
+
+void RunAppend(benchmark::State& state, const AppendForm& form) {
+    const int n = static_cast<int>(state.range(0));
+    std::string text;
+    const Program p = AppendProgram(form, n, text);
+    const std::unique_ptr<TPSExec> exec = LoadBare(state, p);
+    if (!exec) return;
+    const double seconds = StateSecondsPerRun(state, *exec, n);
+    state.counters["ns_per_append"] = seconds / n * 1e9;
+    std::string variable_text;
+    const std::unique_ptr<TPSExec> variable = LoadBare(state, AppendProgram(kAppendCharVariable, n, variable_text));
+    if (!variable) return;
+    state.counters["to_char_variable"] = seconds / TimedBareRuns(*variable, n, 3);
+    // Lua's .. copies the whole string at every append: beyond 64 K a run
+    // takes seconds.
+    if (n <= 65536) {
+        const double dotdot = LuaAppendSeconds(form, n, false, 2);
+        if (dotdot > 0) state.counters["lua_dotdot_ns_per_append"] = dotdot / n * 1e9;
+    }
+    const double concat = LuaAppendSeconds(form, n, true, 3);
+    if (concat > 0) {
+        state.counters["lua_concat_ns_per_append"] = concat / n * 1e9;
+        state.counters["lua_concat_ratio"] = seconds / concat;
+    }
+}
+
+// A plug-in's ONRECEIVE building a line from RD, a chunk of n bytes, one
+// byte at a time, as the plug-in host runs it.
+void BM_AppendRD_Hosted(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const double seconds = HostedReceiveSeconds(state,
+                                                "var Line: string; Size: Integer;\n"
+                                                "procedure OnReceive;\n"
+                                                "var i: Integer;\n"
+                                                "begin\n"
+                                                "  Line := '';\n"
+                                                "  for i := 1 to Length(RD) do Line := Line + RD[i];\n"
+                                                "  Size := Length(Line);\n"
+                                                "end;\n"
+                                                "begin end.\n",
+                                                n);
+    if (seconds < 0) return;
+    state.counters["ns_per_append"] = seconds / n * 1e9;
+    const double concat = LuaAppendSeconds(kAppendElement, n, true, 3);
+    if (concat > 0) {
+        state.counters["lua_concat_ns_per_append"] = concat / n * 1e9;
+        state.counters["lua_concat_ratio"] = seconds / concat;
+    }
+}
+
+void AppendSizes(benchmark::internal::Benchmark* b) {
+    b->Arg(65536)->Arg(1048576)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+}
+
+void BM_AppendCharVariable(benchmark::State& state) { RunAppend(state, kAppendCharVariable); }
+void BM_AppendChr(benchmark::State& state) { RunAppend(state, kAppendChr); }
+void BM_AppendElement(benchmark::State& state) { RunAppend(state, kAppendElement); }
+void BM_AppendGlobalElement(benchmark::State& state) { RunAppend(state, kAppendGlobalElement); }
+void BM_AppendCopy(benchmark::State& state) { RunAppend(state, kAppendCopy); }
+void BM_AppendIntToStr(benchmark::State& state) { RunAppend(state, kAppendIntToStr); }
+void BM_AppendToGlobal(benchmark::State& state) { RunAppend(state, kAppendToGlobal); }
+void BM_AppendToVarParam(benchmark::State& state) { RunAppend(state, kAppendToVarParam); }
 
 BENCHMARK(BM_CountingLoops)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntegerArithmetic)->Unit(benchmark::kMillisecond);
@@ -510,5 +710,15 @@ BENCHMARK(BM_StringPos)->Apply(StringSizes);
 BENCHMARK(BM_StringCompare)->Apply(StringSizes);
 BENCHMARK(BM_StringConstParamPass)->Apply(StringSizes);
 BENCHMARK(BM_StringRDDecode_Hosted)->Apply(StringSizes);
+BENCHMARK(BM_StringSplit)->Apply(StringSizes);
+BENCHMARK(BM_AppendCharVariable)->Apply(AppendSizes);
+BENCHMARK(BM_AppendChr)->Apply(AppendSizes);
+BENCHMARK(BM_AppendElement)->Apply(AppendSizes);
+BENCHMARK(BM_AppendGlobalElement)->Apply(AppendSizes);
+BENCHMARK(BM_AppendCopy)->Apply(AppendSizes);
+BENCHMARK(BM_AppendIntToStr)->Apply(AppendSizes);
+BENCHMARK(BM_AppendToGlobal)->Apply(AppendSizes);
+BENCHMARK(BM_AppendToVarParam)->Apply(AppendSizes);
+BENCHMARK(BM_AppendRD_Hosted)->Apply(AppendSizes);
 
 }  // namespace

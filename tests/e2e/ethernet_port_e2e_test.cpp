@@ -4,6 +4,7 @@
 // flood) whose bytes end up in the receive panel, and answered through the
 // transmit box. Closing is checked to leave no descriptor behind.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -1475,6 +1476,70 @@ TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byt
         EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\xEE\xFF");
         EXPECT_TRUE(w.messages.empty());
     }
+}
+
+// UDP senders without end (each from an address of its own, 127.0.x.y) that
+// each leave a low byte waiting: the word view keeps the bytes of the latest
+// TReceivePanel::MaxWaitingPeers of them. The sender heard from longest ago
+// loses its byte, which is shown nowhere (its next two bytes pair with each
+// other); the next oldest still completes its word. Senders show no name
+// line while their bytes wait.
+TEST(ethernet_port_e2e, udp_senders_past_the_bound_of_waiting_words_cost_the_oldest_its_low_byte) {
+    EthernetWindow w;
+    w.m->DataFormat = terminal::dfHW;
+    const std::uint16_t port = StartUdp(w);
+    ASSERT_NE(port, 0);
+    const auto& count = w.m->PortSlots[terminal::PortSlotMain].RxCount;
+    struct Sender {
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        explicit Sender(std::size_t n) {
+            sockaddr_in a = test_support::LoopbackAddress(0);
+            a.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(((1 + n / 250) << 8) | (1 + n % 250)));
+            EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << n;
+        }
+        ~Sender() { ::close(fd); }
+        std::string Name() const {
+            sockaddr_in a{};
+            socklen_t size = sizeof a;
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+            const std::uint32_t ip = ntohl(a.sin_addr.s_addr);
+            return "UDP data from 127.0." + std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF) + ":" +
+                   std::to_string(ntohs(a.sin_port)) + ":";
+        }
+    };
+    // Each datagram is taken before the next is sent.
+    auto say = [&](const Sender& from, const std::string& bytes) {
+        const std::uint64_t want = count + bytes.size();
+        sockaddr_in to = test_support::LoopbackAddress(port);
+        EXPECT_EQ(::sendto(from.fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(bytes.size()));
+        return test_support::PumpUntil([&] { return count == want; });
+    };
+    const Sender first(0), second(1);
+    ASSERT_TRUE(say(first, "\x11"));
+    ASSERT_TRUE(say(second, "\x22"));
+    for (std::size_t n = 2; n <= terminal::TReceivePanel::MaxWaitingPeers; ++n) {
+        const Sender other(n);
+        ASSERT_TRUE(say(other, "\x01")) << n;
+    }
+    // (The first, heard anew, is one more peer: the next oldest would go.)
+    ASSERT_TRUE(say(second, "\x55"));
+    ASSERT_TRUE(say(first, "\x33\x44"));
+    ASSERT_TRUE(w.ShowReceived());
+    const std::vector<std::string> lines = w.Lines();
+    const int named_first = LastLineWith(w, first.Name());
+    const int named_second = LastLineWith(w, second.Name());
+    ASSERT_GE(named_first, 0);
+    ASSERT_GE(named_second, 0);
+    ASSERT_LT(static_cast<std::size_t>(named_first) + 1, lines.size());
+    EXPECT_EQ(lines[static_cast<std::size_t>(named_first) + 1], "4433");
+    EXPECT_EQ(lines[static_cast<std::size_t>(named_second) + 1], "5522");
+    // The only data shown: the byte dropped is shown nowhere, and the
+    // others still wait.
+    std::vector<std::string> data = LinesFromFirstName(w);
+    std::erase_if(data, [](const std::string& line) { return line.empty() || line.rfind("UDP data from", 0) == 0; });
+    EXPECT_EQ(data, (std::vector<std::string>{"5522", "4433"}));
+    EXPECT_TRUE(w.messages.empty());
 }
 
 // The window's Ethernet port opened as a TCP server with Count clients, and

@@ -15,6 +15,7 @@
 #include "platform/rtl/str_proc.h"
 #include "platform/rtl/strings.h"
 #include "platform/vcl/file_text.h"
+#include "terminal/word_pairs.h"
 
 namespace {
 
@@ -316,6 +317,62 @@ TEST(plugin_docs, the_dialects_surprises_and_compose_are_as_the_manual_says) {
     EXPECT_NE(outside.Error.find("(1:33): The character U+00E4 of a text literal is not in the code page"),
               std::string::npos)
         << outside.Error;
+}
+
+TEST(plugin_docs, loops_statements_that_fail_part_way_string_indexes_and_waiting_words_are_as_the_manual_says) {
+    PluginWindow w(ManualPlugin("surprises.pas"));
+    ASSERT_NE(w.main->Script, nullptr) << ::testing::PrintToString(w.Messages);
+    const std::vector<std::string> shown = w.LinesOf(terminal::dfMSG);
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
+              (std::vector<std::string>{"10 passes, 12 bytes", "x is 6", "Out of string range"}));
+    // The end value is read at every pass, the start value once.
+    EXPECT_EQ(OnLoadShows(w, "var i, k, n: Integer;",
+                          "k := 3; n := 0; for i := 1 to k do begin k := k + 1; n := n + 1; if n = 10 then Break; end;"
+                          " AddMsg(IntToStr(n));"
+                          " k := 5; n := 0; for i := k to 10 do begin k := 100; n := n + 1; end; AddMsg(IntToStr(n));"),
+              (std::vector<std::string>{"10", "6"}));
+    // Numbers whose right side starts with them keep the steps done; a
+    // string, an element, a field and a right side that starts elsewhere
+    // keep their values.
+    const Outcome steps = LoadText(w, R"(
+type TR = record A: Integer; end;
+var g: Integer;
+procedure P(var v: Integer; z: Integer);
+begin
+  try v := v + 1 + (10 div z); except AddMsg('var ' + IntToStr(v)); end;
+end;
+procedure OnLoad;
+var z, x: Integer; big: Int64; d: Double; s: string; a: array of Integer; r: TR;
+begin
+  z := 0;
+  g := 5; try g := g + 1 + (10 div z); except AddMsg('global ' + IntToStr(g)); end;
+  x := 5; P(x, z);
+  big := 5; try big := big * 2 + (10 div z); except AddMsg('int64 ' + IntToStr(big)); end;
+  d := 1.5; try d := d + 1 + (10 div z); except AddMsg('double ' + Format('%.1f', [d])); end;
+  x := 5; try x := 1 + x + (10 div z); except AddMsg('first ' + IntToStr(x)); end;
+  s := 'ab'; try s := s + 'c' + IntToStr(10 div z); except AddMsg('string ' + s); end;
+  SetArrayLength(a, 1); a[0] := 5; try a[0] := a[0] + 1 + (10 div z); except AddMsg('element ' + IntToStr(a[0])); end;
+  r.A := 5; try r.A := r.A + 1 + (10 div z); except AddMsg('field ' + IntToStr(r.A)); end;
+end;
+)");
+    EXPECT_EQ(steps.Error, "");
+    EXPECT_EQ(steps.Msgs, (std::vector<std::string>{"global 6", "var 6", "int64 10", "double 2.5", "first 5",
+                                                    "string ab", "element 5", "field 5"}));
+    // Out of string range: read or written, caught or not.
+    EXPECT_EQ(OnLoadShows(w, "var s: string; i: Integer;",
+                          "s := 'abc'; i := 0;"
+                          " try s[i] := 'x'; except AddMsg(ExceptionParam); end;"
+                          " try AddMsg(s[Length(s) + 1]); except AddMsg(ExceptionToString(ExceptionType, ExceptionParam)); end;"),
+              (std::vector<std::string>{"Out of string range", "Out of string range"}));
+    const Outcome uncaught = LoadText(w, "procedure OnLoad; var s: string; begin s := 'abc'; AddMsg(s[0]); end;");
+    EXPECT_EQ(uncaught.Error, "");
+    ASSERT_EQ(uncaught.Boxes.size(), 1u);
+    EXPECT_TRUE(uncaught.Boxes[0].ends_with("\r\rOut of string range.")) << uncaught.Boxes[0];
+    // The bound of waiting words the manual gives is the program's.
+    EXPECT_NE(SourceFile("docs/plugins.md").find("Bytes of " + std::to_string(terminal::TWordPairs::MaxWaitingPeers) +
+                                                 " peers at most wait"),
+              std::string::npos);
 }
 
 TEST(plugin_docs, setv_typed_as_a_transmit_line_works_quoted_in_dec_and_in_asc_without_a_line_break) {

@@ -111,14 +111,6 @@ std::int32_t Position(std::string_view sub, std::string_view s) {
     return at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
 }
 
-std::string CopyOf(std::string_view s, std::int32_t from, std::int32_t count) {
-    if (from < 1) from = 1;
-    const auto length = static_cast<std::int64_t>(s.size());
-    if (count <= 0 || from > length) return {};
-    const std::int64_t take = std::min<std::int64_t>(count, length - from + 1);
-    return std::string(s.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(take)));
-}
-
 std::string LowerAscii(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -172,18 +164,19 @@ bool Dispatch(TPSExec& exec, TPSExternalProcRec& proc, TPSStack& stack) {
     case bcStrToInt: stack.SetInt(-1, PSStrToInt(stack.GetString(-2))); return true;
     case bcStrToIntDef: stack.SetInt(-1, PSStrToIntDef(stack.GetString(-2), stack.GetInt(-3))); return true;
     case bcPos: stack.SetInt(-1, Position(stack.GetText(-2, made), stack.GetText(-3, made2))); return true;
-    case bcCopy: stack.SetString(-1, CopyOf(stack.GetText(-2, made), stack.GetInt(-3), stack.GetInt(-4))); return true;
+    case bcCopy: stack.SetString(-1, CopySlice(stack.GetText(-2, made), stack.GetInt(-3), stack.GetInt(-4))); return true;
     case bcDelete: {
         const TypedArg s = Arg(stack, -1);
         if (s.Type == nullptr || s.Type->BaseType != btString) return false;
-        std::string text(StringSlotView(s.Value));
         const std::int32_t from = stack.GetInt(-2);
         const std::int32_t count = stack.GetInt(-3);
-        const auto length = static_cast<std::int64_t>(text.size());
+        const std::int64_t length = BlockCount(LoadStr(s.Value));
         if (from < 1 || from > length || count <= 0) return true;
-        text.erase(static_cast<std::size_t>(from - 1),
-                   static_cast<std::size_t>(std::min<std::int64_t>(count, length - from + 1)));
-        SetStringSlot(s.Value, text);
+        // In place, or one copy of what is left when the text is shared: a
+        // plug-in splitting a long line field by field deletes from its
+        // front again and again.
+        DeleteFromStringSlot(s.Value, static_cast<std::size_t>(from - 1),
+                             static_cast<std::size_t>(std::min<std::int64_t>(count, length - from + 1)));
         return true;
     }
     case bcInsert: {
@@ -451,8 +444,12 @@ void TPSExec::RegisterBuiltins() {
                 return ParamsInFrame(exec, proc) && Dispatch(exec, proc, stack);
             },
             c.Case);
-        // S[i] compiles to a call of StrGet, which proven code reads in place.
+        // S[i] compiles to a call of StrGet, which proven code reads in place,
+        // and so do a piece Copy(S, i, n) and IntToStr(n) that a plug-in
+        // reads or appends.
         if (c.Case == bcStrGet) f.Intrinsic = TPSIntrinsic::StrGet;
+        if (c.Case == bcCopy) f.Intrinsic = TPSIntrinsic::Copy;
+        if (c.Case == bcIntToStr || c.Case == bcInt64ToStr) f.Intrinsic = TPSIntrinsic::IntToStr;
     }
     // Handlers of their own, with the frame checked first.
     auto own = [this](const char* name, bool (*handler)(TPSExec&, TPSStack&)) -> TPSRegisteredFunction& {

@@ -214,11 +214,25 @@ enum TPSFormFlag : std::uint8_t {
     X(ppStringElement, string_element, kNoCalc, kTwinned | kMayFail)                         \
     /* The length of the string B into the 32-bit A, as Length(S) compiles it: */            \
     /* PushType t; Assign t, B; PushVar r, A; Call Length; Pop; Pop. */                      \
-    X(ppStringLength, string_length, kNoCalc, kTwinned)
+    X(ppStringLength, string_length, kNoCalc, kTwinned)                                      \
+    /* Copy(B, C, D) into the string A, as it compiles: PushType n; Assign n, D; */          \
+    /* PushType x; Assign x, C; PushType t; Assign t, B; PushVar r, A; Call Copy; */         \
+    /* Pop; Pop; Pop; Pop. */                                                                \
+    X(ppStringCopy, string_copy, kNoCalc, kTwinned)                                          \
+    /* The length of the string on top of the stack (a result passed on) into the */         \
+    /* 32-bit A, and that string popped: PushVar r, A; Call Length; Pop; Pop. */             \
+    X(ppTopLength, top_length, kNoCalc, kTwinned)                                            \
+    /* IntToStr of the Int64 on top of the stack (an argument computed) into the */          \
+    /* String A, and that Int64 popped: PushVar r, A; Call IntToStr; Pop; Pop. */            \
+    X(ppTopIntToStr, top_int_to_str, kNoCalc, kTwinned)                                      \
+    /* A 32-bit integer widened into an Int64 (signed by Signs bit 0): Assign A, B */        \
+    X(ppAssignWiden32, assign_widen32, kNoCalc, kTwinned)
 #define VOSTREL_PROVEN_SINGLE_FORMS(X)                                                       \
     X(ppPushPlain, push_plain, kNoCalc, 0)                                                   \
     X(ppPopPlain, pop_plain, kNoCalc, 0)                                                     \
     X(ppPop2Plain, pop2_plain, kNoCalc, 0)                                                   \
+    /* Pop of a String, released */                                                          \
+    X(ppPopString, pop_string, kNoCalc, 0)                                                   \
     X(ppCall, call, kNoCalc, 0)                                                              \
     X(ppRet, ret, kNoCalc, 0)                                                                \
     /* Push of a value whose type is a Pointer target's expected one */                      \

@@ -72,13 +72,12 @@ inline TPSExec::GeneralMove TPSExec::GeneralCalc(TPSDecodedInstr& in) {
     TPSOperand d, s;
     if (!ResolveOperand(in.A(), d) || !ResolveOperand(in.B(), s)) return {0, ghFail};
     const std::uint8_t base = d.Type->BaseType;
-    // s := s + x: the text grows in s, and the assignment after this Calc
-    // is done with it.
-    if (base == btString && !attention_ && in.Next != kNoInstr) {
-        const TPSDecodedInstr& assign = run_instrs_[in.Next];
-        if (assign.Next != kNoInstr &&
-            AppendForAssignment(stack_, stack_base_, in, assign, d.Address, s.Address, s.Type))
-            return {assign.Next, ghNext};
+    // s := s + e: the text grows in s, and the Pops and the assignment
+    // after this Calc are done with it.
+    if (base == btString && !attention_) {
+        const std::uint32_t after =
+            AppendForAssignment(stack_, stack_base_, run_instrs_, in, d.Address, s.Address, s.Type);
+        if (after != kNoInstr) return {after, ghNext};
     }
     const bool integers = IsInt32Base(base) && IsInt32(s.Type);
     // Worth a quick form; the general form runs this time.

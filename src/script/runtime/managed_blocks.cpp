@@ -31,6 +31,10 @@ std::size_t BlockBytes(std::uint64_t payload_bytes) {
 // spare room there; only its count says how long it is).
 std::uint64_t PayloadCapacity(void* payload) { return malloc_usable_size(BaseOf(payload)) - kBlockHeaderBytes; }
 
+// A string shortened in place keeps its block while the block holds no
+// more than this, or no more than four times what is left.
+constexpr std::uint64_t kKeptSpareBytes = 4096;
+
 }  // namespace
 
 void CheckValueBytes(std::uint64_t bytes) {
@@ -103,8 +107,16 @@ PSStr NewStringOfLength(std::uint64_t length) {
 }
 
 PSStr NewString(std::string_view text) {
-    PSStr s = NewStringOfLength(text.size());
-    if (s != nullptr) std::memcpy(s, text.data(), text.size());
+    if (text.empty()) return nullptr;
+    // Filled at once: no zeroing first (a plug-in makes many short pieces).
+    const std::size_t total = BlockBytes(std::uint64_t{text.size()} + 1);
+    auto* base = static_cast<std::byte*>(std::malloc(total));
+    if (base == nullptr) throw EPSOutOfMemory();
+    const PSBlockHeader header{1, static_cast<std::int32_t>(text.size())};
+    std::memcpy(base, &header, sizeof header);
+    auto* s = reinterpret_cast<PSStr>(base + kBlockHeaderBytes);
+    std::memcpy(s, text.data(), text.size());
+    s[text.size()] = '\0';
     return s;
 }
 
@@ -134,6 +146,15 @@ void SetStringSlot(void* slot, std::string_view text) {
     PSStr old = LoadStr(slot);
     StoreAs(slot, fresh);
     ReleaseString(old);
+}
+
+bool TrySetStringSlot(void* slot, std::string_view text) noexcept {
+    try {
+        SetStringSlot(slot, text);
+        return true;
+    } catch (const EPSOutOfMemory&) {
+        return false;
+    }
 }
 
 void ShareStringSlot(void* dest, const void* src) {
@@ -180,6 +201,41 @@ void AppendStringSlot(void* slot, std::string_view text) {
     PSStr fresh = NewStringOfLength(length);
     if (old_length > 0) std::memcpy(fresh, s, static_cast<std::size_t>(old_length));
     std::memcpy(fresh + old_length, text.data(), text.size());
+    StoreAs(slot, fresh);
+    ReleaseString(s);
+}
+
+void DeleteFromStringSlot(void* slot, std::size_t at, std::size_t count) {
+    if (count == 0) return;
+    PSStr s = LoadStr(slot);
+    const auto length = static_cast<std::size_t>(BlockCount(s));
+    const std::size_t rest = length - at - count;
+    if (at + rest == 0) {
+        ClearStringSlot(slot);
+        return;
+    }
+    if (BlockRefCount(s) == 1) {
+        // No other value sees the string: the tail moves down where it is.
+        std::memmove(s + at, s + at + count, rest);
+        const std::size_t left = at + rest;
+        s[left] = '\0';
+        BlockHeaderOf(s)->Count = static_cast<std::int32_t>(left);
+        // A large block left mostly empty gives its room back (the system
+        // shrinks it where it lies).
+        const std::uint64_t capacity = PayloadCapacity(s);
+        if (capacity > kKeptSpareBytes && left + 1 < capacity / 4) {
+            try {
+                s = static_cast<PSStr>(ResizeBlock(s, left + 1, left + 1, static_cast<std::int32_t>(left)));
+                StoreAs(slot, s);
+            } catch (const EPSOutOfMemory&) {
+                // The block keeps its room.
+            }
+        }
+        return;
+    }
+    PSStr fresh = NewStringOfLength(at + rest);
+    std::memcpy(fresh, s, at);
+    std::memcpy(fresh + at, s + at + count, rest);
     StoreAs(slot, fresh);
     ReleaseString(s);
 }

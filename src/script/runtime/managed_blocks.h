@@ -103,6 +103,22 @@ void ClearStringSlot(void* slot) noexcept;
 // Appends text to the slot's string: in place when no other value holds
 // the string, else into a new string. text may lie in the string itself.
 void AppendStringSlot(void* slot, std::string_view text);
+// Replaces the slot's string with text as SetStringSlot does; false, with
+// the slot as it was, when the text cannot be had (EPSOutOfMemory).
+bool TrySetStringSlot(void* slot, std::string_view text) noexcept;
+// The characters Copy(s, from, count) gives: from counts from 1 (below 1
+// is 1), and the piece ends at the end of s.
+inline std::string_view CopySlice(std::string_view s, std::int32_t from, std::int32_t count) {
+    if (from < 1) from = 1;
+    const auto length = static_cast<std::int64_t>(s.size());
+    if (count <= 0 || from > length) return {};
+    const std::int64_t take = count < length - from + 1 ? count : length - from + 1;
+    return s.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(take));
+}
+// Removes count characters from at (0-based; at + count within the
+// string): in place when no other value holds the string, else the rest is
+// made once into a new string. A string left empty becomes nil.
+void DeleteFromStringSlot(void* slot, std::size_t at, std::size_t count);
 // Makes the slot's string unshared (copying it when another value holds it)
 // and returns its characters for writing; nil for an empty string.
 char* UniqueStringSlot(void* slot);

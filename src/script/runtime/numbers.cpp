@@ -73,10 +73,13 @@ long double CheckFloatResult(long double result, long double a, long double b) {
     return result;
 }
 
+std::size_t IntegerDigits(std::int64_t v, char* out) {
+    return static_cast<std::size_t>(std::to_chars(out, out + 24, v).ptr - out);
+}
+
 std::string IntegerText(std::int64_t v) {
     char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, res.ptr);
+    return std::string(buf, IntegerDigits(v, buf));
 }
 
 std::string UnsignedText(std::uint64_t v) {

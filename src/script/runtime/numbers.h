@@ -3,6 +3,7 @@
 // do not trap, and a float converted to an integer out of range is
 // undefined, so every such step is checked here and raises the failure that
 // becomes the script's runtime error (EPSMathError: error 16).
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,8 @@ long double CheckFloatResult(long double result, long double a, long double b);
 
 // Text of numbers, independent of the process locale.
 std::string IntegerText(std::int64_t v);
+// The same digits written into out (room for 24); their count.
+std::size_t IntegerDigits(std::int64_t v, char* out);
 std::string UnsignedText(std::uint64_t v);
 // General format with the given significant digits ("3.5", "1e+20").
 std::string FloatText(double v, int significant_digits);

@@ -29,7 +29,7 @@ enum class TPSProcKind : std::uint8_t { pkNone, pkExternal, pkInternal };
 // of the call (shape_analysis.h): set by RegisterBuiltins only, so that a
 // host registering a function of the same name later binds imports to its
 // own record, which has none.
-enum class TPSIntrinsic : std::uint8_t { None, StrGet, Length };
+enum class TPSIntrinsic : std::uint8_t { None, StrGet, Length, Copy, IntToStr };
 
 // A procedure of the loaded image.
 class TPSProcRec {

@@ -13,6 +13,7 @@
 
 #include "script/runtime/exec.h"
 #include "script/runtime/managed_blocks.h"
+#include "script/runtime/numbers.h"
 #include "script/runtime/operand_resolution.h"
 #include "script/runtime/proven_steps.h"
 #include "script/runtime/value_layout.h"
@@ -325,6 +326,47 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
         VOSTREL_HOP(in.QuickNext);                                            \
     }
 
+    // Copy(B, C, D) into the String A; a piece the system refuses runs the
+    // general form, which reports it.
+#define VOSTREL_P_STRING_COPY(label, FETCH)                                                       \
+    label : {                                                                                     \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                     \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                     \
+        FETCH(n, 8, PD, 3, general_form)                                                          \
+        FETCH(x, 4, PC, 2, general_form)                                                          \
+        FETCH(s, 2, PB, 1, general_form)                                                          \
+        FETCH(d, 1, PA, 0, general_form)                                                          \
+        if (!TrySetStringSlot(d, CopySlice(StringSlotView(s), LoadAs<std::int32_t>(x), LoadAs<std::int32_t>(n)))) \
+            goto general_form;                                                                    \
+        VOSTREL_HOP(in.QuickNext);                                                                \
+    }
+
+    // The length of the String on top into the 32-bit A, and the String
+    // popped.
+#define VOSTREL_P_TOP_LENGTH(label, FETCH)                                    \
+    label : {                                                                 \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                 \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form; \
+        FETCH(d, 1, PA, 0, general_form)                                      \
+        StoreAs(d, static_cast<std::uint32_t>(BlockCount(LoadStr(ValueOfTypedValue(stack_.Top()))))); \
+        PopString(stack_);                                                    \
+        VOSTREL_HOP(in.QuickNext);                                            \
+    }
+
+    // IntToStr of the Int64 on top into the String A, and the Int64 popped;
+    // a text the system refuses runs the general form, which reports it.
+#define VOSTREL_P_TOP_INT_TO_STR(label, FETCH)                                                  \
+    label : {                                                                                   \
+        TPSDecodedInstr& in = VOSTREL_IN(pc);                                                   \
+        if (stack_.Length() + in.Size > stack_.MaxBytes()) goto general_form;                   \
+        FETCH(d, 1, PA, 0, general_form)                                                        \
+        char digits[24];                                                                        \
+        const std::size_t length = IntegerDigits(LoadAs<std::int64_t>(ValueOfTypedValue(stack_.Top())), digits); \
+        if (!TrySetStringSlot(d, std::string_view(digits, length))) goto general_form;          \
+        stack_.PopPlain();                                                                      \
+        VOSTREL_HOP(in.QuickNext);                                                              \
+    }
+
     // Every form with operands, as twin labels.
 #define VOSTREL_P_TWINS(FORM, ...)        \
     FORM(p_##__VA_ARGS__, VOSTREL_PROVEN) \
@@ -364,6 +406,13 @@ TPSExec::ProvenExit TPSExec::RunProven(std::size_t pc) {
     VOSTREL_P_TWINS_WITH(VOSTREL_P_PUSH_CALCULATE, element_store32, kStoreElement)
     VOSTREL_P_TWINS(VOSTREL_P_STRING_ELEMENT, string_element)
     VOSTREL_P_TWINS(VOSTREL_P_STRING_LENGTH, string_length)
+    VOSTREL_P_TWINS(VOSTREL_P_STRING_COPY, string_copy)
+    VOSTREL_P_TWINS(VOSTREL_P_TOP_LENGTH, top_length)
+    VOSTREL_P_TWINS(VOSTREL_P_TOP_INT_TO_STR, top_int_to_str)
+    // A 32-bit integer widened into 64 bits, sign- or zero-extended.
+    VOSTREL_P_TWINS_WITH(VOSTREL_P_ASSIGN, assign_widen32,
+                         StoreAs(d, (in.Signs & 1) != 0 ? std::int64_t{LoadAs<std::int32_t>(s)}
+                                                        : std::int64_t{LoadAs<std::uint32_t>(s)}))
 
 p_for_calc : {
     const FusedStop stop = RunForCalc(instrs, pc, lb);
@@ -394,6 +443,12 @@ p_pop2_plain : {
     if ((in.Sub2 & 2) != 0 && OwnsCopyAt(stack_.GetItem(stack_.Count() - 2))) goto general_form;
     stack_.PopPlain();
     stack_.PopPlain();
+    VOSTREL_HOP(in.QuickNext);
+}
+
+p_pop_string : {
+    TPSDecodedInstr& in = VOSTREL_IN(pc);
+    PopString(stack_);
     VOSTREL_HOP(in.QuickNext);
 }
 
@@ -444,6 +499,9 @@ p_ret : {
 #undef VOSTREL_P_PUSH_CALCULATE
 #undef VOSTREL_P_STRING_ELEMENT
 #undef VOSTREL_P_STRING_LENGTH
+#undef VOSTREL_P_STRING_COPY
+#undef VOSTREL_P_TOP_LENGTH
+#undef VOSTREL_P_TOP_INT_TO_STR
 #undef VOSTREL_P_PUSH_ASSIGN
 #undef VOSTREL_P_SET_PTR
 #undef VOSTREL_P_PUSH_VAR

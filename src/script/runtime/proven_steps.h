@@ -75,6 +75,15 @@ inline std::byte* LoopOperand(const TPSDecodedCode& code, const TPSDecodedInstr&
     return (in.Reach & (1u << n)) != 0 ? ProvenReach(at, code.AccessOf(in, n), lb) : at;
 }
 
+// Pops the top item, a String, releasing its text (which runs nothing).
+inline void PopString(TPSStack& stack) {
+    void* value = ValueOfTypedValue(stack.Top());
+    const PSStr text = LoadStr(value);
+    StoreAs(value, PSStr{nullptr});
+    ReleaseString(text);
+    stack.PopPlain();
+}
+
 // Whether a Pointer item at an address owns a copy (its pop releases it).
 inline bool OwnsCopyAt(const void* item) {
     return LoadAs<std::uint64_t>(static_cast<const std::byte*>(item) + kTypedValueHeaderBytes +

@@ -47,7 +47,7 @@ class Prover : public shape_proof::StackProof {
             Give(i);
             // All operands in plain slots: the twin that checks nothing.
             TPSDecodedInstr& in = instrs_[i];
-            if (in.Op >= ppAssign1 && in.Op <= ppPop2Plain && in.QuickNext == kNoHop)
+            if (in.Op >= ppAssign1 && in.Op <= ppPopString && in.QuickNext == kNoHop)
                 in.Op = in.BaseOp;
             if (in.Op >= ppAssign1 && in.Op <= ppLastTwinned && in.Reach == 0)
                 in.Op += kPlainSlotsTwin;
@@ -143,6 +143,7 @@ class Prover : public shape_proof::StackProof {
                 break;
             }
             case opPushVar: {
+                if (GiveTopCall(in, s)) break;
                 const Operand v = Value(in.A(), s);
                 if (!v.Provable || !IsPlainItem(in.Type)) break;
                 Place(in, 1, v);
@@ -200,6 +201,10 @@ class Prover : public shape_proof::StackProof {
         std::uint8_t op = 0;
         if (d.Type->BaseType == btString && v.Type->BaseType == btString) {
             op = ppAssignString;
+        } else if (d.Type->BaseType == btS64 && IsInt32(v.Type)) {
+            // IntToStr(i) and n := i into an Int64.
+            op = ppAssignWiden32;
+            in.Signs = v.Type->BaseType == btS32 ? 1 : 0;
         } else if (IsUnsignedByte(v.Type) && (IsUnsignedByte(d.Type) || IsInt32(d.Type))) {
             // Ord(S[i]) and b := S[i]: a character's code goes on as a
             // number, zero-extended.
@@ -279,7 +284,7 @@ class Prover : public shape_proof::StackProof {
     }
 
     void GivePushType(TPSDecodedInstr& in, const State& s) {
-        if (GiveStringLength(in, s) || !IsPlainItem(in.Type)) return;
+        if (GiveStringLength(in, s) || GiveStringCopy(in, s) || !IsPlainItem(in.Type)) return;
         in.Size = StackItemBytes(in.Type);
         SetNext(in, NextOf(in));
         in.Op = ppPushPlain;
@@ -377,6 +382,74 @@ class Prover : public shape_proof::StackProof {
         in.Size = StackItemBytes(in.Type) + StackItemBytes(push_r.Type);
         SetNext(in, AfterCall(*at[4]));
         in.Op = ppStringLength;
+        return true;
+    }
+
+    // Copy(S, i, n) compiles to a call of Copy: an Integer temporary given n,
+    // another given i, a String temporary given S, a Pointer r to the String
+    // the piece goes to, the call, and the four popped.
+    bool GiveStringCopy(TPSDecodedInstr& in, const State& s) {
+        if (in.Type == nullptr || in.Type->BaseType != btS32) return false;
+        const auto t = static_cast<std::int32_t>(s.Stack.size() + 1);
+        const TPSDecodedInstr* at[10] = {};
+        if (!Sequence(in, {opAssign, opPushType, opAssign, opPushType, opAssign, opPushVar, opCall, opPop, opPop, opPop},
+                      at))
+            return false;
+        const TPSDecodedInstr &set_n = *at[0], &push_x = *at[1], &set_x = *at[2], &push_t = *at[3],
+                              &set_t = *at[4], &push_r = *at[5], &call = *at[6];
+        const TPSDecodedInstr* last = At(at[9]->Next);
+        if (last == nullptr || last->BaseOp != opPop || !CallsIntrinsic(call, TPSIntrinsic::Copy)) return false;
+        if (!IsLocal(set_n.A(), t) || push_x.Type == nullptr || push_x.Type->BaseType != btS32 ||
+            !IsLocal(set_x.A(), t + 1) || push_t.Type == nullptr || push_t.Type->BaseType != btString ||
+            !IsLocal(set_t.A(), t + 2) || push_r.Type == nullptr || push_r.Type->BaseType != btPointer ||
+            push_r.A().IsConstant())
+            return false;
+        // Taken on the items before the pushes: none names a temporary. The
+        // numbers are Integers as they are, so that the pushes copy them.
+        const Operand n = Value(set_n.B(), s);
+        const Operand x = Value(set_x.B(), s);
+        const Operand text = Value(set_t.B(), s);
+        const Operand r = Value(push_r.A(), s);
+        if (!n.Provable || n.Type->BaseType != btS32 || !x.Provable || x.Type->BaseType != btS32 ||
+            !text.Provable || text.Type->BaseType != btString || !r.Provable || r.Type->BaseType != btString)
+            return false;
+        Place(in, 0, r);
+        Place(in, 1, text);
+        Place(in, 2, x);
+        Place(in, 3, n);
+        // The room the general form's four pushes would need.
+        in.Size = StackItemBytes(in.Type) + StackItemBytes(push_x.Type) + StackItemBytes(push_t.Type) +
+                  StackItemBytes(push_r.Type);
+        SetNext(in, AfterCall(*last));
+        in.Op = ppStringCopy;
+        return true;
+    }
+
+    // A function of one argument whose value E is the top item (a value
+    // computed first), then a Pointer r to where its result goes, the call,
+    // and both popped: Length(E) of a String into a 32-bit r, IntToStr(E) of
+    // an Int64 into a String r.
+    bool GiveTopCall(TPSDecodedInstr& in, const State& s) {
+        if (s.Stack.empty() || s.Stack.back().Type == nullptr || in.Type == nullptr ||
+            in.Type->BaseType != btPointer || in.A().IsConstant())
+            return false;
+        const std::uint8_t argument = s.Stack.back().Type->BaseType;
+        const TPSDecodedInstr* at[3] = {};
+        if (!Sequence(in, {opCall, opPop, opPop}, at)) return false;
+        const Operand r = Value(in.A(), s);
+        if (!r.Provable) return false;
+        if (argument == btString && CallsIntrinsic(*at[0], TPSIntrinsic::Length) && IsInt32(r.Type)) {
+            in.Op = ppTopLength;
+        } else if (argument == btS64 && CallsIntrinsic(*at[0], TPSIntrinsic::IntToStr) &&
+                   r.Type->BaseType == btString) {
+            in.Op = ppTopIntToStr;
+        } else {
+            return false;
+        }
+        Place(in, 0, r);
+        // The room the general form's push would need.
+        in.Size = StackItemBytes(in.Type);
+        SetNext(in, AfterCall(*at[2]));
         return true;
     }
 
@@ -627,6 +700,11 @@ class Prover : public shape_proof::StackProof {
     }
 
     void GivePop(TPSDecodedInstr& in, const State& s) {
+        if (!s.Stack.empty() && s.Stack.back().Type != nullptr && s.Stack.back().Type->BaseType == btString) {
+            SetNext(in, NextOf(in));
+            in.Op = ppPopString;
+            return;
+        }
         if (s.Stack.empty() || !IsPlainItem(s.Stack.back().Type)) return;
         in.Size = StackItemBytes(s.Stack.back().Type);
         in.Sub2 = s.Stack.back().Type->BaseType == btPointer ? 1 : 0;

@@ -228,7 +228,7 @@ void TPSStack::SetReal(std::int32_t index, long double v) {
     RequireWritten(ok);
 }
 
-void TPSStack::SetString(std::int32_t index, const std::string& v) {
+void TPSStack::SetString(std::int32_t index, std::string_view v) {
     const TypedItem t = Typed(ItemAt(index));
     bool ok = true;
     PSWriteString(t.Value, t.Type, ok, v);

@@ -206,7 +206,7 @@ public:
     void SetUInt(std::int32_t index, std::uint32_t v);
     void SetInt64(std::int32_t index, std::int64_t v);
     void SetReal(std::int32_t index, long double v);
-    void SetString(std::int32_t index, const std::string& v);
+    void SetString(std::int32_t index, std::string_view v);
 
     // The item that an accessor index names; raises as the accessors do.
     void* ItemAt(std::int32_t index) const;

@@ -252,7 +252,7 @@ void PSWriteReal(void* value, const TPSTypeRec* type, bool& ok, long double v) {
     }
 }
 
-void PSWriteString(void* value, const TPSTypeRec* type, bool& ok, const std::string& v) {
+void PSWriteString(void* value, const TPSTypeRec* type, bool& ok, std::string_view v) {
     if (!ResolveDest(value, type)) {
         ok = false;
         return;
@@ -262,7 +262,7 @@ void PSWriteString(void* value, const TPSTypeRec* type, bool& ok, const std::str
         if (!v.empty()) StoreAs(value, v[0]);
         break;
     case btString: SetStringSlot(value, v); break;
-    case btVariant: WriteVariant(value, ok, [&] { return Variant::String(v); }); break;
+    case btVariant: WriteVariant(value, ok, [&] { return Variant::String(std::string(v)); }); break;
     default: ok = false; break;
     }
 }

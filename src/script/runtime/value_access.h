@@ -39,7 +39,7 @@ void PSWriteUInt(void* value, const TPSTypeRec* type, bool& ok, std::uint32_t v)
 void PSWriteInt(void* value, const TPSTypeRec* type, bool& ok, std::int32_t v);
 void PSWriteInt64(void* value, const TPSTypeRec* type, bool& ok, std::int64_t v);
 void PSWriteReal(void* value, const TPSTypeRec* type, bool& ok, long double v);
-void PSWriteString(void* value, const TPSTypeRec* type, bool& ok, const std::string& v);
+void PSWriteString(void* value, const TPSTypeRec* type, bool& ok, std::string_view v);
 
 // Typed values (a type record's address followed by the value).
 std::string PSGetVarString(const void* typed);

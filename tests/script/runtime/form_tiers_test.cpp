@@ -217,6 +217,21 @@ TEST(form_tiers, the_common_statements_get_their_fused_proven_forms) {
     ExpectChosen("i: Integer; s: string; c: Char; b: Byte",
                  "s := 'xyz'; for i := 1 to 3 do begin c := s[i]; b := Ord(c); end; Print(c + IntToStr(b));",
                  ppAssign1, "z122\n");
+    // A piece of a string, its length, and a String temporary popped.
+    const std::string pieces = "s := 'abcdef'; t := ''; x := 0; for i := 0 to 7 do begin"
+                               " t := t + Copy(s, i, 2); x := x + Length(Copy(s, 7 - i, i)); end;"
+                               " Print(t + ' ' + IntToStr(x));";
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppStringCopy, "ababbccddeeff 27\n");
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppTopLength, "ababbccddeeff 27\n");
+    ExpectChosen("i, x: Integer; s, t: string", pieces, ppPopString, "ababbccddeeff 27\n");
+    // A number's text, and a 32-bit integer widened into an Int64.
+    const std::string numbers = "t := ''; c := 4000000000; for i := -2 to 2 do begin"
+                                " t := t + IntToStr(i * 1000000000) + ' ' + IntToStr(c + i) + ' '; big := i; big := big * 3;"
+                                " t := t + IntToStr(big) + ' '; big := c; end; Print(t + IntToStr(big));";
+    const std::string texts = "-2000000000 3999999998 -6 -1000000000 3999999999 -3 0 4000000000 0 "
+                              "1000000000 4000000001 3 2000000000 4000000002 6 4000000000\n";
+    ExpectChosen("i: Integer; c: Cardinal; big: Int64; t: string", numbers, ppTopIntToStr, texts);
+    ExpectChosen("i: Integer; c: Cardinal; big: Int64; t: string", numbers, ppAssignWiden32, texts);
 }
 
 
