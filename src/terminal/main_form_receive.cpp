@@ -216,20 +216,22 @@ void TMain::Render(TListOutput* To, TLineSink* Owner, const void* Data, std::siz
     RxPanel->PairFor(Owner);
     if (!To) {
         RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
-        return;
+    } else {
+        // Kept until the file has taken it: should it fail first, the bytes
+        // it never got go to the list, under their peer's name, with the
+        // word their peer had begun before the chunk while its first byte is
+        // among them.
+        const TWordPair begun = RxPanel->DisplayPairing(Dir, Peer);
+        const std::uint64_t start = To->Given();
+        To->BeginChunk();
+        RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
+        To->KeepUntilWritten({Dir, std::string(reinterpret_cast<const char*>(bytes), Count), Time, Peer,
+                              std::string(Name), true, false, begun},
+                             start);
     }
-    // Kept until the file has taken it: should it fail first, the bytes it
-    // never got go to the list, under their peer's name, with the word
-    // their peer had begun before the chunk while its first byte is among
-    // them.
-    const TWordPair begun = RxPanel->DisplayPairing(Dir, Peer);
-    const std::uint64_t start = To->Given();
-    To->BeginChunk();
-    RxPanel->ShowData(bytes, Count, Dir, Time, Peer, Name);
-    To->KeepUntilWritten(
-        {Dir, std::string(reinterpret_cast<const char*>(bytes), Count), Time, Peer, std::string(Name), true, false,
-         begun},
-        start);
+    // A new peer past the bound of those whose words wait: the one heard
+    // from longest ago shows the low byte it left, alone, after the chunk.
+    for (const TLoneByte& lone : RxPanel->WordsOf(Owner).TakeEvicted()) ShowLoneByte(To, lone);
 }
 
 void TMain::ShowLoneBytesOf(TListOutput* Owner, std::uint8_t Dir, std::uint64_t Peer, bool All) {

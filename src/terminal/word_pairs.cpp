@@ -4,15 +4,30 @@
 
 namespace terminal {
 
+namespace {
+
+// The lone low byte of one stream's pairs, if one waits; both waits end.
+void TakeFrom(TStreamPairs& Pairs, std::uint8_t Dir, std::uint64_t Peer, const std::string& Name,
+              std::vector<TLoneByte>& Out) {
+    const bool graphed = std::exchange(Pairs.Graph.Pending, false);
+    if (!std::exchange(Pairs.Display.Pending, false)) return;
+    Out.push_back({Dir, Peer, Name, Pairs.Display.Low, Pairs.Display.Time, graphed});
+}
+
+}  // namespace
+
 TStreamPairs& TWordPairs::PeerOf(std::uint8_t Dir, std::uint64_t Peer) {
     auto [it, added] = peers_.try_emplace({Dir, Peer});
     it->second.Used = ++use_;
     if (added && peers_.size() > MaxWaitingPeers) {
         // Senders without end (a datagram flood from ever new ports) leave
-        // no more than this many low bytes waiting.
+        // no more than this many low bytes waiting: the one heard from
+        // longest ago is done with, as when it goes, and its low byte is
+        // given back to be shown alone.
         auto oldest = peers_.end();
         for (auto p = peers_.begin(); p != peers_.end(); ++p)
             if (p != it && (oldest == peers_.end() || p->second.Used < oldest->second.Used)) oldest = p;
+        TakeFrom(oldest->second.Pairs, oldest->first.first, oldest->first.second, oldest->second.Name, evicted_);
         peers_.erase(oldest);
     }
     return it->second.Pairs;
@@ -30,18 +45,6 @@ void TWordPairs::ForgetIfIdle(std::uint8_t Dir, std::uint64_t Peer) {
     if (it != peers_.end() && !it->second.Pairs.Display.Pending && !it->second.Pairs.Graph.Pending)
         peers_.erase(it);
 }
-
-namespace {
-
-// The lone low byte of one stream's pairs, if one waits; both waits end.
-void TakeFrom(TStreamPairs& Pairs, std::uint8_t Dir, std::uint64_t Peer, const std::string& Name,
-              std::vector<TLoneByte>& Out) {
-    const bool graphed = std::exchange(Pairs.Graph.Pending, false);
-    if (!std::exchange(Pairs.Display.Pending, false)) return;
-    Out.push_back({Dir, Peer, Name, Pairs.Display.Low, Pairs.Display.Time, graphed});
-}
-
-}  // namespace
 
 std::vector<TLoneByte> TWordPairs::TakeLone(std::uint8_t Dir, std::uint64_t Peer, bool AllPeers) {
     Dir = Clamped(Dir);

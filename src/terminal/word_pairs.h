@@ -54,7 +54,8 @@ struct TLoneByte {
 class TWordPairs {
 public:
     // Peers whose begun words are remembered at most; past it the one heard
-    // from longest ago loses its waiting low byte.
+    // from longest ago is done with: its waiting low byte goes to those
+    // given back (TakeEvicted), to be shown alone.
     static constexpr std::size_t MaxWaitingPeers = 4096;
 
     // A port's own stream (Peer 0) is found at no more than an index: every
@@ -70,7 +71,10 @@ public:
     void Reset() {
         own_ = {};
         peers_.clear();
+        evicted_.clear();
     }
+    // The low bytes of peers done with for the bound since the last call.
+    std::vector<TLoneByte> TakeEvicted() { return std::exchange(evicted_, {}); }
     // Takes the low byte Peer (or every peer of stream Dir: AllPeers, the
     // port's own stream among them) left waiting, in the order of the
     // peers' keys; the graph's waits end with it.
@@ -95,6 +99,7 @@ private:
     std::array<TStreamPairs, 3> own_{};
     std::map<std::pair<std::uint8_t, std::uint64_t>, TPeerPairs> peers_;
     std::uint64_t use_ = 0;
+    std::vector<TLoneByte> evicted_;
 };
 
 }  // namespace terminal
