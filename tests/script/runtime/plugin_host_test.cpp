@@ -103,6 +103,15 @@ std::string CompileError(TMyScript& host, const std::string& source, const std::
 }
 
 TEST(plugin_host, every_plugin_compiles_loads_and_runs_its_events_through_the_host) {
+    // A plug-in that names its files relatively (the logger's received.log)
+    // writes them into a folder of the test's own.
+    test_support::TempDir dir;
+    const std::filesystem::path was = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    struct Back {
+        std::filesystem::path to;
+        ~Back() { std::filesystem::current_path(to); }
+    } back{was};
     Owner owner;
     int plugins = 0;
     int events = 0;
