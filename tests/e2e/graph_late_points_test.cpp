@@ -20,6 +20,7 @@
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
+#include "support/processor_share.h"
 
 namespace {
 
@@ -87,15 +88,14 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     const int polling = m->PollingIndex;
 
     // The window's loop: the longest time between two turns of a timer.
-    auto last = Clock::now();
-    Clock::duration longest{};
+    // (Each bound is judged by the time the test was given: one that a
+    // busy machine kept the window or a device from running is void.)
+    test_support::TimeBounds bounds;
+    const test_support::ProcessorShare share;
+    test_support::LongestGap longest;
     QTimer timer;
     timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
+    QObject::connect(&timer, &QTimer::timeout, [&] { longest.Tick(); });
     timer.start();
 
     // The main port's values stay below 128 and only its trigger is a
@@ -124,15 +124,15 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     joiner.join();
     timer.stop();
 
-    RecordProperty("longest_gap_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
-    EXPECT_LT(longest, 1000ms) << "the window did not answer for "
-                               << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms";
+    RecordProperty("longest_gap_ms", static_cast<int>(longest.Longest().count()));
+    EXPECT_TRUE(bounds.Within(longest.Judged(1000ms), "the window"));
     ASSERT_TRUE(all) << g->serLine->Count() << " points for " << main.written.size() + second.written.size()
                      << " bytes";
     // Both devices wrote as fast as they meant to: nothing held them back.
     EXPECT_EQ(main.written.size() * kSecondRate / kMainRate, second.written.size());
-    EXPECT_LT(main.took, kSpan + 1500ms);
-    EXPECT_LT(second.took, kSpan + 1500ms);
+    const auto ms = [](Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d); };
+    EXPECT_TRUE(bounds.Within(share, ms(main.took), kSpan + 1500ms, "the main port's device"));
+    EXPECT_TRUE(bounds.Within(share, ms(second.took), kSpan + 1500ms, "the second port's device"));
 
     // Every value, in time order; each port's values in the order its
     // device wrote them.
@@ -158,6 +158,7 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     EXPECT_TRUE(w.Notices().empty());
     EXPECT_TRUE(w.Messages.empty()) << ::testing::PrintToString(w.Messages);
     EXPECT_EQ(m->PollingIndex, polling);
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 }  // namespace
