@@ -87,7 +87,10 @@ struct Program {
     Program& operator=(const Program&) = delete;
 
     pid_t Pid() const { return process->Pid(); }
-    // The main window shows and the port is open.
+    // The main window shows, the port is open and its opening over: the
+    // opening empties what the device sent before it was done (a device
+    // that began at once, on a busy machine, would lose a whole line's
+    // worth), so the program is waited for until it idles.
     bool Started() {
         std::vector<std::string> main;
         const bool shown = test_support::WaitUntil(
@@ -99,7 +102,8 @@ struct Program {
         if (!shown || main.empty()) return false;
         window = main[0];
         return line >= 0 &&
-               test_support::WaitUntil([&] { return test_support::HoldsOpen(Pid(), dev.SlavePath()); }, 60s);
+               test_support::WaitUntil([&] { return test_support::HoldsOpen(Pid(), dev.SlavePath()); }, 60s) &&
+               test_support::WaitUntilIdle({Pid(), display.Pid()}, 500ms, 60s);
     }
     // The device sends Bytes, and the port reads them all: nothing waits in
     // the line for it for a while (what the kernel's buffers hold beyond
@@ -132,7 +136,7 @@ struct Program {
     }
     // Closes the main window as a window manager does; then how soon every
     // window of the program went, judged against a second of the time that
-    // the program and the display server were given.
+    // the program, the display server and this thread were given.
     test_support::BoundedWait Close() {
         if (!test_support::XClient(display.Name()).RequestClose(std::stoul(window)))
             return {test_support::Timely::kLate, false, "sent no close request", 1s};

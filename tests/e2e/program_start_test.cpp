@@ -70,9 +70,10 @@ unsigned long FindMainWindow(test_support::ProgramProcess& program, const test_s
 // close against a second (When tells what was open): what the user sees,
 // every window of the program gone, and the program's end. Each must come
 // within a second of the time that the program (with the helper process
-// in which the leak checker scans it as it ends) and the display server
-// were given; one that came later only because they waited for a processor
-// is a void. The program is waited for 60 s
+// in which the leak checker scans it as it ends), the display server and
+// this thread, which looks for the end (with the tools it asks), were
+// given; one that came later only because they waited for a processor is
+// a void. The program is waited for 60 s
 // at most; false when it still runs then.
 bool CloseWithinASecond(test_support::ProgramProcess& program, const test_support::VirtualDisplay& display,
                         unsigned long window, const std::string& When, test_support::TimeBounds& Bounds) {

@@ -36,8 +36,14 @@ public:
     // program under test, the display server, the helper process in which
     // the leak checker scans the program as it ends), from now.
     ProcessorShare() : ProcessorShare(std::vector<pid_t>{::getpid()}) {}
-    // Watches the processes Roots and every process they started.
-    explicit ProcessorShare(std::vector<pid_t> Roots) : roots_(std::move(Roots)), start_(Clock::now()) { Sample(); }
+    // Watches the processes Roots and every process they started, and the
+    // threads Threads of this process (the one that waits for them, whose
+    // own wait for a processor delays what it sees) with the processes they
+    // started.
+    explicit ProcessorShare(std::vector<pid_t> Roots, std::vector<pid_t> Threads = {})
+        : roots_(std::move(Roots)), threads_(std::move(Threads)), start_(Clock::now()) {
+        Sample();
+    }
     // Leaves the thread Tid out from now (one that only samples: its own
     // waits hold back nothing that is judged).
     void Ignore(long Tid) { ignored_ = Tid; }
@@ -51,6 +57,32 @@ public:
         sampled_ = true;
         long long ran = 0, waited = 0;
         std::vector<pid_t> pids = roots_;
+        // Counts the thread Tid whose files are under Task; false when it
+        // has gone.
+        const auto count = [&](long Tid, const std::string& Task) {
+            std::ifstream stat(Task + "/schedstat");
+            Counters c;
+            if (!(stat >> c.ran >> c.waited)) return false;
+            // A thread first seen after the first look was born within the
+            // interval: all it counted is the interval's.
+            const auto it = seen_.try_emplace(Tid, first ? c : Counters{}).first;
+            if (!first) {
+                ran += c.ran - it->second.ran;
+                waited += c.waited - it->second.waited;
+            }
+            it->second = c;
+            return true;
+        };
+        // (With the processes it started: the tools it asks.)
+        const auto children = [&](const std::string& Task) {
+            std::ifstream in(Task + "/children");
+            for (pid_t child; in >> child;)
+                if (std::find(pids.begin(), pids.end(), child) == pids.end()) pids.push_back(child);
+        };
+        for (const pid_t tid : threads_) {
+            const std::string task = "/proc/self/task/" + std::to_string(tid);
+            if (count(tid, task)) children(task);
+        }
         for (std::size_t i = 0; i < pids.size(); ++i) {
             const std::string tasks = "/proc/" + std::to_string(pids[i]) + "/task";
             DIR* dir = ::opendir(tasks.c_str());
@@ -59,20 +91,7 @@ public:
                 const long tid = std::atol(e->d_name);
                 if (tid <= 0 || tid == ignored_) continue;
                 const std::string task = tasks + "/" + e->d_name;
-                std::ifstream stat(task + "/schedstat");
-                Counters c;
-                if (!(stat >> c.ran >> c.waited)) continue;
-                // A thread first seen after the first look was born within
-                // the interval: all it counted is the interval's.
-                const auto it = seen_.try_emplace(tid, first ? c : Counters{}).first;
-                if (!first) {
-                    ran += c.ran - it->second.ran;
-                    waited += c.waited - it->second.waited;
-                }
-                it->second = c;
-                std::ifstream children(task + "/children");
-                for (pid_t child; children >> child;)
-                    if (std::find(pids.begin(), pids.end(), child) == pids.end()) pids.push_back(child);
+                if (count(tid, task)) children(task);
             }
             ::closedir(dir);
         }
@@ -102,7 +121,7 @@ private:
     struct Counters {
         long long ran = 0, waited = 0;  // nanoseconds
     };
-    std::vector<pid_t> roots_;
+    std::vector<pid_t> roots_, threads_;
     long ignored_ = 0;
     bool sampled_ = false;
     std::map<long, Counters> seen_;
@@ -110,12 +129,13 @@ private:
     long long ran_ns_ = 0, waited_ns_ = 0;
 };
 
-// A ProcessorShare of the processes Roots (see there) sampled every 10 ms by
-// a thread of its own while this object lives, so that a look stays short
-// however long the caller's own checks take.
+// A ProcessorShare of the processes Roots (see there) and of the thread that
+// makes this object (which waits for them), sampled every 10 ms by a thread
+// of its own while this object lives, so that a look stays short however
+// long the caller's own checks take.
 class ProcessorWatch {
 public:
-    explicit ProcessorWatch(std::vector<pid_t> Roots) : share_(std::move(Roots)) {
+    explicit ProcessorWatch(std::vector<pid_t> Roots) : share_(std::move(Roots), {::gettid()}) {
         std::unique_lock<std::mutex> lock(lock_);
         sampler_ = std::thread([this] {
             {
@@ -194,7 +214,8 @@ BoundedWait JudgedWait(W Wait, std::chrono::milliseconds Bound, std::chrono::mil
 // Waits until Done holds, judged against Bound: within when it held within
 // Bound of wall time; otherwise it is waited for up to Patience, and it was
 // void when it held within Bound of the time that the processes Roots (see
-// ProcessorShare) were given, late when it held later or not at all.
+// ProcessorShare) and the calling thread were given, late when it held
+// later or not at all.
 template <class Pred>
 BoundedWait WaitWithin(Pred Done, std::chrono::milliseconds Bound, std::chrono::milliseconds Patience,
                        std::vector<pid_t> Roots) {
