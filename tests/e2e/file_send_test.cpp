@@ -29,6 +29,7 @@
 #include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
+#include "support/processor_share.h"
 
 namespace {
 
@@ -236,14 +237,18 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
 
     // A, a pause of one second, B.
     const std::string tagged = p.MakeFile("pause.bin", "A<p=1000>B");
+    test_support::TimeBounds bounds;
+    const test_support::ProcessorShare share;
     const Clock::time_point start = Clock::now();
     m->SendBinaryFile(tagged, true);
     const auto took = Clock::now() - start;
     ASSERT_TRUE(reader.WaitFor(8, 10s));
     EXPECT_EQ(reader.Bytes().substr(6), "AB");
-    const auto gap = reader.At(7) - reader.At(6);
-    EXPECT_GE(gap, 900ms);
-    EXPECT_LT(gap, 6s);
+    // (The device's reader stamps each byte as it reads it: one that a
+    // busy machine held back shortens or lengthens the gap it sees.)
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(reader.At(7) - reader.At(6));
+    EXPECT_TRUE(bounds.AtLeast(share, gap, 900ms, "the pause between A and B"));
+    EXPECT_TRUE(bounds.Within(share, gap, 6s, "the pause between A and B"));
     EXPECT_GE(took, 950ms);  // the pause is timed on a coarser clock
     EXPECT_EQ(m->SentCount, 8u);
     EXPECT_TRUE(m->TransmitEnabled);
@@ -260,6 +265,7 @@ TEST(file_send, ascii_hex_and_tagged_files_arrive_as_their_bytes_with_pauses) {
     EXPECT_EQ(reader.Bytes().substr(8), "C");
     EXPECT_TRUE(m->TransmitEnabled);
     EXPECT_TRUE(m->BTrArrow->Enabled());
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name_the_file) {
@@ -289,13 +295,14 @@ TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name
         }
     } join{done, writer};
     const char* entries[] = {"SendASCIIHEXFile1", "SendSelflog1", "SendBINFile1", "mSendBinaryFileWithTags"};
+    test_support::TimeBounds bounds;
     for (const std::string& file : {fifo, folder, std::string("/dev/null")}) {
         for (const char* entry : entries) {
             p.messages.clear();
-            const auto start = Clock::now();
+            const test_support::ProcessorShare start;
             p.Answer(file, 0);
             p.Click(entry);
-            EXPECT_LT(Clock::now() - start, 5s) << entry << " " << file;
+            EXPECT_TRUE(bounds.Within(start, 5s, std::string("the refusal of ") + entry)) << file;
             ASSERT_EQ(p.messages.size(), 1u) << entry << " " << file;
             EXPECT_EQ(p.messages[0], "Cannot read \"" + file +
                                          "\": it is not a regular file (a folder, a device or a pipe)")
@@ -327,6 +334,7 @@ TEST(file_send, only_regular_files_that_fit_in_memory_are_sent_and_refusals_name
     EXPECT_EQ(m->SentCount, 0u);
     EXPECT_TRUE(m->TransmitEnabled);
     EXPECT_TRUE(m->cp1->Connected());
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 // The most a pseudo-terminal holds for the device to read (its line
@@ -406,6 +414,8 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     DeviceReader reader(p.dev, true);  // about 400 KB/s: 4 MB would take ten seconds
     const std::string file = p.MakeFile("big.bin", std::string(4 << 20, 'x'));
 
+    test_support::TimeBounds bounds;
+    test_support::ProcessorShare share;
     CancelPress cancel(m, 300);
     const bool finished = [&] {
         m->SendBinaryFile(file, false);
@@ -416,7 +426,7 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     EXPECT_EQ(cancel.caption, "Cancel");
     EXPECT_EQ(cancel.write_timeout, 500u);
     ASSERT_NE(cancel.at, Clock::time_point{});
-    EXPECT_LT(done - cancel.at, 1s);
+    EXPECT_TRUE(bounds.Within(share, std::chrono::duration_cast<std::chrono::milliseconds>(done - cancel.at), 1s, "the end after the cancel"));
     EXPECT_GT(m->SentCount, 0u);
     EXPECT_LT(m->SentCount, 4u << 20);
     EXPECT_EQ(m->Transb->Caption(), "Transmit");
@@ -429,14 +439,15 @@ TEST(file_send, cancelling_a_long_binary_send_stops_it_within_a_second) {
     ASSERT_TRUE(reader.WaitFor(m->SentCount, 10s));
     const std::size_t before = reader.Bytes().size();
     CancelPress pause_cancel(m, 300);
-    const Clock::time_point start = Clock::now();
+    share = test_support::ProcessorShare();
     m->SendBinaryFile(p.MakeFile("pause.bin", "A<p=5000>B"), true);
-    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_TRUE(bounds.Within(share, 2s, "a send cancelled in its pause of 5 s"));
     EXPECT_EQ(pause_cancel.caption, "Cancel");
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(reader.Bytes().substr(before), "A");
     EXPECT_EQ(m->Transb->Caption(), "Transmit");
     EXPECT_TRUE(p.messages.empty());
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellable) {
@@ -447,6 +458,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
     // gets anything through, as with flow control holding the line.
     const std::string big(2 << 20, 'y');
 
+    test_support::TimeBounds bounds;
     for (const bool tagged : {false, true}) {
         SCOPED_TRACE(tagged ? "tagged" : "plain");
         const std::string file = p.MakeFile("stuck.bin", tagged ? "A<p=10>" + big : big);
@@ -462,6 +474,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         m->tmr1->SetInterval(50);
         m->tmr1->SetEnabled(true);
         CancelPress cancel(m, 1500);
+        const test_support::ProcessorShare share;
         const std::uint64_t before = m->SentCount;
         m->SendBinaryFile(file, tagged);
         const Clock::time_point done = Clock::now();
@@ -472,7 +485,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         EXPECT_EQ(cancel.caption, "Cancel");
         EXPECT_EQ(cancel.write_timeout, 500u);
         ASSERT_NE(cancel.at, Clock::time_point{});
-        EXPECT_LT(done - cancel.at, 2s);
+        EXPECT_TRUE(bounds.Within(share, std::chrono::duration_cast<std::chrono::milliseconds>(done - cancel.at), 2s, "the end after the cancel"));
         EXPECT_GE(ticks, 2);
         EXPECT_LT(m->SentCount - before, big.size());
         EXPECT_TRUE(m->TransmitEnabled);
@@ -482,6 +495,7 @@ TEST(file_send, writes_that_make_no_progress_keep_the_window_alive_and_cancellab
         p.dev.Read(8 << 20, 300ms);
     }
     EXPECT_TRUE(p.messages.empty());
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 // The program ends in the child process these run in: the application
@@ -503,10 +517,14 @@ TEST(file_send_death_test, closing_the_program_during_a_stalled_transfer_stops_i
                     vcl::Application->Terminate();
                 });
                 quit->SetEnabled(true);
-                const Clock::time_point start = Clock::now();
+                // Within 3 s of the time the child was given (a child that
+                // a busy machine kept from running cannot mark the test
+                // void: it passes then).
+                test_support::ProcessorShare start;
                 p.main->SendBinaryFile(file, tagged);
-                const bool stopped = Clock::now() - start < 3s && p.main->SentCount < big.size() &&
-                                     p.main->TransmitEnabled;
+                start.Sample();
+                const bool stopped = test_support::Judge(start, 3s).verdict != test_support::Timely::kLate &&
+                                     p.main->SentCount < big.size() && p.main->TransmitEnabled;
                 std::_Exit(stopped ? 0 : 1);
             },
             ::testing::ExitedWithCode(0), "");

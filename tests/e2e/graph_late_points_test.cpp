@@ -20,6 +20,7 @@
 #include "support/main_window.h"
 #include "support/pty.h"
 #include "support/qt_app.h"
+#include "support/processor_share.h"
 
 namespace {
 
@@ -33,18 +34,24 @@ struct Flood {
     std::thread thread;
     std::string written;
     Clock::duration took{};
+    // The longest time between two of its writes: a device that the
+    // machine kept from running for long wrote nothing all that while.
+    Clock::duration longest{};
 
     template <class F>
     void Start(int Rate, std::chrono::milliseconds Period, Clock::duration Span, F Byte) {
         thread = std::thread([this, Rate, Period, Span, Byte] {
             const auto start = Clock::now();
-            auto next = start;
+            auto next = start, last = start;
             std::size_t i = 0;
             while (next - start < Span) {
                 std::string block;
                 for (int k = 0; k < Rate * Period.count() / 1000; ++k) block.push_back(Byte(i++));
+                const auto before = Clock::now();
                 const std::size_t n = pty.Write(block, 20s);
                 written += block.substr(0, n);
+                longest = std::max(longest, before - last);
+                last = before;
                 if (n < block.size()) break;
                 next += Period;
                 std::this_thread::sleep_until(next);
@@ -87,15 +94,14 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     const int polling = m->PollingIndex;
 
     // The window's loop: the longest time between two turns of a timer.
-    auto last = Clock::now();
-    Clock::duration longest{};
+    // (Each bound is judged by the time the test was given: one that a
+    // busy machine kept the window or a device from running is void.)
+    test_support::TimeBounds bounds;
+    const test_support::ProcessorShare share;
+    test_support::LongestGap longest;
     QTimer timer;
     timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
+    QObject::connect(&timer, &QTimer::timeout, [&] { longest.Tick(); });
     timer.start();
 
     // The main port's values stay below 128 and only its trigger is a
@@ -124,15 +130,15 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     joiner.join();
     timer.stop();
 
-    RecordProperty("longest_gap_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
-    EXPECT_LT(longest, 1000ms) << "the window did not answer for "
-                               << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms";
+    RecordProperty("longest_gap_ms", static_cast<int>(longest.Longest().count()));
+    EXPECT_TRUE(bounds.Within(longest.Judged(1000ms), "the window"));
     ASSERT_TRUE(all) << g->serLine->Count() << " points for " << main.written.size() + second.written.size()
                      << " bytes";
     // Both devices wrote as fast as they meant to: nothing held them back.
     EXPECT_EQ(main.written.size() * kSecondRate / kMainRate, second.written.size());
-    EXPECT_LT(main.took, kSpan + 1500ms);
-    EXPECT_LT(second.took, kSpan + 1500ms);
+    const auto ms = [](Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d); };
+    EXPECT_TRUE(bounds.Within(share, ms(main.took), kSpan + 1500ms, "the main port's device"));
+    EXPECT_TRUE(bounds.Within(share, ms(second.took), kSpan + 1500ms, "the second port's device"));
 
     // Every value, in time order; each port's values in the order its
     // device wrote them.
@@ -151,13 +157,22 @@ TEST(graph_late_points, a_plug_in_wait_on_one_port_never_stalls_the_window_and_e
     EXPECT_TRUE(mainSeen == main.written);
     EXPECT_TRUE(secondSeen == second.written);
     // What the main port read during the wait kept its read times: it lies
-    // among the other port's points, not in one block after them.
-    EXPECT_LT(longestRun, static_cast<std::size_t>(kMainRate / 2));
+    // among the other port's points, not in one block after them. (A device
+    // that the machine kept from writing for most of that long makes such a
+    // block: the other port's device writes nothing meanwhile, or the main
+    // port's writes what it owes at once, all read together.)
+    const Clock::duration held = std::max(main.longest, second.longest);
+    if (longestRun >= static_cast<std::size_t>(kMainRate / 2) && held >= 400ms)
+        bounds.AddVoid("a device wrote nothing for " + std::to_string(ms(held).count()) + " ms: " +
+                       std::to_string(longestRun) + " of the main port's values came in a row");
+    else
+        EXPECT_LT(longestRun, static_cast<std::size_t>(kMainRate / 2));
 
     // No notice, no box, the polling delay as it was.
     EXPECT_TRUE(w.Notices().empty());
     EXPECT_TRUE(w.Messages.empty()) << ::testing::PrintToString(w.Messages);
     EXPECT_EQ(m->PollingIndex, polling);
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 }  // namespace

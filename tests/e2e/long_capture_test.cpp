@@ -23,6 +23,7 @@
 #include "support/temp_dir.h"
 #include "support/virtual_display.h"
 #include "support/x_windows.h"
+#include "support/processor_share.h"
 
 namespace {
 
@@ -75,39 +76,6 @@ std::string ReadFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The processor time the process has used, in clock ticks (-1 when gone).
-long long CpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t end = stat.rfind(')');  // the name may hold blanks
-    if (end == std::string::npos) return -1;
-    std::istringstream fields(stat.substr(end + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    // State is field 3; utime and stime are fields 14 and 15.
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::atoll(field.c_str());
-        if (i == 15) stime = std::atoll(field.c_str());
-    }
-    return utime + stime;
-}
-
-// Waits until the process has handled what it was given: over a whole
-// second it used no more than a tenth of a processor.
-bool WaitUntilSettled(pid_t pid, std::chrono::milliseconds limit) {
-    const long long per_second = sysconf(_SC_CLK_TCK);
-    const auto end = Clock::now() + limit;
-    long long before = CpuTicks(pid);
-    while (Clock::now() < end) {
-        std::this_thread::sleep_for(1s);
-        const long long now = CpuTicks(pid);
-        if (now < 0) return false;
-        if (now - before <= per_second / 10) return true;
-        before = now;
-    }
-    return false;
-}
-
 TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_raw_file_gets_every_byte) {
     if (!test_support::OnPath("Xvfb") || !test_support::OnPath("xdotool"))
         GTEST_SKIP() << "Xvfb or xdotool is not installed";
@@ -148,7 +116,9 @@ TEST(long_capture, past_the_list_limit_the_program_stays_up_says_so_once_and_a_r
     ASSERT_EQ(device.Write(RandomBytes(24u << 20, 2), 240s), 24u << 20);
     // A second notice would come while the program works through what it
     // was sent: seen once it has handled all of it.
-    ASSERT_TRUE(WaitUntilSettled(app.Pid(), 120s)) << "the program kept busy";
+    // (Handled: over a whole second it ran, and waited for a processor,
+    // no more than a tenth of it.)
+    ASSERT_TRUE(test_support::WaitUntilIdle({app.Pid()}, 1s, 120s)) << "the program kept busy";
     ASSERT_TRUE(app.Running());
     EXPECT_EQ(CountWindows(display.Name(), "Vostrel"), 1) << "the notice comes once";
     // The list holds no more than it did when it was full (kept whole, the

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 
 #include "platform/rtl/files.h"
 #include "support/command.h"
+#include "support/processor_share.h"
 #include "support/program_process.h"
 #include "support/pty.h"
 #include "support/read_only_folder.h"
@@ -62,6 +64,40 @@ unsigned long FindMainWindow(test_support::ProgramProcess& program, const test_s
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return ::testing::AssertionFailure() << "the program ended with wait status " << status;
     return ::testing::AssertionSuccess();
+}
+
+// Asks the main window to close as a window manager does, and judges the
+// close against a second (When tells what was open): what the user sees,
+// every window of the program gone, and the program's end. Each must come
+// within a second of the time that the program (with the helper process
+// in which the leak checker scans it as it ends), the display server and
+// this thread, which looks for the end (with the tools it asks), were
+// given; one that came later only because they waited for a processor is
+// a void. The program is waited for 60 s
+// at most; false when it still runs then.
+bool CloseWithinASecond(test_support::ProgramProcess& program, const test_support::VirtualDisplay& display,
+                        unsigned long window, const std::string& When, test_support::TimeBounds& Bounds) {
+    if (!test_support::XClient(display.Name()).RequestClose(window)) {
+        ADD_FAILURE() << "no close request sent " << When;
+        return false;
+    }
+    test_support::ProcessorWatch watch({program.Pid(), display.Pid()});
+    std::optional<test_support::ProcessorShare> gone, ended;
+    const auto limit = std::chrono::steady_clock::now() + 60s;
+    while (!ended && std::chrono::steady_clock::now() < limit) {
+        if (!program.Running())
+            ended = watch.Now();
+        else
+            std::this_thread::sleep_for(10ms);
+        if (!gone && (ended || test_support::ProcessWindows(display.Name(), program.Pid()).empty()))
+            gone = ended ? ended : watch.Now();
+    }
+    const auto judged = [&](const std::optional<test_support::ProcessorShare>& At) {
+        return test_support::Judge(At ? *At : watch.Now(), 1s, At.has_value());
+    };
+    EXPECT_TRUE(Bounds.Within(judged(gone), "closing " + When + ", the windows' going"));
+    EXPECT_TRUE(Bounds.Within(judged(ended), "closing " + When + ", the program's end"));
+    return ended.has_value();
 }
 
 TEST(program_start, main_window_appears_and_closing_it_ends_the_program_cleanly) {
@@ -182,6 +218,7 @@ TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_progr
          "procedure OnReceive;\nvar z: Integer;\nbegin\n  Send('W');\n  z := 0;\n  z := 1 div z;\nend;\n", true},
         {"the load event waiting", "procedure OnLoad;\nbegin\n  Send('W');\n  NBSleep(8000);\nend;\n", false},
     };
+    test_support::TimeBounds bounds;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test_support::TempDir dir;
@@ -225,20 +262,16 @@ TEST(program_start, closing_while_the_plugin_waits_or_shows_a_box_ends_the_progr
             flood.join();
             FAIL() << "the plug-in did not get there: the device read \"" << first << "\"";
         }
-        const auto asked = std::chrono::steady_clock::now();
-        ASSERT_TRUE(test_support::XClient(display.Name()).RequestClose(window));
-        const bool ended = program.End(1s);
-        const auto took = std::chrono::steady_clock::now() - asked;
+        const bool ended = CloseWithinASecond(program, display, window, std::string("with ") + c.what, bounds);
         stop = true;
         flood.join();
-        EXPECT_TRUE(ended) << "still running " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
-                           << " ms after the close";
-        ASSERT_TRUE(ended || program.End(60s)) << "the program did not end";
+        ASSERT_TRUE(ended) << "the program did not end";
         EXPECT_TRUE(WIFEXITED(program.Status()) && WEXITSTATUS(program.Status()) == 0) << program.Status();
         std::stringstream ini;
         ini << std::ifstream(dir.File("vostrel.ini")).rdbuf();
         EXPECT_NE(ini.str().find(plugPath), std::string::npos) << ini.str();
     }
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 // Numbered records of 8 bytes, so that a file can be checked to hold every
@@ -351,6 +384,7 @@ TEST(program_start, closing_the_main_window_ends_the_program_within_a_second_wha
     };
     test_support::VirtualDisplay display;
     ASSERT_FALSE(display.Name().empty()) << display.Error();
+    test_support::TimeBounds bounds;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test_support::TempDir dir;
@@ -390,15 +424,7 @@ TEST(program_start, closing_the_main_window_ends_the_program_within_a_second_wha
             std::this_thread::sleep_for(500ms);
         }
 
-        const auto asked = std::chrono::steady_clock::now();
-        ASSERT_TRUE(test_support::XClient(display.Name()).RequestClose(window));
-        const bool ended = program.End(1s);
-        const auto took = std::chrono::steady_clock::now() - asked;
-        EXPECT_TRUE(ended) << "still running "
-                           << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
-                           << " ms after the close; windows: "
-                           << test_support::ProcessWindows(display.Name(), program.Pid()).size();
-        if (!ended && !program.End(5s)) {
+        if (!CloseWithinASecond(program, display, window, std::string("with ") + c.what, bounds)) {
             ADD_FAILURE() << "the program did not end";
             continue;
         }
@@ -416,6 +442,7 @@ TEST(program_start, closing_the_main_window_ends_the_program_within_a_second_wha
                 << "the output file holds " << got.str().size() << " of the " << scene.sent.size() << " bytes sent";
         }
     }
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 }  // namespace

@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "e2e/plugin_window.h"
 #include "platform/vcl/ini_files.h"
 #include "support/file_contents.h"
+#include "support/processor_share.h"
 
 namespace {
 
@@ -236,6 +238,7 @@ TEST(receive_one_way, closing_the_port_on_focus_loss_runs_no_event_and_the_activ
 // follows (what was read handed on, the output file closed, settings saved,
 // ports closed).
 TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_its_settings) {
+    test_support::TimeBounds bounds;
     for (const char* wait : {"NBSleep(1000)", "Recv(1000000, 60000, b)", "Send(StringOfChar('x', 2000000))"}) {
         SCOPED_TRACE(wait);
         PluginWindow w(std::string("procedure OnReceive; var b: string; begin ") + wait + "; end;");
@@ -252,16 +255,17 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
             }
         });
         // The user closes the window while an event waits.
-        std::chrono::steady_clock::time_point asked;
+        std::optional<test_support::ProcessorShare> asked;
         test_support::WhileBusy close(*m, [&] {
-            asked = std::chrono::steady_clock::now();
+            asked.emplace();
             m->Close();
         });
         const bool closed = PumpUntil([&] { return close.done && !m->Visible() && !m->PluginBusy; }, 30s);
         stop = true;
         device.join();
         ASSERT_TRUE(closed) << "the window stays open";
-        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+        ASSERT_TRUE(asked.has_value());
+        EXPECT_TRUE(bounds.Within(*asked, 1s, std::string("the close in ") + wait));
         EXPECT_FALSE(m->cp1->Connected());
         EXPECT_FALSE((m->OutputOn() != nullptr));
         EXPECT_EQ(m->Script, nullptr);
@@ -273,6 +277,7 @@ TEST(receive_one_way, the_window_closes_in_a_flood_while_events_wait_and_saves_i
         EXPECT_GT(w.RxCount(), 0u);
         EXPECT_EQ(test_support::Slurp(file).size(), w.RxCount());
     }
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 }  // namespace

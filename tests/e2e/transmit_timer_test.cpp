@@ -75,6 +75,9 @@ TEST(transmit_timer, half_a_second_repeats_the_line_until_switched_off) {
     TransmitTimerFixture f;
     terminal::TMain* m = f.main;
     ASSERT_TRUE(m->cp1->Connected());
+    // Stamped before the timer starts: a late stamp would make its ticks
+    // look early.
+    const auto start = std::chrono::steady_clock::now();
     f.Enable("0.5");
     EXPECT_EQ(m->tmr1->Interval(), 500);
     EXPECT_EQ(m->ttr1->Position(), 14) << "the track bar follows the text box";
@@ -82,7 +85,6 @@ TEST(transmit_timer, half_a_second_repeats_the_line_until_switched_off) {
 
     // Four lines come, no sooner than their ticks: a loaded machine may
     // deliver ticks late (and drops the ones that pile up), never early.
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(f.RunUntil([&] { return f.Lines() >= 4; }, 60s)) << f.received;
     const auto took = std::chrono::steady_clock::now() - start;
     const int lines = f.Lines();

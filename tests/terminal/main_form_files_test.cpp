@@ -525,16 +525,27 @@ TEST(main_form_files, saving_the_list_onto_a_pipe_neither_ends_the_program_nor_f
     // A close request while such a save waits for a slow reader: the
     // windows go at once, the save is written on until the reader has it
     // all (as output files are once the window has gone), no box comes,
-    // and the window then closes as it always does, settings saved.
+    // and the window then closes as it always does, settings saved. The
+    // reader begins to take at the save's first turn of waiting, which
+    // handles the close: a reader that took from the start could take it
+    // all before the save ever waited long enough for a turn, and the
+    // close would come after the save.
     setenv("VOSTREL_TEST_WRITE_STALL_MS", "20000", 1);
     holder.Take();
     const std::string ini = f.ini;
     std::filesystem::remove(ini);
     QCoreApplication::postEvent(m->Widget(), new QCloseEvent);
     f.Answer(fifo, 2);
-    holder.TakeEvery(20000, std::chrono::milliseconds(20));
+    const std::function<void()> turn = vcl::Application->OnWriteWaitTurn;
+    int turns = 0;
+    vcl::Application->OnWriteWaitTurn = [&] {
+        if (turns++ == 0) holder.TakeEvery(20000, std::chrono::milliseconds(20));
+        if (turn) turn();
+    };
     f.Click("mSaveAll");
+    vcl::Application->OnWriteWaitTurn = turn;
     unsetenv("VOSTREL_TEST_WRITE_STALL_MS");
+    ASSERT_GT(turns, 0) << "the save never waited for the reader";
     EXPECT_FALSE(m->Visible()) << "the window stayed while the save was finished";
     EXPECT_EQ(f.messages.size(), 2u) << f.messages.back();
     EXPECT_TRUE(test_support::PumpUntil([&] { return std::filesystem::exists(ini); }))

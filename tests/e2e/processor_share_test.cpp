@@ -1,0 +1,112 @@
+// The judgement of the tests that bound wall time: a process that takes
+// long because it sleeps is late whatever the machine does, one that takes
+// long because it waited for a processor is void, and the processor time of
+// the processes a watched one starts is counted with it.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "support/processor_share.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A child that spins until it has run For of processor time, on the
+// processor Cpu when it is 0 or more; then it ends.
+pid_t Spinner(std::chrono::milliseconds For, int Cpu) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    if (Cpu >= 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(Cpu, &one);
+        if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(1);
+    }
+    for (timespec t{}; ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) == 0 &&
+                       t.tv_sec * 1000 + t.tv_nsec / 1000000 < For.count();) {
+    }
+    ::_exit(0);
+}
+
+// A child that starts a spinner of its own, waits for it and ends.
+pid_t Parent(std::chrono::milliseconds For) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const pid_t child = Spinner(For, -1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::_exit(0);
+}
+
+// Whether process Pid has ended (reaped then).
+bool Ended(pid_t Pid) {
+    int status = 0;
+    return ::waitpid(Pid, &status, WNOHANG) == Pid;
+}
+
+TEST(processor_share, a_sleep_is_late_a_wait_for_a_processor_is_void_and_children_count) {
+    test_support::TimeBounds bounds;
+    {
+        SCOPED_TRACE("a process that sleeps");
+        const pid_t sleeper = ::fork();
+        if (sleeper == 0) {
+            ::usleep(600000);
+            ::_exit(0);
+        }
+        ASSERT_GT(sleeper, 0);
+        const test_support::BoundedWait w = test_support::WaitWithin([&] { return Ended(sleeper); }, 200ms, 30s, {sleeper});
+        EXPECT_TRUE(w.came);
+        EXPECT_EQ(w.verdict, test_support::Timely::kLate) << w.account;
+        EXPECT_FALSE(bounds.Within(w, "the sleep"));
+    }
+    {
+        SCOPED_TRACE("a process that shares its processor");
+        cpu_set_t mine;
+        ASSERT_EQ(::sched_getaffinity(0, sizeof mine, &mine), 0);
+        int cpu = 0;
+        while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &mine)) ++cpu;
+        // It runs 300 ms on a processor where another spins all the while:
+        // it takes 600 ms or more, half of them waiting, and 300 ms and a
+        // little of the time it was given.
+        struct Killed {
+            pid_t pid;
+            ~Killed() {
+                if (pid <= 0) return;
+                ::kill(pid, SIGKILL);
+                int status = 0;
+                ::waitpid(pid, &status, 0);
+            }
+        } other{Spinner(60s, cpu)};
+        ASSERT_GT(other.pid, 0);
+        const pid_t spinner = Spinner(300ms, cpu);
+        ASSERT_GT(spinner, 0);
+        const test_support::BoundedWait w =
+            test_support::WaitWithin([&] { return Ended(spinner); }, 450ms, 30s, {spinner});
+        EXPECT_TRUE(w.came);
+        EXPECT_EQ(w.verdict, test_support::Timely::kVoid) << w.account;
+        EXPECT_TRUE(bounds.Within(w, "the shared spin"));
+        EXPECT_TRUE(bounds.Void());
+    }
+    {
+        SCOPED_TRACE("a process whose child spins");
+        const pid_t parent = Parent(400ms);
+        ASSERT_GT(parent, 0);
+        test_support::ProcessorShare share({parent});
+        while (!Ended(parent)) {
+            std::this_thread::sleep_for(5ms);
+            share.Sample();
+        }
+        EXPECT_GE(share.Ran(), 300ms) << "the child's processor time was not counted";
+        EXPECT_LE(share.Ran(), share.Elapsed());
+    }
+}
+
+}  // namespace
