@@ -253,11 +253,7 @@ void Run::VerifyLines(const Segment& S) {
         // after what the list had then.
         const bool given_back = GivenBack(S, l.time);
         if (last && last_stream != s && Minus(l.time, last->time) < 0 && !told_order && !lone && !given_back) {
-            // (A loop of Recv holds its port's stream as an event does:
-            // another stream goes on meanwhile at any turn of the loop.)
-            const bool recv_held = (c_.plugin == Plugin::RecvLoopOnLoad || c_.plugin == Plugin::RecvLoopOnSend) &&
-                                   (GotStream() < 0 || s == GotStream());
-            const bool held = (HeldInWait(SlotOf(s)) || recv_held) && hold_lo_ != kNoStamp &&
+            const bool held = HeldInWait(SlotOf(s)) && hold_lo_ != kNoStamp &&
                               Minus(l.time, hold_lo_) >= 0 && (hold_hi_ == kNoStamp || Minus(hold_hi_, l.time) >= 0);
             const bool joined = Declares(c_, SlotOf(last_stream) + 1);
             if (!held && !joined) {

@@ -523,8 +523,12 @@ void Run::Tick() {
     // The window's pump may run at any turn of the loop, also one that
     // read something just before it: while a Recv of the plug-in waits,
     // the tick is such a turn (what the Recv's port read meanwhile waits
-    // for the Recv all the same).
-    if (!closed_ && RecvWaits() && InWait()) m_->PumpReceived();
+    // for the Recv all the same). Only where the Recv reads every stream:
+    // another stream the pump handed on then would stand ahead of what the
+    // Recv takes next, read before it.
+    if (!closed_ && RecvWaits() && InWait() &&
+        (c_.source == Source::MainSerial || c_.source == Source::Udp || c_.source == Source::TcpClient))
+        m_->PumpReceived();
     if (!closed_ && PipeHolds()) {
         const long at = Now();
         if (pipe_spans_.empty() || Minus(at, pipe_spans_.back().second) > kPipeSpanJoin)

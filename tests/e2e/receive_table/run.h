@@ -215,7 +215,9 @@ private:
     // and which ports waited while its event did.
     void AddPurgeLoss(const std::vector<int>& Streams);
     std::map<int, std::set<long>> RecvExempt(const std::vector<int>& Streams) const;
-    void VerifyRecv(const std::vector<int>& Streams);
+    // Returns the records missing in what a Recv returned of the datagrams
+    // (weighed against those the port and the system lost).
+    long VerifyRecv(const std::vector<int>& Streams);
     // A Recv that waits holds its port's bytes: every record its port read
     // meanwhile is in what it returned.
     void VerifyRecvTook(const std::vector<int>& Streams);
