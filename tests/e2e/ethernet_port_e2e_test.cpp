@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "chart/engine/fast_line_series.h"
 #include "e2e/plugin_window.h"
 #include "support/dialog_answers.h"
 #include "support/fifo_reader.h"
@@ -83,7 +84,8 @@ struct EthernetWindow : test_support::MainWindow {
     std::vector<std::string>& messages = Messages;
     TMain*& m = main;
 
-    EthernetWindow() {
+    // Graph: with the graph window (hidden until shown).
+    explicit EthernetWindow(bool Graph = false) : test_support::BasicMainWindow<>({.Graph = Graph}) {
         m->RVPnlTime = 0;  // lines without a time stamp
     }
     std::vector<std::string> Lines() const {
@@ -1458,7 +1460,7 @@ TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byt
     }
     {
         SCOPED_TRACE("UDP");
-        EthernetWindow w;
+        EthernetWindow w(true);
         TMain* m = w.m;
         m->DataFormat = terminal::dfHW;
         const std::uint16_t port = StartUdp(w);
@@ -1481,6 +1483,25 @@ TEST(ethernet_port_e2e, word_views_pair_the_bytes_of_one_peer_and_keep_every_byt
         EXPECT_EQ(LinesFromFirstName(w),
                   (std::vector<std::string>{from_a, "0201", from_b, "BBAA DDCC", from_a, "0403 0605", from_b, "FFEE"}));
         EXPECT_EQ(SavedAsBinary(w, dir), "\x01\x02\xAA\xBB\xCC\xDD\x03\x04\x05\x06\xEE\xFF");
+
+        // The graph opened in the middle of a peer's word pairs the bytes it
+        // gets from then on, each peer its own, out of step with the list:
+        // A's 52 waits there for A's 53, B's word between.
+        const std::size_t before = w.Lines().size();
+        ASSERT_TRUE(say(a, "\x51"));
+        w.graph->Show();
+        ASSERT_TRUE(w.graph->Visible());
+        ASSERT_TRUE(say(a, "\x52"));
+        ASSERT_TRUE(say(b, "\x61\x62"));
+        ASSERT_TRUE(say(a, "\x53\x54"));
+        ASSERT_TRUE(w.ShowReceived());
+        const std::vector<std::string> all = w.Lines();
+        std::vector<std::string> after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        std::erase_if(after, [](const std::string& line) { return line.empty(); });
+        EXPECT_EQ(after, (std::vector<std::string>{from_a, "5251", from_b, "6261", from_a, "5453"}));
+        ASSERT_EQ(w.graph->PointCount(), 2);
+        EXPECT_EQ(w.graph->serLine->YValues().Value(0), 0x6261);
+        EXPECT_EQ(w.graph->serLine->YValues().Value(1), 0x5352);
         EXPECT_TRUE(w.messages.empty());
     }
 }

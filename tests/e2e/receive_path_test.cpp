@@ -434,11 +434,20 @@ struct SlowReader {
     std::unique_ptr<test_support::FifoReader> reader;
 };
 
+// Sends a line typed in the transmit box (decimal bytes) through the main
+// port; "Log transmitted bytes" shows it where received data goes.
+void Transmit(TMain& m, const std::string& Line) {
+    m.TrBCB->SetText(Line);
+    m.TrBCBChange(m.TrBCB);
+    m.Transb->Click();
+}
+
 // In a word format a low byte waits for its pair in the place it was read
 // for (the list, or the output file that was on), and shows alone there,
 // under no other place's words, when that place is done with (output
-// switched off), when its port closes, or at the window's close; the graph
-// plots it as the list shows it.
+// switched off), when its port closes, or at the window's close; so does
+// the last byte of what was sent, logged there. The graph plots it as the
+// list shows it, and pairs the bytes its port reads after it anew.
 TEST(receive_path, a_word_views_lone_byte_goes_where_it_was_read_for_and_to_the_graph) {
     {
         ReceivePath p;
@@ -450,10 +459,11 @@ TEST(receive_path, a_word_views_lone_byte_goes_where_it_was_read_for_and_to_the_
         ASSERT_NE(m->OutputOn(), nullptr);
         ASSERT_TRUE(p.Send(p.main_dev, "\x11\x12\x13"));
         ASSERT_TRUE(p.ShowReceived());
-        // Switched off: the file is done with, and 13 ends it.
+        Transmit(*m, "33 34 35");
+        // Switched off: the file is done with, and 13 and the sent 23 end it.
         SwitchOutput(*m);
         ASSERT_EQ(m->OutputOn(), nullptr);
-        EXPECT_EQ(Slurp(one), "<1211\r<13\r");
+        EXPECT_EQ(Slurp(one), "<1211\r>2221\r<13\r>23\r");
         // On into another file: 14 and 15 are a word of their own there.
         SwitchOutput(*m, two);
         ASSERT_TRUE(p.Send(p.main_dev, "\x14\x15\x16"));
@@ -464,15 +474,17 @@ TEST(receive_path, a_word_views_lone_byte_goes_where_it_was_read_for_and_to_the_
         ASSERT_TRUE(p.ShowReceived());
         EXPECT_EQ(Slurp(two), "<1514\r<16\r");
         EXPECT_EQ(ListedBytes(p.Lines()), "");
-        EXPECT_EQ(Slurp(one), "<1211\r<13\r");
-        // Port open again, 17 read for the file: the close writes it there.
+        EXPECT_EQ(Slurp(one), "<1211\r>2221\r<13\r>23\r");
+        // Port open again, 17 read for the file and 33 the last byte sent:
+        // the close writes both there.
         m->sbPort->Click();
         ASSERT_TRUE(m->cp1->Connected());
+        Transmit(*m, "49 50 51");
         ASSERT_TRUE(p.Send(p.main_dev, "\x17"));
         ASSERT_TRUE(p.ShowReceived());
         m->Close();
         p.Free();
-        EXPECT_EQ(Slurp(two), "<1514\r<16\r<17\r");
+        EXPECT_EQ(Slurp(two), "<1514\r<16\r>3231\r<17\r>33\r");
     }
     {
         // With the graph open: the list shows 2221 and 23 alone when the
@@ -491,6 +503,57 @@ TEST(receive_path, a_word_views_lone_byte_goes_where_it_was_read_for_and_to_the_
         ASSERT_EQ(p.graph->PointCount(), 2);
         EXPECT_EQ(p.graph->serLine->YValues().Value(0), 0x2221);
         EXPECT_EQ(p.graph->serLine->YValues().Value(1), 0x23);
+        // Open again: 24 and 25 are a word of their own in the graph too.
+        m->sbPort->Click();
+        ASSERT_TRUE(m->cp1->Connected());
+        ASSERT_TRUE(p.Send(p.main_dev, "\x24\x25\x26\x27"));
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(p.Lines().GetLine(p.Last()), "<2524 2726");
+        ASSERT_EQ(p.graph->PointCount(), 4);
+        EXPECT_EQ(p.graph->serLine->YValues().Value(2), 0x2524);
+        EXPECT_EQ(p.graph->serLine->YValues().Value(3), 0x2726);
+        EXPECT_TRUE(p.messages.empty());
+    }
+}
+
+// A text output file in a word format pairs anew, as the list does, where
+// the user starts a new line, changes the format or clears: a byte read
+// before it never makes a word with one read after it.
+TEST(receive_path, a_text_files_words_start_anew_at_a_new_line_a_format_change_and_a_clear) {
+    enum Action { NewLine, Format, Clear };
+    struct Row {
+        const char* name;
+        Action action;
+        std::string file;  // the file after 11 12 13, the action, then 14 15 16 17
+    };
+    const Row rows[] = {
+        {"a new line", NewLine, "<1211\r<1514 1716"},
+        // (DW: 0x1514 is 5396, 0x1716 5910.)
+        {"a format change", Format, "<1211\r<05396 05910"},
+        {"a Clear", Clear, "<1514 1716"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReceivePath p;
+        TMain* m = p.main;
+        m->DataFormat = terminal::dfHW;
+        m->ASCII1Click(nullptr);
+        const std::string file = p.dir.File("words.txt");
+        SwitchOutput(*m, file);
+        ASSERT_NE(m->OutputOn(), nullptr);
+        ASSERT_TRUE(p.Send(p.main_dev, "\x11\x12\x13"));
+        ASSERT_TRUE(p.ShowReceived());
+        switch (row.action) {
+            case NewLine: m->CrmClick(nullptr); break;
+            case Format:
+                m->DataFormat = terminal::dfDW;
+                m->ASCII1Click(nullptr);
+                break;
+            case Clear: m->ClearmClick(nullptr); break;
+        }
+        ASSERT_TRUE(p.Send(p.main_dev, "\x14\x15\x16\x17"));
+        ASSERT_TRUE(p.ShowReceived());
+        EXPECT_EQ(Slurp(file), row.file);
         EXPECT_TRUE(p.messages.empty());
     }
 }

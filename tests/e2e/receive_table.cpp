@@ -220,7 +220,7 @@ const char* UserName(User U) {
 const char* ViewName(View V) {
     static constexpr const char* names[] = {"",      "graph open", "text output", "words", "output onto a slow pipe",
                                             "words and text output", "output onto a pipe whose reader leaves",
-                                            "output onto a pipe whose reader stops"};
+                                            "output onto a pipe whose reader stops", "words and the graph open"};
     return names[static_cast<int>(V)];
 }
 
@@ -290,24 +290,36 @@ std::vector<Cell> CoverCells() {
     std::vector<Cell> cells;
     for (const Cell& c : AllCells())
         if (Applicable(c)) cells.push_back(c);
-    std::set<int> wanted;
-    for (const Cell& c : cells)
-        for (int k : pairs(c)) wanted.insert(k);
     std::vector<Cell> out;
-    while (!wanted.empty()) {
-        const Cell* best = nullptr;
-        int best_gain = 0;
-        for (const Cell& c : cells) {
-            int gain = 0;
-            for (int k : pairs(c)) gain += wanted.count(k) ? 1 : 0;
-            if (gain > best_gain) {
-                best_gain = gain;
-                best = &c;
+    std::set<int> held;
+    const auto choose = [&](std::set<int> wanted) {
+        for (int k : held) wanted.erase(k);
+        while (!wanted.empty()) {
+            const Cell* best = nullptr;
+            int best_gain = 0;
+            for (const Cell& c : cells) {
+                int gain = 0;
+                for (int k : pairs(c)) gain += wanted.count(k) ? 1 : 0;
+                if (gain > best_gain) {
+                    best_gain = gain;
+                    best = &c;
+                }
+            }
+            out.push_back(*best);
+            for (int k : pairs(*best)) {
+                wanted.erase(k);
+                held.insert(k);
             }
         }
-        out.push_back(*best);
-        for (int k : pairs(*best)) wanted.erase(k);
-    }
+    };
+    // The pairs of the views the table had before the graph in a word
+    // view, then those that view adds: a view added later leaves the cells
+    // chosen before it as they were.
+    std::set<int> before, added;
+    for (const Cell& c : cells)
+        for (int k : pairs(c)) (c.view == View::GraphWords ? added : before).insert(k);
+    choose(before);
+    choose(added);
     // A plug-in's lines under their peer's name in a text file, with the
     // switches that open new files: each peer named anew in each file, the
     // lines going to the list meanwhile. Then cells that faults of their
@@ -321,7 +333,13 @@ std::vector<Cell> CoverCells() {
                           // is behind, and peers' lone bytes while one leaves.
                           {Source::BothSerial, Plugin::NBSleep, User::OffThenClose, View::Pipe},
                           {Source::TcpServer, Plugin::NBSleep, User::ClientsLeaveJoin, View::Words},
-                          {Source::TcpServer, Plugin::RecvLoopOnLoad, User::ClientsLeaveJoin, View::Words}};
+                          {Source::TcpServer, Plugin::RecvLoopOnLoad, User::ClientsLeaveJoin, View::Words},
+                          // A UDP port the user closes, whose senders' lone
+                          // bytes nothing but the port's own end shows; the
+                          // graph's words after a port's lone byte.
+                          {Source::Udp, Plugin::None, User::PortButton, View::Words},
+                          {Source::MainSerial, Plugin::None, User::PortButton, View::GraphWords},
+                          {Source::BothSerial, Plugin::None, User::F10, View::GraphWords}};
     for (const Cell& c : named)
         if (std::none_of(out.begin(), out.end(), [&](const Cell& o) { return Name(o) == Name(c); })) out.push_back(c);
     return out;

@@ -13,9 +13,12 @@
 //   one peer's in each chunk, and shown as the event left it; a plug-in's
 //   own line about its chunk under that peer's name;
 // - a word format's byte shown alone only when its peer or its port goes,
-//   stamped with the read that took it; every byte a port read kept at a
-//   close, and in the file it was read for when that was switched off
-//   before the close;
+//   stamped with the read that took it, and a port's every byte shown by
+//   the time it goes; every byte a port read kept at a close, and in the
+//   file it was read for when that was switched off before the close; after
+//   a Clear no word of a byte read before it;
+// - the graph's points the values the list shows, words too;
+// - no byte shown more often than its port read it;
 // - a pipe whose reader leaves or stops fails, and what it never got goes
 //   to the list, once;
 // - every record a waiting Recv's port read in what the Recv returned;
@@ -94,6 +97,7 @@ enum class View {
     WordsText,   // the list in a word format, and output to a file as text
     PipeLeaves,  // output onto a FIFO whose reader takes steadily, then leaves
     PipeStops,   // ... then stops taking, its end left open
+    GraphWords,  // the list in a word format, and the graph window open
 };
 
 struct Cell {

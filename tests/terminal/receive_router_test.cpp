@@ -311,6 +311,64 @@ TEST(receive_router, a_close_during_an_event_hands_everything_on_once_in_order_w
     EXPECT_EQ(w.events, (List{"W"}));
 }
 
+// A line or an end about the foreign port as a whole (its socket closed, the
+// port's own end) comes after whatever any of its clients sent before it
+// and still waits: for the client's receive event, or for a Recv of the load
+// event. Client 0 (a server's client past index 255) is a client as much
+// as 1 (the main port's) or any of Port2's.
+TEST(receive_router, a_line_or_an_end_about_the_whole_port_comes_after_what_any_client_sent_before_it) {
+    const TReceiveSource port{.IsMain = true, .Client = TReceiveSource::PortWide};
+    for (const int client : {0, 1, 2, 255})
+        for (const bool recv : {false, true})
+            for (const bool gone : {false, true}) {
+                SCOPED_TRACE("client " + std::to_string(client) + (recv ? ", a Recv" : ", its event") +
+                             (gone ? ", the port's end" : ", a line about the port"));
+                Wiring w;
+                const TReceiveSource source{.IsMain = client == 1, .Client = client};
+                const std::string tag = client == 1 ? "M:" : "P:";
+                const std::string whole = gone ? "M." : "L:closed";
+                List inside;
+                // The client's data waits; the line or end about the port
+                // comes meanwhile, and the loop turns.
+                const auto meanwhile = [&] {
+                    w.Read(source, "d");
+                    if (gone) {
+                        TReceivedPiece end;
+                        end.Kind = TReceivedPiece::TKind::Gone;
+                        end.Source = port;
+                        end.Time = ++w.clock;
+                        w.router.Add(std::move(end));
+                    } else {
+                        w.router.AddLine(0, "closed", port, ++w.clock);
+                    }
+                    w.Loop();
+                    inside = w.list;
+                };
+                if (recv) {
+                    w.busy = true;  // the load event runs, and waits in Recv
+                    {
+                        const TReceiveRouter::TRecvScope waiting(w.router, source);
+                        meanwhile();
+                    }
+                    w.busy = false;
+                    w.router.PluginIdle();
+                    w.Loop();
+                    EXPECT_EQ(inside, List{});
+                    EXPECT_EQ(w.list, (List{tag + "d", whole}));
+                } else {
+                    w.declared[client == 1] = true;
+                    w.during = [&](bool, std::string& Data) {
+                        if (Data == "W") meanwhile();
+                    };
+                    w.Read(source, "W");
+                    w.Loop();
+                    EXPECT_EQ(inside, List{});
+                    EXPECT_EQ(w.list, (List{tag + "W", tag + "d", whole}));
+                }
+                EXPECT_TRUE(w.queue.Empty());
+            }
+}
+
 // A pipe that has not taken what it was given holds the pieces for it
 // back; switched off then, the file stays open until the pipe has taken it
 // all, while what is read from then on goes to the list.

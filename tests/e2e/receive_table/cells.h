@@ -7,12 +7,14 @@
 
 namespace receive_table::detail {
 
-constexpr int kSources = 6, kPlugins = 15, kUsers = 13, kViews = 8;
+constexpr int kSources = 6, kPlugins = 15, kUsers = 13, kViews = 9;
 
 inline bool Serial(Source S) { return S == Source::MainSerial || S == Source::Port2Serial || S == Source::BothSerial; }
 inline bool Ethernet(Source S) { return !Serial(S); }
 // Whether the list shows words (HW), and whether output goes to a text file.
-inline bool WordView(View V) { return V == View::Words || V == View::WordsText; }
+inline bool WordView(View V) { return V == View::Words || V == View::WordsText || V == View::GraphWords; }
+// Whether the graph window is open.
+inline bool GraphView(View V) { return V == View::Graph || V == View::GraphWords; }
 inline bool TextView(View V) { return V == View::TextOutput || V == View::WordsText; }
 // Whether output goes onto a FIFO, and whether its reader goes part-way.
 inline bool FailingPipe(View V) { return V == View::PipeLeaves || V == View::PipeStops; }

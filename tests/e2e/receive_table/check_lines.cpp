@@ -78,7 +78,54 @@ void Run::VerifyViews() {
         if ((s.list || s.text) && s.first_turn < 0) VerifyLines(s);
         if ((s.list || s.text) && s.first_turn < 0 && WordView(c_.view) && !Rewrites(c_.plugin))
             for (int stream : Streams()) VerifyLoneBytes(s, stream);
+        if ((s.list || s.text) && s.after_clear && WordView(c_.view) && !Rewrites(c_.plugin) &&
+            c_.plugin != Plugin::RecvThenPurge)
+            for (int stream : Streams()) VerifyFresh(s, stream);
     }
+}
+
+void Run::VerifyFresh(const Segment& S, int Stream) {
+    // The stream's first line there after the Clear: its bytes were read
+    // after it. A word's low byte read before the Clear, paired with a byte
+    // read after it, stands either where it was read, ahead of the bytes
+    // read after it (nothing came between), or not before the byte read
+    // next (what came between was cleared). Found in the stream's reads by
+    // the bytes that follow it on its line.
+    std::vector<std::size_t> which;
+    const std::string read = StreamRead(Stream, &which);
+    static const std::vector<Read> none;
+    const auto found = reads_.find(ReadKey(Stream));
+    const std::vector<Read>& reads = found != reads_.end() ? found->second : none;
+    std::string mine;
+    long time = kNoStamp;
+    for (const Segment::Line& l : S.lines) {
+        if (l.dir < 0 || GivenBack(S, l.time)) continue;
+        for (char ch : l.bytes)
+            if (StreamOf(ch) == Stream) mine.push_back(ch);
+        if (!mine.empty()) {
+            time = l.time;
+            break;
+        }
+    }
+    const auto unique = [&](const std::string& Context) {
+        const std::size_t at = read.find(Context);
+        return at != std::string::npos && read.find(Context, at + 1) == std::string::npos ? at : std::string::npos;
+    };
+    const std::string where = S.list ? std::string("the list") : S.file;
+    const std::string tag = "stream " + std::to_string(Stream) + ": the first line of " + where + " after the Clear (at " +
+                            std::to_string(S.from) + ", shown at " + std::to_string(time) + ") ";
+    constexpr std::size_t kContext = kRecord;
+    if (mine.size() < 8) return;
+    if (const std::size_t at = unique(mine.substr(0, kContext)); at != std::string::npos) {
+        const Read& r = reads[which[at]];
+        if (Minus(r.after, S.from) < 0)
+            Fail(tag + "begins with a byte read before it, from " + std::to_string(r.at) + " to " +
+                 std::to_string(r.after));
+        return;
+    }
+    const std::size_t next = unique(mine.substr(1, kContext));
+    if (mine.size() > 8 && next != std::string::npos && next > 0 && read[next - 1] != mine[0])
+        Fail(tag + "begins with a byte that is not the one its port read before the next");
 }
 
 void Run::VerifyLoneBytes(const Segment& S, int Stream) {
@@ -89,14 +136,8 @@ void Run::VerifyLoneBytes(const Segment& S, int Stream) {
     static const std::vector<Read> none;
     const auto found = reads_.find(ReadKey(Stream));
     const std::vector<Read>& reads = found != reads_.end() ? found->second : none;
-    std::string read;               // the stream's bytes as its port read them
-    std::vector<std::size_t> which;  // the read of each
-    for (std::size_t i = 0; i < reads.size(); ++i)
-        for (char ch : reads[i].bytes)
-            if (StreamOf(ch) == Stream) {
-                read.push_back(ch);
-                which.push_back(i);
-            }
+    std::vector<std::size_t> which;  // the read of each byte
+    const std::string read = StreamRead(Stream, &which);
     std::string shown;  // the stream's bytes in this view so far
     std::vector<std::pair<std::size_t, const Segment::Line*>> lone;  // where in shown, and the line
     for (const Segment::Line& l : S.lines) {
@@ -227,9 +268,9 @@ void Run::VerifyLines(const Segment& S) {
 }
 
 void Run::VerifyGraph(const Segment& S) {
-    // The graph holds a point for every byte the list shows since it was
-    // last cleared, at the time that byte was read, as a point file saved
-    // from it says.
+    // The graph holds a point for every value the list shows since it was
+    // last cleared (a byte, or in a word format a word and a byte shown
+    // alone), at the time it was read, as a point file saved from it says.
     const std::string file = w_->dir.File("points.txt");
     chart::engine::TChartValueList x, y;
     try {
@@ -243,9 +284,18 @@ void Run::VerifyGraph(const Segment& S) {
     for (int i = 0; i < x.Count(); ++i)
         points.emplace_back(MsOfDay(x.Values()[static_cast<std::size_t>(i)]),
                             static_cast<int>(std::lround(y.Values()[static_cast<std::size_t>(i)])));
-    for (const Segment::Line& l : S.lines)
-        if (l.dir >= 0)
+    // (A word format's line a point a word, its low byte first; a byte
+    // shown alone a point of its own.)
+    for (const Segment::Line& l : S.lines) {
+        if (l.dir < 0) continue;
+        if (l.format == terminal::dfHW) {
+            for (std::size_t i = 0; i + 1 < l.bytes.size(); i += 2)
+                shown.emplace_back(l.time, static_cast<std::uint8_t>(l.bytes[i]) |
+                                               static_cast<std::uint8_t>(l.bytes[i + 1]) << 8);
+        } else {
             for (char ch : l.bytes) shown.emplace_back(l.time, static_cast<std::uint8_t>(ch));
+        }
+    }
     std::sort(points.begin(), points.end());
     std::sort(shown.begin(), shown.end());
     if (points == shown) return;

@@ -95,7 +95,7 @@ long Run::VerifyEvents(int Stream, std::uint32_t Complete, long LastWritten) {
     return std::max(0L, unexplained - split);
 }
 
-void Run::VerifyRecv(const std::vector<int>& Streams) {
+long Run::VerifyRecv(const std::vector<int>& Streams) {
     const std::vector<int>& streams = Streams;
     const bool bytewise = c_.plugin == Plugin::RecvBytesInEvent;
     // What a Recv returned: the bytes its port read, in order.
@@ -109,6 +109,8 @@ void Run::VerifyRecv(const std::vector<int>& Streams) {
     if (recv && recv_floods && !ended && got_.empty())
         Fail("Recv returned nothing while its port flooded (the ports counted " +
              std::to_string(m_->PortSlots[0].RxCount) + " and " + std::to_string(m_->PortSlots[1].RxCount) + " B)");
+    const bool datagrams = c_.source == Source::Udp;
+    long missing = 0;
     for (int s : streams) {
         if (got_stream >= 0 && s != got_stream) continue;
         Decoder got(s, &DeviceOf(s)->Log());
@@ -124,9 +126,12 @@ void Run::VerifyRecv(const std::vector<int>& Streams) {
         // A server's Recv reads the current client: while the user made
         // another client current, a loop of Recv read that one.
         const bool turned = c_.source == Source::TcpServer && c_.user == User::LineSetting;
+        long unexplained = 0;
         CheckRecords("stream " + std::to_string(s) + " in what Recv returned: ", s, run, nullptr, last, 0, run_start_,
-                     losses_, true, turned ? LONG_MAX : 0, {}, failures_);
+                     losses_, true, turned || datagrams ? LONG_MAX : 0, {}, failures_, &unexplained);
+        missing += datagrams ? unexplained : 0;
     }
+    return missing;
 }
 
 void Run::VerifyRecvTook(const std::vector<int>& Streams) {

@@ -177,6 +177,10 @@ void Run::VerifyStream(int Stream, const std::set<long>& Exempt, Figures& F) {
             Fail(tag + std::to_string(read) + " bytes read when the port closed, " + std::to_string(d.bytes) +
                  " kept");
     }
+    // Each byte shows once at most: one shown more often than its port read
+    // it was shown twice (taken by a Recv, and left untaken too).
+    if (const std::size_t read = BytesRead(s); d.bytes > read)
+        Fail(tag + std::to_string(d.bytes) + " of its bytes shown, " + std::to_string(read) + " read");
     VerifyOwed(s, d);
     VerifyLastByte(s, d);
     const long events_missing = VerifyEvents(s, dev->Complete(), dev->LastWritten());
@@ -190,22 +194,40 @@ std::size_t Run::BytesRead(int Stream) const {
     return n;
 }
 
+std::string Run::StreamRead(int Stream, std::vector<std::size_t>* Which) const {
+    std::string read;
+    const auto found = reads_.find(ReadKey(Stream));
+    if (found == reads_.end()) return read;
+    for (std::size_t i = 0; i < found->second.size(); ++i)
+        for (char ch : found->second[i].bytes)
+            if (StreamOf(ch) == Stream) {
+                read.push_back(ch);
+                if (Which) Which->push_back(i);
+            }
+    return read;
+}
+
 void Run::VerifyLastByte(int Stream, const Decoder& D) {
     // The close shows what a word format still pairs where it was read for:
     // with text output on, the file ends with the last bytes the port read
     // of each stream (the list, which the close empties, cannot be seen).
-    if (!WordView(c_.view) || !TextView(c_.view) || !output_on_at_close_ || Rewrites(c_.plugin) ||
-        c_.plugin == Plugin::RecvThenPurge || !D.loss_points.empty())
-        return;
-    const Segment* file = nullptr;
-    for (const Segment& s : segments_)
-        if (!s.list) file = &s;
+    // A port the user closed for good (it read nothing of the stream after
+    // that) has shown them itself, in the list, before the close: its lines
+    // about itself ("Close Socket") leave the words begun as they were.
+    if (!WordView(c_.view) || Rewrites(c_.plugin) || c_.plugin == Plugin::RecvThenPurge) return;
     const auto found = reads_.find(ReadKey(Stream));
-    if (!file || found == reads_.end()) return;
-    std::string read, shown;
-    for (const Read& r : found->second)
-        for (char ch : r.bytes)
-            if (StreamOf(ch) == Stream) read.push_back(ch);
+    if (found == reads_.end() || found->second.empty()) return;
+    const Segment* file = nullptr;
+    if (TextView(c_.view) && output_on_at_close_ && D.loss_points.empty()) {
+        for (const Segment& s : segments_)
+            if (!s.list) file = &s;
+    } else if (!to_file_ && port_closed_ms_ != kNoStamp && Minus(found->second.back().at, port_closed_ms_) < 0 &&
+               !segments_.empty() && segments_.back().list) {
+        file = &segments_.back();
+    }
+    if (!file) return;
+    const std::string read = StreamRead(Stream);
+    std::string shown;
     for (const Segment::Line& l : file->lines)
         if (l.dir >= 0)
             for (char ch : l.bytes)
@@ -214,9 +236,10 @@ void Run::VerifyLastByte(int Stream, const Decoder& D) {
     const std::string read_tail = read.substr(read.size() - std::min(read.size(), kTail));
     const std::string shown_tail = shown.substr(shown.size() - std::min(shown.size(), kTail));
     if (!read_tail.empty() && shown_tail != read_tail)
-        Fail("stream " + std::to_string(Stream) + ": " + file->file + " ends in \"" + shown_tail +
+        Fail("stream " + std::to_string(Stream) + ": " + (file->list ? std::string("the list") : file->file) +
+             " ends in \"" + shown_tail +
              "\" where the port's last read of it ends in \"" + read_tail + "\" (" + std::to_string(read.size()) +
-             " bytes read, " + std::to_string(shown.size()) + " in the file)");
+             " bytes read, " + std::to_string(shown.size()) + " shown there)");
 }
 
 void Run::VerifyOwed(int Stream, const Decoder& D) {

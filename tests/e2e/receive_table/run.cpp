@@ -360,7 +360,7 @@ bool Run::SetUpEthernet() {
 bool Run::SetUp() {
     w_ = std::make_unique<Window>(
         test_support::MainWindowOptions{
-            .Start = false, .Activate = false, .Graph = c_.view == View::Graph, .Title = true});
+            .Start = false, .Activate = false, .Graph = GraphView(c_.view), .Title = true});
     const bool ok = Serial(c_.source) ? SetUpSerial() : SetUpEthernet();
     if (!ok) return false;
     WatchReads();
@@ -369,7 +369,7 @@ bool Run::SetUp() {
     m_->m1000msClick(m_->PollingEntry(1));  // 5 ms, and a setting the close must save
     m_->DataFormat = WordView(c_.view) ? terminal::dfHW : terminal::dfHEX;
     m_->ASCII1Click(nullptr);
-    if (c_.view == View::Graph) {
+    if (GraphView(c_.view)) {
         w_->graph->Show();
         if (!w_->graph->Visible()) Fail("the graph window did not open");
         // Its points then stand at the times their bytes were read.
@@ -530,6 +530,15 @@ void Run::Tick() {
         if (after < 0 ? now - effect_at_ >= 100ms : step_ > after && now - acted_at_ >= 100ms) ReaderGoes();
     }
     if (pipe_ && !closed_) NotePipeFailure();
+    // The window's pump may run at any turn of the loop, also one that
+    // read something just before it: while a Recv of the plug-in waits,
+    // the tick is such a turn (what the Recv's port read meanwhile waits
+    // for the Recv all the same). Only where the Recv reads every stream:
+    // another stream the pump handed on then would stand ahead of what the
+    // Recv takes next, read before it.
+    if (!closed_ && RecvWaits() && InWait() &&
+        (c_.source == Source::MainSerial || c_.source == Source::Udp || c_.source == Source::TcpClient))
+        m_->PumpReceived();
     if (!closed_ && PipeHolds()) {
         const long at = Now();
         if (pipe_spans_.empty() || Minus(at, pipe_spans_.back().second) > kPipeSpanJoin)
@@ -612,7 +621,7 @@ void Run::Tick() {
             break;
         }
         case Stage::Effect:
-            if (now - effect_at_ < 200ms) break;
+            if (now - effect_at_ < 200ms || SendersEndFirst()) break;
             for (int slot : {0, 1}) counted_at_action_[slot] = m_->PortSlots[slot].RxCount;
             action_ms_ = Now();
             [[fallthrough]];
@@ -790,6 +799,25 @@ Result Run::Go() {
     StopFloods();
     w_.reset();
     return r;
+}
+
+bool Run::SendersEndFirst() {
+    if (c_.source != Source::Udp || c_.user != User::PortButton || !WordView(c_.view)) return false;
+    const auto now = Clock::now();
+    std::size_t read = 0;
+    for (int s : Streams()) read += BytesRead(s);
+    if (senders_ended_ == Clock::time_point{}) {
+        for (auto& p : peers_) p->StopOdd();
+        senders_ended_ = senders_read_moved_ = now;
+        senders_read_ = read;
+        return true;
+    }
+    if (read != senders_read_) {
+        senders_read_ = read;
+        senders_read_moved_ = now;
+    }
+    // (Read to the end once nothing more came for a while.)
+    return now - senders_read_moved_ < 150ms && now - senders_ended_ < 1s;
 }
 
 void Run::ReaderGoes() {

@@ -73,6 +73,7 @@ struct Segment {
     bool captured = false;  // bytes taken while the file was still open
     bool joins = false;     // continues the one before it: nothing was lost between
     bool text = false;      // a file written as text
+    bool after_clear = false;  // begun by a Clear (the list, or the file it emptied)
     // A file written in two turns (output switched on again into it): the
     // segment of its first turn, in the second turn's; that of its second,
     // in the first's (-1: none). The records of each turn are placed as the
@@ -134,7 +135,20 @@ private:
     bool LoadPlugin();
     void Tick();
     void Act(int Step);
+    // Before a UDP port the user closes in a word view: its senders stop,
+    // each stream ending in a byte that waits for its pair, and what they
+    // sent is read. True while that is not over.
+    bool SendersEndFirst();
+    Clock::time_point senders_ended_{}, senders_read_moved_{};
+    std::size_t senders_read_ = 0;
+    long port_closed_ms_ = kNoStamp;  // when the user closed the port
     bool InWait() const;
+    // Whether the plug-in's wait is a Recv (or a loop of them).
+    bool RecvWaits() const {
+        return c_.plugin == Plugin::RecvInEvent || c_.plugin == Plugin::RecvLoopOnLoad ||
+               c_.plugin == Plugin::RecvLoopOnSend || c_.plugin == Plugin::RecvBytesInEvent ||
+               c_.plugin == Plugin::RecvThenPurge;
+    }
     // When the devices stop: the planned time, whatever the plug-in does.
     Clock::time_point FloodsEnd() const;
     // What the run finds now, for a check that did not hold: what waits,
@@ -185,8 +199,14 @@ private:
     // the program writes its pipe's share once the window has gone.
     void VerifyOwed(int Stream, const Decoder& D);
     // A word view's last byte, which the close shows alone, in the text
-    // file that was on.
+    // file that was on; or, where the user closed the port for good, in the
+    // list before the close.
     void VerifyLastByte(int Stream, const Decoder& D);
+    // After a Clear a place shows nothing read before it: in a word view,
+    // no word pairs a low byte read before it.
+    void VerifyFresh(const Segment& S, int Stream);
+    // The stream's bytes as its port read them, and the read of each.
+    std::string StreamRead(int Stream, std::vector<std::size_t>* Which = nullptr) const;
     void VerifyPlaces(int Stream, const Decoder& D);
     // Returns the most a record's stamp came after its write.
     long VerifyStamps(int Stream, const Decoder& D);
@@ -195,7 +215,9 @@ private:
     // and which ports waited while its event did.
     void AddPurgeLoss(const std::vector<int>& Streams);
     std::map<int, std::set<long>> RecvExempt(const std::vector<int>& Streams) const;
-    void VerifyRecv(const std::vector<int>& Streams);
+    // Returns the records missing in what a Recv returned of the datagrams
+    // (weighed against those the port and the system lost).
+    long VerifyRecv(const std::vector<int>& Streams);
     // A Recv that waits holds its port's bytes: every record its port read
     // meanwhile is in what it returned.
     void VerifyRecvTook(const std::vector<int>& Streams);

@@ -68,6 +68,7 @@ void Run::Capture(const std::string& File) {
     Segment again;
     again.file = File;
     again.text = TextView(c_.view);
+    again.after_clear = true;
     again.from = Now();
     segments_.push_back(std::move(again));
 }
@@ -123,11 +124,12 @@ void Run::Snapshot() {
         if (it->list && it->lines.empty() && it->to == kForever) {
             s.from = it->from;
             s.joins = it->joins;
+            s.after_clear = it->after_clear;
             segments_.erase(std::next(it).base());
             break;
         }
     s.to = Now();
-    if (c_.view == View::Graph) VerifyGraph(s);
+    if (GraphView(c_.view)) VerifyGraph(s);
     segments_.push_back(std::move(s));
 }
 
@@ -172,6 +174,7 @@ void Run::Act(int Step) {
             Segment list;
             list.list = true;
             list.from = at;
+            list.after_clear = true;
             segments_.push_back(std::move(list));
             break;
         }
@@ -228,7 +231,10 @@ void Run::Act(int Step) {
             }
             break;
         case User::PortButton:
-            if (Step == 0) Lossy(LossFrom(now), kForever, true, true, "the port closed");
+            if (Step == 0) {
+                Lossy(LossFrom(now), kForever, true, true, "the port closed");
+                port_closed_ms_ = now;
+            }
             // A UDP port opened again listens on another local port (0: any),
             // where the senders do not send.
             if (Step == 1 && c_.source != Source::Udp) losses_.back().hi = now + 150;
