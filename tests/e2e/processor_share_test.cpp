@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,15 +53,43 @@ bool Ended(pid_t Pid) {
     return ::waitpid(Pid, &status, WNOHANG) == Pid;
 }
 
+// A child that sleeps For, then ends.
+pid_t Sleeper(std::chrono::milliseconds For) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    ::usleep(static_cast<useconds_t>(For.count() * 1000));
+    ::_exit(0);
+}
+
+// A child killed and reaped when this goes.
+struct Killed {
+    pid_t pid = -1;
+    ~Killed() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+// A spinner (see there) that runs For on a processor where Other, started
+// there first, spins all the while: it takes twice as long or more, half of
+// it waiting for a processor. -1 when either could not be started.
+pid_t CrowdedSpinner(std::chrono::milliseconds For, Killed& Other) {
+    cpu_set_t mine;
+    if (::sched_getaffinity(0, sizeof mine, &mine) != 0) return -1;
+    int cpu = 0;
+    while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &mine)) ++cpu;
+    if (cpu == CPU_SETSIZE) return -1;
+    Other.pid = Spinner(60s, cpu);
+    return Other.pid > 0 ? Spinner(For, cpu) : -1;
+}
+
 TEST(processor_share, a_sleep_is_late_a_wait_for_a_processor_is_void_and_children_count) {
     test_support::TimeBounds bounds;
     {
         SCOPED_TRACE("a process that sleeps");
-        const pid_t sleeper = ::fork();
-        if (sleeper == 0) {
-            ::usleep(600000);
-            ::_exit(0);
-        }
+        const pid_t sleeper = Sleeper(600ms);
         ASSERT_GT(sleeper, 0);
         const test_support::BoundedWait w = test_support::WaitWithin([&] { return Ended(sleeper); }, 200ms, 30s, {sleeper});
         EXPECT_TRUE(w.came);
@@ -69,24 +98,11 @@ TEST(processor_share, a_sleep_is_late_a_wait_for_a_processor_is_void_and_childre
     }
     {
         SCOPED_TRACE("a process that shares its processor");
-        cpu_set_t mine;
-        ASSERT_EQ(::sched_getaffinity(0, sizeof mine, &mine), 0);
-        int cpu = 0;
-        while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &mine)) ++cpu;
-        // It runs 300 ms on a processor where another spins all the while:
-        // it takes 600 ms or more, half of them waiting, and 300 ms and a
-        // little of the time it was given.
-        struct Killed {
-            pid_t pid;
-            ~Killed() {
-                if (pid <= 0) return;
-                ::kill(pid, SIGKILL);
-                int status = 0;
-                ::waitpid(pid, &status, 0);
-            }
-        } other{Spinner(60s, cpu)};
-        ASSERT_GT(other.pid, 0);
-        const pid_t spinner = Spinner(300ms, cpu);
+        // It runs 300 ms beside another spinner: it takes 600 ms or more,
+        // half of them waiting, and 300 ms and a little of the time it was
+        // given.
+        Killed other;
+        const pid_t spinner = CrowdedSpinner(300ms, other);
         ASSERT_GT(spinner, 0);
         const test_support::BoundedWait w =
             test_support::WaitWithin([&] { return Ended(spinner); }, 450ms, 30s, {spinner});
@@ -106,6 +122,46 @@ TEST(processor_share, a_sleep_is_late_a_wait_for_a_processor_is_void_and_childre
         }
         EXPECT_GE(share.Ran(), 300ms) << "the child's processor time was not counted";
         EXPECT_LE(share.Ran(), share.Elapsed());
+    }
+}
+
+// A window in which something had to come and did not: a failure when the
+// watched process was given the window's time (it slept), void when it
+// spent the window waiting for a processor; what came passes, whatever the
+// window gave.
+TEST(processor_share, a_missed_window_fails_only_when_its_time_was_given) {
+    // The window lasts as long as the watched process, sampled meanwhile.
+    const auto window = [](pid_t Watched) {
+        test_support::ProcessorShare share({Watched});
+        while (!Ended(Watched)) {
+            std::this_thread::sleep_for(5ms);
+            share.Sample();
+        }
+        return share;
+    };
+    {
+        SCOPED_TRACE("a process that sleeps");
+        const pid_t sleeper = Sleeper(400ms);
+        ASSERT_GT(sleeper, 0);
+        const test_support::ProcessorShare share = window(sleeper);
+        test_support::TimeBounds bounds;
+        EXPECT_FALSE(bounds.Came(share, false, 300ms, "the answer"));
+        EXPECT_FALSE(bounds.Void());
+        EXPECT_TRUE(bounds.Came(share, true, 300ms, "the answer"));
+        EXPECT_FALSE(bounds.Void());
+    }
+    {
+        SCOPED_TRACE("a process that shares its processor");
+        // 300 ms of running beside another spinner: a window of 600 ms or
+        // more that gave little more than 300 ms.
+        Killed other;
+        const pid_t spinner = CrowdedSpinner(300ms, other);
+        ASSERT_GT(spinner, 0);
+        const test_support::ProcessorShare share = window(spinner);
+        test_support::TimeBounds bounds;
+        EXPECT_TRUE(bounds.Came(share, false, 450ms, "the answer")) << share.Account();
+        EXPECT_TRUE(bounds.Void()) << share.Account();
+        EXPECT_NE(bounds.Text().find("the answer did not come"), std::string::npos) << bounds.Text();
     }
 }
 

@@ -341,6 +341,24 @@ public:
         }
         return ::testing::AssertionFailure() << What << " too short: it " << account;
     }
+    // Whether something that had to come within a window of fixed length
+    // (a plug-in's Recv time-out, a span the test pumps the loop for) came;
+    // the window is the interval Share measured, up to now. When it did not
+    // come, the window is judged by the time it gave: a failure, saying
+    // What, when it gave at least Bound, void when it gave less (what had to
+    // come may have been held back by nothing but the wait for a processor).
+    ::testing::AssertionResult Came(ProcessorShare Share, bool Arrived, std::chrono::milliseconds Bound,
+                                    const std::string& What) {
+        if (Arrived) return ::testing::AssertionSuccess();
+        Share.Sample();
+        const std::string account = " in a window that " + Share.Account() + " (bound " +
+                                    std::to_string(Bound.count()) + " ms of the time given)";
+        if (Share.Given() < Bound) {
+            voids_.push_back(What + " did not come" + account);
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << What << " did not come" << account;
+    }
     ::testing::AssertionResult Within(const BoundedWait& Wait, const std::string& What) {
         const std::string bound = " (bound " + std::to_string(Wait.bound.count()) + " ms): it ";
         if (Wait.verdict == Timely::kVoid) voids_.push_back(What + bound + Wait.account);
