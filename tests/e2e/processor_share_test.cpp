@@ -158,6 +158,12 @@ TEST(processor_share, a_missed_window_fails_only_when_its_time_was_given) {
         const pid_t spinner = CrowdedSpinner(300ms, other);
         ASSERT_GT(spinner, 0);
         const test_support::ProcessorShare share = window(spinner);
+        // The spinner never sleeps: time it neither ran nor was seen waiting
+        // is a wait the counters had not shown yet when last read (they
+        // count a wait once it ends), which leaves this case unjudged.
+        if (share.Elapsed() - share.Ran() - share.Waited() > 150ms)
+            GTEST_SKIP() << "void: the spinner's wait went uncounted: it " << share.Account() << ", ran "
+                         << share.Ran().count() << " ms";
         test_support::TimeBounds bounds;
         EXPECT_TRUE(bounds.Came(share, false, 450ms, "the answer")) << share.Account();
         EXPECT_TRUE(bounds.Void()) << share.Account();
