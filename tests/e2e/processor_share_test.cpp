@@ -1,7 +1,8 @@
 // The judgement of the tests that bound wall time: a process that takes
 // long because it sleeps is late whatever the machine does, one that takes
 // long because it waited for a processor is void, and the processor time of
-// the processes a watched one starts is counted with it.
+// the processes a watched one starts is counted with it. A give-up limit
+// counted in the time given moves out by a wait for a processor.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -47,6 +48,36 @@ pid_t Parent(std::chrono::milliseconds For) {
     ::_exit(0);
 }
 
+// A spinner as Spinner(For, Cpu) makes, but not this process's: its parent
+// ends at once, so that it is nobody's here. Its id, or -1.
+pid_t Stranger(std::chrono::milliseconds For, int Cpu) {
+    int ends[2];
+    if (::pipe(ends) != 0) return -1;
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        ::close(ends[0]);
+        const pid_t spinner = Spinner(For, Cpu);
+        const bool told = ::write(ends[1], &spinner, sizeof spinner) == static_cast<ssize_t>(sizeof spinner);
+        ::_exit(told ? 0 : 1);
+    }
+    ::close(ends[1]);
+    pid_t spinner = -1;
+    if (middle < 0 || ::read(ends[0], &spinner, sizeof spinner) != static_cast<ssize_t>(sizeof spinner)) spinner = -1;
+    ::close(ends[0]);
+    int status = 0;
+    if (middle > 0) ::waitpid(middle, &status, 0);
+    return spinner;
+}
+
+// The first processor this thread may run on.
+int FirstProcessor() {
+    cpu_set_t mine;
+    if (::sched_getaffinity(0, sizeof mine, &mine) != 0) return -1;
+    int cpu = 0;
+    while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &mine)) ++cpu;
+    return cpu < CPU_SETSIZE ? cpu : -1;
+}
+
 // Whether process Pid has ended (reaped then).
 bool Ended(pid_t Pid) {
     int status = 0;
@@ -76,11 +107,8 @@ struct Killed {
 // there first, spins all the while: it takes twice as long or more, half of
 // it waiting for a processor. -1 when either could not be started.
 pid_t CrowdedSpinner(std::chrono::milliseconds For, Killed& Other) {
-    cpu_set_t mine;
-    if (::sched_getaffinity(0, sizeof mine, &mine) != 0) return -1;
-    int cpu = 0;
-    while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &mine)) ++cpu;
-    if (cpu == CPU_SETSIZE) return -1;
+    const int cpu = FirstProcessor();
+    if (cpu < 0) return -1;
     Other.pid = Spinner(60s, cpu);
     return Other.pid > 0 ? Spinner(For, cpu) : -1;
 }
@@ -169,6 +197,55 @@ TEST(processor_share, a_missed_window_fails_only_when_its_time_was_given) {
         EXPECT_TRUE(bounds.Void()) << share.Account();
         EXPECT_NE(bounds.Text().find("the answer did not come"), std::string::npos) << bounds.Text();
     }
+}
+
+// A give-up limit counted in the time given: a wait of a thread that only
+// sleeps ends once the limit has passed, not before and not much after
+// (what it waited for a processor aside); a wait of a thread that shares
+// its processor with a program outside the test ends only once the thread
+// has been given the limit, so about twice as late.
+TEST(processor_share, a_given_time_limit_passes_after_its_limit_of_the_time_given) {
+    using Clock = std::chrono::steady_clock;
+    test_support::TimeBounds bounds;
+    {
+        SCOPED_TRACE("a thread that sleeps");
+        const test_support::ProcessorShare share;
+        const Clock::time_point start = Clock::now();
+        test_support::GivenTimeLimit limit(300ms);
+        while (!limit.Passed()) std::this_thread::sleep_for(5ms);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        EXPECT_GE(took, 300ms);
+        // Past the limit by a look at the counters and a nap at most.
+        EXPECT_TRUE(bounds.Within(share, took, 400ms, "the end of a sleeping wait"));
+    }
+    {
+        SCOPED_TRACE("a thread that shares its processor");
+        const int cpu = FirstProcessor();
+        ASSERT_GE(cpu, 0);
+        // Nobody's child here: killed, and reaped by the system.
+        struct Stopped {
+            pid_t pid;
+            ~Stopped() {
+                if (pid > 0) ::kill(pid, SIGKILL);
+            }
+        } other{Stranger(60s, cpu)};
+        ASSERT_GT(other.pid, 0);
+        cpu_set_t was, one;
+        ASSERT_EQ(::sched_getaffinity(0, sizeof was, &was), 0);
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+        // It spins too, asking all the while: it runs half the time at the
+        // most, and waits for a processor the rest.
+        const Clock::time_point start = Clock::now();
+        test_support::GivenTimeLimit limit(300ms);
+        while (!limit.Passed()) {
+        }
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        ::sched_setaffinity(0, sizeof was, &was);
+        EXPECT_GE(took, 450ms) << "the wait for a processor did not move the limit out";
+    }
+    if (bounds.Void()) GTEST_SKIP() << bounds.Text();
 }
 
 }  // namespace

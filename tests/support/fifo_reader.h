@@ -13,8 +13,11 @@
 #include <chrono>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+
+#include "support/processor_share.h"
 
 namespace test_support {
 
@@ -74,9 +77,15 @@ public:
     bool SetCapacity(int Bytes) { return fd_ >= 0 && ::fcntl(fd_, F_SETPIPE_SZ, Bytes) >= 0; }
 
     // In a thread of its own: takes at most Count bytes every Pace until
-    // StopTaking, as a slow program reading the pipe does.
-    void TakeEvery(std::size_t Count, std::chrono::milliseconds Pace) {
+    // StopTaking, as a slow program reading the pipe does. With NotePauses
+    // it also notes how long it went between two takes (see Pauses).
+    void TakeEvery(std::size_t Count, std::chrono::milliseconds Pace, bool NotePauses = false) {
         pacing_ = true;
+        {
+            const std::lock_guard<std::mutex> lock(takenLock_);
+            pauses_.reset();
+            if (NotePauses) pauses_.emplace();
+        }
         pacer_ = std::thread([this, Count, Pace] {
             auto next = std::chrono::steady_clock::now();
             while (pacing_) {
@@ -84,11 +93,21 @@ public:
                 {
                     const std::lock_guard<std::mutex> lock(takenLock_);
                     taken_ += got;
+                    if (pauses_) pauses_->Tick();
                 }
                 next += Pace;
                 std::this_thread::sleep_until(next);
             }
         });
+    }
+    // The longest the paced taking went without a take, so far, judged
+    // against Bound: a writer that gives the reader up after Bound without
+    // a take can only have done so rightly when this is not within Bound,
+    // and a pause that passed Bound only because the test waited for a
+    // processor is void. Only after TakeEvery with NotePauses.
+    BoundedWait Pauses(std::chrono::milliseconds Bound) {
+        const std::lock_guard<std::mutex> lock(takenLock_);
+        return pauses_ ? pauses_->Judged(Bound) : BoundedWait{Timely::kLate, false, "no pauses noted", Bound};
     }
     void StopTaking() {
         pacing_ = false;
@@ -129,6 +148,7 @@ private:
     std::thread pacer_;
     std::mutex takenLock_;
     std::string taken_;
+    std::optional<LongestGap> pauses_;  // guarded by takenLock_
 };
 
 }  // namespace test_support

@@ -8,6 +8,7 @@
 // because it waited for a processor is void (it could not be judged), and
 // only what took longer than its bound in the time it was given is late.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -17,10 +18,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,9 +63,9 @@ public:
         // Counts the thread Tid whose files are under Task; false when it
         // has gone.
         const auto count = [&](long Tid, const std::string& Task) {
-            std::ifstream stat(Task + "/schedstat");
             Counters c;
-            if (!(stat >> c.ran >> c.waited)) return false;
+            if (std::sscanf(ReadSmallFile(Task + "/schedstat").c_str(), "%lld %lld", &c.ran, &c.waited) != 2)
+                return false;
             // A thread first seen after the first look was born within the
             // interval: all it counted is the interval's.
             const auto it = seen_.try_emplace(Tid, first ? c : Counters{}).first;
@@ -75,9 +78,14 @@ public:
         };
         // (With the processes it started: the tools it asks.)
         const auto children = [&](const std::string& Task) {
-            std::ifstream in(Task + "/children");
-            for (pid_t child; in >> child;)
-                if (std::find(pids.begin(), pids.end(), child) == pids.end()) pids.push_back(child);
+            const std::string list = ReadSmallFile(Task + "/children");
+            for (const char* at = list.c_str(); *at;) {
+                char* end = nullptr;
+                const long child = std::strtol(at, &end, 10);
+                if (end == at) break;
+                at = end;
+                if (std::find(pids.begin(), pids.end(), child) == pids.end()) pids.push_back(static_cast<pid_t>(child));
+            }
         };
         for (const pid_t tid : threads_) {
             const std::string task = "/proc/self/task/" + std::to_string(tid);
@@ -121,6 +129,18 @@ private:
     struct Counters {
         long long ran = 0, waited = 0;  // nanoseconds
     };
+    // What the file Path holds (a few hundred bytes at the most), or nothing.
+    // Plain calls, no stream: a test may sample while it holds the process
+    // to its last descriptors, and then the open simply fails.
+    static std::string ReadSmallFile(const std::string& Path) {
+        const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return {};
+        std::string text;
+        char buf[512];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+        ::close(fd);
+        return text;
+    }
     std::vector<pid_t> roots_, threads_;
     long ignored_ = 0;
     bool sampled_ = false;
@@ -172,6 +192,59 @@ private:
     ProcessorShare share_;
     std::atomic<bool> stop_{false};
     std::thread sampler_;
+};
+
+// The give-up limit of a wait that ends on an event (a pump of the loop
+// until something holds, a poll for a reply), counted in the time that this
+// process and every process it started were given: the deadline moves out
+// by however long they waited for a processor meanwhile. A machine busy with
+// other work then never ends such a wait early, while a real hang still
+// ends it once the limit of given time has passed. However starved the
+// test, a wait gives up after ten times its limit of wall time, so that it
+// still ends well within the run's own time-out.
+//
+//   for (test_support::GivenTimeLimit limit(5s); !done() && !limit.Passed();)
+//       std::this_thread::sleep_for(1ms);
+class GivenTimeLimit {
+public:
+    using Clock = ProcessorShare::Clock;
+    using Ms = ProcessorShare::Ms;
+
+    explicit GivenTimeLimit(Ms Limit) : limit_(Limit), start_(Clock::now()) {}
+
+    // Whether the limit has passed in the time given. Cheap enough to ask at
+    // every turn of a loop: the counters are read at most once a look, and
+    // not at all in the first look, which counts as given whole (a wait that
+    // ends soon, as most do, costs nothing).
+    bool Passed() {
+        if (passed_) return true;
+        const Clock::time_point now = Clock::now();
+        const Ms wall = std::chrono::duration_cast<Ms>(now - start_);
+        // A limit within one look is wall time: no wait in it could be seen.
+        if (limit_ <= kLook) {
+            passed_ = wall >= limit_;
+            return passed_;
+        }
+        if (now < next_) return false;
+        next_ = now + kLook;
+        if (!share_) {
+            share_.emplace();
+            unwatched_ = wall;
+            return false;
+        }
+        share_->Sample();
+        passed_ = unwatched_ + share_->Given() >= limit_ || wall >= kMostStretch * limit_;
+        return passed_;
+    }
+
+private:
+    static constexpr Ms kLook{50};
+    static constexpr int kMostStretch = 10;
+    Ms limit_;
+    Clock::time_point start_, next_ = start_ + kLook;
+    std::optional<ProcessorShare> share_;
+    Ms unwatched_{};  // the span before the first look
+    bool passed_ = false;
 };
 
 // How a wait bounded by wall time came out.

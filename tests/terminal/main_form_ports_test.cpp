@@ -18,6 +18,7 @@
 #include "ports/ethernet_port.h"
 #include "support/pty.h"
 #include "support/main_window.h"
+#include "support/qt_app.h"
 #include "support/temp_dir.h"
 #include "terminal/main_form.h"
 
@@ -49,12 +50,9 @@ struct Window : test_support::MainWindow {
     static int Index(vcl::TComboBox* c, int port) { return c->Items().IndexOfObject(port); }
     // A user's choice in a list (its change handler runs).
     static void Choose(vcl::TComboBox* c, int index) { c->SelectByUser(index); }
+    // The loop until done(), within a limit of the time the test was given.
     static void Pump(const std::function<bool()>& done, int ms = 3000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!done() && std::chrono::steady_clock::now() < end) {
-            vcl::Application->ProcessMessages();
-            ::usleep(2000);
-        }
+        test_support::PumpUntil(done, std::chrono::milliseconds(ms));
     }
     bool PanelHas(const std::string& text) const {
         const auto& lines = m->RxPanel->Lines();

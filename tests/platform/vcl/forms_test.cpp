@@ -9,10 +9,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
@@ -20,6 +20,7 @@
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/std_ctrls.h"
 #include "platform/vcl/timer.h"
+#include "support/qt_app.h"
 
 namespace {
 
@@ -37,14 +38,9 @@ struct MessageRecorder {
     ~MessageRecorder() { Application->MessageHook = nullptr; }
 };
 
-template <class Pred>
-bool PumpUntil(Pred done, int ms = 2000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-        Application->ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
+// The loop until done(), within a limit of the time the test was given.
+bool PumpUntil(const std::function<bool()>& done, int ms = 2000) {
+    return test_support::PumpUntil(done, std::chrono::milliseconds(ms));
 }
 
 TEST(forms, exception_in_event_handler_reaches_the_application_handler_and_the_loop_goes_on) {
@@ -425,7 +421,7 @@ TEST(forms, a_form_shown_without_activation_leaves_the_active_window_active) {
     EXPECT_TRUE(tip.Visible());
     EXPECT_TRUE(tip.NoActivate());
     EXPECT_EQ(shows, 1);
-    PumpUntil([] { return false; }, 50);
+    test_support::Pump(std::chrono::milliseconds(50));
     EXPECT_TRUE(main.Active());
     EXPECT_FALSE(tip.Active());
     EXPECT_EQ(tip.Left(), 60);
@@ -435,7 +431,7 @@ TEST(forms, a_form_shown_without_activation_leaves_the_active_window_active) {
     tip.Hide();
     tip.SetFormStyle(TFormStyle::fsStayOnTop);
     tip.ShowNoActivate();
-    PumpUntil([] { return false; }, 50);
+    test_support::Pump(std::chrono::milliseconds(50));
     EXPECT_TRUE(tip.Visible());
     EXPECT_TRUE(main.Active());
 
