@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -58,7 +59,7 @@ public:
         const long long look = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
         const bool first = !sampled_;
         sampled_ = true;
-        long long ran = 0, waited = 0;
+        long long ran = 0, waited = 0, longest = 0;
         std::vector<pid_t> pids = roots_;
         // Counts the thread Tid whose files are under Task; false when it
         // has gone.
@@ -72,6 +73,7 @@ public:
             if (!first) {
                 ran += c.ran - it->second.ran;
                 waited += c.waited - it->second.waited;
+                longest = std::max(longest, c.waited - it->second.waited);
             }
             it->second = c;
             return true;
@@ -104,7 +106,13 @@ public:
             ::closedir(dir);
         }
         ran_ns_ += ran;
-        waited_ns_ += std::min(waited, look);
+        // A thread's counter takes in a wait once the wait is over: one that
+        // waited three seconds shows them all at the look after it ran
+        // again. So the look's waits reach back before the look, as far as
+        // the longest of them, and what the threads waited together within
+        // the look counts as the look's at the most. Spans that earlier looks
+        // counted already are not counted twice.
+        AddWait(std::max(longest, std::min(waited, look)), now);
         last_ = now;
     }
 
@@ -112,9 +120,9 @@ public:
     Ms Elapsed() const { return std::chrono::duration_cast<Ms>(last_ - start_); }
     // The processor time all watched threads ran.
     Ms Ran() const { return Ms(ran_ns_ / 1000000); }
-    // The time they waited for a processor: look by look, what they waited
-    // together, but never more than the look lasted (one thread that waits
-    // for another that waited for a processor waits as long).
+    // The time they waited for a processor: the wall time in which one of
+    // them or more waited (one thread that waits for another that waited
+    // for a processor waits as long), never more than the interval.
     Ms Waited() const { return Ms(waited_ns_ / 1000000); }
     // The wall time less the wait: what the interval would have taken had
     // nothing waited for a processor.
@@ -141,8 +149,25 @@ private:
         ::close(fd);
         return text;
     }
+    // Counts the span of Wait nanoseconds that ends at Now, within the
+    // interval, less what earlier spans counted of it.
+    void AddWait(long long Wait, Clock::time_point Now) {
+        if (Wait <= 0) return;
+        const long long end = std::chrono::duration_cast<std::chrono::nanoseconds>(Now - start_).count();
+        long long begin = std::max(0LL, end - Wait);
+        // Spans end in the order of the looks: those that reach into this
+        // one join it.
+        while (!waits_.empty() && waits_.back().second >= begin) {
+            begin = std::min(begin, waits_.back().first);
+            waited_ns_ -= waits_.back().second - waits_.back().first;
+            waits_.pop_back();
+        }
+        waits_.emplace_back(begin, end);
+        waited_ns_ += end - begin;
+    }
     std::vector<pid_t> roots_, threads_;
     long ignored_ = 0;
+    std::vector<std::pair<long long, long long>> waits_;  // counted spans, from the start
     bool sampled_ = false;
     std::map<long, Counters> seen_;
     Clock::time_point start_, last_ = Clock::now();
